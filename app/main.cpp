@@ -1,0 +1,120 @@
+// The application process: start-up in the system's fixed order, the wait for post-run, and the
+// ordered shutdown. Each subsystem's init takes its place in this sequence.
+#include "framework/appman.h"
+#include "framework/board_io.h"
+#include "framework/errmem.h"
+#include "framework/msd_shell.h"
+#include "framework/nvram.h"
+#include "framework/postrun.h"
+#include "framework/raster.h"
+#include "framework/simulink.h"
+#include "framework/syslog.h"
+#include "platform/basetick.h"
+#include "platform/devroot.h"
+#include "platform/syslogq.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <pthread.h>
+#include <string>
+#include <thread>
+
+namespace {
+
+int usage(const char* prog) {
+    std::fprintf(stderr, "usage: %s <application index 0|1>\n", prog);
+    return 2;
+}
+
+// SIGINT and SIGTERM start the ordered shutdown, as the device's post-run does.
+void startSignalThread() {
+    std::thread([] {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        for (;;) {
+            int sig = 0;
+            if (sigwait(&set, &sig) == 0) {
+                syslogx(LOG_PRIO_INFO, "main(): signal %d, starting post-run", sig);
+                startPostrun();
+            }
+        }
+    }).detach();
+}
+
+int stderrSeverity() {
+    const char* v = std::getenv("MSD_LOG_STDERR");
+    if (v && *v >= '0' && *v <= '7' && v[1] == '\0') return *v - '0';
+    return 6;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2 || !(std::strcmp(argv[1], "0") == 0 || std::strcmp(argv[1], "1") == 0)) return usage(argv[0]);
+    const int index = argv[1][0] - '0';
+
+    // Signals are taken by one thread only; every task inherits the blocked mask.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // The kernel side of the host: device root, log process, base tick.
+    std::string error;
+    if (!devroot_prepare(&error)) {
+        std::fprintf(stderr, "msdapp: %s\n", error.c_str());
+        return 1;
+    }
+    const std::string logFile = devroot_path() + "/log/syslog-" + std::to_string(index) + ".log";
+    if (!syslogreader_start(logFile, stderrSeverity(), &error)) {
+        std::fprintf(stderr, "msdapp: %s\n", error.c_str());
+        return 1;
+    }
+    basetick_start();
+    startSignalThread();
+
+    // Start-up in the system's order.
+    syslog_init(index);
+    if (!appman_init(index, &error)) {
+        syslogx(LOG_PRIO_CRIT, "main(): application parameters refused: %s", error.c_str());
+        std::fprintf(stderr, "msdapp: application parameters refused: %s\n", error.c_str());
+        syslogreader_stop();
+        return 1;
+    }
+    syslogx(LOG_PRIO_INFO, "main(): application %d starting, PID %u, address %s", index, unsigned(app_pid),
+            device_ip_addr);
+    postrun_init(index);
+    nvram_init();
+    boot_count_init();
+    applComm_init();
+    raster_init();
+    error_mgr_init();
+    raster_addPeriodic(RASTER_R1000MS, 900, "error memory store", error_mgr_flush);
+    MsdShell_AddCommonCmd();
+    msd_shellStart(index);
+    simulink_initialize();
+    raster_start();
+    syslogx(LOG_PRIO_INFO, "main(): start-up done, boot counter %u", unsigned(boot_count_get()));
+
+    postrun_register(PR_PWM, "PWM outputs", PwmOut_StopAll);
+    postrun_register(PR_RASTERS, "rasters", raster_stop);
+    postrun_register(PR_ERRMEM, "error memory", error_mgr_stop);
+
+    postrun_wait();
+    postrun_run();
+
+    msd_shellStop();
+    applComm_close();
+    basetick_stop();
+    nvram_close();
+    syslogx(LOG_PRIO_INFO, "main(): exit 0");
+    syslogreader_stop();
+    std::fflush(nullptr);
+    std::exit(0);
+}

@@ -1,0 +1,346 @@
+#include "framework/raster.h"
+
+#include "framework/syslog.h"
+#include "framework/time_util.h"
+#include "platform/basetick.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kRates[RASTER_INDICES] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000};
+constexpr int kPrioNotify = 21;
+constexpr int kPrioCalc = 25;
+constexpr size_t kRasterStack = 20000;
+
+struct Entry {
+    int order;
+    uint64_t seq;
+    std::string name;
+    RasterFunction fn;
+};
+using EntryList = std::vector<Entry>;
+
+struct Raster {
+    std::string name; // without "r_"
+    int period = 0;   // ms; negative: event-driven base rate
+    int priority = 0;
+    size_t stack = kRasterStack;
+    int processor = -1;
+    int watchdogLimit = -1;
+    SEM_ID sem = SEM_ID_NULL;
+    TASK_ID tid = TASK_ID_ERROR;
+    std::mutex m;
+    std::shared_ptr<const EntryList> entries = std::make_shared<EntryList>();
+    std::atomic<uint64_t> runs{0};
+    std::atomic<uint64_t> overruns{0};
+};
+
+struct CalcEntry {
+    int order;
+    uint64_t seq;
+    std::string name;
+    CalcStep step;
+};
+
+struct Scheduler {
+    std::mutex m; // guards the raster list and the delay list
+    std::vector<std::unique_ptr<Raster>> rasters; // built-ins first, then hooked ones
+    std::atomic<uint64_t> seq{0};
+
+    std::mutex calcMutex;
+    std::shared_ptr<const std::vector<CalcEntry>> calcSteps = std::make_shared<std::vector<CalcEntry>>();
+    SEM_ID calcSem = SEM_ID_NULL;
+    TASK_ID calcTid = TASK_ID_ERROR;
+    std::atomic<uint64_t> calcVisits[RASTER_INDICES] = {};
+
+    struct Delay {
+        SEM_ID sem;
+        uint64_t dueTick;
+    };
+    std::vector<Delay> delays;
+
+    TASK_ID notifyTid = TASK_ID_ERROR;
+    std::atomic<uint64_t> ticks{0};
+    std::atomic<bool> initialised{false};
+    std::atomic<bool> running{false};
+};
+
+Scheduler& sched() {
+    static auto* s = new Scheduler;
+    return *s;
+}
+
+Raster* makeRaster(const std::string& name, int period, int priority, size_t stack) {
+    auto r = std::make_unique<Raster>();
+    r->name = name;
+    r->period = period;
+    r->priority = priority;
+    r->stack = stack;
+    Raster* raw = r.get();
+    sched().rasters.push_back(std::move(r));
+    return raw;
+}
+
+// The built-in rasters, indexed by RasterTaskId. Priorities of the index rasters run from 29
+// (1 ms) to 89 (1000 ms).
+void defineBuiltins() {
+    static const char* const kNames[RASTER_INDICES] = {"r1ms",   "r2ms",   "r5ms",   "r10ms",  "r20ms",
+                                                        "r50ms",  "r100ms", "r200ms", "r500ms", "r1000ms"};
+    static const int kPrio[RASTER_INDICES] = {29, 35, 42, 49, 55, 62, 69, 75, 82, 89};
+    for (int i = 0; i < RASTER_INDICES; ++i) makeRaster(kNames[i], kRates[i], kPrio[i], kRasterStack);
+    makeRaster("rMeas", 1, 132, kRasterStack);
+    makeRaster("rEthSend_online", 10, 60, kRasterStack);
+    makeRaster("rEthSend_offline", 10, 61, kRasterStack);
+    makeRaster("Lap", -4, 28, kRasterStack);
+    makeRaster("sbLapPer", -7, 28, kRasterStack);
+}
+
+Raster* builtin(RasterTaskId id) {
+    Scheduler& s = sched();
+    std::lock_guard<std::mutex> lk(s.m);
+    if (s.rasters.empty()) defineBuiltins();
+    if (id < 0 || id >= RASTER_BUILTIN_COUNT) return nullptr;
+    return s.rasters[size_t(id)].get();
+}
+
+void rasterLoop(Raster* r) {
+    for (;;) {
+        if (semTake(r->sem, WAIT_FOREVER) != OK) return;
+        std::shared_ptr<const EntryList> list;
+        {
+            std::lock_guard<std::mutex> lk(r->m);
+            list = r->entries;
+        }
+        for (const Entry& e : *list) e.fn();
+        r->runs.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+void calcLoop() {
+    Scheduler& s = sched();
+    uint64_t tick = 0;
+    for (;;) {
+        if (semTake(s.calcSem, WAIT_FOREVER) != OK) return;
+        ++tick;
+        const uint32_t ts = time_getTimestamp();
+        std::shared_ptr<const std::vector<CalcEntry>> steps;
+        {
+            std::lock_guard<std::mutex> lk(s.calcMutex);
+            steps = s.calcSteps;
+        }
+        for (int r = 0; r < RASTER_INDICES; ++r) {
+            if (tick % uint64_t(kRates[r]) != 0) continue;
+            for (const CalcEntry& c : *steps) c.step(r, ts);
+            s.calcVisits[r].fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+}
+
+void give(Raster* r) {
+    if (semCount(r->sem) > 0) r->overruns.fetch_add(1, std::memory_order_relaxed);
+    semGive(r->sem);
+}
+
+void notifyLoop(SEM_ID baseTick) {
+    Scheduler& s = sched();
+    for (;;) {
+        if (semTake(baseTick, WAIT_FOREVER) != OK) return;
+        const uint64_t tick = s.ticks.fetch_add(1, std::memory_order_relaxed) + 1;
+        std::lock_guard<std::mutex> lk(s.m);
+        for (auto& r : s.rasters)
+            if (r->period > 0 && tick % uint64_t(r->period) == 0) give(r.get());
+        semGive(s.calcSem);
+        for (size_t i = 0; i < s.delays.size();) {
+            if (s.delays[i].dueTick <= tick) {
+                semGive(s.delays[i].sem);
+                s.delays[i] = s.delays.back();
+                s.delays.pop_back();
+            } else {
+                ++i;
+            }
+        }
+    }
+}
+
+bool spawnRaster(Raster* r) {
+    if (r->tid != TASK_ID_ERROR) return true;
+    r->sem = semCCreate(SEM_Q_PRIORITY, 0);
+    if (!r->sem) return false;
+    const std::string task = "r_" + r->name;
+    r->tid = taskSpawn(task.c_str(), r->priority, VX_FP_TASK, r->stack, [r] { rasterLoop(r); });
+    if (r->tid == TASK_ID_ERROR) {
+        syslogx(LOG_PRIO_CRIT, "raster: task %s could not be spawned", task.c_str());
+        return false;
+    }
+    if (r->processor >= 0) taskCpuAffinitySet(r->tid, cpuset_t(1u << r->processor));
+    return true;
+}
+
+template <class List, class Item>
+std::shared_ptr<const List> withInserted(const std::shared_ptr<const List>& old, Item item) {
+    auto next = std::make_shared<List>(*old);
+    auto pos = std::upper_bound(next->begin(), next->end(), item, [](const Item& a, const Item& b) {
+        return a.order < b.order || (a.order == b.order && a.seq < b.seq);
+    });
+    next->insert(pos, std::move(item));
+    return next;
+}
+
+} // namespace
+
+int raster2rate(int code) { return code >= 0 && code < RASTER_INDICES ? kRates[code] : 0; }
+
+bool raster_addPeriodic(RasterTaskId id, int order, const char* name, RasterFunction fn) {
+    Raster* r = builtin(id);
+    if (!r || !fn) return false;
+    std::lock_guard<std::mutex> lk(r->m);
+    r->entries = withInserted(r->entries, Entry{order, sched().seq++, name ? name : "", std::move(fn)});
+    return true;
+}
+
+bool raster_addCalcStep(int order, const char* name, CalcStep step) {
+    if (!step) return false;
+    Scheduler& s = sched();
+    std::lock_guard<std::mutex> lk(s.calcMutex);
+    s.calcSteps = withInserted(s.calcSteps, CalcEntry{order, s.seq++, name ? name : "", std::move(step)});
+    return true;
+}
+
+bool raster_hookFunction(const char* name, int priority, int period, RasterFunction function, int stack,
+                         int processor, int watchdogLimit) {
+    if (!name || !*name || !function || period == 0) return false;
+    builtin(RASTER_R1MS); // the built-ins keep their places in front
+    Scheduler& s = sched();
+    Raster* r;
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        for (auto& existing : s.rasters) {
+            if (existing->name == name) {
+                syslogx(LOG_PRIO_ERR, "raster_hookFunction(): raster '%s' exists already", name);
+                return false;
+            }
+        }
+        r = makeRaster(name, period, priority, stack > 0 ? size_t(stack) : kRasterStack);
+        r->processor = processor;
+        r->watchdogLimit = watchdogLimit;
+        r->entries = std::make_shared<EntryList>(EntryList{Entry{0, s.seq++, name, std::move(function)}});
+        if (s.initialised.load() && !spawnRaster(r)) return false;
+    }
+    return true;
+}
+
+bool raster_hookFunction(const char* name, int priority, int period, void (*function)(), int stack, int processor,
+                         int watchdogLimit) {
+    if (!function) return false;
+    return raster_hookFunction(name, priority, period, RasterFunction(function), stack, processor, watchdogLimit);
+}
+
+int raster_triggerTask(int baseRate) {
+    Scheduler& s = sched();
+    if (!s.running.load()) return 0;
+    std::lock_guard<std::mutex> lk(s.m);
+    for (auto& r : s.rasters) {
+        if (r->period < 0 && r->period == baseRate) {
+            semGive(r->sem);
+            return 1;
+        }
+    }
+    syslogx(LOG_PRIO_ERR, "triggerAsyncTask(): Base rate not found in list (%d)", baseRate);
+    return 0;
+}
+
+void raster_taskDelay(SEM_ID semaphore, int ms) {
+    Scheduler& s = sched();
+    if (!semaphore) return;
+    if (ms <= 0 || !s.running.load()) {
+        // Without the base tick the task sleeps on the clock instead.
+        taskDelay(ms > 0 ? ms : 0);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        s.delays.push_back({semaphore, s.ticks.load() + uint64_t(ms)});
+    }
+    semTake(semaphore, WAIT_FOREVER);
+}
+
+bool raster_init() {
+    Scheduler& s = sched();
+    builtin(RASTER_R1MS);
+    std::lock_guard<std::mutex> lk(s.m);
+    if (s.initialised.load()) return true;
+    bool ok = true;
+    for (auto& r : s.rasters) ok = spawnRaster(r.get()) && ok;
+    s.calcSem = semCCreate(SEM_Q_PRIORITY, 0);
+    s.calcTid = taskSpawn("r_tAWM_SS", kPrioCalc, VX_FP_TASK, kRasterStack, calcLoop);
+    ok = ok && s.calcTid != TASK_ID_ERROR;
+    s.initialised.store(true);
+    return ok;
+}
+
+bool raster_start() {
+    Scheduler& s = sched();
+    if (!s.initialised.load() && !raster_init()) return false;
+    if (s.running.load()) return true;
+    SEM_ID baseTick = semOpen(BASETICK_NAME, SEM_TYPE_COUNTING, 0, SEM_Q_PRIORITY, 0, nullptr);
+    if (!baseTick) {
+        syslogx(LOG_PRIO_CRIT, "raster_start(): base tick %s not available", BASETICK_NAME);
+        return false;
+    }
+    // Ticks given before the rasters started are not owed to anybody.
+    while (semTake(baseTick, NO_WAIT) == OK) {
+    }
+    s.notifyTid = taskSpawn("r_notifyRasterTask", kPrioNotify, VX_FP_TASK, 10000, [baseTick] { notifyLoop(baseTick); });
+    if (s.notifyTid == TASK_ID_ERROR) return false;
+    s.running.store(true);
+    return true;
+}
+
+void raster_stop() {
+    Scheduler& s = sched();
+    s.running.store(false);
+    std::vector<TASK_ID> tasks;
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        tasks.push_back(s.notifyTid);
+        tasks.push_back(s.calcTid);
+        for (auto& r : s.rasters) tasks.push_back(r->tid);
+        // Tasks asleep in raster_taskDelay wake up once more and go on with their own work.
+        for (auto& d : s.delays) semGive(d.sem);
+        s.delays.clear();
+    }
+    for (TASK_ID t : tasks)
+        if (t != TASK_ID_ERROR) taskDelete(t);
+    for (TASK_ID t : tasks)
+        if (t != TASK_ID_ERROR && taskJoin(t, 2000) != OK)
+            syslogx(LOG_PRIO_ERR, "raster_stop(): task %s did not end", taskName(t) ? taskName(t) : "?");
+    std::lock_guard<std::mutex> lk(s.m);
+    s.notifyTid = s.calcTid = TASK_ID_ERROR;
+    semDelete(s.calcSem);
+    s.calcSem = SEM_ID_NULL;
+    for (auto& r : s.rasters) {
+        r->tid = TASK_ID_ERROR;
+        semDelete(r->sem);
+        r->sem = SEM_ID_NULL;
+    }
+    s.initialised.store(false);
+}
+
+bool raster_running() { return sched().running.load(); }
+
+uint64_t raster_runCount(RasterTaskId id) {
+    Raster* r = builtin(id);
+    return r ? r->runs.load() : 0;
+}
+
+uint64_t raster_calcVisits(int rasterIndex) {
+    return rasterIndex >= 0 && rasterIndex < RASTER_INDICES ? sched().calcVisits[rasterIndex].load() : 0;
+}
+
+uint64_t raster_tickCount() { return sched().ticks.load(); }

@@ -1,0 +1,32 @@
+// The device root: one host folder that stands for the device's drives and kernel-side stores.
+//
+// Layout under the root (environment variable DEVICE_ROOT, default "./run"):
+//   cfg/ meas/ meas2/ usb_meas/ c/   the drives "cfg:", "meas:", "meas2:", "usb_meas:", "c:"
+//   nv/                              the NV record database
+//   appparam-<index>.conf            optional overrides of the parameter block
+//   log/syslog-<index>.log           the system log as written by the log reader
+//   shell-<index>.sock               the debug shell of application <index>
+//   tty/                             the published ends of the serial ports
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// The device root folder (absolute). Read once from DEVICE_ROOT; tests may set it explicitly.
+const std::string& devroot_path();
+void devroot_set(const std::string& path);
+// Creates the root's folders when missing. False (with a message on stderr) when the root cannot
+// be used.
+bool devroot_prepare(std::string* error);
+
+// Translates a device path ("cfg:/display.xml", "cfg:rtracks.xml", "meas:/A0101000.001",
+// "usb_meas:dir/x", "c:/psts/upload/x.xml") into a host path under the root. Returns false for an
+// unknown drive or a path that would leave the drive's folder ("..", absolute host paths).
+// A path without a drive (starting with "/" or relative) is refused as well.
+bool devpath_toHost(const char* devicePath, std::string* hostPath);
+// Host folder of a drive name with or without the colon ("meas", "meas:"); false when unknown.
+bool devpath_driveDir(const char* drive, std::string* hostDir);
+
+// Convenience wrappers that translate first; nullptr/-1 with errno = ENOENT on refusal.
+FILE* dev_fopen(const char* devicePath, const char* mode);
+int dev_open(const char* devicePath, int flags, int mode = 0644);

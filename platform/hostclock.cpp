@@ -1,0 +1,171 @@
+#include "platform/hostclock.h"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <time.h>
+
+namespace {
+
+constexpr uint64_t kNsPerMs = 1000000ULL;
+
+uint64_t steadyNs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1000000000ULL + uint64_t(ts.tv_nsec);
+}
+
+int64_t realNs() {
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return int64_t(ts.tv_sec) * 1000000000LL + int64_t(ts.tv_nsec);
+}
+
+struct ClockState {
+    const uint64_t startSteady = 0; // device time is the host's monotonic time, shared by processes
+    std::atomic<bool> manual{false};
+    std::atomic<uint64_t> manualNs{0};
+    std::atomic<int64_t> offsetNs{0};     // real mode: device time = steady - start + offset
+    std::atomic<int64_t> realAtSwitch{0}; // manual mode: wall clock at the switch ...
+    std::atomic<uint64_t> nsAtSwitch{0};  // ... and device time at the switch
+
+    std::mutex sinkMutex; // guards sink and consumed
+    TickSink sink;
+    TickConsumed consumed;
+
+    std::mutex tickerMutex;
+    std::thread ticker;
+    std::atomic<bool> tickerRun{false};
+    std::atomic<uint64_t> ticksGiven{0};
+    std::atomic<uint64_t> overruns{0};
+    std::atomic<uint64_t> maxLateness{0};
+};
+
+ClockState& state() {
+    static ClockState* s = new ClockState; // never destroyed: tasks may read the clock during exit
+    return *s;
+}
+
+uint64_t realDeviceNs(ClockState& s) { return uint64_t(int64_t(steadyNs() - s.startSteady) + s.offsetNs.load()); }
+
+void giveTick(ClockState& s) {
+    TickSink sink;
+    {
+        std::lock_guard<std::mutex> lk(s.sinkMutex);
+        sink = s.sink;
+    }
+    s.ticksGiven.fetch_add(1, std::memory_order_relaxed);
+    if (sink) sink();
+}
+
+// Gives one tick per millisecond on absolute deadlines. A late wake-up gives the missed ticks in
+// a burst so that the tick count keeps pace with time; more than kMaxBurst missed ticks (the host
+// was suspended) are dropped and counted.
+void tickerLoop() {
+    ClockState& s = state();
+    constexpr uint64_t kMaxBurst = 50;
+    uint64_t deadline = steadyNs() + kNsPerMs;
+    while (s.tickerRun.load()) {
+        timespec ts{time_t(deadline / 1000000000ULL), long(deadline % 1000000000ULL)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) != 0) {
+        }
+        if (!s.tickerRun.load()) break;
+        const uint64_t now = steadyNs();
+        if (s.manual.load()) { // a test drives the ticks by hand
+            deadline = now + kNsPerMs;
+            continue;
+        }
+        const uint64_t late = now > deadline ? now - deadline : 0;
+        if (late > s.maxLateness.load()) s.maxLateness.store(late);
+        uint64_t due = 1 + late / kNsPerMs;
+        if (due > 1) s.overruns.fetch_add(due - 1);
+        if (due > kMaxBurst) {
+            deadline += (due - kMaxBurst) * kNsPerMs;
+            due = kMaxBurst;
+        }
+        for (uint64_t i = 0; i < due; ++i) giveTick(s);
+        deadline += due * kNsPerMs;
+    }
+}
+
+} // namespace
+
+uint64_t hostclock_nowNs() {
+    ClockState& s = state();
+    if (s.manual.load(std::memory_order_acquire)) return s.manualNs.load(std::memory_order_acquire);
+    return realDeviceNs(s);
+}
+
+uint64_t hostclock_ticks() { return hostclock_nowNs() / kNsPerMs; }
+
+int64_t hostclock_realtimeNs() {
+    ClockState& s = state();
+    if (s.manual.load()) return s.realAtSwitch.load() + int64_t(s.manualNs.load() - s.nsAtSwitch.load());
+    return realNs();
+}
+
+void hostclock_setManual(bool manual) {
+    ClockState& s = state();
+    if (manual == s.manual.load()) return;
+    if (manual) {
+        const uint64_t now = realDeviceNs(s);
+        s.manualNs.store(now);
+        s.nsAtSwitch.store(now);
+        s.realAtSwitch.store(realNs());
+        s.manual.store(true, std::memory_order_release);
+    } else {
+        // Continue from the hand-driven time so that device time never runs backwards.
+        const uint64_t target = s.manualNs.load();
+        s.offsetNs.store(int64_t(target) - int64_t(steadyNs() - s.startSteady));
+        s.manual.store(false, std::memory_order_release);
+    }
+}
+
+bool hostclock_isManual() { return state().manual.load(); }
+
+void hostclock_advanceMs(uint32_t ms) {
+    ClockState& s = state();
+    if (!s.manual.load()) return;
+    for (uint32_t i = 0; i < ms; ++i) {
+        s.manualNs.fetch_add(kNsPerMs, std::memory_order_acq_rel);
+        giveTick(s);
+        TickConsumed consumed;
+        {
+            std::lock_guard<std::mutex> lk(s.sinkMutex);
+            consumed = s.consumed;
+        }
+        if (!consumed) continue;
+        // Bounded wait so that a consumer that has stopped cannot hang a test.
+        const uint64_t giveUp = steadyNs() + 2000 * kNsPerMs;
+        while (!consumed() && steadyNs() < giveUp) std::this_thread::sleep_for(std::chrono::microseconds(20));
+    }
+}
+
+void hostclock_setTickSink(TickSink sink, TickConsumed consumed) {
+    ClockState& s = state();
+    std::lock_guard<std::mutex> lk(s.sinkMutex);
+    s.sink = std::move(sink);
+    s.consumed = std::move(consumed);
+}
+
+void hostclock_startTicker() {
+    ClockState& s = state();
+    std::lock_guard<std::mutex> lk(s.tickerMutex);
+    if (s.tickerRun.load()) return;
+    s.tickerRun.store(true);
+    s.ticker = std::thread(tickerLoop);
+}
+
+void hostclock_stopTicker() {
+    ClockState& s = state();
+    std::lock_guard<std::mutex> lk(s.tickerMutex);
+    if (!s.tickerRun.load()) return;
+    s.tickerRun.store(false);
+    if (s.ticker.joinable()) s.ticker.join();
+}
+
+HostTickStats hostclock_tickStats() {
+    ClockState& s = state();
+    return HostTickStats{s.ticksGiven.load(), s.overruns.load(), s.maxLateness.load()};
+}

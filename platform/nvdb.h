@@ -1,0 +1,43 @@
+// The NV record database of the kernel-side device manager.
+//
+// A record is named by an id (0 to 21 and 256 to 262) and any 32-bit element index. Every element
+// is kept twice, each copy with a CRC-16-CCITT and a 16-bit write counter, so a copy torn by a
+// power loss or damaged later falls back to the other one; with both copies bad the element reads
+// as missing.
+//
+// How the host differs from the device:
+// - The device keeps the records in its non-volatile memory behind system calls. Here each copy is
+//   one file in a folder given at open (the framework passes <device root>/nv): "nvIII_XXXXXXXX.a"
+//   and ".b" for id III and index XXXXXXXX (hex). A copy is written in place and flushed with
+//   fsync before the write counts.
+// - Two processes that share one folder are serialised by an advisory lock on "nv.lock" in it.
+// - Copy file layout (little-endian): "NVDB", u32 id, u32 index, u32 length, u16 write counter,
+//   u16 CRC over the 18 bytes before it and the data; then `length` data bytes. A file of any
+//   other size is a torn copy.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Largest element the database keeps.
+inline constexpr size_t NVDB_MAX_ELEMENT = 64 * 1024;
+
+// Opens (and creates when missing) the database folder; a database already open is closed first.
+bool nvdb_open(const std::string& folder, std::string* error);
+void nvdb_close();
+
+// Copies element (id, index) into buffer: returns the bytes copied (the stored size, at most
+// length), or -1 when the database is closed, the id is not allowed or no valid copy exists.
+int nvdb_read(uint32_t id, uint32_t index, void* buffer, size_t length);
+// Stores the element in both copies, the older one first: returns length when both copies are on
+// the medium, 0 on failure (closed, id not allowed, length 0 or above NVDB_MAX_ELEMENT, I/O error).
+int nvdb_write(uint32_t id, uint32_t index, const void* buffer, size_t length);
+
+// True for the ids the device manager keeps.
+bool nvdb_idAllowed(uint32_t id);
+// Host path of copy 0 or 1 of an element (diagnostics and tests); empty while closed.
+std::string nvdb_copyPath(uint32_t id, uint32_t index, int copy);
+// CRC-16-CCITT as stored in the copies: polynomial 0x1021, initial value 0xFFFF, not reflected,
+// no final XOR.
+uint16_t nvdb_crc16(const void* data, size_t length, uint16_t crc = 0xFFFF);

@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need, only those that are missing.
+set -eu
+
+PACKAGES="cmake ninja-build g++ pkg-config zlib1g-dev libexpat1-dev libgtest-dev libgmock-dev libbenchmark-dev"
+if [ "${1:-}" = "--test" ]; then
+    # The fuzz targets build with clang and libFuzzer; the image tests read dumps with PIL.
+    PACKAGES="$PACKAGES clang libclang-rt-14-dev python3 python3-pil iproute2 util-linux"
+fi
+
+missing=""
+for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+echo "installing:$missing"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+$SUDO apt-get update -qq || true
+# shellcheck disable=SC2086
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing

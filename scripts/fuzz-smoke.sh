@@ -1,0 +1,22 @@
+#!/bin/sh
+# A short run of every fuzz target from its committed seed corpus (fuzz/corpus/<target>/).
+set -eu
+cd "$(dirname "$0")/.."
+
+ls fuzz/*.cmake >/dev/null 2>&1 || { echo "no fuzz targets"; exit 0; }
+SECONDS_PER_TARGET="${FUZZ_SECONDS:-20}"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSD_FUZZ=ON \
+    -DMSD_TESTS=OFF >/dev/null
+ninja -C build-fuzz -j "$(nproc)"
+for target in $(find build-fuzz/fuzz -maxdepth 1 -type f -executable | sort); do
+    name="$(basename "$target")"
+    work="build-fuzz/corpus-$name"
+    rm -rf "$work" && mkdir -p "$work"
+    echo "fuzzing $name for ${SECONDS_PER_TARGET}s"
+    "$target" -max_total_time="$SECONDS_PER_TARGET" -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
+        "$work" "fuzz/corpus/$name" >"build-fuzz/$name.log" 2>&1 || {
+        tail -50 "build-fuzz/$name.log"
+        echo "fuzz target $name failed"
+        exit 1
+    }
+done

@@ -1,0 +1,15 @@
+#!/bin/sh
+# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test,
+# then gives each fuzz target a short run from its committed seed corpus.
+set -eu
+cd "$(dirname "$0")"
+
+./scripts/deps.sh --test
+JOBS="$(nproc)"
+
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSD_SANITIZE=ON -DMSD_WERROR=ON >/dev/null
+ninja -C build-test -j "$JOBS"
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    ctest --test-dir build-test --output-on-failure -j "$JOBS" --timeout 300
+
+./scripts/fuzz-smoke.sh

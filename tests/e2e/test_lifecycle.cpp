@@ -1,0 +1,102 @@
+// Start-up, shell, post-run and exit of the real application process.
+#include "app_process.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+
+using testsupport::AppProcess;
+using testsupport::TempDir;
+
+namespace {
+
+int countOf(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
+void expectOrderedShutdown(const std::string& log) {
+    const size_t begin = log.find("postrun: ordered shutdown begins");
+    const size_t pwm = log.find("postrun: stopping PWM outputs");
+    const size_t rasters = log.find("postrun: stopping rasters");
+    const size_t errmem = log.find("postrun: stopping error memory");
+    const size_t done = log.find("postrun: ordered shutdown done");
+    ASSERT_NE(begin, std::string::npos) << log;
+    ASSERT_NE(done, std::string::npos) << log;
+    EXPECT_LT(begin, pwm);
+    EXPECT_LT(pwm, rasters);
+    EXPECT_LT(rasters, errmem);
+    EXPECT_LT(errmem, done);
+}
+
+} // namespace
+
+TEST(Lifecycle, ResetOnTheShellIsAnOrderedShutdownAndTheBootCounterGrows) {
+    TempDir root;
+    for (int start = 1; start <= 2; ++start) {
+        AppProcess app(root.path(), {"0"});
+        ASSERT_TRUE(app.waitForShell()) << app.stderrText();
+        const std::string out = app.shell("reset");
+        EXPECT_NE(out.find("value = 0 = 0x0"), std::string::npos) << out;
+        ASSERT_EQ(app.waitExit(), 0) << app.stderrText();
+        const std::string log = app.logText();
+        EXPECT_NE(log.find("boot counter " + std::to_string(start)), std::string::npos) << log;
+    }
+    const std::string log = testsupport::readFile(root.file("log/syslog-0.log"));
+    EXPECT_EQ(countOf(log, "postrun: ordered shutdown done"), 2);
+    expectOrderedShutdown(log);
+}
+
+TEST(Lifecycle, SigtermIsAnOrderedShutdown) {
+    TempDir root;
+    AppProcess app(root.path(), {"1"});
+    ASSERT_TRUE(app.waitForShell()) << app.stderrText();
+    app.signal(SIGTERM);
+    ASSERT_EQ(app.waitExit(), 0) << app.stderrText();
+    expectOrderedShutdown(app.logText());
+    EXPECT_NE(app.logText().find("application 1 starting, PID 17, address 127.0.0.2"), std::string::npos);
+}
+
+TEST(Lifecycle, BadArgumentsExitWithTwo) {
+    TempDir root;
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"2"}, {"x"}, {"0", "1"}, {"00"}, {"-1"}}) {
+        AppProcess app(root.path(), args);
+        EXPECT_EQ(app.waitExit(), 2);
+    }
+    EXPECT_NE(testsupport::readFile(root.file("stderr.txt")).find("usage:"), std::string::npos);
+}
+
+TEST(Lifecycle, DamagedParameterFileIsRefusedWithAReason) {
+    TempDir root;
+    testsupport::writeFile(root.file("appparam-0.conf"), "pid = 12\nip_address = 300.1.2.3\n");
+    AppProcess app(root.path(), {"0"});
+    EXPECT_EQ(app.waitExit(), 1);
+    const std::string err = app.stderrText();
+    EXPECT_NE(err.find("appparam-0.conf"), std::string::npos) << err;
+    EXPECT_NE(err.find("appparam-0.conf:2: ip_address"), std::string::npos) << err;
+}
+
+TEST(Lifecycle, UnusableDeviceRootIsRefused) {
+    TempDir dir;
+    testsupport::writeFile(dir.file("file"), "not a folder");
+    AppProcess app(dir.file("file"), {"0"});
+    EXPECT_EQ(app.waitExit(), 1);
+}
+
+TEST(Lifecycle, ShellSurvivesBadLines) {
+    TempDir root;
+    AppProcess app(root.path(), {"0"});
+    ASSERT_TRUE(app.waitForShell()) << app.stderrText();
+    EXPECT_NE(app.shell("nosuchcommand 1 2").find("unknown command 'nosuchcommand'"), std::string::npos);
+    const std::string huge(100 * 1024, 'a');
+    EXPECT_NE(app.shell(huge).find("line too long"), std::string::npos);
+    EXPECT_NE(app.shell("board din 9 1").find("usage: board"), std::string::npos);
+    EXPECT_NE(app.shell("board din 3 1").find("value = 0"), std::string::npos);
+    EXPECT_NE(app.shell("board").find("digital inputs : 0 0 0 1"), std::string::npos);
+    EXPECT_NE(app.shell("errmem").find("0 entries"), std::string::npos);
+    app.shell("reset");
+    EXPECT_EQ(app.waitExit(), 0);
+}

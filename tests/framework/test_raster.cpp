@@ -1,0 +1,131 @@
+// The raster scheduler on the hand-driven clock.
+#include "framework/raster.h"
+#include "framework/syslog.h"
+#include "platform/basetick.h"
+#include "platform/hostclock.h"
+#include "platform/rtos.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+template <class F>
+bool eventually(F f) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+        if (f()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return f();
+}
+
+class RasterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hostclock_setManual(true);
+        ASSERT_NE(basetick_start(), SEM_ID_NULL);
+    }
+    void TearDown() override {
+        raster_stop();
+        basetick_stop();
+        hostclock_setManual(false);
+    }
+};
+
+} // namespace
+
+TEST_F(RasterTest, OneSimulatedSecondRunsEachRasterByItsPeriod) {
+    std::atomic<int> r1{0}, r20{0}, r1000{0}, meas{0};
+    std::atomic<int> calc4{0}, calc9{0};
+    ASSERT_TRUE(raster_addPeriodic(RASTER_R1MS, 0, "count", [&] { ++r1; }));
+    ASSERT_TRUE(raster_addPeriodic(RasterTaskId(4), 0, "count", [&] { ++r20; }));
+    ASSERT_TRUE(raster_addPeriodic(RASTER_R1000MS, 0, "count", [&] { ++r1000; }));
+    ASSERT_TRUE(raster_addPeriodic(RASTER_RMEAS, 0, "count", [&] { ++meas; }));
+    ASSERT_TRUE(raster_addCalcStep(0, "count", [&](int r, uint32_t) {
+        if (r == 4) ++calc4;
+        if (r == 9) ++calc9;
+    }));
+    ASSERT_TRUE(raster_init());
+    ASSERT_TRUE(raster_start());
+
+    hostclock_advanceMs(1000);
+    ASSERT_TRUE(eventually([&] { return raster_tickCount() == 1000; }));
+    EXPECT_TRUE(eventually([&] { return r1 == 1000 && r20 == 50 && r1000 == 1 && meas == 1000; }))
+        << r1 << " " << r20 << " " << r1000 << " " << meas;
+    EXPECT_TRUE(eventually([&] { return calc4 == 50 && calc9 == 1; })) << calc4 << " " << calc9;
+    EXPECT_EQ(raster_calcVisits(4), 50u);
+    EXPECT_EQ(raster_runCount(RasterTaskId(4)), 50u);
+
+    // Nothing runs while the clock stands.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(r1.load(), 1000);
+    EXPECT_EQ(calc4.load(), 50);
+}
+
+TEST_F(RasterTest, FunctionsOfOneRasterRunInTheirOrder) {
+    std::mutex m;
+    std::vector<int> seen;
+    auto add = [&](int order, int tag) {
+        raster_addPeriodic(RasterTaskId(3), order, "ordered", [&, tag] {
+            std::lock_guard<std::mutex> lk(m);
+            seen.push_back(tag);
+        });
+    };
+    add(20, 3);
+    add(10, 1);
+    add(10, 2); // same order: after the one registered first
+    ASSERT_TRUE(raster_start());
+    hostclock_advanceMs(10);
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard<std::mutex> lk(m);
+        return seen.size() == 3;
+    }));
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(RasterTest, TriggeredAndHookedRasters) {
+    std::atomic<int> lap{0}, hooked{0};
+    raster_addPeriodic(RASTER_LAP, 0, "lap", [&] { ++lap; });
+    EXPECT_EQ(raster_triggerTask(-4), 0) << "before the rasters run";
+    ASSERT_TRUE(raster_hookFunction("EventService", 67, 10, [&] { ++hooked; }, 4096, -1, -1));
+    EXPECT_FALSE(raster_hookFunction("EventService", 67, 10, [&] { ++hooked; }, 4096, -1, -1));
+    ASSERT_TRUE(raster_start());
+    EXPECT_NE(taskNameToId("r_EventService"), TASK_ID_ERROR);
+    EXPECT_NE(taskNameToId("r_notifyRasterTask"), TASK_ID_ERROR);
+    EXPECT_NE(taskNameToId("r_tAWM_SS"), TASK_ID_ERROR);
+    EXPECT_EQ(raster_triggerTask(-4), 1);
+    EXPECT_EQ(raster_triggerTask(-5), 0) << "not in the list";
+    EXPECT_TRUE(eventually([&] { return lap == 1; }));
+    hostclock_advanceMs(100);
+    EXPECT_TRUE(eventually([&] { return hooked == 10; })) << hooked;
+    EXPECT_EQ(lap.load(), 1) << "an event-driven raster does not run on ticks";
+}
+
+TEST_F(RasterTest, TaskDelayCountsBaseTicks) {
+    ASSERT_TRUE(raster_start());
+    SEM_ID own = semCCreate(SEM_Q_PRIORITY, 0);
+    std::atomic<bool> woke{false};
+    TASK_ID t = taskSpawn("tSleeper", 100, 0, 4096, [&] {
+        raster_taskDelay(own, 30);
+        woke = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    hostclock_advanceMs(29);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(woke.load());
+    hostclock_advanceMs(1);
+    EXPECT_TRUE(eventually([&] { return woke.load(); }));
+    taskJoin(t, 2000);
+    semDelete(own);
+}
+
+TEST(RasterRates, IndexToPeriod) {
+    const int expected[] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(raster2rate(i), expected[i]);
+    EXPECT_EQ(raster2rate(10), 0);
+    EXPECT_EQ(raster2rate(-1), 0);
+}

@@ -1,0 +1,194 @@
+// System log and flood rule, error memory, NV store through the framework, files and paths, time.
+#include "framework/appman.h"
+#include "framework/errmem.h"
+#include "framework/fileutil.h"
+#include "framework/nvram.h"
+#include "framework/syslog.h"
+#include "framework/time_util.h"
+#include "platform/nvdb.h"
+#include "platform/rtos.h"
+#include "platform/syslogq.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Reads what the framework put into "/syslogq".
+std::vector<std::string> drainLog() {
+    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
+    std::vector<std::string> out;
+    SyslogRecord rec;
+    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec))) out.push_back(rec.message);
+    return out;
+}
+
+int countContaining(const std::vector<std::string>& lines, const std::string& text) {
+    int n = 0;
+    for (auto& l : lines) n += l.find(text) != std::string::npos;
+    return n;
+}
+
+} // namespace
+
+TEST(Syslog, RecordCarriesPriorityTaskAndCutMessage) {
+    ASSERT_TRUE(syslog_init(1));
+    drainLog();
+    std::string longText(300, 'x');
+    syslogx(LOG_PRIO_ERR, "f(): %s", longText.c_str());
+    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
+    SyslogRecord rec;
+    ASSERT_EQ(msgQReceive(q, &rec, sizeof(rec), NO_WAIT), ssize_t(sizeof(rec)));
+    EXPECT_EQ(rec.priority, 147);
+    EXPECT_EQ(std::strlen(rec.message), 200u);
+    EXPECT_STREQ(rec.origin, "app1");
+    EXPECT_NE(std::string(rec.tag).find(taskName(0)), std::string::npos);
+    EXPECT_NE(syslogreader_format(rec).find("<147>"), std::string::npos);
+}
+
+TEST(Syslog, FloodRuleLogsThirteenThenWarnsOnceThenStaysSilent) {
+    ASSERT_TRUE(syslog_init(0));
+    drainLog();
+    uint8_t counter = 0;
+    for (int i = 0; i < 40; ++i) SYSLOGX_FLOOD(counter, LOG_PRIO_ERR, "flood test %d", i);
+    const auto lines = drainLog();
+    EXPECT_EQ(countContaining(lines, "flood test"), 13);
+    EXPECT_EQ(countContaining(lines, "Flooding suspicion! Syslogx message 0x"), 1);
+    EXPECT_EQ(lines.size(), 14u);
+    EXPECT_EQ(counter, 14);
+}
+
+TEST(Syslog, FullQueueLosesRecordsWithoutBlocking) {
+    ASSERT_TRUE(syslog_init(0));
+    drainLog();
+    const uint32_t lostBefore = syslog_lostCount();
+    for (int i = 0; i < SYSLOG_QUEUE_DEPTH + 10; ++i) syslogx(LOG_PRIO_DEBUG, "fill %d", i);
+    EXPECT_EQ(syslog_lostCount() - lostBefore, 10u);
+    drainLog();
+}
+
+class ErrorMemoryTest : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    void SetUp() override {
+        std::string err;
+        ASSERT_TRUE(nvdb_open(dir.path(), &err)) << err;
+        error_mgr_init();
+    }
+    void TearDown() override { nvdb_close(); }
+};
+
+TEST_F(ErrorMemoryTest, TwentyFirstEntryPushesOutTheOldest) {
+    for (uint16_t p = 1; p <= 21; ++p) error_mgr_set(p, 7, 0);
+    ErrorMemEntry e[ERROR_MEM_ENTRIES + 1];
+    ASSERT_EQ(error_mgr_list(e, ERROR_MEM_ENTRIES + 1), ERROR_MEM_ENTRIES);
+    EXPECT_EQ(e[0].path, 2);
+    EXPECT_EQ(e[19].path, 21);
+}
+
+TEST_F(ErrorMemoryTest, RepeatsCountAndOnlyNewErrorsReachTheEventHook) {
+    std::vector<uint16_t> events;
+    error_mgr_setEventHook([&](const ErrorMemEntry& x) { events.push_back(x.path); });
+    error_mgr_set(482, 32, 1);
+    error_mgr_set(482, 32, 1); // still active: not new
+    error_mgr_clear(482);
+    error_mgr_set(482, 32, 1); // active again: new
+    error_mgr_set(498, 20, 0);
+    error_mgr_setEventHook(nullptr);
+    EXPECT_EQ(events, (std::vector<uint16_t>{482, 482, 498}));
+    ErrorMemEntry e[ERROR_MEM_ENTRIES];
+    ASSERT_EQ(error_mgr_list(e, ERROR_MEM_ENTRIES), 2u);
+    EXPECT_EQ(e[0].count, 3);
+    EXPECT_EQ(e[0].mil, 1);
+
+    error_mgr_clear(498);
+    error_mgr_clear_all(); // removes only inactive entries
+    ASSERT_EQ(error_mgr_list(e, ERROR_MEM_ENTRIES), 1u);
+    EXPECT_EQ(e[0].path, 482);
+}
+
+TEST_F(ErrorMemoryTest, EntriesSurviveARestart) {
+    error_mgr_set(483, 15, 0);
+    error_mgr_set(496, 46, 0);
+    error_mgr_clear(483);
+    error_mgr_stop();
+    error_mgr_set(497, 46, 0); // after the stop nothing changes
+    nvdb_close();
+
+    std::string err;
+    ASSERT_TRUE(nvdb_open(dir.path(), &err));
+    error_mgr_init();
+    ErrorMemEntry e[ERROR_MEM_ENTRIES];
+    ASSERT_EQ(error_mgr_list(e, ERROR_MEM_ENTRIES), 2u);
+    EXPECT_EQ(e[0].path, 483);
+    EXPECT_EQ(e[0].active, 0);
+    EXPECT_EQ(e[1].path, 496);
+    EXPECT_EQ(e[1].active, 1);
+}
+
+TEST(Files, LoadSizeAndExistenceThroughTheDrives) {
+    testsupport::TempDeviceRoot root;
+    testsupport::writeFile(root.file("cfg/apps.xml"), "<apps/>");
+    size_t len = 0;
+    char* buf = fload("cfg:/apps.xml", &len);
+    ASSERT_NE(buf, nullptr);
+    EXPECT_EQ(len, 7u);
+    EXPECT_EQ(buf[7], '\0');
+    EXPECT_STREQ(buf, "<apps/>");
+    std::free(buf);
+    EXPECT_EQ(fsize("cfg:apps.xml"), 7);
+    EXPECT_EQ(fexist("cfg:/apps.xml"), 1);
+    EXPECT_EQ(fexist("cfg:/missing.xml"), 0);
+    EXPECT_EQ(fsize("cfg:/missing.xml"), 0);
+    EXPECT_EQ(fsize(nullptr), 0);
+    EXPECT_EQ(fload("cfg:/missing.xml", nullptr), nullptr);
+    EXPECT_EQ(fload("cfg:/../../etc/passwd", nullptr), nullptr) << "paths never leave the drive";
+    EXPECT_EQ(fload("cfg:/", nullptr), nullptr) << "a folder is not a file";
+    EXPECT_EQ(driveAvailable("meas:"), 0);
+    EXPECT_EQ(driveAvailable("floppy:"), -1);
+}
+
+TEST(Files, MeasPathSplitCutsEachPart) {
+    char drive[16], dir[16], file[16];
+    measPathSplitn("meas:/outing/A0101000.001", drive, dir, file, sizeof(drive));
+    EXPECT_STREQ(drive, "meas:");
+    EXPECT_STREQ(dir, "/outing/");
+    EXPECT_STREQ(file, "A0101000.001");
+    char small[6];
+    measPathSplitn("usb_meas:/x", small, nullptr, nullptr, sizeof(small));
+    EXPECT_STREQ(small, "usb_m") << "cut to the buffer and terminated";
+    measPathSplitn("cfg:/m01.dcp", drive, dir, file, sizeof(file));
+    EXPECT_STREQ(drive, "cfg:");
+    EXPECT_STREQ(dir, "/");
+    EXPECT_STREQ(file, "m01.dcp");
+    measPathSplitn("nodrive", drive, nullptr, file, sizeof(file));
+    EXPECT_STREQ(drive, "");
+    EXPECT_STREQ(file, "nodrive");
+}
+
+TEST(Time, DateConversionAndDifferences) {
+    appl_time_t t{1700000000u, 250000000u}; // 2023-11-14 22:13:20 UTC
+    conv_date_t d{};
+    ASSERT_TRUE(conv_time_to_date(&t, &d));
+    EXPECT_EQ(d.year, 2023);
+    EXPECT_EQ(d.month, 11);
+    EXPECT_EQ(d.day, 14);
+    EXPECT_EQ(d.hour, 22);
+    EXPECT_EQ(d.minute, 13);
+    EXPECT_EQ(d.second, 20);
+    appl_time_t earlier{1699999999u, 750000000u}, diff{};
+    clock_difftime(&t, &earlier, &diff);
+    EXPECT_EQ(diff.sec, 0u);
+    EXPECT_EQ(diff.nsec, 500000000u);
+    EXPECT_EQ(time_getSyncState(), 3);
+    uint32_t a = 0;
+    EXPECT_EQ(timeserv_getMasterIds(&a, nullptr), 0);
+    timeserv_setMasterIds(5, 6);
+    EXPECT_EQ(timeserv_getMasterIds(&a, nullptr), 1);
+    EXPECT_EQ(a, 5u);
+}

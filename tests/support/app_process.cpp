@@ -1,0 +1,136 @@
+#include "app_process.h"
+
+#include "testsupport.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace testsupport {
+
+std::string appExecutable() { return buildDir() + "/app/msdapp"; }
+
+AppProcess::AppProcess(const std::string& deviceRoot, const std::vector<std::string>& args,
+                       const std::vector<std::string>& extraEnv)
+    : root_(deviceRoot), index_(args.empty() ? "0" : args[0]) {
+    const std::string exe = appExecutable();
+    const std::string out = root_ + "/stdout.txt";
+    const std::string err = root_ + "/stderr.txt";
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int in = open("/dev/null", O_RDONLY);
+        dup2(o, 1);
+        dup2(e, 2);
+        dup2(in, 0);
+        setenv("DEVICE_ROOT", root_.c_str(), 1);
+        for (const auto& kv : extraEnv) putenv(strdup(kv.c_str()));
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(exe.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+}
+
+AppProcess::~AppProcess() {
+    if (pid_ > 0 && !exited_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+    }
+}
+
+bool AppProcess::waitForShell(int timeoutMs) {
+    const std::string sock = root_ + "/shell-" + index_ + ".sock";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < until) {
+        int st;
+        if (!exited_ && waitpid(pid_, &st, WNOHANG) == pid_) {
+            exited_ = true;
+            status_ = st;
+        }
+        if (exited_) return false;
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, sock.c_str(), sizeof(addr.sun_path) - 1);
+        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+        close(fd);
+        if (ok) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::string shellRoundTrip(const std::string& socketPath, const std::string& line, int timeoutMs) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof(addr.sun_path) - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        close(fd);
+        return "<connect failed>";
+    }
+    const std::string msg = line + "\n";
+    size_t off = 0;
+    while (off < msg.size()) {
+        const ssize_t n = send(fd, msg.data() + off, msg.size() - off, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        off += size_t(n);
+    }
+    std::string out;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < until) {
+        const size_t v = out.find("value = ");
+        if (v != std::string::npos && out.find('\n', v) != std::string::npos) break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        char buf[4096];
+        const ssize_t n = recv(fd, buf, sizeof(buf), 0);
+        if (n <= 0) break;
+        out.append(buf, size_t(n));
+    }
+    close(fd);
+    return out;
+}
+
+std::string AppProcess::shell(const std::string& line, int timeoutMs) {
+    return shellRoundTrip(root_ + "/shell-" + index_ + ".sock", line, timeoutMs);
+}
+
+int AppProcess::waitExit(int timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!exited_) {
+        int st;
+        const pid_t r = waitpid(pid_, &st, WNOHANG);
+        if (r == pid_) {
+            exited_ = true;
+            status_ = st;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= until) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (WIFEXITED(status_)) return WEXITSTATUS(status_);
+    if (WIFSIGNALED(status_)) return 128 + WTERMSIG(status_);
+    return -1;
+}
+
+void AppProcess::signal(int sig) {
+    if (pid_ > 0 && !exited_) kill(pid_, sig);
+}
+
+std::string AppProcess::stderrText() const { return readFile(root_ + "/stderr.txt"); }
+std::string AppProcess::logText() const { return readFile(root_ + "/log/syslog-" + index_ + ".log"); }
+
+} // namespace testsupport

@@ -1,0 +1,42 @@
+// Runs the real application executable in a device root and talks to its debug shell.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace testsupport {
+
+// Path of the built application executable.
+std::string appExecutable();
+
+class AppProcess {
+public:
+    // Starts `msdapp <args...>` with DEVICE_ROOT = root; stdout and stderr go to files in the root.
+    AppProcess(const std::string& deviceRoot, const std::vector<std::string>& args,
+               const std::vector<std::string>& extraEnv = {});
+    ~AppProcess(); // kills the process if it still runs
+
+    pid_t pid() const { return pid_; }
+    // Waits until the shell socket accepts connections (false on time-out or early exit).
+    bool waitForShell(int timeoutMs = 15000);
+    // Sends one command line and returns the output up to and including the "value = " line.
+    std::string shell(const std::string& line, int timeoutMs = 10000);
+    // Waits for the exit; returns the exit code, 128 + signal when killed, -1 on time-out.
+    int waitExit(int timeoutMs = 15000);
+    void signal(int sig);
+    std::string stderrText() const;
+    std::string logText() const; // log/syslog-<index>.log
+
+private:
+    std::string root_;
+    std::string index_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+    bool exited_ = false;
+};
+
+// Connects to a Unix socket, sends `line` + "\n", reads until a "value = " line.
+std::string shellRoundTrip(const std::string& socketPath, const std::string& line, int timeoutMs);
+
+} // namespace testsupport

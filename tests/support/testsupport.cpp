@@ -1,0 +1,69 @@
+#include "testsupport.h"
+
+#include "platform/devroot.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/msdtest.XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+TempDeviceRoot::TempDeviceRoot() {
+    devroot_set(path());
+    std::string err;
+    if (!devroot_prepare(&err)) throw std::runtime_error("device root: " + err);
+}
+
+TempDeviceRoot::~TempDeviceRoot() = default;
+
+std::string sourceDir() {
+    const char* s = std::getenv("MSD_SOURCE_DIR");
+    return s ? s : MSD_SOURCE_DIR_DEFAULT;
+}
+
+std::string buildDir() {
+    const char* s = std::getenv("MSD_BUILD_DIR");
+    return s ? s : MSD_BUILD_DIR_DEFAULT;
+}
+
+std::string testdataPath(const std::string& rel) { return sourceDir() + "/tests/data/" + rel; }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<uint8_t> readBinary(const std::string& path) {
+    std::string s = readFile(path);
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+void makeDirs(const std::string& path) { fs::create_directories(path); }
+
+} // namespace testsupport

@@ -1,0 +1,42 @@
+// Helpers shared by the tests: temporary folders, test data, files.
+#pragma once
+
+#include <string>
+#include <vector>
+#include <cstdint>
+
+namespace testsupport {
+
+// A fresh folder under $TMPDIR, removed with everything in it when the object ends.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& rel) const { return path_ + "/" + rel; }
+
+private:
+    std::string path_;
+};
+
+// A temporary device root, made the process's device root for as long as the object lives.
+class TempDeviceRoot : public TempDir {
+public:
+    TempDeviceRoot();
+    ~TempDeviceRoot();
+};
+
+// Absolute path of a file in the repository's tests/data folder.
+std::string testdataPath(const std::string& rel);
+// Absolute path of the repository root and of the build folder.
+std::string sourceDir();
+std::string buildDir();
+
+std::string readFile(const std::string& path);
+std::vector<uint8_t> readBinary(const std::string& path);
+void writeFile(const std::string& path, const std::string& contents);
+void makeDirs(const std::string& path);
+
+} // namespace testsupport
