@@ -11,6 +11,7 @@
 #include "framework/syslog.h"
 #include "platform/basetick.h"
 #include "platform/devroot.h"
+#include "platform/serial.h"
 #include "platform/syslogq.h"
 
 #include <csignal>
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
     }
     syslogx(LOG_PRIO_INFO, "main(): application %d starting, PID %u, address %s", index, unsigned(app_pid),
             device_ip_addr);
+    serial_configure(devroot_path(), index, appman_params().serial);
     postrun_init(index);
     nvram_init();
     boot_count_init();
@@ -110,6 +112,7 @@ int main(int argc, char** argv) {
     postrun_run();
 
     msd_shellStop();
+    serial_shutdown();
     applComm_close();
     basetick_stop();
     nvram_close();

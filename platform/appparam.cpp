@@ -146,7 +146,8 @@ AppParam appparam_defaults(int index, const std::string& deviceRoot) {
     p.bc2PortOffset = 0;
     p.ccpEnable = true;
     p.homeDir = deviceRoot;
-    p.nvDir = deviceRoot + "/nv";
+    // Two processes in one root stand for two devices, each with its own NV store.
+    p.nvDir = deviceRoot + (i == 0 ? "/nv" : "/nv1");
     return p;
 }
 

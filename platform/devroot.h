@@ -2,7 +2,7 @@
 //
 // Layout under the root (environment variable DEVICE_ROOT, default "./run"):
 //   cfg/ meas/ meas2/ usb_meas/ c/   the drives "cfg:", "meas:", "meas2:", "usb_meas:", "c:"
-//   nv/                              the NV record database
+//   nv/ nv1/                         the NV record database of application 0 and 1
 //   appparam-<index>.conf            optional overrides of the parameter block
 //   log/syslog-<index>.log           the system log as written by the log reader
 //   shell-<index>.sock               the debug shell of application <index>

@@ -25,7 +25,7 @@ TEST(AppParam, DefaultsGiveEachIndexItsOwnIdentity) {
         EXPECT_EQ(p[i].xcpPort, 5555);
         EXPECT_EQ(p[i].bc2PortOffset, 0);
         EXPECT_EQ(p[i].homeDir, root.path());
-        EXPECT_EQ(p[i].nvDir, root.path() + "/nv");
+        EXPECT_EQ(p[i].nvDir, root.path() + (i == 0 ? "/nv" : "/nv1"));
         EXPECT_EQ(p[i].serial[0].kind, SerialKind::Pty);
         EXPECT_EQ(p[i].serial[1].kind, SerialKind::Pty);
     }
