@@ -7,7 +7,7 @@ ls fuzz/*.cmake >/dev/null 2>&1 || { echo "no fuzz targets"; exit 0; }
 SECONDS_PER_TARGET="${FUZZ_SECONDS:-20}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSD_FUZZ=ON \
     -DMSD_TESTS=OFF >/dev/null
-ninja -C build-fuzz -j "$(nproc)"
+ninja -C build-fuzz -j "$(nproc)" fuzz_all
 for target in $(find build-fuzz/fuzz -maxdepth 1 -type f -executable | sort); do
     name="$(basename "$target")"
     work="build-fuzz/corpus-$name"
