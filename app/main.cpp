@@ -9,6 +9,9 @@
 #include "framework/raster.h"
 #include "framework/simulink.h"
 #include "framework/syslog.h"
+#include "measdata/convtab.h"
+#include "measdata/meascalinfo.h"
+#include "measdata/seram.h"
 #include "platform/basetick.h"
 #include "platform/devroot.h"
 #include "platform/serial.h"
@@ -94,12 +97,18 @@ int main(int argc, char** argv) {
     postrun_init(index);
     nvram_init();
     boot_count_init();
+    seramInit(); // calibration memory: the dataset or the defaults
+    syslogx(LOG_PRIO_INFO, "main(): program identifier %s", seramGetEPKPtr());
     applComm_init();
     raster_init();
     error_mgr_init();
     raster_addPeriodic(RASTER_R1000MS, 900, "error memory store", error_mgr_flush);
     MsdShell_AddCommonCmd();
     msd_shellStart(index);
+    meascalinfo_init(); // name table
+    simulink_setConvRegister([](int partition, const void* table) {
+        return int(convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));
+    });
     simulink_initialize();
     raster_start();
     syslogx(LOG_PRIO_INFO, "main(): start-up done, boot counter %u", unsigned(boot_count_get()));

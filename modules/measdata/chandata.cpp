@@ -1,0 +1,223 @@
+#include "measdata/chandata.h"
+
+#include "framework/appman.h"
+#include "framework/syslog.h"
+#include "xml/xmltagparser.h"
+#include "xml/xmlvtabparser.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+namespace {
+
+// XML channel types (TypeEnum_t) and their raw data type codes.
+constexpr struct {
+    const char* name;
+    int xmlType;
+    uint8_t code;
+} kTypes[] = {{"UINT8", 1, 1},  {"SINT8", 2, 0},  {"UINT16", 3, 3}, {"SINT16", 4, 2},
+              {"UINT32", 5, 5}, {"SINT32", 6, 4}, {"FLOAT", 7, 6},  {"BOOL", 8, 7}};
+
+struct Registry {
+    std::mutex lock;
+    std::unordered_map<uint32_t, ChanData*> channels;
+    uint32_t nextId = 1;
+    ChanRemoteSubscriber subscriber;
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+uint8_t trailingZeros(uint32_t mask) {
+    return mask == 0 ? 0 : static_cast<uint8_t>(std::countr_zero(mask));
+}
+
+} // namespace
+
+ChanData::ChanData(XmlScan* scanner, XmlTok_t* tok) {
+    XmlVTabParser types(static_cast<int>(std::size(kTypes)));
+    for (const auto& t : kTypes) {
+        types.addPair(t.name, t.xmlType);
+    }
+    uint16_t xmlType = 0;
+    XmlTagParser parser(11);
+    parser.addAttribute("name", name_, sizeof(name_), XMLTYPE_TEXT, true);
+    parser.addAttribute("adr", &address_, sizeof(address_), XMLTYPE_HEX);
+    parser.addAttribute("mask", &mask_, sizeof(mask_), XMLTYPE_HEX, true);
+    parser.addAttributeVTab("type", &types, &xmlType, sizeof(xmlType));
+    parser.addAttribute("a", &a_, sizeof(a_), XMLTYPE_FLOAT, true);
+    parser.addAttribute("b", &b_, sizeof(b_), XMLTYPE_FLOAT, true);
+    parser.addAttribute("c", &c_, sizeof(c_), XMLTYPE_FLOAT, true);
+    parser.addAttribute("d", &d_, sizeof(d_), XMLTYPE_FLOAT, true);
+    parser.addAttribute("e", &e_, sizeof(e_), XMLTYPE_FLOAT, true);
+    parser.addAttribute("f", &f_, sizeof(f_), XMLTYPE_FLOAT, true);
+    parser.addAttribute("vtab", vtab_, sizeof(vtab_), XMLTYPE_TEXT, true);
+    if (parser.parse(scanner) == XMLTOK_TAG_END && tok != nullptr) {
+        scanner->scanOverTag(*tok); // a channel has no content of its own
+    }
+    for (const auto& t : kTypes) {
+        if (t.xmlType == xmlType) {
+            typeCode_ = t.code;
+        }
+    }
+    shift_ = trailingZeros(mask_);
+
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    do {
+        id_ = r.nextId++;
+    } while (id_ == 0 || r.channels.count(id_) != 0);
+    r.channels[id_] = this;
+}
+
+ChanData::~ChanData() {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.channels.erase(id_);
+    seramMeasFreeMeas(&handle_);
+}
+
+uint32_t ChanData::valueSize() const {
+    switch (typeCode_) {
+    case 2:
+    case 3:
+        return 2;
+    case 4:
+    case 5:
+    case 6:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
+bool ChanData::isLocal() const {
+    return pid() == 0 || pid() == app_pid;
+}
+
+void ChanData::putSample(const void* value) {
+    if (value == nullptr) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(registry().lock);
+    std::memcpy(sample_, value, valueSize());
+    fresh_ = true;
+}
+
+void ChanData::setTimeout() {
+    std::lock_guard<std::mutex> guard(registry().lock);
+    fresh_ = false;
+}
+
+bool ChanData::rawValue(double* raw) {
+    uint8_t be[4] = {};
+    if (isLocal()) {
+        seramMeasCopy_bigEndian(be, valueSize(), &handle_);
+    } else if (fresh_) {
+        std::memcpy(be, sample_, valueSize());
+    } else {
+        return false;
+    }
+    uint32_t u = 0;
+    for (uint32_t i = 0; i < valueSize(); ++i) {
+        u = (u << 8) | be[i];
+    }
+    switch (typeCode_) {
+    case 0:
+        *raw = static_cast<int8_t>(u) >> shift_;
+        break;
+    case 2:
+        *raw = static_cast<int16_t>(u) >> shift_;
+        break;
+    case 4:
+        *raw = static_cast<int32_t>(u) >> shift_;
+        break;
+    case 6:
+        *raw = std::bit_cast<float>(u);
+        break;
+    default:
+        *raw = static_cast<double>((mask_ != 0 ? (u & mask_) : u) >> shift_);
+        break;
+    }
+    return true;
+}
+
+double ChanData::convert(double x, bool* valid) const {
+    const double num = (a_ * x + b_) * x + c_;
+    const double den = (d_ * x + e_) * x + f_;
+    const double v = num / den;
+    *valid = den != 0.0 && std::isfinite(v);
+    return v;
+}
+
+void chan_setRemoteSubscriber(ChanRemoteSubscriber subscriber) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.subscriber = std::move(subscriber);
+}
+
+uint8_t chan_meas_setup(uint32_t channel, uint16_t rate, uint16_t mode) {
+    Registry& r = registry();
+    std::unique_lock<std::mutex> guard(r.lock);
+    const auto it = r.channels.find(channel);
+    if (it == r.channels.end()) {
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "chan_meas_setup(): unknown channel %u",
+                          static_cast<unsigned>(channel));
+        return 0;
+    }
+    ChanData& ch = *it->second;
+    if (ch.setUp_) {
+        return 1;
+    }
+    if (ch.isLocal()) {
+        seramMeasSetupMeas(ch.address_, rate, &ch.handle_);
+        if (ch.handle_.kind == SERAM_MEAS_DUMMY) {
+            seramMeasFreeMeas(&ch.handle_);
+            return 0;
+        }
+    } else {
+        const ChanRemoteSubscriber subscribe = r.subscriber;
+        if (!subscribe) {
+            SYSLOGX_ONCE_SITE(LOG_PRIO_ERR,
+                              "chan_meas_setup(): channel '%s' of PID %u needs the measurement gateway",
+                              ch.name_, static_cast<unsigned>(ch.pid()));
+            return 0;
+        }
+        // The gateway may hand values in (putSample) while it subscribes.
+        guard.unlock();
+        const bool subscribed = subscribe(ch, rate, mode);
+        guard.lock();
+        if (!subscribed || r.channels.count(channel) == 0) {
+            return 0; // refused, or the channel went away meanwhile
+        }
+    }
+    ChanData& done = *r.channels[channel];
+    done.setUp_ = true;
+    done.rate_ = rate;
+    done.mode_ = mode;
+    return 1;
+}
+
+uint8_t chan_meas_getValue(uint32_t channel, double* value, uint32_t) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    const auto it = r.channels.find(channel);
+    if (it == r.channels.end() || !it->second->setUp_ || value == nullptr) {
+        return 0;
+    }
+    double raw = 0;
+    if (!it->second->rawValue(&raw)) {
+        return 0;
+    }
+    bool valid = false;
+    const double converted = it->second->convert(raw, &valid);
+    if (!valid) {
+        return 0;
+    }
+    *value = converted;
+    return 1;
+}

@@ -1,0 +1,201 @@
+#include "measdata/seram_meas.h"
+
+#include "measdata/seram_internal.h"
+
+#include "framework/errmem.h"
+#include "framework/syslog.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr uint32_t kConversionPages = 0x800000u;
+constexpr uint16_t kMaxReadable = 0xFFFF;
+
+// What an unserved address reads: zeros, never anything else.
+constexpr uint8_t kDummyCell[8] = {};
+
+struct Sources {
+    std::mutex lock;
+    SeramMeasSource xcpmr;
+    SeramMeasSource ccpmr;
+    SeramMeasSource calc;
+
+    SeramMeasSource* of(uint8_t source) {
+        switch (source) {
+        case SERAM_SRC_XCPMR:
+            return &xcpmr;
+        case SERAM_SRC_CCPMR:
+            return &ccpmr;
+        case SERAM_SRC_CALC:
+            return &calc;
+        default:
+            return nullptr;
+        }
+    }
+};
+
+Sources& sources() {
+    static Sources s;
+    return s;
+}
+
+uint32_t kindOfSource(uint8_t source) {
+    switch (source) {
+    case SERAM_SRC_XCPMR:
+        return SERAM_MEAS_XCPMR;
+    case SERAM_SRC_CCPMR:
+        return SERAM_MEAS_CCPMR;
+    default:
+        return SERAM_MEAS_CALC;
+    }
+}
+
+uint8_t sourceOfKind(uint32_t kind) {
+    switch (kind) {
+    case SERAM_MEAS_XCPMR:
+        return SERAM_SRC_XCPMR;
+    case SERAM_MEAS_CCPMR:
+        return SERAM_SRC_CCPMR;
+    case SERAM_MEAS_CALC:
+        return SERAM_SRC_CALC;
+    default:
+        return 0;
+    }
+}
+
+void setDummy(seramMeasHandle_t* handle, uint32_t address, uint8_t unservedType) {
+    handle->ptr = kDummyCell;
+    handle->kind = SERAM_MEAS_DUMMY;
+    handle->extra = sizeof(kDummyCell);
+    error_mgr_set(SERAM_ERRMEM_PATH_UNSERVED, unservedType, 0);
+    SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "seramMeasSetupMeas(): address 0x%08X not served, reading dummy cell",
+                      static_cast<unsigned>(address));
+}
+
+// The bytes the handle's value lies in now; none when nothing can be read.
+const uint8_t* cellOf(const seramMeasHandle_t* handle, uint32_t* readable) {
+    *readable = 0;
+    if (handle == nullptr || handle->ptr == nullptr || handle->kind == SERAM_MEAS_NONE) {
+        return nullptr;
+    }
+    *readable = handle->extra & 0xFFFFu;
+    if (handle->kind == SERAM_MEAS_CALPAGE) {
+        // Same place in the active page; both page images have the same size.
+        return handle->ptr + seramActiveOffset.load(std::memory_order_relaxed);
+    }
+    return handle->ptr;
+}
+
+} // namespace
+
+bool seramMeasRegisterSource(uint8_t source, const SeramMeasSource& producer) {
+    Sources& s = sources();
+    std::lock_guard<std::mutex> guard(s.lock);
+    SeramMeasSource* slot = s.of(source);
+    if (slot == nullptr) {
+        return false;
+    }
+    *slot = producer.setup ? producer : SeramMeasSource{};
+    return true;
+}
+
+void seramMeasSetupMeas(uint32_t address, uint16_t raster, seramMeasHandle_t* handle) {
+    if (handle == nullptr) {
+        return;
+    }
+    seramMeasClearHandle(handle);
+    const uint32_t local = address & 0x00FFFFFFu;
+    if (local >= kConversionPages) {
+        setDummy(handle, address, SERAM_UNSERVED_CONVERSION);
+        return;
+    }
+    const auto selector = static_cast<uint8_t>(local >> 18);
+    if (selector == SERAM_SRC_XCPMR || selector == SERAM_SRC_CCPMR || selector == SERAM_SRC_CALC) {
+        std::function<bool(uint32_t, uint16_t, SeramMeasCell*)> setup;
+        {
+            Sources& s = sources();
+            std::lock_guard<std::mutex> guard(s.lock);
+            setup = s.of(selector)->setup;
+        }
+        SeramMeasCell cell;
+        if (!setup || !setup(address, raster, &cell) || cell.ptr == nullptr || cell.size == 0) {
+            setDummy(handle, address, selector);
+            return;
+        }
+        handle->ptr = static_cast<const uint8_t*>(cell.ptr);
+        handle->kind = kindOfSource(selector);
+        const uint32_t latency = selector == SERAM_SRC_CALC ? cell.latency : 0;
+        handle->extra = (latency << 16) | cell.size;
+        return;
+    }
+    const uint32_t span = seramMemSpan(local);
+    if (span == 0) {
+        setDummy(handle, address, SERAM_UNSERVED_MEMORY);
+        return;
+    }
+    const uint8_t* p = seramMemPtr(local, 1);
+    handle->ptr = p;
+    handle->kind = local < sizeof(SeramImage) ? SERAM_MEAS_CALPAGE : SERAM_MEAS_MEMORY;
+    handle->extra = std::min<uint32_t>(span, kMaxReadable);
+}
+
+void seramMeasCopyRaw(void* dest, uint32_t size, const seramMeasHandle_t* handle) {
+    if (dest == nullptr) {
+        return;
+    }
+    uint32_t readable = 0;
+    const uint8_t* cell = cellOf(handle, &readable);
+    const uint32_t n = cell != nullptr ? std::min(size, readable) : 0;
+    if (n > 0) {
+        std::memcpy(dest, cell, n);
+    }
+    std::memset(static_cast<uint8_t*>(dest) + n, 0, size - n);
+}
+
+void seramMeasCopy_bigEndian(void* dest, uint32_t size, const seramMeasHandle_t* handle) {
+    if (dest == nullptr || (size != 1 && size != 2 && size != 4 && size != 8)) {
+        return;
+    }
+    uint8_t value[8];
+    seramMeasCopyRaw(value, size, handle);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::reverse(value, value + size);
+    }
+    std::memcpy(dest, value, size);
+}
+
+uint16_t seramMeasGetLatency(const seramMeasHandle_t* handle) {
+    if (handle == nullptr || handle->kind != SERAM_MEAS_CALC) {
+        return 0;
+    }
+    return static_cast<uint16_t>(handle->extra >> 16);
+}
+
+void seramMeasFreeMeas(seramMeasHandle_t* handle) {
+    if (handle == nullptr) {
+        return;
+    }
+    const uint8_t source = sourceOfKind(handle->kind);
+    if (source != 0 && handle->ptr != nullptr) {
+        std::function<void(const void*)> release;
+        {
+            Sources& s = sources();
+            std::lock_guard<std::mutex> guard(s.lock);
+            release = s.of(source)->release;
+        }
+        if (release) {
+            release(handle->ptr);
+        }
+    }
+    seramMeasClearHandle(handle);
+}
+
+void seramMeasClearHandle(seramMeasHandle_t* handle) {
+    if (handle != nullptr) {
+        *handle = seramMeasHandle_t{nullptr, SERAM_MEAS_NONE, 0};
+    }
+}

@@ -1,0 +1,39 @@
+// The system log as the tests see it: what the module put into "/syslogq".
+#pragma once
+
+#include "framework/syslog.h"
+#include "platform/rtos.h"
+#include "platform/syslogq.h"
+
+#include <string>
+#include <vector>
+
+namespace measdata_test {
+
+// Opens the log queue (once) and empties it.
+inline void startLog() {
+    static const bool opened = syslog_init(0);
+    (void)opened;
+    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
+    SyslogRecord rec;
+    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec))) {
+    }
+}
+
+// The messages logged since the last call.
+inline std::vector<std::string> takeLog() {
+    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
+    std::vector<std::string> out;
+    SyslogRecord rec;
+    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec)))
+        out.push_back(rec.message);
+    return out;
+}
+
+inline bool logged(const std::vector<std::string>& lines, const std::string& text) {
+    for (const auto& l : lines)
+        if (l.find(text) != std::string::npos) return true;
+    return false;
+}
+
+} // namespace measdata_test
