@@ -9,6 +9,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <mutex>
+#include <vector>
 #include <thread>
 
 namespace {
@@ -38,16 +41,21 @@ protected:
 
 } // namespace
 
+// Registrations stay for the life of the process, so what they touch must outlive the test.
+struct Counters {
+    std::atomic<int> r1{0}, r20{0}, r1000{0}, meas{0}, calc4{0}, calc9{0};
+};
+
 TEST_F(RasterTest, OneSimulatedSecondRunsEachRasterByItsPeriod) {
-    std::atomic<int> r1{0}, r20{0}, r1000{0}, meas{0};
-    std::atomic<int> calc4{0}, calc9{0};
-    ASSERT_TRUE(raster_addPeriodic(RASTER_R1MS, 0, "count", [&] { ++r1; }));
-    ASSERT_TRUE(raster_addPeriodic(RasterTaskId(4), 0, "count", [&] { ++r20; }));
-    ASSERT_TRUE(raster_addPeriodic(RASTER_R1000MS, 0, "count", [&] { ++r1000; }));
-    ASSERT_TRUE(raster_addPeriodic(RASTER_RMEAS, 0, "count", [&] { ++meas; }));
-    ASSERT_TRUE(raster_addCalcStep(0, "count", [&](int r, uint32_t) {
-        if (r == 4) ++calc4;
-        if (r == 9) ++calc9;
+    auto c = std::make_shared<Counters>();
+    auto& [r1, r20, r1000, meas, calc4, calc9] = *c;
+    ASSERT_TRUE(raster_addPeriodic(RASTER_R1MS, 0, "count", [c] { ++c->r1; }));
+    ASSERT_TRUE(raster_addPeriodic(RasterTaskId(4), 0, "count", [c] { ++c->r20; }));
+    ASSERT_TRUE(raster_addPeriodic(RASTER_R1000MS, 0, "count", [c] { ++c->r1000; }));
+    ASSERT_TRUE(raster_addPeriodic(RASTER_RMEAS, 0, "count", [c] { ++c->meas; }));
+    ASSERT_TRUE(raster_addCalcStep(0, "count", [c](int r, uint32_t) {
+        if (r == 4) ++c->calc4;
+        if (r == 9) ++c->calc9;
     }));
     ASSERT_TRUE(raster_init());
     ASSERT_TRUE(raster_start());
@@ -67,12 +75,17 @@ TEST_F(RasterTest, OneSimulatedSecondRunsEachRasterByItsPeriod) {
 }
 
 TEST_F(RasterTest, FunctionsOfOneRasterRunInTheirOrder) {
-    std::mutex m;
-    std::vector<int> seen;
+    struct Seen {
+        std::mutex m;
+        std::vector<int> tags;
+    };
+    auto shared = std::make_shared<Seen>();
+    std::mutex& m = shared->m;
+    std::vector<int>& seen = shared->tags;
     auto add = [&](int order, int tag) {
-        raster_addPeriodic(RasterTaskId(3), order, "ordered", [&, tag] {
-            std::lock_guard<std::mutex> lk(m);
-            seen.push_back(tag);
+        raster_addPeriodic(RasterTaskId(3), order, "ordered", [shared, tag] {
+            std::lock_guard<std::mutex> lk(shared->m);
+            shared->tags.push_back(tag);
         });
     };
     add(20, 3);
@@ -88,11 +101,13 @@ TEST_F(RasterTest, FunctionsOfOneRasterRunInTheirOrder) {
 }
 
 TEST_F(RasterTest, TriggeredAndHookedRasters) {
-    std::atomic<int> lap{0}, hooked{0};
-    raster_addPeriodic(RASTER_LAP, 0, "lap", [&] { ++lap; });
+    auto c = std::make_shared<Counters>();
+    std::atomic<int>& lap = c->r1;
+    std::atomic<int>& hooked = c->r20;
+    raster_addPeriodic(RASTER_LAP, 0, "lap", [c] { ++c->r1; });
     EXPECT_EQ(raster_triggerTask(-4), 0) << "before the rasters run";
-    ASSERT_TRUE(raster_hookFunction("EventService", 67, 10, [&] { ++hooked; }, 4096, -1, -1));
-    EXPECT_FALSE(raster_hookFunction("EventService", 67, 10, [&] { ++hooked; }, 4096, -1, -1));
+    ASSERT_TRUE(raster_hookFunction("EventService", 67, 10, [c] { ++c->r20; }, 4096, -1, -1));
+    EXPECT_FALSE(raster_hookFunction("EventService", 67, 10, [c] { ++c->r20; }, 4096, -1, -1));
     ASSERT_TRUE(raster_start());
     EXPECT_NE(taskNameToId("r_EventService"), TASK_ID_ERROR);
     EXPECT_NE(taskNameToId("r_notifyRasterTask"), TASK_ID_ERROR);
