@@ -49,10 +49,12 @@ bool syslog_init(int rtpIndex) {
 void syslogx(int priority, const char* format, ...) {
     SyslogRecord rec;
     fillRecord(&rec, priority);
-    va_list ap;
-    va_start(ap, format);
-    std::vsnprintf(rec.message, sizeof(rec.message), format ? format : "", ap);
-    va_end(ap);
+    if (format) {
+        va_list ap;
+        va_start(ap, format);
+        std::vsnprintf(rec.message, sizeof(rec.message), format, ap);
+        va_end(ap);
+    }
     post(&rec);
 }
 

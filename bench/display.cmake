@@ -1,0 +1,3 @@
+# Loading a large display.xml, compared with only reading the same file into memory.
+msd_add_bench(display_xml_bench SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/display_xml_bench.cpp LIBS msd_display)
+target_compile_definitions(display_xml_bench PRIVATE MSD_SOURCE_DIR_DEFAULT="${PROJECT_SOURCE_DIR}")
