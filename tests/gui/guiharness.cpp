@@ -1,0 +1,131 @@
+#include "guiharness.h"
+
+#include "platform/display_hw.h"
+
+namespace guitest {
+
+namespace {
+constexpr uint16_t kSentinel = 0x7FFF; // an application message no test uses
+}
+
+Root::Root(const GuiRect& r) : GuiThing(r, 0, GUI_BORDER_NONE) {
+    mwStatusFlags = GUI_ST_VISIBLE | GUI_ST_CURRENT | GUI_ST_FOCUS | GUI_ST_VIEWPORTS;
+}
+
+Panel::Panel(const GuiRect& r, uint16_t id, uint32_t colour, uint16_t status)
+    : GuiThing(r, id, GUI_BORDER_NONE) {
+    mColors[0] = colour;
+    mwStatusFlags = static_cast<uint16_t>(mwStatusFlags | status);
+}
+
+void Panel::Draw() {
+    ++draws;
+    if (!mpScreen || !(IsVisible() || mpScreen->IsDrawingToBitmap())) return;
+    mpScreen->BeginDraw(this);
+    StandardBorder(mColors[0]);
+    DrawChildren();
+    mpScreen->EndDraw();
+}
+
+Harness::Harness() {
+    displayhw_reset();
+    tGuiTimerMutex = semMCreate(SEM_Q_PRIORITY);
+    tGuiPresentationMutex = semMCreate(SEM_Q_PRIORITY);
+    tGuiLockTask = 0;
+    giCriticalNesting = 0;
+    tBaseGuiTask = taskIdSelf();
+    GuiThing::mpScreen = CreateGuiScreen();
+    GuiThing::mpMessageQueue = new GuiMessageQueue();
+    const GuiRect all = MakeGuiRect(0, 0, GuiThing::mpScreen->HRes() - 1, GuiThing::mpScreen->VRes() - 1);
+    root_ = new Root(all);
+    GuiThing::mpPresentation = root_;
+    GuiThing::mpPresentationLink = root_;
+    GuiThing::mpScreen->GenerateViewportList(root_);
+    gbGuiTimerEventPending = 0;
+    gbGuiInitialized = 1;
+}
+
+Harness::~Harness() {
+    delete root_;
+    GuiThing::mpPresentation = nullptr;
+    GuiThing::mpPresentationLink = nullptr;
+    delete GuiThing::mpMessageQueue;
+    GuiThing::mpMessageQueue = nullptr;
+    delete GuiThing::mpScreen;
+    GuiThing::mpScreen = nullptr;
+    semDelete(tGuiPresentationMutex);
+    semDelete(tGuiTimerMutex);
+    tGuiPresentationMutex = tGuiTimerMutex = SEM_ID_NULL;
+    gbGuiTimerEventPending = 1;
+    gbGuiInitialized = 0;
+}
+
+std::vector<GuiMessage> Harness::collect() {
+    std::vector<GuiMessage> out;
+    GuiMessage s = GuiMakeMessage(kSentinel);
+    // The sentinel goes past a full queue by waiting for room: pop first when needed.
+    while (!GuiEnqueue(&s, gpGuiMesgQueue)) {
+        GuiMessage m;
+        GuiPopMessage(&m, gpGuiMesgQueue);
+        out.push_back(m);
+    }
+    for (;;) {
+        GuiMessage m;
+        queue().Pop(&m);
+        if (m.Type == kSentinel && m.Target == nullptr) break;
+        out.push_back(m);
+    }
+    return out;
+}
+
+std::vector<GuiMessage> Harness::tick() {
+    GuiTimerTaskPost();
+    std::vector<GuiMessage> out = collect();  // processes the tick
+    std::vector<GuiMessage> more = collect(); // the expiries it folded in
+    out.insert(out.end(), more.begin(), more.end());
+    return out;
+}
+
+void Harness::addAndDraw(GuiThing* t) {
+    root_->Add(t, 1);
+}
+
+void Harness::redraw(const GuiRect& r) {
+    GuiThing::mpScreen->Invalidate(r);
+    root_->Draw();
+}
+
+uint32_t Harness::px(int x, int y) {
+    return displayhw_frameBuffer()[y * DISPLAY_FB_WIDTH + x];
+}
+
+Frame::Frame(GuiThing* thing, const GuiRect& area) {
+    GuiThing::mpScreen->Invalidate(area);
+    GuiThing::mpScreen->BeginDraw(thing);
+}
+
+Frame::~Frame() {
+    GuiThing::mpScreen->EndDraw();
+}
+
+PixelSet Painted(const GuiRect& area, uint32_t colour) {
+    PixelSet s;
+    for (int y = area.top; y <= area.bottom; ++y)
+        for (int x = area.left; x <= area.right; ++x)
+            if (Harness::px(x, y) == colour) s.insert({x, y});
+    return s;
+}
+
+PixelSet Box(int l, int t, int r, int b) {
+    PixelSet s;
+    for (int y = t; y <= b; ++y)
+        for (int x = l; x <= r; ++x) s.insert({x, y});
+    return s;
+}
+
+void Harness::fill(uint32_t colour) {
+    uint32_t* fb = displayhw_frameBuffer();
+    for (int i = 0; i < DISPLAY_FB_WIDTH * DISPLAY_FB_HEIGHT; ++i) fb[i] = colour;
+}
+
+} // namespace guitest

@@ -1,0 +1,96 @@
+// Headless GUI: the test thread plays the GUI task. It owns the locks, the device screen over the
+// in-memory frame buffer, the message queue object and a root thing that stands in for the
+// presentation manager; timer ticks are posted by hand.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "gui/guilock.h"
+#include "gui/guimsgqueue.h"
+#include "gui/guipresentationlink.h"
+#include "gui/guiscreen.h"
+#include "gui/guithing.h"
+#include "gui/l24logi.h"
+
+namespace guitest {
+
+// The tree root: a visible, current thing over the whole screen that owns viewports.
+class Root : public GuiThing, public GuiPresentationLink {
+public:
+    explicit Root(const GuiRect& r);
+    void NullInput(GuiThing* t) override { nulled.push_back(t); }
+    void MoveFocusTree(GuiThing* t) override { focused.push_back(t); }
+    void CapturePointer(GuiThing*) override {}
+    void ReleasePointer(GuiThing*) override {}
+    GuiQueue* GetThingMessageQueue(GuiThing*) override { return nullptr; }
+    GuiQueue* GetCurrentMessageQueue() override { return nullptr; }
+    int RouteMessageToTask(GuiMessage*) override { return 0; }
+
+    std::vector<GuiThing*> nulled;
+    std::vector<GuiThing*> focused;
+};
+
+// A window-like thing that owns viewports and paints its whole rectangle in colour slot 0.
+class Panel : public GuiThing {
+public:
+    Panel(const GuiRect& r, uint16_t id = 0, uint32_t colour = 0xFF0000, uint16_t status = GUI_ST_VIEWPORTS);
+    void Draw() override;
+    int draws = 0;
+};
+
+// Records the messages it receives.
+class Probe : public GuiThing {
+public:
+    explicit Probe(const GuiRect& r, uint16_t id = 0) : GuiThing(r, id, GUI_BORDER_NONE) {}
+    int Message(const GuiMessage& m) override {
+        received.push_back(m);
+        return GuiThing::Message(m);
+    }
+    std::vector<GuiMessage> received;
+};
+
+class Harness {
+public:
+    Harness();
+    ~Harness();
+    Harness(const Harness&) = delete;
+    Harness& operator=(const Harness&) = delete;
+
+    L24logi& screen() { return *static_cast<L24logi*>(GuiThing::mpScreen); }
+    GuiMessageQueue& queue() { return *GuiThing::mpMessageQueue; }
+    Root& root() { return *root_; }
+
+    // Pops everything queued so far (the ticks among it are processed by Pop) and returns it.
+    std::vector<GuiMessage> collect();
+    // One 50 ms tick as the timer task posts it; returns what it and the messages before it yield.
+    std::vector<GuiMessage> tick();
+    // Adds a thing to the root and draws the screen.
+    void addAndDraw(GuiThing* t);
+    // Invalidates r and draws the root, as one frame.
+    void redraw(const GuiRect& r);
+
+    static uint32_t px(int x, int y);
+    static void fill(uint32_t colour); // the whole frame buffer
+
+private:
+    Root* root_ = nullptr;
+};
+
+// One drawing pass over `area` on behalf of `thing`: Invalidate and BeginDraw, EndDraw at the end.
+struct Frame {
+    Frame(GuiThing* thing, const GuiRect& area);
+    ~Frame();
+    Frame(const Frame&) = delete;
+    Frame& operator=(const Frame&) = delete;
+};
+
+using PixelSet = std::set<std::pair<int, int>>;
+// Pixels of the frame buffer inside the area that have the colour.
+PixelSet Painted(const GuiRect& area, uint32_t colour);
+// Every pixel of the box (inclusive).
+PixelSet Box(int l, int t, int r, int b);
+
+} // namespace guitest
