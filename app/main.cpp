@@ -12,6 +12,9 @@
 #include "measdata/convtab.h"
 #include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
+#include "msdcom/comint.h"
+#include "msdcom/dynkomm.h"
+#include "msdcom/routing.h"
 #include "platform/basetick.h"
 #include "platform/devroot.h"
 #include "platform/serial.h"
@@ -106,6 +109,10 @@ int main(int argc, char** argv) {
     MsdShell_AddCommonCmd();
     msd_shellStart(index);
     meascalinfo_init(); // name table
+    // Network stack: routing, data paths, command interpreter.
+    routing_ini();
+    dynkomm_ini();
+    comint_ini();
     simulink_setConvRegister([](int partition, const void* table) {
         return int(convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));
     });
@@ -120,6 +127,7 @@ int main(int argc, char** argv) {
     postrun_wait();
     postrun_run();
 
+    comint_exit();
     msd_shellStop();
     serial_shutdown();
     applComm_close();

@@ -1,0 +1,42 @@
+// Arbitrary bytes as a CI message to ci_serve_command, as r_Comint would hand it over; the answers
+// the handlers queue are served in turn (a few rounds), so answer handlers see them too.
+#include "framework/appman.h"
+#include "framework/syslog.h"
+#include "msdcom/ci_table.h"
+#include "msdcom/comint.h"
+#include "msdcom/dynkomm.h"
+#include "msdcom/routing.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+bool setUp() {
+    syslog_init(0); // records go to the log queue, which drops them when full
+    app_pid = 1;
+    routing_ini();
+    dynkomm_ini();
+    comint_queue_ini();
+    ci_register_own_handlers();
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool ready = setUp();
+    (void)ready;
+    comint_msg m;
+    std::memset(&m, 0, sizeof(m));
+    std::memcpy(&m, data, std::min(size, sizeof(m)));
+    ci_serve_command(&m);
+    comint_msg answer;
+    for (int round = 0; round < 8 && comint_receive(&answer, 0); ++round)
+        if (ci_dst(&answer) == app_pid) ci_serve_command(&answer);
+    while (comint_receive(&answer, 0)) {
+    }
+    return 0;
+}
