@@ -12,8 +12,10 @@
 #include "measdata/convtab.h"
 #include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
+#include "msdcom/bc2_net.h"
 #include "msdcom/comint.h"
 #include "msdcom/dynkomm.h"
+#include "msdcom/net_init.h"
 #include "msdcom/routing.h"
 #include "platform/basetick.h"
 #include "platform/devroot.h"
@@ -113,14 +115,17 @@ int main(int argc, char** argv) {
     routing_ini();
     dynkomm_ini();
     comint_ini();
+    net_ini();
     simulink_setConvRegister([](int partition, const void* table) {
         return int(convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));
     });
     simulink_initialize();
+    BC2_init(); // DivoVur2 start: presence, links
     raster_start();
     syslogx(LOG_PRIO_INFO, "main(): start-up done, boot counter %u", unsigned(boot_count_get()));
 
     postrun_register(PR_PWM, "PWM outputs", PwmOut_StopAll);
+    postrun_register(PR_DIVOVUR2, "DivoVur2", BC2_stop);
     postrun_register(PR_RASTERS, "rasters", raster_stop);
     postrun_register(PR_ERRMEM, "error memory", error_mgr_stop);
 

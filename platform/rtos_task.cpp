@@ -26,10 +26,15 @@ Registry& registry() {
     return *r;
 }
 
+// Set once the thread's own record has gone (thread exit, and for the main thread the process
+// exit, where destructors of static objects may still log or take a semaphore).
+thread_local bool tlSelfGone = false;
+
 // Keeps the record of the calling thread alive and unregisters a foreign thread at its end.
 struct SelfHolder {
     std::shared_ptr<TaskRec> rec;
     ~SelfHolder() {
+        tlSelfGone = true;
         if (rec && rec->foreign) {
             Registry& r = registry();
             std::lock_guard<std::mutex> lk(r.mutex);
@@ -39,10 +44,22 @@ struct SelfHolder {
 };
 thread_local SelfHolder tlSelf;
 
+// The record that stands for a thread whose own record has gone.
+TaskRec* exitRecord() {
+    static TaskRec* rec = [] {
+        auto* r = new TaskRec;
+        r->foreign = true;
+        r->name = "tExit";
+        r->id = 1;
+        return r;
+    }();
+    return rec;
+}
+
 std::shared_ptr<TaskRec> find(TASK_ID tid) {
     Registry& r = registry();
     std::lock_guard<std::mutex> lk(r.mutex);
-    if (tid == 0) return tlSelf.rec;
+    if (tid == 0) return tlSelfGone ? nullptr : tlSelf.rec;
     auto it = r.tasks.find(tid);
     return it == r.tasks.end() ? nullptr : it->second;
 }
@@ -138,6 +155,7 @@ TASK_ID create(const char* name, int priority, int options, size_t stackSize, st
 } // namespace
 
 TaskRec* self() {
+    if (tlSelfGone) return exitRecord();
     if (!tlSelf.rec) {
         auto rec = std::make_shared<TaskRec>();
         rec->foreign = true;
@@ -154,6 +172,7 @@ TaskRec* self() {
 }
 
 void checkDeletion() {
+    if (tlSelfGone) return;
     TaskRec* rec = tlSelf.rec.get();
     if (rec && !rec->foreign && rec->deleteRequested.load(std::memory_order_relaxed) && rec->mutexesHeld == 0)
         throw TaskDeletedUnwind{};
@@ -226,8 +245,7 @@ const char* taskName(TASK_ID tid) {
 }
 
 STATUS taskPriorityGet(TASK_ID tid, int* priority) {
-    auto rec = tid == 0 ? tlSelf.rec : find(tid);
-    if (tid == 0 && !rec) rec = find(self()->id);
+    auto rec = find(tid == 0 ? self()->id : tid);
     if (!rec || !priority) return ERROR;
     *priority = rec->priority;
     return OK;
@@ -277,7 +295,7 @@ STATUS taskDeleteForce(TASK_ID tid) { return taskDelete(tid); }
 STATUS taskJoin(TASK_ID tid, int timeoutMs) {
     auto rec = find(tid);
     if (!rec) return OK; // already gone
-    if (rec.get() == tlSelf.rec.get() || rec->foreign) return ERROR;
+    if (rec.get() == self() || rec->foreign) return ERROR;
     std::unique_lock<std::mutex> lk(rec->endMutex);
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     return rec->endCv.wait_until(lk, until, [&] { return rec->ended; }) ? OK : ERROR;

@@ -1,0 +1,145 @@
+// DivoVur2 records shared by the presence, link and data-link files (and by their tests).
+#pragma once
+
+#include "msdcom/bc2_net.h"
+#include "msdcom/bc2_record.h"
+#include "msdcom/dk_frame.h"
+#include "platform/rtos.h"
+
+#include <atomic>
+#include <cstdint>
+#include <netinet/in.h>
+
+enum : uint16_t { BC2_CHAN_CI = 0, BC2_CHAN_DK = 1 };
+
+// Channel states.
+enum : uint16_t {
+    BC2_STATE_IDLE = 0, // new, or the active connect failed
+    BC2_STATE_DISCONNECTED = 2,
+    BC2_STATE_CONNECTED = 3,
+    BC2_STATE_CONNECTING = 4,
+};
+
+inline constexpr int BC2_HOST_ENTRIES = 66;
+inline constexpr uint16_t BC2_ORIGIN_PRESENCE = 2;
+inline constexpr int32_t BC2_SEND_PERIOD_MS = 200;
+inline constexpr uint32_t BC2_TIMEOUT_MS = 1000;
+inline constexpr size_t BC2_CI_RXBUF = 8192;
+inline constexpr size_t BC2_DK_SCRATCH = 512;
+inline constexpr int BC2_RECV_PRIORITY = 77;
+inline constexpr int BC2_RECV_STACK = 10000;
+inline constexpr int BC2_TCP_BUFSIZE = 23360;
+
+// Send-buffer states: a run of failures is reported once.
+enum : uint16_t { BC2_SND_OK = 0, BC2_SND_ERR_REPORTED = 1, BC2_SND_SHORT_REPORTED = 2 };
+
+// Two halves of one Ethernet payload each; frames are appended to the active half, and after a
+// complete send the other half becomes active.
+struct bc2_sendbuf {
+    SEM_ID mutex = SEM_ID_NULL;
+    uint16_t state = 0;
+    uint16_t fill = 0; // bytes in the active half
+    uint16_t sent = 0; // of them already sent (a short TCP send resumes here)
+    uint16_t type = 0; // 0 offline, 1 online
+    uint16_t half = 0; // byte offset of the active half: 0 or DK_DATAGRAM_MAX
+    uint8_t data[2 * DK_DATAGRAM_MAX];
+};
+
+struct bc2_host;
+
+struct bc2_channel {
+    const char* name = "CI";
+    uint16_t type = BC2_CHAN_CI;
+    uint16_t pid = 0;
+    bc2_host* host = nullptr;
+    SEM_ID wake = SEM_ID_NULL;
+    TASK_ID task = TASK_ID_ERROR;
+    std::atomic<uint16_t> state{BC2_STATE_IDLE};
+
+    // The link socket. Changed only under `io`; senders hold `io` while they write to it. The
+    // receive task alone closes the socket it receives on (`rxsock`): others shut it down, which
+    // wakes the receiver, so that no descriptor is closed under a task that still uses it.
+    SEM_ID io = SEM_ID_NULL;
+    std::atomic<int> sock{-1};
+    int rxsock = -1;
+
+    sockaddr_in peerListen{}; // the peer's CI or DK listening address
+    sockaddr_in peerUdp{};    // DK: the peer's DK UDP address
+    sockaddr_in mcGroup{};    // the multicast channel's destination
+    bool hasUdpDest = false;
+    bc2_sendbuf buf[2]; // DK: 0 offline, 1 online
+
+    std::atomic<uint16_t> txOnline{0}, txMsgs{0}, txErr{0}, rxUdp{0}, rxFrames{0}, rxErr{0};
+    uint8_t skip = 0; // DK receive: a frame for a foreign PID was just skipped
+};
+
+struct bc2_host {
+    Bc2Record rec; // the last presence record received (own entry: unused)
+    std::atomic<bc2_channel*> dk{nullptr};
+    std::atomic<bc2_channel*> ci{nullptr};
+    std::atomic<int32_t> remaining{0};
+    std::atomic<uint16_t> state{0}; // 0 offline or never heard, 1 heard
+    std::atomic<uint16_t> version{0};
+    std::atomic<uint16_t> portOffset{0};
+    std::atomic<uint16_t> origin{0};
+    std::atomic<uint32_t> fromAddr{0}; // network order: where the last record came from
+    std::atomic<uint16_t> fromPort{0}; // network order
+};
+
+extern Bc2Record local_host;
+extern bc2_host hosts_list[BC2_HOST_ENTRIES];
+extern std::atomic<bool> BaseCom_stop;
+extern std::atomic<bool> bc2_ready2connect;
+extern std::atomic<uint16_t> bc_rxcnt;
+extern std::atomic<uint16_t> cimc_rxcnt, cimc_rxerr;
+extern std::atomic<int> udp_tx_socket, udp_rx_socket;
+
+// Own settings read at BC2_eth_ini.
+uint16_t bc2_ownOffset();
+uint32_t bc2_ownAddr(); // network order
+sockaddr_in bc2_sockaddr(uint32_t addrNetOrder, uint16_t port);
+
+// Presence side.
+// Reads the own address and port offset, fills `local_host` and clears the peer table.
+void bc2_fill_local_host();
+void BC2_UDP_send();
+void BC2_UDP_listen();
+// One received presence datagram from `from` (the listener's work, also driven by tests).
+void bc2_presence_received(const uint8_t* bytes, size_t n, const sockaddr_in& from);
+// One ageing step of the sender.
+void bc2_age_peers(int32_t elapsedMs);
+void BC2_connect_manager(bc2_host* entry, uint16_t type);
+// Address order of the connection decision: the four wire bytes read least significant first.
+uint32_t bc2_addrRank(uint32_t addrNetOrder);
+
+// Links.
+bc2_channel* BC2_create_channel_config(bc2_host* entry, uint16_t type);
+void BC2_snd_framer_ini(bc2_sendbuf* buf, uint16_t type);
+int BC2_recv_activate(bc2_channel* ch);
+void BC2_disconnect(bc2_channel* ch);
+int bc2_recv_packet(int sock, void* buffer, size_t n, int flags);
+void bc2_set_tcp_options(int sock, const char* who);
+void BC2_connect_passive(uint16_t type);
+void BC2_eth_recv(bc2_channel* ch);
+int BC2_connect_active(bc2_channel* ch);
+int bc_ci_receive(bc2_channel* ch, int sock);
+int bc_dk_receive(bc2_channel* ch, int sock);
+void BC2_CI_MC_listen();
+void BC2_dk_udp_listen();
+// One received DK datagram (the UDP listener's work, also driven by tests and fuzzing).
+void bc2_dk_datagram(const uint8_t* data, size_t n);
+// Reads and drops `n` bytes of the link; false when the link failed.
+bool bc2_discard(int sock, size_t n);
+
+// The multicast channel of entry 65.
+bc2_channel* bc2_mc_channel();
+
+// Host: after BC2_stop, gives back channels and sockets so that BC2_init can run again in the
+// same process (tests restart the transport between cases).
+void bc2_release();
+// Host: spawned DivoVur2 tasks, for BC2_stop to wake and wait for.
+void bc2_track_task(TASK_ID tid);
+// Stores `sock` in `slot` and remembers the slot, so that BC2_stop can wake the task blocked on it.
+void bc2_track_socket(std::atomic<int>* slot, int sock);
+// True for a receive that ended by its time limit with nothing received (the loop goes on).
+bool bc2_idle_receive(ssize_t result);

@@ -1,0 +1,26 @@
+#include "msdcom/net_init.h"
+
+#include "framework/raster.h"
+#include "msdcom/bc2_net.h"
+#include "msdcom/comint_netops.h"
+#include "msdcom/sernet_man.h"
+
+bool net_ini() {
+    msdcom_netops ops{};
+    ops.comint_put_eth = comint_put_eth;
+    ops.comint_put_locSock = comint_put_locSock;
+    ops.comint_status = comint_status;
+    ops.SerNet_man_start_sending = SerNet_man_start_sending;
+    ops.SerNet_man_stop_sending = SerNet_man_stop_sending;
+    ops.SerNet_man_release_fifo = SerNet_man_release_fifo;
+    ops.sernet_man_fifo_prepare_sink = sernet_man_fifo_prepare_sink;
+    ops.sernet_man_fifo_create_sink = sernet_man_fifo_create_sink;
+    ops.sernet_man_fifo_create_source = sernet_man_fifo_create_source;
+    ops.sernet_man_fifo_delete_source = sernet_man_fifo_delete_source;
+    ops.sernet_man_fifo_delete_sink = sernet_man_fifo_delete_sink;
+    msdcom_netops_install(ops);
+    if (!SerNet_man_ini()) return false;
+    raster_addPeriodic(RASTER_ETH_ONLINE, 100, "rEthSend_online", rEthSend_online);
+    raster_addPeriodic(RASTER_ETH_OFFLINE, 100, "rEthSend_offline", rEthSend_offline);
+    return true;
+}
