@@ -3,6 +3,8 @@
 // Plain structures; XmlLoad fills them and hands the tree to its caller (see dispxml_load.h).
 #pragma once
 
+#include "measdata/chantype.h"
+
 #include <cstdint>
 
 struct verbtab_s;
@@ -23,18 +25,6 @@ struct rgb_s {
     uint8_t blue;
 };
 
-// Channel data type, as in the system's XML channel type TypeEnum_t; 0 = not given.
-enum TypeEnum_t : uint16_t {
-    TYPE_NONE = 0,
-    TYPE_UINT8 = 1,
-    TYPE_SINT8 = 2,
-    TYPE_UINT16 = 3,
-    TYPE_SINT16 = 4,
-    TYPE_UINT32 = 5,
-    TYPE_SINT32 = 6,
-    TYPE_FLOAT = 7,
-    TYPE_BOOL = 8,
-};
 
 // One measurement channel with its scaling (a x^2 + b x + c) / (d x^2 + e x + f).
 struct awm_meas_in {

@@ -1,5 +1,7 @@
 #include "measdata/chandata.h"
 
+#include "measdata/chantype.h"
+
 #include "framework/appman.h"
 #include "framework/syslog.h"
 #include "xml/xmltagparser.h"
@@ -12,13 +14,12 @@
 
 namespace {
 
-// XML channel types (TypeEnum_t) and their raw data type codes.
+// The names of the XML channel types.
 constexpr struct {
     const char* name;
-    int xmlType;
-    uint8_t code;
-} kTypes[] = {{"UINT8", 1, 1},  {"SINT8", 2, 0},  {"UINT16", 3, 3}, {"SINT16", 4, 2},
-              {"UINT32", 5, 5}, {"SINT32", 6, 4}, {"FLOAT", 7, 6},  {"BOOL", 8, 7}};
+    TypeEnum_t xmlType;
+} kTypes[] = {{"UINT8", TYPE_UINT8},   {"SINT8", TYPE_SINT8},   {"UINT16", TYPE_UINT16}, {"SINT16", TYPE_SINT16},
+              {"UINT32", TYPE_UINT32}, {"SINT32", TYPE_SINT32}, {"FLOAT", TYPE_FLOAT},   {"BOOL", TYPE_BOOL}};
 
 struct Registry {
     std::mutex lock;
@@ -59,11 +60,7 @@ ChanData::ChanData(XmlScan* scanner, XmlTok_t* tok) {
     if (parser.parse(scanner) == XMLTOK_TAG_END && tok != nullptr) {
         scanner->scanOverTag(*tok); // a channel has no content of its own
     }
-    for (const auto& t : kTypes) {
-        if (t.xmlType == xmlType) {
-            typeCode_ = t.code;
-        }
-    }
+    typeCode_ = chantype_rawCode(xmlType); // the value table admits only the eight types
     shift_ = trailingZeros(mask_);
 
     Registry& r = registry();
