@@ -1,4 +1,5 @@
-# msd_add_gtest(<name> SOURCES <files...> LIBS <libs...> [LABELS <labels...>])
+# msd_add_gtest(<name> SOURCES <files...> LIBS <libs...> LABELS <label>)
+# One label per executable (the area); select several with a regular expression (ctest -L).
 # One GoogleTest executable whose cases ctest discovers one by one.
 find_package(GTest REQUIRED)
 include(GoogleTest)
@@ -9,6 +10,5 @@ function(msd_add_gtest name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} msd_testsupport GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 120
-    ENVIRONMENT "MSD_BUILD_DIR=${PROJECT_BINARY_DIR};MSD_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 120)
 endfunction()

@@ -24,6 +24,7 @@ struct TaskRec {
     cpuset_t affinity = 0;
     bool foreign = false; // a thread not made by taskSpawn (main thread, test thread)
     std::function<void()> body;
+    std::mutex attrMutex; // guards thread, started and affinity (the task itself may set them)
     pthread_t thread{};
     bool started = false;
 

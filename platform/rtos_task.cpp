@@ -118,6 +118,13 @@ bool startThread(const std::shared_ptr<TaskRec>& rec) {
     pthread_attr_setstacksize(&attr, stack);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     auto* arg = new std::shared_ptr<TaskRec>(rec);
+    // Held until the record is complete: the new task may already ask for its own affinity.
+    std::lock_guard<std::mutex> lk(rec->attrMutex);
+    if (rec->started) {
+        pthread_attr_destroy(&attr);
+        delete arg;
+        return false;
+    }
     const int rc = pthread_create(&rec->thread, &attr, trampoline, arg);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
@@ -209,7 +216,7 @@ TASK_ID taskCreate(const char* name, int priority, int options, size_t stackSize
 
 STATUS taskActivate(TASK_ID tid) {
     auto rec = find(tid);
-    if (!rec || rec->started || rec->foreign) return ERROR;
+    if (!rec || rec->foreign) return ERROR;
     return startThread(rec) ? OK : ERROR;
 }
 
@@ -256,6 +263,7 @@ STATUS taskIdVerify(TASK_ID tid) { return find(tid) ? OK : ERROR; }
 STATUS taskCpuAffinitySet(TASK_ID tid, cpuset_t cpus) {
     auto rec = tid == 0 ? find(self()->id) : find(tid);
     if (!rec) return ERROR;
+    std::lock_guard<std::mutex> lk(rec->attrMutex);
     rec->affinity = cpus;
     if (rec->started) applyAffinity(rec.get());
     return OK;
@@ -264,6 +272,7 @@ STATUS taskCpuAffinitySet(TASK_ID tid, cpuset_t cpus) {
 STATUS taskCpuAffinityGet(TASK_ID tid, cpuset_t* cpus) {
     auto rec = tid == 0 ? find(self()->id) : find(tid);
     if (!rec || !cpus) return ERROR;
+    std::lock_guard<std::mutex> lk(rec->attrMutex);
     *cpus = rec->affinity;
     return OK;
 }
@@ -283,7 +292,12 @@ STATUS taskDelete(TASK_ID tid) {
         std::lock_guard<std::mutex> lk(rec->eventMutex);
         rec->eventCv.notify_all();
     }
-    if (!rec->started) {
+    bool neverRan = false;
+    {
+        std::lock_guard<std::mutex> lk(rec->attrMutex);
+        if (!rec->started) neverRan = rec->started = true; // and can no longer be activated
+    }
+    if (neverRan) {
         rec->body = nullptr;
         finish(rec.get());
     }

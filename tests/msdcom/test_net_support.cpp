@@ -284,7 +284,7 @@ void TestPeer::startAnnouncing(uint16_t devicePid) {
     announcing_ = true;
     announcer_ = std::thread([this, devicePid] {
         while (announcing_) {
-            announce(devicePid, ci_ >= 0 && dk_ >= 0);
+            announce(devicePid, linked_);
             for (int i = 0; i < 20 && announcing_; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -339,6 +339,7 @@ int TestPeer::connectCi(const char* deviceAddr, uint16_t deviceOffset) {
     ci_ = tcpFrom(uint16_t(BC2_PORT_CI_ACTIVE + offset_));
     const sockaddr_in d = sockAddr(deviceAddr, uint16_t(BC2_PORT_CI_LISTEN + deviceOffset));
     if (connect(ci_, reinterpret_cast<const sockaddr*>(&d), sizeof d) != 0) closeFd(ci_);
+    noteLinks();
     return ci_;
 }
 
@@ -347,6 +348,7 @@ int TestPeer::connectDk(const char* deviceAddr, uint16_t deviceOffset) {
     dk_ = tcpFrom(uint16_t(BC2_PORT_DK_ACTIVE + offset_));
     const sockaddr_in d = sockAddr(deviceAddr, uint16_t(BC2_PORT_DK_LISTEN + deviceOffset));
     if (connect(dk_, reinterpret_cast<const sockaddr*>(&d), sizeof d) != 0) closeFd(dk_);
+    noteLinks();
     return dk_;
 }
 
@@ -364,6 +366,7 @@ int TestPeer::acceptCi(int timeoutMs, sockaddr_in* from) {
     closeFd(ci_);
     ci_ = accept4(ciListen_, reinterpret_cast<sockaddr*>(&f), &len, SOCK_CLOEXEC);
     if (from) *from = f;
+    noteLinks();
     return ci_;
 }
 
@@ -374,6 +377,7 @@ int TestPeer::acceptDk(int timeoutMs, sockaddr_in* from) {
     closeFd(dk_);
     dk_ = accept4(dkListen_, reinterpret_cast<sockaddr*>(&f), &len, SOCK_CLOEXEC);
     if (from) *from = f;
+    noteLinks();
     return dk_;
 }
 

@@ -132,6 +132,8 @@ private:
     uint16_t offset_;
     int presTx_ = -1, presRx_ = -1, ciListen_ = -1, dkListen_ = -1, dkUdp_ = -1, mcTx_ = -1;
     int ci_ = -1, dk_ = -1;
+    std::atomic<bool> linked_{false}; // both links up, as the announcer tells the device
+    void noteLinks() { linked_ = ci_ >= 0 && dk_ >= 0; }
     uint32_t seq_ = 0;
     std::atomic<bool> announcing_{false};
     std::thread announcer_;

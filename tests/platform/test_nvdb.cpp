@@ -134,8 +134,9 @@ TEST_F(NvdbTest, ACorruptedCopyFallsBackToTheOther) {
     const std::string a = nvdb_copyPath(18, 0, 0), b = nvdb_copyPath(18, 0, 1);
     const std::vector<uint8_t> goodA = readBinary(a);
 
+    ASSERT_GT(goodA.size(), 20u);
     std::vector<uint8_t> bad = goodA;
-    bad.back() ^= 0x01; // one flipped data bit
+    bad.at(bad.size() - 1) ^= 0x01; // one flipped data bit
     writeBytes(a, bad);
     EXPECT_EQ(get(18, 0), "track-2");
 
