@@ -150,6 +150,9 @@ int bc2_recv_packet(int sock, void* buffer, size_t n, int flags) {
     while (got < n) {
         const ssize_t r = recv(sock, p + got, n - got, flags);
         if (r < 0 && errno == EINTR) continue;
+        // The receive time limit only lets the task look at the stop flag: a quiet link is not a
+        // broken one.
+        if (bc2_idle_receive(r) && !BaseCom_stop.load()) continue;
         if (r < 1) return int(r);
         got += size_t(r);
     }

@@ -166,8 +166,10 @@ void dynkomm_open_serial_network_path_reply(comint_msg* message, uint16_t) {
         fifo->peer = target_handle;
         fifo->dst_pid = pid;
         ci_put32(message->data + 4, fifo->ident);
-        reply(message, pid);
+        // Sending starts before the requester hears of the path: if it closes the path at once,
+        // the close takes the FIFO out of its sender list again instead of leaving it there.
         net.SerNet_man_start_sending(fifo);
+        reply(message, pid);
         return;
     }
     if (!net.SerNet_man_release_fifo(fifo))

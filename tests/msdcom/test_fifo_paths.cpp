@@ -3,6 +3,8 @@
 #include "msdcom/ci_ident.h"
 #include "msdcom/dynkomm.h"
 
+#include <string>
+
 using namespace citest;
 
 namespace {
@@ -19,12 +21,21 @@ void openReply(comint_msg* m, uint16_t pid) {
 }
 
 std::vector<dynkomm_fifo*> gStarted;
+std::vector<std::string> gSenderEvents;
 int gStopResult = 1;
 void fakeStart(dynkomm_fifo* f) {
     gStarted.push_back(f);
+    gSenderEvents.push_back("start");
 }
 int fakeStop(dynkomm_fifo*) {
+    gSenderEvents.push_back("stop");
     return gStopResult;
+}
+
+// A requester that gives the path up as soon as it hears of it.
+void closingReply(comint_msg* m, uint16_t pid) {
+    openReply(m, pid);
+    dynkomm_closepath(OWN_PID, dynkomm_fifo_byIdent(ci_get32(m->data + 4)), pid);
 }
 
 constexpr uint16_t REQ = 5;
@@ -37,6 +48,7 @@ protected:
         CiTest::SetUp();
         gReplies.clear();
         gStarted.clear();
+        gSenderEvents.clear();
         gStopResult = 1;
         msdcom_netops ops{};
         ops.comint_put_eth = fakePutEth;
@@ -125,6 +137,21 @@ TEST_F(OpenPathTest, RemotePathAsksTheRequesterWithSlotsByRasterAndStartsSending
     EXPECT_EQ(ci_get32(close.data), 0x35000042u);
     EXPECT_EQ(ci_get16(close.data + 4), REQ);
     EXPECT_EQ(ci_get16(close.data + 6), REQ);
+}
+
+TEST_F(OpenPathTest, APathClosedByItsReplyFunctionLeavesNoFifoInTheSenderList) {
+    dynkomm_openpath(OWN_PID, REQ, 10, 3, 2, DYNKOMM_FLAG_QUEUE, closingReply, 0x2222);
+    pump();
+    ASSERT_EQ(sentEth().size(), 1u);
+    const comint_msg open = sentEth()[0];
+    dynkomm_fifo* f = dynkomm_fifo_byIdent(ci_ctx(&open));
+    ASSERT_NE(f, nullptr);
+    comint_msg a = answer(open, 0x35000044, 0x0000ABCD);
+    ci_serve_command(&a);
+    ASSERT_EQ(gReplies.size(), 1u);
+    // Sending starts before the requester hears of the path, so its close takes the FIFO out again.
+    EXPECT_EQ(gSenderEvents, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_FALSE(dynkomm_fifo_isLive(f));
 }
 
 TEST_F(OpenPathTest, RefusedAnswerReleasesTheFifoAndTellsTheReplyFunction) {

@@ -121,6 +121,17 @@ TEST_F(NetLink, AHigherPeerConnectsAndCiMessagesGoBothWays) {
     EXPECT_TRUE((get32(rec, 28) >> PEER) & 1);
 }
 
+TEST_F(NetLink, AQuietLinkStaysUp) {
+    TestPeer peer(PEER, PEER_ADDR);
+    linkUp(peer);
+    ASSERT_TRUE(log_->waitFor("BC2_eth_recv(): CI channel to PID 0x9 established"));
+    // Nothing travels on the links for a second: that is no reason to drop them.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    expectBounce(peer);
+    EXPECT_EQ(log_->count("receiving serial network header"), 0);
+    EXPECT_EQ(log_->count("CI channel to PID 0x9 established"), 1);
+}
+
 TEST_F(NetLink, ALowerPeerIsConnectedFromTheActivePorts) {
     TestPeer peer(3, "127.0.0.3");
     peer.listen();
