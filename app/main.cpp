@@ -15,6 +15,8 @@
 #include "msdcom/bc2_net.h"
 #include "msdcom/comint.h"
 #include "msdcom/dynkomm.h"
+#include "msdcom/gw_meas.h"
+#include "msdcom/meas_man.h"
 #include "msdcom/net_init.h"
 #include "msdcom/routing.h"
 #include "platform/basetick.h"
@@ -116,6 +118,12 @@ int main(int argc, char** argv) {
     dynkomm_ini();
     comint_ini();
     net_ini();
+    meas_man_ini(); // measurement manager: lists, handlers, copy in the calculation task
+    gw_init();      // measurement gateway: monitoring, delivery, channel data of other devices
+    // The calculation channels and CAN I/O of this build have nothing to register; their places
+    // in the start-up report them ready, so that state requests (0x0505, 0x0516) are answered.
+    meas_man_virtChan_registered = 1;
+    meas_man_CanIO_initialized = 1;
     simulink_setConvRegister([](int partition, const void* table) {
         return int(convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));
     });
@@ -125,6 +133,7 @@ int main(int argc, char** argv) {
     syslogx(LOG_PRIO_INFO, "main(): start-up done, boot counter %u", unsigned(boot_count_get()));
 
     postrun_register(PR_PWM, "PWM outputs", PwmOut_StopAll);
+    postrun_register(PR_GATEWAY, "measurement gateway", gw_stop);
     postrun_register(PR_DIVOVUR2, "DivoVur2", BC2_stop);
     postrun_register(PR_RASTERS, "rasters", raster_stop);
     postrun_register(PR_ERRMEM, "error memory", error_mgr_stop);

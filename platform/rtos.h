@@ -33,7 +33,7 @@ inline constexpr _Vx_ticks_t NO_WAIT = 0;
 using TASK_ID = long;
 inline constexpr TASK_ID TASK_ID_ERROR = -1;
 
-inline constexpr int VX_FP_TASK = 0x0008;
+inline constexpr int VX_FP_TASK = 0x01000000; // floating-point context (recorded)
 
 // Creates and starts a task running `body`. Returns TASK_ID_ERROR when the thread cannot start.
 TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize, std::function<void()> body);

@@ -3,37 +3,56 @@
 #include "framework/syslog.h"
 #include "platform/devroot.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Opened without blocking, so that a FIFO in place of a file cannot stall the caller.
+int openForReading(const char* path) {
+    return dev_open(path, O_RDONLY | O_NONBLOCK);
+}
+
+bool readAll(int fd, char* p, size_t n) {
+    while (n > 0) {
+        const ssize_t got = ::read(fd, p, n);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        p += got;
+        n -= size_t(got);
+    }
+    return true;
+}
+
+} // namespace
 
 int fexist(const char* path) {
     if (!path) return 0;
-    FILE* f = dev_fopen(path, "rb");
-    if (!f) return 0;
-    std::fclose(f);
+    const int fd = openForReading(path);
+    if (fd < 0) return 0;
+    ::close(fd);
     return 1;
 }
 
 char* fload(const char* path, size_t* length) {
     if (!path) return nullptr;
-    FILE* f = dev_fopen(path, "rb");
-    if (!f) return nullptr;
+    const int fd = openForReading(path);
+    if (fd < 0) return nullptr;
     struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
-        std::fclose(f);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+        ::close(fd);
         return nullptr;
     }
     const size_t size = size_t(st.st_size);
     char* buf = static_cast<char*>(std::malloc(size + 1));
-    if (!buf) {
-        std::fclose(f);
-        return nullptr;
-    }
-    const size_t got = std::fread(buf, 1, size, f);
-    std::fclose(f);
-    if (got != size) {
+    const bool ok = buf && readAll(fd, buf, size);
+    ::close(fd);
+    if (!ok) {
         std::free(buf);
         return nullptr;
     }
@@ -50,19 +69,18 @@ long fsize(const char* path) {
         syslogx(LOG_PRIO_ERR, "fsize() file '%s' does not exist", path);
         return 0;
     }
-    FILE* f = std::fopen(host.c_str(), "rb");
-    if (!f) {
+    const int fd = openForReading(path);
+    if (fd < 0) {
         syslogx(LOG_PRIO_ERR, "fsize() file '%s' open failed", path);
         return 0;
     }
-    struct stat fst;
-    const bool ok = fstat(fileno(f), &fst) == 0;
-    std::fclose(f);
+    const bool ok = fstat(fd, &st) == 0;
+    ::close(fd);
     if (!ok) {
         syslogx(LOG_PRIO_ERR, "fsize() fdopen file '%s' failed", path);
         return 0;
     }
-    return long(fst.st_size);
+    return long(st.st_size);
 }
 
 namespace {

@@ -11,6 +11,10 @@
 #include <cstring>
 #include <string>
 
+// The display application's command. It is linked in with the display application; a process
+// without it has no "display" command.
+int displayCommandFunc(int argc, char** argv) __attribute__((weak));
+
 namespace {
 
 bool parseUnsigned(const char* text, unsigned long max, unsigned long* out) {
@@ -105,6 +109,7 @@ void MsdShell_AddCommonCmd() {
     msd_shellAddCommand("reset", cmdReset);
     msd_shellAddCommand("errmem", cmdErrmem);
     msd_shellAddCommand("board", cmdBoard);
+    if (displayCommandFunc) msd_shellAddCommand("display", displayCommandFunc);
 }
 
 bool msd_shellStart(int rtpIndex) {

@@ -9,8 +9,9 @@ using MsdShellFunc = int (*)(int argc, char** argv);
 // True when registered; false for a missing function or a name already taken (logged).
 bool msd_shellAddCommand(const char* name, MsdShellFunc function);
 bool msd_shellAddCommand(const char* name, ShellFunc function);
-// Registers the common commands: "reset" (starts the post-run), "errmem" (error memory), and on
-// the host "board" (the board's inputs and outputs).
+// Registers the common commands: "reset" (starts the post-run), "errmem" (error memory), "display"
+// (`displayCommandFunc` of the display application, when it is linked in), and on the host "board"
+// (the board's inputs and outputs).
 void MsdShell_AddCommonCmd();
 // Start-up: opens the shell to clients ("shell-<index>.sock" in the device root, and the terminal).
 bool msd_shellStart(int rtpIndex);

@@ -178,7 +178,11 @@ bool spawnRaster(Raster* r) {
         syslogx(LOG_PRIO_CRIT, "raster: task %s could not be spawned", task.c_str());
         return false;
     }
-    if (r->processor >= 0) taskCpuAffinitySet(r->tid, cpuset_t(1u << r->processor));
+    if (r->processor >= int(sizeof(cpuset_t) * 8))
+        syslogx(LOG_PRIO_ERR, "raster_hookFunction(): no processor %d, task %s left unbound", r->processor,
+                task.c_str());
+    else if (r->processor >= 0)
+        taskCpuAffinitySet(r->tid, cpuset_t(1u << r->processor));
     return true;
 }
 
@@ -258,16 +262,20 @@ int raster_triggerTask(int baseRate) {
 void raster_taskDelay(SEM_ID semaphore, int ms) {
     Scheduler& s = sched();
     if (!semaphore) return;
-    if (ms <= 0 || !s.running.load()) {
-        // Without the base tick the task sleeps on the clock instead.
-        taskDelay(ms > 0 ? ms : 0);
-        return;
-    }
-    {
+    bool queued = false;
+    if (ms > 0) {
         std::lock_guard<std::mutex> lk(s.m);
-        s.delays.push_back({semaphore, s.ticks.load() + uint64_t(ms)});
+        // Checked under the lock: raster_stop clears `running` first and then wakes every sleeper
+        // queued here, so none is left waiting for a tick that never comes.
+        if (s.running.load()) {
+            s.delays.push_back({semaphore, s.ticks.load() + uint64_t(ms)});
+            queued = true;
+        }
     }
-    semTake(semaphore, WAIT_FOREVER);
+    if (queued)
+        semTake(semaphore, WAIT_FOREVER);
+    else
+        taskDelay(ms > 0 ? ms : 0); // without the base tick the task sleeps on the clock instead
 }
 
 bool raster_init() {

@@ -15,8 +15,8 @@ struct Partitions {
     std::mutex m;
     std::map<std::string, CodegenHook> hooks;
     std::function<int(int, const void*)> convRegister;
-    SimulinkEntry table[SIMULINK_PARTITIONS + 1][SIMULINK_SLOTS] = {};
-    std::atomic<bool> ready[SIMULINK_PARTITIONS + 1] = {};
+    void* table[SIMULINK_PARTITIONS][SIMULINK_SLOTS] = {};
+    std::atomic<bool> ready[SIMULINK_PARTITIONS] = {};
     bool connected = false;
 };
 
@@ -25,33 +25,46 @@ Partitions& parts() {
     return *p;
 }
 
-bool initPartition(Partitions& p, int partition) {
+// The hook hands out plain addresses; the slot says what lies behind each.
+SimulinkStep stepAt(void* entry) {
+    return reinterpret_cast<SimulinkStep>(entry);
+}
+
+enum class PartitionState { Failed, StepsOnly, Complete };
+
+PartitionState initPartition(Partitions& p, int partition) {
     char name[40];
-    std::snprintf(name, sizeof(name), "codegen_hookPartition_P%d", partition);
+    std::snprintf(name, sizeof(name), "codegen_hookPartition_P%d", partition + 1);
     CodegenHook hook = nullptr;
+    std::function<int(int, const void*)> convRegister;
     {
         std::lock_guard<std::mutex> lk(p.m);
         auto it = p.hooks.find(name);
         if (it != p.hooks.end()) hook = it->second;
+        convRegister = p.convRegister;
     }
-    if (!hook) return false;
-    SimulinkEntry* t = p.table[partition];
-    for (int i = 0; i < SIMULINK_SLOTS; ++i) t[i] = SimulinkEntry{};
-    hook(t);
-    if (!t[SL_SLOT_INITIALIZE].initialize) {
+    if (!hook) return PartitionState::Failed;
+    void** t = p.table[partition];
+    for (int slot = 0; slot < SIMULINK_SLOTS; ++slot) t[slot] = hook(uint32_t(slot));
+    if (!t[SL_SLOT_INITIALIZE]) {
         syslogx(LOG_PRIO_ERR, "codegen_wrapperInit(): No model initialize!");
-        return false;
+        return PartitionState::Failed;
     }
-    t[SL_SLOT_INITIALIZE].initialize(1);
-    if (t[SL_SLOT_CONV_TABLE].data && p.convRegister) p.convRegister(partition, t[SL_SLOT_CONV_TABLE].data);
-    if (t[SL_SLOT_EVENT_INIT].step) t[SL_SLOT_EVENT_INIT].step();
-    for (int slot = SL_SLOT_RASTER_LAST; slot >= SL_SLOT_RASTER_FIRST; --slot)
-        if (t[slot].step) t[slot].step();
-    return true;
+    reinterpret_cast<SimulinkInit>(t[SL_SLOT_INITIALIZE])(1);
+    // A refused conversion table leaves the steps in place: the rasters still run the model.
+    if (t[SL_SLOT_CONV_TABLE] && convRegister && !convRegister(partition, t[SL_SLOT_CONV_TABLE])) {
+        syslogx(
+            LOG_PRIO_ERR,
+            "convRegisterVirtualMeasTable(): Registering virtual conversion table failed for partition %d",
+            partition);
+        return PartitionState::StepsOnly;
+    }
+    if (t[SL_SLOT_EVENT_INIT]) stepAt(t[SL_SLOT_EVENT_INIT])();
+    return PartitionState::Complete;
 }
 
 void callAll(int slot) {
-    for (int partition = 1; partition <= SIMULINK_PARTITIONS; ++partition) callSimulinkFunc(slot, partition);
+    for (int partition = 0; partition < SIMULINK_PARTITIONS; ++partition) callSimulinkFunc(slot, partition);
 }
 
 } // namespace
@@ -72,14 +85,21 @@ void simulink_setConvRegister(std::function<int(int, const void*)> registerFn) {
 int simulink_initialize() {
     Partitions& p = parts();
     int result = 1;
-    for (int partition = 1; partition <= SIMULINK_PARTITIONS; ++partition) {
-        const bool ok = initPartition(p, partition);
-        p.ready[partition].store(ok);
-        if (!ok) {
+    bool complete[SIMULINK_PARTITIONS] = {};
+    for (int partition = 0; partition < SIMULINK_PARTITIONS; ++partition) {
+        p.ready[partition].store(false);
+        const PartitionState state = initPartition(p, partition);
+        p.ready[partition].store(state != PartitionState::Failed, std::memory_order_release);
+        complete[partition] = state == PartitionState::Complete;
+        if (!complete[partition]) {
             syslogx(LOG_PRIO_ERR, "codegen_wrapperInit(): Init failed for Partition %d", partition);
             result = 0;
         }
     }
+    // Once every partition is set up, each raster step runs once, the slowest first.
+    for (int slot = SL_SLOT_RASTER_LAST; slot >= SL_SLOT_RASTER_FIRST; --slot)
+        for (int partition = 0; partition < SIMULINK_PARTITIONS; ++partition)
+            if (complete[partition] && p.table[partition][slot]) stepAt(p.table[partition][slot])();
     if (!p.connected) {
         p.connected = true;
         // The model steps run after the inputs of their raster and before its outputs.
@@ -92,8 +112,8 @@ int simulink_initialize() {
 }
 
 void callSimulinkFunc(int slot, int partition) {
-    if (slot < 0 || slot >= SIMULINK_SLOTS || partition < 1 || partition > SIMULINK_PARTITIONS) return;
+    if (slot < 0 || slot >= SIMULINK_SLOTS || partition < 0 || partition >= SIMULINK_PARTITIONS) return;
     Partitions& p = parts();
     if (!p.ready[partition].load(std::memory_order_acquire)) return;
-    if (void (*fn)() = p.table[partition][slot].step) fn();
+    if (void* entry = p.table[partition][slot]) stepAt(entry)();
 }

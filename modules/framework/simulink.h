@@ -1,10 +1,12 @@
 // The generated model's partitions: entry tables filled by hooks looked up by name
-// ("codegen_hookPartition_P1" ... "_P3"), and the calls of their slots from the rasters.
+// ("codegen_hookPartition_P1" ... "_P3"), and the calls of their slots from the rasters. Partition
+// index 0 is the model behind "codegen_hookPartition_P1", 1 and 2 those behind "_P2" and "_P3".
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
-inline constexpr int SIMULINK_PARTITIONS = 3; // partitions 1..3
+inline constexpr int SIMULINK_PARTITIONS = 3; // partition indices 0..2
 inline constexpr int SIMULINK_SLOTS = 28;
 
 enum SimulinkSlot {
@@ -17,23 +19,23 @@ enum SimulinkSlot {
     SL_SLOT_TERMINATE = 24,
 };
 
-// One slot of a partition's entry table: a step function, the initialise function (called with
-// 1) or the conversion table, depending on the slot.
-struct SimulinkEntry {
-    void (*step)() = nullptr;
-    void (*initialize)(int) = nullptr;
-    const void* data = nullptr;
-};
-using CodegenHook = void (*)(SimulinkEntry table[SIMULINK_SLOTS]);
+// The generated model's export, looked up by name: the address of the entry of one slot, or null.
+// Slots 0-9, 16, 21 and 24 hold a `SimulinkStep`, slot 23 a `SimulinkInit`, slot 22 the partition's
+// conversion table (data).
+using CodegenHook = void* (*)(uint32_t slot);
+using SimulinkStep = void (*)();
+using SimulinkInit = void (*)(int firstTime);
 
 // Stands for the kernel side's symbol lookup: makes a hook findable by its name.
 void simulink_registerHook(const char* name, CodegenHook hook);
-// Registers a partition's conversion table (the measurement access fills this in).
+// Registers a partition's conversion table under its partition index (the measurement access
+// fills this in); non-zero when registered.
 void simulink_setConvRegister(std::function<int(int partition, const void* table)> registerFn);
 
-// Looks up and initialises partitions 1..3; 1 when all three came up, 0 otherwise (each failed
-// partition is logged and left out). Connects slots 0, 3, 6 to the 1, 10 and 100 ms rasters and
-// slot 16 to the lap raster.
+// Looks up and initialises the partitions; 1 when all three came up, 0 otherwise (each failed
+// partition is logged). A partition without a hook or an initialise entry is left out; one whose
+// conversion table is refused keeps its steps but skips its event init and first run. Connects
+// slots 0, 3, 6 to the 1, 10 and 100 ms rasters and slot 16 to the lap raster.
 int simulink_initialize();
-// Calls the slot of the partition (1..3) if it is set.
+// Calls the slot of the partition (index 0..2) if it is set.
 void callSimulinkFunc(int slot, int partition);

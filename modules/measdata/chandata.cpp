@@ -26,6 +26,7 @@ struct Registry {
     std::unordered_map<uint32_t, ChanData*> channels;
     uint32_t nextId = 1;
     ChanRemoteSubscriber subscriber;
+    ChanRemoteUnsubscriber unsubscriber;
 };
 
 Registry& registry() {
@@ -73,6 +74,13 @@ ChanData::ChanData(XmlScan* scanner, XmlTok_t* tok) {
 
 ChanData::~ChanData() {
     Registry& r = registry();
+    ChanRemoteUnsubscriber unsubscribe;
+    {
+        std::lock_guard<std::mutex> guard(r.lock);
+        if (setUp_ && !isLocal()) unsubscribe = r.unsubscriber;
+    }
+    // Without the registry lock: the gateway hands values in under its own lock, then takes ours.
+    if (unsubscribe) unsubscribe(*this);
     std::lock_guard<std::mutex> guard(r.lock);
     r.channels.erase(id_);
     seramMeasFreeMeas(&handle_);
@@ -151,10 +159,11 @@ double ChanData::convert(double x, bool* valid) const {
     return v;
 }
 
-void chan_setRemoteSubscriber(ChanRemoteSubscriber subscriber) {
+void chan_setRemoteSubscriber(ChanRemoteSubscriber subscriber, ChanRemoteUnsubscriber unsubscriber) {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.lock);
     r.subscriber = std::move(subscriber);
+    r.unsubscriber = std::move(unsubscriber);
 }
 
 uint8_t chan_meas_setup(uint32_t channel, uint16_t rate, uint16_t mode) {

@@ -81,4 +81,6 @@ uint8_t chan_meas_getValue(uint32_t channel, double* value, uint32_t flags);
 // The measurement gateway's subscription for channels of other devices: true when it will
 // deliver the channel's values (through putSample) from now on.
 using ChanRemoteSubscriber = std::function<bool(ChanData& channel, uint16_t rate, uint16_t mode)>;
-void chan_setRemoteSubscriber(ChanRemoteSubscriber subscriber);
+// Called when a subscribed channel goes away; once it returns, no value is handed in any more.
+using ChanRemoteUnsubscriber = std::function<void(ChanData& channel)>;
+void chan_setRemoteSubscriber(ChanRemoteSubscriber subscriber, ChanRemoteUnsubscriber unsubscriber = nullptr);

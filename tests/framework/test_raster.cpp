@@ -120,6 +120,20 @@ TEST_F(RasterTest, TriggeredAndHookedRasters) {
     EXPECT_EQ(lap.load(), 1) << "an event-driven raster does not run on ticks";
 }
 
+TEST_F(RasterTest, HookedRasterOnAProcessorTheBoardLacksRunsUnbound) {
+    auto c = std::make_shared<Counters>();
+    ASSERT_TRUE(raster_start());
+    ASSERT_TRUE(raster_hookFunction("FarAway", 90, 5, [c] { ++c->r1; }, 4096, 40, -1));
+    ASSERT_TRUE(raster_hookFunction("Second", 90, 5, [c] { ++c->r20; }, 4096, 1, -1));
+    cpuset_t cpus = 0;
+    ASSERT_EQ(taskCpuAffinityGet(taskNameToId("r_FarAway"), &cpus), OK);
+    EXPECT_EQ(cpus, 0u);
+    ASSERT_EQ(taskCpuAffinityGet(taskNameToId("r_Second"), &cpus), OK);
+    EXPECT_EQ(cpus, 2u);
+    hostclock_advanceMs(10);
+    EXPECT_TRUE(eventually([&] { return c->r1 == 2 && c->r20 == 2; })) << c->r1 << " " << c->r20;
+}
+
 TEST_F(RasterTest, TaskDelayCountsBaseTicks) {
     ASSERT_TRUE(raster_start());
     SEM_ID own = semCCreate(SEM_Q_PRIORITY, 0);

@@ -5,6 +5,7 @@
 #include "framework/nvram.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
+#include "logdrain.h"
 #include "platform/nvdb.h"
 #include "platform/rtos.h"
 #include "platform/syslogq.h"
@@ -12,33 +13,25 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-namespace {
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-// Reads what the framework put into "/syslogq".
-std::vector<std::string> drainLog() {
-    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
-    std::vector<std::string> out;
-    SyslogRecord rec;
-    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec))) out.push_back(rec.message);
-    return out;
-}
-
-int countContaining(const std::vector<std::string>& lines, const std::string& text) {
-    int n = 0;
-    for (auto& l : lines) n += l.find(text) != std::string::npos;
-    return n;
-}
-
-} // namespace
+using testlog::countContaining;
+using testlog::drain;
 
 TEST(Syslog, RecordCarriesPriorityTaskAndCutMessage) {
     ASSERT_TRUE(syslog_init(1));
-    drainLog();
+    drain();
     std::string longText(300, 'x');
     syslogx(LOG_PRIO_ERR, "f(): %s", longText.c_str());
     MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
@@ -53,10 +46,10 @@ TEST(Syslog, RecordCarriesPriorityTaskAndCutMessage) {
 
 TEST(Syslog, FloodRuleLogsThirteenThenWarnsOnceThenStaysSilent) {
     ASSERT_TRUE(syslog_init(0));
-    drainLog();
+    drain();
     uint8_t counter = 0;
     for (int i = 0; i < 40; ++i) SYSLOGX_FLOOD(counter, LOG_PRIO_ERR, "flood test %d", i);
-    const auto lines = drainLog();
+    const auto lines = drain();
     EXPECT_EQ(countContaining(lines, "flood test"), 13);
     EXPECT_EQ(countContaining(lines, "Flooding suspicion! Syslogx message 0x"), 1);
     EXPECT_EQ(lines.size(), 14u);
@@ -65,11 +58,11 @@ TEST(Syslog, FloodRuleLogsThirteenThenWarnsOnceThenStaysSilent) {
 
 TEST(Syslog, FullQueueLosesRecordsWithoutBlocking) {
     ASSERT_TRUE(syslog_init(0));
-    drainLog();
+    drain();
     const uint32_t lostBefore = syslog_lostCount();
     for (int i = 0; i < SYSLOG_QUEUE_DEPTH + 10; ++i) syslogx(LOG_PRIO_DEBUG, "fill %d", i);
     EXPECT_EQ(syslog_lostCount() - lostBefore, 10u);
-    drainLog();
+    drain();
 }
 
 class ErrorMemoryTest : public ::testing::Test {
@@ -151,6 +144,42 @@ TEST(Files, LoadSizeAndExistenceThroughTheDrives) {
     EXPECT_EQ(fload("cfg:/", nullptr), nullptr) << "a folder is not a file";
     EXPECT_EQ(driveAvailable("meas:"), 0);
     EXPECT_EQ(driveAvailable("floppy:"), -1);
+}
+
+TEST(Files, AFifoInPlaceOfAFileNeverStallsTheReader) {
+    testsupport::TempDeviceRoot root;
+    const std::string fifo = root.file("cfg/display.xml");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    struct Result {
+        int exists = -1;
+        long size = -1;
+        bool loaded = true;
+    };
+    auto result = std::make_shared<Result>();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread reader([result, done] {
+        result->exists = fexist("cfg:/display.xml");
+        result->size = fsize("cfg:/display.xml");
+        char* buffer = fload("cfg:/display.xml", nullptr);
+        result->loaded = buffer != nullptr;
+        std::free(buffer);
+        *done = true;
+    });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!*done && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool stalled = !*done;
+    // A writer releases a reader stuck in open(), so that the test can end either way.
+    while (!*done) {
+        const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    reader.join();
+    ASSERT_FALSE(stalled) << "a read of the FIFO waited for a writer";
+    EXPECT_EQ(result->exists, 1);
+    EXPECT_LT(result->size, 1) << "a FIFO has no size: callers treat it as missing";
+    EXPECT_FALSE(result->loaded) << "only a regular file is loaded";
 }
 
 TEST(Files, MeasPathSplitCutsEachPart) {
