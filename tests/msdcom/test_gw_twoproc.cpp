@@ -151,11 +151,12 @@ TEST(GwTwoProcesses, RecordsOfTheOtherProcessSurviveItsRestartWithoutNewSubscrip
             EXPECT_EQ(ci_get32(r.data() + 4), 1u) << "device 1's application index";
             const uint32_t stamp = ci_get32(r.data());
             if (i > 0) {
-                // Whole 20 ms steps of 100 µs, give or take the 1 ms tick the stamp was taken in.
+                // Whole 20 ms steps of 100 µs, give or take how late the host ran the tick the
+                // stamp was taken in (a loaded or sanitized build runs late by a few ms).
                 const int32_t step = int32_t(stamp - last);
                 const int32_t steps = (step + 100) / 200;
                 EXPECT_GE(steps, 1) << step;
-                EXPECT_LE(std::abs(step - 200 * steps), 10) << step;
+                EXPECT_LE(std::abs(step - 200 * steps), 50) << step;
             }
             last = stamp;
         }
