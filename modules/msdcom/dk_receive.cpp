@@ -16,6 +16,23 @@ std::atomic<int> udp_rx_socket{-1};
 
 namespace {
 
+// A FIFO found by its handle, kept from being freed while a record is written into it: the peer
+// may take its time to send the rest of a record.
+class PinnedFifo {
+public:
+    explicit PinnedFifo(uint32_t handle) {
+        dynkomm_fifo* f = nullptr;
+        if (dynkomm_get_fifo(handle, &f) == 1 && f && dynkomm_fifo_pin(f)) fifo_ = f;
+    }
+    ~PinnedFifo() { dynkomm_fifo_unpin(fifo_); }
+    PinnedFifo(const PinnedFifo&) = delete;
+    PinnedFifo& operator=(const PinnedFifo&) = delete;
+    dynkomm_fifo* get() const { return fifo_; }
+
+private:
+    dynkomm_fifo* fifo_ = nullptr;
+};
+
 uint8_t gFloodForeign = 0;
 uint8_t gFloodTooLong = 0;
 uint8_t gFloodUdpFull = 0;
@@ -50,8 +67,9 @@ int bc_dk_receive(bc2_channel* ch, int sock) {
 
     if (h.pid == app_pid) {
         ch->skip = 0;
-        dynkomm_fifo* fifo = nullptr;
-        if (dynkomm_get_fifo(h.handle, &fifo) != 1 || !fifo) {
+        const PinnedFifo pinned(h.handle);
+        dynkomm_fifo* fifo = pinned.get();
+        if (!fifo) {
             if (!bc2_discard(sock, h.length)) {
                 syslogx(LOG_PRIO_ERR2, "Divovur2: DK channel - Error receiving dynkom data");
                 return 0;
@@ -114,8 +132,9 @@ void bc2_dk_datagram(const uint8_t* data, size_t n) {
                           unsigned(h.pid));
             return;
         }
-        dynkomm_fifo* fifo = nullptr;
-        if (dynkomm_get_fifo(h.handle, &fifo) != 1 || !fifo) {
+        const PinnedFifo pinned(h.handle);
+        dynkomm_fifo* fifo = pinned.get();
+        if (!fifo) {
             SYSLOGX_FLOOD(gFloodUdpNoFifo, LOG_PRIO_DEBUG2,
                           "Divovur2: DK UDP channel - no fifo for handle 0x%08X", unsigned(h.handle));
             return;

@@ -109,7 +109,7 @@ void dynkomm_fifo_collect() {
         // and the free, longer than any writer or reader holds a slot.
         std::vector<dynkomm_fifo*> keep;
         for (dynkomm_fifo* f : s.retired) {
-            if (f->retire_tick >= 1)
+            if (f->retire_tick >= 1 && f->pins == 0)
                 done.push_back(f);
             else {
                 ++f->retire_tick;
@@ -119,6 +119,22 @@ void dynkomm_fifo_collect() {
         s.retired.swap(keep);
     }
     for (dynkomm_fifo* f : done) freeMemory(f);
+}
+
+bool dynkomm_fifo_pin(dynkomm_fifo* fifo) {
+    if (!fifo) return false;
+    FifoSet& s = fifos();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (s.live.count(fifo) == 0) return false;
+    ++fifo->pins;
+    return true;
+}
+
+void dynkomm_fifo_unpin(dynkomm_fifo* fifo) {
+    if (!fifo) return;
+    FifoSet& s = fifos();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (fifo->pins > 0) --fifo->pins;
 }
 
 uint32_t dynkomm_fifo_liveCount() {

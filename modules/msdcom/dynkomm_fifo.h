@@ -39,6 +39,7 @@ struct dynkomm_fifo {
     // Host bookkeeping, not part of the record layout.
     uint32_t ident;       // identifier of this FIFO on the wire (ci_ident.h)
     uint32_t retire_tick; // collection ticks seen since release
+    uint32_t pins;        // holders that found it by handle and may still write (dynkomm_fifo_pin)
     uint8_t opening;      // an address-based remote path waits for its open answer
     uint8_t* slots() { return reinterpret_cast<uint8_t*>(this + 1); }
 };
@@ -66,7 +67,13 @@ bool dynkomm_fifo_isLive(const dynkomm_fifo* fifo);
 // The FIFO's identifier on the wire, and the live FIFO of an identifier (nullptr otherwise).
 uint32_t dynkomm_fifo_ident(const dynkomm_fifo* fifo);
 dynkomm_fifo* dynkomm_fifo_byIdent(uint32_t ident);
-// One collection tick for released FIFOs: frees those released before the previous tick.
+// A holder that found the FIFO through a handle (a network receiver) pins it for as long as it
+// holds a slot, however long the peer takes to send the record: a pinned FIFO is never freed.
+// False (nothing pinned) when the FIFO is no longer live.
+bool dynkomm_fifo_pin(dynkomm_fifo* fifo);
+void dynkomm_fifo_unpin(dynkomm_fifo* fifo);
+// One collection tick for released FIFOs: frees those released before the previous tick and not
+// pinned.
 void dynkomm_fifo_collect();
 // Diagnostics: live FIFOs, released FIFOs waiting to be freed.
 uint32_t dynkomm_fifo_liveCount();

@@ -114,6 +114,26 @@ TEST(FifoRing, ReleasedFifoIsNeverUsedAgainAndFreedOnlyOnALaterTick) {
 
 // One writer and one reader on their own threads, no lock between them: queue mode loses nothing
 // and keeps the order. Run it under ThreadSanitizer too (-DMSD_TSAN=ON).
+TEST(FifoRing, APinnedFifoOutlivesAnyNumberOfCollectionTicks) {
+    dynkomm_fifo_collect();
+    dynkomm_fifo_collect();
+    const uint32_t before = dynkomm_fifo_retiredCount();
+    dynkomm_fifo* f = makeFifo(4, 8, DYNKOMM_FLAG_QUEUE);
+    ASSERT_NE(f, nullptr);
+    ASSERT_TRUE(dynkomm_fifo_pin(f)); // a receiver found it by its handle and waits for the record
+    uint8_t* slot = dynkomm_write(f);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(dynkomm_fifo_release(f), 1);
+    for (int i = 0; i < 5; ++i) dynkomm_fifo_collect();
+    EXPECT_EQ(dynkomm_fifo_retiredCount(), before + 1) << "still held: not freed";
+    std::memset(slot, 0x5A, 8); // the rest of the record arrives late (ASan would see a freed slot)
+    dynkomm_writedone(f);
+    dynkomm_fifo_unpin(f);
+    dynkomm_fifo_collect();
+    EXPECT_EQ(dynkomm_fifo_retiredCount(), before);
+    EXPECT_FALSE(dynkomm_fifo_pin(f)) << "a released FIFO cannot be pinned";
+}
+
 TEST(FifoRing, OneWriterOneReaderMoveAMillionRecordsInOrder) {
     constexpr uint32_t N = 1000000;
     dynkomm_fifo* f = makeFifo(64, 16, DYNKOMM_FLAG_QUEUE);
