@@ -74,6 +74,8 @@ bool GuiScreen::GateAndClip(GuiThing* thing, GuiRect& clip, bool allowNoThing) {
 
 unsigned long GuiScreen::GetPixel(int x, int y) {
     if (x < 0 || y < 0 || x >= mwHRes || y >= mwVRes) return 0;
+    // While drawing into a bitmap the row table is the bitmap's: its own size is the limit.
+    if (mbDrawToBitmap && !mBitmapRect.Contains(x, y)) return 0;
     return GetPixelView(x, y);
 }
 

@@ -200,6 +200,10 @@ TEST_F(BitmapTest, DrawingIntoABitmapAndBack) {
     EXPECT_TRUE(s().IsDrawingToBitmap());
     s().Rectangle(canvas, R(2, 2, 4, 4), GuiColor{0xFF0000, 0xFF0000, GUI_COLOR_FILL}, 0);
     s().Rectangle(canvas, R(8, 8, 20, 20), GuiColor{0x00FF00, 0x00FF00, GUI_COLOR_FILL}, 0); // clipped
+    // Pixels are read from the bitmap, and nothing is read past its edges.
+    EXPECT_EQ(s().GetPixel(3, 3), 0xFF0000u);
+    EXPECT_EQ(s().GetPixel(10, 3), 0u);
+    EXPECT_EQ(s().GetPixel(100, 100), 0u);
     s().EndDraw(bmp);
     EXPECT_EQ(giCriticalNesting, nesting);
     EXPECT_FALSE(s().IsDrawingToBitmap());
