@@ -9,6 +9,7 @@
 
 #include <bit>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <unordered_map>
 
@@ -23,6 +24,7 @@ constexpr struct {
 
 struct Registry {
     std::mutex lock;
+    std::condition_variable subscribed; // a channel's subscription came to an end, either way
     std::unordered_map<uint32_t, ChanData*> channels;
     uint32_t nextId = 1;
     ChanRemoteSubscriber subscriber;
@@ -76,13 +78,16 @@ ChanData::~ChanData() {
     Registry& r = registry();
     ChanRemoteUnsubscriber unsubscribe;
     {
-        std::lock_guard<std::mutex> guard(r.lock);
+        std::unique_lock<std::mutex> guard(r.lock);
+        // A subscription under way is finished first, so that it is ended below and the gateway
+        // never hands a value to a channel that is gone.
+        r.subscribed.wait(guard, [this] { return !subscribing_; });
+        r.channels.erase(id_); // no set-up finds the channel any more
         if (setUp_ && !isLocal()) unsubscribe = r.unsubscriber;
     }
     // Without the registry lock: the gateway hands values in under its own lock, then takes ours.
     if (unsubscribe) unsubscribe(*this);
     std::lock_guard<std::mutex> guard(r.lock);
-    r.channels.erase(id_);
     seramMeasFreeMeas(&handle_);
 }
 
@@ -169,6 +174,11 @@ void chan_setRemoteSubscriber(ChanRemoteSubscriber subscriber, ChanRemoteUnsubsc
 uint8_t chan_meas_setup(uint32_t channel, uint16_t rate, uint16_t mode) {
     Registry& r = registry();
     std::unique_lock<std::mutex> guard(r.lock);
+    // A set-up of the same channel that is subscribing decides for this one too.
+    r.subscribed.wait(guard, [&] {
+        const auto pending = r.channels.find(channel);
+        return pending == r.channels.end() || !pending->second->subscribing_;
+    });
     const auto it = r.channels.find(channel);
     if (it == r.channels.end()) {
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "chan_meas_setup(): unknown channel %u",
@@ -193,18 +203,29 @@ uint8_t chan_meas_setup(uint32_t channel, uint16_t rate, uint16_t mode) {
                               ch.name_, static_cast<unsigned>(ch.pid()));
             return 0;
         }
-        // The gateway may hand values in (putSample) while it subscribes.
+        // The gateway may hand values in (putSample) while it subscribes. The channel stays:
+        // its destructor waits for the subscription.
+        ch.subscribing_ = true;
         guard.unlock();
-        const bool subscribed = subscribe(ch, rate, mode);
+        bool subscribed = false;
+        try {
+            subscribed = subscribe(ch, rate, mode);
+        } catch (...) {
+            guard.lock();
+            ch.subscribing_ = false;
+            r.subscribed.notify_all();
+            throw;
+        }
         guard.lock();
-        if (!subscribed || r.channels.count(channel) == 0) {
-            return 0; // refused, or the channel went away meanwhile
+        ch.subscribing_ = false;
+        r.subscribed.notify_all();
+        if (!subscribed) {
+            return 0;
         }
     }
-    ChanData& done = *r.channels[channel];
-    done.setUp_ = true;
-    done.rate_ = rate;
-    done.mode_ = mode;
+    ch.setUp_ = true;
+    ch.rate_ = rate;
+    ch.mode_ = mode;
     return 1;
 }
 

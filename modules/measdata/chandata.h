@@ -62,6 +62,7 @@ private:
     float a_ = 0, b_ = 1, c_ = 0, d_ = 0, e_ = 0, f_ = 1;
 
     bool setUp_ = false;
+    bool subscribing_ = false; // a set-up waits for the gateway's subscription (registry unlocked)
     uint16_t rate_ = 0;
     uint16_t mode_ = 0;
     seramMeasHandle_t handle_{nullptr, SERAM_MEAS_NONE, 0};

@@ -349,11 +349,9 @@ int gw_list_speed(gw_connection* connection, uint32_t subscription, uint16_t div
     if (!lockGateway("gw_list_speed")) return 0;
     int sent = 0;
     auto* sub = static_cast<gw_mhandle*>(handleObject(SlotKind::Subscription, subscription));
-    if (sub && sub->conn == connection) {
-        gw_mlist* l = sub->list;
-        if (l->stoppable && (l->state == GW_LS_MEAS || l->state == GW_LS_MEASPN))
-            sent = listSpeedInternal(l, divisor);
-    }
+    // A list that does not run yet keeps the divisor as its requested one: its request carries
+    // it, or the first delivery corrects the divisor the device was asked for.
+    if (sub && sub->conn == connection) sent = listSpeedInternal(sub->list, divisor);
     unlockGateway("gw_list_speed");
     return sent;
 }

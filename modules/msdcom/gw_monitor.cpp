@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 using namespace gwi;
 
@@ -206,17 +207,24 @@ namespace gwi {
 
 void killListInternal(gw_mlist* l) {
     // No pending record may keep the list once it is gone: queued ones and those whose time-out
-    // callbacks are still to run are all cut loose.
+    // callbacks are still to run are all cut loose. An unanswered start by name gives back the FIFO
+    // handle reserved for its answer (a late answer then finds it invalid and the device is told to
+    // drop its list); a local one is the own measurement manager's once it links it.
+    std::vector<uint32_t> reserved;
     if (!lockRequests("gw_kill_list_internal")) return; // tried again on the next tick
     for (Request* lists : {gw().requestHead, gw().expiring}) {
         for (Request* r = lists; r; r = r->next) {
             if (r->list == l) {
+                if (r->pair == GW_CB_START && !r->answered && r->fifoHandle && l->pid != app_pid)
+                    reserved.push_back(r->fifoHandle);
                 r->answered = 1;
                 r->list = nullptr;
+                r->fifoHandle = 0;
             }
         }
     }
     unlockRequests();
+    for (uint32_t handle : reserved) dynkomm_fifo_free(handle);
     PidState* ps = pidState(l->pid);
     if (l->prevPid)
         l->prevPid->nextPid = l->nextPid;

@@ -10,9 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 using measdata_test::logged;
 using measdata_test::takeLog;
@@ -214,4 +218,59 @@ TEST_F(ChannelData, ValuesOfOtherDevicesComeThroughTheGatewaySubscription) {
     auto refused = channelFrom(other, "ch");
     chan_setRemoteSubscriber([](ChanData&, uint16_t, uint16_t) { return false; });
     EXPECT_EQ(chan_meas_setup(refused->id(), 3, 3), 0);
+}
+
+TEST_F(ChannelData, ASubscriptionUnderWayIsNeitherDoubledNorOutlivedByItsChannel) {
+    XmlScan scan("<t><ch adr=\"0x3D000010\" type=\"UINT8\"/><ch adr=\"0x3D000011\" type=\"UINT8\"/></t>");
+    auto first = channelFrom(scan, "ch");
+    auto second = channelFrom(scan, "ch");
+    std::atomic<int> subscribed{0};
+    std::atomic<int> unsubscribed{0};
+    std::atomic<const ChanData*> unsubscribedChannel{nullptr};
+    std::promise<void> entered;
+    std::promise<void> go;
+    std::shared_future<void> release = go.get_future().share();
+    chan_setRemoteSubscriber(
+        [&](ChanData&, uint16_t, uint16_t) {
+            if (subscribed++ == 0) entered.set_value();
+            release.wait(); // the gateway sets the list up
+            return true;
+        },
+        [&](ChanData& c) {
+            ++unsubscribed;
+            unsubscribedChannel = &c;
+        });
+
+    // A second set-up of the same channel while the first subscribes takes its outcome.
+    std::atomic<int> results{0};
+    std::thread a([&] { results += chan_meas_setup(first->id(), 3, 3); });
+    entered.get_future().wait();
+    std::thread b([&] { results += chan_meas_setup(first->id(), 3, 3); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    go.set_value();
+    a.join();
+    b.join();
+    EXPECT_EQ(results, 2);
+    EXPECT_EQ(subscribed, 1) << "one subscription per channel";
+
+    // A channel released while it subscribes ends the subscription it gets.
+    subscribed = 0;
+    entered = std::promise<void>();
+    go = std::promise<void>();
+    release = go.get_future().share();
+    const uint32_t id = second->id();
+    const ChanData* gone = second.get();
+    std::thread setup([&] { chan_meas_setup(id, 3, 3); });
+    entered.get_future().wait();
+    std::thread release2([&] { second.reset(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    go.set_value();
+    setup.join();
+    release2.join();
+    EXPECT_EQ(unsubscribed, 1) << "no delivery may reach a released channel";
+    EXPECT_EQ(unsubscribedChannel, gone);
+    double v = 0;
+    EXPECT_EQ(chan_meas_getValue(id, &v, 0), 0);
+    first.reset();
+    EXPECT_EQ(unsubscribed, 2);
 }

@@ -274,6 +274,32 @@ TEST_F(GwTest, DivisorChangeOfAnAddressListIsSentDirectlyAndNeverTimesOut) {
     EXPECT_TRUE(takeGot(0x0503).empty()) << "no correction: the divisor is in force";
 }
 
+TEST_F(GwTest, DivisorAskedBeforeTheListRunsIsRequestedOrCorrectedOnceItRuns) {
+    // Asked before the start: the request carries it.
+    const uint32_t early = gw_setup_list(conn, kSingle, &consumer, 16, 3, DEV, 1, 0, 1, 4, 8, 5);
+    EXPECT_EQ(gw_list_speed(conn, early, 4), 0) << "nothing sent while the list does not run";
+    gw_start_list(early);
+    tick();
+    auto req = takeGot(0x0500);
+    ASSERT_EQ(req.size(), 1u);
+    EXPECT_EQ(ci_get16(req[0].data + 2), 4);
+
+    // Asked while the request is out: the running list is corrected to it.
+    const uint32_t late = gw_setup_list(conn, kSingle, &consumer, 16, 3, DEV, 1, 0, 1, 4, 8, 5);
+    gw_start_list(late);
+    tick();
+    req = takeGot(0x0500);
+    ASSERT_EQ(req.size(), 1u);
+    EXPECT_EQ(ci_get16(req[0].data + 2), 1);
+    EXPECT_EQ(gw_list_speed(conn, late, 6), 0);
+    accept(req[0], makeFifo(), 0x5E000003);
+    tick(3);
+    const auto speed = takeGot(0x0503);
+    ASSERT_EQ(speed.size(), 1u) << "one correction, then the divisor is in force";
+    EXPECT_EQ(ci_rctx(&speed[0]), 0x5E000003u);
+    EXPECT_EQ(ci_get16(speed[0].data), 6);
+}
+
 TEST_F(GwTest, NameListRequestAnswerClampAndRefusals) {
     static const char names[] = "PCODE\0RtpIndex\0";
     gw_connection* c = conn;
@@ -367,6 +393,42 @@ TEST_F(GwTest, NameListRefusedThreeTimesGivesUp) {
     EXPECT_EQ(consumer.count(GW_CB_START, GW_EVT_REFUSED), 3);
     EXPECT_EQ(listsIn(GW_LS_STERR, 41), 1);
     EXPECT_EQ(citest::countContaining(citest::drainLog(), "got 3 negative answers for measlist"), 1);
+    link(41, false);
+}
+
+TEST_F(GwTest, NameListRemovedBeforeItsAnswerGivesItsReservedFifoBack) {
+    static const char names[] = "PCODE";
+    link(41, true);
+    routing_set_table_entries({ROUTE_ETH, 0x7F000029}, 41, 41);
+    const uint32_t sub =
+        gw_setup_list_measByName(conn, "X_FR", names, &consumer, sizeof(names), 1, 3, 1, 0, 1, 4, 5);
+    tick();
+    gw_start_list(sub);
+    tick();
+    const auto req = takeGot(0x0510);
+    ASSERT_EQ(req.size(), 1u);
+    const uint32_t fifoHandle = ci_rctx(&req[0]);
+    dynkomm_fifo* probe = nullptr;
+    ASSERT_EQ(dynkomm_get_fifo(fifoHandle, &probe), 2);
+
+    gw_kill_list(sub);
+    tick(11); // the kill hold runs out and the list is freed
+    EXPECT_EQ(listsIn(GW_LS_DEST, 41), 0);
+    EXPECT_EQ(dynkomm_get_fifo(fifoHandle, &probe), 0) << "the reserved FIFO handle went with the list";
+
+    // The answer comes late: nothing is activated for it and the device drops its list.
+    comint_msg late = citest::makeMsg(0x0511, 41, SELF, fifoHandle, ci_ctx(&req[0]), 16);
+    ci_put32(late.data, 0xABCD0007);
+    ci_put16(late.data + 4, 4);
+    ci_put16(late.data + 6, 8);
+    ci_put16(late.data + 10, 3);
+    ci_serve_command(&late);
+    EXPECT_EQ(dynkomm_get_fifo(fifoHandle, &probe), 0);
+    tick();
+    const auto stop = takeGot(0x0512);
+    ASSERT_EQ(stop.size(), 1u);
+    EXPECT_EQ(ci_rctx(&stop[0]), 0xABCD0007u);
+    EXPECT_EQ(consumer.count(GW_CB_START, GW_EVT_OK), 0);
     link(41, false);
 }
 
