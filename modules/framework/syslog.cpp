@@ -58,10 +58,23 @@ void syslogx(int priority, const char* format, ...) {
     post(&rec);
 }
 
-void syslogss_floodwarn(uint8_t* counter) {
-    // The counter's address names the call site; its low 32 bits are enough to tell sites apart.
+namespace {
+// The counter's address names the call site; its low 32 bits are enough to tell sites apart.
+void warnSite(const void* counter) {
     syslogx(LOG_PRIO_WARNING, "Flooding suspicion! Syslogx message 0x%08x will be suppressed in future",
             unsigned(reinterpret_cast<uintptr_t>(counter) & 0xFFFFFFFFu));
+}
+} // namespace
+
+void syslogss_floodwarn(uint8_t* counter) { warnSite(counter); }
+
+void syslogss_floodwarn(std::atomic<uint8_t>* counter) { warnSite(counter); }
+
+uint8_t syslogss_floodcount(std::atomic<uint8_t>* counter) {
+    uint8_t seen = counter->load(std::memory_order_relaxed);
+    while (seen < 14 && !counter->compare_exchange_weak(seen, uint8_t(seen + 1), std::memory_order_relaxed)) {
+    }
+    return seen;
 }
 
 uint32_t syslog_lostCount() { return gLost.load(); }

@@ -1,6 +1,7 @@
 // The system log. Every record goes to the named queue "/syslogq", read by the log process.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 // Syslog priorities: facility times 8 plus severity.
@@ -23,6 +24,10 @@ void syslogx(int priority, const char* format, ...) __attribute__((format(printf
 
 // The flood rule's one warning for the call site that owns `counter`.
 void syslogss_floodwarn(uint8_t* counter);
+// The same for a call site reached from several tasks (SYSLOGX_ONCE_SITE).
+void syslogss_floodwarn(std::atomic<uint8_t>* counter);
+// Counts one record of a shared call site: the count before it, stopping at 14.
+uint8_t syslogss_floodcount(std::atomic<uint8_t>* counter);
 
 // The flood rule of one call site: 13 records, then one warning, then silence.
 #define SYSLOGX_FLOOD(counter, priority, ...)                                                              \
@@ -36,11 +41,15 @@ void syslogss_floodwarn(uint8_t* counter);
         }                                                                                                  \
     } while (0)
 
-// The same with a counter of its own per expansion site.
+// The same with a counter of its own per expansion site, safe when several tasks reach it.
 #define SYSLOGX_ONCE_SITE(priority, ...)                                                                   \
     do {                                                                                                   \
-        static uint8_t syslogx_site_counter_ = 0;                                                          \
-        SYSLOGX_FLOOD(syslogx_site_counter_, (priority), __VA_ARGS__);                                     \
+        static std::atomic<uint8_t> syslogx_site_counter_{0};                                              \
+        const uint8_t syslogx_seen_ = syslogss_floodcount(&syslogx_site_counter_);                          \
+        if (syslogx_seen_ < 13)                                                                            \
+            syslogx((priority), __VA_ARGS__);                                                              \
+        else if (syslogx_seen_ == 13)                                                                      \
+            syslogss_floodwarn(&syslogx_site_counter_);                                                    \
     } while (0)
 
 // Start-up: opens "/syslogq" and names this application as the records' origin. Before it (and

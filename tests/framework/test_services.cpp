@@ -56,6 +56,20 @@ TEST(Syslog, FloodRuleLogsThirteenThenWarnsOnceThenStaysSilent) {
     EXPECT_EQ(counter, 14);
 }
 
+TEST(Syslog, ASharedCallSiteKeepsTheFloodRuleAcrossTasks) {
+    ASSERT_TRUE(syslog_init(0));
+    drain();
+    std::vector<std::thread> tasks;
+    for (int t = 0; t < 4; ++t)
+        tasks.emplace_back([] {
+            for (int i = 0; i < 20; ++i) SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "shared site %d", i);
+        });
+    for (auto& t : tasks) t.join();
+    const auto lines = drain();
+    EXPECT_EQ(countContaining(lines, "shared site"), 13);
+    EXPECT_EQ(countContaining(lines, "Flooding suspicion!"), 1);
+}
+
 TEST(Syslog, FullQueueLosesRecordsWithoutBlocking) {
     ASSERT_TRUE(syslog_init(0));
     drain();

@@ -112,8 +112,6 @@ TEST(FifoRing, ReleasedFifoIsNeverUsedAgainAndFreedOnlyOnALaterTick) {
     EXPECT_EQ(dynkomm_fifo_retiredCount(), retiredBefore);
 }
 
-// One writer and one reader on their own threads, no lock between them: queue mode loses nothing
-// and keeps the order. Run it under ThreadSanitizer too (-DMSD_TSAN=ON).
 TEST(FifoRing, APinnedFifoOutlivesAnyNumberOfCollectionTicks) {
     dynkomm_fifo_collect();
     dynkomm_fifo_collect();
@@ -134,6 +132,8 @@ TEST(FifoRing, APinnedFifoOutlivesAnyNumberOfCollectionTicks) {
     EXPECT_FALSE(dynkomm_fifo_pin(f)) << "a released FIFO cannot be pinned";
 }
 
+// One writer and one reader on their own threads, no lock between them: queue mode loses nothing
+// and keeps the order. Run it under ThreadSanitizer too (-DMSD_TSAN=ON).
 TEST(FifoRing, OneWriterOneReaderMoveAMillionRecordsInOrder) {
     constexpr uint32_t N = 1000000;
     dynkomm_fifo* f = makeFifo(64, 16, DYNKOMM_FLAG_QUEUE);
