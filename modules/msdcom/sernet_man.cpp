@@ -32,6 +32,8 @@ uint8_t gFloodShortOpen = 0;
 uint8_t gFloodShortClose = 0;
 uint8_t gFloodBadOpen = 0;
 uint8_t gFloodBadRaster = 0;
+uint8_t gFloodBroadcast = 0;
+uint8_t gFloodNotASink = 0;
 
 const char* kindText(bool offline) {
     return offline ? "offline" : "online";
@@ -129,6 +131,14 @@ void SerNet_man_openpath(comint_msg* message) {
     const uint32_t ctx = ci_ctx(message);
     const uint32_t rctx = ci_rctx(message);
 
+    // A path ends at one device. Passed on to every device, each would pass it on again, for
+    // ever: the command goes round the network instead of being answered.
+    if (target == CI_PID_ALL) {
+        SYSLOGX_FLOOD(gFloodBroadcast, LOG_PRIO_ERR,
+                      "SerNet_man_openpath(): path from PID %X to every device refused", unsigned(src));
+        SerNet_man_send_openreply(src, rctx, ctx, value, 0, app_pid, nullptr);
+        return;
+    }
     if (target != app_pid) {
         ci_set_dst(message, target);
         ci_set_src(message, app_pid);
@@ -137,8 +147,9 @@ void SerNet_man_openpath(comint_msg* message) {
         return;
     }
     // A slot count the ring cannot mask, or a record whose frame cannot fit a send buffer, can
-    // never travel: refuse the path instead of making a FIFO that breaks later.
-    if (!powerOfTwoUpTo512(slots) || recordSize > SERNET_MAX_RECORD) {
+    // never travel: refuse the path instead of making a FIFO that breaks later. A path from this
+    // device to itself is a local FIFO, never this command; its FIFO could not be closed either.
+    if (!powerOfTwoUpTo512(slots) || recordSize > SERNET_MAX_RECORD || src == app_pid) {
         SYSLOGX_FLOOD(gFloodBadOpen, LOG_PRIO_ERR,
                       "SerNet_man_openpath(): path from PID %X refused, %u slots of %u bytes", unsigned(src),
                       unsigned(slots), unsigned(recordSize));
@@ -172,6 +183,12 @@ void SerNet_man_closepath(comint_msg* message) {
     uint8_t* p = message->data;
     const uint32_t handle = ci_get32(p);
     const uint16_t target = ci_get16(p + 6);
+    if (target == CI_PID_ALL) {
+        SYSLOGX_FLOOD(gFloodBroadcast, LOG_PRIO_ERR,
+                      "SerNet_man_closepath(): close of handle 0x%08X to every device ignored, from PID %X",
+                      unsigned(handle), unsigned(ci_src(message)));
+        return;
+    }
     if (target != app_pid) {
         ci_set_dst(message, target);
         ci_set_src(message, app_pid);
@@ -180,7 +197,18 @@ void SerNet_man_closepath(comint_msg* message) {
         return;
     }
     dynkomm_fifo* fifo = nullptr;
-    if (dynkomm_get_fifo(handle, &fifo) == 1 && fifo) SerNet_man_release_fifo(fifo);
+    if (dynkomm_get_fifo(handle, &fifo) == 1 && fifo) {
+        // A path's receiving FIFO is fed by another device. A FIFO this device feeds (a source in a
+        // sender list, a local one) still has its user here; releasing it would free it under them.
+        if (fifo->src_pid == app_pid) {
+            SYSLOGX_FLOOD(
+                gFloodNotASink, LOG_PRIO_ERR,
+                "SerNet_man_closepath(): handle 0x%08X is no receiving fifo, close from PID %X ignored",
+                unsigned(handle), unsigned(ci_src(message)));
+            return;
+        }
+        SerNet_man_release_fifo(fifo);
+    }
     dynkomm_free_magic(handle);
 }
 

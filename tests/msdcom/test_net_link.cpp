@@ -376,14 +376,18 @@ TEST_F(NetLink, SourceFifosReachThePeerOnlineOverUdpAndOfflineOverTcp) {
 TEST_F(NetLink, PathsAreOpenedRefusedAndClosedByCommand) {
     TestPeer peer(PEER, PEER_ADDR);
     linkUp(peer);
-    auto open = [&](uint16_t recordSize, uint16_t slots, uint32_t* handle, uint32_t* ident) {
+    auto request = [](uint16_t recordSize, uint16_t slots, uint16_t target, uint16_t source) {
         std::vector<uint8_t> p(20, 0);
-        p[0] = 0, p[1] = PEER, p[3] = DEV_PID, p[5] = 3;
+        p[1] = uint8_t(source), p[2] = uint8_t(target >> 8), p[3] = uint8_t(target), p[5] = 3;
         p[6] = uint8_t(recordSize >> 8), p[7] = uint8_t(recordSize);
         p[8] = 0xCA, p[9] = 0xFE, p[10] = 0xBA, p[11] = 0xBE;
         p[12] = uint8_t(slots >> 8), p[13] = uint8_t(slots);
         p[15] = 1;
-        ASSERT_TRUE(peer.sendAll(peer.ci(), ciBytes(0x0300, PEER, DEV_PID, 0xC0C0, 0xD0D0, p)));
+        return ciBytes(0x0300, PEER, DEV_PID, 0xC0C0, 0xD0D0, p);
+    };
+    auto open = [&](uint16_t recordSize, uint16_t slots, uint32_t* handle, uint32_t* ident,
+                    uint16_t target = DEV_PID) {
+        ASSERT_TRUE(peer.sendAll(peer.ci(), request(recordSize, slots, target, PEER)));
         std::vector<uint8_t> reply;
         ASSERT_TRUE(peer.receiveCi(peer.ci(), &reply));
         ASSERT_EQ(reply.size(), 36u);
@@ -421,6 +425,19 @@ TEST_F(NetLink, PathsAreOpenedRefusedAndClosedByCommand) {
     open(1464, 512, &h, &id);
     EXPECT_NE(h, 0u);
     fifos_.push_back(dynkomm_fifo_byIdent(id));
+    // A path to every device is answered as refused, not passed round the network.
+    const bc2_channel* mc = bc2_mc_channel();
+    ASSERT_NE(mc, nullptr);
+    const uint16_t broadcasts = mc->txOnline.load();
+    uint32_t hAll = 1, idAll = 1;
+    open(10, 8, &hAll, &idAll, CI_PID_ALL);
+    EXPECT_EQ(hAll, 0u);
+    EXPECT_EQ(idAll, 0u);
+    // A path whose source is this device itself makes no FIFO (its answer would come back here).
+    const uint32_t live = dynkomm_fifo_liveCount();
+    ASSERT_TRUE(peer.sendAll(peer.ci(), request(10, 8, DEV_PID, DEV_PID)));
+    expectBounce(peer);
+    EXPECT_EQ(dynkomm_fifo_liveCount(), live);
 
     std::vector<uint8_t> close(8, 0);
     close[0] = uint8_t(handle >> 24), close[1] = uint8_t(handle >> 16), close[2] = uint8_t(handle >> 8);
@@ -428,4 +445,29 @@ TEST_F(NetLink, PathsAreOpenedRefusedAndClosedByCommand) {
     ASSERT_TRUE(peer.sendAll(peer.ci(), ciBytes(0x0301, PEER, DEV_PID, 0, 0, close)));
     ASSERT_TRUE(waitUntil([&] { return dynkomm_get_fifo(handle, &f) == 0; }));
     EXPECT_EQ(dynkomm_fifo_byIdent(ident), nullptr);
+
+    // A close that names a FIFO this device sends from (in a sender list), or that goes to every
+    // device, changes nothing.
+    const uint32_t srcHandle = dynkomm_fifo_link(0x12345678, DEV_PID, PEER, 0, 4, 8, 0);
+    ASSERT_NE(srcHandle, 0u);
+    dynkomm_fifo* src = nullptr;
+    ASSERT_EQ(dynkomm_get_fifo(srcHandle, &src), 1);
+    auto closeOf = [](uint32_t hd, uint16_t target) {
+        std::vector<uint8_t> c(8, 0);
+        c[0] = uint8_t(hd >> 24), c[1] = uint8_t(hd >> 16), c[2] = uint8_t(hd >> 8), c[3] = uint8_t(hd);
+        c[5] = PEER, c[6] = uint8_t(target >> 8), c[7] = uint8_t(target);
+        return ciBytes(0x0301, PEER, DEV_PID, 0, 0, c);
+    };
+    ASSERT_TRUE(peer.sendAll(peer.ci(), closeOf(srcHandle, DEV_PID)));
+    ASSERT_TRUE(peer.sendAll(peer.ci(), closeOf(h, CI_PID_ALL)));
+    expectBounce(peer); // commands are served in order: both closes are done
+    EXPECT_TRUE(dynkomm_fifo_isLive(src));
+    EXPECT_EQ(dynkomm_get_fifo(srcHandle, &src), 1);
+    EXPECT_EQ(dynkomm_get_fifo(h, &f), 1);
+    EXPECT_EQ(mc->txOnline.load(), broadcasts);
+    EXPECT_TRUE(log_->waitFor("is no receiving fifo, close from PID 9 ignored"));
+    EXPECT_TRUE(log_->waitFor("to every device ignored"));
+    EXPECT_EQ(SerNet_man_stop_sending(src), 1);
+    dynkomm_fifo_release(src);
+    dynkomm_free_magic_direct(srcHandle);
 }
