@@ -575,7 +575,8 @@ TEST(MeasManE2E, PcToolGetsNamedValuesEvery10msAndStopsThem) {
     std::vector<uint32_t> sorted = steps;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_NEAR(sorted[sorted.size() / 2], 100, 1); // 100 us units
-    EXPECT_NEAR(double(stamps.back() - stamps.front()) / double(steps.size()), 100.0, 2.0);
+    // On average one record per 10 ms; an online record the host sent late may be replaced by a newer.
+    EXPECT_NEAR(double(stamps.back() - stamps.front()) / double(steps.size()), 100.0, 6.0);
 
     // The stop ends the stream and gives the tool's FIFO handle back.
     ASSERT_TRUE(tool.sendCi(0x0512, 0xAB02, listHandle, {}));
