@@ -1,6 +1,7 @@
 #include "measdata/chandata.h"
 
 #include "measdata/chantype.h"
+#include "measdata/meascalinfo.h"
 
 #include "framework/appman.h"
 #include "framework/syslog.h"
@@ -92,17 +93,8 @@ ChanData::~ChanData() {
 }
 
 uint32_t ChanData::valueSize() const {
-    switch (typeCode_) {
-    case 2:
-    case 3:
-        return 2;
-    case 4:
-    case 5:
-    case 6:
-        return 4;
-    default:
-        return 1;
-    }
+    const uint32_t size = getSizeofType(typeCode_);
+    return size != 0 ? size : 1; // a flag (code 7) is one byte
 }
 
 bool ChanData::isLocal() const {

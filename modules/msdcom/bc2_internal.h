@@ -84,6 +84,18 @@ struct bc2_host {
     std::atomic<uint16_t> origin{0};
     std::atomic<uint32_t> fromAddr{0}; // network order: where the last record came from
     std::atomic<uint16_t> fromPort{0}; // network order
+
+    // Forgets what was heard of the peer (its channels stay as they are).
+    void forgetPeer() {
+        rec.clear();
+        remaining.store(0);
+        state.store(0);
+        version.store(0);
+        portOffset.store(0);
+        origin.store(0);
+        fromAddr.store(0);
+        fromPort.store(0);
+    }
 };
 
 extern Bc2Record local_host;

@@ -381,16 +381,7 @@ void bc2_fill_local_host() {
     local_host.setU16(BC2_REC_VERSION, BC2_VERSION);
     local_host.setU16(BC2_REC_PORTOFF, bc2_ownOffset());
 
-    for (bc2_host& h : hosts_list) {
-        h.rec.clear();
-        h.remaining.store(0);
-        h.state.store(0);
-        h.version.store(0);
-        h.portOffset.store(0);
-        h.origin.store(0);
-        h.fromAddr.store(0);
-        h.fromPort.store(0);
-    }
+    for (bc2_host& h : hosts_list) h.forgetPeer();
     if (app_pid < BC2_PEERS) {
         hosts_list[app_pid].version.store(BC2_VERSION);
         hosts_list[app_pid].portOffset.store(bc2_ownOffset());

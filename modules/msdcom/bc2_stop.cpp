@@ -106,14 +106,7 @@ void bc2_release() {
                 if (b.mutex) semDelete(b.mutex);
             delete ch;
         }
-        h.rec.clear();
-        h.state.store(0);
-        h.remaining.store(0);
-        h.version.store(0);
-        h.portOffset.store(0);
-        h.origin.store(0);
-        h.fromAddr.store(0);
-        h.fromPort.store(0);
+        h.forgetPeer();
     }
     for (auto* s : gSockets) {
         const int fd = s->exchange(-1);

@@ -5,6 +5,7 @@
 // ones the test put into the calibration dataset of the device root and the device's own
 // application index.
 #include "app_process.h"
+#include "netns.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -74,12 +75,7 @@ float getFloat(const uint8_t* p) {
 }
 
 bool waitFor(const std::function<bool()>& pred, int timeoutMs) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < until) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return pred();
+    return testsupport::waitUntil(pred, timeoutMs);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -214,47 +210,6 @@ void writeDataset(const std::string& root, const std::vector<uint8_t>& bytes) {
 
 // ---------------------------------------------------------------------------------------------
 // The network
-
-class PrivateNet {
-public:
-    PrivateNet() {
-        orig_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        if (orig_ < 0 || unshare(CLONE_NEWNET) != 0) {
-            why_ = std::string("network namespaces are not permitted here: ") + std::strerror(errno);
-            return;
-        }
-        const int s = socket(AF_INET, SOCK_DGRAM, 0);
-        ifreq ifr{};
-        std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-        ioctl(s, SIOCGIFFLAGS, &ifr);
-        ifr.ifr_flags = short(ifr.ifr_flags | IFF_UP | IFF_RUNNING);
-        ok_ = ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
-        rtentry rt{};
-        reinterpret_cast<sockaddr_in*>(&rt.rt_dst)->sin_family = AF_INET;
-        reinterpret_cast<sockaddr_in*>(&rt.rt_dst)->sin_addr.s_addr = htonl(0xE0000000u);
-        reinterpret_cast<sockaddr_in*>(&rt.rt_genmask)->sin_family = AF_INET;
-        reinterpret_cast<sockaddr_in*>(&rt.rt_genmask)->sin_addr.s_addr = htonl(0xF0000000u);
-        rt.rt_flags = RTF_UP;
-        char dev[] = "lo";
-        rt.rt_dev = dev;
-        ioctl(s, SIOCADDRT, &rt);
-        close(s);
-        if (!ok_) why_ = "cannot bring loopback up";
-    }
-    ~PrivateNet() {
-        if (orig_ >= 0) {
-            setns(orig_, CLONE_NEWNET);
-            close(orig_);
-        }
-    }
-    bool ok() const { return ok_; }
-    const std::string& why() const { return why_; }
-
-private:
-    int orig_ = -1;
-    bool ok_ = false;
-    std::string why_;
-};
 
 sockaddr_in at(const char* address, uint16_t port) {
     sockaddr_in a{};
@@ -456,8 +411,8 @@ std::string between(const std::string& text, const std::string& before, const st
 } // namespace
 
 TEST(MeasManE2E, PcToolGetsNamedValuesEvery10msAndStopsThem) {
-    PrivateNet net;
-    if (!net.ok()) GTEST_SKIP() << net.why();
+    testsupport::NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
     CalDataset data;
 

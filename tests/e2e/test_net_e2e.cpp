@@ -2,6 +2,7 @@
 // the vehicle network of a private network namespace: they find each other, link up, carry CI
 // messages between them, notice when one stops and link up again when it comes back.
 #include "app_process.h"
+#include "netns.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -28,57 +29,8 @@ using testsupport::TempDir;
 
 namespace {
 
-// The calling thread (and the processes it starts) in a namespace of its own, loopback up with a
-// multicast route; back to the old namespace at the end.
-class PrivateNet {
-public:
-    PrivateNet() {
-        orig_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        if (orig_ < 0 || unshare(CLONE_NEWNET) != 0) {
-            why_ = std::string("network namespaces are not permitted here: ") + std::strerror(errno);
-            return;
-        }
-        const int s = socket(AF_INET, SOCK_DGRAM, 0);
-        ifreq ifr{};
-        std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-        ioctl(s, SIOCGIFFLAGS, &ifr);
-        ifr.ifr_flags = short(ifr.ifr_flags | IFF_UP | IFF_RUNNING);
-        const bool up = ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
-        rtentry rt{};
-        reinterpret_cast<sockaddr_in*>(&rt.rt_dst)->sin_family = AF_INET;
-        reinterpret_cast<sockaddr_in*>(&rt.rt_dst)->sin_addr.s_addr = htonl(0xE0000000u);
-        reinterpret_cast<sockaddr_in*>(&rt.rt_genmask)->sin_family = AF_INET;
-        reinterpret_cast<sockaddr_in*>(&rt.rt_genmask)->sin_addr.s_addr = htonl(0xF0000000u);
-        rt.rt_flags = RTF_UP;
-        char dev[] = "lo";
-        rt.rt_dev = dev;
-        ioctl(s, SIOCADDRT, &rt);
-        close(s);
-        ok_ = up;
-        if (!up) why_ = "cannot bring loopback up";
-    }
-    ~PrivateNet() {
-        if (orig_ >= 0) {
-            setns(orig_, CLONE_NEWNET);
-            close(orig_);
-        }
-    }
-    bool ok() const { return ok_; }
-    const std::string& why() const { return why_; }
-
-private:
-    int orig_ = -1;
-    bool ok_ = false;
-    std::string why_;
-};
-
 bool waitFor(const std::function<bool()>& pred, int timeoutMs) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < until) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return pred();
+    return testsupport::waitUntil(pred, timeoutMs);
 }
 
 int countOf(const std::string& text, const std::string& what) {
@@ -199,8 +151,8 @@ std::vector<uint8_t> bounce(uint16_t src, uint16_t dst, uint32_t ctx) {
 } // namespace
 
 TEST(NetE2E, TwoDevicesLinkUpCarryCiMessagesAndRecoverFromAStop) {
-    PrivateNet net;
-    if (!net.ok()) GTEST_SKIP() << net.why();
+    testsupport::NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root0, root1;
     AppProcess dev0(root0.path(), {"0"});
     auto dev1 = std::make_unique<AppProcess>(root1.path(), std::vector<std::string>{"1"});

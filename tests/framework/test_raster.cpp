@@ -5,25 +5,22 @@
 #include "platform/hostclock.h"
 #include "platform/rtos.h"
 
+#include "testsupport.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
-#include <vector>
 #include <thread>
+#include <vector>
 
 namespace {
 
-template <class F>
-bool eventually(F f) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-        if (f()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return f();
+bool eventually(const std::function<bool()>& f) {
+    return testsupport::waitUntil(f, 10000);
 }
 
 class RasterTest : public ::testing::Test {
@@ -106,8 +103,10 @@ TEST_F(RasterTest, TriggeredAndHookedRasters) {
     std::atomic<int>& hooked = c->r20;
     raster_addPeriodic(RASTER_LAP, 0, "lap", [c] { ++c->r1; });
     EXPECT_EQ(raster_triggerTask(-4), 0) << "before the rasters run";
-    ASSERT_TRUE(raster_hookFunction("EventService", 67, 10, [c] { ++c->r20; }, 4096, -1, -1));
-    EXPECT_FALSE(raster_hookFunction("EventService", 67, 10, [c] { ++c->r20; }, 4096, -1, -1));
+    ASSERT_TRUE(raster_hookFunction(
+        "EventService", 67, 10, [c] { ++c->r20; }, 4096, -1, -1));
+    EXPECT_FALSE(raster_hookFunction(
+        "EventService", 67, 10, [c] { ++c->r20; }, 4096, -1, -1));
     ASSERT_TRUE(raster_start());
     EXPECT_NE(taskNameToId("r_EventService"), TASK_ID_ERROR);
     EXPECT_NE(taskNameToId("r_notifyRasterTask"), TASK_ID_ERROR);
@@ -123,8 +122,10 @@ TEST_F(RasterTest, TriggeredAndHookedRasters) {
 TEST_F(RasterTest, HookedRasterOnAProcessorTheBoardLacksRunsUnbound) {
     auto c = std::make_shared<Counters>();
     ASSERT_TRUE(raster_start());
-    ASSERT_TRUE(raster_hookFunction("FarAway", 90, 5, [c] { ++c->r1; }, 4096, 40, -1));
-    ASSERT_TRUE(raster_hookFunction("Second", 90, 5, [c] { ++c->r20; }, 4096, 1, -1));
+    ASSERT_TRUE(raster_hookFunction(
+        "FarAway", 90, 5, [c] { ++c->r1; }, 4096, 40, -1));
+    ASSERT_TRUE(raster_hookFunction(
+        "Second", 90, 5, [c] { ++c->r20; }, 4096, 1, -1));
     cpuset_t cpus = 0;
     ASSERT_EQ(taskCpuAffinityGet(taskNameToId("r_FarAway"), &cpus), OK);
     EXPECT_EQ(cpus, 0u);

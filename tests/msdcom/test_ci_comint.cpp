@@ -1,21 +1,18 @@
 // The command interpreter: the message codec, the routing decision of comint_put_cmd, the queue,
 // the error ring, the command table and the task r_Comint.
 #include "ci_fixture.h"
+#include "testsupport.h"
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 using namespace citest;
 
 namespace {
 
-template <class F> bool eventually(F f) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-        if (f()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return f();
+bool eventually(const std::function<bool()>& f) {
+    return testsupport::waitUntil(f, 10000);
 }
 
 std::atomic<int> gServed{0};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/syslog.h"
+#include "netns.h"
 #include "msdcom/bc2_net.h"
 #include "msdcom/ci_msg.h"
 #include "msdcom/dk_frame.h"
@@ -20,23 +21,7 @@
 
 namespace nettest {
 
-// Moves the calling thread into a fresh network namespace with loopback up and a multicast route
-// on it; threads and processes started from it afterwards live there too. The destructor moves
-// the thread back. ok() is false (with the reason) where namespaces are not permitted.
-class NetNamespace {
-public:
-    NetNamespace();
-    ~NetNamespace();
-    NetNamespace(const NetNamespace&) = delete;
-    NetNamespace& operator=(const NetNamespace&) = delete;
-    bool ok() const { return ok_; }
-    const std::string& reason() const { return reason_; }
-
-private:
-    int origFd_ = -1;
-    bool ok_ = false;
-    std::string reason_;
-};
+using NetNamespace = testsupport::NetNamespace;
 
 // Collects what the process logs to "/syslogq" while it lives (opens the queue on first use).
 class LogTap {

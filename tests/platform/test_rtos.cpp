@@ -2,10 +2,13 @@
 #include "platform/hostclock.h"
 #include "platform/rtos.h"
 
+#include "testsupport.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -13,15 +16,8 @@
 
 namespace {
 
-// Polls (in real time) until the condition holds or 5 s pass.
-template <class F>
-bool eventually(F f) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < until) {
-        if (f()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return f();
+bool eventually(const std::function<bool()>& f) {
+    return testsupport::waitUntil(f, 5000);
 }
 
 struct ManualClock {
@@ -35,7 +31,8 @@ TEST(RtosSemaphore, BinaryTakeTimesOutOnRealClock) {
     SEM_ID s = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(semTake(s, 30), ERROR);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
     EXPECT_GE(ms.count(), 29);
     EXPECT_LT(ms.count(), 1000);
     EXPECT_EQ(semTake(s, NO_WAIT), ERROR);

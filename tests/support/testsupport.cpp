@@ -2,11 +2,13 @@
 
 #include "platform/devroot.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -44,7 +46,18 @@ std::string buildDir() {
     return s ? s : MSD_BUILD_DIR_DEFAULT;
 }
 
-std::string testdataPath(const std::string& rel) { return sourceDir() + "/tests/data/" + rel; }
+std::string testdataPath(const std::string& rel) {
+    return sourceDir() + "/tests/data/" + rel;
+}
+
+bool waitUntil(const std::function<bool()>& ready, int timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < until) {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return ready();
+}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -64,6 +77,8 @@ void writeFile(const std::string& path, const std::string& contents) {
     out << contents;
 }
 
-void makeDirs(const std::string& path) { fs::create_directories(path); }
+void makeDirs(const std::string& path) {
+    fs::create_directories(path);
+}
 
 } // namespace testsupport

@@ -1,9 +1,10 @@
 // Helpers shared by the tests: temporary folders, test data, files.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
-#include <cstdint>
 
 namespace testsupport {
 
@@ -27,6 +28,9 @@ public:
     TempDeviceRoot();
     ~TempDeviceRoot();
 };
+
+// Polls (in real time, every millisecond) until `ready` holds or `timeoutMs` pass; its last answer.
+bool waitUntil(const std::function<bool()>& ready, int timeoutMs = 3000);
 
 // Absolute path of a file in the repository's tests/data folder.
 std::string testdataPath(const std::string& rel);
