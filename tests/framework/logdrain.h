@@ -1,6 +1,8 @@
 // Reads back what the framework put into "/syslogq".
 #pragma once
 
+#include "testsupport.h"
+
 #include "platform/rtos.h"
 #include "platform/syslogq.h"
 
@@ -9,19 +11,10 @@
 
 namespace testlog {
 
-inline std::vector<std::string> drain() {
-    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
-    std::vector<std::string> out;
-    SyslogRecord rec;
-    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec)))
-        out.push_back(rec.message);
-    return out;
-}
+inline std::vector<std::string> drain() { return testsupport::drainSyslog(); }
 
 inline int countContaining(const std::vector<std::string>& lines, const std::string& text) {
-    int n = 0;
-    for (auto& l : lines) n += l.find(text) != std::string::npos;
-    return n;
+    return testsupport::countContaining(lines, text);
 }
 
 } // namespace testlog

@@ -15,19 +15,10 @@
 
 namespace {
 
-std::vector<std::string> DrainLog() {
-    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
-    std::vector<std::string> out;
-    SyslogRecord rec;
-    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec)))
-        out.push_back(rec.message);
-    return out;
-}
+std::vector<std::string> DrainLog() { return testsupport::drainSyslog(); }
 
 int CountContaining(const std::vector<std::string>& lines, const std::string& text) {
-    int n = 0;
-    for (const auto& l : lines) n += l.find(text) != std::string::npos;
-    return n;
+    return testsupport::countContaining(lines, text);
 }
 
 uint32_t& Fb(int x, int y) {

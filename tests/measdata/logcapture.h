@@ -1,6 +1,8 @@
 // The system log as the tests see it: what the module put into "/syslogq".
 #pragma once
 
+#include "testsupport.h"
+
 #include "framework/syslog.h"
 #include "platform/rtos.h"
 #include "platform/syslogq.h"
@@ -21,14 +23,7 @@ inline void startLog() {
 }
 
 // The messages logged since the last call.
-inline std::vector<std::string> takeLog() {
-    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
-    std::vector<std::string> out;
-    SyslogRecord rec;
-    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec)))
-        out.push_back(rec.message);
-    return out;
-}
+inline std::vector<std::string> takeLog() { return testsupport::drainSyslog(); }
 
 inline bool logged(const std::vector<std::string>& lines, const std::string& text) {
     for (const auto& l : lines)

@@ -3,6 +3,8 @@
 // that records what would have left the device.
 #pragma once
 
+#include "testsupport.h"
+
 #include "framework/appman.h"
 #include "framework/syslog.h"
 #include "msdcom/ci_table.h"
@@ -59,19 +61,10 @@ inline std::vector<comint_msg> sentEth() {
 }
 
 // Records that reached "/syslogq" since the last call.
-inline std::vector<std::string> drainLog() {
-    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
-    std::vector<std::string> out;
-    SyslogRecord rec;
-    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec)))
-        out.push_back(rec.message);
-    return out;
-}
+inline std::vector<std::string> drainLog() { return testsupport::drainSyslog(); }
 
 inline int countContaining(const std::vector<std::string>& lines, const std::string& text) {
-    int n = 0;
-    for (const auto& l : lines) n += l.find(text) != std::string::npos;
-    return n;
+    return testsupport::countContaining(lines, text);
 }
 
 inline comint_msg makeMsg(uint16_t cmd, uint16_t src, uint16_t dst, uint32_t ctx = 0, uint32_t rctx = 0,

@@ -1,6 +1,8 @@
 #include "testsupport.h"
 
 #include "platform/devroot.h"
+#include "platform/rtos.h"
+#include "platform/syslogq.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -57,6 +59,20 @@ bool waitUntil(const std::function<bool()>& ready, int timeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return ready();
+}
+
+std::vector<std::string> drainSyslog() {
+    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
+    std::vector<std::string> out;
+    SyslogRecord rec;
+    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec))) out.push_back(rec.message);
+    return out;
+}
+
+int countContaining(const std::vector<std::string>& lines, const std::string& text) {
+    int n = 0;
+    for (const auto& l : lines) n += l.find(text) != std::string::npos;
+    return n;
 }
 
 std::string readFile(const std::string& path) {

@@ -32,6 +32,11 @@ public:
 // Polls (in real time, every millisecond) until `ready` holds or `timeoutMs` pass; its last answer.
 bool waitUntil(const std::function<bool()>& ready, int timeoutMs = 3000);
 
+// The messages of the records that reached "/syslogq" since the last call (the queue is emptied).
+std::vector<std::string> drainSyslog();
+// How many of `lines` contain `text`.
+int countContaining(const std::vector<std::string>& lines, const std::string& text);
+
 // Absolute path of a file in the repository's tests/data folder.
 std::string testdataPath(const std::string& rel);
 // Absolute path of the repository root and of the build folder.
