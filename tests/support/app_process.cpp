@@ -16,7 +16,9 @@
 
 namespace testsupport {
 
-std::string appExecutable() { return buildDir() + "/app/msdapp"; }
+std::string appExecutable() {
+    return buildDir() + "/app/msdapp";
+}
 
 AppProcess::AppProcess(const std::string& deviceRoot, const std::vector<std::string>& args,
                        const std::vector<std::string>& extraEnv)
@@ -130,7 +132,11 @@ void AppProcess::signal(int sig) {
     if (pid_ > 0 && !exited_) kill(pid_, sig);
 }
 
-std::string AppProcess::stderrText() const { return readFile(root_ + "/stderr.txt"); }
-std::string AppProcess::logText() const { return readFile(root_ + "/log/syslog-" + index_ + ".log"); }
+std::string AppProcess::stderrText() const {
+    return readFile(root_ + "/stderr.txt");
+}
+std::string AppProcess::logText() const {
+    return readFile(root_ + "/log/syslog-" + index_ + ".log");
+}
 
 } // namespace testsupport

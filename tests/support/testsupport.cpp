@@ -65,7 +65,8 @@ std::vector<std::string> drainSyslog() {
     MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
     std::vector<std::string> out;
     SyslogRecord rec;
-    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec))) out.push_back(rec.message);
+    while (q && msgQReceive(q, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec)))
+        out.push_back(rec.message);
     return out;
 }
 
