@@ -1,12 +1,15 @@
 // Drawing through the GUI screen against the memory operation that writes the same pixels:
 // - a 640 x 480 fill against memset of the same frame-buffer rows,
 // - a full-screen 24-bit bitmap against memcpy of the same rows of 32-bit words,
+// - a full-screen 32-bit bitmap, plain and with alpha, against memcpy of the same rows,
+// - a full-screen RLE bitmap (8-bit palette and 32-bit pixels) against memcpy of the decoded rows,
 // - a screen full of text against memset of the same rows.
 // Each benchmark reports ratio = its time / the baseline's time over the same iterations.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +67,13 @@ void MemsetRows() {
     benchmark::ClobberMemory();
 }
 
+// The baseline of every bitmap: the same 640 x 480 words copied row by row into the frame buffer.
+void MemcpyRows(const std::vector<uint32_t>& words) {
+    uint32_t* fb = displayhw_frameBuffer();
+    for (int y = 0; y < 480; ++y) std::memcpy(fb + y * DISPLAY_FB_WIDTH, &words[y * 640], 640 * 4);
+    benchmark::ClobberMemory();
+}
+
 void Report(benchmark::State& state, double ours, double baseline, const char* against) {
     state.counters[std::string("ratio_to_") + against] = baseline > 0 ? ours / baseline : 0;
     state.SetBytesProcessed(state.iterations() * 640 * 480 * 4);
@@ -82,11 +92,9 @@ void BM_Fill640x480(benchmark::State& state) {
 }
 BENCHMARK(BM_Fill640x480);
 
-void BM_Bitmap24FullScreen(benchmark::State& state) {
+// Draws `b` full screen each iteration, then times memcpy of the same rows as often.
+void BitmapAgainstMemcpy(benchmark::State& state, GuiBitmap& b) {
     Gui& g = gui();
-    std::vector<uint8_t> rgb(640 * 480 * 3);
-    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i * 31);
-    GuiBitmap b{0, 24, 640, 480, 0, rgb.data()};
     std::vector<uint32_t> words(640 * 480, 0x123456);
     const auto t0 = Clock::now();
     for (auto _ : state) {
@@ -94,14 +102,51 @@ void BM_Bitmap24FullScreen(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
-    const double base = Seconds(state.iterations(), [&] {
-        uint32_t* fb = displayhw_frameBuffer();
-        for (int y = 0; y < 480; ++y) std::memcpy(fb + y * DISPLAY_FB_WIDTH, &words[y * 640], 640 * 4);
-        benchmark::ClobberMemory();
-    });
-    Report(state, ours, base, "memcpy");
+    Report(state, ours, Seconds(state.iterations(), [&] { MemcpyRows(words); }), "memcpy");
+}
+
+void BM_Bitmap24FullScreen(benchmark::State& state) {
+    std::vector<uint8_t> rgb(640 * 480 * 3);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i * 31);
+    GuiBitmap b{0, 24, 640, 480, 0, rgb.data()};
+    BitmapAgainstMemcpy(state, b);
 }
 BENCHMARK(BM_Bitmap24FullScreen);
+
+// Arg: bitmap flags (0: frame-buffer words copied as they are; GUI_BMP_ALPHA: 0xRRGGBBAA words,
+// every pixel opaque, so every one is written).
+void BM_Bitmap32FullScreen(benchmark::State& state) {
+    const auto flags = static_cast<uint8_t>(state.range(0));
+    std::vector<uint32_t> words(640 * 480);
+    for (size_t i = 0; i < words.size(); ++i)
+        words[i] = flags & GUI_BMP_ALPHA ? (static_cast<uint32_t>(i * 2654435761u) << 8) | 0xFF
+                                         : static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFF;
+    GuiBitmap b{flags, 32, 640, 480, 0, reinterpret_cast<uint8_t*>(words.data())};
+    BitmapAgainstMemcpy(state, b);
+}
+BENCHMARK(BM_Bitmap32FullScreen)->Arg(0)->Arg(GUI_BMP_ALPHA);
+
+// Arg: bits per pixel (8 or 32). Each row alternates a run of 24 equal pixels with 8 literal ones,
+// as in the flat-coloured graphics of a dashboard.
+void BM_RleFullScreen(benchmark::State& state) {
+    const size_t pixelBytes = state.range(0) == 8 ? 1 : 4;
+    std::vector<uint8_t> rle;
+    // A palette index, or an opaque 0xRRGGBBAA word.
+    auto pixel = [&](uint32_t v) {
+        v = pixelBytes == 1 ? v % 248 : (v << 8) | 0xFF;
+        for (size_t k = 0; k < pixelBytes; ++k) rle.push_back(static_cast<uint8_t>(v >> (8 * k)));
+    };
+    for (uint32_t y = 0; y < 480; ++y)
+        for (uint32_t x = 0; x < 640; x += 32) {
+            rle.push_back(23);
+            pixel(y * 7 + x);
+            rle.push_back(0x80 | 7);
+            for (uint32_t i = 0; i < 8; ++i) pixel(x * 13 + i * 101);
+        }
+    GuiBitmap b{GUI_BMP_RLE, static_cast<uint8_t>(state.range(0)), 640, 480, 0, rle.data()};
+    BitmapAgainstMemcpy(state, b);
+}
+BENCHMARK(BM_RleFullScreen)->Arg(8)->Arg(32);
 
 void BM_TextFullScreen(benchmark::State& state) {
     Gui& g = gui();
