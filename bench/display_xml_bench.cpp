@@ -120,6 +120,7 @@ BENCHMARK(BM_XmlLoad)->Unit(benchmark::kMicrosecond);
 // one's repetitions (summary rows left out).
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(OO_None) {} // plain text, also when piped into a file
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
             if (r.run_type != Run::RT_Iteration) continue;
