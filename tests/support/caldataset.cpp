@@ -88,13 +88,13 @@ void CalDataset::setBytes(const std::string& name, uint32_t byteOffset, const st
 
 std::vector<uint8_t> CalDataset::file(const std::string& program, bool withPage) const {
     const std::vector<uint8_t> page = withPage ? page_ : std::vector<uint8_t>{};
-    std::vector<uint8_t> f(48, 0);
+    std::vector<uint8_t> f(48 + page.size(), 0);
     std::memcpy(f.data(), "MSDC", 4);
     f[5] = 1;
     f[7] = 48;
     std::memcpy(&f[8], program.data(), std::min<size_t>(program.size(), 31));
     set32(&f[40], uint32_t(page.size()));
-    f.insert(f.end(), page.begin(), page.end());
+    std::copy(page.begin(), page.end(), f.begin() + 48);
     uint16_t crc = 0xFFFF;
     for (size_t i = 0; i < f.size(); ++i) {
         if (i == 44 || i == 45) continue;
