@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     close(sp[1]);
     const bool ci = (data[0] & 1) == 0;
     bc2_channel* ch = ci ? gCi : gDk;
-    ch->skip = 0;
+    if (!ci) bc2_dk_rx_reset(ch);
     while (ci ? bc_ci_receive(ch, sp[0]) : bc_dk_receive(ch, sp[0])) {
     }
     close(sp[0]);

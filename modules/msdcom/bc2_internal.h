@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <netinet/in.h>
 
 enum : uint16_t { BC2_CHAN_CI = 0, BC2_CHAN_DK = 1 };
@@ -26,6 +27,9 @@ inline constexpr int32_t BC2_SEND_PERIOD_MS = 200;
 inline constexpr uint32_t BC2_TIMEOUT_MS = 1000;
 inline constexpr size_t BC2_CI_RXBUF = 8192;
 inline constexpr size_t BC2_DK_SCRATCH = 512;
+// Receive buffer of a DK link: many frames per receive, and the longest frame (8 + 65535 bytes)
+// fits whole.
+inline constexpr size_t BC2_DK_RXBUF = 72 * 1024;
 inline constexpr int BC2_RECV_PRIORITY = 77;
 inline constexpr int BC2_RECV_STACK = 10000;
 inline constexpr int BC2_TCP_BUFSIZE = 23360;
@@ -38,11 +42,19 @@ enum : uint16_t { BC2_SND_OK = 0, BC2_SND_ERR_REPORTED = 1, BC2_SND_SHORT_REPORT
 struct bc2_sendbuf {
     SEM_ID mutex = SEM_ID_NULL;
     uint16_t state = 0;
-    uint16_t fill = 0; // bytes in the active half
-    uint16_t sent = 0; // of them already sent (a short TCP send resumes here)
-    uint16_t type = 0; // 0 offline, 1 online
-    uint16_t half = 0; // byte offset of the active half: 0 or DK_DATAGRAM_MAX
+    uint16_t fill = 0;    // bytes in the active half
+    uint16_t sent = 0;    // of them already sent (a short TCP send resumes here)
+    uint16_t type = 0;    // 0 offline, 1 online
+    uint16_t half = 0;    // byte offset of the active half: 0 or DK_DATAGRAM_MAX
+    uint32_t cutLink = 0; // while `sent` > 0: the link (bc2_channel::linkGen) that has the first part
+    std::atomic<uint32_t> epoch{0}; // counts re-initialisations: a cut frame dies with its buffer
     uint8_t data[2 * DK_DATAGRAM_MAX];
+};
+
+// Bytes of a DK link received and not yet cut into frames (the receive task's own).
+struct bc2_dkrx {
+    std::unique_ptr<uint8_t[]> buf; // BC2_DK_RXBUF bytes, made on the first receive
+    size_t fill = 0;
 };
 
 struct bc2_host;
@@ -62,6 +74,12 @@ struct bc2_channel {
     SEM_ID io = SEM_ID_NULL;
     std::atomic<int> sock{-1};
     int rxsock = -1;
+    // DK, under `io`: a send buffer whose half went out only in part owns the TCP stream until its
+    // rest is out, so that the peer never sees a cut frame followed by another frame. A new socket
+    // (bc2_swap_socket_locked) starts a new link without owner.
+    uint32_t linkGen = 0;
+    int8_t cutOwner = -1;  // buffer index, -1 none
+    uint32_t cutEpoch = 0; // the owner's epoch when it cut
 
     sockaddr_in peerListen{}; // the peer's CI or DK listening address
     sockaddr_in peerUdp{};    // DK: the peer's DK UDP address
@@ -71,7 +89,22 @@ struct bc2_channel {
 
     std::atomic<uint16_t> txOnline{0}, txMsgs{0}, txErr{0}, rxUdp{0}, rxFrames{0}, rxErr{0};
     uint8_t skip = 0; // DK receive: a frame for a foreign PID was just skipped
+    bc2_dkrx rx;      // DK receive: bytes not yet cut into frames
 };
+
+// Puts `fd` in place of the link socket, with `io` held; gives the old one.
+inline int bc2_swap_socket_locked(bc2_channel* ch, int fd) {
+    ++ch->linkGen;
+    ch->cutOwner = -1;
+    return ch->sock.exchange(fd);
+}
+// The same only while the link socket is `expected`; else `expected` takes the current one.
+inline bool bc2_replace_socket_locked(bc2_channel* ch, int& expected, int fd) {
+    if (!ch->sock.compare_exchange_strong(expected, fd)) return false;
+    ++ch->linkGen;
+    ch->cutOwner = -1;
+    return true;
+}
 
 struct bc2_host {
     Bc2Record rec; // the last presence record received (own entry: unused)
@@ -135,11 +168,14 @@ void BC2_connect_passive(uint16_t type);
 void BC2_eth_recv(bc2_channel* ch);
 int BC2_connect_active(bc2_channel* ch);
 int bc_ci_receive(bc2_channel* ch, int sock);
+// Receives what the DK link has and writes every whole frame into its FIFO; 1 keep the link, 0
+// drop it. A new link starts with bc2_dk_rx_reset.
 int bc_dk_receive(bc2_channel* ch, int sock);
+void bc2_dk_rx_reset(bc2_channel* ch);
 void BC2_CI_MC_listen();
 void BC2_dk_udp_listen();
-// One received DK datagram (the UDP listener's work, also driven by tests and fuzzing).
-void bc2_dk_datagram(const uint8_t* data, size_t n);
+// One received DK datagram from `from` (the UDP listener's work, also driven by tests and fuzzing).
+void bc2_dk_datagram(const uint8_t* data, size_t n, const sockaddr_in& from);
 // Reads and drops `n` bytes of the link; false when the link failed.
 bool bc2_discard(int sock, size_t n);
 

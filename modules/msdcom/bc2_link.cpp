@@ -64,6 +64,7 @@ void BC2_snd_framer_ini(bc2_sendbuf* buf, uint16_t type) {
         buf->mutex = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE | SEM_DELETE_SAFE);
     if (semTake(buf->mutex, WAIT_FOREVER) != OK) return;
     buf->state = BC2_SND_OK;
+    buf->epoch.fetch_add(1);
     buf->fill = 0;
     buf->sent = 0;
     buf->type = type;
@@ -133,7 +134,7 @@ void BC2_disconnect(bc2_channel* ch) {
         return;
     }
     if (semTake(ch->io, WAIT_FOREVER) == OK) {
-        const int fd = ch->sock.exchange(-1);
+        const int fd = bc2_swap_socket_locked(ch, -1);
         if (fd >= 0) {
             if (!bcSocket_isShutdown())
                 syslogx(LOG_PRIO_INFO2, "Divovur2: Disconnecting TCP %s socket", ch->name);
@@ -283,7 +284,7 @@ void BC2_connect_passive(uint16_t type) {
         // A new connection replaces the old one: the old socket is closed first, so that it
         // neither leaks nor keeps a receive task on a link the peer has given up.
         if (semTake(ch->io, WAIT_FOREVER) == OK) {
-            const int old = ch->sock.exchange(fd);
+            const int old = bc2_swap_socket_locked(ch, fd);
             if (old >= 0) dropSocketLocked(ch, old);
             semGive(ch->io);
         }
@@ -291,7 +292,7 @@ void BC2_connect_passive(uint16_t type) {
             syslogx(LOG_PRIO_ERR2, "BC2_connect_passive(): creation of %s receive task failed", ch->name);
             if (semTake(ch->io, WAIT_FOREVER) == OK) {
                 int expected = fd;
-                if (ch->sock.compare_exchange_strong(expected, -1) && bcSocket_close(fd) != 0)
+                if (bc2_replace_socket_locked(ch, expected, -1) && bcSocket_close(fd) != 0)
                     syslogx(LOG_PRIO_ERR2, "BC2_connect_passive(): close of TCP %s socket failed", ch->name);
                 semGive(ch->io);
             }
@@ -348,7 +349,7 @@ void BC2_eth_recv(bc2_channel* ch) {
                 continue;
             }
             int expected = -1;
-            if (ch->sock.compare_exchange_strong(expected, fd)) {
+            if (bc2_replace_socket_locked(ch, expected, fd)) {
                 cur = fd;
             } else {
                 // A connection arrived while we connected: that one is the link.
@@ -365,6 +366,7 @@ void BC2_eth_recv(bc2_channel* ch) {
         syslogx(LOG_PRIO_INFO2, "BC2_eth_recv(): %s channel to PID 0x%X established after: %d.%03ds",
                 ch->name, unsigned(ch->pid), int(ms / 1000), int(ms % 1000));
 
+        if (ch->type == BC2_CHAN_DK) bc2_dk_rx_reset(ch);
         auto receive = ch->type == BC2_CHAN_CI ? bc_ci_receive : bc_dk_receive;
         while (!BaseCom_stop.load() && receive(ch, cur)) {
         }
@@ -372,7 +374,7 @@ void BC2_eth_recv(bc2_channel* ch) {
         // The link is down: this task closes the socket it received on.
         if (semTake(ch->io, WAIT_FOREVER) == OK) {
             int mine = cur;
-            const bool wasCurrent = ch->sock.compare_exchange_strong(mine, -1);
+            const bool wasCurrent = bc2_replace_socket_locked(ch, mine, -1);
             ch->rxsock = -1;
             if (wasCurrent && !bcSocket_isShutdown())
                 syslogx(LOG_PRIO_INFO2, "Divovur2: Disconnecting TCP %s socket", ch->name);

@@ -70,5 +70,12 @@ int comint_status();
 // 1 appended, 0 dropped.
 int dyncom_send_eth(const uint8_t* header, const void* record);
 int dyncom_send_eth_online(const uint8_t* header, const void* record);
+// Offline frames of every record of `fifo`, as dyncom_send_eth one by one, under one take of the
+// buffer's mutex; the records are taken from the FIFO. Gives the number appended.
+struct dynkomm_fifo;
+int dyncom_send_eth_fifo(const uint8_t* header, dynkomm_fifo* fifo);
+// DK records received and dropped because they did not come from the peer that feeds their FIFO
+// (over TCP its own DK link, over UDP its address and DK send port): since start.
+uint32_t bc2_dk_stranger_drops();
 // End of a send cycle: mode 1 sends buffer 0 (offline) of every peer, mode 0 buffer 1 (online).
 void Dynkom_flush_eth(int mode);

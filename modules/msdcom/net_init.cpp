@@ -1,11 +1,23 @@
 #include "msdcom/net_init.h"
 
+#include "framework/msd_shell.h"
 #include "framework/raster.h"
 #include "msdcom/bc2_net.h"
 #include "msdcom/comint_netops.h"
 #include "msdcom/sernet_man.h"
 
+namespace {
+
+int cmdDkDrops(int, char**) {
+    const uint32_t n = bc2_dk_stranger_drops();
+    shell_printf("DK records dropped, not from the peer that feeds their FIFO: %u\n", unsigned(n));
+    return int(n);
+}
+
+} // namespace
+
 bool net_ini() {
+    if (!shellhost_isRegistered("dk_drops")) msd_shellAddCommand("dk_drops", cmdDkDrops);
     msdcom_netops ops{};
     ops.comint_put_eth = comint_put_eth;
     ops.comint_put_locSock = comint_put_locSock;

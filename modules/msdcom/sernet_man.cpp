@@ -274,10 +274,7 @@ void runSender(int rasterIndex, bool offline) {
     for (dynkomm_fifo* f = l.head; f; f = f->link) {
         headerOf(f, hdr);
         if (offline) {
-            while (const uint8_t* rec = dynkomm_read(f)) {
-                dyncom_send_eth(hdr, rec);
-                dynkomm_readdone(f);
-            }
+            dyncom_send_eth_fifo(hdr, f);
         } else if (const uint8_t* rec = dynkomm_read(f)) {
             dyncom_send_eth_online(hdr, rec);
             dynkomm_readdone(f);

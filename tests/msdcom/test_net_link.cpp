@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <unistd.h>
 
 using namespace nettest;
 
@@ -325,6 +326,17 @@ TEST_F(NetLink, DkDatagramsAreWalkedFrameByFrameWithinTheirBounds) {
     EXPECT_EQ(readRecord(f, 8), a);
     EXPECT_EQ(readRecord(f, 4), b);
     EXPECT_EQ(hosts_list[PEER].dk.load()->rxUdp.load(), 1);
+    EXPECT_EQ(f->write_index.load(), 2u);
+
+    // From the peer's address but not from its DK send port: not the peer that feeds the FIFO.
+    const uint32_t dropped = bc2_dk_stranger_drops();
+    const int other = socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in local = sockAddr(PEER_ADDR, 0), dev = sockAddr(DEV_ADDR, 9852);
+    ASSERT_EQ(bind(other, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+    const auto stray = dkBytes(DEV_PID, handle, a);
+    sendto(other, stray.data(), stray.size(), 0, reinterpret_cast<const sockaddr*>(&dev), sizeof dev);
+    close(other);
+    EXPECT_TRUE(waitUntil([&] { return bc2_dk_stranger_drops() == dropped + 1; }));
     EXPECT_EQ(f->write_index.load(), 2u);
 }
 

@@ -6,7 +6,9 @@
 
 #include <cstring>
 #include <map>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 using namespace nettest;
@@ -196,4 +198,84 @@ TEST_F(NetSend, SendErrorsDropFramesAndAreLoggedOncePerRun) {
     // A re-initialised buffer (a new link) starts a new run.
     BC2_snd_framer_ini(&ch_->buf[0], 0);
     EXPECT_EQ(ch_->buf[0].fill, 0);
+}
+
+TEST_F(NetSend, APeerThatStopsReadingFindsOnlyWholeFramesWhenItReadsAgain) {
+    // A loopback TCP connection stands in for the link: small buffers, segments of an Ethernet's
+    // size or less (so that a send can go out in part) and a short send limit.
+    const int small = 4096, segment = 536;
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in at = sockAddr("127.0.0.1", 0);
+    socklen_t len = sizeof at;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&at), &len), 0);
+    const int tx = socket(AF_INET, SOCK_STREAM, 0);
+    const timeval limit{0, 20 * 1000};
+    setsockopt(tx, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    setsockopt(tx, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    setsockopt(tx, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+    ASSERT_EQ(connect(tx, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    const int rx = accept(listener, nullptr, nullptr);
+    ASSERT_GE(rx, 0);
+    ch_->sock.store(tx);
+
+    // Offline and online frames share the stream (the route is not Ethernet); each record carries
+    // its number and a pattern that follows from it.
+    constexpr uint32_t kOffline = 0x0F000001, kOnline = 0x0F000002;
+    uint32_t number = 0;
+    auto append = [&](bool online, int n) {
+        uint8_t hdr[8], rec[32];
+        dk_encodeHeader(DkHeader{PEER, sizeof rec, online ? kOnline : kOffline}, hdr);
+        for (int i = 0; i < n; ++i, ++number) {
+            for (uint32_t b = 0; b < sizeof rec; ++b) rec[b] = uint8_t(number * 7 + b);
+            std::memcpy(rec, &number, 4);
+            online ? dyncom_send_eth_online(hdr, rec) : dyncom_send_eth(hdr, rec);
+        }
+    };
+    std::vector<uint8_t> stream;
+    auto read = [&] {
+        uint8_t buf[8192];
+        for (ssize_t n; (n = recv(rx, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+            stream.insert(stream.end(), buf, buf + n);
+    };
+
+    // The peer stops reading until a send goes out in part and cuts a frame.
+    int cut = -1;
+    for (int i = 0; i < 20 && cut < 0; ++i) {
+        append(false, 40);
+        Dynkom_flush_eth(1);
+        append(true, 40);
+        Dynkom_flush_eth(0);
+        for (int b : {0, 1})
+            if (ch_->buf[b].sent > 0) cut = b;
+    }
+    ASSERT_GE(cut, 0) << "no send went out in part";
+    // It reads again, and the other buffer's flush comes first.
+    for (int i = 0; i < 50 && (ch_->buf[0].fill > 0 || ch_->buf[1].fill > 0); ++i) {
+        read();
+        Dynkom_flush_eth(cut == 0 ? 0 : 1);
+        Dynkom_flush_eth(cut == 0 ? 1 : 0);
+    }
+    read();
+    EXPECT_EQ(ch_->buf[0].fill, 0);
+    EXPECT_EQ(ch_->buf[1].fill, 0);
+
+    size_t pos = 0, frames = 0;
+    for (; pos + 40 <= stream.size(); pos += 40, ++frames) {
+        const DkHeader h = dk_decodeHeader(stream.data() + pos);
+        const uint8_t* rec = stream.data() + pos + 8;
+        uint32_t n;
+        std::memcpy(&n, rec, 4);
+        bool whole = h.pid == PEER && h.length == 32 && (h.handle == kOffline || h.handle == kOnline);
+        for (uint32_t b = 4; b < 32; ++b) whole = whole && rec[b] == uint8_t(n * 7 + b);
+        ASSERT_TRUE(whole) << "frame " << frames << " at byte " << pos << " of " << stream.size();
+    }
+    EXPECT_EQ(pos, stream.size());
+    EXPECT_GT(frames, 80u);
+    ch_->sock.store(-1);
+    close(tx);
+    close(rx);
+    close(listener);
 }

@@ -187,11 +187,14 @@ TestPeer::TestPeer(uint16_t pid, const char* address, uint16_t portOffset)
     bindTo(mcTx_, address_, 0);
     dkUdp_ = udpSocket();
     bindTo(dkUdp_, address_, uint16_t(BC2_PORT_DK_UDP_RX + offset_));
+    dkUdpTx_ = udpSocket();
+    bindTo(dkUdpTx_, address_, uint16_t(BC2_PORT_DK_UDP_TX + offset_));
 }
 
 TestPeer::~TestPeer() {
     stopAnnouncing();
-    for (int* fd : {&presTx_, &presRx_, &ciListen_, &dkListen_, &dkUdp_, &mcTx_, &ci_, &dk_}) closeFd(*fd);
+    for (int* fd : {&presTx_, &presRx_, &ciListen_, &dkListen_, &dkUdp_, &dkUdpTx_, &mcTx_, &ci_, &dk_})
+        closeFd(*fd);
 }
 
 PresenceSpec TestPeer::spec() const {
@@ -385,7 +388,7 @@ bool TestPeer::receiveDkDatagram(std::vector<uint8_t>* out, int timeoutMs) {
 void TestPeer::sendDkDatagram(const char* deviceAddr, const std::vector<uint8_t>& bytes,
                               uint16_t deviceOffset) {
     const sockaddr_in d = sockAddr(deviceAddr, uint16_t(BC2_PORT_DK_UDP_RX + deviceOffset));
-    sendto(mcTx_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&d), sizeof d);
+    sendto(dkUdpTx_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&d), sizeof d);
 }
 
 void TestPeer::sendCiMulticast(const std::vector<uint8_t>& bytes) {

@@ -3,10 +3,10 @@
 #pragma once
 
 #include "framework/syslog.h"
-#include "netns.h"
 #include "msdcom/bc2_net.h"
 #include "msdcom/ci_msg.h"
 #include "msdcom/dk_frame.h"
+#include "netns.h"
 
 #include <atomic>
 #include <chrono>
@@ -104,7 +104,8 @@ public:
     // True when the device closed (or reset) the link within the time.
     bool linkClosed(int sock, int timeoutMs = 3000);
 
-    // DK over UDP: the peer's receive socket on address:9852+offset, and datagrams to the device.
+    // DK over UDP: the peer's receive socket on address:9852+offset, and datagrams to the device
+    // from its send socket on address:9853+offset.
     bool receiveDkDatagram(std::vector<uint8_t>* out, int timeoutMs = 3000);
     void sendDkDatagram(const char* deviceAddr, const std::vector<uint8_t>& bytes, uint16_t deviceOffset = 0);
     // CI multicast: a datagram to 239.239.239.201:9870.
@@ -115,7 +116,7 @@ private:
     uint16_t pid_;
     std::string address_;
     uint16_t offset_;
-    int presTx_ = -1, presRx_ = -1, ciListen_ = -1, dkListen_ = -1, dkUdp_ = -1, mcTx_ = -1;
+    int presTx_ = -1, presRx_ = -1, ciListen_ = -1, dkListen_ = -1, dkUdp_ = -1, dkUdpTx_ = -1, mcTx_ = -1;
     int ci_ = -1, dk_ = -1;
     std::atomic<bool> linked_{false}; // both links up, as the announcer tells the device
     void noteLinks() { linked_ = ci_ >= 0 && dk_ >= 0; }

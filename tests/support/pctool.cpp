@@ -62,12 +62,15 @@ PcTool::PcTool(uint16_t toolPid, const char* toolAddress, uint16_t devicePid)
     bind(dkUdp_, reinterpret_cast<const sockaddr*>(&dkLocal), sizeof dkLocal);
     const int rcvbuf = 4 << 20;
     setsockopt(dkUdp_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    dkUdpTx_ = socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in dkTx = at(toolAddress, 9853);
+    bind(dkUdpTx_, reinterpret_cast<const sockaddr*>(&dkTx), sizeof dkTx);
 }
 
 PcTool::~PcTool() {
     stop_ = true;
     if (announcer_.joinable()) announcer_.join();
-    for (int fd : {presTx_, presRx_, ci_, dk_, dkUdp_})
+    for (int fd : {presTx_, presRx_, ci_, dk_, dkUdp_, dkUdpTx_})
         if (fd >= 0) close(fd);
 }
 
@@ -132,6 +135,7 @@ bool PcTool::link(const std::string& device, uint16_t offset) {
 void PcTool::keepBusy() {
     sendCi(0x0105, 0, 0, {});
     const uint8_t frame[8] = {uint8_t(devPid_ >> 8), uint8_t(devPid_), 0, 0, 0, 0, 0, 0};
+    std::lock_guard<std::mutex> g(dkSend_);
     send(dk_, frame, sizeof frame, MSG_NOSIGNAL);
 }
 
@@ -193,6 +197,17 @@ bool PcTool::receiveDkUdp(uint16_t* dst, uint32_t* handle, std::vector<uint8_t>*
     *handle = get32(f.data() + 4);
     record->assign(f.begin() + 8, f.end());
     return true;
+}
+
+bool PcTool::sendDk(const std::vector<uint8_t>& frames) {
+    std::lock_guard<std::mutex> g(dkSend_);
+    return send(dk_, frames.data(), frames.size(), MSG_NOSIGNAL) == ssize_t(frames.size());
+}
+
+bool PcTool::sendDkUdp(const std::string& device, uint16_t offset, const std::vector<uint8_t>& datagram) {
+    const sockaddr_in to = at(device.c_str(), uint16_t(9852 + offset));
+    return sendto(dkUdpTx_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                  sizeof to) == ssize_t(datagram.size());
 }
 
 int PcTool::connectFrom(uint16_t localPort, const std::string& device, uint16_t port) const {

@@ -36,6 +36,10 @@ public:
     bool receiveDk(uint16_t* dst, uint32_t* handle, std::vector<uint8_t>* record, int timeoutMs);
     // One DK frame that came as part of a UDP datagram to the tool's DK port (9852).
     bool receiveDkUdp(uint16_t* dst, uint32_t* handle, std::vector<uint8_t>* record, int timeoutMs);
+    // DK frames to the device: over the TCP data link, or as one datagram from the tool's DK send
+    // port (9853) to the device's DK port (9852 + offset).
+    bool sendDk(const std::vector<uint8_t>& frames);
+    bool sendDkUdp(const std::string& device, uint16_t offset, const std::vector<uint8_t>& datagram);
 
     uint16_t pid() const { return toolPid_; }
     const std::string& address() const { return toolAddr_; }
@@ -47,8 +51,8 @@ private:
     const uint16_t toolPid_;
     const std::string toolAddr_;
     const uint16_t devPid_;
-    int presTx_ = -1, presRx_ = -1, ci_ = -1, dk_ = -1, dkUdp_ = -1;
-    std::mutex ciSend_;
+    int presTx_ = -1, presRx_ = -1, ci_ = -1, dk_ = -1, dkUdp_ = -1, dkUdpTx_ = -1;
+    std::mutex ciSend_, dkSend_;
     std::atomic<bool> linked_{false};
     std::atomic<bool> stop_{false};
     std::thread announcer_;

@@ -1,0 +1,130 @@
+// DK records reach a FIFO only from the peer that feeds it. A PC tool runs a list on the device; a
+// stranger, a second tool at another address with links of its own, sends well-formed DK frames
+// naming the handles the device hands out, as datagrams and over its own data link. None of them
+// reaches the tool, the list's records keep coming, and the device counts and logs the drops.
+#include "app_process.h"
+#include "bytes.h"
+#include "netns.h"
+#include "pctool.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+constexpr uint16_t DEV_PID = 17; // application index 1
+constexpr uint32_t kFifo = 0x2A000007;
+
+bool linkedTo(AppProcess& dev, const char* pidHex) {
+    return waitUntil(
+        [&] {
+            const std::string log = dev.logText();
+            return log.find(std::string("CI channel to PID ") + pidHex + " established") !=
+                       std::string::npos &&
+                   log.find(std::string("DK channel to PID ") + pidHex + " established") != std::string::npos;
+        },
+        5000);
+}
+
+// The next record of the list: its time stamp, after checking that it is the device's (RtpIndex 1).
+bool nextRecord(PcTool& tool, uint32_t* stamp) {
+    uint16_t dst = 0;
+    uint32_t handle = 0;
+    std::vector<uint8_t> r;
+    if (!tool.receiveDk(&dst, &handle, &r, 3000)) return false;
+    EXPECT_EQ(dst, tool.pid());
+    EXPECT_EQ(handle, kFifo);
+    EXPECT_EQ(r.size(), 8u);
+    if (r.size() != 8) return false;
+    EXPECT_EQ(get32(r.data() + 4), 1u) << "a record that is not the device's";
+    *stamp = get32(r.data());
+    return true;
+}
+
+} // namespace
+
+TEST(DkStrangerE2E, RecordsFromAnyoneButTheFeedingPeerNeverReachAList) {
+    NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    AppProcess dev(root.path(), {"1"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+
+    PcTool tool(40, "127.0.0.40", DEV_PID), stranger(50, "127.0.0.50", DEV_PID);
+    std::string devAddr;
+    uint16_t version = 0, offset = 0;
+    ASSERT_TRUE(tool.hear(DEV_PID, &devAddr, &version, &offset, 3000));
+    tool.announce();
+    stranger.announce();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const std::string log = dev.logText();
+            return log.find("add remote_pid 28") != std::string::npos &&
+                   log.find("add remote_pid 32") != std::string::npos;
+        },
+        3000));
+    ASSERT_TRUE(tool.link(devAddr, offset));
+    ASSERT_TRUE(stranger.link(devAddr, offset));
+    ASSERT_TRUE(linkedTo(dev, "0x28")) << dev.logText();
+    ASSERT_TRUE(linkedTo(dev, "0x32")) << dev.logText();
+
+    // RtpIndex at the 10 ms raster, queue mode.
+    ASSERT_TRUE(tool.sendCi(0x0510, 0xAB01, kFifo, nameRequest(3, 1, 64, 1, {"RtpIndex"})));
+    std::vector<uint8_t> a;
+    ASSERT_TRUE(tool.receiveCi(0x0511, &a, 3000)) << dev.logText();
+    const uint32_t listHandle = get32(a.data() + 20);
+    ASSERT_NE(listHandle, 0u);
+    uint32_t stamp = 0, last = 0;
+    ASSERT_TRUE(nextRecord(tool, &last));
+
+    // Frames for every handle the device can have handed out in this boot (the boot byte tops
+    // them all), records that are plainly not the device's.
+    std::vector<uint8_t> frames;
+    for (uint32_t counter = 1; counter <= 64; ++counter) {
+        put16(frames, DEV_PID);
+        put16(frames, 8);
+        put32(frames, (listHandle & 0xFF000000u) | counter);
+        put32(frames, 0xEEEEEEEE);
+        put32(frames, 0xEEEEEEEE);
+    }
+    constexpr int kRounds = 5;
+    for (int round = 0; round < kRounds; ++round) {
+        ASSERT_TRUE(stranger.sendDkUdp(devAddr, offset, frames));
+        ASSERT_TRUE(stranger.sendDk(frames));
+        for (int i = 0; i < 10; ++i) {
+            ASSERT_TRUE(nextRecord(tool, &stamp)) << dev.logText();
+            EXPECT_GT(stamp - last, 0u);
+            EXPECT_LT(stamp - last, 1000u);
+            last = stamp;
+        }
+    }
+    // The list goes on after the last of them.
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(nextRecord(tool, &stamp)) << dev.logText();
+        EXPECT_LT(stamp - last, 1000u);
+        last = stamp;
+    }
+    if (HasFailure()) return;
+
+    // At least the list's own FIFO is among the handles: each round at least twice.
+    const std::string drops = dev.shell("dk_drops");
+    const size_t at = drops.find("value = ");
+    ASSERT_NE(at, std::string::npos) << drops;
+    EXPECT_GE(std::atoi(drops.c_str() + at + 8), 2 * kRounds) << drops;
+    const std::string log = dev.logText();
+    EXPECT_NE(log.find("from 127.0.0.50:9853 dropped, its FIFO is fed by PID 0x11"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("from the DK link of PID 0x32 dropped, its FIFO is fed by PID 0x11"),
+              std::string::npos)
+        << log;
+
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
