@@ -1,11 +1,26 @@
-// Records per second through the DK link. The receiving device is a child process (PID 7) whose
-// link receivers (TCP and UDP) write into a queue-mode FIFO drained by a reader thread; the
-// sending device (this process, PID 16) runs the serial-network sender, the two-half send
-// buffers and the flush. The comparison is a raw loopback TCP socket that carries the same bytes
-// in the same 1472-byte pieces to a plain reader. Loopback only.
+// The DK link and the CI link against raw sockets, side by side in one run, over loopback.
+//
+// The receiving device is a child process (PID 7): its DK link receiver (TCP) and DK UDP listener
+// write into a queue-mode FIFO; its CI link receiver and command task answer bounce requests
+// (0x0105).
+// The sending device (this process, PID 16) runs the serial-network sender, the two-half send
+// buffers and the flush. Each DK iteration moves one FIFO's worth of records (filled before the
+// clock runs) and ends when the last record is in the receiving FIFO; with the clock stopped they
+// are then taken out and checked (in order, unchanged). The raw sockets carry
+// the same bytes in the same 1440-byte pieces (36 frames of 8 + 32 bytes) to a plain reader and end
+// when the last byte is in. UDP senders keep at most a window of records in flight, as the socket
+// buffers would otherwise drop datagrams. After each benchmark the records, frames and FIFO slots
+// are checked: none lost, none changed.
+//
+// Comparisons: DK over TCP against a raw TCP socket with the link's socket options (23360-byte
+// buffers, no delay), and DK over TCP on a connection with no delay and the system's buffer sizes
+// against a raw socket set up alike; DK over UDP against raw UDP datagrams; CI request to answer
+// against a raw TCP echo of the same 28 bytes.
 #include "framework/appman.h"
 #include "msdcom/bc2_internal.h"
+#include "msdcom/comint.h"
 #include "msdcom/dynkomm.h"
+#include "msdcom/net_init.h"
 #include "msdcom/routing.h"
 #include "msdcom/sernet_man.h"
 
@@ -13,25 +28,51 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 constexpr uint16_t kSender = 16, kReceiver = 7;
 constexpr uint16_t kRecord = 32; // time stamp and seven values
-constexpr uint16_t kTcpPort = 29861, kUdpPort = 29852, kRawPort = 29870;
-constexpr int kBatch = 20000; // records per measured run
+constexpr size_t kFrame = DK_HEADER_SIZE + kRecord;
+constexpr size_t kPiece = 36 * kFrame; // frames per send buffer half
+constexpr uint16_t kOffset = 20000;    // DivoVur2 port offset of both devices
+constexpr uint16_t kDkTcpPort = BC2_PORT_DK_LISTEN + kOffset, kDkUdpPort = BC2_PORT_DK_UDP_RX + kOffset;
+constexpr uint16_t kCiPort = BC2_PORT_CI_LISTEN + kOffset, kDkSysPort = 29900;
+constexpr uint16_t kRawPort = 29901, kRawNoDelayPort = 29902, kRawUdpPort = 29903, kEchoPort = 29904;
+constexpr uint16_t kDepth = 32768;    // receiving and source FIFO slots
+constexpr uint32_t kBatch = kDepth;   // records per DK iteration: never more than the FIFO holds
+constexpr uint64_t kUdpWindow = 2048; // records in flight over UDP
+constexpr size_t kCiPayload = 8;
+constexpr auto kDeadline = std::chrono::seconds(5);
 
-int gCtl[2]; // parent -> child: commands; child -> parent: counts
-pid_t gChild = -1;
-uint32_t gHandle = 0; // the receiving FIFO's handle on the child
+// What the receiving device tells the sender, in memory shared across the fork; each counter on
+// a cache line of its own, so that the sender's polling does not slow its writer down.
+struct alignas(64) Count {
+    std::atomic<uint64_t> v{0};
+};
+struct Shared {
+    Count written;  // slots written into the receiving FIFO (the transfer ends here)
+    Count checkTo;  // the sender asks for the records up to here to be checked
+    Count records;  // checked and taken from the receiving FIFO
+    Count changed;  // of them out of order or not as sent
+    Count frames;   // DK frames counted by the link receivers (16-bit counters)
+    Count rxErrors; // errors counted by the link receivers
+    Count rawBytes, rawNoDelayBytes, rawUdpBytes;
+    Count handle; // of the receiving FIFO
+};
+Shared* gShared = nullptr;
 
 sockaddr_in loop(uint16_t port) {
     sockaddr_in a{};
@@ -41,96 +82,187 @@ sockaddr_in loop(uint16_t port) {
     return a;
 }
 
+void bindTo(int fd, uint16_t port) {
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in a = loop(port);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        std::perror("bind");
+        _exit(2);
+    }
+}
+
+int listenOn(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    bindTo(fd, port);
+    listen(fd, 4);
+    return fd;
+}
+
+int udpOn(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int big = 4 << 20; // as much as the system allows
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    bindTo(fd, port);
+    return fd;
+}
+
+// A link's socket options, or only no delay (the system's buffer sizes).
+int connectTo(uint16_t port, bool linkOptions) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    if (linkOptions)
+        bc2_set_tcp_options(fd, "bench");
+    else
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const sockaddr_in a = loop(port);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        std::perror("connect");
+        std::exit(2);
+    }
+    return fd;
+}
+
+// The bytes of record `seq`: its number, then a pattern that follows from it.
+void fillRecord(uint8_t* r, uint32_t seq) {
+    std::memcpy(r, &seq, 4);
+    for (uint32_t i = 4; i < kRecord; ++i) r[i] = uint8_t(seq * 7u + i);
+}
+bool recordIs(const uint8_t* r, uint32_t seq) {
+    uint8_t want[kRecord];
+    fillRecord(want, seq);
+    return std::memcmp(r, want, kRecord) == 0;
+}
+
+void countBytes(int fd, std::atomic<uint64_t>* total) {
+    std::vector<uint8_t> buf(65536);
+    uint64_t n = 0;
+    for (;;) {
+        const ssize_t r = recv(fd, buf.data(), buf.size(), 0);
+        if (r <= 0) return;
+        n += uint64_t(r);
+        total->store(n, std::memory_order_release);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The receiving device
 
-[[noreturn]] void receiver() {
+[[noreturn]] void receiver(int lifeline) {
     app_pid = kReceiver;
+    routing_ini();
     dynkomm_ini();
-    dynkomm_fifo* fifo = SerNet_man_reserve(kRecord, 512, DYNKOMM_FLAG_QUEUE, 0, kSender, 0);
-    gHandle = dynkomm_get_magic();
-    dynkomm_fifo_set(gHandle, fifo);
-    bc2_channel* ch = BC2_create_channel_config(&hosts_list[kSender], BC2_CHAN_DK);
+    comint_ini();
+    net_ini();
+    BC2_create_channel_config(&hosts_list[BC2_MC_ENTRY], BC2_CHAN_CI); // the command task serves
+    routing_set_table_entries(routing_entry{ROUTE_ETH, INADDR_LOOPBACK}, kSender, kSender);
+    bc2_host& peer = hosts_list[kSender];
+    peer.fromAddr.store(htonl(INADDR_LOOPBACK));
+    peer.portOffset.store(kOffset);
+    peer.version.store(0x0204);
+    dynkomm_fifo* fifo = SerNet_man_reserve(kRecord, kDepth, DYNKOMM_FLAG_QUEUE, 0, kSender, 0);
+    const uint32_t handle = dynkomm_get_magic();
+    dynkomm_fifo_set(handle, fifo);
+    bc2_channel* dk = BC2_create_channel_config(&peer, BC2_CHAN_DK);
+    bc2_channel* ci = BC2_create_channel_config(&peer, BC2_CHAN_CI);
 
-    std::atomic<uint64_t> records{0}, rawBytes{0};
-    std::thread reader([&] {
+    const int lDk = listenOn(kDkTcpPort), lDkSys = listenOn(kDkSysPort), lCi = listenOn(kCiPort),
+              lRaw = listenOn(kRawPort), lNoDelay = listenOn(kRawNoDelayPort), lEcho = listenOn(kEchoPort);
+    const int udpDk = udpOn(kDkUdpPort), udpRaw = udpOn(kRawUdpPort);
+    gShared->handle.v.store(handle, std::memory_order_release);
+
+    auto acceptLink = [](int l, bool linkOptions) {
+        const int fd = accept(l, nullptr, nullptr);
+        if (linkOptions) bc2_set_tcp_options(fd, "bench"); // as the passive side of a link does
+        return fd;
+    };
+    const int dkSock = acceptLink(lDk, true), dkSysSock = acceptLink(lDkSys, false);
+    const int ciSock = acceptLink(lCi, true);
+    const int raw = acceptLink(lRaw, true), noDelay = acceptLink(lNoDelay, false),
+              echo = acceptLink(lEcho, true);
+    dk->sock.store(dkSock);
+    // The same link's receiver on a connection with the system's buffer sizes.
+    auto* dkSys = new bc2_channel;
+    dkSys->type = BC2_CHAN_DK;
+    dkSys->pid = kSender;
+    ci->sock.store(ciSock);
+
+    // The receivers write the FIFO and tell the sender how far it is written.
+    auto published = [fifo] {
+        gShared->written.v.store(fifo->write_index.load(), std::memory_order_release);
+    };
+    // Tells the sender the link receivers' counts, and when asked (with the clock stopped) takes
+    // the records out of the receiving FIFO, checking each.
+    std::thread checker([&] {
+        uint64_t n = 0, bad = 0;
         for (;;) {
-            if (dynkomm_read(fifo)) {
-                dynkomm_readdone(fifo);
-                ++records;
-            } else {
-                std::this_thread::yield();
+            gShared->frames.v.store(uint16_t(dk->rxFrames.load() + dkSys->rxFrames.load()));
+            gShared->rxErrors.v.store(dk->rxErr.load() + dkSys->rxErr.load());
+            const uint64_t to = gShared->checkTo.v.load(std::memory_order_acquire);
+            if (n < to) {
+                while (n < to) {
+                    const uint8_t* r = dynkomm_read(fifo);
+                    if (!r) break;
+                    if (!recordIs(r, uint32_t(n))) ++bad;
+                    dynkomm_readdone(fifo);
+                    ++n;
+                }
+                gShared->changed.v.store(bad, std::memory_order_relaxed);
+                gShared->records.v.store(n, std::memory_order_release);
             }
+            std::this_thread::yield();
         }
     });
-    const int on = 1;
-    const int lt = socket(AF_INET, SOCK_STREAM, 0), lr = socket(AF_INET, SOCK_STREAM, 0);
-    const int u = socket(AF_INET, SOCK_DGRAM, 0);
-    setsockopt(lt, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    setsockopt(lr, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const int big = 4 << 20;
-    setsockopt(u, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    sockaddr_in a = loop(kTcpPort);
-    bind(lt, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    a = loop(kRawPort);
-    bind(lr, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    a = loop(kUdpPort);
-    bind(u, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(lt, 1);
-    listen(lr, 1);
-    write(gCtl[1], &gHandle, sizeof gHandle);
-    const int tcp = accept(lt, nullptr, nullptr);
-    const int raw = accept(lr, nullptr, nullptr);
-    std::thread tcpRx([&] {
-        while (bc_dk_receive(ch, tcp)) {
-        }
+    std::thread dkRx([&] {
+        bc2_dk_rx_reset(dk);
+        while (bc_dk_receive(dk, dkSock)) published();
+    });
+    std::thread dkSysRx([&] {
+        bc2_dk_rx_reset(dkSys);
+        while (bc_dk_receive(dkSys, dkSysSock)) published();
     });
     std::thread udpRx([&] {
         uint8_t buf[DK_DATAGRAM_MAX];
         for (;;) {
-            const ssize_t n = recv(u, buf, sizeof buf, 0);
-            if (n > 0) bc2_dk_datagram(buf, size_t(n));
+            sockaddr_in from{};
+            socklen_t len = sizeof from;
+            const ssize_t n = recvfrom(udpDk, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+            if (n <= 0) continue;
+            bc2_dk_datagram(buf, size_t(n), from);
+            published();
         }
     });
-    std::thread rawRx([&] {
-        uint8_t buf[65536];
+    std::thread ciRx([&] {
+        while (bc_ci_receive(ci, ciSock)) {
+        }
+    });
+    std::thread rawRx([&] { countBytes(raw, &gShared->rawBytes.v); });
+    std::thread noDelayRx([&] { countBytes(noDelay, &gShared->rawNoDelayBytes.v); });
+    std::thread rawUdpRx([&] {
+        std::vector<uint8_t> buf(65536);
+        uint64_t n = 0;
         for (;;) {
-            const ssize_t n = recv(raw, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            rawBytes += uint64_t(n);
+            const ssize_t r = recv(udpRaw, buf.data(), buf.size(), 0);
+            if (r > 0) gShared->rawUdpBytes.v.store(n += uint64_t(r), std::memory_order_release);
         }
     });
-    // Each command byte asks for the counts.
+    std::thread echoer([&] {
+        uint8_t m[CI_HDR_LEN + kCiPayload];
+        for (;;) {
+            size_t got = 0;
+            while (got < sizeof m) {
+                const ssize_t r = recv(echo, m + got, sizeof m - got, 0);
+                if (r <= 0) return;
+                got += size_t(r);
+            }
+            send(echo, m, sizeof m, MSG_NOSIGNAL);
+        }
+    });
+    // Ends with the sender.
     char c;
-    while (read(gCtl[1], &c, 1) == 1) {
-        const uint64_t counts[2] = {records.load(), rawBytes.load()};
-        write(gCtl[1], counts, sizeof counts);
+    while (read(lifeline, &c, 1) > 0) {
     }
     _exit(0);
-}
-
-void counts(uint64_t* records, uint64_t* rawBytes) {
-    const char c = 'c';
-    write(gCtl[0], &c, 1);
-    uint64_t v[2];
-    read(gCtl[0], v, sizeof v);
-    *records = v[0];
-    *rawBytes = v[1];
-}
-
-// Waits until the receiver's count reaches `target` or stops moving for 200 ms.
-uint64_t settle(bool raw, uint64_t target) {
-    uint64_t last = ~0ull, now = 0, same = 0;
-    for (;;) {
-        uint64_t r, b;
-        counts(&r, &b);
-        now = raw ? b : r;
-        if (now >= target) return now;
-        same = now == last ? same + 1 : 0;
-        if (same > 200) return now;
-        last = now;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -138,7 +270,10 @@ uint64_t settle(bool raw, uint64_t target) {
 
 bc2_channel* gCh = nullptr;
 dynkomm_fifo* gSource = nullptr;
-int gRaw = -1;
+int gDkLink = -1, gDkSys = -1; // DK link connections: the link's socket options, the system's buffers
+int gRaw = -1, gRawNoDelay = -1, gRawUdp = -1, gCi = -1, gEcho = -1;
+uint32_t gSeq = 0;        // next record number
+uint64_t gTcpRecords = 0; // records sent over the TCP link, for the frame count
 
 void setUpSender() {
     app_pid = kSender;
@@ -146,155 +281,313 @@ void setUpSender() {
     dynkomm_ini();
     SerNet_man_ini();
     hosts_list[kReceiver].version.store(0x0204);
-    routing_set_table_entries(routing_entry{ROUTE_ETH, INADDR_LOOPBACK}, kReceiver, kReceiver);
+    routing_set_table_entries(routing_entry{ROUTE_ETH, INADDR_LOOPBACK}, kReceiver, kReceiver); // online: UDP
+    while (gShared->handle.v.load(std::memory_order_acquire) == 0) std::this_thread::yield();
     gCh = BC2_create_channel_config(&hosts_list[kReceiver], BC2_CHAN_DK);
-    gCh->peerUdp = loop(kUdpPort);
-    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
-    bc2_set_tcp_options(tcp, "bench");
-    sockaddr_in a = loop(kTcpPort);
-    connect(tcp, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    gCh->sock.store(tcp);
-    udp_tx_socket.store(socket(AF_INET, SOCK_DGRAM, 0));
-    gRaw = socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    setsockopt(gRaw, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    a = loop(kRawPort);
-    connect(gRaw, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    gCh->peerUdp = loop(kDkUdpPort);
+    gDkLink = connectTo(kDkTcpPort, true);
+    gDkSys = connectTo(kDkSysPort, false);
+    gCi = connectTo(kCiPort, true);
+    gRaw = connectTo(kRawPort, true);
+    gRawNoDelay = connectTo(kRawNoDelayPort, false);
+    gEcho = connectTo(kEchoPort, true);
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    bindTo(udp, uint16_t(BC2_PORT_DK_UDP_TX + kOffset)); // the receiver knows the sender by this port
+    udp_tx_socket.store(udp);
+    gRawUdp = socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in to = loop(kRawUdpPort);
+    connect(gRawUdp, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 
     dynkomm_fifo_params p;
-    p.peer = gHandle;
+    p.peer = gShared->handle.v.load();
     p.src_pid = kSender;
     p.dst_pid = kReceiver;
-    p.depth = 512;
+    p.depth = kDepth;
     p.slot_size = kRecord;
     p.raster = 0;
     p.flags = DYNKOMM_FLAG_QUEUE;
     gSource = dynkomm_fifo_new(p);
 }
 
-void fill(int n, uint32_t* seq) {
-    for (int i = 0; i < n; ++i) {
+void fillSource(uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
         uint8_t* s = dynkomm_write(gSource);
-        if (!s) return;
-        std::memcpy(s, seq, 4);
-        ++*seq;
+        if (!s) std::abort(); // the source holds one batch
+        fillRecord(s, gSeq++);
         dynkomm_writedone(gSource);
     }
 }
 
-void BM_DkLinkTcp(benchmark::State& state) {
-    uint32_t seq = 0;
+// Waits until `counter` reaches `target`; false after the deadline.
+bool reach(const std::atomic<uint64_t>& counter, uint64_t target) {
+    const auto until = std::chrono::steady_clock::now() + kDeadline;
+    while (counter.load(std::memory_order_acquire) < target) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// Takes the records sent so far out of the receiving FIFO, checking each (clock stopped).
+void takeRecords() {
+    gShared->checkTo.v.store(gSeq, std::memory_order_release);
+    reach(gShared->records.v, gSeq);
+}
+
+// The end of a DK benchmark: every record sent came out of the receiving FIFO, in order and
+// unchanged; the FIFO's slots were written exactly that often; the link counted every frame.
+void checkRecords(benchmark::State& state, uint64_t delivered) {
+    takeRecords();
+    const uint64_t sent = gSeq;
+    const uint64_t lost = sent - gShared->records.v.load();
+    const uint64_t changed = gShared->changed.v.load();
+    bool slotsOk = false, framesOk = false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < until && !(slotsOk && framesOk)) {
+        slotsOk = gShared->written.v.load() == sent;
+        framesOk = gShared->frames.v.load() == uint16_t(gTcpRecords) && gShared->rxErrors.v.load() == 0;
+        std::this_thread::yield();
+    }
+    state.counters["records/s"] = benchmark::Counter(double(delivered), benchmark::Counter::kIsRate);
+    state.counters["lost"] = double(lost);
+    state.counters["changed"] = double(changed);
+    if (lost || changed || !slotsOk || !framesOk) {
+        static char text[200];
+        std::snprintf(text, sizeof text,
+                      "%llu records lost, %llu changed; FIFO slots written %llu of %llu; link frames %u of "
+                      "%u, %u errors",
+                      (unsigned long long)lost, (unsigned long long)changed,
+                      (unsigned long long)gShared->written.v.load(), (unsigned long long)sent,
+                      unsigned(gShared->frames.v.load()), unsigned(uint16_t(gTcpRecords)),
+                      unsigned(gShared->rxErrors.v.load()));
+        state.SkipWithError(text);
+    }
+}
+
+void dkTcp(benchmark::State& state, int sock) {
+    if (semTake(gCh->io, WAIT_FOREVER) == OK) {
+        bc2_swap_socket_locked(gCh, sock);
+        semGive(gCh->io);
+    }
     uint64_t delivered = 0;
     SerNet_man_start_sending(gSource);
     for (auto _ : state) {
-        uint64_t before, raw;
-        counts(&before, &raw);
-        for (int sent = 0; sent < kBatch; sent += 256) {
-            fill(256, &seq);
-            SerNet_man_sender_offline(0);
-            SerNet_man_flush_offline();
-        }
-        delivered += settle(false, before + kBatch) - before;
+        state.PauseTiming();
+        takeRecords();
+        fillSource(kBatch);
+        const uint64_t target = gSeq;
+        state.ResumeTiming();
+        SerNet_man_sender_offline(0);
+        SerNet_man_flush_offline();
+        if (!reach(gShared->written.v, target)) break;
+        delivered += kBatch;
+        gTcpRecords += kBatch;
     }
     SerNet_man_stop_sending(gSource);
-    state.counters["records/s"] = benchmark::Counter(double(delivered), benchmark::Counter::kIsRate);
-    state.counters["delivered"] = double(delivered) / double(state.iterations() * kBatch);
+    checkRecords(state, delivered);
+}
+
+void BM_DkLinkTcp(benchmark::State& state) {
+    dkTcp(state, gDkLink);
+}
+// The same with the system's socket buffer sizes in place of the link's 23360 bytes.
+void BM_DkLinkTcpSystemBuffers(benchmark::State& state) {
+    dkTcp(state, gDkSys);
 }
 
 void BM_DkLinkUdp(benchmark::State& state) {
-    uint32_t seq = 0;
     uint64_t delivered = 0;
     uint8_t hdr[DK_HEADER_SIZE];
-    dk_encodeHeader(DkHeader{kReceiver, kRecord, gHandle}, hdr);
+    dk_encodeHeader(DkHeader{kReceiver, kRecord, uint32_t(gShared->handle.v.load())}, hdr);
     for (auto _ : state) {
-        uint64_t before, raw;
-        counts(&before, &raw);
-        for (int sent = 0; sent < kBatch; sent += 128) {
-            fill(128, &seq);
-            while (const uint8_t* rec = dynkomm_read(gSource)) {
-                dyncom_send_eth_online(hdr, rec);
-                dynkomm_readdone(gSource);
-            }
-            SerNet_man_flush_online();
-            // The receiving FIFO has 512 slots; a UDP sender cannot be held back, so give the
-            // reader the time a 10 ms send cycle would.
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        state.PauseTiming();
+        takeRecords();
+        fillSource(kBatch);
+        const uint64_t target = gSeq;
+        uint64_t sent = target - kBatch;
+        state.ResumeTiming();
+        while (const uint8_t* rec = dynkomm_read(gSource)) {
+            // Datagrams beyond the window would be dropped by the receiver's socket.
+            if (++sent % 256 == 0)
+                while (sent - gShared->written.v.load(std::memory_order_acquire) > kUdpWindow)
+                    std::this_thread::yield();
+            dyncom_send_eth_online(hdr, rec);
+            dynkomm_readdone(gSource);
         }
-        delivered += settle(false, before + kBatch) - before;
+        SerNet_man_flush_online();
+        if (!reach(gShared->written.v, target)) break;
+        delivered += kBatch;
     }
-    state.counters["records/s"] = benchmark::Counter(double(delivered), benchmark::Counter::kIsRate);
-    state.counters["delivered"] = double(delivered) / double(state.iterations() * kBatch);
+    checkRecords(state, delivered);
 }
 
-void BM_RawLoopbackTcp(benchmark::State& state) {
-    // The same bytes: frames of 8 + 32 bytes, 36 to a 1472-byte piece.
-    std::vector<uint8_t> piece(36 * (DK_HEADER_SIZE + kRecord), 0x5A);
-    const uint64_t bytes = uint64_t(kBatch) * (DK_HEADER_SIZE + kRecord);
-    uint64_t records = 0;
+// The same bytes as a DK iteration, in the same pieces, over a raw TCP socket.
+void rawTcp(benchmark::State& state, int fd, std::atomic<uint64_t>* received) {
+    const std::vector<uint8_t> piece(kPiece, 0x5A);
+    const uint64_t bytes = uint64_t(kBatch) * kFrame;
+    uint64_t moved = 0;
     for (auto _ : state) {
-        uint64_t r, before;
-        counts(&r, &before);
+        const uint64_t target = received->load() + bytes;
         for (uint64_t sent = 0; sent < bytes;) {
-            const size_t n = std::min<uint64_t>(piece.size(), bytes - sent);
-            const ssize_t w = send(gRaw, piece.data(), n, 0);
+            const size_t n = size_t(std::min<uint64_t>(piece.size(), bytes - sent));
+            const ssize_t w = send(fd, piece.data(), n, MSG_NOSIGNAL);
             if (w <= 0) break;
             sent += uint64_t(w);
         }
-        records += (settle(true, before + bytes) - before) / (DK_HEADER_SIZE + kRecord);
+        if (!reach(*received, target)) {
+            state.SkipWithError("raw bytes lost");
+            break;
+        }
+        moved += bytes;
     }
-    state.counters["records/s"] = benchmark::Counter(double(records), benchmark::Counter::kIsRate);
+    state.counters["records/s"] = benchmark::Counter(double(moved / kFrame), benchmark::Counter::kIsRate);
+}
+
+void BM_RawTcpLinkOptions(benchmark::State& state) {
+    rawTcp(state, gRaw, &gShared->rawBytes.v);
+}
+void BM_RawTcpNoDelay(benchmark::State& state) {
+    rawTcp(state, gRawNoDelay, &gShared->rawNoDelayBytes.v);
+}
+
+void BM_RawUdp(benchmark::State& state) {
+    const std::vector<uint8_t> piece(kPiece, 0x5A);
+    const uint64_t bytes = uint64_t(kBatch) * kFrame, window = kUdpWindow * kFrame;
+    uint64_t moved = 0;
+    for (auto _ : state) {
+        const uint64_t start = gShared->rawUdpBytes.v.load(), target = start + bytes;
+        for (uint64_t sent = 0; sent < bytes;) {
+            while (start + sent - gShared->rawUdpBytes.v.load(std::memory_order_acquire) > window)
+                std::this_thread::yield();
+            const size_t n = size_t(std::min<uint64_t>(piece.size(), bytes - sent));
+            if (send(gRawUdp, piece.data(), n, 0) != ssize_t(n)) continue;
+            sent += n;
+        }
+        if (!reach(gShared->rawUdpBytes.v, target)) {
+            state.SkipWithError("raw datagrams lost");
+            break;
+        }
+        moved += bytes;
+    }
+    state.counters["records/s"] = benchmark::Counter(double(moved / kFrame), benchmark::Counter::kIsRate);
+}
+
+bool readExact(int fd, uint8_t* out, size_t n) {
+    for (size_t got = 0; got < n;) {
+        const ssize_t r = recv(fd, out + got, n - got, 0);
+        if (r <= 0) return false;
+        got += size_t(r);
+    }
+    return true;
+}
+
+// One request over the CI link (0x0105 bounce to the receiving device, served by its command
+// task) and its answer (0x0106 with the same payload).
+void BM_CiLinkRequestAnswer(benchmark::State& state) {
+    comint_msg m;
+    uint8_t answer[CI_HDR_LEN + kCiPayload];
+    uint32_t n = 0;
+    for (auto _ : state) {
+        ci_init(&m, 0x0105, kSender, kReceiver, 0x11, 0x22, kCiPayload);
+        ci_put32(m.data, ++n);
+        ci_put32(m.data + 4, ~n);
+        send(gCi, &m, ci_wire_len(&m), MSG_NOSIGNAL);
+        // The command word is at byte 16 of the header, big-endian.
+        if (!readExact(gCi, answer, sizeof answer) || (answer[16] << 8 | answer[17]) != 0x0106 ||
+            std::memcmp(answer + CI_HDR_LEN, m.data, kCiPayload) != 0) {
+            state.SkipWithError("no answer, or not the request's");
+            break;
+        }
+    }
+    state.counters["answers/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_RawTcpEcho(benchmark::State& state) {
+    uint8_t out[CI_HDR_LEN + kCiPayload] = {}, back[sizeof out];
+    for (auto _ : state) {
+        send(gEcho, out, sizeof out, MSG_NOSIGNAL);
+        if (!readExact(gEcho, back, sizeof back)) {
+            state.SkipWithError("no echo");
+            break;
+        }
+    }
+    state.counters["answers/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_DkLinkTcp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DkLinkTcpSystemBuffers)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RawTcpLinkOptions)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RawTcpNoDelay)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DkLinkUdp)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RawLoopbackTcp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RawUdp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CiLinkRequestAnswer)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_RawTcpEcho)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// Reports each DK run next to the raw socket run.
+// Each measured benchmark next to its raw socket: run by run (the same repetition), and for the
+// mean and median rows of repetitions; never a rate against a spread.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {
-            auto it = r.counters.find("records/s");
-            if (it == r.counters.end()) continue;
-            const std::string name = r.benchmark_name();
-            if (name.find("Raw") != std::string::npos)
-                raw_ = it->second.value;
-            else
-                dk_[name] = it->second.value;
+            if (r.error_occurred) continue;
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "mean" && r.aggregate_name != "median")
+                continue;
+            for (const char* counter : {"records/s", "answers/s"}) {
+                auto it = r.counters.find(counter);
+                if (it == r.counters.end()) continue;
+                const std::string row = r.run_type == Run::RT_Aggregate
+                                            ? r.aggregate_name
+                                            : "run " + std::to_string(r.repetition_index);
+                rates_[row][r.run_name.function_name] = it->second.value;
+            }
         }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        for (const auto& [name, rate] : dk_)
-            if (raw_ > 0)
-                std::printf("%s: %.0f records/s, %.2f x the raw loopback socket (%.0f records/s)\n",
-                            name.c_str(), rate, rate / raw_, raw_);
+        static const char* const kPairs[][2] = {
+            {"BM_DkLinkTcp", "BM_RawTcpLinkOptions"},          {"BM_DkLinkTcp", "BM_RawTcpNoDelay"},
+            {"BM_DkLinkTcpSystemBuffers", "BM_RawTcpNoDelay"}, {"BM_DkLinkUdp", "BM_RawUdp"},
+            {"BM_DkLinkUdp", "BM_RawTcpLinkOptions"},          {"BM_CiLinkRequestAnswer", "BM_RawTcpEcho"}};
+        for (const auto& [row, rates] : rates_)
+            for (const auto& pair : kPairs) {
+                const auto a = rates.find(pair[0]), b = rates.find(pair[1]);
+                if (a == rates.end() || b == rates.end() || b->second <= 0) continue;
+                {
+                    char line[200];
+                    std::snprintf(line, sizeof line, "%-8s %-26s %12.0f /s = %5.2f x %-22s %12.0f /s\n",
+                                  row.c_str(), pair[0], a->second, a->second / b->second, pair[1], b->second);
+                    GetOutputStream() << line; // in order with the table
+                }
+            }
     }
 
 private:
-    double raw_ = 0;
-    std::map<std::string, double> dk_;
+    std::map<std::string, std::map<std::string, double>> rates_;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
+    void* mem = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (mem == MAP_FAILED) return 1;
+    gShared = new (mem) Shared{};
+    int lifeline[2];
+    if (pipe(lifeline) != 0) return 1;
     // The child is forked before any thread exists.
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, gCtl) != 0) return 1;
-    gChild = fork();
-    if (gChild == 0) {
-        close(gCtl[0]);
-        receiver();
+    const pid_t child = fork();
+    if (child == 0) {
+        close(lifeline[1]);
+        receiver(lifeline[0]);
     }
-    close(gCtl[1]);
-    if (read(gCtl[0], &gHandle, sizeof gHandle) != ssize_t(sizeof gHandle)) return 1;
+    close(lifeline[0]);
     setUpSender();
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    kill(gChild, SIGKILL);
-    waitpid(gChild, nullptr, 0);
+    close(lifeline[1]);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
     return 0;
 }
