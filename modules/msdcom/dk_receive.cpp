@@ -70,26 +70,33 @@ private:
     Hit hit_{nullptr, false};
 };
 
+// Where a record came from: a peer's DK link or a datagram's sender.
+struct Origin {
+    const bc2_channel* link = nullptr;
+    const sockaddr_in* addr = nullptr;
+};
+
+const char* originText(char* out, size_t size, const Origin& from) {
+    if (from.link) {
+        std::snprintf(out, size, "the DK link of PID 0x%X", unsigned(from.link->pid));
+    } else {
+        char a[INET_ADDRSTRLEN] = "?";
+        inet_ntop(AF_INET, &from.addr->sin_addr, a, sizeof a);
+        std::snprintf(out, size, "%s:%u", a, unsigned(ntohs(from.addr->sin_port)));
+    }
+    return out;
+}
+
 // A record for a FIFO that another peer feeds (or that this device feeds itself) is dropped:
 // nobody else may write into a FIFO that has one writer.
-void dropFromStranger(uint32_t handle, const dynkomm_fifo* fifo, const char* from) {
+void dropFromStranger(uint32_t handle, const dynkomm_fifo* fifo, const Origin& from) {
     const uint32_t n = gStrangerDrops.fetch_add(1, std::memory_order_relaxed) + 1;
+    char text[48];
     SYSLOGX_ONCE_SITE(LOG_PRIO_ERR2,
                       "Divovur2: DK record for handle 0x%08X from %s dropped, its FIFO is fed by PID 0x%X "
                       "(%u dropped)",
-                      unsigned(handle), from, unsigned(fifo->src_pid), unsigned(n));
-}
-
-const char* linkText(char* out, size_t size, uint16_t pid) {
-    std::snprintf(out, size, "the DK link of PID 0x%X", unsigned(pid));
-    return out;
-}
-
-const char* addrText(char* out, size_t size, const sockaddr_in& from) {
-    char a[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &from.sin_addr, a, sizeof a);
-    std::snprintf(out, size, "%s:%u", a, unsigned(ntohs(from.sin_port)));
-    return out;
+                      unsigned(handle), originText(text, sizeof text, from), unsigned(fifo->src_pid),
+                      unsigned(n));
 }
 
 // Over UDP the feeding peer is known by the address of its presence records and its DK send port.
@@ -145,8 +152,7 @@ size_t cutFrames(bc2_channel* ch, const uint8_t* data, size_t n) {
         const auto hit = cache.find(h.handle);
         if (!hit.fifo) continue; // no FIFO (any more): the record is dropped
         if (!hit.accepted) {
-            char text[48];
-            dropFromStranger(h.handle, hit.fifo, linkText(text, sizeof text, peer));
+            dropFromStranger(h.handle, hit.fifo, Origin{ch, nullptr});
             ++errors;
             continue;
         }
@@ -246,8 +252,7 @@ void bc2_dk_datagram(const uint8_t* data, size_t n, const sockaddr_in& from) {
             return;
         }
         if (!hit.accepted) {
-            char text[32];
-            dropFromStranger(h.handle, fifo, addrText(text, sizeof text, from));
+            dropFromStranger(h.handle, fifo, Origin{nullptr, &from});
             return;
         }
         if (h.length > fifo->slot_size) {
