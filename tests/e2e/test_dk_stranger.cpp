@@ -100,7 +100,6 @@ TEST(DkStrangerE2E, RecordsFromAnyoneButTheFeedingPeerNeverReachAList) {
         ASSERT_TRUE(stranger.sendDk(frames));
         for (int i = 0; i < 10; ++i) {
             ASSERT_TRUE(nextRecord(tool, &stamp)) << dev.logText();
-            EXPECT_GT(stamp - last, 0u);
             EXPECT_LT(stamp - last, 1000u);
             last = stamp;
         }
