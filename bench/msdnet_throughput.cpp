@@ -549,6 +549,7 @@ public:
             {"BM_DkLinkTcp", "BM_RawTcpLinkOptions"},          {"BM_DkLinkTcp", "BM_RawTcpNoDelay"},
             {"BM_DkLinkTcpSystemBuffers", "BM_RawTcpNoDelay"}, {"BM_DkLinkUdp", "BM_RawUdp"},
             {"BM_DkLinkUdp", "BM_RawTcpLinkOptions"},          {"BM_CiLinkRequestAnswer", "BM_RawTcpEcho"}};
+        GetOutputStream() << "\nEach against its raw socket:\n";
         for (const auto& [row, rates] : rates_)
             for (const auto& pair : kPairs) {
                 const auto a = rates.find(pair[0]), b = rates.find(pair[1]);
