@@ -74,9 +74,8 @@ SendResult sendActiveHalf(const Route& r, int* sentNow, int* err) {
     *sentNow = 0;
     *err = 0;
     ssize_t n;
-    if (r.udp) {
-        // A half begun on the TCP link (before the route changed) cannot go on as a datagram.
-        if (b.sent > 0) return SendResult::Stale;
+    // A half begun on the TCP stream is finished there, whatever the route says now.
+    if (r.udp && b.sent == 0) {
         n = sendto(udp_tx_socket.load(), from, want, 0, reinterpret_cast<const sockaddr*>(&r.ch->peerUdp),
                    sizeof r.ch->peerUdp);
         *err = errno;
