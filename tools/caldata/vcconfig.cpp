@@ -42,7 +42,8 @@ struct Fault {
 uint32_t number(const std::string& text, uint32_t max, const char* what) {
     try {
         size_t used = 0;
-        const unsigned long v = std::stoul(text, &used, 0);
+        const bool hex = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0;
+        const unsigned long v = std::stoul(text, &used, hex ? 16 : 10); // "010" is ten, not eight
         if (used == text.size() && v <= max) return uint32_t(v);
     } catch (const std::exception&) {
     }
