@@ -157,7 +157,11 @@ inline void execute(uint8_t op, const uint8_t* instr, const double* inputs, Stac
     case 0x8C:
         return unary(s, [](double a) { return std::tan(a); });
     default:
-        if (op >= 0xA0 && op <= 0xAB) stateful(op, s, st);
+        if (op >= 0xA0 && op <= 0xAB) {
+            double v[4] = {}; // operands first, whether or not cells are left
+            for (int i = 0, n = operandsOf(op); i < n; ++i) v[i] = s.pop();
+            s.push(stateful(op, v, st));
+        }
         return; // any other opcode is skipped
     }
 }

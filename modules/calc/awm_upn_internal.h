@@ -48,8 +48,26 @@ struct StateCtx {
     double dt = 0.0; // seconds since the previous evaluation
 };
 
-// Runs a stateful opcode (0xA0-0xAB); any other opcode is skipped.
-void stateful(uint8_t op, Stack& s, StateCtx& st);
+// Operands a stateful opcode pops (0xA0-0xAB).
+inline int operandsOf(uint8_t op) {
+    switch (op) {
+    case 0xA3:
+    case 0xA4:
+        return 0;
+    case 0xA0:
+    case 0xA1:
+    case 0xA5:
+    case 0xA8:
+        return 1;
+    case 0xAB:
+        return 4;
+    default: // 0xA2, 0xA6, 0xA7, 0xA9, 0xAA
+        return 2;
+    }
+}
+
+// The result of a stateful opcode (0xA0-0xAB) on its popped operands, v[0] the former top.
+double stateful(uint8_t op, const double* v, StateCtx& st);
 
 // A cell's value as its opcode keeps it (double, u32 or u8), in the cell's first bytes.
 template <typename T> T get(const awm_man_cell_t* c) {

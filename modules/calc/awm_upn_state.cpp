@@ -1,7 +1,7 @@
 // The stateful opcodes of the RPN evaluator: derivative, difference, integral, own last output,
 // step time, time since trigger, counter, sample and hold, toggle, edge, low-pass, ratio of
-// peaks. Each pops its operands first; it then runs only when as many cells are left as it uses
-// (otherwise it pushes 0 and the cells stay for later instructions).
+// peaks. Each runs only when as many cells are left as it uses (otherwise it gives 0 and the cells
+// stay for later instructions).
 #include "calc/awm_upn_internal.h"
 
 #include <cmath>
@@ -11,20 +11,6 @@ namespace {
 
 constexpr double kTwoPi = 6.28318530716;
 constexpr double kMinCutOff = 0.01;
-
-int operandsOf(uint8_t op) {
-    switch (op) {
-    case 0xA0:
-    case 0xA1:
-    case 0xA5:
-    case 0xA8:
-        return 1;
-    case 0xAB:
-        return 4;
-    default: // 0xA2, 0xA6, 0xA7, 0xA9, 0xAA
-        return 2;
-    }
-}
 
 double lowPass(double x, double f, awm_man_cell_t* c, const StateCtx& st) {
     double alpha = 1.0;
@@ -74,24 +60,11 @@ double ratioOfPeaks(double a, double b, double hold, double threshold, awm_man_c
 
 } // namespace
 
-void stateful(uint8_t op, Stack& s, StateCtx& st) {
-    if (op < 0xA0 || op > 0xAB) return;
-    if (op == 0xA3) {
-        s.push(st.memory ? st.memory->last : 0.0);
-        return;
-    }
-    if (op == 0xA4) {
-        s.push(st.dtValid ? st.dt : 0.0);
-        return;
-    }
-    double v[4] = {}; // v[0] the top of the stack
-    const int n = operandsOf(op);
-    for (int i = 0; i < n; ++i) v[i] = s.pop();
+double stateful(uint8_t op, const double* v, StateCtx& st) {
+    if (op == 0xA3) return st.memory ? st.memory->last : 0.0;
+    if (op == 0xA4) return st.dtValid ? st.dt : 0.0;
     const uint32_t need = cellsOf(op);
-    if (st.cells == nullptr || st.left < need) {
-        s.push(0.0);
-        return;
-    }
+    if (st.cells == nullptr || st.left < need) return 0.0;
     awm_man_cell_t* c = st.cells;
     st.cells += need;
     st.left -= need;
@@ -146,7 +119,7 @@ void stateful(uint8_t op, Stack& s, StateCtx& st) {
         r = ratioOfPeaks(v[3], v[2], v[1], v[0], c, st);
         break;
     }
-    s.push(r);
+    return r;
 }
 
 } // namespace awm_upn
