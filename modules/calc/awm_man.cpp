@@ -5,6 +5,7 @@
 #include "calc/awm_man_internal.h"
 #include "framework/raster.h"
 #include "framework/syslog.h"
+#include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
 #include "msdcom/meas_man.h"
 
@@ -28,28 +29,15 @@ using namespace awm;
 constexpr int kCalcStepOrder = 100;
 static_assert(AWM_VC_RASTERS == AWM_SCHED_QUEUES);
 
-uint32_t widthOfType(uint8_t type) {
-    switch (type) {
-    case 0:
-    case 1:
-    case 7:
-        return 1;
-    case 2:
-    case 3:
-        return 2;
-    default:
-        return 4;
-    }
-}
-
 double readInput(const Channel& c, uint32_t i) {
     if (c.cfg.input[i] == 0) return 0.0;
-    const uint32_t width = widthOfType(c.cfg.inputType[i]);
+    const uint8_t type = c.cfg.inputType[i];
+    const uint32_t width = type == 7 ? 1 : getSizeofType(type); // 7: a one-byte flag
     uint8_t be[4] = {};
     seramMeasCopy_bigEndian(be, width, &c.input[i]);
     uint32_t raw = 0;
     for (uint32_t b = 0; b < width; ++b) raw = raw << 8 | be[b];
-    return awm_man_conv2double(raw, c.cfg.inputType[i]);
+    return awm_man_conv2double(raw, type);
 }
 
 // Cyclic function of a formula or condition channel.
