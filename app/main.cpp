@@ -1,5 +1,6 @@
 // The application process: start-up in the system's fixed order, the wait for post-run, and the
 // ordered shutdown. Each subsystem's init takes its place in this sequence.
+#include "calc/awm_man.h"
 #include "framework/appman.h"
 #include "framework/board_io.h"
 #include "framework/errmem.h"
@@ -65,7 +66,8 @@ int stderrSeverity() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 || !(std::strcmp(argv[1], "0") == 0 || std::strcmp(argv[1], "1") == 0)) return usage(argv[0]);
+    if (argc != 2 || !(std::strcmp(argv[1], "0") == 0 || std::strcmp(argv[1], "1") == 0))
+        return usage(argv[0]);
     const int index = argv[1][0] - '0';
 
     // Signals are taken by one thread only; every task inherits the blocked mask.
@@ -120,12 +122,13 @@ int main(int argc, char** argv) {
     net_ini();
     meas_man_ini(); // measurement manager: lists, handlers, copy in the calculation task
     gw_init();      // measurement gateway: monitoring, delivery, channel data of other devices
-    // The calculation channels and CAN I/O of this build have nothing to register; their places
-    // in the start-up report them ready, so that state requests (0x0505, 0x0516) are answered.
-    meas_man_virtChan_registered = 1;
+    awm_man_ini();  // calculation channels: raster queues, channel table, values at source 31
+    // CAN I/O of this build has nothing to register; its place in the start-up reports it ready,
+    // so that state requests (0x0505, 0x0516) are answered.
     meas_man_CanIO_initialized = 1;
     simulink_setConvRegister([](int partition, const void* table) {
-        return int(convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));
+        return int(
+            convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));
     });
     simulink_initialize();
     BC2_init(); // DivoVur2 start: presence, links
@@ -134,6 +137,7 @@ int main(int argc, char** argv) {
 
     postrun_register(PR_PWM, "PWM outputs", PwmOut_StopAll);
     postrun_register(PR_GATEWAY, "measurement gateway", gw_stop);
+    postrun_register(PR_CALC, "calculation channels", awm_man_stop);
     postrun_register(PR_DIVOVUR2, "DivoVur2", BC2_stop);
     postrun_register(PR_RASTERS, "rasters", raster_stop);
     postrun_register(PR_ERRMEM, "error memory", error_mgr_stop);

@@ -56,6 +56,9 @@ SeramDatasetResult seramDatasetLoadResult();
 // Stores the working page's calibration data as the dataset (taken over at the next start).
 // False (logged) when it cannot be written; an earlier dataset then stays as it was.
 bool seramStoreDataset();
+// Called by seramStoreDataset before it stores (the calculation channels stop there); one hook,
+// null removes it.
+void seramSetStoreHook(void (*hook)());
 // Host path of the dataset file in the device root.
 std::string seramDatasetPath();
 

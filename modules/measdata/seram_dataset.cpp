@@ -18,6 +18,7 @@
 #include "framework/syslog.h"
 #include "platform/devroot.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -56,6 +57,8 @@ uint16_t datasetCrc(const uint8_t* file, size_t dataLength) {
 std::string folderOf(const std::string& path) {
     return path.substr(0, path.rfind('/'));
 }
+
+std::atomic<void (*)()> gStoreHook{nullptr};
 
 } // namespace
 
@@ -117,7 +120,14 @@ SeramDatasetResult seramLoadDataset(SeramCalData& data) {
     return SERAM_DATASET_LOADED;
 }
 
+void seramSetStoreHook(void (*hook)()) {
+    gStoreHook.store(hook);
+}
+
 bool seramStoreDataset() {
+    if (void (*hook)() = gStoreHook.load()) {
+        hook();
+    }
     std::vector<uint8_t> file(kHeaderSize + kDataSize, 0);
     std::memcpy(file.data(), kMagic, sizeof(kMagic));
     putBe(&file[4], kFormatVersion, 2);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 
@@ -61,6 +62,7 @@ uint8_t sourceOfKind(uint32_t kind) {
     case SERAM_MEAS_CCPMR:
         return SERAM_SRC_CCPMR;
     case SERAM_MEAS_CALC:
+    case SERAM_MEAS_CALC_F64:
         return SERAM_SRC_CALC;
     default:
         return 0;
@@ -88,6 +90,33 @@ const uint8_t* cellOf(const seramMeasHandle_t* handle, uint32_t* readable) {
         return handle->ptr + seramActiveOffset.load(std::memory_order_relaxed);
     }
     return handle->ptr;
+}
+
+// A double cell read at `size` bytes (native order): see SeramMeasCell::f64.
+void f64ToWidth(uint8_t* value, uint32_t size, const seramMeasHandle_t* handle) {
+    double d = 0.0;
+    uint32_t readable = 0;
+    const uint8_t* cell = cellOf(handle, &readable);
+    if (cell != nullptr && readable >= sizeof d) {
+        std::memcpy(&d, cell, sizeof d);
+    }
+    if (size == 8) {
+        std::memcpy(value, &d, 8);
+    } else if (size == 4) {
+        const auto f = static_cast<float>(d);
+        std::memcpy(value, &f, 4);
+    } else {
+        int32_t i = 0;
+        if (!std::isnan(d)) {
+            const double r = d > 0 ? d + 0.5 : d - 0.5;
+            i = r >= 2147483648.0 ? INT32_MAX : r <= -2147483649.0 ? INT32_MIN : static_cast<int32_t>(r);
+        }
+        const auto u = static_cast<uint32_t>(i);
+        for (uint32_t b = 0; b < size; ++b) value[b] = static_cast<uint8_t>(u >> (8 * b));
+        if constexpr (std::endian::native == std::endian::big) {
+            std::reverse(value, value + size);
+        }
+    }
 }
 
 } // namespace
@@ -127,7 +156,7 @@ void seramMeasSetupMeas(uint32_t address, uint16_t raster, seramMeasHandle_t* ha
             return;
         }
         handle->ptr = static_cast<const uint8_t*>(cell.ptr);
-        handle->kind = kindOfSource(selector);
+        handle->kind = cell.f64 && selector == SERAM_SRC_CALC ? SERAM_MEAS_CALC_F64 : kindOfSource(selector);
         const uint32_t latency = selector == SERAM_SRC_CALC ? cell.latency : 0;
         handle->extra = (latency << 16) | cell.size;
         return;
@@ -161,7 +190,11 @@ void seramMeasCopy_bigEndian(void* dest, uint32_t size, const seramMeasHandle_t*
         return;
     }
     uint8_t value[8];
-    seramMeasCopyRaw(value, size, handle);
+    if (handle != nullptr && handle->kind == SERAM_MEAS_CALC_F64) {
+        f64ToWidth(value, size, handle);
+    } else {
+        seramMeasCopyRaw(value, size, handle);
+    }
     if constexpr (std::endian::native == std::endian::little) {
         std::reverse(value, value + size);
     }
@@ -169,7 +202,7 @@ void seramMeasCopy_bigEndian(void* dest, uint32_t size, const seramMeasHandle_t*
 }
 
 uint16_t seramMeasGetLatency(const seramMeasHandle_t* handle) {
-    if (handle == nullptr || handle->kind != SERAM_MEAS_CALC) {
+    if (handle == nullptr || (handle->kind != SERAM_MEAS_CALC && handle->kind != SERAM_MEAS_CALC_F64)) {
         return 0;
     }
     return static_cast<uint16_t>(handle->extra >> 16);

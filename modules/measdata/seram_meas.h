@@ -28,6 +28,7 @@ enum : uint32_t {
     SERAM_MEAS_CCPMR = 4,
     SERAM_MEAS_CALC = 5,
     SERAM_MEAS_DUMMY = 6,
+    SERAM_MEAS_CALC_F64 = 7, // a calculation channel's value held as a double (SeramMeasCell::f64)
 };
 
 // Source selectors (address bits 18-23) of the producers.
@@ -47,6 +48,10 @@ struct SeramMeasCell {
     const void* ptr = nullptr; // the value, native byte order, valid until released
     uint16_t size = 0;         // bytes readable at ptr (8 covers every value width)
     uint16_t latency = 0;      // calculation channels: latency of the value; others 0
+    // The cell holds a double, and a read converts it to the width asked: 8 bytes the double,
+    // 4 bytes IEEE single, 2 and 1 bytes the low bytes of the value rounded to a 32-bit integer
+    // (half away from zero, saturating, NaN 0). Raw copies give the double's bytes.
+    bool f64 = false;
 };
 
 struct SeramMeasSource {

@@ -23,6 +23,7 @@
 using testsupport::AppProcess;
 using testsupport::TempDir;
 using namespace testsupport;
+using namespace caldata;
 
 namespace {
 
@@ -35,13 +36,6 @@ bool waitFor(const std::function<bool()>& pred, int timeoutMs) {
     return testsupport::waitUntil(pred, timeoutMs);
 }
 
-std::string between(const std::string& text, const std::string& before, const std::string& after) {
-    const size_t a = text.find(before);
-    if (a == std::string::npos) return {};
-    const size_t b = text.find(after, a + before.size());
-    return b == std::string::npos ? std::string{} : text.substr(a + before.size(), b - a - before.size());
-}
-
 } // namespace
 
 TEST(MeasManE2E, PcToolGetsNamedValuesEvery10msAndStopsThem) {
@@ -50,24 +44,8 @@ TEST(MeasManE2E, PcToolGetsNamedValuesEvery10msAndStopsThem) {
     TempDir root;
     CalDataset data;
 
-    // A dataset of length 0 makes the device name its program and the page length it expects.
-    writeDataset(root.path(), data.file("unknown", false));
-    std::string program, expected;
-    {
-        AppProcess dev(root.path(), {DEV_INDEX});
-        ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
-        ASSERT_TRUE(waitFor(
-            [&] {
-                const std::string log = dev.logText();
-                program = between(log, "program identifier ", "\n");
-                expected = between(log, "(file 0) does not match ", ",");
-                return !program.empty() && !expected.empty();
-            },
-            5000))
-            << dev.logText();
-        dev.signal(SIGTERM);
-        ASSERT_EQ(dev.waitExit(), 0);
-    }
+    std::string program, expected, log;
+    ASSERT_TRUE(learnDatasetIdentity(root.path(), DEV_INDEX, &program, &expected, &log)) << log;
     ASSERT_EQ(std::to_string(data.length()), expected) << "data page laid out from the variable list";
 
     data.set("PCODE", 0, 0x4D21);
@@ -82,22 +60,12 @@ TEST(MeasManE2E, PcToolGetsNamedValuesEvery10msAndStopsThem) {
 
     // Presence, then the links.
     PcTool tool(TOOL_PID, TOOL_ADDR, DEV_PID);
-    std::string devAddr;
-    uint16_t version = 0, offset = 0;
-    ASSERT_TRUE(tool.hear(DEV_PID, &devAddr, &version, &offset, 3000));
+    uint16_t version = 0;
+    std::string why;
+    ASSERT_TRUE(linkToDevice(
+        tool, DEV_PID, [&] { return dev.logText(); }, &version, &why))
+        << why;
     EXPECT_GE(version, 0x0203);
-    tool.announce();
-    ASSERT_TRUE(waitFor([&] { return dev.logText().find("add remote_pid 28") != std::string::npos; }, 3000))
-        << dev.logText();
-    ASSERT_TRUE(tool.link(devAddr, offset));
-    ASSERT_TRUE(waitFor(
-        [&] {
-            const std::string log = dev.logText();
-            return log.find("CI channel to PID 0x28 established") != std::string::npos &&
-                   log.find("DK channel to PID 0x28 established") != std::string::npos;
-        },
-        3000))
-        << dev.logText();
 
     // By name at the 10 ms raster, queue mode; one of the names does not exist.
     constexpr uint32_t kFifo = 0x2A000007, kRequest = 0xAB01;

@@ -1,5 +1,6 @@
 #include "app_process.h"
 
+#include "caldataset.h"
 #include "testsupport.h"
 
 #include <cerrno>
@@ -137,6 +138,37 @@ std::string AppProcess::stderrText() const {
 }
 std::string AppProcess::logText() const {
     return readFile(root_ + "/log/syslog-" + index_ + ".log");
+}
+
+namespace {
+
+std::string between(const std::string& text, const std::string& before, const std::string& after) {
+    const size_t a = text.find(before);
+    if (a == std::string::npos) return {};
+    const size_t b = text.find(after, a + before.size());
+    return b == std::string::npos ? std::string{} : text.substr(a + before.size(), b - a - before.size());
+}
+
+} // namespace
+
+bool learnDatasetIdentity(const std::string& deviceRoot, const std::string& index, std::string* program,
+                          std::string* pageLength, std::string* log) {
+    caldata::writeDataset(deviceRoot, caldata::CalDataset().file("unknown", false));
+    AppProcess dev(deviceRoot, {index});
+    if (!dev.waitForShell()) {
+        *log = dev.stderrText();
+        return false;
+    }
+    const bool found = waitUntil(
+        [&] {
+            *log = dev.logText();
+            *program = between(*log, "program identifier ", "\n");
+            *pageLength = between(*log, "(file 0) does not match ", ",");
+            return !program->empty() && !pageLength->empty();
+        },
+        5000);
+    dev.signal(SIGTERM);
+    return dev.waitExit() == 0 && found;
 }
 
 } // namespace testsupport

@@ -36,6 +36,11 @@ private:
     bool exited_ = false;
 };
 
+// Starts `msdapp <index>` once on a dataset of length 0, which makes it log its program identifier
+// and the data page length it expects, and stops it. False (with the log) when either is missing.
+bool learnDatasetIdentity(const std::string& deviceRoot, const std::string& index, std::string* program,
+                          std::string* pageLength, std::string* log);
+
 // Connects to a Unix socket, sends `line` + "\n", reads until a "value = " line.
 std::string shellRoundTrip(const std::string& socketPath, const std::string& line, int timeoutMs);
 

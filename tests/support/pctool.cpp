@@ -1,9 +1,13 @@
 #include "pctool.h"
 
 #include "bytes.h"
+#include "testsupport.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -125,8 +129,13 @@ void PcTool::announce() {
 
 bool PcTool::link(const std::string& device, uint16_t offset) {
     ci_ = connectFrom(9862, device, uint16_t(9860 + offset));
-    dk_ = connectFrom(9863, device, uint16_t(9861 + offset));
+    dk_ = ci_ >= 0 ? connectFrom(9863, device, uint16_t(9861 + offset)) : -1;
     linked_ = ci_ >= 0 && dk_ >= 0;
+    if (!linked_) { // both or none, so that the tool can try again
+        for (int* fd : {&ci_, &dk_})
+            if (*fd >= 0) close(*fd);
+        ci_ = dk_ = -1;
+    }
     return linked_;
 }
 
@@ -223,6 +232,49 @@ int PcTool::connectFrom(uint16_t localPort, const std::string& device, uint16_t 
         return -1;
     }
     return fd;
+}
+
+bool linkToDevice(PcTool& tool, uint16_t devicePid, const std::function<std::string()>& deviceLog,
+                  uint16_t* version, std::string* why) {
+    std::string address;
+    uint16_t offset = 0;
+    if (!tool.hear(devicePid, &address, version, &offset, 3000)) {
+        *why = "no presence record of the device";
+        return false;
+    }
+    tool.announce();
+    char line[64];
+    std::snprintf(line, sizeof line, "add remote_pid %x", unsigned(tool.pid()));
+    if (!waitUntil([&] { return deviceLog().find(line) != std::string::npos; }, 3000)) {
+        *why = std::string("the device did not log '") + line + "':\n" + deviceLog();
+        return false;
+    }
+    // The device may hear the tool before its link listeners run: try until they accept.
+    int error = 0;
+    if (!waitUntil(
+            [&] {
+                const bool up = tool.link(address, offset);
+                error = errno;
+                return up;
+            },
+            3000)) {
+        *why = "the links to " + address + " could not be opened (" + std::strerror(error) + "):\n" +
+               deviceLog();
+        return false;
+    }
+    char ci[64], dk[64];
+    std::snprintf(ci, sizeof ci, "CI channel to PID 0x%02X established", unsigned(tool.pid()));
+    std::snprintf(dk, sizeof dk, "DK channel to PID 0x%02X established", unsigned(tool.pid()));
+    if (!waitUntil(
+            [&] {
+                const std::string log = deviceLog();
+                return log.find(ci) != std::string::npos && log.find(dk) != std::string::npos;
+            },
+            3000)) {
+        *why = "the device did not log both links:\n" + deviceLog();
+        return false;
+    }
+    return true;
 }
 
 std::vector<uint8_t> nameRequest(uint16_t raster, uint16_t divisor, uint16_t depth, uint16_t flags,

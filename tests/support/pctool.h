@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,6 +28,7 @@ public:
     bool hear(uint16_t pid, std::string* address, uint16_t* version, uint16_t* offset, int timeoutMs);
     // Sends the tool's presence record every 200 ms (naming the device as linked once it is).
     void announce();
+    // Opens the CI and the DK link; both or none (then it may be tried again).
     bool link(const std::string& device, uint16_t offset);
 
     bool sendCi(uint16_t cmd, uint32_t ctx, uint32_t rctx, const std::vector<uint8_t>& payload);
@@ -58,6 +60,12 @@ private:
     std::thread announcer_;
     std::deque<std::vector<uint8_t>> udpFrames_;
 };
+
+// Hears the device's presence, announces the tool and opens both links once the device has added
+// the tool as a peer; `deviceLog` reads the device's system log. The version of the device's
+// presence record goes to `version`. False with the reason in `why`.
+bool linkToDevice(PcTool& tool, uint16_t devicePid, const std::function<std::string()>& deviceLog,
+                  uint16_t* version, std::string* why);
 
 // Payload of a measurement request by names (0x0510).
 std::vector<uint8_t> nameRequest(uint16_t raster, uint16_t divisor, uint16_t depth, uint16_t flags,

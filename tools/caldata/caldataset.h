@@ -1,6 +1,7 @@
 // The calibration dataset of a device root, written as the device reads it: header, CRC-16/MCRF4XX,
 // and the data page laid out from the variable list (members in list order, natural alignment) with
-// the list's defaults.
+// the list's defaults. The layout is read from the variable list's text in the source tree, not
+// from the device's compiled structures, so a mismatch between the two shows.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace testsupport {
+namespace caldata {
 
 struct CalVariable {
     std::string type;
@@ -20,14 +21,24 @@ struct CalVariable {
 
 class CalDataset {
 public:
+    // Layout from the source tree named by MSD_SOURCE_DIR, else the tree this was built from.
     CalDataset();
+    explicit CalDataset(const std::string& sourceDir);
+
     size_t length() const { return page_.size(); }
+    bool has(const std::string& name) const { return vars_.count(name) != 0; }
     const CalVariable& var(const std::string& name) const { return vars_.at(name); }
+    // Measurement address of an element of a calibration value (reference page).
+    uint32_t address(const std::string& name, uint32_t element = 0) const;
+
     void set(const std::string& name, uint32_t element, double value);
     // Raw bytes into the data page at a variable's offset plus `byteOffset`.
     void setBytes(const std::string& name, uint32_t byteOffset, const std::vector<uint8_t>& bytes);
     // The file as the device reads it; an empty page gives a dataset of length 0.
     std::vector<uint8_t> file(const std::string& program, bool withPage = true) const;
+    // Takes over the page of a dataset file; false with the reason when the file is not an intact
+    // dataset of this layout (then nothing changes).
+    bool load(const std::vector<uint8_t>& file, std::string* program, std::string* error);
 
 private:
     struct Default {
@@ -41,7 +52,11 @@ private:
     std::vector<uint8_t> page_;
 };
 
-// Writes the dataset file into the device root.
-void writeDataset(const std::string& root, const std::vector<uint8_t>& bytes);
+// Host path of the dataset file in a device root.
+std::string datasetPath(const std::string& root);
+// Writes the dataset file into the device root (false when it cannot be written).
+bool writeDataset(const std::string& root, const std::vector<uint8_t>& bytes);
+// Reads the dataset file of a device root; false when there is none.
+bool readDataset(const std::string& root, std::vector<uint8_t>* bytes);
 
-} // namespace testsupport
+} // namespace caldata

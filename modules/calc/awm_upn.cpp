@@ -1,0 +1,258 @@
+// The RPN evaluator: program walk, value stack, stateless opcodes. The stateful opcodes are in
+// awm_upn_state.cpp.
+#include "calc/awm_upn.h"
+
+#include "calc/awm_upn_internal.h"
+#include "framework/time_util.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+namespace awm_upn {
+
+double* stackSlots() {
+    // One stack for the process: evaluations run one at a time in the calculation task.
+    static double slots[AWM_UPN_STACK] = {};
+    return slots;
+}
+
+uint32_t cellsOf(uint8_t opcode) {
+    switch (opcode) {
+    case 0xA0:
+    case 0xA1:
+    case 0xA2:
+    case 0xA5:
+    case 0xA6:
+    case 0xA7:
+    case 0xA8:
+    case 0xA9:
+    case 0xAA:
+        return 1;
+    case 0xAB:
+        return 3;
+    default:
+        return 0;
+    }
+}
+
+} // namespace awm_upn
+
+namespace {
+
+using namespace awm_upn;
+
+std::atomic<uint32_t> gTimeBase{0};
+
+uint32_t operandOf(const uint8_t* instr) {
+    return uint32_t(instr[1]) | uint32_t(instr[2]) << 8 | uint32_t(instr[3]) << 16 | uint32_t(instr[4]) << 24;
+}
+
+double truth(bool b) {
+    return b ? 1.0 : 0.0;
+}
+
+double single(uint32_t bits) {
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return double(f);
+}
+
+template <typename F> inline void unary(Stack& s, F f) {
+    s.push(f(s.pop()));
+}
+
+// b is the top of the stack, a the value below it.
+template <typename F> inline void binary(Stack& s, F f) {
+    const double b = s.pop();
+    const double a = s.pop();
+    s.push(f(a, b));
+}
+
+// One instruction, one dispatch: the walk runs every tick for every channel.
+inline void execute(uint8_t op, const uint8_t* instr, const double* inputs, Stack& s, StateCtx& st) {
+    switch (op) {
+    case 0x00:
+        return s.push(single(operandOf(instr)));
+    case 0x01:
+        return s.push(double(static_cast<int32_t>(operandOf(instr))));
+    case 0x02:
+        return s.push(double(operandOf(instr)));
+    case 0x03:
+        return s.push(truth(operandOf(instr) != 0));
+    case 0x10:
+    case 0x11:
+    case 0x12:
+    case 0x13:
+        return s.push(inputs[op - 0x10]);
+    case 0x40:
+        return binary(s, [](double a, double b) { return a + b; });
+    case 0x41:
+        return binary(s, [](double a, double b) { return a - b; });
+    case 0x42:
+        return binary(s, [](double a, double b) { return a * b; });
+    case 0x43:
+        return binary(s, [](double a, double b) { return (a == 0.0 && b == 0.0) ? 0.0 : a / b; });
+    case 0x44: // the result takes the sign of b
+        return binary(s, [](double a, double b) {
+            return b == 0.0 ? a : (a == 0.0 ? 0.0 : a - std::floor(a / b) * b);
+        });
+    case 0x45:
+        return unary(s, [](double a) { return -a; });
+    case 0x50:
+        return binary(s, [](double a, double b) { return truth(R(a) != 0 || R(b) != 0); });
+    case 0x51:
+        return binary(s, [](double a, double b) { return truth(R(a) != 0 && R(b) != 0); });
+    case 0x52:
+        return binary(s, [](double a, double b) { return truth((R(a) != 0) != (R(b) != 0)); });
+    case 0x53:
+        return unary(s, [](double a) { return truth(R(a) == 0); });
+    case 0x60:
+        return binary(s, [](double a, double b) { return double(R(a) | R(b)); });
+    case 0x61:
+    case 0x8D:
+        return binary(s, [](double a, double b) { return double(R(a) & R(b)); });
+    case 0x62:
+        return binary(s, [](double a, double b) { return double(R(a) ^ R(b)); });
+    case 0x63:
+        return unary(s, [](double a) { return double(~R(a)); });
+    case 0x70:
+        return binary(s, [](double a, double b) { return truth(a == b); });
+    case 0x71:
+        return binary(s, [](double a, double b) { return truth(a != b); });
+    case 0x72:
+        return binary(s, [](double a, double b) { return truth(a > b); });
+    case 0x73:
+        return binary(s, [](double a, double b) { return truth(a >= b); });
+    case 0x74:
+        return binary(s, [](double a, double b) { return truth(a < b); });
+    case 0x75:
+        return binary(s, [](double a, double b) { return truth(a <= b); });
+    case 0x80:
+        return unary(s, [](double a) { return std::fabs(a); });
+    case 0x81:
+        return unary(s, [](double a) { return std::acos(a); });
+    case 0x82:
+        return unary(s, [](double a) { return std::asin(a); });
+    case 0x83:
+        return unary(s, [](double a) { return std::atan(a); });
+    case 0x84:
+        return unary(s, [](double a) { return std::cos(a); });
+    case 0x85:
+        return unary(s, [](double a) { return std::log(a); });
+    case 0x86:
+        return unary(s, [](double a) { return std::log10(a); });
+    case 0x87: // maximum; b when either is NaN
+        return binary(s,
+                      [](double a, double b) { return (a < b || std::isnan(a) || std::isnan(b)) ? b : a; });
+    case 0x88: // minimum; b when either is NaN
+        return binary(s,
+                      [](double a, double b) { return (a > b || std::isnan(a) || std::isnan(b)) ? b : a; });
+    case 0x89:
+        return binary(s, [](double a, double b) { return std::pow(a, b); });
+    case 0x8A:
+        return unary(s, [](double a) { return std::sin(a); });
+    case 0x8B:
+        return unary(s, [](double a) { return std::sqrt(a); });
+    case 0x8C:
+        return unary(s, [](double a) { return std::tan(a); });
+    default:
+        if (op >= 0xA0 && op <= 0xAB) {
+            double v[4] = {}; // operands first, whether or not cells are left
+            for (int i = 0, n = operandsOf(op); i < n; ++i) v[i] = s.pop();
+            s.push(stateful(op, v, st));
+        }
+        return; // any other opcode is skipped
+    }
+}
+
+} // namespace
+
+double awm_man_upn_calc(const uint8_t* program, uint16_t length, uint16_t /*ignored*/,
+                        awm_man_upn_mem* memory, uint32_t previous, uint32_t now, double in1, double in2,
+                        double in3, double in4, uint8_t first) {
+    if (program == nullptr || length < AWM_UPN_INSTR) return 0.0;
+    Stack s{stackSlots()};
+    StateCtx st;
+    st.memory = memory;
+    st.cells = memory ? memory->cells : nullptr;
+    st.left = memory && memory->cells ? memory->count : 0;
+    st.now = now;
+    st.first = first;
+    st.dtValid = first == 0 && previous != 0;
+    st.dt = double(uint32_t(now - previous)) * 0.0001;
+    const double inputs[4] = {in1, in2, in3, in4};
+    for (uint32_t at = 0; length - at >= AWM_UPN_INSTR; at += AWM_UPN_INSTR) {
+        const uint8_t* instr = program + at;
+        const uint8_t op = instr[0];
+        if (op == AWM_UPN_END) break;
+        execute(op, instr, inputs, s, st);
+    }
+    return s.pop();
+}
+
+uint16_t awm_man_upn_memsize(const uint8_t* program, uint16_t length) {
+    if (program == nullptr) return 0;
+    uint32_t cells = 0;
+    for (uint32_t at = 0; length - at >= AWM_UPN_INSTR && program[at] != AWM_UPN_END; at += AWM_UPN_INSTR)
+        cells += cellsOf(program[at]);
+    return static_cast<uint16_t>(cells);
+}
+
+void awm_man_upn_init(const uint8_t* program, uint16_t length, awm_man_upn_mem* memory) {
+    if (program == nullptr || length == 0 || memory == nullptr) return;
+    uint32_t base = gTimeBase.load();
+    if (base == 0) {
+        const uint32_t ts = time_getTimestamp();
+        base = gTimeBase.compare_exchange_strong(base, ts) ? ts : base;
+    }
+    uint32_t next = 0;
+    for (uint32_t at = 0; length - at >= AWM_UPN_INSTR && program[at] != AWM_UPN_END; at += AWM_UPN_INSTR) {
+        const uint8_t op = program[at];
+        const uint32_t need = cellsOf(op);
+        // Only the cells that exist: a smaller array leaves the later instructions without state.
+        if (need == 0 || memory->cells == nullptr || memory->count - next < need) continue;
+        awm_man_cell_t* c = memory->cells + next;
+        next += need;
+        for (uint32_t i = 0; i < need; ++i) c[i] = 0; // 0.0, 0 and flag 0 alike
+        if (op == 0xA5) set<uint32_t>(c, base);
+    }
+    awm_man_mem_init(memory);
+}
+
+void awm_man_mem_init(awm_man_upn_mem* memory) {
+    if (memory != nullptr) memory->last = 0.0;
+}
+
+double awm_man_conv2double(uint32_t raw, uint16_t type) {
+    switch (type) {
+    case 0:
+        return double(static_cast<int8_t>(raw & 0xFFu));
+    case 1:
+    case 7:
+        return double(raw & 0xFFu);
+    case 2:
+        return double(static_cast<int16_t>(raw & 0xFFFFu));
+    case 3:
+        return double(raw & 0xFFFFu);
+    case 4:
+        return double(static_cast<int32_t>(raw));
+    case 5:
+        return double(raw);
+    case 6: {
+        float f;
+        std::memcpy(&f, &raw, sizeof f);
+        return double(f);
+    }
+    default:
+        return 0.0;
+    }
+}
+
+int checkNaN(double x) {
+    return std::isfinite(x) ? 0 : 1;
+}
+
+uint32_t awm_man_upn_timebase() {
+    return gTimeBase.load();
+}
