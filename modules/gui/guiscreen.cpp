@@ -54,10 +54,10 @@ GuiThing* GuiScreen::ViewportOwner(GuiThing* thing) {
     return thing;
 }
 
-bool GuiScreen::GateAndClip(GuiThing* thing, GuiRect& clip, bool allowNoThing) {
+bool GuiScreen::GateAndClip(GuiThing* thing, GuiRect& clip, unsigned gate) {
     if (!thing) {
-        if (!(allowNoThing && mbDrawToBitmap)) return false;
-    } else if (!mbDrawToBitmap && !thing->IsVisible()) {
+        if (!((gate & GUI_GATE_NO_THING) && mbDrawToBitmap)) return false;
+    } else if (!mbDrawToBitmap && !thing->IsVisible() && !(gate & GUI_GATE_HIDDEN)) {
         return false;
     }
     if (mbDrawToBitmap) {

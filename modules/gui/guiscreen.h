@@ -9,12 +9,33 @@
 // viewport owner in turn.
 #pragma once
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
 #include "gui/guibitmap.h"
 #include "gui/guirect.h"
 #include "gui/guithing.h"
+
+// One row of a span table: the leftmost and rightmost x of a filled area on that row. An empty row
+// holds left > right (GUI_SPAN_EMPTY), so that no coordinate, negative or beyond the surface, is
+// ever taken for the mark of an empty row.
+struct GuiSpan {
+    int32_t left;
+    int32_t right;
+};
+inline constexpr GuiSpan GUI_SPAN_EMPTY = {INT32_MAX, INT32_MIN};
+
+// First and last row touched by the arc fill; valid only during one fill.
+extern int minrow;
+extern int maxrow;
+
+// Options of the drawing gate.
+enum : unsigned {
+    GUI_GATE_NO_THING = 0x01, // while drawing into a bitmap, a null thing draws
+    GUI_GATE_HIDDEN = 0x02,   // an invisible thing draws too
+};
 
 // One visible piece of a window.
 struct Viewport {
@@ -69,6 +90,16 @@ public:
     virtual int TextHeight(const char* text, const GuiFont* font);
     virtual int TextWidth(const char* text, const GuiFont* font, int count);
     virtual void ShowPointer(int show);
+    // Shapes: the entry routines gate and clip, then draw each visible piece.
+    virtual void Polygon(GuiThing* thing, GuiPoint* points, int count, const GuiColor& colour, int width);
+    virtual void Circle(GuiThing* thing, int cx, int cy, int radius, GuiColor& colour, int width);
+    virtual void Ellipse(GuiThing* thing, const GuiRect& rect, GuiColor colour, int width);
+    virtual void PatternLine(GuiThing* thing, int x1, int y1, int x2, int y2, GuiColor& colour, int width,
+                             unsigned long pattern, int restart);
+    virtual void Arc(GuiThing* thing, int cx, int cy, int radius, int start, int end, GuiColor colour,
+                     int width);
+    virtual void Chord(GuiThing* thing, GuiRect& rect, GuiPoint p1, GuiPoint p2, GuiColor colour, int width);
+    virtual void Pie(GuiThing* thing, GuiRect& rect, GuiPoint p1, GuiPoint p2, GuiColor colour, int width);
     virtual GuiBitmap* ResizeImage(GuiBitmap* source, int width, int height);
 
     // Per-view primitives of the device screen: view is already clipped.
@@ -86,10 +117,48 @@ public:
     virtual unsigned long GetPixelView(int x, int y) = 0;
     virtual void HidePointer() = 0;
 
+    // The per-view halves of the shapes: view lies inside the surface. The Fast forms draw
+    // without any clip test and are used only when the whole figure lies inside the clip.
+    virtual void FillPolygon(GuiThing* thing, GuiRect& bounds, GuiPoint* points, int count,
+                             unsigned long colour);
+    virtual void Circle(const GuiRect& view, int cx, int cy, int radius, GuiColor& colour, int width);
+    virtual void CircleFast(int cx, int cy, int radius, GuiColor& colour, int width);
+    virtual void FillCircle(const GuiRect& view, int cx, int cy, int radius, unsigned long colour);
+    virtual void FillCircleFast(int cx, int cy, int radius, unsigned long colour);
+    virtual void OutlineCircle(const GuiRect& view, int cx, int cy, int radius, unsigned long colour,
+                               int width);
+    virtual void OutlineCircleFast(int cx, int cy, int radius, unsigned long colour, int width);
+    virtual void FillPolygonView(const GuiRect& view, GuiPoint* points, int count, unsigned long colour);
+    virtual void PatternFillPolygon(GuiThing* thing, GuiRect& bounds, GuiPoint* points, int count,
+                                    unsigned long colour);
+    virtual void PatternFillPolygonView(const GuiRect& view, GuiPoint* points, int count);
+    virtual void PatternLine(int x1, int y1, int x2, int y2, GuiRect& view, const GuiColor& colour, int width,
+                             unsigned long pattern);
+    virtual void EllipseToView(const GuiRect& rect, GuiColor& colour, int width, GuiRect view);
+    virtual void EllipseFast(const GuiRect& rect, GuiColor& colour, int width);
+    virtual void PlotEllipsePoints(GuiRect& rect);
+    virtual void ArcToView(int cx, int cy, int radius, int start, int end, GuiColor colour, int width,
+                           GuiRect& view);
+    virtual void CheckArcPoint(int x, int y, int value, int state, int lower, int upper, GuiRect& view);
+    virtual void ArcLine(int x1, int y1, int x2, int y2, GuiRect& view);
+    virtual void ArcPlot(int x, int y, int value, int state, unsigned long colour, int lower, int upper,
+                         GuiRect& view);
+    virtual void ArcFill(int cx, int cy, int radius, int start, int end, GuiColor colour, GuiRect& view);
+
     // A thick horizontal or vertical line as a filled rectangle; 1 when it drew, 0 otherwise.
     virtual int WideLine(GuiThing* thing, int x1, int y1, int x2, int y2, const GuiColor& colour, int width);
     // The per-view half of Rectangle: piece is the clipped part of rect.
     virtual void Rectangle(const GuiRect& rect, GuiRect& piece, const GuiColor& colour, int width);
+
+    // Parts of arcs, chords and pies.
+    void ArcFixup(int cx, int cy, int radius, int& x, int& y);
+    int ChordLine(int x1, int y1, int x2, int y2, GuiRect& rect, int side, GuiPoint* first, GuiPoint* last);
+    void DrawChordBorder(GuiThing* thing, GuiRect& rect, GuiPoint first, GuiPoint last, int side,
+                         GuiColor colour, int width);
+    GuiPoint* PieLine(int x1, int y1, int x2, int y2, GuiRect& rect, int* count, GuiPoint* first,
+                      GuiPoint* last);
+    void DrawPieBorder(GuiThing* thing, GuiRect& rect, GuiPoint first, GuiPoint last, GuiColor colour,
+                       int width);
 
     void Invalidate(const GuiRect& r);
     void RectangleXOR(GuiThing* thing, const GuiRect& rect);
@@ -122,14 +191,22 @@ public:
     int VRes() const { return mwVRes; }
     int NumColors() const { return miNumColors; }
     int TotalViewports() const { return miTotalViewports; }
+    uint32_t PatternMask() const { return mPatternMask; }
 
 protected:
     // The gate, clip and viewport walk shared by every primitive: calls draw(piece) per piece.
-    // A null thing draws only while drawing into a bitmap and only when allowNoThing is set.
-    template <class F> void ForEachView(GuiThing* thing, GuiRect bounds, F&& draw, bool allowNoThing = false);
+    // gate holds GUI_GATE_* options.
+    template <class F> void ForEachView(GuiThing* thing, GuiRect bounds, F&& draw, unsigned gate = 0);
+    // The viewport walk alone, over an already clipped rectangle.
+    template <class F> void ForEachPiece(GuiThing* thing, const GuiRect& clip, F&& draw);
     // The gate and clip without the viewport walk; false when nothing may be drawn.
-    bool GateAndClip(GuiThing* thing, GuiRect& clip, bool allowNoThing = false);
+    bool GateAndClip(GuiThing* thing, GuiRect& clip, unsigned gate = 0);
     static GuiThing* ViewportOwner(GuiThing* thing);
+    // Rows and columns of the surface being drawn (the screen, or the bitmap).
+    int SurfaceRows() const { return mbDrawToBitmap ? std::max(0, mBitmapRect.bottom + 1) : mwVRes; }
+    // The scan of a polygon by the even-odd rule: span(x0, x1, y) for every span inside view.
+    template <class F> void ScanPolygon(const GuiRect& view, const GuiPoint* points, int count, F&& span);
+    void ArcFillPass(int cx, int cy, int radius, int start, int end, unsigned long colour, GuiRect& view);
 
     struct PointerType {
         GuiBitmap* bitmap;
@@ -155,6 +232,9 @@ protected:
     GuiBitmap* mpFillPattern = nullptr;
     uint32_t** mpRowPointers = nullptr;
     uint32_t** mpSavedRowPointers = nullptr;
+    uint32_t mPatternMask = 1;      // dash position: exactly one bit set, rotating right per step
+    GuiSpan* mpSpanTable = nullptr; // span table of the fill in progress
+    int miSpanRows = 0;             // its number of rows
 
 private:
     std::vector<Viewport*> mBlocks; // every allocated block, for the destructor
@@ -163,8 +243,12 @@ private:
 // The built-in arrow pointer.
 extern GuiBitmap gbMouse;
 
-template <class F> void GuiScreen::ForEachView(GuiThing* thing, GuiRect bounds, F&& draw, bool allowNoThing) {
-    if (!GateAndClip(thing, bounds, allowNoThing)) return;
+template <class F> void GuiScreen::ForEachView(GuiThing* thing, GuiRect bounds, F&& draw, unsigned gate) {
+    if (GateAndClip(thing, bounds, gate)) ForEachPiece(thing, bounds, draw);
+}
+
+template <class F> void GuiScreen::ForEachPiece(GuiThing* thing, const GuiRect& clip, F&& draw) {
+    GuiRect bounds = clip;
     if (mbDrawToBitmap) {
         draw(bounds);
         return;

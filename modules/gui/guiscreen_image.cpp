@@ -79,7 +79,7 @@ void GuiScreen::DrawText(GuiThing* thing, GuiPoint where, const char* text, GuiC
             else
                 DrawTextView(where, text, colour, font, count, piece);
         },
-        true);
+        GUI_GATE_NO_THING);
 }
 
 void GuiScreen::Bitmap(GuiThing* thing, GuiPoint where, GuiBitmap* bitmap, int onTop) {

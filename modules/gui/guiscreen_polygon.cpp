@@ -1,0 +1,281 @@
+// Polygons (outlined, solid-filled and pattern-filled) and dashed lines of the screen.
+//
+// The fill is a scan-line fill with an edge table and an active list by the even-odd rule: on each
+// scan line y0 <= y < y1 an edge crosses at x0 + ceil((y - y0) dx / dy); the crossings, sorted and
+// taken in pairs (xa, xb), fill xa .. xb - 1. The right crossing and an edge's lower end line are not
+// drawn, so polygons that share an edge do not overlap.
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "gui/guiscreen.h"
+#include "gui/guishape.h"
+
+namespace {
+
+// One non-horizontal polygon edge, followed scan line by scan line.
+struct Edge {
+    Edge* next;
+    int32_t x;         // x on the current scan line
+    int32_t y;         // first scan line (upper end)
+    int32_t step;      // whole pixels x moves per line
+    int32_t sign;      // +1 when dx > 0, else -1
+    int32_t error;     // error term
+    int32_t increment; // added to the error each line
+    int32_t dy;        // subtracted from the error on overflow: the edge's height
+    int32_t lines;     // scan lines left
+
+    Edge() = default;
+    Edge(int x0, int y0, int dx, int height)
+        : next(nullptr), x(x0), y(y0), sign(dx > 0 ? 1 : -1), error(dx < 0 ? 1 - height : 0), dy(height),
+          lines(height) {
+        const int adx = std::abs(dx);
+        if (adx > height) {
+            step = sign * (adx / height);
+            increment = adx - (adx / height) * height;
+        } else {
+            step = 0;
+            increment = adx;
+        }
+    }
+};
+
+// The dash mask moved on by n steps: one step turns bit 0 into bit 31, any other bit moves right.
+uint32_t RotateMask(uint32_t mask, long n) {
+    const unsigned k = static_cast<unsigned>(n % 32);
+    return k ? (mask >> k) | (mask << (32 - k)) : mask;
+}
+
+} // namespace
+
+template <class F>
+void GuiScreen::ScanPolygon(const GuiRect& view, const GuiPoint* points, int count, F&& span) {
+    if (count < 1 || !points) return;
+    // Edge records come from one pool per fill; nothing is allocated per scan line.
+    std::unique_ptr<Edge[]> pool(new (std::nothrow) Edge[static_cast<size_t>(count)]);
+    std::unique_ptr<Edge*[]> order(new (std::nothrow) Edge*[static_cast<size_t>(count)]);
+    if (!pool || !order) return;
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        GuiPoint a = points[i == 0 ? count - 1 : i - 1], b = points[i];
+        if (a.y == b.y) continue;
+        if (a.y > b.y) std::swap(a, b);
+        pool[n] = Edge(a.x, a.y, b.x - a.x, b.y - a.y);
+        order[n] = &pool[n];
+        ++n;
+    }
+    if (n == 0) return;
+    // The edge table: sorted by upper end, then by x.
+    std::sort(order.get(), order.get() + n,
+              [](const Edge* p, const Edge* q) { return p->y != q->y ? p->y < q->y : p->x < q->x; });
+    for (int i = 0; i + 1 < n; ++i) order[i]->next = order[i + 1];
+    order[n - 1]->next = nullptr;
+    Edge* table = order[0];
+    Edge* active = nullptr;
+    int y = table->y;
+    while (table || active) {
+        // Edges starting on this line join the active list in x order.
+        Edge** pos = &active;
+        while (table && table->y == y) {
+            Edge* e = table;
+            table = table->next;
+            while (*pos && (*pos)->x < e->x) pos = &(*pos)->next;
+            e->next = *pos;
+            *pos = e;
+            pos = &e->next;
+        }
+        if (y > view.bottom) break; // nothing further is drawn
+        if (y >= view.top) {
+            for (Edge* a = active; a && a->next; a = a->next->next) {
+                const int x0 = std::max<int>(view.left, a->x);
+                const int x1 = std::min<int>(view.right, a->next->x - 1);
+                if (x0 <= x1) span(x0, x1, y);
+            }
+        }
+        // Advance: an edge leaves after its last line; the others step along.
+        for (Edge** p = &active; *p;) {
+            Edge* e = *p;
+            if (--e->lines == 0) {
+                *p = e->next;
+                continue;
+            }
+            e->x += e->step;
+            e->error += e->increment;
+            if (e->error > 0) {
+                e->x += e->sign;
+                e->error -= e->dy;
+            }
+            p = &e->next;
+        }
+        // Crossing edges change places: neighbour swaps until the list is in x order again.
+        for (bool swapped = true; swapped;) {
+            swapped = false;
+            for (Edge** p = &active; *p && (*p)->next; p = &(*p)->next) {
+                Edge* a = *p;
+                Edge* b = a->next;
+                if (a->x > b->x) {
+                    a->next = b->next;
+                    b->next = a;
+                    *p = b;
+                    swapped = true;
+                }
+            }
+        }
+        ++y;
+        if (!active && table) y = table->y; // a gap between parts of the polygon
+    }
+}
+
+void GuiScreen::Polygon(GuiThing* thing, GuiPoint* points, int count, const GuiColor& colour, int width) {
+    // Nothing is read before the count and the array are known to be there.
+    if (!thing || !points || count < 1) return;
+    if (!mbDrawToBitmap && !thing->IsVisible()) return;
+    GuiPoint* pts = points;
+    std::unique_ptr<GuiPoint[]> closed;
+    const GuiPoint first = points[0], last = points[count - 1];
+    if (first.x != last.x || first.y != last.y) {
+        // An open polygon is closed on a copy; the caller's array stays as it is.
+        if (count == INT32_MAX) return;
+        closed.reset(new (std::nothrow) GuiPoint[static_cast<size_t>(count) + 1]);
+        if (!closed) return;
+        std::copy(points, points + count, closed.get());
+        closed[count] = first;
+        pts = closed.get();
+        ++count;
+    }
+    int l = mwHRes, t = mwVRes, r = 0, b = 0;
+    for (int i = 0; i < count; ++i) {
+        l = std::min<int>(l, pts[i].x);
+        t = std::min<int>(t, pts[i].y);
+        r = std::max<int>(r, pts[i].x);
+        b = std::max<int>(b, pts[i].y);
+    }
+    GuiRect bounds = guishape::FigureRect(l, t, r, b);
+    bool outline = true;
+    if (colour.flags & GUI_COLOR_FILL) {
+        FillPolygon(thing, bounds, pts, count, colour.background);
+        outline = width != 0 && colour.foreground != colour.background;
+    } else if (colour.flags & GUI_COLOR_PATTERN) {
+        PatternFillPolygon(thing, bounds, pts, count, colour.background);
+        outline = width != 0;
+    }
+    if (!outline) return;
+    for (int i = 0; i + 1 < count; ++i)
+        Line(thing, pts[i].x, pts[i].y, pts[i + 1].x, pts[i + 1].y, colour, width);
+}
+
+void GuiScreen::FillPolygon(GuiThing* thing, GuiRect& bounds, GuiPoint* points, int count,
+                            unsigned long colour) {
+    if (!GateAndClip(thing, bounds)) return;
+    ForEachPiece(thing, bounds, [&](GuiRect& piece) { FillPolygonView(piece, points, count, colour); });
+}
+
+void GuiScreen::FillPolygonView(const GuiRect& view, GuiPoint* points, int count, unsigned long colour) {
+    ScanPolygon(view, points, count, [&](int x0, int x1, int y) { HorizontalLine(x0, x1, y, colour, 1); });
+}
+
+void GuiScreen::PatternFillPolygon(GuiThing* thing, GuiRect& bounds, GuiPoint* points, int count,
+                                   unsigned long) {
+    if (!GateAndClip(thing, bounds)) return;
+    ForEachPiece(thing, bounds, [&](GuiRect& piece) { PatternFillPolygonView(piece, points, count); });
+}
+
+void GuiScreen::PatternFillPolygonView(const GuiRect& view, GuiPoint* points, int count) {
+    const GuiBitmap* pattern = mpFillPattern;
+    if (!pattern || !pattern->data || !pattern->width || !pattern->height || !points || count < 1) return;
+    const int pw = pattern->width, ph = pattern->height;
+    // Tiles are aligned to the top-left corner of the polygon's bounding box, not to the view: the
+    // pattern then runs on unbroken across the pieces a window is cut into, and a polygon drawn whole
+    // in one view (its box then being the view) is tiled from the view's corner.
+    int ax = points[0].x, ay = points[0].y;
+    for (int i = 1; i < count; ++i) ax = std::min<int>(ax, points[i].x), ay = std::min<int>(ay, points[i].y);
+    auto floorDiv = [](int v, int d) { return v >= 0 ? v / d : -((-v + d - 1) / d); };
+    ScanPolygon(view, points, count, [&](int x0, int x1, int y) {
+        const int tileTop = ay + floorDiv(y - ay, ph) * ph;
+        for (int tileLeft = ax + floorDiv(x0 - ax, pw) * pw; tileLeft <= x1; tileLeft += pw) {
+            const GuiRect run = MakeGuiRect(std::max(x0, tileLeft), y, std::min(x1, tileLeft + pw - 1), y);
+            BitmapView(GuiPoint{static_cast<int16_t>(tileLeft), static_cast<int16_t>(tileTop)}, pattern, run);
+        }
+    });
+}
+
+void GuiScreen::PatternLine(GuiThing* thing, int x1, int y1, int x2, int y2, GuiColor& colour, int width,
+                            unsigned long pattern, int restart) {
+    using namespace guishape;
+    if (restart) mPatternMask = 1;
+    if (!InCoordRange(x1) || !InCoordRange(y1) || !InCoordRange(x2) || !InCoordRange(y2) ||
+        !InExtentRange(width))
+        return;
+    const int adx = std::abs(x2 - x1), ady = std::abs(y2 - y1);
+    // Every visible piece starts from the same dash position, and the mask ends where one pass over
+    // the whole line leaves it whatever is visible: the dashes do not depend on the clip, and the
+    // next segment of a dashed polyline continues the phase.
+    const uint32_t start = mPatternMask;
+    const uint32_t after = RotateMask(start, std::max(adx, ady) + 1L);
+    if (thing) {
+        long l = std::min(x1, x2), t = std::min(y1, y2), r = std::max(x1, x2), b = std::max(y1, y2);
+        // Widened across the line on the axis its runs take (vertical runs when x is the major axis).
+        const int h = width >> 1;
+        if (h > 0) {
+            if (adx >= ady)
+                t -= h, b += h;
+            else
+                l -= h, r += h;
+        }
+        ForEachView(
+            thing, FigureRect(l, t, r, b),
+            [&](GuiRect& piece) {
+                mPatternMask = start;
+                PatternLine(x1, y1, x2, y2, piece, colour, width, pattern);
+            },
+            GUI_GATE_HIDDEN);
+    }
+    mPatternMask = after;
+}
+
+void GuiScreen::PatternLine(int x1, int y1, int x2, int y2, GuiRect& view, const GuiColor& colour, int width,
+                            unsigned long pattern) {
+    const int adx = std::abs(x2 - x1), ady = std::abs(y2 - y1);
+    const int sx = (x2 > x1) - (x2 < x1), sy = (y2 > y1) - (y2 < y1);
+    const int half = width / 2;
+    const uint32_t fg = colour.foreground;
+    // A run of 2 * half + 1 pixels across the line, clipped to the view.
+    auto run = [&](int x, int y, bool vertical) {
+        if (vertical) {
+            if (x < view.left || x > view.right) return;
+            const int y0 = std::max<int>(y - half, view.top), y1v = std::min<int>(y + half, view.bottom);
+            for (int yy = y0; yy <= y1v; ++yy) mpRowPointers[yy][x] = fg;
+        } else {
+            if (y < view.top || y > view.bottom) return;
+            const int x0 = std::max<int>(x - half, view.left), x1v = std::min<int>(x + half, view.right);
+            for (int xx = x0; xx <= x1v; ++xx) mpRowPointers[y][xx] = fg;
+        }
+    };
+    int x = x1, y = y1;
+    if (adx < ady) {
+        int error = ady >> 1;
+        for (int i = 0; i <= ady; ++i) {
+            mPatternMask = RotateMask(mPatternMask, 1);
+            if (error >= ady) {
+                x += sx;
+                error -= ady;
+            }
+            if (pattern & mPatternMask) run(x, y, false);
+            y += sy;
+            error += adx;
+        }
+    } else {
+        int error = adx >> 1;
+        for (int i = 0; i <= adx; ++i) {
+            mPatternMask = RotateMask(mPatternMask, 1);
+            if (error >= adx) {
+                y += sy;
+                error -= adx;
+            }
+            if (pattern & mPatternMask) run(x, y, true);
+            x += sx;
+            error += ady;
+        }
+    }
+}
