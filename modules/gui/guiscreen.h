@@ -159,6 +159,9 @@ public:
                       GuiPoint* last);
     void DrawPieBorder(GuiThing* thing, GuiRect& rect, GuiPoint first, GuiPoint last, GuiColor colour,
                        int width);
+    // The same with the sector's directions taken from the centre towards dir1 and dir2.
+    void DrawPieBorder(GuiThing* thing, GuiRect& rect, GuiPoint first, GuiPoint last, GuiPoint dir1,
+                       GuiPoint dir2, GuiColor colour, int width);
 
     void Invalidate(const GuiRect& r);
     void RectangleXOR(GuiThing* thing, const GuiRect& rect);

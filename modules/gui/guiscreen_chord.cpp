@@ -13,11 +13,13 @@
 // - Pie boundary (PieLine): both rays are traced outwards from the centre to the edge of the
 //   rectangle; the crossing is the last ray point strictly inside its row's span. The boundary
 //   points (each row's right and left ends) are ordered by their exact direction from the centre
-//   (half-turn and cross-product comparison in 64 bits) and those strictly between the two
-//   crossings' directions, counter-clockwise, are kept. This covers crossings in one quadrant,
-//   sectors above half a turn and rays leaving the rectangle without a case analysis.
+//   (half-turn and cross-product comparison in 64 bits) and those strictly between the directions
+//   towards the two points, counter-clockwise, are kept. This covers crossings in one quadrant,
+//   sectors above half a turn and rays leaving the rectangle without a case analysis, and two rays
+//   that differ less than a pixel still give a thin sector and its complement.
 // - Pie border: a ring point is kept when its direction from the centre lies in the closed sector
-//   from the first crossing counter-clockwise to the second, by the same comparison.
+//   from the first direction counter-clockwise to the second, by the same comparison (from a pie,
+//   the directions towards its two points; called alone, those towards the two crossings).
 // - A pie point on the centre gives no direction: nothing is drawn.
 #include <algorithm>
 #include <cstdlib>
@@ -195,7 +197,7 @@ void GuiScreen::Pie(GuiThing* thing, GuiRect& rect, GuiPoint p1, GuiPoint p2, Gu
     std::unique_ptr<GuiPoint[]> pts(PieLine(p1.x, p1.y, p2.x, p2.y, rect, &n, &first, &last));
     if (!pts) return;
     if (n > 2) Polygon(thing, pts.get(), n, colour, 0);
-    DrawPieBorder(thing, rect, first, last, colour, width);
+    DrawPieBorder(thing, rect, first, last, p1, p2, colour, width);
 }
 
 GuiPoint* GuiScreen::PieLine(int x1, int y1, int x2, int y2, GuiRect& rect, int* count, GuiPoint* first,
@@ -222,9 +224,10 @@ GuiPoint* GuiScreen::PieLine(int x1, int y1, int x2, int y2, GuiRect& rect, int*
     };
     *first = crossing(x1, y1);
     *last = crossing(x2, y2);
-    const Dir v1 = SameSpot(*first, c) ? DirFrom(c, x1, y1) : DirFrom(c, first->x, first->y);
-    const Dir v2 = SameSpot(*last, c) ? DirFrom(c, x2, y2) : DirFrom(c, last->x, last->y);
-    // Boundary points strictly inside the sector, counter-clockwise from the first crossing.
+    // The sector's directions are those of the given points: two crossings can fall on one pixel
+    // while the rays still differ.
+    const Dir v1 = DirFrom(c, x1, y1), v2 = DirFrom(c, x2, y2);
+    // Boundary points strictly inside the sector, counter-clockwise from the first direction.
     std::vector<GuiPoint> boundary;
     for (int i = 0; i < rows; ++i) {
         const GuiSpan s = mpSpanTable[i];
@@ -252,14 +255,19 @@ GuiPoint* GuiScreen::PieLine(int x1, int y1, int x2, int y2, GuiRect& rect, int*
 
 void GuiScreen::DrawPieBorder(GuiThing* thing, GuiRect& rect, GuiPoint first, GuiPoint last, GuiColor colour,
                               int width) {
+    DrawPieBorder(thing, rect, first, last, first, last, colour, width);
+}
+
+void GuiScreen::DrawPieBorder(GuiThing* thing, GuiRect& rect, GuiPoint first, GuiPoint last, GuiPoint dir1,
+                              GuiPoint dir2, GuiColor colour, int width) {
     using namespace guishape;
     if (!thing || !ShapeArgsOk(rect)) return;
     const GuiPoint c = PieCentre(rect);
-    const Dir v1 = DirFrom(c, first.x, first.y), v2 = DirFrom(c, last.x, last.y);
-    const bool sector = !SameSpot(first, c) && !SameSpot(last, c);
+    if (SameSpot(dir1, c) || SameSpot(dir2, c)) return;
+    const Dir v1 = DirFrom(c, dir1.x, dir1.y), v2 = DirFrom(c, dir2.x, dir2.y);
     auto kept = [&](int x, int y) {
         const Dir u = DirFrom(c, x, y);
-        return sector && (u.x == 0 && u.y == 0 ? true : !AngleLess(v1, v2, u));
+        return (u.x == 0 && u.y == 0) || !AngleLess(v1, v2, u);
     };
     const uint32_t fg = colour.foreground;
     if (width >= 1) {

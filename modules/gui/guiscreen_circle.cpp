@@ -227,12 +227,15 @@ void GuiScreen::PlotEllipsePoints(GuiRect& rect) {
         const int xi = static_cast<int>(x), yi = static_cast<int>(y);
         for (const int row : {cy - yi, cy2 + yi}) {
             if (row < rect.top || row > rect.bottom) continue;
+            // The walk of a flat ellipse can step past its semi-axis: spans stay inside the rectangle.
             GuiSpan& s = mpSpanTable[row - rect.top];
-            s.left = std::min(s.left, cx - xi);
-            s.right = std::max(s.right, cx + xi);
+            s.left = std::min<int32_t>(s.left, std::max<int>(cx - xi, rect.left));
+            s.right = std::max<int32_t>(s.right, std::min<int>(cx + xi, rect.right));
         }
     };
-    // Region 1, from the top row.
+    // Region 1, from the top row. The error carries the midpoint bias -a^2 Y, which follows Y as it
+    // steps down: with the bias of the first row kept throughout, Y lags by many steps towards the
+    // sides of a flat ellipse, and its fill bulges out past its outline and its rectangle.
     int64_t X = 0, Y = h & ~1, t = 0, error = -a2 * Y;
     while (Y * a2 >= t) {
         widen(X >> 1, (Y + 1) >> 1);
@@ -243,6 +246,7 @@ void GuiScreen::PlotEllipsePoints(GuiRect& rect) {
             error -= Y * a2;
             --Y;
             error -= Y * a2;
+            error += a2;
         }
     }
     // Region 2, from the middle row.

@@ -11,16 +11,10 @@ using guitest::Frame;
 using guitest::Harness;
 using guitest::Panel;
 
-namespace {
-constexpr int kCoveredLeft = 400;
-} // namespace
-
-Stage::Stage() {
+Stage::Stage(GuiRect c) : coverRel(c) {
     open = new Panel(MakeGuiRect(0, 0, kW - 1, kH - 1), 1, 0);
     covered = new Panel(MakeGuiRect(kCoveredLeft, 0, kCoveredLeft + kW - 1, kH - 1), 2, 0);
-    cover = new Panel(
-        MakeGuiRect(kCoveredLeft + kOx + kCoverL, kOy + kCoverT, kCoveredLeft + kOx + kCoverR, kOy + kCoverB),
-        3, 0);
+    cover = new Panel(c + GuiPoint{kCoveredLeft + kOx, kOy}, 3, 0);
     h.root().Add(open, 0);
     h.root().Add(covered, 0);
     h.root().Add(cover, 0);
@@ -50,14 +44,12 @@ PixelMap Stage::Covered(const Figure& f) {
 }
 
 PixelMap Stage::Bitmap(const Figure& f) {
-    GuiBitmap* b = ClearBitmap(kW, kH);
+    const BitmapPtr b = ClearBitmap(kW, kH);
     GuiScreen& s = *GuiThing::mpScreen;
-    s.BeginDraw(open, b);
+    s.BeginDraw(open, b.get());
     f(open, kOx, kOy);
-    s.EndDraw(b);
-    PixelMap m = BitmapPixels(*b, kOx, kOy);
-    FreeBitmap(b);
-    return m;
+    s.EndDraw(b.get());
+    return BitmapPixels(*b, kOx, kOy);
 }
 
 PixelMap Stage::Everywhere(const Figure& f) {
@@ -65,7 +57,7 @@ PixelMap Stage::Everywhere(const Figure& f) {
     PixelMap outside = want;
     for (auto it = outside.begin(); it != outside.end();) {
         const auto [x, y] = it->first;
-        if (x >= kCoverL && x <= kCoverR && y >= kCoverT && y <= kCoverB)
+        if (coverRel.Contains(x, y))
             it = outside.erase(it);
         else
             ++it;
@@ -105,9 +97,9 @@ PixelMap BitmapPixels(const GuiBitmap& b, int ox, int oy) {
     return m;
 }
 
-GuiBitmap* ClearBitmap(int w, int h) {
-    GuiBitmap* b = GuiThing::mpScreen->CreateBitmap(w, h, 0);
-    std::fill_n(reinterpret_cast<uint32_t*>(b->data), static_cast<size_t>(w) * h, 0u);
+BitmapPtr ClearBitmap(int w, int h) {
+    BitmapPtr b(GuiThing::mpScreen->CreateBitmap(w, h, 0), &FreeBitmap);
+    if (b) std::fill_n(reinterpret_cast<uint32_t*>(b->data), static_cast<size_t>(w) * h, 0u);
     return b;
 }
 

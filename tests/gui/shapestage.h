@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <utility>
 
 #include "guiharness.h"
@@ -19,12 +20,12 @@ using Figure = std::function<void(GuiThing* thing, int ox, int oy)>;
 
 class Stage {
 public:
-    static constexpr int kW = 300, kH = 240;       // window and bitmap size
-    static constexpr int kOx = 150, kOy = 120;     // figure origin inside them
-    static constexpr int kCoverL = 2, kCoverT = 2; // the cover, relative to the origin
-    static constexpr int kCoverR = 6, kCoverB = 5;
+    static constexpr int kW = 300, kH = 240;   // window and bitmap size
+    static constexpr int kOx = 150, kOy = 120; // figure origin inside them
+    static constexpr int kCoveredLeft = 400;   // left edge of the covered window on the screen
 
-    Stage();
+    // The cover's rectangle relative to the origin.
+    explicit Stage(GuiRect coverRel = MakeGuiRect(2, 2, 6, 5));
     ~Stage();
     Stage(const Stage&) = delete;
     Stage& operator=(const Stage&) = delete;
@@ -42,6 +43,7 @@ public:
     guitest::Panel* open = nullptr;
     guitest::Panel* covered = nullptr;
     guitest::Panel* cover = nullptr;
+    GuiRect coverRel;
 };
 
 // Only the pixels of one colour; all pixels of the box.
@@ -51,8 +53,9 @@ guitest::PixelSet Keys(const PixelMap& m);
 PixelMap ScreenPixels(const GuiRect& area, int ox, int oy);
 // The pixels of a 32-bit bitmap that are not 0, relative to (ox, oy).
 PixelMap BitmapPixels(const GuiBitmap& b, int ox, int oy);
-// A drawable bitmap of w x h pixels, all 0.
-GuiBitmap* ClearBitmap(int w, int h);
+// A drawable bitmap of w x h pixels, all 0, destroyed with the pointer.
 void FreeBitmap(GuiBitmap* b);
+using BitmapPtr = std::unique_ptr<GuiBitmap, decltype(&FreeBitmap)>;
+BitmapPtr ClearBitmap(int w, int h);
 
 } // namespace shapetest

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -122,6 +123,12 @@ TEST_F(Shapes, CirclesAndEllipsesPixelExact) {
         [](GuiThing* t, int ox, int oy) { S().Ellipse(t, MakeGuiRect(ox, oy, ox + 20, oy + 10), kFill, 0); });
     EXPECT_EQ(OfColour(solid, BG), solid);
     EXPECT_EQ(OnRow(Keys(solid), 5), Row(5, 0, 20));
+    // A flat ellipse stays inside its rectangle.
+    const PixelSet flat = Keys(st.Everywhere([](GuiThing* t, int ox, int oy) {
+        S().Ellipse(t, MakeGuiRect(ox - 140, oy, ox + 140, oy + 12), kFill, 0);
+    }));
+    for (auto p : flat) EXPECT_TRUE(Box(-140, 0, 140, 12).count(p)) << p.first << "," << p.second;
+    EXPECT_EQ(OnRow(flat, 6), Row(6, -140, 140));
     const PixelMap thick = st.Everywhere(
         [](GuiThing* t, int ox, int oy) { S().Ellipse(t, MakeGuiRect(ox, oy, ox + 20, oy + 10), kFill, 5); });
     EXPECT_TRUE(OfColour(thick, BG).empty());
@@ -343,4 +350,56 @@ TEST_F(Shapes, DashesKeepTheirPhaseAcrossSegmentsAndPieces) {
                         {4, 3},
                         {4, 4},
                         {4, 5}}));
+}
+
+TEST_F(Shapes, FiguresReachingFarPastTheScreenClipExactly) {
+    // Figures whose rectangles reach far into the 16-bit range: their visible edges lie where the
+    // exact curves put them (products such as y times a squared need 64 bits, and rectangles past
+    // the 16-bit range must not wrap).
+    struct Case {
+        const char* name;
+        Figure draw;
+        double cx, cy, a, b; // the exact curve
+        bool right;          // its right edge is visible, else its left edge
+    };
+    const GuiColor fill = kFill;
+    const Case cases[] = {
+        {"ellipse", [&](GuiThing* t, int, int) { S().Ellipse(t, MakeGuiRect(-32000, 0, 200, 239), fill, 1); },
+         -15900, 119, 16100, 119.5, true},
+        {"pie",
+         [&](GuiThing* t, int, int) {
+             GuiRect r = MakeGuiRect(-32000, 0, 200, 239);
+             S().Pie(t, r, P(1000, 239), P(1000, 0), fill, 1);
+         },
+         -15900, 119, 16100, 119.5, true},
+        {"circle",
+         [&](GuiThing* t, int, int) {
+             GuiColor c = fill;
+             S().Circle(t, 32000, 120, 31850, c, 1);
+         },
+         32000, 120, 31850, 31850, false},
+    };
+    for (const Case& k : cases) {
+        const PixelMap m = st.Open(k.draw);
+        // The outermost pixel of each row on the visible side lies within 2.5 pixels of the curve
+        // (distance by the first-order rule |F| / |grad F|).
+        std::map<int, int> edge;
+        for (auto& [p, c] : m) {
+            const int x = p.first + Stage::kOx, y = p.second + Stage::kOy;
+            auto it = edge.find(y);
+            if (it == edge.end())
+                edge[y] = x;
+            else
+                it->second = k.right ? std::max(it->second, x) : std::min(it->second, x);
+        }
+        int checked = 0;
+        for (auto [y, x] : edge) {
+            if (x <= 1 || x >= Stage::kW - 2) continue; // cut by the window, not the curve
+            const double u = (x - k.cx) / k.a, v = (y - k.cy) / k.b;
+            const double f = u * u + v * v - 1, g = 2 * std::hypot(u / k.a, v / k.b);
+            EXPECT_LT(std::abs(f) / g, 2.5) << k.name << " at " << x << "," << y;
+            ++checked;
+        }
+        EXPECT_GT(checked, 20) << k.name;
+    }
 }
