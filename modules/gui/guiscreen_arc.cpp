@@ -80,6 +80,17 @@ template <class F> void CircleSteps(int radius, F&& visit) {
     }
 }
 
+// A ring of this radius has no point in the view: the view lies wholly inside or wholly outside
+// the ring, with a margin for the rounding of the midpoint circle.
+bool RingMisses(int cx, int cy, int radius, const GuiRect& view) {
+    auto sq = [](int64_t v) { return v * v; };
+    const int64_t nx = std::clamp<int64_t>(cx, view.left, view.right) - cx;
+    const int64_t ny = std::clamp<int64_t>(cy, view.top, view.bottom) - cy;
+    const int64_t fx = std::max<int64_t>(std::abs(view.left - cx), std::abs(view.right - cx));
+    const int64_t fy = std::max<int64_t>(std::abs(view.top - cy), std::abs(view.bottom - cy));
+    return sq(nx) + sq(ny) > sq(radius + 3) || sq(fx) + sq(fy) < sq(std::max(radius - 3, 0));
+}
+
 bool ArcArgsOk(int cx, int cy, int radius, int width) {
     using namespace guishape;
     return InCoordRange(cx) && InCoordRange(cy) && InExtentRange(radius) && InExtentRange(width);
@@ -127,17 +138,20 @@ void GuiScreen::ArcToView(int cx, int cy, int radius, int start, int end, GuiCol
     const uint32_t fg = colour.foreground;
     // The outline grows outwards from the radius.
     for (int r = radius; r < radius + width; ++r) {
-        // A ring whose square misses the view has nothing to draw there.
-        if (cx + r < view.left || cx - r > view.right || cy + r < view.top || cy - r > view.bottom) continue;
+        if (RingMisses(cx, cy, r, view)) continue;
+        // ArcPlot is asked only about points inside the view; it would refuse the others.
+        auto plot = [&](int px, int py, int value, int state, int lower, int upper) {
+            if (view.Contains(px, py)) ArcPlot(px, py, value, state, fg, lower, upper, view);
+        };
         CircleSteps(r, [&](int x, int y, int) {
-            ArcPlot(cx + y, cy - x, cy + x, st[0], fg, sy, ey, view);
-            ArcPlot(cx + x, cy - y, -(cx + x), st[1], fg, -sx, -ex, view);
-            ArcPlot(cx - x, cy - y, -(cx - x), st[2], fg, -sx, -ex, view);
-            ArcPlot(cx - y, cy - x, -(cy + x), st[3], fg, -sy, -ey, view);
-            ArcPlot(cx - y, cy + x, -(cy - x), st[4], fg, -sy, -ey, view);
-            ArcPlot(cx - x, cy + y, cx - x, st[5], fg, sx, ex, view);
-            ArcPlot(cx + x, cy + y, cx + x, st[6], fg, sx, ex, view);
-            ArcPlot(cx + y, cy + x, cy - x, st[7], fg, sy, ey, view);
+            plot(cx + y, cy - x, cy + x, st[0], sy, ey);
+            plot(cx + x, cy - y, -(cx + x), st[1], -sx, -ex);
+            plot(cx - x, cy - y, -(cx - x), st[2], -sx, -ex);
+            plot(cx - y, cy - x, -(cy + x), st[3], -sy, -ey);
+            plot(cx - y, cy + x, -(cy - x), st[4], -sy, -ey);
+            plot(cx - x, cy + y, cx - x, st[5], sx, ex);
+            plot(cx + x, cy + y, cx + x, st[6], sx, ex);
+            plot(cx + y, cy + x, cy - x, st[7], sy, ey);
         });
     }
 }
@@ -181,16 +195,20 @@ void GuiScreen::ArcFillPass(int cx, int cy, int radius, int start, int end, unsi
     ArcFixup(cx, cy, radius, sx, sy);
     ArcFixup(cx, cy, radius, ex, ey);
     // The boundary on every second step (whole pixels); y compare values in true screen rows.
+    // CheckArcPoint is asked only about rows of the surface; it would ignore the others.
+    auto check = [&](int px, int py, int value, int state, int lower, int upper) {
+        if (py >= 0 && py < rows) CheckArcPoint(px, py, value, state, lower, upper, view);
+    };
     CircleSteps(radius, [&](int x, int y, int Y) {
         if (Y & 1) return;
-        CheckArcPoint(cx + y, cy - x, -(cy - x), st[0], -sy, -ey, view);
-        CheckArcPoint(cx + x, cy - y, -(cx + x), st[1], -sx, -ex, view);
-        CheckArcPoint(cx - x, cy - y, -(cx - x), st[2], -sx, -ex, view);
-        CheckArcPoint(cx - y, cy - x, cy - x, st[3], sy, ey, view);
-        CheckArcPoint(cx - y, cy + x, cy + x, st[4], sy, ey, view);
-        CheckArcPoint(cx - x, cy + y, cx - x, st[5], sx, ex, view);
-        CheckArcPoint(cx + x, cy + y, cx + x, st[6], sx, ex, view);
-        CheckArcPoint(cx + y, cy + x, -(cy + x), st[7], -sy, -ey, view);
+        check(cx + y, cy - x, -(cy - x), st[0], -sy, -ey);
+        check(cx + x, cy - y, -(cx + x), st[1], -sx, -ex);
+        check(cx - x, cy - y, -(cx - x), st[2], -sx, -ex);
+        check(cx - y, cy - x, cy - x, st[3], sy, ey);
+        check(cx - y, cy + x, cy + x, st[4], sy, ey);
+        check(cx - x, cy + y, cx - x, st[5], sx, ex);
+        check(cx + x, cy + y, cx + x, st[6], sx, ex);
+        check(cx + y, cy + x, -(cy + x), st[7], -sy, -ey);
     });
     // The two radii.
     ArcLine(cx, cy, sx, sy, view);

@@ -86,26 +86,32 @@ void GuiScreen::ScanPolygon(const GuiRect& view, const GuiPoint* points, int cou
             pos = &e->next;
         }
         if (y > view.bottom) break; // nothing further is drawn
+        int k = 1;
         if (y >= view.top) {
             for (Edge* a = active; a && a->next; a = a->next->next) {
                 const int x0 = std::max<int>(view.left, a->x);
                 const int x1 = std::min<int>(view.right, a->next->x - 1);
                 if (x0 <= x1) span(x0, x1, y);
             }
+        } else {
+            // Above the view nothing is drawn: jump to the view, the next edge or the next edge end.
+            k = view.top - y;
+            if (table) k = std::min(k, table->y - y);
+            for (Edge* e = active; e; e = e->next) k = std::min<int>(k, e->lines);
         }
-        // Advance: an edge leaves after its last line; the others step along.
+        // Advance k lines: an edge leaves after its last line; the others step along, x moving by
+        // the whole steps and once per overflow of the error.
         for (Edge** p = &active; *p;) {
             Edge* e = *p;
-            if (--e->lines == 0) {
+            e->lines -= k;
+            if (e->lines == 0) {
                 *p = e->next;
                 continue;
             }
-            e->x += e->step;
-            e->error += e->increment;
-            if (e->error > 0) {
-                e->x += e->sign;
-                e->error -= e->dy;
-            }
+            const int64_t error = e->error + static_cast<int64_t>(k) * e->increment;
+            const int64_t overflows = error > 0 ? (error + e->dy - 1) / e->dy : 0;
+            e->x += k * e->step + static_cast<int32_t>(overflows) * e->sign;
+            e->error = static_cast<int32_t>(error - overflows * e->dy);
             p = &e->next;
         }
         // Crossing edges change places: neighbour swaps until the list is in x order again.
@@ -122,7 +128,7 @@ void GuiScreen::ScanPolygon(const GuiRect& view, const GuiPoint* points, int cou
                 }
             }
         }
-        ++y;
+        y += k;
         if (!active && table) y = table->y; // a gap between parts of the polygon
     }
 }
