@@ -10,7 +10,6 @@
 #pragma once
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -194,7 +193,6 @@ public:
     int VRes() const { return mwVRes; }
     int NumColors() const { return miNumColors; }
     int TotalViewports() const { return miTotalViewports; }
-    uint32_t PatternMask() const { return mPatternMask; }
 
 protected:
     // The gate, clip and viewport walk shared by every primitive: calls draw(piece) per piece.
@@ -205,7 +203,7 @@ protected:
     // The gate and clip without the viewport walk; false when nothing may be drawn.
     bool GateAndClip(GuiThing* thing, GuiRect& clip, unsigned gate = 0);
     static GuiThing* ViewportOwner(GuiThing* thing);
-    // Rows and columns of the surface being drawn (the screen, or the bitmap).
+    // Rows of the surface being drawn (the screen, or the bitmap).
     int SurfaceRows() const { return mbDrawToBitmap ? std::max(0, mBitmapRect.bottom + 1) : mwVRes; }
     // The scan of a polygon by the even-odd rule: span(x0, x1, y) for every span inside view.
     template <class F> void ScanPolygon(const GuiRect& view, const GuiPoint* points, int count, F&& span);

@@ -3,7 +3,7 @@
 // span table of the filled ellipse, cut it down to the segment or sector, fill that as a polygon in
 // the background colour, and outline it in the foreground with rings shrinking inwards.
 //
-// Choices of this screen where the drawing rules leave them open:
+// Choices made here:
 // - Chord side: with the first point not above the second (its y not smaller) the part right of the
 //   line is kept, else the part left of it; travelling from the first point to the second, the
 //   segment lies on the right, which for points on the ellipse is the arc from the first point

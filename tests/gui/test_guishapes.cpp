@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -203,6 +204,22 @@ TEST_F(Shapes, ArcsSwapNormaliseAndGrowOutwards) {
         EXPECT_EQ(thick.count({0, -r}), in ? 1u : 0u) << r;
     }
 
+    // A bitmap taller than the screen: the sector fill reaches every row of it.
+    {
+        const shapetest::BitmapPtr tall = shapetest::ClearBitmap(60, 700);
+        S().BeginDraw(st.open, tall.get());
+        S().Arc(st.open, 30, 100, 20, 30, 250, kFill, 1);
+        S().Arc(st.open, 30, 640, 20, 30, 250, kFill, 1);
+        S().EndDraw(tall.get());
+        auto around = [&](int cy) {
+            PixelMap m;
+            for (auto& [p, c] : shapetest::BitmapPixels(*tall, 30, cy))
+                if (std::abs(p.second) <= 30) m.emplace(p, c);
+            return m;
+        };
+        EXPECT_FALSE(OfColour(around(100), BG).empty());
+        EXPECT_EQ(around(640), around(100));
+    }
     // Filled: three quarters in two passes; with width 0 only the sector in the background.
     const PixelMap three =
         st.Everywhere([](GuiThing* t, int ox, int oy) { S().Arc(t, ox, oy, 10, 0, 270, kFill, 0); });
@@ -332,6 +349,15 @@ TEST_F(Shapes, DashesKeepTheirPhaseAcrossSegmentsAndPieces) {
                   line(t, ox - 40, oy + 3, ox + 4, oy + 3, 0, 1);
                   line(t, ox + 5, oy + 3, ox + 40, oy + 3, 0xF0F0F00F, 0);
               })));
+    // Dashed lines draw for an invisible thing too; other figures do not.
+    st.open->mwStatusFlags &= static_cast<uint16_t>(~GUI_ST_VISIBLE);
+    EXPECT_EQ(
+        Keys(st.Open([&](GuiThing* t, int ox, int oy) {
+            line(t, ox, oy, ox + 3, oy, ~0ul, 1);
+            S().Polygon(t, std::array{P(ox, oy + 2), P(ox + 5, oy + 2), P(ox, oy + 6)}.data(), 3, kFill, 1);
+        })),
+        Box(0, 0, 3, 0));
+    st.open->mwStatusFlags |= GUI_ST_VISIBLE;
     // Width 2 gives runs of three pixels centred on the line, across its major axis.
     EXPECT_EQ(Keys(st.Everywhere(
                   [&](GuiThing* t, int ox, int oy) { line(t, ox, oy, ox + 4, oy + 4, ~0ul, 1, 2); })),
