@@ -1,0 +1,105 @@
+// The debug shell of the real process under load: many short connections, clients that never read.
+#include "app_process.h"
+#include "netns.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using testsupport::AppProcess;
+using testsupport::TempDir;
+
+namespace {
+
+// A number field of /proc/<pid>/status ("Threads:", "VmRSS:" in kB).
+long procStatus(pid_t pid, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
+    return -1;
+}
+
+int connectTo(const std::string& path) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+TEST(ShellLoad, ManyConnectionsAndClientsThatNeverReadLeaveTheShellAndTheShutdownFree) {
+    testsupport::NetNamespace alone; // no peer adds tasks while threads are counted
+    TempDir root;
+    AppProcess app(root.path(), {"0"});
+    ASSERT_TRUE(app.waitForShell()) << app.stderrText();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.logText().find("start-up done") != std::string::npos; }));
+    const std::string sock = root.file("shell-0.sock");
+    ASSERT_NE(app.shell("board").find("value = 0"), std::string::npos);
+    const long threads = procStatus(app.pid(), "Threads:");
+    const long rssKb = procStatus(app.pid(), "VmRSS:");
+
+    int failed = 0;
+    for (int i = 0; i < 50000; ++i) {
+        const int fd = connectTo(sock);
+        if (fd < 0)
+            ++failed;
+        else
+            close(fd);
+    }
+    EXPECT_EQ(failed, 0);
+    ASSERT_NE(app.shell("board").find("value = 0"), std::string::npos) << app.stderrText();
+    EXPECT_EQ(procStatus(app.pid(), "Threads:"), threads);
+    EXPECT_LT(procStatus(app.pid(), "VmRSS:") - rssKb, 8 * 1024) << "kB more resident after 50,000 connections";
+
+    // Clients that send commands and never read their answers.
+    std::vector<int> silent;
+    std::string burst;
+    while (burst.size() < 16 * 1024) burst += "board\n";
+    for (int i = 0; i < 20; ++i) {
+        const int fd = connectTo(sock);
+        ASSERT_GE(fd, 0);
+        for (int k = 0; k < 64; ++k)
+            if (send(fd, burst.data(), burst.size(), MSG_DONTWAIT | MSG_NOSIGNAL) <= 0) break;
+        silent.push_back(fd);
+    }
+    EXPECT_NE(app.shell("board", 2000).find("value = 0"), std::string::npos) << "the shell still answers";
+    EXPECT_EQ(procStatus(app.pid(), "Threads:"), threads);
+
+    const auto before = std::chrono::steady_clock::now();
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.waitExit(5000), 0) << app.stderrText();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1)) << "SIGTERM waited for clients";
+    for (int fd : silent) close(fd);
+}
+
+TEST(ShellLoad, AConnectionBeyondTheLimitIsToldSo) {
+    TempDir root;
+    AppProcess app(root.path(), {"0"});
+    ASSERT_TRUE(app.waitForShell()) << app.stderrText();
+    std::vector<int> idle;
+    for (int i = 0; i < 32; ++i) idle.push_back(connectTo(root.file("shell-0.sock")));
+    const std::string refused = app.shell("board", 2000);
+    EXPECT_NE(refused.find("shell: too many connections (at most 32)"), std::string::npos) << refused;
+    close(idle.back());
+    idle.pop_back();
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] { return app.shell("board", 2000).find("value = 0") != std::string::npos; }, 5000));
+    for (int fd : idle) close(fd);
+}
