@@ -169,37 +169,66 @@ void refuse(int fd) {
     ::close(fd);
 }
 
+// Takes what a client sent, up to one buffer's worth; false when it is gone.
+bool receive(Client& c) {
+    char buf[4096];
+    while (c.in.size() < sizeof(buf)) {
+        const ssize_t n = ::recv(c.fd, buf, sizeof(buf), MSG_DONTWAIT);
+        if (n > 0) {
+            c.in.append(buf, size_t(n));
+            continue;
+        }
+        if (n == 0) {
+            c.peerClosed = true;
+            return true;
+        }
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+    return true;
+}
+
+bool wantsInput(const Client& c) {
+    return !c.peerClosed && c.in.empty() && c.out.size() < kOutputHigh;
+}
+
+// Serves one client: takes its input, runs its lines, sends the answers; closes it when it is
+// gone, done, or has taken none of its answers for too long.
+void serveClient(Client& c, bool readable, bool failed, Clock::time_point now) {
+    bool alive = !failed && (!readable || receive(c));
+    if (alive) {
+        runCommands(c);
+        alive = sendQueued(c);
+    }
+    if (alive && !c.out.empty() && now - c.waitingSince > kStallLimit) alive = false;
+    if (alive && c.peerClosed && c.in.empty() && c.out.empty()) alive = false;
+    if (!alive) closeClient(c);
+}
+
+Client* freeSlot(Shell& s) {
+    for (Client& c : s.clients)
+        if (c.fd < 0) return &c;
+    return nullptr;
+}
+
 void acceptAll(Shell& s) {
     for (;;) {
         const int fd = ::accept4(s.listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return; // EAGAIN, or a connection that went away before it was taken
-        Client* slot = nullptr;
-        for (Client& c : s.clients)
-            if (c.fd < 0) {
-                slot = &c;
-                break;
-            }
+        Client* slot = freeSlot(s);
+        if (!slot) {
+            // Clients that hung up since the last poll give their places first.
+            const auto now = Clock::now();
+            for (Client& c : s.clients)
+                if (c.fd >= 0) serveClient(c, wantsInput(c), false, now);
+            slot = freeSlot(s);
+        }
         if (!slot) {
             refuse(fd);
             continue;
         }
         slot->fd = fd;
     }
-}
-
-// Reads what a client sent; false when it is gone.
-bool receive(Client& c) {
-    char buf[4096];
-    const ssize_t n = ::recv(c.fd, buf, sizeof(buf), MSG_DONTWAIT);
-    if (n > 0) {
-        c.in.append(buf, size_t(n));
-        return true;
-    }
-    if (n == 0) {
-        c.peerClosed = true;
-        return true;
-    }
-    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
 }
 
 // Serves the socket's clients on one task until the stop: accepting, reading, running commands
@@ -216,8 +245,7 @@ void serveLoop() {
         bool waiting = false;
         for (Client& c : s.clients) {
             if (c.fd < 0) continue;
-            short events = 0;
-            if (!c.peerClosed && c.in.empty() && c.out.size() < kOutputHigh) events |= POLLIN;
+            short events = wantsInput(c) ? POLLIN : 0;
             if (!c.out.empty()) events |= POLLOUT, waiting = true;
             fds.push_back({c.fd, events, 0});
             owners.push_back(&c);
@@ -226,23 +254,14 @@ void serveLoop() {
         const int pr = poll(fds.data(), fds.size(), waiting ? 50 : -1);
         if (pr < 0 && errno != EINTR) break;
         if (!s.run.load()) break;
-        if (pr > 0 && (fds[1].revents & POLLIN)) acceptAll(s);
         const auto now = Clock::now();
         for (size_t i = 0; i < owners.size(); ++i) {
-            Client& c = *owners[i];
             const short re = pr > 0 ? fds[i + 2].revents : 0;
-            bool alive = true;
-            if (re & POLLIN) alive = receive(c);
-            if (alive && (re & (POLLERR | POLLNVAL))) alive = false;
-            if (alive && (re & POLLHUP) && !(re & POLLIN)) c.peerClosed = true;
-            if (alive) {
-                runCommands(c);
-                alive = sendQueued(c);
-            }
-            if (alive && !c.out.empty() && now - c.waitingSince > kStallLimit) alive = false;
-            if (alive && c.peerClosed && c.in.empty() && c.out.empty()) alive = false;
-            if (!alive) closeClient(c);
+            // A hang-up is read as the end of the input; an error ends the client.
+            if (owners[i]->fd >= 0)
+                serveClient(*owners[i], re & (POLLIN | POLLHUP), re & (POLLERR | POLLNVAL), now);
         }
+        if (pr > 0 && (fds[1].revents & POLLIN)) acceptAll(s);
     }
     for (Client& c : s.clients)
         if (c.fd >= 0) closeClient(c);
