@@ -49,7 +49,8 @@ TEST(ShellLoad, ManyConnectionsAndClientsThatNeverReadLeaveTheShellAndTheShutdow
     TempDir root;
     AppProcess app(root.path(), {"0"});
     ASSERT_TRUE(app.waitForShell()) << app.stderrText();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return app.logText().find("start-up done") != std::string::npos; }));
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return app.logText().find("start-up done") != std::string::npos; }));
     const std::string sock = root.file("shell-0.sock");
     ASSERT_NE(app.shell("board").find("value = 0"), std::string::npos);
     const long threads = procStatus(app.pid(), "Threads:");
@@ -66,7 +67,8 @@ TEST(ShellLoad, ManyConnectionsAndClientsThatNeverReadLeaveTheShellAndTheShutdow
     EXPECT_EQ(failed, 0);
     ASSERT_NE(app.shell("board").find("value = 0"), std::string::npos) << app.stderrText();
     EXPECT_EQ(procStatus(app.pid(), "Threads:"), threads);
-    EXPECT_LT(procStatus(app.pid(), "VmRSS:") - rssKb, 8 * 1024) << "kB more resident after 50,000 connections";
+    EXPECT_LT(procStatus(app.pid(), "VmRSS:") - rssKb, 8 * 1024)
+        << "kB more resident after 50,000 connections";
 
     // Clients that send commands and never read their answers.
     std::vector<int> silent;
@@ -85,7 +87,8 @@ TEST(ShellLoad, ManyConnectionsAndClientsThatNeverReadLeaveTheShellAndTheShutdow
     const auto before = std::chrono::steady_clock::now();
     app.signal(SIGTERM);
     EXPECT_EQ(app.waitExit(5000), 0) << app.stderrText();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1)) << "SIGTERM waited for clients";
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1))
+        << "SIGTERM waited for clients";
     for (int fd : silent) close(fd);
 }
 
@@ -102,4 +105,20 @@ TEST(ShellLoad, AConnectionBeyondTheLimitIsToldSo) {
     EXPECT_TRUE(testsupport::waitUntil(
         [&] { return app.shell("board", 2000).find("value = 0") != std::string::npos; }, 5000));
     for (int fd : idle) close(fd);
+}
+
+TEST(ShellLoad, TheReadmesSocatLineGetsTheAnswer) {
+    TempDir root;
+    AppProcess app(root.path(), {"0"});
+    ASSERT_TRUE(app.waitForShell()) << app.stderrText();
+    const std::string cmd =
+        "printf 'board\\nerrmem\\n' | socat - UNIX-CONNECT:" + root.file("shell-0.sock") + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
+    EXPECT_EQ(pclose(p), 0) << out;
+    EXPECT_NE(out.find("digital inputs :"), std::string::npos) << out;
+    EXPECT_NE(out.find("0 entries\nvalue = 0 = 0x0"), std::string::npos) << out;
 }
