@@ -100,6 +100,7 @@ int main(int argc, char** argv) {
         syslogreader_stop();
         return 1;
     }
+    syslogreader_setFileMax(appman_params().logFileSize);
     syslogx(LOG_PRIO_INFO, "main(): application %d starting, PID %u, address %s", index, unsigned(app_pid),
             device_ip_addr);
     serial_configure(devroot_path(), index, appman_params().serial);
