@@ -106,7 +106,16 @@ int main(int argc, char** argv) {
     serial_configure(devroot_path(), index, appman_params().serial);
     postrun_init(index);
     nvram_init();
-    boot_count_init();
+    if (!boot_count_init()) {
+        std::fprintf(stderr,
+                     "msdapp: the boot counter cannot be stored in '%s' (full or unwritable); not starting\n",
+                     appman_params().nvDir.c_str());
+        serial_shutdown();
+        basetick_stop();
+        nvram_close();
+        syslogreader_stop();
+        return 1;
+    }
     seramInit(); // calibration memory: the dataset or the defaults
     syslogx(LOG_PRIO_INFO, "main(): program identifier %s", seramGetEPKPtr());
     applComm_init();
