@@ -21,6 +21,13 @@ using testsupport::TempDir;
 
 namespace {
 
+#if defined(__SANITIZE_THREAD__)
+// The thread sanitizer's own work at exit takes about a second even without a client.
+constexpr auto kExitBound = std::chrono::seconds(3);
+#else
+constexpr auto kExitBound = std::chrono::seconds(1);
+#endif
+
 // A number field of /proc/<pid>/status ("Threads:", "VmRSS:" in kB).
 long procStatus(pid_t pid, const std::string& field) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -87,8 +94,7 @@ TEST(ShellLoad, ManyConnectionsAndClientsThatNeverReadLeaveTheShellAndTheShutdow
     const auto before = std::chrono::steady_clock::now();
     app.signal(SIGTERM);
     EXPECT_EQ(app.waitExit(5000), 0) << app.stderrText();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1))
-        << "SIGTERM waited for clients";
+    EXPECT_LT(std::chrono::steady_clock::now() - before, kExitBound) << "SIGTERM waited for clients";
     for (int fd : silent) close(fd);
 }
 
