@@ -196,9 +196,11 @@ bool wantsInput(const Client& c) {
 // gone, done, or has taken none of its answers for too long.
 void serveClient(Client& c, bool readable, bool failed, Clock::time_point now) {
     bool alive = !failed && (!readable || receive(c));
-    if (alive) {
+    // Lines left waiting for room run as soon as the client took enough of the answers.
+    while (alive) {
         runCommands(c);
         alive = sendQueued(c);
+        if (c.in.empty() || c.out.size() >= kOutputHigh) break;
     }
     if (alive && !c.out.empty() && now - c.waitingSince > kStallLimit) alive = false;
     if (alive && c.peerClosed && c.in.empty() && c.out.empty()) alive = false;
