@@ -85,20 +85,21 @@ void mirror(const Reader& r, const SyslogRecord& rec) {
 
 void writeOne(Reader& r, const SyslogRecord& rec) {
     if (!r.path.empty()) {
+        std::string text = withNewline(rec);
+        SyslogRecord note = rec;
         if (r.lost > 0) {
-            // Space has come back when this fits: the log says how many lines it misses.
-            SyslogRecord note = rec;
+            // The count of the lines missing goes in with the first line that fits again.
             note.priority = SYSLOG_READER_PRIORITY;
             std::snprintf(note.tag, sizeof(note.tag), "logreader");
             std::snprintf(note.message, sizeof(note.message), "log reader: %llu lines not written (%s)",
                           static_cast<unsigned long long>(r.lost), std::strerror(r.lostErrno));
-            if (appendWhole(r, withNewline(note)) == 0) {
-                r.lost = 0;
-                mirror(r, note);
-            }
+            text = withNewline(note) + text;
         }
-        const int err = r.lost > 0 ? r.lostErrno : appendWhole(r, withNewline(rec));
-        if (err && r.lost++ == 0) {
+        const int err = appendWhole(r, text);
+        if (err == 0 && r.lost > 0) {
+            r.lost = 0;
+            mirror(r, note);
+        } else if (err != 0 && r.lost++ == 0) {
             r.lostErrno = err;
             std::fprintf(stderr,
                          "log reader: cannot write '%s' (%s); lines are counted until it works again\n",
