@@ -113,7 +113,7 @@ TEST(SyslogReader, OnAFullDiskLinesAreWholeOrCountedAndTheCountIsLoggedWhenSpace
     ASSERT_TRUE(testsupport::waitUntil([&] { return readFile(file).find("before") != std::string::npos; }));
 
     disk.fill();
-    const int posted = 100;
+    constexpr int posted = 100;
     for (int i = 0; i < posted; ++i) post("while full " + std::to_string(i));
     ASSERT_TRUE(testsupport::waitUntil([&] { return err.text().find("cannot write") != std::string::npos; }));
     disk.free();
@@ -124,16 +124,26 @@ TEST(SyslogReader, OnAFullDiskLinesAreWholeOrCountedAndTheCountIsLoggedWhenSpace
 
     const std::string log = readFile(file);
     expectWholeLines(log);
-    // The lines that fitted in the last page came first, in order; every other one is counted.
-    int written = 0;
-    while (log.find("while full " + std::to_string(written) + "\n") != std::string::npos) ++written;
+    // Lines fitted in the last page until one did not; from then on every line is counted until
+    // one fits again, and the count goes in right before that one.
+    const auto lines = linesOf(log);
+    int written = 0, gapAt = -1;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find("while full ") != std::string::npos) ++written;
+        if (lines[i].find("log reader: ") != std::string::npos) gapAt = int(i);
+    }
     EXPECT_LT(written, posted);
     const std::string note =
-        "log reader: " + std::to_string(posted - written) + " lines not written (No space left on device)\n";
-    const size_t at = log.find(note);
-    ASSERT_NE(at, std::string::npos) << log;
-    EXPECT_LT(at, log.find("after space returned"));
-    EXPECT_NE(log.find("<148> logreader app0: " + note), std::string::npos);
+        "log reader: " + std::to_string(posted - written) + " lines not written (No space left on device)";
+    ASSERT_GT(gapAt, 0) << log;
+    EXPECT_NE(lines[size_t(gapAt)].find("<148> logreader app0: " + note), std::string::npos) << log;
+    EXPECT_EQ(testsupport::countContaining(lines, "log reader: "), 1);
+    const std::string before = lines[size_t(gapAt) - 1], after = lines.at(size_t(gapAt) + 1);
+    const auto indexIn = [](const std::string& l) {
+        const size_t p = l.find("while full ");
+        return p == std::string::npos ? posted : std::stoi(l.substr(p + 11));
+    };
+    EXPECT_EQ(indexIn(after) - indexIn(before) - 1, posted - written) << before << "\n" << after;
 
     const std::string stderrText = err.text();
     size_t reports = 0;
