@@ -100,12 +100,22 @@ int main(int argc, char** argv) {
         syslogreader_stop();
         return 1;
     }
+    syslogreader_setFileMax(appman_params().logFileSize);
     syslogx(LOG_PRIO_INFO, "main(): application %d starting, PID %u, address %s", index, unsigned(app_pid),
             device_ip_addr);
     serial_configure(devroot_path(), index, appman_params().serial);
     postrun_init(index);
     nvram_init();
-    boot_count_init();
+    if (!boot_count_init()) {
+        std::fprintf(stderr,
+                     "msdapp: the boot counter cannot be stored in '%s' (full or unwritable); not starting\n",
+                     appman_params().nvDir.c_str());
+        serial_shutdown();
+        basetick_stop();
+        nvram_close();
+        syslogreader_stop();
+        return 1;
+    }
     seramInit(); // calibration memory: the dataset or the defaults
     syslogx(LOG_PRIO_INFO, "main(): program identifier %s", seramGetEPKPtr());
     applComm_init();

@@ -1,5 +1,7 @@
 #include "platform/appparam.h"
 
+#include "platform/syslogq.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -91,6 +93,8 @@ std::map<std::string, Setter> setters(int index, const std::string& root) {
     s["port_offset"] = number(0, 65535 - kHighestBc2BasePort,
                               [](AppParam& p, uint64_t n) { p.bc2PortOffset = uint16_t(n); });
     s["ccp_enable"] = number(0, 1, [](AppParam& p, uint64_t n) { p.ccpEnable = n != 0; });
+    s["log_file_size"] = number(APPPARAM_LOG_FILE_MIN, APPPARAM_LOG_FILE_MAX,
+                                [](AppParam& p, uint64_t n) { p.logFileSize = uint32_t(n); });
     s["ip_address"] = [](const std::string& v, AppParam& p) -> std::string {
         if (!parseAddress(v, &p.ipAddress)) return "bad IPv4 address '" + v + "'";
         p.ipAddressText = dotted(p.ipAddress);
@@ -148,6 +152,7 @@ AppParam appparam_defaults(int index, const std::string& deviceRoot) {
     p.homeDir = deviceRoot;
     // Two processes in one root stand for two devices, each with its own NV store.
     p.nvDir = deviceRoot + (i == 0 ? "/nv" : "/nv1");
+    p.logFileSize = uint32_t(SYSLOG_FILE_MAX_DEFAULT);
     return p;
 }
 

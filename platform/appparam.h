@@ -4,7 +4,8 @@
 // - The device manager holds the blocks in its own configuration. Here every index has defaults
 //   that let two processes run side by side on one machine (own PID, own loopback address), and
 //   the file "appparam-<index>.conf" in the device root may override any field.
-// - The file also maps the serial ports (serial.h), which the device wires in hardware.
+// - The file also maps the serial ports (serial.h), which the device wires in hardware, and bounds
+//   the log file the host's log reader writes (syslogq.h), which the device's log process keeps.
 //
 // File format: one "key = value" per line, blank lines, comments from '#' at the start of a line
 // or after a blank. Keys:
@@ -17,6 +18,7 @@
 //   ccp_enable               0 or 1
 //   home_dir, nv_dir         folders; relative to the device root unless absolute
 //   serial.tyCo0, serial.tyCo1   pty | file:<path> | fifo:<path>
+//   log_file_size            bytes per log file, one older file kept (4096..1 GiB, default 4 MiB)
 // Numbers are decimal or 0x-hexadecimal. A key given twice, an unknown key, a bad value or a line
 // longer than APPPARAM_MAX_LINE characters refuses the whole file.
 #pragma once
@@ -29,6 +31,8 @@
 inline constexpr int APPPARAM_APPS = 2;
 inline constexpr uint16_t APPPARAM_MAX_PID = 63;
 inline constexpr size_t APPPARAM_MAX_LINE = 256;
+inline constexpr uint32_t APPPARAM_LOG_FILE_MIN = 4096;
+inline constexpr uint32_t APPPARAM_LOG_FILE_MAX = 1u << 30;
 
 struct AppParam {
     uint16_t pid;
@@ -45,6 +49,7 @@ struct AppParam {
     std::string nvDir;
     uint16_t pids[APPPARAM_APPS]; // PIDs of all applications, by index; pids[index] == pid
     SerialPortMap serial[SERIAL_PORTS];
+    uint32_t logFileSize; // bytes per log file
 };
 
 // The defaults of an index for a device root.

@@ -4,7 +4,7 @@
 //   cfg/ meas/ meas2/ usb_meas/ c/   the drives "cfg:", "meas:", "meas2:", "usb_meas:", "c:"
 //   nv/ nv1/                         the NV record database of application 0 and 1
 //   appparam-<index>.conf            optional overrides of the parameter block
-//   log/syslog-<index>.log           the system log as written by the log reader
+//   log/syslog-<index>.log           the system log as written by the log reader (.1: the older)
 //   shell-<index>.sock               the debug shell of application <index>
 //   tty/                             the published ends of the serial ports
 #pragma once

@@ -6,9 +6,10 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <optional>
+#include <set>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -26,7 +27,7 @@ int g_lockFd = -1;
 std::string g_folder;
 
 struct Copy {
-    uint16_t counter;
+    uint16_t counter = 0;
     std::vector<uint8_t> data;
 };
 
@@ -91,29 +92,40 @@ bool writeAll(int fd, const uint8_t* p, size_t n) {
     return true;
 }
 
-// A copy that is complete, belongs to (id, index) and passes its CRC; nothing otherwise.
-std::optional<Copy> loadCopy(uint32_t id, uint32_t index, int copy) {
+// Loads a copy into `out` when it is complete, belongs to (id, index) and passes its CRC; otherwise
+// says what is wrong with it.
+NvdbCopy loadCopy(uint32_t id, uint32_t index, int copy, Copy* out) {
     // Non-blocking, so a FIFO planted under a copy's name cannot stall the reader.
     int fd = openat(g_dirFd, copyName(id, index, copy).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::optional<Copy> result;
+    if (fd < 0) return errno == ENOENT ? NvdbCopy::Missing : NvdbCopy::Unreadable;
+    NvdbCopy state = NvdbCopy::Unreadable;
     struct stat st {};
     uint8_t header[kHeaderSize];
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && size_t(st.st_size) >= kHeaderSize &&
-        size_t(st.st_size) <= kHeaderSize + NVDB_MAX_ELEMENT && readAll(fd, header, kHeaderSize)) {
-        const size_t length = size_t(st.st_size) - kHeaderSize;
-        Copy c{get16(header + 16), std::vector<uint8_t>(length)};
-        bool ok = std::memcmp(header, kMagic, 4) == 0 && get32(header + 4) == id &&
-                  get32(header + 8) == index && get32(header + 12) == length &&
-                  readAll(fd, c.data.data(), length);
-        if (ok) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > kHeaderSize + NVDB_MAX_ELEMENT) {
+        state = NvdbCopy::Unreadable;
+    } else if (size_t(st.st_size) < kHeaderSize) {
+        state = NvdbCopy::Torn;
+    } else if (!readAll(fd, header, kHeaderSize)) {
+        state = NvdbCopy::Unreadable;
+    } else if (std::memcmp(header, kMagic, 4) != 0) {
+        state = NvdbCopy::NotACopy;
+    } else if (get32(header + 4) != id || get32(header + 8) != index) {
+        state = NvdbCopy::Foreign;
+    } else if (get32(header + 12) != size_t(st.st_size) - kHeaderSize) {
+        state = NvdbCopy::Torn;
+    } else {
+        Copy c{get16(header + 16), std::vector<uint8_t>(size_t(st.st_size) - kHeaderSize)};
+        if (!readAll(fd, c.data.data(), c.data.size())) {
+            state = NvdbCopy::Unreadable;
+        } else {
             uint16_t crc = nvdb_crc16(header, kCrcOffset);
             crc = nvdb_crc16(c.data.data(), c.data.size(), crc);
-            if (crc == get16(header + kCrcOffset)) result = std::move(c);
+            state = crc == get16(header + kCrcOffset) ? NvdbCopy::Good : NvdbCopy::BadCrc;
+            if (state == NvdbCopy::Good) *out = std::move(c);
         }
     }
     close(fd);
-    return result;
+    return state;
 }
 
 bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const void* data, size_t length) {
@@ -189,19 +201,101 @@ std::string nvdb_copyPath(uint32_t id, uint32_t index, int copy) {
     return g_folder + "/" + copyName(id, index, copy);
 }
 
-int nvdb_read(uint32_t id, uint32_t index, void* buffer, size_t length) {
+namespace {
+
+// Reads an element with the locks held and rewrites a damaged or older copy from the newest good
+// one, so that one more fault cannot lose the element.
+int readLocked(uint32_t id, uint32_t index, void* buffer, size_t length, NvdbReadReport* report) {
+    Copy copies[2];
+    NvdbReadReport r;
+    for (int i = 0; i < 2; ++i) r.copy[i] = loadCopy(id, index, i, &copies[i]);
+    const bool good[2] = {r.copy[0] == NvdbCopy::Good, r.copy[1] == NvdbCopy::Good};
+    if (report) *report = r;
+    if (!good[0] && !good[1]) return -1;
+    const int best = good[1] && (!good[0] || newer(copies[1].counter, copies[0].counter)) ? 1 : 0;
+    const int other = 1 - best;
+    if (good[other] && copies[other].counter != copies[best].counter) r.copy[other] = NvdbCopy::Older;
+    if (r.copy[other] != NvdbCopy::Good) {
+        const Copy& c = copies[best];
+        if (storeCopy(id, index, other, c.counter, c.data.data(), c.data.size()))
+            r.repaired = true;
+        else
+            r.repairFailed = true;
+    }
+    if (report) *report = r;
+    const size_t n = std::min(length, copies[best].data.size());
+    if (n > 0) std::memcpy(buffer, copies[best].data.data(), n);
+    return int(n);
+}
+
+} // namespace
+
+int nvdb_read(uint32_t id, uint32_t index, void* buffer, size_t length, NvdbReadReport* report) {
+    if (report) *report = NvdbReadReport{};
     if (!nvdb_idAllowed(id) || (buffer == nullptr && length > 0)) return -1;
     std::lock_guard<std::mutex> guard(g_lock);
     if (g_dirFd < 0) return -1;
     FolderLock folderLock;
-    std::optional<Copy> a = loadCopy(id, index, 0);
-    std::optional<Copy> b = loadCopy(id, index, 1);
-    const Copy* best = a ? &*a : nullptr;
-    if (b && (!best || newer(b->counter, best->counter))) best = &*b;
-    if (!best) return -1;
-    size_t n = std::min(length, best->data.size());
-    if (n > 0) std::memcpy(buffer, best->data.data(), n);
-    return int(n);
+    return readLocked(id, index, buffer, length, report);
+}
+
+void nvdb_check(const std::function<void(uint32_t, uint32_t, const NvdbReadReport&)>& found) {
+    struct Element {
+        uint32_t id, index;
+        NvdbReadReport report;
+    };
+    std::vector<Element> faulty;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        if (g_dirFd < 0) return;
+        std::set<std::pair<uint32_t, uint32_t>> elements;
+        const int fd = dup(g_dirFd);
+        DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+        if (!dir) {
+            if (fd >= 0) close(fd);
+            return;
+        }
+        rewinddir(dir);
+        while (const dirent* e = readdir(dir)) {
+            unsigned id = 0, index = 0;
+            char which = 0;
+            int used = 0;
+            if (std::sscanf(e->d_name, "nv%3u_%8x.%c%n", &id, &index, &which, &used) == 3 &&
+                e->d_name[used] == '\0' && (which == 'a' || which == 'b') && nvdb_idAllowed(id) &&
+                copyName(id, index, which == 'b') == e->d_name)
+                elements.insert({id, index});
+        }
+        closedir(dir);
+        FolderLock folderLock;
+        for (const auto& [id, index] : elements) {
+            NvdbReadReport r;
+            readLocked(id, index, nullptr, 0, &r);
+            if (r.copy[0] != NvdbCopy::Good || r.copy[1] != NvdbCopy::Good) faulty.push_back({id, index, r});
+        }
+    }
+    for (const Element& e : faulty) found(e.id, e.index, e.report);
+}
+
+const char* nvdb_copyText(NvdbCopy state) {
+    switch (state) {
+    case NvdbCopy::Good:
+        return "good";
+    case NvdbCopy::Older:
+        return "older than the other";
+    case NvdbCopy::Missing:
+        return "missing";
+    case NvdbCopy::Torn:
+        return "torn";
+    case NvdbCopy::NotACopy:
+        return "not a copy";
+    case NvdbCopy::Foreign:
+        return "copy of another element";
+    case NvdbCopy::BadCrc:
+        return "CRC mismatch";
+    case NvdbCopy::Unreadable:
+        return "unreadable";
+    }
+    return "?";
 }
 
 int nvdb_write(uint32_t id, uint32_t index, const void* buffer, size_t length) {
@@ -209,17 +303,18 @@ int nvdb_write(uint32_t id, uint32_t index, const void* buffer, size_t length) {
     std::lock_guard<std::mutex> guard(g_lock);
     if (g_dirFd < 0) return 0;
     FolderLock folderLock;
-    std::optional<Copy> a = loadCopy(id, index, 0);
-    std::optional<Copy> b = loadCopy(id, index, 1);
+    Copy a, b;
+    const bool okA = loadCopy(id, index, 0, &a) == NvdbCopy::Good;
+    const bool okB = loadCopy(id, index, 1, &b) == NvdbCopy::Good;
     uint16_t latest = 0;
-    if (a) latest = a->counter;
-    if (b && (!a || newer(b->counter, latest))) latest = b->counter;
+    if (okA) latest = a.counter;
+    if (okB && (!okA || newer(b.counter, latest))) latest = b.counter;
     const uint16_t counter = uint16_t(latest + 1);
 
     // The older (or broken) copy goes first: while it is being written the other one still holds
     // the previous value; once it is flushed the new value counts and the second copy follows.
     int first = 0;
-    if (a && (!b || newer(a->counter, b->counter))) first = 1;
+    if (okA && (!okB || newer(a.counter, b.counter))) first = 1;
     if (!storeCopy(id, index, first, counter, buffer, length)) return 0;
     if (!storeCopy(id, index, 1 - first, counter, buffer, length)) return 0;
     return int(length);

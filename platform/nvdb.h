@@ -3,7 +3,8 @@
 // A record is named by an id (0 to 21 and 256 to 262) and any 32-bit element index. Every element
 // is kept twice, each copy with a CRC-16-CCITT and a 16-bit write counter, so a copy torn by a
 // power loss or damaged later falls back to the other one; with both copies bad the element reads
-// as missing.
+// as missing. A read that finds one copy damaged, missing or older than the other rewrites it from
+// the good one, so one more fault cannot lose the element.
 //
 // How the host differs from the device:
 // - The device keeps the records in its non-volatile memory behind system calls. Here each copy is
@@ -18,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Largest element the database keeps.
@@ -27,9 +29,32 @@ inline constexpr size_t NVDB_MAX_ELEMENT = 64 * 1024;
 bool nvdb_open(const std::string& folder, std::string* error);
 void nvdb_close();
 
+// What a read found in one copy of an element.
+enum class NvdbCopy : uint8_t {
+    Good,
+    Older,      // valid, but a write after it reached only the other copy
+    Missing,    // no file
+    Torn,       // shorter or longer than its header says
+    NotACopy,   // no copy header
+    Foreign,    // a copy of another element
+    BadCrc,     // complete, but the CRC does not match
+    Unreadable, // not a regular file, too large, or a read error
+};
+const char* nvdb_copyText(NvdbCopy state);
+
+struct NvdbReadReport {
+    NvdbCopy copy[2] = {NvdbCopy::Missing, NvdbCopy::Missing};
+    bool repaired = false;     // the copy that was not good was rewritten from the other
+    bool repairFailed = false; // ... and that failed
+};
+
 // Copies element (id, index) into buffer: returns the bytes copied (the stored size, at most
 // length), or -1 when the database is closed, the id is not allowed or no valid copy exists.
-int nvdb_read(uint32_t id, uint32_t index, void* buffer, size_t length);
+// `report`, when given, tells what was found in each copy and what was repaired.
+int nvdb_read(uint32_t id, uint32_t index, void* buffer, size_t length, NvdbReadReport* report = nullptr);
+// Reads every element in the folder as nvdb_read does (repairs included) and calls `found` for
+// each whose two copies were not both good, after the folder is released.
+void nvdb_check(const std::function<void(uint32_t id, uint32_t index, const NvdbReadReport& report)>& found);
 // Stores the element in both copies, the older one first: returns length when both copies are on
 // the medium, 0 on failure (closed, id not allowed, length 0 or above NVDB_MAX_ELEMENT, I/O error).
 int nvdb_write(uint32_t id, uint32_t index, const void* buffer, size_t length);

@@ -4,6 +4,10 @@
 // followed by the line "value = <result> = 0x<result>".
 //
 // Host differences: there is no C interpreter behind the shell; only registered commands run.
+// One task serves every socket client and never waits for one: a client's answers are queued and
+// sent as it takes them, its further lines wait while much is queued, and a client that takes
+// nothing for SHELL_STALL_MS is dropped. At most SHELL_CLIENTS_MAX clients are served at once; one
+// more is told so in a line and closed. The stop ends the shell without waiting for any client.
 #pragma once
 
 #include <functional>
@@ -13,6 +17,8 @@ using ShellFunc = std::function<int(int argc, char** argv)>;
 
 inline constexpr size_t SHELL_LINE_MAX = 1023;
 inline constexpr int SHELL_ARGS_MAX = 32;
+inline constexpr size_t SHELL_CLIENTS_MAX = 32;
+inline constexpr int SHELL_STALL_MS = 1000;
 
 // False for an empty or taken name.
 bool shellhost_register(const std::string& name, ShellFunc function);

@@ -1,6 +1,11 @@
 // The record that the application puts into "/syslogq" and the host's log reader, which stands in
 // for the device's log process: it writes each record as a line to a log file and, up to a chosen
 // severity, to stderr.
+//
+// The log file is bounded: a line that would take it past the limit first moves it to
+// "<file>.1" (replacing the older one). A line is written whole or not at all; lines that cannot
+// be written (a full disk) are counted, the first failure of a run is reported on stderr, and once
+// a line fits again the count goes into the log ahead of it.
 #pragma once
 
 #include <cstdint>
@@ -9,18 +14,22 @@
 inline constexpr const char* SYSLOG_QUEUE_NAME = "/syslogq";
 inline constexpr int SYSLOG_QUEUE_DEPTH = 512;
 inline constexpr int SYSLOG_MESSAGE_MAX = 200;
+inline constexpr uint64_t SYSLOG_FILE_MAX_DEFAULT = 4 * 1024 * 1024;
+inline constexpr int SYSLOG_READER_PRIORITY = 148; // the reader's own line: a warning
 
 struct SyslogRecord {
-    int32_t priority;  // facility * 8 + severity
-    uint32_t timeSec;  // application clock, seconds since 1970
-    char tag[48];      // "<millisecond time> <task name>"
-    char origin[24];   // the application that wrote it
+    int32_t priority; // facility * 8 + severity
+    uint32_t timeSec; // application clock, seconds since 1970
+    char tag[48];     // "<millisecond time> <task name>"
+    char origin[24];  // the application that wrote it
     char message[SYSLOG_MESSAGE_MAX + 1];
 };
 
 // Starts reading "/syslogq" (created here if missing) into `logFile` (appended); records whose
 // severity (priority & 7) is at most `stderrMaxSeverity` are also written to stderr.
 bool syslogreader_start(const std::string& logFile, int stderrMaxSeverity, std::string* error);
+// Size bound of the log file in bytes (SYSLOG_FILE_MAX_DEFAULT until set).
+void syslogreader_setFileMax(uint64_t bytes);
 // Writes what is still queued and stops the reader.
 void syslogreader_stop();
 // Formats a record as the reader writes it (no newline).

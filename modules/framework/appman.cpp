@@ -28,13 +28,21 @@ bool appman_init(int rtpIndex, std::string* error) {
     return true;
 }
 
-const AppParam& appman_params() { return gParams; }
+const AppParam& appman_params() {
+    return gParams;
+}
 
-uint16_t AppMan_getBC2PortOffset() { return gParams.bc2PortOffset; }
-uint32_t AppMan_getIpAddr() { return gParams.ipAddress; }
-uint32_t AppMan_getIpMask() { return gParams.ipMask; }
+uint16_t AppMan_getBC2PortOffset() {
+    return gParams.bc2PortOffset;
+}
+uint32_t AppMan_getIpAddr() {
+    return gParams.ipAddress;
+}
+uint32_t AppMan_getIpMask() {
+    return gParams.ipMask;
+}
 
-void boot_count_init() {
+bool boot_count_init() {
     uint32_t stored = 0;
     const int n = nvram_dbs_read(NV_REC_BOOTCOUNT, uint32_t(RtpIndex), &stored, sizeof(stored));
     if (n != int(sizeof(stored))) {
@@ -45,12 +53,21 @@ void boot_count_init() {
         stored = gParams.baseBootCounter;
     }
     const uint32_t count = stored + 1;
-    nvram_dbs_write(NV_REC_BOOTCOUNT, uint32_t(RtpIndex), &count, sizeof(count));
+    // Handle numbers carry the boot counter so that handles of an earlier start are refused: a
+    // number that is not stored would be handed out again by the next start.
+    if (nvram_dbs_write(NV_REC_BOOTCOUNT, uint32_t(RtpIndex), &count, sizeof(count)) != int(sizeof(count))) {
+        syslogx(LOG_PRIO_CRIT, "boot_count_init(): boot counter %u cannot be stored, not starting",
+                unsigned(count));
+        return false;
+    }
     gBootCount.store(count);
     syslogx(LOG_PRIO_INFO, "boot_count_init(): boot counter %u", unsigned(count));
+    return true;
 }
 
-uint32_t boot_count_get() { return gBootCount.load(); }
+uint32_t boot_count_get() {
+    return gBootCount.load();
+}
 
 bool applComm_init() {
     std::string error;

@@ -126,6 +126,11 @@ void BC2_UDP_send() {
 // ---------------------------------------------------------------------------------------------
 // Receiving
 
+namespace {
+// A peer that keeps restarting, or forged records, would log a restart per datagram.
+uint8_t gFloodRestart = 0;
+} // namespace
+
 void bc2_presence_received(const uint8_t* bytes, size_t n, const sockaddr_in& from) {
     ++bc_rxcnt;
     Bc2Presence p{};
@@ -159,8 +164,8 @@ void bc2_presence_received(const uint8_t* bytes, size_t n, const sockaddr_in& fr
     if (p.seq < stored && stored != 0xFFFFFFFFu) {
         if (bc2_channel* ci = h.ci.load()) BC2_disconnect(ci);
         if (bc2_channel* dk = h.dk.load()) BC2_disconnect(dk);
-        syslogx(LOG_PRIO_INFO2, "Divovur2: Reset detected on PID 0x%X, illegal msg sequence counter",
-                unsigned(p.pid));
+        SYSLOGX_FLOOD(gFloodRestart, LOG_PRIO_INFO2,
+                      "Divovur2: Reset detected on PID 0x%X, illegal msg sequence counter", unsigned(p.pid));
     }
 
     h.rec.assign(bytes, n);
@@ -382,6 +387,7 @@ void bc2_fill_local_host() {
     local_host.setU16(BC2_REC_PORTOFF, bc2_ownOffset());
 
     for (bc2_host& h : hosts_list) h.forgetPeer();
+    gFloodRestart = 0;
     if (app_pid < BC2_PEERS) {
         hosts_list[app_pid].version.store(BC2_VERSION);
         hosts_list[app_pid].portOffset.store(bc2_ownOffset());

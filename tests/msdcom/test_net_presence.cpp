@@ -190,6 +190,14 @@ TEST_F(NetPresence, SequenceGoingBackwardsIsARestart) {
     s.seq = 0;
     receive(presenceBytes(s));
     EXPECT_FALSE(log_->waitFor("Reset detected", 100));
+
+    // A peer that restarts with every record (or records forged so) follows the flood rule.
+    for (uint32_t i = 0; i < 40; ++i) {
+        s.seq = 100 - i;
+        receive(presenceBytes(s));
+    }
+    EXPECT_TRUE(log_->waitFor("Flooding suspicion!"));
+    EXPECT_EQ(log_->count("Reset detected"), 12) << "13 in all, one of them before";
 }
 
 TEST_F(NetPresence, ARouteSetByCommandIsKept) {

@@ -28,6 +28,7 @@ TEST(AppParam, DefaultsGiveEachIndexItsOwnIdentity) {
         EXPECT_EQ(p[i].nvDir, root.path() + (i == 0 ? "/nv" : "/nv1"));
         EXPECT_EQ(p[i].serial[0].kind, SerialKind::Pty);
         EXPECT_EQ(p[i].serial[1].kind, SerialKind::Pty);
+        EXPECT_EQ(p[i].logFileSize, 4u << 20);
     }
     EXPECT_EQ(p[0].ipAddress, 0x7F000001u);
     EXPECT_EQ(p[0].ipAddressText, "127.0.0.1");
@@ -55,7 +56,8 @@ TEST(AppParam, FileOverridesEveryField) {
                                             "home_dir = /srv/car\n"
                                             "nv_dir = nv-second\n"
                                             "serial.tyCo0 = fifo:tele.fifo\n"
-                                            "serial.tyCo1 = file:gps/trace.nmea\n");
+                                            "serial.tyCo1 = file:gps/trace.nmea\n"
+                                            "log_file_size = 0x10000\n");
     AppParam p{};
     std::string err;
     ASSERT_TRUE(appparam_load(1, root.path(), &p, &err)) << err;
@@ -77,6 +79,7 @@ TEST(AppParam, FileOverridesEveryField) {
     EXPECT_EQ(p.serial[0].path, root.path() + "/tele.fifo");
     EXPECT_EQ(p.serial[1].kind, SerialKind::File);
     EXPECT_EQ(p.serial[1].path, root.path() + "/gps/trace.nmea");
+    EXPECT_EQ(p.logFileSize, 0x10000u);
 
     // The other index's file is not read for this index.
     AppParam q{};
@@ -106,6 +109,7 @@ TEST(AppParam, DamagedFilesAreRefusedNamingFileLineAndReason) {
         {"port_offset = 60000\n", 1, "bad number"},
         {"ccp_enable = 2\n", 1, "bad number"},
         {"core_affinity = 0\n", 1, "bad number"},
+        {"log_file_size = 4095\n", 1, "bad number '4095' (4096..1073741824)"},
         {"serial.tyCo1 = usb:gps\n", 1, "not pty, file:<path> or fifo:<path>"},
         {"serial.tyCo0 = file:\n", 1, "names no path"},
         {"serial.tyCo2 = pty\n", 1, "unknown key"},

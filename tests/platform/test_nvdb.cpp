@@ -1,10 +1,12 @@
 // The NV record database: mirrored copies, write counter, torn and corrupted copies, restarts.
 #include "platform/nvdb.h"
 
+#include "smalldisk.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -128,37 +130,87 @@ TEST_F(NvdbTest, WriteCounterCountsInBothCopiesAndWraps) {
     EXPECT_EQ(counterOf(nvdb_copyPath(5, 7, 1)), 1);
 }
 
-TEST_F(NvdbTest, ACorruptedCopyFallsBackToTheOther) {
+TEST_F(NvdbTest, ADamagedCopyFallsBackToTheOtherAndIsRewrittenFromIt) {
+    ASSERT_TRUE(put(18, 1, "other element"));
     ASSERT_TRUE(put(18, 0, "track-1"));
     ASSERT_TRUE(put(18, 0, "track-2"));
-    const std::string a = nvdb_copyPath(18, 0, 0), b = nvdb_copyPath(18, 0, 1);
-    const std::vector<uint8_t> goodA = readBinary(a);
+    const std::vector<uint8_t> good = readBinary(nvdb_copyPath(18, 0, 0));
+    ASSERT_EQ(good, readBinary(nvdb_copyPath(18, 0, 1)));
+    auto with = [&](auto change) {
+        std::vector<uint8_t> b = good;
+        change(b);
+        return b;
+    };
+    struct Damage {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        NvdbCopy found;
+    };
+    const std::vector<Damage> damages = {
+        {"flipped data bit", with([](auto& b) { b.back() ^= 0x01; }), NvdbCopy::BadCrc},
+        {"damaged write counter", with([](auto& b) { b[16] ^= 0x80; }), NvdbCopy::BadCrc},
+        {"cut short", with([](auto& b) { b.resize(22); }), NvdbCopy::Torn},
+        {"header cut", with([](auto& b) { b.resize(7); }), NvdbCopy::Torn},
+        {"bytes appended", with([](auto& b) { b.push_back(0); }), NvdbCopy::Torn},
+        {"no header", with([](auto& b) { b[0] = 'X'; }), NvdbCopy::NotACopy},
+        {"copy of another element", readBinary(nvdb_copyPath(18, 1, 0)), NvdbCopy::Foreign},
+        {"older write", makeCopy(18, 0, 1, "track-1"), NvdbCopy::Older},
+    };
+    for (int copy = 0; copy < 2; ++copy) {
+        const std::string path = nvdb_copyPath(18, 0, copy);
+        for (const Damage& d : damages) {
+            writeBytes(path, d.bytes);
+            NvdbReadReport r;
+            char buf[16] = {};
+            ASSERT_EQ(nvdb_read(18, 0, buf, sizeof buf, &r), 7) << d.what;
+            EXPECT_EQ(std::string(buf), "track-2") << d.what;
+            EXPECT_EQ(r.copy[copy], d.found) << d.what << ": " << nvdb_copyText(r.copy[copy]);
+            EXPECT_EQ(r.copy[1 - copy], NvdbCopy::Good) << d.what;
+            EXPECT_TRUE(r.repaired && !r.repairFailed) << d.what;
+            EXPECT_EQ(readBinary(path), good) << d.what << ": the copy is rewritten from the good one";
+        }
+        std::filesystem::remove(path);
+        NvdbReadReport r;
+        EXPECT_EQ(get(18, 0), "track-2");
+        EXPECT_EQ(nvdb_read(18, 0, nullptr, 0, &r), 0);
+        EXPECT_EQ(readBinary(path), good) << "a missing copy is made again";
+    }
 
-    ASSERT_GT(goodA.size(), 20u);
-    std::vector<uint8_t> bad = goodA;
-    bad.at(bad.size() - 1) ^= 0x01; // one flipped data bit
-    writeBytes(a, bad);
-    EXPECT_EQ(get(18, 0), "track-2");
-
-    writeBytes(a, goodA);
-    bad = readBinary(b);
-    bad[16] ^= 0x80; // a damaged write counter must not win either
-    writeBytes(b, bad);
-    EXPECT_EQ(get(18, 0), "track-2");
-
-    // Both bad: the element is missing, and a new write makes it whole again.
-    bad = goodA;
-    bad[5] ^= 0x01;
-    writeBytes(a, bad);
-    EXPECT_EQ(get(18, 0), "<missing>");
+    // Both damaged: the element is missing and the report tells what was wrong with each copy.
+    writeBytes(nvdb_copyPath(18, 0, 0), damages[0].bytes);
+    writeBytes(nvdb_copyPath(18, 0, 1), damages[2].bytes);
+    NvdbReadReport r;
+    char buf[16];
+    EXPECT_EQ(nvdb_read(18, 0, buf, sizeof buf, &r), -1);
+    EXPECT_EQ(r.copy[0], NvdbCopy::BadCrc);
+    EXPECT_EQ(r.copy[1], NvdbCopy::Torn);
+    EXPECT_FALSE(r.repaired || r.repairFailed);
+    EXPECT_EQ(std::string(nvdb_copyText(r.copy[1])), "torn");
+    // A new write makes it whole again.
     ASSERT_TRUE(put(18, 0, "track-3"));
     EXPECT_EQ(get(18, 0), "track-3");
+}
 
-    // A copy of another element under this element's name does not count.
-    ASSERT_TRUE(put(18, 1, "wrong"));
-    std::filesystem::copy_file(nvdb_copyPath(18, 1, 0), a, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(nvdb_copyPath(18, 1, 1), b, std::filesystem::copy_options::overwrite_existing);
-    EXPECT_EQ(get(18, 0), "<missing>");
+TEST_F(NvdbTest, TheCheckReadsEveryElementOnceAndReportsTheDamagedOnes) {
+    ASSERT_TRUE(put(0, 0, "laps"));
+    ASSERT_TRUE(put(257, 1, "boot"));
+    ASSERT_TRUE(put(258, 0, "errors"));
+    ASSERT_TRUE(truncate(nvdb_copyPath(257, 1, 1).c_str(), 3) == 0);
+    testsupport::writeFile(nvdb_copyPath(258, 0, 0), std::string(40, 0x55));
+    testsupport::writeFile(nvdb_copyPath(258, 0, 1), "");
+    testsupport::writeFile(dir.file("nv/nv999_00000000.a"), "not an allowed id");
+    testsupport::writeFile(dir.file("nv/notes.txt"), "not a copy name");
+    std::vector<std::string> found;
+    nvdb_check([&](uint32_t id, uint32_t index, const NvdbReadReport& r) {
+        found.push_back(std::to_string(id) + "/" + std::to_string(index) + " " + nvdb_copyText(r.copy[0]) +
+                        ", " + nvdb_copyText(r.copy[1]) + (r.repaired ? " repaired" : ""));
+    });
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"257/1 good, torn repaired", "258/0 not a copy, torn"}));
+    EXPECT_EQ(readBinary(nvdb_copyPath(257, 1, 0)), readBinary(nvdb_copyPath(257, 1, 1)));
+    found.clear();
+    nvdb_check([&](uint32_t, uint32_t, const NvdbReadReport&) { found.push_back("again"); });
+    EXPECT_EQ(found, std::vector<std::string>{"again"}) << "only the lost element is left";
 }
 
 TEST_F(NvdbTest, ATornWriteKeepsThePreviousValue) {
@@ -208,4 +260,28 @@ TEST_F(NvdbTest, ConcurrentWritersKeepEveryElementWhole) {
     const std::string shared = get(11, 0);
     EXPECT_EQ(shared.substr(1), ":49");
     EXPECT_EQ(readBinary(nvdb_copyPath(11, 0, 0)), readBinary(nvdb_copyPath(11, 0, 1)));
+}
+
+TEST(NvdbFullDisk, AWriteThatFindsNoRoomFailsAndKeepsTheLastValue) {
+    testsupport::SmallDisk disk(256 * 1024);
+    if (!disk.ok()) GTEST_SKIP() << disk.reason();
+    std::string err;
+    ASSERT_TRUE(nvdb_open(disk.file("nv"), &err)) << err;
+    ASSERT_EQ(nvdb_write(0, 0, "laps=41", 7), 7);
+    disk.fill();
+    EXPECT_EQ(nvdb_write(1, 0, "x", 1), 0) << "a new element finds no room";
+    const std::string big(16 * 1024, 'b');
+    EXPECT_EQ(nvdb_write(0, 0, big.data(), big.size()), 0) << "nor one that grows";
+    char buf[16] = {};
+    NvdbReadReport r;
+    EXPECT_EQ(nvdb_read(0, 0, buf, sizeof buf, &r), 7);
+    EXPECT_EQ(std::string(buf), "laps=41");
+    EXPECT_NE(r.copy[0], NvdbCopy::Good) << "the copy being written when the room ran out";
+    EXPECT_EQ(nvdb_read(1, 0, buf, sizeof buf), -1);
+
+    disk.free();
+    EXPECT_EQ(nvdb_read(0, 0, buf, sizeof buf, &r), 7);
+    EXPECT_EQ(readBinary(nvdb_copyPath(0, 0, 0)), readBinary(nvdb_copyPath(0, 0, 1)));
+    EXPECT_EQ(nvdb_write(0, 0, big.data(), big.size()), int(big.size()));
+    nvdb_close();
 }

@@ -1,0 +1,34 @@
+// A small file system of the test's own, to run out of space on purpose.
+#pragma once
+
+#include "testsupport.h"
+
+#include <string>
+
+namespace testsupport {
+
+// Moves the calling thread into a private mount namespace and mounts a file system of `bytes` on a
+// fresh folder; threads and processes started from the thread afterwards see it too. ok() is
+// false (with the reason) where mounting is not permitted. The destructor unmounts it.
+class SmallDisk {
+public:
+    explicit SmallDisk(size_t bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool ok() const { return ok_; }
+    const std::string& reason() const { return reason_; }
+    const std::string& path() const { return dir_.path(); }
+    std::string file(const std::string& rel) const { return dir_.file(rel); }
+    // Takes every free byte with a filler file; free() gives them back.
+    void fill();
+    void free();
+
+private:
+    TempDir dir_;
+    int origNs_ = -1;
+    bool ok_ = false;
+    std::string reason_;
+};
+
+} // namespace testsupport
