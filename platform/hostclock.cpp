@@ -9,6 +9,9 @@
 namespace {
 
 constexpr uint64_t kNsPerMs = 1000000ULL;
+// More missed ticks than this (a host suspended for over a second) are dropped; fewer are handed
+// out late, so that no tick's work is lost to a busy host.
+constexpr uint64_t kMaxBurst = 1000;
 
 uint64_t steadyNs() {
     timespec ts;
@@ -34,9 +37,10 @@ struct ClockState {
     TickSink sink;
     TickConsumed consumed;
 
-    std::mutex tickerMutex;
-    std::thread ticker;
-    std::atomic<bool> tickerRun{false};
+    std::mutex tickerMutex; // guards the real-mode tick deadlines
+    bool tickerRun = false;
+    bool tickerSawManual = false;
+    uint64_t deadline = 0; // host monotonic ns of the next real-mode tick
     std::atomic<uint64_t> ticksGiven{0};
     std::atomic<uint64_t> overruns{0};
     std::atomic<uint64_t> maxLateness{0};
@@ -47,46 +51,18 @@ ClockState& state() {
     return *s;
 }
 
-uint64_t realDeviceNs(ClockState& s) { return uint64_t(int64_t(steadyNs() - s.startSteady) + s.offsetNs.load()); }
+uint64_t realDeviceNs(ClockState& s) {
+    return uint64_t(int64_t(steadyNs() - s.startSteady) + s.offsetNs.load());
+}
 
-void giveTick(ClockState& s) {
+void giveTick(ClockState& s, uint64_t dueNs) {
     TickSink sink;
     {
         std::lock_guard<std::mutex> lk(s.sinkMutex);
         sink = s.sink;
     }
     s.ticksGiven.fetch_add(1, std::memory_order_relaxed);
-    if (sink) sink();
-}
-
-// Gives one tick per millisecond on absolute deadlines. A late wake-up gives the missed ticks in
-// a burst so that the tick count keeps pace with time; more than kMaxBurst missed ticks (the host
-// was suspended) are dropped and counted.
-void tickerLoop() {
-    ClockState& s = state();
-    constexpr uint64_t kMaxBurst = 50;
-    uint64_t deadline = steadyNs() + kNsPerMs;
-    while (s.tickerRun.load()) {
-        timespec ts{time_t(deadline / 1000000000ULL), long(deadline % 1000000000ULL)};
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) != 0) {
-        }
-        if (!s.tickerRun.load()) break;
-        const uint64_t now = steadyNs();
-        if (s.manual.load()) { // a test drives the ticks by hand
-            deadline = now + kNsPerMs;
-            continue;
-        }
-        const uint64_t late = now > deadline ? now - deadline : 0;
-        if (late > s.maxLateness.load()) s.maxLateness.store(late);
-        uint64_t due = 1 + late / kNsPerMs;
-        if (due > 1) s.overruns.fetch_add(due - 1);
-        if (due > kMaxBurst) {
-            deadline += (due - kMaxBurst) * kNsPerMs;
-            due = kMaxBurst;
-        }
-        for (uint64_t i = 0; i < due; ++i) giveTick(s);
-        deadline += due * kNsPerMs;
-    }
+    if (sink) sink(dueNs);
 }
 
 } // namespace
@@ -97,7 +73,9 @@ uint64_t hostclock_nowNs() {
     return realDeviceNs(s);
 }
 
-uint64_t hostclock_ticks() { return hostclock_nowNs() / kNsPerMs; }
+uint64_t hostclock_ticks() {
+    return hostclock_nowNs() / kNsPerMs;
+}
 
 int64_t hostclock_realtimeNs() {
     ClockState& s = state();
@@ -119,27 +97,48 @@ void hostclock_setManual(bool manual) {
         const uint64_t target = s.manualNs.load();
         s.offsetNs.store(int64_t(target) - int64_t(steadyNs() - s.startSteady));
         s.manual.store(false, std::memory_order_release);
+        std::lock_guard<std::mutex> lk(s.tickerMutex);
+        s.tickerSawManual = true; // real ticks start afresh from now
     }
 }
 
-bool hostclock_isManual() { return state().manual.load(); }
+bool hostclock_isManual() {
+    return state().manual.load();
+}
+
+namespace {
+
+// Waits (in real time, bounded so that a consumer that has stopped cannot hang a test) until the
+// ticks given so far have been taken and their work is done.
+void awaitConsumed(ClockState& s) {
+    TickConsumed consumed;
+    {
+        std::lock_guard<std::mutex> lk(s.sinkMutex);
+        consumed = s.consumed;
+    }
+    if (!consumed) return;
+    const uint64_t giveUp = steadyNs() + 2000 * kNsPerMs;
+    while (!consumed() && steadyNs() < giveUp) std::this_thread::sleep_for(std::chrono::microseconds(20));
+}
+
+} // namespace
 
 void hostclock_advanceMs(uint32_t ms) {
     ClockState& s = state();
     if (!s.manual.load()) return;
     for (uint32_t i = 0; i < ms; ++i) {
-        s.manualNs.fetch_add(kNsPerMs, std::memory_order_acq_rel);
-        giveTick(s);
-        TickConsumed consumed;
-        {
-            std::lock_guard<std::mutex> lk(s.sinkMutex);
-            consumed = s.consumed;
-        }
-        if (!consumed) continue;
-        // Bounded wait so that a consumer that has stopped cannot hang a test.
-        const uint64_t giveUp = steadyNs() + 2000 * kNsPerMs;
-        while (!consumed() && steadyNs() < giveUp) std::this_thread::sleep_for(std::chrono::microseconds(20));
+        const uint64_t due = s.manualNs.fetch_add(kNsPerMs, std::memory_order_acq_rel) + kNsPerMs;
+        giveTick(s, due);
+        awaitConsumed(s);
     }
+}
+
+void hostclock_advanceBurstMs(uint32_t ms) {
+    ClockState& s = state();
+    if (!s.manual.load() || ms == 0) return;
+    const uint64_t from = s.manualNs.fetch_add(uint64_t(ms) * kNsPerMs, std::memory_order_acq_rel);
+    for (uint32_t i = 1; i <= ms; ++i) giveTick(s, from + i * kNsPerMs);
+    awaitConsumed(s);
 }
 
 void hostclock_setTickSink(TickSink sink, TickConsumed consumed) {
@@ -152,17 +151,47 @@ void hostclock_setTickSink(TickSink sink, TickConsumed consumed) {
 void hostclock_startTicker() {
     ClockState& s = state();
     std::lock_guard<std::mutex> lk(s.tickerMutex);
-    if (s.tickerRun.load()) return;
-    s.tickerRun.store(true);
-    s.ticker = std::thread(tickerLoop);
+    if (s.tickerRun) return;
+    s.tickerRun = true;
+    s.deadline = steadyNs() + kNsPerMs;
 }
 
 void hostclock_stopTicker() {
     ClockState& s = state();
     std::lock_guard<std::mutex> lk(s.tickerMutex);
-    if (!s.tickerRun.load()) return;
-    s.tickerRun.store(false);
-    if (s.ticker.joinable()) s.ticker.join();
+    s.tickerRun = false;
+}
+
+uint64_t hostclock_takeDueTicks(uint64_t* firstDueNs, uint32_t* count) {
+    ClockState& s = state();
+    *count = 0;
+    std::lock_guard<std::mutex> lk(s.tickerMutex);
+    if (!s.tickerRun) return UINT64_MAX;
+    const uint64_t now = steadyNs();
+    if (s.manual.load()) { // a test drives the ticks by hand; real ticks start afresh after it
+        s.tickerSawManual = true;
+        return UINT64_MAX;
+    }
+    if (s.tickerSawManual) {
+        s.tickerSawManual = false;
+        s.deadline = now + kNsPerMs;
+    }
+    const int64_t toDevice = s.offsetNs.load() - int64_t(s.startSteady);
+    if (now >= s.deadline) {
+        const uint64_t late = now - s.deadline;
+        if (late > s.maxLateness.load()) s.maxLateness.store(late);
+        uint64_t due = 1 + late / kNsPerMs;
+        if (due > 1) s.overruns.fetch_add(due - 1);
+        if (due > kMaxBurst) { // the host was suspended: the older ticks are dropped
+            s.deadline += (due - kMaxBurst) * kNsPerMs;
+            due = kMaxBurst;
+        }
+        *firstDueNs = uint64_t(int64_t(s.deadline) + toDevice);
+        *count = uint32_t(due);
+        s.ticksGiven.fetch_add(due, std::memory_order_relaxed);
+        s.deadline += due * kNsPerMs;
+    }
+    return uint64_t(int64_t(s.deadline) + toDevice);
 }
 
 HostTickStats hostclock_tickStats() {

@@ -1,9 +1,10 @@
 // The real-time operating system API of the application process, on POSIX threads.
 //
 // How the host differs from the device's kernel:
-// - Priorities are recorded and reported (taskPriorityGet), not enforced: Linux schedules the
-//   threads with its normal policy. Stack sizes are recorded; threads get at least the requested
-//   stack. CPU affinity is applied where Linux allows it and otherwise only recorded.
+// - Priorities are recorded and reported (taskPriorityGet). They order the tasks of the tick core
+//   (below); every other task is scheduled by Linux with its normal policy, in parallel. Stack
+//   sizes are recorded; threads get at least the requested stack. CPU affinity is applied where
+//   Linux allows it and otherwise only recorded.
 // - Ticks are those of the one host clock (hostclock.h) at 1000 Hz. When a test drives that clock
 //   by hand, every time-out in this file runs on the hand-driven time.
 // - taskDelete/taskDeleteForce are cooperative: the task is marked, woken if it waits in any call
@@ -34,6 +35,8 @@ using TASK_ID = long;
 inline constexpr TASK_ID TASK_ID_ERROR = -1;
 
 inline constexpr int VX_FP_TASK = 0x01000000; // floating-point context (recorded)
+// Host option: the task belongs to the tick core from its creation (see the end of this file).
+inline constexpr int TASK_OPT_TICK_CORE = 0x00100000;
 
 // Creates and starts a task running `body`. Returns TASK_ID_ERROR when the thread cannot start.
 TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize, std::function<void()> body);
@@ -47,6 +50,9 @@ TASK_ID taskNameToId(const char* name);
 const char* taskName(TASK_ID tid); // nullptr for an unknown task; valid while the task exists
 STATUS taskPriorityGet(TASK_ID tid, int* priority);
 STATUS taskIdVerify(TASK_ID tid);
+// True while the task waits on a semaphore, a queue or its events (pended), or in taskDelay.
+bool taskIsPended(TASK_ID tid);
+bool taskIsDelayed(TASK_ID tid);
 
 using cpuset_t = uint32_t; // bit n = processor n
 STATUS taskCpuAffinitySet(TASK_ID tid, cpuset_t cpus);
@@ -84,7 +90,8 @@ STATUS semTake(SEM_ID sem, _Vx_ticks_t timeout);
 STATUS semGive(SEM_ID sem);
 STATUS semFlush(SEM_ID sem); // wakes every waiter of a binary or counting semaphore
 STATUS semDelete(SEM_ID sem);
-int semCount(SEM_ID sem); // host extension for tests: count of a counting/binary semaphore
+int semCount(SEM_ID sem);   // host extension for tests: count of a counting/binary semaphore
+int semWaiting(SEM_ID sem); // host extension for tests: tasks waiting on the semaphore
 
 // Named objects: open modes.
 inline constexpr int OM_CREATE = 0x10000000;
@@ -170,3 +177,27 @@ STATUS poolItemReturn(POOL_ID pool, void* item); // ERROR for an item not of thi
 size_t poolFreeCount(POOL_ID pool);
 size_t poolTotalCount(POOL_ID pool);
 STATUS poolDelete(POOL_ID pool, bool force);
+
+// ---------------------------------------------------------------------------------------------
+// The tick core (host extension)
+//
+// On the device the process runs on one core: when the base tick makes several tasks ready at
+// once, the one with the higher priority runs to its next wait before a lower one starts. Tasks
+// spawned with TASK_OPT_TICK_CORE get the same order here (the raster tasks, the calculation task
+// and the tick counter; every other task stays parallel):
+// - A member is ready from its creation, as a spawned task is, and takes its first turn like any
+//   other.
+// - A member holds the core from its turn until it waits in a call of this API (semaphore, queue,
+//   event, delay). A member made ready gets its turn when no better member (higher priority, or
+//   equal priority and ready earlier) is ready or holds the core; a member that makes a better one
+//   ready gives way to it at the end of that call.
+// - A better member that becomes ready while a worse one holds the core runs at once, beside it:
+//   an overrunning task never delays the higher-priority tasks of the next tick.
+// - A member asleep in the host kernel outside this API (a socket, a file, a plain mutex) holds
+//   the core until it has held it for about a millisecond; after that it no longer holds back the
+//   others. Priority inheritance is not modelled.
+// It needs no real-time privileges: the order is kept by the members themselves, whatever the host
+// scheduler does, and on the hand-driven clock as on the real one.
+
+// True when no member is ready or holds the core (the hand-driven clock waits for it per tick).
+bool taskTickCoreIdle();

@@ -19,17 +19,21 @@ struct MsgQueue {
     std::mutex m;
     std::condition_variable notEmpty;
     std::condition_variable notFull;
-    std::vector<uint8_t> slots;   // maxMsgs slots of maxLength bytes
-    std::vector<size_t> lengths;  // length per slot
+    std::vector<uint8_t> slots;  // maxMsgs slots of maxLength bytes
+    std::vector<size_t> lengths; // length per slot
     int head = 0;
     int count = 0;
     int waiters = 0;
     bool dying = false;
+    WaitPlace emptyPlace; // receivers waiting for a message
+    WaitPlace fullPlace;  // senders waiting for room
 };
 
 namespace {
 
-bool alive(MSG_Q_ID q) { return q && q->magic.load(std::memory_order_acquire) == kQueueAlive; }
+bool alive(MSG_Q_ID q) {
+    return q && q->magic.load(std::memory_order_acquire) == kQueueAlive;
+}
 
 std::mutex gRetiredMutex;
 std::vector<MsgQueue*>& retired() {
@@ -52,12 +56,14 @@ MSG_Q_ID msgQCreate(int maxMsgs, int maxMsgLength, int /*options*/) {
 
 STATUS msgQSend(MSG_Q_ID q, const void* buffer, size_t nBytes, _Vx_ticks_t timeout, int priority) {
     if (!alive(q) || nBytes > q->maxLength || (nBytes && !buffer)) return ERROR;
+    CoreTurn turn;
     std::unique_lock<std::mutex> lk(q->m);
     if (q->dying) return ERROR;
     ++q->waiters;
     bool room = false;
     try {
-        room = waitTicks(lk, q->notFull, timeout, [&] { return q->count < q->maxMsgs || q->dying; });
+        room = waitTicks(lk, q->notFull, q->fullPlace, timeout,
+                         [&] { return q->count < q->maxMsgs || q->dying; });
     } catch (...) {
         --q->waiters;
         q->notFull.notify_all();
@@ -79,18 +85,19 @@ STATUS msgQSend(MSG_Q_ID q, const void* buffer, size_t nBytes, _Vx_ticks_t timeo
     if (nBytes) std::memcpy(&q->slots[size_t(slot) * q->maxLength], buffer, nBytes);
     q->lengths[size_t(slot)] = nBytes;
     ++q->count;
-    q->notEmpty.notify_one();
+    wakePlace(q->emptyPlace, q->notEmpty, false);
     return OK;
 }
 
 ssize_t msgQReceive(MSG_Q_ID q, void* buffer, size_t maxNBytes, _Vx_ticks_t timeout) {
     if (!alive(q) || (maxNBytes && !buffer)) return ERROR;
+    CoreTurn turn;
     std::unique_lock<std::mutex> lk(q->m);
     if (q->dying) return ERROR;
     ++q->waiters;
     bool have = false;
     try {
-        have = waitTicks(lk, q->notEmpty, timeout, [&] { return q->count > 0 || q->dying; });
+        have = waitTicks(lk, q->notEmpty, q->emptyPlace, timeout, [&] { return q->count > 0 || q->dying; });
     } catch (...) {
         --q->waiters;
         q->notEmpty.notify_all();
@@ -106,7 +113,7 @@ ssize_t msgQReceive(MSG_Q_ID q, void* buffer, size_t maxNBytes, _Vx_ticks_t time
     if (len) std::memcpy(buffer, &q->slots[size_t(q->head) * q->maxLength], len);
     q->head = (q->head + 1) % q->maxMsgs;
     --q->count;
-    q->notFull.notify_one();
+    wakePlace(q->fullPlace, q->notFull, false);
     return ssize_t(len);
 }
 
@@ -124,8 +131,8 @@ STATUS msgQDelete(MSG_Q_ID q) {
         if (q->dying) return ERROR;
         q->dying = true;
         q->magic.store(0, std::memory_order_release);
-        q->notEmpty.notify_all();
-        q->notFull.notify_all();
+        wakePlace(q->emptyPlace, q->notEmpty, true);
+        wakePlace(q->fullPlace, q->notFull, true);
         auto gone = [&] { return q->waiters == 0; };
         while (!gone()) {
             q->notEmpty.wait_for(lk, std::chrono::milliseconds(1));
@@ -139,11 +146,14 @@ STATUS msgQDelete(MSG_Q_ID q) {
 
 MSG_Q_ID msgQOpen(const char* name, int maxMsgs, int maxMsgLength, int options, int mode, void* /*context*/) {
     if (!name || !*name) return MSG_Q_ID_NULL;
-    return static_cast<MSG_Q_ID>(named_open(name, NamedKind::Queue, mode, [&]() -> void* {
-        return msgQCreate(maxMsgs, maxMsgLength, options);
-    }));
+    return static_cast<MSG_Q_ID>(named_open(
+        name, NamedKind::Queue, mode, [&]() -> void* { return msgQCreate(maxMsgs, maxMsgLength, options); }));
 }
 
-STATUS msgQClose(MSG_Q_ID q) { return alive(q) ? OK : ERROR; }
+STATUS msgQClose(MSG_Q_ID q) {
+    return alive(q) ? OK : ERROR;
+}
 
-STATUS msgQUnlink(const char* name) { return named_unlink(name, NamedKind::Queue) ? OK : ERROR; }
+STATUS msgQUnlink(const char* name) {
+    return named_unlink(name, NamedKind::Queue) ? OK : ERROR;
+}

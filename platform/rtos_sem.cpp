@@ -25,6 +25,8 @@ struct Semaphore {
     int waiters = 0;
     bool dying = false;
     uint64_t flushGeneration = 0;
+    WaitPlace place;
+    SemClock* clock = nullptr; // gives the semaphore by time
 };
 
 namespace {
@@ -53,11 +55,14 @@ Semaphore* allocate(SEM_TYPE type, int options, int count) {
     s->recursion = 0;
     s->waiters = 0;
     s->dying = false;
+    s->clock = nullptr;
     s->magic.store(kSemAlive, std::memory_order_release);
     return s;
 }
 
-bool alive(SEM_ID s) { return s && s->magic.load(std::memory_order_acquire) == kSemAlive; }
+bool alive(SEM_ID s) {
+    return s && s->magic.load(std::memory_order_acquire) == kSemAlive;
+}
 
 } // namespace
 
@@ -70,11 +75,14 @@ SEM_ID semCCreate(int options, int initialCount) {
     return allocate(SEM_TYPE_COUNTING, options, initialCount);
 }
 
-SEM_ID semMCreate(int options) { return allocate(SEM_TYPE_MUTEX, options, 0); }
+SEM_ID semMCreate(int options) {
+    return allocate(SEM_TYPE_MUTEX, options, 0);
+}
 
 STATUS semTake(SEM_ID s, _Vx_ticks_t timeout) {
     if (!alive(s)) return ERROR;
-    TaskRec* me = self();
+    CoreTurn turn;
+    TaskRec* me = turn.me;
     std::unique_lock<std::mutex> lk(s->m);
     if (s->dying) return ERROR;
     if (s->type == SEM_TYPE_MUTEX) {
@@ -85,7 +93,7 @@ STATUS semTake(SEM_ID s, _Vx_ticks_t timeout) {
         ++s->waiters;
         bool got = false;
         try {
-            got = waitTicks(lk, s->cv, timeout, [&] { return s->owner == 0 || s->dying; });
+            got = waitTicks(lk, s->cv, s->place, timeout, [&] { return s->owner == 0 || s->dying; });
         } catch (...) {
             --s->waiters;
             s->cv.notify_all();
@@ -104,10 +112,16 @@ STATUS semTake(SEM_ID s, _Vx_ticks_t timeout) {
     }
     ++s->waiters;
     const uint64_t generation = s->flushGeneration;
+    uint64_t clockDue = UINT64_MAX;
     bool got = false;
     try {
-        got = waitTicks(lk, s->cv, timeout,
-                        [&] { return s->count > 0 || s->dying || s->flushGeneration != generation; });
+        got = waitTicks(
+            lk, s->cv, s->place, timeout,
+            [&] {
+                if (s->clock) clockDue = s->clock->poll(s->count);
+                return s->count > 0 || s->dying || s->flushGeneration != generation;
+            },
+            false, &clockDue);
     } catch (...) {
         --s->waiters;
         s->cv.notify_all();
@@ -121,21 +135,23 @@ STATUS semTake(SEM_ID s, _Vx_ticks_t timeout) {
     if (s->flushGeneration != generation && s->count == 0) return OK; // released by semFlush
     if (!got) return ERROR;
     --s->count;
+    if (s->clock) s->clock->taken(s->count);
     return OK;
 }
 
 STATUS semGive(SEM_ID s) {
     if (!alive(s)) return ERROR;
+    CoreTurn turn;
     std::lock_guard<std::mutex> lk(s->m);
     if (s->dying) return ERROR;
     switch (s->type) {
     case SEM_TYPE_MUTEX: {
-        TaskRec* me = self();
+        TaskRec* me = turn.me;
         if (s->owner != me->id) return ERROR;
         if (--s->recursion == 0) {
             s->owner = 0;
             --me->mutexesHeld;
-            s->cv.notify_one();
+            wakePlace(s->place, s->cv, false);
         }
         return OK;
     }
@@ -147,22 +163,43 @@ STATUS semGive(SEM_ID s) {
         ++s->count;
         break;
     }
-    s->cv.notify_one();
+    wakePlace(s->place, s->cv, false);
     return OK;
 }
 
 STATUS semFlush(SEM_ID s) {
     if (!alive(s) || s->type == SEM_TYPE_MUTEX) return ERROR;
+    CoreTurn turn;
     std::lock_guard<std::mutex> lk(s->m);
     ++s->flushGeneration;
-    s->cv.notify_all();
+    wakePlace(s->place, s->cv, true);
     return OK;
 }
 
 int semCount(SEM_ID s) {
     if (!alive(s)) return -1;
     std::lock_guard<std::mutex> lk(s->m);
+    if (s->clock) s->clock->poll(s->count);
     return s->type == SEM_TYPE_MUTEX ? (s->owner ? 0 : 1) : s->count;
+}
+
+void rtos_detail::semAttachClock(SEM_ID s, SemClock* clock) {
+    if (!alive(s)) return;
+    std::lock_guard<std::mutex> lk(s->m);
+    s->clock = clock;
+}
+
+void rtos_detail::semKick(SEM_ID s) {
+    if (!alive(s)) return;
+    CoreTurn turn;
+    std::lock_guard<std::mutex> lk(s->m);
+    wakePlace(s->place, s->cv, true);
+}
+
+int semWaiting(SEM_ID s) {
+    if (!alive(s)) return -1;
+    std::lock_guard<std::mutex> lk(s->m);
+    return s->waiters;
 }
 
 STATUS semDelete(SEM_ID s) {
@@ -173,7 +210,7 @@ STATUS semDelete(SEM_ID s) {
         if (s->dying) return ERROR;
         s->dying = true;
         s->magic.store(0, std::memory_order_release);
-        s->cv.notify_all();
+        wakePlace(s->place, s->cv, true);
         // Waiters leave with ERROR; the record is reused only after the last one has left.
         s->cv.wait(lk, [&] { return s->waiters == 0; });
         if (s->type == SEM_TYPE_MUTEX && s->owner != 0 && s->owner == self()->id) --self()->mutexesHeld;
@@ -201,6 +238,10 @@ SEM_ID semOpen(const char* name, SEM_TYPE type, int initState, int options, int 
     }));
 }
 
-STATUS semClose(SEM_ID s) { return alive(s) ? OK : ERROR; }
+STATUS semClose(SEM_ID s) {
+    return alive(s) ? OK : ERROR;
+}
 
-STATUS semUnlink(const char* name) { return named_unlink(name, NamedKind::Semaphore) ? OK : ERROR; }
+STATUS semUnlink(const char* name) {
+    return named_unlink(name, NamedKind::Semaphore) ? OK : ERROR;
+}

@@ -79,6 +79,8 @@ void* trampoline(void* arg) {
     tlSelf.rec = *static_cast<std::shared_ptr<TaskRec>*>(arg);
     delete static_cast<std::shared_ptr<TaskRec>*>(arg);
     TaskRec* rec = tlSelf.rec.get();
+    rec->osTid = gettid();
+    if (rec->coreMember) core_start(rec);
     // Linux keeps 15 characters of a thread name; enough to tell tasks apart in a debugger.
     pthread_setname_np(pthread_self(), rec->name.substr(0, 15).c_str());
     try {
@@ -91,6 +93,7 @@ void* trampoline(void* arg) {
         std::fprintf(stderr, "task %s ended by an unknown exception\n", rec->name.c_str());
     }
     rec->body = nullptr; // release captured state on the task's own thread
+    core_leave(rec);
     finish(rec);
     return nullptr;
 }
@@ -125,9 +128,11 @@ bool startThread(const std::shared_ptr<TaskRec>& rec) {
         delete arg;
         return false;
     }
+    if (rec->options & TASK_OPT_TICK_CORE) core_join(rec.get()); // ready from now on
     const int rc = pthread_create(&rec->thread, &attr, trampoline, arg);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
+        core_leave(rec.get());
         delete arg;
         return false;
     }
@@ -210,7 +215,8 @@ TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize,
     return create(name, priority, options, stackSize, std::move(body), true);
 }
 
-TASK_ID taskCreate(const char* name, int priority, int options, size_t stackSize, std::function<void()> body) {
+TASK_ID taskCreate(const char* name, int priority, int options, size_t stackSize,
+                   std::function<void()> body) {
     return create(name, priority, options, stackSize, std::move(body), false);
 }
 
@@ -221,8 +227,10 @@ STATUS taskActivate(TASK_ID tid) {
 }
 
 STATUS taskDelay(_Vx_ticks_t ticks) {
+    CoreTurn turn;
     std::mutex m;
     std::condition_variable cv;
+    WaitPlace place;
     std::unique_lock<std::mutex> lk(m);
     checkDeletion();
     if (ticks <= 0) {
@@ -230,11 +238,14 @@ STATUS taskDelay(_Vx_ticks_t ticks) {
         sched_yield();
         return OK;
     }
-    waitTicks(lk, cv, ticks, [] { return false; });
+    waitTicks(
+        lk, cv, place, ticks, [] { return false; }, true);
     return OK;
 }
 
-TASK_ID taskIdSelf() { return self()->id; }
+TASK_ID taskIdSelf() {
+    return self()->id;
+}
 
 TASK_ID taskNameToId(const char* name) {
     if (!name) return TASK_ID_ERROR;
@@ -258,7 +269,19 @@ STATUS taskPriorityGet(TASK_ID tid, int* priority) {
     return OK;
 }
 
-STATUS taskIdVerify(TASK_ID tid) { return find(tid) ? OK : ERROR; }
+STATUS taskIdVerify(TASK_ID tid) {
+    return find(tid) ? OK : ERROR;
+}
+
+bool taskIsPended(TASK_ID tid) {
+    auto rec = find(tid);
+    return rec && rec->waitKind.load(std::memory_order_acquire) == 1;
+}
+
+bool taskIsDelayed(TASK_ID tid) {
+    auto rec = find(tid);
+    return rec && rec->waitKind.load(std::memory_order_acquire) == 2;
+}
 
 STATUS taskCpuAffinitySet(TASK_ID tid, cpuset_t cpus) {
     auto rec = tid == 0 ? find(self()->id) : find(tid);
@@ -292,6 +315,7 @@ STATUS taskDelete(TASK_ID tid) {
         std::lock_guard<std::mutex> lk(rec->eventMutex);
         rec->eventCv.notify_all();
     }
+    core_nudge(rec.get());
     bool neverRan = false;
     {
         std::lock_guard<std::mutex> lk(rec->attrMutex);
@@ -304,7 +328,9 @@ STATUS taskDelete(TASK_ID tid) {
     return OK;
 }
 
-STATUS taskDeleteForce(TASK_ID tid) { return taskDelete(tid); }
+STATUS taskDeleteForce(TASK_ID tid) {
+    return taskDelete(tid);
+}
 
 STATUS taskJoin(TASK_ID tid, int timeoutMs) {
     auto rec = find(tid);
@@ -315,9 +341,15 @@ STATUS taskJoin(TASK_ID tid, int timeoutMs) {
     return rec->endCv.wait_until(lk, until, [&] { return rec->ended; }) ? OK : ERROR;
 }
 
-int sysClkRateGet() { return 1000; }
-uint64_t tickGet64() { return hostclock_ticks(); }
-uint32_t tickGet() { return uint32_t(hostclock_ticks()); }
+int sysClkRateGet() {
+    return 1000;
+}
+uint64_t tickGet64() {
+    return hostclock_ticks();
+}
+uint32_t tickGet() {
+    return uint32_t(hostclock_ticks());
+}
 
 // ---------------------------------------------------------------------------------------------
 // Events
@@ -325,14 +357,16 @@ uint32_t tickGet() { return uint32_t(hostclock_ticks()); }
 STATUS eventSend(TASK_ID tid, uint32_t events) {
     auto rec = tid == 0 ? find(self()->id) : find(tid);
     if (!rec) return ERROR;
+    CoreTurn turn;
     std::lock_guard<std::mutex> lk(rec->eventMutex);
     rec->events |= events;
-    rec->eventCv.notify_all();
+    wakePlace(rec->eventPlace, rec->eventCv, true);
     return OK;
 }
 
 STATUS eventReceive(uint32_t wanted, int options, _Vx_ticks_t timeout, uint32_t* received) {
-    TaskRec* me = self();
+    CoreTurn turn;
+    TaskRec* me = turn.me;
     std::unique_lock<std::mutex> lk(me->eventMutex);
     if (options & EVENTS_FETCH) {
         if (received) *received = me->events;
@@ -342,7 +376,7 @@ STATUS eventReceive(uint32_t wanted, int options, _Vx_ticks_t timeout, uint32_t*
         const uint32_t got = me->events & wanted;
         return (options & EVENTS_WAIT_ANY) ? got != 0 : got == wanted;
     };
-    if (!waitTicks(lk, me->eventCv, timeout, ready)) {
+    if (!waitTicks(lk, me->eventCv, me->eventPlace, timeout, ready)) {
         if (received) *received = me->events & wanted;
         return ERROR;
     }

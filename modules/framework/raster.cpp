@@ -3,6 +3,7 @@
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "platform/basetick.h"
+#include "platform/hostclock.h"
 
 #include <algorithm>
 #include <atomic>
@@ -37,6 +38,7 @@ struct Raster {
     TASK_ID tid = TASK_ID_ERROR;
     std::mutex m;
     std::shared_ptr<const EntryList> entries = std::make_shared<EntryList>();
+    std::atomic<bool> active{false}; // has functions: a raster with none is not woken
     std::atomic<uint64_t> runs{0};
     std::atomic<uint64_t> overruns{0};
 };
@@ -49,7 +51,7 @@ struct CalcEntry {
 };
 
 struct Scheduler {
-    std::mutex m; // guards the raster list and the delay list
+    std::mutex m;                                 // guards the raster list and the delay list
     std::vector<std::unique_ptr<Raster>> rasters; // built-ins first, then hooked ones
     std::atomic<uint64_t> seq{0};
 
@@ -57,6 +59,8 @@ struct Scheduler {
     std::shared_ptr<const std::vector<CalcEntry>> calcSteps = std::make_shared<std::vector<CalcEntry>>();
     SEM_ID calcSem = SEM_ID_NULL;
     TASK_ID calcTid = TASK_ID_ERROR;
+    std::atomic<bool> calcActive{false};    // has steps: without any the task is not woken
+    std::atomic<uint64_t> calcFirstTick{0}; // the first tick it is woken for in this run (0: none yet)
     std::atomic<uint64_t> calcVisits[RASTER_INDICES] = {};
 
     struct Delay {
@@ -67,6 +71,9 @@ struct Scheduler {
 
     TASK_ID notifyTid = TASK_ID_ERROR;
     std::atomic<uint64_t> ticks{0};
+    // Due time (device ns) of each tick counted, by tick number, for the calculation task.
+    static constexpr uint64_t kDueSlots = 4096;
+    std::atomic<uint64_t> tickDue[kDueSlots] = {};
     std::atomic<bool> initialised{false};
     std::atomic<bool> running{false};
 };
@@ -90,8 +97,8 @@ Raster* makeRaster(const std::string& name, int period, int priority, size_t sta
 // The built-in rasters, indexed by RasterTaskId. Priorities of the index rasters run from 29
 // (1 ms) to 89 (1000 ms).
 void defineBuiltins() {
-    static const char* const kNames[RASTER_INDICES] = {"r1ms",   "r2ms",   "r5ms",   "r10ms",  "r20ms",
-                                                        "r50ms",  "r100ms", "r200ms", "r500ms", "r1000ms"};
+    static const char* const kNames[RASTER_INDICES] = {"r1ms",  "r2ms",   "r5ms",   "r10ms",  "r20ms",
+                                                       "r50ms", "r100ms", "r200ms", "r500ms", "r1000ms"};
     static const int kPrio[RASTER_INDICES] = {29, 35, 42, 49, 55, 62, 69, 75, 82, 89};
     for (int i = 0; i < RASTER_INDICES; ++i) makeRaster(kNames[i], kRates[i], kPrio[i], kRasterStack);
     makeRaster("rMeas", 1, 132, kRasterStack);
@@ -122,20 +129,31 @@ void rasterLoop(Raster* r) {
     }
 }
 
+// The rasters due at a tick follow from its due time in whole milliseconds of device time, so that
+// their phase stays with the time even where the host dropped ticks.
+uint64_t dueMs(uint64_t dueNs) {
+    return dueNs / 1000000ULL;
+}
+
+// Each pass stamps its work with the due time of its tick, however late the host runs it.
 void calcLoop() {
     Scheduler& s = sched();
     uint64_t tick = 0;
     for (;;) {
         if (semTake(s.calcSem, WAIT_FOREVER) != OK) return;
-        ++tick;
-        const uint32_t ts = time_getTimestamp();
+        tick = tick == 0 ? s.calcFirstTick.load() : tick + 1; // woken once per tick from the first on
+        const uint64_t counted = s.ticks.load(std::memory_order_acquire);
+        const uint64_t due = counted - tick < Scheduler::kDueSlots
+                                 ? s.tickDue[tick % Scheduler::kDueSlots].load(std::memory_order_relaxed)
+                                 : hostclock_nowNs(); // so far behind that the slot is reused
+        const uint32_t ts = time_timestampOf(due);
         std::shared_ptr<const std::vector<CalcEntry>> steps;
         {
             std::lock_guard<std::mutex> lk(s.calcMutex);
             steps = s.calcSteps;
         }
         for (int r = 0; r < RASTER_INDICES; ++r) {
-            if (tick % uint64_t(kRates[r]) != 0) continue;
+            if (dueMs(due) % uint64_t(kRates[r]) != 0) continue;
             for (const CalcEntry& c : *steps) c.step(r, ts);
             s.calcVisits[r].fetch_add(1, std::memory_order_relaxed);
         }
@@ -150,12 +168,20 @@ void give(Raster* r) {
 void notifyLoop(SEM_ID baseTick) {
     Scheduler& s = sched();
     for (;;) {
-        if (semTake(baseTick, WAIT_FOREVER) != OK) return;
-        const uint64_t tick = s.ticks.fetch_add(1, std::memory_order_relaxed) + 1;
+        uint64_t dueNs = 0;
+        if (basetick_take(baseTick, WAIT_FOREVER, &dueNs) != OK) return;
+        const uint64_t tick = s.ticks.load(std::memory_order_relaxed) + 1;
+        s.tickDue[tick % Scheduler::kDueSlots].store(dueNs, std::memory_order_relaxed);
+        s.ticks.store(tick, std::memory_order_release);
         std::lock_guard<std::mutex> lk(s.m);
+        const uint64_t ms = dueMs(dueNs);
         for (auto& r : s.rasters)
-            if (r->period > 0 && tick % uint64_t(r->period) == 0) give(r.get());
-        semGive(s.calcSem);
+            if (r->period > 0 && ms % uint64_t(r->period) == 0 && r->active.load(std::memory_order_relaxed))
+                give(r.get());
+        if (s.calcActive.load(std::memory_order_relaxed)) {
+            if (s.calcFirstTick.load(std::memory_order_relaxed) == 0) s.calcFirstTick.store(tick);
+            semGive(s.calcSem);
+        }
         for (size_t i = 0; i < s.delays.size();) {
             if (s.delays[i].dueTick <= tick) {
                 semGive(s.delays[i].sem);
@@ -173,7 +199,8 @@ bool spawnRaster(Raster* r) {
     r->sem = semCCreate(SEM_Q_PRIORITY, 0);
     if (!r->sem) return false;
     const std::string task = "r_" + r->name;
-    r->tid = taskSpawn(task.c_str(), r->priority, VX_FP_TASK, r->stack, [r] { rasterLoop(r); });
+    r->tid = taskSpawn(task.c_str(), r->priority, VX_FP_TASK | TASK_OPT_TICK_CORE, r->stack,
+                       [r] { rasterLoop(r); });
     if (r->tid == TASK_ID_ERROR) {
         syslogx(LOG_PRIO_CRIT, "raster: task %s could not be spawned", task.c_str());
         return false;
@@ -198,13 +225,16 @@ std::shared_ptr<const List> withInserted(const std::shared_ptr<const List>& old,
 
 } // namespace
 
-int raster2rate(int code) { return code >= 0 && code < RASTER_INDICES ? kRates[code] : 0; }
+int raster2rate(int code) {
+    return code >= 0 && code < RASTER_INDICES ? kRates[code] : 0;
+}
 
 bool raster_addPeriodic(RasterTaskId id, int order, const char* name, RasterFunction fn) {
     Raster* r = builtin(id);
     if (!r || !fn) return false;
     std::lock_guard<std::mutex> lk(r->m);
     r->entries = withInserted(r->entries, Entry{order, sched().seq++, name ? name : "", std::move(fn)});
+    r->active.store(true);
     return true;
 }
 
@@ -213,6 +243,7 @@ bool raster_addCalcStep(int order, const char* name, CalcStep step) {
     Scheduler& s = sched();
     std::lock_guard<std::mutex> lk(s.calcMutex);
     s.calcSteps = withInserted(s.calcSteps, CalcEntry{order, s.seq++, name ? name : "", std::move(step)});
+    s.calcActive.store(true);
     return true;
 }
 
@@ -234,29 +265,34 @@ bool raster_hookFunction(const char* name, int priority, int period, RasterFunct
         r->processor = processor;
         r->watchdogLimit = watchdogLimit;
         r->entries = std::make_shared<EntryList>(EntryList{Entry{0, s.seq++, name, std::move(function)}});
+        r->active.store(true);
         if (s.initialised.load() && !spawnRaster(r)) return false;
     }
     return true;
 }
 
-bool raster_hookFunction(const char* name, int priority, int period, void (*function)(), int stack, int processor,
-                         int watchdogLimit) {
+bool raster_hookFunction(const char* name, int priority, int period, void (*function)(), int stack,
+                         int processor, int watchdogLimit) {
     if (!function) return false;
-    return raster_hookFunction(name, priority, period, RasterFunction(function), stack, processor, watchdogLimit);
+    return raster_hookFunction(name, priority, period, RasterFunction(function), stack, processor,
+                               watchdogLimit);
 }
 
 int raster_triggerTask(int baseRate) {
     Scheduler& s = sched();
     if (!s.running.load()) return 0;
-    std::lock_guard<std::mutex> lk(s.m);
-    for (auto& r : s.rasters) {
-        if (r->period < 0 && r->period == baseRate) {
-            semGive(r->sem);
-            return 1;
-        }
+    SEM_ID sem = SEM_ID_NULL;
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        for (auto& r : s.rasters)
+            if (r->period < 0 && r->period == baseRate) sem = r->sem;
     }
-    syslogx(LOG_PRIO_ERR, "triggerAsyncTask(): Base rate not found in list (%d)", baseRate);
-    return 0;
+    if (!sem) {
+        syslogx(LOG_PRIO_ERR, "triggerAsyncTask(): Base rate not found in list (%d)", baseRate);
+        return 0;
+    }
+    semGive(sem); // outside the lock: the woken raster may take its turn before this task goes on
+    return 1;
 }
 
 void raster_taskDelay(SEM_ID semaphore, int ms) {
@@ -286,7 +322,8 @@ bool raster_init() {
     bool ok = true;
     for (auto& r : s.rasters) ok = spawnRaster(r.get()) && ok;
     s.calcSem = semCCreate(SEM_Q_PRIORITY, 0);
-    s.calcTid = taskSpawn("r_tAWM_SS", kPrioCalc, VX_FP_TASK, kRasterStack, calcLoop);
+    s.calcFirstTick.store(0);
+    s.calcTid = taskSpawn("r_tAWM_SS", kPrioCalc, VX_FP_TASK | TASK_OPT_TICK_CORE, kRasterStack, calcLoop);
     ok = ok && s.calcTid != TASK_ID_ERROR;
     s.initialised.store(true);
     return ok;
@@ -302,9 +339,10 @@ bool raster_start() {
         return false;
     }
     // Ticks given before the rasters started are not owed to anybody.
-    while (semTake(baseTick, NO_WAIT) == OK) {
+    while (basetick_take(baseTick, NO_WAIT, nullptr) == OK) {
     }
-    s.notifyTid = taskSpawn("r_notifyRasterTask", kPrioNotify, VX_FP_TASK, 10000, [baseTick] { notifyLoop(baseTick); });
+    s.notifyTid = taskSpawn("r_notifyRasterTask", kPrioNotify, VX_FP_TASK | TASK_OPT_TICK_CORE, 10000,
+                            [baseTick] { notifyLoop(baseTick); });
     if (s.notifyTid == TASK_ID_ERROR) return false;
     s.running.store(true);
     return true;
@@ -340,7 +378,9 @@ void raster_stop() {
     s.initialised.store(false);
 }
 
-bool raster_running() { return sched().running.load(); }
+bool raster_running() {
+    return sched().running.load();
+}
 
 uint64_t raster_runCount(RasterTaskId id) {
     Raster* r = builtin(id);
@@ -351,4 +391,6 @@ uint64_t raster_calcVisits(int rasterIndex) {
     return rasterIndex >= 0 && rasterIndex < RASTER_INDICES ? sched().calcVisits[rasterIndex].load() : 0;
 }
 
-uint64_t raster_tickCount() { return sched().ticks.load(); }
+uint64_t raster_tickCount() {
+    return sched().ticks.load();
+}

@@ -16,12 +16,23 @@ bool toDate(int64_t sec, struct tm* out) {
 }
 } // namespace
 
-uint32_t time_getTimestamp() { return uint32_t(hostclock_nowNs() / 100000ULL); }
+uint32_t time_getTimestamp() {
+    return time_timestampOf(hostclock_nowNs());
+}
+uint32_t time_timestampOf(uint64_t deviceNs) {
+    return uint32_t(deviceNs / 100000ULL);
+}
 
-uint8_t time_getSyncState() { return gSyncState.load(); }
-void time_setSyncState(uint8_t state) { gSyncState.store(state > 3 ? 3 : state); }
+uint8_t time_getSyncState() {
+    return gSyncState.load();
+}
+void time_setSyncState(uint8_t state) {
+    gSyncState.store(state > 3 ? 3 : state);
+}
 
-uint32_t time_get_time_ms() { return uint32_t(hostclock_nowNs() / 1000000ULL); }
+uint32_t time_get_time_ms() {
+    return uint32_t(hostclock_nowNs() / 1000000ULL);
+}
 
 void timeserv_readSystemTime(timeserv_time_t* f) {
     if (!f) return;

@@ -6,6 +6,8 @@
 
 // Time stamp in units of 100 us, free-running and wrapping.
 uint32_t time_getTimestamp();
+// The time stamp of a moment of device time (nanoseconds of the host clock), e.g. a tick's due time.
+uint32_t time_timestampOf(uint64_t deviceNs);
 // 0..3, 3 = full synchronisation. The host clock counts as the global time (3) unless set.
 uint8_t time_getSyncState();
 void time_setSyncState(uint8_t state); // tests and the shell

@@ -14,10 +14,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using testsupport::AppProcess;
@@ -160,6 +165,117 @@ TEST(MeasManE2E, PcToolGetsNamedValuesEvery10msAndStopsThem) {
     ASSERT_EQ(get16(a.data() + 2), 12);
     EXPECT_TRUE(std::all_of(a.begin() + 20, a.end(), [](uint8_t b) { return b == 0; }));
 
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
+
+// Stalls of the host's scheduling seen by a thread that sleeps to absolute 1 ms deadlines: when it
+// woke later than 2 ms, the interval [due, woke] in device time stamps (100 us units of the
+// monotonic clock, which is the device's time).
+class StallProbe {
+public:
+    StallProbe()
+        : thread_([this] {
+              timespec due;
+              clock_gettime(CLOCK_MONOTONIC, &due);
+              while (!stop_) {
+                  due.tv_nsec += 1000000;
+                  if (due.tv_nsec >= 1000000000) {
+                      due.tv_nsec -= 1000000000;
+                      ++due.tv_sec;
+                  }
+                  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+                  timespec now;
+                  clock_gettime(CLOCK_MONOTONIC, &now);
+                  const int64_t dueNs = int64_t(due.tv_sec) * 1000000000 + due.tv_nsec;
+                  const int64_t nowNs = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+                  if (nowNs - dueNs > 2000000) {
+                      std::lock_guard<std::mutex> lk(m_);
+                      stalls_.push_back({uint32_t(dueNs / 100000), uint32_t(nowNs / 100000)});
+                      due = now;
+                  }
+              }
+          }) {}
+    ~StallProbe() {
+        stop_ = true;
+        thread_.join();
+    }
+    // True when a stall overlapped the stamps from `from` to `to`, widened by 20 ms either side.
+    bool stalledAround(uint32_t from, uint32_t to) {
+        std::lock_guard<std::mutex> lk(m_);
+        for (const auto& [begin, end] : stalls_)
+            if (int32_t(end - (from - 200)) >= 0 && int32_t((to + 200) - begin) >= 0) return true;
+        return false;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::mutex m_;
+    std::vector<std::pair<uint32_t, uint32_t>> stalls_;
+    std::thread thread_;
+};
+
+// The copy of a raster's records and the send raster that takes them run in one order every tick,
+// so a latest-value list, which keeps only the newest record, loses none: two lists of the same
+// values at the 10 ms raster, one online (sent over UDP) and one queued (over the TCP data link),
+// each deliver every record for 10 s, their time stamps stepping by 100 (10 ms) without a gap. A
+// host that stalls the device's send raster for a whole period costs an online record; such a gap
+// is allowed only where the host stalled a thread of this test as well.
+TEST(MeasManE2E, OnlineAndQueuedListsAt10msLoseNoRecord) {
+    testsupport::NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    AppProcess dev(root.path(), {DEV_INDEX});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    PcTool tool(TOOL_PID, TOOL_ADDR, DEV_PID);
+    uint16_t version = 0;
+    std::string why;
+    ASSERT_TRUE(linkToDevice(
+        tool, DEV_PID, [&] { return dev.logText(); }, &version, &why))
+        << why;
+
+    constexpr uint32_t kOnline = 0x2A000011, kQueued = 0x2A000012;
+    std::vector<uint8_t> a;
+    ASSERT_TRUE(tool.sendCi(0x0510, 1, kOnline, nameRequest(3, 1, 4, 0, {"RtpIndex", "CAN_BAUDRATES[1]"})));
+    ASSERT_TRUE(tool.receiveCi(0x0511, &a, 3000)) << dev.logText();
+    ASSERT_NE(get32(a.data() + 20), 0u);
+    ASSERT_TRUE(tool.sendCi(0x0510, 2, kQueued, nameRequest(3, 1, 256, 1, {"RtpIndex", "CAN_BAUDRATES[1]"})));
+    ASSERT_TRUE(tool.receiveCi(0x0511, &a, 3000)) << dev.logText();
+    ASSERT_NE(get32(a.data() + 20), 0u);
+
+    // Both streams are read side by side; each record names its list's FIFO.
+    StallProbe probe;
+    std::map<uint32_t, std::vector<uint32_t>> stamps{{kOnline, {}},
+                                                     {kQueued, {}}}; // filled by one reader each
+    std::thread udp([&] {
+        uint16_t dst;
+        uint32_t handle;
+        std::vector<uint8_t> r;
+        while (stamps[kOnline].size() < 1000 && tool.receiveDkUdp(&dst, &handle, &r, 3000))
+            if (handle == kOnline && r.size() >= 4) stamps[kOnline].push_back(get32(r.data()));
+    });
+    {
+        uint16_t dst;
+        uint32_t handle;
+        std::vector<uint8_t> r;
+        while (stamps[kQueued].size() < 1000 && tool.receiveDk(&dst, &handle, &r, 3000))
+            if (handle == kQueued && r.size() >= 4) stamps[kQueued].push_back(get32(r.data()));
+    }
+    udp.join();
+    for (uint32_t fifo : {kOnline, kQueued}) {
+        const std::vector<uint32_t>& s = stamps[fifo];
+        const char* what = fifo == kOnline ? "online" : "queued";
+        ASSERT_EQ(s.size(), 1000u) << what;
+        int gaps = 0, excused = 0;
+        for (size_t i = 1; i < s.size(); ++i) {
+            if (s[i] - s[i - 1] == 100) continue;
+            const bool lateHost =
+                fifo == kOnline && (s[i] - s[i - 1]) % 100 == 0 && probe.stalledAround(s[i - 1], s[i]);
+            ++(lateHost ? excused : gaps);
+        }
+        EXPECT_EQ(gaps, 0) << what << " records missing or out of step; " << excused
+                           << " lost while the host stalled";
+    }
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
 }

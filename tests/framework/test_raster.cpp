@@ -1,6 +1,7 @@
 // The raster scheduler on the hand-driven clock.
 #include "framework/raster.h"
 #include "framework/syslog.h"
+#include "framework/time_util.h"
 #include "platform/basetick.h"
 #include "platform/hostclock.h"
 #include "platform/rtos.h"
@@ -143,7 +144,7 @@ TEST_F(RasterTest, TaskDelayCountsBaseTicks) {
         raster_taskDelay(own, 30);
         woke = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(eventually([&] { return taskIsPended(t); }));
     hostclock_advanceMs(29);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(woke.load());
@@ -151,6 +152,54 @@ TEST_F(RasterTest, TaskDelayCountsBaseTicks) {
     EXPECT_TRUE(eventually([&] { return woke.load(); }));
     taskJoin(t, 2000);
     semDelete(own);
+}
+
+// The tasks one tick releases run as on the device's single core: the calculation task (25), then
+// the 1 ms raster (29), the online send raster (60) and the measurement raster (132), each seeing
+// the writes of those before it and none of those after it; every tick's work carries the tick's
+// own time stamp, also when the host gives late ticks in a burst.
+TEST_F(RasterTest, TasksOfOneTickRunInPriorityOrderWithTheTicksOwnStamp) {
+    struct Seen {
+        std::atomic<uint64_t> calc{0}, r1{0}, meas{0};
+        std::atomic<int> wrongOrder{0}, sends{0};
+        std::mutex m;
+        std::vector<uint32_t> stamps;
+    };
+    auto v = std::make_shared<Seen>();
+    ASSERT_TRUE(raster_addCalcStep(0, "order", [v](int r, uint32_t ts) {
+        if (r != 0) return;
+        const uint64_t t = ++v->calc;
+        if (v->r1 != t - 1 || v->meas != t - 1) ++v->wrongOrder;
+        std::lock_guard<std::mutex> lk(v->m);
+        v->stamps.push_back(ts);
+    }));
+    ASSERT_TRUE(raster_addPeriodic(RASTER_R1MS, 0, "order", [v] {
+        const uint64_t t = ++v->r1;
+        if (v->calc != t || v->meas != t - 1) ++v->wrongOrder;
+    }));
+    ASSERT_TRUE(raster_addPeriodic(RASTER_ETH_ONLINE, 0, "order", [v] {
+        ++v->sends;
+        if (v->calc != v->r1 || v->meas != v->r1 - 1) ++v->wrongOrder;
+    }));
+    ASSERT_TRUE(raster_addPeriodic(RASTER_RMEAS, 0, "order", [v] {
+        const uint64_t t = ++v->meas;
+        if (v->calc != t || v->r1 != t) ++v->wrongOrder;
+    }));
+    ASSERT_TRUE(raster_start());
+
+    const uint32_t start = time_getTimestamp();
+    hostclock_advanceMs(1000);
+    ASSERT_TRUE(eventually([&] { return v->meas == 1000; })) << v->meas;
+    EXPECT_EQ(v->wrongOrder.load(), 0);
+    EXPECT_EQ(v->sends.load(), 100);
+
+    hostclock_advanceBurstMs(3);
+    ASSERT_TRUE(eventually([&] { return v->meas == 1003; })) << v->meas;
+    std::lock_guard<std::mutex> lk(v->m);
+    ASSERT_EQ(v->stamps.size(), 1003u);
+    for (size_t i = 0; i < v->stamps.size(); ++i)
+        ASSERT_EQ(v->stamps[i], start + 10 * (i + 1))
+            << "tick " << i + 1 << " of 1003, the last three in a burst";
 }
 
 TEST(RasterRates, IndexToPeriod) {

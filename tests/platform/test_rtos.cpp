@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,7 +53,7 @@ TEST(RtosSemaphore, TimeOutFollowsHandDrivenClock) {
         done = true;
     });
     ASSERT_NE(t, TASK_ID_ERROR);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(eventually([&] { return taskIsPended(t); }));
     hostclock_advanceMs(99);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_FALSE(done.load()) << "real time passing must not end a hand-driven time-out";
@@ -128,7 +128,7 @@ TEST(RtosSemaphore, FlushWakesAllWaiters) {
         ts.emplace_back([&] {
             if (semTake(s, 5000) == OK) ++woken;
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_TRUE(eventually([&] { return semWaiting(s) == 3; }));
     semFlush(s);
     for (auto& t : ts) t.join();
     EXPECT_EQ(woken.load(), 3);
@@ -273,7 +273,7 @@ TEST(RtosTask, DelayRunsOnHandDrivenTicks) {
         taskDelay(50);
         done = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(eventually([&] { return taskIsDelayed(t); }));
     hostclock_advanceMs(49);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(done.load());

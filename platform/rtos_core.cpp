@@ -1,0 +1,253 @@
+// The tick core: the tasks that the base tick drives run as on the device's single core.
+//
+// A member holds the core from the moment its turn comes until it waits in a call of this RTOS
+// layer. A member made ready (by a give, a send, an event or the end of its time-out) gets its turn
+// when no better member is ready or holds the core; better means a higher priority (a lower
+// number), or the same priority and ready earlier. A member that makes a better one ready gives way
+// to it at the end of that call, as a preempted task does, and keeps its place among its equals.
+//
+// Threads cannot be stopped from outside, so two things differ from a real core:
+// - A better member that becomes ready while a worse one holds the core runs at once, beside it
+//   (an overrunning low-priority raster never delays the next tick's high-priority ones).
+// - A member that sleeps in the host kernel outside this layer (a socket, a file, a plain mutex)
+//   still holds the core. Once it has held it for a millisecond, its state is read from /proc; while
+//   asleep there it no longer holds back the others, as a blocked task would not.
+#include "platform/rtos_internal.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace rtos_detail {
+namespace {
+
+constexpr uint64_t kPatienceNs = 1000000; // how long a member may hold the core before it is looked at
+
+uint64_t steadyNs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1000000000ULL + uint64_t(ts.tv_nsec);
+}
+
+struct Core {
+    std::mutex m;
+    std::vector<TaskRec*> members;
+    uint64_t seq = 0;
+};
+
+Core& core() {
+    static auto* c = new Core; // tasks may end during exit
+    return *c;
+}
+
+thread_local bool tlYield = false; // this call made a better member ready
+
+bool better(const TaskRec* a, const TaskRec* b) {
+    return a->priority < b->priority || (a->priority == b->priority && a->coreSeq < b->coreSeq);
+}
+
+// True while the thread runs or can run; false while it sleeps in the host kernel. A thread whose
+// state cannot be read counts as running.
+bool onCpu(const TaskRec* t) {
+    if (t->osTid == 0) return true;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/stat", int(t->osTid));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    char buf[512];
+    const ssize_t n = read(fd, buf, sizeof buf - 1);
+    close(fd);
+    if (n <= 0) return true;
+    buf[n] = 0;
+    const char* paren = std::strrchr(buf, ')'); // the name may hold spaces and parentheses
+    if (!paren || paren[1] != ' ') return true;
+    const char state = paren[2];
+    return state == 'R';
+}
+
+// Members that have held the core past the patience while asleep in the host kernel let go of it.
+// Returns true when one did.
+bool releaseSleepers(Core& c) {
+    const uint64_t now = steadyNs();
+    bool released = false;
+    for (TaskRec* t : c.members) {
+        if (t->coreState != CoreState::Running || t->offCore || now - t->runningSinceNs < kPatienceNs)
+            continue;
+        if (!onCpu(t)) released = t->offCore = true;
+    }
+    return released;
+}
+
+// The member whose turn it is: the best of those ready or holding the core; null when none is
+// ready ahead of every holder.
+TaskRec* nextTurn(Core& c) {
+    TaskRec* best = nullptr;
+    for (TaskRec* t : c.members) {
+        const bool contends =
+            t->coreState == CoreState::Ready || (t->coreState == CoreState::Running && !t->offCore);
+        if (contends && (!best || better(t, best))) best = t;
+    }
+    return best && best->coreState == CoreState::Ready ? best : nullptr;
+}
+
+void dispatch(Core& c) {
+    TaskRec* t = nextTurn(c);
+    if (!t) return;
+    if (t->wakePending) {
+        t->wakePending = false;
+        if (t->waitCv) t->waitCv->notify_all();
+    }
+    t->coreCv.notify_all();
+}
+
+void makeReady(Core& c, TaskRec* t) {
+    if (t->coreState != CoreState::Waiting) return;
+    t->coreState = CoreState::Ready;
+    t->coreSeq = ++c.seq;
+}
+
+// Waits until it is the task's turn; a task to be deleted goes through at once so that it reaches
+// its next wait and ends there.
+void awaitTurn(Core& c, std::unique_lock<std::mutex>& lk, TaskRec* me) {
+    while (nextTurn(c) != me && !me->deleteRequested.load(std::memory_order_relaxed)) {
+        me->coreCv.wait_for(lk, std::chrono::nanoseconds(kPatienceNs));
+        if (releaseSleepers(c)) dispatch(c); // the turn may be another's that sleeps in its wait
+    }
+    me->coreState = CoreState::Running;
+    me->runningSinceNs = steadyNs();
+    me->offCore = false;
+    me->wakePending = false;
+}
+
+} // namespace
+
+void core_join(TaskRec* rec) {
+    Core& c = core();
+    std::lock_guard<std::mutex> lk(c.m);
+    rec->coreMember = true;
+    rec->coreState = CoreState::Ready;
+    rec->coreSeq = ++c.seq;
+    c.members.push_back(rec);
+}
+
+void core_start(TaskRec* me) {
+    Core& c = core();
+    std::unique_lock<std::mutex> lk(c.m);
+    awaitTurn(c, lk, me);
+}
+
+void core_leave(TaskRec* me) {
+    if (!me->coreMember) return;
+    Core& c = core();
+    std::lock_guard<std::mutex> lk(c.m);
+    c.members.erase(std::remove(c.members.begin(), c.members.end(), me), c.members.end());
+    me->coreMember = false;
+    dispatch(c);
+}
+
+void core_block(TaskRec* me, std::condition_variable* cv) {
+    Core& c = core();
+    std::lock_guard<std::mutex> lk(c.m);
+    me->coreState = CoreState::Waiting;
+    me->waitCv = cv;
+    me->wakePending = false;
+    me->coreBlocked = true;
+    dispatch(c);
+}
+
+void core_rewait(TaskRec* me) {
+    Core& c = core();
+    std::lock_guard<std::mutex> lk(c.m);
+    if (me->coreState == CoreState::Ready) {
+        me->coreState = CoreState::Waiting;
+        me->wakePending = false;
+        dispatch(c);
+    }
+}
+
+bool core_wake(WaitPlace& place) {
+    Core& c = core();
+    TaskRec* me = self();
+    std::lock_guard<std::mutex> lk(c.m);
+    bool now = false;
+    for (TaskRec* t : place.members) {
+        makeReady(c, t);
+        if (me->coreMember && me->coreState == CoreState::Running && better(t, me)) tlYield = true;
+        if (nextTurn(c) == t)
+            now = true;
+        else
+            t->wakePending = true;
+    }
+    return now;
+}
+
+void core_turn(TaskRec* me) {
+    const bool waited = me->coreBlocked;
+    const bool yield = tlYield;
+    me->coreBlocked = false;
+    tlYield = false;
+    if (!waited && !yield) return;
+    Core& c = core();
+    std::unique_lock<std::mutex> lk(c.m);
+    if (waited) {
+        makeReady(c, me); // woken by its time-out, or a deleted object
+    } else {
+        if (me->coreState != CoreState::Running) return;
+        me->coreState = CoreState::Ready; // preempted: keeps its place among its equals
+        dispatch(c);
+    }
+    awaitTurn(c, lk, me);
+}
+
+void core_nudge(TaskRec* rec) {
+    Core& c = core();
+    std::lock_guard<std::mutex> lk(c.m);
+    rec->coreCv.notify_all();
+}
+
+CoreTurn::CoreTurn() : me(self()) {}
+
+CoreTurn::~CoreTurn() {
+    if (me->coreMember && std::uncaught_exceptions() == 0) core_turn(me);
+}
+
+PlaceGuard::PlaceGuard(WaitPlace& place, std::condition_variable& cv, bool delay)
+    : place_(place), me_(self()) {
+    me_->waitKind.store(delay ? 2 : 1, std::memory_order_release);
+    if (me_->coreMember) {
+        place_.members.push_back(me_);
+        core_block(me_, &cv);
+    } else {
+        ++place_.others;
+    }
+}
+
+PlaceGuard::~PlaceGuard() {
+    me_->waitKind.store(0, std::memory_order_release);
+    if (me_->coreMember)
+        place_.members.erase(std::find(place_.members.begin(), place_.members.end(), me_));
+    else
+        --place_.others;
+}
+
+void PlaceGuard::rewait() {
+    if (me_->coreMember) core_rewait(me_);
+}
+
+} // namespace rtos_detail
+
+using namespace rtos_detail;
+
+bool taskTickCoreIdle() {
+    Core& c = core();
+    std::lock_guard<std::mutex> lk(c.m);
+    if (releaseSleepers(c)) dispatch(c);
+    for (TaskRec* t : c.members)
+        if (t->coreState == CoreState::Ready || (t->coreState == CoreState::Running && !t->offCore))
+            return false;
+    return true;
+}
