@@ -264,10 +264,10 @@ TEST(MeasManE2E, OnlineAndQueuedListsAt10msLoseNoRecord) {
                 lost += int(step / 100) - 1;
         }
         EXPECT_EQ(offGrid, 0) << what;
-        if (fifo == kQueued || stalls == 0)
-            EXPECT_EQ(lost, 0) << what << " (the host stalled this test's threads " << stalls << " times)";
-        else
-            EXPECT_LE(lost, 20) << what << " (the host stalled this test's threads " << stalls << " times)";
+        // A record lost to a stall of the device's send raster goes with a stall of this test's
+        // threads now and then; the loss of copies and sends out of order (one in five) never does.
+        const int allowed = fifo == kQueued ? 0 : std::min(100, 3 * stalls);
+        EXPECT_LE(lost, allowed) << what << " (the host stalled this test's threads " << stalls << " times)";
     }
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
