@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <time.h>
@@ -50,34 +51,55 @@ bool better(const TaskRec* a, const TaskRec* b) {
     return a->priority < b->priority || (a->priority == b->priority && a->coreSeq < b->coreSeq);
 }
 
-// True while the thread runs or can run; false while it sleeps in the host kernel. A thread whose
-// state cannot be read counts as running.
-bool onCpu(const TaskRec* t) {
-    if (t->osTid == 0) return true;
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/self/task/%d/stat", int(t->osTid));
+// Reads a small file of the host kernel into `buf`; false when it cannot be read.
+bool readProc(const char* path, char* buf, size_t size) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;
-    char buf[512];
-    const ssize_t n = read(fd, buf, sizeof buf - 1);
+    if (fd < 0) return false;
+    const ssize_t n = read(fd, buf, size - 1);
     close(fd);
-    if (n <= 0) return true;
+    if (n <= 0) return false;
     buf[n] = 0;
-    const char* paren = std::strrchr(buf, ')'); // the name may hold spaces and parentheses
-    if (!paren || paren[1] != ' ') return true;
-    const char state = paren[2];
-    return state == 'R';
+    return true;
 }
 
-// Members that have held the core past the patience while asleep in the host kernel let go of it.
-// Returns true when one did.
+// Where the thread stands in the host kernel: asleep (not running or runnable) and the time it has
+// spent on a processor so far. False when that cannot be read; the thread then counts as running.
+bool hostState(const TaskRec* t, bool* asleep, uint64_t* cpuNs) {
+    if (t->osTid == 0) return false;
+    char path[64], buf[512];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/stat", int(t->osTid));
+    if (!readProc(path, buf, sizeof buf)) return false;
+    const char* paren = std::strrchr(buf, ')'); // the name may hold spaces and parentheses
+    if (!paren || paren[1] != ' ') return false;
+    *asleep = paren[2] == 'S' || paren[2] == 'D';
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", int(t->osTid));
+    if (!readProc(path, buf, sizeof buf)) return false;
+    *cpuNs = std::strtoull(buf, nullptr, 10);
+    return true;
+}
+
+// Members that hold the core but have slept in the host kernel since the last look, a patience
+// ago, without running at all, let go of it. One glimpse of a sleeping thread is not enough: a
+// thread that runs can be caught in a short sleep (a contended allocator lock, a page fault).
+// Returns true when one let go.
 bool releaseSleepers(Core& c) {
     const uint64_t now = steadyNs();
     bool released = false;
     for (TaskRec* t : c.members) {
         if (t->coreState != CoreState::Running || t->offCore || now - t->runningSinceNs < kPatienceNs)
             continue;
-        if (!onCpu(t)) released = t->offCore = true;
+        bool asleep = false;
+        uint64_t cpuNs = 0;
+        if (!hostState(t, &asleep, &cpuNs) || !asleep) {
+            t->sleepSinceNs = 0;
+            continue;
+        }
+        if (t->sleepSinceNs == 0 || cpuNs != t->sleepCpuNs) {
+            t->sleepSinceNs = now; // first seen asleep, or it ran in between
+            t->sleepCpuNs = cpuNs;
+        } else if (now - t->sleepSinceNs >= kPatienceNs) {
+            released = t->offCore = true;
+        }
     }
     return released;
 }
@@ -119,6 +141,7 @@ void awaitTurn(Core& c, std::unique_lock<std::mutex>& lk, TaskRec* me) {
     }
     me->coreState = CoreState::Running;
     me->runningSinceNs = steadyNs();
+    me->sleepSinceNs = 0;
     me->offCore = false;
     me->wakePending = false;
 }

@@ -64,7 +64,9 @@ struct TaskRec {
     CoreState coreState = CoreState::Running;
     uint64_t coreSeq = 0;                      // order among equal priorities: when the task became ready
     uint64_t runningSinceNs = 0;               // host monotonic time the task got its turn
-    bool offCore = false;                      // running, but asleep in the host kernel for a while
+    uint64_t sleepSinceNs = 0;                 // first seen asleep in the host kernel (0: not seen so) ...
+    uint64_t sleepCpuNs = 0;                   // ... with this much processor time used so far
+    bool offCore = false;                      // holds the core, but asleep in the host kernel for a while
     std::condition_variable coreCv;            // its turn has come
     std::condition_variable* waitCv = nullptr; // the wait it sleeps in (for a deferred wake-up)
     bool wakePending = false; // made ready while a better task ran: woken when its turn comes

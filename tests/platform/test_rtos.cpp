@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -369,4 +370,37 @@ TEST(RtosPools, FixedPoolRunsOutAndRefusesForeignItems) {
     EXPECT_NE(poolItemGet(g), nullptr);
     EXPECT_EQ(poolTotalCount(g), 3u);
     poolDelete(g, true);
+}
+
+// Tasks of the tick core run as on one processor: a worse task made ready waits while a better one
+// runs on (however the host schedules the two), but not while the better one sleeps in the host
+// kernel outside the RTOS calls, as a blocked task on the device would not hold it back.
+TEST(RtosTickCore, AWorseTaskWaitsWhileABetterOneRunsButNotWhileItSleepsInTheHost) {
+    SEM_ID goBetter = semBCreate(0, SEM_EMPTY), goWorse = semBCreate(0, SEM_EMPTY);
+    std::mutex outside;
+    std::atomic<int> phase{0}, worseSaw{-1};
+    outside.lock();
+    const TASK_ID better = taskSpawn("tBetter", 10, TASK_OPT_TICK_CORE, 8192, [&] {
+        semTake(goBetter, WAIT_FOREVER);
+        phase = 1;
+        semGive(goWorse); // ready, but worse: waits for this task's next wait
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        phase = 2;
+        std::lock_guard<std::mutex> lk(outside); // asleep in the host kernel, not in an RTOS wait
+    });
+    const TASK_ID worse = taskSpawn("tWorse", 20, TASK_OPT_TICK_CORE, 8192, [&] {
+        semTake(goWorse, WAIT_FOREVER);
+        worseSaw = phase.load();
+    });
+    ASSERT_TRUE(eventually([&] { return taskIsPended(better) && taskIsPended(worse); }));
+    semGive(goBetter);
+    EXPECT_TRUE(eventually([&] { return worseSaw.load() >= 0; }));
+    EXPECT_EQ(worseSaw.load(), 2) << "ran beside a better task that was running";
+    outside.unlock();
+    EXPECT_EQ(taskJoin(better, 10000), OK);
+    EXPECT_EQ(taskJoin(worse, 10000), OK);
+    semDelete(goBetter);
+    semDelete(goWorse);
 }
