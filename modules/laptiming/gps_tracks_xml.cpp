@@ -84,9 +84,9 @@ void tracksXmlLoad::readGroup() {
             skipElement();
             continue;
         }
-        if (trackParser_->parse(scanner_) != XMLTOK_EMPTY_END) throw XmlError("/> expected", scanner_);
         if (count_ >= groupEnd)
             throw XmlError("parsed more track elements than mentioned in header", scanner_);
+        if (trackParser_->parse(scanner_) != XMLTOK_EMPTY_END) throw XmlError("/> expected", scanner_);
         tracks_[count_++] = {longitude_, latitude_, tracklen_, trackId_, 0.0f};
     }
 }
