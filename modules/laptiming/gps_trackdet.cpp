@@ -59,11 +59,11 @@ bool readPosition(TrackDet& t, float* lat, float* lon, float* dist) {
     for (int attempt = 0; attempt < 4; ++attempt) {
         const uint32_t c = t.counter.load(std::memory_order_acquire);
         if (c == 0) return false;
+        // A load that sees the writer's next write into this slot also sees the count before it.
         const PositionSlot& s = t.slots[(c - 1) & 1];
-        *lat = s.lat.load(std::memory_order_relaxed);
-        *lon = s.lon.load(std::memory_order_relaxed);
-        *dist = s.dist.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        *lat = s.lat.load(std::memory_order_acquire);
+        *lon = s.lon.load(std::memory_order_acquire);
+        *dist = s.dist.load(std::memory_order_acquire);
         if (t.counter.load(std::memory_order_relaxed) == c) return true;
     }
     return false;
@@ -71,22 +71,20 @@ bool readPosition(TrackDet& t, float* lat, float* lon, float* dist) {
 
 void writePosition(TrackDet& t, float lat, float lon, float dist) {
     const uint32_t c = t.counter.load(std::memory_order_relaxed);
-    // Makes a reader that sees any of these stores also see the count before them.
-    std::atomic_thread_fence(std::memory_order_release);
+    // Release stores: a reader that sees one of them also sees the count before it.
     PositionSlot& s = t.slots[c & 1];
-    s.lat.store(lat, std::memory_order_relaxed);
-    s.lon.store(lon, std::memory_order_relaxed);
-    s.dist.store(dist, std::memory_order_relaxed);
+    s.lat.store(lat, std::memory_order_release);
+    s.lon.store(lon, std::memory_order_release);
+    s.dist.store(dist, std::memory_order_release);
     t.counter.store(c + 1, std::memory_order_release);
 }
 
 void publish(TrackDet& t, const tracks_s& track, int32_t code) {
-    t.seq.fetch_add(1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    t.pointLat.store(track.latitude, std::memory_order_relaxed);
-    t.pointLong.store(track.longitude, std::memory_order_relaxed);
-    t.trackLen.store(track.tracklen, std::memory_order_relaxed);
-    t.trackId.store(track.trackId, std::memory_order_relaxed);
+    t.seq.fetch_add(1, std::memory_order_relaxed); // odd while the fields change
+    t.pointLat.store(track.latitude, std::memory_order_release);
+    t.pointLong.store(track.longitude, std::memory_order_release);
+    t.trackLen.store(track.tracklen, std::memory_order_release);
+    t.trackId.store(track.trackId, std::memory_order_release);
     t.seq.fetch_add(1, std::memory_order_release);
     t.res_new.store(code, std::memory_order_release);
 }
@@ -216,11 +214,10 @@ int gps_trackdet_get(float lat, float lon, float dist, float* pointLat, float* p
     const int32_t code = t.res_new.exchange(0, std::memory_order_acq_rel);
     if (code != 0) {
         const uint32_t before = t.seq.load(std::memory_order_acquire);
-        const float la = t.pointLat.load(std::memory_order_relaxed);
-        const float lo = t.pointLong.load(std::memory_order_relaxed);
-        const float len = t.trackLen.load(std::memory_order_relaxed);
-        const int32_t id = t.trackId.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        const float la = t.pointLat.load(std::memory_order_acquire);
+        const float lo = t.pointLong.load(std::memory_order_acquire);
+        const float len = t.trackLen.load(std::memory_order_acquire);
+        const int32_t id = t.trackId.load(std::memory_order_acquire);
         if ((before & 1) == 0 && t.seq.load(std::memory_order_relaxed) == before) {
             if (pointLat) *pointLat = la;
             if (pointLong) *pointLong = lo;
