@@ -212,12 +212,18 @@ TEST(TrackDetection, RedBullRingLapTraceTriggersOncePerCrossing) {
     // After a restart the stored track is found again: result 1, the best lap stays.
     gps_trackdet_ini();
     seen.clear();
-    for (int i = 0; i < 50; ++i) {
-        ASSERT_EQ(gps_trackdet_get(47.22f, 14.76f, 0, nullptr, nullptr, nullptr, nullptr), 0);
+    id = -1;
+    int code = 0;
+    for (int i = 0; i < 30 && code == 0; ++i) {
+        code = gps_trackdet_get(47.22f, 14.76f, 0, nullptr, nullptr, nullptr, &id);
         hostclock_advanceMs(10);
     }
-    ASSERT_TRUE(waitForLog("gps_trackdet_task: detected bc only track in range:", &seen));
-    EXPECT_EQ(gps_trackdet_get(47.22f, 14.76f, 0, nullptr, nullptr, nullptr, &id), 1);
+    if (code == 0) {
+        ASSERT_TRUE(waitForLog("gps_trackdet_task: detected bc only track in range:", &seen));
+        code = gps_trackdet_get(47.22f, 14.76f, 0, nullptr, nullptr, nullptr, &id);
+    }
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(id, 1);
     gps_trackdet_stop();
     nvdb_close();
 }
