@@ -10,6 +10,7 @@
 #include "framework/raster.h"
 #include "framework/simulink.h"
 #include "framework/syslog.h"
+#include "laptiming/gps_task.h"
 #include "measdata/convtab.h"
 #include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
@@ -124,6 +125,7 @@ int main(int argc, char** argv) {
     raster_addPeriodic(RASTER_R1000MS, 900, "error memory store", error_mgr_flush);
     MsdShell_AddCommonCmd();
     msd_shellStart(index);
+    gps_init();         // GPS receiver on "/tyCo/1"
     meascalinfo_init(); // name table
     // Network stack: routing, data paths, command interpreter.
     routing_ini();
@@ -149,6 +151,7 @@ int main(int argc, char** argv) {
     postrun_register(PR_GATEWAY, "measurement gateway", gw_stop);
     postrun_register(PR_CALC, "calculation channels", awm_man_stop);
     postrun_register(PR_DIVOVUR2, "DivoVur2", BC2_stop);
+    postrun_register(PR_GPS, "GPS task", gps_stop);
     postrun_register(PR_RASTERS, "rasters", raster_stop);
     postrun_register(PR_ERRMEM, "error memory", error_mgr_stop);
 

@@ -5,6 +5,8 @@
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -25,11 +27,28 @@ struct ErrMem {
     bool dirty = false;
     bool stopped = false;
     ErrorEventHook hook;
+    // Paths of the active entries (path + 1, 0 = none), readable without the mutex: callers that
+    // clear their path every cycle never wait for a store of the table in progress.
+    std::array<std::atomic<uint32_t>, ERROR_MEM_ENTRIES> activePaths{};
 };
 
 ErrMem& em() {
     static auto* e = new ErrMem;
     return *e;
+}
+
+// Publishes the active paths after a change; called with the mutex held.
+void publishActive(ErrMem& e) {
+    for (size_t i = 0; i < ERROR_MEM_ENTRIES; ++i) {
+        const bool active = i < e.entries.size() && e.entries[i].active;
+        e.activePaths[i].store(active ? uint32_t(e.entries[i].path) + 1 : 0, std::memory_order_release);
+    }
+}
+
+bool anyActive(ErrMem& e, uint16_t path) {
+    for (const auto& p : e.activePaths)
+        if (p.load(std::memory_order_acquire) == uint32_t(path) + 1) return true;
+    return false;
 }
 
 // Writes the table when it changed; called with the mutex held.
@@ -57,6 +76,7 @@ void error_mgr_init() {
         syslogx(LOG_PRIO_ERR, "error_mgr_init(): stored error memory not readable, starting empty");
     }
     e.dirty = false;
+    publishActive(e);
 }
 
 void error_mgr_flush() {
@@ -108,6 +128,7 @@ void error_mgr_set(uint16_t path, uint8_t type, uint8_t mil) {
     {
         std::lock_guard<std::mutex> lk(e.m);
         if (e.stopped || !enterLocked(e, path, type, mil, &fresh)) return;
+        publishActive(e);
         hook = e.hook;
     }
     syslogx(LOG_PRIO_INFO, "error_mgr_set(): path %u type %u mil %u", unsigned(path), unsigned(type),
@@ -117,6 +138,7 @@ void error_mgr_set(uint16_t path, uint8_t type, uint8_t mil) {
 
 void error_mgr_clear(uint16_t path) {
     ErrMem& e = em();
+    if (!anyActive(e, path)) return;
     std::lock_guard<std::mutex> lk(e.m);
     if (e.stopped) return;
     for (auto& entry : e.entries) {
@@ -125,6 +147,7 @@ void error_mgr_clear(uint16_t path) {
             e.dirty = true;
         }
     }
+    publishActive(e);
 }
 
 void error_mgr_clear_all() {
@@ -134,6 +157,7 @@ void error_mgr_clear_all() {
     const size_t before = e.entries.size();
     std::erase_if(e.entries, [](const ErrorMemEntry& x) { return !x.active; });
     if (e.entries.size() != before) e.dirty = true;
+    publishActive(e);
 }
 
 size_t error_mgr_list(ErrorMemEntry* out, size_t max) {
