@@ -8,14 +8,12 @@
 #include "gui/guitextthing.h"
 
 // Style bits of the button family.
-enum : uint16_t {
-    GUI_BTN_NOFRAME = 0x0001,
-    GUI_BTN_REPEAT = 0x0002,
-    GUI_BTN_PRESSED = 0x0004,
-    GUI_BTN_ON_PRESS = 0x0008,
-    GUI_BTN_FRAME_VARIANT = 0x0010,
-    GUI_BTN_ENABLED = 0x8000,
-};
+inline constexpr uint16_t GUI_BTN_NOFRAME = 0x0001;
+inline constexpr uint16_t GUI_BTN_REPEAT = 0x0002;
+inline constexpr uint16_t GUI_BTN_PRESSED = 0x0004;
+inline constexpr uint16_t GUI_BTN_ON_PRESS = 0x0008;
+inline constexpr uint16_t GUI_BTN_FRAME_VARIANT = 0x0010;
+inline constexpr uint16_t GUI_BTN_ENABLED = 0x8000;
 
 enum : uint8_t { GUI_TYPE_BUTTON = 5, GUI_TYPE_BITMAP_BUTTON = 12 };
 // Signal of a click, and the timer of auto-repeat.

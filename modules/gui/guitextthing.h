@@ -9,14 +9,12 @@
 #include "gui/guithing.h"
 
 // Style bits of text things and prompts.
-enum : uint16_t {
-    GUI_STYLE_RIGHT = 0x0020,
-    GUI_STYLE_LEFT = 0x0040,
-    GUI_STYLE_HIGHLIGHT = 0x1000,
-    GUI_STYLE_COPY = 0x2000,
-    GUI_STYLE_TRANSPARENT = 0x4000,
-    GUI_STYLE_SELECTABLE = 0x8000,
-};
+inline constexpr uint16_t GUI_STYLE_RIGHT = 0x0020;
+inline constexpr uint16_t GUI_STYLE_LEFT = 0x0040;
+inline constexpr uint16_t GUI_STYLE_HIGHLIGHT = 0x1000;
+inline constexpr uint16_t GUI_STYLE_COPY = 0x2000;
+inline constexpr uint16_t GUI_STYLE_TRANSPARENT = 0x4000;
+inline constexpr uint16_t GUI_STYLE_SELECTABLE = 0x8000;
 
 // Font classes of the font table that the core classes use.
 enum : int { GUI_FONT_CLASS_WINDOW = 0, GUI_FONT_CLASS_PROMPT = 6, GUI_FONT_TABLE_SIZE = 32 };
