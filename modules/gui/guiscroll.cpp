@@ -148,7 +148,7 @@ GuiScroll::GuiScroll(bool vertical)
     AddStatus(GUI_ST_MOVABLE | GUI_ST_NONCLIENT);
     RemoveStatus(GUI_ST_FOCUS);
     const GuiRect square = MakeGuiRect(0, 0, S - 1, S - 1);
-    makeParts(square, square, kArrowStyle, true);
+    makeParts(square, square, kArrowStyle);
     if (mVertical) {
         mClientRect.top = static_cast<int16_t>(mClientRect.top + S);
         mClientRect.bottom = static_cast<int16_t>(mClientRect.bottom - S);
@@ -165,26 +165,26 @@ GuiScroll::GuiScroll(bool vertical, const GuiRect& rect, const GuiScrollInfo* in
     if (info) mInfo = *info;
     const int l = rect.left, t = rect.top, r = rect.right, b = rect.bottom;
     if (mVertical) {
-        makeParts(MakeGuiRect(l, t, l + S, t + S), MakeGuiRect(l, b - S, l + S, b), kArrowStyle, false);
+        makeParts(MakeGuiRect(l, t, l + S, t + S), MakeGuiRect(l, b - S, l + S, b), kArrowStyle);
         mClientRect = MakeGuiRect(l, t + S, r, b - S);
     } else {
-        makeParts(MakeGuiRect(l, t, l + S, t + S), MakeGuiRect(r - S, t, r, t + S), kArrowStyle, false);
+        makeParts(MakeGuiRect(l, t, l + S, t + S), MakeGuiRect(r - S, t, r, t + S), kArrowStyle);
         mClientRect = MakeGuiRect(l + S, t, r - S, b);
     }
 }
 
-void GuiScroll::makeParts(const GuiRect& first, const GuiRect& second, uint16_t style, bool windowBar) {
+void GuiScroll::makeParts(const GuiRect& first, const GuiRect& second, uint16_t style) {
     mpArrowButton1 = new (std::nothrow)
         GuiBitmapButton(first, mVertical ? &gbUpArrowBitmap : &gbLeftArrowBitmap, GUI_ID_CLOSE, style);
     mpArrowButton2 = new (std::nothrow)
         GuiBitmapButton(second, mVertical ? &gbDownArrowBitmap : &gbMoreBitmap, GUI_ID_SYSTEM, style);
     mpThumb = new (std::nothrow) GuiScrollButton(mVertical);
+    // The arrows lie outside the bar's client area (the trough): non-client, or they would be
+    // clipped away.
     for (GuiButton* b : {mpArrowButton1, mpArrowButton2}) {
         if (!b) continue;
-        if (windowBar) {
-            b->AddStatus(GUI_ST_NONCLIENT);
-            b->RemoveStatus(GUI_ST_FOCUS);
-        }
+        b->AddStatus(GUI_ST_NONCLIENT);
+        b->RemoveStatus(GUI_ST_FOCUS);
         Add(b, 0);
     }
     if (mpThumb) Add(mpThumb, 0);

@@ -86,7 +86,7 @@ protected:
     GuiScrollButton* mpThumb = nullptr;
 
 private:
-    void makeParts(const GuiRect& first, const GuiRect& second, uint16_t buttonStyle, bool windowBar);
+    void makeParts(const GuiRect& first, const GuiRect& second, uint16_t buttonStyle);
 };
 
 class GuiVScroll : public GuiScroll {

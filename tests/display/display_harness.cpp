@@ -88,25 +88,6 @@ void GuiRun::present() {
     });
 }
 
-Pixels Glyphs(const GuiFont* font, const char* text, int x, int y, bool doubled) {
-    Pixels out;
-    const int k = doubled ? 2 : 1;
-    for (const char* p = text; *p; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        const int first = font->offsets[c - font->firstChar],
-                  width = font->offsets[c - font->firstChar + 1] - first;
-        for (int row = 0; row < font->height; ++row)
-            for (int col = 0; col < width; ++col) {
-                const int bit = first + col;
-                if (!(font->data[row * font->bytesPerLine + bit / 8] & (0x80 >> (bit % 8)))) continue;
-                for (int dy = 0; dy < k; ++dy)
-                    for (int dx = 0; dx < k; ++dx) out.insert({x + k * col + dx, y + k * row + dy});
-            }
-        x += k * width;
-    }
-    return out;
-}
-
 Pixels PanelPixels(int left, int top, int right, int bottom, uint32_t colour) {
     const std::vector<uint32_t> panel = displayhw_panelImage();
     Pixels out;

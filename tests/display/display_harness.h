@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "glyphs.h"
 #include "gui/guibitmap.h"
 #include "gui/guipm.h"
 #include "platform/rtos.h"
@@ -34,9 +35,7 @@ private:
 };
 
 using Pixels = std::set<std::pair<int, int>>;
-// The pixels that text in a font sets when drawn at (x, y), read from the font's own records
-// (doubled: each glyph pixel a 2 x 2 block).
-Pixels Glyphs(const GuiFont* font, const char* text, int x, int y, bool doubled = false);
+using guitest::Glyphs;
 // The pixels of the panel image inside the box that have the colour.
 Pixels PanelPixels(int left, int top, int right, int bottom, uint32_t colour);
 // Waits (bounded, real time) until cond holds.
