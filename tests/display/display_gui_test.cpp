@@ -293,6 +293,25 @@ TEST(DisplayInterface, PostingFunctionsCarryTheirValuesAndNeverLoseACopy) {
     EXPECT_EQ(front->of(DISP_MSG_UPDATE_EXT_WND).size(), 2u);
 }
 
+TEST(DisplayInterface, TheAlarmRecordIsNeverReadHalfWritten) {
+    const std::string longText(254, 'a');
+    std::atomic<bool> stop{false};
+    const TASK_ID writer = taskSpawn("r_alarm", 100, 0, 100000, [&] {
+        for (int i = 0; !stop; ++i) display_alarm(1, 0, 0, 10, 10, 0, 0, 0, i % 2 ? longText.c_str() : "b");
+    });
+    for (int i = 0; i < 2000; ++i) {
+        char copy[DISP_ALARM_TEXT];
+        {
+            ExtAlarmGuard lock;
+            std::memcpy(copy, ext_alarm.text, sizeof copy);
+        }
+        const std::string text(copy);
+        ASSERT_TRUE(text.empty() || text == "b" || text == longText) << text.size();
+    }
+    stop = true;
+    ASSERT_EQ(taskJoin(writer, 5000), OK);
+}
+
 TEST(DisplayInterface, ChannelsRoundHalfAwayAndTheDumpShowsThePanelArea) {
     GuiRun gui;
     int value = 0;

@@ -62,12 +62,18 @@ TEST(GuiPromptDraw, TextIsPlacedByAlignmentAndScaleAndClippedToTheClientArea) {
         delete h.root().Remove(p, 0);
     }
 
-    // Without text only border and background; wider text stays inside the client area.
-    Harness::fill(0x00FF00);
-    auto* empty = new GuiPrompt(r, "", 0, GUI_BORDER_THIN, 0);
-    h.addAndDraw(empty);
-    EXPECT_EQ(Painted(r, GUI_BLACK), Outline(r));
-    delete h.root().Remove(empty, 0);
+    // Without text, or in a font whose strip is not there yet, only border and background; wider
+    // text stays inside the client area.
+    GuiFont unpacked = SysFont;
+    unpacked.data = nullptr;
+    for (const char* text : {"", "Ab"}) {
+        Harness::fill(0x00FF00);
+        auto* empty = new GuiPrompt(r, text, 0, GUI_BORDER_THIN, 0);
+        empty->SetFont(&unpacked);
+        h.addAndDraw(empty);
+        EXPECT_EQ(Painted(r, GUI_BLACK), Outline(r));
+        delete h.root().Remove(empty, 0);
+    }
     Harness::fill(0x00FF00);
     auto* wide = new GuiPrompt(R(10, 10, 29, 49), "WWWWWWWW", 0, GUI_BORDER_THIN | GUI_STYLE_LEFT, 0);
     h.addAndDraw(wide);
