@@ -1,6 +1,7 @@
 // The application process: start-up in the system's fixed order, the wait for post-run, and the
 // ordered shutdown. Each subsystem's init takes its place in this sequence.
 #include "calc/awm_man.h"
+#include "display/display.h"
 #include "framework/appman.h"
 #include "framework/board_io.h"
 #include "framework/errmem.h"
@@ -138,6 +139,7 @@ int main(int argc, char** argv) {
     // CAN I/O of this build has nothing to register; its place in the start-up reports it ready,
     // so that state requests (0x0505, 0x0516) are answered.
     meas_man_CanIO_initialized = 1;
+    displayInit(); // GUI start: the GUI tasks, the built-in fonts, the backlight once the GUI is up
     simulink_setConvRegister([](int partition, const void* table) {
         return int(
             convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));
@@ -148,6 +150,7 @@ int main(int argc, char** argv) {
     syslogx(LOG_PRIO_INFO, "main(): start-up done, boot counter %u", unsigned(boot_count_get()));
 
     postrun_register(PR_PWM, "PWM outputs", PwmOut_StopAll);
+    postrun_register(PR_DISPLAY, "display", displayJoin); // keeps its last picture
     postrun_register(PR_GATEWAY, "measurement gateway", gw_stop);
     postrun_register(PR_CALC, "calculation channels", awm_man_stop);
     postrun_register(PR_DIVOVUR2, "DivoVur2", BC2_stop);

@@ -5,6 +5,7 @@
 #include "framework/syslog.h"
 #include "platform/board.h"
 #include "platform/devroot.h"
+#include "platform/display_hw.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -66,6 +67,10 @@ void printBoard() {
         if (board_pwmGet(ch, &duty, &freq) && (duty != 0 || freq != 0))
             shell_printf("pwm %u: %.1f %% at %.1f Hz\n", unsigned(ch), double(duty), double(freq));
     }
+    shell_printf("display layers :");
+    for (int layer = 0; layer < DISPLAY_LAYERS; ++layer)
+        shell_printf(" %u", unsigned(*displayhw_layerControl(layer)));
+    shell_printf("\n");
 }
 
 // The host's stand-in for the board's wiring: inputs and supply are set by hand.
@@ -75,8 +80,8 @@ int cmdBoard(int argc, char** argv) {
         printBoard();
         return 0;
     }
-    if (argc == 4 && std::strcmp(argv[1], "din") == 0 && parseUnsigned(argv[2], BOARD_DIGITAL_INPUTS - 1, &a) &&
-        parseUnsigned(argv[3], 1, &b)) {
+    if (argc == 4 && std::strcmp(argv[1], "din") == 0 &&
+        parseUnsigned(argv[2], BOARD_DIGITAL_INPUTS - 1, &a) && parseUnsigned(argv[3], 1, &b)) {
         board_dinSet(uint32_t(a), int(b));
         return 0;
     }
@@ -123,4 +128,6 @@ bool msd_shellStart(int rtpIndex) {
     return true;
 }
 
-void msd_shellStop() { shellhost_stop(); }
+void msd_shellStop() {
+    shellhost_stop();
+}

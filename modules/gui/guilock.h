@@ -29,3 +29,12 @@ void ExitCriticalSection(); // only by the task that holds the lock
 
 // True when the calling task is the GUI task.
 bool GuiIsGuiTask();
+
+// One level of the GUI lock for the extent of a scope.
+class GuiLockGuard {
+public:
+    GuiLockGuard() { EnterCriticalSection(); }
+    ~GuiLockGuard() { ExitCriticalSection(); }
+    GuiLockGuard(const GuiLockGuard&) = delete;
+    GuiLockGuard& operator=(const GuiLockGuard&) = delete;
+};

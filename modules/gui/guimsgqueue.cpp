@@ -22,15 +22,19 @@ GuiMessageQueue::~GuiMessageQueue() {
 }
 
 int GuiMessageQueue::Push(const GuiMessage* msg) {
-    if (!msg) return 1;
+    TryPush(msg);
+    return 1;
+}
+
+bool GuiMessageQueue::TryPush(const GuiMessage* msg) {
+    if (!msg) return false;
     if (msg->Target) {
         if (GuiPresentationLink* pm = GuiThing::mpPresentationLink) {
             GuiMessage copy = *msg;
-            if (pm->RouteMessageToTask(&copy)) return 1;
+            if (pm->RouteMessageToTask(&copy)) return true;
         }
     }
-    GuiEnqueue(msg, gpGuiMesgQueue);
-    return 1;
+    return GuiEnqueue(msg, gpGuiMesgQueue);
 }
 
 void GuiMessageQueue::Pop(GuiMessage* out) {

@@ -24,6 +24,8 @@ public:
     GuiMessageQueue& operator=(const GuiMessageQueue&) = delete;
 
     int Push(const GuiMessage* msg);
+    // The same, telling whether the message was taken: false when a full queue dropped it.
+    bool TryPush(const GuiMessage* msg);
     void Pop(GuiMessage* out);
     void Fold(const GuiMessage* msg, GuiQueue* queue = nullptr);
     // Removes queued messages of the main queue addressed to who or a descendant; type 0 = any,

@@ -26,14 +26,6 @@ int BorderInset(uint16_t style) {
     }
 }
 
-// The GUI lock for the extent of a scope.
-struct GuiLockScope {
-    GuiLockScope() { EnterCriticalSection(); }
-    ~GuiLockScope() { ExitCriticalSection(); }
-    GuiLockScope(const GuiLockScope&) = delete;
-    GuiLockScope& operator=(const GuiLockScope&) = delete;
-};
-
 void Post(uint16_t type, GuiThing* target, GuiThing* source, int16_t param = 0) {
     if (!GuiThing::mpMessageQueue) return;
     GuiMessage m = GuiMakeMessage(type, target, source, param);
@@ -89,7 +81,7 @@ unsigned long GuiThing::GetColor(unsigned char slot) {
 }
 
 GuiThing* GuiThing::Find(unsigned short id, int recursive) {
-    GuiLockScope lock;
+    GuiLockGuard lock;
     for (GuiThing* c = mpFirstChild; c; c = c->mpNextSibling) {
         if (c->mwThingId == id) return c;
         if (recursive) {

@@ -10,13 +10,6 @@
 
 namespace {
 
-struct GuiLockScope {
-    GuiLockScope() { EnterCriticalSection(); }
-    ~GuiLockScope() { ExitCriticalSection(); }
-    GuiLockScope(const GuiLockScope&) = delete;
-    GuiLockScope& operator=(const GuiLockScope&) = delete;
-};
-
 bool Has(const GuiThing* t, uint16_t bits) {
     return (t->mwStatusFlags & bits) == bits;
 }
@@ -69,7 +62,7 @@ void GuiThing::UpdateChildClipping() {
 
 void GuiThing::Add(GuiThing* child, int draw) {
     if (!child || child == this) return;
-    GuiLockScope lock;
+    GuiLockGuard lock;
     if (child->mpParentThing == this) {
         if (mpFirstChild == child) return;
         UnlinkChild(child);
@@ -105,7 +98,7 @@ void GuiThing::Add(GuiThing* child, int draw) {
 
 void GuiThing::AddToEnd(GuiThing* child, int draw) {
     if (!child || child == this || child->mpParentThing == this) return;
-    GuiLockScope lock;
+    GuiLockGuard lock;
     if (child->mpParentThing) child->mpParentThing->Remove(child, 0);
 
     GuiThing* before = nullptr;
@@ -133,7 +126,7 @@ void GuiThing::MoveToFront(GuiThing* child, int draw) {
     }
     if (mpFirstChild == child) return;
 
-    GuiLockScope lock;
+    GuiLockGuard lock;
     const bool win = Has(child, GUI_ST_VIEWPORTS);
     const bool front = Has(child, GUI_ST_FRONT);
     GuiThing* F = mpFirstChild;
@@ -198,7 +191,7 @@ void GuiThing::MoveToFront(GuiThing* child, int draw) {
 GuiThing* GuiThing::Remove(GuiThing* child, int draw) {
     if (!child || !child->mpParentThing) return nullptr;
     if (child->mpParentThing != this) return child->mpParentThing->Remove(child, draw);
-    GuiLockScope lock;
+    GuiLockGuard lock;
     GuiThing* c = mpFirstChild;
     while (c && c != child) c = c->mpNextSibling;
     if (!c) return nullptr;
@@ -221,7 +214,7 @@ GuiThing* GuiThing::Remove(GuiThing* child, int draw) {
 }
 
 void GuiThing::Resize(GuiRect rect) {
-    GuiLockScope lock;
+    GuiLockGuard lock;
     const bool visible = IsVisible();
     if (visible && mpScreen) mpScreen->Invalidate(mClipRect);
 

@@ -27,7 +27,7 @@ void Panel::Draw() {
     mpScreen->EndDraw();
 }
 
-Harness::Harness() {
+Harness::Harness(bool presentationManager) {
     displayhw_reset();
     tGuiTimerMutex = semMCreate(SEM_Q_PRIORITY);
     tGuiPresentationMutex = semMCreate(SEM_Q_PRIORITY);
@@ -37,16 +37,23 @@ Harness::Harness() {
     GuiThing::mpScreen = CreateGuiScreen();
     GuiThing::mpMessageQueue = new GuiMessageQueue();
     const GuiRect all = MakeGuiRect(0, 0, GuiThing::mpScreen->HRes() - 1, GuiThing::mpScreen->VRes() - 1);
-    root_ = new Root(all);
-    GuiThing::mpPresentation = root_;
-    GuiThing::mpPresentationLink = root_;
-    GuiThing::mpScreen->GenerateViewportList(root_);
+    if (presentationManager) {
+        pm_ = new GuiPresentationManager(all);
+        GuiThing::mpPresentation = pm_;
+        GuiThing::mpPresentationLink = pm_;
+    } else {
+        root_ = new Root(all);
+        GuiThing::mpPresentation = root_;
+        GuiThing::mpPresentationLink = root_;
+    }
+    GuiThing::mpScreen->GenerateViewportList(GuiThing::mpPresentation);
     gbGuiTimerEventPending = 0;
     gbGuiInitialized = 1;
 }
 
 Harness::~Harness() {
     delete root_;
+    delete pm_;
     GuiThing::mpPresentation = nullptr;
     GuiThing::mpPresentationLink = nullptr;
     delete GuiThing::mpMessageQueue;
@@ -86,13 +93,32 @@ std::vector<GuiMessage> Harness::tick() {
     return out;
 }
 
+std::vector<int> Harness::dispatchAll() {
+    std::vector<int> results;
+    // A tick yields nothing itself but may fold expiries in behind: go on while anything is queued.
+    for (;;) {
+        std::vector<GuiMessage> batch = collect();
+        for (GuiMessage& m : batch) {
+            if (pm_->RouteMessageToTask(&m)) continue;
+            if (const int r = pm_->DispatchMessage(pm_, &m)) results.push_back(r);
+        }
+        if (batch.empty() && GuiQueueCount(gpGuiMesgQueue) == 0) return results;
+    }
+}
+
+void Harness::pointer(uint16_t type, int x, int y) {
+    GuiMessage m = GuiMakeMessage(type);
+    m.SetDataPoint(GuiPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)});
+    queue().Push(&m);
+}
+
 void Harness::addAndDraw(GuiThing* t) {
-    root_->Add(t, 1);
+    GuiThing::mpPresentation->Add(t, 1);
 }
 
 void Harness::redraw(const GuiRect& r) {
     GuiThing::mpScreen->Invalidate(r);
-    root_->Draw();
+    GuiThing::mpPresentation->Draw();
 }
 
 uint32_t Harness::px(int x, int y) {

@@ -10,6 +10,7 @@
 
 #include "gui/guilock.h"
 #include "gui/guimsgqueue.h"
+#include "gui/guipm.h"
 #include "gui/guipresentationlink.h"
 #include "gui/guiscreen.h"
 #include "gui/guithing.h"
@@ -54,7 +55,8 @@ public:
 
 class Harness {
 public:
-    Harness();
+    // With the stand-in root, or (presentationManager) with the real presentation manager.
+    explicit Harness(bool presentationManager = false);
     ~Harness();
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
@@ -62,11 +64,17 @@ public:
     L24logi& screen() { return *static_cast<L24logi*>(GuiThing::mpScreen); }
     GuiMessageQueue& queue() { return *GuiThing::mpMessageQueue; }
     Root& root() { return *root_; }
+    GuiPresentationManager& pm() { return *pm_; }
 
     // Pops everything queued so far (the ticks among it are processed by Pop) and returns it.
     std::vector<GuiMessage> collect();
     // One 50 ms tick as the timer task posts it; returns what it and the messages before it yield.
     std::vector<GuiMessage> tick();
+    // With the presentation manager: dispatches everything queued, and what that queues, as the
+    // GUI task's loop does; returns the results that were not 0.
+    std::vector<int> dispatchAll();
+    // Posts an untargeted pointer message at (x, y).
+    void pointer(uint16_t type, int x, int y);
     // Adds a thing to the root and draws the screen.
     void addAndDraw(GuiThing* t);
     // Invalidates r and draws the root, as one frame.
@@ -77,6 +85,7 @@ public:
 
 private:
     Root* root_ = nullptr;
+    GuiPresentationManager* pm_ = nullptr;
 };
 
 // One drawing pass over `area` on behalf of `thing`: Invalidate and BeginDraw, EndDraw at the end.

@@ -1,0 +1,49 @@
+#include "gui/guitask.h"
+
+#include "gui/guilock.h"
+#include "gui/guimsgqueue.h"
+#include "gui/guipm.h"
+#include "gui/guiscreen.h"
+#include "gui/l24logi.h"
+
+void GuiTaskMain(SEM_ID ready) {
+    tGuiTimerMutex = semMCreate(SEM_Q_PRIORITY);
+    tGuiPresentationMutex = semMCreate(SEM_Q_PRIORITY);
+    if (tGuiTimerMutex == SEM_ID_NULL || tGuiPresentationMutex == SEM_ID_NULL) GuiLoopForever();
+    tGuiLockTask = 0;
+    tBaseGuiTask = taskIdSelf();
+
+    GuiThing::mpScreen = CreateGuiScreen();
+    if (!GuiThing::mpScreen) GuiLoopForever(); // nothing can be shown without it
+    const GuiRect all = MakeGuiRect(0, 0, GuiThing::mpScreen->HRes() - 1, GuiThing::mpScreen->VRes() - 1);
+    GuiThing::mpMessageQueue = new GuiMessageQueue();
+
+    auto* pm = new GuiPresentationManager(all);
+    pm->mColors[0] = 0;
+    GuiThing::mpPresentation = pm;
+    GuiThing::mpPresentationLink = pm;
+    GuiThing::mpScreen->GenerateViewportList(pm);
+    GuiThing::mpScreen->Invalidate(pm->mRealRect);
+    pm->Draw();
+
+    ConfigureGuiInput();
+    GuiAppInitialize(pm);
+
+    gbGuiInitialized = 1;
+    gbGuiTimerEventPending = 0;
+    if (ready != SEM_ID_NULL) semGive(ready);
+
+    pm->Execute(0);
+
+    RestoreGuiInput();
+    // Nothing may post into the queue that goes now.
+    gbGuiInitialized = 0;
+    GuiThing::mpPresentation = nullptr;
+    GuiThing::mpPresentationLink = nullptr;
+    delete pm;
+    GuiMessageQueue* q = GuiThing::mpMessageQueue;
+    GuiThing::mpMessageQueue = nullptr;
+    delete q;
+    delete GuiThing::mpScreen;
+    GuiThing::mpScreen = nullptr;
+}
