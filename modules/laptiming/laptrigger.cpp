@@ -39,6 +39,10 @@ void broadcast(uint16_t cmd) {
 
 namespace laptrg {
 
+bool statusDue(bool sent, uint32_t last, uint32_t now) {
+    return !sent || uint32_t(now - last) >= LAPTRIGGER_STATUS_INTERVAL;
+}
+
 Master& master() {
     static Master m;
     return m;

@@ -133,8 +133,7 @@ void laptrigger_get_info_reply_cmd(comint_msg* message) {
 void laptrigger_meas(comint_msg*) {
     const uint32_t now = time_getTimestamp();
     laptrg::StatusReply& s = laptrg::statusReply();
-    // As a difference, so that neither the wrap of the time stamp nor its end of range stops replies.
-    if (s.sent.load() && uint32_t(now - s.last.load()) < LAPTRIGGER_STATUS_INTERVAL) return;
+    if (!laptrg::statusDue(s.sent.load(), s.last.load(), now)) return;
     s.last.store(now);
     s.sent.store(true);
     const laptrg::Master& m = laptrg::master();

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "laptiming/laptrigger.h"
+
 namespace laptrg {
 
 // Master record (sender side).
@@ -27,6 +29,10 @@ struct StatusReply {
     std::atomic<uint32_t> last{0};
     std::atomic<bool> sent{false};
 };
+
+// Whether a status reply may go out now: the first always, then one per LAPTRIGGER_STATUS_INTERVAL,
+// measured as a difference so that the time stamp's wrap changes nothing.
+bool statusDue(bool sent, uint32_t last, uint32_t now);
 
 Master& master();
 Receiver& receiver();
