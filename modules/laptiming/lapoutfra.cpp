@@ -56,6 +56,12 @@ void publishFragment() {
 void publishAbsLap() {
     publish(seramSig().abslap, gState.absLap.load());
 }
+void publishAll() {
+    publishFragment();
+    publishOuting();
+    publishLap();
+    publishAbsLap();
+}
 
 void writeAbsLap(uint16_t absLap) {
     const uint8_t b[2] = {uint8_t(absLap), uint8_t(absLap >> 8)};
@@ -174,10 +180,7 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
     genName(name, sizeof name, 0);
     gState.valid.store(1);
     syslogx(LOG_PRIO_DEBUG, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
-    publishFragment();
-    publishOuting();
-    publishLap();
-    publishAbsLap();
+    publishAll();
     give();
     lapOutFra_update();
 }
@@ -198,10 +201,7 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp) {
     gState.outing = outing;
     gState.fragment = 1;
     gState.timestamp.store(timestamp);
-    publishFragment();
-    publishOuting();
-    publishLap();
-    publishAbsLap();
+    publishAll();
     give();
     lapOutFra_update();
     meas_app_clearsegmentation();
