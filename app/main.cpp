@@ -144,7 +144,9 @@ int main(int argc, char** argv) {
     // CAN I/O of this build has nothing to register; its place in the start-up reports it ready,
     // so that state requests (0x0505, 0x0516) are answered.
     meas_man_CanIO_initialized = 1;
-    // Logging: the file counts of the logging drives, once a second.
+    // Logging: the file counts of the logging drives, from now on and once a second (its task
+    // starts here, with the others of the start-up).
+    cfg_meas_formatInfos_1s();
     raster_addPeriodic(RASTER_R1000MS, 500, "cfg_meas_formatInfos_1s", cfg_meas_formatInfos_1s);
     sb_info_ini(); // status block: version and lap-stack information
     // Lap counters, then the decision whether they are valid now or come from the master.
