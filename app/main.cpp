@@ -12,6 +12,11 @@
 #include "framework/simulink.h"
 #include "framework/syslog.h"
 #include "laptiming/gps_task.h"
+#include "laptiming/lapoutfra.h"
+#include "laptiming/laptrigger.h"
+#include "logging/cfg_meas.h"
+#include "logging/cfg_system.h"
+#include "logging/sb_info.h"
 #include "measdata/convtab.h"
 #include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
@@ -124,6 +129,7 @@ int main(int argc, char** argv) {
     raster_init();
     error_mgr_init();
     raster_addPeriodic(RASTER_R1000MS, 900, "error memory store", error_mgr_flush);
+    cfg_system_ini(); // system configuration: logging, lap-trigger and fuel-consumption masters
     MsdShell_AddCommonCmd();
     msd_shellStart(index);
     gps_init();         // GPS receiver on "/tyCo/1"
@@ -140,6 +146,20 @@ int main(int argc, char** argv) {
     // so that state requests (0x0505, 0x0516) are answered.
     meas_man_CanIO_initialized = 1;
     displayInit(); // GUI start: the GUI tasks, the built-in fonts, the backlight once the GUI is up
+    // Logging: the file counts of the logging drives, from now on and once a second (its task
+    // starts here, with the others of the start-up).
+    cfg_meas_formatInfos_1s();
+    raster_addPeriodic(RASTER_R1000MS, 500, "cfg_meas_formatInfos_1s", cfg_meas_formatInfos_1s);
+    sb_info_ini(); // status block: version and lap-stack information
+    // Lap counters, then the decision whether they are valid now or come from the master.
+    if (LapOutFra_init() != 0) syslogx(LOG_PRIO_ERR, "initec(): Error LapOutFra_init()");
+    LapOutFra_start();
+    LapOutFra_cmds_init();
+    laptrigger_ini();
+    // A logging slave keeps asking its master for the counters (every 10th measurement-raster run).
+    raster_addPeriodic(RASTER_RMEAS, 500, "LapOutFra_checkExtLaptrgInit", [cycle = 0u]() mutable {
+        if (cycle++ % 10 == 3) LapOutFra_checkExtLaptrgInit();
+    });
     simulink_setConvRegister([](int partition, const void* table) {
         return int(
             convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));

@@ -86,6 +86,9 @@ inline constexpr int SEM_INVERSION_SAFE = 0x08;
 SEM_ID semBCreate(int options, SEM_B_STATE initialState);
 SEM_ID semCCreate(int options, int initialCount);
 SEM_ID semMCreate(int options);
+// Error number (errno) of a take or give on a null or deleted semaphore: the invalid object.
+inline constexpr int S_objLib_OBJ_ID_ERROR = 0x3D0001;
+
 STATUS semTake(SEM_ID sem, _Vx_ticks_t timeout);
 STATUS semGive(SEM_ID sem);
 STATUS semFlush(SEM_ID sem); // wakes every waiter of a binary or counting semaphore

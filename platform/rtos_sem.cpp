@@ -5,6 +5,7 @@
 #include "platform/rtos_internal.h"
 #include "platform/rtos_named.h"
 
+#include <cerrno>
 #include <vector>
 
 using namespace rtos_detail;
@@ -80,11 +81,17 @@ SEM_ID semMCreate(int options) {
 }
 
 STATUS semTake(SEM_ID s, _Vx_ticks_t timeout) {
-    if (!alive(s)) return ERROR;
+    if (!alive(s)) {
+        errno = S_objLib_OBJ_ID_ERROR;
+        return ERROR;
+    }
     CoreTurn turn;
     TaskRec* me = turn.me;
     std::unique_lock<std::mutex> lk(s->m);
-    if (s->dying) return ERROR;
+    if (s->dying) {
+        errno = S_objLib_OBJ_ID_ERROR;
+        return ERROR;
+    }
     if (s->type == SEM_TYPE_MUTEX) {
         if (s->owner == me->id) {
             ++s->recursion;
@@ -140,10 +147,16 @@ STATUS semTake(SEM_ID s, _Vx_ticks_t timeout) {
 }
 
 STATUS semGive(SEM_ID s) {
-    if (!alive(s)) return ERROR;
+    if (!alive(s)) {
+        errno = S_objLib_OBJ_ID_ERROR;
+        return ERROR;
+    }
     CoreTurn turn;
     std::lock_guard<std::mutex> lk(s->m);
-    if (s->dying) return ERROR;
+    if (s->dying) {
+        errno = S_objLib_OBJ_ID_ERROR;
+        return ERROR;
+    }
     switch (s->type) {
     case SEM_TYPE_MUTEX: {
         TaskRec* me = turn.me;

@@ -158,10 +158,13 @@ void copyStep(int rasterIndex, uint32_t timestamp) {
     meas_man_copy(rasterIndex, timestamp);
 }
 
-// The lap rasters: the lap raster copies indices 11 and 12 at the lap, the lap status-block raster
-// index 12 with time stamp 0.
+std::atomic<uint32_t (*)()> gLapTimestamp{nullptr};
+
+// The lap rasters: the lap raster copies indices 11 and 12 under the lap event's time stamp, the
+// lap status-block raster index 12 with time stamp 0.
 void lapCopy() {
-    const uint32_t ts = time_getTimestamp();
+    uint32_t (*const source)() = gLapTimestamp.load(std::memory_order_acquire);
+    const uint32_t ts = source ? source() : time_getTimestamp();
     meas_man_copy(11, ts);
     meas_man_copy(12, ts);
 }
@@ -223,6 +226,10 @@ bool meas_man_ini() {
         raster_addPeriodic(RASTER_SBLAP, 900, "meas_man_copy sbLapPer", lapStatusCopy);
     });
     return ok;
+}
+
+void meas_man_setLapTimestampSource(uint32_t (*source)()) {
+    gLapTimestamp.store(source, std::memory_order_release);
 }
 
 void meas_man_exit() {

@@ -74,6 +74,9 @@ void meas_man_get_measurement_state2(comint_msg* message); // 0x0516
 // One raster tick: a record into the FIFO of every due list of `raster`. A time stamp of 0 means
 // "now" (unless the chain's first list asks to keep 0).
 void meas_man_copy(int raster, uint32_t timestamp);
+// Where the lap raster's copy of raster indices 11 and 12 takes its time stamp: the lap event's,
+// once the lap-trigger exchange names its source; until then (null) the time of the copy.
+void meas_man_setLapTimestampSource(uint32_t (*source)());
 // 10 ms raster hook: stored-data enable by time synchronisation, error 482, loss and stop logs.
 void meas_man_10ms();
 

@@ -149,11 +149,16 @@ void PcTool::keepBusy() {
 }
 
 bool PcTool::sendCi(uint16_t cmd, uint32_t ctx, uint32_t rctx, const std::vector<uint8_t>& payload) {
+    return sendCiAs(toolPid_, cmd, ctx, rctx, payload);
+}
+
+bool PcTool::sendCiAs(uint16_t src, uint16_t cmd, uint32_t ctx, uint32_t rctx,
+                      const std::vector<uint8_t>& payload) {
     std::lock_guard<std::mutex> g(ciSend_);
     std::vector<uint8_t> m;
     put16(m, 0);
     put16(m, uint16_t(payload.size()));
-    put16(m, toolPid_);
+    put16(m, src);
     put16(m, devPid_);
     put32(m, ctx);
     put32(m, rctx);
@@ -244,7 +249,7 @@ bool linkToDevice(PcTool& tool, uint16_t devicePid, const std::function<std::str
     }
     tool.announce();
     char line[64];
-    std::snprintf(line, sizeof line, "add remote_pid %x", unsigned(tool.pid()));
+    std::snprintf(line, sizeof line, "add remote_pid %X", unsigned(tool.pid()));
     if (!waitUntil([&] { return deviceLog().find(line) != std::string::npos; }, 3000)) {
         *why = std::string("the device did not log '") + line + "':\n" + deviceLog();
         return false;

@@ -32,6 +32,9 @@ public:
     bool link(const std::string& device, uint16_t offset);
 
     bool sendCi(uint16_t cmd, uint32_t ctx, uint32_t rctx, const std::vector<uint8_t>& payload);
+    // The same with another source PID in the header (a message forwarded for another device).
+    bool sendCiAs(uint16_t src, uint16_t cmd, uint32_t ctx, uint32_t rctx,
+                  const std::vector<uint8_t>& payload);
     // The next CI message with command `cmd` (others, such as state polls, are passed over).
     bool receiveCi(uint16_t cmd, std::vector<uint8_t>* msg, int timeoutMs);
     // One DK frame from the TCP data link: destination PID, handle, record.

@@ -1,0 +1,2 @@
+# The counter store and a lap-stack append in the NV store, each against raw pwrite of the same bytes.
+msd_add_bench(bench_lapstore SOURCES ${CMAKE_CURRENT_LIST_DIR}/lapstore_nv.cpp LIBS msd_laptiming msd_logging)

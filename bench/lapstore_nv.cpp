@@ -1,0 +1,119 @@
+// What the lap counters and the lap stack cost in the NV store, in wall time (the cost is I/O).
+// - BM_CounterStore: a fragment trigger, whose store writes NV records 0 and 261 ("store_us"),
+//   against pwrite + fsync of the same 6 and 2 bytes into two files ("raw_us", "vs_raw_pwrite");
+//   "tick_share" is the store's share of the 1 ms tick.
+// - BM_LapStackAppend: one lap-stack entry (the check's 257 NV reads and the append's three writes,
+//   "append_us") against pwrite + fsync of the same 4, 6 and 4 bytes ("raw_us", "vs_raw_pwrite");
+//   "of_10ms" is its share of 10 ms.
+// The NV store keeps every element twice and syncs each copy. The medium is the folder under
+// $TMPDIR (default /tmp); TMPDIR=/dev/shm measures without a disk.
+#include "laptiming/lapoutfra.h"
+#include "logging/sb_lapstack.h"
+#include "platform/devroot.h"
+#include "platform/nvdb.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+double nowUs() {
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+class Folder {
+public:
+    Folder() {
+        const char* t = std::getenv("TMPDIR");
+        std::string tmpl = std::string(t && *t ? t : "/tmp") + "/lapstore_bench.XXXXXX";
+        std::vector<char> buf(tmpl.begin(), tmpl.end());
+        buf.push_back('\0');
+        if (!mkdtemp(buf.data())) std::abort();
+        path = buf.data();
+        devroot_set(path + "/root");
+        std::string error;
+        if (!devroot_prepare(&error) || !nvdb_open(path + "/nv", &error)) std::abort();
+    }
+    ~Folder() {
+        nvdb_close();
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+// pwrite + fsync of each piece into its own file, as one element copy each.
+class RawFiles {
+public:
+    RawFiles(const std::string& folder, int n) {
+        for (int i = 0; i < n; ++i)
+            fds.push_back(::open((folder + "/raw" + std::to_string(i)).c_str(), O_RDWR | O_CREAT, 0644));
+    }
+    ~RawFiles() {
+        for (int fd : fds) ::close(fd);
+    }
+    double writeUs(const std::vector<std::vector<uint8_t>>& pieces) {
+        const double t0 = nowUs();
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            const int fd = fds[i % fds.size()];
+            if (::pwrite(fd, pieces[i].data(), pieces[i].size(), 0) != ssize_t(pieces[i].size()) ||
+                ::fsync(fd) != 0)
+                std::abort();
+        }
+        return nowUs() - t0;
+    }
+    std::vector<int> fds;
+};
+
+void BM_CounterStore(benchmark::State& state) {
+    Folder folder;
+    LapOutFra_init();
+    LapOutFra_initLapOutCnt(1, 1);
+    RawFiles raw(folder.path, 2);
+    double store = 0, direct = 0;
+    for (auto _ : state) {
+        const double t0 = nowUs();
+        LapOutFra_setFragmentTrig(1);
+        store += nowUs() - t0;
+        direct += raw.writeUs({{1, 0, 1, 0, 1, 0}, {1, 0}});
+    }
+    LapOutFra_exit();
+    const double n = double(state.iterations());
+    state.counters["store_us"] = store / n;
+    state.counters["raw_us"] = direct / n;
+    state.counters["vs_raw_pwrite"] = store / direct;
+    state.counters["tick_share"] = store / n / 1000.0;
+}
+
+void BM_LapStackAppend(benchmark::State& state) {
+    Folder folder;
+    sb_lapstack_reset_history();
+    RawFiles raw(folder.path, 2);
+    double append = 0, direct = 0;
+    int lap = 0;
+    for (auto _ : state) {
+        const double t0 = nowUs();
+        sb_lapstack_add_entry(uint8_t(++lap), 8346, 2.5f);
+        append += nowUs() - t0;
+        direct += raw.writeUs({{1, 0, 0, 0}, {5, 1, 23, 46, 250, 0}, {1, 0, 1, 0}});
+    }
+    const double n = double(state.iterations());
+    state.counters["append_us"] = append / n;
+    state.counters["raw_us"] = direct / n;
+    state.counters["vs_raw_pwrite"] = append / direct;
+    state.counters["of_10ms"] = append / n / 10000.0;
+}
+
+} // namespace
+
+BENCHMARK(BM_CounterStore)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LapStackAppend)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,308 @@
+#include "laptiming/lapoutfra.h"
+
+#include "framework/errmem.h"
+#include "framework/fileutil.h"
+#include "framework/nvram.h"
+#include "framework/syslog.h"
+#include "framework/time_util.h"
+#include "laptiming/laptrigger.h"
+#include "logging/cfg_system.h"
+#include "logging/meas_app.h"
+#include "logging/sb_lapstack.h"
+#include "measdata/seram.h"
+#include "platform/rtos.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+// Guarded by LapOutFraSem, except the fields read without it.
+struct Counters {
+    uint16_t lap = 0;
+    uint16_t outing = 0;
+    uint16_t fragment = 0;
+    std::atomic<uint16_t> absLap{0};
+    std::atomic<uint32_t> timestamp{0};
+    std::atomic<uint8_t> valid{0};
+};
+Counters gState;
+std::atomic<SEM_ID> LapOutFraSem{SEM_ID_NULL};
+// Held across the copy of the counters and both NV writes of a store.
+std::mutex gStoreLock;
+
+bool take() {
+    return semTake(LapOutFraSem.load(std::memory_order_acquire), WAIT_FOREVER) == OK;
+}
+void give() {
+    semGive(LapOutFraSem.load(std::memory_order_acquire));
+}
+
+// The measurement variables are read by the measurement copies of other tasks.
+void publish(uint16_t& variable, uint16_t value) {
+    std::atomic_ref<uint16_t>(variable).store(value, std::memory_order_relaxed);
+}
+void publishLap() {
+    publish(seramSig().lapctr, gState.lap & 0xFF);
+}
+void publishOuting() {
+    publish(seramSig().outctr, gState.outing & 0xFF);
+}
+void publishFragment() {
+    publish(seramSig().fractr, gState.fragment & 0xFF);
+}
+void publishAbsLap() {
+    publish(seramSig().abslap, gState.absLap.load());
+}
+void publishAll() {
+    publishFragment();
+    publishOuting();
+    publishLap();
+    publishAbsLap();
+}
+
+void writeAbsLap(uint16_t absLap) {
+    const uint8_t b[2] = {uint8_t(absLap), uint8_t(absLap >> 8)};
+    nvram_dbs_write(NV_REC_LAPOUTFRA_ABSLAP, 0, b, sizeof b);
+}
+
+// With the lock held (or during start-up, before the lock exists).
+uint16_t absLapStep() {
+    const uint16_t next = uint16_t(gState.absLap.load() + 1);
+    gState.absLap.store(next);
+    writeAbsLap(next);
+    return next;
+}
+
+// lapOutFra_update: the counters into NV records 0 and 261.
+void lapOutFra_update() {
+    std::lock_guard<std::mutex> store(gStoreLock);
+    if (!take()) {
+        syslogx(LOG_PRIO_ERR, "lapOutFra_update() semTake failed errno 0x%X", unsigned(errno));
+        return;
+    }
+    const uint16_t fragment = gState.fragment, outing = gState.outing, lap = gState.lap;
+    const uint16_t absLap = gState.absLap.load();
+    give();
+    const uint8_t image[6] = {uint8_t(fragment),    uint8_t(fragment >> 8), uint8_t(outing),
+                              uint8_t(outing >> 8), uint8_t(lap),           uint8_t(lap >> 8)};
+    nvram_dbs_write(NV_REC_LAPOUTFRA, 0, image, sizeof image);
+    writeAbsLap(absLap);
+}
+
+int genName(char* buffer, uint32_t size, uint8_t index) {
+    return LapOutFra_genFilenameAbsLap(buffer, size, index, uint8_t(gState.outing), uint8_t(gState.lap),
+                                       uint8_t(gState.fragment), gState.absLap.load());
+}
+
+} // namespace
+
+int LapOutFra_init() {
+    uint8_t image[6];
+    if (nvram_dbs_read(NV_REC_LAPOUTFRA, 0, image, sizeof image) != int(sizeof image)) {
+        gState.fragment = gState.outing = gState.lap = 1;
+        syslogx(LOG_PRIO_ERR, "intLapOutFra_init() calling nvram_dbs_read failed ");
+    } else {
+        gState.fragment = uint16_t(image[0] | image[1] << 8);
+        gState.outing = uint16_t(image[2] | image[3] << 8);
+        gState.lap = uint16_t(image[4] | image[5] << 8);
+    }
+    uint8_t abs[2];
+    if (nvram_dbs_read(NV_REC_LAPOUTFRA_ABSLAP, 0, abs, sizeof abs) != int(sizeof abs)) {
+        gState.absLap.store(0);
+        writeAbsLap(0);
+        syslogx(LOG_PRIO_ERR, "intLapOutFra_init() calling nvram_dbs_read LapOutFraAbsLapCnt failed ");
+    } else {
+        gState.absLap.store(uint16_t(abs[0] | abs[1] << 8));
+        absLapStep(); // every start begins a new absolute lap
+    }
+    gState.timestamp.store(0);
+    gState.valid.store(0);
+    if (!LapOutFraSem.load()) {
+        const SEM_ID sem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
+        if (!sem) {
+            syslogx(LOG_PRIO_ERR, "LapOutFra_init() semaphore create failed");
+            syslogx(LOG_PRIO_ERR, "LapOutFra_init() failed %u", 1u);
+            return 1;
+        }
+        LapOutFraSem.store(sem, std::memory_order_release);
+    }
+    return 0;
+}
+
+void LapOutFra_start() {
+    if (!cfg_system.laptrigSlave || seramCal().OUTINGCTR_MODE == 1)
+        LapOutFra_initLapOutCnt(gState.lap, gState.outing);
+    if (cfg_system.laptrigSlave && cfg_system.loggingActive &&
+        taskSpawn("r_ltmAvail", LAPOUTFRA_LTMAVAIL_PRIORITY, VX_FP_TASK, LAPOUTFRA_LTMAVAIL_STACK,
+                  LapOutFra_queryLapOutCntTask) == TASK_ID_ERROR)
+        syslogx(LOG_PRIO_ERR, "main(): start of t_ltmAvail task failed!");
+}
+
+void LapOutFra_exit() {
+    const SEM_ID sem = LapOutFraSem.exchange(SEM_ID_NULL);
+    if (sem) semDelete(sem);
+}
+
+void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
+    if (!take()) {
+        syslogx(LOG_PRIO_ERR, "LapOutFra_initLapOutCnt() semTake errors errno 0x%X", unsigned(errno));
+        return;
+    }
+    if (lap != gState.lap || outing != gState.outing) {
+        sb_lapstack_reset_history();
+        absLapStep();
+        gState.fragment = 1;
+    }
+    gState.lap = lap;
+    gState.outing = outing;
+    // The search looks where measurement index 0 writes its files, so a repeated name (absolute
+    // lap wrapped, NV lost) never overwrites an old file.
+    char name[64];
+    char path[80];
+    for (int wraps = 0;;) {
+        if (genName(name, sizeof name, 0) < 0) {
+            syslogx(LOG_PRIO_ERR2, "LapOutFra_initLapOutCnt(): Error LapOutFra_genFilename()");
+            break;
+        }
+        std::snprintf(path, sizeof path, "meas:/%s", name);
+        if (!fexist(path)) break;
+        if ((gState.fragment & 0xFF) == 255) {
+            absLapStep();
+            gState.fragment = 1;
+            if (++wraps >= 3) break;
+        } else {
+            ++gState.fragment;
+        }
+    }
+    genName(name, sizeof name, 0);
+    gState.valid.store(1);
+    syslogx(LOG_PRIO_DEBUG, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
+    publishAll();
+    give();
+    lapOutFra_update();
+}
+
+void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp) {
+    if (!take()) {
+        if (errno == S_objLib_OBJ_ID_ERROR)
+            SYSLOGX_ONCE_SITE(LOG_PRIO_WARNING,
+                              "LapOutFra_setLapOutCnt() semTake error: semID invalid (comint before init?)");
+        else
+            SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "LapOutFra_setLapOutCnt() semTake errors errno 0x%X",
+                              unsigned(errno));
+        return;
+    }
+    absLapStep();
+    if (outing != gState.outing) sb_lapstack_reset_history();
+    gState.lap = lap;
+    gState.outing = outing;
+    gState.fragment = 1;
+    gState.timestamp.store(timestamp);
+    publishAll();
+    give();
+    lapOutFra_update();
+    meas_app_clearsegmentation();
+}
+
+void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing) {
+    if (!take()) {
+        syslogx(LOG_PRIO_ERR, "LapOutFra_chngLapOutCnt() semTake errors errno 0x%X", unsigned(errno));
+        return;
+    }
+    const bool changed = lap != gState.lap || outing != gState.outing;
+    if (changed) absLapStep();
+    give();
+    if (changed) meas_app_laptrigger_update(lap, outing);
+}
+
+void LapOutFra_setFragmentTrig(uint32_t timestamp) {
+    if (!take()) {
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "LapOutFra_setFragmentTrig() semTake failed errno 0x%X",
+                          unsigned(errno));
+        return;
+    }
+    if (gState.fragment >= 255) {
+        absLapStep();
+        publishAbsLap();
+        gState.fragment = 1;
+    } else {
+        ++gState.fragment;
+    }
+    gState.timestamp.store(timestamp);
+    publishFragment();
+    give();
+    lapOutFra_update();
+}
+
+int LapOutFra_genFilename(char* buffer, uint32_t size, uint8_t index, uint8_t outing, uint8_t lap,
+                          uint8_t fragment) {
+    return LapOutFra_genFilenameAbsLap(buffer, size, index, outing, lap, fragment, gState.absLap.load());
+}
+
+int LapOutFra_genFilenameAbsLap(char* buffer, uint32_t size, uint8_t index, uint8_t outing, uint8_t lap,
+                                uint8_t fragment, uint16_t absLap) {
+    if (!buffer || size == 0 || index >= 3) {
+        syslogx(LOG_PRIO_ERR, "LapOutFra_genFilename() illegal argument: buffer %d, size %d, idx %d",
+                buffer ? 1 : 0, int(size), int(index));
+        return -1;
+    }
+    if (index == 1) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    const int n =
+        std::snprintf(buffer, size, "%c%02x%02x%03x.%1x%02x", index == 0 ? 'A' : 'B', unsigned(outing),
+                      unsigned(lap), unsigned(absLap >> 4), unsigned(absLap & 0xF), unsigned(fragment));
+    if (n < 0 || uint32_t(n) >= size) {
+        syslogx(LOG_PRIO_ERR,
+                "LapOutFra_genFilename() insufficient space in filename output buffer - filename corrupt");
+        return int(size - 1);
+    }
+    return n;
+}
+
+uint8_t LapOutFra_isValid() {
+    return gState.valid.load();
+}
+
+uint32_t LapOutFra_getTimeStamp() {
+    return gState.timestamp.load();
+}
+
+void LapOutFra_getState(LapOutFraState* out) {
+    if (!out) return;
+    if (!take()) {
+        syslogx(LOG_PRIO_ERR, "LapOutFra_getState() semTake errors errno %X", unsigned(errno));
+        out->valid = 0;
+        return;
+    }
+    *out = LapOutFraState{gState.lap,      gState.outing,           gState.absLap.load(),
+                          gState.fragment, gState.timestamp.load(), gState.valid.load()};
+    give();
+}
+
+void LapOutFra_checkExtLaptrgInit() {
+    if (cfg_system.laptrigSlave == 1 && cfg_system.loggingActive == 1 && !LapOutFra_isValid())
+        laptrigger_get_info_req(cfg_system.ltmPid);
+}
+
+void LapOutFra_queryLapOutCntTask() {
+    LapOutFra_checkExtLaptrgInit();
+    taskDelay(30 * sysClkRateGet());
+    if (!LapOutFra_isValid()) {
+        error_mgr_set(CFG_SYSTEM_ERRMEM_NO_LTM, CFG_SYSTEM_ERRMEM_NO_LTM_TYPE, 0);
+        syslogx(LOG_PRIO_ERR, "LapOutFra_queryLapOutCntTask() no laptrigger master found via comint");
+    }
+}
+
+void fde_system_sd_data_changed() {
+    if (seramCal().OUTINGCTR_MODE != 1) return;
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    const uint16_t outing = uint16_t(s.outing + 1);
+    LapOutFra_setLapOutCnt(s.lap, outing, time_getTimestamp());
+    syslogx(LOG_PRIO_INFO2, "Testbenchmode: CF-Data changed, incrementing outingctr to %d", int(outing));
+}

@@ -1,0 +1,65 @@
+// The lap, outing and fragment counters (`LapOutFra`) that name the measurement files, with the
+// absolute lap counter that never repeats. They live in NV record 0 (fragment, outing, lap) and NV
+// record 261 (absolute lap), little-endian, and in the signal-page variables lapctr, outctr,
+// fractr and abslap. New counters come from lap events, from the logging and from the shell.
+//
+// The mutex `LapOutFraSem` guards the state; a second mutex serialises the stores, so the NV
+// records never end up older than the state after parallel stores.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr uint32_t NV_REC_LAPOUTFRA = 0;          // 6 bytes: u16 fragment, outing, lap
+inline constexpr uint32_t NV_REC_LAPOUTFRA_ABSLAP = 261; // 2 bytes: u16 absolute lap
+inline constexpr int LAPOUTFRA_LTMAVAIL_PRIORITY = 161;
+inline constexpr int LAPOUTFRA_LTMAVAIL_STACK = 100000;
+
+struct LapOutFraState {
+    uint16_t lap;
+    uint16_t outing;
+    uint16_t absLap;    // wraps from 0xFFFF to 0
+    uint16_t fragment;  // 1..255
+    uint32_t timestamp; // of the last lap or fragment trigger (100 us); 0 after start
+    uint8_t valid;      // 1 once LapOutFra_initLapOutCnt has run
+};
+
+// Start-up: the counters from NV (a new absolute lap per start) and the mutex. 0 ok, 1 failed.
+int LapOutFra_init();
+// The start's decision right after LapOutFra_init: counters at once on a device that is not a
+// lap-trigger slave (or in test-bench mode), else the task "r_ltmAvail" asks the master.
+void LapOutFra_start();
+
+// Lap and outing; a fragment whose file does not exist yet on "meas:"; valid from now on.
+void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing);
+// A new lap from a lap event: absolute lap + 1, fragment 1.
+void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp);
+// An update of lap or outing from the master: hands a change on to the logging.
+void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing);
+// The next fragment of the same lap.
+void LapOutFra_setFragmentTrig(uint32_t timestamp);
+
+// The 12-character file name of measurement index 0 ('A') or 2 ('B') with the current (or a given)
+// absolute lap counter. The length written; -1 for a bad argument or index 1 (no files, "");
+// size - 1 when the name was cut.
+int LapOutFra_genFilename(char* buffer, uint32_t size, uint8_t index, uint8_t outing, uint8_t lap,
+                          uint8_t fragment);
+int LapOutFra_genFilenameAbsLap(char* buffer, uint32_t size, uint8_t index, uint8_t outing, uint8_t lap,
+                                uint8_t fragment, uint16_t absLap);
+
+uint8_t LapOutFra_isValid();
+uint32_t LapOutFra_getTimeStamp();
+// Copy of the state; when the lock cannot be taken only `valid` is set (to 0).
+void LapOutFra_getState(LapOutFraState* out);
+
+// Asks the lap-trigger master for the counters while this logging slave has none (10 ms).
+void LapOutFra_checkExtLaptrgInit();
+// Body of "r_ltmAvail".
+void LapOutFra_queryLapOutCntTask();
+// The shell commands "lof_set", "lof_laptrig", "lof_outtrig", "lof_fratrig", "lof_get". 0, or -1
+// at the first registration that fails.
+int LapOutFra_cmds_init();
+// The logging drive reports changed configuration data: a new outing in test-bench mode.
+void fde_system_sd_data_changed();
+
+// Host and tests: drops the mutexes, as before LapOutFra_init.
+void LapOutFra_exit();

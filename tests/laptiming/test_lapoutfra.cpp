@@ -1,0 +1,215 @@
+// The lap, outing and fragment counters: file names, NV records, the fragment search on "meas:",
+// lap events, fragments and updates, the lock before start-up, parallel stores and the start of a
+// logging slave without a master.
+#include "lapfixture.h"
+
+#include "framework/errmem.h"
+#include "framework/nvram.h"
+
+#include <thread>
+
+using namespace laptest;
+using testsupport::countContaining;
+using testsupport::drainSyslog;
+
+namespace {
+
+std::vector<uint8_t> nvRecord(uint32_t id, size_t length) {
+    std::vector<uint8_t> b(length);
+    if (nvram_dbs_read(id, 0, b.data(), length) != int(length)) b.clear();
+    return b;
+}
+
+LapOutFraState state() {
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    return s;
+}
+
+std::vector<int> signals() {
+    const SeramSigPage& s = seramSig();
+    return {s.lapctr, s.outctr, s.fractr, s.abslap};
+}
+
+} // namespace
+
+TEST(LapOutFraNames, GoldenNamesAndBadArguments) {
+    syslog_init(0);
+    drainSyslog();
+    struct Case {
+        uint32_t size;
+        uint8_t index, outing, lap, fragment;
+        uint16_t absLap;
+        int result;
+        const char* name;
+        const char* log;
+    };
+    const Case cases[] = {
+        {64, 0, 3, 12, 2, 0x01A7, 12, "A030c01a.702", nullptr},
+        {64, 2, 3, 12, 2, 0x01A7, 12, "B030c01a.702", nullptr},
+        {64, 0, uint8_t(300), 1, 1, 0, 12, "A2c01000.001", nullptr}, // outing 300: its low byte
+        {64, 0, 255, 255, 255, 0xFFFF, 12, "Afffffff.fff", nullptr},
+        {64, 1, 3, 12, 2, 0, -1, "", nullptr},
+        {12, 0, 3, 12, 2, 0x01A7, 11, "A030c01a.70", "insufficient space in filename output buffer"},
+        {64, 3, 3, 12, 2, 0, -1, nullptr, "illegal argument: buffer 1, size 64, idx 3"},
+        {0, 0, 3, 12, 2, 0, -1, nullptr, "illegal argument: buffer 1, size 0, idx 0"},
+    };
+    for (const Case& c : cases) {
+        char buf[64] = "untouched";
+        EXPECT_EQ(LapOutFra_genFilenameAbsLap(buf, c.size, c.index, c.outing, c.lap, c.fragment, c.absLap),
+                  c.result)
+            << c.name;
+        if (c.name) {
+            EXPECT_STREQ(buf, c.name);
+        }
+        const auto log = drainSyslog();
+        EXPECT_EQ(countContaining(log, c.log ? c.log : "LapOutFra_genFilename()"), c.log ? 1 : 0) << c.name;
+    }
+    EXPECT_EQ(LapOutFra_genFilenameAbsLap(nullptr, 64, 0, 1, 1, 1, 0), -1);
+    EXPECT_EQ(countContaining(drainSyslog(), "illegal argument: buffer 0, size 64, idx 0"), 1);
+}
+
+class LapOutFra : public CounterTest {};
+
+TEST_F(LapOutFra, EmptyNvStartsAt111AndEveryStartTakesANewAbsoluteLap) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_start();
+    auto log = drainSyslog();
+    EXPECT_EQ(countContaining(log, "intLapOutFra_init() calling nvram_dbs_read failed"), 1);
+    EXPECT_EQ(countContaining(log, "intLapOutFra_init() calling nvram_dbs_read LapOutFraAbsLapCnt failed"),
+              1);
+    EXPECT_EQ(countContaining(log, "LapOutFra_initLapOutCnt(): Starting with file: A0101000.001"), 1);
+    EXPECT_EQ(state().valid, 1);
+    EXPECT_EQ(signals(), (std::vector<int>{1, 1, 1, 0}));
+    // Little-endian images: fragment, outing, lap; the absolute lap.
+    EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA, 6), (std::vector<uint8_t>{1, 0, 1, 0, 1, 0}));
+    EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2), (std::vector<uint8_t>{0, 0}));
+
+    const uint8_t stored[6] = {2, 0, 0x04, 0x03, 0x06, 0x05};
+    nvram_dbs_write(NV_REC_LAPOUTFRA, 0, stored, sizeof stored);
+    LapOutFra_exit();
+    ASSERT_EQ(LapOutFra_init(), 0);
+    const LapOutFraState s = state();
+    EXPECT_EQ(s.valid, 0) << "valid only once the counters are initialised";
+    EXPECT_EQ(s.fragment, 2);
+    EXPECT_EQ(s.outing, 0x0304);
+    EXPECT_EQ(s.lap, 0x0506);
+    EXPECT_EQ(s.absLap, 1);
+    EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2), (std::vector<uint8_t>{1, 0}));
+}
+
+TEST_F(LapOutFra, FragmentSearchLooksWhereIndexZeroWritesItsFiles) {
+    testsupport::writeFile(root.file("meas/A0101000.001"), "x");
+    testsupport::writeFile(root.file("meas/A0101000.002"), "x");
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_start();
+    EXPECT_EQ(countContaining(drainSyslog(), "Starting with file: A0101000.003"), 1);
+    EXPECT_EQ(state().fragment, 3);
+
+    // Fragment 255 taken: the next absolute lap, fragment 1.
+    const uint8_t stored[6] = {255, 0, 1, 0, 1, 0};
+    nvram_dbs_write(NV_REC_LAPOUTFRA, 0, stored, sizeof stored);
+    const uint8_t abs[2] = {0x0F, 0}; // the start makes it 0x10
+    nvram_dbs_write(NV_REC_LAPOUTFRA_ABSLAP, 0, abs, sizeof abs);
+    testsupport::writeFile(root.file("meas/A0101001.0ff"), "x");
+    LapOutFra_exit();
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_start();
+    EXPECT_EQ(countContaining(drainSyslog(), "Starting with file: A0101001.101"), 1);
+    EXPECT_EQ(signals(), (std::vector<int>{1, 1, 1, 0x11}));
+}
+
+TEST_F(LapOutFra, LapsFragmentsAndUpdates) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_start(); // 1/1, absolute lap 0
+    sb_lapstack_add_entry(7, 100, 0);
+
+    LapOutFra_setLapOutCnt(2, 1, 0x1234);
+    LapOutFraState s = state();
+    EXPECT_EQ((std::vector<int>{s.lap, s.outing, s.fragment, s.absLap, int(s.timestamp)}),
+              (std::vector<int>{2, 1, 1, 1, 0x1234}));
+    EXPECT_EQ(lapStack().size(), 1u) << "the same outing keeps the history";
+    LapOutFra_setLapOutCnt(3, 2, 0x1235);
+    EXPECT_TRUE(lapStack().empty()) << "a new outing clears it";
+
+    for (int i = 0; i < 254; ++i) LapOutFra_setFragmentTrig(0x2000 + i);
+    EXPECT_EQ(state().fragment, 255);
+    LapOutFra_setFragmentTrig(0x3000);
+    s = state();
+    EXPECT_EQ(s.fragment, 1);
+    EXPECT_EQ(s.absLap, 3);
+    EXPECT_EQ(signals(), (std::vector<int>{3, 2, 1, 3}));
+    EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA, 6), (std::vector<uint8_t>{1, 0, 2, 0, 3, 0}));
+
+    LapOutFra_chngLapOutCnt(3, 2);
+    EXPECT_EQ(state().absLap, 3) << "unchanged lap and outing change nothing";
+    LapOutFra_chngLapOutCnt(4, 2);
+    s = state();
+    EXPECT_EQ(s.lap, 4);
+    EXPECT_EQ(s.absLap, 5) << "its own step and the one of initialising the counters";
+    EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2), (std::vector<uint8_t>{5, 0}));
+}
+
+TEST_F(LapOutFra, ALapEventBeforeStartUpWarnsUnderTheFloodRule) {
+    for (int i = 0; i < 20; ++i) LapOutFra_setLapOutCnt(2, 1, 5);
+    const auto log = drainSyslog();
+    EXPECT_EQ(
+        countContaining(log, "LapOutFra_setLapOutCnt() semTake error: semID invalid (comint before init?)"),
+        13);
+    EXPECT_EQ(countContaining(log, "Flooding suspicion!"), 1);
+    EXPECT_EQ(state().valid, 0);
+    EXPECT_EQ(countContaining(drainSyslog(), "LapOutFra_getState() semTake errors errno 3D0001"), 1);
+}
+
+TEST_F(LapOutFra, ParallelStoresLeaveTheLatestCountersInNv) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_start();
+    std::vector<std::thread> tasks;
+    for (int t = 0; t < 4; ++t)
+        tasks.emplace_back([t] {
+            for (int i = 0; i < 40; ++i) {
+                if (t % 2)
+                    LapOutFra_setFragmentTrig(uint32_t(i));
+                else
+                    LapOutFra_setLapOutCnt(uint16_t(i), 1, uint32_t(i));
+            }
+        });
+    for (auto& t : tasks) t.join();
+    const LapOutFraState s = state();
+    EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA, 6),
+              (std::vector<uint8_t>{uint8_t(s.fragment), 0, 1, 0, uint8_t(s.lap), 0}));
+    EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2),
+              (std::vector<uint8_t>{uint8_t(s.absLap), uint8_t(s.absLap >> 8)}));
+}
+
+TEST_F(LapOutFra, ALoggingSlaveAsksItsMasterAndReportsItsAbsenceAfter30s) {
+    cfg_system = systemConfig(42, CFG_SYSTEM_PID_NONE);
+    error_mgr_clear_all();
+    hostclock_setManual(true);
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_start();
+    EXPECT_EQ(state().valid, 0) << "a slave waits for its master's counters";
+    std::vector<comint_msg> asked;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        for (const comint_msg& m : sent()) asked.push_back(m);
+        return !asked.empty();
+    }));
+    ASSERT_EQ(ci_cmd(&asked[0]), 0x1201);
+    EXPECT_EQ(ci_dst(&asked[0]), 42);
+    EXPECT_EQ(ci_len(&asked[0]), 16);
+    EXPECT_EQ(ci_get32(asked[0].data), 42u);
+    // The task may not sleep yet when the first second passes: time moves until it reports.
+    ASSERT_TRUE(testsupport::waitUntil(
+        [] {
+            hostclock_advanceMs(1000);
+            ErrorMemEntry e[ERROR_MEM_ENTRIES];
+            const size_t n = error_mgr_list(e, ERROR_MEM_ENTRIES);
+            for (size_t i = 0; i < n; ++i)
+                if (e[i].path == 498 && e[i].type == 20 && e[i].active) return true;
+            return false;
+        },
+        20000));
+    EXPECT_EQ(countContaining(drainSyslog(),
+                              "LapOutFra_queryLapOutCntTask() no laptrigger master found via comint"),
+              1);
+}
