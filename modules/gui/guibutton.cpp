@@ -64,6 +64,30 @@ void GuiButton::SetPressed(bool pressed) {
     }
 }
 
+void GuiButton::Place(const GuiRect& r) {
+    mRealRect = mClientRect = mClipRect = r;
+}
+
+int GuiButton::TextW(const char* text) const {
+    return GuiFontTextWidth(text, mpTextFont);
+}
+
+int GuiButton::LineH() const {
+    return GuiFontHeight(mpTextFont);
+}
+
+uint32_t GuiButton::TextColour() {
+    if (Style() < GUI_BTN_ENABLED) return GUI_DISABLED_TEXT;
+    return mColors[(mwStyleFlags & GUI_STYLE_HIGHLIGHT) ? 3 : 2];
+}
+
+void GuiButton::DrawLabel(int x, int y, const char* text, uint32_t colour) {
+    if (!text || !mpTextFont) return;
+    GuiColor c{colour, colour, 0};
+    mpScreen->DrawText(this, GuiPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)}, text, c, mpTextFont,
+                       -1, 0);
+}
+
 void GuiButton::StopRepeat() {
     if ((mwStyleFlags & GUI_BTN_REPEAT) && mpMessageQueue)
         mpMessageQueue->KillTimer(this, GUI_BTN_REPEAT_TIMER);
@@ -173,7 +197,58 @@ void GuiButton::Draw() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// GuiBitmapButton
+// GuiTextButton
+
+GuiTextButton::GuiTextButton(const GuiRect& rect, const char* text, unsigned short id, unsigned short style)
+    : GuiButton(rect, id, style, text, 3) {
+    init();
+}
+
+GuiTextButton::GuiTextButton(int x, int y, int width, const char* text, unsigned short id,
+                             unsigned short style)
+    : GuiButton(id, style, text, 3) {
+    init();
+    const bool any = mpTextData != nullptr;
+    Place(MakeGuiRect(x, y, x + width - 1, any ? y + LineH() + 3 : y + 3));
+}
+
+GuiTextButton::GuiTextButton(int x, int y, const char* text, unsigned short id, unsigned short style)
+    : GuiButton(id, style, text, 3) {
+    init();
+    if (mpTextData)
+        Place(MakeGuiRect(x, y, x + TextW(mpTextData) + 6, y + LineH() + 3));
+    else
+        Place(MakeGuiRect(x, y, x + 3, y + 3));
+}
+
+void GuiTextButton::init() {
+    muThingType = GUI_TYPE_TEXT_BUTTON;
+}
+
+void GuiTextButton::Draw() {
+    if (!mpScreen || !(IsVisible() || mpScreen->IsDrawingToBitmap())) return;
+    GuiScreen& s = *mpScreen;
+    s.BeginDraw(this);
+    GuiButton::Draw();
+    if (mpTextData) {
+        const GuiRect& c = mClientRect;
+        const int w = TextW(mpTextData), h = LineH();
+        int x;
+        if (mwStyleFlags & GUI_STYLE_LEFT)
+            x = c.left + 3;
+        else if (mwStyleFlags & GUI_STYLE_RIGHT)
+            x = c.right - w - 3;
+        else
+            x = c.left + (c.Width() - w) / 2;
+        const int y = h <= c.Height() ? c.top + (c.Height() - h) / 2 : c.top;
+        DrawLabel(x, y, mpTextData, TextColour());
+    }
+    if (mpFirstChild) DrawChildren();
+    s.EndDraw();
+}
+
+// ---------------------------------------------------------------------------------------------
+// GuiBitmapButton and GuiSystemButton
 
 namespace {
 
@@ -213,4 +288,13 @@ void GuiBitmapButton::Draw() {
     }
     if (mpFirstChild) DrawChildren();
     s.EndDraw();
+}
+
+GuiSystemButton::GuiSystemButton(const GuiRect& rect, GuiBitmap* bitmap, unsigned short id)
+    : GuiBitmapButton(rect, bitmap, id, GUI_BTN_ENABLED) {}
+
+int GuiSystemButton::Message(const GuiMessage& msg) {
+    if (msg.Type != GM_BUTTON_DOWN) return GuiButton::Message(msg);
+    Signal(GUI_SIGNAL_CLICK);
+    return 0;
 }

@@ -3,6 +3,7 @@
 // horizontal one).
 #include "gui/guiscroll.h"
 
+#include <algorithm>
 #include <new>
 
 #include "gui/guimsgqueue.h"
@@ -24,6 +25,12 @@ uint8_t kMix[16 * 4] = {
 
 constexpr uint16_t kArrowStyle = 0x801A; // enabled, auto-repeat, act on release, frame variant
 constexpr int S = GUI_SCROLLBAR_SIZE;
+
+// Information values are 32-bit; sums and products of them are formed in 64 bits and brought back
+// into the 32-bit range.
+int32_t Sat32(int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
 
 } // namespace
 
@@ -101,8 +108,10 @@ int GuiScrollButton::MoveDraw(int pos) {
     GuiRect r = mPressRect;
     const int len = v ? r.Height() : r.Width();
     int start = (v ? r.top : r.left) + pos - miAnchorPos;
-    if (start < lo) start = lo;
+    // An end past the track is set to its edge and the other end follows; a thumb longer than the
+    // track keeps its start at the track's start.
     if (start + len - 1 > hi) start = hi - len + 1;
+    if (start < lo) start = lo;
     if (v) {
         r.top = static_cast<int16_t>(start);
         r.bottom = static_cast<int16_t>(start + len - 1);
@@ -231,8 +240,9 @@ void GuiScroll::Reset(GuiScrollInfo* info) {
 
 void GuiScroll::CheckScrollLimits() {
     if (mInfo.current < mInfo.minimum) mInfo.current = mInfo.minimum;
-    const int last = mInfo.maximum - mInfo.visible + 1;
-    if (mInfo.current > last) mInfo.current = last < mInfo.minimum ? mInfo.minimum : last;
+    const int64_t last = int64_t{mInfo.maximum} - mInfo.visible + 1;
+    if (mInfo.current > last)
+        mInfo.current = last < mInfo.minimum ? mInfo.minimum : static_cast<int32_t>(last);
 }
 
 void GuiScroll::readParent() {
@@ -242,11 +252,10 @@ void GuiScroll::readParent() {
         w->GetVScrollInfo(&mInfo);
     else
         w->GetHScrollInfo(&mInfo);
-    if (mInfo.current == mInfo.minimum || mInfo.current - 1 + mInfo.visible <= mInfo.maximum) return;
+    if (mInfo.current == mInfo.minimum || int64_t{mInfo.current} - 1 + mInfo.visible <= mInfo.maximum) return;
     // The view reaches past the content's end: the content scrolls back.
     const int old = mInfo.current;
-    mInfo.current = mInfo.maximum - mInfo.visible + 1;
-    if (mInfo.current < mInfo.minimum) mInfo.current = mInfo.minimum;
+    mInfo.current = Sat32(std::max<int64_t>(int64_t{mInfo.maximum} - mInfo.visible + 1, mInfo.minimum));
     GuiMessage m = GuiMakeMessage(WindowMessage(), w, this, static_cast<int16_t>(old));
     m.SetDataWord(0, mInfo.current);
     w->Message(m);
@@ -267,19 +276,22 @@ GuiRect GuiScroll::trough() const {
 void GuiScroll::placeThumb() {
     if (!mpThumb) return;
     const GuiRect& c = mClientRect;
-    const int L = hi(c) - lo(c) + 1;
-    const int range = mInfo.maximum - mInfo.minimum + 1;
-    int start = lo(c), end = hi(c);
-    if (mInfo.maximum - mInfo.minimum >= mInfo.visible) {
-        int len = range ? mInfo.visible * L / range : L;
+    const int64_t L = hi(c) - lo(c) + 1;
+    const int64_t range = int64_t{mInfo.maximum} - mInfo.minimum + 1;
+    int64_t start = lo(c), end = hi(c);
+    if (range - 1 >= mInfo.visible) {
+        int64_t len = range ? mInfo.visible * L / range : L;
         if (len < 16) len = 16;
-        const int offset =
-            range - mInfo.visible ? (mInfo.current - mInfo.minimum) * (L - len) / (range - mInfo.visible) : 0;
-        start = lo(c) + offset;
+        // range - visible is at least 1 here. A track shorter than the thumb leaves no room to move.
+        const int64_t room = std::max<int64_t>(L - len, 0);
+        const int64_t offset = (int64_t{mInfo.current} - mInfo.minimum) * room / (range - mInfo.visible);
+        start = lo(c) + std::clamp<int64_t>(offset, INT16_MIN, INT16_MAX);
         end = start + len;
     }
+    const int s16 = static_cast<int>(std::clamp<int64_t>(start, INT16_MIN, INT16_MAX));
+    const int e16 = static_cast<int>(std::clamp<int64_t>(end, INT16_MIN, INT16_MAX));
     const GuiRect span =
-        mVertical ? MakeGuiRect(c.left, start, c.right, end) : MakeGuiRect(start, c.top, end, c.bottom);
+        mVertical ? MakeGuiRect(c.left, s16, c.right, e16) : MakeGuiRect(s16, c.top, e16, c.bottom);
     mpThumb->Resize(span);
     if (IsVisible() && mpScreen) mpScreen->Invalidate(mClientRect);
 }
@@ -300,9 +312,8 @@ void GuiScroll::notify(int old) {
 }
 
 void GuiScroll::redraw() {
-    if (!mpScreen || !IsVisible()) return;
-    mpScreen->Invalidate(mClipRect);
-    Draw();
+    // SetScrollButtonPos has invalidated the track.
+    if (mpScreen && IsVisible()) Draw();
 }
 
 int GuiScroll::Message(const GuiMessage& msg) {
@@ -310,7 +321,7 @@ int GuiScroll::Message(const GuiMessage& msg) {
     const uint16_t down = GuiSignalType(GUI_ID_SYSTEM, GUI_SIGNAL_CLICK);
     if (msg.Type == up || msg.Type == down) {
         const int old = mInfo.current;
-        mInfo.current += msg.Type == up ? -mInfo.step : mInfo.step;
+        mInfo.current = Sat32(int64_t{mInfo.current} + (msg.Type == up ? -int64_t{mInfo.step} : mInfo.step));
         CheckScrollLimits();
         if (mInfo.current != old) notify(old);
         SetScrollButtonPos();
@@ -323,7 +334,8 @@ int GuiScroll::Message(const GuiMessage& msg) {
         const GuiPoint p = msg.DataPoint();
         const int pos = mVertical ? p.y : p.x;
         const int old = mInfo.current;
-        mInfo.current += pos < lo(mpThumb->mRealRect) ? -mInfo.visible : mInfo.visible;
+        mInfo.current = Sat32(int64_t{mInfo.current} +
+                              (pos < lo(mpThumb->mRealRect) ? -int64_t{mInfo.visible} : mInfo.visible));
         CheckScrollLimits();
         notify(old); // also when the value stayed
         SetScrollButtonPos();
@@ -333,12 +345,12 @@ int GuiScroll::Message(const GuiMessage& msg) {
     case GM_VSCROLL:
     case GM_HSCROLL: {
         if (msg.Source != mpThumb || !mpThumb) return 0;
-        const int L = hi(mClientRect) - lo(mClientRect) + 1;
-        const int d = msg.DataWord(0) - lo(mClientRect);
-        const int free = L - msg.Param;
-        const int fresh = free
-                              ? d * (mInfo.maximum - mInfo.minimum - mInfo.visible + 1) / free + mInfo.minimum
-                              : mInfo.minimum;
+        const int64_t L = hi(mClientRect) - lo(mClientRect) + 1;
+        const int64_t d = int64_t{msg.DataWord(0)} - lo(mClientRect);
+        // Where the thumb fills (or overfills) the track there is nothing to divide by.
+        const int64_t free = L - msg.Param;
+        const int64_t span = int64_t{mInfo.maximum} - mInfo.minimum - mInfo.visible + 1;
+        const int32_t fresh = Sat32(free > 0 ? d * span / free + mInfo.minimum : mInfo.minimum);
         if (fresh == mInfo.current) return 0;
         const int old = mInfo.current;
         mInfo.current = fresh;

@@ -1,5 +1,9 @@
 #include "guiharness.h"
 
+#include <algorithm>
+#include <iterator>
+
+#include "gui/guitextthing.h"
 #include "platform/display_hw.h"
 
 namespace guitest {
@@ -34,7 +38,7 @@ Harness::Harness(bool presentationManager) {
     tGuiLockTask = 0;
     giCriticalNesting = 0;
     tBaseGuiTask = taskIdSelf();
-    GuiThing::mpScreen = CreateGuiScreen();
+    GuiThing::mpScreen = new RecordingScreen(MakeGuiRect(0, 0, 1023, 479));
     GuiThing::mpMessageQueue = new GuiMessageQueue();
     const GuiRect all = MakeGuiRect(0, 0, GuiThing::mpScreen->HRes() - 1, GuiThing::mpScreen->VRes() - 1);
     if (presentationManager) {
@@ -52,6 +56,7 @@ Harness::Harness(bool presentationManager) {
 }
 
 Harness::~Harness() {
+    if (fontsSaved_) std::copy(std::begin(savedFonts_), std::end(savedFonts_), GuiTextThing::mFontTable);
     delete root_;
     delete pm_;
     GuiThing::mpPresentation = nullptr;
@@ -147,6 +152,95 @@ PixelSet Box(int l, int t, int r, int b) {
     for (int y = t; y <= b; ++y)
         for (int x = l; x <= r; ++x) s.insert({x, y});
     return s;
+}
+
+void Harness::useTestFont() {
+    if (!fontsSaved_)
+        std::copy(std::begin(GuiTextThing::mFontTable), std::end(GuiTextThing::mFontTable), savedFonts_);
+    fontsSaved_ = true;
+    for (const GuiFont*& f : GuiTextThing::mFontTable) f = &TestFont;
+}
+
+std::vector<uint32_t> Harness::snapshot() {
+    std::vector<uint32_t> out;
+    out.reserve(640 * 480);
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x) out.push_back(px(x, y));
+    return out;
+}
+
+Recorder::Recorder(const GuiRect& r, uint32_t colour) : GuiWindow(r, GUI_BORDER_NONE) {
+    mColors[0] = colour;
+}
+
+int Recorder::Message(const GuiMessage& m) {
+    log.push_back(Received{m.Type, m.Param, m.Source, m.DataWord(0), m.DataWord(1)});
+    return GuiWindow::Message(m);
+}
+
+std::vector<Received> Recorder::of(uint16_t type) const {
+    std::vector<Received> out;
+    for (const Received& r : log)
+        if (r.type == type) out.push_back(r);
+    return out;
+}
+
+std::vector<Received> Recorder::signals() const {
+    std::vector<Received> out;
+    for (const Received& r : log)
+        if (r.type >= GM_SIGNAL && r.type < GM_USER) out.push_back(r);
+    return out;
+}
+
+namespace {
+
+// Glyph strip of the test font: 95 glyphs of 6 columns, rows of 72 bytes.
+constexpr int kFirst = 32, kLast = 126, kCount = kLast - kFirst + 1,
+              kRowBytes = (kCount * kTestGlyphW + 7) / 8;
+
+struct TestGlyphs {
+    uint8_t rows[kTestGlyphH][kRowBytes] = {};
+    TestGlyphs() {
+        for (int c = 1; c < kCount; ++c) // the space stays blank
+            for (int row = 1; row <= 8; ++row)
+                for (int col = 0; col < 5; ++col) {
+                    const int bit = c * kTestGlyphW + col;
+                    rows[row][bit / 8] = static_cast<uint8_t>(rows[row][bit / 8] | (0x80 >> (bit % 8)));
+                }
+    }
+};
+const TestGlyphs kGlyphs;
+
+GuiFont MakeTestFont() {
+    GuiFont f{};
+    f.type = 0;
+    f.ascent = kTestGlyphH;
+    f.height = kTestGlyphH;
+    f.bytesPerLine = kRowBytes;
+    f.firstChar = kFirst;
+    f.lastChar = kLast;
+    f.charWidth = kTestGlyphW;
+    f.next = nullptr;
+    f.data = &kGlyphs.rows[0][0];
+    return f;
+}
+
+} // namespace
+
+const GuiFont TestFont = MakeTestFont();
+
+PixelSet TestText(const char* text, int x, int y) {
+    PixelSet s;
+    for (const char* p = text; *p; ++p, x += kTestGlyphW)
+        if (*p != ' ')
+            for (const auto& q : Box(x, y + 1, x + 4, y + 8)) s.insert(q);
+    return s;
+}
+
+GuiMessage PointerMessage(uint16_t type, int x, int y) {
+    GuiMessage m = GuiMakeMessage(type);
+    m.SetDataPoint(GuiPoint{static_cast<int16_t>(x), static_cast<int16_t>(y)});
+    return m;
 }
 
 void Harness::fill(uint32_t colour) {

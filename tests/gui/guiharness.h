@@ -14,6 +14,7 @@
 #include "gui/guipresentationlink.h"
 #include "gui/guiscreen.h"
 #include "gui/guithing.h"
+#include "gui/guiwindow.h"
 #include "gui/l24logi.h"
 
 namespace guitest {
@@ -53,6 +54,42 @@ public:
     std::vector<GuiMessage> received;
 };
 
+// The device screen, recording the pointer shapes it is asked for.
+class RecordingScreen : public L24logi {
+public:
+    explicit RecordingScreen(const GuiRect& r) : L24logi(r) {}
+    void SetPointerType(unsigned char type) override { pointerShapes.push_back(type); }
+    std::vector<int> pointerShapes;
+};
+
+// One message as a recording window got it.
+struct Received {
+    uint16_t type;
+    int16_t param;
+    GuiThing* source;
+    int32_t data0;
+    int32_t data1;
+};
+
+// A window that logs every message it gets, queued or handed over at once, before its own
+// handling.
+class Recorder : public GuiWindow {
+public:
+    explicit Recorder(const GuiRect& r, uint32_t colour = 0x2040A0);
+    int Message(const GuiMessage& m) override;
+    // The messages of one type, in order.
+    std::vector<Received> of(uint16_t type) const;
+    int count(uint16_t type) const { return static_cast<int>(of(type).size()); }
+    // Only the signals (types 128 to 0x3FFF).
+    std::vector<Received> signals() const;
+    std::vector<Received> log;
+};
+
+// A fixed-width font for exact text layout: characters 32 to 126, each 6 pixels wide and 10 high;
+// every glyph but the space is a solid 5 x 8 block at columns 0 to 4, rows 1 to 8.
+extern const GuiFont TestFont;
+inline constexpr int kTestGlyphW = 6, kTestGlyphH = 10;
+
 class Harness {
 public:
     // With the stand-in root, or (presentationManager) with the real presentation manager.
@@ -83,7 +120,15 @@ public:
     static uint32_t px(int x, int y);
     static void fill(uint32_t colour); // the whole frame buffer
 
+    // Every font of the font table becomes the test font until the harness goes.
+    void useTestFont();
+    RecordingScreen& recording() { return *static_cast<RecordingScreen*>(GuiThing::mpScreen); }
+    // The frame buffer's visible words, to tell whether a redraw changed any.
+    static std::vector<uint32_t> snapshot();
+
 private:
+    const GuiFont* savedFonts_[GUI_FONT_TABLE_SIZE] = {};
+    bool fontsSaved_ = false;
     Root* root_ = nullptr;
     GuiPresentationManager* pm_ = nullptr;
 };
@@ -101,5 +146,9 @@ using PixelSet = std::set<std::pair<int, int>>;
 PixelSet Painted(const GuiRect& area, uint32_t colour);
 // Every pixel of the box (inclusive).
 PixelSet Box(int l, int t, int r, int b);
+// The pixels that the test font sets for text drawn at (x, y).
+PixelSet TestText(const char* text, int x, int y);
+// A message with a point, as the pointer gives it.
+GuiMessage PointerMessage(uint16_t type, int x, int y);
 
 } // namespace guitest
