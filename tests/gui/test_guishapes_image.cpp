@@ -1,16 +1,11 @@
-// A test screen with every shape, dumped as a Windows bitmap and read back by an independent reader
-// (Debian's python3 with PIL): the image holds the frame buffer's pixels, and those equal the
-// committed golden image. MSD_UPDATE_GOLDEN=1 rewrites the golden image instead.
+// A test screen with every shape, compared with the committed golden image (goldenimage.h).
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "goldenimage.h"
 #include "guiharness.h"
-#include "platform/display_hw.h"
-#include "testsupport.h"
 
 using guitest::Harness;
 using guitest::Panel;
@@ -104,8 +99,7 @@ void DrawTestScreen(GuiScreen& s, GuiThing* t, GuiThing* lastCell) {
 } // namespace
 
 TEST(GuiShapeImage, TestScreenMatchesTheGoldenImage) {
-    const std::string python = MSD_PIL_PYTHON;
-    if (python.empty()) GTEST_SKIP() << "python3-pil is not installed";
+    if (const std::string skip = guitest::GoldenSkipReason(); !skip.empty()) GTEST_SKIP() << skip;
     Harness h;
     auto* window = new Panel(MakeGuiRect(0, 0, 639, 479), 1, 0x101010);
     auto* cover = new Panel(MakeGuiRect(250, 200, 389, 279), 2, 0x606060);
@@ -117,40 +111,5 @@ TEST(GuiShapeImage, TestScreenMatchesTheGoldenImage) {
         guitest::Frame f(window, window->mRealRect);
         DrawTestScreen(*GuiThing::mpScreen, window, lastCell);
     }
-    unsigned long size = 0;
-    GuiRect area = MakeGuiRect(0, 0, 639, 479);
-    unsigned char* img = GuiThing::mpScreen->DumpWindowsBitmap(&size, area);
-    ASSERT_NE(img, nullptr);
-    testsupport::TempDir dir;
-    const std::string bmp = dir.file("shapes.bmp"), raw = dir.file("shapes.rgb");
-    testsupport::writeFile(bmp, std::string(reinterpret_cast<char*>(img), size));
-    delete[] img;
-    std::string rgb;
-    for (int y = 0; y < 480; ++y)
-        for (int x = 0; x < 640; ++x) {
-            const uint32_t c = Harness::px(x, y);
-            rgb += {static_cast<char>(c >> 16), static_cast<char>(c >> 8), static_cast<char>(c)};
-        }
-    testsupport::writeFile(raw, rgb);
-    const std::string golden = std::string(MSD_GUI_GOLDEN_DIR) + "/shapes.png";
-    const bool update = std::getenv("MSD_UPDATE_GOLDEN") != nullptr;
-    const std::string script = "import sys\n"
-                               "from PIL import Image\n"
-                               "im = Image.open(sys.argv[1])\n"
-                               "assert im.format == 'BMP' and im.size == (640, 480), (im.format, im.size)\n"
-                               "got = im.convert('RGB').tobytes()\n"
-                               "if got != open(sys.argv[2], 'rb').read(): sys.exit(3)\n"
-                               "if sys.argv[4] == '1':\n"
-                               "    im.convert('RGB').save(sys.argv[3], optimize=True)\n"
-                               "    sys.exit(0)\n"
-                               "want = Image.open(sys.argv[3]).convert('RGB')\n"
-                               "if want.size != im.size: sys.exit(4)\n"
-                               "bad = sum(1 for a, b in zip(want.getdata(), "
-                               "Image.open(sys.argv[1]).convert('RGB').getdata()) if a != b)\n"
-                               "print('pixels differing from the golden image:', bad)\n"
-                               "sys.exit(5 if bad else 0)\n";
-    testsupport::writeFile(dir.file("check.py"), script);
-    const std::string cmd = python + " " + dir.file("check.py") + " " + bmp + " " + raw + " " + golden + " " +
-                            (update ? "1" : "0");
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    EXPECT_EQ(guitest::CompareScreenWithGolden("shapes.png"), 0);
 }
