@@ -4,6 +4,7 @@
 #include "gui/guidial.h"
 
 #include <algorithm>
+#include <bitset>
 
 #include "gui/guiscreen.h"
 #include "gui/guitextthing.h"
@@ -240,15 +241,26 @@ void GuiFiniteDial::CalcNeedlePos() {
     PlainNeedle();
 }
 
-void GuiFiniteDial::DrawTicMarks() {
-    if (miTickStep < 1 || miMax < miMin) return;
-    const int64_t n = (int64_t{miMax} - miMin) / miTickStep + 1;
+void GuiDial::DrawTickRun(int64_t firstK, int64_t n) {
+    // Tick angles repeat after a whole number of turns, and a tick at an angle already drawn draws
+    // the same line again: each angle is drawn once. A tick beyond the range would draw the last
+    // tick's line again.
+    std::bitset<360> drawn;
     GuiPoint outer{}, inner{};
-    // Tick angles repeat after a whole number of turns: later ticks would draw the same lines.
-    for (int64_t k = 0; k < std::min(n, kTickPeriod); ++k) {
-        CalcTicPos(static_cast<int32_t>(miMin + k * miTickStep), outer, inner);
+    for (int64_t k = firstK; k < std::min(n, firstK + kTickPeriod); ++k) {
+        const int64_t v = int64_t{miMin} + k * miTickStep;
+        if (v > miMax) break;
+        const int a = ((ValToAngle(static_cast<int32_t>(v)) % 360) + 360) % 360;
+        if (drawn[static_cast<size_t>(a)]) continue;
+        drawn[static_cast<size_t>(a)] = true;
+        CalcTicPos(static_cast<int32_t>(v), outer, inner);
         DrawLine(this, outer, inner, GUI_BLACK, 1);
     }
+}
+
+void GuiFiniteDial::DrawTicMarks() {
+    if (miTickStep < 1 || miMax < miMin) return;
+    DrawTickRun(0, (int64_t{miMax} - miMin) / miTickStep + 1);
 }
 
 void GuiFiniteDial::Draw() {
@@ -307,12 +319,7 @@ void GuiCircularDial::DrawTicMarks() {
     inner = outer;
     CalcTicPos(miMin, outer, inner);
     DrawLine(this, outer, inner, GUI_BLACK, 3);
-    const int64_t n = miValuesPerTurn / miTickStep;
-    for (int64_t k = 1; k <= std::min(n, kTickPeriod); ++k) {
-        const int64_t v = miMin + k * miTickStep;
-        CalcTicPos(static_cast<int32_t>(std::min<int64_t>(v, INT32_MAX)), outer, inner);
-        DrawLine(this, outer, inner, GUI_BLACK, 1);
-    }
+    DrawTickRun(1, int64_t{miValuesPerTurn} / miTickStep + 1);
 }
 
 void GuiCircularDial::Draw() {
