@@ -181,12 +181,33 @@ void GuiDial::CalcTicPos(int32_t value, GuiPoint& outer, GuiPoint& inner) {
     inner = PointAt(c, a, r - int64_t{miTickLength} * r / 100);
 }
 
+bool GuiDial::ClipInsideFace() {
+    GuiPoint c;
+    const int64_t r = Radius(&c) - 6; // inside the face's inner disc, with a pixel to spare
+    if (r < 1 || mClipRect.IsEmpty()) return false;
+    for (int x : {mClipRect.left, mClipRect.right})
+        for (int y : {mClipRect.top, mClipRect.bottom}) {
+            const int64_t dx = x - c.x, dy = y - c.y;
+            if (dx * dx + dy * dy > r * r) return false;
+        }
+    return true;
+}
+
 void GuiDial::DrawGauge(bool border) {
     if (!mpScreen || !(IsVisible() || mpScreen->IsDrawingToBitmap())) return;
     mpScreen->BeginDraw(this);
-    if (border) StandardBorder(BorderColour());
+    // A needle-only redraw inside the face's inner disc: the border, the rings and the face's rim
+    // would all be painted over by the face there, so only the face is drawn.
+    const bool inside = mbNeedleOnly && ClipInsideFace();
+    if (border && !inside) StandardBorder(BorderColour());
     if (!mbNeedleOnly) CalcNeedlePos();
-    DrawDial();
+    if (inside) {
+        GuiPoint c;
+        const int r = Radius(&c);
+        DrawCircle(this, c, r - 4, mFaceColor, mFaceColor, GUI_COLOR_FILL, 0);
+    } else {
+        DrawDial();
+    }
     if (mwStyleFlags & GUI_DIAL_TICKS) DrawTicMarks();
     DrawChildren();
     DrawNeedle();

@@ -84,6 +84,8 @@ protected:
     uint32_t BorderColour();
     // The drawn face, ticks, children, needle and anchor, between BeginDraw and EndDraw.
     void DrawGauge(bool border);
+    // True when the clip rectangle lies inside the face's inner disc.
+    bool ClipInsideFace();
     // One-pixel ticks k = firstK .. n - 1 at the minimum plus k tick steps.
     void DrawTickRun(int64_t firstK, int64_t n);
     // The end point at distance d from the centre at angle a.
