@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "gui/guiltoa.h"
 #include "gui/guislider.h"
 #include "guiharness.h"
 
@@ -152,6 +153,14 @@ TEST(GuiSpinButton, StepsTheSlavesTextWithinItsLimits) {
     EXPECT_EQ(press(75, downY), "-010");
     EXPECT_EQ(w->count(GuiSignalType(3, GUI_SIGNAL_STEP_UP)), 4);
     EXPECT_EQ(w->count(GuiSignalType(3, GUI_SIGNAL_STEP_DOWN)), 6);
+    // The library's integer text, also in other radixes (unsigned there).
+    char buf[40];
+    struct Text {
+        int32_t v;
+        int radix;
+        const char* want;
+    } texts[] = {{-5, 10, "-5"}, {-255, 16, "ffffff01"}, {INT32_MIN, 10, "-2147483648"}, {35, 36, "z"}};
+    for (const Text& t : texts) EXPECT_STREQ(_ltoa(t.v, buf, t.radix), t.want);
     // Without a slave the signals still go out: right steps up, left steps down.
     press(120, 15);
     press(105, 15);

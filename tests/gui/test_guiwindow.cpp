@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "glyphs.h"
 #include "gui/guifonts.h"
@@ -143,6 +145,11 @@ TEST(GuiWindowDrag, BorderCodesDragsAndTheirLimits) {
                   {200, 100, 1}, {200, 299, 2}, {100, 200, 4}, {299, 200, 8}, {200, 200, 0}};
     for (const Probe& p : probes)
         EXPECT_EQ(w->BorderContains(GuiPoint{int16_t(p.x), int16_t(p.y)}), p.code) << p.x << "," << p.y;
+    // The pointer shape follows the border under the pointer: sides, then the two diagonals.
+    for (auto [x, y] : {std::pair{200, 200}, {200, 101}, {101, 200}, {101, 101}, {101, 298}, {200, 200}})
+        h.pointer(GM_POINTER_MOVE, x, y);
+    h.dispatchAll();
+    EXPECT_EQ(h.recording().pointerShapes, (std::vector<int>{1, 2, 3, 4, 0}));
 
     // Released where pressed: nothing changes.
     h.pointer(GM_BUTTON_DOWN, 103, 103);
