@@ -305,8 +305,8 @@ void GuiScroll::notify(int old) {
         type = GuiSignalType(mwThingId, GUI_SIGNAL_SCROLLED);
     else
         return;
+    // A signal carries the old value in Param too, in place of the sender's id.
     GuiMessage m = GuiMakeMessage(type, mpParentThing, this, static_cast<int16_t>(old));
-    if (!(mwStatusFlags & GUI_ST_NONCLIENT)) m.Param = static_cast<int16_t>(old);
     m.SetDataWord(0, mInfo.current);
     mpParentThing->Message(m);
 }
