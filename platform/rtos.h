@@ -197,10 +197,10 @@ STATUS poolDelete(POOL_ID pool, bool force);
 // - A better member that becomes ready while a worse one holds the core runs at once, beside it:
 //   an overrunning task never delays the higher-priority tasks of the next tick.
 // - A member asleep in the host kernel outside this API (a socket, a file, a plain mutex) holds
-//   the core until it has held it for about a millisecond; after that it no longer holds back the
-//   others. Priority inheritance is not modelled.
+//   the core until it has been seen asleep there, without running, for a few milliseconds; after
+//   that it no longer holds back the others. Priority inheritance is not modelled.
 // It needs no real-time privileges: the order is kept by the members themselves, whatever the host
 // scheduler does, and on the hand-driven clock as on the real one.
 
-// True when no member is ready or holds the core (the hand-driven clock waits for it per tick).
+// True when every member waits in a call of this API (the hand-driven clock waits for it per tick).
 bool taskTickCoreIdle();

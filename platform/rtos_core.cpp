@@ -26,7 +26,7 @@
 namespace rtos_detail {
 namespace {
 
-constexpr uint64_t kPatienceNs = 1000000; // how long a member may hold the core before it is looked at
+constexpr uint64_t kPatienceNs = 2000000; // how long a member may hold the core before it is looked at
 
 uint64_t steadyNs() {
     timespec ts;
@@ -265,12 +265,12 @@ void PlaceGuard::rewait() {
 
 using namespace rtos_detail;
 
+// A member asleep in the host kernel still counts here: a hand-driven tick is done only when every
+// member is back in an RTOS wait, so that the next one never overtakes it.
 bool taskTickCoreIdle() {
     Core& c = core();
     std::lock_guard<std::mutex> lk(c.m);
-    if (releaseSleepers(c)) dispatch(c);
     for (TaskRec* t : c.members)
-        if (t->coreState == CoreState::Ready || (t->coreState == CoreState::Running && !t->offCore))
-            return false;
+        if (t->coreState != CoreState::Waiting) return false;
     return true;
 }

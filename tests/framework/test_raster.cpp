@@ -166,6 +166,7 @@ TEST_F(RasterTest, TasksOfOneTickRunInPriorityOrderWithTheTicksOwnStamp) {
         std::vector<uint32_t> stamps;
     };
     auto v = std::make_shared<Seen>();
+    v->stamps.reserve(2000); // nothing in the steps waits for the host's memory management
     ASSERT_TRUE(raster_addCalcStep(0, "order", [v](int r, uint32_t ts) {
         if (r != 0) return;
         const uint64_t t = ++v->calc;
