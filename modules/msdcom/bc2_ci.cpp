@@ -18,9 +18,6 @@ std::atomic<uint16_t> cimc_rxerr{0};
 namespace {
 
 std::atomic<int> gMcSocket{-1};
-uint8_t gFloodMcSize = 0;
-uint8_t gFloodOversize = 0;
-uint8_t gFloodBadLen = 0;
 
 // Sends the whole message on the channel's link, serialised with every other send on it. A link
 // that took only part of a message is shut down: the peer would read the rest as a new header.
@@ -58,8 +55,9 @@ bc2_channel* unicastChannel(uint16_t dst) {
 // A message whose length field is beyond what a link carries cannot be sent from its buffer.
 bool sendable(const comint_msg* m) {
     if (ci_len(m) <= CI_PAYLOAD_MAX_LINK) return true;
-    SYSLOGX_FLOOD(gFloodBadLen, LOG_PRIO_ERR2, "Divovur2: CI message 0x%X with payload length %u not sent",
-                  unsigned(ci_cmd(m)), unsigned(ci_len(m)));
+    SYSLOGX_FLOOD(bc2_floods.badLen, LOG_PRIO_ERR2,
+                  "Divovur2: CI message 0x%X with payload length %u not sent", unsigned(ci_cmd(m)),
+                  unsigned(ci_len(m)));
     return false;
 }
 
@@ -140,7 +138,7 @@ int bc_ci_receive(bc2_channel* ch, int sock) {
     if (len > CI_PAYLOAD_MAX_LINK) {
         // Refused before a byte of it is read into the message; the payload is read and dropped
         // so that the next header is found where it belongs.
-        SYSLOGX_FLOOD(gFloodOversize, LOG_PRIO_ERR2, "bc_ci_receive recv. bytes : %d (%d)", int(len),
+        SYSLOGX_FLOOD(bc2_floods.oversize, LOG_PRIO_ERR2, "bc_ci_receive recv. bytes : %d (%d)", int(len),
                       int(CI_PAYLOAD_MAX_LINK));
         ++ch->rxErr;
         if (!bc2_discard(sock, len)) {
@@ -164,6 +162,7 @@ int bc_ci_receive(bc2_channel* ch, int sock) {
 }
 
 void BC2_CI_MC_listen() {
+    bc2_listener_setup setup;
     const int sock = bcSocket_get(AF_INET, SOCK_DGRAM, 0);
     if (sock < 0) {
         syslogx(LOG_PRIO_ERR2, "BC2_CI_MC_listen: Create UDP socket failed");
@@ -214,6 +213,7 @@ void BC2_CI_MC_listen() {
     ch->sock.store(sock);
     ch->state.store(BC2_STATE_CONNECTED);
     hosts_list[BC2_MC_ENTRY].ci.store(ch);
+    setup.receiving();
 
     uint8_t errFlood = 0;
     comint_msg msg;
@@ -231,7 +231,7 @@ void BC2_CI_MC_listen() {
             continue;
         }
         if (size_t(n) < CI_HDR_LEN || ci_wire_len(&msg) != size_t(n)) {
-            SYSLOGX_FLOOD(gFloodMcSize, LOG_PRIO_ERR2,
+            SYSLOGX_FLOOD(bc2_floods.mcSize, LOG_PRIO_ERR2,
                           "BC2_CI_MC_listen(): datagram of %d bytes does not match its header, dropped",
                           int(n));
             ++cimc_rxerr;

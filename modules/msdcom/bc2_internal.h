@@ -182,6 +182,38 @@ bool bc2_discard(int sock, size_t n);
 // The multicast channel of entry 65.
 bc2_channel* bc2_mc_channel();
 
+// Start-up of the listening tasks (presence, CI and DK listening sockets, CI multicast, DK over
+// UDP). BC2_eth_ini announces how many it spawns; each reports once that its socket set-up is over,
+// receiving or failed (logged). When the last has reported, `bc2_ready2connect` is set if a CI or
+// DK listening socket listens.
+class bc2_listener_setup {
+public:
+    explicit bc2_listener_setup(bool tcp = false) : tcp_(tcp) {}
+    ~bc2_listener_setup() { done(false); } // a task that ends before receiving reports a failure
+    bc2_listener_setup(const bc2_listener_setup&) = delete;
+    bc2_listener_setup& operator=(const bc2_listener_setup&) = delete;
+    // The socket is bound (and listens): what arrives from now on is received.
+    void receiving() { done(true); }
+
+private:
+    void done(bool receiving);
+    bool tcp_;
+    bool reported_ = false;
+};
+void bc2_listeners_expect(int n);
+// Waits (bounded) until every listening task announced has reported; false after the limit (logged).
+bool bc2_listeners_wait();
+// True when no announced listening task is still setting up.
+bool bc2_listeners_ready();
+void bc2_listeners_reset();
+
+// Flood counters of the presence and CI log lines (one per call site, see syslog.h).
+struct bc2_log_floods {
+    uint8_t wrongPid = 0, ownPid = 0, shortRecord = 0;
+    uint8_t mcSize = 0, oversize = 0, badLen = 0;
+};
+extern bc2_log_floods bc2_floods;
+
 // Host: after BC2_stop, gives back channels and sockets so that BC2_init can run again in the
 // same process (tests restart the transport between cases).
 void bc2_release();

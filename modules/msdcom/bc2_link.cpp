@@ -211,6 +211,7 @@ bc2_host* findPeer(uint32_t addr, uint16_t port, uint16_t type) {
 } // namespace
 
 void BC2_connect_passive(uint16_t type) {
+    bc2_listener_setup setup(true);
     const uint16_t port = uint16_t(listenPort(type) + bc2_ownOffset());
     const int lsock = bcSocket_get(AF_INET, SOCK_STREAM, 0);
     if (lsock < 0) {
@@ -230,7 +231,7 @@ void BC2_connect_passive(uint16_t type) {
                 strerror(errno));
         return;
     }
-    bc2_ready2connect.store(true);
+    setup.receiving(); // sets bc2_ready2connect once every listening task is set up
 
     uint8_t acceptFlood = 0, unknownFlood = 0;
     for (;;) {

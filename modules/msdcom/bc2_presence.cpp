@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ bc2_host hosts_list[BC2_HOST_ENTRIES];
 std::atomic<bool> BaseCom_stop{false};
 std::atomic<bool> bc2_ready2connect{false};
 std::atomic<uint16_t> bc_rxcnt{0};
+bc2_log_floods bc2_floods;
 
 namespace {
 
@@ -24,9 +26,6 @@ std::atomic<uint16_t> gOwnOffset{0};
 std::atomic<uint32_t> gOwnAddr{0};
 std::atomic<int> gTxSocket{-1};
 std::atomic<int> gRxSocket{-1};
-uint8_t gFloodWrongPid = 0;
-uint8_t gFloodOwnPid = 0;
-uint8_t gFloodShort = 0;
 
 bool joinGroup(int sock, const char* group) {
     ip_mreq mreq{};
@@ -135,17 +134,18 @@ void bc2_presence_received(const uint8_t* bytes, size_t n, const sockaddr_in& fr
     ++bc_rxcnt;
     Bc2Presence p{};
     if (!bc2_parsePresence(bytes, n, &p)) {
-        SYSLOGX_FLOOD(gFloodShort, LOG_PRIO_WARNING2,
+        SYSLOGX_FLOOD(bc2_floods.shortRecord, LOG_PRIO_WARNING2,
                       "BC2_UDP_listen() short presence record ignored, %u bytes", unsigned(n));
         return;
     }
     // The peer table and the routing table have 64 places; PID 64 and above name no peer.
     if (p.pid >= BC2_PEERS) {
-        SYSLOGX_FLOOD(gFloodWrongPid, LOG_PRIO_ERR2, "BC2_UDP_listen() wrong pid received %d", int(p.pid));
+        SYSLOGX_FLOOD(bc2_floods.wrongPid, LOG_PRIO_ERR2, "BC2_UDP_listen() wrong pid received %d",
+                      int(p.pid));
         return;
     }
     if (p.pid == app_pid) {
-        SYSLOGX_FLOOD(gFloodOwnPid, LOG_PRIO_DEBUG2, "BC2_UDP_listen() received our own pid, ignored");
+        SYSLOGX_FLOOD(bc2_floods.ownPid, LOG_PRIO_DEBUG2, "BC2_UDP_listen() received our own pid, ignored");
         return;
     }
     bc2_host& h = hosts_list[p.pid];
@@ -178,6 +178,7 @@ void bc2_presence_received(const uint8_t* bytes, size_t n, const sockaddr_in& fr
 }
 
 void BC2_UDP_listen() {
+    bc2_listener_setup setup;
     const int sock = bcSocket_get(AF_INET, SOCK_DGRAM, 0);
     if (sock < 0) {
         syslogx(LOG_PRIO_ERR2, "BC2_UDP_listen(): Create UDP Rx Socket failed");
@@ -198,6 +199,7 @@ void BC2_UDP_listen() {
         syslogx(LOG_PRIO_ERR2, "BC2_UDP_listen: Socket bind Rx failed");
         return;
     }
+    setup.receiving();
     uint8_t errFlood = 0;
     uint8_t buf[1000];
     while (!BaseCom_stop.load()) {
@@ -321,6 +323,7 @@ struct TaskSpec {
     void (*body)();
     const char* spawnFail;
     const char* verifyFail;
+    bool listener; // reports the end of its socket set-up (bc2_listener_setup)
 };
 
 void ciDaemon() {
@@ -332,20 +335,27 @@ void dkDaemon() {
 
 const TaskSpec kTasks[] = {
     {"r_BC2_CI_daemon", 74, 5000, ciDaemon, "BC2_eth_ini(): taskSpawn failed 'BC2 CI daemon'",
-     "BC2_eth_ini(): Failed to start task 'tBC2 CI daemon'"},
+     "BC2_eth_ini(): Failed to start task 'tBC2 CI daemon'", true},
     {"r_BC2_DK_daemon", 79, 5000, dkDaemon, "BC2_eth_ini(): Failed to start task 'BC2 DK daemon'",
-     "BC2_eth_ini(): Failed to start task 'tBC2 DK daemon'"},
+     "BC2_eth_ini(): Failed to start task 'tBC2 DK daemon'", true},
     {"r_UDP_MC_listen", 75, 5000, BC2_UDP_listen, "BC2_eth_ini(): Failed to start task 'UDP MC listen'",
-     "BC2_eth_ini(): Failed to start task 'tUDP MC listen'"},
+     "BC2_eth_ini(): Failed to start task 'tUDP MC listen'", true},
     {"r_UDP_MC_send", 76, 5000, BC2_UDP_send, "BC2_eth_ini(): Failed to start task 'UDP MC send'",
-     "BC2_eth_ini(): Failed to start task 'tUDP MC send'"},
+     "BC2_eth_ini(): Failed to start task 'tUDP MC send'", false},
     {"r_BC2_MC_CI_listen", 77, 5000, BC2_CI_MC_listen,
      "BC2_eth_ini(): Failed to start task 'BC2 CI MC listen'",
-     "BC2_eth_ini(): Failed to start task 'tBC2 CI MC listen'"},
+     "BC2_eth_ini(): Failed to start task 'tBC2 CI MC listen'", true},
     {"r_BC2_DK_UDP_listen", 78, 10000, BC2_dk_udp_listen,
      "BC2_eth_ini(): Failed to start task 'BC2 DK UDP listen'",
-     "BC2_eth_ini(): Failed to start task 'tBC2 DK UDP listen'"},
+     "BC2_eth_ini(): Failed to start task 'tBC2 DK UDP listen'", true},
 };
+
+// Listening tasks from `first` to the end of the table.
+int listenersFrom(const TaskSpec* first) {
+    int n = 0;
+    for (const TaskSpec* t = first; t != std::end(kTasks); ++t) n += t->listener;
+    return n;
+}
 
 void createDkTxSocket() {
     const int sock = bcSocket_get(AF_INET, SOCK_DGRAM, 0);
@@ -398,18 +408,28 @@ void BC2_eth_ini() {
     bc2_fill_local_host();
     createDkTxSocket();
 
+    // Every listening task is announced before the first runs, so that the last one to report,
+    // and not the first, completes the start-up.
+    bc2_listeners_expect(listenersFrom(kTasks));
     for (const TaskSpec& t : kTasks) {
         const TASK_ID tid = taskSpawn(t.name, t.priority, VX_FP_TASK, size_t(t.stack), t.body);
         if (tid == TASK_ID_ERROR) {
             syslogx(LOG_PRIO_ERR2, "%s", t.spawnFail);
+            if (t.body == BC2_dk_udp_listen) {
+                bc2_listeners_expect(-1);
+                continue;
+            }
             // Without its tasks the transport cannot work; the device suspends the initialising
             // task here. The host goes on without DivoVur2 rather than hanging the start-up.
-            if (t.body != BC2_dk_udp_listen) return;
-            continue;
+            bc2_listeners_expect(-listenersFrom(&t));
+            return;
         }
         bc2_track_task(tid);
         if (taskIdVerify(tid) != OK) syslogx(LOG_PRIO_ERR2, "%s", t.verifyFail);
     }
+    // On the device the listening tasks outrank the initialising task and are receiving before
+    // it goes on; the host waits for them.
+    bc2_listeners_wait();
     syslogx(LOG_PRIO_INFO2, "BC2_eth_ini(): Initialisation finished");
 }
 

@@ -117,7 +117,9 @@ void bc2_release() {
     gSockets.clear();
     gTasks.clear();
     local_host.clear();
+    bc2_listeners_reset();
     bc2_ready2connect.store(false);
+    bc2_floods = bc2_log_floods{};
     bc_rxcnt.store(0);
     cimc_rxcnt.store(0);
     cimc_rxerr.store(0);

@@ -286,6 +286,7 @@ void bc2_dk_datagram(const uint8_t* data, size_t n, const sockaddr_in& from) {
 }
 
 void BC2_dk_udp_listen() {
+    bc2_listener_setup setup;
     int sock = udp_rx_socket.load();
     if (sock >= 0) {
         syslogx(LOG_PRIO_ERR2, "Divovur2: Socket Rx already exists... (DK)");
@@ -306,6 +307,7 @@ void BC2_dk_udp_listen() {
         syslogx(LOG_PRIO_ERR2, "Divovur2: UDP Socket bind Rx failed (DK)");
         return;
     }
+    setup.receiving();
     taskCpuAffinitySet(0, 0x2);
     uint8_t buf[DK_DATAGRAM_MAX];
     for (;;) {

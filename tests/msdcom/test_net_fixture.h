@@ -64,8 +64,10 @@ protected:
         if (!ns_->ok()) GTEST_SKIP() << "needs a private network namespace: " << ns_->reason();
         NetBase::SetUp();
         if (HasFatalFailure()) return;
-        BC2_init();
-        ASSERT_TRUE(waitUntil([] { return bc2_ready2connect.load() && comint_status() == 1; }));
+        BC2_init(); // returns with every listening socket bound
+        ASSERT_TRUE(bc2_listeners_ready());
+        ASSERT_TRUE(bc2_ready2connect.load());
+        ASSERT_EQ(comint_status(), 1);
     }
     void TearDown() override {
         if (!ns_->ok()) return;
