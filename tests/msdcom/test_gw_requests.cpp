@@ -250,6 +250,29 @@ TEST_F(GwTest, LateAnswerIsNotTrustedAndItsListIsDropped) {
     EXPECT_EQ(consumer.count(GW_CB_DATA, GW_EVT_OK), 0);
 }
 
+TEST_F(GwTest, AddressListRemovedBeforeItsAnswerIsStoppedByTheIdentityTheAnswerNames) {
+    const uint32_t sub = gw_setup_list(conn, kSingle, &consumer, 16, 3, DEV, 0, 0, 1, 4, 8, 5);
+    gw_start_list(sub);
+    tick();
+    const auto req = takeGot(0x0500);
+    ASSERT_EQ(req.size(), 1u);
+    gw_kill_list(sub);
+    tick();
+    // No stop yet: the device has named no list, and a stop naming none would only come back as
+    // the tidy-up message that reports a lost FIFO.
+    EXPECT_TRUE(takeGot(0x0502).empty());
+    dynkomm_fifo* fifo = makeFifo();
+    accept(req[0], fifo, 0x5E00000A); // within the kill hold
+    tick();
+    const auto stops = takeGot(0x0502);
+    ASSERT_EQ(stops.size(), 1u);
+    EXPECT_EQ(ci_rctx(&stops[0]), 0x5E00000Au);
+    tick(11);
+    EXPECT_TRUE(takeGot(0x0502).empty());
+    EXPECT_EQ(listsIn(GW_LS_DEST, DEV), 0);
+    EXPECT_EQ(consumer.count(GW_CB_START, GW_EVT_OK), 0);
+}
+
 TEST_F(GwTest, DivisorChangeOfAnAddressListIsSentDirectlyAndNeverTimesOut) {
     dynkomm_fifo* fifo = nullptr;
     const uint32_t shared = running(&fifo, 0x5E000001, 0);
