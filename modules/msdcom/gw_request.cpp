@@ -207,8 +207,10 @@ int startListInternal(gw_mlist* l) {
 }
 
 bool sendStop(gw_mlist* l) {
-    // The device never named this list (never answered its request): there is nothing to stop
-    // there, and a stop naming 0 would only come back as a refusal.
+    // The device has not named this list (its request is unanswered): a stop naming 0 finds no
+    // list there and comes back as the tidy-up message, which reports a lost FIFO that is not
+    // lost. A list the request still makes is stopped by the identity its answer names: during the
+    // kill hold by the monitoring, after it by the answer's handler.
     if (l->serverId == 0) return true;
     comint_msg m;
     if (l->byName) {
