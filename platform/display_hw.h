@@ -34,6 +34,14 @@ uint32_t* displayhw_frameBuffer();
 // The control word of a layer (0..4), or nullptr for another number.
 volatile uint32_t* displayhw_layerControl(int layer);
 volatile uint32_t* displayhw_saturation();
+// A register word is read and written whole, as on the controller's bus. Tasks and the shell reach
+// the same words, so on the host each access is an atomic one.
+inline uint32_t displayhw_regRead(const volatile uint32_t* reg) {
+    return __atomic_load_n(reg, __ATOMIC_RELAXED);
+}
+inline void displayhw_regWrite(volatile uint32_t* reg, uint32_t value) {
+    __atomic_store_n(reg, value, __ATOMIC_RELAXED);
+}
 // Host memory behind a physical address of the frame buffer or the controller's registers, when
 // the `bytes` from there lie wholly inside one of them; nullptr otherwise.
 void* displayhw_map(uint32_t physAddr, size_t bytes);

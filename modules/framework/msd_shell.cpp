@@ -69,7 +69,7 @@ void printBoard() {
     }
     shell_printf("display layers :");
     for (int layer = 0; layer < DISPLAY_LAYERS; ++layer)
-        shell_printf(" %u", unsigned(*displayhw_layerControl(layer)));
+        shell_printf(" %u", unsigned(displayhw_regRead(displayhw_layerControl(layer))));
     shell_printf("\n");
 }
 

@@ -64,7 +64,7 @@ void scrndrvWaitFlush() {
 void scrndrvLayerEnable(int layer) {
     static uint8_t flood = 0;
     if (volatile uint32_t* ctrl = displayhw_layerControl(layer))
-        *ctrl = 3;
+        displayhw_regWrite(ctrl, 3);
     else
         SYSLOGX_FLOOD(flood, LOG_PRIO_ERR, "scrndrvLayerEnable(): unexpected layer %i", layer);
 }
@@ -72,7 +72,7 @@ void scrndrvLayerEnable(int layer) {
 void scrndrvLayerDisable(int layer) {
     static uint8_t flood = 0;
     if (volatile uint32_t* ctrl = displayhw_layerControl(layer))
-        *ctrl = 0;
+        displayhw_regWrite(ctrl, 0);
     else
         SYSLOGX_FLOOD(flood, LOG_PRIO_ERR, "scrndrvLayerDisable(): unexpected layer %i", layer);
 }
