@@ -14,11 +14,10 @@ ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1
     ctest --test-dir build-test --output-on-failure -j "$JOBS" --timeout 300
 
 # Every label again under ThreadSanitizer (scripts/tsan.supp: the lock-free read of measurement
-# values). The shell load test waits for mending: it counts the process's threads while a start-up
-# task may still end.
+# values).
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSD_TSAN=ON -DMSD_WERROR=ON >/dev/null
 ninja -C build-tsan -j "$JOBS"
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/scripts/tsan.supp" \
-    ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 300 -E '^ShellLoad[.]ManyConnections'
+    ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 300
 
 ./scripts/fuzz-smoke.sh

@@ -96,20 +96,20 @@ TEST(ShellLoad, ManyConnectionsAndClientsThatNeverReadLeaveTheShellAndTheShutdow
     }
     EXPECT_EQ(failed, 0);
     ASSERT_NE(app.shell("board").find("value = 0"), std::string::npos) << app.stderrText();
-    EXPECT_EQ(procStatus(app.pid(), "Threads:"), threads);
+    EXPECT_LE(procStatus(app.pid(), "Threads:"), threads); // a start-up task may still end meanwhile
     EXPECT_LT(procStatus(app.pid(), "VmRSS:") - rssKb, kRssGrowthKb)
         << "kB more resident after 50,000 connections";
 
     // Clients that send commands and never read their answers: dropped, and nothing stays behind.
     std::vector<int> silent = silentClients(sock, 20);
-    EXPECT_NE(app.shell("board", 2000).find("value = 0"), std::string::npos) << "the shell still answers";
-    EXPECT_EQ(procStatus(app.pid(), "Threads:"), threads);
+    EXPECT_NE(app.shell("board", 5000).find("value = 0"), std::string::npos) << "the shell still answers";
+    EXPECT_LE(procStatus(app.pid(), "Threads:"), threads); // a start-up task may still end meanwhile
     for (int fd : silent) {
         pollfd p{fd, POLLRDHUP, 0};
         EXPECT_EQ(poll(&p, 1, 5000), 1) << "a client that takes nothing is dropped";
         close(fd);
     }
-    EXPECT_EQ(procStatus(app.pid(), "Threads:"), threads);
+    EXPECT_LE(procStatus(app.pid(), "Threads:"), threads); // a start-up task may still end meanwhile
     EXPECT_LT(procStatus(app.pid(), "VmRSS:") - rssKb, kRssGrowthKb)
         << "kB more resident after the silent clients";
 
@@ -128,12 +128,12 @@ TEST(ShellLoad, AConnectionBeyondTheLimitIsToldSo) {
     ASSERT_TRUE(app.waitForShell()) << app.stderrText();
     std::vector<int> idle;
     for (int i = 0; i < 32; ++i) idle.push_back(connectTo(root.file("shell-0.sock")));
-    const std::string refused = app.shell("board", 2000);
+    const std::string refused = app.shell("board", 5000);
     EXPECT_NE(refused.find("shell: too many connections (at most 32)"), std::string::npos) << refused;
     close(idle.back());
     idle.pop_back();
     EXPECT_TRUE(testsupport::waitUntil(
-        [&] { return app.shell("board", 2000).find("value = 0") != std::string::npos; }, 5000));
+        [&] { return app.shell("board", 5000).find("value = 0") != std::string::npos; }, 5000));
     for (int fd : idle) close(fd);
 }
 
