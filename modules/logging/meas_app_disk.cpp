@@ -8,6 +8,7 @@
 #include "platform/hostclock.h"
 #include "platform/rtos.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -106,8 +107,9 @@ int meas_app_BootPrepareDisks(int pollTicks, int timeoutTicks) {
             mask |= 1u << d;
         }
     }
-    int left = timeoutTicks;
-    while (left > 0) {
+    // The time left is read from the clock: a poll that wakes late does not stretch the wait.
+    const uint64_t deadline = tickGet64() + uint64_t(timeoutTicks);
+    for (uint64_t now = tickGet64(); now < deadline; now = tickGet64()) {
         for (int d = 0; d < CFG_MEAS_DRIVES; ++d) {
             if (pending[d] && driveReady(cfg_meas_drv2Hw[d].drive)) {
                 pending[d] = false;
@@ -115,9 +117,7 @@ int meas_app_BootPrepareDisks(int pollTicks, int timeoutTicks) {
             }
         }
         if (mask == 0) break;
-        const int wait = pollTicks < left ? pollTicks : left;
-        taskDelay(wait);
-        left -= wait;
+        taskDelay(int(std::min<uint64_t>(uint64_t(pollTicks), deadline - now)));
     }
     if (mask != 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_BootPrepareDisks() timeout checking mask '0x%02X' ", mask);

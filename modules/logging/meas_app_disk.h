@@ -11,7 +11,7 @@ inline constexpr uint32_t MEAS_LED_DRIVES_READY = 0x8000;
 inline constexpr int MEAS_FILECOPY_PRIORITY = 160;
 inline constexpr int MEAS_FILECOPY_STACK = 20480;
 // The format request counts blocks of 340 entries in one byte: 86,700 entries and more wrap it.
-inline constexpr uint32_t MEAS_FORMAT_MAX_ENTRIES = 255 * 340 + 339;
+inline constexpr uint32_t MEAS_FORMAT_MAX_ENTRIES = 255 * 340 - 1;
 
 // The drive service's answer (the system call 0xA86): 0 available, -1 not.
 int meas_app_driveAvailable(const char* driveName, uint32_t internalMark, uint32_t* statusWord);

@@ -224,9 +224,9 @@ int meas_app_convert_seq2MeasList(uint16_t blockNo, const uint8_t* data, uint16_
         p += 4;
         if (size == 0 || size > MEAS_MAX_ELEMENT_SIZE)
             return refused("copy sequence of invalid element size");
+        if ((uint64_t(n) + 1) * 4 > available - p) return refused("copy sequence outside the file");
         // The header, the addresses and the end word, and one more word to end the list.
         if (uint64_t(w) + n + 3 > MEAS_LIST_WORDS) return refused("copy sequences longer than the list");
-        if ((uint64_t(n) + 1) * 4 > available - p) return refused("copy sequence outside the file");
         record->measList[w++] = uint32_t(-int32_t(size));
         for (uint32_t a = 0; a < n; ++a, p += 4) {
             const uint32_t address = be(data + p, 4);
@@ -386,7 +386,11 @@ MEASConfiguration* meas_app_get_MEASConfiguration(int index, size_t* length) {
     char* buffer = fload(xml ? files->xmlFile : files->datFile, &n);
     if (!buffer) return nullptr;
     if (length) *length = n;
-    if (!xml) return meas_app_load(index, buffer, n); // frees the buffer when it fails
+    if (!xml) {
+        MEASConfiguration* m = meas_app_load(index, buffer, n); // frees the buffer when it fails
+        if (m) std::free(buffer);
+        return m;
+    }
     char* noCheck = nullptr;
     if (fexist("cfg:/no_check.xml"))
         noCheck = fload("cfg:/no_check.xml", nullptr);
