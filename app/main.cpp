@@ -16,6 +16,7 @@
 #include "laptiming/laptrigger.h"
 #include "logging/cfg_meas.h"
 #include "logging/cfg_system.h"
+#include "logging/meas_app_disk.h"
 #include "logging/sb_info.h"
 #include "measdata/convtab.h"
 #include "measdata/meascalinfo.h"
@@ -29,6 +30,7 @@
 #include "msdcom/routing.h"
 #include "platform/basetick.h"
 #include "platform/devroot.h"
+#include "platform/drive_service.h"
 #include "platform/serial.h"
 #include "platform/syslogq.h"
 
@@ -97,6 +99,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     basetick_start();
+    // The drive service re-formats with the directory size of the calibration dataset.
+    if (!drivesvc_start(cfg_meas_datasetMaxFileCnt))
+        std::fprintf(stderr, "msdapp: the drive service's format queues cannot be created\n");
     startSignalThread();
 
     // Start-up in the system's order.
@@ -146,8 +151,9 @@ int main(int argc, char** argv) {
     // so that state requests (0x0505, 0x0516) are answered.
     meas_man_CanIO_initialized = 1;
     displayInit(); // GUI start: the GUI tasks, the built-in fonts, the backlight once the GUI is up
-    // Logging: the file counts of the logging drives, from now on and once a second (its task
-    // starts here, with the others of the start-up).
+    // Logging: the partition of the second logging, the file counts of the logging drives, from
+    // now on and once a second (its task starts here, with the others of the start-up).
+    cfg_meas_iniPartitions(seramCal().LOGGING2_TARGET_PARTITION);
     cfg_meas_formatInfos_1s();
     raster_addPeriodic(RASTER_R1000MS, 500, "cfg_meas_formatInfos_1s", cfg_meas_formatInfos_1s);
     sb_info_ini(); // status block: version and lap-stack information
@@ -160,6 +166,7 @@ int main(int argc, char** argv) {
     raster_addPeriodic(RASTER_RMEAS, 500, "LapOutFra_checkExtLaptrgInit", [cycle = 0u]() mutable {
         if (cycle++ % 10 == 3) LapOutFra_checkExtLaptrgInit();
     });
+    meas_app_BootPrepareDisks(1, 2 * sysClkRateGet()); // drive preparation
     simulink_setConvRegister([](int partition, const void* table) {
         return int(
             convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));
@@ -185,6 +192,7 @@ int main(int argc, char** argv) {
     msd_shellStop();
     serial_shutdown();
     applComm_close();
+    drivesvc_stop();
     basetick_stop();
     nvram_close();
     syslogx(LOG_PRIO_INFO, "main(): exit 0");

@@ -2,6 +2,7 @@
 
 #include "framework/syslog.h"
 #include "platform/devroot.h"
+#include "platform/drive_service.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -109,8 +110,5 @@ void measPathSplitn(const char* path, char* drive, char* dir, char* file, size_t
 }
 
 int driveAvailable(const char* drive) {
-    std::string host;
-    struct stat st;
-    if (!devpath_driveDir(drive, &host) || stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
-    return 0;
+    return drivesvc_available(drive, 0, nullptr) == 1 ? 0 : -1;
 }

@@ -17,5 +17,5 @@ long fsize(const char* path);
 // name ("A0101000.000"), each into a buffer of `size` characters (cut and terminated); a null
 // buffer is skipped.
 void measPathSplitn(const char* path, char* drive, char* dir, char* file, size_t size);
-// 0 when the drive is available, -1 otherwise.
+// 0 when the drive is available (the drive service's answer), -1 otherwise.
 int driveAvailable(const char* drive);

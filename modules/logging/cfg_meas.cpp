@@ -7,6 +7,7 @@
 #include "platform/rtos.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -40,6 +41,29 @@ cfg_meas_drv2Hw_t cfg_meas_drv2Hw[CFG_MEAS_DRIVES] = {
 };
 
 cfg_meas_devHwInfo_t cfg_meas_devHwInfo[CFG_MEAS_HW] = {{0, 0, 0, 0}, {3000, 0, 0, 0}};
+
+bool cfg_meas_datasetMaxFileCnt(const char* drive, uint32_t* entries) {
+    const int d = drive ? cfg_meas_getDevIdxFromDrvName(drive) : -1;
+    if (d < 0) return false;
+    const SeramCalData& reference = seramCalPage(SERAM_PAGE_REFERENCE);
+    const uint32_t n = d == 1   ? reference.MEAS_MAXFILECNT_PART1
+                       : d == 2 ? reference.MEAS_MAXFILECNT_PART2
+                                : 0xFFFFFFFF;
+    if (n == 0xFFFFFFFF) return false;
+    if (entries) *entries = n;
+    return true;
+}
+
+void cfg_meas_iniPartitions(uint8_t logging2TargetPartition) {
+    if (logging2TargetPartition != 0) return;
+    const int d = cfg_meas_getDevIdxFromDrvName("meas2:");
+    if (d >= 0) cfg_meas_drv2Hw[d].loggingPartition = 0;
+    cfg_meas_t& m03 = cfg_meas[2];
+    if (std::strncmp(m03.targetPartition, "meas2:", CFG_MEAS_NAME_LEN) == 0)
+        std::snprintf(m03.targetPartition, CFG_MEAS_NAME_LEN, "%s", "meas:");
+    if (std::strncmp(m03.usbDrive, "none", CFG_MEAS_NAME_LEN) == 0)
+        std::snprintf(m03.usbDrive, CFG_MEAS_NAME_LEN, "%s", "usb_meas:");
+}
 
 int cfg_meas_getDevIdxFromDrvName(const char* name) {
     if (!name) {

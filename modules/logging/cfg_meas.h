@@ -45,6 +45,17 @@ struct cfg_meas_devHwInfo_t {
 };
 extern cfg_meas_devHwInfo_t cfg_meas_devHwInfo[CFG_MEAS_HW];
 
+// The second logging's partition at start-up (LOGGING2_TARGET_PARTITION): with 0 there is no
+// second partition, so m03 logs to "meas:" (USB drive "usb_meas:") and "meas2:" is no logging
+// partition; any other value keeps "meas2:".
+void cfg_meas_iniPartitions(uint8_t logging2TargetPartition);
+
+// The configured directory size of a logging partition ("meas:", "meas2:") as the calibration
+// dataset gives it (the reference page is loaded from it at start-up); false for another drive or
+// a size left unconfigured (0xFFFFFFFF). The host's drive service reads it as the kernel side reads
+// its dataset.
+bool cfg_meas_datasetMaxFileCnt(const char* drive, uint32_t* entries);
+
 // Device index 0..3 of a drive name (first 40 characters compared), -1 when not found or null.
 int cfg_meas_getDevIdxFromDrvName(const char* name);
 // Hardware index 0..1 of a drive name, -1 when unknown or null.

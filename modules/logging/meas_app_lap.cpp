@@ -1,10 +1,5 @@
-#include "framework/fileutil.h"
 #include "laptiming/lapoutfra.h"
 #include "logging/meas_app.h"
-
-int meas_app_driveAvDebounce(const char* driveName) {
-    return driveAvailable(driveName);
-}
 
 void meas_app_laptrigger_update(uint16_t lap, uint16_t outing) {
     LapOutFra_initLapOutCnt(lap, outing);

@@ -1,0 +1,62 @@
+// The logging drives at boot and during the run: whether a drive is usable now (with a debounce
+// time per hardware), the wait for the drives of all measurement instances at start-up, the
+// re-format of a partition whose directory size no longer matches its configuration, and the copy
+// of finished measurement files to another drive (normally the USB drive).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr uint32_t MEAS_LED_DRIVES_READY = 0x8000;
+inline constexpr int MEAS_FILECOPY_PRIORITY = 160;
+inline constexpr int MEAS_FILECOPY_STACK = 20480;
+// The format request counts blocks of 340 entries in one byte: 86,700 entries and more wrap it.
+inline constexpr uint32_t MEAS_FORMAT_MAX_ENTRIES = 255 * 340 - 1;
+
+// The drive service's answer (the system call 0xA86): 0 available, -1 not.
+int meas_app_driveAvailable(const char* driveName, uint32_t internalMark, uint32_t* statusWord);
+// The same for a drive of the drive table, with its internal mark and, for hardware with a
+// debounce time, its status word.
+int meas_app_driveAvailableService(const char* driveName);
+// Milliseconds until the drive counts as usable: 0 usable now, > 0 there but still settling,
+// -1 not there (or not a drive of the table).
+int meas_app_driveAvDebounce(const char* driveName);
+
+// 0 when the drives of instance `index` (0..2) are usable, else -1.
+int meas_app_DiskReady(int index);
+// 0 when all three instances are ready (sets logger status bit 0x8000), else -1 (clears it).
+int meas_app_DisksReady();
+// Start-up: waits up to `timeoutTicks` for the drives of the instances, polling every `pollTicks`,
+// and asks for a re-format where the directory size differs from the configuration. 0, or -1 on
+// time-out (logged; status bit 0x8000 stays clear).
+int meas_app_BootPrepareDisks(int pollTicks, int timeoutTicks);
+// -1 when the partition of drive index `driveIndex` must be re-formatted, else 0.
+int meas_app_BootPrepareDisks_checkDir(int driveIndex);
+// Sends the format request of the drive and waits 2 s for its acknowledgement: 0, or -1.
+int meas_app_BootPrepareDisks_format(int driveIndex);
+
+// The drive part of a path, up to and including its last ':' (found within the first 41
+// characters): into `driveOut` (`driveSize` bytes, may be null) and `colonOut` (may be null). 0, or
+// -1 (logged).
+int meas_app_filenameGetDrive(const char* path, char* driveOut, size_t driveSize, const char** colonOut);
+
+// A file-copy request.
+struct CopyFile_t {
+    uint16_t outing;
+    uint16_t lap;
+    uint16_t absLap;
+    uint16_t fragment;
+    char* targetDrive;  // e.g. "usb_meas:"
+    uint8_t ownsTarget; // the copy task frees targetDrive (allocated with malloc)
+};
+
+// Task body of one copy: the file of instance `instance` named by the counters, from its logging
+// drive to `targetDrive`, after 5 s; the copy is read-only like its source was closed.
+void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
+                           char* targetDrive, uint8_t ownsTarget);
+// Steps of one copy after the wait: the source opened (up to 10 attempts a second apart), copied to
+// the target in pieces while the target drive stays usable, the target made read-only with the
+// source's other attributes. 0, or -1 (logged; a partial target is removed).
+int meas_app_copyFile(const char* source, const char* target);
+// Manual test entry: copies the current file of m01 to "usb_meas:" in the task "r_FileCpy_4tst".
+void meas_app_copyLastFileTask();

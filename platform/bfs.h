@@ -1,0 +1,61 @@
+// The file system of the device's drives as the logging sees it: open, close and unlink by device
+// path, and the control requests of the flash file system (ioctl codes below).
+//
+// How the host differs from the device:
+// - Files live in the drive's folder under the device root (devroot.h); the descriptors are host
+//   descriptors, so read, write, fdopen and close work on them as usual.
+// - What the folder cannot hold (the directory size, the D flag of the root, the DOS attribute
+//   bytes, whether the drive is there) lives in the drive's state file (drive_state.h).
+// - A file the process creates or opens for writing gets the archive bit, as on DOS; a file with
+//   no recorded byte has the archive bit only. The read-only bit is mirrored by the file's mode
+//   (chmod) and honoured here: a read-only file does not open for writing. Unlink ignores it, as
+//   the device's file system does, so a closed (read-only) measurement file can be deleted.
+// - A drive whose state file marks it absent (for "usb_meas:", not inserted) opens nothing (ENODEV).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
+
+// Control requests of bfs_ioctl.
+enum : int {
+    FIOFLUSH = 2,      // file: write its data through (fdatasync); flush the stream before
+    FIOGETNAME = 18,   // arg char[BFS_PATH_MAX]: device path of the open file or drive root
+    FIOSYNC = 21,      // file or drive root: write it through (fsync; on the root the directory)
+    FIOATTRIBSET = 35, // arg: the attribute byte (0x23): bit 0x01 read-only, 0x20 archive
+    FIOFSTATGET = 38,  // arg bfs_stat*: status with the attribute byte
+    FIOUNLINK = 47,    // drive root, arg const char*: file name in the drive (or its device path)
+    IO_IOCTL_BFS_DIR_INFO = 0x4201,     // drive root, arg DriveDirInfo*: used and free entries
+    IO_IOCTL_BFS_GET_DIR_ATTR = 0x4202, // drive root, arg uint32_t*: the root's attributes
+    IO_IOCTL_BFS_SET_DIR_ATTR = 0x4203, // drive root, arg: the attributes (bit 0 the D flag)
+    IO_IOCTL_FIND_FIRST_FILE = 0x4204,  // drive root, arg bfs_find*: first file by name
+    IO_IOCTL_FIND_NEXT_FILE = 0x4205,   // drive root, arg bfs_find*: the file after `name`
+};
+
+inline constexpr size_t BFS_PATH_MAX = 256;
+inline constexpr size_t BFS_NAME_MAX = 64;
+
+struct bfs_stat {
+    uint64_t st_size;
+    int64_t mtime; // seconds since 1970
+    uint8_t st_attrib;
+    bool directory;
+};
+
+// Find-first and find-next: regular files of the drive only, in byte order of their names.
+// `name` holds the file found, "" when there is none (more); find-next continues after `name`,
+// so files deleted during the walk do not disturb it.
+struct bfs_find {
+    char name[BFS_NAME_MAX];
+    uint64_t size;
+    uint8_t attrib;
+};
+
+// Opens a file ("meas:/A0101000.000") or the root of a drive ("meas:", "meas:/"; read-only, flags
+// other than the access mode are ignored). -1 with errno on failure.
+int bfs_open(const char* devicePath, int flags, mode_t mode = 0644);
+int bfs_close(int fd);
+// 0 or -1 with errno; the read-only bit does not protect the file.
+int bfs_unlink(const char* devicePath);
+// 0 (OK) or -1 (ERROR) with errno; IO_IOCTL_BFS_DIR_INFO gives the directory request's result.
+int bfs_ioctl(int fd, int request, intptr_t arg);

@@ -1,0 +1,61 @@
+// State of a drive of the device root that its folder cannot hold: what the flash file system and
+// the drive service keep about the drive on the device.
+//
+// One small text file beside the drive's folder, "<drive>.drive" ("meas.drive" next to "meas/"),
+// one "key value" line each:
+//   dirsize <entries>      directory size of the file system (DRIVE_DIRSIZE_DEFAULT without it)
+//   present 0|1            the drive is mounted (default 1)
+//   inserted 0|1           "usb_meas:" only: a stick is in the port (default 1)
+//   status <word>          status word of the availability call (default 0; tests set bit 16)
+//   dirattr <byte>         directory attributes of the drive's root, bit 0 the D flag (default 0)
+//   attr <file> <byte>     DOS attribute byte of a file in the folder; a file without a line has
+//                          the archive bit only (0x20)
+// Numbers are decimal or 0x-hexadecimal. Lines of other keys are kept as they are. The device
+// root's preparation makes every drive folder, so whether a drive is there comes from this file.
+//
+// The process rewrites the file whole (written beside it, then renamed), so a reader never sees
+// half of it; tests that act as the PC or pull the stick while the process runs do the same.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+inline constexpr uint32_t DRIVE_DIRSIZE_DEFAULT = 2048;
+inline constexpr uint8_t DRIVE_ATTR_READONLY = 0x01;
+inline constexpr uint8_t DRIVE_ATTR_DIRECTORY = 0x10;
+inline constexpr uint8_t DRIVE_ATTR_ARCHIVE = 0x20;
+inline constexpr uint8_t DRIVE_ATTR_DEFAULT = DRIVE_ATTR_ARCHIVE;
+
+struct DriveState {
+    uint32_t dirSize = DRIVE_DIRSIZE_DEFAULT;
+    bool dirSizeValid = true; // false: the dirsize line is damaged (directory requests fail)
+    bool present = true;
+    bool inserted = true;
+    uint32_t status = 0;
+    uint8_t dirAttr = 0;
+    std::map<std::string, uint8_t> attrs; // files whose byte is not DRIVE_ATTR_DEFAULT
+    std::vector<std::string> otherLines;
+
+    uint8_t attrOf(const std::string& file) const;
+    void setAttr(const std::string& file, uint8_t attr); // the default byte drops the line
+};
+
+// Host path of a drive's state file; empty for an unknown drive.
+std::string drive_stateFile(const char* drive);
+// Reads the state of a drive (the defaults when the file is missing). False for an unknown drive.
+// A damaged line of another key than dirsize counts as missing.
+bool drive_stateRead(const char* drive, DriveState* state);
+// Changes the state under the process's lock: reads it, calls `change`, and writes it back when
+// `change` returns true. False for an unknown drive or when the file cannot be written.
+template <class F> bool drive_stateUpdate(const char* drive, F change);
+bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), void* context);
+
+// The drive is there for the file system: present and, for "usb_meas:", inserted.
+bool drive_stateAvailable(const DriveState& state, const char* drive);
+
+template <class F> bool drive_stateUpdate(const char* drive, F change) {
+    return drive_stateUpdateFn(
+        drive, [](DriveState& s, void* c) { return (*static_cast<F*>(c))(s); }, &change);
+}
