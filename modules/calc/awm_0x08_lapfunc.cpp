@@ -230,6 +230,10 @@ void awm_0x08_lapfunc_gpsInputs(float* lat, float* lon, float* speedKmh, float* 
     *lon = readOr(l.lon, kNaN);
     *speedKmh = readOr(l.gpsSpeed, kNaN);
     *heading = readOr(l.heading, kNaN);
+    // A receiver without its first fix reports 0, 0. Without a position, speed and heading are
+    // held back too: dead reckoning from no position would put the car on the trigger point.
+    if ((*lat == 0.0f && *lon == 0.0f) || std::isnan(*lat) || std::isnan(*lon))
+        *lat = *lon = *speedKmh = *heading = kNaN;
 }
 
 uint16_t awm_0x08_lapfunc_getGpsSegmentTrigger() {

@@ -33,6 +33,8 @@ uint32_t startEvent(uint32_t event, void*, void* user) {
         return 0;
     }
     in->lost();
+    // A device that is not connected yet gets the request again once it is.
+    if (event == GW_EVT_OFFLINE) return 0;
     syslogx(LOG_PRIO_ERR2, "%s: input %s (0x%06X of PID %u) not delivered (gateway event %u)", in->owner(),
             in->name(), unsigned(in->address() & 0xFFFFFFu), unsigned(in->pid()), unsigned(event));
     return 0;
