@@ -191,16 +191,15 @@ void awm_man_ini() {
             const char* r = e.module == AWM_MODULE_EXTENSION ? "extension record without its channel"
                                                              : refusal(e, why, sizeof why);
             const size_t records = isModelModule(e.module) ? awm_vc_recordsFor(payloadSize(e.module)) : 1;
-            if (!r && records > 1) {
-                uint32_t have = 0;
-                while (have + 1 < records && n + have + 1 < AWM_VC_CHANNELS &&
-                       awm_vc_module(table.data(), n + have + 1) == AWM_MODULE_EXTENSION)
-                    ++have;
-                if (have + 1 < records) {
-                    std::snprintf(why, sizeof why, "%u extension records of %u", unsigned(have),
-                                  unsigned(records - 1));
-                    r = why;
-                }
+            uint32_t have = 0; // its extension records, which go with it also when it is skipped
+            while (have + 1 < records && n + have + 1 < AWM_VC_CHANNELS &&
+                   awm_vc_module(table.data(), n + have + 1) == AWM_MODULE_EXTENSION)
+                ++have;
+            claimed = have;
+            if (!r && have + 1 < records) {
+                std::snprintf(why, sizeof why, "%u extension records of %u", unsigned(have),
+                              unsigned(records - 1));
+                r = why;
             }
             if (r) {
                 syslogx(LOG_PRIO_ERR2, "awm_man_ini(): channel %u skipped: %s", unsigned(n), r);
@@ -208,7 +207,6 @@ void awm_man_ini() {
                 continue;
             }
             if (isModelModule(e.module)) {
-                claimed = uint32_t(records - 1);
                 models.push_back({n, e});
                 continue;
             }
