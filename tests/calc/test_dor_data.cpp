@@ -56,9 +56,16 @@ template <size_t N> std::array<char, N> text(const std::string& s) {
 TEST_F(DorData, AnnotationAndCarIdFromNvOrRewrittenFromCalibration) {
     cal().ECU_ANNOTATION = text<256>(std::string(256, 'A')); // no NUL anywhere
     cal().CARID_DOR = text<32>("CAR-7");
+    cal().DEFAULT_GATEWAY_DEVICE_IP = {192, 168, 1, 254};
     dor_data_100ms();
     dor_data_100ms();
-    EXPECT_EQ(logged("dor_data_init(): no valid ECU_ANNOTATION in nvram, initializing"), 1);
+    const auto log = testsupport::drainSyslog();
+    EXPECT_EQ(
+        testsupport::countContaining(log, "dor_data_init(): no valid ECU_ANNOTATION in nvram, initializing"),
+        1);
+    EXPECT_EQ(testsupport::countContaining(log, "dor_data_init(): no valid CARID_DOR in nvram, initializing"),
+              1);
+    EXPECT_EQ(testsupport::countContaining(log, "setDefaultGateway(): gateway 192.168.1.254"), 1);
     EXPECT_EQ(seramSig().ecu_annotation_info, cal().ECU_ANNOTATION);
     EXPECT_EQ(seramSig().carid_dor_info, cal().CARID_DOR);
     std::array<char, 256> stored{};

@@ -8,6 +8,7 @@
 #include "calc/awm_0x08_lapfunc.h"
 #include "calc/awm_man.h"
 #include "calc/awm_model_cfg.h"
+#include "calc/awm_sched.h"
 #include "calc/awm_vc_config.h"
 #include "calc/model/application_dor.h"
 #include "framework/errmem.h"
@@ -61,6 +62,17 @@ double traceSeconds(const std::string& rmc) {
            std::strtod(f + 4, nullptr) - 36000;
 }
 
+// Latitude and longitude (degrees) of an RMC sentence.
+std::pair<float, float> position(const std::string& rmc) {
+    std::vector<std::string> f;
+    size_t p = 0;
+    for (size_t c = rmc.find(','); c != std::string::npos; p = c + 1, c = rmc.find(',', p))
+        f.push_back(rmc.substr(p, c - p));
+    const double lat = std::stod(f[3].substr(0, 2)) + std::stod(f[3].substr(2)) / 60.0;
+    const double lon = std::stod(f[5].substr(0, 3)) + std::stod(f[5].substr(3)) / 60.0;
+    return {float(f[4] == "S" ? -lat : lat), float(f[6] == "W" ? -lon : lon)};
+}
+
 uint32_t sigAddress(const void* cell) {
     return SERAM_MEAS_BASE +
            uint32_t(static_cast<const uint8_t*>(cell) - reinterpret_cast<const uint8_t*>(&seramWindow));
@@ -107,10 +119,19 @@ protected:
         cfg->gpsSpeed = input(s.gps_speed);
         cfg->heading = input(s.gps_direction);
         cfg->speed = input(s.gps_speed, 1 / 3.6f);
-        std::vector<uint8_t> records(awm_vc_recordsFor(sizeof *cfg) * AWM_VC_RECORD_SIZE);
-        awm_vc_encodePayload(AWM_MODULE_LAPFUNC, 3, cfg.get(), sizeof *cfg, records.data());
-        std::memcpy(seramCalPage(SERAM_PAGE_REFERENCE).CfgMat_VC_config.data(), records.data(),
-                    records.size());
+        cfg->segTimeMode = 4;
+        put(AWM_MODULE_LAPFUNC, 0, *cfg);
+        // Two segment points: where the trace is 250 s and 280 s after its start, in the third lap.
+        auto seg = std::make_unique<awm_gpsseg_cfg>();
+        seg->count = 2;
+        seg->radius = 25;
+        for (const std::string& line : trace)
+            for (int i = 0; i < 2; ++i)
+                if (std::fabs(traceSeconds(line) - kSegmentPoints[i]) < 1e-3) {
+                    const auto [lat, lon] = position(line);
+                    seg->point[i] = {lat, lon};
+                }
+        put(AWM_MODULE_GPSSEG, 20, *seg);
 
         hostclock_setManual(true);
         SerialPortMap maps[SERIAL_PORTS];
@@ -123,6 +144,12 @@ protected:
         application_dor_step2();
         application_dor_step1();
         application_dor_step0();
+    }
+    template <class Cfg> static void put(uint16_t module, uint32_t channel, const Cfg& cfg) {
+        std::vector<uint8_t> records(awm_vc_recordsFor(sizeof cfg) * AWM_VC_RECORD_SIZE);
+        awm_vc_encodePayload(module, 3, &cfg, sizeof cfg, records.data());
+        std::memcpy(seramCalPage(SERAM_PAGE_REFERENCE).CfgMat_VC_config.data() + channel * AWM_VC_RECORD_SIZE,
+                    records.data(), records.size());
     }
     void TearDown() override {
         gps_stop();
@@ -145,6 +172,7 @@ protected:
     void cycle() {
         hostclock_advanceMs(10);
         for (int i = 0; i < 10; ++i) application_dor_step0();
+        awm_sched_call(3, time_getTimestamp());
         meas_man_copy(3, time_getTimestamp());
         gw_raster(3);
         gw_meas_monitoring();
@@ -158,12 +186,15 @@ protected:
     }
 
     testsupport::TempDeviceRoot root;
+    const std::vector<std::string> trace =
+        gunzipLines(testsupport::testdataPath("gps/redbullring-3laps-rmc.nmea.gz"));
+    static constexpr double kSegmentPoints[2] = {250.0, 280.0};
     uint64_t cycles = 0;
 };
 
 } // namespace
 
-TEST_F(LapGps, RedBullRingTraceGivesTheRecordedLapTimes) {
+TEST_F(LapGps, RedBullRingTraceGivesTheRecordedLapTimesAndSegmentTimes) {
 #if defined(__SANITIZE_THREAD__)
     // The receiver publishes the gps_* words without ordering and the measurement manager copies
     // them with memcpy, by design; run by hand here, that copy meets the receiver's task unordered.
@@ -175,6 +206,7 @@ TEST_F(LapGps, RedBullRingTraceGivesTheRecordedLapTimes) {
     const std::string truth =
         testsupport::readFile(testsupport::testdataPath("gps/redbullring-3laps-10hz.truth.json"));
     const std::vector<double> lapTimes = jsonArray(truth, "lap_times_s");
+    const std::vector<double> crossings = jsonArray(truth, "crossings_s");
     ASSERT_EQ(lapTimes.size(), 3u);
 
     const int peer = open(serial_publishedPath(1).c_str(), O_WRONLY | O_NOCTTY);
@@ -219,4 +251,7 @@ TEST_F(LapGps, RedBullRingTraceGivesTheRecordedLapTimes) {
     LapOutFraState s{};
     LapOutFra_getState(&s);
     EXPECT_EQ(s.lap, 5) << "the counters followed every lap from the start lap";
+    // The third lap's segment times, taken over as the last lap's at the fourth crossing.
+    for (int i = 0; i < 2; ++i)
+        EXPECT_NEAR(lapseg_last[i], kSegmentPoints[i] - crossings[2], 0.05) << "segment " << i + 1;
 }

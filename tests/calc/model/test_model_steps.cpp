@@ -86,7 +86,12 @@ TEST(ModelLap, LapCounterWrapsAt255IntoANewOutingWithAnUpdate) {
     EXPECT_EQ(sent[1].tick, sent[0].tick + 10) << "the update follows in the next step";
 }
 
-TEST(ModelLap, NothingFiresInTheFirstStep) {
+TEST(ModelLap, EntryTableAndNothingFiresInTheFirstStep) {
+    std::vector<uint32_t> slots;
+    for (uint32_t slot = 0; slot < 40; ++slot)
+        if (codegen_hookPartition_P1(slot)) slots.push_back(slot);
+    EXPECT_EQ(slots, (std::vector<uint32_t>{0, 3, 6, 21, 22, 23, 24}));
+
     defaults();
     MACRO_LAPTRG_SET = MACRO_LAP_SET = MACRO_OUT_SET = MACRO_SEGTIME_SET = MACRO_LAPTIBEST_SET = 1;
     MACRO_LAPDIST_SET = 1;
