@@ -22,7 +22,6 @@ namespace {
 constexpr uint16_t kRasterBeacon = 0; // the beacon is read by the 1 ms step
 constexpr uint16_t kRasterInputs = 3; // everything else by the 10 ms step
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-constexpr float kKmhPerMs = 3.6f;
 
 enum Request : uint32_t {
     REQ_LAPTRG = 1u << 0,
