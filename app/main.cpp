@@ -1,6 +1,7 @@
 // The application process: start-up in the system's fixed order, the wait for post-run, and the
 // ordered shutdown. Each subsystem's init takes its place in this sequence.
 #include "calc/awm_man.h"
+#include "calc/awm_model.h"
 #include "display/display.h"
 #include "framework/appman.h"
 #include "framework/board_io.h"
@@ -167,6 +168,7 @@ int main(int argc, char** argv) {
         if (cycle++ % 10 == 3) LapOutFra_checkExtLaptrgInit();
     });
     meas_app_BootPrepareDisks(1, 2 * sysClkRateGet()); // drive preparation
+    awm_model_ini(); // the lap model's partition and its glue in the rasters
     simulink_setConvRegister([](int partition, const void* table) {
         return int(
             convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));

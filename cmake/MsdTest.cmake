@@ -1,4 +1,5 @@
-# msd_add_gtest(<name> SOURCES <files...> LIBS <libs...> LABELS <label> [OPTIMISED])
+# msd_add_gtest(<name> SOURCES <files...> LIBS <libs...> LABELS <label> [OPTIMISED]
+#               [TIMEOUT <seconds, default 120>])
 # One label per executable (the area); select several with a regular expression (ctest -L).
 # One GoogleTest executable whose cases ctest discovers one by one.
 find_package(GTest REQUIRED)
@@ -15,7 +16,10 @@ function(msd_test_code target)
 endfunction()
 
 function(msd_add_gtest name)
-  cmake_parse_arguments(T "OPTIMISED" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "OPTIMISED" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
   add_executable(${name} ${T_SOURCES})
   if(NOT T_OPTIMISED)
     msd_test_code(${name})
@@ -23,5 +27,5 @@ function(msd_add_gtest name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} msd_testsupport GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 120)
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
 endfunction()

@@ -1,48 +1,315 @@
 #include "calc/awm_0x08_lapfunc.h"
 
+#include "calc/awm_model_cfg.h"
+#include "calc/awm_sched.h"
+#include "calc/model/application_dor.h"
+#include "framework/appman.h"
+#include "framework/board_io.h"
+#include "framework/nvram.h"
 #include "framework/syslog.h"
+#include "laptiming/gps_trackdet.h"
+#include "laptiming/gps_trigger.h"
+#include "laptiming/lapoutfra.h"
+#include "laptiming/laptrigger.h"
+#include "logging/cfg_system.h"
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 
 namespace {
-std::atomic<uint32_t> gRequests{0};
+
+constexpr uint16_t kRasterBeacon = 0; // the beacon is read by the 1 ms step
+constexpr uint16_t kRasterInputs = 3; // everything else by the 10 ms step
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+enum Request : uint32_t {
+    REQ_LAPTRG = 1u << 0,
+    REQ_LAPDIST = 1u << 1,
+    REQ_LAP = 1u << 2,
+    REQ_OUT = 1u << 3,
+    REQ_SEGTIME = 1u << 4,
+    REQ_LAPTIBEST = 1u << 5,
+};
+
+struct LapFunc {
+    std::atomic<bool> configured{false};
+    uint32_t channel = 0;
+    awm_lapfunc_cfg cfg;
+    AwmInput beacon, speed, lat, lon, gpsSpeed, heading;
+    std::atomic<uint32_t> requests{0};
+    std::atomic<uint8_t> outIncrReq{0};
+    std::atomic<uint16_t> gpsSegment{0};
+    float best = APPLICATION_DOR_NO_BEST; // the model's best lap cell
+    float storedBest = APPLICATION_DOR_NO_BEST;
+    float dist2trig[3] = {};
+    // Where the current outing began, for the outing check in another task.
+    std::atomic<float> outingStartDist{0.0f};
+    float lastOuting = -1.0f;
+};
+
+LapFunc& lf() {
+    static LapFunc l;
+    return l;
+}
+
+float readOr(const AwmInput& in, float fallback) {
+    double v = 0;
+    return in.read(&v) ? float(v) : fallback;
+}
+
+// The lap length and, with distance segments, the segment ends that follow from it.
+void setLapLength(float length) {
+    const awm_lapfunc_cfg& c = lf().cfg;
+    TRACK_LEN = length;
+    for (int i = 0; i < AWM_LAPFUNC_SEGMENTS; ++i) LAPSEG[i] = c.lapSeg[i] * length;
+}
+
+void storeBest(float best) {
+    LapFunc& l = lf();
+    if (best == l.storedBest) return;
+    l.storedBest = best;
+    nvram_dbs_write(NV_REC_LAPMODEL, NV_LAPMODEL_BEST, &best, sizeof best);
+}
 
 void request(uint32_t bit) {
-    gRequests.fetch_or(bit, std::memory_order_acq_rel);
+    lf().requests.fetch_or(bit, std::memory_order_acq_rel);
 }
+
+// A pending request raises its model request for one step; a request that follows at once waits
+// one step, so that the model sees its edge.
+void raise(uint32_t pending, uint32_t bit, uint8_t* macro) {
+    if (*macro != 0) {
+        *macro = 0;
+        return;
+    }
+    if ((pending & bit) == 0) return;
+    *macro = 1;
+    lf().requests.fetch_and(~bit, std::memory_order_acq_rel);
+}
+
+bool speedValid() {
+    double v = 0;
+    return lf().speed.read(&v);
+}
+
 } // namespace
 
+bool awm_0x08_lapfunc_ini(uint32_t channel, const awm_lapfunc_cfg& cfg) {
+    LapFunc& l = lf();
+    if (l.configured.load()) {
+        syslogx(LOG_PRIO_ERR2, "awm_0x08_lapfunc_ini(): channel %u refused: the lap function is channel %u",
+                unsigned(channel), unsigned(l.channel));
+        return false;
+    }
+    l.channel = channel;
+    l.cfg = cfg;
+    SIG_ACT_LVL = cfg.sigActLvl;
+    MAIN_TRIG_TIME_MIN = cfg.mainTrigTimeMin;
+    IM_TRIG_TIME_MIN = cfg.imTrigTimeMin;
+    TRIG_CFG = cfg.trigCfg;
+    MAIN_RETRIG_LOCK = cfg.mainRetrigLock;
+    IM_RETRIG_LOCK = cfg.imRetrigLock;
+    CND_SPEED_MIN = cfg.cndSpeedMin;
+    CND_DIST_MIN = cfg.cndDistMin;
+    CND_DIST_MAX = cfg.cndDistMax;
+    SEGTIME_MODE = cfg.segTimeMode;
+    for (int i = 0; i < AWM_LAPFUNC_SEGMENTS; ++i) LAPSEGPRED[i] = cfg.lapSegPred[i];
+    setLapLength(cfg.lapLength);
+    LAPTIMEPRED = cfg.lapTimePred;
+    LAPTIBEST_PL = cfg.lapTiBestPl;
+    LAPTIBEST_SET = cfg.lapTiBestSet;
+    CNTDOWNTIME_INIT = cfg.cntDownTimeInit;
+    LAP_CTR_SET = cfg.startLap;
+    OUT_CTR_SET = cfg.startOuting;
+
+    float stored = 0;
+    const bool kept =
+        nvram_dbs_read(NV_REC_LAPMODEL, NV_LAPMODEL_BEST, &stored, sizeof stored) == sizeof stored &&
+        std::isfinite(stored);
+    l.best = l.storedBest = kept ? stored : APPLICATION_DOR_NO_BEST;
+    laptimebest = &l.best;
+    l.requests = 0;
+    l.outIncrReq = 0;
+    l.gpsSegment = 0;
+
+    l.beacon.start(cfg.beacon, kRasterBeacon, "awm_0x08_lapfunc", "beacon");
+    l.speed.start(cfg.speed, kRasterInputs, "awm_0x08_lapfunc", "speed");
+    l.lat.start(cfg.lat, kRasterInputs, "awm_0x08_lapfunc", "latitude");
+    l.lon.start(cfg.lon, kRasterInputs, "awm_0x08_lapfunc", "longitude");
+    l.gpsSpeed.start(cfg.gpsSpeed, kRasterInputs, "awm_0x08_lapfunc", "GPS speed");
+    l.heading.start(cfg.heading, kRasterInputs, "awm_0x08_lapfunc", "heading");
+    initGpsTrigger(cfg.gpsLong, cfg.gpsLat, cfg.gpsRadius, l.gpsSpeed.configured(), l.heading.configured());
+    gps_trackdet_ini();
+    l.configured.store(true, std::memory_order_release);
+    syslogx(LOG_PRIO_INFO2, "awm_0x08_lapfunc_ini(): lap function at channel %u, %s trigger, best lap %.2f s",
+            unsigned(channel), cfg.triggerMode == AWM_LAPFUNC_GPS ? "GPS" : "beacon", double(l.best));
+    return true;
+}
+
+void awm_0x08_lapfunc_exit() {
+    LapFunc& l = lf();
+    if (!l.configured.exchange(false)) return;
+    for (AwmInput* in : {&l.beacon, &l.speed, &l.lat, &l.lon, &l.gpsSpeed, &l.heading}) in->stop();
+    gps_trackdet_stop();
+}
+
 bool awm_0x08_lapfunc_configured() {
-    return false;
+    return lf().configured.load(std::memory_order_acquire);
+}
+
+void awm_0x08_lapfunc_ini_lof() {
+    LapFunc& l = lf();
+    if (!awm_0x08_lapfunc_configured()) return;
+    DISTLAP_INIT = l.cfg.distLapInit;
+    CNTDOWNTIME_MODE = l.cfg.cntDownTimeMode;
+    CNTDOWNTIME_SET = l.cfg.cntDownTimeSet;
+    LapOutFraState st{};
+    LapOutFra_getState(&st);
+    uint16_t lap = st.lap, out = st.outing;
+    bool changed = false;
+    // A lap-trigger slave takes its counters from the master; its model just starts from them.
+    if (!cfg_system.laptrigSlave) {
+        if (st.valid) {
+            if (!speedValid() || (l.cfg.outingDistance > 0 && distlap > l.cfg.outingDistance)) {
+                lap = l.cfg.startLap;
+                out = uint16_t(st.outing + 1);
+                changed = true;
+            }
+        } else {
+            syslogx(LOG_PRIO_WARNING, "awm_0x08_lapfunc_ini_lof: Lap and Outing invalid, reset to default");
+            lap = l.cfg.startLap;
+            out = l.cfg.startOuting;
+            changed = true;
+        }
+        if (changed) LapOutFra_initLapOutCnt(lap, out);
+    }
+    LAP_CTR_INIT = lap;
+    OUT_CTR_INIT = out;
+    l.lastOuting = -1.0f;
+    if (cfg_system.laptrigSlave) return;
+    laptrigger_init(lap, out, 0.0f);
+    if (changed) laptrigger_update(lap, out, 0.0f);
+}
+
+uint8_t awm_0x08_lapfunc_getTrigger() {
+    LapFunc& l = lf();
+    const uint8_t inactive = (SIG_ACT_LVL & 1u) ? 0 : 1;
+    if (!awm_0x08_lapfunc_configured() || AWM_sched_STOP.load(std::memory_order_relaxed) || !supply_isGood())
+        return inactive;
+    if (!l.beacon.configured()) return digital_ioIn(0) != 0 ? 1 : 0;
+    double v = 0;
+    if (!l.beacon.read(&v)) return inactive;
+    return v >= l.cfg.beaconThreshold ? 1 : 0;
+}
+
+uint8_t awm_0x08_lapfunc_getGpsTrigger() {
+    LapFunc& l = lf();
+    if (!awm_0x08_lapfunc_configured() || l.cfg.triggerMode != AWM_LAPFUNC_GPS ||
+        AWM_sched_STOP.load(std::memory_order_relaxed))
+        return 0;
+    float lat, lon, speedKmh, heading;
+    awm_0x08_lapfunc_gpsInputs(&lat, &lon, &speedKmh, &heading);
+    float pointLat = 0, pointLong = 0, length = 0;
+    int32_t id = -1;
+    const int found = gps_trackdet_get(lat, lon, dist, &pointLat, &pointLong, &length, &id);
+    if (found != 0) {
+        initGpsTrigger(pointLong, pointLat, l.cfg.gpsRadius, l.gpsSpeed.configured(), l.heading.configured());
+        setLapLength(length);
+        if (found == 2) l.best = APPLICATION_DOR_NO_BEST; // another track: its best lap is still to come
+        syslogx(LOG_PRIO_INFO2, "awm_0x08_lapfunc_getGpsTrigger(): track %d, %.1f m, line at %.6f %.6f",
+                int(id), double(length), double(pointLat), double(pointLong));
+    }
+    return getGpsTrigger(lon, lat, speedKmh, heading);
+}
+
+void awm_0x08_lapfunc_gpsInputs(float* lat, float* lon, float* speedKmh, float* heading) {
+    LapFunc& l = lf();
+    *lat = readOr(l.lat, kNaN);
+    *lon = readOr(l.lon, kNaN);
+    *speedKmh = readOr(l.gpsSpeed, kNaN);
+    *heading = readOr(l.heading, kNaN);
+    // A receiver without its first fix reports 0, 0. Without a position, speed and heading are
+    // held back too: dead reckoning from no position would put the car on the trigger point.
+    if ((*lat == 0.0f && *lon == 0.0f) || std::isnan(*lat) || std::isnan(*lon))
+        *lat = *lon = *speedKmh = *heading = kNaN;
+}
+
+uint16_t awm_0x08_lapfunc_getGpsSegmentTrigger() {
+    return lf().gpsSegment.exchange(0);
+}
+
+void awm_0x08_lapfunc_setGpsSegmentTrigger(uint16_t boundary) {
+    lf().gpsSegment.store(boundary);
+}
+
+float awm_0x08_lapfunc_getSpeed() {
+    if (!awm_0x08_lapfunc_configured() || AWM_sched_STOP.load(std::memory_order_relaxed)) return 0.0f;
+    return readOr(lf().speed, 0.0f);
+}
+
+uint8_t awm_0x08_lapfunc_getOutIncrReq() {
+    return lf().outIncrReq.exchange(0);
 }
 
 void awm_0x08_lapfunc_checkOutCtr() {
-    SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "awm_0x08_lapfunc_checkOutCtr(): lapfunc not operational");
+    LapFunc& l = lf();
+    if (cfg_system.ltmPid == app_pid && cfg_system.laptrigSlave) return;
+    if (!awm_0x08_lapfunc_configured()) {
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "awm_0x08_lapfunc_checkOutCtr(): lapfunc not operational");
+        return;
+    }
+    const float driven =
+        std::atomic_ref<float>(dist).load(std::memory_order_relaxed) - l.outingStartDist.load();
+    if (!speedValid() || (l.cfg.outingDistance > 0 && driven > l.cfg.outingDistance)) l.outIncrReq.store(1);
+}
+
+void awm_0x08_lapfunc_requests() {
+    const uint32_t pending = lf().requests.load(std::memory_order_acquire);
+    raise(pending, REQ_LAPTRG, &MACRO_LAPTRG_SET);
+    raise(pending, REQ_LAPDIST, &MACRO_LAPDIST_SET);
+    raise(pending, REQ_LAP, &MACRO_LAP_SET);
+    raise(pending, REQ_OUT, &MACRO_OUT_SET);
+    raise(pending, REQ_SEGTIME, &MACRO_SEGTIME_SET);
+    raise(pending, REQ_LAPTIBEST, &MACRO_LAPTIBEST_SET);
+}
+
+void awm_0x08_lapfunc_cyclicCall() {
+    LapFunc& l = lf();
+    if (!awm_0x08_lapfunc_configured()) return;
+    l.dist2trig[0] = getGpsActDist2trig();
+    l.dist2trig[1] = getGpsActLongDist2trig();
+    l.dist2trig[2] = getGpsActVertDist2trig();
+    if (outing != l.lastOuting) {
+        l.lastOuting = outing;
+        l.outingStartDist.store(dist);
+    }
+    storeBest(l.best);
+}
+
+const float* awm_0x08_lapfunc_dist2trig(int which) {
+    return which >= 0 && which < 3 ? &lf().dist2trig[which] : nullptr;
 }
 
 void lapfunc_resetLap() {
-    request(LAPFUNC_REQ_RESET_LAP);
+    request(REQ_LAP);
 }
 void lapfunc_resetOut() {
-    request(LAPFUNC_REQ_RESET_OUT);
+    request(REQ_OUT);
 }
 void lapfunc_resetLapDist() {
-    request(LAPFUNC_REQ_RESET_LAPDIST);
+    request(REQ_LAPDIST);
 }
 void lapfunc_resetBestLapTime() {
-    request(LAPFUNC_REQ_RESET_BEST);
+    request(REQ_LAPTIBEST);
 }
 void lapfunc_incrOuting() {
     syslogx(LOG_PRIO_INFO, "lapfunc_incrOuting(): outing increment requested from extern");
-    request(LAPFUNC_REQ_INCR_OUTING);
+    lf().outIncrReq.store(1);
 }
 void lapfunc_incrLap() {
-    request(LAPFUNC_REQ_INCR_LAP);
+    request(REQ_LAPTRG);
 }
 void lapfunc_resetSegments() {
-    request(LAPFUNC_REQ_RESET_SEGMENTS);
-}
-
-uint32_t lapfunc_takeRequests() {
-    return gRequests.exchange(0, std::memory_order_acq_rel);
+    request(REQ_SEGTIME);
 }

@@ -2,7 +2,11 @@
 // channels, start and stop.
 #include "calc/awm_man.h"
 
+#include "calc/awm_0x08_lapfunc.h"
+#include "calc/awm_0x0A_fuelcons.h"
+#include "calc/awm_0x17_gps.h"
 #include "calc/awm_man_internal.h"
+#include "calc/awm_model_cfg.h"
 #include "framework/raster.h"
 #include "framework/syslog.h"
 #include "measdata/meascalinfo.h"
@@ -52,10 +56,14 @@ void evaluate(void* instance, uint32_t timestamp) {
     c->value = r;
 }
 
+bool isModelModule(uint16_t module) {
+    return module == AWM_MODULE_LAPFUNC || module == AWM_MODULE_FUELCONS || module == AWM_MODULE_GPSSEG;
+}
+
 // Why the entry cannot be set up, or null.
 const char* refusal(const awm_vc_entry& e, char* why, size_t size) {
     const bool program = e.module == AWM_MODULE_FORMULA || e.module == AWM_MODULE_CONDITION;
-    if (!program && e.module != AWM_FIR_TYPE_A && e.module != AWM_FIR_TYPE_B) {
+    if (!program && e.module != AWM_FIR_TYPE_A && e.module != AWM_FIR_TYPE_B && !isModelModule(e.module)) {
         std::snprintf(why, size, "unknown module id 0x%X", unsigned(e.module));
     } else if (e.raster >= AWM_SCHED_QUEUES) {
         std::snprintf(why, size, "raster index %u, only %u queues", unsigned(e.raster),
@@ -106,6 +114,40 @@ void start(Channel& c) {
                 unsigned(c.cfg.raster));
 }
 
+// Payload size of a model module's configuration.
+size_t payloadSize(uint16_t module) {
+    switch (module) {
+    case AWM_MODULE_LAPFUNC:
+        return sizeof(awm_lapfunc_cfg);
+    case AWM_MODULE_FUELCONS:
+        return sizeof(awm_fuelcons_cfg);
+    default:
+        return sizeof(awm_gpsseg_cfg);
+    }
+}
+
+// A lap-function, fuel or GPS segment channel: its module sets it up (it subscribes its inputs
+// through the gateway, so this runs without the registry lock).
+bool startModel(uint32_t n, const awm_vc_entry& e, const uint8_t* table) {
+    switch (e.module) {
+    case AWM_MODULE_LAPFUNC: {
+        auto cfg = std::make_unique<awm_lapfunc_cfg>();
+        awm_vc_payload(table, AWM_VC_CHANNELS, n, cfg.get(), sizeof *cfg);
+        return awm_0x08_lapfunc_ini(n, *cfg);
+    }
+    case AWM_MODULE_FUELCONS: {
+        awm_fuelcons_cfg cfg;
+        awm_vc_payload(table, AWM_VC_CHANNELS, n, &cfg, sizeof cfg);
+        return awm_0x0A_fuelcons_ini(n, cfg);
+    }
+    default: {
+        auto cfg = std::make_unique<awm_gpsseg_cfg>();
+        awm_vc_payload(table, AWM_VC_CHANNELS, n, cfg.get(), sizeof *cfg);
+        return awm_0x17_gps_ini(n, e.raster, *cfg);
+    }
+    }
+}
+
 void storeHook() {
     AWM_sched_STOP.store(1);
 }
@@ -124,22 +166,48 @@ void awm_man_ini() {
         reg.skipped = 0;
         reg.channels.clear();
         reg.channels.resize(AWM_VC_CHANNELS);
+        reg.outputs.assign(AWM_VC_CHANNELS, ModelOutputs{});
+        reg.models = 0;
     }
     awm_sched_common_ini();
     AWM_sched_STOP.store(0);
 
     const auto& table = seramCal().CfgMat_VC_config;
     std::vector<Channel*> made;
+    std::vector<std::pair<uint32_t, awm_vc_entry>> models;
     uint32_t skipped = 0;
     {
         std::lock_guard<std::mutex> g(reg.lock);
+        uint32_t claimed = 0; // extension records that follow a channel
         for (uint32_t n = 0; n < AWM_VC_CHANNELS; ++n) {
             const awm_vc_entry e = awm_vc_decode(table.data() + n * AWM_VC_RECORD_SIZE);
+            if (e.module == AWM_MODULE_EXTENSION && claimed > 0) {
+                --claimed;
+                continue;
+            }
+            claimed = 0;
             if (e.module == AWM_MODULE_NONE) continue;
             char why[96];
-            if (const char* r = refusal(e, why, sizeof why)) {
+            const char* r = e.module == AWM_MODULE_EXTENSION ? "extension record without its channel"
+                                                             : refusal(e, why, sizeof why);
+            const size_t records = isModelModule(e.module) ? awm_vc_recordsFor(payloadSize(e.module)) : 1;
+            uint32_t have = 0; // its extension records, which go with it also when it is skipped
+            while (have + 1 < records && n + have + 1 < AWM_VC_CHANNELS &&
+                   awm_vc_module(table.data(), n + have + 1) == AWM_MODULE_EXTENSION)
+                ++have;
+            claimed = have;
+            if (!r && have + 1 < records) {
+                std::snprintf(why, sizeof why, "%u extension records of %u", unsigned(have),
+                              unsigned(records - 1));
+                r = why;
+            }
+            if (r) {
                 syslogx(LOG_PRIO_ERR2, "awm_man_ini(): channel %u skipped: %s", unsigned(n), r);
                 ++skipped;
+                continue;
+            }
+            if (isModelModule(e.module)) {
+                models.push_back({n, e});
                 continue;
             }
             reg.channels[n] = makeChannel(n, e);
@@ -152,6 +220,17 @@ void awm_man_ini() {
     source.release = releaseMeasurement;
     seramMeasRegisterSource(SERAM_SRC_CALC, source);
     for (Channel* c : made) start(*c);
+    for (const auto& [n, e] : models) {
+        if (!startModel(n, e, table.data())) {
+            std::lock_guard<std::mutex> g(reg.lock);
+            ++reg.skipped;
+            continue;
+        }
+        std::lock_guard<std::mutex> g(reg.lock);
+        const uint32_t records = awm_vc_recordsFor(payloadSize(e.module));
+        for (uint32_t k = 0; k < records; ++k) reg.outputs[n + k] = {e.module, k};
+        ++reg.models;
+    }
 
     seramSetStoreHook(storeHook);
     static std::once_flag hooked;
@@ -159,8 +238,14 @@ void awm_man_ini() {
         raster_addCalcStep(kCalcStepOrder, "awm_sched_call",
                            [](int raster, uint32_t ts) { awm_sched_call(uint16_t(raster), ts); });
     });
+    uint32_t modelsUp = 0;
+    {
+        std::lock_guard<std::mutex> g(reg.lock);
+        modelsUp = reg.models;
+        skipped = reg.skipped;
+    }
     syslogx(LOG_PRIO_INFO2, "awm_man_ini(): %u calculation channels set up, %u skipped",
-            unsigned(made.size()), unsigned(skipped));
+            unsigned(made.size() + modelsUp), unsigned(skipped));
     meas_man_virtChan_registered = 1;
 }
 
@@ -171,6 +256,10 @@ void awm_man_stop() {
 void awm_man_exit() {
     seramMeasRegisterSource(SERAM_SRC_CALC, {});
     seramSetStoreHook(nullptr);
+    awm_0x17_gps_exit();
+    awm_0x08_lapfunc_exit();
+    awm_0x0A_fuelcons_exit();
+    awm_input_disconnect();
     Registry& reg = registry();
     std::vector<std::unique_ptr<Channel>> channels;
     std::map<const void*, std::unique_ptr<Measurement>> measurements;
@@ -180,6 +269,8 @@ void awm_man_exit() {
         measurements.swap(reg.measurements);
         reg.running = false;
         reg.skipped = 0;
+        reg.outputs.clear();
+        reg.models = 0;
     }
     for (auto& [cell, m] : measurements) awm_sched_unqueue(m->node);
     for (auto& c : channels) {
@@ -195,6 +286,7 @@ awm_man_stats awm_man_get_stats() {
     std::lock_guard<std::mutex> g(reg.lock);
     awm_man_stats s{};
     for (const auto& c : reg.channels) s.channels += c != nullptr;
+    s.channels += reg.models;
     s.skipped = reg.skipped;
     s.measurements = uint32_t(reg.measurements.size());
     return s;

@@ -38,11 +38,20 @@ struct Measurement {
     uint32_t users = 1;
 };
 
+// The lap model's outputs behind a channel number: the module that owns it and the number of
+// records after the module's own (awm_model_outputs.h); module 0 for none.
+struct ModelOutputs {
+    uint16_t module = 0;
+    uint32_t offset = 0;
+};
+
 struct Registry {
     // Taken before the queue lock, never inside a queued function.
     std::mutex lock;
     std::vector<std::unique_ptr<Channel>> channels;                   // by channel number; empty places null
     std::map<const void*, std::unique_ptr<Measurement>> measurements; // by value cell
+    std::vector<ModelOutputs> outputs;                                // by channel number
+    uint32_t models = 0; // lap-function, fuel and GPS segment channels set up
     uint32_t skipped = 0;
     bool running = false;
 };

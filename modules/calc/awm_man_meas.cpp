@@ -1,6 +1,7 @@
 // Measurements of calculation channels (source 31): a value cell per measurement, filled by its
 // measure function at the tail of the measurement's raster; equal filter measurements share one.
 #include "calc/awm_man_internal.h"
+#include "calc/awm_model_outputs.h"
 
 #include "framework/appman.h"
 #include "framework/syslog.h"
@@ -37,6 +38,10 @@ bool setupMeasurement(uint32_t address, uint16_t raster, SeramMeasCell* cell) {
     }
     Registry& reg = registry();
     std::lock_guard<std::mutex> g(reg.lock);
+    // The lap model's outputs are read where the model keeps them.
+    if (number < reg.outputs.size() && reg.outputs[number].module != 0)
+        return awm_model_output_cell(reg.outputs[number].module, reg.outputs[number].offset,
+                                     uint8_t(address & 0xFFu), cell);
     Channel* c = number < reg.channels.size() ? reg.channels[number].get() : nullptr;
     if (c == nullptr || (address & 0xFFu) != 0) return false; // not served: the caller logs it
 

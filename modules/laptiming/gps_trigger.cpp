@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -101,6 +102,9 @@ void gpsTriggerInit(gpsTriggerState* point, float lon, float lat, float radius) 
     point->radius = radius;
     point->state = 0;
     point->prevDist = 0.0f;
+    // No position has been seen: no distance, so that calls before the first fix cannot put the
+    // point in its radius and make the first fix fire.
+    point->dist = point->along = point->lateral = std::numeric_limits<float>::quiet_NaN();
 }
 
 void gpsInterPolInit(gpsIPolState* ipol, float stepFactor) {

@@ -1,5 +1,6 @@
 #include "laptiming/laptrigger.h"
 
+#include "calc/calc_round.h"
 #include "framework/appman.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
@@ -9,7 +10,6 @@
 #include "msdcom/comint.h"
 #include "msdcom/meas_man.h"
 
-#include <cmath>
 #include <cstring>
 
 namespace {
@@ -74,9 +74,8 @@ void sendLapMessage(uint32_t code, uint32_t timestamp, uint32_t laptime, uint16_
 } // namespace laptrg
 
 uint32_t laptrigger_laptime(float seconds) {
-    const double hundredths = std::round(double(seconds) * 100.0); // halves away from zero
-    if (!(hundredths > 0)) return 0;
-    return hundredths < 4294967295.0 ? uint32_t(hundredths) : 0xFFFFFFFFu;
+    const double hundredths = calc::round(double(seconds) * 100.0); // halves away from zero, saturating
+    return hundredths > 0 ? uint32_t(hundredths) : 0;
 }
 
 void laptrigger_init(uint16_t lap, uint16_t outing, float laptime) {

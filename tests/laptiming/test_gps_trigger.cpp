@@ -155,3 +155,16 @@ TEST(GpsTrigger, SpeedStuckAtZeroWhileMovingIsReportedOnce) {
     EXPECT_EQ(events, 1);
     error_mgr_setEventHook(nullptr);
 }
+
+TEST(GpsTrigger, CallsBeforeTheFirstFixDoNotMakeItFire) {
+    for (bool motion : {true, false}) {
+        initGpsTrigger(lonOf(0), latOf(0), 25, motion, motion);
+        for (int i = 0; i < 100; ++i) EXPECT_EQ(getGpsTrigger(kNaN, kNaN, kNaN, kNaN), 0);
+        // The first fix lies 500 m north, moving further away.
+        int fires = 0;
+        for (const Fix& f : straight(0, 500, 100, 0, 3))
+            fires += getGpsTrigger(lonOf(f.east), latOf(f.north), motion ? f.speed : kNaN,
+                                   motion ? f.heading : kNaN);
+        EXPECT_EQ(fires, 0) << (motion ? "with" : "without") << " speed and heading";
+    }
+}

@@ -85,7 +85,7 @@ CalDataset::CalDataset(const std::string& sourceDir) {
         constants[line.substr(lead.size(), eq - lead.size())] = uint32_t(std::stoul(line.substr(eq + 3)));
     }
     std::istringstream def(readText(sourceDir + "/modules/measdata/seram_vars.def"));
-    uint32_t at = 0;
+    uint32_t at = 0, sigAt = 0;
     uint32_t align = 1;
     while (std::getline(def, line)) {
         const bool cal = line.rfind("MSD_CAL(", 0) == 0;
@@ -101,8 +101,16 @@ CalDataset::CalDataset(const std::string& sourceDir) {
             v.sens = std::stof(args[5]);
             v.offset = std::stof(args[6]);
         }
+        if (sig) {
+            const uint32_t size = sizeOfType(v.type);
+            sigAt = (sigAt + size - 1) / size * size;
+            v.at = sigAt;
+            v.signal = true;
+            sigAt += size * v.count;
+            vars_[args[0]] = v;
+            continue;
+        }
         vars_[args[0]] = v;
-        if (sig) continue;
         const uint32_t size = sizeOfType(v.type);
         at = (at + size - 1) / size * size;
         vars_[args[0]].at = at;
@@ -119,16 +127,19 @@ CalDataset::CalDataset(const std::string& sourceDir) {
 uint32_t CalDataset::address(const std::string& name, uint32_t element) const {
     const CalVariable& v = vars_.at(name);
     if (element >= v.count) throw std::out_of_range(name);
-    return SERAM_MEAS_BASE + SERAM_DATA_OFFSET + v.at + element * sizeOfType(v.type);
+    const uint32_t page = v.signal ? SERAM_SIG_OFFSET : SERAM_DATA_OFFSET;
+    return SERAM_MEAS_BASE + page + v.at + element * sizeOfType(v.type);
 }
 
 void CalDataset::set(const std::string& name, uint32_t element, double value) {
     const CalVariable& v = vars_.at(name);
+    if (v.signal) throw std::invalid_argument(name + " is no calibration value");
     store(v.at + element * sizeOfType(v.type), v.type, value);
 }
 
 void CalDataset::setBytes(const std::string& name, uint32_t byteOffset, const std::vector<uint8_t>& bytes) {
     const CalVariable& v = vars_.at(name);
+    if (v.signal) throw std::invalid_argument(name + " is no calibration value");
     if (byteOffset + bytes.size() > sizeOfType(v.type) * v.count) throw std::out_of_range(name);
     std::memcpy(&page_[v.at + byteOffset], bytes.data(), bytes.size());
 }

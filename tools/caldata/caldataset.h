@@ -16,7 +16,8 @@ struct CalVariable {
     uint32_t count = 1;
     uint32_t code = 0;
     float sens = 1, offset = 0;
-    uint32_t at = 0; // data page offset (calibration values)
+    uint32_t at = 0;     // data page offset (calibration values) or signal page offset
+    bool signal = false; // a measurement variable of the signal page
 };
 
 class CalDataset {
@@ -28,7 +29,8 @@ public:
     size_t length() const { return page_.size(); }
     bool has(const std::string& name) const { return vars_.count(name) != 0; }
     const CalVariable& var(const std::string& name) const { return vars_.at(name); }
-    // Measurement address of an element of a calibration value (reference page).
+    // Measurement address of an element of a calibration value (reference page) or of a variable
+    // of the signal page.
     uint32_t address(const std::string& name, uint32_t element = 0) const;
 
     void set(const std::string& name, uint32_t element, double value);

@@ -1,0 +1,82 @@
+// The lap function in beacon mode on the real executable: the shell holds digital input 0 high for
+// about 100 ms, twice; a peer on the vehicle network hears each lap message, the device takes it as
+// every device does, and the first lap (since the start) never becomes the best lap.
+#include "app_process.h"
+#include "lap_peer.h"
+#include "netns.h"
+#include "testsupport.h"
+
+#include "calc/awm_model_cfg.h"
+#include "platform/nvdb.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+using namespace testsupport;
+using lape2e::HeardLap;
+
+namespace {
+
+constexpr uint16_t DEV_PID = 17; // application index 1
+constexpr const char* DEV_INDEX = "1";
+constexpr const char* DEV_ADDR = "127.0.0.2";
+
+bool logShows(AppProcess& dev, const std::string& what) {
+    return waitUntil([&] { return dev.logText().find(what) != std::string::npos; }, 15000);
+}
+
+} // namespace
+
+TEST(LapE2E, BeaconPulsesOnDigitalInputZeroAreLapsOfEveryDevice) {
+    NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    std::string why;
+    ASSERT_TRUE(lape2e::configureMaster(
+        root.path(), DEV_INDEX, DEV_PID,
+        "channel 10 lapfunc mode beacon main_trig_time_min 20 main_retrig_lock 1\n", &why))
+        << why;
+    lape2e::LapPeer peer(DEV_ADDR);
+    ASSERT_TRUE(peer.ok());
+    AppProcess dev(root.path(), {DEV_INDEX});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    ASSERT_TRUE(logShows(dev, "main(): start-up done")) << dev.logText();
+    ASSERT_TRUE(logShows(dev, "awm_0x08_lapfunc_ini(): lap function at channel 10, beacon trigger"))
+        << dev.logText();
+
+    auto pulse = [&] {
+        dev.shell("board din 0 1");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the beacon's length
+        dev.shell("board din 0 0");
+    };
+    pulse();
+    HeardLap first{};
+    ASSERT_TRUE(peer.nextEvent(&first, 10000)) << dev.logText();
+    EXPECT_EQ(first.src, DEV_PID);
+    EXPECT_EQ((std::vector<int>{first.lap, first.outing}), (std::vector<int>{2, 2}))
+        << "a new outing at start";
+    EXPECT_TRUE(logShows(dev, "Received Laptrigger Event. Outing 2, Lap 2, Laptime")) << dev.logText();
+    EXPECT_NE(dev.shell("lof_get").find("Lap counter: \t\t2\nOuting counter: \t2\n"), std::string::npos);
+
+    // The second lap is longer than the first, so that only a first lap counted as valid could
+    // have become the best one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(first.laptime * 10 + 1500));
+    pulse();
+    HeardLap second{};
+    ASSERT_TRUE(peer.nextEvent(&second, 10000)) << dev.logText();
+    EXPECT_EQ((std::vector<int>{second.lap, second.outing}), (std::vector<int>{3, 2}));
+    EXPECT_GT(second.laptime, first.laptime + 100);
+    EXPECT_NE(dev.shell("lof_get").find("Lap counter: \t\t3\n"), std::string::npos);
+    dev.signal(SIGTERM);
+    ASSERT_EQ(dev.waitExit(), 0) << dev.stderrText();
+
+    std::string error;
+    ASSERT_TRUE(nvdb_open(root.file("nv1"), &error)) << error;
+    float best = 0;
+    EXPECT_EQ(nvdb_read(NV_REC_LAPMODEL, NV_LAPMODEL_BEST, &best, sizeof best), int(sizeof best));
+    nvdb_close();
+    EXPECT_NEAR(best * 100.0f, float(second.laptime), 1.0f) << "the best lap is the second";
+}

@@ -1,0 +1,106 @@
+// The lap function in GPS mode on the real executable: the Red Bull Ring trace goes into the GPS
+// port's pty at its own pace, from its start 300 m before the line to just after the end of the
+// first lap; the device finds the circuit in its track list and announces both crossings, the
+// second with the trace's recorded lap time.
+#include "app_process.h"
+#include "lap_peer.h"
+#include "netns.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace testsupport;
+using lape2e::HeardLap;
+
+namespace {
+
+constexpr uint16_t DEV_PID = 17;
+constexpr const char* DEV_INDEX = "1";
+constexpr const char* DEV_ADDR = "127.0.0.2";
+
+constexpr const char* kLapFunction = "channel 10 lapfunc mode gps gps_radius 25 main_retrig_lock 10"
+                                     " lat gps_lat lon gps_long gps_speed gps_speed heading gps_direction"
+                                     " speed gps_speed speed.conv 0,0.2777778,0,0,0,1\n";
+
+std::vector<std::string> gunzipLines(const std::string& path) {
+    std::vector<std::string> lines;
+    gzFile f = gzopen(path.c_str(), "rb");
+    if (f == nullptr) return lines;
+    char buf[256];
+    while (gzgets(f, buf, sizeof buf) != nullptr) lines.emplace_back(buf);
+    gzclose(f);
+    return lines;
+}
+
+// Seconds after 10:00:00 of an RMC sentence's UTC field.
+double traceSeconds(const std::string& rmc) {
+    const char* f = rmc.c_str() + 7;
+    return std::stoi(std::string(f, 2)) * 3600 + std::stoi(std::string(f + 2, 2)) * 60 +
+           std::strtod(f + 4, nullptr) - 36000;
+}
+
+double firstLapTime() {
+    const std::string truth = readFile(testdataPath("gps/redbullring-3laps-10hz.truth.json"));
+    const size_t at = truth.find('[', truth.find("\"lap_times_s\""));
+    return std::strtod(truth.c_str() + at + 1, nullptr);
+}
+
+bool logShows(AppProcess& dev, const std::string& what) {
+    return waitUntil([&] { return dev.logText().find(what) != std::string::npos; }, 15000);
+}
+
+} // namespace
+
+TEST(LapGpsE2E, ACarLappingInAGpsTraceOnTheSerialPort) {
+#if defined(__SANITIZE_THREAD__)
+    // A lap in real time is driven once, in the run with the other sanitizers; the same road runs
+    // on the hand-driven clock under this one (test_lap_gps.cpp).
+    GTEST_SKIP() << "a lap of real time runs once, not again under ThreadSanitizer";
+#endif
+    NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    std::string why;
+    ASSERT_TRUE(lape2e::configureMaster(root.path(), DEV_INDEX, DEV_PID, kLapFunction, &why)) << why;
+    writeFile(root.file("cfg/rtracks.xml"), readFile(testdataPath("gps/rtracks.xml")));
+    const std::vector<std::string> trace = gunzipLines(testdataPath("gps/redbullring-3laps-rmc.nmea.gz"));
+    ASSERT_GT(trace.size(), 3000u);
+
+    lape2e::LapPeer peer(DEV_ADDR);
+    ASSERT_TRUE(peer.ok());
+    AppProcess dev(root.path(), {DEV_INDEX});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    for (const char* in : {"latitude", "longitude", "GPS speed", "heading", "speed"})
+        ASSERT_TRUE(logShows(dev, std::string("awm_0x08_lapfunc: input ") + in + " (0x")) << dev.logText();
+    const int port = open(root.file("tty/tyCo1-1").c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(port, 0);
+
+    // The trace at its own pace up to half a second after the second crossing (107.6 s).
+    const auto t0 = std::chrono::steady_clock::now();
+    for (const std::string& line : trace) {
+        const double at = traceSeconds(line);
+        if (at > 108.1) break;
+        std::this_thread::sleep_until(t0 + std::chrono::microseconds(int64_t(at * 1e6)));
+        ASSERT_EQ(write(port, line.data(), line.size()), ssize_t(line.size()));
+    }
+    close(port);
+
+    HeardLap start{}, lap{};
+    ASSERT_TRUE(peer.nextEvent(&start, 5000)) << dev.logText();
+    ASSERT_TRUE(peer.nextEvent(&lap, 5000)) << dev.logText();
+    EXPECT_TRUE(logShows(dev, "awm_0x08_lapfunc_getGpsTrigger(): track 1, 4279.9 m")) << dev.logText();
+    EXPECT_EQ(lap.lap, start.lap + 1);
+    EXPECT_NEAR(lap.laptime, firstLapTime() * 100.0, 5.0) << "within 5 hundredths of the recorded lap";
+    EXPECT_TRUE(logShows(dev, "Received Laptrigger Event. Outing 2, Lap 3, Laptime 102,")) << dev.logText();
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}

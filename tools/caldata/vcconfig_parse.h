@@ -1,0 +1,76 @@
+// Pieces of the vcconfig text form shared by its channel kinds.
+#pragma once
+
+#include "caldataset.h"
+
+#include "calc/awm_vc_config.h"
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace vcconfig {
+
+struct Fault {
+    std::string text;
+};
+
+inline uint32_t number(const std::string& text, uint32_t max, const char* what) {
+    try {
+        size_t used = 0;
+        const bool hex = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0;
+        const unsigned long v = std::stoul(text, &used, hex ? 16 : 10); // "010" is ten, not eight
+        if (used == text.size() && v <= max) return uint32_t(v);
+    } catch (const std::exception&) {
+    }
+    throw Fault{std::string(what) + " '" + text + "' is not a number up to " + std::to_string(max)};
+}
+
+inline uint16_t moduleOf(const std::string& kind) {
+    if (kind == "formula") return AWM_MODULE_FORMULA;
+    if (kind == "condition") return AWM_MODULE_CONDITION;
+    if (kind == "filter-a") return 256;
+    if (kind == "filter-b") return 257;
+    if (kind == "off") return AWM_MODULE_NONE;
+    if (kind.rfind("0x", 0) == 0) return uint16_t(number(kind, 0xFFFF, "module id"));
+    throw Fault{"unknown channel kind '" + kind + "'"};
+}
+
+inline void parseInput(const caldata::CalDataset& data, const std::string& text, uint32_t* address,
+                       uint8_t* type) {
+    if (text.rfind("calc:", 0) == 0) {
+        *address = awm_vc_address(number(text.substr(5), AWM_VC_CHANNELS - 1, "channel"));
+        *type = 6;
+        return;
+    }
+    if (text.rfind("0x", 0) == 0) {
+        const size_t colon = text.find(':');
+        if (colon == std::string::npos)
+            throw Fault{"address '" + text + "' needs its type code (0xADDR:code)"};
+        *address = number(text.substr(0, colon), 0xFFFFFFFFu, "address");
+        *type = uint8_t(number(text.substr(colon + 1), 7, "type code"));
+        return;
+    }
+    std::string name = text;
+    uint32_t element = 0;
+    const size_t open = text.find('[');
+    if (open != std::string::npos) {
+        if (text.back() != ']') throw Fault{"input '" + text + "' lacks its ']'"};
+        name = text.substr(0, open);
+        element = number(text.substr(open + 1, text.size() - open - 2), 0xFFFFFFFFu, "element");
+    }
+    if (!data.has(name)) throw Fault{"'" + name + "' is not a calibration value"};
+    const caldata::CalVariable& v = data.var(name);
+    if (element >= v.count)
+        throw Fault{"'" + text + "' is beyond the " + std::to_string(v.count) + " elements"};
+    *address = data.address(name, element);
+    *type = uint8_t(v.code);
+}
+
+// A lap-function ("lapfunc"), fuel ("fuelcons") or GPS segment ("gpsseg") channel: its records
+// (the channel's own and its extension records) from the rest of the line; false for another kind.
+bool parseModelChannel(const caldata::CalDataset& data, const std::string& kind, uint8_t raster,
+                       std::istringstream& in, std::vector<uint8_t>* records);
+
+} // namespace vcconfig
