@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "display/display_cmd.h"
+#include "display/displayctrl.h"
 #include "display/vektafonts.h"
 #include "framework/board_io.h"
 #include "framework/syslog.h"
@@ -52,6 +54,7 @@ void displayInit() {
                 static_cast<unsigned>(timer), static_cast<int>(kGuiCpus), std::strerror(errno));
     VektaFonts_ini();
     ext_alarm.shown = 0;
+    display_pageset_ini();
 }
 
 void displayInitDone(SEM_ID ready) {
@@ -64,7 +67,11 @@ void displayInitDone(SEM_ID ready) {
 void ConfigureGuiInput() {} // the display has no input device
 void RestoreGuiInput() {}
 
-void displayJoin() {}
+void displayJoin() {
+    // No page switch and no NV record from the control task once the shutdown runs; the pages keep
+    // their last picture until the process exits.
+    displayCtrl_exit();
+}
 
 unsigned char* DumpReal(unsigned long* size) {
     if (size) *size = 0;
