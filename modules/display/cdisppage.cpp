@@ -68,7 +68,12 @@ CDispPage::CDispPage(int left, int top, int width, int height, int index, page_s
 }
 
 CDispPage::~CDispPage() {
-    // The flash notice is kept while it is off; then it is no child that goes with the page.
+    // Alarm views that are hidden and the flash notice while it is off are no children that go
+    // with the page.
+    for (int i = 0; i < miElemCount; ++i) {
+        CDataView* v = element(i);
+        if (v && v->Parent() != this) delete v;
+    }
     if (mpFlashWin && mpFlashWin->Parent() != this) delete mpFlashWin;
 }
 

@@ -4,7 +4,6 @@
 // golden facts.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 
 #include "gui/guipngconvert.h"
 #include "guiharness.h"
+#include "imagetools.h"
 #include "platform/display_hw.h"
 #include "testsupport.h"
 
@@ -137,38 +137,6 @@ uint32_t Rgba(const Decoded& d, int x, int y) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | 0xFF;
 }
 
-// netpbm's decoding: RGBA per pixel, samples scaled to 8 bits (16-bit samples: their high byte).
-bool Netpbm(const std::string& file, int* w, int* h, std::vector<uint32_t>* out) {
-    const std::string cmd = std::string(MSD_PNGTOPAM) + " -alphapam '" + file + "' 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return false;
-    std::string pam;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) pam.append(buf, n);
-    if (pclose(p) != 0) return false;
-    const size_t end = pam.find("ENDHDR\n");
-    if (pam.compare(0, 3, "P7\n") != 0 || end == std::string::npos) return false;
-    int depth = 0;
-    long maxval = 0;
-    std::sscanf(pam.c_str() + pam.find("WIDTH"), "WIDTH %d", w);
-    std::sscanf(pam.c_str() + pam.find("HEIGHT"), "HEIGHT %d", h);
-    std::sscanf(pam.c_str() + pam.find("DEPTH"), "DEPTH %d", &depth);
-    std::sscanf(pam.c_str() + pam.find("MAXVAL"), "MAXVAL %ld", &maxval);
-    const size_t bytes = maxval > 255 ? 2 : 1;
-    const uint8_t* s = reinterpret_cast<const uint8_t*>(pam.data() + end + 7);
-    if (pam.size() - (end + 7) < size_t(*w) * *h * depth * bytes) return false;
-    out->clear();
-    for (int i = 0; i < *w * *h; ++i) {
-        uint32_t v[4];
-        for (int k = 0; k < depth; ++k, s += bytes)
-            v[k] = bytes == 2 ? s[0] : uint32_t(s[0]) * 255 / uint32_t(maxval);
-        const bool colour = depth >= 3, alpha = depth == 2 || depth == 4;
-        const uint32_t r = v[0], g = colour ? v[1] : v[0], b = colour ? v[2] : v[0];
-        out->push_back((r << 24) | (g << 16) | (b << 8) | (alpha ? v[depth - 1] : 0xFF));
-    }
-    return true;
-}
-
 uint32_t& Fb(int x, int y) {
     return displayhw_frameBuffer()[y * DISPLAY_FB_WIDTH + x];
 }
@@ -201,7 +169,7 @@ const std::vector<uint32_t> k3x2 = {0xFF0000, 0x00FF00, 0x0000FF, 0x808080, 0xFF
 } // namespace
 
 TEST(PngConformance, SuiteImagesDecodeToNetpbmsPixels) {
-    if (std::string(MSD_PNGTOPAM).empty()) GTEST_SKIP() << "netpbm is not installed";
+    if (testsupport::pngtopamPath().empty()) GTEST_SKIP() << "netpbm is not installed";
     const char* files[] = {"basn0g01", "basn0g02", "basn0g04", "basn0g08", "basn0g16",
                            "basn2c08", "basn2c16", "basn3p01", "basn3p02", "basn3p04",
                            "basn3p08", "basn4a08", "basn4a16", "basn6a08", "basn6a16"};
@@ -210,7 +178,7 @@ TEST(PngConformance, SuiteImagesDecodeToNetpbmsPixels) {
         const std::string path = testsupport::testdataPath(std::string("png/") + name + ".png");
         int w = 0, h = 0;
         std::vector<uint32_t> ref;
-        ASSERT_TRUE(Netpbm(path, &w, &h, &ref));
+        ASSERT_TRUE(testsupport::netpbmDecode(path, &w, &h, &ref));
         const Decoded d = Decode(testsupport::readFile(path));
         ASSERT_EQ(d.ok, 1);
         ASSERT_EQ(d.bitmap.width, w);
