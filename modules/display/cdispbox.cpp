@@ -95,11 +95,7 @@ CDispBox::CDispBox(const GuiRect& page, display_elem_s* element, GuiWindow* pare
 }
 
 CDispBox::~CDispBox() {
-    if (mpPrompt) {
-        Remove(mpPrompt, 0);
-        delete mpPrompt;
-        mpPrompt = nullptr;
-    }
+    // The value prompt is a child: it goes with the window.
     for (GuiBitmap** b : {&mpTitleLower, &mpTitleMiddle, &mpTitleGhost, &mpTitleUpper, &mpResetMark})
         DispFreeBitmap(*b);
 }

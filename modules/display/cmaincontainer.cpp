@@ -42,6 +42,8 @@ CMainContainer::CMainContainer(const GuiRect& rect, unsigned int style) : GuiWin
 
 CMainContainer::~CMainContainer() {
     stopMeas();
+    // The alarm window is kept while it is hidden; then it is no child that goes with the container.
+    if (mpAlarmWin && mpAlarmWin->Parent() != this) delete mpAlarmWin;
     for (CDataManager* m : mRetired) delete m;
     mRetired.clear();
 }

@@ -17,6 +17,7 @@
 #include "framework/appman.h"
 #include "framework/nvram.h"
 #include "framework/syslog.h"
+#include "gui/guilock.h"
 #include "gui/guimsgqueue.h"
 #include "measdata/seram.h"
 #include "msdcom/ci_msg.h"
@@ -100,6 +101,21 @@ TEST(DisplayMain, PagesBrightnessCommandsAndRepeatedStartsOverTheControlTask) {
     EXPECT_NEAR(duty, 0.2f, 1e-6f);
     Shell("display brightness 2");
     EXPECT_TRUE(disptest::WaitFor([&] { return board_pwmGet(0, &duty, &freq) && duty == 100.0f; }));
+
+    // Notices and the external alarm window over the page.
+    Shell("display txtshow hello");
+    EXPECT_TRUE(Shows(0xFF0000, 20, 200));
+    Shell("display txthide");
+    EXPECT_TRUE(Shows(kPageBg[0], 20, 200));
+    Shell("display fstart");
+    EXPECT_TRUE(Shows(0xFF0000, 20, 160));
+    EXPECT_TRUE(Shows(0x000000, 30, 215)) << "the bar of the flash notice";
+    Shell("display fstop");
+    EXPECT_TRUE(Shows(kPageBg[0], 20, 160));
+    display_alarm(1, 300, 300, 200, 60, 0xFFFFFF, 0x00FF00, 1, "OIL PRESSURE");
+    EXPECT_TRUE(Shows(0x00FF00, 495, 355));
+    display_alarm(0, 300, 300, 200, 60, 0xFFFFFF, 0x00FF00, 1, "");
+    EXPECT_TRUE(Shows(kPageBg[0], 495, 355));
 
     // The dump of the shown screen.
     EXPECT_EQ(Shell("display bmpdump c:/screen.bmp").find("Error"), std::string::npos);

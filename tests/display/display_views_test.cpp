@@ -162,7 +162,7 @@ TEST(DisplayViews, BoxZonesFollowTheHysteresisAndLostValuesShowACross) {
     EXPECT_FALSE(
         disptest::PanelPixels(in.left + 16, in.top + 16, in.right - 16, in.bottom - 16, 0xFF0000).empty());
     gui.inGui([&] {
-        gui.pm()->Remove(page, 0);
+        gui.pm()->Remove(page, 1);
         delete page;
     });
 }
