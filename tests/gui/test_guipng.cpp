@@ -366,4 +366,22 @@ TEST(ImageConvert, GoldenFacts) {
     const uint8_t* rle = r.GetBitmapPointer(0)->data;
     EXPECT_EQ(std::vector<uint8_t>(rle, rle + 4), (std::vector<uint8_t>{127, 0x42, 71, 0x42}));
     EXPECT_TRUE(r.GetBitmapPointer(0)->flags & GUI_BMP_RLE);
+
+    // A turn of 0 degrees only mirrors and flips.
+    GuiPngConvert t(0);
+    t.SetSystemPalette(nullptr, 1600);
+    const std::string two =
+        Png({Ihdr(2, 2, 8, 2), Chunk("IDAT", Deflate(std::string("\0\1\1\1\2\2\2\0\3\3\3\4\4\4", 14)))});
+    png.assign(two.begin(), two.end());
+    t.SetInputBuffer(png.data(), png.size());
+    ASSERT_EQ(t.ReadImage(1), 1);
+    t.RotateImages(0, 1, 1);
+    const GuiBitmap* m = t.GetBitmapPointer(0);
+    EXPECT_EQ(std::vector<uint8_t>(m->data, m->data + 12),
+              (std::vector<uint8_t>{4, 4, 4, 3, 3, 3, 2, 2, 2, 1, 1, 1}));
+    EXPECT_FALSE(m->flags & GUI_BMP_TURNED);
+    t.RotateImages(90, 0, 0);
+    EXPECT_EQ(std::vector<uint8_t>(m->data, m->data + 12),
+              (std::vector<uint8_t>{3, 3, 3, 1, 1, 1, 4, 4, 4, 2, 2, 2}));
+    EXPECT_TRUE(m->flags & GUI_BMP_TURNED);
 }
