@@ -1,6 +1,8 @@
-// The application's windows, built by the GUI task once the presentation manager exists. The
-// display's main container takes this place; until it does, the GUI runs with no window of the
-// application.
+// The application's windows, built by the GUI task once the presentation manager exists: the
+// display's main container over the screen.
+#include "display/cmaincontainer.h"
 #include "gui/guitask.h"
 
-void GuiAppInitialize(GuiPresentationManager*) {}
+void GuiAppInitialize(GuiPresentationManager* pm) {
+    CMainContainer::Install(pm);
+}

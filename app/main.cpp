@@ -3,6 +3,7 @@
 #include "calc/awm_man.h"
 #include "calc/awm_model.h"
 #include "display/display.h"
+#include "display/displayctrl.h"
 #include "framework/appman.h"
 #include "framework/board_io.h"
 #include "framework/errmem.h"
@@ -35,6 +36,7 @@
 #include "platform/serial.h"
 #include "platform/syslogq.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -151,7 +153,8 @@ int main(int argc, char** argv) {
     // CAN I/O of this build has nothing to register; its place in the start-up reports it ready,
     // so that state requests (0x0505, 0x0516) are answered.
     meas_man_CanIO_initialized = 1;
-    displayInit(); // GUI start: the GUI tasks, the built-in fonts, the backlight once the GUI is up
+    displayInit();     // GUI start: the GUI tasks, the built-in fonts, the backlight once the GUI is up
+    displayCtrl_ini(); // display control: page and brightness inputs
     // Logging: the partition of the second logging, the file counts of the logging drives, from
     // now on and once a second (its task starts here, with the others of the start-up).
     cfg_meas_iniPartitions(seramCal().LOGGING2_TARGET_PARTITION);
@@ -176,10 +179,13 @@ int main(int argc, char** argv) {
     simulink_initialize();
     BC2_init(); // DivoVur2 start: presence, links
     raster_start();
+    // Last of all the display loads its configuration; it waits for the GUI task to be up.
+    for (int i = 0; i < 500 && displayStart() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     syslogx(LOG_PRIO_INFO, "main(): start-up done, boot counter %u", unsigned(boot_count_get()));
 
     postrun_register(PR_PWM, "PWM outputs", PwmOut_StopAll);
-    postrun_register(PR_DISPLAY, "display", displayJoin); // keeps its last picture
+    postrun_register(PR_DISPLAY, "display", displayJoin); // control stopped; keeps its last picture
     postrun_register(PR_GATEWAY, "measurement gateway", gw_stop);
     postrun_register(PR_CALC, "calculation channels", awm_man_stop);
     postrun_register(PR_DIVOVUR2, "DivoVur2", BC2_stop);

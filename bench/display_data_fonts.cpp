@@ -8,6 +8,8 @@
 // Each benchmark reports ratio = its time / the baseline's time over the same iterations.
 #include <benchmark/benchmark.h>
 
+#include "bench_seconds.h"
+
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -25,13 +27,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-template <class F> double Seconds(benchmark::IterationCount n, F&& f) {
-    const auto t0 = Clock::now();
-    for (benchmark::IterationCount i = 0; i < n; ++i) f();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+using msdbench::Clock;
+using msdbench::Seconds;
 
 void Report(benchmark::State& state, double ours, double baseline, size_t bytes) {
     state.counters["ratio_to_memcpy"] = baseline > 0 ? ours / baseline : 0;
@@ -127,7 +124,8 @@ void BM_UnpackBuiltInFonts(benchmark::State& state) {
     auto unpack = [&] {
         size_t at = 0;
         for (const Table& t : tables) {
-            const uint32_t length = t.data[0] | (t.data[1] << 8) | (t.data[2] << 16) | (uint32_t(t.data[3]) << 24);
+            const uint32_t length =
+                t.data[0] | (t.data[1] << 8) | (t.data[2] << 16) | (uint32_t(t.data[3]) << 24);
             unsigned long size = static_cast<unsigned long>(t.font->height) * t.font->bytesPerLine;
             GuiUnzip(out.data() + at, &size, t.data + 4, length);
             at += size;
@@ -135,10 +133,12 @@ void BM_UnpackBuiltInFonts(benchmark::State& state) {
         benchmark::ClobberMemory();
     };
     for (auto _ : state) unpack();
-    Report(state, Seconds(state.iterations(), unpack), Seconds(state.iterations(), [&] {
-               std::memcpy(out.data(), src.data(), total);
-               benchmark::ClobberMemory();
-           }),
+    Report(state, Seconds(state.iterations(), unpack),
+           Seconds(state.iterations(),
+                   [&] {
+                       std::memcpy(out.data(), src.data(), total);
+                       benchmark::ClobberMemory();
+                   }),
            total);
 }
 BENCHMARK(BM_UnpackBuiltInFonts)->Unit(benchmark::kMillisecond);

@@ -198,7 +198,8 @@ STATUS poolDelete(POOL_ID pool, bool force);
 //   an overrunning task never delays the higher-priority tasks of the next tick.
 // - A member asleep in the host kernel outside this API (a socket, a file, a plain mutex) holds
 //   the core until it has been seen asleep there, without running, for a few milliseconds; after
-//   that it no longer holds back the others. Priority inheritance is not modelled.
+//   that it no longer holds back the others (not while the clock is driven by hand: a test keeps
+//   the order strictly). Priority inheritance is not modelled.
 // It needs no real-time privileges: the order is kept by the members themselves, whatever the host
 // scheduler does, and on the hand-driven clock as on the real one.
 

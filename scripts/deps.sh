@@ -5,8 +5,9 @@ set -eu
 # socat is the README's client for the debug shell's socket.
 PACKAGES="cmake ninja-build g++ pkg-config zlib1g-dev libexpat1-dev libgtest-dev libgmock-dev libbenchmark-dev socat"
 if [ "${1:-}" = "--test" ]; then
-    # The fuzz targets build with clang and libFuzzer; the image tests read dumps with PIL.
-    PACKAGES="$PACKAGES clang libclang-rt-14-dev python3 python3-pil iproute2 util-linux"
+    # The fuzz targets build with clang and libFuzzer; the image tests read dumps with PIL and decode
+    # PNG images with netpbm.
+    PACKAGES="$PACKAGES clang libclang-rt-14-dev python3 python3-pil netpbm iproute2 util-linux"
 fi
 
 missing=""

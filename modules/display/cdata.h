@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include "display/display_records.h"
 #include "msdcom/gw_meas.h"
@@ -184,6 +186,8 @@ public:
     void getStatus(bool* allOnline, bool* anyOnline, unsigned short* minTimeouts, unsigned short* maxTimeouts,
                    unsigned long* timeoutEvents, unsigned long* timeoutPidMask) const;
 
+    // True once every list that stopMeasurement stopped has confirmed its stop: the manager may go.
+    bool allStopped() const;
     CDataList* lists() const { return mpLists; }
     CData* data() const { return mpData; }
     uint16_t listCount() const { return muLists; }
@@ -199,6 +203,9 @@ private:
     uint16_t muLists = 0;
     gw_connection* mpConnection = nullptr;
     CDataMeas* mpUnlisted = nullptr; // value objects of an unknown type: in no list, never fresh
+    // Lists stopped and not yet confirmed; the stop callback may come from the gateway's task.
+    mutable std::mutex mStopMutex;
+    std::vector<CDataList*> mStopping;
 };
 
 extern const callback_list cdataman_callbacks;

@@ -88,12 +88,21 @@ CDataManager::CDataManager() : mpConnection(gw_connect(&cdataman_callbacks)) {}
 
 CDataManager::~CDataManager() {
     stopMeasurement();
-    gw_disconnect(mpConnection);
+    gw_disconnect(mpConnection); // confirms what is still subscribed
     while (CDataList* l = mpLists) {
         mpLists = l->next;
         delete l;
     }
+    // Lists the gateway no longer knew get no confirmation; nothing refers to them now.
+    std::lock_guard<std::mutex> lock(mStopMutex);
+    for (CDataList* l : mStopping) delete l;
+    mStopping.clear();
     deleteAllData();
+}
+
+bool CDataManager::allStopped() const {
+    std::lock_guard<std::mutex> lock(mStopMutex);
+    return mStopping.empty();
 }
 
 CData* CDataManager::addData(const display_elem_s* elem, unsigned short rate, CDataType_t kind) {
@@ -175,6 +184,10 @@ void CDataManager::startMeasurement() {
 
 void CDataManager::stopMeasurement() {
     std::vector<CDataList*> now;
+    {
+        std::lock_guard<std::mutex> lock(mStopMutex);
+        for (CDataList* l = mpLists; l; l = l->next) mStopping.push_back(l);
+    }
     for (CDataList* l = mpLists; l; l = l->next) {
         l->state.store(CDL_STOPPING);
         // Lists the gateway never took get no confirmation: they stop at once.
@@ -188,6 +201,15 @@ void CDataManager::stopMeasurement() {
 }
 
 void CDataManager::deleteList(CDataList* list) {
+    {
+        std::lock_guard<std::mutex> lock(mStopMutex);
+        for (auto it = mStopping.begin(); it != mStopping.end(); ++it) {
+            if (*it == list) {
+                mStopping.erase(it);
+                break;
+            }
+        }
+    }
     for (CDataList** link = &mpLists; *link; link = &(*link)->next) {
         if (*link == list) {
             *link = list->next;

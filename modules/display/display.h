@@ -3,6 +3,7 @@
 // the main container handles in the GUI task "r_GuiMn".
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/rtos.h"
@@ -58,8 +59,19 @@ public:
     ExtAlarmGuard& operator=(const ExtAlarmGuard&) = delete;
 };
 
-extern uint8_t disp_alarm_inhibit;      // alarms hidden by request
-extern uint8_t disp_reset_alarm_active; // maintained by the pages
+// Written by any task through the interface below and by the GUI task's pages: single bytes.
+extern std::atomic<uint8_t> disp_alarm_inhibit;      // alarms hidden by request
+extern std::atomic<uint8_t> disp_reset_alarm_active; // maintained by the pages
+
+// The lock of the three configuration inputs below: the GUI task sets and clears them under it,
+// and the display control task reads the page and brightness inputs under it.
+class DispChannelGuard {
+public:
+    DispChannelGuard();
+    ~DispChannelGuard();
+    DispChannelGuard(const DispChannelGuard&) = delete;
+    DispChannelGuard& operator=(const DispChannelGuard&) = delete;
+};
 
 // The display configuration inputs, class-wide members of the display page (null without input).
 struct CDispPageChannels {

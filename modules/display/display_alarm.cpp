@@ -8,8 +8,8 @@
 #include "display/display.h"
 
 ext_alarm_s ext_alarm{};
-uint8_t disp_alarm_inhibit = 0;
-uint8_t disp_reset_alarm_active = 0;
+std::atomic<uint8_t> disp_alarm_inhibit{0};
+std::atomic<uint8_t> disp_reset_alarm_active{0};
 CData* CDispPageChannels::reset_chan = nullptr;
 CData* CDispPageChannels::page_chan = nullptr;
 CData* CDispPageChannels::brightness_chan = nullptr;
@@ -17,10 +17,13 @@ CData* CDispPageChannels::brightness_chan = nullptr;
 namespace {
 
 std::mutex gExtAlarmMutex;
+std::recursive_mutex gChannelMutex;
 uint32_t gMaxPages = 0;
 uint8_t gStatus = 0;
 
-int ReadChannel(CData* chan, int* value, unsigned char* fresh) {
+int ReadChannel(CData* const& channel, int* value, unsigned char* fresh) {
+    DispChannelGuard lock; // the GUI task may be taking the channel away
+    CData* chan = channel;
     if (!chan) return 0;
     const bool isFresh = chan->getMeasUpdateState();
     chan->updateData();
@@ -33,6 +36,14 @@ int ReadChannel(CData* chan, int* value, unsigned char* fresh) {
 }
 
 } // namespace
+
+DispChannelGuard::DispChannelGuard() {
+    gChannelMutex.lock();
+}
+
+DispChannelGuard::~DispChannelGuard() {
+    gChannelMutex.unlock();
+}
 
 ExtAlarmGuard::ExtAlarmGuard() {
     gExtAlarmMutex.lock();

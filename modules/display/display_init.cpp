@@ -1,8 +1,11 @@
 // The display's start-up: the GUI-side tasks, the built-in fonts, the backlight once the GUI is up.
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 #include "display/display.h"
+#include "display/display_cmd.h"
+#include "display/displayctrl.h"
 #include "display/vektafonts.h"
 #include "framework/board_io.h"
 #include "framework/syslog.h"
@@ -18,6 +21,10 @@ constexpr size_t kStack = 500000;
 constexpr cpuset_t kGuiCpus = 1;
 constexpr int kGuiPriority = 121;
 constexpr int kTimerPriority = 120;
+constexpr int kJoinMs = 5000;
+
+std::atomic<TASK_ID> gGuiTask{TASK_ID_ERROR};
+std::atomic<TASK_ID> gTimerTask{TASK_ID_ERROR};
 
 } // namespace
 
@@ -36,6 +43,7 @@ void displayInit() {
         syslogx(LOG_PRIO_ERR, "displayInit(): create GuiMain failed");
         return;
     }
+    gGuiTask.store(gui);
     if (taskCpuAffinitySet(gui, kGuiCpus) != OK)
         syslogx(LOG_PRIO_ERR,
                 "displayInit() failed to set cpu affinity for GuiMn, tid %X, cpuset %d, errno %s",
@@ -46,12 +54,14 @@ void displayInit() {
         syslogx(LOG_PRIO_ERR, "displayInit(): create GuiTimer failed");
         return;
     }
+    gTimerTask.store(timer);
     if (taskCpuAffinitySet(timer, kGuiCpus) != OK)
         syslogx(LOG_PRIO_ERR,
                 "displayInit() failed to set cpu affinity for t_GuiTmr, tid %X, cpuset %d, errno %s",
                 static_cast<unsigned>(timer), static_cast<int>(kGuiCpus), std::strerror(errno));
     VektaFonts_ini();
     ext_alarm.shown = 0;
+    display_pageset_ini();
 }
 
 void displayInitDone(SEM_ID ready) {
@@ -64,7 +74,23 @@ void displayInitDone(SEM_ID ready) {
 void ConfigureGuiInput() {} // the display has no input device
 void RestoreGuiInput() {}
 
-void displayJoin() {}
+void displayJoin() {
+    // No page switch and no NV record from the control task once the shutdown runs.
+    displayCtrl_exit();
+    // The GUI task ends its loop and its windows (the display's lists with them, while the gateway
+    // still runs); nothing is presented after that, so the panel keeps its last picture, and no
+    // task draws while the process exits.
+    const TASK_ID timer = gTimerTask.exchange(TASK_ID_ERROR);
+    if (timer != TASK_ID_ERROR) {
+        taskDeleteForce(timer);
+        taskJoin(timer, kJoinMs);
+    }
+    const TASK_ID gui = gGuiTask.exchange(TASK_ID_ERROR);
+    if (gui == TASK_ID_ERROR || gbGuiInitialized != 1 || !GuiThing::mpMessageQueue) return;
+    GuiMessage exit = GuiMakeMessage(GM_EXIT, GuiThing::mpPresentation); // from no one: ends at once
+    GuiThing::mpMessageQueue->Push(&exit);
+    if (taskJoin(gui, kJoinMs) != OK) syslogx(LOG_PRIO_ERR, "displayJoin(): the GUI task did not end");
+}
 
 unsigned char* DumpReal(unsigned long* size) {
     if (size) *size = 0;

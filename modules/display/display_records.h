@@ -25,7 +25,6 @@ struct rgb_s {
     uint8_t blue;
 };
 
-
 // One measurement channel with its scaling (a x^2 + b x + c) / (d x^2 + e x + f).
 struct awm_meas_in {
     uint32_t adr;

@@ -1,7 +1,9 @@
 // The device screen: a GuiScreen over the 32-bit frame buffer of the display controller (1024 x
 // 480 pixels, the left 640 x 480 shown). It writes the pixels of every primitive, renders bitmaps
 // and text, keeps the 256-entry palette of 8-bit bitmaps and hands finished frames to the
-// kernel-side display driver through the screen-driver client. It shows no pointer.
+// kernel-side display driver through the screen-driver client. It shows no pointer. Raw bitmaps
+// are drawn by their depth: packed indices of 1, 2 and 4 bits and 8-bit indices through the
+// palette, 16-bit 5-6-5 words, 24-bit bytes, 32-bit words, and alpha words at 24 and 32 bits.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +63,7 @@ private:
     void DrawTrueColorAlphaBitmap(GuiPoint where, const GuiBitmap* bitmap, const GuiRect& view);
     void DrawTrueColorBitmap(GuiPoint where, const GuiBitmap* bitmap, const GuiRect& view);
     void DrawPaletteBitmap(GuiPoint where, const GuiBitmap* bitmap, const GuiRect& view);
+    void DrawPackedBitmap(GuiPoint where, const GuiBitmap* bitmap, const GuiRect& view);
     GuiRect SurfaceRect() const;
 
     unsigned char mPalette[256][3]{};

@@ -87,15 +87,42 @@ void L24logi::BitmapView(GuiPoint where, const GuiBitmap* bitmap, const GuiRect&
     const GuiRect v =
         view & MakeGuiRect(where.x, where.y, where.x + bitmap->width - 1, where.y + bitmap->height - 1);
     if (v.IsEmpty()) return;
+    const uint8_t bits = bitmap->bitsPerPixel;
     if (bitmap->flags & GUI_BMP_RLE)
         DrawRleBitmap(where, bitmap, v);
-    else if (bitmap->bitsPerPixel == 32 && (bitmap->flags & GUI_BMP_ALPHA))
-        DrawTrueColorAlphaBitmap(where, bitmap, v);
-    else if (bitmap->bitsPerPixel == 24 || bitmap->bitsPerPixel == 32)
+    else if ((bits == 24 || bits == 32) && (bitmap->flags & GUI_BMP_ALPHA))
+        DrawTrueColorAlphaBitmap(where, bitmap, v); // one 0xRRGGBBAA word per pixel
+    else if (bits == 24 || bits == 32)
         DrawTrueColorBitmap(where, bitmap, v);
-    else if (bitmap->bitsPerPixel == 8)
+    else if (bits == 8)
         DrawPaletteBitmap(where, bitmap, v);
-    // Raw data of 1, 2, 4 and 16 bits per pixel is not drawn by this screen.
+    else if (bits == 1 || bits == 2 || bits == 4 || bits == 16)
+        DrawPackedBitmap(where, bitmap, v);
+}
+
+void L24logi::DrawPackedBitmap(GuiPoint where, const GuiBitmap* b, const GuiRect& v) {
+    // Rows of packed palette indices (leftmost pixel in the high bits) or of 5-6-5 words.
+    const unsigned bits = b->bitsPerPixel;
+    const bool transparent = b->flags & GUI_BMP_TRANSPARENT;
+    const size_t stride = bits == 16 ? 2u * b->width : (static_cast<size_t>(b->width) * bits + 7) / 8;
+    const unsigned perByte = bits == 16 ? 1 : 8 / bits;
+    for (int y = v.top; y <= v.bottom; ++y) {
+        const uint8_t* row = b->data + static_cast<size_t>(y - where.y) * stride;
+        uint32_t* dst = mpRowPointers[y];
+        for (int x = v.left; x <= v.right; ++x) {
+            const unsigned col = static_cast<unsigned>(x - where.x);
+            uint32_t value, word;
+            if (bits == 16) {
+                value = row[2 * col] | (row[2 * col + 1] << 8);
+                word = ((value & 0xF800) << 8) | ((value & 0x07E0) << 5) | ((value & 0x001F) << 3);
+            } else {
+                const unsigned shift = 8 - bits * (col % perByte + 1);
+                value = (row[col / perByte] >> shift) & ((1u << bits) - 1);
+                word = PaletteWord(static_cast<int>(value));
+            }
+            if (!transparent || value != b->transparentColor) dst[x] = word;
+        }
+    }
 }
 
 void L24logi::DrawTrueColorAlphaBitmap(GuiPoint where, const GuiBitmap* b, const GuiRect& v) {

@@ -1,5 +1,7 @@
 #include "display_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <thread>
 
@@ -58,6 +60,11 @@ GuiRun::~GuiRun() {
     GuiMessage exit = GuiMakeMessage(GM_EXIT, GuiThing::mpPresentation); // from no one: ends at once
     if (GuiThing::mpMessageQueue) GuiThing::mpMessageQueue->Push(&exit);
     if (gui != TASK_ID_ERROR) taskJoin(gui, 5000);
+    // Every level of the GUI lock must have been given back (an Invalidate without its drawing
+    // keeps one); the next test's GUI would otherwise never release its lock.
+    EXPECT_EQ(giCriticalNesting, 0) << "a GUI lock level was left held";
+    giCriticalNesting = 0;
+    tGuiLockTask = 0;
     delete hook_;
     semDelete(tGuiTimerMutex);
     semDelete(tGuiPresentationMutex);
