@@ -2,7 +2,7 @@
 // calibration dataset from their text form, the device runs them at the 10 ms raster, and a PC tool
 // asks for their calculation-channel addresses (0x0500) at the 100 ms raster: an evaluation
 // counter, a formula that doubles a calibration value, and a condition that turns 1 after its
-// 50th evaluation.
+// 500th evaluation (5 s after set-up, late enough for the tool to see it turn).
 #include "app_process.h"
 #include "bytes.h"
 #include "caldataset.h"
@@ -31,7 +31,7 @@ constexpr const char* DEV_INDEX = "1";
 constexpr const char* kChannels = R"(# evaluation counter, twice a calibration value, the condition
 channel 1 formula raster 3 program 03 01000000 03 00000000 A6 00000000 FF
 channel 2 formula in1 CfgMat_HWTRangeMonUpper[3] program 10 00000000 01 02000000 42 00000000 FF
-channel 3 condition program 03 01000000 03 00000000 A6 00000000  01 32000000 72 00000000  FF  # count > 50
+channel 3 condition program 03 01000000 03 00000000 A6 00000000  01 F4010000 72 00000000  FF  # count > 500
 )";
 
 // Runs vcconfig; its exit code, its output in `out`.
@@ -118,7 +118,8 @@ TEST(CalcE2E, PcToolReadsFormulaAndConditionChannelsOfTheDataset) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(get16(a.data() + 24 + 2 * i), 0) << "latency of value " << i;
 
     float lastCount = -1;
-    for (int n = 0; n < 20; ++n) {
+    int unturned = 0, after = 0; // records before and after the condition turned
+    for (int n = 0; n < 120 && after < 5; ++n) {
         uint16_t dst = 0;
         uint32_t handle = 0;
         std::vector<uint8_t> r;
@@ -128,15 +129,17 @@ TEST(CalcE2E, PcToolReadsFormulaAndConditionChannelsOfTheDataset) {
         EXPECT_EQ(getDouble(r.data() + 4), 24.75) << "twice 12.375, exactly";
         const float count = getFloat(r.data() + 12);
         const float condition = getFloat(r.data() + 16);
-        // The condition counts its evaluations beside the counter: 0 up to the 50th (500 ms after
+        // The condition counts its evaluations beside the counter: 0 up to the 500th (5 s after
         // set-up), 1 from then on.
-        EXPECT_EQ(condition, count > 50 ? 1.0f : 0.0f) << "at evaluation " << count;
+        EXPECT_EQ(condition, count > 500 ? 1.0f : 0.0f) << "at evaluation " << count;
+        ++(condition == 0.0f ? unturned : after);
         if (lastCount >= 0) {
             EXPECT_EQ(count - lastCount, 10.0f) << "10 evaluations of 10 ms per record";
         }
         lastCount = count;
     }
-    EXPECT_GT(lastCount, 50.0f);
+    EXPECT_GT(unturned, 0) << "the tool linked up after the condition turned";
+    EXPECT_EQ(after, 5) << "the condition never turned";
 
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
