@@ -80,3 +80,37 @@ TEST(LapE2E, BeaconPulsesOnDigitalInputZeroAreLapsOfEveryDevice) {
     nvdb_close();
     EXPECT_NEAR(best * 100.0f, float(second.laptime), 1.0f) << "the best lap is the second";
 }
+
+// A beacon channel in place of digital input 0: a value of the signal page (the outing counter,
+// set from the shell) against the beacon threshold, received through the measurement gateway.
+TEST(LapE2E, ABeaconChannelAboveItsThresholdIsALapAndDigitalInputZeroIsNot) {
+    NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    std::string why;
+    ASSERT_TRUE(lape2e::configureMaster(root.path(), DEV_INDEX, DEV_PID,
+                                        "channel 10 lapfunc mode beacon main_trig_time_min 20 "
+                                        "main_retrig_lock 1 beacon outctr beacon_threshold 5\n",
+                                        &why))
+        << why;
+    lape2e::LapPeer peer(DEV_ADDR);
+    ASSERT_TRUE(peer.ok());
+    AppProcess dev(root.path(), {DEV_INDEX});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    ASSERT_TRUE(logShows(dev, "awm_0x08_lapfunc_ini(): lap function at channel 10, beacon trigger"))
+        << dev.logText();
+
+    auto hold = [&](const char* high, const char* low) {
+        dev.shell(high);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        dev.shell(low);
+    };
+    hold("board din 0 1", "board din 0 0");
+    HeardLap lap{};
+    EXPECT_FALSE(peer.nextEvent(&lap, 1500)) << "digital input 0 is not the beacon";
+    hold("lof_set 1 9", "lof_set 1 1");
+    ASSERT_TRUE(peer.nextEvent(&lap, 10000)) << dev.logText();
+    EXPECT_EQ(lap.src, DEV_PID);
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
