@@ -121,41 +121,17 @@ private:
     bool frame() {
         if (left() < kFrameHeaderLen) return cut();
         const size_t start = pos_;
-        const uint8_t id = b_[pos_], samples = b_[pos_ + 1];
-        const uint16_t packed = rd16(&b_[pos_ + 2]);
+        const uint8_t id = b_[pos_];
+        const size_t length = kFrameHeaderLen + rd16(&b_[pos_ + 2]);
         const Block* k = block(id);
         if (!k) return fail(start, "frame of frame id " + std::to_string(id) + " without descriptor");
-        if (left() - kFrameHeaderLen < packed) return cut();
-        const size_t size = k->recordSize;
-        std::vector<uint8_t> planes;
-        if (!unpack(&b_[pos_ + kFrameHeaderLen], packed, planes, 255 * size))
-            return fail(start, "run-length code does not fit its length");
-        const size_t n = planes.size() / size;
-        if (n == 0 || planes.size() % size != 0)
-            return fail(start, "decoded " + std::to_string(planes.size()) + " bytes, not whole records of " +
-                                   std::to_string(size));
-        // Burst records carry `factor` sub-samples each; the header counts sub-samples.
-        const size_t factor = samples / n;
-        if (factor == 0 || samples % n != 0 || (factor > 1 && (size - 4) % factor != 0))
-            return fail(start, std::to_string(samples) + " samples in " + std::to_string(n) + " records");
-        f_.frames.push_back({id, samples, uint32_t(factor), start, f_.records.size(), n});
-        uint32_t ts = 0; // the first delta is absolute
-        for (size_t r = 0; r < n; ++r) {
-            uint32_t delta = 0;
-            for (size_t b = 0; b < 4; ++b) delta = delta << 8 | planes[b * n + r];
-            ts += delta;
-            Record rec{id, ts, std::vector<uint8_t>(size - 4)};
-            if (factor == 1) {
-                for (size_t b = 4; b < size; ++b) rec.values[b - 4] = planes[b * n + r];
-            } else {
-                const size_t s = (size - 4) / factor;
-                for (size_t k2 = 0; k2 < factor; ++k2)
-                    for (size_t j = 0; j < s; ++j)
-                        rec.values[k2 * s + j] = planes[4 * n + j * factor * n + r * factor + k2];
-            }
-            f_.records.push_back(std::move(rec));
-        }
-        pos_ += kFrameHeaderLen + packed;
+        if (left() < length) return cut();
+        Frame frame{id, b_[pos_ + 1], 1, start, f_.records.size(), 0};
+        const std::string error = decodeFrame(&b_[pos_], length, k->recordSize, f_.records, &frame.factor);
+        if (!error.empty()) return fail(start, error);
+        frame.recordCount = f_.records.size() - frame.firstRecord;
+        f_.frames.push_back(frame);
+        pos_ += length;
         return true;
     }
 
@@ -165,6 +141,44 @@ private:
 };
 
 } // namespace
+
+std::string decodeFrame(const uint8_t* frame, size_t length, uint32_t recordSize,
+                        std::vector<Record>& records, uint32_t* factorOut) {
+    if (length < kFrameHeaderLen || length != kFrameHeaderLen + rd16(frame + 2))
+        return "frame length does not match its header";
+    if (recordSize < 4) return "record size below the time stamp's 4 bytes";
+    const uint8_t id = frame[0], samples = frame[1];
+    const size_t size = recordSize;
+    std::vector<uint8_t> planes;
+    if (!unpack(frame + kFrameHeaderLen, length - kFrameHeaderLen, planes, 255 * size))
+        return "run-length code does not fit its length";
+    const size_t n = planes.size() / size;
+    if (n == 0 || planes.size() % size != 0)
+        return "decoded " + std::to_string(planes.size()) + " bytes, not whole records of " +
+               std::to_string(size);
+    // Burst records carry `factor` sub-samples each; the header counts sub-samples.
+    const size_t factor = samples / n;
+    if (factor == 0 || samples % n != 0 || (factor > 1 && (size - 4) % factor != 0))
+        return std::to_string(samples) + " samples in " + std::to_string(n) + " records";
+    if (factorOut) *factorOut = uint32_t(factor);
+    uint32_t ts = 0; // the first delta is absolute
+    for (size_t r = 0; r < n; ++r) {
+        uint32_t delta = 0;
+        for (size_t b = 0; b < 4; ++b) delta = delta << 8 | planes[b * n + r];
+        ts += delta;
+        Record rec{id, ts, std::vector<uint8_t>(size - 4)};
+        if (factor == 1) {
+            for (size_t b = 4; b < size; ++b) rec.values[b - 4] = planes[b * n + r];
+        } else {
+            const size_t s = (size - 4) / factor;
+            for (size_t k = 0; k < factor; ++k)
+                for (size_t j = 0; j < s; ++j)
+                    rec.values[k * s + j] = planes[4 * n + j * factor * n + r * factor + k];
+        }
+        records.push_back(std::move(rec));
+    }
+    return {};
+}
 
 bool unpack(const uint8_t* in, size_t length, std::vector<uint8_t>& out, size_t limit) {
     out.clear();

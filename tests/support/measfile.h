@@ -73,6 +73,11 @@ File readBytes(const std::vector<uint8_t>& bytes);
 // A file that cannot be opened reads as an error.
 File readFile(const std::string& path);
 
+// One data frame (4-byte header and coded planes, exactly `length` bytes) of records of
+// `recordSize` bytes, appended to `records`; the sub-samples per record into `factor`. An error
+// text, empty when the frame decodes.
+std::string decodeFrame(const uint8_t* frame, size_t length, uint32_t recordSize,
+                        std::vector<Record>& records, uint32_t* factor = nullptr);
 // The run-length code of the frames (c >= 0: c + 1 literal bytes; c < 0: next byte 2 - c times).
 // False when the code runs past its input or yields more than `limit` bytes.
 bool unpack(const uint8_t* in, size_t length, std::vector<uint8_t>& out, size_t limit);
