@@ -200,8 +200,9 @@ TEST_F(DataFifoTest, PutAndGetOnTheLoggingClock) {
 }
 
 TEST_F(DataFifoTest, LateSignalsJoinTheirSample) {
-    // The 1-byte signal arrives three samples late.
-    const fifo_data_request_t r = request(11, 3, {4, 1}, {0, 3});
+    // The 1-byte signal arrives three samples late; samples come every 10 ms although the block
+    // records every 20 ms at most.
+    const fifo_data_request_t r = request(11, 3, {4, 1}, {0, 3}, 2, 2);
     ASSERT_EQ(fifo_data_request(&r), 0);
     const uint32_t t0 = tick(10);
     fifo_data_time_resync(true);
@@ -227,11 +228,14 @@ TEST_F(DataFifoTest, LateSignalsJoinTheirSample) {
 }
 
 TEST_F(DataFifoTest, ConditionChoosesTheRecordingRate) {
-    // 10 ms block, every sample while the condition is true (b = 1), every tenth while false (a = 10).
+    // Every sample while the condition is true (b = 1), every tenth while false (a = 10): a 10 ms
+    // block by the time stamps, a Sync block by counting its events.
     const fifo_cond_request_t cond{0, 1, 0, 2, OWN_PID, 200, 0};
     ASSERT_EQ(fifo_condition_request(&cond), 0);
-    const fifo_data_request_t r = request(12, 3, {4, 1}, {}, 10, 1, 1);
-    ASSERT_EQ(fifo_data_request(&r), 0);
+    const fifo_data_request_t periodic = request(12, 3, {4, 1}, {}, 10, 1, 1);
+    const fifo_data_request_t sync = request(14, 10, {4, 1}, {}, 10, 1, 1);
+    ASSERT_EQ(fifo_data_request(&periodic), 0);
+    ASSERT_EQ(fifo_data_request(&sync), 0);
     // 2 s of condition entries, true for the first second, the newest 0.1-0.2 s old; the recording
     // period counts from whole seconds.
     const uint32_t now = tick(3000);
@@ -241,16 +245,26 @@ TEST_F(DataFifoTest, ConditionChoosesTheRecordingRate) {
                                   uint8_t(t - start < 10000)};
         ASSERT_EQ(fifo_condition_put(0, entry), 0);
     }
-    for (uint32_t t = start + 100; t < start + 20000; t += 100)
-        ASSERT_EQ(put(12, sample(t, t - start, 0)), 0);
-    ASSERT_EQ(put(12, sample(start + 20500, 0, 0)), 0); // no condition known yet for this one
-    std::vector<uint32_t> whileTrue, whileFalse;
-    Taken t{};
-    while ((t = get(12)).result > 0) (t.big < 10000 ? whileTrue : whileFalse).push_back(t.big);
-    EXPECT_EQ(t.result, MF_ERR_COND_WAIT);
-    EXPECT_EQ(whileTrue.size(), 99u);
-    EXPECT_EQ(whileFalse,
+    for (uint16_t n : {12, 14}) {
+        for (uint32_t t = start + 100; t < start + 20000; t += 100)
+            ASSERT_EQ(put(n, sample(t, t - start, 0)), 0);
+        ASSERT_EQ(put(n, sample(start + 20500, 0, 0)), 0); // no condition known yet for this one
+    }
+    const auto recorded = [](uint16_t n, size_t& whileTrue) {
+        std::vector<uint32_t> whileFalse;
+        whileTrue = 0;
+        Taken t{};
+        while ((t = get(n)).result > 0) t.big < 10000 ? void(++whileTrue) : whileFalse.push_back(t.big);
+        EXPECT_EQ(t.result, MF_ERR_COND_WAIT);
+        return whileFalse;
+    };
+    size_t whileTrue = 0;
+    EXPECT_EQ(recorded(12, whileTrue),
               std::vector<uint32_t>({11000, 12000, 13000, 14000, 15000, 16000, 17000, 18000, 19000}));
+    EXPECT_EQ(whileTrue, 99u);
+    EXPECT_EQ(recorded(14, whileTrue),
+              std::vector<uint32_t>({10900, 11900, 12900, 13900, 14900, 15900, 16900, 17900, 18900, 19900}));
+    EXPECT_EQ(whileTrue, 99u);
 }
 
 TEST_F(DataFifoTest, ReleasedWhilePutsRun) {
