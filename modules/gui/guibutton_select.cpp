@@ -4,38 +4,13 @@
 #include <algorithm>
 #include <array>
 
+#include "gui/guiart.h"
 #include "gui/guibutton.h"
 #include "gui/guiscreen.h"
 
 namespace {
 
-// Art as rows of characters: palette indices 0 black (K), 7 light grey (L), 8 dark grey (G),
-// 15 white (W); '.' is the transparent index 255.
-template <size_t W, size_t H> constexpr std::array<uint8_t, W * H> Art(const char (&rows)[H][W + 1]) {
-    std::array<uint8_t, W * H> out{};
-    for (size_t y = 0; y < H; ++y)
-        for (size_t x = 0; x < W; ++x) {
-            uint8_t c = 255;
-            switch (rows[y][x]) {
-            case 'K':
-                c = 0;
-                break;
-            case 'L':
-                c = 7;
-                break;
-            case 'G':
-                c = 8;
-                break;
-            case 'W':
-                c = 15;
-                break;
-            default:
-                break;
-            }
-            out[y * W + x] = c;
-        }
-    return out;
-}
+using guiart::Art;
 
 // The inside is opaque in every state, so that a new state covers the old one.
 constexpr char kRadioOn[12][13] = {

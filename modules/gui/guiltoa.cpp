@@ -3,7 +3,11 @@
 #include <algorithm>
 
 char* _ltoa(int32_t value, char* buffer, int radix) {
-    if (radix < 2 || radix > 36) radix = 10;
+    // A radix without digits to write gives an empty text rather than a guess.
+    if (radix < 2 || radix > 36) {
+        *buffer = 0;
+        return buffer;
+    }
     const bool negative = radix == 10 && value < 0;
     // Negated in unsigned arithmetic: the most negative value has no positive counterpart.
     uint32_t u = negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);

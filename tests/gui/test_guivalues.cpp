@@ -153,13 +153,20 @@ TEST(GuiSpinButton, StepsTheSlavesTextWithinItsLimits) {
     EXPECT_EQ(press(75, downY), "-010");
     EXPECT_EQ(w->count(GuiSignalType(3, GUI_SIGNAL_STEP_UP)), 4);
     EXPECT_EQ(w->count(GuiSignalType(3, GUI_SIGNAL_STEP_DOWN)), 6);
-    // The library's integer text, also in other radixes (unsigned there).
+    // The library's integer text, also in other radixes (unsigned there); no digits for a radix
+    // outside 2 to 36.
     char buf[40];
     struct Text {
         int32_t v;
         int radix;
         const char* want;
-    } texts[] = {{-5, 10, "-5"}, {-255, 16, "ffffff01"}, {INT32_MIN, 10, "-2147483648"}, {35, 36, "z"}};
+    } texts[] = {{-5, 10, "-5"},
+                 {-255, 16, "ffffff01"},
+                 {INT32_MIN, 10, "-2147483648"},
+                 {35, 36, "z"},
+                 {5, 1, ""},
+                 {5, 37, ""},
+                 {-1, 2, "11111111111111111111111111111111"}};
     for (const Text& t : texts) EXPECT_STREQ(_ltoa(t.v, buf, t.radix), t.want);
     // Without a slave the signals still go out: right steps up, left steps down.
     press(120, 15);
