@@ -161,3 +161,30 @@ private:
 // The lowest clear bit of a 256-bit id map, set; 0 when every id is taken.
 unsigned char GuiTakeChartId(uint32_t (&map)[8]);
 void GuiFreeChartId(uint32_t (&map)[8], unsigned char id);
+
+// The lines of a chart: a list linked by mpNext, each known by its id from the chart's id map.
+template <class Line> Line* GuiFindChartLine(Line* first, unsigned char id) {
+    for (Line* l = first; l; l = l->mpNext)
+        if (l->mId == id) return l;
+    return nullptr;
+}
+
+template <class Line> void GuiAppendChartLine(Line*& first, Line* line) {
+    Line** link = &first;
+    while (*link) link = &(*link)->mpNext;
+    *link = line;
+}
+
+// 1 when a line had the id: it is unlinked, deleted and its id freed; 0 otherwise.
+template <class Line> int GuiRemoveChartLine(Line*& first, uint32_t (&map)[8], unsigned char id) {
+    if (!id) return 0;
+    for (Line** link = &first; *link; link = &(*link)->mpNext) {
+        Line* l = *link;
+        if (l->mId != id) continue;
+        *link = l->mpNext;
+        delete l;
+        GuiFreeChartId(map, id);
+        return 1;
+    }
+    return 0;
+}

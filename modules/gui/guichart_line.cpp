@@ -214,29 +214,16 @@ GuiMultiLineChart::~GuiMultiLineChart() {
 unsigned char GuiMultiLineChart::AddLine(unsigned long colour) {
     const unsigned char id = GuiTakeChartId(mIdMap);
     if (!id) return 0;
-    GuiChartLine** link = &mpFirstLine;
-    while (*link) link = &(*link)->mpNext;
-    *link = new GuiChartLine(this, id, colour);
+    GuiAppendChartLine(mpFirstLine, new GuiChartLine(this, id, colour));
     return id;
 }
 
 int GuiMultiLineChart::RemoveLine(unsigned char id) {
-    if (!id) return 0;
-    for (GuiChartLine** link = &mpFirstLine; *link; link = &(*link)->mpNext) {
-        GuiChartLine* l = *link;
-        if (l->mId != id) continue;
-        *link = l->mpNext;
-        delete l;
-        GuiFreeChartId(mIdMap, id);
-        return 1;
-    }
-    return 0;
+    return GuiRemoveChartLine(mpFirstLine, mIdMap, id);
 }
 
 GuiChartLine* GuiMultiLineChart::GetLineFromID(unsigned char id) {
-    for (GuiChartLine* l = mpFirstLine; l; l = l->mpNext)
-        if (l->mId == id) return l;
-    return nullptr;
+    return GuiFindChartLine(mpFirstLine, id);
 }
 
 GuiChartPoint* GuiMultiLineChart::AddPoint(unsigned char id, long x, long y, int redraw) {

@@ -62,29 +62,16 @@ unsigned char GuiStripChart::AddLine(unsigned long colour, unsigned long aged, u
         GuiFreeChartId(mIdMap, id);
         return 0;
     }
-    GuiStripChartLine** link = &mpFirstLine;
-    while (*link) link = &(*link)->mpNext;
-    *link = line;
+    GuiAppendChartLine(mpFirstLine, line);
     return id;
 }
 
 int GuiStripChart::RemoveLine(unsigned char id) {
-    if (!id) return 0;
-    for (GuiStripChartLine** link = &mpFirstLine; *link; link = &(*link)->mpNext) {
-        GuiStripChartLine* l = *link;
-        if (l->mId != id) continue;
-        *link = l->mpNext;
-        delete l;
-        GuiFreeChartId(mIdMap, id);
-        return 1;
-    }
-    return 0;
+    return GuiRemoveChartLine(mpFirstLine, mIdMap, id);
 }
 
 GuiStripChartLine* GuiStripChart::GetLineByID(unsigned char id) {
-    for (GuiStripChartLine* l = mpFirstLine; l; l = l->mpNext)
-        if (l->mId == id) return l;
-    return nullptr;
+    return GuiFindChartLine(mpFirstLine, id);
 }
 
 int GuiStripChart::AddData(unsigned char id, long value, int redraw) {
