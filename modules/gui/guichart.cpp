@@ -46,6 +46,8 @@ GuiChart::GuiChart(const GuiRect& rect, long minX, long maxX, long minY, long ma
     mColors[2] = GUI_DARK_GREY;
     mColors[3] = GUI_WHITE;
     AddStatus(GUI_ST_VIEWPORTS);
+    // Axes and labels asked for at construction take their room before the first point is mapped.
+    if (chartStyle) RecalcLayout(0);
 }
 
 int GuiChart::fontHeight() const {
