@@ -21,55 +21,17 @@
 #include "gui/guiscroll.h"
 #include "gui/guithing.h"
 #include "gui/l24logi.h"
+#include "gui_benchkit.h"
 #include "platform/display_hw.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The screen, a root over it and a window-like thing over the visible area, as the GUI task has
-// them.
-struct Gui {
-    Gui() {
-        tGuiPresentationMutex = semMCreate(SEM_Q_PRIORITY);
-        tGuiTimerMutex = semMCreate(SEM_Q_PRIORITY);
-        tBaseGuiTask = taskIdSelf();
-        screen = CreateGuiScreen();
-        GuiThing::mpScreen = screen;
-        root = new GuiThing(MakeGuiRect(0, 0, 1023, 479), 0, GUI_BORDER_NONE);
-        root->mwStatusFlags = GUI_ST_VISIBLE | GUI_ST_VIEWPORTS;
-        GuiThing::mpPresentation = root;
-        screen->GenerateViewportList(root);
-        window = new GuiThing(MakeGuiRect(0, 0, 639, 479), 0, GUI_BORDER_NONE);
-        window->AddStatus(GUI_ST_VIEWPORTS);
-        root->Add(window, 0);
-    }
-    GuiScreen* screen;
-    GuiThing* root;
-    GuiThing* window;
-};
-
-Gui& gui() {
-    static Gui g;
-    return g;
-}
-
-template <class F> double Seconds(benchmark::IterationCount n, F&& f) {
-    const auto t0 = Clock::now();
-    for (benchmark::IterationCount i = 0; i < n; ++i) f();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-void Report(benchmark::State& state, double ours, double baseline, const char* against) {
-    state.counters[std::string("ratio_to_") + against] = baseline > 0 ? ours / baseline : 0;
-}
-
-// Redraws the thing completely, as one frame.
-void FullRedraw(GuiThing* t) {
-    gui().screen->Invalidate(t->mRealRect);
-    t->Draw();
-    benchmark::ClobberMemory();
-}
+using benchkit::Clock;
+using benchkit::FullRedraw;
+using benchkit::gui;
+using benchkit::Gui;
+using benchkit::Report;
+using benchkit::Seconds;
 
 void BM_DialNeedleOnlyRedraw(benchmark::State& state) {
     Gui& g = gui();
