@@ -117,6 +117,12 @@ void Harness::pointer(uint16_t type, int x, int y) {
     queue().Push(&m);
 }
 
+void Harness::click(int x, int y) {
+    pointer(GM_BUTTON_DOWN, x, y);
+    pointer(GM_BUTTON_UP, x, y);
+    dispatchAll();
+}
+
 void Harness::addAndDraw(GuiThing* t) {
     GuiThing::mpPresentation->Add(t, 1);
 }

@@ -112,6 +112,8 @@ public:
     std::vector<int> dispatchAll();
     // Posts an untargeted pointer message at (x, y).
     void pointer(uint16_t type, int x, int y);
+    // A press and release of the primary button at (x, y), dispatched.
+    void click(int x, int y);
     // Adds a thing to the root and draws the screen.
     void addAndDraw(GuiThing* t);
     // Invalidates r and draws the root, as one frame.

@@ -14,12 +14,6 @@ GuiRect R(int l, int t, int r, int b) {
     return MakeGuiRect(l, t, r, b);
 }
 
-void Click(Harness& h, int x, int y) {
-    h.pointer(GM_BUTTON_DOWN, x, y);
-    h.pointer(GM_BUTTON_UP, x, y);
-    h.dispatchAll();
-}
-
 // Keeps the window requests its decorations make, instead of acting on them.
 class Framed : public GuiDecoratedWindow {
 public:
@@ -87,13 +81,13 @@ TEST(GuiDecoration, TitleStatusAndToolBarsFrameTheClientArea) {
     EXPECT_EQ(status->mRealRect.bottom, bare.bottom);
 
     // The close button, and "Close" of the system menu, ask the window to close.
-    Click(h, 390, 9);
+    h.click(390, 9);
     EXPECT_EQ(w->requests, std::vector<uint16_t>{GM_CLOSE});
-    Click(h, title->mpSystemButton->mRealRect.left + 3, 9);
+    h.click(title->mpSystemButton->mRealRect.left + 3, 9);
     ASSERT_EQ(title->mpSystemMenu->Parent(), &h.pm());
     EXPECT_EQ(title->mpSystemMenu->mRealRect.top, title->mRealRect.bottom + 2);
     GuiMenuButton* close = title->mpSystemMenu->FindButton("Close");
-    Click(h, close->mRealRect.left + 20, close->mRealRect.top + 3);
+    h.click(close->mRealRect.left + 20, close->mRealRect.top + 3);
     EXPECT_EQ(w->requests, (std::vector<uint16_t>{GM_CLOSE, GM_CLOSE}));
     EXPECT_EQ(title->mpSystemMenu->Parent(), nullptr);
 

@@ -21,12 +21,6 @@ GuiTextButton* Entry(unsigned short id, int height = 20) {
     return new GuiTextButton(R(0, 0, 40, height - 1), "e", id, GUI_BTN_ENABLED);
 }
 
-void Click(Harness& h, int x, int y) {
-    h.pointer(GM_BUTTON_DOWN, x, y);
-    h.pointer(GM_BUTTON_UP, x, y);
-    h.dispatchAll();
-}
-
 std::vector<unsigned short> Ids(GuiList& list) {
     std::vector<unsigned short> ids;
     for (int i = 0; GuiThing* t = list.GetThing(i); ++i) ids.push_back(t->Id());
@@ -53,14 +47,14 @@ TEST(GuiList, EntriesStackSelectAndSignalTheParent) {
     EXPECT_TRUE(e[0]->Style() & GUI_STYLE_HIGHLIGHT);
     EXPECT_EQ(w->count(select9), 0);
 
-    Click(h, 50, 40);
+    h.click(50, 40);
     ASSERT_EQ(w->count(select9), 1);
     EXPECT_EQ(w->of(select9)[0].param, 4);
     EXPECT_EQ(w->of(select9)[0].source, list);
     EXPECT_EQ(list->GetSelected(), e[1]);
     EXPECT_FALSE(e[0]->Style() & GUI_STYLE_HIGHLIGHT);
     // The same entry again: no change, no signal.
-    Click(h, 50, 40);
+    h.click(50, 40);
     EXPECT_EQ(w->count(select9), 1);
 
     struct Query {
@@ -150,25 +144,25 @@ TEST(GuiComboBox, OpensUnderThePresentationManagerAndReportsAChangedSelection) {
     EXPECT_EQ(combo->mpCaptured->width, 118);
 
     const uint16_t select6 = GuiSignalType(6, GUI_SIGNAL_LIST_SELECT);
-    Click(h, 130, 28); // the arrow
+    h.click(130, 28); // the arrow
     ASSERT_TRUE(combo->IsOpen());
     EXPECT_EQ(combo->List()->Parent(), &h.pm());
     EXPECT_EQ(combo->List()->mRealRect, R(20, 39, 139, 119));
     // The same entry again: closed without a signal.
-    Click(h, 60, 45);
+    h.click(60, 45);
     EXPECT_FALSE(combo->IsOpen());
     EXPECT_EQ(combo->List()->Parent(), nullptr);
     EXPECT_EQ(w->count(select6), 0);
     // Another entry: one signal with its id.
-    Click(h, 130, 28);
-    Click(h, 60, 80);
+    h.click(130, 28);
+    h.click(60, 80);
     EXPECT_FALSE(combo->IsOpen());
     ASSERT_EQ(w->count(select6), 1);
     EXPECT_EQ(w->of(select6)[0].param, 3);
     EXPECT_EQ(combo->GetSelectedIndex(), 2);
 
     // Destroyed while open: its list leaves the presentation manager first.
-    Click(h, 130, 28);
+    h.click(130, 28);
     ASSERT_TRUE(combo->IsOpen());
     w->Remove(combo, 0);
     delete combo;

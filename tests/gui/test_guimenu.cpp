@@ -15,12 +15,6 @@ GuiRect R(int l, int t, int r, int b) {
     return MakeGuiRect(l, t, r, b);
 }
 
-void Click(Harness& h, int x, int y) {
-    h.pointer(GM_BUTTON_DOWN, x, y);
-    h.pointer(GM_BUTTON_UP, x, y);
-    h.dispatchAll();
-}
-
 bool UnderPm(Harness& h, GuiThing* t) {
     return t->Parent() == &h.pm();
 }
@@ -65,7 +59,7 @@ TEST(GuiMenu, BarEntriesOpenSubMenusWhoseEntriesSignalTheOwner) {
     ASSERT_NE(sub, nullptr);
 
     // A press on the bar entry drops the sub-menu below it, as a child of the presentation manager.
-    Click(h, 10, 5);
+    h.click(10, 5);
     ASSERT_TRUE(UnderPm(h, sub));
     EXPECT_EQ(sub->mRealRect.left, 6);
     EXPECT_EQ(sub->mRealRect.top, 14 + 2);
@@ -86,11 +80,11 @@ TEST(GuiMenu, BarEntriesOpenSubMenusWhoseEntriesSignalTheOwner) {
         {"Open", {GuiSignalType(11, 4)}, false},
     };
     for (const Choice& c : choices) {
-        if (!UnderPm(h, sub)) Click(h, 10, 5);
+        if (!UnderPm(h, sub)) h.click(10, 5);
         ASSERT_TRUE(UnderPm(h, sub)) << c.entry;
         GuiMenuButton* e = sub->FindButton(c.entry);
         w->log.clear();
-        Click(h, e->mRealRect.left + 20, e->mRealRect.top + 3);
+        h.click(e->mRealRect.left + 20, e->mRealRect.top + 3);
         std::vector<uint16_t> got;
         for (const guitest::Received& r : w->signals()) got.push_back(r.type);
         EXPECT_EQ(got, c.signals) << c.entry;
@@ -100,7 +94,7 @@ TEST(GuiMenu, BarEntriesOpenSubMenusWhoseEntriesSignalTheOwner) {
     EXPECT_EQ(w->of(GuiSignalType(11, 4)).at(0).param, 11);
 
     // A bar destroyed while its sub-menu is open takes the sub-menu off the screen first.
-    if (!UnderPm(h, sub)) Click(h, 10, 5);
+    if (!UnderPm(h, sub)) h.click(10, 5);
     ASSERT_TRUE(UnderPm(h, sub));
     w->Remove(bar, 0);
     delete bar;
