@@ -25,37 +25,14 @@
 #include "gui/guiscroll.h"
 #include "gui/guislider.h"
 #include "gui/l24logi.h"
+#include "gui_fuzzkit.h"
 #include "platform/display_hw.h"
 
 namespace {
 
-void Check(bool ok) {
-    if (!ok) __builtin_trap();
-}
-
-constexpr uint32_t kUntouched = 0x5A5A5A;
+using fuzzkit::Check;
+using fuzzkit::Reader;
 const GuiRect kWindow = MakeGuiRect(100, 40, 539, 439);
-
-struct Reader {
-    const uint8_t* p;
-    size_t n;
-    uint8_t u8() {
-        if (!n) return 0;
-        --n;
-        return *p++;
-    }
-    uint16_t u16() { return static_cast<uint16_t>(u8() | u8() << 8); }
-    int16_t s16() { return static_cast<int16_t>(u16()); }
-    uint32_t u32() { return u16() | static_cast<uint32_t>(u16()) << 16; }
-    // A value of a range: mostly the edges that matter, else anything.
-    int32_t value() {
-        static const int32_t special[] = {
-            0, 1, -1, 2, 7, 100, -100, 1000, INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1};
-        const uint8_t k = u8();
-        if (k < 2 * std::size(special)) return special[k % std::size(special)];
-        return static_cast<int32_t>(u32());
-    }
-};
 
 // 8-bit bitmaps the widgets show.
 uint8_t gFacePixels[40 * 40], gNeedlePixels[8 * 4];
@@ -89,54 +66,11 @@ struct Scene {
 };
 
 GuiPresentationManager* gPm = nullptr;
+using fuzzkit::DispatchAll;
+using fuzzkit::Tick;
 
 GuiRect R(int l, int t, int r, int b) {
     return MakeGuiRect(l, t, r, b);
-}
-
-// Every message queued so far, and what handling them queues, as the GUI task's loop does. A
-// sentinel behind them ends each round, so that popping never waits (a tick is taken by Pop
-// itself and would leave it waiting on an empty queue).
-void DispatchAll() {
-    constexpr uint16_t kSentinel = 0x7FFF;
-    for (int rounds = 0; rounds < 64 && GuiQueueCount(gpGuiMesgQueue) > 0; ++rounds) {
-        const GuiMessage sentinel = GuiMakeMessage(kSentinel);
-        std::vector<GuiMessage> batch;
-        while (!GuiEnqueue(&sentinel, gpGuiMesgQueue)) { // full: make room first
-            GuiMessage m;
-            GuiPopMessage(&m, gpGuiMesgQueue);
-            batch.push_back(m);
-        }
-        for (;;) {
-            GuiMessage m;
-            GuiThing::mpMessageQueue->Pop(&m);
-            if (m.Type == kSentinel && !m.Target) break;
-            batch.push_back(m);
-        }
-        for (GuiMessage& m : batch)
-            if (!gPm->RouteMessageToTask(&m)) gPm->DispatchMessage(gPm, &m);
-    }
-}
-
-void Tick() {
-    GuiTimerTaskPost();
-    DispatchAll();
-}
-
-// Row by row with memcmp, cheap enough to run after every operation.
-void CheckOutsideUntouched() {
-    static const std::vector<uint32_t> untouched(DISPLAY_FB_WIDTH, kUntouched);
-    auto same = [](const uint32_t* row, int x0, int x1) {
-        return x1 < x0 || std::memcmp(row + x0, untouched.data(), 4u * static_cast<size_t>(x1 - x0 + 1)) == 0;
-    };
-    const uint32_t* fb = displayhw_frameBuffer();
-    for (int y = 0; y < DISPLAY_FB_HEIGHT; ++y) {
-        const uint32_t* row = fb + static_cast<size_t>(y) * DISPLAY_FB_WIDTH;
-        if (y < kWindow.top || y > kWindow.bottom)
-            Check(same(row, 0, DISPLAY_FB_WIDTH - 1));
-        else
-            Check(same(row, 0, kWindow.left - 1) && same(row, kWindow.right + 1, DISPLAY_FB_WIDTH - 1));
-    }
 }
 
 std::vector<GuiAnimationFrame> Frames(Reader& in) {
@@ -422,20 +356,7 @@ void Operate(Scene& s, Reader& in) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    tGuiTimerMutex = semMCreate(SEM_Q_PRIORITY);
-    tGuiPresentationMutex = semMCreate(SEM_Q_PRIORITY);
-    tGuiLockTask = 0;
-    giCriticalNesting = 0;
-    tBaseGuiTask = taskIdSelf();
-    GuiThing::mpScreen = CreateGuiScreen();
-    GuiThing::mpMessageQueue = new GuiMessageQueue();
-    gPm = new GuiPresentationManager(MakeGuiRect(0, 0, 1023, 479));
-    gPm->SetColor(0, kUntouched);
-    GuiThing::mpPresentation = gPm;
-    GuiThing::mpPresentationLink = gPm;
-    GuiThing::mpScreen->GenerateViewportList(gPm);
-    gbGuiTimerEventPending = 0;
-    gbGuiInitialized = 1;
+    gPm = fuzzkit::Init();
     for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 40; ++x) gFacePixels[y * 40 + x] = static_cast<uint8_t>((x * y) % 16);
     std::fill(std::begin(gNeedlePixels), std::end(gNeedlePixels), uint8_t{1});
@@ -444,15 +365,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in{data, std::min<size_t>(size, 4096)};
-    std::fill_n(displayhw_frameBuffer(), DISPLAY_FB_WIDTH * DISPLAY_FB_HEIGHT, kUntouched);
+    fuzzkit::ClearScreen();
     Scene s;
     Build(s, in);
     DispatchAll();
-    CheckOutsideUntouched();
+    fuzzkit::CheckOutsideUntouched(kWindow);
     for (int ops = 0; in.n && ops < 48; ++ops) {
         Operate(s, in);
         DispatchAll();
-        CheckOutsideUntouched();
+        fuzzkit::CheckOutsideUntouched(kWindow);
     }
     // Things taken out of the window go with it.
     for (GuiThing* t : {static_cast<GuiThing*>(s.sliders[0]), static_cast<GuiThing*>(s.dials[2]),
