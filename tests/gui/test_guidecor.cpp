@@ -99,3 +99,42 @@ TEST(GuiDecoration, TitleStatusAndToolBarsFrameTheClientArea) {
     }
     EXPECT_EQ(w->mClientRect, bare);
 }
+
+TEST(GuiDecoration, TitleButtonsMaximiseAndRestoreTheWindow) {
+    Harness h(true);
+    h.useTestFont();
+    auto* w = new GuiDecoratedWindow(R(50, 50, 249, 199), GUI_BORDER_THICK);
+    auto* title = new GuiTitle("Log", GUI_TITLE_SYSTEM_MENU | GUI_TITLE_CLOSE | GUI_TITLE_MIN_MAX);
+    w->Add(title, 0);
+    h.pm().Add(w, 1);
+    h.dispatchAll();
+    // Right to left from the title's end (window right - 3): close and maximise 2 pixels left of
+    // the last place, minimise 1, 16 wide each.
+    struct Place {
+        GuiThing* button;
+        int right;
+    } places[] = {
+        {title->mpCloseButton, 244}, {title->mpMaximizeButton, 227}, {title->mpMinimizeButton, 211}};
+    for (const Place& p : places) {
+        EXPECT_EQ(p.button->mRealRect.right, p.right);
+        EXPECT_EQ(p.button->mRealRect.left, p.right - 15);
+    }
+    EXPECT_EQ(title->mpMaximizeButton->Id(), GUI_ID_RETRY);
+
+    // Maximised: the button and the menu entry restore, and a press on the title moves nothing.
+    h.click(title->mpMaximizeButton->mRealRect.left + 5, title->mpMaximizeButton->mRealRect.top + 5);
+    ASSERT_TRUE(w->mbMaximized);
+    EXPECT_EQ(title->mpMaximizeButton->Id(), GUI_ID_RESTORE);
+    ASSERT_NE(title->mpSystemMenu->FindButton("Restore"), nullptr);
+    const GuiRect maximised = w->mRealRect;
+    h.pointer(GM_BUTTON_DOWN, title->mRealRect.left + 40, title->mRealRect.top + 5);
+    h.pointer(GM_POINTER_MOVE, title->mRealRect.left + 80, title->mRealRect.top + 45);
+    h.pointer(GM_BUTTON_UP, title->mRealRect.left + 80, title->mRealRect.top + 45);
+    h.dispatchAll();
+    EXPECT_EQ(w->mRealRect, maximised);
+    h.click(title->mpMaximizeButton->mRealRect.left + 5, title->mpMaximizeButton->mRealRect.top + 5);
+    EXPECT_FALSE(w->mbMaximized);
+    EXPECT_EQ(w->mRealRect, R(50, 50, 249, 199));
+    EXPECT_EQ(title->mpMaximizeButton->Id(), GUI_ID_RETRY);
+    ASSERT_NE(title->mpSystemMenu->FindButton("Maximize"), nullptr);
+}

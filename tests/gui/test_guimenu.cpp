@@ -28,8 +28,11 @@ GuiMenuDescription gFile[] = {{"Open", 11, GUI_MENU_ENABLED, nullptr},
                               {"A", 13, GUI_MENU_ENABLED | GUI_MENU_DOT | GUI_MENU_DOTTED, nullptr},
                               {"B", 14, GUI_MENU_ENABLED | GUI_MENU_DOT, nullptr},
                               {nullptr, 0, 0, nullptr}};
-GuiMenuDescription gBar[] = {
-    {"File", 1, GUI_MENU_ENABLED, gFile}, {"Help", 20, GUI_MENU_ENABLED, nullptr}, {nullptr, 0, 0, nullptr}};
+GuiMenuDescription gEdit[] = {{"Undo", 41, GUI_MENU_ENABLED, nullptr}, {nullptr, 0, 0, nullptr}};
+GuiMenuDescription gBar[] = {{"File", 1, GUI_MENU_ENABLED, gFile},
+                             {"Edit", 4, GUI_MENU_ENABLED, gEdit},
+                             {"Help", 20, GUI_MENU_ENABLED, nullptr},
+                             {nullptr, 0, 0, nullptr}};
 
 } // namespace
 
@@ -47,10 +50,10 @@ TEST(GuiMenu, BarEntriesOpenSubMenusWhoseEntriesSignalTheOwner) {
     // 4 pixels apart.
     EXPECT_EQ(bar->mRealRect, R(0, 0, 399, 16));
     GuiMenuButton* file = bar->FindButton("File");
-    GuiMenuButton* help = bar->FindButton("Help");
-    ASSERT_TRUE(file && help);
+    GuiMenuButton* edit = bar->FindButton("Edit");
+    ASSERT_TRUE(file && edit);
     EXPECT_EQ(file->mRealRect, R(6, 2, 39, 14));
-    EXPECT_EQ(help->mRealRect.left, 43);
+    EXPECT_EQ(edit->mRealRect.left, 43);
     // The search goes into sub-menus; separators (no text) are skipped.
     GuiMenuButton* wrap = bar->FindButton("Wrap");
     ASSERT_NE(wrap, nullptr);
@@ -63,6 +66,15 @@ TEST(GuiMenu, BarEntriesOpenSubMenusWhoseEntriesSignalTheOwner) {
     ASSERT_TRUE(UnderPm(h, sub));
     EXPECT_EQ(sub->mRealRect.left, 6);
     EXPECT_EQ(sub->mRealRect.top, 14 + 2);
+    // The press put the bar in flyover mode: passing over another entry opens its sub-menu instead.
+    h.pointer(GM_POINTER_MOVE, 50, 5);
+    h.dispatchAll();
+    EXPECT_FALSE(UnderPm(h, sub));
+    EXPECT_TRUE(UnderPm(h, edit->mpSubMenu));
+    h.pointer(GM_POINTER_MOVE, 10, 5);
+    h.dispatchAll();
+    ASSERT_TRUE(UnderPm(h, sub));
+    EXPECT_FALSE(UnderPm(h, edit->mpSubMenu));
     // Entries fill the menu from top + 2, each as high as the font + 2 + 1 (a separator 7).
     EXPECT_EQ(sub->FindButton("Open")->mRealRect.top, 18);
     EXPECT_EQ(wrap->mRealRect.top, 18 + 13 + 13 + 7);
