@@ -120,6 +120,20 @@ TEST(GuiSpreadSheet, BarsFollowTheGridAndOneCellRedrawsAlone) {
         }
     EXPECT_GT(changed, 0) << "the text is drawn";
 
+    // Wider columns than fit: the horizontal bar; a click on its right arrow scrolls the columns
+    // after the fixed one.
+    for (int c = 0; c < 4; ++c) sheet->ForceColWidth(c, 60);
+    sheet->SetScrollStartCol(1);
+    ASSERT_NE(sheet->HBar(), nullptr);
+    EXPECT_EQ(sheet->HBar()->Id(), GUI_SHEET_HBAR_ID);
+    const int x0 = sheet->GetCellRect(sheet->miFirstRow, 0).left;
+    EXPECT_EQ(sheet->GetCellRect(sheet->miFirstRow, 1).left, x0 + 60);
+    const GuiRect hbar = sheet->HBar()->mRealRect;
+    h.click(hbar.right - 3, hbar.top + 3);
+    EXPECT_EQ(sheet->miFirstCol, 2);
+    EXPECT_EQ(sheet->GetCellRect(sheet->miFirstRow, 0).left, x0) << "fixed";
+    EXPECT_EQ(sheet->GetCellRect(sheet->miFirstRow, 2).left, x0 + 60);
+
     // Columns: the fixed count and the scroll position stay inside the grid as it shrinks.
     sheet->SetScrollStartCol(3);
     EXPECT_EQ(sheet->DeleteColumn(3), 3);
