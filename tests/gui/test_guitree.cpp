@@ -121,6 +121,12 @@ TEST(GuiTreeView, NodesDrawOpenCloseAndSignal) {
     GuiScrollInfo info{};
     view->GetVScrollInfo(&info);
     EXPECT_EQ(info.maximum, 12 + 2 * 12 + 40 * 12 + 4);
+    // The bar's down arrow scrolls the nodes up by a tenth of the view.
+    const int before = many->FirstNode()->mRealRect.top;
+    const GuiRect bar = view->mpVScrollBar->mRealRect;
+    h.click(bar.left + 3, bar.bottom - 3);
+    EXPECT_EQ(view->miVOffset, info.step);
+    EXPECT_EQ(many->FirstNode()->mRealRect.top, before - info.step);
     view->ToggleBranch(many);
     EXPECT_EQ(view->mpVScrollBar, nullptr);
     view->Reset("empty");
