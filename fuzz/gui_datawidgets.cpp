@@ -467,17 +467,11 @@ void Operate(Scene& s, Reader& in) {
     case 9:
         OperateTree(s, in);
         break;
-    case 10: { // a widget shows or hides
-        GuiThing* t = s.all[in.u8() % 10];
-        if (t->IsVisible())
-            s.window->Remove(t, 1);
-        else
-            s.window->Add(t, 1);
+    case 10: // a widget shows or hides
+        fuzzkit::ToggleShown(s.window, s.all[in.u8() % 10]);
         break;
-    }
-    default: // the whole window again
-        GuiThing::mpScreen->Invalidate(s.window->mRealRect);
-        s.window->Draw();
+    default:
+        fuzzkit::RedrawWhole(s.window);
         break;
     }
 }

@@ -99,4 +99,16 @@ void Pointer(uint16_t type, int x, int y) {
     GuiThing::mpMessageQueue->Push(&m);
 }
 
+void ToggleShown(GuiThing* window, GuiThing* child) {
+    if (child->IsVisible())
+        window->Remove(child, 1);
+    else
+        window->Add(child, 1);
+}
+
+void RedrawWhole(GuiThing* window) {
+    GuiThing::mpScreen->Invalidate(window->mRealRect);
+    window->Draw();
+}
+
 } // namespace fuzzkit

@@ -46,5 +46,9 @@ void ClearScreen();
 void CheckOutsideUntouched(const GuiRect& window);
 // A pointer message at (x, y) queued without target, as the pointer driver posts it.
 void Pointer(uint16_t type, int x, int y);
+// A shown child leaves the window, one that was taken out comes back, each with drawing.
+void ToggleShown(GuiThing* window, GuiThing* child);
+// The whole window drawn again, as one frame.
+void RedrawWhole(GuiThing* window);
 
 } // namespace fuzzkit

@@ -339,16 +339,11 @@ void Operate(Scene& s, Reader& in) {
     }
     case 11: { // a thing shows or hides
         GuiThing* all[] = {s.sliders[0], s.dials[2], s.animation, s.progress, s.bars[0], s.scales[1]};
-        GuiThing* t = all[in.u8() % std::size(all)];
-        if (t->IsVisible())
-            s.window->Remove(t, 1);
-        else
-            s.window->Add(t, 1);
+        fuzzkit::ToggleShown(s.window, all[in.u8() % std::size(all)]);
         break;
     }
-    default: // the whole window again
-        GuiThing::mpScreen->Invalidate(s.window->mRealRect);
-        s.window->Draw();
+    default:
+        fuzzkit::RedrawWhole(s.window);
         break;
     }
 }
