@@ -346,13 +346,17 @@ int GuiList::checkAutoScroll(int depth) {
         GuiScrollInfo info{};
         GetHScrollInfo(&info);
         const bool fits = int64_t{info.maximum} - info.minimum < info.visible;
+        // The entries follow the client height that the bar gives or takes: a row would otherwise
+        // lie under its own bar.
         if (fits && mpHScrollBar) {
             dropBar(mpHScrollBar, false);
+            PositionChildren();
             changed = true;
             tellOther(mpVScrollBar);
             backToStart(GM_HSCROLL, info);
         } else if (!fits && !mpHScrollBar) {
             if (makeBar(false, 0)) {
+                PositionChildren();
                 changed = true;
                 tellOther(mpVScrollBar);
             }

@@ -169,3 +169,26 @@ TEST(GuiComboBox, OpensUnderThePresentationManagerAndReportsAChangedSelection) {
     for (GuiThing* c = h.pm().FirstChild(); c; c = c->NextSibling()) EXPECT_EQ(c, w);
     h.dispatchAll();
 }
+
+TEST(GuiList, AHorizontalListRunsAcrossAndScrollsItsSelectionIntoView) {
+    Harness h(true);
+    auto* w = new Recorder(R(0, 0, 399, 299));
+    auto* list = new GuiHorzList(R(10, 10, 109, 49), 9, GUI_BORDER_NONE); // room for three entries
+    for (unsigned short id = 1; id <= 6; ++id)
+        list->AddToEnd(new GuiTextButton(R(0, 0, 29, 10), "e", id, GUI_BTN_ENABLED), 0);
+    list->SetScrollMode(GUI_SCROLL_AUTO_H);
+    w->Add(list, 0);
+    h.pm().Add(w, 1);
+    h.dispatchAll();
+    ASSERT_NE(list->mpHScrollBar, nullptr);
+    // Each keeps its width and spans the client height, which the bar has made 16 smaller.
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(list->GetThing(i)->mRealRect, R(10 + 30 * i, 10, 39 + 30 * i, 33)) << i;
+    // The fifth entry is moved into the client area from the right.
+    list->SetSelected(4);
+    EXPECT_EQ(list->GetThing(4)->mRealRect.right, list->mClientRect.right);
+    list->SetSelected(0);
+    EXPECT_EQ(list->GetThing(0)->mRealRect.left, list->mClientRect.left);
+    h.dispatchAll();
+    EXPECT_EQ(w->count(GuiSignalType(9, GUI_SIGNAL_LIST_SELECT)), 2);
+}
