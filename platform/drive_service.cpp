@@ -21,6 +21,7 @@ DriveConfiguredSize gConfiguredSize;
 std::thread* gThread = nullptr; // never destroyed at exit: a process may end without the stop
 std::atomic<bool> gStopping{false};
 std::atomic<uint32_t> gFormats{0};
+std::atomic<bool> gServing{false};
 MSG_Q_ID gRequests = MSG_Q_ID_NULL;
 MSG_Q_ID gAcks = MSG_Q_ID_NULL;
 
@@ -41,7 +42,11 @@ void serve() {
         std::memset(msg, 0, sizeof msg);
         const ssize_t n = msgQReceive(gRequests, msg, sizeof msg, WAIT_FOREVER);
         if (gStopping.load()) break;
-        if (n != ssize_t(sizeof msg)) continue; // not a request of this service
+        gServing.store(true);
+        if (n != ssize_t(sizeof msg)) { // not a request of this service
+            gServing.store(false);
+            continue;
+        }
         char drive[17] = {};
         std::memcpy(drive, msg + 1, 16);
         if (!drivesvc_format(drive, msg[0]))
@@ -49,6 +54,7 @@ void serve() {
         // Answered in any case: the requester only waits for the answer.
         msgQSend(gAcks, msg, sizeof msg, NO_WAIT, MSG_PRI_NORMAL);
         gFormats.fetch_add(1);
+        gServing.store(false);
     }
 }
 
@@ -116,4 +122,8 @@ void drivesvc_stop() {
 
 uint32_t drivesvc_formatCount() {
     return gFormats.load();
+}
+
+bool drivesvc_idle() {
+    return !gServing.load() && (gRequests == MSG_Q_ID_NULL || msgQNumMsgs(gRequests) <= 0);
 }

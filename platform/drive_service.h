@@ -38,3 +38,6 @@ void drivesvc_stop();
 bool drivesvc_format(const char* drive, uint8_t blocks);
 // Format requests answered since the start (host and tests).
 uint32_t drivesvc_formatCount();
+// True while no format request waits in the queue or is being served (tests on the hand-driven
+// clock hold the time while a request is under way, as the device's service answers at once).
+bool drivesvc_idle();
