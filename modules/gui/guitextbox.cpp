@@ -174,7 +174,7 @@ void GuiTextBox::UpdateLineStarts() {
 }
 
 void GuiTextBox::SetTopLine(int line, int redraw) {
-    miTopLine = line;
+    miTopLine = std::max(line, 0);
     if (int64_t{line} + miLinesPerPage >= miTotalLines)
         miTopLine = std::max(0, miTotalLines - miLinesPerPage);
     UpdateLineStarts();
@@ -318,6 +318,8 @@ void GuiTextBox::EndClipToClient() {
 }
 
 void GuiTextBox::vscroll(int top) {
+    // Only lines of the text can be the top line.
+    top = std::clamp(top, 0, std::max(0, miTotalLines - 1));
     const int from = miTopLine;
     if (top == from || !mpScreen) return;
     GuiScreen& s = *mpScreen;
