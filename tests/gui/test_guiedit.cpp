@@ -107,4 +107,18 @@ TEST(GuiEditField, ClicksLandBetweenCharactersAndNarrowFieldsStayInside) {
     }
     // Keys whose character would end the text are refused.
     EXPECT_EQ(narrow->InsertKey(256), 0);
+    // Cursor right past the right edge (client 12 to 47) scrolls by whole characters.
+    auto* scroll =
+        new GuiEditField(R(10, 50, 49, 61), "abcdefghij", 5, GUI_STYLE_EDITABLE | GUI_BORDER_THIN, -1);
+    w->Add(scroll, 1);
+    scroll->InsertKey(GUI_KEY_HOME);
+    for (int i = 0; i < 8; ++i) scroll->InsertKey(GUI_KEY_RIGHT);
+    EXPECT_EQ(scroll->miCursor, 8);
+    EXPECT_EQ(scroll->miFirstVisible, 3);
+    EXPECT_EQ(scroll->miCursorX, 42);
+    // An empty mark clears the mark.
+    scroll->SetMark(2, 4);
+    EXPECT_TRUE(scroll->mwEditFlags & GUI_EF_MARKED);
+    scroll->SetMark(2, 2);
+    EXPECT_FALSE(scroll->mwEditFlags & GUI_EF_MARKED);
 }

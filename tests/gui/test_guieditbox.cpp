@@ -108,6 +108,7 @@ TEST(GuiEditBox, MarkingWithThePointerCutAndPaste) {
     EXPECT_EQ(Harness::px(12 + 6 * 4 + 2, 12 + 10 + 4), 0xFFFFFFu) << "marked text in colour 3";
     EXPECT_EQ(Harness::px(12 + 6 * 4 + 5, 12 + 10 + 4), 0x0000BFu) << "on colour 1";
 
+    EXPECT_EQ(box->InsertKey(GUI_KEY_BACKSPACE), 0) << "not with a mark";
     box->Message(GuiMakeMessage(GM_CUT, box));
     EXPECT_EQ(Text(box), "abcdefg\rhijtu");
     EXPECT_STREQ(h.pm().GetScratchPad(), "klmn\ropqrs");
