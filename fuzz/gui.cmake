@@ -6,3 +6,5 @@ msd_add_fuzz(gui_widgets SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/gui_widgets.cpp ${C
 # table, tree view) driven by arbitrary call sequences and pointer messages.
 msd_add_fuzz(gui_datawidgets SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/gui_datawidgets.cpp
              ${CMAKE_CURRENT_SOURCE_DIR}/gui_fuzzkit.cpp LIBS msd_gui)
+# The text widgets driven by keys, pointer, marks, texts set, appended and pasted, and scrolling.
+msd_add_fuzz(gui_text SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/gui_text.cpp ${CMAKE_CURRENT_SOURCE_DIR}/gui_fuzzkit.cpp LIBS msd_gui)

@@ -1,0 +1,108 @@
+// The text widgets against the plain operations and the time they compete with:
+// - the text box's line count of a 1 MB text (FillLineStarts) against memchr counting its line
+//   feeds,
+// - appending an 80-character line to a 1 MB log in a text box, and one keystroke into a 100 kB
+//   edit box, each against the 50 ms page tick (goal for the keystroke: under 5 ms, a ratio
+//   below 0.1).
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "gui/guiedit.h"
+#include "gui/guieditbox.h"
+#include "gui/guitextbox.h"
+#include "gui_benchkit.h"
+
+namespace {
+
+using benchkit::Clock;
+using benchkit::gui;
+using benchkit::Gui;
+using benchkit::Report;
+using benchkit::Seconds;
+
+// Lines of 60 characters and a line feed, n bytes in all.
+std::string TextOfLines(size_t n, char lineEnd) {
+    std::string s;
+    s.reserve(n);
+    while (s.size() + 61 <= n) s.append(60, static_cast<char>('a' + s.size() % 26)).push_back(lineEnd);
+    return s;
+}
+
+constexpr double kPageTick = 0.050;
+
+void BM_TextBoxLineCount1MB(benchmark::State& state) {
+    const std::string text = TextOfLines(1 << 20, '\n');
+    GuiTextBox box(MakeGuiRect(0, 0, 639, 479), 0, GUI_BORDER_NONE, text.c_str(), -1);
+    int lines = 0;
+    const auto t0 = Clock::now();
+    for (auto _ : state) {
+        box.FillLineStarts(0, 1);
+        lines = box.TotalLines();
+        benchmark::DoNotOptimize(lines);
+    }
+    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
+    int counted = 0;
+    Report(
+        state, ours,
+        Seconds(state.iterations(),
+                [&] {
+                    counted = 0;
+                    for (const char* p = text.data();
+                         (p = static_cast<const char*>(std::memchr(p, '\n', text.data() + text.size() - p)));
+                         ++p)
+                        ++counted;
+                    benchmark::DoNotOptimize(counted);
+                }),
+        "memchr");
+    if (lines != counted) state.SkipWithError("line counts differ");
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_TextBoxLineCount1MB)->Unit(benchmark::kMillisecond);
+
+void BM_TextBoxAppendTo1MBLog(benchmark::State& state) {
+    Gui& g = gui();
+    const std::string text = TextOfLines(1 << 20, '\n');
+    auto* box = new GuiTextBox(MakeGuiRect(0, 0, 639, 479), 0, GUI_BORDER_NONE, text.c_str(), 1 << 20);
+    g.window->Add(box, 1);
+    const std::string line = std::string(79, 'x') + "\n";
+    const auto t0 = Clock::now();
+    for (auto _ : state) {
+        box->Append(line.c_str(), 1);
+        benchmark::ClobberMemory();
+    }
+    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
+    state.counters["ratio_to_page_tick"] = ours / static_cast<double>(state.iterations()) / kPageTick;
+    g.window->Remove(box, 0);
+    delete box;
+}
+BENCHMARK(BM_TextBoxAppendTo1MBLog)->Unit(benchmark::kMillisecond);
+
+void BM_EditBoxKeystroke100kB(benchmark::State& state) {
+    Gui& g = gui();
+    const std::string text = TextOfLines(100 << 10, '\r');
+    auto* box = new GuiEditBox(MakeGuiRect(0, 0, 639, 479), 1, GUI_STYLE_EDITABLE | GUI_BORDER_THIN,
+                               text.c_str(), -1);
+    g.window->Add(box, 1);
+    box->SetCursorRowCol(static_cast<int>(text.size() / 2));
+    box->mEditFlags |= GUI_EB_EDIT;
+    bool typed = false;
+    const auto t0 = Clock::now();
+    for (auto _ : state) {
+        // A character, then its removal: the text keeps its size.
+        box->InsertKey(typed ? unsigned{GUI_KEY_BACKSPACE} : unsigned{'x'});
+        typed = !typed;
+        benchmark::ClobberMemory();
+    }
+    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
+    state.counters["ratio_to_page_tick"] = ours / static_cast<double>(state.iterations()) / kPageTick;
+    g.window->Remove(box, 0);
+    delete box;
+}
+BENCHMARK(BM_EditBoxKeystroke100kB)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
