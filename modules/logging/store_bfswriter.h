@@ -1,0 +1,94 @@
+// The file writers: BFSWriter writes the measurement files of its measurement on the logging
+// drive, USBWriter (a BFSWriter that watches its drive) on the USB drive. A file is opened on the
+// first action that needs it, its header pieces first; frames and meta-data records are appended,
+// flushed once their oldest unflushed byte is 0.5 s old, and the file is made read-only at its
+// close. A record that cannot be written whole is cut off again (the file ends with the last
+// complete record) and the rest of that file is skipped.
+#pragma once
+
+#include "logging/cfg_meas.h"
+#include "logging/meas_fifo_cond.h"
+#include "logging/store_vfile.h"
+#include "logging/store_writer.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace measure::store {
+
+inline constexpr int kWriterPriority = 146;
+inline constexpr size_t kWriterStack = 10000;
+inline constexpr uint32_t kFlushAge = 5000;       // 0.5 s in time-stamp units
+inline constexpr uint32_t kDirFlushBytes = 16384; // a directory flush per this many bytes
+
+class BFSWriter : public Writer {
+public:
+    BFSWriter(Backend& backend, int measIdx, const char* drive, const dataWriteCounts_t& counts,
+              uint8_t type = WRITER_DRIVE);
+    ~BFSWriter() override;
+
+    void taskStartCallback() override;
+    bool taskMain() override;
+    void taskStopCallback() override;
+    bool write(int vfIdx, const uint8_t* data, uint32_t length) override;
+    bool close(int vfIdx) override;
+    bool flush(int vfIdx) override;
+    bool flushDir() override;
+    bool flushAll() override;
+    bool isOpen(int vfIdx) override;
+    bool open(int vfIdx) override;
+    bool hasUnflushedData() const override { return unflushed_.load() != 0; }
+    virtual void disconnectedStateHandler();
+
+    void closeAllFiles();
+    const char* drive() const { return drive_; }
+
+protected:
+    enum : uint8_t { FILE_FREE = 0, FILE_OPEN = 1, FILE_SKIP = 2, FILE_CLOSED = 3 };
+    struct FileEntry {
+        int vfIdx = -1;
+        uint8_t state = FILE_FREE;
+        int fd = -1;
+        FILE* stream = nullptr;
+        uint32_t runStart = 0; // when the current run of unflushed bytes began
+        uint32_t pending = 0;  // bytes since the last directory flush, modulo 16384
+        bool dirty = false;    // bytes in the stream not yet flushed
+        uint64_t total = 0;
+        uint64_t synced = 0;        // bytes known to be in the file (after the last flush)
+        std::vector<uint64_t> ends; // ends of the records written since
+    };
+
+    void checkForFlush(uint32_t limit);
+    bool openFileAtomic(int vfIdx, const char* name);
+    void bytesWritten(FileEntry& e, uint32_t n);
+    void setDirty(FileEntry& e, bool dirty);
+    // A failed write or flush: cut the file back to its last complete record, skip the rest.
+    void cutBack(FileEntry& e);
+    bool setAttrib(FileEntry& e, uint8_t attrib);
+    void releaseEntry(FileEntry& e, uint8_t state);
+    FileEntry& entry(int vfIdx) { return files_[unsigned(vfIdx) % kVfSlots]; }
+
+    char drive_[CFG_MEAS_NAME_LEN];
+    bool filesOpened_ = false;
+    uint32_t aliveTimeout_ = 100000;
+    uint32_t nextFlushCheck_ = 0;
+    dataWriteCounts_t counts_;
+    bool dirFlushNeeded_ = false;
+    FileEntry files_[kVfSlots];
+    std::atomic<int> unflushed_{0};
+};
+
+class USBWriter : public BFSWriter {
+public:
+    USBWriter(Backend& backend, int measIdx, const char* drive, const dataWriteCounts_t& counts);
+    ~USBWriter() override;
+    bool taskMain() override;
+    void taskStopCallback() override;
+
+private:
+    void refreshMedia();
+    uint32_t lastCheck_ = 0;
+    bool checked_ = false;
+};
+
+} // namespace measure::store
