@@ -1,11 +1,13 @@
 // Feeds the store's C interface from outside, as the logging application would, on the device root
 // named by DEVICE_ROOT: files of m01 on "meas:" and "usb_meas:", each with frames of two blocks
-// and meta records, closed after `frames` frames. Each frame is handed over after a line
-// "fed <file> <frame>" on stdout, so that a test that kills the process knows what was handed over
-// when.
+// and event records, closed after `frames` frames. After each frame it prints "fed <file> <frame>"
+// on stdout, so that a test that kills the process knows what was handed over when.
 //
 //   store_driver <files> <frames per file> <payload bytes> [<delay us between frames>]
+#include "store_driver_records.h"
+
 #include "framework/syslog.h"
+#include "logging/cfg_meas.h"
 #include "logging/meas_app_cfg.h"
 #include "logging/meas_app_pretrig.h"
 #include "measdata/seram.h"
@@ -33,6 +35,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "device root: %s\n", err.c_str());
         return 2;
     }
+    cfg_meas_devHwInfo[1].debounceMs = 0; // the stick was plugged in long ago
     seramCalPage(SERAM_PAGE_REFERENCE).PCODE = 0x1234;
     seramCalPage(SERAM_PAGE_REFERENCE).FILEFRAGMENTATION_SIZE = 5;
     MEASConfiguration cfg{};
@@ -65,22 +68,16 @@ int main(int argc, char** argv) {
         meas_app_PreTrigOpenFile(h, info);
         const int vf = info->vfIdx;
         if (vf < 0) return 1;
+        std::printf("header %u\n", unsigned(info->headerLength));
         for (int i = 0; i < frames; ++i) {
-            // Frame: block id, samples, length, then bytes that say which frame this is.
-            std::vector<uint8_t> fr(4 + size_t(payload));
-            fr[0] = uint8_t(1 + i % 2);
-            fr[1] = 1;
-            fr[2] = uint8_t(payload >> 8);
-            fr[3] = uint8_t(payload);
-            for (int k = 0; k < payload; ++k) fr[4 + size_t(k)] = uint8_t((i + k) & 0xFF);
+            const std::vector<uint8_t> fr = storedriver::frame(i, payload);
+            meas_app_PreTrigPutMeasFrameCopy(h, vf, fr.data(), uint32_t(fr.size()), ts, ts + 9);
             std::printf("fed %d %d\n", f, i);
             std::fflush(stdout);
-            meas_app_PreTrigPutMeasFrameCopy(h, vf, fr.data(), uint32_t(fr.size()), ts, ts + 9);
             ts += 10;
-            if (i % 50 == 25) {
-                const uint8_t ev[4] = {uint8_t(i >> 8), uint8_t(i), 0xEE, 0xEE};
-                meas_app_PreTrigPutMetaDataVfCopy(h, vf, ev, sizeof ev, MEAS_META_EVENT);
-            }
+            std::vector<uint8_t> ev;
+            if (storedriver::eventAfter(i, &ev))
+                meas_app_PreTrigPutMetaDataVfCopy(h, vf, ev.data(), uint32_t(ev.size()), MEAS_META_EVENT);
             if (delayUs) std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
         }
         meas_app_PreTrigCloseFile(h, vf);
