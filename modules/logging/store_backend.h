@@ -44,10 +44,9 @@ public:
     bool getWriterQueueCnt(Writer& writer, uint32_t* count);
     int measIdx() const { return measIdx_; }
     int writerCount();
-    // One pass of the task body without the wait (tests).
-    void runOnce();
 
 private:
+    void runOnce();
     bool checkOversizeTimeout();
 
     Writer* writers_[kMaxWriters] = {};

@@ -136,9 +136,10 @@ void Pretrigger::setState(int state) {
     fragmenter_.setPassThrough(state == STATE_FLUSHED || state == STATE_DIRECT);
 }
 
+// Exact in whole time-stamp units: a float carries only 24 bits, which at the stamps of a device up
+// for hours moves the window's start by tens of milliseconds.
 uint32_t Pretrigger::limitFrom(uint32_t now) const {
-    if (float(bufferTime_) > float(now)) return 0;
-    return uint32_t(float(now) - float(bufferTime_));
+    return bufferTime_ > now ? 0 : now - bufferTime_;
 }
 
 void Pretrigger::trigArm() {
