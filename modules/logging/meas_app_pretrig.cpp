@@ -36,7 +36,7 @@ uint8_t* copyOf(const void* data, uint32_t length) {
 
 // Starts a writer's task; raises a text when it cannot.
 void startWriter(Writer* w, const char* kind, int index) {
-    char name[24];
+    char name[32];
     std::snprintf(name, sizeof name, "r_%sWriter%d", kind, index + 1);
     if (!w->taskStart(name, kWriterPriority, kWriterStack, VX_FP_TASK, 0)) throw "writer task not started";
 }

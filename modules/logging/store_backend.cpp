@@ -17,7 +17,7 @@ constexpr int kWriterStopTicks = 3000; // 3 s
 Backend::Backend(int measIdx, uint32_t startupMs)
     : measIdx_(measIdx), startupMs_(startupMs), mainLoopTicks_(sysClkRateGet() / 10),
       oversizeTicksFull_(10 * sysClkRateGet()) {
-    char name[24];
+    char name[32];
     std::snprintf(name, sizeof name, "r_MeasBackend%d", measIdx + 1);
     if (!taskStart(name, kBackendPriority, kBackendStack, VX_FP_TASK, 0))
         throw "Backend::Backend() taskStart failed.";

@@ -80,7 +80,7 @@ Pretrigger::Pretrigger(int measIdx, float bufferTimeSec, Backend* backend)
     }
     syslogx(LOG_PRIO_INFO2, "Pretrigger::Pretrigger(%d): buffer time %.1f", measIdx + 1,
             double(bufferTimeSec));
-    char name[24];
+    char name[32];
     std::snprintf(name, sizeof name, "r_MeasPretrig%d", measIdx);
     if (!taskStart(name, kPretrigPriority, kPretrigStack, VX_FP_TASK, 0)) {
         syslogx(LOG_PRIO_ERR, "Pretrigger::Pretrigger(): could not spawn task errno %s", "task start");
@@ -95,7 +95,6 @@ Pretrigger::~Pretrigger() {
         ScopeLock guard(holding_, "~Pretrigger");
         state_.store(STATE_STOP);
         request_.store(PRETRIG_REQ_NONE);
-        lastRequest_ = PRETRIG_REQ_NONE;
         fragmenter_.setPassThrough(false);
     }
     taskStop(WAIT_FOREVER);
