@@ -1,5 +1,6 @@
-// The records the store driver hands over for one file, byte for byte, as they must follow the
-// file's header: shared by the driver and the tests that check its files.
+// What the store driver hands over, shared by the driver and the tests that read its files back:
+// per file, frames of 10 records each, alternately of block 1 (4 value bytes) and block 2 (8 value
+// bytes), and an event record after every 50th frame.
 #pragma once
 
 #include <cstddef>
@@ -8,39 +9,31 @@
 
 namespace storedriver {
 
-// Frame i: block 1 or 2, one sample, `payload` bytes that tell the frames apart.
-inline std::vector<uint8_t> frame(int i, int payload) {
-    std::vector<uint8_t> fr(4 + size_t(payload));
-    fr[0] = uint8_t(1 + i % 2);
-    fr[1] = 1;
-    fr[2] = uint8_t(payload >> 8);
-    fr[3] = uint8_t(payload);
-    for (int k = 0; k < payload; ++k) fr[4 + size_t(k)] = uint8_t((i * 7 + k) & 0xFF);
-    return fr;
+inline constexpr int kRecordsPerFrame = 10;
+inline constexpr uint32_t kRecordSize[3] = {0, 8, 12}; // by block id: time stamp + values
+
+inline uint8_t blockOf(int frame) {
+    return uint8_t(1 + frame % 2);
 }
 
-// The event record that follows frame i, when one does (payload only).
+// Record k of frame i of file f: big-endian time stamp, then its values.
+inline std::vector<uint8_t> record(int f, int i, int k) {
+    const uint32_t ts = 100000u * uint32_t(f + 1) + uint32_t(i) * 100 + uint32_t(k) * 10;
+    const uint8_t block = blockOf(i);
+    std::vector<uint8_t> r = {uint8_t(ts >> 24), uint8_t(ts >> 16), uint8_t(ts >> 8), uint8_t(ts)};
+    for (uint32_t v = 0; v < kRecordSize[block] - 4; ++v) r.push_back(uint8_t(v < 2 ? i * 3 + k : v * block));
+    return r;
+}
+
+inline uint32_t stampOf(const std::vector<uint8_t>& r) {
+    return uint32_t(r[0]) << 24 | uint32_t(r[1]) << 16 | uint32_t(r[2]) << 8 | r[3];
+}
+
+// The event record after frame i, when there is one.
 inline bool eventAfter(int i, std::vector<uint8_t>* payload) {
     if (i % 50 != 25) return false;
     *payload = {uint8_t(i >> 8), uint8_t(i), 0xEE, 0xEE};
     return true;
-}
-
-// Everything behind the header of a file of `frames` frames; frameEnds[i] = end of frame i.
-inline std::vector<uint8_t> records(int frames, int payload, std::vector<size_t>* frameEnds) {
-    std::vector<uint8_t> out;
-    for (int i = 0; i < frames; ++i) {
-        const auto fr = frame(i, payload);
-        out.insert(out.end(), fr.begin(), fr.end());
-        if (frameEnds) frameEnds->push_back(out.size());
-        std::vector<uint8_t> ev;
-        if (eventAfter(i, &ev)) {
-            const uint8_t head[6] = {0xFF, 6, 0, 0, 0, uint8_t(ev.size())};
-            out.insert(out.end(), head, head + 6);
-            out.insert(out.end(), ev.begin(), ev.end());
-        }
-    }
-    return out;
 }
 
 } // namespace storedriver
