@@ -9,6 +9,7 @@
 #include "logging/cfg_meas.h"
 #include "logging/meas_app_cfg.h"
 #include "logging/meas_app_pretrig.h"
+#include "logging/meas_frame.h"
 #include "measdata/seram.h"
 #include "platform/drive_state.h"
 #include "platform/hostclock.h"
@@ -17,6 +18,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -28,6 +30,32 @@ inline std::vector<uint8_t> frame(uint8_t id, uint8_t samples, const std::vector
     std::vector<uint8_t> f = {id, samples, uint8_t(payload.size() >> 8), uint8_t(payload.size())};
     f.insert(f.end(), payload.begin(), payload.end());
     return f;
+}
+
+// A frame coded by MeasFrame: `n` records of `size` bytes (stamps from `ts`, 10 apart; values from
+// `seed`), its first and last stamps into *first and *last.
+inline std::vector<uint8_t> codedFrame(uint8_t id, uint32_t size, uint32_t ts, int n, uint32_t seed,
+                                       uint32_t* first = nullptr, uint32_t* last = nullptr) {
+    MeasFrame* f = MeasFrame_alloc(64, 4096, size, 1);
+    std::minstd_rand rng(seed + 1);
+    for (int k = 0; f && k < n; ++k) {
+        std::vector<uint8_t> r(size);
+        const uint32_t t = ts + 10 * uint32_t(k);
+        r[0] = uint8_t(t >> 24), r[1] = uint8_t(t >> 16), r[2] = uint8_t(t >> 8), r[3] = uint8_t(t);
+        for (uint32_t v = 4; v < size; ++v) r[v] = uint8_t(v < 6 ? k : rng());
+        MeasFrame_put(f, r.data(), size);
+    }
+    uint32_t a = 0, b = 0, len = 0, used = 0, packed = 0;
+    uint8_t* data = nullptr;
+    std::vector<uint8_t> out;
+    if (f && MeasFrame_recode_for_V5_V6(f, size, &a, &b) == 0 &&
+        MeasFrame_get(f, id, &data, &len, &used, &packed) == 0 && data)
+        out.assign(data, data + len);
+    std::free(data);
+    MeasFrame_free(f);
+    if (first) *first = a;
+    if (last) *last = b;
+    return out;
 }
 
 inline std::vector<uint8_t> metaRecord(uint8_t type, const std::vector<uint8_t>& payload) {

@@ -59,11 +59,13 @@ uint8_t* payload(uint32_t n, uint8_t fill) {
     return p;
 }
 
-// Moves the hand-driven clock on until `ready` holds (bounded in real time).
-bool advanceUntil(const std::function<bool()>& ready, int maxMs = 60000) {
+// Moves the hand-driven clock on until `ready` holds, slowly enough for the store's tasks to keep
+// up (a writer that falls 10 s of device time behind counts as dead).
+bool advanceUntil(const std::function<bool()>& ready, int maxMs = 5000) {
     for (int ms = 0; ms < maxMs; ms += 10) {
         if (ready()) return true;
         hostclock_advanceMs(10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return ready();
 }
