@@ -45,6 +45,8 @@ Backend::~Backend() {
         delete it;
         it = nullptr;
     }
+    for (auto* it : retired_) delete it;
+    retired_.clear();
     clear();
 }
 
@@ -79,7 +81,8 @@ bool Backend::subscribe(Writer* writer) {
         delete it;
         return false;
     }
-    delete iters_[slot];
+    // The slot's old iterator may still be in a removed writer's hands: it goes with the Backend.
+    if (iters_[slot]) retired_.push_back(iters_[slot]);
     // A writer coming back lets go of what it held while it was out.
     for (int i = 0; i < kMaxWriters; ++i)
         if (pinWriter_[i] == writer) pinWriter_[i] = nullptr;

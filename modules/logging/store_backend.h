@@ -9,6 +9,7 @@
 #include "logging/store_runnable.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace measure::store {
 
@@ -52,6 +53,7 @@ private:
     Writer* writers_[kMaxWriters] = {};
     char names_[kMaxWriters][21] = {};
     Iterator<Action>* iters_[kMaxWriters] = {};
+    std::vector<Iterator<Action>*> retired_;
     // A writer removed while it executes an action keeps that entry (and all after it) from being
     // cut until it asks for its next action.
     Writer* pinWriter_[kMaxWriters] = {};

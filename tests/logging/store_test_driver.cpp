@@ -184,7 +184,7 @@ TEST(StoreDriver, FilesReadBackAsFed) {
 TEST(StoreDriver, KilledAtRandomKeepsCompleteRecords) {
     constexpr int kFiles = 3, kFrames = 1500, kRuns = 50, kParallel = 5;
     std::mt19937 rng(std::random_device{}());
-    std::uniform_int_distribution<int> killMs(30, 3000);
+    std::uniform_int_distribution<int> killMs(30, 2500);
     int checkedOld = 0;
     for (int batch = 0; batch < kRuns / kParallel; ++batch) {
         std::vector<std::string> failures(kParallel);

@@ -184,6 +184,30 @@ TEST_F(StoreTest, PretriggerKeepsTheLastTenSecondsBeforeTheTrigger) {
     meas_app_PreTrigDelete(h);
 }
 
+// Re-arming after a trigger holds again only once the measurement raster has handed over its open
+// frames, so that none of them is held back with the new window.
+TEST_F(StoreTest, ArmingWaitsForTheOpenFramesOfTheRaster) {
+    hostclock_setManual(true);
+    void* h = meas_app_PreTrigInit(0, 10.0f);
+    ASSERT_NE(h, nullptr);
+    auto state = [&] {
+        uint8_t s = 0;
+        meas_app_PreTrigGetMeasVarsPT(h, &s, nullptr, nullptr, nullptr, nullptr);
+        return s;
+    };
+    meas_app_PreTrigTrigger(h);
+    ASSERT_TRUE(advanceUntil([&] { return state() == STATE_FLUSHED; }));
+    meas_app_PreTrigArm(h);
+    ASSERT_TRUE(advanceUntil([&] { return meas_app_PreTrigArmFlushRequested(h) == 1; }));
+    hostclock_advanceMs(100);
+    EXPECT_EQ(state(), STATE_FLUSHED); // still passing through while the raster has not answered
+    meas_app_PreTrigArmFlushDone(h);
+    EXPECT_TRUE(advanceUntil([&] { return state() == STATE_BUFFERING; }));
+    EXPECT_EQ(meas_app_PreTrigArmFlushRequested(h), 0);
+    hostclock_setManual(false);
+    meas_app_PreTrigDelete(h);
+}
+
 TEST_F(StoreTest, NewFragmentAtFiveMiB) {
     void* h = meas_app_PreTrigInit(0, 0.0f);
     ASSERT_NE(h, nullptr);
