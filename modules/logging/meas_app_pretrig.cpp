@@ -70,7 +70,7 @@ void* meas_app_PreTrigInit(int index, float bufferTime) {
         delete backend;
         return nullptr;
     }
-    bool bfs = false, usb = false;
+    bool bfs = false, usb = false, failed = false;
     try {
         dataWriteCounts_t counts{};
         meas_cnt_reference(&counts, index, 0);
@@ -89,18 +89,20 @@ void* meas_app_PreTrigInit(int index, float bufferTime) {
         }
     } catch (const char* text) {
         syslogx(LOG_PRIO_ERR, "meas_app_PreTrigInit%d failure (%s)", index, text);
+        failed = true;
     } catch (const std::bad_alloc&) {
         syslogx(LOG_PRIO_ERR, "meas_app_PreTrigInit%d failure (%s)", index, "out of memory");
+        failed = true;
     }
-    if (!bfs && !usb) {
-        syslogx(LOG_PRIO_ERR, "meas_app_PreTrigInit%d - no writer available - shutdown", index);
-        delete p;
-        return nullptr;
-    }
-    if (!bfs || (cfg_meas_getCfgPartition(index) && !usb &&
-                 cfg_meas_getHwIdxFromDrvName(cfg_meas_getCfgPartition(index)->usbDrive) >= 0))
+    if (failed) {
+        if (!bfs && !usb) {
+            syslogx(LOG_PRIO_ERR, "meas_app_PreTrigInit%d - no writer available - shutdown", index);
+            delete p;
+            return nullptr;
+        }
         syslogx(LOG_PRIO_WARNING, "meas_app_PreTrigInit%d - any writer available - BFS %u - USB %u", index,
                 unsigned(bfs), unsigned(usb));
+    }
     ScopeLock guard(storesLock(), "meas_app_PreTrigInit");
     gStores[index] = p;
     return p;
