@@ -112,6 +112,27 @@ TEST_F(StoreTest, ListsIteratorsAndLocks) {
     EXPECT_EQ(usbOnly.execute(w), ACTION_SKIPPED);
 }
 
+// A task that does not end when told is deleted at its wait and joined, so its object can go.
+TEST_F(StoreTest, ATaskThatDoesNotStopIsDeletedAndJoined) {
+    struct Stuck : Runnable {
+        SEM_ID never = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+        std::atomic<bool> waiting{false};
+        ~Stuck() override {
+            taskStop(WAIT_FOREVER);
+            semDelete(never);
+        }
+        bool taskMain() override {
+            waiting.store(true);
+            semTake(never, WAIT_FOREVER); // ignores the run flag
+            return true;
+        }
+    } stuck;
+    ASSERT_TRUE(stuck.taskStart("r_testStuck", 150, 10000, 0, -1));
+    ASSERT_TRUE(waitUntil([&] { return stuck.waiting.load(); }));
+    EXPECT_TRUE(stuck.taskStop(100));
+    EXPECT_FALSE(stuck.hasTask());
+}
+
 TEST_F(StoreTest, NinthWriterIsRefusedAndPassedEntriesAreCut) {
     Backend b(0, 0);
     std::vector<std::unique_ptr<RecordingWriter>> ws;
