@@ -37,7 +37,8 @@ public:
     bool flushAll() override;
     bool isOpen(int vfIdx) override;
     bool open(int vfIdx) override;
-    bool hasUnflushedData() const override { return unflushed_.load() != 0; }
+    // Without the medium nothing more can reach it: nothing is waited for.
+    bool hasUnflushedData() const override { return mediaAvailable_.load() && unflushed_.load() != 0; }
     virtual void disconnectedStateHandler();
 
     void closeAllFiles();
