@@ -210,7 +210,7 @@ void meas_app_PreTrigFlushDir(void* handle) {
 int meas_app_PreTrigIsOfflineDataFlushed() {
     ScopeLock guard(storesLock(), "meas_app_PreTrigIsOfflineDataFlushed");
     for (Pretrigger* p : gStores)
-        if (p && p->getBackend() && !p->getBackend()->isOfflineDataFlushed()) return 0;
+        if (p && !p->isOfflineDataFlushed()) return 0;
     return 1;
 }
 

@@ -35,10 +35,12 @@ void BFSWriter::taskStartCallback() {
     if (debounce < 0) {
         mediaAvailable_.store(false);
         syslogx(LOG_PRIO_WARNING, "BFSWriter::taskStartCallback() - drive not recognized (%s)", drive_);
+        startDecided_.store(true);
         return;
     }
     mediaAvailable_.store(true);
     subscribe();
+    startDecided_.store(true);
     syslogx(LOG_PRIO_INFO2,
             "BFSWriter::taskStartCallback() - mediaAvailable, subscribed to backend (debounce %dms)",
             debounce);

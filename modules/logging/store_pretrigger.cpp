@@ -119,6 +119,12 @@ void Pretrigger::adoptWriter(Writer* writer) {
     if (writer) writers_.push_back(writer);
 }
 
+bool Pretrigger::isOfflineDataFlushed() {
+    for (Writer* w : writers_)
+        if (w->hasTask() && !w->startDecided()) return false;
+    return !backend_ || backend_->isOfflineDataFlushed();
+}
+
 bool Pretrigger::measRunning() const {
     const int s = state_.load();
     return s == STATE_FLUSH || s == STATE_FLUSHED || s == STATE_DIRECT;

@@ -97,6 +97,8 @@ public:
 
     // The writers of this store: stopped and destroyed with it, before its Backend.
     void adoptWriter(Writer* writer);
+    // Every writer has written and flushed everything queued; a writer still starting has not.
+    bool isOfflineDataFlushed();
 
 private:
     void flushUntil(uint32_t limit);

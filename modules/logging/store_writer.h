@@ -46,6 +46,8 @@ public:
     Action* currentAction() const { return current_; }
     // Between taking an action and finishing it (for the offline-data check).
     bool busy() const { return busy_.load(); }
+    // The task has looked at its medium once: it is subscribed, or knows it has nothing to write.
+    bool startDecided() const { return startDecided_.load(); }
     Backend& backend() { return backend_; }
 
 protected:
@@ -63,6 +65,7 @@ protected:
     int measIdx_;
     std::atomic<uint8_t> id_{kNoWriterId};
     std::atomic<bool> busy_{false};
+    std::atomic<bool> startDecided_{false};
 };
 
 } // namespace measure::store
