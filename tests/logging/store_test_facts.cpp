@@ -95,6 +95,23 @@ TEST_F(StoreTest, ListsIteratorsAndLocks) {
     EXPECT_EQ(its[0]->advance(), nullptr);
     for (auto* it : its) delete it;
 
+    // What each action costs in the lists (the 25 MiB rule counts these plus 16 per node).
+    char drive[] = "usb_meas:";
+    CopyFile_t copy{1, 2, 3, 4, drive, 0};
+    VirtualFile vf(0, fileInfo("A0101000.001"), 0);
+    ActionOpen open(&vf, 0, 0);
+    const std::pair<uint32_t, uint32_t> sizes[] = {
+        {ActionData(0, payload(100, 0), 100, 1, 2).size(), 128},
+        {ActionMetaData(0, payload(10, 0), 10, MEAS_META_EVENT).size(), 38},
+        {open.size(), 28},
+        {ActionClose(-1, 0).size(), 24}, // of no file: only logged
+        {ActionFlushFile(0).size(), 20},
+        {ActionFlushDir().size(), 16},
+        {ActionFlushAll().size(), 16},
+        {ActionFileCopy(copy, 0).size(), 36},
+    };
+    for (const auto& [got, want] : sizes) EXPECT_EQ(got, want);
+
     Lock lock;
     ASSERT_TRUE(lock.lock("outer"));
     ASSERT_TRUE(lock.lock("inner")); // nested take by the holder does not block
@@ -155,6 +172,33 @@ TEST_F(StoreTest, NinthWriterIsRefusedAndPassedEntriesAreCut) {
     }
     EXPECT_TRUE(b.isOfflineDataFlushed());
     b.remove(ws[0].get());
+}
+
+// A list above 25 MiB that keeps growing for 10 s loses its slowest writer; the faster one stays.
+TEST_F(StoreTest, AListThatStaysOversizeLosesItsSlowestWriter) {
+    struct Big : Action {
+        uint32_t size() const override { return 1024 * 1024; }
+        bool executeFunc(Writer&) override { return true; }
+    };
+    hostclock_setManual(true);
+    Backend b(0, 0);
+    RecordingWriter fast(b), slow(b);
+    ASSERT_TRUE(b.subscribe(&fast));
+    ASSERT_TRUE(b.subscribe(&slow));
+    for (int i = 0; i < 30; ++i) b.add(new Big, 1024 * 1024);
+    for (int i = 0; i < 5; ++i) b.next(fast);
+    int grown = 0;
+    ASSERT_TRUE(advanceUntil(
+        [&] {
+            if (++grown % 50 == 0) b.add(new Big, 1024 * 1024); // growing, about 2 MiB a second
+            return b.writerCount() == 1;
+        },
+        15000));
+    EXPECT_EQ(fast.getID(), 0);
+    EXPECT_EQ(slow.getID(), kNoWriterId);
+    EXPECT_TRUE(testsupport::countContaining(log(), "list size exceeded") > 0);
+    b.remove(&fast);
+    hostclock_setManual(false);
 }
 
 // With a 10 s pretrigger only what lies from trigger minus 10 s on reaches the file, and everything
