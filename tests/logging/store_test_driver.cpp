@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -182,11 +183,14 @@ TEST(StoreDriver, FilesReadBackAsFed) {
 }
 
 TEST(StoreDriver, KilledAtRandomKeepsCompleteRecords) {
-    constexpr int kFiles = 3, kFrames = 1500, kRuns = 50, kParallel = 5;
+    constexpr int kFiles = 3, kFrames = 1500, kRuns = 50;
+    // Runs side by side as far as the machine has room: the 1.5 s promise is about the store, not
+    // about a machine starved by the test itself.
+    const int kParallel = std::clamp(int(std::thread::hardware_concurrency()) / 2, 1, 5);
     std::mt19937 rng(std::random_device{}());
     std::uniform_int_distribution<int> killMs(30, 2500);
     int checkedOld = 0;
-    for (int batch = 0; batch < kRuns / kParallel; ++batch) {
+    for (int done = 0; done < kRuns; done += kParallel) {
         std::vector<std::string> failures(kParallel);
         std::vector<int> old(kParallel, 0);
         std::vector<std::thread> runs;
