@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <stdio_ext.h>
 #include <unistd.h>
 
 namespace measure::store {
@@ -232,22 +231,29 @@ void BFSWriter::setDirty(FileEntry& e, bool dirty) {
 }
 
 void BFSWriter::cutBack(FileEntry& e) {
-    // What the stream still holds may end mid-record: drop it, then cut the file at the last
-    // record end it holds whole.
-    if (e.stream) __fpurge(e.stream);
-    bfs_stat st{};
-    uint64_t size = e.synced;
-    if (e.fd >= 0 && bfs_ioctl(e.fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) == 0) size = st.st_size;
-    uint64_t keep = e.synced <= size ? e.synced : 0;
-    for (uint64_t end : e.ends)
-        if (end <= size && end > keep) keep = end;
-    if (e.fd >= 0 && ftruncate(e.fd, off_t(keep)) != 0)
-        syslogx(LOG_PRIO_ERR, "BFSWriter: cannot cut file (%d) back to %llu bytes", e.vfIdx,
-                (unsigned long long)keep);
-    syslogx(LOG_PRIO_WARNING,
-            "BFSWriter: file (%d) ends with its last complete record at %llu bytes, rest skipped", e.vfIdx,
-            (unsigned long long)keep);
+    // The stream may still hold bytes that end mid-record: it goes first (whatever of them still
+    // lands), then the file is cut at the last record end it holds whole.
+    const int vfIdx = e.vfIdx;
+    const uint64_t synced = e.synced;
+    const std::vector<uint64_t> ends = e.ends;
+    const int fd = e.fd >= 0 ? dup(e.fd) : -1;
     releaseEntry(e, FILE_SKIP);
+    uint64_t keep = 0;
+    if (fd >= 0) {
+        bfs_stat st{};
+        const uint64_t size =
+            bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) == 0 ? st.st_size : synced;
+        keep = synced <= size ? synced : 0;
+        for (uint64_t end : ends)
+            if (end <= size && end > keep) keep = end;
+        if (ftruncate(fd, off_t(keep)) != 0)
+            syslogx(LOG_PRIO_ERR, "BFSWriter: cannot cut file (%d) back to %llu bytes", vfIdx,
+                    (unsigned long long)keep);
+        close(fd);
+    }
+    syslogx(LOG_PRIO_WARNING,
+            "BFSWriter: file (%d) ends with its last complete record at %llu bytes, rest skipped", vfIdx,
+            (unsigned long long)keep);
 }
 
 void BFSWriter::releaseEntry(FileEntry& e, uint8_t state) {
