@@ -18,6 +18,8 @@
 #include "laptiming/laptrigger.h"
 #include "logging/cfg_meas.h"
 #include "logging/cfg_system.h"
+#include "logging/eventchannels.h"
+#include "logging/eventlogging.h"
 #include "logging/meas_app_disk.h"
 #include "logging/sb_info.h"
 #include "measdata/convtab.h"
@@ -28,6 +30,7 @@
 #include "msdcom/dynkomm.h"
 #include "msdcom/gw_meas.h"
 #include "msdcom/meas_man.h"
+#include "msdcom/msdcom_dbg.h"
 #include "msdcom/net_init.h"
 #include "msdcom/routing.h"
 #include "platform/basetick.h"
@@ -147,9 +150,10 @@ int main(int argc, char** argv) {
     dynkomm_ini();
     comint_ini();
     net_ini();
-    meas_man_ini(); // measurement manager: lists, handlers, copy in the calculation task
-    gw_init();      // measurement gateway: monitoring, delivery, channel data of other devices
-    awm_man_ini();  // calculation channels: raster queues, channel table, values at source 31
+    meas_man_ini();   // measurement manager: lists, handlers, copy in the calculation task
+    gw_init();        // measurement gateway: monitoring, delivery, channel data of other devices
+    msdcom_dbg_ini(); // network diagnostics and ping
+    awm_man_ini();    // calculation channels: raster queues, channel table, values at source 31
     // CAN I/O of this build has nothing to register; its place in the start-up reports it ready,
     // so that state requests (0x0505, 0x0516) are answered.
     meas_man_CanIO_initialized = 1;
@@ -161,6 +165,10 @@ int main(int argc, char** argv) {
     cfg_meas_formatInfos_1s();
     raster_addPeriodic(RASTER_R1000MS, 500, "cfg_meas_formatInfos_1s", cfg_meas_formatInfos_1s);
     sb_info_ini(); // status block: version and lap-stack information
+    // Event channels: their task reads cfg:/eventcfg.xml once the drive is there; checked every 10 ms.
+    eventChannelsInit();
+    raster_addPeriodic(static_cast<RasterTaskId>(RASTER_R1MS + 3), 600, "eventChannels_10ms",
+                       eventChannels_10ms);
     // Lap counters, then the decision whether they are valid now or come from the master.
     if (LapOutFra_init() != 0) syslogx(LOG_PRIO_ERR, "initec(): Error LapOutFra_init()");
     LapOutFra_start();
@@ -177,6 +185,10 @@ int main(int argc, char** argv) {
             convRegisterVirtualMeasTable(uint32_t(partition), static_cast<const convInitTab_t*>(table)));
     });
     simulink_initialize();
+    // Event service: events of this device to every device; received ones to the event loggers,
+    // new errors of the error memory as events.
+    eventlogging_register();
+    eventlogging_service_init();
     BC2_init(); // DivoVur2 start: presence, links
     raster_start();
     // Last of all the display loads its configuration; it waits for the GUI task to be up.
