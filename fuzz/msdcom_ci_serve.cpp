@@ -1,10 +1,15 @@
 // Arbitrary bytes as a CI message to ci_serve_command, as r_Comint would hand it over; the answers
-// the handlers queue are served in turn (a few rounds), so answer handlers see them too.
+// the handlers queue are served in turn (a few rounds), so answer handlers see them too. Events
+// (0x1500) go to an event logger, bounced pings (0x0106) to the ping's callback.
 #include "framework/appman.h"
 #include "framework/syslog.h"
+#include "logging/eventlogger.h"
+#include "logging/eventlogging.h"
+#include "msdcom/ci_ident.h"
 #include "msdcom/ci_table.h"
 #include "msdcom/comint.h"
 #include "msdcom/dynkomm.h"
+#include "msdcom/msdcom_dbg.h"
 #include "msdcom/routing.h"
 
 #include <algorithm>
@@ -14,13 +19,23 @@
 
 namespace {
 
+// Events reach a logger whose records go nowhere.
+class NoSink : public EventRecordSink {
+public:
+    bool putMetaData(const uint8_t*, uint32_t, uint32_t, uint8_t) override { return true; }
+};
+
 bool setUp() {
     syslog_init(0); // records go to the log queue, which drops them when full
     app_pid = 1;
+    ci_ident_payloadFn(pingCallBack); // the first identity: 0x00000001
     routing_ini();
     dynkomm_ini();
     comint_queue_ini();
     ci_register_own_handlers();
+    ci_register_handler(EVLOG_CMD, eventlogging_cmd);
+    static NoSink sink;
+    eventLoggerInit(0, &sink);
     return true;
 }
 

@@ -158,11 +158,12 @@ void eventchannels::readEvent() {
             continue;
         }
         input = new EventChData(scanner_);
-        if (scanner_->lastType() == XMLTOK_TAG_END) scanner_->scanOverTag(tok);
-        // The manager owns the channel from here on; one without a type is deleted at once.
+        // The manager owns the channel from here on (before anything else can raise); one without
+        // a type is deleted at once.
         const bool typed = input->valueSize() != 0;
         manager_->addData(input, EVCH_RASTER);
         if (!typed) input = nullptr;
+        if (scanner_->lastType() == XMLTOK_TAG_END) scanner_->scanOverTag(tok);
     }
     addEvent(input);
 }
