@@ -157,6 +157,7 @@ TEST(EventsE2E, PingOfAPeerCountsAboutTenAnswersASecond) {
     caldata::CalDataset data;
     data.set("MSDCOM_DBG_PING_PID", 0, DEV1_PID);
     data.set("MSDCOM_DBG_PING_FREQ", 0, 1);
+    data.set("MSDCOM_DBG_PID_1", 0, DEV1_PID); // the peer's link counters in slot 1
     ASSERT_TRUE(caldata::writeDataset(root0.path(), data.file(program)));
     // The PC tool's address must be the smaller one of its links.
     writeFile(root0.file("appparam-0.conf"), "ip_address = 127.0.0.50\n");
@@ -173,21 +174,27 @@ TEST(EventsE2E, PingOfAPeerCountsAboutTenAnswersASecond) {
         tool, DEV0_PID, [&] { return dev.logText(); }, &version, &why))
         << why;
     constexpr uint32_t kFifo = 0x2A000011;
-    ASSERT_TRUE(tool.sendCi(0x0510, 0xAB11, kFifo,
-                            nameRequest(6, 1, 64, 1, {"msdcom_dbg_ping_cnt", "msdcom_dbg_ping_max"})));
+    ASSERT_TRUE(tool.sendCi(
+        0x0510, 0xAB11, kFifo,
+        nameRequest(6, 1, 64, 1, {"msdcom_dbg_ping_cnt", "msdcom_dbg_ping_max", "msdcom_cmdTxCnt_1"})));
     std::vector<uint8_t> a;
     ASSERT_TRUE(tool.receiveCi(0x0511, &a, 3000)) << dev.logText();
     ASSERT_NE(get32(a.data() + 20), 0u) << "both names known";
     // The answer's layout: the record size, then per value its offset and its place in the request.
     const uint8_t* layout = a.data() + 20;
     const uint16_t recordSize = get16(layout + 6);
-    uint16_t at[2] = {0, 0};
-    for (int i = 0; i < 2; ++i) at[get16(layout + 16 + 20 * i + 2)] = get16(layout + 16 + 20 * i);
+    uint16_t at[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        const uint16_t position = get16(layout + 16 + 20 * i + 2);
+        ASSERT_LT(position, 3);
+        at[position] = get16(layout + 16 + 20 * i);
+    }
 
-    // Records every 100 ms with the ping count (4 bytes) and the ping maximum (2 bytes).
+    // Records every 100 ms with the ping count (4 bytes), the ping maximum and the CI messages sent to
+    // the peer (2 bytes each).
     struct Sample {
         uint32_t time, count;
-        uint16_t max;
+        uint16_t max, sent;
     };
     std::vector<Sample> samples;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -197,7 +204,8 @@ TEST(EventsE2E, PingOfAPeerCountsAboutTenAnswersASecond) {
         std::vector<uint8_t> r;
         ASSERT_TRUE(tool.receiveDk(&dst, &handle, &r, 3000)) << dev.logText();
         ASSERT_EQ(r.size(), recordSize);
-        const Sample s{get32(r.data()), get32(r.data() + at[0]), get16(r.data() + at[1])};
+        const Sample s{get32(r.data()), get32(r.data() + at[0]), get16(r.data() + at[1]),
+                       get16(r.data() + at[2])};
         if (s.count == 0) continue; // the link to the peer is not up yet
         samples.push_back(s);
         if (s.time - samples.front().time >= 30000) break; // three seconds of answers
@@ -212,6 +220,9 @@ TEST(EventsE2E, PingOfAPeerCountsAboutTenAnswersASecond) {
     std::sort(maxima.begin(), maxima.end());
     EXPECT_LT(maxima[maxima.size() / 2], 100) << "response times on loopback within 10 ms";
     EXPECT_LT(maxima.back(), 0xFFFF);
+    // Every ping is a CI message over the link to the peer.
+    EXPECT_GE(uint16_t(samples.back().sent - samples.front().sent),
+              samples.back().count - samples.front().count);
 
     dev.signal(SIGTERM);
     peer.signal(SIGTERM);
