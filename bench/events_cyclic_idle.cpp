@@ -118,7 +118,7 @@ void BM_LoggerIdle3(benchmark::State& state) {
     setup();
     for (auto _ : state) {
         eventlogger* loggers[3] = {};
-        for (int i = 0; i < 3; ++i) loggers[i] = eventLoggerInit(i, nullptr);
+        for (int i = 0; i < 3; ++i) loggers[i] = eventLoggerCreate(i, nullptr);
         const double c0 = cpuSeconds();
         std::this_thread::sleep_for(std::chrono::seconds(1));
         const double used = cpuSeconds() - c0;

@@ -35,7 +35,7 @@ bool setUp() {
     ci_register_own_handlers();
     ci_register_handler(EVLOG_CMD, eventlogging_cmd);
     static NoSink sink;
-    eventLoggerInit(0, &sink);
+    eventLoggerCreate(0, &sink);
     return true;
 }
 

@@ -210,10 +210,29 @@ void eventlogger::writeEvent(const uint8_t* data, uint32_t length, uint16_t pid,
     countWrite();
 }
 
-eventlogger* eventLoggerInit(int index, EventRecordSink* sink) {
+namespace {
+
+std::atomic<MetaDataPutFn> gStorePut{nullptr};
+
+// Records of a logger into the store of its measurement.
+class StoreSink : public EventRecordSink {
+public:
+    explicit StoreSink(void* handle) : handle_(handle) {}
+    bool putMetaData(const uint8_t* record, uint32_t length, uint32_t timestamp, uint8_t type) override {
+        const MetaDataPutFn put = gStorePut.load();
+        if (!put) return false;
+        put(handle_, record, length, timestamp, type);
+        return true;
+    }
+
+private:
+    void* handle_;
+};
+
+template <class Sink> eventlogger* create(int index, Sink sink) {
     datadelay_copy.store(uint32_t(seramCal().DATADELAY) * 10u);
     try {
-        auto* logger = new eventlogger(index, sink);
+        auto* logger = new eventlogger(index, std::move(sink));
         syslogx(LOG_PRIO_INFO, "Eventlogging logger setup for m0%d", index + 1);
         return logger;
     } catch (const char* text) {
@@ -224,12 +243,30 @@ eventlogger* eventLoggerInit(int index, EventRecordSink* sink) {
     return nullptr;
 }
 
-void eventLoggerFlushUntil(eventlogger* logger, uint32_t time) {
-    if (logger) logger->flushUntil(time);
+} // namespace
+
+eventlogger::eventlogger(int index, std::unique_ptr<EventRecordSink> sink) : eventlogger(index, sink.get()) {
+    ownedSink_ = std::move(sink);
 }
 
-void eventLoggerDelete(eventlogger* logger) {
-    delete logger;
+void eventlogger_setMetaDataStore(MetaDataPutFn put) {
+    gStorePut.store(put);
+}
+
+void* eventLoggerInit(int index, void* metaDataHandle) {
+    return create(index, std::unique_ptr<EventRecordSink>(new StoreSink(metaDataHandle)));
+}
+
+eventlogger* eventLoggerCreate(int index, EventRecordSink* sink) {
+    return create(index, sink);
+}
+
+void eventLoggerFlushUntil(void* logger, uint32_t time) {
+    if (logger) static_cast<eventlogger*>(logger)->flushUntil(time);
+}
+
+void eventLoggerDelete(void* logger) {
+    delete static_cast<eventlogger*>(logger);
 }
 
 void eventlogger_dispatch(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t time) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 inline constexpr int EVLOG_LOGGERS = 3;
@@ -49,6 +50,8 @@ public:
     // Raises "invalid index", "could not create semaphore", "could not create pool", "could not
     // spawn task". Registers the logger in its place of the table.
     eventlogger(int index, EventRecordSink* sink);
+    // The same, owning its sink.
+    eventlogger(int index, std::unique_ptr<EventRecordSink> sink);
     ~eventlogger(); // unregisters first; events not yet written are lost
     eventlogger(const eventlogger&) = delete;
     eventlogger& operator=(const eventlogger&) = delete;
@@ -72,6 +75,7 @@ private:
     void poolOk();
 
     int index_ = -1;
+    std::unique_ptr<EventRecordSink> ownedSink_;
     EventRecordSink* sink_ = nullptr;
     SEM_ID mutex_ = SEM_ID_NULL;
     POOL_ID pool_ = nullptr;
@@ -81,10 +85,19 @@ private:
     uint8_t writeBuffer_[EVLOG_ITEM_PAYLOAD + EVLOG_APP_NAME + 5] = {};
 };
 
-// The logger of a measurement; none when it cannot be built (logged).
-eventlogger* eventLoggerInit(int index, EventRecordSink* sink);
-void eventLoggerFlushUntil(eventlogger* logger, uint32_t time);
-void eventLoggerDelete(eventlogger* logger);
+// The store's operation that takes a meta-data record for the file of a measurement whose time
+// range holds `ts` (the pretrigger interface of the logging store).
+using MetaDataPutFn = void (*)(void* handle, const void* payload, uint32_t length, uint32_t ts, uint8_t type);
+// Names the store's operation for the loggers of eventLoggerInit (start-up of the store).
+void eventlogger_setMetaDataStore(MetaDataPutFn put);
+
+// The entry points of the logging application: the logger of a measurement whose meta-data
+// records go to the store with `metaDataHandle`; none when it cannot be built (logged).
+void* eventLoggerInit(int index, void* metaDataHandle);
+void eventLoggerFlushUntil(void* logger, uint32_t time);
+void eventLoggerDelete(void* logger);
+// The same logger with its records going to `sink` (the caller keeps it).
+eventlogger* eventLoggerCreate(int index, EventRecordSink* sink);
 
 // Hands a received event to every registered logger (the table is read under its lock).
 void eventlogger_dispatch(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t time);

@@ -93,12 +93,24 @@ protected:
 } // namespace
 
 TEST_F(EventLoggerTest, RecordOfAnEventCarriesPayloadAndApplicationName) {
-    logger = eventLoggerInit(0, &sink);
-    ASSERT_NE(logger, nullptr);
+    // The logging application's way: the store of its measurement takes the records.
+    static Sink* store = &sink;
+    static void* handle = nullptr;
+    eventlogger_setMetaDataStore(
+        [](void* h, const void* payload, uint32_t length, uint32_t ts, uint8_t type) {
+            handle = h;
+            store->putMetaData(static_cast<const uint8_t*>(payload), length, ts, type);
+        });
+    int measurement = 0;
+    void* l = eventLoggerInit(0, &measurement);
+    ASSERT_NE(l, nullptr);
+    logger = static_cast<eventlogger*>(l);
     EXPECT_TRUE(contains(log(), "Eventlogging logger setup for m01"));
     comint_msg m = message(10, 7, 0x1000, 0, "OilP", "low");
     eventlogging_cmd(&m);
-    ASSERT_EQ(logger->flushUntil(0x1000), 1);
+    eventLoggerFlushUntil(l, 0x1000);
+    eventlogger_setMetaDataStore(nullptr);
+    EXPECT_EQ(handle, &measurement);
     const auto r = sink.take();
     ASSERT_EQ(r.size(), 1u);
     const std::vector<uint8_t> want = {0x00, 0x01, 0x00, 0x01, 0,   0,   0, 7,   0,   0,   0x10,
@@ -112,7 +124,7 @@ TEST_F(EventLoggerTest, RecordOfAnEventCarriesPayloadAndApplicationName) {
 
 TEST_F(EventLoggerTest, EventsAreFiledByTimeAndPidAndHeldForTheDataDelay) {
     seramCalPage(SERAM_PAGE_REFERENCE).DATADELAY = 100;
-    logger = eventLoggerInit(1, &sink);
+    logger = eventLoggerCreate(1, &sink);
     seramCalPage(SERAM_PAGE_REFERENCE).DATADELAY = 300;
     ASSERT_NE(logger, nullptr);
     const uint32_t at = time_getTimestamp() - 10;
@@ -150,7 +162,7 @@ TEST_F(EventLoggerTest, EventsAreFiledByTimeAndPidAndHeldForTheDataDelay) {
 }
 
 TEST_F(EventLoggerTest, PoolOfFiveHundredTwelveItemsDropsAndReportsOnce) {
-    logger = eventLoggerInit(2, &sink);
+    logger = eventLoggerCreate(2, &sink);
     ASSERT_NE(logger, nullptr);
     const uint32_t later = time_getTimestamp() + 100000; // held back
     // A payload of 120 bytes is kept as 98, its texts terminated.
@@ -244,7 +256,7 @@ TEST_F(EventLoggerTest, AppsFileNamesApplicationsOrIsRefusedWhole) {
     }
     // Read by the first logger of the run; a faulty file is logged and changes nothing.
     cfgFile("apps.xml", rows[1].text);
-    logger = eventLoggerInit(0, &sink);
+    logger = eventLoggerCreate(0, &sink);
     ASSERT_NE(logger, nullptr);
     EXPECT_TRUE(contains(log(), "cfg:/apps.xml: pid too high in line 1 column"));
     EXPECT_STREQ(appNames_get(12), "ECU_APP2");
