@@ -19,8 +19,10 @@
 #include "logging/cfg_meas.h"
 #include "logging/cfg_system.h"
 #include "logging/eventchannels.h"
+#include "logging/eventlogger.h"
 #include "logging/eventlogging.h"
 #include "logging/meas_app_disk.h"
+#include "logging/meas_app_pretrig.h"
 #include "logging/sb_info.h"
 #include "measdata/convtab.h"
 #include "measdata/meascalinfo.h"
@@ -189,6 +191,8 @@ int main(int argc, char** argv) {
     // new errors of the error memory as events.
     eventlogging_register();
     eventlogging_service_init();
+    // The event loggers of the measurements write their records into the measurement files.
+    eventlogger_setMetaDataStore(meas_app_PreTrigPutMetaDataCopy);
     BC2_init(); // DivoVur2 start: presence, links
     raster_start();
     // Last of all the display loads its configuration; it waits for the GUI task to be up.
