@@ -108,8 +108,14 @@ TEST(LapE2E, ABeaconChannelAboveItsThresholdIsALapAndDigitalInputZeroIsNot) {
     hold("board din 0 1", "board din 0 0");
     HeardLap lap{};
     EXPECT_FALSE(peer.nextEvent(&lap, 1500)) << "digital input 0 is not the beacon";
-    hold("lof_set 1 9", "lof_set 1 1");
-    ASSERT_TRUE(peer.nextEvent(&lap, 10000)) << dev.logText();
+    // The beacon channel counts from its first record through the gateway, which may still be on
+    // its way: the pass is repeated until the lap comes.
+    bool heard = false;
+    for (int pass = 0; pass < 5 && !heard; ++pass) {
+        hold("lof_set 1 9", "lof_set 1 1");
+        heard = peer.nextEvent(&lap, 3000);
+    }
+    ASSERT_TRUE(heard) << dev.logText();
     EXPECT_EQ(lap.src, DEV_PID);
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
