@@ -100,6 +100,10 @@ std::map<std::string, Setter> setters(int index, const std::string& root) {
         p.ipAddressText = dotted(p.ipAddress);
         return {};
     };
+    s["json_receiver"] = [](const std::string& v, AppParam& p) -> std::string {
+        if (!parseAddress(v, &p.jsonReceiver)) return "bad IPv4 address '" + v + "'";
+        return {};
+    };
     s["ip_mask"] = [](const std::string& v, AppParam& p) -> std::string {
         uint32_t m = 0;
         // A network mask is ones followed by zeros: its complement plus one is a power of two.
@@ -144,6 +148,7 @@ AppParam appparam_defaults(int index, const std::string& deviceRoot) {
     p.baseBootCounter = 0;
     p.ipAddress = 0x7F000001u + uint32_t(i); // 127.0.0.1, 127.0.0.2
     p.ipMask = 0xFF000000u;
+    p.jsonReceiver = 0x7F000001u;
     p.ipAddressText = dotted(p.ipAddress);
     p.ipMaskText = dotted(p.ipMask);
     p.xcpPort = kDefaultXcpPort;

@@ -13,6 +13,7 @@
 //   core_affinity            processor mask, not 0
 //   boot_counter_base        base boot counter
 //   ip_address, ip_mask      dotted IPv4; the mask contiguous
+//   json_receiver            dotted IPv4 of the pit's status receiver (default 127.0.0.1)
 //   xcp_port                 1..65535
 //   port_offset              DivoVur2 port offset (the highest port, 9861 + offset, must exist)
 //   ccp_enable               0 or 1
@@ -42,6 +43,7 @@ struct AppParam {
     uint32_t ipMask;           // host byte order
     std::string ipAddressText; // dotted
     std::string ipMaskText;
+    uint32_t jsonReceiver; // host byte order
     uint16_t xcpPort;
     uint16_t bc2PortOffset; // DivoVur2 port offset
     bool ccpEnable;
