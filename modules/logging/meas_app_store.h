@@ -1,0 +1,32 @@
+// The measurement file store: which file each sample of a logging block goes into, the queue of
+// open files, the once-a-second flush, and the deletion of downloaded files on the PC's request.
+#pragma once
+
+#include "platform/rtos.h"
+
+#include <atomic>
+#include <cstdint>
+
+// All open files of all instances in the order they were opened, under gFileQueueSem.
+extern LIST gFileQueue;
+extern SEM_ID gFileQueueSem;
+// Bytes of the frames of the last second, uncompressed and coded (read and reset each second).
+extern std::atomic<uint32_t> meas_data_size_m01_uncompressed, meas_data_size_m01_compressed;
+extern std::atomic<uint32_t> meas_data_size_m03_uncompressed, meas_data_size_m03_compressed;
+
+// Start-up: the file queue, its semaphore and the logger id. 0 ok, 1 failed.
+int MeasAppStore_init();
+// CRC-32 of the board's ROM id, written into the file headers.
+uint32_t meas_app_getLoggerId();
+// The current calendar time as 6 BCD bytes (year mod 100, month, day, hour, minute, second);
+// nothing written when the time cannot be converted.
+void get_bcd_time(uint8_t out[6]);
+
+// At every start of logging and on USB insertion: with the D flag set on the drive's root, deletes
+// every file without the archive attribute and clears the flag (only after a complete walk). 1
+// done, 0 the attributes cannot be read or written, -1 the drive cannot be opened.
+int MeasAppStore_driveCheckDirectoryFlags(const char* drive);
+// Deletes the files without the archive attribute; `fd` an open drive root or -1. The number of
+// files deleted, -1 when the drive cannot be opened. `complete` (may be null) tells whether the
+// walk reached the end of the directory.
+int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete = nullptr);
