@@ -21,9 +21,12 @@
 #include "logging/eventchannels.h"
 #include "logging/eventlogger.h"
 #include "logging/eventlogging.h"
+#include "logging/meas_app.h"
 #include "logging/meas_app_disk.h"
 #include "logging/meas_app_pretrig.h"
 #include "logging/sb_info.h"
+#include "logging/sblk_task.h"
+#include "logging/tele_app.h"
 #include "measdata/convtab.h"
 #include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
@@ -166,6 +169,16 @@ int main(int argc, char** argv) {
     cfg_meas_iniPartitions(seramCal().LOGGING2_TARGET_PARTITION);
     cfg_meas_formatInfos_1s();
     raster_addPeriodic(RASTER_R1000MS, 500, "cfg_meas_formatInfos_1s", cfg_meas_formatInfos_1s);
+    // Logging and telemetry: the state machine and the saving on the measurement raster (it also
+    // asks a logging slave's master for the counters), the start conditions every 10 ms.
+    meas_app_ini();
+    raster_addPeriodic(RASTER_RMEAS, 500, "rMeasure", rMeasure);
+    raster_addPeriodic(RasterTaskId(3), 600, "meas_app_check_measconditions", meas_app_check_measconditions);
+    tele_app_ini();
+    // Status block: its task, woken every 5 ms while a lap's block is due and every second else.
+    if (!sblk_task_init()) syslogx(LOG_PRIO_ERR, "main(): status block task not started");
+    raster_addPeriodic(RasterTaskId(2), 900, "sblk_task_trigger_fast", sblk_task_trigger_fast);
+    raster_addPeriodic(RASTER_R1000MS, 900, "sblk_task_trigger_slow", sblk_task_trigger_slow);
     sb_info_ini(); // status block: version and lap-stack information
     // Event channels: their task reads cfg:/eventcfg.xml once the drive is there; checked every 10 ms.
     eventChannelsInit();
@@ -176,10 +189,6 @@ int main(int argc, char** argv) {
     LapOutFra_start();
     LapOutFra_cmds_init();
     laptrigger_ini();
-    // A logging slave keeps asking its master for the counters (every 10th measurement-raster run).
-    raster_addPeriodic(RASTER_RMEAS, 500, "LapOutFra_checkExtLaptrgInit", [cycle = 0u]() mutable {
-        if (cycle++ % 10 == 3) LapOutFra_checkExtLaptrgInit();
-    });
     meas_app_BootPrepareDisks(1, 2 * sysClkRateGet()); // drive preparation
     awm_model_ini(); // the lap model's partition and its glue in the rasters
     simulink_setConvRegister([](int partition, const void* table) {
@@ -201,6 +210,16 @@ int main(int argc, char** argv) {
     syslogx(LOG_PRIO_INFO, "main(): start-up done, boot counter %u", unsigned(boot_count_get()));
 
     postrun_register(PR_PWM, "PWM outputs", PwmOut_StopAll);
+    postrun_register(PR_STATUSBLOCK, "status block", sblk_power_down);
+    // The fast stop closes every file at the next tick of the measurement raster.
+    postrun_register(PR_LOGGING, "logging", [] {
+        meas_app_remotefaststop();
+        for (int i = 0; i < 1000 && !meas_app_faststop_done(); ++i) taskDelay(1);
+    });
+    postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
+        for (int i = 0; i < POSTRUN_LOGGER_FLUSH_MS && !meas_app_PreTrigIsOfflineDataFlushed(); ++i)
+            taskDelay(1);
+    });
     postrun_register(PR_DISPLAY, "display", displayJoin); // control stopped; keeps its last picture
     postrun_register(PR_GATEWAY, "measurement gateway", gw_stop);
     postrun_register(PR_CALC, "calculation channels", awm_man_stop);

@@ -12,8 +12,9 @@
 
 struct gw_connection;
 struct MeasAppStore_FileInfo_s;
-class MeasFrame;
+struct MeasFrame;
 struct meas_instance;
+struct meas_blk;
 
 inline constexpr int MEAS_INSTANCES = 3;
 inline constexpr int MEAS_RASTER_CODES = 20;
@@ -48,8 +49,8 @@ enum : uint8_t { MEAS_SB_LAPREQ = 0x01, MEAS_SB_STOPPENDING = 0x02 };
 
 // What the file store keeps per block.
 struct MeasAppStore_data {
-    MeasAppStore_data* prev; // membership in its file's block list
-    MeasAppStore_data* next;
+    NODE node; // membership in its file's block list (first: the node is the record)
+    meas_blk* block;
     MeasAppStore_FileInfo_s* file; // null: no file open
     uint32_t initTs;               // init time stamp of that file; all ones = none
     MeasFrame* frame;
@@ -72,9 +73,12 @@ struct meas_blk {
     uint8_t cfgCondChannel;
     uint8_t condRef; // 1 + lowest condition bit (+ 62 for m03); 0 unconditional
     uint16_t type;
-    // Latest record of a status-block (lap) block: flags byte, new-data byte, u16 packed size,
-    // then the record; written by the gateway callback, read by the status-block task.
-    uint8_t* sbBuf;
+    uint16_t raster; // raster code (condition blocks: 2 or 3 by their kind)
+    uint8_t refused; // refused at creation (PID, frame id, frame): never started
+    // Latest record of a status-block (lap) block; written by the measurement raster, read by the
+    // status-block task.
+    SeqRecord* sbBuf;
+    std::atomic<uint8_t> sbNew; // a record not yet written
     std::atomic<uint8_t> sbFlags;
     std::atomic<uint8_t> sbLocked; // lap-triggered data held for the lap's status block
     // Condition and telemetry blocks: the latest record and its state.

@@ -30,3 +30,34 @@ int MeasAppStore_driveCheckDirectoryFlags(const char* drive);
 // files deleted, -1 when the drive cannot be opened. `complete` (may be null) tells whether the
 // walk reached the end of the directory.
 int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete = nullptr);
+
+struct meas_blk;
+struct LapOutFraState;
+struct MeasAppStore_FileInfo_s;
+
+// Close types of the closing status block.
+enum : int { SB_LAPTRIG = 0, SB_PERIOD = 1 };
+
+// One sample of a data block (its last sample time stamp set) into its file.
+void meas_app_store_block(meas_blk* block, const uint8_t* record);
+// Closes the block's part of its file when the counters have moved on.
+void meas_app_store_block_close_check_only(meas_blk* block);
+void meas_app_store_frame(meas_blk* block);
+int meas_app_open_file(meas_blk* block, uint32_t sampleTs, const LapOutFraState& counters);
+void meas_app_close_file(meas_blk* block, int closeType);
+void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int closeType);
+void meas_app_store_statusblock_close(MeasAppStore_FileInfo_s* file, int closeType);
+void meas_app_store_statusblock(MeasAppStore_FileInfo_s* file, int closeType);
+// Lap and status-block records of an instance into a file; the number written.
+int meas_app_store_frame_lr_dyn(int vfIdx, int index, uint32_t lapTs);
+int meas_app_store_frame_sb_dyn(int vfIdx, int index, uint32_t lapTs);
+// The open file of the block's instance for these counters, or null.
+MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* block, const LapOutFraState& counters);
+// Once a second: aged frames handed over, closeable files, files past their close deadline.
+void MeasAppStore_checkForFlushIdx(int mask);
+void MeasAppStore_checkForFlush();
+void MeasAppStore_closeAllFilesFast();
+void meas_app_fsflush(int index);
+void meas_app_fsflush_drive(const char* drive);
+uint32_t MeasAppStore_getFCloseType(const meas_blk* block);
+uint32_t MeasAppStore_getFilesize(const meas_blk* block);
