@@ -341,9 +341,15 @@ uint16_t meas_app_blockstart(meas_blk* b) {
     }
     if (divisor == 0) b->state.fetch_or(MEAS_BS_PAUSED);
     b->divisor = divisor;
+    // A condition record's list ends its one group but not the list; the words behind it are 0.
+    uint32_t len = c->measListLen;
+    const uint32_t words = len / 4;
+    if (words >= 2 && words < MEAS_LIST_WORDS && c->measList[words - 1] == 0 && c->measList[words - 2] != 0 &&
+        c->measList[words] == 0)
+        len += 4;
     const uint32_t h =
-        gw_setup_list(m.gw, c->measList, b, uint16_t(c->measListLen), b->raster, b->pid, 1, flags, divisor,
-                      depth, uint16_t(c->recordSize), meas_app_getdatatimeout(b->raster));
+        gw_setup_list(m.gw, c->measList, b, uint16_t(len), b->raster, b->pid, 1, flags, divisor, depth,
+                      uint16_t(c->recordSize), meas_app_getdatatimeout(b->raster));
     b->gwHandle = h;
     if (h) {
         b->state.fetch_or(MEAS_BS_SETUP);

@@ -45,10 +45,10 @@ int sblk_task_laptrigger(uint16_t previousLap, uint16_t previousOuting, uint32_t
 void sblk_task_trigger_fast(); // 5 ms raster
 void sblk_task_trigger_slow(); // 1000 ms raster
 void sblk_power_down();
-// A status block ending the file: 3 busy (the caller closes the file itself), else the check
-// step's result.
+// A status block ending the file: 3 busy (the caller closes the file itself), else 2: the task
+// writes the block and closes the file.
 int sb_create(const sb_request_t* request, int closeType, int index);
-// A status block written into the open file.
+// A status block written into the open file by the task: 2, or -1 while a lap's block runs.
 int sb_create_write(const sb_request_t* request, int closeType, int index);
 // A status-block data block received (the latest record of a lap-raster block).
 void sb_store_block_dyn(meas_blk* block, const uint8_t* data);

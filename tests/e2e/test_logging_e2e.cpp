@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace testsupport;
 
@@ -187,4 +188,103 @@ TEST(LoggingE2E, KilledWhileLoggingKeepsCompleteRecordsAndRestartsInANewFile) {
     EXPECT_EQ(readBinary(first), before) << "the old file is left alone";
     again->signal(SIGTERM);
     EXPECT_EQ(again->waitExit(), 0);
+}
+
+namespace {
+
+// m01 with one 10 ms block (the lap-trigger pin, lap and outing counters) started by the global
+// condition "lap-trigger pin set", which the shell's board command sets through digital input 0.
+std::string conditionConfig(const char* pretrigger) {
+    return std::string(
+               "<MeasConfig>\n"
+               "<AcqInfo ident=\"cond\" num_blocks=\"1\" num_conditions=\"1\" version=\"3\" protocol=\"0\">\n"
+               "<GlobStartCond idx=\"0\"/>\n") +
+           pretrigger +
+           "<Block name=\"Pin\" idx=\"0\" num_seqs=\"2\" true_div=\"1\" false_div=\"1\" Raster=\"R10ms\">\n"
+           "<CopySeq align=\"2\" size=\"2\" num=\"2\" idx=\"0\"><adr adr=\"0x100404C0\" idx=\"0\"/>"
+           "<adr adr=\"0x100404C2\" idx=\"1\"/></CopySeq>\n"
+           "<CopySeq align=\"1\" size=\"1\" num=\"1\" idx=\"1\"><adr adr=\"0x100402B2\" "
+           "idx=\"0\"/></CopySeq>\n"
+           "</Block>\n"
+           "<Condition adr=\"0x100402B2\" idx=\"0\" size=\"1\" pretrigger=\"0\"/>\n"
+           "</AcqInfo></MeasConfig>\n";
+}
+
+constexpr uint8_t PIN_BLOCK = 1;
+
+} // namespace
+
+TEST(LoggingE2E, AStartConditionPausesAndResumesTheBlocks) {
+    TempDir root;
+    prepare(root);
+    writeFile(root.file("cfg/m01.xml"), conditionConfig(""));
+    auto dev = start(root);
+    const std::string file = root.file("meas/A0101000.001");
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev->logText(), "New measurement started") > 0; }, 20000));
+    dev->shell("board din 0 1");
+    ASSERT_TRUE(waitRecords(file, PIN_BLOCK, 30)) << dev->logText();
+    dev->shell("board din 0 0");
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev->logText(), "m01, BLK #0 stopped") > 0; }, 10000))
+        << dev->logText().substr(dev->logText().find("Init new measurement"), 6000);
+    // The pause the test makes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    dev->shell("board din 0 1");
+    // The records after the pause, behind a gap of its length.
+    auto gapAt = [](const std::vector<measfile::Record>& r) {
+        for (size_t i = 1; i < r.size(); ++i)
+            if (r[i].ts - r[i - 1].ts > 100) return i;
+        return size_t(0);
+    };
+    std::vector<measfile::Record> records;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            records = measfile::readFile(file).recordsOf(PIN_BLOCK);
+            const size_t gap = gapAt(records);
+            return gap > 0 && records.size() > gap + 30;
+        },
+        20000))
+        << dev->logText();
+    const size_t gap = gapAt(records);
+    EXPECT_GE(records[gap].ts - records[gap - 1].ts, 4000u) << "the pause lasted 0.5 s";
+    int low = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (i > gap) {
+            EXPECT_EQ(records[i].ts - records[i - 1].ts, 100u) << "one pause only";
+        }
+        low += records[i].values[4] == 0; // the pause follows the pin within a few records
+    }
+    EXPECT_LE(low, 5);
+    dev->signal(SIGTERM);
+    EXPECT_EQ(dev->waitExit(), 0);
+}
+
+TEST(LoggingE2E, WithAPretriggerATriggerWritesTheTenSecondsBeforeIt) {
+    TempDir root;
+    prepare(root);
+    writeFile(root.file("cfg/m01.xml"), conditionConfig("<PreTriggerTime time=\"10\"/>\n"));
+    auto dev = start(root);
+    const std::string file = root.file("meas/A0101000.001");
+    ASSERT_TRUE(waitUntil(
+        [&] { return countOf(dev->logText(), "meas_app_saveblock(): starting measurement m01") > 0; },
+        20000));
+    // Twelve seconds of held records, more than the pretrigger keeps.
+    std::this_thread::sleep_for(std::chrono::seconds(12));
+    EXPECT_FALSE(std::filesystem::exists(file)) << "nothing is written before the trigger";
+    dev->shell("board din 0 1");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto r = measfile::readFile(file).recordsOf(PIN_BLOCK);
+            return !r.empty() && r.back().values[4] == 1 && r.size() > 1000;
+        },
+        20000))
+        << dev->logText();
+    const auto records = measfile::readFile(file).recordsOf(PIN_BLOCK);
+    size_t trigger = 0;
+    while (trigger < records.size() && records[trigger].values[4] == 0) ++trigger;
+    ASSERT_LT(trigger, records.size());
+    const uint32_t before = records[trigger].ts - records.front().ts;
+    EXPECT_GE(before, 95000u) << "the 10 s before the trigger";
+    for (size_t i = 1; i < records.size(); ++i) ASSERT_EQ(records[i].ts - records[i - 1].ts, 100u);
+    dev->signal(SIGTERM);
+    EXPECT_EQ(dev->waitExit(), 0);
 }
