@@ -1,21 +1,29 @@
 // The logging on the real executable: the sample configuration logs the device's own values into
 // files named by the counters, read back by the test suite's own reader; a lap cuts a new file and
 // the old one ends with its close record and status block; the PC's delete flag clears downloaded
-// files before logging starts; files survive SIGKILL up to their last complete record.
+// files before logging starts; files survive SIGKILL up to their last complete record; start
+// conditions and the pretrigger; telemetry frames and the JSON datagram; USB stick insertions.
 #include "app_process.h"
 #include "caldataset.h"
 #include "measfile.h"
 #include "testsupport.h"
 
+#include "measdata/crc.h"
+
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <netinet/in.h>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -285,6 +293,120 @@ TEST(LoggingE2E, WithAPretriggerATriggerWritesTheTenSecondsBeforeIt) {
     const uint32_t before = records[trigger].ts - records.front().ts;
     EXPECT_GE(before, 95000u) << "the 10 s before the trigger";
     for (size_t i = 1; i < records.size(); ++i) ASSERT_EQ(records[i].ts - records[i - 1].ts, 100u);
+    dev->signal(SIGTERM);
+    EXPECT_EQ(dev->waitExit(), 0);
+}
+
+namespace {
+
+struct UdpReceiver {
+    int fd = -1;
+    uint16_t port = 0;
+    UdpReceiver(const char* address, uint16_t wanted) {
+        fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        inet_pton(AF_INET, address, &a.sin_addr);
+        a.sin_port = htons(wanted);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << address << ":" << wanted;
+        socklen_t l = sizeof a;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &l);
+        port = ntohs(a.sin_port);
+    }
+    ~UdpReceiver() { close(fd); }
+    std::vector<uint8_t> next(int timeoutMs = 10000) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) != 1) return {};
+        std::vector<uint8_t> b(2048);
+        const ssize_t n = recv(fd, b.data(), b.size(), 0);
+        b.resize(n > 0 ? size_t(n) : 0);
+        return b;
+    }
+};
+
+} // namespace
+
+TEST(LoggingE2E, TelemetryFramesAndTheJsonDatagramOverLoopback) {
+    TempDir root;
+    prepare(root);
+    std::filesystem::remove(root.file("cfg/m01.xml"));
+    UdpReceiver frames("127.0.0.1", 0);
+    UdpReceiver json("127.0.0.3", 10001);
+    writeFile(root.file("appparam-0.conf"), "json_receiver = 127.0.0.3\n");
+    const std::string dcp = "[dcp]\nversion=7\n";
+    writeFile(root.file("cfg/dcp.ini"), dcp);
+    // The counters every 100 ms as the fast block; 1 kbit/s: (0 + 1 x 20) x 8 / 1 = 160 ms a frame.
+    writeFile(
+        root.file("cfg/m02.xml"),
+        "<AcqInfo ident=\"Telemetry\" num_blocks=\"1\" num_conditions=\"0\" version=\"3\" protocol=\"1\">\n"
+        "<TeleInfo baudrate=\"115200\" pause=\"0\" projectCode=\"0x1A2B\" SoftwareID=\"0x12\" TelePort=\"" +
+            std::to_string(frames.port) +
+            "\" TeleIp=\"127.0.0.1\" DataRate=\"1\" TelemetrieMode=\"ETHERNET\"/>\n"
+            "<Block name=\"Tele\" idx=\"0\" num_seqs=\"1\" true_div=\"1\" false_div=\"1\" Raster=\"R100ms\" "
+            "tele_blk=\"0\">\n"
+            "<CopySeq align=\"2\" size=\"2\" num=\"4\" idx=\"0\"><adr adr=\"0x100404C0\" idx=\"0\"/>"
+            "<adr adr=\"0x100404C2\" idx=\"1\"/><adr adr=\"0x100404BC\" idx=\"2\"/>"
+            "<adr adr=\"0x100404BE\" idx=\"3\"/></CopySeq>\n"
+            "</Block></AcqInfo>\n");
+    auto dev = start(root);
+
+    // The frames carry the latest record once it is there, every 160 ms.
+    std::vector<uint8_t> f;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            f = frames.next(1000);
+            return f.size() == 20 && f[11] == 1;
+        },
+        20000))
+        << dev->logText();
+    const auto begin = std::chrono::steady_clock::now();
+    for (int i = 0; i < 6; ++i) {
+        f = frames.next();
+        ASSERT_EQ(f.size(), 20u) << "header, time stamp, 8 data bytes, CRC";
+        const uint16_t crc = crc16_ccitt_lsb_accu(f.data(), 18, 0xFFFF);
+        EXPECT_EQ(f[18], crc >> 8);
+        EXPECT_EQ(f[19], crc & 0xFF);
+        EXPECT_EQ(std::vector<uint8_t>(f.begin(), f.begin() + 6),
+                  (std::vector<uint8_t>{0x2B, 0x1A, 0x12, 18, 12, 0}));
+        EXPECT_EQ(std::vector<uint8_t>(f.begin() + 10, f.begin() + 18),
+                  (std::vector<uint8_t>{0, 1, 0, 1, 0, 1, 0, 0}));
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(5 * 160 - 20)) << "paced";
+
+    const auto d = json.next();
+    char expect[96];
+    std::snprintf(expect, sizeof expect, "{\"dcp_ini_crc\":%u, \"prjcode\":6699, \"sw_id\":18}",
+                  unsigned(crc32_bsd(dcp.data(), dcp.size())));
+    EXPECT_EQ(std::string(d.begin(), d.end()), expect);
+    dev->signal(SIGTERM);
+    EXPECT_EQ(dev->waitExit(), 0);
+}
+
+TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
+    TempDir root;
+    prepare(root);
+    auto stick = [&](int inserted) {
+        writeFile(root.file("usb_meas.drive.new"), "inserted " + std::to_string(inserted) + "\n");
+        std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
+    };
+    auto dev = start(root);
+    ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), COUNTERS, 20)) << dev->logText();
+    // The first insertion cuts a fragment and copies nothing.
+    stick(1);
+    const std::string second = root.file("meas/A0101000.002");
+    ASSERT_TRUE(waitRecords(second, COUNTERS, 20)) << dev->logText();
+    // Out for a while, then in again: the next fragment, and the file just closed goes to the stick.
+    stick(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    stick(1);
+    ASSERT_TRUE(waitRecords(root.file("meas/A0101000.003"), COUNTERS, 20)) << dev->logText();
+    const std::string copy = root.file("usb_meas/A0101000.002");
+    ASSERT_TRUE(waitUntil(
+        [&] { return readOnly(copy) && readOnly(second) && readBinary(copy) == readBinary(second); }, 20000))
+        << dev->logText();
+    const measfile::File f = measfile::readFile(copy);
+    EXPECT_TRUE(f.ok()) << f.error;
+    EXPECT_EQ(f.metaOfType(2).size(), 1u);
     dev->signal(SIGTERM);
     EXPECT_EQ(dev->waitExit(), 0);
 }
