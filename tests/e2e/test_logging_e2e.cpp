@@ -6,6 +6,7 @@
 #include "app_process.h"
 #include "caldataset.h"
 #include "measfile.h"
+#include "netns.h"
 #include "testsupport.h"
 
 #include "measdata/crc.h"
@@ -409,4 +410,60 @@ TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
     EXPECT_EQ(f.metaOfType(2).size(), 1u);
     dev->signal(SIGTERM);
     EXPECT_EQ(dev->waitExit(), 0);
+}
+
+TEST(LoggingE2E, AnotherDevicesBlockAndConditionAndItsGoingOffline) {
+    NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root0, root1;
+    prepare(root0);
+    // Own counters (block 1) and those of application 1, PID 0x11 (block 2), every 10 ms, while
+    // application 1's lap-trigger pin is set.
+    writeFile(
+        root0.file("cfg/m01.xml"),
+        "<MeasConfig><AcqInfo ident=\"two\" num_blocks=\"2\" num_conditions=\"1\" version=\"3\" "
+        "protocol=\"0\">\n<GlobStartCond idx=\"0\"/>\n"
+        "<Block name=\"Own\" idx=\"0\" num_seqs=\"1\" true_div=\"1\" false_div=\"1\" Raster=\"R10ms\">"
+        "<CopySeq align=\"2\" size=\"2\" num=\"2\" idx=\"0\"><adr adr=\"0x100404C0\" idx=\"0\"/>"
+        "<adr adr=\"0x100404C2\" idx=\"1\"/></CopySeq></Block>\n"
+        "<Block name=\"Other\" idx=\"1\" num_seqs=\"1\" true_div=\"1\" false_div=\"1\" Raster=\"R10ms\">"
+        "<CopySeq align=\"4\" size=\"4\" num=\"1\" idx=\"0\"><adr adr=\"0x11040000\" idx=\"0\"/></CopySeq>"
+        "</Block>\n"
+        "<Condition adr=\"0x110402B2\" idx=\"0\" size=\"1\" pretrigger=\"0\"/>\n"
+        "</AcqInfo></MeasConfig>\n");
+    auto dev1 = std::make_unique<AppProcess>(root1.path(), std::vector<std::string>{"1"});
+    ASSERT_TRUE(dev1->waitForShell()) << dev1->stderrText();
+    dev1->shell("board din 0 1");
+    auto dev0 = start(root0);
+    const std::string file = root0.file("meas/A0101000.001");
+    ASSERT_TRUE(waitRecords(file, 2, 30, 30000)) << dev0->logText();
+    {
+        const auto other = measfile::readFile(file).recordsOf(2);
+        EXPECT_EQ(other.back().values, (std::vector<uint8_t>{0, 0, 0, 1})) << "RtpIndex of application 1";
+    }
+    // The pin falls: paused.
+    dev1->shell("board din 0 0");
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev0->logText(), "m01, BLK #0 stopped") > 0; }, 10000))
+        << dev0->logText();
+    // Application 1 goes away: it is reported offline, and its condition counts as true about 2 s
+    // later, so that logging goes on without it.
+    dev1->signal(SIGTERM);
+    ASSERT_EQ(dev1->waitExit(), 0);
+    const auto stopped = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev0->logText(), "m01, BLK #0 started") >= 2; }, 20000))
+        << dev0->logText();
+    EXPECT_GE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(1500));
+    EXPECT_NE(dev0->shell("meas_errpids").find("-->pid 17 [0x11] rate 10ms is offline!"), std::string::npos);
+    std::vector<measfile::Record> own;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            own = measfile::readFile(file).recordsOf(1);
+            for (size_t i = 1; i < own.size(); ++i)
+                if (own[i].ts - own[i - 1].ts > 10000 && own.size() > i + 20) return true;
+            return false;
+        },
+        20000))
+        << "the own block logs again after the pause";
+    dev0->signal(SIGTERM);
+    EXPECT_EQ(dev0->waitExit(), 0);
 }
