@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 std::atomic<uint8_t> meas_app_datatimeout{0};
@@ -92,7 +93,22 @@ void meas_app_fifo_numbering_reset() {
     gFifoIds = 0;
 }
 
+namespace {
+std::recursive_mutex& listLock() {
+    static std::recursive_mutex m;
+    return m;
+}
+} // namespace
+
+std::vector<meas_blk*> meas_list_snapshot(meas_blk* const* head) {
+    std::lock_guard<std::recursive_mutex> lk(listLock());
+    std::vector<meas_blk*> out;
+    for (meas_blk* b = *head; b; b = b->next) out.push_back(b);
+    return out;
+}
+
 void meas_list_push(meas_blk** head, meas_blk* b) {
+    std::lock_guard<std::recursive_mutex> lk(listLock());
     b->prev = nullptr;
     b->next = *head;
     if (*head) (*head)->prev = b;
@@ -100,6 +116,7 @@ void meas_list_push(meas_blk** head, meas_blk* b) {
 }
 
 void meas_list_unlink(meas_blk** head, meas_blk* b) {
+    std::lock_guard<std::recursive_mutex> lk(listLock());
     if (b->prev)
         b->prev->next = b->next;
     else if (*head == b)
@@ -199,7 +216,7 @@ uint32_t meas_app_gw_cbStart(uint32_t event, void* replyData, void* user) {
 void meas_app_init_blockspeed() {
     for (int code = MEAS_RASTER_CODES - 1; code >= 0; --code) {
         int n = 0;
-        for (meas_blk* b = meas_app_measlist[code]; b; b = b->next) {
+        for (meas_blk* b : meas_list_snapshot(&meas_app_measlist[code])) {
             // Every block of the list: a raster list holds up to 3 x 255.
             if (++n > 3 * MEAS_MAX_BLOCKS) {
                 syslogx(LOG_PRIO_ERR, "meas_app_init_blockspeed(): detected endless loop!!, raster %d", code);

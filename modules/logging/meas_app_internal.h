@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // A node of the list of devices taking part: one per started block.
 struct meas_pidnode {
@@ -25,9 +26,12 @@ extern std::atomic<uint8_t> meas_app_tele_started;
 // Numbering of the block FIFOs (from 0 at every stop).
 void meas_app_fifo_numbering_reset();
 
-// Running lists, doubly linked, newest first; the caller holds the list's semaphore.
+// Running lists, doubly linked, newest first. The callers also hold the instance's semaphore; the
+// lists themselves are guarded by one lock, so that tasks that walk them (the measurement raster,
+// the status-block task) take a copy.
 void meas_list_push(meas_blk** head, meas_blk* block);
 void meas_list_unlink(meas_blk** head, meas_blk* block);
+std::vector<meas_blk*> meas_list_snapshot(meas_blk* const* head);
 
 // The block's file part: store data set up and released (0 ok).
 int MeasAppStore_initData(MeasAppStore_data* store, uint32_t maxRecords, uint32_t maxBytes,

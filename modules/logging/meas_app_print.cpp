@@ -62,8 +62,8 @@ std::string meas_app_print_measstate() {
     if (meas_app_blkstopreq.load()) {
         o += "Blockstoprequest not finished\n";
         char r[16];
-        for (auto* b : meas_app_measlist)
-            for (; b; b = b->next)
+        for (auto*& head : meas_app_measlist)
+            for (meas_blk* b : meas_list_snapshot(&head))
                 addf(o, " Block not stopped! m0%d PID: 0x%X, Type: %s, BLK #%d, Ch #%d, Raster: %s\n",
                      b->index + 1, unsigned(b->pid), meas_app_blktype(b), int(b->blockId),
                      int(b->blkinfo->blockNo), convraster2ascii(b->raster, r));

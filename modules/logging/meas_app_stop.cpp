@@ -22,7 +22,7 @@ namespace {
 
 bool listsEmpty(int from, int to) {
     for (int c = from; c <= to; ++c)
-        if (meas_app_measlist[c]) return false;
+        if (!meas_list_snapshot(&meas_app_measlist[c]).empty()) return false;
     return true;
 }
 
@@ -125,8 +125,7 @@ uint16_t meas_app_measstop(uint8_t keep) {
             }
     }
     for (int code = MEAS_RASTER_CODES - 1; code >= 0; --code) {
-        std::vector<meas_blk*> blocks;
-        for (meas_blk* b = meas_app_measlist[code]; b; b = b->next) blocks.push_back(b);
+        const std::vector<meas_blk*> blocks = meas_list_snapshot(&meas_app_measlist[code]);
         for (meas_blk* b : blocks) {
             if (keep && (b->type & MEAS_BLK_TELE)) continue;
             meas_instance& m = *b->instance;
@@ -175,7 +174,7 @@ uint16_t meas_app_measstop(uint8_t keep) {
     }
     if (!listsEmpty(11, 13)) {
         for (int c = 11; c <= 13; ++c)
-            for (meas_blk* b = meas_app_measlist[c]; b; b = b->next)
+            for (meas_blk* b : meas_list_snapshot(&meas_app_measlist[c]))
                 if (!b->instance->fileWritten.load()) b->sbFlags.fetch_and(uint8_t(~MEAS_SB_STOPPENDING));
         meas_app_blkstopreq = 1;
         syslogx(LOG_PRIO_INFO, "meas_app_measstop RETURN all_special_blk_stopped, blkstopreq!!");
@@ -234,8 +233,7 @@ void meas_app_saveblock(int code) {
         return;
     }
     if (!LapOutFra_isValid() || powerdown.load() || code < 0 || code >= MEAS_RASTER_CODES) return;
-    std::vector<meas_blk*> blocks;
-    for (meas_blk* b = meas_app_measlist[code]; b; b = b->next) blocks.push_back(b);
+    const std::vector<meas_blk*> blocks = meas_list_snapshot(&meas_app_measlist[code]);
     const bool event = code == MEAS_RASTER_LAP || code == MEAS_RASTER_SBLAP;
     std::vector<uint8_t> rec;
     for (meas_blk* b : blocks) {
@@ -278,8 +276,7 @@ void meas_app_timeout_close(int code) {
         return;
     const uint32_t lofTs = LapOutFra_getTimeStamp();
     const uint32_t now = time_getTimestamp();
-    std::vector<meas_blk*> blocks;
-    for (meas_blk* b = meas_app_measlist[code]; b; b = b->next) blocks.push_back(b);
+    const std::vector<meas_blk*> blocks = meas_list_snapshot(&meas_app_measlist[code]);
     for (meas_blk* b : blocks) {
         const uint32_t init = b->store.initTs;
         if (init == MEAS_TS_NONE || init == lofTs || int32_t(now - lofTs) <= 10000) continue;

@@ -369,7 +369,7 @@ int storeDyn(int vfIdx, int index, uint32_t lapTs, int code) {
     int written = 0;
     if (uint32_t(vfIdx) == MEAS_TS_NONE) return 0;
     std::vector<uint8_t> rec, out;
-    for (meas_blk* b = meas_app_measlist[code]; b; b = b->next) {
+    for (meas_blk* b : meas_list_snapshot(&meas_app_measlist[code])) {
         if (b->index != index || !b->sbBuf) continue;
         const uint8_t flags = b->sbFlags.load();
         if (!b->sbNew.load(std::memory_order_acquire)) {
@@ -518,8 +518,7 @@ void MeasAppStore_checkForFlush() {
 
 void MeasAppStore_closeAllFilesFast() {
     for (int code = MEAS_RASTER_CODES - 1; code >= 0; --code) {
-        std::vector<meas_blk*> blocks;
-        for (meas_blk* b = meas_app_measlist[code]; b; b = b->next) blocks.push_back(b);
+        const std::vector<meas_blk*> blocks = meas_list_snapshot(&meas_app_measlist[code]);
         for (meas_blk* b : blocks) meas_app_close_file(b, SB_PERIOD);
     }
     meas_app_fsflush(0);

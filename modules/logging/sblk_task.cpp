@@ -9,6 +9,7 @@
 #include "logging/cfg_system.h"
 #include "logging/meas_app.h"
 #include "logging/meas_app_blk.h"
+#include "logging/meas_app_internal.h"
 #include "logging/meas_app_pretrig.h"
 #include "logging/meas_app_store.h"
 #include "logging/sb_info.h"
@@ -365,7 +366,7 @@ int enter(const sb_request_t* rq, int closeType, int index, bool write) {
         b.expSB = meas_app_get_sbblkcnt(index);
         b.expLR = meas_app_get_lrblkcnt(index);
         for (int c : {MEAS_RASTER_LAP, MEAS_RASTER_SBLAP})
-            for (meas_blk* blk = meas_app_measlist[c]; blk; blk = blk->next)
+            for (meas_blk* blk : meas_list_snapshot(&meas_app_measlist[c]))
                 if (blk->index == index) blk->sbFlags.fetch_or(MEAS_SB_LAPREQ);
         sb_dyn_status[k].fetch_or(SB_DYN_LAP);
     } else {
