@@ -44,7 +44,6 @@ class BlockTest : public LogTest {
 protected:
     void SetUp() override {
         LogTest::SetUp();
-        cfg_meas_iniPartitions(0);
         MeasAppStore_init();
     }
     void TearDown() override {
