@@ -8,6 +8,7 @@
 #include "measfile.h"
 #include "netns.h"
 #include "testsupport.h"
+#include "udprx.h"
 
 #include "measdata/crc.h"
 
@@ -298,41 +299,13 @@ TEST(LoggingE2E, WithAPretriggerATriggerWritesTheTenSecondsBeforeIt) {
     EXPECT_EQ(dev->waitExit(), 0);
 }
 
-namespace {
-
-struct UdpReceiver {
-    int fd = -1;
-    uint16_t port = 0;
-    UdpReceiver(const char* address, uint16_t wanted) {
-        fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        inet_pton(AF_INET, address, &a.sin_addr);
-        a.sin_port = htons(wanted);
-        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << address << ":" << wanted;
-        socklen_t l = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &l);
-        port = ntohs(a.sin_port);
-    }
-    ~UdpReceiver() { close(fd); }
-    std::vector<uint8_t> next(int timeoutMs = 10000) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) != 1) return {};
-        std::vector<uint8_t> b(2048);
-        const ssize_t n = recv(fd, b.data(), b.size(), 0);
-        b.resize(n > 0 ? size_t(n) : 0);
-        return b;
-    }
-};
-
-} // namespace
-
 TEST(LoggingE2E, TelemetryFramesAndTheJsonDatagramOverLoopback) {
     TempDir root;
     prepare(root);
     std::filesystem::remove(root.file("cfg/m01.xml"));
     UdpReceiver frames("127.0.0.1", 0);
     UdpReceiver json("127.0.0.3", 10001);
+    ASSERT_TRUE(frames.bound && json.bound);
     writeFile(root.file("appparam-0.conf"), "json_receiver = 127.0.0.3\n");
     const std::string dcp = "[dcp]\nversion=7\n";
     writeFile(root.file("cfg/dcp.ini"), dcp);

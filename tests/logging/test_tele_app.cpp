@@ -9,6 +9,7 @@
 #include "measdata/crc.h"
 #include "msdcom/gw_internal.h"
 #include "platform/serial.h"
+#include "udprx.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -24,32 +25,8 @@ using namespace logcfgtest;
 
 namespace {
 
-// A UDP receiver on loopback.
-struct Receiver {
-    int fd = -1;
-    uint16_t port = 0;
-    explicit Receiver(uint16_t wanted = 0) {
-        fd = socket(AF_INET, SOCK_DGRAM, 0);
-        const int one = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(wanted);
-        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        socklen_t l = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &l);
-        port = ntohs(a.sin_port);
-    }
-    ~Receiver() { close(fd); }
-    std::vector<uint8_t> next(int timeoutMs = 5000) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) != 1) return {};
-        std::vector<uint8_t> b(2048);
-        const ssize_t n = recv(fd, b.data(), b.size(), 0);
-        b.resize(n > 0 ? size_t(n) : 0);
-        return b;
-    }
+struct Receiver : testsupport::UdpReceiver {
+    explicit Receiver(uint16_t wanted = 0) : UdpReceiver("127.0.0.1", wanted) { EXPECT_TRUE(bound); }
 };
 
 // Telemetry blocks of m02 with fixed latest records; `slots` gives the telemetry slot of each.
