@@ -85,6 +85,3 @@ std::string conv_gwerrors2ascii(uint32_t code);
 uint32_t meas_app_gw_cbData(uint32_t event, void* record, void* block);
 uint32_t meas_app_gw_cbStart(uint32_t event, void* reply, void* block);
 uint32_t meas_app_gw_cbTout(uint32_t event, void* pid, void* block);
-
-// Host and tests: stops and frees everything, as before meas_app_ini.
-void meas_app_exit();

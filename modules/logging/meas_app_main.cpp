@@ -354,20 +354,3 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
     }
     previous = available;
 }
-
-void meas_app_exit() {
-    meas_app_measstop(0);
-    for (auto& m : meas) m.started = 0;
-    if (meas_app_blkstopreq.load()) {
-        // Blocks whose FIFOs still hold records: dropped with the instances.
-        for (auto& l : meas_app_measlist) l = nullptr;
-        meas_app_blkstopreq = 0;
-    }
-    meas_app_measdestroy();
-    for (auto& l : meas_app_condlist) l = nullptr;
-    for (auto& l : meas_app_blkcondlist) l = nullptr;
-    meas_app_running = meas_app_startreq = meas_app_reinitreq = meas_app_hstinitreq = 0;
-    powerdown = 0;
-    meas_app_stopstart = 0;
-    timestamp_valid = 0;
-}
