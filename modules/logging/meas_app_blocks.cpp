@@ -35,7 +35,7 @@ constexpr RasterRow kRasters[MEAS_RASTER_CODES] = {
 uint16_t gBlockIds = 0;
 
 // The PID list: one node per started block, newest first.
-std::mutex gPidMutex;
+std::mutex& gPidMutex = *new std::mutex; // never destroyed: the shell may print at exit
 meas_pidnode* gPidList = nullptr;
 
 } // namespace

@@ -94,9 +94,10 @@ void meas_app_fifo_numbering_reset() {
 }
 
 namespace {
+// Never destroyed: the raster tasks may still run while the process exits.
 std::recursive_mutex& listLock() {
-    static std::recursive_mutex m;
-    return m;
+    static auto* m = new std::recursive_mutex;
+    return *m;
 }
 } // namespace
 

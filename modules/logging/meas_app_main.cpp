@@ -17,6 +17,7 @@
 #include "logging/meas_fifo_data.h"
 #include "measdata/seram.h"
 
+#include <atomic>
 #include <cstring>
 
 std::atomic<uint8_t> meas_app_stopreq{0}, meas_app_reinitreq{0}, meas_app_destroyreq{0}, meas_app_startreq{0},
@@ -340,7 +341,11 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
             if (!s.valid) {
                 syslogx(LOG_PRIO_WARNING,
                         "LapOutFra_checkFragmentTrigOnUSBEvent() lapoutfra invalid, skip file copy");
-            } else if (!firstArrival && !(cfg_meas_devHwInfo[hw].status & 0x10000)) {
+            } else if (!firstArrival &&
+                       // written by the writers' availability queries too
+                       !(std::atomic_ref<uint32_t>(cfg_meas_devHwInfo[hw].status)
+                             .load(std::memory_order_relaxed) &
+                         0x10000)) {
                 static char target[] = "usb_meas:";
                 CopyFile_t rq{s.outing, s.lap, s.absLap, s.fragment, target, 0};
                 meas_app_PreTrigCopyFile(meas[MEAS_M01].pretrig, &rq);

@@ -60,12 +60,23 @@ struct State {
     LapData lap;
     std::atomic<uint8_t> fast{0};
     int prescaler = 0;
-    std::atomic<uint8_t> entering{0};
+    // A request entered by the logging task waits here until the status-block task takes it over
+    // into its block; only that task touches the blocks.
+    std::mutex pendingMutex;
+    struct Pending {
+        bool set = false;
+        int type = 0;
+        bool write = false;
+        uint32_t startTs = 0;
+        int expSB = 0, expLR = 0;
+        sb_request_t req{};
+    } pending[2];
 };
 
+// Never destroyed: the task may still run while the process exits.
 State& S() {
-    static State s;
-    return s;
+    static State* s = new State;
+    return *s;
 }
 
 int blockOf(int index) {
@@ -200,11 +211,26 @@ void writeGathered(int k, tSB& b) {
     b.wrLR += meas_app_store_frame_lr_dyn(b.req.vfIdx, index, lapTs);
 }
 
-// The check step of a write request: writes, never closes.
+// Takes over a request entered since the last check step.
+void adopt(int k) {
+    tSB& b = S().sb[k];
+    std::lock_guard<std::mutex> lk(S().pendingMutex);
+    State::Pending& p = S().pending[k];
+    if (!p.set) return;
+    b.type = p.type;
+    b.write = p.write;
+    b.startTs = p.startTs;
+    b.req = p.req;
+    b.expSB = p.expSB;
+    b.expLR = p.expLR;
+    b.wrSB = b.wrLR = 0;
+    if (b.write) initHeader(b);
+    p.set = false;
+}
+
+// The check step of a write request (check mutex held): writes, never closes.
 int checkWrite(int k) {
     tSB& b = S().sb[k];
-    CheckLock lk;
-    if (!lk.held || S().entering.load()) return 2;
     sb_check_vers_info();
     if (!(sb_dyn_status[k].load() & SB_DYN_PER) || !b.write) return 1;
     const uint32_t elapsed = time_getTimestamp() - b.startTs;
@@ -245,9 +271,10 @@ int checkWrite(int k) {
 // The check step of a closing request.
 int check(int k) {
     tSB& b = S().sb[k];
-    if (b.write) return checkWrite(k);
     CheckLock lk;
-    if (!lk.held || S().entering.load()) return 2;
+    if (!lk.held) return 2;
+    adopt(k);
+    if (b.write) return checkWrite(k);
     sb_check_vers_info();
     const uint32_t running = sb_dyn_status[k].load() & (SB_DYN_LAP | SB_DYN_PER);
     if (!running) return 1;
@@ -338,48 +365,50 @@ void taskBody() {
 int enter(const sb_request_t* rq, int closeType, int index, bool write) {
     const int k = blockOf(index);
     if (k < 0 || !rq) return -1;
-    tSB& b = S().sb[k];
-    const uint32_t dyn = sb_dyn_status[k].load();
-    if (dyn & (SB_DYN_LAP | SB_DYN_PER)) {
-        if (write) {
-            if (dyn & SB_DYN_LAP) {
-                syslogx(LOG_PRIO_WARNING,
+    {
+        std::lock_guard<std::mutex> lk(S().pendingMutex);
+        const uint32_t dyn = sb_dyn_status[k].load();
+        if (dyn & (SB_DYN_LAP | SB_DYN_PER)) {
+            if (write) {
+                if (dyn & SB_DYN_LAP) {
+                    syslogx(
+                        LOG_PRIO_WARNING,
                         "sb_create_write(): busy / not finished yet, no PER SB for '%s', status %X ret %d",
                         rq->fileName, unsigned(dyn), -1);
-                return -1;
+                    return -1;
+                }
+                return 2;
             }
-            return 2;
+            // The running request keeps the block; this file is closed by the caller without one.
+            syslogx(LOG_PRIO_WARNING, "sb_create(): busy / not finished yet, no LAP SB for '%s', status %X",
+                    rq->fileName, unsigned(dyn));
+            return 3;
         }
-        // The running request keeps the block; this file is closed by the caller without one.
-        syslogx(LOG_PRIO_WARNING, "sb_create(): busy / not finished yet, no LAP SB for '%s', status %X",
-                rq->fileName, unsigned(dyn));
-        return 3;
+        State::Pending& p = S().pending[k];
+        p.set = true;
+        p.type = closeType;
+        p.write = write;
+        p.startTs = time_getTimestamp();
+        p.req = *rq;
+        if (closeType == 0 && !write) {
+            syslogx(LOG_PRIO_DEBUG, "sb_create(%s): LT-TS %u", rq->fileName, unsigned(S().lapTs.load()));
+            p.expSB = meas_app_get_sbblkcnt(index);
+            p.expLR = meas_app_get_lrblkcnt(index);
+            for (int c : {MEAS_RASTER_LAP, MEAS_RASTER_SBLAP})
+                for (meas_blk* blk : meas_list_snapshot(&meas_app_measlist[c]))
+                    if (blk->index == index) blk->sbFlags.fetch_or(MEAS_SB_LAPREQ);
+            sb_dyn_status[k].fetch_or(SB_DYN_LAP);
+        } else {
+            if (!write)
+                syslogx(LOG_PRIO_DEBUG, "sb_create(%s): Curr-TS %u", rq->fileName, unsigned(p.startTs));
+            if (write && closeType == 0)
+                syslogx(LOG_PRIO_DEBUG, "sb_create_write(%s): sb_create: LT-TS %u", rq->fileName,
+                        unsigned(S().lapTs.load()));
+            p.expSB = meas_app_get_sbblkcnt(index);
+            p.expLR = 0;
+            sb_dyn_status[k].fetch_or(SB_DYN_PER);
+        }
     }
-    S().entering = 1;
-    b.type = closeType;
-    b.write = write;
-    b.startTs = time_getTimestamp();
-    b.req = *rq;
-    b.wrSB = b.wrLR = 0;
-    if (closeType == 0 && !write) {
-        syslogx(LOG_PRIO_DEBUG, "sb_create(%s): LT-TS %u", rq->fileName, unsigned(S().lapTs.load()));
-        b.expSB = meas_app_get_sbblkcnt(index);
-        b.expLR = meas_app_get_lrblkcnt(index);
-        for (int c : {MEAS_RASTER_LAP, MEAS_RASTER_SBLAP})
-            for (meas_blk* blk : meas_list_snapshot(&meas_app_measlist[c]))
-                if (blk->index == index) blk->sbFlags.fetch_or(MEAS_SB_LAPREQ);
-        sb_dyn_status[k].fetch_or(SB_DYN_LAP);
-    } else {
-        if (!write) syslogx(LOG_PRIO_DEBUG, "sb_create(%s): Curr-TS %u", rq->fileName, unsigned(b.startTs));
-        if (write && closeType == 0)
-            syslogx(LOG_PRIO_DEBUG, "sb_create_write(%s): sb_create: LT-TS %u", rq->fileName,
-                    unsigned(S().lapTs.load()));
-        b.expSB = meas_app_get_sbblkcnt(index);
-        b.expLR = 0;
-        sb_dyn_status[k].fetch_or(SB_DYN_PER);
-    }
-    if (write) initHeader(b);
-    S().entering = 0;
     // The block is built by the task: reading the lap stack from NV can take the caller, the
     // measurement raster, out for longer than its FIFOs hold.
     S().fast = 1;

@@ -55,9 +55,10 @@ struct Tele {
     SEM_ID delaySem = SEM_ID_NULL;
 };
 
+// Never destroyed: the tasks may still run while the process exits.
 Tele& T() {
-    static Tele t;
-    return t;
+    static Tele* t = new Tele;
+    return *t;
 }
 
 uint32_t channelId(const ChanData* c) {

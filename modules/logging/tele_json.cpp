@@ -20,7 +20,7 @@
 
 namespace {
 
-std::mutex gJsonMutex;
+std::mutex& gJsonMutex = *new std::mutex; // never destroyed: used until the process ends
 TASK_ID gJsonTask = TASK_ID_ERROR;
 
 void jsonTask() {
