@@ -57,6 +57,7 @@ void meas_app_cmds_init();
 
 // Blocks (create, start, stop, destroy) and the raster work.
 void meas_app_measinit();
+// Takes the configuration over: 1 created, 0 refused (the configuration freed).
 int meas_app_meascreate(int index, struct MEASConfiguration* configuration, size_t size);
 uint16_t meas_app_blockinit(meas_blk* block);
 void meas_app_measstart();

@@ -173,9 +173,14 @@ void resetInstance(meas_instance& m) {
 } // namespace
 
 int meas_app_meascreate(int index, MEASConfiguration* cfg, size_t size) {
-    if (!cfg || index < 0 || index >= MEAS_INSTANCES) return 0;
+    if (!cfg) return 0;
+    if (index < 0 || index >= MEAS_INSTANCES || meas[index].config) {
+        // A live instance keeps its own configuration, store and files.
+        if (index < 0 || index >= MEAS_INSTANCES || meas[index].config != cfg)
+            meas_app_free_MEASConfiguration(cfg);
+        return 0;
+    }
     meas_instance& m = meas[index];
-    if (m.config) return 0; // live: keeps its store and files
     m.config = cfg;
     m.configSize = size;
     const int total = cfg->num_blocks + cfg->num_conditions;
@@ -298,9 +303,7 @@ void meas_app_measinit() {
         }
         size_t size = 0;
         MEASConfiguration* cfg = meas_app_get_MEASConfiguration(index, &size);
-        if (cfg && !meas_app_meascreate(index, cfg, size) && meas[index].config != cfg) {
-            // Refused before it was taken over (the metadata-only case frees it itself).
-        }
+        if (cfg) meas_app_meascreate(index, cfg, size);
     }
 }
 
