@@ -51,9 +51,10 @@ void serve() {
         std::memcpy(drive, msg + 1, 16);
         if (!drivesvc_format(drive, msg[0]))
             std::fprintf(stderr, "drive service: format of '%s' failed\n", drive);
+        // Counted before it is answered, so that a requester who has the answer sees the count.
+        gFormats.fetch_add(1);
         // Answered in any case: the requester only waits for the answer.
         msgQSend(gAcks, msg, sizeof msg, NO_WAIT, MSG_PRI_NORMAL);
-        gFormats.fetch_add(1);
         gServing.store(false);
     }
 }
