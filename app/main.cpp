@@ -43,6 +43,7 @@
 #include "platform/drive_service.h"
 #include "platform/serial.h"
 #include "platform/syslogq.h"
+#include "platform/sysmq.h"
 
 #include <chrono>
 #include <csignal>
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
     syslogx(LOG_PRIO_INFO, "main(): application %d starting, PID %u, address %s", index, unsigned(app_pid),
             device_ip_addr);
     serial_configure(devroot_path(), index, appman_params().serial);
+    sysmq_configure(devroot_path(), index); // queues shared with the device's other processes
     postrun_init(index);
     nvram_init();
     if (!boot_count_init()) {
@@ -238,6 +240,7 @@ int main(int argc, char** argv) {
     drivesvc_stop();
     basetick_stop();
     nvram_close();
+    sysmq_unlinkCreated();
     syslogx(LOG_PRIO_INFO, "main(): exit 0");
     syslogreader_stop();
     std::fflush(nullptr);

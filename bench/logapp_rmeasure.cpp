@@ -17,6 +17,7 @@
 #include "logging/meas_app_store.h"
 #include "platform/devroot.h"
 #include "platform/hostclock.h"
+#include "platform/sysmq.h"
 
 #include <benchmark/benchmark.h>
 
@@ -77,6 +78,7 @@ void BM_RMeasureTick(benchmark::State& state) {
     hostclock_setManual(true);
     LapOutFra_init();
     LapOutFra_initLapOutCnt(1, 1);
+    sysmq_configure(root, 0); // the remote control's queues, removed at the end
     meas_app_ini();
     meas_app_reinitreq = 0;
     for (int index : {0, 1, 2}) {
@@ -119,6 +121,7 @@ void BM_RMeasureTick(benchmark::State& state) {
         usleep(1000);
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    sysmq_unlinkCreated();
     const uint64_t bytes = folderBytes(root + "/meas");
 
     // write(2) of as many bytes into the same folder.

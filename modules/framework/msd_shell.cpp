@@ -6,6 +6,7 @@
 #include "platform/board.h"
 #include "platform/devroot.h"
 #include "platform/display_hw.h"
+#include "platform/ping.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -73,7 +74,8 @@ void printBoard() {
     shell_printf("\n");
 }
 
-// The host's stand-in for the board's wiring: inputs and supply are set by hand.
+// The host's stand-in for the board's wiring: inputs and supply are set by hand, and whether the
+// network answers pings (the real echo, or a double that answers or stays silent).
 int cmdBoard(int argc, char** argv) {
     unsigned long a = 0, b = 0;
     if (argc == 1) {
@@ -89,8 +91,17 @@ int cmdBoard(int argc, char** argv) {
         board_setSupplyGood(a != 0);
         return 0;
     }
-    shell_printf("usage: board | board din <0..%u> <0|1> | board supply <0|1>\n",
-                 unsigned(BOARD_DIGITAL_INPUTS - 1));
+    if (argc == 3 && std::strcmp(argv[1], "ping") == 0) {
+        const char* modes[] = {"off", "answer", "silent"};
+        for (int m = 0; m < 3; ++m)
+            if (std::strcmp(argv[2], modes[m]) == 0) {
+                ping_setDouble(static_cast<PingDouble>(m));
+                return 0;
+            }
+    }
+    shell_printf(
+        "usage: board | board din <0..%u> <0|1> | board supply <0|1> | board ping <off|answer|silent>\n",
+        unsigned(BOARD_DIGITAL_INPUTS - 1));
     return -1;
 }
 

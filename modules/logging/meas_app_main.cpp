@@ -12,6 +12,7 @@
 #include "logging/meas_app.h"
 #include "logging/meas_app_internal.h"
 #include "logging/meas_app_pretrig.h"
+#include "logging/meas_app_remote.h"
 #include "logging/meas_app_store.h"
 #include "logging/meas_fifo_cond.h"
 #include "logging/meas_fifo_data.h"
@@ -122,6 +123,7 @@ void meas_app_ini() {
     meas_app_reinitreq = loggingActive() ? 1 : 0;
     if (cfg_system.ecuCode == 0) meas_led_set_status(0x800000);
     meas_fifo_data_init_load_vars();
+    meas_app_remote_ini();
     meas_app_cmds_init();
 }
 

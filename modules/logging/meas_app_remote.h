@@ -1,0 +1,51 @@
+// Remote control of the logging: the PC-connection service reports PC tools that connect and
+// leave on the queue "/MeasAppRCTRL_RX" and is answered on "/MeasAppRCTRL_TX"; the commands become
+// requests of the state machine, and a watch task pings the PC so that logging comes back when it
+// vanishes without saying goodbye.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+inline constexpr const char* RCTRL_RX_QUEUE = "/MeasAppRCTRL_RX";
+inline constexpr const char* RCTRL_TX_QUEUE = "/MeasAppRCTRL_TX";
+inline constexpr int RCTRL_MSG = 5; // {command or status, 4 address bytes}
+inline constexpr uint8_t MEAS_REPLY_ERROR = 0xFF;
+inline constexpr int RCTRL_TASK_PRIORITY = 131;
+inline constexpr int RCTRL_TASK_STACK = 8192;
+inline constexpr int RCTRL_ATTEMPTS = 100;
+
+// Events of the watch task: stop and destroy start a watch, start and init end it.
+inline constexpr uint32_t RCTRL_EV_STOP = 1, RCTRL_EV_DESTROY = 2, RCTRL_EV_START = 4, RCTRL_EV_INIT = 8;
+
+// The PC being watched (0 none), first number of the dotted form in the low byte.
+extern std::atomic<uint32_t> remotectrl_lost_ip;
+extern std::atomic<uint8_t> remotectrl_retry_ctr, remotectrl_remoteinit_lock;
+
+// Requests of the PC-connection service: 1 accepted (or nothing to do while logging is
+// inactive), 0 refused because another request is pending. Addresses as remotectrl_lost_ip.
+int meas_app_remotestart();
+int meas_app_remotestop(uint32_t ip);
+int meas_app_remoteinit();
+int meas_app_remotedestroy(uint32_t ip);
+int meas_app_remoteTransfer(uint32_t ip);
+// Whether the state machine has yet to carry a request out (stopped and the offline data written;
+// the transfer's stop; destroyed).
+bool meas_app_remotestop_busy();
+bool meas_app_remoteTransferBusy();
+bool meas_app_remotedestroy_busy();
+uint8_t meas_app_get_remotectrl_remotestart_lock();
+uint8_t meas_app_get_remotestop_active();
+
+// Clears the watch and the locks and starts "r_rCtrlLost" and then "r_rCtrlLisQ".
+void meas_app_remote_ini();
+// The two tasks' bodies.
+void remotectrl_lost_task();
+void remotectrl_listenQueue();
+// The watch task's part of a stop: remote stop active, unless a start came first.
+void remotectrl_markStopActive();
+// The end of a watch: the watched address and the pending events cleared, unless a new stop or
+// destroy is waiting.
+void remotectrl_endWatch();
+// One command of the queue: its reply, or none (-1).
+int remotectrl_command(uint8_t command, uint32_t ip);

@@ -1,0 +1,192 @@
+// Remote control of the logging on the real executable: the test plays the PC-connection service
+// on the two message queues the process publishes under its device root.
+// - A data-analysis PC connects while logging runs: the answer comes only once the file is closed
+//   on disk; its disconnect starts a new file; a PC that vanishes (pings unanswered) gets logging
+//   back by itself. Short messages and unknown commands get their log line and no answer.
+// - With logging switched off, every connect is answered at once and requests nothing.
+#include "app_process.h"
+#include "caldataset.h"
+#include "measfile.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mqueue.h>
+#include <set>
+#include <sstream>
+
+using namespace testsupport;
+
+namespace {
+
+constexpr uint8_t COUNTERS = 2; // 10 ms block of the sample configuration
+constexpr uint8_t PC[4] = {127, 0, 0, 1};
+
+// The PC-connection service's side of "/MeasAppRCTRL_RX" and "/MeasAppRCTRL_TX".
+class PcConnectionService {
+public:
+    explicit PcConnectionService(const std::string& root) {
+        const std::string list = root + "/mqueue-0.names";
+        waitUntil(
+            [&] {
+                std::istringstream in(readFile(list));
+                std::string device, host;
+                while (in >> device >> host) names_[device] = host;
+                if (!names_.count("/MeasAppRCTRL_RX") || !names_.count("/MeasAppRCTRL_TX")) return false;
+                if (rx_ == mqd_t(-1)) rx_ = mq_open(names_["/MeasAppRCTRL_RX"].c_str(), O_WRONLY);
+                if (tx_ == mqd_t(-1)) tx_ = mq_open(names_["/MeasAppRCTRL_TX"].c_str(), O_RDONLY);
+                return ok();
+            },
+            15000);
+    }
+    ~PcConnectionService() {
+        for (mqd_t q : {rx_, tx_})
+            if (q != mqd_t(-1)) mq_close(q);
+        for (const auto& [device, host] : names_) mq_unlink(host.c_str()); // even after a kill
+    }
+    bool ok() const { return rx_ != mqd_t(-1) && tx_ != mqd_t(-1); }
+    bool send(const std::vector<uint8_t>& m) {
+        return mq_send(rx_, reinterpret_cast<const char*>(m.data()), m.size(), 0) == 0;
+    }
+    bool command(uint8_t code) { return send({code, PC[0], PC[1], PC[2], PC[3]}); }
+    // The next answer within the time-out, or an empty one.
+    std::vector<uint8_t> reply(int timeoutMs) {
+        timespec until{};
+        clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_sec += timeoutMs / 1000;
+        until.tv_nsec += long(timeoutMs % 1000) * 1000000;
+        if (until.tv_nsec >= 1000000000) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000;
+        }
+        char b[16];
+        const ssize_t n = mq_timedreceive(tx_, b, sizeof b, nullptr, &until);
+        return n < 0 ? std::vector<uint8_t>{} : std::vector<uint8_t>(b, b + n);
+    }
+    long waiting() const {
+        mq_attr a{};
+        return mq_getattr(tx_, &a) == 0 ? a.mq_curmsgs : -1;
+    }
+
+private:
+    std::map<std::string, std::string> names_;
+    mqd_t rx_ = mqd_t(-1), tx_ = mqd_t(-1);
+};
+
+const std::vector<uint8_t> DONE = {0, 0, 0, 0, 0};
+
+void prepare(const TempDir& root, bool loggingActive) {
+    std::string program, pageLength, log;
+    ASSERT_TRUE(learnDatasetIdentity(root.path(), "0", &program, &pageLength, &log)) << log;
+    caldata::CalDataset data;
+    if (!loggingActive) data.set("DEVICE_CONFIG", 0, 2);
+    ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
+    std::filesystem::remove_all(root.file("nv"));
+    std::filesystem::remove_all(root.file("meas"));
+    makeDirs(root.file("meas"));
+    std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root.file("cfg/m01.xml"),
+                               std::filesystem::copy_options::overwrite_existing);
+    writeFile(root.file("usb_meas.drive"), "inserted 0\n");
+}
+
+bool logShows(AppProcess& dev, const std::string& what, int timeoutMs = 15000) {
+    return waitUntil([&] { return dev.logText().find(what) != std::string::npos; }, timeoutMs);
+}
+
+// A measurement file not among `known` that holds counter records; its path.
+std::string waitNewFile(const TempDir& root, const std::set<std::string>& known, int timeoutMs = 20000) {
+    std::string found;
+    waitUntil(
+        [&] {
+            for (const auto& e : std::filesystem::directory_iterator(root.file("meas"))) {
+                const std::string p = e.path().string();
+                if (e.path().filename().string().rfind("A01", 0) == 0 && !known.count(p) &&
+                    measfile::readFile(p).recordsOf(COUNTERS).size() >= 10) {
+                    found = p;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+} // namespace
+
+TEST(RemoteE2E, StopIsAnsweredOnceTheFileIsClosedAndLoggingComesBack) {
+    TempDir root;
+    prepare(root, true);
+    AppProcess dev(root.path(), {"0"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    dev.shell("board ping answer"); // the PC answers, whatever ICMP the host allows
+    PcConnectionService pcs(root.path());
+    ASSERT_TRUE(pcs.ok()) << readFile(root.file("mqueue-0.names"));
+
+    const std::string first = waitNewFile(root, {});
+    ASSERT_FALSE(first.empty()) << dev.logText();
+    // Ignored: a message without a whole address, and a command nobody knows.
+    ASSERT_TRUE(pcs.send({0xE1, 127, 0}));
+    ASSERT_TRUE(logShows(dev, "remotectrl_listenQueue() error receiving command line: message of 3 bytes"))
+        << dev.logText();
+    ASSERT_TRUE(pcs.command(0x42));
+    ASSERT_TRUE(logShows(dev, "remotectrl_listenQueue() received unknown command 0x42")) << dev.logText();
+
+    // A data-analysis PC connects: by its answer, every record of the file is on disk.
+    ASSERT_TRUE(pcs.command(0xE1));
+    ASSERT_EQ(pcs.reply(20000), DONE) << dev.logText();
+    const measfile::File atReply = measfile::readFile(first);
+    ASSERT_TRUE(atReply.ok()) << atReply.error;
+    EXPECT_NE(dev.logText().find("Measurement stopped"), std::string::npos);
+    EXPECT_NE(dev.shell("meas_state").find("meas_app_running           = 0"), std::string::npos);
+
+    // Its disconnect: logging starts again in a new file.
+    ASSERT_TRUE(pcs.command(0xEE));
+    const std::string second = waitNewFile(root, {first});
+    ASSERT_FALSE(second.empty()) << dev.logText();
+    {
+        const measfile::File closed = measfile::readFile(first);
+        ASSERT_TRUE(closed.ok()) << closed.error;
+        EXPECT_EQ(closed.records.size(), atReply.records.size()) << "nothing written after the answer";
+        EXPECT_EQ(closed.metaOfType(2).size(), 1u) << "the stopped file ends with its status block";
+    }
+
+    // Connected again, then gone without a word: the fifth unanswered ping gives logging back.
+    ASSERT_TRUE(pcs.command(0xE1));
+    ASSERT_EQ(pcs.reply(20000), DONE) << dev.logText();
+    dev.shell("board ping silent");
+    ASSERT_TRUE(logShows(dev, "remote lost, do a remotestart", 30000)) << dev.logText();
+    EXPECT_FALSE(waitNewFile(root, {first, second}).empty()) << dev.logText();
+    // The lock keeps a late disconnect from starting a second time.
+    EXPECT_NE(dev.shell("meas_state").find("remotectrl_remotestart_lock = 1"), std::string::npos);
+
+    EXPECT_EQ(pcs.waiting(), 0) << "no answer to the short message or the unknown command";
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
+
+TEST(RemoteE2E, WithLoggingOffEveryConnectIsAnsweredAtOnce) {
+    TempDir root;
+    prepare(root, false);
+    AppProcess dev(root.path(), {"0"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    PcConnectionService pcs(root.path());
+    ASSERT_TRUE(pcs.ok()) << readFile(root.file("mqueue-0.names"));
+    for (uint8_t code : {0xE0, 0xE1, 0xE2}) {
+        ASSERT_TRUE(pcs.command(code));
+        EXPECT_EQ(pcs.reply(5000), DONE) << std::hex << int(code) << "\n" << dev.logText();
+    }
+    const std::string state = dev.shell("meas_state");
+    for (const char* flag : {"meas_app_stopreq           = 0", "meas_app_destroyreq        = 0",
+                             "meas_app_reinitreq         = 0", "meas_app_startreq          = 0"})
+        EXPECT_NE(state.find(flag), std::string::npos) << flag << "\n" << state;
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
