@@ -171,8 +171,9 @@ void meas_app_main() {
         meas_app_measstop(1);
         syslogx(LOG_PRIO_INFO, "Measurement stopped, meas_app_get_flags %03X",
                 unsigned(meas_app_get_flags()));
-        meas_app_stopreq = 0;
+        // Not running before the request reads done: the remote control answers on that.
         meas_app_running = 0;
+        meas_app_stopreq = 0;
     }
     // 4. Destroy.
     if (meas_app_destroyreq.load() == 1 && meas_app_stopreq.load() == 0 && meas_app_blkstopreq.load() == 0) {

@@ -144,7 +144,7 @@ TEST(RemoteE2E, StopIsAnsweredOnceTheFileIsClosedAndLoggingComesBack) {
     ASSERT_EQ(pcs.reply(20000), DONE) << dev.logText();
     const measfile::File atReply = measfile::readFile(first);
     ASSERT_TRUE(atReply.ok()) << atReply.error;
-    EXPECT_NE(dev.logText().find("Measurement stopped"), std::string::npos);
+    EXPECT_TRUE(logShows(dev, "Measurement stopped"));
     EXPECT_NE(dev.shell("meas_state").find("meas_app_running           = 0"), std::string::npos);
 
     // Its disconnect: logging starts again in a new file.
@@ -152,10 +152,16 @@ TEST(RemoteE2E, StopIsAnsweredOnceTheFileIsClosedAndLoggingComesBack) {
     const std::string second = waitNewFile(root, {first});
     ASSERT_FALSE(second.empty()) << dev.logText();
     {
-        const measfile::File closed = measfile::readFile(first);
+        measfile::File closed;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                closed = measfile::readFile(first);
+                return closed.metaOfType(2).size() == 1;
+            },
+            10000))
+            << "the stopped file ends with its status block";
         ASSERT_TRUE(closed.ok()) << closed.error;
         EXPECT_EQ(closed.records.size(), atReply.records.size()) << "nothing written after the answer";
-        EXPECT_EQ(closed.metaOfType(2).size(), 1u) << "the stopped file ends with its status block";
     }
 
     // Connected again, then gone without a word: the fifth unanswered ping gives logging back.
