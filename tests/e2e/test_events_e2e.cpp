@@ -1,11 +1,13 @@
 // Events and the ping on the real executable, inside a private network namespace.
 // - A "both" event on bit 0 of the device's own lap counter: the shell's lap changes give an open
-//   event at the rising edge and the closed one with its duration, both heard on the CI multicast.
+//   event at the rising edge and the closed one with its duration, both heard on the CI multicast;
+//   a second device that logs holds both in its measurement file, under the name it gives the first.
 // - The ping of a second device: its answer count, read by name through a PC tool's measurement
 //   request, grows by about ten a second with response times of a few milliseconds.
 #include "app_process.h"
 #include "bytes.h"
 #include "caldataset.h"
+#include "measfile.h"
 #include "netns.h"
 #include "pctool.h"
 #include "testsupport.h"
@@ -17,10 +19,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -39,6 +43,7 @@ struct HeardEvent {
     uint8_t kind, severity;
     uint16_t pid;
     std::string name, text;
+    std::string app; // the sender's name where it was logged
 };
 
 // A device of the network that hears the CI multicast (239.239.239.201:9870) on loopback.
@@ -72,7 +77,7 @@ public:
             const ssize_t n = recv(fd_, d, sizeof d - 1, 0);
             if (n < 38 || get16(d + 16) != 0x1500 || get16(d + 2) + 20 != n) continue;
             const uint8_t* p8 = d + 20;
-            *e = {get16(d + 4), get32(p8), get32(p8 + 4), get32(p8 + 8), p8[12], p8[13], get16(p8 + 14),
+            *e = {get16(d + 4), get32(p8), get32(p8 + 4), get32(p8 + 8), p8[12], p8[13], get16(p8 + 14), "",
                   "",           ""};
             e->name = reinterpret_cast<const char*>(p8 + 16);
             e->text = reinterpret_cast<const char*>(p8 + 17 + e->name.size());
@@ -84,6 +89,34 @@ private:
     int fd_ = -1;
     bool ok_ = false;
 };
+
+// The event records (type 6) in the measurement files of a device root, in file order.
+std::vector<HeardEvent> loggedEvents(const TempDir& root) {
+    std::vector<HeardEvent> out;
+    std::vector<std::string> files;
+    for (const auto& f : std::filesystem::directory_iterator(root.file("meas")))
+        if (f.path().filename().string().rfind("A01", 0) == 0) files.push_back(f.path().string());
+    std::sort(files.begin(), files.end());
+    for (const std::string& path : files) {
+        const measfile::File file = measfile::readFile(path);
+        for (const measfile::Meta* m : file.metaOfType(6)) {
+            // {0, 1, 0, 1}, the event as broadcast, the sender's application name
+            const std::vector<uint8_t>& p = m->payload;
+            if (p.size() < 25) continue;
+            const uint8_t* e = p.data() + 4;
+            HeardEvent h{0, get32(e), get32(e + 4), get32(e + 8), e[12], e[13], get16(e + 14), "", "", ""};
+            const char* text = reinterpret_cast<const char*>(e + 16);
+            const char* end = reinterpret_cast<const char*>(p.data() + p.size());
+            h.name.assign(text, strnlen(text, size_t(end - text)));
+            text += h.name.size() + 1;
+            if (text < end) h.text.assign(text, strnlen(text, size_t(end - text)));
+            text += h.text.size() + 1;
+            if (text < end) h.app.assign(text, strnlen(text, size_t(end - text)));
+            out.push_back(h);
+        }
+    }
+    return out;
+}
 
 } // namespace
 
@@ -104,6 +137,30 @@ TEST(EventsE2E, BothEventOnTheLapCounterIsBroadcastOpenThenClosed) {
                   adr +
                   "\" mask=\"1\" a=\"0\" b=\"1\" c=\"0\" d=\"0\" e=\"0\" f=\"1\" name=\"lapctr\"/>\n"
                   "  </Event>\n</EventList>\n</EventConfig>\n");
+    // Application 1 logs its own lap counter and names application 0 "Dash0".
+    TempDir root1;
+    makeDirs(root1.file("cfg"));
+    std::snprintf(adr, sizeof adr, "0x%X", (uint32_t(DEV1_PID) << 24) | (lapctr & 0xFFFFFF));
+    writeFile(root1.file("cfg/m01.xml"),
+              std::string("<MeasConfig><AcqInfo ident=\"events\" num_blocks=\"1\" num_conditions=\"0\" "
+                          "version=\"3\" protocol=\"0\">\n<Block name=\"Lap\" idx=\"0\" num_seqs=\"1\" "
+                          "true_div=\"1\" false_div=\"1\" Raster=\"R10ms\"><CopySeq align=\"2\" size=\"2\" "
+                          "num=\"1\" idx=\"0\"><adr adr=\"") +
+                  adr + "\" idx=\"0\"/></CopySeq></Block>\n</AcqInfo></MeasConfig>\n");
+    writeFile(root1.file("cfg/apps.xml"),
+              "<?xml version=\"1.0\"?>\n<Applicationlist>\n<Application pid=\"16\" name=\"Dash0\"/>\n"
+              "</Applicationlist>\n");
+    writeFile(root1.file("usb_meas.drive"), "inserted 0\n");
+    AppProcess logger(root1.path(), {"1"});
+    ASSERT_TRUE(logger.waitForShell()) << logger.stderrText();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const measfile::File f = measfile::readFile(root1.file("meas/A0101000.001"));
+            return f.recordsOf(1).size() >= 10;
+        },
+        20000))
+        << logger.logText();
+
     AppProcess dev(root.path(), {"0"});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     ASSERT_TRUE(logShows(dev, "Eventlogging channel setup with 1/50 events")) << dev.logText();
@@ -143,8 +200,25 @@ TEST(EventsE2E, BothEventOnTheLapCounterIsBroadcastOpenThenClosed) {
     EXPECT_LE(e.duration,
               uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(measured).count() / 100 + 100));
 
+    // Both in application 1's measurement file, after its data delay.
+    const auto logged = [&](const HeardEvent& want) {
+        for (const HeardEvent& h : loggedEvents(root1))
+            if (h.id == want.id && h.time == want.time && h.duration == want.duration) return h;
+        return HeardEvent{};
+    };
+    ASSERT_TRUE(waitUntil([&] { return logged(open).id != 0 && logged(e).id != 0; }, 15000))
+        << logger.logText();
+    for (const HeardEvent& want : {open, e}) {
+        const HeardEvent h = logged(want);
+        EXPECT_EQ(
+            std::make_tuple(h.kind, h.severity, h.pid, h.name, h.text, h.app),
+            std::make_tuple(want.kind, want.severity, want.pid, want.name, want.text, std::string("Dash0")));
+    }
+
     dev.signal(SIGTERM);
+    logger.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+    EXPECT_EQ(logger.waitExit(), 0) << logger.stderrText();
 }
 
 TEST(EventsE2E, PingOfAPeerCountsAboutTenAnswersASecond) {
