@@ -36,7 +36,8 @@ std::atomic<uint32_t> meas_app_stopstart{0};
 std::atomic<uint16_t> lt_update_lap_cnt{0}, lt_update_out_cnt{0};
 uint8_t meas_stopstart_req = 0;
 uint32_t timestamp_old = 0;
-uint8_t timestamp_valid = 0;
+// Read by the remote control too (start condition).
+std::atomic<uint8_t> timestamp_valid{0};
 uint8_t LOGGING2_TARGET_PARTITION_ram = 0;
 uint32_t gTick = 0;
 

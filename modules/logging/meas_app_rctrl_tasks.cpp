@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -85,21 +86,21 @@ int remotectrl_command(uint8_t command, uint32_t ip) {
 }
 
 void remotectrl_listenQueue() {
-    SYSMQ_ID rx = sysmq_open(RCTRL_RX_QUEUE, 1, RCTRL_MSG);
+    // Closed also when the task is deleted in its wait.
+    std::unique_ptr<SysMq, void (*)(SYSMQ_ID)> rx(sysmq_open(RCTRL_RX_QUEUE, 1, RCTRL_MSG), sysmq_close);
     if (!rx) {
         syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() queue(RX) open failed: %s", std::strerror(errno));
         return;
     }
-    SYSMQ_ID tx = sysmq_open(RCTRL_TX_QUEUE, 1, RCTRL_MSG);
+    std::unique_ptr<SysMq, void (*)(SYSMQ_ID)> tx(sysmq_open(RCTRL_TX_QUEUE, 1, RCTRL_MSG), sysmq_close);
     if (!tx) {
         syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() queue(TX) open failed: %s", std::strerror(errno));
-        sysmq_close(rx);
         return;
     }
     uint8_t receiveFlood = 0;
     for (;;) {
         uint8_t m[RCTRL_MSG] = {};
-        const ssize_t n = sysmq_receive(rx, m, sizeof m, WAIT_FOREVER);
+        const ssize_t n = sysmq_receive(rx.get(), m, sizeof m, WAIT_FOREVER);
         if (n != RCTRL_MSG) {
             // A short message carries no whole address: nothing is done with it.
             char why[64];
@@ -118,7 +119,7 @@ void remotectrl_listenQueue() {
         if (status < 0) continue;
         const uint8_t reply[RCTRL_MSG] = {uint8_t(status), 0, 0, 0, 0};
         // Bounded: a service that has gone away must not hold the listener.
-        if (sysmq_send(tx, reply, sizeof reply, sysClkRateGet()) != OK) {
+        if (sysmq_send(tx.get(), reply, sizeof reply, sysClkRateGet()) != OK) {
             if (status == 0)
                 syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue(): sending reply error (%s)",
                         std::strerror(errno));
