@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
     drivesvc_stop();
     basetick_stop();
     nvram_close();
-    sysmq_unlinkCreated();
+    sysmq_unlinkPublished();
     syslogx(LOG_PRIO_INFO, "main(): exit 0");
     syslogreader_stop();
     std::fflush(nullptr);

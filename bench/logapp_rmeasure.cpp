@@ -121,7 +121,7 @@ void BM_RMeasureTick(benchmark::State& state) {
         usleep(1000);
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-    sysmq_unlinkCreated();
+    sysmq_unlinkPublished();
     const uint64_t bytes = folderBytes(root + "/meas");
 
     // write(2) of as many bytes into the same folder.

@@ -11,7 +11,6 @@
 #include <map>
 #include <mqueue.h>
 #include <mutex>
-#include <set>
 #include <vector>
 
 struct SysMq {
@@ -25,7 +24,6 @@ std::mutex gMutex;
 std::string gRoot = ".";
 int gIndex = 0;
 std::map<std::string, std::string> gPublished; // device name -> POSIX name
-std::set<std::string> gCreated;                // POSIX names created here
 
 uint64_t fnv1a64(const std::string& s) {
     uint64_t h = 0xcbf29ce484222325ull;
@@ -112,12 +110,7 @@ SYSMQ_ID sysmq_open(const char* name, int maxMsgs, int msgLen) {
     mq_attr attr{};
     attr.mq_maxmsg = maxMsgs;
     attr.mq_msgsize = msgLen;
-    bool created = true;
-    mqd_t mq = mq_open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600, &attr);
-    if (mq == mqd_t(-1) && errno == EEXIST) {
-        created = false;
-        mq = mq_open(host.c_str(), O_RDWR | O_CLOEXEC);
-    }
+    const mqd_t mq = mq_open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600, &attr);
     if (mq == mqd_t(-1)) return nullptr;
     mq_attr have{};
     if (mq_getattr(mq, &have) != 0) {
@@ -126,7 +119,6 @@ SYSMQ_ID sysmq_open(const char* name, int maxMsgs, int msgLen) {
         errno = e;
         return nullptr;
     }
-    if (created) gCreated.insert(host);
     gPublished[name] = host;
     publishLocked();
     return new SysMq{mq, have.mq_msgsize};
@@ -165,10 +157,9 @@ void sysmq_close(SYSMQ_ID q) {
     delete q;
 }
 
-void sysmq_unlinkCreated() {
+void sysmq_unlinkPublished() {
     std::lock_guard<std::mutex> lk(gMutex);
-    for (const std::string& host : gCreated) mq_unlink(host.c_str());
-    gCreated.clear();
+    for (const auto& [device, host] : gPublished) mq_unlink(host.c_str());
     gPublished.clear();
     std::remove((gRoot + "/mqueue-" + std::to_string(gIndex) + ".names").c_str());
 }

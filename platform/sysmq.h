@@ -5,9 +5,9 @@
 // device. Here they are POSIX message queues whose names are made from the device root and the
 // application index, so that processes on other roots never meet them. The names are published in
 // the file "mqueue-<index>.names" under the device root, one line "<device name> <POSIX name>" per
-// queue opened, for a test or a companion process that plays the other side. A queue that this
-// process created is unlinked by sysmq_unlinkCreated (end of the process); one that existed before
-// belongs to whoever made it.
+// queue opened, for a test or a companion process that plays the other side. The queues of a root
+// and index belong to its application: it removes their names when it ends (a companion keeps what
+// it has open), and whoever clears away a root after a kill removes those it lists.
 #pragma once
 
 #include "platform/rtos.h"
@@ -34,5 +34,5 @@ ssize_t sysmq_receive(SYSMQ_ID q, void* buffer, size_t maxNBytes, _Vx_ticks_t ti
 // OK, or ERROR with errno set (EAGAIN: the queue stayed full for the time-out).
 STATUS sysmq_send(SYSMQ_ID q, const void* buffer, size_t nBytes, _Vx_ticks_t timeout);
 void sysmq_close(SYSMQ_ID q);
-// Removes the names of the queues this process created, and the published list.
-void sysmq_unlinkCreated();
+// Removes the names of the queues this process opened, and the published list.
+void sysmq_unlinkPublished();

@@ -49,7 +49,6 @@ public:
     ~PcConnectionService() {
         for (mqd_t q : {rx_, tx_})
             if (q != mqd_t(-1)) mq_close(q);
-        for (const auto& [device, host] : names_) mq_unlink(host.c_str()); // even after a kill
     }
     bool ok() const { return rx_ != mqd_t(-1) && tx_ != mqd_t(-1); }
     bool send(const std::vector<uint8_t>& m) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mqueue.h>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -27,6 +28,14 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ec;
+    // Message queues a process published here and could not remove itself (killed) go with it.
+    for (const auto& e : fs::directory_iterator(path_, ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("mqueue-", 0) != 0) continue;
+        std::ifstream in(e.path());
+        std::string device, host;
+        while (in >> device >> host) mq_unlink(host.c_str());
+    }
     fs::remove_all(path_, ec);
 }
 
