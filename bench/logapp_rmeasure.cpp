@@ -105,7 +105,8 @@ void BM_RMeasureTick(benchmark::State& state) {
                 for (int k = 0; k < BLOCKS; ++k) meas_app_gw_cbData(0, rec, &meas[index].blocks[k]);
             const auto t0 = std::chrono::steady_clock::now();
             rMeasure();
-            const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
+            const double us =
+                std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
             ticks.push_back(us);
             if (t % 1000 == 187) phases.push_back(us);
         }
@@ -137,7 +138,8 @@ void BM_RMeasureTick(benchmark::State& state) {
     std::sort(ticks.begin(), ticks.end());
     state.counters["median_us"] = ticks[ticks.size() / 2];
     state.counters["p99_us"] = ticks[ticks.size() * 99 / 100];
-    state.counters["worst_1s_phase_us"] = phases.empty() ? 0 : *std::max_element(phases.begin(), phases.end());
+    state.counters["worst_1s_phase_us"] =
+        phases.empty() ? 0 : *std::max_element(phases.begin(), phases.end());
     state.counters["median_of_tick"] = ticks[ticks.size() / 2] / 1000.0;
     state.counters["mb_per_s"] = double(bytes) / wall / 1e6;
     state.counters["vs_write"] = raw > 0 ? (double(bytes) / wall) / (double(bytes) / raw) : 0;
