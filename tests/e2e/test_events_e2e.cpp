@@ -197,8 +197,10 @@ TEST(EventsE2E, BothEventOnTheLapCounterIsBroadcastOpenThenClosed) {
     EXPECT_EQ(e.id, open.id);
     EXPECT_EQ(e.time, open.time) << "the closed event keeps the rising time";
     EXPECT_GE(e.duration, 2000u - 100u);
+    // Between the two events as heard here; the open one may have been heard later after its rise
+    // than the closed one after its fall (the event service sends every 10 ms, a busy host later).
     EXPECT_LE(e.duration,
-              uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(measured).count() / 100 + 100));
+              uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(measured).count() / 100 + 5000));
 
     // Both in application 1's measurement file, after its data delay.
     const auto logged = [&](const HeardEvent& want) {
