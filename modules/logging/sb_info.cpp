@@ -25,6 +25,8 @@ struct InfoState {
     uint64_t lapAnswered = 0;  // lap-stack information received at this lap
     float lapFuel = 0;
     uint8_t lapStatus[2] = {0, 0};
+    bool fast = false;         // the status-block task's mode
+    bool sentThisFast = false; // a pass of this fast period has sent its requests
 };
 
 InfoState& info() {
@@ -160,12 +162,25 @@ int sb_check_vers_info() {
         sb_static_status.fetch_and(~SB_STATIC_VERSIONS_AWAITED);
         return 0;
     }
+    // In fast mode (every 5 ms) only the first pass of the period asks; later ones would flood a
+    // device that is slow to answer.
+    if (s.fast) {
+        if (s.sentThisFast) return 0;
+        s.sentThisFast = true;
+    }
     for (uint16_t pid = 1; pid <= 64; ++pid) {
         if (!(missing & pidBit(pid))) continue;
         sb_static_status.fetch_or(SB_STATIC_VERSIONS_AWAITED);
         if (ci_send_version_info_req(pid) == 1) v.requested |= pidBit(pid);
     }
     return 0;
+}
+
+void sb_check_vers_info_mode(bool fast) {
+    InfoState& s = info();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (fast && !s.fast) s.sentThisFast = false; // a new fast period
+    s.fast = fast;
 }
 
 void sb_lapinfo_lap_event() {

@@ -36,6 +36,8 @@ void ci_get_lapstack_info(comint_msg* message);      // 0x0F04: the fuel-consump
 void ci_send_lapstack_info();                        // this device never sends 0x0F04
 // One pass of version requests to the connected devices that have not answered. Returns 0.
 int sb_check_vers_info();
+// The status-block task's mode: in fast mode only the first pass of a fast period sends requests.
+void sb_check_vers_info_mode(bool fast);
 
 // A lap event: the lap-stack request masks start again.
 void sb_lapinfo_lap_event();

@@ -190,9 +190,14 @@ void fileClose(int k) {
     b.req.vfIdx = -1;
 }
 
+void setFast(bool fast) {
+    S().fast = fast ? 1 : 0;
+    sb_check_vers_info_mode(fast);
+}
+
 void toSlowWhenIdle(bool resetPrescaler) {
     if ((sb_dyn_status[0].load() | sb_dyn_status[1].load()) & (SB_DYN_LAP | SB_DYN_PER)) return;
-    S().fast = 0;
+    setFast(false);
     if (resetPrescaler) S().prescaler = 5;
 }
 
@@ -411,7 +416,7 @@ int enter(const sb_request_t* rq, int closeType, int index, bool write) {
     }
     // The block is built by the task: reading the lap stack from NV can take the caller, the
     // measurement raster, out for longer than its FIFOs hold.
-    S().fast = 1;
+    setFast(true);
     if (S().wake) semGive(S().wake);
     return 2;
 }
@@ -453,7 +458,7 @@ int sblk_task_laptrigger(uint16_t previousLap, uint16_t previousOuting, uint32_t
         sb_lapstack_expect_entry(uint8_t(previousLap), laptime);
         sb_static_status.fetch_or(SB_STATIC_LAPSTACK_AWAITED);
     }
-    S().fast = 1;
+    setFast(true);
     if (S().wake) semGive(S().wake);
     return 1;
 }
@@ -467,7 +472,7 @@ void sblk_task_trigger_slow() {
 }
 
 void sblk_power_down() {
-    S().fast = 1;
+    setFast(true);
     sb_SwOff = 1;
     sb_lapstack_power_down();
 }

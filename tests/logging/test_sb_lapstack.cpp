@@ -4,6 +4,7 @@
 #include "lapfixture.h"
 
 #include "framework/nvram.h"
+#include "msdcom/bc2_internal.h"
 
 #include <cmath>
 #include <thread>
@@ -205,4 +206,51 @@ TEST_F(LapStack, TheFuelMastersInformationGivesEachLapOneEntry) {
     sblk_task_laptrigger(7, 1, 0x400, 6000);
     info(30, full);
     EXPECT_EQ(lapStack().size(), 3u) << "no entry from the network after power-down";
+}
+
+TEST_F(LapStack, VersionPassAsksConnectedDevicesThatHaveNotAnsweredOncePerFastPeriod) {
+    sb_info_ini();
+    sb_check_vers_info_mode(false);
+    for (uint16_t pid : {30, 5, 12}) local_host.setBit(BC2_REC_CIMASK, pid);
+    sent();
+    const auto asked = [] {
+        std::vector<int> pids;
+        for (const comint_msg& m : sent())
+            if (ci_cmd(&m) == 0x0F00) pids.push_back(ci_dst(&m));
+        return pids;
+    };
+    const auto answer = [](uint16_t pid) {
+        comint_msg m = message(0x0F01, pid, std::vector<uint8_t>{'v', 0});
+        ci_serve_command(&m);
+    };
+    const auto awaited = [] { return (sb_static_status.load() & SB_STATIC_VERSIONS_AWAITED) != 0; };
+
+    sb_check_vers_info();
+    EXPECT_EQ(asked(), (std::vector<int>{5, 12, 30})) << "ascending, the own PID has answered";
+    EXPECT_TRUE(awaited());
+    answer(12);
+    sb_check_vers_info();
+    EXPECT_EQ(asked(), (std::vector<int>{5, 30})) << "slow mode asks at every pass";
+
+    // Fast mode: the first pass of each fast period asks, later ones of the same period do not.
+    sb_check_vers_info_mode(true);
+    sb_check_vers_info();
+    EXPECT_EQ(asked(), (std::vector<int>{5, 30}));
+    sb_check_vers_info();
+    sb_check_vers_info_mode(true);
+    sb_check_vers_info();
+    EXPECT_TRUE(asked().empty());
+    sb_check_vers_info_mode(false);
+    sb_check_vers_info_mode(true);
+    sb_check_vers_info();
+    EXPECT_EQ(asked(), (std::vector<int>{5, 30}));
+
+    // A device that went away is not waited for; when every connected one has answered, none is.
+    local_host.clearBit(BC2_REC_CIMASK, 30);
+    answer(5);
+    sb_check_vers_info_mode(false);
+    sb_check_vers_info();
+    EXPECT_TRUE(asked().empty());
+    EXPECT_FALSE(awaited());
+    for (uint16_t pid : {5, 12}) local_host.clearBit(BC2_REC_CIMASK, pid);
 }
