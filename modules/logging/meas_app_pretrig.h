@@ -8,6 +8,7 @@
 #include "logging/meas_app_disk.h"
 #include "platform/rtos.h"
 
+#include <atomic>
 #include <cstdint>
 
 struct MEASConfiguration;
@@ -53,8 +54,9 @@ struct MeasAppStore_FileInfo_s {
     const MEASConfiguration* config; // blocks and their frame ids (may be null: no blocks)
     const void* configBlob;          // record type 1, copied by the store
     uint32_t configBlobSize;
-    uint8_t* headerWritten; // the instance's file-written flag, set when a file writer wrote a header
-    uint32_t loggerId;      // record type 7
+    std::atomic<uint8_t>*
+        headerWritten; // the instance's file-written flag, set when a file writer wrote a header
+    uint32_t loggerId; // record type 7
 };
 
 // Written by the file store (the logging application): the store calls them when a file is

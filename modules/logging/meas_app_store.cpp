@@ -214,7 +214,7 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
         f->config = m.config;
         f->configBlob = m.dcp;
         f->configBlobSize = uint32_t(m.dcpSize);
-        f->headerWritten = reinterpret_cast<uint8_t*>(&m.fileWritten);
+        f->headerWritten = &m.fileWritten;
         f->loggerId = meas_app_getLoggerId();
         meas_app_PreTrigOpenFile(m.pretrig, f);
         if (f->vfIdx < 0) {

@@ -166,7 +166,7 @@ bool VirtualFile::writeHeader(Writer& writer) {
         return true;
     });
     if (failed || written == 0) return false;
-    if ((writer.type() & WRITER_FILES) && info_->headerWritten) *info_->headerWritten = 1;
+    if ((writer.type() & WRITER_FILES) && info_->headerWritten) info_->headerWritten->store(1);
     return true;
 }
 

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     cfg.BlkInfo = blk;
     cfg.num_blocks = 2;
     static const char blob[] = "<m01/>";
-    uint8_t written = 0;
+    std::atomic<uint8_t> written{0};
 
     void* h = meas_app_PreTrigInit(0, 0.0f);
     if (!h) return 1;

@@ -141,7 +141,7 @@ protected:
     testsupport::TempDeviceRoot root;
     OneBlockConfig config;
     std::vector<uint8_t> blob = {'<', 'c', 'f', 'g', '/', '>'};
-    uint8_t headerWritten = 0;
+    std::atomic<uint8_t> headerWritten{0};
 };
 
 } // namespace storetest
