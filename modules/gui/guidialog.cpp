@@ -194,37 +194,41 @@ void GuiMessageWindow::AddButtons() {
                       c.bottom - guidialog::ButtonFontHeight() - 10, c.bottom - 4, miButtonWidth);
 }
 
-int GuiMessageWindow::Message(const GuiMessage& msg) {
+int guidialog::MessageWindowMessage(GuiWindow* w, GuiTitle* title, GuiThing*& owner, const GuiMessage& msg) {
     switch (msg.Type) {
     case GM_SHOW: {
-        if (mpTitle) {
-            GuiMessage m = GuiMakeMessage(GM_RESIZE, mpTitle);
-            const int top = mRealRect.top + 2;
-            m.SetDataRect(
-                MakeGuiRect(mClientRect.left, top, mClientRect.right, top + mpTitle->mRealRect.Height() - 1));
-            mpTitle->Message(m);
+        if (title) {
+            GuiMessage m = GuiMakeMessage(GM_RESIZE, title);
+            const int top = w->mRealRect.top + 2;
+            m.SetDataRect(MakeGuiRect(w->mClientRect.left, top, w->mClientRect.right,
+                                      top + title->mRealRect.Height() - 1));
+            title->Message(m);
         }
-        const int r = GuiWindow::Message(msg);
-        if (!mpOwner) mpOwner = mpParentThing;
+        const int r = w->GuiWindow::Message(msg);
+        if (!owner) owner = w->Parent();
         return r;
     }
     case GM_CURRENT:
     case GM_NOT_CURRENT: {
-        const int r = GuiWindow::Message(msg);
-        if (mpTitle && mpTitle->IsVisible() && mpScreen) {
-            mpScreen->Invalidate(mpTitle->mClipRect);
-            mpTitle->Draw();
+        const int r = w->GuiWindow::Message(msg);
+        if (title && title->IsVisible() && GuiThing::mpScreen) {
+            GuiThing::mpScreen->Invalidate(title->mClipRect);
+            title->Draw();
         }
         return r;
     }
     default:
         break;
     }
-    if (GuiIsAnswerClick(msg.Type) && !mbModal) {
-        guidialog::Answer(this, mpOwner, GM_MESSAGE_ANSWER, static_cast<int16_t>(msg.Type), false);
+    if (GuiIsAnswerClick(msg.Type) && !w->mbModal) {
+        Answer(w, owner, GM_MESSAGE_ANSWER, static_cast<int16_t>(msg.Type), false);
         return 0;
     }
-    return GuiWindow::Message(msg);
+    return w->GuiWindow::Message(msg);
+}
+
+int GuiMessageWindow::Message(const GuiMessage& msg) {
+    return guidialog::MessageWindowMessage(this, mpTitle, mpOwner, msg);
 }
 
 void GuiMessageWindow::Draw() {

@@ -29,5 +29,8 @@ void Centre(GuiWindow* w, GuiThing* owner);
 // The handling of a standard button's click by a window that is not modal: the owner gets
 // `type` with Param `param` from the window, which then goes unless `stay`.
 void Answer(GuiWindow* w, GuiThing* owner, uint16_t type, int16_t param, bool stay);
+// The messages of a message window (one- or multi-line): the title follows a show and a change of
+// the current window, the owner defaults to the parent, and a standard button's click answers it.
+int MessageWindowMessage(GuiWindow* w, GuiTitle* title, GuiThing*& owner, const GuiMessage& msg);
 
 } // namespace guidialog

@@ -102,36 +102,7 @@ void GuiMLMessageWindow::AddTextBox(const char* text) {
 }
 
 int GuiMLMessageWindow::Message(const GuiMessage& msg) {
-    switch (msg.Type) {
-    case GM_SHOW: {
-        if (mpTitle) {
-            GuiMessage m = GuiMakeMessage(GM_RESIZE, mpTitle);
-            const int top = mRealRect.top + 2;
-            m.SetDataRect(
-                MakeGuiRect(mClientRect.left, top, mClientRect.right, top + mpTitle->mRealRect.Height() - 1));
-            mpTitle->Message(m);
-        }
-        const int r = GuiWindow::Message(msg);
-        if (!mpOwner) mpOwner = mpParentThing;
-        return r;
-    }
-    case GM_CURRENT:
-    case GM_NOT_CURRENT: {
-        const int r = GuiWindow::Message(msg);
-        if (mpTitle && mpTitle->IsVisible() && mpScreen) {
-            mpScreen->Invalidate(mpTitle->mClipRect);
-            mpTitle->Draw();
-        }
-        return r;
-    }
-    default:
-        break;
-    }
-    if (GuiIsAnswerClick(msg.Type) && !mbModal) {
-        guidialog::Answer(this, mpOwner, GM_MESSAGE_ANSWER, static_cast<int16_t>(msg.Type), false);
-        return 0;
-    }
-    return GuiWindow::Message(msg);
+    return guidialog::MessageWindowMessage(this, mpTitle, mpOwner, msg);
 }
 
 void GuiMLMessageWindow::Draw() {

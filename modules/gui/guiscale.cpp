@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "gui/guirange.h"
 #include "gui/guiscreen.h"
 #include "gui/guitextthing.h"
 
@@ -170,23 +171,12 @@ void GuiScale::CalcClipAndDraw() {
 }
 
 void GuiScale::SetValue(int32_t value, int redraw) {
-    if (value == miValue) return;
-    if ((value < miMin && miValue == miMin) || (value > miMax && miValue == miMax)) return;
-    miValue = value < miMin ? miMin : value > miMax ? miMax : value;
-    if (IsVisible() && redraw) CalcClipAndDraw();
+    if (GuiGaugeValue(miValue, miMin, miMax, value, &miValue) && IsVisible() && redraw) CalcClipAndDraw();
 }
 
 int32_t GuiScale::IncrementValue(int32_t delta, int redraw) {
-    int64_t v = int64_t{miValue} + delta;
-    if (v <= miMin) {
-        if (miValue == miMin) return miValue;
-        v = miMin;
-    } else if (v >= miMax) {
-        if (miValue == miMax) return miValue;
-        v = miMax;
-    }
-    miValue = static_cast<int32_t>(v);
-    if (IsVisible() && redraw) CalcClipAndDraw();
+    if (GuiGaugeValue(miValue, miMin, miMax, int64_t{miValue} + delta, &miValue) && IsVisible() && redraw)
+        CalcClipAndDraw();
     return miValue;
 }
 
