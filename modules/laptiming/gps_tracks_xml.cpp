@@ -93,14 +93,9 @@ void tracksXmlLoad::readGroup() {
 
 void tracksXmlLoad::readTracksElement() {
     XmlTok_t tok;
-    if (scanner_->lastType() == XMLTOK_START_ATTR) {
-        // Its attributes are not used.
-        XmlTokType_t type;
-        do {
-            type = scanner_->getTok(tok);
-        } while (type == XMLTOK_ATTR);
-        if (type == XMLTOK_EMPTY_END) return;
-    }
+    // Its attributes are not used.
+    if (scanner_->lastType() == XMLTOK_START_ATTR && scanner_->skipAttributes(tok) == XMLTOK_EMPTY_END)
+        return;
     for (;;) {
         const XmlTokType_t type = scanner_->getTok(tok);
         if (type == XMLTOK_END || type == XMLTOK_EOF) return;

@@ -33,13 +33,7 @@ bool isStart(XmlTokType_t type) {
 
 void readList(XmlScan* scanner, AppNameTable* names) {
     XmlTok_t tok;
-    if (scanner->lastType() == XMLTOK_START_ATTR) {
-        XmlTokType_t type;
-        do {
-            type = scanner->getTok(tok);
-        } while (type == XMLTOK_ATTR);
-        if (type == XMLTOK_EMPTY_END) return;
-    }
+    if (scanner->lastType() == XMLTOK_START_ATTR && scanner->skipAttributes(tok) == XMLTOK_EMPTY_END) return;
     for (;;) {
         const XmlTokType_t type = scanner->getTok(tok);
         if (type == XMLTOK_END || type == XMLTOK_EOF) return;

@@ -122,13 +122,8 @@ void eventchannels::release() {
 
 void eventchannels::readEventList() {
     XmlTok_t tok;
-    if (scanner_->lastType() == XMLTOK_START_ATTR) {
-        XmlTokType_t type;
-        do {
-            type = scanner_->getTok(tok);
-        } while (type == XMLTOK_ATTR);
-        if (type == XMLTOK_EMPTY_END) return;
-    }
+    if (scanner_->lastType() == XMLTOK_START_ATTR && scanner_->skipAttributes(tok) == XMLTOK_EMPTY_END)
+        return;
     for (;;) {
         const XmlTokType_t type = scanner_->getTok(tok);
         if (type == XMLTOK_END || type == XMLTOK_EOF) return;

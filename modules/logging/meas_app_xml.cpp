@@ -429,12 +429,8 @@ void measAppXmlLoad::readNoCheck(const char* text) {
         if (type == XMLTOK_EOF) return;
         if (!(type == XMLTOK_START || (type == XMLTOK_START_ATTR && tok.name == "UncheckedContent")))
             continue;
-        if (type == XMLTOK_START_ATTR) {
-            do {
-                type = sc->getTok(tok);
-            } while (type == XMLTOK_ATTR);
-            if (type != XMLTOK_TAG_END) continue; // an empty section
-        }
+        if (type == XMLTOK_START_ATTR && sc->skipAttributes(tok) != XMLTOK_TAG_END)
+            continue; // an empty section
         text_[0] = '\0';
         for (;;) {
             type = sc->getTok(tok);

@@ -289,6 +289,14 @@ int XmlScan::getNesting(const XmlTok_t& tok) {
     }
 }
 
+XmlTokType_t XmlScan::skipAttributes(XmlTok_t& tok) {
+    XmlTokType_t type;
+    do {
+        type = getTok(tok);
+    } while (type == XMLTOK_ATTR);
+    return type;
+}
+
 void XmlScan::scanOverTag(XmlTok_t& tok) {
     switch (lastType_) {
     case XMLTOK_START:

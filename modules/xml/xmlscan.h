@@ -55,6 +55,10 @@ public:
     // one of its attributes or the end of that start tag): attributes, content and end tag. `tok`
     // is left holding the element's last token. Does nothing for any other token.
     void scanOverTag(XmlTok_t& tok);
+    // Reads past the attributes of the start tag read last; the type of the first token that is
+    // not an attribute (the end of the start tag, XMLTOK_EMPTY_END for an empty element, or the end
+    // of the document or a fault), held in `tok`.
+    XmlTokType_t skipAttributes(XmlTok_t& tok);
     // Nesting change of a token: +1 for a start tag (types 0 and 1), -1 for the end of an element
     // (types 3 and 4), 0 otherwise.
     static int getNesting(const XmlTok_t& tok);
