@@ -23,8 +23,6 @@
 #include "platform/nvdb.h"
 #include "platform/serial.h"
 
-#include <zlib.h>
-
 #include <cmath>
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,28 +30,6 @@
 using namespace gwtest;
 
 namespace {
-
-std::vector<std::string> gunzipLines(const std::string& path) {
-    std::vector<std::string> lines;
-    gzFile f = gzopen(path.c_str(), "rb");
-    if (f == nullptr) return lines;
-    char buf[256];
-    while (gzgets(f, buf, sizeof buf) != nullptr) lines.emplace_back(buf);
-    gzclose(f);
-    return lines;
-}
-
-// The numbers of the JSON array named `key`.
-std::vector<double> jsonArray(const std::string& text, const std::string& key) {
-    std::vector<double> out;
-    size_t p = text.find('[', text.find("\"" + key + "\""));
-    const size_t end = text.find(']', p);
-    while (p != std::string::npos && p < end) {
-        out.push_back(std::strtod(text.c_str() + p + 1, nullptr));
-        p = text.find(',', p + 1);
-    }
-    return out;
-}
 
 // Seconds after 10:00:00 of an RMC sentence's UTC field.
 double traceSeconds(const std::string& rmc) {
@@ -187,7 +163,7 @@ protected:
 
     testsupport::TempDeviceRoot root;
     const std::vector<std::string> trace =
-        gunzipLines(testsupport::testdataPath("gps/redbullring-3laps-rmc.nmea.gz"));
+        testsupport::gunzipLines(testsupport::testdataPath("gps/redbullring-3laps-rmc.nmea.gz"));
     static constexpr double kSegmentPoints[2] = {250.0, 280.0};
     uint64_t cycles = 0;
 };
@@ -196,12 +172,12 @@ protected:
 
 TEST_F(LapGps, RedBullRingTraceGivesTheRecordedLapTimesAndSegmentTimes) {
     const std::vector<std::string> trace =
-        gunzipLines(testsupport::testdataPath("gps/redbullring-3laps-rmc.nmea.gz"));
+        testsupport::gunzipLines(testsupport::testdataPath("gps/redbullring-3laps-rmc.nmea.gz"));
     ASSERT_GT(trace.size(), 3000u);
     const std::string truth =
         testsupport::readFile(testsupport::testdataPath("gps/redbullring-3laps-10hz.truth.json"));
-    const std::vector<double> lapTimes = jsonArray(truth, "lap_times_s");
-    const std::vector<double> crossings = jsonArray(truth, "crossings_s");
+    const std::vector<double> lapTimes = testsupport::jsonArray(truth, "lap_times_s");
+    const std::vector<double> crossings = testsupport::jsonArray(truth, "crossings_s");
     ASSERT_EQ(lapTimes.size(), 3u);
 
     const int peer = open(serial_publishedPath(1).c_str(), O_WRONLY | O_NOCTTY);

@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -30,16 +28,6 @@ constexpr const char* DEV_ADDR = "127.0.0.2";
 constexpr const char* kLapFunction = "channel 10 lapfunc mode gps gps_radius 25 main_retrig_lock 10"
                                      " lat gps_lat lon gps_long gps_speed gps_speed heading gps_direction"
                                      " speed gps_speed speed.conv 0,0.2777778,0,0,0,1\n";
-
-std::vector<std::string> gunzipLines(const std::string& path) {
-    std::vector<std::string> lines;
-    gzFile f = gzopen(path.c_str(), "rb");
-    if (f == nullptr) return lines;
-    char buf[256];
-    while (gzgets(f, buf, sizeof buf) != nullptr) lines.emplace_back(buf);
-    gzclose(f);
-    return lines;
-}
 
 // Seconds after 10:00:00 of an RMC sentence's UTC field.
 double traceSeconds(const std::string& rmc) {
@@ -72,7 +60,8 @@ TEST(LapGpsE2E, ACarLappingInAGpsTraceOnTheSerialPort) {
     std::string why;
     ASSERT_TRUE(lape2e::configureMaster(root.path(), DEV_INDEX, DEV_PID, kLapFunction, &why)) << why;
     writeFile(root.file("cfg/rtracks.xml"), readFile(testdataPath("gps/rtracks.xml")));
-    const std::vector<std::string> trace = gunzipLines(testdataPath("gps/redbullring-3laps-rmc.nmea.gz"));
+    const std::vector<std::string> trace =
+        testsupport::gunzipLines(testdataPath("gps/redbullring-3laps-rmc.nmea.gz"));
     ASSERT_GT(trace.size(), 3000u);
 
     lape2e::LapPeer peer(DEV_ADDR);

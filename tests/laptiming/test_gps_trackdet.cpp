@@ -14,8 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -35,29 +33,6 @@ bool waitForLog(const std::string& text, std::vector<std::string>* seen, int tim
             return logged(*seen, text) > 0;
         },
         timeoutMs);
-}
-
-std::vector<std::string> gunzipLines(const std::string& path) {
-    std::vector<std::string> lines;
-    gzFile f = gzopen(path.c_str(), "rb");
-    if (f == nullptr) return lines;
-    char buf[256];
-    while (gzgets(f, buf, sizeof buf) != nullptr) lines.emplace_back(buf);
-    gzclose(f);
-    return lines;
-}
-
-// The numbers of the JSON array named `key`.
-std::vector<double> jsonArray(const std::string& text, const std::string& key) {
-    std::vector<double> out;
-    size_t p = text.find('[', text.find("\"" + key + "\""));
-    const size_t end = text.find(']', p);
-    while (p != std::string::npos && p < end) {
-        char* next = nullptr;
-        out.push_back(std::strtod(text.c_str() + p + 1, &next));
-        p = text.find(',', p + 1);
-    }
-    return out;
 }
 
 // Seconds of the day of an RMC sentence's UTC field.
@@ -160,11 +135,11 @@ TEST(TrackDetection, RedBullRingLapTraceTriggersOncePerCrossing) {
     testsupport::writeFile(root.file("cfg/rtracks.xml"),
                            testsupport::readFile(testsupport::testdataPath("gps/rtracks.xml")));
     const std::vector<std::string> trace =
-        gunzipLines(testsupport::testdataPath("gps/redbullring-3laps-rmc.nmea.gz"));
+        testsupport::gunzipLines(testsupport::testdataPath("gps/redbullring-3laps-rmc.nmea.gz"));
     ASSERT_GT(trace.size(), 3000u);
-    const std::vector<double> crossings =
-        jsonArray(testsupport::readFile(testsupport::testdataPath("gps/redbullring-3laps-10hz.truth.json")),
-                  "crossings_s");
+    const std::vector<double> crossings = testsupport::jsonArray(
+        testsupport::readFile(testsupport::testdataPath("gps/redbullring-3laps-10hz.truth.json")),
+        "crossings_s");
     ASSERT_EQ(crossings.size(), 4u);
 
     ManualClock manual;

@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
 #include <mqueue.h>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <zlib.h>
 
 namespace fs = std::filesystem;
 
@@ -105,6 +107,28 @@ void writeFile(const std::string& path, const std::string& contents) {
 
 void makeDirs(const std::string& path) {
     fs::create_directories(path);
+}
+
+std::vector<std::string> gunzipLines(const std::string& path) {
+    std::vector<std::string> lines;
+    gzFile f = gzopen(path.c_str(), "rb");
+    if (f == nullptr) return lines;
+    char buf[256];
+    while (gzgets(f, buf, sizeof buf) != nullptr) lines.emplace_back(buf);
+    gzclose(f);
+    return lines;
+}
+
+// The numbers of the JSON array named `key`.
+std::vector<double> jsonArray(const std::string& text, const std::string& key) {
+    std::vector<double> out;
+    size_t p = text.find('[', text.find("\"" + key + "\""));
+    const size_t end = text.find(']', p);
+    while (p != std::string::npos && p < end) {
+        out.push_back(std::strtod(text.c_str() + p + 1, nullptr));
+        p = text.find(',', p + 1);
+    }
+    return out;
 }
 
 } // namespace testsupport

@@ -39,6 +39,10 @@ int countContaining(const std::vector<std::string>& lines, const std::string& te
 
 // Absolute path of a file in the repository's tests/data folder.
 std::string testdataPath(const std::string& rel);
+// The lines of a gzip-compressed text file (none when it cannot be read).
+std::vector<std::string> gunzipLines(const std::string& path);
+// The numbers of the JSON array named `key` in `text`.
+std::vector<double> jsonArray(const std::string& text, const std::string& key);
 // Absolute path of the repository root and of the build folder.
 std::string sourceDir();
 std::string buildDir();
