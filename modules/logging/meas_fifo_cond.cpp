@@ -16,7 +16,7 @@
 namespace {
 
 constexpr uint32_t kBytesPerEntry = 5;      // time stamp and state
-constexpr uint32_t kPutAhead = 1000;        // a sample may be at most 100 ms ahead of the tick
+constexpr uint32_t kPutAhead = 1000;        // a sample may be at most 100 ms ahead of the time now
 constexpr uint32_t kDeliveryStopped = 2000; // 200 ms without a newer entry: no longer delivered
 
 struct CondFifo {
@@ -170,7 +170,8 @@ int fifo_condition_put(uint32_t n, const uint8_t* record) {
         return MF_ERR_FIFO_INVALID;
     }
     const uint32_t t = be32(record);
-    if (t > gCurrTs.load(std::memory_order_relaxed) + kPutAhead) {
+    // Judged against the time now when the logging task's last cycle is too old to tell.
+    if (t > gCurrTs.load(std::memory_order_relaxed) + kPutAhead && t > time_getTimestamp() + kPutAhead) {
         unlockFifo(n);
         return MF_ERR_TS_INVALID;
     }

@@ -2,6 +2,7 @@
 
 #include "framework/board_io.h"
 #include "framework/syslog.h"
+#include "framework/time_util.h"
 #include "measdata/seram.h"
 #include "platform/rtos.h"
 
@@ -15,7 +16,7 @@
 namespace {
 
 constexpr uint32_t kEmpty = 0xFFFFFFFFu;
-constexpr int32_t kPutAhead = 1000;         // a sample may be at most 100 ms ahead of the logging clock
+constexpr int32_t kPutAhead = 1000;         // a sample may be at most 100 ms ahead of the time now
 constexpr uint32_t kMaxSlots = 0xFFFF;      // the slot count is a u16
 constexpr uint64_t kMaxBytes = 64ull << 20; // one FIFO's ring
 constexpr uint32_t kStatusNoFifoError = 0x20000;
@@ -62,6 +63,13 @@ std::atomic<uint32_t> gCurrTs{0};
 std::atomic<bool> gResynced{false};
 std::atomic<uint8_t> gPeak[kRasterIndices];
 std::atomic<bool> gPeakUpdated[kRasterIndices];
+
+// A stamp from the future (a peer's clock gone wrong). The logging task's time of its last cycle
+// decides only when the stamp is close to it: a late logging task makes no sample look early.
+bool aheadOfNow(uint32_t ts) {
+    return int32_t(ts - gCurrTs.load(std::memory_order_relaxed)) > kPutAhead &&
+           int32_t(ts - time_getTimestamp()) > kPutAhead;
+}
 
 bool slotsReady() {
     std::call_once(gSlotsMade, [] {
@@ -343,7 +351,7 @@ int fifo_data_put(uint32_t n, const uint8_t* sample, uint32_t length) {
         return MF_ERR_TYPE;
     }
     const uint32_t ts = be32(sample);
-    if (int32_t(ts - gCurrTs.load(std::memory_order_relaxed)) > kPutAhead) {
+    if (aheadOfNow(ts)) {
         ++f->tsErrCnt;
         f->errorFlag = 1;
         unlockFifo(n);

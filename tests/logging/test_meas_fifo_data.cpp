@@ -197,6 +197,17 @@ TEST_F(DataFifoTest, PutAndGetOnTheLoggingClock) {
     meas_fifo_data_syslog();
     EXPECT_TRUE(log().empty());
     EXPECT_EQ(meas_led_status & 0x20000, 0x20000u);
+
+    // A late logging task: its last cycle is 0.5 s old. A sample of now is kept; only a stamp
+    // ahead of the time now comes from the future.
+    const fifo_data_request_t late = request(11, 0, {4, 1});
+    ASSERT_EQ(fifo_data_request(&late), 0);
+    const uint32_t cycle = tick(1);
+    hostclock_advanceMs(500);
+    const uint32_t t = time_getTimestamp();
+    EXPECT_EQ(std::vector<int>({put(11, sample(cycle + 10, 1, 1)), put(11, sample(t, 2, 2)),
+                                put(11, sample(t + 900, 3, 3)), put(11, sample(t + 2000, 4, 4))}),
+              std::vector<int>({0, 0, 0, MF_ERR_TS_INVALID}));
 }
 
 TEST_F(DataFifoTest, LateSignalsJoinTheirSample) {
