@@ -196,6 +196,8 @@ STATUS poolDelete(POOL_ID pool, bool force);
 //   ready gives way to it at the end of that call.
 // - A better member that becomes ready while a worse one holds the core runs at once, beside it:
 //   an overrunning task never delays the higher-priority tasks of the next tick.
+// - A member that holds a mutex semaphore takes its turn at once: a task outside the core that
+//   waits for the mutex is never held back by the order of the core.
 // - A member asleep in the host kernel outside this API (a socket, a file, a plain mutex) holds
 //   the core until it has been seen asleep there, without running, for a few milliseconds; after
 //   that it no longer holds back the others (not while the clock is driven by hand: a test keeps

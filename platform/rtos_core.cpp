@@ -6,11 +6,13 @@
 // number), or the same priority and ready earlier. A member that makes a better one ready gives way
 // to it at the end of that call, as a preempted task does, and keeps its place among its equals.
 //
-// Threads cannot be stopped from outside, so two things differ from a real core:
+// Threads cannot be stopped from outside, so a few things differ from a real core:
 // - A better member that becomes ready while a worse one holds the core runs at once, beside it
 //   (an overrunning low-priority raster never delays the next tick's high-priority ones).
+// - A member that holds a mutex semaphore never waits for its turn: other tasks (the file writers,
+//   the GUI) may wait for that mutex, and a busy host could keep the turn from coming for long.
 // - A member that sleeps in the host kernel outside this layer (a socket, a file, a plain mutex)
-//   still holds the core. Once it has held it for a millisecond, its state is read from /proc; while
+//   still holds the core. Once it has held it for a patience, its state is read from /proc; while
 //   asleep there it no longer holds back the others, as a blocked task would not.
 #include "platform/hostclock.h"
 #include "platform/rtos_internal.h"
@@ -135,9 +137,10 @@ void makeReady(Core& c, TaskRec* t) {
 }
 
 // Waits until it is the task's turn; a task to be deleted goes through at once so that it reaches
-// its next wait and ends there.
+// its next wait and ends there, and so does a task that holds a mutex semaphore.
 void awaitTurn(Core& c, std::unique_lock<std::mutex>& lk, TaskRec* me) {
-    while (nextTurn(c) != me && !me->deleteRequested.load(std::memory_order_relaxed)) {
+    while (nextTurn(c) != me && me->mutexesHeld == 0 &&
+           !me->deleteRequested.load(std::memory_order_relaxed)) {
         me->coreCv.wait_for(lk, std::chrono::nanoseconds(kPatienceNs));
         if (releaseSleepers(c)) dispatch(c); // the turn may be another's that sleeps in its wait
     }

@@ -404,3 +404,44 @@ TEST(RtosTickCore, AWorseTaskWaitsWhileABetterOneRunsButNotWhileItSleepsInTheHos
     semDelete(goBetter);
     semDelete(goWorse);
 }
+
+// A member that holds a mutex semaphore never waits for its turn: here a worse member gives way to
+// a better one that runs on, while a task outside the core waits for the worse one's mutex. The
+// better one runs until that task has the mutex (10 s at most).
+TEST(RtosTickCore, AMutexHeldByAMemberIsNeverHeldBackByTheOrder) {
+    SEM_ID goWorse = semBCreate(0, SEM_EMPTY), goBetter = semBCreate(0, SEM_EMPTY);
+    SEM_ID mutex = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
+    std::atomic<bool> outsideHasIt{false}, betterTimedOut{false}, worseHolds{false};
+    const TASK_ID better = taskSpawn("tBetter", 10, TASK_OPT_TICK_CORE, 8192, [&] {
+        semTake(goBetter, WAIT_FOREVER);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!outsideHasIt.load()) {
+            if (std::chrono::steady_clock::now() > until) {
+                betterTimedOut = true;
+                break;
+            }
+        }
+    });
+    const TASK_ID worse = taskSpawn("tWorse", 20, TASK_OPT_TICK_CORE, 8192, [&] {
+        semTake(goWorse, WAIT_FOREVER);
+        semTake(mutex, WAIT_FOREVER);
+        worseHolds = true;
+        semGive(goBetter); // gives way to the better task, the mutex in hand
+        semGive(mutex);
+    });
+    ASSERT_TRUE(eventually([&] { return taskIsPended(better) && taskIsPended(worse); }));
+    std::thread outside([&] {
+        EXPECT_TRUE(eventually([&] { return worseHolds.load(); }));
+        EXPECT_EQ(semTake(mutex, WAIT_FOREVER), OK);
+        outsideHasIt = true;
+        semGive(mutex);
+    });
+    semGive(goWorse);
+    outside.join();
+    EXPECT_EQ(taskJoin(better, 15000), OK);
+    EXPECT_EQ(taskJoin(worse, 15000), OK);
+    EXPECT_FALSE(betterTimedOut.load()) << "the mutex came free only once the better task stopped";
+    semDelete(goBetter);
+    semDelete(goWorse);
+    semDelete(mutex);
+}
