@@ -78,6 +78,16 @@ void startSignalThread() {
     }).detach();
 }
 
+// Waits until `done` holds, at most `ms` of real time; its last answer.
+bool waitFor(bool (*done)(), int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) return done();
+        taskDelay(1);
+    }
+    return true;
+}
+
 int stderrSeverity() {
     const char* v = std::getenv("MSD_LOG_STDERR");
     if (v && *v >= '0' && *v <= '7' && v[1] == '\0') return *v - '0';
@@ -213,14 +223,19 @@ int main(int argc, char** argv) {
 
     postrun_register(PR_PWM, "PWM outputs", PwmOut_StopAll);
     postrun_register(PR_STATUSBLOCK, "status block", sblk_power_down);
-    // The fast stop closes every file at the next tick of the measurement raster.
+    // The fast stop closes every file at the next tick of the measurement raster; the status blocks
+    // of those files are finished before anything else stops (the network still answers the version
+    // requests of a block).
     postrun_register(PR_LOGGING, "logging", [] {
         meas_app_remotefaststop();
-        for (int i = 0; i < 1000 && !meas_app_faststop_done(); ++i) taskDelay(1);
+        waitFor(meas_app_faststop_done, 1000);
+        if (!waitFor(sb_blocks_done, 3000)) syslogx(LOG_PRIO_ERR, "main(): status blocks not finished");
     });
+    // The device's supply holds up for 950 ms after power-off. The host loses no power at the end:
+    // it waits until the files are on disk, closed and read-only, unless the drive hangs.
     postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
-        for (int i = 0; i < POSTRUN_LOGGER_FLUSH_MS && !meas_app_PreTrigIsOfflineDataFlushed(); ++i)
-            taskDelay(1);
+        if (!waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; }, 10000))
+            syslogx(LOG_PRIO_ERR, "main(): the logger's data are not all on disk");
     });
     postrun_register(PR_DISPLAY, "display", displayJoin); // control stopped; keeps its last picture
     postrun_register(PR_GATEWAY, "measurement gateway", gw_stop);

@@ -6,24 +6,22 @@
 #include <functional>
 
 enum PostrunStep {
-    PR_PWM,           // PWM outputs
-    PR_STATUSBLOCK,   // status block
-    PR_LOGGING,       // logging
-    PR_CANOUT,        // CAN out
-    PR_DISPLAY,       // display
-    PR_GATEWAY,       // measurement gateway
-    PR_XCP,           // XCP
-    PR_CALC,          // calculation channels
-    PR_ADCFILTER,     // ADC filters
-    PR_DIVOVUR2,      // vehicle network
-    PR_GPS,           // the GPS task is deleted
-    PR_LOGGER_FLUSH,  // the logger gets at most POSTRUN_LOGGER_FLUSH_MS to flush
-    PR_RASTERS,       // rasters stop
-    PR_ERRMEM,        // error memory stops
+    PR_PWM,          // PWM outputs
+    PR_STATUSBLOCK,  // status block
+    PR_LOGGING,      // logging
+    PR_CANOUT,       // CAN out
+    PR_DISPLAY,      // display
+    PR_GATEWAY,      // measurement gateway
+    PR_XCP,          // XCP
+    PR_CALC,         // calculation channels
+    PR_ADCFILTER,    // ADC filters
+    PR_DIVOVUR2,     // vehicle network
+    PR_GPS,          // the GPS task is deleted
+    PR_LOGGER_FLUSH, // the logger flushes (950 ms of the device's supply; the host waits for the disk)
+    PR_RASTERS,      // rasters stop
+    PR_ERRMEM,       // error memory stops
     PR_STEP_COUNT,
 };
-
-inline constexpr int POSTRUN_LOGGER_FLUSH_MS = 950;
 
 // Start-up: creates the post-run semaphore of this application.
 bool postrun_init(int rtpIndex);

@@ -71,6 +71,13 @@ struct State {
         int expSB = 0, expLR = 0;
         sb_request_t req{};
     } pending[2];
+    // At power-down, a closing request that found the task busy: entered once the running one is
+    // done (guarded by pendingMutex).
+    struct Deferred {
+        bool set = false;
+        int closeType = 0;
+        sb_request_t req{};
+    } deferred[2];
 };
 
 // Never destroyed: the task may still run while the process exits.
@@ -171,7 +178,8 @@ void addVarData(tSB& b) {
     append(b, "LAP_END", 8);
 }
 
-void fileWrite(int k) {
+// True when the block went to its file's store.
+bool fileWrite(int k) {
     tSB& b = S().sb[k];
     if (!b.init) {
         syslogx(LOG_PRIO_ERR, "sb_create_file_write(%s): ### sb_init() delayed ???", b.req.fileName);
@@ -179,9 +187,10 @@ void fileWrite(int k) {
     }
     std::lock_guard<std::mutex> lk(S().blockMutex);
     addVarData(b);
-    if (b.req.vfIdx != -1 && b.req.pretrig)
-        meas_app_PreTrigPutMetaDataVfCopy(b.req.pretrig, b.req.vfIdx, b.rec, uint32_t(b.pos),
-                                          MEAS_META_STATUSBLOCK);
+    if (b.req.vfIdx == -1 || !b.req.pretrig) return false;
+    meas_app_PreTrigPutMetaDataVfCopy(b.req.pretrig, b.req.vfIdx, b.rec, uint32_t(b.pos),
+                                      MEAS_META_STATUSBLOCK);
+    return true;
 }
 
 void fileClose(int k) {
@@ -326,15 +335,34 @@ int check(int k) {
     if (b.type == 0 && ((sb_dyn_status[k].load() & SB_DYN_DATA_MISSING) || (sb_static_status.load() & 3)))
         return 2;
     sb_static_status.fetch_or(SB_STATIC_WRITTEN);
-    fileWrite(k);
+    const bool written = fileWrite(k);
     fileClose(k);
     b.sbReq = ALL_SBLK_CONTROLLERS[indexOf(k)].load();
     sb_dyn_status[k].fetch_and(~(SB_DYN_LAP | SB_DYN_PER));
-    syslogx(LOG_PRIO_DEBUG, "sb_create_check(%s):%d - done, status %X, %X type: '%s'", b.req.fileName, k,
-            unsigned(sb_static_status.load()), unsigned(sb_dyn_status[k].load()),
-            b.type == 0 ? "LAP" : "PER");
+    if (written)
+        syslogx(LOG_PRIO_DEBUG, "sb_create_check(%s):%d - done, status %X, %X type: '%s'", b.req.fileName, k,
+                unsigned(sb_static_status.load()), unsigned(sb_dyn_status[k].load()),
+                b.type == 0 ? "LAP" : "PER");
+    else
+        syslogx(LOG_PRIO_WARNING, "sb_create_check(%s):%d - no file takes the status block", b.req.fileName,
+                k);
     toSlowWhenIdle(true);
     return 0;
+}
+
+int enter(const sb_request_t* rq, int closeType, int index, bool write);
+
+// A request deferred at power-down is entered once its block's running request is done.
+void enterDeferred(int k) {
+    State::Deferred d;
+    {
+        std::lock_guard<std::mutex> lk(S().pendingMutex);
+        if (!S().deferred[k].set || (sb_dyn_status[k].load() & (SB_DYN_LAP | SB_DYN_PER))) return;
+        d = S().deferred[k];
+        S().deferred[k].set = false;
+    }
+    if (enter(&d.req, d.closeType, indexOf(k), false) == 3 && d.req.vfIdx != -1)
+        meas_app_PreTrigCloseFile(d.req.pretrig, d.req.vfIdx);
 }
 
 void taskBody() {
@@ -351,6 +379,8 @@ void taskBody() {
         meas_app_saveblock_lap();
         check(0);
         check(1);
+        enterDeferred(0);
+        enterDeferred(1);
         if (!s.fast.load()) {
             if (s.prescaler > 5) {
                 if (!sb_SwOff.load() && meas_app_get_meas_state_sb()) {
@@ -382,6 +412,15 @@ int enter(const sb_request_t* rq, int closeType, int index, bool write) {
                         rq->fileName, unsigned(dyn), -1);
                     return -1;
                 }
+                return 2;
+            }
+            // The shutdown closes the last files: the block of this one follows the running one.
+            State::Deferred& d = S().deferred[k];
+            if (sb_SwOff.load() && !d.set) {
+                d.set = true;
+                d.closeType = closeType;
+                d.req = *rq;
+                syslogx(LOG_PRIO_DEBUG, "sb_create(%s): waits for the running status block", rq->fileName);
                 return 2;
             }
             // The running request keeps the block; this file is closed by the caller without one.
@@ -479,6 +518,15 @@ void sblk_power_down() {
 
 int sb_create(const sb_request_t* request, int closeType, int index) {
     return enter(request, closeType, index, false);
+}
+
+bool sb_blocks_done() {
+    std::lock_guard<std::mutex> lk(S().pendingMutex);
+    for (int k = 0; k < 2; ++k)
+        if (S().deferred[k].set || S().pending[k].set ||
+            (sb_dyn_status[k].load() & (SB_DYN_LAP | SB_DYN_PER)))
+            return false;
+    return true;
 }
 
 int sb_create_write(const sb_request_t* request, int closeType, int index) {

@@ -46,8 +46,11 @@ void sblk_task_trigger_fast(); // 5 ms raster
 void sblk_task_trigger_slow(); // 1000 ms raster
 void sblk_power_down();
 // A status block ending the file: 3 busy (the caller closes the file itself), else 2: the task
-// writes the block and closes the file.
+// writes the block and closes the file. After the power-down a busy task takes the request as
+// soon as the running one is done (2): the last files of a session keep their blocks.
 int sb_create(const sb_request_t* request, int closeType, int index);
+// No status block is being collected, waits for the task or waits behind a running one.
+bool sb_blocks_done();
 // A status block written into the open file by the task: 2, or -1 while a lap's block runs.
 int sb_create_write(const sb_request_t* request, int closeType, int index);
 // A status-block data block received (the latest record of a lap-raster block).
