@@ -4,6 +4,7 @@
 #include "framework/time_util.h"
 #include "logging/meas_app_disk.h"
 #include "logging/store_backend.h"
+#include "logging/store_sync.h"
 #include "platform/bfs.h"
 
 #include <cerrno>
@@ -14,7 +15,8 @@
 namespace measure::store {
 
 namespace {
-constexpr uint8_t kAttrReadOnly = 0x01; // DOS attribute byte
+constexpr uint8_t kAttrReadOnly = 0x01;  // DOS attribute byte
+constexpr uint32_t kResumeRetry = 10000; // a cut file tries to go on once a second
 } // namespace
 
 BFSWriter::BFSWriter(Backend& backend, int measIdx, const char* drive, const dataWriteCounts_t& counts,
@@ -93,6 +95,7 @@ bool BFSWriter::open(int vfIdx) {
             return false;
         }
         if (e.state == FILE_OPEN) return true;
+        if (e.state == FILE_CUT) return resume(e, true); // meta-data records: rare, tried each time
         syslogx(LOG_PRIO_ERR,
                 "BFSWriter::open(): tried opening a file more than once, with failed attempts in the past");
         e.state = FILE_SKIP;
@@ -137,6 +140,8 @@ bool BFSWriter::open(int vfIdx) {
         if (e.state == FILE_OPEN) cutBack(e);
         return false;
     }
+    e.headerDone = true;
+    e.headerBytes = e.total;
     return true;
 }
 
@@ -175,6 +180,31 @@ bool BFSWriter::openFileAtomic(int vfIdx, const char* name) {
     e.state = FILE_OPEN;
     e.fd = fd;
     e.stream = stream;
+    e.path = path;
+    filesOpened_ = true;
+    return true;
+}
+
+bool BFSWriter::resume(FileEntry& e, bool now) {
+    const uint32_t t = time_getTimestamp();
+    if (!now && tsDiff(t, e.retryAt) < 0) return false;
+    e.retryAt = t + kResumeRetry;
+    if (!mediaAvailable_.load() || e.path.empty()) return false;
+    // Never created anew: a file deleted meanwhile stays deleted.
+    const int fd = bfs_open(e.path.c_str(), O_RDWR);
+    if (fd < 0) return false;
+    bfs_stat st{};
+    FILE* stream = nullptr;
+    if (bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0 ||
+        lseek(fd, off_t(st.st_size), SEEK_SET) < 0 || !(stream = fdopen(fd, "wb"))) {
+        bfs_close(fd);
+        return false;
+    }
+    e.state = FILE_OPEN;
+    e.fd = fd;
+    e.stream = stream;
+    e.total = e.synced = st.st_size;
+    e.ends.clear();
     filesOpened_ = true;
     return true;
 }
@@ -182,6 +212,7 @@ bool BFSWriter::openFileAtomic(int vfIdx, const char* name) {
 bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
     FileEntry& e = entry(vfIdx);
     if (e.vfIdx == vfIdx && e.state == FILE_SKIP) return true;
+    if (e.vfIdx == vfIdx && e.state == FILE_CUT && !resume(e, false)) return false;
     if (!mediaAvailable_.load()) {
         if (e.vfIdx == vfIdx || e.state == FILE_FREE || e.state == FILE_CLOSED) {
             if (e.stream) releaseEntry(e, FILE_FREE);
@@ -236,8 +267,14 @@ void BFSWriter::cutBack(FileEntry& e) {
     const int vfIdx = e.vfIdx;
     const uint64_t synced = e.synced;
     const std::vector<uint64_t> ends = e.ends;
+    const std::string path = e.path;
+    const bool cutBefore = e.cutBefore;
     const int fd = e.fd >= 0 ? dup(e.fd) : -1;
-    releaseEntry(e, FILE_SKIP);
+    const uint64_t headerBytes = e.headerDone ? e.headerBytes : UINT64_MAX;
+    releaseEntry(e, FILE_CUT);
+    e.path = path;
+    e.cutBefore = true;
+    e.retryAt = time_getTimestamp() + kResumeRetry;
     uint64_t keep = 0;
     if (fd >= 0) {
         bfs_stat st{};
@@ -251,9 +288,17 @@ void BFSWriter::cutBack(FileEntry& e) {
                     (unsigned long long)keep);
         close(fd);
     }
-    syslogx(LOG_PRIO_WARNING,
-            "BFSWriter: file (%d) ends with its last complete record at %llu bytes, rest skipped", vfIdx,
-            (unsigned long long)keep);
+    e.total = e.synced = keep;
+    // Without its whole header the file cannot go on: the rest of it is skipped.
+    if (keep < headerBytes) e.state = FILE_SKIP;
+    e.headerDone = e.state == FILE_CUT;
+    e.headerBytes = e.headerDone ? headerBytes : 0;
+    // While the drive stays full every try to go on is cut again: only the first cut is told.
+    if (!cutBefore)
+        syslogx(LOG_PRIO_WARNING,
+                "BFSWriter: file (%d) ends with its last complete record at %llu bytes, written on once "
+                "there is room",
+                vfIdx, (unsigned long long)keep);
 }
 
 void BFSWriter::releaseEntry(FileEntry& e, uint8_t state) {
@@ -303,10 +348,14 @@ bool BFSWriter::flush(int vfIdx) {
     }
     e.synced = e.total;
     e.ends.clear();
-    if (bfs_ioctl(e.fd, FIOFLUSH, 0) != 0) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flush(): FIOFLUSH failed");
-        return false;
+    if (e.cutBefore) {
+        e.cutBefore = false;
+        syslogx(LOG_PRIO_WARNING, "BFSWriter: file (%d) written on after its cut, now %llu bytes", vfIdx,
+                (unsigned long long)e.total);
     }
+    // Handed over: from here the bytes survive the process. Writing them through to the disk is
+    // left to the write-through task, so that a slow disk never holds back the next hand-over.
+    syncFileLater(e.fd);
     dirFlushNeeded_ = true;
     e.pending = 0;
     e.runStart = time_getTimestamp();
@@ -316,18 +365,7 @@ bool BFSWriter::flush(int vfIdx) {
 
 bool BFSWriter::flushDir() {
     if (!mediaAvailable_.load() || !dirFlushNeeded_) return true;
-    const int fd = bfs_open(drive_, O_RDONLY);
-    if (fd < 0) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flushDir() open '%s' failed.", drive_);
-        return false;
-    }
-    const int r = bfs_ioctl(fd, FIOSYNC, 0);
-    bfs_close(fd);
-    if (r != 0) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flushDir() ioctl '%s' failed - ret %X", drive_,
-                          unsigned(r));
-        return false;
-    }
+    if (!syncDirLater(drive_)) return false; // the need stays: the next check asks again
     dirFlushNeeded_ = false;
     return true;
 }
@@ -363,6 +401,15 @@ bool BFSWriter::setAttrib(FileEntry& e, uint8_t attrib) {
 
 bool BFSWriter::close(int vfIdx) {
     FileEntry& e = entry(vfIdx);
+    // A cut file is closed like any other; with the drive still full it turns read-only as it is.
+    if (e.vfIdx == vfIdx && e.state == FILE_CUT && !resume(e, true)) {
+        const int fd = e.path.empty() || !mediaAvailable_.load() ? -1 : bfs_open(e.path.c_str(), O_RDONLY);
+        e.fd = fd;
+        if (fd >= 0 && !setAttrib(e, kAttrReadOnly))
+            syslogx(LOG_PRIO_ERR, "BFSWriter::close() - cut file (%d) stays writable", vfIdx);
+        releaseEntry(e, FILE_CLOSED);
+        return false;
+    }
     if (e.vfIdx != vfIdx || e.state != FILE_OPEN) {
         syslogx(LOG_PRIO_DEBUG2, "BFSWriter::close() - purely virtual file (%d)", vfIdx);
         if (e.vfIdx == vfIdx) releaseEntry(e, FILE_CLOSED);
@@ -397,6 +444,8 @@ void BFSWriter::closeAllFiles() {
     for (FileEntry& e : files_) {
         if (e.state == FILE_OPEN) {
             if (!close(e.vfIdx)) releaseEntry(e, FILE_FREE);
+        } else if (e.state == FILE_CUT) {
+            close(e.vfIdx);
         } else if (e.state == FILE_SKIP) {
             releaseEntry(e, FILE_FREE);
         }

@@ -1,9 +1,10 @@
 // The file writers: BFSWriter writes the measurement files of its measurement on the logging
 // drive, USBWriter (a BFSWriter that watches its drive) on the USB drive. A file is opened on the
 // first action that needs it, its header pieces first; frames and meta-data records are appended,
-// flushed once their oldest unflushed byte is 0.5 s old, and the file is made read-only at its
-// close. A record that cannot be written whole is cut off again (the file ends with the last
-// complete record) and the rest of that file is skipped.
+// flushed once their oldest unflushed byte is 0.5 s old (written through to the disk in the
+// background, store_sync.h), and the file is made read-only at its close. A record that cannot be
+// written whole is cut off again (the file ends with the last complete record); what comes for the
+// file while the drive stays full is dropped, and it is written on once there is room again.
 #pragma once
 
 #include "logging/cfg_meas.h"
@@ -12,6 +13,7 @@
 #include "logging/store_writer.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace measure::store {
@@ -45,7 +47,9 @@ public:
     const char* drive() const { return drive_; }
 
 protected:
-    enum : uint8_t { FILE_FREE = 0, FILE_OPEN = 1, FILE_SKIP = 2, FILE_CLOSED = 3 };
+    // FILE_CUT: a write or flush failed (a full drive) and the file was cut back to its last
+    // complete record; it is written on from there once writes succeed again.
+    enum : uint8_t { FILE_FREE = 0, FILE_OPEN = 1, FILE_SKIP = 2, FILE_CLOSED = 3, FILE_CUT = 4 };
     struct FileEntry {
         int vfIdx = -1;
         uint8_t state = FILE_FREE;
@@ -57,14 +61,22 @@ protected:
         uint64_t total = 0;
         uint64_t synced = 0;        // bytes known to be in the file (after the last flush)
         std::vector<uint64_t> ends; // ends of the records written since
+        std::string path;           // device path, kept while the file is cut
+        uint32_t retryAt = 0;       // FILE_CUT: when the next attempt to write on is due
+        bool cutBefore = false;     // cut and not written on since (its later cuts are not told)
+        bool headerDone = false;    // the whole header is in the file ...
+        uint64_t headerBytes = 0;   // ... and this long
     };
 
     void checkForFlush(uint32_t limit);
     bool openFileAtomic(int vfIdx, const char* name);
     void bytesWritten(FileEntry& e, uint32_t n);
     void setDirty(FileEntry& e, bool dirty);
-    // A failed write or flush: cut the file back to its last complete record, skip the rest.
+    // A failed write or flush: cut the file back to its last complete record; what comes for it
+    // is dropped until writes succeed again.
     void cutBack(FileEntry& e);
+    // Opens a cut file again at its end; false while that is not due yet or fails (`now`: at once).
+    bool resume(FileEntry& e, bool now);
     bool setAttrib(FileEntry& e, uint8_t attrib);
     void releaseEntry(FileEntry& e, uint8_t state);
     FileEntry& entry(int vfIdx) { return files_[unsigned(vfIdx) % kVfSlots]; }

@@ -1,0 +1,23 @@
+// Writing handed-over file data through to the medium, in the background.
+//
+// A writer hands its bytes over (the stream is flushed into the file) once the oldest of them is
+// 0.5 s old; from then on they survive anything but a power cut. Writing them through (FIOFLUSH on
+// the file, FIOSYNC on the drive's root) can take seconds on a busy disk, and a writer that waited
+// for it would hold back its next hand-over and keep newer data in its own buffers. So the writers
+// only queue the write-through here, and one task does it for all of them.
+#pragma once
+
+#include <cstdint>
+
+namespace measure::store {
+
+// Queues the write-through of the file open on `fd` (a duplicate of it is kept until it is done);
+// a file already waiting is written through once for both. False when it could not be queued: the
+// next flush of the file asks again.
+bool syncFileLater(int fd);
+// Queues FIOSYNC on the root of `drive` ("meas:"); one request per drive waits at a time.
+bool syncDirLater(const char* drive);
+// Write-throughs queued and not yet done (for tests and the shell).
+uint32_t syncPending();
+
+} // namespace measure::store
