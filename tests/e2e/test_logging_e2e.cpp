@@ -7,6 +7,7 @@
 #include "caldataset.h"
 #include "measfile.h"
 #include "netns.h"
+#include "smalldisk.h"
 #include "testsupport.h"
 #include "udprx.h"
 
@@ -198,6 +199,49 @@ TEST(LoggingE2E, KilledWhileLoggingKeepsCompleteRecordsAndRestartsInANewFile) {
     EXPECT_EQ(readBinary(first), before) << "the old file is left alone";
     again->signal(SIGTERM);
     EXPECT_EQ(again->waitExit(), 0);
+}
+
+// A full logging drive cuts the file back to its last complete record; once there is room again
+// the same file is written on (no new fragment), and it closes like any other.
+TEST(LoggingE2E, AFullDriveThatHasRoomAgainIsWrittenOnInTheSameFile) {
+    TempDir root;
+    prepare(root);
+    testsupport::SmallDisk disk(1 << 20, root.file("meas"));
+    if (!disk.ok()) GTEST_SKIP() << disk.reason();
+    auto dev = start(root);
+    const std::string first = root.file("meas/A0101000.001");
+    ASSERT_TRUE(waitRecords(first, FAST, 500)) << dev->logText();
+
+    disk.fill();
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev->logText(), "last complete record") > 0; }, 20000))
+        << dev->logText();
+    const size_t cut = measfile::readFile(first).recordsOf(FAST).size();
+    const auto freed = std::chrono::steady_clock::now();
+    disk.free();
+    ASSERT_TRUE(waitRecords(first, FAST, cut + 1, 20000)) << dev->logText();
+    std::printf("first records after the drive had room again: %lld ms\n",
+                (long long)std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - freed)
+                    .count());
+    ASSERT_TRUE(waitRecords(first, FAST, cut + 500, 20000)) << dev->logText();
+    EXPECT_FALSE(std::filesystem::exists(root.file("meas/A0101000.002"))) << "no fragment for it";
+
+    EXPECT_NE(dev->shell("lof_laptrig").find("value = "), std::string::npos);
+    ASSERT_TRUE(waitUntil([&] { return readOnly(first); }, 20000)) << dev->logText();
+    dev->signal(SIGTERM);
+    EXPECT_EQ(dev->waitExit(), 0);
+    const measfile::File f = measfile::readFile(first);
+    ASSERT_TRUE(f.ok()) << f.error;
+    EXPECT_FALSE(f.truncated);
+    EXPECT_EQ(f.metaOfType(5).size(), 1u) << "close record";
+    EXPECT_EQ(f.metaOfType(2).size(), 1u) << "status block";
+    const auto fast = f.recordsOf(FAST);
+    int gaps = 0;
+    for (size_t i = 1; i < fast.size(); ++i) {
+        ASSERT_GE(fast[i].ts - fast[i - 1].ts, 10u);
+        if (fast[i].ts - fast[i - 1].ts != 10u) ++gaps;
+    }
+    EXPECT_EQ(gaps, 1) << "1 ms steps but where the drive was full";
 }
 
 namespace {

@@ -10,7 +10,7 @@
 
 namespace testsupport {
 
-SmallDisk::SmallDisk(size_t bytes) {
+SmallDisk::SmallDisk(size_t bytes, const std::string& at) : at_(at.empty() ? dir_.path() : at) {
     origNs_ = open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
     if (unshare(CLONE_NEWNS) != 0) {
         reason_ = std::string("mount namespaces are not permitted here (unshare: ") + strerror(errno) + ")";
@@ -22,7 +22,7 @@ SmallDisk::SmallDisk(size_t bytes) {
         return;
     }
     const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-    if (mount("msdtest", dir_.path().c_str(), "tmpfs", 0, options.c_str()) != 0) {
+    if (mount("msdtest", at_.c_str(), "tmpfs", 0, options.c_str()) != 0) {
         reason_ = std::string("cannot mount a small file system: ") + strerror(errno);
         return;
     }
@@ -30,7 +30,7 @@ SmallDisk::SmallDisk(size_t bytes) {
 }
 
 SmallDisk::~SmallDisk() {
-    if (ok_) umount2(dir_.path().c_str(), MNT_DETACH);
+    if (ok_) umount2(at_.c_str(), MNT_DETACH);
     if (origNs_ >= 0) {
         setns(origNs_, CLONE_NEWNS);
         close(origNs_);
