@@ -22,6 +22,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -398,6 +399,35 @@ TEST(LoggingE2E, TelemetryFramesAndTheJsonDatagramOverLoopback) {
     EXPECT_EQ(std::string(d.begin(), d.end()), expect);
     dev->signal(SIGTERM);
     EXPECT_EQ(dev->waitExit(), 0);
+}
+
+// SIGTERM at a random moment after logging began, with and without a stick: every file of the
+// session ends with its status block and is read-only.
+TEST(LoggingE2E, TheOrderedShutdownClosesEveryFileWithItsStatusBlock) {
+    const unsigned seed = unsigned(std::random_device{}());
+    std::mt19937 random(seed);
+    for (const bool withStick : {false, true}) {
+        TempDir root;
+        prepare(root);
+        if (withStick) writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+        auto dev = start(root);
+        ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), FAST, 10)) << dev->logText();
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 4000));
+        dev->signal(SIGTERM);
+        ASSERT_EQ(dev->waitExit(), 0);
+        int files = 0;
+        for (const char* drive : {"meas", "usb_meas"})
+            for (const auto& e : std::filesystem::directory_iterator(root.file(drive))) {
+                const std::string path = e.path().string();
+                const measfile::File f = measfile::readFile(path);
+                ++files;
+                ASSERT_TRUE(f.ok()) << path << ": " << f.error;
+                EXPECT_FALSE(f.metas.empty() || f.metas.back().type != 2)
+                    << path << " ends without its status block (seed " << seed << ")";
+                EXPECT_TRUE(readOnly(path)) << path << " (seed " << seed << ")";
+            }
+        EXPECT_GE(files, withStick ? 2 : 1);
+    }
 }
 
 TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
