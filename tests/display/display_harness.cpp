@@ -46,7 +46,9 @@ GuiRun::GuiRun(std::function<void(GuiPresentationManager*)> build) : hook_(new H
     gBuild = std::move(build);
     displayInit();
     // Up once the backlight task has run to its end.
-    WaitFor([] { return gbGuiInitialized == 1 && taskNameToId("r_dispInitDone") == TASK_ID_ERROR; });
+    EXPECT_TRUE(
+        WaitFor([] { return gbGuiInitialized == 1 && taskNameToId("r_dispInitDone") == TASK_ID_ERROR; }))
+        << "the GUI did not come up";
 }
 
 GuiRun::~GuiRun() {

@@ -38,7 +38,8 @@ using Pixels = std::set<std::pair<int, int>>;
 using guitest::Glyphs;
 // The pixels of the panel image inside the box that have the colour.
 Pixels PanelPixels(int left, int top, int right, int bottom, uint32_t colour);
-// Waits (bounded, real time) until cond holds.
-bool WaitFor(const std::function<bool()>& cond, int ms = 5000);
+// Waits until cond holds; the bound only ends a wait for a state that never comes (a busy host
+// with a sanitizer may take seconds to draw).
+bool WaitFor(const std::function<bool()>& cond, int ms = 30000);
 
 } // namespace disptest

@@ -30,7 +30,9 @@ public:
 };
 
 // Polls (in real time, every millisecond) until `ready` holds or `timeoutMs` pass; its last answer.
-bool waitUntil(const std::function<bool()>& ready, int timeoutMs = 3000);
+// The bound only ends a wait for a state that never comes: a busy host with a sanitizer may take
+// seconds to reach one.
+bool waitUntil(const std::function<bool()>& ready, int timeoutMs = 20000);
 
 // The messages of the records that reached "/syslogq" since the last call (the queue is emptied).
 std::vector<std::string> drainSyslog();
