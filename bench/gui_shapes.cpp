@@ -3,7 +3,10 @@
 //   same area and against memset of the same bytes;
 // - a filled circle of radius 200 and a filled ellipse (0,0,639,479), against memset of their pixels;
 // - a 640-pixel dashed line against the solid Line;
-// - an arc fill of a half disc against FillCircle of the same radius.
+// - an arc fill of a half disc against FillCircle of the same radius;
+// - an arc of radius 0 and width 29696 centred 14000 pixels below the visible area (thousands of
+//   rings, a few hundred of them crossing it) against memset of the pixels it draws: its rings cost
+//   what the view shows of them, not their whole length.
 // Each reports ratio_to_<baseline> = its time / the baseline's time. Goal for solid fills: within
 // 2 x memset of the same bytes.
 #include <benchmark/benchmark.h>
@@ -176,6 +179,13 @@ void BM_ArcHalfDisc(benchmark::State& state) {
               }}});
 }
 BENCHMARK(BM_ArcHalfDisc);
+
+void BM_ArcRingsFarPastTheView(benchmark::State& state) {
+    const GuiColor c{kFill, 0, 0};
+    Measure(state, [&](GuiScreen& s, GuiThing* t) { s.Arc(t, 320, 14240, 0, 0, 90, c, 29696); }, kFill,
+            {{"memset", nullptr}});
+}
+BENCHMARK(BM_ArcRingsFarPastTheView);
 
 } // namespace
 

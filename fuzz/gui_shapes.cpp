@@ -4,8 +4,10 @@
 // it or onto the screen inside a drawing frame; besides the sanitizers it checks that the guard
 // words are intact and that no screen pixel outside the area the frame allows has changed.
 //
-// Widths of ring-drawing figures are bounded by a work budget (rings times circumference), so that
-// one input cannot run for minutes; coordinates, radii and the other widths are taken as they come.
+// Coordinates, radii and widths are taken as they come: ring figures do only the work that the clip
+// can show, however many rings and however large they are. Only a chord's width is bounded by a
+// work budget (lines times length): after each ring its border draws the chord once more, a whole
+// Line, so that one input cannot run for minutes.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -28,7 +30,7 @@ void Check(bool ok) {
 constexpr uint32_t kUntouched = 0xFF5A5A5Au; // no drawn colour has a top byte
 constexpr uint32_t kGuard = 0xFFC0FFEEu;
 constexpr int kBmpW = 37, kBmpH = 23, kGuardWords = 64;
-constexpr long kRingBudget = 1L << 20;
+constexpr long kLineBudget = 1L << 20;
 
 struct Reader {
     const uint8_t* p;
@@ -77,9 +79,9 @@ GuiThing* MakeThing(GuiThing* parent, GuiRect r, uint16_t status) {
     return t;
 }
 
-// Rings times circumference within the budget.
-int RingWidth(int width, long extent) {
-    const long most = kRingBudget / (std::max(extent, 0L) + 1);
+// Chord lines times their length within the budget.
+int ChordWidth(int width, long extent) {
+    const long most = kLineBudget / (std::max(extent, 0L) + 1);
     return static_cast<int>(std::clamp<long>(width, -4, std::max(most, 1L)));
 }
 
@@ -112,7 +114,7 @@ void DrawOne(Reader& in, GuiThing* thing) {
     case 3: { // ellipse
         const GuiRect r = in.rect();
         const GuiColor c = in.colour();
-        s.Ellipse(thing, r, c, RingWidth(in.s16(), long(r.right) - r.left + r.bottom - r.top));
+        s.Ellipse(thing, r, c, in.s16());
         break;
     }
     case 4: { // arc
@@ -120,7 +122,7 @@ void DrawOne(Reader& in, GuiThing* thing) {
         const int r = in.u16();
         const int start = static_cast<int32_t>(in.u32()), end = static_cast<int32_t>(in.u32());
         const GuiColor c = in.colour();
-        s.Arc(thing, p.x, p.y, r, start, end, c, RingWidth(in.s16(), 8L * r));
+        s.Arc(thing, p.x, p.y, r, start, end, c, in.s16());
         break;
     }
     case 5:
@@ -128,9 +130,9 @@ void DrawOne(Reader& in, GuiThing* thing) {
         GuiRect r = in.rect();
         const GuiPoint a = in.point(), b = in.point();
         const GuiColor c = in.colour();
-        int width = RingWidth(in.s16(), long(r.right) - r.left + r.bottom - r.top);
+        int width = in.s16();
         if (op % 8 == 5) {
-            s.Chord(thing, r, a, b, c, width);
+            s.Chord(thing, r, a, b, c, ChordWidth(width, long(r.right) - r.left + r.bottom - r.top));
         } else {
             width = std::min(width, 8); // the rays are Lines of this width
             s.Pie(thing, r, a, b, c, width);

@@ -6,6 +6,7 @@
 // table tells per octant whether none, all, or which part of its points belong to the arc, the part
 // decided by comparing one coordinate of the point with that of the start and end points.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "gui/guiscreen.h"
@@ -66,11 +67,21 @@ void AnglePoint(int cx, int cy, int radius, int angle, int ySign, int& x, int& y
     y = cy + ySign * (s * radius / 1024);
 }
 
-// The doubled-grid midpoint circle: visit(x, y, Y) per step with x = Y >> 1, y = X >> 1.
-template <class F> void CircleSteps(int radius, F&& visit) {
-    int X = 2 * radius, Y = 0, error = -X;
-    while (Y <= X) {
-        visit(Y >> 1, X >> 1, Y);
+// The doubled-grid midpoint circle: visit(x, y, Y) per step with x = Y >> 1, y = X >> 1, for the
+// steps whose counter Y lies in [from, to]. On every step the walk takes, X is the largest value
+// with Y^2 + X^2 < 4 r^2 + 2 r and the error is Y^2 + X^2 - (4 r^2 + 2 r), so a walk can start at
+// any step without taking the ones before.
+template <class F> void CircleSteps(int radius, F&& visit, int64_t from = 0, int64_t to = INT64_MAX) {
+    int64_t X = 2 * static_cast<int64_t>(radius), Y = 0, error = -X;
+    if (radius > 0 && from > 0) {
+        if (from > X) return;
+        const int64_t r = radius, t = 4 * r * r + 2 * r;
+        Y = from;
+        X = guishape::ISqrt(t - 1 - Y * Y);
+        error = Y * Y + X * X - t;
+    }
+    while (Y <= X && Y <= to) {
+        if (Y >= from) visit(static_cast<int>(Y >> 1), static_cast<int>(X >> 1), static_cast<int>(Y));
         error += 2 * Y + 1;
         ++Y;
         if (error >= 0) {
@@ -80,15 +91,39 @@ template <class F> void CircleSteps(int radius, F&& visit) {
     }
 }
 
+// How far a view lies from a centre: along each axis the nearest offset (0 when the view spans
+// the centre) and the farthest.
+struct ViewReach {
+    int64_t nx, ny, fx, fy;
+};
+
+ViewReach ReachOf(int cx, int cy, const GuiRect& view) {
+    return {std::abs(std::max<int64_t>(std::min<int64_t>(cx, view.right), view.left) - cx),
+            std::abs(std::max<int64_t>(std::min<int64_t>(cy, view.bottom), view.top) - cy),
+            std::max<int64_t>(std::abs(view.left - cx), std::abs(view.right - cx)),
+            std::max<int64_t>(std::abs(view.top - cy), std::abs(view.bottom - cy))};
+}
+
 // A ring of this radius has no point in the view: the view lies wholly inside or wholly outside
 // the ring, with a margin for the rounding of the midpoint circle.
-bool RingMisses(int cx, int cy, int radius, const GuiRect& view) {
-    auto sq = [](int64_t v) { return v * v; };
-    const int64_t nx = std::clamp<int64_t>(cx, view.left, view.right) - cx;
-    const int64_t ny = std::clamp<int64_t>(cy, view.top, view.bottom) - cy;
-    const int64_t fx = std::max<int64_t>(std::abs(view.left - cx), std::abs(view.right - cx));
-    const int64_t fy = std::max<int64_t>(std::abs(view.top - cy), std::abs(view.bottom - cy));
-    return sq(nx) + sq(ny) > sq(radius + 3) || sq(fx) + sq(fy) < sq(std::max(radius - 3, 0));
+bool RingMisses(const ViewReach& v, int radius) {
+    auto sq = [](int64_t n) { return n * n; };
+    const int64_t r = radius;
+    return sq(v.nx) + sq(v.ny) > sq(r + 3) || sq(v.fx) + sq(v.fy) < sq(std::max<int64_t>(r - 3, 0));
+}
+
+// The steps of a ring whose points can lie in the view. Each of the eight points of a step lies
+// x = Y >> 1 from the centre along one axis, so only the steps with x between the view's nearest and
+// farthest offset on that axis matter: a bounded stretch of the ring, however large it is.
+template <class F> void RingStepsInView(int radius, const ViewReach& v, F&& visit) {
+    int64_t lo1 = 2 * v.ny, hi1 = 2 * v.fy + 1, lo2 = 2 * v.nx, hi2 = 2 * v.fx + 1;
+    if (lo2 < lo1) std::swap(lo1, lo2), std::swap(hi1, hi2);
+    if (lo2 <= hi1 + 1) {
+        CircleSteps(radius, visit, lo1, std::max(hi1, hi2));
+    } else {
+        CircleSteps(radius, visit, lo1, hi1);
+        CircleSteps(radius, visit, lo2, hi2);
+    }
 }
 
 bool ArcArgsOk(int cx, int cy, int radius, int width) {
@@ -126,7 +161,7 @@ void GuiScreen::Arc(GuiThing* thing, int cx, int cy, int radius, int start, int 
 
 void GuiScreen::ArcToView(int cx, int cy, int radius, int start, int end, GuiColor colour, int width,
                           GuiRect& view) {
-    if (width < 1 || !ArcArgsOk(cx, cy, radius, width)) return;
+    if (width < 1 || view.IsEmpty() || !ArcArgsOk(cx, cy, radius, width)) return;
     start = guishape::Norm360(start);
     end = guishape::Norm360(end);
     int st[8];
@@ -136,14 +171,15 @@ void GuiScreen::ArcToView(int cx, int cy, int radius, int start, int end, GuiCol
     AnglePoint(cx, cy, radius, start, 1, sx, sy);
     AnglePoint(cx, cy, radius, end, 1, ex, ey);
     const uint32_t fg = colour.foreground;
+    const ViewReach reach = ReachOf(cx, cy, view);
     // The outline grows outwards from the radius.
     for (int r = radius; r < radius + width; ++r) {
-        if (RingMisses(cx, cy, r, view)) continue;
+        if (RingMisses(reach, r)) continue;
         // ArcPlot is asked only about points inside the view; it would refuse the others.
         auto plot = [&](int px, int py, int value, int state, int lower, int upper) {
             if (view.Contains(px, py)) ArcPlot(px, py, value, state, fg, lower, upper, view);
         };
-        CircleSteps(r, [&](int x, int y, int) {
+        RingStepsInView(r, reach, [&](int x, int y, int) {
             plot(cx + y, cy - x, cy + x, st[0], sy, ey);
             plot(cx + x, cy - y, -(cx + x), st[1], -sx, -ex);
             plot(cx - x, cy - y, -(cx - x), st[2], -sx, -ex);

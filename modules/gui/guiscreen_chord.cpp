@@ -166,12 +166,9 @@ void GuiScreen::DrawChordBorder(GuiThing* thing, GuiRect& rect, GuiPoint first, 
     };
     const uint32_t fg = colour.foreground;
     ForEachView(thing, rect, [&](GuiRect& view) {
-        guishape::EllipseRings(
-            rect, width,
-            [&](int x, int y) {
-                if (view.Contains(x, y) && kept(x, y)) mpRowPointers[y][x] = fg;
-            },
-            [](int, int) { return false; });
+        guishape::EllipseRings(rect, width, view, [&](int x, int y) {
+            if (view.Contains(x, y) && kept(x, y)) mpRowPointers[y][x] = fg;
+        });
     });
     // After each ring the chord, moved one pixel further towards the kept side: vertically when the
     // chord is flatter than 45 degrees, else horizontally.
@@ -272,12 +269,9 @@ void GuiScreen::DrawPieBorder(GuiThing* thing, GuiRect& rect, GuiPoint first, Gu
     const uint32_t fg = colour.foreground;
     if (width >= 1) {
         ForEachView(thing, rect, [&](GuiRect& view) {
-            EllipseRings(
-                rect, width,
-                [&](int x, int y) {
-                    if (view.Contains(x, y) && kept(x, y)) mpRowPointers[y][x] = fg;
-                },
-                [](int, int) { return false; });
+            EllipseRings(rect, width, view, [&](int x, int y) {
+                if (view.Contains(x, y) && kept(x, y)) mpRowPointers[y][x] = fg;
+            });
         });
     }
     Line(thing, first.x, first.y, c.x, c.y, colour, width);

@@ -174,16 +174,9 @@ GuiRect FilledArea(const GuiRect& rect, int width) {
 void GuiScreen::EllipseToView(const GuiRect& rect, GuiColor& colour, int width, GuiRect view) {
     if (((rect.right - rect.left) >> 1) < 2 || ((rect.bottom - rect.top) >> 1) < 2) return;
     const uint32_t fg = colour.foreground;
-    const bool filled = guishape::EllipseRings(
-        rect, width,
-        [&](int x, int y) {
-            if (view.Contains(x, y)) mpRowPointers[y][x] = fg;
-        },
-        [&](int a, int b) {
-            // A ring whose rectangle misses the view has nothing to draw there.
-            const int cx = (rect.left + rect.right) >> 1, cy = (rect.top + rect.bottom) >> 1;
-            return cx + a < view.left || cx - a > view.right || cy + b < view.top || cy - b > view.bottom;
-        });
+    const bool filled = guishape::EllipseRings(rect, width, view, [&](int x, int y) {
+        if (view.Contains(x, y)) mpRowPointers[y][x] = fg;
+    });
     if (!filled || !(colour.flags & GUI_COLOR_FILL)) return;
     GuiRect area = FilledArea(rect, width);
     const GuiRect v = view & area;
@@ -201,8 +194,9 @@ void GuiScreen::EllipseToView(const GuiRect& rect, GuiColor& colour, int width, 
 void GuiScreen::EllipseFast(const GuiRect& rect, GuiColor& colour, int width) {
     if (((rect.right - rect.left) >> 1) < 2 || ((rect.bottom - rect.top) >> 1) < 2) return;
     const uint32_t fg = colour.foreground;
-    const bool filled = guishape::EllipseRings(
-        rect, width, [&](int x, int y) { mpRowPointers[y][x] = fg; }, [](int, int) { return false; });
+    // The whole figure lies in the clip: its rectangle is the view.
+    const bool filled =
+        guishape::EllipseRings(rect, width, rect, [&](int x, int y) { mpRowPointers[y][x] = fg; });
     if (!filled || !(colour.flags & GUI_COLOR_FILL)) return;
     GuiRect area = FilledArea(rect, width);
     guishape::SpanTable spans(mpSpanTable, miSpanRows, area.Height());

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <new>
 
@@ -40,12 +42,67 @@ inline int Norm360(int angle) {
     return ((angle % 360) + 360) % 360;
 }
 
+// The largest s with s * s <= v (v >= 0).
+inline int64_t ISqrt(int64_t v) {
+    int64_t s = static_cast<int64_t>(std::sqrt(static_cast<double>(v)));
+    while (s * s > v) --s;
+    while ((s + 1) * (s + 1) <= v) ++s;
+    return s;
+}
+
+// One region of an incremental ellipse on a doubled grid: the step counter S counts up from 0 and
+// t = S sC with it; the other coordinate W starts at W0 and steps down whenever the error passes
+// 0; the region lasts while W wC >= t. The error is always sC S^2 + wC (W^2 - W0^2), and S never
+// passes sMax (W0 times the square root of wC / sC). visit(S, W) for the steps with S in
+// [from, to].
+//
+// The walk keeps W at the largest value whose error is not above 0 (the closed form below) as long
+// as each step it has taken began with 2 (W wC - t) >= wC + sC; that holds from the start of the
+// region to a few steps before its end. So the walk starts at `from` directly, or where the closed
+// form stops being sure, and never takes the steps before.
+template <class Visit>
+void EllipseRegion(int64_t sC, int64_t wC, int64_t W0, int64_t sMax, int64_t from, int64_t to,
+                   Visit&& visit) {
+    from = std::max<int64_t>(from, 0);
+    if (from > sMax || from > to) return;
+    auto closed = [&](int64_t s) { return ISqrt((wC * W0 * W0 - sC * s * s) / wC); };
+    auto sure = [&](int64_t s) { return 2 * (wC * closed(s) - sC * s) >= wC + sC; };
+    int64_t S = from;
+    if (S > 0 && !sure(S - 1)) {
+        // The first step that is not sure: the walk is exact up to it.
+        int64_t lo = 0, hi = S - 1;
+        while (lo < hi) {
+            const int64_t mid = lo + (hi - lo) / 2;
+            if (sure(mid))
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        S = lo;
+    }
+    int64_t W = closed(S), t = S * sC, error = sC * S * S - wC * (W0 * W0 - W * W);
+    while (W * wC >= t && S <= to) {
+        if (S >= from) visit(S, W);
+        error += 2 * t + sC;
+        t += sC;
+        ++S;
+        if (error > 0) {
+            error -= W * wC;
+            --W;
+            error -= W * wC;
+        }
+    }
+}
+
 // Up to `width` concentric rings of the ellipse inside rect, each an incremental ellipse on a doubled
-// grid in two regions, the next ring one pixel further in; plot(x, y) gets every point. Returns
-// false when the rings ended because a semi-axis reached 0 (the inside is then all outline).
-// skip(a, b) may tell that the ring with these semi-axes cannot reach what is drawn.
-template <class Plot, class Skip>
-bool EllipseRings(const GuiRect& rect, int width, Plot&& plot, Skip&& skip) {
+// grid in two regions, the next ring one pixel further in; plot(x, y) gets every point that can lie
+// in the view, and some others. Returns false when the rings ended because a semi-axis reached 0
+// (the inside is then all outline).
+//
+// Only the work the view can show is done: a ring whose curve passes nowhere near the view is
+// skipped, and of the others only the steps whose column (region 1) or row (region 2) offset from
+// the centre lies within the view's reach are taken.
+template <class Plot> bool EllipseRings(const GuiRect& rect, int width, const GuiRect& view, Plot&& plot) {
     int64_t a = (rect.right - rect.left) >> 1, b = (rect.bottom - rect.top) >> 1;
     const int cx = (rect.left + rect.right) >> 1, cy = (rect.top + rect.bottom) >> 1;
     auto four = [&](int64_t x, int64_t y) {
@@ -55,35 +112,31 @@ bool EllipseRings(const GuiRect& rect, int width, Plot&& plot, Skip&& skip) {
         plot(cx - xi, cy - yi);
         plot(cx - xi, cy + yi);
     };
+    // The view's nearest and farthest offsets from the centre along each axis.
+    const int64_t nx = std::abs(std::max<int64_t>(std::min<int64_t>(cx, view.right), view.left) - cx);
+    const int64_t ny = std::abs(std::max<int64_t>(std::min<int64_t>(cy, view.bottom), view.top) - cy);
+    const int64_t fx = std::max<int64_t>(std::abs(view.left - cx), std::abs(view.right - cx));
+    const int64_t fy = std::max<int64_t>(std::abs(view.top - cy), std::abs(view.bottom - cy));
+    // A ring's points lie within a pixel or two of its curve: the curve must meet the view widened
+    // by a margin, that is pass between its nearest and its farthest point.
+    constexpr int64_t kMargin = 4;
+    const double nearX = static_cast<double>(std::max<int64_t>(nx - kMargin, 0));
+    const double nearY = static_cast<double>(std::max<int64_t>(ny - kMargin, 0));
+    const double farX = static_cast<double>(fx + kMargin), farY = static_cast<double>(fy + kMargin);
+    auto misses = [&](double ea, double eb) {
+        auto f = [&](double x, double y) { return (x / ea) * (x / ea) + (y / eb) * (y / eb); };
+        return f(nearX, nearY) > 1.0 || f(farX, farY) < 1.0;
+    };
+    const bool blind = view.IsEmpty();
     for (int k = 0; k < width; ++k) {
-        if (!skip(static_cast<int>(a), static_cast<int>(b))) {
+        if (!blind && !misses(static_cast<double>(a), static_cast<double>(b))) {
             const int64_t a2 = a * a, b2 = b * b;
-            // Region 1, from the top: x steps every time.
-            int64_t X = 0, Y = 2 * b, error = 0, t = 0;
-            while (Y * a2 >= t) {
-                four(X >> 1, (Y + 1) >> 1);
-                error += 2 * t + b2;
-                t += b2;
-                ++X;
-                if (error > 0) {
-                    error -= Y * a2;
-                    --Y;
-                    error -= Y * a2;
-                }
-            }
-            // Region 2, from the side: y steps every time.
-            X = 2 * a, Y = 0, error = 0, t = 0;
-            while (X * b2 >= t) {
-                four(X >> 1, (Y + 1) >> 1);
-                error += 2 * t + a2;
-                t += a2;
-                ++Y;
-                if (error > 0) {
-                    error -= X * b2;
-                    --X;
-                    error -= X * b2;
-                }
-            }
+            // Region 1, from the top: x = S >> 1 steps every time.
+            EllipseRegion(b2, a2, 2 * b, 2 * a, 2 * nx, 2 * fx + 1,
+                          [&](int64_t S, int64_t W) { four(S >> 1, (W + 1) >> 1); });
+            // Region 2, from the side: y = (S + 1) >> 1 steps every time.
+            EllipseRegion(a2, b2, 2 * a, 2 * b, 2 * ny - 1, 2 * fy,
+                          [&](int64_t S, int64_t W) { four(W >> 1, (S + 1) >> 1); });
         }
         --a;
         --b;

@@ -2,6 +2,7 @@
 
 #include "laptiming/gps_trigger.h"
 
+#include <cmath>
 #include <new>
 
 namespace {
@@ -30,7 +31,10 @@ int TrackDetector::freeEntry() const {
 }
 
 TrackDetReason TrackDetector::cycle(float lat, float lon, float dist, int* track) {
-    if (lat == 0.0f || lon == 0.0f || !ok()) return TRACKDET_NONE; // no fix yet
+    // No fix yet (0), or a position the lap function does not know yet (NaN): no position at all,
+    // which must not count as one outside every track.
+    if (!std::isfinite(lat) || !std::isfinite(lon) || lat == 0.0f || lon == 0.0f || !ok())
+        return TRACKDET_NONE;
     int inRange = 0;
     int lastInRange = -1;
     for (int i = 0; i < count_; ++i) {

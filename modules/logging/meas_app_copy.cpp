@@ -100,13 +100,18 @@ int meas_app_copyFile(const char* source, const char* target) {
         std::fclose(in);
         return -1;
     }
-    // A copy replaces what an earlier, broken one may have left under the same name.
+    // A copy replaces what an earlier, broken one (or anyone else) left under the same name, and
+    // says so.
+    const bool replacing = fexist(target);
     const int fd = bfs_open(target, O_RDWR | O_CREAT | O_TRUNC, 0777);
     if (fd < 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", target, std::strerror(errno));
         std::fclose(in);
         return -1;
     }
+    if (replacing)
+        syslogx(LOG_PRIO_WARNING, "meas_app_copyLastFile() '%s' replaced, a file of that name was there",
+                target);
     taskDelay(1);
     FILE* out = fdopen(fd, "wb");
     if (!out) {

@@ -1,5 +1,6 @@
 #include "logging/store_bfswriter.h"
 
+#include "framework/fileutil.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "logging/meas_app_disk.h"
@@ -152,12 +153,17 @@ bool BFSWriter::openFileAtomic(int vfIdx, const char* name) {
         syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic() - failed to generate output name (%s)", name);
         return false;
     }
-    // Truncated: a file of the same name left by an earlier run is replaced, never written into.
+    // Truncated: a file of the same name left by an earlier run is replaced, never written into. On
+    // the stick such a file may be anyone's: the replacement is logged with its name.
+    const bool replacing = type() == WRITER_USB && fexist(path);
     const int fd = bfs_open(path, O_RDWR | O_CREAT | O_TRUNC, 0777);
     if (fd < 0) {
         syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic: fd open err %d '%s'", errno, path);
         return false;
     }
+    if (replacing)
+        syslogx(LOG_PRIO_WARNING, "BFSWriter::openFileAtomic: '%s' replaced, a file of that name was there",
+                path);
     char check[BFS_PATH_MAX] = "";
     if (bfs_ioctl(fd, FIOGETNAME, reinterpret_cast<intptr_t>(check)) != 0) {
         bfs_close(fd);

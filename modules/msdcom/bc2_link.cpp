@@ -233,7 +233,7 @@ void BC2_connect_passive(uint16_t type) {
     }
     setup.receiving(); // sets bc2_ready2connect once every listening task is set up
 
-    uint8_t acceptFlood = 0, unknownFlood = 0;
+    uint8_t acceptFlood = 0, acceptedFlood = 0, unknownFlood = 0;
     for (;;) {
         fd_set set;
         FD_ZERO(&set);
@@ -262,7 +262,9 @@ void BC2_connect_passive(uint16_t type) {
             taskDelay(1);
             continue;
         }
-        syslogx(LOG_PRIO_INFO2, "BC2_connect_passive, port %u, fd %u", unsigned(port), unsigned(fd));
+        // Anyone may connect and leave again at any rate: the line must not flood the log.
+        SYSLOGX_FLOOD(acceptedFlood, LOG_PRIO_INFO2, "BC2_connect_passive, port %u, fd %u", unsigned(port),
+                      unsigned(fd));
 
         bc2_host* peer = findPeer(from.sin_addr.s_addr, ntohs(from.sin_port), type);
         if (!peer) {

@@ -93,12 +93,15 @@ int bcSocket::close_socket(int fd) {
             count_.store(n - 1);
         }
     }
+    // Every socket of the network closes here, those of connections from anyone included: both
+    // lines are under the flood rule.
     if (at < 0) {
-        syslogx(LOG_PRIO_DEBUG_PREV, "bcSocket::close_socket(%u): invalid file descriptor", unsigned(fd));
+        SYSLOGX_ONCE_SITE(LOG_PRIO_DEBUG_PREV, "bcSocket::close_socket(%u): invalid file descriptor",
+                          unsigned(fd));
         errno = EBADF;
         return -1;
     }
-    syslogx(LOG_PRIO_DEBUG_PREV, "bcSocket::close_socket(%u)", unsigned(fd));
+    SYSLOGX_ONCE_SITE(LOG_PRIO_DEBUG_PREV, "bcSocket::close_socket(%u)", unsigned(fd));
     shutdown(fd, SHUT_WR);
     return close(fd);
 }

@@ -1,7 +1,9 @@
 // DK records reach a FIFO only from the peer that feeds it. A PC tool runs a list on the device; a
 // stranger, a second tool at another address with links of its own, sends well-formed DK frames
 // naming the handles the device hands out, as datagrams and over its own data link. None of them
-// reaches the tool, the list's records keep coming, and the device counts and logs the drops.
+// reaches the tool, the list's records keep coming, and the device counts and logs the drops. A
+// stranger that only opens and closes connections to the CI and DK ports, 2000 in 20 s, is logged
+// under the flood rule, and the list keeps every record meanwhile.
 #include "app_process.h"
 #include "bytes.h"
 #include "netns.h"
@@ -10,9 +12,17 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace testsupport;
@@ -124,6 +134,66 @@ TEST(DkStrangerE2E, RecordsFromAnyoneButTheFeedingPeerNeverReachAList) {
               std::string::npos)
         << log;
 
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
+
+TEST(DkStrangerE2E, ConnectionsOpenedAndClosedByAStrangerAreLoggedUnderTheFloodRule) {
+    NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    AppProcess dev(root.path(), {"1"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    PcTool tool(40, "127.0.0.40", DEV_PID);
+    std::string devAddr;
+    uint16_t version = 0, offset = 0;
+    ASSERT_TRUE(tool.hear(DEV_PID, &devAddr, &version, &offset, 3000));
+    tool.announce();
+    ASSERT_TRUE(
+        waitUntil([&] { return dev.logText().find("add remote_pid 28") != std::string::npos; }, 3000));
+    ASSERT_TRUE(tool.link(devAddr, offset));
+    ASSERT_TRUE(linkedTo(dev, "0x28")) << dev.logText();
+    ASSERT_TRUE(tool.sendCi(0x0510, 0xAB01, kFifo, nameRequest(3, 1, 256, 1, {"RtpIndex"})));
+    std::vector<uint8_t> a;
+    ASSERT_TRUE(tool.receiveCi(0x0511, &a, 3000)) << dev.logText();
+    uint32_t stamp = 0, last = 0;
+    ASSERT_TRUE(nextRecord(tool, &last));
+
+    const std::string logFile = root.file("log/syslog-1.log");
+    const auto before = std::filesystem::file_size(logFile);
+    // 2000 connections in 20 s, from an address that is no peer, to the CI and the DK port in turn.
+    std::atomic<bool> done{false};
+    std::atomic<int> connected{0};
+    std::thread stranger([&] {
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < 2000; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in from{}, to{};
+            from.sin_family = to.sin_family = AF_INET;
+            inet_pton(AF_INET, "127.0.0.60", &from.sin_addr);
+            inet_pton(AF_INET, devAddr.c_str(), &to.sin_addr);
+            to.sin_port = htons(uint16_t((i % 2 ? 9861 : 9860) + offset));
+            if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+                connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0)
+                ++connected;
+            if (fd >= 0) close(fd);
+            std::this_thread::sleep_until(t0 + std::chrono::milliseconds(10 * (i + 1)));
+        }
+        done = true;
+    });
+    int records = 0, lost = 0;
+    while (!done) {
+        if (!nextRecord(tool, &stamp)) break;
+        ++records;
+        if (stamp - last != 100) lost += int((stamp - last) / 100) - 1;
+        last = stamp;
+    }
+    stranger.join();
+    const auto after = std::filesystem::file_size(logFile);
+    EXPECT_EQ(connected.load(), 2000);
+    EXPECT_LT(after - before, 64u * 1024u) << "the log grew by " << (after - before) << " bytes";
+    EXPECT_GT(records, 1000);
+    EXPECT_EQ(lost, 0) << "of " << records << " records";
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
 }

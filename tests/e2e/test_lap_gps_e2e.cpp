@@ -1,7 +1,8 @@
 // The lap function in GPS mode on the real executable: the Red Bull Ring trace goes into the GPS
 // port's pty at its own pace, from its start 300 m before the line to just after the end of the
 // first lap; the device finds the circuit in its track list and announces both crossings, the
-// second with the trace's recorded lap time.
+// second with the trace's recorded lap time. Restarted on a circuit whose first fix comes late, it
+// keeps the track it stored.
 #include "app_process.h"
 #include "lap_peer.h"
 #include "netns.h"
@@ -11,8 +12,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -43,6 +46,28 @@ std::vector<double> truth(const char* key) {
 
 bool logShows(AppProcess& dev, const std::string& what) {
     return waitUntil([&] { return dev.logText().find(what) != std::string::npos; }, 15000);
+}
+
+// An RMC sentence with its checksum; fields from the UTC time on.
+std::string rmc(const std::string& fields) {
+    const std::string body = "GNRMC," + fields;
+    unsigned sum = 0;
+    for (char c : body) sum ^= uint8_t(c);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return "$" + body + tail;
+}
+
+// Sends the sentence ten times a second, as a receiver does, until the log shows `what`.
+bool feedUntil(AppProcess& dev, int port, const std::string& sentence, const std::string& what) {
+    return waitUntil(
+        [&] {
+            if (write(port, sentence.data(), sentence.size()) != ssize_t(sentence.size())) return false;
+            if (dev.logText().find(what) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            return false;
+        },
+        15000);
 }
 
 } // namespace
@@ -101,6 +126,56 @@ TEST(LapGpsE2E, ACarLappingInAGpsTraceOnTheSerialPort) {
     EXPECT_NEAR(lap.laptime, delivered * 100.0, 5.0)
         << "within 5 hundredths of the recorded lap (" << lapTimes[0] << " s) as delivered";
     EXPECT_TRUE(logShows(dev, "Received Laptrigger Event. Outing 2, Lap 3, Laptime 102,")) << dev.logText();
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
+
+TEST(LapGpsE2E, ARestartWhoseFirstFixComesLateKeepsTheStoredTrack) {
+    NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    std::string why;
+    ASSERT_TRUE(lape2e::configureMaster(root.path(), DEV_INDEX, DEV_PID, kLapFunction, &why)) << why;
+    // Two circuits 20 km apart.
+    writeFile(root.file("cfg/rtracks.xml"),
+              "<Tracks><CustomTracks version=\"1\" num=\"2\">"
+              "<track name=\"South\" trackId=\"11\" latitude=\"47.0\" longitude=\"14.0\" tracklen=\"3000\"/>"
+              "<track name=\"North\" trackId=\"12\" latitude=\"47.18\" longitude=\"14.0\" tracklen=\"4000\"/>"
+              "</CustomTracks></Tracks>\n");
+    const std::string atNorth = rmc("101530.00,A,4710.800,N,01400.000,E,0.0,0.0,150624,,,A");
+    // 7.8 km from the southern circuit and 12.2 km from the northern one: both in range.
+    const std::string between = rmc("101530.00,A,4704.200,N,01400.000,E,0.0,0.0,150624,,,A");
+    const std::string noFix = rmc(",V,,,,,,,,,,N");
+    {
+        // On the northern circuit alone: it is stored.
+        AppProcess dev(root.path(), {DEV_INDEX});
+        ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+        ASSERT_TRUE(logShows(dev, "gps_intf_open() fOpened")) << dev.logText();
+        const int port = open(root.file("tty/tyCo1-1").c_str(), O_WRONLY | O_NOCTTY);
+        ASSERT_GE(port, 0);
+        EXPECT_TRUE(feedUntil(dev, port, atNorth, "detected bc only track in range:  47.180000  14.000000"))
+            << dev.logText();
+        close(port);
+        dev.signal(SIGTERM);
+        ASSERT_EQ(dev.waitExit(), 0) << dev.stderrText();
+    }
+    std::filesystem::remove(root.file("log/syslog-1.log")); // the restart's log alone
+    // Restarted between the two: the receiver answers without a fix until its time-out has passed
+    // (the lap function meanwhile hands track detection no position), then the fix comes.
+    AppProcess dev(root.path(), {DEV_INDEX});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    ASSERT_TRUE(logShows(dev, "awm_0x08_lapfunc: input latitude (0x")) << dev.logText();
+    ASSERT_TRUE(logShows(dev, "gps_intf_open() fOpened")) << dev.logText();
+    const int port = open(root.file("tty/tyCo1-1").c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(port, 0);
+    ASSERT_EQ(write(port, noFix.data(), noFix.size()), ssize_t(noFix.size()));
+    ASSERT_TRUE(logShows(dev, "gps_task_output() gps data on serial timeouted")) << dev.logText();
+    ASSERT_TRUE(feedUntil(dev, port, between, "gps_trackdet_task: detected")) << dev.logText();
+    close(port);
+    const std::string log = dev.logText();
+    EXPECT_NE(log.find("detected, nvram was taken:  47.180000  14.000000,   4000.0 id:12"), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("nearest track taken"), std::string::npos) << log;
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
 }

@@ -2,7 +2,8 @@
 // files named by the counters, read back by the test suite's own reader; a lap cuts a new file and
 // the old one ends with its close record and status block; the PC's delete flag clears downloaded
 // files before logging starts; files survive SIGKILL up to their last complete record; start
-// conditions and the pretrigger; telemetry frames and the JSON datagram; USB stick insertions.
+// conditions and the pretrigger; telemetry frames and the JSON datagram; USB stick insertions, and
+// a stick that already holds a file of the name being written or copied.
 #include "app_process.h"
 #include "caldataset.h"
 #include "measfile.h"
@@ -455,6 +456,40 @@ TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
     const measfile::File f = measfile::readFile(copy);
     EXPECT_TRUE(f.ok()) << f.error;
     EXPECT_EQ(f.metaOfType(2).size(), 1u);
+    dev->signal(SIGTERM);
+    EXPECT_EQ(dev->waitExit(), 0);
+}
+
+TEST(LoggingE2E, AFileOfTheSameNameOnTheStickIsReplacedWithALineNamingIt) {
+    TempDir root;
+    prepare(root);
+    auto stick = [&](int inserted) {
+        writeFile(root.file("usb_meas.drive.new"), "inserted " + std::to_string(inserted) + "\n");
+        std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
+    };
+    // Someone else's file under the name of the fragment that the stick's arrival cuts.
+    makeDirs(root.file("usb_meas"));
+    writeFile(root.file("usb_meas/A0101000.002"), "not a measurement\n");
+    auto dev = start(root);
+    ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), COUNTERS, 20)) << dev->logText();
+    auto logged = [&](const std::string& what) {
+        return waitUntil([&] { return dev->logText().find(what) != std::string::npos; }, 20000);
+    };
+    // Written: the fragment goes to the stick under that name.
+    stick(1);
+    EXPECT_TRUE(logged("BFSWriter::openFileAtomic: 'usb_meas:/A0101000.002' replaced")) << dev->logText();
+    const std::string second = root.file("meas/A0101000.002");
+    ASSERT_TRUE(waitRecords(second, COUNTERS, 20)) << dev->logText();
+    // Copied: pulled, the stick keeps the piece written so far; once the drive check (once a second,
+    // in the task that saves these records) has seen it gone, put in again it gets the closed file.
+    stick(0);
+    const size_t before = measfile::readFile(second).recordsOf(COUNTERS).size();
+    ASSERT_TRUE(waitRecords(second, COUNTERS, before + 300)) << dev->logText();
+    stick(1);
+    EXPECT_TRUE(logged("meas_app_copyLastFile() 'usb_meas:/A0101000.002' replaced")) << dev->logText();
+    const std::string copy = root.file("usb_meas/A0101000.002");
+    EXPECT_TRUE(waitUntil([&] { return readOnly(copy) && readBinary(copy) == readBinary(second); }, 20000))
+        << dev->logText();
     dev->signal(SIGTERM);
     EXPECT_EQ(dev->waitExit(), 0);
 }

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cmath>
+#include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -427,5 +429,55 @@ TEST_F(Shapes, FiguresReachingFarPastTheScreenClipExactly) {
             ++checked;
         }
         EXPECT_GT(checked, 20) << k.name;
+    }
+}
+
+TEST(RingFigures, FarPastTheClipTheyCostWhatTheClipShowsAndDrawWhatTheyDrew) {
+    // A narrow panel far from the centre of thousands of rings (radius 0, any width up to 65535 is
+    // taken). Walking every ring whole costs seconds of this thread's time; the rings' work must stay
+    // within what the panel can show, under 0.1 s even in a sanitizer build, and the panel must show
+    // exactly what the whole walk drew (golden counts and hash of its pixels).
+    guitest::Harness h;
+    auto* panel = new guitest::Panel(MakeGuiRect(500, 0, 539, 479), 9, 0);
+    h.root().Add(panel, 0);
+    const GuiRect area = panel->mRealRect;
+    struct Case {
+        const char* name;
+        std::function<void(GuiThing*)> draw;
+        int fg, bg;    // pixels of each colour in the panel
+        uint64_t hash; // FNV-1a of the panel's pixels, row by row
+    };
+    const Case cases[] = {
+        {"outline arc", [](GuiThing* t) { S().Arc(t, 520, 29479, 0, 0, 90, kLine, 29696); }, 9600, 0,
+         0xb877b5b04c4cb003},
+        {"filled arc", [](GuiThing* t) { S().Arc(t, 520, 29679, 29400, 60, 120, kFill, 1000); }, 11200, 8000,
+         0xce8e76d5fe25d9c3},
+        {"ellipse",
+         [](GuiThing* t) { S().Ellipse(t, MakeGuiRect(-29480, -31760, 30520, 400), kLine, 20000); }, 16040, 0,
+         0x7331afe3d8f2e65b},
+    };
+    for (const Case& k : cases) {
+        guitest::Harness::fill(0);
+        timespec t0{}, t1{};
+        {
+            guitest::Frame f(panel, area);
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+            k.draw(panel);
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+        }
+        const double seconds = double(t1.tv_sec - t0.tv_sec) + double(t1.tv_nsec - t0.tv_nsec) * 1e-9;
+        EXPECT_LT(seconds, 0.1) << k.name;
+        int fg = 0, bg = 0;
+        uint64_t hash = 1469598103934665603ull;
+        for (int y = area.top; y <= area.bottom; ++y)
+            for (int x = area.left; x <= area.right; ++x) {
+                const uint32_t p = guitest::Harness::px(x, y);
+                fg += p == FG;
+                bg += p == BG;
+                hash = (hash ^ p) * 1099511628211ull;
+            }
+        EXPECT_EQ(fg, k.fg) << k.name;
+        EXPECT_EQ(bg, k.bg) << k.name;
+        EXPECT_EQ(hash, k.hash) << k.name << std::hex << " hash 0x" << hash;
     }
 }
