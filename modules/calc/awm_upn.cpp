@@ -1,5 +1,6 @@
-// The RPN evaluator: program walk, value stack, stateless opcodes. The stateful opcodes are in
-// awm_upn_state.cpp.
+// The RPN evaluator: the walk of a program's bytes, the value stack and the cells' set-up. The
+// operations are in awm_upn_internal.h (stateless) and awm_upn_state.cpp (stateful); decoded
+// programs, which the channels run, in awm_upn_prog.cpp.
 #include "calc/awm_upn.h"
 
 #include "calc/awm_upn_internal.h"
