@@ -41,75 +41,77 @@ struct Edge {
 };
 
 // The active edges field by field: one line's step of all of them is then one loop that the
-// compiler turns into vector instructions.
+// compiler turns into vector instructions. An edge is drawn on the lines up to `last`; `least` is
+// the least its x moves in one line (a falling edge may move one pixel more than its step).
 struct ActiveEdges {
-    int32_t *x, *step, *sign, *error, *increment, *dy, *lines;
+    int32_t *x, *step, *least, *sign, *error, *increment, *dy, *last;
     int n = 0;
 
-    static constexpr int kFields = 7;
+    static constexpr int kFields = 8;
     // Lays the fields over `room`, which has kFields * (capacity + 1) words: each field has room
     // for one more, the sentinel behind the last edge.
     ActiveEdges(int32_t* room, int capacity)
-        : x(room), step(x + capacity + 1), sign(step + capacity + 1), error(sign + capacity + 1),
-          increment(error + capacity + 1), dy(increment + capacity + 1), lines(dy + capacity + 1) {}
+        : x(room), step(x + capacity + 1), least(step + capacity + 1), sign(least + capacity + 1),
+          error(sign + capacity + 1), increment(error + capacity + 1), dy(increment + capacity + 1),
+          last(dy + capacity + 1) {}
     // Behind the last edge: an x that no edge passes.
     void SetSentinel() {
         x[n] = INT32_MAX / 2;
-        step[n] = 0;
-        sign[n] = 1;
+        least[n] = 0;
     }
     void Set(int i, const Edge& e) {
         x[i] = e.x;
         step[i] = e.step;
+        least[i] = e.step + (e.sign >> 1);
         sign[i] = e.sign;
         error[i] = e.error;
         increment[i] = e.increment;
         dy[i] = e.dy;
-        lines[i] = e.lines;
+        last[i] = e.y + e.lines - 1;
     }
     void Move(int to, int from) {
         x[to] = x[from];
         step[to] = step[from];
+        least[to] = least[from];
         sign[to] = sign[from];
         error[to] = error[from];
         increment[to] = increment[from];
         dy[to] = dy[from];
-        lines[to] = lines[from];
+        last[to] = last[from];
     }
     void Swap(int i, int j) {
         std::swap(x[i], x[j]);
         std::swap(step[i], step[j]);
+        std::swap(least[i], least[j]);
         std::swap(sign[i], sign[j]);
         std::swap(error[i], error[j]);
         std::swap(increment[i], increment[j]);
         std::swap(dy[i], dy[j]);
-        std::swap(lines[i], lines[j]);
+        std::swap(last[i], last[j]);
     }
 };
 
 // One line's step of n active edges (the fields of ActiveEdges, which never overlap), in x order.
 // The increment is below dy, so the error overflows at most once per line; no branch decides it,
-// as whether it overflows changes from edge to edge without a pattern. Returns kEnded when an edge
-// ended, kMayCross when an edge may have passed its right neighbour: its new x lies beyond the
-// least that the neighbour's x can be after its step (the neighbour's fields at index i + 1 are
-// read before it steps; index n holds a sentinel far to the right).
-constexpr int kEnded = 1, kMayCross = 2;
-int StepOneLine(int n, int32_t* __restrict x, int32_t* __restrict error, int32_t* __restrict lines,
-                const int32_t* __restrict step, const int32_t* __restrict sign,
-                const int32_t* __restrict increment, const int32_t* __restrict dy) {
-    int ended = 0, mayCross = 0;
+// as whether it overflows changes from edge to edge without a pattern. Returns whether an edge may
+// have passed its right neighbour: its new x lies beyond the least that the neighbour's x can be
+// after its step (the neighbour's fields at index i + 1 are read before it steps; index n holds a
+// sentinel far to the right).
+[[gnu::always_inline]] inline bool
+StepOneLine(int n, int32_t* __restrict x, int32_t* __restrict error, const int32_t* __restrict step,
+            const int32_t* __restrict least, const int32_t* __restrict sign,
+            const int32_t* __restrict increment, const int32_t* __restrict dy) {
+    int mayCross = 0;
     for (int i = 0; i < n; ++i) {
-        const int32_t least = x[i + 1] + step[i + 1] + (sign[i + 1] >> 1); // sign -1 may move one more
-        lines[i] -= 1;
-        ended |= lines[i] == 0;
+        const int32_t bound = x[i + 1] + least[i + 1];
         const int32_t e = error[i] + increment[i];
         const int32_t over = -static_cast<int32_t>(e > 0); // all ones on overflow
         const int32_t nx = x[i] + step[i] + (sign[i] & over);
-        mayCross |= nx > least;
+        mayCross |= nx > bound;
         x[i] = nx;
         error[i] = e - (dy[i] & over);
     }
-    return (ended ? kEnded : 0) | (mayCross ? kMayCross : 0);
+    return mayCross != 0;
 }
 
 // The dash mask moved on by n steps: one step turns bit 0 into bit 31, any other bit moves right.
@@ -141,8 +143,9 @@ void GuiScreen::ScanPolygon(const GuiRect& view, const GuiPoint* points, int cou
     std::sort(table.get(), table.get() + n,
               [](const Edge& p, const Edge& q) { return p.y != q.y ? p.y < q.y : p.x < q.x; });
     ActiveEdges active(room.get(), count);
-    bool checkOrder = false; // whether the last step may have brought the list out of x order
-    int next = 0;            // the first edge of the table not yet active
+    bool checkOrder = false;  // whether the last step may have brought the list out of x order
+    int next = 0;             // the first edge of the table not yet active
+    int lastLine = INT32_MAX; // the first line after which an active edge ends
     int y = table[0].y;
     while (next < n || active.n > 0) {
         // Edges that crossed on the step to this line change places: an insertion sort restores
@@ -161,6 +164,7 @@ void GuiScreen::ScanPolygon(const GuiRect& view, const GuiPoint* points, int cou
             int i = active.n++;
             for (; i > 0 && active.x[i - 1] >= e.x; --i) active.Move(i, i - 1);
             active.Set(i, e);
+            lastLine = std::min(lastLine, active.last[i]);
         }
         if (y > view.bottom) break; // nothing further is drawn
         const int m = active.n;
@@ -176,36 +180,35 @@ void GuiScreen::ScanPolygon(const GuiRect& view, const GuiPoint* points, int cou
             // Above the view nothing is drawn: jump to the view, the next edge or the next edge end.
             k = view.top - y;
             if (next < n) k = std::min(k, table[next].y - y);
-            for (int i = 0; i < m; ++i) k = std::min<int>(k, active.lines[i]);
+            k = std::min(k, lastLine - y + 1);
         }
-        // Advance k lines: an edge leaves after its last line; the others step along, x moving by
-        // the whole steps and once per overflow of the error.
-        int ended = 0;
+        // Advance k lines: the edges step along, x moving by the whole steps and once per overflow
+        // of the error; an edge leaves after its last line.
         if (k == 1) {
             active.SetSentinel();
-            const int what = StepOneLine(m, active.x, active.error, active.lines, active.step, active.sign,
-                                         active.increment, active.dy);
-            ended = what & kEnded;
-            checkOrder = what & kMayCross;
+            checkOrder = StepOneLine(m, active.x, active.error, active.step, active.least, active.sign,
+                                     active.increment, active.dy);
         } else {
             checkOrder = true;
             for (int i = 0; i < m; ++i) {
-                active.lines[i] -= k;
-                ended |= active.lines[i] == 0;
                 const int64_t error = active.error[i] + static_cast<int64_t>(k) * active.increment[i];
                 const int64_t overflows = error > 0 ? (error + active.dy[i] - 1) / active.dy[i] : 0;
                 active.x[i] += k * active.step[i] + static_cast<int32_t>(overflows) * active.sign[i];
                 active.error[i] = static_cast<int32_t>(error - overflows * active.dy[i]);
             }
         }
-        if (ended) {
+        y += k;
+        if (y > lastLine) {
             int kept = 0;
-            for (int i = 0; i < m; ++i)
-                if (active.lines[i] != 0) active.Move(kept++, i);
+            lastLine = INT32_MAX;
+            for (int i = 0; i < m; ++i) {
+                if (active.last[i] < y) continue;
+                active.Move(kept++, i);
+                lastLine = std::min(lastLine, active.last[i]);
+            }
             active.n = kept;
             checkOrder = true;
         }
-        y += k;
         if (active.n == 0 && next < n) y = table[next].y; // a gap between parts of the polygon
     }
 }
