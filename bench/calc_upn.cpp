@@ -1,10 +1,13 @@
 // The calculation channels' cost in the 1 ms tick.
-// - BM_Upn1000Evaluations: 1000 evaluations of a 20-instruction RPN program, as a share of the
-//   1 ms tick ("tick_share") and against the same expression compiled in C++ ("vs_compiled").
+// - BM_Upn1000Evaluations: 1000 evaluations of a 20-instruction RPN program decoded as a channel
+//   decodes it at set-up, as a share of the 1 ms tick ("tick_share", goal under 0.05), side by side
+//   with the same expression compiled in C++ ("ratio_to_compiled") and with the program walked
+//   undecoded ("ratio_to_walk"); medians of per-block ratios (bench_seconds.h).
 // - BM_SchedCall500Nodes: one awm_sched_call over 500 queued nodes while another thread queues and
 //   unqueues on the same raster, against a bare loop over 500 function pointers ("vs_bare_loop");
 //   "us_per_walk_wall" adds the time the walk waited for the other thread.
 // Times are the thread's CPU time, so that other load on the machine does not count.
+#include "bench_seconds.h"
 #include "calc/awm_sched.h"
 #include "calc/awm_upn.h"
 
@@ -56,37 +59,44 @@ constexpr int kEvaluations = 1000;
 // makes g++ 12 at -O3 lose the value for a later comparison.)
 volatile double gSink;
 
+// 1000 evaluations of the program as a channel runs it (decoded at set-up), side by side with the
+// same 1000 evaluations of the expression compiled and of the program walked undecoded.
 void BM_Upn1000Evaluations(benchmark::State& state) {
-    for (auto _ : state) {
+    awm_man_upn_prog decoded;
+    awm_man_upn_decode(kProgram, sizeof kProgram, &decoded);
+    double upnSum = 0, walkSum = 0, compiledSum = 0;
+    auto upn = [&] {
         double sum = 0;
-        auto t0 = Clock::now();
-        for (int rounds = 0; rounds < 100; ++rounds)
-            for (int i = 0; i < kEvaluations; ++i)
-                sum += awm_man_upn_calc(kProgram, sizeof kProgram, 0, nullptr, 0, uint32_t(i), i * 0.25, 3.0,
-                                        i * 0.5, -i, 0);
-        const double upn = nsSince(t0) / 100;
-        gSink = sum;
+        for (int i = 0; i < kEvaluations; ++i)
+            sum += awm_man_upn_run(decoded, nullptr, 0, uint32_t(i), i * 0.25, 3.0, i * 0.5, -i, 0);
+        upnSum = sum;
+    };
+    auto walk = [&] {
+        double sum = 0;
+        for (int i = 0; i < kEvaluations; ++i)
+            sum += awm_man_upn_calc(kProgram, sizeof kProgram, 0, nullptr, 0, uint32_t(i), i * 0.25, 3.0,
+                                    i * 0.5, -i, 0);
+        walkSum = sum;
+    };
+    auto native = [&] {
         // Inputs through volatile, so that the compiler evaluates the expression every time.
         volatile double in1 = 0, in3 = 0, in4 = 0;
-        double csum = 0;
-        t0 = Clock::now();
-        for (int rounds = 0; rounds < 100; ++rounds)
-            for (int i = 0; i < kEvaluations; ++i) {
-                in1 = i * 0.25;
-                in3 = i * 0.5;
-                in4 = -i;
-                csum += compiled(in1, 3.0, in3, in4);
-            }
-        const double native = nsSince(t0) / 100;
-        gSink = csum;
-        if (sum != csum) state.SkipWithError("the program and the compiled expression differ");
-        state.counters["us_per_1000"] = upn / 1000.0;
-        state.counters["tick_share"] = upn / 1e6;
-        state.counters["compiled_us"] = native / 1000.0;
-        state.counters["vs_compiled"] = upn / native;
-    }
+        double sum = 0;
+        for (int i = 0; i < kEvaluations; ++i) {
+            in1 = i * 0.25;
+            in3 = i * 0.5;
+            in4 = -i;
+            sum += compiled(in1, 3.0, in3, in4);
+        }
+        compiledSum = sum;
+    };
+    const double seconds = msdbench::SideBySide(state, upn, {{"compiled", native}, {"walk", walk}});
+    gSink = upnSum + walkSum + compiledSum;
+    if (upnSum != compiledSum || walkSum != compiledSum)
+        state.SkipWithError("the program and the compiled expression differ");
+    state.counters["tick_share"] = seconds / 1e-3;
 }
-BENCHMARK(BM_Upn1000Evaluations)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Upn1000Evaluations)->Unit(benchmark::kMillisecond);
 
 std::atomic<uint64_t> gCalls{0};
 void node(void*, uint32_t) {

@@ -5,12 +5,12 @@
 //   memcpy of the same pixels (goal: under 5 ms);
 // - unpacking the six built-in fonts at start-up, against memcpy of the unpacked strips (goal:
 //   under 20 ms).
-// Each benchmark reports ratio = its time / the baseline's time over the same iterations.
+// Each runs side by side with memcpy in alternating blocks timed by the thread's CPU time and
+// reports ratio_to_memcpy, the median of the blocks' ratios (bench_seconds.h).
 #include <benchmark/benchmark.h>
 
 #include "bench_seconds.h"
 
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,13 +27,7 @@
 
 namespace {
 
-using msdbench::Clock;
-using msdbench::Seconds;
-
-void Report(benchmark::State& state, double ours, double baseline, size_t bytes) {
-    state.counters["ratio_to_memcpy"] = baseline > 0 ? ours / baseline : 0;
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
-}
+using msdbench::SideBySide;
 
 void BM_DecodeFullRecord(benchmark::State& state) {
     gw_meas_exit();
@@ -56,16 +50,15 @@ void BM_DecodeFullRecord(benchmark::State& state) {
     std::vector<uint8_t> record(list->recordSize);
     for (size_t i = 0; i < record.size(); ++i) record[i] = static_cast<uint8_t>(i * 7);
     std::vector<uint8_t> copy(record.size());
-    for (auto _ : state) {
-        c2cpp_readCyclic(0, record.data(), list);
-        benchmark::ClobberMemory();
-    }
-    const double ours = Seconds(state.iterations(), [&] { c2cpp_readCyclic(0, record.data(), list); });
-    const double base = Seconds(state.iterations(), [&] {
-        std::memcpy(copy.data(), record.data(), record.size());
-        benchmark::ClobberMemory();
-    });
-    Report(state, ours, base, record.size());
+    SideBySide(state,
+               [&] {
+                   c2cpp_readCyclic(0, record.data(), list);
+                   benchmark::ClobberMemory();
+               },
+               {{"memcpy", [&] {
+                     std::memcpy(copy.data(), record.data(), record.size());
+                     benchmark::ClobberMemory();
+                 }}});
     state.counters["record_bytes"] = static_cast<double>(record.size());
 }
 BENCHMARK(BM_DecodeFullRecord);
@@ -106,8 +99,7 @@ void BM_ScreenOfXxxLargeText(benchmark::State& state) {
         for (int y = 0; y < 480; ++y) std::memcpy(fb + y * DISPLAY_FB_WIDTH, &words[y * 640], 640 * 4);
         benchmark::ClobberMemory();
     };
-    for (auto _ : state) draw();
-    Report(state, Seconds(state.iterations(), draw), Seconds(state.iterations(), copy), 640 * 480 * 4);
+    SideBySide(state, draw, {{"memcpy", copy}});
 }
 BENCHMARK(BM_ScreenOfXxxLargeText)->Unit(benchmark::kMillisecond);
 
@@ -132,14 +124,10 @@ void BM_UnpackBuiltInFonts(benchmark::State& state) {
         }
         benchmark::ClobberMemory();
     };
-    for (auto _ : state) unpack();
-    Report(state, Seconds(state.iterations(), unpack),
-           Seconds(state.iterations(),
-                   [&] {
-                       std::memcpy(out.data(), src.data(), total);
-                       benchmark::ClobberMemory();
-                   }),
-           total);
+    SideBySide(state, unpack, {{"memcpy", [&] {
+                                    std::memcpy(out.data(), src.data(), total);
+                                    benchmark::ClobberMemory();
+                                }}});
 }
 BENCHMARK(BM_UnpackBuiltInFonts)->Unit(benchmark::kMillisecond);
 

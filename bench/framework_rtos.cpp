@@ -2,9 +2,10 @@
 // - lateness of the base tick ("/BASETICK0" taken by a task) and of a 1 ms raster function, each
 //   beside a bare 1 ms loop of clock_nanosleep on absolute deadlines running at the same time;
 //   ratios are ours / bare loop;
-// - the scheduler's CPU share with nothing registered, beside the bare loop's;
-// - semaphore and queue hand-over beside a condition variable hand-over, in alternating blocks with
-//   the two threads pinned to one CPU each.
+// - the scheduler's CPU share with nothing registered, beside the bare loop's, both running at the
+//   same time;
+// - semaphore and queue hand-over beside a condition variable hand-over, in alternating blocks,
+//   with the absolute time of each (the threads are not pinned: the CPUs are shared).
 // Every benchmark runs once per repetition and reports that repetition's own figures.
 #include "framework/raster.h"
 #include "platform/basetick.h"
@@ -14,7 +15,6 @@
 #include <benchmark/benchmark.h>
 
 #include <pthread.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -111,30 +111,55 @@ void latenessBeside(benchmark::State& state, const char* what, Start start, Stop
 
 bool g_rasterFunctionRegistered = false;
 
+// CPU seconds of a thread, read from another thread.
+double threadCpuSeconds(pthread_t thread) {
+    clockid_t clock;
+    timespec ts{};
+    if (pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &ts) != 0) return 0;
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// The scheduler with nothing registered and the bare loop run at the same time, so that the load
+// of the machine falls on both alike. The bare loop's thread is measured by its own CPU clock, the
+// scheduler as the process less the bare loop and the measuring thread.
 void BM_SchedulerIdleCpuShare(benchmark::State& state) {
     if (g_rasterFunctionRegistered) {
         state.SkipWithError("a raster function is registered already; run this benchmark first");
         return;
     }
     for (auto _ : state) {
-        double cpu0 = cpuSeconds();
-        int64_t t0 = nowNs();
-        bareLoop(kIdleSeconds * 1000);
-        const double bare = 100.0 * (cpuSeconds() - cpu0) / (double(nowNs() - t0) * 1e-9);
-
         basetick_start();
         raster_init();
         raster_start();
-        cpu0 = cpuSeconds();
-        t0 = nowNs();
+        std::atomic<bool> stop{false};
+        std::thread bare([&] {
+            int64_t deadline = nowNs();
+            while (!stop.load()) {
+                deadline += kPeriodNs;
+                const timespec ts{time_t(deadline / 1000000000), long(deadline % 1000000000)};
+                while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) != 0) {
+                }
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // both settled
+        const pthread_t self = pthread_self();
+        const double cpu0 = cpuSeconds(), bare0 = threadCpuSeconds(bare.native_handle()),
+                     self0 = threadCpuSeconds(self);
+        const int64_t t0 = nowNs();
         std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
-        const double sched = 100.0 * (cpuSeconds() - cpu0) / (double(nowNs() - t0) * 1e-9);
+        const double cpu1 = cpuSeconds(), bare1 = threadCpuSeconds(bare.native_handle()),
+                     self1 = threadCpuSeconds(self);
+        const double wall = double(nowNs() - t0) * 1e-9;
+        stop.store(true);
+        bare.join();
         raster_stop();
         basetick_stop();
-
+        const double bareCpu = bare1 - bare0;
+        const double sched = 100.0 * ((cpu1 - cpu0) - bareCpu - (self1 - self0)) / wall;
+        const double barePct = 100.0 * bareCpu / wall;
         state.counters["scheduler_cpu_percent"] = sched;
-        state.counters["bare_cpu_percent"] = bare;
-        state.counters["ratio"] = bare > 0 ? sched / bare : 0;
+        state.counters["bare_cpu_percent"] = barePct;
+        state.counters["ratio"] = barePct > 0 ? sched / barePct : 0;
     }
 }
 BENCHMARK(BM_SchedulerIdleCpuShare)->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
@@ -212,29 +237,11 @@ BENCHMARK(BM_RasterFunctionLateness)->Iterations(1)->Repetitions(3)->Unit(benchm
 // Hand-over: one hand-over is one wake-up of the other thread, measured as half a ping-pong
 // round trip.
 
-void pin(pthread_t thread, int cpu) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    pthread_setaffinity_np(thread, sizeof(set), &set);
-}
-
-// The first two CPUs this process may use.
-std::vector<int> twoCpus() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    sched_getaffinity(0, sizeof(set), &set);
-    std::vector<int> cpus;
-    for (int c = 0; c < CPU_SETSIZE && cpus.size() < 2; ++c)
-        if (CPU_ISSET(c, &set)) cpus.push_back(c);
-    return cpus;
-}
-
-// `pong` runs on the second CPU, the calling thread (already on the first) runs `ping`. One untimed
-// round first, so that the other thread's start is not measured.
-template <class Ping, class Pong> double handOverNs(int cpu, int rounds, Ping ping, Pong pong) {
+// `pong` runs in a thread of its own, the calling thread runs `ping`; neither is pinned, as the
+// CPUs are shared with other work. One untimed round first, so that the other thread's start is not
+// measured.
+template <class Ping, class Pong> double handOverNs(int rounds, Ping ping, Pong pong) {
     std::thread other([&] { pong(rounds + 1); });
-    pin(other.native_handle(), cpu);
     ping(1);
     const int64_t t0 = nowNs();
     ping(rounds);
@@ -243,10 +250,10 @@ template <class Ping, class Pong> double handOverNs(int cpu, int rounds, Ping pi
     return double(ns) / (2.0 * rounds);
 }
 
-double semaphoreNs(int cpu, int rounds) {
+double semaphoreNs(int rounds) {
     SEM_ID a = semBCreate(0, SEM_EMPTY), b = semBCreate(0, SEM_EMPTY);
     const double ns = handOverNs(
-        cpu, rounds,
+        rounds,
         [&](int n) {
             for (int i = 0; i < n; ++i) {
                 semGive(a);
@@ -264,10 +271,10 @@ double semaphoreNs(int cpu, int rounds) {
     return ns;
 }
 
-double queueNs(int cpu, int rounds) {
+double queueNs(int rounds) {
     MSG_Q_ID a = msgQCreate(4, 64, 0), b = msgQCreate(4, 64, 0);
     const double ns = handOverNs(
-        cpu, rounds,
+        rounds,
         [&](int n) {
             char msg[20] = "ci message header", buf[64];
             for (int i = 0; i < n; ++i) {
@@ -287,12 +294,12 @@ double queueNs(int cpu, int rounds) {
     return ns;
 }
 
-double condvarNs(int cpu, int rounds) {
+double condvarNs(int rounds) {
     std::mutex m;
     std::condition_variable cv;
     int turn = 0;
     return handOverNs(
-        cpu, rounds,
+        rounds,
         [&](int n) {
             for (int i = 0; i < n; ++i) {
                 std::unique_lock<std::mutex> lk(m);
@@ -312,32 +319,33 @@ double condvarNs(int cpu, int rounds) {
 }
 
 // The three kinds take turns in blocks, the order rotating from block to block, so that a change
-// of the machine's load over the run falls on all of them alike.
+// of the machine's load over the run falls on all of them alike. Reported: the median time of a
+// hand-over of each kind and the medians of the blocks' ratios to the condition variable.
 void BM_HandOver(benchmark::State& state) {
     constexpr int kBlocks = 12, kRounds = 2000;
-    const std::vector<int> cpus = twoCpus();
-    if (cpus.size() < 2) {
-        state.SkipWithError("needs two CPUs");
-        return;
-    }
-    cpu_set_t saved;
-    pthread_getaffinity_np(pthread_self(), sizeof(saved), &saved);
-    pin(pthread_self(), cpus[0]);
-    double (*const kinds[3])(int, int) = {semaphoreNs, queueNs, condvarNs};
+    double (*const kinds[3])(int) = {semaphoreNs, queueNs, condvarNs};
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
     for (auto _ : state) {
-        double sum[3] = {};
-        for (int block = 0; block < kBlocks; ++block)
+        std::vector<double> ns[3], semaphoreRatio, queueRatio;
+        for (int block = 0; block < kBlocks; ++block) {
+            double t[3];
             for (int k = 0; k < 3; ++k) {
                 const int kind = (block + k) % 3;
-                sum[kind] += kinds[kind](cpus[1], kRounds);
+                t[kind] = kinds[kind](kRounds);
             }
-        state.counters["semaphore_ns"] = sum[0] / kBlocks;
-        state.counters["queue_ns"] = sum[1] / kBlocks;
-        state.counters["condvar_ns"] = sum[2] / kBlocks;
-        state.counters["semaphore_vs_condvar"] = sum[0] / sum[2];
-        state.counters["queue_vs_condvar"] = sum[1] / sum[2];
+            for (int k = 0; k < 3; ++k) ns[k].push_back(t[k]);
+            semaphoreRatio.push_back(t[0] / t[2]);
+            queueRatio.push_back(t[1] / t[2]);
+        }
+        state.counters["semaphore_ns"] = median(ns[0]);
+        state.counters["queue_ns"] = median(ns[1]);
+        state.counters["condvar_ns"] = median(ns[2]);
+        state.counters["semaphore_vs_condvar"] = median(semaphoreRatio);
+        state.counters["queue_vs_condvar"] = median(queueRatio);
     }
-    pthread_setaffinity_np(pthread_self(), sizeof(saved), &saved);
 }
 BENCHMARK(BM_HandOver)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
 

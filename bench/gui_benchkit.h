@@ -1,21 +1,16 @@
 // What the widget benchmarks share: the screen, a root over it and a window-like thing over the
-// visible area, as the GUI task has them; timing of a baseline over the same number of iterations
-// and the ratio counter.
+// visible area, as the GUI task has them. Timing is msdbench::SideBySide (bench_seconds.h).
 #pragma once
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <string>
-
+#include "bench_seconds.h"
 #include "gui/guilock.h"
 #include "gui/guiscreen.h"
 #include "gui/guithing.h"
 #include "gui/l24logi.h"
 
 namespace benchkit {
-
-using Clock = std::chrono::steady_clock;
 
 struct Gui {
     Gui() {
@@ -40,16 +35,6 @@ struct Gui {
 inline Gui& gui() {
     static Gui g;
     return g;
-}
-
-template <class F> double Seconds(benchmark::IterationCount n, F&& f) {
-    const auto t0 = Clock::now();
-    for (benchmark::IterationCount i = 0; i < n; ++i) f();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-inline void Report(benchmark::State& state, double ours, double baseline, const char* against) {
-    state.counters[std::string("ratio_to_") + against] = baseline > 0 ? ours / baseline : 0;
 }
 
 // Redraws the thing completely, as one frame.

@@ -4,15 +4,16 @@
 // - a full-screen 32-bit bitmap, plain and with alpha, against memcpy of the same rows,
 // - a full-screen RLE bitmap (8-bit palette and 32-bit pixels) against memcpy of the decoded rows,
 // - a screen full of text against memset of the same rows.
-// Each benchmark reports ratio = its time / the baseline's time over the same iterations.
+// Each runs side by side with its baseline in alternating blocks timed by the thread's CPU time and
+// reports ratio_to_<baseline>, the median of the blocks' ratios (bench_seconds.h).
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "bench_seconds.h"
 #include "gui/guifonts.h"
 #include "gui/guilock.h"
 #include "gui/guiscreen.h"
@@ -21,8 +22,6 @@
 #include "platform/display_hw.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The screen and one visible thing that owns the whole screen, as the GUI task has them.
 struct Gui {
@@ -55,12 +54,6 @@ void Frame(const std::function<void()>& draw) {
     g.screen->EndDraw();
 }
 
-template <class F> double Seconds(benchmark::IterationCount n, F&& f) {
-    const auto t0 = Clock::now();
-    for (benchmark::IterationCount i = 0; i < n; ++i) f();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
 void MemsetRows() {
     uint32_t* fb = displayhw_frameBuffer();
     for (int y = 0; y < 480; ++y) std::memset(fb + y * DISPLAY_FB_WIDTH, 0x5A, 640 * 4);
@@ -74,35 +67,28 @@ void MemcpyRows(const std::vector<uint32_t>& words) {
     benchmark::ClobberMemory();
 }
 
-void Report(benchmark::State& state, double ours, double baseline, const char* against) {
-    state.counters[std::string("ratio_to_") + against] = baseline > 0 ? ours / baseline : 0;
-    state.SetBytesProcessed(state.iterations() * 640 * 480 * 4);
-}
-
 void BM_Fill640x480(benchmark::State& state) {
     Gui& g = gui();
     const GuiColor c{0x336699, 0x336699, GUI_COLOR_FILL};
-    const auto t0 = Clock::now();
-    for (auto _ : state) {
-        Frame([&] { g.screen->Rectangle(g.root, kVisible, c, 0); });
-        benchmark::ClobberMemory();
-    }
-    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
-    Report(state, ours, Seconds(state.iterations(), MemsetRows), "memset");
+    msdbench::SideBySide(state,
+                         [&] {
+                             Frame([&] { g.screen->Rectangle(g.root, kVisible, c, 0); });
+                             benchmark::ClobberMemory();
+                         },
+                         {{"memset", MemsetRows}});
 }
 BENCHMARK(BM_Fill640x480);
 
-// Draws `b` full screen each iteration, then times memcpy of the same rows as often.
+// Draws `b` full screen side by side with memcpy of the same rows.
 void BitmapAgainstMemcpy(benchmark::State& state, GuiBitmap& b) {
     Gui& g = gui();
     std::vector<uint32_t> words(640 * 480, 0x123456);
-    const auto t0 = Clock::now();
-    for (auto _ : state) {
-        Frame([&] { g.screen->Bitmap(g.root, GuiPoint{0, 0}, &b, 0); });
-        benchmark::ClobberMemory();
-    }
-    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
-    Report(state, ours, Seconds(state.iterations(), [&] { MemcpyRows(words); }), "memcpy");
+    msdbench::SideBySide(state,
+                         [&] {
+                             Frame([&] { g.screen->Bitmap(g.root, GuiPoint{0, 0}, &b, 0); });
+                             benchmark::ClobberMemory();
+                         },
+                         {{"memcpy", [&] { MemcpyRows(words); }}});
 }
 
 void BM_Bitmap24FullScreen(benchmark::State& state) {
@@ -154,17 +140,16 @@ void BM_TextFullScreen(benchmark::State& state) {
     std::string line;
     for (int i = 0; line.size() < 120; ++i) line += "Lap " + std::to_string(i) + " 1:23.456 ";
     GuiColor c{0xFFFFFF, 0x000000, GUI_COLOR_FILL};
-    const auto t0 = Clock::now();
-    for (auto _ : state) {
-        Frame([&] {
-            for (int row = 0; row < 30; ++row)
-                g.screen->DrawText(g.root, GuiPoint{0, static_cast<int16_t>(row * 16)}, line.c_str(), c,
-                                   &SysFont, -1, 0);
-        });
-        benchmark::ClobberMemory();
-    }
-    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
-    Report(state, ours, Seconds(state.iterations(), MemsetRows), "memset");
+    msdbench::SideBySide(state,
+                         [&] {
+                             Frame([&] {
+                                 for (int row = 0; row < 30; ++row)
+                                     g.screen->DrawText(g.root, GuiPoint{0, static_cast<int16_t>(row * 16)},
+                                                        line.c_str(), c, &SysFont, -1, 0);
+                             });
+                             benchmark::ClobberMemory();
+                         },
+                         {{"memset", MemsetRows}});
 }
 BENCHMARK(BM_TextFullScreen);
 

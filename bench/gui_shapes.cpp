@@ -7,17 +7,18 @@
 // - an arc of radius 0 and width 29696 centred 14000 pixels below the visible area (thousands of
 //   rings, a few hundred of them crossing it) against memset of the pixels it draws: its rings cost
 //   what the view shows of them, not their whole length.
-// Each reports ratio_to_<baseline> = its time / the baseline's time. Goal for solid fills: within
-// 2 x memset of the same bytes.
+// Each runs side by side with its baselines in alternating blocks timed by the thread's CPU time
+// and reports ratio_to_<baseline>, the median of the blocks' ratios of its time to the baseline's.
+// Goal for solid fills: within 2 x memset of the same bytes.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "bench_seconds.h"
 #include "gui/guilock.h"
 #include "gui/guiscreen.h"
 #include "gui/guithing.h"
@@ -25,8 +26,6 @@
 #include "platform/display_hw.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The screen and one visible thing that owns the whole screen, as the GUI task has them.
 struct Screen {
@@ -59,12 +58,6 @@ void Pass(const std::function<void(GuiScreen&, GuiThing*)>& draw) {
     benchmark::ClobberMemory();
 }
 
-template <class F> double Seconds(benchmark::IterationCount n, F&& f) {
-    const auto t0 = Clock::now();
-    for (benchmark::IterationCount i = 0; i < n; ++i) f();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
 // The rows the last drawing changed (pixels equal to colour), as spans, for a memset of the same bytes.
 struct Span {
     int y, x0, x1;
@@ -93,21 +86,19 @@ size_t Pixels(const std::vector<Span>& spans) {
     return n;
 }
 
-// Times draw over the benchmark's iterations and reports its ratio to each baseline.
+// Draws side by side with each baseline (msdbench::SideBySide); the memset baseline (a null
+// function) sets the bytes that the drawing changed.
 void Measure(benchmark::State& state, const std::function<void(GuiScreen&, GuiThing*)>& draw, uint32_t colour,
-             const std::vector<std::pair<std::string, std::function<void()>>>& baselines) {
+             std::vector<msdbench::Baseline> baselines) {
     std::fill_n(displayhw_frameBuffer(), DISPLAY_FB_WIDTH * DISPLAY_FB_HEIGHT, 0u);
     Pass(draw);
     const std::vector<Span> spans = Spans(colour);
-    const auto t0 = Clock::now();
-    for (auto _ : state) Pass(draw);
-    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
-    for (const auto& [name, f] : baselines) {
-        const double base = Seconds(
-            state.iterations(), f ? f : [&] { MemsetSpans(spans); });
-        state.counters["ratio_to_" + name] = base > 0 ? ours / base : 0;
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Pixels(spans) * 4));
+    for (msdbench::Baseline& b : baselines)
+        if (!b.run) b.run = [&spans] { MemsetSpans(spans); };
+    msdbench::SideBySide(
+        state, [&] { Pass(draw); }, baselines);
+    state.counters["pixels"] = double(Pixels(spans));
+    state.counters["spans"] = double(spans.size());
 }
 
 constexpr uint32_t kFill = 0x336699;

@@ -5,11 +5,10 @@
 //   width x height x 4 bytes,
 // - one step of a dragged scroll-bar thumb against a full redraw of the bar,
 // - RectMove of a 640 x 480 client area against memmove of the same rows.
-// Each benchmark reports ratio_to_<baseline> = its time / the baseline's time over the same
-// number of iterations.
+// Each runs side by side with its baseline in alternating blocks timed by the thread's CPU time and
+// reports ratio_to_<baseline>, the median of the blocks' ratios (bench_seconds.h).
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -26,12 +25,10 @@
 
 namespace {
 
-using benchkit::Clock;
 using benchkit::FullRedraw;
 using benchkit::gui;
 using benchkit::Gui;
-using benchkit::Report;
-using benchkit::Seconds;
+using msdbench::SideBySide;
 
 void BM_DialNeedleOnlyRedraw(benchmark::State& state) {
     Gui& g = gui();
@@ -40,13 +37,12 @@ void BM_DialNeedleOnlyRedraw(benchmark::State& state) {
     d->SetTickStep(5);
     g.window->Add(d, 1);
     int i = 0;
-    const auto t0 = Clock::now();
-    for (auto _ : state) {
-        d->SetValue(++i & 1 ? 50 : 52, 1);
-        benchmark::ClobberMemory();
-    }
-    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
-    Report(state, ours, Seconds(state.iterations(), [&] { FullRedraw(d); }), "full_redraw");
+    SideBySide(state,
+               [&] {
+                   d->SetValue(++i & 1 ? 50 : 52, 1);
+                   benchmark::ClobberMemory();
+               },
+               {{"full_redraw", [&] { FullRedraw(d); }}});
     g.window->Remove(d, 0);
     delete d;
 }
@@ -61,20 +57,17 @@ void BM_BitmapDialComposite(benchmark::State& state) {
     auto* d = new GuiFiniteBitmapDial(20, 20, 225, 315, 0, 100, &background, nullptr, GUI_DIAL_NEEDLE_WIDE);
     g.window->Add(d, 1);
     int i = 0;
-    const auto t0 = Clock::now();
-    for (auto _ : state) {
-        d->SetValue(++i & 1 ? 30 : 70, 1); // composes the whole face and needle, draws the needle's part
-        benchmark::ClobberMemory();
-    }
-    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
     std::vector<uint32_t> copy(W * H);
-    Report(state, ours,
-           Seconds(state.iterations(),
-                   [&] {
-                       std::memcpy(copy.data(), face.data(), W * H * 4);
-                       benchmark::ClobberMemory();
-                   }),
-           "memcpy");
+    SideBySide(state,
+               [&] {
+                   d->SetValue(++i & 1 ? 30 : 70,
+                               1); // composes the whole face and needle, draws the needle's part
+                   benchmark::ClobberMemory();
+               },
+               {{"memcpy", [&] {
+                     std::memcpy(copy.data(), face.data(), W * H * 4);
+                     benchmark::ClobberMemory();
+                 }}});
     g.window->Remove(d, 0);
     delete d;
 }
@@ -90,13 +83,12 @@ void BM_ScrollThumbDragStep(benchmark::State& state) {
     thumb->mPressRect = thumb->mRealRect;
     thumb->miAnchorPos = thumb->mRealRect.top + 10;
     int i = 0;
-    const auto t0 = Clock::now();
-    for (auto _ : state) {
-        thumb->MoveDraw(thumb->miAnchorPos + (++i & 1 ? 5 : 0));
-        benchmark::ClobberMemory();
-    }
-    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
-    Report(state, ours, Seconds(state.iterations(), [&] { FullRedraw(bar); }), "full_bar_redraw");
+    SideBySide(state,
+               [&] {
+                   thumb->MoveDraw(thumb->miAnchorPos + (++i & 1 ? 5 : 0));
+                   benchmark::ClobberMemory();
+               },
+               {{"full_bar_redraw", [&] { FullRedraw(bar); }}});
     g.window->Remove(bar, 0);
     delete bar;
 }
@@ -109,26 +101,21 @@ void BM_RectMove640x480(benchmark::State& state) {
     for (int k = 0; k < DISPLAY_FB_WIDTH * DISPLAY_FB_HEIGHT; ++k)
         fb[k] = static_cast<uint32_t>(k) & 0xFFFFFF;
     int moved = 1;
-    const auto t0 = Clock::now();
-    for (auto _ : state) {
-        g.screen->Invalidate(area);
-        g.screen->BeginDraw(g.window);
-        moved &= g.screen->RectMove(g.window, area, area, 0, -10);
-        g.screen->EndDraw();
-        benchmark::ClobberMemory();
-    }
-    const double ours = std::chrono::duration<double>(Clock::now() - t0).count();
+    // Against the same 470 rows of 640 words moved ten rows up.
+    SideBySide(state,
+               [&] {
+                   g.screen->Invalidate(area);
+                   g.screen->BeginDraw(g.window);
+                   moved &= g.screen->RectMove(g.window, area, area, 0, -10);
+                   g.screen->EndDraw();
+                   benchmark::ClobberMemory();
+               },
+               {{"memmove", [&] {
+                     for (int y = 0; y < 470; ++y)
+                         std::memmove(fb + y * DISPLAY_FB_WIDTH, fb + (y + 10) * DISPLAY_FB_WIDTH, 640 * 4);
+                     benchmark::ClobberMemory();
+                 }}});
     if (!moved) state.SkipWithError("RectMove asked for a redraw");
-    // The same 470 rows of 640 words, ten rows up.
-    Report(state, ours,
-           Seconds(state.iterations(),
-                   [&] {
-                       for (int y = 0; y < 470; ++y)
-                           std::memmove(fb + y * DISPLAY_FB_WIDTH, fb + (y + 10) * DISPLAY_FB_WIDTH, 640 * 4);
-                       benchmark::ClobberMemory();
-                   }),
-           "memmove");
-    state.SetBytesProcessed(state.iterations() * 470 * 640 * 4);
 }
 BENCHMARK(BM_RectMove640x480);
 

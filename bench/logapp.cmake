@@ -1,3 +1,3 @@
-# The measurement raster under 3 x 50 blocks at 1 ms against the 1 ms tick; the bytes it writes
-# per second against write(2).
+# The measurement raster under 3 x 50 blocks at 1 ms: thread CPU time of a tick, as percentiles,
+# against the 1 ms tick.
 msd_add_bench(bench_logapp SOURCES ${CMAKE_CURRENT_LIST_DIR}/logapp_rmeasure.cpp LIBS msd_logging)

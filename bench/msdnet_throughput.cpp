@@ -4,7 +4,7 @@
 // write into a queue-mode FIFO; its CI link receiver and command task answer bounce requests
 // (0x0105).
 // The sending device (this process, PID 16) runs the serial-network sender, the two-half send
-// buffers and the flush. Each DK iteration moves one FIFO's worth of records (filled before the
+// buffers and the flush. Each DK batch moves one FIFO's worth of records (filled before the
 // clock runs) and ends when the last record is in the receiving FIFO; with the clock stopped they
 // are then taken out and checked (in order, unchanged). The raw sockets carry
 // the same bytes in the same 1440-byte pieces (36 frames of 8 + 32 bytes) to a plain reader and end
@@ -12,10 +12,13 @@
 // buffers would otherwise drop datagrams. After each benchmark the records, frames and FIFO slots
 // are checked: none lost, none changed.
 //
-// Comparisons: DK over TCP against a raw TCP socket with the link's socket options (23360-byte
-// buffers, no delay), and DK over TCP on a connection with no delay and the system's buffer sizes
-// against a raw socket set up alike; DK over UDP against raw UDP datagrams; CI request to answer
-// against a raw TCP echo of the same 28 bytes.
+// Comparisons, each inside one benchmark where the DK transfer and its raw baselines take turns
+// batch by batch: DK over TCP against a raw TCP socket with the link's socket options (23360-byte
+// buffers, no delay) and against one with no delay and the system's buffer sizes; DK over TCP on a
+// connection with no delay and the system's buffer sizes against a raw socket set up alike; DK over
+// UDP against raw UDP datagrams, and (a cross-protocol row, not like for like) against the raw TCP
+// socket with the link's options; CI request to answer against a raw TCP echo of the same 28 bytes.
+#include "bench_seconds.h"
 #include "framework/appman.h"
 #include "msdcom/bc2_internal.h"
 #include "msdcom/comint.h"
@@ -32,8 +35,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <map>
+#include <functional>
 #include <netinet/tcp.h>
+#include <string>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -336,7 +340,7 @@ void takeRecords() {
 
 // The end of a DK benchmark: every record sent came out of the receiving FIFO, in order and
 // unchanged; the FIFO's slots were written exactly that often; the link counted every frame.
-void checkRecords(benchmark::State& state, uint64_t delivered) {
+void checkRecords(benchmark::State& state) {
     takeRecords();
     const uint64_t sent = gSeq;
     const uint64_t lost = sent - gShared->records.v.load();
@@ -348,7 +352,6 @@ void checkRecords(benchmark::State& state, uint64_t delivered) {
         framesOk = gShared->frames.v.load() == uint16_t(gTcpRecords) && gShared->rxErrors.v.load() == 0;
         std::this_thread::yield();
     }
-    state.counters["records/s"] = benchmark::Counter(double(delivered), benchmark::Counter::kIsRate);
     state.counters["lost"] = double(lost);
     state.counters["changed"] = double(changed);
     if (lost || changed || !slotsOk || !framesOk) {
@@ -364,112 +367,156 @@ void checkRecords(benchmark::State& state, uint64_t delivered) {
     }
 }
 
-void dkTcp(benchmark::State& state, int sock) {
+double since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// One batch over the DK link by TCP: seconds until the last record is in the receiving FIFO, or a
+// negative value when it is not there by the deadline. The source is filled before the clock runs.
+double dkTcpBatch() {
+    takeRecords();
+    fillSource(kBatch);
+    const uint64_t target = gSeq;
+    const auto t0 = std::chrono::steady_clock::now();
+    SerNet_man_sender_offline(0);
+    SerNet_man_flush_offline();
+    if (!reach(gShared->written.v, target)) return -1;
+    gTcpRecords += kBatch;
+    return since(t0);
+}
+
+// One batch over the DK link by UDP, at most a window of records in flight.
+double dkUdpBatch() {
+    uint8_t hdr[DK_HEADER_SIZE];
+    dk_encodeHeader(DkHeader{kReceiver, kRecord, uint32_t(gShared->handle.v.load())}, hdr);
+    takeRecords();
+    fillSource(kBatch);
+    const uint64_t target = gSeq;
+    uint64_t sent = target - kBatch;
+    const auto t0 = std::chrono::steady_clock::now();
+    while (const uint8_t* rec = dynkomm_read(gSource)) {
+        // Datagrams beyond the window would be dropped by the receiver's socket.
+        if (++sent % 256 == 0)
+            while (sent - gShared->written.v.load(std::memory_order_acquire) > kUdpWindow)
+                std::this_thread::yield();
+        dyncom_send_eth_online(hdr, rec);
+        dynkomm_readdone(gSource);
+    }
+    SerNet_man_flush_online();
+    if (!reach(gShared->written.v, target)) return -1;
+    return since(t0);
+}
+
+// The same bytes as a DK batch, in the same pieces, over a raw TCP socket.
+double rawTcpBatch(int fd, std::atomic<uint64_t>* received) {
+    static const std::vector<uint8_t> piece(kPiece, 0x5A);
+    const uint64_t bytes = uint64_t(kBatch) * kFrame;
+    const uint64_t target = received->load() + bytes;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (uint64_t sent = 0; sent < bytes;) {
+        const size_t n = size_t(std::min<uint64_t>(piece.size(), bytes - sent));
+        const ssize_t w = send(fd, piece.data(), n, MSG_NOSIGNAL);
+        if (w <= 0) return -1;
+        sent += uint64_t(w);
+    }
+    if (!reach(*received, target)) return -1;
+    return since(t0);
+}
+
+// The same bytes as raw UDP datagrams of the same pieces, with the same window.
+double rawUdpBatch() {
+    static const std::vector<uint8_t> piece(kPiece, 0x5A);
+    const uint64_t bytes = uint64_t(kBatch) * kFrame, window = kUdpWindow * kFrame;
+    const uint64_t start = gShared->rawUdpBytes.v.load(), target = start + bytes;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (uint64_t sent = 0; sent < bytes;) {
+        while (start + sent - gShared->rawUdpBytes.v.load(std::memory_order_acquire) > window)
+            std::this_thread::yield();
+        const size_t n = size_t(std::min<uint64_t>(piece.size(), bytes - sent));
+        if (send(gRawUdp, piece.data(), n, 0) != ssize_t(n)) continue;
+        sent += n;
+    }
+    if (!reach(gShared->rawUdpBytes.v, target)) return -1;
+    return since(t0);
+}
+
+struct Side {
+    const char* name; // counter names: <name>_records_per_s, and ratio_to_<name> for the baselines
+    std::function<double()> batch;
+};
+
+// The DK transfer and its raw baselines take turns batch by batch in one loop, the order rotating
+// from iteration to iteration, so that a change of the machine's load falls on all alike. Each
+// batch is timed by the wall clock (the transfer runs in other threads and in the other process).
+// Reports the median records per second of each and the medians of the iterations' ratios of the
+// DK transfer's rate to each baseline's.
+void interleaved(benchmark::State& state, const std::vector<Side>& sides) {
+    const size_t kinds = sides.size();
+    std::vector<std::vector<double>> seconds(kinds), ratios(kinds);
+    size_t round = 0;
+    for (auto _ : state) {
+        std::vector<double> t(kinds);
+        for (size_t k = 0; k < kinds; ++k) {
+            const size_t which = (round + k) % kinds;
+            t[which] = sides[which].batch();
+            if (t[which] < 0) {
+                state.SkipWithError((std::string(sides[which].name) + ": not all delivered").c_str());
+                return;
+            }
+        }
+        ++round;
+        for (size_t k = 0; k < kinds; ++k) {
+            seconds[k].push_back(t[k]);
+            if (k > 0) ratios[k].push_back(t[k] / t[0]);
+        }
+    }
+    for (size_t k = 0; k < kinds; ++k) {
+        state.counters[std::string(sides[k].name) + "_records_per_s"] =
+            double(kBatch) / msdbench::Median(seconds[k]);
+        if (k > 0) state.counters[std::string("ratio_to_") + sides[k].name] = msdbench::Median(ratios[k]);
+    }
+}
+
+void useDkSocket(int sock) {
     if (semTake(gCh->io, WAIT_FOREVER) == OK) {
         bc2_swap_socket_locked(gCh, sock);
         semGive(gCh->io);
     }
-    uint64_t delivered = 0;
+}
+
+// DK over TCP on a link with its socket options, against raw TCP sockets with the link's options
+// and with no delay and the system's buffer sizes.
+void BM_DkTcp(benchmark::State& state) {
+    useDkSocket(gDkLink);
     SerNet_man_start_sending(gSource);
-    for (auto _ : state) {
-        state.PauseTiming();
-        takeRecords();
-        fillSource(kBatch);
-        const uint64_t target = gSeq;
-        state.ResumeTiming();
-        SerNet_man_sender_offline(0);
-        SerNet_man_flush_offline();
-        if (!reach(gShared->written.v, target)) break;
-        delivered += kBatch;
-        gTcpRecords += kBatch;
-    }
+    interleaved(state,
+                {{"dk_tcp", dkTcpBatch},
+                 {"raw_tcp_link_options", [] { return rawTcpBatch(gRaw, &gShared->rawBytes.v); }},
+                 {"raw_tcp_nodelay", [] { return rawTcpBatch(gRawNoDelay, &gShared->rawNoDelayBytes.v); }}});
     SerNet_man_stop_sending(gSource);
-    checkRecords(state, delivered);
+    checkRecords(state);
 }
 
-void BM_DkLinkTcp(benchmark::State& state) {
-    dkTcp(state, gDkLink);
-}
-// The same with the system's socket buffer sizes in place of the link's 23360 bytes.
-void BM_DkLinkTcpSystemBuffers(benchmark::State& state) {
-    dkTcp(state, gDkSys);
-}
-
-void BM_DkLinkUdp(benchmark::State& state) {
-    uint64_t delivered = 0;
-    uint8_t hdr[DK_HEADER_SIZE];
-    dk_encodeHeader(DkHeader{kReceiver, kRecord, uint32_t(gShared->handle.v.load())}, hdr);
-    for (auto _ : state) {
-        state.PauseTiming();
-        takeRecords();
-        fillSource(kBatch);
-        const uint64_t target = gSeq;
-        uint64_t sent = target - kBatch;
-        state.ResumeTiming();
-        while (const uint8_t* rec = dynkomm_read(gSource)) {
-            // Datagrams beyond the window would be dropped by the receiver's socket.
-            if (++sent % 256 == 0)
-                while (sent - gShared->written.v.load(std::memory_order_acquire) > kUdpWindow)
-                    std::this_thread::yield();
-            dyncom_send_eth_online(hdr, rec);
-            dynkomm_readdone(gSource);
-        }
-        SerNet_man_flush_online();
-        if (!reach(gShared->written.v, target)) break;
-        delivered += kBatch;
-    }
-    checkRecords(state, delivered);
+// The same DK link on a connection with no delay and the system's buffer sizes, against a raw
+// socket set up alike.
+void BM_DkTcpSystemBuffers(benchmark::State& state) {
+    useDkSocket(gDkSys);
+    SerNet_man_start_sending(gSource);
+    interleaved(state,
+                {{"dk_tcp_system_buffers", dkTcpBatch},
+                 {"raw_tcp_nodelay", [] { return rawTcpBatch(gRawNoDelay, &gShared->rawNoDelayBytes.v); }}});
+    SerNet_man_stop_sending(gSource);
+    checkRecords(state);
 }
 
-// The same bytes as a DK iteration, in the same pieces, over a raw TCP socket.
-void rawTcp(benchmark::State& state, int fd, std::atomic<uint64_t>* received) {
-    const std::vector<uint8_t> piece(kPiece, 0x5A);
-    const uint64_t bytes = uint64_t(kBatch) * kFrame;
-    uint64_t moved = 0;
-    for (auto _ : state) {
-        const uint64_t target = received->load() + bytes;
-        for (uint64_t sent = 0; sent < bytes;) {
-            const size_t n = size_t(std::min<uint64_t>(piece.size(), bytes - sent));
-            const ssize_t w = send(fd, piece.data(), n, MSG_NOSIGNAL);
-            if (w <= 0) break;
-            sent += uint64_t(w);
-        }
-        if (!reach(*received, target)) {
-            state.SkipWithError("raw bytes lost");
-            break;
-        }
-        moved += bytes;
-    }
-    state.counters["records/s"] = benchmark::Counter(double(moved / kFrame), benchmark::Counter::kIsRate);
-}
-
-void BM_RawTcpLinkOptions(benchmark::State& state) {
-    rawTcp(state, gRaw, &gShared->rawBytes.v);
-}
-void BM_RawTcpNoDelay(benchmark::State& state) {
-    rawTcp(state, gRawNoDelay, &gShared->rawNoDelayBytes.v);
-}
-
-void BM_RawUdp(benchmark::State& state) {
-    const std::vector<uint8_t> piece(kPiece, 0x5A);
-    const uint64_t bytes = uint64_t(kBatch) * kFrame, window = kUdpWindow * kFrame;
-    uint64_t moved = 0;
-    for (auto _ : state) {
-        const uint64_t start = gShared->rawUdpBytes.v.load(), target = start + bytes;
-        for (uint64_t sent = 0; sent < bytes;) {
-            while (start + sent - gShared->rawUdpBytes.v.load(std::memory_order_acquire) > window)
-                std::this_thread::yield();
-            const size_t n = size_t(std::min<uint64_t>(piece.size(), bytes - sent));
-            if (send(gRawUdp, piece.data(), n, 0) != ssize_t(n)) continue;
-            sent += n;
-        }
-        if (!reach(gShared->rawUdpBytes.v, target)) {
-            state.SkipWithError("raw datagrams lost");
-            break;
-        }
-        moved += bytes;
-    }
-    state.counters["records/s"] = benchmark::Counter(double(moved / kFrame), benchmark::Counter::kIsRate);
+// DK over UDP against raw UDP datagrams; and, across protocols, against a raw TCP socket with the
+// link's options ("ratio_to_raw_tcp_cross_protocol": UDP records against TCP bytes, not like for
+// like).
+void BM_DkUdp(benchmark::State& state) {
+    interleaved(state, {{"dk_udp", dkUdpBatch},
+                        {"raw_udp", rawUdpBatch},
+                        {"raw_tcp_cross_protocol", [] { return rawTcpBatch(gRaw, &gShared->rawBytes.v); }}});
+    checkRecords(state);
 }
 
 bool readExact(int fd, uint8_t* out, size_t n) {
@@ -481,91 +528,69 @@ bool readExact(int fd, uint8_t* out, size_t n) {
     return true;
 }
 
-// One request over the CI link (0x0105 bounce to the receiving device, served by its command
-// task) and its answer (0x0106 with the same payload).
-void BM_CiLinkRequestAnswer(benchmark::State& state) {
+constexpr int kRoundTrips = 200; // per block
+
+// Requests over the CI link (0x0105 bounce to the receiving device, served by its command task) and
+// their answers (0x0106 with the same payload).
+double ciBlock() {
     comint_msg m;
     uint8_t answer[CI_HDR_LEN + kCiPayload];
-    uint32_t n = 0;
-    for (auto _ : state) {
+    static uint32_t n = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < kRoundTrips; ++i) {
         ci_init(&m, 0x0105, kSender, kReceiver, 0x11, 0x22, kCiPayload);
         ci_put32(m.data, ++n);
         ci_put32(m.data + 4, ~n);
         send(gCi, &m, ci_wire_len(&m), MSG_NOSIGNAL);
         // The command word is at byte 16 of the header, big-endian.
         if (!readExact(gCi, answer, sizeof answer) || (answer[16] << 8 | answer[17]) != 0x0106 ||
-            std::memcmp(answer + CI_HDR_LEN, m.data, kCiPayload) != 0) {
-            state.SkipWithError("no answer, or not the request's");
-            break;
-        }
+            std::memcmp(answer + CI_HDR_LEN, m.data, kCiPayload) != 0)
+            return -1;
     }
-    state.counters["answers/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    return since(t0);
 }
 
-void BM_RawTcpEcho(benchmark::State& state) {
+// A raw TCP echo of the same 28 bytes.
+double echoBlock() {
     uint8_t out[CI_HDR_LEN + kCiPayload] = {}, back[sizeof out];
-    for (auto _ : state) {
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < kRoundTrips; ++i) {
         send(gEcho, out, sizeof out, MSG_NOSIGNAL);
-        if (!readExact(gEcho, back, sizeof back)) {
-            state.SkipWithError("no echo");
-            break;
-        }
+        if (!readExact(gEcho, back, sizeof back)) return -1;
     }
-    state.counters["answers/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    return since(t0);
 }
 
-BENCHMARK(BM_DkLinkTcp)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DkLinkTcpSystemBuffers)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RawTcpLinkOptions)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RawTcpNoDelay)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DkLinkUdp)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RawUdp)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CiLinkRequestAnswer)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_RawTcpEcho)->Unit(benchmark::kMicrosecond)->UseRealTime();
-
-// Each measured benchmark next to its raw socket: run by run (the same repetition), and for the
-// mean and median rows of repetitions; never a rate against a spread.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.error_occurred) continue;
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "mean" && r.aggregate_name != "median")
-                continue;
-            for (const char* counter : {"records/s", "answers/s"}) {
-                auto it = r.counters.find(counter);
-                if (it == r.counters.end()) continue;
-                const std::string row = r.run_type == Run::RT_Aggregate
-                                            ? r.aggregate_name
-                                            : "run " + std::to_string(r.repetition_index);
-                rates_[row][r.run_name.function_name] = it->second.value;
-            }
+// The CI request and the raw echo take turns block by block; medians of the answers per second and
+// of the blocks' ratios.
+void BM_CiRequestAnswer(benchmark::State& state) {
+    std::vector<double> ci, echo, ratio;
+    for (auto _ : state) {
+        double c, e;
+        if (ci.size() % 2) {
+            c = ciBlock();
+            e = echoBlock();
+        } else {
+            e = echoBlock();
+            c = ciBlock();
         }
+        if (c < 0 || e < 0) {
+            state.SkipWithError(c < 0 ? "no answer, or not the request's" : "no echo");
+            return;
+        }
+        ci.push_back(c);
+        echo.push_back(e);
+        ratio.push_back(e / c);
     }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        static const char* const kPairs[][2] = {
-            {"BM_DkLinkTcp", "BM_RawTcpLinkOptions"},          {"BM_DkLinkTcp", "BM_RawTcpNoDelay"},
-            {"BM_DkLinkTcpSystemBuffers", "BM_RawTcpNoDelay"}, {"BM_DkLinkUdp", "BM_RawUdp"},
-            {"BM_DkLinkUdp", "BM_RawTcpLinkOptions"},          {"BM_CiLinkRequestAnswer", "BM_RawTcpEcho"}};
-        GetOutputStream() << "\nEach against its raw socket:\n";
-        for (const auto& [row, rates] : rates_)
-            for (const auto& pair : kPairs) {
-                const auto a = rates.find(pair[0]), b = rates.find(pair[1]);
-                if (a == rates.end() || b == rates.end() || b->second <= 0) continue;
-                {
-                    char line[200];
-                    std::snprintf(line, sizeof line, "%-8s %-26s %12.0f /s = %5.2f x %-22s %12.0f /s\n",
-                                  row.c_str(), pair[0], a->second, a->second / b->second, pair[1], b->second);
-                    GetOutputStream() << line; // in order with the table
-                }
-            }
-    }
+    state.counters["ci_answers_per_s"] = kRoundTrips / msdbench::Median(ci);
+    state.counters["raw_echo_answers_per_s"] = kRoundTrips / msdbench::Median(echo);
+    state.counters["ratio_to_raw_echo"] = msdbench::Median(ratio);
+}
 
-private:
-    std::map<std::string, std::map<std::string, double>> rates_;
-};
+BENCHMARK(BM_DkTcp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DkTcpSystemBuffers)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DkUdp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CiRequestAnswer)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
@@ -584,8 +609,7 @@ int main(int argc, char** argv) {
     close(lifeline[0]);
     setUpSender();
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     close(lifeline[1]);
     kill(child, SIGKILL);

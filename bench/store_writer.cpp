@@ -1,8 +1,13 @@
-// Writer throughput: 32 MiB of 4 KiB frames handed to the store of m01 until its file is closed on
-// "meas:" ("store_MBps": through the Pretrigger, the Backend and the writer task, flushed with
-// fdatasync once its oldest unflushed byte is 0.5 s old, closed without a sync), against write(2) of
-// the same frames into a file in the same folder ("raw_MBps"); "vs_raw" is their ratio.
+// Writer throughput: 4 KiB frames, as the logging hands them over, given to the store of m01 until
+// its file is closed on "meas:" and synced ("store_MBps": through the Pretrigger, the Backend and
+// the writer task, which flushes with fdatasync once its oldest unflushed byte is 0.5 s old),
+// against write(2) of as many bytes in 64 KiB pieces into a file in the same folder, synced by the
+// same rule and at the end ("raw_MBps"). A run lasts about 1.5 s, so that the 0.5 s flush happens
+// on both sides; the store is fed as fast as it writes (at most 32 MiB ahead of its file). The
+// two take turns, the order alternating from iteration to iteration; "vs_raw" is the median of
+// the iterations' ratios of the store's throughput to raw's.
 // The medium is the folder under $TMPDIR (default /tmp).
+#include "bench_seconds.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "logging/cfg_meas.h"
@@ -27,8 +32,12 @@
 
 namespace {
 
-constexpr uint32_t kFrame = 4096;
-constexpr int kFrames = 32 * 256; // 32 MiB
+constexpr uint32_t kFrame = 4096;             // a frame as the logging hands it over
+constexpr size_t kPiece = 64 * 1024;          // raw write(2) pieces
+constexpr double kRunSeconds = 1.5;           // three times the flush age
+constexpr double kFlushAge = 0.5;             // the writer's rule, applied to the raw side too
+constexpr uint64_t kAhead = 32ull << 20;      // bytes the store may be fed ahead of its file
+constexpr uint64_t kMaxBytes = 1024ull << 20; // the most one run writes
 
 double nowS() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -63,7 +72,21 @@ bool readOnly(const std::string& p) {
     return ::stat(p.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
 }
 
-double storeRun(Root& root, int run, const std::vector<uint8_t>& frame) {
+uint64_t fileSize(const std::string& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
+void syncFile(const std::string& p) {
+    const int fd = ::open(p.c_str(), O_RDONLY);
+    if (fd < 0) std::abort();
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Feeds the store `bytes` of frames, or for kRunSeconds when bytes is 0, and waits until its file is
+// closed and synced. Returns the seconds it took; `bytes` becomes what was fed.
+double storeRun(Root& root, int run, const std::vector<uint8_t>& frame, uint64_t& bytes) {
     void* h = meas_app_PreTrigInit(0, 0.0f);
     if (!h) std::abort();
     auto* f = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
@@ -75,22 +98,40 @@ double storeRun(Root& root, int run, const std::vector<uint8_t>& frame) {
     const double t0 = nowS();
     meas_app_PreTrigOpenFile(h, f);
     const int vf = f->vfIdx;
-    for (int i = 0; i < kFrames; ++i)
-        meas_app_PreTrigPutMeasFrameCopy(h, vf, frame.data(), kFrame, uint32_t(i), uint32_t(i));
+    const bool timed = bytes == 0;
+    uint64_t fed = 0;
+    for (uint32_t i = 0; timed ? (nowS() - t0 < kRunSeconds && fed < kMaxBytes) : fed < bytes; ++i) {
+        if (i % 256 == 0)
+            while (fed > fileSize(path) + kAhead) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        meas_app_PreTrigPutMeasFrameCopy(h, vf, frame.data(), kFrame, i, i);
+        fed += kFrame;
+    }
     meas_app_PreTrigCloseFile(h, vf);
     while (!readOnly(path)) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    syncFile(path);
     const double t = nowS() - t0;
     meas_app_PreTrigDelete(h);
     std::filesystem::remove(path);
+    bytes = fed;
     return t;
 }
 
-double rawRun(Root& root, const std::vector<uint8_t>& frame) {
+double rawRun(Root& root, uint64_t bytes) {
+    const std::vector<uint8_t> piece(kPiece, 0x5A);
     const std::string path = root.path + "/meas/raw.bin";
     const double t0 = nowS();
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    for (int i = 0; i < kFrames; ++i)
-        if (::write(fd, frame.data(), kFrame) != ssize_t(kFrame)) std::abort();
+    double unsynced = -1; // when the oldest byte not yet synced was written
+    for (uint64_t done = 0; done < bytes; done += kPiece) {
+        if (::write(fd, piece.data(), kPiece) != ssize_t(kPiece)) std::abort();
+        const double now = nowS();
+        if (unsynced < 0) unsynced = now;
+        if (now - unsynced >= kFlushAge) {
+            ::fdatasync(fd);
+            unsynced = -1;
+        }
+    }
+    ::fsync(fd);
     ::close(fd);
     const double t = nowS() - t0;
     std::filesystem::remove(path);
@@ -103,18 +144,33 @@ void BM_StoreWriter(benchmark::State& state) {
     cfg_meas_devHwInfo[1].debounceMs = 0;
     std::vector<uint8_t> frame(kFrame);
     for (uint32_t i = 0; i < kFrame; ++i) frame[i] = uint8_t(i * 7);
-    double store = 0, raw = 0;
     int run = 0;
+    uint64_t bytes = 0;
+    storeRun(root, run++, frame, bytes); // how much the store takes in kRunSeconds: every run's size
+    bytes = (bytes + kPiece - 1) / kPiece * kPiece;
+    std::vector<double> store, raw, ratio;
     for (auto _ : state) {
-        store += storeRun(root, run++, frame);
-        raw += rawRun(root, frame);
+        double s = 0, r = 0;
+        uint64_t b = bytes;
+        if (run % 2) {
+            s = storeRun(root, run, frame, b);
+            r = rawRun(root, bytes);
+        } else {
+            r = rawRun(root, bytes);
+            s = storeRun(root, run, frame, b);
+        }
+        ++run;
+        store.push_back(s);
+        raw.push_back(r);
+        ratio.push_back(r / s);
     }
-    const double mib = double(kFrames) * kFrame / (1024.0 * 1024.0) * run;
-    state.counters["store_MBps"] = mib / store;
-    state.counters["raw_MBps"] = mib / raw;
-    state.counters["vs_raw"] = raw / store;
+    const double mib = double(bytes) / (1024.0 * 1024.0);
+    state.counters["MiB_per_run"] = mib;
+    state.counters["store_MBps"] = mib / msdbench::Median(store);
+    state.counters["raw_MBps"] = mib / msdbench::Median(raw);
+    state.counters["vs_raw"] = msdbench::Median(ratio);
 }
-BENCHMARK(BM_StoreWriter)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_StoreWriter)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
 
 } // namespace
 

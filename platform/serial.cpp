@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -41,7 +42,8 @@ struct Handle {
     int baud = SERIAL_DEFAULT_BAUD;
     Clock::time_point paceStart;
     uint64_t delivered = 0;
-    bool atEnd = false;
+    std::string ahead;    // replay: bytes read from the file, not yet delivered
+    bool fileEnd = false; // replay: the file has nothing beyond `ahead`
 
     ~Handle() {
         if (fd >= 0) ::close(fd);
@@ -158,19 +160,25 @@ std::shared_ptr<Handle> findHandle(int fd) {
     return it->second;
 }
 
-int remainingMs(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : int(std::min<long long>(left, 1 << 30));
+// A time-out in ms as the point in time it ends; none for a negative time-out (wait forever).
+std::optional<Clock::time_point> deadlineIn(int timeoutMs) {
+    if (timeoutMs < 0) return std::nullopt;
+    return Clock::now() + std::chrono::milliseconds(timeoutMs);
 }
 
-// Waits until `fd` is readable (fd < 0: only for the cancel signal or the time-out).
-// 1 readable, 0 time-out, -1 cancelled or error.
-int waitReadable(const Handle& h, int fd, int timeoutMs) {
+// Waits until `fd` is readable (fd < 0: only for the cancel signal) or until `deadline`, to the
+// nanosecond: a wait that ended early in whole milliseconds would turn every wait below one into
+// a poll that returns at once. 1 readable, 0 deadline passed, -1 cancelled or error.
+int waitReadable(const Handle& h, int fd, std::optional<Clock::time_point> deadline) {
     pollfd fds[2] = {{h.cancel, POLLIN, 0}, {fd, POLLIN, 0}};
-    const bool forever = timeoutMs < 0;
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
     for (;;) {
-        int r = ::poll(fds, fd >= 0 ? 2 : 1, forever ? -1 : remainingMs(deadline));
+        timespec left{};
+        if (deadline) {
+            const auto ns =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - Clock::now()).count();
+            if (ns > 0) left = timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
+        }
+        int r = ::ppoll(fds, fd >= 0 ? 2 : 1, deadline ? &left : nullptr, nullptr);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return -1;
         if (fds[0].revents) {
@@ -184,52 +192,74 @@ int waitReadable(const Handle& h, int fd, int timeoutMs) {
     }
 }
 
+bool passed(const std::optional<Clock::time_point>& deadline) {
+    return deadline && Clock::now() >= *deadline;
+}
+
 ssize_t readStream(Handle& h, void* buf, size_t n, int timeoutMs) {
-    const bool forever = timeoutMs < 0;
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+    const std::optional<Clock::time_point> deadline = deadlineIn(timeoutMs);
     for (;;) {
-        int w = waitReadable(h, h.fd, forever ? -1 : remainingMs(deadline));
+        int w = waitReadable(h, h.fd, deadline);
         if (w <= 0) return w;
         ssize_t got = ::read(h.fd, buf, n);
         if (got > 0) return got;
         if (got < 0 && errno != EAGAIN && errno != EINTR) return -1;
         // Another reader took the data first: wait again for what is left of the time-out.
-        if (!forever && remainingMs(deadline) == 0) return 0;
+        if (passed(deadline)) return 0;
     }
 }
 
+// Replay: how many of the next bytes make the next hand-over: up to and including the next line
+// end, at most n; the rest of the file at its end. Reads the file ahead as far as needed; -1 when
+// it cannot be read.
+ssize_t nextHandOver(Handle& h, size_t n) {
+    for (;;) {
+        const size_t limit = std::min(n, h.ahead.size());
+        if (const void* lf = std::memchr(h.ahead.data(), '\n', limit))
+            return static_cast<const char*>(lf) - h.ahead.data() + 1;
+        if (h.ahead.size() >= n) return ssize_t(n);
+        if (h.fileEnd) return ssize_t(h.ahead.size());
+        char chunk[4096];
+        const ssize_t got = ::read(h.fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) h.fileEnd = true;
+        h.ahead.append(chunk, size_t(got));
+    }
+}
+
+// A replayed file is handed over a line at a time, once the line's last byte is due at the line's
+// rate (as the receiver's port in line mode does): a reader wakes once per line, not once per
+// byte. At the time-out the bytes due so far are handed over.
 ssize_t readReplay(Handle& h, void* buf, size_t n, int timeoutMs) {
-    const bool forever = timeoutMs < 0;
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+    const std::optional<Clock::time_point> deadline = deadlineIn(timeoutMs);
     for (;;) {
         std::unique_lock<std::mutex> pace(h.paceLock);
+        const ssize_t want = nextHandOver(h, n);
+        if (want < 0) return -1;
         const double bytesPerSecond = h.baud / 10.0;
-        const Clock::time_point now = Clock::now();
-        if (!h.atEnd) {
-            const double elapsed = std::chrono::duration<double>(now - h.paceStart).count();
-            const uint64_t allowed = uint64_t(elapsed * bytesPerSecond);
-            if (allowed > h.delivered) {
-                ssize_t got = ::read(h.fd, buf, size_t(std::min<uint64_t>(n, allowed - h.delivered)));
-                if (got < 0 && errno == EINTR) continue;
-                if (got < 0) return -1;
-                if (got > 0) {
-                    h.delivered += uint64_t(got);
-                    return got;
-                }
-                h.atEnd = true;
-            }
+        const double elapsed = std::chrono::duration<double>(Clock::now() - h.paceStart).count();
+        const uint64_t allowed = uint64_t(elapsed * bytesPerSecond);
+        const size_t due =
+            allowed > h.delivered ? size_t(std::min<uint64_t>(allowed - h.delivered, uint64_t(want))) : 0;
+        const bool late = passed(deadline);
+        if (want > 0 && (due == size_t(want) || (late && due > 0))) {
+            std::memcpy(buf, h.ahead.data(), due);
+            h.ahead.erase(0, due);
+            h.delivered += due;
+            return ssize_t(due);
         }
-        // Sleep until the next byte is due; at the end of the data sleep out the time-out.
-        int waitMs = forever ? -1 : remainingMs(deadline);
-        if (waitMs == 0) return 0;
-        if (!h.atEnd) {
-            const std::chrono::duration<double> due(double(h.delivered + 1) / bytesPerSecond);
-            const auto toDue = std::chrono::duration<double, std::milli>(h.paceStart + due - now).count();
-            const int dueMs = std::max(1, int(std::min(std::ceil(toDue), 1e9)));
-            if (forever || dueMs < waitMs) waitMs = dueMs;
+        // Sleep until the hand-over is due; at the end of the data sleep out the time-out.
+        if (late) return 0;
+        std::optional<Clock::time_point> until = deadline;
+        if (want > 0) {
+            const std::chrono::duration<double> at(
+                std::min(double(h.delivered + uint64_t(want)) / bytesPerSecond, 1e9));
+            const Clock::time_point next = h.paceStart + std::chrono::ceil<Clock::duration>(at);
+            if (!until || next < *until) until = next;
         }
         pace.unlock();
-        if (waitReadable(h, -1, waitMs) < 0) return -1;
+        if (waitReadable(h, -1, until) < 0) return -1;
     }
 }
 

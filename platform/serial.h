@@ -11,7 +11,9 @@
 // - By configuration a port replays a file ("file:<path>") or reads a FIFO ("fifo:<path>", made
 //   when missing); relative paths are relative to the device root. A replayed file delivers at most
 //   baud / 10 bytes per second, so a recorded trace plays in real time (real time, also when the
-//   host clock is driven by hand); at its end reads wait out their time-out and give 0.
+//   host clock is driven by hand); at its end reads wait out their time-out and give 0. It is
+//   handed over a line at a time, once the line's last byte is due (as a port in line mode reads),
+//   or as much as is due when the read's time-out ends first.
 // - Writes never block: what a pty or FIFO cannot take now, and everything written to a replayed
 //   file, is dropped, as bytes on a line that nobody listens to. Up to the pty's buffer (about
 //   4 KiB) written while no peer is attached waits there for the next peer.

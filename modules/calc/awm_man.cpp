@@ -47,9 +47,8 @@ double readInput(const Channel& c, uint32_t i) {
 // Cyclic function of a formula or condition channel.
 void evaluate(void* instance, uint32_t timestamp) {
     auto* c = static_cast<Channel*>(instance);
-    const double r =
-        awm_man_upn_calc(c->cfg.program, c->cfg.programLength, 0, &c->mem, c->previous, timestamp,
-                         readInput(*c, 0), readInput(*c, 1), readInput(*c, 2), readInput(*c, 3), c->first);
+    const double r = awm_man_upn_run(c->program, &c->mem, c->previous, timestamp, readInput(*c, 0),
+                                     readInput(*c, 1), readInput(*c, 2), readInput(*c, 3), c->first);
     c->mem.last = r;
     c->previous = timestamp;
     c->first = 0;
@@ -94,6 +93,7 @@ std::unique_ptr<Channel> makeChannel(uint32_t number, const awm_vc_entry& e) {
         c->mem.count = n;
     }
     awm_man_upn_init(e.program, e.programLength, &c->mem);
+    awm_man_upn_decode(e.program, e.programLength, &c->program);
     return c;
 }
 

@@ -20,7 +20,8 @@ struct Channel {
     seramMeasHandle_t input[AWM_VC_INPUTS] = {};
     std::unique_ptr<awm_man_cell_t[]> cells;
     awm_man_upn_mem mem;
-    uint32_t previous = 0; // time stamp of the previous evaluation
+    awm_man_upn_prog program; // cfg's program, decoded at set-up
+    uint32_t previous = 0;    // time stamp of the previous evaluation
     uint8_t first = 1;
     double value = 0.0; // written and read in the calculation task only
     awm_sched_node* node = nullptr;

@@ -1,5 +1,6 @@
-// The RPN evaluator: program walk, value stack, stateless opcodes. The stateful opcodes are in
-// awm_upn_state.cpp.
+// The RPN evaluator: the walk of a program's bytes, the value stack and the cells' set-up. The
+// operations are in awm_upn_internal.h (stateless) and awm_upn_state.cpp (stateful); decoded
+// programs, which the channels run, in awm_upn_prog.cpp.
 #include "calc/awm_upn.h"
 
 #include "calc/awm_upn_internal.h"
@@ -44,124 +45,37 @@ using namespace awm_upn;
 
 std::atomic<uint32_t> gTimeBase{0};
 
-uint32_t operandOf(const uint8_t* instr) {
-    return uint32_t(instr[1]) | uint32_t(instr[2]) << 8 | uint32_t(instr[3]) << 16 | uint32_t(instr[4]) << 24;
-}
-
-double truth(bool b) {
-    return b ? 1.0 : 0.0;
-}
-
-double single(uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return double(f);
-}
-
-template <typename F> inline void unary(Stack& s, F f) {
-    s.push(f(s.pop()));
-}
-
-// b is the top of the stack, a the value below it.
-template <typename F> inline void binary(Stack& s, F f) {
-    const double b = s.pop();
-    const double a = s.pop();
-    s.push(f(a, b));
-}
-
-// One instruction, one dispatch: the walk runs every tick for every channel.
+// One instruction, one dispatch: the walk of a program that is not decoded (awm_upn_prog.cpp holds
+// the decoded form, which the channels run).
 inline void execute(uint8_t op, const uint8_t* instr, const double* inputs, Stack& s, StateCtx& st) {
     switch (op) {
     case 0x00:
-        return s.push(single(operandOf(instr)));
     case 0x01:
-        return s.push(double(static_cast<int32_t>(operandOf(instr))));
     case 0x02:
-        return s.push(double(operandOf(instr)));
     case 0x03:
-        return s.push(truth(operandOf(instr) != 0));
+        return s.push(constantOf(instr));
     case 0x10:
     case 0x11:
     case 0x12:
     case 0x13:
         return s.push(inputs[op - 0x10]);
-    case 0x40:
-        return binary(s, [](double a, double b) { return a + b; });
-    case 0x41:
-        return binary(s, [](double a, double b) { return a - b; });
-    case 0x42:
-        return binary(s, [](double a, double b) { return a * b; });
-    case 0x43:
-        return binary(s, [](double a, double b) { return (a == 0.0 && b == 0.0) ? 0.0 : a / b; });
-    case 0x44: // the result takes the sign of b
-        return binary(s, [](double a, double b) {
-            return b == 0.0 ? a : (a == 0.0 ? 0.0 : a - std::floor(a / b) * b);
-        });
-    case 0x45:
-        return unary(s, [](double a) { return -a; });
-    case 0x50:
-        return binary(s, [](double a, double b) { return truth(R(a) != 0 || R(b) != 0); });
-    case 0x51:
-        return binary(s, [](double a, double b) { return truth(R(a) != 0 && R(b) != 0); });
-    case 0x52:
-        return binary(s, [](double a, double b) { return truth((R(a) != 0) != (R(b) != 0)); });
-    case 0x53:
-        return unary(s, [](double a) { return truth(R(a) == 0); });
-    case 0x60:
-        return binary(s, [](double a, double b) { return double(R(a) | R(b)); });
-    case 0x61:
-    case 0x8D:
-        return binary(s, [](double a, double b) { return double(R(a) & R(b)); });
-    case 0x62:
-        return binary(s, [](double a, double b) { return double(R(a) ^ R(b)); });
-    case 0x63:
-        return unary(s, [](double a) { return double(~R(a)); });
-    case 0x70:
-        return binary(s, [](double a, double b) { return truth(a == b); });
-    case 0x71:
-        return binary(s, [](double a, double b) { return truth(a != b); });
-    case 0x72:
-        return binary(s, [](double a, double b) { return truth(a > b); });
-    case 0x73:
-        return binary(s, [](double a, double b) { return truth(a >= b); });
-    case 0x74:
-        return binary(s, [](double a, double b) { return truth(a < b); });
-    case 0x75:
-        return binary(s, [](double a, double b) { return truth(a <= b); });
-    case 0x80:
-        return unary(s, [](double a) { return std::fabs(a); });
-    case 0x81:
-        return unary(s, [](double a) { return std::acos(a); });
-    case 0x82:
-        return unary(s, [](double a) { return std::asin(a); });
-    case 0x83:
-        return unary(s, [](double a) { return std::atan(a); });
-    case 0x84:
-        return unary(s, [](double a) { return std::cos(a); });
-    case 0x85:
-        return unary(s, [](double a) { return std::log(a); });
-    case 0x86:
-        return unary(s, [](double a) { return std::log10(a); });
-    case 0x87: // maximum; b when either is NaN
-        return binary(s,
-                      [](double a, double b) { return (a < b || std::isnan(a) || std::isnan(b)) ? b : a; });
-    case 0x88: // minimum; b when either is NaN
-        return binary(s,
-                      [](double a, double b) { return (a > b || std::isnan(a) || std::isnan(b)) ? b : a; });
-    case 0x89:
-        return binary(s, [](double a, double b) { return std::pow(a, b); });
-    case 0x8A:
-        return unary(s, [](double a) { return std::sin(a); });
-    case 0x8B:
-        return unary(s, [](double a) { return std::sqrt(a); });
-    case 0x8C:
-        return unary(s, [](double a) { return std::tan(a); });
     default:
-        if (op >= 0xA0 && op <= 0xAB) {
-            double v[4] = {}; // operands first, whether or not cells are left
-            for (int i = 0, n = operandsOf(op); i < n; ++i) v[i] = s.pop();
-            s.push(stateful(op, v, st));
-        }
+        break;
+    }
+    if (op >= 0xA0 && op <= 0xAB) {
+        double v[4] = {}; // operands first, whether or not cells are left
+        for (int i = 0, n = operandsOf(op); i < n; ++i) v[i] = s.pop();
+        return s.push(stateful(op, v, st));
+    }
+    switch (stackOperandsOf(op)) {
+    case 2: {
+        const double b = s.pop();
+        const double a = s.pop();
+        return s.push(apply(op, a, b));
+    }
+    case 1:
+        return s.push(apply(op, s.pop(), 0.0));
+    default:
         return; // any other opcode is skipped
     }
 }

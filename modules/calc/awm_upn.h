@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // One 8-byte state cell: a double, a u32 time stamp or counter, or a u8 state, as its opcode
 // uses it (stored in the cell's first bytes).
@@ -35,6 +36,33 @@ inline constexpr uint8_t AWM_UPN_END = 0xFF;
 double awm_man_upn_calc(const uint8_t* program, uint16_t length, uint16_t ignored, awm_man_upn_mem* memory,
                         uint32_t previous, uint32_t now, double in1, double in2, double in3, double in4,
                         uint8_t first);
+// One operation of a decoded program. Its operands and its result are places of the program's
+// frame: the stack slots, the inputs and the constants.
+struct awm_man_upn_op {
+    uint8_t code = 0;     // the opcode; 0x00 copies a constant or an input into stack slot 0
+    uint16_t dst = 0;     // where the result goes
+    uint16_t src[4] = {}; // where the operands come from, in the order they are popped
+};
+
+// A program decoded once, when its channel is set up. The walk of a program has no branches, so
+// what every stack slot holds at every instruction follows from the program alone: constants and
+// inputs are read where they are instead of being pushed, and each operation reads and writes
+// fixed places. Evaluating it gives bit for bit what awm_man_upn_calc gives for the program's
+// bytes, the shared stack's slot 0 and the cells included.
+struct awm_man_upn_prog {
+    std::vector<awm_man_upn_op> ops;
+    std::vector<double> frame; // stack slots, a slot for dropped pushes, the inputs, the constants
+    uint16_t result = 0;       // the place of the final pop
+    bool none = true;          // a null program or a length below 5: evaluates to 0.0
+};
+
+// Decodes the program's bytes (what awm_man_upn_calc walks) into `out`.
+void awm_man_upn_decode(const uint8_t* program, uint16_t length, awm_man_upn_prog* out);
+// awm_man_upn_calc on the decoded program. Uses the program's frame: evaluations of one program
+// run one at a time, as all evaluations do.
+double awm_man_upn_run(awm_man_upn_prog& program, awm_man_upn_mem* memory, uint32_t previous, uint32_t now,
+                       double in1, double in2, double in3, double in4, uint8_t first);
+
 // Cells the program needs: 1 per 0xA0-0xAA (0xA3 and 0xA4 excepted), 3 per 0xAB.
 uint16_t awm_man_upn_memsize(const uint8_t* program, uint16_t length);
 // Initial state of the cells in program order, then last result 0.0.

@@ -5,6 +5,7 @@
 // taken in pairs (xa, xb), fill xa .. xb - 1. The right crossing and an edge's lower end line are not
 // drawn, so polygons that share an edge do not overlap.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -16,7 +17,6 @@ namespace {
 
 // One non-horizontal polygon edge, followed scan line by scan line.
 struct Edge {
-    Edge* next;
     int32_t x;         // x on the current scan line
     int32_t y;         // first scan line (upper end)
     int32_t step;      // whole pixels x moves per line
@@ -28,8 +28,7 @@ struct Edge {
 
     Edge() = default;
     Edge(int x0, int y0, int dx, int height)
-        : next(nullptr), x(x0), y(y0), sign(dx > 0 ? 1 : -1), error(dx < 0 ? 1 - height : 0), dy(height),
-          lines(height) {
+        : x(x0), y(y0), sign(dx > 0 ? 1 : -1), error(dx < 0 ? 1 - height : 0), dy(height), lines(height) {
         const int adx = std::abs(dx);
         if (adx > height) {
             step = sign * (adx / height);
@@ -40,6 +39,80 @@ struct Edge {
         }
     }
 };
+
+// The active edges field by field: one line's step of all of them is then one loop that the
+// compiler turns into vector instructions. An edge is drawn on the lines up to `last`; `least` is
+// the least its x moves in one line (a falling edge may move one pixel more than its step).
+struct ActiveEdges {
+    int32_t *x, *step, *least, *sign, *error, *increment, *dy, *last;
+    int n = 0;
+
+    static constexpr int kFields = 8;
+    // Lays the fields over `room`, which has kFields * (capacity + 1) words: each field has room
+    // for one more, the sentinel behind the last edge.
+    ActiveEdges(int32_t* room, int capacity)
+        : x(room), step(x + capacity + 1), least(step + capacity + 1), sign(least + capacity + 1),
+          error(sign + capacity + 1), increment(error + capacity + 1), dy(increment + capacity + 1),
+          last(dy + capacity + 1) {}
+    // Behind the last edge: an x that no edge passes.
+    void SetSentinel() {
+        x[n] = INT32_MAX / 2;
+        least[n] = 0;
+    }
+    void Set(int i, const Edge& e) {
+        x[i] = e.x;
+        step[i] = e.step;
+        least[i] = e.step + (e.sign >> 1);
+        sign[i] = e.sign;
+        error[i] = e.error;
+        increment[i] = e.increment;
+        dy[i] = e.dy;
+        last[i] = e.y + e.lines - 1;
+    }
+    void Move(int to, int from) {
+        x[to] = x[from];
+        step[to] = step[from];
+        least[to] = least[from];
+        sign[to] = sign[from];
+        error[to] = error[from];
+        increment[to] = increment[from];
+        dy[to] = dy[from];
+        last[to] = last[from];
+    }
+    void Swap(int i, int j) {
+        std::swap(x[i], x[j]);
+        std::swap(step[i], step[j]);
+        std::swap(least[i], least[j]);
+        std::swap(sign[i], sign[j]);
+        std::swap(error[i], error[j]);
+        std::swap(increment[i], increment[j]);
+        std::swap(dy[i], dy[j]);
+        std::swap(last[i], last[j]);
+    }
+};
+
+// One line's step of n active edges (the fields of ActiveEdges, which never overlap), in x order.
+// The increment is below dy, so the error overflows at most once per line; no branch decides it,
+// as whether it overflows changes from edge to edge without a pattern. Returns whether an edge may
+// have passed its right neighbour: its new x lies beyond the least that the neighbour's x can be
+// after its step (the neighbour's fields at index i + 1 are read before it steps; index n holds a
+// sentinel far to the right).
+[[gnu::always_inline]] inline bool
+StepOneLine(int n, int32_t* __restrict x, int32_t* __restrict error, const int32_t* __restrict step,
+            const int32_t* __restrict least, const int32_t* __restrict sign,
+            const int32_t* __restrict increment, const int32_t* __restrict dy) {
+    int mayCross = 0;
+    for (int i = 0; i < n; ++i) {
+        const int32_t bound = x[i + 1] + least[i + 1];
+        const int32_t e = error[i] + increment[i];
+        const int32_t over = -static_cast<int32_t>(e > 0); // all ones on overflow
+        const int32_t nx = x[i] + step[i] + (sign[i] & over);
+        mayCross |= nx > bound;
+        x[i] = nx;
+        error[i] = e - (dy[i] & over);
+    }
+    return mayCross != 0;
+}
 
 // The dash mask moved on by n steps: one step turns bit 0 into bit 31, any other bit moves right.
 uint32_t RotateMask(uint32_t mask, long n) {
@@ -52,84 +125,91 @@ uint32_t RotateMask(uint32_t mask, long n) {
 template <class F>
 void GuiScreen::ScanPolygon(const GuiRect& view, const GuiPoint* points, int count, F&& span) {
     if (count < 1 || !points) return;
-    // Edge records come from one pool per fill; nothing is allocated per scan line.
-    std::unique_ptr<Edge[]> pool(new (std::nothrow) Edge[static_cast<size_t>(count)]);
-    std::unique_ptr<Edge*[]> order(new (std::nothrow) Edge*[static_cast<size_t>(count)]);
-    if (!pool || !order) return;
+    // The edge table and the active list come from one pool each per fill; nothing is allocated
+    // per scan line.
+    const size_t cap = static_cast<size_t>(count);
+    std::unique_ptr<Edge[]> table(new (std::nothrow) Edge[cap]);
+    std::unique_ptr<int32_t[]> room(new (std::nothrow) int32_t[ActiveEdges::kFields * (cap + 1)]);
+    if (!table || !room) return;
     int n = 0;
     for (int i = 0; i < count; ++i) {
         GuiPoint a = points[i == 0 ? count - 1 : i - 1], b = points[i];
         if (a.y == b.y) continue;
         if (a.y > b.y) std::swap(a, b);
-        pool[n] = Edge(a.x, a.y, b.x - a.x, b.y - a.y);
-        order[n] = &pool[n];
-        ++n;
+        table[n++] = Edge(a.x, a.y, b.x - a.x, b.y - a.y);
     }
     if (n == 0) return;
     // The edge table: sorted by upper end, then by x.
-    std::sort(order.get(), order.get() + n,
-              [](const Edge* p, const Edge* q) { return p->y != q->y ? p->y < q->y : p->x < q->x; });
-    for (int i = 0; i + 1 < n; ++i) order[i]->next = order[i + 1];
-    order[n - 1]->next = nullptr;
-    Edge* table = order[0];
-    Edge* active = nullptr;
-    int y = table->y;
-    while (table || active) {
-        // Edges starting on this line join the active list in x order.
-        Edge** pos = &active;
-        while (table && table->y == y) {
-            Edge* e = table;
-            table = table->next;
-            while (*pos && (*pos)->x < e->x) pos = &(*pos)->next;
-            e->next = *pos;
-            *pos = e;
-            pos = &e->next;
+    std::sort(table.get(), table.get() + n,
+              [](const Edge& p, const Edge& q) { return p.y != q.y ? p.y < q.y : p.x < q.x; });
+    ActiveEdges active(room.get(), count);
+    bool checkOrder = false;  // whether the last step may have brought the list out of x order
+    int next = 0;             // the first edge of the table not yet active
+    int lastLine = INT32_MAX; // the first line after which an active edge ends
+    int y = table[0].y;
+    while (next < n || active.n > 0) {
+        // Edges that crossed on the step to this line change places: an insertion sort restores
+        // the x order (only the order of the x values decides what is drawn).
+        if (checkOrder) {
+            bool unsorted = false;
+            for (int i = 0; i + 1 < active.n && !unsorted; ++i) unsorted = active.x[i] > active.x[i + 1];
+            if (unsorted)
+                for (int i = 1; i < active.n; ++i)
+                    for (int j = i; j > 0 && active.x[j - 1] > active.x[j]; --j) active.Swap(j, j - 1);
+        }
+        // Edges starting on this line join the active list in x order, each in front of the first
+        // active edge whose x is not smaller.
+        while (next < n && table[next].y == y) {
+            const Edge& e = table[next++];
+            int i = active.n++;
+            for (; i > 0 && active.x[i - 1] >= e.x; --i) active.Move(i, i - 1);
+            active.Set(i, e);
+            lastLine = std::min(lastLine, active.last[i]);
         }
         if (y > view.bottom) break; // nothing further is drawn
+        const int m = active.n;
+        const int32_t* x = active.x;
         int k = 1;
         if (y >= view.top) {
-            for (Edge* a = active; a && a->next; a = a->next->next) {
-                const int x0 = std::max<int>(view.left, a->x);
-                const int x1 = std::min<int>(view.right, a->next->x - 1);
+            for (int i = 0; i + 1 < m; i += 2) {
+                const int x0 = std::max<int>(view.left, x[i]);
+                const int x1 = std::min<int>(view.right, x[i + 1] - 1);
                 if (x0 <= x1) span(x0, x1, y);
             }
         } else {
             // Above the view nothing is drawn: jump to the view, the next edge or the next edge end.
             k = view.top - y;
-            if (table) k = std::min(k, table->y - y);
-            for (Edge* e = active; e; e = e->next) k = std::min<int>(k, e->lines);
+            if (next < n) k = std::min(k, table[next].y - y);
+            k = std::min(k, lastLine - y + 1);
         }
-        // Advance k lines: an edge leaves after its last line; the others step along, x moving by
-        // the whole steps and once per overflow of the error.
-        for (Edge** p = &active; *p;) {
-            Edge* e = *p;
-            e->lines -= k;
-            if (e->lines == 0) {
-                *p = e->next;
-                continue;
-            }
-            const int64_t error = e->error + static_cast<int64_t>(k) * e->increment;
-            const int64_t overflows = error > 0 ? (error + e->dy - 1) / e->dy : 0;
-            e->x += k * e->step + static_cast<int32_t>(overflows) * e->sign;
-            e->error = static_cast<int32_t>(error - overflows * e->dy);
-            p = &e->next;
-        }
-        // Crossing edges change places: neighbour swaps until the list is in x order again.
-        for (bool swapped = true; swapped;) {
-            swapped = false;
-            for (Edge** p = &active; *p && (*p)->next; p = &(*p)->next) {
-                Edge* a = *p;
-                Edge* b = a->next;
-                if (a->x > b->x) {
-                    a->next = b->next;
-                    b->next = a;
-                    *p = b;
-                    swapped = true;
-                }
+        // Advance k lines: the edges step along, x moving by the whole steps and once per overflow
+        // of the error; an edge leaves after its last line.
+        if (k == 1) {
+            active.SetSentinel();
+            checkOrder = StepOneLine(m, active.x, active.error, active.step, active.least, active.sign,
+                                     active.increment, active.dy);
+        } else {
+            checkOrder = true;
+            for (int i = 0; i < m; ++i) {
+                const int64_t error = active.error[i] + static_cast<int64_t>(k) * active.increment[i];
+                const int64_t overflows = error > 0 ? (error + active.dy[i] - 1) / active.dy[i] : 0;
+                active.x[i] += k * active.step[i] + static_cast<int32_t>(overflows) * active.sign[i];
+                active.error[i] = static_cast<int32_t>(error - overflows * active.dy[i]);
             }
         }
         y += k;
-        if (!active && table) y = table->y; // a gap between parts of the polygon
+        if (y > lastLine) {
+            int kept = 0;
+            lastLine = INT32_MAX;
+            for (int i = 0; i < m; ++i) {
+                if (active.last[i] < y) continue;
+                active.Move(kept++, i);
+                lastLine = std::min(lastLine, active.last[i]);
+            }
+            active.n = kept;
+            checkOrder = true;
+        }
+        if (active.n == 0 && next < n) y = table[next].y; // a gap between parts of the polygon
     }
 }
 
@@ -178,7 +258,14 @@ void GuiScreen::FillPolygon(GuiThing* thing, GuiRect& bounds, GuiPoint* points, 
 }
 
 void GuiScreen::FillPolygonView(const GuiRect& view, GuiPoint* points, int count, unsigned long colour) {
-    ScanPolygon(view, points, count, [&](int x0, int x1, int y) { HorizontalLine(x0, x1, y, colour, 1); });
+    // Spans are written through the row table as the device's HorizontalLine writes them, without
+    // a call per span: a figure of many short spans (a star) would spend more on the calls than on
+    // the pixels.
+    const uint32_t c = static_cast<uint32_t>(colour);
+    uint32_t** rows = mpRowPointers;
+    ScanPolygon(view, points, count, [&](int x0, int x1, int y) {
+        guishape::FillPixels(rows[y] + x0, static_cast<size_t>(x1 - x0) + 1, c);
+    });
 }
 
 void GuiScreen::PatternFillPolygon(GuiThing* thing, GuiRect& bounds, GuiPoint* points, int count,

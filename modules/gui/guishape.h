@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 #include <new>
 
@@ -13,6 +14,16 @@
 #include "gui/guiscreen.h"
 
 namespace guishape {
+
+// A run of n pixels in one colour. The C library's wide-character fill stores whole vectors, as
+// memset does, where a pixel and a wide character are both 32 bits wide.
+inline void FillPixels(uint32_t* p, size_t n, uint32_t colour) {
+    if constexpr (sizeof(wchar_t) == sizeof(uint32_t)) {
+        std::wmemset(reinterpret_cast<wchar_t*>(p), static_cast<wchar_t>(colour), n);
+    } else {
+        std::fill_n(p, n, colour);
+    }
+}
 
 // Coordinates of figures are 16-bit values (what a GuiPoint or GuiRect holds); radii and widths
 // are taken up to 65535. A figure given with values outside these ranges draws nothing: every

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "gui/guilock.h"
+#include "gui/guishape.h"
 #include "gui/scrndrv.h"
 #include "platform/display_hw.h"
 
@@ -245,7 +246,8 @@ void L24logi::WaitFlushFinish() {
 void L24logi::HorizontalLine(int x1, int x2, int y, unsigned long colour, int width) {
     if (x2 < x1 || width < 1) return;
     for (int r = y; r < y + width; ++r)
-        std::fill(mpRowPointers[r] + x1, mpRowPointers[r] + x2 + 1, static_cast<uint32_t>(colour));
+        guishape::FillPixels(mpRowPointers[r] + x1, static_cast<size_t>(x2 - x1) + 1,
+                             static_cast<uint32_t>(colour));
 }
 
 void L24logi::VerticalLine(int y1, int y2, int x, unsigned long colour, int width) {

@@ -9,8 +9,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -268,4 +270,79 @@ TEST(UpnEvaluator, RawValuesConvertByTypeCode) {
     EXPECT_EQ(checkNaN(kNaN), 1);
     EXPECT_EQ(checkNaN(-kInf), 1);
     EXPECT_EQ(checkNaN(1e308), 0);
+}
+
+// A channel runs its program decoded at set-up. Random programs (every opcode, constants that are
+// NaN, infinite or negative, pushes beyond the stack and pops beyond its bottom, lengths that end
+// inside an instruction, too few cells or none, repeated time stamps) evaluated both ways from the
+// same shared stack give the same bits: result, slot 0 of the stack, cells and last result.
+TEST(UpnEvaluator, DecodedProgramsGiveTheWalksBitsExactly) {
+    std::mt19937 rng(31);
+    const uint8_t ops[] = {0x00, 0x01, 0x02, 0x03, 0x10, 0x11, 0x12, 0x13, 0x40, 0x41, 0x42, 0x43,
+                           0x44, 0x45, 0x50, 0x51, 0x52, 0x53, 0x60, 0x61, 0x62, 0x63, 0x70, 0x71,
+                           0x72, 0x73, 0x74, 0x75, 0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87,
+                           0x88, 0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5,
+                           0xA6, 0xA7, 0xA8, 0xA9, 0xAA, 0xAB, 0x20, 0xFF};
+    const uint32_t operands[] = {0x7FC00000u, 0x7F800000u, 0xFF800000u, 0xC0490FDBu, 0x3F000000u,
+                                 0u,          1u,          0xFFFFFFFFu, 0x80000000u, 7u};
+    const double inputs[] = {0.0, -0.0, 1.0, -2.5, 0.5, 1e300, kNaN, kInf, -kInf, 3.0};
+    auto bits = [](double d) {
+        uint64_t b;
+        std::memcpy(&b, &d, sizeof b);
+        return b;
+    };
+    // Slot 0 of the shared stack: what an empty program gives; set by a program that pushes in1.
+    const auto empty = prog("FF");
+    auto slot0 = [&] { return awm_man_upn_calc(empty.data(), 5, 0, nullptr, 0, 0, 0, 0, 0, 0, 1); };
+    const auto pushIn1 = prog("10 00000000 FF");
+    auto setSlot0 = [&](double v) { awm_man_upn_calc(pushIn1.data(), 10, 0, nullptr, 0, 0, v, 0, 0, 0, 1); };
+    for (int n = 0; n < 3000; ++n) {
+        std::vector<uint8_t> p;
+        // Mostly pushes for deep stacks, mostly operations for pops from an empty one.
+        const int pushBias = n % 3 == 0 ? 14 : 0;
+        const int instructions = 1 + int(rng() % 40);
+        for (int i = 0; i < instructions; ++i) {
+            uint8_t op = ops[rng() % sizeof ops];
+            if (op == 0xFF && rng() % 4) op = 0x40;
+            if (int(rng() % 16) < pushBias) op = uint8_t(rng() % 2 ? 0x00 : 0x10 + rng() % 4);
+            const uint32_t v = operands[rng() % (sizeof operands / sizeof operands[0])];
+            p.insert(p.end(), {op, uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+        }
+        const uint16_t length = uint16_t(p.size() - rng() % 5);
+        const uint16_t need = awm_man_upn_memsize(p.data(), length);
+        const int cells = rng() % 4 == 0 ? 0 : int(need) - int(rng() % 2);
+        awm_man_upn_prog decoded;
+        awm_man_upn_decode(p.data(), length, &decoded);
+        std::vector<awm_man_cell_t> cellsA(std::max(cells, 1)), cellsB(cellsA.size());
+        awm_man_upn_mem a, b;
+        a.cells = cells > 0 ? cellsA.data() : nullptr;
+        b.cells = cells > 0 ? cellsB.data() : nullptr;
+        a.count = b.count = uint32_t(std::max(cells, 0));
+        awm_man_upn_init(p.data(), length, &a);
+        awm_man_upn_init(p.data(), length, &b);
+        uint32_t previous = 0;
+        for (int e = 0; e < 4; ++e) {
+            const uint32_t now = previous + uint32_t(rng() % 3) * 500; // equal stamps: dt 0
+            double in[4];
+            for (double& x : in) x = inputs[rng() % (sizeof inputs / sizeof inputs[0])];
+            const double before = inputs[rng() % (sizeof inputs / sizeof inputs[0])];
+            const uint8_t first = e == 0;
+            setSlot0(before);
+            const double walked =
+                awm_man_upn_calc(p.data(), length, 0, &a, previous, now, in[0], in[1], in[2], in[3], first);
+            const double walkedSlot0 = slot0();
+            setSlot0(before);
+            const double run = awm_man_upn_run(decoded, &b, previous, now, in[0], in[1], in[2], in[3], first);
+            const std::string what = "program " + std::to_string(n) + ", evaluation " + std::to_string(e);
+            ASSERT_EQ(bits(run), bits(walked)) << what;
+            ASSERT_EQ(bits(slot0()), bits(walkedSlot0)) << what;
+            ASSERT_EQ(cellsA, cellsB) << what;
+            a.last = walked;
+            b.last = run;
+            previous = now;
+        }
+    }
+    awm_man_upn_prog none;
+    awm_man_upn_decode(nullptr, 100, &none);
+    EXPECT_EQ(awm_man_upn_run(none, nullptr, 0, 0, 1, 1, 1, 1, 1), 0.0);
 }

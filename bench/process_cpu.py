@@ -1,0 +1,265 @@
+#!/usr/bin/env python3
+"""What the running process costs, side by side with a bare 1 ms loop.
+
+Runs the real process (build-release/app/msdapp, application index 0) on copies of sample-root, as
+./run.sh runs it (display, logging, the GPS replay), and beside it a bare loop that sleeps to
+absolute deadlines 1 ms apart and does nothing else. Both are measured by the CPU time the kernel
+counts for their threads (/proc/<pid>/task/*/schedstat, in ns) over the same window. Three roots
+take turns, in an order that rotates from round to round:
+
+  sample   sample-root as it is
+  log200   sample-root with cfg/m01.xml logging 200 of the device's own variables at 1 ms
+  nolog    sample-root without cfg/m01.xml
+
+Every run starts on a fresh copy of its root; the figures are medians over the rounds. Printed:
+
+  whole program / bare loop     sample: the process's CPU over the bare loop's     goal <= 10
+  GPS task, % of a core         sample: "r_gpsTask" while the replay plays         goal <= 2
+  200-channel logging, % core   log200 - nolog of the same round                   goal <= 5
+                                (and log200 - sample, over the sample's own small m01.xml)
+  idle scheduler / bare loop    from build-bench/bench/bench_rtos, when built      goal <= 1.5
+
+with the load average before and after, as other work on the machine moves every figure.
+
+Usage: bench/process_cpu.py [--rounds 5] [--settle 5] [--window 10] [--app PATH] [--keep]
+Needs build-release/app/msdapp (./run.sh builds it; so does this script when it is missing) and a C
+compiler for the bare loop.
+"""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+BARE_LOOP_C = r"""
+#include <signal.h>
+#include <time.h>
+static volatile sig_atomic_t stop;
+static void onTerm(int s) { (void)s; stop = 1; }
+int main(void) {
+    signal(SIGTERM, onTerm);
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    while (!stop) {
+        t.tv_nsec += 1000000;
+        if (t.tv_nsec >= 1000000000) { t.tv_nsec -= 1000000000; t.tv_sec++; }
+        while (!stop && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, 0) != 0) {}
+    }
+    return 0;
+}
+"""
+
+# The roots run on a loopback address and port offset of their own, so that another copy of the
+# process on this machine (with the default address and ports) does not take its sockets.
+ISOLATION = "ip_address = 127.0.0.131\nport_offset = 3100\nxcp_port = 33100\n"
+
+APP_PID = 0x10  # application index 0
+SIGNAL_PAGE = 0x040000
+
+
+def signal_page_variables():
+    """The signal page's variables in layout order: (name, size, count, offset), natural alignment
+    as modules/measdata/seram_layout.h lays them out from seram_vars.def."""
+    layout = open(os.path.join(REPO, "modules/measdata/seram_layout.h")).read()
+    consts = {m.group(1): int(m.group(2)) for m in re.finditer(r"constexpr size_t (\w+) = (\d+);", layout)}
+    sizes = {"char": 1, "int8_t": 1, "uint8_t": 1, "int16_t": 2, "uint16_t": 2, "int32_t": 4, "uint32_t": 4,
+             "float": 4, "double": 8}
+    out, offset = [], 0
+    for line in open(os.path.join(REPO, "modules/measdata/seram_vars.def")):
+        m = re.match(r"MSD_SIG\((\w+),\s*(\w+),\s*(\w+),", line)
+        if not m:
+            continue
+        name, ctype, count = m.group(1), m.group(2), m.group(3)
+        size = sizes[ctype]
+        n = int(count) if count.isdigit() else consts[count]
+        offset = (offset + size - 1) // size * size
+        out.append((name, size, n, offset))
+        offset += size * n
+    return out
+
+
+def m01_with(count):
+    """cfg:/m01.xml logging `count` scalar variables of the signal page at 1 ms, in blocks of at
+    most 50 (a gateway list holds up to 480 bytes), each block's copy sequences by size."""
+    chosen = [v for v in signal_page_variables() if v[2] == 1][:count]
+    if len(chosen) < count:
+        sys.exit("only %d scalar signal-page variables" % len(chosen))
+    blocks = [chosen[i:i + 50] for i in range(0, count, 50)]
+    xml = ['<?xml version="1.0" encoding="UTF-8"?>',
+           "<!-- Main logging (m01) of application 0: %d of its own signal-page values at 1 ms. -->" % count,
+           "<MeasConfig>",
+           '  <AcqInfo ident="%d channels" num_blocks="%d" num_conditions="0" version="3" protocol="0">'
+           % (count, len(blocks)),
+           '    <AsapName name="msdapp.a2l"/>', '    <PstName name="sample.pst"/>',
+           '    <UserInfo name="process benchmark"/>']
+    for b, block in enumerate(blocks):
+        seqs = [[v for v in block if v[1] == size] for size in (4, 2, 1)]
+        seqs = [s for s in seqs if s]
+        xml.append('    <Block name="Own%d" idx="%d" num_seqs="%d" true_div="1" false_div="1" Raster="R1ms">'
+                   % (b, b, len(seqs)))
+        for s, seq in enumerate(seqs):
+            size = seq[0][1]
+            xml.append('      <CopySeq align="%d" size="%d" num="%d" idx="%d">' % (size, size, len(seq), s))
+            for i, (_, _, _, offset) in enumerate(seq):
+                adr = (APP_PID << 24) | (SIGNAL_PAGE + offset)
+                xml.append('        <adr adr="0x%08X" idx="%d"/>' % (adr, i))
+            xml.append("      </CopySeq>")
+        xml.append("    </Block>")
+    xml += ["  </AcqInfo>", "</MeasConfig>", ""]
+    return "\n".join(xml)
+
+
+def cpu_ns(pid, only=None):
+    """CPU time of the process's threads (or of the thread named `only`), in ns."""
+    total = 0
+    task_dir = "/proc/%d/task" % pid
+    for tid in os.listdir(task_dir):
+        try:
+            if only is not None:
+                with open("%s/%s/comm" % (task_dir, tid)) as f:
+                    if f.read().strip() != only:
+                        continue
+            with open("%s/%s/schedstat" % (task_dir, tid)) as f:
+                total += int(f.read().split()[0])
+        except (FileNotFoundError, ProcessLookupError):
+            pass  # a thread that ended meanwhile
+    return total
+
+
+def load():
+    return "%.2f %.2f %.2f" % os.getloadavg()
+
+
+def run_once(root, args, tmp, bare):
+    """One run on a fresh copy of `root`: CPU of the process, of its GPS task and of the bare loop
+    over the window, each in % of a core."""
+    run_dir = tempfile.mkdtemp(prefix="run-", dir=tmp)
+    shutil.rmtree(run_dir)
+    shutil.copytree(root, run_dir)
+    env = dict(os.environ, DEVICE_ROOT=run_dir)
+    log = open(os.path.join(run_dir, "stderr.log"), "w")
+    app = subprocess.Popen([args.app, "0"], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    try:
+        time.sleep(args.settle)
+        if app.poll() is not None:
+            sys.exit("msdapp ended at start-up (exit %s); see %s/stderr.log" % (app.returncode, run_dir))
+        loop = subprocess.Popen([bare])
+        time.sleep(0.2)  # the loop's start is not measured
+        t0 = time.monotonic()
+        p0, g0, b0 = cpu_ns(app.pid), cpu_ns(app.pid, "r_gpsTask"), cpu_ns(loop.pid)
+        time.sleep(args.window)
+        p1, g1, b1 = cpu_ns(app.pid), cpu_ns(app.pid, "r_gpsTask"), cpu_ns(loop.pid)
+        wall = (time.monotonic() - t0) * 1e9
+        loop.terminate()
+        loop.wait()
+    finally:
+        app.send_signal(signal.SIGINT)  # the ordered shutdown
+        try:
+            app.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            app.kill()
+            app.wait()
+        log.close()
+    if not args.keep:
+        shutil.rmtree(run_dir, ignore_errors=True)
+    pct = lambda ns: 100.0 * ns / wall
+    return pct(p1 - p0), pct(g1 - g0), pct(b1 - b0)
+
+
+def idle_scheduler():
+    """The idle scheduler against the bare loop, from the rtos benchmark when it is built."""
+    bench = os.path.join(REPO, "build-bench/bench/bench_rtos")
+    if not os.access(bench, os.X_OK):
+        return None
+    out = subprocess.run([bench, "--benchmark_filter=BM_SchedulerIdleCpuShare", "--benchmark_format=json"],
+                         capture_output=True, text=True)
+    try:
+        runs = json.loads(out.stdout)["benchmarks"]
+    except (ValueError, KeyError):
+        return None
+    ratios = [r["ratio"] for r in runs if r.get("run_type") == "iteration" and "ratio" in r]
+    return statistics.median(ratios) if ratios else None
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--settle", type=float, default=5.0, help="seconds from start to the window")
+    ap.add_argument("--window", type=float, default=10.0, help="seconds measured per run")
+    ap.add_argument("--app", default=os.path.join(REPO, "build-release/app/msdapp"))
+    ap.add_argument("--keep", action="store_true", help="keep the device roots of the runs")
+    ap.add_argument("--no-idle", action="store_true", help="leave out the idle scheduler benchmark")
+    args = ap.parse_args()
+
+    if not os.access(args.app, os.X_OK):
+        subprocess.run(["cmake", "-S", REPO, "-B", os.path.join(REPO, "build-release"), "-G", "Ninja",
+                        "-DCMAKE_BUILD_TYPE=Release", "-DMSD_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["ninja", "-C", os.path.join(REPO, "build-release"), "msdapp"], check=True)
+
+    tmp = tempfile.mkdtemp(prefix="msd-process-cpu-")
+    if args.keep:
+        print("device roots of the runs under %s" % tmp)
+    try:
+        bare = os.path.join(tmp, "bare_loop")
+        with open(bare + ".c", "w") as f:
+            f.write(BARE_LOOP_C)
+        subprocess.run([os.environ.get("CC", "cc"), "-O2", "-o", bare, bare + ".c"], check=True)
+
+        roots = {}
+        for name in ("sample", "log200", "nolog"):
+            root = os.path.join(tmp, name)
+            shutil.copytree(os.path.join(REPO, "sample-root"), root)
+            with open(os.path.join(root, "appparam-0.conf"), "a") as f:
+                f.write(ISOLATION)
+            roots[name] = root
+        with open(os.path.join(roots["log200"], "cfg/m01.xml"), "w") as f:
+            f.write(m01_with(200))
+        os.remove(os.path.join(roots["nolog"], "cfg/m01.xml"))
+
+        print("load average before: %s" % load())
+        print("%-6s %-7s %9s %9s %9s %8s   %s" % ("round", "root", "process%", "bare%", "ratio", "gps%", "load"))
+        order = ["sample", "log200", "nolog"]
+        results = {name: [] for name in order}
+        for r in range(args.rounds):
+            for k in range(len(order)):
+                name = order[(r + k) % len(order)]
+                proc, gps, bare_pct = run_once(roots[name], args, tmp, bare)
+                results[name].append((proc, gps, bare_pct))
+                print("%-6d %-7s %9.2f %9.2f %9.1f %8.2f   %s"
+                      % (r + 1, name, proc, bare_pct, proc / bare_pct if bare_pct > 0 else 0, gps, load()),
+                      flush=True)
+
+        med = statistics.median
+        whole = med([p / b for p, _, b in results["sample"] if b > 0])
+        gps = med([g for _, g, _ in results["sample"]])
+        logging = med([a[0] - b[0] for a, b in zip(results["log200"], results["nolog"])])
+        over_sample = med([a[0] - b[0] for a, b in zip(results["log200"], results["sample"])])
+        print()
+        print("%-46s %8s %8s" % ("median of %d rounds" % args.rounds, "ratio", "goal"))
+        print("%-46s %8.1f %8s" % ("whole program / bare loop (sample root)", whole, "<= 10"))
+        print("%-46s %8.2f %8s" % ("GPS task, % of a core (replay playing)", gps, "<= 2"))
+        print("%-46s %8.2f %8s" % ("200-channel logging at 1 kHz, % of a core", logging, "<= 5"))
+        print("%-46s %8.2f" % ("  the same over the sample root's own m01.xml", over_sample))
+        if not args.no_idle:
+            idle = idle_scheduler()
+            if idle is None:
+                print("%-46s %8s %8s" % ("idle scheduler / bare loop", "n/a", "<= 1.5"))
+            else:
+                print("%-46s %8.2f %8s" % ("idle scheduler / bare loop (bench_rtos)", idle, "<= 1.5"))
+        print("load average after:  %s" % load())
+    finally:
+        if not args.keep:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
