@@ -7,6 +7,7 @@
 #include "laptiming/lapoutfra.h"
 #include "logging/meas_app.h"
 #include "logging/meas_app_blk.h"
+#include "logging/meas_app_internal.h"
 #include "logging/meas_app_pretrig.h"
 #include "measdata/seram.h"
 
@@ -21,8 +22,8 @@ constexpr uint32_t FUTURE_LIMIT = 1000; // 100 ms
 std::atomic<uint8_t> gTestbenchResetSeen{0};
 std::atomic<uint8_t> gCondSemFlood{0};
 
-// The block's vote, or -1 to leave its bit unchanged.
-int evaluate(meas_blk* b, uint32_t now) {
+// The block's vote, or -1 to leave its bit unchanged; the stamp of the record it read into *seen.
+int evaluate(meas_blk* b, uint32_t now, uint32_t* seen) {
     const int8_t st = b->condState.load(std::memory_order_acquire);
     if (st == MEAS_REC_FAILED && !powerdown.load()) {
         if (b->condCnt.load() <= FAILED_CHECKS) {
@@ -47,6 +48,7 @@ int evaluate(meas_blk* b, uint32_t now) {
     }
     const uint8_t size = b->blkinfo->addrSize[0];
     if ((size != 1 && size != 2 && size != 4) || rec.size() < 4u + size) return -1;
+    *seen = ts;
     uint32_t v = 0;
     for (int i = 0; i < size; ++i) v = v << 8 | rec[4 + i];
     return v != 0 ? 1 : 0;
@@ -74,16 +76,24 @@ void meas_app_check_measconditions() {
     const uint32_t now = time_getTimestamp();
     for (int i = 0; i < MEAS_INSTANCES; ++i) {
         meas_instance& m = meas[i];
-        if (!(m.state.load() & MEAS_ST_CONFIGURED) || !m.config || !m.config->globStartMask ||
-            !meas_app_condlist[i])
-            continue;
+        if (!(m.state.load() & MEAS_ST_CONFIGURED) || !m.config || !m.config->globStartMask) continue;
+        // The measurement raster links blocks into the list while they start.
+        const std::vector<meas_blk*> conds = meas_list_snapshot(&meas_app_condlist[i]);
+        if (conds.empty()) continue;
         if (!m.lockCondSem || semTake(m.lockCondSem, WAIT_FOREVER) != OK) {
             SYSLOGX_FLOOD(gCondSemFlood, LOG_PRIO_ERR,
                           "meas_app_check_measconditions() semTake failed errno %X", unsigned(errno));
             continue;
         }
-        for (meas_blk* b = meas_app_condlist[i]; b; b = b->next) {
-            const int v = evaluate(b, now);
+        uint32_t newest = 0;
+        bool seenAny = false;
+        for (meas_blk* b : conds) {
+            uint32_t seen = 0;
+            const int v = evaluate(b, now, &seen);
+            if (v >= 0 && seen != 0 && (!seenAny || int32_t(seen - newest) > 0)) {
+                newest = seen;
+                seenAny = true;
+            }
             if (v == 1)
                 m.condBits.fetch_or(b->condBit);
             else if (v == 0)
@@ -106,7 +116,11 @@ void meas_app_check_measconditions() {
         } else if (i != MEAS_M02) {
             std::atomic<uint8_t>& flag = i == MEAS_M01 ? meas_globcond_m01 : meas_globcond_m03;
             if (!flag.load() && g) {
-                meas_app_PreTrigTrigger(m.pretrig);
+                // At the stamp of the sample that fired it: the host may run this check late.
+                if (seenAny)
+                    meas_app_PreTrigTriggerAt(m.pretrig, newest);
+                else
+                    meas_app_PreTrigTrigger(m.pretrig);
                 m.state.fetch_and(uint16_t(~MEAS_ST_WAITING));
             } else if (flag.load() && !g) {
                 meas_app_PreTrigArm(m.pretrig);
