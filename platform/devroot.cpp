@@ -35,7 +35,7 @@ bool knownDrive(const std::string& d) {
 
 } // namespace
 
-const std::string& devroot_path() {
+std::string devroot_path() {
     std::lock_guard<std::mutex> lk(gRootMutex);
     std::string& r = rootStorage();
     if (r.empty()) {
@@ -53,7 +53,7 @@ void devroot_set(const std::string& path) {
 }
 
 bool devroot_prepare(std::string* error) {
-    const std::string& root = devroot_path();
+    const std::string root = devroot_path();
     std::error_code ec;
     fs::create_directories(root, ec);
     if (ec || !fs::is_directory(root)) {

@@ -13,7 +13,7 @@
 #include <string>
 
 // The device root folder (absolute). Read once from DEVICE_ROOT; tests may set it explicitly.
-const std::string& devroot_path();
+std::string devroot_path(); // a copy: tests may set another root while tasks read it
 void devroot_set(const std::string& path);
 // Creates the root's folders when missing. False (with a message on stderr) when the root cannot
 // be used.
