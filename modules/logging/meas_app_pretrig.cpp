@@ -126,6 +126,10 @@ void meas_app_PreTrigTrigger(void* handle) {
     if (handle) pt(handle)->trigTrigger();
 }
 
+void meas_app_PreTrigTriggerAt(void* handle, uint32_t ts) {
+    if (handle) pt(handle)->trigTrigger(ts);
+}
+
 void meas_app_PreTrigGetMeasVarsPT(void* handle, uint8_t* state, uint32_t* bytes, uint32_t* peakBytes,
                                    uint32_t* entries, uint32_t* peakEntries) {
     if (handle) {

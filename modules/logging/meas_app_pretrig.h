@@ -73,6 +73,9 @@ void* meas_app_PreTrigInit(int index, float bufferTime);
 void meas_app_PreTrigDelete(void* handle);
 void meas_app_PreTrigArm(void* handle);
 void meas_app_PreTrigTrigger(void* handle);
+// The trigger as the data tell it: `ts` is the stamp of the condition's sample that fired it, so that
+// the window before it counts in the data's time however late the host let the check run.
+void meas_app_PreTrigTriggerAt(void* handle, uint32_t ts);
 // The Pretrigger's state and the counters of its holding list (any pointer may be null).
 void meas_app_PreTrigGetMeasVarsPT(void* handle, uint8_t* state, uint32_t* bytes, uint32_t* peakBytes,
                                    uint32_t* entries, uint32_t* peakEntries);

@@ -97,6 +97,7 @@ Pretrigger::~Pretrigger() {
         request_.store(PRETRIG_REQ_NONE);
         fragmenter_.setPassThrough(false);
     }
+    semGive(wake_);
     taskStop(WAIT_FOREVER);
     // The writers go before the Backend they read.
     for (Writer* w : writers_) w->taskStopAsync();
@@ -113,6 +114,7 @@ Pretrigger::~Pretrigger() {
         if (!isStuck) delete w;
     }
     holding_.clear();
+    semDelete(wake_);
 }
 
 void Pretrigger::adoptWriter(Writer* writer) {
@@ -149,12 +151,16 @@ uint32_t Pretrigger::limitFrom(uint32_t now) const {
 
 void Pretrigger::trigArm() {
     request_.store(PRETRIG_REQ_ARM);
+    semGive(wake_);
 }
 
 void Pretrigger::trigTrigger() {
+    trigTrigger(time_getTimestamp());
+}
+
+void Pretrigger::trigTrigger(uint32_t now) {
     const int s = state_.load();
     if (s == STATE_BUFFERING) {
-        const uint32_t now = time_getTimestamp();
         triggerTs_.store(now);
         flushFrom_.store(limitFrom(now));
     } else {
@@ -164,6 +170,27 @@ void Pretrigger::trigTrigger() {
                 s);
     }
     request_.store(PRETRIG_REQ_TRIGGER);
+    semGive(wake_);
+}
+
+// The time of the newest data held, or the clock when that is earlier: held data leave by the
+// data's own time, so that a measurement raster the host holds back never drops what the window
+// before a trigger still needs. A stamp far behind the newest is a time reset and starts anew.
+uint32_t Pretrigger::dataTime() const {
+    const uint32_t now = time_getTimestamp();
+    if (!dataTimeSet_.load()) return now;
+    const uint32_t data = dataTime_.load();
+    return tsDiff(data, now) < 0 ? data : now;
+}
+
+void Pretrigger::noteDataTime(uint32_t ts) {
+    constexpr int32_t kReset = 600000; // one minute backwards, in time-stamp units
+    if (ts == 0) return;
+    const uint32_t newest = dataTime_.load();
+    if (!dataTimeSet_.load() || tsDiff(ts, newest) > 0 || tsDiff(newest, ts) > kReset) {
+        dataTime_.store(ts);
+        dataTimeSet_.store(true);
+    }
 }
 
 void Pretrigger::putAction(Action* action) {
@@ -178,6 +205,7 @@ void Pretrigger::putCounted(Action* action, int vfIdx, uint32_t n) {
         return;
     }
     ScopeLock guard(holding_, "Pretrigger::putAction");
+    noteDataTime(action->timestamp());
     const bool direct = passThrough() && backend_;
     if (!(direct ? backend_->add(action, action->size()) : holding_.add(action, action->size()))) {
         delete action;
@@ -306,7 +334,7 @@ void Pretrigger::flushUntil(uint32_t limit) {
 }
 
 bool Pretrigger::taskMain() {
-    const uint32_t limit = limitFrom(time_getTimestamp());
+    const uint32_t limit = limitFrom(dataTime());
     const int req = request_.load();
     if (req != lastRequest_) {
         const int s = state_.load();
@@ -352,8 +380,15 @@ bool Pretrigger::taskMain() {
         SYSLOGX_ONCE_SITE(LOG_PRIO_WARNING,
                           "Pretrigger::taskMain(): STATE_FLUSHED: should not see a count here!");
     }
-    if (state_.load() == STATE_STOP) return false;
-    taskDelay(1);
+    const int now = state_.load();
+    if (now == STATE_STOP) return false;
+    // Held actions leave by time every tick; with everything passing through, the next thing to do
+    // comes with a request.
+    if ((now == STATE_DIRECT || now == STATE_FLUSHED) && request_.load() == lastRequest_ &&
+        armWaitStart_ == 0)
+        semTake(wake_, sysClkRateGet());
+    else
+        taskDelay(1);
     return true;
 }
 

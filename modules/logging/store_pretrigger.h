@@ -68,7 +68,9 @@ public:
     bool taskMain() override;
 
     void trigArm();
+    // The trigger at the clock's time, or at `ts` in the data's time.
     void trigTrigger();
+    void trigTrigger(uint32_t ts);
     void putAction(Action* action);
     void openFile(MeasAppStore_FileInfo_s* info);
     void putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t firstTs, uint32_t lastTs);
@@ -104,6 +106,8 @@ private:
     void flushUntil(uint32_t limit);
     void setState(int state);
     uint32_t limitFrom(uint32_t now) const;
+    uint32_t dataTime() const;
+    void noteDataTime(uint32_t ts); // holding list's lock held
     void putCounted(Action* action, int vfIdx, uint32_t n);
 
     int measIdx_;
@@ -117,8 +121,13 @@ private:
     Backend* backend_;
     Fragmenter fragmenter_;
     std::vector<Writer*> writers_;
+    std::atomic<uint32_t> dataTime_{0};
+    std::atomic<bool> dataTimeSet_{false};
     std::atomic<bool> armFlushReq_{false};
     uint32_t armWaitStart_ = 0;
+    // Given by a request and at the end: with everything passing through and no request, the task
+    // has nothing to do each tick.
+    SEM_ID wake_ = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
 };
 
 } // namespace measure::store
