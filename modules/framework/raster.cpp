@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,6 +42,8 @@ struct Raster {
     std::atomic<bool> active{false}; // has functions: a raster with none is not woken
     std::atomic<uint64_t> runs{0};
     std::atomic<uint64_t> overruns{0};
+    std::atomic<uint64_t> given{0};  // passes the tick counter gave ...
+    std::atomic<bool> inPass{false}; // ... and whether one of them runs now
 };
 
 struct CalcEntry {
@@ -62,6 +65,12 @@ struct Scheduler {
     std::atomic<bool> calcActive{false};    // has steps: without any the task is not woken
     std::atomic<uint64_t> calcFirstTick{0}; // the first tick it is woken for in this run (0: none yet)
     std::atomic<uint64_t> calcVisits[RASTER_INDICES] = {};
+    std::atomic<uint64_t> calcGiven{0}, calcDone{0};
+    std::atomic<bool> calcInPass{false};
+
+    // Late ticks are counted out one after the other's work (see notifyLoop).
+    SEM_ID paced = SEM_ID_NULL;
+    std::atomic<bool> pacing{false};
 
     struct Delay {
         SEM_ID sem;
@@ -116,16 +125,25 @@ Raster* builtin(RasterTaskId id) {
     return s.rasters[size_t(id)].get();
 }
 
+// A pass has ended: the tick counter may wait for it to hand out a late tick.
+void passEnded() {
+    Scheduler& s = sched();
+    if (s.pacing.load(std::memory_order_acquire)) semGive(s.paced);
+}
+
 void rasterLoop(Raster* r) {
     for (;;) {
         if (semTake(r->sem, WAIT_FOREVER) != OK) return;
+        r->inPass.store(true, std::memory_order_release);
         std::shared_ptr<const EntryList> list;
         {
             std::lock_guard<std::mutex> lk(r->m);
             list = r->entries;
         }
         for (const Entry& e : *list) e.fn();
-        r->runs.fetch_add(1, std::memory_order_relaxed);
+        r->runs.fetch_add(1, std::memory_order_release);
+        r->inPass.store(false, std::memory_order_release);
+        passEnded();
     }
 }
 
@@ -141,6 +159,7 @@ void calcLoop() {
     uint64_t tick = 0;
     for (;;) {
         if (semTake(s.calcSem, WAIT_FOREVER) != OK) return;
+        s.calcInPass.store(true, std::memory_order_release);
         tick = tick == 0 ? s.calcFirstTick.load() : tick + 1; // woken once per tick from the first on
         const uint64_t counted = s.ticks.load(std::memory_order_acquire);
         const uint64_t due = counted - tick < Scheduler::kDueSlots
@@ -157,12 +176,45 @@ void calcLoop() {
             for (const CalcEntry& c : *steps) c.step(r, ts);
             s.calcVisits[r].fetch_add(1, std::memory_order_relaxed);
         }
+        s.calcDone.fetch_add(1, std::memory_order_release);
+        s.calcInPass.store(false, std::memory_order_release);
+        passEnded();
     }
 }
 
 void give(Raster* r) {
     if (semCount(r->sem) > 0) r->overruns.fetch_add(1, std::memory_order_relaxed);
+    r->given.fetch_add(1, std::memory_order_relaxed);
     semGive(r->sem);
+}
+
+// A pass given earlier that has not begun: its task waits for its turn or for the processor.
+bool passWaiting() {
+    Scheduler& s = sched();
+    const auto waits = [](uint64_t given, uint64_t done, bool inPass) {
+        return given > done + (inPass ? 1 : 0);
+    };
+    if (waits(s.calcGiven.load(), s.calcDone.load(std::memory_order_acquire), s.calcInPass.load()))
+        return true;
+    for (auto& r : s.rasters)
+        if (waits(r->given.load(), r->runs.load(std::memory_order_acquire), r->inPass.load())) return true;
+    return false;
+}
+
+// A tick that comes late (the host held the process back) is counted only once every pass given
+// before it has begun: on the device the ticks come 1 ms apart with each tick's work in between.
+// Counted out at once, the late ticks would let the calculation task copy a second of records
+// before the rasters that deliver them ran once, and their FIFOs would overflow. A pass that runs
+// long holds back nothing; one that cannot begin holds a tick back at most kPaceLimitMs.
+void pace(uint64_t dueNs) {
+    constexpr uint64_t kLateNs = 2000000;
+    constexpr int kPaceLimitMs = 20;
+    Scheduler& s = sched();
+    if (dueNs + kLateNs > hostclock_nowNs() || !s.paced || !passWaiting()) return;
+    s.pacing.store(true, std::memory_order_release);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPaceLimitMs);
+    while (passWaiting() && std::chrono::steady_clock::now() < until) semTake(s.paced, 1);
+    s.pacing.store(false, std::memory_order_release);
 }
 
 void notifyLoop(SEM_ID baseTick) {
@@ -170,6 +222,7 @@ void notifyLoop(SEM_ID baseTick) {
     for (;;) {
         uint64_t dueNs = 0;
         if (basetick_take(baseTick, WAIT_FOREVER, &dueNs) != OK) return;
+        pace(dueNs);
         const uint64_t tick = s.ticks.load(std::memory_order_relaxed) + 1;
         s.tickDue[tick % Scheduler::kDueSlots].store(dueNs, std::memory_order_relaxed);
         s.ticks.store(tick, std::memory_order_release);
@@ -180,6 +233,7 @@ void notifyLoop(SEM_ID baseTick) {
                 give(r.get());
         if (s.calcActive.load(std::memory_order_relaxed)) {
             if (s.calcFirstTick.load(std::memory_order_relaxed) == 0) s.calcFirstTick.store(tick);
+            s.calcGiven.fetch_add(1, std::memory_order_relaxed);
             semGive(s.calcSem);
         }
         for (size_t i = 0; i < s.delays.size();) {
@@ -323,6 +377,10 @@ bool raster_init() {
     for (auto& r : s.rasters) ok = spawnRaster(r.get()) && ok;
     s.calcSem = semCCreate(SEM_Q_PRIORITY, 0);
     s.calcFirstTick.store(0);
+    s.calcGiven.store(0);
+    s.calcDone.store(0);
+    for (auto& r : s.rasters) r->given.store(r->runs.load());
+    if (!s.paced) s.paced = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
     s.calcTid = taskSpawn("r_tAWM_SS", kPrioCalc, VX_FP_TASK | TASK_OPT_TICK_CORE, kRasterStack, calcLoop);
     ok = ok && s.calcTid != TASK_ID_ERROR;
     s.initialised.store(true);
