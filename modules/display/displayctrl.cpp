@@ -23,6 +23,9 @@ constexpr cpuset_t kCpus = 1;
 std::atomic<uint8_t> gState{DISPCTRL_STOPPED};
 std::atomic<bool> gRun{false};
 std::atomic<TASK_ID> gTask{TASK_ID_ERROR};
+// Given by a start and at the end: a stopped control, or one with no input to follow, has nothing to
+// do each tick.
+SEM_ID gWake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
 // One pass of the task at a time against its end: no NV write after displayCtrl_exit.
 std::mutex gPassMutex;
 
@@ -74,12 +77,22 @@ int SwitchPage(uint32_t index) {
     return displaySwitchPage(index);
 }
 
+bool FollowsAnInput() {
+    DispChannelGuard lock;
+    return CDispPageChannels::page_chan || CDispPageChannels::brightness_chan;
+}
+
 void Task() {
     Watch page, brightness;
+    bool idle = false;
     while (gRun.load()) {
-        taskDelay(1);
+        if (idle)
+            semTake(gWake, sysClkRateGet());
+        else
+            taskDelay(1);
         std::lock_guard<std::mutex> pass(gPassMutex);
         const uint8_t state = gState.load();
+        idle = state == DISPCTRL_STOPPED || (state == DISPCTRL_RUNNING && !FollowsAnInput());
         if (!gRun.load() || state == DISPCTRL_STOPPED) continue;
         SeramSigPage& sig = seramSig();
         const uint8_t maxPage = dispSigGet(sig.display_page_mx);
@@ -149,6 +162,7 @@ void displayCtrl_ini() {
 
 void displayCtrl_exit() {
     gRun.store(false);
+    semGive(gWake);
     const TASK_ID tid = gTask.exchange(TASK_ID_ERROR);
     if (tid != TASK_ID_ERROR && tid != taskIdSelf()) taskJoin(tid, 5000);
     std::lock_guard<std::mutex> pass(gPassMutex); // a pass still running ends first
@@ -180,6 +194,7 @@ uint8_t displayCtrl_start(uint8_t lastPageIndex) {
                        "displayCtrl_start: could not read display brightness from nvram",
                        "displayCtrl_start: could not write display britghnetss into nvram"));
     gState.store(DISPCTRL_STARTED);
+    semGive(gWake);
     return dispSigGet(sig.display_page);
 }
 

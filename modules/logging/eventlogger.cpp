@@ -57,10 +57,16 @@ eventlogger::eventlogger(int index, EventRecordSink* sink) : sink_(sink) {
     if (index < 0 || index >= EVLOG_LOGGERS) throw "invalid index";
     mutex_ = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE | SEM_DELETE_SAFE);
     if (mutex_ == SEM_ID_NULL) throw "could not create semaphore";
+    wake_ = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+    if (wake_ == SEM_ID_NULL) {
+        semDelete(mutex_);
+        throw "could not create semaphore";
+    }
     appNames_loadOnce();
     pool_ = poolCreate("eventLogPool", kItemSize, alignof(EventItem), EVLOG_POOL_ITEMS, 0, nullptr,
                        POOL_THREAD_SAFE);
     if (!pool_) {
+        semDelete(wake_);
         semDelete(mutex_);
         throw "could not create pool";
     }
@@ -70,6 +76,7 @@ eventlogger::eventlogger(int index, EventRecordSink* sink) : sink_(sink) {
     task_ = taskSpawn(name, EVLOG_TASK_PRIORITY, VX_FP_TASK, EVLOG_TASK_STACK, [this] { task(); });
     if (task_ == TASK_ID_ERROR) {
         poolDelete(pool_, true);
+        semDelete(wake_);
         semDelete(mutex_);
         throw "could not spawn task";
     }
@@ -92,6 +99,7 @@ eventlogger::~eventlogger() {
     buckets_ = nullptr;
     poolDelete(pool_, true);
     pool_ = nullptr;
+    semDelete(wake_);
     semDelete(mutex_);
 }
 
@@ -99,8 +107,14 @@ size_t eventlogger::poolFree() const {
     return poolFreeCount(pool_);
 }
 
+// Every tick while events are held, each written once its data delay has passed; with none held
+// there is nothing to look at until the next one comes.
 void eventlogger::task() {
     for (;;) {
+        if (held_.load() == 0) {
+            semTake(wake_, WAIT_FOREVER);
+            continue;
+        }
         taskDelay(1);
         const uint32_t limit = time_getTimestamp() - datadelay_copy.load();
         if (!flushUntil(limit)) return;
@@ -170,7 +184,9 @@ void eventlogger::putEvent(const uint8_t* data, uint32_t length, uint16_t pid, u
     else
         bucket->head = item;
     bucket->tail = item;
+    const bool first = held_.fetch_add(1) == 0;
     semGive(mutex_);
+    if (first) semGive(wake_);
 }
 
 int eventlogger::flushUntil(uint32_t limit) {
@@ -183,6 +199,7 @@ int eventlogger::flushUntil(uint32_t limit) {
         while (EventItem* e = b->head) {
             if (!notAfter(e->time, limit)) break;
             writeEvent(e->data, e->length, b->pid, e->time);
+            held_.fetch_sub(1);
             b->head = e->next;
             if (!b->head) b->tail = nullptr;
             if (poolItemReturn(pool_, e) != OK)

@@ -78,6 +78,8 @@ private:
     std::unique_ptr<EventRecordSink> ownedSink_;
     EventRecordSink* sink_ = nullptr;
     SEM_ID mutex_ = SEM_ID_NULL;
+    SEM_ID wake_ = SEM_ID_NULL;       // given when the first event is held
+    std::atomic<uint32_t> held_{0};   // events held, not yet written
     POOL_ID pool_ = nullptr;
     Bucket* buckets_ = nullptr;
     TASK_ID task_ = 0;
