@@ -246,6 +246,10 @@ CoreTurn::~CoreTurn() {
 PlaceGuard::PlaceGuard(WaitPlace& place, std::condition_variable& cv, bool delay)
     : place_(place), me_(self()) {
     me_->waitKind.store(delay ? 2 : 1, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> g(me_->waitLock);
+        me_->waitingOn = &cv;
+    }
     if (me_->coreMember) {
         place_.members.push_back(me_);
         core_block(me_, &cv);
@@ -256,6 +260,10 @@ PlaceGuard::PlaceGuard(WaitPlace& place, std::condition_variable& cv, bool delay
 
 PlaceGuard::~PlaceGuard() {
     me_->waitKind.store(0, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> g(me_->waitLock);
+        me_->waitingOn = nullptr;
+    }
     if (me_->coreMember)
         place_.members.erase(std::find(place_.members.begin(), place_.members.end(), me_));
     else

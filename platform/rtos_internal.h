@@ -43,6 +43,8 @@ struct TaskRec {
     bool started = false;
 
     std::atomic<bool> deleteRequested{false};
+    std::mutex waitLock;                          // guards waitingOn
+    std::condition_variable* waitingOn = nullptr; // the wait the task sleeps in: a deletion wakes it
     int mutexesHeld = 0; // only the own thread changes it; deletion waits until it is 0
 
     std::mutex eventMutex;
@@ -104,10 +106,13 @@ void checkDeletion();
 // Device time (ns) at which a wait of `timeout` ticks from now ends; UINT64_MAX for WAIT_FOREVER.
 uint64_t deadlineForTicks(_Vx_ticks_t timeout);
 
-// Waits on `cv` for one slice of real time: up to the deadline but at most 50 ms (so that a
+// Waits on `cv` for one slice of real time: up to the deadline but at most 250 ms (so that a
 // deletion request is noticed), or 1 ms while the clock is driven by hand (so that a time-out
 // follows the hand-driven time). False when the deadline had already passed.
-bool waitSlice(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, uint64_t deadlineNs);
+// `byTime`: only the time can end the wait (a semaphore its clock gives, whose taker alone waits);
+// outside the hand-driven clock the task then sleeps without the lock.
+bool waitSlice(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, uint64_t deadlineNs,
+               bool byTime = false);
 
 // A source that gives a semaphore by time (the base tick). With the semaphore's lock held, `poll`
 // adds what has come due to the count and returns when the next comes due (device ns of the host
@@ -143,7 +148,8 @@ private:
 // notification (a semaphore given by the clock).
 template <class Ready>
 bool waitTicks(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, WaitPlace& place,
-               _Vx_ticks_t timeout, Ready ready, bool delay = false, const uint64_t* wakeAt = nullptr) {
+               _Vx_ticks_t timeout, Ready ready, bool delay = false, const uint64_t* wakeAt = nullptr,
+               bool byTime = false) {
     if (ready()) return true;
     if (timeout == NO_WAIT) return false;
     const uint64_t deadline = deadlineForTicks(timeout);
@@ -151,7 +157,7 @@ bool waitTicks(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, Wa
     for (;;) {
         checkDeletion();
         const uint64_t until = wakeAt && *wakeAt < deadline ? *wakeAt : deadline;
-        if (!waitSlice(lk, cv, until) && until == deadline) return ready();
+        if (!waitSlice(lk, cv, until, byTime) && until == deadline) return ready();
         if (ready()) return true;
         at.rewait();
     }

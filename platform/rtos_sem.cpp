@@ -128,7 +128,7 @@ STATUS semTake(SEM_ID s, _Vx_ticks_t timeout) {
                 if (s->clock) clockDue = s->clock->poll(s->count);
                 return s->count > 0 || s->dying || s->flushGeneration != generation;
             },
-            false, &clockDue);
+            false, &clockDue, s->clock != nullptr);
     } catch (...) {
         --s->waiters;
         s->cv.notify_all();

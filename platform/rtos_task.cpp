@@ -195,15 +195,26 @@ uint64_t deadlineForTicks(_Vx_ticks_t timeout) {
     return hostclock_nowNs() + uint64_t(timeout) * 1000000ULL;
 }
 
-bool waitSlice(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, uint64_t deadlineNs) {
+bool waitSlice(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, uint64_t deadlineNs,
+               bool byTime) {
     const uint64_t now = hostclock_nowNs();
     if (now >= deadlineNs) return false;
-    std::chrono::nanoseconds slice;
-    if (hostclock_isManual())
-        slice = std::chrono::milliseconds(1);
-    else
-        slice = std::chrono::nanoseconds(std::min<uint64_t>(deadlineNs - now, 50000000ULL));
-    cv.wait_for(lk, slice);
+    if (hostclock_isManual()) {
+        cv.wait_for(lk, std::chrono::milliseconds(1));
+        return true;
+    }
+    // A deletion wakes the wait (taskDelete); the slice only catches one that came just before it.
+    const uint64_t slice = std::min<uint64_t>(deadlineNs - now, 250000000ULL);
+    if (byTime) {
+        // Nothing but the time can end this wait: a plain sleep, one system call where a condition
+        // variable takes two.
+        lk.unlock();
+        const timespec ts{time_t(slice / 1000000000ULL), long(slice % 1000000000ULL)};
+        clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, nullptr);
+        lk.lock();
+        return true;
+    }
+    cv.wait_for(lk, std::chrono::nanoseconds(slice));
     return true;
 }
 
@@ -314,6 +325,10 @@ STATUS taskDelete(TASK_ID tid) {
     {
         std::lock_guard<std::mutex> lk(rec->eventMutex);
         rec->eventCv.notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> lk(rec->waitLock);
+        if (rec->waitingOn) rec->waitingOn->notify_all();
     }
     core_nudge(rec.get());
     bool neverRan = false;

@@ -210,7 +210,7 @@ void pace(uint64_t dueNs) {
     constexpr uint64_t kLateNs = 2000000;
     constexpr int kPaceLimitMs = 20;
     Scheduler& s = sched();
-    if (dueNs + kLateNs > hostclock_nowNs() || !s.paced || !passWaiting()) return;
+    if (!s.paced || !passWaiting() || dueNs + kLateNs > hostclock_nowNs()) return;
     s.pacing.store(true, std::memory_order_release);
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPaceLimitMs);
     while (passWaiting() && std::chrono::steady_clock::now() < until) semTake(s.paced, 1);
