@@ -49,12 +49,12 @@ TEST(LapE2E, BeaconPulsesOnDigitalInputZeroAreLapsOfEveryDevice) {
 
     auto pulse = [&] {
         dev.shell("board din 0 1");
-        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the beacon's length
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the beacon's length
         dev.shell("board din 0 0");
     };
     pulse();
     HeardLap first{};
-    ASSERT_TRUE(peer.nextEvent(&first, 10000)) << dev.logText();
+    ASSERT_TRUE(peer.nextEvent(&first, 30000)) << dev.logText();
     EXPECT_EQ(first.src, DEV_PID);
     EXPECT_EQ((std::vector<int>{first.lap, first.outing}), (std::vector<int>{2, 2}))
         << "a new outing at start";
@@ -66,7 +66,7 @@ TEST(LapE2E, BeaconPulsesOnDigitalInputZeroAreLapsOfEveryDevice) {
     std::this_thread::sleep_for(std::chrono::milliseconds(first.laptime * 10 + 1500));
     pulse();
     HeardLap second{};
-    ASSERT_TRUE(peer.nextEvent(&second, 10000)) << dev.logText();
+    ASSERT_TRUE(peer.nextEvent(&second, 30000)) << dev.logText();
     EXPECT_EQ((std::vector<int>{second.lap, second.outing}), (std::vector<int>{3, 2}));
     EXPECT_GT(second.laptime, first.laptime + 100);
     EXPECT_NE(dev.shell("lof_get").find("Lap counter: \t\t3\n"), std::string::npos);

@@ -188,6 +188,8 @@ TEST(RemoteE2E, WithLoggingOffEveryConnectIsAnsweredAtOnce) {
         ASSERT_TRUE(pcs.command(code));
         EXPECT_EQ(pcs.reply(5000), DONE) << std::hex << int(code) << "\n" << dev.logText();
     }
+    // The logging's shell commands come a little after the PC connection service.
+    ASSERT_TRUE(logShows(dev, "start-up done", 30000)) << dev.logText();
     const std::string state = dev.shell("meas_state");
     for (const char* flag : {"meas_app_stopreq           = 0", "meas_app_destroyreq        = 0",
                              "meas_app_reinitreq         = 0", "meas_app_startreq          = 0"})
