@@ -1,8 +1,10 @@
 // The application process: start-up in the system's fixed order, the wait for post-run, and the
 // ordered shutdown. Each subsystem's init takes its place in this sequence.
+#include "calc/awm_0x08_lapfunc.h"
 #include "calc/awm_man.h"
 #include "calc/awm_model.h"
 #include "display/display.h"
+#include "display/display_cmd.h"
 #include "display/displayctrl.h"
 #include "framework/appman.h"
 #include "framework/board_io.h"
@@ -13,11 +15,11 @@
 #include "framework/raster.h"
 #include "framework/simulink.h"
 #include "framework/syslog.h"
+#include "gui/guitask.h"
 #include "laptiming/gps_task.h"
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
 #include "logging/cfg_meas.h"
-#include "logging/cfg_system.h"
 #include "logging/eventchannels.h"
 #include "logging/eventlogger.h"
 #include "logging/eventlogging.h"
@@ -27,6 +29,7 @@
 #include "logging/sb_info.h"
 #include "logging/sblk_task.h"
 #include "logging/tele_app.h"
+#include "measdata/cfg_system.h"
 #include "measdata/convtab.h"
 #include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
@@ -87,6 +90,9 @@ bool waitFor(bool (*done)(), int ms) {
     }
     return true;
 }
+
+// The display application's part of the GUI task.
+const GuiApplication kGuiApplication{ConfigureGuiInput, GuiAppInitialize, RestoreGuiInput};
 
 int stderrSeverity() {
     const char* v = std::getenv("MSD_LOG_STDERR");
@@ -158,6 +164,7 @@ int main(int argc, char** argv) {
     error_mgr_init();
     raster_addPeriodic(RASTER_R1000MS, 900, "error memory store", error_mgr_flush);
     cfg_system_ini(); // system configuration: logging, lap-trigger and fuel-consumption masters
+    MsdShell_setDisplayCommand(displayCommandFunc);
     MsdShell_AddCommonCmd();
     msd_shellStart(index);
     gps_init();         // GPS receiver on "/tyCo/1"
@@ -174,6 +181,7 @@ int main(int argc, char** argv) {
     // CAN I/O of this build has nothing to register; its place in the start-up reports it ready,
     // so that state requests (0x0505, 0x0516) are answered.
     meas_man_CanIO_initialized = 1;
+    GuiSetApplication(&kGuiApplication);
     displayInit();     // GUI start: the GUI tasks, the built-in fonts, the backlight once the GUI is up
     displayCtrl_ini(); // display control: page and brightness inputs
     // Logging: the partition of the second logging, the file counts of the logging drives, from
@@ -196,7 +204,10 @@ int main(int argc, char** argv) {
     eventChannelsInit();
     raster_addPeriodic(static_cast<RasterTaskId>(RASTER_R1MS + 3), 600, "eventChannels_10ms",
                        eventChannels_10ms);
-    // Lap counters, then the decision whether they are valid now or come from the master.
+    // Lap counters, then the decision whether they are valid now or come from the master. What a
+    // lap does to the lap function and to the logging is given to lap timing first.
+    awm_0x08_lapfunc_connect();
+    meas_app_lap_connect();
     if (LapOutFra_init() != 0) syslogx(LOG_PRIO_ERR, "initec(): Error LapOutFra_init()");
     LapOutFra_start();
     LapOutFra_cmds_init();

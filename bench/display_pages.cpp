@@ -279,7 +279,4 @@ BENCHMARK(BM_BmpDump)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-// The GUI task of the process is not started here; the screen dump reaches its module all the same.
-void GuiAppInitialize(GuiPresentationManager*) {}
-
 BENCHMARK_MAIN();

@@ -8,6 +8,7 @@
 // Times are the thread's CPU time, so that other load on the machine does not count.
 #include "calc/awm_0x08_lapfunc.h"
 #include "calc/awm_0x0A_fuelcons.h"
+#include "calc/awm_model.h"
 #include "calc/dor_data.h"
 #include "calc/model/application_dor.h"
 #include "framework/syslog.h"
@@ -51,6 +52,7 @@ void BM_ModelSecond(benchmark::State& state) {
     for (int i = 0; i < 10; ++i) LAPSEG[i] = 400.0f * float(i + 1);
     MAIN_TRIG_TIME_MIN = 20;
     MAIN_RETRIG_LOCK = 1;
+    awm_model_connect();
     application_dor_initialize(1);
     int tenths = 0;
     const Rasters model{

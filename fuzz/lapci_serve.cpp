@@ -6,8 +6,9 @@
 #include "framework/syslog.h"
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
-#include "logging/cfg_system.h"
+#include "logging/meas_app.h"
 #include "logging/sb_info.h"
+#include "measdata/cfg_system.h"
 #include "msdcom/ci_table.h"
 #include "msdcom/comint.h"
 #include "platform/devroot.h"
@@ -52,6 +53,7 @@ bool setUp() {
     cfg_system.laptrigSlave = 1;
     cfg_system.ltmPid = kLtm;
     cfg_system.fcmPid = kFcm;
+    meas_app_lap_connect();
     LapOutFra_init();
     LapOutFra_initLapOutCnt(1, 1);
     laptrigger_ini();

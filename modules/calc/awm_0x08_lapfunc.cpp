@@ -1,5 +1,6 @@
 #include "calc/awm_0x08_lapfunc.h"
 
+#include "calc/awm_0x0A_fuelcons.h"
 #include "calc/awm_model_cfg.h"
 #include "calc/awm_sched.h"
 #include "calc/model/application_dor.h"
@@ -9,9 +10,10 @@
 #include "framework/syslog.h"
 #include "laptiming/gps_trackdet.h"
 #include "laptiming/gps_trigger.h"
+#include "laptiming/lap_hooks.h"
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
-#include "logging/cfg_system.h"
+#include "measdata/cfg_system.h"
 
 #include <atomic>
 #include <cmath>
@@ -312,4 +314,12 @@ void lapfunc_incrLap() {
 }
 void lapfunc_resetSegments() {
     request(REQ_SEGTIME);
+}
+
+void awm_0x08_lapfunc_connect() {
+    static const LapFunctionHooks hooks{
+        awm_0x08_lapfunc_configured, awm_0x08_lapfunc_checkOutCtr,   lapfunc_resetLap,   lapfunc_resetOut,
+        lapfunc_resetLapDist,        lapfunc_resetBestLapTime,       lapfunc_incrOuting, lapfunc_incrLap,
+        lapfunc_resetSegments,       awm_0x0A_fuelcons_setLaptrigger};
+    lap_setLapFunction(&hooks);
 }

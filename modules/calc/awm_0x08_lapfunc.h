@@ -49,6 +49,10 @@ const float* awm_0x08_lapfunc_dist2trig(int which);
 void awm_0x08_lapfunc_setGpsSegmentTrigger(uint16_t boundary);
 void awm_0x08_lapfunc_gpsInputs(float* lat, float* lon, float* speedKmh, float* heading);
 
+// Start-up, at the lap counters' place: gives the lap-trigger commands the lap function's requests
+// and the fuel-consumption channel's lap mark (lap_setLapFunction).
+void awm_0x08_lapfunc_connect();
+
 // Requests to the lap model, each taken at its next 10 ms step.
 void lapfunc_resetLap();         // lap counter preset (MACRO_LAP_SET)
 void lapfunc_resetOut();         // outing counter preset (MACRO_OUT_SET)

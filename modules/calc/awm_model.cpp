@@ -7,6 +7,7 @@
 #include "framework/msd_shell.h"
 #include "framework/raster.h"
 #include "framework/simulink.h"
+#include "laptiming/laptrigger.h"
 
 #include <mutex>
 
@@ -23,9 +24,27 @@ int loopbackCommand(int, char**) {
     return rs232_loopback() == TASK_ID_ERROR ? -1 : 0;
 }
 
+const application_dor_Imports kImports{awm_0x08_lapfunc_getTrigger,
+                                       awm_0x08_lapfunc_getGpsTrigger,
+                                       awm_0x08_lapfunc_getGpsSegmentTrigger,
+                                       awm_0x08_lapfunc_getSpeed,
+                                       awm_0x08_lapfunc_getOutIncrReq,
+                                       awm_0x08_lapfunc_ini_lof,
+                                       awm_0x0A_fuelcons_getReset,
+                                       awm_0x0A_fuelcons_getFuel,
+                                       awm_0x0A_fuelcons_getLaptrigger,
+                                       laptrigger_getLapTimeStamp,
+                                       laptrigger_event,
+                                       laptrigger_update};
+
 } // namespace
 
+void awm_model_connect() {
+    application_dor_setImports(&kImports);
+}
+
 void awm_model_ini() {
+    awm_model_connect();
     static std::once_flag once;
     std::call_once(once, [] {
         simulink_registerHook("codegen_hookPartition_P1", codegen_hookPartition_P1);

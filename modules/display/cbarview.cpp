@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "calc/calc_round.h"
 #include "display/dispview_draw.h"
 #include "display/vektafonts.h"
+#include "framework/calc_round.h"
 #include "gui/guiscreen.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "calc/calc_round.h"
 #include "display/cdata.h"
 #include "display/cdata_conv.h"
 #include "display/dispxml_vtab.h"
+#include "framework/calc_round.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "display/cdataview.h"
 
-#include "calc/calc_round.h"
 #include "display/display.h"
+#include "framework/calc_round.h"
 
 namespace {
 

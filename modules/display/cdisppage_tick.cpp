@@ -2,11 +2,11 @@
 // reset (acknowledge) input, the flash notice, the flush of the frame and the gateway status.
 #include <cstdio>
 
-#include "calc/calc_round.h"
 #include "display/cdata.h"
 #include "display/cdataview.h"
 #include "display/cdisppage.h"
 #include "display/display_sig.h"
+#include "framework/calc_round.h"
 #include "framework/syslog.h"
 #include "gui/guiscreen.h"
 

@@ -5,7 +5,8 @@
 
 #include "msdcom/ci_msg.h"
 
-// The handler of the shell command "display" (registered by the framework's common commands).
+// The handler of the shell command "display" (given to the framework's common commands at
+// start-up).
 int displayCommandFunc(int argc, char** argv);
 void display_usage();
 // Writes the shown screen as a BMP file to a device path ("c:/screen.bmp").

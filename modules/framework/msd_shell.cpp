@@ -8,16 +8,17 @@
 #include "platform/display_hw.h"
 #include "platform/ping.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-// The display application's command. It is linked in with the display application; a process
-// without it has no "display" command.
-int displayCommandFunc(int argc, char** argv) __attribute__((weak));
-
 namespace {
+
+// The display application's command, given at start-up; a process without it has no "display"
+// command.
+std::atomic<MsdShellFunc> gDisplayCommand{nullptr};
 
 bool parseUnsigned(const char* text, unsigned long max, unsigned long* out) {
     if (!text || !*text) return false;
@@ -125,7 +126,11 @@ void MsdShell_AddCommonCmd() {
     msd_shellAddCommand("reset", cmdReset);
     msd_shellAddCommand("errmem", cmdErrmem);
     msd_shellAddCommand("board", cmdBoard);
-    if (displayCommandFunc) msd_shellAddCommand("display", displayCommandFunc);
+    if (const MsdShellFunc display = gDisplayCommand.load()) msd_shellAddCommand("display", display);
+}
+
+void MsdShell_setDisplayCommand(MsdShellFunc function) {
+    gDisplayCommand.store(function);
 }
 
 bool msd_shellStart(int rtpIndex) {

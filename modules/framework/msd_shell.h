@@ -10,9 +10,12 @@ using MsdShellFunc = int (*)(int argc, char** argv);
 bool msd_shellAddCommand(const char* name, MsdShellFunc function);
 bool msd_shellAddCommand(const char* name, ShellFunc function);
 // Registers the common commands: "reset" (starts the post-run), "errmem" (error memory), "display"
-// (`displayCommandFunc` of the display application, when it is linked in), and on the host "board"
-// (the board's inputs and outputs).
+// (the display application's command, when it was given) and on the host "board" (the board's
+// inputs and outputs).
 void MsdShell_AddCommonCmd();
+// The display application's command handler (`displayCommandFunc`), given before the common
+// commands are registered.
+void MsdShell_setDisplayCommand(MsdShellFunc function);
 // Start-up: opens the shell to clients ("shell-<index>.sock" in the device root, and the terminal).
 bool msd_shellStart(int rtpIndex);
 void msd_shellStop();

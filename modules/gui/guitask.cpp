@@ -6,7 +6,24 @@
 #include "gui/guiscreen.h"
 #include "gui/l24logi.h"
 
+#include <atomic>
+
+namespace {
+
+void noInput() {}
+void noWindows(GuiPresentationManager*) {}
+
+const GuiApplication kNoApplication{noInput, noWindows, noInput};
+std::atomic<const GuiApplication*> gApplication{&kNoApplication};
+
+} // namespace
+
+void GuiSetApplication(const GuiApplication* application) {
+    gApplication.store(application ? application : &kNoApplication, std::memory_order_release);
+}
+
 void GuiTaskMain(SEM_ID ready) {
+    const GuiApplication& application = *gApplication.load(std::memory_order_acquire);
     tGuiTimerMutex = semMCreate(SEM_Q_PRIORITY);
     tGuiPresentationMutex = semMCreate(SEM_Q_PRIORITY);
     if (tGuiTimerMutex == SEM_ID_NULL || tGuiPresentationMutex == SEM_ID_NULL) GuiLoopForever();
@@ -26,8 +43,8 @@ void GuiTaskMain(SEM_ID ready) {
     GuiThing::mpScreen->Invalidate(pm->mRealRect);
     pm->Draw();
 
-    ConfigureGuiInput();
-    GuiAppInitialize(pm);
+    application.configureInput();
+    application.initialize(pm);
 
     gbGuiInitialized = 1;
     gbGuiTimerEventPending = 0;
@@ -35,7 +52,7 @@ void GuiTaskMain(SEM_ID ready) {
 
     pm->Execute(0);
 
-    RestoreGuiInput();
+    application.restoreInput();
     // Nothing may post into the queue that goes now.
     gbGuiInitialized = 0;
     GuiThing::mpPresentation = nullptr;

@@ -11,8 +11,17 @@ class GuiPresentationManager;
 // Returns only when the message loop ends.
 void GuiTaskMain(SEM_ID ready);
 
-// Required of the application, called by the GUI task: before the windows are built, to build
-// them, and after the message loop has ended.
+// The application's part, called by the GUI task: before the windows are built, to build them,
+// and after the message loop has ended. Given before the GUI task starts; a table that lives as
+// long as the process. Without one the GUI task builds no windows.
+struct GuiApplication {
+    void (*configureInput)();                       // ConfigureGuiInput
+    void (*initialize)(GuiPresentationManager* pm); // GuiAppInitialize
+    void (*restoreInput)();                         // RestoreGuiInput
+};
+void GuiSetApplication(const GuiApplication* application);
+
+// The application's functions of those names.
 void ConfigureGuiInput();
 void GuiAppInitialize(GuiPresentationManager* pm);
 void RestoreGuiInput();

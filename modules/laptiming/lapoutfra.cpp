@@ -5,10 +5,9 @@
 #include "framework/nvram.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
+#include "laptiming/lap_hooks.h"
 #include "laptiming/laptrigger.h"
-#include "logging/cfg_system.h"
-#include "logging/meas_app.h"
-#include "logging/sb_lapstack.h"
+#include "measdata/cfg_system.h"
 #include "measdata/seram.h"
 #include "platform/rtos.h"
 
@@ -152,7 +151,7 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
         return;
     }
     if (lap != gState.lap || outing != gState.outing) {
-        sb_lapstack_reset_history();
+        lap_logging().lapStackResetHistory();
         absLapStep();
         gState.fragment = 1;
     }
@@ -196,7 +195,7 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp) {
         return;
     }
     absLapStep();
-    if (outing != gState.outing) sb_lapstack_reset_history();
+    if (outing != gState.outing) lap_logging().lapStackResetHistory();
     gState.lap = lap;
     gState.outing = outing;
     gState.fragment = 1;
@@ -204,7 +203,7 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp) {
     publishAll();
     give();
     lapOutFra_update();
-    meas_app_clearsegmentation();
+    lap_logging().clearSegmentation();
 }
 
 void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing) {
@@ -215,7 +214,7 @@ void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing) {
     const bool changed = lap != gState.lap || outing != gState.outing;
     if (changed) absLapStep();
     give();
-    if (changed) meas_app_laptrigger_update(lap, outing);
+    if (changed) lap_logging().lapOutChanged(lap, outing);
 }
 
 void LapOutFra_setFragmentTrig(uint32_t timestamp) {

@@ -1,11 +1,11 @@
 #include "laptiming/laptrigger.h"
 
-#include "calc/calc_round.h"
 #include "framework/appman.h"
+#include "framework/calc_round.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "laptiming/laptrigger_internal.h"
-#include "logging/cfg_system.h"
+#include "measdata/cfg_system.h"
 #include "msdcom/ci_table.h"
 #include "msdcom/comint.h"
 #include "msdcom/meas_man.h"

@@ -1,16 +1,13 @@
 // The handlers of the lap-trigger commands, run by "r_Comint".
-#include "calc/awm_0x08_lapfunc.h"
-#include "calc/awm_0x0A_fuelcons.h"
 #include "framework/appman.h"
 #include "framework/raster.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
+#include "laptiming/lap_hooks.h"
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
 #include "laptiming/laptrigger_internal.h"
-#include "logging/cfg_system.h"
-#include "logging/sb_lapstack.h"
-#include "logging/sblk_task.h"
+#include "measdata/cfg_system.h"
 #include "measdata/seram.h"
 #include "msdcom/comint.h"
 
@@ -34,10 +31,11 @@ bool longEnough(const comint_msg* m, uint16_t needed, const char* handler, std::
     return false;
 }
 
-void request(int channel, const char* text, void (*call)()) {
-    if (awm_0x08_lapfunc_configured()) {
+void request(int channel, const char* text, void (*LapFunctionHooks::*call)()) {
+    const LapFunctionHooks& lapFunction = lap_lapFunction();
+    if (lapFunction.configured()) {
         syslogx(LOG_PRIO_DEBUG, "%s", text);
-        call();
+        (lapFunction.*call)();
     }
     lapfunc_ctrl_Set(channel);
 }
@@ -82,15 +80,15 @@ void laptrigger_signal_cmd(comint_msg* message) {
             break;
         }
         LapOutFra_setLapOutCnt(lap, outing, timestamp);
-        const float fuel = awm_0x0A_fuelcons_setLaptrigger();
+        const float fuel = lap_lapFunction().fuelLaptrigger();
         syslogx(LOG_PRIO_INFO2,
                 "Received Laptrigger Event. Outing %d, Lap %d, Laptime %d,%.2d, fuelcons %5.2f", int(outing),
                 int(lap), secs, hundredths, double(fuel));
         raster_triggerTask(kRasterLap);
         const uint16_t fcm = cfg_system.fcmPid;
         if (fcm == CFG_SYSTEM_PID_NONE || fcm == app_pid)
-            sb_lapstack_add_entry(uint8_t(previousLap), laptime, fuel);
-        sblk_task_laptrigger(previousLap, previousOuting, timestamp, laptime);
+            lap_logging().lapStackAddEntry(uint8_t(previousLap), laptime, fuel);
+        lap_logging().statusBlockLap(previousLap, previousOuting, timestamp, laptime);
         break;
     }
     case LAPTRIGGER_STATUS:
@@ -141,38 +139,39 @@ void laptrigger_meas(comint_msg*) {
 }
 
 void laptrigger_check_outctr_cmd(comint_msg*) {
-    if (awm_0x08_lapfunc_configured()) awm_0x08_lapfunc_checkOutCtr();
+    const LapFunctionHooks& lapFunction = lap_lapFunction();
+    if (lapFunction.configured()) lapFunction.checkOutCtr();
 }
 
 void laptrigger_reset_lap_cmd(comint_msg*) {
     request(LAPFUNC_CH_RESET_LAP, "laptrigger_reset_lap_cmd(): laptrigger: received lap reset request",
-            lapfunc_resetLap);
+            &LapFunctionHooks::resetLap);
 }
 void laptrigger_reset_out_cmd(comint_msg*) {
     request(LAPFUNC_CH_RESET_OUT, "laptrigger_reset_out_cmd(): laptrigger: received outing reset request",
-            lapfunc_resetOut);
+            &LapFunctionHooks::resetOut);
 }
 void laptrigger_reset_lapdist_cmd(comint_msg*) {
     request(LAPFUNC_CH_RESET_LAPDIST,
             "laptrigger_reset_lapdist_cmd(): laptrigger: received lapdist reset request",
-            lapfunc_resetLapDist);
+            &LapFunctionHooks::resetLapDist);
 }
 void laptrigger_reset_best_laptime_cmd(comint_msg*) {
     request(LAPFUNC_CH_RESET_BEST,
             "laptrigger_reset_best_laptime_cmd(): laptrigger: received best laptime reset request",
-            lapfunc_resetBestLapTime);
+            &LapFunctionHooks::resetBestLapTime);
 }
 void laptrigger_incr_outing_cmd(comint_msg*) {
     request(LAPFUNC_CH_INCR_OUTING,
             "laptrigger_incr_outing_cmd(): laptrigger: received outing increment request",
-            lapfunc_incrOuting);
+            &LapFunctionHooks::incrOuting);
 }
 void laptrigger_incr_lap_cmd(comint_msg*) {
     request(LAPFUNC_CH_INCR_LAP, "laptrigger_incr_lap_cmd(): laptrigger: received lap increment request",
-            lapfunc_incrLap);
+            &LapFunctionHooks::incrLap);
 }
 void laptrigger_reset_segments_cmd(comint_msg*) {
     request(LAPFUNC_CH_RESET_SEGMENTS,
             "laptrigger_reset_segments_cmd(): laptrigger: received reset segments request",
-            lapfunc_resetSegments);
+            &LapFunctionHooks::resetSegments);
 }

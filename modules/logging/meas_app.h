@@ -39,6 +39,9 @@ void meas_app_setForcedFrag(int index);
 bool meas_app_getMeasStopped(int index);
 // Cuts the files of m01 and m03 at their pretrigger.
 void meas_app_clearsegmentation();
+// Start-up, at the lap counters' place: gives lap timing what a lap does to the logging, the lap
+// stack and the lap's status block included (lap_setLogging).
+void meas_app_lap_connect();
 void meas_app_checksegmentation();
 void meas_app_fastmeasstop();
 // Shutdown: the fast stop (only while logging is active); the wait for its end.

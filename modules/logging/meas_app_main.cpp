@@ -6,9 +6,9 @@
 #include "framework/msd_shell.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
+#include "laptiming/lap_hooks.h"
 #include "laptiming/lapoutfra.h"
 #include "logging/cfg_meas.h"
-#include "logging/cfg_system.h"
 #include "logging/meas_app.h"
 #include "logging/meas_app_internal.h"
 #include "logging/meas_app_pretrig.h"
@@ -16,6 +16,9 @@
 #include "logging/meas_app_store.h"
 #include "logging/meas_fifo_cond.h"
 #include "logging/meas_fifo_data.h"
+#include "logging/sb_lapstack.h"
+#include "logging/sblk_task.h"
+#include "measdata/cfg_system.h"
 #include "measdata/seram.h"
 
 #include <atomic>
@@ -267,6 +270,12 @@ void meas_app_setForcedFrag(int index) {
 void meas_app_clearsegmentation() {
     meas_app_PreTrigTriggerFragment(meas[MEAS_M01].pretrig);
     meas_app_PreTrigTriggerFragment(meas[MEAS_M03].pretrig);
+}
+
+void meas_app_lap_connect() {
+    static const LapLoggingHooks hooks{sb_lapstack_reset_history, sb_lapstack_add_entry, sblk_task_laptrigger,
+                                       meas_app_clearsegmentation, meas_app_laptrigger_update};
+    lap_setLogging(&hooks);
 }
 
 void meas_app_checksegmentation() {

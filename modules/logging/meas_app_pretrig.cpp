@@ -34,6 +34,11 @@ uint8_t* copyOf(const void* data, uint32_t length) {
     return p;
 }
 
+void noFileDelete(MeasAppStore_FileInfo_s*) {}
+void noNextCloseable(int) {}
+const meas_app_PreTrigFileQueue kNoFileQueue{noFileDelete, noNextCloseable};
+std::atomic<const meas_app_PreTrigFileQueue*> gFileQueueHooks{&kNoFileQueue};
+
 // Starts a writer's task; raises a text when it cannot.
 void startWriter(Writer* w, const char* kind, int index) {
     char name[32];
@@ -43,9 +48,13 @@ void startWriter(Writer* w, const char* kind, int index) {
 
 } // namespace
 
-// Without the logging application's file store in the program there is no file queue to keep.
-__attribute__((weak)) void meas_app_file_queue_delete(MeasAppStore_FileInfo_s*) {}
-__attribute__((weak)) void meas_app_set_next_closeable_file(int) {}
+void meas_app_PreTrigSetFileQueue(const meas_app_PreTrigFileQueue* queue) {
+    gFileQueueHooks.store(queue ? queue : &kNoFileQueue, std::memory_order_release);
+}
+
+const meas_app_PreTrigFileQueue& meas_app_PreTrigFileQueueInForce() {
+    return *gFileQueueHooks.load(std::memory_order_acquire);
+}
 
 void* meas_app_PreTrigInit(int index, float bufferTime) {
     if (index < 0 || index >= kMeasCount) return nullptr;

@@ -30,7 +30,7 @@ enum : uint8_t {
 
 // One open measurement file of the file store (allocated zeroed with malloc by the file store).
 // From meas_app_PreTrigOpenFile on the store owns it: it is freed with the virtual file, after
-// meas_app_file_queue_delete has taken it off the file queue.
+// it has left the file queue.
 struct MeasAppStore_FileInfo_s {
     NODE node;             // membership in the file queue
     LIST blocks;           // the store data of every block writing into the file
@@ -59,11 +59,17 @@ struct MeasAppStore_FileInfo_s {
     uint32_t loggerId; // record type 7
 };
 
-// Written by the file store (the logging application): the store calls them when a file is
-// closed towards the writers (its close action is created): the record leaves the file queue and
-// the next file of the instance may become closeable.
-void meas_app_file_queue_delete(MeasAppStore_FileInfo_s* file);
-void meas_app_set_next_closeable_file(int index);
+// The file queue of the file store (the logging application), given by the file store at its
+// start-up: the store calls it when a file is closed towards the writers (its close action is
+// created): the record leaves the file queue and the next file of the instance may become
+// closeable. Without a file store there is no file queue to keep.
+struct meas_app_PreTrigFileQueue {
+    void (*fileDelete)(MeasAppStore_FileInfo_s* file);
+    void (*setNextCloseable)(int index);
+};
+// A table that lives as long as the process; null: no file queue.
+void meas_app_PreTrigSetFileQueue(const meas_app_PreTrigFileQueue* queue);
+const meas_app_PreTrigFileQueue& meas_app_PreTrigFileQueueInForce();
 
 // Builds the store of measurement `index` (0..2) with a pretrigger of `bufferTime` seconds (0:
 // none): Backend, Pretrigger, the writer of the instance's logging drive and, when a USB drive is

@@ -4,9 +4,9 @@
 #include "logging/meas_app_remote.h"
 
 #include "framework/syslog.h"
-#include "logging/cfg_system.h"
 #include "logging/meas_app.h"
 #include "logging/meas_app_pretrig.h"
+#include "measdata/cfg_system.h"
 #include "platform/rtos.h"
 
 #include <cerrno>

@@ -14,7 +14,8 @@ extern SEM_ID gFileQueueSem;
 extern std::atomic<uint32_t> meas_data_size_m01_uncompressed, meas_data_size_m01_compressed;
 extern std::atomic<uint32_t> meas_data_size_m03_uncompressed, meas_data_size_m03_compressed;
 
-// Start-up: the file queue, its semaphore and the logger id. 0 ok, 1 failed.
+// Start-up: the file queue, its semaphore and the logger id; gives the store the file queue
+// (meas_app_PreTrigSetFileQueue). 0 ok, 1 failed.
 int MeasAppStore_init();
 // CRC-32 of the board's ROM id, written into the file headers.
 uint32_t meas_app_getLoggerId();
@@ -46,6 +47,10 @@ void meas_app_store_frame(meas_blk* block);
 int meas_app_open_file(meas_blk* block, uint32_t sampleTs, const LapOutFraState& counters);
 void meas_app_close_file(meas_blk* block, int closeType);
 void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int closeType);
+// The file queue as the store keeps it up to date when a file is closed towards the writers: the
+// record leaves the queue, and the next file of the instance may become closeable.
+void meas_app_file_queue_delete(MeasAppStore_FileInfo_s* file);
+void meas_app_set_next_closeable_file(int index);
 void meas_app_store_statusblock_close(MeasAppStore_FileInfo_s* file, int closeType);
 void meas_app_store_statusblock(MeasAppStore_FileInfo_s* file, int closeType);
 // Lap and status-block records of an instance into a file; the number written.

@@ -1,6 +1,7 @@
 #include "framework/board_io.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
+#include "logging/meas_app_pretrig.h"
 #include "logging/meas_app_store.h"
 #include "measdata/crc.h"
 
@@ -21,6 +22,8 @@ uint8_t bcd(unsigned v) {
 } // namespace
 
 int MeasAppStore_init() {
+    static const meas_app_PreTrigFileQueue queue{meas_app_file_queue_delete,
+                                                 meas_app_set_next_closeable_file};
     lstInit(&gFileQueue);
     if (!gFileQueueSem) gFileQueueSem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
     if (!gFileQueueSem) {
@@ -28,6 +31,7 @@ int MeasAppStore_init() {
                 std::strerror(errno));
         return 1;
     }
+    meas_app_PreTrigSetFileQueue(&queue);
     uint8_t rom[8];
     ow_readRomID(rom);
     loggerId = crc32_bsd(rom, sizeof rom);

@@ -2,9 +2,9 @@
 
 #include "framework/appman.h"
 #include "framework/syslog.h"
-#include "logging/cfg_system.h"
 #include "logging/sb_lapstack.h"
 #include "logging/sblk_task.h"
+#include "measdata/cfg_system.h"
 #include "measdata/seram.h"
 #include "msdcom/bc2_net.h"
 #include "msdcom/ci_table.h"

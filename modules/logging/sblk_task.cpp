@@ -6,7 +6,6 @@
 #include "framework/time_util.h"
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
-#include "logging/cfg_system.h"
 #include "logging/meas_app.h"
 #include "logging/meas_app_blk.h"
 #include "logging/meas_app_internal.h"
@@ -14,6 +13,7 @@
 #include "logging/meas_app_store.h"
 #include "logging/sb_info.h"
 #include "logging/sb_lapstack.h"
+#include "measdata/cfg_system.h"
 #include "measdata/seram.h"
 
 #include <algorithm>

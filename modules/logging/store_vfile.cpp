@@ -187,8 +187,9 @@ bool VirtualFile::checkFileInfoMatch(int measIdx, uint32_t ts) const {
 
 void VirtualFile::invalidateFileInfo() {
     info_->vfIdx = -1;
-    meas_app_file_queue_delete(info_);
-    meas_app_set_next_closeable_file(info_->index);
+    const meas_app_PreTrigFileQueue& queue = meas_app_PreTrigFileQueueInForce();
+    queue.fileDelete(info_);
+    queue.setNextCloseable(info_->index);
 }
 
 void VirtualFile::getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment,

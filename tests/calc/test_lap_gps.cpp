@@ -7,6 +7,7 @@
 
 #include "calc/awm_0x08_lapfunc.h"
 #include "calc/awm_man.h"
+#include "calc/awm_model.h"
 #include "calc/awm_model_cfg.h"
 #include "calc/awm_sched.h"
 #include "calc/awm_vc_config.h"
@@ -16,7 +17,7 @@
 #include "laptiming/gps_task.h"
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
-#include "logging/cfg_system.h"
+#include "measdata/cfg_system.h"
 #include "measdata/seram.h"
 #include "msdcom/meas_man.h"
 #include "platform/hostclock.h"
@@ -115,6 +116,7 @@ protected:
         gps_init();
         awm_man_ini();
         // The framework's start of the model.
+        awm_model_connect();
         application_dor_initialize(1);
         event_init_func_P1();
         application_dor_step2();

@@ -44,11 +44,13 @@ bool WaitFor(const std::function<bool()>& cond, int ms) {
 GuiRun::GuiRun(std::function<void(GuiPresentationManager*)> build) : hook_(new Hook) {
     displayhw_reset();
     gBuild = std::move(build);
+    static const GuiApplication application{ConfigureGuiInput, GuiAppInitialize, RestoreGuiInput};
+    GuiSetApplication(&application);
     displayInit();
     // Up once the backlight task has run to its end.
-    EXPECT_TRUE(
-        WaitFor([] { return gbGuiInitialized == 1 && taskNameToId("r_dispInitDone") == TASK_ID_ERROR; }))
-        << "the GUI did not come up";
+    EXPECT_TRUE(WaitFor([] {
+        return gbGuiInitialized == 1 && taskNameToId("r_dispInitDone") == TASK_ID_ERROR;
+    })) << "the GUI did not come up";
 }
 
 GuiRun::~GuiRun() {

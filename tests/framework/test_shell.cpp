@@ -21,6 +21,7 @@ int displayCommandFunc(int argc, char** argv) {
 }
 
 TEST(Shell, CommonCommandsIncludeTheDisplayCommandWithItsResult) {
+    MsdShell_setDisplayCommand(displayCommandFunc);
     MsdShell_AddCommonCmd();
     ASSERT_TRUE(shellhost_isRegistered("display"));
     std::string out;

@@ -9,10 +9,11 @@
 #include "framework/syslog.h"
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
-#include "logging/cfg_system.h"
+#include "logging/meas_app.h"
 #include "logging/sb_info.h"
 #include "logging/sb_lapstack.h"
 #include "logging/sblk_task.h"
+#include "measdata/cfg_system.h"
 #include "measdata/seram.h"
 #include "msdcom/ci_table.h"
 #include "msdcom/comint.h"
@@ -124,6 +125,7 @@ protected:
         sb_static_status = 0;
         sb_SwOff = 0;
         LapOutFra_exit();
+        meas_app_lap_connect();
         testsupport::drainSyslog();
     }
     void TearDown() override {

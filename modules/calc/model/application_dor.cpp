@@ -2,7 +2,6 @@
 // initialisation, and the counter and accumulator blocks.
 #include "calc/model/application_dor.h"
 
-#include "calc/awm_0x08_lapfunc.h"
 #include "calc/model/rt_nonfinite.h"
 #include "measdata/convtab.h"
 
@@ -89,6 +88,25 @@ template <class F> void* entry(F* function) {
     return reinterpret_cast<void*>(function);
 }
 
+uint8_t noLevel() {
+    return 0;
+}
+uint16_t noSegment() {
+    return 0;
+}
+float noValue() {
+    return 0.0f;
+}
+uint32_t noTimestamp() {
+    return 0;
+}
+void noInit() {}
+void noMessage(uint16_t, uint16_t, float) {}
+
+const application_dor_Imports kNoImports{noLevel, noLevel, noSegment, noValue,     noLevel,   noInit,
+                                         noLevel, noValue, noLevel,   noTimestamp, noMessage, noMessage};
+std::atomic<const application_dor_Imports*> gImports{&kNoImports};
+
 void clearOutputs() {
     b_lapin = b_laptrgm = b_laptrgi = 0;
     b_laptrg = b_laptrgb = b_laptrgim = b_gpslaptrg = e_lap = b_speedlapmn = b_llapmn = b_lapset = 0;
@@ -105,6 +123,14 @@ void clearOutputs() {
 }
 
 } // namespace
+
+void application_dor_setImports(const application_dor_Imports* imports) {
+    gImports.store(imports ? imports : &kNoImports, std::memory_order_release);
+}
+
+const application_dor_Imports& application_dor_imports() {
+    return *gImports.load(std::memory_order_acquire);
+}
 
 void* codegen_hookPartition_P1(uint32_t slot) {
     switch (slot) {
@@ -168,7 +194,7 @@ void application_dor_initialize(int) {
 }
 
 void event_init_func_P1() {
-    awm_0x08_lapfunc_ini_lof();
+    application_dor_imports().lapfunc_ini_lof();
 }
 
 void application_dor_terminate() {}

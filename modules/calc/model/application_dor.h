@@ -141,6 +141,31 @@ extern PrevZCSigStates_application_dor application_dor_PrevZCSigState;
 extern float application_dor_ConstWithInitP; // upper limit of the unbounded integrators (+infinity)
 
 // ---------------------------------------------------------------------------------------------
+// Imports: what the model reads and calls outside itself. The calculation channels give them at
+// start-up: the lap function's inputs and event init, the fuel-consumption channel's inputs, and
+// the lap-trigger exchange's lap messages and lap time stamp. Until then the inputs read 0 and
+// nothing is sent.
+
+struct application_dor_Imports {
+    uint8_t (*lapfunc_getTrigger)();            // beacon level (step 0)
+    uint8_t (*lapfunc_getGpsTrigger)();         // GPS lap line crossed (step 1)
+    uint16_t (*lapfunc_getGpsSegmentTrigger)(); // GPS segment boundary passed (step 1)
+    float (*lapfunc_getSpeed)();                // m/s (step 1)
+    uint8_t (*lapfunc_getOutIncrReq)();         // outing increment requested (step 1)
+    void (*lapfunc_ini_lof)();                  // the lap function's event init
+    uint8_t (*fuelcons_getReset)();             // fuel reset input (step 2)
+    float (*fuelcons_getFuel)();                // fuel input (step 2)
+    uint8_t (*fuelcons_getLaptrigger)();        // lap marked for the fuel (step 2)
+    uint32_t (*laptrigger_getLapTimeStamp)();   // of the last lap event, 100 us (step 2)
+    void (*laptrigger_event)(uint16_t lap, uint16_t outing, float laptime);  // a lap
+    void (*laptrigger_update)(uint16_t lap, uint16_t outing, float laptime); // new counters
+};
+
+// A complete table that lives as long as the process; null goes back to no imports.
+void application_dor_setImports(const application_dor_Imports* imports);
+const application_dor_Imports& application_dor_imports();
+
+// ---------------------------------------------------------------------------------------------
 // Entry points
 
 // The partition's entry table: the entry of one slot, or null (slots 0, 3, 6 the steps, 21 event

@@ -1,7 +1,6 @@
 // Step 0, every 1 ms: the beacon input filtered by its minimum on-time; in split mode a short
 // pulse is the main lap trigger and a long one an intermediate trigger. Its 20 ms pulses are read
 // by step 1.
-#include "calc/awm_0x08_lapfunc.h"
 #include "calc/model/application_dor.h"
 #include "calc/model/util_simulink.h"
 
@@ -16,7 +15,7 @@ void application_dor_step0() {
 
     B.tIm = IM_TRIG_TIME_MIN * 0.001f;
     B.tMain = MAIN_TRIG_TIME_MIN * 0.001f;
-    B.raw = awm_0x08_lapfunc_getTrigger();
+    B.raw = application_dor_imports().lapfunc_getTrigger();
     B.sigActLvl = SIG_ACT_LVL;
     B.actBit = uint8_t(B.sigActLvl & 1u);
     B.lapin = B.actBit == 1 ? B.raw : uint8_t(B.raw == 0);

@@ -2,10 +2,8 @@
 // time, the segment (split) times with their deltas against the last, best and predicted laps,
 // the best lap and its validity, the lap and outing counters, the countdown and the distances,
 // and sends the lap event and the counter updates to the lap-trigger exchange.
-#include "calc/awm_0x08_lapfunc.h"
 #include "calc/model/application_dor.h"
 #include "calc/model/util_simulink.h"
-#include "laptiming/laptrigger.h"
 
 #include <cstring>
 
@@ -235,8 +233,9 @@ void application_dor_step1() {
     util_simulink_turnOn(mainOn, 10, 5.0f, &DW.stuckTimer, &B.stuck);
     B.imAccept = uint8_t(imPulse != 0 && B.stuck == 0 && DW.imNotLocked != 0);
     util_simulink_turnOff(B.imAccept, 10, 0.4f, &DW.imTrigTimer, &B.imTrig);
-    B.gps = awm_0x08_lapfunc_getGpsTrigger();
-    B.speed = awm_0x08_lapfunc_getSpeed();
+    const application_dor_Imports& in = application_dor_imports();
+    B.gps = in.lapfunc_getGpsTrigger();
+    B.speed = in.lapfunc_getSpeed();
     b_speedlapmn = uint8_t(B.speed >= CND_SPEED_MIN);
     b_llapmn = uint8_t(DW.distPrev >= CND_DIST_MIN * TRACK_LEN);
     b_lapset = uint8_t(DW.distPrev > TRACK_LEN * CND_DIST_MAX && CND_DIST_MAX != 0.0f);
@@ -261,7 +260,7 @@ void application_dor_step1() {
         application_dor_RVICCounterK_f(-0.01f, 1, restart, CNTDOWNTIME_SET, CNTDOWNTIME_INIT, &DW.cntDown);
 
     // 3. New lap.
-    B.outIncr = uint8_t(awm_0x08_lapfunc_getOutIncrReq() & 1u);
+    B.outIncr = uint8_t(in.lapfunc_getOutIncrReq() & 1u);
     const uint8_t lapDistSet = uint8_t(MACRO_LAPDIST_SET != 0);
     B.newLap = uint8_t(B.lapEvent != 0 || B.outIncr != 0 || rises(lapDistSet, DW.prevLapDistSet));
 
@@ -269,7 +268,7 @@ void application_dor_step1() {
     laptime = DW.tick * 0.01f + 0.005f;
 
     // 5. Segment chart.
-    const uint8_t gpsSeg = uint8_t(awm_0x08_lapfunc_getGpsSegmentTrigger() & 0xFFu);
+    const uint8_t gpsSeg = uint8_t(in.lapfunc_getGpsSegmentTrigger() & 0xFFu);
     segmentChart(B, DW, gpsSeg);
 
     // 6. Segment geometry, recomputed when the segment index changes.
@@ -382,9 +381,10 @@ void application_dor_step1() {
 
     // 16. Messages.
     if (fire(B.lapPulse, &zc[1]))
-        laptrigger_event(application_dor_counterU16(lapcurr), application_dor_counterU16(outing), B.lastLap);
+        in.laptrigger_event(application_dor_counterU16(lapcurr), application_dor_counterU16(outing),
+                            B.lastLap);
     if (fire(b_lapval_changed, &zc[0]))
-        laptrigger_update(application_dor_counterU16(lapcurr), application_dor_counterU16(outing), 0.0f);
+        in.laptrigger_update(application_dor_counterU16(lapcurr), application_dor_counterU16(outing), 0.0f);
 
     // 17. States for the next step.
     rt_sharedStore(DW.splitState, TRIG_CFG);

@@ -1,9 +1,7 @@
 // Step 2, every 100 ms: consumed and total fuel, fuel per lap, fuel and laps remaining, and the
 // time stamp of the last lap event in milliseconds.
-#include "calc/awm_0x0A_fuelcons.h"
 #include "calc/model/application_dor.h"
 #include "calc/model/util_simulink.h"
-#include "laptiming/laptrigger.h"
 #include "measdata/seram.h"
 
 void application_dor_step2() {
@@ -12,13 +10,14 @@ void application_dor_step2() {
     SeramSigPage& sig = seramSig();
 
     // 1.-2. Reset: the level must stand in two samples; the macro request is a level too.
-    const uint8_t raw = awm_0x0A_fuelcons_getReset();
+    const application_dor_Imports& in = application_dor_imports();
+    const uint8_t raw = in.fuelcons_getReset();
     B.resetLevel = (FC_SIG_ACT_LVL & 1u) == 1 ? raw : uint8_t(raw == 0);
     util_simulink_turnOn(B.resetLevel, 100, 0.1f, &DW.fuelResetTimer, &B.resetOn);
     B.fuelReset = uint8_t((MACRO_FUELCONS_SET & 1u) != 0 || B.resetOn != 0);
 
     // 3.-4. Fuel flow per second.
-    const float scope1 = awm_0x0A_fuelcons_getFuel();
+    const float scope1 = in.fuelcons_getFuel();
     B.fuelRaw = scope1 * ADAPTION_FACTOR * CORRECTION_FACTOR * 0.001f;
     float scope2;
     if ((FUEL_INPUT_MODE & 1u) == 1)
@@ -36,7 +35,7 @@ void application_dor_step2() {
     const float rem = fuelrem > 1000.0f ? 1000.0f : fuelrem < 0.0f ? 0.0f : fuelrem;
 
     // 7.-8. Fuel of the last lap and laps remaining.
-    B.lapFlag = awm_0x0A_fuelcons_getLaptrigger();
+    B.lapFlag = in.fuelcons_getLaptrigger();
     B.lapRise = uint8_t(B.lapFlag != 0 && DW.prevFuelLapFlag == 0);
     if (B.lapRise) {
         B.heldLapFuel = DW.lastLapFuel;
@@ -66,5 +65,5 @@ void application_dor_step2() {
     DW.prevFuelLapFlag = B.lapFlag;
 
     // 13. Time stamp of the last lap event, ms.
-    laptimestamp = mul_u32_loSR(laptrigger_getLapTimeStamp(), 13421773u, 27);
+    laptimestamp = mul_u32_loSR(in.laptrigger_getLapTimeStamp(), 13421773u, 27);
 }

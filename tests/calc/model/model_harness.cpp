@@ -1,10 +1,6 @@
 // Stand-ins for what the model reads and calls, and the model's start-up and rasters.
 #include "model_harness.h"
 
-#include "calc/awm_0x08_lapfunc.h"
-#include "calc/awm_0x0A_fuelcons.h"
-#include "laptiming/laptrigger.h"
-
 #include <cstring>
 
 namespace modeltest {
@@ -19,6 +15,54 @@ template <typename T> T take(T& v) {
     v = 0;
     return t;
 }
+
+uint8_t awm_0x08_lapfunc_getTrigger() {
+    return in.trigger;
+}
+uint8_t awm_0x08_lapfunc_getGpsTrigger() {
+    return in.gps;
+}
+uint16_t awm_0x08_lapfunc_getGpsSegmentTrigger() {
+    return take(in.gpsSegment);
+}
+float awm_0x08_lapfunc_getSpeed() {
+    return in.speed;
+}
+uint8_t awm_0x08_lapfunc_getOutIncrReq() {
+    return take(in.outIncrReq);
+}
+void awm_0x08_lapfunc_ini_lof() {}
+uint8_t awm_0x0A_fuelcons_getReset() {
+    return in.fuelReset;
+}
+float awm_0x0A_fuelcons_getFuel() {
+    return in.fuel;
+}
+uint8_t awm_0x0A_fuelcons_getLaptrigger() {
+    return take(in.fuelLap);
+}
+uint32_t laptrigger_getLapTimeStamp() {
+    return in.lapTimestamp;
+}
+void laptrigger_event(uint16_t lap, uint16_t outing, float laptime) {
+    sent.push_back({true, lap, outing, laptime, ticks});
+}
+void laptrigger_update(uint16_t lap, uint16_t outing, float laptime) {
+    sent.push_back({false, lap, outing, laptime, ticks});
+}
+
+const application_dor_Imports kStandIns{awm_0x08_lapfunc_getTrigger,
+                                        awm_0x08_lapfunc_getGpsTrigger,
+                                        awm_0x08_lapfunc_getGpsSegmentTrigger,
+                                        awm_0x08_lapfunc_getSpeed,
+                                        awm_0x08_lapfunc_getOutIncrReq,
+                                        awm_0x08_lapfunc_ini_lof,
+                                        awm_0x0A_fuelcons_getReset,
+                                        awm_0x0A_fuelcons_getFuel,
+                                        awm_0x0A_fuelcons_getLaptrigger,
+                                        laptrigger_getLapTimeStamp,
+                                        laptrigger_event,
+                                        laptrigger_update};
 } // namespace
 
 void defaults() {
@@ -52,6 +96,7 @@ void defaults() {
 }
 
 void boot() {
+    application_dor_setImports(&kStandIns);
     application_dor_initialize(1);
     application_dor_step2();
     application_dor_step1();
@@ -74,40 +119,3 @@ void pulse(uint64_t ms) {
 }
 
 } // namespace modeltest
-
-using modeltest::in;
-
-uint8_t awm_0x08_lapfunc_getTrigger() {
-    return in.trigger;
-}
-uint8_t awm_0x08_lapfunc_getGpsTrigger() {
-    return in.gps;
-}
-uint16_t awm_0x08_lapfunc_getGpsSegmentTrigger() {
-    return modeltest::take(in.gpsSegment);
-}
-float awm_0x08_lapfunc_getSpeed() {
-    return in.speed;
-}
-uint8_t awm_0x08_lapfunc_getOutIncrReq() {
-    return modeltest::take(in.outIncrReq);
-}
-void awm_0x08_lapfunc_ini_lof() {}
-uint8_t awm_0x0A_fuelcons_getReset() {
-    return in.fuelReset;
-}
-float awm_0x0A_fuelcons_getFuel() {
-    return in.fuel;
-}
-uint8_t awm_0x0A_fuelcons_getLaptrigger() {
-    return modeltest::take(in.fuelLap);
-}
-uint32_t laptrigger_getLapTimeStamp() {
-    return in.lapTimestamp;
-}
-void laptrigger_event(uint16_t lap, uint16_t outing, float laptime) {
-    modeltest::sent.push_back({true, lap, outing, laptime, modeltest::ticks});
-}
-void laptrigger_update(uint16_t lap, uint16_t outing, float laptime) {
-    modeltest::sent.push_back({false, lap, outing, laptime, modeltest::ticks});
-}

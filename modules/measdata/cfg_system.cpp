@@ -1,4 +1,4 @@
-#include "logging/cfg_system.h"
+#include "measdata/cfg_system.h"
 
 #include "framework/appman.h"
 #include "framework/errmem.h"

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "calc/calc_round.h"
+#include "framework/calc_round.h"
 
 TEST(CalcRound, HalfAwayFromZeroSaturatingAtTheIntegerRanges) {
     const struct {

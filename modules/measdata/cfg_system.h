@@ -1,7 +1,7 @@
 // The system configuration record `cfg_system`: whether logging is active, which devices are the
 // lap-trigger master and the fuel-consumption master, and the ECU code of the status blocks; built
 // once at start-up from the calibration parameters ECU_TYPE, DEVICE_CONFIG and OUTINGCTR_MODE and
-// the PIDs the companion process publishes. Read by the lap functions and the logging.
+// the PIDs the companion process publishes. Read by the lap functions, lap timing and the logging.
 #pragma once
 
 #include <cstdint>

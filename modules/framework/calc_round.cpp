@@ -1,4 +1,4 @@
-#include "calc/calc_round.h"
+#include "framework/calc_round.h"
 
 #include <cmath>
 #include <cstdint>
