@@ -15,15 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "display/cdata.h"
-#include "display/vektafonts.h"
-#include "gui/guilock.h"
-#include "gui/guimsgqueue.h"
-#include "gui/guipm.h"
-#include "gui/guiscreen.h"
-#include "gui/guiunzip.h"
-#include "gui/l24logi.h"
-#include "platform/display_hw.h"
+#include "display/data/cdata.h"
+#include "display/fonts/vektafonts.h"
+#include "gui/core/guilock.h"
+#include "gui/core/guimsgqueue.h"
+#include "gui/core/guiscreen.h"
+#include "gui/device/l24logi.h"
+#include "gui/image/guiunzip.h"
+#include "gui/window/guipm.h"
+#include "platform/board/display_hw.h"
 
 namespace {
 

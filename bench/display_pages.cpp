@@ -23,19 +23,19 @@
 #include <png.h>
 #endif
 
-#include "display/cdata.h"
-#include "display/cdataview.h"
-#include "display/cdisppage.h"
-#include "display/display_cmd.h"
-#include "display/dispxml_load.h"
-#include "display/vektafonts.h"
-#include "gui/guilock.h"
-#include "gui/guipngconvert.h"
-#include "gui/guiscreen.h"
-#include "gui/guitask.h"
-#include "gui/guithing.h"
-#include "gui/l24logi.h"
-#include "platform/devroot.h"
+#include "display/config/dispxml_load.h"
+#include "display/control/display_cmd.h"
+#include "display/data/cdata.h"
+#include "display/fonts/vektafonts.h"
+#include "display/pages/cdataview.h"
+#include "display/pages/cdisppage.h"
+#include "gui/core/guilock.h"
+#include "gui/core/guiscreen.h"
+#include "gui/core/guithing.h"
+#include "gui/device/guitask.h"
+#include "gui/device/l24logi.h"
+#include "gui/image/guipngconvert.h"
+#include "platform/drives/devroot.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // XmlLoad of a 500 kB display.xml against expat parsing the same bytes, held in memory, with empty
 // handlers: the ratio says what the reader costs against a plain XML parse of its input.
-#include "display/dispxml_load.h"
-#include "platform/devroot.h"
+#include "display/config/dispxml_load.h"
+#include "platform/drives/devroot.h"
 
 #include <benchmark/benchmark.h>
 #include <expat.h>

@@ -10,12 +10,12 @@
 
 #include "framework/appman.h"
 #include "framework/syslog.h"
-#include "logging/eventchannels.h"
-#include "logging/eventlogger.h"
-#include "logging/eventlogging.h"
-#include "msdcom/comint.h"
-#include "msdcom/gw_meas.h"
-#include "platform/devroot.h"
+#include "logging/events/eventchannels.h"
+#include "logging/events/eventlogger.h"
+#include "logging/events/eventlogging.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/gateway/gw_meas.h"
+#include "platform/drives/devroot.h"
 
 #include <benchmark/benchmark.h>
 

@@ -14,8 +14,8 @@
 //   ("ratio_to_memcpy_ring"); "percent_of_tick" is put and get against the 1 ms base tick
 //   (target < 1).
 #include "bench_seconds.h"
-#include "logging/meas_fifo_data.h"
-#include "logging/meas_frame.h"
+#include "logging/fifo/meas_fifo_data.h"
+#include "logging/fifo/meas_frame.h"
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>

@@ -8,9 +8,9 @@
 //   with the absolute time of each (the threads are not pinned: the CPUs are shared).
 // Every benchmark runs once per repetition and reports that repetition's own figures.
 #include "framework/raster.h"
-#include "platform/basetick.h"
-#include "platform/hostclock.h"
-#include "platform/rtos.h"
+#include "platform/rtos/basetick.h"
+#include "platform/rtos/hostclock.h"
+#include "platform/rtos/rtos.h"
 
 #include <benchmark/benchmark.h>
 

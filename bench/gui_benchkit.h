@@ -5,10 +5,10 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_seconds.h"
-#include "gui/guilock.h"
-#include "gui/guiscreen.h"
-#include "gui/guithing.h"
-#include "gui/l24logi.h"
+#include "gui/core/guilock.h"
+#include "gui/core/guiscreen.h"
+#include "gui/core/guithing.h"
+#include "gui/device/l24logi.h"
 
 namespace benchkit {
 

@@ -15,13 +15,13 @@
 #include <cstring>
 #include <vector>
 
-#include "gui/guichart.h"
-#include "gui/guilist.h"
-#include "gui/guisheet.h"
-#include "gui/guistripchart.h"
-#include "gui/guitree.h"
+#include "gui/widgets/chart/guichart.h"
+#include "gui/widgets/chart/guistripchart.h"
+#include "gui/widgets/list/guilist.h"
+#include "gui/widgets/sheet/guisheet.h"
+#include "gui/widgets/tree/guitree.h"
 #include "gui_benchkit.h"
-#include "platform/display_hw.h"
+#include "platform/board/display_hw.h"
 
 namespace {
 

@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "bench_seconds.h"
-#include "gui/guilock.h"
-#include "gui/guiscreen.h"
-#include "gui/guithing.h"
-#include "gui/l24logi.h"
-#include "platform/display_hw.h"
+#include "gui/core/guilock.h"
+#include "gui/core/guiscreen.h"
+#include "gui/core/guithing.h"
+#include "gui/device/l24logi.h"
+#include "platform/board/display_hw.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <string>
 
-#include "gui/guiedit.h"
-#include "gui/guieditbox.h"
-#include "gui/guitextbox.h"
+#include "gui/widgets/edit/guiedit.h"
+#include "gui/widgets/editbox/guieditbox.h"
+#include "gui/widgets/textbox/guitextbox.h"
 #include "gui_benchkit.h"
 
 namespace {

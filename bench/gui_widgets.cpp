@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "gui/guidial.h"
-#include "gui/guilock.h"
-#include "gui/guiscreen.h"
-#include "gui/guiscroll.h"
-#include "gui/guithing.h"
-#include "gui/l24logi.h"
+#include "gui/core/guilock.h"
+#include "gui/core/guiscreen.h"
+#include "gui/core/guithing.h"
+#include "gui/device/l24logi.h"
+#include "gui/widgets/dial/guidial.h"
+#include "gui/window/guiscroll.h"
 #include "gui_benchkit.h"
-#include "platform/display_hw.h"
+#include "platform/board/display_hw.h"
 
 namespace {
 

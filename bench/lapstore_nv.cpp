@@ -8,9 +8,9 @@
 // The NV store keeps every element twice and syncs each copy. The medium is the folder under
 // $TMPDIR (default /tmp); TMPDIR=/dev/shm measures without a disk.
 #include "laptiming/lapoutfra.h"
-#include "logging/sb_lapstack.h"
-#include "platform/devroot.h"
-#include "platform/nvdb.h"
+#include "logging/app/sb_lapstack.h"
+#include "platform/drives/devroot.h"
+#include "platform/kernel/nvdb.h"
 
 #include <benchmark/benchmark.h>
 

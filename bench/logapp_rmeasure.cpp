@@ -10,14 +10,14 @@
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "laptiming/lapoutfra.h"
-#include "logging/cfg_meas.h"
-#include "logging/meas_app.h"
-#include "logging/meas_app_blk.h"
-#include "logging/meas_app_pretrig.h"
-#include "logging/meas_app_store.h"
-#include "platform/devroot.h"
-#include "platform/hostclock.h"
-#include "platform/sysmq.h"
+#include "logging/app/meas_app.h"
+#include "logging/app/meas_app_store.h"
+#include "logging/disk/cfg_meas.h"
+#include "logging/fifo/meas_app_blk.h"
+#include "logging/store/meas_app_pretrig.h"
+#include "platform/drives/devroot.h"
+#include "platform/rtos/hostclock.h"
+#include "platform/rtos/sysmq.h"
 
 #include <benchmark/benchmark.h>
 

@@ -9,12 +9,12 @@
 // The medium is the folder under $TMPDIR (default /tmp).
 #include "framework/fileutil.h"
 #include "framework/syslog.h"
-#include "logging/meas_app_cfg.h"
-#include "logging/meas_app_disk.h"
-#include "logging/meas_fifo_cond.h"
-#include "platform/bfs.h"
-#include "platform/devroot.h"
-#include "platform/hostclock.h"
+#include "logging/config/meas_app_cfg.h"
+#include "logging/disk/meas_app_disk.h"
+#include "logging/fifo/meas_fifo_cond.h"
+#include "platform/drives/bfs.h"
+#include "platform/drives/devroot.h"
+#include "platform/rtos/hostclock.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,11 +6,11 @@
 //   the slot (ratio "vs_memcpy").
 #include "framework/appman.h"
 #include "framework/syslog.h"
-#include "msdcom/ci_table.h"
-#include "msdcom/comint.h"
-#include "msdcom/comint_netops.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/routing.h"
+#include "msdcom/ci/ci_table.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/ci/comint_netops.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/ci/routing.h"
 
 #include <benchmark/benchmark.h>
 

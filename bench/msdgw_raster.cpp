@@ -3,13 +3,13 @@
 // same FIFO and calls one callback directly (ratio "vs_fifo_loop": what the gateway adds).
 #include "framework/appman.h"
 #include "framework/syslog.h"
-#include "msdcom/bc2_internal.h"
-#include "msdcom/ci_table.h"
-#include "msdcom/comint.h"
-#include "msdcom/comint_netops.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/gw_meas.h"
-#include "msdcom/routing.h"
+#include "msdcom/ci/ci_table.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/ci/comint_netops.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/ci/routing.h"
+#include "msdcom/gateway/gw_meas.h"
+#include "msdcom/network/bc2_internal.h"
 
 #include <benchmark/benchmark.h>
 

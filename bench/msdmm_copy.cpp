@@ -5,11 +5,11 @@
 #include "framework/syslog.h"
 #include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
-#include "msdcom/ci_table.h"
-#include "msdcom/comint.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/meas_man.h"
-#include "msdcom/routing.h"
+#include "msdcom/ci/ci_table.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/ci/routing.h"
+#include "msdcom/measman/meas_man.h"
 
 #include <benchmark/benchmark.h>
 

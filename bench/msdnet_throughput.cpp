@@ -20,12 +20,12 @@
 // socket with the link's options; CI request to answer against a raw TCP echo of the same 28 bytes.
 #include "bench_seconds.h"
 #include "framework/appman.h"
-#include "msdcom/bc2_internal.h"
-#include "msdcom/comint.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/net_init.h"
-#include "msdcom/routing.h"
-#include "msdcom/sernet_man.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/ci/routing.h"
+#include "msdcom/network/bc2_internal.h"
+#include "msdcom/network/net_init.h"
+#include "msdcom/network/sernet_man.h"
 
 #include <benchmark/benchmark.h>
 

@@ -10,12 +10,12 @@
 #include "bench_seconds.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
-#include "logging/cfg_meas.h"
-#include "logging/meas_app_cfg.h"
-#include "logging/meas_app_pretrig.h"
+#include "logging/config/meas_app_cfg.h"
+#include "logging/disk/cfg_meas.h"
+#include "logging/store/meas_app_pretrig.h"
 #include "measdata/seram.h"
-#include "platform/devroot.h"
-#include "platform/drive_state.h"
+#include "platform/drives/devroot.h"
+#include "platform/drives/drive_state.h"
 
 #include <benchmark/benchmark.h>
 

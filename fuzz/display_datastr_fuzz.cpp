@@ -1,8 +1,8 @@
 // Fuzz target: display texts of any value in any mode through any format, as a configuration file
 // may give them. Input: mode, raw type, 4 sample bytes, 4 mask bytes, then the format text. Besides
 // the sanitizers it checks that the text always ends inside its 256-byte buffer.
-#include "display/cdata.h"
-#include "display/dispxml_vtab.h"
+#include "display/config/dispxml_vtab.h"
+#include "display/data/cdata.h"
 
 #include <cstdint>
 #include <cstring>

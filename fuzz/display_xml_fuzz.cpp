@@ -1,8 +1,8 @@
 // Fuzz target: display.xml parsed from memory. Besides the sanitizers it checks what the display
 // relies on in a loaded configuration: counts within their limits, lists that match their counts,
 // verbal tables that answer every lookup, and an error text that is always terminated.
-#include "display/dispxml_load.h"
-#include "display/dispxml_vtab.h"
+#include "display/config/dispxml_load.h"
+#include "display/config/dispxml_vtab.h"
 
 #include <cstdint>
 #include <cstring>

@@ -2,9 +2,9 @@
 // or a leak; a built set holds at most 50 events and lists whose addresses fit their words.
 #include "framework/appman.h"
 #include "framework/syslog.h"
-#include "logging/eventchannels.h"
-#include "msdcom/gw_meas.h"
-#include "platform/devroot.h"
+#include "logging/events/eventchannels.h"
+#include "msdcom/gateway/gw_meas.h"
+#include "platform/drives/devroot.h"
 
 #include <cstdint>
 #include <cstdio>

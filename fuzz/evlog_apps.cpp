@@ -1,6 +1,6 @@
 // Arbitrary text as "cfg:/apps.xml": the names change only for a faultless file, every name stays
 // terminated within its 17 bytes.
-#include "logging/eventlogger.h"
+#include "logging/events/eventlogger.h"
 
 #include <cstdint>
 #include <cstdlib>

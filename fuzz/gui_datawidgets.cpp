@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "gui/guichart.h"
-#include "gui/guidecor.h"
-#include "gui/guilist.h"
-#include "gui/guilock.h"
-#include "gui/guimenu.h"
-#include "gui/guimsgqueue.h"
-#include "gui/guiqueue.h"
-#include "gui/guiscreen.h"
-#include "gui/guisheet.h"
-#include "gui/guistripchart.h"
-#include "gui/guitable.h"
-#include "gui/guitree.h"
+#include "gui/core/guilock.h"
+#include "gui/core/guimsgqueue.h"
+#include "gui/core/guiqueue.h"
+#include "gui/core/guiscreen.h"
+#include "gui/widgets/chart/guichart.h"
+#include "gui/widgets/chart/guistripchart.h"
+#include "gui/widgets/decor/guidecor.h"
+#include "gui/widgets/list/guilist.h"
+#include "gui/widgets/menu/guimenu.h"
+#include "gui/widgets/sheet/guisheet.h"
+#include "gui/widgets/table/guitable.h"
+#include "gui/widgets/tree/guitree.h"
 #include "gui_fuzzkit.h"
 
 namespace {

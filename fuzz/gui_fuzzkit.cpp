@@ -5,12 +5,12 @@
 #include <iterator>
 #include <vector>
 
-#include "gui/guilock.h"
-#include "gui/guimsgqueue.h"
-#include "gui/guiqueue.h"
-#include "gui/guiscreen.h"
-#include "gui/l24logi.h"
-#include "platform/display_hw.h"
+#include "gui/core/guilock.h"
+#include "gui/core/guimsgqueue.h"
+#include "gui/core/guiqueue.h"
+#include "gui/core/guiscreen.h"
+#include "gui/device/l24logi.h"
+#include "platform/board/display_hw.h"
 
 namespace fuzzkit {
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gui/guipm.h"
-#include "gui/guirect.h"
+#include "gui/core/guirect.h"
+#include "gui/window/guipm.h"
 
 namespace fuzzkit {
 

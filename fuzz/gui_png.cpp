@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "gui/guipngconvert.h"
-#include "gui/l24logi.h"
+#include "gui/device/l24logi.h"
+#include "gui/image/guipngconvert.h"
 
 namespace {
 

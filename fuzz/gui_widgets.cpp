@@ -12,21 +12,21 @@
 #include <string>
 #include <vector>
 
-#include "gui/guibutton.h"
-#include "gui/guidial.h"
-#include "gui/guilight.h"
-#include "gui/guilock.h"
-#include "gui/guimsgqueue.h"
-#include "gui/guipm.h"
-#include "gui/guipolygon.h"
-#include "gui/guiprogress.h"
-#include "gui/guiqueue.h"
-#include "gui/guiscale.h"
-#include "gui/guiscroll.h"
-#include "gui/guislider.h"
-#include "gui/l24logi.h"
+#include "gui/core/guilock.h"
+#include "gui/core/guimsgqueue.h"
+#include "gui/core/guiqueue.h"
+#include "gui/device/l24logi.h"
+#include "gui/widgets/dial/guidial.h"
+#include "gui/widgets/polygon/guipolygon.h"
+#include "gui/widgets/scale/guilight.h"
+#include "gui/widgets/scale/guiprogress.h"
+#include "gui/widgets/scale/guiscale.h"
+#include "gui/widgets/slider/guislider.h"
+#include "gui/window/guibutton.h"
+#include "gui/window/guipm.h"
+#include "gui/window/guiscroll.h"
 #include "gui_fuzzkit.h"
-#include "platform/display_hw.h"
+#include "platform/board/display_hw.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include "framework/syslog.h"
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
-#include "logging/meas_app.h"
-#include "logging/sb_info.h"
+#include "logging/app/meas_app.h"
+#include "logging/app/sb_info.h"
 #include "measdata/cfg_system.h"
-#include "msdcom/ci_table.h"
-#include "msdcom/comint.h"
-#include "platform/devroot.h"
-#include "platform/nvdb.h"
+#include "msdcom/ci/ci_table.h"
+#include "msdcom/ci/comint.h"
+#include "platform/drives/devroot.h"
+#include "platform/kernel/nvdb.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,11 +1,11 @@
 // Arbitrary start replies, records and time-out events fed to the logging's three gateway
 // callbacks for one block of each kind: no crash, no read outside a record or reply, counts that
 // never run below zero, and every FIFO and buffer given back when the block stops.
-#include "logging/meas_app.h"
-#include "logging/meas_app_blk.h"
-#include "logging/meas_app_internal.h"
-#include "logging/meas_fifo_data.h"
-#include "logging/sblk_task.h"
+#include "logging/app/meas_app.h"
+#include "logging/app/meas_app_internal.h"
+#include "logging/app/sblk_task.h"
+#include "logging/fifo/meas_app_blk.h"
+#include "logging/fifo/meas_fifo_data.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Arbitrary bytes as a compact logging configuration: a record or none, never a read outside the
 // file, a write outside a record, a crash or a leak.
-#include "logging/meas_app_cfg.h"
+#include "logging/config/meas_app_cfg.h"
 
 #include <cstdint>
 #include <cstdlib>

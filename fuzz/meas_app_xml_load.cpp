@@ -1,6 +1,6 @@
 // Arbitrary text as an XML logging configuration; the part after the first zero byte, when there
 // is one, as "cfg:/no_check.xml". A whole record or none, never a crash, a hang or a leak.
-#include "logging/meas_app_cfg.h"
+#include "logging/config/meas_app_cfg.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Arbitrary bytes through the measurement frames and back through the test suite's own reader:
 // coded within the frame's spare bytes, decoded unchanged. The first three bytes choose the record
 // layout (signals of 4, 2 and 1 bytes and the sub-samples per record), the rest are the records.
-#include "logging/meas_frame.h"
+#include "logging/fifo/meas_frame.h"
 #include "measfile.h"
 
 #include <cstdint>

@@ -3,14 +3,14 @@
 // (0x1500) go to an event logger, bounced pings (0x0106) to the ping's callback.
 #include "framework/appman.h"
 #include "framework/syslog.h"
-#include "logging/eventlogger.h"
-#include "logging/eventlogging.h"
-#include "msdcom/ci_ident.h"
-#include "msdcom/ci_table.h"
-#include "msdcom/comint.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/msdcom_dbg.h"
-#include "msdcom/routing.h"
+#include "logging/events/eventlogger.h"
+#include "logging/events/eventlogging.h"
+#include "msdcom/ci/ci_ident.h"
+#include "msdcom/ci/ci_table.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/ci/routing.h"
+#include "msdcom/debug/msdcom_dbg.h"
 
 #include <algorithm>
 #include <cstddef>

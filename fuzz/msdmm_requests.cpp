@@ -6,12 +6,12 @@
 #include "framework/syslog.h"
 #include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
-#include "msdcom/ci_table.h"
-#include "msdcom/comint.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/meas_man.h"
-#include "msdcom/meas_man_internal.h"
-#include "msdcom/routing.h"
+#include "msdcom/ci/ci_table.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/ci/routing.h"
+#include "msdcom/measman/meas_man.h"
+#include "msdcom/measman/meas_man_internal.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -2,9 +2,9 @@
 // receiving FIFO under the first handle of a fresh table (0x00000001, boot byte 0), 16-byte slots,
 // fed by PID 9 at 127.0.0.9; the datagrams come from PID 9's DK send port.
 #include "framework/appman.h"
-#include "msdcom/bc2_internal.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/sernet_man.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/network/bc2_internal.h"
+#include "msdcom/network/sernet_man.h"
 
 #include <arpa/inet.h>
 

@@ -1,11 +1,11 @@
 // A CI or DK link stream from a peer (first byte even: CI, odd: DK), received until the
 // receiver drops the link or the stream ends.
 #include "framework/appman.h"
-#include "msdcom/bc2_internal.h"
-#include "msdcom/comint.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/routing.h"
-#include "msdcom/sernet_man.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/ci/routing.h"
+#include "msdcom/network/bc2_internal.h"
+#include "msdcom/network/sernet_man.h"
 
 #include <cstddef>
 #include <cstdint>

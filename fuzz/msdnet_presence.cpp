@@ -1,8 +1,8 @@
 // Presence datagrams as the presence listener receives them, each followed by one ageing step.
 // The device (PID 5, address 0.0.0.0) is never the larger address, so it never connects out.
 #include "framework/appman.h"
-#include "msdcom/bc2_internal.h"
-#include "msdcom/routing.h"
+#include "msdcom/ci/routing.h"
+#include "msdcom/network/bc2_internal.h"
 
 #include <arpa/inet.h>
 #include <cstddef>

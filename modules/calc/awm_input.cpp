@@ -4,7 +4,7 @@
 #include "framework/appman.h"
 #include "framework/raster.h"
 #include "framework/syslog.h"
-#include "msdcom/gw_meas.h"
+#include "msdcom/gateway/gw_meas.h"
 
 #include <cmath>
 #include <mutex>

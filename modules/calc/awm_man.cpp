@@ -11,7 +11,7 @@
 #include "framework/syslog.h"
 #include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
-#include "msdcom/meas_man.h"
+#include "msdcom/measman/meas_man.h"
 
 #include <cstdio>
 

@@ -7,7 +7,7 @@
 // the walk is done, and a queued function must never queue or unqueue (the lock is not recursive).
 #pragma once
 
-#include "platform/rtos.h"
+#include "platform/rtos/rtos.h"
 
 #include <atomic>
 #include <cstdint>

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "framework/time_util.h"
-#include "platform/rtos.h"
+#include "platform/rtos/rtos.h"
 
 #include <cstdint>
 

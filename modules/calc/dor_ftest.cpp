@@ -2,7 +2,7 @@
 #include "calc/dor_data.h"
 
 #include "framework/syslog.h"
-#include "platform/serial.h"
+#include "platform/board/serial.h"
 
 #include <cstdio>
 #include <string>

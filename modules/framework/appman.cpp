@@ -2,8 +2,8 @@
 
 #include "framework/nvram.h"
 #include "framework/syslog.h"
-#include "platform/applcomm.h"
-#include "platform/devroot.h"
+#include "platform/drives/devroot.h"
+#include "platform/kernel/applcomm.h"
 
 #include <atomic>
 #include <cstdio>

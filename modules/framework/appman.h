@@ -2,7 +2,7 @@
 // status exchange with the companion process.
 #pragma once
 
-#include "platform/appparam.h"
+#include "platform/kernel/appparam.h"
 
 #include <cstdint>
 #include <string>

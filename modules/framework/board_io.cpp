@@ -1,7 +1,7 @@
 #include "framework/board_io.h"
 
 #include "framework/syslog.h"
-#include "platform/board.h"
+#include "platform/board/board.h"
 
 #include <cstring>
 #include <mutex>

@@ -1,8 +1,8 @@
 #include "framework/fileutil.h"
 
 #include "framework/syslog.h"
-#include "platform/devroot.h"
-#include "platform/drive_service.h"
+#include "platform/drives/devroot.h"
+#include "platform/drives/drive_service.h"
 
 #include <cerrno>
 #include <cstdlib>

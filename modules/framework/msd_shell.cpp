@@ -3,10 +3,10 @@
 #include "framework/errmem.h"
 #include "framework/postrun.h"
 #include "framework/syslog.h"
-#include "platform/board.h"
-#include "platform/devroot.h"
-#include "platform/display_hw.h"
-#include "platform/ping.h"
+#include "platform/board/board.h"
+#include "platform/board/display_hw.h"
+#include "platform/drives/devroot.h"
+#include "platform/kernel/ping.h"
 
 #include <atomic>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // (shell_printf) goes back to the shell client.
 #pragma once
 
-#include "platform/shellhost.h"
+#include "platform/kernel/shellhost.h"
 
 using MsdShellFunc = int (*)(int argc, char** argv);
 

@@ -2,7 +2,7 @@
 
 #include "framework/appman.h"
 #include "framework/syslog.h"
-#include "platform/nvdb.h"
+#include "platform/kernel/nvdb.h"
 
 #include <mutex>
 #include <set>

@@ -1,7 +1,7 @@
 #include "framework/postrun.h"
 
 #include "framework/syslog.h"
-#include "platform/rtos.h"
+#include "platform/rtos/rtos.h"
 
 #include <atomic>
 #include <cstdio>

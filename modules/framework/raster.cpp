@@ -2,8 +2,8 @@
 
 #include "framework/syslog.h"
 #include "framework/time_util.h"
-#include "platform/basetick.h"
-#include "platform/hostclock.h"
+#include "platform/rtos/basetick.h"
+#include "platform/rtos/hostclock.h"
 
 #include <algorithm>
 #include <atomic>

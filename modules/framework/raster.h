@@ -4,7 +4,7 @@
 // "r_tAWM_SS" walks the raster indices 0 to 9 every tick.
 #pragma once
 
-#include "platform/rtos.h"
+#include "platform/rtos/rtos.h"
 
 #include <cstdint>
 #include <functional>

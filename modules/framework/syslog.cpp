@@ -1,8 +1,8 @@
 #include "framework/syslog.h"
 
 #include "framework/time_util.h"
-#include "platform/rtos.h"
-#include "platform/syslogq.h"
+#include "platform/kernel/syslogq.h"
+#include "platform/rtos/rtos.h"
 
 #include <atomic>
 #include <cstdarg>

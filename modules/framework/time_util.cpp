@@ -1,6 +1,6 @@
 #include "framework/time_util.h"
 
-#include "platform/hostclock.h"
+#include "platform/rtos/hostclock.h"
 
 #include <atomic>
 #include <ctime>

@@ -3,7 +3,7 @@
 // measurement variables of the signal page.
 #pragma once
 
-#include "platform/rtos.h"
+#include "platform/rtos/rtos.h"
 
 #include <cstdint>
 #include <vector>

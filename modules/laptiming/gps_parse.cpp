@@ -4,7 +4,7 @@
 #include "laptiming/gps_publish.h"
 
 #include "framework/syslog.h"
-#include "platform/hostclock.h"
+#include "platform/rtos/hostclock.h"
 
 #include <cmath>
 #include <cstdio>

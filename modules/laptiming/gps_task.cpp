@@ -8,7 +8,7 @@
 #include "framework/board_io.h"
 #include "framework/syslog.h"
 #include "measdata/seram.h"
-#include "platform/serial.h"
+#include "platform/board/serial.h"
 
 #include <atomic>
 #include <cerrno>

@@ -9,7 +9,7 @@
 #include "framework/fileutil.h"
 #include "framework/nvram.h"
 #include "framework/syslog.h"
-#include "platform/rtos.h"
+#include "platform/rtos/rtos.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -9,7 +9,7 @@
 #include "laptiming/laptrigger.h"
 #include "measdata/cfg_system.h"
 #include "measdata/seram.h"
-#include "platform/rtos.h"
+#include "platform/rtos/rtos.h"
 
 #include <atomic>
 #include <cerrno>

@@ -6,9 +6,9 @@
 #include "framework/time_util.h"
 #include "laptiming/laptrigger_internal.h"
 #include "measdata/cfg_system.h"
-#include "msdcom/ci_table.h"
-#include "msdcom/comint.h"
-#include "msdcom/meas_man.h"
+#include "msdcom/ci/ci_table.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/measman/meas_man.h"
 
 #include <cstring>
 

@@ -8,7 +8,7 @@
 // written by one side and read by the other without a lock; a reader may see a mix of two laps.
 #pragma once
 
-#include "msdcom/ci_msg.h"
+#include "msdcom/ci/ci_msg.h"
 
 #include <cstdint>
 

@@ -9,7 +9,7 @@
 #include "laptiming/laptrigger_internal.h"
 #include "measdata/cfg_system.h"
 #include "measdata/seram.h"
-#include "msdcom/comint.h"
+#include "msdcom/ci/comint.h"
 
 #include <atomic>
 

@@ -16,7 +16,7 @@
 #include "measdata/seram_internal.h"
 
 #include "framework/syslog.h"
-#include "platform/devroot.h"
+#include "platform/drives/devroot.h"
 
 #include <atomic>
 #include <cerrno>

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
-#include "platform/devroot.h"
+#include "platform/drives/devroot.h"
 
 namespace {
 

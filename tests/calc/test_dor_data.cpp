@@ -5,9 +5,9 @@
 #include "framework/board_io.h"
 #include "framework/syslog.h"
 #include "measdata/seram.h"
-#include "platform/board.h"
-#include "platform/nvdb.h"
-#include "platform/serial.h"
+#include "platform/board/board.h"
+#include "platform/board/serial.h"
+#include "platform/kernel/nvdb.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

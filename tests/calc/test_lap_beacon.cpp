@@ -9,8 +9,8 @@
 #include "framework/raster.h"
 #include "framework/simulink.h"
 #include "lapfixture.h"
-#include "platform/basetick.h"
-#include "platform/board.h"
+#include "platform/board/board.h"
+#include "platform/rtos/basetick.h"
 
 #include <gtest/gtest.h>
 

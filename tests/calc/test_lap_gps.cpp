@@ -19,10 +19,10 @@
 #include "laptiming/laptrigger.h"
 #include "measdata/cfg_system.h"
 #include "measdata/seram.h"
-#include "msdcom/meas_man.h"
-#include "platform/hostclock.h"
-#include "platform/nvdb.h"
-#include "platform/serial.h"
+#include "msdcom/measman/meas_man.h"
+#include "platform/board/serial.h"
+#include "platform/kernel/nvdb.h"
+#include "platform/rtos/hostclock.h"
 
 #include <cmath>
 #include <fcntl.h>

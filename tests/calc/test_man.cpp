@@ -8,8 +8,8 @@
 #include "framework/errmem.h"
 #include "framework/syslog.h"
 #include "measdata/seram.h"
-#include "msdcom/meas_man.h"
-#include "platform/nvdb.h"
+#include "msdcom/measman/meas_man.h"
+#include "platform/kernel/nvdb.h"
 #include "testsupport.h"
 
 #include "calc_test_util.h"

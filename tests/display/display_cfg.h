@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "display/cdata.h"
+#include "display/data/cdata.h"
 #include "dispxml_helpers.h"
 
 namespace disptest {

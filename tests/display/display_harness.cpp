@@ -5,12 +5,12 @@
 #include <chrono>
 #include <thread>
 
-#include "display/display.h"
-#include "gui/guilock.h"
-#include "gui/guimsgqueue.h"
-#include "gui/guiscreen.h"
-#include "gui/guitask.h"
-#include "platform/display_hw.h"
+#include "display/control/display.h"
+#include "gui/core/guilock.h"
+#include "gui/core/guimsgqueue.h"
+#include "gui/core/guiscreen.h"
+#include "gui/device/guitask.h"
+#include "platform/board/display_hw.h"
 
 namespace disptest {
 

@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "glyphs.h"
-#include "gui/guibitmap.h"
-#include "gui/guipm.h"
-#include "platform/rtos.h"
+#include "gui/core/guibitmap.h"
+#include "gui/window/guipm.h"
+#include "platform/rtos/rtos.h"
 
 namespace disptest {
 

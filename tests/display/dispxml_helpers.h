@@ -1,8 +1,8 @@
 // Shared helpers of the display configuration tests.
 #pragma once
 
-#include "display/dispxml_load.h"
-#include "display/dispxml_scan.h"
+#include "display/config/dispxml_load.h"
+#include "display/config/dispxml_scan.h"
 
 #include <string>
 

@@ -9,8 +9,8 @@
 #include "pctool.h"
 #include "testsupport.h"
 
-#include "logging/sb_lapstack.h"
-#include "platform/nvdb.h"
+#include "logging/app/sb_lapstack.h"
+#include "platform/kernel/nvdb.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The real process against faults of its stores: torn NV copies, a full disk, SIGKILL at random.
 #include "app_process.h"
-#include "platform/nvdb.h"
+#include "platform/kernel/nvdb.h"
 #include "smalldisk.h"
 #include "testsupport.h"
 

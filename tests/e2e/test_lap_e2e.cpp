@@ -7,7 +7,7 @@
 #include "testsupport.h"
 
 #include "calc/awm_model_cfg.h"
-#include "platform/nvdb.h"
+#include "platform/kernel/nvdb.h"
 
 #include <gtest/gtest.h>
 

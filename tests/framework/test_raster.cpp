@@ -2,9 +2,9 @@
 #include "framework/raster.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
-#include "platform/basetick.h"
-#include "platform/hostclock.h"
-#include "platform/rtos.h"
+#include "platform/rtos/basetick.h"
+#include "platform/rtos/hostclock.h"
+#include "platform/rtos/rtos.h"
 
 #include "testsupport.h"
 

@@ -6,9 +6,9 @@
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "logdrain.h"
-#include "platform/nvdb.h"
-#include "platform/rtos.h"
-#include "platform/syslogq.h"
+#include "platform/kernel/nvdb.h"
+#include "platform/kernel/syslogq.h"
+#include "platform/rtos/rtos.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "framework/postrun.h"
 #include "framework/syslog.h"
 #include "logdrain.h"
-#include "platform/rtos.h"
+#include "platform/rtos/rtos.h"
 
 #include <gtest/gtest.h>
 

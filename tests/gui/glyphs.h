@@ -5,7 +5,7 @@
 #include <set>
 #include <utility>
 
-#include "gui/guibitmap.h"
+#include "gui/core/guibitmap.h"
 
 namespace guitest {
 

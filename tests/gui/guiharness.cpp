@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "gui/guitextthing.h"
-#include "platform/display_hw.h"
+#include "gui/core/guitextthing.h"
+#include "platform/board/display_hw.h"
 
 namespace guitest {
 

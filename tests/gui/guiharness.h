@@ -8,14 +8,14 @@
 #include <utility>
 #include <vector>
 
-#include "gui/guilock.h"
-#include "gui/guimsgqueue.h"
-#include "gui/guipm.h"
-#include "gui/guipresentationlink.h"
-#include "gui/guiscreen.h"
-#include "gui/guithing.h"
-#include "gui/guiwindow.h"
-#include "gui/l24logi.h"
+#include "gui/core/guilock.h"
+#include "gui/core/guimsgqueue.h"
+#include "gui/core/guipresentationlink.h"
+#include "gui/core/guiscreen.h"
+#include "gui/core/guithing.h"
+#include "gui/device/l24logi.h"
+#include "gui/window/guipm.h"
+#include "gui/window/guiwindow.h"
 
 namespace guitest {
 

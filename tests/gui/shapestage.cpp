@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-#include "platform/display_hw.h"
+#include "platform/board/display_hw.h"
 
 namespace shapetest {
 

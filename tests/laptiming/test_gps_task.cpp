@@ -4,8 +4,8 @@
 
 #include "laptiming/gps_nmea.h"
 #include "laptiming/gps_task.h"
-#include "platform/hostclock.h"
-#include "platform/serial.h"
+#include "platform/board/serial.h"
+#include "platform/rtos/hostclock.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,9 @@
 #include "laptiming/gps_trackdet.h"
 #include "laptiming/gps_trackdet_cycle.h"
 #include "laptiming/gps_trigger.h"
-#include "platform/hostclock.h"
-#include "platform/nvdb.h"
-#include "platform/rtos.h"
+#include "platform/kernel/nvdb.h"
+#include "platform/rtos/hostclock.h"
+#include "platform/rtos/rtos.h"
 
 #include <gtest/gtest.h>
 

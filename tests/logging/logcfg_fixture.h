@@ -6,7 +6,7 @@
 
 #include "framework/appman.h"
 #include "framework/syslog.h"
-#include "platform/hostclock.h"
+#include "platform/rtos/hostclock.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "testsupport.h"
 
 #include "framework/syslog.h"
-#include "platform/rtos.h"
-#include "platform/syslogq.h"
+#include "platform/kernel/syslogq.h"
+#include "platform/rtos/rtos.h"
 
 #include <string>
 #include <vector>

@@ -7,7 +7,7 @@
 #include "measdata/seram_meas.h"
 
 #include "framework/errmem.h"
-#include "platform/nvdb.h"
+#include "platform/kernel/nvdb.h"
 
 #include "logcapture.h"
 #include "testsupport.h"

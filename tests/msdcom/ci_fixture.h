@@ -7,12 +7,12 @@
 
 #include "framework/appman.h"
 #include "framework/syslog.h"
-#include "msdcom/ci_table.h"
-#include "msdcom/comint.h"
-#include "msdcom/comint_netops.h"
-#include "msdcom/routing.h"
-#include "platform/rtos.h"
-#include "platform/syslogq.h"
+#include "msdcom/ci/ci_table.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/ci/comint_netops.h"
+#include "msdcom/ci/routing.h"
+#include "platform/kernel/syslogq.h"
+#include "platform/rtos/rtos.h"
 
 #include <gtest/gtest.h>
 

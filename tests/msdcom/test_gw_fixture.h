@@ -5,9 +5,9 @@
 
 #include "ci_fixture.h"
 
-#include "msdcom/bc2_internal.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/gw_meas.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/gateway/gw_meas.h"
+#include "msdcom/network/bc2_internal.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,9 @@
 #include "framework/time_util.h"
 #include "measdata/meascalinfo.h"
 #include "measdata/seram.h"
-#include "msdcom/ci_ident.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/meas_man.h"
+#include "msdcom/ci/ci_ident.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/measman/meas_man.h"
 #include "testsupport.h"
 
 #include <cstring>

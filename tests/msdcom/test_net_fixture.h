@@ -3,12 +3,12 @@
 #pragma once
 
 #include "framework/appman.h"
-#include "msdcom/bc2_internal.h"
-#include "msdcom/comint.h"
-#include "msdcom/comint_netops.h"
-#include "msdcom/dynkomm.h"
-#include "msdcom/net_init.h"
-#include "msdcom/routing.h"
+#include "msdcom/ci/comint.h"
+#include "msdcom/ci/comint_netops.h"
+#include "msdcom/ci/dynkomm.h"
+#include "msdcom/ci/routing.h"
+#include "msdcom/network/bc2_internal.h"
+#include "msdcom/network/net_init.h"
 #include "test_net_support.h"
 #include "testsupport.h"
 

@@ -3,8 +3,8 @@
 
 #include "testsupport.h"
 
-#include "platform/rtos.h"
-#include "platform/syslogq.h"
+#include "platform/kernel/syslogq.h"
+#include "platform/rtos/rtos.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "framework/syslog.h"
-#include "msdcom/bc2_net.h"
-#include "msdcom/ci_msg.h"
-#include "msdcom/dk_frame.h"
+#include "msdcom/ci/ci_msg.h"
+#include "msdcom/network/bc2_net.h"
+#include "msdcom/network/dk_frame.h"
 #include "netns.h"
 
 #include <atomic>

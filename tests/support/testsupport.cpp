@@ -1,8 +1,8 @@
 #include "testsupport.h"
 
-#include "platform/devroot.h"
-#include "platform/rtos.h"
-#include "platform/syslogq.h"
+#include "platform/drives/devroot.h"
+#include "platform/kernel/syslogq.h"
+#include "platform/rtos/rtos.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -1,0 +1,155 @@
+// The shell command "display" and the page sets. Everything here only calls the display's
+// interface; nothing draws. A page-set name from another device (command 0x1600) that differs
+// from the active one starts the post-run; the page-set store itself is a placeholder whose
+// active name is always empty.
+#include "display/control/display_cmd.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "display/control/display.h"
+#include "framework/appman.h"
+#include "framework/postrun.h"
+#include "framework/syslog.h"
+#include "msdcom/ci/ci_table.h"
+#include "msdcom/ci/comint.h"
+#include "platform/drives/devroot.h"
+#include "platform/kernel/shellhost.h"
+
+namespace {
+
+constexpr size_t kNameLen = 16;
+constexpr uint16_t kPageSetCmd = 0x1600;
+
+bool Is(const char* a, const char* b) {
+    return std::strcmp(a, b) == 0;
+}
+
+// A decimal (or other "%u") number that is the whole word.
+bool ReadUnsigned(const char* text, unsigned* out) {
+    char rest = 0;
+    return text && std::sscanf(text, "%u%c", out, &rest) == 1;
+}
+
+} // namespace
+
+void display_usage() {
+    shell_printf("controls display application\n");
+    shell_printf("usage: display <command> [<par>]\n");
+    shell_printf("    <start|stop>      : starts and stops display application;\n");
+    shell_printf("    <color> <par>     : sets color to whole screen\n");
+    shell_printf("    <writebmp>        : write screen to file\n");
+    shell_printf("    <next|prev>       : switches pages\n");
+    shell_printf("    <page> <par>      : select page\n");
+    shell_printf("    <brightness> <par>: set brightness<par>\n");
+    shell_printf("    <fstop|fstart>    : starts stops flash window\n");
+    shell_printf("    <txtshow|txthide> : hides, shows text\n");
+}
+
+int displayCommandFunc(int argc, char** argv) {
+    const char* cmd = argc >= 2 && argv ? argv[1] : "";
+    const char* par = argc == 3 ? argv[2] : nullptr;
+    if (argc == 2 && Is(cmd, "start")) {
+        displayStart();
+    } else if (argc == 2 && Is(cmd, "stop")) {
+        displayStop();
+    } else if (argc == 3 && Is(cmd, "color")) {
+        // The stop comes first: it would take the colour page away again.
+        displayStop();
+        unsigned colour = 0;
+        if (par[0] && par[1] == 'x' && std::sscanf(par, "%x", &colour) == 1)
+            displayColor(colour);
+        else
+            shell_printf("Invalid color format. RGB Format: 0x00RRGGBB\n");
+    } else if (argc == 2 && Is(cmd, "next")) {
+        displayNext();
+    } else if (argc == 2 && Is(cmd, "prev")) {
+        displayPrev();
+    } else if (argc == 3 && Is(cmd, "page")) {
+        unsigned page = 0;
+        if (!ReadUnsigned(par, &page)) {
+            shell_printf("Invalid page number.\n");
+            return -1;
+        }
+        displaySwitchPage(page);
+    } else if (argc == 3 && Is(cmd, "brightness")) {
+        unsigned step = 0;
+        if (!ReadUnsigned(par, &step)) {
+            shell_printf("Invalid brightness switch position.\n");
+            return -1;
+        }
+        displayBrightness(step);
+    } else if (argc == 2 && Is(cmd, "fstart")) {
+        displayFlashStart();
+    } else if (argc == 2 && Is(cmd, "fstop")) {
+        displayFlashStop();
+    } else if (argc == 3 && Is(cmd, "txtshow")) {
+        displayTxtShowFree(par);
+    } else if (argc == 2 && Is(cmd, "txthide")) {
+        displayTxtHide();
+    } else if (argc == 3 && Is(cmd, "bmpdump")) {
+        display_bmpwrite(par);
+    } else {
+        display_usage();
+    }
+    return 0;
+}
+
+void display_bmpwrite(const char* path) {
+    unsigned long size = 0;
+    // The image first: without one (the GUI is not up) no file is made.
+    unsigned char* image = DumpReal(&size);
+    if (!image || size == 0) {
+        delete[] image;
+        shell_printf("Error, unable to write file %s.\n", path ? path : "");
+        return;
+    }
+    FILE* f = path ? dev_fopen(path, "wb") : nullptr;
+    if (!f) {
+        shell_printf("Error, unable to open file %s.\n", path ? path : "");
+        delete[] image;
+        return;
+    }
+    const size_t written = std::fwrite(image, 1, size, f);
+    if (std::fclose(f) != 0 || written != size) shell_printf("Error, unable to write file %s.\n", path);
+    delete[] image;
+}
+
+void pageSetName_ini() {}
+void pageSetName_100ms() {}
+void pageSetName_getName(uint8_t*, uint32_t) {}
+void pageSetName_putName(uint8_t*, uint32_t) {}
+
+void display_pageset_cmd(comint_msg* frame) {
+    if (!frame) return;
+    // A shorter payload counts its missing bytes as 0.
+    uint8_t name[kNameLen] = {};
+    const size_t n = ci_len(frame) < kNameLen ? ci_len(frame) : kNameLen;
+    std::memcpy(name, frame->data, n);
+    uint8_t active[kNameLen] = {};
+    pageSetName_getName(active, kNameLen);
+    if (std::strncmp(reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(active), kNameLen) ==
+        0) {
+        syslogx(LOG_PRIO_INFO, "display_pageset_cmd(): received active pageset '%.*s' -> ignored",
+                int(kNameLen), reinterpret_cast<const char*>(name));
+        return;
+    }
+    syslogx(LOG_PRIO_INFO, "display_pageset_cmd(): received pageset '%.*s'", int(kNameLen),
+            reinterpret_cast<const char*>(name));
+    pageSetName_putName(name, kNameLen);
+    startPostrun();
+}
+
+void display_pageset_tlc(uint16_t pid, const char* name) {
+    comint_msg frame{};
+    ci_init(&frame, kPageSetCmd, app_pid, pid, 0, 0, kNameLen);
+    if (name) std::strncpy(reinterpret_cast<char*>(frame.data), name, kNameLen);
+    comint_put_cmd(&frame, 1);
+    syslogx(LOG_PRIO_INFO, "display_pageset_tlc(): send new pageset to pid 0x%02x, \"%s\"", unsigned(pid),
+            name ? name : "");
+}
+
+void display_pageset_ini() {
+    pageSetName_ini();
+    ci_register_handler(kPageSetCmd, display_pageset_cmd);
+}

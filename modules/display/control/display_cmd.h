@@ -1,0 +1,26 @@
+// The display's shell command and the page sets (command 0x1600 of the command interpreter).
+#pragma once
+
+#include <cstdint>
+
+#include "msdcom/ci/ci_msg.h"
+
+// The handler of the shell command "display" (given to the framework's common commands at
+// start-up).
+int displayCommandFunc(int argc, char** argv);
+void display_usage();
+// Writes the shown screen as a BMP file to a device path ("c:/screen.bmp").
+void display_bmpwrite(const char* path);
+
+// Command 0x1600: a 16-byte page-set name; any name but the active one starts the post-run.
+void display_pageset_cmd(comint_msg* frame);
+// Sends a page-set name to the device with that PID.
+void display_pageset_tlc(uint16_t pid, const char* name);
+// Start-up: the page-set store and the handler of 0x1600.
+void display_pageset_ini();
+
+// The page-set store: placeholders (the active name is always empty).
+void pageSetName_ini();
+void pageSetName_100ms();
+void pageSetName_getName(uint8_t* buffer, uint32_t size);
+void pageSetName_putName(uint8_t* name, uint32_t size);

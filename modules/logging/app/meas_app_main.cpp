@@ -1,0 +1,374 @@
+// The logging state machine, stepped once per tick of the measurement raster: requests (start,
+// stop, re-initialise, destroy, fast stop) become the create/start/stop/destroy operations of the
+// blocks in a fixed order; a time stamp that runs backwards or new lap/outing counts restart the
+// measurement; files are cut into fragments by size, time or a USB stick's arrival.
+#include "framework/board_io.h"
+#include "framework/msd_shell.h"
+#include "framework/syslog.h"
+#include "framework/time_util.h"
+#include "laptiming/lap_hooks.h"
+#include "laptiming/lapoutfra.h"
+#include "logging/app/meas_app.h"
+#include "logging/app/meas_app_internal.h"
+#include "logging/app/meas_app_remote.h"
+#include "logging/app/meas_app_store.h"
+#include "logging/app/sb_lapstack.h"
+#include "logging/app/sblk_task.h"
+#include "logging/disk/cfg_meas.h"
+#include "logging/fifo/meas_fifo_cond.h"
+#include "logging/fifo/meas_fifo_data.h"
+#include "logging/store/meas_app_pretrig.h"
+#include "measdata/cfg_system.h"
+#include "measdata/seram.h"
+
+#include <atomic>
+#include <cstring>
+
+std::atomic<uint8_t> meas_app_stopreq{0}, meas_app_reinitreq{0}, meas_app_destroyreq{0}, meas_app_startreq{0},
+    meas_app_blkstopreq{0}, meas_app_faststopreq{0}, meas_app_hstinitreq{0}, meas_app_running{0},
+    meas_app_remoteread{0};
+std::atomic<uint8_t> meas_app_remotestart_lock{0}, meas_app_remotestop_active{0};
+std::atomic<uint8_t> powerdown{0};
+std::atomic<uint8_t> meas_compression_m01{0}, meas_compression_m03{0};
+std::atomic<uint16_t> meas_rate_m01{0}, meas_rate_m03{0};
+std::atomic<uint32_t> meas_cnt_ecu{0}, meas_cnt_fde{0};
+
+namespace {
+
+std::atomic<uint32_t> meas_app_stopstart{0};
+std::atomic<uint16_t> lt_update_lap_cnt{0}, lt_update_out_cnt{0};
+uint8_t meas_stopstart_req = 0;
+uint32_t timestamp_old = 0;
+// Read by the remote control too (start condition).
+std::atomic<uint8_t> timestamp_valid{0};
+uint8_t LOGGING2_TARGET_PARTITION_ram = 0;
+uint32_t gTick = 0;
+
+struct BufStats {
+    uint8_t state = 0;
+    uint16_t ptSize = 0, ptSizeMax = 0, beSize = 0, beSizeMax = 0;
+    uint32_t ptCnt = 0, ptCntMax = 0, beCnt = 0, beCntMax = 0;
+};
+BufStats gStats[MEAS_INSTANCES];
+
+uint16_t mib200(uint32_t bytes) {
+    return uint16_t(((bytes >> 10) * 200) >> 10);
+}
+
+bool loggingActive() {
+    return cfg_system.loggingActive != 0;
+}
+
+void statistics() {
+    meas_cnt_ecu = meas[MEAS_M01].savedRecords.load();
+    meas_cnt_fde = meas[MEAS_M03].savedRecords.load();
+    meas_cnt_update();
+    for (int i : {MEAS_M01, MEAS_M03}) {
+        BufStats& s = gStats[i];
+        void* h = meas[i].pretrig;
+        if (!h) {
+            s = BufStats{};
+            continue;
+        }
+        uint32_t b = 0, bm = 0, c = 0, cm = 0;
+        meas_app_PreTrigGetMeasVarsPT(h, &s.state, &b, &bm, &c, &cm);
+        s.ptSize = mib200(b);
+        s.ptSizeMax = mib200(bm);
+        s.ptCnt = c;
+        s.ptCntMax = cm;
+        meas_app_PreTrigGetMeasVarsBE(h, &b, &bm, &c, &cm);
+        s.beSize = mib200(b);
+        s.beSizeMax = mib200(bm);
+        s.beCnt = c;
+        s.beCntMax = cm;
+    }
+}
+
+// Re-arming a pretrigger needs the open frames of its measurement handed over first.
+void armFlushes() {
+    for (int i : {MEAS_M01, MEAS_M03}) {
+        void* h = meas[i].pretrig;
+        if (h && meas_app_PreTrigArmFlushRequested(h)) {
+            MeasAppStore_checkForFlushIdx(1 << i);
+            meas_app_PreTrigArmFlushDone(h);
+        }
+    }
+}
+
+} // namespace
+
+uint16_t meas_app_get_flags() {
+    const uint8_t f[] = {meas_app_stopreq,           meas_app_reinitreq,  meas_app_destroyreq,
+                         meas_app_startreq,          meas_app_blkstopreq, meas_app_faststopreq,
+                         meas_app_hstinitreq,        meas_app_running,    meas_app_remotestart_lock,
+                         meas_app_remotestop_active, meas_app_remoteread};
+    uint16_t w = 0;
+    for (int i = 0; i < 11; ++i) w |= uint16_t((f[i] & 1) << i);
+    return w;
+}
+
+bool meas_app_startreq_condition() {
+    return meas_app_startreq.load() == 1 && LapOutFra_isValid() && timestamp_valid == 1;
+}
+
+uint8_t meas_app_hstinit() {
+    return 1; // no streaming writer in this system
+}
+
+void meas_app_ini() {
+    LOGGING2_TARGET_PARTITION_ram = seramCal().LOGGING2_TARGET_PARTITION;
+    MeasAppStore_init();
+    powerdown = 0;
+    meas_app_stopstart = 0;
+    for (auto* f : {&meas_app_stopreq, &meas_app_reinitreq, &meas_app_destroyreq, &meas_app_startreq,
+                    &meas_app_blkstopreq, &meas_app_faststopreq, &meas_app_hstinitreq, &meas_app_running,
+                    &meas_app_remoteread})
+        *f = 0;
+    meas_app_reinitreq = loggingActive() ? 1 : 0;
+    if (cfg_system.ecuCode == 0) meas_led_set_status(0x800000);
+    meas_fifo_data_init_load_vars();
+    meas_app_remote_ini();
+    meas_app_cmds_init();
+}
+
+void meas_app_main() {
+    // 1. Time.
+    const uint32_t t = time_getTimestamp();
+    fifo_data_set_curr_ts(t);
+    fifo_cond_set_curr_ts(t);
+    bool resynced = false;
+    if (timestamp_valid == 1 && int32_t(t - timestamp_old) < 0) {
+        meas_stopstart_req = 1;
+        fifo_data_time_resync(true);
+        resynced = true;
+        syslogx(LOG_PRIO_WARNING, "meas_app_main(): timestamp reset detected: restarting measurement");
+    }
+    if (timestamp_valid == 1) timestamp_old = t;
+    timestamp_valid = time_getSyncState() > 2 ? 1 : 0;
+    if (!resynced) fifo_data_time_resync(false);
+
+    // 2. Restart sequence.
+    if (meas_app_stopstart.load() == 0) {
+        if (meas_stopstart_req) {
+            meas_stopstart_req = 0;
+            meas_app_stopstart = 3;
+        }
+    } else if ((meas_app_get_flags() & 0x7F) == 0) {
+        if (meas_app_stopstart.load() == 3) {
+            if (meas_app_remotestop_active.load()) {
+                meas_app_stopstart = 0;
+                LapOutFra_initLapOutCnt(lt_update_lap_cnt, lt_update_out_cnt);
+            } else {
+                meas_app_stopreq = 1;
+                meas_app_stopstart = 4;
+            }
+        } else if (meas_app_stopstart.load() == 4) {
+            LapOutFra_initLapOutCnt(lt_update_lap_cnt, lt_update_out_cnt);
+            fifo_data_time_resync(true);
+            meas_app_startreq = 1;
+            meas_app_stopstart = 0;
+        }
+    }
+    // 3. Stop.
+    if (meas_app_stopreq.load() == 1) {
+        syslogx(LOG_PRIO_INFO, "Stopping measurement");
+        meas_app_measstop(1);
+        syslogx(LOG_PRIO_INFO, "Measurement stopped, meas_app_get_flags %03X",
+                unsigned(meas_app_get_flags()));
+        // Not running before the request reads done: the remote control answers on that.
+        meas_app_running = 0;
+        meas_app_stopreq = 0;
+    }
+    // 4. Destroy.
+    if (meas_app_destroyreq.load() == 1 && meas_app_stopreq.load() == 0 && meas_app_blkstopreq.load() == 0) {
+        meas_app_measstop(0);
+        meas_app_measdestroy();
+    }
+    // 5. Re-initialise.
+    if (meas_app_reinitreq.load() == 1 && meas_app_DisksReady() == 0) {
+        syslogx(LOG_PRIO_INFO, "Init new measurement");
+        meas_app_measinit();
+        syslogx(LOG_PRIO_INFO, "New measurement initialized");
+        meas_app_reinitreq = 0;
+        meas_app_hstinitreq = 1;
+        meas_app_hstinit();
+    }
+    // 6. Streaming writer.
+    if (meas_app_hstinitreq.load() == 1 && meas_app_hstinit()) {
+        meas_app_hstinitreq = 0;
+        meas_app_startreq = 1;
+    }
+    // 7. Start.
+    if (meas_app_startreq_condition()) {
+        syslogx(LOG_PRIO_INFO, "Start new measurement");
+        for (int i = 0; i < MEAS_INSTANCES; ++i) {
+            const cfg_meas_t* c = cfg_meas_getCfgPartition(i);
+            if (c && !c->fileLess) MeasAppStore_driveCheckDirectoryFlags(c->targetPartition);
+        }
+        meas_app_clearsegmentation();
+        meas_app_measstart();
+        syslogx(LOG_PRIO_INFO, "New measurement started");
+        meas_app_startreq = 0;
+        meas_app_running = 1;
+    }
+    // 8. Statistics, 9. fragmentation.
+    statistics();
+    armFlushes();
+    meas_app_checksegmentation();
+}
+
+void rMeasure() {
+    const uint32_t c = gTick++;
+    meas_app_main();
+    meas_app_saveblock(0);
+    if (c & 1) {
+        meas_app_saveblock(1);
+        meas_app_saveblock(10);
+    }
+    if (c % 5 == 2) meas_app_saveblock(2);
+    if (c % 10 == 3) {
+        meas_app_saveblock(3);
+        LapOutFra_checkExtLaptrgInit();
+    }
+    if (c % 20 == 11) meas_app_saveblock(4);
+    if (c % 50 == 16) meas_app_saveblock(5);
+    if (c % 100 == 33) {
+        meas_app_saveblock(6);
+        meas_app_saveblock(11);
+        meas_app_saveblock(12);
+        meas_app_timeout_close(11);
+        meas_app_timeout_close(12);
+        meas_fifo_data_update_load_vars();
+    }
+    if (c % 200 == 111) meas_app_saveblock(7);
+    if (c % 500 == 123) meas_app_saveblock(8);
+    if (c % 1000 == 187) {
+        meas_app_saveblock(9);
+        MeasAppStore_checkForFlush();
+        meas_app_calc_recording_rates();
+        meas_fifo_data_syslog();
+        meas_app_check_datatimeout();
+        meas_app_checkFragmentTrigOnUSBEvent();
+    }
+}
+
+void meas_app_laptrigger_update(uint16_t lap, uint16_t outing) {
+    lt_update_lap_cnt = lap;
+    lt_update_out_cnt = outing;
+    if (loggingActive()) {
+        meas_app_stopstart = 3;
+        if (meas_app_running.load() == 0) LapOutFra_initLapOutCnt(lap, outing);
+    } else {
+        LapOutFra_initLapOutCnt(lap, outing);
+    }
+}
+
+void meas_app_setForcedFrag(int index) {
+    if (index >= 0 && index < MEAS_INSTANCES) meas[index].forcedFrag = 1;
+}
+
+void meas_app_clearsegmentation() {
+    meas_app_PreTrigTriggerFragment(meas[MEAS_M01].pretrig);
+    meas_app_PreTrigTriggerFragment(meas[MEAS_M03].pretrig);
+}
+
+void meas_app_lap_connect() {
+    static const LapLoggingHooks hooks{sb_lapstack_reset_history, sb_lapstack_add_entry, sblk_task_laptrigger,
+                                       meas_app_clearsegmentation, meas_app_laptrigger_update};
+    lap_setLogging(&hooks);
+}
+
+void meas_app_checksegmentation() {
+    int r = meas_app_PreTrigCheckFragment(meas[MEAS_M01].pretrig);
+    if (r == 0) r = meas_app_PreTrigCheckFragment(meas[MEAS_M03].pretrig);
+    if (r == 0) return;
+    meas[MEAS_M01].forcedFrag = 1;
+    meas[MEAS_M03].forcedFrag = 1;
+    meas_app_clearsegmentation();
+    LapOutFra_setFragmentTrig(time_getTimestamp());
+    if (r == 1)
+        syslogx(LOG_PRIO_INFO, "meas_app: Fragmentation because of size (%d kbytes)",
+                int(seramCal().FILEFRAGMENTATION_SIZE) << 10);
+    else if (r == 2)
+        syslogx(LOG_PRIO_INFO, "meas_app: Fragmentation because of time (%d s)",
+                int(seramCal().FILEFRAGMENTATION_TIME));
+}
+
+void meas_app_fastmeasstop() {
+    MeasAppStore_closeAllFilesFast();
+    bool written = false;
+    for (auto& m : meas) written = written || m.fileWritten.load() == 1;
+    if (written) LapOutFra_setFragmentTrig(0);
+    powerdown = 1;
+    meas_app_faststopreq = 0;
+}
+
+void meas_app_remotefaststop() {
+    if (loggingActive()) meas_app_faststopreq = 1;
+}
+
+bool meas_app_faststop_done() {
+    return meas_app_faststopreq.load() == 0;
+}
+
+void meas_app_calc_recording_rates() {
+    auto rate = [](std::atomic<uint32_t>& un, std::atomic<uint32_t>& co, std::atomic<uint8_t>& comp,
+                   std::atomic<uint16_t>& r) {
+        const uint32_t u = un.exchange(0), c = co.exchange(0);
+        comp = c == 0 ? 0 : uint8_t(std::min<uint64_t>(uint64_t(u) * 10 / c, 255));
+        // Saturates: the rate is a u16 of 1/51.2 units.
+        r = uint16_t(std::min<double>(u * 0.01953125, 65535.0));
+    };
+    rate(meas_data_size_m01_uncompressed, meas_data_size_m01_compressed, meas_compression_m01, meas_rate_m01);
+    rate(meas_data_size_m03_uncompressed, meas_data_size_m03_compressed, meas_compression_m03, meas_rate_m03);
+}
+
+void meas_app_check_datatimeout() {
+    if (meas_app_datatimeout.exchange(0) == 1)
+        meas_led_clr_status(0x20000);
+    else
+        meas_led_set_status(0x20000);
+}
+
+void meas_app_checkFragmentTrigOnUSBEvent() {
+    static bool previous = true;
+    static bool firstArrival = true;
+    const char* usb = "usb_meas:";
+    const int hw = cfg_meas_getHwIdxFromDrvName(usb);
+    if (hw < 0) {
+        syslogx(LOG_PRIO_ERR, "LapOutFra_checkFragmentTrigOnUSBEvent() could not map drive %s", usb);
+        return;
+    }
+    const bool available = meas_app_driveAvDebounce(usb) == 0;
+    if (!previous && available) {
+        MeasAppStore_driveCheckDirectoryFlags(usb);
+        const bool running = meas_app_running.load() == 1 && (meas[MEAS_M01].firstSampleTs.load() != 0 ||
+                                                              meas[MEAS_M03].firstSampleTs.load() != 0);
+        if (running) {
+            LapOutFraState s{};
+            LapOutFra_getState(&s);
+            meas_app_setForcedFrag(0);
+            meas_app_setForcedFrag(2);
+            meas_app_clearsegmentation();
+            LapOutFra_setFragmentTrig(time_getTimestamp());
+            if (!s.valid) {
+                syslogx(LOG_PRIO_WARNING,
+                        "LapOutFra_checkFragmentTrigOnUSBEvent() lapoutfra invalid, skip file copy");
+            } else if (!firstArrival &&
+                       // written by the writers' availability queries too
+                       !(std::atomic_ref<uint32_t>(cfg_meas_devHwInfo[hw].status)
+                             .load(std::memory_order_relaxed) &
+                         0x10000)) {
+                static char target[] = "usb_meas:";
+                CopyFile_t rq{s.outing, s.lap, s.absLap, s.fragment, target, 0};
+                meas_app_PreTrigCopyFile(meas[MEAS_M01].pretrig, &rq);
+                if (LOGGING2_TARGET_PARTITION_ram == 0) {
+                    CopyFile_t rq3 = rq;
+                    meas_app_PreTrigCopyFile(meas[MEAS_M03].pretrig, &rq3);
+                }
+            }
+        }
+        firstArrival = false;
+    }
+    previous = available;
+}

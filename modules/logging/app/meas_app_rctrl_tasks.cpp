@@ -1,0 +1,181 @@
+// The two tasks of the remote control: the queue listener, which answers the PC-connection service
+// only once the state machine has carried its request out, and the watch task, which pings the PC
+// of a stop or destroy and gives logging back when the PC is gone.
+#include "framework/board_io.h"
+#include "framework/errmem.h"
+#include "framework/syslog.h"
+#include "logging/app/meas_app.h"
+#include "logging/app/meas_app_remote.h"
+#include "measdata/ecumaster.h"
+#include "platform/kernel/ping.h"
+#include "platform/rtos/rtos.h"
+#include "platform/rtos/sysmq.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr int PING_FAILURES_TOLERATED = 4;
+
+void ipText(uint32_t ip, char* out, size_t size) {
+    std::snprintf(out, size, "%u.%u.%u.%u", unsigned(ip & 0xFF), unsigned(ip >> 8 & 0xFF),
+                  unsigned(ip >> 16 & 0xFF), unsigned(ip >> 24));
+}
+
+// Up to RCTRL_ATTEMPTS tries one tick apart; then waits, a tick at a time, until the state
+// machine has done it. 0x00 done, 0xFF never accepted.
+int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const char* failText) {
+    for (int attempt = 1; attempt <= RCTRL_ATTEMPTS; ++attempt) {
+        if (request(ip)) {
+            while (busy()) taskDelay(1);
+            return 0x00;
+        }
+        syslogx(LOG_PRIO_WARNING, "remotectrl_listenQueue() %s failed #%d", failText, attempt);
+        taskDelay(1);
+    }
+    return MEAS_REPLY_ERROR;
+}
+
+} // namespace
+
+int remotectrl_command(uint8_t command, uint32_t ip) {
+    switch (command) {
+    case 0xD1:
+        syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Flash request");
+        meas_led_set_status(0x3000000);
+        error_mgr_clear_all();
+        return requestAndWait(meas_app_remotedestroy, ip, meas_app_remotedestroy_busy,
+                              "meas_app_remotedestroy");
+    case 0xD2:
+        meas_led_clr_status(0x2000000);
+        return -1;
+    case 0xD3:
+        meas_led_set_status(0x4000000);
+        return -1;
+    case 0xE0:
+        syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Plixor connected");
+        return requestAndWait(meas_app_remotedestroy, ip, meas_app_remotedestroy_busy,
+                              "meas_app_remotedestroy");
+    case 0xE1:
+        syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Trevanox connected");
+        return requestAndWait(meas_app_remotestop, ip, meas_app_remotestop_busy, "meas_app_remotestop");
+    case 0xE2:
+        syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() DataTransferMeas connected");
+        return requestAndWait(meas_app_remoteTransfer, ip, meas_app_remoteTransferBusy,
+                              "meas_app_remoteTransferBegin");
+    case 0xED:
+        syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Plixor disconnected");
+        meas_app_remoteinit();
+        return -1;
+    case 0xEE:
+        syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Trevanox disconnected");
+        meas_app_remotestart();
+        return -1;
+    case 0xEF:
+        syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() DataTransferMeas disconnected");
+        meas_app_remoteread = 0;
+        return -1;
+    default:
+        syslogx(LOG_PRIO_WARNING, "remotectrl_listenQueue() received unknown command 0x%02X",
+                unsigned(command));
+        return -1;
+    }
+}
+
+void remotectrl_listenQueue() {
+    // Closed also when the task is deleted in its wait.
+    std::unique_ptr<SysMq, void (*)(SYSMQ_ID)> rx(sysmq_open(RCTRL_RX_QUEUE, 1, RCTRL_MSG), sysmq_close);
+    if (!rx) {
+        syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() queue(RX) open failed: %s", std::strerror(errno));
+        return;
+    }
+    std::unique_ptr<SysMq, void (*)(SYSMQ_ID)> tx(sysmq_open(RCTRL_TX_QUEUE, 1, RCTRL_MSG), sysmq_close);
+    if (!tx) {
+        syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() queue(TX) open failed: %s", std::strerror(errno));
+        return;
+    }
+    uint8_t receiveFlood = 0;
+    for (;;) {
+        uint8_t m[RCTRL_MSG] = {};
+        const ssize_t n = sysmq_receive(rx.get(), m, sizeof m, WAIT_FOREVER);
+        if (n != RCTRL_MSG) {
+            // A short message carries no whole address: nothing is done with it.
+            char why[64];
+            if (n < 0)
+                std::snprintf(why, sizeof why, "%s", std::strerror(errno));
+            else
+                std::snprintf(why, sizeof why, "message of %d bytes", int(n));
+            SYSLOGX_FLOOD(receiveFlood, LOG_PRIO_ERR,
+                          "remotectrl_listenQueue() error receiving command line: %s", why);
+            if (n < 0) taskDelay(1);
+            continue;
+        }
+        const uint32_t ip =
+            uint32_t(m[1]) | uint32_t(m[2]) << 8 | uint32_t(m[3]) << 16 | uint32_t(m[4]) << 24;
+        const int status = remotectrl_command(m[0], ip);
+        if (status < 0) continue;
+        const uint8_t reply[RCTRL_MSG] = {uint8_t(status), 0, 0, 0, 0};
+        // Bounded: a service that has gone away must not hold the listener.
+        if (sysmq_send(tx.get(), reply, sizeof reply, sysClkRateGet()) != OK) {
+            if (status == 0)
+                syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue(): sending reply error (%s)",
+                        std::strerror(errno));
+            else
+                syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue(): sending reply MEAS_REPLY_ERROR error (%s)",
+                        std::strerror(errno));
+        }
+    }
+}
+
+void remotectrl_lost_task() {
+    syslogx(LOG_PRIO_INFO, "remotectrl_lost_task: init:");
+    const int halfSecond = sysClkRateGet() / 2;
+    for (;;) {
+        uint32_t events = 0;
+        if (eventReceive(RCTRL_EV_STOP | RCTRL_EV_DESTROY, EVENTS_WAIT_ANY, WAIT_FOREVER, &events) != OK) {
+            syslogx(LOG_PRIO_ERR, "remotectrl_lost_task(): receiving event failed");
+            continue;
+        }
+        ping_setTimeout(1);
+        bool stopWatch = (events & RCTRL_EV_STOP) != 0;
+        bool destroyWatch = (events & RCTRL_EV_DESTROY) != 0;
+        if (stopWatch) remotectrl_markStopActive();
+        int failed = 0; // over the whole watch, not only in a row
+        while (remotectrl_lost_ip.load() != 0) {
+            char host[16];
+            ipText(remotectrl_lost_ip.load(), host, sizeof host);
+            if (xcpMasterPresent() || ping(host, 1, 0) == OK) {
+                taskDelay(halfSecond);
+            } else if (failed < PING_FAILURES_TOLERATED) {
+                const int e = errno;
+                ++failed;
+                if (e != S_pingLib_TIMEOUT) {
+                    syslogx(LOG_PRIO_WARNING, "remote lost, ping returns errno %s(%d)", std::strerror(e), e);
+                    taskDelay(halfSecond);
+                }
+            } else {
+                if (stopWatch) {
+                    syslogx(LOG_PRIO_WARNING, "remote lost, do a remotestart");
+                    if (meas_app_remotestart()) meas_app_remotestart_lock = 1;
+                }
+                if (destroyWatch) {
+                    syslogx(LOG_PRIO_WARNING, "remote lost, do a remoteinit");
+                    if (meas_app_remoteinit()) remotectrl_remoteinit_lock = 1;
+                }
+                ++remotectrl_retry_ctr;
+            }
+            // A time-out here only means that no start or init has come.
+            uint32_t ended = 0;
+            if (eventReceive(RCTRL_EV_START | RCTRL_EV_INIT, EVENTS_WAIT_ANY | EVENTS_KEEP_UNWANTED, NO_WAIT,
+                             &ended) == OK) {
+                if (ended & RCTRL_EV_START) stopWatch = false;
+                if (ended & RCTRL_EV_INIT) destroyWatch = false;
+            }
+            if (!stopWatch && !destroyWatch) break;
+        }
+        remotectrl_endWatch();
+    }
+}

@@ -1,0 +1,182 @@
+// The remote-control requests on the state machine's flags. The queue listener and the watch task
+// both make requests; one lock keeps each test-and-set whole between them (the state machine
+// itself only reads and clears the flags it carries out).
+#include "logging/app/meas_app_remote.h"
+
+#include "framework/syslog.h"
+#include "logging/app/meas_app.h"
+#include "logging/store/meas_app_pretrig.h"
+#include "measdata/cfg_system.h"
+#include "platform/rtos/rtos.h"
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+std::atomic<uint32_t> remotectrl_lost_ip{0};
+std::atomic<uint8_t> remotectrl_retry_ctr{0}, remotectrl_remoteinit_lock{0};
+
+namespace {
+
+std::atomic<TASK_ID> remotectrl_lost_task_id{0};
+std::mutex gRemoteMutex;
+
+bool loggingActive() {
+    return cfg_system.loggingActive != 0;
+}
+
+// A request the state machine has not taken yet, besides start (bits 0, 1, 2, 4 and 6).
+bool stopInitDestroyPending() {
+    return meas_app_stopreq.load() || meas_app_reinitreq.load() || meas_app_hstinitreq.load() ||
+           meas_app_destroyreq.load() || meas_app_blkstopreq.load();
+}
+
+// Without its task no event can go out (id 0 would name the sender itself).
+STATUS sendWatchEvent(uint32_t event) {
+    const TASK_ID tid = remotectrl_lost_task_id.load();
+    return tid == 0 ? ERROR : eventSend(tid, event);
+}
+
+} // namespace
+
+int meas_app_remotestart() {
+    if (!loggingActive()) return 1;
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    if (meas_app_startreq.load() || stopInitDestroyPending() || meas_app_remotestart_lock.load()) {
+        syslogx(LOG_PRIO_WARNING, "meas_app_remotestart: failed %03X", unsigned(meas_app_get_flags()));
+        return 0;
+    }
+    if (meas_app_running.load() == 0) {
+        meas_app_startreq = 1;
+        syslogx(LOG_PRIO_INFO, "meas_app_remotestart: %03X", unsigned(meas_app_get_flags()));
+    } else {
+        syslogx(LOG_PRIO_INFO, "meas_app_remotestart: already running %03X, clear events ",
+                unsigned(meas_app_get_flags()));
+    }
+    if (sendWatchEvent(RCTRL_EV_START) == OK) {
+        remotectrl_retry_ctr = 0;
+        meas_app_remotestop_active = 0;
+        remotectrl_lost_ip = 0;
+    } else {
+        syslogx(LOG_PRIO_ERR, "meas_app_remotestart: Event Send failed");
+    }
+    return 1;
+}
+
+int meas_app_remotestop(uint32_t ip) {
+    if (!loggingActive()) return 1;
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    if (meas_app_startreq_condition() || stopInitDestroyPending()) return 0;
+    // The start request goes first, so that no step starts what this one stops.
+    meas_app_startreq = 0;
+    meas_app_stopreq = 1;
+    remotectrl_remoteinit_lock = 0;
+    meas_app_remotestart_lock = 0;
+    remotectrl_lost_ip = ip;
+    if (sendWatchEvent(RCTRL_EV_STOP) != OK) syslogx(LOG_PRIO_ERR, "meas_app_remotestop: Event Send failed");
+    return 1;
+}
+
+int meas_app_remoteinit() {
+    if (!loggingActive()) return 1;
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    if (stopInitDestroyPending() || remotectrl_remoteinit_lock.load()) {
+        syslogx(LOG_PRIO_WARNING, "meas_app_remoteinit: failed %03X", unsigned(meas_app_get_flags()));
+        return 0;
+    }
+    meas_app_reinitreq = 1;
+    if (sendWatchEvent(RCTRL_EV_INIT) == OK) {
+        remotectrl_retry_ctr = 0;
+        remotectrl_lost_ip = 0;
+    } else {
+        syslogx(LOG_PRIO_ERR, "meas_app_remoteinit: Event Send failed");
+    }
+    return 1;
+}
+
+int meas_app_remotedestroy(uint32_t ip) {
+    if (!loggingActive()) return 1;
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    if (meas_app_stopreq.load() || meas_app_destroyreq.load() || meas_app_blkstopreq.load()) return 0;
+    meas_app_reinitreq = 0;
+    meas_app_hstinitreq = 0;
+    meas_app_startreq = 0;
+    meas_app_stopreq = 1;
+    meas_app_destroyreq = 1;
+    if (ip != 0) {
+        remotectrl_remoteinit_lock = 0;
+        remotectrl_lost_ip = ip;
+        syslogx(LOG_PRIO_INFO, "meas_app_remotedestroy %03X, ip %u.%u.%u.%u", unsigned(meas_app_get_flags()),
+                unsigned(ip & 0xFF), unsigned(ip >> 8 & 0xFF), unsigned(ip >> 16 & 0xFF), unsigned(ip >> 24));
+        if (sendWatchEvent(RCTRL_EV_DESTROY) != OK)
+            syslogx(LOG_PRIO_ERR, "meas_app_remotedestroy: Event Send failed");
+    } else {
+        remotectrl_remoteinit_lock = 1;
+    }
+    return 1;
+}
+
+int meas_app_remoteTransfer(uint32_t) {
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    if (meas_app_startreq_condition() || stopInitDestroyPending()) return 0;
+    if (!loggingActive())
+        syslogx(LOG_PRIO_INFO, "meas_app_remotedatatransfer: nothing to do bc logging inactive.");
+    else if (meas_app_running.load())
+        meas_app_remoteread = 1;
+    else
+        syslogx(LOG_PRIO_INFO, "meas_app_remotedatatransfer: nothing to do bc meas app not running.");
+    return 1;
+}
+
+bool meas_app_remotestop_busy() {
+    return meas_app_stopreq.load() || meas_app_blkstopreq.load() || !meas_app_PreTrigIsOfflineDataFlushed();
+}
+
+bool meas_app_remoteTransferBusy() {
+    return meas_app_stopreq.load() || meas_app_blkstopreq.load();
+}
+
+bool meas_app_remotedestroy_busy() {
+    return meas_app_destroyreq.load() != 0;
+}
+
+uint8_t meas_app_get_remotectrl_remotestart_lock() {
+    return meas_app_remotestart_lock.load();
+}
+
+uint8_t meas_app_get_remotestop_active() {
+    return meas_app_remotestop_active.load();
+}
+
+// The watch task's own part of a stop: only while the stop's PC is still watched, so that a start
+// that came first is not undone.
+void remotectrl_markStopActive() {
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    if (remotectrl_lost_ip.load() != 0) meas_app_remotestop_active = 1;
+}
+
+void remotectrl_endWatch() {
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    uint32_t pending = 0;
+    eventReceive(0, EVENTS_FETCH, NO_WAIT, &pending);
+    // A stop or destroy made since the watch ended starts the next one.
+    if (remotectrl_lost_ip.load() != 0 && (pending & (RCTRL_EV_STOP | RCTRL_EV_DESTROY))) return;
+    remotectrl_lost_ip = 0;
+    eventClear();
+}
+
+void meas_app_remote_ini() {
+    remotectrl_lost_ip = 0;
+    remotectrl_remoteinit_lock = 0;
+    meas_app_remotestart_lock = 0;
+    const TASK_ID lost =
+        taskSpawn("r_rCtrlLost", RCTRL_TASK_PRIORITY, 0, RCTRL_TASK_STACK, remotectrl_lost_task);
+    if (lost == TASK_ID_ERROR) {
+        syslogx(LOG_PRIO_ERR, "meas_app_ini: taskSpawn error %s", std::strerror(errno));
+        return;
+    }
+    remotectrl_lost_task_id = lost;
+    if (taskSpawn("r_rCtrlLisQ", RCTRL_TASK_PRIORITY, 0, RCTRL_TASK_STACK, remotectrl_listenQueue) ==
+        TASK_ID_ERROR)
+        syslogx(LOG_PRIO_ERR, "meas_app_ini: taskSpawn error %s", std::strerror(errno));
+}

@@ -1,0 +1,534 @@
+// Which file each sample goes into: files follow the lap, outing and fragment counters; when the
+// counters move on, every block finishes its part of the old file and opens its part of the new
+// one, and the old file is closed with a status block once its last block has left it.
+#include "framework/appman.h"
+#include "framework/syslog.h"
+#include "framework/time_util.h"
+#include "laptiming/lapoutfra.h"
+#include "logging/app/meas_app.h"
+#include "logging/app/meas_app_internal.h"
+#include "logging/app/meas_app_store.h"
+#include "logging/app/sblk_task.h"
+#include "logging/disk/cfg_meas.h"
+#include "logging/events/eventlogger.h"
+#include "logging/fifo/meas_frame.h"
+#include "logging/store/meas_app_pretrig.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t CLOSE_DELAY = 30000; // 3 s in 100 us ticks
+
+const char* closeTypeName(int t) {
+    return t == SB_LAPTRIG ? "SB_LAPTRIG" : t == SB_PERIOD ? "SB_PERIOD" : "SB_UNKNOWN";
+}
+
+MeasAppStore_FileInfo_s* fileOfNode(NODE* n) {
+    return reinterpret_cast<MeasAppStore_FileInfo_s*>(n); // the node is the record's first member
+}
+
+meas_instance* instOf(const MeasAppStore_FileInfo_s* f) {
+    return static_cast<meas_instance*>(f->meas);
+}
+
+struct QueueLock {
+    bool held;
+    explicit QueueLock(const char* who) : held(gFileQueueSem && semTake(gFileQueueSem, WAIT_FOREVER) == OK) {
+        if (!held) syslogx(LOG_PRIO_ERR, "%s: error taking semaphore, errno %s", who, std::strerror(errno));
+    }
+    ~QueueLock() {
+        if (held) semGive(gFileQueueSem);
+    }
+};
+
+void addBytes(int index, uint32_t used, uint32_t packed) {
+    if (index == MEAS_M01) {
+        meas_data_size_m01_uncompressed += used;
+        meas_data_size_m01_compressed += packed;
+    } else if (index == MEAS_M03) {
+        meas_data_size_m03_uncompressed += used;
+        meas_data_size_m03_compressed += packed;
+    }
+}
+
+void fillRequest(sb_request_t* rq, const MeasAppStore_FileInfo_s* file) {
+    std::memset(rq, 0, sizeof *rq);
+    const meas_instance& m = *instOf(file);
+    get_bcd_time(rq->bcdNow);
+    rq->vfIdx = file->vfIdx;
+    rq->hst = m.hst;
+    rq->pretrig = m.pretrig;
+    std::memcpy(rq->bcdCreate, file->createTime, 6);
+    std::snprintf(rq->fileName, sizeof rq->fileName, "%s", file->name);
+    if (m.config) {
+        // Cut to the 80 characters of the request.
+        std::memcpy(rq->cfgName1, m.config->ident, sizeof rq->cfgName1 - 1);
+        std::memcpy(rq->cfgName2, m.config->projectFileName, sizeof rq->cfgName2 - 1);
+    }
+    std::snprintf(rq->syslogName, sizeof rq->syslogName, "log/syslog-%d.log", RtpIndex);
+}
+
+} // namespace
+
+int MeasAppStore_initData(MeasAppStore_data* s, uint32_t maxRecords, uint32_t maxBytes, uint32_t recordSize,
+                          uint32_t factor, uint32_t cnt4, uint32_t cnt2, uint32_t cnt1) {
+    s->file = nullptr;
+    s->initTs = MEAS_TS_NONE;
+    s->frame = MeasFrame_alloc(maxRecords, maxBytes, recordSize, factor);
+    if (!s->frame) {
+        syslogx(LOG_PRIO_ERR, "MeasAppStore_initData():Error: MeasFrame_alloc()");
+        return 1;
+    }
+    if (factor > 1 && MeasFrame_HSL_calc_IndexTranslation(s->frame, cnt4, cnt2, cnt1) != 0) {
+        syslogx(LOG_PRIO_ERR, "MeasAppStore_initData():Error: MeasFrame_HSL_calc_IndexTranslation()");
+        MeasFrame_free(s->frame);
+        s->frame = nullptr;
+        return 1;
+    }
+    return 0;
+}
+
+int MeasAppStore_deinitData(MeasAppStore_data* s) {
+    if (!s->frame) return 1;
+    // Records still held are dropped with the instance.
+    uint32_t first = 0, last = 0;
+    if (s->frame->count && MeasFrame_recode_for_V5_V6(s->frame, s->frame->recordSize, &first, &last) == 0) {
+        uint8_t* data = nullptr;
+        uint32_t size = 0, used = 0, packed = 0;
+        if (MeasFrame_get(s->frame, 0, &data, &size, &used, &packed) == 0) std::free(data);
+    }
+    if (MeasFrame_free(s->frame) != 0) {
+        syslogx(LOG_PRIO_ERR, "MeasAppStore_deinitData():Error: MeasFrame_free()");
+        return 1;
+    }
+    s->frame = nullptr;
+    return 0;
+}
+
+void meas_app_store_frame(meas_blk* b) {
+    if (!b) {
+        syslogx(LOG_PRIO_ERR, "meas_app_store_frame(): Error: pMblk NULL");
+        return;
+    }
+    MeasAppStore_FileInfo_s* file = b->store.file;
+    if (!file) {
+        syslogx(LOG_PRIO_ERR, "meas_app_store_frame(): Error: aFileInfoPtr NULL");
+        return;
+    }
+    if (!b->blkinfo) {
+        syslogx(LOG_PRIO_ERR, "meas_app_store_frame(): Error: pMblk->blkinfo NULL");
+        return;
+    }
+    MeasFrame* fr = b->store.frame;
+    if (!fr || fr->count == 0) return;
+    uint32_t first = 0, last = 0;
+    if (MeasFrame_recode_for_V5_V6(fr, b->blkinfo->recordSize, &first, &last) != 0) {
+        syslogx(LOG_PRIO_ERR, "meas_app_store_frame(): Error: MeasFrame_recode_V5_V6()");
+        return;
+    }
+    uint8_t* data = nullptr;
+    uint32_t size = 0, used = 0, packed = 0;
+    if (MeasFrame_get(fr, uint8_t(b->blkinfo->blockNo), &data, &size, &used, &packed) != 0) {
+        syslogx(LOG_PRIO_ERR, "meas_app_store_frame():Error: MeasFrame_get()");
+        return;
+    }
+    addBytes(b->index, used, packed);
+    meas_instance& m = *b->instance;
+    if (data && file->vfIdx >= 0 && m.pretrig) {
+        meas_app_PreTrigPutMeasFrame(m.pretrig, file->vfIdx, data, size, first, last);
+        file->bytesWritten += size;
+    } else {
+        std::free(data);
+    }
+}
+
+MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* b, const LapOutFraState& c) {
+    QueueLock lk("meas_app_get_lof_file()");
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+        MeasAppStore_FileInfo_s* f = fileOfNode(n);
+        if (f->index == b->index && f->outing == c.outing && f->lap == c.lap && f->absLap == c.absLap &&
+            f->fragment == c.fragment)
+            return f;
+    }
+    return nullptr;
+}
+
+int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) {
+    meas_instance& m = *b->instance;
+    uint32_t flushTs = c.timestamp;
+    if (flushTs == 0 || flushTs == MEAS_TS_NONE) flushTs = m.firstSampleTs.load();
+    MeasAppStore_FileInfo_s* found = nullptr;
+    MeasAppStore_FileInfo_s* prev = nullptr;
+    bool others = false;
+    {
+        QueueLock lk("meas_app_open_file()");
+        bool firstSeen = false;
+        for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+            MeasAppStore_FileInfo_s* f = fileOfNode(n);
+            if (f->index != b->index) continue;
+            others = true;
+            if (!firstSeen) {
+                if (!f->closeable) f->closeable = 1;
+                if (!(f->closeable && f->vfIdx < 0)) firstSeen = true;
+            }
+            if (f->outing == c.outing && f->lap == c.lap && f->absLap == c.absLap &&
+                f->fragment == c.fragment) {
+                found = (int32_t(f->initTimestamp - sampleTs) > 0 && prev) ? prev : f;
+                break;
+            }
+            if (int32_t(f->initTimestamp - sampleTs) <= 0) prev = f;
+        }
+        if (!found && prev && int32_t(c.timestamp - sampleTs) >= 0) found = prev;
+    }
+    if (found && found->vfIdx < 0) {
+        syslogx(LOG_PRIO_WARNING,
+                "meas_app_open_file(): Cancel writing block #%d to file %s, mode.kill 0x%X, file was closed "
+                "already!!",
+                int(b->blockId), found->name, unsigned((m.started.load() & MEAS_STOPPING) ? 1 : 0));
+        return 1;
+    }
+    if (!found) {
+        auto* f = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
+        if (!f) return 1;
+        lstInit(&f->blocks);
+        get_bcd_time(f->createTime);
+        if (LapOutFra_genFilenameAbsLap(f->name, sizeof f->name, uint8_t(b->index), uint8_t(c.outing),
+                                        uint8_t(c.lap), uint8_t(c.fragment), c.absLap) < 0)
+            syslogx(LOG_PRIO_ERR, "meas_app_open_file(): Error LapOutFra_genFilename()");
+        f->meas = &m;
+        f->index = b->index;
+        f->outing = c.outing;
+        f->lap = c.lap;
+        f->absLap = c.absLap;
+        f->fragment = c.fragment;
+        f->closeState = 0;
+        f->initTimestamp = c.timestamp == MEAS_TS_NONE ? 0 : c.timestamp;
+        f->closeTimestamp = MEAS_TS_NONE;
+        f->closeDeadline = MEAS_TS_NONE;
+        f->vfIdx = -1;
+        f->closeable = others ? 0 : 1;
+        f->config = m.config;
+        f->configBlob = m.dcp;
+        f->configBlobSize = uint32_t(m.dcpSize);
+        f->headerWritten = &m.fileWritten;
+        f->loggerId = meas_app_getLoggerId();
+        meas_app_PreTrigOpenFile(m.pretrig, f);
+        if (f->vfIdx < 0) {
+            syslogx(LOG_PRIO_ERR, "meas_app_open_file(): failed to open virtual file %s", f->name);
+            std::free(f);
+            return 1;
+        }
+        {
+            QueueLock lk("meas_app_open_file(): error taking semaphore to add entry");
+            lstAdd(&gFileQueue, &f->node);
+            if (prev) {
+                if (prev->closeTimestamp == MEAS_TS_NONE) {
+                    prev->closeTimestamp = f->initTimestamp;
+                    prev->closeDeadline = time_getTimestamp() + CLOSE_DELAY;
+                    syslogx(LOG_PRIO_DEBUG, "meas_app_open_file(): close_timestamp set late %s", prev->name);
+                } else if (prev->closeTimestamp != f->initTimestamp) {
+                    syslogx(LOG_PRIO_DEBUG,
+                            "meas_app_open_file(): close_timestamp > init_timestamp [%u > %u] [%s, %s]",
+                            unsigned(prev->closeTimestamp), unsigned(f->initTimestamp), prev->name, f->name);
+                }
+            }
+        }
+        eventLoggerFlushUntil(m.evLogger, flushTs);
+        found = f;
+    }
+    b->store.file = found;
+    lstAdd(&found->blocks, &b->store.node);
+    b->store.initTs = found->initTimestamp;
+    const uint32_t lofTs = c.timestamp == MEAS_TS_NONE ? 0 : c.timestamp;
+    if (found->initTimestamp != lofTs)
+        syslogx(LOG_PRIO_DEBUG, "meas_app_open_file(): file %s, lof and file init timestamp differ %u / %u",
+                found->name, unsigned(lofTs), unsigned(found->initTimestamp));
+    return 0;
+}
+
+void meas_app_store_statusblock_close(MeasAppStore_FileInfo_s* file, int closeType) {
+    meas_instance& m = *instOf(file);
+    if (file->index != MEAS_M01 && file->index != MEAS_M03) {
+        syslogx(LOG_PRIO_ERR, "meas_app_store_statusblock_close(m0%d): invalid measurement", file->index + 1);
+        meas_app_PreTrigCloseFile(m.pretrig, file->vfIdx);
+        return;
+    }
+    sb_request_t rq;
+    fillRequest(&rq, file);
+    if (sb_create(&rq, closeType, file->index) == 3) {
+        syslogx(LOG_PRIO_WARNING, "meas_app_store_statusblock_close() close file: '%s', 0x%X", file->name,
+                unsigned(file->vfIdx));
+        meas_app_PreTrigCloseFile(m.pretrig, file->vfIdx);
+    }
+}
+
+void meas_app_store_statusblock(MeasAppStore_FileInfo_s* file, int closeType) {
+    if (file->index != MEAS_M01 && file->index != MEAS_M03) {
+        syslogx(LOG_PRIO_ERR, "meas_app_store_statusblock(m0%d): invalid measurement", file->index + 1);
+        return;
+    }
+    sb_request_t rq;
+    fillRequest(&rq, file);
+    sb_create_write(&rq, closeType, file->index);
+}
+
+void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int closeType) {
+    if (!file) {
+        syslogx(LOG_PRIO_ERR, "meas_app_req_sb_and_unlink_file(): Error NULL file handle");
+        return;
+    }
+    if (file->closeState == 3) {
+        syslogx(LOG_PRIO_ERR,
+                "meas_app_req_sb_and_unlink_file(): Error - requesting close file SB second time");
+        return;
+    }
+    if (!file->closeable) {
+        syslogx(LOG_PRIO_ERR, "meas_app_req_sb_and_unlink_file(): Error - cannot close yet, not oldest (%s)",
+                file->name);
+        return;
+    }
+    meas_instance& m = *instOf(file);
+    if (closeType == SB_LAPTRIG && file->closeState == 2 && m.pretrig) {
+        const uint32_t ts = file->closeTimestamp;
+        const uint8_t be[4] = {uint8_t(ts >> 24), uint8_t(ts >> 16), uint8_t(ts >> 8), uint8_t(ts)};
+        meas_app_PreTrigPutMetaDataVfCopy(m.pretrig, file->vfIdx, be, 4, MEAS_META_CLOSE_TS);
+    }
+    eventLoggerFlushUntil(m.evLogger, file->closeTimestamp);
+    if (file->closeState == 1) closeType = SB_PERIOD;
+    syslogx(LOG_PRIO_INFO, "meas_app_close_file(): collecting statusblock for %s, type %s", file->name,
+            closeTypeName(closeType));
+    file->closeState = 3;
+    meas_app_store_statusblock_close(file, closeType);
+}
+
+void meas_app_close_file(meas_blk* b, int closeType) {
+    if (b->type != MEAS_BLK_DATA) return; // plain data blocks only
+    MeasAppStore_FileInfo_s* file = b->store.file;
+    if (!file || file->vfIdx < 0) {
+        syslogx(LOG_PRIO_DEBUG, "meas_app_close_file(): InfoPtr 0x%X, FileInfo_ptr 0x%X, #%d, '%s'",
+                unsigned(uintptr_t(&b->store) & 0xFFFFFFFF), unsigned(uintptr_t(file) & 0xFFFFFFFF),
+                int(b->blockId), closeTypeName(closeType));
+        if (file) {
+            lstDelete(&file->blocks, &b->store.node);
+            b->store.file = nullptr;
+            b->store.initTs = MEAS_TS_NONE;
+        }
+        return;
+    }
+    meas_instance& m = *b->instance;
+    if (file->closeState == 0) {
+        file->closeState = m.forcedFrag.exchange(0) ? 1 : 2;
+        if (file->closeTimestamp == MEAS_TS_NONE) {
+            file->closeTimestamp = LapOutFra_getTimeStamp();
+            file->closeDeadline = time_getTimestamp() + CLOSE_DELAY;
+        }
+    }
+    meas_app_store_frame(b);
+    lstDelete(&file->blocks, &b->store.node);
+    b->store.file = nullptr;
+    b->store.initTs = MEAS_TS_NONE;
+    if (lstCount(&file->blocks) == 0) meas_app_req_sb_and_unlink_file(file, closeType);
+}
+
+void meas_app_store_block_close_check_only(meas_blk* b) {
+    MeasAppStore_FileInfo_s* file = b->store.file;
+    if (!file) return;
+    const uint32_t t = LapOutFra_getTimeStamp();
+    if (b->store.initTs == t) return;
+    // A sample stamped before the counter change still belongs to the old file.
+    if (int32_t(b->lastTs - t) <= 0 &&
+        (file->closeTimestamp == MEAS_TS_NONE || int32_t(file->closeTimestamp - b->lastTs) >= 0))
+        return;
+    meas_app_close_file(b, SB_LAPTRIG);
+}
+
+void meas_app_store_block(meas_blk* b, const uint8_t* record) {
+    meas_app_store_block_close_check_only(b);
+    if (!b->store.file) {
+        LapOutFraState c{};
+        LapOutFra_getState(&c);
+        if (!c.valid) return;
+        if (meas_app_open_file(b, b->lastTs, c) != 0) return;
+    }
+    const int r = MeasFrame_put(b->store.frame, record, b->blkinfo->recordSize);
+    if (r == 1)
+        syslogx(LOG_PRIO_ERR, "meas_app_store_block(): Error: MeasFrame_put()");
+    else if (r == 2)
+        meas_app_store_frame(b);
+}
+
+namespace {
+
+// Lap or status-block records of one list: coded as a one-sample frame from a scratch copy.
+int storeDyn(int vfIdx, int index, uint32_t lapTs, int code) {
+    const bool lap = code == MEAS_RASTER_LAP;
+    int written = 0;
+    if (uint32_t(vfIdx) == MEAS_TS_NONE) return 0;
+    std::vector<uint8_t> rec, out;
+    for (meas_blk* b : meas_list_snapshot(&meas_app_measlist[code])) {
+        if (b->index != index || !b->sbBuf) continue;
+        const uint8_t flags = b->sbFlags.load();
+        if (!b->sbNew.load(std::memory_order_acquire)) {
+            b->sbFlags.fetch_and(uint8_t(~MEAS_SB_LAPREQ));
+            continue;
+        }
+        rec.resize(b->sbBuf->size());
+        b->sbBuf->read(rec.data());
+        const uint32_t size = b->blkinfo->recordSize;
+        const uint32_t recTs = uint32_t(rec[0] << 24 | rec[1] << 16 | rec[2] << 8 | rec[3]);
+        const char* what = lap ? "LR" : "SB";
+        if (lapTs && !(flags & MEAS_SB_LAPREQ)) {
+            syslogx(LOG_PRIO_DEBUG, "Missing %s Data: m0%d PID: 0x%X, BLK #%d, Ch #%d", what, index + 1,
+                    unsigned(b->pid), int(b->blockId), int(b->blkinfo->blockNo));
+        } else if (!lapTs && (flags & MEAS_SB_LAPREQ)) {
+            syslogx(LOG_PRIO_DEBUG, "Missing periodic %s Data: m0%d PID: 0x%X, BLK #%d, Ch #%d", what,
+                    index + 1, unsigned(b->pid), int(b->blockId), int(b->blkinfo->blockNo));
+        } else if (!lapTs || lapTs == recTs) {
+            out.assign(4 + size + size / 128 + 2, 0);
+            const uint16_t packed = MeasFrame_packBits(rec.data(), out.data() + 4, uint16_t(size));
+            out[0] = uint8_t(b->blkinfo->blockNo);
+            out[1] = 1;
+            out[2] = uint8_t(packed >> 8);
+            out[3] = uint8_t(packed);
+            meas_instance& m = *b->instance;
+            if (lap) {
+                meas_app_PreTrigPutMeasFrameCopy(m.pretrig, vfIdx, out.data(), packed + 4u, lapTs, lapTs);
+                syslogx(LOG_PRIO_DEBUG, "Wrote LR Data: m0%d PID: 0x%X, BLK #%d, Ch #%d, TS %d", index + 1,
+                        unsigned(b->pid), int(b->blockId), int(b->blkinfo->blockNo), int(lapTs));
+            } else {
+                meas_app_PreTrigPutMetaDataVfCopy(m.pretrig, vfIdx, out.data(), packed + 4u,
+                                                  MEAS_META_SB_FRAME);
+            }
+            ++written;
+        } else {
+            syslogx(LOG_PRIO_DEBUG,
+                    "Discard invalid %s Data: m0%d PID: 0x%X, BLK #%d, Ch #%d, LT-TS: %d, Data-TS: %u", what,
+                    index + 1, unsigned(b->pid), int(b->blockId), int(b->blkinfo->blockNo), int(lapTs),
+                    unsigned(recTs));
+        }
+        b->sbNew.store(0, std::memory_order_release);
+        b->sbLocked = 0;
+        b->sbFlags.fetch_and(uint8_t(~MEAS_SB_LAPREQ));
+    }
+    return written;
+}
+
+} // namespace
+
+int meas_app_store_frame_lr_dyn(int vfIdx, int index, uint32_t lapTs) {
+    return storeDyn(vfIdx, index, lapTs, MEAS_RASTER_LAP);
+}
+
+int meas_app_store_frame_sb_dyn(int vfIdx, int index, uint32_t lapTs) {
+    return storeDyn(vfIdx, index, lapTs, MEAS_RASTER_SBLAP);
+}
+
+void meas_app_file_queue_delete(MeasAppStore_FileInfo_s* file) {
+    QueueLock lk("meas_app_file_queue_delete()");
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n))
+        if (fileOfNode(n) == file) {
+            lstDelete(&gFileQueue, n);
+            syslogx(LOG_PRIO_DEBUG, "meas_app_file_queue_delete(): deleted file (%s) from gFileQueue",
+                    file->name);
+            return;
+        }
+    syslogx(LOG_PRIO_ERR, "meas_app_file_queue_delete(): error deleting file from gFileQueue (%s)",
+            file ? file->name : "");
+}
+
+void meas_app_set_next_closeable_file(int index) {
+    QueueLock lk("meas_app_set_next_closeable_file()");
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+        MeasAppStore_FileInfo_s* f = fileOfNode(n);
+        if (f->index != index) continue;
+        if (!f->closeable) {
+            f->closeable = 1;
+            syslogx(LOG_PRIO_DEBUG, "meas_app_set_next_closeable_file(): set to %s", f->name);
+        }
+        return;
+    }
+}
+
+void meas_app_fsflush(int index) {
+    if (index >= 0 && index < MEAS_INSTANCES) meas_app_PreTrigFlushDir(meas[index].pretrig);
+}
+
+void meas_app_fsflush_drive(const char* drive) {
+    for (int i = 0; i < MEAS_INSTANCES; ++i) {
+        const cfg_meas_t* c = cfg_meas_getCfgPartition(i);
+        if (c && (std::strncmp(c->targetPartition, drive, CFG_MEAS_NAME_LEN) == 0 ||
+                  std::strncmp(c->usbDrive, drive, CFG_MEAS_NAME_LEN) == 0))
+            meas_app_fsflush(i);
+    }
+}
+
+void MeasAppStore_checkForFlushIdx(int mask) {
+    bool flush[MEAS_INSTANCES] = {};
+    bool firstSeen[MEAS_INSTANCES] = {};
+    const bool idle = (meas_app_get_flags() & 0x7F) == 0;
+    const uint32_t now = time_getTimestamp();
+    QueueLock lk("MeasAppStore_checkForFlush()");
+    std::vector<MeasAppStore_FileInfo_s*> files;
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) files.push_back(fileOfNode(n));
+    for (MeasAppStore_FileInfo_s* f : files) {
+        const int i = f->index;
+        if (i < 0 || i >= MEAS_INSTANCES || !((mask >> i) & 1)) continue;
+        std::vector<meas_blk*> blocks;
+        for (NODE* n = lstFirst(&f->blocks); n; n = lstNext(n))
+            blocks.push_back(reinterpret_cast<MeasAppStore_data*>(n)->block);
+        for (meas_blk* b : blocks)
+            if (b->store.frame && b->store.frame->count && MeasFrame_getAgeTS(b->store.frame) >= 10000) {
+                meas_app_store_frame(b);
+                flush[i] = true;
+            }
+        if (!firstSeen[i]) {
+            firstSeen[i] = true;
+            if (!f->closeable) {
+                syslogx(LOG_PRIO_WARNING, "MeasAppStore_checkForFlushIdx(%d): closeable file not set %s", i,
+                        f->name);
+                f->closeable = 1;
+            }
+        }
+        if (f->closeable && f->closeDeadline != MEAS_TS_NONE && int32_t(now - f->closeDeadline) > 0 && idle &&
+            f->closeState != 3) {
+            if (!blocks.empty()) {
+                syslogx(LOG_PRIO_INFO,
+                        "MeasAppStore_checkForFlush(): request timeout close on file %s, %u blocks", f->name,
+                        unsigned(blocks.size()));
+                for (meas_blk* b : blocks) meas_app_close_file(b, SB_LAPTRIG);
+            } else {
+                // A file left by the counter change keeps its close type and its close record.
+                syslogx(LOG_PRIO_INFO, "MeasAppStore_checkForFlushIdx(%d): close unused dangling file %s", i,
+                        f->name);
+                meas_app_req_sb_and_unlink_file(f, f->closeState == 2 ? SB_LAPTRIG : SB_PERIOD);
+            }
+        }
+    }
+    for (int i = 0; i < MEAS_INSTANCES; ++i)
+        if (flush[i]) meas_app_fsflush(i);
+}
+
+void MeasAppStore_checkForFlush() {
+    MeasAppStore_checkForFlushIdx(7);
+}
+
+void MeasAppStore_closeAllFilesFast() {
+    for (int code = MEAS_RASTER_CODES - 1; code >= 0; --code) {
+        const std::vector<meas_blk*> blocks = meas_list_snapshot(&meas_app_measlist[code]);
+        for (meas_blk* b : blocks) meas_app_close_file(b, SB_PERIOD);
+    }
+    meas_app_fsflush(0);
+    meas_app_fsflush(2);
+}
+
+uint32_t MeasAppStore_getFCloseType(const meas_blk* b) {
+    return b->store.file ? b->store.file->closeState : 0;
+}
+
+uint32_t MeasAppStore_getFilesize(const meas_blk* b) {
+    return b->store.file ? b->store.file->bytesWritten : 0;
+}

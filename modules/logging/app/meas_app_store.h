@@ -1,0 +1,68 @@
+// The measurement file store: which file each sample of a logging block goes into, the queue of
+// open files, the once-a-second flush, and the deletion of downloaded files on the PC's request.
+#pragma once
+
+#include "platform/rtos/rtos.h"
+
+#include <atomic>
+#include <cstdint>
+
+// All open files of all instances in the order they were opened, under gFileQueueSem.
+extern LIST gFileQueue;
+extern SEM_ID gFileQueueSem;
+// Bytes of the frames of the last second, uncompressed and coded (read and reset each second).
+extern std::atomic<uint32_t> meas_data_size_m01_uncompressed, meas_data_size_m01_compressed;
+extern std::atomic<uint32_t> meas_data_size_m03_uncompressed, meas_data_size_m03_compressed;
+
+// Start-up: the file queue, its semaphore and the logger id; gives the store the file queue
+// (meas_app_PreTrigSetFileQueue). 0 ok, 1 failed.
+int MeasAppStore_init();
+// CRC-32 of the board's ROM id, written into the file headers.
+uint32_t meas_app_getLoggerId();
+// The current calendar time as 6 BCD bytes (year mod 100, month, day, hour, minute, second);
+// nothing written when the time cannot be converted.
+void get_bcd_time(uint8_t out[6]);
+
+// At every start of logging and on USB insertion: with the D flag set on the drive's root, deletes
+// every file without the archive attribute and clears the flag (only after a complete walk). 1
+// done, 0 the attributes cannot be read or written, -1 the drive cannot be opened.
+int MeasAppStore_driveCheckDirectoryFlags(const char* drive);
+// Deletes the files without the archive attribute; `fd` an open drive root or -1. The number of
+// files deleted, -1 when the drive cannot be opened. `complete` (may be null) tells whether the
+// walk reached the end of the directory.
+int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete = nullptr);
+
+struct meas_blk;
+struct LapOutFraState;
+struct MeasAppStore_FileInfo_s;
+
+// Close types of the closing status block.
+enum : int { SB_LAPTRIG = 0, SB_PERIOD = 1 };
+
+// One sample of a data block (its last sample time stamp set) into its file.
+void meas_app_store_block(meas_blk* block, const uint8_t* record);
+// Closes the block's part of its file when the counters have moved on.
+void meas_app_store_block_close_check_only(meas_blk* block);
+void meas_app_store_frame(meas_blk* block);
+int meas_app_open_file(meas_blk* block, uint32_t sampleTs, const LapOutFraState& counters);
+void meas_app_close_file(meas_blk* block, int closeType);
+void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int closeType);
+// The file queue as the store keeps it up to date when a file is closed towards the writers: the
+// record leaves the queue, and the next file of the instance may become closeable.
+void meas_app_file_queue_delete(MeasAppStore_FileInfo_s* file);
+void meas_app_set_next_closeable_file(int index);
+void meas_app_store_statusblock_close(MeasAppStore_FileInfo_s* file, int closeType);
+void meas_app_store_statusblock(MeasAppStore_FileInfo_s* file, int closeType);
+// Lap and status-block records of an instance into a file; the number written.
+int meas_app_store_frame_lr_dyn(int vfIdx, int index, uint32_t lapTs);
+int meas_app_store_frame_sb_dyn(int vfIdx, int index, uint32_t lapTs);
+// The open file of the block's instance for these counters, or null.
+MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* block, const LapOutFraState& counters);
+// Once a second: aged frames handed over, closeable files, files past their close deadline.
+void MeasAppStore_checkForFlushIdx(int mask);
+void MeasAppStore_checkForFlush();
+void MeasAppStore_closeAllFilesFast();
+void meas_app_fsflush(int index);
+void meas_app_fsflush_drive(const char* drive);
+uint32_t MeasAppStore_getFCloseType(const meas_blk* block);
+uint32_t MeasAppStore_getFilesize(const meas_blk* block);

@@ -1,0 +1,202 @@
+#include "logging/app/sb_lapstack.h"
+
+#include "framework/nvram.h"
+#include "framework/syslog.h"
+
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+struct LapStackState {
+    std::mutex lock;
+    tLapStack live{};
+    tLapStack powerDown{};
+    bool pdOccurred = false; // Lapstack_pd_occurred
+    bool pdValid = false;    // Lapstack_pd_valid
+    bool entryDue = false;
+    uint8_t dueLap = 0;
+    uint32_t dueLaptime = 0;
+};
+
+LapStackState& st() {
+    static auto* s = new LapStackState;
+    return *s;
+}
+
+// NV images, little-endian whatever the processor.
+void writeCounters(const tLapStack& s) {
+    const uint8_t b[4] = {uint8_t(s.sequence), uint8_t(s.sequence >> 8), uint8_t(s.count),
+                          uint8_t(s.count >> 8)};
+    nvram_dbs_write(NV_REC_LAPSTACK_COUNT, 0, b, sizeof b);
+}
+
+void writeSlot(const tLapStack& s, int slot) {
+    const tLapStackEntry& e = s.entries[slot];
+    const uint8_t b[6] = {e.lap, e.minutes, e.seconds, e.hundredths, uint8_t(e.fuel), uint8_t(e.fuel >> 8)};
+    nvram_dbs_write(NV_REC_LAPSTACK_ENTRY, uint32_t(slot), b, sizeof b);
+}
+
+unsigned shown(int bytes) {
+    return bytes < 0 ? 0u : unsigned(bytes);
+}
+
+void resetLocked(LapStackState& s) {
+    if (s.pdOccurred && !s.pdValid) {
+        s.powerDown = s.live;
+        s.pdValid = true;
+    }
+    std::memset(&s.live, 0, sizeof s.live);
+    writeCounters(s.live);
+    for (int i = 0; i < LAPSTACK_SLOTS; ++i) writeSlot(s.live, i);
+}
+
+// sb_lapstack_check_read: the NV records into memory, repairing an interrupted append.
+void checkReadLocked(LapStackState& s) {
+    uint8_t c[4];
+    int n = nvram_dbs_read(NV_REC_LAPSTACK_COUNT, 0, c, sizeof c);
+    if (n != int(sizeof c)) {
+        syslogx(LOG_PRIO_ERR,
+                "sb_lapstack_check_read: error reading lapstack entry, num %u != %u; initializing", shown(n),
+                4u);
+        resetLocked(s);
+        return;
+    }
+    tLapStack read{};
+    read.sequence = uint16_t(c[0] | c[1] << 8);
+    read.count = uint16_t(c[2] | c[3] << 8);
+    for (int i = 0; i < LAPSTACK_SLOTS; ++i) {
+        uint8_t b[6];
+        n = nvram_dbs_read(NV_REC_LAPSTACK_ENTRY, uint32_t(i), b, sizeof b);
+        if (n != int(sizeof b)) {
+            syslogx(LOG_PRIO_ERR,
+                    "sb_lapstack_check_read: error reading lapstack cnt %u, num %u != %u; initializing",
+                    unsigned(i), shown(n), 6u);
+            resetLocked(s);
+            return;
+        }
+        read.entries[i] = tLapStackEntry{b[0], b[1], b[2], b[3], uint16_t(b[4] | b[5] << 8)};
+    }
+    s.live = read;
+    if (read.sequence == read.count) return;
+    if (read.sequence == uint16_t(read.count + 1)) {
+        // Power was lost inside an append after its first write: the slot is reused next time.
+        syslogx(LOG_PRIO_ERR,
+                "sb_lapstack_check_read: last entry not written correctly, deleting last entry");
+        s.live.sequence = s.live.count;
+        writeCounters(s.live);
+        return;
+    }
+    syslogx(LOG_PRIO_ERR, "sb_lapstack_check_read: lapstack corrupt, deleting...");
+    resetLocked(s);
+}
+
+void appendLocked(LapStackState& s, const tLapStackEntry& entry) {
+    const uint16_t slot = s.live.sequence % LAPSTACK_SLOTS;
+    ++s.live.sequence;
+    writeCounters(s.live);
+    s.live.entries[slot] = entry;
+    writeSlot(s.live, slot);
+    ++s.live.count;
+    writeCounters(s.live);
+}
+
+uint16_t fuelHundredths(float fuel) {
+    const double r = std::round(double(fuel) * 100.0); // halves away from zero
+    if (!(r > 0)) return 0;                            // negative and NaN
+    return uint16_t(r < 4294967296.0 ? uint32_t(r) : uint32_t(std::fmod(r, 65536.0)));
+}
+
+} // namespace
+
+tLapStackEntry sb_lapstack_make_entry(uint8_t lap, uint32_t laptime, float fuel) {
+    return tLapStackEntry{lap, uint8_t(laptime / 6000), uint8_t((laptime / 100) % 60), uint8_t(laptime % 100),
+                          fuelHundredths(fuel)};
+}
+
+void sb_lapstack_add_entry(uint8_t lap, uint32_t laptime, float fuel) {
+    LapStackState& s = st();
+    const tLapStackEntry entry = sb_lapstack_make_entry(lap, laptime, fuel);
+    std::lock_guard<std::mutex> g(s.lock);
+    checkReadLocked(s);
+    appendLocked(s, entry);
+}
+
+void sb_lapstack_add2hist(const tLapStackEntry& entry) {
+    LapStackState& s = st();
+    std::lock_guard<std::mutex> g(s.lock);
+    appendLocked(s, entry);
+}
+
+size_t sb_lapstack_get(uint8_t* destination, size_t size) {
+    if (!destination || size < 2) return 0;
+    LapStackState& s = st();
+    std::lock_guard<std::mutex> g(s.lock);
+    checkReadLocked(s);
+    const tLapStack& from = s.pdValid ? s.powerDown : s.live;
+    const int n = from.count >= LAPSTACK_SLOTS ? LAPSTACK_SLOTS : from.count;
+    const int first = from.count >= LAPSTACK_SLOTS ? from.count % LAPSTACK_SLOTS : 0;
+    size_t copied = 0;
+    for (int k = 0; k < n; ++k) {
+        const size_t needed = 2 + 6 * (copied + 1);
+        if (needed > size - 2) {
+            syslogx(LOG_PRIO_DEBUG,
+                    "sb_lapstack_get(): canceled copy of LapStack to SB. Size error. alloc. remsize: %d, "
+                    "size: %d ",
+                    int(size - 2), int(needed));
+            break;
+        }
+        const tLapStackEntry& e = from.entries[(first + k) % LAPSTACK_SLOTS];
+        uint8_t* p = destination + 2 + 6 * copied;
+        p[0] = e.lap;
+        p[1] = e.minutes;
+        p[2] = e.seconds;
+        p[3] = e.hundredths;
+        p[4] = uint8_t(e.fuel >> 8);
+        p[5] = uint8_t(e.fuel);
+        ++copied;
+    }
+    destination[0] = uint8_t(copied >> 8);
+    destination[1] = uint8_t(copied);
+    return 2 + 6 * copied;
+}
+
+int sb_lapstack_reset_history() {
+    LapStackState& s = st();
+    std::lock_guard<std::mutex> g(s.lock);
+    resetLocked(s);
+    return 0;
+}
+
+void sb_lapstack_power_down() {
+    LapStackState& s = st();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.pdOccurred = true;
+}
+
+void sb_lapstack_expect_entry(uint8_t lap, uint32_t laptime) {
+    LapStackState& s = st();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.entryDue = true;
+    s.dueLap = lap;
+    s.dueLaptime = laptime;
+}
+
+bool sb_lapstack_add_due_entry(float fuel) {
+    LapStackState& s = st();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (!s.entryDue) return false;
+    s.entryDue = false;
+    const tLapStackEntry entry = sb_lapstack_make_entry(s.dueLap, s.dueLaptime, fuel);
+    checkReadLocked(s);
+    appendLocked(s, entry);
+    return true;
+}
+
+void sb_lapstack_forget_power_down() {
+    LapStackState& s = st();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.pdOccurred = s.pdValid = false;
+    s.entryDue = false;
+}

@@ -1,0 +1,169 @@
+// The copy of a finished measurement file to another drive, in a short-lived task of its own.
+#include "logging/disk/meas_app_disk.h"
+
+#include "framework/fileutil.h"
+#include "framework/syslog.h"
+#include "laptiming/lapoutfra.h"
+#include "logging/disk/cfg_meas.h"
+#include "platform/drives/bfs.h"
+#include "platform/rtos/rtos.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+
+namespace {
+
+constexpr size_t kPathLen = 64;
+constexpr size_t kChunk = 1 << 20; // the target drive is checked before each piece
+constexpr int kOpenAttempts = 10;
+
+FILE* openSource(const char* source) {
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        if (attempt > 0) taskDelay(sysClkRateGet());
+        if (fsize(source) <= 0) continue; // still being written
+        const int fd = bfs_open(source, O_RDONLY);
+        if (fd < 0) {
+            syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() open file '%s' failed, '%s'", source,
+                    std::strerror(errno));
+            continue;
+        }
+        FILE* in = fdopen(fd, "rb");
+        if (in) return in;
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() fopen file '%s' failed, '%s'", source,
+                std::strerror(errno));
+        bfs_close(fd);
+    }
+    syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() timeout open '%s'", source);
+    return nullptr;
+}
+
+// Copies the data; false (logged) on any fault.
+bool copyData(FILE* in, FILE* out, const char* source, const char* target, const char* targetDrive) {
+    char* buffer = static_cast<char*>(std::malloc(kChunk));
+    if (!buffer) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() mem alloc read buffer");
+        return false;
+    }
+    bool ok = true;
+    for (;;) {
+        const size_t n = std::fread(buffer, 1, kChunk, in);
+        if (n == 0) {
+            if (std::ferror(in)) {
+                syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fread '%s'", source);
+                ok = false;
+            }
+            break;
+        }
+        if (meas_app_driveAvDebounce(targetDrive) != 0) {
+            syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s', USB removed", target);
+            ok = false;
+            break;
+        }
+        if (std::fwrite(buffer, 1, n, out) != n) {
+            syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s'", target);
+            ok = false;
+            break;
+        }
+    }
+    std::free(buffer);
+    if (ok && (std::fflush(out) != 0 || bfs_ioctl(fileno(out), FIOFLUSH, 0) != 0)) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s'", target);
+        ok = false;
+    }
+    return ok;
+}
+
+// The target gets the source's attributes, read-only added.
+void copyAttributes(FILE* in, FILE* out, const char* source, const char* target) {
+    bfs_stat st{};
+    if (bfs_ioctl(fileno(in), FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0) {
+        syslogx(LOG_PRIO_ERR2, "meas_app_copyLastFile() FIOFSTATGET @ %s failed", source);
+        return;
+    }
+    if (bfs_ioctl(fileno(out), FIOATTRIBSET, intptr_t(st.st_attrib | 0x01)) != 0)
+        syslogx(LOG_PRIO_ERR2, "meas_app_copyLastFile() FIOFSTATGET @ %s failed", target);
+}
+
+} // namespace
+
+int meas_app_copyFile(const char* source, const char* target) {
+    char targetDrive[CFG_MEAS_NAME_LEN + 2];
+    if (!source || meas_app_filenameGetDrive(target, targetDrive, sizeof targetDrive, nullptr) != 0)
+        return -1;
+    FILE* in = openSource(source);
+    if (!in) return -1;
+    if (meas_app_driveAvDebounce(targetDrive) != 0) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', usb not available", target);
+        std::fclose(in);
+        return -1;
+    }
+    // A copy replaces what an earlier, broken one (or anyone else) left under the same name, and
+    // says so.
+    const bool replacing = fexist(target);
+    const int fd = bfs_open(target, O_RDWR | O_CREAT | O_TRUNC, 0777);
+    if (fd < 0) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", target, std::strerror(errno));
+        std::fclose(in);
+        return -1;
+    }
+    if (replacing)
+        syslogx(LOG_PRIO_WARNING, "meas_app_copyLastFile() '%s' replaced, a file of that name was there",
+                target);
+    taskDelay(1);
+    FILE* out = fdopen(fd, "wb");
+    if (!out) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fopen '%s', '%s'", target, std::strerror(errno));
+        bfs_close(fd);
+        bfs_unlink(target);
+        std::fclose(in);
+        return -1;
+    }
+    const bool ok = copyData(in, out, source, target, targetDrive);
+    if (ok) copyAttributes(in, out, source, target);
+    std::fclose(out);
+    std::fclose(in);
+    if (!ok) {
+        bfs_unlink(target); // no short file under a good name
+        return -1;
+    }
+    syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() copy success from '%s' to '%s'", source, target);
+    return 0;
+}
+
+void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
+                           char* targetDrive, uint8_t ownsTarget) {
+    taskDelay(5 * sysClkRateGet());
+    char source[kPathLen] = {};
+    char target[kPathLen] = {};
+    const char* drive = cfg_meas_getTargetPartition(instance);
+    const int prefix = std::snprintf(source, sizeof source, "%s/", drive ? drive : "");
+    const int len = drive ? LapOutFra_genFilenameAbsLap(
+                                source + prefix, uint32_t(sizeof source - size_t(prefix)), uint8_t(instance),
+                                uint8_t(outing), uint8_t(lap), uint8_t(fragment), absLap)
+                          : -1;
+    const char* slash = std::strchr(source, '/');
+    if (len <= 0 || !targetDrive || !slash ||
+        std::snprintf(target, sizeof target, "%s%s", targetDrive, slash) >= int(sizeof target)) {
+        syslogx(LOG_PRIO_DEBUG, "meas_app_copyLastFile() failed, from file invalid %s", source);
+    } else if (!fexist(source)) {
+        syslogx(LOG_PRIO_DEBUG, "meas_app_copyLastFile() failed, does not exist %s", source);
+    } else {
+        meas_app_copyFile(source, target);
+    }
+    if (ownsTarget) std::free(targetDrive);
+}
+
+void meas_app_copyLastFileTask() {
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    const TASK_ID tid =
+        taskSpawn("r_FileCpy_4tst", MEAS_FILECOPY_PRIORITY, VX_FP_TASK, MEAS_FILECOPY_STACK, [s] {
+            meas_app_copyFileTask(s.outing, s.lap, s.absLap, uint16_t(s.fragment - 1), 0,
+                                  const_cast<char*>("usb_meas:"), 0);
+        });
+    if (tid == TASK_ID_ERROR)
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFileTask(): start of r_FileCpy_4tst task failed!");
+}

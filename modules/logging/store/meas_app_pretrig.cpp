@@ -1,0 +1,262 @@
+// The flat interface of the store for the logging application.
+#include "logging/store/meas_app_pretrig.h"
+
+#include "framework/syslog.h"
+#include "logging/disk/cfg_meas.h"
+#include "logging/fifo/meas_fifo_cond.h"
+#include "logging/store/store_backend.h"
+#include "logging/store/store_bfswriter.h"
+#include "logging/store/store_pretrigger.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+using namespace measure::store;
+
+namespace {
+
+// The stores by measurement index, for the calls that take no handle.
+Lock& storesLock() {
+    static Lock* lock = new Lock;
+    return *lock;
+}
+Pretrigger* gStores[kMeasCount] = {};
+
+Pretrigger* pt(void* handle) {
+    return static_cast<Pretrigger*>(handle);
+}
+
+uint8_t* copyOf(const void* data, uint32_t length) {
+    auto* p = static_cast<uint8_t*>(std::malloc(length ? length : 1));
+    if (p && length) std::memcpy(p, data, length);
+    return p;
+}
+
+void noFileDelete(MeasAppStore_FileInfo_s*) {}
+void noNextCloseable(int) {}
+const meas_app_PreTrigFileQueue kNoFileQueue{noFileDelete, noNextCloseable};
+std::atomic<const meas_app_PreTrigFileQueue*> gFileQueueHooks{&kNoFileQueue};
+
+// Starts a writer's task; raises a text when it cannot.
+void startWriter(Writer* w, const char* kind, int index) {
+    char name[32];
+    std::snprintf(name, sizeof name, "r_%sWriter%d", kind, index + 1);
+    if (!w->taskStart(name, kWriterPriority, kWriterStack, VX_FP_TASK, 0)) throw "writer task not started";
+}
+
+} // namespace
+
+void meas_app_PreTrigSetFileQueue(const meas_app_PreTrigFileQueue* queue) {
+    gFileQueueHooks.store(queue ? queue : &kNoFileQueue, std::memory_order_release);
+}
+
+const meas_app_PreTrigFileQueue& meas_app_PreTrigFileQueueInForce() {
+    return *gFileQueueHooks.load(std::memory_order_acquire);
+}
+
+void* meas_app_PreTrigInit(int index, float bufferTime) {
+    if (index < 0 || index >= kMeasCount) return nullptr;
+    Backend* backend = nullptr;
+    try {
+        backend = new Backend(index);
+    } catch (const char*) {
+    } catch (const std::bad_alloc&) {
+    }
+    if (!backend) {
+        syslogx(LOG_PRIO_ERR, "meas_app_PreTrigInit%d failed (Backend could not be created)", index);
+        return nullptr;
+    }
+    Pretrigger* p = nullptr;
+    try {
+        p = new Pretrigger(index, bufferTime, backend);
+    } catch (const char*) {
+    } catch (const std::bad_alloc&) {
+    }
+    if (!p) {
+        syslogx(LOG_PRIO_ERR, "meas_app_PreTrigInit%d failed (Pretrigger could not be started)", index);
+        delete backend;
+        return nullptr;
+    }
+    bool bfs = false, usb = false, failed = false;
+    try {
+        dataWriteCounts_t counts{};
+        meas_cnt_reference(&counts, index, 0);
+        const char* drive = cfg_meas_getTargetPartition(index);
+        auto* w = new BFSWriter(*backend, index, drive ? drive : "", counts);
+        p->adoptWriter(w); // owned by the store from here on, started or not
+        startWriter(w, "BFS", index);
+        bfs = true;
+        const cfg_meas_t* cfg = cfg_meas_getCfgPartition(index);
+        if (cfg && cfg_meas_getHwIdxFromDrvName(cfg->usbDrive) >= 0) {
+            meas_cnt_reference(&counts, index, 4);
+            auto* u = new USBWriter(*backend, index, cfg->usbDrive, counts);
+            p->adoptWriter(u);
+            startWriter(u, "USB", index);
+            usb = true;
+        }
+    } catch (const char* text) {
+        syslogx(LOG_PRIO_ERR, "meas_app_PreTrigInit%d failure (%s)", index, text);
+        failed = true;
+    } catch (const std::bad_alloc&) {
+        syslogx(LOG_PRIO_ERR, "meas_app_PreTrigInit%d failure (%s)", index, "out of memory");
+        failed = true;
+    }
+    if (failed) {
+        if (!bfs && !usb) {
+            syslogx(LOG_PRIO_ERR, "meas_app_PreTrigInit%d - no writer available - shutdown", index);
+            delete p;
+            return nullptr;
+        }
+        syslogx(LOG_PRIO_WARNING, "meas_app_PreTrigInit%d - any writer available - BFS %u - USB %u", index,
+                unsigned(bfs), unsigned(usb));
+    }
+    ScopeLock guard(storesLock(), "meas_app_PreTrigInit");
+    gStores[index] = p;
+    return p;
+}
+
+void meas_app_PreTrigDelete(void* handle) {
+    if (!handle) return;
+    {
+        ScopeLock guard(storesLock(), "meas_app_PreTrigDelete");
+        for (Pretrigger*& s : gStores)
+            if (s == handle) s = nullptr;
+    }
+    delete pt(handle);
+}
+
+void meas_app_PreTrigArm(void* handle) {
+    if (handle) pt(handle)->trigArm();
+}
+
+void meas_app_PreTrigTrigger(void* handle) {
+    if (handle) pt(handle)->trigTrigger();
+}
+
+void meas_app_PreTrigTriggerAt(void* handle, uint32_t ts) {
+    if (handle) pt(handle)->trigTrigger(ts);
+}
+
+void meas_app_PreTrigGetMeasVarsPT(void* handle, uint8_t* state, uint32_t* bytes, uint32_t* peakBytes,
+                                   uint32_t* entries, uint32_t* peakEntries) {
+    if (handle) {
+        pt(handle)->getMeasValues(state, bytes, peakBytes, entries, peakEntries);
+        return;
+    }
+    for (uint32_t* p : {bytes, peakBytes, entries, peakEntries})
+        if (p) *p = 0;
+    if (state) *state = 0;
+}
+
+void meas_app_PreTrigGetMeasVarsBE(void* handle, uint32_t* bytes, uint32_t* peakBytes, uint32_t* entries,
+                                   uint32_t* peakEntries) {
+    Backend* b = handle ? pt(handle)->getBackend() : nullptr;
+    if (b) {
+        b->getMeasValues(bytes, peakBytes, entries, peakEntries);
+        return;
+    }
+    for (uint32_t* p : {bytes, peakBytes, entries, peakEntries})
+        if (p) *p = 0;
+}
+
+void meas_app_PreTrigOpenFile(void* handle, MeasAppStore_FileInfo_s* file) {
+    if (handle) pt(handle)->openFile(file);
+}
+
+void meas_app_PreTrigPutMeasFrame(void* handle, int vfIdx, uint8_t* frame, uint32_t length, uint32_t firstTs,
+                                  uint32_t lastTs) {
+    if (!handle) return;
+    pt(handle)->putFrame(vfIdx, frame, length, firstTs, lastTs);
+}
+
+void meas_app_PreTrigPutMeasFrameCopy(void* handle, int vfIdx, const uint8_t* frame, uint32_t length,
+                                      uint32_t firstTs, uint32_t lastTs) {
+    if (!handle) return;
+    uint8_t* copy = copyOf(frame, length);
+    if (!copy) {
+        syslogx(LOG_PRIO_ERR, "meas_app_PreTrigPutMeasFrameCopy failed to allocate memory.");
+        return;
+    }
+    pt(handle)->putFrame(vfIdx, copy, length, firstTs, lastTs);
+}
+
+void meas_app_PreTrigPutMetaDataCopy(void* handle, const void* payload, uint32_t length, uint32_t ts,
+                                     uint8_t type) {
+    if (!handle) return;
+    uint8_t* copy = copyOf(payload, length);
+    if (!copy) {
+        syslogx(LOG_PRIO_ERR, "meas_app_PreTrigPutMetaDataCopy failed to allocate memory.");
+        return;
+    }
+    pt(handle)->putMetaData(copy, length, ts, type);
+}
+
+void meas_app_PreTrigPutMetaDataVfCopy(void* handle, int vfIdx, const void* payload, uint32_t length,
+                                       uint8_t type) {
+    if (!handle) return;
+    uint8_t* copy = copyOf(payload, length);
+    if (!copy) {
+        syslogx(LOG_PRIO_ERR, "meas_app_PreTrigPutStatusBlockCopy failed to allocate memory.");
+        return;
+    }
+    pt(handle)->putMetaDataVf(vfIdx, copy, length, type);
+}
+
+void meas_app_PreTrigCloseFile(void* handle, int vfIdx) {
+    if (handle) pt(handle)->closeFile(vfIdx);
+}
+
+void meas_app_PreTrigCopyFile(void* handle, CopyFile_t* request) {
+    if (handle && request) pt(handle)->copyFile(*request);
+}
+
+void meas_app_PreTrigFlushFile(void* handle, int vfIdx) {
+    if (handle) pt(handle)->flushFile(vfIdx);
+}
+
+void meas_app_PreTrigFlushDir(void* handle) {
+    if (handle) pt(handle)->flushDir();
+}
+
+int meas_app_PreTrigIsOfflineDataFlushed() {
+    ScopeLock guard(storesLock(), "meas_app_PreTrigIsOfflineDataFlushed");
+    for (Pretrigger* p : gStores)
+        if (p && !p->isOfflineDataFlushed()) return 0;
+    return 1;
+}
+
+void meas_app_PreTrigMeasStop(int spareTelemetry) {
+    ScopeLock guard(storesLock(), "meas_app_PreTrigMeasStop");
+    for (int i = 0; i < kMeasCount; ++i) {
+        if (i == 1 && spareTelemetry) continue;
+        if (!gStores[i]) continue;
+        syslogx(LOG_PRIO_INFO2, "meas_app_PreTrigMeasStop(%d)", i);
+        gStores[i]->measStop();
+    }
+}
+
+int meas_app_PreTrigMeasRunning(void* handle) {
+    return handle && pt(handle)->measRunning() ? 1 : 0;
+}
+
+int meas_app_PreTrigCheckFragment(void* handle) {
+    return handle ? pt(handle)->checkFragment() : 0;
+}
+
+void meas_app_PreTrigTriggerFragment(void* handle) {
+    if (handle) pt(handle)->triggerFragment();
+}
+
+int meas_app_PreTrigArmFlushRequested(void* handle) {
+    return handle && pt(handle)->armFlushRequested() ? 1 : 0;
+}
+
+void meas_app_PreTrigArmFlushDone(void* handle) {
+    if (handle) pt(handle)->armFlushDone();
+}
+
+void* meas_app_hst_create(int) {
+    return nullptr;
+}

@@ -1,0 +1,127 @@
+// The store of a logging measurement as the logging application, the status block and the event
+// logger see it: flat functions over an opaque handle (the measurement's Pretrigger). Each call
+// turns into an action that travels through the Pretrigger and the Backend to the writer tasks,
+// which write the measurement files on the logging drive and the USB drive. A null handle makes
+// every function a no-op (0 where a value is returned).
+#pragma once
+
+#include "logging/disk/meas_app_disk.h"
+#include "platform/rtos/rtos.h"
+
+#include <atomic>
+#include <cstdint>
+
+struct MEASConfiguration;
+
+inline constexpr int MEAS_FILENAME_LEN = 40;
+inline constexpr uint32_t MEAS_TS_NONE = 0xFFFFFFFF;
+
+// Record types of the meta-data records of a measurement file.
+enum : uint8_t {
+    MEAS_META_SB_FRAME = 0, // raw one-sample frame of a status-block block, no record header
+    MEAS_META_CONFIG = 1,   // the configuration blob
+    MEAS_META_STATUSBLOCK = 2,
+    MEAS_META_CARID = 3,
+    MEAS_META_START_TS = 4,
+    MEAS_META_CLOSE_TS = 5,
+    MEAS_META_EVENT = 6,
+    MEAS_META_TIMEMASTER = 7,
+};
+
+// One open measurement file of the file store (allocated zeroed with malloc by the file store).
+// From meas_app_PreTrigOpenFile on the store owns it: it is freed with the virtual file, after
+// it has left the file queue.
+struct MeasAppStore_FileInfo_s {
+    NODE node;             // membership in the file queue
+    LIST blocks;           // the store data of every block writing into the file
+    void* meas;            // the measurement instance
+    uint16_t index;        // instance index: 0 m01, 2 m03
+    uint8_t createTime[6]; // BCD: year mod 100, month, day, hour, minute, second
+    char name[MEAS_FILENAME_LEN];
+    uint16_t outing;
+    uint16_t lap;
+    uint16_t absLap;
+    uint16_t fragment;
+    uint32_t closeState;    // 0 open, 1 closing (forced fragment), 2 closing (counters), 3 status block asked
+    uint32_t initTimestamp; // start of the file (100 us); 0 when not known
+    uint32_t closeTimestamp; // MEAS_TS_NONE while open
+    uint32_t closeDeadline;  // MEAS_TS_NONE = none
+    uint8_t closeable;       // the oldest file of its instance
+    int32_t vfIdx;           // set by meas_app_PreTrigOpenFile; -1 not open or closed
+    uint32_t bytesWritten;   // sum of the frames handed over
+    uint32_t headerLength;   // set by the store: bytes of the file before its first frame
+    // What the file header takes from the measurement, filled by the file store before the open:
+    const MEASConfiguration* config; // blocks and their frame ids (may be null: no blocks)
+    const void* configBlob;          // record type 1, copied by the store
+    uint32_t configBlobSize;
+    std::atomic<uint8_t>*
+        headerWritten; // the instance's file-written flag, set when a file writer wrote a header
+    uint32_t loggerId; // record type 7
+};
+
+// The file queue of the file store (the logging application), given by the file store at its
+// start-up: the store calls it when a file is closed towards the writers (its close action is
+// created): the record leaves the file queue and the next file of the instance may become
+// closeable. Without a file store there is no file queue to keep.
+struct meas_app_PreTrigFileQueue {
+    void (*fileDelete)(MeasAppStore_FileInfo_s* file);
+    void (*setNextCloseable)(int index);
+};
+// A table that lives as long as the process; null: no file queue.
+void meas_app_PreTrigSetFileQueue(const meas_app_PreTrigFileQueue* queue);
+const meas_app_PreTrigFileQueue& meas_app_PreTrigFileQueueInForce();
+
+// Builds the store of measurement `index` (0..2) with a pretrigger of `bufferTime` seconds (0:
+// none): Backend, Pretrigger, the writer of the instance's logging drive and, when a USB drive is
+// configured, the USB writer. The handle, or null (logged).
+void* meas_app_PreTrigInit(int index, float bufferTime);
+// Stops the writers (joined), the Pretrigger and the Backend and frees everything.
+void meas_app_PreTrigDelete(void* handle);
+void meas_app_PreTrigArm(void* handle);
+void meas_app_PreTrigTrigger(void* handle);
+// The trigger as the data tell it: `ts` is the stamp of the condition's sample that fired it, so that
+// the window before it counts in the data's time however late the host let the check run.
+void meas_app_PreTrigTriggerAt(void* handle, uint32_t ts);
+// The Pretrigger's state and the counters of its holding list (any pointer may be null).
+void meas_app_PreTrigGetMeasVarsPT(void* handle, uint8_t* state, uint32_t* bytes, uint32_t* peakBytes,
+                                   uint32_t* entries, uint32_t* peakEntries);
+// The counters of the Backend's list.
+void meas_app_PreTrigGetMeasVarsBE(void* handle, uint32_t* bytes, uint32_t* peakBytes, uint32_t* entries,
+                                   uint32_t* peakEntries);
+// Creates the virtual file of the record; on success file->vfIdx is set, else it stays -1.
+void meas_app_PreTrigOpenFile(void* handle, MeasAppStore_FileInfo_s* file);
+// A data frame (malloc'ed; the store frees it from here on) with its first and last sample stamps.
+void meas_app_PreTrigPutMeasFrame(void* handle, int vfIdx, uint8_t* frame, uint32_t length, uint32_t firstTs,
+                                  uint32_t lastTs);
+// The same, the frame stays the caller's.
+void meas_app_PreTrigPutMeasFrameCopy(void* handle, int vfIdx, const uint8_t* frame, uint32_t length,
+                                      uint32_t firstTs, uint32_t lastTs);
+// A meta-data record for the file of this measurement whose time range holds `ts`.
+void meas_app_PreTrigPutMetaDataCopy(void* handle, const void* payload, uint32_t length, uint32_t ts,
+                                     uint8_t type);
+// A meta-data record for a given file.
+void meas_app_PreTrigPutMetaDataVfCopy(void* handle, int vfIdx, const void* payload, uint32_t length,
+                                       uint8_t type);
+void meas_app_PreTrigCloseFile(void* handle, int vfIdx);
+void meas_app_PreTrigCopyFile(void* handle, CopyFile_t* request);
+void meas_app_PreTrigFlushFile(void* handle, int vfIdx);
+void meas_app_PreTrigFlushDir(void* handle);
+// 1 when every drive and USB writer of every measurement with a store has written and flushed
+// everything queued (and when no store exists); else 0.
+int meas_app_PreTrigIsOfflineDataFlushed();
+// Stops measurements 0, 1, 2 (1 spared when `spareTelemetry` is non-zero): held data is dropped.
+void meas_app_PreTrigMeasStop(int spareTelemetry);
+int meas_app_PreTrigMeasRunning(void* handle);
+// 0 no new fragment needed, 1 size limit reached, 2 time limit reached.
+int meas_app_PreTrigCheckFragment(void* handle);
+void meas_app_PreTrigTriggerFragment(void* handle);
+
+// Re-arming after a trigger needs the measurement's open frames handed over before holding
+// starts again. The measurement raster asks on each tick: 1 means "hand over the open frames of
+// this measurement now (MeasAppStore_checkForFlushIdx(1 << index)), then call
+// meas_app_PreTrigArmFlushDone"; the Pretrigger waits for that (at most 1 s) before it holds again.
+int meas_app_PreTrigArmFlushRequested(void* handle);
+void meas_app_PreTrigArmFlushDone(void* handle);
+
+// The streaming writer is not part of the running system: no handle.
+void* meas_app_hst_create(int index);

@@ -1,0 +1,254 @@
+#include "logging/store/store_backend.h"
+
+#include "framework/syslog.h"
+#include "framework/time_util.h"
+#include "logging/store/store_vfile.h"
+#include "logging/store/store_writer.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace measure::store {
+
+namespace {
+constexpr int kWriterStopTicks = 3000; // 3 s
+} // namespace
+
+Backend::Backend(int measIdx, uint32_t startupMs)
+    : measIdx_(measIdx), startupMs_(startupMs), mainLoopTicks_(sysClkRateGet() / 10),
+      oversizeTicksFull_(10 * sysClkRateGet()) {
+    char name[32];
+    std::snprintf(name, sizeof name, "r_MeasBackend%d", measIdx + 1);
+    if (!taskStart(name, kBackendPriority, kBackendStack, VX_FP_TASK, 0))
+        throw "Backend::Backend() taskStart failed.";
+}
+
+Backend::~Backend() {
+    taskStop(WAIT_FOREVER);
+    Writer* stopped[kMaxWriters] = {};
+    {
+        ScopeLock guard(*this, "~Backend");
+        for (int i = 0; i < kMaxWriters; ++i)
+            if (writers_[i]) writers_[i]->taskStopAsync();
+        for (int i = 0; i < kMaxWriters; ++i) {
+            if (!writers_[i]) continue;
+            stopped[i] = writers_[i];
+            remove(writers_[i]);
+        }
+    }
+    // Their owner destroys them; they must not run on into a destroyed list.
+    for (Writer* w : stopped)
+        if (w && !w->taskStop(kWriterStopTicks))
+            syslogx(LOG_PRIO_ERR, "Backend::~Backend() taskStop on writer %u failed - dangling reference!",
+                    unsigned(w->getID()));
+    for (auto*& it : iters_) {
+        delete it;
+        it = nullptr;
+    }
+    for (auto* it : retired_) delete it;
+    retired_.clear();
+    clear();
+}
+
+void Backend::taskStartCallback() {
+    appl_time_t start{};
+    clock_appltime(&start);
+    for (;;) {
+        appl_time_t now{}, diff{};
+        clock_appltime(&now);
+        clock_difftime(&now, &start, &diff);
+        if (uint64_t(diff.sec) * 1000 + diff.nsec / 1000000 >= startupMs_) break;
+        if (!sleepTicks(mainLoopTicks_)) break;
+    }
+    fromHead_.store(false);
+}
+
+bool Backend::subscribe(Writer* writer) {
+    ScopeLock guard(*this, "Backend::subscribe");
+    if (!writer || writer->getID() != kNoWriterId || writerCount_ >= kMaxWriters) return false;
+    Iterator<Action>* it = fromHead_.load() ? createIterator("List::iterator", false)
+                                            : createIterator("List::tailIterator", true);
+    if (!it) return false;
+    int slot = -1;
+    for (int i = 0; i < kMaxWriters; ++i) {
+        const int s = (nextSlot_ + i) % kMaxWriters;
+        if (!writers_[s]) {
+            slot = s;
+            break;
+        }
+    }
+    if (slot < 0) {
+        delete it;
+        return false;
+    }
+    // The slot's old iterator may still be in a removed writer's hands: it goes with the Backend.
+    if (iters_[slot]) retired_.push_back(iters_[slot]);
+    // A writer coming back lets go of what it held while it was out.
+    for (int i = 0; i < kMaxWriters; ++i)
+        if (pinWriter_[i] == writer) pinWriter_[i] = nullptr;
+    virtualFiles.registerWriter(measIdx_, uint8_t(slot));
+    writer->setID(uint8_t(slot));
+    iters_[slot] = it;
+    const char* name = taskName(taskIdSelf());
+    std::snprintf(names_[slot], sizeof names_[slot], "%s", name ? name : "?");
+    writers_[slot] = writer;
+    ++writerCount_;
+    syslogx(LOG_PRIO_INFO2, "Backend::subscribe() writer connected %s (%u)", names_[slot], unsigned(slot));
+    nextSlot_ = uint8_t((slot + 1) % kMaxWriters);
+    return true;
+}
+
+bool Backend::remove(Writer* writer) {
+    ScopeLock guard(*this, "Backend::remove");
+    if (!writer) return false;
+    const uint8_t id = writer->getID();
+    if (id >= kMaxWriters || writers_[id] != writer) return false;
+    --writerCount_;
+    writers_[id] = nullptr;
+    Iterator<Action>* it = iters_[id];
+    if (it) {
+        // What the writer may be executing stays until it asks for its next action.
+        if (writer->busy() && it->current()) {
+            pinWriter_[id] = writer;
+            pinSeq_[id] = it->position();
+        }
+        it->invalidate();
+        removeIterator(it);
+    }
+    writer->setID(kNoWriterId);
+    virtualFiles.deregisterWriter(measIdx_, id);
+    syslogx(LOG_PRIO_INFO2, "Backend::remove() writer disconnected %s (%u)", names_[id], unsigned(id));
+    names_[id][0] = '\0';
+    return true;
+}
+
+Action* Backend::next(Writer& writer, uint32_t* seq) {
+    const uint8_t id = writer.getID();
+    if (id == kNoWriterId) {
+        ScopeLock guard(*this, "Backend::next");
+        for (int i = 0; i < kMaxWriters; ++i)
+            if (pinWriter_[i] == &writer) pinWriter_[i] = nullptr;
+        return nullptr;
+    }
+    if (id >= kMaxWriters) {
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "Backend::next() called with illegal writer id (%u)", unsigned(id));
+        return nullptr;
+    }
+    // Only this writer's own task moves its iterator; it is replaced only when the writer subscribes.
+    Iterator<Action>* it = iters_[id];
+    if (!it || !it->valid()) return nullptr;
+    Node<Action>* n = it->advance();
+    if (!n) return nullptr;
+    if (seq) *seq = it->position();
+    return n->item;
+}
+
+bool Backend::iterSkip(Writer& writer, IteratorNodeSkip* skip) {
+    const uint8_t id = writer.getID();
+    if (id >= kMaxWriters || !skip) {
+        syslogx(LOG_PRIO_ERR, "Backend::iterSkip() called with illegal argument - writer id (%u)",
+                unsigned(id));
+        return false;
+    }
+    ScopeLock guard(*this, "Backend::iterSkip");
+    Iterator<Action>* it = iters_[id];
+    if (!it || !it->valid() || !skip->node) return false;
+    for (uint32_t i = 0; i < skip->skipped; ++i)
+        if (!it->advance()) break;
+    return true;
+}
+
+bool Backend::isOfflineDataFlushed() {
+    ScopeLock guard(*this, "Backend::isOfflineDataFlushed");
+    const uint32_t count = countLocked();
+    if (count == 0) return true;
+    const uint32_t last = headSeqLocked() + count - 1;
+    for (int i = 0; i < kMaxWriters; ++i) {
+        Writer* w = writers_[i];
+        if (!w || !(w->type() & WRITER_FILES)) continue;
+        Iterator<Action>* it = iters_[i];
+        if (!it || it->position() != last || !it->atEnd() || w->busy() || w->hasUnflushedData()) return false;
+    }
+    return true;
+}
+
+bool Backend::getWriterQueueCnt(Writer& writer, uint32_t* count) {
+    ScopeLock guard(*this, "Backend::getWriterQueueCnt");
+    const uint8_t id = writer.getID();
+    if (id >= kMaxWriters || writers_[id] != &writer || !iters_[id] || !count) return false;
+    *count = countLocked() + iters_[id]->position() - headSeqLocked();
+    return true;
+}
+
+int Backend::writerCount() {
+    ScopeLock guard(*this, "Backend::writerCount");
+    return writerCount_;
+}
+
+bool Backend::checkOversizeTimeout() {
+    const uint64_t total = bytes();
+    if (oversizeSnapshot_ == 0) {
+        if (total > kOversizeLimit) {
+            oversizeSnapshot_ = total;
+            oversizeTicks_ = oversizeTicksFull_;
+        }
+        return false;
+    }
+    oversizeTicks_ -= mainLoopTicks_;
+    if (total <= kOversizeLimit) {
+        oversizeSnapshot_ = 0;
+        return false;
+    }
+    if (oversizeTicks_ < 1) {
+        const bool grew = oversizeSnapshot_ <= total;
+        oversizeSnapshot_ = total;
+        oversizeTicks_ = oversizeTicksFull_;
+        return grew;
+    }
+    return false;
+}
+
+void Backend::runOnce() {
+    const bool oversize = checkOversizeTimeout();
+    List<Action>* cut = nullptr;
+    {
+        ScopeLock guard(*this, "Backend::run_checkWriters");
+        const uint32_t count = countLocked();
+        const uint32_t head = headSeqLocked();
+        // Positions are compared as distances from the head: sequence numbers wrap.
+        uint32_t minimum = count ? count - 1 : 0;
+        int slowest = -1;
+        for (int i = 0; i < kMaxWriters; ++i) {
+            Writer* w = writers_[i];
+            if (!w) continue;
+            const uint32_t pos = iters_[i] ? iters_[i]->position() - head : 0;
+            if (pos < minimum) {
+                minimum = pos;
+                slowest = i;
+            }
+            if (!w->alive()) {
+                syslogx(LOG_PRIO_WARNING,
+                        "Backend::taskMain(): removing writer %s (%u) that is no longer alive!", names_[i],
+                        unsigned(i));
+                remove(w);
+            }
+        }
+        for (int i = 0; i < kMaxWriters; ++i)
+            if (pinWriter_[i] && pinSeq_[i] - head < minimum) minimum = pinSeq_[i] - head;
+        if (!fromHead_.load() && minimum > 0) cut = removeSublist(minimum);
+        if (oversize && slowest >= 0 && writers_[slowest]) {
+            syslogx(LOG_PRIO_WARNING, "Backend::taskMain(): removing writer %s (%u) list size exceeded!",
+                    names_[slowest], unsigned(slowest));
+            remove(writers_[slowest]);
+        }
+    }
+    delete cut;
+}
+
+bool Backend::taskMain() {
+    runOnce();
+    taskDelay(mainLoopTicks_);
+    return true;
+}
+
+} // namespace measure::store

@@ -1,0 +1,72 @@
+// The Backend: the one action list of a measurement between its Pretrigger and up to 8 writers,
+// each reading it at its own pace through its own iterator. Its task "r_MeasBackend%d" cuts the
+// entries every writer has passed, drops writers that stopped reporting alive and, when the list
+// stays above 25 MiB for 10 s without shrinking, the slowest writer.
+#pragma once
+
+#include "logging/store/store_action.h"
+#include "logging/store/store_list.h"
+#include "logging/store/store_runnable.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace measure::store {
+
+class Writer;
+
+inline constexpr int kMaxWriters = 8;
+inline constexpr uint64_t kOversizeLimit = 26214400; // 25 MiB
+inline constexpr int kBackendPriority = 146;
+inline constexpr size_t kBackendStack = 10000;
+inline constexpr uint32_t kBackendStartupMs = 25000;
+
+struct IteratorNodeSkip {
+    Node<Action>* node;
+    uint32_t skipped;
+};
+
+class Backend : public List<Action>, public Runnable {
+public:
+    // Starts the task; raises "Backend::Backend() taskStart failed." when it cannot. `startupMs`
+    // is the time during which new writers start at the head of the list (and nothing is cut).
+    explicit Backend(int measIdx, uint32_t startupMs = kBackendStartupMs);
+    ~Backend() override;
+
+    void taskStartCallback() override;
+    bool taskMain() override;
+
+    bool subscribe(Writer* writer);
+    bool remove(Writer* writer);
+    // The next action for the writer (its sequence number into *seq), null at the end.
+    Action* next(Writer& writer, uint32_t* seq = nullptr);
+    bool iterSkip(Writer& writer, IteratorNodeSkip* skip);
+    bool isOfflineDataFlushed();
+    bool getWriterQueueCnt(Writer& writer, uint32_t* count);
+    int measIdx() const { return measIdx_; }
+    int writerCount();
+
+private:
+    void runOnce();
+    bool checkOversizeTimeout();
+
+    Writer* writers_[kMaxWriters] = {};
+    char names_[kMaxWriters][21] = {};
+    Iterator<Action>* iters_[kMaxWriters] = {};
+    std::vector<Iterator<Action>*> retired_;
+    // A writer removed while it executes an action keeps that entry (and all after it) from being
+    // cut until it asks for its next action.
+    Writer* pinWriter_[kMaxWriters] = {};
+    uint32_t pinSeq_[kMaxWriters] = {};
+    std::atomic<bool> fromHead_{true};
+    uint8_t writerCount_ = 0;
+    uint8_t nextSlot_ = 0;
+    int measIdx_;
+    uint32_t startupMs_;
+    uint64_t oversizeSnapshot_ = 0;
+    int oversizeTicks_ = 0;
+    int mainLoopTicks_;
+    int oversizeTicksFull_;
+};
+
+} // namespace measure::store

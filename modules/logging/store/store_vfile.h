@@ -1,0 +1,90 @@
+// Virtual files: a measurement file before and while the writers write it. A virtual file holds the
+// file store's record of the file, the prepared header pieces (file header, block descriptor table
+// and header meta-data records) and the set of writers that must write it. `virtualFiles` keeps 32
+// slots per measurement; an index grows without bound and lives in slot index % 32.
+#pragma once
+
+#include "logging/store/meas_app_pretrig.h"
+#include "logging/store/store_action.h"
+#include "logging/store/store_list.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace measure::store {
+
+inline constexpr int kMeasCount = 3;
+inline constexpr int kVfSlots = 32;
+inline constexpr uint32_t kFileHeaderSize = 42;
+inline constexpr uint32_t kBlockDescrSize = 9;
+
+class VirtualFile {
+public:
+    // Takes ownership of `info` (freed with free()). Raises a text when the header cannot be made.
+    VirtualFile(int vfIdx, MeasAppStore_FileInfo_s* info, uint32_t writers);
+    virtual ~VirtualFile();
+    VirtualFile(const VirtualFile&) = delete;
+    VirtualFile& operator=(const VirtualFile&) = delete;
+
+    int index() const { return vfIdx_; }
+    // False when the name does not fit `size` (at most 40) bytes.
+    bool getFileName(char* buffer, size_t size) const;
+    // Record of this measurement whose time range (start to close, or open) holds ts.
+    bool checkFileInfoMatch(int measIdx, uint32_t ts) const;
+    // The file is closed towards the file store: index -1, off the file queue.
+    void invalidateFileInfo();
+    void getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment,
+                      uint32_t* startTs) const;
+    // Replays the header pieces into a writer that has just opened the file. True when at least
+    // one piece was written and none failed.
+    bool writeHeader(Writer& writer);
+    bool isRegisteredWriter(int measIdx, uint8_t id) const;
+    void registerWriter(int measIdx, uint8_t id);
+    void deregisterWriter(int measIdx, uint8_t id);
+    uint32_t writers() const { return writers_.load(); }
+    const MeasAppStore_FileInfo_s* fileInfo() const { return info_; }
+
+private:
+    bool createHeader();
+    bool addHeaderAction(Action* action);
+
+    int vfIdx_;
+    List<Action> header_;
+    MeasAppStore_FileInfo_s* info_;
+    std::atomic<uint32_t> writers_;
+};
+
+// Writer bit of writer `id` of measurement `measIdx`; 0 outside the 32 bits.
+inline uint32_t writerBit(int measIdx, uint8_t id) {
+    const int bit = int(id) + 8 * measIdx;
+    return bit >= 0 && bit < 32 ? 1u << bit : 0;
+}
+
+class VirtualFiles : public Lock {
+public:
+    VirtualFiles();
+    ~VirtualFiles() override;
+
+    // The new virtual file of a record, or null (logged; the reason in *why when given).
+    VirtualFile* create(int measIdx, MeasAppStore_FileInfo_s* info, const char** why = nullptr);
+    int find(int measIdx, uint32_t ts);
+    VirtualFile* get(int measIdx, int index);
+    VirtualFile* remove(int measIdx, int index); // the caller destroys it
+    void registerWriter(int measIdx, uint8_t id);
+    void deregisterWriter(int measIdx, uint8_t id);
+    // Tests and shutdown: destroys every virtual file of a measurement.
+    void reset(int measIdx);
+
+private:
+    struct Meas {
+        VirtualFile* slots[kVfSlots] = {};
+        int first = 0;
+        int last = -1;
+    };
+    Meas meas_[kMeasCount];
+    uint32_t writers_ = 0;
+};
+
+extern VirtualFiles& virtualFiles;
+
+} // namespace measure::store

@@ -1,0 +1,71 @@
+// The writers: each a task that reads the Backend's actions at its own pace and carries them out
+// on its medium. Writer is the base with the Backend link and the meta-data record framing.
+#pragma once
+
+#include "logging/store/store_action.h"
+#include "logging/store/store_runnable.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace measure::store {
+
+class Backend;
+
+inline constexpr uint8_t kNoWriterId = 255;
+
+class Writer : public Runnable {
+public:
+    Writer(Backend& backend, uint8_t type, int measIdx);
+    ~Writer() override = default;
+
+    virtual bool alive();
+    // Base: makes sure the file is open.
+    virtual bool write(int vfIdx, const uint8_t* data, uint32_t length);
+    // One meta-data record: header {0xFF, type, length} and payload as one write (type 0: the
+    // payload alone). Opens the file when needed, as a frame would.
+    virtual bool writeMetaData(int vfIdx, const uint8_t* data, uint32_t length, uint8_t type);
+    virtual bool close(int) { return true; }
+    virtual bool flush(int) { return true; }
+    virtual bool flushDir() { return true; }
+    virtual bool flushAll() { return true; }
+    virtual bool getQueueCnt(uint32_t* count);
+    virtual bool isOpen(int vfIdx) = 0;
+    virtual bool open(int vfIdx) = 0;
+    // Something written that has not reached the medium yet.
+    virtual bool hasUnflushedData() const { return false; }
+
+    uint8_t type() const { return type_; }
+    void setID(uint8_t id);
+    uint8_t getID() const { return id_.load(); }
+    int measIdx() const { return measIdx_; }
+    // Takes the next action from the Backend into the current action (null at the end).
+    Action* next();
+    bool subscribe();
+    bool isMediaAvailable() const { return mediaAvailable_.load(); }
+    Action* currentAction() const { return current_; }
+    // Between taking an action and finishing it (for the offline-data check).
+    bool busy() const { return busy_.load(); }
+    // The task has looked at its medium once: it is subscribed, or knows it has nothing to write.
+    bool startDecided() const { return startDecided_.load(); }
+    Backend& backend() { return backend_; }
+
+protected:
+    // Executes the current action and records it as done.
+    int executeCurrent();
+
+    Action* current_ = nullptr;
+    bool startStampPending_ = true; // set again for every file a writer opens
+    std::atomic<bool> notSubscribed_{true};
+    std::atomic<bool> mediaAvailable_{false};
+    std::atomic<uint32_t> lastActivity_;
+    uint32_t created_;
+    Backend& backend_;
+    uint8_t type_;
+    int measIdx_;
+    std::atomic<uint8_t> id_{kNoWriterId};
+    std::atomic<bool> busy_{false};
+    std::atomic<bool> startDecided_{false};
+};
+
+} // namespace measure::store

@@ -1,0 +1,248 @@
+#include "platform/drives/bfs.h"
+
+#include "platform/drives/devroot.h"
+#include "platform/drives/drive_dirinfo.h"
+#include "platform/drives/drive_state.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A device path taken apart: the drive ("meas:"), the path inside it ("" for the root) and the
+// host path.
+struct Where {
+    std::string drive;
+    std::string rel;
+    std::string host;
+};
+
+bool resolve(const char* devicePath, Where* w) {
+    if (!devicePath) return false;
+    const char* colon = std::strchr(devicePath, ':');
+    if (!colon || !devpath_toHost(devicePath, &w->host)) return false;
+    w->drive.assign(devicePath, size_t(colon - devicePath) + 1);
+    std::string dir;
+    if (!devpath_driveDir(w->drive.c_str(), &dir)) return false;
+    w->rel = w->host.size() > dir.size() ? w->host.substr(dir.size() + 1) : std::string();
+    return true;
+}
+
+// Where an open descriptor points: the host path the kernel names, mapped back into its drive.
+bool whereIs(int fd, Where* w) {
+    char link[PATH_MAX];
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(proc.c_str(), link, sizeof link - 1);
+    if (n <= 0) return false;
+    const std::string host(link, size_t(n));
+    std::string root = devroot_path();
+    if (host.compare(0, root.size() + 1, root + "/") != 0) {
+        // The kernel names the real path; the root may have been given through a link.
+        std::error_code ec;
+        root = fs::canonical(root, ec).string();
+        if (ec || host.compare(0, root.size() + 1, root + "/") != 0) return false;
+    }
+    const std::string inRoot = host.substr(root.size() + 1);
+    const size_t slash = inRoot.find('/');
+    const std::string drive = inRoot.substr(0, slash) + ":";
+    const std::string rest = slash == std::string::npos ? "/" : inRoot.substr(slash);
+    if (!resolve((drive + rest).c_str(), w)) return false;
+    w->host = host;
+    return true;
+}
+
+bool driveThere(const std::string& drive, DriveState* state) {
+    DriveState s;
+    if (!drive_stateRead(drive.c_str(), &s) || !drive_stateAvailable(s, drive.c_str())) return false;
+    if (state) *state = s;
+    return true;
+}
+
+int fail(int error) {
+    errno = error;
+    return -1;
+}
+
+// The archive bit of a file the process writes; a new file forgets what was kept of an old one of
+// the same name.
+void markWritten(const Where& w, bool existed) {
+    drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) {
+        const uint8_t before = s.attrOf(w.rel);
+        const uint8_t after = existed ? uint8_t(before | DRIVE_ATTR_ARCHIVE) : DRIVE_ATTR_DEFAULT;
+        if (after == before) return false;
+        s.setAttr(w.rel, after);
+        return true;
+    });
+}
+
+int setAttributes(int fd, const Where& w, intptr_t arg) {
+    if (w.rel.empty() || arg < 0 || arg > 0xFF) return fail(EINVAL);
+    const uint8_t attr = uint8_t(arg) & uint8_t(~DRIVE_ATTR_DIRECTORY);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -1;
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    const mode_t mode = (attr & DRIVE_ATTR_READONLY) ? (st.st_mode & 07555) : (st.st_mode | 0200);
+    if (::fchmod(fd, mode & 07777) != 0) return -1;
+    const bool stored = drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) {
+        if (s.attrOf(w.rel) == attr) return false;
+        s.setAttr(w.rel, attr);
+        return true;
+    });
+    return stored ? 0 : fail(EIO);
+}
+
+int statOf(int fd, const Where& w, bfs_stat* out) {
+    if (!out) return fail(EINVAL);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -1;
+    DriveState s;
+    drive_stateRead(w.drive.c_str(), &s);
+    out->directory = S_ISDIR(st.st_mode);
+    out->st_size = uint64_t(st.st_size);
+    out->mtime = int64_t(st.st_mtime);
+    out->st_attrib = out->directory ? DRIVE_ATTR_DIRECTORY : s.attrOf(w.rel);
+    return 0;
+}
+
+// The regular file of the drive's folder that follows `after` in byte order ("" for the first).
+int find(const Where& root, bfs_find* f, bool next) {
+    if (!f) return fail(EINVAL);
+    const std::string after = next ? std::string(f->name, strnlen(f->name, sizeof f->name)) : std::string();
+    std::error_code ec;
+    fs::directory_iterator it(root.host, ec);
+    if (ec) return fail(EIO);
+    std::string best;
+    uint64_t size = 0;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) return fail(EIO);
+        const std::string name = it->path().filename().string();
+        if (name.size() >= sizeof f->name || !it->is_regular_file(ec)) continue;
+        if ((next && name <= after) || (!best.empty() && name >= best)) continue;
+        best = name;
+        size = it->file_size(ec);
+    }
+    DriveState s;
+    drive_stateRead(root.drive.c_str(), &s);
+    std::memset(f->name, 0, sizeof f->name);
+    std::memcpy(f->name, best.data(), best.size());
+    f->size = size;
+    f->attrib = best.empty() ? 0 : s.attrOf(best);
+    return 0;
+}
+
+int unlinkAt(const Where& w) {
+    if (w.rel.empty()) return fail(EISDIR);
+    if (!driveThere(w.drive, nullptr)) return fail(ENODEV);
+    struct stat st;
+    if (::lstat(w.host.c_str(), &st) != 0) return -1;
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    if (::unlink(w.host.c_str()) != 0) return -1;
+    drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; });
+    return 0;
+}
+
+int rootRequest(const Where& root, int request, intptr_t arg) {
+    switch (request) {
+    case IO_IOCTL_BFS_DIR_INFO:
+        return drive_dirInfo(root.drive.c_str(), reinterpret_cast<DriveDirInfo*>(arg));
+    case IO_IOCTL_BFS_GET_DIR_ATTR: {
+        DriveState s;
+        if (!arg) return fail(EINVAL);
+        if (!driveThere(root.drive, &s)) return fail(ENODEV);
+        *reinterpret_cast<uint32_t*>(arg) = s.dirAttr;
+        return 0;
+    }
+    case IO_IOCTL_BFS_SET_DIR_ATTR:
+        if (arg < 0 || arg > 0xFF) return fail(EINVAL);
+        if (!driveThere(root.drive, nullptr)) return fail(ENODEV);
+        return drive_stateUpdate(root.drive.c_str(),
+                                 [&](DriveState& s) {
+                                     if (s.dirAttr == uint8_t(arg)) return false;
+                                     s.dirAttr = uint8_t(arg);
+                                     return true;
+                                 })
+                   ? 0
+                   : fail(EIO);
+    case IO_IOCTL_FIND_FIRST_FILE:
+    case IO_IOCTL_FIND_NEXT_FILE:
+        if (!driveThere(root.drive, nullptr)) return fail(ENODEV);
+        return find(root, reinterpret_cast<bfs_find*>(arg), request == IO_IOCTL_FIND_NEXT_FILE);
+    case FIOUNLINK: {
+        const char* name = reinterpret_cast<const char*>(arg);
+        if (!name || !*name) return fail(EINVAL);
+        Where w;
+        const std::string path = std::strchr(name, ':') ? std::string(name) : root.drive + "/" + name;
+        if (!resolve(path.c_str(), &w)) return fail(ENOENT);
+        return unlinkAt(w);
+    }
+    default:
+        return fail(ENOTSUP);
+    }
+}
+
+} // namespace
+
+int bfs_open(const char* devicePath, int flags, mode_t mode) {
+    Where w;
+    if (!resolve(devicePath, &w)) return fail(ENOENT);
+    if (!driveThere(w.drive, nullptr)) return fail(ENODEV);
+    if (w.rel.empty()) return ::open(w.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool writing = (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC));
+    if (!writing) return ::open(w.host.c_str(), flags | O_CLOEXEC);
+    struct stat st;
+    const bool existed = ::stat(w.host.c_str(), &st) == 0;
+    if (existed && S_ISDIR(st.st_mode)) return fail(EISDIR);
+    if (existed && (flags & O_ACCMODE) != O_RDONLY) {
+        DriveState s;
+        drive_stateRead(w.drive.c_str(), &s);
+        if (s.attrOf(w.rel) & DRIVE_ATTR_READONLY) return fail(EACCES);
+    }
+    // Files of a DOS file system carry no execute bits.
+    const int fd = ::open(w.host.c_str(), flags | O_CLOEXEC, mode & 0666);
+    if (fd >= 0) markWritten(w, existed);
+    return fd;
+}
+
+int bfs_close(int fd) {
+    return ::close(fd);
+}
+
+int bfs_unlink(const char* devicePath) {
+    Where w;
+    if (!resolve(devicePath, &w)) return fail(ENOENT);
+    return unlinkAt(w);
+}
+
+int bfs_ioctl(int fd, int request, intptr_t arg) {
+    Where w;
+    if (!whereIs(fd, &w)) return fail(EBADF);
+    switch (request) {
+    case FIOFLUSH:
+        return ::fdatasync(fd);
+    case FIOSYNC:
+        return ::fsync(fd);
+    case FIOGETNAME: {
+        char* out = reinterpret_cast<char*>(arg);
+        if (!out) return fail(EINVAL);
+        const std::string name = w.drive + "/" + w.rel;
+        if (name.size() >= BFS_PATH_MAX) return fail(ENAMETOOLONG);
+        std::memcpy(out, name.c_str(), name.size() + 1);
+        return 0;
+    }
+    case FIOATTRIBSET:
+        return setAttributes(fd, w, arg);
+    case FIOFSTATGET:
+        return statOf(fd, w, reinterpret_cast<bfs_stat*>(arg));
+    default:
+        if (!w.rel.empty()) return fail(ENOTDIR);
+        return rootRequest(w, request, arg);
+    }
+}

@@ -1,0 +1,175 @@
+#include "platform/kernel/syslogq.h"
+
+#include "platform/rtos/rtos.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct Reader {
+    std::mutex m;
+    std::thread thread;
+    std::atomic<bool> run{false};
+    std::string path; // empty: no log file
+    int fd = -1;
+    std::atomic<uint64_t> fileMax{SYSLOG_FILE_MAX_DEFAULT};
+    uint64_t lost = 0; // lines not written since the last one that was
+    int lostErrno = 0;
+    int stderrMax = 6;
+    MSG_Q_ID queue = MSG_Q_ID_NULL;
+};
+
+Reader& reader() {
+    static auto* r = new Reader;
+    return *r;
+}
+
+int openLog(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+// The current file goes to "<file>.1" (replacing the older one) and a new file begins.
+void rotate(Reader& r) {
+    if (::rename(r.path.c_str(), (r.path + ".1").c_str()) != 0) {
+        // Without the older file the bound still holds: this one starts again.
+        if (::ftruncate(r.fd, 0) == 0) return;
+    }
+    const int fd = openLog(r.path);
+    if (fd < 0) return; // the old descriptor stays; the next line tries again
+    ::close(r.fd);
+    r.fd = fd;
+}
+
+// Appends `text` whole or not at all; 0 or the errno of the failure.
+int appendWhole(Reader& r, const std::string& text) {
+    if (r.fd < 0) r.fd = openLog(r.path);
+    if (r.fd < 0) return errno;
+    struct stat st {};
+    if (::fstat(r.fd, &st) != 0) return errno;
+    if (st.st_size > 0 && uint64_t(st.st_size) + text.size() > r.fileMax.load()) {
+        rotate(r);
+        if (::fstat(r.fd, &st) != 0) return errno;
+    }
+    size_t done = 0;
+    int err = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(r.fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            err = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += size_t(n);
+    }
+    // A line cut short by a full disk is taken back, so the next one never runs into it.
+    if (err && done > 0 && ::ftruncate(r.fd, st.st_size) != 0) err = errno;
+    return err;
+}
+
+std::string withNewline(const SyslogRecord& rec) {
+    return syslogreader_format(rec) + "\n";
+}
+
+void mirror(const Reader& r, const SyslogRecord& rec) {
+    if ((rec.priority & 7) <= r.stderrMax) std::fprintf(stderr, "%s", withNewline(rec).c_str());
+}
+
+void writeOne(Reader& r, const SyslogRecord& rec) {
+    if (!r.path.empty()) {
+        std::string text = withNewline(rec);
+        SyslogRecord note = rec;
+        if (r.lost > 0) {
+            // The count of the lines missing goes in with the first line that fits again.
+            note.priority = SYSLOG_READER_PRIORITY;
+            std::snprintf(note.tag, sizeof(note.tag), "logreader");
+            std::snprintf(note.message, sizeof(note.message), "log reader: %llu lines not written (%s)",
+                          static_cast<unsigned long long>(r.lost), std::strerror(r.lostErrno));
+            text = withNewline(note) + text;
+        }
+        const int err = appendWhole(r, text);
+        if (err == 0 && r.lost > 0) {
+            r.lost = 0;
+            mirror(r, note);
+        } else if (err != 0 && r.lost++ == 0) {
+            r.lostErrno = err;
+            std::fprintf(stderr,
+                         "log reader: cannot write '%s' (%s); lines are counted until it works again\n",
+                         r.path.c_str(), std::strerror(err));
+        }
+    }
+    mirror(r, rec);
+}
+
+void loop() {
+    Reader& r = reader();
+    SyslogRecord rec;
+    while (r.run.load()) {
+        const ssize_t n = msgQReceive(r.queue, &rec, sizeof(rec), 100);
+        if (n == ssize_t(sizeof(rec))) writeOne(r, rec);
+    }
+    while (msgQReceive(r.queue, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec))) writeOne(r, rec);
+}
+
+} // namespace
+
+std::string syslogreader_format(const SyslogRecord& rec) {
+    char when[32];
+    const time_t t = time_t(rec.timeSec);
+    struct tm tmv;
+    gmtime_r(&t, &tmv);
+    std::strftime(when, sizeof(when), "%Y-%m-%d %H:%M:%S", &tmv);
+    SyslogRecord copy = rec; // the fields may lack their terminators in a damaged record
+    copy.tag[sizeof(copy.tag) - 1] = '\0';
+    copy.origin[sizeof(copy.origin) - 1] = '\0';
+    copy.message[sizeof(copy.message) - 1] = '\0';
+    char line[400];
+    std::snprintf(line, sizeof(line), "%s <%d> %s %s: %s", when, int(rec.priority), copy.tag, copy.origin,
+                  copy.message);
+    return line;
+}
+
+bool syslogreader_start(const std::string& logFile, int stderrMaxSeverity, std::string* error) {
+    Reader& r = reader();
+    std::lock_guard<std::mutex> lk(r.m);
+    if (r.run.load()) return true;
+    r.queue = msgQOpen(SYSLOG_QUEUE_NAME, SYSLOG_QUEUE_DEPTH, int(sizeof(SyslogRecord)), MSG_Q_FIFO,
+                       OM_CREATE, nullptr);
+    if (!r.queue) {
+        if (error) *error = "cannot open the log queue";
+        return false;
+    }
+    r.path = logFile;
+    r.fd = logFile.empty() ? -1 : openLog(logFile);
+    if (!logFile.empty() && r.fd < 0) {
+        if (error) *error = "cannot open log file '" + logFile + "': " + std::strerror(errno);
+        return false;
+    }
+    r.lost = 0;
+    r.stderrMax = stderrMaxSeverity;
+    r.run.store(true);
+    r.thread = std::thread(loop);
+    return true;
+}
+
+void syslogreader_setFileMax(uint64_t bytes) {
+    reader().fileMax.store(bytes);
+}
+
+void syslogreader_stop() {
+    Reader& r = reader();
+    std::lock_guard<std::mutex> lk(r.m);
+    if (!r.run.load()) return;
+    r.run.store(false);
+    if (r.thread.joinable()) r.thread.join();
+    if (r.fd >= 0) ::close(r.fd);
+    r.fd = -1;
+}

@@ -1,0 +1,208 @@
+// The logging drives on the hand-driven clock: USB debounce, the boot wait with its time-out, the
+// directory check and format through the drive service, and the copy of a closed file to the USB
+// drive.
+#include "logcfg_fixture.h"
+#include "smalldisk.h"
+
+#include "framework/board_io.h"
+#include "logging/disk/cfg_meas.h"
+#include "logging/disk/meas_app_disk.h"
+#include "measdata/seram.h"
+#include "platform/drives/bfs.h"
+#include "platform/drives/devroot.h"
+#include "platform/drives/drive_service.h"
+#include "platform/drives/drive_state.h"
+#include "platform/rtos/rtos.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace logcfgtest;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+void setState(const char* drive, const std::string& text) {
+    writeFile(drive_stateFile(drive), text);
+}
+
+// Runs `work` in a thread of its own while the hand-driven clock moves on, a millisecond at a time.
+template <class F> auto whileClockRuns(F work) {
+    std::atomic<bool> done{false};
+    decltype(work()) result{};
+    std::thread t([&] {
+        result = work();
+        done = true;
+    });
+    while (!done) {
+        // The device's drive service answers within its tick: no time passes while it works.
+        if (drivesvc_idle()) hostclock_advanceMs(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(200)); // the waits see each tick
+    }
+    t.join();
+    return result;
+}
+
+std::string closedFile(const char* path, size_t size) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) data[i] = char(i * 7 + i / 251);
+    const int fd = bfs_open(path, O_WRONLY | O_CREAT, 0777);
+    EXPECT_GE(fd, 0) << path;
+    EXPECT_EQ(::write(fd, data.data(), data.size()), ssize_t(size));
+    EXPECT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x21), 0);
+    bfs_close(fd);
+    return data;
+}
+
+struct DiskTest : LogTest {
+    void SetUp() override {
+        LogTest::SetUp();
+        SeramCalData& cal = seramCalPage(SERAM_PAGE_REFERENCE);
+        cal.MEAS_MAXFILECNT_PART1 = cal.MEAS_MAXFILECNT_PART2 = 0xFFFFFFFF;
+        seramSetActivePage(SERAM_PAGE_REFERENCE);
+        ASSERT_TRUE(drivesvc_start(cfg_meas_datasetMaxFileCnt));
+        hostclock_setManual(true);
+    }
+    void TearDown() override {
+        drivesvc_stop();
+        LogTest::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(DiskTest, UsbDebounceAndInternalFlash) {
+    setState("usb_meas:", "inserted 0\n");
+    EXPECT_EQ(meas_app_driveAvDebounce("usb_meas:"), -1);
+    setState("usb_meas:", "inserted 1\nstatus 0x10000\n");
+    EXPECT_EQ(meas_app_driveAvDebounce("usb_meas:"), 3000);
+    EXPECT_EQ(cfg_meas_devHwInfo[1].status, 0x10000u) << "the status word of the call";
+    hostclock_advanceBurstMs(1000);
+    EXPECT_EQ(meas_app_driveAvDebounce("usb_meas:"), 2000);
+    hostclock_advanceBurstMs(2000);
+    EXPECT_EQ(meas_app_driveAvDebounce("usb_meas:"), 0);
+    hostclock_advanceBurstMs(5000);
+    EXPECT_EQ(meas_app_driveAvDebounce("usb_meas:"), 0);
+    setState("usb_meas:", "inserted 0\n");
+    EXPECT_EQ(meas_app_driveAvDebounce("usb_meas:"), -1);
+    setState("usb_meas:", "");
+    EXPECT_EQ(meas_app_driveAvDebounce("usb_meas:"), 3000) << "a new insertion settles again";
+
+    EXPECT_EQ(meas_app_driveAvDebounce("meas:"), 0);
+    setState("meas:", "present 0\n");
+    EXPECT_EQ(meas_app_driveAvDebounce("meas:"), -1);
+    EXPECT_EQ(meas_app_driveAvDebounce("c:"), -1) << "no drive of the table";
+    EXPECT_EQ(std::vector<int>({meas_app_DiskReady(0), meas_app_DiskReady(1), meas_app_DiskReady(2),
+                                meas_app_DiskReady(3), meas_app_DisksReady()}),
+              (std::vector<int>{-1, 0, 0, -1, -1}));
+    EXPECT_EQ(meas_led_status & MEAS_LED_DRIVES_READY, 0u);
+    setState("meas:", "");
+    EXPECT_EQ(meas_app_DisksReady(), 0);
+    EXPECT_NE(meas_led_status & MEAS_LED_DRIVES_READY, 0u);
+
+    const struct {
+        const char* path;
+        size_t size;
+        int result;
+        const char* drive;
+    } paths[] = {{"usb_meas:/A0101000.001", 40, 0, "usb_meas:"},
+                 {"A0101000.001", 40, -1, ""},
+                 {"a_drive_name_longer_than_forty_one_chars_x:/x", 60, -1, ""},
+                 {"usb_meas:/x", 9, -1, ""}};
+    for (const auto& p : paths) {
+        char drive[64] = {};
+        EXPECT_EQ(meas_app_filenameGetDrive(p.path, drive, p.size, nullptr), p.result) << p.path;
+        EXPECT_STREQ(drive, p.drive);
+    }
+    EXPECT_TRUE(contains(log(),
+                         "meas_app_filenameGetDrive():posTerminator 0 could not find terminator char ':' in "
+                         "A0101000.001"));
+}
+
+TEST_F(DiskTest, BootWaitsForTheDrivesAndFormatsAChangedDirectory) {
+    // "meas2:" never comes: about 2 s of polling, then the time-out with its mask bit.
+    setState("meas2:", "present 0\n");
+    const uint64_t start = hostclock_ticks();
+    EXPECT_EQ(whileClockRuns([] { return meas_app_BootPrepareDisks(1, 2 * sysClkRateGet()); }), -1);
+    EXPECT_GE(hostclock_ticks() - start, 2000u);
+    EXPECT_TRUE(contains(log(), "meas_app_BootPrepareDisks() timeout checking mask '0x04' "));
+    EXPECT_EQ(meas_led_status & MEAS_LED_DRIVES_READY, 0u);
+
+    // 1000 directory entries where 2000 are configured: reported, formatted, and then left alone.
+    setState("meas2:", "");
+    setState("meas:", "dirsize 1000\n");
+    writeFile(root.file("meas/A0101000.001"), "old");
+    seramCalPage(SERAM_PAGE_REFERENCE).MEAS_MAXFILECNT_PART1 = 2000;
+    const uint32_t formats = drivesvc_formatCount();
+    EXPECT_EQ(whileClockRuns([] { return meas_app_BootPrepareDisks(1, 2 * sysClkRateGet()); }), 0);
+    EXPECT_TRUE(contains(log(),
+                         "meas_app_BootPrepareDisks_checkDir(meas:) should be reformated NOW: directory size "
+                         "1000 -> 2000 "));
+    EXPECT_EQ(drivesvc_formatCount(), formats + 1);
+    EXPECT_FALSE(std::filesystem::exists(root.file("meas/A0101000.001")));
+    EXPECT_NE(meas_led_status & MEAS_LED_DRIVES_READY, 0u);
+    EXPECT_EQ(whileClockRuns([] { return meas_app_BootPrepareDisks(1, 2 * sysClkRateGet()); }), 0);
+    EXPECT_EQ(drivesvc_formatCount(), formats + 1) << "the directory matches now";
+    EXPECT_EQ(seramSig().meas_maxFileCnt_part1, 2000u);
+
+    // 86,700 entries would wrap the request's block count into a tiny directory: nothing is sent.
+    seramCalPage(SERAM_PAGE_REFERENCE).MEAS_MAXFILECNT_PART1 = 86700;
+    EXPECT_EQ(meas_app_BootPrepareDisks_checkDir(1), -1);
+    EXPECT_EQ(meas_app_BootPrepareDisks_format(1), -1);
+    EXPECT_TRUE(
+        contains(log(), "meas_app_BootPrepareDisks_format(meas:) directory size 86700 cannot be requested"));
+    seramCalPage(SERAM_PAGE_REFERENCE).MEAS_MAXFILECNT_PART1 = 86699;
+    EXPECT_EQ(whileClockRuns([] { return meas_app_BootPrepareDisks_format(1); }), 0);
+    EXPECT_EQ(drivesvc_formatCount(), formats + 2);
+    EXPECT_EQ(meas_app_BootPrepareDisks_format(-1), -1);
+}
+
+TEST_F(DiskTest, ClosedFileReachesUsbIdenticalAndReadOnly) {
+    meas_app_driveAvDebounce("usb_meas:"); // the stick has been in for a while
+    hostclock_advanceBurstMs(3000);
+    const std::string data = closedFile("meas:/A0102003.405", 300000);
+    writeFile(root.file("usb_meas/A0102003.405"), std::string(400000, 'x')); // a broken earlier copy
+    char* target = strdup("usb_meas:");
+    const TASK_ID tid = taskSpawn("r_FileCpyTaskA", MEAS_FILECOPY_PRIORITY, VX_FP_TASK, MEAS_FILECOPY_STACK,
+                                  [target] { meas_app_copyFileTask(1, 2, 0x34, 5, 0, target, 1); });
+    ASSERT_NE(tid, TASK_ID_ERROR);
+    whileClockRuns([tid] { return taskJoin(tid, 60000); });
+    EXPECT_TRUE(contains(log(), "meas_app_copyLastFile() copy success from 'meas:/A0102003.405' to "
+                                "'usb_meas:/A0102003.405'"));
+    EXPECT_EQ(readFile(root.file("usb_meas/A0102003.405")), data);
+    const int fd = bfs_open("usb_meas:/A0102003.405", O_RDONLY);
+    bfs_stat st{};
+    ASSERT_EQ(bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)), 0);
+    EXPECT_EQ(st.st_attrib, 0x21);
+    bfs_close(fd);
+
+    // A pulled stick gets nothing; a missing source is reported.
+    setState("usb_meas:", "inserted 0\n");
+    EXPECT_EQ(meas_app_copyFile("meas:/A0102003.405", "usb_meas:/again.000"), -1);
+    EXPECT_FALSE(std::filesystem::exists(root.file("usb_meas/again.000")));
+    EXPECT_TRUE(contains(log(), "meas_app_copyLastFile() err open 'usb_meas:/again.000', usb not available"));
+}
+
+TEST_F(DiskTest, FailedCopyLeavesNoShortFile) {
+    testsupport::SmallDisk disk(1 << 20);
+    if (!disk.ok()) GTEST_SKIP() << disk.reason();
+    const std::string saved = devroot_path();
+    devroot_set(disk.file("root"));
+    std::string error;
+    ASSERT_TRUE(devroot_prepare(&error)) << error;
+    closedFile("meas:/A0101000.001", 700000);
+    meas_app_driveAvDebounce("usb_meas:");
+    hostclock_advanceBurstMs(3000);
+    hostclock_setManual(false); // the copy's own short waits run on the real clock
+    EXPECT_EQ(meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"), -1);
+    EXPECT_FALSE(std::filesystem::exists(disk.file("root/usb_meas/A0101000.001")));
+    EXPECT_TRUE(contains(log(), "meas_app_copyLastFile() err fwrite 'usb_meas:/A0101000.001'"));
+    devroot_set(saved);
+}

@@ -1,0 +1,118 @@
+// Feeds the store's C interface from outside, as the logging application would, on the device root
+// named by DEVICE_ROOT: files of m01 on "meas:" and "usb_meas:", each with frames built by
+// MeasFrame, event records and a closing status block, closed after `frames` frames. After each
+// frame it prints "fed <file> <frame>" on stdout, so that a test that kills the process knows what
+// was handed over when; "done" once every writer has written and flushed everything.
+//
+//   store_driver <files> <frames per file> [<delay us between frames>]
+#include "store_driver_records.h"
+
+#include "framework/syslog.h"
+#include "framework/time_util.h"
+#include "logging/config/meas_app_cfg.h"
+#include "logging/disk/cfg_meas.h"
+#include "logging/fifo/meas_frame.h"
+#include "logging/store/meas_app_pretrig.h"
+#include "measdata/seram.h"
+#include "platform/drives/devroot.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace storedriver;
+
+namespace {
+
+// One frame of records through MeasFrame, handed over to the store (which frees it).
+bool putFrame(void* h, int vf, int f, int i) {
+    const uint8_t block = blockOf(i);
+    MeasFrame* frame = MeasFrame_alloc(64, 4096, kRecordSize[block], 1);
+    if (!frame) return false;
+    for (int k = 0; k < kRecordsPerFrame; ++k) {
+        const auto r = record(f, i, k);
+        if (MeasFrame_put(frame, r.data(), uint32_t(r.size())) == 1) return false;
+    }
+    uint32_t firstTs = 0, lastTs = 0, size = 0, used = 0, packed = 0;
+    uint8_t* data = nullptr;
+    if (MeasFrame_recode_for_V5_V6(frame, kRecordSize[block], &firstTs, &lastTs) != 0 ||
+        MeasFrame_get(frame, block, &data, &size, &used, &packed) != 0 || !data)
+        return false;
+    MeasFrame_free(frame);
+    meas_app_PreTrigPutMeasFrame(h, vf, data, size, firstTs, lastTs);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: store_driver <files> <frames> [<delay us>]\n");
+        return 2;
+    }
+    const int files = std::atoi(argv[1]);
+    const int frames = std::atoi(argv[2]);
+    const int delayUs = argc > 3 ? std::atoi(argv[3]) : 0;
+    std::string err;
+    if (!devroot_prepare(&err)) {
+        std::fprintf(stderr, "device root: %s\n", err.c_str());
+        return 2;
+    }
+    syslog_init(0);
+    cfg_meas_devHwInfo[1].debounceMs = 0; // the stick was plugged in long ago
+    seramCalPage(SERAM_PAGE_REFERENCE).PCODE = 0x1234;
+    seramCalPage(SERAM_PAGE_REFERENCE).FILEFRAGMENTATION_SIZE = 5;
+    timeserv_setMasterIds(0x11, 0x22);
+    MEASConfiguration cfg{};
+    MeasBlkInfo blk[2]{};
+    for (int b = 0; b < 2; ++b) {
+        blk[b].blockNo = uint16_t(b + 1);
+        blk[b].recordSize = kRecordSize[b + 1];
+    }
+    cfg.BlkInfo = blk;
+    cfg.num_blocks = 2;
+    static const char blob[] = "<m01/>";
+    std::atomic<uint8_t> written{0};
+
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    if (!h) return 1;
+    for (int f = 0; f < files; ++f) {
+        auto* info = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
+        std::snprintf(info->name, sizeof info->name, "A01%02x000.001", f + 1);
+        info->lap = uint16_t(f + 1);
+        info->outing = 1;
+        info->fragment = 1;
+        info->initTimestamp = stampOf(record(f, 0, 0));
+        info->closeTimestamp = MEAS_TS_NONE;
+        info->vfIdx = -1;
+        info->config = &cfg;
+        info->configBlob = blob;
+        info->configBlobSize = sizeof blob - 1;
+        info->headerWritten = &written;
+        info->loggerId = 0xABCD;
+        meas_app_PreTrigOpenFile(h, info);
+        const int vf = info->vfIdx;
+        if (vf < 0) return 1;
+        for (int i = 0; i < frames; ++i) {
+            if (!putFrame(h, vf, f, i)) return 1;
+            std::printf("fed %d %d\n", f, i);
+            std::fflush(stdout);
+            std::vector<uint8_t> ev;
+            if (eventAfter(i, &ev))
+                meas_app_PreTrigPutMetaDataVfCopy(h, vf, ev.data(), uint32_t(ev.size()), MEAS_META_EVENT);
+            if (delayUs) std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+        }
+        static const char sb[] = "StateData V1";
+        meas_app_PreTrigPutMetaDataVfCopy(h, vf, sb, sizeof sb - 1, MEAS_META_STATUSBLOCK);
+        meas_app_PreTrigCloseFile(h, vf);
+    }
+    while (!meas_app_PreTrigIsOfflineDataFlushed()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::printf("done\n");
+    std::fflush(stdout);
+    meas_app_PreTrigDelete(h);
+    return 0;
+}

@@ -1,0 +1,153 @@
+// Measurement files written through the store's C interface: header, descriptor table, header
+// records, frames and meta records in the order handed over, on the logging drive and the USB drive.
+#include "store_fixture.h"
+
+#include "framework/time_util.h"
+#include "laptiming/lapoutfra.h"
+#include "measdata/crc.h"
+#include "measfile.h"
+#include "platform/drives/devroot.h"
+#include "smalldisk.h"
+
+#include <cstdio>
+
+using namespace storetest;
+using testsupport::readBinary;
+using testsupport::waitUntil;
+
+// A record before the first frame opens the file; an older file of the same name is replaced, not
+// written into; bytes whose count lands on exactly 16384 still reach the drive within a second; a
+// frame that comes after the close leaves the closed file alone.
+TEST_F(StoreTest, WritesOpenLazilyReplaceOldFilesAndFlushInTime) {
+    testsupport::writeFile(measFile("A0101000.001"), std::string(20000, 'x'));
+    setUsbInserted(false);
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    const uint32_t t0 = time_getTimestamp();
+    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001", t0);
+    meas_app_PreTrigOpenFile(h, f);
+    const int vf = f->vfIdx;
+    ASSERT_GE(vf, 0);
+    size_t total = f->headerLength;
+    const std::vector<uint8_t> sb = {'S', 't', 'a', 't', 'e'};
+    meas_app_PreTrigPutMetaDataVfCopy(h, vf, sb.data(), uint32_t(sb.size()), MEAS_META_STATUSBLOCK);
+    total += 6 + sb.size();
+    for (int i = 0; i < 5; ++i) {
+        uint32_t first, last;
+        const auto fr = codedFrame(1, 6, t0 + 1000 * uint32_t(i), 10, uint32_t(i), &first, &last);
+        put(h, vf, fr, first, last);
+        total += fr.size();
+    }
+    // A large event, then a small one that ends exactly at 16384 bytes and stays in the stream's buffer.
+    const std::vector<uint8_t> pad(16384 - 10 - total - 6, 0x5A);
+    meas_app_PreTrigPutMetaDataVfCopy(h, vf, pad.data(), uint32_t(pad.size()), MEAS_META_EVENT);
+    const std::vector<uint8_t> last = {1, 2, 3, 4};
+    meas_app_PreTrigPutMetaDataVfCopy(h, vf, last.data(), 4, MEAS_META_EVENT);
+    EXPECT_TRUE(waitUntil([&] { return readBinary(measFile("A0101000.001")).size() == 16384; }, 3000));
+    EXPECT_TRUE(waitUntil([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 3000));
+
+    meas_app_PreTrigCloseFile(h, vf);
+    ASSERT_TRUE(waitUntil([&] { return readOnly(measFile("A0101000.001")); }, 5000));
+    put(h, vf, codedFrame(1, 6, t0 + 9000, 3, 9), t0 + 9000, t0 + 9020);
+    ASSERT_TRUE(waitUntil([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 5000));
+    const measfile::File file = measfile::readFile(measFile("A0101000.001"));
+    ASSERT_TRUE(file.ok()) << file.error;
+    EXPECT_FALSE(file.truncated);
+    EXPECT_EQ(readBinary(measFile("A0101000.001")).size(), 16384u);
+    EXPECT_EQ(file.records.size(), 50u);
+    ASSERT_EQ(file.metas.size(), 6u); // configuration, start, car, status block, two events
+    EXPECT_EQ(file.metas[3].type, MEAS_META_STATUSBLOCK);
+    EXPECT_EQ(file.metas[3].payload, sb);
+    EXPECT_EQ(headerWritten, 1);
+    meas_app_PreTrigDelete(h);
+}
+
+// A drive that runs full keeps the file up to its last complete record and skips the rest of it;
+// with room again, the next file is written whole.
+TEST_F(StoreTest, FullDriveKeepsCompleteRecords) {
+    testsupport::SmallDisk disk(256 * 1024);
+    if (!disk.ok()) GTEST_SKIP() << disk.reason();
+    const std::string saved = devroot_path();
+    devroot_set(disk.file("root"));
+    std::string error;
+    ASSERT_TRUE(devroot_prepare(&error)) << error;
+    setUsbInserted(false);
+    testsupport::writeFile(disk.file("room"), std::string(64 * 1024, 'r'));
+    config.blk[0].recordSize = 64;
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    const uint32_t t0 = time_getTimestamp();
+    MeasAppStore_FileInfo_s* f1 = fileInfo("A0101000.001", t0);
+    meas_app_PreTrigOpenFile(h, f1);
+    const int vf1 = f1->vfIdx;
+    std::vector<std::vector<uint8_t>> fed;
+    for (int i = 0; i < 100; ++i) { // about 300 KiB: more than the drive holds
+        uint32_t first, last;
+        fed.push_back(codedFrame(1, 64, t0 + 1000 * uint32_t(i), 50, uint32_t(i), &first, &last));
+        put(h, vf1, fed.back(), first, last);
+    }
+    ASSERT_TRUE(waitUntil([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 10000));
+    EXPECT_TRUE(testsupport::countContaining(log(), "last complete record") > 0);
+    const measfile::File one = measfile::readFile(disk.file("root/meas/A0101000.001"));
+    ASSERT_TRUE(one.ok()) << one.error;
+    EXPECT_FALSE(one.truncated);
+    EXPECT_GT(one.records.size(), 0u);
+    EXPECT_LT(one.records.size(), 100u * 50);
+    EXPECT_EQ(one.records.size() % 50, 0u); // whole frames only
+
+    std::remove(disk.file("room").c_str());
+    meas_app_PreTrigCloseFile(h, vf1);
+    MeasAppStore_FileInfo_s* f2 = fileInfo("A0102000.001", t0 + 200000, 2);
+    meas_app_PreTrigOpenFile(h, f2);
+    const int vf2 = f2->vfIdx;
+    for (int i = 0; i < 5; ++i) {
+        uint32_t first, last;
+        const auto fr = codedFrame(1, 64, t0 + 200000 + 1000 * uint32_t(i), 50, uint32_t(i), &first, &last);
+        put(h, vf2, fr, first, last);
+    }
+    meas_app_PreTrigCloseFile(h, vf2);
+    ASSERT_TRUE(waitUntil([&] { return readOnly(disk.file("root/meas/A0102000.001")); }, 10000));
+    const measfile::File two = measfile::readFile(disk.file("root/meas/A0102000.001"));
+    ASSERT_TRUE(two.ok()) << two.error;
+    EXPECT_EQ(two.records.size(), 5u * 50);
+    meas_app_PreTrigDelete(h);
+    devroot_set(saved);
+}
+
+// The header of a known file: its CRC leaves out length, CRC and date; the name follows the counters.
+TEST_F(StoreTest, GoldenHeader) {
+    OneBlockConfig two(2);
+    config = two;
+    config.cfg.BlkInfo = config.blk.data();
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    char name[40];
+    ASSERT_GT(LapOutFra_genFilenameAbsLap(name, sizeof name, 0, 3, 12, 2, 0x01A7), 0);
+    EXPECT_STREQ(name, "A030c01a.702");
+    MeasAppStore_FileInfo_s* f = fileInfo(name, 0, 12);
+    f->outing = 3;
+    f->fragment = 2;
+    f->absLap = 0x01A7;
+    meas_app_PreTrigOpenFile(h, f);
+    const int vf = f->vfIdx;
+    put(h, vf, frame(2, 1, {9, 9}), 777, 777);
+    meas_app_PreTrigCloseFile(h, vf);
+    ASSERT_TRUE(waitUntil([&] { return readOnly(measFile(name)); }, 10000));
+    const auto file = readBinary(measFile(name));
+    ASSERT_GE(file.size(), 42u);
+    const std::vector<uint8_t> fixed = {0x00, 0x2A, 'M', 'e', 'a', 's', 'D', 'a', 't',  'a',  ' ',  'v',
+                                        '6',  '.',  '0', 0,   0,   0,   0,   6,   0xDA, 0x07, 0xED, 0xCB,
+                                        0x12, 0x34, 0,   12,  0,   3,   0,   2,   2,    0};
+    EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 34), fixed);
+    EXPECT_EQ(file[40], 0x01);
+    EXPECT_EQ(file[41], 0xA7);
+    // Zeroing length, CRC and date gives back the CRC.
+    std::vector<uint8_t> copy(file.begin(), file.begin() + 42);
+    for (int i : {0, 1, 20, 21, 34, 35, 36, 37, 38, 39}) copy[size_t(i)] = 0;
+    EXPECT_EQ(crc16_ccitt_lsb_accu(copy.data(), 42, 0xFFFF), 0xDA07);
+    // A start stamp of 0 becomes the first sample's stamp of the first frame.
+    const size_t start = 42 + 2 * 9 + 6 + blob.size();
+    EXPECT_EQ(std::vector<uint8_t>(file.begin() + long(start), file.begin() + long(start) + 10),
+              (std::vector<uint8_t>{0xFF, 4, 0, 0, 0, 4, 0, 0, 0x03, 0x09}));
+    meas_app_PreTrigDelete(h);
+}

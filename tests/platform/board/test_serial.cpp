@@ -1,0 +1,206 @@
+// Serial ports: pseudo-terminal round trip and publishing, file replay at line speed, FIFO input,
+// refusals, and close waking a blocked reader.
+#include "platform/board/serial.h"
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <poll.h>
+#include <unistd.h>
+
+using testsupport::TempDir;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long msSince(Clock::time_point t0) {
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+}
+
+class SerialTest : public ::testing::Test {
+protected:
+    void configure(int appIndex, const std::string& map0, const std::string& map1) {
+        SerialPortMap maps[SERIAL_PORTS];
+        std::string err;
+        ASSERT_TRUE(serial_parseMapping(map0, root.path(), &maps[0], &err)) << err;
+        ASSERT_TRUE(serial_parseMapping(map1, root.path(), &maps[1], &err)) << err;
+        serial_configure(root.path(), appIndex, maps);
+    }
+    void TearDown() override { serial_shutdown(); }
+
+    // Reads until `n` bytes came or a read gives no more.
+    static std::string readUpTo(int fd, size_t n, int timeoutMs) {
+        std::string got;
+        char buf[256];
+        while (got.size() < n) {
+            ssize_t r = serial_read(fd, buf, std::min(sizeof buf, n - got.size()), timeoutMs);
+            if (r <= 0) break;
+            got.append(buf, size_t(r));
+        }
+        return got;
+    }
+
+    TempDir root;
+};
+
+} // namespace
+
+TEST_F(SerialTest, PtyRoundTripThroughThePublishedEnd) {
+    configure(0, "pty", "pty");
+    std::string err;
+    int fd = serial_open("/tyCo/1", &err);
+    ASSERT_GE(fd, 0) << err;
+    const std::string link = serial_publishedPath(1);
+    EXPECT_EQ(link, root.path() + "/tty/tyCo1");
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target).rfind("/dev/pts/", 0), 0u) << target;
+
+    int peer = open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(peer, 0);
+    const std::string sentence = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
+    ASSERT_EQ(write(peer, sentence.data(), sentence.size()), ssize_t(sentence.size()));
+    EXPECT_EQ(readUpTo(fd, sentence.size(), 2000), sentence); // raw line: nothing translated
+
+    ASSERT_EQ(serial_write(fd, "ack\n", 4), 4);
+    pollfd pfd{peer, POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 2000), 1);
+    char back[8] = {};
+    EXPECT_EQ(read(peer, back, sizeof back), 4);
+    EXPECT_STREQ(back, "ack\n");
+
+    // The peer going away is silence on the line, not an error.
+    close(peer);
+    auto t0 = Clock::now();
+    char c;
+    EXPECT_EQ(serial_read(fd, &c, 1, 50), 0);
+    EXPECT_GE(msSince(t0), 45);
+
+    EXPECT_EQ(serial_setBaud(fd, 115200), 0);
+    EXPECT_EQ(serial_setBaud(fd, 12345), -1);
+    EXPECT_EQ(serial_setBaud(fd, 0), -1);
+
+    // Reopening keeps the published end.
+    serial_close(fd);
+    fd = serial_open("/tyCo/1", &err, O_RDONLY);
+    ASSERT_GE(fd, 0) << err;
+    char again[256] = {};
+    ASSERT_GT(readlink(link.c_str(), again, sizeof again - 1), 0);
+    EXPECT_STREQ(again, target);
+    EXPECT_EQ(serial_write(fd, "x", 1), -1); // opened read-only
+    serial_close(fd);
+
+    // Application index 1 publishes beside index 0 without taking its names.
+    configure(1, "pty", "pty");
+    fd = serial_open("/tyCo/0", &err);
+    ASSERT_GE(fd, 0) << err;
+    EXPECT_EQ(serial_publishedPath(0), root.path() + "/tty/tyCo0-1");
+    EXPECT_EQ(access((root.path() + "/tty/tyCo0-1").c_str(), F_OK), 0);
+    EXPECT_NE(access(link.c_str(), F_OK), 0); // the old pty's link went with it
+    serial_close(fd);
+}
+
+TEST_F(SerialTest, ReplayedFilePlaysAtLineSpeedAndThenStaysQuiet) {
+    std::string trace;
+    for (int i = 0; i < 6; ++i)
+        trace += "$GPGGA,12351" + std::to_string(i) + ",4807.038,N,01131.000,E,1,08*47\r\n";
+    trace.resize(240); // 240 bytes at 9600 baud (960 bytes/s): 250 ms
+    testsupport::writeFile(root.file("gps/trace.nmea"), trace);
+    configure(0, "pty", "file:gps/trace.nmea");
+    std::string err;
+    int fd = serial_open("/tyCo/1", &err);
+    ASSERT_GE(fd, 0) << err;
+
+    auto t0 = Clock::now();
+    char first[256];
+    EXPECT_EQ(serial_read(fd, first, sizeof first, 0), 0); // nothing is due at once
+    // A line is handed over whole, once its last byte is due.
+    const size_t line = trace.find('\n') + 1;
+    const ssize_t got = serial_read(fd, first, sizeof first, 200);
+    EXPECT_EQ(std::string(first, size_t(std::max<ssize_t>(got, 0))), trace.substr(0, line));
+    EXPECT_EQ(readUpTo(fd, trace.size() - line, 200), trace.substr(line));
+    const long took = msSince(t0);
+    EXPECT_GE(took, 240);
+    EXPECT_LT(took, 2000);
+
+    // End of data: reads wait out their time-out and give 0, every time.
+    for (int i = 0; i < 3; ++i) {
+        auto t1 = Clock::now();
+        EXPECT_EQ(serial_read(fd, first, sizeof first, 40), 0);
+        EXPECT_GE(msSince(t1), 35);
+    }
+    EXPECT_EQ(serial_write(fd, "x", 1), 1); // nobody listens on a replayed line
+    serial_close(fd);
+
+    // A slower line plays slower: 48 bytes at 2400 baud take 200 ms. Every open starts afresh.
+    fd = serial_open("/tyCo/1", &err);
+    ASSERT_GE(fd, 0) << err;
+    ASSERT_EQ(serial_setBaud(fd, 2400), 0);
+    t0 = Clock::now();
+    EXPECT_EQ(readUpTo(fd, 48, 500), trace.substr(0, 48));
+    EXPECT_GE(msSince(t0), 190);
+    serial_close(fd);
+
+    configure(0, "file:gps/missing.nmea", "pty");
+    EXPECT_EQ(serial_open("/tyCo/0", &err), -1);
+    EXPECT_NE(err.find("gps/missing.nmea"), std::string::npos) << err;
+}
+
+TEST_F(SerialTest, FifoInputWithoutAWriterIsSilenceNotAnEnd) {
+    configure(0, "pty", "fifo:gps.fifo");
+    std::string err;
+    int fd = serial_open("/tyCo/1", &err, O_RDONLY);
+    ASSERT_GE(fd, 0) << err;
+    int writer = open(root.file("gps.fifo").c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(write(writer, "$GPVTG\r\n", 8), 8);
+    close(writer);
+    EXPECT_EQ(readUpTo(fd, 8, 1000), "$GPVTG\r\n");
+    auto t0 = Clock::now();
+    char c;
+    EXPECT_EQ(serial_read(fd, &c, 1, 50), 0);
+    EXPECT_GE(msSince(t0), 45);
+    serial_close(fd);
+
+    // A plain file where the FIFO should be is refused.
+    testsupport::writeFile(root.file("plain"), "x");
+    configure(0, "pty", "fifo:plain");
+    EXPECT_EQ(serial_open("/tyCo/1", &err), -1);
+    EXPECT_NE(err.find("not a FIFO"), std::string::npos) << err;
+}
+
+TEST_F(SerialTest, RefusalsAndCloseWakingABlockedReader) {
+    configure(0, "pty", "pty");
+    std::string err;
+    EXPECT_EQ(serial_open("/tyCo/2", &err), -1);
+    EXPECT_NE(err.find("/tyCo/2"), std::string::npos);
+    EXPECT_EQ(serial_open(nullptr, &err), -1);
+    char c;
+    EXPECT_EQ(serial_read(12345, &c, 1, 0), -1);
+    EXPECT_EQ(serial_write(12345, &c, 1), -1);
+    EXPECT_EQ(serial_setBaud(12345, 9600), -1);
+    serial_close(12345); // harmless
+
+    SerialPortMap m;
+    EXPECT_FALSE(serial_parseMapping("tty", root.path(), &m, &err));
+    EXPECT_TRUE(serial_parseMapping("fifo:/abs/path", root.path(), &m, &err));
+    EXPECT_EQ(m.path, "/abs/path");
+
+    int fd = serial_open("/tyCo/0", &err);
+    ASSERT_GE(fd, 0) << err;
+    ssize_t result = 1;
+    std::thread reader([&] { result = serial_read(fd, &c, 1, -1); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto t0 = Clock::now();
+    serial_close(fd);
+    reader.join();
+    EXPECT_EQ(result, -1);
+    EXPECT_LT(msSince(t0), 1000);
+}

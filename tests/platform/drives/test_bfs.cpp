@@ -1,0 +1,181 @@
+// The logging drives' file system on the device root, and the drive service: availability with
+// the status word, and formats through the named queues.
+#include "testsupport.h"
+
+#include "platform/drives/bfs.h"
+#include "platform/drives/drive_dirinfo.h"
+#include "platform/drives/drive_service.h"
+#include "platform/rtos/rtos.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+bfs_stat statOf(int fd) {
+    bfs_stat st{};
+    EXPECT_EQ(bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)), 0);
+    return st;
+}
+
+int create(const char* path, const std::string& data) {
+    const int fd = bfs_open(path, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+    EXPECT_GE(fd, 0) << path << ": " << std::strerror(errno);
+    EXPECT_EQ(::write(fd, data.data(), data.size()), ssize_t(data.size()));
+    return fd;
+}
+
+std::vector<std::string> listing(int root) {
+    std::vector<std::string> names;
+    bfs_find f{};
+    int request = IO_IOCTL_FIND_FIRST_FILE;
+    while (bfs_ioctl(root, request, reinterpret_cast<intptr_t>(&f)) == 0 && f.name[0] != '\0') {
+        names.push_back(f.name);
+        request = IO_IOCTL_FIND_NEXT_FILE;
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(LoggingDriveFs, WrittenFilesAreArchiveClosedReadOnlyAndStillDeletable) {
+    TempDeviceRoot root;
+    int fd = create("meas:/B0101000.001", "bbb");
+    char name[BFS_PATH_MAX] = {};
+    ASSERT_EQ(bfs_ioctl(fd, FIOGETNAME, reinterpret_cast<intptr_t>(name)), 0);
+    EXPECT_STREQ(name, "meas:/B0101000.001");
+    bfs_stat st = statOf(fd);
+    EXPECT_EQ(std::vector<uint64_t>({st.st_attrib, st.st_size}), (std::vector<uint64_t>{0x20, 3}));
+    EXPECT_EQ(bfs_ioctl(fd, FIOFLUSH, 0), 0);
+    ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x21), 0); // the writer's close
+    bfs_close(fd);
+    struct stat hostSt;
+    ASSERT_EQ(::stat(root.file("meas/B0101000.001").c_str(), &hostSt), 0);
+    EXPECT_EQ(hostSt.st_mode & 0333, 0u) << "read-only and never executable";
+    errno = 0;
+    EXPECT_EQ(bfs_open("meas:/B0101000.001", O_RDWR), -1);
+    EXPECT_EQ(errno, EACCES);
+    fd = bfs_open("meas:/B0101000.001", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    // The PC has read it: its archive bit is cleared in the drive's state.
+    std::string state = readFile(drive_stateFile("meas:"));
+    EXPECT_NE(state.find("attr B0101000.001 0x21"), std::string::npos) << state;
+    writeFile(drive_stateFile("meas:"), "attr B0101000.001 0x01\n");
+    EXPECT_EQ(statOf(fd).st_attrib, 0x01);
+    bfs_close(fd);
+
+    // A file written again gets its archive bit back; a new file forgets a stale byte of its name.
+    fd = create("meas:/A0101000.001", "a");
+    ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x00), 0);
+    bfs_close(fd);
+    fd = bfs_open("meas:/A0101000.001", O_WRONLY | O_APPEND);
+    EXPECT_EQ(statOf(fd).st_attrib, 0x20);
+    bfs_close(fd);
+    drive_stateUpdate("meas:", [](DriveState& s) {
+        s.setAttr("C0101000.001", 0x01);
+        return true;
+    });
+    fd = create("meas:/C0101000.001", "cc");
+    EXPECT_EQ(statOf(fd).st_attrib, 0x20);
+    bfs_close(fd);
+
+    // Find-first and find-next list the files sorted, without folders.
+    makeDirs(root.file("meas/sub"));
+    writeFile(root.file("meas/sub/Z.000"), "z");
+    const int drive = bfs_open("meas:", O_RDWR);
+    ASSERT_GE(drive, 0);
+    EXPECT_EQ(listing(drive), (std::vector<std::string>{"A0101000.001", "B0101000.001", "C0101000.001"}));
+    DriveDirInfo info{};
+    EXPECT_EQ(bfs_ioctl(drive, IO_IOCTL_BFS_DIR_INFO, reinterpret_cast<intptr_t>(&info)), 0);
+    EXPECT_EQ(std::vector<uint32_t>({info.used, info.free}),
+              (std::vector<uint32_t>{3, DRIVE_DIRSIZE_DEFAULT - 3}));
+    // Unlink ignores the read-only bit and drops the file's byte.
+    EXPECT_EQ(bfs_ioctl(drive, FIOUNLINK, reinterpret_cast<intptr_t>("B0101000.001")), 0);
+    EXPECT_EQ(bfs_unlink("meas:/A0101000.001"), 0);
+    EXPECT_EQ(listing(drive), (std::vector<std::string>{"C0101000.001"}));
+    EXPECT_EQ(readFile(drive_stateFile("meas:")).find("B0101000.001"), std::string::npos);
+
+    // The D flag of the root.
+    uint32_t attr = 7;
+    EXPECT_EQ(bfs_ioctl(drive, IO_IOCTL_BFS_GET_DIR_ATTR, reinterpret_cast<intptr_t>(&attr)), 0);
+    EXPECT_EQ(attr, 0u);
+    EXPECT_EQ(bfs_ioctl(drive, IO_IOCTL_BFS_SET_DIR_ATTR, 1), 0);
+    EXPECT_NE(readFile(drive_stateFile("meas:")).find("dirattr 0x1"), std::string::npos);
+    EXPECT_EQ(bfs_ioctl(drive, IO_IOCTL_BFS_GET_DIR_ATTR, reinterpret_cast<intptr_t>(&attr)), 0);
+    EXPECT_EQ(attr, 1u);
+    EXPECT_EQ(bfs_ioctl(drive, FIOSYNC, 0), 0);
+    bfs_close(drive);
+
+    // An absent drive opens nothing.
+    writeFile(drive_stateFile("meas2:"), "present 0\n");
+    errno = 0;
+    EXPECT_EQ(bfs_open("meas2:/x", O_WRONLY | O_CREAT), -1);
+    EXPECT_EQ(errno, ENODEV);
+    EXPECT_EQ(drive_dirInfo("meas2:", &info), DRIVE_DIRINFO_NO_DRIVE);
+}
+
+TEST(DriveService, AvailabilityAndFormatThroughItsQueues) {
+    TempDeviceRoot root;
+    const struct {
+        const char* drive;
+        const char* state;
+        int available;
+        uint32_t status;
+    } rows[] = {
+        {"usb_meas:", "", 1, 0},
+        {"usb_meas:", "inserted 0\n", 0, 0},
+        {"usb_meas:", "inserted 1\nstatus 0x10000\n", 1, 0x10000},
+        {"meas2:", "present 0\nstatus 3\n", 0, 3},
+        {"cfg:", "", 1, 0},
+        {"floppy:", "", 0, 99},
+    };
+    for (const auto& r : rows) {
+        if (drive_stateFile(r.drive) != "") writeFile(drive_stateFile(r.drive), r.state);
+        uint32_t status = 99;
+        EXPECT_EQ(drivesvc_available(r.drive, 1, &status), r.available) << r.drive << " " << r.state;
+        EXPECT_EQ(status, r.status) << r.drive << " " << r.state;
+    }
+
+    ASSERT_TRUE(drivesvc_start([](const char* drive, uint32_t* n) {
+        if (std::strcmp(drive, "meas:") != 0) return false;
+        *n = 2000;
+        return true;
+    }));
+    writeFile(root.file("meas/A0101000.001"), "old");
+    makeDirs(root.file("meas/sub"));
+    writeFile(drive_stateFile("meas:"), "dirsize 1000\ndirattr 1\nattr A0101000.001 0x21\nstatus 0x10000\n");
+    MSG_Q_ID tx = msgQOpen(DRIVESVC_FORMAT_QUEUE, 1, 17, 0, 0, nullptr);
+    MSG_Q_ID rx = msgQOpen(DRIVESVC_FORMAT_ACK_QUEUE, 1, 17, 0, 0, nullptr);
+    ASSERT_TRUE(tx && rx);
+    const struct {
+        uint8_t blocks;
+        const char* drive;
+        uint32_t size;
+    } formats[] = {{6, "meas:", 2000}, {3, "meas2:", 1020}};
+    for (const auto& f : formats) {
+        uint8_t msg[17] = {f.blocks};
+        std::memcpy(msg + 1, f.drive, std::strlen(f.drive));
+        ASSERT_EQ(msgQSend(tx, msg, sizeof msg, NO_WAIT, MSG_PRI_NORMAL), OK);
+        uint8_t ack[32];
+        EXPECT_EQ(msgQReceive(rx, ack, sizeof ack, 2 * sysClkRateGet()), 17);
+        DriveState s;
+        ASSERT_TRUE(drive_stateRead(f.drive, &s));
+        EXPECT_EQ(s.dirSize, f.size) << f.drive;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(root.file("meas")));
+    DriveState s;
+    ASSERT_TRUE(drive_stateRead("meas:", &s));
+    EXPECT_EQ(std::vector<uint32_t>({s.dirAttr, uint32_t(s.attrs.size()), s.status}),
+              (std::vector<uint32_t>{0, 0, 0x10000}))
+        << "a fresh directory; the drive's status stays";
+    drivesvc_stop();
+}
