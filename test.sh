@@ -6,6 +6,9 @@ set -eu
 cd "$(dirname "$0")"
 
 ./scripts/deps.sh --test
+
+# The layout: at most 40 source files a folder, and no circle between folders.
+python3 scripts/layout.py >/dev/null || { python3 scripts/layout.py; exit 1; }
 JOBS="$(nproc)"
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSD_SANITIZE=ON -DMSD_WERROR=ON >/dev/null

@@ -89,7 +89,7 @@ void WriteOffsets(FILE* f, const std::vector<int>& offsets) {
 }
 
 bool WritePlain(FILE* f, const std::string& name, int height, int bytesPerLine, const Rendered& r) {
-    std::fprintf(f, "#include \"gui/guifonts.h\"\n\nnamespace {\n\nconst uint16_t kOffsets[257] = {");
+    std::fprintf(f, "#include \"gui/core/guifonts.h\"\n\nnamespace {\n\nconst uint16_t kOffsets[257] = {");
     WriteOffsets(f, r.offsets);
     std::fprintf(f, "\n};\n\nconst uint8_t kStrip[%d * %d] = {", height, bytesPerLine);
     WriteBytes(f, r.strip.data(), r.strip.size());
@@ -109,7 +109,7 @@ bool WritePacked(FILE* f, const std::string& name, int height, int bytesPerLine,
         return false;
     for (int i = 0; i < 4; ++i) packed[i] = static_cast<unsigned char>(packedSize >> (8 * i));
     packed.resize(4 + packedSize);
-    std::fprintf(f, "#include \"display/vektafonts.h\"\n\n");
+    std::fprintf(f, "#include \"display/fonts/vektafonts.h\"\n\n");
     std::fprintf(f, "const uint16_t %s_offset_table[257] = {", name.c_str());
     WriteOffsets(f, r.offsets);
     std::fprintf(

@@ -7,13 +7,13 @@ build=${FONTGEN_BUILD:-/tmp/fontgen}
 cmake -S tools/fontgen -B "$build" >/dev/null
 cmake --build "$build" >/dev/null
 gen="$build/fontgen"
-"$gen" "$ttf" SysFont 16 213 modules/gui/guifont_sys.cpp
-"$gen" "$ttf" MenuFont 13 163 modules/gui/guifont_menu.cpp
+"$gen" "$ttf" SysFont 16 213 modules/gui/core/guifont_sys.cpp
+"$gen" "$ttf" MenuFont 13 163 modules/gui/core/guifont_menu.cpp
 # The display's built-in fonts: height and bytes per strip line of each.
-"$gen" "$ttf" VektaTiny 27 411 modules/display/vektafont_tiny.cpp packed
-"$gen" "$ttf" VektaSmall 49 744 modules/display/vektafont_small.cpp packed
-"$gen" "$ttf" VektaNormal 64 934 modules/display/vektafont_normal.cpp packed
-"$gen" "$ttf" VektaLarge 86 1252 modules/display/vektafont_large.cpp packed
-"$gen" "$ttf" VektaXLarge 167 2426 modules/display/vektafont_xlarge.cpp packed
-"$gen" "$ttf" VektaXXLarge 200 3518 modules/display/vektafont_xxlarge.cpp packed
-clang-format -i modules/gui/guifont_sys.cpp modules/gui/guifont_menu.cpp modules/display/vektafont_*.cpp
+"$gen" "$ttf" VektaTiny 27 411 modules/display/fonts/vektafont_tiny.cpp packed
+"$gen" "$ttf" VektaSmall 49 744 modules/display/fonts/vektafont_small.cpp packed
+"$gen" "$ttf" VektaNormal 64 934 modules/display/fonts/vektafont_normal.cpp packed
+"$gen" "$ttf" VektaLarge 86 1252 modules/display/fonts/vektafont_large.cpp packed
+"$gen" "$ttf" VektaXLarge 167 2426 modules/display/fonts/vektafont_xlarge.cpp packed
+"$gen" "$ttf" VektaXXLarge 200 3518 modules/display/fonts/vektafont_xxlarge.cpp packed
+clang-format -i modules/gui/core/guifont_sys.cpp modules/gui/core/guifont_menu.cpp modules/display/fonts/vektafont_*.cpp
