@@ -60,16 +60,16 @@ TEST(DisplayE2E, TheProcessStartsWithItsGuiUpAndBacklightOnAndWithoutConfigurati
     testsupport::AppProcess app(root.path(), {"0"});
     ASSERT_TRUE(app.waitForShell()) << app.stderrText();
     std::string board;
-    // The backlight follows once the GUI task has built its windows.
+    // The backlight, output 5 and layer 1 follow once the GUI task has built its windows.
     ASSERT_TRUE(testsupport::waitUntil(
         [&] {
             board = app.shell("board");
-            return board.find("display layers : 0 3 0 0 0") != std::string::npos;
+            return board.find("pwm 0: 95.0 % at 1000.0 Hz") != std::string::npos &&
+                   board.find("digital outputs: 0 0 0 0 0 1 0") != std::string::npos &&
+                   board.find("display layers : 0 3 0 0 0") != std::string::npos;
         },
-        10000))
+        30000))
         << board;
-    EXPECT_NE(board.find("pwm 0: 95.0 % at 1000.0 Hz"), std::string::npos) << board;
-    EXPECT_NE(board.find("digital outputs: 0 0 0 0 0 1 0"), std::string::npos) << board;
     ASSERT_TRUE(testsupport::waitUntil(
         [&] { return app.logText().find("reading of display control file failed") != std::string::npos; },
         10000));
