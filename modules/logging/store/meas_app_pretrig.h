@@ -47,7 +47,9 @@ struct MeasAppStore_FileInfo_s {
     uint32_t closeTimestamp; // MEAS_TS_NONE while open
     uint32_t closeDeadline;  // MEAS_TS_NONE = none
     uint8_t closeable;       // the oldest file of its instance
-    int32_t vfIdx;           // set by meas_app_PreTrigOpenFile; -1 not open or closed
+    // Set by meas_app_PreTrigOpenFile; -1 not open or closed. The store clears it in the task that
+    // closes the file (the status-block task, say) while the logging task looks at it.
+    std::atomic<int32_t> vfIdx;
     uint32_t bytesWritten;   // sum of the frames handed over
     uint32_t headerLength;   // set by the store: bytes of the file before its first frame
     // What the file header takes from the measurement, filled by the file store before the open:
