@@ -20,6 +20,14 @@ constexpr size_t kPathLen = 64;
 constexpr size_t kChunk = 1 << 20; // the target drive is checked before each piece
 constexpr int kOpenAttempts = 10;
 
+// A measurement file's writer marks it read-only when it closes it. A file without the mark is
+// still being written (on a busy host its close can come after the copy's 5 s), and a copy of it
+// would lack its end and its status block. A file whose attributes cannot be read counts as closed.
+bool closedByItsWriter(int fd) {
+    bfs_stat st{};
+    return bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0 || (st.st_attrib & 0x01) != 0;
+}
+
 FILE* openSource(const char* source) {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         if (attempt > 0) taskDelay(sysClkRateGet());
@@ -28,6 +36,10 @@ FILE* openSource(const char* source) {
         if (fd < 0) {
             syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() open file '%s' failed, '%s'", source,
                     std::strerror(errno));
+            continue;
+        }
+        if (!closedByItsWriter(fd)) {
+            bfs_close(fd);
             continue;
         }
         FILE* in = fdopen(fd, "rb");

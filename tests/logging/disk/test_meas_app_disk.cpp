@@ -190,6 +190,29 @@ TEST_F(DiskTest, ClosedFileReachesUsbIdenticalAndReadOnly) {
     EXPECT_TRUE(contains(log(), "meas_app_copyLastFile() err open 'usb_meas:/again.000', usb not available"));
 }
 
+TEST_F(DiskTest, AFileStillBeingWrittenIsCopiedOnceItsWriterClosesIt) {
+    meas_app_driveAvDebounce("usb_meas:");
+    hostclock_advanceBurstMs(3000);
+    const std::string head(100000, 'a'), tail(50000, 'z');
+    const int fd = bfs_open("meas:/A0102003.405", O_WRONLY | O_CREAT, 0777);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, head.data(), head.size()), ssize_t(head.size()));
+    char* target = strdup("usb_meas:");
+    const uint64_t start = tickGet64();
+    const TASK_ID tid = taskSpawn("r_FileCpyTaskA", MEAS_FILECOPY_PRIORITY, VX_FP_TASK, MEAS_FILECOPY_STACK,
+                                  [target] { meas_app_copyFileTask(1, 2, 0x34, 5, 0, target, 1); });
+    ASSERT_NE(tid, TASK_ID_ERROR);
+    // The writer closes the file 7 s after the copy started: past its 5 s wait and its first look.
+    whileClockRuns([&] {
+        while (tickGet64() - start < 7000) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        EXPECT_EQ(::write(fd, tail.data(), tail.size()), ssize_t(tail.size()));
+        EXPECT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x21), 0);
+        bfs_close(fd);
+        return taskJoin(tid, 60000);
+    });
+    EXPECT_EQ(readFile(root.file("usb_meas/A0102003.405")), head + tail);
+}
+
 TEST_F(DiskTest, FailedCopyLeavesNoShortFile) {
     testsupport::SmallDisk disk(1 << 20);
     if (!disk.ok()) GTEST_SKIP() << disk.reason();
