@@ -188,9 +188,11 @@ void give(Raster* r) {
     semGive(r->sem);
 }
 
-// A pass given earlier that has not begun: its task waits for its turn or for the processor.
+// A pass given earlier that has not begun: its task waits for its turn or for the processor. The
+// list of rasters is read under its lock (a hooked raster may be added meanwhile).
 bool passWaiting() {
     Scheduler& s = sched();
+    std::lock_guard<std::mutex> lk(s.m);
     const auto waits = [](uint64_t given, uint64_t done, bool inPass) {
         return given > done + (inPass ? 1 : 0);
     };

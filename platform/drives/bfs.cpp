@@ -215,6 +215,10 @@ int bfs_close(int fd) {
     return ::close(fd);
 }
 
+int bfs_dup(int fd) {
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
 int bfs_unlink(const char* devicePath) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);

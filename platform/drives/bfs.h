@@ -55,6 +55,9 @@ struct bfs_find {
 // other than the access mode are ignored). -1 with errno on failure.
 int bfs_open(const char* devicePath, int flags, mode_t mode = 0644);
 int bfs_close(int fd);
+// A second descriptor of the open file `fd`, for work that goes on after its owner closed it (the
+// write-through of handed-over data). -1 with errno on failure.
+int bfs_dup(int fd);
 // 0 or -1 with errno; the read-only bit does not protect the file.
 int bfs_unlink(const char* devicePath);
 // 0 (OK) or -1 (ERROR) with errno; IO_IOCTL_BFS_DIR_INFO gives the directory request's result.

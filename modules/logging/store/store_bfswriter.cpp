@@ -275,7 +275,7 @@ void BFSWriter::cutBack(FileEntry& e) {
     const std::vector<uint64_t> ends = e.ends;
     const std::string path = e.path;
     const bool cutBefore = e.cutBefore;
-    const int fd = e.fd >= 0 ? dup(e.fd) : -1;
+    const int fd = e.fd >= 0 ? bfs_dup(e.fd) : -1;
     const uint64_t headerBytes = e.headerDone ? e.headerBytes : UINT64_MAX;
     releaseEntry(e, FILE_CUT);
     e.path = path;
@@ -292,7 +292,7 @@ void BFSWriter::cutBack(FileEntry& e) {
         if (ftruncate(fd, off_t(keep)) != 0)
             syslogx(LOG_PRIO_ERR, "BFSWriter: cannot cut file (%d) back to %llu bytes", vfIdx,
                     (unsigned long long)keep);
-        close(fd);
+        bfs_close(fd);
     }
     e.total = e.synced = keep;
     // Without its whole header the file cannot go on: the rest of it is skipped.

@@ -8,8 +8,6 @@
 #include <fcntl.h>
 #include <mutex>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace measure::store {
 
@@ -20,10 +18,8 @@ constexpr size_t kSyncStack = 10000;
 constexpr size_t kMaxQueued = 64; // files and drives; more means the disk is far behind anyway
 
 struct Request {
-    int fd = -1;   // a file's duplicate descriptor, or -1 for a drive's root
-    dev_t dev = 0; // the file, to merge requests for it
-    ino_t ino = 0;
-    std::string drive; // the drive of a root request
+    int fd = -1;      // a file's duplicate descriptor, or -1 for a drive's root
+    std::string path; // the file's device path, or the drive: requests for it merge
 };
 
 struct Syncer {
@@ -43,18 +39,18 @@ void writeThrough(const Request& r) {
     if (r.fd >= 0) {
         if (bfs_ioctl(r.fd, FIOFLUSH, 0) != 0)
             SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flush(): FIOFLUSH failed");
-        ::close(r.fd);
+        bfs_close(r.fd);
         return;
     }
-    const int fd = bfs_open(r.drive.c_str(), O_RDONLY);
+    const int fd = bfs_open(r.path.c_str(), O_RDONLY);
     if (fd < 0) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flushDir() open '%s' failed.", r.drive.c_str());
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flushDir() open '%s' failed.", r.path.c_str());
         return;
     }
     const int rc = bfs_ioctl(fd, FIOSYNC, 0);
     bfs_close(fd);
     if (rc != 0)
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flushDir() ioctl '%s' failed - ret %X", r.drive.c_str(),
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flushDir() ioctl '%s' failed - ret %X", r.path.c_str(),
                           unsigned(rc));
 }
 
@@ -91,15 +87,13 @@ bool enqueue(Request r) {
         }
     }
     for (const Request& q : s.queue) {
-        const bool same =
-            r.fd >= 0 ? q.fd >= 0 && q.dev == r.dev && q.ino == r.ino : q.fd < 0 && q.drive == r.drive;
-        if (same) {
-            if (r.fd >= 0) ::close(r.fd);
+        if ((q.fd >= 0) == (r.fd >= 0) && q.path == r.path) {
+            if (r.fd >= 0) bfs_close(r.fd);
             return true;
         }
     }
     if (s.queue.size() >= kMaxQueued) {
-        if (r.fd >= 0) ::close(r.fd);
+        if (r.fd >= 0) bfs_close(r.fd);
         return false;
     }
     s.queue.push_back(std::move(r));
@@ -111,20 +105,19 @@ bool enqueue(Request r) {
 } // namespace
 
 bool syncFileLater(int fd) {
+    char path[BFS_PATH_MAX] = "";
+    if (fd < 0 || bfs_ioctl(fd, FIOGETNAME, reinterpret_cast<intptr_t>(path)) != 0) return false;
     Request r;
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) return false;
-    r.fd = ::dup(fd);
+    r.fd = bfs_dup(fd);
     if (r.fd < 0) return false;
-    r.dev = st.st_dev;
-    r.ino = st.st_ino;
+    r.path = path;
     return enqueue(std::move(r));
 }
 
 bool syncDirLater(const char* drive) {
     if (!drive || !*drive) return false;
     Request r;
-    r.drive = drive;
+    r.path = drive;
     return enqueue(std::move(r));
 }
 
