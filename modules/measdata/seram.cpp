@@ -11,9 +11,7 @@ std::atomic<uint32_t> seramActiveOffset{0};
 
 namespace {
 
-// The identification string of this program's calibration image (14 bytes with its NUL).
-constexpr char kProgramIdentifier[] = "MSD_APPL_0100";
-static_assert(sizeof(kProgramIdentifier) == 14);
+static_assert(sizeof(SERAM_PROGRAM_IDENTIFIER) == 14);
 
 std::atomic<SeramDatasetResult> lastLoadResult{SERAM_DATASET_MISSING};
 
@@ -29,7 +27,7 @@ void applyDefaults(SeramCalData& d) {
 SeramDatasetResult seramInit() {
     std::memset(static_cast<void*>(&seramWindow), 0, sizeof(seramWindow));
     SeramImage& ref = seramWindow.ref.page;
-    std::memcpy(ref.epk, kProgramIdentifier, sizeof(kProgramIdentifier));
+    std::memcpy(ref.epk, SERAM_PROGRAM_IDENTIFIER, sizeof(SERAM_PROGRAM_IDENTIFIER));
     applyDefaults(ref.data);
     const SeramDatasetResult result = seramLoadDataset(ref.data);
     seramWindow.work.page = ref;
@@ -57,7 +55,7 @@ bool seramSetActivePage(uint8_t page) {
 const char* seramGetEPKPtr() {
     // The image carries the string; before seramInit it is still the program's own.
     const char* epk = seramWindow.ref.page.epk;
-    return epk[0] != '\0' ? epk : kProgramIdentifier;
+    return epk[0] != '\0' ? epk : SERAM_PROGRAM_IDENTIFIER;
 }
 
 uint32_t seramMemSpan(uint32_t address) {

@@ -29,6 +29,9 @@ inline constexpr size_t SERAM_N_MR_DAQ = 8;        // CCP/XCP master acquisition
 inline constexpr uint32_t SERAM_MEAS_BASE = 0x25000000u; // measurement address of window offset 0
 inline constexpr uint32_t SERAM_EPK_OFFSET = 0x20;
 inline constexpr uint32_t SERAM_EPK_SIZE = 32;
+// The identification string of this program's calibration image (14 bytes with its NUL); a dataset
+// made for another identifier is not loaded.
+inline constexpr char SERAM_PROGRAM_IDENTIFIER[] = "MSD_APPL_0100";
 inline constexpr uint32_t SERAM_DATA_OFFSET = 0x44;
 inline constexpr uint32_t SERAM_IMAGE_SLOT = 0x20000;
 inline constexpr uint32_t SERAM_WORK_OFFSET = 0x20000;

@@ -1,5 +1,7 @@
 #include "platform/board/serial.h"
 
+#include "platform/board/serial_fixtime.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -42,8 +44,12 @@ struct Handle {
     int baud = SERIAL_DEFAULT_BAUD;
     Clock::time_point paceStart;
     uint64_t delivered = 0;
-    std::string ahead;    // replay: bytes read from the file, not yet delivered
-    bool fileEnd = false; // replay: the file has nothing beyond `ahead`
+    std::string ahead;      // replay: bytes read from the file, not yet delivered
+    bool fileEnd = false;   // replay: the file has nothing beyond `ahead`
+    bool headPaced = false; // replay: the line at the head of `ahead` has its start set
+    bool timed = false;     // replay: a fix time was seen; fix times count from fixBase
+    Clock::time_point fixBase;
+    double fixZero = 0, lastFix = 0, dayOffset = 0; // seconds since midnight of the trace
 
     ~Handle() {
         if (fd >= 0) ::close(fd);
@@ -209,9 +215,26 @@ ssize_t readStream(Handle& h, void* buf, size_t n, int timeoutMs) {
     }
 }
 
+// Rounded up, so that a wait until a byte is due never ends just before it.
+Clock::duration seconds(double s) {
+    return std::chrono::ceil<Clock::duration>(std::chrono::duration<double>(s));
+}
+
+// Replay: reads more of the file into `ahead`; -1 when it cannot be read.
+int readAhead(Handle& h) {
+    for (;;) {
+        char chunk[4096];
+        const ssize_t got = ::read(h.fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) h.fileEnd = true;
+        h.ahead.append(chunk, size_t(got));
+        return 0;
+    }
+}
+
 // Replay: how many of the next bytes make the next hand-over: up to and including the next line
-// end, at most n; the rest of the file at its end. Reads the file ahead as far as needed; -1 when
-// it cannot be read.
+// end, at most n; the rest of the file at its end. -1 when the file cannot be read.
 ssize_t nextHandOver(Handle& h, size_t n) {
     for (;;) {
         const size_t limit = std::min(n, h.ahead.size());
@@ -219,12 +242,47 @@ ssize_t nextHandOver(Handle& h, size_t n) {
             return static_cast<const char*>(lf) - h.ahead.data() + 1;
         if (h.ahead.size() >= n) return ssize_t(n);
         if (h.fileEnd) return ssize_t(h.ahead.size());
-        char chunk[4096];
-        const ssize_t got = ::read(h.fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) h.fileEnd = true;
-        h.ahead.append(chunk, size_t(got));
+        if (readAhead(h) < 0) return -1;
+    }
+}
+
+// Replay: sets when the line at the head of `ahead` starts on the wire, once per line. A receiver
+// sends each fix's sentences when the fix is made: a line that carries a fix time starts no sooner
+// than that time, counted from the trace's first fix, which goes at once; any line starts no
+// sooner than the line before it has ended at the line's rate. A line starting after a pause
+// starts a new pace, so a pause never lets the next lines go faster than the rate.
+int paceHead(Handle& h) {
+    constexpr size_t kLongest = 256; // longer than any sentence
+    if (h.headPaced) return 0;
+    for (;;) {
+        const size_t limit = std::min(h.ahead.size(), kLongest);
+        const void* lf = std::memchr(h.ahead.data(), '\n', limit);
+        if (lf || h.ahead.size() >= kLongest || h.fileEnd) {
+            if (h.ahead.empty()) return 0; // the end of the data
+            h.headPaced = true;
+            const size_t length = lf ? size_t(static_cast<const char*>(lf) - h.ahead.data() + 1) : limit;
+            double t = 0;
+            if (!serial_fixTime(h.ahead.data(), length, &t)) return 0;
+            const Clock::time_point lineFree = h.paceStart + seconds(double(h.delivered) / (h.baud / 10.0));
+            t += h.dayOffset;
+            if (h.timed && t < h.lastFix - 43200) { // past midnight
+                h.dayOffset += 86400;
+                t += 86400;
+            }
+            if (!h.timed || t < h.lastFix) { // the first fix, or a trace that starts again
+                h.timed = true;
+                h.fixBase = lineFree;
+                h.fixZero = t;
+            }
+            h.lastFix = t;
+            const Clock::time_point due = h.fixBase + seconds(t - h.fixZero);
+            if (due > lineFree) {
+                h.paceStart = due;
+                h.delivered = 0;
+            }
+            return 0;
+        }
+        if (readAhead(h) < 0) return -1;
     }
 }
 
@@ -235,16 +293,19 @@ ssize_t readReplay(Handle& h, void* buf, size_t n, int timeoutMs) {
     const std::optional<Clock::time_point> deadline = deadlineIn(timeoutMs);
     for (;;) {
         std::unique_lock<std::mutex> pace(h.paceLock);
+        if (paceHead(h) < 0) return -1;
         const ssize_t want = nextHandOver(h, n);
         if (want < 0) return -1;
         const double bytesPerSecond = h.baud / 10.0;
-        const double elapsed = std::chrono::duration<double>(Clock::now() - h.paceStart).count();
+        const double elapsed =
+            std::max(0.0, std::chrono::duration<double>(Clock::now() - h.paceStart).count());
         const uint64_t allowed = uint64_t(elapsed * bytesPerSecond);
         const size_t due =
             allowed > h.delivered ? size_t(std::min<uint64_t>(allowed - h.delivered, uint64_t(want))) : 0;
         const bool late = passed(deadline);
         if (want > 0 && (due == size_t(want) || (late && due > 0))) {
             std::memcpy(buf, h.ahead.data(), due);
+            if (h.ahead[due - 1] == '\n') h.headPaced = false;
             h.ahead.erase(0, due);
             h.delivered += due;
             return ssize_t(due);
@@ -253,9 +314,8 @@ ssize_t readReplay(Handle& h, void* buf, size_t n, int timeoutMs) {
         if (late) return 0;
         std::optional<Clock::time_point> until = deadline;
         if (want > 0) {
-            const std::chrono::duration<double> at(
-                std::min(double(h.delivered + uint64_t(want)) / bytesPerSecond, 1e9));
-            const Clock::time_point next = h.paceStart + std::chrono::ceil<Clock::duration>(at);
+            const Clock::time_point next =
+                h.paceStart + seconds(std::min(double(h.delivered + uint64_t(want)) / bytesPerSecond, 1e9));
             if (!until || next < *until) until = next;
         }
         pace.unlock();

@@ -9,11 +9,13 @@
 //   valid while a port is reopened. The line is raw; the baud rate is applied through termios and
 //   has no effect on the speed.
 // - By configuration a port replays a file ("file:<path>") or reads a FIFO ("fifo:<path>", made
-//   when missing); relative paths are relative to the device root. A replayed file delivers at most
-//   baud / 10 bytes per second, so a recorded trace plays in real time (real time, also when the
-//   host clock is driven by hand); at its end reads wait out their time-out and give 0. It is
-//   handed over a line at a time, once the line's last byte is due (as a port in line mode reads),
-//   or as much as is due when the read's time-out ends first.
+//   when missing); relative paths are relative to the device root. A replayed file is sent as the
+//   receiver that recorded it sent it: each fix's sentences (an NMEA line with a fix time, and the
+//   lines after it) when the fix's time comes, counted from the first fix, which goes at once; and
+//   never faster than baud / 10 bytes per second, so a file without fix times plays at line speed.
+//   This is real time, also when the host clock is driven by hand. At the end of the file reads wait
+//   out their time-out and give 0. It is handed over a line at a time, once the line's last byte is
+//   due (as a port in line mode reads), or as much as is due when the read's time-out ends first.
 // - Writes never block: what a pty or FIFO cannot take now, and everything written to a replayed
 //   file, is dropped, as bytes on a line that nobody listens to. Up to the pty's buffer (about
 //   4 KiB) written while no peer is attached waits there for the next peer.

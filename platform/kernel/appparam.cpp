@@ -200,7 +200,11 @@ bool appparam_load(int index, const std::string& deviceRoot, AppParam* out, std:
         const std::string key = trim(line.substr(0, eq));
         const std::string value = trim(line.substr(eq + 1));
         auto it = keys.find(key);
-        if (it == keys.end()) return refuse(lineNo, "unknown key '" + key + "'");
+        if (it == keys.end()) {
+            std::string known;
+            for (const auto& [name, setter] : keys) known += (known.empty() ? "" : ", ") + name;
+            return refuse(lineNo, "unknown key '" + key + "' (the keys: " + known + ")");
+        }
         // "pid" is this index's "pid.<index>": one PID, one place.
         const std::string field = key == "pid" ? "pid." + std::to_string(index) : key;
         if (!seen.insert(field).second) return refuse(lineNo, "'" + field + "' given twice");

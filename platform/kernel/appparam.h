@@ -20,8 +20,8 @@
 //   home_dir, nv_dir         folders; relative to the device root unless absolute
 //   serial.tyCo0, serial.tyCo1   pty | file:<path> | fifo:<path>
 //   log_file_size            bytes per log file, one older file kept (4096..1 GiB, default 4 MiB)
-// Numbers are decimal or 0x-hexadecimal. A key given twice, an unknown key, a bad value or a line
-// longer than APPPARAM_MAX_LINE characters refuses the whole file.
+// Numbers are decimal or 0x-hexadecimal. A key given twice, an unknown key (the error lists the
+// keys), a bad value or a line longer than APPPARAM_MAX_LINE characters refuses the whole file.
 #pragma once
 
 #include <cstdint>

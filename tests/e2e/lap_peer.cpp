@@ -7,12 +7,10 @@
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace lape2e {
@@ -73,12 +71,9 @@ bool configureMaster(const std::string& root, const std::string& index, uint16_t
         *why = "dataset not written";
         return false;
     }
-    writeFile(root + "/channels.txt", channels);
-    const std::string cmd = buildDir() + "/tools/caldata/vcconfig " + root + " " + root + "/channels.txt >" +
-                            root + "/vcconfig.txt 2>&1";
-    const int status = std::system(cmd.c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        *why = readFile(root + "/vcconfig.txt");
+    std::string out;
+    if (runVcconfig(root, channels, &out) != 0) {
+        *why = out;
         return false;
     }
     return true;

@@ -13,10 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 using namespace testsupport;
@@ -33,16 +31,6 @@ channel 1 formula raster 3 program 03 01000000 03 00000000 A6 00000000 FF
 channel 2 formula in1 CfgMat_HWTRangeMonUpper[3] program 10 00000000 01 02000000 42 00000000 FF
 channel 3 condition program 03 01000000 03 00000000 A6 00000000  01 F4010000 72 00000000  FF  # count > 500
 )";
-
-// Runs vcconfig; its exit code, its output in `out`.
-int vcconfig(const std::string& root, const std::string& text, std::string* out) {
-    writeFile(root + "/channels.txt", text);
-    const std::string cmd = buildDir() + "/tools/caldata/vcconfig " + root + " " + root + "/channels.txt >" +
-                            root + "/vcconfig.txt 2>&1";
-    const int status = std::system(cmd.c_str());
-    *out = readFile(root + "/vcconfig.txt");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 constexpr uint32_t calcAddress(uint32_t channel) {
     return 31u << 18 | channel << 8;
@@ -69,12 +57,12 @@ TEST(CalcE2E, PcToolReadsFormulaAndConditionChannelsOfTheDataset) {
 
     // A faulty line writes nothing.
     std::string out;
-    EXPECT_EQ(vcconfig(root.path(), "channel 1 formula program 01 02\nchannel 300 formula\n", &out), 1);
+    EXPECT_EQ(runVcconfig(root.path(), "channel 1 formula program 01 02\nchannel 300 formula\n", &out), 1);
     EXPECT_NE(out.find("line 1: a formula channel needs a program of 5 bytes or more"), std::string::npos)
         << out;
     const std::vector<uint8_t> before = readBinary(caldata::datasetPath(root.path()));
     EXPECT_EQ(before, data.file(program));
-    ASSERT_EQ(vcconfig(root.path(), kChannels, &out), 0) << out;
+    ASSERT_EQ(runVcconfig(root.path(), kChannels, &out), 0) << out;
     EXPECT_NE(out.find("3 channel entries written"), std::string::npos) << out;
 
     AppProcess dev(root.path(), {DEV_INDEX});

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -156,6 +157,15 @@ std::string between(const std::string& text, const std::string& before, const st
 }
 
 } // namespace
+
+int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out) {
+    writeFile(deviceRoot + "/vcconfig-in.txt", text);
+    const std::string cmd = buildDir() + "/tools/caldata/vcconfig " + deviceRoot + " " + deviceRoot +
+                            "/vcconfig-in.txt >" + deviceRoot + "/vcconfig-out.txt 2>&1";
+    const int status = std::system(cmd.c_str());
+    *out = readFile(deviceRoot + "/vcconfig-out.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 bool learnDatasetIdentity(const std::string& deviceRoot, const std::string& index, std::string* program,
                           std::string* pageLength, std::string* log) {

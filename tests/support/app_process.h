@@ -41,6 +41,10 @@ private:
 bool learnDatasetIdentity(const std::string& deviceRoot, const std::string& index, std::string* program,
                           std::string* pageLength, std::string* log);
 
+// Runs vcconfig on the device root with `text` (written to <root>/vcconfig-in.txt); its exit code,
+// and its output in `out`.
+int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out);
+
 // Connects to a Unix socket, sends `line` + "\n", reads until a "value = " line.
 std::string shellRoundTrip(const std::string& socketPath, const std::string& line, int timeoutMs);
 

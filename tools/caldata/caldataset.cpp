@@ -95,6 +95,7 @@ CalDataset::CalDataset(const std::string& sourceDir) {
         const auto args = splitArgs(line.substr(line.find('(') + 1, line.rfind(')') - line.find('(') - 1));
         CalVariable v;
         v.type = args[1];
+        v.row = row;
         v.count = constants.count(args[2]) ? constants[args[2]] : uint32_t(std::stoul(args[2]));
         if (!row) {
             v.code = uint32_t(std::stoul(args[3]));

@@ -18,6 +18,7 @@ struct CalVariable {
     float sens = 1, offset = 0;
     uint32_t at = 0;     // data page offset (calibration values) or signal page offset
     bool signal = false; // a measurement variable of the signal page
+    bool row = false;    // curve x values: on the data page, not in the name table
 };
 
 class CalDataset {

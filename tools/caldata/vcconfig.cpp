@@ -1,15 +1,22 @@
-// vcconfig: writes calculation-channel entries into the calibration dataset of a device root, from
-// a readable text form, so that no calibration tool is needed to configure formula and condition
-// channels.
+// vcconfig: writes calibration values and calculation-channel entries into the calibration dataset
+// of a device root, from a readable text form, so that no calibration tool is needed to configure
+// the device's roles and its formula, condition and lap channels.
 //
-//   vcconfig <device root> <channel file, or - for standard input> [--program <identifier>]
+//   vcconfig <device root> <text file, or - for standard input> [--program <identifier>]
 //
 // The dataset in <root>/caldata/dataset.bin is read (it must be an intact dataset of this build's
-// layout), the channel entries are replaced and the dataset is written back; without a dataset one
-// is made from the variable list's defaults for the program identifier given. Any error in the
-// text writes nothing.
+// layout), the values and channel entries named are replaced and the dataset is written back;
+// without a dataset one is made from the variable list's defaults, for this build's program
+// identifier or the one given. Any error in the text writes nothing.
 //
-// One channel per line ('#' starts a comment):
+// One value or channel per line ('#' starts a comment):
+//
+//   value <name> <value>
+//
+//   name     a calibration value of the variable list (modules/measdata/seram_vars.def), an array
+//            element as NAME[i]; each at most once in a text
+//   value    an integer (decimal, or hex as 0x..) within the range of the value's type, or a number
+//            for a float
 //
 //   channel <n> <kind> [raster <index>] [in1..in4 <input>]... [program <hex bytes>...]
 //
@@ -27,11 +34,16 @@
 #include "vcconfig_parse.h"
 
 #include "calc/awm_vc_config.h"
+#include "measdata/seram_layout.h"
 
+#include <cfloat>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,14 +64,92 @@ void parseProgram(std::istringstream& in, awm_vc_entry* e) {
     e->programLength = uint8_t(hex.size() / 2);
 }
 
-// One line into the records of its channel and the channel number; false for a blank or comment
-// line.
-bool parseLine(const caldata::CalDataset& data, const std::string& line, uint32_t* channel,
-               std::vector<uint8_t>* records) {
-    std::istringstream in(line.substr(0, line.find('#')));
+// An integer as written in a value line: decimal or 0x.. hex, negative with a leading '-'.
+bool integer(const std::string& text, int64_t* out) {
+    const bool negative = !text.empty() && text[0] == '-';
+    std::string digits = negative ? text.substr(1) : text;
+    int base = 10;
+    if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0) {
+        base = 16;
+        digits.erase(0, 2);
+    }
+    uint64_t v = 0;
+    const char* end = digits.data() + digits.size();
+    const auto [stop, ec] = std::from_chars(digits.data(), end, v, base);
+    if (digits.empty() || ec != std::errc{} || stop != end || v > (uint64_t(1) << 32)) return false;
+    *out = negative ? -int64_t(v) : int64_t(v);
+    return true;
+}
+
+// The value of a line in the range of the calibration value's type.
+double typedValue(const caldata::CalVariable& v, const std::string& text, const std::string& name) {
+    if (v.type == "float") {
+        char* end = nullptr;
+        const double x = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !std::isfinite(x) || std::fabs(x) > FLT_MAX)
+            throw Fault{"value '" + text + "' of " + name + " is not a number of its type float"};
+        return x;
+    }
+    struct Range {
+        const char* type;
+        int64_t min, max;
+    };
+    static constexpr Range kRanges[] = {
+        {"uint8_t", 0, 0xFF},
+        {"int8_t", -0x80, 0x7F},
+        {"char", -0x80, 0x7F},
+        {"uint16_t", 0, 0xFFFF},
+        {"int16_t", -0x8000, 0x7FFF},
+        {"uint32_t", 0, 0xFFFFFFFF},
+        {"int32_t", -0x80000000LL, 0x7FFFFFFF},
+    };
+    for (const Range& r : kRanges) {
+        if (v.type != r.type) continue;
+        int64_t x = 0;
+        if (!integer(text, &x) || x < r.min || x > r.max)
+            throw Fault{"value '" + text + "' of " + name + " does not fit its type " + r.type + " (" +
+                        std::to_string(r.min) + " to " + std::to_string(r.max) + ")"};
+        return double(x);
+    }
+    throw Fault{name + " has the type " + v.type + ", which a value line cannot write"};
+}
+
+// "value <name> <value>": the calibration value into the data page. `named` holds the line that set
+// each element so far.
+void parseValue(caldata::CalDataset& data, std::istringstream& in, int lineNo,
+                std::map<std::string, int>* named) {
+    std::string text, value, extra;
+    if (!(in >> text >> value)) throw Fault{"'value' needs a name and a value"};
+    if (in >> extra) throw Fault{"'value' takes one value, '" + extra + "' is left over"};
+    std::string name = text;
+    uint32_t element = 0;
+    const size_t open = text.find('[');
+    if (open != std::string::npos) {
+        if (text.back() != ']') throw Fault{"'" + text + "' lacks its ']'"};
+        name = text.substr(0, open);
+        element = number(text.substr(open + 1, text.size() - open - 2), 0xFFFFFFFFu, "element");
+    }
+    if (!data.has(name) || data.var(name).row) throw Fault{"unknown calibration value '" + name + "'"};
+    const caldata::CalVariable& v = data.var(name);
+    if (v.signal) throw Fault{"'" + name + "' is a measurement variable, not a calibration value"};
+    if (name == "CfgMat_VC_config")
+        throw Fault{"'" + name + "' is the channel table: write it with channel lines"};
+    if (open == std::string::npos && v.count > 1)
+        throw Fault{"'" + name + "' has " + std::to_string(v.count) + " elements: give one as " + name +
+                    "[i]"};
+    if (element >= v.count)
+        throw Fault{"'" + text + "' is beyond the " + std::to_string(v.count) + " elements"};
+    const double x = typedValue(v, value, text);
+    const auto [first, fresh] = named->emplace(name + "[" + std::to_string(element) + "]", lineNo);
+    if (!fresh)
+        throw Fault{"'" + text + "' is given twice (line " + std::to_string(first->second) + " sets it)"};
+    data.set(name, element, x);
+}
+
+// "channel ...": the records of the channel and its number.
+void parseChannel(const caldata::CalDataset& data, std::istringstream& in, uint32_t* channel,
+                  std::vector<uint8_t>* records) {
     std::string word;
-    if (!(in >> word)) return false;
-    if (word != "channel") throw Fault{"a line starts with 'channel', not '" + word + "'"};
     std::string n, kind;
     if (!(in >> n >> kind)) throw Fault{"'channel' needs a number and a kind"};
     *channel = number(n, AWM_VC_CHANNELS - 1, "channel");
@@ -69,7 +159,7 @@ bool parseLine(const caldata::CalDataset& data, const std::string& line, uint32_
             throw Fault{"a " + kind + " channel takes " +
                         std::to_string(records->size() / AWM_VC_RECORD_SIZE) + " records: channel " + n +
                         " is too high"};
-        return true;
+        return;
     }
     awm_vc_entry e;
     e.module = moduleOf(kind);
@@ -97,7 +187,6 @@ bool parseLine(const caldata::CalDataset& data, const std::string& line, uint32_
         e.raster = 0;
     }
     awm_vc_encode(e, records->data());
-    return true;
 }
 
 int usage() {
@@ -122,9 +211,7 @@ int main(int argc, char** argv) {
             }
             if (program.empty()) program = stored;
         } else if (program.empty()) {
-            std::fprintf(stderr, "vcconfig: no dataset in %s: give the program identifier (--program)\n",
-                         root.c_str());
-            return 1;
+            program = SERAM_PROGRAM_IDENTIFIER;
         }
 
         std::ifstream named;
@@ -138,24 +225,34 @@ int main(int argc, char** argv) {
         std::istream& text = std::strcmp(argv[2], "-") == 0 ? std::cin : named;
         std::string line;
         int lineNo = 0, written = 0;
+        std::map<std::string, int> values; // element -> line that sets it
         while (std::getline(text, line)) {
             ++lineNo;
-            uint32_t channel = 0;
-            std::vector<uint8_t> records;
+            std::istringstream in(line.substr(0, line.find('#')));
+            std::string word;
+            if (!(in >> word)) continue;
             try {
-                if (!parseLine(data, line, &channel, &records)) continue;
+                if (word == "value") {
+                    parseValue(data, in, lineNo, &values);
+                } else if (word == "channel") {
+                    uint32_t channel = 0;
+                    std::vector<uint8_t> records;
+                    parseChannel(data, in, &channel, &records);
+                    data.setBytes("CfgMat_VC_config", channel * AWM_VC_RECORD_SIZE, records);
+                    ++written;
+                } else {
+                    throw Fault{"a line starts with 'value' or 'channel', not '" + word + "'"};
+                }
             } catch (const Fault& f) {
                 std::fprintf(stderr, "vcconfig: line %d: %s\n", lineNo, f.text.c_str());
                 return 1;
             }
-            data.setBytes("CfgMat_VC_config", channel * AWM_VC_RECORD_SIZE, records);
-            ++written;
         }
         if (!caldata::writeDataset(root, data.file(program))) {
             std::fprintf(stderr, "vcconfig: cannot write %s\n", caldata::datasetPath(root).c_str());
             return 1;
         }
-        std::printf("vcconfig: %d channel entries written to %s\n", written,
+        std::printf("vcconfig: %zu values and %d channel entries written to %s\n", values.size(), written,
                     caldata::datasetPath(root).c_str());
         return 0;
     } catch (const std::exception& e) {

@@ -1,12 +1,14 @@
-// Serial ports: pseudo-terminal round trip and publishing, file replay at line speed, FIFO input,
-// refusals, and close waking a blocked reader.
+// Serial ports: pseudo-terminal round trip and publishing, file replay at line speed and in the
+// time of its fixes, FIFO input, refusals, and close waking a blocked reader.
 #include "platform/board/serial.h"
 
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -151,6 +153,55 @@ TEST_F(SerialTest, ReplayedFilePlaysAtLineSpeedAndThenStaysQuiet) {
     configure(0, "file:gps/missing.nmea", "pty");
     EXPECT_EQ(serial_open("/tyCo/0", &err), -1);
     EXPECT_NE(err.find("gps/missing.nmea"), std::string::npos) << err;
+}
+
+// A sentence with its checksum.
+std::string Nmea(const std::string& body) {
+    unsigned sum = 0;
+    for (char c : body) sum ^= uint8_t(c);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return "$" + body + tail;
+}
+
+TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTheLine) {
+    // Fixes at 23:59:59.5, 00:00:00.5 (past midnight) and 00:00:01.0; each fix's sentences follow
+    // its RMC. A damaged line that names noon is no time to wait for.
+    const std::string satellites = Nmea("GPGSV,3,1,10,02,24,074,36,05,45,185,45,07,59,259,31,09,73,333,37");
+    const struct {
+        std::string line;
+        double due; // s after the open
+    } kTrace[] = {
+        {Nmea("GPRMC,235959.50,A,4713.23758,N,01446.12298,E,88.58,254.5,140626,,,A"), 0.0},
+        {satellites, 0.0},
+        {Nmea("GPRMC,000000.50,A,4713.23602,N,01446.11537,E,90.37,254.9,150626,,,A"), 1.0},
+        {"$GPRMC,120000.00,A,4713.23476,N,01446.10846,E,92.12,255.4,150626,,,A*00\r\n", 1.0},
+        {satellites, 1.0},
+        {satellites, 1.0},
+        {Nmea("GPGGA,000001.00,4713.23079,N,01446.08619,E,1,10,0.9,675.0,M,47.0,M,,"), 1.5},
+        {satellites, 1.5},
+    };
+    std::string trace;
+    for (const auto& l : kTrace) trace += l.line;
+    testsupport::writeFile(root.file("gps/trace.nmea"), trace);
+    configure(0, "pty", "file:gps/trace.nmea");
+    std::string err;
+    const int fd = serial_open("/tyCo/1", &err);
+    ASSERT_GE(fd, 0) << err;
+    const auto t0 = Clock::now();
+    // A line is due once its fix's time has come and, at 960 bytes/s, its bytes and those sent
+    // since that time (or since the line before it ended) have passed on the line.
+    double lineFree = 0;
+    for (const auto& l : kTrace) {
+        const double due = std::max(l.due, lineFree) + l.line.size() / 960.0;
+        lineFree = due;
+        char buf[256];
+        const ssize_t got = serial_read(fd, buf, sizeof buf, 3000); // a line never comes 3 s late
+        const long at = msSince(t0);
+        ASSERT_EQ(std::string(buf, size_t(std::max<ssize_t>(got, 0))), l.line);
+        EXPECT_GE(at, long(due * 1000)) << l.line;
+    }
+    serial_close(fd);
 }
 
 TEST_F(SerialTest, FifoInputWithoutAWriterIsSilenceNotAnEnd) {

@@ -94,7 +94,11 @@ TEST(AppParam, DamagedFilesAreRefusedNamingFileLineAndReason) {
         std::string reason;
     };
     const std::vector<Case> cases = {
-        {"pid = 16\ncolour = red\n", 2, "unknown key 'colour'"},
+        {"pid = 16\ncolour = red\n", 2,
+         "unknown key 'colour' (the keys: boot_counter_base, ccp_enable, core_affinity, home_dir, "
+         "ip_address, "
+         "ip_mask, json_receiver, log_file_size, nv_dir, pid, pid.0, pid.1, port_offset, serial.tyCo0, "
+         "serial.tyCo1, xcp_port)"},
         {"xcp_port = 55x5\n", 1, "bad number '55x5'"},
         {"xcp_port = 0\n", 1, "bad number '0'"},
         {"xcp_port = 65536\n", 1, "bad number"},

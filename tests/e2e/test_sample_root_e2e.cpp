@@ -1,0 +1,174 @@
+// The sample device root as run.sh prepares it, on the real executable and nothing else: the
+// replayed lap of the Red Bull Ring is timed by the device as its own lap-trigger master, the
+// measurement file is cut at the lap, and the display shows the lap time and the best lap.
+#include "app_process.h"
+#include "imagetools.h"
+#include "netns.h"
+#include "testsupport.h"
+
+#include "../gui/glyphs.h"
+#include "display/fonts/vektafonts.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <set>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <utility>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+// The lap of sample-root/gps/redbullring-lap.nmea by its fix times: the car passes the start/finish
+// point 5.197 s after the first fix (between the fixes of 5.0 and 5.2 s) and again at 107.627 s
+// (between 107.6 and 107.8 s), each where the straight between two fixes passes the point.
+constexpr double kTraceLapSeconds = 102.430;
+
+using Pixels = std::set<std::pair<int, int>>;
+
+// The pixels moved so that the lowest x and y are 0.
+Pixels Normalised(const Pixels& in) {
+    int x0 = 1 << 20, y0 = 1 << 20;
+    for (const auto& [x, y] : in) {
+        x0 = std::min(x0, x);
+        y0 = std::min(y0, y);
+    }
+    Pixels out;
+    for (const auto& [x, y] : in) out.insert({x - x0, y - y0});
+    return out;
+}
+
+Pixels TextPixels(const GuiFont* font, const std::string& text) {
+    return Normalised(guitest::Glyphs(font, text.c_str(), 0, 0));
+}
+
+// The white text inside the box whose text area has the colour `area` on a 640 x 480 dump, below
+// the box's title (white on 0x202020), which reaches into the area.
+Pixels BoxText(const std::vector<uint32_t>& rgb, uint32_t area) {
+    auto at = [&](int x, int y) { return rgb[size_t(y) * 640 + x]; };
+    int x0 = 640, y0 = 480, x1 = -1, y1 = -1;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x)
+            if (at(x, y) == area) {
+                x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+            }
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            if (at(x, y) == 0x202020) y0 = y + 1;
+    Pixels out;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            if (at(x, y) == 0xFFFFFF) out.insert({x, y});
+    return Normalised(out);
+}
+
+// mm:ss:hh of a time in hundredths, as the display's lap time mode writes it.
+std::string Clock(int hundredths) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", hundredths / 6000, hundredths / 100 % 60,
+                  hundredths % 100);
+    return text;
+}
+
+std::vector<std::string> MeasFiles(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] == 'A') names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+bool HasFileOf(const std::string& dir, int outing, int lap) {
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "A%02x%02x", outing, lap);
+    for (const std::string& name : MeasFiles(dir))
+        if (name.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+} // namespace
+
+TEST(SampleRootE2E, TheReplayedLapIsTimedCutsTheFileAndIsShown) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a lap of real time runs once, not again under ThreadSanitizer";
+#endif
+    if (pilPython().empty()) GTEST_SKIP() << "python3-pil is needed";
+    NetNamespace net; // the lap messages go to the CI multicast group
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    const std::string prepare = sourceDir() + "/scripts/prepare-root.sh " + root.path() + " " + buildDir() +
+                                "/tools/caldata/vcconfig >" + root.file("prepare.txt") + " 2>&1";
+    const int status = std::system(prepare.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(root.file("prepare.txt"));
+
+    AppProcess dev(root.path(), {"0"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    auto logShows = [&](const std::string& what, int timeoutMs) {
+        return waitUntil([&] { return dev.logText().find(what) != std::string::npos; }, timeoutMs);
+    };
+    ASSERT_TRUE(logShows(
+        "gps_trackdet_task: detected bc only track in range:  47.219921  14.764875,   4279.9 id:1", 20000))
+        << dev.logText();
+    // The start/finish line at 5.2 s of the trace starts the lap, the one at 107.6 s ends it.
+    const std::string event = "Received Laptrigger Event. Outing ";
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const std::string log = dev.logText();
+            const size_t first = log.find(event);
+            return first != std::string::npos && log.find(event, first + 1) != std::string::npos;
+        },
+        180000))
+        << dev.logText();
+    const std::string log = dev.logText();
+    const size_t lapLine = log.find(event, log.find(event) + 1);
+    int outing = 0, lap = 0, seconds = 0, hundredths = 0;
+    ASSERT_EQ(std::sscanf(log.c_str() + lapLine + event.size(), "%d, Lap %d, Laptime %d,%d", &outing, &lap,
+                          &seconds, &hundredths),
+              4)
+        << log.substr(lapLine, 120);
+    const int laptime = seconds * 100 + hundredths;
+    // The replay runs in the process beside the lap model; a host with more work than processors
+    // runs the model's 10 ms steps behind their due times, by different amounts at the two lines.
+    double load = 0;
+    const bool overloaded = getloadavg(&load, 1) == 1 && load > double(std::thread::hardware_concurrency());
+    EXPECT_NEAR(laptime / 100.0, kTraceLapSeconds, 0.1 + (overloaded ? 0.2 : 0.0))
+        << log.substr(lapLine, 120) << (overloaded ? ", beside a load above the processors" : "");
+
+    // The file of the lap that ended is closed read-only and the next is named by the new counters.
+    EXPECT_TRUE(waitUntil([&] { return HasFileOf(root.file("meas"), outing, lap); }, 15000));
+    EXPECT_TRUE(HasFileOf(root.file("meas"), outing, lap - 1));
+
+    // Page 1 shows the last and the best lap, both this lap (the lap before it started at the
+    // start-up). The display writes the time rounded, the log cut to the hundredth.
+    VektaFonts_ini();
+    std::set<Pixels> shown;
+    for (int h : {laptime, laptime + 1}) shown.insert(TextPixels(&VektaNormal, Clock(h)));
+    Pixels last, best;
+    const bool showsLap = waitUntil(
+        [&] {
+            std::remove(root.file("c/lap.bmp").c_str());
+            dev.shell("display bmpdump c:/lap.bmp");
+            std::vector<uint32_t> rgb;
+            int w = 0, h = 0;
+            if (!pilReadRgb(root.file("c/lap.bmp"), &w, &h, &rgb) || w != 640 || h != 480) return false;
+            last = BoxText(rgb, 0x000060);
+            best = BoxText(rgb, 0x600060);
+            return shown.count(last) && shown.count(best);
+        },
+        15000);
+    EXPECT_TRUE(showsLap) << "the boxes do not show " << Clock(laptime) << ": " << last.size() << " and "
+                          << best.size() << " white pixels";
+
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
