@@ -12,4 +12,4 @@ SAMPLE="$(cd "$(dirname "$0")/.." && pwd)/sample-root"
 
 mkdir -p "$ROOT"
 cp -R "$SAMPLE"/. "$ROOT"/
-"$VCCONFIG" "$ROOT" "$ROOT/caldata/dataset.txt"
+"$VCCONFIG" "$ROOT" "$ROOT/caldata/dataset.txt" >/dev/null
