@@ -25,9 +25,7 @@ function(msd_add_gtest name)
     msd_test_code(${name})
   endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} msd_testsupport GTest::gtest_main GTest::gmock)
-  # The cost is the time-out: the tests given longer (laps of real time) start first, beside the
-  # many short ones, instead of last.
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} COST ${T_TIMEOUT})
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
 endfunction()
