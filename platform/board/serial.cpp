@@ -220,21 +220,9 @@ Clock::duration seconds(double s) {
     return std::chrono::ceil<Clock::duration>(std::chrono::duration<double>(s));
 }
 
-// Replay: reads more of the file into `ahead`; -1 when it cannot be read.
-int readAhead(Handle& h) {
-    for (;;) {
-        char chunk[4096];
-        const ssize_t got = ::read(h.fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) h.fileEnd = true;
-        h.ahead.append(chunk, size_t(got));
-        return 0;
-    }
-}
-
 // Replay: how many of the next bytes make the next hand-over: up to and including the next line
-// end, at most n; the rest of the file at its end. -1 when the file cannot be read.
+// end, at most n; the rest of the file at its end. Reads the file ahead as far as needed; -1 when
+// it cannot be read.
 ssize_t nextHandOver(Handle& h, size_t n) {
     for (;;) {
         const size_t limit = std::min(n, h.ahead.size());
@@ -242,7 +230,12 @@ ssize_t nextHandOver(Handle& h, size_t n) {
             return static_cast<const char*>(lf) - h.ahead.data() + 1;
         if (h.ahead.size() >= n) return ssize_t(n);
         if (h.fileEnd) return ssize_t(h.ahead.size());
-        if (readAhead(h) < 0) return -1;
+        char chunk[4096];
+        const ssize_t got = ::read(h.fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) h.fileEnd = true;
+        h.ahead.append(chunk, size_t(got));
     }
 }
 
@@ -254,36 +247,29 @@ ssize_t nextHandOver(Handle& h, size_t n) {
 int paceHead(Handle& h) {
     constexpr size_t kLongest = 256; // longer than any sentence
     if (h.headPaced) return 0;
-    for (;;) {
-        const size_t limit = std::min(h.ahead.size(), kLongest);
-        const void* lf = std::memchr(h.ahead.data(), '\n', limit);
-        if (lf || h.ahead.size() >= kLongest || h.fileEnd) {
-            if (h.ahead.empty()) return 0; // the end of the data
-            h.headPaced = true;
-            const size_t length = lf ? size_t(static_cast<const char*>(lf) - h.ahead.data() + 1) : limit;
-            double t = 0;
-            if (!serial_fixTime(h.ahead.data(), length, &t)) return 0;
-            const Clock::time_point lineFree = h.paceStart + seconds(double(h.delivered) / (h.baud / 10.0));
-            t += h.dayOffset;
-            if (h.timed && t < h.lastFix - 43200) { // past midnight
-                h.dayOffset += 86400;
-                t += 86400;
-            }
-            if (!h.timed || t < h.lastFix) { // the first fix, or a trace that starts again
-                h.timed = true;
-                h.fixBase = lineFree;
-                h.fixZero = t;
-            }
-            h.lastFix = t;
-            const Clock::time_point due = h.fixBase + seconds(t - h.fixZero);
-            if (due > lineFree) {
-                h.paceStart = due;
-                h.delivered = 0;
-            }
-            return 0;
-        }
-        if (readAhead(h) < 0) return -1;
+    const ssize_t length = nextHandOver(h, kLongest);
+    if (length <= 0) return int(length); // unreadable, or the end of the data
+    h.headPaced = true;
+    double t = 0;
+    if (!serial_fixTime(h.ahead.data(), size_t(length), &t)) return 0;
+    const Clock::time_point lineFree = h.paceStart + seconds(double(h.delivered) / (h.baud / 10.0));
+    t += h.dayOffset;
+    if (h.timed && t < h.lastFix - 43200) { // past midnight
+        h.dayOffset += 86400;
+        t += 86400;
     }
+    if (!h.timed || t < h.lastFix) { // the first fix, or a trace that starts again
+        h.timed = true;
+        h.fixBase = lineFree;
+        h.fixZero = t;
+    }
+    h.lastFix = t;
+    const Clock::time_point due = h.fixBase + seconds(t - h.fixZero);
+    if (due > lineFree) {
+        h.paceStart = due;
+        h.delivered = 0;
+    }
+    return 0;
 }
 
 // A replayed file is handed over a line at a time, once the line's last byte is due at the line's

@@ -15,7 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <sys/wait.h>
@@ -43,10 +43,6 @@ Pixels Normalised(const Pixels& in) {
     Pixels out;
     for (const auto& [x, y] : in) out.insert({x - x0, y - y0});
     return out;
-}
-
-Pixels TextPixels(const GuiFont* font, const std::string& text) {
-    return Normalised(guitest::Glyphs(font, text.c_str(), 0, 0));
 }
 
 // The white text inside the box whose text area has the colour `area` on a 640 x 480 dump, below
@@ -77,21 +73,11 @@ std::string Clock(int hundredths) {
     return text;
 }
 
-std::vector<std::string> MeasFiles(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] == 'A') names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
 bool HasFileOf(const std::string& dir, int outing, int lap) {
     char prefix[8];
     std::snprintf(prefix, sizeof prefix, "A%02x%02x", outing, lap);
-    for (const std::string& name : MeasFiles(dir))
-        if (name.rfind(prefix, 0) == 0) return true;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().rfind(prefix, 0) == 0) return true;
     return false;
 }
 
@@ -112,57 +98,32 @@ TEST(SampleRootE2E, TheReplayedLapIsTimedCutsTheFileAndIsShown) {
 
     AppProcess dev(root.path(), {"0"});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
-    auto logShows = [&](const std::string& what, int timeoutMs) {
-        return waitUntil([&] { return dev.logText().find(what) != std::string::npos; }, timeoutMs);
-    };
-    ASSERT_TRUE(logShows(
-        "gps_trackdet_task: detected bc only track in range:  47.219921  14.764875,   4279.9 id:1", 20000))
+    const std::string detected =
+        "gps_trackdet_task: detected bc only track in range:  47.219921  14.764875,   4279.9 id:1";
+    ASSERT_TRUE(waitUntil([&] { return dev.logText().find(detected) != std::string::npos; }, 20000))
         << dev.logText();
     // The start/finish line at 5.2 s of the trace starts the lap, the one at 107.6 s ends it.
-    const std::string event = "Received Laptrigger Event. Outing ";
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const std::string log = dev.logText();
-            const size_t first = log.find(event);
-            return first != std::string::npos && log.find(event, first + 1) != std::string::npos;
-        },
-        180000))
+    std::vector<LoggedLap> laps;
+    ASSERT_TRUE(waitUntil([&] { return (laps = loggedLaps(dev.logText())).size() >= 2; }, 180000))
         << dev.logText();
-    const std::string log = dev.logText();
-    const size_t startLine = log.find(event), lapLine = log.find(event, startLine + 1);
-    int outing = 0, lap = 0, seconds = 0, hundredths = 0;
-    ASSERT_EQ(std::sscanf(log.c_str() + lapLine + event.size(), "%d, Lap %d, Laptime %d,%d", &outing, &lap,
-                          &seconds, &hundredths),
-              4)
-        << log.substr(lapLine, 120);
-    const double laptime = seconds + hundredths / 100.0;
-    // The lap model counts the lap in its own 10 ms steps. A busy host runs the steps behind their
-    // due times, and a step that runs late sees the fix that came meanwhile: a crossing counts that
-    // much early. What the steps lagged more at one crossing than at the other is the difference
-    // between the model's lap and the time between the two events as logged (each line's stamp in
-    // ms, written as the event goes out).
-    auto stampOf = [&](size_t at) {
-        const size_t begin = log.rfind('\n', at) + 1; // "<date> <time> <prio> <ms> <task> ..."
-        unsigned long ms = 0;
-        std::sscanf(log.c_str() + begin, "%*s %*s %*s %lu", &ms);
-        return ms / 1000.0;
-    };
-    const double lagged = std::fabs(laptime - (stampOf(lapLine) - stampOf(startLine)));
-    std::printf("lap %.2f s, the trace's %.3f s, the steps lagged %.3f s more at one crossing\n", laptime,
+    const LoggedLap& lap = laps[1];
+    // Within 0.1 s, and what the model's steps lagged more at one crossing than at the other.
+    const double lagged = stepLag(laps[0], lap);
+    std::printf("lap %.2f s, the trace's %.3f s, the steps lagged %.3f s more at one crossing\n", lap.laptime,
                 kTraceLapSeconds, lagged);
-    EXPECT_NEAR(laptime, kTraceLapSeconds, 0.1 + lagged)
-        << log.substr(lapLine, 120) << ", the steps lagged " << lagged << " s more at one crossing";
+    EXPECT_NEAR(lap.laptime, kTraceLapSeconds, 0.1 + lagged) << "the steps lagged " << lagged << " s";
 
     // The file of the lap that ended is closed read-only and the next is named by the new counters.
-    EXPECT_TRUE(waitUntil([&] { return HasFileOf(root.file("meas"), outing, lap); }, 15000));
-    EXPECT_TRUE(HasFileOf(root.file("meas"), outing, lap - 1));
+    EXPECT_TRUE(waitUntil([&] { return HasFileOf(root.file("meas"), lap.outing, lap.lap); }, 15000));
+    EXPECT_TRUE(HasFileOf(root.file("meas"), lap.outing, lap.lap - 1));
 
     // Page 1 shows the last and the best lap, both this lap (the lap before it started at the
     // start-up). The display writes the time rounded, the log cut to the hundredth.
     VektaFonts_ini();
     std::set<Pixels> shown;
-    const int inHundredths = seconds * 100 + hundredths;
-    for (int h : {inHundredths, inHundredths + 1}) shown.insert(TextPixels(&VektaNormal, Clock(h)));
+    const int inHundredths = int(std::lround(lap.laptime * 100));
+    for (int h : {inHundredths, inHundredths + 1})
+        shown.insert(Normalised(guitest::Glyphs(&VektaNormal, Clock(h).c_str(), 0, 0)));
     Pixels last, best;
     const bool showsLap = waitUntil(
         [&] {

@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -157,6 +159,29 @@ std::string between(const std::string& text, const std::string& before, const st
 }
 
 } // namespace
+
+std::vector<LoggedLap> loggedLaps(const std::string& log) {
+    static const std::string kEvent = "Received Laptrigger Event. Outing ";
+    std::vector<LoggedLap> laps;
+    for (size_t at = log.find(kEvent); at != std::string::npos; at = log.find(kEvent, at + 1)) {
+        const size_t begin = log.rfind('\n', at) + 1; // "<date> <time> <prio> <ms> <task> ..."
+        LoggedLap l;
+        unsigned long ms = 0;
+        int seconds = 0, hundredths = 0;
+        if (std::sscanf(log.c_str() + begin, "%*s %*s %*s %lu", &ms) != 1 ||
+            std::sscanf(log.c_str() + at + kEvent.size(), "%d, Lap %d, Laptime %d,%d", &l.outing, &l.lap,
+                        &seconds, &hundredths) != 4)
+            continue;
+        l.laptime = seconds + hundredths / 100.0;
+        l.stamp = ms / 1000.0;
+        laps.push_back(l);
+    }
+    return laps;
+}
+
+double stepLag(const LoggedLap& start, const LoggedLap& end) {
+    return std::fabs(end.laptime - (end.stamp - start.stamp));
+}
 
 int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out) {
     writeFile(deviceRoot + "/vcconfig-in.txt", text);

@@ -41,6 +41,18 @@ private:
 bool learnDatasetIdentity(const std::string& deviceRoot, const std::string& index, std::string* program,
                           std::string* pageLength, std::string* log);
 
+// A lap event as the device logged it ("Received Laptrigger Event. Outing o, Lap l, Laptime s,hh"),
+// with its log line's millisecond stamp in seconds.
+struct LoggedLap {
+    int outing = 0, lap = 0;
+    double laptime = 0, stamp = 0;
+};
+std::vector<LoggedLap> loggedLaps(const std::string& log);
+// What the lap model's 10 ms steps lagged more at one end of the lap than at the other: a step that
+// runs late sees the fix that came meanwhile, and counts a crossing that much early. It shows as the
+// difference between the lap the model counted and the time between its two events as logged.
+double stepLag(const LoggedLap& start, const LoggedLap& end);
+
 // Runs vcconfig on the device root with `text` (written to <root>/vcconfig-in.txt); its exit code,
 // and its output in `out`.
 int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out);

@@ -121,20 +121,15 @@ void parseValue(caldata::CalDataset& data, std::istringstream& in, int lineNo,
     std::string text, value, extra;
     if (!(in >> text >> value)) throw Fault{"'value' needs a name and a value"};
     if (in >> extra) throw Fault{"'value' takes one value, '" + extra + "' is left over"};
-    std::string name = text;
+    std::string name;
     uint32_t element = 0;
-    const size_t open = text.find('[');
-    if (open != std::string::npos) {
-        if (text.back() != ']') throw Fault{"'" + text + "' lacks its ']'"};
-        name = text.substr(0, open);
-        element = number(text.substr(open + 1, text.size() - open - 2), 0xFFFFFFFFu, "element");
-    }
+    const bool indexed = nameAndElement(text, &name, &element);
     if (!data.has(name) || data.var(name).row) throw Fault{"unknown calibration value '" + name + "'"};
     const caldata::CalVariable& v = data.var(name);
     if (v.signal) throw Fault{"'" + name + "' is a measurement variable, not a calibration value"};
     if (name == "CfgMat_VC_config")
         throw Fault{"'" + name + "' is the channel table: write it with channel lines"};
-    if (open == std::string::npos && v.count > 1)
+    if (!indexed && v.count > 1)
         throw Fault{"'" + name + "' has " + std::to_string(v.count) + " elements: give one as " + name +
                     "[i]"};
     if (element >= v.count)

@@ -37,6 +37,17 @@ inline uint16_t moduleOf(const std::string& kind) {
     throw Fault{"unknown channel kind '" + kind + "'"};
 }
 
+// "NAME" or "NAME[i]": the name, and the element (0 without one). True when an element is given.
+inline bool nameAndElement(const std::string& text, std::string* name, uint32_t* element) {
+    const size_t open = text.find('[');
+    *name = text.substr(0, open);
+    *element = 0;
+    if (open == std::string::npos) return false;
+    if (text.back() != ']') throw Fault{"'" + text + "' lacks its ']'"};
+    *element = number(text.substr(open + 1, text.size() - open - 2), 0xFFFFFFFFu, "element");
+    return true;
+}
+
 inline void parseInput(const caldata::CalDataset& data, const std::string& text, uint32_t* address,
                        uint8_t* type) {
     if (text.rfind("calc:", 0) == 0) {
@@ -52,14 +63,9 @@ inline void parseInput(const caldata::CalDataset& data, const std::string& text,
         *type = uint8_t(number(text.substr(colon + 1), 7, "type code"));
         return;
     }
-    std::string name = text;
+    std::string name;
     uint32_t element = 0;
-    const size_t open = text.find('[');
-    if (open != std::string::npos) {
-        if (text.back() != ']') throw Fault{"input '" + text + "' lacks its ']'"};
-        name = text.substr(0, open);
-        element = number(text.substr(open + 1, text.size() - open - 2), 0xFFFFFFFFu, "element");
-    }
+    nameAndElement(text, &name, &element);
     if (!data.has(name)) throw Fault{"'" + name + "' is not a calibration value"};
     const caldata::CalVariable& v = data.var(name);
     if (element >= v.count)
