@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
@@ -187,6 +188,12 @@ void core_block(TaskRec* me, std::condition_variable* cv) {
     dispatch(c);
 }
 
+void core_leftWait(TaskRec* me) {
+    Core& c = core();
+    std::lock_guard<std::mutex> lk(c.m);
+    makeReady(c, me);
+}
+
 void core_rewait(TaskRec* me) {
     Core& c = core();
     std::lock_guard<std::mutex> lk(c.m);
@@ -258,16 +265,22 @@ PlaceGuard::PlaceGuard(WaitPlace& place, std::condition_variable& cv, bool delay
     }
 }
 
+// A member leaving its wait is ready from here on, under the object's lock: a wait ended by time
+// or by a clock-given semaphore has no give that made it ready, and in between it would count as
+// waiting with what it took already taken (a hand-driven tick could be seen done before its work
+// began).
 PlaceGuard::~PlaceGuard() {
     me_->waitKind.store(0, std::memory_order_release);
     {
         std::lock_guard<std::mutex> g(me_->waitLock);
         me_->waitingOn = nullptr;
     }
-    if (me_->coreMember)
+    if (me_->coreMember) {
         place_.members.erase(std::find(place_.members.begin(), place_.members.end(), me_));
-    else
+        if (std::uncaught_exceptions() == 0) core_leftWait(me_); // a deleted task ends instead
+    } else {
         --place_.others;
+    }
 }
 
 void PlaceGuard::rewait() {

@@ -82,6 +82,7 @@ void core_join(TaskRec* rec); // at creation, before the thread starts: the new 
 void core_start(TaskRec* me); // the task's first turn, before its body runs
 void core_leave(TaskRec* me);
 void core_block(TaskRec* me, std::condition_variable* cv);
+void core_leftWait(TaskRec* me); // its wait has ended (under the object's lock)
 void core_rewait(TaskRec* me);
 bool core_wake(WaitPlace& place);
 // After a call of the RTOS API has left its object's lock: a member that waited takes its turn,
