@@ -228,9 +228,7 @@ void core_turn(TaskRec* me) {
     if (!waited && !yield) return;
     Core& c = core();
     std::unique_lock<std::mutex> lk(c.m);
-    if (waited) {
-        makeReady(c, me); // woken by its time-out, or a deleted object
-    } else {
+    if (!waited) { // a task that waited is ready since it left its wait
         if (me->coreState != CoreState::Running) return;
         me->coreState = CoreState::Ready; // preempted: keeps its place among its equals
         dispatch(c);
