@@ -3,6 +3,8 @@
 // - A data-analysis PC connects while logging runs: the answer comes only once the file is closed
 //   on disk; its disconnect starts a new file; a PC that vanishes (pings unanswered) gets logging
 //   back by itself. Short messages and unknown commands get their log line and no answer.
+// - A destroy (a calibration PC, a flash request) is answered once the open file is closed whole on
+//   both drives; its disconnect builds the measurement afresh.
 // - With logging switched off, every connect is answered at once and requests nothing.
 #include "app_process.h"
 #include "caldataset.h"
@@ -21,6 +23,7 @@
 #include <mqueue.h>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -118,6 +121,11 @@ std::string waitNewFile(const TempDir& root, const std::set<std::string>& known,
     return found;
 }
 
+bool readOnly(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
+}
+
 } // namespace
 
 TEST(RemoteE2E, StopIsAnsweredOnceTheFileIsClosedAndLoggingComesBack) {
@@ -173,6 +181,46 @@ TEST(RemoteE2E, StopIsAnsweredOnceTheFileIsClosedAndLoggingComesBack) {
     EXPECT_NE(dev.shell("meas_state").find("remotectrl_remotestart_lock = 1"), std::string::npos);
 
     EXPECT_EQ(pcs.waiting(), 0) << "no answer to the short message or the unknown command";
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
+
+TEST(RemoteE2E, ADestroyIsAnsweredOnceTheOpenFileIsClosedWholeOnBothDrives) {
+    TempDir root;
+    prepare(root, true);
+    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    AppProcess dev(root.path(), {"0"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    dev.shell("board ping answer");
+    PcConnectionService pcs(root.path());
+    ASSERT_TRUE(pcs.ok()) << readFile(root.file("mqueue-0.names"));
+
+    // The stick's arrival at start-up cuts the first file: the second is on both drives.
+    std::set<std::string> known{root.file("meas/A0101000.001")};
+    for (uint8_t code : {0xE0, 0xD1}) {
+        const std::string open = waitNewFile(root, known);
+        ASSERT_FALSE(open.empty()) << dev.logText();
+        known.insert(open);
+        ASSERT_TRUE(pcs.command(code));
+        ASSERT_EQ(pcs.reply(20000), DONE) << std::hex << int(code) << "\n" << dev.logText();
+        // By the answer the file is closed as a stop closes it: its records without a gap, its status
+        // block last, read-only, and the same bytes on the stick.
+        const measfile::File f = measfile::readFile(open);
+        ASSERT_TRUE(f.ok()) << open << ": " << f.error;
+        EXPECT_FALSE(f.truncated) << open;
+        const auto counters = f.recordsOf(COUNTERS);
+        for (size_t i = 1; i < counters.size(); ++i)
+            ASSERT_EQ(counters[i].ts - counters[i - 1].ts, 100u) << open << ", record " << i;
+        ASSERT_FALSE(f.metas.empty());
+        EXPECT_EQ(f.metas.back().type, 2) << open << " does not end with its status block";
+        EXPECT_TRUE(readOnly(open)) << open;
+        const std::string copy = root.file("usb_meas/" + std::filesystem::path(open).filename().string());
+        EXPECT_TRUE(readOnly(copy)) << copy;
+        EXPECT_EQ(readBinary(copy), readBinary(open)) << copy << " differs from " << open;
+        // The PC's disconnect builds the measurement afresh and logging goes on in a new file.
+        ASSERT_TRUE(pcs.command(0xED));
+    }
+    EXPECT_FALSE(waitNewFile(root, known).empty()) << dev.logText();
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
 }

@@ -44,6 +44,16 @@ std::atomic<uint8_t> timestamp_valid{0};
 uint8_t LOGGING2_TARGET_PARTITION_ram = 0;
 uint32_t gTick = 0;
 
+// A destroy waiting for its files to close, since when (100 us). Only a drive that hangs lets the
+// wait reach its limit.
+bool destroyClosing = false;
+uint32_t destroyClosingSince = 0;
+constexpr uint32_t DESTROY_CLOSE_LIMIT = 10 * 10000;
+
+bool destroyFilesClosed() {
+    return MeasAppStore_closeFilesLeft() && sb_blocks_done() && meas_app_PreTrigIsOfflineDataFlushed();
+}
+
 struct BufStats {
     uint8_t state = 0;
     uint16_t ptSize = 0, ptSizeMax = 0, beSize = 0, beSizeMax = 0;
@@ -179,10 +189,25 @@ void meas_app_main() {
         meas_app_running = 0;
         meas_app_stopreq = 0;
     }
-    // 4. Destroy.
+    // 4. Destroy: everything stops first; the measurement is freed only once every file is closed
+    // on its drives as a stop closes it (its last records and its status block written, read-only),
+    // and the PC's answer waits for that.
     if (meas_app_destroyreq.load() == 1 && meas_app_stopreq.load() == 0 && meas_app_blkstopreq.load() == 0) {
-        meas_app_measstop(0);
-        meas_app_measdestroy();
+        if (!destroyClosing) {
+            meas_app_measstop(0);
+            destroyClosing = true;
+            destroyClosingSince = t;
+        } else {
+            const bool closed = destroyFilesClosed();
+            if (!closed && t - destroyClosingSince > DESTROY_CLOSE_LIMIT)
+                syslogx(LOG_PRIO_ERR,
+                        "meas_app_main(): files not closed %u s after the destroy, destroying anyway",
+                        unsigned(DESTROY_CLOSE_LIMIT / 10000));
+            if (closed || t - destroyClosingSince > DESTROY_CLOSE_LIMIT) {
+                meas_app_measdestroy();
+                destroyClosing = false;
+            }
+        }
     }
     // 5. Re-initialise.
     if (meas_app_reinitreq.load() == 1 && meas_app_DisksReady() == 0) {

@@ -516,6 +516,24 @@ void MeasAppStore_checkForFlush() {
     MeasAppStore_checkForFlushIdx(7);
 }
 
+bool MeasAppStore_closeFilesLeft() {
+    QueueLock lk("MeasAppStore_closeFilesLeft()");
+    bool firstSeen[MEAS_INSTANCES] = {};
+    std::vector<MeasAppStore_FileInfo_s*> files;
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) files.push_back(fileOfNode(n));
+    for (MeasAppStore_FileInfo_s* f : files) {
+        const int i = f->index;
+        if (i < 0 || i >= MEAS_INSTANCES) continue;
+        if (!firstSeen[i]) {
+            firstSeen[i] = true;
+            f->closeable = 1;
+        }
+        if (f->closeable && f->closeState != 3 && lstCount(&f->blocks) == 0)
+            meas_app_req_sb_and_unlink_file(f, f->closeState == 2 ? SB_LAPTRIG : SB_PERIOD);
+    }
+    return lstCount(&gFileQueue) == 0;
+}
+
 void MeasAppStore_closeAllFilesFast() {
     for (int code = MEAS_RASTER_CODES - 1; code >= 0; --code) {
         const std::vector<meas_blk*> blocks = meas_list_snapshot(&meas_app_measlist[code]);

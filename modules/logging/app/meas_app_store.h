@@ -62,6 +62,9 @@ MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* block, const LapO
 void MeasAppStore_checkForFlushIdx(int mask);
 void MeasAppStore_checkForFlush();
 void MeasAppStore_closeAllFilesFast();
+// Once every block has stopped: asks the status block of each file that no block writes any more
+// (oldest first). True when no file is left in the queue, i.e. every close went to the writers.
+bool MeasAppStore_closeFilesLeft();
 void meas_app_fsflush(int index);
 void meas_app_fsflush_drive(const char* drive);
 uint32_t MeasAppStore_getFCloseType(const meas_blk* block);
