@@ -244,22 +244,29 @@ ssize_t nextHandOver(Handle& h, size_t n) {
 // than that time, counted from the trace's first fix, which goes at once; any line starts no
 // sooner than the line before it has ended at the line's rate. A line starting after a pause
 // starts a new pace, so a pause never lets the next lines go faster than the rate.
+// Fix times that fall by more than half a day have passed midnight. Times that fall otherwise, or
+// rise by more than half a day, are a receiver that started again (after a cold boot its clock may
+// say 23:59:48 of the day before, after 00:03:45): the trace starts again at once from that fix,
+// so the wait between two fixes is never more than half a day.
 int paceHead(Handle& h) {
     constexpr size_t kLongest = 256; // longer than any sentence
+    constexpr double kHalfDay = 43200, kDay = 86400;
     if (h.headPaced) return 0;
     const ssize_t length = nextHandOver(h, kLongest);
     if (length <= 0) return int(length); // unreadable, or the end of the data
     h.headPaced = true;
-    double t = 0;
-    if (!serial_fixTime(h.ahead.data(), size_t(length), &t)) return 0;
+    double fix = 0;
+    if (!serial_fixTime(h.ahead.data(), size_t(length), &fix)) return 0;
     const Clock::time_point lineFree = h.paceStart + seconds(double(h.delivered) / (h.baud / 10.0));
-    t += h.dayOffset;
-    if (h.timed && t < h.lastFix - 43200) { // past midnight
-        h.dayOffset += 86400;
-        t += 86400;
+    double t = fix + h.dayOffset;
+    if (h.timed && t < h.lastFix - kHalfDay) { // past midnight
+        h.dayOffset += kDay;
+        t += kDay;
     }
-    if (!h.timed || t < h.lastFix) { // the first fix, or a trace that starts again
+    if (!h.timed || t < h.lastFix || t > h.lastFix + kHalfDay) { // the first fix, or a new start
         h.timed = true;
+        h.dayOffset = 0; // a new start counts from its own day
+        t = fix;
         h.fixBase = lineFree;
         h.fixZero = t;
     }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <poll.h>
 #include <unistd.h>
@@ -165,43 +166,60 @@ std::string Nmea(const std::string& body) {
 }
 
 TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTheLine) {
-    // Fixes at 23:59:59.5, 00:00:00.5 (past midnight) and 00:00:01.0; each fix's sentences follow
-    // its RMC. A damaged line that names noon is no time to wait for.
     const std::string satellites = Nmea("GPGSV,3,1,10,02,24,074,36,05,45,185,45,07,59,259,31,09,73,333,37");
-    const struct {
+    struct Line {
         std::string line;
-        double due; // s after the open
-    } kTrace[] = {
-        {Nmea("GPRMC,235959.50,A,4713.23758,N,01446.12298,E,88.58,254.5,140626,,,A"), 0.0},
-        {satellites, 0.0},
-        {Nmea("GPRMC,000000.50,A,4713.23602,N,01446.11537,E,90.37,254.9,150626,,,A"), 1.0},
-        {"$GPRMC,120000.00,A,4713.23476,N,01446.10846,E,92.12,255.4,150626,,,A*00\r\n", 1.0},
-        {satellites, 1.0},
-        {satellites, 1.0},
-        {Nmea("GPGGA,000001.00,4713.23079,N,01446.08619,E,1,10,0.9,675.0,M,47.0,M,,"), 1.5},
-        {satellites, 1.5},
+        double due;        // s after the open, or after the line that starts the trace again
+        bool anew = false; // the trace starts again here: the line goes once the line before ends
     };
-    std::string trace;
-    for (const auto& l : kTrace) trace += l.line;
-    testsupport::writeFile(root.file("gps/trace.nmea"), trace);
-    configure(0, "pty", "file:gps/trace.nmea");
-    std::string err;
-    const int fd = serial_open("/tyCo/1", &err);
-    ASSERT_GE(fd, 0) << err;
-    const auto t0 = Clock::now();
-    // A line is due once its fix's time has come and, at 960 bytes/s, its bytes and those sent
-    // since that time (or since the line before it ended) have passed on the line.
-    double lineFree = 0;
-    for (const auto& l : kTrace) {
-        const double due = std::max(l.due, lineFree) + l.line.size() / 960.0;
-        lineFree = due;
-        char buf[256];
-        const ssize_t got = serial_read(fd, buf, sizeof buf, 3000); // a line never comes 3 s late
-        const long at = msSince(t0);
-        ASSERT_EQ(std::string(buf, size_t(std::max<ssize_t>(got, 0))), l.line);
-        EXPECT_GE(at, long(due * 1000)) << l.line;
+    const std::vector<Line> kTraces[] = {
+        // Fixes at 23:59:59.5, 00:00:00.5 (past midnight) and 00:00:01.0; each fix's sentences
+        // follow its RMC. A damaged line that names noon is no time to wait for.
+        {
+            {Nmea("GPRMC,235959.50,A,4713.23758,N,01446.12298,E,88.58,254.5,140626,,,A"), 0.0},
+            {satellites, 0.0},
+            {Nmea("GPRMC,000000.50,A,4713.23602,N,01446.11537,E,90.37,254.9,150626,,,A"), 1.0},
+            {"$GPRMC,120000.00,A,4713.23476,N,01446.10846,E,92.12,255.4,150626,,,A*00\r\n", 1.0},
+            {satellites, 1.0},
+            {satellites, 1.0},
+            {Nmea("GPGGA,000001.00,4713.23079,N,01446.08619,E,1,10,0.9,675.0,M,47.0,M,,"), 1.5},
+            {satellites, 1.5},
+        },
+        // A receiver's cold boot: after 00:03:45 its clock says 23:59:48 of the day before. That
+        // is no wait of nearly a day: the trace starts again there, and the next fixes count from it.
+        {
+            {Nmea("GPRMC,000344.50,V,,,,,,,150626,,,N"), 0.0},
+            {Nmea("GPRMC,000345.00,V,,,,,,,150626,,,N"), 0.5},
+            {Nmea("GPRMC,235948.00,A,4713.23758,N,01446.12298,E,0.02,,140626,,,A"), 0.0, true},
+            {satellites, 0.0},
+            {Nmea("GPGGA,235948.50,4713.23758,N,01446.12298,E,1,10,0.9,675.0,M,47.0,M,,"), 0.5},
+            {Nmea("GPRMC,235949.00,A,4713.23758,N,01446.12298,E,0.03,,140626,,,A"), 1.0},
+        },
+    };
+    for (const auto& lines : kTraces) {
+        std::string trace;
+        for (const auto& l : lines) trace += l.line;
+        testsupport::writeFile(root.file("gps/trace.nmea"), trace);
+        configure(0, "pty", "file:gps/trace.nmea");
+        std::string err;
+        const int fd = serial_open("/tyCo/1", &err);
+        ASSERT_GE(fd, 0) << err;
+        const auto t0 = Clock::now();
+        // A line is due once its fix's time has come and, at 960 bytes/s, its bytes and those sent
+        // since that time (or since the line before it ended) have passed on the line.
+        double base = 0, lineFree = 0;
+        for (const auto& l : lines) {
+            if (l.anew) base = lineFree;
+            const double due = std::max(base + l.due, lineFree) + l.line.size() / 960.0;
+            lineFree = due;
+            char buf[256];
+            const ssize_t got = serial_read(fd, buf, sizeof buf, 3000); // a line never comes 3 s late
+            const long at = msSince(t0);
+            ASSERT_EQ(std::string(buf, size_t(std::max<ssize_t>(got, 0))), l.line);
+            EXPECT_GE(at, long(due * 1000)) << l.line;
+        }
+        serial_close(fd);
     }
-    serial_close(fd);
 }
 
 TEST_F(SerialTest, FifoInputWithoutAWriterIsSilenceNotAnEnd) {
