@@ -1,17 +1,39 @@
 // Calibration values by name: vcconfig's value lines write the dataset that the device loads, and a
-// faulty text writes nothing and names the line and the reason.
+// faulty text writes nothing and names the line and the reason. Channel lines keep every channel's
+// extension records its own, and a failed write leaves the old dataset whole.
 #include "app_process.h"
 #include "caldataset.h"
 #include "netns.h"
 #include "testsupport.h"
 
+#include "calc/awm_vc_config.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace testsupport;
+
+namespace {
+
+// Runs vcconfig on `root` with `text` (a file in `work`), after the shell command `before`; its exit
+// code (the shell's 128 + signal when it was killed) and its output.
+int vcconfig(const TempDir& work, const std::string& root, const std::string& text, std::string* out,
+             const std::string& before = "") {
+    writeFile(work.file("in.txt"), text);
+    const std::string cmd = before + buildDir() + "/tools/caldata/vcconfig " + root + " " +
+                            work.file("in.txt") + " >" + work.file("out.txt") + " 2>&1";
+    const int status = std::system(cmd.c_str());
+    *out = readFile(work.file("out.txt"));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
 
 TEST(CaldataE2E, ValueLinesSetTheDeviceByNameAndAFaultyTextWritesNothing) {
     NetNamespace net;
@@ -62,4 +84,68 @@ TEST(CaldataE2E, ValueLinesSetTheDeviceByNameAndAFaultyTextWritesNothing) {
             << dev.logText();
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
+
+TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
+    TempDir root, work;
+    const std::string path = caldata::datasetPath(root.path());
+    std::string out;
+    EXPECT_EQ(vcconfig(work, root.file("rooot"), "value GPS_BAUDRATE 9600\n", &out), 1);
+    EXPECT_NE(out.find("vcconfig: device root " + root.file("rooot") + " does not exist"), std::string::npos)
+        << out;
+    EXPECT_FALSE(std::filesystem::exists(root.file("rooot")));
+
+    // The GPS lap function at channel 10 takes channels 10 to 18, the GPS segments at 20 take 20 to 23.
+    const std::string lap = "channel 10 lapfunc mode gps gps_radius 25 lat gps_lat lon gps_long\n";
+    const std::string count = " formula program 03 01000000 03 00000000 A6 00000000 FF\n";
+    ASSERT_EQ(vcconfig(work, root.path(), lap + "channel 20 gpsseg point 48.1,11.5\n", &out), 0) << out;
+    const struct {
+        std::string text;
+        int exit;
+        std::string says;
+    } kCases[] = {
+        {"value CL_DISP_BRIGHT_BG[4] 3.4028235e38\nvalue CL_DISP_BRIGHT_BG[5] -3.40282347e38\n"
+         "value GPS_BAUDRATE +4800\n",
+         0, "3 values and 0 channel entries written"},
+        {"value CL_DISP_BRIGHT_BG[4] 3.5e38\n", 1,
+         "line 1: value '3.5e38' of CL_DISP_BRIGHT_BG[4] does not fit its type float"},
+        {"value GPS_BAUDRATE 9600baud\n", 1, "line 1: value '9600baud' of GPS_BAUDRATE is not a number\n"},
+        {"value " + std::string(10000, 'A') + " 1\n", 1,
+         "line 1: unknown calibration value '" + std::string(64, 'A') + "...' (10000 characters)\n"},
+        {"channel 3" + count + "\nchannel 3 off\n", 1, "line 3: channel 3 is given twice (line 1 sets it)"},
+        {lap + "channel 11" + count, 1,
+         "line 2: channel 11 is an extension record of the lapfunc channel 10 of line 1 (channels 10 to 18)"},
+        {"channel 11" + count + lap, 1,
+         "line 2: the lapfunc channel 10 takes channels 10 to 18, over channel 11 of line 1"},
+        {"channel 11" + count, 1,
+         "line 1: channel 11 is an extension record of the lapfunc channel 10 in the dataset (channels 10 "
+         "to 18)"},
+        {"channel 19 gpsseg\n", 1,
+         "line 1: the gpsseg channel 19 takes channels 19 to 22, over the gpsseg channel 20 in the dataset"},
+        // Channel 10 given anew as a formula gives up its extension records.
+        {"channel 11" + count + "channel 10" + count, 0, "2 channel entries written"},
+    };
+    for (const auto& c : kCases) {
+        const std::vector<uint8_t> before = readBinary(path);
+        EXPECT_EQ(vcconfig(work, root.path(), c.text, &out), c.exit) << c.text.substr(0, 100);
+        EXPECT_NE(out.find(c.says), std::string::npos) << out.substr(0, 300);
+        if (c.exit != 0) {
+            EXPECT_TRUE(readBinary(path) == before) << "written for " << c.text.substr(0, 100);
+        }
+    }
+    caldata::CalDataset data;
+    std::string program, error;
+    ASSERT_TRUE(data.load(readBinary(path), &program, &error)) << error;
+    const std::vector<uint8_t> table = data.bytes("CfgMat_VC_config");
+    for (uint32_t n = 12; n <= 18; ++n) EXPECT_EQ(awm_vc_module(table.data(), n), AWM_MODULE_NONE) << n;
+    EXPECT_EQ(awm_vc_module(table.data(), 21), AWM_MODULE_EXTENSION);
+
+    // A drive that fills up (16 blocks of at most 1 kB) fails the write, and the old dataset stays.
+    const std::vector<uint8_t> before = readBinary(path);
+    ASSERT_GT(before.size(), 16384u);
+    EXPECT_EQ(vcconfig(work, root.path(), "value GPS_BAUDRATE 4800\n", &out, "ulimit -f 16; "), 1) << out;
+    EXPECT_NE(out.find("vcconfig: cannot write " + path + ": File too large"), std::string::npos) << out;
+    EXPECT_TRUE(readBinary(path) == before) << "the dataset changed";
+    for (const auto& f : std::filesystem::directory_iterator(root.file("caldata")))
+        EXPECT_EQ(f.path().filename(), "dataset.bin");
 }

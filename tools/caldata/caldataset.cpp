@@ -3,12 +3,15 @@
 #include "measdata/seram_layout.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace caldata {
 namespace {
@@ -145,6 +148,13 @@ void CalDataset::setBytes(const std::string& name, uint32_t byteOffset, const st
     std::memcpy(&page_[v.at + byteOffset], bytes.data(), bytes.size());
 }
 
+std::vector<uint8_t> CalDataset::bytes(const std::string& name) const {
+    const CalVariable& v = vars_.at(name);
+    if (v.signal) throw std::invalid_argument(name + " is no calibration value");
+    const auto from = page_.begin() + v.at;
+    return {from, from + sizeOfType(v.type) * v.count};
+}
+
 std::vector<uint8_t> CalDataset::file(const std::string& program, bool withPage) const {
     const std::vector<uint8_t> page = withPage ? page_ : std::vector<uint8_t>{};
     std::vector<uint8_t> f(kHeader + page.size(), 0);
@@ -195,13 +205,40 @@ std::string datasetPath(const std::string& root) {
     return root + "/caldata/dataset.bin";
 }
 
-bool writeDataset(const std::string& root, const std::vector<uint8_t>& bytes) {
-    std::error_code ec;
-    std::filesystem::create_directories(root + "/caldata", ec);
-    std::ofstream out(datasetPath(root), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    out.close();
-    return bool(out);
+bool writeDataset(const std::string& root, const std::vector<uint8_t>& bytes, std::string* error) {
+    // The new file is written beside the old one and renamed over it once it is on the drive, so a
+    // full drive or a cut leaves the old dataset as it was. Only the caldata folder is made: a root
+    // that is not there is a wrong path.
+    const std::string dir = root + "/caldata";
+    const std::string temp = dir + "/dataset.bin." + std::to_string(getpid()) + ".tmp";
+    const auto fail = [&](int code) {
+        if (error) *error = std::strerror(code);
+        return false;
+    };
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return fail(errno);
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return fail(errno);
+    int code = 0;
+    for (size_t done = 0; done < bytes.size() && code == 0;) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += size_t(n);
+        else if (n == 0 || errno != EINTR)
+            code = n == 0 ? EIO : errno;
+    }
+    if (code == 0 && fsync(fd) != 0) code = errno;
+    if (close(fd) != 0 && code == 0) code = errno;
+    if (code == 0 && rename(temp.c_str(), datasetPath(root).c_str()) != 0) code = errno;
+    if (code != 0) {
+        unlink(temp.c_str());
+        return fail(code);
+    }
+    const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); // the rename itself
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        close(dirFd);
+    }
+    return true;
 }
 
 bool readDataset(const std::string& root, std::vector<uint8_t>* bytes) {

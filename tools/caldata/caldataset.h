@@ -37,6 +37,8 @@ public:
     void set(const std::string& name, uint32_t element, double value);
     // Raw bytes into the data page at a variable's offset plus `byteOffset`.
     void setBytes(const std::string& name, uint32_t byteOffset, const std::vector<uint8_t>& bytes);
+    // The raw bytes of a calibration value on the data page.
+    std::vector<uint8_t> bytes(const std::string& name) const;
     // The file as the device reads it; an empty page gives a dataset of length 0.
     std::vector<uint8_t> file(const std::string& program, bool withPage = true) const;
     // Takes over the page of a dataset file; false with the reason when the file is not an intact
@@ -57,8 +59,10 @@ private:
 
 // Host path of the dataset file in a device root.
 std::string datasetPath(const std::string& root);
-// Writes the dataset file into the device root (false when it cannot be written).
-bool writeDataset(const std::string& root, const std::vector<uint8_t>& bytes);
+// Writes the dataset file into the device root, whose caldata folder it makes when missing. The old
+// file stays whole until the new one is complete: false (with the reason in `error`) when it cannot
+// be written.
+bool writeDataset(const std::string& root, const std::vector<uint8_t>& bytes, std::string* error = nullptr);
 // Reads the dataset file of a device root; false when there is none.
 bool readDataset(const std::string& root, std::vector<uint8_t>* bytes);
 

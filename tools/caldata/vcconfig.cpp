@@ -4,10 +4,11 @@
 //
 //   vcconfig <device root> <text file, or - for standard input> [--program <identifier>]
 //
-// The dataset in <root>/caldata/dataset.bin is read (it must be an intact dataset of this build's
-// layout), the values and channel entries named are replaced and the dataset is written back;
-// without a dataset one is made from the variable list's defaults, for this build's program
-// identifier or the one given. Any error in the text writes nothing.
+// The device root must exist. The dataset in <root>/caldata/dataset.bin is read (it must be an
+// intact dataset of this build's layout), the values and channel entries named are replaced and the
+// dataset is written back: beside the old one first, which it replaces only once complete; without a
+// dataset one is made from the variable list's defaults, for this build's program identifier or the
+// one given. Any error in the text writes nothing.
 //
 // One value or channel per line ('#' starts a comment):
 //
@@ -15,12 +16,16 @@
 //
 //   name     a calibration value of the variable list (modules/measdata/seram_vars.def), an array
 //            element as NAME[i]; each at most once in a text
-//   value    an integer (decimal, or hex as 0x..) within the range of the value's type, or a number
-//            for a float
+//   value    an integer (decimal, or hex as 0x..; a sign '-' or '+' in front) within the range of
+//            the value's type, or a number for a float (up to 3.4028235e38 in size)
 //
 //   channel <n> <kind> [raster <index>] [in1..in4 <input>]... [program <hex bytes>...]
 //
-//   n        channel number 0..255; its value is read at measurement address (31 << 18) | (n << 8)
+//   n        channel number 0..255; its value is read at measurement address (31 << 18) | (n << 8);
+//            each at most once in a text. A lapfunc, fuelcons or gpsseg channel also takes the
+//            channel numbers after it for its extension records (9, 1 and 4 records in all), which
+//            no other channel of the text or the dataset may hold; a channel given anew drops the
+//            extension records it had.
 //   kind     formula, condition, filter-a (256), filter-b (257), a module id in hex (0x..), or off;
 //            lapfunc, fuelcons and gpsseg take fields of their own (vcconfig_model.cpp)
 //   raster   raster index 0..19 of the channel (default 3, 10 ms)
@@ -32,20 +37,26 @@
 //            (e.g. "03 01000000 03 00000000 A6 00000000 FF", an evaluation counter)
 #include "caldataset.h"
 #include "vcconfig_parse.h"
+#include "vcconfig_table.h"
 
 #include "calc/awm_vc_config.h"
 #include "measdata/seram_layout.h"
 
+#include <cerrno>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -64,10 +75,13 @@ void parseProgram(std::istringstream& in, awm_vc_entry* e) {
     e->programLength = uint8_t(hex.size() / 2);
 }
 
-// An integer as written in a value line: decimal or 0x.. hex, negative with a leading '-'.
-bool integer(const std::string& text, int64_t* out) {
+enum class Read { number, notNumber, tooLarge };
+
+// An integer as written in a value line: decimal or 0x.. hex, with a leading '-' or '+'.
+Read integer(const std::string& text, int64_t* out) {
     const bool negative = !text.empty() && text[0] == '-';
-    std::string digits = negative ? text.substr(1) : text;
+    const bool hasSign = negative || (!text.empty() && text[0] == '+');
+    std::string digits = hasSign ? text.substr(1) : text;
     int base = 10;
     if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0) {
         base = 16;
@@ -76,18 +90,28 @@ bool integer(const std::string& text, int64_t* out) {
     uint64_t v = 0;
     const char* end = digits.data() + digits.size();
     const auto [stop, ec] = std::from_chars(digits.data(), end, v, base);
-    if (digits.empty() || ec != std::errc{} || stop != end || v > (uint64_t(1) << 32)) return false;
+    if (digits.empty() || stop != end || ec == std::errc::invalid_argument) return Read::notNumber;
+    if (ec != std::errc{} || v > (uint64_t(1) << 32)) return Read::tooLarge;
     *out = negative ? -int64_t(v) : int64_t(v);
-    return true;
+    return Read::number;
 }
 
 // The value of a line in the range of the calibration value's type.
 double typedValue(const caldata::CalVariable& v, const std::string& text, const std::string& name) {
+    const std::string what = "value " + quoted(text) + " of " + shown(name);
     if (v.type == "float") {
+        // Rounded to float as the page keeps it: 3.4028235e38 is the largest float, written short.
         char* end = nullptr;
-        const double x = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || !std::isfinite(x) || std::fabs(x) > FLT_MAX)
-            throw Fault{"value '" + text + "' of " + name + " is not a number of its type float"};
+        errno = 0;
+        const float x = std::strtof(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || (!std::isfinite(x) && errno != ERANGE))
+            throw Fault{what + " is not a number"};
+        if (!std::isfinite(x)) {
+            char range[64];
+            std::snprintf(range, sizeof range, " does not fit its type float (%.8g to %.8g)", -FLT_MAX,
+                          FLT_MAX);
+            throw Fault{what + range};
+        }
         return x;
     }
     struct Range {
@@ -106,12 +130,14 @@ double typedValue(const caldata::CalVariable& v, const std::string& text, const 
     for (const Range& r : kRanges) {
         if (v.type != r.type) continue;
         int64_t x = 0;
-        if (!integer(text, &x) || x < r.min || x > r.max)
-            throw Fault{"value '" + text + "' of " + name + " does not fit its type " + r.type + " (" +
-                        std::to_string(r.min) + " to " + std::to_string(r.max) + ")"};
+        const Read read = integer(text, &x);
+        if (read == Read::notNumber) throw Fault{what + " is not a number"};
+        if (read == Read::tooLarge || x < r.min || x > r.max)
+            throw Fault{what + " does not fit its type " + r.type + " (" + std::to_string(r.min) + " to " +
+                        std::to_string(r.max) + ")"};
         return double(x);
     }
-    throw Fault{name + " has the type " + v.type + ", which a value line cannot write"};
+    throw Fault{quoted(name) + " has the type " + v.type + ", which a value line cannot write"};
 }
 
 // "value <name> <value>": the calibration value into the data page. `named` holds the line that set
@@ -120,11 +146,11 @@ void parseValue(caldata::CalDataset& data, std::istringstream& in, int lineNo,
                 std::map<std::string, int>* named) {
     std::string text, value, extra;
     if (!(in >> text >> value)) throw Fault{"'value' needs a name and a value"};
-    if (in >> extra) throw Fault{"'value' takes one value, '" + extra + "' is left over"};
+    if (in >> extra) throw Fault{"'value' takes one value, " + quoted(extra) + " is left over"};
     std::string name;
     uint32_t element = 0;
     const bool indexed = nameAndElement(text, &name, &element);
-    if (!data.has(name) || data.var(name).row) throw Fault{"unknown calibration value '" + name + "'"};
+    if (!data.has(name) || data.var(name).row) throw Fault{"unknown calibration value " + quoted(name)};
     const caldata::CalVariable& v = data.var(name);
     if (v.signal) throw Fault{"'" + name + "' is a measurement variable, not a calibration value"};
     if (name == "CfgMat_VC_config")
@@ -133,11 +159,11 @@ void parseValue(caldata::CalDataset& data, std::istringstream& in, int lineNo,
         throw Fault{"'" + name + "' has " + std::to_string(v.count) + " elements: give one as " + name +
                     "[i]"};
     if (element >= v.count)
-        throw Fault{"'" + text + "' is beyond the " + std::to_string(v.count) + " elements"};
+        throw Fault{quoted(text) + " is beyond the " + std::to_string(v.count) + " elements"};
     const double x = typedValue(v, value, text);
     const auto [first, fresh] = named->emplace(name + "[" + std::to_string(element) + "]", lineNo);
     if (!fresh)
-        throw Fault{"'" + text + "' is given twice (line " + std::to_string(first->second) + " sets it)"};
+        throw Fault{quoted(text) + " is given twice (line " + std::to_string(first->second) + " sets it)"};
     data.set(name, element, x);
 }
 
@@ -152,8 +178,8 @@ void parseChannel(const caldata::CalDataset& data, std::istringstream& in, uint3
     if (parseModelChannel(data, kind, AWM_VC_RASTER_PRESET, in, records)) {
         if (*channel + records->size() / AWM_VC_RECORD_SIZE > AWM_VC_CHANNELS)
             throw Fault{"a " + kind + " channel takes " +
-                        std::to_string(records->size() / AWM_VC_RECORD_SIZE) + " records: channel " + n +
-                        " is too high"};
+                        std::to_string(records->size() / AWM_VC_RECORD_SIZE) + " records: channel " +
+                        std::to_string(*channel) + " is too high"};
         return;
     }
     awm_vc_entry e;
@@ -164,14 +190,14 @@ void parseChannel(const caldata::CalDataset& data, std::istringstream& in, uint3
             break;
         }
         std::string value;
-        if (!(in >> value)) throw Fault{"'" + word + "' needs a value"};
+        if (!(in >> value)) throw Fault{quoted(word) + " needs a value"};
         if (word == "raster") {
             e.raster = uint8_t(number(value, AWM_VC_RASTERS - 1, "raster index"));
         } else if (word.size() == 3 && word.rfind("in", 0) == 0 && word[2] >= '1' && word[2] <= '4') {
             const int i = word[2] - '1';
             parseInput(data, value, &e.input[i], &e.inputType[i]);
         } else {
-            throw Fault{"unknown field '" + word + "'"};
+            throw Fault{"unknown field " + quoted(word)};
         }
     }
     const bool programmed = e.module == AWM_MODULE_FORMULA || e.module == AWM_MODULE_CONDITION;
@@ -194,17 +220,35 @@ int usage() {
 int main(int argc, char** argv) {
     if (argc != 3 && !(argc == 5 && std::strcmp(argv[3], "--program") == 0)) return usage();
     const std::string root = argv[1];
+    // A full drive must not end the tool before it says so: the write fails with EFBIG instead.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // A mistyped root must not become a new device root.
+    struct stat st;
+    const bool there = stat(root.c_str(), &st) == 0;
+    if (!there || !S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "vcconfig: device root %s %s\n", root.c_str(),
+                     there             ? "is not a folder"
+                     : errno == ENOENT ? "does not exist"
+                                       : std::strerror(errno));
+        return 1;
+    }
     try {
         caldata::CalDataset data;
         std::string program = argc == 5 ? argv[4] : "";
         std::vector<uint8_t> file;
-        if (caldata::readDataset(root, &file)) {
-            std::string stored, error;
-            if (!data.load(file, &stored, &error)) {
-                std::fprintf(stderr, "vcconfig: %s: %s\n", caldata::datasetPath(root).c_str(), error.c_str());
+        const std::string path = caldata::datasetPath(root);
+        const bool stored = caldata::readDataset(root, &file);
+        if (!stored && access(path.c_str(), F_OK) == 0) { // there but unreadable: not made anew over it
+            std::fprintf(stderr, "vcconfig: cannot read %s\n", path.c_str());
+            return 1;
+        }
+        if (stored) {
+            std::string storedProgram, error;
+            if (!data.load(file, &storedProgram, &error)) {
+                std::fprintf(stderr, "vcconfig: %s: %s\n", path.c_str(), error.c_str());
                 return 1;
             }
-            if (program.empty()) program = stored;
+            if (program.empty()) program = storedProgram;
         } else if (program.empty()) {
             program = SERAM_PROGRAM_IDENTIFIER;
         }
@@ -219,8 +263,9 @@ int main(int argc, char** argv) {
         }
         std::istream& text = std::strcmp(argv[2], "-") == 0 ? std::cin : named;
         std::string line;
-        int lineNo = 0, written = 0;
+        int lineNo = 0;
         std::map<std::string, int> values; // element -> line that sets it
+        vcconfig::ChannelTable channels(data.bytes("CfgMat_VC_config"));
         while (std::getline(text, line)) {
             ++lineNo;
             std::istringstream in(line.substr(0, line.find('#')));
@@ -233,22 +278,30 @@ int main(int argc, char** argv) {
                     uint32_t channel = 0;
                     std::vector<uint8_t> records;
                     parseChannel(data, in, &channel, &records);
-                    data.setBytes("CfgMat_VC_config", channel * AWM_VC_RECORD_SIZE, records);
-                    ++written;
+                    channels.add(lineNo, channel, std::move(records));
                 } else {
-                    throw Fault{"a line starts with 'value' or 'channel', not '" + word + "'"};
+                    throw Fault{"a line starts with 'value' or 'channel', not " + quoted(word)};
                 }
             } catch (const Fault& f) {
                 std::fprintf(stderr, "vcconfig: line %d: %s\n", lineNo, f.text.c_str());
                 return 1;
             }
         }
-        if (!caldata::writeDataset(root, data.file(program))) {
-            std::fprintf(stderr, "vcconfig: cannot write %s\n", caldata::datasetPath(root).c_str());
+        try {
+            channels.checkDataset();
+        } catch (const Fault& f) {
+            std::fprintf(stderr, "vcconfig: line %d: %s\n", f.line, f.text.c_str());
             return 1;
         }
-        std::printf("vcconfig: %zu values and %d channel entries written to %s\n", values.size(), written,
-                    caldata::datasetPath(root).c_str());
+        data.setBytes("CfgMat_VC_config", 0, channels.result());
+        std::string error;
+        if (!caldata::writeDataset(root, data.file(program), &error)) {
+            std::fprintf(stderr, "vcconfig: cannot write %s: %s%s\n", path.c_str(), error.c_str(),
+                         stored ? " (the dataset there is unchanged)" : "");
+            return 1;
+        }
+        std::printf("vcconfig: %zu values and %zu channel entries written to %s\n", values.size(),
+                    channels.size(), path.c_str());
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vcconfig: %s\n", e.what());

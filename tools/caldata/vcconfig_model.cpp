@@ -36,7 +36,7 @@ float real(const std::string& text, const char* what) {
         if (used == text.size() && std::isfinite(v)) return v;
     } catch (const std::exception&) {
     }
-    throw Fault{std::string(what) + " '" + text + "' is not a number"};
+    throw Fault{std::string(what) + " " + quoted(text) + " is not a number"};
 }
 
 std::vector<float> list(const std::string& text, size_t max, const char* what) {
@@ -88,13 +88,13 @@ struct Fields {
     void apply(std::istringstream& in, uint8_t* raster) {
         std::string key, value;
         while (in >> key) {
-            if (!(in >> value)) throw Fault{"'" + key + "' needs a value"};
+            if (!(in >> value)) throw Fault{quoted(key) + " needs a value"};
             if (key == "raster") {
                 *raster = uint8_t(number(value, AWM_VC_RASTERS - 1, "raster index"));
                 continue;
             }
             const auto found = setters.find(key);
-            if (found == setters.end()) throw Fault{"unknown field '" + key + "'"};
+            if (found == setters.end()) throw Fault{"unknown field " + quoted(key)};
             found->second(value);
         }
     }
@@ -102,7 +102,7 @@ struct Fields {
 
 void lapfunc(Fields& f, awm_lapfunc_cfg& c) {
     f.setters["mode"] = [&c](const std::string& v) {
-        if (v != "beacon" && v != "gps") throw Fault{"mode '" + v + "' is neither beacon nor gps"};
+        if (v != "beacon" && v != "gps") throw Fault{"mode " + quoted(v) + " is neither beacon nor gps"};
         c.triggerMode = v == "gps" ? AWM_LAPFUNC_GPS : AWM_LAPFUNC_BEACON;
     };
     f.u8("sig_act_lvl", &c.sigActLvl);
@@ -158,7 +158,7 @@ void gpsseg(Fields& f, awm_gpsseg_cfg& c) {
     f.f32("radius", &c.radius);
     f.setters["point"] = [&c](const std::string& v) {
         const std::vector<float> p = list(v, 2, "point");
-        if (p.size() != 2) throw Fault{"point '" + v + "' needs <lat>,<lon>"};
+        if (p.size() != 2) throw Fault{"point " + quoted(v) + " needs <lat>,<lon>"};
         if (c.count >= AWM_GPSSEG_POINTS) throw Fault{"more than 50 points"};
         c.point[c.count++] = {p[0], p[1]};
     };
@@ -194,6 +194,19 @@ bool parseModelChannel(const caldata::CalDataset& data, const std::string& kind,
         return false;
     }
     return true;
+}
+
+uint32_t recordsOf(uint16_t module) {
+    switch (module) {
+    case AWM_MODULE_LAPFUNC:
+        return awm_vc_recordsFor(sizeof(awm_lapfunc_cfg));
+    case AWM_MODULE_FUELCONS:
+        return awm_vc_recordsFor(sizeof(awm_fuelcons_cfg));
+    case AWM_MODULE_GPSSEG:
+        return awm_vc_recordsFor(sizeof(awm_gpsseg_cfg));
+    default:
+        return 1;
+    }
 }
 
 } // namespace vcconfig
