@@ -116,8 +116,10 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     // The kernel side of the host: device root, log process, base tick.
+    // A second process on the same logging folders stops here, before it touches the first's log.
     std::string error;
-    if (!devroot_prepare(&error)) {
+    devroot_setApplication(index);
+    if (!devroot_prepare(&error) || !devroot_claimLoggingFolders(&error)) {
         std::fprintf(stderr, "msdapp: %s\n", error.c_str());
         return 1;
     }

@@ -52,7 +52,9 @@ bool whereIs(int fd, Where* w) {
     }
     const std::string inRoot = host.substr(root.size() + 1);
     const size_t slash = inRoot.find('/');
-    const std::string drive = inRoot.substr(0, slash) + ":";
+    std::string drive;
+    if (!devpath_driveOfFolder(inRoot.substr(0, slash), &drive)) return false;
+    drive += ":";
     const std::string rest = slash == std::string::npos ? "/" : inRoot.substr(slash);
     if (!resolve((drive + rest).c_str(), w)) return false;
     w->host = host;

@@ -1,6 +1,7 @@
 // The device root and the drive mapping.
 #include "platform/drives/devroot.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -8,12 +9,15 @@
 #include <filesystem>
 #include <mutex>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const char* const kDrives[] = {"cfg", "meas", "meas2", "usb_meas", "c"};
+const char* const kLoggingDrives[] = {"meas", "meas2", "usb_meas"};
+std::atomic<int> gApplication{0};
 
 std::mutex gRootMutex;
 std::string& rootStorage() {
@@ -31,6 +35,14 @@ bool knownDrive(const std::string& d) {
     for (const char* k : kDrives)
         if (d == k) return true;
     return false;
+}
+
+// The folder of a known drive under the root.
+std::string driveFolder(const std::string& d) {
+    if (gApplication.load() != 0)
+        for (const char* k : kLoggingDrives)
+            if (d == k) return d + "-" + std::to_string(gApplication.load());
+    return d;
 }
 
 } // namespace
@@ -52,15 +64,22 @@ void devroot_set(const std::string& path) {
     while (rootStorage().size() > 1 && rootStorage().back() == '/') rootStorage().pop_back();
 }
 
+void devroot_setApplication(int index) {
+    gApplication = index;
+}
+
 bool devroot_prepare(std::string* error) {
     const std::string root = devroot_path();
     std::error_code ec;
     fs::create_directories(root, ec);
     if (ec || !fs::is_directory(root)) {
-        if (error) *error = "device root '" + root + "' cannot be used: " + (ec ? ec.message() : "not a folder");
+        if (error)
+            *error = "device root '" + root + "' cannot be used: " + (ec ? ec.message() : "not a folder");
         return false;
     }
-    for (const char* sub : {"cfg", "meas", "meas2", "usb_meas", "c", "nv", "log", "tty"}) {
+    std::vector<std::string> subs{"nv", "log", "tty"};
+    for (const char* d : kDrives) subs.push_back(driveFolder(d));
+    for (const std::string& sub : subs) {
         fs::create_directories(root + "/" + sub, ec);
         if (ec) {
             if (error) *error = "device root '" + root + "': cannot create '" + sub + "': " + ec.message();
@@ -74,13 +93,58 @@ bool devroot_prepare(std::string* error) {
     return true;
 }
 
+bool devroot_claimLoggingFolders(std::string* error) {
+    for (const char* d : kLoggingDrives) {
+        const std::string folder = devroot_path() + "/" + driveFolder(d);
+        const std::string lock = folder + ".lock";
+        // Kept open for the process's life: closing any descriptor of the file would drop the lock.
+        const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (error)
+                *error = "the logging folder '" + folder + "' cannot be locked: '" + lock +
+                         "': " + std::strerror(errno);
+            return false;
+        }
+        struct flock l {};
+        l.l_type = F_WRLCK;
+        l.l_whence = SEEK_SET;
+        if (fcntl(fd, F_SETLK, &l) == 0) continue;
+        const int why = errno;
+        struct flock held {};
+        held.l_type = F_WRLCK;
+        held.l_whence = SEEK_SET;
+        const bool known = fcntl(fd, F_GETLK, &held) == 0 && held.l_type != F_UNLCK;
+        ::close(fd);
+        if (error) {
+            if (why == EACCES || why == EAGAIN)
+                *error = "the logging folder '" + folder + "' is in use by another running process" +
+                         (known ? " (pid " + std::to_string(held.l_pid) + ")" : std::string()) +
+                         ": two processes never log into one folder";
+            else
+                *error = "the logging folder '" + folder + "' cannot be locked: '" + lock +
+                         "': " + std::strerror(why);
+        }
+        return false;
+    }
+    return true;
+}
+
 bool devpath_driveDir(const char* drive, std::string* hostDir) {
     if (!drive) return false;
     std::string d(drive);
     if (!d.empty() && d.back() == ':') d.pop_back();
     if (!knownDrive(d)) return false;
-    if (hostDir) *hostDir = devroot_path() + "/" + d;
+    if (hostDir) *hostDir = devroot_path() + "/" + driveFolder(d);
     return true;
+}
+
+bool devpath_driveOfFolder(const std::string& folder, std::string* drive) {
+    for (const char* d : kDrives)
+        if (folder == driveFolder(d)) {
+            if (drive) *drive = d;
+            return true;
+        }
+    return false;
 }
 
 bool devpath_toHost(const char* devicePath, std::string* hostPath) {
@@ -98,7 +162,7 @@ bool devpath_toHost(const char* devicePath, std::string* hostPath) {
         if (s == ".." || s.find('\\') != std::string::npos) return false;
         rel /= part;
     }
-    std::string out = devroot_path() + "/" + drive;
+    std::string out = devroot_path() + "/" + driveFolder(drive);
     if (!rel.empty()) out += "/" + rel.string();
     if (hostPath) *hostPath = out;
     return true;

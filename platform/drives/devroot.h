@@ -2,6 +2,9 @@
 //
 // Layout under the root (environment variable DEVICE_ROOT, default "./run"):
 //   cfg/ meas/ meas2/ usb_meas/ c/   the drives "cfg:", "meas:", "meas2:", "usb_meas:", "c:"
+//   meas-1/ meas2-1/ usb_meas-1/     application 1's logging drives: no two logging applications
+//                                    share a folder
+//   <drive folder>.lock              held (a POSIX record lock) by the process logging into it
 //   nv/ nv1/                         the NV record database of application 0 and 1
 //   appparam-<index>.conf            optional overrides of the parameter block
 //   log/syslog-<index>.log           the system log as written by the log reader (.1: the older)
@@ -15,9 +18,16 @@
 // The device root folder (absolute). Read once from DEVICE_ROOT; tests may set it explicitly.
 std::string devroot_path(); // a copy: tests may set another root while tasks read it
 void devroot_set(const std::string& path);
-// Creates the root's folders when missing. False (with a message on stderr) when the root cannot
+// The application whose drives the paths name (0 or 1; default 0): application 1's logging drives
+// "meas:", "meas2:" and "usb_meas:" are folders of their own.
+void devroot_setApplication(int index);
+// Creates the root's folders when missing. False (with the reason in `error`) when the root cannot
 // be used.
 bool devroot_prepare(std::string* error);
+// Takes the application's logging folders for this process until it ends (the kernel drops the
+// locks of a process that is killed). False, naming the folder and the process that holds it, when
+// another running process logs into one of them.
+bool devroot_claimLoggingFolders(std::string* error);
 
 // Translates a device path ("cfg:/display.xml", "cfg:rtracks.xml", "meas:/A0101000.001",
 // "usb_meas:dir/x", "c:/psts/upload/x.xml") into a host path under the root. Returns false for an
@@ -26,6 +36,9 @@ bool devroot_prepare(std::string* error);
 bool devpath_toHost(const char* devicePath, std::string* hostPath);
 // Host folder of a drive name with or without the colon ("meas", "meas:"); false when unknown.
 bool devpath_driveDir(const char* drive, std::string* hostDir);
+
+// The drive (without the colon) whose folder under the root is `folder`; false when none is.
+bool devpath_driveOfFolder(const std::string& folder, std::string* drive);
 
 // Convenience wrappers that translate first; nullptr/-1 with errno = ENOENT on refusal.
 FILE* dev_fopen(const char* devicePath, const char* mode);

@@ -90,11 +90,11 @@ private:
     bool ok_ = false;
 };
 
-// The event records (type 6) in the measurement files of a device root, in file order.
-std::vector<HeardEvent> loggedEvents(const TempDir& root) {
+// The event records (type 6) in the measurement files of a logging folder, in file order.
+std::vector<HeardEvent> loggedEvents(const std::string& folder) {
     std::vector<HeardEvent> out;
     std::vector<std::string> files;
-    for (const auto& f : std::filesystem::directory_iterator(root.file("meas")))
+    for (const auto& f : std::filesystem::directory_iterator(folder))
         if (f.path().filename().string().rfind("A01", 0) == 0) files.push_back(f.path().string());
     std::sort(files.begin(), files.end());
     for (const std::string& path : files) {
@@ -150,12 +150,12 @@ TEST(EventsE2E, BothEventOnTheLapCounterIsBroadcastOpenThenClosed) {
     writeFile(root1.file("cfg/apps.xml"),
               "<?xml version=\"1.0\"?>\n<Applicationlist>\n<Application pid=\"16\" name=\"Dash0\"/>\n"
               "</Applicationlist>\n");
-    writeFile(root1.file("usb_meas.drive"), "inserted 0\n");
+    writeFile(root1.file("usb_meas-1.drive"), "inserted 0\n"); // application 1's own drives
     AppProcess logger(root1.path(), {"1"});
     ASSERT_TRUE(logger.waitForShell()) << logger.stderrText();
     ASSERT_TRUE(waitUntil(
         [&] {
-            const measfile::File f = measfile::readFile(root1.file("meas/A0101000.001"));
+            const measfile::File f = measfile::readFile(root1.file("meas-1/A0101000.001"));
             return f.recordsOf(1).size() >= 10;
         },
         20000))
@@ -204,7 +204,7 @@ TEST(EventsE2E, BothEventOnTheLapCounterIsBroadcastOpenThenClosed) {
 
     // Both in application 1's measurement file, after its data delay.
     const auto logged = [&](const HeardEvent& want) {
-        for (const HeardEvent& h : loggedEvents(root1))
+        for (const HeardEvent& h : loggedEvents(root1.file("meas-1")))
             if (h.id == want.id && h.time == want.time && h.duration == want.duration) return h;
         return HeardEvent{};
     };

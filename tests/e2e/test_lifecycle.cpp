@@ -1,10 +1,13 @@
 // Start-up, shell, post-run and exit of the real application process.
 #include "app_process.h"
+#include "measfile.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 using testsupport::AppProcess;
@@ -62,7 +65,8 @@ TEST(Lifecycle, SigtermIsAnOrderedShutdown) {
 
 TEST(Lifecycle, BadArgumentsExitWithTwo) {
     TempDir root;
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"2"}, {"x"}, {"0", "1"}, {"00"}, {"-1"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{}, {"2"}, {"x"}, {"0", "1"}, {"00"}, {"-1"}}) {
         AppProcess app(root.path(), args);
         EXPECT_EQ(app.waitExit(), 2);
     }
@@ -99,4 +103,39 @@ TEST(Lifecycle, ShellSurvivesBadLines) {
     EXPECT_NE(app.shell("errmem").find("0 entries"), std::string::npos);
     app.shell("reset");
     EXPECT_EQ(app.waitExit(), 0);
+}
+
+// Both applications on one root log into folders of their own; a third process on the same folders
+// stops before it writes anything, and a process that is killed leaves no lock behind.
+TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
+    TempDir root;
+    testsupport::makeDirs(root.file("cfg"));
+    std::filesystem::copy_file(testsupport::sourceDir() + "/sample-root/cfg/m01.xml",
+                               root.file("cfg/m01.xml"));
+    AppProcess app0(root.path(), {"0"});
+    auto app1 = std::make_unique<AppProcess>(root.path(), std::vector<std::string>{"1"});
+    ASSERT_TRUE(app0.waitForShell()) << app0.stderrText();
+    ASSERT_TRUE(app1->waitForShell()) << app1->stderrText();
+    auto logs = [&](const std::string& folder) {
+        return testsupport::waitUntil([&] {
+            return measfile::readFile(root.file(folder + "/A0101000.001")).recordsOf(2).size() >= 10;
+        });
+    };
+    EXPECT_TRUE(logs("meas")) << app0.logText();
+    EXPECT_TRUE(logs("meas-1")) << app1->logText();
+
+    AppProcess second(root.path(), {"0"});
+    EXPECT_EQ(second.waitExit(), 1);
+    const std::string why = "msdapp: the logging folder '" + root.file("meas") +
+                            "' is in use by another running process (pid " + std::to_string(app0.pid()) + ")";
+    EXPECT_NE(app0.stderrText().find(why), std::string::npos) << app0.stderrText();
+
+    app1.reset(); // killed
+    app1 = std::make_unique<AppProcess>(root.path(), std::vector<std::string>{"1"});
+    EXPECT_TRUE(app1->waitForShell()) << app1->stderrText();
+    for (AppProcess* app : {&app0, app1.get()}) {
+        app->signal(SIGTERM);
+        EXPECT_EQ(app->waitExit(), 0) << app->stderrText();
+        EXPECT_EQ(countOf(app->logText(), "a file of that name was there"), 0) << app->logText();
+    }
 }
