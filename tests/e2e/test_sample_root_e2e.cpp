@@ -1,6 +1,7 @@
 // The sample device root as run.sh prepares it, on the real executable and nothing else: the
 // replayed lap of the Red Bull Ring is timed by the device as its own lap-trigger master, the
-// measurement file is cut at the lap, and the display shows the lap time and the best lap.
+// measurement file is cut at the lap, and the display shows the lap time and the best lap, both
+// dimmed and blank until the lap has ended.
 #include "app_process.h"
 #include "imagetools.h"
 #include "netns.h"
@@ -104,6 +105,22 @@ TEST(SampleRootE2E, TheReplayedLapIsTimedCutsTheFileAndIsShown) {
         << dev.logText();
     // The start/finish line at 5.2 s of the trace starts the lap, the one at 107.6 s ends it.
     std::vector<LoggedLap> laps;
+    // Until it ends there is no last and no best lap: both boxes are dimmed and blank, with no
+    // placeholder text.
+    ASSERT_TRUE(waitUntil([&] { return !loggedLaps(dev.logText()).empty(); }, 60000)) << dev.logText();
+    {
+        std::remove(root.file("c/first.bmp").c_str());
+        dev.shell("display bmpdump c:/first.bmp");
+        std::vector<uint32_t> rgb;
+        int w = 0, h = 0;
+        ASSERT_TRUE(pilReadRgb(root.file("c/first.bmp"), &w, &h, &rgb) && w == 640 && h == 480);
+        int lit = 0;
+        for (int y = 290; y < 350; ++y)
+            for (int x : {40, 350})
+                for (int dx = 0; dx < 250; ++dx) lit += rgb[size_t(y) * 640 + x + dx] != 0;
+        EXPECT_EQ(lit, 0) << "LAST LAP or BEST LAP shows something before the first lap ends";
+        EXPECT_EQ(rgb[size_t(265) * 640 + 25], 0x808080u) << "the LAST LAP box is not dimmed";
+    }
     ASSERT_TRUE(waitUntil([&] { return (laps = loggedLaps(dev.logText())).size() >= 2; }, 180000))
         << dev.logText();
     const LoggedLap& lap = laps[1];

@@ -16,6 +16,7 @@
 #include "measdata/seram.h"
 #include "platform/drives/devroot.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -50,13 +51,22 @@ bool putFrame(void* h, int vf, int f, int i) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: store_driver <files> <frames> [<delay us>]\n");
+    // Whole numbers only: "10x" or "-1" would feed something else than asked for.
+    auto count = [](const char* text, int* out) {
+        char* end = nullptr;
+        errno = 0;
+        const long v = std::strtol(text, &end, 10);
+        if (end == text || *end != '\0' || errno != 0 || v < 0 || v > 1000000000) return false;
+        *out = int(v);
+        return true;
+    };
+    int files = 0, frames = 0, delayUs = 0;
+    if (argc < 3 || argc > 4 || !count(argv[1], &files) || !count(argv[2], &frames) ||
+        (argc == 4 && !count(argv[3], &delayUs))) {
+        std::fprintf(stderr, "usage: store_driver <files> <frames per file> [<delay us between frames>]\n"
+                             "       (whole numbers from 0)\n");
         return 2;
     }
-    const int files = std::atoi(argv[1]);
-    const int frames = std::atoi(argv[2]);
-    const int delayUs = argc > 3 ? std::atoi(argv[3]) : 0;
     std::string err;
     if (!devroot_prepare(&err)) {
         std::fprintf(stderr, "device root: %s\n", err.c_str());
