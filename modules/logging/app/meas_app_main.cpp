@@ -50,10 +50,6 @@ bool destroyClosing = false;
 uint32_t destroyClosingSince = 0;
 constexpr uint32_t DESTROY_CLOSE_LIMIT = 10 * 10000;
 
-bool destroyFilesClosed() {
-    return MeasAppStore_closeFilesLeft() && sb_blocks_done() && meas_app_PreTrigIsOfflineDataFlushed();
-}
-
 struct BufStats {
     uint8_t state = 0;
     uint16_t ptSize = 0, ptSizeMax = 0, beSize = 0, beSizeMax = 0;
@@ -198,7 +194,8 @@ void meas_app_main() {
             destroyClosing = true;
             destroyClosingSince = t;
         } else {
-            const bool closed = destroyFilesClosed();
+            MeasAppStore_closeFilesLeft();
+            const bool closed = MeasAppStore_filesClosed();
             if (!closed && t - destroyClosingSince > DESTROY_CLOSE_LIMIT)
                 syslogx(LOG_PRIO_ERR,
                         "meas_app_main(): files not closed %u s after the destroy, destroying anyway",

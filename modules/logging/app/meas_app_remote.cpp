@@ -5,6 +5,7 @@
 
 #include "framework/syslog.h"
 #include "logging/app/meas_app.h"
+#include "logging/app/meas_app_store.h"
 #include "logging/store/meas_app_pretrig.h"
 #include "measdata/cfg_system.h"
 #include "platform/rtos/rtos.h"
@@ -128,8 +129,9 @@ int meas_app_remoteTransfer(uint32_t) {
     return 1;
 }
 
+// The PC reads the files once answered: each must be closed whole by then.
 bool meas_app_remotestop_busy() {
-    return meas_app_stopreq.load() || meas_app_blkstopreq.load() || !meas_app_PreTrigIsOfflineDataFlushed();
+    return meas_app_stopreq.load() || meas_app_blkstopreq.load() || !MeasAppStore_filesClosed();
 }
 
 bool meas_app_remoteTransferBusy() {

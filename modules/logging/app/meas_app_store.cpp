@@ -1,13 +1,13 @@
 // Which file each sample goes into: files follow the lap, outing and fragment counters; when the
 // counters move on, every block finishes its part of the old file and opens its part of the new
 // one, and the old file is closed with a status block once its last block has left it.
+#include "logging/app/meas_app_store.h"
 #include "framework/appman.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "laptiming/lapoutfra.h"
 #include "logging/app/meas_app.h"
 #include "logging/app/meas_app_internal.h"
-#include "logging/app/meas_app_store.h"
 #include "logging/app/sblk_task.h"
 #include "logging/disk/cfg_meas.h"
 #include "logging/events/eventlogger.h"
@@ -516,7 +516,7 @@ void MeasAppStore_checkForFlush() {
     MeasAppStore_checkForFlushIdx(7);
 }
 
-bool MeasAppStore_closeFilesLeft() {
+void MeasAppStore_closeFilesLeft() {
     QueueLock lk("MeasAppStore_closeFilesLeft()");
     bool firstSeen[MEAS_INSTANCES] = {};
     std::vector<MeasAppStore_FileInfo_s*> files;
@@ -531,7 +531,14 @@ bool MeasAppStore_closeFilesLeft() {
         if (f->closeable && f->closeState != 3 && lstCount(&f->blocks) == 0)
             meas_app_req_sb_and_unlink_file(f, f->closeState == 2 ? SB_LAPTRIG : SB_PERIOD);
     }
-    return lstCount(&gFileQueue) == 0;
+}
+
+bool MeasAppStore_filesClosed() {
+    {
+        QueueLock lk("MeasAppStore_filesClosed()");
+        if (lstCount(&gFileQueue) != 0) return false;
+    }
+    return sb_blocks_done() && meas_app_PreTrigIsOfflineDataFlushed();
 }
 
 void MeasAppStore_closeAllFilesFast() {

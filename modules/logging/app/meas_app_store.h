@@ -62,9 +62,12 @@ MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* block, const LapO
 void MeasAppStore_checkForFlushIdx(int mask);
 void MeasAppStore_checkForFlush();
 void MeasAppStore_closeAllFilesFast();
-// Once every block has stopped: asks the status block of each file that no block writes any more
-// (oldest first). True when no file is left in the queue, i.e. every close went to the writers.
-bool MeasAppStore_closeFilesLeft();
+// Once every block has stopped (the measurement task): asks the status block of each file that no
+// block writes any more, oldest first.
+void MeasAppStore_closeFilesLeft();
+// Every file closed on its drives: none left in the queue, no status block being collected, and
+// every writer has written and flushed everything (read-only files). Any task may ask.
+bool MeasAppStore_filesClosed();
 void meas_app_fsflush(int index);
 void meas_app_fsflush_drive(const char* drive);
 uint32_t MeasAppStore_getFCloseType(const meas_blk* block);
