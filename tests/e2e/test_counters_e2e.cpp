@@ -109,8 +109,8 @@ TEST(CountersE2E, FileNamesFollowNvAndMeasAndTheShellAgreesWithTheValuesByName) 
     }
     // NV lost: the name repeats, and the file of that name on "meas:" is not overwritten.
     std::filesystem::remove_all(root.file("nv1"));
-    writeFile(root.file("meas/A0101000.001"), "measurement");
-    writeFile(root.file("meas.drive"), "dirsize 500\n");
+    writeFile(root.file("meas-1/A0101000.001"), "measurement"); // application 1's "meas:"
+    writeFile(root.file("meas-1.drive"), "dirsize 500\n");
     {
         auto app = start(root);
         AppProcess& dev = *app;
