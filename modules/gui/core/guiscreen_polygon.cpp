@@ -15,103 +15,35 @@
 
 namespace {
 
-// One non-horizontal polygon edge, followed scan line by scan line.
+// One non-horizontal polygon edge. Its x is held in fixed point with 32 fraction bits: the exact
+// x0 + (y - y0) dx / dy approached from below by a step rounded down, plus 1 - 2^-32, so that the
+// whole part is x0 + ceil((y - y0) dx / dy). It is exactly that on every line of the edge: the
+// exact value lies on a whole pixel or at least 1 / dy above one, and the error stays below
+// dy / 2^32, less than 1 / dy as dy < 2^16. Edges sorted by the fixed-point x have their crossings
+// in order, and each x moves linearly from line to line.
 struct Edge {
-    int32_t x;         // x on the current scan line
-    int32_t y;         // first scan line (upper end)
-    int32_t step;      // whole pixels x moves per line
-    int32_t sign;      // +1 when dx > 0, else -1
-    int32_t error;     // error term
-    int32_t increment; // added to the error each line
-    int32_t dy;        // subtracted from the error on overflow: the edge's height
-    int32_t lines;     // scan lines left
+    int64_t x;    // on the current scan line
+    int64_t step; // added per line
+    int32_t y;    // first scan line (upper end)
+    int32_t last; // last scan line (lower end - 1)
 
     Edge() = default;
-    Edge(int x0, int y0, int dx, int height)
-        : x(x0), y(y0), sign(dx > 0 ? 1 : -1), error(dx < 0 ? 1 - height : 0), dy(height), lines(height) {
-        const int adx = std::abs(dx);
-        if (adx > height) {
-            step = sign * (adx / height);
-            increment = adx - (adx / height) * height;
-        } else {
-            step = 0;
-            increment = adx;
-        }
-    }
+    Edge(int x0, int y0, int dx, int dy)
+        : x(static_cast<int64_t>(x0) * kOne + (kOne - 1)),
+          step(FloorDiv(static_cast<int64_t>(dx) * kOne, dy)), y(y0), last(y0 + dy - 1) {}
+    int32_t Whole() const { return static_cast<int32_t>(x >> 32); }
+    // Whether this edge lies right of e: by x, on a tie by the step, so that edges leaving one
+    // point stay in order on the lines below it.
+    bool RightOf(const Edge& e) const { return x > e.x || (x == e.x && step > e.step); }
+
+    static constexpr int64_t kOne = int64_t{1} << 32;
+    static int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
 };
 
-// The active edges field by field: one line's step of all of them is then one loop that the
-// compiler turns into vector instructions. An edge is drawn on the lines up to `last`; `least` is
-// the least its x moves in one line (a falling edge may move one pixel more than its step).
-struct ActiveEdges {
-    int32_t *x, *step, *least, *sign, *error, *increment, *dy, *last;
-    int n = 0;
-
-    static constexpr int kFields = 8;
-    // Lays the fields over `room`, which has kFields * (capacity + 1) words: each field has room
-    // for one more, the sentinel behind the last edge.
-    ActiveEdges(int32_t* room, int capacity)
-        : x(room), step(x + capacity + 1), least(step + capacity + 1), sign(least + capacity + 1),
-          error(sign + capacity + 1), increment(error + capacity + 1), dy(increment + capacity + 1),
-          last(dy + capacity + 1) {}
-    // Behind the last edge: an x that no edge passes.
-    void SetSentinel() {
-        x[n] = INT32_MAX / 2;
-        least[n] = 0;
-    }
-    void Set(int i, const Edge& e) {
-        x[i] = e.x;
-        step[i] = e.step;
-        least[i] = e.step + (e.sign >> 1);
-        sign[i] = e.sign;
-        error[i] = e.error;
-        increment[i] = e.increment;
-        dy[i] = e.dy;
-        last[i] = e.y + e.lines - 1;
-    }
-    void Move(int to, int from) {
-        x[to] = x[from];
-        step[to] = step[from];
-        least[to] = least[from];
-        sign[to] = sign[from];
-        error[to] = error[from];
-        increment[to] = increment[from];
-        dy[to] = dy[from];
-        last[to] = last[from];
-    }
-    void Swap(int i, int j) {
-        std::swap(x[i], x[j]);
-        std::swap(step[i], step[j]);
-        std::swap(least[i], least[j]);
-        std::swap(sign[i], sign[j]);
-        std::swap(error[i], error[j]);
-        std::swap(increment[i], increment[j]);
-        std::swap(dy[i], dy[j]);
-        std::swap(last[i], last[j]);
-    }
-};
-
-// One line's step of n active edges (the fields of ActiveEdges, which never overlap), in x order.
-// The increment is below dy, so the error overflows at most once per line; no branch decides it,
-// as whether it overflows changes from edge to edge without a pattern. Returns whether an edge may
-// have passed its right neighbour: its new x lies beyond the least that the neighbour's x can be
-// after its step (the neighbour's fields at index i + 1 are read before it steps; index n holds a
-// sentinel far to the right).
-[[gnu::always_inline]] inline bool
-StepOneLine(int n, int32_t* __restrict x, int32_t* __restrict error, const int32_t* __restrict step,
-            const int32_t* __restrict least, const int32_t* __restrict sign,
-            const int32_t* __restrict increment, const int32_t* __restrict dy) {
-    int mayCross = 0;
-    for (int i = 0; i < n; ++i) {
-        const int32_t bound = x[i + 1] + least[i + 1];
-        const int32_t e = error[i] + increment[i];
-        const int32_t over = -static_cast<int32_t>(e > 0); // all ones on overflow
-        const int32_t nx = x[i] + step[i] + (sign[i] & over);
-        mayCross |= nx > bound;
-        x[i] = nx;
-        error[i] = e - (dy[i] & over);
-    }
-    return mayCross != 0;
+// Insertion sort of the active edges: a few compares when they are in order already.
+void SortActive(Edge* active, int n) {
+    for (int i = 1; i < n; ++i)
+        for (int j = i; j > 0 && active[j - 1].RightOf(active[j]); --j) std::swap(active[j - 1], active[j]);
 }
 
 // The dash mask moved on by n steps: one step turns bit 0 into bit 31, any other bit moves right.
@@ -125,12 +57,13 @@ uint32_t RotateMask(uint32_t mask, long n) {
 template <class F>
 void GuiScreen::ScanPolygon(const GuiRect& view, const GuiPoint* points, int count, F&& span) {
     if (count < 1 || !points) return;
-    // The edge table and the active list come from one pool each per fill; nothing is allocated
-    // per scan line.
+    // The edge table and the active list come from one pool per fill; nothing is allocated per
+    // scan line.
     const size_t cap = static_cast<size_t>(count);
-    std::unique_ptr<Edge[]> table(new (std::nothrow) Edge[cap]);
-    std::unique_ptr<int32_t[]> room(new (std::nothrow) int32_t[ActiveEdges::kFields * (cap + 1)]);
-    if (!table || !room) return;
+    std::unique_ptr<Edge[]> pool(new (std::nothrow) Edge[2 * cap]);
+    if (!pool) return;
+    Edge* const table = pool.get();
+    Edge* const active = table + cap;
     int n = 0;
     for (int i = 0; i < count; ++i) {
         GuiPoint a = points[i == 0 ? count - 1 : i - 1], b = points[i];
@@ -139,77 +72,72 @@ void GuiScreen::ScanPolygon(const GuiRect& view, const GuiPoint* points, int cou
         table[n++] = Edge(a.x, a.y, b.x - a.x, b.y - a.y);
     }
     if (n == 0) return;
-    // The edge table: sorted by upper end, then by x.
-    std::sort(table.get(), table.get() + n,
-              [](const Edge& p, const Edge& q) { return p.y != q.y ? p.y < q.y : p.x < q.x; });
-    ActiveEdges active(room.get(), count);
-    bool checkOrder = false;  // whether the last step may have brought the list out of x order
+    // The edge table: sorted by upper end.
+    std::sort(table, table + n, [](const Edge& p, const Edge& q) { return p.y < q.y; });
+    // The clip and the span function's captures as locals, which stay in registers across the
+    // spans (a star draws several short spans per line).
+    const int left = view.left, right = view.right;
+    auto draw = span;
+    int m = 0;                // active edges, in x order
     int next = 0;             // the first edge of the table not yet active
     int lastLine = INT32_MAX; // the first line after which an active edge ends
     int y = table[0].y;
-    while (next < n || active.n > 0) {
-        // Edges that crossed on the step to this line change places: an insertion sort restores
-        // the x order (only the order of the x values decides what is drawn).
-        if (checkOrder) {
-            bool unsorted = false;
-            for (int i = 0; i + 1 < active.n && !unsorted; ++i) unsorted = active.x[i] > active.x[i + 1];
-            if (unsorted)
-                for (int i = 1; i < active.n; ++i)
-                    for (int j = i; j > 0 && active.x[j - 1] > active.x[j]; --j) active.Swap(j, j - 1);
-        }
-        // Edges starting on this line join the active list in x order, each in front of the first
-        // active edge whose x is not smaller.
+    while (next < n || m > 0) {
+        // Edges that crossed take their places in x order again (only the order of the x values
+        // decides what is drawn); edges starting on this line join in x order.
+        SortActive(active, m);
         while (next < n && table[next].y == y) {
             const Edge& e = table[next++];
-            int i = active.n++;
-            for (; i > 0 && active.x[i - 1] >= e.x; --i) active.Move(i, i - 1);
-            active.Set(i, e);
-            lastLine = std::min(lastLine, active.last[i]);
+            int i = m++;
+            for (; i > 0 && active[i - 1].RightOf(e); --i) active[i] = active[i - 1];
+            active[i] = e;
+            lastLine = std::min(lastLine, e.last);
         }
         if (y > view.bottom) break; // nothing further is drawn
-        const int m = active.n;
-        const int32_t* x = active.x;
-        int k = 1;
-        if (y >= view.top) {
-            for (int i = 0; i + 1 < m; i += 2) {
-                const int x0 = std::max<int>(view.left, x[i]);
-                const int x1 = std::min<int>(view.right, x[i + 1] - 1);
-                if (x0 <= x1) span(x0, x1, y);
-            }
+        // Up to `end` no edge joins or leaves.
+        int end = std::min(lastLine + 1, view.bottom + 1);
+        if (next < n) end = std::min(end, table[next].y);
+        if (y < view.top) {
+            // Above the view nothing is drawn: jump to the view or to the end of this stretch.
+            const int k = std::min<int>(end, view.top) - y;
+            for (int i = 0; i < m; ++i) active[i].x += k * active[i].step;
+            y += k;
         } else {
-            // Above the view nothing is drawn: jump to the view, the next edge or the next edge end.
-            k = view.top - y;
-            if (next < n) k = std::min(k, table[next].y - y);
-            k = std::min(k, lastLine - y + 1);
-        }
-        // Advance k lines: the edges step along, x moving by the whole steps and once per overflow
-        // of the error; an edge leaves after its last line.
-        if (k == 1) {
-            active.SetSentinel();
-            checkOrder = StepOneLine(m, active.x, active.error, active.step, active.least, active.sign,
-                                     active.increment, active.dy);
-        } else {
-            checkOrder = true;
-            for (int i = 0; i < m; ++i) {
-                const int64_t error = active.error[i] + static_cast<int64_t>(k) * active.increment[i];
-                const int64_t overflows = error > 0 ? (error + active.dy[i] - 1) / active.dy[i] : 0;
-                active.x[i] += k * active.step[i] + static_cast<int32_t>(overflows) * active.sign[i];
-                active.error[i] = static_cast<int32_t>(error - overflows * active.dy[i]);
+            // The x order holds on the first line, and every x moves linearly: if the order holds
+            // on the last line too, it holds on all of them, and they are drawn without checking it.
+            const int64_t after = end - y - 1;
+            bool ordered = true;
+            for (int i = 1; i < m; ++i)
+                ordered &=
+                    active[i - 1].x + after * active[i - 1].step <= active[i].x + after * active[i].step;
+            for (; y < end; ++y) {
+                // One pass draws the line's spans and steps the edges to the next line.
+                int i = 0;
+                for (; i + 1 < m; i += 2) {
+                    Edge& a = active[i];
+                    Edge& b = active[i + 1];
+                    const int x0 = std::max(left, a.Whole());
+                    const int x1 = std::min(right, b.Whole() - 1);
+                    if (x0 <= x1) draw(x0, x1, y);
+                    a.x += a.step;
+                    b.x += b.step;
+                }
+                if (i < m) active[i].x += active[i].step;
+                if (!ordered) SortActive(active, m);
             }
         }
-        y += k;
         if (y > lastLine) {
+            // Edges leave after their last line.
             int kept = 0;
             lastLine = INT32_MAX;
             for (int i = 0; i < m; ++i) {
-                if (active.last[i] < y) continue;
-                active.Move(kept++, i);
-                lastLine = std::min(lastLine, active.last[i]);
+                if (active[i].last < y) continue;
+                active[kept++] = active[i];
+                lastLine = std::min(lastLine, active[i].last);
             }
-            active.n = kept;
-            checkOrder = true;
+            m = kept;
         }
-        if (active.n == 0 && next < n) y = table[next].y; // a gap between parts of the polygon
+        if (m == 0 && next < n) y = table[next].y; // a gap between parts of the polygon
     }
 }
 
@@ -263,7 +191,7 @@ void GuiScreen::FillPolygonView(const GuiRect& view, GuiPoint* points, int count
     // the pixels.
     const uint32_t c = static_cast<uint32_t>(colour);
     uint32_t** rows = mpRowPointers;
-    ScanPolygon(view, points, count, [&](int x0, int x1, int y) {
+    ScanPolygon(view, points, count, [rows, c](int x0, int x1, int y) {
         guishape::FillPixels(rows[y] + x0, static_cast<size_t>(x1 - x0) + 1, c);
     });
 }

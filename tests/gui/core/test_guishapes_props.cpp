@@ -42,10 +42,7 @@ TEST(ShapeProperties, PolygonFillEqualsTheClosedForm) {
     Harness h;
     const GuiRect view = MakeGuiRect(10, 10, 89, 89);
     uint32_t* fb = displayhw_frameBuffer();
-    Rng rnd(22);
-    for (int n = 0; n < 3000; ++n) {
-        std::vector<GuiPoint> pts(static_cast<size_t>(rnd(1, 12)));
-        for (auto& p : pts) p = P(rnd(-20, 120), rnd(-20, 120));
+    auto check = [&](std::vector<GuiPoint>& pts, int n) {
         S().FillPolygonView(view, pts.data(), static_cast<int>(pts.size()), BG);
         // On each line y0 <= y < y1 of an edge the crossing is x0 + ceil((y - y0) dx / dy); sorted and
         // paired, each pair (xa, xb) fills xa .. xb - 1.
@@ -54,12 +51,11 @@ TEST(ShapeProperties, PolygonFillEqualsTheClosedForm) {
             GuiPoint a = pts[i == 0 ? pts.size() - 1 : i - 1], b = pts[i];
             if (a.y == b.y) continue;
             if (a.y > b.y) std::swap(a, b);
-            for (int y = a.y; y < b.y; ++y)
+            for (int y = std::max<int>(a.y, view.top); y < b.y && y <= view.bottom; ++y)
                 cross[y].push_back(a.x + CeilDiv(long(y - a.y) * (b.x - a.x), b.y - a.y));
         }
         std::vector<uint8_t> want(128 * 128, 0);
         for (auto& [y, xs] : cross) {
-            if (y < view.top || y > view.bottom) continue;
             std::sort(xs.begin(), xs.end());
             for (size_t k = 0; k + 1 < xs.size(); k += 2)
                 for (int x = std::max<int>(xs[k], view.left); x <= std::min<int>(xs[k + 1] - 1, view.right);
@@ -72,6 +68,23 @@ TEST(ShapeProperties, PolygonFillEqualsTheClosedForm) {
                 ASSERT_EQ(px == BG, want[y * 128 + x] == 1) << "polygon " << n << " at " << x << "," << y;
                 px = 0;
             }
+    };
+    Rng rnd(22);
+    for (int n = 0; n < 3000; ++n) {
+        std::vector<GuiPoint> pts(static_cast<size_t>(rnd(1, 12)));
+        for (auto& p : pts) p = P(rnd(-20, 120), rnd(-20, 120));
+        check(pts, n);
+        if (HasFatalFailure()) return;
+    }
+    // Edges up to the whole coordinate range high and wide, seen through the view: the crossings
+    // stay exact however far an edge runs before and after it.
+    for (int n = 0; n < 1000; ++n) {
+        std::vector<GuiPoint> pts(static_cast<size_t>(rnd(3, 8)));
+        for (auto& p : pts)
+            p = rnd(0, 1) ? P(rnd(INT16_MIN, INT16_MAX), rnd(INT16_MIN, INT16_MAX))
+                          : P(rnd(-20, 120), rnd(-20, 120));
+        check(pts, 3000 + n);
+        if (HasFatalFailure()) return;
     }
 }
 
