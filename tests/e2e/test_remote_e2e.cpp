@@ -121,6 +121,18 @@ std::string waitNewFile(const TempDir& root, const std::set<std::string>& known,
     return found;
 }
 
+// The log's millisecond stamp (the clock of the records' time stamps) of the first line with `what`,
+// in seconds.
+double loggedAt(const std::string& log, const std::string& what) {
+    const size_t at = log.find(what);
+    if (at == std::string::npos) return 0;
+    std::istringstream line(log.substr(log.rfind('\n', at) + 1));
+    std::string date, time, priority;
+    double ms = 0;
+    line >> date >> time >> priority >> ms;
+    return ms / 1000;
+}
+
 bool readOnly(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
@@ -196,14 +208,18 @@ TEST(RemoteE2E, ADestroyIsAnsweredOnceTheOpenFileIsClosedWholeOnBothDrives) {
         known.insert(open);
         ASSERT_TRUE(pcs.command(code));
         ASSERT_EQ(pcs.reply(20000), DONE) << std::hex << int(code) << "\n" << dev.logText();
-        // By the answer the file is closed as a stop closes it: its records without a gap, its status
-        // block last, read-only, and the same bytes on the stick.
+        const double asked = loggedAt(dev.logText(), code == 0xE0 ? "Plixor connected" : "Flash request");
+        // By the answer the file is closed as a stop closes it: its records without a gap up to the
+        // request, its status block last, read-only, and the same bytes on the stick.
         const measfile::File f = measfile::readFile(open);
         ASSERT_TRUE(f.ok()) << open << ": " << f.error;
         EXPECT_FALSE(f.truncated) << open;
         const auto counters = f.recordsOf(COUNTERS);
         for (size_t i = 1; i < counters.size(); ++i)
             ASSERT_EQ(counters[i].ts - counters[i - 1].ts, 100u) << open << ", record " << i;
+        // Up to the request: no sample held back by the data delay (300 ms) is left out.
+        ASSERT_FALSE(counters.empty());
+        EXPECT_GT(counters.back().ts / 10000.0, asked - 0.15) << open << " ends before the destroy";
         ASSERT_FALSE(f.metas.empty());
         EXPECT_EQ(f.metas.back().type, 2) << open << " does not end with its status block";
         EXPECT_TRUE(readOnly(open)) << open;

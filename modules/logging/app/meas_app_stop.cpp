@@ -240,10 +240,13 @@ void meas_app_saveblock(int code) {
         if (b->fifoId == 0xFFFF) continue;
         meas_instance& m = *b->instance;
         rec.resize(b->blkinfo->recordSize);
+        // The data delay holds samples back for a lap event that comes late; a block that stops takes
+        // every sample it has, so that its file ends where the stop came.
+        const bool holdBack = !event && !(m.started.load() & MEAS_STOPPING);
         int r = 0;
         for (;;) {
             uint32_t ts = 0;
-            r = fifo_data_get(b->fifoId, rec.data(), !event, &ts);
+            r = fifo_data_get(b->fifoId, rec.data(), holdBack, &ts);
             if (r <= 0) break;
             b->lastTs = event ? 0 : ts;
             if (!event && m.firstSampleTs.load() == 0) {
