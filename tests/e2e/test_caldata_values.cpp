@@ -11,29 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace testsupport;
-
-namespace {
-
-// Runs vcconfig on `root` with `text` (a file in `work`), after the shell command `before`; its exit
-// code (the shell's 128 + signal when it was killed) and its output.
-int vcconfig(const TempDir& work, const std::string& root, const std::string& text, std::string* out,
-             const std::string& before = "") {
-    writeFile(work.file("in.txt"), text);
-    const std::string cmd = before + buildDir() + "/tools/caldata/vcconfig " + root + " " +
-                            work.file("in.txt") + " >" + work.file("out.txt") + " 2>&1";
-    const int status = std::system(cmd.c_str());
-    *out = readFile(work.file("out.txt"));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-} // namespace
 
 TEST(CaldataE2E, ValueLinesSetTheDeviceByNameAndAFaultyTextWritesNothing) {
     NetNamespace net;
@@ -90,7 +72,7 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
     TempDir root, work;
     const std::string path = caldata::datasetPath(root.path());
     std::string out;
-    EXPECT_EQ(vcconfig(work, root.file("rooot"), "value GPS_BAUDRATE 9600\n", &out), 1);
+    EXPECT_EQ(runVcconfig(root.file("rooot"), "value GPS_BAUDRATE 9600\n", &out, "", work.path()), 1);
     EXPECT_NE(out.find("vcconfig: device root " + root.file("rooot") + " does not exist"), std::string::npos)
         << out;
     EXPECT_FALSE(std::filesystem::exists(root.file("rooot")));
@@ -98,7 +80,7 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
     // The GPS lap function at channel 10 takes channels 10 to 18, the GPS segments at 20 take 20 to 23.
     const std::string lap = "channel 10 lapfunc mode gps gps_radius 25 lat gps_lat lon gps_long\n";
     const std::string count = " formula program 03 01000000 03 00000000 A6 00000000 FF\n";
-    ASSERT_EQ(vcconfig(work, root.path(), lap + "channel 20 gpsseg point 48.1,11.5\n", &out), 0) << out;
+    ASSERT_EQ(runVcconfig(root.path(), lap + "channel 20 gpsseg point 48.1,11.5\n", &out), 0) << out;
     const struct {
         std::string text;
         int exit;
@@ -127,7 +109,7 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
     };
     for (const auto& c : kCases) {
         const std::vector<uint8_t> before = readBinary(path);
-        EXPECT_EQ(vcconfig(work, root.path(), c.text, &out), c.exit) << c.text.substr(0, 100);
+        EXPECT_EQ(runVcconfig(root.path(), c.text, &out), c.exit) << c.text.substr(0, 100);
         EXPECT_NE(out.find(c.says), std::string::npos) << out.substr(0, 300);
         if (c.exit != 0) {
             EXPECT_TRUE(readBinary(path) == before) << "written for " << c.text.substr(0, 100);
@@ -143,7 +125,7 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
     // A drive that fills up (16 blocks of at most 1 kB) fails the write, and the old dataset stays.
     const std::vector<uint8_t> before = readBinary(path);
     ASSERT_GT(before.size(), 16384u);
-    EXPECT_EQ(vcconfig(work, root.path(), "value GPS_BAUDRATE 4800\n", &out, "ulimit -f 16; "), 1) << out;
+    EXPECT_EQ(runVcconfig(root.path(), "value GPS_BAUDRATE 4800\n", &out, "ulimit -f 16; "), 1) << out;
     EXPECT_NE(out.find("vcconfig: cannot write " + path + ": File too large"), std::string::npos) << out;
     EXPECT_TRUE(readBinary(path) == before) << "the dataset changed";
     for (const auto& f : std::filesystem::directory_iterator(root.file("caldata")))

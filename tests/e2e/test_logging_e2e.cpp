@@ -26,7 +26,6 @@
 #include <random>
 #include <string>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -68,11 +67,6 @@ std::unique_ptr<AppProcess> start(const TempDir& root) {
 // Waits until the file holds at least `n` records of `frameId`.
 bool waitRecords(const std::string& path, uint8_t frameId, size_t n, int timeoutMs = 20000) {
     return waitUntil([&] { return measfile::readFile(path).recordsOf(frameId).size() >= n; }, timeoutMs);
-}
-
-bool readOnly(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
 }
 
 uint16_t be16(const std::vector<uint8_t>& v, size_t at) {

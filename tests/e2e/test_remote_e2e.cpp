@@ -23,7 +23,6 @@
 #include <mqueue.h>
 #include <set>
 #include <sstream>
-#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -121,23 +120,6 @@ std::string waitNewFile(const TempDir& root, const std::set<std::string>& known,
     return found;
 }
 
-// The log's millisecond stamp (the clock of the records' time stamps) of the first line with `what`,
-// in seconds.
-double loggedAt(const std::string& log, const std::string& what) {
-    const size_t at = log.find(what);
-    if (at == std::string::npos) return 0;
-    std::istringstream line(log.substr(log.rfind('\n', at) + 1));
-    std::string date, time, priority;
-    double ms = 0;
-    line >> date >> time >> priority >> ms;
-    return ms / 1000;
-}
-
-bool readOnly(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
-}
-
 } // namespace
 
 TEST(RemoteE2E, StopIsAnsweredOnceTheFileIsClosedAndLoggingComesBack) {
@@ -208,7 +190,8 @@ TEST(RemoteE2E, ADestroyIsAnsweredOnceTheOpenFileIsClosedWholeOnBothDrives) {
         known.insert(open);
         ASSERT_TRUE(pcs.command(code));
         ASSERT_EQ(pcs.reply(20000), DONE) << std::hex << int(code) << "\n" << dev.logText();
-        const double asked = loggedAt(dev.logText(), code == 0xE0 ? "Plixor connected" : "Flash request");
+        const double asked = loggedStamp(dev.logText(), code == 0xE0 ? "Plixor connected" : "Flash request");
+        ASSERT_GT(asked, 0) << dev.logText();
         // By the answer the file is closed as a stop closes it: its records without a gap up to the
         // request, its status block last, read-only, and the same bytes on the stick.
         const measfile::File f = measfile::readFile(open);

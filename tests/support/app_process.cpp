@@ -158,22 +158,31 @@ std::string between(const std::string& text, const std::string& before, const st
     return b == std::string::npos ? std::string{} : text.substr(a + before.size(), b - a - before.size());
 }
 
+// The stamp of the log line holding position `at` ("<date> <time> <prio> <ms> <task> ..."), in
+// seconds; -1 when it has none.
+double stampOfLine(const std::string& log, size_t at) {
+    unsigned long ms = 0;
+    return std::sscanf(log.c_str() + log.rfind('\n', at) + 1, "%*s %*s %*s %lu", &ms) == 1 ? ms / 1000.0 : -1;
+}
+
 } // namespace
+
+double loggedStamp(const std::string& log, const std::string& what) {
+    const size_t at = log.find(what);
+    return at == std::string::npos ? -1 : stampOfLine(log, at);
+}
 
 std::vector<LoggedLap> loggedLaps(const std::string& log) {
     static const std::string kEvent = "Received Laptrigger Event. Outing ";
     std::vector<LoggedLap> laps;
     for (size_t at = log.find(kEvent); at != std::string::npos; at = log.find(kEvent, at + 1)) {
-        const size_t begin = log.rfind('\n', at) + 1; // "<date> <time> <prio> <ms> <task> ..."
         LoggedLap l;
-        unsigned long ms = 0;
         int seconds = 0, hundredths = 0;
-        if (std::sscanf(log.c_str() + begin, "%*s %*s %*s %lu", &ms) != 1 ||
-            std::sscanf(log.c_str() + at + kEvent.size(), "%d, Lap %d, Laptime %d,%d", &l.outing, &l.lap,
-                        &seconds, &hundredths) != 4)
+        l.stamp = stampOfLine(log, at);
+        if (l.stamp < 0 || std::sscanf(log.c_str() + at + kEvent.size(), "%d, Lap %d, Laptime %d,%d",
+                                       &l.outing, &l.lap, &seconds, &hundredths) != 4)
             continue;
         l.laptime = seconds + hundredths / 100.0;
-        l.stamp = ms / 1000.0;
         laps.push_back(l);
     }
     return laps;
@@ -183,12 +192,14 @@ double stepLag(const LoggedLap& start, const LoggedLap& end) {
     return std::fabs(end.laptime - (end.stamp - start.stamp));
 }
 
-int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out) {
-    writeFile(deviceRoot + "/vcconfig-in.txt", text);
-    const std::string cmd = buildDir() + "/tools/caldata/vcconfig " + deviceRoot + " " + deviceRoot +
-                            "/vcconfig-in.txt >" + deviceRoot + "/vcconfig-out.txt 2>&1";
+int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out,
+                const std::string& before, const std::string& work) {
+    const std::string dir = work.empty() ? deviceRoot : work;
+    writeFile(dir + "/vcconfig-in.txt", text);
+    const std::string cmd = before + buildDir() + "/tools/caldata/vcconfig " + deviceRoot + " " + dir +
+                            "/vcconfig-in.txt >" + dir + "/vcconfig-out.txt 2>&1";
     const int status = std::system(cmd.c_str());
-    *out = readFile(deviceRoot + "/vcconfig-out.txt");
+    *out = readFile(dir + "/vcconfig-out.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -41,6 +41,10 @@ private:
 bool learnDatasetIdentity(const std::string& deviceRoot, const std::string& index, std::string* program,
                           std::string* pageLength, std::string* log);
 
+// The millisecond stamp of the first log line holding `what` (the clock of the records' time
+// stamps), in seconds; -1 when there is none.
+double loggedStamp(const std::string& log, const std::string& what);
+
 // A lap event as the device logged it ("Received Laptrigger Event. Outing o, Lap l, Laptime s,hh"),
 // with its log line's millisecond stamp in seconds.
 struct LoggedLap {
@@ -53,9 +57,11 @@ std::vector<LoggedLap> loggedLaps(const std::string& log);
 // difference between the lap the model counted and the time between its two events as logged.
 double stepLag(const LoggedLap& start, const LoggedLap& end);
 
-// Runs vcconfig on the device root with `text` (written to <root>/vcconfig-in.txt); its exit code,
-// and its output in `out`.
-int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out);
+// Runs vcconfig on the device root with `text` (written to <work>/vcconfig-in.txt, the root when
+// `work` is empty), after the shell command `before`; its exit code (-1 when it was killed), and its
+// output in `out`.
+int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out,
+                const std::string& before = "", const std::string& work = "");
 
 // Connects to a Unix socket, sends `line` + "\n", reads until a "value = " line.
 std::string shellRoundTrip(const std::string& socketPath, const std::string& line, int timeoutMs);

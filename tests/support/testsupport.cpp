@@ -12,6 +12,7 @@
 #include <mqueue.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <thread>
 #include <zlib.h>
 
@@ -107,6 +108,11 @@ void writeFile(const std::string& path, const std::string& contents) {
 
 void makeDirs(const std::string& path) {
     fs::create_directories(path);
+}
+
+bool readOnly(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
 }
 
 std::vector<std::string> gunzipLines(const std::string& path) {

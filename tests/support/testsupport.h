@@ -53,5 +53,7 @@ std::string readFile(const std::string& path);
 std::vector<uint8_t> readBinary(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents);
 void makeDirs(const std::string& path);
+// Whether the file is there and nobody may write it (a closed measurement file).
+bool readOnly(const std::string& path);
 
 } // namespace testsupport

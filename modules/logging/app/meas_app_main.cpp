@@ -44,11 +44,11 @@ std::atomic<uint8_t> timestamp_valid{0};
 uint8_t LOGGING2_TARGET_PARTITION_ram = 0;
 uint32_t gTick = 0;
 
-// A destroy waiting for its files to close, since when (100 us). Only a drive that hangs lets the
-// wait reach its limit.
+// A destroy waiting for its files to close, and since when (100 us): it waits as long as a stop
+// does, and says so every DESTROY_WAIT_LOGGED (a drive that does not write).
 bool destroyClosing = false;
 uint32_t destroyClosingSince = 0;
-constexpr uint32_t DESTROY_CLOSE_LIMIT = 10 * 10000;
+constexpr uint32_t DESTROY_WAIT_LOGGED = 10 * 10000;
 
 struct BufStats {
     uint8_t state = 0;
@@ -194,15 +194,14 @@ void meas_app_main() {
             destroyClosing = true;
             destroyClosingSince = t;
         } else {
-            MeasAppStore_closeFilesLeft();
-            const bool closed = MeasAppStore_filesClosed();
-            if (!closed && t - destroyClosingSince > DESTROY_CLOSE_LIMIT)
-                syslogx(LOG_PRIO_ERR,
-                        "meas_app_main(): files not closed %u s after the destroy, destroying anyway",
-                        unsigned(DESTROY_CLOSE_LIMIT / 10000));
-            if (closed || t - destroyClosingSince > DESTROY_CLOSE_LIMIT) {
+            MeasAppStore_checkForFlushIdx(7, true);
+            if (MeasAppStore_filesClosed()) {
                 meas_app_measdestroy();
                 destroyClosing = false;
+            } else if (t - destroyClosingSince > DESTROY_WAIT_LOGGED) {
+                syslogx(LOG_PRIO_ERR, "meas_app_main(): the destroy waits for files not closed after %u s",
+                        unsigned(DESTROY_WAIT_LOGGED / 10000));
+                destroyClosingSince = t; // again in as long
             }
         }
     }

@@ -466,7 +466,7 @@ void meas_app_fsflush_drive(const char* drive) {
     }
 }
 
-void MeasAppStore_checkForFlushIdx(int mask) {
+void MeasAppStore_checkForFlushIdx(int mask, bool closeNow) {
     bool flush[MEAS_INSTANCES] = {};
     bool firstSeen[MEAS_INSTANCES] = {};
     const bool idle = (meas_app_get_flags() & 0x7F) == 0;
@@ -493,8 +493,8 @@ void MeasAppStore_checkForFlushIdx(int mask) {
                 f->closeable = 1;
             }
         }
-        if (f->closeable && f->closeDeadline != MEAS_TS_NONE && int32_t(now - f->closeDeadline) > 0 && idle &&
-            f->closeState != 3) {
+        const bool due = f->closeDeadline != MEAS_TS_NONE && int32_t(now - f->closeDeadline) > 0 && idle;
+        if (f->closeable && (due || closeNow) && f->closeState != 3) {
             if (!blocks.empty()) {
                 syslogx(LOG_PRIO_INFO,
                         "MeasAppStore_checkForFlush(): request timeout close on file %s, %u blocks", f->name,
@@ -514,23 +514,6 @@ void MeasAppStore_checkForFlushIdx(int mask) {
 
 void MeasAppStore_checkForFlush() {
     MeasAppStore_checkForFlushIdx(7);
-}
-
-void MeasAppStore_closeFilesLeft() {
-    QueueLock lk("MeasAppStore_closeFilesLeft()");
-    bool firstSeen[MEAS_INSTANCES] = {};
-    std::vector<MeasAppStore_FileInfo_s*> files;
-    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) files.push_back(fileOfNode(n));
-    for (MeasAppStore_FileInfo_s* f : files) {
-        const int i = f->index;
-        if (i < 0 || i >= MEAS_INSTANCES) continue;
-        if (!firstSeen[i]) {
-            firstSeen[i] = true;
-            f->closeable = 1;
-        }
-        if (f->closeable && f->closeState != 3 && lstCount(&f->blocks) == 0)
-            meas_app_req_sb_and_unlink_file(f, f->closeState == 2 ? SB_LAPTRIG : SB_PERIOD);
-    }
 }
 
 bool MeasAppStore_filesClosed() {

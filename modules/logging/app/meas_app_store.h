@@ -59,12 +59,11 @@ int meas_app_store_frame_sb_dyn(int vfIdx, int index, uint32_t lapTs);
 // The open file of the block's instance for these counters, or null.
 MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* block, const LapOutFraState& counters);
 // Once a second: aged frames handed over, closeable files, files past their close deadline.
-void MeasAppStore_checkForFlushIdx(int mask);
+// `closeNow`: every closeable file is closed whatever its deadline (a destroy, once its blocks
+// have stopped).
+void MeasAppStore_checkForFlushIdx(int mask, bool closeNow = false);
 void MeasAppStore_checkForFlush();
 void MeasAppStore_closeAllFilesFast();
-// Once every block has stopped (the measurement task): asks the status block of each file that no
-// block writes any more, oldest first.
-void MeasAppStore_closeFilesLeft();
 // Every file closed on its drives: none left in the queue, no status block being collected, and
 // every writer has written and flushed everything (read-only files). Any task may ask.
 bool MeasAppStore_filesClosed();

@@ -19,7 +19,6 @@
 #include <random>
 #include <spawn.h>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -133,11 +132,6 @@ std::string compareRecords(const measfile::File& file, int f) {
     return "";
 }
 
-bool readOnly(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
-}
-
 } // namespace
 
 TEST(StoreDriver, FilesReadBackAsFed) {
@@ -153,7 +147,7 @@ TEST(StoreDriver, FilesReadBackAsFed) {
         const measfile::File file = measfile::readFile(path);
         ASSERT_TRUE(file.ok()) << file.error;
         EXPECT_FALSE(file.truncated);
-        EXPECT_TRUE(readOnly(path));
+        EXPECT_TRUE(testsupport::readOnly(path));
         EXPECT_EQ(file.header.pcode, 0x1234);
         EXPECT_EQ(file.header.lap, f + 1);
         EXPECT_EQ(file.header.outing, 1);
