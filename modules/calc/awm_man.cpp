@@ -114,18 +114,6 @@ void start(Channel& c) {
                 unsigned(c.cfg.raster));
 }
 
-// Payload size of a model module's configuration.
-size_t payloadSize(uint16_t module) {
-    switch (module) {
-    case AWM_MODULE_LAPFUNC:
-        return sizeof(awm_lapfunc_cfg);
-    case AWM_MODULE_FUELCONS:
-        return sizeof(awm_fuelcons_cfg);
-    default:
-        return sizeof(awm_gpsseg_cfg);
-    }
-}
-
 // A lap-function, fuel or GPS segment channel: its module sets it up (it subscribes its inputs
 // through the gateway, so this runs without the registry lock).
 bool startModel(uint32_t n, const awm_vc_entry& e, const uint8_t* table) {
@@ -190,7 +178,7 @@ void awm_man_ini() {
             char why[96];
             const char* r = e.module == AWM_MODULE_EXTENSION ? "extension record without its channel"
                                                              : refusal(e, why, sizeof why);
-            const size_t records = isModelModule(e.module) ? awm_vc_recordsFor(payloadSize(e.module)) : 1;
+            const size_t records = awm_model_records(e.module);
             uint32_t have = 0; // its extension records, which go with it also when it is skipped
             while (have + 1 < records && n + have + 1 < AWM_VC_CHANNELS &&
                    awm_vc_module(table.data(), n + have + 1) == AWM_MODULE_EXTENSION)
@@ -227,7 +215,7 @@ void awm_man_ini() {
             continue;
         }
         std::lock_guard<std::mutex> g(reg.lock);
-        const uint32_t records = awm_vc_recordsFor(payloadSize(e.module));
+        const uint32_t records = awm_model_records(e.module);
         for (uint32_t k = 0; k < records; ++k) reg.outputs[n + k] = {e.module, k};
         ++reg.models;
     }

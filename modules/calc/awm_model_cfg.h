@@ -43,6 +43,7 @@
 #pragma once
 
 #include "calc/awm_input.h"
+#include "calc/awm_vc_config.h"
 
 #include <cstdint>
 
@@ -98,3 +99,18 @@ struct awm_gpsseg_cfg {
     awm_gpsseg_point point[AWM_GPSSEG_POINTS] = {};
 };
 static_assert(sizeof(awm_gpsseg_cfg) == 408);
+
+// Records of the channel table a channel of this module takes: its own and the extension records
+// that follow it (one for every module but the lap model's).
+constexpr uint32_t awm_model_records(uint16_t module) {
+    switch (module) {
+    case AWM_MODULE_LAPFUNC:
+        return awm_vc_recordsFor(sizeof(awm_lapfunc_cfg));
+    case AWM_MODULE_FUELCONS:
+        return awm_vc_recordsFor(sizeof(awm_fuelcons_cfg));
+    case AWM_MODULE_GPSSEG:
+        return awm_vc_recordsFor(sizeof(awm_gpsseg_cfg));
+    default:
+        return 1;
+    }
+}

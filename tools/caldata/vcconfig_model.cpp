@@ -196,17 +196,4 @@ bool parseModelChannel(const caldata::CalDataset& data, const std::string& kind,
     return true;
 }
 
-uint32_t recordsOf(uint16_t module) {
-    switch (module) {
-    case AWM_MODULE_LAPFUNC:
-        return awm_vc_recordsFor(sizeof(awm_lapfunc_cfg));
-    case AWM_MODULE_FUELCONS:
-        return awm_vc_recordsFor(sizeof(awm_fuelcons_cfg));
-    case AWM_MODULE_GPSSEG:
-        return awm_vc_recordsFor(sizeof(awm_gpsseg_cfg));
-    default:
-        return 1;
-    }
-}
-
 } // namespace vcconfig

@@ -122,8 +122,5 @@ inline void parseInput(const caldata::CalDataset& data, const std::string& text,
 // (the channel's own and its extension records) from the rest of the line; false for another kind.
 bool parseModelChannel(const caldata::CalDataset& data, const std::string& kind, uint8_t raster,
                        std::istringstream& in, std::vector<uint8_t>* records);
-// Records a channel of the module takes: its own and, for a lap-function, fuel or GPS segment
-// channel, the extension records its configuration needs.
-uint32_t recordsOf(uint16_t module);
 
 } // namespace vcconfig

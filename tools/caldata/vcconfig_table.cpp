@@ -2,6 +2,7 @@
 
 #include "vcconfig_parse.h"
 
+#include "calc/awm_model_cfg.h"
 #include "calc/awm_vc_config.h"
 
 #include <cstring>
@@ -33,7 +34,7 @@ ChannelTable::ChannelTable(std::vector<uint8_t> table)
         const uint16_t module = awm_vc_module(table_.data(), n);
         if (module == AWM_MODULE_NONE || module == AWM_MODULE_EXTENSION) continue;
         holder_[n] = int(n);
-        for (uint32_t r = 1; r < recordsOf(module) && n + r < AWM_VC_CHANNELS &&
+        for (uint32_t r = 1; r < awm_model_records(module) && n + r < AWM_VC_CHANNELS &&
                              awm_vc_module(table_.data(), n + r) == AWM_MODULE_EXTENSION;
              ++r)
             holder_[n + r] = int(n);
