@@ -49,7 +49,8 @@ struct Handle {
     bool headPaced = false; // replay: the line at the head of `ahead` has its start set
     bool timed = false;     // replay: a fix time was seen; fix times count from fixBase
     Clock::time_point fixBase;
-    double fixZero = 0, lastFix = 0, dayOffset = 0; // seconds since midnight of the trace
+    double lastFix = 0;      // replay: seconds of the last fix after fixBase's fix
+    double lastFixOfDay = 0; // replay: the last fix's time, seconds since midnight
 
     ~Handle() {
         if (fd >= 0) ::close(fd);
@@ -244,13 +245,14 @@ ssize_t nextHandOver(Handle& h, size_t n) {
 // than that time, counted from the trace's first fix, which goes at once; any line starts no
 // sooner than the line before it has ended at the line's rate. A line starting after a pause
 // starts a new pace, so a pause never lets the next lines go faster than the rate.
-// Fix times that fall by more than half a day have passed midnight. Times that fall otherwise, or
-// rise by more than half a day, are a receiver that started again (after a cold boot its clock may
-// say 23:59:48 of the day before, after 00:03:45): the trace starts again at once from that fix,
-// so the wait between two fixes is never more than half a day.
+// A fix follows the one before it by at most a receiver's longest pause, also across midnight.
+// A step back, or on by more, is a receiver that started again (after a cold boot its clock may
+// say 23:59:48 of the day before, after 00:03:45) or two logs joined: the trace starts again at
+// once from that fix, so no replay waits longer than that pause for a fix.
 int paceHead(Handle& h) {
-    constexpr size_t kLongest = 256; // longer than any sentence
-    constexpr double kHalfDay = 43200, kDay = 86400;
+    constexpr size_t kLongest = 256;     // longer than any sentence
+    constexpr double kLongestPause = 60; // seconds between two fixes of one receiver's run
+    constexpr double kDay = 86400;
     if (h.headPaced) return 0;
     const ssize_t length = nextHandOver(h, kLongest);
     if (length <= 0) return int(length); // unreadable, or the end of the data
@@ -258,20 +260,17 @@ int paceHead(Handle& h) {
     double fix = 0;
     if (!serial_fixTime(h.ahead.data(), size_t(length), &fix)) return 0;
     const Clock::time_point lineFree = h.paceStart + seconds(double(h.delivered) / (h.baud / 10.0));
-    double t = fix + h.dayOffset;
-    if (h.timed && t < h.lastFix - kHalfDay) { // past midnight
-        h.dayOffset += kDay;
-        t += kDay;
-    }
-    if (!h.timed || t < h.lastFix || t > h.lastFix + kHalfDay) { // the first fix, or a new start
+    double step = fix - h.lastFixOfDay;
+    if (step < 0 && step + kDay <= kLongestPause) step += kDay; // past midnight
+    if (!h.timed || step < 0 || step > kLongestPause) {         // the first fix, or a new start
         h.timed = true;
-        h.dayOffset = 0; // a new start counts from its own day
-        t = fix;
         h.fixBase = lineFree;
-        h.fixZero = t;
+        step = 0;
+        h.lastFix = 0;
     }
-    h.lastFix = t;
-    const Clock::time_point due = h.fixBase + seconds(t - h.fixZero);
+    h.lastFix += step;
+    h.lastFixOfDay = fix;
+    const Clock::time_point due = h.fixBase + seconds(h.lastFix);
     if (due > lineFree) {
         h.paceStart = due;
         h.delivered = 0;

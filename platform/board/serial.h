@@ -13,8 +13,9 @@
 //   receiver that recorded it sent it: each fix's sentences (an NMEA line with a fix time, and the
 //   lines after it) when the fix's time comes, counted from the first fix, which goes at once; and
 //   never faster than baud / 10 bytes per second, so a file without fix times plays at line speed.
-//   Midnight is passed through; fix times that go back, or on by more than 12 hours (a receiver
-//   that started again), start the count again at once from that fix.
+//   Midnight is passed through; a fix time that goes back, or on by more than a minute (longer than
+//   any pause of a receiver: one that started again, or two logs joined), starts the count again at
+//   once from that fix.
 //   This is real time, also when the host clock is driven by hand. At the end of the file reads wait
 //   out their time-out and give 0. It is handed over a line at a time, once the line's last byte is
 //   due (as a port in line mode reads), or as much as is due when the read's time-out ends first.

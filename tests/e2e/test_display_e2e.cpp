@@ -1,13 +1,15 @@
 // The real process with its display: the GUI comes up with the backlight; without a display
 // configuration the boot logo stays; the sample device root's display.xml is shown with live
 // values, zone colours, an absent device's cross and its pictures, in BMP dumps read by PIL; pages
-// follow the shell and the page input, and the page survives a restart.
+// follow the shell and the page input, and the page survives a restart; failed display commands
+// answer a non-zero value.
 #include "app_process.h"
 #include "imagetools.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -133,7 +135,22 @@ TEST(DisplayE2E, SampleRootShowsLiveValuesZonesAbsentDevicesPicturesAndKeepsItsP
 
         app.shell("lof_set 7 1"); // above the upper decoration at 5
         EXPECT_TRUE(ShowsAt(app, root.path(), 40, 110, 0xC00000, &s));
-        app.shell("display page 1");
+        // A failed display command answers a non-zero value; the page switch last of all is done.
+        const struct {
+            const char* line;
+            bool done;
+        } commands[] = {
+            {"display page 7", false}, // the configuration has pages 0 to 2
+            {"display bmpdump c:/missing/screen.bmp", false},
+            {"display pages", false},
+            {"display page 1", true},
+        };
+        for (const auto& c : commands) {
+            const std::string out = app.shell(c.line);
+            const size_t value = out.rfind("value = ");
+            ASSERT_NE(value, std::string::npos) << c.line << ": " << out;
+            EXPECT_EQ(std::atoi(out.c_str() + value + 8) == 0, c.done) << c.line << ": " << out;
+        }
         EXPECT_TRUE(ShowsAt(app, root.path(), 300, 400, 0x401030, &s)); // page 2
         app.shell("reset");
         ASSERT_EQ(app.waitExit(), 0);

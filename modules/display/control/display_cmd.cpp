@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "display/control/display.h"
+#include "display/control/display_sig.h"
 #include "framework/appman.h"
 #include "framework/postrun.h"
 #include "framework/syslog.h"
@@ -31,6 +32,12 @@ bool ReadUnsigned(const char* text, unsigned* out) {
     return text && std::sscanf(text, "%u%c", out, &rest) == 1;
 }
 
+// A command the display did not take fails: the GUI is not up, or its queue is full.
+int Posted(int result) {
+    if (result != 0) shell_printf("Not done: the display is not up or is busy.\n");
+    return result != 0 ? -1 : 0;
+}
+
 } // namespace
 
 void display_usage() {
@@ -49,70 +56,77 @@ void display_usage() {
 int displayCommandFunc(int argc, char** argv) {
     const char* cmd = argc >= 2 && argv ? argv[1] : "";
     const char* par = argc == 3 ? argv[2] : nullptr;
-    if (argc == 2 && Is(cmd, "start")) {
-        displayStart();
-    } else if (argc == 2 && Is(cmd, "stop")) {
-        displayStop();
-    } else if (argc == 3 && Is(cmd, "color")) {
+    if (argc == 2 && Is(cmd, "start")) return Posted(displayStart());
+    if (argc == 2 && Is(cmd, "stop")) return Posted(displayStop());
+    if (argc == 3 && Is(cmd, "color")) {
         // The stop comes first: it would take the colour page away again.
         displayStop();
         unsigned colour = 0;
-        if (par[0] && par[1] == 'x' && std::sscanf(par, "%x", &colour) == 1)
-            displayColor(colour);
-        else
+        if (!(par[0] && par[1] == 'x' && std::sscanf(par, "%x", &colour) == 1)) {
             shell_printf("Invalid color format. RGB Format: 0x00RRGGBB\n");
-    } else if (argc == 2 && Is(cmd, "next")) {
-        displayNext();
-    } else if (argc == 2 && Is(cmd, "prev")) {
-        displayPrev();
-    } else if (argc == 3 && Is(cmd, "page")) {
+            return -1;
+        }
+        return Posted(displayColor(colour));
+    }
+    if (argc == 2 && Is(cmd, "next")) return Posted(displayNext());
+    if (argc == 2 && Is(cmd, "prev")) return Posted(displayPrev());
+    if (argc == 3 && Is(cmd, "page")) {
         unsigned page = 0;
         if (!ReadUnsigned(par, &page)) {
             shell_printf("Invalid page number.\n");
             return -1;
         }
-        displaySwitchPage(page);
-    } else if (argc == 3 && Is(cmd, "brightness")) {
+        // The pages the display control counts: none while the display is stopped.
+        const unsigned pages = dispSigGet(seramSig().display_page_mx);
+        if (page >= pages) {
+            if (pages == 0)
+                shell_printf("Invalid page number %u: the display shows no pages.\n", page);
+            else
+                shell_printf("Invalid page number %u: the display has pages 0 to %u.\n", page, pages - 1);
+            return -1;
+        }
+        return Posted(displaySwitchPage(page));
+    }
+    if (argc == 3 && Is(cmd, "brightness")) {
         unsigned step = 0;
         if (!ReadUnsigned(par, &step)) {
             shell_printf("Invalid brightness switch position.\n");
             return -1;
         }
-        displayBrightness(step);
-    } else if (argc == 2 && Is(cmd, "fstart")) {
-        displayFlashStart();
-    } else if (argc == 2 && Is(cmd, "fstop")) {
-        displayFlashStop();
-    } else if (argc == 3 && Is(cmd, "txtshow")) {
-        displayTxtShowFree(par);
-    } else if (argc == 2 && Is(cmd, "txthide")) {
-        displayTxtHide();
-    } else if (argc == 3 && Is(cmd, "bmpdump")) {
-        display_bmpwrite(par);
-    } else {
-        display_usage();
+        return Posted(displayBrightness(step));
     }
-    return 0;
+    if (argc == 2 && Is(cmd, "fstart")) return Posted(displayFlashStart());
+    if (argc == 2 && Is(cmd, "fstop")) return Posted(displayFlashStop());
+    if (argc == 3 && Is(cmd, "txtshow")) return Posted(displayTxtShowFree(par));
+    if (argc == 2 && Is(cmd, "txthide")) return Posted(displayTxtHide());
+    if (argc == 3 && Is(cmd, "bmpdump")) return display_bmpwrite(par);
+    display_usage();
+    return -1;
 }
 
-void display_bmpwrite(const char* path) {
+int display_bmpwrite(const char* path) {
     unsigned long size = 0;
     // The image first: without one (the GUI is not up) no file is made.
     unsigned char* image = DumpReal(&size);
     if (!image || size == 0) {
         delete[] image;
         shell_printf("Error, unable to write file %s.\n", path ? path : "");
-        return;
+        return -1;
     }
     FILE* f = path ? dev_fopen(path, "wb") : nullptr;
     if (!f) {
         shell_printf("Error, unable to open file %s.\n", path ? path : "");
         delete[] image;
-        return;
+        return -1;
     }
     const size_t written = std::fwrite(image, 1, size, f);
-    if (std::fclose(f) != 0 || written != size) shell_printf("Error, unable to write file %s.\n", path);
+    const bool closed = std::fclose(f) == 0;
     delete[] image;
+    if (!closed || written != size) {
+        shell_printf("Error, unable to write file %s.\n", path);
+        return -1;
+    }
+    return 0;
 }
 
 void pageSetName_ini() {}

@@ -6,11 +6,12 @@
 #include "msdcom/ci/ci_msg.h"
 
 // The handler of the shell command "display" (given to the framework's common commands at
-// start-up).
+// start-up): 0 when done, -1 with the reason on the shell otherwise.
 int displayCommandFunc(int argc, char** argv);
 void display_usage();
-// Writes the shown screen as a BMP file to a device path ("c:/screen.bmp").
-void display_bmpwrite(const char* path);
+// Writes the shown screen as a BMP file to a device path ("c:/screen.bmp"). 0, or -1 with the
+// reason on the shell when there is no screen or the file cannot be written.
+int display_bmpwrite(const char* path);
 
 // Command 0x1600: a 16-byte page-set name; any name but the active one starts the post-run.
 void display_pageset_cmd(comint_msg* frame);

@@ -195,6 +195,29 @@ TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTh
             {Nmea("GPGGA,235948.50,4713.23758,N,01446.12298,E,1,10,0.9,675.0,M,47.0,M,,"), 0.5},
             {Nmea("GPRMC,235949.00,A,4713.23758,N,01446.12298,E,0.03,,140626,,,A"), 1.0},
         },
+        // Steps on by more than a receiver's longest pause, a minute: a receiver that started again
+        // with a clock ahead, or two logs joined. Each goes at once: 8 hours, exactly 12 hours, and
+        // 61 seconds on.
+        {
+            {Nmea("GPRMC,000345.00,V,,,,,,,150626,,,N"), 0.0},
+            {Nmea("GPRMC,080000.00,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.0, true},
+            {Nmea("GPRMC,080000.50,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.5},
+            {Nmea("GPRMC,200000.50,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.0, true},
+            {Nmea("GPRMC,200101.50,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.0, true},
+            {Nmea("GPRMC,200102.00,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.5},
+        },
+        // Forward steps over midnight: 12:00:01 to 00:00:00 is almost 12 hours on, 23:59:30 to
+        // 00:00:45 75 seconds: both go at once; 23:59:59.80 to 00:00:00.00 is a fix 0.2 s on.
+        {
+            {Nmea("GPRMC,120001.00,A,4713.23758,N,01446.12298,E,0.02,,140626,,,A"), 0.0},
+            {Nmea("GPRMC,000000.00,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.0, true},
+            {Nmea("GPRMC,000000.50,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.5},
+            {Nmea("GPRMC,235930.00,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.0, true},
+            {Nmea("GPRMC,000045.00,A,4713.23758,N,01446.12298,E,0.02,,160626,,,A"), 0.0, true},
+            {Nmea("GPRMC,235959.80,A,4713.23758,N,01446.12298,E,0.02,,160626,,,A"), 0.0, true},
+            {Nmea("GPRMC,000000.00,A,4713.23758,N,01446.12298,E,0.02,,170626,,,A"), 0.2},
+            {Nmea("GPRMC,000000.50,A,4713.23758,N,01446.12298,E,0.02,,170626,,,A"), 0.7},
+        },
     };
     for (const auto& lines : kTraces) {
         std::string trace;
@@ -213,10 +236,14 @@ TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTh
             const double due = std::max(base + l.due, lineFree) + l.line.size() / 960.0;
             lineFree = due;
             char buf[256];
-            const ssize_t got = serial_read(fd, buf, sizeof buf, 3000); // a line never comes 3 s late
+            const ssize_t got = serial_read(fd, buf, sizeof buf, 3000);
             const long at = msSince(t0);
-            ASSERT_EQ(std::string(buf, size_t(std::max<ssize_t>(got, 0))), l.line);
+            ASSERT_EQ(std::string(buf, size_t(std::max<ssize_t>(got, 0))), l.line)
+                << "not handed over within 3 s";
             EXPECT_GE(at, long(due * 1000)) << l.line;
+            // A line never comes 3 s late, so the trace plays in its own time and a new start
+            // never waits for its fix time.
+            EXPECT_LT(at, long(due * 1000) + 3000) << l.line;
         }
         serial_close(fd);
     }
