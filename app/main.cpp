@@ -116,10 +116,11 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     // The kernel side of the host: device root, log process, base tick.
-    // A second process on the same logging folders stops here, before it touches the first's log.
+    // A root that is not there stops here, before anything is made in it; a second process on the
+    // same logging folders too, before it touches the first's log.
     std::string error;
     devroot_setApplication(index);
-    if (!devroot_prepare(&error) || !devroot_claimLoggingFolders(&error)) {
+    if (!devroot_check(&error) || !devroot_prepare(&error) || !devroot_claimLoggingFolders(&error)) {
         std::fprintf(stderr, "msdapp: %s\n", error.c_str());
         return 1;
     }

@@ -3,11 +3,16 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -45,6 +50,27 @@ std::string driveFolder(const std::string& d) {
     return d;
 }
 
+// The process holding the flock on the file open as `fd`, from the kernel's list of locks (0 when
+// it is not there, e.g. a holder outside this PID namespace): only for naming it to the user.
+pid_t flockHolder(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return 0;
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        char kind[16] = {};
+        int pid = 0;
+        unsigned maj = 0, min = 0;
+        unsigned long ino = 0;
+        // "1: FLOCK  ADVISORY  WRITE 4711 fd:01:393220 0 EOF"; a waiter's line has "->" for the kind.
+        if (std::sscanf(line.c_str(), "%*d: %15s %*s %*s %d %x:%x:%lu", kind, &pid, &maj, &min, &ino) == 5 &&
+            std::strcmp(kind, "FLOCK") == 0 && maj == major(st.st_dev) && min == minor(st.st_dev) &&
+            ino == st.st_ino && pid > 0)
+            return pid;
+    }
+    return 0;
+}
+
 } // namespace
 
 std::string devroot_path() {
@@ -66,6 +92,15 @@ void devroot_set(const std::string& path) {
 
 void devroot_setApplication(int index) {
     gApplication = index;
+}
+
+bool devroot_check(std::string* error) {
+    const std::string root = devroot_path();
+    std::error_code ec;
+    if (fs::exists(root, ec)) return true;
+    if (error)
+        *error = "device root '" + root + "' " + (ec ? "cannot be used: " + ec.message() : "does not exist");
+    return false;
 }
 
 bool devroot_prepare(std::string* error) {
@@ -94,37 +129,31 @@ bool devroot_prepare(std::string* error) {
 }
 
 bool devroot_claimLoggingFolders(std::string* error) {
+    std::vector<int> taken;
+    auto refuse = [&](const std::string& why) {
+        for (int fd : taken) ::close(fd);
+        if (error) *error = why;
+        return false;
+    };
     for (const char* d : kLoggingDrives) {
         const std::string folder = devroot_path() + "/" + driveFolder(d);
-        const std::string lock = folder + ".lock";
-        // Kept open for the process's life: closing any descriptor of the file would drop the lock.
-        const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            if (error)
-                *error = "the logging folder '" + folder + "' cannot be locked: '" + lock +
-                         "': " + std::strerror(errno);
-            return false;
+        // The lock sits on the folder itself, so a symlink to it or a second path finds it too.
+        // Kept open for the process's life: closing the descriptor would drop the lock.
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return refuse("the logging folder '" + folder + "' cannot be locked: " + std::strerror(errno));
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            taken.push_back(fd);
+            continue;
         }
-        struct flock l {};
-        l.l_type = F_WRLCK;
-        l.l_whence = SEEK_SET;
-        if (fcntl(fd, F_SETLK, &l) == 0) continue;
         const int why = errno;
-        struct flock held {};
-        held.l_type = F_WRLCK;
-        held.l_whence = SEEK_SET;
-        const bool known = fcntl(fd, F_GETLK, &held) == 0 && held.l_type != F_UNLCK;
+        const pid_t holder = why == EWOULDBLOCK ? flockHolder(fd) : 0;
         ::close(fd);
-        if (error) {
-            if (why == EACCES || why == EAGAIN)
-                *error = "the logging folder '" + folder + "' is in use by another running process" +
-                         (known ? " (pid " + std::to_string(held.l_pid) + ")" : std::string()) +
-                         ": two processes never log into one folder";
-            else
-                *error = "the logging folder '" + folder + "' cannot be locked: '" + lock +
-                         "': " + std::strerror(why);
-        }
-        return false;
+        if (why != EWOULDBLOCK)
+            return refuse("the logging folder '" + folder + "' cannot be locked: " + std::strerror(why));
+        return refuse("the logging folder '" + folder + "' is in use by another running process" +
+                      (holder > 0 ? " (pid " + std::to_string(holder) + ")" : std::string()) +
+                      ": two processes never log into one folder");
     }
     return true;
 }

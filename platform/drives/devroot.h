@@ -3,8 +3,8 @@
 // Layout under the root (environment variable DEVICE_ROOT, default "./run"):
 //   cfg/ meas/ meas2/ usb_meas/ c/   the drives "cfg:", "meas:", "meas2:", "usb_meas:", "c:"
 //   meas-1/ meas2-1/ usb_meas-1/     application 1's logging drives: no two logging applications
-//                                    share a folder
-//   <drive folder>.lock              held (a POSIX record lock) by the process logging into it
+//                                    share a folder; the process logging into a folder holds a
+//                                    flock on the folder itself
 //   nv/ nv1/                         the NV record database of application 0 and 1
 //   appparam-<index>.conf            optional overrides of the parameter block
 //   log/syslog-<index>.log           the system log as written by the log reader (.1: the older)
@@ -21,12 +21,17 @@ void devroot_set(const std::string& path);
 // The application whose drives the paths name (0 or 1; default 0): application 1's logging drives
 // "meas:", "meas2:" and "usb_meas:" are folders of their own.
 void devroot_setApplication(int index);
-// Creates the root's folders when missing. False (with the reason in `error`) when the root cannot
-// be used.
+// True when the root is there. The device's start makes none: a mistyped DEVICE_ROOT would start
+// an empty device in a new folder. False, naming the root, when it does not exist.
+bool devroot_check(std::string* error);
+// Creates the root and its folders when missing. False (with the reason in `error`) when the root
+// cannot be used.
 bool devroot_prepare(std::string* error);
-// Takes the application's logging folders for this process until it ends (the kernel drops the
-// locks of a process that is killed). False, naming the folder and the process that holds it, when
-// another running process logs into one of them.
+// Takes the application's logging folders for this process until it ends: a flock on each folder's
+// own descriptor, so a symlink to the folder or deleted files beside it do not matter, and the
+// kernel drops it when the process dies, also when it is killed. Call after devroot_prepare, so
+// that the real folders are locked. False, naming the folder and (where the kernel's list of locks
+// shows it) the process that holds it, when another running process logs into one of them.
 bool devroot_claimLoggingFolders(std::string* error);
 
 // Translates a device path ("cfg:/display.xml", "cfg:rtracks.xml", "meas:/A0101000.001",

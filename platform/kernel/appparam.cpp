@@ -7,7 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <set>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <sys/stat.h>
@@ -185,7 +185,7 @@ bool appparam_load(int index, const std::string& deviceRoot, AppParam* out, std:
     if (!in) return refuse(0, "cannot be read");
 
     const std::map<std::string, Setter> keys = setters(index, deviceRoot);
-    std::set<std::string> seen;
+    std::map<std::string, std::pair<std::string, int>> seen; // field: the key as written, its line
     std::string raw;
     for (int lineNo = 1; std::getline(in, raw); ++lineNo) {
         if (!raw.empty() && raw.back() == '\r') raw.pop_back();
@@ -205,9 +205,15 @@ bool appparam_load(int index, const std::string& deviceRoot, AppParam* out, std:
             for (const auto& [name, setter] : keys) known += (known.empty() ? "" : ", ") + name;
             return refuse(lineNo, "unknown key '" + key + "' (the keys: " + known + ")");
         }
-        // "pid" is this index's "pid.<index>": one PID, one place.
+        // "pid" is this index's "pid.<index>": one PID, one place. The refusal names the key as
+        // written, and the other name where the first line used it.
         const std::string field = key == "pid" ? "pid." + std::to_string(index) : key;
-        if (!seen.insert(field).second) return refuse(lineNo, "'" + field + "' given twice");
+        if (const auto [first, fresh] = seen.emplace(field, std::make_pair(key, lineNo)); !fresh)
+            return refuse(lineNo,
+                          "'" + key + "' given twice" +
+                              (first->second.first == key ? std::string()
+                                                          : " (as '" + first->second.first + "' on line " +
+                                                                std::to_string(first->second.second) + ")"));
         if (value.empty()) return refuse(lineNo, "no value for '" + key + "'");
         const std::string why = it->second(value, p);
         if (!why.empty()) return refuse(lineNo, key + ": " + why);

@@ -1,18 +1,23 @@
 // Calibration values by name: vcconfig's value lines write the dataset that the device loads, and a
 // faulty text writes nothing and names the line and the reason. Channel lines keep every channel's
-// extension records its own, and a failed write leaves the old dataset whole.
+// extension records its own, a failed write leaves the old dataset whole, and runs at once, a
+// dataset's mode and its link all survive a write.
 #include "app_process.h"
 #include "caldataset.h"
 #include "netns.h"
 #include "testsupport.h"
 
 #include "calc/awm_vc_config.h"
+#include "measdata/seram_layout.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -85,6 +90,7 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
         std::string text;
         int exit;
         std::string says;
+        std::string args = "";
     } kCases[] = {
         {"value CL_DISP_BRIGHT_BG[4] 3.4028235e38\nvalue CL_DISP_BRIGHT_BG[5] -3.40282347e38\n"
          "value GPS_BAUDRATE +4800\n",
@@ -92,6 +98,24 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
         {"value CL_DISP_BRIGHT_BG[4] 3.5e38\n", 1,
          "line 1: value '3.5e38' of CL_DISP_BRIGHT_BG[4] does not fit its type float"},
         {"value GPS_BAUDRATE 9600baud\n", 1, "line 1: value '9600baud' of GPS_BAUDRATE is not a number\n"},
+        // Value lines and channel fields read floats alike: what rounds to a finite float is taken,
+        // what rounds beyond the largest, or is not 0 but would become 0, does not fit.
+        {"value CL_DISP_BRIGHT_BG[4] -1e-50\n", 1,
+         "line 1: value '-1e-50' of CL_DISP_BRIGHT_BG[4] does not fit its type float (not 0"},
+        {"channel 40 lapfunc gps_radius 1e-40 lap_length 3.40282347e38\n", 0, "1 channel entries written"},
+        {"channel 40 lapfunc lap_length 3.4028236e38\n", 1,
+         "line 1: lap_length '3.4028236e38' does not fit its type float (-3.4028235e+38 to 3.4028235e+38)"},
+        {"channel 40 lapfunc lapseg 0.5,1e-50\n", 1,
+         "line 1: lapseg '1e-50' does not fit its type float (not 0"},
+        // The lap model's channels take fields (and extension records) that a bare module id cannot.
+        {"channel 50 0x08\n", 1, "line 1: module id 0x08 is a lapfunc channel: name its kind"},
+        {"channel 50 0x17\n", 1, "line 1: module id 0x17 is a gpsseg channel: name its kind"},
+        {"channel 50 0x0A\n", 1, "line 1: module id 0x0A is a fuelcons channel: name its kind"},
+        // A device ignores a dataset of another program.
+        {"value GPS_BAUDRATE 4800\n", 1,
+         "vcconfig: " + path + " is for program '" + SERAM_PROGRAM_IDENTIFIER +
+             "', not 'MSD_APPL_0999' as --program gives (the dataset there is unchanged)",
+         "--program MSD_APPL_0999"},
         {"value " + std::string(10000, 'A') + " 1\n", 1,
          "line 1: unknown calibration value '" + std::string(64, 'A') + "...' (10000 characters)\n"},
         {"channel 3" + count + "\nchannel 3 off\n", 1, "line 3: channel 3 is given twice (line 1 sets it)"},
@@ -109,7 +133,7 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
     };
     for (const auto& c : kCases) {
         const std::vector<uint8_t> before = readBinary(path);
-        EXPECT_EQ(runVcconfig(root.path(), c.text, &out), c.exit) << c.text.substr(0, 100);
+        EXPECT_EQ(runVcconfig(root.path(), c.text, &out, "", "", c.args), c.exit) << c.text.substr(0, 100);
         EXPECT_NE(out.find(c.says), std::string::npos) << out.substr(0, 300);
         if (c.exit != 0) {
             EXPECT_TRUE(readBinary(path) == before) << "written for " << c.text.substr(0, 100);
@@ -122,6 +146,49 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
     for (uint32_t n = 12; n <= 18; ++n) EXPECT_EQ(awm_vc_module(table.data(), n), AWM_MODULE_NONE) << n;
     EXPECT_EQ(awm_vc_module(table.data(), 21), AWM_MODULE_EXTENSION);
 
+    // Two runs at once each land their value.
+    TempDir workB;
+    const auto baudrate = [&](uint32_t i) {
+        caldata::CalDataset now;
+        uint32_t v = 0;
+        if (now.load(readBinary(path), &program, &error))
+            std::memcpy(&v, now.bytes("CAN_BAUDRATES").data() + 4 * i, 4);
+        return v;
+    };
+    for (int pair = 0; pair < 20; ++pair) {
+        const std::string a = std::to_string(1000 + pair), b = std::to_string(2000 + pair);
+        std::string outB;
+        int exitB = -1;
+        std::thread other([&] {
+            exitB = runVcconfig(root.path(), "value CAN_BAUDRATES[1] " + b + "\n", &outB, "", workB.path());
+        });
+        EXPECT_EQ(runVcconfig(root.path(), "value CAN_BAUDRATES[0] " + a + "\n", &out, "", work.path()), 0)
+            << out;
+        other.join();
+        EXPECT_EQ(exitB, 0) << outB;
+        EXPECT_EQ(baudrate(0), 1000u + pair);
+        EXPECT_EQ(baudrate(1), 2000u + pair);
+    }
+
+    // A write keeps the dataset's mode, and a linked dataset stays linked and is written where the
+    // link leads.
+    for (const mode_t mode : {0600, 0444}) {
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        EXPECT_EQ(runVcconfig(root.path(), "value CAN_BAUDRATES[2] " + std::to_string(mode) + "\n", &out), 0)
+            << out;
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        EXPECT_EQ(baudrate(2), mode);
+    }
+    std::filesystem::create_directory(root.file("kept"));
+    std::filesystem::rename(path, root.file("kept/dataset.bin"));
+    std::filesystem::create_symlink("../kept/dataset.bin", path);
+    EXPECT_EQ(runVcconfig(root.path(), "value CAN_BAUDRATES[3] 125000\n", &out), 0) << out;
+    EXPECT_TRUE(std::filesystem::is_symlink(path) &&
+                std::filesystem::read_symlink(path) == "../kept/dataset.bin");
+    EXPECT_EQ(baudrate(3), 125000u);
+
     // A drive that fills up (16 blocks of at most 1 kB) fails the write, and the old dataset stays.
     const std::vector<uint8_t> before = readBinary(path);
     ASSERT_GT(before.size(), 16384u);
@@ -130,4 +197,11 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
     EXPECT_TRUE(readBinary(path) == before) << "the dataset changed";
     for (const auto& f : std::filesystem::directory_iterator(root.file("caldata")))
         EXPECT_EQ(f.path().filename(), "dataset.bin");
+
+    // A dataset that is no file is named, and left alone.
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    EXPECT_EQ(runVcconfig(root.path(), "value GPS_BAUDRATE 4800\n", &out), 1) << out;
+    EXPECT_NE(out.find("vcconfig: cannot read " + path + ": Is a directory\n"), std::string::npos) << out;
+    EXPECT_TRUE(std::filesystem::is_empty(path));
 }

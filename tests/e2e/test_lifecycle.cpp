@@ -89,6 +89,13 @@ TEST(Lifecycle, UnusableDeviceRootIsRefused) {
     testsupport::writeFile(dir.file("file"), "not a folder");
     AppProcess app(dir.file("file"), {"0"});
     EXPECT_EQ(app.waitExit(), 1);
+    // A mistyped root is not made: the device would start empty in it.
+    AppProcess missing(dir.file("missing"), {"0"});
+    EXPECT_EQ(missing.waitExit(), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+    EXPECT_NE(missing.stderrText().find("msdapp: device root '" + dir.file("missing") + "' does not exist\n"),
+              std::string::npos)
+        << missing.stderrText();
 }
 
 TEST(Lifecycle, ShellSurvivesBadLines) {
@@ -107,7 +114,8 @@ TEST(Lifecycle, ShellSurvivesBadLines) {
 }
 
 // Both applications on one root log into folders of their own; a third process on the same folders
-// stops before it writes anything, and a process that is killed leaves no lock behind.
+// stops before it writes anything, also with the files beside the folders deleted or from another
+// root whose meas/ is a symlink to this one's, and a process that is killed leaves no lock behind.
 TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
     testsupport::NetNamespace net; // application 1 logs application 0's values over the device network
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
@@ -131,11 +139,19 @@ TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
     EXPECT_TRUE(logs("meas")) << app0.logText();
     EXPECT_TRUE(logs("meas-1")) << app1->logText();
 
+    auto inUse = [&](const std::string& folder) {
+        return "msdapp: the logging folder '" + folder + "' is in use by another running process (pid " +
+               std::to_string(app0.pid()) + "): two processes never log into one folder\n";
+    };
+    for (const char* f : {"meas.lock", "meas2.lock", "usb_meas.lock"}) std::filesystem::remove(root.file(f));
     AppProcess second(root.path(), {"0"});
     EXPECT_EQ(second.waitExit(), 1);
-    const std::string why = "msdapp: the logging folder '" + root.file("meas") +
-                            "' is in use by another running process (pid " + std::to_string(app0.pid()) + ")";
-    EXPECT_NE(app0.stderrText().find(why), std::string::npos) << app0.stderrText();
+    EXPECT_NE(second.stderrText().find(inUse(root.file("meas"))), std::string::npos) << second.stderrText();
+    TempDir other;
+    std::filesystem::create_directory_symlink(root.file("meas"), other.file("meas"));
+    AppProcess third(other.path(), {"0"});
+    EXPECT_EQ(third.waitExit(), 1);
+    EXPECT_NE(third.stderrText().find(inUse(other.file("meas"))), std::string::npos) << third.stderrText();
 
     app1.reset(); // killed
     app1 = std::make_unique<AppProcess>(root.path(), std::vector<std::string>{"1"});

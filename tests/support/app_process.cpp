@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -28,10 +29,14 @@ std::string appExecutable() {
 
 AppProcess::AppProcess(const std::string& deviceRoot, const std::vector<std::string>& args,
                        const std::vector<std::string>& extraEnv)
-    : root_(deviceRoot), index_(args.empty() ? "0" : args[0]) {
+    : root_(deviceRoot), index_(args.empty() ? "0" : args[0]),
+      // A root that is no folder (the application must refuse it) cannot hold them: beside it then.
+      outDir_(std::filesystem::is_directory(deviceRoot)
+                  ? deviceRoot
+                  : std::filesystem::path(deviceRoot).parent_path().string()) {
     const std::string exe = appExecutable();
-    const std::string out = root_ + "/stdout.txt";
-    const std::string err = root_ + "/stderr.txt";
+    const std::string out = outDir_ + "/stdout.txt";
+    const std::string err = outDir_ + "/stderr.txt";
     pid_ = fork();
     if (pid_ == 0) {
         const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -143,7 +148,7 @@ void AppProcess::signal(int sig) {
 }
 
 std::string AppProcess::stderrText() const {
-    return readFile(root_ + "/stderr.txt");
+    return readFile(outDir_ + "/stderr.txt");
 }
 std::string AppProcess::logText() const {
     return readFile(root_ + "/log/syslog-" + index_ + ".log");
@@ -193,11 +198,11 @@ double stepLag(const LoggedLap& start, const LoggedLap& end) {
 }
 
 int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out,
-                const std::string& before, const std::string& work) {
+                const std::string& before, const std::string& work, const std::string& args) {
     const std::string dir = work.empty() ? deviceRoot : work;
     writeFile(dir + "/vcconfig-in.txt", text);
     const std::string cmd = before + buildDir() + "/tools/caldata/vcconfig " + deviceRoot + " " + dir +
-                            "/vcconfig-in.txt >" + dir + "/vcconfig-out.txt 2>&1";
+                            "/vcconfig-in.txt " + args + " >" + dir + "/vcconfig-out.txt 2>&1";
     const int status = std::system(cmd.c_str());
     *out = readFile(dir + "/vcconfig-out.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

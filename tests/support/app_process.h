@@ -12,7 +12,8 @@ std::string appExecutable();
 
 class AppProcess {
 public:
-    // Starts `msdapp <args...>` with DEVICE_ROOT = root; stdout and stderr go to files in the root.
+    // Starts `msdapp <args...>` with DEVICE_ROOT = root; stdout and stderr go to files in the root
+    // (beside it when the root is not a folder).
     AppProcess(const std::string& deviceRoot, const std::vector<std::string>& args,
                const std::vector<std::string>& extraEnv = {});
     ~AppProcess(); // kills the process if it still runs
@@ -31,6 +32,7 @@ public:
 private:
     std::string root_;
     std::string index_;
+    std::string outDir_;
     pid_t pid_ = -1;
     int status_ = -1;
     bool exited_ = false;
@@ -58,10 +60,10 @@ std::vector<LoggedLap> loggedLaps(const std::string& log);
 double stepLag(const LoggedLap& start, const LoggedLap& end);
 
 // Runs vcconfig on the device root with `text` (written to <work>/vcconfig-in.txt, the root when
-// `work` is empty), after the shell command `before`; its exit code (-1 when it was killed), and its
-// output in `out`.
+// `work` is empty) and the further arguments `args`, after the shell command `before`; its exit code
+// (-1 when it was killed), and its output in `out`.
 int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out,
-                const std::string& before = "", const std::string& work = "");
+                const std::string& before = "", const std::string& work = "", const std::string& args = "");
 
 // Connects to a Unix socket, sends `line` + "\n", reads until a "value = " line.
 std::string shellRoundTrip(const std::string& socketPath, const std::string& line, int timeoutMs);

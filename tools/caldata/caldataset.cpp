@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -205,17 +207,40 @@ std::string datasetPath(const std::string& root) {
     return root + "/caldata/dataset.bin";
 }
 
+namespace {
+
+// The file a path leads to once its links are followed: the dataset is replaced there, so that a
+// linked dataset stays linked. A link to nothing yet leads to the file it names.
+std::string linkTarget(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) { // as many as the kernel follows
+        struct stat st;
+        char to[PATH_MAX];
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        const ssize_t n = readlink(path.c_str(), to, sizeof to);
+        if (n <= 0 || size_t(n) == sizeof to) break;
+        // A relative link counts from the folder that holds it.
+        path = to[0] == '/' ? std::string(to, size_t(n))
+                            : path.substr(0, path.rfind('/') + 1) + std::string(to, size_t(n));
+    }
+    return path;
+}
+
+} // namespace
+
 bool writeDataset(const std::string& root, const std::vector<uint8_t>& bytes, std::string* error) {
     // The new file is written beside the old one and renamed over it once it is on the drive, so a
     // full drive or a cut leaves the old dataset as it was. Only the caldata folder is made: a root
     // that is not there is a wrong path.
     const std::string dir = root + "/caldata";
-    const std::string temp = dir + "/dataset.bin." + std::to_string(getpid()) + ".tmp";
     const auto fail = [&](int code) {
         if (error) *error = std::strerror(code);
         return false;
     };
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return fail(errno);
+    const std::string target = linkTarget(datasetPath(root));
+    const std::string temp = target + "." + std::to_string(getpid()) + ".tmp";
+    struct stat old;
+    const bool replacing = stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return fail(errno);
     int code = 0;
@@ -226,14 +251,16 @@ bool writeDataset(const std::string& root, const std::vector<uint8_t>& bytes, st
         else if (n == 0 || errno != EINTR)
             code = n == 0 ? EIO : errno;
     }
+    if (code == 0 && replacing && fchmod(fd, old.st_mode & 07777) != 0) code = errno;
     if (code == 0 && fsync(fd) != 0) code = errno;
     if (close(fd) != 0 && code == 0) code = errno;
-    if (code == 0 && rename(temp.c_str(), datasetPath(root).c_str()) != 0) code = errno;
+    if (code == 0 && rename(temp.c_str(), target.c_str()) != 0) code = errno;
     if (code != 0) {
         unlink(temp.c_str());
         return fail(code);
     }
-    const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); // the rename itself
+    const std::string targetDir = target.substr(0, target.rfind('/') + 1) + ".";
+    const int dirFd = open(targetDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); // the rename itself
     if (dirFd >= 0) {
         fsync(dirFd);
         close(dirFd);
@@ -241,11 +268,53 @@ bool writeDataset(const std::string& root, const std::vector<uint8_t>& bytes, st
     return true;
 }
 
-bool readDataset(const std::string& root, std::vector<uint8_t>* bytes) {
-    std::ifstream in(datasetPath(root), std::ios::binary);
-    if (!in) return false;
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+bool readDataset(const std::string& root, std::vector<uint8_t>* bytes, std::string* error) {
+    error->clear();
+    const int fd = open(datasetPath(root).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) *error = std::strerror(errno);
+        return false;
+    }
+    bytes->clear();
+    uint8_t chunk[65536];
+    for (;;) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n > 0) {
+            bytes->insert(bytes->end(), chunk, chunk + n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            *error = std::strerror(errno);
+            break;
+        }
+    }
+    close(fd);
+    return error->empty();
+}
+
+// The lock is on the caldata folder, not on the dataset: a write replaces the file, and a lock on the
+// old one would not hold back a holder that opens the new one.
+DatasetLock::DatasetLock(const std::string& root) {
+    const std::string dir = root + "/caldata";
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+        error_ = std::strerror(errno);
+        return;
+    }
+    fd_ = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = std::strerror(errno);
+        return;
+    }
+    while (flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error_ = std::strerror(errno);
+            return;
+        }
+    }
+}
+
+DatasetLock::~DatasetLock() {
+    if (fd_ >= 0) close(fd_); // lets go of the lock
 }
 
 } // namespace caldata

@@ -60,10 +60,28 @@ private:
 // Host path of the dataset file in a device root.
 std::string datasetPath(const std::string& root);
 // Writes the dataset file into the device root, whose caldata folder it makes when missing. The old
-// file stays whole until the new one is complete: false (with the reason in `error`) when it cannot
-// be written.
+// file stays whole until the new one is complete, and keeps its mode; a dataset that is a link stays
+// one and its target is replaced. False (with the reason in `error`) when it cannot be written.
 bool writeDataset(const std::string& root, const std::vector<uint8_t>& bytes, std::string* error = nullptr);
-// Reads the dataset file of a device root; false when there is none.
-bool readDataset(const std::string& root, std::vector<uint8_t>* bytes);
+// Reads the dataset file of a device root; false when there is none, or (with the reason in `error`)
+// when it is there but cannot be read.
+bool readDataset(const std::string& root, std::vector<uint8_t>* bytes, std::string* error);
+
+// Holds the dataset of a device root from its reading to its writing, so that a change made
+// meanwhile by another holder, in this process or another, is not lost: a second holder waits.
+// Makes the caldata folder when missing.
+class DatasetLock {
+public:
+    explicit DatasetLock(const std::string& root);
+    ~DatasetLock();
+    DatasetLock(const DatasetLock&) = delete;
+    DatasetLock& operator=(const DatasetLock&) = delete;
+    // Why the dataset could not be held; empty once it is.
+    const std::string& error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    std::string error_;
+};
 
 } // namespace caldata

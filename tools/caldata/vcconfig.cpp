@@ -5,10 +5,12 @@
 //   vcconfig <device root> <text file, or - for standard input> [--program <identifier>]
 //
 // The device root must exist. The dataset in <root>/caldata/dataset.bin is read (it must be an
-// intact dataset of this build's layout), the values and channel entries named are replaced and the
-// dataset is written back: beside the old one first, which it replaces only once complete; without a
-// dataset one is made from the variable list's defaults, for this build's program identifier or the
-// one given. Any error in the text writes nothing.
+// intact dataset of this build's layout, and of the program given, if one is), the values and
+// channel entries named are replaced and the dataset is written back: beside the old one first,
+// which it replaces only once complete, with the old one's mode, and through a link where the
+// dataset is one. Runs on one root at the same time take their turns. Without a dataset one is made
+// from the variable list's defaults, for this build's program identifier or the one given. Any
+// error in the text writes nothing.
 //
 // One value or channel per line ('#' starts a comment):
 //
@@ -17,7 +19,8 @@
 //   name     a calibration value of the variable list (modules/measdata/seram_vars.def), an array
 //            element as NAME[i]; each at most once in a text
 //   value    an integer (decimal, or hex as 0x..; a sign '-' or '+' in front) within the range of
-//            the value's type, or a number for a float (up to 3.4028235e38 in size)
+//            the value's type, or a number for a float (up to 3.4028235e38 in size, and not one
+//            that only a 0 would hold, such as 1e-50); channel fields take floats alike
 //
 //   channel <n> <kind> [raster <index>] [in1..in4 <input>]... [program <hex bytes>...]
 //
@@ -27,7 +30,8 @@
 //            no other channel of the text or the dataset may hold; a channel given anew drops the
 //            extension records it had.
 //   kind     formula, condition, filter-a (256), filter-b (257), a module id in hex (0x..), or off;
-//            lapfunc, fuelcons and gpsseg take fields of their own (vcconfig_model.cpp)
+//            lapfunc, fuelcons and gpsseg take fields of their own (vcconfig_model.cpp) and are
+//            named, never given by their module id
 //   raster   raster index 0..19 of the channel (default 3, 10 ms)
 //   input    NAME or NAME[i]   a calibration value or a measurement variable of the signal page
 //                              (its type from the variable list)
@@ -43,9 +47,7 @@
 #include "measdata/seram_layout.h"
 
 #include <cerrno>
-#include <cfloat>
 #include <charconv>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -56,7 +58,6 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -99,21 +100,7 @@ Read integer(const std::string& text, int64_t* out) {
 // The value of a line in the range of the calibration value's type.
 double typedValue(const caldata::CalVariable& v, const std::string& text, const std::string& name) {
     const std::string what = "value " + quoted(text) + " of " + shown(name);
-    if (v.type == "float") {
-        // Rounded to float as the page keeps it: 3.4028235e38 is the largest float, written short.
-        char* end = nullptr;
-        errno = 0;
-        const float x = std::strtof(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || (!std::isfinite(x) && errno != ERANGE))
-            throw Fault{what + " is not a number"};
-        if (!std::isfinite(x)) {
-            char range[64];
-            std::snprintf(range, sizeof range, " does not fit its type float (%.8g to %.8g)", -FLT_MAX,
-                          FLT_MAX);
-            throw Fault{what + range};
-        }
-        return x;
-    }
+    if (v.type == "float") return real(text, what);
     struct Range {
         const char* type;
         int64_t min, max;
@@ -237,18 +224,34 @@ int main(int argc, char** argv) {
         std::string program = argc == 5 ? argv[4] : "";
         std::vector<uint8_t> file;
         const std::string path = caldata::datasetPath(root);
-        const bool stored = caldata::readDataset(root, &file);
-        if (!stored && access(path.c_str(), F_OK) == 0) { // there but unreadable: not made anew over it
-            std::fprintf(stderr, "vcconfig: cannot read %s\n", path.c_str());
+        // Held until the end: a run at the same time reads the dataset only once this one wrote it.
+        const caldata::DatasetLock lock(root);
+        if (!lock.error().empty()) {
+            std::fprintf(stderr, "vcconfig: cannot write %s: %s\n", path.c_str(), lock.error().c_str());
+            return 1;
+        }
+        std::string error;
+        const bool stored = caldata::readDataset(root, &file, &error);
+        if (!error.empty()) { // there but unreadable: not made anew over it
+            std::fprintf(stderr, "vcconfig: cannot read %s: %s\n", path.c_str(), error.c_str());
             return 1;
         }
         if (stored) {
-            std::string storedProgram, error;
+            std::string storedProgram;
             if (!data.load(file, &storedProgram, &error)) {
                 std::fprintf(stderr, "vcconfig: %s: %s\n", path.c_str(), error.c_str());
                 return 1;
             }
-            if (program.empty()) program = storedProgram;
+            // The device takes only a dataset of its own program: another one would not re-target
+            // this dataset but make the device ignore it.
+            if (!program.empty() && program != storedProgram) {
+                std::fprintf(stderr,
+                             "vcconfig: %s is for program '%s', not '%s' as --program gives (the dataset "
+                             "there is unchanged)\n",
+                             path.c_str(), storedProgram.c_str(), shown(program).c_str());
+                return 1;
+            }
+            program = storedProgram;
         } else if (program.empty()) {
             program = SERAM_PROGRAM_IDENTIFIER;
         }
@@ -294,7 +297,6 @@ int main(int argc, char** argv) {
             return 1;
         }
         data.setBytes("CfgMat_VC_config", 0, channels.result());
-        std::string error;
         if (!caldata::writeDataset(root, data.file(program), &error)) {
             std::fprintf(stderr, "vcconfig: cannot write %s: %s%s\n", path.c_str(), error.c_str(),
                          stored ? " (the dataset there is unchanged)" : "");

@@ -21,7 +21,6 @@
 
 #include "calc/awm_model_cfg.h"
 
-#include <cmath>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,21 +28,11 @@
 namespace vcconfig {
 namespace {
 
-float real(const std::string& text, const char* what) {
-    try {
-        size_t used = 0;
-        const float v = std::stof(text, &used);
-        if (used == text.size() && std::isfinite(v)) return v;
-    } catch (const std::exception&) {
-    }
-    throw Fault{std::string(what) + " " + quoted(text) + " is not a number"};
-}
-
 std::vector<float> list(const std::string& text, size_t max, const char* what) {
     std::vector<float> out;
     std::stringstream ss(text);
     std::string item;
-    while (std::getline(ss, item, ',')) out.push_back(real(item, what));
+    while (std::getline(ss, item, ',')) out.push_back(real(item, std::string(what) + " " + quoted(item)));
     if (out.size() > max)
         throw Fault{std::string(what) + " has more than " + std::to_string(max) + " values"};
     return out;
@@ -62,7 +51,7 @@ struct Fields {
         setters[key] = [to, key](const std::string& v) { *to = uint16_t(number(v, 0xFFFF, key)); };
     }
     void f32(const char* key, float* to) {
-        setters[key] = [to, key](const std::string& v) { *to = real(v, key); };
+        setters[key] = [to, key](const std::string& v) { *to = real(v, std::string(key) + " " + quoted(v)); };
     }
     void table(const char* key, float* to, size_t n) {
         setters[key] = [to, n, key](const std::string& v) {

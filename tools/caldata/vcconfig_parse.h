@@ -5,8 +5,13 @@
 
 #include "calc/awm_vc_config.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,21 +45,6 @@ inline uint32_t number(const std::string& text, uint32_t max, const char* what) 
     throw Fault{std::string(what) + " " + quoted(text) + " is not a number up to " + std::to_string(max)};
 }
 
-inline uint16_t moduleOf(const std::string& kind) {
-    if (kind == "formula") return AWM_MODULE_FORMULA;
-    if (kind == "condition") return AWM_MODULE_CONDITION;
-    if (kind == "filter-a") return 256;
-    if (kind == "filter-b") return 257;
-    if (kind == "off") return AWM_MODULE_NONE;
-    if (kind.rfind("0x", 0) == 0) {
-        const auto module = uint16_t(number(kind, 0xFFFF, "module id"));
-        if (module == AWM_MODULE_EXTENSION)
-            throw Fault{"module id 0xFFFF marks the extension records of a channel, it is no channel"};
-        return module;
-    }
-    throw Fault{"unknown channel kind " + quoted(kind)};
-}
-
 // The kind of a channel as a text names it.
 inline std::string kindOf(uint16_t module) {
     switch (module) {
@@ -79,6 +69,57 @@ inline std::string kindOf(uint16_t module) {
         std::snprintf(id, sizeof id, "0x%04X", unsigned(module));
         return id;
     }
+}
+
+// A float of a value line or a channel field (`what` names it), rounded as the page keeps it: any
+// number that rounds to a finite float is taken (3.40282347e38 rounds to the largest, 1e-40 to a
+// subnormal one); one that rounds beyond the largest, or one not 0 that would become 0, does not fit.
+inline float real(const std::string& text, const std::string& what) {
+    char* end = nullptr;
+    errno = 0;
+    const float x = std::strtof(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || (!std::isfinite(x) && errno != ERANGE))
+        throw Fault{what + " is not a number"};
+    char range[96];
+    if (!std::isfinite(x)) {
+        std::snprintf(range, sizeof range, " does not fit its type float (%.8g to %.8g)", -FLT_MAX, FLT_MAX);
+        throw Fault{what + range};
+    }
+    if (x == 0) {
+        // Zero only when every digit before the exponent is: 0x1p-200 and 1e-50 are not.
+        const size_t digits = text.find_first_not_of("+-");
+        const bool hex = text.compare(digits, 2, "0x") == 0 || text.compare(digits, 2, "0X") == 0;
+        const std::string mantissa = text.substr(digits + (hex ? 2 : 0));
+        for (const char c : mantissa.substr(0, mantissa.find_first_of(hex ? "pP" : "eE"))) {
+            if (c == '0' || !(hex ? std::isxdigit(uint8_t(c)) : std::isdigit(uint8_t(c)))) continue;
+            std::snprintf(range, sizeof range,
+                          " does not fit its type float (not 0, but nearer 0 than the smallest float, %.8g)",
+                          double(FLT_TRUE_MIN));
+            throw Fault{what + range};
+        }
+    }
+    return x;
+}
+
+inline uint16_t moduleOf(const std::string& kind) {
+    if (kind == "formula") return AWM_MODULE_FORMULA;
+    if (kind == "condition") return AWM_MODULE_CONDITION;
+    if (kind == "filter-a") return 256;
+    if (kind == "filter-b") return 257;
+    if (kind == "off") return AWM_MODULE_NONE;
+    if (kind.rfind("0x", 0) == 0) {
+        const auto module = uint16_t(number(kind, 0xFFFF, "module id"));
+        if (module == AWM_MODULE_EXTENSION)
+            throw Fault{"module id 0xFFFF marks the extension records of a channel, it is no channel"};
+        // The lap model's configuration is fields that only its named kind writes; by its id alone
+        // the channel would have no extension records and a configuration of zeros.
+        if (module == AWM_MODULE_LAPFUNC || module == AWM_MODULE_FUELCONS || module == AWM_MODULE_GPSSEG)
+            throw Fault{"module id " + shown(kind) + " is a " + kindOf(module) +
+                        " channel: name its kind, as 'channel <n> " + kindOf(module) +
+                        " <field> <value>...'"};
+        return module;
+    }
+    throw Fault{"unknown channel kind " + quoted(kind)};
 }
 
 // "NAME" or "NAME[i]": the name, and the element (0 without one). True when an element is given.

@@ -1,10 +1,12 @@
 // Feeds the store's C interface from outside, as the logging application would, on the device root
 // named by DEVICE_ROOT: files of m01 on "meas:" and "usb_meas:", each with frames built by
-// MeasFrame, event records and a closing status block, closed after `frames` frames. After each
-// frame it prints "fed <file> <frame>" on stdout, so that a test that kills the process knows what
-// was handed over when; "done" once every writer has written and flushed everything.
+// MeasFrame, event records and a closing status block, closed after `frames` frames. It takes the
+// logging folders as the application does, and stops with exit code 1 when another process logs
+// into them. With --fed it prints "fed <file> <frame>" on stdout after each frame, so that a test
+// that kills the process knows what was handed over when; "done: ..." once every writer has written
+// and flushed everything.
 //
-//   store_driver <files> <frames per file> [<delay us between frames>]
+//   store_driver [--fed] <files> <frames per file> [<delay us between frames>]
 #include "store_driver_records.h"
 
 #include "framework/syslog.h"
@@ -60,17 +62,25 @@ int main(int argc, char** argv) {
         *out = int(v);
         return true;
     };
+    const bool traceFed = argc > 1 && std::strcmp(argv[1], "--fed") == 0;
+    const int first = traceFed ? 2 : 1, given = argc - first;
     int files = 0, frames = 0, delayUs = 0;
-    if (argc < 3 || argc > 4 || !count(argv[1], &files) || !count(argv[2], &frames) ||
-        (argc == 4 && !count(argv[3], &delayUs))) {
-        std::fprintf(stderr, "usage: store_driver <files> <frames per file> [<delay us between frames>]\n"
-                             "       (whole numbers from 0)\n");
+    if (given < 2 || given > 3 || !count(argv[first], &files) || !count(argv[first + 1], &frames) ||
+        (given == 3 && !count(argv[first + 2], &delayUs))) {
+        std::fprintf(stderr,
+                     "usage: store_driver [--fed] <files> <frames per file> [<delay us between frames>]\n"
+                     "       (whole numbers from 0)\n");
         return 2;
     }
     std::string err;
     if (!devroot_prepare(&err)) {
         std::fprintf(stderr, "device root: %s\n", err.c_str());
         return 2;
+    }
+    // Before anything is written: the application may be logging into these folders.
+    if (!devroot_claimLoggingFolders(&err)) {
+        std::fprintf(stderr, "store_driver: %s\n", err.c_str());
+        return 1;
     }
     syslog_init(0);
     cfg_meas_devHwInfo[1].debounceMs = 0; // the stick was plugged in long ago
@@ -109,8 +119,10 @@ int main(int argc, char** argv) {
         if (vf < 0) return 1;
         for (int i = 0; i < frames; ++i) {
             if (!putFrame(h, vf, f, i)) return 1;
-            std::printf("fed %d %d\n", f, i);
-            std::fflush(stdout);
+            if (traceFed) {
+                std::printf("fed %d %d\n", f, i);
+                std::fflush(stdout);
+            }
             std::vector<uint8_t> ev;
             if (eventAfter(i, &ev))
                 meas_app_PreTrigPutMetaDataVfCopy(h, vf, ev.data(), uint32_t(ev.size()), MEAS_META_EVENT);
@@ -121,7 +133,7 @@ int main(int argc, char** argv) {
         meas_app_PreTrigCloseFile(h, vf);
     }
     while (!meas_app_PreTrigIsOfflineDataFlushed()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::printf("done\n");
+    std::printf("done: %d files of %d frames each, written and flushed\n", files, frames);
     std::fflush(stdout);
     meas_app_PreTrigDelete(h);
     return 0;

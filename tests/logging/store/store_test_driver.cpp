@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -38,10 +39,11 @@ std::string fileName(int f) {
     return name;
 }
 
-// The driver on its own device root, with the moment each frame was known to be handed over.
+// The driver on its own device root, with the moment each frame was known to be handed over (with
+// `fed`, which makes it say so).
 class Driver {
 public:
-    Driver(const std::string& root, int files, int frames, int delayUs) {
+    Driver(const std::string& root, int files, int frames, int delayUs, bool fed = false) {
         int out[2];
         if (pipe(out) != 0) return;
         posix_spawn_file_actions_t fa;
@@ -54,6 +56,7 @@ public:
             if (std::string(*e).rfind("DEVICE_ROOT=", 0) != 0) env.push_back(*e);
         std::vector<std::string> args = {exe, std::to_string(files), std::to_string(frames),
                                          std::to_string(delayUs)};
+        if (fed) args.insert(args.begin() + 1, "--fed");
         std::vector<char*> envp, argv;
         for (auto& e : env) envp.push_back(e.data());
         for (auto& a : args) argv.push_back(a.data());
@@ -84,6 +87,7 @@ public:
         wait();
     }
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     Clock::time_point kill9() {
         const auto at = Clock::now();
         kill(pid_, SIGKILL);
@@ -191,7 +195,7 @@ TEST(StoreDriver, KilledAtRandomKeepsCompleteRecords) {
         for (int r = 0; r < kParallel; ++r) {
             runs.emplace_back([&, r, ms = killMs(rng)] {
                 testsupport::TempDir root;
-                Driver d(root.path(), kFiles, kFrames, 700);
+                Driver d(root.path(), kFiles, kFrames, 700, true);
                 if (!d.started()) {
                     failures[size_t(r)] = "driver did not start";
                     return;
@@ -230,4 +234,21 @@ TEST(StoreDriver, KilledAtRandomKeepsCompleteRecords) {
         }
     }
     EXPECT_GT(checkedOld, 0); // some kills came late enough to check the 1.5 s promise
+}
+
+// A second driver on folders that a running process logs into stops before it writes anything.
+TEST(StoreDriver, FoldersInUseAreRefused) {
+    testsupport::TempDir root;
+    Driver holder(root.path(), 1, 1000000, 1000, true);
+    ASSERT_TRUE(holder.started());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return holder.fedBefore(0, Clock::now(), {}) > 0; }));
+    const std::string cmd = "DEVICE_ROOT='" + root.path() + "' " + testsupport::buildDir() +
+                            "/tests/logging/store_driver 2 1 >" + root.file("second.txt") + " 2>&1";
+    const int status = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(testsupport::readFile(root.file("second.txt")),
+              "store_driver: the logging folder '" + root.file("meas") +
+                  "' is in use by another running process (pid " + std::to_string(holder.pid()) +
+                  "): two processes never log into one folder\n");
+    EXPECT_NE(access(root.file("meas/" + fileName(1)).c_str(), F_OK), 0); // the second's own file
 }

@@ -120,7 +120,8 @@ TEST(AppParam, DamagedFilesAreRefusedNamingFileLineAndReason) {
         {"home_dir =\n", 1, "no value"},
         {"just words\n", 1, "expected 'key = value'"},
         {"xcp_port = 1\nxcp_port = 2\n", 2, "'xcp_port' given twice"},
-        {"pid = 20\npid.0 = 21\n", 2, "'pid.0' given twice"},
+        {"pid = 20\npid = 21\n", 2, "'pid' given twice"},
+        {"pid = 20\npid.0 = 21\n", 2, "'pid.0' given twice (as 'pid' on line 1)"},
         {"# fine\n" + std::string(300, 'x') + "\n", 2, "line too long"},
         {std::string("pid = 1\0\n", 9), 1, "NUL"},
     };
