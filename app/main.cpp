@@ -20,6 +20,7 @@
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
 #include "logging/app/meas_app.h"
+#include "logging/app/meas_app_store.h"
 #include "logging/app/sb_info.h"
 #include "logging/app/sblk_task.h"
 #include "logging/disk/cfg_meas.h"
@@ -48,6 +49,7 @@
 #include "platform/rtos/basetick.h"
 #include "platform/rtos/sysmq.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -237,18 +239,24 @@ int main(int argc, char** argv) {
 
     postrun_register(PR_PWM, "PWM outputs", PwmOut_StopAll);
     postrun_register(PR_STATUSBLOCK, "status block", sblk_power_down);
-    // The fast stop closes every file at the next tick of the measurement raster; the status blocks
-    // of those files are finished before anything else stops (the network still answers the version
-    // requests of a block).
+    // The fast stop closes every file at the next tick of the measurement raster; the files are
+    // finished before anything else stops (the network still answers the version requests of a
+    // status block). The device's supply holds up for 950 ms after power-off; the host loses no
+    // power at the end: it waits until every file is closed on each of its drives (its status block
+    // written, read-only), unless a drive stays full or hangs: the files left unfinished are named.
+    static std::atomic<bool> filesUnfinished{false};
     postrun_register(PR_LOGGING, "logging", [] {
         meas_app_remotefaststop();
         waitFor(meas_app_faststop_done, 1000);
-        if (!waitFor(sb_blocks_done, 3000)) syslogx(LOG_PRIO_ERR, "main(): status blocks not finished");
+        if (!waitFor(MeasAppStore_filesClosed, 10000)) {
+            filesUnfinished = true;
+            syslogx(LOG_PRIO_ERR, "main(): files not finished at the shutdown: %s",
+                    MeasAppStore_unclosedFiles().c_str());
+        }
     });
-    // The device's supply holds up for 950 ms after power-off. The host loses no power at the end:
-    // it waits until the files are on disk, closed and read-only, unless the drive hangs.
     postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
-        if (!waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; }, 10000))
+        if (!waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; },
+                     filesUnfinished.load() ? 100 : 10000))
             syslogx(LOG_PRIO_ERR, "main(): the logger's data are not all on disk");
     });
     postrun_register(PR_DISPLAY, "display", displayJoin); // control stopped; keeps its last picture

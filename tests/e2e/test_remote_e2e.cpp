@@ -6,9 +6,14 @@
 // - A destroy (a calibration PC, a flash request) is answered once the open file is closed whole on
 //   both drives; its disconnect builds the measurement afresh.
 // - With logging switched off, every connect is answered at once and requests nothing.
+// - Every path a close can take ends with every file whole before the answer: a stop or destroy
+//   just after a lap, a destroy just after the start, a full drive or stick, a stick that arrives
+//   just before a destroy, a re-armed pretrigger.
 #include "app_process.h"
 #include "caldataset.h"
+#include "condition_config.h"
 #include "measfile.h"
+#include "smalldisk.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +28,7 @@
 #include <mqueue.h>
 #include <set>
 #include <sstream>
+#include <thread>
 
 using namespace testsupport;
 
@@ -242,4 +248,217 @@ TEST(RemoteE2E, WithLoggingOffEveryConnectIsAnsweredAtOnce) {
         EXPECT_NE(state.find(flag), std::string::npos) << flag << "\n" << state;
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+}
+
+namespace {
+
+std::vector<std::string> measFiles(const TempDir& root) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(root.file("meas")))
+        if (e.path().filename().string().rfind("A0", 0) == 0) out.push_back(e.path().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+uint32_t be32(const std::vector<uint8_t>& p) {
+    return p.size() < 4 ? 0 : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// Every file closed whole: it parses, ends with its status block, is read-only, holds no record
+// after its close stamp, and its copy on the stick, where there is one, has the same bytes.
+void expectWhole(const TempDir& root, const std::string& when) {
+    for (const std::string& path : measFiles(root)) {
+        const std::string name = std::filesystem::path(path).filename().string();
+        const measfile::File f = measfile::readFile(path);
+        ASSERT_TRUE(f.ok()) << when << ", " << name << ": " << f.error;
+        EXPECT_FALSE(f.truncated) << when << ", " << name;
+        ASSERT_FALSE(f.metas.empty()) << when << ", " << name;
+        EXPECT_EQ(f.metas.back().type, 2) << when << ", " << name << " does not end with its status block";
+        EXPECT_TRUE(readOnly(path)) << when << ", " << name;
+        for (const measfile::Meta* m : f.metaOfType(5))
+            for (const measfile::Record& r : f.records)
+                ASSERT_LE(int32_t(r.ts - be32(m->payload)), 0)
+                    << when << ", " << name << ": a record after its close stamp";
+        const std::string copy = root.file("usb_meas/" + name);
+        if (std::filesystem::exists(copy)) {
+            EXPECT_EQ(readBinary(copy), readBinary(path)) << when << ", " << name << " on the stick";
+        }
+    }
+}
+
+enum class Path { Lap, EarlyDestroy, FullDrive, FullStick, StickBefore, Pretrigger };
+struct Row {
+    const char* what;
+    Path path;
+    uint8_t command;
+    int delayMs; // between the row's event and the command
+};
+
+} // namespace
+
+// Each row brings the logging to a close by one path, then the PC's command; at the answer every
+// file is whole and the files of the row's measurement hold every counter record up to the request.
+TEST(RemoteE2E, EveryFileIsClosedWholeBeforeTheAnswerOnEveryPath) {
+    TempDir root;
+    prepare(root, true);
+    makeDirs(root.file("usb_meas"));
+    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    SmallDisk drive(4 << 20, root.file("meas"));
+    if (!drive.ok()) GTEST_SKIP() << drive.reason();
+    SmallDisk stickDisk(4 << 20, root.file("usb_meas"));
+    if (!stickDisk.ok()) GTEST_SKIP() << stickDisk.reason();
+    auto stick = [&](int inserted) {
+        writeFile(root.file("usb_meas.drive.new"), "inserted " + std::to_string(inserted) + "\n");
+        std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
+    };
+    AppProcess dev(root.path(), {"0"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    dev.shell("board ping answer");
+    PcConnectionService pcs(root.path());
+    ASSERT_TRUE(pcs.ok()) << readFile(root.file("mqueue-0.names"));
+    auto count = [&](const std::string& what) {
+        const std::string log = dev.logText();
+        size_t n = 0;
+        for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+        return n;
+    };
+    auto waitCount = [&](const std::string& what, size_t above, int timeoutMs = 30000) {
+        return waitUntil([&] { return count(what) > above; }, timeoutMs);
+    };
+
+    const Row rows[] = {
+        {"a stop at once after a lap", Path::Lap, 0xE1, 0},
+        {"a destroy 100 ms after a lap", Path::Lap, 0xE0, 100},
+        {"a flash request 300 ms after a lap", Path::Lap, 0xD1, 300},
+        {"a destroy 0.2 s after the start", Path::EarlyDestroy, 0xE0, 200},
+        {"a stop on a full logging drive", Path::FullDrive, 0xE1, 0},
+        {"a destroy on a full stick", Path::FullStick, 0xE0, 0},
+        {"a stick inserted 1 s before a destroy", Path::StickBefore, 0xE0, 1000},
+        {"a destroy of a re-armed pretrigger", Path::Pretrigger, 0xE0, 0},
+        {"a second destroy of a re-armed pretrigger", Path::Pretrigger, 0xE0, 0},
+    };
+    std::set<std::string> known; // files of the rows before
+    size_t starts = 0;           // measurement starts before the row
+    for (size_t k = 0; k < std::size(rows); ++k) {
+        const Row& row = rows[k];
+        SCOPED_TRACE(row.what);
+        const size_t logFrom = dev.logText().size();
+        auto mine = [&] {
+            std::vector<std::string> out;
+            for (const std::string& f : measFiles(root))
+                if (!known.count(f)) out.push_back(f);
+            return out;
+        };
+        auto counters = [&] {
+            std::vector<measfile::Record> all;
+            for (const std::string& f : mine()) {
+                const auto r =
+                    measfile::readFile(f).recordsOf(row.path == Path::Pretrigger ? PIN_BLOCK : COUNTERS);
+                all.insert(all.end(), r.begin(), r.end());
+            }
+            std::sort(all.begin(), all.end(),
+                      [](const auto& a, const auto& b) { return int32_t(a.ts - b.ts) < 0; });
+            return all;
+        };
+        if (row.path == Path::EarlyDestroy) {
+            ASSERT_TRUE(waitCount("Measstart with Outing", starts)) << dev.logText();
+        } else if (row.path != Path::Pretrigger) {
+            ASSERT_TRUE(waitUntil([&] { return counters().size() >= 50; }, 30000)) << dev.logText();
+        }
+        SmallDisk* full = row.path == Path::FullDrive   ? &drive
+                          : row.path == Path::FullStick ? &stickDisk
+                                                        : nullptr;
+        switch (row.path) {
+        case Path::Lap:
+            dev.shell("lof_laptrig");
+            break;
+        case Path::FullDrive:
+        case Path::FullStick: {
+            const size_t cuts = count("ends with its last complete record");
+            full->fill();
+            ASSERT_TRUE(waitCount("ends with its last complete record", cuts)) << dev.logText();
+            break;
+        }
+        case Path::StickBefore:
+            stick(0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // seen gone by the drive check
+            ASSERT_TRUE(waitUntil([&] { return counters().size() >= 150; }, 30000)) << dev.logText();
+            stick(1);
+            break;
+        case Path::Pretrigger:
+            ASSERT_TRUE(waitCount("New measurement started", starts)) << dev.logText();
+            dev.shell("board din 0 1");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            dev.shell("board din 0 0");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            break;
+        case Path::EarlyDestroy:
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(row.delayMs));
+        ASSERT_TRUE(pcs.command(row.command));
+        if (full) {
+            // The open file's status block is handed over, the drive has no room for it: no answer.
+            const std::string open = std::filesystem::path(mine().back()).filename().string();
+            ASSERT_TRUE(waitCount("sb_create_check(" + open + "):0 - done", 0)) << dev.logText();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            EXPECT_EQ(pcs.waiting(), 0) << "answered while " << open << " is not finished";
+            full->free();
+        }
+        ASSERT_EQ(pcs.reply(60000), DONE) << dev.logText();
+        const std::string segment = dev.logText().substr(logFrom);
+        const double asked = loggedStamp(segment, row.command == 0xE1   ? "Trevanox connected"
+                                                  : row.command == 0xE0 ? "Plixor connected"
+                                                                        : "Flash request");
+        ASSERT_GT(asked, 0) << segment;
+        const std::vector<std::string> files = mine();
+        ASSERT_FALSE(files.empty());
+        if (row.path == Path::StickBefore) {
+            // The piece written before the stick was pulled is replaced by the closed file.
+            const std::string last = files.back();
+            const std::string copy = root.file("usb_meas/" + std::filesystem::path(last).filename().string());
+            EXPECT_TRUE(
+                waitUntil([&] { return readOnly(copy) && readBinary(copy) == readBinary(last); }, 30000))
+                << copy << "\n"
+                << dev.logText();
+        }
+        expectWhole(root, row.what);
+        // Nothing lost before the request: the counters without a gap, up to it once data came.
+        if (row.path != Path::Pretrigger) {
+            const auto records = counters();
+            for (size_t i = 1; i < records.size(); ++i)
+                ASSERT_EQ(records[i].ts - records[i - 1].ts, 100u)
+                    << "record " << i << " of " << records.size();
+            const size_t begun = segment.find("starting measurement m01");
+            if (begun != std::string::npos && loggedStamp(segment, "starting measurement m01") < asked) {
+                ASSERT_FALSE(records.empty());
+                EXPECT_GT(records.back().ts / 10000.0, asked - 0.15)
+                    << "the last record comes before the request";
+            } else if (row.path != Path::EarlyDestroy) {
+                ASSERT_FALSE(records.empty());
+                EXPECT_GT(records.back().ts / 10000.0, asked - 0.15)
+                    << "the last record comes before the request";
+            }
+        }
+        // A lap's close writes its stamp: in the file the lap cut, and only there.
+        size_t stamped = 0;
+        for (const std::string& f : files) stamped += measfile::readFile(f).metaOfType(5).empty() ? 0 : 1;
+        EXPECT_EQ(stamped, row.path == Path::Lap ? 1u : 0u);
+        for (const std::string& f : files) known.insert(f);
+        starts = count("Measstart with Outing");
+        if (row.path == Path::EarlyDestroy) {
+            // A destroyed measurement has nothing to start: 0xEE is refused, only 0xED builds it again.
+            ASSERT_TRUE(pcs.command(0xEE));
+            ASSERT_TRUE(waitCount("meas_app_remotestart: failed 100", 0)) << dev.logText();
+        }
+        if (k + 1 < std::size(rows) && rows[k + 1].path == Path::Pretrigger && row.path != Path::Pretrigger)
+            writeFile(root.file("cfg/m01.xml"), conditionConfig("<PreTriggerTime time=\"10\"/>\n"));
+        ASSERT_TRUE(pcs.command(row.command == 0xE1 ? 0xEE : 0xED));
+    }
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(30000), 0) << dev.stderrText();
+    expectWhole(root, "at the end");
+    const std::string log = dev.logText();
+    for (const char* never : {"fd open err", "closed before its end", "not finished"})
+        EXPECT_EQ(log.find(never), std::string::npos) << never << "\n" << log;
 }

@@ -43,6 +43,11 @@ void meas_app_clearsegmentation();
 // stack and the lap's status block included (lap_setLogging).
 void meas_app_lap_connect();
 void meas_app_checksegmentation();
+// Cuts the files of m01 and m03 into a new fragment now (forced: no close stamp record).
+void meas_app_forceFragment();
+// After a stop: when a file was opened since the start, the fragment moves on, so that the next
+// start never reopens a closed file's name.
+void meas_app_fragmentAfterStop();
 void meas_app_fastmeasstop();
 // Shutdown: the fast stop (only while logging is active); the wait for its end.
 void meas_app_remotefaststop();

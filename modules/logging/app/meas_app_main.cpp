@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <string>
 
 std::atomic<uint8_t> meas_app_stopreq{0}, meas_app_reinitreq{0}, meas_app_destroyreq{0}, meas_app_startreq{0},
     meas_app_blkstopreq{0}, meas_app_faststopreq{0}, meas_app_hstinitreq{0}, meas_app_running{0},
@@ -88,6 +89,29 @@ void statistics() {
         s.beCnt = c;
         s.beCntMax = cm;
     }
+}
+
+// The copy of a closed file to the stick: through the measurement's store, whose drive writer
+// starts it after what it has in hand, or at once when there is no store (destroyed).
+void copyToStick(int index, const meas_filecounters& c) {
+    if (!c.valid) return;
+    static char target[] = "usb_meas:";
+    CopyFile_t rq{c.outing, c.lap, c.absLap, c.fragment, target, 0};
+    if (meas[index].pretrig)
+        meas_app_PreTrigCopyFile(meas[index].pretrig, &rq);
+    else
+        meas_app_copyFileStart(rq, index);
+}
+
+// A file whose name is taken on the logging drive gets nothing written: a new one is cut.
+void checkNameTaken() {
+    const std::string name = MeasAppStore_nameTakenFile();
+    if (name.empty()) return;
+    syslogx(LOG_PRIO_ERR,
+            "meas_app_main(): %s cannot be written: a file of that name is on the logging drive; a new file "
+            "is cut",
+            name.c_str());
+    meas_app_forceFragment();
 }
 
 // Re-arming a pretrigger needs the open frames of its measurement handed over first.
@@ -193,16 +217,13 @@ void meas_app_main() {
             meas_app_measstop(0);
             destroyClosing = true;
             destroyClosingSince = t;
-        } else {
-            MeasAppStore_checkForFlushIdx(7, true);
-            if (MeasAppStore_filesClosed()) {
-                meas_app_measdestroy();
-                destroyClosing = false;
-            } else if (t - destroyClosingSince > DESTROY_WAIT_LOGGED) {
-                syslogx(LOG_PRIO_ERR, "meas_app_main(): the destroy waits for files not closed after %u s",
-                        unsigned(DESTROY_WAIT_LOGGED / 10000));
-                destroyClosingSince = t; // again in as long
-            }
+        } else if (MeasAppStore_filesClosed()) {
+            meas_app_measdestroy();
+            destroyClosing = false;
+        } else if (t - destroyClosingSince > DESTROY_WAIT_LOGGED) {
+            syslogx(LOG_PRIO_ERR, "meas_app_main(): the destroy waits for files not closed after %u s: %s",
+                    unsigned(DESTROY_WAIT_LOGGED / 10000), MeasAppStore_unclosedFiles().c_str());
+            destroyClosingSince = t; // again in as long
         }
     }
     // 5. Re-initialise.
@@ -232,6 +253,11 @@ void meas_app_main() {
         meas_app_startreq = 0;
         meas_app_running = 1;
     }
+    // While no block writes (stopped, destroying, shutting down) the files left are closed at once,
+    // each as soon as the status-block task can take its block.
+    if (destroyClosing || powerdown.load() ||
+        (meas_app_running.load() == 0 && (meas_app_get_flags() & 0x7F) == 0))
+        MeasAppStore_checkForFlushIdx(7, true);
     // 8. Statistics, 9. fragmentation.
     statistics();
     armFlushes();
@@ -270,6 +296,7 @@ void rMeasure() {
         meas_fifo_data_syslog();
         meas_app_check_datatimeout();
         meas_app_checkFragmentTrigOnUSBEvent();
+        checkNameTaken();
     }
 }
 
@@ -299,14 +326,18 @@ void meas_app_lap_connect() {
     lap_setLogging(&hooks);
 }
 
-void meas_app_checksegmentation() {
-    int r = meas_app_PreTrigCheckFragment(meas[MEAS_M01].pretrig);
-    if (r == 0) r = meas_app_PreTrigCheckFragment(meas[MEAS_M03].pretrig);
-    if (r == 0) return;
+void meas_app_forceFragment() {
     meas[MEAS_M01].forcedFrag = 1;
     meas[MEAS_M03].forcedFrag = 1;
     meas_app_clearsegmentation();
     LapOutFra_setFragmentTrig(time_getTimestamp());
+}
+
+void meas_app_checksegmentation() {
+    int r = meas_app_PreTrigCheckFragment(meas[MEAS_M01].pretrig);
+    if (r == 0) r = meas_app_PreTrigCheckFragment(meas[MEAS_M03].pretrig);
+    if (r == 0) return;
+    meas_app_forceFragment();
     if (r == 1)
         syslogx(LOG_PRIO_INFO, "meas_app: Fragmentation because of size (%d kbytes)",
                 int(seramCal().FILEFRAGMENTATION_SIZE) << 10);
@@ -317,9 +348,7 @@ void meas_app_checksegmentation() {
 
 void meas_app_fastmeasstop() {
     MeasAppStore_closeAllFilesFast();
-    bool written = false;
-    for (auto& m : meas) written = written || m.fileWritten.load() == 1;
-    if (written) LapOutFra_setFragmentTrig(0);
+    meas_app_fragmentAfterStop();
     powerdown = 1;
     meas_app_faststopreq = 0;
 }
@@ -365,29 +394,27 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
         MeasAppStore_driveCheckDirectoryFlags(usb);
         const bool running = meas_app_running.load() == 1 && (meas[MEAS_M01].firstSampleTs.load() != 0 ||
                                                               meas[MEAS_M03].firstSampleTs.load() != 0);
+        // written by the writers' availability queries too
+        const bool copyAllowed =
+            !firstArrival &&
+            !(std::atomic_ref<uint32_t>(cfg_meas_devHwInfo[hw].status).load(std::memory_order_relaxed) &
+              0x10000);
         if (running) {
             LapOutFraState s{};
             LapOutFra_getState(&s);
-            meas_app_setForcedFrag(0);
-            meas_app_setForcedFrag(2);
-            meas_app_clearsegmentation();
-            LapOutFra_setFragmentTrig(time_getTimestamp());
+            meas_app_forceFragment();
             if (!s.valid) {
                 syslogx(LOG_PRIO_WARNING,
                         "LapOutFra_checkFragmentTrigOnUSBEvent() lapoutfra invalid, skip file copy");
-            } else if (!firstArrival &&
-                       // written by the writers' availability queries too
-                       !(std::atomic_ref<uint32_t>(cfg_meas_devHwInfo[hw].status)
-                             .load(std::memory_order_relaxed) &
-                         0x10000)) {
-                static char target[] = "usb_meas:";
-                CopyFile_t rq{s.outing, s.lap, s.absLap, s.fragment, target, 0};
-                meas_app_PreTrigCopyFile(meas[MEAS_M01].pretrig, &rq);
-                if (LOGGING2_TARGET_PARTITION_ram == 0) {
-                    CopyFile_t rq3 = rq;
-                    meas_app_PreTrigCopyFile(meas[MEAS_M03].pretrig, &rq3);
-                }
+            } else if (copyAllowed) {
+                const meas_filecounters cut{s.outing, s.lap, s.absLap, s.fragment, true};
+                copyToStick(MEAS_M01, cut);
+                if (LOGGING2_TARGET_PARTITION_ram == 0) copyToStick(MEAS_M03, cut);
             }
+        } else if (copyAllowed) {
+            // Stopped or destroyed: the file the stop or destroy closed (or still closes).
+            copyToStick(MEAS_M01, meas[MEAS_M01].lastFile);
+            if (LOGGING2_TARGET_PARTITION_ram == 0) copyToStick(MEAS_M03, meas[MEAS_M03].lastFile);
         }
         firstArrival = false;
     }

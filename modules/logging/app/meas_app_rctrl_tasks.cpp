@@ -4,8 +4,10 @@
 #include "framework/board_io.h"
 #include "framework/errmem.h"
 #include "framework/syslog.h"
+#include "framework/time_util.h"
 #include "logging/app/meas_app.h"
 #include "logging/app/meas_app_remote.h"
+#include "logging/app/meas_app_store.h"
 #include "measdata/ecumaster.h"
 #include "platform/kernel/ping.h"
 #include "platform/rtos/rtos.h"
@@ -28,9 +30,27 @@ void ipText(uint32_t ip, char* out, size_t size) {
 // Up to RCTRL_ATTEMPTS tries one tick apart; then waits, a tick at a time, until the state
 // machine has done it. 0x00 done, 0xFF never accepted.
 int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const char* failText) {
+    const uint32_t unfinished = MeasAppStore_unfinishedFiles();
     for (int attempt = 1; attempt <= RCTRL_ATTEMPTS; ++attempt) {
         if (request(ip)) {
-            while (busy()) taskDelay(1);
+            // A stop answers once its files are closed on their drives, however long that takes
+            // (a full drive): what it waits for is told every 10 s (the destroy tells its own).
+            uint32_t since = time_getTimestamp();
+            while (busy()) {
+                taskDelay(1);
+                if (busy == meas_app_remotestop_busy && time_getTimestamp() - since > 100000) {
+                    since = time_getTimestamp();
+                    syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() the stop waits for files not closed: %s",
+                            MeasAppStore_unclosedFiles().c_str());
+                }
+            }
+            // Done, but not every file is whole on every drive: not a success.
+            if (MeasAppStore_unfinishedFiles() != unfinished) {
+                syslogx(LOG_PRIO_ERR,
+                        "remotectrl_listenQueue() %s: files not finished, answering MEAS_REPLY_ERROR",
+                        failText);
+                return MEAS_REPLY_ERROR;
+            }
             return 0x00;
         }
         syslogx(LOG_PRIO_WARNING, "remotectrl_listenQueue() %s failed #%d", failText, attempt);

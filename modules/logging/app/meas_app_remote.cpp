@@ -21,6 +21,8 @@ namespace {
 
 std::atomic<TASK_ID> remotectrl_lost_task_id{0};
 std::mutex gRemoteMutex;
+// A remote destroy set the remote-start lock; only a remote init takes it away.
+bool gDestroyed = false;
 
 bool loggingActive() {
     return cfg_system.loggingActive != 0;
@@ -72,7 +74,7 @@ int meas_app_remotestop(uint32_t ip) {
     meas_app_startreq = 0;
     meas_app_stopreq = 1;
     remotectrl_remoteinit_lock = 0;
-    meas_app_remotestart_lock = 0;
+    if (!gDestroyed) meas_app_remotestart_lock = 0;
     remotectrl_lost_ip = ip;
     if (sendWatchEvent(RCTRL_EV_STOP) != OK) syslogx(LOG_PRIO_ERR, "meas_app_remotestop: Event Send failed");
     return 1;
@@ -86,6 +88,8 @@ int meas_app_remoteinit() {
         return 0;
     }
     meas_app_reinitreq = 1;
+    meas_app_remotestart_lock = 0;
+    gDestroyed = false;
     if (sendWatchEvent(RCTRL_EV_INIT) == OK) {
         remotectrl_retry_ctr = 0;
         remotectrl_lost_ip = 0;
@@ -104,6 +108,9 @@ int meas_app_remotedestroy(uint32_t ip) {
     meas_app_startreq = 0;
     meas_app_stopreq = 1;
     meas_app_destroyreq = 1;
+    // A destroyed measurement has nothing to start: it comes back with a remote init.
+    meas_app_remotestart_lock = 1;
+    gDestroyed = true;
     if (ip != 0) {
         remotectrl_remoteinit_lock = 0;
         remotectrl_lost_ip = ip;

@@ -1,6 +1,7 @@
 // Saving, stopping and destroying the measurement blocks: the measurement raster drains each
 // block FIFO into the file store, and blocks stop once their FIFO is empty.
 #include "framework/board_io.h"
+#include "framework/raster.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "laptiming/lapoutfra.h"
@@ -37,8 +38,28 @@ bool takeSem(SEM_ID sem, const meas_blk* b) {
     return false;
 }
 
+constexpr uint32_t STOP_DELIVERY_WAIT = 30000; // 3 s in 100 us ticks
+
+// A running block of a periodic raster waits, when it stops, for the records stamped up to the
+// stop that its source has yet to deliver.
+void noteStop(meas_blk* b) {
+    const int rate = raster2rate(b->raster);
+    const uint16_t st = b->state.load();
+    const bool waits = rate > 0 && !(b->type & MEAS_BLK_LAPSB) &&
+                       !(st & (MEAS_BS_PAUSED | MEAS_BS_OFFLINE | MEAS_BS_FAILED));
+    b->stopTs = time_getTimestamp();
+    b->stopPeriod = uint32_t(rate) * 10 * (b->divisor ? b->divisor : 1);
+    b->stopUntil = waits ? b->stopTs + STOP_DELIVERY_WAIT : MEAS_TS_NONE;
+}
+
+bool deliveringUpToStop(const meas_blk* b) {
+    if (b->stopUntil == MEAS_TS_NONE || int32_t(time_getTimestamp() - b->stopUntil) >= 0) return false;
+    return int32_t(b->lastTs + b->stopPeriod - b->stopTs) < 0;
+}
+
 // The last running list has emptied: the store stops and the numbering starts again.
 void allStopped(uint8_t keep) {
+    meas_app_fragmentAfterStop();
     for (int i = 0; i < MEAS_INSTANCES; ++i)
         if (meas[i].gw && !(keep && i == MEAS_M02)) gw_kill_all_lists(meas[i].gw);
     meas_app_PreTrigMeasStop(keep);
@@ -106,10 +127,17 @@ uint16_t meas_app_blockstop(meas_blk* b) {
     }
     if (!normalListsEmpty() || !listsEmpty(11, 13)) return 0xFFFF;
     if (!meas_app_blkstopreq.load()) return 0xFFFF; // not a stop in progress
-    for (int i = 0; i < MEAS_INSTANCES; ++i)
-        if (meas[i].fileWritten.exchange(0)) LapOutFra_setFragmentTrig(0);
     allStopped(0);
     return 0xFFFF;
+}
+
+void meas_app_fragmentAfterStop() {
+    bool opened = false;
+    for (meas_instance& m : meas) {
+        const bool written = m.fileWritten.exchange(0) != 0;
+        opened = (m.fileOpened.exchange(0) != 0) || written || opened;
+    }
+    if (opened) LapOutFra_setFragmentTrig(0);
 }
 
 uint16_t meas_app_measstop(uint8_t keep) {
@@ -129,6 +157,7 @@ uint16_t meas_app_measstop(uint8_t keep) {
         for (meas_blk* b : blocks) {
             if (keep && (b->type & MEAS_BLK_TELE)) continue;
             meas_instance& m = *b->instance;
+            noteStop(b);
             if (b->state.load() & (MEAS_BS_OFFLINE | MEAS_BS_FAILED)) {
                 if (b->type & MEAS_BLK_LAPSB) {
                     b->sbFlags.fetch_or(MEAS_SB_STOPPENDING);
@@ -265,7 +294,8 @@ void meas_app_saveblock(int code) {
         if (r == MF_ERR_TS_WAIT && b->condRef) {
             meas_app_store_block_close_check_only(b);
         } else if (m.started.load() & MEAS_STOPPING) {
-            if (!(b->type & MEAS_BLK_LAPSB) || !(b->sbFlags.load() & MEAS_SB_STOPPENDING))
+            if ((!(b->type & MEAS_BLK_LAPSB) || !(b->sbFlags.load() & MEAS_SB_STOPPENDING)) &&
+                !deliveringUpToStop(b))
                 meas_app_blockstop(b);
         }
     }

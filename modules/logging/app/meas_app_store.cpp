@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -33,6 +34,31 @@ MeasAppStore_FileInfo_s* fileOfNode(NODE* n) {
 
 meas_instance* instOf(const MeasAppStore_FileInfo_s* f) {
     return static_cast<meas_instance*>(f->meas);
+}
+
+// Closed towards the writers: only the writers' closes are left.
+bool handedOver(const MeasAppStore_FileInfo_s* f) {
+    return f->closeState.load() >= MEAS_CLOSE_WRITERS;
+}
+
+// The close of a file is decided once, when the first of its blocks leaves it or the store closes
+// it: by a lap (the counters moved on: type SB_LAPTRIG, a close stamp record at the lap), by a
+// forced fragment (the counters moved on too, but SB_PERIOD and no record), or by a stop, destroy or
+// shutdown of the file the counters still name (SB_PERIOD, no record; its stamp is its end).
+void decideClose(MeasAppStore_FileInfo_s* f, bool byStop) {
+    if (f->closeState.load() != MEAS_CLOSE_OPEN) return;
+    meas_instance& m = *instOf(f);
+    LapOutFraState c{};
+    LapOutFra_getState(&c);
+    const bool moved =
+        f->outing != c.outing || f->lap != c.lap || f->absLap != c.absLap || f->fragment != c.fragment;
+    if (moved || !byStop) {
+        f->closeState = m.forcedFrag.exchange(0) ? MEAS_CLOSE_PERIOD : MEAS_CLOSE_COUNTERS;
+        if (f->closeTimestamp == MEAS_TS_NONE) f->closeTimestamp = LapOutFra_getTimeStamp();
+    } else {
+        f->closeState = MEAS_CLOSE_PERIOD;
+    }
+    f->closeDeadline = time_getTimestamp() + CLOSE_DELAY;
 }
 
 struct QueueLock {
@@ -150,8 +176,8 @@ MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* b, const LapOutFr
     QueueLock lk("meas_app_get_lof_file()");
     for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
         MeasAppStore_FileInfo_s* f = fileOfNode(n);
-        if (f->index == b->index && f->outing == c.outing && f->lap == c.lap && f->absLap == c.absLap &&
-            f->fragment == c.fragment)
+        if (f->index == b->index && !handedOver(f) && f->outing == c.outing && f->lap == c.lap &&
+            f->absLap == c.absLap && f->fragment == c.fragment)
             return f;
     }
     return nullptr;
@@ -194,6 +220,7 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
     if (!found) {
         auto* f = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
         if (!f) return 1;
+        f->refs = 1; // the file queue's
         lstInit(&f->blocks);
         get_bcd_time(f->createTime);
         if (LapOutFra_genFilenameAbsLap(f->name, sizeof f->name, uint8_t(b->index), uint8_t(c.outing),
@@ -205,7 +232,7 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
         f->lap = c.lap;
         f->absLap = c.absLap;
         f->fragment = c.fragment;
-        f->closeState = 0;
+        f->closeState = MEAS_CLOSE_OPEN;
         f->initTimestamp = c.timestamp == MEAS_TS_NONE ? 0 : c.timestamp;
         f->closeTimestamp = MEAS_TS_NONE;
         f->closeDeadline = MEAS_TS_NONE;
@@ -219,9 +246,13 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
         meas_app_PreTrigOpenFile(m.pretrig, f);
         if (f->vfIdx < 0) {
             syslogx(LOG_PRIO_ERR, "meas_app_open_file(): failed to open virtual file %s", f->name);
-            std::free(f);
+            meas_app_PreTrigFileInfoRelease(f);
             return 1;
         }
+        // A stop or destroy after this moves the fragment on, so that the next start never
+        // reopens this file's name; a stick that arrives after the stop gets this file.
+        m.fileOpened = 1;
+        m.lastFile = {f->outing, f->lap, f->absLap, f->fragment, true};
         {
             QueueLock lk("meas_app_open_file(): error taking semaphore to add entry");
             lstAdd(&gFileQueue, &f->node);
@@ -276,12 +307,12 @@ void meas_app_store_statusblock(MeasAppStore_FileInfo_s* file, int closeType) {
     sb_create_write(&rq, closeType, file->index);
 }
 
-void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int closeType) {
+void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int) {
     if (!file) {
         syslogx(LOG_PRIO_ERR, "meas_app_req_sb_and_unlink_file(): Error NULL file handle");
         return;
     }
-    if (file->closeState == 3) {
+    if (file->closeState.load() >= MEAS_CLOSE_SB) {
         syslogx(LOG_PRIO_ERR,
                 "meas_app_req_sb_and_unlink_file(): Error - requesting close file SB second time");
         return;
@@ -292,16 +323,23 @@ void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int closeTyp
         return;
     }
     meas_instance& m = *instOf(file);
-    if (closeType == SB_LAPTRIG && file->closeState == 2 && m.pretrig) {
+    // While logging stops, a file whose status block finds the task busy with another one waits
+    // for it (the flush check asks again on every tick) instead of closing without.
+    const bool stopping = meas_app_running.load() == 0 || (m.started.load() & MEAS_STOPPING);
+    if (stopping && sb_busy(file->index)) return;
+    decideClose(file, true);
+    if (file->closeTimestamp == MEAS_TS_NONE) file->closeTimestamp = time_getTimestamp();
+    // The close type is the one decided; a lap's close carries its stamp as a record.
+    const int closeType = file->closeState.load() == MEAS_CLOSE_COUNTERS ? SB_LAPTRIG : SB_PERIOD;
+    if (closeType == SB_LAPTRIG && m.pretrig) {
         const uint32_t ts = file->closeTimestamp;
         const uint8_t be[4] = {uint8_t(ts >> 24), uint8_t(ts >> 16), uint8_t(ts >> 8), uint8_t(ts)};
         meas_app_PreTrigPutMetaDataVfCopy(m.pretrig, file->vfIdx, be, 4, MEAS_META_CLOSE_TS);
     }
     eventLoggerFlushUntil(m.evLogger, file->closeTimestamp);
-    if (file->closeState == 1) closeType = SB_PERIOD;
     syslogx(LOG_PRIO_INFO, "meas_app_close_file(): collecting statusblock for %s, type %s", file->name,
             closeTypeName(closeType));
-    file->closeState = 3;
+    file->closeState = MEAS_CLOSE_SB;
     meas_app_store_statusblock_close(file, closeType);
 }
 
@@ -319,14 +357,7 @@ void meas_app_close_file(meas_blk* b, int closeType) {
         }
         return;
     }
-    meas_instance& m = *b->instance;
-    if (file->closeState == 0) {
-        file->closeState = m.forcedFrag.exchange(0) ? 1 : 2;
-        if (file->closeTimestamp == MEAS_TS_NONE) {
-            file->closeTimestamp = LapOutFra_getTimeStamp();
-            file->closeDeadline = time_getTimestamp() + CLOSE_DELAY;
-        }
-    }
+    decideClose(file, closeType == SB_PERIOD);
     meas_app_store_frame(b);
     lstDelete(&file->blocks, &b->store.node);
     b->store.file = nullptr;
@@ -428,29 +459,42 @@ int meas_app_store_frame_sb_dyn(int vfIdx, int index, uint32_t lapTs) {
 }
 
 void meas_app_file_queue_delete(MeasAppStore_FileInfo_s* file) {
-    QueueLock lk("meas_app_file_queue_delete()");
-    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n))
-        if (fileOfNode(n) == file) {
-            lstDelete(&gFileQueue, n);
-            syslogx(LOG_PRIO_DEBUG, "meas_app_file_queue_delete(): deleted file (%s) from gFileQueue",
-                    file->name);
+    {
+        QueueLock lk("meas_app_file_queue_delete()");
+        bool found = false;
+        for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n))
+            if (fileOfNode(n) == file) {
+                lstDelete(&gFileQueue, n);
+                found = true;
+                break;
+            }
+        if (!found) {
+            syslogx(LOG_PRIO_ERR, "meas_app_file_queue_delete(): error deleting file from gFileQueue (%s)",
+                    file ? file->name : "");
             return;
         }
-    syslogx(LOG_PRIO_ERR, "meas_app_file_queue_delete(): error deleting file from gFileQueue (%s)",
-            file ? file->name : "");
+        syslogx(LOG_PRIO_DEBUG, "meas_app_file_queue_delete(): deleted file (%s) from gFileQueue",
+                file->name);
+    }
+    meas_app_PreTrigFileInfoRelease(file);
 }
 
 void meas_app_set_next_closeable_file(int index) {
     QueueLock lk("meas_app_set_next_closeable_file()");
     for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
         MeasAppStore_FileInfo_s* f = fileOfNode(n);
-        if (f->index != index) continue;
+        if (f->index != index || handedOver(f)) continue;
         if (!f->closeable) {
             f->closeable = 1;
             syslogx(LOG_PRIO_DEBUG, "meas_app_set_next_closeable_file(): set to %s", f->name);
         }
         return;
     }
+}
+
+void meas_app_file_closing(MeasAppStore_FileInfo_s* file) {
+    file->closeState = MEAS_CLOSE_WRITERS;
+    meas_app_set_next_closeable_file(file->index);
 }
 
 void meas_app_fsflush(int index) {
@@ -476,7 +520,7 @@ void MeasAppStore_checkForFlushIdx(int mask, bool closeNow) {
     for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) files.push_back(fileOfNode(n));
     for (MeasAppStore_FileInfo_s* f : files) {
         const int i = f->index;
-        if (i < 0 || i >= MEAS_INSTANCES || !((mask >> i) & 1)) continue;
+        if (i < 0 || i >= MEAS_INSTANCES || !((mask >> i) & 1) || handedOver(f)) continue;
         std::vector<meas_blk*> blocks;
         for (NODE* n = lstFirst(&f->blocks); n; n = lstNext(n))
             blocks.push_back(reinterpret_cast<MeasAppStore_data*>(n)->block);
@@ -494,18 +538,18 @@ void MeasAppStore_checkForFlushIdx(int mask, bool closeNow) {
             }
         }
         const bool due = f->closeDeadline != MEAS_TS_NONE && int32_t(now - f->closeDeadline) > 0 && idle;
-        if (f->closeable && (due || closeNow) && f->closeState != 3) {
-            if (!blocks.empty()) {
-                syslogx(LOG_PRIO_INFO,
-                        "MeasAppStore_checkForFlush(): request timeout close on file %s, %u blocks", f->name,
-                        unsigned(blocks.size()));
-                for (meas_blk* b : blocks) meas_app_close_file(b, SB_LAPTRIG);
-            } else {
-                // A file left by the counter change keeps its close type and its close record.
-                syslogx(LOG_PRIO_INFO, "MeasAppStore_checkForFlushIdx(%d): close unused dangling file %s", i,
-                        f->name);
-                meas_app_req_sb_and_unlink_file(f, f->closeState == 2 ? SB_LAPTRIG : SB_PERIOD);
-            }
+        if (!f->closeable || !(due || closeNow) || f->closeState.load() == MEAS_CLOSE_SB) continue;
+        if (!blocks.empty()) {
+            syslogx(LOG_PRIO_INFO,
+                    "MeasAppStore_checkForFlush(): request timeout close on file %s, %u blocks", f->name,
+                    unsigned(blocks.size()));
+            // Closed now, by a stop or destroy: the file the counters still name is no lap's.
+            for (meas_blk* b : blocks) meas_app_close_file(b, closeNow ? SB_PERIOD : SB_LAPTRIG);
+        } else if (!(closeNow && sb_busy(i))) {
+            // Its close type and its close record are those decided when its blocks left it.
+            syslogx(LOG_PRIO_INFO, "MeasAppStore_checkForFlushIdx(%d): close unused dangling file %s", i,
+                    f->name);
+            meas_app_req_sb_and_unlink_file(f, SB_PERIOD);
         }
     }
     for (int i = 0; i < MEAS_INSTANCES; ++i)
@@ -516,12 +560,82 @@ void MeasAppStore_checkForFlush() {
     MeasAppStore_checkForFlushIdx(7);
 }
 
+namespace {
+
+// What a file's close still waits for, for messages.
+void describe(MeasAppStore_FileInfo_s* f, std::string* out) {
+    char drives[160] = "";
+    const uint32_t st = f->closeState.load();
+    std::string what;
+    if (st == MEAS_CLOSE_OPEN)
+        what = "its blocks (open)";
+    else if (st < MEAS_CLOSE_SB)
+        what = lstCount(&f->blocks) ? "its last blocks" : "its status block (the task is busy)";
+    else if (st == MEAS_CLOSE_SB)
+        what = "its status block";
+    else if (!meas_app_PreTrigFileClosedEverywhere(instOf(f)->pretrig, f, drives, sizeof drives))
+        what = std::string("its close on ") + (drives[0] ? drives : "its drives");
+    else
+        what = "nothing more";
+    if (!out->empty()) *out += "; ";
+    *out += std::string(f->name) + " waits for " + what;
+}
+
+} // namespace
+
+namespace {
+std::atomic<uint32_t> gUnfinished{0};
+} // namespace
+
+uint32_t MeasAppStore_unfinishedFiles() {
+    return gUnfinished.load();
+}
+
+// Records closed on every drive leave the file queue.
 bool MeasAppStore_filesClosed() {
+    std::vector<MeasAppStore_FileInfo_s*> done;
     {
         QueueLock lk("MeasAppStore_filesClosed()");
-        if (lstCount(&gFileQueue) != 0) return false;
+        for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+            MeasAppStore_FileInfo_s* f = fileOfNode(n);
+            if (f->closeState.load() == MEAS_CLOSE_WRITERS &&
+                meas_app_PreTrigFileClosedEverywhere(instOf(f)->pretrig, f, nullptr, 0))
+                done.push_back(f);
+        }
+        for (MeasAppStore_FileInfo_s* f : done) f->closeState = MEAS_CLOSE_DONE;
+        if (done.empty()) return lstCount(&gFileQueue) == 0;
     }
-    return sb_blocks_done() && meas_app_PreTrigIsOfflineDataFlushed();
+    for (MeasAppStore_FileInfo_s* f : done) {
+        // A writer that left the store (it hung in its drive, or fell too far behind) never closed
+        // it: the file lacks its end there.
+        if (f->failedOn.load()) {
+            ++gUnfinished;
+            syslogx(LOG_PRIO_ERR,
+                    "MeasAppStore_filesClosed(): %s is not finished on every drive: a writer of it stopped "
+                    "before its close",
+                    f->name);
+        }
+        meas_app_file_queue_delete(f);
+    }
+    QueueLock lk("MeasAppStore_filesClosed()");
+    return lstCount(&gFileQueue) == 0;
+}
+
+std::string MeasAppStore_nameTakenFile() {
+    QueueLock lk("MeasAppStore_nameTakenFile()");
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+        MeasAppStore_FileInfo_s* f = fileOfNode(n);
+        uint8_t taken = 1;
+        if (f->nameTaken.compare_exchange_strong(taken, 2)) return f->name;
+    }
+    return "";
+}
+
+std::string MeasAppStore_unclosedFiles() {
+    std::string out;
+    QueueLock lk("MeasAppStore_unclosedFiles()");
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) describe(fileOfNode(n), &out);
+    return out;
 }
 
 void MeasAppStore_closeAllFilesFast() {
@@ -534,7 +648,7 @@ void MeasAppStore_closeAllFilesFast() {
 }
 
 uint32_t MeasAppStore_getFCloseType(const meas_blk* b) {
-    return b->store.file ? b->store.file->closeState : 0;
+    return b->store.file ? b->store.file->closeState.load() : 0;
 }
 
 uint32_t MeasAppStore_getFilesize(const meas_blk* b) {

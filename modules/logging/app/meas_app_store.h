@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 // All open files of all instances in the order they were opened, under gFileQueueSem.
 extern LIST gFileQueue;
@@ -47,8 +48,10 @@ void meas_app_store_frame(meas_blk* block);
 int meas_app_open_file(meas_blk* block, uint32_t sampleTs, const LapOutFraState& counters);
 void meas_app_close_file(meas_blk* block, int closeType);
 void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int closeType);
-// The file queue as the store keeps it up to date when a file is closed towards the writers: the
-// record leaves the queue, and the next file of the instance may become closeable.
+// The store's word that a file is closed towards the writers (its close action is made): the
+// record says so, and the next file of the instance may become closeable.
+void meas_app_file_closing(MeasAppStore_FileInfo_s* file);
+// A record closed on every drive leaves the file queue.
 void meas_app_file_queue_delete(MeasAppStore_FileInfo_s* file);
 void meas_app_set_next_closeable_file(int index);
 void meas_app_store_statusblock_close(MeasAppStore_FileInfo_s* file, int closeType);
@@ -64,9 +67,18 @@ MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* block, const LapO
 void MeasAppStore_checkForFlushIdx(int mask, bool closeNow = false);
 void MeasAppStore_checkForFlush();
 void MeasAppStore_closeAllFilesFast();
-// Every file closed on its drives: none left in the queue, no status block being collected, and
-// every writer has written and flushed everything (read-only files). Any task may ask.
+// Every file closed on each drive it is written to (its record says so: last records, status block,
+// read-only); the records that reached that leave the file queue. Any task may ask.
 bool MeasAppStore_filesClosed();
+// What the close of each file still in the queue waits for ("A0101000.002 waits for its close on
+// usb_meas: (drive full, waits for room)"), empty when none.
+std::string MeasAppStore_unclosedFiles();
+// How many files have left the file queue unfinished on a drive (a writer of them stopped first),
+// since the start.
+uint32_t MeasAppStore_unfinishedFiles();
+// The name of a file the drive writer could not create because a file of that name is there (each
+// such file once), empty when none.
+std::string MeasAppStore_nameTakenFile();
 void meas_app_fsflush(int index);
 void meas_app_fsflush_drive(const char* drive);
 uint32_t MeasAppStore_getFCloseType(const meas_blk* block);

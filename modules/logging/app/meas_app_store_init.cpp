@@ -22,8 +22,7 @@ uint8_t bcd(unsigned v) {
 } // namespace
 
 int MeasAppStore_init() {
-    static const meas_app_PreTrigFileQueue queue{meas_app_file_queue_delete,
-                                                 meas_app_set_next_closeable_file};
+    static const meas_app_PreTrigFileQueue queue{meas_app_file_closing};
     lstInit(&gFileQueue);
     if (!gFileQueueSem) gFileQueueSem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
     if (!gFileQueueSem) {

@@ -303,7 +303,6 @@ int check(int k) {
                     "sb_create_check(%s): data timeout, static part of statusblock generated(%s)!",
                     b.req.fileName, kind);
             fileWrite(k);
-            fileClose(k);
             b.sbReq = ALL_SBLK_CONTROLLERS[indexOf(k)].load();
         } else {
             if (b.type == 0)
@@ -311,7 +310,6 @@ int check(int k) {
                     LOG_PRIO_WARNING,
                     "sb_create_check(%s): %s timeout no statusblock generated(laptrig)!, start %d diff %d",
                     b.req.fileName, sb_get_meas_name(indexOf(k)), int(b.startTs), int(elapsed));
-            fileClose(k);
             syslogx(LOG_PRIO_WARNING,
                     "sb_static_status: %s,  0x%X, sb_dyn_status: 0x%X, sb_ok: 0x%llX, sb_req: 0x%llX, Blks "
                     "written SB %d/%d, LR %d/%d",
@@ -319,7 +317,10 @@ int check(int k) {
                     (unsigned long long)b.sbOk.load(), (unsigned long long)b.sbReq.load(), b.wrSB, b.expSB,
                     b.wrLR, b.expLR);
         }
+        // Free before the close: the close makes the next file closeable, whose status block may
+        // be asked for at once.
         sb_dyn_status[k].fetch_and(~(SB_DYN_LAP | SB_DYN_PER));
+        fileClose(k);
         toSlowWhenIdle(true);
         return 0;
     }
@@ -336,9 +337,9 @@ int check(int k) {
         return 2;
     sb_static_status.fetch_or(SB_STATIC_WRITTEN);
     const bool written = fileWrite(k);
-    fileClose(k);
     b.sbReq = ALL_SBLK_CONTROLLERS[indexOf(k)].load();
     sb_dyn_status[k].fetch_and(~(SB_DYN_LAP | SB_DYN_PER));
+    fileClose(k);
     if (written)
         syslogx(LOG_PRIO_DEBUG, "sb_create_check(%s):%d - done, status %X, %X type: '%s'", b.req.fileName, k,
                 unsigned(sb_static_status.load()), unsigned(sb_dyn_status[k].load()),
@@ -518,6 +519,13 @@ void sblk_power_down() {
 
 int sb_create(const sb_request_t* request, int closeType, int index) {
     return enter(request, closeType, index, false);
+}
+
+bool sb_busy(int index) {
+    const int k = blockOf(index);
+    if (k < 0) return false;
+    std::lock_guard<std::mutex> lk(S().pendingMutex);
+    return S().deferred[k].set || S().pending[k].set || (sb_dyn_status[k].load() & (SB_DYN_LAP | SB_DYN_PER));
 }
 
 bool sb_blocks_done() {

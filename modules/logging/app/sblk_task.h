@@ -51,6 +51,8 @@ void sblk_power_down();
 int sb_create(const sb_request_t* request, int closeType, int index);
 // No status block is being collected, waits for the task or waits behind a running one.
 bool sb_blocks_done();
+// The same for the block of measurement `index` (0 or 2): a closing request would find it busy.
+bool sb_busy(int index);
 // A status block written into the open file by the task: 2, or -1 while a lap's block runs.
 int sb_create_write(const sb_request_t* request, int closeType, int index);
 // A status-block data block received (the latest record of a lap-raster block).

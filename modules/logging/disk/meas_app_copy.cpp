@@ -168,6 +168,33 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
     if (ownsTarget) std::free(targetDrive);
 }
 
+bool meas_app_copyFileStart(const CopyFile_t& request, int instance) {
+    char* name = request.targetDrive;
+    const size_t length = name ? strnlen(name, kPathLen) : 0;
+    if (request.ownsTarget && name) {
+        // The task frees its own copy.
+        name = static_cast<char*>(std::calloc(1, length + 1));
+        if (!name) {
+            syslogx(LOG_PRIO_ERR, "ActionFileCopy::execute() calloc returned a NULL pointer.");
+            return false;
+        }
+        std::memcpy(name, request.targetDrive, length);
+    }
+    char taskName[24];
+    std::snprintf(taskName, sizeof taskName, "r_FileCpyTask%c", 'A' + instance / 2);
+    const CopyFile_t r = request;
+    const TASK_ID tid =
+        taskSpawn(taskName, MEAS_FILECOPY_PRIORITY, VX_FP_TASK, MEAS_FILECOPY_STACK, [r, instance, name] {
+            meas_app_copyFileTask(r.outing, r.lap, r.absLap, r.fragment, instance, name, r.ownsTarget);
+        });
+    if (tid == TASK_ID_ERROR) {
+        if (request.ownsTarget) std::free(name);
+        syslogx(LOG_PRIO_ERR, "ActionFileCopy::execute(): start of %s task failed!", taskName);
+        return false;
+    }
+    return true;
+}
+
 void meas_app_copyLastFileTask() {
     LapOutFraState s{};
     LapOutFra_getState(&s);

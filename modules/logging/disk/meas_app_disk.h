@@ -58,5 +58,8 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
 // the target in pieces while the target drive stays usable, the target made read-only with the
 // source's other attributes. 0, or -1 (logged; a partial target is removed).
 int meas_app_copyFile(const char* source, const char* target);
+// Starts the copy task "r_FileCpyTask%c" ('A' + instance / 2) for the request; with the request
+// owning its target name the task gets a copy of it. False (logged) when it cannot.
+bool meas_app_copyFileStart(const CopyFile_t& request, int instance);
 // Manual test entry: copies the current file of m01 to "usb_meas:" in the task "r_FileCpy_4tst".
 void meas_app_copyLastFileTask();

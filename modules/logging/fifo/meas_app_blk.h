@@ -89,8 +89,20 @@ struct meas_blk {
     std::atomic<int8_t> teleState;
     std::atomic<uint16_t> state;
     uint16_t divisor;
+    // A stopping block takes what its source still delivers up to the stop (a late calculation
+    // task stamps its records with their tick's time): until a record of its last period before
+    // stopTs, or stopUntil (all ones: no wait).
+    uint32_t stopTs;
+    uint32_t stopPeriod;
+    uint32_t stopUntil;
     MeasAppStore_data store;
     std::atomic<uint32_t> gwHandle;
+};
+
+// The counters of a measurement file.
+struct meas_filecounters {
+    uint16_t outing, lap, absLap, fragment;
+    bool valid;
 };
 
 struct meas_instance {
@@ -118,6 +130,8 @@ struct meas_instance {
     std::atomic<uint64_t> condBits;
     std::atomic<uint16_t> forcedFrag;
     std::atomic<uint8_t> fileWritten;
+    std::atomic<uint8_t> fileOpened; // a file was opened since the start
+    meas_filecounters lastFile;      // the file opened last (the logging task's)
     gw_connection* gw;
     void* hst;      // streaming writer: none in this system
     void* pretrig;  // store handle

@@ -34,9 +34,8 @@ uint8_t* copyOf(const void* data, uint32_t length) {
     return p;
 }
 
-void noFileDelete(MeasAppStore_FileInfo_s*) {}
-void noNextCloseable(int) {}
-const meas_app_PreTrigFileQueue kNoFileQueue{noFileDelete, noNextCloseable};
+void noFileClosing(MeasAppStore_FileInfo_s*) {}
+const meas_app_PreTrigFileQueue kNoFileQueue{noFileClosing};
 std::atomic<const meas_app_PreTrigFileQueue*> gFileQueueHooks{&kNoFileQueue};
 
 // Starts a writer's task; raises a text when it cannot.
@@ -218,6 +217,26 @@ void meas_app_PreTrigFlushFile(void* handle, int vfIdx) {
 
 void meas_app_PreTrigFlushDir(void* handle) {
     if (handle) pt(handle)->flushDir();
+}
+
+void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file) {
+    if (file && file->refs.fetch_sub(1) == 1) std::free(file);
+}
+
+int meas_app_PreTrigFileClosedEverywhere(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor,
+                                         size_t size) {
+    if (waitsFor && size) waitsFor[0] = '\0';
+    if (!file) return 1;
+    uint32_t pending = 0;
+    {
+        ScopeLock guard(virtualFiles, "meas_app_PreTrigFileClosedEverywhere");
+        // Gone from the table: every writer has passed its close.
+        if (const VirtualFile* vf = virtualFiles.get(file->index, file->closedVfIdx))
+            pending = vf->writers() & writerMask(file->index) & ~file->closedOn.load();
+    }
+    if (pending == 0) return 1;
+    if (waitsFor && size && handle) pt(handle)->writerDrives(pending, waitsFor, size);
+    return 0;
 }
 
 int meas_app_PreTrigIsOfflineDataFlushed() {

@@ -9,6 +9,7 @@
 #include "platform/rtos/rtos.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 struct MEASConfiguration;
@@ -28,9 +29,22 @@ enum : uint8_t {
     MEAS_META_TIMEMASTER = 7,
 };
 
-// One open measurement file of the file store (allocated zeroed with malloc by the file store).
-// From meas_app_PreTrigOpenFile on the store owns it: it is freed with the virtual file, after
-// it has left the file queue.
+// Where a file's close stands, in its record: decided (the close type and stamp are fixed then),
+// status block asked for, closed towards the writers (its status block and close action handed
+// over), and closed on every drive it is written to (read-only there). The record stays in the file
+// queue until the last step, so that a stop, a destroy and the shutdown wait on it.
+enum : uint32_t {
+    MEAS_CLOSE_OPEN = 0,
+    MEAS_CLOSE_PERIOD = 1,   // decided: forced fragment, stop, destroy, shutdown (no close stamp record)
+    MEAS_CLOSE_COUNTERS = 2, // decided: the counters moved on at a lap (close stamp record)
+    MEAS_CLOSE_SB = 3,       // its status block is asked for
+    MEAS_CLOSE_WRITERS = 4,  // handed to the writers: status block and close action in the store
+    MEAS_CLOSE_DONE = 5,     // every writer of the file has closed it
+};
+
+// One measurement file of the file store (allocated zeroed with malloc by the file store, which
+// holds one reference for its file queue). From meas_app_PreTrigOpenFile on its virtual file holds
+// another; the last one let go (meas_app_PreTrigFileInfoRelease) frees the record.
 struct MeasAppStore_FileInfo_s {
     NODE node;             // membership in the file queue
     LIST blocks;           // the store data of every block writing into the file
@@ -42,32 +56,40 @@ struct MeasAppStore_FileInfo_s {
     uint16_t lap;
     uint16_t absLap;
     uint16_t fragment;
-    uint32_t closeState;    // 0 open, 1 closing (forced fragment), 2 closing (counters), 3 status block asked
-    uint32_t initTimestamp; // start of the file (100 us); 0 when not known
-    uint32_t closeTimestamp; // MEAS_TS_NONE while open
-    uint32_t closeDeadline;  // MEAS_TS_NONE = none
-    uint8_t closeable;       // the oldest file of its instance
+    std::atomic<uint32_t> closeState; // MEAS_CLOSE_*
+    uint32_t initTimestamp;           // start of the file (100 us); 0 when not known
+    uint32_t closeTimestamp;          // MEAS_TS_NONE while open
+    uint32_t closeDeadline;           // MEAS_TS_NONE = none
+    std::atomic<uint8_t> closeable;   // the oldest file of its instance (set by the writer side too)
     // Set by meas_app_PreTrigOpenFile; -1 not open or closed. The store clears it in the task that
     // closes the file (the status-block task, say) while the logging task looks at it.
     std::atomic<int32_t> vfIdx;
-    uint32_t bytesWritten;   // sum of the frames handed over
-    uint32_t headerLength;   // set by the store: bytes of the file before its first frame
+    int32_t closedVfIdx;   // the virtual file it had, once closed towards the writers
+    uint32_t bytesWritten; // sum of the frames handed over
+    uint32_t headerLength; // set by the store: bytes of the file before its first frame
     // What the file header takes from the measurement, filled by the file store before the open:
     const MEASConfiguration* config; // blocks and their frame ids (may be null: no blocks)
     const void* configBlob;          // record type 1, copied by the store
     uint32_t configBlobSize;
     std::atomic<uint8_t>*
-        headerWritten; // the instance's file-written flag, set when a file writer wrote a header
-    uint32_t loggerId; // record type 7
+        headerWritten;              // the instance's file-written flag, set when a file writer wrote a header
+    uint32_t loggerId;              // record type 7
+    std::atomic<uint32_t> refs;     // the file queue's and the virtual file's
+    std::atomic<uint32_t> closedOn; // writer bits of the writers that have closed the file
+    std::atomic<uint32_t> failedOn; // ... that left the store (stopped, hung) before they closed it
+    // Set by the drive writer when a file of the name is there already and cannot be replaced:
+    // nothing of this file reaches its drive, so the file store cuts a new one.
+    std::atomic<uint8_t> nameTaken;
 };
 
-// The file queue of the file store (the logging application), given by the file store at its
-// start-up: the store calls it when a file is closed towards the writers (its close action is
-// created): the record leaves the file queue and the next file of the instance may become
-// closeable. Without a file store there is no file queue to keep.
+// Lets go of a reference to the record; the last one frees it.
+void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file);
+
+// The file store (the logging application), given at its start-up: the store calls it when a file
+// is closed towards the writers (its close action is created): the record is marked so, and the
+// next file of the instance may become closeable. Without a file store there is no file queue.
 struct meas_app_PreTrigFileQueue {
-    void (*fileDelete)(MeasAppStore_FileInfo_s* file);
-    void (*setNextCloseable)(int index);
+    void (*fileClosing)(MeasAppStore_FileInfo_s* file);
 };
 // A table that lives as long as the process; null: no file queue.
 void meas_app_PreTrigSetFileQueue(const meas_app_PreTrigFileQueue* queue);
@@ -111,6 +133,10 @@ void meas_app_PreTrigFlushDir(void* handle);
 // 1 when every drive and USB writer of every measurement with a store has written and flushed
 // everything queued (and when no store exists); else 0.
 int meas_app_PreTrigIsOfflineDataFlushed();
+// 1 when every writer of the store that was to write the closed file (closedVfIdx) has closed it;
+// else 0, with the drives it waits for in `waitsFor` (may be null).
+int meas_app_PreTrigFileClosedEverywhere(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor,
+                                         size_t size);
 // Stops measurements 0, 1, 2 (1 spared when `spareTelemetry` is non-zero): held data is dropped.
 void meas_app_PreTrigMeasStop(int spareTelemetry);
 int meas_app_PreTrigMeasRunning(void* handle);

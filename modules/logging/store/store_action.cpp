@@ -87,7 +87,14 @@ ActionClose::~ActionClose() {
 }
 
 bool ActionClose::executeFunc(Writer& writer) {
-    return writer.close(vfIdx_);
+    const bool ok = writer.close(vfIdx_);
+    // Done with it on this drive (a failure is the writer's to tell): the file store's record
+    // learns it. The virtual file stays until every writer has passed this action.
+    if (!writer.stalled()) {
+        ScopeLock guard(virtualFiles, "ActionClose::execute");
+        if (VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx_)) vf->closedBy(measIdx_, writer.getID());
+    }
+    return ok;
 }
 
 ActionFlushFile::ActionFlushFile(int vfIdx) : ActionVfIdx(vfIdx) {
@@ -129,30 +136,7 @@ ActionFileCopy::~ActionFileCopy() {
 }
 
 bool ActionFileCopy::executeFunc(Writer&) {
-    char* name = request_.targetDrive;
-    if (request_.ownsTarget && name) {
-        // The task frees its own copy; this one goes with the action.
-        name = static_cast<char*>(std::calloc(1, nameLength_ + 1));
-        if (!name) {
-            syslogx(LOG_PRIO_ERR, "ActionFileCopy::execute() calloc returned a NULL pointer.");
-            return false;
-        }
-        std::memcpy(name, request_.targetDrive, nameLength_);
-    }
-    char taskName[24];
-    std::snprintf(taskName, sizeof taskName, "r_FileCpyTask%c", 'A' + measIdx_ / 2);
-    const CopyFile_t r = request_;
-    const int meas = measIdx_;
-    const TASK_ID tid =
-        taskSpawn(taskName, MEAS_FILECOPY_PRIORITY, VX_FP_TASK, MEAS_FILECOPY_STACK, [r, meas, name] {
-            meas_app_copyFileTask(r.outing, r.lap, r.absLap, r.fragment, meas, name, r.ownsTarget);
-        });
-    if (tid == TASK_ID_ERROR) {
-        if (request_.ownsTarget) std::free(name);
-        syslogx(LOG_PRIO_ERR, "ActionFileCopy::execute(): start of %s task failed!", taskName);
-        return false;
-    }
-    return true;
+    return meas_app_copyFileStart(request_, measIdx_);
 }
 
 } // namespace measure::store

@@ -53,11 +53,19 @@ bool BFSWriter::taskMain() {
     const uint32_t now = time_getTimestamp();
     lastActivity_.store(now);
     if (notSubscribed_.load()) {
+        // Removed from the Backend while it waited for room: what it held has gone with it.
+        if (stalled()) {
+            retryLater_.store(false);
+            busy_.store(false);
+            current_ = nullptr;
+        }
         disconnectedStateHandler();
         return true;
     }
     if (tsDiff(now, nextFlushCheck_) >= 0) checkForFlush(now - kFlushAge);
-    if (!next()) {
+    if (stalled()) {
+        taskDelay(sysClkRateGet() / 10); // the drive is full: the same action again, a little later
+    } else if (!next()) {
         // Nothing queued: a removed writer also lands here and leaves on its next pass.
         taskDelay(sysClkRateGet() / 20);
         return true;
@@ -96,7 +104,11 @@ bool BFSWriter::open(int vfIdx) {
             return false;
         }
         if (e.state == FILE_OPEN) return true;
-        if (e.state == FILE_CUT) return resume(e, true); // meta-data records: rare, tried each time
+        if (e.state == FILE_CUT) {
+            if (resume(e, false)) return true;
+            if (mediaAvailable_.load()) retryLater(); // no room yet: the record waits
+            return false;
+        }
         syslogx(LOG_PRIO_ERR,
                 "BFSWriter::open(): tried opening a file more than once, with failed attempts in the past");
         e.state = FILE_SKIP;
@@ -133,11 +145,24 @@ bool BFSWriter::open(int vfIdx) {
     }
     if (!openFileAtomic(vfIdx, name)) {
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::open(): failed to open file (%s/%s)", drive_, name);
+        // A file of the name that cannot be replaced (read-only, of an earlier run): nothing of this
+        // one reaches the logging drive, so the logging cuts a new one.
+        char path[BFS_PATH_MAX];
+        std::snprintf(path, sizeof path, "%s/%s", drive_, name);
+        if (type() == WRITER_DRIVE && fexist(path)) vf->markNameTaken();
         return skip();
     }
+    if (writeHeader(vfIdx, e)) return true;
+    if (e.state == FILE_CUT && mediaAvailable_.load()) retryLater();
+    return false;
+}
+
+bool BFSWriter::writeHeader(int vfIdx, FileEntry& e) {
+    ScopeLock guard(virtualFiles, "BFSWriter::writeHeader");
+    VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
     startStampPending_ = true;
-    if (!vf->writeHeader(*this)) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::open(): failed to write header (%s)", name);
+    if (!vf || !vf->writeHeader(*this)) {
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::open(): failed to write header (%s)", e.path.c_str());
         if (e.state == FILE_OPEN) cutBack(e);
         return false;
     }
@@ -173,6 +198,9 @@ bool BFSWriter::openFileAtomic(int vfIdx, const char* name) {
     syslogx(LOG_PRIO_DEBUG2, "BFSWriter::openFileAtomic: fd %d opened and checked '%s', opening pF", fd,
             check);
     FILE* stream = fdopen(fd, "wb");
+    // Unbuffered: every record goes to the file in one write, so a failed one is the record in
+    // hand, and nothing that went before it can be lost with it.
+    if (stream) std::setvbuf(stream, nullptr, _IONBF, 0);
     if (!stream) {
         const int err = errno;
         bfs_close(fd);
@@ -206,19 +234,24 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
         bfs_close(fd);
         return false;
     }
+    std::setvbuf(stream, nullptr, _IONBF, 0);
     e.state = FILE_OPEN;
     e.fd = fd;
     e.stream = stream;
     e.total = e.synced = st.st_size;
     e.ends.clear();
     filesOpened_ = true;
-    return true;
+    // Cut back to nothing: its header first, again.
+    return e.headerDone || writeHeader(e.vfIdx, e);
 }
 
 bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
     FileEntry& e = entry(vfIdx);
     if (e.vfIdx == vfIdx && e.state == FILE_SKIP) return true;
-    if (e.vfIdx == vfIdx && e.state == FILE_CUT && !resume(e, false)) return false;
+    if (e.vfIdx == vfIdx && e.state == FILE_CUT && !resume(e, false)) {
+        if (mediaAvailable_.load()) retryLater(); // no room yet: this record waits
+        return false;
+    }
     if (!mediaAvailable_.load()) {
         if (e.vfIdx == vfIdx || e.state == FILE_FREE || e.state == FILE_CLOSED) {
             if (e.stream) releaseEntry(e, FILE_FREE);
@@ -238,6 +271,7 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::write() - failed to write to file with index (%d)",
                           vfIdx);
         cutBack(e);
+        if (mediaAvailable_.load() && e.state == FILE_CUT) retryLater();
         return false;
     }
     bytesWritten(e, length);
@@ -289,15 +323,15 @@ void BFSWriter::cutBack(FileEntry& e) {
         keep = synced <= size ? synced : 0;
         for (uint64_t end : ends)
             if (end <= size && end > keep) keep = end;
+        // Without its whole header the file starts again from nothing once there is room.
+        if (keep < headerBytes) keep = 0;
         if (ftruncate(fd, off_t(keep)) != 0)
             syslogx(LOG_PRIO_ERR, "BFSWriter: cannot cut file (%d) back to %llu bytes", vfIdx,
                     (unsigned long long)keep);
         bfs_close(fd);
     }
     e.total = e.synced = keep;
-    // Without its whole header the file cannot go on: the rest of it is skipped.
-    if (keep < headerBytes) e.state = FILE_SKIP;
-    e.headerDone = e.state == FILE_CUT;
+    e.headerDone = keep >= headerBytes;
     e.headerBytes = e.headerDone ? headerBytes : 0;
     // While the drive stays full every try to go on is cut again: only the first cut is told.
     if (!cutBefore)
@@ -405,16 +439,26 @@ bool BFSWriter::setAttrib(FileEntry& e, uint8_t attrib) {
     return true;
 }
 
+bool BFSWriter::closeCut(FileEntry& e) {
+    const int fd = e.path.empty() || !mediaAvailable_.load() ? -1 : bfs_open(e.path.c_str(), O_RDONLY);
+    e.fd = fd;
+    if (fd >= 0 && !setAttrib(e, kAttrReadOnly))
+        syslogx(LOG_PRIO_ERR, "BFSWriter::close() - cut file (%d) stays writable", e.vfIdx);
+    syslogx(LOG_PRIO_ERR, "BFSWriter::close() - %s not finished: it ends with its last complete record",
+            e.path.c_str());
+    releaseEntry(e, FILE_CLOSED);
+    return false;
+}
+
 bool BFSWriter::close(int vfIdx) {
     FileEntry& e = entry(vfIdx);
-    // A cut file is closed like any other; with the drive still full it turns read-only as it is.
+    // A cut file is closed like any other once there is room: its close waits for that.
     if (e.vfIdx == vfIdx && e.state == FILE_CUT && !resume(e, true)) {
-        const int fd = e.path.empty() || !mediaAvailable_.load() ? -1 : bfs_open(e.path.c_str(), O_RDONLY);
-        e.fd = fd;
-        if (fd >= 0 && !setAttrib(e, kAttrReadOnly))
-            syslogx(LOG_PRIO_ERR, "BFSWriter::close() - cut file (%d) stays writable", vfIdx);
-        releaseEntry(e, FILE_CLOSED);
-        return false;
+        if (mediaAvailable_.load() && !closingAll_) {
+            retryLater();
+            return false;
+        }
+        return closeCut(e);
     }
     if (e.vfIdx != vfIdx || e.state != FILE_OPEN) {
         syslogx(LOG_PRIO_DEBUG2, "BFSWriter::close() - purely virtual file (%d)", vfIdx);
@@ -447,8 +491,12 @@ bool BFSWriter::close(int vfIdx) {
 
 void BFSWriter::closeAllFiles() {
     filesOpened_ = false;
+    closingAll_ = true;
     for (FileEntry& e : files_) {
         if (e.state == FILE_OPEN) {
+            // Before its own close came: without its last records and its status block.
+            syslogx(LOG_PRIO_WARNING, "BFSWriter::closeAllFiles() - %s closed before its end",
+                    e.path.c_str());
             if (!close(e.vfIdx)) releaseEntry(e, FILE_FREE);
         } else if (e.state == FILE_CUT) {
             close(e.vfIdx);
@@ -456,6 +504,7 @@ void BFSWriter::closeAllFiles() {
             releaseEntry(e, FILE_FREE);
         }
     }
+    closingAll_ = false;
 }
 
 USBWriter::USBWriter(Backend& backend, int measIdx, const char* drive, const dataWriteCounts_t& counts)

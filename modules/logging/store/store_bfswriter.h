@@ -3,8 +3,10 @@
 // first action that needs it, its header pieces first; frames and meta-data records are appended,
 // flushed once their oldest unflushed byte is 0.5 s old (written through to the disk in the
 // background, store_sync.h), and the file is made read-only at its close. A record that cannot be
-// written whole is cut off again (the file ends with the last complete record); what comes for the
-// file while the drive stays full is dropped, and it is written on once there is room again.
+// written whole is cut off again (the file ends with the last complete record), and the writer
+// waits with it in hand, taking nothing after it, until there is room again: nothing is lost while
+// the Backend holds what comes meanwhile. A stick pulled meanwhile ends the wait (what it would have
+// got is dropped).
 #pragma once
 
 #include "logging/disk/cfg_meas.h"
@@ -43,8 +45,9 @@ public:
     bool hasUnflushedData() const override { return mediaAvailable_.load() && unflushed_.load() != 0; }
     virtual void disconnectedStateHandler();
 
+    // Closes every file, also those not finished (named in the log).
     void closeAllFiles();
-    const char* drive() const { return drive_; }
+    const char* drive() const override { return drive_; }
 
 protected:
     // FILE_CUT: a write or flush failed (a full drive) and the file was cut back to its last
@@ -72,11 +75,15 @@ protected:
     bool openFileAtomic(int vfIdx, const char* name);
     void bytesWritten(FileEntry& e, uint32_t n);
     void setDirty(FileEntry& e, bool dirty);
-    // A failed write or flush: cut the file back to its last complete record; what comes for it
-    // is dropped until writes succeed again.
+    // A failed write or flush: cut the file back to its last complete record (to nothing when its
+    // header is not whole: the header is written again).
     void cutBack(FileEntry& e);
     // Opens a cut file again at its end; false while that is not due yet or fails (`now`: at once).
     bool resume(FileEntry& e, bool now);
+    // The header pieces of a file just opened (or cut back to nothing); false cuts it back.
+    bool writeHeader(int vfIdx, FileEntry& e);
+    // A cut file closed without room to finish it: read-only as it is, and named.
+    bool closeCut(FileEntry& e);
     bool setAttrib(FileEntry& e, uint8_t attrib);
     void releaseEntry(FileEntry& e, uint8_t state);
     FileEntry& entry(int vfIdx) { return files_[unsigned(vfIdx) % kVfSlots]; }
@@ -89,6 +96,7 @@ protected:
     bool dirFlushNeeded_ = false;
     FileEntry files_[kVfSlots];
     std::atomic<int> unflushed_{0};
+    bool closingAll_ = false; // closeAllFiles: a cut file is closed as it is, not waited for
 };
 
 class USBWriter : public BFSWriter {

@@ -107,7 +107,16 @@ Pretrigger::~Pretrigger() {
     if (backend_) {
         for (Writer* w : writers_) backend_->remove(w);
     }
-    delete backend_;
+    // A writer that hangs in its drive may hold one of the Backend's actions (the bytes it writes):
+    // the Backend stays with it, so that it finds them when the drive comes back.
+    if (stuck.empty()) {
+        delete backend_;
+    } else {
+        for (Writer* w : stuck)
+            syslogx(LOG_PRIO_ERR,
+                    "Pretrigger::~Pretrigger(%d): writer of %s hangs in its drive, its store is left behind",
+                    measIdx_ + 1, w->drive());
+    }
     for (Writer* w : writers_) {
         bool isStuck = false;
         for (Writer* s : stuck) isStuck = isStuck || s == w;
@@ -125,6 +134,18 @@ bool Pretrigger::isOfflineDataFlushed() {
     for (Writer* w : writers_)
         if (w->hasTask() && !w->startDecided()) return false;
     return !backend_ || backend_->isOfflineDataFlushed();
+}
+
+void Pretrigger::writerDrives(uint32_t bits, char* out, size_t size) {
+    size_t used = 0;
+    out[0] = '\0';
+    for (Writer* w : writers_) {
+        if (!(bits & writerBit(measIdx_, w->getID()))) continue;
+        const int n = std::snprintf(out + used, size - used, "%s%s%s", used ? ", " : "", w->drive(),
+                                    w->stalled() ? " (drive full, waits for room)" : "");
+        if (n < 0 || size_t(n) >= size - used) break;
+        used += size_t(n);
+    }
 }
 
 bool Pretrigger::measRunning() const {

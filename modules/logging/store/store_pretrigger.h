@@ -101,6 +101,8 @@ public:
     void adoptWriter(Writer* writer);
     // Every writer has written and flushed everything queued; a writer still starting has not.
     bool isOfflineDataFlushed();
+    // The drives of the writers among `bits` (writer bits of this measurement), for messages.
+    void writerDrives(uint32_t bits, char* out, size_t size);
 
 private:
     void flushUntil(uint32_t limit);

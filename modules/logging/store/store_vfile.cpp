@@ -57,11 +57,12 @@ VirtualFile::VirtualFile(int vfIdx, MeasAppStore_FileInfo_s* info, uint32_t writ
         info_ = nullptr; // stays the caller's
         throw "VirtualFile::VirtualFile() failed to create header!";
     }
+    info_->refs.fetch_add(1);
 }
 
 VirtualFile::~VirtualFile() {
     header_.clear();
-    std::free(info_);
+    meas_app_PreTrigFileInfoRelease(info_);
 }
 
 bool VirtualFile::addHeaderAction(Action* action) {
@@ -186,10 +187,18 @@ bool VirtualFile::checkFileInfoMatch(int measIdx, uint32_t ts) const {
 }
 
 void VirtualFile::invalidateFileInfo() {
+    info_->closedVfIdx = vfIdx_;
     info_->vfIdx = -1;
-    const meas_app_PreTrigFileQueue& queue = meas_app_PreTrigFileQueueInForce();
-    queue.fileDelete(info_);
-    queue.setNextCloseable(info_->index);
+    meas_app_PreTrigFileQueueInForce().fileClosing(info_);
+}
+
+void VirtualFile::closedBy(int measIdx, uint8_t id) {
+    info_->closedOn.fetch_or(writerBit(measIdx, id));
+}
+
+void VirtualFile::writerLost(int measIdx, uint8_t id) {
+    const uint32_t bit = writerBit(measIdx, id);
+    if ((writers_.load() & bit) && !(info_->closedOn.load() & bit)) info_->failedOn.fetch_or(bit);
 }
 
 void VirtualFile::getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment,
@@ -297,7 +306,10 @@ void VirtualFiles::deregisterWriter(int measIdx, uint8_t id) {
     writers_ &= ~writerBit(measIdx, id);
     if (measIdx < 0 || measIdx >= kMeasCount) return;
     for (VirtualFile* vf : meas_[measIdx].slots)
-        if (vf) vf->deregisterWriter(measIdx, id);
+        if (vf) {
+            vf->writerLost(measIdx, id);
+            vf->deregisterWriter(measIdx, id);
+        }
 }
 
 void VirtualFiles::reset(int measIdx) {

@@ -20,7 +20,8 @@ inline constexpr uint32_t kBlockDescrSize = 9;
 
 class VirtualFile {
 public:
-    // Takes ownership of `info` (freed with free()). Raises a text when the header cannot be made.
+    // Holds a reference to `info` (meas_app_PreTrigFileInfoRelease). Raises a text when the header
+    // cannot be made.
     VirtualFile(int vfIdx, MeasAppStore_FileInfo_s* info, uint32_t writers);
     virtual ~VirtualFile();
     VirtualFile(const VirtualFile&) = delete;
@@ -31,8 +32,15 @@ public:
     bool getFileName(char* buffer, size_t size) const;
     // Record of this measurement whose time range (start to close, or open) holds ts.
     bool checkFileInfoMatch(int measIdx, uint32_t ts) const;
-    // The file is closed towards the file store: index -1, off the file queue.
+    // The file is closed towards the writers: index -1 (the one it had kept as closedVfIdx), and
+    // the file store told.
     void invalidateFileInfo();
+    // A writer has closed the file on its drive.
+    void closedBy(int measIdx, uint8_t id);
+    // A writer leaves the store: a file it was to write and has not closed stays unfinished there.
+    void writerLost(int measIdx, uint8_t id);
+    // The drive writer cannot create the file: a file of its name is there.
+    void markNameTaken() { info_->nameTaken.store(1); }
     void getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment,
                       uint32_t* startTs) const;
     // Replays the header pieces into a writer that has just opened the file. True when at least
@@ -58,6 +66,10 @@ private:
 inline uint32_t writerBit(int measIdx, uint8_t id) {
     const int bit = int(id) + 8 * measIdx;
     return bit >= 0 && bit < 32 ? 1u << bit : 0;
+}
+// The writer bits of a measurement.
+inline uint32_t writerMask(int measIdx) {
+    return measIdx >= 0 && measIdx < 4 ? 0xFFu << (8 * measIdx) : 0;
 }
 
 class VirtualFiles : public Lock {

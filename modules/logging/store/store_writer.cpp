@@ -76,8 +76,10 @@ Action* Writer::next() {
 
 int Writer::executeCurrent() {
     if (!current_) return ACTION_SKIPPED;
+    retryLater_.store(false);
     const int r = current_->execute(*this);
-    busy_.store(false);
+    // Kept in hand: still busy, so that nobody sees it done.
+    if (!retryLater_.load()) busy_.store(false);
     return r;
 }
 

@@ -34,6 +34,11 @@ public:
     virtual bool open(int vfIdx) = 0;
     // Something written that has not reached the medium yet.
     virtual bool hasUnflushedData() const { return false; }
+    // The drive it writes, for messages.
+    virtual const char* drive() const { return ""; }
+    // The current action could not be carried out yet (its drive is full): the writer keeps it and
+    // tries again, and nothing behind it is taken before.
+    bool stalled() const { return retryLater_.load(); }
 
     uint8_t type() const { return type_; }
     void setID(uint8_t id);
@@ -51,8 +56,10 @@ public:
     Backend& backend() { return backend_; }
 
 protected:
-    // Executes the current action and records it as done.
+    // Executes the current action and records it as done, unless it asked to be tried again.
     int executeCurrent();
+    // Called by an action's execution: the action is to be carried out again later.
+    void retryLater() { retryLater_.store(true); }
 
     Action* current_ = nullptr;
     bool startStampPending_ = true; // set again for every file a writer opens
@@ -66,6 +73,7 @@ protected:
     std::atomic<uint8_t> id_{kNoWriterId};
     std::atomic<bool> busy_{false};
     std::atomic<bool> startDecided_{false};
+    std::atomic<bool> retryLater_{false};
 };
 
 } // namespace measure::store

@@ -2,6 +2,7 @@
 // by a word from the network is looked up (identity or handle) before it is touched.
 #include "framework/appman.h"
 #include "framework/syslog.h"
+#include "framework/time_util.h"
 #include "msdcom/ci/dynkomm.h"
 #include "msdcom/measman/meas_man_internal.h"
 
@@ -21,11 +22,24 @@ std::vector<meas_list*> listsOf(uint16_t pid) {
     return out;
 }
 
+void applyDivisor(meas_list* list, uint16_t divisor, bool reloadCountdown) {
+    list->divisor = divisor;
+    if (reloadCountdown) list->countdown = divisor;
+}
+
 void setDivisor(meas_list* list, uint16_t divisor, bool reloadCountdown) {
     mm::Chain& c = mm::chain(list->raster);
     std::lock_guard<std::mutex> g(c.lock);
-    list->divisor = divisor;
-    if (reloadCountdown) list->countdown = divisor;
+    // The event rasters copy under the event's time: their lists change at once.
+    if (list->raster >= mm::kPacedRasters) {
+        applyDivisor(list, divisor, reloadCountdown);
+        return;
+    }
+    if (list->changePending) applyDivisor(list, list->nextDivisor, list->nextReload != 0);
+    list->nextDivisor = divisor;
+    list->nextReload = reloadCountdown ? 1 : 0;
+    list->changeTs = time_getTimestamp();
+    list->changePending = 1;
 }
 
 bool ready() {

@@ -2,6 +2,7 @@
 // registry and handle table, and the helpers the request, copy and tick code share.
 #pragma once
 
+#include "framework/raster.h"
 #include "measdata/seram_meas.h"
 #include "msdcom/ci/ci_msg.h"
 #include "msdcom/ci/dynkomm_fifo.h"
@@ -27,6 +28,12 @@ struct meas_list {
     uint32_t raster = 0;
     uint16_t divisor = 0;
     uint16_t countdown = 0;
+    // A divisor change takes effect in the data's time: the records of ticks stamped before it came
+    // are still copied when a late calculation task gets to them.
+    uint16_t nextDivisor = 0;
+    uint8_t nextReload = 0;
+    uint8_t changePending = 0;
+    uint32_t changeTs = 0;
     uint32_t handle = 0; // list handle (name requests); 0 for address requests
     meas_man_master_stop masterStop = nullptr;
     uint16_t reqPid = 0;
@@ -46,6 +53,9 @@ struct meas_list {
 };
 
 namespace mm {
+
+// Rasters 0 to 9 are copied on the calculation task's ticks, stamped with each tick's due time.
+inline constexpr uint32_t kPacedRasters = RASTER_INDICES;
 
 // A raster chain: the copy of that raster holds the lock while it walks the chain, so a list
 // unchained under the lock is never touched by the copy again and may be freed.

@@ -62,9 +62,9 @@ TEST_F(StoreTest, WritesOpenLazilyReplaceOldFilesAndFlushInTime) {
     meas_app_PreTrigDelete(h);
 }
 
-// A drive that runs full keeps the file up to its last complete record and skips the rest of it;
-// with room again, the next file is written whole.
-TEST_F(StoreTest, FullDriveKeepsCompleteRecords) {
+// A drive that runs full cuts the file back to its last complete record, and the writer holds the
+// rest; with room again the same file is finished whole: nothing lost, then read-only.
+TEST_F(StoreTest, FullDriveKeepsCompleteRecordsAndFinishesTheFileOnceThereIsRoom) {
     testsupport::SmallDisk disk(256 * 1024);
     if (!disk.ok()) GTEST_SKIP() << disk.reason();
     const std::string saved = devroot_path();
@@ -72,7 +72,7 @@ TEST_F(StoreTest, FullDriveKeepsCompleteRecords) {
     std::string error;
     ASSERT_TRUE(devroot_prepare(&error)) << error;
     setUsbInserted(false);
-    testsupport::writeFile(disk.file("room"), std::string(64 * 1024, 'r'));
+    testsupport::writeFile(disk.file("room"), std::string(128 * 1024, 'r'));
     config.blk[0].recordSize = 64;
     void* h = meas_app_PreTrigInit(0, 0.0f);
     ASSERT_NE(h, nullptr);
@@ -80,36 +80,30 @@ TEST_F(StoreTest, FullDriveKeepsCompleteRecords) {
     MeasAppStore_FileInfo_s* f1 = fileInfo("A0101000.001", t0);
     meas_app_PreTrigOpenFile(h, f1);
     const int vf1 = f1->vfIdx;
-    std::vector<std::vector<uint8_t>> fed;
-    for (int i = 0; i < 100; ++i) { // about 300 KiB: more than the drive holds
+    constexpr int kFrames = 60; // about 190 KiB: more than the drive has room for, less than it holds
+    for (int i = 0; i < kFrames; ++i) {
         uint32_t first, last;
-        fed.push_back(codedFrame(1, 64, t0 + 1000 * uint32_t(i), 50, uint32_t(i), &first, &last));
-        put(h, vf1, fed.back(), first, last);
+        put(h, vf1, codedFrame(1, 64, t0 + 1000 * uint32_t(i), 50, uint32_t(i), &first, &last), first, last);
     }
-    ASSERT_TRUE(waitUntil([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 10000));
-    EXPECT_TRUE(testsupport::countContaining(log(), "last complete record") > 0);
-    const measfile::File one = measfile::readFile(disk.file("root/meas/A0101000.001"));
-    ASSERT_TRUE(one.ok()) << one.error;
-    EXPECT_FALSE(one.truncated);
-    EXPECT_GT(one.records.size(), 0u);
-    EXPECT_LT(one.records.size(), 100u * 50);
-    EXPECT_EQ(one.records.size() % 50, 0u); // whole frames only
+    meas_app_PreTrigCloseFile(h, vf1);
+    const std::string path = disk.file("root/meas/A0101000.001");
+    ASSERT_TRUE(
+        waitUntil([&] { return testsupport::countContaining(log(), "last complete record") > 0; }, 10000));
+    const measfile::File cut = measfile::readFile(path);
+    ASSERT_TRUE(cut.ok()) << cut.error;
+    EXPECT_FALSE(cut.truncated);
+    EXPECT_LT(cut.records.size(), kFrames * 50u);
+    EXPECT_EQ(cut.records.size() % 50, 0u); // whole frames only
+    EXPECT_EQ(meas_app_PreTrigIsOfflineDataFlushed(), 0) << "the writer holds what did not fit";
 
     std::remove(disk.file("room").c_str());
-    meas_app_PreTrigCloseFile(h, vf1);
-    MeasAppStore_FileInfo_s* f2 = fileInfo("A0102000.001", t0 + 200000, 2);
-    meas_app_PreTrigOpenFile(h, f2);
-    const int vf2 = f2->vfIdx;
-    for (int i = 0; i < 5; ++i) {
-        uint32_t first, last;
-        const auto fr = codedFrame(1, 64, t0 + 200000 + 1000 * uint32_t(i), 50, uint32_t(i), &first, &last);
-        put(h, vf2, fr, first, last);
-    }
-    meas_app_PreTrigCloseFile(h, vf2);
-    ASSERT_TRUE(waitUntil([&] { return readOnly(disk.file("root/meas/A0102000.001")); }, 10000));
-    const measfile::File two = measfile::readFile(disk.file("root/meas/A0102000.001"));
-    ASSERT_TRUE(two.ok()) << two.error;
-    EXPECT_EQ(two.records.size(), 5u * 50);
+    ASSERT_TRUE(waitUntil([&] { return readOnly(path); }, 20000));
+    const measfile::File whole = measfile::readFile(path);
+    ASSERT_TRUE(whole.ok()) << whole.error;
+    ASSERT_EQ(whole.records.size(), kFrames * 50u) << "nothing lost while the drive was full";
+    for (size_t k = 0; k < whole.records.size(); ++k)
+        ASSERT_EQ(whole.records[k].ts, t0 + 1000 * uint32_t(k / 50) + 10 * uint32_t(k % 50))
+            << "record " << k;
     meas_app_PreTrigDelete(h);
     devroot_set(saved);
 }

@@ -1,6 +1,7 @@
 // Address requests (0x0500) and the commands on address lists: answers byte by byte, records of
 // every group kind, the path to a remote requester, refusals of malformed requests, stop, speed,
 // kill and state.
+#include "framework/time_util.h"
 #include "test_mm_fixture.h"
 
 #include "measdata/seram_layout.h"
@@ -197,16 +198,19 @@ TEST_F(MeasManTest, DivisorAndSpeedChangeSpaceTheRecords) {
     }
     EXPECT_EQ(written, (std::vector<uint32_t>{3, 6, 9}));
 
-    // 0x0503 sets divisor and countdown at once: 2 ticks to the next record.
+    // 0x0503 sets divisor and countdown, from its arrival on in the data's time: the ticks stamped
+    // before it that a late calculation task copies now still count by the old divisor (3), the
+    // first one after it reloads: 2 ticks to the next record.
     std::vector<uint8_t> p;
     put16(p, 2);
     serveLocal(message(0x0503, OWN_PID, 0, ci_ctx(&a), p));
+    const uint32_t now = time_getTimestamp();
     written.clear();
-    for (uint32_t tick = 10; tick <= 15; ++tick) {
-        meas_man_copy(3, tick);
+    for (uint32_t ts : {now - 20, now - 10, now + 10, now + 20, now + 30, now + 40}) {
+        meas_man_copy(3, ts);
         for (const auto& r : drain(fifo)) written.push_back(get32(r.data()));
     }
-    EXPECT_EQ(written, (std::vector<uint32_t>{11, 13, 15}));
+    EXPECT_EQ(written, (std::vector<uint32_t>{now + 20, now + 40}));
 }
 
 TEST_F(MeasManTest, StopOfAnUnknownOrForeignIdentityTellsTheRequesterOfTheLeak) {
