@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -396,6 +397,7 @@ TEST(RemoteE2E, EveryFileIsClosedWholeBeforeTheAnswerOnEveryPath) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(row.delayMs));
+        const auto sent = std::chrono::steady_clock::now();
         ASSERT_TRUE(pcs.command(row.command));
         if (full) {
             // The open file's status block is handed over, the drive has no room for it: no answer.
@@ -406,6 +408,10 @@ TEST(RemoteE2E, EveryFileIsClosedWholeBeforeTheAnswerOnEveryPath) {
             full->free();
         }
         ASSERT_EQ(pcs.reply(60000), DONE) << dev.logText();
+        std::printf("%s: answered after %lld ms\n", row.what,
+                    (long long)std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - sent)
+                        .count());
         const std::string segment = dev.logText().substr(logFrom);
         const double asked = loggedStamp(segment, row.command == 0xE1   ? "Trevanox connected"
                                                   : row.command == 0xE0 ? "Plixor connected"
