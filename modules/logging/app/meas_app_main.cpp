@@ -45,11 +45,9 @@ std::atomic<uint8_t> timestamp_valid{0};
 uint8_t LOGGING2_TARGET_PARTITION_ram = 0;
 uint32_t gTick = 0;
 
-// A destroy waiting for its files to close, and since when (100 us): it waits as long as a stop
-// does, and says so every DESTROY_WAIT_LOGGED (a drive that does not write).
+// A destroy waiting for its files to close: it waits as long as a stop does (the PC's answer says
+// what it waits for).
 bool destroyClosing = false;
-uint32_t destroyClosingSince = 0;
-constexpr uint32_t DESTROY_WAIT_LOGGED = 10 * 10000;
 
 struct BufStats {
     uint8_t state = 0;
@@ -112,6 +110,14 @@ void checkNameTaken() {
             "is cut",
             name.c_str());
     meas_app_forceFragment();
+}
+
+// While no block writes (stopped, destroying, shutting down) the files left are closed at once,
+// each as soon as the status-block task can take its block.
+void closeFilesLeft() {
+    if (destroyClosing || powerdown.load() ||
+        (meas_app_running.load() == 0 && (meas_app_get_flags() & 0x7F) == 0))
+        MeasAppStore_checkForFlushIdx(7, true);
 }
 
 // Re-arming a pretrigger needs the open frames of its measurement handed over first.
@@ -216,14 +222,9 @@ void meas_app_main() {
         if (!destroyClosing) {
             meas_app_measstop(0);
             destroyClosing = true;
-            destroyClosingSince = t;
         } else if (MeasAppStore_filesClosed()) {
             meas_app_measdestroy();
             destroyClosing = false;
-        } else if (t - destroyClosingSince > DESTROY_WAIT_LOGGED) {
-            syslogx(LOG_PRIO_ERR, "meas_app_main(): the destroy waits for files not closed after %u s: %s",
-                    unsigned(DESTROY_WAIT_LOGGED / 10000), MeasAppStore_unclosedFiles().c_str());
-            destroyClosingSince = t; // again in as long
         }
     }
     // 5. Re-initialise.
@@ -253,11 +254,6 @@ void meas_app_main() {
         meas_app_startreq = 0;
         meas_app_running = 1;
     }
-    // While no block writes (stopped, destroying, shutting down) the files left are closed at once,
-    // each as soon as the status-block task can take its block.
-    if (destroyClosing || powerdown.load() ||
-        (meas_app_running.load() == 0 && (meas_app_get_flags() & 0x7F) == 0))
-        MeasAppStore_checkForFlushIdx(7, true);
     // 8. Statistics, 9. fragmentation.
     statistics();
     armFlushes();
@@ -276,6 +272,7 @@ void rMeasure() {
     if (c % 10 == 3) {
         meas_app_saveblock(3);
         LapOutFra_checkExtLaptrgInit();
+        closeFilesLeft();
     }
     if (c % 20 == 11) meas_app_saveblock(4);
     if (c % 50 == 16) meas_app_saveblock(5);

@@ -17,10 +17,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
 constexpr int PING_FAILURES_TOLERATED = 4;
+constexpr uint32_t kWaitTold = 100000; // 10 s in 100 us ticks
 
 void ipText(uint32_t ip, char* out, size_t size) {
     std::snprintf(out, size, "%u.%u.%u.%u", unsigned(ip & 0xFF), unsigned(ip >> 8 & 0xFF),
@@ -33,16 +35,17 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const 
     const uint32_t unfinished = MeasAppStore_unfinishedFiles();
     for (int attempt = 1; attempt <= RCTRL_ATTEMPTS; ++attempt) {
         if (request(ip)) {
-            // A stop answers once its files are closed on their drives, however long that takes
-            // (a full drive): what it waits for is told every 10 s (the destroy tells its own).
+            // A stop or destroy answers once its files are closed on their drives, however long
+            // that takes (a full drive): what it waits for is told every 10 s.
             uint32_t since = time_getTimestamp();
             while (busy()) {
                 taskDelay(1);
-                if (busy == meas_app_remotestop_busy && time_getTimestamp() - since > 100000) {
-                    since = time_getTimestamp();
-                    syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() the stop waits for files not closed: %s",
-                            MeasAppStore_unclosedFiles().c_str());
-                }
+                if (time_getTimestamp() - since < kWaitTold) continue;
+                since = time_getTimestamp();
+                const std::string waits = MeasAppStore_unclosedFiles();
+                if (!waits.empty())
+                    syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() %s waits for files not closed: %s",
+                            failText, waits.c_str());
             }
             // Done, but not every file is whole on every drive: not a success.
             if (MeasAppStore_unfinishedFiles() != unfinished) {

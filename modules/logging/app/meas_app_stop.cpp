@@ -134,8 +134,8 @@ uint16_t meas_app_blockstop(meas_blk* b) {
 void meas_app_fragmentAfterStop() {
     bool opened = false;
     for (meas_instance& m : meas) {
-        const bool written = m.fileWritten.exchange(0) != 0;
-        opened = (m.fileOpened.exchange(0) != 0) || written || opened;
+        m.fileWritten = 0;
+        if (m.fileOpened.exchange(0)) opened = true; // any file written was opened first
     }
     if (opened) LapOutFra_setFragmentTrig(0);
 }

@@ -581,10 +581,9 @@ void describe(MeasAppStore_FileInfo_s* f, std::string* out) {
     *out += std::string(f->name) + " waits for " + what;
 }
 
-} // namespace
-
-namespace {
+// Files that left the queue unfinished on a drive, since the start.
 std::atomic<uint32_t> gUnfinished{0};
+
 } // namespace
 
 uint32_t MeasAppStore_unfinishedFiles() {

@@ -528,15 +528,6 @@ bool sb_busy(int index) {
     return S().deferred[k].set || S().pending[k].set || (sb_dyn_status[k].load() & (SB_DYN_LAP | SB_DYN_PER));
 }
 
-bool sb_blocks_done() {
-    std::lock_guard<std::mutex> lk(S().pendingMutex);
-    for (int k = 0; k < 2; ++k)
-        if (S().deferred[k].set || S().pending[k].set ||
-            (sb_dyn_status[k].load() & (SB_DYN_LAP | SB_DYN_PER)))
-            return false;
-    return true;
-}
-
 int sb_create_write(const sb_request_t* request, int closeType, int index) {
     return enter(request, closeType, index, true);
 }

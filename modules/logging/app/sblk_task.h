@@ -49,9 +49,8 @@ void sblk_power_down();
 // writes the block and closes the file. After the power-down a busy task takes the request as
 // soon as the running one is done (2): the last files of a session keep their blocks.
 int sb_create(const sb_request_t* request, int closeType, int index);
-// No status block is being collected, waits for the task or waits behind a running one.
-bool sb_blocks_done();
-// The same for the block of measurement `index` (0 or 2): a closing request would find it busy.
+// A status block of measurement `index` (0 or 2) is being collected, waits for the task or waits
+// behind a running one: a closing request would find the task busy.
 bool sb_busy(int index);
 // A status block written into the open file by the task: 2, or -1 while a lap's block runs.
 int sb_create_write(const sb_request_t* request, int closeType, int index);

@@ -22,20 +22,15 @@ std::vector<meas_list*> listsOf(uint16_t pid) {
     return out;
 }
 
-void applyDivisor(meas_list* list, uint16_t divisor, bool reloadCountdown) {
-    list->divisor = divisor;
-    if (reloadCountdown) list->countdown = divisor;
-}
-
 void setDivisor(meas_list* list, uint16_t divisor, bool reloadCountdown) {
     mm::Chain& c = mm::chain(list->raster);
     std::lock_guard<std::mutex> g(c.lock);
     // The event rasters copy under the event's time: their lists change at once.
     if (list->raster >= mm::kPacedRasters) {
-        applyDivisor(list, divisor, reloadCountdown);
+        mm::applyDivisor(list, divisor, reloadCountdown);
         return;
     }
-    if (list->changePending) applyDivisor(list, list->nextDivisor, list->nextReload != 0);
+    if (list->changePending) mm::applyDivisor(list, list->nextDivisor, list->nextReload != 0);
     list->nextDivisor = divisor;
     list->nextReload = reloadCountdown ? 1 : 0;
     list->changeTs = time_getTimestamp();

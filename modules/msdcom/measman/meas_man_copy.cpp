@@ -64,8 +64,7 @@ void meas_man_copy(int raster, uint32_t timestamp) {
     const bool offlineOn = mm::copyOfflineEnabled.load(std::memory_order_relaxed);
     for (meas_list* l = head; l; l = l->next) {
         if (l->changePending && int32_t(timestamp - l->changeTs) >= 0) {
-            l->divisor = l->nextDivisor;
-            if (l->nextReload) l->countdown = l->nextDivisor;
+            mm::applyDivisor(l, l->nextDivisor, l->nextReload != 0);
             l->changePending = 0;
         }
         if (l->countdown == 0) {

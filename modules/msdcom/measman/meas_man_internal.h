@@ -57,6 +57,12 @@ namespace mm {
 // Rasters 0 to 9 are copied on the calculation task's ticks, stamped with each tick's due time.
 inline constexpr uint32_t kPacedRasters = RASTER_INDICES;
 
+// A divisor in force, the countdown started again when asked (the chain's lock held).
+inline void applyDivisor(meas_list* list, uint16_t divisor, bool reloadCountdown) {
+    list->divisor = divisor;
+    if (reloadCountdown) list->countdown = divisor;
+}
+
 // A raster chain: the copy of that raster holds the lock while it walks the chain, so a list
 // unchained under the lock is never touched by the copy again and may be freed.
 struct Chain {

@@ -167,6 +167,10 @@ std::string Nmea(const std::string& body) {
 
 TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTheLine) {
     const std::string satellites = Nmea("GPGSV,3,1,10,02,24,074,36,05,45,185,45,07,59,259,31,09,73,333,37");
+    // An RMC fix at hhmmss.ss of the day ddmmyy.
+    auto fix = [](const char* time, const char* date) {
+        return Nmea(std::string("GPRMC,") + time + ",A,4713.23758,N,01446.12298,E,0.02,," + date + ",,,A");
+    };
     struct Line {
         std::string line;
         double due;        // s after the open, or after the line that starts the trace again
@@ -190,7 +194,7 @@ TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTh
         {
             {Nmea("GPRMC,000344.50,V,,,,,,,150626,,,N"), 0.0},
             {Nmea("GPRMC,000345.00,V,,,,,,,150626,,,N"), 0.5},
-            {Nmea("GPRMC,235948.00,A,4713.23758,N,01446.12298,E,0.02,,140626,,,A"), 0.0, true},
+            {fix("235948.00", "140626"), 0.0, true},
             {satellites, 0.0},
             {Nmea("GPGGA,235948.50,4713.23758,N,01446.12298,E,1,10,0.9,675.0,M,47.0,M,,"), 0.5},
             {Nmea("GPRMC,235949.00,A,4713.23758,N,01446.12298,E,0.03,,140626,,,A"), 1.0},
@@ -200,23 +204,23 @@ TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTh
         // 61 seconds on.
         {
             {Nmea("GPRMC,000345.00,V,,,,,,,150626,,,N"), 0.0},
-            {Nmea("GPRMC,080000.00,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.0, true},
-            {Nmea("GPRMC,080000.50,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.5},
-            {Nmea("GPRMC,200000.50,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.0, true},
-            {Nmea("GPRMC,200101.50,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.0, true},
-            {Nmea("GPRMC,200102.00,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.5},
+            {fix("080000.00", "150626"), 0.0, true},
+            {fix("080000.50", "150626"), 0.5},
+            {fix("200000.50", "150626"), 0.0, true},
+            {fix("200101.50", "150626"), 0.0, true},
+            {fix("200102.00", "150626"), 0.5},
         },
         // Forward steps over midnight: 12:00:01 to 00:00:00 is almost 12 hours on, 23:59:30 to
         // 00:00:45 75 seconds: both go at once; 23:59:59.80 to 00:00:00.00 is a fix 0.2 s on.
         {
-            {Nmea("GPRMC,120001.00,A,4713.23758,N,01446.12298,E,0.02,,140626,,,A"), 0.0},
-            {Nmea("GPRMC,000000.00,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.0, true},
-            {Nmea("GPRMC,000000.50,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.5},
-            {Nmea("GPRMC,235930.00,A,4713.23758,N,01446.12298,E,0.02,,150626,,,A"), 0.0, true},
-            {Nmea("GPRMC,000045.00,A,4713.23758,N,01446.12298,E,0.02,,160626,,,A"), 0.0, true},
-            {Nmea("GPRMC,235959.80,A,4713.23758,N,01446.12298,E,0.02,,160626,,,A"), 0.0, true},
-            {Nmea("GPRMC,000000.00,A,4713.23758,N,01446.12298,E,0.02,,170626,,,A"), 0.2},
-            {Nmea("GPRMC,000000.50,A,4713.23758,N,01446.12298,E,0.02,,170626,,,A"), 0.7},
+            {fix("120001.00", "140626"), 0.0},
+            {fix("000000.00", "150626"), 0.0, true},
+            {fix("000000.50", "150626"), 0.5},
+            {fix("235930.00", "150626"), 0.0, true},
+            {fix("000045.00", "160626"), 0.0, true},
+            {fix("235959.80", "160626"), 0.0, true},
+            {fix("000000.00", "170626"), 0.2},
+            {fix("000000.50", "170626"), 0.7},
         },
     };
     for (const auto& lines : kTraces) {
