@@ -20,6 +20,7 @@
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
 #include "logging/app/meas_app.h"
+#include "logging/app/meas_app_remote.h"
 #include "logging/app/meas_app_store.h"
 #include "logging/app/sb_info.h"
 #include "logging/app/sblk_task.h"
@@ -44,11 +45,13 @@
 #include "msdcom/network/net_init.h"
 #include "platform/board/serial.h"
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_service.h"
 #include "platform/kernel/syslogq.h"
 #include "platform/rtos/basetick.h"
 #include "platform/rtos/sysmq.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -197,6 +200,9 @@ int main(int argc, char** argv) {
     // Logging and telemetry: the state machine and the saving on the measurement raster (it also
     // asks a logging slave's master for the counters), the start conditions every 10 ms.
     meas_app_ini();
+    // The copies to the stick tell the file store their end: a stop or destroy waits for them.
+    static const meas_app_CopyHooks copyHooks{MeasAppStore_copyFinished};
+    meas_app_setCopyHooks(&copyHooks);
     raster_addPeriodic(RASTER_RMEAS, 500, "rMeasure", rMeasure);
     raster_addPeriodic(RasterTaskId(3), 600, "meas_app_check_measconditions", meas_app_check_measconditions);
     tele_app_ini();
@@ -243,20 +249,35 @@ int main(int argc, char** argv) {
     // finished before anything else stops (the network still answers the version requests of a
     // status block). The device's supply holds up for 950 ms after power-off; the host loses no
     // power at the end: it waits until every file is closed on each of its drives (its status block
-    // written, read-only), unless a drive stays full or hangs: the files left unfinished are named.
+    // written, read-only), at most 10 s: a file that a full or failing drive keeps unfinished is
+    // named, a stop or destroy still waiting is answered FF, and the process ends with exit code 3,
+    // as it does when any file of its logging was left unfinished earlier.
     static std::atomic<bool> filesUnfinished{false};
+    static std::chrono::steady_clock::time_point logDeadline; // the steps run one after the other
     postrun_register(PR_LOGGING, "logging", [] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        logDeadline = deadline;
+        MeasAppStore_FilesWait wait("main(): the shutdown", UINT32_MAX);
         meas_app_remotefaststop();
         waitFor(meas_app_faststop_done, 1000);
-        if (!waitFor(MeasAppStore_filesClosed, 10000)) {
-            filesUnfinished = true;
-            syslogx(LOG_PRIO_ERR, "main(): files not finished at the shutdown: %s",
-                    MeasAppStore_unclosedFiles().c_str());
+        int r = 0;
+        while ((r = wait.poll()) == 0 && std::chrono::steady_clock::now() < deadline) taskDelay(1);
+        if (r == 0) {
+            const std::string waits = wait.waitsFor();
+            r = wait.giveUp("the shutdown's 10 s are over");
+            syslogx(LOG_PRIO_ERR, "main(): files not finished at the shutdown: %s", waits.c_str());
+        } else if (r < 0) {
+            syslogx(LOG_PRIO_ERR, "main(): files not finished at the shutdown");
         }
+        // Any file of this run of the process unfinished on a drive, now or earlier: exit 3.
+        filesUnfinished = r < 0 || MeasAppStore_unfinishedFiles() != 0;
+        remotectrl_shutdown();
     });
     postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(logDeadline - std::chrono::steady_clock::now());
         if (!waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; },
-                     filesUnfinished.load() ? 100 : 10000))
+                     filesUnfinished.load() ? 100 : int(std::max<int64_t>(100, left.count()))))
             syslogx(LOG_PRIO_ERR, "main(): the logger's data are not all on disk");
     });
     postrun_register(PR_DISPLAY, "display", displayJoin); // control stopped; keeps its last picture
@@ -268,6 +289,14 @@ int main(int argc, char** argv) {
     postrun_register(PR_ERRMEM, "error memory", error_mgr_stop);
 
     postrun_wait();
+    // However a drive holds a thread, the process ends: 12 s after the shutdown began at the latest.
+    std::thread([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(11500));
+        syslogx(LOG_PRIO_ERR, "main(): the shutdown did not end in time (a drive holds a thread): exit 3");
+        syslogreader_stop();
+        drivefault_report();
+        std::_Exit(3);
+    }).detach();
     postrun_run();
 
     comint_exit();
@@ -278,6 +307,14 @@ int main(int argc, char** argv) {
     basetick_stop();
     nvram_close();
     sysmq_unlinkPublished();
+    drivefault_report();
+    if (filesUnfinished.load()) {
+        // Threads may still hang in a drive: nothing waits for them.
+        syslogx(LOG_PRIO_ERR, "main(): exit 3, files not finished");
+        syslogreader_stop();
+        std::fflush(nullptr);
+        std::_Exit(3);
+    }
     syslogx(LOG_PRIO_INFO, "main(): exit 0");
     syslogreader_stop();
     std::fflush(nullptr);

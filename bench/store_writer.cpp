@@ -1,11 +1,14 @@
-// Writer throughput: 4 KiB frames, as the logging hands them over, given to the store of m01 until
+// Writer throughput: frames of 4 KiB and of 256 bytes, as the logging hands them over, given to the store of m01 until
 // its file is closed on "meas:" and synced ("store_MBps": through the Pretrigger, the Backend and
 // the writer task, which flushes with fdatasync once its oldest unflushed byte is 0.5 s old),
 // against write(2) of as many bytes in 64 KiB pieces into a file in the same folder, synced by the
 // same rule and at the end ("raw_MBps"). A run lasts about 1.5 s, so that the 0.5 s flush happens
 // on both sides; the store is fed as fast as it writes (at most 32 MiB ahead of its file). The
 // two take turns, the order alternating from iteration to iteration; "vs_raw" is the median of
-// the iterations' ratios of the store's throughput to raw's.
+// the iterations' ratios of the store's throughput to raw's. What each costs per MiB: write calls
+// ("store_writes_per_MiB", "raw_writes_per_MiB", the process's write system calls) and processor
+// time ("store_cpu_ms_per_MiB", "raw_cpu_ms_per_MiB", user and system time of the whole process,
+// the feeding included), medians of the iterations.
 // The medium is the folder under $TMPDIR (default /tmp).
 #include "bench_seconds.h"
 #include "framework/syslog.h"
@@ -24,7 +27,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -32,7 +37,6 @@
 
 namespace {
 
-constexpr uint32_t kFrame = 4096;             // a frame as the logging hands it over
 constexpr size_t kPiece = 64 * 1024;          // raw write(2) pieces
 constexpr double kRunSeconds = 1.5;           // three times the flush age
 constexpr double kFlushAge = 0.5;             // the writer's rule, applied to the raw side too
@@ -84,6 +88,26 @@ void syncFile(const std::string& p) {
     ::close(fd);
 }
 
+// What the process has used so far: its write system calls and its processor time in ms.
+struct Usage {
+    double writes = 0, cpuMs = 0;
+};
+Usage usageNow() {
+    Usage u;
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "syscw:") u.writes = double(value);
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    u.cpuMs = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
+    return u;
+}
+Usage operator-(const Usage& a, const Usage& b) {
+    return {a.writes - b.writes, a.cpuMs - b.cpuMs};
+}
+
 // Feeds the store `bytes` of frames, or for kRunSeconds when bytes is 0, and waits until its file is
 // closed and synced. Returns the seconds it took; `bytes` becomes what was fed.
 double storeRun(Root& root, int run, const std::vector<uint8_t>& frame, uint64_t& bytes) {
@@ -103,8 +127,8 @@ double storeRun(Root& root, int run, const std::vector<uint8_t>& frame, uint64_t
     for (uint32_t i = 0; timed ? (nowS() - t0 < kRunSeconds && fed < kMaxBytes) : fed < bytes; ++i) {
         if (i % 256 == 0)
             while (fed > fileSize(path) + kAhead) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        meas_app_PreTrigPutMeasFrameCopy(h, vf, frame.data(), kFrame, i, i);
-        fed += kFrame;
+        meas_app_PreTrigPutMeasFrameCopy(h, vf, frame.data(), uint32_t(frame.size()), i, i);
+        fed += frame.size();
     }
     meas_app_PreTrigCloseFile(h, vf);
     while (!readOnly(path)) std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -142,35 +166,57 @@ void BM_StoreWriter(benchmark::State& state) {
     syslog_init(0); // records to the queue, not to stderr
     Root root;
     cfg_meas_devHwInfo[1].debounceMs = 0;
-    std::vector<uint8_t> frame(kFrame);
-    for (uint32_t i = 0; i < kFrame; ++i) frame[i] = uint8_t(i * 7);
+    // Frames as the logging hands them over: 4 KiB, and 256 bytes (a 10 ms block of a few values).
+    const uint32_t frameBytes = uint32_t(state.range(0));
+    std::vector<uint8_t> frame(frameBytes);
+    for (uint32_t i = 0; i < frameBytes; ++i) frame[i] = uint8_t(i * 7);
     int run = 0;
     uint64_t bytes = 0;
     storeRun(root, run++, frame, bytes); // how much the store takes in kRunSeconds: every run's size
     bytes = (bytes + kPiece - 1) / kPiece * kPiece;
-    std::vector<double> store, raw, ratio;
+    std::vector<double> store, raw, ratio, storeWrites, rawWrites, storeCpu, rawCpu;
+    const double mib = double(bytes) / (1024.0 * 1024.0);
+    auto storeSide = [&](uint64_t& b) {
+        const Usage u0 = usageNow();
+        const double t = storeRun(root, run, frame, b);
+        const Usage u = usageNow() - u0;
+        storeWrites.push_back(u.writes / mib);
+        storeCpu.push_back(u.cpuMs / mib);
+        return t;
+    };
+    auto rawSide = [&] {
+        const Usage u0 = usageNow();
+        const double t = rawRun(root, bytes);
+        const Usage u = usageNow() - u0;
+        rawWrites.push_back(u.writes / mib);
+        rawCpu.push_back(u.cpuMs / mib);
+        return t;
+    };
     for (auto _ : state) {
         double s = 0, r = 0;
         uint64_t b = bytes;
         if (run % 2) {
-            s = storeRun(root, run, frame, b);
-            r = rawRun(root, bytes);
+            s = storeSide(b);
+            r = rawSide();
         } else {
-            r = rawRun(root, bytes);
-            s = storeRun(root, run, frame, b);
+            r = rawSide();
+            s = storeSide(b);
         }
         ++run;
         store.push_back(s);
         raw.push_back(r);
         ratio.push_back(r / s);
     }
-    const double mib = double(bytes) / (1024.0 * 1024.0);
+    state.counters["store_writes_per_MiB"] = msdbench::Median(storeWrites);
+    state.counters["raw_writes_per_MiB"] = msdbench::Median(rawWrites);
+    state.counters["store_cpu_ms_per_MiB"] = msdbench::Median(storeCpu);
+    state.counters["raw_cpu_ms_per_MiB"] = msdbench::Median(rawCpu);
     state.counters["MiB_per_run"] = mib;
     state.counters["store_MBps"] = mib / msdbench::Median(store);
     state.counters["raw_MBps"] = mib / msdbench::Median(raw);
     state.counters["vs_raw"] = msdbench::Median(ratio);
 }
-BENCHMARK(BM_StoreWriter)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
+BENCHMARK(BM_StoreWriter)->Arg(4096)->Arg(256)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "platform/drives/devroot.h"
 #include "platform/drives/drive_dirinfo.h"
+#include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_state.h"
 
 #include <cerrno>
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +76,35 @@ int fail(int error) {
     return -1;
 }
 
+// The drive of each descriptor the file API opened, for the calls that name only the descriptor.
+struct OpenFiles {
+    std::mutex m;
+    std::map<int, std::string> drive;
+};
+OpenFiles& openFiles() {
+    static auto* o = new OpenFiles; // descriptors may be closed while the process ends
+    return *o;
+}
+void noteOpen(int fd, const std::string& drive) {
+    if (fd < 0) return;
+    OpenFiles& o = openFiles();
+    std::lock_guard<std::mutex> lk(o.m);
+    o.drive[fd] = drive;
+}
+std::string driveOfFd(int fd, bool forget = false) {
+    OpenFiles& o = openFiles();
+    std::lock_guard<std::mutex> lk(o.m);
+    const auto it = o.drive.find(fd);
+    if (it == o.drive.end()) return {};
+    std::string d = it->second;
+    if (forget) o.drive.erase(it);
+    return d;
+}
+// A fault a test set for this call: the call fails with it (0: it goes on).
+int faultFor(const std::string& drive, DriveOp op) {
+    return drive.empty() ? 0 : drivefault_enter(drive, op);
+}
+
 // The archive bit of a file the process writes; a new file forgets what was kept of an old one of
 // the same name.
 void markWritten(const Where& w, bool existed) {
@@ -98,7 +130,10 @@ int setAttributes(int fd, const Where& w, intptr_t arg) {
         s.setAttr(w.rel, attr);
         return true;
     });
-    return stored ? 0 : fail(EIO);
+    if (stored) return 0;
+    // The byte and the mode say the same: a file whose byte could not be stored keeps its mode.
+    ::fchmod(fd, st.st_mode & 07777);
+    return fail(EIO);
 }
 
 int statOf(int fd, const Where& w, bfs_stat* out) {
@@ -195,10 +230,20 @@ int rootRequest(const Where& root, int request, intptr_t arg) {
 int bfs_open(const char* devicePath, int flags, mode_t mode) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);
+    if (const int e = faultFor(w.drive, DRIVE_OP_OPEN)) return fail(e);
     if (!driveThere(w.drive, nullptr)) return fail(ENODEV);
-    if (w.rel.empty()) return ::open(w.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = -1;
+    if (w.rel.empty()) {
+        fd = ::open(w.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        noteOpen(fd, w.drive);
+        return fd;
+    }
     const bool writing = (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC));
-    if (!writing) return ::open(w.host.c_str(), flags | O_CLOEXEC);
+    if (!writing) {
+        fd = ::open(w.host.c_str(), flags | O_CLOEXEC);
+        noteOpen(fd, w.drive);
+        return fd;
+    }
     struct stat st;
     const bool existed = ::stat(w.host.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode)) return fail(EISDIR);
@@ -208,17 +253,51 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
         if (s.attrOf(w.rel) & DRIVE_ATTR_READONLY) return fail(EACCES);
     }
     // Files of a DOS file system carry no execute bits.
-    const int fd = ::open(w.host.c_str(), flags | O_CLOEXEC, mode & 0666);
-    if (fd >= 0) markWritten(w, existed);
+    fd = ::open(w.host.c_str(), flags | O_CLOEXEC, mode & 0666);
+    if (fd >= 0) {
+        markWritten(w, existed);
+        noteOpen(fd, w.drive);
+    }
     return fd;
 }
 
 int bfs_close(int fd) {
-    return ::close(fd);
+    const std::string drive = driveOfFd(fd, true);
+    const int e = faultFor(drive, DRIVE_OP_CLOSE);
+    // A failed close lets go of the descriptor all the same, as the kernel's does.
+    const int rc = ::close(fd);
+    return e ? fail(e) : rc;
 }
 
 int bfs_dup(int fd) {
-    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    noteOpen(copy, driveOfFd(fd));
+    return copy;
+}
+
+ssize_t bfs_write(int fd, const void* data, size_t n) {
+    const int fault = faultFor(driveOfFd(fd), DRIVE_OP_WRITE);
+    // A drive that runs full takes part of the bytes, as a real one does; other faults take none.
+    if (fault && (fault != ENOSPC || n < 2)) return fail(fault);
+    if (fault) n /= 2;
+    const auto* p = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(fd, p + done, n - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            if (done) break;
+            return w < 0 ? -1 : fail(ENOSPC);
+        }
+        done += size_t(w);
+    }
+    if (fault) errno = fault;
+    return ssize_t(done);
+}
+
+int bfs_truncate(int fd, uint64_t length) {
+    if (const int e = faultFor(driveOfFd(fd), DRIVE_OP_TRUNCATE)) return fail(e);
+    return ::ftruncate(fd, off_t(length));
 }
 
 int bfs_unlink(const char* devicePath) {
@@ -232,9 +311,9 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
     if (!whereIs(fd, &w)) return fail(EBADF);
     switch (request) {
     case FIOFLUSH:
-        return ::fdatasync(fd);
     case FIOSYNC:
-        return ::fsync(fd);
+        if (const int e = faultFor(w.drive, DRIVE_OP_SYNC)) return fail(e);
+        return request == FIOFLUSH ? ::fdatasync(fd) : ::fsync(fd);
     case FIOGETNAME: {
         char* out = reinterpret_cast<char*>(arg);
         if (!out) return fail(EINVAL);
@@ -244,6 +323,7 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
         return 0;
     }
     case FIOATTRIBSET:
+        if (const int e = faultFor(w.drive, DRIVE_OP_CHMOD)) return fail(e);
         return setAttributes(fd, w, arg);
     case FIOFSTATGET:
         return statOf(fd, w, reinterpret_cast<bfs_stat*>(arg));

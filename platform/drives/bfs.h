@@ -11,6 +11,7 @@
 //   (chmod) and honoured here: a read-only file does not open for writing. Unlink ignores it, as
 //   the device's file system does, so a closed (read-only) measurement file can be deleted.
 // - A drive whose state file marks it absent (for "usb_meas:", not inserted) opens nothing (ENODEV).
+// - Tests can fail or hold any call on a chosen drive (drive_fault.h).
 #pragma once
 
 #include <cstddef>
@@ -55,6 +56,11 @@ struct bfs_find {
 // other than the access mode are ignored). -1 with errno on failure.
 int bfs_open(const char* devicePath, int flags, mode_t mode = 0644);
 int bfs_close(int fd);
+// Writes up to `n` bytes at the file's position: the count written (short when the drive runs full
+// part of the way), or -1 with errno when nothing was written.
+ssize_t bfs_write(int fd, const void* data, size_t n);
+// Cuts the file to `length` bytes. 0 or -1 with errno.
+int bfs_truncate(int fd, uint64_t length);
 // A second descriptor of the open file `fd`, for work that goes on after its owner closed it (the
 // write-through of handed-over data). -1 with errno on failure.
 int bfs_dup(int fd);

@@ -1,6 +1,7 @@
 #include "platform/drives/drive_state.h"
 
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_fault.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -75,7 +76,9 @@ bool readState(const std::string& file, DriveState* s) {
     return true;
 }
 
-bool writeState(const std::string& file, const DriveState& s) {
+bool writeState(const std::string& drive, const std::string& file, DriveState s) {
+    const int fault = drivefault_enter(drive, DRIVE_OP_RENAME);
+    if (fault == DRIVE_FAULT_PULL_HERE) s.inserted = false;
     std::ostringstream out;
     if (s.dirSizeValid) out << "dirsize " << s.dirSize << "\n";
     out << "present " << (s.present ? 1 : 0) << "\n";
@@ -90,7 +93,7 @@ bool writeState(const std::string& file, const DriveState& s) {
     FILE* f = std::fopen(tmp.c_str(), "w");
     if (!f) return false;
     const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) != 0 || !written || std::rename(tmp.c_str(), file.c_str()) != 0) {
+    if (std::fclose(f) != 0 || !written || fault > 0 || std::rename(tmp.c_str(), file.c_str()) != 0) {
         std::remove(tmp.c_str());
         return false;
     }
@@ -130,7 +133,7 @@ bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), 
     DriveState s;
     readState(file, &s);
     if (!change(s, context)) return true;
-    return writeState(file, s);
+    return writeState(drive, file, s);
 }
 
 bool drive_stateAvailable(const DriveState& state, const char* drive) {

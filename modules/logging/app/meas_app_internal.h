@@ -2,6 +2,7 @@
 #pragma once
 
 #include "logging/fifo/meas_app_blk.h"
+#include "logging/store/meas_app_pretrig.h"
 #include "msdcom/gateway/gw_meas.h"
 
 #include <atomic>
@@ -37,3 +38,16 @@ std::vector<meas_blk*> meas_list_snapshot(meas_blk* const* head);
 int MeasAppStore_initData(MeasAppStore_data* store, uint32_t maxRecords, uint32_t maxBytes,
                           uint32_t recordSize, uint32_t factor, uint32_t cnt4, uint32_t cnt2, uint32_t cnt1);
 int MeasAppStore_deinitData(MeasAppStore_data* store);
+
+// The file queue's lock for a scope (gFileQueueSem), logged when it cannot be taken.
+struct MeasAppStore_QueueLock {
+    bool held;
+    explicit MeasAppStore_QueueLock(const char* who);
+    ~MeasAppStore_QueueLock();
+    MeasAppStore_QueueLock(const MeasAppStore_QueueLock&) = delete;
+    MeasAppStore_QueueLock& operator=(const MeasAppStore_QueueLock&) = delete;
+};
+// The record of a node of the file queue (its first member), and its measurement instance's store.
+inline MeasAppStore_FileInfo_s* MeasAppStore_fileOfNode(NODE* n) {
+    return reinterpret_cast<MeasAppStore_FileInfo_s*>(n);
+}

@@ -45,9 +45,9 @@ std::atomic<uint8_t> timestamp_valid{0};
 uint8_t LOGGING2_TARGET_PARTITION_ram = 0;
 uint32_t gTick = 0;
 
-// A destroy waiting for its files to close: it waits as long as a stop does (the PC's answer says
-// what it waits for).
-bool destroyClosing = false;
+// A destroy waiting for its files to close: it waits as a stop does, as long as they move (the
+// PC's answer says what it waits for).
+MeasAppStore_FilesWait* destroyClosing = nullptr;
 
 struct BufStats {
     uint8_t state = 0;
@@ -95,29 +95,39 @@ void copyToStick(int index, const meas_filecounters& c) {
     if (!c.valid) return;
     static char target[] = "usb_meas:";
     CopyFile_t rq{c.outing, c.lap, c.absLap, c.fragment, target, 0};
+    // A stop, destroy or shutdown meanwhile waits for it too: the stick gets the file whole.
+    MeasAppStore_copyAsked(index, c.outing, c.lap, c.absLap, c.fragment);
     if (meas[index].pretrig)
         meas_app_PreTrigCopyFile(meas[index].pretrig, &rq);
     else
         meas_app_copyFileStart(rq, index);
 }
 
-// A file whose name is taken on the logging drive gets nothing written: a new one is cut.
-void checkNameTaken() {
-    const std::string name = MeasAppStore_nameTakenFile();
+// A file the logging drive cannot take (its name taken there, or the drive failed it): logging
+// goes on in a new file.
+void checkCutNeeded() {
+    bool nameTaken = false;
+    const std::string name = MeasAppStore_cutNeededFile(&nameTaken);
     if (name.empty()) return;
-    syslogx(LOG_PRIO_ERR,
-            "meas_app_main(): %s cannot be written: a file of that name is on the logging drive; a new file "
-            "is cut",
-            name.c_str());
-    meas_app_forceFragment();
+    if (nameTaken)
+        syslogx(LOG_PRIO_ERR,
+                "meas_app_main(): %s cannot be written: a file of that name is on the logging drive; a new "
+                "file is cut",
+                name.c_str());
+    else
+        syslogx(LOG_PRIO_ERR, "meas_app_main(): %s is not finished on the logging drive; a new file is cut",
+                name.c_str());
+    if (meas_app_running.load()) meas_app_forceFragment();
 }
 
 // While no block writes (stopped, destroying, shutting down) the files left are closed at once,
-// each as soon as the status-block task can take its block.
+// each as soon as the status-block task can take its block. Files closed on every drive leave the
+// file queue.
 void closeFilesLeft() {
     if (destroyClosing || powerdown.load() ||
         (meas_app_running.load() == 0 && (meas_app_get_flags() & 0x7F) == 0))
         MeasAppStore_checkForFlushIdx(7, true);
+    MeasAppStore_pruneFiles();
 }
 
 // Re-arming a pretrigger needs the open frames of its measurement handed over first.
@@ -220,11 +230,13 @@ void meas_app_main() {
     // and the PC's answer waits for that.
     if (meas_app_destroyreq.load() == 1 && meas_app_stopreq.load() == 0 && meas_app_blkstopreq.load() == 0) {
         if (!destroyClosing) {
+            destroyClosing = new MeasAppStore_FilesWait("meas_app_main(): the destroy");
             meas_app_measstop(0);
-            destroyClosing = true;
-        } else if (MeasAppStore_filesClosed()) {
+        } else if (destroyClosing->poll() != 0 && !MeasAppStore_statusBlockAsked()) {
+            // A status block being collected still goes into the store: the store goes after it.
             meas_app_measdestroy();
-            destroyClosing = false;
+            delete destroyClosing;
+            destroyClosing = nullptr;
         }
     }
     // 5. Re-initialise.
@@ -249,6 +261,7 @@ void meas_app_main() {
             if (c && !c->fileLess) MeasAppStore_driveCheckDirectoryFlags(c->targetPartition);
         }
         meas_app_clearsegmentation();
+        MeasAppStore_newRun();
         meas_app_measstart();
         syslogx(LOG_PRIO_INFO, "New measurement started");
         meas_app_startreq = 0;
@@ -293,7 +306,7 @@ void rMeasure() {
         meas_fifo_data_syslog();
         meas_app_check_datatimeout();
         meas_app_checkFragmentTrigOnUSBEvent();
-        checkNameTaken();
+        checkCutNeeded();
     }
 }
 
@@ -387,6 +400,10 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
         return;
     }
     const bool available = meas_app_driveAvDebounce(usb) == 0;
+    static bool checked = false;
+    if (checked && previous && !available)
+        syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): the stick is gone");
+    checked = true;
     if (!previous && available) {
         MeasAppStore_driveCheckDirectoryFlags(usb);
         const bool running = meas_app_running.load() == 1 && (meas[MEAS_M01].firstSampleTs.load() != 0 ||
@@ -396,6 +413,10 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
             !firstArrival &&
             !(std::atomic_ref<uint32_t>(cfg_meas_devHwInfo[hw].status).load(std::memory_order_relaxed) &
               0x10000);
+        syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): a stick arrived: %s",
+                !copyAllowed ? (running ? "the open files are cut, nothing is copied" : "nothing is copied")
+                : running    ? "the open files are cut and copied to it"
+                             : "the files closed last are copied to it");
         if (running) {
             LapOutFraState s{};
             LapOutFra_getState(&s);

@@ -22,7 +22,12 @@
 namespace {
 
 constexpr int PING_FAILURES_TOLERATED = 4;
-constexpr uint32_t kWaitTold = 100000; // 10 s in 100 us ticks
+constexpr uint32_t kWaitTold = 100000;   // 10 s in 100 us ticks
+constexpr uint32_t kCarryStall = 110000; // a request not carried out: just past the state machine's own bound
+
+// The shutdown answers what still waits; the listener says when it is done with a request.
+std::atomic<bool> gAnswerNow{false};
+std::atomic<bool> gAnswering{false};
 
 void ipText(uint32_t ip, char* out, size_t size) {
     std::snprintf(out, size, "%u.%u.%u.%u", unsigned(ip & 0xFF), unsigned(ip >> 8 & 0xFF),
@@ -30,31 +35,41 @@ void ipText(uint32_t ip, char* out, size_t size) {
 }
 
 // Up to RCTRL_ATTEMPTS tries one tick apart; then waits, a tick at a time, until the state
-// machine has done it. 0x00 done, 0xFF never accepted.
-int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const char* failText) {
-    const uint32_t unfinished = MeasAppStore_unfinishedFiles();
+// machine has done it and, for a stop or destroy (`files`), until the files it closed are closed
+// on their drives. 0x00 done with every file whole, 0xFF never accepted or a file unfinished.
+int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const char* failText, bool files) {
     for (int attempt = 1; attempt <= RCTRL_ATTEMPTS; ++attempt) {
+        // Made before the request: the files there at it are the request's, and stay in the queue.
+        MeasAppStore_FilesWait wait(failText);
         if (request(ip)) {
-            // A stop or destroy answers once its files are closed on their drives, however long
-            // that takes (a full drive): what it waits for is told every 10 s.
-            uint32_t since = time_getTimestamp();
-            while (busy()) {
+            uint32_t told = time_getTimestamp();
+            int result = 0;
+            for (;;) {
+                const bool carried = !busy();
+                if (!files) {
+                    result = carried ? 1 : gAnswerNow.load() ? -1 : 0;
+                } else if (carried) {
+                    result = wait.poll();
+                } else if (wait.stalledTicks() >= kCarryStall) {
+                    // Not carried out, and nothing moves: the state machine's own bound has passed.
+                    result = wait.giveUp("the request is not carried out");
+                }
+                if (result == 0 && gAnswerNow.load())
+                    result = files ? wait.giveUp("the process ends") : -1;
+                if (result != 0) break;
                 taskDelay(1);
-                if (time_getTimestamp() - since < kWaitTold) continue;
-                since = time_getTimestamp();
-                const std::string waits = MeasAppStore_unclosedFiles();
+                if (!files || uint32_t(time_getTimestamp() - told) < kWaitTold) continue;
+                told = time_getTimestamp();
+                const std::string waits = wait.waitsFor();
                 if (!waits.empty())
                     syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() %s waits for files not closed: %s",
                             failText, waits.c_str());
             }
+            if (result > 0) return 0x00;
             // Done, but not every file is whole on every drive: not a success.
-            if (MeasAppStore_unfinishedFiles() != unfinished) {
-                syslogx(LOG_PRIO_ERR,
-                        "remotectrl_listenQueue() %s: files not finished, answering MEAS_REPLY_ERROR",
-                        failText);
-                return MEAS_REPLY_ERROR;
-            }
-            return 0x00;
+            syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() %s: files not finished, answering MEAS_REPLY_ERROR",
+                    failText);
+            return MEAS_REPLY_ERROR;
         }
         syslogx(LOG_PRIO_WARNING, "remotectrl_listenQueue() %s failed #%d", failText, attempt);
         taskDelay(1);
@@ -71,7 +86,7 @@ int remotectrl_command(uint8_t command, uint32_t ip) {
         meas_led_set_status(0x3000000);
         error_mgr_clear_all();
         return requestAndWait(meas_app_remotedestroy, ip, meas_app_remotedestroy_busy,
-                              "meas_app_remotedestroy");
+                              "meas_app_remotedestroy", true);
     case 0xD2:
         meas_led_clr_status(0x2000000);
         return -1;
@@ -81,14 +96,14 @@ int remotectrl_command(uint8_t command, uint32_t ip) {
     case 0xE0:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Plixor connected");
         return requestAndWait(meas_app_remotedestroy, ip, meas_app_remotedestroy_busy,
-                              "meas_app_remotedestroy");
+                              "meas_app_remotedestroy", true);
     case 0xE1:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Trevanox connected");
-        return requestAndWait(meas_app_remotestop, ip, meas_app_remotestop_busy, "meas_app_remotestop");
+        return requestAndWait(meas_app_remotestop, ip, meas_app_remotestop_busy, "meas_app_remotestop", true);
     case 0xE2:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() DataTransferMeas connected");
         return requestAndWait(meas_app_remoteTransfer, ip, meas_app_remoteTransferBusy,
-                              "meas_app_remoteTransferBegin");
+                              "meas_app_remoteTransferBegin", false);
     case 0xED:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Plixor disconnected");
         meas_app_remoteinit();
@@ -138,8 +153,12 @@ void remotectrl_listenQueue() {
         }
         const uint32_t ip =
             uint32_t(m[1]) | uint32_t(m[2]) << 8 | uint32_t(m[3]) << 16 | uint32_t(m[4]) << 24;
+        gAnswering = true;
         const int status = remotectrl_command(m[0], ip);
-        if (status < 0) continue;
+        if (status < 0) {
+            gAnswering = false;
+            continue;
+        }
         const uint8_t reply[RCTRL_MSG] = {uint8_t(status), 0, 0, 0, 0};
         // Bounded: a service that has gone away must not hold the listener.
         if (sysmq_send(tx.get(), reply, sizeof reply, sysClkRateGet()) != OK) {
@@ -150,7 +169,13 @@ void remotectrl_listenQueue() {
                 syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue(): sending reply MEAS_REPLY_ERROR error (%s)",
                         std::strerror(errno));
         }
+        gAnswering = false;
     }
+}
+
+void remotectrl_shutdown() {
+    gAnswerNow = true;
+    for (int i = 0; i < 1000 && gAnswering.load(); ++i) taskDelay(1);
 }
 
 void remotectrl_lost_task() {

@@ -136,9 +136,8 @@ int meas_app_remoteTransfer(uint32_t) {
     return 1;
 }
 
-// The PC reads the files once answered: each must be closed whole by then.
 bool meas_app_remotestop_busy() {
-    return meas_app_stopreq.load() || meas_app_blkstopreq.load() || !MeasAppStore_filesClosed();
+    return meas_app_stopreq.load() || meas_app_blkstopreq.load();
 }
 
 bool meas_app_remoteTransferBusy() {

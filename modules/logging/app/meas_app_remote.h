@@ -29,8 +29,8 @@ int meas_app_remotestop(uint32_t ip);
 int meas_app_remoteinit();
 int meas_app_remotedestroy(uint32_t ip);
 int meas_app_remoteTransfer(uint32_t ip);
-// Whether the state machine has yet to carry a request out (stopped and the offline data written;
-// the transfer's stop; destroyed).
+// Whether the state machine has yet to carry a request out (stopped; the transfer's stop;
+// destroyed). The answer to a stop or destroy then waits for the files it closed.
 bool meas_app_remotestop_busy();
 bool meas_app_remoteTransferBusy();
 bool meas_app_remotedestroy_busy();
@@ -49,3 +49,5 @@ void remotectrl_markStopActive();
 void remotectrl_endWatch();
 // One command of the queue: its reply, or none (-1).
 int remotectrl_command(uint8_t command, uint32_t ip);
+// The shutdown: a stop or destroy still waiting for its files is answered FF now (at most 1 s).
+void remotectrl_shutdown();

@@ -222,6 +222,7 @@ uint16_t meas_app_measdestroy() {
         m.gw = nullptr;
         semTake(m.lockCondSem, WAIT_FOREVER);
         semTake(m.lockDataSem, WAIT_FOREVER);
+        MeasAppStore_dropUnclosed(i);
         for (int k = 0; k < m.numBlocks; ++k) {
             meas_blk& b = m.blocks[k];
             MeasAppStore_deinitData(&b.store);

@@ -29,7 +29,7 @@ const char* closeTypeName(int t) {
 }
 
 MeasAppStore_FileInfo_s* fileOfNode(NODE* n) {
-    return reinterpret_cast<MeasAppStore_FileInfo_s*>(n); // the node is the record's first member
+    return MeasAppStore_fileOfNode(n);
 }
 
 meas_instance* instOf(const MeasAppStore_FileInfo_s* f) {
@@ -61,15 +61,7 @@ void decideClose(MeasAppStore_FileInfo_s* f, bool byStop) {
     f->closeDeadline = time_getTimestamp() + CLOSE_DELAY;
 }
 
-struct QueueLock {
-    bool held;
-    explicit QueueLock(const char* who) : held(gFileQueueSem && semTake(gFileQueueSem, WAIT_FOREVER) == OK) {
-        if (!held) syslogx(LOG_PRIO_ERR, "%s: error taking semaphore, errno %s", who, std::strerror(errno));
-    }
-    ~QueueLock() {
-        if (held) semGive(gFileQueueSem);
-    }
-};
+using QueueLock = MeasAppStore_QueueLock;
 
 void addBytes(int index, uint32_t used, uint32_t packed) {
     if (index == MEAS_M01) {
@@ -99,6 +91,15 @@ void fillRequest(sb_request_t* rq, const MeasAppStore_FileInfo_s* file) {
 }
 
 } // namespace
+
+MeasAppStore_QueueLock::MeasAppStore_QueueLock(const char* who)
+    : held(gFileQueueSem && semTake(gFileQueueSem, WAIT_FOREVER) == OK) {
+    if (!held) syslogx(LOG_PRIO_ERR, "%s: error taking semaphore, errno %s", who, std::strerror(errno));
+}
+
+MeasAppStore_QueueLock::~MeasAppStore_QueueLock() {
+    if (held) semGive(gFileQueueSem);
+}
 
 int MeasAppStore_initData(MeasAppStore_data* s, uint32_t maxRecords, uint32_t maxBytes, uint32_t recordSize,
                           uint32_t factor, uint32_t cnt4, uint32_t cnt2, uint32_t cnt1) {
@@ -233,6 +234,7 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
         f->absLap = c.absLap;
         f->fragment = c.fragment;
         f->closeState = MEAS_CLOSE_OPEN;
+        f->run = MeasAppStore_currentRun();
         f->initTimestamp = c.timestamp == MEAS_TS_NONE ? 0 : c.timestamp;
         f->closeTimestamp = MEAS_TS_NONE;
         f->closeDeadline = MEAS_TS_NONE;
@@ -318,7 +320,8 @@ void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int) {
         return;
     }
     if (!file->closeable) {
-        syslogx(LOG_PRIO_ERR, "meas_app_req_sb_and_unlink_file(): Error - cannot close yet, not oldest (%s)",
+        // Its turn comes once the older files of its instance are closed.
+        syslogx(LOG_PRIO_DEBUG, "meas_app_req_sb_and_unlink_file(): cannot close yet, not oldest (%s)",
                 file->name);
         return;
     }
@@ -558,83 +561,6 @@ void MeasAppStore_checkForFlushIdx(int mask, bool closeNow) {
 
 void MeasAppStore_checkForFlush() {
     MeasAppStore_checkForFlushIdx(7);
-}
-
-namespace {
-
-// What a file's close still waits for, for messages.
-void describe(MeasAppStore_FileInfo_s* f, std::string* out) {
-    char drives[160] = "";
-    const uint32_t st = f->closeState.load();
-    std::string what;
-    if (st == MEAS_CLOSE_OPEN)
-        what = "its blocks (open)";
-    else if (st < MEAS_CLOSE_SB)
-        what = lstCount(&f->blocks) ? "its last blocks" : "its status block (the task is busy)";
-    else if (st == MEAS_CLOSE_SB)
-        what = "its status block";
-    else if (!meas_app_PreTrigFileClosedEverywhere(instOf(f)->pretrig, f, drives, sizeof drives))
-        what = std::string("its close on ") + (drives[0] ? drives : "its drives");
-    else
-        what = "nothing more";
-    if (!out->empty()) *out += "; ";
-    *out += std::string(f->name) + " waits for " + what;
-}
-
-// Files that left the queue unfinished on a drive, since the start.
-std::atomic<uint32_t> gUnfinished{0};
-
-} // namespace
-
-uint32_t MeasAppStore_unfinishedFiles() {
-    return gUnfinished.load();
-}
-
-// Records closed on every drive leave the file queue.
-bool MeasAppStore_filesClosed() {
-    std::vector<MeasAppStore_FileInfo_s*> done;
-    {
-        QueueLock lk("MeasAppStore_filesClosed()");
-        for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
-            MeasAppStore_FileInfo_s* f = fileOfNode(n);
-            if (f->closeState.load() == MEAS_CLOSE_WRITERS &&
-                meas_app_PreTrigFileClosedEverywhere(instOf(f)->pretrig, f, nullptr, 0))
-                done.push_back(f);
-        }
-        for (MeasAppStore_FileInfo_s* f : done) f->closeState = MEAS_CLOSE_DONE;
-        if (done.empty()) return lstCount(&gFileQueue) == 0;
-    }
-    for (MeasAppStore_FileInfo_s* f : done) {
-        // A writer that left the store (it hung in its drive, or fell too far behind) never closed
-        // it: the file lacks its end there.
-        if (f->failedOn.load()) {
-            ++gUnfinished;
-            syslogx(LOG_PRIO_ERR,
-                    "MeasAppStore_filesClosed(): %s is not finished on every drive: a writer of it stopped "
-                    "before its close",
-                    f->name);
-        }
-        meas_app_file_queue_delete(f);
-    }
-    QueueLock lk("MeasAppStore_filesClosed()");
-    return lstCount(&gFileQueue) == 0;
-}
-
-std::string MeasAppStore_nameTakenFile() {
-    QueueLock lk("MeasAppStore_nameTakenFile()");
-    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
-        MeasAppStore_FileInfo_s* f = fileOfNode(n);
-        uint8_t taken = 1;
-        if (f->nameTaken.compare_exchange_strong(taken, 2)) return f->name;
-    }
-    return "";
-}
-
-std::string MeasAppStore_unclosedFiles() {
-    std::string out;
-    QueueLock lk("MeasAppStore_unclosedFiles()");
-    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) describe(fileOfNode(n), &out);
-    return out;
 }
 
 void MeasAppStore_closeAllFilesFast() {

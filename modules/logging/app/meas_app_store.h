@@ -2,6 +2,7 @@
 // open files, the once-a-second flush, and the deletion of downloaded files on the PC's request.
 #pragma once
 
+#include "logging/disk/meas_app_disk.h"
 #include "platform/rtos/rtos.h"
 
 #include <atomic>
@@ -67,18 +68,58 @@ MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* block, const LapO
 void MeasAppStore_checkForFlushIdx(int mask, bool closeNow = false);
 void MeasAppStore_checkForFlush();
 void MeasAppStore_closeAllFilesFast();
-// Every file closed on each drive it is written to (its record says so: last records, status block,
-// read-only); the records that reached that leave the file queue. Any task may ask.
-bool MeasAppStore_filesClosed();
-// What the close of each file still in the queue waits for ("A0101000.002 waits for its close on
-// usb_meas: (drive full, waits for room)"), empty when none.
-std::string MeasAppStore_unclosedFiles();
-// How many files have left the file queue unfinished on a drive (a writer of them stopped first),
-// since the start.
+// Logging runs: every start of the measurement begins one; a file belongs to the run it was opened in.
+uint32_t MeasAppStore_currentRun();
+void MeasAppStore_newRun();
+
+// A wait for the files of a stop, a destroy or the shutdown: those of the logging runs up to the
+// one current when the wait is made, in the file queue then or opened later (while a wait is made,
+// no record leaves the queue). poll() gives 0 while one of them is still on its way to its drives,
+// 1 once each is closed whole on every drive it is written to, and -1 once they are settled with a
+// file unfinished on a drive, or once nothing about them has moved for 10 s (`stallTicks`,
+// 100 us each): the files still waited for are then named in the log as not finished.
+class MeasAppStore_FilesWait {
+public:
+    explicit MeasAppStore_FilesWait(const char* who, uint32_t stallTicks = 100000);
+    ~MeasAppStore_FilesWait();
+    MeasAppStore_FilesWait(const MeasAppStore_FilesWait&) = delete;
+    MeasAppStore_FilesWait& operator=(const MeasAppStore_FilesWait&) = delete;
+    int poll();
+    // How long nothing about the files has moved (100 us ticks), for a wait that watches them before
+    // its request is carried out.
+    uint32_t stalledTicks();
+    // Ends the wait now: 1 when every file is whole, else -1 with the files named.
+    int giveUp(const char* why);
+    // What each file still waited for waits for ("A0101000.002 waits for its close on usb_meas:
+    // (drive full, waits for room)"), empty when none.
+    std::string waitsFor();
+
+private:
+    int evaluate(std::string* waits, bool giveUp, const char* why);
+    const char* who_;
+    uint32_t run_;
+    uint32_t stallTicks_;
+    uint64_t signature_ = 0;
+    uint32_t movedAt_;
+    int result_ = 0;
+};
+// Records settled on their drives leave the file queue while no wait is made (a file left
+// unfinished is named), and a file a wait gave up on that is finished later says so. Any task may
+// call it; the logging does every 10 ms.
+void MeasAppStore_pruneFiles();
+// How many files have left the file queue unfinished on a drive since the start.
 uint32_t MeasAppStore_unfinishedFiles();
-// The name of a file the drive writer could not create because a file of that name is there (each
-// such file once), empty when none.
-std::string MeasAppStore_nameTakenFile();
+// A file the drive writer cannot write (each once), empty when none; *nameTaken whether the reason
+// is a file of its name on the drive.
+std::string MeasAppStore_cutNeededFile(bool* nameTaken);
+// A stick's copy of the file of instance `index` named by the counters: asked for, and its end.
+void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment);
+void MeasAppStore_copyFinished(int index, const CopyFile_t& request, int result);
+// A file whose status block is being collected (the status-block task holds its store).
+bool MeasAppStore_statusBlockAsked();
+// Before a destroy frees its blocks: files of the instance not yet closed towards the writers are
+// left unfinished and let go of the blocks.
+void MeasAppStore_dropUnclosed(int index);
 void meas_app_fsflush(int index);
 void meas_app_fsflush_drive(const char* drive);
 uint32_t MeasAppStore_getFCloseType(const meas_blk* block);

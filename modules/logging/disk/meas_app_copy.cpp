@@ -8,6 +8,7 @@
 #include "platform/drives/bfs.h"
 #include "platform/rtos/rtos.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -53,7 +54,7 @@ FILE* openSource(const char* source) {
 }
 
 // Copies the data; false (logged) on any fault.
-bool copyData(FILE* in, FILE* out, const char* source, const char* target, const char* targetDrive) {
+bool copyData(FILE* in, int out, const char* source, const char* target, const char* targetDrive) {
     char* buffer = static_cast<char*>(std::malloc(kChunk));
     if (!buffer) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() mem alloc read buffer");
@@ -74,43 +75,57 @@ bool copyData(FILE* in, FILE* out, const char* source, const char* target, const
             ok = false;
             break;
         }
-        if (std::fwrite(buffer, 1, n, out) != n) {
+        if (bfs_write(out, buffer, n) != ssize_t(n)) {
             syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s'", target);
             ok = false;
             break;
         }
     }
     std::free(buffer);
-    if (ok && (std::fflush(out) != 0 || bfs_ioctl(fileno(out), FIOFLUSH, 0) != 0)) {
+    if (ok && bfs_ioctl(out, FIOFLUSH, 0) != 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s'", target);
         ok = false;
     }
     return ok;
 }
 
-// The target gets the source's attributes, read-only added.
-void copyAttributes(FILE* in, FILE* out, const char* source, const char* target) {
+// The target gets the source's attributes, read-only added: only a whole copy is read-only.
+bool copyAttributes(FILE* in, int out, const char* source, const char* target) {
     bfs_stat st{};
     if (bfs_ioctl(fileno(in), FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0) {
         syslogx(LOG_PRIO_ERR2, "meas_app_copyLastFile() FIOFSTATGET @ %s failed", source);
-        return;
+        return false;
     }
-    if (bfs_ioctl(fileno(out), FIOATTRIBSET, intptr_t(st.st_attrib | 0x01)) != 0)
+    if (bfs_ioctl(out, FIOATTRIBSET, intptr_t(st.st_attrib | 0x01)) != 0) {
         syslogx(LOG_PRIO_ERR2, "meas_app_copyLastFile() FIOFSTATGET @ %s failed", target);
+        return false;
+    }
+    return true;
 }
 
+std::atomic<const meas_app_CopyHooks*> gCopyHooks{nullptr};
+
 } // namespace
+
+void meas_app_setCopyHooks(const meas_app_CopyHooks* hooks) {
+    gCopyHooks.store(hooks);
+}
+
+void meas_app_copyFinished(int instance, const CopyFile_t& request, int result) {
+    const meas_app_CopyHooks* h = gCopyHooks.load();
+    if (h && h->finished) h->finished(instance, request, result);
+}
 
 int meas_app_copyFile(const char* source, const char* target) {
     char targetDrive[CFG_MEAS_NAME_LEN + 2];
     if (!source || meas_app_filenameGetDrive(target, targetDrive, sizeof targetDrive, nullptr) != 0)
-        return -1;
+        return MEAS_COPY_RESULT_FAILED;
     FILE* in = openSource(source);
-    if (!in) return -1;
+    if (!in) return MEAS_COPY_RESULT_FAILED;
     if (meas_app_driveAvDebounce(targetDrive) != 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', usb not available", target);
         std::fclose(in);
-        return -1;
+        return MEAS_COPY_RESULT_FAILED;
     }
     // A copy replaces what an earlier, broken one (or anyone else) left under the same name, and
     // says so.
@@ -119,35 +134,33 @@ int meas_app_copyFile(const char* source, const char* target) {
     if (fd < 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", target, std::strerror(errno));
         std::fclose(in);
-        return -1;
+        return MEAS_COPY_RESULT_FAILED;
     }
     if (replacing)
         syslogx(LOG_PRIO_WARNING, "meas_app_copyLastFile() '%s' replaced, a file of that name was there",
                 target);
     taskDelay(1);
-    FILE* out = fdopen(fd, "wb");
-    if (!out) {
-        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fopen '%s', '%s'", target, std::strerror(errno));
-        bfs_close(fd);
-        bfs_unlink(target);
-        std::fclose(in);
-        return -1;
+    bool ok = copyData(in, fd, source, target, targetDrive) && copyAttributes(in, fd, source, target);
+    if (bfs_close(fd) != 0 && ok) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err close '%s', '%s'", target, std::strerror(errno));
+        ok = false;
     }
-    const bool ok = copyData(in, out, source, target, targetDrive);
-    if (ok) copyAttributes(in, out, source, target);
-    std::fclose(out);
     std::fclose(in);
     if (!ok) {
-        bfs_unlink(target); // no short file under a good name
-        return -1;
+        // No short file under a good name; one that cannot be removed is named.
+        if (bfs_unlink(target) != 0 && errno != ENOENT)
+            syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() %s is not finished: its copy failed and it stays (%s)",
+                    target, std::strerror(errno));
+        return MEAS_COPY_RESULT_DAMAGED;
     }
     syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() copy success from '%s' to '%s'", source, target);
-    return 0;
+    return MEAS_COPY_RESULT_DONE;
 }
 
 void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
                            char* targetDrive, uint8_t ownsTarget) {
     taskDelay(5 * sysClkRateGet());
+    int result = MEAS_COPY_RESULT_FAILED;
     char source[kPathLen] = {};
     char target[kPathLen] = {};
     const char* drive = cfg_meas_getTargetPartition(instance);
@@ -163,8 +176,10 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
     } else if (!fexist(source)) {
         syslogx(LOG_PRIO_DEBUG, "meas_app_copyLastFile() failed, does not exist %s", source);
     } else {
-        meas_app_copyFile(source, target);
+        result = meas_app_copyFile(source, target);
     }
+    const CopyFile_t done{outing, lap, absLap, fragment, targetDrive, 0};
+    meas_app_copyFinished(instance, done, result);
     if (ownsTarget) std::free(targetDrive);
 }
 
@@ -176,6 +191,7 @@ bool meas_app_copyFileStart(const CopyFile_t& request, int instance) {
         name = static_cast<char*>(std::calloc(1, length + 1));
         if (!name) {
             syslogx(LOG_PRIO_ERR, "ActionFileCopy::execute() calloc returned a NULL pointer.");
+            meas_app_copyFinished(instance, request, MEAS_COPY_RESULT_FAILED);
             return false;
         }
         std::memcpy(name, request.targetDrive, length);
@@ -190,6 +206,7 @@ bool meas_app_copyFileStart(const CopyFile_t& request, int instance) {
     if (tid == TASK_ID_ERROR) {
         if (request.ownsTarget) std::free(name);
         syslogx(LOG_PRIO_ERR, "ActionFileCopy::execute(): start of %s task failed!", taskName);
+        meas_app_copyFinished(instance, request, MEAS_COPY_RESULT_FAILED);
         return false;
     }
     return true;

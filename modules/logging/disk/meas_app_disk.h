@@ -58,6 +58,17 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
 // the target in pieces while the target drive stays usable, the target made read-only with the
 // source's other attributes. 0, or -1 (logged; a partial target is removed).
 int meas_app_copyFile(const char* source, const char* target);
+// What became of a copy: made (the target holds the file whole, read-only), failed before the target
+// was touched, or failed after (the target's file is lost).
+enum : int { MEAS_COPY_RESULT_DONE = 0, MEAS_COPY_RESULT_FAILED = -1, MEAS_COPY_RESULT_DAMAGED = -2 };
+// The logging application's part, given at its start-up: told the end of every copy asked for
+// (also of one that never started).
+struct meas_app_CopyHooks {
+    void (*finished)(int instance, const CopyFile_t& request, int result);
+};
+void meas_app_setCopyHooks(const meas_app_CopyHooks* hooks);
+void meas_app_copyFinished(int instance, const CopyFile_t& request, int result);
+
 // Starts the copy task "r_FileCpyTask%c" ('A' + instance / 2) for the request; with the request
 // owning its target name the task gets a copy of it. False (logged) when it cannot.
 bool meas_app_copyFileStart(const CopyFile_t& request, int instance);

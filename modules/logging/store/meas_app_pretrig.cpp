@@ -223,20 +223,49 @@ void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file) {
     if (file && file->refs.fetch_sub(1) == 1) std::free(file);
 }
 
-int meas_app_PreTrigFileClosedEverywhere(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor,
-                                         size_t size) {
+int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor, size_t size,
+                                uint32_t stallTicks) {
     if (waitsFor && size) waitsFor[0] = '\0';
     if (!file) return 1;
-    uint32_t pending = 0;
-    {
-        ScopeLock guard(virtualFiles, "meas_app_PreTrigFileClosedEverywhere");
-        // Gone from the table: every writer has passed its close.
-        if (const VirtualFile* vf = virtualFiles.get(file->index, file->closedVfIdx))
-            pending = vf->writers() & writerMask(file->index) & ~file->closedOn.load();
+    const uint32_t writers = file->writers.load();
+    const uint32_t stick = file->stickWriters.load();
+    uint32_t closed = file->closedOn.load();
+    uint32_t failed = file->failedOn.load();
+    const uint8_t copy = file->copyState.load();
+    // The stick's copy replaces whatever the stick's writer left of the file.
+    if (copy == MEAS_COPY_DONE) {
+        closed |= writers & stick;
+        failed &= ~stick;
+    } else if (copy == MEAS_COPY_DAMAGED) {
+        failed |= writers & stick;
     }
-    if (pending == 0) return 1;
-    if (waitsFor && size && handle) pt(handle)->writerDrives(pending, waitsFor, size);
-    return 0;
+    uint32_t pending = writers & ~closed & ~failed;
+    uint32_t stalled = 0;
+    if (stallTicks && handle) {
+        stalled = pt(handle)->stalledWriters(pending | (copy == MEAS_COPY_PENDING ? stick : 0), stallTicks);
+        pending &= ~stalled;
+        failed |= stalled & writers;
+    }
+    // A copy is waited for while the file it copies can still become whole and its drive takes data.
+    const bool copying = copy == MEAS_COPY_PENDING && !(failed & ~stick) && !(stalled & stick);
+    if (pending || copying) {
+        if (waitsFor && size && handle && pending) pt(handle)->writerDrives(pending, waitsFor, size);
+        if (waitsFor && size && !pending) std::snprintf(waitsFor, size, "its copy to the stick");
+        return 0;
+    }
+    if (!failed && !(stalled & stick && copy == MEAS_COPY_PENDING)) return 1;
+    if (waitsFor && size) {
+        if (handle) pt(handle)->writerDrives(failed & ~stalled, waitsFor, size, false);
+        if (handle && stalled) {
+            const size_t used = std::strlen(waitsFor);
+            char drives[96];
+            pt(handle)->writerDrives(stalled, drives, sizeof drives);
+            std::snprintf(waitsFor + used, size - used, "%s%s, where nothing went on for %u s", used ? ", " : "",
+                          drives, unsigned(stallTicks / 10000));
+        }
+        if (!waitsFor[0]) std::snprintf(waitsFor, size, "a drive");
+    }
+    return -1;
 }
 
 int meas_app_PreTrigIsOfflineDataFlushed() {

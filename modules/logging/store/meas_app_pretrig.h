@@ -64,7 +64,6 @@ struct MeasAppStore_FileInfo_s {
     // Set by meas_app_PreTrigOpenFile; -1 not open or closed. The store clears it in the task that
     // closes the file (the status-block task, say) while the logging task looks at it.
     std::atomic<int32_t> vfIdx;
-    int32_t closedVfIdx;   // the virtual file it had, once closed towards the writers
     uint32_t bytesWritten; // sum of the frames handed over
     uint32_t headerLength; // set by the store: bytes of the file before its first frame
     // What the file header takes from the measurement, filled by the file store before the open:
@@ -74,12 +73,34 @@ struct MeasAppStore_FileInfo_s {
     std::atomic<uint8_t>*
         headerWritten;              // the instance's file-written flag, set when a file writer wrote a header
     uint32_t loggerId;              // record type 7
-    std::atomic<uint32_t> refs;     // the file queue's and the virtual file's
-    std::atomic<uint32_t> closedOn; // writer bits of the writers that have closed the file
-    std::atomic<uint32_t> failedOn; // ... that left the store (stopped, hung) before they closed it
-    // Set by the drive writer when a file of the name is there already and cannot be replaced:
-    // nothing of this file reaches its drive, so the file store cuts a new one.
-    std::atomic<uint8_t> nameTaken;
+    std::atomic<uint32_t> refs;     // the file queue's, the virtual file's and each writer's that has it open
+    std::atomic<uint32_t> writers;  // writer bits of the writers that are to write the file
+    std::atomic<uint32_t> stickWriters; // ... those among them that write a stick
+    std::atomic<uint32_t> closedOn; // ... that have closed it whole (status block last, read-only)
+    // ... that cannot finish it: they left the store (stopped, hung), their drive failed them (not
+    // for want of room), the stick was pulled, or their close failed. Such a file stays writable.
+    std::atomic<uint32_t> failedOn;
+    // Counts every piece of the file a writer got onto its drive and every change of its close: a
+    // wait for the file sees from it whether anything still moves.
+    std::atomic<uint32_t> progress;
+    // The drive writer cannot write the file: MEAS_CUT_NAME_TAKEN, a file of the name is there and
+    // cannot be replaced; MEAS_CUT_FAILED, its drive failed it. The file store cuts a new one.
+    std::atomic<uint8_t> cutNeeded;
+    // A copy of the closed file to the stick (made at a stick's arrival), MEAS_COPY_*.
+    std::atomic<uint8_t> copyState;
+    uint32_t run;                      // the file store's logging run it belongs to
+    std::atomic<uint8_t> toldUnfinished; // a wait gave up on it: its late finish is told too
+};
+
+enum : uint8_t { MEAS_CUT_NONE = 0, MEAS_CUT_NAME_TAKEN = 1, MEAS_CUT_FAILED = 2, MEAS_CUT_TOLD = 3 };
+// The stick's copy of a file: asked for, made (the stick holds the file whole), or failed (before
+// the stick's file was touched, or after: the stick's file is lost then).
+enum : uint8_t {
+    MEAS_COPY_NONE = 0,
+    MEAS_COPY_PENDING = 1,
+    MEAS_COPY_DONE = 2,
+    MEAS_COPY_FAILED = 3,
+    MEAS_COPY_DAMAGED = 4,
 };
 
 // Lets go of a reference to the record; the last one frees it.
@@ -133,10 +154,14 @@ void meas_app_PreTrigFlushDir(void* handle);
 // 1 when every drive and USB writer of every measurement with a store has written and flushed
 // everything queued (and when no store exists); else 0.
 int meas_app_PreTrigIsOfflineDataFlushed();
-// 1 when every writer of the store that was to write the closed file (closedVfIdx) has closed it;
-// else 0, with the drives it waits for in `waitsFor` (may be null).
-int meas_app_PreTrigFileClosedEverywhere(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor,
-                                         size_t size);
+// Where a file closed towards the writers stands on its drives: 0 a writer of it has yet to close
+// it (the drives it waits for into `waitsFor`, which may be null; `handle` names them), 1 closed
+// whole on every drive it is written to (a copy of it made on the stick counts as the stick's), -1
+// settled, but unfinished on a drive (named into `waitsFor`). With `stallTicks`, a writer that has
+// got nothing onto its drive for that long (100 us) counts as one that cannot finish the file (an
+// answer waits no longer for it), and so does a copy to its drive.
+int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor, size_t size,
+                                uint32_t stallTicks = 0);
 // Stops measurements 0, 1, 2 (1 spared when `spareTelemetry` is non-zero): held data is dropped.
 void meas_app_PreTrigMeasStop(int spareTelemetry);
 int meas_app_PreTrigMeasRunning(void* handle);

@@ -54,7 +54,7 @@ bool ActionOpen::executeFunc(Writer& writer) {
     // The file cannot go while this action is in the list: its close action comes later.
     ScopeLock guard(virtualFiles, "ActionOpen::execute");
     if (!vfile_->isRegisteredWriter(measIdx_, writer.getID())) {
-        vfile_->registerWriter(measIdx_, writer.getID());
+        vfile_->registerWriter(measIdx_, writer.getID(), writer.type() == WRITER_USB);
         char name[MEAS_FILENAME_LEN] = "";
         vfile_->getFileName(name, sizeof name);
         syslogx(LOG_PRIO_INFO2, "ActionOpen::execute() - attached writer late %s", name);
@@ -88,11 +88,16 @@ ActionClose::~ActionClose() {
 
 bool ActionClose::executeFunc(Writer& writer) {
     const bool ok = writer.close(vfIdx_);
-    // Done with it on this drive (a failure is the writer's to tell): the file store's record
-    // learns it. The virtual file stays until every writer has passed this action.
+    // Done with it on this drive, whole or not (a failure is the writer's to tell): the file
+    // store's record learns it. The virtual file stays until every writer has passed this action.
     if (!writer.stalled()) {
         ScopeLock guard(virtualFiles, "ActionClose::execute");
-        if (VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx_)) vf->closedBy(measIdx_, writer.getID());
+        if (VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx_)) {
+            if (ok)
+                vf->closedBy(measIdx_, writer.getID());
+            else
+                vf->failedBy(measIdx_, writer.getID());
+        }
     }
     return ok;
 }
@@ -132,10 +137,13 @@ ActionFileCopy::ActionFileCopy(const CopyFile_t& request, int measIdx)
 }
 
 ActionFileCopy::~ActionFileCopy() {
+    if (!started_) meas_app_copyFinished(measIdx_, request_, MEAS_COPY_RESULT_FAILED);
     if (request_.ownsTarget) std::free(request_.targetDrive);
 }
 
 bool ActionFileCopy::executeFunc(Writer&) {
+    if (started_) return true;
+    started_ = true;
     return meas_app_copyFileStart(request_, measIdx_);
 }
 

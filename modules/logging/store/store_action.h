@@ -145,6 +145,7 @@ private:
     CopyFile_t request_;
     uint32_t nameLength_;
     int measIdx_;
+    bool started_ = false; // a copy dropped before it ran ends as failed
 };
 
 } // namespace measure::store

@@ -86,7 +86,7 @@ bool Backend::subscribe(Writer* writer) {
     // A writer coming back lets go of what it held while it was out.
     for (int i = 0; i < kMaxWriters; ++i)
         if (pinWriter_[i] == writer) pinWriter_[i] = nullptr;
-    virtualFiles.registerWriter(measIdx_, uint8_t(slot));
+    virtualFiles.registerWriter(measIdx_, uint8_t(slot), writer->type() == WRITER_USB);
     writer->setID(uint8_t(slot));
     iters_[slot] = it;
     const char* name = taskName(taskIdSelf());

@@ -18,6 +18,11 @@ namespace measure::store {
 namespace {
 constexpr uint8_t kAttrReadOnly = 0x01;  // DOS attribute byte
 constexpr uint32_t kResumeRetry = 10000; // a cut file tries to go on once a second
+
+// Only a drive without room is waited for: any other failure does not pass by itself.
+bool noRoom(int error) {
+    return error == ENOSPC || error == EDQUOT;
+}
 } // namespace
 
 BFSWriter::BFSWriter(Backend& backend, int measIdx, const char* drive, const dataWriteCounts_t& counts,
@@ -96,203 +101,271 @@ bool BFSWriter::isOpen(int vfIdx) {
 }
 
 bool BFSWriter::open(int vfIdx) {
-    FileEntry& e = entry(vfIdx);
-    if (e.vfIdx == vfIdx && e.state != FILE_FREE) {
-        if (e.state == FILE_CLOSED) {
-            // Never again into a file this writer has closed.
-            SYSLOGX_ONCE_SITE(LOG_PRIO_WARNING, "BFSWriter::open(): file (%d) is closed already", vfIdx);
-            return false;
-        }
-        if (e.state == FILE_OPEN) return true;
-        if (e.state == FILE_CUT) {
-            if (resume(e, false)) return true;
-            if (mediaAvailable_.load()) retryLater(); // no room yet: the record waits
-            return false;
-        }
-        syslogx(LOG_PRIO_ERR,
-                "BFSWriter::open(): tried opening a file more than once, with failed attempts in the past");
-        e.state = FILE_SKIP;
-        return false;
-    }
-    if (e.vfIdx != -1 && e.state != FILE_FREE && e.state != FILE_CLOSED) {
+    write(vfIdx, nullptr, 0);
+    return isOpen(vfIdx);
+}
+
+bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
+    if (e.vfIdx != vfIdx && (e.state == FILE_OPEN || e.state == FILE_CUT)) {
         syslogx(LOG_PRIO_ERR, "BFSWriter::open(): no empty file entry slot");
         return false;
     }
+    if (e.vfIdx == vfIdx && e.state == FILE_CLOSED) {
+        // Never again into a file this writer has closed.
+        SYSLOGX_ONCE_SITE(LOG_PRIO_WARNING, "BFSWriter::open(): file (%d) is closed already", vfIdx);
+        return false;
+    }
     releaseEntry(e, FILE_FREE);
+    e.vfIdx = vfIdx;
     // The table's lock keeps the virtual file (and its header) from going while it is read.
     ScopeLock guard(virtualFiles, "BFSWriter::open");
     VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
     char name[MEAS_FILENAME_LEN];
-    auto skip = [&] {
-        if (e.stream) releaseEntry(e, FILE_FREE);
-        e.vfIdx = vfIdx;
-        e.state = FILE_SKIP;
-        return false;
-    };
     if (!vf) {
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::open(): trying to access invalid vfile (%d/%d)", measIdx_,
                           vfIdx);
-        return skip();
+        e.state = FILE_SKIP;
+        return false;
     }
     if (!vf->isRegisteredWriter(measIdx_, getID())) {
         syslogx(LOG_PRIO_INFO2, "BFSWriter::open(): Skipping file (%d) - writer not registered", vfIdx);
-        return skip();
+        e.state = FILE_SKIP;
+        return false;
     }
     if (!vf->getFileName(name, sizeof name)) {
         syslogx(LOG_PRIO_ERR, "BFSWriter::open(): trying to access file, without name available (vfIdx %d)",
                 vfIdx);
-        return skip();
-    }
-    if (!openFileAtomic(vfIdx, name)) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::open(): failed to open file (%s/%s)", drive_, name);
-        // A file of the name that cannot be replaced (read-only, of an earlier run): nothing of this
-        // one reaches the logging drive, so the logging cuts a new one.
-        char path[BFS_PATH_MAX];
-        std::snprintf(path, sizeof path, "%s/%s", drive_, name);
-        if (type() == WRITER_DRIVE && fexist(path)) vf->markNameTaken();
-        return skip();
-    }
-    if (writeHeader(vfIdx, e)) return true;
-    if (e.state == FILE_CUT && mediaAvailable_.load()) retryLater();
-    return false;
-}
-
-bool BFSWriter::writeHeader(int vfIdx, FileEntry& e) {
-    ScopeLock guard(virtualFiles, "BFSWriter::writeHeader");
-    VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
-    startStampPending_ = true;
-    if (!vf || !vf->writeHeader(*this)) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::open(): failed to write header (%s)", e.path.c_str());
-        if (e.state == FILE_OPEN) cutBack(e);
+        e.state = FILE_SKIP;
         return false;
     }
-    e.headerDone = true;
-    e.headerBytes = e.total;
-    return true;
-}
-
-bool BFSWriter::openFileAtomic(int vfIdx, const char* name) {
     char path[MEAS_FILENAME_LEN];
     const int n = std::snprintf(path, sizeof path, "%s/%s", drive_, name);
     if (n < 0 || n >= int(sizeof path)) {
         syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic() - failed to generate output name (%s)", name);
+        e.state = FILE_SKIP;
         return false;
     }
+    e.info = vf->fileInfo();
+    e.info->refs.fetch_add(1);
+    e.path = path;
     // Truncated: a file of the same name left by an earlier run is replaced, never written into. On
     // the stick such a file may be anyone's: the replacement is logged with its name.
-    const bool replacing = type() == WRITER_USB && fexist(path);
+    const bool existed = fexist(path);
     const int fd = bfs_open(path, O_RDWR | O_CREAT | O_TRUNC, 0777);
+    const int error = errno;
+    // The header pieces go into the buffer whatever the drive said: a file that waits for room
+    // keeps them there.
+    e.state = FILE_OPEN;
+    startStampPending_ = true;
+    if (!vf->writeHeader(*this))
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::open(): failed to write header (%s)", path);
     if (fd < 0) {
-        syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic: fd open err %d '%s'", errno, path);
+        syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic: fd open err %d '%s'", error, path);
+        if (noRoom(error)) {
+            e.state = FILE_CUT;
+            e.retryAt = time_getTimestamp() + kResumeRetry;
+            e.cutBefore = true;
+            syslogx(LOG_PRIO_WARNING, "BFSWriter: %s cannot be created yet: the drive is full, it waits for room",
+                    path);
+            return false;
+        }
+        if (existed && error == EACCES) {
+            if (type() == WRITER_DRIVE && okSinceFailure_) {
+                uint8_t none = MEAS_CUT_NONE;
+                e.info->cutNeeded.compare_exchange_strong(none, MEAS_CUT_NAME_TAKEN);
+            }
+            failFile(e, 0, "a file of that name is on the drive and cannot be replaced");
+        } else {
+            failFile(e, error, "it cannot be created");
+        }
         return false;
     }
-    if (replacing)
+    if (existed && type() == WRITER_USB)
         syslogx(LOG_PRIO_WARNING, "BFSWriter::openFileAtomic: '%s' replaced, a file of that name was there",
                 path);
     char check[BFS_PATH_MAX] = "";
     if (bfs_ioctl(fd, FIOGETNAME, reinterpret_cast<intptr_t>(check)) != 0) {
-        bfs_close(fd);
         syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic: FIOGETNAME failed on fd %d '%s'", fd, path);
-        return false;
-    }
-    syslogx(LOG_PRIO_DEBUG2, "BFSWriter::openFileAtomic: fd %d opened and checked '%s', opening pF", fd,
-            check);
-    FILE* stream = fdopen(fd, "wb");
-    // Unbuffered: every record goes to the file in one write, so a failed one is the record in
-    // hand, and nothing that went before it can be lost with it.
-    if (stream) std::setvbuf(stream, nullptr, _IONBF, 0);
-    if (!stream) {
-        const int err = errno;
         bfs_close(fd);
-        syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic: fdopen failed - releasing fd %d - errno %d", fd,
-                err);
+        failFile(e, 0, "its descriptor does not name it");
         return false;
     }
-    FileEntry& e = entry(vfIdx);
-    e = FileEntry{};
-    e.vfIdx = vfIdx;
-    e.state = FILE_OPEN;
+    syslogx(LOG_PRIO_DEBUG2, "BFSWriter::openFileAtomic: fd %d opened and checked '%s'", fd, check);
     e.fd = fd;
-    e.stream = stream;
-    e.path = path;
+    e.created = true;
     filesOpened_ = true;
     return true;
+}
+
+bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
+    FileEntry& e = entry(vfIdx);
+    const bool mine = e.vfIdx == vfIdx;
+    if (mine && (e.state == FILE_SKIP || e.state == FILE_FAILED)) return true;
+    if (!mediaAvailable_.load()) {
+        const bool inUse = e.state == FILE_OPEN || e.state == FILE_CUT;
+        if (mine && inUse)
+            failFile(e, ENODEV, "its drive is gone");
+        else if (!inUse || mine)
+            skipFile(e, vfIdx);
+        return true;
+    }
+    if (mine && e.state == FILE_CUT && !resume(e, false)) {
+        if (e.state != FILE_CUT) return true; // failed: skipped from here on
+        retryLater();                         // no room yet: this record waits
+        return false;
+    }
+    if (!(mine && e.state == FILE_OPEN) && !openFile(vfIdx, e)) {
+        if (e.vfIdx != vfIdx) return false;
+        if (e.state == FILE_CUT) {
+            retryLater();
+            return false;
+        }
+        return e.state == FILE_SKIP || e.state == FILE_FAILED;
+    }
+    if (length == 0) return true;
+    if (e.buf.empty()) {
+        e.since = time_getTimestamp();
+        setDirty(e, true);
+    }
+    e.buf.insert(e.buf.end(), data, data + length);
+    e.ends.push_back(e.synced + e.buf.size());
+    meas_cnt_add(counts_, length);
+    if (e.buf.size() >= kHandOverBytes) handOver(e);
+    return true;
+}
+
+bool BFSWriter::handOver(FileEntry& e) {
+    if (e.buf.empty()) return true;
+    if (e.fd < 0) return false;
+    const ssize_t n = bfs_write(e.fd, e.buf.data(), e.buf.size());
+    if (n < 0 || size_t(n) != e.buf.size()) {
+        const int error = n < 0 ? errno : ENOSPC;
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::write() - failed to write to file with index (%d)",
+                          e.vfIdx);
+        cutBack(e, n < 0 ? 0 : uint64_t(n), error);
+        return false;
+    }
+    e.synced += e.buf.size();
+    e.buf.clear();
+    e.ends.clear();
+    setDirty(e, false);
+    if (e.cutBefore) {
+        e.cutBefore = false;
+        syslogx(LOG_PRIO_WARNING, "BFSWriter: %s written on after its cut, now %llu bytes", e.path.c_str(),
+                (unsigned long long)e.synced);
+    }
+    // Handed over: from here the bytes survive the process. Writing them through to the disk is
+    // left to the write-through task, so that a slow disk never holds back the next hand-over.
+    syncFileLater(e.fd);
+    dirFlushNeeded_ = true;
+    okSinceFailure_ = true;
+    noteProgress(e);
+    progressAt_.store(time_getTimestamp());
+    return true;
+}
+
+void BFSWriter::cutBack(FileEntry& e, uint64_t written, int error) {
+    const uint64_t reached = e.synced + written;
+    uint64_t keep = e.synced;
+    for (uint64_t end : e.ends)
+        if (end <= reached) keep = end;
+    if (keep < reached && bfs_truncate(e.fd, keep) != 0) {
+        failFile(e, errno, "it cannot be cut back to its last complete record");
+        return;
+    }
+    e.buf.erase(e.buf.begin(), e.buf.begin() + std::ptrdiff_t(keep - e.synced));
+    size_t passed = 0;
+    while (passed < e.ends.size() && e.ends[passed] <= keep) ++passed;
+    e.ends.erase(e.ends.begin(), e.ends.begin() + std::ptrdiff_t(passed));
+    if (keep > e.synced) noteProgress(e);
+    e.synced = keep;
+    if (e.buf.empty()) setDirty(e, false);
+    if (!noRoom(error)) {
+        failFile(e, error, "the drive failed a write");
+        return;
+    }
+    // Opened again once there is room: a file deleted or changed meanwhile is then seen.
+    const int fd = e.fd;
+    e.fd = -1;
+    if (bfs_close(fd) != 0) {
+        failFile(e, errno, "it cannot be closed after its cut");
+        return;
+    }
+    e.state = FILE_CUT;
+    e.retryAt = time_getTimestamp() + kResumeRetry;
+    // While the drive stays full every try to go on is cut again: only the first cut is told.
+    if (!e.cutBefore)
+        syslogx(LOG_PRIO_WARNING,
+                "BFSWriter: %s ends with its last complete record at %llu bytes, written on once there is room",
+                e.path.c_str(), (unsigned long long)keep);
+    e.cutBefore = true;
 }
 
 bool BFSWriter::resume(FileEntry& e, bool now) {
     const uint32_t t = time_getTimestamp();
     if (!now && tsDiff(t, e.retryAt) < 0) return false;
     e.retryAt = t + kResumeRetry;
-    if (!mediaAvailable_.load() || e.path.empty()) return false;
-    // Never created anew: a file deleted meanwhile stays deleted.
-    const int fd = bfs_open(e.path.c_str(), O_RDWR);
-    if (fd < 0) return false;
-    bfs_stat st{};
-    FILE* stream = nullptr;
-    if (bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0 ||
-        lseek(fd, off_t(st.st_size), SEEK_SET) < 0 || !(stream = fdopen(fd, "wb"))) {
-        bfs_close(fd);
+    if (!mediaAvailable_.load()) return false;
+    // A file on the drive is never created anew: one deleted meanwhile stays deleted.
+    const int fd = e.created ? bfs_open(e.path.c_str(), O_RDWR) : bfs_open(e.path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
+    if (fd < 0) {
+        const int error = errno;
+        if (noRoom(error)) return false;
+        failFile(e, error, !e.created ? "it cannot be created" : error == ENOENT ? "it was deleted on the drive" : "it cannot be opened again");
         return false;
     }
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-    e.state = FILE_OPEN;
-    e.fd = fd;
-    e.stream = stream;
-    e.total = e.synced = st.st_size;
-    e.ends.clear();
-    filesOpened_ = true;
-    // Cut back to nothing: its header first, again.
-    return e.headerDone || writeHeader(e.vfIdx, e);
-}
-
-bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
-    FileEntry& e = entry(vfIdx);
-    if (e.vfIdx == vfIdx && e.state == FILE_SKIP) return true;
-    if (e.vfIdx == vfIdx && e.state == FILE_CUT && !resume(e, false)) {
-        if (mediaAvailable_.load()) retryLater(); // no room yet: this record waits
-        return false;
-    }
-    if (!mediaAvailable_.load()) {
-        if (e.vfIdx == vfIdx || e.state == FILE_FREE || e.state == FILE_CLOSED) {
-            if (e.stream) releaseEntry(e, FILE_FREE);
-            e.vfIdx = vfIdx;
-            e.state = FILE_SKIP;
+    if (e.created) {
+        bfs_stat st{};
+        if (bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0 || st.st_size != e.synced ||
+            lseek(fd, off_t(e.synced), SEEK_SET) < 0) {
+            bfs_close(fd);
+            failFile(e, 0, "it was changed on the drive while it waited for room");
+            return false;
         }
-        SYSLOGX_ONCE_SITE(LOG_PRIO_WARNING, "BFSWriter::write() - skipping vfile (%d) due to media absence",
-                          vfIdx);
-        return false;
     }
-    if (!isOpen(vfIdx) && !open(vfIdx)) return false;
-    if (!e.stream) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::write() - failed to get fileptr with index (%d)", vfIdx);
-        return false;
-    }
-    if (length && std::fwrite(data, 1, length, e.stream) != length) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::write() - failed to write to file with index (%d)",
-                          vfIdx);
-        cutBack(e);
-        if (mediaAvailable_.load() && e.state == FILE_CUT) retryLater();
-        return false;
-    }
-    bytesWritten(e, length);
-    return true;
+    e.fd = fd;
+    e.created = true;
+    e.state = FILE_OPEN;
+    filesOpened_ = true;
+    return handOver(e);
 }
 
-void BFSWriter::bytesWritten(FileEntry& e, uint32_t n) {
-    e.total += n;
-    e.ends.push_back(e.total);
-    const uint32_t before = e.pending;
-    e.pending += n;
-    const bool wrapped = e.pending >= kDirFlushBytes;
-    if (wrapped) {
-        dirFlushNeeded_ = true;
-        e.pending %= kDirFlushBytes;
+void BFSWriter::failFile(FileEntry& e, int error, const char* why) {
+    if (error)
+        syslogx(LOG_PRIO_ERR, "BFSWriter: %s is not finished on %s %s (%s)", e.path.c_str(), drive_, why,
+                std::strerror(error));
+    else
+        syslogx(LOG_PRIO_ERR, "BFSWriter: %s is not finished on %s %s", e.path.c_str(), drive_, why);
+    if (e.info) {
+        e.info->failedOn.fetch_or(writerBit(measIdx_, getID()));
+        e.info->progress.fetch_add(1);
+        // The drive writer asks for a new file, so that logging goes on on its drive.
+        uint8_t none = MEAS_CUT_NONE;
+        if (type() == WRITER_DRIVE && okSinceFailure_ && !closingAll_)
+            e.info->cutNeeded.compare_exchange_strong(none, MEAS_CUT_FAILED);
     }
-    // The age of unflushed bytes is that of the oldest one, whatever the count modulo 16384 says:
-    // bytes whose count lands on 16384 are still flushed in time.
-    if (!e.dirty || before == 0) e.runStart = e.dirty ? e.runStart : time_getTimestamp();
-    setDirty(e, true);
-    meas_cnt_add(counts_, n);
+    okSinceFailure_ = false;
+    releaseEntry(e, FILE_FAILED);
+}
+
+void BFSWriter::skipFile(FileEntry& e, int vfIdx) {
+    releaseEntry(e, FILE_FREE);
+    e.vfIdx = vfIdx;
+    e.state = FILE_SKIP;
+    {
+        ScopeLock guard(virtualFiles, "BFSWriter::skipFile");
+        if (VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx)) vf->deregisterWriter(measIdx_, getID());
+    }
+    SYSLOGX_ONCE_SITE(LOG_PRIO_WARNING, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
+}
+
+void BFSWriter::noteProgress(FileEntry& e) {
+    if (e.info) e.info->progress.fetch_add(1);
+}
+
+void BFSWriter::mediaLost() {
+    for (FileEntry& e : files_)
+        if (e.state == FILE_OPEN || e.state == FILE_CUT) failFile(e, ENODEV, "the stick was pulled");
 }
 
 void BFSWriter::setDirty(FileEntry& e, bool dirty) {
@@ -301,54 +374,11 @@ void BFSWriter::setDirty(FileEntry& e, bool dirty) {
     unflushed_.fetch_add(dirty ? 1 : -1);
 }
 
-void BFSWriter::cutBack(FileEntry& e) {
-    // The stream may still hold bytes that end mid-record: it goes first (whatever of them still
-    // lands), then the file is cut at the last record end it holds whole.
-    const int vfIdx = e.vfIdx;
-    const uint64_t synced = e.synced;
-    const std::vector<uint64_t> ends = e.ends;
-    const std::string path = e.path;
-    const bool cutBefore = e.cutBefore;
-    const int fd = e.fd >= 0 ? bfs_dup(e.fd) : -1;
-    const uint64_t headerBytes = e.headerDone ? e.headerBytes : UINT64_MAX;
-    releaseEntry(e, FILE_CUT);
-    e.path = path;
-    e.cutBefore = true;
-    e.retryAt = time_getTimestamp() + kResumeRetry;
-    uint64_t keep = 0;
-    if (fd >= 0) {
-        bfs_stat st{};
-        const uint64_t size =
-            bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) == 0 ? st.st_size : synced;
-        keep = synced <= size ? synced : 0;
-        for (uint64_t end : ends)
-            if (end <= size && end > keep) keep = end;
-        // Without its whole header the file starts again from nothing once there is room.
-        if (keep < headerBytes) keep = 0;
-        if (ftruncate(fd, off_t(keep)) != 0)
-            syslogx(LOG_PRIO_ERR, "BFSWriter: cannot cut file (%d) back to %llu bytes", vfIdx,
-                    (unsigned long long)keep);
-        bfs_close(fd);
-    }
-    e.total = e.synced = keep;
-    e.headerDone = keep >= headerBytes;
-    e.headerBytes = e.headerDone ? headerBytes : 0;
-    // While the drive stays full every try to go on is cut again: only the first cut is told.
-    if (!cutBefore)
-        syslogx(LOG_PRIO_WARNING,
-                "BFSWriter: file (%d) ends with its last complete record at %llu bytes, written on once "
-                "there is room",
-                vfIdx, (unsigned long long)keep);
-}
-
 void BFSWriter::releaseEntry(FileEntry& e, uint8_t state) {
-    if (e.stream) {
-        std::fclose(e.stream); // closes the descriptor too
-    } else if (e.fd >= 0) {
-        bfs_close(e.fd);
-    }
-    const int vfIdx = e.vfIdx;
+    if (e.fd >= 0) bfs_close(e.fd);
     setDirty(e, false);
+    if (e.info) meas_app_PreTrigFileInfoRelease(e.info);
+    const int vfIdx = e.vfIdx;
     e = FileEntry{};
     if (state != FILE_FREE) {
         e.vfIdx = vfIdx;
@@ -361,11 +391,11 @@ void BFSWriter::checkForFlush(uint32_t limit) {
     bool haveEarliest = false;
     uint32_t earliest = now;
     for (FileEntry& e : files_) {
-        if (e.state != FILE_OPEN || !e.dirty) continue;
-        if (tsDiff(e.runStart, limit) <= 0) {
-            flush(e.vfIdx);
-        } else if (!haveEarliest || tsDiff(e.runStart, earliest) < 0) {
-            earliest = e.runStart;
+        if (e.state != FILE_OPEN || e.buf.empty()) continue;
+        if (tsDiff(e.since, limit) <= 0) {
+            handOver(e);
+        } else if (!haveEarliest || tsDiff(e.since, earliest) < 0) {
+            earliest = e.since;
             haveEarliest = true;
         }
     }
@@ -375,32 +405,8 @@ void BFSWriter::checkForFlush(uint32_t limit) {
 
 bool BFSWriter::flush(int vfIdx) {
     FileEntry& e = entry(vfIdx);
-    if (!mediaAvailable_.load() || e.vfIdx != vfIdx || e.state != FILE_OPEN || !e.dirty) return true;
-    if (!e.stream || e.fd < 0) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flush(): file invalid: fd=%d, pFile=0x%08X", e.fd,
-                          unsigned(uintptr_t(e.stream)));
-        return false;
-    }
-    if (std::fflush(e.stream) != 0) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flush(): fflush failed");
-        cutBack(e);
-        return false;
-    }
-    e.synced = e.total;
-    e.ends.clear();
-    if (e.cutBefore) {
-        e.cutBefore = false;
-        syslogx(LOG_PRIO_WARNING, "BFSWriter: file (%d) written on after its cut, now %llu bytes", vfIdx,
-                (unsigned long long)e.total);
-    }
-    // Handed over: from here the bytes survive the process. Writing them through to the disk is
-    // left to the write-through task, so that a slow disk never holds back the next hand-over.
-    syncFileLater(e.fd);
-    dirFlushNeeded_ = true;
-    e.pending = 0;
-    e.runStart = time_getTimestamp();
-    setDirty(e, false);
-    return true;
+    if (!mediaAvailable_.load() || e.vfIdx != vfIdx || e.state != FILE_OPEN) return true;
+    return handOver(e);
 }
 
 bool BFSWriter::flushDir() {
@@ -414,95 +420,73 @@ bool BFSWriter::flushAll() {
     if (!mediaAvailable_.load()) return true;
     bool ok = true;
     for (FileEntry& e : files_)
-        if (e.state == FILE_OPEN && e.dirty) ok = flush(e.vfIdx) && ok;
+        if (e.state == FILE_OPEN) ok = handOver(e) && ok;
     return flushDir() && ok;
 }
 
-bool BFSWriter::setAttrib(FileEntry& e, uint8_t attrib) {
-    if (!mediaAvailable_.load()) return true;
-    if (e.fd < 0) {
-        syslogx(LOG_PRIO_ERR, "BFSWriter::setAttrib() - failed due to invalid FD, vfIdx %d, attrib %d",
-                e.vfIdx, attrib);
-        return false;
-    }
+bool BFSWriter::setReadOnly(FileEntry& e) {
     bfs_stat st{};
-    if (bfs_ioctl(e.fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0) {
-        syslogx(LOG_PRIO_ERR, "BFSWriter::setAttrib() - failed to get file attributes, vfIdx %d", e.vfIdx);
-        return false;
-    }
-    if (bfs_ioctl(e.fd, FIOATTRIBSET, intptr_t(st.st_attrib | attrib)) != 0) {
-        syslogx(LOG_PRIO_ERR,
-                "BFSWriter::setAttrib() - failed to set file attributes, vfIdx %d, attrib %X, st_attrib %X",
-                e.vfIdx, attrib, st.st_attrib);
-        return false;
-    }
-    return true;
-}
-
-bool BFSWriter::closeCut(FileEntry& e) {
-    const int fd = e.path.empty() || !mediaAvailable_.load() ? -1 : bfs_open(e.path.c_str(), O_RDONLY);
-    e.fd = fd;
-    if (fd >= 0 && !setAttrib(e, kAttrReadOnly))
-        syslogx(LOG_PRIO_ERR, "BFSWriter::close() - cut file (%d) stays writable", e.vfIdx);
-    syslogx(LOG_PRIO_ERR, "BFSWriter::close() - %s not finished: it ends with its last complete record",
-            e.path.c_str());
-    releaseEntry(e, FILE_CLOSED);
-    return false;
+    if (bfs_ioctl(e.fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0) return false;
+    return bfs_ioctl(e.fd, FIOATTRIBSET, intptr_t(st.st_attrib | kAttrReadOnly)) == 0;
 }
 
 bool BFSWriter::close(int vfIdx) {
     FileEntry& e = entry(vfIdx);
-    // A cut file is closed like any other once there is room: its close waits for that.
-    if (e.vfIdx == vfIdx && e.state == FILE_CUT && !resume(e, true)) {
-        if (mediaAvailable_.load() && !closingAll_) {
-            retryLater();
-            return false;
-        }
-        return closeCut(e);
-    }
-    if (e.vfIdx != vfIdx || e.state != FILE_OPEN) {
+    if (e.vfIdx != vfIdx || e.state == FILE_FREE || e.state == FILE_SKIP || e.state == FILE_CLOSED) {
         syslogx(LOG_PRIO_DEBUG2, "BFSWriter::close() - purely virtual file (%d)", vfIdx);
         if (e.vfIdx == vfIdx) releaseEntry(e, FILE_CLOSED);
         return true;
     }
-    // Everything reaches the file before it turns read-only; a failure cuts it back first.
-    bool ok = true;
-    if (mediaAvailable_.load() && std::fflush(e.stream) != 0) {
-        cutBack(e);
-        ok = false;
-    }
-    if (ok) {
-        e.synced = e.total;
-        e.ends.clear();
-        setAttrib(e, kAttrReadOnly);
-        FILE* stream = e.stream;
-        e.stream = nullptr;
-        e.fd = -1;
-        if (std::fclose(stream) != 0) {
-            syslogx(LOG_PRIO_ERR, "BFSWriter::close() - failed to close file with index (%d)", vfIdx);
-            ok = false;
+    if (e.state == FILE_OPEN || e.state == FILE_CUT) {
+        if (!mediaAvailable_.load()) failFile(e, ENODEV, "its drive is gone");
+        // Everything reaches the file before it turns read-only; without room the close waits.
+        const bool there = e.state == FILE_CUT ? resume(e, true) : e.state == FILE_OPEN && handOver(e);
+        if (!there && e.state == FILE_CUT) {
+            if (!closingAll_) {
+                retryLater();
+                return false;
+            }
+            failFile(e, ENOSPC, "closed without room to finish it");
         }
     }
+    if (e.state == FILE_OPEN) {
+        if (bfs_ioctl(e.fd, FIOFLUSH, 0) != 0)
+            failFile(e, errno, "its data could not be written through");
+        else if (syncFailed(e.path.c_str()))
+            failFile(e, EIO, "its data could not be written through");
+        else if (!setReadOnly(e))
+            failFile(e, errno, "it cannot be made read-only");
+    }
+    if (e.state != FILE_OPEN) {
+        releaseEntry(e, FILE_CLOSED);
+        return false;
+    }
+    const int fd = e.fd;
+    e.fd = -1;
+    if (bfs_close(fd) != 0) {
+        // Whole and read-only, but the drive did not confirm its close.
+        failFile(e, errno, "its close failed");
+        releaseEntry(e, FILE_CLOSED);
+        return false;
+    }
+    noteProgress(e);
     releaseEntry(e, FILE_CLOSED);
     dirFlushNeeded_ = true;
     flushDir();
-    return ok;
+    return true;
 }
 
 void BFSWriter::closeAllFiles() {
     filesOpened_ = false;
     closingAll_ = true;
     for (FileEntry& e : files_) {
-        if (e.state == FILE_OPEN) {
+        if (e.state == FILE_OPEN) handOver(e);
+        if (e.state == FILE_OPEN || e.state == FILE_CUT) {
             // Before its own close came: without its last records and its status block.
-            syslogx(LOG_PRIO_WARNING, "BFSWriter::closeAllFiles() - %s closed before its end",
-                    e.path.c_str());
-            if (!close(e.vfIdx)) releaseEntry(e, FILE_FREE);
-        } else if (e.state == FILE_CUT) {
-            close(e.vfIdx);
-        } else if (e.state == FILE_SKIP) {
-            releaseEntry(e, FILE_FREE);
+            syslogx(LOG_PRIO_WARNING, "BFSWriter::closeAllFiles() - %s closed before its end", e.path.c_str());
+            failFile(e, 0, "it was closed before its end");
         }
+        releaseEntry(e, FILE_FREE);
     }
     closingAll_ = false;
 }
@@ -523,7 +507,8 @@ void USBWriter::refreshMedia() {
     if (checked_ && tsDiff(now, lastCheck_) < 500) return;
     checked_ = true;
     lastCheck_ = now;
-    mediaAvailable_.store(meas_app_driveAvDebounce(drive_) == 0);
+    const bool available = meas_app_driveAvDebounce(drive_) == 0;
+    if (mediaAvailable_.exchange(available) && !available) mediaLost();
 }
 
 bool USBWriter::taskMain() {

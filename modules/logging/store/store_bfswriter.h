@@ -1,12 +1,19 @@
 // The file writers: BFSWriter writes the measurement files of its measurement on the logging
-// drive, USBWriter (a BFSWriter that watches its drive) on the USB drive. A file is opened on the
-// first action that needs it, its header pieces first; frames and meta-data records are appended,
-// flushed once their oldest unflushed byte is 0.5 s old (written through to the disk in the
-// background, store_sync.h), and the file is made read-only at its close. A record that cannot be
-// written whole is cut off again (the file ends with the last complete record), and the writer
-// waits with it in hand, taking nothing after it, until there is room again: nothing is lost while
-// the Backend holds what comes meanwhile. A stick pulled meanwhile ends the wait (what it would have
-// got is dropped).
+// drive, USBWriter (a BFSWriter that watches its drive) on the USB drive.
+//
+// A file is created on the first action that needs it; its header pieces and then its frames and
+// meta-data records collect in the writer's buffer, whole records only, and are handed to the drive
+// in one write once the oldest of them is 0.5 s old (written through to the disk in the background,
+// store_sync.h). At its close the rest is handed over, the file written through, and only then
+// made read-only: a read-only file is always whole.
+//
+// A hand-over that the drive takes only in part is cut back to its last complete record, and the
+// rest stays in the buffer. For want of room (ENOSPC) the writer waits with the action in hand,
+// taking nothing after it, and goes on with the same file once there is room: nothing is lost
+// while the Backend holds what comes meanwhile. Any other failure (an I/O error, a read-only drive,
+// a file deleted or changed under it, a failed write-through or close, a pulled stick) leaves the
+// file unfinished on that drive at once: writable, named in the log with the reason, marked in its
+// record; the drive writer then asks the file store for a new file, so that logging goes on.
 #pragma once
 
 #include "logging/disk/cfg_meas.h"
@@ -14,7 +21,6 @@
 #include "logging/store/store_vfile.h"
 #include "logging/store/store_writer.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,8 +28,8 @@ namespace measure::store {
 
 inline constexpr int kWriterPriority = 146;
 inline constexpr size_t kWriterStack = 10000;
-inline constexpr uint32_t kFlushAge = 5000;       // 0.5 s in time-stamp units
-inline constexpr uint32_t kDirFlushBytes = 16384; // a directory flush per this many bytes
+inline constexpr uint32_t kFlushAge = 5000;        // 0.5 s in time-stamp units
+inline constexpr size_t kHandOverBytes = 1u << 20; // a buffer this full is handed over at once
 
 class BFSWriter : public Writer {
 public:
@@ -45,58 +51,74 @@ public:
     bool hasUnflushedData() const override { return mediaAvailable_.load() && unflushed_.load() != 0; }
     virtual void disconnectedStateHandler();
 
-    // Closes every file, also those not finished (named in the log).
+    // Lets go of every file: one not closed yet is handed over as far as it goes and left
+    // unfinished (writable, named in the log).
     void closeAllFiles();
     const char* drive() const override { return drive_; }
 
 protected:
-    // FILE_CUT: a write or flush failed (a full drive) and the file was cut back to its last
-    // complete record; it is written on from there once writes succeed again.
-    enum : uint8_t { FILE_FREE = 0, FILE_OPEN = 1, FILE_SKIP = 2, FILE_CLOSED = 3, FILE_CUT = 4 };
+    // FILE_CUT: a hand-over found no room; the file ends with its last complete record and is
+    // written on from there once there is room. FILE_FAILED: unfinished on this drive for good; its
+    // later actions are skipped. FILE_SKIP: not this writer's to write.
+    enum : uint8_t {
+        FILE_FREE = 0,
+        FILE_OPEN = 1,
+        FILE_SKIP = 2,
+        FILE_CLOSED = 3,
+        FILE_CUT = 4,
+        FILE_FAILED = 5
+    };
     struct FileEntry {
         int vfIdx = -1;
         uint8_t state = FILE_FREE;
         int fd = -1;
-        FILE* stream = nullptr;
-        uint32_t runStart = 0; // when the current run of unflushed bytes began
-        uint32_t pending = 0;  // bytes since the last directory flush, modulo 16384
-        bool dirty = false;    // bytes in the stream not yet flushed
-        uint64_t total = 0;
-        uint64_t synced = 0;        // bytes known to be in the file (after the last flush)
-        std::vector<uint64_t> ends; // ends of the records written since
-        std::string path;           // device path, kept while the file is cut
-        uint32_t retryAt = 0;       // FILE_CUT: when the next attempt to write on is due
-        bool cutBefore = false;     // cut and not written on since (its later cuts are not told)
-        bool headerDone = false;    // the whole header is in the file ...
-        uint64_t headerBytes = 0;   // ... and this long
+        MeasAppStore_FileInfo_s* info = nullptr; // a reference while the entry has the file
+        std::string path;                         // device path
+        bool created = false;                     // the file is on the drive (never created anew then)
+        std::vector<uint8_t> buf;                 // whole records not handed over yet
+        std::vector<uint64_t> ends;               // the file offsets where they end
+        uint64_t synced = 0;                      // bytes in the file
+        uint32_t since = 0;                       // when the oldest byte in buf came
+        bool dirty = false;                       // buf holds bytes (counted in unflushed_)
+        uint32_t retryAt = 0;                     // FILE_CUT: when the next try to go on is due
+        bool cutBefore = false;                   // cut and not written on since (later cuts not told)
     };
 
     void checkForFlush(uint32_t limit);
-    bool openFileAtomic(int vfIdx, const char* name);
-    void bytesWritten(FileEntry& e, uint32_t n);
-    void setDirty(FileEntry& e, bool dirty);
-    // A failed write or flush: cut the file back to its last complete record (to nothing when its
-    // header is not whole: the header is written again).
-    void cutBack(FileEntry& e);
-    // Opens a cut file again at its end; false while that is not due yet or fails (`now`: at once).
+    // Creates the file of a virtual file and puts its header pieces in the buffer; false when it
+    // is not written now (the entry's state says why).
+    bool openFile(int vfIdx, FileEntry& e);
+    // Hands the buffer to the drive in one write. False when the drive took it only in part: the
+    // file is then cut or failed.
+    bool handOver(FileEntry& e);
+    // The drive took `written` bytes of the buffer and failed with `error`.
+    void cutBack(FileEntry& e, uint64_t written, int error);
+    // Opens a cut file again at its end and hands the buffer over; false while that is not due yet
+    // or fails (`now`: at once). A failure other than want of room fails the file.
     bool resume(FileEntry& e, bool now);
-    // The header pieces of a file just opened (or cut back to nothing); false cuts it back.
-    bool writeHeader(int vfIdx, FileEntry& e);
-    // A cut file closed without room to finish it: read-only as it is, and named.
-    bool closeCut(FileEntry& e);
-    bool setAttrib(FileEntry& e, uint8_t attrib);
+    // The file is unfinished on this drive: named with the reason, writable, marked in its record.
+    void failFile(FileEntry& e, int error, const char* why);
+    // The file is not this writer's to write (it never had any of it): out of its record's writers.
+    void skipFile(FileEntry& e, int vfIdx);
+    bool setReadOnly(FileEntry& e);
     void releaseEntry(FileEntry& e, uint8_t state);
+    void setDirty(FileEntry& e, bool dirty);
+    void noteProgress(FileEntry& e);
+    // The stick is gone: every file it had open is unfinished there.
+    void mediaLost();
     FileEntry& entry(int vfIdx) { return files_[unsigned(vfIdx) % kVfSlots]; }
 
     char drive_[CFG_MEAS_NAME_LEN];
     bool filesOpened_ = false;
-    uint32_t aliveTimeout_ = 100000;
     uint32_t nextFlushCheck_ = 0;
     dataWriteCounts_t counts_;
     bool dirFlushNeeded_ = false;
+    // A file of this writer got onto the drive since its last failure: a failure then asks for a
+    // new file. A drive that fails every file asks once, not at every file.
+    bool okSinceFailure_ = true;
     FileEntry files_[kVfSlots];
     std::atomic<int> unflushed_{0};
-    bool closingAll_ = false; // closeAllFiles: a cut file is closed as it is, not waited for
+    bool closingAll_ = false; // closeAllFiles: a cut file is left as it is, not waited for
 };
 
 class USBWriter : public BFSWriter {

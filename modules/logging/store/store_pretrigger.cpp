@@ -111,6 +111,8 @@ Pretrigger::~Pretrigger() {
     // the Backend stays with it, so that it finds them when the drive comes back.
     if (stuck.empty()) {
         delete backend_;
+        // What the Backend's close actions did not take with them: files never closed.
+        virtualFiles.reset(measIdx_);
     } else {
         for (Writer* w : stuck)
             syslogx(LOG_PRIO_ERR,
@@ -136,13 +138,23 @@ bool Pretrigger::isOfflineDataFlushed() {
     return !backend_ || backend_->isOfflineDataFlushed();
 }
 
-void Pretrigger::writerDrives(uint32_t bits, char* out, size_t size) {
+uint32_t Pretrigger::stalledWriters(uint32_t bits, uint32_t ticks) {
+    const uint32_t now = time_getTimestamp();
+    uint32_t stalled = 0;
+    for (Writer* w : writers_) {
+        const uint32_t bit = writerBit(measIdx_, w->getID());
+        if ((bits & bit) && w->stalledTicks(now) >= ticks) stalled |= bit;
+    }
+    return stalled;
+}
+
+void Pretrigger::writerDrives(uint32_t bits, char* out, size_t size, bool state) {
     size_t used = 0;
     out[0] = '\0';
     for (Writer* w : writers_) {
         if (!(bits & writerBit(measIdx_, w->getID()))) continue;
         const int n = std::snprintf(out + used, size - used, "%s%s%s", used ? ", " : "", w->drive(),
-                                    w->stalled() ? " (drive full, waits for room)" : "");
+                                    state && w->stalled() ? " (drive full, waits for room)" : "");
         if (n < 0 || size_t(n) >= size - used) break;
         used += size_t(n);
     }

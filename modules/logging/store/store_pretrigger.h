@@ -101,8 +101,12 @@ public:
     void adoptWriter(Writer* writer);
     // Every writer has written and flushed everything queued; a writer still starting has not.
     bool isOfflineDataFlushed();
-    // The drives of the writers among `bits` (writer bits of this measurement), for messages.
-    void writerDrives(uint32_t bits, char* out, size_t size);
+    // The drives of the writers among `bits` (writer bits of this measurement), for messages; with
+    // `state`, whether each waits for room.
+    void writerDrives(uint32_t bits, char* out, size_t size, bool state = true);
+    // The writers among `bits` that have got nothing onto their drive for `ticks` (100 us) with an
+    // action in hand.
+    uint32_t stalledWriters(uint32_t bits, uint32_t ticks);
 
 private:
     void flushUntil(uint32_t limit);

@@ -7,6 +7,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
+#include <set>
 #include <string>
 
 namespace measure::store {
@@ -26,6 +27,7 @@ struct Syncer {
     std::mutex m;
     std::deque<Request> queue;
     uint32_t busy = 0; // taken from the queue and not yet done
+    std::set<std::string> failed; // files whose write-through failed
     SEM_ID wake = SEM_ID_NULL;
     TASK_ID task = TASK_ID_ERROR;
 };
@@ -37,9 +39,14 @@ Syncer& syncer() {
 
 void writeThrough(const Request& r) {
     if (r.fd >= 0) {
-        if (bfs_ioctl(r.fd, FIOFLUSH, 0) != 0)
-            SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flush(): FIOFLUSH failed");
+        const bool failed = bfs_ioctl(r.fd, FIOFLUSH, 0) != 0;
         bfs_close(r.fd);
+        if (!failed) return;
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flush(): FIOFLUSH failed");
+        // The file's close asks: what did not reach the disk leaves it unfinished.
+        Syncer& s = syncer();
+        std::lock_guard<std::mutex> lk(s.m);
+        s.failed.insert(r.path);
         return;
     }
     const int fd = bfs_open(r.path.c_str(), O_RDONLY);
@@ -119,6 +126,12 @@ bool syncDirLater(const char* drive) {
     Request r;
     r.path = drive;
     return enqueue(std::move(r));
+}
+
+bool syncFailed(const char* path) {
+    Syncer& s = syncer();
+    std::lock_guard<std::mutex> lk(s.m);
+    return path && s.failed.erase(path) != 0;
 }
 
 uint32_t syncPending() {

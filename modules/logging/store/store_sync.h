@@ -17,6 +17,9 @@ namespace measure::store {
 bool syncFileLater(int fd);
 // Queues FIOSYNC on the root of `drive` ("meas:"); one request per drive waits at a time.
 bool syncDirLater(const char* drive);
+// Whether a write-through of the file of this device path failed since it was last asked; asking
+// forgets it.
+bool syncFailed(const char* path);
 // Write-throughs queued and not yet done (for tests and the shell).
 uint32_t syncPending();
 

@@ -51,12 +51,14 @@ uint8_t* dup(const void* data, size_t n) {
 
 } // namespace
 
-VirtualFile::VirtualFile(int vfIdx, MeasAppStore_FileInfo_s* info, uint32_t writers)
-    : vfIdx_(vfIdx), info_(info), writers_(writers) {
+VirtualFile::VirtualFile(int vfIdx, MeasAppStore_FileInfo_s* info, uint32_t writers, uint32_t stickWriters)
+    : vfIdx_(vfIdx), info_(info) {
     if (!info_ || !createHeader()) {
         info_ = nullptr; // stays the caller's
         throw "VirtualFile::VirtualFile() failed to create header!";
     }
+    info_->writers.store(writers);
+    info_->stickWriters.store(stickWriters);
     info_->refs.fetch_add(1);
 }
 
@@ -187,18 +189,23 @@ bool VirtualFile::checkFileInfoMatch(int measIdx, uint32_t ts) const {
 }
 
 void VirtualFile::invalidateFileInfo() {
-    info_->closedVfIdx = vfIdx_;
     info_->vfIdx = -1;
     meas_app_PreTrigFileQueueInForce().fileClosing(info_);
 }
 
 void VirtualFile::closedBy(int measIdx, uint8_t id) {
     info_->closedOn.fetch_or(writerBit(measIdx, id));
+    info_->progress.fetch_add(1);
+}
+
+void VirtualFile::failedBy(int measIdx, uint8_t id) {
+    info_->failedOn.fetch_or(writerBit(measIdx, id));
+    info_->progress.fetch_add(1);
 }
 
 void VirtualFile::writerLost(int measIdx, uint8_t id) {
     const uint32_t bit = writerBit(measIdx, id);
-    if ((writers_.load() & bit) && !(info_->closedOn.load() & bit)) info_->failedOn.fetch_or(bit);
+    if ((info_->writers.load() & bit) && !(info_->closedOn.load() & bit)) failedBy(measIdx, id);
 }
 
 void VirtualFile::getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment,
@@ -212,13 +219,15 @@ void VirtualFile::getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap
 
 bool VirtualFile::isRegisteredWriter(int measIdx, uint8_t id) const {
     const uint32_t bit = writerBit(measIdx, id);
-    return bit && (writers_.load() & bit);
+    return bit && (info_->writers.load() & bit);
 }
-void VirtualFile::registerWriter(int measIdx, uint8_t id) {
-    writers_.fetch_or(writerBit(measIdx, id));
+void VirtualFile::registerWriter(int measIdx, uint8_t id, bool stick) {
+    const uint32_t bit = writerBit(measIdx, id);
+    if (stick) info_->stickWriters.fetch_or(bit);
+    info_->writers.fetch_or(bit);
 }
 void VirtualFile::deregisterWriter(int measIdx, uint8_t id) {
-    writers_.fetch_and(~writerBit(measIdx, id));
+    info_->writers.fetch_and(~writerBit(measIdx, id));
 }
 
 VirtualFiles::VirtualFiles() = default;
@@ -242,7 +251,8 @@ VirtualFile* VirtualFiles::create(int measIdx, MeasAppStore_FileInfo_s* info, co
             reason = "file slots full";
         } else {
             try {
-                vf = new VirtualFile(index, info, writers_);
+                vf = new VirtualFile(index, info, writers_ & writerMask(measIdx),
+                                     stickWriters_ & writerMask(measIdx));
             } catch (const char* text) {
                 syslogx(LOG_PRIO_ERR, "%s", text);
                 reason = text;
@@ -296,9 +306,11 @@ VirtualFile* VirtualFiles::remove(int measIdx, int index) {
     return vf;
 }
 
-void VirtualFiles::registerWriter(int measIdx, uint8_t id) {
+void VirtualFiles::registerWriter(int measIdx, uint8_t id, bool stick) {
     ScopeLock guard(*this, "VirtualFiles::registerWriter");
-    writers_ |= writerBit(measIdx, id);
+    const uint32_t bit = writerBit(measIdx, id);
+    writers_ |= bit;
+    stickWriters_ = stick ? stickWriters_ | bit : stickWriters_ & ~bit;
 }
 
 void VirtualFiles::deregisterWriter(int measIdx, uint8_t id) {

@@ -20,9 +20,9 @@ inline constexpr uint32_t kBlockDescrSize = 9;
 
 class VirtualFile {
 public:
-    // Holds a reference to `info` (meas_app_PreTrigFileInfoRelease). Raises a text when the header
-    // cannot be made.
-    VirtualFile(int vfIdx, MeasAppStore_FileInfo_s* info, uint32_t writers);
+    // Holds a reference to `info` (meas_app_PreTrigFileInfoRelease), whose writer bits it sets.
+    // Raises a text when the header cannot be made.
+    VirtualFile(int vfIdx, MeasAppStore_FileInfo_s* info, uint32_t writers, uint32_t stickWriters);
     virtual ~VirtualFile();
     VirtualFile(const VirtualFile&) = delete;
     VirtualFile& operator=(const VirtualFile&) = delete;
@@ -32,25 +32,23 @@ public:
     bool getFileName(char* buffer, size_t size) const;
     // Record of this measurement whose time range (start to close, or open) holds ts.
     bool checkFileInfoMatch(int measIdx, uint32_t ts) const;
-    // The file is closed towards the writers: index -1 (the one it had kept as closedVfIdx), and
-    // the file store told.
+    // The file is closed towards the writers: index -1, and the file store told.
     void invalidateFileInfo();
-    // A writer has closed the file on its drive.
+    // A writer has closed the file whole on its drive, or could not.
     void closedBy(int measIdx, uint8_t id);
+    void failedBy(int measIdx, uint8_t id);
     // A writer leaves the store: a file it was to write and has not closed stays unfinished there.
     void writerLost(int measIdx, uint8_t id);
-    // The drive writer cannot create the file: a file of its name is there.
-    void markNameTaken() { info_->nameTaken.store(1); }
     void getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment,
                       uint32_t* startTs) const;
     // Replays the header pieces into a writer that has just opened the file. True when at least
     // one piece was written and none failed.
     bool writeHeader(Writer& writer);
     bool isRegisteredWriter(int measIdx, uint8_t id) const;
-    void registerWriter(int measIdx, uint8_t id);
+    void registerWriter(int measIdx, uint8_t id, bool stick);
     void deregisterWriter(int measIdx, uint8_t id);
-    uint32_t writers() const { return writers_.load(); }
-    const MeasAppStore_FileInfo_s* fileInfo() const { return info_; }
+    uint32_t writers() const { return info_->writers.load(); }
+    MeasAppStore_FileInfo_s* fileInfo() const { return info_; }
 
 private:
     bool createHeader();
@@ -59,7 +57,6 @@ private:
     int vfIdx_;
     List<Action> header_;
     MeasAppStore_FileInfo_s* info_;
-    std::atomic<uint32_t> writers_;
 };
 
 // Writer bit of writer `id` of measurement `measIdx`; 0 outside the 32 bits.
@@ -82,7 +79,8 @@ public:
     int find(int measIdx, uint32_t ts);
     VirtualFile* get(int measIdx, int index);
     VirtualFile* remove(int measIdx, int index); // the caller destroys it
-    void registerWriter(int measIdx, uint8_t id);
+    // A writer joins the store: it writes every file made from now on (`stick`: on a stick).
+    void registerWriter(int measIdx, uint8_t id, bool stick);
     void deregisterWriter(int measIdx, uint8_t id);
     // Tests and shutdown: destroys every virtual file of a measurement.
     void reset(int measIdx);
@@ -95,6 +93,7 @@ private:
     };
     Meas meas_[kMeasCount];
     uint32_t writers_ = 0;
+    uint32_t stickWriters_ = 0;
 };
 
 extern VirtualFiles& virtualFiles;

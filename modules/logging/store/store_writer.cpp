@@ -12,7 +12,7 @@ namespace measure::store {
 
 Writer::Writer(Backend& backend, uint8_t type, int measIdx)
     : lastActivity_(time_getTimestamp()), created_(time_getTimestamp()), backend_(backend), type_(type),
-      measIdx_(measIdx) {}
+      measIdx_(measIdx), progressAt_(time_getTimestamp()) {}
 
 bool Writer::alive() {
     const uint32_t now = time_getTimestamp();
@@ -29,7 +29,7 @@ bool Writer::writeMetaData(int vfIdx, const uint8_t* data, uint32_t length, uint
         return false;
     }
     // Records that come before a file's first frame open it, as the frame would.
-    if (!isOpen(vfIdx) && !open(vfIdx)) return false;
+    if (!write(vfIdx, nullptr, 0)) return false;
     if (type == MEAS_META_SB_FRAME) return write(vfIdx, data, length);
     uint8_t stamp[4];
     if (type == MEAS_META_START_TS && length == 4 && startStampPending_ &&
@@ -68,6 +68,8 @@ void Writer::setID(uint8_t id) {
 }
 
 Action* Writer::next() {
+    // Nothing in hand between two actions: the time waited for one is no stall.
+    progressAt_.store(time_getTimestamp());
     busy_.store(true); // before the step, so that nobody sees it done with an action in hand
     current_ = backend_.next(*this);
     if (!current_) busy_.store(false);
@@ -79,7 +81,10 @@ int Writer::executeCurrent() {
     retryLater_.store(false);
     const int r = current_->execute(*this);
     // Kept in hand: still busy, so that nobody sees it done.
-    if (!retryLater_.load()) busy_.store(false);
+    if (!retryLater_.load()) {
+        progressAt_.store(time_getTimestamp());
+        busy_.store(false);
+    }
     return r;
 }
 

@@ -224,7 +224,8 @@ TEST_F(DiskTest, FailedCopyLeavesNoShortFile) {
     meas_app_driveAvDebounce("usb_meas:");
     hostclock_advanceBurstMs(3000);
     hostclock_setManual(false); // the copy's own short waits run on the real clock
-    EXPECT_EQ(meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"), -1);
+    // Failed after the target was begun: what the stick had under the name is gone.
+    EXPECT_EQ(meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"), MEAS_COPY_RESULT_DAMAGED);
     EXPECT_FALSE(std::filesystem::exists(disk.file("root/usb_meas/A0101000.001")));
     EXPECT_TRUE(contains(log(), "meas_app_copyLastFile() err fwrite 'usb_meas:/A0101000.001'"));
     devroot_set(saved);

@@ -98,7 +98,7 @@ TEST_F(StoreTest, ListsIteratorsAndLocks) {
     // What each action costs in the lists (the 25 MiB rule counts these plus 16 per node).
     char drive[] = "usb_meas:";
     CopyFile_t copy{1, 2, 3, 4, drive, 0};
-    VirtualFile vf(0, fileInfo("A0101000.001"), 0);
+    VirtualFile vf(0, fileInfo("A0101000.001"), 0, 0);
     ActionOpen open(&vf, 0, 0);
     const std::pair<uint32_t, uint32_t> sizes[] = {
         {ActionData(0, payload(100, 0), 100, 1, 2).size(), 128},
@@ -295,7 +295,8 @@ TEST_F(StoreTest, NewFragmentAtFiveMiB) {
 }
 
 // A stick pulled in the middle of a file: that file stops on the stick (complete records only) and
-// only gets its close; the next file is written whole again once the stick is back.
+// stays unfinished there, writable and named; the next file is written whole again once the stick
+// is back.
 TEST_F(StoreTest, UsbPulledMidFileSkipsOnlyThatFile) {
     void* h = meas_app_PreTrigInit(0, 0.0f);
     ASSERT_NE(h, nullptr);
@@ -310,7 +311,7 @@ TEST_F(StoreTest, UsbPulledMidFileSkipsOnlyThatFile) {
     for (int i = 0; i < 2000 && !skipped; ++i) {
         put(h, vf1, frame(1, 1, {0xBB, uint8_t(i)}), 1000, 1000);
         skipped =
-            waitUntil([&] { return testsupport::countContaining(log(), "due to media absence") > 0; }, 20);
+            waitUntil([&] { return testsupport::countContaining(log(), "is not finished on usb_meas: the stick was pulled") > 0; }, 20);
     }
     ASSERT_TRUE(skipped);
     setUsbInserted(true);
@@ -335,6 +336,7 @@ TEST_F(StoreTest, UsbPulledMidFileSkipsOnlyThatFile) {
     EXPECT_GE(usb1.size(), headerLength + 20 * 7);
     EXPECT_LT(usb1.size(), meas1.size());
     EXPECT_TRUE(std::equal(usb1.begin(), usb1.end(), meas1.begin())); // complete records, then nothing
+    EXPECT_FALSE(readOnly(usbFile("A0101000.001")));
     EXPECT_EQ(readBinary(usbFile("A0102000.001")), readBinary(measFile("A0102000.001")));
     meas_app_PreTrigDelete(h);
 }

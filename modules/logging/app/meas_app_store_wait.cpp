@@ -1,0 +1,248 @@
+// What a stop, a destroy and the shutdown wait for: the files they close, each whole on every drive
+// it is written to, or given up on once nothing moves for 10 s. And the file queue's end of a
+// record: it leaves once settled, while nobody waits on the queue.
+#include "framework/syslog.h"
+#include "framework/time_util.h"
+#include "logging/app/meas_app.h"
+#include "logging/app/meas_app_internal.h"
+#include "logging/app/meas_app_store.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+std::atomic<uint32_t> gRun{1};
+std::atomic<int> gWaits{0}; // waits made: no record leaves the queue meanwhile
+std::atomic<uint32_t> gUnfinished{0};
+
+void* storeOf(const MeasAppStore_FileInfo_s* f) {
+    return static_cast<meas_instance*>(f->meas)->pretrig;
+}
+
+// Where a file stands: 0 on its way, 1 whole everywhere, -1 settled unfinished (for a wait, also
+// unfinished where its writer stands still for `stallTicks`); what it waits for or where it is
+// unfinished into *what.
+int standing(MeasAppStore_FileInfo_s* f, std::string* what, uint32_t stallTicks = 0) {
+    const uint32_t st = f->closeState.load();
+    if (st == MEAS_CLOSE_OPEN) {
+        *what = "its blocks (open)";
+        return 0;
+    }
+    if (st < MEAS_CLOSE_SB) {
+        *what = lstCount(&f->blocks) ? "its last blocks" : "its status block (the task is busy)";
+        return 0;
+    }
+    if (st == MEAS_CLOSE_SB) {
+        *what = "its status block";
+        return 0;
+    }
+    char drives[160] = "";
+    const int r = meas_app_PreTrigFileSettled(storeOf(f), f, drives, sizeof drives, stallTicks);
+    if (r == 0) *what = std::string("its close on ") + (drives[0] ? drives : "its drives");
+    if (r < 0) *what = drives[0] ? drives : "a drive";
+    return r;
+}
+
+} // namespace
+
+uint32_t MeasAppStore_currentRun() {
+    return gRun.load();
+}
+
+void MeasAppStore_newRun() {
+    gRun.fetch_add(1);
+}
+
+MeasAppStore_FilesWait::MeasAppStore_FilesWait(const char* who, uint32_t stallTicks)
+    : who_(who), run_(gRun.load()), stallTicks_(stallTicks), movedAt_(time_getTimestamp()) {
+    gWaits.fetch_add(1);
+}
+
+MeasAppStore_FilesWait::~MeasAppStore_FilesWait() {
+    gWaits.fetch_sub(1);
+}
+
+int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char* why) {
+    std::vector<MeasAppStore_FileInfo_s*> given;
+    bool pending = false, unfinished = false;
+    uint64_t signature = 0;
+    {
+        MeasAppStore_QueueLock lk("MeasAppStore_FilesWait");
+        for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+            MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
+            if (int32_t(f->run - run_) > 0) continue; // a later run's: not this wait's
+            std::string what;
+            const int r = standing(f, &what, stallTicks_);
+            // A file this wait counts unfinished says so when it is finished after all.
+            if (r < 0) f->toldUnfinished = 1;
+            signature = signature * 31 + f->closeState.load() * 7 + f->progress.load() + f->copyState.load() +
+                        uint64_t(f->closedOn.load()) * 3 + uint64_t(f->failedOn.load()) * 5 + uintptr_t(f);
+            if (r < 0) unfinished = true;
+            if (r == 0) {
+                pending = true;
+                if (giveUp) {
+                    f->toldUnfinished = 1;
+                    given.push_back(f);
+                }
+            }
+            if (waits && r <= 0) {
+                if (!waits->empty()) *waits += "; ";
+                *waits += std::string(f->name) + (r == 0 ? " waits for " : " is not finished on ") + what;
+            }
+        }
+    }
+    if (signature != signature_) {
+        signature_ = signature;
+        movedAt_ = time_getTimestamp();
+    }
+    if (!given.empty()) {
+        std::string names;
+        for (MeasAppStore_FileInfo_s* f : given) names += std::string(names.empty() ? "" : ", ") + f->name;
+        syslogx(LOG_PRIO_ERR, "%s: %s not finished on every drive: %s", who_, names.c_str(), why);
+        return -1;
+    }
+    if (pending) return 0;
+    return unfinished ? -1 : 1;
+}
+
+uint32_t MeasAppStore_FilesWait::stalledTicks() {
+    evaluate(nullptr, false, nullptr);
+    return uint32_t(time_getTimestamp() - movedAt_);
+}
+
+int MeasAppStore_FilesWait::poll() {
+    if (result_) return result_;
+    std::string waits;
+    const int r = evaluate(&waits, false, nullptr);
+    if (r < 0) syslogx(LOG_PRIO_ERR, "%s: files not finished: %s", who_, waits.c_str());
+    if (r != 0) return result_ = r;
+    if (uint32_t(time_getTimestamp() - movedAt_) < stallTicks_) return 0;
+    char why[64];
+    std::snprintf(why, sizeof why, "nothing moved for %u s", unsigned(stallTicks_ / 10000));
+    result_ = evaluate(nullptr, true, why);
+    if (result_ == 0) result_ = -1;
+    if (!waits.empty()) syslogx(LOG_PRIO_ERR, "%s: gives up on files: %s", who_, waits.c_str());
+    return result_;
+}
+
+int MeasAppStore_FilesWait::giveUp(const char* why) {
+    if (result_) return result_;
+    result_ = evaluate(nullptr, true, why);
+    if (result_ == 0) result_ = -1;
+    return result_;
+}
+
+std::string MeasAppStore_FilesWait::waitsFor() {
+    std::string waits;
+    evaluate(&waits, false, nullptr);
+    return waits;
+}
+
+uint32_t MeasAppStore_unfinishedFiles() {
+    return gUnfinished.load();
+}
+
+void MeasAppStore_pruneFiles() {
+    if (gWaits.load() != 0) return;
+    std::vector<std::pair<MeasAppStore_FileInfo_s*, std::string>> gone;
+    {
+        MeasAppStore_QueueLock lk("MeasAppStore_pruneFiles()");
+        if (gWaits.load() != 0) return;
+        for (NODE* n = lstFirst(&gFileQueue); n;) {
+            MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
+            n = lstNext(n);
+            std::string what;
+            const int r = standing(f, &what);
+            if (r == 0) continue;
+            f->closeState = MEAS_CLOSE_DONE;
+            lstDelete(&gFileQueue, &f->node);
+            gone.emplace_back(f, r < 0 ? what : std::string());
+        }
+    }
+    for (auto& [f, where] : gone) {
+        if (!where.empty()) {
+            ++gUnfinished;
+            syslogx(LOG_PRIO_ERR, "MeasAppStore_pruneFiles(): %s is not finished on %s", f->name, where.c_str());
+        } else if (f->toldUnfinished.load()) {
+            syslogx(LOG_PRIO_WARNING, "MeasAppStore_pruneFiles(): %s is finished on every drive after all, nothing lost",
+                    f->name);
+        }
+        syslogx(LOG_PRIO_DEBUG, "meas_app_file_queue_delete(): deleted file (%s) from gFileQueue", f->name);
+        meas_app_PreTrigFileInfoRelease(f);
+    }
+}
+
+std::string MeasAppStore_cutNeededFile(bool* nameTaken) {
+    MeasAppStore_QueueLock lk("MeasAppStore_cutNeededFile()");
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+        MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
+        uint8_t reason = f->cutNeeded.load();
+        if (reason != MEAS_CUT_NAME_TAKEN && reason != MEAS_CUT_FAILED) continue;
+        if (!f->cutNeeded.compare_exchange_strong(reason, MEAS_CUT_TOLD)) continue;
+        if (nameTaken) *nameTaken = reason == MEAS_CUT_NAME_TAKEN;
+        return f->name;
+    }
+    return "";
+}
+
+namespace {
+
+MeasAppStore_FileInfo_s* findFile(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment) {
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+        MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
+        if (f->index == index && f->outing == outing && f->lap == lap && f->absLap == absLap &&
+            f->fragment == fragment)
+            return f;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment) {
+    MeasAppStore_QueueLock lk("MeasAppStore_copyAsked()");
+    if (MeasAppStore_FileInfo_s* f = findFile(index, outing, lap, absLap, fragment)) {
+        f->copyState = MEAS_COPY_PENDING;
+        f->progress.fetch_add(1);
+    }
+}
+
+void MeasAppStore_copyFinished(int index, const CopyFile_t& rq, int result) {
+    MeasAppStore_QueueLock lk("MeasAppStore_copyFinished()");
+    MeasAppStore_FileInfo_s* f = findFile(index, rq.outing, rq.lap, rq.absLap, rq.fragment);
+    if (!f || f->copyState.load() != MEAS_COPY_PENDING) return;
+    f->copyState = result == MEAS_COPY_RESULT_DONE     ? MEAS_COPY_DONE
+                   : result == MEAS_COPY_RESULT_DAMAGED ? MEAS_COPY_DAMAGED
+                                                        : MEAS_COPY_FAILED;
+    f->progress.fetch_add(1);
+}
+
+void MeasAppStore_dropUnclosed(int index) {
+    std::vector<MeasAppStore_FileInfo_s*> dropped;
+    {
+        MeasAppStore_QueueLock lk("MeasAppStore_dropUnclosed()");
+        for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+            MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
+            if (f->index != index || f->closeState.load() >= MEAS_CLOSE_WRITERS) continue;
+            while (NODE* b = lstFirst(&f->blocks)) {
+                lstDelete(&f->blocks, b);
+                reinterpret_cast<MeasAppStore_data*>(b)->block->store.file = nullptr;
+            }
+            f->failedOn.fetch_or(f->writers.load() | 1u);
+            f->closeState = MEAS_CLOSE_WRITERS;
+            f->vfIdx = -1;
+            dropped.push_back(f);
+        }
+    }
+    for (MeasAppStore_FileInfo_s* f : dropped)
+        syslogx(LOG_PRIO_ERR, "MeasAppStore_dropUnclosed(): %s is not finished on every drive: the measurement is destroyed before its close",
+                f->name);
+}
+
+bool MeasAppStore_statusBlockAsked() {
+    MeasAppStore_QueueLock lk("MeasAppStore_statusBlockAsked()");
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n))
+        if (MeasAppStore_fileOfNode(n)->closeState.load() == MEAS_CLOSE_SB) return true;
+    return false;
+}

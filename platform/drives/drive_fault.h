@@ -1,0 +1,67 @@
+// Faults of the drives' file operations, for tests: the Nth call of an operation on a drive fails
+// with a chosen error, pulls the stick, or is held as a hung drive holds it. Every call of the file
+// API (bfs.h) and every rewrite of a drive's state file is counted per drive and operation, with or
+// without a fault, so that a test can first count what a run does and then fail each call in turn.
+//
+// In-process tests arm faults with drivefault_arm. The application reads them once, at its first
+// drive operation, from the environment variable MSD_DRIVE_FAULT: one or more faults separated by
+// ';', each "<drive>:<operation>:<n>:<what>[:<times>]", e.g. "meas:write:17:ENOSPC:0" (the 17th
+// write on "meas:" and every one after it fail with ENOSPC: a drive that stays full), where
+//   <operation>  open, write, sync (flush and sync requests), chmod (attribute changes), rename
+//                (the drive state's rewrite), close, truncate;
+//   <what>       ENOSPC, EIO, ENOENT, EROFS, EACCES: the call fails with that error;
+//                pull: the stick is pulled (its state "inserted 0"), the call fails with ENODEV;
+//                hold<ms>: the call waits that long, then goes on (a hung drive; hold0 waits
+//                until drivefault_release);
+//   <times>      how many calls from the nth on (default 1; 0: every one from the nth on).
+// With MSD_DRIVE_FAULT_COUNTS naming a file, drivefault_report writes the counts there, one
+// "<drive> <operation> <calls>" line each.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum DriveOp : int {
+    DRIVE_OP_OPEN,
+    DRIVE_OP_WRITE,
+    DRIVE_OP_SYNC,
+    DRIVE_OP_CHMOD,
+    DRIVE_OP_RENAME,
+    DRIVE_OP_CLOSE,
+    DRIVE_OP_TRUNCATE,
+    DRIVE_OP_COUNT
+};
+
+enum DriveFaultKind : int { DRIVE_FAULT_ERROR, DRIVE_FAULT_PULL, DRIVE_FAULT_HOLD };
+
+struct DriveFault {
+    std::string drive; // "meas:"
+    DriveOp op = DRIVE_OP_WRITE;
+    uint32_t nth = 1;   // counted from 1 since the last drivefault_clear
+    uint32_t times = 1; // 0: every call from the nth on
+    DriveFaultKind kind = DRIVE_FAULT_ERROR;
+    int error = 0;       // DRIVE_FAULT_ERROR
+    uint32_t holdMs = 0; // DRIVE_FAULT_HOLD; 0 until drivefault_release
+};
+
+const char* drivefault_opName(DriveOp op);
+// Parses one fault in the form of MSD_DRIVE_FAULT; false with the reason.
+bool drivefault_parse(const std::string& text, DriveFault* fault, std::string* error);
+// Adds a fault; the counts go on.
+void drivefault_arm(const DriveFault& fault);
+// No faults, the counts from 0, held calls released.
+void drivefault_clear();
+// Lets every held call go on.
+void drivefault_release();
+uint32_t drivefault_calls(const char* drive, DriveOp op);
+// How many faults took effect since the last clear.
+uint32_t drivefault_hits();
+// The counts into the file MSD_DRIVE_FAULT_COUNTS names, when it names one.
+void drivefault_report();
+
+// The drive layer's side: counts the call of `op` on the drive of `devicePath` ("meas:/x" or
+// "meas:") and applies a fault that is due. 0 to go on, or the error the call fails with; for a
+// pull due at the drive state's own rewrite (DRIVE_OP_RENAME), DRIVE_FAULT_PULL_HERE: the caller
+// writes the stick's state as pulled.
+inline constexpr int DRIVE_FAULT_PULL_HERE = -1;
+int drivefault_enter(const std::string& drive, DriveOp op);

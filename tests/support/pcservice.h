@@ -1,0 +1,71 @@
+// The PC-connection service's side of the remote control: the test writes the 5-byte commands to
+// "/MeasAppRCTRL_RX" and reads the answers from "/MeasAppRCTRL_TX", the queues the process lists
+// in its device root's mqueue-0.names.
+#pragma once
+
+#include "testsupport.h"
+
+#include <cstdint>
+#include <ctime>
+#include <fcntl.h>
+#include <map>
+#include <mqueue.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+inline constexpr uint8_t kPcAddress[4] = {127, 0, 0, 1};
+
+// The PC-connection service's side of "/MeasAppRCTRL_RX" and "/MeasAppRCTRL_TX".
+class PcConnectionService {
+public:
+    explicit PcConnectionService(const std::string& root) {
+        const std::string list = root + "/mqueue-0.names";
+        waitUntil(
+            [&] {
+                std::istringstream in(readFile(list));
+                std::string device, host;
+                while (in >> device >> host) names_[device] = host;
+                if (!names_.count("/MeasAppRCTRL_RX") || !names_.count("/MeasAppRCTRL_TX")) return false;
+                if (rx_ == mqd_t(-1)) rx_ = mq_open(names_["/MeasAppRCTRL_RX"].c_str(), O_WRONLY);
+                if (tx_ == mqd_t(-1)) tx_ = mq_open(names_["/MeasAppRCTRL_TX"].c_str(), O_RDONLY);
+                return ok();
+            },
+            15000);
+    }
+    ~PcConnectionService() {
+        for (mqd_t q : {rx_, tx_})
+            if (q != mqd_t(-1)) mq_close(q);
+    }
+    bool ok() const { return rx_ != mqd_t(-1) && tx_ != mqd_t(-1); }
+    bool send(const std::vector<uint8_t>& m) {
+        return mq_send(rx_, reinterpret_cast<const char*>(m.data()), m.size(), 0) == 0;
+    }
+    bool command(uint8_t code) { return send({code, kPcAddress[0], kPcAddress[1], kPcAddress[2], kPcAddress[3]}); }
+    // The next answer within the time-out, or an empty one.
+    std::vector<uint8_t> reply(int timeoutMs) {
+        timespec until{};
+        clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_sec += timeoutMs / 1000;
+        until.tv_nsec += long(timeoutMs % 1000) * 1000000;
+        if (until.tv_nsec >= 1000000000) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000;
+        }
+        char b[16];
+        const ssize_t n = mq_timedreceive(tx_, b, sizeof b, nullptr, &until);
+        return n < 0 ? std::vector<uint8_t>{} : std::vector<uint8_t>(b, b + n);
+    }
+    long waiting() const {
+        mq_attr a{};
+        return mq_getattr(tx_, &a) == 0 ? a.mq_curmsgs : -1;
+    }
+
+private:
+    std::map<std::string, std::string> names_;
+    mqd_t rx_ = mqd_t(-1), tx_ = mqd_t(-1);
+};
+
+} // namespace testsupport
