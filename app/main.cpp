@@ -148,6 +148,14 @@ int main(int argc, char** argv) {
         syslogreader_stop();
         return 1;
     }
+    // One process per NV store: a second process on it would count the same outings and boots.
+    // Taken before anything is read or written there.
+    if (!devroot_claimFolder(appman_params().nvDir, "NV folder", "two processes never share one NV store",
+                             &error)) {
+        std::fprintf(stderr, "msdapp: %s\n", error.c_str());
+        syslogreader_stop();
+        return 1;
+    }
     syslogreader_setFileMax(appman_params().logFileSize);
     syslogx(LOG_PRIO_INFO, "main(): application %d starting, PID %u, address %s", index, unsigned(app_pid),
             device_ip_addr);

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs the Debian packages the build and the tests need, only those that are missing.
+# Installs the Debian packages the build and the tests need, only those that are missing; waits
+# for the package lock while another apt-get holds it.
 set -eu
 
 # socat is the README's client for the debug shell's socket.
@@ -16,9 +17,11 @@ for p in $PACKAGES; do
 done
 [ -z "$missing" ] && exit 0
 
-echo "installing:$missing"
+# Another apt-get (an unattended upgrade, a second build) may hold the package lock: wait for it,
+# up to 10 minutes, instead of failing at once (apt-get itself is quiet meanwhile).
+echo "installing:$missing (waits up to 10 minutes for the package lock while another apt-get holds it)"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-$SUDO apt-get update -qq || true
+$SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq || true
 # shellcheck disable=SC2086
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq $missing

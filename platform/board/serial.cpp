@@ -49,8 +49,8 @@ struct Handle {
     bool headPaced = false; // replay: the line at the head of `ahead` has its start set
     bool timed = false;     // replay: a fix time was seen; fix times count from fixBase
     Clock::time_point fixBase;
-    double lastFix = 0;      // replay: seconds of the last fix after fixBase's fix
-    double lastFixOfDay = 0; // replay: the last fix's time, seconds since midnight
+    int64_t lastFix = 0;      // replay: milliseconds of the last fix after fixBase's fix
+    int64_t lastFixOfDay = 0; // replay: the last fix's time, milliseconds since midnight
 
     ~Handle() {
         if (fd >= 0) ::close(fd);
@@ -245,24 +245,27 @@ ssize_t nextHandOver(Handle& h, size_t n) {
 // than that time, counted from the trace's first fix, which goes at once; any line starts no
 // sooner than the line before it has ended at the line's rate. A line starting after a pause
 // starts a new pace, so a pause never lets the next lines go faster than the rate.
-// A fix follows the one before it by at most a receiver's longest pause, also across midnight.
-// A step back, or on by more, is a receiver that started again (after a cold boot its clock may
-// say 23:59:48 of the day before, after 00:03:45) or two logs joined: the trace starts again at
-// once from that fix, so no replay waits longer than that pause for a fix.
+// A fix follows the one before it by at most a receiver's longest pause, also across midnight
+// (a day that ends in a leap second, 23:59:60, is a second longer). A step back, or on by more, is
+// a receiver that started again (after a cold boot its clock may say 23:59:48 of the day before,
+// after 00:03:45) or two logs joined: the trace starts again at once from that fix, so no replay
+// waits longer than that pause for a fix. Steps are whole milliseconds: a pause of exactly the
+// longest is one run whatever the fix times' fractions.
 int paceHead(Handle& h) {
-    constexpr size_t kLongest = 256;     // longer than any sentence
-    constexpr double kLongestPause = 60; // seconds between two fixes of one receiver's run
-    constexpr double kDay = 86400;
+    constexpr size_t kLongest = 256;         // longer than any sentence
+    constexpr int64_t kLongestPause = 60000; // ms between two fixes of one receiver's run
+    constexpr int64_t kDay = 86400000;       // ms
     if (h.headPaced) return 0;
     const ssize_t length = nextHandOver(h, kLongest);
     if (length <= 0) return int(length); // unreadable, or the end of the data
     h.headPaced = true;
-    double fix = 0;
+    int64_t fix = 0;
     if (!serial_fixTime(h.ahead.data(), size_t(length), &fix)) return 0;
     const Clock::time_point lineFree = h.paceStart + seconds(double(h.delivered) / (h.baud / 10.0));
-    double step = fix - h.lastFixOfDay;
-    if (step < 0 && step + kDay <= kLongestPause) step += kDay; // past midnight
-    if (!h.timed || step < 0 || step > kLongestPause) {         // the first fix, or a new start
+    int64_t step = fix - h.lastFixOfDay;
+    const int64_t day = h.lastFixOfDay >= kDay ? kDay + 1000 : kDay; // from 23:59:60 a second more
+    if (step < 0 && step + day <= kLongestPause) step += day;        // past midnight
+    if (!h.timed || step < 0 || step > kLongestPause) {              // the first fix, or a new start
         h.timed = true;
         h.fixBase = lineFree;
         step = 0;
@@ -270,7 +273,7 @@ int paceHead(Handle& h) {
     }
     h.lastFix += step;
     h.lastFixOfDay = fix;
-    const Clock::time_point due = h.fixBase + seconds(h.lastFix);
+    const Clock::time_point due = h.fixBase + std::chrono::milliseconds(h.lastFix);
     if (due > lineFree) {
         h.paceStart = due;
         h.delivered = 0;

@@ -19,26 +19,26 @@ bool digits(std::string_view s) {
     return true;
 }
 
-// "hhmmss" or "hhmmss.f..." as seconds since midnight.
-bool clockTime(std::string_view f, double* out) {
+// "hhmmss" or "hhmmss.f..." as milliseconds since midnight.
+bool clockTime(std::string_view f, int64_t* out) {
     if (f.size() < 6 || !digits(f.substr(0, 6))) return false;
     if (f.size() > 6 && (f[6] != '.' || f.size() > 16 || !digits(f.substr(7)))) return false;
     const int h = (f[0] - '0') * 10 + (f[1] - '0');
     const int m = (f[2] - '0') * 10 + (f[3] - '0');
     const int s = (f[4] - '0') * 10 + (f[5] - '0');
     if (h > 23 || m > 59 || s > 60) return false;
-    double fraction = 0, scale = 0.1;
-    for (char c : f.substr(std::min<size_t>(f.size(), 7))) {
-        fraction += (c - '0') * scale;
+    int64_t ms = 0, scale = 100;
+    for (char c : f.substr(std::min<size_t>(f.size(), 7), 3)) {
+        ms += (c - '0') * scale;
         scale /= 10;
     }
-    *out = h * 3600.0 + m * 60.0 + s + fraction;
+    *out = ((h * 60 + m) * 60 + s) * int64_t(1000) + ms;
     return true;
 }
 
 } // namespace
 
-bool serial_fixTime(const char* line, size_t n, double* secondsOfDay) {
+bool serial_fixTime(const char* line, size_t n, int64_t* msOfDay) {
     std::string_view s(line, n);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.remove_suffix(1);
     const size_t star = s.rfind('*');
@@ -67,5 +67,5 @@ bool serial_fixTime(const char* line, size_t n, double* secondsOfDay) {
         ++at;
     }
     const size_t end = std::min(body.find(',', at), body.size());
-    return clockTime(body.substr(at, end - at), secondsOfDay);
+    return clockTime(body.substr(at, end - at), msOfDay);
 }

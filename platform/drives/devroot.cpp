@@ -128,34 +128,55 @@ bool devroot_prepare(std::string* error) {
     return true;
 }
 
+namespace {
+
+// Locks `folder` for this process: its descriptor in `fd`, or false with the refusal in `error`.
+// The lock sits on the folder itself, so a symlink to it or a second path finds it too; the
+// descriptor is kept open for the process's life, since closing it would drop the lock.
+bool lockFolder(const std::string& folder, const std::string& kind, const std::string& reason, int* fd,
+                std::string* error) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    *fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (*fd < 0) {
+        if (error) *error = "the " + kind + " '" + folder + "' cannot be locked: " + std::strerror(errno);
+        return false;
+    }
+    if (flock(*fd, LOCK_EX | LOCK_NB) == 0) return true;
+    const int why = errno;
+    const pid_t holder = why == EWOULDBLOCK ? flockHolder(*fd) : 0;
+    ::close(*fd);
+    *fd = -1;
+    if (error) {
+        if (why != EWOULDBLOCK)
+            *error = "the " + kind + " '" + folder + "' cannot be locked: " + std::strerror(why);
+        else
+            *error = "the " + kind + " '" + folder + "' is in use by another running process" +
+                     (holder > 0 ? " (pid " + std::to_string(holder) + ")" : std::string()) + ": " + reason;
+    }
+    return false;
+}
+
+} // namespace
+
 bool devroot_claimLoggingFolders(std::string* error) {
     std::vector<int> taken;
-    auto refuse = [&](const std::string& why) {
-        for (int fd : taken) ::close(fd);
-        if (error) *error = why;
-        return false;
-    };
     for (const char* d : kLoggingDrives) {
-        const std::string folder = devroot_path() + "/" + driveFolder(d);
-        // The lock sits on the folder itself, so a symlink to it or a second path finds it too.
-        // Kept open for the process's life: closing the descriptor would drop the lock.
-        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return refuse("the logging folder '" + folder + "' cannot be locked: " + std::strerror(errno));
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            taken.push_back(fd);
-            continue;
+        int fd = -1;
+        if (!lockFolder(devroot_path() + "/" + driveFolder(d), "logging folder",
+                        "two processes never log into one folder", &fd, error)) {
+            for (int t : taken) ::close(t);
+            return false;
         }
-        const int why = errno;
-        const pid_t holder = why == EWOULDBLOCK ? flockHolder(fd) : 0;
-        ::close(fd);
-        if (why != EWOULDBLOCK)
-            return refuse("the logging folder '" + folder + "' cannot be locked: " + std::strerror(why));
-        return refuse("the logging folder '" + folder + "' is in use by another running process" +
-                      (holder > 0 ? " (pid " + std::to_string(holder) + ")" : std::string()) +
-                      ": two processes never log into one folder");
+        taken.push_back(fd);
     }
     return true;
+}
+
+bool devroot_claimFolder(const std::string& folder, const std::string& kind, const std::string& reason,
+                         std::string* error) {
+    int fd = -1;
+    return lockFolder(folder, kind, reason, &fd, error);
 }
 
 bool devpath_driveDir(const char* drive, std::string* hostDir) {

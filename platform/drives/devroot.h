@@ -5,7 +5,8 @@
 //   meas-1/ meas2-1/ usb_meas-1/     application 1's logging drives: no two logging applications
 //                                    share a folder; the process logging into a folder holds a
 //                                    flock on the folder itself
-//   nv/ nv1/                         the NV record database of application 0 and 1
+//   nv/ nv1/                         the NV record database of application 0 and 1, each held by
+//                                    its process as the logging folders are
 //   appparam-<index>.conf            optional overrides of the parameter block
 //   log/syslog-<index>.log           the system log as written by the log reader (.1: the older)
 //   shell-<index>.sock               the debug shell of application <index>
@@ -33,6 +34,11 @@ bool devroot_prepare(std::string* error);
 // that the real folders are locked. False, naming the folder and (where the kernel's list of locks
 // shows it) the process that holds it, when another running process logs into one of them.
 bool devroot_claimLoggingFolders(std::string* error);
+// Takes any other folder of one process, e.g. the NV store's, in the same way (made first when
+// missing). The refusal reads "the <kind> '<folder>' is in use by another running process (pid
+// <pid>): <reason>".
+bool devroot_claimFolder(const std::string& folder, const std::string& kind, const std::string& reason,
+                         std::string* error);
 
 // Translates a device path ("cfg:/display.xml", "cfg:rtracks.xml", "meas:/A0101000.001",
 // "usb_meas:dir/x", "c:/psts/upload/x.xml") into a host path under the root. Returns false for an

@@ -11,7 +11,9 @@
 //   one file in a folder given at open (the framework passes <device root>/nv): "nvIII_XXXXXXXX.a"
 //   and ".b" for id III and index XXXXXXXX (hex). A copy is written in place and flushed with
 //   fsync before the write counts.
-// - Two processes that share one folder are serialised by an advisory lock on "nv.lock" in it.
+// - The application holds the folder itself for its life (devroot_claimFolder), so no two of them
+//   share a store; anything else that opens it meanwhile (tools, tests) is serialised with it by an
+//   advisory lock on "nv.lock" in it.
 // - Copy file layout (little-endian): "NVDB", u32 id, u32 index, u32 length, u16 write counter,
 //   u16 CRC over the 18 bytes before it and the data; then `length` data bytes. A file of any
 //   other size is a torn copy.

@@ -1,7 +1,7 @@
 // Calibration values by name: vcconfig's value lines write the dataset that the device loads, and a
 // faulty text writes nothing and names the line and the reason. Channel lines keep every channel's
-// extension records its own, a failed write leaves the old dataset whole, and runs at once, a
-// dataset's mode and its link all survive a write.
+// extension records its own, a failed write leaves the old dataset whole, and runs at once (each
+// once its text is read), a dataset's mode and its link all survive a write.
 #include "app_process.h"
 #include "caldataset.h"
 #include "netns.h"
@@ -14,8 +14,11 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -169,6 +172,37 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
         EXPECT_EQ(baudrate(0), 1000u + pair);
         EXPECT_EQ(baudrate(1), 2000u + pair);
     }
+
+    // A run reads its whole text before it takes its turn: one whose input is still coming holds no
+    // other up (the other would time out), and one that finds another's turn says that it waits.
+    FILE* slow = popen(
+        (buildDir() + "/tools/caldata/vcconfig " + root.path() + " - >" + work.file("slow.txt") + " 2>&1")
+            .c_str(),
+        "w");
+    ASSERT_NE(slow, nullptr);
+    std::fputs("value CAN_BAUDRATES[0] 7\n", slow);
+    std::fflush(slow);
+    EXPECT_TRUE(waitUntil([&] {
+        int unread = -1;
+        return ioctl(fileno(slow), FIONREAD, &unread) == 0 && unread == 0;
+    }));
+    EXPECT_EQ(runVcconfig(root.path(), "value CAN_BAUDRATES[1] 8\n", &out, "timeout 30 "), 0) << out;
+    EXPECT_EQ(pclose(slow), 0) << readFile(work.file("slow.txt"));
+    EXPECT_EQ(baudrate(0), 7u);
+    EXPECT_EQ(baudrate(1), 8u);
+    const int held = open(root.file("caldata").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    int exitB = -1;
+    std::thread waiting(
+        [&] { exitB = runVcconfig(root.path(), "value CAN_BAUDRATES[1] 9\n", &out, "", workB.path()); });
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(workB.file("vcconfig-out.txt")) ==
+               "vcconfig: waiting for another vcconfig run on " + root.path() + "/caldata ...\n";
+    }));
+    close(held);
+    waiting.join();
+    EXPECT_EQ(exitB, 0) << out;
+    EXPECT_EQ(baudrate(1), 9u);
 
     // A write keeps the dataset's mode, and a linked dataset stays linked and is written where the
     // link leads.

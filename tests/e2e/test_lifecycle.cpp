@@ -115,7 +115,8 @@ TEST(Lifecycle, ShellSurvivesBadLines) {
 
 // Both applications on one root log into folders of their own; a third process on the same folders
 // stops before it writes anything, also with the files beside the folders deleted or from another
-// root whose meas/ is a symlink to this one's, and a process that is killed leaves no lock behind.
+// root whose meas/ is a symlink to this one's, and so does one on the same NV store; a process that
+// is killed leaves no lock behind.
 TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
     testsupport::NetNamespace net; // application 1 logs application 0's values over the device network
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
@@ -152,6 +153,17 @@ TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
     AppProcess third(other.path(), {"0"});
     EXPECT_EQ(third.waitExit(), 1);
     EXPECT_NE(third.stderrText().find(inUse(other.file("meas"))), std::string::npos) << third.stderrText();
+    // Logging folders of its own, but application 0's NV store.
+    TempDir nvShared;
+    testsupport::writeFile(nvShared.file("appparam-0.conf"), "nv_dir = " + root.file("nv") + "\n");
+    AppProcess fourth(nvShared.path(), {"0"});
+    EXPECT_EQ(fourth.waitExit(), 1);
+    EXPECT_NE(fourth.stderrText().find("msdapp: the NV folder '" + root.file("nv") +
+                                       "' is in use by another running process (pid " +
+                                       std::to_string(app0.pid()) +
+                                       "): two processes never share one NV store\n"),
+              std::string::npos)
+        << fourth.stderrText();
 
     app1.reset(); // killed
     app1 = std::make_unique<AppProcess>(root.path(), std::vector<std::string>{"1"});

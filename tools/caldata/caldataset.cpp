@@ -294,7 +294,7 @@ bool readDataset(const std::string& root, std::vector<uint8_t>* bytes, std::stri
 
 // The lock is on the caldata folder, not on the dataset: a write replaces the file, and a lock on the
 // old one would not hold back a holder that opens the new one.
-DatasetLock::DatasetLock(const std::string& root) {
+DatasetLock::DatasetLock(const std::string& root, const std::function<void()>& waiting) {
     const std::string dir = root + "/caldata";
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
         error_ = std::strerror(errno);
@@ -305,6 +305,8 @@ DatasetLock::DatasetLock(const std::string& root) {
         error_ = std::strerror(errno);
         return;
     }
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+    if (errno == EWOULDBLOCK && waiting) waiting();
     while (flock(fd_, LOCK_EX) != 0) {
         if (errno != EINTR) {
             error_ = std::strerror(errno);

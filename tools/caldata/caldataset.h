@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -69,10 +70,11 @@ bool readDataset(const std::string& root, std::vector<uint8_t>* bytes, std::stri
 
 // Holds the dataset of a device root from its reading to its writing, so that a change made
 // meanwhile by another holder, in this process or another, is not lost: a second holder waits.
-// Makes the caldata folder when missing.
+// Makes the caldata folder when missing. `waiting`, when given, is called before a wait for
+// another holder, so that the wait can be told.
 class DatasetLock {
 public:
-    explicit DatasetLock(const std::string& root);
+    explicit DatasetLock(const std::string& root, const std::function<void()>& waiting = {});
     ~DatasetLock();
     DatasetLock(const DatasetLock&) = delete;
     DatasetLock& operator=(const DatasetLock&) = delete;

@@ -8,7 +8,8 @@
 // intact dataset of this build's layout, and of the program given, if one is), the values and
 // channel entries named are replaced and the dataset is written back: beside the old one first,
 // which it replaces only once complete, with the old one's mode, and through a link where the
-// dataset is one. Runs on one root at the same time take their turns. Without a dataset one is made
+// dataset is one. Runs on one root at the same time take their turns, each once it has read its
+// whole text, and a run that waits for another's turn says so. Without a dataset one is made
 // from the variable list's defaults, for this build's program identifier or the one given. Any
 // error in the text writes nothing.
 //
@@ -224,8 +225,32 @@ int main(int argc, char** argv) {
         std::string program = argc == 5 ? argv[4] : "";
         std::vector<uint8_t> file;
         const std::string path = caldata::datasetPath(root);
+        // The whole text first: a run whose input is slow to come must not hold the others up.
+        std::string textRead;
+        {
+            std::ifstream named;
+            if (std::strcmp(argv[2], "-") != 0) {
+                named.open(argv[2]);
+                if (!named) {
+                    std::fprintf(stderr, "vcconfig: cannot read %s\n", argv[2]);
+                    return 1;
+                }
+            }
+            std::istream& input = std::strcmp(argv[2], "-") == 0 ? std::cin : named;
+            std::ostringstream all;
+            all << input.rdbuf();
+            if (input.bad()) {
+                std::fprintf(stderr, "vcconfig: cannot read %s\n",
+                             std::strcmp(argv[2], "-") == 0 ? "standard input" : argv[2]);
+                return 1;
+            }
+            textRead = all.str();
+        }
         // Held until the end: a run at the same time reads the dataset only once this one wrote it.
-        const caldata::DatasetLock lock(root);
+        const caldata::DatasetLock lock(root, [&] {
+            std::fprintf(stderr, "vcconfig: waiting for another vcconfig run on %s/caldata ...\n",
+                         root.c_str());
+        });
         if (!lock.error().empty()) {
             std::fprintf(stderr, "vcconfig: cannot write %s: %s\n", path.c_str(), lock.error().c_str());
             return 1;
@@ -256,15 +281,7 @@ int main(int argc, char** argv) {
             program = SERAM_PROGRAM_IDENTIFIER;
         }
 
-        std::ifstream named;
-        if (std::strcmp(argv[2], "-") != 0) {
-            named.open(argv[2]);
-            if (!named) {
-                std::fprintf(stderr, "vcconfig: cannot read %s\n", argv[2]);
-                return 1;
-            }
-        }
-        std::istream& text = std::strcmp(argv[2], "-") == 0 ? std::cin : named;
+        std::istringstream text(textRead);
         std::string line;
         int lineNo = 0;
         std::map<std::string, int> values; // element -> line that sets it

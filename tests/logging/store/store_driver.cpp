@@ -2,9 +2,11 @@
 // named by DEVICE_ROOT: files of m01 on "meas:" and "usb_meas:", each with frames built by
 // MeasFrame, event records and a closing status block, closed after `frames` frames. It takes the
 // logging folders as the application does, and stops with exit code 1 when another process logs
-// into them. With --fed it prints "fed <file> <frame>" on stdout after each frame, so that a test
-// that kills the process knows what was handed over when; "done: ..." once every writer has written
-// and flushed everything.
+// into them. It writes only files that are not on "meas:" or "usb_meas:" yet: a file of such a name
+// is refused before anything is written, and a file that is not on "meas:", closed, after the flush
+// is named; both with exit code 1. With --fed it prints "fed <file> <frame>" on stdout after each frame, so
+// that a test that kills the process knows what was handed over when; "done: ..." once every writer has
+// written and flushed everything.
 //
 //   store_driver [--fed] <files> <frames per file> [<delay us between frames>]
 #include "store_driver_records.h"
@@ -23,7 +25,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -48,6 +52,19 @@ bool putFrame(void* h, int vf, int f, int i) {
     MeasFrame_free(frame);
     meas_app_PreTrigPutMeasFrame(h, vf, data, size, firstTs, lastTs);
     return true;
+}
+
+// The name of file f, as the logging names lap f + 1 of outing 1.
+std::string fileName(int f) {
+    char name[16];
+    std::snprintf(name, sizeof name, "A01%02x000.001", f + 1);
+    return name;
+}
+
+std::string hostFile(const char* drive, int f) {
+    std::string path;
+    devpath_toHost((std::string(drive) + "/" + fileName(f)).c_str(), &path);
+    return path;
 }
 
 } // namespace
@@ -82,6 +99,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "store_driver: %s\n", err.c_str());
         return 1;
     }
+    // The store keeps a read-only file of the name (of an earlier run) and writes nothing of this
+    // one: only new files are written.
+    for (int f = 0; f < files; ++f)
+        for (const char* drive : {"meas:", "usb_meas:"}) {
+            std::error_code ec;
+            const std::string path = hostFile(drive, f);
+            if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+                std::fprintf(
+                    stderr,
+                    "store_driver: '%s' is there already: nothing is written (the driver writes only "
+                    "files that are not on the drives yet)\n",
+                    path.c_str());
+                return 1;
+            }
+        }
     syslog_init(0);
     cfg_meas_devHwInfo[1].debounceMs = 0; // the stick was plugged in long ago
     seramCalPage(SERAM_PAGE_REFERENCE).PCODE = 0x1234;
@@ -102,7 +134,7 @@ int main(int argc, char** argv) {
     if (!h) return 1;
     for (int f = 0; f < files; ++f) {
         auto* info = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
-        std::snprintf(info->name, sizeof info->name, "A01%02x000.001", f + 1);
+        std::snprintf(info->name, sizeof info->name, "%s", fileName(f).c_str());
         info->lap = uint16_t(f + 1);
         info->outing = 1;
         info->fragment = 1;
@@ -133,8 +165,18 @@ int main(int argc, char** argv) {
         meas_app_PreTrigCloseFile(h, vf);
     }
     while (!meas_app_PreTrigIsOfflineDataFlushed()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    meas_app_PreTrigDelete(h);
+    // Each file closed (read-only) on the logging drive, or the run failed (a drive not there, say).
+    for (int f = 0; f < files; ++f) {
+        const std::string path = hostFile("meas:", f);
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0222) != 0) {
+            std::fprintf(stderr, "store_driver: '%s' was not written and closed (is the drive there?)\n",
+                         path.c_str());
+            return 1;
+        }
+    }
     std::printf("done: %d files of %d frames each, written and flushed\n", files, frames);
     std::fflush(stdout);
-    meas_app_PreTrigDelete(h);
     return 0;
 }

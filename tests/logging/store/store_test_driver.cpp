@@ -178,6 +178,15 @@ TEST(StoreDriver, FilesReadBackAsFed) {
         EXPECT_EQ(testsupport::readBinary(root.file("usb_meas/" + fileName(f))),
                   testsupport::readBinary(path));
     }
+    // A second run finds its names taken (the store would write nothing): it says so and fails.
+    const std::string cmd = "DEVICE_ROOT='" + root.path() + "' " + testsupport::buildDir() +
+                            "/tests/logging/store_driver 2 1 >" + root.file("again.txt") + " 2>&1";
+    const int status = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(testsupport::readFile(root.file("again.txt")),
+              "store_driver: '" + root.file("meas/" + fileName(0)) +
+                  "' is there already: nothing is written (the driver writes only files that are not on the "
+                  "drives yet)\n");
 }
 
 TEST(StoreDriver, KilledAtRandomKeepsCompleteRecords) {

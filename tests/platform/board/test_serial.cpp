@@ -175,6 +175,7 @@ TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTh
         std::string line;
         double due;        // s after the open, or after the line that starts the trace again
         bool anew = false; // the trace starts again here: the line goes once the line before ends
+        bool held = false; // due after the test ends: nothing of it comes in the second it waits
     };
     const std::vector<Line> kTraces[] = {
         // Fixes at 23:59:59.5, 00:00:00.5 (past midnight) and 00:00:01.0; each fix's sentences
@@ -222,6 +223,16 @@ TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTh
             {fix("000000.00", "170626"), 0.2},
             {fix("000000.50", "170626"), 0.7},
         },
+        // A leap second: 00:00:00 comes a second after 23:59:60. A pause of exactly a minute is one
+        // run whatever the fraction: 00:02:00.4 is a minute after 00:01:00.4, which is more than a
+        // minute after 00:00:00 and goes at once.
+        {
+            {fix("235959.50", "311216"), 0.0},
+            {fix("235960.00", "311216"), 0.5},
+            {fix("000000.00", "010117"), 1.5},
+            {fix("000100.40", "010117"), 0.0, true},
+            {fix("000200.40", "010117"), 60.0, false, true},
+        },
     };
     for (const auto& lines : kTraces) {
         std::string trace;
@@ -240,6 +251,10 @@ TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTh
             const double due = std::max(base + l.due, lineFree) + l.line.size() / 960.0;
             lineFree = due;
             char buf[256];
+            if (l.held) {
+                EXPECT_EQ(serial_read(fd, buf, sizeof buf, 1000), 0) << l.line;
+                continue;
+            }
             const ssize_t got = serial_read(fd, buf, sizeof buf, 3000);
             const long at = msSince(t0);
             ASSERT_EQ(std::string(buf, size_t(std::max<ssize_t>(got, 0))), l.line)
