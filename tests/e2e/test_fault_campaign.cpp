@@ -142,16 +142,22 @@ Result runScenario(const Fault& fault) {
     logged("a stick arrived", 1, 8000);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
-    // A stop, then a destroy: each answer within its bound, and 00 only with every file whole.
+    // A stop, then a destroy: each answer within its bound, and 00 only with every file whole. While
+    // the stop waits the PC stops answering pings: the watch gives logging back (a new file of the
+    // next run, which the stop's answer does not wait for).
     int done = 0;
+    bool unanswered = false;
     auto request = [&](uint8_t code, const char* what) {
         const std::string before = dev.logText();
         const auto sent = Clock::now();
         pcs.command(code);
-        const std::vector<uint8_t> answer = pcs.reply(30000);
+        if (code == 0xE1) dev.shell("board ping silent");
+        const std::vector<uint8_t> answer = pcs.reply(int(kAnswerBound * 1000) + 3000);
+        dev.shell("board ping answer");
         const double took = since(sent);
         if (answer.empty()) {
-            r.broken.push_back(std::string(what) + " got no answer in 30 s");
+            r.broken.push_back(std::string(what) + " got no answer in " + std::to_string(int(kAnswerBound) + 3) + " s");
+            unanswered = true;
             return;
         }
         if (took > kAnswerBound) {
@@ -168,12 +174,17 @@ Result runScenario(const Fault& fault) {
                     r.broken.push_back(std::string(what) + " answered 00 while " + *dir + "/" + name + " " + s.why);
             }
     };
+    const size_t starts = countOf(dev.logText(), "New measurement started");
     request(0xE1, "the stop");
-    pcs.command(0xEE);
-    newFile(8000);
-    request(0xE0, "the destroy");
-    pcs.command(0xED);
-    newFile(8000);
+    if (!unanswered) {
+        pcs.command(0xEE);
+        logged("New measurement started", starts, 8000);
+        request(0xE0, "the destroy");
+    }
+    if (!unanswered) {
+        pcs.command(0xED);
+        newFile(8000);
+    }
 
     const auto term = Clock::now();
     dev.signal(SIGTERM);
@@ -181,6 +192,8 @@ Result runScenario(const Fault& fault) {
     const double ended = since(term);
     r.log = dev.logText();
     if (ended > kAnswerBound) r.broken.push_back("the process ended " + std::to_string(ended) + " s after SIGTERM");
+    // A request still waiting at the shutdown is answered before the process ends.
+    if (unanswered && pcs.reply(100).empty()) r.broken.push_back("the waiting request got no answer at the shutdown");
     r.allDone = done == 2 && exitCode == 0;
     for (const std::string& b : campaign::checkDrives(meas, stick, r.log)) r.broken.push_back(b);
     // Exit 0 only with every file whole; 3 when one was left unfinished.
