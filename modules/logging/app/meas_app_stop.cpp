@@ -38,10 +38,13 @@ bool takeSem(SEM_ID sem, const meas_blk* b) {
     return false;
 }
 
-constexpr uint32_t STOP_DELIVERY_WAIT = 30000; // 3 s in 100 us ticks
+constexpr uint32_t STOP_DELIVERY_WAIT = 30000;   // 3 s in 100 us ticks
+constexpr uint32_t STOP_DELIVERY_LIMIT = 300000; // 30 s
 
 // A running block of a periodic raster waits, when it stops, for the records stamped up to the
-// stop that its source has yet to deliver.
+// stop that its source has yet to deliver: as long as the source still delivers (a host that holds
+// the ticks back makes the data seconds late, and it catches up at the host's pace), but
+// STOP_DELIVERY_WAIT after the last record and STOP_DELIVERY_LIMIT after the stop at most.
 void noteStop(meas_blk* b) {
     const int rate = raster2rate(b->raster);
     const uint16_t st = b->state.load();
@@ -50,6 +53,12 @@ void noteStop(meas_blk* b) {
     b->stopTs = time_getTimestamp();
     b->stopPeriod = uint32_t(rate) * 10 * (b->divisor ? b->divisor : 1);
     b->stopUntil = waits ? b->stopTs + STOP_DELIVERY_WAIT : MEAS_TS_NONE;
+}
+
+void noteDelivered(meas_blk* b) {
+    if (b->stopUntil == MEAS_TS_NONE) return;
+    const uint32_t next = time_getTimestamp() + STOP_DELIVERY_WAIT, limit = b->stopTs + STOP_DELIVERY_LIMIT;
+    b->stopUntil = int32_t(next - limit) < 0 ? next : limit;
 }
 
 bool deliveringUpToStop(const meas_blk* b) {
@@ -274,10 +283,12 @@ void meas_app_saveblock(int code) {
         // every sample it has, so that its file ends where the stop came.
         const bool holdBack = !event && !(m.started.load() & MEAS_STOPPING);
         int r = 0;
+        bool delivered = false;
         for (;;) {
             uint32_t ts = 0;
             r = fifo_data_get(b->fifoId, rec.data(), holdBack, &ts);
             if (r <= 0) break;
+            delivered = true;
             b->lastTs = event ? 0 : ts;
             if (!event && m.firstSampleTs.load() == 0) {
                 m.firstSampleTs = ts ? ts : 1;
@@ -295,6 +306,7 @@ void meas_app_saveblock(int code) {
         if (r == MF_ERR_TS_WAIT && b->condRef) {
             meas_app_store_block_close_check_only(b);
         } else if (m.started.load() & MEAS_STOPPING) {
+            if (delivered) noteDelivered(b);
             if ((!(b->type & MEAS_BLK_LAPSB) || !(b->sbFlags.load() & MEAS_SB_STOPPENDING)) &&
                 !deliveringUpToStop(b))
                 meas_app_blockstop(b);

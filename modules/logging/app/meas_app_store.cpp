@@ -45,6 +45,8 @@ bool handedOver(const MeasAppStore_FileInfo_s* f) {
 // it: by a lap (the counters moved on: type SB_LAPTRIG, a close stamp record at the lap), by a
 // forced fragment (the counters moved on too, but SB_PERIOD and no record), or by a stop, destroy or
 // shutdown of the file the counters still name (SB_PERIOD, no record; its stamp is its end).
+// The store sees a cut only with the first sample after it, a data delay later: a lap or new
+// outing that comes before a forced fragment's cut was seen ends the file itself, as a lap's close.
 void decideClose(MeasAppStore_FileInfo_s* f, bool byStop) {
     if (f->closeState.load() != MEAS_CLOSE_OPEN) return;
     meas_instance& m = *instOf(f);
@@ -53,7 +55,9 @@ void decideClose(MeasAppStore_FileInfo_s* f, bool byStop) {
     const bool moved =
         f->outing != c.outing || f->lap != c.lap || f->absLap != c.absLap || f->fragment != c.fragment;
     if (moved || !byStop) {
-        f->closeState = m.forcedFrag.exchange(0) ? MEAS_CLOSE_PERIOD : MEAS_CLOSE_COUNTERS;
+        const bool forced = m.forcedFrag.exchange(0) != 0;
+        const bool lap = f->outing != c.outing || f->lap != c.lap;
+        f->closeState = forced && !lap ? MEAS_CLOSE_PERIOD : MEAS_CLOSE_COUNTERS;
         if (f->closeTimestamp == MEAS_TS_NONE) f->closeTimestamp = LapOutFra_getTimeStamp();
     } else {
         f->closeState = MEAS_CLOSE_PERIOD;

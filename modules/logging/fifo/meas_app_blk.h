@@ -91,7 +91,8 @@ struct meas_blk {
     uint16_t divisor;
     // A stopping block takes what its source still delivers up to the stop (a late calculation
     // task stamps its records with their tick's time): until a record of its last period before
-    // stopTs, or stopUntil (all ones: no wait).
+    // stopTs, or until stopUntil, which each record delivered meanwhile moves on up to a limit (all
+    // ones: no wait).
     uint32_t stopTs;
     uint32_t stopPeriod;
     uint32_t stopUntil;
