@@ -172,8 +172,14 @@ void resetInstance(meas_instance& m) {
 
 } // namespace
 
+std::mutex& meas_app_instanceLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 int meas_app_meascreate(int index, MEASConfiguration* cfg, size_t size) {
     if (!cfg) return 0;
+    std::lock_guard<std::mutex> life(meas_app_instanceLock());
     if (index < 0 || index >= MEAS_INSTANCES || meas[index].config) {
         // A live instance keeps its own configuration, store and files.
         if (index < 0 || index >= MEAS_INSTANCES || meas[index].config != cfg)

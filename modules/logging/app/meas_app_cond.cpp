@@ -74,6 +74,8 @@ void switchBlocks(meas_instance& m, int index, bool on) {
 
 void meas_app_check_measconditions() {
     const uint32_t now = time_getTimestamp();
+    // A destroy frees what the check reads: the two take turns.
+    std::unique_lock<std::mutex> life(meas_app_instanceLock());
     for (int i = 0; i < MEAS_INSTANCES; ++i) {
         meas_instance& m = meas[i];
         if (!(m.state.load() & MEAS_ST_CONFIGURED) || !m.config || !m.config->globStartMask) continue;
@@ -129,6 +131,7 @@ void meas_app_check_measconditions() {
             flag = g;
         }
     }
+    life.unlock();
     const bool waiting =
         (meas[MEAS_M01].state.load() & MEAS_ST_WAITING) || (meas[MEAS_M03].state.load() & MEAS_ST_WAITING);
     if (waiting)

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 // A node of the list of devices taking part: one per started block.
@@ -51,3 +52,7 @@ struct MeasAppStore_QueueLock {
 inline MeasAppStore_FileInfo_s* MeasAppStore_fileOfNode(NODE* n) {
     return reinterpret_cast<MeasAppStore_FileInfo_s*>(n);
 }
+
+// An instance's configuration, blocks, locks and store are made and freed under this lock, and the
+// start-condition check (its own raster task) reads them under it.
+std::mutex& meas_app_instanceLock();

@@ -223,6 +223,7 @@ uint16_t meas_app_measstop(uint8_t keep) {
 }
 
 uint16_t meas_app_measdestroy() {
+    std::lock_guard<std::mutex> life(meas_app_instanceLock());
     for (int i = 0; i < MEAS_INSTANCES; ++i) {
         meas_instance& m = meas[i];
         if (!m.config) continue;
