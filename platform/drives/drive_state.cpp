@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -76,7 +77,31 @@ bool readState(const std::string& file, DriveState* s) {
     return true;
 }
 
-bool writeState(const std::string& drive, const std::string& file, DriveState s) {
+// What identifies the version of the state file read: a writer outside the process (the stick
+// pulled, the PC's flag) replaces the file, which gives it a new inode.
+struct Version {
+    bool exists = false;
+    ino_t inode = 0;
+    int64_t mtimeNs = 0;
+    off_t size = 0;
+    bool operator==(const Version&) const = default;
+};
+Version versionOf(const std::string& file) {
+    Version v;
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return v;
+    v.exists = true;
+    v.inode = st.st_ino;
+    v.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    v.size = st.st_size;
+    return v;
+}
+
+enum class Written { Ok, Failed, Changed };
+
+// Writes the state beside the file and renames it over, unless the file is no longer the version
+// the state was read from (then nothing is written: the caller reads it again).
+Written writeState(const std::string& drive, const std::string& file, DriveState s, const Version& read) {
     const int fault = drivefault_enter(drive, DRIVE_OP_RENAME);
     if (fault == DRIVE_FAULT_PULL_HERE) s.inserted = false;
     std::ostringstream out;
@@ -91,13 +116,21 @@ bool writeState(const std::string& drive, const std::string& file, DriveState s)
     const std::string text = out.str();
     const std::string tmp = file + ".tmp" + std::to_string(::getpid());
     FILE* f = std::fopen(tmp.c_str(), "w");
-    if (!f) return false;
+    if (!f) return Written::Failed;
     const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) != 0 || !written || fault > 0 || std::rename(tmp.c_str(), file.c_str()) != 0) {
+    if (std::fclose(f) != 0 || !written || fault > 0) {
         std::remove(tmp.c_str());
-        return false;
+        return Written::Failed;
     }
-    return true;
+    if (!(versionOf(file) == read)) {
+        std::remove(tmp.c_str());
+        return Written::Changed;
+    }
+    if (std::rename(tmp.c_str(), file.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return Written::Failed;
+    }
+    return Written::Ok;
 }
 
 } // namespace
@@ -130,10 +163,16 @@ bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), 
     const std::string file = drive_stateFile(drive);
     if (file.empty()) return false;
     std::lock_guard<std::mutex> g(gStateLock);
-    DriveState s;
-    readState(file, &s);
-    if (!change(s, context)) return true;
-    return writeState(drive, file, s);
+    // Changed from outside meanwhile: the change is made again on what is there now.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const Version read = versionOf(file);
+        DriveState s;
+        readState(file, &s);
+        if (!change(s, context)) return true;
+        const Written w = writeState(drive, file, s, read);
+        if (w != Written::Changed) return w == Written::Ok;
+    }
+    return false;
 }
 
 bool drive_stateAvailable(const DriveState& state, const char* drive) {

@@ -8,7 +8,7 @@
 // - every answer comes within 12 s, and the process ends within 12 s of SIGTERM (exit 3 when a
 //   file was left unfinished, 0 else);
 // - the drive without the fault has every file whole;
-// - no file name is used twice.
+// - no file name is used twice, and each file the logging made is on the logging drive or named.
 // CI runs a few runs; MSD_FAULT_CAMPAIGN=all runs 64 (see the README).
 #include "app_process.h"
 #include "caldataset.h"
@@ -218,6 +218,9 @@ Result runScenario(const Fault& fault) {
         if (at == std::string::npos) continue;
         const std::string name = line.substr(line.rfind(' ') + 1);
         if (!names.insert(name).second) r.broken.push_back("the name " + name + " is used twice");
+        // A file the logging made is on the logging drive, or named not finished there.
+        if (!std::filesystem::exists(meas + "/" + name) && !campaign::namedUnfinished(r.log, name))
+            r.broken.push_back(name + " is not on the logging drive and no line names it not finished");
     }
     std::ifstream in(counts);
     std::string drive, op;

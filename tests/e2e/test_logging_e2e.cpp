@@ -463,6 +463,9 @@ TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
     stick(1);
     const std::string second = root.file("meas/A0101000.002");
     ASSERT_TRUE(waitRecords(second, COUNTERS, 20)) << dev->logText();
+    // The first file, caught up on the stick from its start, is closed there before the pull.
+    ASSERT_TRUE(waitUntil([&] { return readOnly(root.file("usb_meas/A0101000.001")); }, 30000))
+        << dev->logText();
     // Out for a while, then in again: the next fragment, and the file just closed goes to the stick.
     stick(0);
     std::this_thread::sleep_for(std::chrono::seconds(4));
@@ -476,7 +479,7 @@ TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
     EXPECT_TRUE(f.ok()) << f.error;
     EXPECT_EQ(f.metaOfType(2).size(), 1u);
     dev->signal(SIGTERM);
-    EXPECT_EQ(dev->waitExit(), 0);
+    EXPECT_EQ(dev->waitExit(), 0) << dev->logText();
 }
 
 // The store sees a cut only with the first sample after it, a data delay later (3 s here): a lap

@@ -232,6 +232,7 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
                                         uint8_t(c.lap), uint8_t(c.fragment), c.absLap) < 0)
             syslogx(LOG_PRIO_ERR, "meas_app_open_file(): Error LapOutFra_genFilename()");
         f->meas = &m;
+        f->store = m.pretrig;
         f->index = b->index;
         f->outing = c.outing;
         f->lap = c.lap;

@@ -17,7 +17,7 @@ std::atomic<int> gWaits{0}; // waits made: no record leaves the queue meanwhile
 std::atomic<uint32_t> gUnfinished{0};
 
 void* storeOf(const MeasAppStore_FileInfo_s* f) {
-    return static_cast<meas_instance*>(f->meas)->pretrig;
+    return f->store;
 }
 
 // Where a file stands: 0 on its way, 1 whole everywhere, -1 settled unfinished (for a wait, also
@@ -30,7 +30,8 @@ int standing(MeasAppStore_FileInfo_s* f, std::string* what, uint32_t stallTicks 
         return 0;
     }
     if (st < MEAS_CLOSE_SB) {
-        *what = lstCount(&f->blocks) ? "its last blocks" : "its status block (the task is busy)";
+        // Its block list belongs to the logging task: not read here.
+        *what = "its last blocks and its status block";
         return 0;
     }
     if (st == MEAS_CLOSE_SB) {

@@ -241,6 +241,12 @@ int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* fil
     }
     uint32_t pending = writers & ~closed & ~failed;
     uint32_t stalled = 0;
+    // Any task may ask while the logging frees the store: it is used only while it is registered, and
+    // it is freed only after it left the register.
+    ScopeLock guard(storesLock(), "meas_app_PreTrigFileSettled");
+    bool live = false;
+    for (Pretrigger* p : gStores) live = live || (handle && p == handle);
+    if (!live) handle = nullptr;
     if (stallTicks && handle) {
         stalled = pt(handle)->stalledWriters(pending | (copy == MEAS_COPY_PENDING ? stick : 0), stallTicks);
         pending &= ~stalled;

@@ -49,6 +49,7 @@ struct MeasAppStore_FileInfo_s {
     NODE node;             // membership in the file queue
     LIST blocks;           // the store data of every block writing into the file
     void* meas;            // the measurement instance
+    void* store;           // the store it is written by (used only while that store is alive)
     uint16_t index;        // instance index: 0 m01, 2 m03
     uint8_t createTime[6]; // BCD: year mod 100, month, day, hour, minute, second
     char name[MEAS_FILENAME_LEN];
