@@ -201,6 +201,67 @@ TEST(RemoteE2E, WithLoggingOffEveryConnectIsAnsweredAtOnce) {
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
 }
 
+// A stop still waiting when the process is told to end: the drive hangs in the stop's close (the
+// first attribute change on meas: never returns). The shutdown answers it FF and names the file, and
+// the process ends within 12 s with exit code 3, the hung thread left behind.
+TEST(RemoteE2E, AStopStillWaitingAtTheShutdownIsAnsweredAndTheProcessEndsInTime) {
+    TempDir root;
+    prepare(root, true);
+    AppProcess dev(root.path(), {"0"}, {"MSD_DRIVE_FAULT=meas:chmod:1:hold0"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    dev.shell("board ping answer");
+    PcConnectionService pcs(root.path());
+    ASSERT_TRUE(pcs.ok()) << readFile(root.file("mqueue-0.names"));
+    const std::string first = waitNewFile(root, {});
+    ASSERT_FALSE(first.empty()) << dev.logText();
+    ASSERT_TRUE(pcs.command(0xE1));
+    ASSERT_TRUE(logShows(dev, "sb_create_check(A0101000.001):0 - done")) << dev.logText();
+    EXPECT_EQ(pcs.waiting(), 0) << "answered while the close hangs";
+    const auto term = std::chrono::steady_clock::now();
+    dev.signal(SIGTERM);
+    EXPECT_EQ(pcs.reply(12000), (std::vector<uint8_t>{0xFF, 0, 0, 0, 0})) << dev.logText();
+    EXPECT_EQ(dev.waitExit(15000), 3) << dev.logText();
+    EXPECT_LE(std::chrono::steady_clock::now() - term, std::chrono::seconds(12));
+    EXPECT_TRUE(logShows(dev, "files not finished at the shutdown: A0101000.001", 0)) << dev.logText();
+    EXPECT_FALSE(readOnly(first)) << "unfinished, so writable";
+}
+
+// A file of the name the next fragment takes, read-only on the stick (someone else's): the stick gets
+// none of that file and the log names it not finished there, so the stop answers FF; the logging
+// drive has it whole, and the stick's file stays as it was.
+TEST(RemoteE2E, ANameTakenOnTheStickLeavesThatFileUnfinishedThereAndTheStopAnswersFF) {
+    TempDir root;
+    prepare(root, true);
+    makeDirs(root.file("usb_meas"));
+    const std::string taken = root.file("usb_meas/A0101000.003");
+    writeFile(taken, "someone else's\n");
+    std::filesystem::permissions(taken, std::filesystem::perms::owner_read);
+    writeFile(root.file("usb_meas.drive"), "inserted 1\nattr A0101000.003 0x21\n");
+    AppProcess dev(root.path(), {"0"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    dev.shell("board ping answer");
+    PcConnectionService pcs(root.path());
+    ASSERT_TRUE(pcs.ok()) << readFile(root.file("mqueue-0.names"));
+    // The stick's arrival at start-up cuts the first file; the fragment trigger the second.
+    ASSERT_FALSE(waitNewFile(root, {root.file("meas/A0101000.001")}).empty()) << dev.logText();
+    dev.shell("lof_fratrig");
+    const std::string third = root.file("meas/A0101000.003");
+    ASSERT_TRUE(logShows(dev, "usb_meas:/A0101000.003 is not finished on usb_meas: a file of that name"))
+        << dev.logText();
+    ASSERT_FALSE(waitNewFile(root, {root.file("meas/A0101000.001"), root.file("meas/A0101000.002")}).empty())
+        << dev.logText();
+    ASSERT_TRUE(pcs.command(0xE1));
+    EXPECT_EQ(pcs.reply(20000), (std::vector<uint8_t>{0xFF, 0, 0, 0, 0})) << dev.logText();
+    const measfile::File f = measfile::readFile(third);
+    ASSERT_TRUE(f.ok()) << f.error;
+    ASSERT_FALSE(f.metas.empty());
+    EXPECT_EQ(f.metas.back().type, 2);
+    EXPECT_TRUE(readOnly(third));
+    EXPECT_EQ(readFile(taken), "someone else's\n");
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 3) << "A0101000.003 is not finished on the stick";
+}
+
 namespace {
 
 std::vector<std::string> measFiles(const TempDir& root) {
