@@ -269,21 +269,19 @@ int main(int argc, char** argv) {
         meas_app_remotefaststop();
         waitFor(meas_app_faststop_done, 1000);
         int r = 0;
-        while ((r = wait.poll()) == 0 && std::chrono::steady_clock::now() < deadline) taskDelay(1);
+        while ((r = wait.poll()) == 0 && std::chrono::steady_clock::now() < deadline) taskDelay(10);
         if (r == 0) {
             const std::string waits = wait.waitsFor();
             r = wait.giveUp("the shutdown's 10 s are over");
             syslogx(LOG_PRIO_ERR, "main(): files not finished at the shutdown: %s", waits.c_str());
-        } else if (r < 0) {
-            syslogx(LOG_PRIO_ERR, "main(): files not finished at the shutdown");
         }
         // Any file of this run of the process unfinished on a drive, now or earlier: exit 3.
         filesUnfinished = r < 0 || MeasAppStore_unfinishedFiles() != 0;
         remotectrl_shutdown();
     });
     postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(logDeadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            logDeadline - std::chrono::steady_clock::now());
         if (!waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; },
                      filesUnfinished.load() ? 100 : int(std::max<int64_t>(100, left.count()))))
             syslogx(LOG_PRIO_ERR, "main(): the logger's data are not all on disk");
@@ -298,8 +296,10 @@ int main(int argc, char** argv) {
 
     postrun_wait();
     // However a drive holds a thread, the process ends: 12 s after the shutdown began at the latest.
+    static std::atomic<bool> ended{false};
     std::thread([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(11500));
+        if (ended.load()) return; // the ordered end is on its way out
         syslogx(LOG_PRIO_ERR, "main(): the shutdown did not end in time (a drive holds a thread): exit 3");
         syslogreader_stop();
         drivefault_report();
@@ -323,6 +323,7 @@ int main(int argc, char** argv) {
         std::fflush(nullptr);
         std::_Exit(3);
     }
+    ended = true;
     syslogx(LOG_PRIO_INFO, "main(): exit 0");
     syslogreader_stop();
     std::fflush(nullptr);

@@ -1,5 +1,5 @@
-// Writer throughput: frames of 4 KiB and of 256 bytes, as the logging hands them over, given to the store of m01 until
-// its file is closed on "meas:" and synced ("store_MBps": through the Pretrigger, the Backend and
+// Writer throughput: frames of 4 KiB and of 256 bytes, as the logging hands them over, given to the store of
+// m01 until its file is closed on "meas:" and synced ("store_MBps": through the Pretrigger, the Backend and
 // the writer task, which flushes with fdatasync once its oldest unflushed byte is 0.5 s old),
 // against write(2) of as many bytes in 64 KiB pieces into a file in the same folder, synced by the
 // same rule and at the end ("raw_MBps"). A run lasts about 1.5 s, so that the 0.5 s flush happens
@@ -101,7 +101,8 @@ Usage usageNow() {
         if (key == "syscw:") u.writes = double(value);
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    u.cpuMs = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
+    u.cpuMs =
+        (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
     return u;
 }
 Usage operator-(const Usage& a, const Usage& b) {

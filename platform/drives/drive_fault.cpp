@@ -15,13 +15,15 @@
 
 namespace {
 
-constexpr const char* kOpNames[DRIVE_OP_COUNT] = {"open", "write", "sync", "chmod", "rename", "close", "truncate"};
+constexpr const char* kOpNames[DRIVE_OP_COUNT] = {"open",   "write", "sync",    "chmod",
+                                                  "rename", "close", "truncate"};
 
 struct Errno {
     const char* name;
     int value;
 };
-constexpr Errno kErrors[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO}, {"ENOENT", ENOENT}, {"EROFS", EROFS}, {"EACCES", EACCES}};
+constexpr Errno kErrors[] = {
+    {"ENOSPC", ENOSPC}, {"EIO", EIO}, {"ENOENT", ENOENT}, {"EROFS", EROFS}, {"EACCES", EACCES}};
 
 struct Faults {
     std::mutex m;
@@ -97,13 +99,15 @@ bool drivefault_parse(const std::string& text, DriveFault* fault, std::string* e
         *out = uint32_t(std::strtoul(s.c_str(), nullptr, 10));
         return true;
     };
-    if (!number(parts[2], &f.nth) || f.nth == 0) return fail("call '" + parts[2] + "' is not a number from 1");
+    if (!number(parts[2], &f.nth) || f.nth == 0)
+        return fail("call '" + parts[2] + "' is not a number from 1");
     const std::string& what = parts[3];
     if (what == "pull") {
         f.kind = DRIVE_FAULT_PULL;
     } else if (what.rfind("hold", 0) == 0) {
         f.kind = DRIVE_FAULT_HOLD;
-        if (!number(what.substr(4), &f.holdMs)) return fail("hold time '" + what.substr(4) + "' is not a number");
+        if (!number(what.substr(4), &f.holdMs))
+            return fail("hold time '" + what.substr(4) + "' is not a number");
     } else {
         bool found = false;
         for (const Errno& e : kErrors)
@@ -113,7 +117,8 @@ bool drivefault_parse(const std::string& text, DriveFault* fault, std::string* e
             }
         if (!found) return fail("unknown fault '" + what + "'");
     }
-    if (parts.size() == 5 && !number(parts[4], &f.times)) return fail("times '" + parts[4] + "' is not a number");
+    if (parts.size() == 5 && !number(parts[4], &f.times))
+        return fail("times '" + parts[4] + "' is not a number");
     *fault = f;
     return true;
 }
@@ -161,7 +166,8 @@ void drivefault_report() {
     std::lock_guard<std::mutex> lk(f.m);
     FILE* out = std::fopen(path, "w");
     if (!out) return;
-    for (const auto& [key, n] : f.calls) std::fprintf(out, "%s %s %u\n", key.first.c_str(), kOpNames[key.second], n);
+    for (const auto& [key, n] : f.calls)
+        std::fprintf(out, "%s %s %u\n", key.first.c_str(), kOpNames[key.second], n);
     std::fclose(out);
 }
 
@@ -176,7 +182,8 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         std::lock_guard<std::mutex> lk(f.m);
         const uint32_t n = ++f.calls[{drive, int(op)}];
         for (const DriveFault& a : f.armed) {
-            if (a.drive != drive || a.op != op || n < a.nth || (a.times != 0 && n >= a.nth + a.times)) continue;
+            if (a.drive != drive || a.op != op || n < a.nth || (a.times != 0 && n >= a.nth + a.times))
+                continue;
             due = a;
             hit = true;
             ++f.hits;

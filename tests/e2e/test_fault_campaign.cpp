@@ -115,7 +115,8 @@ Result runScenario(const Fault& fault) {
     waitUntil(
         [&] {
             const auto files = campaign::measurementFiles(meas);
-            return !files.empty() && measfile::readFile(meas + "/" + files.back()).recordsOf(COUNTERS).size() >= 30;
+            return !files.empty() &&
+                   measfile::readFile(meas + "/" + files.back()).recordsOf(COUNTERS).size() >= 30;
         },
         10000);
     dev.shell("lof_laptrig");
@@ -157,7 +158,8 @@ Result runScenario(const Fault& fault) {
         dev.shell("board ping answer");
         const double took = since(sent);
         if (answer.empty()) {
-            r.broken.push_back(std::string(what) + " got no answer in " + std::to_string(int(kAnswerBound) + 3) + " s");
+            r.broken.push_back(std::string(what) + " got no answer in " +
+                               std::to_string(int(kAnswerBound) + 3) + " s");
             unanswered = true;
             return;
         }
@@ -173,8 +175,8 @@ Result runScenario(const Fault& fault) {
         const std::string log = dev.logText();
         const size_t restart = log.find("New measurement started", before.size());
         std::set<std::string> later;
-        for (size_t at = log.find("VirtualFile::VirtualFile() created", restart); restart != std::string::npos &&
-                                                                                 at != std::string::npos;
+        for (size_t at = log.find("VirtualFile::VirtualFile() created", restart);
+             restart != std::string::npos && at != std::string::npos;
              at = log.find("VirtualFile::VirtualFile() created", at + 1)) {
             const size_t end = log.find('\n', at);
             const std::string line = log.substr(at, end - at);
@@ -184,7 +186,8 @@ Result runScenario(const Fault& fault) {
             for (const std::string& name : campaign::measurementFiles(*dir)) {
                 const campaign::FileState s = campaign::fileState(*dir, name);
                 if (!s.whole && !later.count(name) && !campaign::namedUnfinished(before, name))
-                    r.broken.push_back(std::string(what) + " answered 00 while " + *dir + "/" + name + " " + s.why);
+                    r.broken.push_back(std::string(what) + " answered 00 while " + *dir + "/" + name + " " +
+                                       s.why);
             }
     };
     const size_t starts = countOf(dev.logText(), "New measurement started");
@@ -204,9 +207,11 @@ Result runScenario(const Fault& fault) {
     const int exitCode = dev.waitExit(30000);
     const double ended = since(term);
     r.log = dev.logText();
-    if (ended > kAnswerBound) r.broken.push_back("the process ended " + std::to_string(ended) + " s after SIGTERM");
+    if (ended > kAnswerBound)
+        r.broken.push_back("the process ended " + std::to_string(ended) + " s after SIGTERM");
     // A request still waiting at the shutdown is answered before the process ends.
-    if (unanswered && pcs.reply(100).empty()) r.broken.push_back("the waiting request got no answer at the shutdown");
+    if (unanswered && pcs.reply(100).empty())
+        r.broken.push_back("the waiting request got no answer at the shutdown");
     r.allDone = done == 2 && exitCode == 0;
     for (const std::string& b : campaign::checkDrives(meas, stick, r.log)) r.broken.push_back(b);
     // Exit 0 only with every file whole; 3 when one was left unfinished.
@@ -214,7 +219,8 @@ Result runScenario(const Fault& fault) {
     // The drive without the fault misses nothing. (The stick gets the file it was pulled from as a
     // copy from the logging drive: with a fault there, it is held to the rule above only.)
     for (const char* drive : {"meas:", "usb_meas:"}) {
-        const bool faultFree = fault.drive != drive && !(fault.drive == "meas:" && std::string(drive) == "usb_meas:");
+        const bool faultFree =
+            fault.drive != drive && !(fault.drive == "meas:" && std::string(drive) == "usb_meas:");
         const std::string& dir = std::string(drive) == "meas:" ? meas : stick;
         for (const std::string& name : campaign::measurementFiles(dir)) {
             const campaign::FileState s = campaign::fileState(dir, name);
@@ -255,7 +261,8 @@ TEST(FaultCampaignE2E, EveryRuleHoldsWithAFailedDriveOperation) {
     ASSERT_FALSE(base.counts.empty());
 
     // The faults: each call of each operation of the run without a fault, with each kind.
-    const char* kinds[] = {"ENOSPC", "ENOSPC:0", "EIO", "ENOENT", "EROFS", "EACCES", "pull", "hold500", "hold15000"};
+    const char* kinds[] = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",   "EROFS",
+                           "EACCES", "pull",     "hold500", "hold15000"};
     std::vector<Fault> faults;
     for (const auto& [key, calls] : base.counts) {
         const std::string drive = key.substr(0, key.find(' '));
@@ -267,8 +274,8 @@ TEST(FaultCampaignE2E, EveryRuleHoldsWithAFailedDriveOperation) {
                 const size_t colon = k.find(':');
                 const std::string what = colon == std::string::npos ? k : k.substr(0, colon);
                 const std::string times = colon == std::string::npos ? "" : ":" + k.substr(colon + 1);
-                faults.push_back({drive.substr(0, drive.size() - 1) + ":" + op + ":" + std::to_string(nth) + ":" +
-                                      what + times,
+                faults.push_back({drive.substr(0, drive.size() - 1) + ":" + op + ":" + std::to_string(nth) +
+                                      ":" + what + times,
                                   drive});
             }
     }
@@ -299,9 +306,11 @@ TEST(FaultCampaignE2E, EveryRuleHoldsWithAFailedDriveOperation) {
             const Fault& f = faults[picked[i]];
             const Result r = runScenario(f);
             std::lock_guard<std::mutex> lk(m);
-            std::printf("fault %s: %s\n", f.text.c_str(), r.broken.empty() ? "every rule holds" : "RULES BROKEN");
+            std::printf("fault %s: %s\n", f.text.c_str(),
+                        r.broken.empty() ? "every rule holds" : "RULES BROKEN");
             for (const std::string& b : r.broken) broken.push_back(f.text + ": " + b);
-            if (!r.broken.empty() && std::getenv("MSD_FAULT_CAMPAIGN_LOG")) std::printf("%s\n", r.log.c_str());
+            if (!r.broken.empty() && std::getenv("MSD_FAULT_CAMPAIGN_LOG"))
+                std::printf("%s\n", r.log.c_str());
             std::fflush(stdout);
         }
     };
@@ -309,6 +318,6 @@ TEST(FaultCampaignE2E, EveryRuleHoldsWithAFailedDriveOperation) {
     for (int w = 0; w < (campaign::whole() ? 3 : 2); ++w) workers.emplace_back(worker);
     for (std::thread& t : workers) t.join();
     for (const std::string& b : broken) ADD_FAILURE() << b;
-    std::printf("fault campaign of the application: %zu runs of %zu faults, %.0f s\n", picked.size(), faults.size(),
-                since(started));
+    std::printf("fault campaign of the application: %zu runs of %zu faults, %.0f s\n", picked.size(),
+                faults.size(), since(started));
 }

@@ -468,7 +468,8 @@ TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
         << dev->logText();
     // Out for a while, then in again: the next fragment, and the file just closed goes to the stick.
     stick(0);
-    std::this_thread::sleep_for(std::chrono::seconds(4));
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev->logText(), "the stick is gone") > 0; }, 20000))
+        << dev->logText();
     stick(1);
     ASSERT_TRUE(waitRecords(root.file("meas/A0101000.003"), COUNTERS, 20)) << dev->logText();
     const std::string copy = root.file("usb_meas/A0101000.002");

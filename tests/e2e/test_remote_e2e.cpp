@@ -10,10 +10,10 @@
 //   just after a lap, a destroy just after the start, a full drive or stick, a stick that arrives
 //   just before a destroy, a re-armed pretrigger.
 #include "app_process.h"
-#include "pcservice.h"
 #include "caldataset.h"
 #include "condition_config.h"
 #include "measfile.h"
+#include "pcservice.h"
 #include "smalldisk.h"
 #include "testsupport.h"
 
@@ -391,9 +391,11 @@ TEST(RemoteE2E, EveryFileIsClosedWholeBeforeTheAnswerOnEveryPath) {
             ASSERT_TRUE(waitCount("ends with its last complete record", cuts)) << dev.logText();
             break;
         }
-        case Path::StickBefore:
+        case Path::StickBefore: {
+            const size_t gone = count("the stick is gone");
             stick(0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // seen gone by the drive check
+            ASSERT_TRUE(waitCount("the stick is gone", gone)) << dev.logText();
+        }
             ASSERT_TRUE(waitUntil([&] { return counters().size() >= 150; }, 30000)) << dev.logText();
             {
                 const size_t arrivals = count("a stick arrived: the open files are cut and copied");

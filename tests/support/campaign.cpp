@@ -46,7 +46,8 @@ FileState fileState(const std::string& dir, const std::string& name) {
 bool namedUnfinished(const std::string& log, const std::string& name) {
     std::istringstream in(log);
     for (std::string line; std::getline(in, line);)
-        if (line.find(name) != std::string::npos && line.find("not finished") != std::string::npos) return true;
+        if (line.find(name) != std::string::npos && line.find("not finished") != std::string::npos)
+            return true;
     return false;
 }
 
@@ -59,14 +60,16 @@ std::vector<std::string> checkDrives(const std::string& measDir, const std::stri
             const FileState s = fileState(*dir, name);
             if (s.whole) {
                 const FileState o = fileState(other, name);
-                if (o.whole && testsupport::readBinary(*dir + "/" + name) != testsupport::readBinary(other + "/" + name))
+                if (o.whole &&
+                    testsupport::readBinary(*dir + "/" + name) != testsupport::readBinary(other + "/" + name))
                     broken.push_back(*dir + "/" + name + " differs from its copy on the other drive");
                 continue;
             }
             if (s.readOnly)
                 broken.push_back(*dir + "/" + name + " is read-only but not whole: it " + s.why);
             else if (!namedUnfinished(log, name))
-                broken.push_back(*dir + "/" + name + " is not whole (it " + s.why + ") and no line names it not finished");
+                broken.push_back(*dir + "/" + name + " is not whole (it " + s.why +
+                                 ") and no line names it not finished");
         }
     }
     return broken;

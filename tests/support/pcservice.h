@@ -43,7 +43,9 @@ public:
     bool send(const std::vector<uint8_t>& m) {
         return mq_send(rx_, reinterpret_cast<const char*>(m.data()), m.size(), 0) == 0;
     }
-    bool command(uint8_t code) { return send({code, kPcAddress[0], kPcAddress[1], kPcAddress[2], kPcAddress[3]}); }
+    bool command(uint8_t code) {
+        return send({code, kPcAddress[0], kPcAddress[1], kPcAddress[2], kPcAddress[3]});
+    }
     // The next answer within the time-out, or an empty one.
     std::vector<uint8_t> reply(int timeoutMs) {
         timespec until{};

@@ -48,7 +48,7 @@ struct MeasAppStore_QueueLock {
     MeasAppStore_QueueLock(const MeasAppStore_QueueLock&) = delete;
     MeasAppStore_QueueLock& operator=(const MeasAppStore_QueueLock&) = delete;
 };
-// The record of a node of the file queue (its first member), and its measurement instance's store.
+// The record of a node of the file queue (the node is its first member).
 inline MeasAppStore_FileInfo_s* MeasAppStore_fileOfNode(NODE* n) {
     return reinterpret_cast<MeasAppStore_FileInfo_s*>(n);
 }

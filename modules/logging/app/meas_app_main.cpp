@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 
 std::atomic<uint8_t> meas_app_stopreq{0}, meas_app_reinitreq{0}, meas_app_destroyreq{0}, meas_app_startreq{0},
@@ -47,7 +48,7 @@ uint32_t gTick = 0;
 
 // A destroy waiting for its files to close: it waits as a stop does, as long as they move (the
 // PC's answer says what it waits for).
-MeasAppStore_FilesWait* destroyClosing = nullptr;
+std::unique_ptr<MeasAppStore_FilesWait> destroyClosing;
 
 struct BufStats {
     uint8_t state = 0;
@@ -230,13 +231,12 @@ void meas_app_main() {
     // and the PC's answer waits for that.
     if (meas_app_destroyreq.load() == 1 && meas_app_stopreq.load() == 0 && meas_app_blkstopreq.load() == 0) {
         if (!destroyClosing) {
-            destroyClosing = new MeasAppStore_FilesWait("meas_app_main(): the destroy");
+            destroyClosing = std::make_unique<MeasAppStore_FilesWait>("meas_app_main(): the destroy");
             meas_app_measstop(0);
         } else if (destroyClosing->poll() != 0 && !MeasAppStore_statusBlockAsked()) {
             // A status block being collected still goes into the store: the store goes after it.
             meas_app_measdestroy();
-            delete destroyClosing;
-            destroyClosing = nullptr;
+            destroyClosing.reset();
         }
     }
     // 5. Re-initialise.

@@ -24,6 +24,7 @@ namespace {
 constexpr int PING_FAILURES_TOLERATED = 4;
 constexpr uint32_t kWaitTold = 100000;   // 10 s in 100 us ticks
 constexpr uint32_t kCarryStall = 110000; // a request not carried out: just past the state machine's own bound
+constexpr int kPollTicks = 10;           // the files are looked at every 10 ms
 
 // The shutdown answers what still waits; the listener says when it is done with a request.
 std::atomic<bool> gAnswerNow{false};
@@ -54,10 +55,9 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const 
                     // Not carried out, and nothing moves: the state machine's own bound has passed.
                     result = wait.giveUp("the request is not carried out");
                 }
-                if (result == 0 && gAnswerNow.load())
-                    result = files ? wait.giveUp("the process ends") : -1;
+                if (result == 0 && gAnswerNow.load()) result = files ? wait.giveUp("the process ends") : -1;
                 if (result != 0) break;
-                taskDelay(1);
+                taskDelay(kPollTicks);
                 if (!files || uint32_t(time_getTimestamp() - told) < kWaitTold) continue;
                 told = time_getTimestamp();
                 const std::string waits = wait.waitsFor();
@@ -67,8 +67,8 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const 
             }
             if (result > 0) return 0x00;
             // Done, but not every file is whole on every drive: not a success.
-            syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() %s: files not finished, answering MEAS_REPLY_ERROR",
-                    failText);
+            syslogx(LOG_PRIO_ERR,
+                    "remotectrl_listenQueue() %s: files not finished, answering MEAS_REPLY_ERROR", failText);
             return MEAS_REPLY_ERROR;
         }
         syslogx(LOG_PRIO_WARNING, "remotectrl_listenQueue() %s failed #%d", failText, attempt);

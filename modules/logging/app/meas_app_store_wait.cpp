@@ -57,10 +57,13 @@ void MeasAppStore_newRun() {
 
 MeasAppStore_FilesWait::MeasAppStore_FilesWait(const char* who, uint32_t stallTicks)
     : who_(who), run_(gRun.load()), stallTicks_(stallTicks), movedAt_(time_getTimestamp()) {
+    // Under the queue's lock: a prune that runs meanwhile either sees the wait or is done before it.
+    MeasAppStore_QueueLock lk("MeasAppStore_FilesWait");
     gWaits.fetch_add(1);
 }
 
 MeasAppStore_FilesWait::~MeasAppStore_FilesWait() {
+    MeasAppStore_QueueLock lk("~MeasAppStore_FilesWait");
     gWaits.fetch_sub(1);
 }
 
@@ -114,11 +117,15 @@ uint32_t MeasAppStore_FilesWait::stalledTicks() {
 
 int MeasAppStore_FilesWait::poll() {
     if (result_) return result_;
-    std::string waits;
-    const int r = evaluate(&waits, false, nullptr);
-    if (r < 0) syslogx(LOG_PRIO_ERR, "%s: files not finished: %s", who_, waits.c_str());
-    if (r != 0) return result_ = r;
+    const int r = evaluate(nullptr, false, nullptr);
+    if (r > 0) return result_ = r;
+    // The files are named only when the wait ends without them whole.
+    if (r < 0) {
+        syslogx(LOG_PRIO_ERR, "%s: files not finished: %s", who_, waitsFor().c_str());
+        return result_ = r;
+    }
     if (uint32_t(time_getTimestamp() - movedAt_) < stallTicks_) return 0;
+    const std::string waits = waitsFor();
     char why[64];
     std::snprintf(why, sizeof why, "nothing moved for %u s", unsigned(stallTicks_ / 10000));
     result_ = evaluate(nullptr, true, why);
@@ -146,31 +153,25 @@ uint32_t MeasAppStore_unfinishedFiles() {
 
 void MeasAppStore_pruneFiles() {
     if (gWaits.load() != 0) return;
-    std::vector<std::pair<MeasAppStore_FileInfo_s*, std::string>> gone;
-    {
-        MeasAppStore_QueueLock lk("MeasAppStore_pruneFiles()");
-        if (gWaits.load() != 0) return;
-        for (NODE* n = lstFirst(&gFileQueue); n;) {
-            MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
-            n = lstNext(n);
-            std::string what;
-            const int r = standing(f, &what);
-            if (r == 0) continue;
-            f->closeState = MEAS_CLOSE_DONE;
-            lstDelete(&gFileQueue, &f->node);
-            gone.emplace_back(f, r < 0 ? what : std::string());
-        }
-    }
-    for (auto& [f, where] : gone) {
-        if (!where.empty()) {
+    MeasAppStore_QueueLock lk("MeasAppStore_pruneFiles()");
+    if (gWaits.load() != 0) return;
+    for (NODE* n = lstFirst(&gFileQueue); n;) {
+        MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
+        n = lstNext(n);
+        std::string where;
+        const int r = standing(f, &where);
+        if (r == 0) continue;
+        f->closeState = MEAS_CLOSE_DONE;
+        if (r < 0) {
             ++gUnfinished;
-            syslogx(LOG_PRIO_ERR, "MeasAppStore_pruneFiles(): %s is not finished on %s", f->name, where.c_str());
+            syslogx(LOG_PRIO_ERR, "MeasAppStore_pruneFiles(): %s is not finished on %s", f->name,
+                    where.c_str());
         } else if (f->toldUnfinished.load()) {
-            syslogx(LOG_PRIO_WARNING, "MeasAppStore_pruneFiles(): %s is finished on every drive after all, nothing lost",
+            syslogx(LOG_PRIO_WARNING,
+                    "MeasAppStore_pruneFiles(): %s is finished on every drive after all, nothing lost",
                     f->name);
         }
-        syslogx(LOG_PRIO_DEBUG, "meas_app_file_queue_delete(): deleted file (%s) from gFileQueue", f->name);
-        meas_app_PreTrigFileInfoRelease(f);
+        meas_app_file_queue_delete(f); // the queue's lock is taken again by its holder
     }
 }
 
@@ -189,7 +190,8 @@ std::string MeasAppStore_cutNeededFile(bool* nameTaken) {
 
 namespace {
 
-MeasAppStore_FileInfo_s* findFile(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment) {
+MeasAppStore_FileInfo_s* findFile(int index, uint16_t outing, uint16_t lap, uint16_t absLap,
+                                  uint16_t fragment) {
     for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
         MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
         if (f->index == index && f->outing == outing && f->lap == lap && f->absLap == absLap &&
@@ -213,7 +215,7 @@ void MeasAppStore_copyFinished(int index, const CopyFile_t& rq, int result) {
     MeasAppStore_QueueLock lk("MeasAppStore_copyFinished()");
     MeasAppStore_FileInfo_s* f = findFile(index, rq.outing, rq.lap, rq.absLap, rq.fragment);
     if (!f || f->copyState.load() != MEAS_COPY_PENDING) return;
-    f->copyState = result == MEAS_COPY_RESULT_DONE     ? MEAS_COPY_DONE
+    f->copyState = result == MEAS_COPY_RESULT_DONE      ? MEAS_COPY_DONE
                    : result == MEAS_COPY_RESULT_DAMAGED ? MEAS_COPY_DAMAGED
                                                         : MEAS_COPY_FAILED;
     f->progress.fetch_add(1);
@@ -237,7 +239,9 @@ void MeasAppStore_dropUnclosed(int index) {
         }
     }
     for (MeasAppStore_FileInfo_s* f : dropped)
-        syslogx(LOG_PRIO_ERR, "MeasAppStore_dropUnclosed(): %s is not finished on every drive: the measurement is destroyed before its close",
+        syslogx(LOG_PRIO_ERR,
+                "MeasAppStore_dropUnclosed(): %s is not finished on every drive: the measurement is "
+                "destroyed before its close",
                 f->name);
 }
 

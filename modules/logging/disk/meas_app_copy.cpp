@@ -149,8 +149,9 @@ int meas_app_copyFile(const char* source, const char* target) {
     if (!ok) {
         // No short file under a good name; one that cannot be removed is named.
         if (bfs_unlink(target) != 0 && errno != ENOENT)
-            syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() %s is not finished: its copy failed and it stays (%s)",
-                    target, std::strerror(errno));
+            syslogx(LOG_PRIO_ERR,
+                    "meas_app_copyLastFile() %s is not finished: its copy failed and it stays (%s)", target,
+                    std::strerror(errno));
         return MEAS_COPY_RESULT_DAMAGED;
     }
     syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() copy success from '%s' to '%s'", source, target);

@@ -223,8 +223,8 @@ void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file) {
     if (file && file->refs.fetch_sub(1) == 1) std::free(file);
 }
 
-int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor, size_t size,
-                                uint32_t stallTicks) {
+int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor,
+                                size_t size, uint32_t stallTicks) {
     if (waitsFor && size) waitsFor[0] = '\0';
     if (!file) return 1;
     const uint32_t writers = file->writers.load();
@@ -266,8 +266,8 @@ int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* fil
             const size_t used = std::strlen(waitsFor);
             char drives[96];
             pt(handle)->writerDrives(stalled, drives, sizeof drives);
-            std::snprintf(waitsFor + used, size - used, "%s%s, where nothing went on for %u s", used ? ", " : "",
-                          drives, unsigned(stallTicks / 10000));
+            std::snprintf(waitsFor + used, size - used, "%s%s, where nothing went on for %u s",
+                          used ? ", " : "", drives, unsigned(stallTicks / 10000));
         }
         if (!waitsFor[0]) std::snprintf(waitsFor, size, "a drive");
     }

@@ -72,12 +72,12 @@ struct MeasAppStore_FileInfo_s {
     const void* configBlob;          // record type 1, copied by the store
     uint32_t configBlobSize;
     std::atomic<uint8_t>*
-        headerWritten;              // the instance's file-written flag, set when a file writer wrote a header
-    uint32_t loggerId;              // record type 7
-    std::atomic<uint32_t> refs;     // the file queue's, the virtual file's and each writer's that has it open
-    std::atomic<uint32_t> writers;  // writer bits of the writers that are to write the file
+        headerWritten;             // the instance's file-written flag, set when a file writer wrote a header
+    uint32_t loggerId;             // record type 7
+    std::atomic<uint32_t> refs;    // the file queue's, the virtual file's and each writer's that has it open
+    std::atomic<uint32_t> writers; // writer bits of the writers that are to write the file
     std::atomic<uint32_t> stickWriters; // ... those among them that write a stick
-    std::atomic<uint32_t> closedOn; // ... that have closed it whole (status block last, read-only)
+    std::atomic<uint32_t> closedOn;     // ... that have closed it whole (status block last, read-only)
     // ... that cannot finish it: they left the store (stopped, hung), their drive failed them (not
     // for want of room), the stick was pulled, or their close failed. Such a file stays writable.
     std::atomic<uint32_t> failedOn;
@@ -89,7 +89,7 @@ struct MeasAppStore_FileInfo_s {
     std::atomic<uint8_t> cutNeeded;
     // A copy of the closed file to the stick (made at a stick's arrival), MEAS_COPY_*.
     std::atomic<uint8_t> copyState;
-    uint32_t run;                      // the file store's logging run it belongs to
+    uint32_t run;                        // the file store's logging run it belongs to
     std::atomic<uint8_t> toldUnfinished; // a wait gave up on it: its late finish is told too
 };
 
@@ -161,8 +161,8 @@ int meas_app_PreTrigIsOfflineDataFlushed();
 // settled, but unfinished on a drive (named into `waitsFor`). With `stallTicks`, a writer that has
 // got nothing onto its drive for that long (100 us) counts as one that cannot finish the file (an
 // answer waits no longer for it), and so does a copy to its drive.
-int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor, size_t size,
-                                uint32_t stallTicks = 0);
+int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor,
+                                size_t size, uint32_t stallTicks = 0);
 // Stops measurements 0, 1, 2 (1 spared when `spareTelemetry` is non-zero): held data is dropped.
 void meas_app_PreTrigMeasStop(int spareTelemetry);
 int meas_app_PreTrigMeasRunning(void* handle);

@@ -165,8 +165,8 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
             e.state = FILE_CUT;
             e.retryAt = time_getTimestamp() + kResumeRetry;
             e.cutBefore = true;
-            syslogx(LOG_PRIO_WARNING, "BFSWriter: %s cannot be created yet: the drive is full, it waits for room",
-                    path);
+            syslogx(LOG_PRIO_WARNING,
+                    "BFSWriter: %s cannot be created yet: the drive is full, it waits for room", path);
             return false;
         }
         if (existed && error == EACCES) {
@@ -295,9 +295,10 @@ void BFSWriter::cutBack(FileEntry& e, uint64_t written, int error) {
     e.retryAt = time_getTimestamp() + kResumeRetry;
     // While the drive stays full every try to go on is cut again: only the first cut is told.
     if (!e.cutBefore)
-        syslogx(LOG_PRIO_WARNING,
-                "BFSWriter: %s ends with its last complete record at %llu bytes, written on once there is room",
-                e.path.c_str(), (unsigned long long)keep);
+        syslogx(
+            LOG_PRIO_WARNING,
+            "BFSWriter: %s ends with its last complete record at %llu bytes, written on once there is room",
+            e.path.c_str(), (unsigned long long)keep);
     e.cutBefore = true;
 }
 
@@ -307,11 +308,15 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
     e.retryAt = t + kResumeRetry;
     if (!mediaAvailable_.load()) return false;
     // A file on the drive is never created anew: one deleted meanwhile stays deleted.
-    const int fd = e.created ? bfs_open(e.path.c_str(), O_RDWR) : bfs_open(e.path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
+    const int fd = e.created ? bfs_open(e.path.c_str(), O_RDWR)
+                             : bfs_open(e.path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
     if (fd < 0) {
         const int error = errno;
         if (noRoom(error)) return false;
-        failFile(e, error, !e.created ? "it cannot be created" : error == ENOENT ? "it was deleted on the drive" : "it cannot be opened again");
+        failFile(e, error,
+                 !e.created        ? "it cannot be created"
+                 : error == ENOENT ? "it was deleted on the drive"
+                                   : "it cannot be opened again");
         return false;
     }
     if (e.created) {
@@ -356,7 +361,8 @@ void BFSWriter::skipFile(FileEntry& e, int vfIdx) {
         ScopeLock guard(virtualFiles, "BFSWriter::skipFile");
         if (VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx)) vf->deregisterWriter(measIdx_, getID());
     }
-    SYSLOGX_ONCE_SITE(LOG_PRIO_WARNING, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
+    SYSLOGX_ONCE_SITE(LOG_PRIO_WARNING, "BFSWriter::write() - skipping vfile (%d) due to media absence",
+                      vfIdx);
 }
 
 void BFSWriter::noteProgress(FileEntry& e) {
@@ -483,7 +489,8 @@ void BFSWriter::closeAllFiles() {
         if (e.state == FILE_OPEN) handOver(e);
         if (e.state == FILE_OPEN || e.state == FILE_CUT) {
             // Before its own close came: without its last records and its status block.
-            syslogx(LOG_PRIO_WARNING, "BFSWriter::closeAllFiles() - %s closed before its end", e.path.c_str());
+            syslogx(LOG_PRIO_WARNING, "BFSWriter::closeAllFiles() - %s closed before its end",
+                    e.path.c_str());
             failFile(e, 0, "it was closed before its end");
         }
         releaseEntry(e, FILE_FREE);

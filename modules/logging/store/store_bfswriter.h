@@ -73,15 +73,15 @@ protected:
         uint8_t state = FILE_FREE;
         int fd = -1;
         MeasAppStore_FileInfo_s* info = nullptr; // a reference while the entry has the file
-        std::string path;                         // device path
-        bool created = false;                     // the file is on the drive (never created anew then)
-        std::vector<uint8_t> buf;                 // whole records not handed over yet
-        std::vector<uint64_t> ends;               // the file offsets where they end
-        uint64_t synced = 0;                      // bytes in the file
-        uint32_t since = 0;                       // when the oldest byte in buf came
-        bool dirty = false;                       // buf holds bytes (counted in unflushed_)
-        uint32_t retryAt = 0;                     // FILE_CUT: when the next try to go on is due
-        bool cutBefore = false;                   // cut and not written on since (later cuts not told)
+        std::string path;                        // device path
+        bool created = false;                    // the file is on the drive (never created anew then)
+        std::vector<uint8_t> buf;                // whole records not handed over yet
+        std::vector<uint64_t> ends;              // the file offsets where they end
+        uint64_t synced = 0;                     // bytes in the file
+        uint32_t since = 0;                      // when the oldest byte in buf came
+        bool dirty = false;                      // buf holds bytes (counted in unflushed_)
+        uint32_t retryAt = 0;                    // FILE_CUT: when the next try to go on is due
+        bool cutBefore = false;                  // cut and not written on since (later cuts not told)
     };
 
     void checkForFlush(uint32_t limit);

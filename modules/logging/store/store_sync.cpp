@@ -26,7 +26,7 @@ struct Request {
 struct Syncer {
     std::mutex m;
     std::deque<Request> queue;
-    uint32_t busy = 0; // taken from the queue and not yet done
+    uint32_t busy = 0;            // taken from the queue and not yet done
     std::set<std::string> failed; // files whose write-through failed
     SEM_ID wake = SEM_ID_NULL;
     TASK_ID task = TASK_ID_ERROR;

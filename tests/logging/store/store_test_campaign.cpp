@@ -23,7 +23,7 @@ using testsupport::waitUntil;
 namespace {
 
 constexpr const char* kNames[] = {"A0101000.001", "A0102000.001", "A0102000.002"};
-constexpr int kFrames = 10;       // per file, 10 records each
+constexpr int kFrames = 10;         // per file, 10 records each
 constexpr uint32_t kStall = 100000; // a file that stands still this long (100 us) counts as unfinished
 // The seeded part CI runs (fewer under the thread sanitizer, which runs it again at a tenth of the
 // speed).
@@ -41,18 +41,18 @@ struct Kind {
     bool stickOnly;
 };
 const Kind kKinds[] = {
-    {"ENOSPC", DRIVE_FAULT_ERROR, ENOSPC, 0, false}, {"EIO", DRIVE_FAULT_ERROR, EIO, 0, false},
-    {"ENOENT", DRIVE_FAULT_ERROR, ENOENT, 0, false}, {"EROFS", DRIVE_FAULT_ERROR, EROFS, 0, false},
-    {"EACCES", DRIVE_FAULT_ERROR, EACCES, 0, false}, {"pull", DRIVE_FAULT_PULL, 0, 0, true},
+    {"ENOSPC", DRIVE_FAULT_ERROR, ENOSPC, 0, false},  {"EIO", DRIVE_FAULT_ERROR, EIO, 0, false},
+    {"ENOENT", DRIVE_FAULT_ERROR, ENOENT, 0, false},  {"EROFS", DRIVE_FAULT_ERROR, EROFS, 0, false},
+    {"EACCES", DRIVE_FAULT_ERROR, EACCES, 0, false},  {"pull", DRIVE_FAULT_PULL, 0, 0, true},
     {"hold 300 ms", DRIVE_FAULT_HOLD, 0, 300, false},
 };
-const DriveOp kOps[] = {DRIVE_OP_OPEN, DRIVE_OP_WRITE, DRIVE_OP_SYNC,    DRIVE_OP_CHMOD,
+const DriveOp kOps[] = {DRIVE_OP_OPEN,   DRIVE_OP_WRITE, DRIVE_OP_SYNC,    DRIVE_OP_CHMOD,
                         DRIVE_OP_RENAME, DRIVE_OP_CLOSE, DRIVE_OP_TRUNCATE};
 
 struct Outcome {
-    int settled[3] = {};        // 1 whole everywhere, -1 unfinished somewhere, 0 stood still
+    int settled[3] = {}; // 1 whole everywhere, -1 unfinished somewhere, 0 stood still
     std::map<std::pair<std::string, int>, uint32_t> calls; // of each operation on each drive
-    double settleSeconds = 0;   // from the closes to the last file settled
+    double settleSeconds = 0;                              // from the closes to the last file settled
     std::vector<std::string> broken;
     bool hit = false;
 };
@@ -117,7 +117,8 @@ protected:
             for (int k = 0; k < 3; ++k) {
                 out.settled[k] = meas_app_PreTrigFileSettled(h, files[k], nullptr, 0);
                 pending = pending || out.settled[k] == 0;
-                sig = sig * 131 + files[k]->progress.load() + files[k]->closedOn.load() * 7 + files[k]->failedOn.load();
+                sig = sig * 131 + files[k]->progress.load() + files[k]->closedOn.load() * 7 +
+                      files[k]->failedOn.load();
             }
             const auto now = std::chrono::steady_clock::now();
             if (sig != moved) {
@@ -150,7 +151,8 @@ protected:
                 if ((d == &meas ? "meas:" : "usb_meas:") == faulty) continue;
                 const measfile::File f = measfile::readFile(*d + "/" + kNames[k]);
                 if (!f.ok() || f.records.size() != size_t(kFrames) * 10)
-                    out.broken.push_back(*d + "/" + kNames[k] + " lacks records on the drive without the fault");
+                    out.broken.push_back(*d + "/" + kNames[k] +
+                                         " lacks records on the drive without the fault");
             }
             meas_app_PreTrigFileInfoRelease(files[k]);
         }
@@ -188,7 +190,9 @@ TEST_F(StoreCampaign, EveryDriveOperationFailedInTurn) {
         const DriveFault& f = faults[i];
         char what[96];
         std::snprintf(what, sizeof what, "%s %s #%u %s", f.drive.c_str(), drivefault_opName(f.op), f.nth,
-                      f.kind == DRIVE_FAULT_PULL ? "pull" : f.kind == DRIVE_FAULT_HOLD ? "hold" : std::strerror(f.error));
+                      f.kind == DRIVE_FAULT_PULL   ? "pull"
+                      : f.kind == DRIVE_FAULT_HOLD ? "hold"
+                                                   : std::strerror(f.error));
         if (std::getenv("MSD_FAULT_CAMPAIGN_LOG")) {
             std::printf("run %s\n", what);
             std::fflush(stdout);
@@ -200,6 +204,6 @@ TEST_F(StoreCampaign, EveryDriveOperationFailedInTurn) {
         hits += o.hit ? 1 : 0;
         for (const std::string& b : o.broken) ADD_FAILURE() << what << ": " << b;
     }
-    std::printf("fault campaign of the store: %zu of %zu runs, %zu faults hit, %.1f s\n", runs, faults.size(), hits,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    std::printf("fault campaign of the store: %zu of %zu runs, %zu faults hit, %.1f s\n", runs, faults.size(),
+                hits, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }

@@ -310,8 +310,12 @@ TEST_F(StoreTest, UsbPulledMidFileSkipsOnlyThatFile) {
     bool skipped = false;
     for (int i = 0; i < 2000 && !skipped; ++i) {
         put(h, vf1, frame(1, 1, {0xBB, uint8_t(i)}), 1000, 1000);
-        skipped =
-            waitUntil([&] { return testsupport::countContaining(log(), "is not finished on usb_meas: the stick was pulled") > 0; }, 20);
+        skipped = waitUntil(
+            [&] {
+                return testsupport::countContaining(log(),
+                                                    "is not finished on usb_meas: the stick was pulled") > 0;
+            },
+            20);
     }
     ASSERT_TRUE(skipped);
     setUsbInserted(true);

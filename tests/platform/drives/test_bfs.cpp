@@ -4,7 +4,9 @@
 
 #include "platform/drives/bfs.h"
 #include "platform/drives/drive_dirinfo.h"
+#include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_service.h"
+#include "platform/drives/drive_state.h"
 #include "platform/rtos/rtos.h"
 
 #include <gtest/gtest.h>
@@ -178,4 +180,57 @@ TEST(DriveService, AvailabilityAndFormatThroughItsQueues) {
               (std::vector<uint32_t>{0, 0, 0x10000}))
         << "a fresh directory; the drive's status stays";
     drivesvc_stop();
+}
+
+// A fault as the application takes it from its environment: the texts it refuses say why, and an
+// armed one fails exactly its calls (a full drive takes half a write), or pulls the stick.
+TEST(DriveFault, TextsAreTakenOrRefusedAndAFaultFailsExactlyItsCalls) {
+    const struct {
+        const char* text;
+        const char* refusal; // empty: taken
+    } rows[] = {
+        {"meas:write:17:ENOSPC:0", ""},
+        {"usb_meas:open:3:pull", ""},
+        {"meas:sync:2:hold500", ""},
+        {"meas:write:0:EIO", "is not a number from 1"},
+        {"meas:frob:1:EIO", "unknown operation 'frob'"},
+        {"meas:write:1:EBOGUS", "unknown fault 'EBOGUS'"},
+        {"meas:open:1:hold", "hold time '' is not a number"},
+        {"meas:write:1:EIO:x", "times 'x' is not a number"},
+        {"meas:write", "not <drive>:<operation>:<n>:<what>[:<times>]"},
+        {":write:1:EIO", "not <drive>:<operation>:<n>:<what>[:<times>]"},
+    };
+    for (const auto& row : rows) {
+        DriveFault f;
+        std::string why;
+        const bool taken = drivefault_parse(row.text, &f, &why);
+        EXPECT_EQ(taken, !*row.refusal) << row.text << ": " << why;
+        if (!taken) {
+            EXPECT_NE(why.find(row.refusal), std::string::npos) << row.text << ": " << why;
+        }
+    }
+
+    TempDeviceRoot root;
+    drivefault_clear();
+    DriveFault f;
+    ASSERT_TRUE(drivefault_parse("meas:write:2:ENOSPC", &f, nullptr));
+    drivefault_arm(f);
+    const int fd = bfs_open("meas:/F.000", O_WRONLY | O_CREAT | O_TRUNC, 0777);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(bfs_write(fd, "abcd", 4), 4);
+    EXPECT_EQ(bfs_write(fd, "efgh", 4), 2) << "a full drive takes part of a write";
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(bfs_write(fd, "ijkl", 4), 4) << "one call only";
+    EXPECT_EQ(drivefault_calls("meas:", DRIVE_OP_WRITE), 3u);
+    EXPECT_EQ(bfs_close(fd), 0);
+    EXPECT_EQ(readFile(root.file("meas/F.000")), "abcdefijkl");
+    ASSERT_TRUE(drivefault_parse("usb_meas:open:1:pull", &f, nullptr));
+    drivefault_arm(f);
+    EXPECT_LT(bfs_open("usb_meas:/F.000", O_WRONLY | O_CREAT, 0777), 0);
+    EXPECT_EQ(errno, ENODEV);
+    DriveState s;
+    ASSERT_TRUE(drive_stateRead("usb_meas:", &s));
+    EXPECT_FALSE(s.inserted);
+    EXPECT_EQ(drivefault_hits(), 2u);
+    drivefault_clear();
 }
