@@ -3,6 +3,7 @@
 #include "framework/fileutil.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
+#include "logging/disk/meas_app_dirsync.h"
 #include "logging/disk/meas_app_disk.h"
 #include "logging/store/store_backend.h"
 #include "logging/store/store_sync.h"
@@ -192,8 +193,7 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     }
     syslogx(LOG_PRIO_DEBUG2, "BFSWriter::openFileAtomic: fd %d opened and checked '%s'", fd, check);
     e.fd = fd;
-    e.created = true;
-    filesOpened_ = true;
+    created(e);
     return true;
 }
 
@@ -234,9 +234,32 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
     return true;
 }
 
+void BFSWriter::created(FileEntry& e) {
+    e.created = true;
+    filesOpened_ = true;
+    // The next folder write-through begun covers its entry: until one succeeds, it is not on the
+    // drive for good.
+    e.dirMark = meas_app_dirSyncMark(drive_);
+    dirFlushNeeded_ = true;
+}
+
+bool BFSWriter::stillThere(FileEntry& e) {
+    // What a write-through failed to write is lost for good, whatever succeeds later.
+    if (syncFailedYet(e.path.c_str())) {
+        failFile(e, EIO, "its data could not be written through");
+        return false;
+    }
+    if (meas_app_dirSyncEntry(drive_, e.dirMark) < 0) {
+        failFile(e, EIO, "its entry could not be written through");
+        return false;
+    }
+    return true;
+}
+
 bool BFSWriter::handOver(FileEntry& e) {
     if (e.buf.empty()) return true;
     if (e.fd < 0) return false;
+    if (!stillThere(e)) return false;
     const ssize_t n = bfs_write(e.fd, e.buf.data(), e.buf.size());
     if (n < 0 || size_t(n) != e.buf.size()) {
         const int error = n < 0 ? errno : ENOSPC;
@@ -257,7 +280,6 @@ bool BFSWriter::handOver(FileEntry& e) {
     // Handed over: from here the bytes survive the process. Writing them through to the disk is
     // left to the write-through task, so that a slow disk never holds back the next hand-over.
     syncFileLater(e.fd);
-    dirFlushNeeded_ = true;
     okSinceFailure_ = true;
     noteProgress(e);
     progressAt_.store(time_getTimestamp());
@@ -329,7 +351,7 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
         }
     }
     e.fd = fd;
-    e.created = true;
+    if (!e.created) created(e);
     e.state = FILE_OPEN;
     filesOpened_ = true;
     return handOver(e);
@@ -350,6 +372,7 @@ void BFSWriter::failFile(FileEntry& e, int error, const char* why) {
             e.info->cutNeeded.compare_exchange_strong(none, MEAS_CUT_FAILED);
     }
     okSinceFailure_ = false;
+    syncForget(e.path.c_str());
     releaseEntry(e, FILE_FAILED);
 }
 
@@ -455,11 +478,14 @@ bool BFSWriter::close(int vfIdx) {
             failFile(e, ENOSPC, "closed without room to finish it");
         }
     }
+    // Whole means its data and its entry written through, in that order, and only then read-only.
     if (e.state == FILE_OPEN) {
         if (bfs_ioctl(e.fd, FIOFLUSH, 0) != 0)
             failFile(e, errno, "its data could not be written through");
         else if (syncFailed(e.path.c_str()))
             failFile(e, EIO, "its data could not be written through");
+        else if (meas_app_dirSyncNow(drive_, e.dirMark) < 0)
+            failFile(e, EIO, "its entry could not be written through");
         else if (!setReadOnly(e))
             failFile(e, errno, "it cannot be made read-only");
     }
@@ -477,8 +503,6 @@ bool BFSWriter::close(int vfIdx) {
     }
     noteProgress(e);
     releaseEntry(e, FILE_CLOSED);
-    dirFlushNeeded_ = true;
-    flushDir();
     return true;
 }
 

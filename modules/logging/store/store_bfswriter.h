@@ -4,8 +4,10 @@
 // A file is created on the first action that needs it; its header pieces and then its frames and
 // meta-data records collect in the writer's buffer, whole records only, and are handed to the drive
 // in one write once the oldest of them is 0.5 s old (written through to the disk in the background,
-// store_sync.h). At its close the rest is handed over, the file written through, and only then
-// made read-only: a read-only file is always whole.
+// store_sync.h). At its close the rest is handed over, the file written through, then the folder
+// that holds its entry, and only then is it made read-only: a read-only file is always whole, and
+// survives a power cut. A write-through of its data or of its entry that failed is final: the file
+// is unfinished on that drive, whatever succeeds later.
 //
 // A hand-over that the drive takes only in part is cut back to its last complete record, and the
 // rest stays in the buffer. For want of room (ENOSPC) the writer waits with the action in hand,
@@ -75,6 +77,7 @@ protected:
         MeasAppStore_FileInfo_s* info = nullptr; // a reference while the entry has the file
         std::string path;                        // device path
         bool created = false;                    // the file is on the drive (never created anew then)
+        uint32_t dirMark = 0;                    // the drive's folder write-throughs at its creation
         std::vector<uint8_t> buf;                // whole records not handed over yet
         std::vector<uint64_t> ends;              // the file offsets where they end
         uint64_t synced = 0;                     // bytes in the file
@@ -88,6 +91,11 @@ protected:
     // Creates the file of a virtual file and puts its header pieces in the buffer; false when it
     // is not written now (the entry's state says why).
     bool openFile(int vfIdx, FileEntry& e);
+    // The file was created on the drive now.
+    void created(FileEntry& e);
+    // False when the file is lost on the drive (its data or its entry not written through, or it is
+    // no longer the file its path names): it is then failed.
+    bool stillThere(FileEntry& e);
     // Hands the buffer to the drive in one write. False when the drive took it only in part: the
     // file is then cut or failed.
     bool handOver(FileEntry& e);

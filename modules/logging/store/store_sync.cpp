@@ -1,9 +1,13 @@
 #include "logging/store/store_sync.h"
 
 #include "framework/syslog.h"
+#include "logging/disk/meas_app_dirsync.h"
 #include "platform/drives/bfs.h"
 #include "platform/rtos/rtos.h"
 
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
@@ -25,8 +29,10 @@ struct Request {
 
 struct Syncer {
     std::mutex m;
+    std::condition_variable done; // a request ended
     std::deque<Request> queue;
     uint32_t busy = 0;            // taken from the queue and not yet done
+    std::string current;          // the file being written through ("" none)
     std::set<std::string> failed; // files whose write-through failed
     SEM_ID wake = SEM_ID_NULL;
     TASK_ID task = TASK_ID_ERROR;
@@ -38,27 +44,25 @@ Syncer& syncer() {
 }
 
 void writeThrough(const Request& r) {
-    if (r.fd >= 0) {
-        const bool failed = bfs_ioctl(r.fd, FIOFLUSH, 0) != 0;
-        bfs_close(r.fd);
-        if (!failed) return;
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flush(): FIOFLUSH failed");
-        // The file's close asks: what did not reach the disk leaves it unfinished.
-        Syncer& s = syncer();
-        std::lock_guard<std::mutex> lk(s.m);
-        s.failed.insert(r.path);
+    if (r.fd < 0) {
+        // A failure is recorded and told there: the files it covered are not finished.
+        meas_app_dirSync(r.path.c_str());
         return;
     }
-    const int fd = bfs_open(r.path.c_str(), O_RDONLY);
-    if (fd < 0) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flushDir() open '%s' failed.", r.path.c_str());
-        return;
+    if (bfs_ioctl(r.fd, FIOFLUSH, 0) != 0) {
+        const int error = errno;
+        // Recorded before the descriptor goes: a close that looks after it never sees success. What
+        // did not reach the disk leaves the file unfinished; a later write-through that succeeds
+        // proves nothing.
+        {
+            Syncer& s = syncer();
+            std::lock_guard<std::mutex> lk(s.m);
+            s.failed.insert(r.path);
+        }
+        syslogx(LOG_PRIO_ERR, "BFSWriter::flush(): %s could not be written through (%s)", r.path.c_str(),
+                std::strerror(error));
     }
-    const int rc = bfs_ioctl(fd, FIOSYNC, 0);
-    bfs_close(fd);
-    if (rc != 0)
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::flushDir() ioctl '%s' failed - ret %X", r.path.c_str(),
-                          unsigned(rc));
+    bfs_close(r.fd);
 }
 
 void syncTask() {
@@ -73,10 +77,13 @@ void syncTask() {
                 r = std::move(s.queue.front());
                 s.queue.pop_front();
                 ++s.busy;
+                if (r.fd >= 0) s.current = r.path;
             }
             writeThrough(r);
             std::lock_guard<std::mutex> lk(s.m);
             --s.busy;
+            s.current.clear();
+            s.done.notify_all();
         }
     }
 }
@@ -129,9 +136,31 @@ bool syncDirLater(const char* drive) {
 }
 
 bool syncFailed(const char* path) {
+    if (!path) return false;
+    Syncer& s = syncer();
+    std::unique_lock<std::mutex> lk(s.m);
+    auto queued = [&] {
+        if (s.current == path) return true;
+        for (const Request& q : s.queue)
+            if (q.fd >= 0 && q.path == path) return true;
+        return false;
+    };
+    // Its descriptors share one error state: the first write-through to look takes the error. A
+    // close that wrote through while a queued one was still to come would see success.
+    s.done.wait(lk, [&] { return !queued(); });
+    return s.failed.erase(path) != 0;
+}
+
+bool syncFailedYet(const char* path) {
     Syncer& s = syncer();
     std::lock_guard<std::mutex> lk(s.m);
-    return path && s.failed.erase(path) != 0;
+    return path && s.failed.count(path) != 0;
+}
+
+void syncForget(const char* path) {
+    Syncer& s = syncer();
+    std::lock_guard<std::mutex> lk(s.m);
+    if (path) s.failed.erase(path);
 }
 
 uint32_t syncPending() {

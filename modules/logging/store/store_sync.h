@@ -15,11 +15,16 @@ namespace measure::store {
 // a file already waiting is written through once for both. False when it could not be queued: the
 // next flush of the file asks again.
 bool syncFileLater(int fd);
-// Queues FIOSYNC on the root of `drive` ("meas:"); one request per drive waits at a time.
+// Queues FIOSYNC on the root of `drive` ("meas:"); one request per drive waits at a time. Its end
+// is recorded for the entries it covers (meas_app_dirsync.h).
 bool syncDirLater(const char* drive);
 // Whether a write-through of the file of this device path failed since it was last asked; asking
-// forgets it.
+// forgets it. Waits first for a write-through of the file that is queued or under way.
 bool syncFailed(const char* path);
+// Whether one failed, without waiting and without forgetting it.
+bool syncFailedYet(const char* path);
+// Forgets a failure of the file (its writer has given it up).
+void syncForget(const char* path);
 // Write-throughs queued and not yet done (for tests and the shell).
 uint32_t syncPending();
 

@@ -1,0 +1,102 @@
+#include "logging/disk/meas_app_dirsync.h"
+
+#include "framework/syslog.h"
+#include "platform/drives/bfs.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace {
+
+struct DriveRecord {
+    std::mutex turn;         // one folder write-through of the drive at a time
+    std::mutex m;            // the counts below
+    uint32_t begun = 0;      // write-throughs begun
+    uint32_t done = 0;       // ... ended (they end in the order they began)
+    std::set<uint32_t> lost; // those that failed, by number
+};
+
+struct Records {
+    std::mutex m;
+    std::map<std::string, std::unique_ptr<DriveRecord>> drives;
+};
+
+Records& records() {
+    static auto* r = new Records; // writers may still ask while the process ends
+    return *r;
+}
+
+DriveRecord& recordOf(const char* drive) {
+    Records& r = records();
+    std::lock_guard<std::mutex> lk(r.m);
+    auto& d = r.drives[drive ? drive : ""];
+    if (!d) d = std::make_unique<DriveRecord>();
+    return *d;
+}
+
+int entryOf(DriveRecord& d, uint32_t mark) {
+    const uint32_t first = mark + 1;
+    if (int32_t(d.done - first) < 0) return 0;
+    return d.lost.count(first) ? -1 : 1;
+}
+
+// One folder write-through, the drive's turn held.
+bool writeThrough(const char* drive, DriveRecord& d) {
+    std::unique_lock<std::mutex> lk(d.m);
+    const uint32_t number = ++d.begun;
+    lk.unlock();
+    int error = 0;
+    const int fd = bfs_open(drive, O_RDONLY);
+    if (fd < 0) {
+        error = errno;
+    } else {
+        if (bfs_ioctl(fd, FIOSYNC, 0) != 0) error = errno;
+        bfs_close(fd);
+    }
+    lk.lock();
+    d.done = number;
+    if (error) d.lost.insert(number);
+    lk.unlock();
+    if (error)
+        syslogx(LOG_PRIO_ERR,
+                "meas_app_dirSync(): the folder of '%s' could not be written through (%s): files created "
+                "there since its last write-through are not finished",
+                drive, std::strerror(error));
+    return error == 0;
+}
+
+} // namespace
+
+uint32_t meas_app_dirSyncMark(const char* drive) {
+    DriveRecord& d = recordOf(drive);
+    std::lock_guard<std::mutex> lk(d.m);
+    return d.begun;
+}
+
+int meas_app_dirSyncEntry(const char* drive, uint32_t mark) {
+    DriveRecord& d = recordOf(drive);
+    std::lock_guard<std::mutex> lk(d.m);
+    return entryOf(d, mark);
+}
+
+int meas_app_dirSyncNow(const char* drive, uint32_t mark) {
+    if (const int r = meas_app_dirSyncEntry(drive, mark)) return r;
+    DriveRecord& d = recordOf(drive);
+    std::lock_guard<std::mutex> turn(d.turn);
+    // One begun after the mark while this waited for its turn decides as well as a new one.
+    if (const int r = meas_app_dirSyncEntry(drive, mark)) return r;
+    writeThrough(drive, d);
+    return meas_app_dirSyncEntry(drive, mark);
+}
+
+bool meas_app_dirSync(const char* drive) {
+    DriveRecord& d = recordOf(drive);
+    std::lock_guard<std::mutex> turn(d.turn);
+    return writeThrough(drive, d);
+}
