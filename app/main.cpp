@@ -258,9 +258,8 @@ int main(int argc, char** argv) {
     // status block). The device's supply holds up for 950 ms after power-off; the host loses no
     // power at the end: it waits until every file is closed on each of its drives (its status block
     // written, read-only), at most 10 s: a file that a full or failing drive keeps unfinished is
-    // named, a stop or destroy still waiting is answered FF, and the process ends with exit code 3,
-    // as it does when any file of its logging was left unfinished earlier.
-    static std::atomic<bool> filesUnfinished{false};
+    // named, a stop or destroy still waiting is answered FF, and the process ends with exit code 3
+    // when, at its end, a file of this run of the process is unfinished on a drive.
     static std::chrono::steady_clock::time_point logDeadline; // the steps run one after the other
     postrun_register(PR_LOGGING, "logging", [] {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -268,22 +267,29 @@ int main(int argc, char** argv) {
         MeasAppStore_FilesWait wait("main(): the shutdown", UINT32_MAX);
         meas_app_remotefaststop();
         waitFor(meas_app_faststop_done, 1000);
+        // Until every file is whole, or one is unfinished and nothing is left that could still
+        // finish it: no writer with data in hand (one whose drive comes back finishes its file), no
+        // copy under way. A pretrigger that never triggered holds nothing that is kept.
         int r = 0;
-        while ((r = wait.poll()) == 0 && std::chrono::steady_clock::now() < deadline) taskDelay(10);
+        for (;;) {
+            meas_app_PreTrigShutdown();
+            r = wait.look();
+            if (r > 0 || (r < 0 && meas_app_PreTrigIsOfflineDataFlushed())) break;
+            if (std::chrono::steady_clock::now() >= deadline) break;
+            taskDelay(10);
+        }
         if (r == 0) {
             const std::string waits = wait.waitsFor();
-            r = wait.giveUp("the shutdown's 10 s are over");
+            wait.giveUp("the shutdown's 10 s are over");
             syslogx(LOG_PRIO_ERR, "main(): files not finished at the shutdown: %s", waits.c_str());
         }
-        // Any file of this run of the process unfinished on a drive, now or earlier: exit 3.
-        filesUnfinished = r < 0 || MeasAppStore_unfinishedFiles() != 0;
         remotectrl_shutdown();
     });
     postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             logDeadline - std::chrono::steady_clock::now());
         if (!waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; },
-                     filesUnfinished.load() ? 100 : int(std::max<int64_t>(100, left.count()))))
+                     int(std::max<int64_t>(100, left.count()))))
             syslogx(LOG_PRIO_ERR, "main(): the logger's data are not all on disk");
     });
     postrun_register(PR_DISPLAY, "display", displayJoin); // control stopped; keeps its last picture
@@ -295,15 +301,19 @@ int main(int argc, char** argv) {
     postrun_register(PR_ERRMEM, "error memory", error_mgr_stop);
 
     postrun_wait();
-    // However a drive holds a thread, the process ends: 12 s after the shutdown began at the latest.
+    // However a drive holds a thread, the process ends: 12 s after the shutdown began at the latest,
+    // with exit code 3 when a file is not finished then (or the files cannot be looked at).
     static std::atomic<bool> ended{false};
     std::thread([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(11500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(11300));
         if (ended.load()) return; // the ordered end is on its way out
-        syslogx(LOG_PRIO_ERR, "main(): the shutdown did not end in time (a drive holds a thread): exit 3");
+        const int unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet() / 10);
+        if (ended.load()) return;
+        syslogx(LOG_PRIO_ERR, "main(): the shutdown did not end in time (a drive holds a thread): exit %d",
+                unfinished == 0 ? 0 : 3);
         syslogreader_stop();
         drivefault_report();
-        std::_Exit(3);
+        std::_Exit(unfinished == 0 ? 0 : 3);
     }).detach();
     postrun_run();
 
@@ -316,14 +326,17 @@ int main(int argc, char** argv) {
     nvram_close();
     sysmq_unlinkPublished();
     drivefault_report();
-    if (filesUnfinished.load()) {
+    // Once more, just before the exit: a file finished after the bound counts as whole, and each one
+    // left unfinished is named (once, from memory: a line lost while a drive failed is made good).
+    const int unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet());
+    ended = true;
+    if (unfinished != 0) {
         // Threads may still hang in a drive: nothing waits for them.
         syslogx(LOG_PRIO_ERR, "main(): exit 3, files not finished");
         syslogreader_stop();
         std::fflush(nullptr);
         std::_Exit(3);
     }
-    ended = true;
     syslogx(LOG_PRIO_INFO, "main(): exit 0");
     syslogreader_stop();
     std::fflush(nullptr);

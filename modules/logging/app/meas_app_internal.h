@@ -43,7 +43,8 @@ int MeasAppStore_deinitData(MeasAppStore_data* store);
 // The file queue's lock for a scope (gFileQueueSem), logged when it cannot be taken.
 struct MeasAppStore_QueueLock {
     bool held;
-    explicit MeasAppStore_QueueLock(const char* who);
+    // `timeoutTicks`: a caller that must not hang (the shutdown's watchdog) waits that long at most.
+    explicit MeasAppStore_QueueLock(const char* who, int timeoutTicks = WAIT_FOREVER);
     ~MeasAppStore_QueueLock();
     MeasAppStore_QueueLock(const MeasAppStore_QueueLock&) = delete;
     MeasAppStore_QueueLock& operator=(const MeasAppStore_QueueLock&) = delete;

@@ -15,6 +15,7 @@
 #include "logging/app/sb_lapstack.h"
 #include "logging/app/sblk_task.h"
 #include "logging/disk/cfg_meas.h"
+#include "logging/disk/meas_app_drivecall.h"
 #include "logging/fifo/meas_fifo_cond.h"
 #include "logging/fifo/meas_fifo_data.h"
 #include "logging/store/meas_app_pretrig.h"
@@ -256,9 +257,14 @@ void meas_app_main() {
     // 7. Start.
     if (meas_app_startreq_condition()) {
         syslogx(LOG_PRIO_INFO, "Start new measurement");
+        // On the drive's own task, at most 10 s each: a drive that hangs here counts as failed,
+        // and logging starts on the others.
         for (int i = 0; i < MEAS_INSTANCES; ++i) {
             const cfg_meas_t* c = cfg_meas_getCfgPartition(i);
-            if (c && !c->fileLess) MeasAppStore_driveCheckDirectoryFlags(c->targetPartition);
+            if (!c || c->fileLess) continue;
+            const std::string drive = c->targetPartition;
+            meas_app_driveCall(drive.c_str(), "the D-flag check",
+                               [drive] { return MeasAppStore_driveCheckDirectoryFlags(drive.c_str()); });
         }
         meas_app_clearsegmentation();
         MeasAppStore_newRun();
@@ -405,7 +411,9 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
         syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): the stick is gone");
     checked = true;
     if (!previous && available) {
-        MeasAppStore_driveCheckDirectoryFlags(usb);
+        // Not waited for: logging goes on while the stick's downloaded files are deleted.
+        meas_app_driveCallAsync(usb, "the D-flag check",
+                                [] { return MeasAppStore_driveCheckDirectoryFlags("usb_meas:"); });
         const bool running = meas_app_running.load() == 1 && (meas[MEAS_M01].firstSampleTs.load() != 0 ||
                                                               meas[MEAS_M03].firstSampleTs.load() != 0);
         // written by the writers' availability queries too

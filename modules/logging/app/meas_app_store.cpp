@@ -96,8 +96,8 @@ void fillRequest(sb_request_t* rq, const MeasAppStore_FileInfo_s* file) {
 
 } // namespace
 
-MeasAppStore_QueueLock::MeasAppStore_QueueLock(const char* who)
-    : held(gFileQueueSem && semTake(gFileQueueSem, WAIT_FOREVER) == OK) {
+MeasAppStore_QueueLock::MeasAppStore_QueueLock(const char* who, int timeoutTicks)
+    : held(gFileQueueSem && semTake(gFileQueueSem, timeoutTicks) == OK) {
     if (!held) syslogx(LOG_PRIO_ERR, "%s: error taking semaphore, errno %s", who, std::strerror(errno));
 }
 

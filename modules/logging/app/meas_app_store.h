@@ -85,6 +85,9 @@ public:
     MeasAppStore_FilesWait(const MeasAppStore_FilesWait&) = delete;
     MeasAppStore_FilesWait& operator=(const MeasAppStore_FilesWait&) = delete;
     int poll();
+    // Where the files stand now, as poll() would say but without ending the wait: 1 all whole, 0 one
+    // on its way, -1 one unfinished.
+    int look();
     // How long nothing about the files has moved (100 us ticks), for a wait that watches them before
     // its request is carried out.
     uint32_t stalledTicks();
@@ -107,8 +110,11 @@ private:
 // unfinished is named), and a file a wait gave up on that is finished later says so. Any task may
 // call it; the logging does every 10 ms.
 void MeasAppStore_pruneFiles();
-// How many files have left the file queue unfinished on a drive since the start.
-uint32_t MeasAppStore_unfinishedFiles();
+// How many files of this run of the process are not finished on a drive now: those that left the
+// file queue unfinished and were not finished after all, and those in the queue not yet whole on
+// every drive. `tell`: each is named in the log, with where and why.
+// -1 when the queue's lock is not got within `timeoutTicks`.
+int MeasAppStore_unfinishedFiles(bool tell = false, int timeoutTicks = WAIT_FOREVER);
 // A file the drive writer cannot write (each once), empty when none; *nameTaken whether the reason
 // is a file of its name on the drive.
 std::string MeasAppStore_cutNeededFile(bool* nameTaken);

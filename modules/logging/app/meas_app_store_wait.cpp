@@ -6,15 +6,22 @@
 #include "logging/app/meas_app.h"
 #include "logging/app/meas_app_internal.h"
 #include "logging/app/meas_app_store.h"
+#include "logging/disk/cfg_meas.h"
+
+#include "laptiming/lapoutfra.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace {
 
 std::atomic<uint32_t> gRun{1};
 std::atomic<int> gWaits{0}; // waits made: no record leaves the queue meanwhile
-std::atomic<uint32_t> gUnfinished{0};
+// Records that left the file queue unfinished on a drive, with a reference each, under the queue's
+// lock: kept to the end, so that a copy or a writer that finishes one after all is seen, and the
+// exit says exactly what is lost.
+std::vector<MeasAppStore_FileInfo_s*> gLeft;
 
 void* storeOf(const MeasAppStore_FileInfo_s* f) {
     return f->store;
@@ -73,8 +80,12 @@ int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char
     uint64_t signature = 0;
     {
         MeasAppStore_QueueLock lk("MeasAppStore_FilesWait");
-        for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
-            MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
+        std::vector<MeasAppStore_FileInfo_s*> files;
+        for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) files.push_back(MeasAppStore_fileOfNode(n));
+        // One that left unfinished is waited for again while a copy may still finish it.
+        for (MeasAppStore_FileInfo_s* f : gLeft)
+            if (f->copyState.load() == MEAS_COPY_PENDING) files.push_back(f);
+        for (MeasAppStore_FileInfo_s* f : files) {
             if (int32_t(f->run - run_) > 0) continue; // a later run's: not this wait's
             std::string what;
             const int r = standing(f, &what, stallTicks_);
@@ -115,6 +126,10 @@ uint32_t MeasAppStore_FilesWait::stalledTicks() {
     return uint32_t(time_getTimestamp() - movedAt_);
 }
 
+int MeasAppStore_FilesWait::look() {
+    return evaluate(nullptr, false, nullptr);
+}
+
 int MeasAppStore_FilesWait::poll() {
     if (result_) return result_;
     const int r = evaluate(nullptr, false, nullptr);
@@ -147,8 +162,51 @@ std::string MeasAppStore_FilesWait::waitsFor() {
     return waits;
 }
 
-uint32_t MeasAppStore_unfinishedFiles() {
-    return gUnfinished.load();
+namespace {
+
+// Records of `gLeft` finished after all leave it, and say so (the queue's lock held).
+void settleLeft() {
+    for (size_t i = 0; i < gLeft.size();) {
+        MeasAppStore_FileInfo_s* f = gLeft[i];
+        std::string where;
+        if (standing(f, &where) <= 0) {
+            ++i;
+            continue;
+        }
+        if (f->toldUnfinished.load())
+            syslogx(LOG_PRIO_WARNING,
+                    "MeasAppStore_pruneFiles(): %s is finished on every drive after all, nothing lost",
+                    f->name);
+        gLeft.erase(gLeft.begin() + std::ptrdiff_t(i));
+        meas_app_PreTrigFileInfoRelease(f);
+    }
+}
+
+} // namespace
+
+int MeasAppStore_unfinishedFiles(bool tell, int timeoutTicks) {
+    MeasAppStore_QueueLock lk("MeasAppStore_unfinishedFiles()", timeoutTicks);
+    if (!lk.held) return -1;
+    settleLeft();
+    int count = 0;
+    auto note = [&](MeasAppStore_FileInfo_s* f, const std::string& what) {
+        ++count;
+        if (tell) syslogx(LOG_PRIO_ERR, "main(): %s is not finished: %s", f->name, what.c_str());
+    };
+    for (MeasAppStore_FileInfo_s* f : gLeft) {
+        std::string where;
+        standing(f, &where);
+        note(f, "on " + where);
+    }
+    // Still in the queue: a file not yet whole on every drive is not finished at this moment.
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+        MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
+        std::string what;
+        const int r = standing(f, &what);
+        if (r < 0) note(f, "on " + what);
+        if (r == 0) note(f, "it waits for " + what);
+    }
+    return count;
 }
 
 void MeasAppStore_pruneFiles() {
@@ -163,9 +221,11 @@ void MeasAppStore_pruneFiles() {
         if (r == 0) continue;
         f->closeState = MEAS_CLOSE_DONE;
         if (r < 0) {
-            ++gUnfinished;
             syslogx(LOG_PRIO_ERR, "MeasAppStore_pruneFiles(): %s is not finished on %s", f->name,
                     where.c_str());
+            f->refs.fetch_add(1);
+            f->toldUnfinished = 1;
+            gLeft.push_back(f);
         } else if (f->toldUnfinished.load()) {
             syslogx(LOG_PRIO_WARNING,
                     "MeasAppStore_pruneFiles(): %s is finished on every drive after all, nothing lost",
@@ -173,6 +233,7 @@ void MeasAppStore_pruneFiles() {
         }
         meas_app_file_queue_delete(f); // the queue's lock is taken again by its holder
     }
+    settleLeft();
 }
 
 std::string MeasAppStore_cutNeededFile(bool* nameTaken) {
@@ -192,12 +253,15 @@ namespace {
 
 MeasAppStore_FileInfo_s* findFile(int index, uint16_t outing, uint16_t lap, uint16_t absLap,
                                   uint16_t fragment) {
-    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
-        MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
-        if (f->index == index && f->outing == outing && f->lap == lap && f->absLap == absLap &&
-            f->fragment == fragment)
-            return f;
-    }
+    auto is = [&](const MeasAppStore_FileInfo_s* f) {
+        return f->index == index && f->outing == outing && f->lap == lap && f->absLap == absLap &&
+               f->fragment == fragment;
+    };
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n))
+        if (is(MeasAppStore_fileOfNode(n))) return MeasAppStore_fileOfNode(n);
+    // One that left unfinished (its stick pulled, say) that a copy may still finish.
+    for (MeasAppStore_FileInfo_s* f : gLeft)
+        if (is(f)) return f;
     return nullptr;
 }
 
@@ -208,7 +272,27 @@ void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t a
     if (MeasAppStore_FileInfo_s* f = findFile(index, outing, lap, absLap, fragment)) {
         f->copyState = MEAS_COPY_PENDING;
         f->progress.fetch_add(1);
+        return;
     }
+    // The file left the queue whole: a record of the copy alone, so that a stop, a destroy or the
+    // shutdown waits for it all the same. It is written by no writer: whatever the copy's end, it
+    // leaves nothing unfinished (a failed copy leaves the stick as it was).
+    auto* f = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
+    if (!f) return;
+    f->refs = 1;
+    lstInit(&f->blocks);
+    f->index = uint16_t(index);
+    f->outing = outing;
+    f->lap = lap;
+    f->absLap = absLap;
+    f->fragment = fragment;
+    LapOutFra_genFilenameAbsLap(f->name, sizeof f->name, uint8_t(index), uint8_t(outing), uint8_t(lap),
+                                uint8_t(fragment), absLap);
+    f->closeState = MEAS_CLOSE_DONE;
+    f->vfIdx = -1;
+    f->run = gRun.load();
+    f->copyState = MEAS_COPY_PENDING;
+    gLeft.push_back(f);
 }
 
 void MeasAppStore_copyFinished(int index, const CopyFile_t& rq, int result) {
@@ -233,16 +317,20 @@ void MeasAppStore_dropUnclosed(int index) {
                 reinterpret_cast<MeasAppStore_data*>(b)->block->store.file = nullptr;
             }
             f->failedOn.fetch_or(f->writers.load() | 1u);
+            meas_app_PreTrigFileUnfinishedReason(f, cfg_meas_getTargetPartition(index),
+                                                 "the measurement is destroyed before its close");
             f->closeState = MEAS_CLOSE_WRITERS;
             f->vfIdx = -1;
             dropped.push_back(f);
         }
     }
+    const char* drive = cfg_meas_getTargetPartition(index);
     for (MeasAppStore_FileInfo_s* f : dropped)
-        syslogx(LOG_PRIO_ERR,
-                "MeasAppStore_dropUnclosed(): %s is not finished on every drive: the measurement is "
-                "destroyed before its close",
-                f->name);
+        syslogx(
+            LOG_PRIO_ERR,
+            "MeasAppStore_dropUnclosed(): %s is not finished on %s and every other drive it is written to: "
+            "the measurement is destroyed before its close",
+            f->name, drive ? drive : "its drive");
 }
 
 bool MeasAppStore_statusBlockAsked() {

@@ -161,7 +161,9 @@ void meas_app_PreTrigGetMeasVarsBE(void* handle, uint32_t* bytes, uint32_t* peak
 }
 
 void meas_app_PreTrigOpenFile(void* handle, MeasAppStore_FileInfo_s* file) {
-    if (handle) pt(handle)->openFile(file);
+    if (!handle) return;
+    if (file) file->storeId = pt(handle)->id();
+    pt(handle)->openFile(file);
 }
 
 void meas_app_PreTrigPutMeasFrame(void* handle, int vfIdx, uint8_t* frame, uint32_t length, uint32_t firstTs,
@@ -223,6 +225,14 @@ void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file) {
     if (file && file->refs.fetch_sub(1) == 1) std::free(file);
 }
 
+void meas_app_PreTrigFileUnfinishedReason(MeasAppStore_FileInfo_s* file, const char* drive, const char* why) {
+    uint8_t none = 0;
+    if (!file || !file->reasonState.compare_exchange_strong(none, 1)) return;
+    std::snprintf(file->reasonDrive, sizeof file->reasonDrive, "%s", drive ? drive : "");
+    std::snprintf(file->reason, sizeof file->reason, "%s", why ? why : "");
+    file->reasonState.store(2);
+}
+
 int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* file, char* waitsFor,
                                 size_t size, uint32_t stallTicks) {
     if (waitsFor && size) waitsFor[0] = '\0';
@@ -230,7 +240,9 @@ int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* fil
     const uint32_t writers = file->writers.load();
     const uint32_t stick = file->stickWriters.load();
     uint32_t closed = file->closedOn.load();
-    uint32_t failed = file->failedOn.load();
+    // A writer that closed the file whole after all (one dropped while it hung, that came back)
+    // has finished it there.
+    uint32_t failed = file->failedOn.load() & ~closed;
     const uint8_t copy = file->copyState.load();
     // The stick's copy replaces whatever the stick's writer left of the file.
     if (copy == MEAS_COPY_DONE) {
@@ -245,7 +257,7 @@ int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* fil
     // it is freed only after it left the register.
     ScopeLock guard(storesLock(), "meas_app_PreTrigFileSettled");
     bool live = false;
-    for (Pretrigger* p : gStores) live = live || (handle && p == handle);
+    for (Pretrigger* p : gStores) live = live || (handle && p == handle && p->id() == file->storeId);
     if (!live) handle = nullptr;
     if (stallTicks && handle) {
         stalled = pt(handle)->stalledWriters(pending | (copy == MEAS_COPY_PENDING ? stick : 0), stallTicks);
@@ -262,6 +274,12 @@ int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* fil
     if (!failed && !(stalled & stick && copy == MEAS_COPY_PENDING)) return 1;
     if (waitsFor && size) {
         if (handle) pt(handle)->writerDrives(failed & ~stalled, waitsFor, size, false);
+        if (file->reasonState.load() == 2 && (failed & ~stalled)) {
+            // The drive and the reason of the first writer that could not finish it.
+            const size_t used = std::strlen(waitsFor);
+            std::snprintf(waitsFor + used, size - used, "%s%s (%s)", used ? "; first " : "",
+                          file->reasonDrive, file->reason);
+        }
         if (handle && stalled) {
             const size_t used = std::strlen(waitsFor);
             char drives[96];
@@ -289,6 +307,12 @@ void meas_app_PreTrigMeasStop(int spareTelemetry) {
         syslogx(LOG_PRIO_INFO2, "meas_app_PreTrigMeasStop(%d)", i);
         gStores[i]->measStop();
     }
+}
+
+void meas_app_PreTrigShutdown() {
+    ScopeLock guard(storesLock(), "meas_app_PreTrigShutdown");
+    for (Pretrigger* p : gStores)
+        if (p) p->measStop();
 }
 
 int meas_app_PreTrigMeasRunning(void* handle) {

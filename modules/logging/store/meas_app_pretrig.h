@@ -46,10 +46,13 @@ enum : uint32_t {
 // holds one reference for its file queue). From meas_app_PreTrigOpenFile on its virtual file holds
 // another; the last one let go (meas_app_PreTrigFileInfoRelease) frees the record.
 struct MeasAppStore_FileInfo_s {
-    NODE node;             // membership in the file queue
-    LIST blocks;           // the store data of every block writing into the file
-    void* meas;            // the measurement instance
-    void* store;           // the store it is written by (used only while that store is alive)
+    NODE node;   // membership in the file queue
+    LIST blocks; // the store data of every block writing into the file
+    void* meas;  // the measurement instance
+    void* store; // the store it is written by (used only while that store is alive)
+    // ... and that store's identity, set when the file is opened in it: a store made later at the
+    // same address is not the file's.
+    uint32_t storeId;
     uint16_t index;        // instance index: 0 m01, 2 m03
     uint8_t createTime[6]; // BCD: year mod 100, month, day, hour, minute, second
     char name[MEAS_FILENAME_LEN];
@@ -91,6 +94,11 @@ struct MeasAppStore_FileInfo_s {
     std::atomic<uint8_t> copyState;
     uint32_t run;                        // the file store's logging run it belongs to
     std::atomic<uint8_t> toldUnfinished; // a wait gave up on it: its late finish is told too
+    // Why it is unfinished, as the first writer (or the destroy) that could not finish it told it:
+    // set once (reasonState 1 while it is written, 2 when it can be read).
+    std::atomic<uint8_t> reasonState;
+    char reasonDrive[16];
+    char reason[96];
 };
 
 enum : uint8_t { MEAS_CUT_NONE = 0, MEAS_CUT_NAME_TAKEN = 1, MEAS_CUT_FAILED = 2, MEAS_CUT_TOLD = 3 };
@@ -103,6 +111,9 @@ enum : uint8_t {
     MEAS_COPY_FAILED = 3,
     MEAS_COPY_DAMAGED = 4,
 };
+
+// Records why the file is unfinished on `drive`, unless a reason is recorded already.
+void meas_app_PreTrigFileUnfinishedReason(MeasAppStore_FileInfo_s* file, const char* drive, const char* why);
 
 // Lets go of a reference to the record; the last one frees it.
 void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file);
@@ -165,6 +176,10 @@ int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* fil
                                 size_t size, uint32_t stallTicks = 0);
 // Stops measurements 0, 1, 2 (1 spared when `spareTelemetry` is non-zero): held data is dropped.
 void meas_app_PreTrigMeasStop(int spareTelemetry);
+// At the shutdown nothing triggers any more: what a pretrigger that never triggered holds is never
+// kept. Its data are dropped and its file operations go on to the writers, so that its files are
+// not waited for. Quiet, and cheap when nothing is held; the shutdown calls it while it waits.
+void meas_app_PreTrigShutdown();
 int meas_app_PreTrigMeasRunning(void* handle);
 // 0 no new fragment needed, 1 size limit reached, 2 time limit reached.
 int meas_app_PreTrigCheckFragment(void* handle);

@@ -94,9 +94,9 @@ bool ActionClose::executeFunc(Writer& writer) {
         ScopeLock guard(virtualFiles, "ActionClose::execute");
         if (VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx_)) {
             if (ok)
-                vf->closedBy(measIdx_, writer.getID());
+                vf->closedBy(measIdx_, writer.actionID());
             else
-                vf->failedBy(measIdx_, writer.getID());
+                vf->failedBy(measIdx_, writer.actionID());
         }
     }
     return ok;

@@ -83,9 +83,14 @@ bool Backend::subscribe(Writer* writer) {
     }
     // The slot's old iterator may still be in a removed writer's hands: it goes with the Backend.
     if (iters_[slot]) retired_.push_back(iters_[slot]);
-    // A writer coming back lets go of what it held while it was out.
-    for (int i = 0; i < kMaxWriters; ++i)
+    // A writer coming back lets go of what it held while it was out; one that hung writes again.
+    for (int i = 0; i < kMaxWriters; ++i) {
         if (pinWriter_[i] == writer) pinWriter_[i] = nullptr;
+        if (hungWriter_[i] == writer || i == slot) {
+            if (hungWriter_[i] == writer) virtualFiles.writerBack(measIdx_, uint8_t(i));
+            hungWriter_[i] = nullptr;
+        }
+    }
     virtualFiles.registerWriter(measIdx_, uint8_t(slot), writer->type() == WRITER_USB);
     writer->setID(uint8_t(slot));
     iters_[slot] = it;
@@ -98,7 +103,7 @@ bool Backend::subscribe(Writer* writer) {
     return true;
 }
 
-bool Backend::remove(Writer* writer) {
+bool Backend::remove(Writer* writer, const char* why) {
     ScopeLock guard(*this, "Backend::remove");
     if (!writer) return false;
     const uint8_t id = writer->getID();
@@ -116,7 +121,7 @@ bool Backend::remove(Writer* writer) {
         removeIterator(it);
     }
     writer->setID(kNoWriterId);
-    virtualFiles.deregisterWriter(measIdx_, id);
+    virtualFiles.deregisterWriter(measIdx_, id, writer->drive(), why);
     syslogx(LOG_PRIO_INFO2, "Backend::remove() writer disconnected %s (%u)", names_[id], unsigned(id));
     names_[id][0] = '\0';
     return true;
@@ -230,7 +235,9 @@ void Backend::runOnce() {
                 syslogx(LOG_PRIO_WARNING,
                         "Backend::taskMain(): removing writer %s (%u) that is no longer alive!", names_[i],
                         unsigned(i));
-                remove(w);
+                hungWriter_[i] = w;
+                virtualFiles.writerHangs(measIdx_, uint8_t(i), w->drive());
+                remove(w, "its writer hangs in the drive: nothing for 10 s");
             }
         }
         for (int i = 0; i < kMaxWriters; ++i)
@@ -239,7 +246,7 @@ void Backend::runOnce() {
         if (oversize && slowest >= 0 && writers_[slowest]) {
             syslogx(LOG_PRIO_WARNING, "Backend::taskMain(): removing writer %s (%u) list size exceeded!",
                     names_[slowest], unsigned(slowest));
-            remove(writers_[slowest]);
+            remove(writers_[slowest], "its drive is too slow: the store's list stayed full for 10 s");
         }
     }
     delete cut;

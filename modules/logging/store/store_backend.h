@@ -37,7 +37,8 @@ public:
     bool taskMain() override;
 
     bool subscribe(Writer* writer);
-    bool remove(Writer* writer);
+    // `why` it leaves, for the records of the files it had yet to close.
+    bool remove(Writer* writer, const char* why = "its writer left the store");
     // The next action for the writer (its sequence number into *seq), null at the end.
     Action* next(Writer& writer, uint32_t* seq = nullptr);
     bool iterSkip(Writer& writer, IteratorNodeSkip* skip);
@@ -57,6 +58,8 @@ private:
     // A writer removed while it executes an action keeps that entry (and all after it) from being
     // cut until it asks for its next action.
     Writer* pinWriter_[kMaxWriters] = {};
+    // Writers dropped because they hang in their drive, by the slot they had.
+    Writer* hungWriter_[kMaxWriters] = {};
     uint32_t pinSeq_[kMaxWriters] = {};
     std::atomic<bool> fromHead_{true};
     uint8_t writerCount_ = 0;

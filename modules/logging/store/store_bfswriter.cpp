@@ -5,11 +5,13 @@
 #include "framework/time_util.h"
 #include "logging/disk/meas_app_dirsync.h"
 #include "logging/disk/meas_app_disk.h"
+#include "logging/disk/meas_app_drivecall.h"
 #include "logging/store/store_backend.h"
 #include "logging/store/store_sync.h"
 #include "platform/drives/bfs.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -149,6 +151,7 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     e.info = vf->fileInfo();
     e.info->refs.fetch_add(1);
     e.path = path;
+    if (driveHangs(e)) return false;
     // Truncated: a file of the same name left by an earlier run is replaced, never written into. On
     // the stick such a file may be anyone's: the replacement is logged with its name.
     const bool existed = fexist(path);
@@ -243,7 +246,16 @@ void BFSWriter::created(FileEntry& e) {
     dirFlushNeeded_ = true;
 }
 
+bool BFSWriter::driveHangs(FileEntry& e) {
+    std::string what;
+    if (!meas_app_driveHung(drive_, &what)) return false;
+    const std::string why = "its drive hangs (" + what + " does not return)";
+    failFile(e, 0, why.c_str());
+    return true;
+}
+
 bool BFSWriter::stillThere(FileEntry& e) {
+    if (driveHangs(e)) return false;
     // What a write-through failed to write is lost for good, whatever succeeds later.
     if (syncFailedYet(e.path.c_str())) {
         failFile(e, EIO, "its data could not be written through");
@@ -358,13 +370,15 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
 }
 
 void BFSWriter::failFile(FileEntry& e, int error, const char* why) {
+    char reason[96];
     if (error)
-        syslogx(LOG_PRIO_ERR, "BFSWriter: %s is not finished on %s %s (%s)", e.path.c_str(), drive_, why,
-                std::strerror(error));
+        std::snprintf(reason, sizeof reason, "%s (%s)", why, std::strerror(error));
     else
-        syslogx(LOG_PRIO_ERR, "BFSWriter: %s is not finished on %s %s", e.path.c_str(), drive_, why);
+        std::snprintf(reason, sizeof reason, "%s", why);
+    syslogx(LOG_PRIO_ERR, "BFSWriter: %s is not finished on %s %s", e.path.c_str(), drive_, reason);
     if (e.info) {
-        e.info->failedOn.fetch_or(writerBit(measIdx_, getID()));
+        meas_app_PreTrigFileUnfinishedReason(e.info, drive_, reason);
+        e.info->failedOn.fetch_or(writerBit(measIdx_, actionID()));
         e.info->progress.fetch_add(1);
         // The drive writer asks for a new file, so that logging goes on on its drive.
         uint8_t none = MEAS_CUT_NONE;

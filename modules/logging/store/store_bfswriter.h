@@ -96,6 +96,8 @@ protected:
     // False when the file is lost on the drive (its data or its entry not written through, or it is
     // no longer the file its path names): it is then failed.
     bool stillThere(FileEntry& e);
+    // A call of the logging on the drive hangs: the file is failed (true).
+    bool driveHangs(FileEntry& e);
     // Hands the buffer to the drive in one write. False when the drive took it only in part: the
     // file is then cut or failed.
     bool handOver(FileEntry& e);

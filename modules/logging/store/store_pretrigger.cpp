@@ -71,9 +71,17 @@ int Fragmenter::checkFragment() {
     return 0;
 }
 
+namespace {
+uint32_t nextStoreId() {
+    static std::atomic<uint32_t> last{0};
+    return last.fetch_add(1) + 1;
+}
+} // namespace
+
 Pretrigger::Pretrigger(int measIdx, float bufferTimeSec, Backend* backend)
-    : measIdx_(measIdx), bufferTime_(bufferTimeSec > 0 ? uint32_t(bufferTimeSec * 10000.0f) : 0),
-      state_(STATE_DIRECT), backend_(backend) {
+    : measIdx_(measIdx), id_(nextStoreId()),
+      bufferTime_(bufferTimeSec > 0 ? uint32_t(bufferTimeSec * 10000.0f) : 0), state_(STATE_DIRECT),
+      backend_(backend) {
     if (bufferTimeSec > 0) {
         state_.store(STATE_BUFFERING);
         fragmenter_.setPassThrough(false);
@@ -102,8 +110,10 @@ Pretrigger::~Pretrigger() {
     // The writers go before the Backend they read.
     for (Writer* w : writers_) w->taskStopAsync();
     std::vector<Writer*> stuck;
+    // One that hangs in its drive (it has not come round its loop for 10 s) is not waited for; one
+    // that does not end in 3 s hangs there too.
     for (Writer* w : writers_)
-        if (!w->taskStop(kWriterStopTicks)) stuck.push_back(w);
+        if ((w->hasTask() && !w->alive()) || !w->taskStop(kWriterStopTicks, false)) stuck.push_back(w);
     if (backend_) {
         for (Writer* w : writers_) backend_->remove(w);
     }
@@ -133,8 +143,9 @@ void Pretrigger::adoptWriter(Writer* writer) {
 }
 
 bool Pretrigger::isOfflineDataFlushed() {
+    // A writer dropped from the Backend while it hung still has its action in hand.
     for (Writer* w : writers_)
-        if (w->hasTask() && !w->startDecided()) return false;
+        if (w->hasTask() && (!w->startDecided() || (w->busy() && w->getID() == kNoWriterId))) return false;
     return !backend_ || backend_->isOfflineDataFlushed();
 }
 
@@ -324,6 +335,10 @@ void Pretrigger::flushBackend() {
 
 void Pretrigger::measStop() {
     ScopeLock guard(holding_, "Pretrigger::measStop");
+    // A trigger its task has yet to carry out keeps the window before it.
+    if (state_.load() == STATE_BUFFERING && request_.load() == PRETRIG_REQ_TRIGGER &&
+        lastRequest_ != PRETRIG_REQ_TRIGGER)
+        return;
     uint32_t cleaned = 0, forwarded = 0;
     while (Node<Action>* n = holding_.del()) {
         Action* a = n->item;

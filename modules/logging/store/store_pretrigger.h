@@ -92,6 +92,8 @@ public:
     int checkFragment();
     void triggerFragment();
     int measIdx() const { return measIdx_; }
+    // Never the same for two stores of one run of the process.
+    uint32_t id() const { return id_; }
 
     // Re-arming: the measurement raster hands over open frames on request.
     bool armFlushRequested() const { return armFlushReq_.load(); }
@@ -117,10 +119,11 @@ private:
     void putCounted(Action* action, int vfIdx, uint32_t n);
 
     int measIdx_;
+    uint32_t id_;
     uint32_t bufferTime_; // time-stamp units
     std::atomic<int> state_;
     std::atomic<int> request_{PRETRIG_REQ_NONE};
-    int lastRequest_ = PRETRIG_REQ_NONE;
+    std::atomic<int> lastRequest_{PRETRIG_REQ_NONE}; // the task's; measStop reads it
     std::atomic<uint32_t> triggerTs_{0};
     std::atomic<uint32_t> flushFrom_{0};
     List<Action> holding_;

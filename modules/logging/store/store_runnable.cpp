@@ -44,7 +44,7 @@ void Runnable::launcher(int processor) {
     tid_.store(TASK_ID_ERROR); // the last touch of this object by the task
 }
 
-bool Runnable::taskStop(int timeoutTicks) {
+bool Runnable::taskStop(int timeoutTicks, bool force) {
     ScopeLock guard(lock_, "Runnable::taskStop");
     const TASK_ID tid = tid_.load();
     if (tid == TASK_ID_ERROR) return true;
@@ -52,6 +52,7 @@ bool Runnable::taskStop(int timeoutTicks) {
     if (tid == taskIdSelf()) return false; // the task ends when it returns to its loop
     const int ms = timeoutTicks == WAIT_FOREVER ? INT_MAX : timeoutTicks * 1000 / sysClkRateGet();
     if (taskJoin(tid, ms) != OK) {
+        if (!force) return false;
         syslogx(LOG_PRIO_WARNING, "Runnable::taskStop(): task %ld did not end in time, deleting it",
                 long(tid));
         taskDeleteForce(tid);

@@ -27,9 +27,9 @@ public:
     // Spawns the task (bound to `processor` when >= 0). False (logged) when it exists or fails.
     bool taskStart(const char* name, int priority, size_t stackSize, int options, int processor);
     // Clears the run flag and waits up to `timeoutTicks` (WAIT_FOREVER: no limit) for the task to
-    // end. A task still running then is deleted (it ends at its next wait) and joined. True when
-    // no task is left.
-    bool taskStop(int timeoutTicks);
+    // end. A task still running then is deleted (it ends at its next wait) and joined, unless
+    // `force` is false (a task that hangs in a drive call is left to it). True when no task is left.
+    bool taskStop(int timeoutTicks, bool force = true);
     void taskStopAsync() { run_.store(false); }
     bool isRunning() const { return run_.load(); }
     bool hasTask() const { return tid_.load() != TASK_ID_ERROR; }

@@ -8,6 +8,7 @@
 #include "measdata/diagservice.h"
 #include "measdata/seram.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -203,9 +204,11 @@ void VirtualFile::failedBy(int measIdx, uint8_t id) {
     info_->progress.fetch_add(1);
 }
 
-void VirtualFile::writerLost(int measIdx, uint8_t id) {
+void VirtualFile::writerLost(int measIdx, uint8_t id, const char* drive, const char* why) {
     const uint32_t bit = writerBit(measIdx, id);
-    if ((info_->writers.load() & bit) && !(info_->closedOn.load() & bit)) failedBy(measIdx, id);
+    if (!(info_->writers.load() & bit) || (info_->closedOn.load() & bit)) return;
+    meas_app_PreTrigFileUnfinishedReason(info_, drive, why);
+    failedBy(measIdx, id);
 }
 
 void VirtualFile::getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment,
@@ -261,6 +264,14 @@ VirtualFile* VirtualFiles::create(int measIdx, MeasAppStore_FileInfo_s* info, co
                 reason = "failed to create virtual file";
             }
             if (vf) {
+                if (const uint32_t hung = hung_ & writerMask(measIdx)) {
+                    info->writers.fetch_or(hung);
+                    for (int bit = 0; bit < 32; ++bit)
+                        if (hung & (1u << bit))
+                            meas_app_PreTrigFileUnfinishedReason(info, hungDrive_[bit],
+                                                                 "its writer hangs in the drive");
+                    info->failedOn.fetch_or(hung);
+                }
                 m.slots[index % kVfSlots] = vf;
                 m.last = index;
                 info->vfIdx = index;
@@ -311,15 +322,29 @@ void VirtualFiles::registerWriter(int measIdx, uint8_t id, bool stick) {
     const uint32_t bit = writerBit(measIdx, id);
     writers_ |= bit;
     stickWriters_ = stick ? stickWriters_ | bit : stickWriters_ & ~bit;
+    hung_ &= ~bit;
 }
 
-void VirtualFiles::deregisterWriter(int measIdx, uint8_t id) {
+void VirtualFiles::writerHangs(int measIdx, uint8_t id, const char* drive) {
+    ScopeLock guard(*this, "VirtualFiles::writerHangs");
+    const uint32_t bit = writerBit(measIdx, id);
+    if (!bit) return;
+    hung_ |= bit;
+    std::snprintf(hungDrive_[__builtin_ctz(bit)], sizeof hungDrive_[0], "%s", drive ? drive : "");
+}
+
+void VirtualFiles::writerBack(int measIdx, uint8_t id) {
+    ScopeLock guard(*this, "VirtualFiles::writerBack");
+    hung_ &= ~writerBit(measIdx, id);
+}
+
+void VirtualFiles::deregisterWriter(int measIdx, uint8_t id, const char* drive, const char* why) {
     ScopeLock guard(*this, "VirtualFiles::deregisterWriter");
     writers_ &= ~writerBit(measIdx, id);
     if (measIdx < 0 || measIdx >= kMeasCount) return;
     for (VirtualFile* vf : meas_[measIdx].slots)
         if (vf) {
-            vf->writerLost(measIdx, id);
+            vf->writerLost(measIdx, id, drive, why);
             vf->deregisterWriter(measIdx, id);
         }
 }
@@ -328,6 +353,7 @@ void VirtualFiles::reset(int measIdx) {
     ScopeLock guard(*this, "VirtualFiles::reset");
     if (measIdx < 0 || measIdx >= kMeasCount) return;
     Meas& m = meas_[measIdx];
+    hung_ &= ~writerMask(measIdx);
     for (VirtualFile*& vf : m.slots) {
         delete vf;
         vf = nullptr;

@@ -38,7 +38,8 @@ public:
     void closedBy(int measIdx, uint8_t id);
     void failedBy(int measIdx, uint8_t id);
     // A writer leaves the store: a file it was to write and has not closed stays unfinished there.
-    void writerLost(int measIdx, uint8_t id);
+    // The writer left the store before it closed the file (`why` on `drive`, for the record).
+    void writerLost(int measIdx, uint8_t id, const char* drive, const char* why);
     void getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment,
                       uint32_t* startTs) const;
     // Replays the header pieces into a writer that has just opened the file. True when at least
@@ -81,7 +82,12 @@ public:
     VirtualFile* remove(int measIdx, int index); // the caller destroys it
     // A writer joins the store: it writes every file made from now on (`stick`: on a stick).
     void registerWriter(int measIdx, uint8_t id, bool stick);
-    void deregisterWriter(int measIdx, uint8_t id);
+    void deregisterWriter(int measIdx, uint8_t id, const char* drive = "",
+                          const char* why = "its writer left the store");
+    // A writer hangs in its drive (the Backend dropped it): files made meanwhile are unfinished on
+    // `drive`, until a writer takes its slot again or it comes back (writerBack).
+    void writerHangs(int measIdx, uint8_t id, const char* drive);
+    void writerBack(int measIdx, uint8_t id);
     // Tests and shutdown: destroys every virtual file of a measurement.
     void reset(int measIdx);
 
@@ -94,6 +100,8 @@ private:
     Meas meas_[kMeasCount];
     uint32_t writers_ = 0;
     uint32_t stickWriters_ = 0;
+    uint32_t hung_ = 0;
+    char hungDrive_[32][16] = {};
 };
 
 extern VirtualFiles& virtualFiles;

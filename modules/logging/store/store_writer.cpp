@@ -15,8 +15,11 @@ Writer::Writer(Backend& backend, uint8_t type, int measIdx)
       measIdx_(measIdx), progressAt_(time_getTimestamp()) {}
 
 bool Writer::alive() {
+    // A writer that has come round its loop in the last 10 s is alive; one hanging in a drive call
+    // is dropped 10 s after it came round last. Only a writer still starting gets longer.
     const uint32_t now = time_getTimestamp();
-    return tsDiff(now, lastActivity_.load()) <= 100000 || tsDiff(now, created_) <= 200000;
+    return tsDiff(now, lastActivity_.load()) <= 100000 ||
+           (!startDecided_.load() && tsDiff(now, created_) <= 200000);
 }
 
 bool Writer::write(int vfIdx, const uint8_t*, uint32_t) {
@@ -71,6 +74,7 @@ Action* Writer::next() {
     // Nothing in hand between two actions: the time waited for one is no stall.
     progressAt_.store(time_getTimestamp());
     busy_.store(true); // before the step, so that nobody sees it done with an action in hand
+    actionId_.store(id_.load());
     current_ = backend_.next(*this);
     if (!current_) busy_.store(false);
     return current_;

@@ -48,6 +48,9 @@ public:
     uint8_t type() const { return type_; }
     void setID(uint8_t id);
     uint8_t getID() const { return id_.load(); }
+    // The id it had when it took its current action: a writer dropped while it hung in its drive
+    // still tells the file's record what became of the file it had in hand.
+    uint8_t actionID() const { return actionId_.load(); }
     int measIdx() const { return measIdx_; }
     // Takes the next action from the Backend into the current action (null at the end).
     Action* next();
@@ -76,6 +79,7 @@ protected:
     uint8_t type_;
     int measIdx_;
     std::atomic<uint8_t> id_{kNoWriterId};
+    std::atomic<uint8_t> actionId_{kNoWriterId};
     std::atomic<bool> busy_{false};
     std::atomic<bool> startDecided_{false};
     std::atomic<bool> retryLater_{false};
