@@ -238,6 +238,7 @@ void meas_app_main() {
             // A status block being collected still goes into the store: the store goes after it.
             meas_app_measdestroy();
             destroyClosing.reset();
+            meas_app_remoteinitAfterDestroy();
         }
     }
     // 5. Re-initialise.
@@ -263,6 +264,12 @@ void meas_app_main() {
             const cfg_meas_t* c = cfg_meas_getCfgPartition(i);
             if (!c || c->fileLess) continue;
             const std::string drive = c->targetPartition;
+            bool checked = false; // two instances on one drive check it once
+            for (int j = 0; j < i; ++j) {
+                const cfg_meas_t* o = cfg_meas_getCfgPartition(j);
+                checked = checked || (o && !o->fileLess && drive == o->targetPartition);
+            }
+            if (checked) continue;
             meas_app_driveCall(drive.c_str(), "the D-flag check",
                                [drive] { return MeasAppStore_driveCheckDirectoryFlags(drive.c_str()); });
         }

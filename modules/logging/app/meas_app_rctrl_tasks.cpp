@@ -71,9 +71,18 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const 
                     "remotectrl_listenQueue() %s: files not finished, answering MEAS_REPLY_ERROR", failText);
             return MEAS_REPLY_ERROR;
         }
-        syslogx(LOG_PRIO_WARNING, "remotectrl_listenQueue() %s failed #%d", failText, attempt);
+        // Logging cannot take it now: said once, and once more when the tries are over.
+        if (attempt == 1)
+            syslogx(LOG_PRIO_WARNING,
+                    "remotectrl_listenQueue() %s failed #1 (flags %03X), tried again %d times", failText,
+                    unsigned(meas_app_get_flags()), RCTRL_ATTEMPTS - 1);
         taskDelay(1);
     }
+    syslogx(
+        LOG_PRIO_ERR,
+        "remotectrl_listenQueue() %s refused %d times (flags %03X): logging cannot take it now, answering "
+        "MEAS_REPLY_ERROR",
+        failText, RCTRL_ATTEMPTS, unsigned(meas_app_get_flags()));
     return MEAS_REPLY_ERROR;
 }
 

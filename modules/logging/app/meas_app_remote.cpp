@@ -23,6 +23,10 @@ std::atomic<TASK_ID> remotectrl_lost_task_id{0};
 std::mutex gRemoteMutex;
 // A remote destroy set the remote-start lock; only a remote init takes it away.
 bool gDestroyed = false;
+// An init that came while a destroy was still under way (its answer may come at its bound, before
+// its teardown is done): carried out once the destroy is done, so that one 0xED always brings
+// logging back.
+std::atomic<bool> gInitAfterDestroy{false};
 
 bool loggingActive() {
     return cfg_system.loggingActive != 0;
@@ -83,6 +87,12 @@ int meas_app_remotestop(uint32_t ip) {
 int meas_app_remoteinit() {
     if (!loggingActive()) return 1;
     std::lock_guard<std::mutex> lk(gRemoteMutex);
+    if (meas_app_destroyreq.load() && !remotectrl_remoteinit_lock.load()) {
+        if (!gInitAfterDestroy.exchange(true))
+            syslogx(LOG_PRIO_INFO, "meas_app_remoteinit: the destroy is still under way; logging is built "
+                                   "again once it is done");
+        return 1;
+    }
     if (stopInitDestroyPending() || remotectrl_remoteinit_lock.load()) {
         syslogx(LOG_PRIO_WARNING, "meas_app_remoteinit: failed %03X", unsigned(meas_app_get_flags()));
         return 0;
@@ -97,6 +107,10 @@ int meas_app_remoteinit() {
         syslogx(LOG_PRIO_ERR, "meas_app_remoteinit: Event Send failed");
     }
     return 1;
+}
+
+void meas_app_remoteinitAfterDestroy() {
+    if (gInitAfterDestroy.exchange(false)) meas_app_remoteinit();
 }
 
 int meas_app_remotedestroy(uint32_t ip) {

@@ -27,6 +27,9 @@ extern std::atomic<uint8_t> remotectrl_retry_ctr, remotectrl_remoteinit_lock;
 int meas_app_remotestart();
 int meas_app_remotestop(uint32_t ip);
 int meas_app_remoteinit();
+// The state machine, once a destroy is done: an init that came while it was under way is carried
+// out now.
+void meas_app_remoteinitAfterDestroy();
 int meas_app_remotedestroy(uint32_t ip);
 int meas_app_remoteTransfer(uint32_t ip);
 // Whether the state machine has yet to carry a request out (stopped; the transfer's stop;

@@ -191,7 +191,7 @@ int MeasAppStore_unfinishedFiles(bool tell, int timeoutTicks) {
     int count = 0;
     auto note = [&](MeasAppStore_FileInfo_s* f, const std::string& what) {
         ++count;
-        if (tell) syslogx(LOG_PRIO_ERR, "main(): %s is not finished: %s", f->name, what.c_str());
+        if (tell) syslogx(LOG_PRIO_ERR, "main(): %s is not finished %s", f->name, what.c_str());
     };
     for (MeasAppStore_FileInfo_s* f : gLeft) {
         std::string where;
@@ -204,7 +204,7 @@ int MeasAppStore_unfinishedFiles(bool tell, int timeoutTicks) {
         std::string what;
         const int r = standing(f, &what);
         if (r < 0) note(f, "on " + what);
-        if (r == 0) note(f, "it waits for " + what);
+        if (r == 0) note(f, "on every drive: it waits for " + what);
     }
     return count;
 }

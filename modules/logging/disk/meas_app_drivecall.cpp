@@ -118,7 +118,8 @@ std::shared_ptr<Job> queue(DriveTask* d, const char* what, std::function<int()> 
     job->call = std::move(call);
     job->what = what ? what : "a drive call";
     std::unique_lock<std::mutex> lk(d->m);
-    if (hangsLocked(*d) || d->queue.size() >= kMaxQueued) {
+    // A caller that gave up on the call in hand has told the drive hung: nothing queues behind it.
+    if (d->toldHung || hangsLocked(*d) || d->queue.size() >= kMaxQueued) {
         const bool tell = hangsLocked(*d) && !d->toldHung;
         d->toldHung = d->toldHung || tell;
         const std::string hung = d->current ? d->current->what : std::string();
@@ -168,7 +169,7 @@ bool meas_app_driveHung(const char* drive, std::string* what) {
         d = it->second.get();
     }
     std::unique_lock<std::mutex> lk(d->m);
-    if (!hangsLocked(*d)) return false;
+    if (!d->current || (!d->toldHung && !hangsLocked(*d))) return false;
     if (what) *what = d->current->what;
     if (!d->toldHung) {
         d->toldHung = true;

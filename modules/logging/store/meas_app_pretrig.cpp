@@ -275,10 +275,14 @@ int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* fil
     if (waitsFor && size) {
         if (handle) pt(handle)->writerDrives(failed & ~stalled, waitsFor, size, false);
         if (file->reasonState.load() == 2 && (failed & ~stalled)) {
-            // The drive and the reason of the first writer that could not finish it.
+            // The reason of the first writer that could not finish it, with its drive where the
+            // drives named are more than that one.
             const size_t used = std::strlen(waitsFor);
-            std::snprintf(waitsFor + used, size - used, "%s%s (%s)", used ? "; first " : "",
-                          file->reasonDrive, file->reason);
+            if (!used || std::strcmp(waitsFor, file->reasonDrive) == 0)
+                std::snprintf(waitsFor + used, size - used, "%s (%s)", used ? "" : file->reasonDrive,
+                              file->reason);
+            else
+                std::snprintf(waitsFor + used, size - used, " (on %s: %s)", file->reasonDrive, file->reason);
         }
         if (handle && stalled) {
             const size_t used = std::strlen(waitsFor);
