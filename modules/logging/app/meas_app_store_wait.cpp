@@ -295,6 +295,12 @@ void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t a
     gLeft.push_back(f);
 }
 
+void MeasAppStore_copyProgress(int index, const CopyFile_t& rq) {
+    MeasAppStore_QueueLock lk("MeasAppStore_copyProgress()");
+    MeasAppStore_FileInfo_s* f = findFile(index, rq.outing, rq.lap, rq.absLap, rq.fragment);
+    if (f && f->copyState.load() == MEAS_COPY_PENDING) f->progress.fetch_add(1);
+}
+
 void MeasAppStore_copyFinished(int index, const CopyFile_t& rq, int result) {
     MeasAppStore_QueueLock lk("MeasAppStore_copyFinished()");
     MeasAppStore_FileInfo_s* f = findFile(index, rq.outing, rq.lap, rq.absLap, rq.fragment);

@@ -5,6 +5,7 @@
 #include "framework/syslog.h"
 #include "laptiming/lapoutfra.h"
 #include "logging/disk/cfg_meas.h"
+#include "logging/disk/meas_app_dirsync.h"
 #include "platform/drives/bfs.h"
 #include "platform/rtos/rtos.h"
 
@@ -14,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <string>
 
 namespace {
 
@@ -53,8 +56,9 @@ FILE* openSource(const char* source) {
     return nullptr;
 }
 
-// Copies the data; false (logged) on any fault.
-bool copyData(FILE* in, int out, const char* source, const char* target, const char* targetDrive) {
+// Copies the data; false (logged) on any fault. `piece` hears of each piece written.
+bool copyData(FILE* in, int out, const char* source, const char* target, const char* targetDrive,
+              const std::function<void()>& piece) {
     char* buffer = static_cast<char*>(std::malloc(kChunk));
     if (!buffer) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() mem alloc read buffer");
@@ -76,14 +80,16 @@ bool copyData(FILE* in, int out, const char* source, const char* target, const c
             break;
         }
         if (bfs_write(out, buffer, n) != ssize_t(n)) {
-            syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s'", target);
+            syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s' (%s)", target, std::strerror(errno));
             ok = false;
             break;
         }
+        if (piece) piece();
     }
     std::free(buffer);
     if (ok && bfs_ioctl(out, FIOFLUSH, 0) != 0) {
-        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s'", target);
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s': not written through (%s)", target,
+                std::strerror(errno));
         ok = false;
     }
     return ok;
@@ -116,7 +122,12 @@ void meas_app_copyFinished(int instance, const CopyFile_t& request, int result) 
     if (h && h->finished) h->finished(instance, request, result);
 }
 
-int meas_app_copyFile(const char* source, const char* target) {
+void meas_app_copyProgress(int instance, const CopyFile_t& request) {
+    const meas_app_CopyHooks* h = gCopyHooks.load();
+    if (h && h->progress) h->progress(instance, request);
+}
+
+int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece) {
     char targetDrive[CFG_MEAS_NAME_LEN + 2];
     if (!source || meas_app_filenameGetDrive(target, targetDrive, sizeof targetDrive, nullptr) != 0)
         return MEAS_COPY_RESULT_FAILED;
@@ -127,32 +138,44 @@ int meas_app_copyFile(const char* source, const char* target) {
         std::fclose(in);
         return MEAS_COPY_RESULT_FAILED;
     }
-    // A copy replaces what an earlier, broken one (or anyone else) left under the same name, and
-    // says so.
-    const bool replacing = fexist(target);
-    const int fd = bfs_open(target, O_RDWR | O_CREAT | O_TRUNC, 0777);
+    // The copy goes under a name of its own and replaces the target only once it is whole, read-only
+    // and written through: a copy that fails leaves the target as it was (a piece the stick kept
+    // stays, writable with its last complete record).
+    const std::string part = std::string(target) + MEAS_COPY_PART_SUFFIX;
+    const int fd = bfs_open(part.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
     if (fd < 0) {
-        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", target, std::strerror(errno));
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", part.c_str(), std::strerror(errno));
         std::fclose(in);
+        return MEAS_COPY_RESULT_FAILED;
+    }
+    taskDelay(1);
+    bool ok = copyData(in, fd, source, part.c_str(), targetDrive, piece) &&
+              copyAttributes(in, fd, source, part.c_str());
+    if (bfs_close(fd) != 0 && ok) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err close '%s', '%s'", part.c_str(), std::strerror(errno));
+        ok = false;
+    }
+    std::fclose(in);
+    const bool replacing = ok && fexist(target);
+    if (ok && bfs_rename(part.c_str(), target) != 0) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err rename '%s' to '%s', '%s'", part.c_str(), target,
+                std::strerror(errno));
+        ok = false;
+    }
+    if (!ok) {
+        if (bfs_unlink(part.c_str()) != 0 && errno != ENOENT)
+            syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() the failed copy '%s' cannot be removed (%s)",
+                    part.c_str(), std::strerror(errno));
         return MEAS_COPY_RESULT_FAILED;
     }
     if (replacing)
         syslogx(LOG_PRIO_WARNING, "meas_app_copyLastFile() '%s' replaced, a file of that name was there",
                 target);
-    taskDelay(1);
-    bool ok = copyData(in, fd, source, target, targetDrive) && copyAttributes(in, fd, source, target);
-    if (bfs_close(fd) != 0 && ok) {
-        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err close '%s', '%s'", target, std::strerror(errno));
-        ok = false;
-    }
-    std::fclose(in);
-    if (!ok) {
-        // No short file under a good name; one that cannot be removed is named.
-        if (bfs_unlink(target) != 0 && errno != ENOENT)
-            syslogx(LOG_PRIO_ERR,
-                    "meas_app_copyLastFile() %s is not finished: its copy failed and it stays (%s)", target,
-                    std::strerror(errno));
-        return MEAS_COPY_RESULT_DAMAGED;
+    // Its entry survives a power cut once the folder is written through; one that failed is final.
+    if (meas_app_dirSyncNow(targetDrive, meas_app_dirSyncMark(targetDrive)) < 0) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() %s is not finished: its entry could not be written through",
+                target);
+        return MEAS_COPY_RESULT_FAILED;
     }
     syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() copy success from '%s' to '%s'", source, target);
     return MEAS_COPY_RESULT_DONE;
@@ -177,7 +200,8 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
     } else if (!fexist(source)) {
         syslogx(LOG_PRIO_DEBUG, "meas_app_copyLastFile() failed, does not exist %s", source);
     } else {
-        result = meas_app_copyFile(source, target);
+        const CopyFile_t asked{outing, lap, absLap, fragment, targetDrive, 0};
+        result = meas_app_copyFile(source, target, [&] { meas_app_copyProgress(instance, asked); });
     }
     const CopyFile_t done{outing, lap, absLap, fragment, targetDrive, 0};
     meas_app_copyFinished(instance, done, result);

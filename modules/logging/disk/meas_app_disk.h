@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 inline constexpr uint32_t MEAS_LED_DRIVES_READY = 0x8000;
 inline constexpr int MEAS_FILECOPY_PRIORITY = 160;
@@ -54,20 +55,27 @@ struct CopyFile_t {
 // drive to `targetDrive`, after 5 s; the copy is read-only like its source was closed.
 void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
                            char* targetDrive, uint8_t ownsTarget);
-// Steps of one copy after the wait: the source opened (up to 10 attempts a second apart), copied to
-// the target in pieces while the target drive stays usable, the target made read-only with the
-// source's other attributes. 0, or -1 (logged; a partial target is removed).
-int meas_app_copyFile(const char* source, const char* target);
-// What became of a copy: made (the target holds the file whole, read-only), failed before the target
-// was touched, or failed after (the target's file is lost).
+// Steps of one copy after the wait: the source opened (up to 10 attempts a second apart), copied in
+// pieces (`piece` hears of each) to the target's name with MEAS_COPY_PART_SUFFIX while the target
+// drive stays usable, made read-only with the source's other attributes and written through, then
+// renamed over the target and the folder written through. A copy that fails leaves the target as it
+// was (its part is removed). MEAS_COPY_RESULT_DONE or MEAS_COPY_RESULT_FAILED (logged).
+int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece = {});
+inline constexpr const char* MEAS_COPY_PART_SUFFIX = ".part";
+// What became of a copy: made (the target holds the file whole, read-only), failed (the target is as
+// it was), or failed after the target was touched (the target's file is lost; a copy no longer
+// ends so, the value stays for the file store's record).
 enum : int { MEAS_COPY_RESULT_DONE = 0, MEAS_COPY_RESULT_FAILED = -1, MEAS_COPY_RESULT_DAMAGED = -2 };
 // The logging application's part, given at its start-up: told the end of every copy asked for
 // (also of one that never started).
+// `progress` hears of every piece a copy writes: a wait for a long copy sees it move.
 struct meas_app_CopyHooks {
     void (*finished)(int instance, const CopyFile_t& request, int result);
+    void (*progress)(int instance, const CopyFile_t& request);
 };
 void meas_app_setCopyHooks(const meas_app_CopyHooks* hooks);
 void meas_app_copyFinished(int instance, const CopyFile_t& request, int result);
+void meas_app_copyProgress(int instance, const CopyFile_t& request);
 
 // Starts the copy task "r_FileCpyTask%c" ('A' + instance / 2) for the request; with the request
 // owning its target name the task gets a copy of it. False (logged) when it cannot.

@@ -213,7 +213,7 @@ TEST_F(DiskTest, AFileStillBeingWrittenIsCopiedOnceItsWriterClosesIt) {
     EXPECT_EQ(readFile(root.file("usb_meas/A0102003.405")), head + tail);
 }
 
-TEST_F(DiskTest, FailedCopyLeavesNoShortFile) {
+TEST_F(DiskTest, AFailedCopyLeavesTheStickAsItWas) {
     testsupport::SmallDisk disk(1 << 20);
     if (!disk.ok()) GTEST_SKIP() << disk.reason();
     const std::string saved = devroot_path();
@@ -221,12 +221,16 @@ TEST_F(DiskTest, FailedCopyLeavesNoShortFile) {
     std::string error;
     ASSERT_TRUE(devroot_prepare(&error)) << error;
     closedFile("meas:/A0101000.001", 700000);
+    // What the stick kept of the file when it was pulled.
+    const std::string piece(1000, 'p');
+    writeFile(disk.file("root/usb_meas/A0101000.001"), piece);
     meas_app_driveAvDebounce("usb_meas:");
     hostclock_advanceBurstMs(3000);
     hostclock_setManual(false); // the copy's own short waits run on the real clock
-    // Failed after the target was begun: what the stick had under the name is gone.
-    EXPECT_EQ(meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"), MEAS_COPY_RESULT_DAMAGED);
-    EXPECT_FALSE(std::filesystem::exists(disk.file("root/usb_meas/A0101000.001")));
-    EXPECT_TRUE(contains(log(), "meas_app_copyLastFile() err fwrite 'usb_meas:/A0101000.001'"));
+    // The stick runs full: the piece stays as it was, and nothing of the copy is left.
+    EXPECT_EQ(meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"), MEAS_COPY_RESULT_FAILED);
+    EXPECT_EQ(readFile(disk.file("root/usb_meas/A0101000.001")), piece);
+    EXPECT_FALSE(std::filesystem::exists(disk.file("root/usb_meas/A0101000.001.part")));
+    EXPECT_TRUE(contains(log(), "meas_app_copyLastFile() err fwrite 'usb_meas:/A0101000.001.part'"));
     devroot_set(saved);
 }
