@@ -3,6 +3,7 @@
 #include "platform/drives/devroot.h"
 #include "platform/drives/drive_dirinfo.h"
 #include "platform/drives/drive_fault.h"
+#include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
 
 #include <cerrno>
@@ -182,7 +183,30 @@ int unlinkAt(const Where& w) {
     if (::lstat(w.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (::unlink(w.host.c_str()) != 0) return -1;
+    driveloss_removed(w.host);
     drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; });
+    return 0;
+}
+
+// FIOFLUSH or FIOSYNC of a file or a drive's root. A fault of the seam that fails it loses what it
+// covered; a real error of the host loses nothing here.
+int writeThrough(int fd, const Where& w, int request) {
+    if (const int e = faultFor(w.drive, DRIVE_OP_SYNC)) {
+        if (w.rel.empty())
+            driveloss_rootWriteThroughFailed(w.drive);
+        else
+            driveloss_fileWriteThroughFailed(fd);
+        return fail(e);
+    }
+    if (w.rel.empty()) {
+        const uint64_t started = driveloss_rootSyncStarts();
+        if (::fsync(fd) != 0) return -1;
+        driveloss_rootWrittenThrough(w.drive, started);
+        return 0;
+    }
+    const int64_t covered = driveloss_fileSyncStarts(fd);
+    if ((request == FIOFLUSH ? ::fdatasync(fd) : ::fsync(fd)) != 0) return -1;
+    driveloss_fileWrittenThrough(fd, covered);
     return 0;
 }
 
@@ -252,11 +276,19 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
         drive_stateRead(w.drive.c_str(), &s);
         if (s.attrOf(w.rel) & DRIVE_ATTR_READONLY) return fail(EACCES);
     }
-    // Files of a DOS file system carry no execute bits.
-    fd = ::open(w.host.c_str(), flags | O_CLOEXEC, mode & 0666);
+    // Files of a DOS file system carry no execute bits. A file this open makes is known exactly
+    // (O_EXCL): its entry is lost with a failed write-through of the drive's root.
+    const bool mayCreate = (flags & O_CREAT) && !existed;
+    fd = ::open(w.host.c_str(), flags | O_CLOEXEC | (mayCreate ? O_EXCL : 0), mode & 0666);
+    bool created = mayCreate && fd >= 0;
+    if (fd < 0 && mayCreate && errno == EEXIST && !(flags & O_EXCL)) {
+        fd = ::open(w.host.c_str(), flags | O_CLOEXEC, mode & 0666);
+        created = false;
+    }
     if (fd >= 0) {
-        markWritten(w, existed);
+        markWritten(w, !created);
         noteOpen(fd, w.drive);
+        driveloss_opened(fd, w.drive, w.rel, w.host, created);
     }
     return fd;
 }
@@ -265,6 +297,7 @@ int bfs_close(int fd) {
     const std::string drive = driveOfFd(fd, true);
     const int e = faultFor(drive, DRIVE_OP_CLOSE);
     // A failed close lets go of the descriptor all the same, as the kernel's does.
+    driveloss_closing(fd);
     const int rc = ::close(fd);
     return e ? fail(e) : rc;
 }
@@ -272,11 +305,19 @@ int bfs_close(int fd) {
 int bfs_dup(int fd) {
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     noteOpen(copy, driveOfFd(fd));
+    driveloss_duped(fd, copy);
     return copy;
 }
 
 ssize_t bfs_write(int fd, const void* data, size_t n) {
-    const int fault = faultFor(driveOfFd(fd), DRIVE_OP_WRITE);
+    const std::string drive = driveOfFd(fd);
+    int fault = faultFor(drive, DRIVE_OP_WRITE);
+    if (fault == DRIVE_FAULT_DELETE_HERE || fault == DRIVE_FAULT_RENAME_HERE) {
+        // Someone takes the file away under its writer; the write goes on into the open file.
+        Where w;
+        if (whereIs(fd, &w)) driveloss_takeAway(w.drive, w.rel, w.host, fault == DRIVE_FAULT_RENAME_HERE);
+        fault = 0;
+    }
     // A drive that runs full takes part of the bytes, as a real one does; other faults take none.
     if (fault && (fault != ENOSPC || n < 2)) return fail(fault);
     if (fault) n /= 2;
@@ -296,8 +337,11 @@ ssize_t bfs_write(int fd, const void* data, size_t n) {
 }
 
 int bfs_truncate(int fd, uint64_t length) {
-    if (const int e = faultFor(driveOfFd(fd), DRIVE_OP_TRUNCATE)) return fail(e);
-    return ::ftruncate(fd, off_t(length));
+    const std::string drive = driveOfFd(fd);
+    if (const int e = faultFor(drive, DRIVE_OP_TRUNCATE)) return fail(e);
+    if (::ftruncate(fd, off_t(length)) != 0) return -1;
+    driveloss_truncated(fd, length);
+    return 0;
 }
 
 int bfs_unlink(const char* devicePath) {
@@ -312,8 +356,7 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
     switch (request) {
     case FIOFLUSH:
     case FIOSYNC:
-        if (const int e = faultFor(w.drive, DRIVE_OP_SYNC)) return fail(e);
-        return request == FIOFLUSH ? ::fdatasync(fd) : ::fsync(fd);
+        return writeThrough(fd, w, request);
     case FIOGETNAME: {
         char* out = reinterpret_cast<char*>(arg);
         if (!out) return fail(EINVAL);

@@ -11,7 +11,8 @@
 //   (chmod) and honoured here: a read-only file does not open for writing. Unlink ignores it, as
 //   the device's file system does, so a closed (read-only) measurement file can be deleted.
 // - A drive whose state file marks it absent (for "usb_meas:", not inserted) opens nothing (ENODEV).
-// - Tests can fail or hold any call on a chosen drive (drive_fault.h).
+// - Tests can fail or hold any call on a chosen drive (drive_fault.h); a fault loses what a real
+//   drive would lose (drive_loss.h).
 #pragma once
 
 #include <cstddef>
