@@ -264,6 +264,7 @@ TEST(DriveFault, Hold0HoldsEveryOperationUntilReleased) {
         {"a file's sync", "sync", [&] { bfs_ioctl(fd, FIOFLUSH, 0); }},
         {"a root's sync", "sync", [&] { bfs_ioctl(drive, FIOSYNC, 0); }},
         {"chmod", "chmod", [&] { bfs_ioctl(fd, FIOATTRIBSET, 0x20); }},
+        {"a file's rename", "rename", [] { bfs_rename("meas:/O.000", "meas:/P.000"); }},
         {"the state's rewrite", "rename",
          [&] { bfs_ioctl(drive, IO_IOCTL_BFS_SET_DIR_ATTR, ++dirAttr & 1); }},
         {"truncate", "truncate", [&] { bfs_truncate(fd, 0); }},
