@@ -3,6 +3,7 @@
 #include "platform/drives/devroot.h"
 #include "platform/drives/drive_dirinfo.h"
 #include "platform/drives/drive_fault.h"
+#include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
 
 #include <cerrno>
@@ -62,6 +63,11 @@ bool whereIs(int fd, Where* w) {
     if (!resolve((drive + rest).c_str(), w)) return false;
     w->host = host;
     return true;
+}
+
+// A call on an open file of a drive that went (a pulled stick) fails as a real stick's does.
+bool openDriveGone(const std::string& drive) {
+    return !drive.empty() && !drive_stateAvailableNow(drive.c_str());
 }
 
 bool driveThere(const std::string& drive, DriveState* state) {
@@ -182,7 +188,31 @@ int unlinkAt(const Where& w) {
     if (::lstat(w.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (::unlink(w.host.c_str()) != 0) return -1;
+    driveloss_removed(w.host);
     drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; });
+    return 0;
+}
+
+// FIOFLUSH or FIOSYNC of a file or a drive's root. A fault of the seam that fails it loses what it
+// covered; a real error of the host loses nothing here.
+int writeThrough(int fd, const Where& w, int request) {
+    if (const int e = faultFor(w.drive, DRIVE_OP_SYNC)) {
+        if (w.rel.empty())
+            driveloss_rootWriteThroughFailed(w.drive);
+        else
+            driveloss_fileWriteThroughFailed(fd);
+        return fail(e);
+    }
+    if (openDriveGone(w.drive)) return fail(ENODEV);
+    if (w.rel.empty()) {
+        const uint64_t started = driveloss_rootSyncStarts();
+        if (::fsync(fd) != 0) return -1;
+        driveloss_rootWrittenThrough(w.drive, started);
+        return 0;
+    }
+    const int64_t covered = driveloss_fileSyncStarts(fd);
+    if ((request == FIOFLUSH ? ::fdatasync(fd) : ::fsync(fd)) != 0) return -1;
+    driveloss_fileWrittenThrough(fd, covered);
     return 0;
 }
 
@@ -252,19 +282,29 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
         drive_stateRead(w.drive.c_str(), &s);
         if (s.attrOf(w.rel) & DRIVE_ATTR_READONLY) return fail(EACCES);
     }
-    // Files of a DOS file system carry no execute bits.
-    fd = ::open(w.host.c_str(), flags | O_CLOEXEC, mode & 0666);
+    // Files of a DOS file system carry no execute bits. A file this open makes is known exactly
+    // (O_EXCL): its entry is lost with a failed write-through of the drive's root.
+    const bool mayCreate = (flags & O_CREAT) && !existed;
+    fd = ::open(w.host.c_str(), flags | O_CLOEXEC | (mayCreate ? O_EXCL : 0), mode & 0666);
+    bool created = mayCreate && fd >= 0;
+    if (fd < 0 && mayCreate && errno == EEXIST && !(flags & O_EXCL)) {
+        fd = ::open(w.host.c_str(), flags | O_CLOEXEC, mode & 0666);
+        created = false;
+    }
     if (fd >= 0) {
-        markWritten(w, existed);
+        markWritten(w, !created);
         noteOpen(fd, w.drive);
+        driveloss_opened(fd, w.drive, w.rel, w.host, created);
     }
     return fd;
 }
 
 int bfs_close(int fd) {
     const std::string drive = driveOfFd(fd, true);
-    const int e = faultFor(drive, DRIVE_OP_CLOSE);
+    int e = faultFor(drive, DRIVE_OP_CLOSE);
+    if (!e && openDriveGone(drive)) e = ENODEV;
     // A failed close lets go of the descriptor all the same, as the kernel's does.
+    driveloss_closing(fd);
     const int rc = ::close(fd);
     return e ? fail(e) : rc;
 }
@@ -272,32 +312,49 @@ int bfs_close(int fd) {
 int bfs_dup(int fd) {
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     noteOpen(copy, driveOfFd(fd));
+    driveloss_duped(fd, copy);
     return copy;
 }
 
 ssize_t bfs_write(int fd, const void* data, size_t n) {
-    const int fault = faultFor(driveOfFd(fd), DRIVE_OP_WRITE);
+    const std::string drive = driveOfFd(fd);
+    int fault = faultFor(drive, DRIVE_OP_WRITE);
+    if (fault == DRIVE_FAULT_DELETE_HERE || fault == DRIVE_FAULT_RENAME_HERE) {
+        // Someone takes the file away under its writer; the write goes on into the open file.
+        Where w;
+        if (whereIs(fd, &w)) driveloss_takeAway(w.drive, w.rel, w.host, fault == DRIVE_FAULT_RENAME_HERE);
+        fault = 0;
+    }
     // A drive that runs full takes part of the bytes, as a real one does; other faults take none.
     if (fault && (fault != ENOSPC || n < 2)) return fail(fault);
+    if (openDriveGone(drive)) return fail(ENODEV);
     if (fault) n /= 2;
     const auto* p = static_cast<const uint8_t*>(data);
     size_t done = 0;
+    int error = 0;
     while (done < n) {
         const ssize_t w = ::write(fd, p + done, n - done);
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
-            if (done) break;
-            return w < 0 ? -1 : fail(ENOSPC);
+            error = w < 0 ? errno : ENOSPC;
+            break;
         }
         done += size_t(w);
     }
-    if (fault) errno = fault;
+    if (!error) error = fault;
+    if (done == 0 && error) return fail(error);
+    // Short: the error of the call that stopped it tells want of room from a failing drive.
+    if (error) errno = error;
     return ssize_t(done);
 }
 
 int bfs_truncate(int fd, uint64_t length) {
-    if (const int e = faultFor(driveOfFd(fd), DRIVE_OP_TRUNCATE)) return fail(e);
-    return ::ftruncate(fd, off_t(length));
+    const std::string drive = driveOfFd(fd);
+    if (const int e = faultFor(drive, DRIVE_OP_TRUNCATE)) return fail(e);
+    if (openDriveGone(drive)) return fail(ENODEV);
+    if (::ftruncate(fd, off_t(length)) != 0) return -1;
+    driveloss_truncated(fd, length);
+    return 0;
 }
 
 int bfs_unlink(const char* devicePath) {
@@ -312,8 +369,7 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
     switch (request) {
     case FIOFLUSH:
     case FIOSYNC:
-        if (const int e = faultFor(w.drive, DRIVE_OP_SYNC)) return fail(e);
-        return request == FIOFLUSH ? ::fdatasync(fd) : ::fsync(fd);
+        return writeThrough(fd, w, request);
     case FIOGETNAME: {
         char* out = reinterpret_cast<char*>(arg);
         if (!out) return fail(EINVAL);
@@ -324,6 +380,7 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
     }
     case FIOATTRIBSET:
         if (const int e = faultFor(w.drive, DRIVE_OP_CHMOD)) return fail(e);
+        if (openDriveGone(w.drive)) return fail(ENODEV);
         return setAttributes(fd, w, arg);
     case FIOFSTATGET:
         return statOf(fd, w, reinterpret_cast<bfs_stat*>(arg));
@@ -331,4 +388,57 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
         if (!w.rel.empty()) return fail(ENOTDIR);
         return rootRequest(w, request, arg);
     }
+}
+
+int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
+    Where from, to;
+    if (!resolve(fromDevicePath, &from) || !resolve(toDevicePath, &to)) return fail(ENOENT);
+    if (from.drive != to.drive) return fail(EXDEV);
+    if (from.rel.empty() || to.rel.empty()) return fail(EISDIR);
+    const int e = faultFor(from.drive, DRIVE_OP_RENAME);
+    if (e == DRIVE_FAULT_PULL_HERE) {
+        DriveFaultQuiet quiet;
+        drive_stateUpdate(from.drive.c_str(), [](DriveState& s) {
+            s.inserted = false;
+            return true;
+        });
+        return fail(ENODEV);
+    }
+    if (e) return fail(e);
+    if (!driveThere(from.drive, nullptr)) return fail(ENODEV);
+    struct stat st;
+    if (::lstat(from.host.c_str(), &st) != 0) return -1;
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    if (::rename(from.host.c_str(), to.host.c_str()) != 0) return -1;
+    driveloss_renamed(from.host, to.host);
+    // One call of the drive: the attribute line that moves with the file is part of it.
+    DriveFaultQuiet quiet;
+    drive_stateUpdate(from.drive.c_str(), [&](DriveState& s) {
+        const uint8_t attr = s.attrOf(from.rel);
+        const bool had = s.attrs.erase(from.rel) != 0;
+        const bool replaced = s.attrs.erase(to.rel) != 0;
+        s.setAttr(to.rel, attr);
+        return had || replaced;
+    });
+    return 0;
+}
+
+int bfs_sameFile(int fd, const char* devicePath) {
+    Where w;
+    if (!resolve(devicePath, &w) || w.rel.empty()) return fail(EINVAL);
+    if (!drive_stateAvailableNow(w.drive.c_str())) return fail(ENODEV);
+    struct stat open, named;
+    if (::fstat(fd, &open) != 0) return -1;
+    // The name first: a file replaced by a rename over it has no link left either, but its name
+    // holds another file.
+    if (::lstat(w.host.c_str(), &named) != 0) return errno == ENOENT ? 0 : -1;
+    if (named.st_dev != open.st_dev || named.st_ino != open.st_ino) {
+        errno = ESTALE;
+        return 0;
+    }
+    if (open.st_nlink == 0) {
+        errno = ENOENT;
+        return 0;
+    }
+    return 1;
 }

@@ -10,8 +10,12 @@
 //   no recorded byte has the archive bit only. The read-only bit is mirrored by the file's mode
 //   (chmod) and honoured here: a read-only file does not open for writing. Unlink ignores it, as
 //   the device's file system does, so a closed (read-only) measurement file can be deleted.
-// - A drive whose state file marks it absent (for "usb_meas:", not inserted) opens nothing (ENODEV).
-// - Tests can fail or hold any call on a chosen drive (drive_fault.h).
+// - A drive whose state file marks it absent (for "usb_meas:", not inserted) opens nothing (ENODEV),
+//   and every call on a file of it that is open still fails with ENODEV (write, truncate, FIOFLUSH,
+//   FIOSYNC, FIOATTRIBSET, close; the close lets go of the descriptor all the same), as a pulled
+//   stick's do: the state file is read at each such call.
+// - Tests can fail or hold any call on a chosen drive (drive_fault.h); a fault loses what a real
+//   drive would lose (drive_loss.h).
 #pragma once
 
 #include <cstddef>
@@ -56,8 +60,10 @@ struct bfs_find {
 // other than the access mode are ignored). -1 with errno on failure.
 int bfs_open(const char* devicePath, int flags, mode_t mode = 0644);
 int bfs_close(int fd);
-// Writes up to `n` bytes at the file's position: the count written (short when the drive runs full
-// part of the way), or -1 with errno when nothing was written.
+// Writes up to `n` bytes at the file's position: the count written, or -1 with errno when nothing
+// was written. A short count comes with errno set to the error of the call that stopped it: ENOSPC
+// when the drive took only part, EIO (or another) when it failed, so that want of room is told
+// from a failing drive.
 ssize_t bfs_write(int fd, const void* data, size_t n);
 // Cuts the file to `length` bytes. 0 or -1 with errno.
 int bfs_truncate(int fd, uint64_t length);
@@ -66,5 +72,16 @@ int bfs_truncate(int fd, uint64_t length);
 int bfs_dup(int fd);
 // 0 or -1 with errno; the read-only bit does not protect the file.
 int bfs_unlink(const char* devicePath);
+// Renames a file within one drive, replacing a file of the target name (its read-only bit does not
+// protect it); the file's attribute byte moves with it, the replaced file's goes. Counted (and
+// failed by tests) as the operation "rename". 0 or -1 with errno: ENODEV when the drive is not
+// there, EXDEV across drives, EISDIR for a drive's root or a folder.
+int bfs_rename(const char* fromDevicePath, const char* toDevicePath);
+// Whether `devicePath` still names the open file `fd`: 1 when it does (same file, a link left); 0
+// when it does not, with errno ENOENT (deleted or renamed away: nothing of that name) or ESTALE
+// (the name holds another file: the open one was replaced, or renamed and another put in its
+// place); -1 with errno when it cannot be told (ENODEV for a drive not there, EINVAL for a path
+// that names no file of a drive, EBADF).
+int bfs_sameFile(int fd, const char* devicePath);
 // 0 (OK) or -1 (ERROR) with errno; IO_IOCTL_BFS_DIR_INFO gives the directory request's result.
 int bfs_ioctl(int fd, int request, intptr_t arg);

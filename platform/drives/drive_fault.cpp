@@ -1,10 +1,13 @@
 #include "platform/drives/drive_fault.h"
 
+#include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +35,11 @@ struct Faults {
     std::map<std::pair<std::string, int>, uint32_t> calls;
     std::vector<DriveFault> armed;
     uint32_t hits = 0;
+    uint32_t holding = 0;
 };
+
+std::atomic<void (*)()> gPowerCut{nullptr};
+thread_local int tQuiet = 0;
 
 Faults& faults() {
     static auto* f = new Faults; // drive calls may come while the process ends
@@ -104,6 +111,11 @@ bool drivefault_parse(const std::string& text, DriveFault* fault, std::string* e
     const std::string& what = parts[3];
     if (what == "pull") {
         f.kind = DRIVE_FAULT_PULL;
+    } else if (what == "cut") {
+        f.kind = DRIVE_FAULT_CUT;
+    } else if (what == "delete" || what == "rename") {
+        if (f.op != DRIVE_OP_WRITE) return fail("'" + what + "' applies to write only");
+        f.kind = what == "delete" ? DRIVE_FAULT_DELETE : DRIVE_FAULT_RENAME;
     } else if (what.rfind("hold", 0) == 0) {
         f.kind = DRIVE_FAULT_HOLD;
         if (!number(what.substr(4), &f.holdMs))
@@ -146,6 +158,24 @@ void drivefault_release() {
     f.released.notify_all();
 }
 
+uint32_t drivefault_holding() {
+    Faults& f = faults();
+    std::lock_guard<std::mutex> lk(f.m);
+    return f.holding;
+}
+
+void drivefault_setPowerCut(void (*hook)()) {
+    gPowerCut.store(hook);
+}
+
+DriveFaultQuiet::DriveFaultQuiet() {
+    ++tQuiet;
+}
+
+DriveFaultQuiet::~DriveFaultQuiet() {
+    --tQuiet;
+}
+
 uint32_t drivefault_calls(const char* drive, DriveOp op) {
     Faults& f = faults();
     std::lock_guard<std::mutex> lk(f.m);
@@ -172,21 +202,27 @@ void drivefault_report() {
 }
 
 int drivefault_enter(const std::string& path, DriveOp op) {
+    if (tQuiet > 0) return 0;
     static std::once_flag fromEnvironment;
     std::call_once(fromEnvironment, armFromEnvironment);
     Faults& f = faults();
     const std::string drive = driveOf(path);
     DriveFault due;
     bool hit = false;
+    uint64_t releasesBefore = 0;
     {
         std::lock_guard<std::mutex> lk(f.m);
         const uint32_t n = ++f.calls[{drive, int(op)}];
         for (const DriveFault& a : f.armed) {
             if (a.drive != drive || a.op != op || n < a.nth || (a.times != 0 && n >= a.nth + a.times))
                 continue;
+            if ((a.kind == DRIVE_FAULT_DELETE || a.kind == DRIVE_FAULT_RENAME) && op != DRIVE_OP_WRITE)
+                continue;
             due = a;
             hit = true;
             ++f.hits;
+            // Taken with the hit: a release that comes before the hold begins to wait still frees it.
+            releasesBefore = f.releases;
             break;
         }
     }
@@ -196,21 +232,39 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         return due.error;
     case DRIVE_FAULT_PULL:
         if (op == DRIVE_OP_RENAME) return DRIVE_FAULT_PULL_HERE; // inside the state's own update
-        drive_stateUpdate(drive.c_str(), [](DriveState& s) {
-            s.inserted = false;
-            return true;
-        });
+        {
+            DriveFaultQuiet quiet;
+            drive_stateUpdate(drive.c_str(), [](DriveState& s) {
+                s.inserted = false;
+                return true;
+            });
+        }
         return ENODEV;
     case DRIVE_FAULT_HOLD: {
         std::unique_lock<std::mutex> lk(f.m);
-        const uint64_t start = f.releases;
-        auto released = [&] { return f.releases != start; };
+        auto released = [&] { return f.releases != releasesBefore; };
+        ++f.holding;
         if (due.holdMs == 0)
             f.released.wait(lk, released);
         else
             f.released.wait_for(lk, std::chrono::milliseconds(due.holdMs), released);
+        --f.holding;
         return 0;
     }
+    case DRIVE_FAULT_CUT: {
+        {
+            DriveFaultQuiet quiet;
+            driveloss_powerCut();
+        }
+        void (*hook)() = gPowerCut.load();
+        if (!hook) std::raise(SIGKILL);
+        hook();
+        return EIO;
+    }
+    case DRIVE_FAULT_DELETE:
+        return DRIVE_FAULT_DELETE_HERE;
+    case DRIVE_FAULT_RENAME:
+        return DRIVE_FAULT_RENAME_HERE;
     }
     return 0;
 }

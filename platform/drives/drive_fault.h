@@ -1,18 +1,32 @@
 // Faults of the drives' file operations, for tests: the Nth call of an operation on a drive fails
-// with a chosen error, pulls the stick, or is held as a hung drive holds it. Every call of the file
-// API (bfs.h) and every rewrite of a drive's state file is counted per drive and operation, with or
-// without a fault, so that a test can first count what a run does and then fail each call in turn.
+// with a chosen error, pulls the stick, is held as a hung drive holds it, cuts the power, or has
+// its file deleted or renamed under its writer. Every call of the file API (bfs.h) and every
+// rewrite of a drive's state file is counted per drive and operation, with or without a fault, so
+// that a test can first count what a run does and then fail each call in turn. The seam's own work
+// (a pull, what a fault loses) is not counted.
+//
+// A fault does what a real drive does: a file's failed write-through loses what it covered (the
+// file is cut back to its last good write-through: Linux reports a writeback error once, and a
+// later sync that succeeds proves nothing), and a failed write-through of a drive's root loses the
+// files created since its last good one (drive_loss.h).
 //
 // In-process tests arm faults with drivefault_arm. The application reads them once, at its first
 // drive operation, from the environment variable MSD_DRIVE_FAULT: one or more faults separated by
 // ';', each "<drive>:<operation>:<n>:<what>[:<times>]", e.g. "meas:write:17:ENOSPC:0" (the 17th
 // write on "meas:" and every one after it fail with ENOSPC: a drive that stays full), where
 //   <operation>  open, write, sync (flush and sync requests), chmod (attribute changes), rename
-//                (the drive state's rewrite), close, truncate;
+//                (a file's rename or the drive state's rewrite), close, truncate;
 //   <what>       ENOSPC, EIO, ENOENT, EROFS, EACCES: the call fails with that error;
 //                pull: the stick is pulled (its state "inserted 0"), the call fails with ENODEV;
 //                hold<ms>: the call waits that long, then goes on (a hung drive; hold0 waits
 //                until drivefault_release);
+//                cut: the power is cut before the call: every drive of the device root loses what
+//                was not written through (each file the process created or wrote is cut back to
+//                its last good write-through, each file created since its drive root's last good
+//                write-through is removed), then the process is killed (SIGKILL);
+//                delete, rename (write only): before the write goes on, its file is deleted, or
+//                renamed to "<name>.moved" in its folder, as someone does under its writer; the
+//                write then succeeds into the open file;
 //   <times>      how many calls from the nth on (default 1; 0: every one from the nth on).
 // With MSD_DRIVE_FAULT_COUNTS naming a file, drivefault_report writes the counts there, one
 // "<drive> <operation> <calls>" line each.
@@ -32,7 +46,14 @@ enum DriveOp : int {
     DRIVE_OP_COUNT
 };
 
-enum DriveFaultKind : int { DRIVE_FAULT_ERROR, DRIVE_FAULT_PULL, DRIVE_FAULT_HOLD };
+enum DriveFaultKind : int {
+    DRIVE_FAULT_ERROR,
+    DRIVE_FAULT_PULL,
+    DRIVE_FAULT_HOLD,
+    DRIVE_FAULT_CUT,
+    DRIVE_FAULT_DELETE,
+    DRIVE_FAULT_RENAME,
+};
 
 struct DriveFault {
     std::string drive; // "meas:"
@@ -53,6 +74,12 @@ void drivefault_arm(const DriveFault& fault);
 void drivefault_clear();
 // Lets every held call go on.
 void drivefault_release();
+// Calls held now (by hold0 or a hold that has not run out).
+uint32_t drivefault_holding();
+// What a power cut does once the drives have lost what was not written through; nullptr: kill the
+// process (SIGKILL). When the hook returns, the call fails with EIO. In-process tests check the
+// loss through it.
+void drivefault_setPowerCut(void (*hook)());
 uint32_t drivefault_calls(const char* drive, DriveOp op);
 // How many faults took effect since the last clear.
 uint32_t drivefault_hits();
@@ -61,7 +88,21 @@ void drivefault_report();
 
 // The drive layer's side: counts the call of `op` on the drive of `devicePath` ("meas:/x" or
 // "meas:") and applies a fault that is due. 0 to go on, or the error the call fails with; for a
-// pull due at the drive state's own rewrite (DRIVE_OP_RENAME), DRIVE_FAULT_PULL_HERE: the caller
-// writes the stick's state as pulled.
+// pull due at DRIVE_OP_RENAME, DRIVE_FAULT_PULL_HERE: the caller writes the stick's state as
+// pulled (the drive state's own rewrite cannot nest), and fails a file's rename with ENODEV; for a
+// delete or rename due at a write, DRIVE_FAULT_DELETE_HERE or DRIVE_FAULT_RENAME_HERE: the caller
+// takes the file away (driveloss_takeAway) and goes on.
 inline constexpr int DRIVE_FAULT_PULL_HERE = -1;
+inline constexpr int DRIVE_FAULT_DELETE_HERE = -2;
+inline constexpr int DRIVE_FAULT_RENAME_HERE = -3;
 int drivefault_enter(const std::string& drive, DriveOp op);
+
+// While one lives, the calling thread's drive calls are neither counted nor failed: the seam's own
+// work on the drives is not the process's.
+class DriveFaultQuiet {
+public:
+    DriveFaultQuiet();
+    ~DriveFaultQuiet();
+    DriveFaultQuiet(const DriveFaultQuiet&) = delete;
+    DriveFaultQuiet& operator=(const DriveFaultQuiet&) = delete;
+};

@@ -13,8 +13,12 @@
 // Numbers are decimal or 0x-hexadecimal. Lines of other keys are kept as they are. The device
 // root's preparation makes every drive folder, so whether a drive is there comes from this file.
 //
-// The process rewrites the file whole (written beside it, then renamed), so a reader never sees
-// half of it; tests that act as the PC or pull the stick while the process runs do the same.
+// The process rewrites the file whole, so a reader never sees half of it; tests that act as the PC
+// or pull the stick while the process runs do the same (write a new file, rename it over). The
+// process's rewrite is durable (the new file is written through before it replaces the old, the
+// folder after) and never undoes a version from outside: it swaps its new file in (RENAME_EXCHANGE)
+// and checks that what came out is the version it read; when not, it swaps the newer version back
+// and makes its change again on it.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +58,9 @@ bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), 
 
 // The drive is there for the file system: present and, for "usb_meas:", inserted.
 bool drive_stateAvailable(const DriveState& state, const char* drive);
+// The same, read from the file now, cheaply enough for every call on an open file. False for an
+// unknown drive.
+bool drive_stateAvailableNow(const char* drive);
 
 template <class F> bool drive_stateUpdate(const char* drive, F change) {
     return drive_stateUpdateFn(

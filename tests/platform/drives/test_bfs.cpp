@@ -12,10 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -192,6 +195,11 @@ TEST(DriveFault, TextsAreTakenOrRefusedAndAFaultFailsExactlyItsCalls) {
         {"meas:write:17:ENOSPC:0", ""},
         {"usb_meas:open:3:pull", ""},
         {"meas:sync:2:hold500", ""},
+        {"meas:close:2:cut", ""},
+        {"meas:write:3:delete:0", ""},
+        {"meas:write:3:rename", ""},
+        {"meas:sync:1:delete", "'delete' applies to write only"},
+        {"meas:open:1:rename", "'rename' applies to write only"},
         {"meas:write:0:EIO", "is not a number from 1"},
         {"meas:frob:1:EIO", "unknown operation 'frob'"},
         {"meas:write:1:EBOGUS", "unknown fault 'EBOGUS'"},
@@ -233,4 +241,175 @@ TEST(DriveFault, TextsAreTakenOrRefusedAndAFaultFailsExactlyItsCalls) {
     EXPECT_FALSE(s.inserted);
     EXPECT_EQ(drivefault_hits(), 2u);
     drivefault_clear();
+}
+
+// A pulled stick (or a drive no longer present) fails every call on the files open on it; a close
+// lets go of the descriptor all the same.
+TEST(LoggingDriveFs, AGoneDriveFailsEveryCallOnItsOpenFiles) {
+    TempDeviceRoot root;
+    drivefault_clear();
+    const struct {
+        const char* drive;
+        const char* gone;
+    } drives[] = {{"usb_meas:", "inserted 0\n"}, {"meas2:", "present 0\n"}};
+    for (const auto& d : drives) {
+        const std::string path = std::string(d.drive) + "/G.000";
+        const int fd = bfs_open(path.c_str(), O_RDWR | O_CREAT, 0666);
+        const int drive = bfs_open(d.drive, O_RDONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_GE(drive, 0);
+        ASSERT_EQ(bfs_write(fd, "abc", 3), 3);
+        // Replaced whole, as the stick's watcher does.
+        const std::string state = drive_stateFile(d.drive);
+        writeFile(state + ".new", d.gone);
+        ASSERT_EQ(std::rename((state + ".new").c_str(), state.c_str()), 0);
+        const struct {
+            const char* call;
+            std::function<int()> run;
+        } calls[] = {
+            {"write", [&] { return int(bfs_write(fd, "d", 1)); }},
+            {"truncate", [&] { return bfs_truncate(fd, 1); }},
+            {"FIOFLUSH", [&] { return bfs_ioctl(fd, FIOFLUSH, 0); }},
+            {"FIOSYNC", [&] { return bfs_ioctl(fd, FIOSYNC, 0); }},
+            {"FIOATTRIBSET", [&] { return bfs_ioctl(fd, FIOATTRIBSET, 0x21); }},
+            {"the root's FIOSYNC", [&] { return bfs_ioctl(drive, FIOSYNC, 0); }},
+            {"the root's close", [&] { return bfs_close(drive); }},
+            {"close", [&] { return bfs_close(fd); }},
+        };
+        for (const auto& c : calls) {
+            errno = 0;
+            EXPECT_EQ(c.run(), -1) << d.drive << " " << c.call;
+            EXPECT_EQ(errno, ENODEV) << d.drive << " " << c.call;
+        }
+        EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "closed all the same";
+        EXPECT_EQ(::fcntl(drive, F_GETFD), -1) << "closed all the same";
+        EXPECT_EQ(readFile(root.file(std::string(d.drive, std::strlen(d.drive) - 1) + "/G.000")), "abc");
+    }
+}
+
+// A write that stops part of the way returns what it wrote, with the error of the call that stopped
+// it: want of room is told from a failing drive.
+TEST(LoggingDriveFs, AShortWriteKeepsTheErrorThatStoppedIt) {
+    TempDeviceRoot root;
+    drivefault_clear();
+    const struct {
+        const char* what;
+        const char* fault; // armed at the write; nullptr: a file size limit of 4 bytes (EFBIG)
+        ssize_t written;
+        int error;
+    } rows[] = {
+        {"a drive that runs full", "meas:write:1:ENOSPC", 4, ENOSPC},
+        {"a failing drive", "meas:write:1:EIO", -1, EIO},
+        {"a limit the host sets", nullptr, 4, EFBIG},
+    };
+    for (const auto& r : rows) {
+        const int fd = bfs_open("meas:/S.000", O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ASSERT_GE(fd, 0);
+        drivefault_clear();
+        struct rlimit old {};
+        if (r.fault) {
+            DriveFault f;
+            ASSERT_TRUE(drivefault_parse(r.fault, &f, nullptr));
+            drivefault_arm(f);
+        } else {
+            ::signal(SIGXFSZ, SIG_IGN);
+            ::getrlimit(RLIMIT_FSIZE, &old);
+            const struct rlimit limit = {4, old.rlim_max};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        errno = 0;
+        const ssize_t n = bfs_write(fd, "abcdefgh", 8);
+        const int error = errno;
+        if (!r.fault) {
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            ::signal(SIGXFSZ, SIG_DFL);
+        }
+        EXPECT_EQ(n, r.written) << r.what;
+        EXPECT_EQ(error, r.error) << r.what << ": " << std::strerror(error);
+        bfs_close(fd);
+    }
+    drivefault_clear();
+}
+
+// A rename within a drive replaces a file of the target name; the attribute byte moves with the file.
+TEST(LoggingDriveFs, RenameWithinADriveCarriesTheAttributes) {
+    TempDeviceRoot root;
+    drivefault_clear();
+    int fd = create("meas:/A.tmp", "new");
+    ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x00), 0);
+    bfs_close(fd);
+    fd = create("meas:/A.000", "old");
+    ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x21), 0);
+    bfs_close(fd);
+    const uint32_t renames = drivefault_calls("meas:", DRIVE_OP_RENAME);
+    EXPECT_EQ(bfs_rename("meas:/A.tmp", "meas:/A.000"), 0) << std::strerror(errno);
+    EXPECT_EQ(readFile(root.file("meas/A.000")), "new");
+    EXPECT_FALSE(std::filesystem::exists(root.file("meas/A.tmp")));
+    DriveState s;
+    ASSERT_TRUE(drive_stateRead("meas:", &s));
+    EXPECT_EQ(s.attrOf("A.000"), 0x00);
+    EXPECT_EQ(s.attrs.count("A.tmp"), 0u);
+    EXPECT_EQ(drivefault_calls("meas:", DRIVE_OP_RENAME), renames + 1) << "one call of the drive";
+
+    writeFile(drive_stateFile("meas2:"), "present 0\n");
+    const struct {
+        const char* from;
+        const char* to;
+        const char* fault;
+        int error;
+    } refused[] = {
+        {"meas:/A.000", "meas2:/A.000", nullptr, EXDEV},
+        {"meas2:/X.000", "meas2:/Y.000", nullptr, ENODEV},
+        {"meas:/none", "meas:/B.000", nullptr, ENOENT},
+        {"meas:/A.000", "meas:/B.000", "meas:rename:1:EIO", EIO},
+    };
+    for (const auto& r : refused) {
+        if (r.fault) {
+            DriveFault f;
+            ASSERT_TRUE(drivefault_parse(r.fault, &f, nullptr));
+            f.nth += drivefault_calls("meas:", DRIVE_OP_RENAME);
+            drivefault_arm(f);
+        }
+        errno = 0;
+        EXPECT_EQ(bfs_rename(r.from, r.to), -1) << r.from << " " << r.to;
+        EXPECT_EQ(errno, r.error) << r.from << " " << r.to << ": " << std::strerror(errno);
+    }
+    EXPECT_EQ(readFile(root.file("meas/A.000")), "new");
+    drivefault_clear();
+}
+
+// Whether a device path still names an open file: deleted, renamed away or replaced, it does not.
+TEST(LoggingDriveFs, SameFileTellsWhetherThePathStillNamesTheOpenFile) {
+    TempDeviceRoot root;
+    const std::string host = root.file("meas/N.000");
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        int answer;
+        int error;
+    } rows[] = {
+        {"unchanged", [] {}, 1, 0},
+        {"deleted", [] { bfs_unlink("meas:/N.000"); }, 0, ENOENT},
+        {"renamed away", [&] { std::filesystem::rename(host, host + ".moved"); }, 0, ENOENT},
+        {"replaced",
+         [&] {
+             writeFile(host + ".new", "other");
+             std::filesystem::rename(host + ".new", host);
+         },
+         0, ESTALE},
+        {"deleted and made anew", [&] { std::filesystem::remove(host), writeFile(host, "anew"); }, 0, ESTALE},
+        {"its drive gone", [] { writeFile(drive_stateFile("meas:"), "present 0\n"); }, -1, ENODEV},
+    };
+    for (const auto& r : rows) {
+        writeFile(drive_stateFile("meas:"), "");
+        const int fd = create("meas:/N.000", "n");
+        r.change();
+        errno = 0;
+        EXPECT_EQ(bfs_sameFile(fd, "meas:/N.000"), r.answer) << r.what;
+        if (r.error) {
+            EXPECT_EQ(errno, r.error) << r.what << ": " << std::strerror(errno);
+        }
+        writeFile(drive_stateFile("meas:"), "");
+        bfs_close(fd);
+    }
 }

@@ -1,0 +1,288 @@
+// What the faults of the drive layer do to the drives: a failed write-through, a power cut, a file
+// taken away under its writer, a hung call.
+#include "testsupport.h"
+
+#include "platform/drives/bfs.h"
+#include "platform/drives/drive_fault.h"
+#include "platform/drives/drive_state.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+// Arms the fault at the next call of its operation: "meas:sync:+1:EIO" is armed as the call after
+// those counted so far.
+void armNext(const std::string& drive, const std::string& op, const std::string& what) {
+    DriveFault f;
+    std::string why;
+    ASSERT_TRUE(drivefault_parse(drive.substr(0, drive.size() - 1) + ":" + op + ":1:" + what, &f, &why))
+        << why;
+    f.nth = drivefault_calls(drive.c_str(), f.op) + 1;
+    drivefault_arm(f);
+}
+
+void put(int fd, const std::string& data) {
+    ASSERT_EQ(bfs_write(fd, data.data(), data.size()), ssize_t(data.size())) << std::strerror(errno);
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+int openDrive(const char* drive) {
+    const int fd = bfs_open(drive, O_RDONLY);
+    EXPECT_GE(fd, 0) << drive << ": " << std::strerror(errno);
+    return fd;
+}
+
+std::atomic<int> gCuts{0};
+void countCut() {
+    ++gCuts;
+}
+
+} // namespace
+
+// A file's failed write-through cuts it back to its last good one, and a later write-through that
+// succeeds does not bring the lost bytes back.
+TEST(DriveLoss, AFailedWriteThroughOfAFileLosesWhatItCovered) {
+    TempDeviceRoot root;
+    const struct {
+        const char* what;
+        const char* before; // the file before this run; nullptr: the run creates it
+        const char* first;
+        bool flushFirst;
+        const char* second;
+        bool throughCopy; // the failing write-through on a second descriptor, as the store's
+        const char* kept;
+    } rows[] = {
+        {"never written through", nullptr, "abcd", false, "efgh", false, ""},
+        {"written through once", nullptr, "abcd", true, "efgh", false, "abcd"},
+        {"failed on a second descriptor", nullptr, "abcd", true, "efgh", true, "abcd"},
+        {"there before this run", "old", "new", false, "more", false, "old"},
+    };
+    drivefault_clear();
+    int n = 0;
+    for (const auto& r : rows) {
+        const std::string name = "F" + std::to_string(n++) + ".000";
+        if (r.before) writeFile(root.file("meas/" + name), r.before);
+        const int fd = bfs_open(("meas:/" + name).c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
+        ASSERT_GE(fd, 0) << r.what;
+        put(fd, r.first);
+        if (r.flushFirst) {
+            EXPECT_EQ(bfs_ioctl(fd, FIOFLUSH, 0), 0) << r.what;
+        }
+        put(fd, r.second);
+        const int through = r.throughCopy ? bfs_dup(fd) : fd;
+        armNext("meas:", "sync", "EIO");
+        errno = 0;
+        EXPECT_EQ(bfs_ioctl(through, FIOFLUSH, 0), -1) << r.what;
+        EXPECT_EQ(errno, EIO) << r.what;
+        EXPECT_EQ(readFile(root.file("meas/" + name)), r.kept) << r.what;
+        EXPECT_EQ(bfs_ioctl(fd, FIOSYNC, 0), 0) << r.what;
+        EXPECT_EQ(readFile(root.file("meas/" + name)), r.kept) << r.what << ": a later sync proves nothing";
+        if (through != fd) bfs_close(through);
+        EXPECT_EQ(bfs_close(fd), 0) << r.what;
+    }
+    drivefault_clear();
+}
+
+// A drive root's failed write-through loses the files created since its last good one, with their
+// attribute lines; files created before it, and files the run only opened, stay.
+TEST(DriveLoss, AFailedWriteThroughOfARootLosesTheFilesCreatedSinceItsLastGoodOne) {
+    TempDeviceRoot root;
+    drivefault_clear();
+    const int drive = openDrive("meas:");
+    int fd = bfs_open("meas:/A.000", O_WRONLY | O_CREAT, 0666);
+    put(fd, "a");
+    bfs_close(fd);
+    ASSERT_EQ(bfs_ioctl(drive, FIOSYNC, 0), 0);
+    writeFile(root.file("meas/D.000"), "d");
+    fd = bfs_open("meas:/D.000", O_WRONLY | O_APPEND);
+    put(fd, "d");
+    bfs_close(fd);
+    fd = bfs_open("meas:/B.000", O_WRONLY | O_CREAT, 0666);
+    put(fd, "b");
+    ASSERT_EQ(bfs_ioctl(fd, FIOFLUSH, 0), 0);
+    ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x21), 0);
+    bfs_close(fd);
+    const int open = bfs_open("meas:/C.000", O_WRONLY | O_CREAT, 0666);
+    put(open, "c");
+
+    armNext("meas:", "sync", "EIO");
+    EXPECT_EQ(bfs_ioctl(drive, FIOSYNC, 0), -1);
+    EXPECT_EQ(std::vector<bool>({exists(root.file("meas/A.000")), exists(root.file("meas/B.000")),
+                                 exists(root.file("meas/C.000")), exists(root.file("meas/D.000"))}),
+              (std::vector<bool>{true, false, false, true}));
+    EXPECT_EQ(readFile(drive_stateFile("meas:")).find("B.000"), std::string::npos);
+    EXPECT_EQ(readFile(root.file("meas/D.000")), "dd");
+
+    // Written through again, a new file stays when a later one fails.
+    fd = bfs_open("meas:/E.000", O_WRONLY | O_CREAT, 0666);
+    bfs_close(fd);
+    ASSERT_EQ(bfs_ioctl(drive, FIOSYNC, 0), 0);
+    armNext("meas:", "sync", "EIO");
+    EXPECT_EQ(bfs_ioctl(drive, FIOSYNC, 0), -1);
+    EXPECT_TRUE(exists(root.file("meas/E.000")));
+    bfs_close(open);
+    bfs_close(drive);
+    drivefault_clear();
+}
+
+// A power cut loses on every drive what was not written through, before the call it strikes; the
+// hook stands in for the kill.
+TEST(DriveLoss, APowerCutLosesWhatWasNotWrittenThroughOnEveryDrive) {
+    TempDeviceRoot root;
+    drivefault_clear();
+    drivefault_setPowerCut(countCut);
+    gCuts = 0;
+    const int meas = openDrive("meas:"), meas2 = openDrive("meas2:");
+    // Created, written through with its root, then written on.
+    const int a = bfs_open("meas:/A.000", O_WRONLY | O_CREAT, 0666);
+    put(a, "aaaa");
+    ASSERT_EQ(bfs_ioctl(a, FIOFLUSH, 0), 0);
+    ASSERT_EQ(bfs_ioctl(meas, FIOSYNC, 0), 0);
+    put(a, "AAAA");
+    // Created and written through, its root not.
+    int fd = bfs_open("meas:/B.000", O_WRONLY | O_CREAT, 0666);
+    put(fd, "bb");
+    ASSERT_EQ(bfs_ioctl(fd, FIOFLUSH, 0), 0);
+    bfs_close(fd);
+    // There before, written on and closed without a write-through.
+    writeFile(root.file("meas2/C.000"), "cc");
+    fd = bfs_open("meas2:/C.000", O_WRONLY | O_APPEND);
+    put(fd, "CC");
+    bfs_close(fd);
+    // Created and written through on the other drive, written on after, closed read-only.
+    fd = bfs_open("meas2:/D.000", O_WRONLY | O_CREAT, 0666);
+    ASSERT_EQ(bfs_ioctl(meas2, FIOSYNC, 0), 0);
+    put(fd, "dd");
+    ASSERT_EQ(bfs_ioctl(fd, FIOFLUSH, 0), 0);
+    put(fd, "DD");
+    ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x21), 0);
+    bfs_close(fd);
+    // Not the process's.
+    writeFile(root.file("meas/E.000"), "ee");
+
+    armNext("meas:", "write", "cut");
+    errno = 0;
+    EXPECT_EQ(bfs_write(a, "xx", 2), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(gCuts.load(), 1);
+    EXPECT_EQ(readFile(root.file("meas/A.000")), "aaaa");
+    EXPECT_FALSE(exists(root.file("meas/B.000")));
+    EXPECT_EQ(readFile(root.file("meas2/C.000")), "cc");
+    EXPECT_EQ(readFile(root.file("meas2/D.000")), "dd");
+    EXPECT_TRUE(readOnly(root.file("meas2/D.000")));
+    EXPECT_EQ(readFile(root.file("meas/E.000")), "ee");
+    bfs_close(a);
+    bfs_close(meas);
+    bfs_close(meas2);
+    drivefault_setPowerCut(nullptr);
+    drivefault_clear();
+}
+
+TEST(DriveLoss, APowerCutKillsTheProcess) {
+    TempDeviceRoot root;
+    drivefault_clear();
+    drivefault_setPowerCut(nullptr);
+    const int fd = bfs_open("meas:/K.000", O_WRONLY | O_CREAT, 0666);
+    ASSERT_GE(fd, 0);
+    EXPECT_EXIT(
+        {
+            armNext("meas:", "close", "cut");
+            bfs_close(fd);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGKILL), "");
+    bfs_close(fd);
+    drivefault_clear();
+}
+
+// Deleted or renamed under its writer: the write still succeeds, into the open file; its attribute
+// line goes or moves with it.
+TEST(DriveFault, AFileIsDeletedOrRenamedUnderItsWriter) {
+    TempDeviceRoot root;
+    drivefault_clear();
+    const struct {
+        const char* what;
+        const char* stays; // "" for nothing
+    } rows[] = {{"delete", ""}, {"rename", "R.000.moved"}};
+    for (const auto& r : rows) {
+        const int fd = bfs_open("meas:/R.000", O_RDWR | O_CREAT | O_TRUNC, 0666);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x00), 0);
+        put(fd, "abcd");
+        armNext("meas:", "write", r.what);
+        put(fd, "efgh");
+        EXPECT_FALSE(exists(root.file("meas/R.000"))) << r.what;
+        char back[8] = {};
+        EXPECT_EQ(::pread(fd, back, sizeof back, 0), 8) << r.what;
+        EXPECT_EQ(std::string(back, 8), "abcdefgh") << r.what;
+        const std::string state = readFile(drive_stateFile("meas:"));
+        EXPECT_EQ(state.find("attr R.000 "), std::string::npos) << r.what << "\n" << state;
+        if (*r.stays) {
+            EXPECT_EQ(readFile(root.file(std::string("meas/") + r.stays)), "abcdefgh") << r.what;
+            EXPECT_NE(state.find(std::string("attr ") + r.stays + " 0x0"), std::string::npos) << state;
+        }
+        EXPECT_EQ(bfs_close(fd), 0);
+    }
+    drivefault_clear();
+}
+
+// hold0 holds any call, the opening of a drive's root and the rewrite of its state included, until
+// it is released.
+TEST(DriveFault, Hold0HoldsEveryOperationUntilReleased) {
+    TempDeviceRoot root;
+    drivefault_clear();
+    const int drive = openDrive("meas:");
+    int fd = bfs_open("meas:/H.000", O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(fd, 0);
+    uint32_t dirAttr = 0;
+    const struct {
+        const char* what;
+        const char* op;
+        std::function<void()> call;
+    } rows[] = {
+        {"a file's open", "open", [] { bfs_close(bfs_open("meas:/O.000", O_WRONLY | O_CREAT, 0666)); }},
+        {"a root's open", "open", [] { bfs_close(bfs_open("meas:", O_RDONLY)); }},
+        {"write", "write", [&] { bfs_write(fd, "w", 1); }},
+        {"a file's sync", "sync", [&] { bfs_ioctl(fd, FIOFLUSH, 0); }},
+        {"a root's sync", "sync", [&] { bfs_ioctl(drive, FIOSYNC, 0); }},
+        {"chmod", "chmod", [&] { bfs_ioctl(fd, FIOATTRIBSET, 0x20); }},
+        {"a file's rename", "rename", [] { bfs_rename("meas:/O.000", "meas:/P.000"); }},
+        {"the state's rewrite", "rename",
+         [&] { bfs_ioctl(drive, IO_IOCTL_BFS_SET_DIR_ATTR, ++dirAttr & 1); }},
+        {"truncate", "truncate", [&] { bfs_truncate(fd, 0); }},
+        {"close", "close", [&] { bfs_close(fd); }},
+    };
+    for (const auto& r : rows) {
+        armNext("meas:", r.op, "hold0");
+        std::atomic<bool> done{false};
+        std::thread caller([&] {
+            r.call();
+            done = true;
+        });
+        EXPECT_TRUE(waitUntil([] { return drivefault_holding() == 1; })) << r.what;
+        EXPECT_FALSE(done.load()) << r.what;
+        drivefault_release();
+        EXPECT_TRUE(waitUntil([&] { return done.load(); })) << r.what;
+        caller.join();
+        drivefault_clear();
+    }
+    bfs_close(drive);
+}
