@@ -431,7 +431,12 @@ int bfs_sameFile(int fd, const char* devicePath) {
     if (::fstat(fd, &open) != 0) return -1;
     // The name first: a file replaced by a rename over it has no link left either, but its name
     // holds another file.
-    if (::lstat(w.host.c_str(), &named) != 0) return errno == ENOENT ? 0 : -1;
+    if (::lstat(w.host.c_str(), &named) != 0) {
+        if (errno != ENOENT) return -1;
+        // Nothing of that name: deleted, or renamed away while it still has a name elsewhere.
+        errno = open.st_nlink == 0 ? ENOENT : ESTALE;
+        return 0;
+    }
     if (named.st_dev != open.st_dev || named.st_ino != open.st_ino) {
         errno = ESTALE;
         return 0;

@@ -78,10 +78,9 @@ int bfs_unlink(const char* devicePath);
 // there, EXDEV across drives, EISDIR for a drive's root or a folder.
 int bfs_rename(const char* fromDevicePath, const char* toDevicePath);
 // Whether `devicePath` still names the open file `fd`: 1 when it does (same file, a link left); 0
-// when it does not, with errno ENOENT (deleted or renamed away: nothing of that name) or ESTALE
-// (the name holds another file: the open one was replaced, or renamed and another put in its
-// place); -1 with errno when it cannot be told (ENODEV for a drive not there, EINVAL for a path
-// that names no file of a drive, EBADF).
+// when it does not, with errno ENOENT (deleted: nothing of that name and no link left) or ESTALE
+// (renamed away, or the name holds another file: the open one was replaced); -1 with errno when it cannot be
+// told (ENODEV for a drive not there, EINVAL for a path that names no file of a drive, EBADF).
 int bfs_sameFile(int fd, const char* devicePath);
 // 0 (OK) or -1 (ERROR) with errno; IO_IOCTL_BFS_DIR_INFO gives the directory request's result.
 int bfs_ioctl(int fd, int request, intptr_t arg);

@@ -175,6 +175,9 @@ void meas_app_ini() {
     meas_app_reinitreq = loggingActive() ? 1 : 0;
     if (cfg_system.ecuCode == 0) meas_led_set_status(0x800000);
     meas_fifo_data_init_load_vars();
+    // The tasks the logging's own drive calls run on (cfg: is read, never written by the logging).
+    for (const cfg_meas_drv2Hw_t& d : cfg_meas_drv2Hw)
+        if (std::strcmp(d.drive, "cfg:") != 0) meas_app_driveCallStart(d.drive);
     meas_app_remote_ini();
     meas_app_cmds_init();
 }

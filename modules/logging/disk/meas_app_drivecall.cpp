@@ -137,6 +137,10 @@ std::shared_ptr<Job> queue(DriveTask* d, const char* what, std::function<int()> 
 
 } // namespace
 
+bool meas_app_driveCallStart(const char* drive) {
+    return taskOf(drive) != nullptr;
+}
+
 int meas_app_driveCall(const char* drive, const char* what, std::function<int()> call, int boundMs) {
     DriveTask* d = taskOf(drive);
     if (!d) return -1;

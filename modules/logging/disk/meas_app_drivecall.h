@@ -12,6 +12,9 @@
 
 inline constexpr int MEAS_DRIVECALL_BOUND_MS = 10000;
 
+// Starts the task of `drive` (the logging's start-up does, for each logging drive, so that no task
+// comes later); false when it cannot.
+bool meas_app_driveCallStart(const char* drive);
 // Runs `call` on the task of `drive` ("meas:") and waits up to `boundMs` for its result. -1 when the
 // drive hangs (now, or still from an earlier call). `call` owns what it uses: it may outlive the
 // caller. `what` names the call in the log.

@@ -282,7 +282,7 @@ int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* fil
                 std::snprintf(waitsFor + used, size - used, "%s (%s)", used ? "" : file->reasonDrive,
                               file->reason);
             else
-                std::snprintf(waitsFor + used, size - used, " (on %s: %s)", file->reasonDrive, file->reason);
+                std::snprintf(waitsFor + used, size - used, " (on %s %s)", file->reasonDrive, file->reason);
         }
         if (handle && stalled) {
             const size_t used = std::strlen(waitsFor);

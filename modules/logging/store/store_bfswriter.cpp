@@ -265,6 +265,14 @@ bool BFSWriter::stillThere(FileEntry& e) {
         failFile(e, EIO, "its entry could not be written through");
         return false;
     }
+    // Its path must still name the file written: one deleted, renamed away or replaced on the
+    // drive is not finished there, whatever is written into the descriptor.
+    if (e.fd >= 0 && bfs_sameFile(e.fd, e.path.c_str()) == 0) {
+        failFile(e, 0,
+                 errno == ENOENT ? "it was deleted on the drive"
+                                 : "it was renamed away or replaced on the drive");
+        return false;
+    }
     return true;
 }
 
@@ -500,7 +508,7 @@ bool BFSWriter::close(int vfIdx) {
             failFile(e, EIO, "its data could not be written through");
         else if (meas_app_dirSyncNow(drive_, e.dirMark) < 0)
             failFile(e, EIO, "its entry could not be written through");
-        else if (!setReadOnly(e))
+        else if (stillThere(e) && !setReadOnly(e))
             failFile(e, errno, "it cannot be made read-only");
     }
     if (e.state != FILE_OPEN) {
