@@ -280,9 +280,11 @@ bool BFSWriter::handOver(FileEntry& e) {
     if (e.buf.empty()) return true;
     if (e.fd < 0) return false;
     if (!stillThere(e)) return false;
+    errno = 0;
     const ssize_t n = bfs_write(e.fd, e.buf.data(), e.buf.size());
     if (n < 0 || size_t(n) != e.buf.size()) {
-        const int error = n < 0 ? errno : ENOSPC;
+        // A short write tells why it stopped: want of room is waited for, anything else is not.
+        const int error = errno ? errno : ENOSPC;
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::write() - failed to write to file with index (%d)",
                           e.vfIdx);
         cutBack(e, n < 0 ? 0 : uint64_t(n), error);
