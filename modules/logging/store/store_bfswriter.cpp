@@ -478,9 +478,16 @@ bool BFSWriter::flushAll() {
 }
 
 bool BFSWriter::setReadOnly(FileEntry& e) {
+    const int fd = bfs_open(e.path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
     bfs_stat st{};
-    if (bfs_ioctl(e.fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0) return false;
-    return bfs_ioctl(e.fd, FIOATTRIBSET, intptr_t(st.st_attrib | kAttrReadOnly)) == 0;
+    const bool done = bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) == 0 &&
+                      bfs_ioctl(fd, FIOATTRIBSET, intptr_t(st.st_attrib | kAttrReadOnly)) == 0;
+    const int error = errno;
+    // The byte is stored by then: nothing was written through this descriptor.
+    bfs_close(fd);
+    errno = error;
+    return done;
 }
 
 bool BFSWriter::close(int vfIdx) {
@@ -510,18 +517,24 @@ bool BFSWriter::close(int vfIdx) {
             failFile(e, EIO, "its data could not be written through");
         else if (meas_app_dirSyncNow(drive_, e.dirMark) < 0)
             failFile(e, EIO, "its entry could not be written through");
-        else if (stillThere(e) && !setReadOnly(e))
-            failFile(e, errno, "it cannot be made read-only");
+        else
+            stillThere(e); // fails it when its path names another file or none
     }
     if (e.state != FILE_OPEN) {
         releaseEntry(e, FILE_CLOSED);
         return false;
     }
+    // Read-only is the last step, after the close: a close the drive does not confirm leaves the
+    // file writable and named, and a read-only file is always whole.
     const int fd = e.fd;
     e.fd = -1;
     if (bfs_close(fd) != 0) {
-        // Whole and read-only, but the drive did not confirm its close.
         failFile(e, errno, "its close failed");
+        releaseEntry(e, FILE_CLOSED);
+        return false;
+    }
+    if (!setReadOnly(e)) {
+        failFile(e, errno, "it cannot be made read-only");
         releaseEntry(e, FILE_CLOSED);
         return false;
     }

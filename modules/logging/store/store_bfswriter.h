@@ -5,9 +5,9 @@
 // meta-data records collect in the writer's buffer, whole records only, and are handed to the drive
 // in one write once the oldest of them is 0.5 s old (written through to the disk in the background,
 // store_sync.h). At its close the rest is handed over, the file written through, then the folder
-// that holds its entry, and only then is it made read-only: a read-only file is always whole, and
-// survives a power cut. A write-through of its data or of its entry that failed is final: the file
-// is unfinished on that drive, whatever succeeds later.
+// that holds its entry, its descriptor closed, and only then is it made read-only: a read-only file
+// is always whole, and survives a power cut. A write-through of its data or of its entry that failed is
+// final: the file is unfinished on that drive, whatever succeeds later.
 //
 // A hand-over that the drive takes only in part is cut back to its last complete record, and the
 // rest stays in the buffer. For want of room (ENOSPC) the writer waits with the action in hand,

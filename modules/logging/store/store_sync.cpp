@@ -10,6 +10,8 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -20,14 +22,17 @@ namespace {
 
 constexpr int kSyncPriority = 146; // as the writers it serves
 constexpr size_t kSyncStack = 10000;
-constexpr size_t kMaxQueued = 64; // files and drives; more means the disk is far behind anyway
+constexpr size_t kMaxQueued = 64; // files and the drive; more means the disk is far behind anyway
 
 struct Request {
-    int fd = -1;      // a file's duplicate descriptor, or -1 for a drive's root
+    int fd = -1;      // a file's duplicate descriptor, or -1 for the drive's root
     std::string path; // the file's device path, or the drive: requests for it merge
 };
 
+// The write-throughs of one drive, on a task of its own: a drive that hangs in one holds back
+// only its own.
 struct Syncer {
+    std::string drive;
     std::mutex m;
     std::condition_variable done; // a request ended
     std::deque<Request> queue;
@@ -38,12 +43,34 @@ struct Syncer {
     TASK_ID task = TASK_ID_ERROR;
 };
 
-Syncer& syncer() {
-    static auto* s = new Syncer; // writers may still queue while the process ends
+struct Syncers {
+    std::mutex m;
+    std::map<std::string, std::unique_ptr<Syncer>> drives;
+};
+
+Syncers& syncers() {
+    static auto* s = new Syncers; // writers may still queue while the process ends
     return *s;
 }
 
-void writeThrough(const Request& r) {
+// The drive of a device path: "meas:" of "meas:/A0101000.001".
+std::string driveOf(const std::string& path) {
+    const size_t colon = path.find(':');
+    return colon == std::string::npos ? path : path.substr(0, colon + 1);
+}
+
+Syncer& syncerOf(const std::string& path) {
+    Syncers& all = syncers();
+    std::lock_guard<std::mutex> lk(all.m);
+    auto& s = all.drives[driveOf(path)];
+    if (!s) {
+        s = std::make_unique<Syncer>();
+        s->drive = driveOf(path);
+    }
+    return *s;
+}
+
+void writeThrough(Syncer& s, const Request& r) {
     if (r.fd < 0) {
         // A failure is recorded and told there: the files it covered are not finished.
         meas_app_dirSync(r.path.c_str());
@@ -55,7 +82,6 @@ void writeThrough(const Request& r) {
         // did not reach the disk leaves the file unfinished; a later write-through that succeeds
         // proves nothing.
         {
-            Syncer& s = syncer();
             std::lock_guard<std::mutex> lk(s.m);
             s.failed.insert(r.path);
         }
@@ -65,38 +91,42 @@ void writeThrough(const Request& r) {
     bfs_close(r.fd);
 }
 
-void syncTask() {
-    Syncer& s = syncer();
+void syncTask(Syncer* s) {
     for (;;) {
-        semTake(s.wake, WAIT_FOREVER);
+        semTake(s->wake, WAIT_FOREVER);
         for (;;) {
             Request r;
             {
-                std::lock_guard<std::mutex> lk(s.m);
-                if (s.queue.empty()) break;
-                r = std::move(s.queue.front());
-                s.queue.pop_front();
-                ++s.busy;
-                if (r.fd >= 0) s.current = r.path;
+                std::lock_guard<std::mutex> lk(s->m);
+                if (s->queue.empty()) break;
+                r = std::move(s->queue.front());
+                s->queue.pop_front();
+                ++s->busy;
+                if (r.fd >= 0) s->current = r.path;
             }
-            writeThrough(r);
-            std::lock_guard<std::mutex> lk(s.m);
-            --s.busy;
-            s.current.clear();
-            s.done.notify_all();
+            writeThrough(*s, r);
+            std::lock_guard<std::mutex> lk(s->m);
+            --s->busy;
+            s->current.clear();
+            s->done.notify_all();
         }
     }
 }
 
 // Queues `r` unless an equal request waits already; the caller's descriptor is closed then.
 bool enqueue(Request r) {
-    Syncer& s = syncer();
+    Syncer& s = syncerOf(r.path);
     std::unique_lock<std::mutex> lk(s.m);
     if (s.task == TASK_ID_ERROR) {
         if (!s.wake) s.wake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
-        if (s.wake) s.task = taskSpawn("r_BFSSync", kSyncPriority, VX_FP_TASK, kSyncStack, syncTask);
+        std::string name = "r_BFSSync_" + s.drive;
+        if (name.back() == ':') name.pop_back();
+        Syncer* raw = &s;
+        if (s.wake)
+            s.task = taskSpawn(name.c_str(), kSyncPriority, VX_FP_TASK, kSyncStack, [raw] { syncTask(raw); });
         if (s.task == TASK_ID_ERROR) {
             SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter: the write-through task cannot be started");
+            if (r.fd >= 0) bfs_close(r.fd);
             return false;
         }
     }
@@ -137,7 +167,7 @@ bool syncDirLater(const char* drive) {
 
 bool syncFailed(const char* path) {
     if (!path) return false;
-    Syncer& s = syncer();
+    Syncer& s = syncerOf(path);
     std::unique_lock<std::mutex> lk(s.m);
     auto queued = [&] {
         if (s.current == path) return true;
@@ -152,21 +182,28 @@ bool syncFailed(const char* path) {
 }
 
 bool syncFailedYet(const char* path) {
-    Syncer& s = syncer();
+    if (!path) return false;
+    Syncer& s = syncerOf(path);
     std::lock_guard<std::mutex> lk(s.m);
-    return path && s.failed.count(path) != 0;
+    return s.failed.count(path) != 0;
 }
 
 void syncForget(const char* path) {
-    Syncer& s = syncer();
+    if (!path) return;
+    Syncer& s = syncerOf(path);
     std::lock_guard<std::mutex> lk(s.m);
-    if (path) s.failed.erase(path);
+    s.failed.erase(path);
 }
 
 uint32_t syncPending() {
-    Syncer& s = syncer();
-    std::lock_guard<std::mutex> lk(s.m);
-    return uint32_t(s.queue.size()) + s.busy;
+    Syncers& all = syncers();
+    std::lock_guard<std::mutex> lk(all.m);
+    uint32_t n = 0;
+    for (auto& [drive, s] : all.drives) {
+        std::lock_guard<std::mutex> sl(s->m);
+        n += uint32_t(s->queue.size()) + s->busy;
+    }
+    return n;
 }
 
 } // namespace measure::store

@@ -4,7 +4,8 @@
 // 0.5 s old; from then on they survive anything but a power cut. Writing them through (FIOFLUSH on
 // the file, FIOSYNC on the drive's root) can take seconds on a busy disk, and a writer that waited
 // for it would hold back its next hand-over and keep newer data in its own buffers. So the writers
-// only queue the write-through here, and one task does it for all of them.
+// only queue the write-through here, and a task of each drive does it ("r_BFSSync_<drive>"): a drive
+// that hangs in one holds back only its own.
 #pragma once
 
 #include <cstdint>
