@@ -9,8 +9,11 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <ifaddrs.h>
 #include <iterator>
 #include <mutex>
+#include <net/if.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -462,8 +465,43 @@ void bc2_fill_local_host() {
     }
 }
 
+namespace {
+
+// Why the device network cannot carry the device's address, empty when it can: the interface that
+// has the address must be up (a loopback address is the loopback interface's, whatever its own
+// address is). The sockets' failures alone only say that an option could not be set.
+std::string networkDown(uint32_t own) {
+    if (own == htonl(INADDR_ANY)) return {};
+    char text[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &own, text, sizeof text);
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return std::string("the interfaces cannot be read: ") + std::strerror(errno);
+    const bool loopback = (ntohl(own) >> 24) == 127;
+    const ifaddrs* holder = nullptr;
+    for (const ifaddrs* i = list; i && !holder; i = i->ifa_next) {
+        const bool has = i->ifa_addr && i->ifa_addr->sa_family == AF_INET &&
+                         reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == own;
+        if (has || (loopback && (i->ifa_flags & IFF_LOOPBACK))) holder = i;
+    }
+    std::string why;
+    if (!holder)
+        why = std::string("no interface has the device's address ") + text;
+    else if (!(holder->ifa_flags & IFF_UP))
+        why = std::string("interface ") + holder->ifa_name + ", which carries the device's address " + text +
+              ", is down";
+    freeifaddrs(list);
+    return why;
+}
+
+} // namespace
+
 void BC2_eth_ini() {
     bc2_fill_local_host();
+    const std::string down = networkDown(bc2_ownAddr());
+    if (!down.empty())
+        syslogx(LOG_PRIO_ERR,
+                "BC2_eth_ini(): the device network is not up: %s; nothing is sent or received on it",
+                down.c_str());
     createDkTxSocket();
 
     // Every listening task is announced before the first runs, so that the last one to report,
