@@ -58,6 +58,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <pthread.h>
 #include <string>
 #include <thread>
@@ -99,6 +100,19 @@ bool waitFor(bool (*done)(), int ms) {
 // The display application's part of the GUI task.
 const GuiApplication kGuiApplication{ConfigureGuiInput, GuiAppInitialize, RestoreGuiInput};
 
+// A start refused once the root is there: the reason on stderr and in the root's log. The log is
+// written only now that the refusal is known, and nothing else is made in the root.
+int refuse(int index, const std::string& reason) {
+    std::fprintf(stderr, "msdapp: %s\n", reason.c_str());
+    std::error_code ec;
+    if (!std::filesystem::is_directory(devroot_path(), ec)) return 1;
+    std::string error;
+    if (!syslogreader_appendLine(devroot_path() + "/log/syslog-" + std::to_string(index) + ".log",
+                                 LOG_PRIO_CRIT, "app" + std::to_string(index), "main(): " + reason, &error))
+        std::fprintf(stderr, "msdapp: %s\n", error.c_str());
+    return 1;
+}
+
 int stderrSeverity() {
     const char* v = std::getenv("MSD_LOG_STDERR");
     if (v && *v >= '0' && *v <= '7' && v[1] == '\0') return *v - '0';
@@ -121,15 +135,27 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     // The kernel side of the host: device root, log process, base tick.
-    // A root that is not there stops here, before anything is made in it; a second process on the
-    // same logging folders too, before it touches the first's log.
+    // A root that is not there stops here, before anything is made in it.
     std::string error;
     devroot_setApplication(index);
-    if (!devroot_check(&error) || !devroot_prepare(&error) || !devroot_claimLoggingFolders(&error)) {
+    if (!devroot_check(&error)) {
         std::fprintf(stderr, "msdapp: %s\n", error.c_str());
         return 1;
     }
+    // The parameter block and the folders of this process (the logging folders, and the NV store:
+    // a second process on it would count the same outings and boots) before anything is made: a
+    // refused start leaves nothing but its reason in the log. What is there is taken first, what
+    // is made then is taken once made.
+    if (!devroot_claimLoggingFolders(&error)) return refuse(index, error);
+    if (!appman_init(index, &error)) return refuse(index, "application parameters refused: " + error);
+    const std::string& nvDir = appman_params().nvDir;
+    const char* const nvReason = "two processes never share one NV store";
+    if (!devroot_claimFolder(nvDir, "NV folder", nvReason, false, &error)) return refuse(index, error);
+    if (!devroot_prepare(&error) || !devroot_claimLoggingFolders(&error) ||
+        !devroot_claimFolder(nvDir, "NV folder", nvReason, true, &error))
+        return refuse(index, error);
     const std::string logFile = devroot_path() + "/log/syslog-" + std::to_string(index) + ".log";
+    syslogreader_setFileMax(appman_params().logFileSize);
     if (!syslogreader_start(logFile, stderrSeverity(), &error)) {
         std::fprintf(stderr, "msdapp: %s\n", error.c_str());
         return 1;
@@ -142,21 +168,6 @@ int main(int argc, char** argv) {
 
     // Start-up in the system's order.
     syslog_init(index);
-    if (!appman_init(index, &error)) {
-        syslogx(LOG_PRIO_CRIT, "main(): application parameters refused: %s", error.c_str());
-        std::fprintf(stderr, "msdapp: application parameters refused: %s\n", error.c_str());
-        syslogreader_stop();
-        return 1;
-    }
-    // One process per NV store: a second process on it would count the same outings and boots.
-    // Taken before anything is read or written there.
-    if (!devroot_claimFolder(appman_params().nvDir, "NV folder", "two processes never share one NV store",
-                             &error)) {
-        std::fprintf(stderr, "msdapp: %s\n", error.c_str());
-        syslogreader_stop();
-        return 1;
-    }
-    syslogreader_setFileMax(appman_params().logFileSize);
     syslogx(LOG_PRIO_INFO, "main(): application %d starting, PID %u, address %s", index, unsigned(app_pid),
             device_ip_addr);
     serial_configure(devroot_path(), index, appman_params().serial);

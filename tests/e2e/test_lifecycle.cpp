@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 
 using testsupport::AppProcess;
@@ -115,8 +116,8 @@ TEST(Lifecycle, ShellSurvivesBadLines) {
 
 // Both applications on one root log into folders of their own; a third process on the same folders
 // stops before it writes anything, also with the files beside the folders deleted or from another
-// root whose meas/ is a symlink to this one's, and so does one on the same NV store; a process that
-// is killed leaves no lock behind.
+// root whose meas/ is a symlink to this one's, and so does one on the same NV store: it makes
+// nothing in its root but the log with its reason; a process that is killed leaves no lock behind.
 TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
     testsupport::NetNamespace net; // application 1 logs application 0's values over the device network
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
@@ -144,6 +145,20 @@ TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
         return "msdapp: the logging folder '" + folder + "' is in use by another running process (pid " +
                std::to_string(app0.pid()) + "): two processes never log into one folder\n";
     };
+    // What a refused start leaves in its root beside what was there: its output and its log, which
+    // holds the refusal.
+    auto leftOnly = [](const TempDir& dir, std::set<std::string> was, const std::string& refusal) {
+        std::set<std::string> now;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) now.insert(e.path().filename());
+        was.insert({"log", "stdout.txt", "stderr.txt"});
+        EXPECT_EQ(now, was);
+        EXPECT_EQ(std::filesystem::directory_iterator(dir.file("log"))->path().filename(), "syslog-0.log");
+        const std::string log = testsupport::readFile(dir.file("log/syslog-0.log"));
+        EXPECT_EQ(countOf(log, "\n"), 1) << log;
+        EXPECT_NE(log.find("app0: main(): " + refusal.substr(std::string("msdapp: ").size())),
+                  std::string::npos)
+            << log;
+    };
     for (const char* f : {"meas.lock", "meas2.lock", "usb_meas.lock"}) std::filesystem::remove(root.file(f));
     AppProcess second(root.path(), {"0"});
     EXPECT_EQ(second.waitExit(), 1);
@@ -153,17 +168,17 @@ TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
     AppProcess third(other.path(), {"0"});
     EXPECT_EQ(third.waitExit(), 1);
     EXPECT_NE(third.stderrText().find(inUse(other.file("meas"))), std::string::npos) << third.stderrText();
+    leftOnly(other, {"meas"}, inUse(other.file("meas")));
     // Logging folders of its own, but application 0's NV store.
     TempDir nvShared;
     testsupport::writeFile(nvShared.file("appparam-0.conf"), "nv_dir = " + root.file("nv") + "\n");
     AppProcess fourth(nvShared.path(), {"0"});
     EXPECT_EQ(fourth.waitExit(), 1);
-    EXPECT_NE(fourth.stderrText().find("msdapp: the NV folder '" + root.file("nv") +
-                                       "' is in use by another running process (pid " +
-                                       std::to_string(app0.pid()) +
-                                       "): two processes never share one NV store\n"),
-              std::string::npos)
-        << fourth.stderrText();
+    const std::string nvInUse = "msdapp: the NV folder '" + root.file("nv") +
+                                "' is in use by another running process (pid " + std::to_string(app0.pid()) +
+                                "): two processes never share one NV store\n";
+    EXPECT_NE(fourth.stderrText().find(nvInUse), std::string::npos) << fourth.stderrText();
+    leftOnly(nvShared, {"appparam-0.conf"}, nvInUse);
 
     app1.reset(); // killed
     app1 = std::make_unique<AppProcess>(root.path(), std::vector<std::string>{"1"});
