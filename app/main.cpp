@@ -149,6 +149,11 @@ int main(int argc, char** argv) {
     if (!devroot_claimLoggingFolders(&error)) return refuse(index, error);
     if (!appman_init(index, &error)) return refuse(index, "application parameters refused: " + error);
     const std::string& nvDir = appman_params().nvDir;
+    // Its own lock on the folder would refuse it as another process's.
+    if (devroot_isLoggingFolder(nvDir))
+        return refuse(index, "the NV folder '" + nvDir +
+                                 "' is one of this process's own logging folders: "
+                                 "nv_dir must name a folder of its own");
     const char* const nvReason = "two processes never share one NV store";
     if (!devroot_claimFolder(nvDir, "NV folder", nvReason, false, &error)) return refuse(index, error);
     if (!devroot_prepare(&error) || !devroot_claimLoggingFolders(&error) ||

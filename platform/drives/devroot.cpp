@@ -211,6 +211,17 @@ bool devroot_claimFolder(const std::string& folder, const std::string& kind, con
     return lockFolder(folder, kind, reason, make, error);
 }
 
+bool devroot_isLoggingFolder(const std::string& folder) {
+    std::error_code ec;
+    const fs::path given = fs::weakly_canonical(folder, ec);
+    if (ec) return false;
+    for (const char* d : kLoggingDrives) {
+        const fs::path own = fs::weakly_canonical(devroot_path() + "/" + driveFolder(d), ec);
+        if (!ec && own == given) return true;
+    }
+    return false;
+}
+
 bool devpath_driveDir(const char* drive, std::string* hostDir) {
     if (!drive) return false;
     std::string d(drive);

@@ -42,6 +42,10 @@ bool devroot_claimLoggingFolders(std::string* error);
 // process (pid <pid>): <reason>".
 bool devroot_claimFolder(const std::string& folder, const std::string& kind, const std::string& reason,
                          bool make, std::string* error);
+// True when `folder` is one of the application's logging folders under the root, by whatever path
+// (a symlink to it too), whether or not it is there yet.
+bool devroot_isLoggingFolder(const std::string& folder);
+
 // Translates a device path ("cfg:/display.xml", "cfg:rtracks.xml", "meas:/A0101000.001",
 // "usb_meas:dir/x", "c:/psts/upload/x.xml") into a host path under the root. Returns false for an
 // unknown drive or a path that would leave the drive's folder ("..", absolute host paths).

@@ -116,8 +116,9 @@ TEST(Lifecycle, ShellSurvivesBadLines) {
 
 // Both applications on one root log into folders of their own; a third process on the same folders
 // stops before it writes anything, also with the files beside the folders deleted or from another
-// root whose meas/ is a symlink to this one's, and so does one on the same NV store: it makes
-// nothing in its root but the log with its reason; a process that is killed leaves no lock behind.
+// root whose meas/ is a symlink to this one's, and so does one on the same NV store or with its NV
+// store in its own logging folder: it makes nothing in its root but the log with its reason; a
+// process that is killed leaves no lock behind.
 TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
     testsupport::NetNamespace net; // application 1 logs application 0's values over the device network
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
@@ -179,6 +180,16 @@ TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
                                 "): two processes never share one NV store\n";
     EXPECT_NE(fourth.stderrText().find(nvInUse), std::string::npos) << fourth.stderrText();
     leftOnly(nvShared, {"appparam-0.conf"}, nvInUse);
+    // Its NV store in its own logging folder: not a store of another process.
+    TempDir nvOwn;
+    testsupport::writeFile(nvOwn.file("appparam-0.conf"), "nv_dir = meas\n");
+    AppProcess fifth(nvOwn.path(), {"0"});
+    EXPECT_EQ(fifth.waitExit(), 1);
+    const std::string nvIsMeas = "msdapp: the NV folder '" + nvOwn.file("meas") +
+                                 "' is one of this process's own logging folders: "
+                                 "nv_dir must name a folder of its own\n";
+    EXPECT_NE(fifth.stderrText().find(nvIsMeas), std::string::npos) << fifth.stderrText();
+    leftOnly(nvOwn, {"appparam-0.conf"}, nvIsMeas);
 
     app1.reset(); // killed
     app1 = std::make_unique<AppProcess>(root.path(), std::vector<std::string>{"1"});
