@@ -53,15 +53,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -70,17 +74,52 @@ int usage(const char* prog) {
     return 2;
 }
 
-// SIGINT and SIGTERM start the ordered shutdown, as the device's post-run does.
+// SIGINT and SIGTERM start the ordered shutdown, as the device's post-run does, whichever thread
+// the kernel gives them to. The program's own threads block both, so that as a rule the signal
+// thread, which alone unblocks them, takes them; a thread the program did not start (a preloaded
+// library's) may leave them unblocked and take one. Either way the handler only writes the signal's
+// number into a pipe (async-signal-safe), and the signal thread starts the post-run from there.
+int gSignalPipe[2] = {-1, -1};
+
+extern "C" void onShutdownSignal(int sig) {
+    const int saved = errno;
+    const unsigned char number = static_cast<unsigned char>(sig);
+    // A full pipe holds signals enough to start the post-run.
+    [[maybe_unused]] const ssize_t n = write(gSignalPipe[1], &number, 1);
+    errno = saved;
+}
+
+bool installSignalHandler(std::string* error) {
+    if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = std::string("the signal pipe cannot be made: ") + std::strerror(errno);
+        return false;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onShutdownSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    if (sigaction(SIGINT, &sa, nullptr) != 0 || sigaction(SIGTERM, &sa, nullptr) != 0) {
+        *error = std::string("the signal handler cannot be installed: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 void startSignalThread() {
     std::thread([] {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
         sigaddset(&set, SIGTERM);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        // Waits in poll, which a signal interrupts (a read could be restarted under it, and
+        // ThreadSanitizer runs a handler at once only in a call it knows to block).
         for (;;) {
-            int sig = 0;
-            if (sigwait(&set, &sig) == 0) {
-                syslogx(LOG_PRIO_INFO, "main(): signal %d, starting post-run", sig);
+            pollfd p{gSignalPipe[0], POLLIN, 0};
+            if (poll(&p, 1, -1) < 0 && errno != EINTR) return;
+            unsigned char sig = 0;
+            while (read(gSignalPipe[0], &sig, 1) == 1) {
+                syslogx(LOG_PRIO_INFO, "main(): signal %d, starting post-run", int(sig));
                 startPostrun();
             }
         }
@@ -126,17 +165,21 @@ int main(int argc, char** argv) {
         return usage(argv[0]);
     const int index = argv[1][0] - '0';
 
-    // Signals are taken by one thread only; every task inherits the blocked mask.
+    // Every task inherits the blocked mask; the handler serves whatever thread takes a signal.
+    std::string error;
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    if (!installSignalHandler(&error)) {
+        std::fprintf(stderr, "msdapp: %s\n", error.c_str());
+        return 1;
+    }
     std::signal(SIGPIPE, SIG_IGN);
 
     // The kernel side of the host: device root, log process, base tick.
     // A root that is not there stops here, before anything is made in it.
-    std::string error;
     devroot_setApplication(index);
     if (!devroot_check(&error)) {
         std::fprintf(stderr, "msdapp: %s\n", error.c_str());

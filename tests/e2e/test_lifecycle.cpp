@@ -8,9 +8,12 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using testsupport::AppProcess;
 using testsupport::TempDir;
@@ -37,6 +40,21 @@ void expectOrderedShutdown(const std::string& log) {
     EXPECT_LT(errmem, done);
 }
 
+// A thread of `pid` that does not block `sig`; 0 when there is none.
+pid_t threadTaking(pid_t pid, int sig) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    for (const auto& t : std::filesystem::directory_iterator(tasks, ec)) {
+        std::ifstream status(t.path() / "status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("SigBlk:", 0) == 0 &&
+                !((std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1))
+                return pid_t(std::stoi(t.path().filename()));
+    }
+    return 0;
+}
+
 } // namespace
 
 TEST(Lifecycle, ResetOnTheShellIsAnOrderedShutdownAndTheBootCounterGrows) {
@@ -55,14 +73,25 @@ TEST(Lifecycle, ResetOnTheShellIsAnOrderedShutdownAndTheBootCounterGrows) {
     expectOrderedShutdown(log);
 }
 
+// SIGTERM to the process, and to one of its threads that leaves it unblocked, as a thread of a
+// preloaded library may: either is the ordered shutdown.
 TEST(Lifecycle, SigtermIsAnOrderedShutdown) {
-    TempDir root;
-    AppProcess app(root.path(), {"1"});
-    ASSERT_TRUE(app.waitForShell()) << app.stderrText();
-    app.signal(SIGTERM);
-    ASSERT_EQ(app.waitExit(), 0) << app.stderrText();
-    expectOrderedShutdown(app.logText());
-    EXPECT_NE(app.logText().find("application 1 starting, PID 17, address 127.0.0.2"), std::string::npos);
+    for (const bool toThread : {false, true}) {
+        TempDir root;
+        AppProcess app(root.path(), {"1"});
+        ASSERT_TRUE(app.waitForShell()) << app.stderrText();
+        if (toThread) {
+            pid_t tid = 0;
+            ASSERT_TRUE(testsupport::waitUntil([&] { return (tid = threadTaking(app.pid(), SIGTERM)) > 0; }));
+            ASSERT_EQ(syscall(SYS_tgkill, app.pid(), tid, SIGTERM), 0);
+        } else {
+            app.signal(SIGTERM);
+        }
+        ASSERT_EQ(app.waitExit(), 0) << app.stderrText();
+        expectOrderedShutdown(app.logText());
+        EXPECT_NE(app.logText().find("main(): signal 15, starting post-run"), std::string::npos);
+        EXPECT_NE(app.logText().find("application 1 starting, PID 17, address 127.0.0.2"), std::string::npos);
+    }
 }
 
 TEST(Lifecycle, BadArgumentsExitWithTwo) {
