@@ -53,14 +53,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -69,17 +74,52 @@ int usage(const char* prog) {
     return 2;
 }
 
-// SIGINT and SIGTERM start the ordered shutdown, as the device's post-run does.
+// SIGINT and SIGTERM start the ordered shutdown, as the device's post-run does, whichever thread
+// the kernel gives them to. The program's own threads block both, so that as a rule the signal
+// thread, which alone unblocks them, takes them; a thread the program did not start (a preloaded
+// library's) may leave them unblocked and take one. Either way the handler only writes the signal's
+// number into a pipe (async-signal-safe), and the signal thread starts the post-run from there.
+int gSignalPipe[2] = {-1, -1};
+
+extern "C" void onShutdownSignal(int sig) {
+    const int saved = errno;
+    const unsigned char number = static_cast<unsigned char>(sig);
+    // A full pipe holds signals enough to start the post-run.
+    [[maybe_unused]] const ssize_t n = write(gSignalPipe[1], &number, 1);
+    errno = saved;
+}
+
+bool installSignalHandler(std::string* error) {
+    if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = std::string("the signal pipe cannot be made: ") + std::strerror(errno);
+        return false;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onShutdownSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    if (sigaction(SIGINT, &sa, nullptr) != 0 || sigaction(SIGTERM, &sa, nullptr) != 0) {
+        *error = std::string("the signal handler cannot be installed: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 void startSignalThread() {
     std::thread([] {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
         sigaddset(&set, SIGTERM);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        // Waits in poll, which a signal interrupts (a read could be restarted under it, and
+        // ThreadSanitizer runs a handler at once only in a call it knows to block).
         for (;;) {
-            int sig = 0;
-            if (sigwait(&set, &sig) == 0) {
-                syslogx(LOG_PRIO_INFO, "main(): signal %d, starting post-run", sig);
+            pollfd p{gSignalPipe[0], POLLIN, 0};
+            if (poll(&p, 1, -1) < 0 && errno != EINTR) return;
+            unsigned char sig = 0;
+            while (read(gSignalPipe[0], &sig, 1) == 1) {
+                syslogx(LOG_PRIO_INFO, "main(): signal %d, starting post-run", int(sig));
                 startPostrun();
             }
         }
@@ -99,6 +139,19 @@ bool waitFor(bool (*done)(), int ms) {
 // The display application's part of the GUI task.
 const GuiApplication kGuiApplication{ConfigureGuiInput, GuiAppInitialize, RestoreGuiInput};
 
+// A start refused once the root is there: the reason on stderr and in the root's log. The log is
+// written only now that the refusal is known, and nothing else is made in the root.
+int refuse(int index, const std::string& reason) {
+    std::fprintf(stderr, "msdapp: %s\n", reason.c_str());
+    std::error_code ec;
+    if (!std::filesystem::is_directory(devroot_path(), ec)) return 1;
+    std::string error;
+    if (!syslogreader_appendLine(devroot_path() + "/log/syslog-" + std::to_string(index) + ".log",
+                                 LOG_PRIO_CRIT, "app" + std::to_string(index), "main(): " + reason, &error))
+        std::fprintf(stderr, "msdapp: %s\n", error.c_str());
+    return 1;
+}
+
 int stderrSeverity() {
     const char* v = std::getenv("MSD_LOG_STDERR");
     if (v && *v >= '0' && *v <= '7' && v[1] == '\0') return *v - '0';
@@ -112,24 +165,45 @@ int main(int argc, char** argv) {
         return usage(argv[0]);
     const int index = argv[1][0] - '0';
 
-    // Signals are taken by one thread only; every task inherits the blocked mask.
+    // Every task inherits the blocked mask; the handler serves whatever thread takes a signal.
+    std::string error;
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-
-    // The kernel side of the host: device root, log process, base tick.
-    // A root that is not there stops here, before anything is made in it; a second process on the
-    // same logging folders too, before it touches the first's log.
-    std::string error;
-    devroot_setApplication(index);
-    if (!devroot_check(&error) || !devroot_prepare(&error) || !devroot_claimLoggingFolders(&error)) {
+    if (!installSignalHandler(&error)) {
         std::fprintf(stderr, "msdapp: %s\n", error.c_str());
         return 1;
     }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // The kernel side of the host: device root, log process, base tick.
+    // A root that is not there stops here, before anything is made in it.
+    devroot_setApplication(index);
+    if (!devroot_check(&error)) {
+        std::fprintf(stderr, "msdapp: %s\n", error.c_str());
+        return 1;
+    }
+    // The parameter block and the folders of this process (the logging folders, and the NV store:
+    // a second process on it would count the same outings and boots) before anything is made: a
+    // refused start leaves nothing but its reason in the log. What is there is taken first, what
+    // is made then is taken once made.
+    if (!devroot_claimLoggingFolders(&error)) return refuse(index, error);
+    if (!appman_init(index, &error)) return refuse(index, "application parameters refused: " + error);
+    const std::string& nvDir = appman_params().nvDir;
+    // Its own lock on the folder would refuse it as another process's.
+    if (devroot_isLoggingFolder(nvDir))
+        return refuse(index, "the NV folder '" + nvDir +
+                                 "' is one of this process's own logging folders: "
+                                 "nv_dir must name a folder of its own");
+    const char* const nvReason = "two processes never share one NV store";
+    if (!devroot_claimFolder(nvDir, "NV folder", nvReason, false, &error)) return refuse(index, error);
+    if (!devroot_prepare(&error) || !devroot_claimLoggingFolders(&error) ||
+        !devroot_claimFolder(nvDir, "NV folder", nvReason, true, &error))
+        return refuse(index, error);
     const std::string logFile = devroot_path() + "/log/syslog-" + std::to_string(index) + ".log";
+    syslogreader_setFileMax(appman_params().logFileSize);
     if (!syslogreader_start(logFile, stderrSeverity(), &error)) {
         std::fprintf(stderr, "msdapp: %s\n", error.c_str());
         return 1;
@@ -142,21 +216,6 @@ int main(int argc, char** argv) {
 
     // Start-up in the system's order.
     syslog_init(index);
-    if (!appman_init(index, &error)) {
-        syslogx(LOG_PRIO_CRIT, "main(): application parameters refused: %s", error.c_str());
-        std::fprintf(stderr, "msdapp: application parameters refused: %s\n", error.c_str());
-        syslogreader_stop();
-        return 1;
-    }
-    // One process per NV store: a second process on it would count the same outings and boots.
-    // Taken before anything is read or written there.
-    if (!devroot_claimFolder(appman_params().nvDir, "NV folder", "two processes never share one NV store",
-                             &error)) {
-        std::fprintf(stderr, "msdapp: %s\n", error.c_str());
-        syslogreader_stop();
-        return 1;
-    }
-    syslogreader_setFileMax(appman_params().logFileSize);
     syslogx(LOG_PRIO_INFO, "main(): application %d starting, PID %u, address %s", index, unsigned(app_pid),
             device_ip_addr);
     serial_configure(devroot_path(), index, appman_params().serial);

@@ -96,10 +96,15 @@ void devroot_setApplication(int index) {
 
 bool devroot_check(std::string* error) {
     const std::string root = devroot_path();
-    std::error_code ec;
-    if (fs::exists(root, ec)) return true;
+    struct stat st {};
+    const bool there = ::stat(root.c_str(), &st) == 0;
+    if (there && S_ISDIR(st.st_mode)) return true;
+    const int why = errno;
     if (error)
-        *error = "device root '" + root + "' " + (ec ? "cannot be used: " + ec.message() : "does not exist");
+        *error = "device root '" + root + "' " +
+                 (there           ? std::string("cannot be used: not a folder")
+                  : why == ENOENT ? std::string("does not exist")
+                                  : "cannot be used: " + std::string(std::strerror(why)));
     return false;
 }
 
@@ -130,23 +135,57 @@ bool devroot_prepare(std::string* error) {
 
 namespace {
 
-// Locks `folder` for this process: its descriptor in `fd`, or false with the refusal in `error`.
-// The lock sits on the folder itself, so a symlink to it or a second path finds it too; the
-// descriptor is kept open for the process's life, since closing it would drop the lock.
-bool lockFolder(const std::string& folder, const std::string& kind, const std::string& reason, int* fd,
+// The folders this process holds, by their identity, and the descriptors that keep the locks.
+struct HeldFolder {
+    dev_t dev;
+    ino_t ino;
+    int fd;
+};
+std::mutex gHeldMutex;
+std::vector<HeldFolder>& heldFolders() {
+    static auto* v = new std::vector<HeldFolder>;
+    return *v;
+}
+
+bool isHeld(const struct stat& st) {
+    std::lock_guard<std::mutex> lk(gHeldMutex);
+    for (const HeldFolder& h : heldFolders())
+        if (h.dev == st.st_dev && h.ino == st.st_ino) return true;
+    return false;
+}
+
+// Locks `folder` for this process; false with the refusal in `error`. The lock sits on the folder
+// itself, so a symlink to it or a second path finds it too; the descriptor is kept open for the
+// process's life, since closing it would drop the lock. A folder that is not there is made first
+// only with `make`: without, nothing is taken and the call succeeds, so that a start takes what is
+// there before it makes anything. A folder held already is not taken again.
+bool lockFolder(const std::string& folder, const std::string& kind, const std::string& reason, bool make,
                 std::string* error) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    *fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (*fd < 0) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) { // a root that is no folder is prepare's to refuse
+            if (error) *error = "the " + kind + " '" + folder + "' cannot be locked: " + std::strerror(errno);
+            return false;
+        }
+        if (!make) return true;
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+    } else if (isHeld(st)) {
+        return true;
+    }
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
         if (error) *error = "the " + kind + " '" + folder + "' cannot be locked: " + std::strerror(errno);
         return false;
     }
-    if (flock(*fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0) {
+        std::lock_guard<std::mutex> lk(gHeldMutex);
+        heldFolders().push_back({st.st_dev, st.st_ino, fd});
+        return true;
+    }
     const int why = errno;
-    const pid_t holder = why == EWOULDBLOCK ? flockHolder(*fd) : 0;
-    ::close(*fd);
-    *fd = -1;
+    const pid_t holder = why == EWOULDBLOCK ? flockHolder(fd) : 0;
+    ::close(fd);
     if (error) {
         if (why != EWOULDBLOCK)
             *error = "the " + kind + " '" + folder + "' cannot be locked: " + std::strerror(why);
@@ -160,23 +199,27 @@ bool lockFolder(const std::string& folder, const std::string& kind, const std::s
 } // namespace
 
 bool devroot_claimLoggingFolders(std::string* error) {
-    std::vector<int> taken;
-    for (const char* d : kLoggingDrives) {
-        int fd = -1;
+    for (const char* d : kLoggingDrives)
         if (!lockFolder(devroot_path() + "/" + driveFolder(d), "logging folder",
-                        "two processes never log into one folder", &fd, error)) {
-            for (int t : taken) ::close(t);
+                        "two processes never log into one folder", false, error))
             return false;
-        }
-        taken.push_back(fd);
-    }
     return true;
 }
 
 bool devroot_claimFolder(const std::string& folder, const std::string& kind, const std::string& reason,
-                         std::string* error) {
-    int fd = -1;
-    return lockFolder(folder, kind, reason, &fd, error);
+                         bool make, std::string* error) {
+    return lockFolder(folder, kind, reason, make, error);
+}
+
+bool devroot_isLoggingFolder(const std::string& folder) {
+    std::error_code ec;
+    const fs::path given = fs::weakly_canonical(folder, ec);
+    if (ec) return false;
+    for (const char* d : kLoggingDrives) {
+        const fs::path own = fs::weakly_canonical(devroot_path() + "/" + driveFolder(d), ec);
+        if (!ec && own == given) return true;
+    }
+    return false;
 }
 
 bool devpath_driveDir(const char* drive, std::string* hostDir) {

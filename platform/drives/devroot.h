@@ -23,22 +23,28 @@ void devroot_set(const std::string& path);
 // "meas:", "meas2:" and "usb_meas:" are folders of their own.
 void devroot_setApplication(int index);
 // True when the root is there. The device's start makes none: a mistyped DEVICE_ROOT would start
-// an empty device in a new folder. False, naming the root, when it does not exist.
+// an empty device in a new folder. False, naming the root, when it does not exist or is no folder.
 bool devroot_check(std::string* error);
 // Creates the root and its folders when missing. False (with the reason in `error`) when the root
 // cannot be used.
 bool devroot_prepare(std::string* error);
 // Takes the application's logging folders for this process until it ends: a flock on each folder's
 // own descriptor, so a symlink to the folder or deleted files beside it do not matter, and the
-// kernel drops it when the process dies, also when it is killed. Call after devroot_prepare, so
-// that the real folders are locked. False, naming the folder and (where the kernel's list of locks
-// shows it) the process that holds it, when another running process logs into one of them.
+// kernel drops it when the process dies, also when it is killed. Only the folders that are there
+// are taken: a start calls it before devroot_prepare, so that a folder in use refuses the start
+// before anything is made, and again after it for the folders made then. False, naming the folder
+// and (where the kernel's list of locks shows it) the process that holds it, when another running
+// process logs into one of them.
 bool devroot_claimLoggingFolders(std::string* error);
-// Takes any other folder of one process, e.g. the NV store's, in the same way (made first when
-// missing). The refusal reads "the <kind> '<folder>' is in use by another running process (pid
-// <pid>): <reason>".
+// Takes any other folder of one process, e.g. the NV store's, in the same way; one that is not
+// there is made first with `make`, and left for a later call without. A folder this process holds
+// already is not taken again. The refusal reads "the <kind> '<folder>' is in use by another running
+// process (pid <pid>): <reason>".
 bool devroot_claimFolder(const std::string& folder, const std::string& kind, const std::string& reason,
-                         std::string* error);
+                         bool make, std::string* error);
+// True when `folder` is one of the application's logging folders under the root, by whatever path
+// (a symlink to it too), whether or not it is there yet.
+bool devroot_isLoggingFolder(const std::string& folder);
 
 // Translates a device path ("cfg:/display.xml", "cfg:rtracks.xml", "meas:/A0101000.001",
 // "usb_meas:dir/x", "c:/psts/upload/x.xml") into a host path under the root. Returns false for an

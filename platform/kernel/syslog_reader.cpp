@@ -1,5 +1,6 @@
 #include "platform/kernel/syslogq.h"
 
+#include "platform/rtos/hostclock.h"
 #include "platform/rtos/rtos.h"
 
 #include <atomic>
@@ -121,20 +122,51 @@ void loop() {
 
 } // namespace
 
-std::string syslogreader_format(const SyslogRecord& rec) {
+namespace {
+
+std::string formatLine(int priority, uint32_t timeSec, const char* tag, const char* origin,
+                       const char* message) {
     char when[32];
-    const time_t t = time_t(rec.timeSec);
+    const time_t t = time_t(timeSec);
     struct tm tmv;
     gmtime_r(&t, &tmv);
     std::strftime(when, sizeof(when), "%Y-%m-%d %H:%M:%S", &tmv);
+    return std::string(when) + " <" + std::to_string(priority) + "> " + tag + " " + origin + ": " + message;
+}
+
+} // namespace
+
+std::string syslogreader_format(const SyslogRecord& rec) {
     SyslogRecord copy = rec; // the fields may lack their terminators in a damaged record
     copy.tag[sizeof(copy.tag) - 1] = '\0';
     copy.origin[sizeof(copy.origin) - 1] = '\0';
     copy.message[sizeof(copy.message) - 1] = '\0';
-    char line[400];
-    std::snprintf(line, sizeof(line), "%s <%d> %s %s: %s", when, int(rec.priority), copy.tag, copy.origin,
-                  copy.message);
-    return line;
+    return formatLine(int(rec.priority), rec.timeSec, copy.tag, copy.origin, copy.message);
+}
+
+bool syslogreader_appendLine(const std::string& logFile, int priority, const std::string& origin,
+                             const std::string& message, std::string* error) {
+    const size_t slash = logFile.rfind('/');
+    if (slash != std::string::npos && slash > 0 && ::mkdir(logFile.substr(0, slash).c_str(), 0755) != 0 &&
+        errno != EEXIST) {
+        if (error) *error = "cannot make the folder of log file '" + logFile + "': " + std::strerror(errno);
+        return false;
+    }
+    const char* task = taskName(0);
+    const std::string tag = std::to_string(hostclock_nowNs() / 1000000ULL) + " " + (task ? task : "?");
+    const std::string line = formatLine(priority, uint32_t(hostclock_realtimeNs() / 1000000000LL),
+                                        tag.c_str(), origin.c_str(), message.c_str()) +
+                             "\n";
+    const int fd = openLog(logFile);
+    int err = fd < 0 ? errno : 0;
+    // One write of the whole line: appended whole beside another process's lines.
+    if (fd >= 0) {
+        const ssize_t n = ::write(fd, line.data(), line.size());
+        if (n != ssize_t(line.size())) err = n < 0 ? errno : ENOSPC;
+    }
+    if (fd >= 0) ::close(fd);
+    if (err && error) *error = "cannot write log file '" + logFile + "': " + std::strerror(err);
+    return err == 0;
 }
 
 bool syslogreader_start(const std::string& logFile, int stderrMaxSeverity, std::string* error) {

@@ -34,3 +34,9 @@ void syslogreader_setFileMax(uint64_t bytes);
 void syslogreader_stop();
 // Formats a record as the reader writes it (no newline).
 std::string syslogreader_format(const SyslogRecord& rec);
+// Appends one line to `logFile` without the reader, as the reader writes a record of `priority` from
+// `origin`, the message whole: for a start refused before the reader runs. The log's folder is made
+// when missing; the file is never moved on (it may be the log of the running process that holds
+// what was refused). False with the reason in `error`.
+bool syslogreader_appendLine(const std::string& logFile, int priority, const std::string& origin,
+                             const std::string& message, std::string* error);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -84,6 +86,14 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
     EXPECT_NE(out.find("vcconfig: device root " + root.file("rooot") + " does not exist"), std::string::npos)
         << out;
     EXPECT_FALSE(std::filesystem::exists(root.file("rooot")));
+    // A text that cannot be read (a folder given as the text) is no empty text.
+    const int status = std::system((buildDir() + "/tools/caldata/vcconfig " + root.path() + " " +
+                                    work.path() + " >" + work.file("folder.txt") + " 2>&1")
+                                       .c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(readFile(work.file("folder.txt")),
+              "vcconfig: cannot read " + work.path() + ": Is a directory\n");
+    EXPECT_FALSE(std::filesystem::exists(path));
 
     // The GPS lap function at channel 10 takes channels 10 to 18, the GPS segments at 20 take 20 to 23.
     const std::string lap = "channel 10 lapfunc mode gps gps_radius 25 lat gps_lat lon gps_long\n";

@@ -8,8 +8,12 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <set>
 #include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using testsupport::AppProcess;
 using testsupport::TempDir;
@@ -36,6 +40,21 @@ void expectOrderedShutdown(const std::string& log) {
     EXPECT_LT(errmem, done);
 }
 
+// A thread of `pid` that does not block `sig`; 0 when there is none.
+pid_t threadTaking(pid_t pid, int sig) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    for (const auto& t : std::filesystem::directory_iterator(tasks, ec)) {
+        std::ifstream status(t.path() / "status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("SigBlk:", 0) == 0 &&
+                !((std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1))
+                return pid_t(std::stoi(t.path().filename()));
+    }
+    return 0;
+}
+
 } // namespace
 
 TEST(Lifecycle, ResetOnTheShellIsAnOrderedShutdownAndTheBootCounterGrows) {
@@ -54,14 +73,25 @@ TEST(Lifecycle, ResetOnTheShellIsAnOrderedShutdownAndTheBootCounterGrows) {
     expectOrderedShutdown(log);
 }
 
+// SIGTERM to the process, and to one of its threads that leaves it unblocked, as a thread of a
+// preloaded library may: either is the ordered shutdown.
 TEST(Lifecycle, SigtermIsAnOrderedShutdown) {
-    TempDir root;
-    AppProcess app(root.path(), {"1"});
-    ASSERT_TRUE(app.waitForShell()) << app.stderrText();
-    app.signal(SIGTERM);
-    ASSERT_EQ(app.waitExit(), 0) << app.stderrText();
-    expectOrderedShutdown(app.logText());
-    EXPECT_NE(app.logText().find("application 1 starting, PID 17, address 127.0.0.2"), std::string::npos);
+    for (const bool toThread : {false, true}) {
+        TempDir root;
+        AppProcess app(root.path(), {"1"});
+        ASSERT_TRUE(app.waitForShell()) << app.stderrText();
+        if (toThread) {
+            pid_t tid = 0;
+            ASSERT_TRUE(testsupport::waitUntil([&] { return (tid = threadTaking(app.pid(), SIGTERM)) > 0; }));
+            ASSERT_EQ(syscall(SYS_tgkill, app.pid(), tid, SIGTERM), 0);
+        } else {
+            app.signal(SIGTERM);
+        }
+        ASSERT_EQ(app.waitExit(), 0) << app.stderrText();
+        expectOrderedShutdown(app.logText());
+        EXPECT_NE(app.logText().find("main(): signal 15, starting post-run"), std::string::npos);
+        EXPECT_NE(app.logText().find("application 1 starting, PID 17, address 127.0.0.2"), std::string::npos);
+    }
 }
 
 TEST(Lifecycle, BadArgumentsExitWithTwo) {
@@ -115,8 +145,9 @@ TEST(Lifecycle, ShellSurvivesBadLines) {
 
 // Both applications on one root log into folders of their own; a third process on the same folders
 // stops before it writes anything, also with the files beside the folders deleted or from another
-// root whose meas/ is a symlink to this one's, and so does one on the same NV store; a process that
-// is killed leaves no lock behind.
+// root whose meas/ is a symlink to this one's, and so does one on the same NV store or with its NV
+// store in its own logging folder: it makes nothing in its root but the log with its reason; a
+// process that is killed leaves no lock behind.
 TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
     testsupport::NetNamespace net; // application 1 logs application 0's values over the device network
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
@@ -144,6 +175,20 @@ TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
         return "msdapp: the logging folder '" + folder + "' is in use by another running process (pid " +
                std::to_string(app0.pid()) + "): two processes never log into one folder\n";
     };
+    // What a refused start leaves in its root beside what was there: its output and its log, which
+    // holds the refusal.
+    auto leftOnly = [](const TempDir& dir, std::set<std::string> was, const std::string& refusal) {
+        std::set<std::string> now;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) now.insert(e.path().filename());
+        was.insert({"log", "stdout.txt", "stderr.txt"});
+        EXPECT_EQ(now, was);
+        EXPECT_EQ(std::filesystem::directory_iterator(dir.file("log"))->path().filename(), "syslog-0.log");
+        const std::string log = testsupport::readFile(dir.file("log/syslog-0.log"));
+        EXPECT_EQ(countOf(log, "\n"), 1) << log;
+        EXPECT_NE(log.find("app0: main(): " + refusal.substr(std::string("msdapp: ").size())),
+                  std::string::npos)
+            << log;
+    };
     for (const char* f : {"meas.lock", "meas2.lock", "usb_meas.lock"}) std::filesystem::remove(root.file(f));
     AppProcess second(root.path(), {"0"});
     EXPECT_EQ(second.waitExit(), 1);
@@ -153,17 +198,27 @@ TEST(Lifecycle, TwoApplicationsOnOneRootNeverLogIntoOneFolder) {
     AppProcess third(other.path(), {"0"});
     EXPECT_EQ(third.waitExit(), 1);
     EXPECT_NE(third.stderrText().find(inUse(other.file("meas"))), std::string::npos) << third.stderrText();
+    leftOnly(other, {"meas"}, inUse(other.file("meas")));
     // Logging folders of its own, but application 0's NV store.
     TempDir nvShared;
     testsupport::writeFile(nvShared.file("appparam-0.conf"), "nv_dir = " + root.file("nv") + "\n");
     AppProcess fourth(nvShared.path(), {"0"});
     EXPECT_EQ(fourth.waitExit(), 1);
-    EXPECT_NE(fourth.stderrText().find("msdapp: the NV folder '" + root.file("nv") +
-                                       "' is in use by another running process (pid " +
-                                       std::to_string(app0.pid()) +
-                                       "): two processes never share one NV store\n"),
-              std::string::npos)
-        << fourth.stderrText();
+    const std::string nvInUse = "msdapp: the NV folder '" + root.file("nv") +
+                                "' is in use by another running process (pid " + std::to_string(app0.pid()) +
+                                "): two processes never share one NV store\n";
+    EXPECT_NE(fourth.stderrText().find(nvInUse), std::string::npos) << fourth.stderrText();
+    leftOnly(nvShared, {"appparam-0.conf"}, nvInUse);
+    // Its NV store in its own logging folder: not a store of another process.
+    TempDir nvOwn;
+    testsupport::writeFile(nvOwn.file("appparam-0.conf"), "nv_dir = meas\n");
+    AppProcess fifth(nvOwn.path(), {"0"});
+    EXPECT_EQ(fifth.waitExit(), 1);
+    const std::string nvIsMeas = "msdapp: the NV folder '" + nvOwn.file("meas") +
+                                 "' is one of this process's own logging folders: "
+                                 "nv_dir must name a folder of its own\n";
+    EXPECT_NE(fifth.stderrText().find(nvIsMeas), std::string::npos) << fifth.stderrText();
+    leftOnly(nvOwn, {"appparam-0.conf"}, nvIsMeas);
 
     app1.reset(); // killed
     app1 = std::make_unique<AppProcess>(root.path(), std::vector<std::string>{"1"});

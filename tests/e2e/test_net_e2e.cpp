@@ -1,6 +1,7 @@
 // Two application processes (index 0, PID 16 at 127.0.0.1, and index 1, PID 17 at 127.0.0.2) on
 // the vehicle network of a private network namespace: they find each other, link up, carry CI
-// messages between them, notice when one stops and link up again when it comes back.
+// messages between them, notice when one stops and link up again when it comes back. A device whose
+// network is down says so.
 #include "app_process.h"
 #include "netns.h"
 #include "testsupport.h"
@@ -234,4 +235,22 @@ TEST(NetE2E, TwoDevicesLinkUpCarryCiMessagesAndRecoverFromAStop) {
     EXPECT_EQ(dev1->waitExit(), 0);
     dev0.signal(SIGTERM);
     EXPECT_EQ(dev0.waitExit(), 0) << dev0.stderrText();
+}
+
+TEST(NetE2E, ADeviceNetworkThatIsDownIsNamedOnceAtStartUp) {
+    testsupport::NetNamespace net(false);
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    AppProcess dev(root.path(), {"0"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    const std::string down = "BC2_eth_ini(): the device network is not up: interface lo, which carries the "
+                             "device's address 127.0.0.1, is down; nothing is sent or received on it";
+    EXPECT_TRUE(waitFor(
+        [&] { return dev.logText().find("BC2_eth_ini(): Initialisation finished") != std::string::npos; },
+        5000))
+        << dev.logText();
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
+    EXPECT_EQ(countOf(dev.logText(), down), 1) << dev.logText();
+    EXPECT_NE(dev.stderrText().find(down), std::string::npos);
 }

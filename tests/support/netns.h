@@ -7,11 +7,12 @@
 namespace testsupport {
 
 // Moves the calling thread into a fresh network namespace with loopback up and a multicast route
-// on it; threads and processes started from it afterwards live there too. The destructor moves
-// the thread back. ok() is false (with the reason) where namespaces are not permitted.
+// on it (or, without `loopbackUp`, with loopback left down: a device network that is not up);
+// threads and processes started from it afterwards live there too. The destructor moves the thread
+// back. ok() is false (with the reason) where namespaces are not permitted.
 class NetNamespace {
 public:
-    NetNamespace();
+    explicit NetNamespace(bool loopbackUp = true);
     ~NetNamespace();
     NetNamespace(const NetNamespace&) = delete;
     NetNamespace& operator=(const NetNamespace&) = delete;

@@ -53,12 +53,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
+#include <fcntl.h>
 #include <map>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -198,6 +198,24 @@ void parseChannel(const caldata::CalDataset& data, std::istringstream& in, uint3
     awm_vc_encode(e, records->data());
 }
 
+// The whole text of `name` ("-": standard input); false with the reason when it cannot be read
+// (a folder given as the text, say), which must not pass for an empty text.
+bool readText(const char* name, std::string* text, std::string* error) {
+    const bool stdinput = std::strcmp(name, "-") == 0;
+    const int fd = stdinput ? 0 : open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    char buf[65536];
+    ssize_t n = 0;
+    while ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) text->append(buf, size_t(n));
+    if (n < 0) *error = std::strerror(errno);
+    if (!stdinput) close(fd);
+    return n == 0;
+}
+
 int usage() {
     std::fprintf(stderr, "usage: vcconfig <device root> <channel file|-> [--program <identifier>]\n");
     return 2;
@@ -226,25 +244,11 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> file;
         const std::string path = caldata::datasetPath(root);
         // The whole text first: a run whose input is slow to come must not hold the others up.
-        std::string textRead;
-        {
-            std::ifstream named;
-            if (std::strcmp(argv[2], "-") != 0) {
-                named.open(argv[2]);
-                if (!named) {
-                    std::fprintf(stderr, "vcconfig: cannot read %s\n", argv[2]);
-                    return 1;
-                }
-            }
-            std::istream& input = std::strcmp(argv[2], "-") == 0 ? std::cin : named;
-            std::ostringstream all;
-            all << input.rdbuf();
-            if (input.bad()) {
-                std::fprintf(stderr, "vcconfig: cannot read %s\n",
-                             std::strcmp(argv[2], "-") == 0 ? "standard input" : argv[2]);
-                return 1;
-            }
-            textRead = all.str();
+        std::string textRead, readError;
+        if (!readText(argv[2], &textRead, &readError)) {
+            std::fprintf(stderr, "vcconfig: cannot read %s: %s\n",
+                         std::strcmp(argv[2], "-") == 0 ? "standard input" : argv[2], readError.c_str());
+            return 1;
         }
         // Held until the end: a run at the same time reads the dataset only once this one wrote it.
         const caldata::DatasetLock lock(root, [&] {

@@ -149,6 +149,8 @@ sockaddr_in bc2_sockaddr(uint32_t addrNetOrder, uint16_t port);
 void bc2_fill_local_host();
 void BC2_UDP_send();
 void BC2_UDP_listen();
+// The sender's note of the record it is about to send, by which the listener knows its own beacon.
+void bc2_presence_sent(const uint8_t bytes[BC2_REC_SIZE]);
 // One received presence datagram from `from` (the listener's work, also driven by tests).
 void bc2_presence_received(const uint8_t* bytes, size_t n, const sockaddr_in& from);
 // One ageing step of the sender.

@@ -9,7 +9,11 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <ifaddrs.h>
 #include <iterator>
+#include <mutex>
+#include <net/if.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +30,43 @@ std::atomic<uint16_t> gOwnOffset{0};
 std::atomic<uint32_t> gOwnAddr{0};
 std::atomic<int> gTxSocket{-1};
 std::atomic<int> gRxSocket{-1};
+
+// The beacons this device sent last. The host hears its own beacon back on loopback, and another
+// device with the same PID on the same address sends from the same port (SO_REUSEPORT): only the
+// record tells them apart. The own one comes from the own address and port, carries a sequence
+// number this device sent and has not heard back yet (each is heard once, in the order sent), and
+// the bytes it was sent with.
+constexpr uint32_t kSentKept = 32; // 6.4 s of beacons: a listener held up that long still knows its own
+struct SentBeacons {
+    std::mutex m;
+    uint8_t bytes[kSentKept][BC2_REC_SIZE]{};
+    uint32_t seqOf[kSentKept]{}; // 0: none
+    uint32_t lastSent = 0, lastHeard = 0;
+};
+SentBeacons gSent;
+// Another device with our PID is reported once: it sends five records a second.
+std::atomic<bool> gTwinReported{false};
+
+void forgetSentBeacons() {
+    std::lock_guard<std::mutex> lk(gSent.m);
+    std::memset(gSent.seqOf, 0, sizeof gSent.seqOf);
+    gSent.lastSent = gSent.lastHeard = 0;
+    gTwinReported.store(false);
+}
+
+bool ownBeacon(const uint8_t* bytes, size_t n, const sockaddr_in& from) {
+    if (from.sin_port != htons(uint16_t(BC2_PORT_PRESENCE_TX + bc2_ownOffset()))) return false;
+    const uint32_t own = bc2_ownAddr();
+    if (own != htonl(INADDR_ANY) && from.sin_addr.s_addr != own) return false;
+    if (n != BC2_REC_SIZE) return false;
+    const uint32_t seq = be32(bytes + BC2_REC_SEQ);
+    std::lock_guard<std::mutex> lk(gSent.m);
+    if (seq == 0 || seq > gSent.lastSent || seq <= gSent.lastHeard) return false;
+    const uint32_t slot = seq % kSentKept;
+    if (gSent.seqOf[slot] == seq && std::memcmp(gSent.bytes[slot], bytes, n) != 0) return false;
+    gSent.lastHeard = seq;
+    return true;
+}
 
 bool joinGroup(int sock, const char* group) {
     ip_mreq mreq{};
@@ -113,6 +154,7 @@ void BC2_UDP_send() {
             local_host.incrementU32(BC2_REC_SEQ);
             uint8_t bytes[BC2_REC_SIZE];
             local_host.copyOut(bytes);
+            bc2_presence_sent(bytes);
             if (sendto(sock, bytes, sizeof bytes, 0, reinterpret_cast<const sockaddr*>(&group),
                        sizeof group) != ssize_t(sizeof bytes))
                 SYSLOGX_FLOOD(failFlood, LOG_PRIO_ERR2, "BC2_UDP_send(): Sending multicast message failed");
@@ -130,6 +172,14 @@ namespace {
 uint8_t gFloodRestart = 0;
 } // namespace
 
+void bc2_presence_sent(const uint8_t bytes[BC2_REC_SIZE]) {
+    const uint32_t seq = be32(bytes + BC2_REC_SEQ);
+    std::lock_guard<std::mutex> lk(gSent.m);
+    std::memcpy(gSent.bytes[seq % kSentKept], bytes, BC2_REC_SIZE);
+    gSent.seqOf[seq % kSentKept] = seq;
+    gSent.lastSent = seq;
+}
+
 void bc2_presence_received(const uint8_t* bytes, size_t n, const sockaddr_in& from) {
     ++bc_rxcnt;
     Bc2Presence p{};
@@ -145,7 +195,17 @@ void bc2_presence_received(const uint8_t* bytes, size_t n, const sockaddr_in& fr
         return;
     }
     if (p.pid == app_pid) {
-        SYSLOGX_FLOOD(bc2_floods.ownPid, LOG_PRIO_DEBUG2, "BC2_UDP_listen() received our own pid, ignored");
+        if (ownBeacon(bytes, n, from)) {
+            SYSLOGX_FLOOD(bc2_floods.ownPid, LOG_PRIO_DEBUG2,
+                          "BC2_UDP_listen() received our own pid, ignored");
+        } else if (!gTwinReported.exchange(true)) {
+            char at[INET_ADDRSTRLEN] = "?";
+            inet_ntop(AF_INET, &from.sin_addr, at, sizeof at);
+            syslogx(LOG_PRIO_ERR2,
+                    "BC2_UDP_listen(): another device with our PID 0x%X is on the network at %s:%u: its "
+                    "records are ignored; every device needs a PID of its own",
+                    unsigned(p.pid), at, unsigned(ntohs(from.sin_port)));
+        }
         return;
     }
     bc2_host& h = hosts_list[p.pid];
@@ -398,14 +458,50 @@ void bc2_fill_local_host() {
 
     for (bc2_host& h : hosts_list) h.forgetPeer();
     gFloodRestart = 0;
+    forgetSentBeacons();
     if (app_pid < BC2_PEERS) {
         hosts_list[app_pid].version.store(BC2_VERSION);
         hosts_list[app_pid].portOffset.store(bc2_ownOffset());
     }
 }
 
+namespace {
+
+// Why the device network cannot carry the device's address, empty when it can: the interface that
+// has the address must be up (a loopback address is the loopback interface's, whatever its own
+// address is). The sockets' failures alone only say that an option could not be set.
+std::string networkDown(uint32_t own) {
+    if (own == htonl(INADDR_ANY)) return {};
+    char text[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &own, text, sizeof text);
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return std::string("the interfaces cannot be read: ") + std::strerror(errno);
+    const bool loopback = (ntohl(own) >> 24) == 127;
+    const ifaddrs* holder = nullptr;
+    for (const ifaddrs* i = list; i && !holder; i = i->ifa_next) {
+        const bool has = i->ifa_addr && i->ifa_addr->sa_family == AF_INET &&
+                         reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == own;
+        if (has || (loopback && (i->ifa_flags & IFF_LOOPBACK))) holder = i;
+    }
+    std::string why;
+    if (!holder)
+        why = std::string("no interface has the device's address ") + text;
+    else if (!(holder->ifa_flags & IFF_UP))
+        why = std::string("interface ") + holder->ifa_name + ", which carries the device's address " + text +
+              ", is down";
+    freeifaddrs(list);
+    return why;
+}
+
+} // namespace
+
 void BC2_eth_ini() {
     bc2_fill_local_host();
+    const std::string down = networkDown(bc2_ownAddr());
+    if (!down.empty())
+        syslogx(LOG_PRIO_ERR,
+                "BC2_eth_ini(): the device network is not up: %s; nothing is sent or received on it",
+                down.c_str());
     createDkTxSocket();
 
     // Every listening task is announced before the first runs, so that the last one to report,

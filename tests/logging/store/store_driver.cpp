@@ -1,10 +1,11 @@
 // Feeds the store's C interface from outside, as the logging application would, on the device root
-// named by DEVICE_ROOT: files of m01 on "meas:" and "usb_meas:", each with frames built by
-// MeasFrame, event records and a closing status block, closed after `frames` frames. It takes the
-// logging folders as the application does, and stops with exit code 1 when another process logs
-// into them. It writes only files that are not on "meas:" or "usb_meas:" yet: a file of such a name
-// is refused before anything is written, and a file that is not on "meas:", closed, after the flush
-// is named; both with exit code 1. With --fed it prints "fed <file> <frame>" on stdout after each frame, so
+// named by DEVICE_ROOT, which must exist: files of m01 on "meas:" and, while a stick is in (the
+// state in usb_meas.drive), on "usb_meas:", each with frames built by MeasFrame, event records and
+// a closing status block, closed after `frames` frames. It takes the logging folders as the
+// application does, and stops with exit code 1 when another process logs into them. It writes only
+// files that are not on those drives yet: a file of such a name is refused before anything is
+// written, and a file that is not on "meas:", closed, after the flush is named; both with exit
+// code 1. With --fed it prints "fed <file> <frame>" on stdout after each frame, so
 // that a test that kills the process knows what was handed over when; "done: ..." once every writer has
 // written and flushed everything.
 //
@@ -19,6 +20,7 @@
 #include "logging/store/meas_app_pretrig.h"
 #include "measdata/seram.h"
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_state.h"
 
 #include <cerrno>
 #include <chrono>
@@ -90,6 +92,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string err;
+    // A mistyped root must not become a new device root.
+    if (!devroot_check(&err)) {
+        std::fprintf(stderr, "store_driver: %s\n", err.c_str());
+        return 1;
+    }
     if (!devroot_prepare(&err)) {
         std::fprintf(stderr, "device root: %s\n", err.c_str());
         return 2;
@@ -100,9 +107,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     // The store keeps a read-only file of the name (of an earlier run) and writes nothing of this
-    // one: only new files are written.
+    // one: only new files are written, on the drives it writes to.
+    DriveState stick;
+    const bool stickIn = drive_stateRead("usb_meas:", &stick) && drive_stateAvailable(stick, "usb_meas:");
     for (int f = 0; f < files; ++f)
         for (const char* drive : {"meas:", "usb_meas:"}) {
+            if (!stickIn && std::strcmp(drive, "usb_meas:") == 0) continue;
             std::error_code ec;
             const std::string path = hostFile(drive, f);
             if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <random>
@@ -187,6 +188,35 @@ TEST(StoreDriver, FilesReadBackAsFed) {
               "store_driver: '" + root.file("meas/" + fileName(0)) +
                   "' is there already: nothing is written (the driver writes only files that are not on the "
                   "drives yet)\n");
+
+    // A root that is not there is not made; a name taken on the stick's drive counts only while the
+    // stick is in, since without one the driver writes on meas: alone.
+    testsupport::TempDir other;
+    testsupport::writeFile(other.file("usb_meas/" + fileName(0)), "");
+    const struct {
+        std::string root, stick;
+        int exit;
+        std::string says;
+    } kRuns[] = {
+        {root.file("missing"), "", 1,
+         "store_driver: device root '" + root.file("missing") + "' does not exist\n"},
+        {other.path(), "inserted 1\n", 1,
+         "store_driver: '" + other.file("usb_meas/" + fileName(0)) +
+             "' is there already: nothing is written (the driver writes only files that are not on the "
+             "drives "
+             "yet)\n"},
+        {other.path(), "inserted 0\n", 0, "done: 1 files of 1 frames each, written and flushed\n"},
+    };
+    for (const auto& run : kRuns) {
+        if (!run.stick.empty()) testsupport::writeFile(run.root + "/usb_meas.drive", run.stick);
+        const int code = std::system(("DEVICE_ROOT='" + run.root + "' " + testsupport::buildDir() +
+                                      "/tests/logging/store_driver 1 1 >" + root.file("run.txt") + " 2>&1")
+                                         .c_str());
+        EXPECT_TRUE(WIFEXITED(code) && WEXITSTATUS(code) == run.exit) << code << " " << run.says;
+        EXPECT_EQ(testsupport::readFile(root.file("run.txt")), run.says);
+    }
+    EXPECT_FALSE(std::filesystem::exists(root.file("missing")));
+    EXPECT_EQ(access(other.file("meas/" + fileName(0)).c_str(), F_OK), 0);
 }
 
 TEST(StoreDriver, KilledAtRandomKeepsCompleteRecords) {

@@ -276,6 +276,29 @@ TEST_F(NetLink, ARestartedPeerLosesItsLinksAndReconnects) {
     expectBounce(peer);
 }
 
+// On loopback the device hears its own beacons; a second device with its PID on the same address
+// sends from the same port, and is reported once.
+TEST_F(NetLink, OurOwnBeaconIsIgnoredAndAnotherDeviceWithOurPidIsReportedOnce) {
+    ASSERT_TRUE(
+        waitUntil([&] { return log_->count("BC2_UDP_listen() received our own pid, ignored") >= 3; }));
+    EXPECT_EQ(log_->count("another device with our PID"), 0);
+    TestPeer twin(DEV_PID, DEV_ADDR);
+    PresenceSpec s = twin.spec();
+    for (uint32_t seq = 1; seq <= 5; ++seq) {
+        s.seq = seq;
+        twin.sendPresence(s);
+    }
+    // The listener takes the records in order: once the peer is heard, the twin's were taken too.
+    TestPeer peer(PEER, PEER_ADDR);
+    peer.sendPresence(peer.spec());
+    ASSERT_TRUE(waitUntil([] { return udp_get_detect_mask() == 1ull << PEER; }));
+    EXPECT_TRUE(
+        log_->waitFor("BC2_UDP_listen(): another device with our PID 0x5 is on the network at "
+                      "127.0.0.5:9851: its records are ignored; every device needs a PID of its own"));
+    EXPECT_EQ(log_->count("another device with our PID"), 1);
+    EXPECT_EQ(hosts_list[DEV_PID].state.load(), 0);
+}
+
 TEST_F(NetLink, GarbagePresenceIsIgnoredAndTheListenerGoesOn) {
     TestPeer peer(PEER, PEER_ADDR);
     peer.sendPresenceRaw(std::vector<uint8_t>(10, 0xEE));

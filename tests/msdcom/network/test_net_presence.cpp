@@ -136,6 +136,51 @@ TEST_F(NetPresence, RecordsOfPid64AndAboveOwnPidAndShortOnesAreIgnored) {
     EXPECT_TRUE(log_->waitFor("short presence record ignored, 55 bytes"));
 }
 
+// Only what the device sent, from its own address and port, and each record once, is its own beacon;
+// any other record of its PID is another device's, reported once.
+TEST_F(NetPresence, ARecordOfOurPidNotSentByUsIsAnotherDeviceReportedOnce) {
+    const struct {
+        const char* what;
+        const char* address;
+        uint16_t port;
+        uint32_t seq;
+        bool altered;
+        int times;
+        bool another;
+    } kRows[] = {
+        {"our own, heard back", DEV_ADDR, 9851, 2, false, 1, false},
+        {"our own, heard twice", DEV_ADDR, 9851, 2, false, 2, true},
+        {"from another address", "127.0.0.6", 9851, 2, false, 3, true},
+        {"from another port", DEV_ADDR, 9852, 2, false, 1, true},
+        {"with other bytes", DEV_ADDR, 9851, 2, true, 1, true},
+        {"with a number not sent yet", DEV_ADDR, 9851, 3, false, 1, true},
+    };
+    for (const auto& row : kRows) {
+        bc2_fill_local_host();
+        log_->clear();
+        std::vector<uint8_t> record(60);
+        for (int i = 0; i < 2; ++i) { // as the sender sends: sequence 1, then 2
+            local_host.incrementU32(BC2_REC_SEQ);
+            local_host.copyOut(record.data());
+            bc2_presence_sent(record.data());
+        }
+        record[55] = uint8_t(row.seq);
+        if (row.altered) record[31] ^= 0x01;
+        for (int i = 0; i < row.times; ++i)
+            bc2_presence_received(record.data(), record.size(), sockAddr(row.address, row.port));
+        syslogx(LOG_PRIO_INFO, "row done");
+        ASSERT_TRUE(log_->waitFor("row done")) << row.what;
+        EXPECT_EQ(log_->count("another device with our PID"), row.another ? 1 : 0) << row.what;
+        if (row.another) {
+            EXPECT_TRUE(log_->has("BC2_UDP_listen(): another device with our PID 0x5 is on the network at " +
+                                  std::string(row.address) + ":" + std::to_string(row.port) +
+                                  ": its records are ignored; every device needs a PID of its own"))
+                << row.what;
+        }
+        EXPECT_EQ(hosts_list[DEV_PID].state.load(), 0) << row.what;
+    }
+}
+
 TEST_F(NetPresence, AShortRecordLeavesNoStaleBytesOfAnEarlierOne) {
     PresenceSpec s;
     s.pid = 9;
