@@ -364,6 +364,26 @@ TEST(LoggingE2E, WithAPretriggerATriggerWritesTheTenSecondsBeforeIt) {
     EXPECT_EQ(dev->waitExit(), 0);
 }
 
+TEST(LoggingE2E, AtTheShutdownAPretriggerThatNeverTriggeredIsNotWaitedForAndLosesNothing) {
+    TempDir root;
+    prepare(root);
+    writeFile(root.file("cfg/m01.xml"), conditionConfig("<PreTriggerTime time=\"10\"/>\n"));
+    auto dev = start(root);
+    ASSERT_TRUE(waitUntil(
+        [&] { return countOf(dev->logText(), "meas_app_saveblock(): starting measurement m01") > 0; }, 20000))
+        << dev->logText();
+    dev->signal(SIGTERM);
+    EXPECT_EQ(dev->waitExit(30000), 0) << dev->logText();
+    const std::string log = dev->logText();
+    EXPECT_EQ(log.find("not finished"), std::string::npos) << log;
+    // What the files hold is their header and status block: none of the held data was meant to be kept.
+    for (const auto& e : std::filesystem::directory_iterator(root.file("meas"))) {
+        const measfile::File f = measfile::readFile(e.path().string());
+        EXPECT_TRUE(f.ok() && !f.truncated && f.recordsOf(PIN_BLOCK).empty()) << e.path() << f.error;
+        EXPECT_TRUE(readOnly(e.path().string())) << e.path();
+    }
+}
+
 TEST(LoggingE2E, TelemetryFramesAndTheJsonDatagramOverLoopback) {
     TempDir root;
     prepare(root);
