@@ -239,6 +239,8 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
 
 void BFSWriter::created(FileEntry& e) {
     e.created = true;
+    // A failure recorded for an earlier file of this name is not this file's.
+    syncForget(e.path.c_str());
     filesOpened_ = true;
     // The next folder write-through begun covers its entry: until one succeeds, it is not on the
     // drive for good.
