@@ -120,37 +120,42 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     }
     releaseEntry(e, FILE_FREE);
     e.vfIdx = vfIdx;
-    // The table's lock keeps the virtual file (and its header) from going while it is read.
-    ScopeLock guard(virtualFiles, "BFSWriter::open");
-    VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
+    // The table's lock only while the file is looked up: a drive that hangs in the open below must
+    // not hold the other writers and the Backend. The virtual file stays without it: its close
+    // action comes after this writer's action, and a writer dropped meanwhile pins what it holds.
+    VirtualFile* vf = nullptr;
     char name[MEAS_FILENAME_LEN];
-    if (!vf) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::open(): trying to access invalid vfile (%d/%d)", measIdx_,
-                          vfIdx);
-        e.state = FILE_SKIP;
-        return false;
-    }
-    if (!vf->isRegisteredWriter(measIdx_, getID())) {
-        syslogx(LOG_PRIO_INFO2, "BFSWriter::open(): Skipping file (%d) - writer not registered", vfIdx);
-        e.state = FILE_SKIP;
-        return false;
-    }
-    if (!vf->getFileName(name, sizeof name)) {
-        syslogx(LOG_PRIO_ERR, "BFSWriter::open(): trying to access file, without name available (vfIdx %d)",
-                vfIdx);
-        e.state = FILE_SKIP;
-        return false;
-    }
     char path[MEAS_FILENAME_LEN];
-    const int n = std::snprintf(path, sizeof path, "%s/%s", drive_, name);
-    if (n < 0 || n >= int(sizeof path)) {
-        syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic() - failed to generate output name (%s)", name);
-        e.state = FILE_SKIP;
-        return false;
+    {
+        ScopeLock guard(virtualFiles, "BFSWriter::open");
+        vf = virtualFiles.get(measIdx_, vfIdx);
+        if (!vf) {
+            SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::open(): trying to access invalid vfile (%d/%d)",
+                              measIdx_, vfIdx);
+            e.state = FILE_SKIP;
+            return false;
+        }
+        if (!vf->isRegisteredWriter(measIdx_, getID())) {
+            syslogx(LOG_PRIO_INFO2, "BFSWriter::open(): Skipping file (%d) - writer not registered", vfIdx);
+            e.state = FILE_SKIP;
+            return false;
+        }
+        if (!vf->getFileName(name, sizeof name)) {
+            syslogx(LOG_PRIO_ERR,
+                    "BFSWriter::open(): trying to access file, without name available (vfIdx %d)", vfIdx);
+            e.state = FILE_SKIP;
+            return false;
+        }
+        const int n = std::snprintf(path, sizeof path, "%s/%s", drive_, name);
+        if (n < 0 || n >= int(sizeof path)) {
+            syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic() - failed to generate output name (%s)", name);
+            e.state = FILE_SKIP;
+            return false;
+        }
+        e.info = vf->fileInfo();
+        e.info->refs.fetch_add(1);
+        e.path = path;
     }
-    e.info = vf->fileInfo();
-    e.info->refs.fetch_add(1);
-    e.path = path;
     if (driveHangs(e)) return false;
     // Truncated: a file of the same name left by an earlier run is replaced, never written into. On
     // the stick such a file may be anyone's: the replacement is logged with its name.
