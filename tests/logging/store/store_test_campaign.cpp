@@ -4,17 +4,29 @@
 // on its drives is whole there; the drive without the fault has every file whole with every
 // record; and every file settles (or stands still, which a stop's answer counts as unfinished)
 // within 12 s of the fault.
+//
+// A power cut ends the run where it strikes: the store is stopped at once (in-process it runs on
+// after the cut, and nothing it does then reaches a drive), and only the drives are looked at:
+// every file parses up to its last complete record, none is read-only without being whole, and a
+// file the store called whole before the cut is there and whole on both drives.
+//
+// CI runs a seeded part; MSD_FAULT_CAMPAIGN=all runs every fault, MSD_FAULT_CAMPAIGN_FAULTS=
+// "meas:write:3:EIO|usb_meas:sync:2:cut" the faults given (in the form of MSD_DRIVE_FAULT), each
+// printing one line per run.
 #include "store_fixture.h"
 
 #include "campaign.h"
 #include "framework/time_util.h"
+#include "logging/store/store_sync.h"
 #include "measfile.h"
 #include "platform/drives/drive_fault.h"
+#include "platform/drives/drive_loss.h"
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <thread>
 
 using namespace storetest;
@@ -34,23 +46,57 @@ constexpr size_t kCiRuns = 96;
 #endif
 
 struct Kind {
-    const char* what;
+    const char* what; // as MSD_DRIVE_FAULT names it
     DriveFaultKind kind;
     int error;
     uint32_t holdMs;
     bool stickOnly;
+    bool writeOnly;
 };
 const Kind kKinds[] = {
-    {"ENOSPC", DRIVE_FAULT_ERROR, ENOSPC, 0, false},  {"EIO", DRIVE_FAULT_ERROR, EIO, 0, false},
-    {"ENOENT", DRIVE_FAULT_ERROR, ENOENT, 0, false},  {"EROFS", DRIVE_FAULT_ERROR, EROFS, 0, false},
-    {"EACCES", DRIVE_FAULT_ERROR, EACCES, 0, false},  {"pull", DRIVE_FAULT_PULL, 0, 0, true},
-    {"hold 300 ms", DRIVE_FAULT_HOLD, 0, 300, false},
+    {"ENOSPC", DRIVE_FAULT_ERROR, ENOSPC, 0, false, false},
+    {"EIO", DRIVE_FAULT_ERROR, EIO, 0, false, false},
+    {"ENOENT", DRIVE_FAULT_ERROR, ENOENT, 0, false, false},
+    {"EROFS", DRIVE_FAULT_ERROR, EROFS, 0, false, false},
+    {"EACCES", DRIVE_FAULT_ERROR, EACCES, 0, false, false},
+    {"pull", DRIVE_FAULT_PULL, 0, 0, true, false},
+    {"hold300", DRIVE_FAULT_HOLD, 0, 300, false, false},
+    {"delete", DRIVE_FAULT_DELETE, 0, 0, false, true},
+    {"rename", DRIVE_FAULT_RENAME, 0, 0, false, true},
+    {"cut", DRIVE_FAULT_CUT, 0, 0, false, false},
 };
 const DriveOp kOps[] = {DRIVE_OP_OPEN,   DRIVE_OP_WRITE, DRIVE_OP_SYNC,    DRIVE_OP_CHMOD,
                         DRIVE_OP_RENAME, DRIVE_OP_CLOSE, DRIVE_OP_TRUNCATE};
 
+// The fault in the form of MSD_DRIVE_FAULT: "meas:write:3:EIO".
+std::string faultText(const DriveFault& f) {
+    std::string what = "?";
+    for (const Kind& k : kKinds)
+        if (k.kind == f.kind && (k.kind != DRIVE_FAULT_ERROR || k.error == f.error)) what = k.what;
+    if (f.kind == DRIVE_FAULT_HOLD) what = "hold" + std::to_string(f.holdMs);
+    return f.drive + drivefault_opName(f.op) + ":" + std::to_string(f.nth) + ":" + what +
+           (f.times == 1 ? "" : ":" + std::to_string(f.times));
+}
+
+// The power is gone: from now on no call reaches either drive. The store runs on until the test
+// stops it.
+std::atomic<bool> gPowerCut{false};
+void powerCut() {
+    gPowerCut = true;
+    for (const char* drive : {"meas:", "usb_meas:"})
+        for (DriveOp op : kOps) {
+            DriveFault f;
+            f.drive = drive;
+            f.op = op;
+            f.times = 0;
+            f.error = EIO;
+            drivefault_arm(f);
+        }
+}
+
 struct Outcome {
-    int settled[3] = {}; // 1 whole everywhere, -1 unfinished somewhere, 0 stood still
+    int settled[3] = {};         // 1 whole everywhere, -1 unfinished somewhere, 0 stood still
+    bool wholeBeforeCut[3] = {}; // the store called it whole before any fault struck
     std::map<std::pair<std::string, int>, uint32_t> calls; // of each operation on each drive
     double settleSeconds = 0;                              // from the closes to the last file settled
     std::vector<std::string> broken;
@@ -62,6 +108,30 @@ struct Outcome {
 class StoreCampaign : public StoreTest {
 protected:
     std::vector<std::string> lastLog_;
+
+    // After a power cut the log says nothing (the process would be gone): every file parses up to
+    // its last complete record, none is read-only without being whole, and each file the store
+    // called whole before the cut is whole on both drives.
+    void checkAfterPowerCut(Outcome& out, MeasAppStore_FileInfo_s* const* files) {
+        for (const char* dir : {"meas", "usb_meas"})
+            for (const std::string& name : campaign::measurementFiles(root.file(dir))) {
+                const std::string path = std::string(dir) + "/" + name;
+                const measfile::File f = measfile::readFile(root.file(path));
+                const campaign::FileState st = campaign::fileState(root.file(dir), name);
+                if (!f.ok())
+                    out.broken.push_back(path + " does not parse after the cut: " + f.error);
+                else if (st.readOnly && !st.whole)
+                    out.broken.push_back(path + " is read-only but not whole after the cut: it " + st.why);
+            }
+        for (int k = 0; k < 3; ++k) {
+            for (const char* dir : {"meas", "usb_meas"})
+                if (out.wholeBeforeCut[k] && !campaign::fileState(root.file(dir), kNames[k]).whole)
+                    out.broken.push_back(std::string(dir) + "/" + kNames[k] +
+                                         " was called whole before the cut, but is not after it");
+            meas_app_PreTrigFileInfoRelease(files[k]);
+        }
+    }
+
     void clearDrives() {
         for (const char* dir : {"meas", "usb_meas"}) {
             std::error_code ec;
@@ -79,6 +149,7 @@ protected:
     Outcome run(const DriveFault* fault) {
         Outcome out;
         drivefault_clear();
+        gPowerCut = false;
         clearDrives();
         log();
         if (fault) drivefault_arm(*fault);
@@ -120,16 +191,32 @@ protected:
                 sig = sig * 131 + files[k]->progress.load() + files[k]->closedOn.load() * 7 +
                       files[k]->failedOn.load();
             }
+            // Seen whole, and no fault had struck yet when it was.
+            if (drivefault_hits() == 0)
+                for (int k = 0; k < 3; ++k)
+                    out.wholeBeforeCut[k] = out.wholeBeforeCut[k] || out.settled[k] == 1;
+            if (gPowerCut) break; // the store stops at once
             const auto now = std::chrono::steady_clock::now();
             if (sig != moved) {
                 moved = sig;
                 movedAt = now;
             }
             if (!pending || now - movedAt >= std::chrono::microseconds(uint64_t(kStall) * 100)) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         out.settleSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - closed).count();
         meas_app_PreTrigDelete(h);
+        // The write-through task is the process's, not the store's: what it still has queued for
+        // this run's files (a store stopped at a power cut leaves some) is done before the next
+        // run, and what it remembers of them is forgotten, as the next run's files take the same
+        // names.
+        waitUntil([] { return measure::store::syncPending() == 0; }, 10000);
+        for (const char* drive : {"meas:/", "usb_meas:/"})
+            for (const char* name : kNames) measure::store::syncForget((std::string(drive) + name).c_str());
+        // A call already under way when the power went may have put something on a drive after the
+        // cut: a real cut lets nothing through, so the drives lose once more what was not written
+        // through.
+        if (gPowerCut) driveloss_powerCut();
         out.hit = drivefault_hits() != 0;
         for (const char* drive : {"meas:", "usb_meas:"})
             for (DriveOp op : kOps) out.calls[{drive, int(op)}] = drivefault_calls(drive, op);
@@ -138,13 +225,20 @@ protected:
         lastLog_ = log();
         for (const std::string& line : lastLog_) text += line + "\n";
         const std::string meas = root.file("meas"), stick = root.file("usb_meas");
+        if (gPowerCut) {
+            checkAfterPowerCut(out, files);
+            return out;
+        }
         out.broken = campaign::checkDrives(meas, stick, text);
         const std::string faulty = fault ? fault->drive : "";
+        const bool stickStays = !fault || fault->kind != DRIVE_FAULT_PULL;
         for (int k = 0; k < 3; ++k) {
             const campaign::FileState m = campaign::fileState(meas, kNames[k]);
             const campaign::FileState s = campaign::fileState(stick, kNames[k]);
-            // Whole on every drive it is written to, when the store says so.
-            if (out.settled[k] == 1 && (!m.whole || (s.exists && !s.whole)))
+            // Whole on every drive it is written to, when the store says so (the stick's file may be
+            // gone with a pulled stick).
+            const bool stickWhole = s.whole || (!stickStays && !s.exists);
+            if (out.settled[k] == 1 && (!m.whole || !stickWhole))
                 out.broken.push_back(std::string(kNames[k]) + " said whole, but is not");
             // The drive without the fault misses nothing.
             for (const auto* d : {&meas, &stick}) {
@@ -163,6 +257,7 @@ protected:
 
 TEST_F(StoreCampaign, EveryDriveOperationFailedInTurn) {
     const auto started = std::chrono::steady_clock::now();
+    drivefault_setPowerCut(powerCut);
     const Outcome base = run(nullptr);
     for (const std::string& b : base.broken) ADD_FAILURE() << "without a fault: " << b;
     for (int k = 0; k < 3; ++k) EXPECT_EQ(base.settled[k], 1) << kNames[k] << " without a fault";
@@ -175,6 +270,7 @@ TEST_F(StoreCampaign, EveryDriveOperationFailedInTurn) {
             for (uint32_t nth = 1; nth <= n; ++nth)
                 for (const Kind& k : kKinds) {
                     if (k.stickOnly && std::string(drive) != "usb_meas:") continue;
+                    if (k.writeOnly && op != DRIVE_OP_WRITE) continue;
                     DriveFault f;
                     f.drive = drive;
                     f.op = op;
@@ -185,25 +281,50 @@ TEST_F(StoreCampaign, EveryDriveOperationFailedInTurn) {
                     faults.push_back(f);
                 }
         }
-    size_t hits = 0, runs = 0;
-    for (size_t i : campaign::sample(faults.size(), kCiRuns, 20261208)) {
-        const DriveFault& f = faults[i];
-        char what[96];
-        std::snprintf(what, sizeof what, "%s %s #%u %s", f.drive.c_str(), drivefault_opName(f.op), f.nth,
-                      f.kind == DRIVE_FAULT_PULL   ? "pull"
-                      : f.kind == DRIVE_FAULT_HOLD ? "hold"
-                                                   : std::strerror(f.error));
-        if (std::getenv("MSD_FAULT_CAMPAIGN_LOG")) {
-            std::printf("run %s\n", what);
+    const size_t all = faults.size();
+    std::vector<size_t> picked;
+    const char* given = std::getenv("MSD_FAULT_CAMPAIGN_FAULTS");
+    if (given) {
+        // Runs again by their faults, as the campaign printed them: "meas:write:3:EIO|...".
+        std::istringstream in(given);
+        for (std::string text; std::getline(in, text, '|');) {
+            DriveFault f;
+            std::string error;
+            if (!drivefault_parse(text, &f, &error)) {
+                ADD_FAILURE() << "MSD_FAULT_CAMPAIGN_FAULTS: '" << text << "' " << error;
+                continue;
+            }
+            faults.push_back(f);
+            picked.push_back(faults.size() - 1);
+        }
+    } else {
+        picked = campaign::sample(all, kCiRuns, 20261208);
+    }
+    const bool eachRun = given || campaign::whole();
+    const bool withLog = std::getenv("MSD_FAULT_CAMPAIGN_LOG") != nullptr;
+    size_t hits = 0, cuts = 0;
+    for (size_t i : picked) {
+        const std::string what = faultText(faults[i]);
+        if (withLog && !eachRun) {
+            std::printf("run %s\n", what.c_str());
             std::fflush(stdout);
         }
-        const Outcome o = run(&f);
-        if (std::getenv("MSD_FAULT_CAMPAIGN_LOG") && !o.broken.empty())
-            for (const std::string& line : lastLog_) std::printf("  %s\n", line.c_str());
-        ++runs;
+        const Outcome o = run(&faults[i]);
         hits += o.hit ? 1 : 0;
-        for (const std::string& b : o.broken) ADD_FAILURE() << what << ": " << b;
+        cuts += faults[i].kind == DRIVE_FAULT_CUT && o.hit ? 1 : 0;
+        if (eachRun) {
+            std::string broke;
+            for (const std::string& b : o.broken) broke += (broke.empty() ? "" : "; ") + b;
+            std::printf("fault %s: %s\n", what.c_str(), broke.empty() ? "every rule holds" : broke.c_str());
+            std::fflush(stdout);
+        }
+        if (withLog && !o.broken.empty())
+            for (const std::string& line : lastLog_) std::printf("  %s\n", line.c_str());
+        for (const std::string& b : o.broken) ADD_FAILURE() << "fault " << what << ": " << b;
     }
-    std::printf("fault campaign of the store: %zu of %zu runs, %zu faults hit, %.1f s\n", runs, faults.size(),
-                hits, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    drivefault_setPowerCut(nullptr);
+    std::printf(
+        "fault campaign of the store: %zu runs of %zu faults, %zu faults hit (%zu power cuts), %.1f s\n",
+        picked.size(), all, hits, cuts,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }

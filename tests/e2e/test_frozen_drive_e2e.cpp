@@ -1,0 +1,165 @@
+// The logging drive frozen in the kernel (a real ext4 file system on a loop device, frozen as
+// fsfreeze -f does: every write and write-through on it waits, uninterruptibly, until the thaw) for
+// 30 s while the logging runs, once during a stop (0xE1) and once during the shutdown (SIGTERM).
+// The device keeps its bounds all the same: the stop is answered FF within 12 s, the process's own
+// end comes within 12 s of SIGTERM (a thread the kernel holds in the drive may keep the process
+// until the thaw; its main thread has ended), the exit code is 3 exactly when a file is left
+// unfinished (always after a shutdown the drive held; a stop's file that the thaw lets its writer
+// finish counts as whole), no file is read-only without being whole, and no file lacks a record.
+#include "app_process.h"
+#include "caldataset.h"
+#include "campaign.h"
+#include "loopdisk.h"
+#include "measfile.h"
+#include "pcservice.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+
+using namespace testsupport;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr uint8_t COUNTERS = 2; // 10 ms block of the sample configuration
+constexpr double kBound = 12.0; // of an answer, and of the shutdown
+constexpr int kFrozenSeconds = 30;
+
+double since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+void prepare(const TempDir& root) {
+    std::string program, pageLength, log;
+    ASSERT_TRUE(learnDatasetIdentity(root.path(), "0", &program, &pageLength, &log)) << log;
+    caldata::CalDataset data;
+    ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
+    std::filesystem::remove_all(root.file("nv"));
+    std::filesystem::remove_all(root.file("meas"));
+    makeDirs(root.file("meas"));
+    makeDirs(root.file("usb_meas"));
+    std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root.file("cfg/m01.xml"),
+                               std::filesystem::copy_options::overwrite_existing);
+    writeFile(root.file("usb_meas.drive"), "inserted 0\n");
+}
+
+// The process has ended, or at least its main thread has: a thread that the kernel holds in the
+// frozen drive keeps the process (and its exit code) until the thaw.
+bool mainThreadEnded(AppProcess& dev) {
+    if (dev.waitExit(0) != -1) return true;
+    const std::string stat =
+        readFile("/proc/" + std::to_string(dev.pid()) + "/task/" + std::to_string(dev.pid()) + "/stat");
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos || name + 2 >= stat.size()) return true; // gone
+    const char state = stat[name + 2];
+    return state == 'Z' || state == 'X';
+}
+
+// The last `n` lines of the log.
+std::string lastLines(const std::string& log, int n) {
+    size_t at = log.size();
+    for (int i = 0; i <= n && at != std::string::npos && at > 0; ++i) at = log.rfind('\n', at - 1);
+    return at == std::string::npos ? log : log.substr(at + 1);
+}
+
+struct Row {
+    const char* name;
+    bool duringStop; // else during the shutdown
+};
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FrozenDriveE2E : public ::testing::TestWithParam<Row> {};
+
+} // namespace
+
+TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDrive) {
+    const Row row = GetParam();
+    TempDir root;
+    prepare(root);
+    LoopDisk disk(32 << 20, root.file("meas"));
+    if (!disk.ok()) GTEST_SKIP() << disk.reason();
+    AppProcess dev(root.path(), {"0"});
+    ASSERT_TRUE(dev.waitForShell(30000)) << dev.stderrText();
+    dev.shell("board ping answer");
+    PcConnectionService pcs(root.path());
+    ASSERT_TRUE(pcs.ok());
+    const std::string meas = root.file("meas");
+    // Logging: the first file has records on the drive.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto files = campaign::measurementFiles(meas);
+        return !files.empty() &&
+               measfile::readFile(meas + "/" + files.front()).recordsOf(COUNTERS).size() >= 30;
+    })) << dev.logText();
+
+    DiskFreeze frozen(meas, kFrozenSeconds);
+    ASSERT_TRUE(frozen.ok()) << frozen.reason();
+    int exitCode = -1;
+    if (row.duringStop) {
+        const auto sent = Clock::now();
+        pcs.command(0xE1);
+        const std::vector<uint8_t> answer = pcs.reply(int(kBound * 1000) + 3000);
+        const double took = since(sent);
+        std::printf("the stop with the drive frozen: answered %s after %.1f s\n",
+                    answer.empty()   ? "nothing"
+                    : answer[0] == 0 ? "00"
+                                     : "FF",
+                    took);
+        EXPECT_EQ(answer, (std::vector<uint8_t>{0xFF, 0, 0, 0, 0})) << lastLines(dev.logText(), 30);
+        EXPECT_LE(took, kBound);
+        ASSERT_TRUE(frozen.waitThawed());
+        const auto term = Clock::now();
+        dev.signal(SIGTERM);
+        exitCode = dev.waitExit(int(kBound * 1000) + 3000);
+        std::printf("the shutdown after the thaw: exit %d after %.1f s\n", exitCode, since(term));
+        EXPECT_LE(since(term), kBound);
+    } else {
+        const auto term = Clock::now();
+        dev.signal(SIGTERM);
+        EXPECT_TRUE(waitUntil([&] { return mainThreadEnded(dev); }, int(kBound * 1000) + 8000));
+        const double ended = since(term);
+        const std::string log = dev.logText();
+        std::printf("the shutdown with the drive frozen: main thread ended after %.1f s; the log ends:\n%s",
+                    ended, lastLines(log, 3).c_str());
+        EXPECT_LE(ended, kBound) << lastLines(log, 30);
+        EXPECT_TRUE(log.find("main(): exit 3, files not finished") != std::string::npos ||
+                    log.find("main(): the shutdown did not end in time (a drive holds a thread): exit 3") !=
+                        std::string::npos)
+            << lastLines(log, 30);
+        ASSERT_TRUE(frozen.waitThawed());
+        const auto thawed = Clock::now();
+        exitCode = dev.waitExit(int(kBound * 1000));
+        std::printf("after the thaw: exit %d after %.1f s\n", exitCode, since(thawed));
+    }
+    const std::string log = dev.logText();
+    for (const std::string& b : campaign::checkDrives(meas, root.file("usb_meas"), log)) ADD_FAILURE() << b;
+    // Exit 3 exactly when a file is left unfinished: a stop's file that the thaw let its writer
+    // finish counts as whole. Within a file nothing is lost, finished or not.
+    bool allWhole = true;
+    for (const std::string& name : campaign::measurementFiles(meas)) {
+        allWhole = allWhole && campaign::fileState(meas, name).whole;
+        const auto records = measfile::readFile(meas + "/" + name).recordsOf(COUNTERS);
+        for (size_t i = 1; i < records.size(); ++i)
+            if (records[i].ts - records[i - 1].ts != 100) {
+                ADD_FAILURE() << name << " lacks records after record " << i - 1 << " of " << records.size();
+                break;
+            }
+    }
+    EXPECT_EQ(exitCode, allWhole ? 0 : 3) << lastLines(log, 30);
+    if (!row.duringStop) {
+        EXPECT_EQ(exitCode, 3) << "the shutdown could not finish its file";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Freezes, FrozenDriveE2E,
+                         ::testing::Values(Row{"DuringTheStop", true}, Row{"DuringTheShutdown", false}),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                             return std::string(info.param.name);
+                         });
