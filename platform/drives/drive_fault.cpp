@@ -236,6 +236,8 @@ void drivefault_report() {
     for (const auto& [key, n] : f.taskCalls)
         std::fprintf(out, "%s %s@%s %u\n", std::get<0>(key).c_str(), kOpNames[std::get<1>(key)],
                      std::get<2>(key).c_str(), n);
+    for (const auto& [drive, name] : driveloss_unsafe())
+        std::fprintf(out, "unsafe %s %s\n", drive.c_str(), name.c_str());
     std::fclose(out);
 }
 
@@ -267,7 +269,7 @@ int drivefault_enter(const std::string& path, DriveOp op) {
             ++f.hits;
             if (!armed.text.empty() && !armed.told) {
                 armed.told = true;
-                tell = "msdapp: drive fault hit: " + armed.text + "\n";
+                tell = "msdapp: drive fault hit: " + armed.text + " in " + task + "\n";
             }
             // Taken with the hit: a release that comes before the hold begins to wait still frees it.
             releasesBefore = f.releases;

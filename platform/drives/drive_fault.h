@@ -32,10 +32,12 @@
 //                characters), e.g. "usb_meas:write:1:EIO@r_FileCpyTaskA": the first write of the
 //                stick's copy, however the writers' calls interleave with it.
 // The first call that an armed fault of MSD_DRIVE_FAULT hits writes "msdapp: drive fault hit:
-// <fault>" to stderr (before a cut kills the process), so that a test sees when it came.
+// <fault> in <task>" to stderr (before a cut kills the process), so that a test sees when it came
+// and which task made the call.
 // With MSD_DRIVE_FAULT_COUNTS naming a file, drivefault_report writes the counts there, one
 // "<drive> <operation> <calls>" line each, and one "<drive> <operation>@<task> <calls>" line for
-// each task's part of them.
+// each task's part of them; then one "unsafe <drive> <name>" line for each file that a power cut
+// would cut back or remove at that moment (its data or its entry not written through).
 #pragma once
 
 #include <cstdint>
