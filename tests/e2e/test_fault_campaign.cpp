@@ -257,8 +257,10 @@ private:
 // size, its time), which the host folder does not show.
 // `onlyMade`: only the files this run of the process made count (after a power cut the drives hold
 // those of the run before too).
+// `lost`: what else is seen lost on a drive (a piece the stick kept that is gone).
 void checkExitCode(int exitCode, const std::string& meas, const std::string& stick, const std::string& log,
-                   const std::set<std::string>& unsafe, bool onlyMade, std::vector<std::string>& broken) {
+                   const std::set<std::string>& unsafe, bool onlyMade, const std::vector<std::string>& lost,
+                   std::vector<std::string>& broken) {
     std::set<std::string> made;
     for (const std::string& n : campaign::filesMade(log)) made.insert(n);
     std::vector<std::string> notWhole;
@@ -271,6 +273,7 @@ void checkExitCode(int exitCode, const std::string& meas, const std::string& sti
     for (const std::string& name : made)
         if (!std::filesystem::exists(meas + "/" + name))
             notWhole.push_back(name + ", made by the logging, is not on the logging drive");
+    notWhole.insert(notWhole.end(), lost.begin(), lost.end());
     for (const std::string& file : unsafe)
         notWhole.push_back(file +
                            " would not survive a power cut (its data or its entry not written through)");
@@ -389,7 +392,7 @@ void checkAfterPowerCut(const TempDir& root, const std::string& log1, const std:
                 broken.push_back(*dir + "/" + name + " of the run after the power cut is not whole (it " +
                                  s.why + ") and no line names it not finished");
         }
-    checkExitCode(exitCode, meas, stick, log, unsafeIn(root, counts), true, broken);
+    checkExitCode(exitCode, meas, stick, log, unsafeIn(root, counts), true, {}, broken);
 
     auto bootCounter = [](const std::string& text) {
         static const std::string kBoot = "start-up done, boot counter ";
@@ -540,15 +543,16 @@ Result runScenario(const Fault& fault) {
     newFile(8000);
     dev->shell("lof_fratrig");
     newFile(8000);
-    // The stick is pulled while it writes one file only, every file before it settled: the one its
-    // return cuts and copies.
+    // The stick is pulled while it writes one file only, with records in it, every file before it
+    // settled: the one its return cuts and copies.
     until(
         [&] {
             const std::string log = dev->logText();
             const std::vector<std::string> made = campaign::filesMade(log);
             const auto files = campaign::measurementFiles(stick);
             if (made.empty() || files.empty() || files.back() != made.back() ||
-                files != campaign::measurementFiles(meas))
+                files != campaign::measurementFiles(meas) ||
+                measfile::readFile(stick + "/" + files.back()).recordsOf(COUNTERS).empty())
                 return false;
             for (size_t i = 0; i + 1 < files.size(); ++i)
                 if (log.find("deleted file (" + files[i] + ") from gFileQueue") == std::string::npos)
@@ -652,7 +656,17 @@ Result runScenario(const Fault& fault) {
         if (!std::filesystem::exists(meas + "/" + n) && !campaign::namedUnfinished(r.log, n))
             r.broken.push_back(n + " is not on the logging drive and no line names it not finished");
     }
-    checkExitCode(exitCode, meas, stick, r.log, unsafeIn(root, counts), false, r.broken);
+    // The copy over the stick's piece replaces it only once whole: a failed one leaves it as it was.
+    std::vector<std::string> lost;
+    if (!piece.empty()) {
+        std::error_code ec;
+        const uintmax_t now = std::filesystem::file_size(stick + "/" + piece, ec);
+        if (ec || now < pieceSize)
+            lost.push_back("the stick's piece " + piece + " of " + std::to_string(pieceSize) + " bytes is " +
+                           (ec ? std::string("gone") : std::to_string(now) + " bytes") + " after its copy");
+    }
+    r.broken.insert(r.broken.end(), lost.begin(), lost.end());
+    checkExitCode(exitCode, meas, stick, r.log, unsafeIn(root, counts), false, lost, r.broken);
     // The drive without the fault misses nothing. (The stick gets the file it was pulled from as a
     // copy from the logging drive: with a fault there, it is held to the rules above only.)
     for (const char* drive : {"meas:", "usb_meas:"}) {
@@ -665,15 +679,6 @@ Result runScenario(const Fault& fault) {
                 if (!s.whole)
                     r.broken.push_back(dir + "/" + name + " on the drive without the fault " + s.why);
             }
-    }
-    // The copy over the stick's piece replaces it only once whole: a failed one leaves it as it was.
-    if (!piece.empty()) {
-        std::error_code ec;
-        const uintmax_t now = std::filesystem::file_size(stick + "/" + piece, ec);
-        if (ec || now < pieceSize)
-            r.broken.push_back("the stick's piece " + piece + " of " + std::to_string(pieceSize) +
-                               " bytes is " + (ec ? std::string("gone") : std::to_string(now) + " bytes") +
-                               " after its copy");
     }
     // A copy asked for at the stick's last arrival ends before the exit, or its file is named.
     const size_t arrival = r.log.rfind("a stick arrived: ");
