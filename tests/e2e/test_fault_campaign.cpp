@@ -63,24 +63,32 @@ constexpr double kOtherDriveBound = 15.0; // new records on the drive without th
 constexpr double kBackBound = 15.0;       // new records in a new file after 0xED
 const std::string kHit = "msdapp: drive fault hit: ";
 
+// A fault as MSD_DRIVE_FAULT takes it; a run given again may name several ("<fault>;<fault>"): the
+// rules about the drive without the fault follow the first, and a power cut among them is one.
 struct Fault {
     std::string text; // MSD_DRIVE_FAULT, empty for none
+    std::string first;
     std::string drive;
     std::string what;  // ENOSPC, pull, hold0, cut, ...
     bool lasting;      // the drive stays failed once it hit (a drive that stays full, a pull, hold0)
     std::string group; // the sample's stratum
+    std::string cut;   // the power cut among them
 };
 
 Fault faultOf(const std::string& text, const std::string& group = "") {
-    Fault f{text, "", "", false, group};
-    std::vector<std::string> parts;
-    std::istringstream in(text.substr(0, text.find('@')));
-    for (std::string p; std::getline(in, p, ':');) parts.push_back(p);
-    if (parts.size() >= 4) {
+    Fault f{text, text.substr(0, text.find(';')), "", "", false, group, ""};
+    std::istringstream all(text);
+    for (std::string one; std::getline(all, one, ';');) {
+        std::vector<std::string> parts;
+        std::istringstream in(one.substr(0, one.find('@')));
+        for (std::string p; std::getline(in, p, ':');) parts.push_back(p);
+        if (parts.size() < 4) continue;
+        if (parts[3] == "cut") f.cut = one;
+        if (one != f.first) continue;
         f.drive = parts[0] + ":";
         f.what = parts[3];
         // A fault of the copy's task holds or fails the copy only; a pull takes the stick all the same.
-        const bool copyOnly = text.find('@') != std::string::npos && f.what != "pull";
+        const bool copyOnly = one.find('@') != std::string::npos && f.what != "pull";
         f.lasting =
             !copyOnly && (f.what == "hold0" || f.what == "pull" || (parts.size() == 5 && parts[4] == "0"));
     }
@@ -183,7 +191,7 @@ public:
         std::lock_guard<std::mutex> lk(m_);
         poll();
         if (!hit_ || fault_.drive != drive) return false;
-        return fault_.lasting || (fault_.what == "hold15000" && fault_.text.find('@') == std::string::npos &&
+        return fault_.lasting || (fault_.what == "hold15000" && fault_.first.find('@') == std::string::npos &&
                                   since(hitAt_) < 15.0);
     }
     std::vector<std::string> broken() {
@@ -207,10 +215,11 @@ private:
     void poll() {
         if (!hit_) {
             const std::string err = dev_.stderrText();
-            const size_t at = fault_.text.empty() ? std::string::npos : err.find(kHit + fault_.text + " in ");
+            const size_t at =
+                fault_.text.empty() ? std::string::npos : err.find(kHit + fault_.first + " in ");
             if (at == std::string::npos) return;
             hit_ = true;
-            const size_t task = at + kHit.size() + fault_.text.size() + 4;
+            const size_t task = at + kHit.size() + fault_.first.size() + 4;
             notes_ += "in " + err.substr(task, err.find('\n', task) - task) + "; ";
             hitAt_ = Clock::now();
             if (fault_.what == "cut") return;
@@ -630,8 +639,10 @@ Result runScenario(const Fault& fault) {
             if (words >> drive >> op >> calls) r.counts[drive + " " + op] = calls;
         }
     }
-    const bool cut = fault.what == "cut" && r.hit;
+    const bool cut =
+        !fault.cut.empty() && dev->stderrText().find(kHit + fault.cut + " in ") != std::string::npos;
     if (cut) {
+        r.notes += "the power cut came; ";
         // The power cut kills the process (SIGKILL); the device starts again on what is left.
         if (exitCode != 128 + SIGKILL)
             r.broken.push_back("the power cut ended the process with " + std::to_string(exitCode));
