@@ -366,13 +366,26 @@ int main(int argc, char** argv) {
     std::thread([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(11300));
         if (ended.load()) return; // the ordered end is on its way out
-        const int unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet() / 10);
+        // The look takes the store's locks, which a thread hung in a drive may hold: it has 500 ms,
+        // and one that does not come back counts as files not looked at.
+        static std::atomic<int> unfinished{-1};
+        static std::atomic<bool> looked{false};
+        std::thread([] {
+            unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet() / 10);
+            looked = true;
+        }).detach();
+        for (int i = 0; i < 50 && !looked.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (ended.load()) return;
+        const int code = looked.load() && unfinished.load() == 0 ? 0 : 3;
+        if (!looked.load())
+            syslogx(LOG_PRIO_ERR,
+                    "main(): the files cannot be looked at (a thread hung in a drive holds them)");
         syslogx(LOG_PRIO_ERR, "main(): the shutdown did not end in time (a drive holds a thread): exit %d",
-                unfinished == 0 ? 0 : 3);
+                code);
         syslogreader_stop();
         drivefault_report();
-        std::_Exit(unfinished == 0 ? 0 : 3);
+        std::_Exit(code);
     }).detach();
     postrun_run();
 

@@ -13,6 +13,9 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <pthread.h>
+#include <tuple>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -28,12 +31,20 @@ struct Errno {
 constexpr Errno kErrors[] = {
     {"ENOSPC", ENOSPC}, {"EIO", EIO}, {"ENOENT", ENOENT}, {"EROFS", EROFS}, {"EACCES", EACCES}};
 
+// An armed fault; one from the environment tells its first hit on stderr.
+struct Armed {
+    DriveFault fault;
+    std::string text; // as MSD_DRIVE_FAULT gave it; empty for a test's own
+    bool told = false;
+};
+
 struct Faults {
     std::mutex m;
     std::condition_variable released;
     uint64_t releases = 0;
     std::map<std::pair<std::string, int>, uint32_t> calls;
-    std::vector<DriveFault> armed;
+    std::map<std::tuple<std::string, int, std::string>, uint32_t> taskCalls;
+    std::vector<Armed> armed;
     uint32_t hits = 0;
     uint32_t holding = 0;
 };
@@ -52,6 +63,18 @@ std::string driveOf(const std::string& path) {
     return colon == std::string::npos ? path : path.substr(0, colon + 1);
 }
 
+std::string taskName() {
+    char name[16] = "";
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    return name;
+}
+
+void armWithText(const DriveFault& fault, const std::string& text) {
+    Faults& f = faults();
+    std::lock_guard<std::mutex> lk(f.m);
+    f.armed.push_back({fault, text});
+}
+
 void armFromEnvironment() {
     const char* text = std::getenv("MSD_DRIVE_FAULT");
     if (!text || !*text) return;
@@ -65,7 +88,7 @@ void armFromEnvironment() {
         DriveFault f;
         std::string error;
         if (drivefault_parse(one, &f, &error))
-            drivefault_arm(f);
+            armWithText(f, one);
         else
             std::fprintf(stderr, "msdapp: MSD_DRIVE_FAULT '%s' ignored: %s\n", one.c_str(), error.c_str());
     }
@@ -77,7 +100,9 @@ const char* drivefault_opName(DriveOp op) {
     return op >= 0 && op < DRIVE_OP_COUNT ? kOpNames[op] : "?";
 }
 
-bool drivefault_parse(const std::string& text, DriveFault* fault, std::string* error) {
+bool drivefault_parse(const std::string& whole, DriveFault* fault, std::string* error) {
+    const size_t at = whole.find('@');
+    const std::string text = whole.substr(0, at);
     std::vector<std::string> parts;
     size_t from = 0;
     for (;;) {
@@ -94,6 +119,10 @@ bool drivefault_parse(const std::string& text, DriveFault* fault, std::string* e
         return fail("not <drive>:<operation>:<n>:<what>[:<times>]");
     DriveFault f;
     f.drive = parts[0] + ":";
+    if (at != std::string::npos) {
+        f.task = whole.substr(at + 1);
+        if (f.task.empty() || f.task.size() > 15) return fail("task '" + f.task + "' is not a task's name");
+    }
     bool known = false;
     for (int op = 0; op < DRIVE_OP_COUNT; ++op)
         if (parts[1] == kOpNames[op]) {
@@ -136,9 +165,7 @@ bool drivefault_parse(const std::string& text, DriveFault* fault, std::string* e
 }
 
 void drivefault_arm(const DriveFault& fault) {
-    Faults& f = faults();
-    std::lock_guard<std::mutex> lk(f.m);
-    f.armed.push_back(fault);
+    armWithText(fault, "");
 }
 
 void drivefault_clear() {
@@ -146,6 +173,7 @@ void drivefault_clear() {
     std::lock_guard<std::mutex> lk(f.m);
     f.armed.clear();
     f.calls.clear();
+    f.taskCalls.clear();
     f.hits = 0;
     ++f.releases;
     f.released.notify_all();
@@ -183,6 +211,13 @@ uint32_t drivefault_calls(const char* drive, DriveOp op) {
     return it == f.calls.end() ? 0 : it->second;
 }
 
+uint32_t drivefault_taskCalls(const char* drive, DriveOp op, const std::string& task) {
+    Faults& f = faults();
+    std::lock_guard<std::mutex> lk(f.m);
+    const auto it = f.taskCalls.find({driveOf(drive ? drive : ""), int(op), task});
+    return it == f.taskCalls.end() ? 0 : it->second;
+}
+
 uint32_t drivefault_hits() {
     Faults& f = faults();
     std::lock_guard<std::mutex> lk(f.m);
@@ -198,6 +233,11 @@ void drivefault_report() {
     if (!out) return;
     for (const auto& [key, n] : f.calls)
         std::fprintf(out, "%s %s %u\n", key.first.c_str(), kOpNames[key.second], n);
+    for (const auto& [key, n] : f.taskCalls)
+        std::fprintf(out, "%s %s@%s %u\n", std::get<0>(key).c_str(), kOpNames[std::get<1>(key)],
+                     std::get<2>(key).c_str(), n);
+    for (const auto& [drive, name] : driveloss_unsafe())
+        std::fprintf(out, "unsafe %s %s\n", drive.c_str(), name.c_str());
     std::fclose(out);
 }
 
@@ -207,26 +247,40 @@ int drivefault_enter(const std::string& path, DriveOp op) {
     std::call_once(fromEnvironment, armFromEnvironment);
     Faults& f = faults();
     const std::string drive = driveOf(path);
+    const std::string task = taskName();
     DriveFault due;
     bool hit = false;
     uint64_t releasesBefore = 0;
+    std::string tell;
     {
         std::lock_guard<std::mutex> lk(f.m);
         const uint32_t n = ++f.calls[{drive, int(op)}];
-        for (const DriveFault& a : f.armed) {
-            if (a.drive != drive || a.op != op || n < a.nth || (a.times != 0 && n >= a.nth + a.times))
+        const uint32_t mine = ++f.taskCalls[{drive, int(op), task}];
+        for (Armed& armed : f.armed) {
+            const DriveFault& a = armed.fault;
+            const uint32_t nth = a.task.empty() ? n : mine;
+            if (a.drive != drive || a.op != op || (!a.task.empty() && a.task != task) || nth < a.nth ||
+                (a.times != 0 && nth >= a.nth + a.times))
                 continue;
             if ((a.kind == DRIVE_FAULT_DELETE || a.kind == DRIVE_FAULT_RENAME) && op != DRIVE_OP_WRITE)
                 continue;
             due = a;
             hit = true;
             ++f.hits;
+            if (!armed.text.empty() && !armed.told) {
+                armed.told = true;
+                tell = "msdapp: drive fault hit: " + armed.text + " in " + task + "\n";
+            }
             // Taken with the hit: a release that comes before the hold begins to wait still frees it.
             releasesBefore = f.releases;
             break;
         }
     }
     if (!hit) return 0;
+    // One write, unbuffered: the line is out before a cut kills the process or a hold begins.
+    if (!tell.empty()) {
+        [[maybe_unused]] const ssize_t written = ::write(2, tell.data(), tell.size());
+    }
     switch (due.kind) {
     case DRIVE_FAULT_ERROR:
         return due.error;

@@ -12,8 +12,8 @@
 //
 // In-process tests arm faults with drivefault_arm. The application reads them once, at its first
 // drive operation, from the environment variable MSD_DRIVE_FAULT: one or more faults separated by
-// ';', each "<drive>:<operation>:<n>:<what>[:<times>]", e.g. "meas:write:17:ENOSPC:0" (the 17th
-// write on "meas:" and every one after it fail with ENOSPC: a drive that stays full), where
+// ';', each "<drive>:<operation>:<n>:<what>[:<times>][@<task>]", e.g. "meas:write:17:ENOSPC:0" (the
+// 17th write on "meas:" and every one after it fail with ENOSPC: a drive that stays full), where
 //   <operation>  open, write, sync (flush and sync requests), chmod (attribute changes), rename
 //                (a file's rename or the drive state's rewrite), close, truncate;
 //   <what>       ENOSPC, EIO, ENOENT, EROFS, EACCES: the call fails with that error;
@@ -27,9 +27,17 @@
 //                delete, rename (write only): before the write goes on, its file is deleted, or
 //                renamed to "<name>.moved" in its folder, as someone does under its writer; the
 //                write then succeeds into the open file;
-//   <times>      how many calls from the nth on (default 1; 0: every one from the nth on).
+//   <times>      how many calls from the nth on (default 1; 0: every one from the nth on);
+//   <task>       only the calls of the task of that name count (its thread's name, at most 15
+//                characters), e.g. "usb_meas:write:1:EIO@r_FileCpyTaskA": the first write of the
+//                stick's copy, however the writers' calls interleave with it.
+// The first call that an armed fault of MSD_DRIVE_FAULT hits writes "msdapp: drive fault hit:
+// <fault> in <task>" to stderr (before a cut kills the process), so that a test sees when it came
+// and which task made the call.
 // With MSD_DRIVE_FAULT_COUNTS naming a file, drivefault_report writes the counts there, one
-// "<drive> <operation> <calls>" line each.
+// "<drive> <operation> <calls>" line each, and one "<drive> <operation>@<task> <calls>" line for
+// each task's part of them; then one "unsafe <drive> <name>" line for each file that a power cut
+// would cut back or remove at that moment (its data or its entry not written through).
 #pragma once
 
 #include <cstdint>
@@ -63,6 +71,7 @@ struct DriveFault {
     DriveFaultKind kind = DRIVE_FAULT_ERROR;
     int error = 0;       // DRIVE_FAULT_ERROR
     uint32_t holdMs = 0; // DRIVE_FAULT_HOLD; 0 until drivefault_release
+    std::string task;    // empty: every call counts; else only those of the task of that name
 };
 
 const char* drivefault_opName(DriveOp op);
@@ -81,6 +90,8 @@ uint32_t drivefault_holding();
 // loss through it.
 void drivefault_setPowerCut(void (*hook)());
 uint32_t drivefault_calls(const char* drive, DriveOp op);
+// The calls of `op` on `drive` that the task of that name made.
+uint32_t drivefault_taskCalls(const char* drive, DriveOp op, const std::string& task);
 // How many faults took effect since the last clear.
 uint32_t drivefault_hits();
 // The counts into the file MSD_DRIVE_FAULT_COUNTS names, when it names one.

@@ -319,3 +319,18 @@ void driveloss_powerCut() {
         return currentDir(r.drive, &dir) && dir == r.dir;
     });
 }
+
+std::vector<std::pair<std::string, std::string>> driveloss_unsafe() {
+    Loss& l = loss();
+    std::vector<std::pair<std::string, std::string>> out;
+    std::lock_guard<std::mutex> lk(l.m);
+    for (const auto& [key, r] : l.records) {
+        std::string dir;
+        struct stat st {};
+        if (!currentDir(r.drive, &dir) || dir != r.dir || ::lstat(r.host().c_str(), &st) != 0 ||
+            !(keyOf(st) == key))
+            continue;
+        if (r.entryPending || uint64_t(st.st_size) > r.synced) out.emplace_back(r.drive, r.rel);
+    }
+    return out;
+}

@@ -17,6 +17,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 // A descriptor of a file opened for writing in `drive` ("meas:"), `rel` its name there and `host`
 // its host path; `created` when this open made the file.
@@ -50,3 +52,6 @@ void driveloss_takeAway(const std::string& drive, const std::string& rel, const 
 
 // A power cut: every drive of the device root loses what was not written through.
 void driveloss_powerCut();
+// The files (drive, name) a power cut now would cut back or remove: their data or their entry not
+// written through.
+std::vector<std::pair<std::string, std::string>> driveloss_unsafe();

@@ -125,6 +125,15 @@ std::string AppProcess::shell(const std::string& line, int timeoutMs) {
     return shellRoundTrip(root_ + "/shell-" + index_ + ".sock", line, timeoutMs);
 }
 
+bool AppProcess::running() {
+    int st;
+    if (!exited_ && pid_ > 0 && waitpid(pid_, &st, WNOHANG) == pid_) {
+        exited_ = true;
+        status_ = st;
+    }
+    return pid_ > 0 && !exited_;
+}
+
 int AppProcess::waitExit(int timeoutMs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!exited_) {

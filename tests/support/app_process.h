@@ -23,6 +23,8 @@ public:
     bool waitForShell(int timeoutMs = 15000);
     // Sends one command line and returns the output up to and including the "value = " line.
     std::string shell(const std::string& line, int timeoutMs = 10000);
+    // Whether the process has not ended yet.
+    bool running();
     // Waits for the exit; returns the exit code, 128 + signal when killed, -1 on time-out.
     int waitExit(int timeoutMs = 15000);
     void signal(int sig);

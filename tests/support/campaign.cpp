@@ -75,6 +75,44 @@ std::vector<std::string> checkDrives(const std::string& measDir, const std::stri
     return broken;
 }
 
+std::vector<std::string> filesMade(const std::string& log) {
+    static const std::string kMade = "VirtualFile::VirtualFile() created";
+    std::vector<std::string> out;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);)
+        if (line.find(kMade) != std::string::npos) out.push_back(line.substr(line.rfind(' ') + 1));
+    return out;
+}
+
+std::vector<std::pair<std::string, std::string>> unfinishedAtExit(const std::string& log) {
+    static const std::string kLook = "main(): ", kNot = " is not finished ";
+    std::vector<std::pair<std::string, std::string>> out;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        const size_t at = line.find(kLook), n = line.find(kNot);
+        if (at == std::string::npos || n == std::string::npos || n < at) continue;
+        const std::string name = line.substr(at + kLook.size(), n - at - kLook.size());
+        if (name.find(' ') == std::string::npos) out.emplace_back(name, line.substr(n + kNot.size()));
+    }
+    return out;
+}
+
+size_t recordsIn(const std::string& dir, uint8_t frameId) {
+    size_t n = 0;
+    for (const std::string& name : measurementFiles(dir)) {
+        const measfile::File f = measfile::readFile(dir + "/" + name);
+        if (f.ok()) n += f.recordsOf(frameId).size();
+    }
+    return n;
+}
+
+int absLapOf(const std::string& name) {
+    if (name.size() != 12 || name[8] != '.') return -1;
+    const std::string digits = name.substr(5, 3) + name.substr(9, 1);
+    if (digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return -1;
+    return int(std::strtol(digits.c_str(), nullptr, 16));
+}
+
 bool whole() {
     const char* v = std::getenv("MSD_FAULT_CAMPAIGN");
     return v && std::string(v) == "all";

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace campaign {
@@ -27,6 +28,18 @@ bool namedUnfinished(const std::string& log, const std::string& name);
 // Every file of the two drive folders that breaks the rules, with the reason; empty when none.
 std::vector<std::string> checkDrives(const std::string& measDir, const std::string& stickDir,
                                      const std::string& log);
+
+// The names of the files the logging made ("VirtualFile::VirtualFile() created ... <name>"), in
+// the order of the log.
+std::vector<std::string> filesMade(const std::string& log);
+// The exit's own look: each file a line "main(): <name> is not finished <where>" names, with
+// <where> (the drives it is unfinished on and why).
+std::vector<std::pair<std::string, std::string>> unfinishedAtExit(const std::string& log);
+// The complete records of block `frameId` in the measurement files of a folder (a file cut short
+// counts up to its last complete record).
+size_t recordsIn(const std::string& dir, uint8_t frameId);
+// The absolute lap a file name carries ("A0102000.101": 0x000 * 16 + 1), -1 for no such name.
+int absLapOf(const std::string& name);
 
 // Picks `count` of `total` runs by a seed (all of them when the campaign runs whole); the indices
 // in ascending order.

@@ -60,6 +60,17 @@ public:
         const ssize_t n = mq_timedreceive(tx_, b, sizeof b, nullptr, &until);
         return n < 0 ? std::vector<uint8_t>{} : std::vector<uint8_t>(b, b + n);
     }
+    // Drops what waits in both queues, as a power cut does on the device (the host's queues outlive
+    // a killed process, and the next start would read a request sent to the dead one).
+    void discardPending() {
+        const mqd_t in = mq_open(names_["/MeasAppRCTRL_RX"].c_str(), O_RDONLY | O_NONBLOCK);
+        char b[8192];
+        while (in != mqd_t(-1) && mq_receive(in, b, sizeof b, nullptr) >= 0) {
+        }
+        if (in != mqd_t(-1)) mq_close(in);
+        while (!reply(0).empty()) {
+        }
+    }
     long waiting() const {
         mq_attr a{};
         return mq_getattr(tx_, &a) == 0 ? a.mq_curmsgs : -1;

@@ -17,9 +17,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <pthread.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -186,7 +188,8 @@ TEST(DriveService, AvailabilityAndFormatThroughItsQueues) {
 }
 
 // A fault as the application takes it from its environment: the texts it refuses say why, and an
-// armed one fails exactly its calls (a full drive takes half a write), or pulls the stick.
+// armed one fails exactly its calls (a full drive takes half a write, one of a task counts that
+// task's calls only), or pulls the stick.
 TEST(DriveFault, TextsAreTakenOrRefusedAndAFaultFailsExactlyItsCalls) {
     const struct {
         const char* text;
@@ -198,6 +201,9 @@ TEST(DriveFault, TextsAreTakenOrRefusedAndAFaultFailsExactlyItsCalls) {
         {"meas:close:2:cut", ""},
         {"meas:write:3:delete:0", ""},
         {"meas:write:3:rename", ""},
+        {"usb_meas:write:1:EIO@r_FileCpyTaskA", ""},
+        {"meas:write:1:EIO@", "task '' is not a task's name"},
+        {"meas:write:1:EIO@r_FileCpyTaskAAAA", "task 'r_FileCpyTaskAAAA' is not a task's name"},
         {"meas:sync:1:delete", "'delete' applies to write only"},
         {"meas:open:1:rename", "'rename' applies to write only"},
         {"meas:write:0:EIO", "is not a number from 1"},
@@ -230,8 +236,19 @@ TEST(DriveFault, TextsAreTakenOrRefusedAndAFaultFailsExactlyItsCalls) {
     EXPECT_EQ(errno, ENOSPC);
     EXPECT_EQ(bfs_write(fd, "ijkl", 4), 4) << "one call only";
     EXPECT_EQ(drivefault_calls("meas:", DRIVE_OP_WRITE), 3u);
+    // The second write of a task of its own fails, whatever this thread wrote before.
+    ASSERT_TRUE(drivefault_parse("meas:write:2:EIO@t_faulted", &f, nullptr));
+    drivefault_arm(f);
+    std::thread([fd] {
+        pthread_setname_np(pthread_self(), "t_faulted");
+        EXPECT_EQ(bfs_write(fd, "mn", 2), 2);
+        EXPECT_EQ(bfs_write(fd, "op", 2), -1);
+        EXPECT_EQ(errno, EIO);
+    }).join();
+    EXPECT_EQ(drivefault_taskCalls("meas:", DRIVE_OP_WRITE, "t_faulted"), 2u);
+    EXPECT_EQ(drivefault_calls("meas:", DRIVE_OP_WRITE), 5u);
     EXPECT_EQ(bfs_close(fd), 0);
-    EXPECT_EQ(readFile(root.file("meas/F.000")), "abcdefijkl");
+    EXPECT_EQ(readFile(root.file("meas/F.000")), "abcdefijklmn");
     ASSERT_TRUE(drivefault_parse("usb_meas:open:1:pull", &f, nullptr));
     drivefault_arm(f);
     EXPECT_LT(bfs_open("usb_meas:/F.000", O_WRONLY | O_CREAT, 0777), 0);
@@ -239,7 +256,7 @@ TEST(DriveFault, TextsAreTakenOrRefusedAndAFaultFailsExactlyItsCalls) {
     DriveState s;
     ASSERT_TRUE(drive_stateRead("usb_meas:", &s));
     EXPECT_FALSE(s.inserted);
-    EXPECT_EQ(drivefault_hits(), 2u);
+    EXPECT_EQ(drivefault_hits(), 3u);
     drivefault_clear();
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/drives/bfs.h"
 #include "platform/drives/drive_fault.h"
+#include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -177,6 +179,10 @@ TEST(DriveLoss, APowerCutLosesWhatWasNotWrittenThroughOnEveryDrive) {
     bfs_close(fd);
     // Not the process's.
     writeFile(root.file("meas/E.000"), "ee");
+    // What the cut will lose, named beforehand.
+    std::set<std::string> unsafe;
+    for (const auto& [drive, name] : driveloss_unsafe()) unsafe.insert(drive + name);
+    EXPECT_EQ(unsafe, (std::set<std::string>{"meas:A.000", "meas:B.000", "meas2:C.000", "meas2:D.000"}));
 
     armNext("meas:", "write", "cut");
     errno = 0;
