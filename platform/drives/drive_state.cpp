@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <sys/stat.h>
@@ -22,9 +24,17 @@
 
 namespace {
 
-// One writer of the state files in this process; recursive for what a power cut at the state's own
-// rewrite removes.
-std::recursive_mutex gStateLock;
+// One writer of each drive's state file in this process, so that a drive that hangs in its rewrite
+// holds no other drive's; recursive for what a power cut at the state's own rewrite removes.
+std::recursive_mutex& stateLockOf(const std::string& file) {
+    static std::mutex m;
+    static auto* locks =
+        new std::map<std::string, std::unique_ptr<std::recursive_mutex>>; // used while the process ends
+    std::lock_guard<std::mutex> g(m);
+    std::unique_ptr<std::recursive_mutex>& lock = (*locks)[file];
+    if (!lock) lock = std::make_unique<std::recursive_mutex>();
+    return *lock;
+}
 
 bool parseNumber(const std::string& text, uint32_t* value) {
     if (text.empty() || text[0] < '0' || text[0] > '9') return false;
@@ -290,7 +300,7 @@ bool drive_stateAvailableNow(const char* drive) {
 bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), void* context) {
     const std::string file = drive_stateFile(drive);
     if (file.empty()) return false;
-    std::lock_guard<std::recursive_mutex> g(gStateLock);
+    std::lock_guard<std::recursive_mutex> g(stateLockOf(file));
     // Changed from outside meanwhile: the change is made again on what is there now.
     for (int attempt = 0; attempt < 20; ++attempt) {
         Read read;

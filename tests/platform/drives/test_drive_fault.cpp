@@ -276,19 +276,29 @@ TEST(DriveFault, Hold0HoldsEveryOperationUntilReleased) {
         {"truncate", "truncate", [&] { bfs_truncate(fd, 0); }},
         {"close", "close", [&] { bfs_close(fd); }},
     };
+    // Another drive goes on meanwhile, its state's rewrite too.
+    const int other = openDrive("meas2:");
+    uint32_t otherAttr = 0;
     for (const auto& r : rows) {
         armNext("meas:", r.op, "hold0");
-        std::atomic<bool> done{false};
+        std::atomic<bool> done{false}, otherDone{false};
         std::thread caller([&] {
             r.call();
             done = true;
         });
         EXPECT_TRUE(waitUntil([] { return drivefault_holding() == 1; })) << r.what;
+        std::thread beside([&] {
+            bfs_ioctl(other, IO_IOCTL_BFS_SET_DIR_ATTR, ++otherAttr & 1);
+            otherDone = true;
+        });
+        EXPECT_TRUE(waitUntil([&] { return otherDone.load(); }, 5000)) << r.what << ": the other drive waits";
         EXPECT_FALSE(done.load()) << r.what;
         drivefault_release();
         EXPECT_TRUE(waitUntil([&] { return done.load(); })) << r.what;
         caller.join();
+        beside.join();
         drivefault_clear();
     }
+    bfs_close(other);
     bfs_close(drive);
 }
