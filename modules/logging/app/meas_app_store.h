@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 
 // All open files of all instances in the order they were opened, under gFileQueueSem.
 extern LIST gFileQueue;
@@ -77,7 +79,10 @@ void MeasAppStore_newRun();
 // no record leaves the queue). poll() gives 0 while one of them is still on its way to its drives,
 // 1 once each is closed whole on every drive it is written to, and -1 once they are settled with a
 // file unfinished on a drive, or once nothing about them has moved for 10 s (`stallTicks`,
-// 100 us each): the files still waited for are then named in the log as not finished.
+// 100 us each): the files still waited for are then named in the log as not finished. A file on its
+// own that has not moved for that long counts as unfinished too, and from 9 s after the wait was
+// made the bound shrinks to 2 s at 11 s, so that the answer comes within 12 s unless a file still
+// moves (a long copy that writes on).
 class MeasAppStore_FilesWait {
 public:
     explicit MeasAppStore_FilesWait(const char* who, uint32_t stallTicks = 100000);
@@ -104,6 +109,13 @@ private:
     uint32_t stallTicks_;
     uint64_t signature_ = 0;
     uint32_t movedAt_;
+    uint32_t madeAt_;
+    static constexpr uint32_t kAnswerTicks = 110000;   // 11 s
+    static constexpr uint32_t kLastStallTicks = 20000; // 2 s
+    // The stall bound now: `stallTicks`, shrinking towards the answer's bound.
+    uint32_t bound() const;
+    // Each file's own signature and when it last changed.
+    std::map<const void*, std::pair<uint64_t, uint32_t>> fileMoved_;
     int result_ = 0;
 };
 // Records settled on their drives leave the file queue while no wait is made (a file left

@@ -10,6 +10,7 @@
 
 #include "laptiming/lapoutfra.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -63,7 +64,8 @@ void MeasAppStore_newRun() {
 }
 
 MeasAppStore_FilesWait::MeasAppStore_FilesWait(const char* who, uint32_t stallTicks)
-    : who_(who), run_(gRun.load()), stallTicks_(stallTicks), movedAt_(time_getTimestamp()) {
+    : who_(who), run_(gRun.load()), stallTicks_(stallTicks), movedAt_(time_getTimestamp()),
+      madeAt_(movedAt_) {
     // Under the queue's lock: a prune that runs meanwhile either sees the wait or is done before it.
     MeasAppStore_QueueLock lk("MeasAppStore_FilesWait");
     gWaits.fetch_add(1);
@@ -74,8 +76,18 @@ MeasAppStore_FilesWait::~MeasAppStore_FilesWait() {
     gWaits.fetch_sub(1);
 }
 
+uint32_t MeasAppStore_FilesWait::bound() const {
+    if (stallTicks_ == UINT32_MAX) return stallTicks_;
+    // The answer comes within 12 s of the request: from 1 s before that on, what has not moved for
+    // 2 s is given up on (a copy that still writes goes on moving and is waited for).
+    const uint32_t elapsed = time_getTimestamp() - madeAt_;
+    const uint32_t left = elapsed < kAnswerTicks ? kAnswerTicks - elapsed : 0;
+    return std::min(stallTicks_, std::max(left, kLastStallTicks));
+}
+
 int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char* why) {
     std::vector<MeasAppStore_FileInfo_s*> given;
+    const uint32_t stall = bound();
     bool pending = false, unfinished = false;
     uint64_t signature = 0;
     {
@@ -88,7 +100,21 @@ int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char
         for (MeasAppStore_FileInfo_s* f : files) {
             if (int32_t(f->run - run_) > 0) continue; // a later run's: not this wait's
             std::string what;
-            const int r = standing(f, &what, stallTicks_);
+            int r = standing(f, &what, stall);
+            // Each file on its own: one that waits and has not moved for the bound since the wait
+            // was made (a copy that never writes, a write-through that hangs) is given up on,
+            // whatever else moves meanwhile.
+            const uint64_t own = uint64_t(f->closeState.load()) * 7 + f->progress.load() +
+                                 f->copyState.load() + uint64_t(f->closedOn.load()) * 3 +
+                                 uint64_t(f->failedOn.load()) * 5;
+            auto moved = fileMoved_.find(f);
+            const uint32_t now = time_getTimestamp();
+            if (moved == fileMoved_.end() || moved->second.first != own)
+                fileMoved_[f] = {own, now};
+            else if (r == 0 && uint32_t(now - moved->second.second) >= stall) {
+                r = -1;
+                what += ", where nothing went on for " + std::to_string(stall / 10000) + " s";
+            }
             // A file this wait counts unfinished says so when it is finished after all.
             if (r < 0) f->toldUnfinished = 1;
             signature = signature * 31 + f->closeState.load() * 7 + f->progress.load() + f->copyState.load() +
@@ -139,10 +165,11 @@ int MeasAppStore_FilesWait::poll() {
         syslogx(LOG_PRIO_ERR, "%s: files not finished: %s", who_, waitsFor().c_str());
         return result_ = r;
     }
-    if (uint32_t(time_getTimestamp() - movedAt_) < stallTicks_) return 0;
+    const uint32_t stall = bound();
+    if (uint32_t(time_getTimestamp() - movedAt_) < stall) return 0;
     const std::string waits = waitsFor();
     char why[64];
-    std::snprintf(why, sizeof why, "nothing moved for %u s", unsigned(stallTicks_ / 10000));
+    std::snprintf(why, sizeof why, "nothing moved for %u s", unsigned(stall / 10000));
     result_ = evaluate(nullptr, true, why);
     if (result_ == 0) result_ = -1;
     if (!waits.empty()) syslogx(LOG_PRIO_ERR, "%s: gives up on files: %s", who_, waits.c_str());

@@ -297,6 +297,7 @@ int meas_app_PreTrigFileSettled(void* handle, const MeasAppStore_FileInfo_s* fil
 }
 
 int meas_app_PreTrigIsOfflineDataFlushed() {
+    if (Pretrigger::leftBehindBusy()) return 0;
     ScopeLock guard(storesLock(), "meas_app_PreTrigIsOfflineDataFlushed");
     for (Pretrigger* p : gStores)
         if (p && !p->isOfflineDataFlushed()) return 0;

@@ -545,6 +545,9 @@ bool BFSWriter::close(int vfIdx) {
         releaseEntry(e, FILE_CLOSED);
         return false;
     }
+    // Told to the record itself: a writer its store left behind while it hung has no virtual file
+    // to tell it through when it comes back.
+    if (e.info) e.info->closedOn.fetch_or(writerBit(measIdx_, actionID()));
     noteProgress(e);
     releaseEntry(e, FILE_CLOSED);
     return true;

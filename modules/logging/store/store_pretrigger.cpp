@@ -8,7 +8,9 @@
 #include "measdata/seram.h"
 
 #include <cstdio>
+#include <mutex>
 #include <new>
+#include <vector>
 
 namespace measure::store {
 
@@ -72,6 +74,14 @@ int Fragmenter::checkFragment() {
 }
 
 namespace {
+// Writers left behind with their store because they hung in their drive (kept for good): one whose
+// drive comes back finishes the action it had in hand.
+std::mutex gLeftBehindLock;
+std::vector<Writer*>& leftBehind() {
+    static auto* writers = new std::vector<Writer*>;
+    return *writers;
+}
+
 uint32_t nextStoreId() {
     static std::atomic<uint32_t> last{0};
     return last.fetch_add(1) + 1;
@@ -110,10 +120,14 @@ Pretrigger::~Pretrigger() {
     // The writers go before the Backend they read.
     for (Writer* w : writers_) w->taskStopAsync();
     std::vector<Writer*> stuck;
-    // One that hangs in its drive (it has not come round its loop for 10 s) is not waited for; one
-    // that does not end in 3 s hangs there too.
-    for (Writer* w : writers_)
-        if ((w->hasTask() && !w->alive()) || !w->taskStop(kWriterStopTicks, false)) stuck.push_back(w);
+    // One that hangs in its drive (it has not come round its loop for 10 s, or has been in one drive
+    // call for 3 s without getting anything onto its drive) is not waited for; one that does not
+    // end in 3 s hangs there too. A writer that waits for room comes round its loop and ends.
+    const uint32_t now = time_getTimestamp();
+    for (Writer* w : writers_) {
+        const bool hangs = w->hasTask() && (!w->alive() || (!w->stalled() && w->stalledTicks(now) >= 30000));
+        if (hangs || !w->taskStop(kWriterStopTicks, false)) stuck.push_back(w);
+    }
     if (backend_) {
         for (Writer* w : writers_) backend_->remove(w);
     }
@@ -124,6 +138,10 @@ Pretrigger::~Pretrigger() {
         // What the Backend's close actions did not take with them: files never closed.
         virtualFiles.reset(measIdx_);
     } else {
+        {
+            std::lock_guard<std::mutex> lk(gLeftBehindLock);
+            leftBehind().insert(leftBehind().end(), stuck.begin(), stuck.end());
+        }
         for (Writer* w : stuck)
             syslogx(LOG_PRIO_ERR,
                     "Pretrigger::~Pretrigger(%d): writer of %s hangs in its drive, its store is left behind",
@@ -136,6 +154,13 @@ Pretrigger::~Pretrigger() {
     }
     holding_.clear();
     semDelete(wake_);
+}
+
+bool Pretrigger::leftBehindBusy() {
+    std::lock_guard<std::mutex> lk(gLeftBehindLock);
+    for (Writer* w : leftBehind())
+        if (w->hasTask() && w->busy()) return true;
+    return false;
 }
 
 void Pretrigger::adoptWriter(Writer* writer) {
