@@ -387,6 +387,9 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
 }
 
 void BFSWriter::failFile(FileEntry& e, int error, const char* why) {
+    // A stick's calls fail with ENODEV once it is pulled: whichever call met the pull first, before
+    // the pull was told to the writer, the reason is the pull.
+    if (error == ENODEV && type() == WRITER_USB) why = "the stick was pulled";
     char reason[96];
     if (error)
         std::snprintf(reason, sizeof reason, "%s (%s)", why, std::strerror(error));
