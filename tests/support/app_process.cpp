@@ -37,21 +37,37 @@ AppProcess::AppProcess(const std::string& deviceRoot, const std::vector<std::str
     const std::string exe = appExecutable();
     const std::string out = outDir_ + "/stdout.txt";
     const std::string err = outDir_ + "/stderr.txt";
+    // Everything the child needs is made before the fork: a test with threads may fork while another
+    // thread holds the allocator's lock, and the child may then call only what is safe after a fork.
+    std::vector<std::string> envText;
+    for (char** e = environ; *e; ++e) {
+        const std::string kv = *e;
+        const std::string name = kv.substr(0, kv.find('='));
+        bool replaced = name == "DEVICE_ROOT";
+        for (const auto& x : extraEnv) replaced = replaced || x.substr(0, x.find('=')) == name;
+        if (!replaced) envText.push_back(kv);
+    }
+    bool rootGiven = false;
+    for (const auto& kv : extraEnv) rootGiven = rootGiven || kv.rfind("DEVICE_ROOT=", 0) == 0;
+    if (!rootGiven) envText.push_back("DEVICE_ROOT=" + root_);
+    for (const auto& kv : extraEnv) envText.push_back(kv);
+    std::vector<char*> envp;
+    for (std::string& kv : envText) envp.push_back(kv.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argText = {exe};
+    argText.insert(argText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argText) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        const int in = open("/dev/null", O_RDONLY);
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
         dup2(o, 1);
         dup2(e, 2);
         dup2(in, 0);
-        setenv("DEVICE_ROOT", root_.c_str(), 1);
-        for (const auto& kv : extraEnv) putenv(strdup(kv.c_str()));
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(exe.c_str()));
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
+        execve(exe.c_str(), argv.data(), envp.data());
         _exit(127);
     }
 }

@@ -34,6 +34,10 @@ std::string findProgram(const std::string& name) {
 // Runs a program to its end; its exit code (-1 when it could not run or was killed), its output in
 // `output`.
 int runProgram(const std::vector<std::string>& argv, const std::string& outputFile, std::string* output) {
+    // Made before the fork: the child of a process with threads calls only what is safe there.
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -41,9 +45,6 @@ int runProgram(const std::vector<std::string>& argv, const std::string& outputFi
         dup2(out, 1);
         dup2(out, 2);
         dup2(in, 0);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
