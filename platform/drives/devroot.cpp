@@ -231,6 +231,11 @@ bool devpath_driveDir(const char* drive, std::string* hostDir) {
     return true;
 }
 
+std::string devpath_drive(const std::string& devicePath) {
+    const size_t colon = devicePath.find(':');
+    return colon == std::string::npos ? devicePath : devicePath.substr(0, colon + 1);
+}
+
 bool devpath_driveOfFolder(const std::string& folder, std::string* drive) {
     for (const char* d : kDrives)
         if (folder == driveFolder(d)) {

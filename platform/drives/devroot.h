@@ -54,6 +54,9 @@ bool devpath_toHost(const char* devicePath, std::string* hostPath);
 // Host folder of a drive name with or without the colon ("meas", "meas:"); false when unknown.
 bool devpath_driveDir(const char* drive, std::string* hostDir);
 
+// The drive of a device path, with its colon: "meas:" of "meas:/A0101000.001"; a path without a
+// colon is taken for a drive name as it stands.
+std::string devpath_drive(const std::string& devicePath);
 // The drive (without the colon) whose folder under the root is `folder`; false when none is.
 bool devpath_driveOfFolder(const std::string& folder, std::string* drive);
 

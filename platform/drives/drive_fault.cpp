@@ -1,5 +1,6 @@
 #include "platform/drives/drive_fault.h"
 
+#include "platform/drives/devroot.h"
 #include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
 
@@ -55,12 +56,6 @@ thread_local int tQuiet = 0;
 Faults& faults() {
     static auto* f = new Faults; // drive calls may come while the process ends
     return *f;
-}
-
-// The drive of a device path: "meas:" of "meas:/A0101000.001".
-std::string driveOf(const std::string& path) {
-    const size_t colon = path.find(':');
-    return colon == std::string::npos ? path : path.substr(0, colon + 1);
 }
 
 std::string taskName() {
@@ -207,14 +202,14 @@ DriveFaultQuiet::~DriveFaultQuiet() {
 uint32_t drivefault_calls(const char* drive, DriveOp op) {
     Faults& f = faults();
     std::lock_guard<std::mutex> lk(f.m);
-    const auto it = f.calls.find({driveOf(drive ? drive : ""), int(op)});
+    const auto it = f.calls.find({devpath_drive(drive ? drive : ""), int(op)});
     return it == f.calls.end() ? 0 : it->second;
 }
 
 uint32_t drivefault_taskCalls(const char* drive, DriveOp op, const std::string& task) {
     Faults& f = faults();
     std::lock_guard<std::mutex> lk(f.m);
-    const auto it = f.taskCalls.find({driveOf(drive ? drive : ""), int(op), task});
+    const auto it = f.taskCalls.find({devpath_drive(drive ? drive : ""), int(op), task});
     return it == f.taskCalls.end() ? 0 : it->second;
 }
 
@@ -246,7 +241,7 @@ int drivefault_enter(const std::string& path, DriveOp op) {
     static std::once_flag fromEnvironment;
     std::call_once(fromEnvironment, armFromEnvironment);
     Faults& f = faults();
-    const std::string drive = driveOf(path);
+    const std::string drive = devpath_drive(path);
     const std::string task = taskName();
     DriveFault due;
     bool hit = false;

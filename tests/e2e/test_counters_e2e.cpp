@@ -31,12 +31,6 @@ constexpr uint16_t DEV_PID = 17; // application index 1
 constexpr const char* DEV_INDEX = "1";
 constexpr int kSlowNvMs = 30000; // clearing the lap stack writes 257 NV records, each synced twice
 
-int countOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
-
 bool logShows(AppProcess& dev, const std::string& what, int times = 1, int timeoutMs = kSlowNvMs) {
     return waitUntil([&] { return countOf(dev.logText(), what) >= times; }, timeoutMs);
 }

@@ -108,12 +108,6 @@ double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-size_t countOf(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 std::string fixed(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", v);
@@ -451,11 +445,11 @@ Result runScenario(const Fault& fault) {
     auto until = [&](const std::function<bool()>& ready, int ms) {
         return waitFor([&] { return !alive() || ready(); }, ms) && alive();
     };
-    auto logged = [&](const std::string& what, size_t above, int ms) {
+    auto logged = [&](const std::string& what, int above, int ms) {
         return until([&] { return countOf(dev->logText(), what) > above; }, ms);
     };
     auto newFile = [&](int ms) {
-        const size_t made = countOf(dev->logText(), "VirtualFile::VirtualFile() created");
+        const int made = countOf(dev->logText(), "VirtualFile::VirtualFile() created");
         return logged("VirtualFile::VirtualFile() created", made, ms);
     };
     auto stickState = [&](bool in) {
@@ -578,7 +572,7 @@ Result runScenario(const Fault& fault) {
         piece = files.back();
         pieceSize = std::filesystem::file_size(stick + "/" + piece);
     }
-    const size_t cuts = countOf(dev->logText(), "VirtualFile::VirtualFile() created");
+    const int cuts = countOf(dev->logText(), "VirtualFile::VirtualFile() created");
     stickState(true);
     logged("a stick arrived", 1, 8000);
     logged("VirtualFile::VirtualFile() created", cuts, 8000); // the arrival's cut
@@ -587,7 +581,7 @@ Result runScenario(const Fault& fault) {
     // the stop's answer does not wait for), its end, a destroy, the stick pulled, and one 0xED.
     if (alive()) {
         watch.settle(false);
-        const size_t starts = countOf(dev->logText(), "New measurement started");
+        const int starts = countOf(dev->logText(), "New measurement started");
         request(0xE1, "the stop", true);
         if (!unanswered && alive()) {
             pcs.command(0xEE);
@@ -605,7 +599,7 @@ Result runScenario(const Fault& fault) {
     // device sees it: the shutdown waits for the copy its arrival asks for.
     if (!unanswered && alive()) {
         watch.settle(false);
-        const size_t starts = countOf(dev->logText(), "New measurement started");
+        const int starts = countOf(dev->logText(), "New measurement started");
         request(0xE1, "the stop with the stick out", false);
         if (!unanswered && alive()) {
             pcs.command(0xEE);
@@ -616,7 +610,7 @@ Result runScenario(const Fault& fault) {
         }
     }
     if (alive()) {
-        const size_t arrivals = countOf(dev->logText(), "a stick arrived");
+        const int arrivals = countOf(dev->logText(), "a stick arrived");
         stickState(true);
         logged("a stick arrived", arrivals, 8000);
     }
@@ -754,7 +748,7 @@ TEST(FaultCampaignE2E, EveryRuleHoldsWithADriveFault) {
     EXPECT_TRUE(base.allDone && base.broken.empty()) << base.log;
     // Closed files leave the file queue while logging runs: the lap's and the fragment's before the
     // stop.
-    EXPECT_GE(countOf(base.log.substr(0, base.log.find("Trevanox connected")), "from gFileQueue"), 2u);
+    EXPECT_GE(countOf(base.log.substr(0, base.log.find("Trevanox connected")), "from gFileQueue"), 2);
     ASSERT_FALSE(base.counts.empty());
     const double baseTook = since(started);
 

@@ -18,17 +18,12 @@
 using testsupport::AppProcess;
 using testsupport::readFile;
 using testsupport::TempDir;
+using testsupport::countOf;
 
 namespace {
 
 constexpr uint32_t kBootCounter = 257; // NV record of the boot counter, index = application index
 constexpr uint32_t kErrorMemory = 258;
-
-int countOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
 
 bool startedUp(const AppProcess& app) {
     return app.logText().find("main(): start-up done") != std::string::npos;

@@ -17,14 +17,9 @@
 
 using testsupport::AppProcess;
 using testsupport::TempDir;
+using testsupport::countOf;
 
 namespace {
-
-int countOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
 
 void expectOrderedShutdown(const std::string& log) {
     const size_t begin = log.find("postrun: ordered shutdown begins");

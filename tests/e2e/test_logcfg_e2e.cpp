@@ -21,12 +21,6 @@ namespace {
 constexpr const char* INDEX = "0";
 constexpr uint32_t DRIVES_READY = 0x8000;
 
-int countOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
-
 void configure(const std::string& root, const std::string& name, double value) {
     std::string program, pageLength, log;
     ASSERT_TRUE(learnDatasetIdentity(root, INDEX, &program, &pageLength, &log)) << log;

@@ -40,12 +40,6 @@ constexpr const char* INDEX = "0";
 constexpr uint8_t FAST = 1;     // 1 ms block: RtpIndex, ana01, ana02
 constexpr uint8_t COUNTERS = 2; // 10 ms block: lap, outing, fragment, absolute lap
 
-int countOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
-
 // A device root with the sample logging configuration, PCODE 0x1234 and no USB stick; a data
 // delay in ms other than the default when `dataDelayMs` is given.
 void prepare(const TempDir& root, uint32_t dataDelayMs = 0) {

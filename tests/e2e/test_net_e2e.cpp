@@ -27,17 +27,12 @@
 
 using testsupport::AppProcess;
 using testsupport::TempDir;
+using testsupport::countOf;
 
 namespace {
 
 bool waitFor(const std::function<bool()>& pred, int timeoutMs) {
     return testsupport::waitUntil(pred, timeoutMs);
-}
-
-int countOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
 }
 
 sockaddr_in at(const char* address, uint16_t port) {

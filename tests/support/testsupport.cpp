@@ -82,6 +82,12 @@ std::vector<std::string> drainSyslog() {
     return out;
 }
 
+int countOf(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
 int countContaining(const std::vector<std::string>& lines, const std::string& text) {
     int n = 0;
     for (const auto& l : lines) n += l.find(text) != std::string::npos;

@@ -38,6 +38,8 @@ bool waitUntil(const std::function<bool()>& ready, int timeoutMs = 20000);
 std::vector<std::string> drainSyslog();
 // How many of `lines` contain `text`.
 int countContaining(const std::vector<std::string>& lines, const std::string& text);
+// How many times `what` is in `text` (overlapping ones each).
+int countOf(const std::string& text, const std::string& what);
 
 // Absolute path of a file in the repository's tests/data folder.
 std::string testdataPath(const std::string& rel);

@@ -88,6 +88,7 @@ uint32_t MeasAppStore_FilesWait::bound() const {
 int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char* why) {
     std::vector<MeasAppStore_FileInfo_s*> given;
     const uint32_t stall = bound();
+    const uint32_t now = time_getTimestamp();
     bool pending = false, unfinished = false;
     uint64_t signature = 0;
     {
@@ -108,7 +109,6 @@ int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char
                                  f->copyState.load() + uint64_t(f->closedOn.load()) * 3 +
                                  uint64_t(f->failedOn.load()) * 5;
             auto moved = fileMoved_.find(f);
-            const uint32_t now = time_getTimestamp();
             if (moved == fileMoved_.end() || moved->second.first != own)
                 fileMoved_[f] = {own, now};
             else if (r == 0 && uint32_t(now - moved->second.second) >= stall) {
@@ -117,8 +117,7 @@ int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char
             }
             // A file this wait counts unfinished says so when it is finished after all.
             if (r < 0) f->toldUnfinished = 1;
-            signature = signature * 31 + f->closeState.load() * 7 + f->progress.load() + f->copyState.load() +
-                        uint64_t(f->closedOn.load()) * 3 + uint64_t(f->failedOn.load()) * 5 + uintptr_t(f);
+            signature = signature * 31 + own + uintptr_t(f);
             if (r < 0) unfinished = true;
             if (r == 0) {
                 pending = true;

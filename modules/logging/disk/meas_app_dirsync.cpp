@@ -1,13 +1,12 @@
 #include "logging/disk/meas_app_dirsync.h"
 
+#include "framework/per_key.h"
 #include "framework/syslog.h"
 #include "platform/drives/bfs.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -22,22 +21,9 @@ struct DriveRecord {
     std::set<uint32_t> lost; // those that failed, by number
 };
 
-struct Records {
-    std::mutex m;
-    std::map<std::string, std::unique_ptr<DriveRecord>> drives;
-};
-
-Records& records() {
-    static auto* r = new Records; // writers may still ask while the process ends
-    return *r;
-}
-
 DriveRecord& recordOf(const char* drive) {
-    Records& r = records();
-    std::lock_guard<std::mutex> lk(r.m);
-    auto& d = r.drives[drive ? drive : ""];
-    if (!d) d = std::make_unique<DriveRecord>();
-    return *d;
+    static auto* records = new PerKey<DriveRecord>; // writers may still ask while the process ends
+    return records->get(drive ? drive : "");
 }
 
 int entryOf(DriveRecord& d, uint32_t mark) {

@@ -1,5 +1,6 @@
 #include "logging/disk/meas_app_drivecall.h"
 
+#include "framework/per_key.h"
 #include "framework/syslog.h"
 #include "platform/rtos/rtos.h"
 
@@ -7,7 +8,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,13 +39,8 @@ struct DriveTask {
     TASK_ID task = TASK_ID_ERROR;
 };
 
-struct Tasks {
-    std::mutex m;
-    std::map<std::string, std::unique_ptr<DriveTask>> drives;
-};
-
-Tasks& tasks() {
-    static auto* t = new Tasks; // calls may hang in their tasks while the process ends
+PerKey<DriveTask>& tasks() {
+    static auto* t = new PerKey<DriveTask>; // calls may hang in their tasks while the process ends
     return *t;
 }
 
@@ -93,23 +88,19 @@ void driveTask(DriveTask* d) {
 }
 
 DriveTask* taskOf(const char* drive) {
-    Tasks& t = tasks();
-    std::lock_guard<std::mutex> lk(t.m);
-    auto& d = t.drives[drive ? drive : ""];
-    if (d) return d->task == TASK_ID_ERROR ? nullptr : d.get();
-    d = std::make_unique<DriveTask>();
-    d->drive = drive ? drive : "";
-    d->wake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
-    std::string name = "r_DrvCall_" + d->drive;
-    if (!name.empty() && name.back() == ':') name.pop_back();
-    DriveTask* raw = d.get();
-    if (d->wake)
-        d->task = taskSpawn(name.c_str(), kCallPriority, VX_FP_TASK, kCallStack, [raw] { driveTask(raw); });
-    if (d->task == TASK_ID_ERROR) {
-        syslogx(LOG_PRIO_ERR, "meas_app_driveCall(): the task of '%s' cannot be started", d->drive.c_str());
-        return nullptr;
-    }
-    return raw;
+    DriveTask& d = tasks().get(drive ? drive : "", [drive](DriveTask& made) {
+        made.drive = drive ? drive : "";
+        made.wake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+        std::string name = "r_DrvCall_" + made.drive;
+        if (!name.empty() && name.back() == ':') name.pop_back();
+        DriveTask* raw = &made;
+        if (made.wake)
+            made.task =
+                taskSpawn(name.c_str(), kCallPriority, VX_FP_TASK, kCallStack, [raw] { driveTask(raw); });
+        if (made.task == TASK_ID_ERROR)
+            syslogx(LOG_PRIO_ERR, "meas_app_driveCall(): the task of '%s' cannot be started", made.drive.c_str());
+    });
+    return d.task == TASK_ID_ERROR ? nullptr : &d;
 }
 
 // Queues the job; null when the drive hangs or the queue is full.
@@ -164,14 +155,8 @@ bool meas_app_driveCallAsync(const char* drive, const char* what, std::function<
 }
 
 bool meas_app_driveHung(const char* drive, std::string* what) {
-    DriveTask* d = nullptr;
-    {
-        Tasks& t = tasks();
-        std::lock_guard<std::mutex> lk(t.m);
-        const auto it = t.drives.find(drive ? drive : "");
-        if (it == t.drives.end()) return false;
-        d = it->second.get();
-    }
+    DriveTask* d = tasks().find(drive ? drive : "");
+    if (!d) return false;
     std::unique_lock<std::mutex> lk(d->m);
     if (!d->current || (!d->toldHung && !hangsLocked(*d))) return false;
     if (what) *what = d->current->what;

@@ -1,8 +1,10 @@
 #include "logging/store/store_sync.h"
 
+#include "framework/per_key.h"
 #include "framework/syslog.h"
 #include "logging/disk/meas_app_dirsync.h"
 #include "platform/drives/bfs.h"
+#include "platform/drives/devroot.h"
 #include "platform/rtos/rtos.h"
 
 #include <cerrno>
@@ -10,8 +12,6 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -43,31 +43,14 @@ struct Syncer {
     TASK_ID task = TASK_ID_ERROR;
 };
 
-struct Syncers {
-    std::mutex m;
-    std::map<std::string, std::unique_ptr<Syncer>> drives;
-};
-
-Syncers& syncers() {
-    static auto* s = new Syncers; // writers may still queue while the process ends
+PerKey<Syncer>& syncers() {
+    static auto* s = new PerKey<Syncer>; // writers may still queue while the process ends
     return *s;
-}
-
-// The drive of a device path: "meas:" of "meas:/A0101000.001".
-std::string driveOf(const std::string& path) {
-    const size_t colon = path.find(':');
-    return colon == std::string::npos ? path : path.substr(0, colon + 1);
 }
 
 Syncer& syncerOf(const std::string& path) {
-    Syncers& all = syncers();
-    std::lock_guard<std::mutex> lk(all.m);
-    auto& s = all.drives[driveOf(path)];
-    if (!s) {
-        s = std::make_unique<Syncer>();
-        s->drive = driveOf(path);
-    }
-    return *s;
+    const std::string drive = devpath_drive(path);
+    return syncers().get(drive, [&](Syncer& s) { s.drive = drive; });
 }
 
 void writeThrough(Syncer& s, const Request& r) {
@@ -196,13 +179,11 @@ void syncForget(const char* path) {
 }
 
 uint32_t syncPending() {
-    Syncers& all = syncers();
-    std::lock_guard<std::mutex> lk(all.m);
     uint32_t n = 0;
-    for (auto& [drive, s] : all.drives) {
-        std::lock_guard<std::mutex> sl(s->m);
-        n += uint32_t(s->queue.size()) + s->busy;
-    }
+    syncers().forEach([&](Syncer& s) {
+        std::lock_guard<std::mutex> lk(s.m);
+        n += uint32_t(s.queue.size()) + s.busy;
+    });
     return n;
 }
 
