@@ -487,9 +487,7 @@ bool BFSWriter::flushAll() {
     return flushDir() && ok;
 }
 
-bool BFSWriter::setReadOnly(FileEntry& e) {
-    const int fd = bfs_open(e.path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
+bool BFSWriter::setReadOnly(int fd) {
     bfs_stat st{};
     const bool done = bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) == 0 &&
                       bfs_ioctl(fd, FIOATTRIBSET, intptr_t(st.st_attrib | kAttrReadOnly)) == 0;
@@ -520,6 +518,9 @@ bool BFSWriter::close(int vfIdx) {
         }
     }
     // Whole means its data and its entry written through, in that order, and only then read-only.
+    // The descriptor that makes it read-only is opened before its path is checked, so that it holds
+    // the file written and not one put in its place meanwhile.
+    int readOnly = -1;
     if (e.state == FILE_OPEN) {
         if (bfs_ioctl(e.fd, FIOFLUSH, 0) != 0)
             failFile(e, errno, "its data could not be written through");
@@ -527,10 +528,13 @@ bool BFSWriter::close(int vfIdx) {
             failFile(e, EIO, "its data could not be written through");
         else if (meas_app_dirSyncNow(drive_, e.dirMark) < 0)
             failFile(e, EIO, "its entry could not be written through");
+        else if ((readOnly = bfs_open(e.path.c_str(), O_RDONLY)) < 0)
+            failFile(e, errno, "it cannot be made read-only");
         else
             stillThere(e); // fails it when its path names another file or none
     }
     if (e.state != FILE_OPEN) {
+        if (readOnly >= 0) bfs_close(readOnly);
         releaseEntry(e, FILE_CLOSED);
         return false;
     }
@@ -540,10 +544,11 @@ bool BFSWriter::close(int vfIdx) {
     e.fd = -1;
     if (bfs_close(fd) != 0) {
         failFile(e, errno, "its close failed");
+        bfs_close(readOnly);
         releaseEntry(e, FILE_CLOSED);
         return false;
     }
-    if (!setReadOnly(e)) {
+    if (!setReadOnly(readOnly)) {
         failFile(e, errno, "it cannot be made read-only");
         releaseEntry(e, FILE_CLOSED);
         return false;

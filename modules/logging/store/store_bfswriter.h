@@ -110,7 +110,9 @@ protected:
     void failFile(FileEntry& e, int error, const char* why);
     // The file is not this writer's to write (it never had any of it): out of its record's writers.
     void skipFile(FileEntry& e, int vfIdx);
-    bool setReadOnly(FileEntry& e);
+    // Sets the read-only byte through `fd`, a read descriptor of the file, and closes it; false
+    // with errno when the byte is not set.
+    static bool setReadOnly(int fd);
     void releaseEntry(FileEntry& e, uint8_t state);
     void setDirty(FileEntry& e, bool dirty);
     void noteProgress(FileEntry& e);
