@@ -241,9 +241,10 @@ void meas_app_main() {
             // A status block being collected still goes into the store: the store goes after it.
             meas_app_measdestroy();
             destroyClosing.reset();
-            meas_app_remoteinitAfterDestroy();
         }
     }
+    // A start or init that came while a stop or destroy was under way.
+    meas_app_remoteDeferred();
     // 5. Re-initialise.
     if (meas_app_reinitreq.load() == 1 && meas_app_DisksReady() == 0) {
         syslogx(LOG_PRIO_INFO, "Init new measurement");

@@ -1,11 +1,18 @@
 // The remote-control requests on the state machine's flags. The queue listener and the watch task
 // both make requests; one lock keeps each test-and-set whole between them (the state machine
 // itself only reads and clears the flags it carries out).
+//
+// A start or an init that comes while logging cannot take it yet (a stop whose blocks still stop,
+// a destroy still under way) is kept and carried out once the state machine is free, so that the
+// PC's disconnect always brings logging back; a later stop or destroy takes its place. An init
+// while a measurement exists (running or stopped) closes its files as a stop does, frees it and
+// builds it afresh from the configuration: a live measurement is never initialised twice.
 #include "logging/app/meas_app_remote.h"
 
 #include "framework/syslog.h"
 #include "logging/app/meas_app.h"
 #include "logging/app/meas_app_store.h"
+#include "logging/fifo/meas_app_blk.h"
 #include "logging/store/meas_app_pretrig.h"
 #include "measdata/cfg_system.h"
 #include "platform/rtos/rtos.h"
@@ -23,13 +30,31 @@ std::atomic<TASK_ID> remotectrl_lost_task_id{0};
 std::mutex gRemoteMutex;
 // A remote destroy set the remote-start lock; only a remote init takes it away.
 bool gDestroyed = false;
-// An init that came while a destroy was still under way (its answer may come at its bound, before
-// its teardown is done): carried out once the destroy is done, so that one 0xED always brings
-// logging back.
-std::atomic<bool> gInitAfterDestroy{false};
+// A start or init kept until the state machine is free (under gRemoteMutex; read by the state
+// machine's step without it).
+enum : uint8_t { DEFER_NONE = 0, DEFER_START = 1, DEFER_INIT = 2 };
+std::atomic<uint8_t> gDeferred{DEFER_NONE};
 
 bool loggingActive() {
     return cfg_system.loggingActive != 0;
+}
+
+// The shutdown's fast stop has begun: nothing is started or built any more.
+bool shuttingDown() {
+    return powerdown.load() != 0 || meas_app_faststopreq.load() != 0;
+}
+
+bool measurementBuilt() {
+    for (const meas_instance& m : meas)
+        if (m.config) return true;
+    return false;
+}
+
+// Keeps `what` for later; said once per request kept.
+void defer(uint8_t what, const char* who) {
+    if (gDeferred.exchange(what) != what)
+        syslogx(LOG_PRIO_INFO, "%s: logging cannot take it now (flags %03X); carried out once it can", who,
+                unsigned(meas_app_get_flags()));
 }
 
 // A request the state machine has not taken yet, besides start (bits 0, 1, 2, 4 and 6).
@@ -49,9 +74,22 @@ STATUS sendWatchEvent(uint32_t event) {
 int meas_app_remotestart() {
     if (!loggingActive()) return 1;
     std::lock_guard<std::mutex> lk(gRemoteMutex);
-    if (meas_app_startreq.load() || stopInitDestroyPending() || meas_app_remotestart_lock.load()) {
+    if (shuttingDown()) {
+        syslogx(LOG_PRIO_INFO, "meas_app_remotestart: the process shuts down, nothing is started");
+        return 1;
+    }
+    // A destroyed measurement has nothing to start, and a destroy under way leaves none.
+    if (meas_app_destroyreq.load() || meas_app_remotestart_lock.load()) {
         syslogx(LOG_PRIO_WARNING, "meas_app_remotestart: failed %03X", unsigned(meas_app_get_flags()));
         return 0;
+    }
+    // A start or an init on its way starts logging anyway.
+    if (meas_app_startreq.load() || meas_app_reinitreq.load() || meas_app_hstinitreq.load() ||
+        gDeferred.load() == DEFER_INIT)
+        return 1;
+    if (stopInitDestroyPending()) {
+        defer(DEFER_START, "meas_app_remotestart");
+        return 1;
     }
     if (meas_app_running.load() == 0) {
         meas_app_startreq = 1;
@@ -73,8 +111,10 @@ int meas_app_remotestart() {
 int meas_app_remotestop(uint32_t ip) {
     if (!loggingActive()) return 1;
     std::lock_guard<std::mutex> lk(gRemoteMutex);
+    if (shuttingDown()) return 1; // the shutdown closes every file itself
     if (meas_app_startreq_condition() || stopInitDestroyPending()) return 0;
     // The start request goes first, so that no step starts what this one stops.
+    gDeferred = DEFER_NONE;
     meas_app_startreq = 0;
     meas_app_stopreq = 1;
     remotectrl_remoteinit_lock = 0;
@@ -87,16 +127,32 @@ int meas_app_remotestop(uint32_t ip) {
 int meas_app_remoteinit() {
     if (!loggingActive()) return 1;
     std::lock_guard<std::mutex> lk(gRemoteMutex);
-    if (meas_app_destroyreq.load() && !remotectrl_remoteinit_lock.load()) {
-        if (!gInitAfterDestroy.exchange(true))
-            syslogx(LOG_PRIO_INFO, "meas_app_remoteinit: the destroy is still under way; logging is built "
-                                   "again once it is done");
+    if (shuttingDown()) {
+        syslogx(LOG_PRIO_INFO, "meas_app_remoteinit: the process shuts down, nothing is built");
         return 1;
     }
-    if (stopInitDestroyPending() || remotectrl_remoteinit_lock.load()) {
+    if (remotectrl_remoteinit_lock.load()) {
         syslogx(LOG_PRIO_WARNING, "meas_app_remoteinit: failed %03X", unsigned(meas_app_get_flags()));
         return 0;
     }
+    if (meas_app_reinitreq.load() || meas_app_hstinitreq.load()) return 1; // one is on its way
+    if (stopInitDestroyPending()) {
+        defer(DEFER_INIT, "meas_app_remoteinit");
+        return 1;
+    }
+    if (measurementBuilt()) {
+        // Closed as a stop closes it and freed first; the init follows once that is done.
+        syslogx(LOG_PRIO_INFO,
+                "meas_app_remoteinit: the measurement is there (flags %03X): its files are closed, then it is "
+                "built afresh",
+                unsigned(meas_app_get_flags()));
+        meas_app_startreq = 0;
+        meas_app_stopreq = 1;
+        meas_app_destroyreq = 1;
+        gDeferred = DEFER_INIT;
+        return 1;
+    }
+    gDeferred = DEFER_NONE;
     meas_app_reinitreq = 1;
     meas_app_remotestart_lock = 0;
     gDestroyed = false;
@@ -109,14 +165,27 @@ int meas_app_remoteinit() {
     return 1;
 }
 
-void meas_app_remoteinitAfterDestroy() {
-    if (gInitAfterDestroy.exchange(false)) meas_app_remoteinit();
+void meas_app_remoteDeferred() {
+    const uint8_t what = gDeferred.load();
+    if (what == DEFER_NONE || stopInitDestroyPending()) return;
+    {
+        std::lock_guard<std::mutex> lk(gRemoteMutex);
+        // A stop or destroy may have taken its place meanwhile.
+        if (gDeferred.load() != what || stopInitDestroyPending()) return;
+        gDeferred = DEFER_NONE;
+    }
+    if (what == DEFER_INIT)
+        meas_app_remoteinit();
+    else
+        meas_app_remotestart();
 }
 
 int meas_app_remotedestroy(uint32_t ip) {
     if (!loggingActive()) return 1;
     std::lock_guard<std::mutex> lk(gRemoteMutex);
+    if (shuttingDown()) return 1; // the shutdown closes every file itself
     if (meas_app_stopreq.load() || meas_app_destroyreq.load() || meas_app_blkstopreq.load()) return 0;
+    gDeferred = DEFER_NONE;
     meas_app_reinitreq = 0;
     meas_app_hstinitreq = 0;
     meas_app_startreq = 0;

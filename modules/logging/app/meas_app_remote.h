@@ -27,9 +27,9 @@ extern std::atomic<uint8_t> remotectrl_retry_ctr, remotectrl_remoteinit_lock;
 int meas_app_remotestart();
 int meas_app_remotestop(uint32_t ip);
 int meas_app_remoteinit();
-// The state machine, once a destroy is done: an init that came while it was under way is carried
-// out now.
-void meas_app_remoteinitAfterDestroy();
+// The state machine, at each step: a start or init kept while logging could not take it is
+// carried out once no stop, init or destroy is pending.
+void meas_app_remoteDeferred();
 int meas_app_remotedestroy(uint32_t ip);
 int meas_app_remoteTransfer(uint32_t ip);
 // Whether the state machine has yet to carry a request out (stopped; the transfer's stop;
