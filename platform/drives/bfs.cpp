@@ -1,6 +1,7 @@
 #include "platform/drives/bfs.h"
 
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/drives/drive_dirinfo.h"
 #include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_loss.h"
@@ -260,6 +261,7 @@ int rootRequest(const Where& root, int request, intptr_t arg) {
 int bfs_open(const char* devicePath, int flags, mode_t mode) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);
+    const DriveCallMark mark(w.drive, "open");
     if (const int e = faultFor(w.drive, DRIVE_OP_OPEN)) return fail(e);
     if (!driveThere(w.drive, nullptr)) return fail(ENODEV);
     int fd = -1;
@@ -301,6 +303,7 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
 
 int bfs_close(int fd) {
     const std::string drive = driveOfFd(fd, true);
+    const DriveCallMark mark(drive, "close");
     int e = faultFor(drive, DRIVE_OP_CLOSE);
     if (!e && openDriveGone(drive)) e = ENODEV;
     // A failed close lets go of the descriptor all the same, as the kernel's does.
@@ -318,6 +321,7 @@ int bfs_dup(int fd) {
 
 ssize_t bfs_write(int fd, const void* data, size_t n) {
     const std::string drive = driveOfFd(fd);
+    const DriveCallMark mark(drive, "write");
     int fault = faultFor(drive, DRIVE_OP_WRITE);
     if (fault == DRIVE_FAULT_DELETE_HERE || fault == DRIVE_FAULT_RENAME_HERE) {
         // Someone takes the file away under its writer; the write goes on into the open file.
@@ -350,6 +354,7 @@ ssize_t bfs_write(int fd, const void* data, size_t n) {
 
 int bfs_truncate(int fd, uint64_t length) {
     const std::string drive = driveOfFd(fd);
+    const DriveCallMark mark(drive, "truncate");
     if (const int e = faultFor(drive, DRIVE_OP_TRUNCATE)) return fail(e);
     if (openDriveGone(drive)) return fail(ENODEV);
     if (::ftruncate(fd, off_t(length)) != 0) return -1;
@@ -360,12 +365,15 @@ int bfs_truncate(int fd, uint64_t length) {
 int bfs_unlink(const char* devicePath) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);
+    const DriveCallMark mark(w.drive, "unlink");
     return unlinkAt(w);
 }
 
 int bfs_ioctl(int fd, int request, intptr_t arg) {
     Where w;
     if (!whereIs(fd, &w)) return fail(EBADF);
+    const DriveCallMark mark(w.drive,
+                             request == FIOFLUSH || request == FIOSYNC ? "write-through" : "request");
     switch (request) {
     case FIOFLUSH:
     case FIOSYNC:
@@ -395,6 +403,7 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
     if (!resolve(fromDevicePath, &from) || !resolve(toDevicePath, &to)) return fail(ENOENT);
     if (from.drive != to.drive) return fail(EXDEV);
     if (from.rel.empty() || to.rel.empty()) return fail(EISDIR);
+    const DriveCallMark mark(from.drive, "rename");
     const int e = faultFor(from.drive, DRIVE_OP_RENAME);
     if (e == DRIVE_FAULT_PULL_HERE) {
         DriveFaultQuiet quiet;
@@ -426,6 +435,7 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
 int bfs_sameFile(int fd, const char* devicePath) {
     Where w;
     if (!resolve(devicePath, &w) || w.rel.empty()) return fail(EINVAL);
+    const DriveCallMark mark(w.drive, "check");
     if (!drive_stateAvailableNow(w.drive.c_str())) return fail(ENODEV);
     struct stat open, named;
     if (::fstat(fd, &open) != 0) return -1;
@@ -446,4 +456,13 @@ int bfs_sameFile(int fd, const char* devicePath) {
         return 0;
     }
     return 1;
+}
+
+int bfs_identity(int fd, bfs_fileId* id) {
+    if (!id) return fail(EINVAL);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -1;
+    id->dev = uint64_t(st.st_dev);
+    id->ino = uint64_t(st.st_ino);
+    return 0;
 }

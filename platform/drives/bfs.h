@@ -82,5 +82,14 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath);
 // (renamed away, or the name holds another file: the open one was replaced); -1 with errno when it cannot be
 // told (ENODEV for a drive not there, EINVAL for a path that names no file of a drive, EBADF).
 int bfs_sameFile(int fd, const char* devicePath);
+// The identity of an open file (its device and inode on the host): two descriptors with the same
+// identity hold the same file, whatever its name is now. 0 or -1 with errno.
+struct bfs_fileId {
+    uint64_t dev = 0;
+    uint64_t ino = 0;
+    bool operator==(const bfs_fileId& o) const { return dev == o.dev && ino == o.ino; }
+    bool operator<(const bfs_fileId& o) const { return dev != o.dev ? dev < o.dev : ino < o.ino; }
+};
+int bfs_identity(int fd, bfs_fileId* id);
 // 0 (OK) or -1 (ERROR) with errno; IO_IOCTL_BFS_DIR_INFO gives the directory request's result.
 int bfs_ioctl(int fd, int request, intptr_t arg);

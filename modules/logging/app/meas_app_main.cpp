@@ -105,21 +105,20 @@ void copyToStick(int index, const meas_filecounters& c) {
         meas_app_copyFileStart(rq, index);
 }
 
-// A file the logging drive cannot take (its name taken there, or the drive failed it): logging
-// goes on in a new file.
+// A writer whose drive cannot take the open file (its name taken there, the drive failed it, or
+// the drive answers again after it failed): logging goes on in a new file. Several asks that come
+// together cut once.
 void checkCutNeeded() {
-    bool nameTaken = false;
-    const std::string name = MeasAppStore_cutNeededFile(&nameTaken);
-    if (name.empty()) return;
-    if (nameTaken)
-        syslogx(LOG_PRIO_ERR,
-                "meas_app_main(): %s cannot be written: a file of that name is on the logging drive; a new "
-                "file is cut",
-                name.c_str());
-    else
-        syslogx(LOG_PRIO_ERR, "meas_app_main(): %s is not finished on the logging drive; a new file is cut",
-                name.c_str());
-    if (meas_app_running.load()) meas_app_forceFragment();
+    bool cut = false;
+    int index = 0;
+    std::string why;
+    while (meas_app_PreTrigTakeNewFileAsk(&index, &why)) {
+        const bool running = meas_app_running.load() != 0;
+        syslogx(running ? LOG_PRIO_ERR : LOG_PRIO_INFO, "meas_app_main(): %s; %s", why.c_str(),
+                running ? "a new file is cut" : "logging does not run, no file is cut");
+        cut = cut || running;
+    }
+    if (cut) meas_app_forceFragment();
 }
 
 // While no block writes (stopped, destroying, shutting down) the files left are closed at once,
@@ -262,8 +261,9 @@ void meas_app_main() {
     // 7. Start.
     if (meas_app_startreq_condition()) {
         syslogx(LOG_PRIO_INFO, "Start new measurement");
-        // On the drive's own task, at most 10 s each: a drive that hangs here counts as failed,
-        // and logging starts on the others.
+        // On the drive's own task, beside the start: logging begins at once on every drive, and a
+        // drive that hangs in its check fails only its own files. The walk deletes only the files
+        // it found downloaded, never those the measurement makes meanwhile.
         for (int i = 0; i < MEAS_INSTANCES; ++i) {
             const cfg_meas_t* c = cfg_meas_getCfgPartition(i);
             if (!c || c->fileLess) continue;
@@ -274,8 +274,8 @@ void meas_app_main() {
                 checked = checked || (o && !o->fileLess && drive == o->targetPartition);
             }
             if (checked) continue;
-            meas_app_driveCall(drive.c_str(), "the D-flag check",
-                               [drive] { return MeasAppStore_driveCheckDirectoryFlags(drive.c_str()); });
+            meas_app_driveCallAsync(drive.c_str(), "the D-flag check",
+                                    [drive] { return MeasAppStore_driveCheckDirectoryFlags(drive.c_str()); });
         }
         meas_app_clearsegmentation();
         MeasAppStore_newRun();
@@ -313,6 +313,7 @@ void rMeasure() {
         meas_app_timeout_close(11);
         meas_app_timeout_close(12);
         meas_fifo_data_update_load_vars();
+        checkCutNeeded();
     }
     if (c % 200 == 111) meas_app_saveblock(7);
     if (c % 500 == 123) meas_app_saveblock(8);
@@ -323,7 +324,6 @@ void rMeasure() {
         meas_fifo_data_syslog();
         meas_app_check_datatimeout();
         meas_app_checkFragmentTrigOnUSBEvent();
-        checkCutNeeded();
     }
 }
 

@@ -78,11 +78,11 @@ void MeasAppStore_newRun();
 // one current when the wait is made, in the file queue then or opened later (while a wait is made,
 // no record leaves the queue). poll() gives 0 while one of them is still on its way to its drives,
 // 1 once each is closed whole on every drive it is written to, and -1 once they are settled with a
-// file unfinished on a drive, or once nothing about them has moved for 10 s (`stallTicks`,
-// 100 us each): the files still waited for are then named in the log as not finished. A file on its
-// own that has not moved for that long counts as unfinished too, and from 9 s after the wait was
-// made the bound shrinks to 2 s at 11 s, so that the answer comes within 12 s unless a file still
-// moves (a long copy that writes on).
+// file unfinished on a drive, once a writer of one has held it for 10 s (`stallTicks`, 100 us each)
+// because its drive hangs (a call not returned) or waits for room with nothing taken, or once the
+// wait is 11.5 s old with a file not whole yet (the answer comes within 12 s; that file is written
+// on, and counts as whole once it is). A slow drive whose calls return is waited for. The files
+// still waited for are then named in the log.
 class MeasAppStore_FilesWait {
 public:
     explicit MeasAppStore_FilesWait(const char* who, uint32_t stallTicks = 100000);
@@ -93,29 +93,21 @@ public:
     // Where the files stand now, as poll() would say but without ending the wait: 1 all whole, 0 one
     // on its way, -1 one unfinished.
     int look();
-    // How long nothing about the files has moved (100 us ticks), for a wait that watches them before
-    // its request is carried out.
-    uint32_t stalledTicks();
+    // How long ago (100 us ticks) the wait was made.
+    uint32_t ageTicks() const;
     // Ends the wait now: 1 when every file is whole, else -1 with the files named.
     int giveUp(const char* why);
     // What each file still waited for waits for ("A0101000.002 waits for its close on usb_meas:
     // (drive full, waits for room)"), empty when none.
     std::string waitsFor();
+    static constexpr uint32_t kAnswerTicks = 115000; // 11.5 s
 
 private:
     int evaluate(std::string* waits, bool giveUp, const char* why);
     const char* who_;
     uint32_t run_;
     uint32_t stallTicks_;
-    uint64_t signature_ = 0;
-    uint32_t movedAt_;
     uint32_t madeAt_;
-    static constexpr uint32_t kAnswerTicks = 110000;   // 11 s
-    static constexpr uint32_t kLastStallTicks = 20000; // 2 s
-    // The stall bound now: `stallTicks`, shrinking towards the answer's bound.
-    uint32_t bound() const;
-    // Each file's own signature and when it last changed.
-    std::map<const void*, std::pair<uint64_t, uint32_t>> fileMoved_;
     int result_ = 0;
 };
 // Records settled on their drives leave the file queue while no wait is made (a file left
@@ -127,9 +119,6 @@ void MeasAppStore_pruneFiles();
 // every drive. `tell`: each is named in the log, with where and why.
 // -1 when the queue's lock is not got within `timeoutTicks`.
 int MeasAppStore_unfinishedFiles(bool tell = false, int timeoutTicks = WAIT_FOREVER);
-// A file the drive writer cannot write (each once), empty when none; *nameTaken whether the reason
-// is a file of its name on the drive.
-std::string MeasAppStore_cutNeededFile(bool* nameTaken);
 // A stick's copy of the file of instance `index` named by the counters: asked for, and its end.
 void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment);
 void MeasAppStore_copyFinished(int index, const CopyFile_t& request, int result);

@@ -64,8 +64,7 @@ void MeasAppStore_newRun() {
 }
 
 MeasAppStore_FilesWait::MeasAppStore_FilesWait(const char* who, uint32_t stallTicks)
-    : who_(who), run_(gRun.load()), stallTicks_(stallTicks), movedAt_(time_getTimestamp()),
-      madeAt_(movedAt_) {
+    : who_(who), run_(gRun.load()), stallTicks_(stallTicks), madeAt_(time_getTimestamp()) {
     // Under the queue's lock: a prune that runs meanwhile either sees the wait or is done before it.
     MeasAppStore_QueueLock lk("MeasAppStore_FilesWait");
     gWaits.fetch_add(1);
@@ -76,21 +75,14 @@ MeasAppStore_FilesWait::~MeasAppStore_FilesWait() {
     gWaits.fetch_sub(1);
 }
 
-uint32_t MeasAppStore_FilesWait::bound() const {
-    if (stallTicks_ == UINT32_MAX) return stallTicks_;
-    // The answer comes within 12 s of the request: from 1 s before that on, what has not moved for
-    // 2 s is given up on (a copy that still writes goes on moving and is waited for).
-    const uint32_t elapsed = time_getTimestamp() - madeAt_;
-    const uint32_t left = elapsed < kAnswerTicks ? kAnswerTicks - elapsed : 0;
-    return std::min(stallTicks_, std::max(left, kLastStallTicks));
+uint32_t MeasAppStore_FilesWait::ageTicks() const {
+    return time_getTimestamp() - madeAt_;
 }
 
 int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char* why) {
     std::vector<MeasAppStore_FileInfo_s*> given;
-    const uint32_t stall = bound();
-    const uint32_t now = time_getTimestamp();
+    const uint32_t stall = stallTicks_ == UINT32_MAX ? 0 : stallTicks_;
     bool pending = false, unfinished = false;
-    uint64_t signature = 0;
     {
         MeasAppStore_QueueLock lk("MeasAppStore_FilesWait");
         std::vector<MeasAppStore_FileInfo_s*> files;
@@ -101,24 +93,12 @@ int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char
         for (MeasAppStore_FileInfo_s* f : files) {
             if (int32_t(f->run - run_) > 0) continue; // a later run's: not this wait's
             std::string what;
-            int r = standing(f, &what, stall);
-            // Each file on its own: one that waits and has not moved for the bound since the wait
-            // was made (a copy that never writes, a write-through that hangs) is given up on,
-            // whatever else moves meanwhile.
-            const uint64_t own = uint64_t(f->closeState.load()) * 7 + f->progress.load() +
-                                 f->copyState.load() + uint64_t(f->closedOn.load()) * 3 +
-                                 uint64_t(f->failedOn.load()) * 5;
-            auto moved = fileMoved_.find(f);
-            if (moved == fileMoved_.end() || moved->second.first != own)
-                fileMoved_[f] = {own, now};
-            else if (r == 0 && uint32_t(now - moved->second.second) >= stall) {
-                r = -1;
-                what += ", where nothing went on for " + std::to_string(stall / 10000) + " s";
-            }
+            const int r = standing(f, &what, stall);
             // A file this wait counts unfinished says so when it is finished after all.
-            if (r < 0) f->toldUnfinished = 1;
-            signature = signature * 31 + own + uintptr_t(f);
-            if (r < 0) unfinished = true;
+            if (r < 0) {
+                f->toldUnfinished = 1;
+                unfinished = true;
+            }
             if (r == 0) {
                 pending = true;
                 if (giveUp) {
@@ -132,10 +112,6 @@ int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char
             }
         }
     }
-    if (signature != signature_) {
-        signature_ = signature;
-        movedAt_ = time_getTimestamp();
-    }
     if (!given.empty()) {
         std::string names;
         for (MeasAppStore_FileInfo_s* f : given) names += std::string(names.empty() ? "" : ", ") + f->name;
@@ -144,11 +120,6 @@ int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char
     }
     if (pending) return 0;
     return unfinished ? -1 : 1;
-}
-
-uint32_t MeasAppStore_FilesWait::stalledTicks() {
-    evaluate(nullptr, false, nullptr);
-    return uint32_t(time_getTimestamp() - movedAt_);
 }
 
 int MeasAppStore_FilesWait::look() {
@@ -164,14 +135,13 @@ int MeasAppStore_FilesWait::poll() {
         syslogx(LOG_PRIO_ERR, "%s: files not finished: %s", who_, waitsFor().c_str());
         return result_ = r;
     }
-    const uint32_t stall = bound();
-    if (uint32_t(time_getTimestamp() - movedAt_) < stall) return 0;
+    if (ageTicks() < kAnswerTicks) return 0;
     const std::string waits = waitsFor();
-    char why[64];
-    std::snprintf(why, sizeof why, "nothing moved for %u s", unsigned(stall / 10000));
-    result_ = evaluate(nullptr, true, why);
+    result_ = evaluate(nullptr, true,
+                       "not whole 12 s after the request (written on: one that ends whole counts as "
+                       "whole)");
     if (result_ == 0) result_ = -1;
-    if (!waits.empty()) syslogx(LOG_PRIO_ERR, "%s: gives up on files: %s", who_, waits.c_str());
+    if (!waits.empty()) syslogx(LOG_PRIO_ERR, "%s: answers without files: %s", who_, waits.c_str());
     return result_;
 }
 
@@ -260,19 +230,6 @@ void MeasAppStore_pruneFiles() {
         meas_app_file_queue_delete(f); // the queue's lock is taken again by its holder
     }
     settleLeft();
-}
-
-std::string MeasAppStore_cutNeededFile(bool* nameTaken) {
-    MeasAppStore_QueueLock lk("MeasAppStore_cutNeededFile()");
-    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
-        MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
-        uint8_t reason = f->cutNeeded.load();
-        if (reason != MEAS_CUT_NAME_TAKEN && reason != MEAS_CUT_FAILED) continue;
-        if (!f->cutNeeded.compare_exchange_strong(reason, MEAS_CUT_TOLD)) continue;
-        if (nameTaken) *nameTaken = reason == MEAS_CUT_NAME_TAKEN;
-        return f->name;
-    }
-    return "";
 }
 
 namespace {

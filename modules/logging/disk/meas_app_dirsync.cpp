@@ -33,7 +33,7 @@ int entryOf(DriveRecord& d, uint32_t mark) {
 }
 
 // One folder write-through, the drive's turn held.
-bool writeThrough(const char* drive, DriveRecord& d) {
+bool writeThrough(const char* drive, DriveRecord& d, bool tell = true) {
     std::unique_lock<std::mutex> lk(d.m);
     const uint32_t number = ++d.begun;
     lk.unlock();
@@ -49,7 +49,7 @@ bool writeThrough(const char* drive, DriveRecord& d) {
     d.done = number;
     if (error) d.lost.insert(number);
     lk.unlock();
-    if (error)
+    if (error && tell)
         syslogx(LOG_PRIO_ERR,
                 "meas_app_dirSync(): the folder of '%s' could not be written through (%s): files created "
                 "there since its last write-through are not finished",
@@ -81,8 +81,8 @@ int meas_app_dirSyncNow(const char* drive, uint32_t mark) {
     return meas_app_dirSyncEntry(drive, mark);
 }
 
-bool meas_app_dirSync(const char* drive) {
+bool meas_app_dirSync(const char* drive, bool tell) {
     DriveRecord& d = recordOf(drive);
     std::lock_guard<std::mutex> turn(d.turn);
-    return writeThrough(drive, d);
+    return writeThrough(drive, d, tell);
 }

@@ -19,5 +19,6 @@ int meas_app_dirSyncEntry(const char* drive, uint32_t mark);
 // Writes the folder of `drive` through now unless the entry of `mark` is settled already; 1 or -1
 // as above. A write-through that fails is logged, with the drive and the reason.
 int meas_app_dirSyncNow(const char* drive, uint32_t mark);
-// Writes the folder through now (the background write-through): true when it succeeded.
-bool meas_app_dirSync(const char* drive);
+// Writes the folder through now (the background write-through, or a look at a drive that failed:
+// `tell` false keeps a failure out of the log): true when it succeeded.
+bool meas_app_dirSync(const char* drive, bool tell = true);

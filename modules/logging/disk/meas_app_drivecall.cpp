@@ -2,8 +2,10 @@
 
 #include "framework/per_key.h"
 #include "framework/syslog.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/rtos/rtos.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -14,17 +16,17 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kCallPriority = 160; // as the copies: below the writers
 constexpr size_t kCallStack = 20480;
 constexpr size_t kMaxQueued = 16;
+constexpr auto kLook = std::chrono::milliseconds(100); // a waiting caller looks at the drive so often
 
 struct Job {
     std::function<int()> call;
     std::string what;
     int result = -1;
     bool done = false;
+    bool dropped = false; // its caller gave up before it began
 };
 
 struct DriveTask {
@@ -33,8 +35,9 @@ struct DriveTask {
     std::condition_variable ended; // a job is done
     std::deque<std::shared_ptr<Job>> queue;
     std::shared_ptr<Job> current;
-    Clock::time_point startedAt;
     bool toldHung = false;
+    std::string hungWhat;
+    std::atomic<uint32_t> backs{0};
     SEM_ID wake = SEM_ID_NULL;
     TASK_ID task = TASK_ID_ERROR;
 };
@@ -44,16 +47,41 @@ PerKey<DriveTask>& tasks() {
     return *t;
 }
 
-// The current call has run past its bound (the drive's lock held).
-bool hangsLocked(DriveTask& d) {
-    return d.current && Clock::now() - d.startedAt >= std::chrono::milliseconds(MEAS_DRIVECALL_BOUND_MS);
+DriveTask& recordOf(const char* drive) {
+    return tasks().get(drive ? drive : "", [drive](DriveTask& made) { made.drive = drive ? drive : ""; });
 }
 
-void tellHung(DriveTask& d, const std::string& what) {
-    syslogx(LOG_PRIO_ERR,
-            "meas_app_driveCall(): the drive '%s' does not answer: %s has hung for %d s; it counts as failed "
-            "until it returns",
-            d.drive.c_str(), what.c_str(), MEAS_DRIVECALL_BOUND_MS / 1000);
+// Whether the drive hangs now, telling it once when it begins and when it ends.
+bool hangs(DriveTask& d, std::string* what) {
+    std::string call;
+    const bool hung = drivecalls_oldestMs(d.drive.c_str(), &call) >= MEAS_DRIVECALL_BOUND_MS;
+    std::unique_lock<std::mutex> lk(d.m);
+    if (hung) {
+        // The logging's own job is named by what it does.
+        if (d.current && call.find(" of r_DrvCall_") != std::string::npos) call = d.current->what;
+        if (!d.toldHung) {
+            d.toldHung = true;
+            d.hungWhat = call;
+            lk.unlock();
+            syslogx(
+                LOG_PRIO_ERR,
+                "meas_app_driveCall(): the drive '%s' does not answer: %s has hung for %u s; it counts as "
+                "failed until it returns",
+                d.drive.c_str(), call.c_str(), unsigned(MEAS_DRIVECALL_BOUND_MS / 1000));
+            lk.lock();
+        }
+        if (what) *what = d.hungWhat;
+        return true;
+    }
+    if (d.toldHung) {
+        d.toldHung = false;
+        const std::string was = d.hungWhat;
+        d.backs.fetch_add(1);
+        lk.unlock();
+        syslogx(LOG_PRIO_WARNING, "meas_app_driveCall(): the drive '%s' answers again (%s returned)",
+                d.drive.c_str(), was.c_str());
+    }
+    return false;
 }
 
 void driveTask(DriveTask* d) {
@@ -66,41 +94,37 @@ void driveTask(DriveTask* d) {
                 if (d->queue.empty()) break;
                 job = d->queue.front();
                 d->queue.pop_front();
+                if (job->dropped) continue;
                 d->current = job;
-                d->startedAt = Clock::now();
             }
             const int result = job->call();
-            bool wasHung = false;
             {
                 std::lock_guard<std::mutex> lk(d->m);
                 job->result = result;
                 job->done = true;
                 d->current.reset();
-                wasHung = d->toldHung;
-                d->toldHung = false;
                 d->ended.notify_all();
             }
-            if (wasHung)
-                syslogx(LOG_PRIO_WARNING, "meas_app_driveCall(): the drive '%s' answers again (%s returned)",
-                        d->drive.c_str(), job->what.c_str());
+            hangs(*d, nullptr); // a hang it ended is told now
         }
     }
 }
 
 DriveTask* taskOf(const char* drive) {
-    DriveTask& d = tasks().get(drive ? drive : "", [drive](DriveTask& made) {
-        made.drive = drive ? drive : "";
-        made.wake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
-        std::string name = "r_DrvCall_" + made.drive;
-        if (!name.empty() && name.back() == ':') name.pop_back();
-        DriveTask* raw = &made;
-        if (made.wake)
-            made.task =
-                taskSpawn(name.c_str(), kCallPriority, VX_FP_TASK, kCallStack, [raw] { driveTask(raw); });
-        if (made.task == TASK_ID_ERROR)
-            syslogx(LOG_PRIO_ERR, "meas_app_driveCall(): the task of '%s' cannot be started", made.drive.c_str());
-    });
-    return d.task == TASK_ID_ERROR ? nullptr : &d;
+    DriveTask& d = recordOf(drive);
+    std::lock_guard<std::mutex> lk(d.m);
+    if (d.task != TASK_ID_ERROR) return &d;
+    if (!d.wake) d.wake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+    std::string name = "r_DrvCall_" + d.drive;
+    if (!name.empty() && name.back() == ':') name.pop_back();
+    DriveTask* raw = &d;
+    if (d.wake)
+        d.task = taskSpawn(name.c_str(), kCallPriority, VX_FP_TASK, kCallStack, [raw] { driveTask(raw); });
+    if (d.task == TASK_ID_ERROR) {
+        syslogx(LOG_PRIO_ERR, "meas_app_driveCall(): the task of '%s' cannot be started", d.drive.c_str());
+        return nullptr;
+    }
+    return &d;
 }
 
 // Queues the job; null when the drive hangs or the queue is full.
@@ -108,16 +132,19 @@ std::shared_ptr<Job> queue(DriveTask* d, const char* what, std::function<int()> 
     auto job = std::make_shared<Job>();
     job->call = std::move(call);
     job->what = what ? what : "a drive call";
+    std::string hung;
+    if (hangs(*d, &hung)) {
+        syslogx(LOG_PRIO_ERR,
+                "meas_app_driveCall(): %s on '%s' is not made: the drive hangs (%s does not return)",
+                job->what.c_str(), d->drive.c_str(), hung.c_str());
+        return nullptr;
+    }
     std::unique_lock<std::mutex> lk(d->m);
-    // A caller that gave up on the call in hand has told the drive hung: nothing queues behind it.
-    if (d->toldHung || hangsLocked(*d) || d->queue.size() >= kMaxQueued) {
-        const bool tell = hangsLocked(*d) && !d->toldHung;
-        d->toldHung = d->toldHung || tell;
-        const std::string hung = d->current ? d->current->what : std::string();
+    if (d->queue.size() >= kMaxQueued) {
         lk.unlock();
-        if (tell) tellHung(*d, hung);
-        syslogx(LOG_PRIO_ERR, "meas_app_driveCall(): %s on '%s' is not made: the drive %s", job->what.c_str(),
-                d->drive.c_str(), hung.empty() ? "has too many calls waiting" : "hangs");
+        syslogx(LOG_PRIO_ERR,
+                "meas_app_driveCall(): %s on '%s' is not made: the drive has too many calls waiting",
+                job->what.c_str(), d->drive.c_str());
         return nullptr;
     }
     d->queue.push_back(job);
@@ -132,21 +159,24 @@ bool meas_app_driveCallStart(const char* drive) {
     return taskOf(drive) != nullptr;
 }
 
-int meas_app_driveCall(const char* drive, const char* what, std::function<int()> call, int boundMs) {
+int meas_app_driveCall(const char* drive, const char* what, std::function<int()> call) {
     DriveTask* d = taskOf(drive);
     if (!d) return -1;
     const std::shared_ptr<Job> job = queue(d, what, std::move(call));
     if (!job) return -1;
-    std::unique_lock<std::mutex> lk(d->m);
-    if (d->ended.wait_for(lk, std::chrono::milliseconds(boundMs), [&] { return job->done; }))
-        return job->result;
-    // The call (or one before it) hangs: it keeps its task, the caller goes on.
-    const std::string hung = d->current ? d->current->what : job->what;
-    const bool tell = !d->toldHung;
-    d->toldHung = true;
-    lk.unlock();
-    if (tell) tellHung(*d, hung);
-    return -1;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lk(d->m);
+            if (d->ended.wait_for(lk, kLook, [&] { return job->done; })) return job->result;
+        }
+        if (hangs(*d, nullptr)) {
+            // The call in hand keeps its task; one not begun yet is not made at all.
+            std::lock_guard<std::mutex> lk(d->m);
+            if (job->done) return job->result;
+            job->dropped = true;
+            return -1;
+        }
+    }
 }
 
 bool meas_app_driveCallAsync(const char* drive, const char* what, std::function<int()> call) {
@@ -155,16 +185,9 @@ bool meas_app_driveCallAsync(const char* drive, const char* what, std::function<
 }
 
 bool meas_app_driveHung(const char* drive, std::string* what) {
-    DriveTask* d = tasks().find(drive ? drive : "");
-    if (!d) return false;
-    std::unique_lock<std::mutex> lk(d->m);
-    if (!d->current || (!d->toldHung && !hangsLocked(*d))) return false;
-    if (what) *what = d->current->what;
-    if (!d->toldHung) {
-        d->toldHung = true;
-        const std::string hung = d->current->what;
-        lk.unlock();
-        tellHung(*d, hung);
-    }
-    return true;
+    return hangs(recordOf(drive), what);
+}
+
+uint32_t meas_app_driveBack(const char* drive) {
+    return recordOf(drive).backs.load();
 }

@@ -1,28 +1,30 @@
 // Drive calls that the logging makes itself (the D flag and the deletion of downloaded files at a
-// start or a stick's arrival), bounded as the writers' calls are: each runs on a task of its drive
-// that may hang in the drive, never on the caller's. A drive whose call has not answered within its
-// bound counts as hung, named at error: its later calls fail at once, and the writers leave its
-// files unfinished while it hangs, so that logging goes on on the other drives. The call that hung
-// keeps its task; when it returns, the drive is usable again (and says so).
+// start or a stick's arrival) run on a task of their drive, never on the caller's, and whether a
+// drive hangs. A drive hangs when one of its calls, by whatever task, has not returned for 10 s; a
+// job of many calls that each return (a walk over thousands of files, a slow medium) is working,
+// however long it takes. A hung drive is named at error once: the writers leave its files
+// unfinished while it hangs, so that logging goes on on the other drives, and its jobs wait. Once
+// the call returns the drive is usable again (and says so); the writers then log on there.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
-inline constexpr int MEAS_DRIVECALL_BOUND_MS = 10000;
+inline constexpr uint32_t MEAS_DRIVECALL_BOUND_MS = 10000;
 
 // Starts the task of `drive` (the logging's start-up does, for each logging drive, so that no task
 // comes later); false when it cannot.
 bool meas_app_driveCallStart(const char* drive);
-// Runs `call` on the task of `drive` ("meas:") and waits up to `boundMs` for its result. -1 when the
-// drive hangs (now, or still from an earlier call). `call` owns what it uses: it may outlive the
-// caller. `what` names the call in the log.
-int meas_app_driveCall(const char* drive, const char* what, std::function<int()> call,
-                       int boundMs = MEAS_DRIVECALL_BOUND_MS);
+// Runs `call` on the task of `drive` ("meas:") and waits for its result while the drive works: -1
+// when the drive hangs (now, or before the call began). `call` owns what it uses: it may outlive
+// the caller (a call not begun when its caller gives up is dropped). `what` names it in the log.
+int meas_app_driveCall(const char* drive, const char* what, std::function<int()> call);
 // Runs `call` on the task of `drive` without waiting for it; false when the drive hangs or the call
 // cannot be queued.
 bool meas_app_driveCallAsync(const char* drive, const char* what, std::function<int()> call);
-// Whether a call of the logging on the drive has hung past its bound and not returned yet; `what`
-// (may be null) gets what hangs.
+// Whether a call of the drive has not returned for 10 s; `what` (may be null) gets that call.
 bool meas_app_driveHung(const char* drive, std::string* what = nullptr);
+// How often the drive has answered again after it hung: a writer that left its files for the hang
+// logs on once this moves.
+uint32_t meas_app_driveBack(const char* drive);

@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <new>
+#include <string>
 
 using namespace measure::store;
 
@@ -223,6 +226,33 @@ void meas_app_PreTrigFlushDir(void* handle) {
 
 void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file) {
     if (file && file->refs.fetch_sub(1) == 1) std::free(file);
+}
+
+namespace {
+struct NewFileAsks {
+    std::mutex m;
+    std::deque<std::pair<int, std::string>> asks;
+};
+NewFileAsks& newFileAsks() {
+    static auto* a = new NewFileAsks; // writers may ask while the process ends
+    return *a;
+}
+} // namespace
+
+void meas_app_PreTrigAskNewFile(int measIdx, const std::string& why) {
+    NewFileAsks& a = newFileAsks();
+    std::lock_guard<std::mutex> lk(a.m);
+    if (a.asks.size() < 32) a.asks.emplace_back(measIdx, why); // more says nothing new
+}
+
+bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why) {
+    NewFileAsks& a = newFileAsks();
+    std::lock_guard<std::mutex> lk(a.m);
+    if (a.asks.empty()) return false;
+    if (measIdx) *measIdx = a.asks.front().first;
+    if (why) *why = a.asks.front().second;
+    a.asks.pop_front();
+    return true;
 }
 
 void meas_app_PreTrigFileUnfinishedReason(MeasAppStore_FileInfo_s* file, const char* drive, const char* why) {

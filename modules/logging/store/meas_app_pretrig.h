@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct MEASConfiguration;
 
@@ -87,9 +88,6 @@ struct MeasAppStore_FileInfo_s {
     // Counts every piece of the file a writer got onto its drive and every change of its close: a
     // wait for the file sees from it whether anything still moves.
     std::atomic<uint32_t> progress;
-    // The drive writer cannot write the file: MEAS_CUT_NAME_TAKEN, a file of the name is there and
-    // cannot be replaced; MEAS_CUT_FAILED, its drive failed it. The file store cuts a new one.
-    std::atomic<uint8_t> cutNeeded;
     // A copy of the closed file to the stick (made at a stick's arrival), MEAS_COPY_*.
     std::atomic<uint8_t> copyState;
     uint32_t run;                        // the file store's logging run it belongs to
@@ -101,7 +99,6 @@ struct MeasAppStore_FileInfo_s {
     char reason[96];
 };
 
-enum : uint8_t { MEAS_CUT_NONE = 0, MEAS_CUT_NAME_TAKEN = 1, MEAS_CUT_FAILED = 2, MEAS_CUT_TOLD = 3 };
 // The stick's copy of a file: asked for, made (the stick holds the file whole), or failed (before
 // the stick's file was touched, or after: the stick's file is lost then).
 enum : uint8_t {
@@ -111,6 +108,13 @@ enum : uint8_t {
     MEAS_COPY_FAILED = 3,
     MEAS_COPY_DAMAGED = 4,
 };
+
+// A writer whose drive cannot take the open file of its measurement asks for a new file (`why`
+// says what happened, e.g. "A0101000.002 is not finished on meas:"); the logging takes each ask
+// once and cuts the files of the measurement while it runs.
+void meas_app_PreTrigAskNewFile(int measIdx, const std::string& why);
+// The next ask not taken yet: true with its measurement and why.
+bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why);
 
 // Records why the file is unfinished on `drive`, unless a reason is recorded already.
 void meas_app_PreTrigFileUnfinishedReason(MeasAppStore_FileInfo_s* file, const char* drive, const char* why);

@@ -21,6 +21,15 @@ namespace measure::store {
 namespace {
 constexpr uint8_t kAttrReadOnly = 0x01;  // DOS attribute byte
 constexpr uint32_t kResumeRetry = 10000; // a cut file tries to go on once a second
+constexpr uint32_t kLookPace = 5000;     // a failing drive is looked at every 0.5 s
+constexpr uint32_t kCutBackPace = 5000;  // a cut-back the drive refused is tried again after 0.5 s
+constexpr size_t kCutBacksMax = 16;
+
+// The pause before the next new file while the drive fails: 1, 2, 4, then 5 s (100 us ticks).
+uint32_t tryPause(uint32_t tries) {
+    const uint32_t seconds = tries <= 1 ? 1 : tries == 2 ? 2 : tries == 3 ? 4 : 5;
+    return seconds * 10000;
+}
 
 // Only a drive without room is waited for: any other failure does not pass by itself.
 bool noRoom(int error) {
@@ -71,6 +80,8 @@ bool BFSWriter::taskMain() {
         return true;
     }
     if (tsDiff(now, nextFlushCheck_) >= 0) checkForFlush(now - kFlushAge);
+    retryDue();
+    if (!cutBacks_.empty()) cutBackLost();
     if (stalled()) {
         taskDelay(sysClkRateGet() / 10); // the drive is full: the same action again, a little later
     } else if (!next()) {
@@ -87,12 +98,25 @@ void BFSWriter::taskStopCallback() {
 }
 
 void BFSWriter::disconnectedStateHandler() {
-    if (filesOpened_) closeAllFiles();
+    if (filesOpened_) {
+        closeAllFiles();
+        droppedWithFiles_ = true;
+    }
     next(); // lets go of what it held in the Backend
     const bool available = meas_app_driveAvDebounce(drive_) == 0;
     mediaAvailable_.store(available);
     if (available && subscribe()) {
         syslogx(LOG_PRIO_INFO2, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
+        // Dropped while its drive hung: the files it had are unfinished, and it logs on in a new one.
+        if (droppedWithFiles_ && type() == WRITER_DRIVE) {
+            droppedWithFiles_ = false;
+            retry_ = Retry{};
+            retry_.failing = true;
+            retry_.back = meas_app_driveBack(drive_);
+            char why[96];
+            std::snprintf(why, sizeof why, "the drive '%s' answers again", drive_);
+            askNewFile(why);
+        }
         return;
     }
     taskDelay(sysClkRateGet() / 5);
@@ -166,8 +190,14 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     // keeps them there.
     e.state = FILE_OPEN;
     startStampPending_ = true;
-    if (!vf->writeHeader(*this))
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::open(): failed to write header (%s)", path);
+    retry_.asked = false; // the new file asked for (or a later one) has come
+    if (!vf->writeHeader(*this)) {
+        // A file without its whole header is never whole, however its later writes go.
+        syslogx(LOG_PRIO_ERR, "BFSWriter::open(): failed to write header (%s)", path);
+        if (fd >= 0) bfs_close(fd);
+        failFile(e, 0, "its header could not be written");
+        return false;
+    }
     if (fd < 0) {
         syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic: fd open err %d '%s'", error, path);
         if (noRoom(error)) {
@@ -179,10 +209,6 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
             return false;
         }
         if (existed && error == EACCES) {
-            if (type() == WRITER_DRIVE && okSinceFailure_) {
-                uint8_t none = MEAS_CUT_NONE;
-                e.info->cutNeeded.compare_exchange_strong(none, MEAS_CUT_NAME_TAKEN);
-            }
             failFile(e, 0, "a file of that name is on the drive and cannot be replaced");
         } else {
             failFile(e, error, "it cannot be created");
@@ -197,6 +223,11 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
         syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic: FIOGETNAME failed on fd %d '%s'", fd, path);
         bfs_close(fd);
         failFile(e, 0, "its descriptor does not name it");
+        return false;
+    }
+    if (bfs_identity(fd, &e.id) != 0) {
+        bfs_close(fd);
+        failFile(e, errno, "it cannot be told from other files");
         return false;
     }
     syslogx(LOG_PRIO_DEBUG2, "BFSWriter::openFileAtomic: fd %d opened and checked '%s'", fd, check);
@@ -244,8 +275,8 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
 
 void BFSWriter::created(FileEntry& e) {
     e.created = true;
-    // A failure recorded for an earlier file of this name is not this file's.
-    syncForget(e.path.c_str());
+    // What is known of an earlier file that had this file's identity is not this file's.
+    syncForget(e.id);
     filesOpened_ = true;
     // The next folder write-through begun covers its entry: until one succeeds, it is not on the
     // drive for good.
@@ -264,8 +295,8 @@ bool BFSWriter::driveHangs(FileEntry& e) {
 bool BFSWriter::stillThere(FileEntry& e) {
     if (driveHangs(e)) return false;
     // What a write-through failed to write is lost for good, whatever succeeds later.
-    if (syncFailedYet(e.path.c_str())) {
-        failFile(e, EIO, "its data could not be written through");
+    if (syncFailedYet(e.id)) {
+        failFile(e, EIO, "its data could not be written through", true);
         return false;
     }
     if (meas_app_dirSyncEntry(drive_, e.dirMark) < 0) {
@@ -307,9 +338,9 @@ bool BFSWriter::handOver(FileEntry& e) {
                 (unsigned long long)e.synced);
     }
     // Handed over: from here the bytes survive the process. Writing them through to the disk is
-    // left to the write-through task, so that a slow disk never holds back the next hand-over.
-    syncFileLater(e.fd);
-    okSinceFailure_ = true;
+    // left to the write-through task, so that a slow disk never holds back the next hand-over; a
+    // full queue is asked again at the next flush (the close writes it through in any case).
+    e.syncDue = !syncFileLater(e.fd);
     noteProgress(e);
     progressAt_.store(time_getTimestamp());
     return true;
@@ -379,17 +410,25 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
             return false;
         }
     }
+    bfs_fileId id;
+    if (bfs_identity(fd, &id) != 0 || (e.created && !(id == e.id))) {
+        bfs_close(fd);
+        failFile(e, 0, "it was changed on the drive while it waited for room");
+        return false;
+    }
     e.fd = fd;
+    e.id = id;
     if (!e.created) created(e);
     e.state = FILE_OPEN;
     filesOpened_ = true;
     return handOver(e);
 }
 
-void BFSWriter::failFile(FileEntry& e, int error, const char* why) {
+void BFSWriter::failFile(FileEntry& e, int error, const char* why, bool lostWriteThrough) {
     // A stick's calls fail with ENODEV once it is pulled: whichever call met the pull first, before
     // the pull was told to the writer, the reason is the pull.
-    if (error == ENODEV && type() == WRITER_USB) why = "the stick was pulled";
+    const bool pulled = error == ENODEV && type() == WRITER_USB;
+    if (pulled) why = "the stick was pulled";
     char reason[96];
     if (error)
         std::snprintf(reason, sizeof reason, "%s (%s)", why, std::strerror(error));
@@ -400,14 +439,114 @@ void BFSWriter::failFile(FileEntry& e, int error, const char* why) {
         meas_app_PreTrigFileUnfinishedReason(e.info, drive_, reason);
         e.info->failedOn.fetch_or(writerBit(measIdx_, actionID()));
         e.info->progress.fetch_add(1);
-        // The drive writer asks for a new file, so that logging goes on on its drive.
-        uint8_t none = MEAS_CUT_NONE;
-        if (type() == WRITER_DRIVE && okSinceFailure_ && !closingAll_)
-            e.info->cutNeeded.compare_exchange_strong(none, MEAS_CUT_FAILED);
     }
-    okSinceFailure_ = false;
-    syncForget(e.path.c_str());
+    // What its failed write-through covered may be lost on the disk in any part: the file ends
+    // where its last good one did, so that a reader finds no hole.
+    if (lostWriteThrough && e.fd >= 0 && cutBacks_.size() < kCutBacksMax) {
+        CutBack c;
+        c.fd = bfs_dup(e.fd);
+        c.path = e.path;
+        c.length = syncGoodLength(e.id);
+        if (c.fd >= 0) cutBacks_.push_back(c);
+    }
+    if (!pulled && !closingAll_) driveFailed(e, why);
+    syncForget(e.id);
     releaseEntry(e, FILE_FAILED);
+}
+
+void BFSWriter::driveFailed(FileEntry& e, const char* why) {
+    const char* name = e.path.c_str() + std::min(e.path.size(), std::strlen(drive_) + 1);
+    char text[160];
+    if (type() == WRITER_DRIVE &&
+        std::strcmp(why, "a file of that name is on the drive and cannot be replaced") == 0)
+        std::snprintf(text, sizeof text, "%s cannot be written: a file of that name is on the logging drive",
+                      name);
+    else if (type() == WRITER_DRIVE)
+        std::snprintf(text, sizeof text, "%s is not finished on the logging drive", name);
+    else
+        std::snprintf(text, sizeof text, "%s is not finished on %s", name, drive_);
+    if (!retry_.failing) {
+        retry_ = Retry{};
+        retry_.failing = true;
+        retry_.back = meas_app_driveBack(drive_);
+        retry_.lookAt = time_getTimestamp() + kLookPace;
+        askNewFile(text);
+    }
+    // Failing already: the next new file comes at the pace of the tries.
+}
+
+void BFSWriter::driveWorks(FileEntry& e) {
+    if (!retry_.failing) return;
+    syslogx(LOG_PRIO_WARNING, "BFSWriter: %s takes data again: logging goes on in %s", drive_,
+            e.path.c_str());
+    retry_ = Retry{};
+}
+
+void BFSWriter::askNewFile(const char* why) {
+    meas_app_PreTrigAskNewFile(measIdx_, why);
+    ++retry_.tries;
+    retry_.asked = true;
+    retry_.nextAt = time_getTimestamp() + tryPause(retry_.tries);
+}
+
+void BFSWriter::retryDue() {
+    if (!retry_.failing) return;
+    const uint32_t now = time_getTimestamp();
+    char why[96];
+    // A call of the drive that hung has returned: the drive takes calls again.
+    const uint32_t back = meas_app_driveBack(drive_);
+    bool answers = back != retry_.back;
+    retry_.back = back;
+    if (retry_.look && retry_.look->load() != 0) {
+        const bool good = retry_.look->load() > 0;
+        answers = answers || (good && retry_.lookFailed);
+        retry_.lookFailed = !good;
+        retry_.look.reset();
+    }
+    if (retry_.asked) return; // a new file is on its way
+    if (answers) {
+        std::snprintf(why, sizeof why, "the drive '%s' answers again", drive_);
+        askNewFile(why);
+        return;
+    }
+    if (tsDiff(now, retry_.nextAt) >= 0) {
+        std::snprintf(why, sizeof why, "%s failed its last new file (try %u)", drive_,
+                      unsigned(retry_.tries));
+        askNewFile(why);
+        return;
+    }
+    // A look at the drive: its folder written through, on the drive's own task (a drive that hangs
+    // holds that, not this writer). One that succeeds after one failed tells the drive is back.
+    if (!retry_.look && tsDiff(now, retry_.lookAt) >= 0) {
+        retry_.lookAt = now + kLookPace;
+        auto look = std::make_shared<std::atomic<int>>(0);
+        std::string drive = drive_;
+        if (meas_app_driveCallAsync(drive_, "a look at the drive", [look, drive] {
+                look->store(meas_app_dirSync(drive.c_str(), false) ? 1 : -1);
+                return 0;
+            }))
+            retry_.look = look;
+    }
+}
+
+void BFSWriter::cutBackLost() {
+    const uint32_t now = time_getTimestamp();
+    for (size_t i = 0; i < cutBacks_.size();) {
+        CutBack& c = cutBacks_[i];
+        if (tsDiff(now, c.nextAt) < 0) {
+            ++i;
+            continue;
+        }
+        if (bfs_truncate(c.fd, c.length) != 0 || bfs_ioctl(c.fd, FIOFLUSH, 0) != 0) {
+            c.nextAt = now + kCutBackPace; // the drive does not take it yet
+            ++i;
+            continue;
+        }
+        syslogx(LOG_PRIO_WARNING, "BFSWriter: %s ends with its last good write-through at %llu bytes",
+                c.path.c_str(), (unsigned long long)c.length);
+        bfs_close(c.fd);
+        cutBacks_.erase(cutBacks_.begin() + std::ptrdiff_t(i));
+    }
 }
 
 void BFSWriter::skipFile(FileEntry& e, int vfIdx) {
@@ -454,7 +593,12 @@ void BFSWriter::checkForFlush(uint32_t limit) {
     bool haveEarliest = false;
     uint32_t earliest = now;
     for (FileEntry& e : files_) {
-        if (e.state != FILE_OPEN || e.buf.empty()) continue;
+        if (e.state != FILE_OPEN) continue;
+        // A write-through the full queue did not take, asked again.
+        if (e.syncDue && e.buf.empty() && e.fd >= 0) e.syncDue = !syncFileLater(e.fd);
+        // A file of a drive that failed is logged on there once a write-through of it has held.
+        if (retry_.failing && syncGoodLength(e.id) > 0) driveWorks(e);
+        if (e.buf.empty()) continue;
         if (tsDiff(e.since, limit) <= 0) {
             handOver(e);
         } else if (!haveEarliest || tsDiff(e.since, earliest) < 0) {
@@ -489,13 +633,8 @@ bool BFSWriter::flushAll() {
 
 bool BFSWriter::setReadOnly(int fd) {
     bfs_stat st{};
-    const bool done = bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) == 0 &&
-                      bfs_ioctl(fd, FIOATTRIBSET, intptr_t(st.st_attrib | kAttrReadOnly)) == 0;
-    const int error = errno;
-    // The byte is stored by then: nothing was written through this descriptor.
-    bfs_close(fd);
-    errno = error;
-    return done;
+    return bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) == 0 &&
+           bfs_ioctl(fd, FIOATTRIBSET, intptr_t(st.st_attrib | kAttrReadOnly)) == 0;
 }
 
 bool BFSWriter::close(int vfIdx) {
@@ -521,15 +660,19 @@ bool BFSWriter::close(int vfIdx) {
     // The descriptor that makes it read-only is opened before its path is checked, so that it holds
     // the file written and not one put in its place meanwhile.
     int readOnly = -1;
+    bfs_fileId readOnlyId;
     if (e.state == FILE_OPEN) {
         if (bfs_ioctl(e.fd, FIOFLUSH, 0) != 0)
-            failFile(e, errno, "its data could not be written through");
-        else if (syncFailed(e.path.c_str()))
-            failFile(e, EIO, "its data could not be written through");
+            failFile(e, errno, "its data could not be written through", true);
+        else if (syncFailed(e.id))
+            failFile(e, EIO, "its data could not be written through", true);
         else if (meas_app_dirSyncNow(drive_, e.dirMark) < 0)
             failFile(e, EIO, "its entry could not be written through");
         else if ((readOnly = bfs_open(e.path.c_str(), O_RDONLY)) < 0)
             failFile(e, errno, "it cannot be made read-only");
+        else if (bfs_identity(readOnly, &readOnlyId) != 0 || !(readOnlyId == e.id))
+            // The path held another file at that moment (replaced, perhaps renamed back since).
+            failFile(e, 0, "it was renamed away or replaced on the drive");
         else
             stillThere(e); // fails it when its path names another file or none
     }
@@ -550,13 +693,18 @@ bool BFSWriter::close(int vfIdx) {
     }
     if (!setReadOnly(readOnly)) {
         failFile(e, errno, "it cannot be made read-only");
+        bfs_close(readOnly);
         releaseEntry(e, FILE_CLOSED);
         return false;
     }
-    // Told to the record itself: a writer its store left behind while it hung has no virtual file
-    // to tell it through when it comes back.
+    // Whole from the moment its byte is stored: told to the record itself before anything else (a
+    // writer its store left behind while it hung has no virtual file to tell it through), so that
+    // a close of the read descriptor that hangs or fails changes nothing about it.
     if (e.info) e.info->closedOn.fetch_or(writerBit(measIdx_, actionID()));
     noteProgress(e);
+    driveWorks(e);
+    syncForget(e.id);
+    bfs_close(readOnly);
     releaseEntry(e, FILE_CLOSED);
     return true;
 }

@@ -13,16 +13,25 @@
 // rest stays in the buffer. For want of room (ENOSPC) the writer waits with the action in hand,
 // taking nothing after it, and goes on with the same file once there is room: nothing is lost
 // while the Backend holds what comes meanwhile. Any other failure (an I/O error, a read-only drive,
-// a file deleted or changed under it, a failed write-through or close, a pulled stick) leaves the
-// file unfinished on that drive at once: writable, named in the log with the reason, marked in its
-// record; the drive writer then asks the file store for a new file, so that logging goes on.
+// a file deleted or changed under it, a failed header, write-through or close, a pulled stick, a
+// drive call that has not returned for 10 s) leaves the file unfinished on that drive at once:
+// writable, named in the log with the reason, marked in its record. A file whose write-through
+// failed is cut back to what its last good one covered, once the drive takes the call.
+//
+// A drive that failed a file is logged on again as soon as it can be: its writer asks the file
+// store for a new file at once, then, while each new file fails too, at most every 1, 2, 4 and then
+// 5 s; and at once when the drive answers again (a hung call returned, a look at the drive that
+// failed succeeds). A pulled stick is not asked after: its next arrival cuts the file.
 #pragma once
 
 #include "logging/disk/cfg_meas.h"
 #include "logging/fifo/meas_fifo_cond.h"
 #include "logging/store/store_vfile.h"
 #include "logging/store/store_writer.h"
+#include "platform/drives/bfs.h"
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,6 +94,16 @@ protected:
         bool dirty = false;                      // buf holds bytes (counted in unflushed_)
         uint32_t retryAt = 0;                    // FILE_CUT: when the next try to go on is due
         bool cutBefore = false;                  // cut and not written on since (later cuts not told)
+        bfs_fileId id;                           // the file itself, while it is open
+        bool syncDue = false;                    // handed over, its write-through not queued yet
+    };
+    // A file whose write-through failed, to be cut back to what its last good one covered once its
+    // drive takes the call.
+    struct CutBack {
+        int fd = -1;
+        std::string path;
+        uint64_t length = 0;
+        uint32_t nextAt = 0;
     };
 
     void checkForFlush(uint32_t limit);
@@ -107,11 +126,21 @@ protected:
     // or fails (`now`: at once). A failure other than want of room fails the file.
     bool resume(FileEntry& e, bool now);
     // The file is unfinished on this drive: named with the reason, writable, marked in its record.
-    void failFile(FileEntry& e, int error, const char* why);
+    // `lostWriteThrough`: what its failed write-through covered is lost; the file is cut back.
+    void failFile(FileEntry& e, int error, const char* why, bool lostWriteThrough = false);
+    // The drive failed a file / took one: the pace of the tries at a new file.
+    void driveFailed(FileEntry& e, const char* why);
+    void driveWorks(FileEntry& e);
+    // While the drive fails: a new file asked for when one is due, or at once when the drive
+    // answers again.
+    void retryDue();
+    void askNewFile(const char* why);
+    // Cuts back the files whose write-through failed, as far as the drive takes it now.
+    void cutBackLost();
     // The file is not this writer's to write (it never had any of it): out of its record's writers.
     void skipFile(FileEntry& e, int vfIdx);
-    // Sets the read-only byte through `fd`, a read descriptor of the file, and closes it; false
-    // with errno when the byte is not set.
+    // Sets the read-only byte through `fd`, a read descriptor of the file; false with errno when
+    // the byte is not set.
     static bool setReadOnly(int fd);
     void releaseEntry(FileEntry& e, uint8_t state);
     void setDirty(FileEntry& e, bool dirty);
@@ -125,9 +154,19 @@ protected:
     uint32_t nextFlushCheck_ = 0;
     dataWriteCounts_t counts_;
     bool dirFlushNeeded_ = false;
-    // A file of this writer got onto the drive since its last failure: a failure then asks for a
-    // new file. A drive that fails every file asks once, not at every file.
-    bool okSinceFailure_ = true;
+    // The tries at a new file while the drive fails (driveFailed .. driveWorks).
+    struct Retry {
+        bool failing = false;
+        bool asked = false;  // a new file is asked for; no file opened here since
+        uint32_t tries = 0;  // new files asked for since the drive failed
+        uint32_t nextAt = 0; // the next may be asked for from then (100 us)
+        uint32_t back = 0;   // meas_app_driveBack when the drive failed
+        uint32_t lookAt = 0; // the next look at the drive
+        bool lookFailed = false;
+        std::shared_ptr<std::atomic<int>> look; // the look under way: 0 not done, 1 good, -1 failed
+    } retry_;
+    std::vector<CutBack> cutBacks_;
+    bool droppedWithFiles_ = false; // dropped from the Backend with files open
     FileEntry files_[kVfSlots];
     std::atomic<int> unflushed_{0};
     bool closingAll_ = false; // closeAllFiles: a cut file is left as it is, not waited for

@@ -120,12 +120,11 @@ Pretrigger::~Pretrigger() {
     // The writers go before the Backend they read.
     for (Writer* w : writers_) w->taskStopAsync();
     std::vector<Writer*> stuck;
-    // One that hangs in its drive (it has not come round its loop for 10 s, or has been in one drive
-    // call for 3 s without getting anything onto its drive) is not waited for; one that does not
-    // end in 3 s hangs there too. A writer that waits for room comes round its loop and ends.
-    const uint32_t now = time_getTimestamp();
+    // One that hangs in its drive (a call of its drive has not returned for 10 s, or its own has not
+    // for 3 s) is not waited for; one that does not end in 3 s hangs there too. A writer that waits
+    // for room comes round its loop and ends.
     for (Writer* w : writers_) {
-        const bool hangs = w->hasTask() && (!w->alive() || (!w->stalled() && w->stalledTicks(now) >= 30000));
+        const bool hangs = w->hasTask() && (!w->alive() || w->inCallMs() >= 3000);
         if (hangs || !w->taskStop(kWriterStopTicks, false)) stuck.push_back(w);
     }
     if (backend_) {

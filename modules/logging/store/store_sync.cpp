@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -26,7 +27,8 @@ constexpr size_t kMaxQueued = 64; // files and the drive; more means the disk is
 
 struct Request {
     int fd = -1;      // a file's duplicate descriptor, or -1 for the drive's root
-    std::string path; // the file's device path, or the drive: requests for it merge
+    std::string path; // the file's device path (for the log), or the drive
+    bfs_fileId id;    // the file: requests for it merge
 };
 
 // The write-throughs of one drive, on a task of its own: a drive that hangs in one holds back
@@ -36,9 +38,11 @@ struct Syncer {
     std::mutex m;
     std::condition_variable done; // a request ended
     std::deque<Request> queue;
-    uint32_t busy = 0;            // taken from the queue and not yet done
-    std::string current;          // the file being written through ("" none)
-    std::set<std::string> failed; // files whose write-through failed
+    uint32_t busy = 0;                   // taken from the queue and not yet done
+    bool writingFile = false;            // a file's write-through is under way
+    bfs_fileId current;                  // ... that file's
+    std::set<bfs_fileId> failed;         // files whose write-through failed
+    std::map<bfs_fileId, uint64_t> good; // the length each file's last good write-through covered
     SEM_ID wake = SEM_ID_NULL;
     TASK_ID task = TASK_ID_ERROR;
 };
@@ -59,6 +63,10 @@ void writeThrough(Syncer& s, const Request& r) {
         meas_app_dirSync(r.path.c_str());
         return;
     }
+    // What the file holds before the write-through is what a good one covers: its writer hands
+    // over whole records only.
+    bfs_stat st{};
+    const bool sized = bfs_ioctl(r.fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) == 0;
     if (bfs_ioctl(r.fd, FIOFLUSH, 0) != 0) {
         const int error = errno;
         // Recorded before the descriptor goes: a close that looks after it never sees success. What
@@ -66,10 +74,13 @@ void writeThrough(Syncer& s, const Request& r) {
         // proves nothing.
         {
             std::lock_guard<std::mutex> lk(s.m);
-            s.failed.insert(r.path);
+            s.failed.insert(r.id);
         }
         syslogx(LOG_PRIO_ERR, "BFSWriter::flush(): %s could not be written through (%s)", r.path.c_str(),
                 std::strerror(error));
+    } else if (sized) {
+        std::lock_guard<std::mutex> lk(s.m);
+        if (!s.failed.count(r.id)) s.good[r.id] = st.st_size;
     }
     bfs_close(r.fd);
 }
@@ -85,12 +96,13 @@ void syncTask(Syncer* s) {
                 r = std::move(s->queue.front());
                 s->queue.pop_front();
                 ++s->busy;
-                if (r.fd >= 0) s->current = r.path;
+                s->writingFile = r.fd >= 0;
+                s->current = r.id;
             }
             writeThrough(*s, r);
             std::lock_guard<std::mutex> lk(s->m);
             --s->busy;
-            s->current.clear();
+            s->writingFile = false;
             s->done.notify_all();
         }
     }
@@ -114,7 +126,7 @@ bool enqueue(Request r) {
         }
     }
     for (const Request& q : s.queue) {
-        if ((q.fd >= 0) == (r.fd >= 0) && q.path == r.path) {
+        if ((q.fd >= 0) == (r.fd >= 0) && (r.fd >= 0 ? q.id == r.id : q.path == r.path)) {
             if (r.fd >= 0) bfs_close(r.fd);
             return true;
         }
@@ -133,8 +145,10 @@ bool enqueue(Request r) {
 
 bool syncFileLater(int fd) {
     char path[BFS_PATH_MAX] = "";
-    if (fd < 0 || bfs_ioctl(fd, FIOGETNAME, reinterpret_cast<intptr_t>(path)) != 0) return false;
     Request r;
+    if (fd < 0 || bfs_ioctl(fd, FIOGETNAME, reinterpret_cast<intptr_t>(path)) != 0 ||
+        bfs_identity(fd, &r.id) != 0)
+        return false;
     r.fd = bfs_dup(fd);
     if (r.fd < 0) return false;
     r.path = path;
@@ -148,34 +162,66 @@ bool syncDirLater(const char* drive) {
     return enqueue(std::move(r));
 }
 
-bool syncFailed(const char* path) {
-    if (!path) return false;
-    Syncer& s = syncerOf(path);
-    std::unique_lock<std::mutex> lk(s.m);
-    auto queued = [&] {
-        if (s.current == path) return true;
+namespace {
+
+// The write-throughs of each drive are apart; a file is looked for in all of them (there are few).
+template <typename F> auto withSyncerOf(const bfs_fileId& id, F f) {
+    Syncer* found = nullptr;
+    syncers().forEach([&](Syncer& s) {
+        std::lock_guard<std::mutex> lk(s.m);
+        if (found) return;
+        if (s.failed.count(id) || s.good.count(id) || (s.writingFile && s.current == id)) {
+            found = &s;
+            return;
+        }
         for (const Request& q : s.queue)
-            if (q.fd >= 0 && q.path == path) return true;
-        return false;
-    };
-    // Its descriptors share one error state: the first write-through to look takes the error. A
-    // close that wrote through while a queued one was still to come would see success.
-    s.done.wait(lk, [&] { return !queued(); });
-    return s.failed.erase(path) != 0;
+            if (q.fd >= 0 && q.id == id) found = &s;
+    });
+    return f(found);
 }
 
-bool syncFailedYet(const char* path) {
-    if (!path) return false;
-    Syncer& s = syncerOf(path);
-    std::lock_guard<std::mutex> lk(s.m);
-    return s.failed.count(path) != 0;
+} // namespace
+
+bool syncFailed(const bfs_fileId& id) {
+    return withSyncerOf(id, [&](Syncer* s) {
+        if (!s) return false;
+        std::unique_lock<std::mutex> lk(s->m);
+        auto queued = [&] {
+            if (s->writingFile && s->current == id) return true;
+            for (const Request& q : s->queue)
+                if (q.fd >= 0 && q.id == id) return true;
+            return false;
+        };
+        // Its descriptors share one error state: the first write-through to look takes the error. A
+        // close that wrote through while a queued one was still to come would see success.
+        s->done.wait(lk, [&] { return !queued(); });
+        return s->failed.erase(id) != 0;
+    });
 }
 
-void syncForget(const char* path) {
-    if (!path) return;
-    Syncer& s = syncerOf(path);
-    std::lock_guard<std::mutex> lk(s.m);
-    s.failed.erase(path);
+bool syncFailedYet(const bfs_fileId& id) {
+    return withSyncerOf(id, [&](Syncer* s) {
+        if (!s) return false;
+        std::lock_guard<std::mutex> lk(s->m);
+        return s->failed.count(id) != 0;
+    });
+}
+
+void syncForget(const bfs_fileId& id) {
+    syncers().forEach([&](Syncer& s) {
+        std::lock_guard<std::mutex> lk(s.m);
+        s.failed.erase(id);
+        s.good.erase(id);
+    });
+}
+
+uint64_t syncGoodLength(const bfs_fileId& id) {
+    return withSyncerOf(id, [&](Syncer* s) -> uint64_t {
+        if (!s) return 0;
+        std::lock_guard<std::mutex> lk(s->m);
+        const auto it = s->good.find(id);
+        return it == s->good.end() ? 0 : it->second;
+    });
 }
 
 uint32_t syncPending() {

@@ -8,24 +8,31 @@
 // that hangs in one holds back only its own.
 #pragma once
 
+#include "platform/drives/bfs.h"
+
 #include <cstdint>
 
 namespace measure::store {
 
 // Queues the write-through of the file open on `fd` (a duplicate of it is kept until it is done);
-// a file already waiting is written through once for both. False when it could not be queued: the
-// next flush of the file asks again.
+// a file already waiting is written through once for both. False when it could not be queued (the
+// queue is full): the writer asks again at its next flush.
 bool syncFileLater(int fd);
 // Queues FIOSYNC on the root of `drive` ("meas:"); one request per drive waits at a time. Its end
 // is recorded for the entries it covers (meas_app_dirsync.h).
 bool syncDirLater(const char* drive);
-// Whether a write-through of the file of this device path failed since it was last asked; asking
-// forgets it. Waits first for a write-through of the file that is queued or under way.
-bool syncFailed(const char* path);
+// What is known of a file's write-throughs is kept by the file itself (its identity), not by its
+// name: a writer left behind with an earlier file of a name never touches what is known of the
+// file that has the name now.
+// Whether a write-through of the file failed since it was last asked; asking forgets it. Waits
+// first for a write-through of the file that is queued or under way.
+bool syncFailed(const bfs_fileId& file);
 // Whether one failed, without waiting and without forgetting it.
-bool syncFailedYet(const char* path);
-// Forgets a failure of the file (its writer has given it up).
-void syncForget(const char* path);
+bool syncFailedYet(const bfs_fileId& file);
+// Forgets what is known of the file (its writer has given it up, or it is new).
+void syncForget(const bfs_fileId& file);
+// The length of the file that its last good write-through covered (0 when none succeeded yet).
+uint64_t syncGoodLength(const bfs_fileId& file);
 // Write-throughs queued and not yet done (for tests and the shell).
 uint32_t syncPending();
 

@@ -2,8 +2,10 @@
 
 #include "framework/syslog.h"
 #include "framework/time_util.h"
+#include "logging/disk/meas_app_drivecall.h"
 #include "logging/store/meas_app_pretrig.h"
 #include "logging/store/store_backend.h"
+#include "platform/drives/drive_calls.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -15,11 +17,22 @@ Writer::Writer(Backend& backend, uint8_t type, int measIdx)
       measIdx_(measIdx), progressAt_(time_getTimestamp()) {}
 
 bool Writer::alive() {
-    // A writer that has come round its loop in the last 10 s is alive; one hanging in a drive call
-    // is dropped 10 s after it came round last. Only a writer still starting gets longer.
+    // A writer that has come round its loop in the last 10 s is alive, and so is one whose drive
+    // answers (a slow drive, a close that waits for write-throughs); one is dropped once a call of
+    // its drive has not returned for 10 s. Only a writer still starting gets longer.
     const uint32_t now = time_getTimestamp();
     return tsDiff(now, lastActivity_.load()) <= 100000 ||
-           (!startDecided_.load() && tsDiff(now, created_) <= 200000);
+           (!startDecided_.load() && tsDiff(now, created_) <= 200000) || !meas_app_driveHung(drive());
+}
+
+uint32_t Writer::stalledTicks(uint32_t now) const {
+    if (retryLater_.load()) return now - progressAt_.load();
+    if (!busy_.load()) return 0;
+    return drivecalls_oldestMs(drive()) * 10;
+}
+
+uint32_t Writer::inCallMs() const {
+    return drivecalls_threadMs(callThread_.load());
 }
 
 bool Writer::write(int vfIdx, const uint8_t*, uint32_t) {
@@ -71,6 +84,7 @@ void Writer::setID(uint8_t id) {
 }
 
 Action* Writer::next() {
+    if (!callThread_.load()) callThread_.store(drivecalls_thisThread());
     // Nothing in hand between two actions: the time waited for one is no stall.
     progressAt_.store(time_getTimestamp());
     busy_.store(true); // before the step, so that nobody sees it done with an action in hand

@@ -39,11 +39,12 @@ public:
     // The current action could not be carried out yet (its drive is full): the writer keeps it and
     // tries again, and nothing behind it is taken before.
     bool stalled() const { return retryLater_.load(); }
-    // How long (100 us ticks) the writer has held an action without getting anything onto its drive:
-    // waiting for room, or hanging in its drive. 0 while it keeps up.
-    uint32_t stalledTicks(uint32_t now) const {
-        return (retryLater_.load() || busy_.load()) ? now - progressAt_.load() : 0;
-    }
+    // How long (100 us ticks) the writer has held an action without getting it onto its drive:
+    // waiting for room with nothing taken, or holding it while a call of its drive has not
+    // returned. 0 while it keeps up, however slow its drive (a call that returns is progress).
+    uint32_t stalledTicks(uint32_t now) const;
+    // How long (ms) its own task has been in its current drive call; 0 when in none.
+    uint32_t inCallMs() const;
 
     uint8_t type() const { return type_; }
     void setID(uint8_t id);
@@ -83,7 +84,8 @@ protected:
     std::atomic<bool> busy_{false};
     std::atomic<bool> startDecided_{false};
     std::atomic<bool> retryLater_{false};
-    std::atomic<uint32_t> progressAt_; // the last action done, or piece handed to the drive
+    std::atomic<uint32_t> progressAt_;             // the last action done, or piece handed to the drive
+    std::atomic<const void*> callThread_{nullptr}; // its task, as the drive calls know it
 };
 
 } // namespace measure::store

@@ -208,11 +208,8 @@ protected:
         meas_app_PreTrigDelete(h);
         // The write-through task is the process's, not the store's: what it still has queued for
         // this run's files (a store stopped at a power cut leaves some) is done before the next
-        // run, and what it remembers of them is forgotten, as the next run's files take the same
-        // names.
+        // run (what it knows of a file is the file's own, not its name's).
         waitUntil([] { return measure::store::syncPending() == 0; }, 10000);
-        for (const char* drive : {"meas:/", "usb_meas:/"})
-            for (const char* name : kNames) measure::store::syncForget((std::string(drive) + name).c_str());
         // A call already under way when the power went may have put something on a drive after the
         // cut: a real cut lets nothing through, so the drives lose once more what was not written
         // through.

@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include "platform/drives/bfs.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
@@ -293,8 +294,16 @@ TEST(DriveFault, Hold0HoldsEveryOperationUntilReleased) {
         });
         EXPECT_TRUE(waitUntil([&] { return otherDone.load(); }, 5000)) << r.what << ": the other drive waits";
         EXPECT_FALSE(done.load()) << r.what;
+        // The held call is the drive's call in flight, growing older; the other drive has none.
+        std::string inFlight;
+        EXPECT_TRUE(waitUntil([&] { return drivecalls_oldestMs("meas:", &inFlight) >= 20; })) << r.what;
+        EXPECT_EQ(inFlight.rfind("a", 0), 0u) << r.what << ": " << inFlight;
+        EXPECT_EQ(drivecalls_oldestMs("meas2:"), 0u) << r.what;
+        const uint64_t returned = drivecalls_returned("meas:");
         drivefault_release();
         EXPECT_TRUE(waitUntil([&] { return done.load(); })) << r.what;
+        EXPECT_EQ(drivecalls_oldestMs("meas:"), 0u) << r.what;
+        EXPECT_GT(drivecalls_returned("meas:"), returned) << r.what;
         caller.join();
         beside.join();
         drivefault_clear();

@@ -1,0 +1,147 @@
+#include "platform/drives/drive_calls.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <pthread.h>
+
+namespace {
+
+constexpr int kDrives = 32;  // names a process's drives can have (the root's and application 1's)
+constexpr int kSlots = 1024; // threads that have called a drive; a slot is reused once its thread ends
+constexpr size_t kNameMax = 24;
+
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Drive names, added once and never removed: read without the lock up to `count`.
+struct Names {
+    std::mutex m;
+    std::atomic<int> count{0};
+    char name[kDrives][kNameMax] = {};
+    std::atomic<uint64_t> returned[kDrives] = {};
+};
+Names& names() {
+    static auto* n = new Names; // calls may come while the process ends
+    return *n;
+}
+
+int find(const Names& n, const char* drive, int count) {
+    for (int i = 0; i < count; ++i)
+        if (std::strncmp(n.name[i], drive, kNameMax) == 0) return i;
+    return -1;
+}
+
+// The number of `drive`, added when new; -1 when the table is full or the name too long.
+int idOf(const char* drive, bool add) {
+    Names& n = names();
+    const int seen = find(n, drive, n.count.load(std::memory_order_acquire));
+    if (seen >= 0 || !add) return seen;
+    if (std::strlen(drive) >= kNameMax) return -1;
+    std::lock_guard<std::mutex> lk(n.m);
+    const int count = n.count.load();
+    const int again = find(n, drive, count);
+    if (again >= 0) return again;
+    if (count >= kDrives) return -1;
+    std::strncpy(n.name[count], drive, kNameMax - 1);
+    n.count.store(count + 1, std::memory_order_release);
+    return count;
+}
+
+// A thread's call in flight: its drive (+1, 0 none) and since when.
+struct Slot {
+    std::atomic<bool> taken{false};
+    std::atomic<int> drive{0};
+    std::atomic<int64_t> since{0};
+    std::atomic<const char*> op{""};
+    char task[16] = ""; // the thread's name, written before its first call is marked
+};
+Slot* slots() {
+    static auto* s = new Slot[kSlots];
+    return s;
+}
+
+struct ThreadSlot {
+    Slot* slot = nullptr;
+    int depth = 0;
+    ~ThreadSlot() {
+        if (slot) slot->taken.store(false);
+    }
+    Slot* get() {
+        if (slot) return slot;
+        Slot* all = slots();
+        for (int i = 0; i < kSlots; ++i) {
+            bool free = false;
+            if (all[i].taken.compare_exchange_strong(free, true)) {
+                pthread_getname_np(pthread_self(), all[i].task, sizeof all[i].task);
+                return slot = &all[i];
+            }
+        }
+        return nullptr; // more threads than slots: its calls go unmarked
+    }
+};
+thread_local ThreadSlot tSlot;
+
+} // namespace
+
+DriveCallMark::DriveCallMark(const std::string& drive, const char* op) {
+    if (tSlot.depth++ > 0 || drive.empty()) return;
+    const int id = idOf(drive.c_str(), true);
+    Slot* s = id >= 0 ? tSlot.get() : nullptr;
+    if (!s) return;
+    s->since.store(nowMs());
+    s->op.store(op);
+    s->drive.store(id + 1);
+    outer_ = true;
+}
+
+DriveCallMark::~DriveCallMark() {
+    --tSlot.depth;
+    if (!outer_) return;
+    const int id = tSlot.slot->drive.exchange(0);
+    if (id > 0) names().returned[id - 1].fetch_add(1);
+}
+
+uint32_t drivecalls_oldestMs(const char* drive, std::string* what) {
+    const int id = drive ? idOf(drive, false) : -1;
+    if (id < 0) return 0;
+    const int64_t now = nowMs();
+    int64_t oldest = now;
+    Slot* found = nullptr;
+    Slot* all = slots();
+    for (int i = 0; i < kSlots; ++i) {
+        if (!all[i].taken.load(std::memory_order_acquire) || all[i].drive.load() != id + 1) continue;
+        const int64_t since = all[i].since.load();
+        if (since < oldest) {
+            oldest = since;
+            found = &all[i];
+        }
+    }
+    if (what && found) {
+        const char* task = found->task;
+        const char* op = found->op.load();
+        const bool vowel = op && std::strchr("aeiou", op[0]);
+        *what = std::string(vowel ? "an " : "a ") + (op ? op : "call") + " of " + task;
+    }
+    return uint32_t(now - oldest);
+}
+
+uint64_t drivecalls_returned(const char* drive) {
+    const int id = drive ? idOf(drive, false) : -1;
+    return id < 0 ? 0 : names().returned[id].load();
+}
+
+DriveCallThread drivecalls_thisThread() {
+    return tSlot.get();
+}
+
+uint32_t drivecalls_threadMs(DriveCallThread thread) {
+    const Slot* s = static_cast<const Slot*>(thread);
+    if (!s || s->drive.load() == 0) return 0;
+    const int64_t age = nowMs() - s->since.load();
+    return age > 0 ? uint32_t(age) : 0;
+}
