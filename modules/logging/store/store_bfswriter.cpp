@@ -375,13 +375,15 @@ void BFSWriter::cutBack(FileEntry& e, uint64_t written, int error) {
     }
     e.state = FILE_CUT;
     e.retryAt = time_getTimestamp() + kResumeRetry;
-    // While the drive stays full every try to go on is cut again: only the first cut is told.
-    if (!e.cutBefore)
+    // While the drive stays full every try to go on is cut again: told when the file ends
+    // elsewhere than last told (a drive that takes a little more at each try).
+    if (!e.cutBefore || keep != e.toldCut)
         syslogx(
             LOG_PRIO_WARNING,
             "BFSWriter: %s ends with its last complete record at %llu bytes, written on once there is room",
             e.path.c_str(), (unsigned long long)keep);
     e.cutBefore = true;
+    e.toldCut = keep;
 }
 
 bool BFSWriter::resume(FileEntry& e, bool now) {

@@ -93,7 +93,8 @@ protected:
         uint32_t since = 0;                      // when the oldest byte in buf came
         bool dirty = false;                      // buf holds bytes (counted in unflushed_)
         uint32_t retryAt = 0;                    // FILE_CUT: when the next try to go on is due
-        bool cutBefore = false;                  // cut and not written on since (later cuts not told)
+        bool cutBefore = false;                  // cut and not written on since
+        uint64_t toldCut = 0;                    // where the log last said it ends
         bfs_fileId id;                           // the file itself, while it is open
         bool syncDue = false;                    // handed over, its write-through not queued yet
     };

@@ -7,9 +7,12 @@
 #include "measdata/crc.h"
 #include "measfile.h"
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_fault.h"
 #include "smalldisk.h"
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 using namespace storetest;
 using testsupport::readBinary;
@@ -106,6 +109,47 @@ TEST_F(StoreTest, FullDriveKeepsCompleteRecordsAndFinishesTheFileOnceThereIsRoom
             << "record " << k;
     meas_app_PreTrigDelete(h);
     devroot_set(saved);
+}
+
+// A drive that takes a part of each try at going on (half of it, then fails for want of room):
+// the log always says where the file ends as it is on the drive.
+TEST_F(StoreTest, ADriveThatTakesALittleMoreAtEachTryIsToldWhereTheFileEnds) {
+    setUsbInserted(false);
+    DriveFault full;
+    std::string error;
+    ASSERT_TRUE(drivefault_parse("meas:write:2:ENOSPC:0", &full, &error)) << error;
+    drivefault_arm(full);
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001");
+    meas_app_PreTrigOpenFile(h, f);
+    for (int handOver = 0; handOver < 2; ++handOver) { // the second is the drive's second write
+        for (int i = 0; i < 40; ++i)
+            put(h, f->vfIdx, frame(1, 1, {uint8_t(i), 1, 2, 3, 4, 5, 6, 7}), 1000, 1000);
+        meas_app_PreTrigFlushFile(h, f->vfIdx);
+        ASSERT_TRUE(
+            waitUntil([&] { return drivefault_calls("meas:", DRIVE_OP_WRITE) > uint32_t(handOver); }));
+    }
+    const std::string path = devroot_path() + "/meas/A0101000.001";
+    std::string told;
+    auto agree = [&] {
+        for (const std::string& line : log()) {
+            const size_t at = line.find("ends with its last complete record at ");
+            if (at != std::string::npos) told = line.substr(at + 38);
+        }
+        return !told.empty() && std::stoull(told) == testsupport::readBinary(path).size();
+    };
+    // Each new record tries to go on (once a second): three tries after the first cut, each taking
+    // a little more.
+    for (int i = 0; i < 200 && drivefault_calls("meas:", DRIVE_OP_WRITE) < 5; ++i) {
+        put(h, f->vfIdx, frame(1, 1, {uint8_t(i), 9, 9, 9, 9, 9, 9, 9}), 1000, 1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the records' pace
+    }
+    EXPECT_GE(drivefault_calls("meas:", DRIVE_OP_WRITE), 5u);
+    EXPECT_TRUE(waitUntil(agree, 2000))
+        << "told " << told << ", the file holds " << testsupport::readBinary(path).size();
+    drivefault_clear();
+    meas_app_PreTrigDelete(h);
 }
 
 // The header of a known file: its CRC leaves out length, CRC and date; the name follows the counters.
