@@ -260,6 +260,7 @@ int main(int argc, char** argv) {
     static const meas_app_CopyHooks copyHooks{MeasAppStore_copyFinished, MeasAppStore_copyProgress};
     meas_app_setCopyHooks(&copyHooks);
     raster_addPeriodic(RASTER_RMEAS, 500, "rMeasure", rMeasure);
+    raster_addPeriodic(RASTER_RMEAS, 510, "meas_app_check_silence", meas_app_check_silence);
     raster_addPeriodic(RasterTaskId(3), 600, "meas_app_check_measconditions", meas_app_check_measconditions);
     tele_app_ini();
     // Status block: its task, woken every 5 ms while a lap's block is due and every second else.
