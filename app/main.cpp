@@ -62,7 +62,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
-#include <pthread.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -75,10 +74,10 @@ int usage(const char* prog) {
 }
 
 // SIGINT and SIGTERM start the ordered shutdown, as the device's post-run does, whichever thread
-// the kernel gives them to. The program's own threads block both, so that as a rule the signal
-// thread, which alone unblocks them, takes them; a thread the program did not start (a preloaded
-// library's) may leave them unblocked and take one. Either way the handler only writes the signal's
-// number into a pipe (async-signal-safe), and the signal thread starts the post-run from there.
+// the kernel gives them to: no thread blocks them, so one sent to a single thread (tgkill) is taken
+// there too. The handler only writes the signal's number into a pipe (async-signal-safe), and the
+// signal thread starts the post-run from there. It runs with SA_RESTART; the host layer's waits
+// that a handler still interrupts (poll, select, timed receives) take EINTR as a wake-up.
 int gSignalPipe[2] = {-1, -1};
 
 extern "C" void onShutdownSignal(int sig) {
@@ -107,11 +106,6 @@ bool installSignalHandler(std::string* error) {
 
 void startSignalThread() {
     std::thread([] {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
         // Waits in poll, which a signal interrupts (a read could be restarted under it, and
         // ThreadSanitizer runs a handler at once only in a call it knows to block).
         for (;;) {
@@ -165,13 +159,8 @@ int main(int argc, char** argv) {
         return usage(argv[0]);
     const int index = argv[1][0] - '0';
 
-    // Every task inherits the blocked mask; the handler serves whatever thread takes a signal.
+    // The handler serves whatever thread takes a signal.
     std::string error;
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
     if (!installSignalHandler(&error)) {
         std::fprintf(stderr, "msdapp: %s\n", error.c_str());
         return 1;
@@ -271,6 +260,7 @@ int main(int argc, char** argv) {
     static const meas_app_CopyHooks copyHooks{MeasAppStore_copyFinished, MeasAppStore_copyProgress};
     meas_app_setCopyHooks(&copyHooks);
     raster_addPeriodic(RASTER_RMEAS, 500, "rMeasure", rMeasure);
+    raster_addPeriodic(RASTER_RMEAS, 510, "meas_app_check_silence", meas_app_check_silence);
     raster_addPeriodic(RasterTaskId(3), 600, "meas_app_check_measconditions", meas_app_check_measconditions);
     tele_app_ini();
     // Status block: its task, woken every 5 ms while a lap's block is due and every second else.

@@ -37,7 +37,7 @@ template <size_t N>
 void restore(uint32_t id, std::array<char, N>& field, const std::array<char, N>& calibration,
              const char* message) {
     if (nvram_dbs_read(id, 0, field.data(), N) < int(N)) {
-        syslogx(4, "%s", message);
+        syslogx(LOG_PRIO_WARNING, "%s", message);
         nvram_dbs_write(id, 0, calibration.data(), N);
         field = calibration;
     }

@@ -64,7 +64,10 @@ STATUS echoOnce(const sockaddr_in& to) {
             std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
                 .count();
         pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, int(left)) <= 0) break;
+        if (left <= 0) break;
+        const int ready = poll(&p, 1, int(left));
+        if (ready < 0 && errno == EINTR) continue; // a signal handler ran: wait on
+        if (ready <= 0) break;
         uint8_t buf[1500];
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;

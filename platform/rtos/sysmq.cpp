@@ -78,6 +78,7 @@ template <class Attempt> long sliced(_Vx_ticks_t timeout, Attempt attempt) {
     for (;;) {
         rtos_detail::checkDeletion();
         const long r = attempt(sliceEnd(deadline));
+        if (r < 0 && errno == EINTR) continue; // a signal handler ran
         if (r >= 0 || errno != ETIMEDOUT) return r;
         if (deadline != UINT64_MAX && hostclock_nowNs() >= deadline) {
             errno = EAGAIN;

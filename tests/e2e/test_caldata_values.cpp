@@ -48,6 +48,8 @@ TEST(CaldataE2E, ValueLinesSetTheDeviceByNameAndAFaultyTextWritesNothing) {
          "line 1: 'CAN_BAUDRATES' has 4 elements: give one as CAN_BAUDRATES[i]"},
         {"value CAN_BAUDRATES[4] 500000\n", "line 1: 'CAN_BAUDRATES[4]' is beyond the 4 elements"},
         {"value gps_lat 47.2\n", "line 1: 'gps_lat' is a measurement variable, not a calibration value"},
+        {"channel 10 lapfunc mode gps lat NOPE\n",
+         "line 1: 'NOPE' is neither a calibration value nor a measurement variable"},
         {"value DATADELAY\n", "line 1: 'value' needs a name and a value"},
     };
     std::string out;

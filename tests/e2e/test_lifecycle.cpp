@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 using testsupport::AppProcess;
-using testsupport::TempDir;
 using testsupport::countOf;
+using testsupport::TempDir;
 
 namespace {
 
@@ -35,17 +35,14 @@ void expectOrderedShutdown(const std::string& log) {
     EXPECT_LT(errmem, done);
 }
 
-// A thread of `pid` that does not block `sig`; 0 when there is none.
-pid_t threadTaking(pid_t pid, int sig) {
+// The thread of `pid` named `comm`; 0 when there is none.
+pid_t threadNamed(pid_t pid, const std::string& comm) {
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     std::error_code ec;
     for (const auto& t : std::filesystem::directory_iterator(tasks, ec)) {
-        std::ifstream status(t.path() / "status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("SigBlk:", 0) == 0 &&
-                !((std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1))
-                return pid_t(std::stoi(t.path().filename()));
+        std::string name;
+        std::getline(std::ifstream(t.path() / "comm"), name);
+        if (name == comm) return pid_t(std::stoi(t.path().filename()));
     }
     return 0;
 }
@@ -68,16 +65,19 @@ TEST(Lifecycle, ResetOnTheShellIsAnOrderedShutdownAndTheBootCounterGrows) {
     expectOrderedShutdown(log);
 }
 
-// SIGTERM to the process, and to one of its threads that leaves it unblocked, as a thread of a
-// preloaded library may: either is the ordered shutdown.
+// SIGTERM to the process, or to one of its threads alone (tgkill): a task's, or the main thread.
 TEST(Lifecycle, SigtermIsAnOrderedShutdown) {
-    for (const bool toThread : {false, true}) {
+    for (const std::string target : {"", "r_rMeas", "r_gpsTask", "main"}) {
+        SCOPED_TRACE(target);
         TempDir root;
         AppProcess app(root.path(), {"1"});
         ASSERT_TRUE(app.waitForShell()) << app.stderrText();
-        if (toThread) {
-            pid_t tid = 0;
-            ASSERT_TRUE(testsupport::waitUntil([&] { return (tid = threadTaking(app.pid(), SIGTERM)) > 0; }));
+        if (!target.empty()) {
+            pid_t tid = app.pid(); // the main thread's id is the process's
+            if (target != "main") {
+                ASSERT_TRUE(
+                    testsupport::waitUntil([&] { return (tid = threadNamed(app.pid(), target)) > 0; }));
+            }
             ASSERT_EQ(syscall(SYS_tgkill, app.pid(), tid, SIGTERM), 0);
         } else {
             app.signal(SIGTERM);

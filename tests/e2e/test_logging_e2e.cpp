@@ -41,13 +41,14 @@ constexpr uint8_t FAST = 1;     // 1 ms block: RtpIndex, ana01, ana02
 constexpr uint8_t COUNTERS = 2; // 10 ms block: lap, outing, fragment, absolute lap
 
 // A device root with the sample logging configuration, PCODE 0x1234 and no USB stick; a data
-// delay in ms other than the default when `dataDelayMs` is given.
-void prepare(const TempDir& root, uint32_t dataDelayMs = 0) {
+// delay in ms and a DEVICE_CONFIG other than the defaults when given.
+void prepare(const TempDir& root, uint32_t dataDelayMs = 0, uint32_t deviceConfig = 0) {
     std::string program, pageLength, log;
     ASSERT_TRUE(learnDatasetIdentity(root.path(), INDEX, &program, &pageLength, &log)) << log;
     caldata::CalDataset data;
     data.set("PCODE", 0, 0x1234);
     if (dataDelayMs) data.set("DATADELAY", 0, dataDelayMs);
+    if (deviceConfig) data.set("DEVICE_CONFIG", 0, deviceConfig);
     ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
     std::filesystem::remove_all(root.file("nv"));
     std::filesystem::remove_all(root.file("meas"));
@@ -148,6 +149,49 @@ TEST(LoggingE2E, CountedFilesWithStatusBlocksAndTheDeleteFlag) {
         EXPECT_TRUE(f.ok()) << name << ": " << f.error;
         EXPECT_FALSE(f.truncated) << name;
         EXPECT_EQ(f.metaOfType(2).size(), 1u) << name << " ends with its status block";
+    }
+}
+
+// A measurement that no value reaches says why, once, as a warning: its blocks read a device that
+// is not there, or its start waits for the counters of a lap-trigger master that is not there. The
+// two devices share a PID, each in a network namespace of its own: they do not hear each other.
+TEST(LoggingE2E, AMeasurementThatNoValueReachesSaysWhyOnce) {
+    const struct {
+        uint32_t deviceConfig; // logging active, byte 1 the lap-trigger master
+        const char* reads;     // the PID in the top byte of m01's addresses
+        const char* says;
+    } kCases[] = {
+        {0x001001, "0x30",
+         "m01 has got no value in 10 s: its blocks read PID 0x30, which has sent none (this device is PID "
+         "0x10)"},
+        {0x003001, "0x10",
+         "m01 has got no value in 10 s: its start waits for the lap counters of the lap-trigger master, PID "
+         "0x30, which has not answered (this device is PID 0x10)"},
+    };
+    std::vector<std::unique_ptr<TempDir>> roots;
+    std::vector<std::unique_ptr<AppProcess>> devs;
+    for (const auto& c : kCases) {
+        NetNamespace net; // the device stays in it when the test's thread leaves
+        if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+        const TempDir& root = *roots.emplace_back(std::make_unique<TempDir>());
+        prepare(root, 0, c.deviceConfig);
+        std::string xml = readFile(sourceDir() + "/sample-root/cfg/m01.xml");
+        for (size_t at = 0; (at = xml.find("adr=\"0x10", at)) != std::string::npos; at += 9)
+            xml.replace(at + 5, 4, c.reads);
+        writeFile(root.file("cfg/m01.xml"), xml);
+        devs.push_back(start(root));
+    }
+    for (size_t i = 0; i < devs.size(); ++i) {
+        const std::string says = kCases[i].says;
+        ASSERT_TRUE(waitUntil([&] { return countOf(devs[i]->logText(), says) > 0; }, 60000))
+            << devs[i]->logText();
+        devs[i]->signal(SIGTERM);
+        EXPECT_EQ(devs[i]->waitExit(), 0);
+        const std::string log = devs[i]->logText();
+        EXPECT_EQ(countOf(log, says), 1) << log;
+        const size_t at = log.find(says), line = log.rfind('\n', at) + 1; // a warning
+        EXPECT_NE(log.substr(line, at - line).find("<148>"), std::string::npos) << log;
+        EXPECT_EQ(countOf(log, "another device with our PID"), 0) << log;
     }
 }
 

@@ -176,6 +176,7 @@ TEST(SampleRootE2E, TheReplayedLapIsTimedCutsTheFileAndIsShown) {
     EXPECT_TRUE(showsLap) << "the boxes do not show " << Clock(inHundredths) << ": " << last.size() << " and "
                           << best.size() << " white pixels";
 
+    EXPECT_EQ(countOf(dev.logText(), "meas_app_check_silence()"), 0) << "the device's own values come";
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
 }

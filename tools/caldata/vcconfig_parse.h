@@ -151,7 +151,8 @@ inline void parseInput(const caldata::CalDataset& data, const std::string& text,
     std::string name;
     uint32_t element = 0;
     nameAndElement(text, &name, &element);
-    if (!data.has(name)) throw Fault{quoted(name) + " is not a calibration value"};
+    if (!data.has(name))
+        throw Fault{quoted(name) + " is neither a calibration value nor a measurement variable"};
     const caldata::CalVariable& v = data.var(name);
     if (element >= v.count)
         throw Fault{quoted(text) + " is beyond the " + std::to_string(v.count) + " elements"};

@@ -44,13 +44,14 @@ void display_usage() {
     shell_printf("controls display application\n");
     shell_printf("usage: display <command> [<par>]\n");
     shell_printf("    <start|stop>      : starts and stops display application;\n");
-    shell_printf("    <color> <par>     : sets color to whole screen\n");
-    shell_printf("    <writebmp>        : write screen to file\n");
+    shell_printf("    <color> <par>     : sets color to whole screen (0x00RRGGBB)\n");
+    shell_printf("    <bmpdump> <file>  : writes the screen to a BMP file, e.g. c:/screen.bmp\n");
     shell_printf("    <next|prev>       : switches pages\n");
     shell_printf("    <page> <par>      : select page\n");
     shell_printf("    <brightness> <par>: set brightness<par>\n");
     shell_printf("    <fstop|fstart>    : starts stops flash window\n");
-    shell_printf("    <txtshow|txthide> : hides, shows text\n");
+    shell_printf("    <txtshow> <text>  : shows text\n");
+    shell_printf("    <txthide>         : hides text\n");
 }
 
 int displayCommandFunc(int argc, char** argv) {

@@ -94,3 +94,7 @@ std::string conv_gwerrors2ascii(uint32_t code);
 uint32_t meas_app_gw_cbData(uint32_t event, void* record, void* block);
 uint32_t meas_app_gw_cbStart(uint32_t event, void* reply, void* block);
 uint32_t meas_app_gw_cbTout(uint32_t event, void* pid, void* block);
+// On the measurement raster, after rMeasure: a measurement that has got no value in its first
+// 10 s of logging says why, once (a warning): the devices its blocks read sent none, or its start
+// waits for the counters of a lap-trigger master that does not answer.
+void meas_app_check_silence();

@@ -1,16 +1,21 @@
 // The three gateway callbacks of the logging: the outcome of a block's start, its records, and
-// the time-out of its data; and the first speed of every block once all starts are answered.
+// the time-out of its data; the first speed of every block once all starts are answered; and the
+// warning of a measurement that no value reaches.
+#include "framework/appman.h"
 #include "framework/board_io.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
+#include "laptiming/lapoutfra.h"
 #include "logging/app/meas_app.h"
 #include "logging/app/meas_app_internal.h"
 #include "logging/app/sblk_task.h"
 #include "logging/fifo/meas_fifo_cond.h"
 #include "logging/fifo/meas_fifo_data.h"
+#include "measdata/cfg_system.h"
 #include "measdata/seram.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -30,6 +35,8 @@ const callback_list meas_app_callbacks = {{
 namespace {
 
 std::atomic<uint16_t> gFifoIds{0};
+// Per instance: a value has come since the process started.
+std::atomic<uint8_t> gValueSeen[MEAS_INSTANCES];
 
 uint16_t be16(const uint8_t* p) {
     return uint16_t(p[0] << 8 | p[1]);
@@ -261,6 +268,7 @@ uint32_t meas_app_gw_cbData(uint32_t event, void* data, void* user) {
     }
     const uint32_t size = b->blkinfo->recordSize;
     if ((st & MEAS_BS_ACKED) && (st & MEAS_BS_ACKSEEN)) {
+        if (b->index < MEAS_INSTANCES) gValueSeen[b->index].store(1, std::memory_order_relaxed);
         if (b->type & MEAS_BLK_COND) {
             if (b->condBuf) b->condBuf->write(rec, size);
             b->condCnt = 0;
@@ -306,4 +314,45 @@ uint32_t meas_app_gw_cbTout(uint32_t event, void* pidp, void* user) {
                 "meas_app_gw_cbTout: PID:0x%X errorstate %d, type(sb%d meas%d fifocond%d cond%d tele%d) ",
                 unsigned(*pid), int(event), t4, t3, t2, t1, t0);
     return 1;
+}
+
+void meas_app_check_silence() {
+    // Seconds of wanted logging without a value, per instance; told once per process.
+    static uint32_t calls = 0;
+    static uint16_t silent[MEAS_INSTANCES] = {};
+    static bool told[MEAS_INSTANCES] = {};
+    if (++calls % 1000 != 0) return; // once a second of the 1 ms raster
+    const bool wanted = meas_app_running.load() || meas_app_startreq.load();
+    for (int i = 0; i < MEAS_INSTANCES; ++i) {
+        const meas_instance& m = meas[i];
+        if (!m.config) silent[i] = 0;
+        if (!m.config || !wanted || told[i] || gValueSeen[i].load(std::memory_order_relaxed)) continue;
+        if (++silent[i] < 10) continue;
+        told[i] = true;
+        uint64_t pids = 0;
+        for (int k = 0; k < m.numBlocks; ++k)
+            if (!m.blocks[k].refused && m.blocks[k].pid > 0 && m.blocks[k].pid < 64)
+                pids |= uint64_t(1) << m.blocks[k].pid;
+        if (!pids) continue; // it reads nothing: there is nothing to wait for
+        if (!(m.started.load() & MEAS_STARTED) && !LapOutFra_isValid() && cfg_system.laptrigSlave) {
+            syslogx(LOG_PRIO_WARNING,
+                    "meas_app_check_silence(): m0%d has got no value in 10 s: its start waits for the lap "
+                    "counters of the lap-trigger master, PID 0x%X, which has not answered (this device is "
+                    "PID 0x%X)",
+                    i + 1, unsigned(cfg_system.ltmPid), unsigned(app_pid));
+            continue;
+        }
+        std::string list;
+        int count = 0;
+        for (unsigned pid = 1; pid < 64; ++pid) {
+            if (!((pids >> pid) & 1)) continue;
+            char one[8];
+            std::snprintf(one, sizeof one, "0x%X", pid);
+            list += (count++ ? ", " : "") + std::string(one);
+        }
+        syslogx(LOG_PRIO_WARNING,
+                "meas_app_check_silence(): m0%d has got no value in 10 s: its blocks read PID%s %s, which %s "
+                "sent none (this device is PID 0x%X)",
+                i + 1, count > 1 ? "s" : "", list.c_str(), count > 1 ? "have" : "has", unsigned(app_pid));
+    }
 }

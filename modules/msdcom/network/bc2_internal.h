@@ -223,5 +223,6 @@ void bc2_release();
 void bc2_track_task(TASK_ID tid);
 // Stores `sock` in `slot` and remembers the slot, so that BC2_stop can wake the task blocked on it.
 void bc2_track_socket(std::atomic<int>* slot, int sock);
-// True for a receive that ended by its time limit with nothing received (the loop goes on).
+// True for a receive that ended by its time limit, or by a signal handler, with nothing received
+// (the loop goes on).
 bool bc2_idle_receive(ssize_t result);

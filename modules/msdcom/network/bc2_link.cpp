@@ -255,6 +255,7 @@ void BC2_connect_passive(uint16_t type) {
             if (fd >= 0) bcSocket_close(fd);
             return;
         }
+        if (fd < 0 && errno == EINTR) continue; // a signal handler ran: the connection still waits
         if (fd < 0) {
             SYSLOGX_FLOOD(acceptFlood, LOG_PRIO_ERR2,
                           "BC2_connect_passive: accept on port %u failed, errno %s", unsigned(port),

@@ -48,7 +48,8 @@ void bc2_track_socket(std::atomic<int>* slot, int sock) {
 }
 
 bool bc2_idle_receive(ssize_t result) {
-    return result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    // A receive with a time limit is not restarted after a signal handler: that too is a wake-up.
+    return result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
 }
 
 void BC2_stop() {

@@ -76,8 +76,10 @@ SendResult sendActiveHalf(const Route& r, int* sentNow, int* err) {
     ssize_t n;
     // A half begun on the TCP stream is finished there, whatever the route says now.
     if (r.udp && b.sent == 0) {
-        n = sendto(udp_tx_socket.load(), from, want, 0, reinterpret_cast<const sockaddr*>(&r.ch->peerUdp),
-                   sizeof r.ch->peerUdp);
+        do {
+            n = sendto(udp_tx_socket.load(), from, want, 0, reinterpret_cast<const sockaddr*>(&r.ch->peerUdp),
+                       sizeof r.ch->peerUdp);
+        } while (n < 0 && errno == EINTR); // a signal handler ran before anything went
         *err = errno;
     } else {
         bc2_channel& ch = *r.ch;
@@ -91,7 +93,10 @@ SendResult sendActiveHalf(const Route& r, int* sentNow, int* err) {
             return may;
         }
         const int fd = ch.sock.load();
-        n = fd >= 0 ? send(fd, from, want, MSG_NOSIGNAL) : -1;
+        do {
+            // A send with a time limit is not restarted after a signal handler.
+            n = fd >= 0 ? send(fd, from, want, MSG_NOSIGNAL) : -1;
+        } while (n < 0 && errno == EINTR);
         *err = fd >= 0 ? errno : ENOTCONN;
         if (n > 0 && size_t(n) < want) {
             ch.cutOwner = int8_t(r.index);

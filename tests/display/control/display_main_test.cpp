@@ -127,7 +127,9 @@ TEST(DisplayMain, PagesBrightnessCommandsAndRepeatedStartsOverTheControlTask) {
     EXPECT_NE(Shell("display color FF0000").find("Invalid color format. RGB Format: 0x00RRGGBB"),
               std::string::npos);
     EXPECT_TRUE(Shows(0xFF0000, 160, 120)) << "the boot logo's start light";
-    EXPECT_NE(Shell("display start now").find("usage: display <command> [<par>]"), std::string::npos);
+    const std::string usage = Shell("display start now");
+    EXPECT_NE(usage.find("usage: display <command> [<par>]"), std::string::npos);
+    EXPECT_NE(usage.find("<bmpdump> <file>"), std::string::npos) << "the dump under the name it answers to";
 
     // Starts and stops while the control task reads the page input: the inputs go before their
     // lists, and every data manager goes with its lists.
