@@ -144,6 +144,7 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     }
     releaseEntry(e, FILE_FREE);
     e.vfIdx = vfIdx;
+    retry_.asked = false; // the new file asked for (or a later one) has come
     // The table's lock only while the file is looked up: a drive that hangs in the open below must
     // not hold the other writers and the Backend. The virtual file stays without it: its close
     // action comes after this writer's action, and a writer dropped meanwhile pins what it holds.
@@ -190,7 +191,6 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     // keeps them there.
     e.state = FILE_OPEN;
     startStampPending_ = true;
-    retry_.asked = false; // the new file asked for (or a later one) has come
     if (!vf->writeHeader(*this)) {
         // A file without its whole header is never whole, however its later writes go.
         syslogx(LOG_PRIO_ERR, "BFSWriter::open(): failed to write header (%s)", path);
