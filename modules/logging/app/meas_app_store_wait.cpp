@@ -294,6 +294,7 @@ MeasAppStore_FileInfo_s* findFile(int index, uint16_t outing, uint16_t lap, uint
 } // namespace
 
 void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment) {
+    if (!MeasAppStore_writesFiles(index)) return; // no copy starts: nothing to wait for
     MeasAppStore_QueueLock lk("MeasAppStore_copyAsked()");
     if (MeasAppStore_FileInfo_s* f = findFile(index, outing, lap, absLap, fragment)) {
         f->copyState = MEAS_COPY_PENDING;

@@ -319,6 +319,12 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
 }
 
 bool meas_app_copyFileStart(const CopyFile_t& request, int instance) {
+    const meas_app_CopyHooks* hooks = gCopyHooks.load();
+    if (hooks && hooks->writesFiles && !hooks->writesFiles(instance)) {
+        // A measurement that writes no files has none to copy.
+        meas_app_copyFinished(instance, request, MEAS_COPY_RESULT_FAILED);
+        return true;
+    }
     char* name = request.targetDrive;
     const size_t length = name ? strnlen(name, kPathLen) : 0;
     if (request.ownsTarget && name) {

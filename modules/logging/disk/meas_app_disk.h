@@ -77,16 +77,20 @@ void meas_app_copyStickLook(const char* drive, bool usable);
 // The logging application's part, given at its start-up: told the end of every copy asked for
 // (also of one that never started).
 // `progress` hears of every piece a copy writes: a wait for a long copy sees it move.
+// `writesFiles` (may be null) tells whether a measurement instance has written files: one that has
+// none has nothing to copy, and its copy does not start.
 struct meas_app_CopyHooks {
     void (*finished)(int instance, const CopyFile_t& request, int result);
     void (*progress)(int instance, const CopyFile_t& request);
+    bool (*writesFiles)(int instance);
 };
 void meas_app_setCopyHooks(const meas_app_CopyHooks* hooks);
 void meas_app_copyFinished(int instance, const CopyFile_t& request, int result);
 void meas_app_copyProgress(int instance, const CopyFile_t& request);
 
 // Starts the copy task "r_FileCpyTask%c" ('A' + instance / 2) for the request; with the request
-// owning its target name the task gets a copy of it. False (logged) when it cannot.
+// owning its target name the task gets a copy of it. False (logged) when it cannot. An instance
+// that has written no files starts none: its request ends at once, quietly.
 bool meas_app_copyFileStart(const CopyFile_t& request, int instance);
 // Manual test entry: copies the current file of m01 to "usb_meas:" in the task "r_FileCpy_4tst".
 void meas_app_copyLastFileTask();
