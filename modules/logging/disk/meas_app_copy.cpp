@@ -188,6 +188,7 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
                 "meas_app_copyLastFile() '%s', left by a copy that did not end, cannot be removed (%s)",
                 part.c_str(), std::strerror(errno));
     const int fd = bfs_open(part.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
+    const uint32_t created = meas_app_dirSyncMark(targetDrive);
     if (fd < 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", part.c_str(),
                 std::strerror(errno));
@@ -208,6 +209,14 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
     if (bfs_close(fd) != 0 && ok) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err close '%s', '%s'", part.c_str(),
                 std::strerror(errno));
+        ok = false;
+    }
+    // The part's entry is written through before it replaces anything: a folder write-through that
+    // fails after the rename then loses the rename at most, never the file under the name.
+    if (ok && meas_app_dirSyncNow(targetDrive, created) < 0) {
+        syslogx(LOG_PRIO_ERR,
+                "meas_app_copyLastFile() err folder: the entry of '%s' could not be written through",
+                part.c_str());
         ok = false;
     }
     const bool replacing = ok && fexist(target);

@@ -255,11 +255,13 @@ TEST_F(DiskTest, APartIsNeverAFinishedFileAndOnlyTheWholeCopyIsReadOnly) {
         return s.attrOf(name);
     };
     drivefault_clear();
-    DriveFault hold;
-    std::string error;
-    // The copy's two write-throughs: its data, then the folder after the rename.
-    ASSERT_TRUE(drivefault_parse("usb_meas:sync:1:hold0:2", &hold, &error)) << error;
-    drivefault_arm(hold);
+    // The copy's write-throughs: its data, its entry, then the folder after the rename.
+    for (const char* fault : {"usb_meas:sync:1:hold0", "usb_meas:sync:3:hold0"}) {
+        DriveFault hold;
+        std::string error;
+        ASSERT_TRUE(drivefault_parse(fault, &hold, &error)) << error;
+        drivefault_arm(hold);
+    }
     std::atomic<int> result{1};
     std::thread copy([&] { result = meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"); });
     EXPECT_TRUE(waitUntil([] { return drivefault_holding() == 1; }));
