@@ -188,10 +188,11 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
                 "meas_app_copyLastFile() '%s', left by a copy that did not end, cannot be removed (%s)",
                 part.c_str(), std::strerror(errno));
     const int fd = bfs_open(part.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
+    const int openError = errno;
     const uint32_t created = meas_app_dirSyncMark(targetDrive);
     if (fd < 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", part.c_str(),
-                std::strerror(errno));
+                std::strerror(openError));
         std::fclose(in);
         return MEAS_COPY_RESULT_FAILED;
     }
