@@ -257,7 +257,8 @@ int main(int argc, char** argv) {
     // asks a logging slave's master for the counters), the start conditions every 10 ms.
     meas_app_ini();
     // The copies to the stick tell the file store their end: a stop or destroy waits for them.
-    static const meas_app_CopyHooks copyHooks{MeasAppStore_copyFinished, MeasAppStore_copyProgress};
+    static const meas_app_CopyHooks copyHooks{MeasAppStore_copyFinished, MeasAppStore_copyProgress,
+                                              MeasAppStore_writesFiles};
     meas_app_setCopyHooks(&copyHooks);
     raster_addPeriodic(RASTER_RMEAS, 500, "rMeasure", rMeasure);
     raster_addPeriodic(RASTER_RMEAS, 510, "meas_app_check_silence", meas_app_check_silence);

@@ -1,2 +1,3 @@
-# The counter store and a lap-stack append in the NV store, each against raw pwrite of the same bytes.
+# The counter store, a lap-stack append and its clearing in the NV store, each against raw pwrite of
+# the same bytes.
 msd_add_bench(bench_lapstore SOURCES ${CMAKE_CURRENT_LIST_DIR}/lapstore_nv.cpp LIBS msd_laptiming msd_logging)

@@ -5,6 +5,11 @@
 // - BM_LapStackAppend: one lap-stack entry (the check's 257 NV reads and the append's three writes,
 //   "append_us") against pwrite + fsync of the same 4, 6 and 4 bytes ("raw_us", "vs_raw_pwrite");
 //   "of_10ms" is its share of 10 ms.
+// - BM_LapStackReset: the clearing at a new outing (NV record 1, then the 256 slots of record 2
+//   stored together, "reset_us") against the same bytes written raw as the store orders them:
+//   record 1 with pwrite + fsync per copy, then one copy of each slot with pwrite and one syncfs,
+//   then the other copies and one more ("raw_us"; "vs_raw_batch" the median of the ratios of the
+//   two, run in turn).
 // The NV store keeps every element twice and syncs each copy. The medium is the folder under
 // $TMPDIR (default /tmp); TMPDIR=/dev/shm measures without a disk.
 #include "laptiming/lapoutfra.h"
@@ -14,6 +19,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -112,8 +118,45 @@ void BM_LapStackAppend(benchmark::State& state) {
     state.counters["of_10ms"] = append / n / 10000.0;
 }
 
+void BM_LapStackReset(benchmark::State& state) {
+    Folder folder;
+    sb_lapstack_reset_history();
+    RawFiles counters(folder.path, 2);
+    std::vector<int> slotFds;
+    for (int i = 0; i < 2 * LAPSTACK_SLOTS; ++i)
+        slotFds.push_back(
+            ::open((folder.path + "/slot" + std::to_string(i)).c_str(), O_RDWR | O_CREAT, 0644));
+    const uint8_t zeros[6] = {};
+    double reset = 0, direct = 0;
+    std::vector<double> ratios;
+    for (auto _ : state) {
+        double t0 = nowUs();
+        sb_lapstack_reset_history();
+        const double r = nowUs() - t0;
+        reset += r;
+        t0 = nowUs();
+        counters.writeUs({{0, 0, 0, 0}, {0, 0, 0, 0}});
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < LAPSTACK_SLOTS; ++i)
+                if (::pwrite(slotFds[size_t(round * LAPSTACK_SLOTS + i)], zeros, sizeof zeros, 0) != 6)
+                    std::abort();
+            if (::syncfs(slotFds[0]) != 0) std::abort();
+        }
+        const double d = nowUs() - t0;
+        direct += d;
+        ratios.push_back(r / d);
+    }
+    for (int fd : slotFds) ::close(fd);
+    const double n = double(state.iterations());
+    std::nth_element(ratios.begin(), ratios.begin() + ptrdiff_t(ratios.size() / 2), ratios.end());
+    state.counters["reset_us"] = reset / n;
+    state.counters["raw_us"] = direct / n;
+    state.counters["vs_raw_batch"] = ratios.empty() ? 0 : ratios[ratios.size() / 2];
+}
+
 } // namespace
 
 BENCHMARK(BM_CounterStore)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LapStackAppend)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LapStackReset)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -62,6 +63,19 @@ int nvram_dbs_read(uint32_t id, uint32_t index, void* buffer, size_t length) {
     const int n = nvdb_read(id, index, buffer, length, &report);
     reportCopies(id, index, report);
     return n;
+}
+
+size_t nvram_dbs_writeMany(const NvramElement* elements, size_t count) {
+    std::vector<NvdbElement> all;
+    all.reserve(count);
+    for (size_t i = 0; elements && i < count; ++i)
+        all.push_back(NvdbElement{elements[i].id, elements[i].index, elements[i].data, elements[i].length});
+    if (count > 0 && nvdb_writeMany(all.data(), all.size()) == count) return count;
+    static uint8_t flood = 0;
+    SYSLOGX_FLOOD(flood, LOG_PRIO_ERR, "nvram_dbs_writeMany(): %u records from record %u index %u not stored",
+                  unsigned(count), unsigned(count && elements ? elements[0].id : 0),
+                  unsigned(count && elements ? elements[0].index : 0));
+    return 0;
 }
 
 int nvram_dbs_write(uint32_t id, uint32_t index, const void* buffer, size_t length) {

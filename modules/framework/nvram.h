@@ -16,3 +16,13 @@ void nvram_close();
 int nvram_dbs_read(uint32_t id, uint32_t index, void* buffer, size_t length);
 // Non-zero (the length) when stored, 0 on failure.
 int nvram_dbs_write(uint32_t id, uint32_t index, const void* buffer, size_t length);
+// Many elements stored together, each as nvram_dbs_write stores it, at two write-throughs of the
+// store for them all; their order among themselves is not kept through a power cut. `count` when
+// all are stored, 0 on failure (logged).
+struct NvramElement {
+    uint32_t id;
+    uint32_t index;
+    const void* data;
+    size_t length;
+};
+size_t nvram_dbs_writeMany(const NvramElement* elements, size_t count);

@@ -1,6 +1,7 @@
 #include "platform/kernel/nvdb.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,7 @@ constexpr size_t kHeaderSize = 20;
 constexpr size_t kCrcOffset = 18;
 
 std::mutex g_lock;
+std::atomic<uint64_t> g_writeThroughs{0};
 int g_dirFd = -1;
 int g_lockFd = -1;
 std::string g_folder;
@@ -128,7 +130,15 @@ NvdbCopy loadCopy(uint32_t id, uint32_t index, int copy, Copy* out) {
     return state;
 }
 
-bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const void* data, size_t length) {
+int writeThrough(int fd) {
+    g_writeThroughs.fetch_add(1);
+    return fsync(fd);
+}
+
+// Writes a copy (its file rewritten); written through, with the folder when the file is new, when
+// `sync`.
+bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const void* data, size_t length,
+               bool sync = true) {
     std::vector<uint8_t> image(kHeaderSize + length);
     std::memcpy(image.data(), kMagic, 4);
     put32(&image[4], id);
@@ -142,10 +152,10 @@ bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const vo
     bool created = faccessat(g_dirFd, name.c_str(), F_OK, 0) != 0;
     int fd = openat(g_dirFd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    bool ok = writeAll(fd, image.data(), image.size()) && fsync(fd) == 0;
+    bool ok = writeAll(fd, image.data(), image.size()) && (!sync || writeThrough(fd) == 0);
     ok = close(fd) == 0 && ok;
     // A new file's directory entry must be on the medium too, or a power loss forgets the copy.
-    if (ok && created) ok = fsync(g_dirFd) == 0;
+    if (ok && created && sync) ok = writeThrough(g_dirFd) == 0;
     return ok;
 }
 
@@ -187,6 +197,7 @@ bool nvdb_open(const std::string& folder, std::string* error) {
     g_lockFd = openat(g_dirFd, "nv.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (g_lockFd < 0) return fail("cannot create lock file");
     g_folder = folder;
+    g_writeThroughs.store(0);
     return true;
 }
 
@@ -298,24 +309,70 @@ const char* nvdb_copyText(NvdbCopy state) {
     return "?";
 }
 
-int nvdb_write(uint32_t id, uint32_t index, const void* buffer, size_t length) {
-    if (!nvdb_idAllowed(id) || buffer == nullptr || length == 0 || length > NVDB_MAX_ELEMENT) return 0;
-    std::lock_guard<std::mutex> guard(g_lock);
-    if (g_dirFd < 0) return 0;
-    FolderLock folderLock;
+namespace {
+
+bool storable(uint32_t id, const void* buffer, size_t length) {
+    return nvdb_idAllowed(id) && buffer != nullptr && length > 0 && length <= NVDB_MAX_ELEMENT;
+}
+
+// The next write of an element (the locks held): its counter, and the copy written first, the older
+// (or broken) one: while it is being written the other one still holds the previous value; once it
+// is flushed the new value counts and the second copy follows.
+struct Next {
+    uint16_t counter;
+    int first;
+};
+Next nextWrite(uint32_t id, uint32_t index) {
     Copy a, b;
     const bool okA = loadCopy(id, index, 0, &a) == NvdbCopy::Good;
     const bool okB = loadCopy(id, index, 1, &b) == NvdbCopy::Good;
     uint16_t latest = 0;
     if (okA) latest = a.counter;
     if (okB && (!okA || newer(b.counter, latest))) latest = b.counter;
-    const uint16_t counter = uint16_t(latest + 1);
+    const int first = okA && (!okB || newer(a.counter, b.counter)) ? 1 : 0;
+    return Next{uint16_t(latest + 1), first};
+}
 
-    // The older (or broken) copy goes first: while it is being written the other one still holds
-    // the previous value; once it is flushed the new value counts and the second copy follows.
-    int first = 0;
-    if (okA && (!okB || newer(a.counter, b.counter))) first = 1;
-    if (!storeCopy(id, index, first, counter, buffer, length)) return 0;
-    if (!storeCopy(id, index, 1 - first, counter, buffer, length)) return 0;
+} // namespace
+
+int nvdb_write(uint32_t id, uint32_t index, const void* buffer, size_t length) {
+    if (!storable(id, buffer, length)) return 0;
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (g_dirFd < 0) return 0;
+    FolderLock folderLock;
+    const Next next = nextWrite(id, index);
+    if (!storeCopy(id, index, next.first, next.counter, buffer, length)) return 0;
+    if (!storeCopy(id, index, 1 - next.first, next.counter, buffer, length)) return 0;
     return int(length);
+}
+
+size_t nvdb_writeMany(const NvdbElement* elements, size_t count) {
+    if (!elements || count == 0) return 0;
+    std::set<std::pair<uint32_t, uint32_t>> named;
+    for (size_t i = 0; i < count; ++i) {
+        const NvdbElement& e = elements[i];
+        // Given twice, both copies of the element would be written in one round.
+        if (!storable(e.id, e.data, e.length) || !named.insert({e.id, e.index}).second) return 0;
+    }
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (g_dirFd < 0) return 0;
+    FolderLock folderLock;
+    std::vector<Next> next(count);
+    for (size_t i = 0; i < count; ++i) next[i] = nextWrite(elements[i].id, elements[i].index);
+    // Each round is on the medium before the next begins: the file system's write-through covers
+    // the copies and the entries of the new ones.
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = 0; i < count; ++i) {
+            const NvdbElement& e = elements[i];
+            const int copy = round == 0 ? next[i].first : 1 - next[i].first;
+            if (!storeCopy(e.id, e.index, copy, next[i].counter, e.data, e.length, false)) return 0;
+        }
+        g_writeThroughs.fetch_add(1);
+        if (syncfs(g_dirFd) != 0) return 0;
+    }
+    return count;
+}
+
+uint64_t nvdb_writeThroughs() {
+    return g_writeThroughs.load();
 }

@@ -10,7 +10,7 @@
 // - The device keeps the records in its non-volatile memory behind system calls. Here each copy is
 //   one file in a folder given at open (the framework passes <device root>/nv): "nvIII_XXXXXXXX.a"
 //   and ".b" for id III and index XXXXXXXX (hex). A copy is written in place and flushed with
-//   fsync before the write counts.
+//   fsync before the write counts (a write of many flushes each round with one syncfs).
 // - The application holds the folder itself for its life (devroot_claimFolder), so no two of them
 //   share a store; anything else that opens it meanwhile (tools, tests) is serialised with it by an
 //   advisory lock on "nv.lock" in it.
@@ -60,6 +60,25 @@ void nvdb_check(const std::function<void(uint32_t id, uint32_t index, const Nvdb
 // Stores the element in both copies, the older one first: returns length when both copies are on
 // the medium, 0 on failure (closed, id not allowed, length 0 or above NVDB_MAX_ELEMENT, I/O error).
 int nvdb_write(uint32_t id, uint32_t index, const void* buffer, size_t length);
+
+// One element of a write of many.
+struct NvdbElement {
+    uint32_t id;
+    uint32_t index;
+    const void* data;
+    size_t length;
+};
+// Stores the elements, each as nvdb_write does, at two write-throughs for them all instead of two or
+// three each: the older copy of every element first, then one write-through of the folder's file
+// system, then the other copies and one more. A power cut leaves each element as nvdb_write would
+// (while one of its copies is written, the other holds the old value or, in the second round, the
+// new one); it does not keep the elements' order among themselves. Returns `count` when all are on
+// the medium; 0 when one is refused (id not allowed, no data, length 0 or above NVDB_MAX_ELEMENT, an
+// element given twice: nothing is written then), the database is closed, or on an I/O error.
+size_t nvdb_writeMany(const NvdbElement* elements, size_t count);
+// Write-throughs (each fsync or syncfs) the database has made since it was opened: what its writes
+// cost on a slow medium.
+uint64_t nvdb_writeThroughs();
 
 // True for the ids the device manager keeps.
 bool nvdb_idAllowed(uint32_t id);

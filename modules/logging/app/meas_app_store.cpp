@@ -14,6 +14,7 @@
 #include "logging/fifo/meas_frame.h"
 #include "logging/store/meas_app_pretrig.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,9 @@
 namespace {
 
 constexpr uint32_t CLOSE_DELAY = 30000; // 3 s in 100 us ticks
+
+// Instances that opened a file since the start-up; read by the copies' tasks too.
+std::atomic<bool> gWritesFiles[MEAS_INSTANCES];
 
 const char* closeTypeName(int t) {
     return t == SB_LAPTRIG ? "SB_LAPTRIG" : t == SB_PERIOD ? "SB_PERIOD" : "SB_UNKNOWN";
@@ -260,6 +264,7 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
         // reopens this file's name; a stick that arrives after the stop gets this file.
         m.fileOpened = 1;
         m.lastFile = {f->outing, f->lap, f->absLap, f->fragment, true};
+        gWritesFiles[&m - meas].store(true);
         {
             QueueLock lk("meas_app_open_file(): error taking semaphore to add entry");
             lstAdd(&gFileQueue, &f->node);
@@ -583,4 +588,8 @@ uint32_t MeasAppStore_getFCloseType(const meas_blk* b) {
 
 uint32_t MeasAppStore_getFilesize(const meas_blk* b) {
     return b->store.file ? b->store.file->bytesWritten : 0;
+}
+
+bool MeasAppStore_writesFiles(int index) {
+    return index >= 0 && index < MEAS_INSTANCES && gWritesFiles[index].load();
 }

@@ -119,11 +119,15 @@ void MeasAppStore_pruneFiles();
 // every drive. `tell`: each is named in the log, with where and why.
 // -1 when the queue's lock is not got within `timeoutTicks`.
 int MeasAppStore_unfinishedFiles(bool tell = false, int timeoutTicks = WAIT_FOREVER);
-// A stick's copy of the file of instance `index` named by the counters: asked for, and its end.
+// A stick's copy of the file of instance `index` named by the counters: asked for (nothing for an
+// instance that has written no files), and its end.
 void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment);
 void MeasAppStore_copyFinished(int index, const CopyFile_t& request, int result);
 // A piece of the copy is written: a wait for it sees the copy move.
 void MeasAppStore_copyProgress(int index, const CopyFile_t& request);
+// Whether instance `index` has opened a file since the start-up: one that never has (a measurement
+// not configured) has none to copy.
+bool MeasAppStore_writesFiles(int index);
 // A file whose status block is being collected (the status-block task holds its store).
 bool MeasAppStore_statusBlockAsked();
 // Before a destroy frees its blocks: files of the instance not yet closed towards the writers are

@@ -50,6 +50,12 @@ int standing(MeasAppStore_FileInfo_s* f, std::string* what, uint32_t stallTicks 
     const int r = meas_app_PreTrigFileSettled(storeOf(f), f, drives, sizeof drives, stallTicks);
     if (r == 0) *what = std::string("its close on ") + (drives[0] ? drives : "its drives");
     if (r < 0) *what = drives[0] ? drives : "a drive";
+    // A copy that failed after it replaced the stick's file leaves it there writable, also where no
+    // writer of the stick had the file.
+    if (r > 0 && f->copyState.load() == MEAS_COPY_DAMAGED) {
+        *what = "usb_meas: (its copy to the stick failed after it replaced the stick's file)";
+        return -1;
+    }
     return r;
 }
 
@@ -251,6 +257,7 @@ MeasAppStore_FileInfo_s* findFile(int index, uint16_t outing, uint16_t lap, uint
 } // namespace
 
 void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment) {
+    if (!MeasAppStore_writesFiles(index)) return; // no copy starts: nothing to wait for
     MeasAppStore_QueueLock lk("MeasAppStore_copyAsked()");
     if (MeasAppStore_FileInfo_s* f = findFile(index, outing, lap, absLap, fragment)) {
         f->copyState = MEAS_COPY_PENDING;

@@ -32,10 +32,33 @@ void writeCounters(const tLapStack& s) {
     nvram_dbs_write(NV_REC_LAPSTACK_COUNT, 0, b, sizeof b);
 }
 
-void writeSlot(const tLapStack& s, int slot) {
+// A slot's NV image: the entry, fuel little-endian.
+void slotImage(const tLapStack& s, int slot, uint8_t (&b)[6]) {
     const tLapStackEntry& e = s.entries[slot];
-    const uint8_t b[6] = {e.lap, e.minutes, e.seconds, e.hundredths, uint8_t(e.fuel), uint8_t(e.fuel >> 8)};
+    b[0] = e.lap;
+    b[1] = e.minutes;
+    b[2] = e.seconds;
+    b[3] = e.hundredths;
+    b[4] = uint8_t(e.fuel);
+    b[5] = uint8_t(e.fuel >> 8);
+}
+
+void writeSlot(const tLapStack& s, int slot) {
+    uint8_t b[6];
+    slotImage(s, slot, b);
     nvram_dbs_write(NV_REC_LAPSTACK_ENTRY, uint32_t(slot), b, sizeof b);
+}
+
+// Every slot, stored together: one write-through of the NV store for each of their two copies, not
+// two for each slot (a new outing at every start rewrote 256 slots before logging began).
+void writeAllSlots(const tLapStack& s) {
+    uint8_t images[LAPSTACK_SLOTS][6];
+    NvramElement elements[LAPSTACK_SLOTS];
+    for (int i = 0; i < LAPSTACK_SLOTS; ++i) {
+        slotImage(s, i, images[i]);
+        elements[i] = NvramElement{NV_REC_LAPSTACK_ENTRY, uint32_t(i), images[i], sizeof images[i]};
+    }
+    nvram_dbs_writeMany(elements, LAPSTACK_SLOTS);
 }
 
 unsigned shown(int bytes) {
@@ -48,8 +71,9 @@ void resetLocked(LapStackState& s) {
         s.pdValid = true;
     }
     std::memset(&s.live, 0, sizeof s.live);
+    // The counters first, on their own: a power cut among the slots leaves an empty stack.
     writeCounters(s.live);
-    for (int i = 0; i < LAPSTACK_SLOTS; ++i) writeSlot(s.live, i);
+    writeAllSlots(s.live);
 }
 
 // sb_lapstack_check_read: the NV records into memory, repairing an interrupted append.

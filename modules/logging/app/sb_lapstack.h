@@ -42,7 +42,8 @@ void sb_lapstack_add2hist(const tLapStackEntry& entry);
 // power-down copy when it holds data, else from the live stack. Bytes written; 0 below 2 bytes.
 size_t sb_lapstack_get(uint8_t* destination, size_t size);
 // Keeps the stack in the power-down copy when a power-down has occurred and none is held yet, then
-// clears the stack in memory and in NV. Returns 0.
+// clears the stack in memory and in NV: the counters first, then the 256 slots stored together (four
+// write-throughs of the NV store in all). Returns 0.
 int sb_lapstack_reset_history();
 // A power-down has occurred: the next clearing keeps the old history for the status blocks.
 void sb_lapstack_power_down();

@@ -167,7 +167,11 @@ void cfg_meas_formatInfos_int(bool withUsb) {
     SeramSigPage& sig = seramSig();
     refreshDrive("meas:", sig.meas_fileCnt_part1, sig.meas_maxFileCnt_part1);
     refreshDrive("meas2:", sig.meas_fileCnt_part2, sig.meas_maxFileCnt_part2);
-    if (withUsb) refreshDrive("usb_meas:", sig.meas_fileCnt_usb, sig.meas_maxFileCnt_usb);
+    if (withUsb) {
+        // This look, once a second, sees the stick arrive.
+        meas_app_copyStickLook("usb_meas:", meas_app_driveAvDebounce("usb_meas:") == 0);
+        refreshDrive("usb_meas:", sig.meas_fileCnt_usb, sig.meas_maxFileCnt_usb);
+    }
     if (semGive(gBusy.load()) != OK)
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "cfg_meas_formatInfos_int(): Task return of mutex failed.");
 }

@@ -6,6 +6,7 @@
 #include "laptiming/lapoutfra.h"
 #include "logging/disk/cfg_meas.h"
 #include "logging/disk/meas_app_dirsync.h"
+#include "logging/disk/meas_app_drivecall.h"
 #include "platform/drives/bfs.h"
 #include "platform/rtos/rtos.h"
 
@@ -16,7 +17,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -80,7 +84,8 @@ bool copyData(FILE* in, int out, const char* source, const char* target, const c
             break;
         }
         if (bfs_write(out, buffer, n) != ssize_t(n)) {
-            syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s' (%s)", target, std::strerror(errno));
+            syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fwrite '%s' (%s)", target,
+                    std::strerror(errno));
             ok = false;
             break;
         }
@@ -95,18 +100,43 @@ bool copyData(FILE* in, int out, const char* source, const char* target, const c
     return ok;
 }
 
-// The target gets the source's attributes, read-only added: only a whole copy is read-only.
-bool copyAttributes(FILE* in, int out, const char* source, const char* target) {
-    bfs_stat st{};
-    if (bfs_ioctl(fileno(in), FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0) {
-        syslogx(LOG_PRIO_ERR2, "meas_app_copyLastFile() FIOFSTATGET @ %s failed", source);
-        return false;
+// The parts ("<name>.part") that a copy of this process writes now: the removal of those left on
+// a stick passes them by. The lock also keeps a removal and a copy that begins from crossing.
+struct PartsInUse {
+    std::mutex m;
+    std::set<std::string> paths;
+};
+PartsInUse& partsInUse() {
+    static auto* p = new PartsInUse; // a copy may still run while the process ends
+    return *p;
+}
+
+class PartInUse {
+public:
+    explicit PartInUse(std::string path) : path_(std::move(path)) {
+        std::lock_guard<std::mutex> lk(partsInUse().m);
+        partsInUse().paths.insert(path_);
     }
-    if (bfs_ioctl(out, FIOATTRIBSET, intptr_t(st.st_attrib | 0x01)) != 0) {
-        syslogx(LOG_PRIO_ERR2, "meas_app_copyLastFile() FIOFSTATGET @ %s failed", target);
-        return false;
+    ~PartInUse() {
+        std::lock_guard<std::mutex> lk(partsInUse().m);
+        partsInUse().paths.erase(path_);
     }
-    return true;
+    PartInUse(const PartInUse&) = delete;
+    PartInUse& operator=(const PartInUse&) = delete;
+
+private:
+    std::string path_;
+};
+
+bool endsWithPart(const char* name) {
+    const size_t n = std::strlen(name), k = std::strlen(MEAS_COPY_PART_SUFFIX);
+    return n > k && std::strcmp(name + n - k, MEAS_COPY_PART_SUFFIX) == 0;
+}
+
+// Read-only, with the source's other attributes, through a descriptor of the file written: the last
+// step of a copy, once the file is in place under its name and that is written through.
+bool makeReadOnly(int fd, uint8_t sourceAttributes) {
+    return bfs_ioctl(fd, FIOATTRIBSET, intptr_t(sourceAttributes | 0x01)) == 0;
 }
 
 std::atomic<const meas_app_CopyHooks*> gCopyHooks{nullptr};
@@ -133,29 +163,63 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
         return MEAS_COPY_RESULT_FAILED;
     FILE* in = openSource(source);
     if (!in) return MEAS_COPY_RESULT_FAILED;
+    bfs_stat sourceStat{};
+    if (bfs_ioctl(fileno(in), FIOFSTATGET, reinterpret_cast<intptr_t>(&sourceStat)) != 0) {
+        syslogx(LOG_PRIO_ERR2, "meas_app_copyLastFile() FIOFSTATGET @ %s failed", source);
+        std::fclose(in);
+        return MEAS_COPY_RESULT_FAILED;
+    }
     if (meas_app_driveAvDebounce(targetDrive) != 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', usb not available", target);
         std::fclose(in);
         return MEAS_COPY_RESULT_FAILED;
     }
-    // The copy goes under a name of its own and replaces the target only once it is whole, read-only
-    // and written through: a copy that fails leaves the target as it was (a piece the stick kept
-    // stays, writable with its last complete record).
+    // The copy goes under a name of its own and replaces the target only once it is written through:
+    // a copy that fails before leaves the target as it was (a piece the stick kept stays, writable
+    // with its last complete record). A part is never a finished file: one left by a copy that did
+    // not end (its stick pulled in its close, a power cut) is removed first.
     const std::string part = std::string(target) + MEAS_COPY_PART_SUFFIX;
+    const PartInUse inUse(part);
+    if (bfs_unlink(part.c_str()) == 0)
+        syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() '%s' removed: a copy that did not end left it",
+                part.c_str());
+    else if (errno != ENOENT)
+        syslogx(LOG_PRIO_ERR,
+                "meas_app_copyLastFile() '%s', left by a copy that did not end, cannot be removed (%s)",
+                part.c_str(), std::strerror(errno));
     const int fd = bfs_open(part.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
+    const int openError = errno;
+    const uint32_t created = meas_app_dirSyncMark(targetDrive);
     if (fd < 0) {
-        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", part.c_str(), std::strerror(errno));
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", part.c_str(),
+                std::strerror(openError));
         std::fclose(in);
         return MEAS_COPY_RESULT_FAILED;
     }
     taskDelay(1);
-    bool ok = copyData(in, fd, source, part.c_str(), targetDrive, piece) &&
-              copyAttributes(in, fd, source, part.c_str());
-    if (bfs_close(fd) != 0 && ok) {
-        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err close '%s', '%s'", part.c_str(), std::strerror(errno));
+    bool ok = copyData(in, fd, source, part.c_str(), targetDrive, piece);
+    std::fclose(in);
+    // The descriptor that makes the file read-only at the end is opened before the close, so that it
+    // holds the file written and not one put in its place meanwhile.
+    int readOnly = -1;
+    if (ok && (readOnly = bfs_open(part.c_str(), O_RDONLY)) < 0) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s' to make it read-only, '%s'",
+                part.c_str(), std::strerror(errno));
         ok = false;
     }
-    std::fclose(in);
+    if (bfs_close(fd) != 0 && ok) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err close '%s', '%s'", part.c_str(),
+                std::strerror(errno));
+        ok = false;
+    }
+    // The part's entry is written through before it replaces anything: a folder write-through that
+    // fails after the rename then loses the rename at most, never the file under the name.
+    if (ok && meas_app_dirSyncNow(targetDrive, created) < 0) {
+        syslogx(LOG_PRIO_ERR,
+                "meas_app_copyLastFile() err folder: the entry of '%s' could not be written through",
+                part.c_str());
+        ok = false;
+    }
     const bool replacing = ok && fexist(target);
     if (ok && bfs_rename(part.c_str(), target) != 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err rename '%s' to '%s', '%s'", part.c_str(), target,
@@ -163,6 +227,7 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
         ok = false;
     }
     if (!ok) {
+        if (readOnly >= 0) bfs_close(readOnly);
         if (bfs_unlink(part.c_str()) != 0 && errno != ENOENT)
             syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() the failed copy '%s' cannot be removed (%s)",
                     part.c_str(), std::strerror(errno));
@@ -171,14 +236,69 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
     if (replacing)
         syslogx(LOG_PRIO_WARNING, "meas_app_copyLastFile() '%s' replaced, a file of that name was there",
                 target);
-    // Its entry survives a power cut once the folder is written through; one that failed is final.
-    if (meas_app_dirSyncNow(targetDrive, meas_app_dirSyncMark(targetDrive)) < 0) {
-        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() %s is not finished: its entry could not be written through",
-                target);
-        return MEAS_COPY_RESULT_FAILED;
+    // Read-only is the last step: a power cut before the folder holds the rename may leave the old
+    // piece under the name (the attribute byte is kept apart and survives), and a read-only file is
+    // always whole. A copy that fails from here leaves the target writable: not finished.
+    const char* why = nullptr;
+    int same = 1;
+    if (meas_app_dirSyncNow(targetDrive, meas_app_dirSyncMark(targetDrive)) < 0)
+        why = "its entry could not be written through";
+    else if ((same = bfs_sameFile(readOnly, target)) != 1)
+        why = same < 0 ? "it cannot be found on its drive" : "its name no longer holds it";
+    else if (!makeReadOnly(readOnly, sourceStat.st_attrib))
+        why = "it cannot be made read-only";
+    const int error = errno;
+    bfs_close(readOnly);
+    if (why) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() %s is not finished: %s (%s)", target, why,
+                std::strerror(error));
+        return MEAS_COPY_RESULT_DAMAGED;
     }
     syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() copy success from '%s' to '%s'", source, target);
     return MEAS_COPY_RESULT_DONE;
+}
+
+int meas_app_copyRemoveParts(const char* drive) {
+    const int root = drive ? bfs_open(drive, O_RDONLY) : -1;
+    if (root < 0) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyRemoveParts() '%s' cannot be read (%s)", drive ? drive : "",
+                std::strerror(errno));
+        return -1;
+    }
+    std::vector<std::string> parts;
+    bfs_find f{};
+    for (int request = IO_IOCTL_FIND_FIRST_FILE;
+         bfs_ioctl(root, request, reinterpret_cast<intptr_t>(&f)) == 0 && f.name[0] != '\0';
+         request = IO_IOCTL_FIND_NEXT_FILE)
+        if (endsWithPart(f.name)) parts.push_back(std::string(drive) + "/" + f.name);
+    bfs_close(root);
+    int removed = 0;
+    for (const std::string& path : parts) {
+        std::lock_guard<std::mutex> lk(partsInUse().m);
+        if (partsInUse().paths.count(path)) continue; // a copy writes it now
+        if (bfs_unlink(path.c_str()) == 0) {
+            ++removed;
+            syslogx(LOG_PRIO_INFO, "meas_app_copyRemoveParts() '%s' removed: a copy that did not end left it",
+                    path.c_str());
+        } else if (errno != ENOENT) {
+            syslogx(
+                LOG_PRIO_ERR,
+                "meas_app_copyRemoveParts() '%s', left by a copy that did not end, cannot be removed (%s)",
+                path.c_str(), std::strerror(errno));
+        }
+    }
+    return removed;
+}
+
+void meas_app_copyStickLook(const char* drive, bool usable) {
+    static std::atomic<bool> seen{false};
+    if (usable && !seen.exchange(true)) {
+        const std::string d = drive;
+        meas_app_driveCallAsync(drive, "the removal of unfinished copies",
+                                [d] { return meas_app_copyRemoveParts(d.c_str()); });
+    } else if (!usable) {
+        seen = false;
+    }
 }
 
 void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
@@ -209,6 +329,12 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
 }
 
 bool meas_app_copyFileStart(const CopyFile_t& request, int instance) {
+    const meas_app_CopyHooks* hooks = gCopyHooks.load();
+    if (hooks && hooks->writesFiles && !hooks->writesFiles(instance)) {
+        // A measurement that writes no files has none to copy.
+        meas_app_copyFinished(instance, request, MEAS_COPY_RESULT_FAILED);
+        return true;
+    }
     char* name = request.targetDrive;
     const size_t length = name ? strnlen(name, kPathLen) : 0;
     if (request.ownsTarget && name) {

@@ -55,30 +55,42 @@ struct CopyFile_t {
 // drive to `targetDrive`, after 5 s; the copy is read-only like its source was closed.
 void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
                            char* targetDrive, uint8_t ownsTarget);
-// Steps of one copy after the wait: the source opened (up to 10 attempts a second apart), copied in
-// pieces (`piece` hears of each) to the target's name with MEAS_COPY_PART_SUFFIX while the target
-// drive stays usable, made read-only with the source's other attributes and written through, then
-// renamed over the target and the folder written through. A copy that fails leaves the target as it
-// was (its part is removed). MEAS_COPY_RESULT_DONE or MEAS_COPY_RESULT_FAILED (logged).
+// Steps of one copy after the wait: the source opened (up to 10 attempts a second apart); a part of
+// the target's name with MEAS_COPY_PART_SUFFIX left by a copy that did not end removed; the source
+// copied in pieces (`piece` hears of each) to that part while the target drive stays usable, written
+// through and closed, and its entry written through; renamed over the target and the folder written
+// through; only then made read-only with the source's other attributes. A copy that fails before the rename leaves the target
+// as it was (its part is removed); one that fails after it leaves the target writable.
+// MEAS_COPY_RESULT_DONE, MEAS_COPY_RESULT_FAILED or MEAS_COPY_RESULT_DAMAGED (logged).
 int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece = {});
 inline constexpr const char* MEAS_COPY_PART_SUFFIX = ".part";
 // What became of a copy: made (the target holds the file whole, read-only), failed (the target is as
-// it was), or failed after the target was touched (the target's file is lost; a copy no longer
-// ends so, the value stays for the file store's record).
+// it was), or failed after the rename (the target holds the copy, writable: not finished).
 enum : int { MEAS_COPY_RESULT_DONE = 0, MEAS_COPY_RESULT_FAILED = -1, MEAS_COPY_RESULT_DAMAGED = -2 };
+// Removes the parts (names ending in MEAS_COPY_PART_SUFFIX) on `drive` that no copy of this process
+// writes now: copies that did not end left them, and none is a finished file. How many were removed,
+// or -1 when the drive cannot be read (logged).
+int meas_app_copyRemoveParts(const char* drive);
+// The stick ("usb_meas:") as a look once a second finds it: at its arrival (one in at the start-up
+// included) its parts are removed, on the drive's own task for the logging's drive calls.
+void meas_app_copyStickLook(const char* drive, bool usable);
 // The logging application's part, given at its start-up: told the end of every copy asked for
 // (also of one that never started).
 // `progress` hears of every piece a copy writes: a wait for a long copy sees it move.
+// `writesFiles` (may be null) tells whether a measurement instance has written files: one that has
+// none has nothing to copy, and its copy does not start.
 struct meas_app_CopyHooks {
     void (*finished)(int instance, const CopyFile_t& request, int result);
     void (*progress)(int instance, const CopyFile_t& request);
+    bool (*writesFiles)(int instance);
 };
 void meas_app_setCopyHooks(const meas_app_CopyHooks* hooks);
 void meas_app_copyFinished(int instance, const CopyFile_t& request, int result);
 void meas_app_copyProgress(int instance, const CopyFile_t& request);
 
 // Starts the copy task "r_FileCpyTask%c" ('A' + instance / 2) for the request; with the request
-// owning its target name the task gets a copy of it. False (logged) when it cannot.
+// owning its target name the task gets a copy of it. False (logged) when it cannot. An instance
+// that has written no files starts none: its request ends at once, quietly.
 bool meas_app_copyFileStart(const CopyFile_t& request, int instance);
 // Manual test entry: copies the current file of m01 to "usb_meas:" in the task "r_FileCpy_4tst".
 void meas_app_copyLastFileTask();

@@ -123,6 +123,39 @@ TEST_F(LapStack, InterleavedAppendsLeaveConsistentCounters) {
     EXPECT_EQ(countContaining(drainSyslog(), "sb_lapstack_check_read"), 0);
 }
 
+// Every start of a standing car is a new outing, and a new outing clears the lap stack: it costs a
+// few write-throughs of the NV store, not two for each of the 256 slots, and the store holds after
+// a restart what clearing one slot at a time left, every copy whole.
+TEST_F(LapStack, ANewOutingClearsTheStackAtAFewNvWriteThroughs) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_initLapOutCnt(1, 1);
+    for (int i = 1; i <= 5; ++i) sb_lapstack_add_entry(uint8_t(i), 100, 1.0f);
+    drainSyslog();
+    const uint64_t before = nvdb_writeThroughs();
+    sb_lapstack_reset_history();
+    EXPECT_EQ(nvdb_writeThroughs() - before, 4u) << "the counters' two copies, then the slots' two";
+    for (int i = 1; i <= 5; ++i) sb_lapstack_add_entry(uint8_t(i), 100, 1.0f);
+    const uint64_t start = nvdb_writeThroughs();
+    LapOutFra_initLapOutCnt(1, 2);
+    EXPECT_LE(nvdb_writeThroughs() - start, 12u) << "the start with the file counters (NV records 0 and 261)";
+
+    nvdb_close();
+    std::string error;
+    ASSERT_TRUE(nvdb_open(nv.path(), &error)) << error;
+    EXPECT_EQ(nvCounters(), (std::vector<uint8_t>{0, 0, 0, 0}));
+    for (uint32_t slot = 0; slot < LAPSTACK_SLOTS; ++slot) {
+        NvdbReadReport r;
+        uint8_t b[6] = {1, 1, 1, 1, 1, 1};
+        ASSERT_EQ(nvdb_read(NV_REC_LAPSTACK_ENTRY, slot, b, sizeof b, &r), 6) << slot;
+        EXPECT_EQ(std::vector<uint8_t>(b, b + 6), std::vector<uint8_t>(6, 0)) << slot;
+        EXPECT_TRUE(r.copy[0] == NvdbCopy::Good && r.copy[1] == NvdbCopy::Good) << slot;
+    }
+    EXPECT_TRUE(lapStack().empty());
+    sb_lapstack_add_entry(9, 100, 0);
+    EXPECT_EQ(nvSlot(0)[0], 9);
+    EXPECT_EQ(countContaining(drainSyslog(), "sb_lapstack_check_read"), 0);
+}
+
 TEST_F(LapStack, VersionTextsAndTheirTable) {
     sb_info_ini();
     std::strcpy(seramWindow.ref.page.epk, "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");

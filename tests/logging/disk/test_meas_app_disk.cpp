@@ -10,6 +10,7 @@
 #include "measdata/seram.h"
 #include "platform/drives/bfs.h"
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_service.h"
 #include "platform/drives/drive_state.h"
 #include "platform/rtos/rtos.h"
@@ -25,6 +26,7 @@
 
 using namespace logcfgtest;
 using testsupport::readFile;
+using testsupport::waitUntil;
 using testsupport::writeFile;
 
 namespace {
@@ -233,4 +235,50 @@ TEST_F(DiskTest, AFailedCopyLeavesTheStickAsItWas) {
     EXPECT_FALSE(std::filesystem::exists(disk.file("root/usb_meas/A0101000.001.part")));
     EXPECT_TRUE(contains(log(), "meas_app_copyLastFile() err fwrite 'usb_meas:/A0101000.001.part'"));
     devroot_set(saved);
+}
+
+// Parts left read-only by copies cut off in their close hold no copy up, the copy of the file in
+// hand is left alone by their removal, and the copy in place turns read-only only once the folder
+// holds its rename: held there, where a power cut would leave the old piece under the name, nothing
+// of that name is marked read-only.
+TEST_F(DiskTest, APartIsNeverAFinishedFileAndOnlyTheWholeCopyIsReadOnly) {
+    meas_app_driveAvDebounce("usb_meas:");
+    hostclock_advanceBurstMs(3000);
+    const std::string data = closedFile("meas:/A0101000.001", 300000);
+    writeFile(root.file("usb_meas/A0101000.001"), std::string(1000, 'p')); // the piece the stick kept
+    for (const char* left : {"usb_meas:/A0101000.001.part", "usb_meas:/A0101000.002.part"})
+        closedFile(left, 500);
+    hostclock_setManual(false); // the copy's own short waits run on the real clock
+    auto attrOf = [](const char* name) {
+        DriveState s;
+        drive_stateRead("usb_meas:", &s);
+        return s.attrOf(name);
+    };
+    drivefault_clear();
+    // The copy's write-throughs: its data, its entry, then the folder after the rename.
+    for (const char* fault : {"usb_meas:sync:1:hold0", "usb_meas:sync:3:hold0"}) {
+        DriveFault hold;
+        std::string error;
+        ASSERT_TRUE(drivefault_parse(fault, &hold, &error)) << error;
+        drivefault_arm(hold);
+    }
+    std::atomic<int> result{1};
+    std::thread copy([&] { result = meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"); });
+    EXPECT_TRUE(waitUntil([] { return drivefault_holding() == 1; }));
+    EXPECT_EQ(meas_app_copyRemoveParts("usb_meas:"), 1) << "the part being written stays";
+    EXPECT_TRUE(std::filesystem::exists(root.file("usb_meas/A0101000.001.part")));
+    drivefault_release();
+    const std::string part = root.file("usb_meas/A0101000.001.part");
+    EXPECT_TRUE(waitUntil([&] { return !std::filesystem::exists(part) && drivefault_holding() == 1; }));
+    EXPECT_TRUE(readFile(root.file("usb_meas/A0101000.001")) == data) << "renamed into place";
+    EXPECT_EQ(attrOf("A0101000.001") & DRIVE_ATTR_READONLY, 0) << "read-only before its folder holds it";
+    drivefault_release();
+    copy.join();
+    drivefault_clear();
+    EXPECT_EQ(result, MEAS_COPY_RESULT_DONE);
+    EXPECT_TRUE(readFile(root.file("usb_meas/A0101000.001")) == data);
+    EXPECT_EQ(attrOf("A0101000.001"), 0x21);
+    EXPECT_EQ(meas_app_copyRemoveParts("usb_meas:"), 0);
+    for (const auto& e : std::filesystem::directory_iterator(root.file("usb_meas")))
+        EXPECT_NE(e.path().extension(), ".part") << e.path();
 }

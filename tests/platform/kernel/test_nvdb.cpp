@@ -262,6 +262,46 @@ TEST_F(NvdbTest, ConcurrentWritersKeepEveryElementWhole) {
     EXPECT_EQ(readBinary(nvdb_copyPath(11, 0, 0)), readBinary(nvdb_copyPath(11, 0, 1)));
 }
 
+// A write of many stores each element as a write of one does (the older or broken copy first, the
+// counter one on in both copies), at two write-throughs for them all; one refused element refuses
+// the lot before anything is written.
+TEST_F(NvdbTest, AWriteOfManyStoresEachAsAWriteOfOneAtTwoWriteThroughs) {
+    ASSERT_TRUE(put(0, 0, "laps=41"));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(put(2, 5, "slot" + std::to_string(i)));
+    ASSERT_EQ(truncate(nvdb_copyPath(2, 5, 1).c_str(), 10), 0); // torn: the one to write first
+    const struct {
+        uint32_t id, index;
+        std::string value;
+        uint16_t counter; // in both copies after the write
+    } elements[] = {{0, 0, "laps=42", 2}, {2, 5, "slot3", 4}, {8, 0, "new", 1}};
+    std::vector<NvdbElement> many;
+    for (const auto& e : elements) many.push_back({e.id, e.index, e.value.data(), e.value.size()});
+
+    const NvdbElement refused[][2] = {{many[0], many[0]},
+                                      {many[0], {22, 0, "x", 1}},
+                                      {many[0], {1, 0, "x", 0}},
+                                      {many[0], {1, 0, nullptr, 1}}};
+    const uint64_t before = nvdb_writeThroughs();
+    for (const auto& r : refused) EXPECT_EQ(nvdb_writeMany(r, 2), 0u);
+    EXPECT_EQ(get(0, 0), "laps=41") << "nothing written";
+    EXPECT_EQ(nvdb_writeThroughs(), before);
+
+    EXPECT_EQ(nvdb_writeMany(many.data(), many.size()), many.size());
+    EXPECT_EQ(nvdb_writeThroughs() - before, 2u);
+    nvdb_close();
+    std::string err;
+    ASSERT_TRUE(nvdb_open(dir.file("nv"), &err)) << err;
+    for (const auto& e : elements) {
+        NvdbReadReport r;
+        std::string buf(16, '\0');
+        buf.resize(size_t(std::max(0, nvdb_read(e.id, e.index, buf.data(), buf.size(), &r))));
+        EXPECT_EQ(buf, e.value);
+        EXPECT_FALSE(r.repaired) << "both copies whole: " << e.value;
+        for (int copy = 0; copy < 2; ++copy)
+            EXPECT_EQ(counterOf(nvdb_copyPath(e.id, e.index, copy)), e.counter);
+    }
+}
+
 TEST(NvdbFullDisk, AWriteThatFindsNoRoomFailsAndKeepsTheLastValue) {
     testsupport::SmallDisk disk(256 * 1024);
     if (!disk.ok()) GTEST_SKIP() << disk.reason();
@@ -272,6 +312,8 @@ TEST(NvdbFullDisk, AWriteThatFindsNoRoomFailsAndKeepsTheLastValue) {
     EXPECT_EQ(nvdb_write(1, 0, "x", 1), 0) << "a new element finds no room";
     const std::string big(16 * 1024, 'b');
     EXPECT_EQ(nvdb_write(0, 0, big.data(), big.size()), 0) << "nor one that grows";
+    const NvdbElement grows[] = {{0, 0, big.data(), big.size()}, {1, 0, "x", 1}};
+    EXPECT_EQ(nvdb_writeMany(grows, 2), 0u) << "nor many";
     char buf[16] = {};
     NvdbReadReport r;
     EXPECT_EQ(nvdb_read(0, 0, buf, sizeof buf, &r), 7);
