@@ -311,9 +311,13 @@ std::string awaitLogging(testsupport::AppProcess& dev, const std::string& measDi
             if (running == 0 && pending == 0 && lock == (expected == Logging::Destroyed ? 1 : 0) &&
                 open.empty())
                 return "";
-            seen = "meas_app_running " + std::to_string(running) + ", requests pending " +
-                   std::to_string(pending) + ", remotestart_lock " + std::to_string(lock) +
-                   (open.empty() ? std::string() : ", not whole on the logging drive:" + open);
+            if (running < 0 || lock < 0) {
+                seen =
+                    "meas_state answers: " + (state.empty() ? std::string("nothing") : state.substr(0, 200));
+            } else
+                seen = "meas_app_running " + std::to_string(running) + ", requests pending " +
+                       std::to_string(pending) + ", remotestart_lock " + std::to_string(lock) +
+                       (open.empty() ? std::string() : ", not whole on the logging drive:" + open);
         }
         if (Clock::now() >= until) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
