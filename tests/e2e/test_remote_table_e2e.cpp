@@ -110,6 +110,7 @@ protected:
     }
 
     std::string expect(Logging state, const std::map<std::string, size_t>& before, bool newFile) {
+        if (!dev_->running()) return "the device has ended: " + lastLines(20);
         return campaign::awaitLogging(*dev_, meas_, COUNTERS, state, before, newFile, kStateMs);
     }
 
@@ -188,12 +189,12 @@ protected:
             command(x);
         };
         if (steady) {
-            if (!bring(model)) return;
+            ASSERT_TRUE(bring(model)) << "the row's state cannot be reached";
             if (model == Logging::Running) open = openFile();
             send();
         } else if (state == State::Starting) {
             // The start's D-flag check on meas: is held: the command comes while it is under way.
-            if (!bring(Logging::Stopped)) return;
+            ASSERT_TRUE(bring(Logging::Stopped)) << "the row's state cannot be reached";
             static const std::string kChecked = "check on 'meas:' took";
             const int starts = count("Start new measurement"), checked = count(kChecked);
             command(0xEE);
@@ -210,7 +211,7 @@ protected:
         } else {
             // A stop or destroy whose files wait for their held close; or a destroy answered at its
             // bound whose teardown goes on.
-            if (!bring(Logging::Running)) return;
+            ASSERT_TRUE(bring(Logging::Running)) << "the row's state cannot be reached";
             const uint8_t closing = state == State::StopWaits ? 0xE1 : 0xE0;
             const std::string taken =
                 state == State::StopWaits ? "Stopping measurement" : "meas_app_remotedestroy ";

@@ -284,12 +284,12 @@ int stateValue(const std::string& state, const std::string& key) {
 
 std::string awaitLogging(testsupport::AppProcess& dev, const std::string& measDir, uint8_t frameId,
                          Logging expected, const std::map<std::string, size_t>& before, bool newFile,
-                         int boundMs) {
+                         int boundMs, bool strict) {
     using Clock = std::chrono::steady_clock;
     const auto until = Clock::now() + std::chrono::milliseconds(boundMs);
     std::string seen;
     for (;;) {
-        if (expected == Logging::Running) {
+        if (expected == Logging::Running && strict) {
             for (const auto& [name, records] : recordsByFile(measDir, frameId)) {
                 const auto was = before.find(name);
                 if (newFile && was != before.end()) continue;
@@ -307,9 +307,10 @@ std::string awaitLogging(testsupport::AppProcess& dev, const std::string& measDi
             const int lock = stateValue(state, "remotectrl_remotestart_lock");
             std::string open;
             for (const std::string& name : measurementFiles(measDir))
-                if (!fileState(measDir, name).whole) open += " " + name;
-            if (running == 0 && pending == 0 && lock == (expected == Logging::Destroyed ? 1 : 0) &&
-                open.empty())
+                if (strict && !fileState(measDir, name).whole) open += " " + name;
+            const bool on = expected == Logging::Running;
+            if (running == (on ? 1 : 0) && pending == 0 &&
+                (on || lock == (expected == Logging::Destroyed ? 1 : 0)) && open.empty())
                 return "";
             if (running < 0 || lock < 0) {
                 seen =
