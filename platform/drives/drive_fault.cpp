@@ -37,12 +37,20 @@ struct Armed {
     DriveFault fault;
     std::string text; // as MSD_DRIVE_FAULT gave it; empty for a test's own
     bool told = false;
+    // EIOfor, slow: since when it lasts (from its nth call on).
+    bool started = false;
+    std::chrono::steady_clock::time_point since{};
 };
+
+bool lastsItsTime(DriveFaultKind kind) {
+    return kind == DRIVE_FAULT_EIO_FOR || kind == DRIVE_FAULT_SLOW;
+}
 
 struct Faults {
     std::mutex m;
     std::condition_variable released;
     uint64_t releases = 0;
+    uint64_t clears = 0; // a slow call's wait ends with its fault
     std::map<std::pair<std::string, int>, uint32_t> calls;
     std::map<std::tuple<std::string, int, std::string>, uint32_t> taskCalls;
     std::vector<Armed> armed;
@@ -140,6 +148,19 @@ bool drivefault_parse(const std::string& whole, DriveFault* fault, std::string* 
     } else if (what == "delete" || what == "rename") {
         if (f.op != DRIVE_OP_WRITE) return fail("'" + what + "' applies to write only");
         f.kind = what == "delete" ? DRIVE_FAULT_DELETE : DRIVE_FAULT_RENAME;
+    } else if (what.rfind("EIOfor", 0) == 0) {
+        f.kind = DRIVE_FAULT_EIO_FOR;
+        f.error = EIO;
+        if (!number(what.substr(6), &f.spanMs) || f.spanMs == 0)
+            return fail("EIO time '" + what.substr(6) + "' is not a number from 1");
+    } else if (what.rfind("slow", 0) == 0) {
+        f.kind = DRIVE_FAULT_SLOW;
+        const std::string rest = what.substr(4);
+        const size_t forAt = rest.find("for");
+        if (!number(rest.substr(0, forAt), &f.slowMs) || f.slowMs == 0)
+            return fail("slow time '" + rest.substr(0, forAt) + "' is not a number from 1");
+        if (forAt != std::string::npos && (!number(rest.substr(forAt + 3), &f.spanMs) || f.spanMs == 0))
+            return fail("slow span '" + rest.substr(forAt + 3) + "' is not a number from 1");
     } else if (what.rfind("hold", 0) == 0) {
         f.kind = DRIVE_FAULT_HOLD;
         if (!number(what.substr(4), &f.holdMs))
@@ -155,6 +176,8 @@ bool drivefault_parse(const std::string& whole, DriveFault* fault, std::string* 
     }
     if (parts.size() == 5 && !number(parts[4], &f.times))
         return fail("times '" + parts[4] + "' is not a number");
+    if (parts.size() == 5 && lastsItsTime(f.kind))
+        return fail("'" + what + "' lasts its time: it takes no <times>");
     *fault = f;
     return true;
 }
@@ -171,6 +194,7 @@ void drivefault_clear() {
     f.taskCalls.clear();
     f.hits = 0;
     ++f.releases;
+    ++f.clears;
     f.released.notify_all();
 }
 
@@ -245,37 +269,68 @@ int drivefault_enter(const std::string& path, DriveOp op) {
     const std::string task = taskName();
     DriveFault due;
     bool hit = false;
-    uint64_t releasesBefore = 0;
+    bool failing = false; // an EIOfor lasts
+    uint32_t slowMs = 0;  // slow drives' waits
+    uint64_t releasesBefore = 0, clearsBefore = 0;
     std::string tell;
     {
         std::lock_guard<std::mutex> lk(f.m);
         const uint32_t n = ++f.calls[{drive, int(op)}];
         const uint32_t mine = ++f.taskCalls[{drive, int(op), task}];
+        const auto now = std::chrono::steady_clock::now();
+        auto told = [&](Armed& armed) {
+            ++f.hits;
+            if (!armed.text.empty() && !armed.told) {
+                armed.told = true;
+                tell += "msdapp: drive fault hit: " + armed.text + " in " + task + "\n";
+            }
+        };
+        // A fault that lasts its time takes every call of its drive (of its task) from its nth on.
         for (Armed& armed : f.armed) {
             const DriveFault& a = armed.fault;
+            if (!lastsItsTime(a.kind) || a.drive != drive || (!a.task.empty() && a.task != task)) continue;
+            if (!armed.started) {
+                if (a.op != op || (a.task.empty() ? n : mine) < a.nth) continue;
+                armed.started = true;
+                armed.since = now;
+            }
+            if (a.spanMs != 0 && now - armed.since >= std::chrono::milliseconds(a.spanMs)) continue;
+            told(armed);
+            if (a.kind == DRIVE_FAULT_EIO_FOR)
+                failing = true;
+            else
+                slowMs += a.slowMs;
+        }
+        for (Armed& armed : f.armed) {
+            if (failing) break;
+            const DriveFault& a = armed.fault;
             const uint32_t nth = a.task.empty() ? n : mine;
-            if (a.drive != drive || a.op != op || (!a.task.empty() && a.task != task) || nth < a.nth ||
+            if (lastsItsTime(a.kind) || a.drive != drive || a.op != op ||
+                (!a.task.empty() && a.task != task) || nth < a.nth ||
                 (a.times != 0 && nth >= a.nth + a.times))
                 continue;
             if ((a.kind == DRIVE_FAULT_DELETE || a.kind == DRIVE_FAULT_RENAME) && op != DRIVE_OP_WRITE)
                 continue;
             due = a;
             hit = true;
-            ++f.hits;
-            if (!armed.text.empty() && !armed.told) {
-                armed.told = true;
-                tell = "msdapp: drive fault hit: " + armed.text + " in " + task + "\n";
-            }
+            told(armed);
             // Taken with the hit: a release that comes before the hold begins to wait still frees it.
             releasesBefore = f.releases;
             break;
         }
+        clearsBefore = f.clears;
     }
-    if (!hit) return 0;
     // One write, unbuffered: the line is out before a cut kills the process or a hold begins.
     if (!tell.empty()) {
         [[maybe_unused]] const ssize_t written = ::write(2, tell.data(), tell.size());
     }
+    if (slowMs > 0) {
+        // A slow drive: the call returns, late (sooner when its fault is cleared).
+        std::unique_lock<std::mutex> lk(f.m);
+        f.released.wait_for(lk, std::chrono::milliseconds(slowMs), [&] { return f.clears != clearsBefore; });
+    }
+    if (failing) return EIO;
+    if (!hit) return 0;
     switch (due.kind) {
     case DRIVE_FAULT_ERROR:
         return due.error;
@@ -314,6 +369,9 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         return DRIVE_FAULT_DELETE_HERE;
     case DRIVE_FAULT_RENAME:
         return DRIVE_FAULT_RENAME_HERE;
+    case DRIVE_FAULT_EIO_FOR:
+    case DRIVE_FAULT_SLOW:
+        break; // taken above
     }
     return 0;
 }

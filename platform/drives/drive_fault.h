@@ -20,6 +20,12 @@
 //                pull: the stick is pulled (its state "inserted 0"), the call fails with ENODEV;
 //                hold<ms>: the call waits that long, then goes on (a hung drive; hold0 waits
 //                until drivefault_release);
+//                EIOfor<ms>: from this call on, every call of the drive (any operation) fails with
+//                EIO for <ms> milliseconds of wall time, then the drive works again (a failed
+//                write-through meanwhile loses what it covered, as any);
+//                slow<ms>, slow<ms>for<ms>: from this call on, every call of the drive (any
+//                operation) waits <ms> milliseconds before it goes on, for good or until the second
+//                span has passed (a slow drive: its calls all return, late);
 //                cut: the power is cut before the call: every drive of the device root loses what
 //                was not written through (each file the process created or wrote is cut back to
 //                its last good write-through, each file created since its drive root's last good
@@ -27,10 +33,12 @@
 //                delete, rename (write only): before the write goes on, its file is deleted, or
 //                renamed to "<name>.moved" in its folder, as someone does under its writer; the
 //                write then succeeds into the open file;
-//   <times>      how many calls from the nth on (default 1; 0: every one from the nth on);
+//   <times>      how many calls from the nth on (default 1; 0: every one from the nth on); not for
+//                EIOfor and slow, which last their time;
 //   <task>       only the calls of the task of that name count (its thread's name, at most 15
 //                characters), e.g. "usb_meas:write:1:EIO@r_FileCpyTaskA": the first write of the
-//                stick's copy, however the writers' calls interleave with it.
+//                stick's copy, however the writers' calls interleave with it; for EIOfor and slow,
+//                only that task's calls fail or wait.
 // The first call that an armed fault of MSD_DRIVE_FAULT hits writes "msdapp: drive fault hit:
 // <fault> in <task>" to stderr (before a cut kills the process), so that a test sees when it came
 // and which task made the call.
@@ -61,6 +69,8 @@ enum DriveFaultKind : int {
     DRIVE_FAULT_CUT,
     DRIVE_FAULT_DELETE,
     DRIVE_FAULT_RENAME,
+    DRIVE_FAULT_EIO_FOR, // EIOfor<ms>
+    DRIVE_FAULT_SLOW,    // slow<ms>[for<ms>]
 };
 
 struct DriveFault {
@@ -71,6 +81,8 @@ struct DriveFault {
     DriveFaultKind kind = DRIVE_FAULT_ERROR;
     int error = 0;       // DRIVE_FAULT_ERROR
     uint32_t holdMs = 0; // DRIVE_FAULT_HOLD; 0 until drivefault_release
+    uint32_t slowMs = 0; // DRIVE_FAULT_SLOW: how much later each call goes on
+    uint32_t spanMs = 0; // DRIVE_FAULT_EIO_FOR, DRIVE_FAULT_SLOW: how long it lasts (slow: 0 for good)
     std::string task;    // empty: every call counts; else only those of the task of that name
 };
 
@@ -92,7 +104,8 @@ void drivefault_setPowerCut(void (*hook)());
 uint32_t drivefault_calls(const char* drive, DriveOp op);
 // The calls of `op` on `drive` that the task of that name made.
 uint32_t drivefault_taskCalls(const char* drive, DriveOp op, const std::string& task);
-// How many faults took effect since the last clear.
+// How many faults took effect since the last clear (each call that an EIOfor fails or a slow drive
+// makes wait counts).
 uint32_t drivefault_hits();
 // The counts into the file MSD_DRIVE_FAULT_COUNTS names, when it names one.
 void drivefault_report();

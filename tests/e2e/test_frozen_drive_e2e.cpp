@@ -1,11 +1,13 @@
 // The logging drive frozen in the kernel (a real ext4 file system on a loop device, frozen as
 // fsfreeze -f does: every write and write-through on it waits, uninterruptibly, until the thaw) for
-// 30 s while the logging runs, once during a stop (0xE1) and once during the shutdown (SIGTERM).
+// 30 s while the logging runs, once during a stop (0xE1) and once during the shutdown (SIGTERM);
+// and for 25 s from before the start, so that the logging's first file hangs in its creation.
 // The device keeps its bounds all the same: the stop is answered FF within 12 s, the process's own
 // end comes within 12 s of SIGTERM (a thread the kernel holds in the drive may keep the process
 // until the thaw; its main thread has ended), the exit code is 3 exactly when a file is left
 // unfinished (always after a shutdown the drive held; a stop's file that the thaw lets its writer
 // finish counts as whole), no file is read-only without being whole, and no file lacks a record.
+// A drive frozen from the start gets records again within 2 s of its thaw.
 #include "app_process.h"
 #include "caldataset.h"
 #include "campaign.h"
@@ -20,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 using namespace testsupport;
 
@@ -28,7 +31,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr uint8_t COUNTERS = 2; // 10 ms block of the sample configuration
 constexpr double kBound = 12.0; // of an answer, and of the shutdown
-constexpr int kFrozenSeconds = 30;
+constexpr double kBack = 2.0;   // records on the drive again after the thaw
 
 double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -67,9 +70,12 @@ std::string lastLines(const std::string& log, int n) {
     return at == std::string::npos ? log : log.substr(at + 1);
 }
 
+enum class When { DuringTheStop, DuringTheShutdown, BeforeTheStart };
+
 struct Row {
     const char* name;
-    bool duringStop; // else during the shutdown
+    When when;
+    int frozenSeconds;
 };
 
 void PrintTo(const Row& row, std::ostream* out) {
@@ -86,23 +92,42 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
     prepare(root);
     LoopDisk disk(32 << 20, root.file("meas"));
     if (!disk.ok()) GTEST_SKIP() << disk.reason();
+    const std::string meas = root.file("meas");
+    std::unique_ptr<DiskFreeze> frozen;
+    if (row.when == When::BeforeTheStart) frozen = std::make_unique<DiskFreeze>(meas, row.frozenSeconds);
     AppProcess dev(root.path(), {"0"});
     ASSERT_TRUE(dev.waitForShell(30000)) << dev.stderrText();
     dev.shell("board ping answer");
     PcConnectionService pcs(root.path());
     ASSERT_TRUE(pcs.ok());
-    const std::string meas = root.file("meas");
-    // Logging: the first file has records on the drive.
-    ASSERT_TRUE(waitUntil([&] {
-        const auto files = campaign::measurementFiles(meas);
-        return !files.empty() &&
-               measfile::readFile(meas + "/" + files.front()).recordsOf(COUNTERS).size() >= 30;
-    })) << dev.logText();
-
-    DiskFreeze frozen(meas, kFrozenSeconds);
-    ASSERT_TRUE(frozen.ok()) << frozen.reason();
+    if (!frozen) {
+        // Logging: the first file has records on the drive.
+        ASSERT_TRUE(waitUntil([&] {
+            const auto files = campaign::measurementFiles(meas);
+            return !files.empty() &&
+                   measfile::readFile(meas + "/" + files.front()).recordsOf(COUNTERS).size() >= 30;
+        })) << dev.logText();
+        frozen = std::make_unique<DiskFreeze>(meas, row.frozenSeconds);
+    }
+    ASSERT_TRUE(frozen->ok()) << frozen->reason();
     int exitCode = -1;
-    if (row.duringStop) {
+    if (row.when == When::BeforeTheStart) {
+        // The thaw lets the first file's creation return: logging goes on there within 2 s.
+        ASSERT_TRUE(frozen->waitThawed());
+        const auto thawed = Clock::now();
+        const bool back = waitUntil([&] { return campaign::recordsIn(meas, COUNTERS) > 0; }, 15000);
+        const double took = since(thawed);
+        std::printf("frozen from before the start: records on meas: %s %.1f s after the thaw\n",
+                    back ? "came" : "had not come", took);
+        EXPECT_TRUE(back && took <= kBack + 0.3)
+            << "(a) meas: got no records within " << kBack << " s of its thaw\n"
+            << lastLines(dev.logText(), 30);
+        const auto term = Clock::now();
+        dev.signal(SIGTERM);
+        exitCode = dev.waitExit(int(kBound * 1000) + 3000);
+        std::printf("the shutdown after the thaw: exit %d after %.1f s\n", exitCode, since(term));
+        EXPECT_LE(since(term), kBound);
+    } else if (row.when == When::DuringTheStop) {
         const auto sent = Clock::now();
         pcs.command(0xE1);
         const std::vector<uint8_t> answer = pcs.reply(int(kBound * 1000) + 3000);
@@ -114,7 +139,7 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
                     took);
         EXPECT_EQ(answer, (std::vector<uint8_t>{0xFF, 0, 0, 0, 0})) << lastLines(dev.logText(), 30);
         EXPECT_LE(took, kBound);
-        ASSERT_TRUE(frozen.waitThawed());
+        ASSERT_TRUE(frozen->waitThawed());
         const auto term = Clock::now();
         dev.signal(SIGTERM);
         exitCode = dev.waitExit(int(kBound * 1000) + 3000);
@@ -133,13 +158,14 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
                     log.find("main(): the shutdown did not end in time (a drive holds a thread): exit 3") !=
                         std::string::npos)
             << lastLines(log, 30);
-        ASSERT_TRUE(frozen.waitThawed());
+        ASSERT_TRUE(frozen->waitThawed());
         const auto thawed = Clock::now();
         exitCode = dev.waitExit(int(kBound * 1000));
         std::printf("after the thaw: exit %d after %.1f s\n", exitCode, since(thawed));
     }
     const std::string log = dev.logText();
-    for (const std::string& b : campaign::checkDrives(meas, root.file("usb_meas"), log)) ADD_FAILURE() << b;
+    for (const std::string& b : campaign::checkDrives(meas, root.file("usb_meas"), log))
+        ADD_FAILURE() << (b.find("read-only") != std::string::npos ? "(e) " : "") << b;
     // Exit 3 exactly when a file is left unfinished: a stop's file that the thaw let its writer
     // finish counts as whole. Within a file nothing is lost, finished or not.
     bool allWhole = true;
@@ -152,14 +178,17 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
                 break;
             }
     }
-    EXPECT_EQ(exitCode, allWhole ? 0 : 3) << lastLines(log, 30);
-    if (!row.duringStop) {
+    EXPECT_EQ(exitCode, allWhole ? 0 : 3) << "exit 3 exactly when a file is left unfinished\n"
+                                          << lastLines(log, 30);
+    if (row.when == When::DuringTheShutdown) {
         EXPECT_EQ(exitCode, 3) << "the shutdown could not finish its file";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Freezes, FrozenDriveE2E,
-                         ::testing::Values(Row{"DuringTheStop", true}, Row{"DuringTheShutdown", false}),
+                         ::testing::Values(Row{"DuringTheStop", When::DuringTheStop, 30},
+                                           Row{"DuringTheShutdown", When::DuringTheShutdown, 30},
+                                           Row{"BeforeTheStart", When::BeforeTheStart, 25}),
                          [](const ::testing::TestParamInfo<Row>& info) {
                              return std::string(info.param.name);
                          });

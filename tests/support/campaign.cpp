@@ -1,13 +1,19 @@
 #include "campaign.h"
 
+#include "app_process.h"
 #include "measfile.h"
 #include "testsupport.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <sstream>
+#include <sys/stat.h>
+#include <thread>
 
 namespace campaign {
 
@@ -111,6 +117,214 @@ int absLapOf(const std::string& name) {
     const std::string digits = name.substr(5, 3) + name.substr(9, 1);
     if (digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return -1;
     return int(std::strtol(digits.c_str(), nullptr, 16));
+}
+
+std::map<std::string, size_t> recordsByFile(const std::string& dir, uint8_t frameId) {
+    std::map<std::string, size_t> out;
+    for (const std::string& name : measurementFiles(dir)) {
+        const measfile::File f = measfile::readFile(dir + "/" + name);
+        out[name] = f.ok() ? f.recordsOf(frameId).size() : 0;
+    }
+    return out;
+}
+
+bool firstRecord(const std::string& dir, uint8_t frameId, uint32_t* ts) {
+    bool found = false;
+    for (const std::string& name : measurementFiles(dir)) {
+        const measfile::File f = measfile::readFile(dir + "/" + name);
+        if (!f.ok()) continue;
+        const std::vector<measfile::Record> records = f.recordsOf(frameId);
+        if (records.empty()) continue;
+        if (!found || int32_t(records.front().ts - *ts) < 0) *ts = records.front().ts;
+        found = true;
+    }
+    return found;
+}
+
+namespace {
+
+// The measurement file names in a line of the log ("A0101000.001").
+std::vector<std::string> namesIn(const std::string& line) {
+    std::vector<std::string> out;
+    for (size_t at = 0; at + 12 <= line.size(); ++at) {
+        if ((line[at] != 'A' && line[at] != 'B') || line[at + 8] != '.') continue;
+        const std::string name = line.substr(at, 12);
+        if (absLapOf(name) >= 0 && std::isxdigit(static_cast<unsigned char>(name[1])) &&
+            std::isxdigit(static_cast<unsigned char>(name[10])) &&
+            std::isxdigit(static_cast<unsigned char>(name[11])))
+            out.push_back(name);
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<std::string> saidFinished(const std::string& log) {
+    static const std::string kPruned = "deleted file (", kAfterAll = " is finished on every drive after all";
+    std::vector<std::string> out;
+    std::set<std::string> named;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("not finished") != std::string::npos)
+            for (const std::string& n : namesIn(line)) named.insert(n);
+        const size_t pruned = line.find(kPruned);
+        if (pruned != std::string::npos && line.find(") from gFileQueue", pruned) != std::string::npos) {
+            const std::string name = line.substr(pruned + kPruned.size(), 12);
+            if (!named.count(name)) out.push_back(name);
+        }
+        const size_t afterAll = line.find(kAfterAll);
+        if (afterAll != std::string::npos && afterAll >= 12) out.push_back(line.substr(afterAll - 12, 12));
+    }
+    return out;
+}
+
+std::map<std::string, uint64_t> partFiles(const std::string& dir) {
+    std::map<std::string, uint64_t> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = e.path().filename().string();
+        struct stat st {};
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0 &&
+            ::stat(e.path().c_str(), &st) == 0)
+            out[name] = uint64_t(st.st_ino);
+    }
+    return out;
+}
+
+const char* nameOf(Logging state) {
+    switch (state) {
+    case Logging::Running:
+        return "running";
+    case Logging::Stopped:
+        return "stopped";
+    case Logging::Destroyed:
+        return "destroyed";
+    }
+    return "?";
+}
+
+bool isRequest(uint8_t command) {
+    return command == 0xE1 || command == 0xE0 || command == 0xD1 || command == 0xE2;
+}
+
+const char* receivedLine(uint8_t command) {
+    switch (command) {
+    case 0xD1:
+        return "remotectrl_listenQueue() Flash request";
+    case 0xE0:
+        return "remotectrl_listenQueue() Plixor connected";
+    case 0xE1:
+        return "remotectrl_listenQueue() Trevanox connected";
+    case 0xE2:
+        return "remotectrl_listenQueue() DataTransferMeas connected";
+    case 0xED:
+        return "remotectrl_listenQueue() Plixor disconnected";
+    case 0xEE:
+        return "remotectrl_listenQueue() Trevanox disconnected";
+    case 0xEF:
+        return "remotectrl_listenQueue() DataTransferMeas disconnected";
+    }
+    return "remotectrl_listenQueue() received unknown command";
+}
+
+Logging after(Logging before, uint8_t command, bool taken) {
+    if (!taken) return before;
+    switch (command) {
+    case 0xE1:
+        return before == Logging::Running ? Logging::Stopped : before;
+    case 0xE0:
+    case 0xD1:
+        return Logging::Destroyed;
+    case 0xED:
+        return Logging::Running;
+    case 0xEE:
+        return before == Logging::Stopped ? Logging::Running : before;
+    default:
+        return before;
+    }
+}
+
+bool startsNewFile(Logging before, uint8_t command) {
+    return command == 0xED || (command == 0xEE && before == Logging::Stopped);
+}
+
+std::vector<bool> takenByLog(const std::string& log, const std::vector<uint8_t>& commands) {
+    std::vector<bool> out;
+    size_t from = 0;
+    for (size_t i = 0; i < commands.size(); ++i) {
+        const size_t at = log.find(receivedLine(commands[i]), from);
+        if (!isRequest(commands[i]) || at == std::string::npos) {
+            out.push_back(true);
+            continue;
+        }
+        from = at + 1;
+        size_t next = std::string::npos;
+        for (size_t j = i + 1; j < commands.size() && next == std::string::npos; ++j)
+            next = log.find(receivedLine(commands[j]), from);
+        const std::string mine = log.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        const char* request = commands[i] == 0xE1   ? "meas_app_remotestop refused"
+                              : commands[i] == 0xE2 ? "meas_app_remoteTransferBegin refused"
+                                                    : "meas_app_remotedestroy refused";
+        out.push_back(mine.find(request) == std::string::npos);
+    }
+    return out;
+}
+
+namespace {
+
+// A number of `meas_state`'s output ("meas_app_running           = 1"), -1 when it is not there.
+int stateValue(const std::string& state, const std::string& key) {
+    const size_t at = state.find(key + " ");
+    if (at == std::string::npos) return -1;
+    const size_t eq = state.find('=', at);
+    return eq == std::string::npos ? -1 : std::atoi(state.c_str() + eq + 1);
+}
+
+} // namespace
+
+std::string awaitLogging(testsupport::AppProcess& dev, const std::string& measDir, uint8_t frameId,
+                         Logging expected, const std::map<std::string, size_t>& before, bool newFile,
+                         int boundMs, bool strict) {
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::milliseconds(boundMs);
+    std::string seen;
+    for (;;) {
+        if (expected == Logging::Running && strict) {
+            for (const auto& [name, records] : recordsByFile(measDir, frameId)) {
+                const auto was = before.find(name);
+                if (newFile && was != before.end()) continue;
+                if (records > (was == before.end() ? 0 : was->second)) return "";
+            }
+            seen =
+                std::string("no new records") + (newFile ? " in a new file" : "") + " on the logging drive";
+        } else {
+            const std::string state = dev.shell("meas_state", 2000);
+            const int running = stateValue(state, "meas_app_running");
+            int pending = 0;
+            for (const char* flag : {"meas_app_startreq", "meas_app_stopreq", "meas_app_blkstopreq",
+                                     "meas_app_reinitreq", "meas_app_destroyreq"})
+                pending += std::max(0, stateValue(state, flag));
+            const int lock = stateValue(state, "remotectrl_remotestart_lock");
+            std::string open;
+            for (const std::string& name : measurementFiles(measDir))
+                if (strict && !fileState(measDir, name).whole) open += " " + name;
+            const bool on = expected == Logging::Running;
+            if (running == (on ? 1 : 0) && pending == 0 &&
+                (on || lock == (expected == Logging::Destroyed ? 1 : 0)) && open.empty())
+                return "";
+            if (running < 0 || lock < 0) {
+                seen =
+                    "meas_state answers: " + (state.empty() ? std::string("nothing") : state.substr(0, 200));
+            } else
+                seen = "meas_app_running " + std::to_string(running) + ", requests pending " +
+                       std::to_string(pending) + ", remotestart_lock " + std::to_string(lock) +
+                       (open.empty() ? std::string() : ", not whole on the logging drive:" + open);
+        }
+        if (Clock::now() >= until) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return std::string("logging is not ") + nameOf(expected) + " within " + std::to_string(boundMs / 1000) +
+           " s: " + seen;
 }
 
 bool whole() {

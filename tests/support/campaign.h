@@ -6,9 +6,15 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace testsupport {
+class AppProcess;
+}
 
 namespace campaign {
 
@@ -40,6 +46,44 @@ std::vector<std::pair<std::string, std::string>> unfinishedAtExit(const std::str
 size_t recordsIn(const std::string& dir, uint8_t frameId);
 // The absolute lap a file name carries ("A0102000.101": 0x000 * 16 + 1), -1 for no such name.
 int absLapOf(const std::string& name);
+
+// The complete records of block `frameId` in each measurement file of a folder, by name.
+std::map<std::string, size_t> recordsByFile(const std::string& dir, uint8_t frameId);
+// The time stamp (100 us) of the earliest complete record of block `frameId` in the measurement
+// files of a folder; false when there is none.
+bool firstRecord(const std::string& dir, uint8_t frameId, uint32_t* ts);
+// The files the log says are finished: each one pruned from the file queue without a line naming
+// it not finished before, and each one "finished on every drive after all"; in the log's order.
+std::vector<std::string> saidFinished(const std::string& log);
+// The copies' pieces of their own ("<name>.part") in a folder, each with its inode: a piece is the
+// same piece as long as its inode is.
+std::map<std::string, uint64_t> partFiles(const std::string& dir);
+
+// The logging's state as the PC's commands leave it (the README's remote-control table).
+enum class Logging { Running, Stopped, Destroyed };
+const char* nameOf(Logging state);
+// The requests the listener answers: 0xE1, 0xE0, 0xD1 (a stop, a destroy, a flash request) and
+// 0xE2 (a data transfer's begin). The others get no answer.
+bool isRequest(uint8_t command);
+// The listener's line when it takes the command ("Trevanox connected", ...).
+const char* receivedLine(uint8_t command);
+// The state after `command` in `before` by the table; `taken` false when the device refused the
+// request (another was under way: answered FF, "refused").
+Logging after(Logging before, uint8_t command, bool taken);
+// Whether the command starts logging in a new file: 0xED in any state, 0xEE after a stop.
+bool startsNewFile(Logging before, uint8_t command);
+// For each command of `commands`, in order, whether the device took it: a request is refused when
+// a "refused" line of its own follows its receipt in `log` (the log from before the first one).
+std::vector<bool> takenByLog(const std::string& log, const std::vector<uint8_t>& commands);
+
+// Waits up to `boundMs` until logging is `expected`, as the outer interfaces show it: running with
+// new records (more than `before` holds of a file, in a file not among `before` when `newFile`) on
+// the logging drive, or not running with no request pending (`meas_state`), destroyed or not as
+// expected, and every file on the logging drive whole. Not `strict` (a drive fault may hold the
+// files back): by `meas_state` alone, running too. Empty when it is so, else what is seen.
+std::string awaitLogging(testsupport::AppProcess& dev, const std::string& measDir, uint8_t frameId,
+                         Logging expected, const std::map<std::string, size_t>& before, bool newFile,
+                         int boundMs, bool strict = true);
 
 // Picks `count` of `total` runs by a seed (all of them when the campaign runs whole); the indices
 // in ascending order.

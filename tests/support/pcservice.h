@@ -40,22 +40,17 @@ public:
             if (q != mqd_t(-1)) mq_close(q);
     }
     bool ok() const { return rx_ != mqd_t(-1) && tx_ != mqd_t(-1); }
-    bool send(const std::vector<uint8_t>& m) {
-        return mq_send(rx_, reinterpret_cast<const char*>(m.data()), m.size(), 0) == 0;
+    // Bounded: a device whose listener is stuck fills the queue, and the test must go on to tell.
+    bool send(const std::vector<uint8_t>& m, int timeoutMs = 5000) {
+        const timespec until = deadline(timeoutMs);
+        return mq_timedsend(rx_, reinterpret_cast<const char*>(m.data()), m.size(), 0, &until) == 0;
     }
     bool command(uint8_t code) {
         return send({code, kPcAddress[0], kPcAddress[1], kPcAddress[2], kPcAddress[3]});
     }
     // The next answer within the time-out, or an empty one.
     std::vector<uint8_t> reply(int timeoutMs) {
-        timespec until{};
-        clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_sec += timeoutMs / 1000;
-        until.tv_nsec += long(timeoutMs % 1000) * 1000000;
-        if (until.tv_nsec >= 1000000000) {
-            until.tv_sec += 1;
-            until.tv_nsec -= 1000000000;
-        }
+        const timespec until = deadline(timeoutMs);
         char b[16];
         const ssize_t n = mq_timedreceive(tx_, b, sizeof b, nullptr, &until);
         return n < 0 ? std::vector<uint8_t>{} : std::vector<uint8_t>(b, b + n);
@@ -77,6 +72,18 @@ public:
     }
 
 private:
+    static timespec deadline(int timeoutMs) {
+        timespec until{};
+        clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_sec += timeoutMs / 1000;
+        until.tv_nsec += long(timeoutMs % 1000) * 1000000;
+        if (until.tv_nsec >= 1000000000) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000;
+        }
+        return until;
+    }
+
     std::map<std::string, std::string> names_;
     mqd_t rx_ = mqd_t(-1), tx_ = mqd_t(-1);
 };

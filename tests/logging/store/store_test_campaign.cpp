@@ -74,6 +74,9 @@ std::string faultText(const DriveFault& f) {
     for (const Kind& k : kKinds)
         if (k.kind == f.kind && (k.kind != DRIVE_FAULT_ERROR || k.error == f.error)) what = k.what;
     if (f.kind == DRIVE_FAULT_HOLD) what = "hold" + std::to_string(f.holdMs);
+    if (f.kind == DRIVE_FAULT_EIO_FOR) what = "EIOfor" + std::to_string(f.spanMs);
+    if (f.kind == DRIVE_FAULT_SLOW)
+        what = "slow" + std::to_string(f.slowMs) + (f.spanMs ? "for" + std::to_string(f.spanMs) : "");
     return f.drive + drivefault_opName(f.op) + ":" + std::to_string(f.nth) + ":" + what +
            (f.times == 1 ? "" : ":" + std::to_string(f.times));
 }

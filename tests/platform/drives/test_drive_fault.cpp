@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -248,6 +249,66 @@ TEST(DriveFault, AFileIsDeletedOrRenamedUnderItsWriter) {
         }
         EXPECT_EQ(bfs_close(fd), 0);
     }
+    drivefault_clear();
+}
+
+// A fault that lasts its time takes every call of its drive from its nth call on, whatever the
+// operation: EIOfor fails them (a failed write-through losing what it covered) and slow makes them
+// return late; once its time has passed, the drive works again and the calls return at once.
+TEST(DriveFault, EioForAndSlowTakeEveryCallOfTheDriveForTheirTime) {
+    TempDeviceRoot root;
+    drivefault_clear();
+    using Clock = std::chrono::steady_clock;
+    auto msSince = [](Clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+    };
+    const int fd = bfs_open("meas:/S.000", O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(fd, 0);
+    put(fd, "abcd");
+    ASSERT_EQ(bfs_ioctl(fd, FIOFLUSH, 0), 0);
+    put(fd, "efgh");
+
+    armNext("meas:", "write", "EIOfor300");
+    auto begun = Clock::now();
+    const struct {
+        const char* call;
+        std::function<int()> run;
+    } failing[] = {
+        {"write", [&] { return int(bfs_write(fd, "x", 1)); }},
+        {"FIOFLUSH", [&] { return bfs_ioctl(fd, FIOFLUSH, 0); }},
+        {"open", [] { return bfs_open("meas:/T.000", O_WRONLY | O_CREAT, 0666); }},
+        {"FIOATTRIBSET", [&] { return bfs_ioctl(fd, FIOATTRIBSET, 0x21); }},
+    };
+    for (const auto& c : failing) {
+        errno = 0;
+        EXPECT_EQ(c.run(), -1) << c.call;
+        EXPECT_EQ(errno, EIO) << c.call;
+    }
+    EXPECT_EQ(readFile(root.file("meas/S.000")), "abcd") << "the failed write-through lost what it covered";
+    const int other = bfs_open("meas2:/T.000", O_WRONLY | O_CREAT, 0666);
+    EXPECT_GE(other, 0) << "another drive works";
+    bfs_close(other);
+    EXPECT_TRUE(waitUntil([&] { return bfs_write(fd, "i", 1) == 1; }, 10000));
+    EXPECT_GE(msSince(begun), 300) << "the drive worked again before its time";
+
+    armNext("meas:", "sync", "slow100for600");
+    begun = Clock::now();
+    auto call = Clock::now();
+    EXPECT_EQ(bfs_ioctl(fd, FIOFLUSH, 0), 0);
+    EXPECT_GE(msSince(call), 100) << "the nth call is late";
+    call = Clock::now();
+    EXPECT_EQ(bfs_write(fd, "j", 1), 1);
+    EXPECT_GE(msSince(call), 100) << "so is any other of the drive";
+    // Once the span has passed, no call is made to wait any more.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const uint32_t hits = drivefault_hits();
+            bfs_write(fd, "k", 1);
+            return drivefault_hits() == hits;
+        },
+        10000));
+    EXPECT_GE(msSince(begun), 600) << "the drive was prompt again before its time";
+    EXPECT_EQ(bfs_close(fd), 0);
     drivefault_clear();
 }
 
