@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -40,6 +41,8 @@ std::string meas_app_print_measstate() {
     static const char* const heads[] = {"MEASURE SG  ", "MEASURE TELE", "MEASURE FDE "};
     static const char* const missing[] = {"MEASURE SG not found \n\n", "MEASURE TELE not found \n\n",
                                           "MEASURE FDE not found \n\n"};
+    // The instances are made and freed under their lock (a destroy may free one meanwhile).
+    std::lock_guard<std::mutex> life(meas_app_instanceLock());
     for (int i = 0; i < MEAS_INSTANCES; ++i) {
         const meas_instance& m = meas[i];
         if (!m.config) {
