@@ -10,6 +10,8 @@ take turns, in an order that rotates from round to round:
   sample   sample-root as it is
   log200   sample-root with cfg/m01.xml logging 200 of the device's own variables at 1 ms
   nolog    sample-root without cfg/m01.xml
+  log200f  log200 with --closed-files closed files on meas: (default 10,000): read-only files of
+           16 bytes, each with its line "attr <name> 0x21" in meas.drive (dirsize 65535)
 
 Every run starts on a fresh copy of its root; the figures are medians over the rounds. Printed:
 
@@ -17,11 +19,13 @@ Every run starts on a fresh copy of its root; the figures are medians over the r
   GPS task, % of a core         sample: "r_gpsTask" while the replay plays         goal <= 2
   200-channel logging, % core   log200 - nolog of the same round                   goal <= 5
                                 (and log200 - sample, over the sample's own small m01.xml)
+  the same with closed files    log200f - nolog, and its ratio to log200 - nolog   goal <= 1.1
   idle scheduler / bare loop    from build-bench/bench/bench_rtos, when built      goal <= 1.5
 
 with the load average before and after, as other work on the machine moves every figure.
 
 Usage: bench/process_cpu.py [--rounds 5] [--settle 5] [--window 10] [--app PATH] [--keep]
+                           [--closed-files 10000]
 Needs build-release/app/msdapp (./run.sh builds it; so does this script when it is missing) and a C
 compiler for the bare loop.
 """
@@ -118,6 +122,26 @@ def m01_with(count):
     return "\n".join(xml)
 
 
+def add_closed_files(root, count):
+    """`count` closed files on meas: of the root, read-only, each with its attribute line."""
+    meas = os.path.join(root, "meas")
+    os.makedirs(meas, exist_ok=True)
+    lines = []
+    for i in range(count):
+        name = "X%07d.000" % i
+        path = os.path.join(meas, name)
+        with open(path, "wb") as f:
+            f.write(b"closed file %04d" % (i % 10000))
+        os.chmod(path, 0o444)
+        lines.append("attr %s 0x21\n" % name)
+    state = os.path.join(root, "meas.drive")
+    kept = []
+    if os.path.exists(state):
+        kept = [l for l in open(state) if not l.startswith("dirsize")]
+    with open(state, "w") as f:
+        f.write("dirsize 65535\n" + "".join(kept) + "".join(lines))
+
+
 def cpu_ns(pid, only=None):
     """CPU time of the process's threads (or of the thread named `only`), in ns."""
     total = 0
@@ -198,6 +222,8 @@ def main():
     ap.add_argument("--app", default=os.path.join(REPO, "build-release/app/msdapp"))
     ap.add_argument("--keep", action="store_true", help="keep the device roots of the runs")
     ap.add_argument("--no-idle", action="store_true", help="leave out the idle scheduler benchmark")
+    ap.add_argument("--closed-files", type=int, default=10000,
+                    help="closed files on meas: of the log200f root (0: no such root)")
     args = ap.parse_args()
 
     if not os.access(args.app, os.X_OK):
@@ -215,7 +241,8 @@ def main():
         subprocess.run([os.environ.get("CC", "cc"), "-O2", "-o", bare, bare + ".c"], check=True)
 
         roots = {}
-        for name in ("sample", "log200", "nolog"):
+        order = ["sample", "log200", "nolog"] + (["log200f"] if args.closed_files > 0 else [])
+        for name in order:
             root = os.path.join(tmp, name)
             shutil.copytree(os.path.join(REPO, "sample-root"), root)
             with open(os.path.join(root, "appparam-0.conf"), "a") as f:
@@ -224,10 +251,13 @@ def main():
         with open(os.path.join(roots["log200"], "cfg/m01.xml"), "w") as f:
             f.write(m01_with(200))
         os.remove(os.path.join(roots["nolog"], "cfg/m01.xml"))
+        if "log200f" in roots:
+            with open(os.path.join(roots["log200f"], "cfg/m01.xml"), "w") as f:
+                f.write(m01_with(200))
+            add_closed_files(roots["log200f"], args.closed_files)
 
         print("load average before: %s" % load())
         print("%-6s %-7s %9s %9s %9s %8s   %s" % ("round", "root", "process%", "bare%", "ratio", "gps%", "load"))
-        order = ["sample", "log200", "nolog"]
         results = {name: [] for name in order}
         for r in range(args.rounds):
             for k in range(len(order)):
@@ -249,6 +279,11 @@ def main():
         print("%-46s %8.2f %8s" % ("GPS task, % of a core (replay playing)", gps, "<= 2"))
         print("%-46s %8.2f %8s" % ("200-channel logging at 1 kHz, % of a core", logging, "<= 5"))
         print("%-46s %8.2f" % ("  the same over the sample root's own m01.xml", over_sample))
+        if "log200f" in results:
+            with_files = med([a[0] - b[0] for a, b in zip(results["log200f"], results["nolog"])])
+            print("%-46s %8.2f" % ("  the same with %d closed files on meas:" % args.closed_files, with_files))
+            print("%-46s %8.2f %8s" % ("  with closed files / without", with_files / logging if logging > 0 else 0,
+                                       "<= 1.1"))
         if not args.no_idle:
             idle = idle_scheduler()
             if idle is None:

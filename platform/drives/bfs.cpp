@@ -6,11 +6,13 @@
 #include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
@@ -70,11 +72,8 @@ bool openDriveGone(const std::string& drive) {
     return !drive.empty() && !drive_stateAvailableNow(drive.c_str());
 }
 
-bool driveThere(const std::string& drive, DriveState* state) {
-    DriveState s;
-    if (!drive_stateRead(drive.c_str(), &s) || !drive_stateAvailable(s, drive.c_str())) return false;
-    if (state) *state = s;
-    return true;
+bool driveThere(const std::string& drive) {
+    return drive_stateAvailableNow(drive.c_str());
 }
 
 int fail(int error) {
@@ -82,38 +81,74 @@ int fail(int error) {
     return -1;
 }
 
-// The drive of each descriptor the file API opened, for the calls that name only the descriptor.
+// The drive of each descriptor the file API opened, for the calls that name only the descriptor:
+// one byte per descriptor, read without a lock (the drive's index + 1, kRootFlag for a drive's
+// root; 0 for none); descriptors beyond the table in a map.
+constexpr const char* kDriveNames[] = {"cfg:", "meas:", "meas2:", "usb_meas:", "c:"};
+constexpr uint8_t kRootFlag = 0x80;
+constexpr int kFdSlots = 1 << 16;
+std::atomic<uint8_t> gFdDrive[kFdSlots];
+
 struct OpenFiles {
     std::mutex m;
-    std::map<int, std::string> drive;
+    std::map<int, uint8_t> drive;
 };
 OpenFiles& openFiles() {
     static auto* o = new OpenFiles; // descriptors may be closed while the process ends
     return *o;
 }
-void noteOpen(int fd, const std::string& drive) {
+
+uint8_t slotOf(const std::string& drive, bool root) {
+    for (size_t i = 0; i < std::size(kDriveNames); ++i)
+        if (drive == kDriveNames[i]) return uint8_t((i + 1) | (root ? kRootFlag : 0));
+    return 0;
+}
+
+void noteOpen(int fd, const std::string& drive, bool root = false) {
     if (fd < 0) return;
+    const uint8_t slot = slotOf(drive, root);
+    if (fd < kFdSlots) {
+        gFdDrive[fd].store(slot, std::memory_order_release);
+        return;
+    }
     OpenFiles& o = openFiles();
     std::lock_guard<std::mutex> lk(o.m);
-    o.drive[fd] = drive;
+    o.drive[fd] = slot;
 }
-std::string driveOfFd(int fd, bool forget = false) {
+
+uint8_t slotOfFd(int fd, bool forget = false) {
+    if (fd < 0) return 0;
+    if (fd < kFdSlots)
+        return forget ? gFdDrive[fd].exchange(0, std::memory_order_acq_rel)
+                      : gFdDrive[fd].load(std::memory_order_acquire);
     OpenFiles& o = openFiles();
     std::lock_guard<std::mutex> lk(o.m);
     const auto it = o.drive.find(fd);
-    if (it == o.drive.end()) return {};
-    std::string d = it->second;
+    if (it == o.drive.end()) return 0;
+    const uint8_t slot = it->second;
     if (forget) o.drive.erase(it);
-    return d;
+    return slot;
 }
+
+std::string driveOfSlot(uint8_t slot) {
+    const uint8_t i = slot & uint8_t(~kRootFlag);
+    return i == 0 || i > std::size(kDriveNames) ? std::string() : kDriveNames[i - 1];
+}
+
+std::string driveOfFd(int fd, bool forget = false) {
+    return driveOfSlot(slotOfFd(fd, forget));
+}
+
 // A fault a test set for this call: the call fails with it (0: it goes on).
 int faultFor(const std::string& drive, DriveOp op) {
-    return drive.empty() ? 0 : drivefault_enter(drive, op);
+    return drive.empty() || !drivefault_on() ? 0 : drivefault_enter(drive, op);
 }
 
 // The archive bit of a file the process writes; a new file forgets what was kept of an old one of
 // the same name.
 void markWritten(const Where& w, bool existed) {
+    const uint8_t now = drive_stateAttrOf(w.drive.c_str(), w.rel);
+    if (now == (existed ? uint8_t(now | DRIVE_ATTR_ARCHIVE) : DRIVE_ATTR_DEFAULT)) return; // as it should be
     drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) {
         const uint8_t before = s.attrOf(w.rel);
         const uint8_t after = existed ? uint8_t(before | DRIVE_ATTR_ARCHIVE) : DRIVE_ATTR_DEFAULT;
@@ -146,12 +181,10 @@ int statOf(int fd, const Where& w, bfs_stat* out) {
     if (!out) return fail(EINVAL);
     struct stat st;
     if (::fstat(fd, &st) != 0) return -1;
-    DriveState s;
-    drive_stateRead(w.drive.c_str(), &s);
     out->directory = S_ISDIR(st.st_mode);
     out->st_size = uint64_t(st.st_size);
     out->mtime = int64_t(st.st_mtime);
-    out->st_attrib = out->directory ? DRIVE_ATTR_DIRECTORY : s.attrOf(w.rel);
+    out->st_attrib = out->directory ? DRIVE_ATTR_DIRECTORY : drive_stateAttrOf(w.drive.c_str(), w.rel);
     return 0;
 }
 
@@ -172,18 +205,16 @@ int find(const Where& root, bfs_find* f, bool next) {
         best = name;
         size = it->file_size(ec);
     }
-    DriveState s;
-    drive_stateRead(root.drive.c_str(), &s);
     std::memset(f->name, 0, sizeof f->name);
     std::memcpy(f->name, best.data(), best.size());
     f->size = size;
-    f->attrib = best.empty() ? 0 : s.attrOf(best);
+    f->attrib = best.empty() ? 0 : drive_stateAttrOf(root.drive.c_str(), best);
     return 0;
 }
 
 int unlinkAt(const Where& w) {
     if (w.rel.empty()) return fail(EISDIR);
-    if (!driveThere(w.drive, nullptr)) return fail(ENODEV);
+    if (!driveThere(w.drive)) return fail(ENODEV);
     struct stat st;
     if (::lstat(w.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
@@ -221,15 +252,20 @@ int rootRequest(const Where& root, int request, intptr_t arg) {
     case IO_IOCTL_BFS_DIR_INFO:
         return drive_dirInfo(root.drive.c_str(), reinterpret_cast<DriveDirInfo*>(arg));
     case IO_IOCTL_BFS_GET_DIR_ATTR: {
-        DriveState s;
         if (!arg) return fail(EINVAL);
-        if (!driveThere(root.drive, &s)) return fail(ENODEV);
-        *reinterpret_cast<uint32_t*>(arg) = s.dirAttr;
+        bool there = false;
+        uint8_t attr = 0;
+        drive_stateView(root.drive.c_str(), [&](const DriveState& s) {
+            there = drive_stateAvailable(s, root.drive.c_str());
+            attr = s.dirAttr;
+        });
+        if (!there) return fail(ENODEV);
+        *reinterpret_cast<uint32_t*>(arg) = attr;
         return 0;
     }
     case IO_IOCTL_BFS_SET_DIR_ATTR:
         if (arg < 0 || arg > 0xFF) return fail(EINVAL);
-        if (!driveThere(root.drive, nullptr)) return fail(ENODEV);
+        if (!driveThere(root.drive)) return fail(ENODEV);
         return drive_stateUpdate(root.drive.c_str(),
                                  [&](DriveState& s) {
                                      if (s.dirAttr == uint8_t(arg)) return false;
@@ -240,7 +276,7 @@ int rootRequest(const Where& root, int request, intptr_t arg) {
                    : fail(EIO);
     case IO_IOCTL_FIND_FIRST_FILE:
     case IO_IOCTL_FIND_NEXT_FILE:
-        if (!driveThere(root.drive, nullptr)) return fail(ENODEV);
+        if (!driveThere(root.drive)) return fail(ENODEV);
         return find(root, reinterpret_cast<bfs_find*>(arg), request == IO_IOCTL_FIND_NEXT_FILE);
     case FIOUNLINK: {
         const char* name = reinterpret_cast<const char*>(arg);
@@ -261,11 +297,11 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);
     if (const int e = faultFor(w.drive, DRIVE_OP_OPEN)) return fail(e);
-    if (!driveThere(w.drive, nullptr)) return fail(ENODEV);
+    if (!driveThere(w.drive)) return fail(ENODEV);
     int fd = -1;
     if (w.rel.empty()) {
         fd = ::open(w.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        noteOpen(fd, w.drive);
+        noteOpen(fd, w.drive, true);
         return fd;
     }
     const bool writing = (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC));
@@ -277,11 +313,9 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
     struct stat st;
     const bool existed = ::stat(w.host.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode)) return fail(EISDIR);
-    if (existed && (flags & O_ACCMODE) != O_RDONLY) {
-        DriveState s;
-        drive_stateRead(w.drive.c_str(), &s);
-        if (s.attrOf(w.rel) & DRIVE_ATTR_READONLY) return fail(EACCES);
-    }
+    if (existed && (flags & O_ACCMODE) != O_RDONLY &&
+        (drive_stateAttrOf(w.drive.c_str(), w.rel) & DRIVE_ATTR_READONLY))
+        return fail(EACCES);
     // Files of a DOS file system carry no execute bits. A file this open makes is known exactly
     // (O_EXCL): its entry is lost with a failed write-through of the drive's root.
     const bool mayCreate = (flags & O_CREAT) && !existed;
@@ -311,7 +345,8 @@ int bfs_close(int fd) {
 
 int bfs_dup(int fd) {
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    noteOpen(copy, driveOfFd(fd));
+    const uint8_t slot = slotOfFd(fd);
+    noteOpen(copy, driveOfSlot(slot), (slot & kRootFlag) != 0);
     driveloss_duped(fd, copy);
     return copy;
 }
@@ -365,7 +400,10 @@ int bfs_unlink(const char* devicePath) {
 
 int bfs_ioctl(int fd, int request, intptr_t arg) {
     Where w;
-    if (!whereIs(fd, &w)) return fail(EBADF);
+    // A drive's root stays where it is: no need to ask the kernel.
+    const uint8_t slot = slotOfFd(fd);
+    if (!((slot & kRootFlag) && resolve(driveOfSlot(slot).c_str(), &w)) && !whereIs(fd, &w))
+        return fail(EBADF);
     switch (request) {
     case FIOFLUSH:
     case FIOSYNC:
@@ -405,7 +443,7 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
         return fail(ENODEV);
     }
     if (e) return fail(e);
-    if (!driveThere(from.drive, nullptr)) return fail(ENODEV);
+    if (!driveThere(from.drive)) return fail(ENODEV);
     struct stat st;
     if (::lstat(from.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);

@@ -13,7 +13,7 @@
 // - A drive whose state file marks it absent (for "usb_meas:", not inserted) opens nothing (ENODEV),
 //   and every call on a file of it that is open still fails with ENODEV (write, truncate, FIOFLUSH,
 //   FIOSYNC, FIOATTRIBSET, close; the close lets go of the descriptor all the same), as a pulled
-//   stick's do: the state file is read at each such call.
+//   stick's do: a change of the state file counts from the next call after it (drive_state.h).
 // - Tests can fail or hold any call on a chosen drive (drive_fault.h); a fault loses what a real
 //   drive would lose (drive_loss.h).
 #pragma once

@@ -3,14 +3,19 @@
 #include "platform/drives/devroot.h"
 #include "platform/drives/drive_fault.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -24,16 +29,116 @@
 
 namespace {
 
-// One writer of each drive's state file in this process, so that a drive that hangs in its rewrite
-// holds no other drive's; recursive for what a power cut at the state's own rewrite removes.
-std::recursive_mutex& stateLockOf(const std::string& file) {
-    static std::mutex m;
-    static auto* locks =
-        new std::map<std::string, std::unique_ptr<std::recursive_mutex>>; // used while the process ends
-    std::lock_guard<std::mutex> g(m);
-    std::unique_ptr<std::recursive_mutex>& lock = (*locks)[file];
-    if (!lock) lock = std::make_unique<std::recursive_mutex>();
-    return *lock;
+// Tells when a state file changes: an inotify watch on the folder of the state files (the device
+// root), whose events come in while the call that changes the file runs, so that the next look
+// after a change from outside sees it. Drained by whoever asks, without waiting.
+class Watch {
+public:
+    static constexpr uint64_t kUnwatched = 0; // no watch: read the file every time
+
+    // A count that moves on whenever the file `name` in `dir` may have changed since.
+    uint64_t version(const std::string& dir, const std::string& name) {
+        std::lock_guard<std::mutex> g(m_);
+        if (fd_ < 0) {
+            if (broken_) return kUnwatched;
+            fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+            if (fd_ < 0) {
+                broken_ = true;
+                return kUnwatched;
+            }
+        }
+        if (dir != dir_) {
+            if (wd_ >= 0) ::inotify_rm_watch(fd_, wd_);
+            dir_ = dir;
+            wd_ = ::inotify_add_watch(fd_, dir.c_str(),
+                                      IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                          IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+            changed_.clear();
+            all_ = ++clock_;
+        }
+        if (wd_ < 0) {
+            dir_.clear(); // tried again at the next look
+            return kUnwatched;
+        }
+        drain();
+        if (wd_ < 0) return kUnwatched;
+        const auto it = changed_.find(name);
+        return std::max(all_, it == changed_.end() ? 0 : it->second);
+    }
+
+private:
+    void drain() {
+        alignas(struct inotify_event) char buf[16 * (sizeof(struct inotify_event) + NAME_MAX + 1)];
+        for (;;) {
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n <= 0) return; // EAGAIN: nothing more
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const struct inotify_event*>(buf + at);
+                at += ssize_t(sizeof(struct inotify_event) + e->len);
+                if (e->mask & IN_Q_OVERFLOW) {
+                    all_ = ++clock_;
+                } else if (e->wd != wd_) {
+                    // a watch given up before
+                } else if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+                    // The folder itself went: nothing is known of what takes its place.
+                    ::inotify_rm_watch(fd_, wd_);
+                    wd_ = -1;
+                    dir_.clear();
+                    all_ = ++clock_;
+                } else if (e->len > 0) {
+                    const std::string name(e->name, strnlen(e->name, e->len));
+                    if (name.size() > 6 && name.compare(name.size() - 6, 6, ".drive") == 0)
+                        changed_[name] = ++clock_;
+                }
+            }
+        }
+    }
+
+    std::mutex m_;
+    int fd_ = -1;
+    int wd_ = -1;
+    bool broken_ = false;
+    std::string dir_;
+    uint64_t clock_ = 0;
+    uint64_t all_ = 0;
+    std::map<std::string, uint64_t> changed_;
+};
+
+Watch& watch() {
+    static auto* w = new Watch; // used while the process ends
+    return *w;
+}
+
+// The state as the process read it last, with whether the drive is there.
+struct Snapshot {
+    DriveState state;
+    bool available = false;
+};
+
+// One state file of the current device root.
+struct Entry {
+    std::string drive; // "meas:"
+    std::string file;
+    std::string dir, name; // the file's folder and name, for the watch
+    // One writer of each drive's state file in this process, so that a drive that hangs in its
+    // rewrite holds no other drive's; recursive for what a power cut at the state's own rewrite
+    // removes.
+    std::recursive_mutex writer;
+    std::mutex m; // the fields below
+    std::shared_ptr<const Snapshot> snap;
+    uint64_t version = Watch::kUnwatched;
+};
+
+struct Entries {
+    std::mutex m;
+    uint64_t generation = UINT64_MAX;
+    std::map<std::string, std::unique_ptr<Entry>> byFile;
+    std::map<std::string, Entry*> byDrive; // of the generation
+};
+
+Entries& entries() {
+    static auto* e = new Entries; // used while the process ends
+    return *e;
 }
 
 bool parseNumber(const std::string& text, uint32_t* value) {
@@ -249,6 +354,59 @@ Written writeState(const std::string& drive, const std::string& file, DriveState
     return result;
 }
 
+std::shared_ptr<const Snapshot> readSnapshot(const std::string& file, const char* drive) {
+    Read r;
+    readFile(file, &r);
+    auto snap = std::make_shared<Snapshot>();
+    parseState(r.text, &snap->state);
+    snap->available = drive_stateAvailable(snap->state, drive);
+    return snap;
+}
+
+// The entry of a drive's state file under the current device root, nullptr for an unknown drive.
+Entry* entryOf(const char* drive) {
+    Entries& all = entries();
+    const uint64_t generation = devroot_generation(); // before the paths it stands for
+    const std::string key = driveName(drive);
+    std::lock_guard<std::mutex> g(all.m);
+    if (generation != all.generation) {
+        // Another root: what was read of the old one is of no use.
+        all.generation = generation;
+        all.byDrive.clear();
+        for (auto& [file, e] : all.byFile) {
+            std::lock_guard<std::mutex> eg(e->m);
+            e->snap.reset();
+        }
+    }
+    const auto known = all.byDrive.find(key);
+    if (known != all.byDrive.end()) return known->second;
+    const std::string file = drive_stateFile(drive);
+    if (file.empty()) return nullptr;
+    std::unique_ptr<Entry>& e = all.byFile[file];
+    if (!e) {
+        e = std::make_unique<Entry>();
+        e->drive = key + ":";
+        e->file = file;
+        const size_t slash = file.rfind('/');
+        e->dir = slash == std::string::npos ? "." : file.substr(0, slash);
+        e->name = file.substr(slash + 1);
+    }
+    all.byDrive[key] = e.get();
+    return e.get();
+}
+
+// The state of the entry's file as it is now: read again only when it changed since the last read.
+std::shared_ptr<const Snapshot> current(Entry& e) {
+    std::lock_guard<std::mutex> g(e.m);
+    // Taken before the read: a change during the read moves it on again.
+    const uint64_t version = watch().version(e.dir, e.name);
+    if (!e.snap || version == Watch::kUnwatched || version != e.version) {
+        e.snap = readSnapshot(e.file, e.drive.c_str());
+        e.version = version;
+    }
+    return e.snap;
+}
+
 } // namespace
 
 uint8_t DriveState::attrOf(const std::string& file) const {
@@ -270,37 +428,35 @@ std::string drive_stateFile(const char* drive) {
 }
 
 bool drive_stateRead(const char* drive, DriveState* state) {
-    const std::string file = drive_stateFile(drive);
-    if (file.empty() || !state) return false;
-    Read r;
-    readFile(file, &r);
-    parseState(r.text, state);
+    Entry* e = entryOf(drive);
+    if (!e || !state) return false;
+    *state = current(*e)->state;
     return true;
 }
 
+bool drive_stateViewFn(const char* drive, void (*view)(const DriveState&, void*), void* context) {
+    Entry* e = entryOf(drive);
+    if (!e) return false;
+    const std::shared_ptr<const Snapshot> snap = current(*e);
+    view(snap->state, context);
+    return true;
+}
+
+uint8_t drive_stateAttrOf(const char* drive, const std::string& file) {
+    Entry* e = entryOf(drive);
+    return e ? current(*e)->state.attrOf(file) : DRIVE_ATTR_DEFAULT;
+}
+
 bool drive_stateAvailableNow(const char* drive) {
-    const std::string file = drive_stateFile(drive);
-    if (file.empty()) return false;
-    Read r;
-    readFile(file, &r);
-    // Only the two keys that say it: a drive's many attribute lines are not parsed at every write.
-    DriveState s;
-    size_t from = 0;
-    while (from < r.text.size()) {
-        size_t end = r.text.find('\n', from);
-        if (end == std::string::npos) end = r.text.size();
-        const size_t key = r.text.find_first_not_of(" \t", from);
-        if (key < end && (r.text.compare(key, 7, "present") == 0 || r.text.compare(key, 8, "inserted") == 0))
-            parseLine(r.text.substr(from, end - from), &s);
-        from = end + 1;
-    }
-    return drive_stateAvailable(s, drive);
+    Entry* e = entryOf(drive);
+    return e && current(*e)->available;
 }
 
 bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), void* context) {
-    const std::string file = drive_stateFile(drive);
-    if (file.empty()) return false;
-    std::lock_guard<std::recursive_mutex> g(stateLockOf(file));
+    Entry* e = entryOf(drive);
+    if (!e) return false;
+    const std::string& file = e->file;
+    std::lock_guard<std::recursive_mutex> g(e->writer);
     // Changed from outside meanwhile: the change is made again on what is there now.
     for (int attempt = 0; attempt < 20; ++attempt) {
         Read read;

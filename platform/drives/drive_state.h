@@ -50,7 +50,18 @@ struct DriveState {
 std::string drive_stateFile(const char* drive);
 // Reads the state of a drive (the defaults when the file is missing). False for an unknown drive.
 // A damaged line of another key than dirsize counts as missing.
+//
+// The process keeps what it read of each state file and reads the file again only once it has
+// changed: it watches the device root (inotify), whose events come in while the call that changes
+// the file runs, so that a change from outside (a pulled stick, the PC's flag) is seen by the next
+// call after it. Where no watch can be had, every call reads the file.
 bool drive_stateRead(const char* drive, DriveState* state);
+// The state as drive_stateRead has it, without a copy: `view` is called with it. False for an
+// unknown drive.
+template <class F> bool drive_stateView(const char* drive, F view);
+bool drive_stateViewFn(const char* drive, void (*view)(const DriveState&, void*), void* context);
+// The attribute byte of a file of the drive (DRIVE_ATTR_DEFAULT for an unknown drive).
+uint8_t drive_stateAttrOf(const char* drive, const std::string& file);
 // Changes the state under the process's lock: reads it, calls `change`, and writes it back when
 // `change` returns true. False for an unknown drive or when the file cannot be written.
 template <class F> bool drive_stateUpdate(const char* drive, F change);
@@ -58,9 +69,14 @@ bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), 
 
 // The drive is there for the file system: present and, for "usb_meas:", inserted.
 bool drive_stateAvailable(const DriveState& state, const char* drive);
-// The same, read from the file now, cheaply enough for every call on an open file. False for an
-// unknown drive.
+// The same, as the file says now, cheaply enough for every call on an open file (read again only
+// when the file changed). False for an unknown drive.
 bool drive_stateAvailableNow(const char* drive);
+
+template <class F> bool drive_stateView(const char* drive, F view) {
+    return drive_stateViewFn(
+        drive, [](const DriveState& s, void* c) { (*static_cast<F*>(c))(s); }, &view);
+}
 
 template <class F> bool drive_stateUpdate(const char* drive, F change) {
     return drive_stateUpdateFn(
