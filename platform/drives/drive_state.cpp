@@ -127,6 +127,8 @@ struct Entry {
     std::mutex m; // the fields below
     std::shared_ptr<const Snapshot> snap;
     uint64_t version = Watch::kUnwatched;
+    // Odd while the process has moved the file aside to swap it (renameat2's flags refused).
+    std::atomic<uint64_t> swaps{0};
 };
 
 struct Entries {
@@ -243,18 +245,44 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+std::atomic<bool> gRefuseRenameFlags{false};
+std::atomic<bool> gFailFolderWriteThrough{false};
+
 int renameFlags(const std::string& from, const std::string& to, unsigned flags) {
+    if (gRefuseRenameFlags.load()) {
+        errno = EINVAL;
+        return -1;
+    }
     // The system call itself: older C libraries lack the wrapper.
     return int(::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags));
 }
 
-void syncFolderOf(const std::string& file) {
+// A file system that takes no flags of renameat2 (some FUSE and network file systems).
+bool flagsRefused(int error) {
+    return error == EINVAL || error == ENOSYS;
+}
+
+// Writes the state file's folder through: 0, or the error.
+int syncFolderOf(const std::string& file) {
+    if (gFailFolderWriteThrough.load()) return EIO;
     const size_t slash = file.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
+    if (fd < 0) return errno;
+    const int error = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
+    return error;
+}
+
+bool writeAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
 }
 
 std::string textOf(const DriveState& s) {
@@ -276,14 +304,7 @@ int writeNew(const std::string& tmp, const std::string& text) {
     ::unlink(tmp.c_str()); // left by a process of the same id that was killed
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += size_t(n);
-    }
-    if (done == text.size() && ::fsync(fd) == 0) return fd;
+    if (writeAll(fd, text) && ::fsync(fd) == 0) return fd;
     ::close(fd);
     ::unlink(tmp.c_str());
     return -1;
@@ -313,34 +334,83 @@ void swapBack(const std::string& file, const std::string& tmp, int putIn) {
 
 enum class Written { Ok, Failed, Changed };
 
+// Puts `from` (holding `text`) in as `file` only while there is none: Changed when a file is there.
+// Without renameat2's flags a link does not replace either; without links, the file is made anew
+// (O_EXCL) and written. Afterwards `from` may still be there: the caller removes it.
+Written putInNew(const std::string& from, const std::string& file, const std::string& text) {
+    if (renameFlags(from, file, RENAME_NOREPLACE) == 0) return Written::Ok;
+    if (errno == EEXIST) return Written::Changed;
+    if (!flagsRefused(errno)) return Written::Failed;
+    if (::link(from.c_str(), file.c_str()) == 0) return Written::Ok;
+    if (errno == EEXIST) return Written::Changed;
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK)
+        return Written::Failed;
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return errno == EEXIST ? Written::Changed : Written::Failed;
+    const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+    struct stat mine {
+    }, now{};
+    const bool stands = ::fstat(fd, &mine) == 0 && ::lstat(file.c_str(), &now) == 0 && sameFile(mine, now);
+    ::close(fd);
+    if (ok) return Written::Ok;
+    if (stands) ::unlink(file.c_str()); // only what this call made
+    return Written::Failed;
+}
+
+// The swap where the file system refuses RENAME_EXCHANGE: the file is moved aside, and what was
+// moved is checked to be the version read (the same file, whose descriptor `read` keeps open so its
+// inode is not reused, with the same text); then the new state is put in only while no file is
+// there, so a version from outside that came meanwhile stands. A version moved aside that is not
+// the one read goes back, unless a newer one came in its place meanwhile.
+Written swapAside(Entry& e, const std::string& tmp, const std::string& text, const Read& read) {
+    const std::string& file = e.file;
+    const std::string aside = file + ".old" + std::to_string(::getpid());
+    ::unlink(aside.c_str()); // left by a process of the same id that was killed
+    e.swaps.fetch_add(1);    // readers of this process keep the state they have while none is there
+    Written result = Written::Changed;
+    if (::rename(file.c_str(), aside.c_str()) != 0) {
+        result = errno == ENOENT ? Written::Changed : Written::Failed;
+    } else {
+        Read out;
+        const bool same =
+            readFile(aside, &out) && out.exists && sameFile(out.st, read.st) && out.text == read.text;
+        if (same) {
+            result = putInNew(tmp, file, text);
+            // Not put in: a version from outside came while none was there, and it stands; or the
+            // new state could not be written, and the old one goes back.
+            if (result == Written::Failed) putInNew(aside, file, out.text);
+        } else {
+            putInNew(aside, file, out.text); // Changed: a newer one came in its place
+        }
+        ::unlink(aside.c_str());
+    }
+    e.swaps.fetch_add(1);
+    return result;
+}
+
 // Writes the state beside the file and swaps it in, unless the file is no longer the version the
 // state was read from: then the file from outside stands and the caller reads it again.
-Written writeState(const std::string& drive, const std::string& file, DriveState s, const Read& read) {
-    const int fault = drivefault_enter(drive, DRIVE_OP_RENAME);
+Written writeState(Entry& e, DriveState s, const Read& read) {
+    const std::string& file = e.file;
+    const int fault = drivefault_enter(e.drive, DRIVE_OP_RENAME);
     if (fault == DRIVE_FAULT_PULL_HERE) s.inserted = false;
     if (fault > 0) return Written::Failed;
     const std::string tmp = file + ".tmp" + std::to_string(::getpid());
-    const int mine = writeNew(tmp, textOf(s));
+    const std::string text = textOf(s);
+    const int mine = writeNew(tmp, text);
     if (mine < 0) return Written::Failed;
     Written result = Written::Ok;
     if (!read.exists) {
         // Nothing to swap with: put in only while there is still none.
-        if (renameFlags(tmp, file, RENAME_NOREPLACE) != 0)
-            result = errno == EEXIST ? Written::Changed : Written::Failed;
+        result = putInNew(tmp, file, text);
     } else if (renameFlags(tmp, file, RENAME_EXCHANGE) != 0) {
-        // The file went meanwhile (read it again), or its file system cannot swap: then the version
-        // is checked before the rename, which leaves a short window.
-        if (errno == ENOENT) {
+        // The file went meanwhile (read it again), or its file system cannot swap.
+        if (errno == ENOENT)
             result = Written::Changed;
-        } else if (errno != EINVAL && errno != ENOSYS) {
+        else if (!flagsRefused(errno))
             result = Written::Failed;
-        } else {
-            struct stat now {};
-            if (::stat(file.c_str(), &now) != 0 || !sameVersion(now, read.st))
-                result = Written::Changed;
-            else if (std::rename(tmp.c_str(), file.c_str()) != 0)
-                result = Written::Failed;
-        }
+        else
+            result = swapAside(e, tmp, text, read);
     } else {
         struct stat out {};
         if (::lstat(tmp.c_str(), &out) != 0 || !sameVersion(out, read.st)) {
@@ -350,7 +420,16 @@ Written writeState(const std::string& drive, const std::string& file, DriveState
     }
     ::unlink(tmp.c_str()); // the old version, or the process's own that did not stand
     ::close(mine);
-    if (result != Written::Failed) syncFolderOf(file);
+    if (result == Written::Failed) return result;
+    // The swap counts once the folder that names the new file is written through.
+    if (const int error = syncFolderOf(file); error != 0 && result == Written::Ok) {
+        std::fprintf(stderr,
+                     "drive state: '%s' was changed, but its folder was not written through (%s): the "
+                     "change counts as failed\n",
+                     file.c_str(), std::strerror(error));
+        errno = error;
+        return Written::Failed;
+    }
     return result;
 }
 
@@ -401,7 +480,11 @@ std::shared_ptr<const Snapshot> current(Entry& e) {
     // Taken before the read: a change during the read moves it on again.
     const uint64_t version = watch().version(e.dir, e.name);
     if (!e.snap || version == Watch::kUnwatched || version != e.version) {
-        e.snap = readSnapshot(e.file, e.drive.c_str());
+        const uint64_t swaps = e.swaps.load();
+        std::shared_ptr<const Snapshot> read = readSnapshot(e.file, e.drive.c_str());
+        // Read while this process had the file aside: what was read is not the drive's state.
+        if (e.snap && ((swaps & 1) || e.swaps.load() != swaps)) return e.snap;
+        e.snap = std::move(read);
         e.version = version;
     }
     return e.snap;
@@ -464,10 +547,18 @@ bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), 
         DriveState s;
         parseState(read.text, &s);
         if (!change(s, context)) return true;
-        const Written w = writeState(drive, file, s, read);
+        const Written w = writeState(*e, s, read);
         if (w != Written::Changed) return w == Written::Ok;
     }
     return false;
+}
+
+void drive_stateTestRefuseRenameFlags(bool refuse) {
+    gRefuseRenameFlags.store(refuse);
+}
+
+void drive_stateTestFailFolderWriteThrough(bool fail) {
+    gFailFolderWriteThrough.store(fail);
 }
 
 bool drive_stateAvailable(const DriveState& state, const char* drive) {

@@ -16,9 +16,16 @@
 // The process rewrites the file whole, so a reader never sees half of it; tests that act as the PC
 // or pull the stick while the process runs do the same (write a new file, rename it over). The
 // process's rewrite is durable (the new file is written through before it replaces the old, the
-// folder after) and never undoes a version from outside: it swaps its new file in (RENAME_EXCHANGE)
+// folder after: a change whose folder write-through fails counts as failed, and says so on
+// stderr) and never undoes a version from outside: it swaps its new file in (RENAME_EXCHANGE)
 // and checks that what came out is the version it read; when not, it swaps the newer version back
-// and makes its change again on it.
+// and makes its change again on it. A missing file is put in only while there is still none
+// (RENAME_NOREPLACE). Where the file system refuses renameat2's flags (EINVAL, ENOSYS: some FUSE and
+// network file systems), a missing file is put in by link(), or made with O_EXCL where links are
+// refused too; an existing one is moved aside, checked to be the version read (the same file with
+// the same text), and the new one put in only while no file is there, so a version from outside
+// that came meanwhile stands (one moved aside that was not the version read goes back). For that
+// moment there is no file: another process reads the defaults, this one keeps what it read.
 #pragma once
 
 #include <cstdint>
@@ -66,6 +73,11 @@ uint8_t drive_stateAttrOf(const char* drive, const std::string& file);
 // `change` returns true. False for an unknown drive or when the file cannot be written.
 template <class F> bool drive_stateUpdate(const char* drive, F change);
 bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), void* context);
+
+// For tests: the file system refuses renameat2's flags (EINVAL, as some FUSE and network file systems
+// do); the state file's folder write-through fails (EIO).
+void drive_stateTestRefuseRenameFlags(bool refuse);
+void drive_stateTestFailFolderWriteThrough(bool fail);
 
 // The drive is there for the file system: present and, for "usb_meas:", inserted.
 bool drive_stateAvailable(const DriveState& state, const char* drive);
