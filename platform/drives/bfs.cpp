@@ -165,15 +165,28 @@ int setAttributes(int fd, const Where& w, intptr_t arg) {
     if (::fstat(fd, &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     const mode_t mode = (attr & DRIVE_ATTR_READONLY) ? (st.st_mode & 07555) : (st.st_mode | 0200);
-    if (::fchmod(fd, mode & 07777) != 0) return -1;
+    const bool modeChanges = (mode & 07777) != (st.st_mode & 07777);
+    if (modeChanges) {
+        if (::fchmod(fd, mode & 07777) != 0) return -1;
+        // The mode written through with the file before the state says the same (the state's rewrite
+        // is durable): after a power cut the two agree.
+        if (::fsync(fd) != 0) {
+            const int error = errno;
+            ::fchmod(fd, st.st_mode & 07777);
+            return fail(error);
+        }
+    }
     const bool stored = drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) {
         if (s.attrOf(w.rel) == attr) return false;
         s.setAttr(w.rel, attr);
         return true;
     });
     if (stored) return 0;
-    // The byte and the mode say the same: a file whose byte could not be stored keeps its mode.
-    ::fchmod(fd, st.st_mode & 07777);
+    // The byte and the mode say the same: a file whose byte was not stored gets its mode back.
+    if (modeChanges && drive_stateAttrOf(w.drive.c_str(), w.rel) != attr) {
+        ::fchmod(fd, st.st_mode & 07777);
+        ::fsync(fd);
+    }
     return fail(EIO);
 }
 

@@ -8,8 +8,9 @@
 //   bytes, whether the drive is there) lives in the drive's state file (drive_state.h).
 // - A file the process creates or opens for writing gets the archive bit, as on DOS; a file with
 //   no recorded byte has the archive bit only. The read-only bit is mirrored by the file's mode
-//   (chmod) and honoured here: a read-only file does not open for writing. Unlink ignores it, as
-//   the device's file system does, so a closed (read-only) measurement file can be deleted.
+//   (chmod, written through with the file before the state's line, so that after a power cut the
+//   mode and the byte agree) and honoured here: a read-only file does not open for writing. Unlink ignores
+//   it, as the device's file system does, so a closed (read-only) measurement file can be deleted.
 // - A drive whose state file marks it absent (for "usb_meas:", not inserted) opens nothing (ENODEV),
 //   and every call on a file of it that is open still fails with ENODEV (write, truncate, FIOFLUSH,
 //   FIOSYNC, FIOATTRIBSET, close; the close lets go of the descriptor all the same), as a pulled
