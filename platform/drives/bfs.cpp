@@ -6,6 +6,7 @@
 #include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -14,10 +15,12 @@
 #include <filesystem>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -201,22 +204,62 @@ int statOf(int fd, const Where& w, bfs_stat* out) {
     return 0;
 }
 
-// The regular file of the drive's folder that follows `after` in byte order ("" for the first).
-int find(const Where& root, bfs_find* f, bool next) {
+// The regular files of a drive's folder as a find-first saw them, by root descriptor: the
+// find-next calls walk this listing instead of the whole folder each time.
+using Listing = std::shared_ptr<const std::vector<std::string>>;
+struct Listings {
+    std::mutex m;
+    std::map<int, Listing> byFd;
+};
+Listings& listings() {
+    static auto* l = new Listings; // descriptors may be closed while the process ends
+    return *l;
+}
+
+void forgetListing(int fd) {
+    Listings& l = listings();
+    std::lock_guard<std::mutex> lk(l.m);
+    l.byFd.erase(fd);
+}
+
+// The regular file of the drive's folder that follows `after` in byte order ("" for the first),
+// of those there at the find-first and still there now.
+int find(int fd, const Where& root, bfs_find* f, bool next) {
     if (!f) return fail(EINVAL);
     const std::string after = next ? std::string(f->name, strnlen(f->name, sizeof f->name)) : std::string();
-    std::error_code ec;
-    fs::directory_iterator it(root.host, ec);
-    if (ec) return fail(EIO);
+    Listing names;
+    if (next) {
+        Listings& l = listings();
+        std::lock_guard<std::mutex> lk(l.m);
+        const auto it = l.byFd.find(fd);
+        if (it != l.byFd.end()) names = it->second;
+    }
+    if (!names) {
+        auto all = std::make_shared<std::vector<std::string>>();
+        std::error_code ec;
+        fs::directory_iterator it(root.host, ec);
+        if (ec) return fail(EIO);
+        for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+            if (ec) return fail(EIO);
+            std::string name = it->path().filename().string();
+            if (name.size() < sizeof f->name && it->is_regular_file(ec)) all->push_back(std::move(name));
+        }
+        std::sort(all->begin(), all->end());
+        names = all;
+        Listings& l = listings();
+        std::lock_guard<std::mutex> lk(l.m);
+        l.byFd[fd] = names;
+    }
     std::string best;
     uint64_t size = 0;
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) return fail(EIO);
-        const std::string name = it->path().filename().string();
-        if (name.size() >= sizeof f->name || !it->is_regular_file(ec)) continue;
-        if ((next && name <= after) || (!best.empty() && name >= best)) continue;
-        best = name;
-        size = it->file_size(ec);
+    for (auto it = next ? std::upper_bound(names->begin(), names->end(), after) : names->begin();
+         it != names->end(); ++it) {
+        struct stat st {};
+        if (::lstat((root.host + "/" + *it).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue; // gone since
+        best = *it;
+        size = uint64_t(st.st_size);
+        break;
     }
     std::memset(f->name, 0, sizeof f->name);
     std::memcpy(f->name, best.data(), best.size());
@@ -233,7 +276,10 @@ int unlinkAt(const Where& w) {
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (::unlink(w.host.c_str()) != 0) return -1;
     driveloss_removed(w.host);
-    drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; });
+    // In a walk that deletes many files the line goes with the walk's one change of the state.
+    if (drive_stateAttrOf(w.drive.c_str(), w.rel) != DRIVE_ATTR_DEFAULT &&
+        !drive_stateDropLater(w.drive.c_str(), w.rel))
+        drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; });
     return 0;
 }
 
@@ -260,7 +306,7 @@ int writeThrough(int fd, const Where& w, int request) {
     return 0;
 }
 
-int rootRequest(const Where& root, int request, intptr_t arg) {
+int rootRequest(int fd, const Where& root, int request, intptr_t arg) {
     switch (request) {
     case IO_IOCTL_BFS_DIR_INFO:
         return drive_dirInfo(root.drive.c_str(), reinterpret_cast<DriveDirInfo*>(arg));
@@ -290,7 +336,7 @@ int rootRequest(const Where& root, int request, intptr_t arg) {
     case IO_IOCTL_FIND_FIRST_FILE:
     case IO_IOCTL_FIND_NEXT_FILE:
         if (!driveThere(root.drive)) return fail(ENODEV);
-        return find(root, reinterpret_cast<bfs_find*>(arg), request == IO_IOCTL_FIND_NEXT_FILE);
+        return find(fd, root, reinterpret_cast<bfs_find*>(arg), request == IO_IOCTL_FIND_NEXT_FILE);
     case FIOUNLINK: {
         const char* name = reinterpret_cast<const char*>(arg);
         if (!name || !*name) return fail(EINVAL);
@@ -314,6 +360,7 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
     int fd = -1;
     if (w.rel.empty()) {
         fd = ::open(w.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) forgetListing(fd); // of an earlier descriptor of that number
         noteOpen(fd, w.drive, true);
         return fd;
     }
@@ -332,6 +379,11 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
     // Files of a DOS file system carry no execute bits. A file this open makes is known exactly
     // (O_EXCL): its entry is lost with a failed write-through of the drive's root.
     const bool mayCreate = (flags & O_CREAT) && !existed;
+    // A line left of an earlier file of that name (its deletion's drop not made yet, or lost with a
+    // power cut) goes before the file is made, so that it never gives the new file its attribute.
+    if (mayCreate && drive_stateAttrOf(w.drive.c_str(), w.rel) != DRIVE_ATTR_DEFAULT &&
+        !drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; }))
+        return fail(EIO);
     fd = ::open(w.host.c_str(), flags | O_CLOEXEC | (mayCreate ? O_EXCL : 0), mode & 0666);
     bool created = mayCreate && fd >= 0;
     if (fd < 0 && mayCreate && errno == EEXIST && !(flags & O_EXCL)) {
@@ -347,7 +399,9 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
 }
 
 int bfs_close(int fd) {
-    const std::string drive = driveOfFd(fd, true);
+    const uint8_t slot = slotOfFd(fd, true);
+    if (slot & kRootFlag) forgetListing(fd);
+    const std::string drive = driveOfSlot(slot);
     int e = faultFor(drive, DRIVE_OP_CLOSE);
     if (!e && openDriveGone(drive)) e = ENODEV;
     // A failed close lets go of the descriptor all the same, as the kernel's does.
@@ -437,7 +491,7 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
         return statOf(fd, w, reinterpret_cast<bfs_stat*>(arg));
     default:
         if (!w.rel.empty()) return fail(ENOTDIR);
-        return rootRequest(w, request, arg);
+        return rootRequest(fd, w, request, arg);
     }
 }
 

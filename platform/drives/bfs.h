@@ -50,7 +50,9 @@ struct bfs_stat {
 
 // Find-first and find-next: regular files of the drive only, in byte order of their names.
 // `name` holds the file found, "" when there is none (more); find-next continues after `name`,
-// so files deleted during the walk do not disturb it.
+// so files deleted during the walk do not disturb it. Find-first takes the folder's listing, which
+// the find-next calls on the same root descriptor walk: a file made after the find-first is not
+// found (a walk goes over the files there at its start), one deleted since is skipped.
 struct bfs_find {
     char name[BFS_NAME_MAX];
     uint64_t size;
@@ -71,7 +73,9 @@ int bfs_truncate(int fd, uint64_t length);
 // A second descriptor of the open file `fd`, for work that goes on after its owner closed it (the
 // write-through of handed-over data). -1 with errno on failure.
 int bfs_dup(int fd);
-// 0 or -1 with errno; the read-only bit does not protect the file.
+// 0 or -1 with errno; the read-only bit does not protect the file. The file's attribute line goes
+// with it, or with the one change of the state of this thread's DriveStateBatch of the drive
+// (drive_state.h) when one is open.
 int bfs_unlink(const char* devicePath);
 // Renames a file within one drive, replacing a file of the target name (its read-only bit does not
 // protect it); the file's attribute byte moves with it, the replaced file's goes. Counted (and

@@ -553,6 +553,48 @@ bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), 
     return false;
 }
 
+namespace {
+thread_local DriveStateBatch* tBatch = nullptr;
+} // namespace
+
+DriveStateBatch::DriveStateBatch(const char* drive) : drive_(driveName(drive) + ":"), outer_(tBatch) {
+    tBatch = this;
+}
+
+DriveStateBatch::~DriveStateBatch() {
+    flush();
+    tBatch = outer_;
+}
+
+bool DriveStateBatch::flush() {
+    if (names_.empty()) return true;
+    std::string dir;
+    if (!devpath_driveDir(drive_.c_str(), &dir)) return false;
+    const bool ok = drive_stateUpdate(drive_.c_str(), [&](DriveState& s) {
+        bool changed = false;
+        for (const std::string& name : names_) {
+            if (!s.attrs.count(name)) continue;
+            struct stat st {};
+            if (::lstat((dir + "/" + name).c_str(), &st) == 0 || errno != ENOENT) continue; // made anew
+            s.attrs.erase(name);
+            changed = true;
+        }
+        return changed;
+    });
+    if (ok) names_.clear();
+    return ok;
+}
+
+bool drive_stateDropLater(const char* drive, const std::string& file) {
+    const std::string d = driveName(drive) + ":";
+    for (DriveStateBatch* b = tBatch; b; b = b->outer_)
+        if (b->drive_ == d) {
+            b->names_.push_back(file);
+            return true;
+        }
+    return false;
+}
+
 void drive_stateTestRefuseRenameFlags(bool refuse) {
     gRefuseRenameFlags.store(refuse);
 }

@@ -74,6 +74,33 @@ uint8_t drive_stateAttrOf(const char* drive, const std::string& file);
 template <class F> bool drive_stateUpdate(const char* drive, F change);
 bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), void* context);
 
+// Holds the calling thread's drops of attribute lines on one drive (the deletions of a walk over
+// the drive: bfs_unlink and FIOUNLINK hand the line of the file they deleted here) and makes them
+// in one durable change of the state, at flush() or at its end, instead of one rewrite of the state
+// per deletion. A line is dropped only when no file of its name is there then: a file made anew
+// meanwhile keeps its line. A line left by a power cut before the flush harms no new file of that
+// name (bfs_open drops it before it makes the file). Batches of one thread nest; the innermost of
+// the drive takes the drops.
+class DriveStateBatch {
+public:
+    explicit DriveStateBatch(const char* drive);
+    ~DriveStateBatch(); // flushes
+    DriveStateBatch(const DriveStateBatch&) = delete;
+    DriveStateBatch& operator=(const DriveStateBatch&) = delete;
+    // Drops the lines held so far in one change of the state. False when the state could not be
+    // written: the lines stay held for the next flush.
+    bool flush();
+
+private:
+    friend bool drive_stateDropLater(const char* drive, const std::string& file);
+    std::string drive_;
+    std::vector<std::string> names_;
+    DriveStateBatch* outer_;
+};
+// The file API's side: true when the calling thread holds a batch of `drive`, which took the drop
+// of `file`'s line.
+bool drive_stateDropLater(const char* drive, const std::string& file);
+
 // For tests: the file system refuses renameat2's flags (EINVAL, as some FUSE and network file systems
 // do); the state file's folder write-through fails (EIO).
 void drive_stateTestRefuseRenameFlags(bool refuse);
