@@ -20,12 +20,20 @@ Every run starts on a fresh copy of its root; the figures are medians over the r
   200-channel logging, % core   log200 - nolog of the same round                   goal <= 5
                                 (and log200 - sample, over the sample's own small m01.xml)
   the same with closed files    log200f - nolog, and its ratio to log200 - nolog   goal <= 1.1
+  logging threads, % of a core  the logging's own threads (LOGGING_THREADS: the measurement task, the
+                                store and its drive writers, write-throughs and drive calls), where
+                                every drive call of the logging is made: log200 and log200f, and
+                                their ratio (less moved by the rest of the process and the machine)
   idle scheduler / bare loop    from build-bench/bench/bench_rtos, when built      goal <= 1.5
 
 with the load average before and after, as other work on the machine moves every figure.
 
+With --baseline-app PATH (another build of the process, e.g. of an older commit) the log200, nolog
+and log200f roots also run under that build, in the same rounds (its runs named "<root>@base"), and
+the logging's figures of both are printed side by side with their ratio.
+
 Usage: bench/process_cpu.py [--rounds 5] [--settle 5] [--window 10] [--app PATH] [--keep]
-                           [--closed-files 10000]
+                           [--closed-files 10000] [--baseline-app PATH]
 Needs build-release/app/msdapp (./run.sh builds it; so does this script when it is missing) and a C
 compiler for the bare loop.
 """
@@ -142,16 +150,23 @@ def add_closed_files(root, count):
         f.write("dirsize 65535\n" + "".join(kept) + "".join(lines))
 
 
+# The logging's own threads (names as the process gives them), which make all its drive calls.
+LOGGING_THREADS = ("r_rMeas", "r_BFSWriter", "r_USBWriter", "r_BFSSync", "r_MeasBackend", "r_MeasPretrig",
+                   "r_DrvCall", "r_sblk_task", "r_evLog")
+
+
 def cpu_ns(pid, only=None):
-    """CPU time of the process's threads (or of the thread named `only`), in ns."""
+    """CPU time of the process's threads (or of the thread named `only`, or of the threads whose
+    names begin with one of the tuple `only`), in ns."""
     total = 0
     task_dir = "/proc/%d/task" % pid
     for tid in os.listdir(task_dir):
         try:
             if only is not None:
                 with open("%s/%s/comm" % (task_dir, tid)) as f:
-                    if f.read().strip() != only:
-                        continue
+                    name = f.read().strip()
+                if name != only if isinstance(only, str) else not name.startswith(only):
+                    continue
             with open("%s/%s/schedstat" % (task_dir, tid)) as f:
                 total += int(f.read().split()[0])
         except (FileNotFoundError, ProcessLookupError):
@@ -163,7 +178,7 @@ def load():
     return "%.2f %.2f %.2f" % os.getloadavg()
 
 
-def run_once(root, args, tmp, bare):
+def run_once(root, args, tmp, bare, app_path):
     """One run on a fresh copy of `root`: CPU of the process, of its GPS task and of the bare loop
     over the window, each in % of a core."""
     run_dir = tempfile.mkdtemp(prefix="run-", dir=tmp)
@@ -171,7 +186,7 @@ def run_once(root, args, tmp, bare):
     shutil.copytree(root, run_dir)
     env = dict(os.environ, DEVICE_ROOT=run_dir)
     log = open(os.path.join(run_dir, "stderr.log"), "w")
-    app = subprocess.Popen([args.app, "0"], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    app = subprocess.Popen([app_path, "0"], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
     try:
         time.sleep(args.settle)
         if app.poll() is not None:
@@ -180,8 +195,10 @@ def run_once(root, args, tmp, bare):
         time.sleep(0.2)  # the loop's start is not measured
         t0 = time.monotonic()
         p0, g0, b0 = cpu_ns(app.pid), cpu_ns(app.pid, "r_gpsTask"), cpu_ns(loop.pid)
+        l0 = cpu_ns(app.pid, LOGGING_THREADS)
         time.sleep(args.window)
         p1, g1, b1 = cpu_ns(app.pid), cpu_ns(app.pid, "r_gpsTask"), cpu_ns(loop.pid)
+        l1 = cpu_ns(app.pid, LOGGING_THREADS)
         wall = (time.monotonic() - t0) * 1e9
         loop.terminate()
         loop.wait()
@@ -196,7 +213,7 @@ def run_once(root, args, tmp, bare):
     if not args.keep:
         shutil.rmtree(run_dir, ignore_errors=True)
     pct = lambda ns: 100.0 * ns / wall
-    return pct(p1 - p0), pct(g1 - g0), pct(b1 - b0)
+    return pct(p1 - p0), pct(g1 - g0), pct(b1 - b0), pct(l1 - l0)
 
 
 def idle_scheduler():
@@ -224,6 +241,7 @@ def main():
     ap.add_argument("--no-idle", action="store_true", help="leave out the idle scheduler benchmark")
     ap.add_argument("--closed-files", type=int, default=10000,
                     help="closed files on meas: of the log200f root (0: no such root)")
+    ap.add_argument("--baseline-app", help="another build to run the logging's roots with, side by side")
     args = ap.parse_args()
 
     if not os.access(args.app, os.X_OK):
@@ -257,20 +275,24 @@ def main():
             add_closed_files(roots["log200f"], args.closed_files)
 
         print("load average before: %s" % load())
-        print("%-6s %-7s %9s %9s %9s %8s   %s" % ("round", "root", "process%", "bare%", "ratio", "gps%", "load"))
-        results = {name: [] for name in order}
+        print("%-6s %-12s %9s %9s %9s %8s %8s   %s"
+              % ("round", "root", "process%", "bare%", "ratio", "gps%", "log%", "load"))
+        runs = [(name, name, args.app) for name in order]
+        if args.baseline_app:
+            runs += [(name + "@base", name, args.baseline_app) for name in order if name != "sample"]
+        results = {label: [] for label, _, _ in runs}
         for r in range(args.rounds):
-            for k in range(len(order)):
-                name = order[(r + k) % len(order)]
-                proc, gps, bare_pct = run_once(roots[name], args, tmp, bare)
-                results[name].append((proc, gps, bare_pct))
-                print("%-6d %-7s %9.2f %9.2f %9.1f %8.2f   %s"
-                      % (r + 1, name, proc, bare_pct, proc / bare_pct if bare_pct > 0 else 0, gps, load()),
-                      flush=True)
+            for k in range(len(runs)):
+                name, root, app_path = runs[(r + k) % len(runs)]
+                proc, gps, bare_pct, log_pct = run_once(roots[root], args, tmp, bare, app_path)
+                results[name].append((proc, gps, bare_pct, log_pct))
+                print("%-6d %-12s %9.2f %9.2f %9.1f %8.2f %8.2f   %s"
+                      % (r + 1, name, proc, bare_pct, proc / bare_pct if bare_pct > 0 else 0, gps, log_pct,
+                         load()), flush=True)
 
         med = statistics.median
-        whole = med([p / b for p, _, b in results["sample"] if b > 0])
-        gps = med([g for _, g, _ in results["sample"]])
+        whole = med([p / b for p, _, b, _ in results["sample"] if b > 0])
+        gps = med([g for _, g, _, _ in results["sample"]])
         logging = med([a[0] - b[0] for a, b in zip(results["log200"], results["nolog"])])
         over_sample = med([a[0] - b[0] for a, b in zip(results["log200"], results["sample"])])
         print()
@@ -279,11 +301,35 @@ def main():
         print("%-46s %8.2f %8s" % ("GPS task, % of a core (replay playing)", gps, "<= 2"))
         print("%-46s %8.2f %8s" % ("200-channel logging at 1 kHz, % of a core", logging, "<= 5"))
         print("%-46s %8.2f" % ("  the same over the sample root's own m01.xml", over_sample))
-        if "log200f" in results:
-            with_files = med([a[0] - b[0] for a, b in zip(results["log200f"], results["nolog"])])
-            print("%-46s %8.2f" % ("  the same with %d closed files on meas:" % args.closed_files, with_files))
-            print("%-46s %8.2f %8s" % ("  with closed files / without", with_files / logging if logging > 0 else 0,
+        ratio = lambda a, b: a / b if b > 0 else 0
+        figures = {}
+        for suffix in ("", "@base") if args.baseline_app else ("",):
+            if "log200f" + suffix not in results:
+                continue
+            f = {
+                "logging": med([a[0] - b[0] for a, b in zip(results["log200" + suffix], results["nolog" + suffix])]),
+                "files": med([a[0] - b[0] for a, b in zip(results["log200f" + suffix], results["nolog" + suffix])]),
+                "threads": med([a[3] for a in results["log200" + suffix]]),
+                "threads_files": med([a[3] for a in results["log200f" + suffix]]),
+            }
+            figures[suffix] = f
+            which = " (--baseline-app)" if suffix else ""
+            if suffix:
+                print("%-46s %8.2f" % ("200-channel logging, % of a core" + which, f["logging"]))
+            print("%-46s %8.2f" % ("  the same with %d closed files on meas:" % args.closed_files, f["files"]))
+            print("%-46s %8.2f %8s" % ("  with closed files / without", ratio(f["files"], f["logging"]), "<= 1.1"))
+            print("%-46s %8.2f" % ("logging threads, % of a core (log200)" + which, f["threads"]))
+            print("%-46s %8.2f" % ("  with %d closed files on meas: (log200f)" % args.closed_files,
+                                   f["threads_files"]))
+            print("%-46s %8.2f %8s" % ("  with closed files / without", ratio(f["threads_files"], f["threads"]),
                                        "<= 1.1"))
+        if "" in figures and "@base" in figures:
+            this, base = figures[""], figures["@base"]
+            print("%-46s %8.2f %8s" % ("this build / baseline: logging, closed files", ratio(this["files"], base["files"]),
+                                       "<= 1"))
+            print("%-46s %8.2f %8s" % ("  logging threads, closed files",
+                                       ratio(this["threads_files"], base["threads_files"]), "<= 1"))
+            print("%-46s %8.2f" % ("  logging threads, no closed files", ratio(this["threads"], base["threads"])))
         if not args.no_idle:
             idle = idle_scheduler()
             if idle is None:

@@ -142,9 +142,11 @@ std::string driveOfFd(int fd, bool forget = false) {
     return driveOfSlot(slotOfFd(fd, forget));
 }
 
-// A fault a test set for this call: the call fails with it (0: it goes on).
-int faultFor(const std::string& drive, DriveOp op) {
-    return drive.empty() || !drivefault_on() ? 0 : drivefault_enter(drive, op);
+// A fault a test set for this call: the call fails with it (0: it goes on). `seam` is
+// drivefault_on(), loaded once per call: with the seam off, a call asks nothing more of it (neither
+// faults nor the loss records of drive_loss.h).
+int faultFor(bool seam, const std::string& drive, DriveOp op) {
+    return !seam || drive.empty() ? 0 : drivefault_enter(drive, op);
 }
 
 // The archive bit of a file the process writes; a new file forgets what was kept of an old one of
@@ -275,7 +277,7 @@ int unlinkAt(const Where& w) {
     if (::lstat(w.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (::unlink(w.host.c_str()) != 0) return -1;
-    driveloss_removed(w.host);
+    if (drivefault_on()) driveloss_removed(w.host);
     // In a walk that deletes many files the line goes with the walk's one change of the state.
     if (drive_stateAttrOf(w.drive.c_str(), w.rel) != DRIVE_ATTR_DEFAULT &&
         !drive_stateDropLater(w.drive.c_str(), w.rel))
@@ -286,7 +288,8 @@ int unlinkAt(const Where& w) {
 // FIOFLUSH or FIOSYNC of a file or a drive's root. A fault of the seam that fails it loses what it
 // covered; a real error of the host loses nothing here.
 int writeThrough(int fd, const Where& w, int request) {
-    if (const int e = faultFor(w.drive, DRIVE_OP_SYNC)) {
+    const bool seam = drivefault_on();
+    if (const int e = faultFor(seam, w.drive, DRIVE_OP_SYNC)) {
         if (w.rel.empty())
             driveloss_rootWriteThroughFailed(w.drive);
         else
@@ -295,14 +298,14 @@ int writeThrough(int fd, const Where& w, int request) {
     }
     if (openDriveGone(w.drive)) return fail(ENODEV);
     if (w.rel.empty()) {
-        const uint64_t started = driveloss_rootSyncStarts();
+        const uint64_t started = seam ? driveloss_rootSyncStarts() : 0;
         if (::fsync(fd) != 0) return -1;
-        driveloss_rootWrittenThrough(w.drive, started);
+        if (seam) driveloss_rootWrittenThrough(w.drive, started);
         return 0;
     }
-    const int64_t covered = driveloss_fileSyncStarts(fd);
+    const int64_t covered = seam ? driveloss_fileSyncStarts(fd) : -1;
     if ((request == FIOFLUSH ? ::fdatasync(fd) : ::fsync(fd)) != 0) return -1;
-    driveloss_fileWrittenThrough(fd, covered);
+    if (seam) driveloss_fileWrittenThrough(fd, covered);
     return 0;
 }
 
@@ -355,7 +358,8 @@ int rootRequest(int fd, const Where& root, int request, intptr_t arg) {
 int bfs_open(const char* devicePath, int flags, mode_t mode) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);
-    if (const int e = faultFor(w.drive, DRIVE_OP_OPEN)) return fail(e);
+    const bool seam = drivefault_on();
+    if (const int e = faultFor(seam, w.drive, DRIVE_OP_OPEN)) return fail(e);
     if (!driveThere(w.drive)) return fail(ENODEV);
     int fd = -1;
     if (w.rel.empty()) {
@@ -393,7 +397,7 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
     if (fd >= 0) {
         markWritten(w, !created);
         noteOpen(fd, w.drive);
-        driveloss_opened(fd, w.drive, w.rel, w.host, created);
+        if (seam) driveloss_opened(fd, w.drive, w.rel, w.host, created);
     }
     return fd;
 }
@@ -402,10 +406,11 @@ int bfs_close(int fd) {
     const uint8_t slot = slotOfFd(fd, true);
     if (slot & kRootFlag) forgetListing(fd);
     const std::string drive = driveOfSlot(slot);
-    int e = faultFor(drive, DRIVE_OP_CLOSE);
+    const bool seam = drivefault_on();
+    int e = faultFor(seam, drive, DRIVE_OP_CLOSE);
     if (!e && openDriveGone(drive)) e = ENODEV;
     // A failed close lets go of the descriptor all the same, as the kernel's does.
-    driveloss_closing(fd);
+    if (seam) driveloss_closing(fd);
     const int rc = ::close(fd);
     return e ? fail(e) : rc;
 }
@@ -414,13 +419,13 @@ int bfs_dup(int fd) {
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     const uint8_t slot = slotOfFd(fd);
     noteOpen(copy, driveOfSlot(slot), (slot & kRootFlag) != 0);
-    driveloss_duped(fd, copy);
+    if (drivefault_on()) driveloss_duped(fd, copy);
     return copy;
 }
 
 ssize_t bfs_write(int fd, const void* data, size_t n) {
     const std::string drive = driveOfFd(fd);
-    int fault = faultFor(drive, DRIVE_OP_WRITE);
+    int fault = faultFor(drivefault_on(), drive, DRIVE_OP_WRITE);
     if (fault == DRIVE_FAULT_DELETE_HERE || fault == DRIVE_FAULT_RENAME_HERE) {
         // Someone takes the file away under its writer; the write goes on into the open file.
         Where w;
@@ -452,10 +457,11 @@ ssize_t bfs_write(int fd, const void* data, size_t n) {
 
 int bfs_truncate(int fd, uint64_t length) {
     const std::string drive = driveOfFd(fd);
-    if (const int e = faultFor(drive, DRIVE_OP_TRUNCATE)) return fail(e);
+    const bool seam = drivefault_on();
+    if (const int e = faultFor(seam, drive, DRIVE_OP_TRUNCATE)) return fail(e);
     if (openDriveGone(drive)) return fail(ENODEV);
     if (::ftruncate(fd, off_t(length)) != 0) return -1;
-    driveloss_truncated(fd, length);
+    if (seam) driveloss_truncated(fd, length);
     return 0;
 }
 
@@ -484,7 +490,7 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
         return 0;
     }
     case FIOATTRIBSET:
-        if (const int e = faultFor(w.drive, DRIVE_OP_CHMOD)) return fail(e);
+        if (const int e = faultFor(drivefault_on(), w.drive, DRIVE_OP_CHMOD)) return fail(e);
         if (openDriveGone(w.drive)) return fail(ENODEV);
         return setAttributes(fd, w, arg);
     case FIOFSTATGET:
@@ -500,7 +506,8 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
     if (!resolve(fromDevicePath, &from) || !resolve(toDevicePath, &to)) return fail(ENOENT);
     if (from.drive != to.drive) return fail(EXDEV);
     if (from.rel.empty() || to.rel.empty()) return fail(EISDIR);
-    const int e = faultFor(from.drive, DRIVE_OP_RENAME);
+    const bool seam = drivefault_on();
+    const int e = faultFor(seam, from.drive, DRIVE_OP_RENAME);
     if (e == DRIVE_FAULT_PULL_HERE) {
         DriveFaultQuiet quiet;
         drive_stateUpdate(from.drive.c_str(), [](DriveState& s) {
@@ -515,7 +522,7 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
     if (::lstat(from.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (::rename(from.host.c_str(), to.host.c_str()) != 0) return -1;
-    driveloss_renamed(from.host, to.host);
+    if (seam) driveloss_renamed(from.host, to.host);
     // One call of the drive: the attribute line that moves with the file is part of it.
     DriveFaultQuiet quiet;
     drive_stateUpdate(from.drive.c_str(), [&](DriveState& s) {

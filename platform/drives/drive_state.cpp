@@ -392,7 +392,7 @@ Written swapAside(Entry& e, const std::string& tmp, const std::string& text, con
 // state was read from: then the file from outside stands and the caller reads it again.
 Written writeState(Entry& e, DriveState s, const Read& read) {
     const std::string& file = e.file;
-    const int fault = drivefault_enter(e.drive, DRIVE_OP_RENAME);
+    const int fault = drivefault_on() ? drivefault_enter(e.drive, DRIVE_OP_RENAME) : 0;
     if (fault == DRIVE_FAULT_PULL_HERE) s.inserted = false;
     if (fault > 0) return Written::Failed;
     const std::string tmp = file + ".tmp" + std::to_string(::getpid());
