@@ -20,6 +20,7 @@ Every run starts on a fresh copy of its root; the figures are medians over the r
   200-channel logging, % core   log200 - nolog of the same round                   goal <= 5
                                 (and log200 - sample, over the sample's own small m01.xml)
   the same with closed files    log200f - nolog, and its ratio to log200 - nolog   goal <= 1.1
+                                (these by the median and by the least of the rounds)
   logging threads, % of a core  the logging's own threads (LOGGING_THREADS: the measurement task, the
                                 store and its drive writers, write-throughs and drive calls), where
                                 every drive call of the logging is made: log200 and log200f, and
@@ -301,35 +302,47 @@ def main():
         print("%-46s %8.2f %8s" % ("GPS task, % of a core (replay playing)", gps, "<= 2"))
         print("%-46s %8.2f %8s" % ("200-channel logging at 1 kHz, % of a core", logging, "<= 5"))
         print("%-46s %8.2f" % ("  the same over the sample root's own m01.xml", over_sample))
+        # The closed files' figures by the median and by the least of the rounds: other work on the
+        # machine only adds to a run's CPU time, so on a busy machine the least shows the program's
+        # own cost best.
         ratio = lambda a, b: a / b if b > 0 else 0
         figures = {}
         for suffix in ("", "@base") if args.baseline_app else ("",):
             if "log200f" + suffix not in results:
                 continue
-            f = {
-                "logging": med([a[0] - b[0] for a, b in zip(results["log200" + suffix], results["nolog" + suffix])]),
-                "files": med([a[0] - b[0] for a, b in zip(results["log200f" + suffix], results["nolog" + suffix])]),
-                "threads": med([a[3] for a in results["log200" + suffix]]),
-                "threads_files": med([a[3] for a in results["log200f" + suffix]]),
-            }
+            f = {}
+            for stat, of in (("median", med), ("least", min)):
+                f[stat] = {
+                    "logging": of([a[0] - b[0] for a, b in zip(results["log200" + suffix], results["nolog" + suffix])]),
+                    "files": of([a[0] - b[0] for a, b in zip(results["log200f" + suffix], results["nolog" + suffix])]),
+                    "threads": of([a[3] for a in results["log200" + suffix]]),
+                    "threads_files": of([a[3] for a in results["log200f" + suffix]]),
+                }
             figures[suffix] = f
             which = " (--baseline-app)" if suffix else ""
-            if suffix:
-                print("%-46s %8.2f" % ("200-channel logging, % of a core" + which, f["logging"]))
-            print("%-46s %8.2f" % ("  the same with %d closed files on meas:" % args.closed_files, f["files"]))
-            print("%-46s %8.2f %8s" % ("  with closed files / without", ratio(f["files"], f["logging"]), "<= 1.1"))
-            print("%-46s %8.2f" % ("logging threads, % of a core (log200)" + which, f["threads"]))
-            print("%-46s %8.2f" % ("  with %d closed files on meas: (log200f)" % args.closed_files,
-                                   f["threads_files"]))
-            print("%-46s %8.2f %8s" % ("  with closed files / without", ratio(f["threads_files"], f["threads"]),
-                                       "<= 1.1"))
+            m, l = f["median"], f["least"]
+            print()
+            print("%-46s %8s %8s %8s" % ("closed files" + which, "median", "least", "goal"))
+            print("%-46s %8.2f %8.2f" % ("200-channel logging, % of a core", m["logging"], l["logging"]))
+            print("%-46s %8.2f %8.2f" % ("  with %d closed files on meas:" % args.closed_files, m["files"],
+                                         l["files"]))
+            print("%-46s %8.2f %8.2f %8s" % ("  with closed files / without", ratio(m["files"], m["logging"]),
+                                             ratio(l["files"], l["logging"]), "<= 1.1"))
+            print("%-46s %8.2f %8.2f" % ("logging threads, % of a core (log200)", m["threads"], l["threads"]))
+            print("%-46s %8.2f %8.2f" % ("  with %d closed files on meas: (log200f)" % args.closed_files,
+                                         m["threads_files"], l["threads_files"]))
+            print("%-46s %8.2f %8.2f %8s" % ("  with closed files / without",
+                                             ratio(m["threads_files"], m["threads"]),
+                                             ratio(l["threads_files"], l["threads"]), "<= 1.1"))
         if "" in figures and "@base" in figures:
-            this, base = figures[""], figures["@base"]
-            print("%-46s %8.2f %8s" % ("this build / baseline: logging, closed files", ratio(this["files"], base["files"]),
-                                       "<= 1"))
-            print("%-46s %8.2f %8s" % ("  logging threads, closed files",
-                                       ratio(this["threads_files"], base["threads_files"]), "<= 1"))
-            print("%-46s %8.2f" % ("  logging threads, no closed files", ratio(this["threads"], base["threads"])))
+            print()
+            print("%-46s %8s %8s %8s" % ("this build / baseline", "median", "least", "goal"))
+            for label, key, goal in (("logging, closed files", "files", "<= 1"),
+                                     ("logging threads, closed files", "threads_files", "<= 1"),
+                                     ("logging threads, no closed files", "threads", "")):
+                print("%-46s %8.2f %8.2f %8s" % (
+                    "  " + label, ratio(figures[""]["median"][key], figures["@base"]["median"][key]),
+                    ratio(figures[""]["least"][key], figures["@base"]["least"][key]), goal))
         if not args.no_idle:
             idle = idle_scheduler()
             if idle is None:
