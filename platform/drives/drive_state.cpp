@@ -14,7 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
+#include <string_view>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -159,26 +159,54 @@ std::string driveName(const char* drive) {
     return d;
 }
 
+// Splits a line into its fields (separated by white space); at most `max`, the count found (max + 1
+// when there are more). Without streams: a drive's state has a line per closed file.
+size_t fieldsOf(std::string_view line, std::string_view* out, size_t max) {
+    auto space = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+    };
+    size_t n = 0, at = 0;
+    while (at < line.size()) {
+        while (at < line.size() && space(line[at])) ++at;
+        if (at == line.size()) break;
+        size_t end = at;
+        while (end < line.size() && !space(line[end])) ++end;
+        if (n == max) return max + 1;
+        out[n++] = line.substr(at, end - at);
+        at = end;
+    }
+    return n;
+}
+
+bool parseNumber(std::string_view text, uint32_t* value) {
+    char buf[32];
+    if (text.size() >= sizeof buf) return false;
+    text.copy(buf, text.size());
+    buf[text.size()] = '\0';
+    return parseNumber(std::string(buf), value);
+}
+
 // One line into the state; false when it is not one of the known keys.
-bool parseLine(const std::string& line, DriveState* s) {
-    std::istringstream fields(line);
-    std::string key, a, b, extra;
-    if (!(fields >> key)) return false;
+bool parseLine(std::string_view line, DriveState* s) {
+    std::string_view f[3];
+    const size_t n = fieldsOf(line, f, 3);
+    if (n == 0) return false;
+    const std::string_view key = f[0];
     uint32_t v = 0;
     if (key == "attr") {
-        if (!(fields >> a >> b) || (fields >> extra) || !parseNumber(b, &v) || v > 0xFF) return true;
-        s->setAttr(a, uint8_t(v));
+        if (n != 3 || !parseNumber(f[2], &v) || v > 0xFF) return true;
+        s->setAttr(std::string(f[1]), uint8_t(v));
         return true;
     }
     if (key != "dirsize" && key != "present" && key != "inserted" && key != "status" && key != "dirattr")
         return false;
-    const bool ok = (fields >> a) && !(fields >> extra) && parseNumber(a, &v);
+    const bool ok = n == 2 && parseNumber(f[1], &v);
     if (key == "dirsize") {
         s->dirSizeValid = ok;
         if (ok)
             s->dirSize = v;
         else
-            s->otherLines.push_back(line); // kept as found: the partition stays damaged
+            s->otherLines.emplace_back(line); // kept as found: the partition stays damaged
     } else if (!ok) {
         // counts as missing
     } else if (key == "present") {
@@ -195,11 +223,15 @@ bool parseLine(const std::string& line, DriveState* s) {
 
 void parseState(const std::string& text, DriveState* s) {
     *s = DriveState{};
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!parseLine(line, s) && line.find_first_not_of(" \t\r") != std::string::npos)
-            s->otherLines.push_back(line);
+    const std::string_view all(text);
+    size_t from = 0;
+    while (from < all.size()) {
+        size_t end = all.find('\n', from);
+        if (end == std::string_view::npos) end = all.size();
+        const std::string_view line = all.substr(from, end - from);
+        from = end + 1;
+        if (!parseLine(line, s) && line.find_first_not_of(" \t\r") != std::string_view::npos)
+            s->otherLines.emplace_back(line);
     }
 }
 
@@ -223,7 +255,7 @@ bool readFile(const std::string& file, Read* r) {
     r->fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (r->fd < 0) return errno == ENOENT;
     r->exists = true;
-    char buf[4096];
+    char buf[16384];
     for (;;) {
         const ssize_t n = ::read(r->fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
@@ -286,16 +318,22 @@ bool writeAll(int fd, const std::string& text) {
 }
 
 std::string textOf(const DriveState& s) {
-    std::ostringstream out;
-    if (s.dirSizeValid) out << "dirsize " << s.dirSize << "\n";
-    out << "present " << (s.present ? 1 : 0) << "\n";
-    out << "inserted " << (s.inserted ? 1 : 0) << "\n";
-    out << "status 0x" << std::hex << s.status << std::dec << "\n";
-    out << "dirattr 0x" << std::hex << unsigned(s.dirAttr) << std::dec << "\n";
-    for (const auto& [name, attr] : s.attrs)
-        out << "attr " << name << " 0x" << std::hex << unsigned(attr) << std::dec << "\n";
-    for (const auto& l : s.otherLines) out << l << "\n";
-    return out.str();
+    std::string out;
+    out.reserve(96 + s.attrs.size() * 24);
+    char num[40];
+    if (s.dirSizeValid) out.append("dirsize ").append(std::to_string(s.dirSize)).append("\n");
+    out.append(s.present ? "present 1\n" : "present 0\n");
+    out.append(s.inserted ? "inserted 1\n" : "inserted 0\n");
+    std::snprintf(num, sizeof num, "status 0x%x\n", unsigned(s.status));
+    out.append(num);
+    std::snprintf(num, sizeof num, "dirattr 0x%x\n", unsigned(s.dirAttr));
+    out.append(num);
+    for (const auto& [name, attr] : s.attrs) {
+        std::snprintf(num, sizeof num, " 0x%x\n", unsigned(attr));
+        out.append("attr ").append(name).append(num);
+    }
+    for (const auto& l : s.otherLines) out.append(l).append("\n");
+    return out;
 }
 
 // Writes `text` durably into `tmp`: its descriptor (kept open, so that its inode is not reused
@@ -498,10 +536,13 @@ uint8_t DriveState::attrOf(const std::string& file) const {
 }
 
 void DriveState::setAttr(const std::string& file, uint8_t attr) {
-    if (attr == DRIVE_ATTR_DEFAULT)
+    if (attr == DRIVE_ATTR_DEFAULT) {
         attrs.erase(file);
-    else
+    } else if (!attrs.empty() && attrs.rbegin()->first < file) {
+        attrs.emplace_hint(attrs.end(), file, attr); // the lines come sorted: at once
+    } else {
         attrs[file] = attr;
+    }
 }
 
 std::string drive_stateFile(const char* drive) {
