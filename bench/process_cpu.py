@@ -30,12 +30,17 @@ Every run starts on a fresh copy of its root; the figures are medians over the r
 
 with the load average before and after, as other work on the machine moves every figure.
 
+With --together, each round runs log200 and log200f (and with --baseline-app both under that build
+too) at the same time, each with an address and ports of its own, over one window, and prints the
+medians of the rounds' ratios: runs that share a window share what the rest of the machine does, so
+the ratios move far less than those of runs one after another.
+
 With --baseline-app PATH (another build of the process, e.g. of an older commit) the log200, nolog
 and log200f roots also run under that build, in the same rounds (its runs named "<root>@base"), and
 the logging's figures of both are printed side by side with their ratio.
 
 Usage: bench/process_cpu.py [--rounds 5] [--settle 5] [--window 10] [--app PATH] [--keep]
-                           [--closed-files 10000] [--baseline-app PATH]
+                           [--closed-files 10000] [--baseline-app PATH] [--together]
 Needs build-release/app/msdapp (./run.sh builds it; so does this script when it is missing) and a C
 compiler for the bare loop.
 """
@@ -218,6 +223,87 @@ def run_once(root, args, tmp, bare, app_path):
     return pct(p1 - p0), pct(g1 - g0), pct(b1 - b0), pct(l1 - l0)
 
 
+def run_together(group, args, roots, tmp):
+    """The runs of `group` ((label, root, app) each) at the same time, each on a fresh copy of its
+    root with an address and ports of its own, over one window: {label: (CPU of the process, CPU of
+    its logging threads)} in % of a core. Runs that share the window share what the machine does
+    meanwhile."""
+    started = []
+    try:
+        for slot, (label, root, app_path) in enumerate(group):
+            root = roots[root]
+            run_dir = tempfile.mkdtemp(prefix="run-", dir=tmp)
+            shutil.rmtree(run_dir)
+            shutil.copytree(root, run_dir)
+            conf = os.path.join(run_dir, "appparam-0.conf")
+            lines = [l for l in open(conf) if l.split("=")[0].strip() not in ("ip_address", "port_offset", "xcp_port")]
+            lines.append("ip_address = 127.0.0.%d\nport_offset = %d\nxcp_port = %d\n"
+                         % (141 + slot, 3300 + 200 * slot, 33300 + 200 * slot))
+            open(conf, "w").write("".join(lines))
+            log = open(os.path.join(run_dir, "stderr.log"), "w")
+            app = subprocess.Popen([app_path, "0"], env=dict(os.environ, DEVICE_ROOT=run_dir),
+                                   stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+            started.append((label, app, run_dir, log))
+        time.sleep(args.settle)
+        for label, app, run_dir, _ in started:
+            if app.poll() is not None:
+                sys.exit("msdapp ended at start-up (exit %s); see %s/stderr.log" % (app.returncode, run_dir))
+        t0 = time.monotonic()
+        before = [(cpu_ns(app.pid), cpu_ns(app.pid, LOGGING_THREADS)) for _, app, _, _ in started]
+        time.sleep(args.window)
+        after = [(cpu_ns(app.pid), cpu_ns(app.pid, LOGGING_THREADS)) for _, app, _, _ in started]
+        wall = (time.monotonic() - t0) * 1e9
+    finally:
+        for _, app, _, _ in started:
+            app.send_signal(signal.SIGINT)  # the ordered shutdown
+        for _, app, run_dir, log in started:
+            try:
+                app.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                app.kill()
+                app.wait()
+            log.close()
+            if not args.keep:
+                shutil.rmtree(run_dir, ignore_errors=True)
+    pct = lambda ns: 100.0 * ns / wall
+    return {label: (pct(a[0] - b[0]), pct(a[1] - b[1])) for (label, _, _, _), b, a in zip(started, before, after)}
+
+
+def together(args, roots, tmp):
+    """--together: log200 and log200f (and with --baseline-app the same under that build) at the
+    same time in each round; the ratios of each round, then their medians."""
+    group = [("log200", "log200", args.app), ("log200f", "log200f", args.app)]
+    if args.baseline_app:
+        group += [("log200@base", "log200", args.baseline_app), ("log200f@base", "log200f", args.baseline_app)]
+    print("%-6s %-13s %9s %8s   %s" % ("round", "run", "process%", "log%", "load"))
+    rounds = []
+    for r in range(args.rounds):
+        k = r % len(group)
+        res = run_together(group[k:] + group[:k], args, roots, tmp)
+        rounds.append(res)
+        for label, _, _ in group:
+            print("%-6d %-13s %9.2f %8.2f   %s" % (r + 1, label, res[label][0], res[label][1], load()), flush=True)
+    med = statistics.median
+    ratio = lambda a, b: a / b if b > 0 else 0
+    print()
+    print("%-52s %8s %8s" % ("median of the rounds' ratios (same window)", "ratio", "goal"))
+    for suffix, which in (("", "this build"), ("@base", "baseline")):
+        if "log200" + suffix not in rounds[0]:
+            continue
+        print("%-52s %8.2f %8s" % ("%s: logging threads, %d closed files / none" % (which, args.closed_files),
+                                   med([ratio(x["log200f" + suffix][1], x["log200" + suffix][1]) for x in rounds]),
+                                   "<= 1.1"))
+        print("%-52s %8.2f" % ("%s: whole process, %d closed files / none" % (which, args.closed_files),
+                               med([ratio(x["log200f" + suffix][0], x["log200" + suffix][0]) for x in rounds])))
+    if args.baseline_app:
+        print("%-52s %8.2f %8s" % ("this build / baseline: logging threads, closed files",
+                                   med([ratio(x["log200f"][1], x["log200f@base"][1]) for x in rounds]), "<= 1"))
+        print("%-52s %8.2f %8s" % ("this build / baseline: whole process, closed files",
+                                   med([ratio(x["log200f"][0], x["log200f@base"][0]) for x in rounds]), "<= 1"))
+        print("%-52s %8.2f" % ("this build / baseline: logging threads, no closed files",
+                               med([ratio(x["log200"][1], x["log200@base"][1]) for x in rounds])))
+
+
 def idle_scheduler():
     """The idle scheduler against the bare loop, from the rtos benchmark when it is built."""
     bench = os.path.join(REPO, "build-bench/bench/bench_rtos")
@@ -244,6 +330,8 @@ def main():
     ap.add_argument("--closed-files", type=int, default=10000,
                     help="closed files on meas: of the log200f root (0: no such root)")
     ap.add_argument("--baseline-app", help="another build to run the logging's roots with, side by side")
+    ap.add_argument("--together", action="store_true",
+                    help="only the closed files' figures, log200 and log200f (and the baseline's) at the same time")
     args = ap.parse_args()
 
     if not os.access(args.app, os.X_OK):
@@ -277,6 +365,10 @@ def main():
             add_closed_files(roots["log200f"], args.closed_files)
 
         print("load average before: %s" % load())
+        if args.together:
+            together(args, roots, tmp)
+            print("load average after:  %s" % load())
+            return
         print("%-6s %-12s %9s %9s %9s %8s %8s   %s"
               % ("round", "root", "process%", "bare%", "ratio", "gps%", "log%", "load"))
         runs = [(name, name, args.app) for name in order]
