@@ -10,6 +10,8 @@ take turns, in an order that rotates from round to round:
   sample   sample-root as it is
   log200   sample-root with cfg/m01.xml logging 200 of the device's own variables at 1 ms
   nolog    sample-root without cfg/m01.xml
+  log200f  log200 with --closed-files closed files on meas: (default 10,000): read-only files of
+           16 bytes, each with its line "attr <name> 0x21" in meas.drive (dirsize 65535)
 
 Every run starts on a fresh copy of its root; the figures are medians over the rounds. Printed:
 
@@ -17,11 +19,28 @@ Every run starts on a fresh copy of its root; the figures are medians over the r
   GPS task, % of a core         sample: "r_gpsTask" while the replay plays         goal <= 2
   200-channel logging, % core   log200 - nolog of the same round                   goal <= 5
                                 (and log200 - sample, over the sample's own small m01.xml)
+  the same with closed files    log200f - nolog, and its ratio to log200 - nolog   goal <= 1.1
+                                (these by the median of the rounds, and by the least run of
+                                each root)
+  logging threads, % of a core  the logging's own threads (LOGGING_THREADS: the measurement task, the
+                                store and its drive writers, write-throughs and drive calls), where
+                                every drive call of the logging is made: log200 and log200f, and
+                                their ratio (less moved by the rest of the process and the machine)
   idle scheduler / bare loop    from build-bench/bench/bench_rtos, when built      goal <= 1.5
 
 with the load average before and after, as other work on the machine moves every figure.
 
+With --together, each round runs log200 and log200f (and with --baseline-app both under that build
+too) at the same time, each with an address and ports of its own, over one window, and prints the
+medians of the rounds' ratios: runs that share a window share what the rest of the machine does, so
+the ratios move far less than those of runs one after another.
+
+With --baseline-app PATH (another build of the process, e.g. of an older commit) the log200, nolog
+and log200f roots also run under that build, in the same rounds (its runs named "<root>@base"), and
+the logging's figures of both are printed side by side with their ratio.
+
 Usage: bench/process_cpu.py [--rounds 5] [--settle 5] [--window 10] [--app PATH] [--keep]
+                           [--closed-files 10000] [--baseline-app PATH] [--together]
 Needs build-release/app/msdapp (./run.sh builds it; so does this script when it is missing) and a C
 compiler for the bare loop.
 """
@@ -118,16 +137,43 @@ def m01_with(count):
     return "\n".join(xml)
 
 
+def add_closed_files(root, count):
+    """`count` closed files on meas: of the root, read-only, each with its attribute line."""
+    meas = os.path.join(root, "meas")
+    os.makedirs(meas, exist_ok=True)
+    lines = []
+    for i in range(count):
+        name = "X%07d.000" % i
+        path = os.path.join(meas, name)
+        with open(path, "wb") as f:
+            f.write(b"closed file %04d" % (i % 10000))
+        os.chmod(path, 0o444)
+        lines.append("attr %s 0x21\n" % name)
+    state = os.path.join(root, "meas.drive")
+    kept = []
+    if os.path.exists(state):
+        kept = [l for l in open(state) if not l.startswith("dirsize")]
+    with open(state, "w") as f:
+        f.write("dirsize 65535\n" + "".join(kept) + "".join(lines))
+
+
+# The logging's own threads (names as the process gives them), which make all its drive calls.
+LOGGING_THREADS = ("r_rMeas", "r_BFSWriter", "r_USBWriter", "r_BFSSync", "r_MeasBackend", "r_MeasPretrig",
+                   "r_DrvCall", "r_sblk_task", "r_evLog")
+
+
 def cpu_ns(pid, only=None):
-    """CPU time of the process's threads (or of the thread named `only`), in ns."""
+    """CPU time of the process's threads (or of the thread named `only`, or of the threads whose
+    names begin with one of the tuple `only`), in ns."""
     total = 0
     task_dir = "/proc/%d/task" % pid
     for tid in os.listdir(task_dir):
         try:
             if only is not None:
                 with open("%s/%s/comm" % (task_dir, tid)) as f:
-                    if f.read().strip() != only:
-                        continue
+                    name = f.read().strip()
+                if name != only if isinstance(only, str) else not name.startswith(only):
+                    continue
             with open("%s/%s/schedstat" % (task_dir, tid)) as f:
                 total += int(f.read().split()[0])
         except (FileNotFoundError, ProcessLookupError):
@@ -139,7 +185,7 @@ def load():
     return "%.2f %.2f %.2f" % os.getloadavg()
 
 
-def run_once(root, args, tmp, bare):
+def run_once(root, args, tmp, bare, app_path):
     """One run on a fresh copy of `root`: CPU of the process, of its GPS task and of the bare loop
     over the window, each in % of a core."""
     run_dir = tempfile.mkdtemp(prefix="run-", dir=tmp)
@@ -147,7 +193,7 @@ def run_once(root, args, tmp, bare):
     shutil.copytree(root, run_dir)
     env = dict(os.environ, DEVICE_ROOT=run_dir)
     log = open(os.path.join(run_dir, "stderr.log"), "w")
-    app = subprocess.Popen([args.app, "0"], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    app = subprocess.Popen([app_path, "0"], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
     try:
         time.sleep(args.settle)
         if app.poll() is not None:
@@ -156,8 +202,10 @@ def run_once(root, args, tmp, bare):
         time.sleep(0.2)  # the loop's start is not measured
         t0 = time.monotonic()
         p0, g0, b0 = cpu_ns(app.pid), cpu_ns(app.pid, "r_gpsTask"), cpu_ns(loop.pid)
+        l0 = cpu_ns(app.pid, LOGGING_THREADS)
         time.sleep(args.window)
         p1, g1, b1 = cpu_ns(app.pid), cpu_ns(app.pid, "r_gpsTask"), cpu_ns(loop.pid)
+        l1 = cpu_ns(app.pid, LOGGING_THREADS)
         wall = (time.monotonic() - t0) * 1e9
         loop.terminate()
         loop.wait()
@@ -172,7 +220,88 @@ def run_once(root, args, tmp, bare):
     if not args.keep:
         shutil.rmtree(run_dir, ignore_errors=True)
     pct = lambda ns: 100.0 * ns / wall
-    return pct(p1 - p0), pct(g1 - g0), pct(b1 - b0)
+    return pct(p1 - p0), pct(g1 - g0), pct(b1 - b0), pct(l1 - l0)
+
+
+def run_together(group, args, roots, tmp):
+    """The runs of `group` ((label, root, app) each) at the same time, each on a fresh copy of its
+    root with an address and ports of its own, over one window: {label: (CPU of the process, CPU of
+    its logging threads)} in % of a core. Runs that share the window share what the machine does
+    meanwhile."""
+    started = []
+    try:
+        for slot, (label, root, app_path) in enumerate(group):
+            root = roots[root]
+            run_dir = tempfile.mkdtemp(prefix="run-", dir=tmp)
+            shutil.rmtree(run_dir)
+            shutil.copytree(root, run_dir)
+            conf = os.path.join(run_dir, "appparam-0.conf")
+            lines = [l for l in open(conf) if l.split("=")[0].strip() not in ("ip_address", "port_offset", "xcp_port")]
+            lines.append("ip_address = 127.0.0.%d\nport_offset = %d\nxcp_port = %d\n"
+                         % (141 + slot, 3300 + 200 * slot, 33300 + 200 * slot))
+            open(conf, "w").write("".join(lines))
+            log = open(os.path.join(run_dir, "stderr.log"), "w")
+            app = subprocess.Popen([app_path, "0"], env=dict(os.environ, DEVICE_ROOT=run_dir),
+                                   stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+            started.append((label, app, run_dir, log))
+        time.sleep(args.settle)
+        for label, app, run_dir, _ in started:
+            if app.poll() is not None:
+                sys.exit("msdapp ended at start-up (exit %s); see %s/stderr.log" % (app.returncode, run_dir))
+        t0 = time.monotonic()
+        before = [(cpu_ns(app.pid), cpu_ns(app.pid, LOGGING_THREADS)) for _, app, _, _ in started]
+        time.sleep(args.window)
+        after = [(cpu_ns(app.pid), cpu_ns(app.pid, LOGGING_THREADS)) for _, app, _, _ in started]
+        wall = (time.monotonic() - t0) * 1e9
+    finally:
+        for _, app, _, _ in started:
+            app.send_signal(signal.SIGINT)  # the ordered shutdown
+        for _, app, run_dir, log in started:
+            try:
+                app.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                app.kill()
+                app.wait()
+            log.close()
+            if not args.keep:
+                shutil.rmtree(run_dir, ignore_errors=True)
+    pct = lambda ns: 100.0 * ns / wall
+    return {label: (pct(a[0] - b[0]), pct(a[1] - b[1])) for (label, _, _, _), b, a in zip(started, before, after)}
+
+
+def together(args, roots, tmp):
+    """--together: log200 and log200f (and with --baseline-app the same under that build) at the
+    same time in each round; the ratios of each round, then their medians."""
+    group = [("log200", "log200", args.app), ("log200f", "log200f", args.app)]
+    if args.baseline_app:
+        group += [("log200@base", "log200", args.baseline_app), ("log200f@base", "log200f", args.baseline_app)]
+    print("%-6s %-13s %9s %8s   %s" % ("round", "run", "process%", "log%", "load"))
+    rounds = []
+    for r in range(args.rounds):
+        k = r % len(group)
+        res = run_together(group[k:] + group[:k], args, roots, tmp)
+        rounds.append(res)
+        for label, _, _ in group:
+            print("%-6d %-13s %9.2f %8.2f   %s" % (r + 1, label, res[label][0], res[label][1], load()), flush=True)
+    med = statistics.median
+    ratio = lambda a, b: a / b if b > 0 else 0
+    print()
+    print("%-52s %8s %8s" % ("median of the rounds' ratios (same window)", "ratio", "goal"))
+    for suffix, which in (("", "this build"), ("@base", "baseline")):
+        if "log200" + suffix not in rounds[0]:
+            continue
+        print("%-52s %8.2f %8s" % ("%s: logging threads, %d closed files / none" % (which, args.closed_files),
+                                   med([ratio(x["log200f" + suffix][1], x["log200" + suffix][1]) for x in rounds]),
+                                   "<= 1.1"))
+        print("%-52s %8.2f" % ("%s: whole process, %d closed files / none" % (which, args.closed_files),
+                               med([ratio(x["log200f" + suffix][0], x["log200" + suffix][0]) for x in rounds])))
+    if args.baseline_app:
+        print("%-52s %8.2f %8s" % ("this build / baseline: logging threads, closed files",
+                                   med([ratio(x["log200f"][1], x["log200f@base"][1]) for x in rounds]), "<= 1"))
+        print("%-52s %8.2f %8s" % ("this build / baseline: whole process, closed files",
+                                   med([ratio(x["log200f"][0], x["log200f@base"][0]) for x in rounds]), "<= 1"))
+        print("%-52s %8.2f" % ("this build / baseline: logging threads, no closed files",
+                               med([ratio(x["log200"][1], x["log200@base"][1]) for x in rounds])))
 
 
 def idle_scheduler():
@@ -198,6 +327,11 @@ def main():
     ap.add_argument("--app", default=os.path.join(REPO, "build-release/app/msdapp"))
     ap.add_argument("--keep", action="store_true", help="keep the device roots of the runs")
     ap.add_argument("--no-idle", action="store_true", help="leave out the idle scheduler benchmark")
+    ap.add_argument("--closed-files", type=int, default=10000,
+                    help="closed files on meas: of the log200f root (0: no such root)")
+    ap.add_argument("--baseline-app", help="another build to run the logging's roots with, side by side")
+    ap.add_argument("--together", action="store_true",
+                    help="only the closed files' figures, log200 and log200f (and the baseline's) at the same time")
     args = ap.parse_args()
 
     if not os.access(args.app, os.X_OK):
@@ -215,7 +349,8 @@ def main():
         subprocess.run([os.environ.get("CC", "cc"), "-O2", "-o", bare, bare + ".c"], check=True)
 
         roots = {}
-        for name in ("sample", "log200", "nolog"):
+        order = ["sample", "log200", "nolog"] + (["log200f"] if args.closed_files > 0 else [])
+        for name in order:
             root = os.path.join(tmp, name)
             shutil.copytree(os.path.join(REPO, "sample-root"), root)
             with open(os.path.join(root, "appparam-0.conf"), "a") as f:
@@ -224,23 +359,34 @@ def main():
         with open(os.path.join(roots["log200"], "cfg/m01.xml"), "w") as f:
             f.write(m01_with(200))
         os.remove(os.path.join(roots["nolog"], "cfg/m01.xml"))
+        if "log200f" in roots:
+            with open(os.path.join(roots["log200f"], "cfg/m01.xml"), "w") as f:
+                f.write(m01_with(200))
+            add_closed_files(roots["log200f"], args.closed_files)
 
         print("load average before: %s" % load())
-        print("%-6s %-7s %9s %9s %9s %8s   %s" % ("round", "root", "process%", "bare%", "ratio", "gps%", "load"))
-        order = ["sample", "log200", "nolog"]
-        results = {name: [] for name in order}
+        if args.together:
+            together(args, roots, tmp)
+            print("load average after:  %s" % load())
+            return
+        print("%-6s %-12s %9s %9s %9s %8s %8s   %s"
+              % ("round", "root", "process%", "bare%", "ratio", "gps%", "log%", "load"))
+        runs = [(name, name, args.app) for name in order]
+        if args.baseline_app:
+            runs += [(name + "@base", name, args.baseline_app) for name in order if name != "sample"]
+        results = {label: [] for label, _, _ in runs}
         for r in range(args.rounds):
-            for k in range(len(order)):
-                name = order[(r + k) % len(order)]
-                proc, gps, bare_pct = run_once(roots[name], args, tmp, bare)
-                results[name].append((proc, gps, bare_pct))
-                print("%-6d %-7s %9.2f %9.2f %9.1f %8.2f   %s"
-                      % (r + 1, name, proc, bare_pct, proc / bare_pct if bare_pct > 0 else 0, gps, load()),
-                      flush=True)
+            for k in range(len(runs)):
+                name, root, app_path = runs[(r + k) % len(runs)]
+                proc, gps, bare_pct, log_pct = run_once(roots[root], args, tmp, bare, app_path)
+                results[name].append((proc, gps, bare_pct, log_pct))
+                print("%-6d %-12s %9.2f %9.2f %9.1f %8.2f %8.2f   %s"
+                      % (r + 1, name, proc, bare_pct, proc / bare_pct if bare_pct > 0 else 0, gps, log_pct,
+                         load()), flush=True)
 
         med = statistics.median
-        whole = med([p / b for p, _, b in results["sample"] if b > 0])
-        gps = med([g for _, g, _ in results["sample"]])
+        whole = med([p / b for p, _, b, _ in results["sample"] if b > 0])
+        gps = med([g for _, g, _, _ in results["sample"]])
         logging = med([a[0] - b[0] for a, b in zip(results["log200"], results["nolog"])])
         over_sample = med([a[0] - b[0] for a, b in zip(results["log200"], results["sample"])])
         print()
@@ -249,6 +395,51 @@ def main():
         print("%-46s %8.2f %8s" % ("GPS task, % of a core (replay playing)", gps, "<= 2"))
         print("%-46s %8.2f %8s" % ("200-channel logging at 1 kHz, % of a core", logging, "<= 5"))
         print("%-46s %8.2f" % ("  the same over the sample root's own m01.xml", over_sample))
+        # The closed files' figures by the median and by the least of the rounds: other work on the
+        # machine only adds to a run's CPU time, so on a busy machine the least shows the program's
+        # own cost best.
+        ratio = lambda a, b: a / b if b > 0 else 0
+        figures = {}
+        for suffix in ("", "@base") if args.baseline_app else ("",):
+            if "log200f" + suffix not in results:
+                continue
+            f = {}
+            proc = lambda root, of: of([a[0] for a in results[root + suffix]])
+            f["median"] = {
+                "logging": med([a[0] - b[0] for a, b in zip(results["log200" + suffix], results["nolog" + suffix])]),
+                "files": med([a[0] - b[0] for a, b in zip(results["log200f" + suffix], results["nolog" + suffix])]),
+            }
+            # The least of each root's runs, then their difference.
+            f["least"] = {"logging": proc("log200", min) - proc("nolog", min),
+                          "files": proc("log200f", min) - proc("nolog", min)}
+            for stat, of in (("median", med), ("least", min)):
+                f[stat]["threads"] = of([a[3] for a in results["log200" + suffix]])
+                f[stat]["threads_files"] = of([a[3] for a in results["log200f" + suffix]])
+            figures[suffix] = f
+            which = " (--baseline-app)" if suffix else ""
+            m, l = f["median"], f["least"]
+            print()
+            print("%-46s %8s %8s %8s" % ("closed files" + which, "median", "least", "goal"))
+            print("%-46s %8.2f %8.2f" % ("200-channel logging, % of a core", m["logging"], l["logging"]))
+            print("%-46s %8.2f %8.2f" % ("  with %d closed files on meas:" % args.closed_files, m["files"],
+                                         l["files"]))
+            print("%-46s %8.2f %8.2f %8s" % ("  with closed files / without", ratio(m["files"], m["logging"]),
+                                             ratio(l["files"], l["logging"]), "<= 1.1"))
+            print("%-46s %8.2f %8.2f" % ("logging threads, % of a core (log200)", m["threads"], l["threads"]))
+            print("%-46s %8.2f %8.2f" % ("  with %d closed files on meas: (log200f)" % args.closed_files,
+                                         m["threads_files"], l["threads_files"]))
+            print("%-46s %8.2f %8.2f %8s" % ("  with closed files / without",
+                                             ratio(m["threads_files"], m["threads"]),
+                                             ratio(l["threads_files"], l["threads"]), "<= 1.1"))
+        if "" in figures and "@base" in figures:
+            print()
+            print("%-46s %8s %8s %8s" % ("this build / baseline", "median", "least", "goal"))
+            for label, key, goal in (("logging, closed files", "files", "<= 1"),
+                                     ("logging threads, closed files", "threads_files", "<= 1"),
+                                     ("logging threads, no closed files", "threads", "")):
+                print("%-46s %8.2f %8.2f %8s" % (
+                    "  " + label, ratio(figures[""]["median"][key], figures["@base"]["median"][key]),
+                    ratio(figures[""]["least"][key], figures["@base"]["least"][key]), goal))
         if not args.no_idle:
             idle = idle_scheduler()
             if idle is None:

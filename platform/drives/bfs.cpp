@@ -7,16 +7,21 @@
 #include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -71,11 +76,8 @@ bool openDriveGone(const std::string& drive) {
     return !drive.empty() && !drive_stateAvailableNow(drive.c_str());
 }
 
-bool driveThere(const std::string& drive, DriveState* state) {
-    DriveState s;
-    if (!drive_stateRead(drive.c_str(), &s) || !drive_stateAvailable(s, drive.c_str())) return false;
-    if (state) *state = s;
-    return true;
+bool driveThere(const std::string& drive) {
+    return drive_stateAvailableNow(drive.c_str());
 }
 
 int fail(int error) {
@@ -83,38 +85,76 @@ int fail(int error) {
     return -1;
 }
 
-// The drive of each descriptor the file API opened, for the calls that name only the descriptor.
+// The drive of each descriptor the file API opened, for the calls that name only the descriptor:
+// one byte per descriptor, read without a lock (the drive's index + 1, kRootFlag for a drive's
+// root; 0 for none); descriptors beyond the table in a map.
+constexpr const char* kDriveNames[] = {"cfg:", "meas:", "meas2:", "usb_meas:", "c:"};
+constexpr uint8_t kRootFlag = 0x80;
+constexpr int kFdSlots = 1 << 16;
+std::atomic<uint8_t> gFdDrive[kFdSlots];
+
 struct OpenFiles {
     std::mutex m;
-    std::map<int, std::string> drive;
+    std::map<int, uint8_t> drive;
 };
 OpenFiles& openFiles() {
     static auto* o = new OpenFiles; // descriptors may be closed while the process ends
     return *o;
 }
-void noteOpen(int fd, const std::string& drive) {
+
+uint8_t slotOf(const std::string& drive, bool root) {
+    for (size_t i = 0; i < std::size(kDriveNames); ++i)
+        if (drive == kDriveNames[i]) return uint8_t((i + 1) | (root ? kRootFlag : 0));
+    return 0;
+}
+
+void noteOpen(int fd, const std::string& drive, bool root = false) {
     if (fd < 0) return;
+    const uint8_t slot = slotOf(drive, root);
+    if (fd < kFdSlots) {
+        gFdDrive[fd].store(slot, std::memory_order_release);
+        return;
+    }
     OpenFiles& o = openFiles();
     std::lock_guard<std::mutex> lk(o.m);
-    o.drive[fd] = drive;
+    o.drive[fd] = slot;
 }
-std::string driveOfFd(int fd, bool forget = false) {
+
+uint8_t slotOfFd(int fd, bool forget = false) {
+    if (fd < 0) return 0;
+    if (fd < kFdSlots)
+        return forget ? gFdDrive[fd].exchange(0, std::memory_order_acq_rel)
+                      : gFdDrive[fd].load(std::memory_order_acquire);
     OpenFiles& o = openFiles();
     std::lock_guard<std::mutex> lk(o.m);
     const auto it = o.drive.find(fd);
-    if (it == o.drive.end()) return {};
-    std::string d = it->second;
+    if (it == o.drive.end()) return 0;
+    const uint8_t slot = it->second;
     if (forget) o.drive.erase(it);
-    return d;
+    return slot;
 }
-// A fault a test set for this call: the call fails with it (0: it goes on).
-int faultFor(const std::string& drive, DriveOp op) {
-    return drive.empty() ? 0 : drivefault_enter(drive, op);
+
+std::string driveOfSlot(uint8_t slot) {
+    const uint8_t i = slot & uint8_t(~kRootFlag);
+    return i == 0 || i > std::size(kDriveNames) ? std::string() : kDriveNames[i - 1];
+}
+
+std::string driveOfFd(int fd, bool forget = false) {
+    return driveOfSlot(slotOfFd(fd, forget));
+}
+
+// A fault a test set for this call: the call fails with it (0: it goes on). `seam` is
+// drivefault_on(), loaded once per call: with the seam off, a call asks nothing more of it (neither
+// faults nor the loss records of drive_loss.h).
+int faultFor(bool seam, const std::string& drive, DriveOp op) {
+    return !seam || drive.empty() ? 0 : drivefault_enter(drive, op);
 }
 
 // The archive bit of a file the process writes; a new file forgets what was kept of an old one of
 // the same name.
 void markWritten(const Where& w, bool existed) {
+    const uint8_t now = drive_stateAttrOf(w.drive.c_str(), w.rel);
+    if (now == (existed ? uint8_t(now | DRIVE_ATTR_ARCHIVE) : DRIVE_ATTR_DEFAULT)) return; // as it should be
     drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) {
         const uint8_t before = s.attrOf(w.rel);
         const uint8_t after = existed ? uint8_t(before | DRIVE_ATTR_ARCHIVE) : DRIVE_ATTR_DEFAULT;
@@ -131,15 +171,28 @@ int setAttributes(int fd, const Where& w, intptr_t arg) {
     if (::fstat(fd, &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     const mode_t mode = (attr & DRIVE_ATTR_READONLY) ? (st.st_mode & 07555) : (st.st_mode | 0200);
-    if (::fchmod(fd, mode & 07777) != 0) return -1;
+    const bool modeChanges = (mode & 07777) != (st.st_mode & 07777);
+    if (modeChanges) {
+        if (::fchmod(fd, mode & 07777) != 0) return -1;
+        // The mode written through with the file before the state says the same (the state's rewrite
+        // is durable): after a power cut the two agree.
+        if (::fsync(fd) != 0) {
+            const int error = errno;
+            ::fchmod(fd, st.st_mode & 07777);
+            return fail(error);
+        }
+    }
     const bool stored = drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) {
         if (s.attrOf(w.rel) == attr) return false;
         s.setAttr(w.rel, attr);
         return true;
     });
     if (stored) return 0;
-    // The byte and the mode say the same: a file whose byte could not be stored keeps its mode.
-    ::fchmod(fd, st.st_mode & 07777);
+    // The byte and the mode say the same: a file whose byte was not stored gets its mode back.
+    if (modeChanges && drive_stateAttrOf(w.drive.c_str(), w.rel) != attr) {
+        ::fchmod(fd, st.st_mode & 07777);
+        ::fsync(fd);
+    }
     return fail(EIO);
 }
 
@@ -147,57 +200,97 @@ int statOf(int fd, const Where& w, bfs_stat* out) {
     if (!out) return fail(EINVAL);
     struct stat st;
     if (::fstat(fd, &st) != 0) return -1;
-    DriveState s;
-    drive_stateRead(w.drive.c_str(), &s);
     out->directory = S_ISDIR(st.st_mode);
     out->st_size = uint64_t(st.st_size);
     out->mtime = int64_t(st.st_mtime);
-    out->st_attrib = out->directory ? DRIVE_ATTR_DIRECTORY : s.attrOf(w.rel);
+    out->st_attrib = out->directory ? DRIVE_ATTR_DIRECTORY : drive_stateAttrOf(w.drive.c_str(), w.rel);
     return 0;
 }
 
-// The regular file of the drive's folder that follows `after` in byte order ("" for the first).
-int find(const Where& root, bfs_find* f, bool next) {
+// The regular files of a drive's folder as a find-first saw them, by root descriptor: the
+// find-next calls walk this listing instead of the whole folder each time.
+using Listing = std::shared_ptr<const std::vector<std::string>>;
+struct Listings {
+    std::mutex m;
+    std::map<int, Listing> byFd;
+};
+Listings& listings() {
+    static auto* l = new Listings; // descriptors may be closed while the process ends
+    return *l;
+}
+
+void forgetListing(int fd) {
+    Listings& l = listings();
+    std::lock_guard<std::mutex> lk(l.m);
+    l.byFd.erase(fd);
+}
+
+// The regular file of the drive's folder that follows `after` in byte order ("" for the first),
+// of those there at the find-first and still there now.
+int find(int fd, const Where& root, bfs_find* f, bool next) {
     if (!f) return fail(EINVAL);
     const std::string after = next ? std::string(f->name, strnlen(f->name, sizeof f->name)) : std::string();
-    std::error_code ec;
-    fs::directory_iterator it(root.host, ec);
-    if (ec) return fail(EIO);
+    Listing names;
+    if (next) {
+        Listings& l = listings();
+        std::lock_guard<std::mutex> lk(l.m);
+        const auto it = l.byFd.find(fd);
+        if (it != l.byFd.end()) names = it->second;
+    }
+    if (!names) {
+        auto all = std::make_shared<std::vector<std::string>>();
+        std::error_code ec;
+        fs::directory_iterator it(root.host, ec);
+        if (ec) return fail(EIO);
+        for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+            if (ec) return fail(EIO);
+            std::string name = it->path().filename().string();
+            if (name.size() < sizeof f->name && it->is_regular_file(ec)) all->push_back(std::move(name));
+        }
+        std::sort(all->begin(), all->end());
+        names = all;
+        Listings& l = listings();
+        std::lock_guard<std::mutex> lk(l.m);
+        l.byFd[fd] = names;
+    }
     std::string best;
     uint64_t size = 0;
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) return fail(EIO);
-        const std::string name = it->path().filename().string();
-        if (name.size() >= sizeof f->name || !it->is_regular_file(ec)) continue;
-        if ((next && name <= after) || (!best.empty() && name >= best)) continue;
-        best = name;
-        size = it->file_size(ec);
+    for (auto it = next ? std::upper_bound(names->begin(), names->end(), after) : names->begin();
+         it != names->end(); ++it) {
+        struct stat st {};
+        if (::lstat((root.host + "/" + *it).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue; // gone since
+        best = *it;
+        size = uint64_t(st.st_size);
+        break;
     }
-    DriveState s;
-    drive_stateRead(root.drive.c_str(), &s);
     std::memset(f->name, 0, sizeof f->name);
     std::memcpy(f->name, best.data(), best.size());
     f->size = size;
-    f->attrib = best.empty() ? 0 : s.attrOf(best);
+    f->attrib = best.empty() ? 0 : drive_stateAttrOf(root.drive.c_str(), best);
     return 0;
 }
 
 int unlinkAt(const Where& w) {
     if (w.rel.empty()) return fail(EISDIR);
-    if (!driveThere(w.drive, nullptr)) return fail(ENODEV);
+    if (!driveThere(w.drive)) return fail(ENODEV);
     struct stat st;
     if (::lstat(w.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (::unlink(w.host.c_str()) != 0) return -1;
-    driveloss_removed(w.host);
-    drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; });
+    if (drivefault_on()) driveloss_removed(w.host);
+    // In a walk that deletes many files the line goes with the walk's one change of the state.
+    if (drive_stateAttrOf(w.drive.c_str(), w.rel) != DRIVE_ATTR_DEFAULT &&
+        !drive_stateDropLater(w.drive.c_str(), w.rel))
+        drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; });
     return 0;
 }
 
 // FIOFLUSH or FIOSYNC of a file or a drive's root. A fault of the seam that fails it loses what it
 // covered; a real error of the host loses nothing here.
 int writeThrough(int fd, const Where& w, int request) {
-    if (const int e = faultFor(w.drive, DRIVE_OP_SYNC)) {
+    const bool seam = drivefault_on();
+    if (const int e = faultFor(seam, w.drive, DRIVE_OP_SYNC)) {
         if (w.rel.empty())
             driveloss_rootWriteThroughFailed(w.drive);
         else
@@ -206,31 +299,36 @@ int writeThrough(int fd, const Where& w, int request) {
     }
     if (openDriveGone(w.drive)) return fail(ENODEV);
     if (w.rel.empty()) {
-        const uint64_t started = driveloss_rootSyncStarts();
+        const uint64_t started = seam ? driveloss_rootSyncStarts() : 0;
         if (::fsync(fd) != 0) return -1;
-        driveloss_rootWrittenThrough(w.drive, started);
+        if (seam) driveloss_rootWrittenThrough(w.drive, started);
         return 0;
     }
-    const int64_t covered = driveloss_fileSyncStarts(fd);
+    const int64_t covered = seam ? driveloss_fileSyncStarts(fd) : -1;
     if ((request == FIOFLUSH ? ::fdatasync(fd) : ::fsync(fd)) != 0) return -1;
-    driveloss_fileWrittenThrough(fd, covered);
+    if (seam) driveloss_fileWrittenThrough(fd, covered);
     return 0;
 }
 
-int rootRequest(const Where& root, int request, intptr_t arg) {
+int rootRequest(int fd, const Where& root, int request, intptr_t arg) {
     switch (request) {
     case IO_IOCTL_BFS_DIR_INFO:
         return drive_dirInfo(root.drive.c_str(), reinterpret_cast<DriveDirInfo*>(arg));
     case IO_IOCTL_BFS_GET_DIR_ATTR: {
-        DriveState s;
         if (!arg) return fail(EINVAL);
-        if (!driveThere(root.drive, &s)) return fail(ENODEV);
-        *reinterpret_cast<uint32_t*>(arg) = s.dirAttr;
+        bool there = false;
+        uint8_t attr = 0;
+        drive_stateView(root.drive.c_str(), [&](const DriveState& s) {
+            there = drive_stateAvailable(s, root.drive.c_str());
+            attr = s.dirAttr;
+        });
+        if (!there) return fail(ENODEV);
+        *reinterpret_cast<uint32_t*>(arg) = attr;
         return 0;
     }
     case IO_IOCTL_BFS_SET_DIR_ATTR:
         if (arg < 0 || arg > 0xFF) return fail(EINVAL);
-        if (!driveThere(root.drive, nullptr)) return fail(ENODEV);
+        if (!driveThere(root.drive)) return fail(ENODEV);
         return drive_stateUpdate(root.drive.c_str(),
                                  [&](DriveState& s) {
                                      if (s.dirAttr == uint8_t(arg)) return false;
@@ -241,8 +339,8 @@ int rootRequest(const Where& root, int request, intptr_t arg) {
                    : fail(EIO);
     case IO_IOCTL_FIND_FIRST_FILE:
     case IO_IOCTL_FIND_NEXT_FILE:
-        if (!driveThere(root.drive, nullptr)) return fail(ENODEV);
-        return find(root, reinterpret_cast<bfs_find*>(arg), request == IO_IOCTL_FIND_NEXT_FILE);
+        if (!driveThere(root.drive)) return fail(ENODEV);
+        return find(fd, root, reinterpret_cast<bfs_find*>(arg), request == IO_IOCTL_FIND_NEXT_FILE);
     case FIOUNLINK: {
         const char* name = reinterpret_cast<const char*>(arg);
         if (!name || !*name) return fail(EINVAL);
@@ -262,12 +360,14 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);
     const DriveCallMark mark(w.drive, "open");
-    if (const int e = faultFor(w.drive, DRIVE_OP_OPEN)) return fail(e);
-    if (!driveThere(w.drive, nullptr)) return fail(ENODEV);
+    const bool seam = drivefault_on();
+    if (const int e = faultFor(seam, w.drive, DRIVE_OP_OPEN)) return fail(e);
+    if (!driveThere(w.drive)) return fail(ENODEV);
     int fd = -1;
     if (w.rel.empty()) {
         fd = ::open(w.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        noteOpen(fd, w.drive);
+        if (fd >= 0) forgetListing(fd); // of an earlier descriptor of that number
+        noteOpen(fd, w.drive, true);
         return fd;
     }
     const bool writing = (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC));
@@ -279,14 +379,17 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
     struct stat st;
     const bool existed = ::stat(w.host.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode)) return fail(EISDIR);
-    if (existed && (flags & O_ACCMODE) != O_RDONLY) {
-        DriveState s;
-        drive_stateRead(w.drive.c_str(), &s);
-        if (s.attrOf(w.rel) & DRIVE_ATTR_READONLY) return fail(EACCES);
-    }
+    if (existed && (flags & O_ACCMODE) != O_RDONLY &&
+        (drive_stateAttrOf(w.drive.c_str(), w.rel) & DRIVE_ATTR_READONLY))
+        return fail(EACCES);
     // Files of a DOS file system carry no execute bits. A file this open makes is known exactly
     // (O_EXCL): its entry is lost with a failed write-through of the drive's root.
     const bool mayCreate = (flags & O_CREAT) && !existed;
+    // A line left of an earlier file of that name (its deletion's drop not made yet, or lost with a
+    // power cut) goes before the file is made, so that it never gives the new file its attribute.
+    if (mayCreate && drive_stateAttrOf(w.drive.c_str(), w.rel) != DRIVE_ATTR_DEFAULT &&
+        !drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; }))
+        return fail(EIO);
     fd = ::open(w.host.c_str(), flags | O_CLOEXEC | (mayCreate ? O_EXCL : 0), mode & 0666);
     bool created = mayCreate && fd >= 0;
     if (fd < 0 && mayCreate && errno == EEXIST && !(flags & O_EXCL)) {
@@ -296,33 +399,37 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
     if (fd >= 0) {
         markWritten(w, !created);
         noteOpen(fd, w.drive);
-        driveloss_opened(fd, w.drive, w.rel, w.host, created);
+        if (seam) driveloss_opened(fd, w.drive, w.rel, w.host, created);
     }
     return fd;
 }
 
 int bfs_close(int fd) {
-    const std::string drive = driveOfFd(fd, true);
+    const uint8_t slot = slotOfFd(fd, true);
+    if (slot & kRootFlag) forgetListing(fd);
+    const std::string drive = driveOfSlot(slot);
     const DriveCallMark mark(drive, "close");
-    int e = faultFor(drive, DRIVE_OP_CLOSE);
+    const bool seam = drivefault_on();
+    int e = faultFor(seam, drive, DRIVE_OP_CLOSE);
     if (!e && openDriveGone(drive)) e = ENODEV;
     // A failed close lets go of the descriptor all the same, as the kernel's does.
-    driveloss_closing(fd);
+    if (seam) driveloss_closing(fd);
     const int rc = ::close(fd);
     return e ? fail(e) : rc;
 }
 
 int bfs_dup(int fd) {
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    noteOpen(copy, driveOfFd(fd));
-    driveloss_duped(fd, copy);
+    const uint8_t slot = slotOfFd(fd);
+    noteOpen(copy, driveOfSlot(slot), (slot & kRootFlag) != 0);
+    if (drivefault_on()) driveloss_duped(fd, copy);
     return copy;
 }
 
 ssize_t bfs_write(int fd, const void* data, size_t n) {
     const std::string drive = driveOfFd(fd);
     const DriveCallMark mark(drive, "write");
-    int fault = faultFor(drive, DRIVE_OP_WRITE);
+    int fault = faultFor(drivefault_on(), drive, DRIVE_OP_WRITE);
     if (fault == DRIVE_FAULT_DELETE_HERE || fault == DRIVE_FAULT_RENAME_HERE) {
         // Someone takes the file away under its writer; the write goes on into the open file.
         Where w;
@@ -355,10 +462,11 @@ ssize_t bfs_write(int fd, const void* data, size_t n) {
 int bfs_truncate(int fd, uint64_t length) {
     const std::string drive = driveOfFd(fd);
     const DriveCallMark mark(drive, "truncate");
-    if (const int e = faultFor(drive, DRIVE_OP_TRUNCATE)) return fail(e);
+    const bool seam = drivefault_on();
+    if (const int e = faultFor(seam, drive, DRIVE_OP_TRUNCATE)) return fail(e);
     if (openDriveGone(drive)) return fail(ENODEV);
     if (::ftruncate(fd, off_t(length)) != 0) return -1;
-    driveloss_truncated(fd, length);
+    if (seam) driveloss_truncated(fd, length);
     return 0;
 }
 
@@ -371,7 +479,10 @@ int bfs_unlink(const char* devicePath) {
 
 int bfs_ioctl(int fd, int request, intptr_t arg) {
     Where w;
-    if (!whereIs(fd, &w)) return fail(EBADF);
+    // A drive's root stays where it is: no need to ask the kernel.
+    const uint8_t slot = slotOfFd(fd);
+    if (!((slot & kRootFlag) && resolve(driveOfSlot(slot).c_str(), &w)) && !whereIs(fd, &w))
+        return fail(EBADF);
     const DriveCallMark mark(w.drive,
                              request == FIOFLUSH || request == FIOSYNC ? "write-through" : "request");
     switch (request) {
@@ -387,14 +498,14 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
         return 0;
     }
     case FIOATTRIBSET:
-        if (const int e = faultFor(w.drive, DRIVE_OP_CHMOD)) return fail(e);
+        if (const int e = faultFor(drivefault_on(), w.drive, DRIVE_OP_CHMOD)) return fail(e);
         if (openDriveGone(w.drive)) return fail(ENODEV);
         return setAttributes(fd, w, arg);
     case FIOFSTATGET:
         return statOf(fd, w, reinterpret_cast<bfs_stat*>(arg));
     default:
         if (!w.rel.empty()) return fail(ENOTDIR);
-        return rootRequest(w, request, arg);
+        return rootRequest(fd, w, request, arg);
     }
 }
 
@@ -404,7 +515,8 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
     if (from.drive != to.drive) return fail(EXDEV);
     if (from.rel.empty() || to.rel.empty()) return fail(EISDIR);
     const DriveCallMark mark(from.drive, "rename");
-    const int e = faultFor(from.drive, DRIVE_OP_RENAME);
+    const bool seam = drivefault_on();
+    const int e = faultFor(seam, from.drive, DRIVE_OP_RENAME);
     if (e == DRIVE_FAULT_PULL_HERE) {
         DriveFaultQuiet quiet;
         drive_stateUpdate(from.drive.c_str(), [](DriveState& s) {
@@ -414,12 +526,12 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
         return fail(ENODEV);
     }
     if (e) return fail(e);
-    if (!driveThere(from.drive, nullptr)) return fail(ENODEV);
+    if (!driveThere(from.drive)) return fail(ENODEV);
     struct stat st;
     if (::lstat(from.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (::rename(from.host.c_str(), to.host.c_str()) != 0) return -1;
-    driveloss_renamed(from.host, to.host);
+    if (seam) driveloss_renamed(from.host, to.host);
     // One call of the drive: the attribute line that moves with the file is part of it.
     DriveFaultQuiet quiet;
     drive_stateUpdate(from.drive.c_str(), [&](DriveState& s) {

@@ -8,12 +8,13 @@
 //   bytes, whether the drive is there) lives in the drive's state file (drive_state.h).
 // - A file the process creates or opens for writing gets the archive bit, as on DOS; a file with
 //   no recorded byte has the archive bit only. The read-only bit is mirrored by the file's mode
-//   (chmod) and honoured here: a read-only file does not open for writing. Unlink ignores it, as
-//   the device's file system does, so a closed (read-only) measurement file can be deleted.
+//   (chmod, written through with the file before the state's line, so that after a power cut the
+//   mode and the byte agree) and honoured here: a read-only file does not open for writing. Unlink ignores
+//   it, as the device's file system does, so a closed (read-only) measurement file can be deleted.
 // - A drive whose state file marks it absent (for "usb_meas:", not inserted) opens nothing (ENODEV),
 //   and every call on a file of it that is open still fails with ENODEV (write, truncate, FIOFLUSH,
 //   FIOSYNC, FIOATTRIBSET, close; the close lets go of the descriptor all the same), as a pulled
-//   stick's do: the state file is read at each such call.
+//   stick's do: a change of the state file counts from the next call after it (drive_state.h).
 // - Tests can fail or hold any call on a chosen drive (drive_fault.h); a fault loses what a real
 //   drive would lose (drive_loss.h).
 #pragma once
@@ -49,7 +50,9 @@ struct bfs_stat {
 
 // Find-first and find-next: regular files of the drive only, in byte order of their names.
 // `name` holds the file found, "" when there is none (more); find-next continues after `name`,
-// so files deleted during the walk do not disturb it.
+// so files deleted during the walk do not disturb it. Find-first takes the folder's listing, which
+// the find-next calls on the same root descriptor walk: a file made after the find-first is not
+// found (a walk goes over the files there at its start), one deleted since is skipped.
 struct bfs_find {
     char name[BFS_NAME_MAX];
     uint64_t size;
@@ -70,7 +73,9 @@ int bfs_truncate(int fd, uint64_t length);
 // A second descriptor of the open file `fd`, for work that goes on after its owner closed it (the
 // write-through of handed-over data). -1 with errno on failure.
 int bfs_dup(int fd);
-// 0 or -1 with errno; the read-only bit does not protect the file.
+// 0 or -1 with errno; the read-only bit does not protect the file. The file's attribute line goes
+// with it, or with the one change of the state of this thread's DriveStateBatch of the drive
+// (drive_state.h) when one is open.
 int bfs_unlink(const char* devicePath);
 // Renames a file within one drive, replacing a file of the target name (its read-only bit does not
 // protect it); the file's attribute byte moves with it, the replaced file's goes. Counted (and

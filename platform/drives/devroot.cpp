@@ -23,6 +23,7 @@ namespace {
 const char* const kDrives[] = {"cfg", "meas", "meas2", "usb_meas", "c"};
 const char* const kLoggingDrives[] = {"meas", "meas2", "usb_meas"};
 std::atomic<int> gApplication{0};
+std::atomic<uint64_t> gGeneration{0};
 
 std::mutex gRootMutex;
 std::string& rootStorage() {
@@ -88,10 +89,16 @@ void devroot_set(const std::string& path) {
     std::lock_guard<std::mutex> lk(gRootMutex);
     rootStorage() = absolute(path);
     while (rootStorage().size() > 1 && rootStorage().back() == '/') rootStorage().pop_back();
+    gGeneration.fetch_add(1);
 }
 
 void devroot_setApplication(int index) {
     gApplication = index;
+    gGeneration.fetch_add(1);
+}
+
+uint64_t devroot_generation() {
+    return gGeneration.load();
 }
 
 bool devroot_check(std::string* error) {

@@ -13,6 +13,7 @@
 //   tty/                             the published ends of the serial ports
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -22,6 +23,9 @@ void devroot_set(const std::string& path);
 // The application whose drives the paths name (0 or 1; default 0): application 1's logging drives
 // "meas:", "meas2:" and "usb_meas:" are folders of their own.
 void devroot_setApplication(int index);
+// Moves on at every devroot_set and devroot_setApplication: what was derived from the paths before
+// (a drive's state file) is derived again.
+uint64_t devroot_generation();
 // True when the root is there. The device's start makes none: a mistyped DEVICE_ROOT would start
 // an empty device in a new folder. False, naming the root, when it does not exist or is no folder.
 bool devroot_check(std::string* error);

@@ -8,9 +8,16 @@ namespace fs = std::filesystem;
 
 int drive_dirInfo(const char* drive, DriveDirInfo* info) {
     std::string dir;
-    DriveState state;
-    if (!info || !devpath_driveDir(drive, &dir) || !drive_stateRead(drive, &state) ||
-        !drive_stateAvailable(state, drive))
+    bool available = false, sizeValid = false;
+    uint32_t dirSize = 0;
+    if (!info || !devpath_driveDir(drive, &dir) ||
+        !drive_stateView(drive,
+                         [&](const DriveState& s) {
+                             available = drive_stateAvailable(s, drive);
+                             sizeValid = s.dirSizeValid;
+                             dirSize = s.dirSize;
+                         }) ||
+        !available)
         return DRIVE_DIRINFO_NO_DRIVE;
     std::error_code ec;
     fs::directory_iterator it(dir, ec);
@@ -20,8 +27,8 @@ int drive_dirInfo(const char* drive, DriveDirInfo* info) {
         if (ec) return DRIVE_DIRINFO_NO_DRIVE;
         if (it->is_regular_file(ec)) ++used;
     }
-    if (!state.dirSizeValid) return DRIVE_DIRINFO_FAILED;
+    if (!sizeValid) return DRIVE_DIRINFO_FAILED;
     info->used = used > UINT32_MAX ? UINT32_MAX : uint32_t(used);
-    info->free = state.dirSize > info->used ? state.dirSize - info->used : 0;
+    info->free = dirSize > info->used ? dirSize - info->used : 0;
     return DRIVE_DIRINFO_OK;
 }

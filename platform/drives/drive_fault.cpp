@@ -59,6 +59,7 @@ struct Faults {
 };
 
 std::atomic<void (*)()> gPowerCut{nullptr};
+std::once_flag gFromEnvironment;
 thread_local int tQuiet = 0;
 
 Faults& faults() {
@@ -73,6 +74,7 @@ std::string taskName() {
 }
 
 void armWithText(const DriveFault& fault, const std::string& text) {
+    drivefault_engage();
     Faults& f = faults();
     std::lock_guard<std::mutex> lk(f.m);
     f.armed.push_back({fault, text});
@@ -97,7 +99,30 @@ void armFromEnvironment() {
     }
 }
 
+bool named(const char* variable) {
+    const char* v = std::getenv(variable);
+    return v && *v;
+}
+
 } // namespace
+
+namespace drivefault_detail {
+std::atomic<int> seam{kUnknown};
+
+int seamFromEnvironment() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        int unknown = kUnknown;
+        seam.compare_exchange_strong(
+            unknown, named("MSD_DRIVE_FAULT") || named("MSD_DRIVE_FAULT_COUNTS") ? kOn : kOff);
+    });
+    return seam.load(std::memory_order_acquire);
+}
+} // namespace drivefault_detail
+
+void drivefault_engage() {
+    drivefault_detail::seam.store(drivefault_detail::kOn, std::memory_order_release);
+}
 
 const char* drivefault_opName(DriveOp op) {
     return op >= 0 && op < DRIVE_OP_COUNT ? kOpNames[op] : "?";
@@ -187,6 +212,7 @@ void drivefault_arm(const DriveFault& fault) {
 }
 
 void drivefault_clear() {
+    drivefault_engage();
     Faults& f = faults();
     std::lock_guard<std::mutex> lk(f.m);
     f.armed.clear();
@@ -261,9 +287,8 @@ void drivefault_report() {
 }
 
 int drivefault_enter(const std::string& path, DriveOp op) {
-    if (tQuiet > 0) return 0;
-    static std::once_flag fromEnvironment;
-    std::call_once(fromEnvironment, armFromEnvironment);
+    if (!drivefault_on() || tQuiet > 0) return 0;
+    std::call_once(gFromEnvironment, armFromEnvironment);
     Faults& f = faults();
     const std::string drive = devpath_drive(path);
     const std::string task = taskName();

@@ -46,8 +46,15 @@
 // "<drive> <operation> <calls>" line each, and one "<drive> <operation>@<task> <calls>" line for
 // each task's part of them; then one "unsafe <drive> <name>" line for each file that a power cut
 // would cut back or remove at that moment (its data or its entry not written through).
+//
+// The seam costs nothing until it is asked for: it counts calls, applies faults and keeps what a
+// fault would lose (drive_loss.h) only once faults or counts come from MSD_DRIVE_FAULT or
+// MSD_DRIVE_FAULT_COUNTS (read at the first drive call), or an in-process test arms a fault, clears
+// the faults or engages it, before the calls it wants seen. Until then a drive call costs the seam
+// one atomic load.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -86,12 +93,28 @@ struct DriveFault {
     std::string task;    // empty: every call counts; else only those of the task of that name
 };
 
+namespace drivefault_detail {
+inline constexpr int kUnknown = 0, kOff = 1, kOn = 2;
+extern std::atomic<int> seam;
+int seamFromEnvironment();
+} // namespace drivefault_detail
+
+// Whether the seam counts, fails and keeps what faults lose (see above).
+inline bool drivefault_on() {
+    const int s = drivefault_detail::seam.load(std::memory_order_acquire);
+    return s == drivefault_detail::kOn ||
+           (s == drivefault_detail::kUnknown &&
+            drivefault_detail::seamFromEnvironment() == drivefault_detail::kOn);
+}
+// Switches the seam on for the rest of the process (drivefault_arm and drivefault_clear do too).
+void drivefault_engage();
+
 const char* drivefault_opName(DriveOp op);
 // Parses one fault in the form of MSD_DRIVE_FAULT; false with the reason.
 bool drivefault_parse(const std::string& text, DriveFault* fault, std::string* error);
-// Adds a fault; the counts go on.
+// Adds a fault; the counts go on. Engages the seam.
 void drivefault_arm(const DriveFault& fault);
-// No faults, the counts from 0, held calls released.
+// No faults, the counts from 0, held calls released. Engages the seam.
 void drivefault_clear();
 // Lets every held call go on.
 void drivefault_release();

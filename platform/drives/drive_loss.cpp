@@ -127,6 +127,7 @@ bool currentDir(const std::string& drive, std::string* dir) {
 
 void driveloss_opened(int fd, const std::string& drive, const std::string& rel, const std::string& host,
                       bool created) {
+    if (!drivefault_on()) return;
     struct stat st {};
     if (fd < 0 || rel.empty() || host.size() <= rel.size() || ::fstat(fd, &st) != 0) return;
     const Key key = keyOf(st);
@@ -163,6 +164,7 @@ void driveloss_opened(int fd, const std::string& drive, const std::string& rel, 
 }
 
 void driveloss_duped(int fd, int copy) {
+    if (!drivefault_on()) return;
     if (copy < 0) return;
     Loss& l = loss();
     std::lock_guard<std::mutex> lk(l.m);
@@ -176,6 +178,7 @@ void driveloss_duped(int fd, int copy) {
 }
 
 void driveloss_closing(int fd) {
+    if (!drivefault_on()) return;
     Loss& l = loss();
     struct stat st {};
     const bool sized = ::fstat(fd, &st) == 0;
@@ -193,6 +196,7 @@ void driveloss_closing(int fd) {
 }
 
 void driveloss_truncated(int fd, uint64_t length) {
+    if (!drivefault_on()) return;
     Loss& l = loss();
     std::lock_guard<std::mutex> lk(l.m);
     const auto f = l.fds.find(fd);
@@ -202,6 +206,7 @@ void driveloss_truncated(int fd, uint64_t length) {
 }
 
 int64_t driveloss_fileSyncStarts(int fd) {
+    if (!drivefault_on()) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0) return -1;
     Loss& l = loss();
@@ -210,6 +215,7 @@ int64_t driveloss_fileSyncStarts(int fd) {
 }
 
 void driveloss_fileWrittenThrough(int fd, int64_t covered) {
+    if (!drivefault_on()) return;
     struct stat st {};
     if (covered < 0 || ::fstat(fd, &st) != 0) return;
     Loss& l = loss();
@@ -219,6 +225,7 @@ void driveloss_fileWrittenThrough(int fd, int64_t covered) {
 }
 
 void driveloss_fileWriteThroughFailed(int fd) {
+    if (!drivefault_on()) return;
     struct stat st {};
     if (::fstat(fd, &st) != 0) return;
     const Key key = keyOf(st);
@@ -238,12 +245,14 @@ void driveloss_fileWriteThroughFailed(int fd) {
 }
 
 uint64_t driveloss_rootSyncStarts() {
+    if (!drivefault_on()) return 0;
     Loss& l = loss();
     std::lock_guard<std::mutex> lk(l.m);
     return l.seq;
 }
 
 void driveloss_rootWrittenThrough(const std::string& drive, uint64_t started) {
+    if (!drivefault_on()) return;
     std::string dir;
     if (!currentDir(drive, &dir)) return;
     Loss& l = loss();
@@ -253,12 +262,14 @@ void driveloss_rootWrittenThrough(const std::string& drive, uint64_t started) {
 }
 
 void driveloss_rootWriteThroughFailed(const std::string& drive) {
+    if (!drivefault_on()) return;
     std::string dir;
     if (!currentDir(drive, &dir)) return;
     removeEntries([&](const Record& r) { return r.dir == dir; });
 }
 
 void driveloss_renamed(const std::string& fromHost, const std::string& toHost) {
+    if (!drivefault_on()) return;
     if (fromHost == toHost) return;
     Loss& l = loss();
     std::lock_guard<std::mutex> lk(l.m);
@@ -276,6 +287,7 @@ void driveloss_renamed(const std::string& fromHost, const std::string& toHost) {
 }
 
 void driveloss_removed(const std::string& host) {
+    if (!drivefault_on()) return;
     Loss& l = loss();
     std::lock_guard<std::mutex> lk(l.m);
     std::erase_if(l.records, [&](const auto& kv) { return kv.second.host() == host; });

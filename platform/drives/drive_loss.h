@@ -13,6 +13,8 @@
 //   attribute lines in the drive's state);
 // - a power cut does both on every drive of the device root, for every file of the process;
 // - a file deleted or renamed under its writer (driveloss_takeAway).
+// Nothing is kept while the seam is off (drive_fault.h): a file opened before it was engaged loses
+// nothing.
 #pragma once
 
 #include <cstdint>

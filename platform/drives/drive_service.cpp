@@ -62,13 +62,17 @@ void serve() {
 } // namespace
 
 int drivesvc_available(const char* drive, uint32_t /*internalMark*/, uint32_t* statusWord) {
-    DriveState s;
-    if (!drive_stateRead(drive, &s)) return 0;
-    if (statusWord) *statusWord = s.status;
+    bool available = false;
+    uint32_t status = 0;
+    if (!drive_stateView(drive, [&](const DriveState& s) {
+            available = drive_stateAvailable(s, drive);
+            status = s.status;
+        }))
+        return 0;
+    if (statusWord) *statusWord = status;
     std::string dir;
     std::error_code ec;
-    return drive_stateAvailable(s, drive) && devpath_driveDir(drive, &dir) && fs::is_directory(dir, ec) ? 1
-                                                                                                        : 0;
+    return available && devpath_driveDir(drive, &dir) && fs::is_directory(dir, ec) ? 1 : 0;
 }
 
 bool drivesvc_format(const char* drive, uint8_t blocks) {

@@ -28,13 +28,21 @@ uint32_t meas_app_getLoggerId();
 void get_bcd_time(uint8_t out[6]);
 
 // At every start of logging and on USB insertion: with the D flag set on the drive's root, deletes
-// every file without the archive attribute and clears the flag (only after a complete walk). 1
-// done, 0 the attributes cannot be read or written, -1 the drive cannot be opened.
+// every file without the archive attribute and clears the flag (only after a complete walk whose
+// deletions were written through; when the root's write-through after the clear fails, the flag is
+// set again, so that the walk runs again). 1 done, 0 the attributes cannot be read or written, -1
+// the drive cannot be opened.
 int MeasAppStore_driveCheckDirectoryFlags(const char* drive);
-// Deletes the files without the archive attribute; `fd` an open drive root or -1. The number of
-// files deleted, -1 when the drive cannot be opened. `complete` (may be null) tells whether the
-// walk reached the end of the directory.
+// Deletes the files without the archive attribute that the drive holds at its start (a file made
+// beside it stays), with one change of the drive's state for all of them, and writes the root
+// through; `fd` an open drive root or -1. The number of files deleted, -1 when the drive cannot be
+// opened. `complete` (may be null) tells whether the walk went over the whole directory, deleted
+// every file it found downloaded and wrote the deletions through.
 int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete = nullptr);
+// Every write-through of the drive's root in the D-flag walk (after its deletions, after the
+// flag's clear) goes through here: true when it succeeded; a failure is logged with the drive and
+// the reason, and the flag stays set.
+bool MeasAppStore_driveRootWriteThrough(const char* drive, int fd, const char* after);
 
 struct meas_blk;
 struct LapOutFraState;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -24,7 +25,37 @@ std::string pathOf(const char* drive, const char* name) {
     return p + name;
 }
 
+// The names of the downloaded files (without the archive attribute) of the drive, as the walk
+// finds them at its start; false when the directory could not be read to its end.
+bool listDownloaded(const char* drive, int fd, std::vector<std::string>* names, bool* empty) {
+    bfs_find find{};
+    if (bfs_ioctl(fd, IO_IOCTL_FIND_FIRST_FILE, reinterpret_cast<intptr_t>(&find)) != 0) {
+        syslogx(LOG_PRIO_ERR, "MeasAppStore_cleanup_old_measfiles() IO_IOCTL_FIND_FIRST_FILE %s failed",
+                drive);
+        return false;
+    }
+    *empty = !find.name[0];
+    while (find.name[0]) {
+        if (!(find.attrib & DRIVE_ATTR_ARCHIVE)) names->push_back(find.name);
+        if (bfs_ioctl(fd, IO_IOCTL_FIND_NEXT_FILE, reinterpret_cast<intptr_t>(&find)) != 0) {
+            syslogx(LOG_PRIO_ERR, "MeasAppStore_cleanup_old_measfiles() IO_IOCTL_FIND_NEXT_FILE @ %s failed",
+                    pathOf(drive, find.name).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
+
+bool MeasAppStore_driveRootWriteThrough(const char* drive, int fd, const char* after) {
+    if (bfs_ioctl(fd, FIOSYNC, 0) == 0) return true;
+    syslogx(LOG_PRIO_ERR,
+            "MeasAppStore_driveCheckDirectoryFlags() '%s': the write-through of the root %s failed (%s): "
+            "the D-Flag stays set",
+            drive, after, std::strerror(errno));
+    return false;
+}
 
 int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* completeOut) {
     const uint64_t start = tickGet64();
@@ -36,57 +67,38 @@ int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete
             return -1;
         }
     }
-    bfs_find find{};
-    int deleted = 0;
-    bool complete = false;
-    if (bfs_ioctl(fd, IO_IOCTL_FIND_FIRST_FILE, reinterpret_cast<intptr_t>(&find)) != 0) {
-        syslogx(LOG_PRIO_ERR, "MeasAppStore_cleanup_old_measfiles() IO_IOCTL_FIND_FIRST_FILE %s failed",
-                drive);
-    } else if (!find.name[0]) {
+    // The names first, then the deletions: the walk deletes only what was there at its start, never
+    // a file the measurement makes beside it.
+    std::vector<std::string> names;
+    bool empty = false;
+    bool complete = listDownloaded(drive, fd, &names, &empty);
+    if (complete && empty)
         syslogx(LOG_PRIO_INFO,
                 "MeasAppStore_cleanup_old_measfiles() IO_IOCTL_FIND_FIRST_FILE %s no files found", drive);
-        complete = true;
-    } else {
-        // A file is deleted only after the next one has been found, so the walk keeps its place;
-        // the last one once the directory has ended.
-        for (;;) {
-            const std::string path = pathOf(drive, find.name);
-            const int f = bfs_open(path.c_str(), O_RDONLY);
-            if (f < 0) {
-                syslogx(LOG_PRIO_ERR, "MeasAppStore_cleanup_old_measfiles() Open %s failed", path.c_str());
-                break;
-            }
-            bfs_stat st{};
-            if (bfs_ioctl(f, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0) {
-                syslogx(LOG_PRIO_ERR, "MeasAppStore_cleanup_old_measfiles() FIOFSTATGET @ %s failed",
-                        path.c_str());
-                bfs_close(f);
-                break;
-            }
-            bfs_close(f);
-            const bool keep = st.directory || (st.st_attrib & DRIVE_ATTR_ARCHIVE);
-            if (bfs_ioctl(fd, IO_IOCTL_FIND_NEXT_FILE, reinterpret_cast<intptr_t>(&find)) != 0) {
-                syslogx(LOG_PRIO_ERR,
-                        "MeasAppStore_cleanup_old_measfiles() IO_IOCTL_FIND_NEXT_FILE @ %s failed",
-                        path.c_str());
-                break;
-            }
-            if (!keep) {
-                syslogx(LOG_PRIO_INFO, "MeasAppStore_cleanup_old_measfiles() Deleting %s", path.c_str());
-                if (bfs_ioctl(fd, FIOUNLINK, reinterpret_cast<intptr_t>(path.c_str())) != 0) {
-                    syslogx(LOG_PRIO_ERR, "MeasAppStore_cleanup_old_measfiles() FIOUNLINK @ %s failed",
-                            path.c_str());
-                    break;
-                }
+    int deleted = 0;
+    {
+        // One change of the drive's state for the whole walk, not one per file.
+        DriveStateBatch batch(drive);
+        for (const std::string& name : names) {
+            if (bfs_ioctl(fd, FIOUNLINK, reinterpret_cast<intptr_t>(name.c_str())) == 0) {
                 ++deleted;
-            }
-            if (!find.name[0]) {
-                complete = true;
+            } else if (errno != ENOENT) { // gone meanwhile: as good as deleted
+                syslogx(LOG_PRIO_ERR, "MeasAppStore_cleanup_old_measfiles() FIOUNLINK @ %s failed (%s)",
+                        pathOf(drive, name.c_str()).c_str(), std::strerror(errno));
+                complete = false;
                 break;
             }
         }
+        if (!batch.flush()) {
+            syslogx(LOG_PRIO_ERR,
+                    "MeasAppStore_cleanup_old_measfiles() '%s': the attributes of the deleted files could "
+                    "not be dropped from the drive's state",
+                    drive);
+            complete = false;
+        }
     }
-    if (deleted > 0) bfs_ioctl(fd, FIOSYNC, 0);
+    if (deleted > 0 && !MeasAppStore_driveRootWriteThrough(drive, fd, "after the deletions"))
+        complete = false;
     if (own) bfs_close(fd);
     syslogx(LOG_PRIO_INFO, "MeasAppStore_cleanup_old_measfiles() ... %d files deleted, took %dms", deleted,
             int(msSince(start)));
@@ -110,7 +122,8 @@ int MeasAppStore_driveCheckDirectoryFlags(const char* drive) {
     }
     if (attr & 1) {
         syslogx(LOG_PRIO_INFO, "MeasAppStore_driveCheckDirectoryFlags() D-Flag on '%s' set", drive);
-        // The flag stays set until every file has been seen, so an interrupted walk runs again.
+        // The flag stays set until every file has been seen and the deletions are written through,
+        // so an interrupted walk runs again.
         bool complete = false;
         MeasAppStore_cleanup_old_measfiles(drive, fd, &complete);
         if (complete) {
@@ -122,7 +135,13 @@ int MeasAppStore_driveCheckDirectoryFlags(const char* drive) {
                 bfs_close(fd);
                 return 0;
             }
-            bfs_ioctl(fd, FIOSYNC, 0);
+            if (!MeasAppStore_driveRootWriteThrough(drive, fd, "after clearing the D-Flag") &&
+                bfs_ioctl(fd, IO_IOCTL_BFS_SET_DIR_ATTR, intptr_t(attr)) != 0)
+                syslogx(
+                    LOG_PRIO_ERR,
+                    "MeasAppStore_driveCheckDirectoryFlags() Error! '%s' IO_IOCTL_BFS_SET_DIR_ATTR (setting "
+                    "the D-Flag again)",
+                    drive);
         } else {
             syslogx(LOG_PRIO_ERR,
                     "MeasAppStore_driveCheckDirectoryFlags() '%s': delete walk incomplete, D-Flag kept",

@@ -32,17 +32,14 @@ long noteOf(const std::string& file) {
     return note ? std::strtol(note + 5, nullptr, 10) : -1;
 }
 
-} // namespace
-
 // The outside writer replaces the file back to back, each version with the next counter, while the
 // process changes an attribute back to back. A process's change swapped in over a version it did
-// not read may show for a moment before it is swapped back, so each version is waited for; one that
-// never comes back was undone.
-TEST(DriveState, AChangeOfTheProcessNeverUndoesAVersionFromOutside) {
-    TempDeviceRoot root;
+// not read may show for a moment before it is swapped back (or, without renameat2's flags, the
+// file may be missing for a moment), so each version is waited for; one that never comes back was
+// undone.
+void outsideWriterBesideTheProcess(const long kChanges) {
     const std::string file = drive_stateFile("meas:");
     const std::string next = file + ".outside";
-    constexpr long kChanges = 20000;
     std::atomic<bool> stop{false};
     std::atomic<uint32_t> changed{0};
     std::thread device([&] {
@@ -76,4 +73,35 @@ TEST(DriveState, AChangeOfTheProcessNeverUndoesAVersionFromOutside) {
     ASSERT_TRUE(drive_stateRead("meas:", &s));
     EXPECT_NE(s.attrs.count("A0101000.001"), 0u) << "the process's last change stands";
     EXPECT_EQ(noteOf(file), kChanges) << "the last version from outside stands";
+}
+
+} // namespace
+
+TEST(DriveState, AChangeOfTheProcessNeverUndoesAVersionFromOutside) {
+    TempDeviceRoot root;
+    outsideWriterBesideTheProcess(20000);
+}
+
+// Where the file system refuses renameat2's flags, a missing state file is still made and an
+// existing one still changed without undoing a version from outside; a change whose folder
+// write-through fails counts as failed.
+TEST(DriveState, WithoutRenameFlagsNoVersionFromOutsideIsUndoneEither) {
+    TempDeviceRoot root;
+    drive_stateTestRefuseRenameFlags(true);
+    auto flag = [](uint8_t attr) {
+        return drive_stateUpdate("meas:", [attr](DriveState& s) {
+            s.dirAttr = attr;
+            return true;
+        });
+    };
+    ASSERT_NE(::access(drive_stateFile("meas:").c_str(), F_OK), 0) << "no state file yet";
+    EXPECT_TRUE(flag(1)) << "made";
+    DriveState s;
+    ASSERT_TRUE(drive_stateRead("meas:", &s));
+    EXPECT_EQ(s.dirAttr, 1);
+    outsideWriterBesideTheProcess(2000);
+    drive_stateTestFailFolderWriteThrough(true);
+    EXPECT_FALSE(flag(0)) << "the folder was not written through";
+    drive_stateTestFailFolderWriteThrough(false);
+    drive_stateTestRefuseRenameFlags(false);
 }
