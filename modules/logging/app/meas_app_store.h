@@ -40,9 +40,9 @@ int MeasAppStore_driveCheckDirectoryFlags(const char* drive);
 // every file it found downloaded and wrote the deletions through.
 int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete = nullptr);
 // Every write-through of the drive's root in the D-flag walk (after its deletions, after the
-// flag's clear) goes through here: true when it succeeded; a failure is logged with the drive and
-// the reason, and the flag stays set.
-bool MeasAppStore_driveRootWriteThrough(const char* drive, int fd, const char* after);
+// flag's clear) goes through here, and through the drive's record of folder write-throughs: true
+// when it succeeded; a failure is logged with the drive, and the flag stays set.
+bool MeasAppStore_driveRootWriteThrough(const char* drive, const char* after);
 
 struct meas_blk;
 struct LapOutFraState;

@@ -3,6 +3,7 @@
 #include "framework/syslog.h"
 #include "laptiming/lapoutfra.h"
 #include "logging/app/meas_app_store.h"
+#include "logging/disk/meas_app_dirsync.h"
 #include "platform/drives/bfs.h"
 #include "platform/drives/drive_state.h"
 #include "platform/rtos/rtos.h"
@@ -48,12 +49,15 @@ bool listDownloaded(const char* drive, int fd, std::vector<std::string>* names, 
 
 } // namespace
 
-bool MeasAppStore_driveRootWriteThrough(const char* drive, int fd, const char* after) {
-    if (bfs_ioctl(fd, FIOSYNC, 0) == 0) return true;
-    syslogx(LOG_PRIO_ERR,
-            "MeasAppStore_driveCheckDirectoryFlags() '%s': the write-through of the root %s failed (%s): "
-            "the D-Flag stays set",
-            drive, after, std::strerror(errno));
+bool MeasAppStore_driveRootWriteThrough(const char* drive, const char* after) {
+    // Through the drive's one record of folder write-throughs: a failed one is final for every
+    // entry it covered, the measurement's new files among them.
+    if (meas_app_dirSync(drive)) return true;
+    syslogx(
+        LOG_PRIO_ERR,
+        "MeasAppStore_driveCheckDirectoryFlags() '%s': the write-through of the root %s failed: the D-Flag "
+        "stays set",
+        drive, after);
     return false;
 }
 
@@ -97,8 +101,7 @@ int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete
             complete = false;
         }
     }
-    if (deleted > 0 && !MeasAppStore_driveRootWriteThrough(drive, fd, "after the deletions"))
-        complete = false;
+    if (deleted > 0 && !MeasAppStore_driveRootWriteThrough(drive, "after the deletions")) complete = false;
     if (own) bfs_close(fd);
     syslogx(LOG_PRIO_INFO, "MeasAppStore_cleanup_old_measfiles() ... %d files deleted, took %dms", deleted,
             int(msSince(start)));
@@ -135,7 +138,7 @@ int MeasAppStore_driveCheckDirectoryFlags(const char* drive) {
                 bfs_close(fd);
                 return 0;
             }
-            if (!MeasAppStore_driveRootWriteThrough(drive, fd, "after clearing the D-Flag") &&
+            if (!MeasAppStore_driveRootWriteThrough(drive, "after clearing the D-Flag") &&
                 bfs_ioctl(fd, IO_IOCTL_BFS_SET_DIR_ATTR, intptr_t(attr)) != 0)
                 syslogx(
                     LOG_PRIO_ERR,
