@@ -47,6 +47,8 @@ BFSWriter::BFSWriter(Backend& backend, int measIdx, const char* drive, const dat
 BFSWriter::~BFSWriter() {
     taskStop(WAIT_FOREVER);
     if (!hasTask()) closeAllFiles();
+    // A cut-back its drive has not taken yet is not waited for (a teardown never holds on a drive).
+    for (CutBack& c : cutBacks_) bfs_close(c.fd);
 }
 
 void BFSWriter::taskStartCallback() {
@@ -108,7 +110,7 @@ void BFSWriter::disconnectedStateHandler() {
     if (available && subscribe()) {
         syslogx(LOG_PRIO_INFO2, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
         // Dropped while its drive hung: the files it had are unfinished, and it logs on in a new one.
-        if (droppedWithFiles_ && type() == WRITER_DRIVE) {
+        if (droppedWithFiles_) {
             droppedWithFiles_ = false;
             retry_ = Retry{};
             retry_.failing = true;
