@@ -1020,7 +1020,10 @@ private:
         for (const std::string& b : campaign::checkDrives(meas_, stick_, r_.log))
             r_.broken.push_back((b.find("read-only") != std::string::npos ? "(e) " : "") + b);
         checkSaidFinished(r_.log, meas_, stick_, {}, r_.broken);
-        checkStaleParts(staleParts_, stick_, "after the run", r_.broken);
+        // A stick that hangs for good (or a copy that does) keeps the piece it holds: nothing can
+        // remove it there.
+        if (!(fault_.drive == "usb_meas:" && fault_.what == "hold0" && watch_->hit()))
+            checkStaleParts(staleParts_, stick_, "after the run", r_.broken);
         std::set<std::string> made;
         for (const std::string& n : campaign::filesMade(r_.log)) {
             // Each file name once; a file the logging made is on the logging drive, or named not

@@ -297,8 +297,9 @@ bool BFSWriter::driveHangs(FileEntry& e) {
 bool BFSWriter::stillThere(FileEntry& e) {
     if (driveHangs(e)) return false;
     // What a write-through failed to write is lost for good, whatever succeeds later.
-    if (syncFailedYet(e.id)) {
-        failFile(e, EIO, "its data could not be written through", true);
+    if (const int error = syncFailedYet(e.id)) {
+        // A drive that went (a pulled stick) took what it kept with it: nothing to cut back there.
+        failFile(e, error, "its data could not be written through", error != ENODEV);
         return false;
     }
     if (meas_app_dirSyncEntry(drive_, e.dirMark) < 0) {
@@ -667,9 +668,9 @@ bool BFSWriter::close(int vfIdx) {
     bfs_fileId readOnlyId;
     if (e.state == FILE_OPEN) {
         if (bfs_ioctl(e.fd, FIOFLUSH, 0) != 0)
-            failFile(e, errno, "its data could not be written through", true);
-        else if (syncFailed(e.id))
-            failFile(e, EIO, "its data could not be written through", true);
+            failFile(e, errno, "its data could not be written through", errno != ENODEV);
+        else if (const int error = syncFailed(e.id))
+            failFile(e, error, "its data could not be written through", error != ENODEV);
         else if (meas_app_dirSyncNow(drive_, e.dirMark) < 0)
             failFile(e, EIO, "its entry could not be written through");
         else if ((readOnly = bfs_open(e.path.c_str(), O_RDONLY)) < 0)

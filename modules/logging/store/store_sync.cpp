@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 
 namespace measure::store {
@@ -41,7 +40,7 @@ struct Syncer {
     uint32_t busy = 0;                   // taken from the queue and not yet done
     bool writingFile = false;            // a file's write-through is under way
     bfs_fileId current;                  // ... that file's
-    std::set<bfs_fileId> failed;         // files whose write-through failed
+    std::map<bfs_fileId, int> failed;    // files whose write-through failed, with the error
     std::map<bfs_fileId, uint64_t> good; // the length each file's last good write-through covered
     SEM_ID wake = SEM_ID_NULL;
     TASK_ID task = TASK_ID_ERROR;
@@ -74,7 +73,7 @@ void writeThrough(Syncer& s, const Request& r) {
         // proves nothing.
         {
             std::lock_guard<std::mutex> lk(s.m);
-            s.failed.insert(r.id);
+            s.failed.emplace(r.id, error);
         }
         syslogx(LOG_PRIO_ERR, "BFSWriter::flush(): %s could not be written through (%s)", r.path.c_str(),
                 std::strerror(error));
@@ -182,9 +181,9 @@ template <typename F> auto withSyncerOf(const bfs_fileId& id, F f) {
 
 } // namespace
 
-bool syncFailed(const bfs_fileId& id) {
+int syncFailed(const bfs_fileId& id) {
     return withSyncerOf(id, [&](Syncer* s) {
-        if (!s) return false;
+        if (!s) return 0;
         std::unique_lock<std::mutex> lk(s->m);
         auto queued = [&] {
             if (s->writingFile && s->current == id) return true;
@@ -195,15 +194,20 @@ bool syncFailed(const bfs_fileId& id) {
         // Its descriptors share one error state: the first write-through to look takes the error. A
         // close that wrote through while a queued one was still to come would see success.
         s->done.wait(lk, [&] { return !queued(); });
-        return s->failed.erase(id) != 0;
+        const auto it = s->failed.find(id);
+        if (it == s->failed.end()) return 0;
+        const int error = it->second;
+        s->failed.erase(it);
+        return error;
     });
 }
 
-bool syncFailedYet(const bfs_fileId& id) {
+int syncFailedYet(const bfs_fileId& id) {
     return withSyncerOf(id, [&](Syncer* s) {
-        if (!s) return false;
+        if (!s) return 0;
         std::lock_guard<std::mutex> lk(s->m);
-        return s->failed.count(id) != 0;
+        const auto it = s->failed.find(id);
+        return it == s->failed.end() ? 0 : it->second;
     });
 }
 

@@ -24,11 +24,11 @@ bool syncDirLater(const char* drive);
 // What is known of a file's write-throughs is kept by the file itself (its identity), not by its
 // name: a writer left behind with an earlier file of a name never touches what is known of the
 // file that has the name now.
-// Whether a write-through of the file failed since it was last asked; asking forgets it. Waits
-// first for a write-through of the file that is queued or under way.
-bool syncFailed(const bfs_fileId& file);
-// Whether one failed, without waiting and without forgetting it.
-bool syncFailedYet(const bfs_fileId& file);
+// The error of a write-through of the file that failed since it was last asked (0: none); asking
+// forgets it. Waits first for a write-through of the file that is queued or under way.
+int syncFailed(const bfs_fileId& file);
+// The same, without waiting and without forgetting it.
+int syncFailedYet(const bfs_fileId& file);
 // Forgets what is known of the file (its writer has given it up, or it is new).
 void syncForget(const bfs_fileId& file);
 // The length of the file that its last good write-through covered (0 when none succeeded yet).
