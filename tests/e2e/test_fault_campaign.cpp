@@ -558,6 +558,16 @@ void checkAfterPowerCut(const TempDir& root, const std::string& log1, const std:
             return false;
         },
         20000);
+    // The stick in at the start counts as arriving: the pieces left on it go once its arrival is
+    // seen (a few seconds in).
+    waitFor(
+        [&] {
+            const std::map<std::string, uint64_t> left = campaign::partFiles(stick);
+            for (const auto& [name, inode] : parts)
+                if (left.count(name) && left.at(name) == inode) return false;
+            return true;
+        },
+        15000);
     const auto term = Clock::now();
     dev.signal(SIGTERM);
     const int exitCode = dev.waitExit(30000);
