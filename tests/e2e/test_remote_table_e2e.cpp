@@ -196,6 +196,11 @@ protected:
             // The start's D-flag check on meas: is held: the command comes while it is under way.
             ASSERT_TRUE(bring(Logging::Stopped)) << "the row's state cannot be reached";
             static const std::string kChecked = "check on 'meas:' took";
+            // The checks of the starts before this one (each start checks meas: once) have ended:
+            // the one under way when the command comes is this start's.
+            ASSERT_TRUE(
+                waitUntil([&] { return count(kChecked) >= count("Start new measurement"); }, kStateMs))
+                << lastLines(40);
             const int starts = count("Start new measurement"), checked = count(kChecked);
             command(0xEE);
             ASSERT_TRUE(logged("Start new measurement", starts, kStateMs)) << lastLines(40);
