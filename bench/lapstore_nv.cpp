@@ -12,6 +12,7 @@
 //   two, run in turn).
 // The NV store keeps every element twice and syncs each copy. The medium is the folder under
 // $TMPDIR (default /tmp); TMPDIR=/dev/shm measures without a disk.
+#include "bench_root.h"
 #include "laptiming/lapoutfra.h"
 #include "logging/app/sb_lapstack.h"
 #include "platform/drives/devroot.h"
@@ -38,12 +39,7 @@ double nowUs() {
 class Folder {
 public:
     Folder() {
-        const char* t = std::getenv("TMPDIR");
-        std::string tmpl = std::string(t && *t ? t : "/tmp") + "/lapstore_bench.XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data())) std::abort();
-        path = buf.data();
+        path = msdbench::tempFolder("lapstore_bench");
         devroot_set(path + "/root");
         std::string error;
         if (!devroot_prepare(&error) || !nvdb_open(path + "/nv", &error)) std::abort();

@@ -8,6 +8,7 @@
 // walk_cpu_ms and unlink_cpu_ms their thread CPU time (system time included). The medium is the
 // folder under $TMPDIR (default /tmp).
 #include "bench_seconds.h"
+#include "bench_root.h"
 #include "framework/syslog.h"
 #include "logging/app/meas_app_store.h"
 #include "platform/drives/devroot.h"
@@ -33,12 +34,7 @@ constexpr int kFiles = 10000;
 
 struct Root {
     Root() {
-        const char* t = std::getenv("TMPDIR");
-        std::string tmpl = std::string(t && *t ? t : "/tmp") + "/dflag_bench.XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data())) std::abort();
-        path = buf.data();
+        path = msdbench::tempFolder("dflag_bench");
         devroot_set(path);
         std::string error;
         if (!devroot_prepare(&error)) std::abort();

@@ -7,6 +7,7 @@
 //   does, against cp of the same file ("vs_cp"); "MiB_per_s" of the copy. The copy writes its data
 //   through to the medium before it reports success (a stick may be pulled); cp does not.
 // The medium is the folder under $TMPDIR (default /tmp).
+#include "bench_root.h"
 #include "framework/fileutil.h"
 #include "framework/syslog.h"
 #include "logging/config/meas_app_cfg.h"
@@ -43,12 +44,7 @@ double nowNs() {
 class Root {
 public:
     Root() {
-        const char* t = std::getenv("TMPDIR");
-        std::string tmpl = std::string(t && *t ? t : "/tmp") + "/logcfg_bench.XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data())) std::abort();
-        path = buf.data();
+        path = msdbench::tempFolder("logcfg_bench");
         devroot_set(path);
         std::string error;
         if (!devroot_prepare(&error)) std::abort();

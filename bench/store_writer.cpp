@@ -11,6 +11,7 @@
 // the feeding included), medians of the iterations.
 // The medium is the folder under $TMPDIR (default /tmp).
 #include "bench_seconds.h"
+#include "bench_root.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "logging/config/meas_app_cfg.h"
@@ -49,12 +50,7 @@ double nowS() {
 
 struct Root {
     Root() {
-        const char* t = std::getenv("TMPDIR");
-        std::string tmpl = std::string(t && *t ? t : "/tmp") + "/store_bench.XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data())) std::abort();
-        path = buf.data();
+        path = msdbench::tempFolder("store_bench");
         devroot_set(path);
         std::string error;
         if (!devroot_prepare(&error)) std::abort();
