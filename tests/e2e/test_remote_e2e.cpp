@@ -226,17 +226,25 @@ TEST(RemoteE2E, AStopStillWaitingAtTheShutdownIsAnsweredAndTheProcessEndsInTime)
     EXPECT_FALSE(readOnly(first)) << "unfinished, so writable";
 }
 
-// A file of the name the next fragment takes, read-only on the stick (someone else's): the stick gets
-// none of that file and the log names it not finished there, so the stop answers FF; the logging
-// drive has it whole, and the stick's file stays as it was.
+// Files of the names the next fragment and the ones cut after it take, read-only on the stick
+// (someone else's): the stick gets none of them and the log names each not finished there, so the
+// stop, which closes one of them, answers FF; the logging drive has them whole, and the stick's
+// files stay as they were.
 TEST(RemoteE2E, ANameTakenOnTheStickLeavesThatFileUnfinishedThereAndTheStopAnswersFF) {
     TempDir root;
     prepare(root, true);
     makeDirs(root.file("usb_meas"));
+    // The stick's failed file asks for a new one at once, then at 1, 2 and 4 s: the stop comes while
+    // one of these names is open.
+    std::string drive = "inserted 1\n";
+    for (int n = 3; n <= 9; ++n) {
+        const std::string name = "A0101000.00" + std::to_string(n);
+        writeFile(root.file("usb_meas/" + name), "someone else's\n");
+        std::filesystem::permissions(root.file("usb_meas/" + name), std::filesystem::perms::owner_read);
+        drive += "attr " + name + " 0x21\n";
+    }
+    writeFile(root.file("usb_meas.drive"), drive);
     const std::string taken = root.file("usb_meas/A0101000.003");
-    writeFile(taken, "someone else's\n");
-    std::filesystem::permissions(taken, std::filesystem::perms::owner_read);
-    writeFile(root.file("usb_meas.drive"), "inserted 1\nattr A0101000.003 0x21\n");
     AppProcess dev(root.path(), {"0"});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     dev.shell("board ping answer");
@@ -259,7 +267,7 @@ TEST(RemoteE2E, ANameTakenOnTheStickLeavesThatFileUnfinishedThereAndTheStopAnswe
     EXPECT_TRUE(readOnly(third));
     EXPECT_EQ(readFile(taken), "someone else's\n");
     dev.signal(SIGTERM);
-    EXPECT_EQ(dev.waitExit(), 3) << "A0101000.003 is not finished on the stick";
+    EXPECT_EQ(dev.waitExit(), 3) << "the taken names are not finished on the stick";
 }
 
 namespace {
