@@ -63,6 +63,9 @@ STATUS taskDeleteForce(TASK_ID tid);
 // Host extension: waits (in real time) until the task's thread has ended. Used by the ordered
 // shutdown and by tests; a task cannot join itself.
 STATUS taskJoin(TASK_ID tid, int timeoutMs);
+// Host extension: true once a join has run out of time, so that a task may still run where its
+// joiner meant it to have ended.
+bool taskJoinTimedOut();
 
 int sysClkRateGet(); // 1000
 uint64_t tickGet64();

@@ -347,13 +347,23 @@ STATUS taskDeleteForce(TASK_ID tid) {
     return taskDelete(tid);
 }
 
+namespace {
+std::atomic<bool> joinTimedOut{false};
+}
+
 STATUS taskJoin(TASK_ID tid, int timeoutMs) {
     auto rec = find(tid);
     if (!rec) return OK; // already gone
     if (rec.get() == self() || rec->foreign) return ERROR;
     std::unique_lock<std::mutex> lk(rec->endMutex);
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    return rec->endCv.wait_until(lk, until, [&] { return rec->ended; }) ? OK : ERROR;
+    if (rec->endCv.wait_until(lk, until, [&] { return rec->ended; })) return OK;
+    joinTimedOut.store(true);
+    return ERROR;
+}
+
+bool taskJoinTimedOut() {
+    return joinTimedOut.load();
 }
 
 int sysClkRateGet() {

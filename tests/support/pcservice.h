@@ -5,7 +5,12 @@
 
 #include "testsupport.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <map>
@@ -50,10 +55,22 @@ public:
     }
     // The next answer within the time-out, or an empty one.
     std::vector<uint8_t> reply(int timeoutMs) {
-        const timespec until = deadline(timeoutMs);
+        // The queue's time-out is on the wall clock, which may step while the test waits: the wait
+        // is measured on the monotonic one.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         char b[16];
-        const ssize_t n = mq_timedreceive(tx_, b, sizeof b, nullptr, &until);
-        return n < 0 ? std::vector<uint8_t>{} : std::vector<uint8_t>(b, b + n);
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const timespec until = deadline(int(std::max<long long>(left.count(), 0)));
+            const ssize_t n = mq_timedreceive(tx_, b, sizeof b, nullptr, &until);
+            if (n >= 0) return std::vector<uint8_t>(b, b + n);
+            if (errno != EINTR && errno != ETIMEDOUT) {
+                std::fprintf(stderr, "(the answer queue: %s)\n", std::strerror(errno));
+                return {};
+            }
+            if (std::chrono::steady_clock::now() >= end) return {};
+        }
     }
     // Drops what waits in both queues, as a power cut does on the device (the host's queues outlive
     // a killed process, and the next start would read a request sent to the dead one).

@@ -58,6 +58,9 @@ TEST(RtosSemaphore, TimeOutFollowsHandDrivenClock) {
     hostclock_advanceMs(99);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_FALSE(done.load()) << "real time passing must not end a hand-driven time-out";
+    // A join that runs out is remembered: the exit must not free what the task may still use.
+    EXPECT_EQ(taskJoin(t, 10), ERROR);
+    EXPECT_TRUE(taskJoinTimedOut());
     hostclock_advanceMs(2);
     EXPECT_TRUE(eventually([&] { return done.load(); }));
     EXPECT_EQ(result.load(), ERROR);
