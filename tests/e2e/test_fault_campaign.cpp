@@ -380,7 +380,7 @@ private:
             for (const auto& [name, records] : campaign::recordsByFile(backDir_, COUNTERS)) {
                 const auto was = backBefore_.find(name);
                 if (records > (was == backBefore_.end() ? 0 : was->second) &&
-                    !campaign::namedUnfinished(log, name)) {
+                    !campaign::namedUnfinished(log, name, fault_.drive)) {
                     backPending_ = false;
                     notes_ += fault_.drive + " got records again " + fixed(since(endAt_)) +
                               " s after the fault's end (" + name + "); ";

@@ -49,11 +49,15 @@ FileState fileState(const std::string& dir, const std::string& name) {
     return s;
 }
 
-bool namedUnfinished(const std::string& log, const std::string& name) {
+bool namedUnfinished(const std::string& log, const std::string& name, const std::string& drive) {
+    static const std::string kOn = "not finished on ";
     std::istringstream in(log);
-    for (std::string line; std::getline(in, line);)
-        if (line.find(name) != std::string::npos && line.find("not finished") != std::string::npos)
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(name) == std::string::npos || line.find("not finished") == std::string::npos) continue;
+        if (drive.empty() || line.find(kOn) == std::string::npos ||
+            line.find(kOn + drive) != std::string::npos)
             return true;
+    }
     return false;
 }
 

@@ -30,7 +30,8 @@ struct FileState {
 std::vector<std::string> measurementFiles(const std::string& dir);
 FileState fileState(const std::string& dir, const std::string& name);
 // Whether a line of `log` names `name` as not finished.
-bool namedUnfinished(const std::string& log, const std::string& name);
+// With `drive`, only a line that names it not finished on that drive, or on no drive.
+bool namedUnfinished(const std::string& log, const std::string& name, const std::string& drive = "");
 // Every file of the two drive folders that breaks the rules, with the reason; empty when none.
 std::vector<std::string> checkDrives(const std::string& measDir, const std::string& stickDir,
                                      const std::string& log);

@@ -157,7 +157,8 @@ void meas_app_copyProgress(int instance, const CopyFile_t& request) {
     if (h && h->progress) h->progress(instance, request);
 }
 
-int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece) {
+int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece,
+                      const std::function<void(int)>& known) {
     char targetDrive[CFG_MEAS_NAME_LEN + 2];
     if (!source || meas_app_filenameGetDrive(target, targetDrive, sizeof targetDrive, nullptr) != 0)
         return MEAS_COPY_RESULT_FAILED;
@@ -247,15 +248,16 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
         why = same < 0 ? "it cannot be found on its drive" : "its name no longer holds it";
     else if (!makeReadOnly(readOnly, sourceStat.st_attrib))
         why = "it cannot be made read-only";
-    const int error = errno;
-    bfs_close(readOnly);
-    if (why) {
+    const int result = why ? MEAS_COPY_RESULT_DAMAGED : MEAS_COPY_RESULT_DONE;
+    if (why)
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() %s is not finished: %s (%s)", target, why,
-                std::strerror(error));
-        return MEAS_COPY_RESULT_DAMAGED;
-    }
-    syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() copy success from '%s' to '%s'", source, target);
-    return MEAS_COPY_RESULT_DONE;
+                std::strerror(errno));
+    else
+        syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() copy success from '%s' to '%s'", source, target);
+    // The copy is what it is now: a close of the descriptor that hangs in the stick changes nothing.
+    if (known) known(result);
+    bfs_close(readOnly);
+    return result;
 }
 
 int meas_app_copyRemoveParts(const char* drive) {
@@ -314,17 +316,22 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
                                 uint8_t(outing), uint8_t(lap), uint8_t(fragment), absLap)
                           : -1;
     const char* slash = std::strchr(source, '/');
+    const CopyFile_t asked{outing, lap, absLap, fragment, targetDrive, 0};
+    bool told = false;
     if (len <= 0 || !targetDrive || !slash ||
         std::snprintf(target, sizeof target, "%s%s", targetDrive, slash) >= int(sizeof target)) {
         syslogx(LOG_PRIO_DEBUG, "meas_app_copyLastFile() failed, from file invalid %s", source);
     } else if (!fexist(source)) {
         syslogx(LOG_PRIO_DEBUG, "meas_app_copyLastFile() failed, does not exist %s", source);
     } else {
-        const CopyFile_t asked{outing, lap, absLap, fragment, targetDrive, 0};
-        result = meas_app_copyFile(source, target, [&] { meas_app_copyProgress(instance, asked); });
+        result = meas_app_copyFile(
+            source, target, [&] { meas_app_copyProgress(instance, asked); },
+            [&](int known) {
+                told = true;
+                meas_app_copyFinished(instance, asked, known);
+            });
     }
-    const CopyFile_t done{outing, lap, absLap, fragment, targetDrive, 0};
-    meas_app_copyFinished(instance, done, result);
+    if (!told) meas_app_copyFinished(instance, asked, result);
     if (ownsTarget) std::free(targetDrive);
 }
 

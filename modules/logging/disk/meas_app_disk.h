@@ -59,10 +59,13 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
 // the target's name with MEAS_COPY_PART_SUFFIX left by a copy that did not end removed; the source
 // copied in pieces (`piece` hears of each) to that part while the target drive stays usable, written
 // through and closed, and its entry written through; renamed over the target and the folder written
-// through; only then made read-only with the source's other attributes. A copy that fails before the rename leaves the target
-// as it was (its part is removed); one that fails after it leaves the target writable.
-// MEAS_COPY_RESULT_DONE, MEAS_COPY_RESULT_FAILED or MEAS_COPY_RESULT_DAMAGED (logged).
-int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece = {});
+// through; only then made read-only with the source's other attributes. A copy that fails before the rename
+// leaves the target as it was (its part is removed); one that fails after it leaves the target writable.
+// MEAS_COPY_RESULT_DONE, MEAS_COPY_RESULT_FAILED or MEAS_COPY_RESULT_DAMAGED (logged). `known`, where
+// given, hears the result of a copy that reached its rename as soon as it is known, before the
+// last close of its descriptor (which a slow stick may hold).
+int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece = {},
+                      const std::function<void(int)>& known = {});
 inline constexpr const char* MEAS_COPY_PART_SUFFIX = ".part";
 // What became of a copy: made (the target holds the file whole, read-only), failed (the target is as
 // it was), or failed after the rename (the target holds the copy, writable: not finished).

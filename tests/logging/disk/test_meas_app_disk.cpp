@@ -240,7 +240,8 @@ TEST_F(DiskTest, AFailedCopyLeavesTheStickAsItWas) {
 // Parts left read-only by copies cut off in their close hold no copy up, the copy of the file in
 // hand is left alone by their removal, and the copy in place turns read-only only once the folder
 // holds its rename: held there, where a power cut would leave the old piece under the name, nothing
-// of that name is marked read-only.
+// of that name is marked read-only. A copy that is whole and read-only is told done before the last
+// close of its descriptor, which a slow stick may hold.
 TEST_F(DiskTest, APartIsNeverAFinishedFileAndOnlyTheWholeCopyIsReadOnly) {
     meas_app_driveAvDebounce("usb_meas:");
     hostclock_advanceBurstMs(3000);
@@ -255,15 +256,19 @@ TEST_F(DiskTest, APartIsNeverAFinishedFileAndOnlyTheWholeCopyIsReadOnly) {
         return s.attrOf(name);
     };
     drivefault_clear();
-    // The copy's write-throughs: its data, its entry, then the folder after the rename.
-    for (const char* fault : {"usb_meas:sync:1:hold0", "usb_meas:sync:3:hold0"}) {
+    // The copy's write-throughs: its data, its entry, then the folder after the rename; and the last
+    // close of its descriptor.
+    for (const char* fault : {"usb_meas:sync:1:hold0", "usb_meas:sync:3:hold0", "usb_meas:close:5:hold0"}) {
         DriveFault hold;
         std::string error;
         ASSERT_TRUE(drivefault_parse(fault, &hold, &error)) << error;
         drivefault_arm(hold);
     }
-    std::atomic<int> result{1};
-    std::thread copy([&] { result = meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"); });
+    std::atomic<int> result{1}, known{1};
+    std::thread copy([&] {
+        result =
+            meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001", {}, [&](int r) { known = r; });
+    });
     EXPECT_TRUE(waitUntil([] { return drivefault_holding() == 1; }));
     EXPECT_EQ(meas_app_copyRemoveParts("usb_meas:"), 1) << "the part being written stays";
     EXPECT_TRUE(std::filesystem::exists(root.file("usb_meas/A0101000.001.part")));
@@ -272,6 +277,11 @@ TEST_F(DiskTest, APartIsNeverAFinishedFileAndOnlyTheWholeCopyIsReadOnly) {
     EXPECT_TRUE(waitUntil([&] { return !std::filesystem::exists(part) && drivefault_holding() == 1; }));
     EXPECT_TRUE(readFile(root.file("usb_meas/A0101000.001")) == data) << "renamed into place";
     EXPECT_EQ(attrOf("A0101000.001") & DRIVE_ATTR_READONLY, 0) << "read-only before its folder holds it";
+    drivefault_release();
+    EXPECT_TRUE(waitUntil([&] { return known.load() == MEAS_COPY_RESULT_DONE; }))
+        << "a copy whose last close hangs is not told done";
+    EXPECT_EQ(drivefault_holding(), 1) << "told before its last close";
+    EXPECT_EQ(attrOf("A0101000.001"), 0x21);
     drivefault_release();
     copy.join();
     drivefault_clear();
