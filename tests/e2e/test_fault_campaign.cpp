@@ -696,20 +696,28 @@ private:
     // behind it) are not the request's: they are still open.
     void answeredDone(const std::string& before, const std::string& what) {
         ++done_;
-        const std::string log = dev_->logText();
-        const size_t restart = log.find("New measurement started", before.size());
-        std::set<std::string> later;
-        if (restart != std::string::npos)
-            for (const std::string& n : campaign::filesMade(log.substr(restart))) later.insert(n);
+        // The files first, then the log: a file that a start after the request made (and is writing)
+        // has its line by then, once the log has reached the test.
+        std::vector<std::pair<const std::string*, std::string>> files;
         for (const std::string* dir : {&meas_, &stick_})
-            for (const std::string& name : campaign::measurementFiles(*dir)) {
-                if (later.count(name)) continue;
-                const campaign::FileState s = campaign::fileState(*dir, name);
-                if (s.whole)
-                    answered_.insert(*dir + "/" + name);
-                else if (!campaign::namedUnfinished(before, name))
-                    r_.broken.push_back(what + " answered 00 while " + *dir + "/" + name + " " + s.why);
-            }
+            for (const std::string& name : campaign::measurementFiles(*dir)) files.emplace_back(dir, name);
+        auto madeLater = [&](const std::string& name) {
+            const std::string log = dev_->logText();
+            const size_t restart = log.find("New measurement started", before.size());
+            if (restart == std::string::npos) return false;
+            for (const std::string& n : campaign::filesMade(log.substr(restart)))
+                if (n == name) return true;
+            return false;
+        };
+        for (const auto& [dir, name] : files) {
+            if (madeLater(name)) continue;
+            const campaign::FileState s = campaign::fileState(*dir, name);
+            if (s.whole)
+                answered_.insert(*dir + "/" + name);
+            else if (!campaign::namedUnfinished(before, name) &&
+                     !waitUntil([&] { return madeLater(name); }, 1000))
+                r_.broken.push_back(what + " answered 00 while " + *dir + "/" + name + " " + s.why);
+        }
     }
 
     // A stop or a destroy: its answer within its bound, and 00 only with every file whole.
