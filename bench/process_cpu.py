@@ -185,6 +185,18 @@ def load():
     return "%.2f %.2f %.2f" % os.getloadavg()
 
 
+def finish(app, log, run_dir, keep):
+    """Waits for a run asked to end (killed after 20 s), closes its log and removes its root."""
+    try:
+        app.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        app.kill()
+        app.wait()
+    log.close()
+    if not keep:
+        shutil.rmtree(run_dir, ignore_errors=True)
+
+
 def run_once(root, args, tmp, bare, app_path):
     """One run on a fresh copy of `root`: CPU of the process, of its GPS task and of the bare loop
     over the window, each in % of a core."""
@@ -211,14 +223,7 @@ def run_once(root, args, tmp, bare, app_path):
         loop.wait()
     finally:
         app.send_signal(signal.SIGINT)  # the ordered shutdown
-        try:
-            app.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            app.kill()
-            app.wait()
-        log.close()
-    if not args.keep:
-        shutil.rmtree(run_dir, ignore_errors=True)
+        finish(app, log, run_dir, args.keep)
     pct = lambda ns: 100.0 * ns / wall
     return pct(p1 - p0), pct(g1 - g0), pct(b1 - b0), pct(l1 - l0)
 
@@ -257,14 +262,7 @@ def run_together(group, args, roots, tmp):
         for _, app, _, _ in started:
             app.send_signal(signal.SIGINT)  # the ordered shutdown
         for _, app, run_dir, log in started:
-            try:
-                app.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                app.kill()
-                app.wait()
-            log.close()
-            if not args.keep:
-                shutil.rmtree(run_dir, ignore_errors=True)
+            finish(app, log, run_dir, args.keep)
     pct = lambda ns: 100.0 * ns / wall
     return {label: (pct(a[0] - b[0]), pct(a[1] - b[1])) for (label, _, _, _), b, a in zip(started, before, after)}
 
