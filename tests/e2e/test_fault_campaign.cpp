@@ -826,18 +826,21 @@ private:
         logged("a stick arrived", 1, 8000);
         logged("VirtualFile::VirtualFile() created", cuts, 8000); // the arrival's cut
 
-        // A stop while the PC stops answering pings (the watch gives logging back in a new file,
-        // which the stop's answer does not wait for), its end, a destroy, the stick pulled, and one
-        // 0xED.
-        if (alive()) {
+        // A stop, its end and a destroy, each answered; `pingSilent`: the PC stops answering pings
+        // at the stop (the watch gives logging back in a new file, which the stop's answer does not
+        // wait for).
+        auto stopStartDestroy = [&](const std::string& with, bool pingSilent) {
             watch_->settle(false);
-            request(0xE1, "the stop", true);
+            request(0xE1, "the stop" + with, pingSilent);
             if (!unanswered_ && alive()) {
-                comesBack(0xEE, "after the stop");
+                comesBack(0xEE, "after the stop" + with);
                 watch_->settle(false);
-                request(0xE0, "the destroy", false);
+                request(0xE0, "the destroy" + with, false);
             }
-        }
+        };
+        // A stop while the PC stops answering pings, its end, a destroy, the stick pulled, and one
+        // 0xED.
+        if (alive()) stopStartDestroy("", true);
         if (!unanswered_ && alive()) {
             stickState(false);
             logged("the stick is gone", 1, 8000);
@@ -845,15 +848,7 @@ private:
         }
         // A stop and a destroy with the stick out; then the stick back, and SIGTERM as soon as the
         // device sees it: the shutdown waits for the copy its arrival asks for.
-        if (!unanswered_ && alive()) {
-            watch_->settle(false);
-            request(0xE1, "the stop with the stick out", false);
-            if (!unanswered_ && alive()) {
-                comesBack(0xEE, "after the stop with the stick out");
-                watch_->settle(false);
-                request(0xE0, "the destroy with the stick out", false);
-            }
-        }
+        if (!unanswered_ && alive()) stopStartDestroy(" with the stick out", false);
         if (alive()) {
             const int arrivals = countOf(dev_->logText(), "a stick arrived");
             stickState(true);
