@@ -377,13 +377,15 @@ bool raster_init() {
     if (s.initialised.load()) return true;
     bool ok = true;
     for (auto& r : s.rasters) ok = spawnRaster(r.get()) && ok;
-    s.calcSem = semCCreate(SEM_Q_PRIORITY, 0);
+    if (s.calcTid == TASK_ID_ERROR) s.calcSem = semCCreate(SEM_Q_PRIORITY, 0);
     s.calcFirstTick.store(0);
     s.calcGiven.store(0);
     s.calcDone.store(0);
     for (auto& r : s.rasters) r->given.store(r->runs.load());
     if (!s.paced) s.paced = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
-    s.calcTid = taskSpawn("r_tAWM_SS", kPrioCalc, VX_FP_TASK | TASK_OPT_TICK_CORE, kRasterStack, calcLoop);
+    if (s.calcTid == TASK_ID_ERROR)
+        s.calcTid =
+            taskSpawn("r_tAWM_SS", kPrioCalc, VX_FP_TASK | TASK_OPT_TICK_CORE, kRasterStack, calcLoop);
     ok = ok && s.calcTid != TASK_ID_ERROR;
     s.initialised.store(true);
     return ok;
@@ -423,14 +425,24 @@ void raster_stop() {
     }
     for (TASK_ID t : tasks)
         if (t != TASK_ID_ERROR) taskDelete(t);
+    // A task that did not end (a pass held in a call that does not return) keeps its semaphore: it
+    // waits on it again once the call returns.
+    std::vector<TASK_ID> left;
     for (TASK_ID t : tasks)
-        if (t != TASK_ID_ERROR && taskJoin(t, 2000) != OK)
+        if (t != TASK_ID_ERROR && taskJoin(t, 2000) != OK) {
             syslogx(LOG_PRIO_ERR, "raster_stop(): task %s did not end", taskName(t) ? taskName(t) : "?");
+            left.push_back(t);
+        }
+    auto ended = [&](TASK_ID t) { return std::find(left.begin(), left.end(), t) == left.end(); };
     std::lock_guard<std::mutex> lk(s.m);
-    s.notifyTid = s.calcTid = TASK_ID_ERROR;
-    semDelete(s.calcSem);
-    s.calcSem = SEM_ID_NULL;
+    s.notifyTid = TASK_ID_ERROR;
+    if (ended(s.calcTid)) {
+        s.calcTid = TASK_ID_ERROR;
+        semDelete(s.calcSem);
+        s.calcSem = SEM_ID_NULL;
+    }
     for (auto& r : s.rasters) {
+        if (!ended(r->tid)) continue;
         r->tid = TASK_ID_ERROR;
         semDelete(r->sem);
         r->sem = SEM_ID_NULL;
