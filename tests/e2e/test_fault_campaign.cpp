@@ -932,6 +932,7 @@ private:
             }
             what = "step " + std::to_string(step + 1) + " (" + what + ", logging " + campaign::nameOf(state) +
                    ")";
+            int failedAnswers = 0;
             for (const auto& [code, sent] : requests) {
                 std::vector<uint8_t> answer;
                 until(
@@ -952,6 +953,7 @@ private:
                     r_.broken.push_back("(l) " + hex(code) + " of " + what + " answered after " +
                                         fixed(since(sent)) + " s");
                 if (answer == DONE && code != 0xE2) answeredDone(logBefore, hex(code) + " of " + what);
+                if (answer != DONE) ++failedAnswers;
             }
             if (unanswered_ || !alive()) break;
             // What the table leaves: the commands in their order, a refused request changing nothing.
@@ -964,7 +966,7 @@ private:
                        5000);
             }
             const std::vector<bool> taken =
-                campaign::takenByLog(dev_->logText().substr(logBefore.size()), codes);
+                campaign::takenByLog(campaign::logWithAnswers(*dev_, logBefore.size(), failedAnswers), codes);
             campaign::Logging expected = state;
             bool fresh = false;
             for (size_t i = 0; i < codes.size(); ++i) {

@@ -247,12 +247,14 @@ protected:
         ASSERT_TRUE(logged(campaign::receivedLine(x),
                            countOf(log().substr(0, from), campaign::receivedLine(x)), kStateMs))
             << "the device never took " << hex(x);
-        const bool taken = campaign::takenByLog(log().substr(from), {x}).front();
+        const bool taken =
+            campaign::takenByLog(campaign::logWithAnswers(*dev_, from, a == FAILED ? 1 : 0), {x}).front();
         if (campaign::isRequest(x)) {
             if (steady) {
                 EXPECT_EQ(answerText(a), "00") << "no file is unfinished and nothing else is under way";
             } else if (a == FAILED) {
-                EXPECT_FALSE(taken) << "FF while the request was taken and no file is unfinished";
+                EXPECT_FALSE(taken) << "FF while the request was taken and no file is unfinished\n"
+                                    << lastLines(60);
             }
         }
         const Logging expected = campaign::after(model, x, taken);

@@ -274,6 +274,18 @@ std::vector<bool> takenByLog(const std::string& log, const std::vector<uint8_t>&
     return out;
 }
 
+std::string logWithAnswers(testsupport::AppProcess& dev, size_t from, int failedAnswers) {
+    std::string log;
+    testsupport::waitUntil(
+        [&] {
+            const std::string all = dev.logText();
+            log = all.size() > from ? all.substr(from) : std::string();
+            return testsupport::countOf(log, "answering MEAS_REPLY_ERROR") >= failedAnswers;
+        },
+        5000);
+    return log;
+}
+
 namespace {
 
 // A number of `meas_state`'s output ("meas_app_running           = 1"), -1 when it is not there.

@@ -76,6 +76,11 @@ bool startsNewFile(Logging before, uint8_t command);
 // For each command of `commands`, in order, whether the device took it: a request is refused when
 // a "refused" line of its own follows its receipt in `log` (the log from before the first one).
 std::vector<bool> takenByLog(const std::string& log, const std::vector<uint8_t>& commands);
+// The device's log from `from` on, once it holds the lines of `failedAnswers` FF answers got since
+// ("... answering MEAS_REPLY_ERROR", logged before the answer goes out): the logger writes the file
+// on a task of its own, so an answer can reach the PC before its line reaches the file. Waits up
+// to 5 s.
+std::string logWithAnswers(testsupport::AppProcess& dev, size_t from, int failedAnswers);
 
 // Waits up to `boundMs` until logging is `expected`, as the outer interfaces show it: running with
 // new records (more than `before` holds of a file, in a file not among `before` when `newFile`) on
