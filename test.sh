@@ -10,8 +10,8 @@ cd "$(dirname "$0")"
 # The layout: at most 40 source files a folder, and no circle between folders.
 python3 scripts/layout.py >/dev/null || { python3 scripts/layout.py; exit 1; }
 JOBS="$(nproc)"
-# Most end-to-end tests wait on the device's own time (a lap, a 10 s bound) rather than on a
-# processor: at least four tests run at once, however few processors there are.
+# The tests outside the end-to-end label: at least four at once, however few processors there are
+# (many wait on time, a 10 s bound or a hand-driven clock, rather than on a processor).
 TESTS_AT_ONCE=$((JOBS > 4 ? JOBS : 4))
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSD_SANITIZE=ON -DMSD_WERROR=ON >/dev/null
