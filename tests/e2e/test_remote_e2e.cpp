@@ -13,6 +13,7 @@
 #include "caldataset.h"
 #include "condition_config.h"
 #include "measfile.h"
+#include "netns.h"
 #include "pcservice.h"
 #include "smalldisk.h"
 #include "testsupport.h"
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -120,9 +122,12 @@ TEST(RemoteE2E, StopIsAnsweredOnceTheFileIsClosedAndLoggingComesBack) {
     ASSERT_EQ(pcs.reply(20000), DONE) << dev.logText();
     dev.shell("board ping silent");
     ASSERT_TRUE(logShows(dev, "remote lost, do a remotestart", 30000)) << dev.logText();
-    EXPECT_FALSE(waitNewFile(root, {first, second}).empty()) << dev.logText();
-    // The lock keeps a late disconnect from starting a second time.
-    EXPECT_NE(dev.shell("meas_state").find("remotectrl_remotestart_lock = 1"), std::string::npos);
+    const std::string third = waitNewFile(root, {first, second});
+    EXPECT_FALSE(third.empty()) << dev.logText();
+    // A late disconnect finds logging running and starts nothing a second time.
+    ASSERT_TRUE(pcs.command(0xEE));
+    EXPECT_TRUE(logShows(dev, "meas_app_remotestart: already running")) << dev.logText();
+    EXPECT_TRUE(waitNewFile(root, {first, second, third}, 2000).empty()) << dev.logText();
 
     EXPECT_EQ(pcs.waiting(), 0) << "no answer to the short message or the unknown command";
     dev.signal(SIGTERM);
@@ -490,4 +495,59 @@ TEST(RemoteE2E, EveryFileIsClosedWholeBeforeTheAnswerOnEveryPath) {
             EXPECT_NE(line.find("the stick was pulled"), std::string::npos) << line;
         }
     }
+}
+
+// The PC vanishes while its destroy waits for a slow drive, with no route to it (its pings fail at
+// once): the watch asks for logging back once, that init waits for the destroy's end and then runs,
+// with no further command, and the PC's own 0xED is carried out afterwards too. A request that came
+// behind a slow one is answered within 12 s of its own sending.
+TEST(RemoteE2E, APcLostDuringASlowDestroyGetsLoggingBackAndEveryRequestIsAnsweredInItsOwnTime) {
+    NetNamespace net; // only loopback: 192.0.2.1 has no route
+    if (!net.ok()) GTEST_SKIP() << net.reason();
+    TempDir root;
+    prepare(root, true);
+    // The destroy's file turns read-only 8 s late; from the second file's on, every call of the drive
+    // returns 2.5 s late for 30 s (a slow drive, not a hung one).
+    AppProcess dev(root.path(), {"0"},
+                   {"MSD_DRIVE_FAULT=meas:chmod:1:hold8000;meas:chmod:2:slow2500for30000"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    dev.shell("board ping off");
+    PcConnectionService pcs(root.path());
+    ASSERT_TRUE(pcs.ok());
+    const std::string first = waitNewFile(root, {});
+    ASSERT_FALSE(first.empty()) << dev.logText();
+
+    ASSERT_TRUE(pcs.send({0xE0, 192, 0, 2, 1}));
+    ASSERT_FALSE(pcs.reply(20000).empty()) << dev.logText();
+    ASSERT_TRUE(logShows(dev, "remote lost, do a remoteinit", 20000)) << dev.logText();
+    const std::string second = waitNewFile(root, {first}, 30000);
+    ASSERT_FALSE(second.empty()) << "no logging after the destroy's end\n" << dev.logText();
+    const std::string log = dev.logText();
+    EXPECT_NE(log.find("New measurement started", log.find("remote lost, do a remoteinit")),
+              std::string::npos);
+    EXPECT_EQ(countOf(log, "remote lost, do a remoteinit"), 1) << log;
+    EXPECT_LE(countOf(log, "remote lost"), 5) << log;
+    EXPECT_EQ(log.find("meas_app_remoteinit: failed"), std::string::npos) << log;
+    // The PC comes back and disconnects: carried out (the files closed, the measurement built afresh).
+    ASSERT_TRUE(pcs.command(0xED));
+    const std::string third = waitNewFile(root, {first, second});
+    EXPECT_FALSE(third.empty()) << dev.logText();
+
+    // A stop whose file takes longer than its answer's bound to close, and a destroy sent behind it.
+    dev.shell("board ping answer");
+    ASSERT_TRUE(pcs.command(0xE1));
+    const auto stopSent = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(pcs.command(0xE0));
+    const auto destroySent = std::chrono::steady_clock::now();
+    auto seconds = [](std::chrono::steady_clock::time_point t) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+    };
+    ASSERT_FALSE(pcs.reply(20000).empty()) << dev.logText();
+    EXPECT_LE(seconds(stopSent), 12.0) << dev.logText();
+    ASSERT_FALSE(pcs.reply(20000).empty()) << dev.logText();
+    EXPECT_LE(seconds(destroySent), 12.0) << dev.logText();
+
+    dev.signal(SIGTERM);
+    dev.waitExit(30000);
 }

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -25,9 +26,57 @@ constexpr int PING_FAILURES_TOLERATED = 4;
 constexpr uint32_t kWaitTold = 100000; // 10 s in 100 us ticks
 constexpr int kPollTicks = 10;         // the files are looked at every 10 ms
 
-// The shutdown answers what still waits; the listener says when it is done with a request.
+// The shutdown answers what still waits; the listener says when it is done with its requests.
 std::atomic<bool> gAnswerNow{false};
 std::atomic<bool> gAnswering{false};
+
+// A message of the queue with the time it came (100 us): a request is answered within 12 s of its
+// own coming, also when it came while another was being handled. Only the listener touches them.
+struct Arrival {
+    uint8_t m[RCTRL_MSG];
+    uint32_t at;
+};
+std::deque<Arrival> gArrivals;
+constexpr size_t kArrivalsKept = 16; // more stay in the queue until these are handled
+SysMq* gRx = nullptr;
+uint8_t gReceiveFlood = 0;
+
+// Takes the messages that have come, each stamped as it is taken; `wait`: blocks until one comes
+// when none is kept.
+void takeArrivals(bool wait) {
+    if (!gRx) return;
+    while (gArrivals.size() < kArrivalsKept) {
+        uint8_t m[RCTRL_MSG] = {};
+        const ssize_t n = sysmq_receive(gRx, m, sizeof m, wait && gArrivals.empty() ? WAIT_FOREVER : NO_WAIT);
+        if (n == RCTRL_MSG) {
+            Arrival a;
+            std::memcpy(a.m, m, sizeof m);
+            a.at = time_getTimestamp();
+            gArrivals.push_back(a);
+            gAnswering = true;
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) return; // nothing more has come
+        // A short message carries no whole address: nothing is done with it.
+        char why[64];
+        if (n < 0)
+            std::snprintf(why, sizeof why, "%s", std::strerror(errno));
+        else
+            std::snprintf(why, sizeof why, "message of %d bytes", int(n));
+        SYSLOGX_FLOOD(gReceiveFlood, LOG_PRIO_ERR,
+                      "remotectrl_listenQueue() error receiving command line: %s", why);
+        if (n < 0) {
+            taskDelay(1);
+            return;
+        }
+    }
+}
+
+// A pause of the listener, which takes what comes meanwhile.
+void listenPause(int ticks) {
+    takeArrivals(false);
+    taskDelay(ticks);
+}
 
 void ipText(uint32_t ip, char* out, size_t size) {
     std::snprintf(out, size, "%u.%u.%u.%u", unsigned(ip & 0xFF), unsigned(ip >> 8 & 0xFF),
@@ -36,27 +85,40 @@ void ipText(uint32_t ip, char* out, size_t size) {
 
 // Up to RCTRL_ATTEMPTS tries one tick apart; then waits, a tick at a time, until the state
 // machine has done it and, for a stop or destroy (`files`), until the files it closed are closed
-// on their drives. 0x00 done with every file whole, 0xFF never accepted or a file unfinished.
-int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const char* failText, bool files) {
+// on their drives. 0x00 done with every file whole, 0xFF never accepted or a file unfinished. All
+// within 11.5 s of the request's coming (`at`): one that came while another was being handled has
+// only what is left of its own time, and one whose time is over is not carried out.
+int requestAndWait(int (*request)(uint32_t), uint32_t ip, uint32_t at, bool (*busy)(), const char* failText,
+                   bool files) {
+    constexpr uint32_t kBound = MeasAppStore_FilesWait::kAnswerTicks;
+    auto age = [at] { return uint32_t(time_getTimestamp() - at); };
     for (int attempt = 1; attempt <= RCTRL_ATTEMPTS; ++attempt) {
+        if (age() >= kBound) {
+            syslogx(LOG_PRIO_ERR,
+                    "remotectrl_listenQueue() %s came %.1f s ago, behind another request: not carried out, "
+                    "answering MEAS_REPLY_ERROR",
+                    failText, double(age()) / 10000.0);
+            return MEAS_REPLY_ERROR;
+        }
         // Made before the request: the files there at it are the request's, and stay in the queue.
         MeasAppStore_FilesWait wait(failText);
+        wait.countFrom(at);
         if (request(ip)) {
             uint32_t told = time_getTimestamp();
             int result = 0;
             for (;;) {
                 const bool carried = !busy();
                 if (!files) {
-                    result = carried ? 1 : gAnswerNow.load() ? -1 : 0;
+                    result = carried ? 1 : (gAnswerNow.load() || age() >= kBound) ? -1 : 0;
                 } else if (carried) {
                     result = wait.poll();
-                } else if (wait.ageTicks() >= MeasAppStore_FilesWait::kAnswerTicks) {
+                } else if (wait.ageTicks() >= kBound) {
                     // Not carried out in time: the answer comes all the same.
                     result = wait.giveUp("the request is not carried out");
                 }
                 if (result == 0 && gAnswerNow.load()) result = files ? wait.giveUp("the process ends") : -1;
                 if (result != 0) break;
-                taskDelay(kPollTicks);
+                listenPause(kPollTicks);
                 if (!files || uint32_t(time_getTimestamp() - told) < kWaitTold) continue;
                 told = time_getTimestamp();
                 const std::string waits = wait.waitsFor();
@@ -75,7 +137,7 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const 
             syslogx(LOG_PRIO_WARNING,
                     "remotectrl_listenQueue() %s failed #1 (flags %03X), tried again %d times", failText,
                     unsigned(meas_app_get_flags()), RCTRL_ATTEMPTS - 1);
-        taskDelay(1);
+        listenPause(1);
     }
     syslogx(
         LOG_PRIO_ERR,
@@ -87,13 +149,13 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, bool (*busy)(), const 
 
 } // namespace
 
-int remotectrl_command(uint8_t command, uint32_t ip) {
+int remotectrl_command(uint8_t command, uint32_t ip, uint32_t at) {
     switch (command) {
     case 0xD1:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Flash request");
         meas_led_set_status(0x3000000);
         error_mgr_clear_all();
-        return requestAndWait(meas_app_remotedestroy, ip, meas_app_remotedestroy_busy,
+        return requestAndWait(meas_app_remotedestroy, ip, at, meas_app_remotedestroy_busy,
                               "meas_app_remotedestroy", true);
     case 0xD2:
         meas_led_clr_status(0x2000000);
@@ -103,14 +165,15 @@ int remotectrl_command(uint8_t command, uint32_t ip) {
         return -1;
     case 0xE0:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Plixor connected");
-        return requestAndWait(meas_app_remotedestroy, ip, meas_app_remotedestroy_busy,
+        return requestAndWait(meas_app_remotedestroy, ip, at, meas_app_remotedestroy_busy,
                               "meas_app_remotedestroy", true);
     case 0xE1:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Trevanox connected");
-        return requestAndWait(meas_app_remotestop, ip, meas_app_remotestop_busy, "meas_app_remotestop", true);
+        return requestAndWait(meas_app_remotestop, ip, at, meas_app_remotestop_busy, "meas_app_remotestop",
+                              true);
     case 0xE2:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() DataTransferMeas connected");
-        return requestAndWait(meas_app_remoteTransfer, ip, meas_app_remoteTransferBusy,
+        return requestAndWait(meas_app_remoteTransfer, ip, at, meas_app_remoteTransferBusy,
                               "meas_app_remoteTransferBegin", false);
     case 0xED:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Plixor disconnected");
@@ -143,41 +206,30 @@ void remotectrl_listenQueue() {
         syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() queue(TX) open failed: %s", std::strerror(errno));
         return;
     }
-    uint8_t receiveFlood = 0;
+    gRx = rx.get();
     for (;;) {
-        uint8_t m[RCTRL_MSG] = {};
-        const ssize_t n = sysmq_receive(rx.get(), m, sizeof m, WAIT_FOREVER);
-        if (n != RCTRL_MSG) {
-            // A short message carries no whole address: nothing is done with it.
-            char why[64];
-            if (n < 0)
-                std::snprintf(why, sizeof why, "%s", std::strerror(errno));
-            else
-                std::snprintf(why, sizeof why, "message of %d bytes", int(n));
-            SYSLOGX_FLOOD(receiveFlood, LOG_PRIO_ERR,
-                          "remotectrl_listenQueue() error receiving command line: %s", why);
-            if (n < 0) taskDelay(1);
-            continue;
-        }
+        takeArrivals(true);
+        if (gArrivals.empty()) continue;
+        const Arrival a = gArrivals.front();
+        gArrivals.pop_front();
         const uint32_t ip =
-            uint32_t(m[1]) | uint32_t(m[2]) << 8 | uint32_t(m[3]) << 16 | uint32_t(m[4]) << 24;
+            uint32_t(a.m[1]) | uint32_t(a.m[2]) << 8 | uint32_t(a.m[3]) << 16 | uint32_t(a.m[4]) << 24;
         gAnswering = true;
-        const int status = remotectrl_command(m[0], ip);
-        if (status < 0) {
-            gAnswering = false;
-            continue;
+        const int status = remotectrl_command(a.m[0], ip, a.at);
+        if (status >= 0) {
+            const uint8_t reply[RCTRL_MSG] = {uint8_t(status), 0, 0, 0, 0};
+            // Bounded: a service that has gone away must not hold the listener.
+            if (sysmq_send(tx.get(), reply, sizeof reply, sysClkRateGet()) != OK) {
+                if (status == 0)
+                    syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue(): sending reply error (%s)",
+                            std::strerror(errno));
+                else
+                    syslogx(LOG_PRIO_ERR,
+                            "remotectrl_listenQueue(): sending reply MEAS_REPLY_ERROR error (%s)",
+                            std::strerror(errno));
+            }
         }
-        const uint8_t reply[RCTRL_MSG] = {uint8_t(status), 0, 0, 0, 0};
-        // Bounded: a service that has gone away must not hold the listener.
-        if (sysmq_send(tx.get(), reply, sizeof reply, sysClkRateGet()) != OK) {
-            if (status == 0)
-                syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue(): sending reply error (%s)",
-                        std::strerror(errno));
-            else
-                syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue(): sending reply MEAS_REPLY_ERROR error (%s)",
-                        std::strerror(errno));
-        }
-        gAnswering = false;
+        gAnswering = !gArrivals.empty();
     }
 }
 
@@ -189,48 +241,66 @@ void remotectrl_shutdown() {
 void remotectrl_lost_task() {
     syslogx(LOG_PRIO_INFO, "remotectrl_lost_task: init:");
     const int halfSecond = sysClkRateGet() / 2;
+    constexpr uint32_t kWatchStart = RCTRL_EV_STOP | RCTRL_EV_DESTROY,
+                       kWatchEnd = RCTRL_EV_START | RCTRL_EV_INIT;
     for (;;) {
         uint32_t events = 0;
-        if (eventReceive(RCTRL_EV_STOP | RCTRL_EV_DESTROY, EVENTS_WAIT_ANY, WAIT_FOREVER, &events) != OK) {
+        if (eventReceive(kWatchStart, EVENTS_WAIT_ANY, WAIT_FOREVER, &events) != OK) {
             syslogx(LOG_PRIO_ERR, "remotectrl_lost_task(): receiving event failed");
             continue;
         }
         ping_setTimeout(1);
-        bool stopWatch = (events & RCTRL_EV_STOP) != 0;
-        bool destroyWatch = (events & RCTRL_EV_DESTROY) != 0;
-        if (stopWatch) remotectrl_markStopActive();
-        int failed = 0; // over the whole watch, not only in a row
-        while (remotectrl_lost_ip.load() != 0) {
+        bool stopWatch = false, destroyWatch = false;
+        int failed = 0;     // over the whole watch of a request, not only in a row
+        bool asked = false; // logging asked back (carried out, or kept until it can be)
+        for (;;) {
+            // A stop or destroy (also one that comes during the watch) starts it for its PC.
+            if (events & kWatchStart) {
+                if (events & RCTRL_EV_STOP) {
+                    stopWatch = true;
+                    remotectrl_markStopActive();
+                }
+                if (events & RCTRL_EV_DESTROY) destroyWatch = true;
+                failed = 0;
+                asked = false;
+            }
+            if (remotectrl_lost_ip.load() == 0) break;
+            const uint32_t round = tickGet();
             char host[16];
             ipText(remotectrl_lost_ip.load(), host, sizeof host);
             if (xcpMasterPresent() || ping(host, 1, 0) == OK) {
-                taskDelay(halfSecond);
             } else if (failed < PING_FAILURES_TOLERATED) {
                 const int e = errno;
                 ++failed;
-                if (e != S_pingLib_TIMEOUT) {
+                if (e != S_pingLib_TIMEOUT)
                     syslogx(LOG_PRIO_WARNING, "remote lost, ping returns errno %s(%d)", std::strerror(e), e);
-                    taskDelay(halfSecond);
-                }
-            } else {
+            } else if (!asked) {
+                // Asked once: a start or init that logging cannot take yet is kept and carried out
+                // once it can; nothing of the watch refuses it later.
+                asked = true;
                 if (stopWatch) {
                     syslogx(LOG_PRIO_WARNING, "remote lost, do a remotestart");
-                    if (meas_app_remotestart()) meas_app_remotestart_lock = 1;
+                    meas_app_remotestart();
                 }
                 if (destroyWatch) {
                     syslogx(LOG_PRIO_WARNING, "remote lost, do a remoteinit");
-                    if (meas_app_remoteinit()) remotectrl_remoteinit_lock = 1;
+                    meas_app_remoteinit();
                 }
                 ++remotectrl_retry_ctr;
             }
+            // Half a second a round at least, whatever the ping returned (one without a route to
+            // the PC fails at once).
+            const int rest = halfSecond - int(tickGet() - round);
+            if (rest > 0) taskDelay(rest);
             // A time-out here only means that no start or init has come.
             uint32_t ended = 0;
-            if (eventReceive(RCTRL_EV_START | RCTRL_EV_INIT, EVENTS_WAIT_ANY | EVENTS_KEEP_UNWANTED, NO_WAIT,
-                             &ended) == OK) {
+            if (eventReceive(kWatchEnd, EVENTS_WAIT_ANY | EVENTS_KEEP_UNWANTED, NO_WAIT, &ended) == OK) {
                 if (ended & RCTRL_EV_START) stopWatch = false;
                 if (ended & RCTRL_EV_INIT) destroyWatch = false;
             }
             if (!stopWatch && !destroyWatch) break;
+            events = 0;
+            eventReceive(kWatchStart, EVENTS_WAIT_ANY | EVENTS_KEEP_UNWANTED, NO_WAIT, &events);
         }
         remotectrl_endWatch();
     }

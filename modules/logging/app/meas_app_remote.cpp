@@ -22,7 +22,7 @@
 #include <mutex>
 
 std::atomic<uint32_t> remotectrl_lost_ip{0};
-std::atomic<uint8_t> remotectrl_retry_ctr{0}, remotectrl_remoteinit_lock{0};
+std::atomic<uint8_t> remotectrl_retry_ctr{0};
 
 namespace {
 
@@ -71,9 +71,10 @@ STATUS sendWatchEvent(uint32_t event) {
 
 } // namespace
 
-int meas_app_remotestart() {
-    if (!loggingActive()) return 1;
-    std::lock_guard<std::mutex> lk(gRemoteMutex);
+namespace {
+
+// The start, gRemoteMutex held.
+int startLocked() {
     if (shuttingDown()) {
         syslogx(LOG_PRIO_INFO, "meas_app_remotestart: the process shuts down, nothing is started");
         return 1;
@@ -98,6 +99,7 @@ int meas_app_remotestart() {
         syslogx(LOG_PRIO_INFO, "meas_app_remotestart: already running %03X, clear events ",
                 unsigned(meas_app_get_flags()));
     }
+    gDeferred = DEFER_NONE;
     if (sendWatchEvent(RCTRL_EV_START) == OK) {
         remotectrl_retry_ctr = 0;
         meas_app_remotestop_active = 0;
@@ -108,32 +110,11 @@ int meas_app_remotestart() {
     return 1;
 }
 
-int meas_app_remotestop(uint32_t ip) {
-    if (!loggingActive()) return 1;
-    std::lock_guard<std::mutex> lk(gRemoteMutex);
-    if (shuttingDown()) return 1; // the shutdown closes every file itself
-    if (meas_app_startreq_condition() || stopInitDestroyPending()) return 0;
-    // The start request goes first, so that no step starts what this one stops.
-    gDeferred = DEFER_NONE;
-    meas_app_startreq = 0;
-    meas_app_stopreq = 1;
-    remotectrl_remoteinit_lock = 0;
-    if (!gDestroyed) meas_app_remotestart_lock = 0;
-    remotectrl_lost_ip = ip;
-    if (sendWatchEvent(RCTRL_EV_STOP) != OK) syslogx(LOG_PRIO_ERR, "meas_app_remotestop: Event Send failed");
-    return 1;
-}
-
-int meas_app_remoteinit() {
-    if (!loggingActive()) return 1;
-    std::lock_guard<std::mutex> lk(gRemoteMutex);
+// The init, gRemoteMutex held.
+int initLocked() {
     if (shuttingDown()) {
         syslogx(LOG_PRIO_INFO, "meas_app_remoteinit: the process shuts down, nothing is built");
         return 1;
-    }
-    if (remotectrl_remoteinit_lock.load()) {
-        syslogx(LOG_PRIO_WARNING, "meas_app_remoteinit: failed %03X", unsigned(meas_app_get_flags()));
-        return 0;
     }
     if (meas_app_reinitreq.load() || meas_app_hstinitreq.load()) return 1; // one is on its way
     if (stopInitDestroyPending()) {
@@ -142,10 +123,11 @@ int meas_app_remoteinit() {
     }
     if (measurementBuilt()) {
         // Closed as a stop closes it and freed first; the init follows once that is done.
-        syslogx(LOG_PRIO_INFO,
-                "meas_app_remoteinit: the measurement is there (flags %03X): its files are closed, then it is "
-                "built afresh",
-                unsigned(meas_app_get_flags()));
+        syslogx(
+            LOG_PRIO_INFO,
+            "meas_app_remoteinit: the measurement is there (flags %03X): its files are closed, then it is "
+            "built afresh",
+            unsigned(meas_app_get_flags()));
         meas_app_startreq = 0;
         meas_app_stopreq = 1;
         meas_app_destroyreq = 1;
@@ -165,19 +147,47 @@ int meas_app_remoteinit() {
     return 1;
 }
 
+} // namespace
+
+int meas_app_remotestart() {
+    if (!loggingActive()) return 1;
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    return startLocked();
+}
+
+int meas_app_remotestop(uint32_t ip) {
+    if (!loggingActive()) return 1;
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    if (shuttingDown()) return 1; // the shutdown closes every file itself
+    if (meas_app_startreq_condition() || stopInitDestroyPending()) return 0;
+    // The start request goes first, so that no step starts what this one stops.
+    gDeferred = DEFER_NONE;
+    meas_app_startreq = 0;
+    meas_app_stopreq = 1;
+    if (!gDestroyed) meas_app_remotestart_lock = 0;
+    remotectrl_lost_ip = ip;
+    if (sendWatchEvent(RCTRL_EV_STOP) != OK) syslogx(LOG_PRIO_ERR, "meas_app_remotestop: Event Send failed");
+    return 1;
+}
+
+int meas_app_remoteinit() {
+    if (!loggingActive()) return 1;
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    return initLocked();
+}
+
 void meas_app_remoteDeferred() {
+    if (gDeferred.load() == DEFER_NONE || stopInitDestroyPending()) return;
+    // Carried out under the lock that took it: a stop or destroy that comes meanwhile either takes
+    // its place before or finds it done.
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
     const uint8_t what = gDeferred.load();
     if (what == DEFER_NONE || stopInitDestroyPending()) return;
-    {
-        std::lock_guard<std::mutex> lk(gRemoteMutex);
-        // A stop or destroy may have taken its place meanwhile.
-        if (gDeferred.load() != what || stopInitDestroyPending()) return;
-        gDeferred = DEFER_NONE;
-    }
+    gDeferred = DEFER_NONE;
     if (what == DEFER_INIT)
-        meas_app_remoteinit();
+        initLocked();
     else
-        meas_app_remotestart();
+        startLocked();
 }
 
 int meas_app_remotedestroy(uint32_t ip) {
@@ -195,14 +205,11 @@ int meas_app_remotedestroy(uint32_t ip) {
     meas_app_remotestart_lock = 1;
     gDestroyed = true;
     if (ip != 0) {
-        remotectrl_remoteinit_lock = 0;
         remotectrl_lost_ip = ip;
         syslogx(LOG_PRIO_INFO, "meas_app_remotedestroy %03X, ip %u.%u.%u.%u", unsigned(meas_app_get_flags()),
                 unsigned(ip & 0xFF), unsigned(ip >> 8 & 0xFF), unsigned(ip >> 16 & 0xFF), unsigned(ip >> 24));
         if (sendWatchEvent(RCTRL_EV_DESTROY) != OK)
             syslogx(LOG_PRIO_ERR, "meas_app_remotedestroy: Event Send failed");
-    } else {
-        remotectrl_remoteinit_lock = 1;
     }
     return 1;
 }
@@ -258,7 +265,6 @@ void remotectrl_endWatch() {
 
 void meas_app_remote_ini() {
     remotectrl_lost_ip = 0;
-    remotectrl_remoteinit_lock = 0;
     meas_app_remotestart_lock = 0;
     const TASK_ID lost =
         taskSpawn("r_rCtrlLost", RCTRL_TASK_PRIORITY, 0, RCTRL_TASK_STACK, remotectrl_lost_task);

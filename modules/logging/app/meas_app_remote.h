@@ -20,7 +20,7 @@ inline constexpr uint32_t RCTRL_EV_STOP = 1, RCTRL_EV_DESTROY = 2, RCTRL_EV_STAR
 
 // The PC being watched (0 none), first number of the dotted form in the low byte.
 extern std::atomic<uint32_t> remotectrl_lost_ip;
-extern std::atomic<uint8_t> remotectrl_retry_ctr, remotectrl_remoteinit_lock;
+extern std::atomic<uint8_t> remotectrl_retry_ctr;
 
 // Requests of the PC-connection service: 1 accepted (or nothing to do while logging is
 // inactive), 0 refused because another request is pending. Addresses as remotectrl_lost_ip.
@@ -50,7 +50,7 @@ void remotectrl_markStopActive();
 // The end of a watch: the watched address and the pending events cleared, unless a new stop or
 // destroy is waiting.
 void remotectrl_endWatch();
-// One command of the queue: its reply, or none (-1).
-int remotectrl_command(uint8_t command, uint32_t ip);
+// One command of the queue that came at `at` (time stamp, 100 us): its reply, or none (-1).
+int remotectrl_command(uint8_t command, uint32_t ip, uint32_t at);
 // The shutdown: a stop or destroy still waiting for its files is answered FF now (at most 1 s).
 void remotectrl_shutdown();

@@ -101,8 +101,10 @@ public:
     // Where the files stand now, as poll() would say but without ending the wait: 1 all whole, 0 one
     // on its way, -1 one unfinished.
     int look();
-    // How long ago (100 us ticks) the wait was made.
+    // How long ago (100 us ticks) the wait was made, or the request it answers came.
     uint32_t ageTicks() const;
+    // The request came at `at` (time stamp): its answer's bound counts from then.
+    void countFrom(uint32_t at) { madeAt_ = at; }
     // Ends the wait now: 1 when every file is whole, else -1 with the files named.
     int giveUp(const char* why);
     // What each file still waited for waits for ("A0101000.002 waits for its close on usb_meas:
