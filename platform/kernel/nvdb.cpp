@@ -1,5 +1,7 @@
 #include "platform/kernel/nvdb.h"
 
+#include "platform/drives/drive_store.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -21,6 +23,8 @@ namespace {
 constexpr uint8_t kMagic[4] = {'N', 'V', 'D', 'B'};
 constexpr size_t kHeaderSize = 20;
 constexpr size_t kCrcOffset = 18;
+// The store's name in the drive layer's fault seam.
+constexpr const char* kSeamDrive = "nv:";
 
 std::mutex g_lock;
 std::atomic<uint64_t> g_writeThroughs{0};
@@ -83,17 +87,6 @@ bool readAll(int fd, uint8_t* p, size_t n) {
     return true;
 }
 
-bool writeAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t put = ::write(fd, p, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        p += put;
-        n -= size_t(put);
-    }
-    return true;
-}
-
 // Loads a copy into `out` when it is complete, belongs to (id, index) and passes its CRC; otherwise
 // says what is wrong with it.
 NvdbCopy loadCopy(uint32_t id, uint32_t index, int copy, Copy* out) {
@@ -132,7 +125,12 @@ NvdbCopy loadCopy(uint32_t id, uint32_t index, int copy, Copy* out) {
 
 int writeThrough(int fd) {
     g_writeThroughs.fetch_add(1);
-    return fsync(fd);
+    return drivestore_fsync(kSeamDrive, fd);
+}
+
+int writeThroughFolder() {
+    g_writeThroughs.fetch_add(1);
+    return drivestore_fsyncFolder(kSeamDrive, g_dirFd);
 }
 
 // Writes a copy (its file rewritten); written through, with the folder when the file is new, when
@@ -150,16 +148,19 @@ bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const vo
 
     std::string name = copyName(id, index, copy);
     bool created = faccessat(g_dirFd, name.c_str(), F_OK, 0) != 0;
-    int fd = openat(g_dirFd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd =
+        drivestore_open(kSeamDrive, g_dirFd, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644, created);
     if (fd < 0) return false;
-    bool ok = writeAll(fd, image.data(), image.size()) && (!sync || writeThrough(fd) == 0);
-    ok = close(fd) == 0 && ok;
+    bool ok = drivestore_write(kSeamDrive, fd, image.data(), image.size()) == ssize_t(image.size()) &&
+              (!sync || writeThrough(fd) == 0);
+    ok = drivestore_close(kSeamDrive, fd) == 0 && ok;
     // A new file's directory entry must be on the medium too, or a power loss forgets the copy.
-    if (ok && created && sync) ok = writeThrough(g_dirFd) == 0;
+    if (ok && created && sync) ok = writeThroughFolder() == 0;
     return ok;
 }
 
 void closeLocked() {
+    if (g_dirFd >= 0) drivestore_setFolder(kSeamDrive, "");
     if (g_lockFd >= 0) close(g_lockFd);
     if (g_dirFd >= 0) close(g_dirFd);
     g_lockFd = g_dirFd = -1;
@@ -198,6 +199,7 @@ bool nvdb_open(const std::string& folder, std::string* error) {
     if (g_lockFd < 0) return fail("cannot create lock file");
     g_folder = folder;
     g_writeThroughs.store(0);
+    drivestore_setFolder(kSeamDrive, folder);
     return true;
 }
 
@@ -368,7 +370,7 @@ size_t nvdb_writeMany(const NvdbElement* elements, size_t count) {
             if (!storeCopy(e.id, e.index, copy, next[i].counter, e.data, e.length, false)) return 0;
         }
         g_writeThroughs.fetch_add(1);
-        if (syncfs(g_dirFd) != 0) return 0;
+        if (drivestore_syncfs(kSeamDrive, g_dirFd) != 0) return 0;
     }
     return count;
 }

@@ -11,6 +11,9 @@
 //   one file in a folder given at open (the framework passes <device root>/nv): "nvIII_XXXXXXXX.a"
 //   and ".b" for id III and index XXXXXXXX (hex). A copy is written in place and flushed with
 //   fsync before the write counts (a write of many flushes each round with one syncfs).
+// - The copies' opens, writes, write-throughs and closes go through the drive layer's fault seam as
+//   the drive "nv:" (drive_store.h): tests and the fault campaign fail, hold or slow them, and a
+//   power cut of the seam loses what was not written through, as on the logging drives.
 // - The application holds the folder itself for its life (devroot_claimFolder), so no two of them
 //   share a store; anything else that opens it meanwhile (tools, tests) is serialised with it by an
 //   advisory lock on "nv.lock" in it.
