@@ -133,10 +133,10 @@ int writeThroughFolder() {
     return drivestore_fsyncFolder(kSeamDrive, g_dirFd);
 }
 
-// Writes a copy (its file rewritten); written through, with the folder when the file is new, when
-// `sync`.
+// Writes a copy (its file rewritten) and writes it through, with the folder when the file is new
+// unless `newFolder` takes that over (it is set then).
 bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const void* data, size_t length,
-               bool sync = true) {
+               bool* newFolder = nullptr) {
     std::vector<uint8_t> image(kHeaderSize + length);
     std::memcpy(image.data(), kMagic, 4);
     put32(&image[4], id);
@@ -152,10 +152,15 @@ bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const vo
         drivestore_open(kSeamDrive, g_dirFd, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644, created);
     if (fd < 0) return false;
     bool ok = drivestore_write(kSeamDrive, fd, image.data(), image.size()) == ssize_t(image.size()) &&
-              (!sync || writeThrough(fd) == 0);
+              writeThrough(fd) == 0;
     ok = drivestore_close(kSeamDrive, fd) == 0 && ok;
     // A new file's directory entry must be on the medium too, or a power loss forgets the copy.
-    if (ok && created && sync) ok = writeThroughFolder() == 0;
+    if (ok && created) {
+        if (newFolder)
+            *newFolder = true;
+        else
+            ok = writeThroughFolder() == 0;
+    }
     return ok;
 }
 
@@ -361,16 +366,17 @@ size_t nvdb_writeMany(const NvdbElement* elements, size_t count) {
     FolderLock folderLock;
     std::vector<Next> next(count);
     for (size_t i = 0; i < count; ++i) next[i] = nextWrite(elements[i].id, elements[i].index);
-    // Each round is on the medium before the next begins: the file system's write-through covers
-    // the copies and the entries of the new ones.
+    // Each round is on the medium before the next begins: every copy written through on its own,
+    // and the folder once for the entries of the new ones. Never syncfs: some file systems answer it
+    // and write nothing.
     for (int round = 0; round < 2; ++round) {
+        bool newFolder = false;
         for (size_t i = 0; i < count; ++i) {
             const NvdbElement& e = elements[i];
             const int copy = round == 0 ? next[i].first : 1 - next[i].first;
-            if (!storeCopy(e.id, e.index, copy, next[i].counter, e.data, e.length, false)) return 0;
+            if (!storeCopy(e.id, e.index, copy, next[i].counter, e.data, e.length, &newFolder)) return 0;
         }
-        g_writeThroughs.fetch_add(1);
-        if (drivestore_syncfs(kSeamDrive, g_dirFd) != 0) return 0;
+        if (newFolder && writeThroughFolder() != 0) return 0;
     }
     return count;
 }
