@@ -91,7 +91,8 @@ void clearTask() {
     }
 }
 
-void clearSlotsLater(LapStackState& s) {
+// Hands the slots to the clear's task (all of them, or the one given).
+void clearSlotsLater(LapStackState& s, int slot = -1) {
     if (s.clearTask == TASK_ID_ERROR) {
         if (!s.clearWake) s.clearWake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
         if (s.clearWake)
@@ -102,7 +103,10 @@ void clearSlotsLater(LapStackState& s) {
             return;
         }
     }
-    s.toClear.set();
+    if (slot < 0)
+        s.toClear.set();
+    else
+        s.toClear.set(size_t(slot));
     semGive(s.clearWake);
 }
 
@@ -131,10 +135,17 @@ void checkReadLocked(LapStackState& s) {
     tLapStack read{};
     read.sequence = uint16_t(c[0] | c[1] << 8);
     read.count = uint16_t(c[2] | c[3] << 8);
+    const int entries = read.count < LAPSTACK_SLOTS ? read.count : LAPSTACK_SLOTS;
     for (int i = 0; i < LAPSTACK_SLOTS; ++i) {
         if (s.toClear.test(size_t(i))) continue; // cleared, on its way to NV
         uint8_t b[6];
         n = nvram_dbs_read(NV_REC_LAPSTACK_ENTRY, uint32_t(i), b, sizeof b);
+        if (n != int(sizeof b) && i >= entries) {
+            // No entry of the stack: a clear that a power cut or a kill broke off left it. Written
+            // anew as empty; the stack keeps its entries.
+            clearSlotsLater(s, i);
+            continue;
+        }
         if (n != int(sizeof b)) {
             syslogx(LOG_PRIO_ERR,
                     "sb_lapstack_check_read: error reading lapstack cnt %u, num %u != %u; initializing",

@@ -2,7 +2,8 @@
 // the NV records 1 (sequence and entry count) and 2 (the 256 entry slots) so that it survives a
 // power cycle, and cleared when a new outing begins. Every append and every copy re-reads the NV
 // records first (a slot whose clear has not reached NV yet reads as cleared) and repairs what a
-// power loss inside an append left behind.
+// power loss inside an append left behind; a slot beyond the entries that cannot be read (a clear
+// broken off) is written anew as empty, and only an entry that cannot be read clears the stack.
 //
 // Appends come from the command task (lap messages, lap-stack information) and from the status
 // block; copies from the status block. One mutex serialises them all, so interleaved appends never
