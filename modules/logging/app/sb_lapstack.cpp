@@ -83,8 +83,8 @@ void clearTask() {
                     int(sizeof stored) &&
                 std::memcmp(stored, kEmpty, sizeof stored) == 0)
                 continue;
-            // A store that refuses (full, failing, closed at the end) keeps the rest as they are: the
-            // stack is empty by its counters, and the next clear tries again.
+            // A store that refuses (full, failing, closed at the end) keeps the rest as they are: they
+            // hold no entry of the stack, and the next clear or look tries again.
             if (nvram_dbs_write(NV_REC_LAPSTACK_ENTRY, uint32_t(slot), kEmpty, sizeof kEmpty) == 0)
                 s.toClear.reset();
         }
