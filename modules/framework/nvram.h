@@ -16,8 +16,8 @@ void nvram_close();
 int nvram_dbs_read(uint32_t id, uint32_t index, void* buffer, size_t length);
 // Non-zero (the length) when stored, 0 on failure.
 int nvram_dbs_write(uint32_t id, uint32_t index, const void* buffer, size_t length);
-// Many elements stored together, each as nvram_dbs_write stores it, at two write-throughs of the
-// store for them all; their order among themselves is not kept through a power cut. `count` when
+// Many elements stored together, each as nvram_dbs_write stores it (each copy written through), the
+// store held meanwhile; their order among themselves is not kept through a power cut. `count` when
 // all are stored, 0 on failure (logged).
 struct NvramElement {
     uint32_t id;

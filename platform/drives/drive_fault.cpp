@@ -22,8 +22,8 @@
 
 namespace {
 
-constexpr const char* kOpNames[DRIVE_OP_COUNT] = {"open",   "write", "sync",    "chmod",
-                                                  "rename", "close", "truncate"};
+constexpr const char* kOpNames[DRIVE_OP_COUNT] = {"open",   "write", "sync",     "chmod",
+                                                  "rename", "close", "truncate", "syncfs"};
 
 struct Errno {
     const char* name;
@@ -173,6 +173,9 @@ bool drivefault_parse(const std::string& whole, DriveFault* fault, std::string* 
     } else if (what == "delete" || what == "rename") {
         if (f.op != DRIVE_OP_WRITE) return fail("'" + what + "' applies to write only");
         f.kind = what == "delete" ? DRIVE_FAULT_DELETE : DRIVE_FAULT_RENAME;
+    } else if (what == "nothing") {
+        if (f.op != DRIVE_OP_SYNCFS) return fail("'nothing' applies to syncfs only");
+        f.kind = DRIVE_FAULT_NOTHING;
     } else if (what.rfind("EIOfor", 0) == 0) {
         f.kind = DRIVE_FAULT_EIO_FOR;
         f.error = EIO;
@@ -394,6 +397,8 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         return DRIVE_FAULT_DELETE_HERE;
     case DRIVE_FAULT_RENAME:
         return DRIVE_FAULT_RENAME_HERE;
+    case DRIVE_FAULT_NOTHING:
+        return DRIVE_FAULT_NOTHING_HERE;
     case DRIVE_FAULT_EIO_FOR:
     case DRIVE_FAULT_SLOW:
         break; // taken above

@@ -15,7 +15,8 @@
 // ';', each "<drive>:<operation>:<n>:<what>[:<times>][@<task>]", e.g. "meas:write:17:ENOSPC:0" (the
 // 17th write on "meas:" and every one after it fail with ENOSPC: a drive that stays full), where
 //   <operation>  open, write, sync (flush and sync requests), chmod (attribute changes), rename
-//                (a file's rename or the drive state's rewrite), close, truncate;
+//                (a file's rename or the drive state's rewrite), close, truncate, syncfs (a
+//                write-through of a store's whole file system, drive_store.h);
 //   <what>       ENOSPC, EIO, ENOENT, EROFS, EACCES: the call fails with that error;
 //                pull: the stick is pulled (its state "inserted 0"), the call fails with ENODEV;
 //                hold<ms>: the call waits that long, then goes on (a hung drive; hold0 waits
@@ -33,6 +34,9 @@
 //                delete, rename (write only): before the write goes on, its file is deleted, or
 //                renamed to "<name>.moved" in its folder, as someone does under its writer; the
 //                write then succeeds into the open file;
+//                nothing (syncfs only): the call answers 0 and writes nothing through, as some file
+//                systems (FUSE ones among them) answer syncfs: what only it covered is lost at a
+//                power cut, e.g. "nv:syncfs:1:nothing:0" (every syncfs of the NV store's disk);
 //   <times>      how many calls from the nth on (default 1; 0: every one from the nth on); not for
 //                EIOfor and slow, which last their time;
 //   <task>       only the calls of the task of that name count (its thread's name, at most 15
@@ -66,6 +70,7 @@ enum DriveOp : int {
     DRIVE_OP_RENAME,
     DRIVE_OP_CLOSE,
     DRIVE_OP_TRUNCATE,
+    DRIVE_OP_SYNCFS,
     DRIVE_OP_COUNT
 };
 
@@ -78,6 +83,7 @@ enum DriveFaultKind : int {
     DRIVE_FAULT_RENAME,
     DRIVE_FAULT_EIO_FOR, // EIOfor<ms>
     DRIVE_FAULT_SLOW,    // slow<ms>[for<ms>]
+    DRIVE_FAULT_NOTHING, // syncfs answers 0 and writes nothing
 };
 
 struct DriveFault {
@@ -138,10 +144,12 @@ void drivefault_report();
 // pull due at DRIVE_OP_RENAME, DRIVE_FAULT_PULL_HERE: the caller writes the stick's state as
 // pulled (the drive state's own rewrite cannot nest), and fails a file's rename with ENODEV; for a
 // delete or rename due at a write, DRIVE_FAULT_DELETE_HERE or DRIVE_FAULT_RENAME_HERE: the caller
-// takes the file away (driveloss_takeAway) and goes on.
+// takes the file away (driveloss_takeAway) and goes on; for a syncfs that writes nothing,
+// DRIVE_FAULT_NOTHING_HERE: the caller answers 0 without the call.
 inline constexpr int DRIVE_FAULT_PULL_HERE = -1;
 inline constexpr int DRIVE_FAULT_DELETE_HERE = -2;
 inline constexpr int DRIVE_FAULT_RENAME_HERE = -3;
+inline constexpr int DRIVE_FAULT_NOTHING_HERE = -4;
 int drivefault_enter(const std::string& drive, DriveOp op);
 
 // While one lives, the calling thread's drive calls are neither counted nor failed: the seam's own

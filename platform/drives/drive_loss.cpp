@@ -119,8 +119,24 @@ template <class Pick> void removeEntries(Pick pick) {
     for (const auto& [drive, list] : names) dropAttributes(drive, list);
 }
 
+struct Stores {
+    std::mutex m;
+    std::map<std::string, std::string> folders; // drive -> host folder
+};
+
+Stores& stores() {
+    static auto* s = new Stores;
+    return *s;
+}
+
 bool currentDir(const std::string& drive, std::string* dir) {
-    return devpath_driveDir(drive.c_str(), dir);
+    if (devpath_driveDir(drive.c_str(), dir)) return true;
+    Stores& s = stores();
+    std::lock_guard<std::mutex> lk(s.m);
+    const auto it = s.folders.find(drive);
+    if (it == s.folders.end()) return false;
+    *dir = it->second;
+    return true;
 }
 
 } // namespace
@@ -313,6 +329,36 @@ void driveloss_takeAway(const std::string& drive, const std::string& rel, const 
         s.setAttr(moved, attr);
         return had || replaced;
     });
+}
+
+void driveloss_setStoreFolder(const std::string& drive, const std::string& folder) {
+    Stores& s = stores();
+    std::lock_guard<std::mutex> lk(s.m);
+    if (folder.empty())
+        s.folders.erase(drive);
+    else
+        s.folders[drive] = folder;
+}
+
+std::string driveloss_storeFolder(const std::string& drive) {
+    Stores& s = stores();
+    std::lock_guard<std::mutex> lk(s.m);
+    const auto it = s.folders.find(drive);
+    return it == s.folders.end() ? std::string() : it->second;
+}
+
+void driveloss_driveWrittenThrough(const std::string& drive) {
+    if (!drivefault_on()) return;
+    std::string dir;
+    if (!currentDir(drive, &dir)) return;
+    Loss& l = loss();
+    std::lock_guard<std::mutex> lk(l.m);
+    for (auto& [key, r] : l.records) {
+        struct stat st {};
+        if (r.dir != dir || ::lstat(r.host().c_str(), &st) != 0 || !(keyOf(st) == key)) continue;
+        r.synced = std::max(r.synced, uint64_t(st.st_size));
+        r.entryPending = false;
+    }
 }
 
 void driveloss_powerCut() {

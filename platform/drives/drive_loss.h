@@ -52,7 +52,16 @@ void driveloss_removed(const std::string& host);
 void driveloss_takeAway(const std::string& drive, const std::string& rel, const std::string& host,
                         bool rename);
 
-// A power cut: every drive of the device root loses what was not written through.
+// The folder of a store outside the drives (drive_store.h) that goes through the seam as `drive`
+// ("nv:"); an empty folder forgets it. A power cut takes its files as a drive's.
+void driveloss_setStoreFolder(const std::string& drive, const std::string& folder);
+// The store's folder as set; empty for none.
+std::string driveloss_storeFolder(const std::string& drive);
+// The whole file system of the drive's folder written through (syncfs): every file of the drive, with
+// its entry, at the size it has now.
+void driveloss_driveWrittenThrough(const std::string& drive);
+
+// A power cut: every drive of the device root, and every store, loses what was not written through.
 void driveloss_powerCut();
 // The files (drive, name) a power cut now would cut back or remove: their data or their entry not
 // written through.

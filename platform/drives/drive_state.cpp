@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 #ifndef RENAME_NOREPLACE
@@ -245,8 +247,13 @@ struct Read {
     Read() = default;
     Read(const Read&) = delete;
     Read& operator=(const Read&) = delete;
-    ~Read() {
+    ~Read() { clear(); }
+    void clear() {
         if (fd >= 0) ::close(fd);
+        fd = -1;
+        exists = false;
+        st = {};
+        text.clear();
     }
 };
 
@@ -265,6 +272,37 @@ bool readFile(const std::string& file, Read* r) {
     }
     // Taken after the text: a change in place while it was read shows as another version.
     return ::fstat(r->fd, &r->st) == 0;
+}
+
+// Every line of a state file ends with its line's end; one written from outside in place (truncate,
+// then write: `echo 'inserted 0' > usb_meas.drive`) is empty or cut short for a moment.
+bool whole(const Read& r) {
+    return !r.exists || (!r.text.empty() && r.text.back() == '\n');
+}
+
+bool sameVersion(const struct stat& a, const struct stat& b);
+
+// Reads the state file as readFile does; one that is empty or cut short is being written: it is read
+// again every 2 ms until it is whole, or has not changed for kSettle (at most kWholeWait in all), and
+// is then taken as it is. So a change of the process is made on, and a look sees, the version an
+// outside writer in place is writing, not the defaults of its empty file.
+bool readWhole(const std::string& file, Read* r) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kSettle = std::chrono::milliseconds(500);
+    constexpr auto kWholeWait = std::chrono::seconds(2);
+    if (!readFile(file, r)) return false;
+    const auto begun = Clock::now();
+    auto changed = begun;
+    while (!whole(*r)) {
+        const struct stat before = r->st;
+        const auto now = Clock::now();
+        if (now - changed >= kSettle || now - begun >= kWholeWait) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        r->clear();
+        if (!readFile(file, r)) return false;
+        if (!sameVersion(r->st, before)) changed = Clock::now();
+    }
+    return true;
 }
 
 // What a swap took out is the version read: the same file, not changed in place since.
@@ -473,7 +511,7 @@ Written writeState(Entry& e, DriveState s, const Read& read) {
 
 std::shared_ptr<const Snapshot> readSnapshot(const std::string& file, const char* drive) {
     Read r;
-    readFile(file, &r);
+    readWhole(file, &r);
     auto snap = std::make_shared<Snapshot>();
     parseState(r.text, &snap->state);
     snap->available = drive_stateAvailable(snap->state, drive);
@@ -584,7 +622,7 @@ bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), 
     // Changed from outside meanwhile: the change is made again on what is there now.
     for (int attempt = 0; attempt < 20; ++attempt) {
         Read read;
-        if (!readFile(file, &read)) return false;
+        if (!readWhole(file, &read)) return false;
         DriveState s;
         parseState(read.text, &s);
         if (!change(s, context)) return true;

@@ -14,7 +14,11 @@
 // root's preparation makes every drive folder, so whether a drive is there comes from this file.
 //
 // The process rewrites the file whole, so a reader never sees half of it; tests that act as the PC
-// or pull the stick while the process runs do the same (write a new file, rename it over). The
+// or pull the stick while the process runs do the same (write a new file, rename it over). One
+// rewritten in place from outside (truncate, then write: `echo 'inserted 0' > usb_meas.drive`) is
+// empty or cut short for a moment: a file that is empty or whose last line has no line end is read
+// again until it is whole, or until it has not changed for 0.5 s (2 s at most), and then taken as
+// it is, so that neither a change of the process nor a look takes the empty file's defaults. The
 // process's rewrite is durable (the new file is written through before it replaces the old, the
 // folder after: a change whose folder write-through fails counts as failed, and says so on
 // stderr) and never undoes a version from outside: it swaps its new file in (RENAME_EXCHANGE)

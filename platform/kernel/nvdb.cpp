@@ -1,5 +1,7 @@
 #include "platform/kernel/nvdb.h"
 
+#include "platform/drives/drive_store.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -21,6 +23,8 @@ namespace {
 constexpr uint8_t kMagic[4] = {'N', 'V', 'D', 'B'};
 constexpr size_t kHeaderSize = 20;
 constexpr size_t kCrcOffset = 18;
+// The store's name in the drive layer's fault seam.
+constexpr const char* kSeamDrive = "nv:";
 
 std::mutex g_lock;
 std::atomic<uint64_t> g_writeThroughs{0};
@@ -83,17 +87,6 @@ bool readAll(int fd, uint8_t* p, size_t n) {
     return true;
 }
 
-bool writeAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t put = ::write(fd, p, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        p += put;
-        n -= size_t(put);
-    }
-    return true;
-}
-
 // Loads a copy into `out` when it is complete, belongs to (id, index) and passes its CRC; otherwise
 // says what is wrong with it.
 NvdbCopy loadCopy(uint32_t id, uint32_t index, int copy, Copy* out) {
@@ -132,13 +125,18 @@ NvdbCopy loadCopy(uint32_t id, uint32_t index, int copy, Copy* out) {
 
 int writeThrough(int fd) {
     g_writeThroughs.fetch_add(1);
-    return fsync(fd);
+    return drivestore_fsync(kSeamDrive, fd);
 }
 
-// Writes a copy (its file rewritten); written through, with the folder when the file is new, when
-// `sync`.
+int writeThroughFolder() {
+    g_writeThroughs.fetch_add(1);
+    return drivestore_fsyncFolder(kSeamDrive, g_dirFd);
+}
+
+// Writes a copy (its file rewritten) and writes it through, with the folder when the file is new
+// unless `newFolder` takes that over (it is set then).
 bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const void* data, size_t length,
-               bool sync = true) {
+               bool* newFolder = nullptr) {
     std::vector<uint8_t> image(kHeaderSize + length);
     std::memcpy(image.data(), kMagic, 4);
     put32(&image[4], id);
@@ -150,16 +148,24 @@ bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const vo
 
     std::string name = copyName(id, index, copy);
     bool created = faccessat(g_dirFd, name.c_str(), F_OK, 0) != 0;
-    int fd = openat(g_dirFd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd =
+        drivestore_open(kSeamDrive, g_dirFd, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644, created);
     if (fd < 0) return false;
-    bool ok = writeAll(fd, image.data(), image.size()) && (!sync || writeThrough(fd) == 0);
-    ok = close(fd) == 0 && ok;
+    bool ok = drivestore_write(kSeamDrive, fd, image.data(), image.size()) == ssize_t(image.size()) &&
+              writeThrough(fd) == 0;
+    ok = drivestore_close(kSeamDrive, fd) == 0 && ok;
     // A new file's directory entry must be on the medium too, or a power loss forgets the copy.
-    if (ok && created && sync) ok = writeThrough(g_dirFd) == 0;
+    if (ok && created) {
+        if (newFolder)
+            *newFolder = true;
+        else
+            ok = writeThroughFolder() == 0;
+    }
     return ok;
 }
 
 void closeLocked() {
+    if (g_dirFd >= 0) drivestore_setFolder(kSeamDrive, "");
     if (g_lockFd >= 0) close(g_lockFd);
     if (g_dirFd >= 0) close(g_dirFd);
     g_lockFd = g_dirFd = -1;
@@ -198,6 +204,7 @@ bool nvdb_open(const std::string& folder, std::string* error) {
     if (g_lockFd < 0) return fail("cannot create lock file");
     g_folder = folder;
     g_writeThroughs.store(0);
+    drivestore_setFolder(kSeamDrive, folder);
     return true;
 }
 
@@ -359,16 +366,17 @@ size_t nvdb_writeMany(const NvdbElement* elements, size_t count) {
     FolderLock folderLock;
     std::vector<Next> next(count);
     for (size_t i = 0; i < count; ++i) next[i] = nextWrite(elements[i].id, elements[i].index);
-    // Each round is on the medium before the next begins: the file system's write-through covers
-    // the copies and the entries of the new ones.
+    // Each round is on the medium before the next begins: every copy written through on its own,
+    // and the folder once for the entries of the new ones. Never syncfs: some file systems answer it
+    // and write nothing.
     for (int round = 0; round < 2; ++round) {
+        bool newFolder = false;
         for (size_t i = 0; i < count; ++i) {
             const NvdbElement& e = elements[i];
             const int copy = round == 0 ? next[i].first : 1 - next[i].first;
-            if (!storeCopy(e.id, e.index, copy, next[i].counter, e.data, e.length, false)) return 0;
+            if (!storeCopy(e.id, e.index, copy, next[i].counter, e.data, e.length, &newFolder)) return 0;
         }
-        g_writeThroughs.fetch_add(1);
-        if (syncfs(g_dirFd) != 0) return 0;
+        if (newFolder && writeThroughFolder() != 0) return 0;
     }
     return count;
 }

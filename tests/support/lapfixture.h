@@ -131,6 +131,7 @@ protected:
     void TearDown() override {
         LapOutFra_exit();
         comint_exit();
+        sb_lapstack_forget_power_down(); // a clear still under way writes into no other test's store
         nvdb_close();
         hostclock_setManual(false);
         testsupport::drainSyslog();

@@ -2,16 +2,26 @@
 
 #include "framework/nvram.h"
 #include "framework/syslog.h"
+#include "platform/rtos/rtos.h"
 
+#include <bitset>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 
 namespace {
 
+constexpr int kClearPriority = 200; // below the logging's tasks: the slots wait, the records do not
+constexpr size_t kClearStack = 16000;
+
 struct LapStackState {
     std::mutex lock;
     tLapStack live{};
+    // Slots whose NV copies a clear has still to zero, on its own task: a new outing's start does not
+    // wait for 256 slots each written through. Meanwhile the stack reads them as cleared.
+    std::bitset<LAPSTACK_SLOTS> toClear;
+    SEM_ID clearWake = SEM_ID_NULL;
+    TASK_ID clearTask = TASK_ID_ERROR;
     tLapStack powerDown{};
     bool pdOccurred = false; // Lapstack_pd_occurred
     bool pdValid = false;    // Lapstack_pd_valid
@@ -49,20 +59,55 @@ void writeSlot(const tLapStack& s, int slot) {
     nvram_dbs_write(NV_REC_LAPSTACK_ENTRY, uint32_t(slot), b, sizeof b);
 }
 
-// Every slot, stored together: one write-through of the NV store for each of their two copies, not
-// two for each slot (a new outing at every start rewrote 256 slots before logging began).
-void writeAllSlots(const tLapStack& s) {
-    uint8_t images[LAPSTACK_SLOTS][6];
-    NvramElement elements[LAPSTACK_SLOTS];
-    for (int i = 0; i < LAPSTACK_SLOTS; ++i) {
-        slotImage(s, i, images[i]);
-        elements[i] = NvramElement{NV_REC_LAPSTACK_ENTRY, uint32_t(i), images[i], sizeof images[i]};
-    }
-    nvram_dbs_writeMany(elements, LAPSTACK_SLOTS);
-}
-
 unsigned shown(int bytes) {
     return bytes < 0 ? 0u : unsigned(bytes);
+}
+
+// Zeroes the NV copies of the slots a clear left, one slot at a time, each written through. A slot
+// that reads as zero with both copies whole is left as it is; one found damaged is written anew.
+// The stack's lock is held for one slot at a time: an append waits for at most one, and writes its
+// slot itself.
+void clearTask() {
+    LapStackState& s = st();
+    for (;;) {
+        semTake(s.clearWake, WAIT_FOREVER);
+        for (;;) {
+            std::lock_guard<std::mutex> g(s.lock);
+            if (s.toClear.none()) break;
+            int slot = 0;
+            while (!s.toClear.test(size_t(slot))) ++slot;
+            s.toClear.reset(size_t(slot));
+            static constexpr uint8_t kEmpty[6] = {};
+            uint8_t stored[6] = {1};
+            if (nvram_dbs_read(NV_REC_LAPSTACK_ENTRY, uint32_t(slot), stored, sizeof stored) ==
+                    int(sizeof stored) &&
+                std::memcmp(stored, kEmpty, sizeof stored) == 0)
+                continue;
+            // A store that refuses (full, failing, closed at the end) keeps the rest as they are: they
+            // hold no entry of the stack, and the next clear or look tries again.
+            if (nvram_dbs_write(NV_REC_LAPSTACK_ENTRY, uint32_t(slot), kEmpty, sizeof kEmpty) == 0)
+                s.toClear.reset();
+        }
+    }
+}
+
+// Hands the slots to the clear's task (all of them, or the one given).
+void clearSlotsLater(LapStackState& s, int slot = -1) {
+    if (s.clearTask == TASK_ID_ERROR) {
+        if (!s.clearWake) s.clearWake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+        if (s.clearWake)
+            s.clearTask = taskSpawn("r_lapStackClr", kClearPriority, VX_FP_TASK, kClearStack, clearTask);
+        if (s.clearTask == TASK_ID_ERROR) {
+            // The stack is empty by its counters all the same; its slots keep what they held.
+            SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "sb_lapstack: the task that clears the slots cannot be started");
+            return;
+        }
+    }
+    if (slot < 0)
+        s.toClear.set();
+    else
+        s.toClear.set(size_t(slot));
+    semGive(s.clearWake);
 }
 
 void resetLocked(LapStackState& s) {
@@ -73,7 +118,7 @@ void resetLocked(LapStackState& s) {
     std::memset(&s.live, 0, sizeof s.live);
     // The counters first, on their own: a power cut among the slots leaves an empty stack.
     writeCounters(s.live);
-    writeAllSlots(s.live);
+    clearSlotsLater(s);
 }
 
 // sb_lapstack_check_read: the NV records into memory, repairing an interrupted append.
@@ -90,9 +135,17 @@ void checkReadLocked(LapStackState& s) {
     tLapStack read{};
     read.sequence = uint16_t(c[0] | c[1] << 8);
     read.count = uint16_t(c[2] | c[3] << 8);
+    const int entries = read.count < LAPSTACK_SLOTS ? read.count : LAPSTACK_SLOTS;
     for (int i = 0; i < LAPSTACK_SLOTS; ++i) {
+        if (s.toClear.test(size_t(i))) continue; // cleared, on its way to NV
         uint8_t b[6];
         n = nvram_dbs_read(NV_REC_LAPSTACK_ENTRY, uint32_t(i), b, sizeof b);
+        if (n != int(sizeof b) && i >= entries) {
+            // No entry of the stack: a clear that a power cut or a kill broke off left it. Written
+            // anew as empty; the stack keeps its entries.
+            clearSlotsLater(s, i);
+            continue;
+        }
         if (n != int(sizeof b)) {
             syslogx(LOG_PRIO_ERR,
                     "sb_lapstack_check_read: error reading lapstack cnt %u, num %u != %u; initializing",
@@ -121,6 +174,7 @@ void appendLocked(LapStackState& s, const tLapStackEntry& entry) {
     ++s.live.sequence;
     writeCounters(s.live);
     s.live.entries[slot] = entry;
+    s.toClear.reset(slot);
     writeSlot(s.live, slot);
     ++s.live.count;
     writeCounters(s.live);
@@ -223,4 +277,11 @@ void sb_lapstack_forget_power_down() {
     std::lock_guard<std::mutex> g(s.lock);
     s.pdOccurred = s.pdValid = false;
     s.entryDue = false;
+    s.toClear.reset();
+}
+
+int sb_lapstack_slots_to_clear() {
+    LapStackState& s = st();
+    std::lock_guard<std::mutex> g(s.lock);
+    return int(s.toClear.count());
 }

@@ -1,7 +1,9 @@
 // The lap stack: the last 256 laps (lap number, lap time, fuel used) for the status blocks, kept in
 // the NV records 1 (sequence and entry count) and 2 (the 256 entry slots) so that it survives a
 // power cycle, and cleared when a new outing begins. Every append and every copy re-reads the NV
-// records first and repairs what a power loss inside an append left behind.
+// records first (a slot whose clear has not reached NV yet reads as cleared) and repairs what a
+// power loss inside an append left behind; a slot beyond the entries that cannot be read (a clear
+// broken off) is written anew as empty, and only an entry that cannot be read clears the stack.
 //
 // Appends come from the command task (lap messages, lap-stack information) and from the status
 // block; copies from the status block. One mutex serialises them all, so interleaved appends never
@@ -42,8 +44,9 @@ void sb_lapstack_add2hist(const tLapStackEntry& entry);
 // power-down copy when it holds data, else from the live stack. Bytes written; 0 below 2 bytes.
 size_t sb_lapstack_get(uint8_t* destination, size_t size);
 // Keeps the stack in the power-down copy when a power-down has occurred and none is held yet, then
-// clears the stack in memory and in NV: the counters first, then the 256 slots stored together (four
-// write-throughs of the NV store in all). Returns 0.
+// clears the stack in memory and in NV: the counters (record 1, both copies written through) before
+// it returns, then the 256 slots on a task of their own, each slot's copies written through (a slot
+// that is zero with both copies whole already is left as it is). Returns 0.
 int sb_lapstack_reset_history();
 // A power-down has occurred: the next clearing keeps the old history for the status blocks.
 void sb_lapstack_power_down();
@@ -55,5 +58,8 @@ void sb_lapstack_expect_entry(uint8_t lap, uint32_t laptime);
 // Adds the noted lap with `fuel`; false (nothing added) when no lap entry is due.
 bool sb_lapstack_add_due_entry(float fuel);
 
-// Host and tests: forgets the power-down, its copy and a due entry.
+// Host and tests: forgets the power-down, its copy, a due entry and the slots a clear has still to
+// write (tests change NV stores).
 void sb_lapstack_forget_power_down();
+// Slots whose clear has not reached NV yet.
+int sb_lapstack_slots_to_clear();

@@ -50,6 +50,7 @@ protected:
         m.lockDataSem = SEM_ID_NULL;
         meas_app_blkstopreq = 0;
         LapOutFra_exit();
+        sb_lapstack_forget_power_down(); // a clear still under way writes into no other test's store
         nvdb_close();
         LogTest::TearDown();
     }

@@ -5,6 +5,8 @@
 
 #include "framework/nvram.h"
 #include "msdcom/network/bc2_internal.h"
+#include "platform/drives/drive_fault.h"
+#include "platform/drives/drive_loss.h"
 
 #include <cmath>
 #include <thread>
@@ -95,6 +97,7 @@ TEST_F(LapStack, PowerLossInsideAnAppendIsRepairedAndCorruptCountersClear) {
     EXPECT_TRUE(lapStack().empty());
     EXPECT_EQ(countContaining(drainSyslog(), "sb_lapstack_check_read: lapstack corrupt, deleting..."), 1);
     EXPECT_EQ(nvCounters(), (std::vector<uint8_t>{0, 0, 0, 0}));
+    ASSERT_TRUE(testsupport::waitUntil([] { return sb_lapstack_slots_to_clear() == 0; }));
     EXPECT_EQ(nvSlot(3), (std::vector<uint8_t>(6, 0)));
 }
 
@@ -123,22 +126,44 @@ TEST_F(LapStack, InterleavedAppendsLeaveConsistentCounters) {
     EXPECT_EQ(countContaining(drainSyslog(), "sb_lapstack_check_read"), 0);
 }
 
-// Every start of a standing car is a new outing, and a new outing clears the lap stack: it costs a
-// few write-throughs of the NV store, not two for each of the 256 slots, and the store holds after
-// a restart what clearing one slot at a time left, every copy whole.
-TEST_F(LapStack, ANewOutingClearsTheStackAtAFewNvWriteThroughs) {
+// Every start of a standing car is a new outing, and a new outing clears the lap stack: the counters
+// before the clear returns, the slots on a task beside it, each written through on its own (never by
+// one write-through of the file system, which some disks answer and write nothing), a slot already
+// empty left as it is. After a power cut on such a disk the store holds what clearing one slot at a
+// time left, every copy whole. A slot beyond the entries found lost whole (a clear broken off) is
+// named once and written anew, and the stack keeps its entries.
+TEST_F(LapStack, ANewOutingClearsTheSlotsBesideTheStartEachWrittenThrough) {
     ASSERT_EQ(LapOutFra_init(), 0);
     LapOutFra_initLapOutCnt(1, 1);
     for (int i = 1; i <= 5; ++i) sb_lapstack_add_entry(uint8_t(i), 100, 1.0f);
+    ASSERT_TRUE(testsupport::waitUntil([] { return sb_lapstack_slots_to_clear() == 0; }));
+    for (int copy = 0; copy < 2; ++copy) ASSERT_EQ(truncate(nvdb_copyPath(2, 200, copy).c_str(), 0), 0);
     drainSyslog();
-    const uint64_t before = nvdb_writeThroughs();
-    sb_lapstack_reset_history();
-    EXPECT_EQ(nvdb_writeThroughs() - before, 4u) << "the counters' two copies, then the slots' two";
-    for (int i = 1; i <= 5; ++i) sb_lapstack_add_entry(uint8_t(i), 100, 1.0f);
-    const uint64_t start = nvdb_writeThroughs();
-    LapOutFra_initLapOutCnt(1, 2);
-    EXPECT_LE(nvdb_writeThroughs() - start, 12u) << "the start with the file counters (NV records 0 and 261)";
+    EXPECT_EQ(lapStack().size(), 5u);
+    ASSERT_TRUE(testsupport::waitUntil([] { return sb_lapstack_slots_to_clear() == 0; }));
+    EXPECT_EQ(nvSlot(200), std::vector<uint8_t>(6, 0)) << "written anew";
+    EXPECT_EQ(lapStack().size(), 5u);
+    std::vector<std::string> log = drainSyslog();
+    EXPECT_EQ(countContaining(log, "record 2 index 200 lost, both copies damaged"), 1);
+    EXPECT_EQ(countContaining(log, "sb_lapstack_check_read"), 0);
 
+    drivefault_clear();
+    for (const char* fault : {"nv:syncfs:1:nothing:0", "nv:sync:1:hold0@r_lapStackClr"}) {
+        DriveFault f;
+        std::string why;
+        ASSERT_TRUE(drivefault_parse(fault, &f, &why)) << why;
+        drivefault_arm(f);
+    }
+    uint64_t before = nvdb_writeThroughs();
+    sb_lapstack_reset_history();
+    EXPECT_TRUE(testsupport::waitUntil([] { return drivefault_holding() == 1; }))
+        << "the clear returned while its task writes the slots";
+    drivefault_release();
+    ASSERT_TRUE(testsupport::waitUntil([] { return sb_lapstack_slots_to_clear() == 0; }));
+    EXPECT_EQ(nvdb_writeThroughs() - before, 2u + 2 * 5) << "the counters, then the five laps' slots";
+
+    driveloss_powerCut();
+    drivefault_clear();
     nvdb_close();
     std::string error;
     ASSERT_TRUE(nvdb_open(nv.path(), &error)) << error;
@@ -151,9 +176,16 @@ TEST_F(LapStack, ANewOutingClearsTheStackAtAFewNvWriteThroughs) {
         EXPECT_TRUE(r.copy[0] == NvdbCopy::Good && r.copy[1] == NvdbCopy::Good) << slot;
     }
     EXPECT_TRUE(lapStack().empty());
+    before = nvdb_writeThroughs();
+    LapOutFra_initLapOutCnt(1, 2);
+    ASSERT_TRUE(testsupport::waitUntil([] { return sb_lapstack_slots_to_clear() == 0; }));
+    EXPECT_LE(nvdb_writeThroughs() - before, 2u + 8)
+        << "the counters, then the file counters (NV records 0 and 261): no slot";
     sb_lapstack_add_entry(9, 100, 0);
     EXPECT_EQ(nvSlot(0)[0], 9);
-    EXPECT_EQ(countContaining(drainSyslog(), "sb_lapstack_check_read"), 0);
+    log = drainSyslog();
+    EXPECT_EQ(countContaining(log, "sb_lapstack_check_read"), 0);
+    EXPECT_EQ(countContaining(log, "record 2 index"), 0);
 }
 
 TEST_F(LapStack, VersionTextsAndTheirTable) {

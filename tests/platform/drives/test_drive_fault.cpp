@@ -7,6 +7,7 @@
 #include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
+#include "platform/drives/drive_store.h"
 
 #include <gtest/gtest.h>
 
@@ -200,6 +201,56 @@ TEST(DriveLoss, APowerCutLosesWhatWasNotWrittenThroughOnEveryDrive) {
     bfs_close(a);
     bfs_close(meas);
     bfs_close(meas2);
+    drivefault_setPowerCut(nullptr);
+    drivefault_clear();
+}
+
+// A store outside the drives (the NV store is "nv:") goes through the seam as a drive: a power cut
+// loses what its file's fsync, its folder's or a syncfs did not cover, and a syncfs that writes
+// nothing (as some FUSE file systems answer it) covers nothing.
+TEST(DriveLoss, AStoresSyncfsThatWritesNothingCoversNothingAtAPowerCut) {
+    TempDir dir;
+    drivefault_clear();
+    drivefault_setPowerCut(countCut);
+    gCuts = 0;
+    drivestore_setFolder("st:", dir.path());
+    const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    const struct {
+        const char* what;
+        const char* syncfs; // "": none; else what the seam makes of it
+        bool fsync;
+        bool kept;
+    } rows[] = {
+        {"its fsync and its folder's", "", true, true},
+        {"a syncfs", "writes", false, true},
+        {"a syncfs that writes nothing", "nothing", false, false},
+        {"no write-through", "", false, false},
+    };
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const std::string name = "s" + std::to_string(i);
+        const int fd = drivestore_open("st:", folder, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644, true);
+        ASSERT_GE(fd, 0) << rows[i].what;
+        ASSERT_EQ(drivestore_write("st:", fd, "abc", 3), 3);
+        if (rows[i].fsync) {
+            EXPECT_EQ(drivestore_fsync("st:", fd), 0);
+            EXPECT_EQ(drivestore_fsyncFolder("st:", folder), 0);
+        }
+        if (*rows[i].syncfs) {
+            if (std::string(rows[i].syncfs) == "nothing") armNext("st:", "syncfs", "nothing");
+            EXPECT_EQ(drivestore_syncfs("st:", fd), 0) << rows[i].what;
+        }
+        EXPECT_EQ(drivestore_close("st:", fd), 0);
+    }
+    EXPECT_EQ(drivefault_calls("st:", DRIVE_OP_SYNCFS), 2u);
+    armNext("st:", "open", "cut");
+    EXPECT_EQ(drivestore_open("st:", folder, "after", O_WRONLY | O_CREAT, 0644, true), -1);
+    EXPECT_EQ(gCuts.load(), 1);
+    for (size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(exists(dir.file("s" + std::to_string(i))), rows[i].kept) << rows[i].what;
+    EXPECT_EQ(readFile(dir.file("s0")), "abc");
+    ::close(folder);
+    drivestore_setFolder("st:", "");
     drivefault_setPowerCut(nullptr);
     drivefault_clear();
 }

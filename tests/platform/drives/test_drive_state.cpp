@@ -1,5 +1,5 @@
 // The drive state file against a writer from outside (the PC's flag, a pulled stick) that replaces
-// it while the process changes it.
+// it, or rewrites it in place, while the process changes or reads it.
 #include "testsupport.h"
 
 #include "platform/drives/drive_state.h"
@@ -11,7 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <poll.h>
 #include <string>
+#include <sys/inotify.h>
 #include <thread>
 #include <unistd.h>
 
@@ -104,4 +107,73 @@ TEST(DriveState, WithoutRenameFlagsNoVersionFromOutsideIsUndoneEither) {
     EXPECT_FALSE(flag(0)) << "the folder was not written through";
     drive_stateTestFailFolderWriteThrough(false);
     drive_stateTestRefuseRenameFlags(false);
+}
+
+// An outside rewrite in place (truncate, then write: `echo 'inserted 0' > usb_meas.drive`) whose
+// write comes only after the process has found the file empty and looked again: the process's change
+// is made on the version written, and a look sees it, not the defaults of the empty file. A file
+// that stays empty is taken as it is after a while.
+TEST(DriveState, AnInPlaceRewriteFromOutsideIsReadOnceWrittenAndNeverLost) {
+    TempDeviceRoot root;
+    const std::string file = drive_stateFile("usb_meas:");
+    DriveState seen;
+    const auto change = [] {
+        return drive_stateUpdate("usb_meas:", [](DriveState& s) {
+            s.setAttr("A0101000.001", 0x21);
+            return true;
+        });
+    };
+    const struct {
+        const char* what;
+        bool look;           // a look of the process, else a change
+        const char* written; // nullptr: the file stays empty
+        bool inserted;
+    } rows[] = {
+        {"a change of the process", false, "inserted 0\n", false},
+        {"a look", true, "inserted 0\n", false},
+        {"a change, the file left empty", false, nullptr, true},
+    };
+    for (const auto& row : rows) {
+        writeFile(file + ".new", "inserted 1\n");
+        ASSERT_EQ(std::rename((file + ".new").c_str(), file.c_str()), 0);
+        ASSERT_TRUE(drive_stateRead("usb_meas:", &seen));
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, file.c_str(), IN_OPEN), 0);
+        const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        std::atomic<bool> returned{false};
+        // The outside writer writes once the process has opened the empty file twice (it waits for
+        // it to be written), or once the process's call has returned.
+        std::thread outside([&] {
+            int opens = 0; // the writer's own open counts too
+            while (!returned.load() && opens < 3) {
+                pollfd p{watch, POLLIN, 0};
+                if (::poll(&p, 1, 10) <= 0) continue;
+                alignas(inotify_event) char buf[4096];
+                const ssize_t n = ::read(watch, buf, sizeof buf);
+                for (ssize_t at = 0; at < n; ++opens)
+                    at += ssize_t(sizeof(inotify_event) + reinterpret_cast<inotify_event*>(buf + at)->len);
+            }
+            const size_t length = row.written ? std::strlen(row.written) : 0;
+            if (length > 0) {
+                EXPECT_EQ(::write(fd, row.written, length), ssize_t(length));
+            }
+            ::close(fd);
+        });
+        EXPECT_TRUE(row.look ? drive_stateRead("usb_meas:", &seen) : change()) << row.what;
+        returned = true;
+        outside.join();
+        ::close(watch);
+        if (row.look) {
+            EXPECT_FALSE(seen.inserted) << "the look took the empty file for the defaults";
+        }
+        ASSERT_TRUE(waitUntil(
+            [&] { return drive_stateRead("usb_meas:", &seen) && seen.inserted == row.inserted; }, 5000))
+            << row.what << ": the stick is " << (seen.inserted ? "in" : "out") << ", file:\n"
+            << readFile(file);
+        if (!row.look) {
+            EXPECT_EQ(seen.attrOf("A0101000.001"), 0x21) << row.what;
+        }
+    }
 }
