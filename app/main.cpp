@@ -106,6 +106,7 @@ bool installSignalHandler(std::string* error) {
 
 void startSignalThread() {
     std::thread([] {
+        taskNameThread("tSignal"); // the signal's line is logged under this name
         // Waits in poll, which a signal interrupts (a read could be restarted under it, and
         // ThreadSanitizer runs a handler at once only in a call it knows to block).
         for (;;) {
@@ -155,6 +156,8 @@ int stderrSeverity() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Named before any other thread exists: every line of the main thread reads "tMain".
+    taskNameThread("tMain");
     if (argc != 2 || !(std::strcmp(argv[1], "0") == 0 || std::strcmp(argv[1], "1") == 0))
         return usage(argv[0]);
     const int index = argv[1][0] - '0';
@@ -355,6 +358,7 @@ int main(int argc, char** argv) {
     // with exit code 3 when a file is not finished then (or the files cannot be looked at).
     static std::atomic<bool> ended{false};
     std::thread([] {
+        taskNameThread("tExitGuard");
         std::this_thread::sleep_for(std::chrono::milliseconds(11300));
         if (ended.load()) return; // the ordered end is on its way out
         // The look takes the store's locks, which a thread hung in a drive may hold: it has 500 ms,
@@ -362,6 +366,7 @@ int main(int argc, char** argv) {
         static std::atomic<int> unfinished{-1};
         static std::atomic<bool> looked{false};
         std::thread([] {
+            taskNameThread("tExitLook");
             unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet() / 10);
             looked = true;
         }).detach();
