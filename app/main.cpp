@@ -341,9 +341,15 @@ int main(int argc, char** argv) {
     postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             logDeadline - std::chrono::steady_clock::now());
-        if (!waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; },
-                     int(std::max<int64_t>(100, left.count()))))
-            syslogx(LOG_PRIO_ERR, "main(): the logger's data are not all on disk");
+        if (waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; },
+                    int(std::max<int64_t>(100, left.count()))))
+            return;
+        // Held in memory only: what is named here is lost at the exit, and the files it belongs to
+        // end on that drive with their last complete record (each named as not finished).
+        for (const std::string& item : meas_app_PreTrigUnwritten())
+            syslogx(LOG_PRIO_ERR,
+                    "main(): the logger's data are not all on disk: %s; they are lost at the exit",
+                    item.c_str());
     });
     postrun_register(PR_DISPLAY, "display", displayJoin); // control stopped; keeps its last picture
     postrun_register(PR_GATEWAY, "measurement gateway", gw_stop);

@@ -27,6 +27,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -193,6 +194,38 @@ TEST(LoggingE2E, AMeasurementThatNoValueReachesSaysWhyOnce) {
         EXPECT_NE(log.substr(line, at - line).find("<148>"), std::string::npos) << log;
         EXPECT_EQ(countOf(log, "another device with our PID"), 0) << log;
     }
+}
+
+// A logging drive that stays full: the file it cannot write is named once, with the reason, however
+// often its writer tries again (once a second, through the shutdown's 10 s too); the shutdown says
+// what was not written and for which drive, and the process ends with exit code 3.
+TEST(LoggingE2E, AFullDriveNamesItsFileOnceAndTheShutdownWhatWasNotWritten) {
+    TempDir root;
+    prepare(root);
+    const std::string counts = root.file("drive-calls.txt");
+    AppProcess dev(root.path(), {INDEX},
+                   {"MSD_DRIVE_FAULT=meas:write:17:ENOSPC:0", "MSD_DRIVE_FAULT_COUNTS=" + counts});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev.logText(), "written on once there is room") > 0; }, 30000))
+        << dev.logText();
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(20000), 3) << dev.logText();
+    const std::string log = dev.logText();
+    const std::string says = "cannot be written: No space left on device";
+    EXPECT_EQ(countOf(log, says), 1) << log;
+    EXPECT_EQ(countOf(log, "BFSWriter::write() - meas:/A0101000.001 " + says), 1) << log;
+    unsigned writes = 0;
+    std::istringstream calls(readFile(counts));
+    for (std::string line; std::getline(calls, line);)
+        if (std::sscanf(line.c_str(), "meas: write %u", &writes) == 1) break;
+    EXPECT_GE(writes, 18u) << "the writer tried again: " << readFile(counts);
+    const std::string lost = "main(): the logger's data are not all on disk: ";
+    ASSERT_EQ(countOf(log, lost), 1) << log;
+    const std::string line = log.substr(log.find(lost), log.find('\n', log.find(lost)) - log.find(lost));
+    EXPECT_NE(line.find(" of m01 for meas:"), std::string::npos) << line;
+    EXPECT_NE(line.find(" were not written (drive full, waits for room); they are lost at the exit"),
+              std::string::npos)
+        << line;
 }
 
 // A read-only file under the name of the next fragment (left by a run whose counters were lost):

@@ -326,8 +326,10 @@ bool BFSWriter::handOver(FileEntry& e) {
     if (n < 0 || size_t(n) != e.buf.size()) {
         // A short write tells why it stopped: want of room is waited for, anything else is not.
         const int error = errno ? errno : ENOSPC;
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::write() - failed to write to file with index (%d)",
-                          e.vfIdx);
+        // Once for each time it stops: a file that waits for room is tried again every second.
+        if (!e.cutBefore)
+            syslogx(LOG_PRIO_ERR, "BFSWriter::write() - %s cannot be written: %s", e.path.c_str(),
+                    std::strerror(error));
         cutBack(e, n < 0 ? 0 : uint64_t(n), error);
         return false;
     }
