@@ -55,7 +55,9 @@ void BFSWriter::taskStartCallback() {
     const int debounce = meas_app_driveAvDebounce(drive_);
     if (debounce < 0) {
         mediaAvailable_.store(false);
-        syslogx(LOG_PRIO_WARNING, "BFSWriter::taskStartCallback() - drive not recognized (%s)", drive_);
+        // A stick that is not in is no fault: its writer begins once one arrives.
+        syslogx(type() == WRITER_USB ? LOG_PRIO_INFO : LOG_PRIO_WARNING,
+                "BFSWriter::taskStartCallback() - drive not recognized (%s)", drive_);
         startDecided_.store(true);
         return;
     }
