@@ -160,25 +160,30 @@ TEST(LoggingE2E, CountedFilesWithStatusBlocksAndTheDeleteFlag) {
 }
 
 // A measurement that no value reaches says why, once, as a warning: its blocks read a device that
-// is not there, or its start waits for the counters of a lap-trigger master that is not there. The
-// two devices share a PID, each in a network namespace of its own: they do not hear each other.
+// is not there, its start waits for the counters of a lap-trigger master that is not there, or its
+// own values do not come back over a device network that is down. The devices share a PID, each in
+// a network namespace of its own: they do not hear each other.
 TEST(LoggingE2E, AMeasurementThatNoValueReachesSaysWhyOnce) {
     const struct {
         uint32_t deviceConfig; // logging active, byte 1 the lap-trigger master
         const char* reads;     // the PID in the top byte of m01's addresses
+        bool loopbackUp;
         const char* says;
     } kCases[] = {
-        {0x001001, "0x30",
+        {0x001001, "0x30", true,
          "m01 has got no value in 10 s: its blocks read PID 0x30, which has sent none (this device is PID "
          "0x10)"},
-        {0x003001, "0x10",
+        {0x003001, "0x10", true,
          "m01 has got no value in 10 s: its start waits for the lap counters of the lap-trigger master, PID "
          "0x30, which has not answered (this device is PID 0x10)"},
+        {0x001001, "0x10", false,
+         "m01 has got no value in 10 s: its blocks read PID 0x10 (this device itself), which has sent "
+         "none\n"},
     };
     std::vector<std::unique_ptr<TempDir>> roots;
     std::vector<std::unique_ptr<AppProcess>> devs;
     for (const auto& c : kCases) {
-        NetNamespace net; // the device stays in it when the test's thread leaves
+        NetNamespace net(c.loopbackUp); // the device stays in it when the test's thread leaves
         if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
         const TempDir& root = *roots.emplace_back(std::make_unique<TempDir>());
         prepare(root, 0, c.deviceConfig);
