@@ -106,6 +106,7 @@ bool installSignalHandler(std::string* error) {
 
 void startSignalThread() {
     std::thread([] {
+        taskNameThread("tSignal"); // the signal's line is logged under this name
         // Waits in poll, which a signal interrupts (a read could be restarted under it, and
         // ThreadSanitizer runs a handler at once only in a call it knows to block).
         for (;;) {
@@ -155,6 +156,8 @@ int stderrSeverity() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Named before any other thread exists: every line of the main thread reads "tMain".
+    taskNameThread("tMain");
     if (argc != 2 || !(std::strcmp(argv[1], "0") == 0 || std::strcmp(argv[1], "1") == 0))
         return usage(argv[0]);
     const int index = argv[1][0] - '0';
@@ -338,9 +341,15 @@ int main(int argc, char** argv) {
     postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             logDeadline - std::chrono::steady_clock::now());
-        if (!waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; },
-                     int(std::max<int64_t>(100, left.count()))))
-            syslogx(LOG_PRIO_ERR, "main(): the logger's data are not all on disk");
+        if (waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; },
+                    int(std::max<int64_t>(100, left.count()))))
+            return;
+        // Held in memory only: what is named here is lost at the exit, and the files it belongs to
+        // end on that drive with their last complete record (each named as not finished).
+        for (const std::string& item : meas_app_PreTrigUnwritten())
+            syslogx(LOG_PRIO_ERR,
+                    "main(): the logger's data are not all on disk: %s; they are lost at the exit",
+                    item.c_str());
     });
     postrun_register(PR_DISPLAY, "display", displayJoin); // control stopped; keeps its last picture
     postrun_register(PR_GATEWAY, "measurement gateway", gw_stop);
@@ -355,6 +364,7 @@ int main(int argc, char** argv) {
     // with exit code 3 when a file is not finished then (or the files cannot be looked at).
     static std::atomic<bool> ended{false};
     std::thread([] {
+        taskNameThread("tExitGuard");
         std::this_thread::sleep_for(std::chrono::milliseconds(11300));
         if (ended.load()) return; // the ordered end is on its way out
         // The look takes the store's locks, which a thread hung in a drive may hold: it has 500 ms,
@@ -362,6 +372,7 @@ int main(int argc, char** argv) {
         static std::atomic<int> unfinished{-1};
         static std::atomic<bool> looked{false};
         std::thread([] {
+            taskNameThread("tExitLook");
             unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet() / 10);
             looked = true;
         }).detach();

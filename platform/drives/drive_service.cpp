@@ -37,6 +37,7 @@ uint32_t dirSizeOf(const char* drive, uint8_t blocks) {
 }
 
 void serve() {
+    taskNameThread("tDriveSvc");
     uint8_t msg[DRIVESVC_FORMAT_MSG];
     while (!gStopping.load()) {
         std::memset(msg, 0, sizeof msg);

@@ -1,5 +1,7 @@
 #include "platform/kernel/shellhost.h"
 
+#include "platform/rtos/rtos.h"
+
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -236,6 +238,7 @@ void acceptAll(Shell& s) {
 // Serves the socket's clients on one task until the stop: accepting, reading, running commands
 // and sending answers never waits for a client.
 void serveLoop() {
+    taskNameThread("tShell"); // the commands run here and log under its name
     Shell& s = shell();
     std::vector<pollfd> fds;
     std::vector<Client*> owners;
@@ -271,6 +274,7 @@ void serveLoop() {
 
 // The terminal: one line at a time, answers written to stdout.
 void stdinLoop() {
+    taskNameThread("tShellTty");
     Shell& s = shell();
     LineSplitter lines;
     char buf[4096];

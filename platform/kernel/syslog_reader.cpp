@@ -111,6 +111,7 @@ void writeOne(Reader& r, const SyslogRecord& rec) {
 }
 
 void loop() {
+    taskNameThread("tLogReader");
     Reader& r = reader();
     SyslogRecord rec;
     while (r.run.load()) {

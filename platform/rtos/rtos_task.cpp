@@ -18,7 +18,6 @@ struct Registry {
     std::mutex mutex;
     std::map<TASK_ID, std::shared_ptr<TaskRec>> tasks;
     TASK_ID nextId = 0x1000;
-    int foreignCount = 0;
 };
 
 Registry& registry() {
@@ -166,20 +165,26 @@ TASK_ID create(const char* name, int priority, int options, size_t stackSize, st
 
 } // namespace
 
+namespace {
+// A thread not made by taskSpawn is registered at its first call: under the name it gave itself
+// (taskNameThread), else as "tHost<id>".
+void registerForeign(const char* name) {
+    auto rec = std::make_shared<TaskRec>();
+    rec->foreign = true;
+    rec->thread = pthread_self();
+    rec->started = true;
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lk(r.mutex);
+    rec->id = r.nextId++;
+    rec->name = name ? name : "tHost" + std::to_string(rec->id);
+    r.tasks[rec->id] = rec;
+    tlSelf.rec = rec;
+}
+} // namespace
+
 TaskRec* self() {
     if (tlSelfGone) return exitRecord();
-    if (!tlSelf.rec) {
-        auto rec = std::make_shared<TaskRec>();
-        rec->foreign = true;
-        rec->thread = pthread_self();
-        rec->started = true;
-        Registry& r = registry();
-        std::lock_guard<std::mutex> lk(r.mutex);
-        rec->id = r.nextId++;
-        rec->name = r.foreignCount++ == 0 ? "tMain" : "tHost" + std::to_string(rec->id);
-        r.tasks[rec->id] = rec;
-        tlSelf.rec = rec;
-    }
+    if (!tlSelf.rec) registerForeign(nullptr);
     return tlSelf.rec.get();
 }
 
@@ -251,6 +256,12 @@ STATUS taskDelay(_Vx_ticks_t ticks) {
     }
     waitTicks(
         lk, cv, place, ticks, [] { return false; }, true);
+    return OK;
+}
+
+STATUS taskNameThread(const char* name) {
+    if (!name || !*name || tlSelfGone || tlSelf.rec) return ERROR;
+    registerForeign(name);
     return OK;
 }
 

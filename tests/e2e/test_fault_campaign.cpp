@@ -44,7 +44,7 @@
 // (c) the walk beside logging, (d) from the start on the other drive, (e) only whole files
 // finished, (f) no stale piece, (k) logging after a command, (l) every answer in time.
 // CI runs a few runs; MSD_FAULT_CAMPAIGN=all runs 80, MSD_FAULT_CAMPAIGN_FAULTS="meas:open:26:EIO|..."
-// the runs of those faults (see the README).
+// the runs of those faults (see docs/tests.md).
 #include "app_process.h"
 #include "caldataset.h"
 #include "campaign.h"

@@ -83,9 +83,15 @@ TEST(Lifecycle, SigtermIsAnOrderedShutdown) {
             app.signal(SIGTERM);
         }
         ASSERT_EQ(app.waitExit(), 0) << app.stderrText();
-        expectOrderedShutdown(app.logText());
-        EXPECT_NE(app.logText().find("main(): signal 15, starting post-run"), std::string::npos);
-        EXPECT_NE(app.logText().find("application 1 starting, PID 17, address 127.0.0.2"), std::string::npos);
+        const std::string log = app.logText();
+        expectOrderedShutdown(log);
+        // Each line names its thread, the same in every run: no thread of the process is unnamed.
+        EXPECT_NE(log.find(" tSignal app1: main(): signal 15, starting post-run"), std::string::npos) << log;
+        EXPECT_NE(log.find(" tMain app1: main(): application 1 starting, PID 17, address 127.0.0.2"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find(" tMain app1: main(): exit 0"), std::string::npos) << log;
+        EXPECT_EQ(countOf(log, " tHost"), 0) << log;
     }
 }
 

@@ -27,6 +27,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -142,6 +143,12 @@ TEST(LoggingE2E, CountedFilesWithStatusBlocksAndTheDeleteFlag) {
 
     dev->signal(SIGTERM);
     ASSERT_EQ(dev->waitExit(), 0) << dev->stderrText();
+    // No stick in at the start is no fault: said at information level.
+    const std::string log = dev->logText();
+    const size_t noStick = log.find("BFSWriter::taskStartCallback() - drive not recognized (usb_meas:)");
+    ASSERT_NE(noStick, std::string::npos) << log;
+    const size_t line = log.rfind('\n', noStick) + 1;
+    EXPECT_NE(log.substr(line, noStick - line).find(" <150> "), std::string::npos) << log.substr(line, 200);
     for (const auto& e : std::filesystem::directory_iterator(root.file("meas"))) {
         const std::string name = e.path().filename().string();
         if (name.rfind("A01", 0) != 0 || name == "A0108000.001") continue;
@@ -153,25 +160,30 @@ TEST(LoggingE2E, CountedFilesWithStatusBlocksAndTheDeleteFlag) {
 }
 
 // A measurement that no value reaches says why, once, as a warning: its blocks read a device that
-// is not there, or its start waits for the counters of a lap-trigger master that is not there. The
-// two devices share a PID, each in a network namespace of its own: they do not hear each other.
+// is not there, its start waits for the counters of a lap-trigger master that is not there, or its
+// own values do not come back over a device network that is down. The devices share a PID, each in
+// a network namespace of its own: they do not hear each other.
 TEST(LoggingE2E, AMeasurementThatNoValueReachesSaysWhyOnce) {
     const struct {
         uint32_t deviceConfig; // logging active, byte 1 the lap-trigger master
         const char* reads;     // the PID in the top byte of m01's addresses
+        bool loopbackUp;
         const char* says;
     } kCases[] = {
-        {0x001001, "0x30",
+        {0x001001, "0x30", true,
          "m01 has got no value in 10 s: its blocks read PID 0x30, which has sent none (this device is PID "
          "0x10)"},
-        {0x003001, "0x10",
+        {0x003001, "0x10", true,
          "m01 has got no value in 10 s: its start waits for the lap counters of the lap-trigger master, PID "
          "0x30, which has not answered (this device is PID 0x10)"},
+        {0x001001, "0x10", false,
+         "m01 has got no value in 10 s: its blocks read PID 0x10 (this device itself), which has sent "
+         "none\n"},
     };
     std::vector<std::unique_ptr<TempDir>> roots;
     std::vector<std::unique_ptr<AppProcess>> devs;
     for (const auto& c : kCases) {
-        NetNamespace net; // the device stays in it when the test's thread leaves
+        NetNamespace net(c.loopbackUp); // the device stays in it when the test's thread leaves
         if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
         const TempDir& root = *roots.emplace_back(std::make_unique<TempDir>());
         prepare(root, 0, c.deviceConfig);
@@ -193,6 +205,38 @@ TEST(LoggingE2E, AMeasurementThatNoValueReachesSaysWhyOnce) {
         EXPECT_NE(log.substr(line, at - line).find("<148>"), std::string::npos) << log;
         EXPECT_EQ(countOf(log, "another device with our PID"), 0) << log;
     }
+}
+
+// A logging drive that stays full: the file it cannot write is named once, with the reason, however
+// often its writer tries again (once a second, through the shutdown's 10 s too); the shutdown says
+// what was not written and for which drive, and the process ends with exit code 3.
+TEST(LoggingE2E, AFullDriveNamesItsFileOnceAndTheShutdownWhatWasNotWritten) {
+    TempDir root;
+    prepare(root);
+    const std::string counts = root.file("drive-calls.txt");
+    AppProcess dev(root.path(), {INDEX},
+                   {"MSD_DRIVE_FAULT=meas:write:17:ENOSPC:0", "MSD_DRIVE_FAULT_COUNTS=" + counts});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev.logText(), "written on once there is room") > 0; }, 30000))
+        << dev.logText();
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(20000), 3) << dev.logText();
+    const std::string log = dev.logText();
+    const std::string says = "cannot be written: No space left on device";
+    EXPECT_EQ(countOf(log, says), 1) << log;
+    EXPECT_EQ(countOf(log, "BFSWriter::write() - meas:/A0101000.001 " + says), 1) << log;
+    unsigned writes = 0;
+    std::istringstream calls(readFile(counts));
+    for (std::string line; std::getline(calls, line);)
+        if (std::sscanf(line.c_str(), "meas: write %u", &writes) == 1) break;
+    EXPECT_GE(writes, 18u) << "the writer tried again: " << readFile(counts);
+    const std::string lost = "main(): the logger's data are not all on disk: ";
+    ASSERT_EQ(countOf(log, lost), 1) << log;
+    const std::string line = log.substr(log.find(lost), log.find('\n', log.find(lost)) - log.find(lost));
+    EXPECT_NE(line.find(" of m01 for meas:"), std::string::npos) << line;
+    EXPECT_NE(line.find(" were not written (drive full, waits for room); they are lost at the exit"),
+              std::string::npos)
+        << line;
 }
 
 // A read-only file under the name of the next fragment (left by a run whose counters were lost):

@@ -364,6 +364,10 @@ TEST_P(RemoteTableE2E, EachCommandLeavesTheStateTheTableSays) {
         row(lane.state, x);
         if (HasFatalFailure()) break;
     }
+    // The destroy answered at its bound says when it answered.
+    if (lane.state == State::Teardown) {
+        EXPECT_GE(count("not whole 11.5 s after the request, when it is answered"), 1) << lastLines(60);
+    }
     // A close that outlasts the shutdown's bound would leave its file to the fault: logging ends
     // first, its files whole.
     if (!HasFatalFailure() && lane.fault == kSlowClose && state_ == Logging::Running) {

@@ -60,7 +60,7 @@ std::vector<std::string> saidFinished(const std::string& log);
 // same piece as long as its inode is.
 std::map<std::string, uint64_t> partFiles(const std::string& dir);
 
-// The logging's state as the PC's commands leave it (the README's remote-control table).
+// The logging's state as the PC's commands leave it (the remote-control table, docs/logging.md).
 enum class Logging { Running, Stopped, Destroyed };
 const char* nameOf(Logging state);
 // The requests the listener answers: 0xE1, 0xE0, 0xD1 (a stop, a destroy, a flash request) and

@@ -342,17 +342,23 @@ void meas_app_check_silence() {
                     i + 1, unsigned(cfg_system.ltmPid), unsigned(app_pid));
             continue;
         }
+        // The device's own values come to its logging over the device network too: the device itself
+        // is then named as a sender that has sent none.
         std::string list;
         int count = 0;
+        bool own = false;
         for (unsigned pid = 1; pid < 64; ++pid) {
             if (!((pids >> pid) & 1)) continue;
-            char one[8];
-            std::snprintf(one, sizeof one, "0x%X", pid);
+            char one[32];
+            std::snprintf(one, sizeof one, "0x%X%s", pid, pid == app_pid ? " (this device itself)" : "");
+            own = own || pid == app_pid;
             list += (count++ ? ", " : "") + std::string(one);
         }
+        char device[32] = "";
+        if (!own) std::snprintf(device, sizeof device, " (this device is PID 0x%X)", unsigned(app_pid));
         syslogx(LOG_PRIO_WARNING,
                 "meas_app_check_silence(): m0%d has got no value in 10 s: its blocks read PID%s %s, which %s "
-                "sent none (this device is PID 0x%X)",
-                i + 1, count > 1 ? "s" : "", list.c_str(), count > 1 ? "have" : "has", unsigned(app_pid));
+                "sent none%s",
+                i + 1, count > 1 ? "s" : "", list.c_str(), count > 1 ? "have" : "has", device);
     }
 }

@@ -143,9 +143,12 @@ int MeasAppStore_FilesWait::poll() {
     }
     if (ageTicks() < kAnswerTicks) return 0;
     const std::string waits = waitsFor();
-    result_ = evaluate(nullptr, true,
-                       "not whole 12 s after the request (written on: one that ends whole counts as "
-                       "whole)");
+    char why[112];
+    std::snprintf(why, sizeof why,
+                  "not whole %.1f s after the request, when it is answered (written on: one that ends "
+                  "whole counts as whole)",
+                  kAnswerTicks / 10000.0);
+    result_ = evaluate(nullptr, true, why);
     if (result_ == 0) result_ = -1;
     if (!waits.empty()) syslogx(LOG_PRIO_ERR, "%s: answers without files: %s", who_, waits.c_str());
     return result_;

@@ -334,6 +334,18 @@ int meas_app_PreTrigIsOfflineDataFlushed() {
     return 1;
 }
 
+std::vector<std::string> meas_app_PreTrigUnwritten() {
+    std::vector<std::string> items;
+    if (Pretrigger::leftBehindBusy())
+        items.push_back(
+            "a record of a store that has ended was not written: its writer was dropped while its "
+            "drive hung");
+    ScopeLock guard(storesLock(), "meas_app_PreTrigUnwritten");
+    for (Pretrigger* p : gStores)
+        if (p) p->unwritten(&items);
+    return items;
+}
+
 void meas_app_PreTrigMeasStop(int spareTelemetry) {
     ScopeLock guard(storesLock(), "meas_app_PreTrigMeasStop");
     for (int i = 0; i < kMeasCount; ++i) {

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct MEASConfiguration;
 
@@ -170,6 +171,10 @@ void meas_app_PreTrigFlushDir(void* handle);
 // 1 when every drive and USB writer of every measurement with a store has written and flushed
 // everything queued (and when no store exists); else 0.
 int meas_app_PreTrigIsOfflineDataFlushed();
+// What that finds not written yet, one item per writer: the records and bytes of a measurement
+// for a drive, and whether its writer waits for room or a call of its drive has not returned.
+// Empty when nothing is left.
+std::vector<std::string> meas_app_PreTrigUnwritten();
 // Where a file closed towards the writers stands on its drives: 0 a writer of it has yet to close
 // it (the drives it waits for into `waitsFor`, which may be null; `handle` names them), 1 closed
 // whole on every drive it is written to (a copy of it made on the stick counts as the stick's), -1

@@ -177,6 +177,43 @@ bool Backend::isOfflineDataFlushed() {
     return true;
 }
 
+void Backend::unwritten(std::vector<std::string>* items) {
+    ScopeLock guard(*this, "Backend::unwritten");
+    for (int i = 0; i < kMaxWriters; ++i) {
+        Writer* w = writers_[i];
+        Iterator<Action>* it = iters_[i];
+        if (!w || !(w->type() & WRITER_FILES) || !it || !it->valid()) continue;
+        // The entries after the one it stands on, and that one while it still has it in hand: none
+        // of them is cut while the list's lock is held.
+        Node<Action>* n = it->current();
+        if (!(n && w->busy())) n = n ? n->next.load(std::memory_order_acquire) : headNode();
+        uint32_t records = 0;
+        uint64_t bytes = 0;
+        for (; n; n = n->next.load(std::memory_order_acquire)) {
+            if (!n->item || n->item->dataSize() == 0) continue;
+            ++records;
+            bytes += n->item->dataSize();
+        }
+        const bool held = w->hasUnflushedData(); // taken, not handed to the drive yet
+        if (records == 0 && !held) continue;
+        char item[160];
+        if (records)
+            std::snprintf(item, sizeof item, "%u records (%llu bytes) of m0%d for %s%s were not written",
+                          unsigned(records), (unsigned long long)bytes, measIdx_ + 1, w->drive(),
+                          held ? ", and those its writer held," : "");
+        else
+            std::snprintf(item, sizeof item, "the records its writer held of m0%d for %s were not written",
+                          measIdx_ + 1, w->drive());
+        std::string one = item;
+        const uint32_t inCall = w->inCallMs();
+        if (w->stalled())
+            one += " (drive full, waits for room)";
+        else if (inCall >= 1000)
+            one += " (a call of its drive has not returned for " + std::to_string(inCall / 1000) + " s)";
+        items->push_back(one);
+    }
+}
+
 bool Backend::getWriterQueueCnt(Writer& writer, uint32_t* count) {
     ScopeLock guard(*this, "Backend::getWriterQueueCnt");
     const uint8_t id = writer.getID();

@@ -9,6 +9,7 @@
 #include "logging/store/store_runnable.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace measure::store {
@@ -43,6 +44,9 @@ public:
     Action* next(Writer& writer, uint32_t* seq = nullptr);
     bool iterSkip(Writer& writer, IteratorNodeSkip* skip);
     bool isOfflineDataFlushed();
+    // What its file writers have not written yet, one item per writer: "57 records (11904 bytes) of
+    // m01 for meas: were not written (drive full, waits for room)".
+    void unwritten(std::vector<std::string>* items);
     bool getWriterQueueCnt(Writer& writer, uint32_t* count);
     int measIdx() const { return measIdx_; }
     int writerCount();

@@ -55,7 +55,9 @@ void BFSWriter::taskStartCallback() {
     const int debounce = meas_app_driveAvDebounce(drive_);
     if (debounce < 0) {
         mediaAvailable_.store(false);
-        syslogx(LOG_PRIO_WARNING, "BFSWriter::taskStartCallback() - drive not recognized (%s)", drive_);
+        // A stick that is not in is no fault: its writer begins once one arrives.
+        syslogx(type() == WRITER_USB ? LOG_PRIO_INFO : LOG_PRIO_WARNING,
+                "BFSWriter::taskStartCallback() - drive not recognized (%s)", drive_);
         startDecided_.store(true);
         return;
     }
@@ -326,8 +328,10 @@ bool BFSWriter::handOver(FileEntry& e) {
     if (n < 0 || size_t(n) != e.buf.size()) {
         // A short write tells why it stopped: want of room is waited for, anything else is not.
         const int error = errno ? errno : ENOSPC;
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter::write() - failed to write to file with index (%d)",
-                          e.vfIdx);
+        // Once for each time it stops: a file that waits for room is tried again every second.
+        if (!e.cutBefore)
+            syslogx(LOG_PRIO_ERR, "BFSWriter::write() - %s cannot be written: %s", e.path.c_str(),
+                    std::strerror(error));
         cutBack(e, n < 0 ? 0 : uint64_t(n), error);
         return false;
     }

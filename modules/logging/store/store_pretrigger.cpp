@@ -173,6 +173,19 @@ bool Pretrigger::isOfflineDataFlushed() {
     return !backend_ || backend_->isOfflineDataFlushed();
 }
 
+void Pretrigger::unwritten(std::vector<std::string>* items) {
+    const std::string of = " of m0" + std::to_string(measIdx_ + 1) + " for ";
+    for (Writer* w : writers_) {
+        if (!w->hasTask()) continue;
+        if (!w->startDecided())
+            items->push_back("the records" + of + w->drive() + " were not written: its writer had not begun");
+        else if (w->busy() && w->getID() == kNoWriterId)
+            items->push_back("a record" + of + w->drive() +
+                             " was not written: its writer was dropped while its drive hung");
+    }
+    if (backend_) backend_->unwritten(items);
+}
+
 uint32_t Pretrigger::stalledWriters(uint32_t bits, uint32_t ticks) {
     const uint32_t now = time_getTimestamp();
     uint32_t stalled = 0;

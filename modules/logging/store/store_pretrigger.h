@@ -103,6 +103,8 @@ public:
     void adoptWriter(Writer* writer);
     // Every writer has written and flushed everything queued; a writer still starting has not.
     bool isOfflineDataFlushed();
+    // What isOfflineDataFlushed finds not written, one item per writer (Backend::unwritten).
+    void unwritten(std::vector<std::string>* items);
     // A writer left behind by a store it hung in still has an action in hand.
     static bool leftBehindBusy();
     // The drives of the writers among `bits` (writer bits of this measurement), for messages; with
