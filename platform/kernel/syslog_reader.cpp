@@ -1,5 +1,6 @@
 #include "platform/kernel/syslogq.h"
 
+#include "platform/kernel/syslog_guard.h"
 #include "platform/rtos/hostclock.h"
 #include "platform/rtos/rtos.h"
 
@@ -13,8 +14,12 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
+
+std::string formatLine(int priority, uint32_t timeSec, const char* tag, const char* origin,
+                       const char* message);
 
 struct Reader {
     std::mutex m;
@@ -27,11 +32,18 @@ struct Reader {
     int lostErrno = 0;
     int stderrMax = 6;
     MSG_Q_ID queue = MSG_Q_ID_NULL;
+    SyslogFloodGuard guard;
+    std::vector<SyslogFloodGuard::Count> counts;
+    std::string origin; // of the session's records
 };
 
 Reader& reader() {
     static auto* r = new Reader;
     return *r;
+}
+
+uint64_t nowMs() {
+    return hostclock_nowNs() / 1000000ULL;
 }
 
 int openLog(const std::string& path) {
@@ -76,30 +88,28 @@ int appendWhole(Reader& r, const std::string& text) {
     return err;
 }
 
-std::string withNewline(const SyslogRecord& rec) {
-    return syslogreader_format(rec) + "\n";
+void mirror(const Reader& r, int priority, const std::string& line) {
+    if ((priority & 7) <= r.stderrMax) std::fprintf(stderr, "%s", line.c_str());
 }
 
-void mirror(const Reader& r, const SyslogRecord& rec) {
-    if ((rec.priority & 7) <= r.stderrMax) std::fprintf(stderr, "%s", withNewline(rec).c_str());
-}
-
-void writeOne(Reader& r, const SyslogRecord& rec) {
+// Writes one line (with its newline) to the file, and up to the chosen severity to stderr.
+void writeLine(Reader& r, int priority, uint32_t timeSec, const std::string& line) {
     if (!r.path.empty()) {
-        std::string text = withNewline(rec);
-        SyslogRecord note = rec;
+        std::string text = line;
+        std::string note;
         if (r.lost > 0) {
             // The count of the lines missing goes in with the first line that fits again.
-            note.priority = SYSLOG_READER_PRIORITY;
-            std::snprintf(note.tag, sizeof(note.tag), "logreader");
-            std::snprintf(note.message, sizeof(note.message), "log reader: %llu lines not written (%s)",
-                          static_cast<unsigned long long>(r.lost), std::strerror(r.lostErrno));
-            text = withNewline(note) + text;
+            const std::string message = "log reader: " + std::to_string(r.lost) + " lines not written (" +
+                                        std::strerror(r.lostErrno) + ")";
+            note =
+                formatLine(SYSLOG_READER_PRIORITY, timeSec, "logreader", r.origin.c_str(), message.c_str()) +
+                "\n";
+            text = note + text;
         }
         const int err = appendWhole(r, text);
         if (err == 0 && r.lost > 0) {
             r.lost = 0;
-            mirror(r, note);
+            mirror(r, SYSLOG_READER_PRIORITY, note);
         } else if (err != 0 && r.lost++ == 0) {
             r.lostErrno = err;
             std::fprintf(stderr,
@@ -107,7 +117,27 @@ void writeOne(Reader& r, const SyslogRecord& rec) {
                          r.path.c_str(), std::strerror(err));
         }
     }
-    mirror(r, rec);
+    mirror(r, priority, line);
+}
+
+void writeCounts(Reader& r, uint64_t now, bool all) {
+    r.counts.clear();
+    r.guard.due(now, &r.counts, all);
+    for (const auto& c : r.counts) {
+        SyslogRecord tagged = c.last; // the fields may lack their terminators in a damaged record
+        tagged.tag[sizeof(tagged.tag) - 1] = '\0';
+        tagged.origin[sizeof(tagged.origin) - 1] = '\0';
+        writeLine(r, int(c.last.priority), c.last.timeSec,
+                  formatLine(int(c.last.priority), c.last.timeSec, tagged.tag, tagged.origin,
+                             SyslogFloodGuard::countMessage(c).c_str()) +
+                      "\n");
+    }
+}
+
+void writeOne(Reader& r, const SyslogRecord& rec) {
+    if (r.origin.empty()) r.origin.assign(rec.origin, strnlen(rec.origin, sizeof(rec.origin)));
+    if (r.guard.admit(rec, nowMs()))
+        writeLine(r, int(rec.priority), rec.timeSec, syslogreader_format(rec) + "\n");
 }
 
 void loop() {
@@ -116,8 +146,10 @@ void loop() {
     while (r.run.load()) {
         const ssize_t n = msgQReceive(r.queue, &rec, sizeof(rec), 100);
         if (n == ssize_t(sizeof(rec))) writeOne(r, rec);
+        writeCounts(r, nowMs(), false);
     }
     while (msgQReceive(r.queue, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec))) writeOne(r, rec);
+    writeCounts(r, nowMs(), true);
 }
 
 } // namespace
@@ -187,6 +219,8 @@ bool syslogreader_start(const std::string& logFile, int stderrMaxSeverity, std::
     }
     r.lost = 0;
     r.stderrMax = stderrMaxSeverity;
+    r.guard = SyslogFloodGuard();
+    r.origin.clear();
     r.run.store(true);
     r.thread = std::thread(loop);
     return true;

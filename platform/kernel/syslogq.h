@@ -6,6 +6,9 @@
 // "<file>.1" (replacing the older one). A line is written whole or not at all; lines that cannot
 // be written (a full disk) are counted, the first failure of a run is reported on stderr, and once
 // a line fits again the count goes into the log ahead of it.
+//
+// Every record passes the flood guard (syslog_guard.h) first: one text is written at most a few
+// times a second, its repetitions beyond that as a count.
 #pragma once
 
 #include <cstdint>
