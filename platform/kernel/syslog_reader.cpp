@@ -4,6 +4,7 @@
 #include "platform/rtos/hostclock.h"
 #include "platform/rtos/rtos.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -34,13 +35,20 @@ struct Reader {
     MSG_Q_ID queue = MSG_Q_ID_NULL;
     SyslogFloodGuard guard;
     std::vector<SyslogFloodGuard::Count> counts;
-    std::string origin; // of the session's records
+    // The session's first lines, written again at the top of each new file.
+    std::string head;
+    size_t headLines = 0;
+    bool headOpen = true;
+    bool headDue = false; // the current file does not begin with them yet
+    std::string origin;   // of the session's records
 };
 
 Reader& reader() {
     static auto* r = new Reader;
     return *r;
 }
+
+constexpr int kHeadPriority = 150; // the line that names the kept head: information
 
 uint64_t nowMs() {
     return hostclock_nowNs() / 1000000ULL;
@@ -52,6 +60,7 @@ int openLog(const std::string& path) {
 
 // The current file goes to "<file>.1" (replacing the older one) and a new file begins.
 void rotate(Reader& r) {
+    r.headDue = true;
     if (::rename(r.path.c_str(), (r.path + ".1").c_str()) != 0) {
         // Without the older file the bound still holds: this one starts again.
         if (::ftruncate(r.fd, 0) == 0) return;
@@ -62,8 +71,16 @@ void rotate(Reader& r) {
     r.fd = fd;
 }
 
-// Appends `text` whole or not at all; 0 or the errno of the failure.
-int appendWhole(Reader& r, const std::string& text) {
+// The kept head as it begins a new file: a line that names it, then its lines.
+std::string headBlock(const Reader& r, uint32_t timeSec) {
+    if (r.headLines == 0) return {};
+    const std::string note = "log reader: the next " + std::to_string(r.headLines) +
+                             " lines are the first of this session, kept over the rotation of the log";
+    return formatLine(kHeadPriority, timeSec, "logreader", r.origin.c_str(), note.c_str()) + "\n" + r.head;
+}
+
+// Appends `text` (lines of time `timeSec`) whole or not at all; 0 or the errno of the failure.
+int appendWhole(Reader& r, uint32_t timeSec, std::string text) {
     if (r.fd < 0) r.fd = openLog(r.path);
     if (r.fd < 0) return errno;
     struct stat st {};
@@ -72,6 +89,8 @@ int appendWhole(Reader& r, const std::string& text) {
         rotate(r);
         if (::fstat(r.fd, &st) != 0) return errno;
     }
+    const bool withHead = r.headDue && st.st_size == 0;
+    if (withHead) text = headBlock(r, timeSec) + text;
     size_t done = 0;
     int err = 0;
     while (done < text.size()) {
@@ -85,6 +104,7 @@ int appendWhole(Reader& r, const std::string& text) {
     }
     // A line cut short by a full disk is taken back, so the next one never runs into it.
     if (err && done > 0 && ::ftruncate(r.fd, st.st_size) != 0) err = errno;
+    if (withHead && err == 0) r.headDue = false;
     return err;
 }
 
@@ -106,7 +126,7 @@ void writeLine(Reader& r, int priority, uint32_t timeSec, const std::string& lin
                 "\n";
             text = note + text;
         }
-        const int err = appendWhole(r, text);
+        const int err = appendWhole(r, timeSec, text);
         if (err == 0 && r.lost > 0) {
             r.lost = 0;
             mirror(r, SYSLOG_READER_PRIORITY, note);
@@ -115,6 +135,16 @@ void writeLine(Reader& r, int priority, uint32_t timeSec, const std::string& lin
             std::fprintf(stderr,
                          "log reader: cannot write '%s' (%s); lines are counted until it works again\n",
                          r.path.c_str(), std::strerror(err));
+        }
+        // The session's first lines, as long as they are not ended and fit the bound.
+        if (r.headOpen) {
+            const uint64_t max = std::min<uint64_t>(SYSLOG_HEAD_MAX, r.fileMax.load() / 4);
+            if (r.head.size() + line.size() <= max) {
+                r.head += line;
+                ++r.headLines;
+            } else {
+                r.headOpen = false;
+            }
         }
     }
     mirror(r, priority, line);
@@ -138,6 +168,7 @@ void writeOne(Reader& r, const SyslogRecord& rec) {
     if (r.origin.empty()) r.origin.assign(rec.origin, strnlen(rec.origin, sizeof(rec.origin)));
     if (r.guard.admit(rec, nowMs()))
         writeLine(r, int(rec.priority), rec.timeSec, syslogreader_format(rec) + "\n");
+    if (rec.flags & SYSLOG_HEAD_END) r.headOpen = false;
 }
 
 void loop() {
@@ -220,6 +251,10 @@ bool syslogreader_start(const std::string& logFile, int stderrMaxSeverity, std::
     r.lost = 0;
     r.stderrMax = stderrMaxSeverity;
     r.guard = SyslogFloodGuard();
+    r.head.clear();
+    r.headLines = 0;
+    r.headOpen = true;
+    r.headDue = false;
     r.origin.clear();
     r.run.store(true);
     r.thread = std::thread(loop);

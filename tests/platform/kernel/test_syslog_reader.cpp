@@ -1,4 +1,5 @@
-// The log reader's file: its size bound, lines on a full disk, and the flood guard.
+// The log reader's file: its size bound, the session's first lines kept over its rotation, lines
+// on a full disk, and the flood guard.
 #include "platform/kernel/syslog_guard.h"
 #include "platform/kernel/syslogq.h"
 #include "platform/rtos/rtos.h"
@@ -25,18 +26,20 @@ namespace {
 constexpr uint32_t kWhen = 1700000000u;
 constexpr const char* kWhenText = "2023-11-14 22:13:20"; // kWhen as the reader writes it
 
-SyslogRecord record(const std::string& message, int priority = 151, const char* task = "tTest") {
+SyslogRecord record(const std::string& message, int priority = 151, const char* task = "tTest",
+                    uint32_t flags = 0) {
     SyslogRecord rec{};
     rec.priority = priority;
     rec.timeSec = kWhen;
+    rec.flags = flags;
     std::snprintf(rec.tag, sizeof(rec.tag), "1234 %s", task);
     std::snprintf(rec.origin, sizeof(rec.origin), "app0");
     std::snprintf(rec.message, sizeof(rec.message), "%s", message.c_str());
     return rec;
 }
 
-void post(const std::string& message, int priority = 151, const char* task = "tTest") {
-    const SyslogRecord rec = record(message, priority, task);
+void post(const std::string& message, int priority = 151, const char* task = "tTest", uint32_t flags = 0) {
+    const SyslogRecord rec = record(message, priority, task, flags);
     MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
     ASSERT_EQ(msgQSend(q, &rec, sizeof(rec), WAIT_FOREVER, MSG_PRI_NORMAL), OK);
 }
@@ -94,28 +97,60 @@ private:
 
 } // namespace
 
-TEST(SyslogReader, TheFileIsBoundedAndOneOlderFileKept) {
-    testsupport::TempDir dir;
-    const std::string file = dir.file("syslog-0.log");
-    std::string err;
-    ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
-    syslogreader_setFileMax(4096);
-    for (int i = 0; i < 200; ++i) post(nth("line", i));
-    syslogreader_stop();
-    syslogreader_setFileMax(SYSLOG_FILE_MAX_DEFAULT);
+// Each new file begins with the session's first lines: up to the record marked as their end, or
+// as many as fit in a quarter of the bound.
+TEST(SyslogReader, TheFileIsBoundedOneOlderFileKeptAndEachBeginsWithTheSessionsFirstLines) {
+    constexpr size_t kMax = 4096;
+    for (const int markedAt : {2, -1}) {
+        SCOPED_TRACE("head ended at line " + std::to_string(markedAt));
+        testsupport::TempDir dir;
+        const std::string file = dir.file("syslog-0.log");
+        std::string err;
+        ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
+        syslogreader_setFileMax(kMax);
+        for (int i = 0; i < 200; ++i) post(nth("line", i), 151, "tTest", i == markedAt ? SYSLOG_HEAD_END : 0);
+        syslogreader_stop();
+        syslogreader_setFileMax(SYSLOG_FILE_MAX_DEFAULT);
 
-    const std::string current = readFile(file), older = readFile(file + ".1");
-    EXPECT_LE(current.size(), 4096u);
-    EXPECT_LE(older.size(), 4096u);
-    EXPECT_GT(older.size(), 4096u - 200) << "a file is moved only when the next line does not fit";
-    expectWholeLines(current);
-    expectWholeLines(older);
-    // The two files hold the newest lines without a gap between them.
-    const auto a = linesOf(older), b = linesOf(current);
-    ASSERT_FALSE(a.empty());
-    ASSERT_FALSE(b.empty());
-    EXPECT_EQ(numberIn(b.back(), "line"), 199);
-    EXPECT_EQ(numberIn(b.front(), "line"), numberIn(a.back(), "line") + 1) << a.back() << "\n" << b.front();
+        const std::string current = readFile(file), older = readFile(file + ".1");
+        EXPECT_LE(current.size(), kMax);
+        EXPECT_LE(older.size(), kMax);
+        EXPECT_GT(older.size(), kMax - 200) << "a file is moved only when the next line does not fit";
+        expectWholeLines(current);
+        expectWholeLines(older);
+        auto a = linesOf(older), b = linesOf(current);
+        // The session's first lines, after a line that names them, in both files (moved more than
+        // once); in the second case as many as fit in a quarter of the bound.
+        size_t headLines = 0;
+        for (auto* lines : {&a, &b}) {
+            ASSERT_FALSE(lines->empty());
+            const std::string& note = lines->front();
+            const size_t at = note.find("<150> logreader app0: log reader: the next ");
+            ASSERT_NE(at, std::string::npos) << note;
+            headLines = size_t(std::stoul(note.substr(at + 43)));
+            EXPECT_NE(note.find(" lines are the first of this session, kept over the rotation of the log"),
+                      std::string::npos)
+                << note;
+            ASSERT_GT(lines->size(), headLines + 1);
+            size_t bytes = 0;
+            for (size_t i = 0; i < headLines; ++i) {
+                EXPECT_EQ(numberIn((*lines)[i + 1], "line"), int(i)) << (*lines)[i + 1];
+                bytes += (*lines)[i + 1].size() + 1;
+            }
+            if (markedAt >= 0)
+                EXPECT_EQ(headLines, size_t(markedAt + 1));
+            else
+                EXPECT_TRUE(bytes <= kMax / 4 &&
+                            bytes + syslogreader_format(record(nth("line", int(headLines)))).size() + 1 >
+                                kMax / 4)
+                    << bytes;
+            lines->erase(lines->begin(), lines->begin() + long(headLines) + 1);
+        }
+        // The two files hold the newest lines without a gap between them.
+        EXPECT_EQ(numberIn(b.back(), "line"), 199);
+        EXPECT_EQ(numberIn(b.front(), "line"), numberIn(a.back(), "line") + 1) << a.back() << "\n"
+                                                                               << b.front();
+    }
 }
 
 TEST(SyslogReader, OnAFullDiskLinesAreWholeOrCountedAndTheCountIsLoggedWhenSpaceReturns) {
