@@ -33,7 +33,8 @@ public:
         uint64_t spanMs;
     };
 
-    // True when `rec` is to be written; false when it is counted. `nowMs` is the reader's clock.
+    // True when `rec` is to be written; false when it is counted. `nowMs`: when it was logged, on
+    // the clock that due() is given.
     bool admit(const SyslogRecord& rec, uint64_t nowMs);
     // Adds the counts that are due at `nowMs` to `out` (every count not yet written when `all`,
     // at the reader's end). Cheap while none is due.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -164,9 +165,23 @@ void writeCounts(Reader& r, uint64_t now, bool all) {
     }
 }
 
+// When the record was logged: its tag's milliseconds, of the clock the reader reads too, so that a
+// reader that ran late judges repetitions by the task's own time. A tag without a time, or one
+// more than a minute old, counts as now.
+uint64_t loggedAt(const SyslogRecord& rec, uint64_t now) {
+    char tag[sizeof(rec.tag) + 1];
+    std::memcpy(tag, rec.tag, sizeof(rec.tag));
+    tag[sizeof(rec.tag)] = '\0';
+    char* end = nullptr;
+    const unsigned long ms = std::strtoul(tag, &end, 10);
+    if (end == tag || *end != ' ') return now;
+    const uint32_t behind = uint32_t(now) - uint32_t(ms);
+    return behind <= 60000 ? now - behind : now;
+}
+
 void writeOne(Reader& r, const SyslogRecord& rec) {
     if (r.origin.empty()) r.origin.assign(rec.origin, strnlen(rec.origin, sizeof(rec.origin)));
-    if (r.guard.admit(rec, nowMs()))
+    if (r.guard.admit(rec, loggedAt(rec, nowMs())))
         writeLine(r, int(rec.priority), rec.timeSec, syslogreader_format(rec) + "\n");
     if (rec.flags & SYSLOG_HEAD_END) r.headOpen = false;
 }

@@ -2,6 +2,7 @@
 // on a full disk, and the flood guard.
 #include "platform/kernel/syslog_guard.h"
 #include "platform/kernel/syslogq.h"
+#include "platform/rtos/hostclock.h"
 #include "platform/rtos/rtos.h"
 
 #include "smalldisk.h"
@@ -244,6 +245,24 @@ TEST(SyslogReader, ARepeatedTextIsWrittenAFewTimesThenCountedAndNothingElseIsHel
               testsupport::countContaining(lines, lost + " ... repeated "));
     EXPECT_EQ(testsupport::countContaining(lines, "MeasGate: PID 0x10 is MEAS"), kRounds / 1000);
     EXPECT_EQ(testsupport::countContaining(lines, "errno Network is unreachable(101)"), 1);
+}
+
+// A reader that runs late judges repetitions by when they were logged: ten lines of one text
+// logged 300 ms apart, read at once, are all written.
+TEST(SyslogReader, RepetitionsAreJudgedByWhenTheyWereLogged) {
+    testsupport::TempDir dir;
+    const std::string file = dir.file("syslog-0.log");
+    std::string err;
+    ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
+    const uint64_t now = hostclock_nowNs() / 1000000;
+    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
+    for (int i = 0; i < 10; ++i) {
+        SyslogRecord rec = record("BFSWriter: meas: takes data again");
+        std::snprintf(rec.tag, sizeof(rec.tag), "%u tTest", unsigned(now - 3000 + 300 * i));
+        ASSERT_EQ(msgQSend(q, &rec, sizeof(rec), WAIT_FOREVER, MSG_PRI_NORMAL), OK);
+    }
+    syslogreader_stop();
+    EXPECT_EQ(testsupport::countOf(readFile(file), "takes data again\n"), 10) << readFile(file);
 }
 
 // Lines whose numbers differ are one text; lines of other words, tasks or priorities are not.
