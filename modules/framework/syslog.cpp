@@ -46,16 +46,28 @@ bool syslog_init(int rtpIndex) {
     return q != MSG_Q_ID_NULL;
 }
 
-void syslogx(int priority, const char* format, ...) {
+namespace {
+void vsyslogx(uint32_t flags, int priority, const char* format, va_list ap) {
     SyslogRecord rec;
     fillRecord(&rec, priority);
-    if (format) {
-        va_list ap;
-        va_start(ap, format);
-        std::vsnprintf(rec.message, sizeof(rec.message), format, ap);
-        va_end(ap);
-    }
+    rec.flags = flags;
+    if (format) std::vsnprintf(rec.message, sizeof(rec.message), format, ap);
     post(&rec);
+}
+} // namespace
+
+void syslogx(int priority, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    vsyslogx(0, priority, format, ap);
+    va_end(ap);
+}
+
+void syslogx_headEnd(int priority, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    vsyslogx(SYSLOG_HEAD_END, priority, format, ap);
+    va_end(ap);
 }
 
 namespace {

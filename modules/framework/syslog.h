@@ -21,6 +21,9 @@ enum : int {
 // Appends one record (message cut to 200 characters). Never fails towards the caller: when the
 // queue is full the record is counted as lost.
 void syslogx(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The same, and the session's first lines end with this record: the log keeps them over its
+// rotation (the measurement's start; only the session's first such record counts).
+void syslogx_headEnd(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // The flood rule's one warning for the call site that owns `counter`.
 void syslogss_floodwarn(uint8_t* counter);

@@ -1,11 +1,14 @@
 #include "platform/kernel/syslogq.h"
 
+#include "platform/kernel/syslog_guard.h"
 #include "platform/rtos/hostclock.h"
 #include "platform/rtos/rtos.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -13,8 +16,12 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
+
+std::string formatLine(int priority, uint32_t timeSec, const char* tag, const char* origin,
+                       const char* message);
 
 struct Reader {
     std::mutex m;
@@ -27,11 +34,25 @@ struct Reader {
     int lostErrno = 0;
     int stderrMax = 6;
     MSG_Q_ID queue = MSG_Q_ID_NULL;
+    SyslogFloodGuard guard;
+    std::vector<SyslogFloodGuard::Count> counts;
+    // The session's first lines, written again at the top of each new file.
+    std::string head;
+    size_t headLines = 0;
+    bool headOpen = true;
+    bool headDue = false; // the current file does not begin with them yet
+    std::string origin;   // of the session's records
 };
 
 Reader& reader() {
     static auto* r = new Reader;
     return *r;
+}
+
+constexpr int kHeadPriority = 150; // the line that names the kept head: information
+
+uint64_t nowMs() {
+    return hostclock_nowNs() / 1000000ULL;
 }
 
 int openLog(const std::string& path) {
@@ -40,6 +61,7 @@ int openLog(const std::string& path) {
 
 // The current file goes to "<file>.1" (replacing the older one) and a new file begins.
 void rotate(Reader& r) {
+    r.headDue = true;
     if (::rename(r.path.c_str(), (r.path + ".1").c_str()) != 0) {
         // Without the older file the bound still holds: this one starts again.
         if (::ftruncate(r.fd, 0) == 0) return;
@@ -50,8 +72,16 @@ void rotate(Reader& r) {
     r.fd = fd;
 }
 
-// Appends `text` whole or not at all; 0 or the errno of the failure.
-int appendWhole(Reader& r, const std::string& text) {
+// The kept head as it begins a new file: a line that names it, then its lines.
+std::string headBlock(const Reader& r, uint32_t timeSec) {
+    if (r.headLines == 0) return {};
+    const std::string note = "log reader: the next " + std::to_string(r.headLines) +
+                             " lines are the first of this session, kept over the rotation of the log";
+    return formatLine(kHeadPriority, timeSec, "logreader", r.origin.c_str(), note.c_str()) + "\n" + r.head;
+}
+
+// Appends `text` (lines of time `timeSec`) whole or not at all; 0 or the errno of the failure.
+int appendWhole(Reader& r, uint32_t timeSec, std::string text) {
     if (r.fd < 0) r.fd = openLog(r.path);
     if (r.fd < 0) return errno;
     struct stat st {};
@@ -60,6 +90,8 @@ int appendWhole(Reader& r, const std::string& text) {
         rotate(r);
         if (::fstat(r.fd, &st) != 0) return errno;
     }
+    const bool withHead = r.headDue && st.st_size == 0;
+    if (withHead) text = headBlock(r, timeSec) + text;
     size_t done = 0;
     int err = 0;
     while (done < text.size()) {
@@ -73,41 +105,85 @@ int appendWhole(Reader& r, const std::string& text) {
     }
     // A line cut short by a full disk is taken back, so the next one never runs into it.
     if (err && done > 0 && ::ftruncate(r.fd, st.st_size) != 0) err = errno;
+    if (withHead && err == 0) r.headDue = false;
     return err;
 }
 
-std::string withNewline(const SyslogRecord& rec) {
-    return syslogreader_format(rec) + "\n";
+void mirror(const Reader& r, int priority, const std::string& line) {
+    if ((priority & 7) <= r.stderrMax) std::fprintf(stderr, "%s", line.c_str());
 }
 
-void mirror(const Reader& r, const SyslogRecord& rec) {
-    if ((rec.priority & 7) <= r.stderrMax) std::fprintf(stderr, "%s", withNewline(rec).c_str());
-}
-
-void writeOne(Reader& r, const SyslogRecord& rec) {
+// Writes one line (with its newline) to the file, and up to the chosen severity to stderr.
+void writeLine(Reader& r, int priority, uint32_t timeSec, const std::string& line) {
     if (!r.path.empty()) {
-        std::string text = withNewline(rec);
-        SyslogRecord note = rec;
+        std::string text = line;
+        std::string note;
         if (r.lost > 0) {
             // The count of the lines missing goes in with the first line that fits again.
-            note.priority = SYSLOG_READER_PRIORITY;
-            std::snprintf(note.tag, sizeof(note.tag), "logreader");
-            std::snprintf(note.message, sizeof(note.message), "log reader: %llu lines not written (%s)",
-                          static_cast<unsigned long long>(r.lost), std::strerror(r.lostErrno));
-            text = withNewline(note) + text;
+            const std::string message = "log reader: " + std::to_string(r.lost) + " lines not written (" +
+                                        std::strerror(r.lostErrno) + ")";
+            note =
+                formatLine(SYSLOG_READER_PRIORITY, timeSec, "logreader", r.origin.c_str(), message.c_str()) +
+                "\n";
+            text = note + text;
         }
-        const int err = appendWhole(r, text);
+        const int err = appendWhole(r, timeSec, text);
         if (err == 0 && r.lost > 0) {
             r.lost = 0;
-            mirror(r, note);
+            mirror(r, SYSLOG_READER_PRIORITY, note);
         } else if (err != 0 && r.lost++ == 0) {
             r.lostErrno = err;
             std::fprintf(stderr,
                          "log reader: cannot write '%s' (%s); lines are counted until it works again\n",
                          r.path.c_str(), std::strerror(err));
         }
+        // The session's first lines, as long as they are not ended and fit the bound.
+        if (r.headOpen) {
+            const uint64_t max = std::min<uint64_t>(SYSLOG_HEAD_MAX, r.fileMax.load() / 4);
+            if (r.head.size() + line.size() <= max) {
+                r.head += line;
+                ++r.headLines;
+            } else {
+                r.headOpen = false;
+            }
+        }
     }
-    mirror(r, rec);
+    mirror(r, priority, line);
+}
+
+void writeCounts(Reader& r, uint64_t now, bool all) {
+    r.counts.clear();
+    r.guard.due(now, &r.counts, all);
+    for (const auto& c : r.counts) {
+        SyslogRecord tagged = c.last; // the fields may lack their terminators in a damaged record
+        tagged.tag[sizeof(tagged.tag) - 1] = '\0';
+        tagged.origin[sizeof(tagged.origin) - 1] = '\0';
+        writeLine(r, int(c.last.priority), c.last.timeSec,
+                  formatLine(int(c.last.priority), c.last.timeSec, tagged.tag, tagged.origin,
+                             SyslogFloodGuard::countMessage(c).c_str()) +
+                      "\n");
+    }
+}
+
+// When the record was logged: its tag's milliseconds, of the clock the reader reads too, so that a
+// reader that ran late judges repetitions by the task's own time. A tag without a time, or one
+// more than a minute old, counts as now.
+uint64_t loggedAt(const SyslogRecord& rec, uint64_t now) {
+    char tag[sizeof(rec.tag) + 1];
+    std::memcpy(tag, rec.tag, sizeof(rec.tag));
+    tag[sizeof(rec.tag)] = '\0';
+    char* end = nullptr;
+    const unsigned long ms = std::strtoul(tag, &end, 10);
+    if (end == tag || *end != ' ') return now;
+    const uint32_t behind = uint32_t(now) - uint32_t(ms);
+    return behind <= 60000 ? now - behind : now;
+}
+
+void writeOne(Reader& r, const SyslogRecord& rec) {
+    if (r.origin.empty()) r.origin.assign(rec.origin, strnlen(rec.origin, sizeof(rec.origin)));
+    if (r.guard.admit(rec, loggedAt(rec, nowMs())))
+        writeLine(r, int(rec.priority), rec.timeSec, syslogreader_format(rec) + "\n");
+    if (rec.flags & SYSLOG_HEAD_END) r.headOpen = false;
 }
 
 void loop() {
@@ -117,8 +193,10 @@ void loop() {
     while (r.run.load()) {
         const ssize_t n = msgQReceive(r.queue, &rec, sizeof(rec), 100);
         if (n == ssize_t(sizeof(rec))) writeOne(r, rec);
+        writeCounts(r, nowMs(), false);
     }
     while (msgQReceive(r.queue, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec))) writeOne(r, rec);
+    writeCounts(r, nowMs(), true);
 }
 
 } // namespace
@@ -188,6 +266,12 @@ bool syslogreader_start(const std::string& logFile, int stderrMaxSeverity, std::
     }
     r.lost = 0;
     r.stderrMax = stderrMaxSeverity;
+    r.guard = SyslogFloodGuard();
+    r.head.clear();
+    r.headLines = 0;
+    r.headOpen = true;
+    r.headDue = false;
+    r.origin.clear();
     r.run.store(true);
     r.thread = std::thread(loop);
     return true;

@@ -3,9 +3,14 @@
 // severity, to stderr.
 //
 // The log file is bounded: a line that would take it past the limit first moves it to
-// "<file>.1" (replacing the older one). A line is written whole or not at all; lines that cannot
-// be written (a full disk) are counted, the first failure of a run is reported on stderr, and once
-// a line fits again the count goes into the log ahead of it.
+// "<file>.1" (replacing the older one). The session's first lines (the reader's from its start up
+// to the record marked SYSLOG_HEAD_END, at most a quarter of the bound and 64 KiB) are kept: each
+// new file begins with them, after a line that names them. A line is written whole or not at all;
+// lines that cannot be written (a full disk) are counted, the first failure of a run is reported
+// on stderr, and once a line fits again the count goes into the log ahead of it.
+//
+// Every record passes the flood guard (syslog_guard.h) first: one text is written at most a few
+// times a second, its repetitions beyond that as a count.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +22,14 @@ inline constexpr int SYSLOG_MESSAGE_MAX = 200;
 inline constexpr uint64_t SYSLOG_FILE_MAX_DEFAULT = 4 * 1024 * 1024;
 inline constexpr int SYSLOG_READER_PRIORITY = 148; // the reader's own line: a warning
 
+// SyslogRecord::flags: the session's first lines end with this record (the measurement's start).
+inline constexpr uint32_t SYSLOG_HEAD_END = 1;
+inline constexpr uint64_t SYSLOG_HEAD_MAX = 64 * 1024;
+
 struct SyslogRecord {
     int32_t priority; // facility * 8 + severity
     uint32_t timeSec; // application clock, seconds since 1970
+    uint32_t flags;   // SYSLOG_HEAD_END
     char tag[48];     // "<millisecond time> <task name>"
     char origin[24];  // the application that wrote it
     char message[SYSLOG_MESSAGE_MAX + 1];

@@ -230,10 +230,11 @@ TEST(CountersE2E, KilledInABurstOfLapEventsTheLapStackHoldsNoWrongEntry) {
     for (int lap = 1; lap <= kEvents; ++lap)
         ASSERT_TRUE(
             tool.sendCi(0x1200, 0, 0, lapEvent(uint32_t(lap), uint32_t(6000 + lap), uint16_t(lap), 1)));
-    ASSERT_TRUE(logShows(dev, "Received Laptrigger Event. Outing 1", 8)) << dev.logText();
+    // The log writes a few of them, then counts the rest.
+    ASSERT_TRUE(logShows(dev, "Received Laptrigger Event. Outing 1", 5)) << dev.logText();
     dev.signal(SIGKILL);
     ASSERT_EQ(dev.waitExit(), 128 + SIGKILL);
-    const int logged = countOf(dev.logText(), "Received Laptrigger Event. Outing 1");
+    const int logged = int(countLogged(dev.logText(), "Received Laptrigger Event. Outing 1"));
 
     // Entry n belongs to event n + 1: the lap before it and that event's lap time.
     std::string error;

@@ -42,6 +42,12 @@ TEST(Syslog, RecordCarriesPriorityTaskAndCutMessage) {
     EXPECT_STREQ(rec.origin, "app1");
     EXPECT_NE(std::string(rec.tag).find(taskName(0)), std::string::npos);
     EXPECT_NE(syslogreader_format(rec).find("<147>"), std::string::npos);
+    EXPECT_EQ(rec.flags, 0u);
+    // The measurement's start marks the end of the session's first lines.
+    syslogx_headEnd(LOG_PRIO_INFO, "New measurement started");
+    ASSERT_EQ(msgQReceive(q, &rec, sizeof(rec), NO_WAIT), ssize_t(sizeof(rec)));
+    EXPECT_EQ(rec.flags, SYSLOG_HEAD_END);
+    EXPECT_STREQ(rec.message, "New measurement started");
 }
 
 TEST(Syslog, FloodRuleLogsThirteenThenWarnsOnceThenStaysSilent) {

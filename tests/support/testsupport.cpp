@@ -88,6 +88,17 @@ int countOf(const std::string& text, const std::string& what) {
     return n;
 }
 
+long countLogged(const std::string& text, const std::string& what) {
+    long n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        const size_t end = text.find('\n', at);
+        const std::string rest = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        const size_t counted = rest.rfind(" ... repeated ");
+        n += counted == std::string::npos ? 1 : std::stol(rest.substr(counted + 14));
+    }
+    return n;
+}
+
 int countContaining(const std::vector<std::string>& lines, const std::string& text) {
     int n = 0;
     for (const auto& l : lines) n += l.find(text) != std::string::npos;

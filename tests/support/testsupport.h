@@ -40,6 +40,9 @@ std::vector<std::string> drainSyslog();
 int countContaining(const std::vector<std::string>& lines, const std::string& text);
 // How many times `what` is in `text` (overlapping ones each).
 int countOf(const std::string& text, const std::string& what);
+// How many records of `what` a log file's `text` tells of: one a line, and N for a line of the flood
+// guard's count ("... repeated N times").
+long countLogged(const std::string& text, const std::string& what);
 
 // Absolute path of a file in the repository's tests/data folder.
 std::string testdataPath(const std::string& rel);

@@ -280,7 +280,7 @@ void meas_app_main() {
         meas_app_clearsegmentation();
         MeasAppStore_newRun();
         meas_app_measstart();
-        syslogx(LOG_PRIO_INFO, "New measurement started");
+        syslogx_headEnd(LOG_PRIO_INFO, "New measurement started");
         meas_app_startreq = 0;
         meas_app_running = 1;
     }

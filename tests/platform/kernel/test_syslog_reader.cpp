@@ -1,5 +1,8 @@
-// The log reader's file: its size bound, and lines on a full disk.
+// The log reader's file: its size bound, the session's first lines kept over its rotation, lines
+// on a full disk, and the flood guard.
+#include "platform/kernel/syslog_guard.h"
 #include "platform/kernel/syslogq.h"
+#include "platform/rtos/hostclock.h"
 #include "platform/rtos/rtos.h"
 
 #include "smalldisk.h"
@@ -9,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,15 +27,33 @@ namespace {
 constexpr uint32_t kWhen = 1700000000u;
 constexpr const char* kWhenText = "2023-11-14 22:13:20"; // kWhen as the reader writes it
 
-void post(const std::string& message, int priority = 151) {
+SyslogRecord record(const std::string& message, int priority = 151, const char* task = "tTest",
+                    uint32_t flags = 0) {
     SyslogRecord rec{};
     rec.priority = priority;
     rec.timeSec = kWhen;
-    std::snprintf(rec.tag, sizeof(rec.tag), "1234 tTest");
+    rec.flags = flags;
+    std::snprintf(rec.tag, sizeof(rec.tag), "1234 %s", task);
     std::snprintf(rec.origin, sizeof(rec.origin), "app0");
     std::snprintf(rec.message, sizeof(rec.message), "%s", message.c_str());
+    return rec;
+}
+
+void post(const std::string& message, int priority = 151, const char* task = "tTest", uint32_t flags = 0) {
+    const SyslogRecord rec = record(message, priority, task, flags);
     MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
     ASSERT_EQ(msgQSend(q, &rec, sizeof(rec), WAIT_FOREVER, MSG_PRI_NORMAL), OK);
+}
+
+// "line 12 bc": a text of its own for each number (the flood guard masks the number itself).
+std::string nth(const std::string& what, int i) {
+    std::string letters = std::to_string(i);
+    for (char& c : letters) c = char('a' + (c - '0'));
+    return what + " " + std::to_string(i) + " " + letters;
+}
+int numberIn(const std::string& line, const std::string& what) {
+    const size_t p = line.find(what + " ");
+    return p == std::string::npos ? -1 : std::stoi(line.substr(p + what.size() + 1));
 }
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -76,29 +98,60 @@ private:
 
 } // namespace
 
-TEST(SyslogReader, TheFileIsBoundedAndOneOlderFileKept) {
-    testsupport::TempDir dir;
-    const std::string file = dir.file("syslog-0.log");
-    std::string err;
-    ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
-    syslogreader_setFileMax(4096);
-    for (int i = 0; i < 200; ++i) post("line " + std::to_string(i));
-    syslogreader_stop();
-    syslogreader_setFileMax(SYSLOG_FILE_MAX_DEFAULT);
+// Each new file begins with the session's first lines: up to the record marked as their end, or
+// as many as fit in a quarter of the bound.
+TEST(SyslogReader, TheFileIsBoundedOneOlderFileKeptAndEachBeginsWithTheSessionsFirstLines) {
+    constexpr size_t kMax = 4096;
+    for (const int markedAt : {2, -1}) {
+        SCOPED_TRACE("head ended at line " + std::to_string(markedAt));
+        testsupport::TempDir dir;
+        const std::string file = dir.file("syslog-0.log");
+        std::string err;
+        ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
+        syslogreader_setFileMax(kMax);
+        for (int i = 0; i < 200; ++i) post(nth("line", i), 151, "tTest", i == markedAt ? SYSLOG_HEAD_END : 0);
+        syslogreader_stop();
+        syslogreader_setFileMax(SYSLOG_FILE_MAX_DEFAULT);
 
-    const std::string current = readFile(file), older = readFile(file + ".1");
-    EXPECT_LE(current.size(), 4096u);
-    EXPECT_LE(older.size(), 4096u);
-    EXPECT_GT(older.size(), 4096u - 200) << "a file is moved only when the next line does not fit";
-    expectWholeLines(current);
-    expectWholeLines(older);
-    // The two files hold the newest lines without a gap between them.
-    const auto a = linesOf(older), b = linesOf(current);
-    ASSERT_FALSE(a.empty());
-    ASSERT_FALSE(b.empty());
-    EXPECT_NE(b.back().find("line 199"), std::string::npos);
-    const int lastOld = std::stoi(a.back().substr(a.back().rfind(' ') + 1));
-    EXPECT_NE(b.front().find("line " + std::to_string(lastOld + 1)), std::string::npos) << b.front();
+        const std::string current = readFile(file), older = readFile(file + ".1");
+        EXPECT_LE(current.size(), kMax);
+        EXPECT_LE(older.size(), kMax);
+        EXPECT_GT(older.size(), kMax - 200) << "a file is moved only when the next line does not fit";
+        expectWholeLines(current);
+        expectWholeLines(older);
+        auto a = linesOf(older), b = linesOf(current);
+        // The session's first lines, after a line that names them, in both files (moved more than
+        // once); in the second case as many as fit in a quarter of the bound.
+        size_t headLines = 0;
+        for (auto* lines : {&a, &b}) {
+            ASSERT_FALSE(lines->empty());
+            const std::string& note = lines->front();
+            const size_t at = note.find("<150> logreader app0: log reader: the next ");
+            ASSERT_NE(at, std::string::npos) << note;
+            headLines = size_t(std::stoul(note.substr(at + 43)));
+            EXPECT_NE(note.find(" lines are the first of this session, kept over the rotation of the log"),
+                      std::string::npos)
+                << note;
+            ASSERT_GT(lines->size(), headLines + 1);
+            size_t bytes = 0;
+            for (size_t i = 0; i < headLines; ++i) {
+                EXPECT_EQ(numberIn((*lines)[i + 1], "line"), int(i)) << (*lines)[i + 1];
+                bytes += (*lines)[i + 1].size() + 1;
+            }
+            if (markedAt >= 0)
+                EXPECT_EQ(headLines, size_t(markedAt + 1));
+            else
+                EXPECT_TRUE(bytes <= kMax / 4 &&
+                            bytes + syslogreader_format(record(nth("line", int(headLines)))).size() + 1 >
+                                kMax / 4)
+                    << bytes;
+            lines->erase(lines->begin(), lines->begin() + long(headLines) + 1);
+        }
+        // The two files hold the newest lines without a gap between them.
+        EXPECT_EQ(numberIn(b.back(), "line"), 199);
+        EXPECT_EQ(numberIn(b.front(), "line"), numberIn(a.back(), "line") + 1) << a.back() << "\n"
+                                                                               << b.front();
+    }
 }
 
 TEST(SyslogReader, OnAFullDiskLinesAreWholeOrCountedAndTheCountIsLoggedWhenSpaceReturns) {
@@ -114,7 +167,7 @@ TEST(SyslogReader, OnAFullDiskLinesAreWholeOrCountedAndTheCountIsLoggedWhenSpace
 
     disk.fill();
     constexpr int posted = 100;
-    for (int i = 0; i < posted; ++i) post("while full " + std::to_string(i));
+    for (int i = 0; i < posted; ++i) post(nth("while full", i));
     ASSERT_TRUE(testsupport::waitUntil([&] { return err.text().find("cannot write") != std::string::npos; }));
     disk.free();
     post("after space returned");
@@ -152,4 +205,146 @@ TEST(SyslogReader, OnAFullDiskLinesAreWholeOrCountedAndTheCountIsLoggedWhenSpace
         ++reports;
     EXPECT_EQ(reports, 1u) << stderrText;
     EXPECT_NE(stderrText.find(note), std::string::npos) << "the count is shown where the failure was";
+}
+
+// Through the queue and the file: a task repeating two texts with no pause (one with changing
+// flags) beside another task's lines. The file shows the first of each a few times, then counts
+// that account for every record, which come on the reader's own time once the repetition stops;
+// the other task's lines and a new text of the repeating task are all there.
+TEST(SyslogReader, ARepeatedTextIsWrittenAFewTimesThenCountedAndNothingElseIsHeldBack) {
+    testsupport::TempDir dir;
+    const std::string file = dir.file("syslog-0.log");
+    std::string err;
+    ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
+    const std::string lost = "remote lost, do a remoteinit", busy = "logging cannot take it now (flags 0x";
+    constexpr int kRounds = 10000;
+    for (int i = 0; i < kRounds; ++i) {
+        post(lost, 148, "r_rCtrlLost");
+        char flags[80];
+        std::snprintf(flags, sizeof flags, "meas_app_remoteinit: %s%x)", busy.c_str(), unsigned(i % 7));
+        post(flags, 148, "r_rCtrlLost");
+        if (i % 1000 == 0) post(nth("MeasGate: PID 0x10 is MEAS", i), 158, "r_r10ms");
+        if (i == kRounds / 2)
+            post("remote lost, ping returns errno Network is unreachable(101)", 148, "r_rCtrlLost");
+    }
+    std::string log;
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] {
+            log = readFile(file);
+            return testsupport::countLogged(log, lost) == kRounds &&
+                   testsupport::countLogged(log, busy) == kRounds;
+        },
+        60000))
+        << testsupport::countLogged(log, lost) << " " << testsupport::countLogged(log, busy);
+    syslogreader_stop();
+    const auto lines = linesOf(log);
+
+    EXPECT_LE(testsupport::countContaining(lines, lost), 50) << readFile(file);
+    EXPECT_LE(testsupport::countContaining(lines, busy), 50) << readFile(file);
+    EXPECT_EQ(testsupport::countContaining(lines, "<148> 1234 r_rCtrlLost app0: " + lost + " ... repeated "),
+              testsupport::countContaining(lines, lost + " ... repeated "));
+    EXPECT_EQ(testsupport::countContaining(lines, "MeasGate: PID 0x10 is MEAS"), kRounds / 1000);
+    EXPECT_EQ(testsupport::countContaining(lines, "errno Network is unreachable(101)"), 1);
+}
+
+// A reader that runs late judges repetitions by when they were logged: ten lines of one text
+// logged 300 ms apart, read at once, are all written.
+TEST(SyslogReader, RepetitionsAreJudgedByWhenTheyWereLogged) {
+    testsupport::TempDir dir;
+    const std::string file = dir.file("syslog-0.log");
+    std::string err;
+    ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
+    const uint64_t now = hostclock_nowNs() / 1000000;
+    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
+    for (int i = 0; i < 10; ++i) {
+        SyslogRecord rec = record("BFSWriter: meas: takes data again");
+        std::snprintf(rec.tag, sizeof(rec.tag), "%u tTest", unsigned(now - 3000 + 300 * i));
+        ASSERT_EQ(msgQSend(q, &rec, sizeof(rec), WAIT_FOREVER, MSG_PRI_NORMAL), OK);
+    }
+    syslogreader_stop();
+    EXPECT_EQ(testsupport::countOf(readFile(file), "takes data again\n"), 10) << readFile(file);
+}
+
+// Lines whose numbers differ are one text; lines of other words, tasks or priorities are not.
+TEST(SyslogFloodGuard, ATextIsItsTaskPriorityAndWordsWithTheNumbersMasked) {
+    struct Case {
+        SyslogRecord a, b;
+        bool same;
+    };
+    const Case cases[] = {
+        {record("meas_app_remoteinit: logging cannot take it now (flags 0x1f)"),
+         record("meas_app_remoteinit: logging cannot take it now (flags 0x20)"), true},
+        {record("BFSWriter: meas:/A0101000.002 is not finished"),
+         record("BFSWriter: meas:/A0101000.01A is not finished"), true},
+        {record("remote lost, ping returns errno Network is unreachable(101)"),
+         record("remote lost, ping returns errno No route to host(113)"), false},
+        {record("BFSWriter: meas: takes data again"), record("BFSWriter: usb_meas: takes data again"), false},
+        {record("remote lost, do a remoteinit", 148, "r_rCtrlLost"),
+         record("remote lost, do a remoteinit", 148, "r_rCtrlLost2"), false},
+        {record("remote lost, do a remoteinit", 148), record("remote lost, do a remoteinit", 147), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SyslogFloodGuard::textKey(c.a) == SyslogFloodGuard::textKey(c.b), c.same)
+            << c.a.message << " / " << c.b.message;
+}
+
+// A watch whose ping fails at once, looping with no pause for 5 minutes (a round a millisecond on
+// the guard's clock), beside a task that logs twice a second: at most 200 lines about the watch,
+// every one of its records written or counted, the other task's lines and a new text all written,
+// and once the watch has stopped, its last counts and then its text written as new again.
+TEST(SyslogFloodGuard, FiveMinutesOfALoopWithNoPauseGiveAtMost200Lines) {
+    SyslogFloodGuard guard;
+    std::vector<SyslogFloodGuard::Count> counts;
+    std::map<uint64_t, uint64_t> posted, written, counted; // by text
+    int watchLines = 0, countLines = 0;
+    const auto pass = [&](const SyslogRecord& rec, uint64_t now) {
+        const uint64_t text = SyslogFloodGuard::textKey(rec);
+        ++posted[text];
+        if (!guard.admit(rec, now)) return false;
+        ++written[text];
+        if (std::string(rec.tag).find("r_rCtrlLost") != std::string::npos) ++watchLines;
+        return true;
+    };
+    const auto flush = [&](uint64_t now) {
+        counts.clear();
+        guard.due(now, &counts);
+        for (const auto& c : counts) {
+            const std::string message = SyslogFloodGuard::countMessage(c);
+            EXPECT_NE(message.find(" ... repeated "), std::string::npos) << message;
+            counted[SyslogFloodGuard::textKey(c.last)] += c.times;
+            ++countLines;
+            ++watchLines;
+        }
+    };
+    const SyslogRecord lost = record("remote lost, do a remoteinit", 148, "r_rCtrlLost"),
+                       failed = record("meas_app_remoteinit: failed 100", 147, "r_rCtrlLost");
+    constexpr uint64_t kStart = 5000000, kFlood = 5 * 60 * 1000;
+    int otherLines = 0;
+    bool newText = false;
+    for (uint64_t ms = 0; ms < kFlood; ++ms) {
+        const uint64_t now = kStart + ms;
+        char flags[80];
+        std::snprintf(flags, sizeof flags, "meas_app_remoteinit: logging cannot take it now (flags 0x%x)",
+                      unsigned(0x10 + ms % 7));
+        pass(lost, now);
+        pass(record(flags, 148, "r_rCtrlLost"), now);
+        pass(failed, now);
+        if (ms % 500 == 0) otherLines += pass(record(nth("MeasGate: PID 0x10 is MEAS", int(ms))), now);
+        if (ms == 120000)
+            newText = pass(record("remote lost, ping returns errno 101", 148, "r_rCtrlLost"), now);
+        flush(now);
+    }
+    EXPECT_LE(watchLines, 200) << countLines << " of them counts";
+    EXPECT_EQ(otherLines, int(kFlood / 500)) << "another task's lines are never held back";
+    EXPECT_TRUE(newText) << "a new text is never held back";
+
+    // The counts come by the guard's own time after the watch stops; then its text is new again.
+    constexpr uint64_t kLast = kFlood + SyslogFloodGuard::kCountMaxMs + 100;
+    for (uint64_t ms = kFlood; ms <= kLast; ms += 10) flush(kStart + ms);
+    for (const auto& [text, n] : posted) EXPECT_EQ(written[text] + counted[text], n);
+    EXPECT_FALSE(pass(lost, kStart + kLast)) << "counted while its count may still come";
+    for (uint64_t ms = kLast; ms <= kLast + 2 * SyslogFloodGuard::kCountMaxMs; ms += 10) flush(kStart + ms);
+    EXPECT_EQ(written[SyslogFloodGuard::textKey(lost)] + counted[SyslogFloodGuard::textKey(lost)],
+              posted[SyslogFloodGuard::textKey(lost)]);
+    EXPECT_TRUE(guard.admit(lost, kStart + kLast + 2 * SyslogFloodGuard::kCountMaxMs + 100));
 }

@@ -1,0 +1,111 @@
+#include "platform/kernel/syslog_guard.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr uint64_t kSecondMs = 1000;
+constexpr uint64_t kLookEveryMs = 100;
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool inNumber(char c) {
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == 'x' || c == 'X';
+}
+
+struct Fnv {
+    uint64_t h = 1469598103934665603ULL;
+    void add(char c) {
+        h ^= uint8_t(c);
+        h *= 1099511628211ULL;
+    }
+};
+
+} // namespace
+
+uint64_t SyslogFloodGuard::textKey(const SyslogRecord& rec) {
+    Fnv f;
+    for (int i = 0; i < 4; ++i) f.add(char(uint32_t(rec.priority) >> (8 * i)));
+    // The tag is "<millisecond time> <task name>": the task alone.
+    size_t i = 0;
+    while (i < sizeof(rec.tag) && rec.tag[i] && rec.tag[i] != ' ') ++i;
+    for (++i; i < sizeof(rec.tag) && rec.tag[i]; ++i) f.add(rec.tag[i]);
+    f.add('\0');
+    // A number (decimal, or hexadecimal that begins with a digit: 0x1F, 0A0B) counts as one '#'.
+    for (i = 0; i < sizeof(rec.message) && rec.message[i];) {
+        if (isDigit(rec.message[i])) {
+            f.add('#');
+            while (i < sizeof(rec.message) && inNumber(rec.message[i])) ++i;
+        } else {
+            f.add(rec.message[i++]);
+        }
+    }
+    return f.h;
+}
+
+bool SyslogFloodGuard::admit(const SyslogRecord& rec, uint64_t nowMs) {
+    const uint64_t key = textKey(rec);
+    auto it = texts_.find(key);
+    if (it == texts_.end()) {
+        if (texts_.size() >= kTextsMax) return true;
+        Text& t = texts_[key];
+        t.windowMs = nowMs;
+        t.written = 1;
+        lookAtMs_ = std::min(lookAtMs_, nowMs + kSecondMs);
+        return true;
+    }
+    Text& t = it->second;
+    if (!t.counting) {
+        if (nowMs - t.windowMs >= kSecondMs) {
+            t.windowMs = nowMs;
+            t.written = 0;
+        }
+        if (t.written < kLinesPerSecond) {
+            ++t.written;
+            return true;
+        }
+        t.counting = true;
+        t.intervalMs = kSecondMs;
+        t.countAtMs = t.windowMs + kSecondMs;
+        lookAtMs_ = std::min(lookAtMs_, t.countAtMs);
+    }
+    if (t.counted++ == 0) t.firstMs = nowMs;
+    t.lastMs = nowMs;
+    t.last = rec;
+    return false;
+}
+
+void SyslogFloodGuard::due(uint64_t nowMs, std::vector<Count>* out, bool all) {
+    if (!all && nowMs < lookAtMs_) return;
+    uint64_t next = UINT64_MAX;
+    for (auto it = texts_.begin(); it != texts_.end();) {
+        Text& t = it->second;
+        if (t.counting && (all || nowMs >= t.countAtMs)) {
+            if (t.counted == 0) { // it has stopped: the next one is a new text
+                it = texts_.erase(it);
+                continue;
+            }
+            out->push_back(Count{t.last, t.counted, t.lastMs - t.firstMs});
+            t.counted = 0;
+            t.intervalMs = std::min(2 * t.intervalMs, kCountMaxMs);
+            t.countAtMs = nowMs + t.intervalMs;
+        } else if (!t.counting && nowMs - t.windowMs >= kSecondMs) {
+            it = texts_.erase(it); // quiet for a second: nothing to follow
+            continue;
+        }
+        next = std::min(next, t.counting ? t.countAtMs : t.windowMs + kSecondMs);
+        ++it;
+    }
+    lookAtMs_ = next == UINT64_MAX ? next : std::max(next, nowMs + kLookEveryMs);
+}
+
+std::string SyslogFloodGuard::countMessage(const Count& c) {
+    char text[sizeof(c.last.message) + 1];
+    std::snprintf(text, sizeof(text), "%.*s", int(sizeof(c.last.message)), c.last.message);
+    char tail[96];
+    std::snprintf(tail, sizeof(tail), " ... repeated %llu time%s in %.1f s", (unsigned long long)c.times,
+                  c.times == 1 ? "" : "s", double(c.spanMs) / 1000.0);
+    return std::string(text) + tail;
+}

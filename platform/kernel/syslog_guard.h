@@ -1,0 +1,59 @@
+// The log reader's flood guard. A task that repeats one line with no pause would fill the log and,
+// through its rotation, push everything else out of it. The guard takes every record before it is
+// written: a text (the task, the priority and the message with its numbers masked, so that a line
+// whose counter or flags change is still one text) is written at most kLinesPerSecond times a
+// second. Beyond that its records are counted, and the count goes into the log as one line
+// ("<the last one> ... repeated N times in T s") at the end of that second, then after 2, 4, 8, ...
+// seconds, at most kCountMaxMs apart, while the text keeps coming. A text whose count finds nothing
+// new is forgotten, so that it is written again as a new one. A new text is never held back, and
+// neither is one of another task.
+//
+// A record costs one hash lookup; the counts are looked at when one is due, at most every 100 ms.
+#pragma once
+
+#include "platform/kernel/syslogq.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class SyslogFloodGuard {
+public:
+    static constexpr uint32_t kLinesPerSecond = 5;
+    static constexpr uint64_t kCountMaxMs = 30000;
+    // Texts followed at once; a text beyond them is written unguarded.
+    static constexpr size_t kTextsMax = 4096;
+
+    // Records of one text that were not written: `times` of them, the last one `last`, the first
+    // `spanMs` before it.
+    struct Count {
+        SyslogRecord last;
+        uint64_t times;
+        uint64_t spanMs;
+    };
+
+    // True when `rec` is to be written; false when it is counted. `nowMs`: when it was logged, on
+    // the clock that due() is given.
+    bool admit(const SyslogRecord& rec, uint64_t nowMs);
+    // Adds the counts that are due at `nowMs` to `out` (every count not yet written when `all`,
+    // at the reader's end). Cheap while none is due.
+    void due(uint64_t nowMs, std::vector<Count>* out, bool all = false);
+    // The message of the count's line.
+    static std::string countMessage(const Count& c);
+    // The key of a record's text: its task, priority and message with every number masked.
+    static uint64_t textKey(const SyslogRecord& rec);
+
+private:
+    struct Text {
+        uint64_t windowMs = 0; // start of the second in which `written` lines went in
+        uint32_t written = 0;
+        bool counting = false; // past its lines for the second: counted until it stops
+        uint64_t counted = 0;  // since the last count's line
+        uint64_t firstMs = 0, lastMs = 0;
+        uint64_t countAtMs = 0, intervalMs = 0;
+        SyslogRecord last{};
+    };
+    std::unordered_map<uint64_t, Text> texts_;
+    uint64_t lookAtMs_ = UINT64_MAX;
+};
