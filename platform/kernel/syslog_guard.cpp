@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -10,6 +11,9 @@ constexpr uint64_t kLookEveryMs = 100;
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
+}
+bool isLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 bool inNumber(char c) {
     return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == 'x' || c == 'X';
@@ -33,14 +37,22 @@ uint64_t SyslogFloodGuard::textKey(const SyslogRecord& rec) {
     while (i < sizeof(rec.tag) && rec.tag[i] && rec.tag[i] != ' ') ++i;
     for (++i; i < sizeof(rec.tag) && rec.tag[i]; ++i) f.add(rec.tag[i]);
     f.add('\0');
-    // A number (decimal, or hexadecimal that begins with a digit: 0x1F, 0A0B) counts as one '#'.
-    for (i = 0; i < sizeof(rec.message) && rec.message[i];) {
-        if (isDigit(rec.message[i])) {
-            f.add('#');
-            while (i < sizeof(rec.message) && inNumber(rec.message[i])) ++i;
-        } else {
-            f.add(rec.message[i++]);
+    // A number that stands as a word of its own (decimal, or hexadecimal that begins with a digit:
+    // 0x1F, 0A0B, 12.5) counts as one '#'; digits within a name ("A0101000.002", "r_BFSWriter1")
+    // are the name's, so that lines about different files stay different texts.
+    const size_t n = strnlen(rec.message, sizeof(rec.message));
+    auto nameChar = [](char c) { return isDigit(c) || isLetter(c) || c == '_' || c == '.' || c == '/'; };
+    for (i = 0; i < n;) {
+        if (isDigit(rec.message[i]) && (i == 0 || !nameChar(rec.message[i - 1]))) {
+            size_t end = i;
+            while (end < n && (inNumber(rec.message[end]) || rec.message[end] == '.')) ++end;
+            if (end == n || !(isLetter(rec.message[end]) || rec.message[end] == '_')) {
+                f.add('#');
+                i = end;
+                continue;
+            }
         }
+        f.add(rec.message[i++]);
     }
     return f.h;
 }

@@ -1,7 +1,8 @@
 // The log reader's flood guard. A task that repeats one line with no pause would fill the log and,
 // through its rotation, push everything else out of it. The guard takes every record before it is
-// written: a text (the task, the priority and the message with its numbers masked, so that a line
-// whose counter or flags change is still one text) is written at most kLinesPerSecond times a
+// written: a text (the task, the priority and the message with the numbers that stand as words of
+// their own masked, so that a line whose counter or flags change is still one text, while lines
+// about two files stay two) is written at most kLinesPerSecond times a
 // second. Beyond that its records are counted, and the count goes into the log as one line
 // ("<the last one> ... repeated N times in T s") at the end of that second, then after 2, 4, 8, ...
 // seconds, at most kCountMaxMs apart, while the text keeps coming. A text whose count finds nothing

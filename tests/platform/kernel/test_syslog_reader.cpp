@@ -266,7 +266,7 @@ TEST(SyslogReader, RepetitionsAreJudgedByWhenTheyWereLogged) {
 }
 
 // Lines whose numbers differ are one text; lines of other words, tasks or priorities are not.
-TEST(SyslogFloodGuard, ATextIsItsTaskPriorityAndWordsWithTheNumbersMasked) {
+TEST(SyslogFloodGuard, ATextIsItsTaskPriorityAndWordsWithTheNumbersOfTheirOwnMasked) {
     struct Case {
         SyslogRecord a, b;
         bool same;
@@ -274,8 +274,14 @@ TEST(SyslogFloodGuard, ATextIsItsTaskPriorityAndWordsWithTheNumbersMasked) {
     const Case cases[] = {
         {record("meas_app_remoteinit: logging cannot take it now (flags 0x1f)"),
          record("meas_app_remoteinit: logging cannot take it now (flags 0x20)"), true},
+        {record("meas_app_remoteinit: failed 104"), record("meas_app_remoteinit: failed 100"), true},
+        {record("meas: failed its last new file (try 3); 12.5 s"),
+         record("meas: failed its last new file (try 14); 2.0 s"), true},
+        // Lines about different files are different texts: each file stays named.
         {record("BFSWriter: meas:/A0101000.002 is not finished"),
-         record("BFSWriter: meas:/A0101000.01A is not finished"), true},
+         record("BFSWriter: meas:/A0101000.003 is not finished"), false},
+        {record("main(): A0101000.002 is not finished on meas:"),
+         record("main(): A0101000.01A is not finished on meas:"), false},
         {record("remote lost, ping returns errno Network is unreachable(101)"),
          record("remote lost, ping returns errno No route to host(113)"), false},
         {record("BFSWriter: meas: takes data again"), record("BFSWriter: usb_meas: takes data again"), false},
