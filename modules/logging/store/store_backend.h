@@ -43,6 +43,10 @@ public:
     Action* next(Writer& writer, uint32_t* seq = nullptr);
     bool iterSkip(Writer& writer, IteratorNodeSkip* skip);
     bool isOfflineDataFlushed();
+    // The measurement's files in flight reach the bound of its virtual files (`files` of them): the
+    // writer furthest behind leaves the store, its files not written are not finished on its drive,
+    // and it logs on from the tail, so that a slow drive never keeps the others from new files.
+    void dropSlowest(int files);
     bool getWriterQueueCnt(Writer& writer, uint32_t* count);
     int measIdx() const { return measIdx_; }
     int writerCount();
