@@ -178,6 +178,8 @@ bool Backend::isOfflineDataFlushed() {
 }
 
 void Backend::dropSlowest(int files) {
+    // While the store keeps everything for a late stick, no writer holds the files.
+    if (fromHead_.load()) return;
     ScopeLock guard(*this, "Backend::dropSlowest");
     const uint32_t head = headSeqLocked();
     int slowest = -1;
