@@ -45,6 +45,7 @@
 #include "msdcom/network/net_init.h"
 #include "platform/board/serial.h"
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_service.h"
 #include "platform/kernel/syslogq.h"
@@ -67,6 +68,9 @@
 #include <unistd.h>
 
 namespace {
+
+// A call of a drive in flight when the process ends holds it: every call returns by then.
+constexpr int kShutdownEndMs = 11700;
 
 int usage(const char* prog) {
     std::fprintf(stderr, "usage: %s <application index 0|1>\n", prog);
@@ -360,6 +364,15 @@ int main(int argc, char** argv) {
     postrun_register(PR_ERRMEM, "error memory", error_mgr_stop);
 
     postrun_wait();
+    // The kernel holds a process until its threads' calls return: a drive whose calls return, however
+    // slow, gets no new call that could outlast the 12 s (those in flight then return in time).
+    drivecalls_endBy(std::chrono::steady_clock::now() + std::chrono::milliseconds(kShutdownEndMs),
+                     [](const char* drive, uint32_t longestMs) {
+                         syslogx(LOG_PRIO_WARNING,
+                                 "main(): the shutdown makes no new call of '%s' (its calls took up to "
+                                 "%u.%u s): the process ends within 12 s",
+                                 drive, unsigned(longestMs / 1000), unsigned(longestMs % 1000 / 100));
+                     });
     // However a drive holds a thread, the process ends: 12 s after the shutdown began at the latest,
     // with exit code 3 when a file is not finished then (or the files cannot be looked at).
     static std::atomic<bool> ended{false};

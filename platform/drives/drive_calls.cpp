@@ -1,10 +1,12 @@
 #include "platform/drives/drive_calls.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <pthread.h>
+#include <thread>
 
 namespace {
 
@@ -24,6 +26,8 @@ struct Names {
     std::atomic<int> count{0};
     char name[kDrives][kNameMax] = {};
     std::atomic<uint64_t> returned[kDrives] = {};
+    std::atomic<uint32_t> longestMs[kDrives] = {};
+    std::atomic<bool> refused[kDrives] = {};
 };
 Names& names() {
     static auto* n = new Names; // calls may come while the process ends
@@ -86,11 +90,28 @@ struct ThreadSlot {
 };
 thread_local ThreadSlot tSlot;
 
+// drivecalls_endBy: the bound (steady clock, ms; 0 none) and who hears of a refused call.
+std::atomic<int64_t> gEndMs{0};
+std::atomic<void (*)(const char*, uint32_t)> gRefused{nullptr};
+
+// A new call that might not return before the process's end is not made: the thread stays here,
+// outside any call of the drive, until the process ends.
+void refuseIfLate(const std::string& drive, int id) {
+    const int64_t end = gEndMs.load(std::memory_order_acquire);
+    if (end == 0) return;
+    const uint32_t longest = id >= 0 ? names().longestMs[id].load() : 0;
+    if (nowMs() + std::max<int64_t>(longest, kDriveCallsEndFloorMs) < end) return;
+    if (id < 0 || !names().refused[id].exchange(true))
+        if (auto* tell = gRefused.load()) tell(drive.c_str(), longest);
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
 } // namespace
 
 DriveCallMark::DriveCallMark(const std::string& drive, const char* op) {
     if (tSlot.depth++ > 0 || drive.empty()) return;
     const int id = idOf(drive.c_str(), true);
+    refuseIfLate(drive, id);
     Slot* s = id >= 0 ? tSlot.get() : nullptr;
     if (!s) return;
     s->since.store(nowMs());
@@ -103,7 +124,13 @@ DriveCallMark::~DriveCallMark() {
     --tSlot.depth;
     if (!outer_) return;
     const int id = tSlot.slot->drive.exchange(0);
-    if (id > 0) names().returned[id - 1].fetch_add(1);
+    if (id <= 0) return;
+    Names& n = names();
+    n.returned[id - 1].fetch_add(1);
+    const int64_t took = nowMs() - tSlot.slot->since.load();
+    uint32_t longest = n.longestMs[id - 1].load();
+    while (took > int64_t(longest) && !n.longestMs[id - 1].compare_exchange_weak(longest, uint32_t(took))) {
+    }
 }
 
 uint32_t drivecalls_oldestMs(const char* drive, std::string* what) {
@@ -144,4 +171,15 @@ uint32_t drivecalls_threadMs(DriveCallThread thread) {
     if (!s || s->drive.load() == 0) return 0;
     const int64_t age = nowMs() - s->since.load();
     return age > 0 ? uint32_t(age) : 0;
+}
+
+uint32_t drivecalls_longestMs(const char* drive) {
+    const int id = drive ? idOf(drive, false) : -1;
+    return id < 0 ? 0 : names().longestMs[id].load();
+}
+
+void drivecalls_endBy(std::chrono::steady_clock::time_point end, void (*refused)(const char*, uint32_t)) {
+    gRefused.store(refused);
+    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(end.time_since_epoch()).count();
+    gEndMs.store(ms == 0 ? 1 : ms, std::memory_order_release);
 }

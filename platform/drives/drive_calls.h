@@ -4,6 +4,7 @@
 // (bfs.h) marks every call it makes on a drive; the logging asks here whether a drive hangs.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -32,3 +33,16 @@ using DriveCallThread = const void*;
 DriveCallThread drivecalls_thisThread();
 // How long (ms) that thread has been in its call now; 0 when it is in none.
 uint32_t drivecalls_threadMs(DriveCallThread thread);
+
+// The longest call of `drive` that has returned so far (ms).
+uint32_t drivecalls_longestMs(const char* drive);
+// The process ends by `end` (the shutdown's bound): a call in flight then would hold it, since the
+// kernel keeps a process until its threads' calls return. From now on a new call of a drive that
+// might not return before `end` (now plus the longest call that drive has made, at least
+// kDriveCallsEndFloorMs) is not made: its thread waits there, in no call, for the end of the
+// process. `refused` (may be null) hears of the first such call of each drive, with that drive's
+// longest call, on the thread that was to make it. A call inside a call in flight is part of it and
+// goes on.
+inline constexpr uint32_t kDriveCallsEndFloorMs = 1000;
+void drivecalls_endBy(std::chrono::steady_clock::time_point end,
+                      void (*refused)(const char* drive, uint32_t longestMs) = nullptr);

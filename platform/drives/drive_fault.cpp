@@ -56,6 +56,9 @@ struct Faults {
     std::vector<Armed> armed;
     uint32_t hits = 0;
     uint32_t holding = 0;
+    // A power cut strikes every drive at once: from its start no other call gets through (each fails
+    // with EIO, as one after the cut does), so that nothing reaches a drive while its loss is made.
+    bool cut = false;
 };
 
 std::atomic<void (*)()> gPowerCut{nullptr};
@@ -222,6 +225,7 @@ void drivefault_clear() {
     f.calls.clear();
     f.taskCalls.clear();
     f.hits = 0;
+    f.cut = false;
     ++f.releases;
     ++f.clears;
     f.released.notify_all();
@@ -303,6 +307,7 @@ int drivefault_enter(const std::string& path, DriveOp op) {
     std::string tell;
     {
         std::lock_guard<std::mutex> lk(f.m);
+        if (f.cut) return EIO;
         const uint32_t n = ++f.calls[{drive, int(op)}];
         const uint32_t mine = ++f.taskCalls[{drive, int(op), task}];
         const auto now = std::chrono::steady_clock::now();
@@ -384,6 +389,10 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         return 0;
     }
     case DRIVE_FAULT_CUT: {
+        {
+            std::lock_guard<std::mutex> lk(f.m);
+            f.cut = true;
+        }
         {
             DriveFaultQuiet quiet;
             driveloss_powerCut();

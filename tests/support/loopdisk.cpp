@@ -12,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -162,6 +163,41 @@ DiskFreeze::~DiskFreeze() {
     }
     kill(child_, SIGKILL);
     waitpid(child_, nullptr, 0);
+}
+
+namespace {
+constexpr const char* kThrottle[] = {"/sys/fs/cgroup/blkio/blkio.throttle.read_iops_device",
+                                     "/sys/fs/cgroup/blkio/blkio.throttle.write_iops_device"};
+
+bool writeThrottle(const std::string& device, unsigned iops) {
+    bool ok = true;
+    for (const char* file : kThrottle) {
+        const int fd = open(file, O_WRONLY | O_CLOEXEC);
+        const std::string line = device + " " + std::to_string(iops) + "\n";
+        ok = fd >= 0 && write(fd, line.data(), line.size()) == ssize_t(line.size()) && ok;
+        if (fd >= 0) close(fd);
+    }
+    return ok;
+}
+} // namespace
+
+DiskThrottle::DiskThrottle(const std::string& mountPoint, unsigned iops) {
+    struct stat st {};
+    if (stat(mountPoint.c_str(), &st) != 0) {
+        reason_ = "'" + mountPoint + "' cannot be looked at";
+        return;
+    }
+    device_ = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    if (access(kThrottle[1], W_OK) != 0) {
+        reason_ = "no block I/O throttle here (cgroup v1 blkio, as root)";
+        return;
+    }
+    ok_ = writeThrottle(device_, iops);
+    if (!ok_) reason_ = "the block I/O throttle of " + device_ + " cannot be set";
+}
+
+DiskThrottle::~DiskThrottle() {
+    if (ok_) writeThrottle(device_, 0);
 }
 
 } // namespace testsupport

@@ -56,4 +56,24 @@ private:
     std::string reason_;
 };
 
+// Makes the disk mounted at `mountPoint` slow, as a medium whose every I/O takes long: at most
+// `iops` reads and `iops` writes a second reach it (the block layer's throttle, set in the root
+// blkio cgroup of cgroup v1). A thread waits for its I/O in the kernel, uninterruptibly, but every
+// call returns. The destructor lifts the throttle. ok() is false (with the reason) where it cannot
+// be set.
+class DiskThrottle {
+public:
+    DiskThrottle(const std::string& mountPoint, unsigned iops);
+    ~DiskThrottle();
+    DiskThrottle(const DiskThrottle&) = delete;
+    DiskThrottle& operator=(const DiskThrottle&) = delete;
+    bool ok() const { return ok_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string device_; // "major:minor"
+    bool ok_ = false;
+    std::string reason_;
+};
+
 } // namespace testsupport

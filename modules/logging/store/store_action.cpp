@@ -90,7 +90,8 @@ bool ActionClose::executeFunc(Writer& writer) {
     const bool ok = writer.close(vfIdx_);
     // Done with it on this drive, whole or not (a failure is the writer's to tell): the file
     // store's record learns it. The virtual file stays until every writer has passed this action.
-    if (!writer.stalled()) {
+    // A close that goes on beside the writer tells the record itself.
+    if (!writer.stalled() && !writer.closeSettlesLater()) {
         ScopeLock guard(virtualFiles, "ActionClose::execute");
         if (VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx_)) {
             if (ok)

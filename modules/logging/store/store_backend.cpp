@@ -214,6 +214,31 @@ void Backend::unwritten(std::vector<std::string>* items) {
     }
 }
 
+void Backend::dropSlowest(int files) {
+    // While the store keeps everything for a late stick, no writer holds the files.
+    if (fromHead_.load()) return;
+    ScopeLock guard(*this, "Backend::dropSlowest");
+    const uint32_t head = headSeqLocked();
+    int slowest = -1;
+    uint32_t minimum = UINT32_MAX;
+    for (int i = 0; i < kMaxWriters; ++i) {
+        if (!writers_[i] || !iters_[i]) continue;
+        const uint32_t pos = iters_[i]->position() - head;
+        if (pos < minimum) {
+            minimum = pos;
+            slowest = i;
+        }
+    }
+    // One that has read everything holds nothing back.
+    if (slowest < 0 || minimum + 1 >= countLocked()) return;
+    syslogx(LOG_PRIO_WARNING,
+            "Backend::dropSlowest(): %d files are in the store, the most it keeps for a drive that falls "
+            "behind: removing writer %s (%u), the furthest behind; the files it has not written are not "
+            "finished on %s, and it logs on from the next one",
+            files, names_[slowest], unsigned(slowest), writers_[slowest]->drive());
+    remove(writers_[slowest], "its drive is too slow: it fell too many files behind");
+}
+
 bool Backend::getWriterQueueCnt(Writer& writer, uint32_t* count) {
     ScopeLock guard(*this, "Backend::getWriterQueueCnt");
     const uint8_t id = writer.getID();

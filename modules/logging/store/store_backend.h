@@ -47,6 +47,10 @@ public:
     // What its file writers have not written yet, one item per writer: "57 records (11904 bytes) of
     // m01 for meas: were not written (drive full, waits for room)".
     void unwritten(std::vector<std::string>* items);
+    // The measurement's files in flight reach the bound of its virtual files (`files` of them): the
+    // writer furthest behind leaves the store, its files not written are not finished on its drive,
+    // and it logs on from the tail, so that a slow drive never keeps the others from new files.
+    void dropSlowest(int files);
     bool getWriterQueueCnt(Writer& writer, uint32_t* count);
     int measIdx() const { return measIdx_; }
     int writerCount();

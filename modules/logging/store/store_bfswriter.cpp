@@ -84,6 +84,7 @@ bool BFSWriter::taskMain() {
         return true;
     }
     if (tsDiff(now, nextFlushCheck_) >= 0) checkForFlush(now - kFlushAge);
+    takeCloseNews();
     retryDue();
     if (!cutBacks_.empty()) cutBackLost();
     if (stalled()) {
@@ -286,6 +287,8 @@ void BFSWriter::created(FileEntry& e) {
     // drive for good.
     e.dirMark = meas_app_dirSyncMark(drive_);
     dirFlushNeeded_ = true;
+    // Asked at once: until it is written through, a power cut takes the whole file with it.
+    flushDir();
 }
 
 bool BFSWriter::driveHangs(FileEntry& e) {
@@ -296,27 +299,37 @@ bool BFSWriter::driveHangs(FileEntry& e) {
     return true;
 }
 
-bool BFSWriter::stillThere(FileEntry& e) {
-    if (driveHangs(e)) return false;
+std::string BFSWriter::lostWhy(const char* drive, const std::string& path, int fd, const bfs_fileId& id,
+                               uint32_t dirMark, int* error, bool* lostWriteThrough) {
+    *error = 0;
+    *lostWriteThrough = false;
+    std::string what;
+    if (meas_app_driveHung(drive, &what)) return "its drive hangs (" + what + " does not return)";
     // What a write-through failed to write is lost for good, whatever succeeds later.
-    if (const int error = syncFailedYet(e.id)) {
+    if ((*error = syncFailedYet(id))) {
         // A drive that went (a pulled stick) took what it kept with it: nothing to cut back there.
-        failFile(e, error, "its data could not be written through", error != ENODEV);
-        return false;
+        *lostWriteThrough = *error != ENODEV;
+        return "its data could not be written through";
     }
-    if (meas_app_dirSyncEntry(drive_, e.dirMark) < 0) {
-        failFile(e, EIO, "its entry could not be written through");
-        return false;
+    if (meas_app_dirSyncEntry(drive, dirMark) < 0) {
+        *error = EIO;
+        return "its entry could not be written through";
     }
     // Its path must still name the file written: one deleted, renamed away or replaced on the
     // drive is not finished there, whatever is written into the descriptor.
-    if (e.fd >= 0 && bfs_sameFile(e.fd, e.path.c_str()) == 0) {
-        failFile(e, 0,
-                 errno == ENOENT ? "it was deleted on the drive"
-                                 : "it was renamed away or replaced on the drive");
-        return false;
-    }
-    return true;
+    if (fd >= 0 && bfs_sameFile(fd, path.c_str()) == 0)
+        return errno == ENOENT ? "it was deleted on the drive"
+                               : "it was renamed away or replaced on the drive";
+    return {};
+}
+
+bool BFSWriter::stillThere(FileEntry& e) {
+    int error = 0;
+    bool lost = false;
+    const std::string why = lostWhy(drive_, e.path, e.fd, e.id, e.dirMark, &error, &lost);
+    if (why.empty()) return true;
+    failFile(e, error, why.c_str(), lost);
+    return false;
 }
 
 bool BFSWriter::handOver(FileEntry& e) {
@@ -433,22 +446,30 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
     return handOver(e);
 }
 
-void BFSWriter::failFile(FileEntry& e, int error, const char* why, bool lostWriteThrough) {
+const char* BFSWriter::tellUnfinished(const std::string& path, const char* drive,
+                                      MeasAppStore_FileInfo_s* info, uint32_t bit, bool stick, int error,
+                                      const char* why, char* reason, size_t size) {
     // A stick's calls fail with ENODEV once it is pulled: whichever call met the pull first, before
     // the pull was told to the writer, the reason is the pull.
-    const bool pulled = error == ENODEV && type() == WRITER_USB;
-    if (pulled) why = "the stick was pulled";
-    char reason[96];
+    if (error == ENODEV && stick) why = "the stick was pulled";
     if (error)
-        std::snprintf(reason, sizeof reason, "%s (%s)", why, std::strerror(error));
+        std::snprintf(reason, size, "%s (%s)", why, std::strerror(error));
     else
-        std::snprintf(reason, sizeof reason, "%s", why);
-    syslogx(LOG_PRIO_ERR, "BFSWriter: %s is not finished on %s %s", e.path.c_str(), drive_, reason);
-    if (e.info) {
-        meas_app_PreTrigFileUnfinishedReason(e.info, drive_, reason);
-        e.info->failedOn.fetch_or(writerBit(measIdx_, actionID()));
-        e.info->progress.fetch_add(1);
+        std::snprintf(reason, size, "%s", why);
+    syslogx(LOG_PRIO_ERR, "BFSWriter: %s is not finished on %s %s", path.c_str(), drive, reason);
+    if (info) {
+        meas_app_PreTrigFileUnfinishedReason(info, drive, reason);
+        info->failedOn.fetch_or(bit);
+        info->progress.fetch_add(1);
     }
+    return why;
+}
+
+void BFSWriter::failFile(FileEntry& e, int error, const char* why, bool lostWriteThrough) {
+    const bool pulled = error == ENODEV && type() == WRITER_USB;
+    char reason[96];
+    why = tellUnfinished(e.path, drive_, e.info, writerBit(measIdx_, actionID()), type() == WRITER_USB, error,
+                         why, reason, sizeof reason);
     // What its failed write-through covered may be lost on the disk in any part: the file ends
     // where its last good one did, so that a reader finds no hole.
     if (lostWriteThrough && e.fd >= 0 && cutBacks_.size() < kCutBacksMax) {
@@ -647,6 +668,7 @@ bool BFSWriter::setReadOnly(int fd) {
 }
 
 bool BFSWriter::close(int vfIdx) {
+    closeLater_ = false;
     FileEntry& e = entry(vfIdx);
     if (e.vfIdx != vfIdx || e.state == FILE_FREE || e.state == FILE_SKIP || e.state == FILE_CLOSED) {
         syslogx(LOG_PRIO_DEBUG2, "BFSWriter::close() - purely virtual file (%d)", vfIdx);
@@ -665,57 +687,142 @@ bool BFSWriter::close(int vfIdx) {
             failFile(e, ENOSPC, "closed without room to finish it");
         }
     }
+    if (e.state != FILE_OPEN) {
+        releaseEntry(e, FILE_CLOSED);
+        return false;
+    }
+    // Its write-throughs and read-only go on beside the next file's hand-overs, on a write-through
+    // task of the drive after the file's own queued ones: a slow write-through of this file or of its
+    // folder holds back no later file. The record hears the file's end from there.
+    auto f = std::make_shared<Finish>();
+    f->fd = e.fd;
+    f->path = e.path;
+    f->id = e.id;
+    f->dirMark = e.dirMark;
+    f->info = e.info;
+    if (f->info) f->info->refs.fetch_add(1);
+    f->drive = drive_;
+    f->bit = writerBit(measIdx_, actionID());
+    f->stick = type() == WRITER_USB;
+    f->news = closeNews_;
+    e.fd = -1;
+    closeNews_->pending.fetch_add(1);
+    if (syncFileThen(f->path, f->id, [f] { finishClose(*f); })) {
+        releaseEntry(e, FILE_CLOSED);
+        closeLater_ = true;
+        return true;
+    }
+    // No room in the write-through queue: here, on the writer's own task.
+    finishClose(*f);
+    releaseEntry(e, FILE_CLOSED);
+    takeCloseNews();
+    return f->whole;
+}
+
+void BFSWriter::finishClose(Finish& f) {
     // Whole means its data and its entry written through, in that order, and only then read-only.
     // The descriptor that makes it read-only is opened before its path is checked, so that it holds
     // the file written and not one put in its place meanwhile.
+    int error = 0;
+    bool lost = false;
+    std::string why;
     int readOnly = -1;
     bfs_fileId readOnlyId;
-    if (e.state == FILE_OPEN) {
-        if (bfs_ioctl(e.fd, FIOFLUSH, 0) != 0)
-            failFile(e, errno, "its data could not be written through", errno != ENODEV);
-        else if (const int error = syncFailed(e.id))
-            failFile(e, error, "its data could not be written through", error != ENODEV);
-        else if (meas_app_dirSyncNow(drive_, e.dirMark) < 0)
-            failFile(e, EIO, "its entry could not be written through");
-        else if ((readOnly = bfs_open(e.path.c_str(), O_RDONLY)) < 0)
-            failFile(e, errno, "it cannot be made read-only");
-        else if (bfs_identity(readOnly, &readOnlyId) != 0 || !(readOnlyId == e.id))
-            // The path held another file at that moment (replaced, perhaps renamed back since).
-            failFile(e, 0, "it was renamed away or replaced on the drive");
-        else
-            stillThere(e); // fails it when its path names another file or none
-    }
-    if (e.state != FILE_OPEN) {
-        if (readOnly >= 0) bfs_close(readOnly);
-        releaseEntry(e, FILE_CLOSED);
-        return false;
+    if (bfs_ioctl(f.fd, FIOFLUSH, 0) != 0) {
+        error = errno;
+        why = "its data could not be written through";
+        lost = error != ENODEV;
+    } else if ((error = syncFailed(f.id)) != 0) {
+        why = "its data could not be written through";
+        lost = error != ENODEV;
+    } else if (meas_app_dirSyncNow(f.drive.c_str(), f.dirMark) < 0) {
+        error = EIO;
+        why = "its entry could not be written through";
+    } else if ((readOnly = bfs_open(f.path.c_str(), O_RDONLY)) < 0) {
+        error = errno;
+        why = "it cannot be made read-only";
+    } else if (bfs_identity(readOnly, &readOnlyId) != 0 || !(readOnlyId == f.id)) {
+        // The path held another file at that moment (replaced, perhaps renamed back since).
+        why = "it was renamed away or replaced on the drive";
+    } else {
+        why = lostWhy(f.drive.c_str(), f.path, f.fd, f.id, f.dirMark, &error, &lost);
     }
     // Read-only is the last step, after the close: a close the drive does not confirm leaves the
     // file writable and named, and a read-only file is always whole.
-    const int fd = e.fd;
-    e.fd = -1;
-    if (bfs_close(fd) != 0) {
-        failFile(e, errno, "its close failed");
-        bfs_close(readOnly);
-        releaseEntry(e, FILE_CLOSED);
-        return false;
+    if (why.empty()) {
+        const int fd = f.fd;
+        f.fd = -1;
+        if (bfs_close(fd) != 0) {
+            error = errno;
+            why = "its close failed";
+        } else if (!setReadOnly(readOnly)) {
+            error = errno;
+            why = "it cannot be made read-only";
+        }
     }
-    if (!setReadOnly(readOnly)) {
-        failFile(e, errno, "it cannot be made read-only");
-        bfs_close(readOnly);
-        releaseEntry(e, FILE_CLOSED);
-        return false;
+    CloseNews::Item news;
+    news.path = f.path;
+    if (why.empty()) {
+        // Whole from the moment its byte is stored: told to the record itself before anything else,
+        // so that a close of the read descriptor that hangs or fails changes nothing about it.
+        if (f.info) {
+            f.info->closedOn.fetch_or(f.bit);
+            f.info->progress.fetch_add(1);
+        }
+        f.whole = true;
+    } else {
+        char reason[96];
+        news.why = tellUnfinished(f.path, f.drive.c_str(), f.info, f.bit, f.stick, error, why.c_str(), reason,
+                                  sizeof reason);
+        news.failed = true;
+        news.tellDrive = !(error == ENODEV && f.stick);
+        // What its failed write-through covered may be lost on the disk in any part: the file ends
+        // where its last good one did, so that a reader finds no hole.
+        if (lost && f.fd >= 0) {
+            news.cut.fd = bfs_dup(f.fd);
+            news.cut.path = f.path;
+            news.cut.length = syncGoodLength(f.id);
+        }
     }
-    // Whole from the moment its byte is stored: told to the record itself before anything else (a
-    // writer its store left behind while it hung has no virtual file to tell it through), so that
-    // a close of the read descriptor that hangs or fails changes nothing about it.
-    if (e.info) e.info->closedOn.fetch_or(writerBit(measIdx_, actionID()));
-    noteProgress(e);
-    driveWorks(e);
-    syncForget(e.id);
-    bfs_close(readOnly);
-    releaseEntry(e, FILE_CLOSED);
-    return true;
+    syncForget(f.id);
+    if (f.fd >= 0) bfs_close(f.fd);
+    f.fd = -1;
+    if (readOnly >= 0) bfs_close(readOnly);
+    meas_app_PreTrigFileInfoRelease(f.info);
+    f.info = nullptr;
+    {
+        std::lock_guard<std::mutex> lk(f.news->m);
+        f.news->items.push_back(std::move(news));
+    }
+    f.news->pending.fetch_sub(1);
+}
+
+BFSWriter::CloseNews::~CloseNews() {
+    // News no writer took any more (it was torn down): its cut-backs are not waited for.
+    for (Item& item : items)
+        if (item.cut.fd >= 0) bfs_close(item.cut.fd);
+}
+
+void BFSWriter::takeCloseNews() {
+    std::vector<CloseNews::Item> items;
+    {
+        std::lock_guard<std::mutex> lk(closeNews_->m);
+        items.swap(closeNews_->items);
+    }
+    for (CloseNews::Item& item : items) {
+        FileEntry named;
+        named.path = item.path;
+        if (item.cut.fd >= 0) {
+            if (cutBacks_.size() < kCutBacksMax)
+                cutBacks_.push_back(item.cut);
+            else
+                bfs_close(item.cut.fd);
+        }
+        if (!item.failed)
+            driveWorks(named);
+        else if (item.tellDrive)
+            driveFailed(named, item.why.c_str());
+    }
 }
 
 void BFSWriter::closeAllFiles() {

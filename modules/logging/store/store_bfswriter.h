@@ -4,9 +4,11 @@
 // A file is created on the first action that needs it; its header pieces and then its frames and
 // meta-data records collect in the writer's buffer, whole records only, and are handed to the drive
 // in one write once the oldest of them is 0.5 s old (written through to the disk in the background,
-// store_sync.h). At its close the rest is handed over, the file written through, then the folder
-// that holds its entry, its descriptor closed, and only then is it made read-only: a read-only file
-// is always whole, and survives a power cut. A write-through of its data or of its entry that failed is
+// store_sync.h). At its close the rest is handed over; then, on a write-through task of the drive
+// beside the next file's hand-overs, the file is written through, then the folder that holds its
+// entry, its descriptor closed, and only then is it made read-only: a read-only file is always
+// whole, and survives a power cut. A slow write-through of a closed file or of its folder holds
+// back no later file. A write-through of its data or of its entry that failed is
 // final: the file is unfinished on that drive, whatever succeeds later.
 //
 // A hand-over that the drive takes only in part is cut back to its last complete record, and the
@@ -32,6 +34,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -59,7 +62,11 @@ public:
     bool isOpen(int vfIdx) override;
     bool open(int vfIdx) override;
     // Without the medium nothing more can reach it: nothing is waited for.
-    bool hasUnflushedData() const override { return mediaAvailable_.load() && unflushed_.load() != 0; }
+    // A close going on beside the writer counts too.
+    bool hasUnflushedData() const override {
+        return mediaAvailable_.load() && (unflushed_.load() != 0 || closeNews_->pending.load() != 0);
+    }
+    bool closing() const override { return closeNews_->pending.load() != 0; }
     virtual void disconnectedStateHandler();
 
     // Lets go of every file: one not closed yet is handed over as far as it goes and left
@@ -143,6 +150,46 @@ protected:
     // Sets the read-only byte through `fd`, a read descriptor of the file; false with errno when
     // the byte is not set.
     static bool setReadOnly(int fd);
+    // Why the file is lost on the drive (its drive hangs, its data or its entry not written through,
+    // its path names another file or none), with the error and whether its failed write-through
+    // covered data; empty when it is there.
+    static std::string lostWhy(const char* drive, const std::string& path, int fd, const bfs_fileId& id,
+                               uint32_t dirMark, int* error, bool* lostWriteThrough);
+    // Names the file unfinished on `drive` and marks it in its record; the reason as told.
+    static const char* tellUnfinished(const std::string& path, const char* drive,
+                                      MeasAppStore_FileInfo_s* info, uint32_t bit, bool stick, int error,
+                                      const char* why, char* reason, size_t size);
+
+    // What the closes that go on beside the writer tell it: a file finished, or one they could not
+    // finish (for the tries at a new file and for its cut-back).
+    struct CloseNews {
+        struct Item {
+            std::string path;
+            std::string why;
+            bool failed = false;
+            bool tellDrive = false; // not for a pulled stick
+            CutBack cut;            // fd -1: none
+        };
+        std::mutex m;
+        std::vector<Item> items;
+        std::atomic<int> pending{0}; // closes under way
+        ~CloseNews();
+    };
+    // A closed file's last steps: written through, its entry written through, read-only.
+    struct Finish {
+        int fd = -1;
+        std::string path;
+        bfs_fileId id;
+        uint32_t dirMark = 0;
+        MeasAppStore_FileInfo_s* info = nullptr; // a reference of its own
+        std::string drive;
+        uint32_t bit = 0; // the writer's bit in the record
+        bool stick = false;
+        bool whole = false;
+        std::shared_ptr<CloseNews> news;
+    };
+    static void finishClose(Finish& f);
+    void takeCloseNews();
     void releaseEntry(FileEntry& e, uint8_t state);
     void setDirty(FileEntry& e, bool dirty);
     void noteProgress(FileEntry& e);
@@ -171,6 +218,7 @@ protected:
     FileEntry files_[kVfSlots];
     std::atomic<int> unflushed_{0};
     bool closingAll_ = false; // closeAllFiles: a cut file is left as it is, not waited for
+    std::shared_ptr<CloseNews> closeNews_ = std::make_shared<CloseNews>();
 };
 
 class USBWriter : public BFSWriter {

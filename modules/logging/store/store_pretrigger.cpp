@@ -308,6 +308,15 @@ void Pretrigger::openFile(MeasAppStore_FileInfo_s* info) {
         return;
     }
     const int vfIdx = vf->index();
+    // A writer whose drive has kept it this far behind holds the slots of the files on their way to
+    // it: it lets go of them before the next file finds none.
+    const int inUse = virtualFiles.inUse(measIdx_);
+    if (inUse < kVfSlots - kVfSpare) {
+        dropped_ = false;
+    } else if (!dropped_ && backend_) {
+        dropped_ = true; // one writer at a time: the others are not the ones behind
+        backend_->dropSlowest(inUse);
+    }
     {
         ScopeLock guard(holding_, "Pretrigger::openFile");
         fragmenter_.init(vfIdx, info->initTimestamp, info->headerLength);

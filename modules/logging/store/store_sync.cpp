@@ -12,9 +12,12 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace measure::store {
 
@@ -23,27 +26,36 @@ namespace {
 constexpr int kSyncPriority = 146; // as the writers it serves
 constexpr size_t kSyncStack = 10000;
 constexpr size_t kMaxQueued = 64; // files and the drive; more means the disk is far behind anyway
+// Tasks of a drive: the write-throughs of different files and of the folder go on side by side, so
+// that a closed file's last ones never hold back the next file's (nor its entry's).
+constexpr int kSyncTasks = 4;
 
 struct Request {
-    int fd = -1;      // a file's duplicate descriptor, or -1 for the drive's root
-    std::string path; // the file's device path (for the log), or the drive
-    bfs_fileId id;    // the file: requests for it merge
+    int fd = -1;                // a file's duplicate descriptor, or -1 for the drive's root
+    std::string path;           // the file's device path (for the log), or the drive
+    bfs_fileId id;              // the file: requests for it merge (the root's is {0, 0})
+    std::function<void()> work; // a job for the file, after its write-throughs queued before it
 };
 
-// The write-throughs of one drive, on a task of its own: a drive that hangs in one holds back
-// only its own.
+// The write-throughs of one drive, on tasks of its own: a drive that hangs in one holds back only
+// its own. The requests of one file (or of the folder) run one at a time, in their order.
 struct Syncer {
     std::string drive;
     std::mutex m;
     std::condition_variable done; // a request ended
+    std::condition_variable work; // a request came or ended
     std::deque<Request> queue;
     uint32_t busy = 0;                   // taken from the queue and not yet done
-    bool writingFile = false;            // a file's write-through is under way
-    bfs_fileId current;                  // ... that file's
+    std::multiset<bfs_fileId> taken;     // the files (the folder) of the requests under way
+    std::multiset<bfs_fileId> writing;   // the files whose write-through is under way
     std::map<bfs_fileId, int> failed;    // files whose write-through failed, with the error
     std::map<bfs_fileId, uint64_t> good; // the length each file's last good write-through covered
-    SEM_ID wake = SEM_ID_NULL;
-    TASK_ID task = TASK_ID_ERROR;
+    bool started = false;
+    bool startFailed = false;
+    // The device root it serves: its tasks resolve the folder's path there. A syncer of an earlier
+    // root (tests change it) lets its tasks end once its queue is empty.
+    uint64_t generation = 0;
+    bool retired = false;
 };
 
 PerKey<Syncer>& syncers() {
@@ -53,7 +65,21 @@ PerKey<Syncer>& syncers() {
 
 Syncer& syncerOf(const std::string& path) {
     const std::string drive = devpath_drive(path);
-    return syncers().get(drive, [&](Syncer& s) { s.drive = drive; });
+    const uint64_t generation = devroot_generation();
+    bool made = false;
+    Syncer& syncer = syncers().get(drive + "@" + std::to_string(generation), [&](Syncer& s) {
+        s.drive = drive;
+        s.generation = generation;
+        made = true;
+    });
+    if (made)
+        syncers().forEach([&](Syncer& s) {
+            if (s.drive != drive || s.generation == generation) return;
+            std::lock_guard<std::mutex> lk(s.m);
+            s.retired = true;
+            s.work.notify_all();
+        });
+    return syncer;
 }
 
 void writeThrough(Syncer& s, const Request& r) {
@@ -84,26 +110,42 @@ void writeThrough(Syncer& s, const Request& r) {
     bfs_close(r.fd);
 }
 
+// The first request whose file (or folder) no other task has in hand and that none queued before
+// it waits for; end() when there is none (the lock held).
+std::deque<Request>::iterator nextFree(Syncer& s) {
+    std::set<bfs_fileId> before;
+    for (auto it = s.queue.begin(); it != s.queue.end(); ++it) {
+        if (!s.taken.count(it->id) && !before.count(it->id)) return it;
+        before.insert(it->id);
+    }
+    return s.queue.end();
+}
+
 void syncTask(Syncer* s) {
     for (;;) {
-        semTake(s->wake, WAIT_FOREVER);
-        for (;;) {
-            Request r;
-            {
-                std::lock_guard<std::mutex> lk(s->m);
-                if (s->queue.empty()) break;
-                r = std::move(s->queue.front());
-                s->queue.pop_front();
-                ++s->busy;
-                s->writingFile = r.fd >= 0;
-                s->current = r.id;
-            }
-            writeThrough(*s, r);
-            std::lock_guard<std::mutex> lk(s->m);
-            --s->busy;
-            s->writingFile = false;
-            s->done.notify_all();
+        Request r;
+        {
+            std::unique_lock<std::mutex> lk(s->m);
+            s->work.wait(lk,
+                         [&] { return nextFree(*s) != s->queue.end() || (s->retired && s->queue.empty()); });
+            const auto it = nextFree(*s);
+            if (it == s->queue.end()) return; // retired
+            r = std::move(*it);
+            s->queue.erase(it);
+            ++s->busy;
+            s->taken.insert(r.id);
+            if (r.fd >= 0 && !r.work) s->writing.insert(r.id);
         }
+        if (r.work)
+            r.work();
+        else
+            writeThrough(*s, r);
+        std::lock_guard<std::mutex> lk(s->m);
+        --s->busy;
+        s->taken.erase(s->taken.find(r.id));
+        if (r.fd >= 0 && !r.work) s->writing.erase(s->writing.find(r.id));
+        s->done.notify_all();
+        s->work.notify_all();
     }
 }
 
@@ -111,32 +153,40 @@ void syncTask(Syncer* s) {
 bool enqueue(Request r) {
     Syncer& s = syncerOf(r.path);
     std::unique_lock<std::mutex> lk(s.m);
-    if (s.task == TASK_ID_ERROR) {
-        if (!s.wake) s.wake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
-        std::string name = "r_BFSSync_" + s.drive;
-        if (name.back() == ':') name.pop_back();
-        Syncer* raw = &s;
-        if (s.wake)
-            s.task = taskSpawn(name.c_str(), kSyncPriority, VX_FP_TASK, kSyncStack, [raw] { syncTask(raw); });
-        if (s.task == TASK_ID_ERROR) {
-            SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter: the write-through task cannot be started");
-            if (r.fd >= 0) bfs_close(r.fd);
-            return false;
-        }
-    }
-    for (const Request& q : s.queue) {
-        if ((q.fd >= 0) == (r.fd >= 0) && (r.fd >= 0 ? q.id == r.id : q.path == r.path)) {
-            if (r.fd >= 0) bfs_close(r.fd);
-            return true;
-        }
-    }
-    if (s.queue.size() >= kMaxQueued) {
-        if (r.fd >= 0) bfs_close(r.fd);
+    auto refuse = [&] {
+        if (r.fd >= 0 && !r.work) bfs_close(r.fd);
         return false;
+    };
+    if (!s.started) {
+        std::string drive = s.drive;
+        if (!drive.empty() && drive.back() == ':') drive.pop_back();
+        Syncer* raw = &s;
+        for (int i = 0; i < kSyncTasks; ++i) {
+            // "r_BFSSync_meas", then "r_BFSSync1_meas" and so on.
+            const std::string name = "r_BFSSync" + (i ? std::to_string(i) : std::string()) + "_" + drive;
+            if (taskSpawn(name.c_str(), kSyncPriority, VX_FP_TASK, kSyncStack, [raw] { syncTask(raw); }) ==
+                TASK_ID_ERROR) {
+                s.startFailed = i == 0;
+                break;
+            }
+        }
+        s.started = true;
     }
+    if (s.startFailed) {
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "BFSWriter: the write-through task cannot be started");
+        return refuse();
+    }
+    if (!r.work)
+        for (const Request& q : s.queue) {
+            if (!q.work && (q.fd >= 0) == (r.fd >= 0) && (r.fd >= 0 ? q.id == r.id : q.path == r.path)) {
+                if (r.fd >= 0) bfs_close(r.fd);
+                return true;
+            }
+        }
+    if (s.queue.size() >= kMaxQueued) return refuse();
     s.queue.push_back(std::move(r));
     lk.unlock();
-    semGive(s.wake);
+    s.work.notify_all();
     return true;
 }
 
@@ -161,6 +211,15 @@ bool syncDirLater(const char* drive) {
     return enqueue(std::move(r));
 }
 
+bool syncFileThen(const std::string& path, const bfs_fileId& file, std::function<void()> work) {
+    if (path.empty() || !work) return false;
+    Request r;
+    r.path = path;
+    r.id = file;
+    r.work = std::move(work);
+    return enqueue(std::move(r));
+}
+
 namespace {
 
 // The write-throughs of each drive are apart; a file is looked for in all of them (there are few).
@@ -169,12 +228,12 @@ template <typename F> auto withSyncerOf(const bfs_fileId& id, F f) {
     syncers().forEach([&](Syncer& s) {
         std::lock_guard<std::mutex> lk(s.m);
         if (found) return;
-        if (s.failed.count(id) || s.good.count(id) || (s.writingFile && s.current == id)) {
+        if (s.failed.count(id) || s.good.count(id) || s.writing.count(id)) {
             found = &s;
             return;
         }
         for (const Request& q : s.queue)
-            if (q.fd >= 0 && q.id == id) found = &s;
+            if (q.fd >= 0 && !q.work && q.id == id) found = &s;
     });
     return f(found);
 }
@@ -186,9 +245,9 @@ int syncFailed(const bfs_fileId& id) {
         if (!s) return 0;
         std::unique_lock<std::mutex> lk(s->m);
         auto queued = [&] {
-            if (s->writingFile && s->current == id) return true;
+            if (s->writing.count(id)) return true;
             for (const Request& q : s->queue)
-                if (q.fd >= 0 && q.id == id) return true;
+                if (q.fd >= 0 && !q.work && q.id == id) return true;
             return false;
         };
         // Its descriptors share one error state: the first write-through to look takes the error. A

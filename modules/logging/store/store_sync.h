@@ -4,13 +4,17 @@
 // 0.5 s old; from then on they survive anything but a power cut. Writing them through (FIOFLUSH on
 // the file, FIOSYNC on the drive's root) can take seconds on a busy disk, and a writer that waited
 // for it would hold back its next hand-over and keep newer data in its own buffers. So the writers
-// only queue the write-through here, and a task of each drive does it ("r_BFSSync_<drive>"): a drive
-// that hangs in one holds back only its own.
+// only queue the write-through here, and tasks of each drive do it ("r_BFSSync_<drive>",
+// "r_BFSSync1_<drive>" to "r_BFSSync3_<drive>"): those of different files and of the folder side by
+// side, each file's (and the folder's) one after the other; a drive that hangs in one holds back only
+// its own.
 #pragma once
 
 #include "platform/drives/bfs.h"
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 namespace measure::store {
 
@@ -21,6 +25,10 @@ bool syncFileLater(int fd);
 // Queues FIOSYNC on the root of `drive` ("meas:"); one request per drive waits at a time. Its end
 // is recorded for the entries it covers (meas_app_dirsync.h).
 bool syncDirLater(const char* drive);
+// Runs `work` on a write-through task of the drive of `path`, once the write-throughs of `file`
+// queued before it are done (a closed file's last steps, beside the next file's hand-overs). False
+// when it could not be queued.
+bool syncFileThen(const std::string& path, const bfs_fileId& file, std::function<void()> work);
 // What is known of a file's write-throughs is kept by the file itself (its identity), not by its
 // name: a writer left behind with an earlier file of a name never touches what is known of the
 // file that has the name now.

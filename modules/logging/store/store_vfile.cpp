@@ -305,6 +305,14 @@ VirtualFile* VirtualFiles::get(int measIdx, int index) {
     return vf && vf->index() == index ? vf : nullptr;
 }
 
+int VirtualFiles::inUse(int measIdx) {
+    ScopeLock guard(*this, "VirtualFiles::inUse");
+    if (measIdx < 0 || measIdx >= kMeasCount) return 0;
+    int n = 0;
+    for (VirtualFile* vf : meas_[measIdx].slots) n += vf ? 1 : 0;
+    return n;
+}
+
 VirtualFile* VirtualFiles::remove(int measIdx, int index) {
     ScopeLock guard(*this, "VirtualFiles::removeEntry");
     VirtualFile* vf = get(measIdx, index);

@@ -15,6 +15,9 @@ namespace measure::store {
 
 inline constexpr int kMeasCount = 3;
 inline constexpr int kVfSlots = 32;
+// Slots kept free: a writer that lags so far behind that fewer are left leaves the store (the files it
+// holds go once it has let go of the action in hand).
+inline constexpr int kVfSpare = 8;
 inline constexpr uint32_t kFileHeaderSize = 42;
 inline constexpr uint32_t kBlockDescrSize = 9;
 
@@ -80,6 +83,8 @@ public:
     int find(int measIdx, uint32_t ts);
     VirtualFile* get(int measIdx, int index);
     VirtualFile* remove(int measIdx, int index); // the caller destroys it
+    // Virtual files of the measurement that exist now (at most kVfSlots).
+    int inUse(int measIdx);
     // A writer joins the store: it writes every file made from now on (`stick`: on a stick).
     void registerWriter(int measIdx, uint8_t id, bool stick);
     void deregisterWriter(int measIdx, uint8_t id, const char* drive = "",

@@ -27,7 +27,7 @@ bool Writer::alive() {
 
 uint32_t Writer::stalledTicks(uint32_t now) const {
     if (retryLater_.load()) return now - progressAt_.load();
-    if (!busy_.load()) return 0;
+    if (!busy_.load() && !closing()) return 0;
     return drivecalls_oldestMs(drive()) * 10;
 }
 

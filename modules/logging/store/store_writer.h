@@ -34,6 +34,10 @@ public:
     virtual bool open(int vfIdx) = 0;
     // Something written that has not reached the medium yet.
     virtual bool hasUnflushedData() const { return false; }
+    // A close of a file it handed on goes on beside it (its write-throughs, read-only).
+    virtual bool closing() const { return false; }
+    // The close just executed goes on beside the writer: the file's record hears its end from there.
+    bool closeSettlesLater() const { return closeLater_; }
     // The drive it writes, for messages.
     virtual const char* drive() const { return ""; }
     // The current action could not be carried out yet (its drive is full): the writer keeps it and
@@ -72,6 +76,7 @@ protected:
 
     Action* current_ = nullptr;
     bool startStampPending_ = true; // set again for every file a writer opens
+    bool closeLater_ = false;       // see closeSettlesLater()
     std::atomic<bool> notSubscribed_{true};
     std::atomic<bool> mediaAvailable_{false};
     std::atomic<uint32_t> lastActivity_;
