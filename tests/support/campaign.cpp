@@ -132,17 +132,30 @@ std::map<std::string, size_t> recordsByFile(const std::string& dir, uint8_t fram
     return out;
 }
 
-bool firstRecord(const std::string& dir, uint8_t frameId, uint32_t* ts) {
+namespace {
+
+bool edgeRecord(const std::string& dir, uint8_t frameId, uint32_t* ts, bool last) {
     bool found = false;
     for (const std::string& name : measurementFiles(dir)) {
         const measfile::File f = measfile::readFile(dir + "/" + name);
         if (!f.ok()) continue;
         const std::vector<measfile::Record> records = f.recordsOf(frameId);
         if (records.empty()) continue;
-        if (!found || int32_t(records.front().ts - *ts) < 0) *ts = records.front().ts;
+        const uint32_t t = last ? records.back().ts : records.front().ts;
+        if (!found || (int32_t(t - *ts) < 0) != last) *ts = t;
         found = true;
     }
     return found;
+}
+
+} // namespace
+
+bool firstRecord(const std::string& dir, uint8_t frameId, uint32_t* ts) {
+    return edgeRecord(dir, frameId, ts, false);
+}
+
+bool lastRecord(const std::string& dir, uint8_t frameId, uint32_t* ts) {
+    return edgeRecord(dir, frameId, ts, true);
 }
 
 namespace {
@@ -193,6 +206,34 @@ std::map<std::string, uint64_t> partFiles(const std::string& dir) {
             out[name] = uint64_t(st.st_ino);
     }
     return out;
+}
+
+std::pair<std::string, int> busiestText(const std::string& log) {
+    std::map<std::pair<unsigned long, std::string>, int> counts;
+    std::pair<std::string, int> most{"", 0};
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        unsigned long ms = 0;
+        int at = 0;
+        if (std::sscanf(line.c_str(), "%*s %*s %*s %lu %n", &ms, &at) < 1 || at <= 0) continue;
+        // Numbers, names and hexadecimal words with a digit in them masked.
+        std::string text;
+        for (size_t i = size_t(at); i < line.size();) {
+            size_t j = i;
+            bool digit = false;
+            for (; j < line.size() && std::isxdigit(static_cast<unsigned char>(line[j])); ++j)
+                digit = digit || std::isdigit(static_cast<unsigned char>(line[j]));
+            if (j == i) {
+                text += line[i++];
+                continue;
+            }
+            text += digit ? std::string("#") : line.substr(i, j - i);
+            i = j;
+        }
+        const int n = ++counts[{ms / 1000, text}];
+        if (n > most.second) most = {text, n};
+    }
+    return most;
 }
 
 const char* nameOf(Logging state) {
@@ -297,6 +338,18 @@ int stateValue(const std::string& state, const std::string& key) {
 }
 
 } // namespace
+
+int requestsPending(testsupport::AppProcess& dev) {
+    const std::string state = dev.shell("meas_state", 2000);
+    int pending = 0;
+    for (const char* flag :
+         {"meas_app_stopreq", "meas_app_blkstopreq", "meas_app_reinitreq", "meas_app_destroyreq"}) {
+        const int v = stateValue(state, flag);
+        if (v < 0) return -1;
+        pending += v;
+    }
+    return pending;
+}
 
 std::string awaitLogging(testsupport::AppProcess& dev, const std::string& measDir, uint8_t frameId,
                          Logging expected, const std::map<std::string, size_t>& before, bool newFile,

@@ -53,12 +53,18 @@ std::map<std::string, size_t> recordsByFile(const std::string& dir, uint8_t fram
 // The time stamp (100 us) of the earliest complete record of block `frameId` in the measurement
 // files of a folder; false when there is none.
 bool firstRecord(const std::string& dir, uint8_t frameId, uint32_t* ts);
+// The same of the latest complete record.
+bool lastRecord(const std::string& dir, uint8_t frameId, uint32_t* ts);
 // The files the log says are finished: each one pruned from the file queue without a line naming
 // it not finished before, and each one "finished on every drive after all"; in the log's order.
 std::vector<std::string> saidFinished(const std::string& log);
 // The copies' pieces of their own ("<name>.part") in a folder, each with its inode: a piece is the
 // same piece as long as its inode is.
 std::map<std::string, uint64_t> partFiles(const std::string& dir);
+
+// The text of the log that comes most often within one second of its stamps, its numbers (and
+// names and words of hexadecimal digits with a digit among them) masked as "#"; with that count.
+std::pair<std::string, int> busiestText(const std::string& log);
 
 // The logging's state as the PC's commands leave it (the remote-control table, docs/logging.md).
 enum class Logging { Running, Stopped, Destroyed };
@@ -82,6 +88,9 @@ std::vector<bool> takenByLog(const std::string& log, const std::vector<uint8_t>&
 // to 5 s.
 std::string logWithAnswers(testsupport::AppProcess& dev, size_t from, int failedAnswers);
 
+// The stop, init and destroy requests that the state machine has not carried out yet, as
+// `meas_state` shows them; -1 when it does not answer.
+int requestsPending(testsupport::AppProcess& dev);
 // Waits up to `boundMs` until logging is `expected`, as the outer interfaces show it: running with
 // new records (more than `before` holds of a file, in a file not among `before` when `newFile`) on
 // the logging drive, or not running with no request pending (`meas_state`), destroyed or not as
