@@ -277,14 +277,8 @@ int unlinkAt(const Where& w) {
     struct stat st;
     if (::lstat(w.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
-    const bool seam = drivefault_on();
-    if (seam) driveloss_removing(w.drive, w.rel, w.host);
-    if (::unlink(w.host.c_str()) != 0) {
-        const int e = errno;
-        if (seam) driveloss_removeFailed(w.host);
-        return fail(e);
-    }
-    if (seam) driveloss_removed(w.host);
+    if (::unlink(w.host.c_str()) != 0) return -1;
+    if (drivefault_on()) driveloss_removed(w.host);
     // In a walk that deletes many files the line goes with the walk's one change of the state.
     if (drive_stateAttrOf(w.drive.c_str(), w.rel) != DRIVE_ATTR_DEFAULT &&
         !drive_stateDropLater(w.drive.c_str(), w.rel))

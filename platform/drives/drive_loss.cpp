@@ -38,18 +38,10 @@ struct Record {
     std::string host() const { return dir + "/" + rel; }
 };
 
-// A file removed while its drive root's write-through is still to come, kept by a hard link.
-struct Removal {
-    std::string drive, dir, rel, link;
-    uint64_t seq = 0;
-    std::string host() const { return dir + "/" + rel; }
-};
-
 struct Loss {
     std::mutex m;
     std::map<Key, Record> records;
     std::map<int, Key> fds;
-    std::vector<Removal> removals;
     uint64_t seq = 0;
 };
 
@@ -283,11 +275,6 @@ void driveloss_rootWrittenThrough(const std::string& drive, uint64_t started) {
     std::lock_guard<std::mutex> lk(l.m);
     for (auto& [key, r] : l.records)
         if (r.dir == dir && r.createdSeq <= started) r.entryPending = false;
-    std::erase_if(l.removals, [&](const Removal& r) {
-        if (r.dir != dir || r.seq > started) return false;
-        ::unlink(r.link.c_str());
-        return true;
-    });
 }
 
 void driveloss_rootWriteThroughFailed(const std::string& drive) {
@@ -320,36 +307,6 @@ void driveloss_removed(const std::string& host) {
     Loss& l = loss();
     std::lock_guard<std::mutex> lk(l.m);
     std::erase_if(l.records, [&](const auto& kv) { return kv.second.host() == host; });
-}
-
-void driveloss_removing(const std::string& drive, const std::string& rel, const std::string& host) {
-    if (!drivefault_on() || rel.empty()) return;
-    std::string dir;
-    struct stat st {};
-    if (!currentDir(drive, &dir) || host != dir + "/" + rel || ::lstat(host.c_str(), &st) != 0 ||
-        !S_ISREG(st.st_mode))
-        return;
-    Loss& l = loss();
-    std::lock_guard<std::mutex> lk(l.m);
-    const auto r = l.records.find(keyOf(st));
-    if (r != l.records.end() && r->second.entryPending) return; // its creation is not on the drive either
-    const std::string keep = dir + ".unlinked";
-    if (::mkdir(keep.c_str(), 0755) != 0 && errno != EEXIST) return;
-    const uint64_t seq = ++l.seq;
-    const std::string link = keep + "/" + std::to_string(seq);
-    if (::link(host.c_str(), link.c_str()) == 0) l.removals.push_back({drive, dir, rel, link, seq});
-}
-
-void driveloss_removeFailed(const std::string& host) {
-    if (!drivefault_on()) return;
-    Loss& l = loss();
-    std::lock_guard<std::mutex> lk(l.m);
-    for (auto it = l.removals.rbegin(); it != l.removals.rend(); ++it)
-        if (it->host() == host) {
-            ::unlink(it->link.c_str());
-            l.removals.erase(std::next(it).base());
-            return;
-        }
 }
 
 void driveloss_takeAway(const std::string& drive, const std::string& rel, const std::string& host,
@@ -419,16 +376,6 @@ void driveloss_powerCut() {
         std::string dir;
         return currentDir(r.drive, &dir) && dir == r.dir;
     });
-    std::vector<Removal> removals;
-    {
-        std::lock_guard<std::mutex> lk(l.m);
-        removals.swap(l.removals);
-    }
-    for (const Removal& r : removals) {
-        std::string dir;
-        if (currentDir(r.drive, &dir) && dir == r.dir) (void)::link(r.link.c_str(), r.host().c_str());
-        ::unlink(r.link.c_str());
-    }
 }
 
 std::vector<std::pair<std::string, std::string>> driveloss_unsafe() {

@@ -11,8 +11,7 @@
 //   file never written through): the pages are clean after the error, a later sync proves nothing;
 // - a drive root's failed FIOSYNC removes the files created since its last good one (with their
 //   attribute lines in the drive's state);
-// - a power cut does both on every drive of the device root, for every file of the process, and
-//   brings back the files removed since their drive root's last good write-through;
+// - a power cut does both on every drive of the device root, for every file of the process;
 // - a file deleted or renamed under its writer (driveloss_takeAway).
 // Nothing is kept while the seam is off (drive_fault.h): a file opened before it was engaged loses
 // nothing.
@@ -47,13 +46,6 @@ void driveloss_rootWriteThroughFailed(const std::string& drive);
 // The file API renamed or removed a file (host paths).
 void driveloss_renamed(const std::string& fromHost, const std::string& toHost);
 void driveloss_removed(const std::string& host);
-// The file API is about to remove the file `rel` of `drive` (host path `host`): a removal is an
-// entry of its folder like a creation, and until the drive root's next good write-through a power
-// cut brings the file back (a hard link beside the drive's folder keeps it meanwhile); what the
-// drive's state said of it stays as the state was written. A file whose own entry is not written
-// through yet goes for good. driveloss_removeFailed when the removal did not happen.
-void driveloss_removing(const std::string& drive, const std::string& rel, const std::string& host);
-void driveloss_removeFailed(const std::string& host);
 
 // Deletes the file of `drive` named `rel` (host path `host`), or renames it to "<rel>.moved", as
 // someone does under its writer; its attribute line goes or moves with it.
