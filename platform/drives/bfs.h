@@ -52,7 +52,9 @@ struct bfs_stat {
 // `name` holds the file found, "" when there is none (more); find-next continues after `name`,
 // so files deleted during the walk do not disturb it. Find-first takes the folder's listing, which
 // the find-next calls on the same root descriptor walk: a file made after the find-first is not
-// found (a walk goes over the files there at its start), one deleted since is skipped.
+// found (a walk goes over the files there at its start), one deleted since is skipped. For the
+// watch over hung calls (drive_calls.h) each read of the folder and each look at a file is a call
+// of its own: a listing of many files is many calls.
 struct bfs_find {
     char name[BFS_NAME_MAX];
     uint64_t size;

@@ -8,6 +8,8 @@
 #include "logging/disk/meas_app_dirsync.h"
 #include "logging/disk/meas_app_drivecall.h"
 #include "platform/drives/bfs.h"
+#include "platform/drives/devroot.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/rtos/rtos.h"
 
 #include <atomic>
@@ -60,6 +62,17 @@ FILE* openSource(const char* source) {
     return nullptr;
 }
 
+// A read of the source and its close are calls of its drive (drive_calls.h): a hang in them is seen.
+size_t readSource(FILE* in, char* buffer, const std::string& drive) {
+    const DriveCallMark mark(drive, "read");
+    return std::fread(buffer, 1, kChunk, in);
+}
+
+void closeSource(FILE* in, const char* source) {
+    const DriveCallMark mark(devpath_drive(source), "close");
+    std::fclose(in);
+}
+
 // Copies the data; false (logged) on any fault. `piece` hears of each piece written.
 bool copyData(FILE* in, int out, const char* source, const char* target, const char* targetDrive,
               const std::function<void()>& piece) {
@@ -68,9 +81,10 @@ bool copyData(FILE* in, int out, const char* source, const char* target, const c
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() mem alloc read buffer");
         return false;
     }
+    const std::string sourceDrive = devpath_drive(source);
     bool ok = true;
     for (;;) {
-        const size_t n = std::fread(buffer, 1, kChunk, in);
+        const size_t n = readSource(in, buffer, sourceDrive);
         if (n == 0) {
             if (std::ferror(in)) {
                 syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fread '%s'", source);
@@ -167,12 +181,12 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
     bfs_stat sourceStat{};
     if (bfs_ioctl(fileno(in), FIOFSTATGET, reinterpret_cast<intptr_t>(&sourceStat)) != 0) {
         syslogx(LOG_PRIO_ERR2, "meas_app_copyLastFile() FIOFSTATGET @ %s failed", source);
-        std::fclose(in);
+        closeSource(in, source);
         return MEAS_COPY_RESULT_FAILED;
     }
     if (meas_app_driveAvDebounce(targetDrive) != 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', usb not available", target);
-        std::fclose(in);
+        closeSource(in, source);
         return MEAS_COPY_RESULT_FAILED;
     }
     // The copy goes under a name of its own and replaces the target only once it is written through:
@@ -194,12 +208,12 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
     if (fd < 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", part.c_str(),
                 std::strerror(openError));
-        std::fclose(in);
+        closeSource(in, source);
         return MEAS_COPY_RESULT_FAILED;
     }
     taskDelay(1);
     bool ok = copyData(in, fd, source, part.c_str(), targetDrive, piece);
-    std::fclose(in);
+    closeSource(in, source);
     // The descriptor that makes the file read-only at the end is opened before the close, so that it
     // holds the file written and not one put in its place meanwhile.
     int readOnly = -1;

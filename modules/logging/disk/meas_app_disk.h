@@ -61,6 +61,7 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
 // through and closed, and its entry written through; renamed over the target and the folder written
 // through; only then made read-only with the source's other attributes. A copy that fails before the rename
 // leaves the target as it was (its part is removed); one that fails after it leaves the target writable.
+// The source's reads and close are calls of its drive.
 // MEAS_COPY_RESULT_DONE, MEAS_COPY_RESULT_FAILED or MEAS_COPY_RESULT_DAMAGED (logged). `known`, where
 // given, hears the result of a copy that reached its rename as soon as it is known, before the
 // last close of its descriptor (which a slow stick may hold).

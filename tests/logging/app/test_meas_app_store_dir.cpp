@@ -4,12 +4,14 @@
 #include "logcfg_fixture.h"
 
 #include "logging/app/meas_app_store.h"
+#include "logging/disk/meas_app_drivecall.h"
 #include "platform/drives/bfs.h"
 #include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_state.h"
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
@@ -19,6 +21,7 @@
 #include <unistd.h>
 
 using namespace logcfgtest;
+using testsupport::waitUntil;
 
 TEST_F(LogTest, DeleteFlagRemovesDownloadedFilesAndIsCleared) {
     struct File {
@@ -119,4 +122,82 @@ TEST_F(LogTest, TheDeleteWalkDeletesWhatItFoundDownloadedWithOneChangeOfTheState
         drivefault_clear();
     }
     EXPECT_TRUE(madeDuringTheWalk) << "no walk lasted until the file was made";
+}
+
+// A hang is one call that has not returned for 10 s. A walk over 20,000 downloaded files at 100 ms a
+// call (each read of the folder a call of its own) takes longer than that and is working: it is
+// never called hung, and a start's check that comes meanwhile is made after it. A walk that does
+// hang (its deletions' write-through held past 10 s) is named so, and a start's check that comes
+// then is still made once the call returns.
+TEST_F(LogTest, AWalkOfManyCallsIsNoHangAndAStartAfterAHungWalkStillMakesItsCheck) {
+    constexpr int kFiles = 20000;
+    const char* const task = "r_DrvCall_meas";
+    ASSERT_TRUE(meas_app_driveCallStart("meas:"));
+    std::vector<std::string> lines;
+    auto logged = [&](const std::string& text) {
+        for (const std::string& l : log()) lines.push_back(l);
+        return testsupport::countContaining(lines, text);
+    };
+    auto flagged = [&](int files) {
+        std::string state = "dirattr 1\n";
+        for (int i = 0; i < files; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof name, "A%07d.001", i);
+            testsupport::writeFile(root.file(std::string("meas/") + name), "");
+            state += std::string("attr ") + name + " 0x01\n";
+        }
+        testsupport::writeFile(root.file("meas.drive"), state);
+    };
+    auto arm = [](const std::string& text) {
+        DriveFault f;
+        std::string error;
+        ASSERT_TRUE(drivefault_parse(text, &f, &error)) << error;
+        drivefault_arm(f);
+    };
+    auto check = [] { return MeasAppStore_driveCheckDirectoryFlags("meas:"); };
+    const char* const took = "MeasAppStore_driveCheckDirectoryFlags() check on 'meas:' took";
+    const char* const named =
+        "meas_app_driveCall(): the drive 'meas:' does not answer: the D-flag check has hung";
+
+    flagged(kFiles);
+    drivefault_clear();
+    arm(std::string("meas:open:1:slow100@") + task);
+    ASSERT_TRUE(meas_app_driveCallAsync("meas:", "the D-flag check", check, true));
+    ASSERT_TRUE(waitUntil([&] { return drivefault_taskCalls("meas:", DRIVE_OP_OPEN, task) > 0; }));
+    ASSERT_TRUE(meas_app_driveCallAsync("meas:", "the D-flag check", check, true));
+    bool hung = false;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            meas_app_driveWatch();
+            hung = hung || meas_app_driveHung("meas:");
+            return logged(took) == 2;
+        },
+        300000));
+    EXPECT_FALSE(hung);
+    EXPECT_EQ(logged(named), 0);
+    EXPECT_EQ(logged("MeasAppStore_cleanup_old_measfiles() ... 20000 files deleted"), 1);
+    int walkMs = 0;
+    for (const std::string& l : lines)
+        if (l.find(took) != std::string::npos && walkMs == 0)
+            walkMs = std::atoi(l.c_str() + l.rfind("took ") + 5);
+    std::printf("the walk over %d files at 100 ms a call took %.1f s, not called hung\n", kFiles,
+                walkMs / 1000.0);
+    EXPECT_GT(walkMs, int(MEAS_DRIVECALL_BOUND_MS)) << "a walk shorter than the bound shows nothing";
+
+    flagged(10);
+    drivefault_clear();
+    arm(std::string("meas:sync:1:hold0@") + task); // the deletions' write-through
+    ASSERT_TRUE(meas_app_driveCallAsync("meas:", "the D-flag check", check, true));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            meas_app_driveWatch();
+            return logged(named) == 1;
+        },
+        60000));
+    EXPECT_TRUE(meas_app_driveCallAsync("meas:", "the D-flag check", check, true))
+        << "the next start's check waits for the drive";
+    drivefault_release();
+    EXPECT_TRUE(waitUntil([&] { return logged(took) == 4; }, 60000));
+    EXPECT_EQ(logged("meas_app_driveCall(): the drive 'meas:' answers again (the D-flag check returned)"), 1);
+    drivefault_clear();
 }

@@ -5,11 +5,13 @@
 #include "smalldisk.h"
 
 #include "framework/board_io.h"
+#include "framework/fileutil.h"
 #include "logging/disk/cfg_meas.h"
 #include "logging/disk/meas_app_disk.h"
 #include "measdata/seram.h"
 #include "platform/drives/bfs.h"
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_service.h"
 #include "platform/drives/drive_state.h"
@@ -20,6 +22,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -291,4 +294,36 @@ TEST_F(DiskTest, APartIsNeverAFinishedFileAndOnlyTheWholeCopyIsReadOnly) {
     EXPECT_EQ(meas_app_copyRemoveParts("usb_meas:"), 0);
     for (const auto& e : std::filesystem::directory_iterator(root.file("usb_meas")))
         EXPECT_NE(e.path().extension(), ".part") << e.path();
+}
+
+// Every call that may block in a drive is a call of that drive for the watch over hung calls: the
+// looks of fexist and fsize, the identity of an open file, and the copy's reads of its source and
+// the source's close.
+TEST_F(DiskTest, EveryCallThatMayBlockInADriveIsOneOfItsCalls) {
+    meas_app_driveAvDebounce("usb_meas:");
+    hostclock_advanceBurstMs(3000);
+    hostclock_setManual(false);
+    closedFile("meas:/A0101000.001", (3 << 20) + 1000);
+    const int fd = bfs_open("meas:/A0101000.001", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    bfs_fileId id;
+    const struct {
+        const char* what;
+        std::function<void()> call;
+    } rows[] = {
+        {"fexist", [] { EXPECT_EQ(fexist("meas:/A0101000.001"), 1); }},
+        {"fexist of no file", [] { EXPECT_EQ(fexist("meas:/none"), 0); }},
+        {"fsize", [] { EXPECT_EQ(fsize("meas:/A0101000.001"), (3 << 20) + 1000); }},
+        {"bfs_identity", [&] { EXPECT_EQ(bfs_identity(fd, &id), 0); }},
+    };
+    for (const auto& r : rows) {
+        const uint64_t before = drivecalls_returned("meas:");
+        r.call();
+        EXPECT_EQ(drivecalls_returned("meas:") - before, 1u) << r.what;
+    }
+    bfs_close(fd);
+    const uint64_t before = drivecalls_returned("meas:");
+    EXPECT_EQ(meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"), MEAS_COPY_RESULT_DONE);
+    EXPECT_GE(drivecalls_returned("meas:") - before, 4u + 5u + 1u)
+        << "the four calls that open the source, its five reads (the last one at its end), its close";
 }
