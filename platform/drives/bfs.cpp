@@ -309,7 +309,16 @@ int find(int fd, const Where& root, bfs_find* f, bool next) {
     std::memcpy(f->name, best.data(), best.size());
     f->size = best.empty() ? 0 : uint64_t(found.st_size);
     f->attrib = best.empty() ? 0 : drive_stateAttrOf(root.drive.c_str(), best);
+    f->id = best.empty() ? bfs_fileId{} : bfs_fileId{uint64_t(found.st_dev), uint64_t(found.st_ino)};
     return 0;
+}
+
+// The names of a drive's folder against the process's own changes of them: the look and the
+// deletion of a found file are one step against a rename and an open for writing (the file and its
+// archive bit) on the drive.
+std::mutex& namesLockOf(const std::string& drive) {
+    static auto* locks = new std::mutex[std::size(kDriveNames) + 1]; // [0]: drives not in the table
+    return locks[slotOf(drive, false)];
 }
 
 int unlinkAt(const Where& w) {
@@ -318,13 +327,34 @@ int unlinkAt(const Where& w) {
     struct stat st;
     if (::lstat(w.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
-    if (::unlink(w.host.c_str()) != 0) return -1;
-    if (drivefault_on()) driveloss_removed(w.host);
+    // Until its drive root is written through, a power cut brings the file back.
+    const uint64_t held = drivefault_on() ? driveloss_deleting(w.drive, w.rel, w.host) : 0;
+    if (::unlink(w.host.c_str()) != 0) {
+        const int error = errno;
+        driveloss_deleted(held, w.host, false);
+        return fail(error);
+    }
+    if (drivefault_on()) driveloss_deleted(held, w.host, true);
     // In a walk that deletes many files the line goes with the walk's one change of the state.
     if (drive_stateAttrOf(w.drive.c_str(), w.rel) != DRIVE_ATTR_DEFAULT &&
         !drive_stateDropLater(w.drive.c_str(), w.rel))
         drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; });
     return 0;
+}
+
+int unlinkFound(const Where& root, const bfs_find* f) {
+    if (!f || !f->name[0]) return fail(EINVAL);
+    Where w;
+    const std::string name(f->name, strnlen(f->name, sizeof f->name));
+    if (name.find('/') != std::string::npos || !resolve((root.drive + "/" + name).c_str(), &w))
+        return fail(ENOENT);
+    std::lock_guard<std::mutex> names(namesLockOf(w.drive));
+    struct stat st {};
+    if (::lstat(w.host.c_str(), &st) != 0) return -1;
+    if (!(bfs_fileId{uint64_t(st.st_dev), uint64_t(st.st_ino)} == f->id) ||
+        (drive_stateAttrOf(w.drive.c_str(), w.rel) & DRIVE_ATTR_ARCHIVE))
+        return fail(ESTALE);
+    return unlinkAt(w);
 }
 
 // FIOFLUSH or FIOSYNC of a file or a drive's root. A fault of the seam that fails it loses what it
@@ -382,6 +412,8 @@ int rootRequest(int fd, const Where& root, int request, intptr_t arg) {
     case IO_IOCTL_FIND_NEXT_FILE:
         if (!driveThere(root.drive)) return fail(ENODEV);
         return find(fd, root, reinterpret_cast<bfs_find*>(arg), request == IO_IOCTL_FIND_NEXT_FILE);
+    case IO_IOCTL_BFS_UNLINK_FOUND:
+        return unlinkFound(root, reinterpret_cast<const bfs_find*>(arg));
     case FIOUNLINK: {
         const char* name = reinterpret_cast<const char*>(arg);
         if (!name || !*name) return fail(EINVAL);
@@ -417,6 +449,7 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
         noteOpen(fd, w.drive);
         return fd;
     }
+    std::lock_guard<std::mutex> names(namesLockOf(w.drive));
     struct stat st;
     const bool existed = ::stat(w.host.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode)) return fail(EISDIR);
@@ -528,7 +561,9 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
     const bool steps = request == IO_IOCTL_FIND_FIRST_FILE || request == IO_IOCTL_FIND_NEXT_FILE;
     std::optional<DriveCallMark> mark;
     if (!steps)
-        mark.emplace(w.drive, request == FIOFLUSH || request == FIOSYNC ? "write-through" : "request");
+        mark.emplace(w.drive, request == FIOFLUSH || request == FIOSYNC ? "write-through"
+                              : request == IO_IOCTL_BFS_UNLINK_FOUND    ? "unlink"
+                                                                        : "request");
     switch (request) {
     case FIOFLUSH:
     case FIOSYNC:
@@ -571,6 +606,7 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
     }
     if (e) return fail(e);
     if (!driveThere(from.drive)) return fail(ENODEV);
+    std::lock_guard<std::mutex> names(namesLockOf(from.drive));
     struct stat st;
     if (::lstat(from.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);

@@ -31,7 +31,8 @@
 //                cut: the power is cut before the call: every drive of the device root loses what
 //                was not written through (each file the process created or wrote is cut back to
 //                its last good write-through, each file created since its drive root's last good
-//                write-through is removed), then the process is killed (SIGKILL);
+//                write-through is removed, each file deleted since then comes back), then the
+//                process is killed (SIGKILL);
 //                delete, rename (write only): before the write goes on, its file is deleted, or
 //                renamed to "<name>.moved" in its folder, as someone does under its writer; the
 //                write then succeeds into the open file;
