@@ -2,6 +2,7 @@
 
 #include "framework/syslog.h"
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/drives/drive_service.h"
 
 #include <cerrno>
@@ -30,10 +31,18 @@ bool readAll(int fd, char* p, size_t n) {
     return true;
 }
 
+// A drive call of the path's drive for as long as it lives (drive_calls.h): a hang in it is seen.
+struct PathCall {
+    PathCall(const char* path, const char* op)
+        : mark(std::strchr(path, ':') ? devpath_drive(path) : std::string(), op) {}
+    const DriveCallMark mark;
+};
+
 } // namespace
 
 int fexist(const char* path) {
     if (!path) return 0;
+    const PathCall call(path, "look");
     const int fd = openForReading(path);
     if (fd < 0) return 0;
     ::close(fd);
@@ -64,6 +73,7 @@ char* fload(const char* path, size_t* length) {
 
 long fsize(const char* path) {
     if (!path) return 0;
+    const PathCall call(path, "look");
     std::string host;
     struct stat st;
     if (!devpath_toHost(path, &host) || stat(host.c_str(), &st) != 0) {

@@ -12,12 +12,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -225,6 +227,52 @@ void forgetListing(int fd) {
     l.byFd.erase(fd);
 }
 
+// A look at a file of a drive by name (lstat), a drive call of its own. 0 or -1 with errno.
+int lookAt(const std::string& drive, const std::string& host, struct stat* st) {
+    const DriveCallMark mark(drive, "look");
+    return ::lstat(host.c_str(), st);
+}
+
+// The names of the regular files in the drive's folder (shorter than `nameMax`), read a block of
+// entries at a time: each read is a drive call of its own, so that a folder of many files on a slow
+// drive is a job of many calls that each return. A fault of the seam that lasts its time takes
+// each read as it takes any call of the drive. 0 or -1 with errno.
+int listFolder(int fd, const Where& root, size_t nameMax, std::vector<std::string>* names) {
+    int dir = -1;
+    {
+        const DriveCallMark mark(root.drive, "read of the folder");
+        if (const int e = drivefault_lasting(root.drive)) return fail(e);
+        dir = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (dir < 0) return -1;
+    alignas(struct dirent64) char block[4096];
+    int error = 0;
+    for (;;) {
+        ssize_t n = 0;
+        {
+            const DriveCallMark mark(root.drive, "read of the folder");
+            if ((error = drivefault_lasting(root.drive)) != 0) break;
+            n = ::getdents64(dir, block, sizeof block);
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const struct dirent64*>(block + at);
+            at += e->d_reclen;
+            const std::string name = e->d_name;
+            if (name == "." || name == ".." || name.size() >= nameMax) continue;
+            struct stat st {};
+            if (e->d_type == DT_REG ||
+                (e->d_type == DT_UNKNOWN && lookAt(root.drive, root.host + "/" + name, &st) == 0 &&
+                 S_ISREG(st.st_mode)))
+                names->push_back(name);
+        }
+    }
+    ::close(dir);
+    return error ? fail(error) : 0;
+}
+
 // The regular file of the drive's folder that follows `after` in byte order ("" for the first),
 // of those there at the find-first and still there now.
 int find(int fd, const Where& root, bfs_find* f, bool next) {
@@ -239,14 +287,7 @@ int find(int fd, const Where& root, bfs_find* f, bool next) {
     }
     if (!names) {
         auto all = std::make_shared<std::vector<std::string>>();
-        std::error_code ec;
-        fs::directory_iterator it(root.host, ec);
-        if (ec) return fail(EIO);
-        for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-            if (ec) return fail(EIO);
-            std::string name = it->path().filename().string();
-            if (name.size() < sizeof f->name && it->is_regular_file(ec)) all->push_back(std::move(name));
-        }
+        if (listFolder(fd, root, sizeof f->name, all.get()) != 0) return -1;
         std::sort(all->begin(), all->end());
         names = all;
         Listings& l = listings();
@@ -254,21 +295,30 @@ int find(int fd, const Where& root, bfs_find* f, bool next) {
         l.byFd[fd] = names;
     }
     std::string best;
-    uint64_t size = 0;
+    struct stat found {};
     for (auto it = next ? std::upper_bound(names->begin(), names->end(), after) : names->begin();
          it != names->end(); ++it) {
         struct stat st {};
-        if (::lstat((root.host + "/" + *it).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (lookAt(root.drive, root.host + "/" + *it, &st) != 0 || !S_ISREG(st.st_mode))
             continue; // gone since
         best = *it;
-        size = uint64_t(st.st_size);
+        found = st;
         break;
     }
     std::memset(f->name, 0, sizeof f->name);
     std::memcpy(f->name, best.data(), best.size());
-    f->size = size;
+    f->size = best.empty() ? 0 : uint64_t(found.st_size);
     f->attrib = best.empty() ? 0 : drive_stateAttrOf(root.drive.c_str(), best);
+    f->id = best.empty() ? bfs_fileId{} : bfs_fileId{uint64_t(found.st_dev), uint64_t(found.st_ino)};
     return 0;
+}
+
+// The names of a drive's folder against the process's own changes of them: the look and the
+// deletion of a found file are one step against a rename and an open for writing (the file and its
+// archive bit) on the drive.
+std::mutex& namesLockOf(const std::string& drive) {
+    static auto* locks = new std::mutex[std::size(kDriveNames) + 1]; // [0]: drives not in the table
+    return locks[slotOf(drive, false)];
 }
 
 int unlinkAt(const Where& w) {
@@ -277,13 +327,34 @@ int unlinkAt(const Where& w) {
     struct stat st;
     if (::lstat(w.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
-    if (::unlink(w.host.c_str()) != 0) return -1;
-    if (drivefault_on()) driveloss_removed(w.host);
+    // Until its drive root is written through, a power cut brings the file back.
+    const uint64_t held = drivefault_on() ? driveloss_deleting(w.drive, w.rel, w.host) : 0;
+    if (::unlink(w.host.c_str()) != 0) {
+        const int error = errno;
+        driveloss_deleted(held, w.host, false);
+        return fail(error);
+    }
+    if (drivefault_on()) driveloss_deleted(held, w.host, true);
     // In a walk that deletes many files the line goes with the walk's one change of the state.
     if (drive_stateAttrOf(w.drive.c_str(), w.rel) != DRIVE_ATTR_DEFAULT &&
         !drive_stateDropLater(w.drive.c_str(), w.rel))
         drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) { return s.attrs.erase(w.rel) != 0; });
     return 0;
+}
+
+int unlinkFound(const Where& root, const bfs_find* f) {
+    if (!f || !f->name[0]) return fail(EINVAL);
+    Where w;
+    const std::string name(f->name, strnlen(f->name, sizeof f->name));
+    if (name.find('/') != std::string::npos || !resolve((root.drive + "/" + name).c_str(), &w))
+        return fail(ENOENT);
+    std::lock_guard<std::mutex> names(namesLockOf(w.drive));
+    struct stat st {};
+    if (::lstat(w.host.c_str(), &st) != 0) return -1;
+    if (!(bfs_fileId{uint64_t(st.st_dev), uint64_t(st.st_ino)} == f->id) ||
+        (drive_stateAttrOf(w.drive.c_str(), w.rel) & DRIVE_ATTR_ARCHIVE))
+        return fail(ESTALE);
+    return unlinkAt(w);
 }
 
 // FIOFLUSH or FIOSYNC of a file or a drive's root. A fault of the seam that fails it loses what it
@@ -341,6 +412,8 @@ int rootRequest(int fd, const Where& root, int request, intptr_t arg) {
     case IO_IOCTL_FIND_NEXT_FILE:
         if (!driveThere(root.drive)) return fail(ENODEV);
         return find(fd, root, reinterpret_cast<bfs_find*>(arg), request == IO_IOCTL_FIND_NEXT_FILE);
+    case IO_IOCTL_BFS_UNLINK_FOUND:
+        return unlinkFound(root, reinterpret_cast<const bfs_find*>(arg));
     case FIOUNLINK: {
         const char* name = reinterpret_cast<const char*>(arg);
         if (!name || !*name) return fail(EINVAL);
@@ -376,6 +449,7 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
         noteOpen(fd, w.drive);
         return fd;
     }
+    std::lock_guard<std::mutex> names(namesLockOf(w.drive));
     struct stat st;
     const bool existed = ::stat(w.host.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode)) return fail(EISDIR);
@@ -483,8 +557,13 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
     const uint8_t slot = slotOfFd(fd);
     if (!((slot & kRootFlag) && resolve(driveOfSlot(slot).c_str(), &w)) && !whereIs(fd, &w))
         return fail(EBADF);
-    const DriveCallMark mark(w.drive,
-                             request == FIOFLUSH || request == FIOSYNC ? "write-through" : "request");
+    // A find marks each of its reads and looks itself: a listing of many files is many calls.
+    const bool steps = request == IO_IOCTL_FIND_FIRST_FILE || request == IO_IOCTL_FIND_NEXT_FILE;
+    std::optional<DriveCallMark> mark;
+    if (!steps)
+        mark.emplace(w.drive, request == FIOFLUSH || request == FIOSYNC ? "write-through"
+                              : request == IO_IOCTL_BFS_UNLINK_FOUND    ? "unlink"
+                                                                        : "request");
     switch (request) {
     case FIOFLUSH:
     case FIOSYNC:
@@ -527,6 +606,7 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
     }
     if (e) return fail(e);
     if (!driveThere(from.drive)) return fail(ENODEV);
+    std::lock_guard<std::mutex> names(namesLockOf(from.drive));
     struct stat st;
     if (::lstat(from.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
@@ -572,6 +652,7 @@ int bfs_sameFile(int fd, const char* devicePath) {
 
 int bfs_identity(int fd, bfs_fileId* id) {
     if (!id) return fail(EINVAL);
+    const DriveCallMark mark(driveOfFd(fd), "look");
     struct stat st;
     if (::fstat(fd, &st) != 0) return -1;
     id->dev = uint64_t(st.st_dev);

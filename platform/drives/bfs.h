@@ -36,6 +36,12 @@ enum : int {
     IO_IOCTL_BFS_SET_DIR_ATTR = 0x4203, // drive root, arg: the attributes (bit 0 the D flag)
     IO_IOCTL_FIND_FIRST_FILE = 0x4204,  // drive root, arg bfs_find*: first file by name
     IO_IOCTL_FIND_NEXT_FILE = 0x4205,   // drive root, arg bfs_find*: the file after `name`
+    // Drive root, arg const bfs_find*: deletes the file a find found (`name`, `id`), only while its
+    // name still holds that file and its attribute byte has no archive bit (the PC has it). -1 with
+    // ENOENT when nothing of that name is there, ESTALE when the name holds another file (one
+    // renamed over it, made anew) or the file carries the archive bit again. Against the process's
+    // own renames and opens for writing on the drive the look and the deletion are one step.
+    IO_IOCTL_BFS_UNLINK_FOUND = 0x4206,
 };
 
 inline constexpr size_t BFS_PATH_MAX = 256;
@@ -48,15 +54,27 @@ struct bfs_stat {
     bool directory;
 };
 
+// The identity of an open file (its device and inode on the host): two descriptors with the same
+// identity hold the same file, whatever its name is now.
+struct bfs_fileId {
+    uint64_t dev = 0;
+    uint64_t ino = 0;
+    bool operator==(const bfs_fileId& o) const { return dev == o.dev && ino == o.ino; }
+    bool operator<(const bfs_fileId& o) const { return dev != o.dev ? dev < o.dev : ino < o.ino; }
+};
+
 // Find-first and find-next: regular files of the drive only, in byte order of their names.
 // `name` holds the file found, "" when there is none (more); find-next continues after `name`,
 // so files deleted during the walk do not disturb it. Find-first takes the folder's listing, which
 // the find-next calls on the same root descriptor walk: a file made after the find-first is not
-// found (a walk goes over the files there at its start), one deleted since is skipped.
+// found (a walk goes over the files there at its start), one deleted since is skipped. `id` is the
+// identity of the file found. For the watch over hung calls (drive_calls.h) each read of the
+// folder and each look at a file is a call of its own: a listing of many files is many calls.
 struct bfs_find {
     char name[BFS_NAME_MAX];
     uint64_t size;
     uint8_t attrib;
+    bfs_fileId id;
 };
 
 // Opens a file ("meas:/A0101000.000") or the root of a drive ("meas:", "meas:/"; read-only, flags
@@ -87,14 +105,7 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath);
 // (renamed away, or the name holds another file: the open one was replaced); -1 with errno when it cannot be
 // told (ENODEV for a drive not there, EINVAL for a path that names no file of a drive, EBADF).
 int bfs_sameFile(int fd, const char* devicePath);
-// The identity of an open file (its device and inode on the host): two descriptors with the same
-// identity hold the same file, whatever its name is now. 0 or -1 with errno.
-struct bfs_fileId {
-    uint64_t dev = 0;
-    uint64_t ino = 0;
-    bool operator==(const bfs_fileId& o) const { return dev == o.dev && ino == o.ino; }
-    bool operator<(const bfs_fileId& o) const { return dev != o.dev ? dev < o.dev : ino < o.ino; }
-};
+// The identity of an open file. 0 or -1 with errno.
 int bfs_identity(int fd, bfs_fileId* id);
 // 0 (OK) or -1 (ERROR) with errno; IO_IOCTL_BFS_DIR_INFO gives the directory request's result.
 int bfs_ioctl(int fd, int request, intptr_t arg);

@@ -293,6 +293,39 @@ void drivefault_report() {
     std::fclose(out);
 }
 
+int drivefault_lasting(const std::string& path) {
+    if (!drivefault_on() || tQuiet > 0) return 0;
+    std::call_once(gFromEnvironment, armFromEnvironment);
+    Faults& f = faults();
+    const std::string drive = devpath_drive(path);
+    const std::string task = taskName();
+    bool failing = false;
+    uint32_t slowMs = 0;
+    uint64_t clearsBefore = 0;
+    {
+        std::lock_guard<std::mutex> lk(f.m);
+        const auto now = std::chrono::steady_clock::now();
+        for (const Armed& armed : f.armed) {
+            const DriveFault& a = armed.fault;
+            if (!lastsItsTime(a.kind) || !armed.started || a.drive != drive ||
+                (!a.task.empty() && a.task != task))
+                continue;
+            if (a.spanMs != 0 && now - armed.since >= std::chrono::milliseconds(a.spanMs)) continue;
+            ++f.hits;
+            if (a.kind == DRIVE_FAULT_EIO_FOR)
+                failing = true;
+            else
+                slowMs += a.slowMs;
+        }
+        clearsBefore = f.clears;
+    }
+    if (slowMs > 0) {
+        std::unique_lock<std::mutex> lk(f.m);
+        f.released.wait_for(lk, std::chrono::milliseconds(slowMs), [&] { return f.clears != clearsBefore; });
+    }
+    return failing ? EIO : 0;
+}
+
 int drivefault_enter(const std::string& path, DriveOp op) {
     if (!drivefault_on() || tQuiet > 0) return 0;
     std::call_once(gFromEnvironment, armFromEnvironment);

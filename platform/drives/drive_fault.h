@@ -27,10 +27,13 @@
 //                slow<ms>, slow<ms>for<ms>: from this call on, every call of the drive (any
 //                operation) waits <ms> milliseconds before it goes on, for good or until the second
 //                span has passed (a slow drive: its calls all return, late);
+//                EIOfor and slow also take each read of the drive's folder that a find-first makes
+//                (a block of its entries each), which is not counted;
 //                cut: the power is cut before the call: every drive of the device root loses what
 //                was not written through (each file the process created or wrote is cut back to
 //                its last good write-through, each file created since its drive root's last good
-//                write-through is removed), then the process is killed (SIGKILL);
+//                write-through is removed, each file deleted since then comes back), then the
+//                process is killed (SIGKILL);
 //                delete, rename (write only): before the write goes on, its file is deleted, or
 //                renamed to "<name>.moved" in its folder, as someone does under its writer; the
 //                write then succeeds into the open file;
@@ -151,6 +154,11 @@ inline constexpr int DRIVE_FAULT_DELETE_HERE = -2;
 inline constexpr int DRIVE_FAULT_RENAME_HERE = -3;
 inline constexpr int DRIVE_FAULT_NOTHING_HERE = -4;
 int drivefault_enter(const std::string& drive, DriveOp op);
+
+// A call of the drive layer that the seam does not count (each read of a drive's folder by a
+// find-first): a fault that lasts its time and has begun (EIOfor, slow) takes it as it takes any
+// call of its drive (of its task). 0 to go on, or EIO.
+int drivefault_lasting(const std::string& drive);
 
 // While one lives, the calling thread's drive calls are neither counted nor failed: the seam's own
 // work on the drives is not the process's.

@@ -38,10 +38,21 @@ struct Record {
     std::string host() const { return dir + "/" + rel; }
 };
 
+// A file deleted since its drive root's last good write-through, kept aside by a link.
+struct Deleted {
+    std::string drive;
+    std::string dir; // the drive's host folder at the deletion
+    std::string rel;
+    std::string kept; // the link aside
+    uint64_t seq = 0;
+    int64_t synced = -1; // what a record knew of its last good write-through (-1: all of it)
+};
+
 struct Loss {
     std::mutex m;
     std::map<Key, Record> records;
     std::map<int, Key> fds;
+    std::map<uint64_t, Deleted> deleted; // by token
     uint64_t seq = 0;
 };
 
@@ -271,10 +282,20 @@ void driveloss_rootWrittenThrough(const std::string& drive, uint64_t started) {
     if (!drivefault_on()) return;
     std::string dir;
     if (!currentDir(drive, &dir)) return;
-    Loss& l = loss();
-    std::lock_guard<std::mutex> lk(l.m);
-    for (auto& [key, r] : l.records)
-        if (r.dir == dir && r.createdSeq <= started) r.entryPending = false;
+    std::vector<std::string> gone;
+    {
+        Loss& l = loss();
+        std::lock_guard<std::mutex> lk(l.m);
+        for (auto& [key, r] : l.records)
+            if (r.dir == dir && r.createdSeq <= started) r.entryPending = false;
+        // Deletions made before the write-through began are on the drive for good.
+        std::erase_if(l.deleted, [&](const auto& kv) {
+            if (kv.second.dir != dir || kv.second.seq > started) return false;
+            gone.push_back(kv.second.kept);
+            return true;
+        });
+    }
+    for (const std::string& kept : gone) ::unlink(kept.c_str());
 }
 
 void driveloss_rootWriteThroughFailed(const std::string& drive) {
@@ -307,6 +328,67 @@ void driveloss_removed(const std::string& host) {
     Loss& l = loss();
     std::lock_guard<std::mutex> lk(l.m);
     std::erase_if(l.records, [&](const auto& kv) { return kv.second.host() == host; });
+}
+
+uint64_t driveloss_deleting(const std::string& drive, const std::string& rel, const std::string& host) {
+    if (!drivefault_on() || rel.empty() || host.size() <= rel.size()) return 0;
+    struct stat st {};
+    if (::lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    Loss& l = loss();
+    Deleted d;
+    {
+        std::lock_guard<std::mutex> lk(l.m);
+        const auto r = l.records.find(keyOf(st));
+        if (r != l.records.end() && r->second.host() == host) { // not one gone whose inode it has
+            if (r->second.entryPending) return 0;               // its entry was never on the drive
+            d.synced = int64_t(r->second.synced);
+        }
+        d.seq = ++l.seq;
+    }
+    // Beside the drive folders, on their file system: a link there keeps the file as it was.
+    const std::string aside = devroot_path() + "/.deleted-unsynced";
+    ::mkdir(aside.c_str(), 0700);
+    d.drive = drive;
+    d.dir = host.substr(0, host.size() - rel.size() - 1);
+    d.rel = rel;
+    d.kept = aside + "/" + std::to_string(::getpid()) + "-" + std::to_string(d.seq);
+    ::unlink(d.kept.c_str());
+    if (::link(host.c_str(), d.kept.c_str()) != 0) return 0; // another file system: not kept
+    std::lock_guard<std::mutex> lk(l.m);
+    l.deleted.emplace(d.seq, d);
+    return d.seq;
+}
+
+void driveloss_deleted(uint64_t token, const std::string& host, bool done) {
+    if (done) driveloss_removed(host);
+    if (token == 0) return;
+    Loss& l = loss();
+    std::string kept;
+    {
+        std::lock_guard<std::mutex> lk(l.m);
+        const auto it = l.deleted.find(token);
+        if (it == l.deleted.end() || done) return;
+        kept = it->second.kept;
+        l.deleted.erase(it);
+    }
+    ::unlink(kept.c_str());
+}
+
+void driveloss_emptied(const std::string& drive) {
+    if (!drivefault_on()) return;
+    std::string dir;
+    if (!currentDir(drive, &dir)) return;
+    std::vector<std::string> gone;
+    {
+        Loss& l = loss();
+        std::lock_guard<std::mutex> lk(l.m);
+        std::erase_if(l.deleted, [&](const auto& kv) {
+            if (kv.second.dir != dir) return false;
+            gone.push_back(kv.second.kept);
+            return true;
+        });
+    }
+    for (const std::string& kept : gone) ::unlink(kept.c_str());
 }
 
 void driveloss_takeAway(const std::string& drive, const std::string& rel, const std::string& host,
@@ -376,6 +458,23 @@ void driveloss_powerCut() {
         std::string dir;
         return currentDir(r.drive, &dir) && dir == r.dir;
     });
+    // Deletions not written through: the files come back under their names (where no file is
+    // now), as much of them as was written through.
+    std::map<uint64_t, Deleted> deleted;
+    {
+        std::lock_guard<std::mutex> lk(l.m);
+        deleted.swap(l.deleted);
+    }
+    for (const auto& [token, d] : deleted) {
+        std::string dir;
+        const std::string host = d.dir + "/" + d.rel;
+        if (currentDir(d.drive, &dir) && dir == d.dir && ::link(d.kept.c_str(), host.c_str()) == 0 &&
+            d.synced >= 0) {
+            struct stat st {};
+            if (::lstat(host.c_str(), &st) == 0) cutTo(host, keyOf(st), uint64_t(d.synced));
+        }
+        ::unlink(d.kept.c_str());
+    }
 }
 
 std::vector<std::pair<std::string, std::string>> driveloss_unsafe() {

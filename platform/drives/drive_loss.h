@@ -11,7 +11,9 @@
 //   file never written through): the pages are clean after the error, a later sync proves nothing;
 // - a drive root's failed FIOSYNC removes the files created since its last good one (with their
 //   attribute lines in the drive's state);
-// - a power cut does both on every drive of the device root, for every file of the process;
+// - a power cut does both on every drive of the device root, for every file of the process, and
+//   brings back the files the file API deleted since their drive root's last good write-through
+//   (their attribute lines as the drive's state has them then: the state's rewrites are durable);
 // - a file deleted or renamed under its writer (driveloss_takeAway).
 // Nothing is kept while the seam is off (drive_fault.h): a file opened before it was engaged loses
 // nothing.
@@ -46,6 +48,14 @@ void driveloss_rootWriteThroughFailed(const std::string& drive);
 // The file API renamed or removed a file (host paths).
 void driveloss_renamed(const std::string& fromHost, const std::string& toHost);
 void driveloss_removed(const std::string& host);
+// The file API deletes the file of `drive` named `rel` (host path `host`): before its unlink, a
+// link to it is kept aside (under the device root) until its drive root is written through, so
+// that a power cut brings it back; a file whose own entry was never written through is not kept.
+// The token for driveloss_deleted (0: nothing kept). `done` tells whether the unlink succeeded.
+uint64_t driveloss_deleting(const std::string& drive, const std::string& rel, const std::string& host);
+void driveloss_deleted(uint64_t token, const std::string& host, bool done);
+// The drive's folder was emptied for good (a format): nothing deleted from it comes back.
+void driveloss_emptied(const std::string& drive);
 
 // Deletes the file of `drive` named `rel` (host path `host`), or renames it to "<rel>.moved", as
 // someone does under its writer; its attribute line goes or moves with it.

@@ -1,6 +1,7 @@
 #include "platform/drives/drive_service.h"
 
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_loss.h"
 #include "platform/drives/drive_state.h"
 #include "platform/rtos/rtos.h"
 
@@ -85,6 +86,7 @@ bool drivesvc_format(const char* drive, uint8_t blocks) {
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
         if (fs::remove_all(it->path(), ec) == static_cast<std::uintmax_t>(-1) || ec) emptied = false;
     if (ec) emptied = false;
+    if (emptied) driveloss_emptied(drive);
     const bool stored = drive_stateUpdate(drive, [&](DriveState& s) {
         DriveState fresh;
         fresh.dirSize = size;

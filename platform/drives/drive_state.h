@@ -94,6 +94,9 @@ public:
     // Drops the lines held so far in one change of the state. False when the state could not be
     // written: the lines stay held for the next flush.
     bool flush();
+    // Lets go of the lines held so far without dropping them: they stay in the state (a deletion
+    // whose write-through failed may come back with a power cut, and keeps its line for it).
+    void forget() { names_.clear(); }
 
 private:
     friend bool drive_stateDropLater(const char* drive, const std::string& file);

@@ -64,11 +64,12 @@
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
 // after the restart's arrival, the boot counter and the absolute lap go on, and (r) after a cut in
-// the walk no downloaded file is left without its line, nor with the D flag cleared.
+// the walk no downloaded file is left without its line, nor with the D flag cleared, and (t) no NV
+// record has lost both its copies (also on a disk whose syncfs writes nothing).
 // Each broken rule's line starts with its letter: (a) back after the fault, (b) slow is not hung,
 // (c) the walk beside logging, (d) from the start on the other drive, (e) only whole files
 // finished, (f) no stale piece, (k) logging after a command, (l) every answer in time, and (m) to
-// (s) above.
+// (t) above.
 // CI runs a few runs; MSD_FAULT_CAMPAIGN=all runs 8 of each stratum, MSD_FAULT_CAMPAIGN_FAULTS=
 // "meas:open:26:EIO|..." the runs of those faults (see docs/tests.md); MSD_FAULT_CAMPAIGN_LOG=1 prints
 // the log of a run that broke a rule, =all of every run.
@@ -749,6 +750,10 @@ void checkAfterPowerCut(const TempDir& root, const std::string& log1, const std:
         const size_t at = text.rfind(kBoot);
         return at == std::string::npos ? -1L : std::strtol(text.c_str() + at + kBoot.size(), nullptr, 10);
     };
+    // (t) The NV store writes each copy of a record through before the other: a cut leaves one whole.
+    if (const size_t damaged = log.find("both copies damaged"); damaged != std::string::npos)
+        broken.push_back("(t) after the power cut the NV store lost both copies of a record: " +
+                         log.substr(damaged, log.find('\n', damaged) - damaged));
     const long boot1 = bootCounter(log1), boot2 = bootCounter(log);
     if (boot1 < 0 || boot2 <= boot1)
         broken.push_back("the boot counter went from " + std::to_string(boot1) + " to " +
@@ -1575,9 +1580,9 @@ Result runScenario(const Fault& fault) {
 // that returns), a fault of the stick's copy, a power cut, a fault of the start-up's D-flag check,
 // a file taken away under its writer, the errors and short hangs, a slow drive, the D-flag walk,
 // the PC's commands.
-const char* const kGroups[] = {"hold0",     "ends",    "copy",  "cut",     "start",  "take-away",
-                               "error",     "slow",    "walk",  "pc",      "lost",   "reseat",
-                               "stickwalk", "rewrite", "queue", "healthy", "walkcut"};
+const char* const kGroups[] = {"hold0",     "ends",    "copy",  "cut",     "start",   "take-away",
+                               "error",     "slow",    "walk",  "pc",      "lost",    "reseat",
+                               "stickwalk", "rewrite", "queue", "healthy", "walkcut", "nv"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -1667,7 +1672,10 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     // A power cut between the D-flag walk's deletions and its change of the state, on either side.
     for (const char* cut : {"sync:1", "rename:1", "rename:2", "sync:2"})
         meet(std::string("walk3000;meas:") + cut + ":cut@r_DrvCall_meas", "walkcut");
-    // NV on a disk whose syncfs writes nothing: its runs go here once the seam can say so.
+    // NV on a disk whose syncfs writes nothing, a power cut during the lap stack's clear of a fresh
+    // store (each slot file's first write-through, then its second copy's) or after it.
+    for (const char* cut : {"nv:sync:40:cut", "nv:sync:601:cut", "meas:sync:30:cut"})
+        meet(std::string("nv:syncfs:1:nothing:0;") + cut, "nv");
     return faults;
 }
 

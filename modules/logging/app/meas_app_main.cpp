@@ -274,8 +274,10 @@ void meas_app_main() {
                 checked = checked || (o && !o->fileLess && drive == o->targetPartition);
             }
             if (checked) continue;
-            meas_app_driveCallAsync(drive.c_str(), "the D-flag check",
-                                    [drive] { return MeasAppStore_driveCheckDirectoryFlags(drive.c_str()); });
+            // Made also after a check that hung: it waits for the drive's hung call to return.
+            meas_app_driveCallAsync(
+                drive.c_str(), "the D-flag check",
+                [drive] { return MeasAppStore_driveCheckDirectoryFlags(drive.c_str()); }, true);
         }
         meas_app_clearsegmentation();
         MeasAppStore_newRun();
@@ -307,6 +309,7 @@ void rMeasure() {
     if (c % 20 == 11) meas_app_saveblock(4);
     if (c % 50 == 16) meas_app_saveblock(5);
     if (c % 100 == 33) {
+        meas_app_driveWatch(); // a hung drive call is named at 10 s, from the start on
         meas_app_saveblock(6);
         meas_app_saveblock(11);
         meas_app_saveblock(12);
@@ -423,8 +426,8 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
     checked = true;
     if (!previous && available) {
         // Not waited for: logging goes on while the stick's downloaded files are deleted.
-        meas_app_driveCallAsync(usb, "the D-flag check",
-                                [] { return MeasAppStore_driveCheckDirectoryFlags("usb_meas:"); });
+        meas_app_driveCallAsync(
+            usb, "the D-flag check", [] { return MeasAppStore_driveCheckDirectoryFlags("usb_meas:"); }, true);
         const bool running = meas_app_running.load() == 1 && (meas[MEAS_M01].firstSampleTs.load() != 0 ||
                                                               meas[MEAS_M03].firstSampleTs.load() != 0);
         // written by the writers' availability queries too

@@ -29,15 +29,19 @@ void get_bcd_time(uint8_t out[6]);
 
 // At every start of logging and on USB insertion: with the D flag set on the drive's root, deletes
 // every file without the archive attribute and clears the flag (only after a complete walk whose
-// deletions were written through; when the root's write-through after the clear fails, the flag is
-// set again, so that the walk runs again). 1 done, 0 the attributes cannot be read or written, -1
-// the drive cannot be opened.
+// deletions were written through and whose lines are gone from the drive's state; when the root's
+// write-through after the clear fails, the flag is set again, so that the walk runs again). 1 done,
+// 0 the attributes cannot be read or written, -1 the drive cannot be opened.
 int MeasAppStore_driveCheckDirectoryFlags(const char* drive);
-// Deletes the files without the archive attribute that the drive holds at its start (a file made
-// beside it stays), with one change of the drive's state for all of them, and writes the root
-// through; `fd` an open drive root or -1. The number of files deleted, -1 when the drive cannot be
-// opened. `complete` (may be null) tells whether the walk went over the whole directory, deleted
-// every file it found downloaded and wrote the deletions through.
+// Deletes the files without the archive attribute that the drive holds at its start, each only
+// while its name still holds the file found (device and inode) and it is still without the archive
+// attribute: a file made beside the walk, or renamed over a name it found, stays. Writes the
+// deletions through (the root), and only then drops their attribute lines, with those of names that
+// hold no file, in one change of the drive's state: a power cut between the two steps leaves no
+// downloaded file without its line. `fd` an open drive root or -1. The number of files deleted, -1
+// when the drive cannot be opened. `complete` (may be null) tells whether the walk went over the
+// whole directory, deleted every file it found downloaded (and still so), wrote the deletions
+// through and dropped their lines.
 int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete = nullptr);
 // Every write-through of the drive's root in the D-flag walk (after its deletions, after the
 // flag's clear) goes through here, and through the drive's record of folder write-throughs: true

@@ -8,6 +8,7 @@
 #include "platform/drives/drive_state.h"
 #include "platform/rtos/rtos.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -26,9 +27,15 @@ std::string pathOf(const char* drive, const char* name) {
     return p + name;
 }
 
-// The names of the downloaded files (without the archive attribute) of the drive, as the walk
-// finds them at its start; false when the directory could not be read to its end.
-bool listDownloaded(const char* drive, int fd, std::vector<std::string>* names, bool* empty) {
+// What the walk finds at its start: the downloaded files (without the archive attribute), by name
+// and identity, and the names of all files (in byte order, as the finds give them).
+struct Found {
+    std::vector<bfs_find> downloaded;
+    std::vector<std::string> names;
+};
+
+// False when the directory could not be read to its end.
+bool listFiles(const char* drive, int fd, Found* found, bool* empty) {
     bfs_find find{};
     if (bfs_ioctl(fd, IO_IOCTL_FIND_FIRST_FILE, reinterpret_cast<intptr_t>(&find)) != 0) {
         syslogx(LOG_PRIO_ERR, "MeasAppStore_cleanup_old_measfiles() IO_IOCTL_FIND_FIRST_FILE %s failed",
@@ -37,7 +44,8 @@ bool listDownloaded(const char* drive, int fd, std::vector<std::string>* names, 
     }
     *empty = !find.name[0];
     while (find.name[0]) {
-        if (!(find.attrib & DRIVE_ATTR_ARCHIVE)) names->push_back(find.name);
+        found->names.push_back(find.name);
+        if (!(find.attrib & DRIVE_ATTR_ARCHIVE)) found->downloaded.push_back(find);
         if (bfs_ioctl(fd, IO_IOCTL_FIND_NEXT_FILE, reinterpret_cast<intptr_t>(&find)) != 0) {
             syslogx(LOG_PRIO_ERR, "MeasAppStore_cleanup_old_measfiles() IO_IOCTL_FIND_NEXT_FILE @ %s failed",
                     pathOf(drive, find.name).c_str());
@@ -45,6 +53,17 @@ bool listDownloaded(const char* drive, int fd, std::vector<std::string>* names, 
         }
     }
     return true;
+}
+
+// The drive state's attribute lines that name none of the files found (a power cut after the
+// deletions of a walk, before its state change, leaves them).
+std::vector<std::string> linesOfNoFile(const char* drive, const std::vector<std::string>& names) {
+    std::vector<std::string> stale;
+    drive_stateView(drive, [&](const DriveState& s) {
+        for (const auto& [name, attr] : s.attrs)
+            if (!std::binary_search(names.begin(), names.end(), name)) stale.push_back(name);
+    });
+    return stale;
 }
 
 } // namespace
@@ -71,29 +90,44 @@ int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete
             return -1;
         }
     }
-    // The names first, then the deletions: the walk deletes only what was there at its start, never
-    // a file the measurement makes beside it.
-    std::vector<std::string> names;
+    // The files first, then the deletions: the walk deletes only the files there at its start, each
+    // only while its name still holds it and it is still downloaded, never a file the measurement or
+    // a copy makes beside it (one renamed over a name found stays).
+    Found found;
     bool empty = false;
-    bool complete = listDownloaded(drive, fd, &names, &empty);
+    bool complete = listFiles(drive, fd, &found, &empty);
     if (complete && empty)
         syslogx(LOG_PRIO_INFO,
                 "MeasAppStore_cleanup_old_measfiles() IO_IOCTL_FIND_FIRST_FILE %s no files found", drive);
-    int deleted = 0;
+    int deleted = 0, kept = 0;
     {
-        // One change of the drive's state for the whole walk, not one per file.
+        // The lines of the deleted files go in one change of the drive's state, not one per file, and
+        // only after the deletions are written through: a power cut before that brings the files back
+        // with their lines (still downloaded, deleted by the next walk), one after it leaves lines
+        // that name no file, which the next walk drops.
         DriveStateBatch batch(drive);
-        for (const std::string& name : names) {
-            if (bfs_ioctl(fd, FIOUNLINK, reinterpret_cast<intptr_t>(name.c_str())) == 0) {
+        for (const bfs_find& file : found.downloaded) {
+            if (bfs_ioctl(fd, IO_IOCTL_BFS_UNLINK_FOUND, reinterpret_cast<intptr_t>(&file)) == 0) {
                 ++deleted;
+            } else if (errno == ESTALE) {
+                ++kept;                   // made anew under its name, or not downloaded any more
             } else if (errno != ENOENT) { // gone meanwhile: as good as deleted
                 syslogx(LOG_PRIO_ERR, "MeasAppStore_cleanup_old_measfiles() FIOUNLINK @ %s failed (%s)",
-                        pathOf(drive, name.c_str()).c_str(), std::strerror(errno));
+                        pathOf(drive, file.name).c_str(), std::strerror(errno));
                 complete = false;
                 break;
             }
         }
-        if (!batch.flush()) {
+        std::vector<std::string> stale;
+        if (complete) {
+            stale = linesOfNoFile(drive, found.names);
+            for (const std::string& name : stale) drive_stateDropLater(drive, name);
+        }
+        if ((deleted > 0 || !stale.empty()) &&
+            !MeasAppStore_driveRootWriteThrough(drive, "after the deletions")) {
+            complete = false;
+            batch.forget(); // the lines stay with the files a power cut may bring back
+        } else if (!batch.flush()) {
             syslogx(LOG_PRIO_ERR,
                     "MeasAppStore_cleanup_old_measfiles() '%s': the attributes of the deleted files could "
                     "not be dropped from the drive's state",
@@ -101,7 +135,11 @@ int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete
             complete = false;
         }
     }
-    if (deleted > 0 && !MeasAppStore_driveRootWriteThrough(drive, "after the deletions")) complete = false;
+    if (kept > 0)
+        syslogx(LOG_PRIO_INFO,
+                "MeasAppStore_cleanup_old_measfiles() '%s': %d files found downloaded stay: their names hold "
+                "files made anew, or they are not downloaded any more",
+                drive, kept);
     if (own) bfs_close(fd);
     syslogx(LOG_PRIO_INFO, "MeasAppStore_cleanup_old_measfiles() ... %d files deleted, took %dms", deleted,
             int(msSince(start)));

@@ -8,17 +8,22 @@
 #include "logging/disk/meas_app_dirsync.h"
 #include "logging/disk/meas_app_drivecall.h"
 #include "platform/drives/bfs.h"
+#include "platform/drives/devroot.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/rtos/rtos.h"
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +65,17 @@ FILE* openSource(const char* source) {
     return nullptr;
 }
 
+// A read of the source and its close are calls of its drive (drive_calls.h): a hang in them is seen.
+size_t readSource(FILE* in, char* buffer, const std::string& drive) {
+    const DriveCallMark mark(drive, "read");
+    return std::fread(buffer, 1, kChunk, in);
+}
+
+void closeSource(FILE* in, const char* source) {
+    const DriveCallMark mark(devpath_drive(source), "close");
+    std::fclose(in);
+}
+
 // Copies the data; false (logged) on any fault. `piece` hears of each piece written.
 bool copyData(FILE* in, int out, const char* source, const char* target, const char* targetDrive,
               const std::function<void()>& piece) {
@@ -68,9 +84,10 @@ bool copyData(FILE* in, int out, const char* source, const char* target, const c
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() mem alloc read buffer");
         return false;
     }
+    const std::string sourceDrive = devpath_drive(source);
     bool ok = true;
     for (;;) {
-        const size_t n = std::fread(buffer, 1, kChunk, in);
+        const size_t n = readSource(in, buffer, sourceDrive);
         if (n == 0) {
             if (std::ferror(in)) {
                 syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err fread '%s'", source);
@@ -100,32 +117,71 @@ bool copyData(FILE* in, int out, const char* source, const char* target, const c
     return ok;
 }
 
-// The parts ("<name>.part") that a copy of this process writes now: the removal of those left on
-// a stick passes them by. The lock also keeps a removal and a copy that begins from crossing.
+// The parts ("<name>.part") that a copy of this process writes now: one copy of a file at a time.
+// The removal of the parts left on a stick passes them by; the lock also keeps a removal and a copy
+// that begins from crossing.
+struct Copying {
+    bool ended = false;
+    int result = MEAS_COPY_RESULT_FAILED;
+};
 struct PartsInUse {
     std::mutex m;
-    std::set<std::string> paths;
+    std::condition_variable ended;
+    std::map<std::string, std::shared_ptr<Copying>> paths;
 };
 PartsInUse& partsInUse() {
     static auto* p = new PartsInUse; // a copy may still run while the process ends
     return *p;
 }
 
+constexpr auto kLookAtTheOther = std::chrono::milliseconds(100);
+
+// The part of one copy, taken for it from its start until its result is known. A copy of a file
+// that another copy writes now waits for that one: `before` gets how that one ended. Null when this
+// copy does not go on: the other one's drive hangs (nothing ends it soon).
 class PartInUse {
 public:
-    explicit PartInUse(std::string path) : path_(std::move(path)) {
-        std::lock_guard<std::mutex> lk(partsInUse().m);
-        partsInUse().paths.insert(path_);
+    PartInUse(std::string path, const char* drive, int* before) : path_(std::move(path)) {
+        PartsInUse& p = partsInUse();
+        std::unique_lock<std::mutex> lk(p.m);
+        bool waited = false;
+        for (auto it = p.paths.find(path_); it != p.paths.end(); it = p.paths.find(path_)) {
+            const std::shared_ptr<Copying> other = it->second;
+            if (!waited)
+                syslogx(LOG_PRIO_INFO,
+                        "meas_app_copyLastFile() '%s' is being copied: this copy waits for that one",
+                        path_.c_str());
+            waited = true;
+            while (!other->ended && !p.ended.wait_for(lk, kLookAtTheOther, [&] { return other->ended; })) {
+                lk.unlock();
+                const bool hangs = meas_app_driveHung(drive);
+                lk.lock();
+                if (hangs && !other->ended) return;
+            }
+            *before = other->result;
+        }
+        mine_ = std::make_shared<Copying>();
+        p.paths.emplace(path_, mine_);
     }
-    ~PartInUse() {
-        std::lock_guard<std::mutex> lk(partsInUse().m);
-        partsInUse().paths.erase(path_);
-    }
+    ~PartInUse() { end(MEAS_COPY_RESULT_FAILED); }
     PartInUse(const PartInUse&) = delete;
     PartInUse& operator=(const PartInUse&) = delete;
+    bool taken() const { return mine_ != nullptr; }
+    // The copy's result is known: a copy of the file that waits goes on (the first call counts).
+    void end(int result) {
+        if (!mine_) return;
+        PartsInUse& p = partsInUse();
+        std::lock_guard<std::mutex> lk(p.m);
+        mine_->ended = true;
+        mine_->result = result;
+        p.paths.erase(path_);
+        mine_.reset();
+        p.ended.notify_all();
+    }
 
 private:
     std::string path_;
+    std::shared_ptr<Copying> mine_;
 };
 
 bool endsWithPart(const char* name) {
@@ -157,30 +213,28 @@ void meas_app_copyProgress(int instance, const CopyFile_t& request) {
     if (h && h->progress) h->progress(instance, request);
 }
 
-int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece,
-                      const std::function<void(int)>& known) {
-    char targetDrive[CFG_MEAS_NAME_LEN + 2];
-    if (!source || meas_app_filenameGetDrive(target, targetDrive, sizeof targetDrive, nullptr) != 0)
-        return MEAS_COPY_RESULT_FAILED;
+namespace {
+
+int copyOnce(const char* source, const char* target, const char* targetDrive, const std::string& part,
+             const std::function<void()>& piece, const std::function<void(int)>& known) {
     FILE* in = openSource(source);
     if (!in) return MEAS_COPY_RESULT_FAILED;
     bfs_stat sourceStat{};
     if (bfs_ioctl(fileno(in), FIOFSTATGET, reinterpret_cast<intptr_t>(&sourceStat)) != 0) {
         syslogx(LOG_PRIO_ERR2, "meas_app_copyLastFile() FIOFSTATGET @ %s failed", source);
-        std::fclose(in);
+        closeSource(in, source);
         return MEAS_COPY_RESULT_FAILED;
     }
     if (meas_app_driveAvDebounce(targetDrive) != 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', usb not available", target);
-        std::fclose(in);
+        closeSource(in, source);
         return MEAS_COPY_RESULT_FAILED;
     }
     // The copy goes under a name of its own and replaces the target only once it is written through:
     // a copy that fails before leaves the target as it was (a piece the stick kept stays, writable
     // with its last complete record). A part is never a finished file: one left by a copy that did
-    // not end (its stick pulled in its close, a power cut) is removed first.
-    const std::string part = std::string(target) + MEAS_COPY_PART_SUFFIX;
-    const PartInUse inUse(part);
+    // not end (its stick pulled in its close, a power cut) is removed first; no other copy of this
+    // process writes it now.
     if (bfs_unlink(part.c_str()) == 0)
         syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() '%s' removed: a copy that did not end left it",
                 part.c_str());
@@ -194,18 +248,30 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
     if (fd < 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s', '%s'", part.c_str(),
                 std::strerror(openError));
-        std::fclose(in);
+        closeSource(in, source);
         return MEAS_COPY_RESULT_FAILED;
     }
+    // What this copy writes, by identity: only that file is ever made read-only.
+    bfs_fileId written{};
+    bool ok = bfs_identity(fd, &written) == 0;
+    if (!ok)
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err '%s': its identity cannot be read, '%s'",
+                part.c_str(), std::strerror(errno));
     taskDelay(1);
-    bool ok = copyData(in, fd, source, part.c_str(), targetDrive, piece);
-    std::fclose(in);
-    // The descriptor that makes the file read-only at the end is opened before the close, so that it
-    // holds the file written and not one put in its place meanwhile.
+    ok = ok && copyData(in, fd, source, part.c_str(), targetDrive, piece);
+    closeSource(in, source);
+    // The descriptor that makes the file read-only at the end is opened before the close, and must
+    // hold the file written, not one put in its place meanwhile.
     int readOnly = -1;
     if (ok && (readOnly = bfs_open(part.c_str(), O_RDONLY)) < 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err open '%s' to make it read-only, '%s'",
                 part.c_str(), std::strerror(errno));
+        ok = false;
+    }
+    bfs_fileId reopened{};
+    if (ok && (bfs_identity(readOnly, &reopened) != 0 || !(reopened == written))) {
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err '%s' no longer holds the file this copy wrote",
+                part.c_str());
         ok = false;
     }
     if (bfs_close(fd) != 0 && ok) {
@@ -258,6 +324,34 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
     if (known) known(result);
     bfs_close(readOnly);
     return result;
+}
+
+} // namespace
+
+int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece,
+                      const std::function<void(int)>& known) {
+    char targetDrive[CFG_MEAS_NAME_LEN + 2];
+    if (!source || meas_app_filenameGetDrive(target, targetDrive, sizeof targetDrive, nullptr) != 0)
+        return MEAS_COPY_RESULT_FAILED;
+    // One copy of a file at a time: a second one (a stick put in again while the first runs) would
+    // remove the first's part, and the first would then finish the second's.
+    const std::string part = std::string(target) + MEAS_COPY_PART_SUFFIX;
+    int before = MEAS_COPY_RESULT_FAILED;
+    PartInUse inUse(part, targetDrive, &before);
+    if (!inUse.taken()) {
+        syslogx(LOG_PRIO_ERR,
+                "meas_app_copyLastFile() '%s' is not copied: another copy of it hangs in its drive", target);
+        return MEAS_COPY_RESULT_FAILED;
+    }
+    if (before == MEAS_COPY_RESULT_DONE) {
+        syslogx(LOG_PRIO_INFO,
+                "meas_app_copyLastFile() '%s' was copied whole by the copy this one waited for", target);
+        return MEAS_COPY_RESULT_DONE;
+    }
+    return copyOnce(source, target, targetDrive, part, piece, [&](int result) {
+        inUse.end(result);
+        if (known) known(result);
+    });
 }
 
 int meas_app_copyRemoveParts(const char* drive) {

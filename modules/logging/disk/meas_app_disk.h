@@ -55,12 +55,16 @@ struct CopyFile_t {
 // drive to `targetDrive`, after 5 s; the copy is read-only like its source was closed.
 void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
                            char* targetDrive, uint8_t ownsTarget);
-// Steps of one copy after the wait: the source opened (up to 10 attempts a second apart); a part of
-// the target's name with MEAS_COPY_PART_SUFFIX left by a copy that did not end removed; the source
-// copied in pieces (`piece` hears of each) to that part while the target drive stays usable, written
-// through and closed, and its entry written through; renamed over the target and the folder written
-// through; only then made read-only with the source's other attributes. A copy that fails before the rename
-// leaves the target as it was (its part is removed); one that fails after it leaves the target writable.
+// Steps of one copy after the wait: one copy of a target at a time (a copy of a target that another
+// copy of this process writes now waits for it: it is done when that one ended done, and goes on
+// when that one failed; it is not made, failed, when that one hangs in its drive); the source opened
+// (up to 10 attempts a second apart); a part of the target's name with MEAS_COPY_PART_SUFFIX left by
+// a copy that did not end removed; the source copied in pieces (`piece` hears of each) to that part
+// while the target drive stays usable, written through and closed, and its entry written through;
+// renamed over the target and the folder written through; only then made read-only with the source's
+// other attributes, and only while the target holds the file this copy wrote (its identity). A copy
+// that fails before the rename leaves the target as it was (its part is removed); one that fails
+// after it leaves the target writable. The source's reads and close are calls of its drive.
 // MEAS_COPY_RESULT_DONE, MEAS_COPY_RESULT_FAILED or MEAS_COPY_RESULT_DAMAGED (logged). `known`, where
 // given, hears the result of a copy that reached its rename as soon as it is known, before the
 // last close of its descriptor (which a slow stick may hold).

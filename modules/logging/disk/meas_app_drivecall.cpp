@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -127,19 +128,22 @@ DriveTask* taskOf(const char* drive) {
     return &d;
 }
 
-// Queues the job; null when the drive hangs or the queue is full.
-std::shared_ptr<Job> queue(DriveTask* d, const char* what, std::function<int()> call) {
+// Queues the job; null when the drive hangs (unless the job waits for it) or the queue is full.
+std::shared_ptr<Job> queue(DriveTask* d, const char* what, std::function<int()> call, bool waits = false) {
     auto job = std::make_shared<Job>();
     job->call = std::move(call);
     job->what = what ? what : "a drive call";
     std::string hung;
-    if (hangs(*d, &hung)) {
+    if (hangs(*d, &hung) && !waits) {
         syslogx(LOG_PRIO_ERR,
                 "meas_app_driveCall(): %s on '%s' is not made: the drive hangs (%s does not return)",
                 job->what.c_str(), d->drive.c_str(), hung.c_str());
         return nullptr;
     }
     std::unique_lock<std::mutex> lk(d->m);
+    if (waits)
+        for (const std::shared_ptr<Job>& queued : d->queue)
+            if (!queued->dropped && queued->what == job->what) return queued; // it runs for both
     if (d->queue.size() >= kMaxQueued) {
         lk.unlock();
         syslogx(LOG_PRIO_ERR,
@@ -179,13 +183,23 @@ int meas_app_driveCall(const char* drive, const char* what, std::function<int()>
     }
 }
 
-bool meas_app_driveCallAsync(const char* drive, const char* what, std::function<int()> call) {
+bool meas_app_driveCallAsync(const char* drive, const char* what, std::function<int()> call,
+                             bool waitsForTheDrive) {
     DriveTask* d = taskOf(drive);
-    return d && queue(d, what, std::move(call)) != nullptr;
+    return d && queue(d, what, std::move(call), waitsForTheDrive) != nullptr;
 }
 
 bool meas_app_driveHung(const char* drive, std::string* what) {
     return hangs(recordOf(drive), what);
+}
+
+void meas_app_driveWatch() {
+    std::vector<DriveTask*> started;
+    tasks().forEach([&](DriveTask& d) {
+        std::lock_guard<std::mutex> lk(d.m);
+        if (d.task != TASK_ID_ERROR) started.push_back(&d);
+    });
+    for (DriveTask* d : started) hangs(*d, nullptr);
 }
 
 uint32_t meas_app_driveBack(const char* drive) {

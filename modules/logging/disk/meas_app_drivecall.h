@@ -21,10 +21,17 @@ bool meas_app_driveCallStart(const char* drive);
 // the caller (a call not begun when its caller gives up is dropped). `what` names it in the log.
 int meas_app_driveCall(const char* drive, const char* what, std::function<int()> call);
 // Runs `call` on the task of `drive` without waiting for it; false when the drive hangs or the call
-// cannot be queued.
-bool meas_app_driveCallAsync(const char* drive, const char* what, std::function<int()> call);
+// cannot be queued. A call that `waitsForTheDrive` (the D-flag check of a start or an arrival) is
+// queued while the drive hangs too, and runs once the hung call has returned; one of the same
+// `what` that has not begun stands for it (it is not queued twice).
+bool meas_app_driveCallAsync(const char* drive, const char* what, std::function<int()> call,
+                             bool waitsForTheDrive = false);
 // Whether a call of the drive has not returned for 10 s; `what` (may be null) gets that call.
 bool meas_app_driveHung(const char* drive, std::string* what = nullptr);
+// The watch over the drives whose task was started: a hang is named when its call has not
+// returned for 10 s, from the first second on, whoever asks after the drive (called every 100 ms
+// on the measurement raster).
+void meas_app_driveWatch();
 // How often the drive has answered again after it hung: a writer that left its files for the hang
 // logs on once this moves.
 uint32_t meas_app_driveBack(const char* drive);

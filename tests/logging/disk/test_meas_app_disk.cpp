@@ -5,11 +5,13 @@
 #include "smalldisk.h"
 
 #include "framework/board_io.h"
+#include "framework/fileutil.h"
 #include "logging/disk/cfg_meas.h"
 #include "logging/disk/meas_app_disk.h"
 #include "measdata/seram.h"
 #include "platform/drives/bfs.h"
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/drives/drive_fault.h"
 #include "platform/drives/drive_service.h"
 #include "platform/drives/drive_state.h"
@@ -20,6 +22,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -291,4 +294,103 @@ TEST_F(DiskTest, APartIsNeverAFinishedFileAndOnlyTheWholeCopyIsReadOnly) {
     EXPECT_EQ(meas_app_copyRemoveParts("usb_meas:"), 0);
     for (const auto& e : std::filesystem::directory_iterator(root.file("usb_meas")))
         EXPECT_NE(e.path().extension(), ".part") << e.path();
+}
+
+// One copy of a file at a time: a second copy of it (the stick put in again while the first runs)
+// waits for the first, leaves its part alone and is done with it; and a copy makes read-only only
+// the file it wrote: a part put in its place meanwhile is neither renamed into place nor marked.
+TEST_F(DiskTest, OneCopyOfAFileAtATimeMakesOnlyWhatItWroteReadOnly) {
+    meas_app_driveAvDebounce("usb_meas:");
+    hostclock_advanceBurstMs(3000);
+    const std::string data = closedFile("meas:/A0101000.001", 3 << 20);
+    const std::string piece(1000, 'p'); // what the stick kept of the file
+    writeFile(root.file("usb_meas/A0101000.001"), piece);
+    hostclock_setManual(false); // the copies' own short waits run on the real clock
+    const std::string part = root.file("usb_meas/A0101000.001.part");
+    auto attrOf = [] {
+        DriveState s;
+        drive_stateRead("usb_meas:", &s);
+        return s.attrOf("A0101000.001");
+    };
+    auto holdTheFirstWriteThrough = [] {
+        drivefault_clear();
+        DriveFault hold;
+        std::string error;
+        ASSERT_TRUE(drivefault_parse("usb_meas:sync:1:hold0", &hold, &error)) << error;
+        drivefault_arm(hold);
+    };
+
+    holdTheFirstWriteThrough();
+    std::atomic<int> first{1}, second{1};
+    std::thread one([&] { first = meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"); });
+    ASSERT_TRUE(waitUntil([] { return drivefault_holding() == 1; }));
+    std::thread two([&] { second = meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"); });
+    EXPECT_TRUE(waitUntil([&] {
+        return contains(log(), "meas_app_copyLastFile() 'usb_meas:/A0101000.001.part' is being copied: this "
+                               "copy waits for that one");
+    }));
+    std::error_code ec;
+    EXPECT_EQ(std::filesystem::file_size(part, ec), data.size())
+        << "the first copy's part stays as it wrote it";
+    drivefault_release();
+    one.join();
+    two.join();
+    EXPECT_EQ(first, MEAS_COPY_RESULT_DONE);
+    EXPECT_EQ(second, MEAS_COPY_RESULT_DONE);
+    EXPECT_TRUE(readFile(root.file("usb_meas/A0101000.001")) == data);
+    EXPECT_EQ(attrOf(), 0x21);
+    EXPECT_FALSE(std::filesystem::exists(part));
+
+    // A part replaced while its copy writes it through: the copy fails, the target is as it was.
+    writeFile(root.file("usb_meas/A0101000.001"), piece);
+    ASSERT_TRUE(drive_stateUpdate("usb_meas:", [](DriveState& s) {
+        s.attrs.erase("A0101000.001");
+        return true;
+    }));
+    holdTheFirstWriteThrough();
+    std::thread three([&] { first = meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"); });
+    ASSERT_TRUE(waitUntil([] { return drivefault_holding() == 1; }));
+    writeFile(root.file("usb_meas/other"), std::string(2 << 20, 'o'));
+    ASSERT_EQ(bfs_rename("usb_meas:/other", "usb_meas:/A0101000.001.part"), 0);
+    drivefault_release();
+    three.join();
+    drivefault_clear();
+    EXPECT_EQ(first, MEAS_COPY_RESULT_FAILED);
+    EXPECT_TRUE(readFile(root.file("usb_meas/A0101000.001")) == piece) << "the target is as it was";
+    EXPECT_EQ(attrOf(), DRIVE_ATTR_DEFAULT) << "nothing of that name is marked read-only";
+    EXPECT_TRUE(contains(log(),
+                         "meas_app_copyLastFile() err 'usb_meas:/A0101000.001.part' no longer holds the "
+                         "file this copy wrote"));
+}
+
+// Every call that may block in a drive is a call of that drive for the watch over hung calls: the
+// looks of fexist and fsize, the identity of an open file, and the copy's reads of its source and
+// the source's close.
+TEST_F(DiskTest, EveryCallThatMayBlockInADriveIsOneOfItsCalls) {
+    meas_app_driveAvDebounce("usb_meas:");
+    hostclock_advanceBurstMs(3000);
+    hostclock_setManual(false);
+    closedFile("meas:/A0101000.001", (3 << 20) + 1000);
+    const int fd = bfs_open("meas:/A0101000.001", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    bfs_fileId id;
+    const struct {
+        const char* what;
+        std::function<void()> call;
+    } rows[] = {
+        {"fexist", [] { EXPECT_EQ(fexist("meas:/A0101000.001"), 1); }},
+        {"fexist of no file", [] { EXPECT_EQ(fexist("meas:/none"), 0); }},
+        {"fsize", [] { EXPECT_EQ(fsize("meas:/A0101000.001"), (3 << 20) + 1000); }},
+        {"bfs_identity", [&] { EXPECT_EQ(bfs_identity(fd, &id), 0); }},
+    };
+    for (const auto& r : rows) {
+        const uint64_t before = drivecalls_returned("meas:");
+        r.call();
+        EXPECT_EQ(drivecalls_returned("meas:") - before, 1u) << r.what;
+    }
+    bfs_close(fd);
+    const uint64_t before = drivecalls_returned("meas:");
+    EXPECT_EQ(meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"), MEAS_COPY_RESULT_DONE);
+    EXPECT_GE(drivecalls_returned("meas:") - before, 4u + 5u + 1u)
+        << "the four calls that open the source, its five reads (the last one at its end), its close";
 }

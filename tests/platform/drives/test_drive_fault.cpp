@@ -148,8 +148,8 @@ TEST(DriveLoss, AFailedWriteThroughOfARootLosesTheFilesCreatedSinceItsLastGoodOn
     drivefault_clear();
 }
 
-// A power cut loses on every drive what was not written through, before the call it strikes; the
-// hook stands in for the kill.
+// A power cut loses on every drive what was not written through, before the call it strikes (a
+// deletion too: the file comes back); the hook stands in for the kill.
 TEST(DriveLoss, APowerCutLosesWhatWasNotWrittenThroughOnEveryDrive) {
     TempDeviceRoot root;
     drivefault_clear();
@@ -182,6 +182,16 @@ TEST(DriveLoss, APowerCutLosesWhatWasNotWrittenThroughOnEveryDrive) {
     bfs_close(fd);
     // Not the process's.
     writeFile(root.file("meas/E.000"), "ee");
+    // Deleted: one with its deletion written through, one without (it comes back, its attribute
+    // line as the state has it), and one made and deleted since the last write-through of its root.
+    for (const char* name : {"F.000", "G.000"}) writeFile(root.file(std::string("meas2/") + name), name);
+    writeFile(drive_stateFile("meas2:"), "attr F.000 0x01\nattr G.000 0x01\n");
+    ASSERT_EQ(bfs_unlink("meas2:/F.000"), 0);
+    ASSERT_EQ(bfs_ioctl(meas2, FIOSYNC, 0), 0);
+    ASSERT_EQ(bfs_unlink("meas2:/G.000"), 0);
+    fd = bfs_open("meas2:/H.000", O_WRONLY | O_CREAT, 0666);
+    bfs_close(fd);
+    ASSERT_EQ(bfs_unlink("meas2:/H.000"), 0);
     // What the cut will lose, named beforehand.
     std::set<std::string> unsafe;
     for (const auto& [drive, name] : driveloss_unsafe()) unsafe.insert(drive + name);
@@ -198,6 +208,12 @@ TEST(DriveLoss, APowerCutLosesWhatWasNotWrittenThroughOnEveryDrive) {
     EXPECT_EQ(readFile(root.file("meas2/D.000")), "dd");
     EXPECT_TRUE(readOnly(root.file("meas2/D.000")));
     EXPECT_EQ(readFile(root.file("meas/E.000")), "ee");
+    EXPECT_FALSE(exists(root.file("meas2/F.000")));
+    EXPECT_EQ(readFile(root.file("meas2/G.000")), "G.000");
+    EXPECT_FALSE(exists(root.file("meas2/H.000")));
+    DriveState s;
+    ASSERT_TRUE(drive_stateRead("meas2:", &s));
+    EXPECT_EQ(s.attrOf("G.000"), DRIVE_ATTR_DEFAULT) << "its line went with the deletion, for good";
     bfs_close(a);
     bfs_close(meas);
     bfs_close(meas2);
