@@ -40,7 +40,17 @@ struct Armed {
     // EIOfor, slow: since when it lasts (from its nth call on).
     bool started = false;
     std::chrono::steady_clock::time_point since{};
+    uint32_t ofTasks = 0; // its operation's calls by the tasks a task pattern ("r_BFSSync*") names
 };
+
+// Whether a fault of `pattern`'s task (none: every task; "<prefix>*": every task whose name begins
+// with the prefix) takes the calls of `task`.
+bool takesTask(const std::string& pattern, const std::string& task) {
+    if (pattern.empty()) return true;
+    if (pattern.back() == '*')
+        return task.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0;
+    return pattern == task;
+}
 
 bool lastsItsTime(DriveFaultKind kind) {
     return kind == DRIVE_FAULT_EIO_FOR || kind == DRIVE_FAULT_SLOW;
@@ -307,8 +317,7 @@ int drivefault_lasting(const std::string& path) {
         const auto now = std::chrono::steady_clock::now();
         for (const Armed& armed : f.armed) {
             const DriveFault& a = armed.fault;
-            if (!lastsItsTime(a.kind) || !armed.started || a.drive != drive ||
-                (!a.task.empty() && a.task != task))
+            if (!lastsItsTime(a.kind) || !armed.started || a.drive != drive || !takesTask(a.task, task))
                 continue;
             if (a.spanMs != 0 && now - armed.since >= std::chrono::milliseconds(a.spanMs)) continue;
             ++f.hits;
@@ -343,6 +352,16 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         if (f.cut) return EIO;
         const uint32_t n = ++f.calls[{drive, int(op)}];
         const uint32_t mine = ++f.taskCalls[{drive, int(op), task}];
+        // The nth call a fault counts: the drive's, its task's, or its tasks' (a pattern's).
+        auto nthOf = [&](Armed& armed) {
+            const DriveFault& a = armed.fault;
+            if (a.task.empty()) return n;
+            return a.task.back() == '*' ? armed.ofTasks : mine;
+        };
+        for (Armed& armed : f.armed)
+            if (armed.fault.task.size() > 1 && armed.fault.task.back() == '*' && armed.fault.drive == drive &&
+                armed.fault.op == op && takesTask(armed.fault.task, task))
+                ++armed.ofTasks;
         const auto now = std::chrono::steady_clock::now();
         auto told = [&](Armed& armed) {
             ++f.hits;
@@ -354,9 +373,9 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         // A fault that lasts its time takes every call of its drive (of its task) from its nth on.
         for (Armed& armed : f.armed) {
             const DriveFault& a = armed.fault;
-            if (!lastsItsTime(a.kind) || a.drive != drive || (!a.task.empty() && a.task != task)) continue;
+            if (!lastsItsTime(a.kind) || a.drive != drive || !takesTask(a.task, task)) continue;
             if (!armed.started) {
-                if (a.op != op || (a.task.empty() ? n : mine) < a.nth) continue;
+                if (a.op != op || nthOf(armed) < a.nth) continue;
                 armed.started = true;
                 armed.since = now;
             }
@@ -370,10 +389,9 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         for (Armed& armed : f.armed) {
             if (failing) break;
             const DriveFault& a = armed.fault;
-            const uint32_t nth = a.task.empty() ? n : mine;
-            if (lastsItsTime(a.kind) || a.drive != drive || a.op != op ||
-                (!a.task.empty() && a.task != task) || nth < a.nth ||
-                (a.times != 0 && nth >= a.nth + a.times))
+            const uint32_t nth = nthOf(armed);
+            if (lastsItsTime(a.kind) || a.drive != drive || a.op != op || !takesTask(a.task, task) ||
+                nth < a.nth || (a.times != 0 && nth >= a.nth + a.times))
                 continue;
             if ((a.kind == DRIVE_FAULT_DELETE || a.kind == DRIVE_FAULT_RENAME) && op != DRIVE_OP_WRITE)
                 continue;

@@ -45,7 +45,10 @@
 //   <task>       only the calls of the task of that name count (its thread's name, at most 15
 //                characters), e.g. "usb_meas:write:1:EIO@r_FileCpyTaskA": the first write of the
 //                stick's copy, however the writers' calls interleave with it; for EIOfor and slow,
-//                only that task's calls fail or wait.
+//                only that task's calls fail or wait. A name that ends in '*' takes the calls of
+//                every task whose name begins with what comes before it, counted together, e.g.
+//                "meas:chmod:1:hold9000:0@r_BFSSync*": every file of meas: turns read-only 9 s late,
+//                whichever of the drive's write-through tasks closes it.
 // The first call that an armed fault of MSD_DRIVE_FAULT hits writes "msdapp: drive fault hit:
 // <fault> in <task>" to stderr (before a cut kills the process), so that a test sees when it came
 // and which task made the call.

@@ -1221,7 +1221,11 @@ private:
             if (answer == DONE && code != 0xE2) answeredDone(logBefore, hex(code) + " of " + what);
             if (answer != DONE) ++failedAnswers;
         }
-        if (lostAt) dev_->shell("board ping answer");
+        // The PC stays away until the watch has had its five failed pings (one second each).
+        if (lostAt) {
+            until([&] { return since(*lostAt) > 5.5; }, 6000);
+            dev_->shell("board ping answer");
+        }
         if (unanswered_ || !alive()) return false;
         // What the table leaves: the commands in their order, a refused request changing nothing.
         if (!codes.empty()) {
@@ -1633,14 +1637,13 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
         for (const char* what : {"hold20000", "EIOfor1000"})
             faults.push_back(faultOf(
                 "walk10000;meas:open:" + std::to_string(nth) + ":" + what + "@r_DrvCall_meas", "walk"));
-    // The PC's commands alone, and with every close of the writer held 9 s twice (no call hangs,
+    // The PC's commands alone, and with every close of a file held 9 s twice (no call hangs,
     // yet a stop or destroy outlasts its answer's bound, and what is queued behind it waits).
     for (uint32_t seed = 1; seed <= 40; ++seed) faults.push_back(faultOf("pc" + std::to_string(seed), "pc"));
     for (uint32_t seed = 41; seed <= 50; ++seed)
-        faults.push_back(
-            faultOf("pc" + std::to_string(seed) +
-                        ";meas:close:1:hold9000:0@r_BFSWriter1;meas:chmod:1:hold9000:0@r_BFSWriter1",
-                    "pc"));
+        faults.push_back(faultOf("pc" + std::to_string(seed) +
+                                     ";meas:close:1:hold9000:0@r_BFSSync*;meas:chmod:1:hold9000:0@r_BFSSync*",
+                                 "pc"));
     // Where two of the device's jobs meet, each at moments drawn from its run's seed.
     auto meet = [&](const std::string& text, const std::string& group) {
         faults.push_back(faultOf(text, group));
@@ -1648,18 +1651,18 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     for (uint32_t seed = 1; seed <= 3; ++seed) {
         const std::string n = std::to_string(seed);
         // The PC lost (silent, or with no route) during a stop or a destroy, or with its own end of
-        // it queued behind, every write-through of the writer held 8 s: the request outlasts the
+        // it queued behind, every write-through of meas: held 8 s: the request outlasts the
         // watch's five failed pings.
         for (const char* lost : {"lost-E1-silent", "lost-E1-noroute", "lost-E0-silent", "lost-E0-noroute",
                                  "lost-EE-silent", "lost-EE-noroute", "lost-ED-silent", "lost-ED-noroute"})
-            meet(lost + n + ";meas:sync:1:hold8000:0@r_BFSWriter1", "lost");
+            meet(lost + n + ";meas:sync:1:hold8000:0", "lost");
         // The stick re-seated once or twice during its copy, every call of the copy 2 s late.
         for (const char* reseat : {"reseat-once", "reseat-twice"})
             meet(reseat + n + ";usb_meas:open:1:slow2000@r_FileCpyTaskA", "reseat");
         // The stick pulled and put back from outside at laps: its state written in place or renamed.
         for (const char* rewrite : {"rewrite-inplace", "rewrite-rename"}) meet(rewrite + n, "rewrite");
         // A second and a third request queued behind a stop or destroy whose closes are held 9 s.
-        meet("queue" + n + ";meas:close:1:hold9000:0@r_BFSWriter1", "queue");
+        meet("queue" + n + ";meas:close:1:hold9000:0@r_BFSSync*;meas:chmod:1:hold9000:0@r_BFSSync*", "queue");
     }
     // 20,000 downloaded files on the stick with its D flag, the walk and the copy at one arrival, the
     // walk's start held into the copy's time.
@@ -1675,7 +1678,7 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     // NV on a disk whose syncfs writes nothing, a power cut during the lap stack's clear of a fresh
     // store (each slot file's first write-through, then its second copy's) or after it.
     for (const char* cut : {"nv:sync:40:cut", "nv:sync:601:cut", "meas:sync:30:cut"})
-        meet(std::string("nv:syncfs:1:nothing:0;") + cut, "nv");
+        meet(std::string(cut) + ";nv:syncfs:1:nothing:0", "nv");
     return faults;
 }
 

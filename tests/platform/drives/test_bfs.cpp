@@ -257,8 +257,17 @@ TEST(DriveFault, TextsAreTakenOrRefusedAndAFaultFailsExactlyItsCalls) {
     }).join();
     EXPECT_EQ(drivefault_taskCalls("meas:", DRIVE_OP_WRITE, "t_faulted"), 2u);
     EXPECT_EQ(drivefault_calls("meas:", DRIVE_OP_WRITE), 5u);
+    // A pattern's tasks count together: the third write of any t_pool task fails, not this thread's.
+    ASSERT_TRUE(drivefault_parse("meas:write:3:EIO@t_pool*", &f, nullptr));
+    drivefault_arm(f);
+    EXPECT_EQ(bfs_write(fd, "q", 1), 1);
+    for (const char* name : {"t_pool1", "t_pool2", "t_pool3"})
+        std::thread([fd, name] {
+            pthread_setname_np(pthread_self(), name);
+            EXPECT_EQ(bfs_write(fd, "r", 1), std::string(name) == "t_pool3" ? -1 : 1) << name;
+        }).join();
     EXPECT_EQ(bfs_close(fd), 0);
-    EXPECT_EQ(readFile(root.file("meas/F.000")), "abcdefijklmn");
+    EXPECT_EQ(readFile(root.file("meas/F.000")), "abcdefijklmnqrr");
     ASSERT_TRUE(drivefault_parse("usb_meas:open:1:pull", &f, nullptr));
     drivefault_arm(f);
     EXPECT_LT(bfs_open("usb_meas:/F.000", O_WRONLY | O_CREAT, 0777), 0);
@@ -266,7 +275,7 @@ TEST(DriveFault, TextsAreTakenOrRefusedAndAFaultFailsExactlyItsCalls) {
     DriveState s;
     ASSERT_TRUE(drive_stateRead("usb_meas:", &s));
     EXPECT_FALSE(s.inserted);
-    EXPECT_EQ(drivefault_hits(), 3u);
+    EXPECT_EQ(drivefault_hits(), 4u);
     drivefault_clear();
 }
 
