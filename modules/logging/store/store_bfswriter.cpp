@@ -119,8 +119,12 @@ BFSWriter::BFSWriter(Backend& backend, int measIdx, const char* drive, const dat
 BFSWriter::~BFSWriter() {
     taskStop(WAIT_FOREVER);
     if (!hasTask()) closeAllFiles();
-    // A cut-back its drive has not taken yet is not waited for (a teardown never holds on a drive).
-    for (CutBack& c : cutBacks_) bfs_close(c.fd);
+    // A cut-back its drive has not taken yet is not waited for (a teardown never holds on a drive):
+    // the file is named.
+    for (CutBack& c : cutBacks_) {
+        cutBackDropped(c.path, c.length, "its writer ended before the drive took it");
+        bfs_close(c.fd);
+    }
 }
 
 void BFSWriter::taskStartCallback() {
@@ -523,12 +527,18 @@ void BFSWriter::failFile(FileEntry& e, int error, const char* why, bool lostWrit
     }
     // What its failed write-through covered may be lost on the disk in any part: the file ends
     // where its last good one did, so that a reader finds no hole.
-    if (lostWriteThrough && e.fd >= 0 && cutBacks_.size() < kCutBacksMax) {
+    if (lostWriteThrough && e.fd >= 0) {
         CutBack c;
-        c.fd = bfs_dup(e.fd);
         c.path = e.path;
         c.length = syncGoodLength(e.id);
-        if (c.fd >= 0) cutBacks_.push_back(c);
+        if (cutBacks_.size() >= kCutBacksMax) {
+            cutBackDropped(c.path, c.length, "16 other cut-backs wait for the drive");
+        } else if ((c.fd = bfs_dup(e.fd)) < 0) {
+            const std::string reason = std::string("no descriptor for it (") + std::strerror(errno) + ")";
+            cutBackDropped(c.path, c.length, reason.c_str());
+        } else {
+            cutBacks_.push_back(c);
+        }
     }
     if (!pulled && !closingAll_) driveFailed(e, why);
     syncForget(e.id);
@@ -662,6 +672,13 @@ void BFSWriter::cutBackLost() {
         bfs_close(c.fd);
         cutBacks_.erase(cutBacks_.begin() + std::ptrdiff_t(i));
     }
+}
+
+void BFSWriter::cutBackDropped(const std::string& path, uint64_t length, const char* why) {
+    syslogx(LOG_PRIO_ERR,
+            "BFSWriter: %s is not cut back to its last good write-through at %llu bytes (%s): what it "
+            "holds past that may not be what was written",
+            path.c_str(), (unsigned long long)length, why);
 }
 
 void BFSWriter::skipFile(FileEntry& e, int vfIdx) {

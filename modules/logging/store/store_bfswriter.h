@@ -149,6 +149,9 @@ protected:
     void askNewFile(const char* why);
     // Cuts back the files whose write-through failed, as far as the drive takes it now.
     void cutBackLost();
+    // A cut-back that is not made: named, so that the file is known to hold what its last good
+    // write-through covered only up to that length.
+    void cutBackDropped(const std::string& path, uint64_t length, const char* why);
     // The file is not this writer's to write (it never had any of it): out of its record's writers.
     void skipFile(FileEntry& e, int vfIdx);
     // Sets the read-only byte through `fd`, a read descriptor of the file; false with errno when

@@ -1,5 +1,6 @@
 // A drive that fails beside a healthy one: the stick's failure cuts no file of the logging drive,
-// the stick is probed meanwhile and joins again once it takes a new file.
+// the stick is probed meanwhile and joins again once it takes a new file; a cut-back the drive never
+// took is named.
 #include "store_fixture.h"
 
 #include "campaign.h"
@@ -178,4 +179,45 @@ TEST_F(StoreTest, ABrokenStickCutsNothingAndJoinsOnceItTakesANewFile) {
     EXPECT_FALSE(std::filesystem::exists(root.file(std::string("usb_meas/") + measure::store::kProbeName)));
     hostclock_setManual(false); // the store's tasks end on the clock's ticks
     meas_app_PreTrigDelete(h);
+}
+
+// Files whose write-through failed on a stick that never takes their cut-back: the 17th finds 16
+// waiting and is named at once, and the 16 left when the store goes are named then. None is
+// dropped without a line.
+TEST_F(StoreTest, ACutBackTheDriveNeverTakesIsNamed) {
+    drivefault_clear();
+    drivefault_arm(faultOf("usb_meas:sync:1:EIO:0@r_USBWriter1")); // each close's write-through
+    drivefault_arm(faultOf("usb_meas:truncate:1:EIO:0"));
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    constexpr int kFiles = 17;
+    for (int k = 1; k <= kFiles; ++k) {
+        char name[16];
+        std::snprintf(name, sizeof name, "A0101000.%03d", k);
+        MeasAppStore_FileInfo_s* f = fileInfo(name);
+        meas_app_PreTrigOpenFile(h, f);
+        for (int i = 0; i < 5; ++i) put(h, f->vfIdx, frame(1, 1, {uint8_t(i), 1, 2, 3, 4, 5}), 1000, 1000);
+        const std::vector<uint8_t> sb = {'S', 'B'};
+        meas_app_PreTrigPutMetaDataVfCopy(h, f->vfIdx, sb.data(), uint32_t(sb.size()), MEAS_META_STATUSBLOCK);
+        meas_app_PreTrigCloseFile(h, f->vfIdx);
+    }
+    std::vector<std::string> lines;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const std::string& l : log()) lines.push_back(l);
+            return countContaining(
+                       lines, "is not finished on usb_meas: its data could not be written through") == kFiles;
+        },
+        20000));
+    // Its last good write-through: none, or the writer's background one, if it came first.
+    EXPECT_EQ(countContaining(lines, "(16 other cut-backs wait for the drive)"), 1);
+    EXPECT_EQ(
+        countContaining(lines, "usb_meas:/A0101000.017 is not cut back to its last good write-through at"),
+        1);
+    meas_app_PreTrigDelete(h);
+    for (const std::string& l : log()) lines.push_back(l);
+    EXPECT_EQ(countContaining(lines, "(its writer ended before the drive took it)"), kFiles - 1);
+    EXPECT_EQ(countContaining(lines, "is not cut back to its last good write-through"), kFiles);
+    drivefault_clear();
+    takeAsks();
 }
