@@ -1,14 +1,16 @@
 // A drive that fails beside a healthy one: the stick's failure cuts no file of the logging drive,
 // the stick is probed meanwhile and joins again once it takes a new file; a cut-back the drive never
-// took is named.
+// took is named; a drive's record of failed folder write-throughs stays small.
 #include "store_fixture.h"
 
 #include "campaign.h"
 #include "framework/time_util.h"
+#include "logging/disk/meas_app_dirsync.h"
 #include "logging/store/store_bfswriter.h"
 #include "measfile.h"
 #include "platform/drives/drive_fault.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -220,4 +222,41 @@ TEST_F(StoreTest, ACutBackTheDriveNeverTakesIsNamed) {
     EXPECT_EQ(countContaining(lines, "is not cut back to its last good write-through"), kFiles);
     drivefault_clear();
     takeAsks();
+}
+
+// A drive's failed folder write-throughs are kept as runs, at most 256 of them: a drive that fails
+// for long is one run, and an entry older than the runs kept counts as lost, never as written
+// through. The entries of the runs kept are told right.
+TEST_F(StoreTest, FailedFolderWriteThroughsAreKeptInBoundedRuns) {
+    drivefault_clear();
+    auto writeThrough = [](bool good, uint32_t times = 1) {
+        if (!good) {
+            DriveFault f = faultOf("meas:sync:1:EIO");
+            f.nth = drivefault_calls("meas:", DRIVE_OP_SYNC) + 1;
+            f.times = times;
+            drivefault_arm(f);
+        }
+        for (uint32_t i = 0; i < times; ++i) EXPECT_EQ(meas_app_dirSync("meas:", false), good);
+    };
+    const uint32_t runs = meas_app_dirSyncLostRuns("meas:"); // earlier tests' failures
+    const uint32_t old = meas_app_dirSyncMark("meas:");
+    writeThrough(true);
+    const uint32_t lost = meas_app_dirSyncMark("meas:");
+    writeThrough(false, 5000);
+    EXPECT_EQ(meas_app_dirSyncLostRuns("meas:"), std::min(runs + 1, 256u));
+    EXPECT_EQ(meas_app_dirSyncEntry("meas:", old), 1);
+    EXPECT_EQ(meas_app_dirSyncEntry("meas:", lost), -1);
+    EXPECT_EQ(meas_app_dirSyncEntry("meas:", lost + 4000), -1);
+    uint32_t good = 0, failed = 0;
+    for (int i = 0; i < 1000; ++i) {
+        failed = meas_app_dirSyncMark("meas:");
+        writeThrough(false);
+        good = meas_app_dirSyncMark("meas:");
+        writeThrough(true);
+    }
+    EXPECT_EQ(meas_app_dirSyncLostRuns("meas:"), 256u);
+    EXPECT_EQ(meas_app_dirSyncEntry("meas:", good), 1);
+    EXPECT_EQ(meas_app_dirSyncEntry("meas:", failed), -1);
+    EXPECT_EQ(meas_app_dirSyncEntry("meas:", old), -1) << "no longer known: lost";
+    drivefault_clear();
 }
