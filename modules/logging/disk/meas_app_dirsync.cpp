@@ -3,6 +3,7 @@
 #include "framework/per_key.h"
 #include "framework/syslog.h"
 #include "platform/drives/bfs.h"
+#include "platform/drives/drive_calls.h"
 
 #include <cerrno>
 #include <cstring>
@@ -102,6 +103,7 @@ int meas_app_dirSyncEntry(const char* drive, uint32_t mark) {
 int meas_app_dirSyncNow(const char* drive, uint32_t mark) {
     if (const int r = meas_app_dirSyncEntry(drive, mark)) return r;
     DriveRecord& d = recordOf(drive);
+    const DriveWaitMark wait(drive); // the drive's turn: a write-through of its folder under way
     std::lock_guard<std::mutex> turn(d.turn);
     // One begun after the mark while this waited for its turn decides as well as a new one.
     if (const int r = meas_app_dirSyncEntry(drive, mark)) return r;

@@ -1,12 +1,14 @@
 // A drive that fails beside a healthy one: the stick's failure cuts no file of the logging drive,
-// the stick is probed meanwhile and joins again once it takes a new file; a cut-back the drive never
-// took is named; a drive's record of failed folder write-throughs stays small.
+// the stick is probed meanwhile and joins again once it takes a new file; the writers' other
+// bounds: a cut-back the drive never took is named, a writer stuck outside a drive call is dropped,
+// and a drive's record of failed folder write-throughs stays small.
 #include "store_fixture.h"
 
 #include "campaign.h"
 #include "framework/time_util.h"
 #include "logging/disk/meas_app_dirsync.h"
 #include "logging/store/store_bfswriter.h"
+#include "logging/store/store_vfile.h"
 #include "measfile.h"
 #include "platform/drives/drive_fault.h"
 
@@ -222,6 +224,49 @@ TEST_F(StoreTest, ACutBackTheDriveNeverTakesIsNamed) {
     EXPECT_EQ(countContaining(lines, "is not cut back to its last good write-through"), kFiles);
     drivefault_clear();
     takeAsks();
+}
+
+// A writer stuck outside a drive call (here on the store's file table, held elsewhere) is dropped
+// once it has not come round for 10 s, as one stuck in a call of its drive is: its file is
+// unfinished on the drive, and once it is free it logs on again in the next file.
+TEST_F(StoreTest, AWriterStuckOutsideItsDriveIsDroppedAfterTenSeconds) {
+    setUsbInserted(false);
+    takeAsks();
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    MeasAppStore_FileInfo_s* f1 = fileInfo("A0101000.001");
+    meas_app_PreTrigOpenFile(h, f1);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            put(h, f1->vfIdx, frame(1, 1, {1, 2, 3, 4, 5, 6}), 1000, 1000);
+            return testsupport::readBinary(measFile("A0101000.001")).size() > f1->headerLength;
+        },
+        5000));
+    const auto stuck = std::chrono::steady_clock::now();
+    MeasAppStore_FileInfo_s* f2 = fileInfo("A0102000.001", 2000, 2);
+    f2->refs = 1; // the test's own, to read its record
+    {
+        measure::store::ScopeLock table(measure::store::virtualFiles, "the test");
+        meas_app_PreTrigOpenFile(h, f2);
+        put(h, f2->vfIdx, frame(1, 1, {7, 8, 9, 1, 2, 3}), 2000, 2000);
+        // The Backend looks at its writers once its start-up time (25 s) is over.
+        EXPECT_TRUE(
+            waitUntil([&] { return countContaining(log(), "removing writer r_BFSWriter1") > 0; }, 45000));
+        EXPECT_GE(std::chrono::steady_clock::now() - stuck, std::chrono::seconds(10));
+    }
+    // Free again: it logs on in the next file, which closes whole.
+    EXPECT_TRUE(waitUntil([] { return !takeAsks().empty(); }, 5000));
+    MeasAppStore_FileInfo_s* f3 = fileInfo("A0102000.002", 3000, 2);
+    meas_app_PreTrigOpenFile(h, f3);
+    meas_app_PreTrigCloseFile(h, f2->vfIdx);
+    put(h, f3->vfIdx, frame(1, 1, {4, 5, 6, 7, 8, 9}), 3000, 3000);
+    meas_app_PreTrigCloseFile(h, f3->vfIdx);
+    EXPECT_TRUE(waitUntil([&] { return readOnly(measFile("A0102000.002")); }, 10000));
+    EXPECT_FALSE(readOnly(measFile("A0102000.001")));
+    EXPECT_STREQ(f2->reason, "its writer is stuck: nothing for 10 s");
+    meas_app_PreTrigFileInfoRelease(f2);
+    meas_app_PreTrigCloseFile(h, f1->vfIdx);
+    meas_app_PreTrigDelete(h);
 }
 
 // A drive's failed folder write-throughs are kept as runs, at most 256 of them: a drive that fails
