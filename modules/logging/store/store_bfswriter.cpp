@@ -21,7 +21,7 @@ namespace measure::store {
 namespace {
 constexpr uint8_t kAttrReadOnly = 0x01;  // DOS attribute byte
 constexpr uint32_t kResumeRetry = 10000; // a cut file tries to go on once a second
-constexpr uint32_t kProbePace = 5000;    // a failing drive is probed every 0.5 s
+constexpr uint32_t kProbePace = 2500;    // a failing drive is probed every 0.25 s
 constexpr int kProbePriority = 160;      // as the copies: below the writers
 constexpr size_t kProbeStack = 20480;
 constexpr uint32_t kCutBackPace = 5000; // a cut-back the drive refused is tried again after 0.5 s
@@ -617,7 +617,7 @@ void BFSWriter::retryDue() {
                 retry_.told = true;
                 syslogx(LOG_PRIO_WARNING,
                         "BFSWriter: %s takes no new file (a probe failed at %s: %s): no file is cut for it "
-                        "while it fails; it is probed every 0.5 s and logged on again once a probe succeeds",
+                        "while it fails; it is probed every 0.25 s and logged on again once a probe succeeds",
                         drive_, retry_.probe->step, std::strerror(retry_.probe->error));
             }
             retry_.probe.reset();

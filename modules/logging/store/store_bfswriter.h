@@ -19,7 +19,7 @@
 // failed is cut back to what its last good one covered, once the drive takes the call.
 //
 // A drive that failed a file is logged on again as soon as it can be, and costs the other drives
-// nothing meanwhile: its writer probes it every 0.5 s, each time on a task of its own ("r_Prb_<drive>":
+// nothing meanwhile: its writer probes it every 0.25 s, each time on a task of its own ("r_Prb_<drive>":
 // a probe that hangs holds that, not the writer), with a file of a name no measurement file has
 // (created, written and written through, closed, made read-only and removed, and the folder written
 // through), and asks the file store for a new file, which cuts every drive, only once a probe

@@ -120,7 +120,7 @@ TEST_F(StoreTest, ABrokenStickCutsNothingAndJoinsOnceItTakesANewFile) {
     EXPECT_EQ(campaign::measurementFiles(root.file("meas")),
               (std::vector<std::string>{"A0101000.001", "A0102000.001"}));
     const uint32_t probes = drivefault_taskCalls("usb_meas:", DRIVE_OP_OPEN, "r_Prb_usb_meas") - probesBefore;
-    EXPECT_GE(probes, 600u) << "the stick is probed about twice a second";
+    EXPECT_GE(probes, 1200u) << "the stick is probed about four times a second";
     std::vector<std::string> lines = log();
     EXPECT_EQ(countContaining(lines, "usb_meas: takes no new file (a probe failed at its create"), 1);
     EXPECT_EQ(countContaining(lines, "takes data again"), 0);
