@@ -183,6 +183,7 @@ TEST_F(StoreTest, ABrokenStickCutsNothingAndJoinsOnceItTakesANewFile) {
     EXPECT_FALSE(std::filesystem::exists(root.file(std::string("usb_meas/") + measure::store::kProbeName)));
     hostclock_setManual(false); // the store's tasks end on the clock's ticks
     meas_app_PreTrigDelete(h);
+    drivefault_clear();
 }
 
 // Files whose write-through failed on a stick that never takes their cut-back: the 17th finds 16
