@@ -28,6 +28,7 @@ struct Names {
     std::atomic<uint64_t> returned[kDrives] = {};
     std::atomic<uint32_t> longestMs[kDrives] = {};
     std::atomic<bool> refused[kDrives] = {};
+    std::atomic<int64_t> returnedAt[kDrives] = {}; // when its last call returned (ms)
 };
 Names& names() {
     static auto* n = new Names; // calls may come while the process ends
@@ -62,7 +63,9 @@ struct Slot {
     std::atomic<int> drive{0};
     std::atomic<int64_t> since{0};
     std::atomic<const char*> op{""};
-    char task[16] = ""; // the thread's name, written before its first call is marked
+    std::atomic<int64_t> returnedAt{0}; // when its last call returned (ms), 0 none yet
+    std::atomic<int> waits{0};          // the drive (+1) it waits for (DriveWaitMark), 0 none
+    char task[16] = "";                 // the thread's name, written before its first call is marked
 };
 Slot* slots() {
     static auto* s = new Slot[kSlots];
@@ -81,6 +84,8 @@ struct ThreadSlot {
         for (int i = 0; i < kSlots; ++i) {
             bool free = false;
             if (all[i].taken.compare_exchange_strong(free, true)) {
+                all[i].returnedAt.store(0);
+                all[i].waits.store(0);
                 pthread_getname_np(pthread_self(), all[i].task, sizeof all[i].task);
                 return slot = &all[i];
             }
@@ -123,11 +128,14 @@ DriveCallMark::DriveCallMark(const std::string& drive, const char* op) {
 DriveCallMark::~DriveCallMark() {
     --tSlot.depth;
     if (!outer_) return;
+    const int64_t now = nowMs();
+    tSlot.slot->returnedAt.store(now);
     const int id = tSlot.slot->drive.exchange(0);
     if (id <= 0) return;
     Names& n = names();
     n.returned[id - 1].fetch_add(1);
-    const int64_t took = nowMs() - tSlot.slot->since.load();
+    n.returnedAt[id - 1].store(now);
+    const int64_t took = now - tSlot.slot->since.load();
     uint32_t longest = n.longestMs[id - 1].load();
     while (took > int64_t(longest) && !n.longestMs[id - 1].compare_exchange_weak(longest, uint32_t(took))) {
     }
@@ -182,4 +190,31 @@ void drivecalls_endBy(std::chrono::steady_clock::time_point end, void (*refused)
     gRefused.store(refused);
     const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(end.time_since_epoch()).count();
     gEndMs.store(ms == 0 ? 1 : ms, std::memory_order_release);
+}
+
+DriveWaitMark::DriveWaitMark(const std::string& drive) {
+    const int id = drive.empty() ? -1 : idOf(drive.c_str(), true);
+    Slot* s = id >= 0 ? tSlot.get() : nullptr;
+    if (s) before_ = s->waits.exchange(id + 1);
+}
+
+DriveWaitMark::~DriveWaitMark() {
+    if (before_ >= 0) tSlot.slot->waits.store(before_);
+}
+
+uint32_t drivecalls_threadQuietMs(DriveCallThread thread) {
+    const Slot* s = static_cast<const Slot*>(thread);
+    if (!s) return UINT32_MAX;
+    if (s->drive.load() != 0) return 0;
+    int64_t last = s->returnedAt.load();
+    const int waits = s->waits.load();
+    if (waits > 0) {
+        const Slot* all = slots();
+        for (int i = 0; i < kSlots; ++i)
+            if (all[i].taken.load(std::memory_order_acquire) && all[i].drive.load() == waits) return 0;
+        last = std::max(last, names().returnedAt[waits - 1].load());
+    }
+    if (last == 0) return UINT32_MAX;
+    const int64_t quiet = nowMs() - last;
+    return quiet <= 0 ? 0 : quiet >= int64_t(UINT32_MAX) ? UINT32_MAX : uint32_t(quiet);
 }

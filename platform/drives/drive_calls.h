@@ -46,3 +46,20 @@ uint32_t drivecalls_longestMs(const char* drive);
 inline constexpr uint32_t kDriveCallsEndFloorMs = 1000;
 void drivecalls_endBy(std::chrono::steady_clock::time_point end,
                       void (*refused)(const char* drive, uint32_t longestMs) = nullptr);
+// While one lives, the calling thread waits for calls of `drive` that another task makes for it (a
+// write-through it queued, the drive's turn for a write-through of its folder): it counts as busy
+// with the drive while those calls go on (drivecalls_threadQuietMs).
+class DriveWaitMark {
+public:
+    explicit DriveWaitMark(const std::string& drive);
+    ~DriveWaitMark();
+    DriveWaitMark(const DriveWaitMark&) = delete;
+    DriveWaitMark& operator=(const DriveWaitMark&) = delete;
+
+private:
+    int before_ = -1; // the wait it nests in (-1: it marks nothing)
+};
+// How long (ms) the thread has shown no work on a drive: 0 while it is in a call, or waits for a
+// drive (DriveWaitMark) that has a call in flight; else the time since its own last call returned,
+// or, while it waits, since the drive's last call did. UINT32_MAX when there was none.
+uint32_t drivecalls_threadQuietMs(DriveCallThread thread);

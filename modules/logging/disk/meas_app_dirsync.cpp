@@ -3,22 +3,32 @@
 #include "framework/per_key.h"
 #include "framework/syslog.h"
 #include "platform/drives/bfs.h"
+#include "platform/drives/drive_calls.h"
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <mutex>
-#include <set>
 #include <string>
+#include <utility>
 
 namespace {
 
+// The failed write-throughs kept: runs of consecutive numbers (a drive that fails for hours is
+// one), the newest this many. An entry asked after an older run was let go counts as lost:
+// that holds a file for unfinished that may be whole, never the other way round.
+constexpr size_t kLostRuns = 256;
+
 struct DriveRecord {
-    std::mutex turn;         // one folder write-through of the drive at a time
-    std::mutex m;            // the counts below
-    uint32_t begun = 0;      // write-throughs begun
-    uint32_t done = 0;       // ... ended (they end in the order they began)
-    std::set<uint32_t> lost; // those that failed, by number
+    std::mutex turn;    // one folder write-through of the drive at a time
+    std::mutex m;       // the counts below
+    uint32_t begun = 0; // write-throughs begun
+    uint32_t done = 0;  // ... ended (they end in the order they began)
+    // Those that failed, as runs [first, last] in the order they ended; all before `known` count
+    // as failed.
+    std::deque<std::pair<uint32_t, uint32_t>> lost;
+    uint32_t known = 1;
 };
 
 DriveRecord& recordOf(const char* drive) {
@@ -26,10 +36,29 @@ DriveRecord& recordOf(const char* drive) {
     return records->get(drive ? drive : "");
 }
 
+// Numbers are compared by their distance back from the last one ended: they wrap.
+uint32_t age(const DriveRecord& d, uint32_t number) {
+    return d.done - number;
+}
+
+void addLost(DriveRecord& d, uint32_t number) {
+    if (!d.lost.empty() && d.lost.back().second + 1 == number)
+        d.lost.back().second = number;
+    else
+        d.lost.emplace_back(number, number);
+    if (d.lost.size() > kLostRuns) {
+        d.known = d.lost.front().second + 1;
+        d.lost.pop_front();
+    }
+}
+
 int entryOf(DriveRecord& d, uint32_t mark) {
     const uint32_t first = mark + 1;
     if (int32_t(d.done - first) < 0) return 0;
-    return d.lost.count(first) ? -1 : 1;
+    if (age(d, first) > age(d, d.known)) return -1;
+    for (const auto& [from, to] : d.lost)
+        if (age(d, first) <= age(d, from) && age(d, first) >= age(d, to)) return -1;
+    return 1;
 }
 
 // One folder write-through, the drive's turn held.
@@ -47,7 +76,7 @@ bool writeThrough(const char* drive, DriveRecord& d, bool tell = true) {
     }
     lk.lock();
     d.done = number;
-    if (error) d.lost.insert(number);
+    if (error) addLost(d, number);
     lk.unlock();
     if (error && tell)
         syslogx(LOG_PRIO_ERR,
@@ -74,6 +103,7 @@ int meas_app_dirSyncEntry(const char* drive, uint32_t mark) {
 int meas_app_dirSyncNow(const char* drive, uint32_t mark) {
     if (const int r = meas_app_dirSyncEntry(drive, mark)) return r;
     DriveRecord& d = recordOf(drive);
+    const DriveWaitMark wait(drive); // the drive's turn: a write-through of its folder under way
     std::lock_guard<std::mutex> turn(d.turn);
     // One begun after the mark while this waited for its turn decides as well as a new one.
     if (const int r = meas_app_dirSyncEntry(drive, mark)) return r;
@@ -85,4 +115,10 @@ bool meas_app_dirSync(const char* drive, bool tell) {
     DriveRecord& d = recordOf(drive);
     std::lock_guard<std::mutex> turn(d.turn);
     return writeThrough(drive, d, tell);
+}
+
+uint32_t meas_app_dirSyncLostRuns(const char* drive) {
+    DriveRecord& d = recordOf(drive);
+    std::lock_guard<std::mutex> lk(d.m);
+    return uint32_t(d.lost.size());
 }

@@ -22,3 +22,6 @@ int meas_app_dirSyncNow(const char* drive, uint32_t mark);
 // Writes the folder through now (the background write-through, or a look at a drive that failed:
 // `tell` false keeps a failure out of the log): true when it succeeded.
 bool meas_app_dirSync(const char* drive, bool tell = true);
+// The runs of failed folder write-throughs of `drive` that are kept (for tests): at most 256, the
+// oldest let go first; an entry whose write-through is older than those kept counts as lost.
+uint32_t meas_app_dirSyncLostRuns(const char* drive);

@@ -2,6 +2,7 @@
 
 #include "framework/syslog.h"
 #include "framework/time_util.h"
+#include "logging/disk/meas_app_drivecall.h"
 #include "logging/store/store_vfile.h"
 #include "logging/store/store_writer.h"
 
@@ -299,7 +300,8 @@ void Backend::runOnce() {
                         unsigned(i));
                 hungWriter_[i] = w;
                 virtualFiles.writerHangs(measIdx_, uint8_t(i), w->drive());
-                remove(w, "its writer hangs in the drive: nothing for 10 s");
+                remove(w, meas_app_driveHung(w->drive()) ? "its writer hangs in the drive: nothing for 10 s"
+                                                         : "its writer is stuck: nothing for 10 s");
             }
         }
         for (int i = 0; i < kMaxWriters; ++i)

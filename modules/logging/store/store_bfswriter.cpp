@@ -21,8 +21,10 @@ namespace measure::store {
 namespace {
 constexpr uint8_t kAttrReadOnly = 0x01;  // DOS attribute byte
 constexpr uint32_t kResumeRetry = 10000; // a cut file tries to go on once a second
-constexpr uint32_t kLookPace = 5000;     // a failing drive is looked at every 0.5 s
-constexpr uint32_t kCutBackPace = 5000;  // a cut-back the drive refused is tried again after 0.5 s
+constexpr uint32_t kProbePace = 2500;    // a failing drive is probed every 0.25 s
+constexpr int kProbePriority = 160;      // as the copies: below the writers
+constexpr size_t kProbeStack = 20480;
+constexpr uint32_t kCutBackPace = 5000; // a cut-back the drive refused is tried again after 0.5 s
 constexpr size_t kCutBacksMax = 16;
 
 // The pause before the next new file while the drive fails: 1, 2, 4, then 5 s (100 us ticks).
@@ -34,6 +36,76 @@ uint32_t tryPause(uint32_t tries) {
 // Only a drive without room is waited for: any other failure does not pass by itself.
 bool noRoom(int error) {
     return error == ENOSPC || error == EDQUOT;
+}
+
+std::string probePath(const std::string& drive) {
+    return drive + "/" + kProbeName;
+}
+
+// A probe cut off (by a power cut, or the process killed) may have left its file: it goes on the
+// drive's own task, which a drive that hangs holds instead of the writer.
+void removeProbeLeft(const char* drive) {
+    if (meas_app_driveHung(drive)) return;
+    const std::string path = probePath(drive);
+    meas_app_driveCallAsync(drive, "the removal of a probe's file",
+                            [path] { return bfs_unlink(path.c_str()); });
+}
+} // namespace
+
+// A probe: under way, succeeded, or failed (at `step`, with `error`, written before the state).
+struct DriveProbe {
+    enum : int { kUnderWay = 0, kGood = 1, kFailed = -1 };
+    std::atomic<int> state{kUnderWay};
+    int error = 0;
+    const char* step = "";
+};
+
+namespace {
+// What a new file needs of the drive, on the probe's own name: created, written, written through,
+// closed, made read-only and removed, and then the folder written through. What it made is removed
+// however a step ends; one left by an earlier probe goes first.
+void probeDrive(const std::string& drive, DriveProbe& p) {
+    const std::string path = probePath(drive);
+    auto failed = [&](const char* step) {
+        if (p.error) return;
+        p.error = errno ? errno : EIO;
+        p.step = step;
+    };
+    errno = 0;
+    if (bfs_unlink(path.c_str()) != 0 && errno != ENOENT) {
+        failed("the removal of one left");
+    } else {
+        errno = 0;
+        const int fd = bfs_open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
+        if (fd < 0) {
+            failed("its create");
+        } else {
+            static const char kBytes[] = "probe";
+            errno = 0;
+            if (bfs_write(fd, kBytes, sizeof kBytes) != ssize_t(sizeof kBytes))
+                failed("its write");
+            else if (bfs_ioctl(fd, FIOFLUSH, 0) != 0)
+                failed("its write-through");
+            if (bfs_close(fd) != 0) failed("its close");
+            if (!p.error) {
+                const int readOnly = bfs_open(path.c_str(), O_RDONLY);
+                bfs_stat st{};
+                if (readOnly < 0)
+                    failed("its open to make it read-only");
+                else if (bfs_ioctl(readOnly, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0 ||
+                         bfs_ioctl(readOnly, FIOATTRIBSET, intptr_t(st.st_attrib | kAttrReadOnly)) != 0)
+                    failed("its read-only byte");
+                if (readOnly >= 0) bfs_close(readOnly);
+            }
+            errno = 0;
+            if (bfs_unlink(path.c_str()) != 0 && errno != ENOENT) failed("its removal");
+        }
+    }
+    if (!p.error && !meas_app_dirSync(drive.c_str(), false)) {
+        p.error = EIO;
+        p.step = "the folder's write-through";
+    }
+    p.state.store(p.error ? DriveProbe::kFailed : DriveProbe::kGood);
 }
 } // namespace
 
@@ -47,8 +119,12 @@ BFSWriter::BFSWriter(Backend& backend, int measIdx, const char* drive, const dat
 BFSWriter::~BFSWriter() {
     taskStop(WAIT_FOREVER);
     if (!hasTask()) closeAllFiles();
-    // A cut-back its drive has not taken yet is not waited for (a teardown never holds on a drive).
-    for (CutBack& c : cutBacks_) bfs_close(c.fd);
+    // A cut-back its drive has not taken yet is not waited for (a teardown never holds on a drive):
+    // the file is named.
+    for (CutBack& c : cutBacks_) {
+        cutBackDropped(c.path, c.length, "its writer ended before the drive took it");
+        bfs_close(c.fd);
+    }
 }
 
 void BFSWriter::taskStartCallback() {
@@ -63,6 +139,7 @@ void BFSWriter::taskStartCallback() {
     }
     mediaAvailable_.store(true);
     subscribe();
+    if (type() == WRITER_DRIVE) removeProbeLeft(drive_);
     startDecided_.store(true);
     syslogx(LOG_PRIO_INFO2,
             "BFSWriter::taskStartCallback() - mediaAvailable, subscribed to backend (debounce %dms)",
@@ -117,6 +194,7 @@ void BFSWriter::disconnectedStateHandler() {
             droppedWithFiles_ = false;
             retry_ = Retry{};
             retry_.failing = true;
+            retry_.needed = true;
             retry_.back = meas_app_driveBack(drive_);
             char why[96];
             std::snprintf(why, sizeof why, "the drive '%s' answers again", drive_);
@@ -283,6 +361,8 @@ void BFSWriter::created(FileEntry& e) {
     // What is known of an earlier file that had this file's identity is not this file's.
     syncForget(e.id);
     filesOpened_ = true;
+    // The drive took a new file: no other is asked for while it is written on.
+    retry_.needed = false;
     // The next folder write-through begun covers its entry: until one succeeds, it is not on the
     // drive for good.
     e.dirMark = meas_app_dirSyncMark(drive_);
@@ -472,12 +552,18 @@ void BFSWriter::failFile(FileEntry& e, int error, const char* why, bool lostWrit
                          why, reason, sizeof reason);
     // What its failed write-through covered may be lost on the disk in any part: the file ends
     // where its last good one did, so that a reader finds no hole.
-    if (lostWriteThrough && e.fd >= 0 && cutBacks_.size() < kCutBacksMax) {
+    if (lostWriteThrough && e.fd >= 0) {
         CutBack c;
-        c.fd = bfs_dup(e.fd);
         c.path = e.path;
         c.length = syncGoodLength(e.id);
-        if (c.fd >= 0) cutBacks_.push_back(c);
+        if (cutBacks_.size() >= kCutBacksMax) {
+            cutBackDropped(c.path, c.length, "16 other cut-backs wait for the drive");
+        } else if ((c.fd = bfs_dup(e.fd)) < 0) {
+            const std::string reason = std::string("no descriptor for it (") + std::strerror(errno) + ")";
+            cutBackDropped(c.path, c.length, reason.c_str());
+        } else {
+            cutBacks_.push_back(c);
+        }
     }
     if (!pulled && !closingAll_) driveFailed(e, why);
     syncForget(e.id);
@@ -496,17 +582,33 @@ void BFSWriter::driveFailed(FileEntry& e, const char* why) {
     else
         std::snprintf(text, sizeof text, "%s is not finished on %s", name, drive_);
     if (!retry_.failing) {
+        const uint32_t now = time_getTimestamp();
         retry_ = Retry{};
         retry_.failing = true;
         retry_.back = meas_app_driveBack(drive_);
-        retry_.lookAt = time_getTimestamp() + kLookPace;
-        askNewFile(text);
+        retry_.why = text;
+        retry_.nextAt = now;
+        retry_.probeAt = now;
+        // What the files still written on had written through before is no sign that it works.
+        for (FileEntry& x : files_)
+            if (x.state == FILE_OPEN) x.goodAtFail = syncGoodLength(x.id);
     }
-    // Failing already: the next new file comes at the pace of the tries.
+    // A later file in hand is written on: none is wanted for this one. Otherwise the first new
+    // file is asked for once a probe shows that the drive takes one, the next at the pace of the
+    // tries.
+    if (newest(e)) retry_.needed = true;
+}
+
+bool BFSWriter::newest(const FileEntry& e) const {
+    for (const FileEntry& x : files_)
+        if (&x != &e && (x.state == FILE_OPEN || x.state == FILE_CUT) && x.vfIdx > e.vfIdx) return false;
+    return true;
 }
 
 void BFSWriter::driveWorks(FileEntry& e) {
-    if (!retry_.failing) return;
+    // A call made for an older file, while the newest failed, proves nothing for the file logging
+    // goes on in.
+    if (!retry_.failing || retry_.needed || !newest(e)) return;
     syslogx(LOG_PRIO_WARNING, "BFSWriter: %s takes data again: logging goes on in %s", drive_,
             e.path.c_str());
     retry_ = Retry{};
@@ -516,46 +618,64 @@ void BFSWriter::askNewFile(const char* why) {
     meas_app_PreTrigAskNewFile(measIdx_, why);
     ++retry_.tries;
     retry_.asked = true;
+    // The next try needs a probe of its own.
+    retry_.probeGood = false;
+    retry_.probeFailed = false;
     retry_.nextAt = time_getTimestamp() + tryPause(retry_.tries);
 }
 
 void BFSWriter::retryDue() {
     if (!retry_.failing) return;
     const uint32_t now = time_getTimestamp();
-    char why[96];
     // A call of the drive that hung has returned: the drive takes calls again.
     const uint32_t back = meas_app_driveBack(drive_);
     bool answers = back != retry_.back;
     retry_.back = back;
-    if (retry_.look && retry_.look->load() != 0) {
-        const bool good = retry_.look->load() > 0;
-        answers = answers || (good && retry_.lookFailed);
-        retry_.lookFailed = !good;
-        retry_.look.reset();
+    if (retry_.probe) {
+        const int state = retry_.probe->state.load();
+        if (state == DriveProbe::kGood || state == DriveProbe::kFailed) {
+            const bool good = state == DriveProbe::kGood;
+            answers = answers || (good && retry_.probeFailed);
+            retry_.probeGood = good;
+            retry_.probeFailed = !good;
+            if (!good && !retry_.told) {
+                retry_.told = true;
+                syslogx(LOG_PRIO_WARNING,
+                        "BFSWriter: %s takes no new file (a probe failed at %s: %s): no file is cut for it "
+                        "while it fails; it is probed every 0.25 s and logged on again once a probe succeeds",
+                        drive_, retry_.probe->step, std::strerror(retry_.probe->error));
+            }
+            retry_.probe.reset();
+        }
     }
-    if (retry_.asked) return; // a new file is on its way
+    // A new file is on its way, or one is written on (its own failure says whether it took).
+    if (retry_.asked || !retry_.needed) return;
+    char why[96];
     if (answers) {
         std::snprintf(why, sizeof why, "the drive '%s' answers again", drive_);
         askNewFile(why);
         return;
     }
-    if (tsDiff(now, retry_.nextAt) >= 0) {
-        std::snprintf(why, sizeof why, "%s failed its last new file (try %u)", drive_,
-                      unsigned(retry_.tries));
-        askNewFile(why);
+    if (retry_.probeGood && tsDiff(now, retry_.nextAt) >= 0) {
+        if (retry_.tries == 0) {
+            askNewFile(retry_.why.c_str());
+        } else {
+            std::snprintf(why, sizeof why, "%s failed its last new file (try %u)", drive_,
+                          unsigned(retry_.tries));
+            askNewFile(why);
+        }
         return;
     }
-    // A look at the drive: its folder written through, on the drive's own task (a drive that hangs
-    // holds that, not this writer). One that succeeds after one failed tells the drive is back.
-    if (!retry_.look && tsDiff(now, retry_.lookAt) >= 0) {
-        retry_.lookAt = now + kLookPace;
-        auto look = std::make_shared<std::atomic<int>>(0);
-        std::string drive = drive_;
-        if (meas_app_driveCallAsync(drive_, "a look at the drive", [look, drive] {
-                look->store(meas_app_dirSync(drive.c_str(), false) ? 1 : -1);
-                return 0;
-            }))
-            retry_.look = look;
+    // A drive that hangs is not probed: the hung call's return tells that it answers again.
+    if (!retry_.probe && tsDiff(now, retry_.probeAt) >= 0 && !meas_app_driveHung(drive_)) {
+        retry_.probeAt = now + kProbePace;
+        auto probe = std::make_shared<DriveProbe>();
+        const std::string drive = drive_;
+        std::string name = "r_Prb_" + drive;
+        if (name.back() == ':') name.pop_back();
+        if (taskSpawn(name.c_str(), kProbePriority, VX_FP_TASK, kProbeStack,
+                      [probe, drive] { probeDrive(drive, *probe); }) != TASK_ID_ERROR)
+            retry_.probe = probe;
     }
 }
 
@@ -577,6 +697,13 @@ void BFSWriter::cutBackLost() {
         bfs_close(c.fd);
         cutBacks_.erase(cutBacks_.begin() + std::ptrdiff_t(i));
     }
+}
+
+void BFSWriter::cutBackDropped(const std::string& path, uint64_t length, const char* why) {
+    syslogx(LOG_PRIO_ERR,
+            "BFSWriter: %s is not cut back to its last good write-through at %llu bytes (%s): what it "
+            "holds past that may not be what was written",
+            path.c_str(), (unsigned long long)length, why);
 }
 
 void BFSWriter::skipFile(FileEntry& e, int vfIdx) {
@@ -626,8 +753,9 @@ void BFSWriter::checkForFlush(uint32_t limit) {
         if (e.state != FILE_OPEN) continue;
         // A write-through the full queue did not take, asked again.
         if (e.syncDue && e.buf.empty() && e.fd >= 0) e.syncDue = !syncFileLater(e.fd);
-        // A file of a drive that failed is logged on there once a write-through of it has held.
-        if (retry_.failing && syncGoodLength(e.id) > 0) driveWorks(e);
+        // A file of a drive that failed is logged on there once a write-through of it has held
+        // since the failure.
+        if (retry_.failing && syncGoodLength(e.id) > e.goodAtFail) driveWorks(e);
         if (e.buf.empty()) continue;
         if (tsDiff(e.since, limit) <= 0) {
             handOver(e);
@@ -858,7 +986,9 @@ void USBWriter::refreshMedia() {
     checked_ = true;
     lastCheck_ = now;
     const bool available = meas_app_driveAvDebounce(drive_) == 0;
-    if (mediaAvailable_.exchange(available) && !available) mediaLost();
+    const bool was = mediaAvailable_.exchange(available);
+    if (was && !available) mediaLost();
+    if (!was && available) removeProbeLeft(drive_);
 }
 
 bool USBWriter::taskMain() {

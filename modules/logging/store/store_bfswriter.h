@@ -20,10 +20,15 @@
 // writable, named in the log with the reason, marked in its record. A file whose write-through
 // failed is cut back to what its last good one covered, once the drive takes the call.
 //
-// A drive that failed a file is logged on again as soon as it can be: its writer asks the file
-// store for a new file at once, then, while each new file fails too, at most every 1, 2, 4 and then
-// 5 s; and at once when the drive answers again (a hung call returned, a look at the drive that
-// failed succeeds). A pulled stick is not asked after: its next arrival cuts the file.
+// A drive that failed a file is logged on again as soon as it can be, and costs the other drives
+// nothing meanwhile: its writer probes it every 0.25 s, each time on a task of its own ("r_Prb_<drive>":
+// a probe that hangs holds that, not the writer), with a file of a name no measurement file has
+// (created, written and written through, closed, made read-only and removed, and the folder written
+// through), and asks the file store for a new file, which cuts every drive, only once a probe
+// succeeds: at once after a probe failed (the drive answers again; so does a hung call that
+// returned), else, while the new files fail where the probe does not, at most every 1, 2, 4 and then
+// 5 s. The files that laps and fragments open meanwhile are tried on it as on any drive. A pulled
+// stick is not asked after: its next arrival cuts the file.
 #pragma once
 
 #include "logging/disk/cfg_meas.h"
@@ -44,6 +49,10 @@ inline constexpr int kWriterPriority = 146;
 inline constexpr size_t kWriterStack = 10000;
 inline constexpr uint32_t kFlushAge = 5000;        // 0.5 s in time-stamp units
 inline constexpr size_t kHandOverBytes = 1u << 20; // a buffer this full is handed over at once
+// The file a probe of a failing drive makes and removes: no measurement file has its name.
+inline constexpr const char* kProbeName = "~msdprob.tmp";
+
+struct DriveProbe;
 
 class BFSWriter : public Writer {
 public:
@@ -104,6 +113,7 @@ protected:
         uint64_t toldCut = 0;                    // where the log last said it ends
         bfs_fileId id;                           // the file itself, while it is open
         bool syncDue = false;                    // handed over, its write-through not queued yet
+        uint64_t goodAtFail = 0;                 // its good write-through when its drive failed
     };
     // A file whose write-through failed, to be cut back to what its last good one covered once its
     // drive takes the call.
@@ -136,15 +146,19 @@ protected:
     // The file is unfinished on this drive: named with the reason, writable, marked in its record.
     // `lostWriteThrough`: what its failed write-through covered is lost; the file is cut back.
     void failFile(FileEntry& e, int error, const char* why, bool lostWriteThrough = false);
-    // The drive failed a file / took one: the pace of the tries at a new file.
+    // The drive failed a file / a call of it succeeded for the file logging goes on in there.
     void driveFailed(FileEntry& e, const char* why);
     void driveWorks(FileEntry& e);
-    // While the drive fails: a new file asked for when one is due, or at once when the drive
-    // answers again.
+    // No later file than this one is in hand (open, or waiting for room).
+    bool newest(const FileEntry& e) const;
+    // While the drive fails: its probes, and a new file asked for once one succeeds.
     void retryDue();
     void askNewFile(const char* why);
     // Cuts back the files whose write-through failed, as far as the drive takes it now.
     void cutBackLost();
+    // A cut-back that is not made: named, so that the file is known to hold what its last good
+    // write-through covered only up to that length.
+    void cutBackDropped(const std::string& path, uint64_t length, const char* why);
     // The file is not this writer's to write (it never had any of it): out of its record's writers.
     void skipFile(FileEntry& e, int vfIdx);
     // Sets the read-only byte through `fd`, a read descriptor of the file; false with errno when
@@ -205,13 +219,17 @@ protected:
     // The tries at a new file while the drive fails (driveFailed .. driveWorks).
     struct Retry {
         bool failing = false;
-        bool asked = false;  // a new file is asked for; no file opened here since
-        uint32_t tries = 0;  // new files asked for since the drive failed
-        uint32_t nextAt = 0; // the next may be asked for from then (100 us)
-        uint32_t back = 0;   // meas_app_driveBack when the drive failed
-        uint32_t lookAt = 0; // the next look at the drive
-        bool lookFailed = false;
-        std::shared_ptr<std::atomic<int>> look; // the look under way: 0 not done, 1 good, -1 failed
+        bool asked = false;                // a new file is asked for; no file opened here since
+        bool needed = false;               // no file of the drive is written on: the newest failed
+        uint32_t tries = 0;                // new files asked for since the drive failed
+        uint32_t nextAt = 0;               // the next may be asked for from then (100 us)
+        uint32_t back = 0;                 // meas_app_driveBack when the drive failed
+        std::string why;                   // what failed first: the first new file's reason
+        uint32_t probeAt = 0;              // the next probe
+        bool probeGood = false;            // the last probe succeeded (since the last new file asked)
+        bool probeFailed = false;          // the last probe failed
+        bool told = false;                 // the log said that the drive is probed
+        std::shared_ptr<DriveProbe> probe; // the probe under way
     } retry_;
     std::vector<CutBack> cutBacks_;
     bool droppedWithFiles_ = false; // dropped from the Backend with files open

@@ -5,6 +5,7 @@
 #include "logging/disk/meas_app_dirsync.h"
 #include "platform/drives/bfs.h"
 #include "platform/drives/devroot.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/rtos/rtos.h"
 
 #include <cerrno>
@@ -252,6 +253,7 @@ int syncFailed(const bfs_fileId& id) {
         };
         // Its descriptors share one error state: the first write-through to look takes the error. A
         // close that wrote through while a queued one was still to come would see success.
+        const DriveWaitMark wait(s->drive);
         s->done.wait(lk, [&] { return !queued(); });
         const auto it = s->failed.find(id);
         if (it == s->failed.end()) return 0;

@@ -17,12 +17,17 @@ Writer::Writer(Backend& backend, uint8_t type, int measIdx)
       measIdx_(measIdx), progressAt_(time_getTimestamp()) {}
 
 bool Writer::alive() {
-    // A writer that has come round its loop in the last 10 s is alive, and so is one whose drive
-    // answers (a slow drive, a close that waits for write-throughs); one is dropped once a call of
-    // its drive has not returned for 10 s. Only a writer still starting gets longer.
+    // A writer that has come round its loop in the last 10 s is alive (only one still starting gets
+    // longer), and so is one that works on its drive however slow it is: in a call of it, or one
+    // returned in the last 10 s, or waiting for the drive's write-throughs while they go on. It is
+    // dropped once a call of its drive has not returned for 10 s, and once it has been stuck
+    // anywhere else (a lock, a condition variable) for as long.
     const uint32_t now = time_getTimestamp();
-    return tsDiff(now, lastActivity_.load()) <= 100000 ||
-           (!startDecided_.load() && tsDiff(now, created_) <= 200000) || !meas_app_driveHung(drive());
+    if (tsDiff(now, lastActivity_.load()) <= 100000 ||
+        (!startDecided_.load() && tsDiff(now, created_) <= 200000))
+        return true;
+    return drivecalls_threadQuietMs(callThread_.load()) <= MEAS_DRIVECALL_BOUND_MS &&
+           !meas_app_driveHung(drive());
 }
 
 uint32_t Writer::stalledTicks(uint32_t now) const {
