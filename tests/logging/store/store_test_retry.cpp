@@ -191,7 +191,7 @@ TEST_F(StoreTest, ABrokenStickCutsNothingAndJoinsOnceItTakesANewFile) {
 // dropped without a line.
 TEST_F(StoreTest, ACutBackTheDriveNeverTakesIsNamed) {
     drivefault_clear();
-    drivefault_arm(faultOf("usb_meas:sync:1:EIO:0@r_USBWriter1")); // each close's write-through
+    drivefault_arm(faultOf("usb_meas:sync:1:EIO:0@r_BFSSync*")); // each write-through
     drivefault_arm(faultOf("usb_meas:truncate:1:EIO:0"));
     void* h = meas_app_PreTrigInit(0, 0.0f);
     ASSERT_NE(h, nullptr);
