@@ -27,9 +27,10 @@ bool Is(const char* a, const char* b) {
 }
 
 // A decimal (or other "%u") number that is the whole word.
+// Digits only: "-1" is no page, however sscanf would wrap it.
 bool ReadUnsigned(const char* text, unsigned* out) {
     char rest = 0;
-    return text && std::sscanf(text, "%u%c", out, &rest) == 1;
+    return text && text[0] >= '0' && text[0] <= '9' && std::sscanf(text, "%u%c", out, &rest) == 1;
 }
 
 // A command the display did not take fails: the GUI is not up, or its queue is full.

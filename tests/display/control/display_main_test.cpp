@@ -87,7 +87,8 @@ TEST(DisplayMain, PagesBrightnessCommandsAndRepeatedStartsOverTheControlTask) {
 
     EXPECT_NE(Shell("display page 2").find("value = 0"), std::string::npos);
     EXPECT_TRUE(Shows(kPageBg[2]));
-    EXPECT_NE(Shell("display page x").find("Invalid page number."), std::string::npos);
+    for (const char* bad : {"display page x", "display page -1", "display page +1"})
+        EXPECT_NE(Shell(bad).find("Invalid page number."), std::string::npos) << bad;
     EXPECT_NE(Shell("display next").find("value = 0"), std::string::npos);
     EXPECT_TRUE(Shows(kPageBg[0])) << "the step after the last page is the first";
     // Indices and steps out of range change nothing and harm nothing.
