@@ -1637,12 +1637,12 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
         for (const char* what : {"hold20000", "EIOfor1000"})
             faults.push_back(faultOf(
                 "walk10000;meas:open:" + std::to_string(nth) + ":" + what + "@r_DrvCall_meas", "walk"));
-    // The PC's commands alone, and with every closed file read-only 18 s late (no call hangs,
+    // The PC's commands alone, and with every close of a file held 9 s twice (no call hangs,
     // yet a stop or destroy outlasts its answer's bound, and what is queued behind it waits).
     for (uint32_t seed = 1; seed <= 40; ++seed) faults.push_back(faultOf("pc" + std::to_string(seed), "pc"));
     for (uint32_t seed = 41; seed <= 50; ++seed)
         faults.push_back(faultOf("pc" + std::to_string(seed) +
-                                     ";meas:open:1:hold4500:0@r_BFSSync*;meas:chmod:1:hold9000:0@r_BFSSync*",
+                                     ";meas:close:1:hold9000:0@r_BFSSync*;meas:chmod:1:hold9000:0@r_BFSSync*",
                                  "pc"));
     // Where two of the device's jobs meet, each at moments drawn from its run's seed.
     auto meet = [&](const std::string& text, const std::string& group) {
@@ -1661,9 +1661,8 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
             meet(reseat + n + ";usb_meas:open:1:slow2000@r_FileCpyTaskA", "reseat");
         // The stick pulled and put back from outside at laps: its state written in place or renamed.
         for (const char* rewrite : {"rewrite-inplace", "rewrite-rename"}) meet(rewrite + n, "rewrite");
-        // A second and a third request queued behind a stop or destroy whose files turn read-only
-        // 18 s late.
-        meet("queue" + n + ";meas:open:1:hold4500:0@r_BFSSync*;meas:chmod:1:hold9000:0@r_BFSSync*", "queue");
+        // A second and a third request queued behind a stop or destroy whose closes are held 9 s.
+        meet("queue" + n + ";meas:close:1:hold9000:0@r_BFSSync*;meas:chmod:1:hold9000:0@r_BFSSync*", "queue");
     }
     // 20,000 downloaded files on the stick with its D flag, the walk and the copy at one arrival, the
     // walk's start held into the copy's time.

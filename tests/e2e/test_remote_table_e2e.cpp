@@ -41,7 +41,6 @@ using Clock = std::chrono::steady_clock;
 constexpr uint8_t COUNTERS = 2; // 10 ms block of the sample configuration
 constexpr int kAnswerMs = 12000;
 constexpr int kStateMs = 20000; // logging reaches the table's state (a held start-up check included)
-                                // whose every close and attribute change is held 9 s, included)
 const std::vector<uint8_t> DONE = {0, 0, 0, 0, 0}, FAILED = {0xFF, 0, 0, 0, 0};
 
 enum class State { Running, Stopped, Destroyed, Starting, StopWaits, DestroyWaits, Teardown };
@@ -344,7 +343,8 @@ protected:
     Logging state_ = Logging::Running;
 };
 
-constexpr const char* kSlowClose = "meas:open:1:hold4500:0@r_BFSSync*;meas:chmod:1:hold9000:0@r_BFSSync*";
+constexpr const char* kSlowClose =
+    "meas:close:1:hold9000:0@r_BFSWriter1;meas:chmod:1:hold9000:0@r_BFSWriter1";
 
 } // namespace
 
@@ -405,8 +405,7 @@ INSTANTIATE_TEST_SUITE_P(
              "meas:chmod:1:hold4000:0",
              {0xE1, 0xE0, 0xD1, 0xE2, 0xED, 0xEE, 0xEF},
              0xEE},
-        // A closed file turns read-only 18 s late (its opens on the write-through tasks held 4.5 s, its
-        // attribute change 9 s): no call hangs (10 s), yet the
+        // The writer's close and its attribute change each held 9 s: no call hangs (10 s), yet the
         // destroy's close outlasts its answer's bound.
         Lane{"TeardownStop", State::Teardown, kSlowClose, {0xE1, 0xE0}, 0xEF},
         Lane{"TeardownRequests", State::Teardown, kSlowClose, {0xD1, 0xE2}, 0xE1},

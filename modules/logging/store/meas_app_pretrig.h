@@ -83,9 +83,6 @@ struct MeasAppStore_FileInfo_s {
     std::atomic<uint32_t> writers; // writer bits of the writers that are to write the file
     std::atomic<uint32_t> stickWriters; // ... those among them that write a stick
     std::atomic<uint32_t> closedOn;     // ... that have closed it whole (status block last, read-only)
-    // ... whose close is under way on their drive's write-through tasks: the writer has let go of
-    // the file, and its leaving the store changes nothing of it (the close tells whole or failed).
-    std::atomic<uint32_t> closingOn;
     // ... that cannot finish it: they left the store (stopped, hung), their drive failed them (not
     // for want of room), the stick was pulled, or their close failed. Such a file stays writable.
     std::atomic<uint32_t> failedOn;

@@ -833,7 +833,6 @@ bool BFSWriter::close(int vfIdx) {
     f->bit = writerBit(measIdx_, actionID());
     f->stick = type() == WRITER_USB;
     f->news = closeNews_;
-    if (f->info) f->info->closingOn.fetch_or(f->bit);
     e.fd = -1;
     closeNews_->pending.fetch_add(1);
     if (syncFileThen(f->path, f->id, [f] { finishClose(*f); })) {
@@ -917,7 +916,6 @@ void BFSWriter::finishClose(Finish& f) {
     if (f.fd >= 0) bfs_close(f.fd);
     f.fd = -1;
     if (readOnly >= 0) bfs_close(readOnly);
-    if (f.info) f.info->closingOn.fetch_and(~f.bit);
     meas_app_PreTrigFileInfoRelease(f.info);
     f.info = nullptr;
     {

@@ -206,8 +206,7 @@ void VirtualFile::failedBy(int measIdx, uint8_t id) {
 
 void VirtualFile::writerLost(int measIdx, uint8_t id, const char* drive, const char* why) {
     const uint32_t bit = writerBit(measIdx, id);
-    if (!(info_->writers.load() & bit) || (info_->closedOn.load() & bit) || (info_->closingOn.load() & bit))
-        return;
+    if (!(info_->writers.load() & bit) || (info_->closedOn.load() & bit)) return;
     meas_app_PreTrigFileUnfinishedReason(info_, drive, why);
     failedBy(measIdx, id);
 }
@@ -231,8 +230,6 @@ void VirtualFile::registerWriter(int measIdx, uint8_t id, bool stick) {
     info_->writers.fetch_or(bit);
 }
 void VirtualFile::deregisterWriter(int measIdx, uint8_t id) {
-    // A close under way is still waited for.
-    if (info_->closingOn.load() & writerBit(measIdx, id)) return;
     info_->writers.fetch_and(~writerBit(measIdx, id));
 }
 
