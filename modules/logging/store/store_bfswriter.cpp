@@ -26,6 +26,7 @@ constexpr int kProbePriority = 160;      // as the copies: below the writers
 constexpr size_t kProbeStack = 20480;
 constexpr uint32_t kCutBackPace = 5000; // a cut-back the drive refused is tried again after 0.5 s
 constexpr size_t kCutBacksMax = 16;
+constexpr const char* kCutBacksFull = "16 other cut-backs wait for the drive";
 
 // The pause before the next new file while the drive fails: 1, 2, 4, then 5 s (100 us ticks).
 uint32_t tryPause(uint32_t tries) {
@@ -557,7 +558,7 @@ void BFSWriter::failFile(FileEntry& e, int error, const char* why, bool lostWrit
         c.path = e.path;
         c.length = syncGoodLength(e.id);
         if (cutBacks_.size() >= kCutBacksMax) {
-            cutBackDropped(c.path, c.length, "16 other cut-backs wait for the drive");
+            cutBackDropped(c.path, c.length, kCutBacksFull);
         } else if ((c.fd = bfs_dup(e.fd)) < 0) {
             const std::string reason = std::string("no descriptor for it (") + std::strerror(errno) + ")";
             cutBackDropped(c.path, c.length, reason.c_str());
@@ -927,8 +928,11 @@ void BFSWriter::finishClose(Finish& f) {
 
 BFSWriter::CloseNews::~CloseNews() {
     // News no writer took any more (it was torn down): its cut-backs are not waited for.
-    for (Item& item : items)
-        if (item.cut.fd >= 0) bfs_close(item.cut.fd);
+    for (Item& item : items) {
+        if (item.cut.fd < 0) continue;
+        cutBackDropped(item.cut.path, item.cut.length, "its writer ended before the drive took it");
+        bfs_close(item.cut.fd);
+    }
 }
 
 void BFSWriter::takeCloseNews() {
@@ -941,10 +945,12 @@ void BFSWriter::takeCloseNews() {
         FileEntry named;
         named.path = item.path;
         if (item.cut.fd >= 0) {
-            if (cutBacks_.size() < kCutBacksMax)
+            if (cutBacks_.size() < kCutBacksMax) {
                 cutBacks_.push_back(item.cut);
-            else
+            } else {
+                cutBackDropped(item.cut.path, item.cut.length, kCutBacksFull);
                 bfs_close(item.cut.fd);
+            }
         }
         if (!item.failed)
             driveWorks(named);

@@ -158,7 +158,7 @@ protected:
     void cutBackLost();
     // A cut-back that is not made: named, so that the file is known to hold what its last good
     // write-through covered only up to that length.
-    void cutBackDropped(const std::string& path, uint64_t length, const char* why);
+    static void cutBackDropped(const std::string& path, uint64_t length, const char* why);
     // The file is not this writer's to write (it never had any of it): out of its record's writers.
     void skipFile(FileEntry& e, int vfIdx);
     // Sets the read-only byte through `fd`, a read descriptor of the file; false with errno when
@@ -187,6 +187,7 @@ protected:
         std::mutex m;
         std::vector<Item> items;
         std::atomic<int> pending{0}; // closes under way
+        // A cut-back no writer took (it was torn down) is named.
         ~CloseNews();
     };
     // A closed file's last steps: written through, its entry written through, read-only.
