@@ -265,6 +265,7 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
         e.info->refs.fetch_add(1);
         e.path = path;
     }
+    if (vfIdx > newestVf_) newestVf_ = vfIdx;
     if (driveHangs(e)) return false;
     // Truncated: a file of the same name left by an earlier run is replaced, never written into. On
     // the stick such a file may be anyone's: the replacement is logged with its name.
@@ -601,9 +602,7 @@ void BFSWriter::driveFailed(FileEntry& e, const char* why) {
 }
 
 bool BFSWriter::newest(const FileEntry& e) const {
-    for (const FileEntry& x : files_)
-        if (&x != &e && (x.state == FILE_OPEN || x.state == FILE_CUT) && x.vfIdx > e.vfIdx) return false;
-    return true;
+    return e.vfIdx >= newestVf_;
 }
 
 void BFSWriter::driveWorks(FileEntry& e) {
@@ -824,6 +823,7 @@ bool BFSWriter::close(int vfIdx) {
     // task of the drive after the file's own queued ones: a slow write-through of this file or of its
     // folder holds back no later file. The record hears the file's end from there.
     auto f = std::make_shared<Finish>();
+    f->vfIdx = vfIdx;
     f->fd = e.fd;
     f->path = e.path;
     f->id = e.id;
@@ -890,6 +890,7 @@ void BFSWriter::finishClose(Finish& f) {
         }
     }
     CloseNews::Item news;
+    news.vfIdx = f.vfIdx;
     news.path = f.path;
     if (why.empty()) {
         // Whole from the moment its byte is stored: told to the record itself before anything else,
@@ -942,7 +943,9 @@ void BFSWriter::takeCloseNews() {
         items.swap(closeNews_->items);
     }
     for (CloseNews::Item& item : items) {
+        // The file's entry is let go: what it was is its place among the files opened here.
         FileEntry named;
+        named.vfIdx = item.vfIdx;
         named.path = item.path;
         if (item.cut.fd >= 0) {
             if (cutBacks_.size() < kCutBacksMax) {

@@ -149,7 +149,8 @@ protected:
     // The drive failed a file / a call of it succeeded for the file logging goes on in there.
     void driveFailed(FileEntry& e, const char* why);
     void driveWorks(FileEntry& e);
-    // No later file than this one is in hand (open, or waiting for room).
+    // No later file than this one was opened here (one closed since counts too: a close's news
+    // comes after its entry is let go).
     bool newest(const FileEntry& e) const;
     // While the drive fails: its probes, and a new file asked for once one succeeds.
     void retryDue();
@@ -178,6 +179,7 @@ protected:
     // finish (for the tries at a new file and for its cut-back).
     struct CloseNews {
         struct Item {
+            int vfIdx = -1;
             std::string path;
             std::string why;
             bool failed = false;
@@ -192,6 +194,7 @@ protected:
     };
     // A closed file's last steps: written through, its entry written through, read-only.
     struct Finish {
+        int vfIdx = -1;
         int fd = -1;
         std::string path;
         bfs_fileId id;
@@ -234,6 +237,7 @@ protected:
     } retry_;
     std::vector<CutBack> cutBacks_;
     bool droppedWithFiles_ = false; // dropped from the Backend with files open
+    int newestVf_ = -1;             // the latest file this writer opened (its virtual file)
     FileEntry files_[kVfSlots];
     std::atomic<int> unflushed_{0};
     bool closingAll_ = false; // closeAllFiles: a cut file is left as it is, not waited for

@@ -1,7 +1,7 @@
 // A drive that fails beside a healthy one: the stick's failure cuts no file of the logging drive,
-// the stick is probed meanwhile and joins again once it takes a new file; the writers' other
-// bounds: a cut-back the drive never took is named, a writer stuck outside a drive call is dropped,
-// and a drive's record of failed folder write-throughs stays small.
+// the stick is probed meanwhile and joins again once it takes a new file, by a call for the newest
+// file only; the writers' other bounds: a cut-back the drive never took is named, a writer stuck
+// outside a drive call is dropped, and a drive's record of failed folder write-throughs stays small.
 #include "store_fixture.h"
 
 #include "campaign.h"
@@ -277,6 +277,51 @@ TEST_F(StoreTest, ACutBackTheDriveNeverTakesIsNamed) {
                                    "at") > 0;
         },
         10000));
+    drivefault_clear();
+    takeAsks();
+}
+
+// A stick that failed the newest file and took the next one is logged on again by a call for that
+// one: the close of an older file that ends whole meanwhile (its news comes after its entry is let
+// go) says nothing of the drive.
+TEST_F(StoreTest, ADriveTakesDataAgainOnlyForTheNewestFile) {
+    drivefault_clear();
+    takeAsks();
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    auto open = [&](const char* name, uint32_t ts) {
+        MeasAppStore_FileInfo_s* f = fileInfo(name, ts, 2);
+        meas_app_PreTrigOpenFile(h, f);
+        put(h, f->vfIdx, frame(1, 1, {1, 2, 3, 4, 5, 6}), ts, ts);
+        return f;
+    };
+    MeasAppStore_FileInfo_s* older = open("A0101000.001", 1000);
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(usbFile("A0101000.001")); }, 5000));
+    DriveFault refused = faultOf("usb_meas:open:1:EIO@r_USBWriter1");
+    refused.nth = drivefault_taskCalls("usb_meas:", DRIVE_OP_OPEN, "r_USBWriter1") + 1;
+    drivefault_arm(refused);
+    MeasAppStore_FileInfo_s* failed = open("A0101000.002", 2000);
+    ASSERT_TRUE(waitUntil([] { return !takeAsks().empty(); }, 5000)); // a probe succeeded
+    // The new file is closed at once, its read-only byte held; the older one closes whole.
+    drivefault_arm(faultOf("usb_meas:chmod:1:hold0@r_BFSSync*"));
+    MeasAppStore_FileInfo_s* newer = open("A0101000.003", 3000);
+    meas_app_PreTrigCloseFile(h, newer->vfIdx);
+    ASSERT_TRUE(waitUntil([] { return drivefault_holding() > 0; }, 5000));
+    meas_app_PreTrigCloseFile(h, older->vfIdx);
+    ASSERT_TRUE(waitUntil([&] { return readOnly(usbFile("A0101000.001")); }, 5000));
+    drivefault_release();
+    std::vector<std::string> lines;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            for (const std::string& l : log()) lines.push_back(l);
+            return countContaining(lines, "takes data again") > 0;
+        },
+        5000));
+    EXPECT_EQ(countContaining(lines, "usb_meas: takes data again: logging goes on in usb_meas:/A0101000.003"),
+              1);
+    EXPECT_EQ(countContaining(lines, "takes data again"), 1);
+    meas_app_PreTrigCloseFile(h, failed->vfIdx);
+    meas_app_PreTrigDelete(h);
     drivefault_clear();
     takeAsks();
 }
