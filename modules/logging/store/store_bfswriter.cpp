@@ -26,6 +26,7 @@ constexpr int kProbePriority = 160;      // as the copies: below the writers
 constexpr size_t kProbeStack = 20480;
 constexpr uint32_t kCutBackPace = 5000; // a cut-back the drive refused is tried again after 0.5 s
 constexpr size_t kCutBacksMax = 16;
+constexpr const char* kCutBacksFull = "16 other cut-backs wait for the drive";
 
 // The pause before the next new file while the drive fails: 1, 2, 4, then 5 s (100 us ticks).
 uint32_t tryPause(uint32_t tries) {
@@ -264,6 +265,7 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
         e.info->refs.fetch_add(1);
         e.path = path;
     }
+    if (vfIdx > newestVf_) newestVf_ = vfIdx;
     if (driveHangs(e)) return false;
     // Truncated: a file of the same name left by an earlier run is replaced, never written into. On
     // the stick such a file may be anyone's: the replacement is logged with its name.
@@ -557,7 +559,7 @@ void BFSWriter::failFile(FileEntry& e, int error, const char* why, bool lostWrit
         c.path = e.path;
         c.length = syncGoodLength(e.id);
         if (cutBacks_.size() >= kCutBacksMax) {
-            cutBackDropped(c.path, c.length, "16 other cut-backs wait for the drive");
+            cutBackDropped(c.path, c.length, kCutBacksFull);
         } else if ((c.fd = bfs_dup(e.fd)) < 0) {
             const std::string reason = std::string("no descriptor for it (") + std::strerror(errno) + ")";
             cutBackDropped(c.path, c.length, reason.c_str());
@@ -600,9 +602,7 @@ void BFSWriter::driveFailed(FileEntry& e, const char* why) {
 }
 
 bool BFSWriter::newest(const FileEntry& e) const {
-    for (const FileEntry& x : files_)
-        if (&x != &e && (x.state == FILE_OPEN || x.state == FILE_CUT) && x.vfIdx > e.vfIdx) return false;
-    return true;
+    return e.vfIdx >= newestVf_;
 }
 
 void BFSWriter::driveWorks(FileEntry& e) {
@@ -823,6 +823,7 @@ bool BFSWriter::close(int vfIdx) {
     // task of the drive after the file's own queued ones: a slow write-through of this file or of its
     // folder holds back no later file. The record hears the file's end from there.
     auto f = std::make_shared<Finish>();
+    f->vfIdx = vfIdx;
     f->fd = e.fd;
     f->path = e.path;
     f->id = e.id;
@@ -889,6 +890,7 @@ void BFSWriter::finishClose(Finish& f) {
         }
     }
     CloseNews::Item news;
+    news.vfIdx = f.vfIdx;
     news.path = f.path;
     if (why.empty()) {
         // Whole from the moment its byte is stored: told to the record itself before anything else,
@@ -927,8 +929,11 @@ void BFSWriter::finishClose(Finish& f) {
 
 BFSWriter::CloseNews::~CloseNews() {
     // News no writer took any more (it was torn down): its cut-backs are not waited for.
-    for (Item& item : items)
-        if (item.cut.fd >= 0) bfs_close(item.cut.fd);
+    for (Item& item : items) {
+        if (item.cut.fd < 0) continue;
+        cutBackDropped(item.cut.path, item.cut.length, "its writer ended before the drive took it");
+        bfs_close(item.cut.fd);
+    }
 }
 
 void BFSWriter::takeCloseNews() {
@@ -938,13 +943,17 @@ void BFSWriter::takeCloseNews() {
         items.swap(closeNews_->items);
     }
     for (CloseNews::Item& item : items) {
+        // The file's entry is let go: what it was is its place among the files opened here.
         FileEntry named;
+        named.vfIdx = item.vfIdx;
         named.path = item.path;
         if (item.cut.fd >= 0) {
-            if (cutBacks_.size() < kCutBacksMax)
+            if (cutBacks_.size() < kCutBacksMax) {
                 cutBacks_.push_back(item.cut);
-            else
+            } else {
+                cutBackDropped(item.cut.path, item.cut.length, kCutBacksFull);
                 bfs_close(item.cut.fd);
+            }
         }
         if (!item.failed)
             driveWorks(named);

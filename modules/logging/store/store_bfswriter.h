@@ -149,7 +149,8 @@ protected:
     // The drive failed a file / a call of it succeeded for the file logging goes on in there.
     void driveFailed(FileEntry& e, const char* why);
     void driveWorks(FileEntry& e);
-    // No later file than this one is in hand (open, or waiting for room).
+    // No later file than this one was opened here (one closed since counts too: a close's news
+    // comes after its entry is let go).
     bool newest(const FileEntry& e) const;
     // While the drive fails: its probes, and a new file asked for once one succeeds.
     void retryDue();
@@ -158,7 +159,7 @@ protected:
     void cutBackLost();
     // A cut-back that is not made: named, so that the file is known to hold what its last good
     // write-through covered only up to that length.
-    void cutBackDropped(const std::string& path, uint64_t length, const char* why);
+    static void cutBackDropped(const std::string& path, uint64_t length, const char* why);
     // The file is not this writer's to write (it never had any of it): out of its record's writers.
     void skipFile(FileEntry& e, int vfIdx);
     // Sets the read-only byte through `fd`, a read descriptor of the file; false with errno when
@@ -178,6 +179,7 @@ protected:
     // finish (for the tries at a new file and for its cut-back).
     struct CloseNews {
         struct Item {
+            int vfIdx = -1;
             std::string path;
             std::string why;
             bool failed = false;
@@ -187,10 +189,12 @@ protected:
         std::mutex m;
         std::vector<Item> items;
         std::atomic<int> pending{0}; // closes under way
+        // A cut-back no writer took (it was torn down) is named.
         ~CloseNews();
     };
     // A closed file's last steps: written through, its entry written through, read-only.
     struct Finish {
+        int vfIdx = -1;
         int fd = -1;
         std::string path;
         bfs_fileId id;
@@ -233,6 +237,7 @@ protected:
     } retry_;
     std::vector<CutBack> cutBacks_;
     bool droppedWithFiles_ = false; // dropped from the Backend with files open
+    int newestVf_ = -1;             // the latest file this writer opened (its virtual file)
     FileEntry files_[kVfSlots];
     std::atomic<int> unflushed_{0};
     bool closingAll_ = false; // closeAllFiles: a cut file is left as it is, not waited for

@@ -204,9 +204,13 @@ void VirtualFile::failedBy(int measIdx, uint8_t id) {
     info_->progress.fetch_add(1);
 }
 
+void VirtualFile::closeGoesOn(int measIdx, uint8_t id) {
+    closing_ |= writerBit(measIdx, id);
+}
+
 void VirtualFile::writerLost(int measIdx, uint8_t id, const char* drive, const char* why) {
     const uint32_t bit = writerBit(measIdx, id);
-    if (!(info_->writers.load() & bit) || (info_->closedOn.load() & bit)) return;
+    if (!(info_->writers.load() & bit) || (info_->closedOn.load() & bit) || (closing_ & bit)) return;
     meas_app_PreTrigFileUnfinishedReason(info_, drive, why);
     failedBy(measIdx, id);
 }

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 using namespace storetest;
@@ -188,4 +189,31 @@ TEST_F(StoreTest, GoldenHeader) {
     EXPECT_EQ(std::vector<uint8_t>(file.begin() + long(start), file.begin() + long(start) + 10),
               (std::vector<uint8_t>{0xFF, 4, 0, 0, 0, 4, 0, 0, 0x03, 0x09}));
     meas_app_PreTrigDelete(h);
+}
+
+// A close goes on beside its writer, on the drive's write-through tasks: a store that goes
+// meanwhile (a destroy answered at its bound) leaves the file to it, which ends it whole.
+TEST_F(StoreTest, AStoreThatGoesWhileACloseGoesOnLeavesTheFileToIt) {
+    setUsbInserted(false);
+    drivefault_clear();
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001");
+    f->refs = 1; // the test's own, to read its record
+    meas_app_PreTrigOpenFile(h, f);
+    put(h, f->vfIdx, frame(1, 1, {1, 2, 3, 4, 5, 6}), 1000, 1000);
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(measFile("A0101000.001")); }, 5000));
+    DriveFault held;
+    std::string error;
+    ASSERT_TRUE(drivefault_parse("meas:chmod:1:hold0@r_BFSSync*", &held, &error)) << error;
+    drivefault_arm(held);
+    meas_app_PreTrigCloseFile(h, f->vfIdx);
+    ASSERT_TRUE(waitUntil([] { return drivefault_holding() > 0; }, 5000));
+    meas_app_PreTrigDelete(h);
+    drivefault_release();
+    EXPECT_TRUE(waitUntil([&] { return readOnly(measFile("A0101000.001")); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return f->closedOn.load() != 0; }, 5000));
+    EXPECT_EQ(f->failedOn.load(), 0u) << f->reason;
+    meas_app_PreTrigFileInfoRelease(f);
+    drivefault_clear();
 }
