@@ -273,6 +273,7 @@ int find(int fd, const Where& root, bfs_find* f, bool next) {
 
 int unlinkAt(const Where& w) {
     if (w.rel.empty()) return fail(EISDIR);
+    if (const int e = drivefault_pass()) return fail(e);
     if (!driveThere(w.drive)) return fail(ENODEV);
     struct stat st;
     if (::lstat(w.host.c_str(), &st) != 0) return -1;
@@ -360,6 +361,7 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);
     const DriveCallMark mark(w.drive, "open");
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     if (const int e = faultFor(seam, w.drive, DRIVE_OP_OPEN)) return fail(e);
     if (!driveThere(w.drive)) return fail(ENODEV);
@@ -397,9 +399,10 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
         created = false;
     }
     if (fd >= 0) {
-        markWritten(w, !created);
+        // Known to the loss before the state's rewrite, which a cut may strike.
         noteOpen(fd, w.drive);
         if (seam) driveloss_opened(fd, w.drive, w.rel, w.host, created);
+        markWritten(w, !created);
     }
     return fd;
 }
@@ -409,6 +412,7 @@ int bfs_close(int fd) {
     if (slot & kRootFlag) forgetListing(fd);
     const std::string drive = driveOfSlot(slot);
     const DriveCallMark mark(drive, "close");
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     int e = faultFor(seam, drive, DRIVE_OP_CLOSE);
     if (!e && openDriveGone(drive)) e = ENODEV;
@@ -429,6 +433,7 @@ int bfs_dup(int fd) {
 ssize_t bfs_write(int fd, const void* data, size_t n) {
     const std::string drive = driveOfFd(fd);
     const DriveCallMark mark(drive, "write");
+    const DriveFaultCall call;
     int fault = faultFor(drivefault_on(), drive, DRIVE_OP_WRITE);
     if (fault == DRIVE_FAULT_DELETE_HERE || fault == DRIVE_FAULT_RENAME_HERE) {
         // Someone takes the file away under its writer; the write goes on into the open file.
@@ -462,6 +467,7 @@ ssize_t bfs_write(int fd, const void* data, size_t n) {
 int bfs_truncate(int fd, uint64_t length) {
     const std::string drive = driveOfFd(fd);
     const DriveCallMark mark(drive, "truncate");
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     if (const int e = faultFor(seam, drive, DRIVE_OP_TRUNCATE)) return fail(e);
     if (openDriveGone(drive)) return fail(ENODEV);
@@ -474,6 +480,7 @@ int bfs_unlink(const char* devicePath) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);
     const DriveCallMark mark(w.drive, "unlink");
+    const DriveFaultCall call;
     return unlinkAt(w);
 }
 
@@ -485,6 +492,7 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
         return fail(EBADF);
     const DriveCallMark mark(w.drive,
                              request == FIOFLUSH || request == FIOSYNC ? "write-through" : "request");
+    const DriveFaultCall call;
     switch (request) {
     case FIOFLUSH:
     case FIOSYNC:
@@ -515,6 +523,7 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
     if (from.drive != to.drive) return fail(EXDEV);
     if (from.rel.empty() || to.rel.empty()) return fail(EISDIR);
     const DriveCallMark mark(from.drive, "rename");
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     const int e = faultFor(seam, from.drive, DRIVE_OP_RENAME);
     if (e == DRIVE_FAULT_PULL_HERE) {
