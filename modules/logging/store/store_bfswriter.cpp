@@ -707,12 +707,14 @@ bool BFSWriter::close(int vfIdx) {
     f->news = closeNews_;
     e.fd = -1;
     closeNews_->pending.fetch_add(1);
+    if (f->info) f->info->finishingOn.fetch_or(f->bit);
     if (syncFileThen(f->path, f->id, [f] { finishClose(*f); })) {
         releaseEntry(e, FILE_CLOSED);
         closeLater_ = true;
         return true;
     }
     // No room in the write-through queue: here, on the writer's own task.
+    if (f->info) f->info->finishingOn.fetch_and(~f->bit);
     finishClose(*f);
     releaseEntry(e, FILE_CLOSED);
     takeCloseNews();
@@ -788,6 +790,8 @@ void BFSWriter::finishClose(Finish& f) {
     if (f.fd >= 0) bfs_close(f.fd);
     f.fd = -1;
     if (readOnly >= 0) bfs_close(readOnly);
+    // Told whole or not: from now on its writer leaving the store is its writer's own matter.
+    if (f.info) f.info->finishingOn.fetch_and(~f.bit);
     meas_app_PreTrigFileInfoRelease(f.info);
     f.info = nullptr;
     {

@@ -206,7 +206,8 @@ void VirtualFile::failedBy(int measIdx, uint8_t id) {
 
 void VirtualFile::writerLost(int measIdx, uint8_t id, const char* drive, const char* why) {
     const uint32_t bit = writerBit(measIdx, id);
-    if (!(info_->writers.load() & bit) || (info_->closedOn.load() & bit)) return;
+    if (!(info_->writers.load() & bit) || (info_->closedOn.load() & bit) || (info_->finishingOn.load() & bit))
+        return;
     meas_app_PreTrigFileUnfinishedReason(info_, drive, why);
     failedBy(measIdx, id);
 }
