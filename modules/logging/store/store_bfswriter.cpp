@@ -525,8 +525,9 @@ void BFSWriter::retryDue() {
     char why[96];
     // A call of the drive that hung has returned: the drive takes calls again.
     const uint32_t back = meas_app_driveBack(drive_);
-    bool answers = back != retry_.back;
+    bool answers = back != retry_.back || retry_.closedWhole;
     retry_.back = back;
+    retry_.closedWhole = false;
     if (retry_.look && retry_.look->load() != 0) {
         const bool good = retry_.look->load() > 0;
         answers = answers || (good && retry_.lookFailed);
@@ -822,9 +823,14 @@ void BFSWriter::takeCloseNews() {
             else
                 bfs_close(item.cut.fd);
         }
-        if (!item.failed)
-            driveWorks(named);
-        else if (item.tellDrive)
+        // A close finished whole while the drive failed the writer's own file: the drive answers,
+        // and logging goes on there in a new file, not in the closed one (a new file open already
+        // tells by its own write-through).
+        if (!item.failed) {
+            bool open = false;
+            for (const FileEntry& e : files_) open = open || e.state == FILE_OPEN;
+            if (retry_.failing && !open) retry_.closedWhole = true;
+        } else if (item.tellDrive)
             driveFailed(named, item.why.c_str());
     }
 }

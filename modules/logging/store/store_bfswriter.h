@@ -211,6 +211,7 @@ protected:
         uint32_t back = 0;   // meas_app_driveBack when the drive failed
         uint32_t lookAt = 0; // the next look at the drive
         bool lookFailed = false;
+        bool closedWhole = false; // a close finished whole since on a write-through task: it answers
         std::shared_ptr<std::atomic<int>> look; // the look under way: 0 not done, 1 good, -1 failed
     } retry_;
     std::vector<CutBack> cutBacks_;

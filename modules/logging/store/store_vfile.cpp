@@ -231,7 +231,10 @@ void VirtualFile::registerWriter(int measIdx, uint8_t id, bool stick) {
     info_->writers.fetch_or(bit);
 }
 void VirtualFile::deregisterWriter(int measIdx, uint8_t id) {
-    info_->writers.fetch_and(~writerBit(measIdx, id));
+    const uint32_t bit = writerBit(measIdx, id);
+    // A close still made on a write-through task keeps the file waiting for what it tells.
+    if (info_->finishingOn.load() & bit) return;
+    info_->writers.fetch_and(~bit);
 }
 
 VirtualFiles::VirtualFiles() = default;
