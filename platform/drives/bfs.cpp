@@ -323,6 +323,7 @@ std::mutex& namesLockOf(const std::string& drive) {
 
 int unlinkAt(const Where& w) {
     if (w.rel.empty()) return fail(EISDIR);
+    if (const int e = drivefault_pass()) return fail(e);
     if (!driveThere(w.drive)) return fail(ENODEV);
     struct stat st;
     if (::lstat(w.host.c_str(), &st) != 0) return -1;
@@ -433,6 +434,7 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);
     const DriveCallMark mark(w.drive, "open");
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     if (const int e = faultFor(seam, w.drive, DRIVE_OP_OPEN)) return fail(e);
     if (!driveThere(w.drive)) return fail(ENODEV);
@@ -471,9 +473,10 @@ int bfs_open(const char* devicePath, int flags, mode_t mode) {
         created = false;
     }
     if (fd >= 0) {
-        markWritten(w, !created);
+        // Known to the loss before the state's rewrite, which a cut may strike.
         noteOpen(fd, w.drive);
         if (seam) driveloss_opened(fd, w.drive, w.rel, w.host, created);
+        markWritten(w, !created);
     }
     return fd;
 }
@@ -483,6 +486,7 @@ int bfs_close(int fd) {
     if (slot & kRootFlag) forgetListing(fd);
     const std::string drive = driveOfSlot(slot);
     const DriveCallMark mark(drive, "close");
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     int e = faultFor(seam, drive, DRIVE_OP_CLOSE);
     if (!e && openDriveGone(drive)) e = ENODEV;
@@ -503,6 +507,7 @@ int bfs_dup(int fd) {
 ssize_t bfs_write(int fd, const void* data, size_t n) {
     const std::string drive = driveOfFd(fd);
     const DriveCallMark mark(drive, "write");
+    const DriveFaultCall call;
     int fault = faultFor(drivefault_on(), drive, DRIVE_OP_WRITE);
     if (fault == DRIVE_FAULT_DELETE_HERE || fault == DRIVE_FAULT_RENAME_HERE) {
         // Someone takes the file away under its writer; the write goes on into the open file.
@@ -536,6 +541,7 @@ ssize_t bfs_write(int fd, const void* data, size_t n) {
 int bfs_truncate(int fd, uint64_t length) {
     const std::string drive = driveOfFd(fd);
     const DriveCallMark mark(drive, "truncate");
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     if (const int e = faultFor(seam, drive, DRIVE_OP_TRUNCATE)) return fail(e);
     if (openDriveGone(drive)) return fail(ENODEV);
@@ -548,6 +554,7 @@ int bfs_unlink(const char* devicePath) {
     Where w;
     if (!resolve(devicePath, &w)) return fail(ENOENT);
     const DriveCallMark mark(w.drive, "unlink");
+    const DriveFaultCall call;
     return unlinkAt(w);
 }
 
@@ -564,6 +571,7 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
         mark.emplace(w.drive, request == FIOFLUSH || request == FIOSYNC ? "write-through"
                               : request == IO_IOCTL_BFS_UNLINK_FOUND    ? "unlink"
                                                                         : "request");
+    const DriveFaultCall call;
     switch (request) {
     case FIOFLUSH:
     case FIOSYNC:
@@ -594,6 +602,7 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
     if (from.drive != to.drive) return fail(EXDEV);
     if (from.rel.empty() || to.rel.empty()) return fail(EISDIR);
     const DriveCallMark mark(from.drive, "rename");
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     const int e = faultFor(seam, from.drive, DRIVE_OP_RENAME);
     if (e == DRIVE_FAULT_PULL_HERE) {

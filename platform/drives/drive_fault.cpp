@@ -69,11 +69,19 @@ struct Faults {
     // A power cut strikes every drive at once: from its start no other call gets through (each fails
     // with EIO, as one after the cut does), so that nothing reaches a drive while its loss is made.
     bool cut = false;
+    uint64_t cuts = 0; // cuts so far: a held call that wakes after one fails
+    // Threads in a call (DriveFaultCall) that the seam let through, and those of them it holds now:
+    // a cut makes its loss once the others have left.
+    uint32_t inFlight = 0;
+    uint32_t heldInFlight = 0;
+    std::condition_variable left;
 };
 
 std::atomic<void (*)()> gPowerCut{nullptr};
 std::once_flag gFromEnvironment;
 thread_local int tQuiet = 0;
+thread_local int tCallDepth = 0;     // DriveFaultCalls of this thread
+thread_local bool tInFlight = false; // counted in Faults::inFlight
 
 Faults& faults() {
     static auto* f = new Faults; // drive calls may come while the process ends
@@ -111,6 +119,32 @@ void armFromEnvironment() {
             std::fprintf(stderr, "msdapp: MSD_DRIVE_FAULT '%s' ignored: %s\n", one.c_str(), error.c_str());
     }
 }
+
+// The thread's call got through the seam (the lock held): a cut from now on waits for it.
+void countInFlight(Faults& f) {
+    if (tCallDepth == 0 || tInFlight) return;
+    tInFlight = true;
+    ++f.inFlight;
+}
+
+// While the seam holds the thread's call (the lock held): a cut does not wait for it.
+class Held {
+public:
+    explicit Held(Faults& f) : f_(f), counted_(tInFlight) {
+        if (!counted_) return;
+        ++f_.heldInFlight;
+        f_.left.notify_all();
+    }
+    ~Held() {
+        if (counted_) --f_.heldInFlight;
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+private:
+    Faults& f_;
+    bool counted_;
+};
 
 bool named(const char* variable) {
     const char* v = std::getenv(variable);
@@ -258,6 +292,44 @@ void drivefault_setPowerCut(void (*hook)()) {
     gPowerCut.store(hook);
 }
 
+DriveFaultCall::DriveFaultCall() {
+    ++tCallDepth;
+}
+
+DriveFaultCall::~DriveFaultCall() {
+    if (--tCallDepth > 0 || !tInFlight) return;
+    tInFlight = false;
+    Faults& f = faults();
+    std::lock_guard<std::mutex> lk(f.m);
+    --f.inFlight;
+    f.left.notify_all();
+}
+
+DriveFaultWaiting::DriveFaultWaiting() {
+    if (!drivefault_on() || !tInFlight) return;
+    Faults& f = faults();
+    std::lock_guard<std::mutex> lk(f.m);
+    counted_ = true;
+    ++f.heldInFlight;
+    f.left.notify_all();
+}
+
+DriveFaultWaiting::~DriveFaultWaiting() {
+    if (!counted_) return;
+    Faults& f = faults();
+    std::lock_guard<std::mutex> lk(f.m);
+    --f.heldInFlight;
+}
+
+int drivefault_pass() {
+    if (!drivefault_on() || tQuiet > 0) return 0;
+    Faults& f = faults();
+    std::lock_guard<std::mutex> lk(f.m);
+    if (f.cut) return EIO;
+    countInFlight(f);
+    return 0;
+}
+
 DriveFaultQuiet::DriveFaultQuiet() {
     ++tQuiet;
 }
@@ -345,11 +417,13 @@ int drivefault_enter(const std::string& path, DriveOp op) {
     bool hit = false;
     bool failing = false; // an EIOfor lasts
     uint32_t slowMs = 0;  // slow drives' waits
-    uint64_t releasesBefore = 0, clearsBefore = 0;
+    uint64_t releasesBefore = 0, clearsBefore = 0, cutsBefore = 0;
     std::string tell;
     {
         std::lock_guard<std::mutex> lk(f.m);
         if (f.cut) return EIO;
+        countInFlight(f);
+        cutsBefore = f.cuts;
         const uint32_t n = ++f.calls[{drive, int(op)}];
         const uint32_t mine = ++f.taskCalls[{drive, int(op), task}];
         // The nth call a fault counts: the drive's, its task's, or its tasks' (a pattern's).
@@ -409,9 +483,13 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         [[maybe_unused]] const ssize_t written = ::write(2, tell.data(), tell.size());
     }
     if (slowMs > 0) {
-        // A slow drive: the call returns, late (sooner when its fault is cleared).
+        // A slow drive: the call returns, late (sooner when its fault is cleared); after a cut it
+        // fails.
         std::unique_lock<std::mutex> lk(f.m);
+        if (f.cuts != cutsBefore) return EIO;
+        const Held held(f);
         f.released.wait_for(lk, std::chrono::milliseconds(slowMs), [&] { return f.clears != clearsBefore; });
+        if (f.cuts != cutsBefore) return EIO;
     }
     if (failing) return EIO;
     if (!hit) return 0;
@@ -430,19 +508,40 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         return ENODEV;
     case DRIVE_FAULT_HOLD: {
         std::unique_lock<std::mutex> lk(f.m);
+        if (f.cuts != cutsBefore) return EIO;
         auto released = [&] { return f.releases != releasesBefore; };
         ++f.holding;
-        if (due.holdMs == 0)
-            f.released.wait(lk, released);
-        else
-            f.released.wait_for(lk, std::chrono::milliseconds(due.holdMs), released);
+        {
+            const Held held(f);
+            if (due.holdMs == 0)
+                f.released.wait(lk, released);
+            else
+                f.released.wait_for(lk, std::chrono::milliseconds(due.holdMs), released);
+        }
         --f.holding;
-        return 0;
+        // A hung call that returns after a power cut finds the drive without power.
+        return f.cuts != cutsBefore ? EIO : 0;
     }
     case DRIVE_FAULT_CUT: {
+        uint32_t stayed = 0;
         {
-            std::lock_guard<std::mutex> lk(f.m);
+            std::unique_lock<std::mutex> lk(f.m);
             f.cut = true;
+            ++f.cuts;
+            // What the calls already past the seam do lands before the loss: a real cut stops them
+            // all at once. A call that writes after the loss would leave what the drive never held
+            // (a hole where the cut took data, data that a write-through under way claims covered).
+            const uint32_t self = tInFlight ? 1 : 0;
+            auto others = [&] { return f.inFlight - f.heldInFlight - self; };
+            f.left.wait_for(lk, std::chrono::milliseconds(kDriveFaultCutWaitMs),
+                            [&] { return others() == 0; });
+            stayed = others();
+        }
+        if (stayed > 0) {
+            const std::string line =
+                "msdapp: power cut: " + std::to_string(stayed) +
+                " drive call(s) still under way, the drives lose what they hold all the same\n";
+            [[maybe_unused]] const ssize_t written = ::write(2, line.data(), line.size());
         }
         {
             DriveFaultQuiet quiet;

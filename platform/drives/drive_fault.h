@@ -33,7 +33,11 @@
 //                was not written through (each file the process created or wrote is cut back to
 //                its last good write-through, each file created since its drive root's last good
 //                write-through is removed, each file deleted since then comes back), then the
-//                process is killed (SIGKILL);
+//                process is killed (SIGKILL). As a real cut stops every call at once, from its start
+//                every other call fails with EIO, and the loss is made only once the calls already
+//                past the seam have left it (at most kDriveFaultCutWaitMs): what they did lands
+//                before the loss, never after it. Calls the seam holds (hold, slow) are not waited
+//                for: they fail with EIO when they wake;
 //                delete, rename (write only): before the write goes on, its file is deleted, or
 //                renamed to "<name>.moved" in its folder, as someone does under its writer; the
 //                write then succeeds into the open file;
@@ -162,6 +166,34 @@ int drivefault_enter(const std::string& drive, DriveOp op);
 // find-first): a fault that lasts its time and has begun (EIOfor, slow) takes it as it takes any
 // call of its drive (of its task). 0 to go on, or EIO.
 int drivefault_lasting(const std::string& drive);
+// Marks a call of the drive layer (bfs.h, drive_store.h, a drive state's rewrite) for as long as it
+// lives; one inside another is part of it. Once drivefault_enter or drivefault_pass let it through,
+// a power cut makes its loss only after it has left.
+class DriveFaultCall {
+public:
+    DriveFaultCall();
+    ~DriveFaultCall();
+    DriveFaultCall(const DriveFaultCall&) = delete;
+    DriveFaultCall& operator=(const DriveFaultCall&) = delete;
+};
+// While one lives, the calling thread's call waits for a lock of the drive layer (a drive state's
+// writer) that another call may hold, and does nothing to a drive: a power cut does not wait for it
+// (its holder may be the call the cut strikes), and what it does once it goes on fails from the cut.
+class DriveFaultWaiting {
+public:
+    DriveFaultWaiting();
+    ~DriveFaultWaiting();
+    DriveFaultWaiting(const DriveFaultWaiting&) = delete;
+    DriveFaultWaiting& operator=(const DriveFaultWaiting&) = delete;
+
+private:
+    bool counted_ = false;
+};
+// For a call that the seam neither counts nor fails (an unlink): EIO from the start of a power cut,
+// else 0.
+int drivefault_pass();
+// How long a power cut waits for the calls past the seam to leave before it makes its loss anyway.
+inline constexpr uint32_t kDriveFaultCutWaitMs = 2000;
 
 // While one lives, the calling thread's drive calls are neither counted nor failed: the seam's own
 // work on the drives is not the process's.

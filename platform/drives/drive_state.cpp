@@ -468,6 +468,7 @@ Written swapAside(Entry& e, const std::string& tmp, const std::string& text, con
 // state was read from: then the file from outside stands and the caller reads it again.
 Written writeState(Entry& e, DriveState s, const Read& read) {
     const std::string& file = e.file;
+    const DriveFaultCall call;
     const int fault = drivefault_on() ? drivefault_enter(e.drive, DRIVE_OP_RENAME) : 0;
     if (fault == DRIVE_FAULT_PULL_HERE) s.inserted = false;
     if (fault > 0) return Written::Failed;
@@ -618,7 +619,12 @@ bool drive_stateUpdateFn(const char* drive, bool (*change)(DriveState&, void*), 
     Entry* e = entryOf(drive);
     if (!e) return false;
     const std::string& file = e->file;
-    std::lock_guard<std::recursive_mutex> g(e->writer);
+    std::unique_lock<std::recursive_mutex> g(e->writer, std::try_to_lock);
+    if (!g.owns_lock()) {
+        // Its holder may be a call that a power cut strikes, and that cut waits for no call held here.
+        const DriveFaultWaiting waiting;
+        g.lock();
+    }
     // Changed from outside meanwhile: the change is made again on what is there now.
     for (int attempt = 0; attempt < 20; ++attempt) {
         Read read;

@@ -29,6 +29,7 @@ void drivestore_setFolder(const std::string& drive, const std::string& folder) {
 
 int drivestore_open(const std::string& drive, int dirFd, const std::string& name, int flags, mode_t mode,
                     bool created) {
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     if (const int e = faultAt(seam, drive, DRIVE_OP_OPEN)) return fail(e);
     const int fd = ::openat(dirFd, name.c_str(), flags, mode);
@@ -40,6 +41,7 @@ int drivestore_open(const std::string& drive, int dirFd, const std::string& name
 }
 
 ssize_t drivestore_write(const std::string& drive, int fd, const void* data, size_t n) {
+    const DriveFaultCall call;
     if (const int e = faultAt(drivefault_on(), drive, DRIVE_OP_WRITE)) return fail(e);
     const auto* p = static_cast<const char*>(data);
     size_t done = 0;
@@ -54,6 +56,7 @@ ssize_t drivestore_write(const std::string& drive, int fd, const void* data, siz
 }
 
 int drivestore_fsync(const std::string& drive, int fd) {
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     if (const int e = faultAt(seam, drive, DRIVE_OP_SYNC)) {
         driveloss_fileWriteThroughFailed(fd);
@@ -66,6 +69,7 @@ int drivestore_fsync(const std::string& drive, int fd) {
 }
 
 int drivestore_fsyncFolder(const std::string& drive, int dirFd) {
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     if (const int e = faultAt(seam, drive, DRIVE_OP_SYNC)) {
         driveloss_rootWriteThroughFailed(drive);
@@ -78,6 +82,7 @@ int drivestore_fsyncFolder(const std::string& drive, int dirFd) {
 }
 
 int drivestore_syncfs(const std::string& drive, int fd) {
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     const int e = faultAt(seam, drive, DRIVE_OP_SYNCFS);
     if (e == DRIVE_FAULT_NOTHING_HERE) return 0;
@@ -88,6 +93,7 @@ int drivestore_syncfs(const std::string& drive, int fd) {
 }
 
 int drivestore_close(const std::string& drive, int fd) {
+    const DriveFaultCall call;
     const bool seam = drivefault_on();
     const int e = faultAt(seam, drive, DRIVE_OP_CLOSE);
     // A failed close lets go of the descriptor all the same, as the kernel's does.

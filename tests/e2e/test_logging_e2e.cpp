@@ -27,8 +27,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -848,4 +848,43 @@ TEST(LoggingE2E, ASlowLoggingDriveHoldsBackNeitherTheLapsNorTheStick) {
 #if !defined(__SANITIZE_THREAD__)
     EXPECT_LE(lost, 0.3 + 0.15) << log;
 #endif
+}
+
+// The stick's first write-through hangs for 20 s while the logging runs: its files meanwhile are
+// named not finished, and once the call returns the stick has records again within 2 s, in a file
+// the log does not name so (the close that the hung call held back ends whole then: the drive
+// answers, and a new file is cut at once).
+TEST(LoggingE2E, AStickWhoseWriteThroughHungHasRecordsAgainWithinTwoSecondsOfItsReturn) {
+    TempDir root;
+    prepare(root);
+    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    AppProcess dev(root.path(), {INDEX}, {"MSD_DRIVE_FAULT=usb_meas:sync:1:hold20000"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    const std::string stick = root.file("usb_meas");
+    const std::string back = "the drive 'usb_meas:' answers again";
+    ASSERT_TRUE(waitUntil([&] { return dev.logText().find(back) != std::string::npos; }, 60000))
+        << dev.logText();
+    const double returned = loggedStamp(dev.logText(), back);
+    // The first record after the return in a file the log does not name unfinished (s; -1 none).
+    auto firstAfter = [&] {
+        const std::string log = dev.logText();
+        double first = -1;
+        for (const std::string& name : filesIn(stick)) {
+            if (log.find(name + " is not finished") != std::string::npos) continue;
+            for (const auto& r : measfile::readFile(stick + "/" + name).recordsOf(COUNTERS))
+                if (r.ts / 10000.0 > returned) {
+                    if (first < 0 || r.ts / 10000.0 < first) first = r.ts / 10000.0;
+                    break;
+                }
+        }
+        return first;
+    };
+    double again = -1;
+    ASSERT_TRUE(waitUntil([&] { return (again = firstAfter()) >= 0; }, 15000))
+        << "no records on the stick 15 s after its hung write-through returned\n"
+        << dev.logText();
+    std::printf("the stick's hung write-through returned: records again %.2f s after\n", again - returned);
+    EXPECT_LE(again - returned, 2.0) << dev.logText();
+    dev.signal(SIGTERM);
+    dev.waitExit();
 }

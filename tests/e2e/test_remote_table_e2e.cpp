@@ -408,8 +408,8 @@ INSTANTIATE_TEST_SUITE_P(
              "meas:chmod:1:hold4000:0",
              {0xE1, 0xE0, 0xD1, 0xE2, 0xED, 0xEE, 0xEF},
              0xEE},
-        // The writer's close and its attribute change each held 9 s: no call hangs (10 s), yet the
-        // destroy's close outlasts its answer's bound.
+        // A file's open for its read-only held 4 s and its read-only change 9 s: no call hangs
+        // (10 s), yet the destroy's close outlasts its answer's bound.
         Lane{"TeardownStop", State::Teardown, kSlowClose, {0xE1, 0xE0}, 0xEF},
         Lane{"TeardownRequests", State::Teardown, kSlowClose, {0xD1, 0xE2}, 0xE1},
         Lane{"TeardownInit", State::Teardown, kSlowClose, {0xED}, 0xE0},

@@ -86,6 +86,9 @@ struct MeasAppStore_FileInfo_s {
     // ... that cannot finish it: they left the store (stopped, hung), their drive failed them (not
     // for want of room), the stick was pulled, or their close failed. Such a file stays writable.
     std::atomic<uint32_t> failedOn;
+    // ... whose close a write-through task of their drive still makes: one of them that leaves the
+    // store meanwhile neither fails the file nor stops being one of its writers; its close tells.
+    std::atomic<uint32_t> finishingOn;
     // Counts every piece of the file a writer got onto its drive and every change of its close: a
     // wait for the file sees from it whether anything still moves.
     std::atomic<uint32_t> progress;

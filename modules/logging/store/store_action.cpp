@@ -91,12 +91,10 @@ bool ActionClose::executeFunc(Writer& writer) {
     // Done with it on this drive, whole or not (a failure is the writer's to tell): the file
     // store's record learns it. The virtual file stays until every writer has passed this action.
     // A close that goes on beside the writer tells the record itself.
-    if (!writer.stalled()) {
+    if (!writer.stalled() && !writer.closeSettlesLater()) {
         ScopeLock guard(virtualFiles, "ActionClose::execute");
         if (VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx_)) {
-            if (writer.closeSettlesLater())
-                vf->closeGoesOn(measIdx_, writer.actionID());
-            else if (ok)
+            if (ok)
                 vf->closedBy(measIdx_, writer.actionID());
             else
                 vf->failedBy(measIdx_, writer.actionID());

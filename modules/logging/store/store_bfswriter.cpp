@@ -629,8 +629,9 @@ void BFSWriter::retryDue() {
     const uint32_t now = time_getTimestamp();
     // A call of the drive that hung has returned: the drive takes calls again.
     const uint32_t back = meas_app_driveBack(drive_);
-    bool answers = back != retry_.back;
+    bool answers = back != retry_.back || retry_.closedWhole;
     retry_.back = back;
+    retry_.closedWhole = false;
     if (retry_.probe) {
         const int state = retry_.probe->state.load();
         if (state == DriveProbe::kGood || state == DriveProbe::kFailed) {
@@ -836,12 +837,14 @@ bool BFSWriter::close(int vfIdx) {
     f->news = closeNews_;
     e.fd = -1;
     closeNews_->pending.fetch_add(1);
+    if (f->info) f->info->finishingOn.fetch_or(f->bit);
     if (syncFileThen(f->path, f->id, [f] { finishClose(*f); })) {
         releaseEntry(e, FILE_CLOSED);
         closeLater_ = true;
         return true;
     }
     // No room in the write-through queue: here, on the writer's own task.
+    if (f->info) f->info->finishingOn.fetch_and(~f->bit);
     finishClose(*f);
     releaseEntry(e, FILE_CLOSED);
     takeCloseNews();
@@ -918,6 +921,8 @@ void BFSWriter::finishClose(Finish& f) {
     if (f.fd >= 0) bfs_close(f.fd);
     f.fd = -1;
     if (readOnly >= 0) bfs_close(readOnly);
+    // Told whole or not: from now on its writer leaving the store is its writer's own matter.
+    if (f.info) f.info->finishingOn.fetch_and(~f.bit);
     meas_app_PreTrigFileInfoRelease(f.info);
     f.info = nullptr;
     {
@@ -955,10 +960,21 @@ void BFSWriter::takeCloseNews() {
                 bfs_close(item.cut.fd);
             }
         }
-        if (!item.failed)
-            driveWorks(named);
-        else if (item.tellDrive)
+        // The newest file closed whole while the drive failed and none is open: the drive answers,
+        // and logging goes on there in a new file, not in the closed one (an older file's close
+        // says nothing of the drive).
+        if (!item.failed) {
+            bool open = false;
+            for (const FileEntry& e : files_) open = open || e.state == FILE_OPEN;
+            if (retry_.failing && !open && newest(named)) {
+                retry_.closedWhole = true;
+                retry_.needed = true;
+            } else {
+                driveWorks(named);
+            }
+        } else if (item.tellDrive) {
             driveFailed(named, item.why.c_str());
+        }
     }
 }
 

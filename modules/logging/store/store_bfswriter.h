@@ -233,6 +233,7 @@ protected:
         bool probeGood = false;            // the last probe succeeded (since the last new file asked)
         bool probeFailed = false;          // the last probe failed
         bool told = false;                 // the log said that the drive is probed
+        bool closedWhole = false;          // a close finished whole since, none open: the drive answers
         std::shared_ptr<DriveProbe> probe; // the probe under way
     } retry_;
     std::vector<CutBack> cutBacks_;

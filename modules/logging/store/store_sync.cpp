@@ -25,6 +25,7 @@ namespace measure::store {
 namespace {
 
 constexpr int kSyncPriority = 146; // as the writers it serves
+constexpr int kSyncProcessor = 0;  // beside the writers it serves
 constexpr size_t kSyncStack = 10000;
 constexpr size_t kMaxQueued = 64; // files and the drive; more means the disk is far behind anyway
 // Tasks of a drive: the write-throughs of different files and of the folder go on side by side, so
@@ -165,11 +166,13 @@ bool enqueue(Request r) {
         for (int i = 0; i < kSyncTasks; ++i) {
             // "r_BFSSync_meas", then "r_BFSSync1_meas" and so on.
             const std::string name = "r_BFSSync" + (i ? std::to_string(i) : std::string()) + "_" + drive;
-            if (taskSpawn(name.c_str(), kSyncPriority, VX_FP_TASK, kSyncStack, [raw] { syncTask(raw); }) ==
-                TASK_ID_ERROR) {
+            const TASK_ID task =
+                taskSpawn(name.c_str(), kSyncPriority, VX_FP_TASK, kSyncStack, [raw] { syncTask(raw); });
+            if (task == TASK_ID_ERROR) {
                 s.startFailed = i == 0;
                 break;
             }
+            taskCpuAffinitySet(task, cpuset_t(1u << kSyncProcessor));
         }
         s.started = true;
     }

@@ -204,13 +204,10 @@ void VirtualFile::failedBy(int measIdx, uint8_t id) {
     info_->progress.fetch_add(1);
 }
 
-void VirtualFile::closeGoesOn(int measIdx, uint8_t id) {
-    closing_ |= writerBit(measIdx, id);
-}
-
 void VirtualFile::writerLost(int measIdx, uint8_t id, const char* drive, const char* why) {
     const uint32_t bit = writerBit(measIdx, id);
-    if (!(info_->writers.load() & bit) || (info_->closedOn.load() & bit) || (closing_ & bit)) return;
+    if (!(info_->writers.load() & bit) || (info_->closedOn.load() & bit) || (info_->finishingOn.load() & bit))
+        return;
     meas_app_PreTrigFileUnfinishedReason(info_, drive, why);
     failedBy(measIdx, id);
 }
@@ -234,7 +231,10 @@ void VirtualFile::registerWriter(int measIdx, uint8_t id, bool stick) {
     info_->writers.fetch_or(bit);
 }
 void VirtualFile::deregisterWriter(int measIdx, uint8_t id) {
-    info_->writers.fetch_and(~writerBit(measIdx, id));
+    const uint32_t bit = writerBit(measIdx, id);
+    // A close still made on a write-through task keeps the file waiting for what it tells.
+    if (info_->finishingOn.load() & bit) return;
+    info_->writers.fetch_and(~bit);
 }
 
 VirtualFiles::VirtualFiles() = default;

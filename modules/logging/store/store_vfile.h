@@ -40,9 +40,6 @@ public:
     // A writer has closed the file whole on its drive, or could not.
     void closedBy(int measIdx, uint8_t id);
     void failedBy(int measIdx, uint8_t id);
-    // A writer handed the file's close to its drive's write-through tasks, which tell the record its
-    // end: the writer leaving the store meanwhile leaves the file to them.
-    void closeGoesOn(int measIdx, uint8_t id);
     // A writer leaves the store: a file it was to write and has not closed stays unfinished there.
     // The writer left the store before it closed the file (`why` on `drive`, for the record).
     void writerLost(int measIdx, uint8_t id, const char* drive, const char* why);
@@ -64,7 +61,6 @@ private:
     int vfIdx_;
     List<Action> header_;
     MeasAppStore_FileInfo_s* info_;
-    uint32_t closing_ = 0; // writer bits of the closes that go on beside their writers
 };
 
 // Writer bit of writer `id` of measurement `measIdx`; 0 outside the 32 bits.

@@ -7,6 +7,7 @@
 #include "logging/store/store_pretrigger.h"
 #include "logging/store/store_vfile.h"
 #include "logging/store/store_writer.h"
+#include "platform/drives/drive_fault.h"
 
 #include <atomic>
 #include <thread>
@@ -343,6 +344,35 @@ TEST_F(StoreTest, UsbPulledMidFileSkipsOnlyThatFile) {
     EXPECT_FALSE(readOnly(usbFile("A0101000.001")));
     EXPECT_EQ(readBinary(usbFile("A0102000.001")), readBinary(measFile("A0102000.001")));
     meas_app_PreTrigDelete(h);
+}
+
+// A store deleted while a write-through task still closes its file (its read-only held): the file
+// waits for that close, neither named unfinished by its writer's leaving nor taken for whole, and
+// ends whole once the close goes on.
+TEST_F(StoreTest, AFileClosedBesideItsWriterWaitsForThatCloseWhenTheWriterLeaves) {
+    setUsbInserted(false);
+    drivefault_clear();
+    DriveFault hold;
+    std::string why;
+    ASSERT_TRUE(drivefault_parse("meas:chmod:1:hold0", &hold, &why)) << why;
+    drivefault_arm(hold);
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001");
+    f->refs = 1; // the test's own, to read the record after the store is gone
+    meas_app_PreTrigOpenFile(h, f);
+    const int vf = f->vfIdx;
+    for (int i = 0; i < 20; ++i) put(h, vf, frame(1, 1, {uint8_t(i), 1, 2}), 1000, 1000);
+    meas_app_PreTrigCloseFile(h, vf);
+    ASSERT_TRUE(waitUntil([] { return drivefault_holding() == 1; }, 10000));
+    meas_app_PreTrigDelete(h);
+    EXPECT_EQ(meas_app_PreTrigFileSettled(nullptr, f, nullptr, 0), 0) << "settled while its close is held";
+    EXPECT_EQ(testsupport::countContaining(log(), "its writer left the store"), 0);
+    drivefault_release();
+    EXPECT_TRUE(waitUntil([&] { return meas_app_PreTrigFileSettled(nullptr, f, nullptr, 0) == 1; }, 10000));
+    EXPECT_TRUE(readOnly(measFile("A0101000.001")));
+    meas_app_PreTrigFileInfoRelease(f);
+    drivefault_clear();
 }
 
 // A fast and a throttled writer read one list while a producer fills it: both see every frame in

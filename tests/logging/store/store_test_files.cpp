@@ -21,7 +21,8 @@ using testsupport::waitUntil;
 
 // A record before the first frame opens the file; an older file of the same name is replaced, not
 // written into; bytes whose count lands on exactly 16384 still reach the drive within a second; a
-// frame that comes after the close leaves the closed file alone.
+// frame that comes after the close leaves the closed file alone. The store's tasks, the drive's
+// write-through tasks among them, run on processor 0.
 TEST_F(StoreTest, WritesOpenLazilyReplaceOldFilesAndFlushInTime) {
     testsupport::writeFile(measFile("A0101000.001"), std::string(20000, 'x'));
     setUsbInserted(false);
@@ -63,6 +64,12 @@ TEST_F(StoreTest, WritesOpenLazilyReplaceOldFilesAndFlushInTime) {
     EXPECT_EQ(file.metas[3].type, MEAS_META_STATUSBLOCK);
     EXPECT_EQ(file.metas[3].payload, sb);
     EXPECT_EQ(headerWritten, 1);
+    for (const char* task : {"r_MeasPretrig0", "r_MeasBackend1", "r_BFSWriter1", "r_BFSSync_meas",
+                             "r_BFSSync1_meas", "r_BFSSync2_meas", "r_BFSSync3_meas"}) {
+        cpuset_t cpus = 0;
+        EXPECT_EQ(taskCpuAffinityGet(taskNameToId(task), &cpus), OK) << task;
+        EXPECT_EQ(cpus, cpuset_t(1)) << task;
+    }
     meas_app_PreTrigDelete(h);
 }
 

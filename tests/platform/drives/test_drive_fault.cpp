@@ -271,6 +271,81 @@ TEST(DriveLoss, AStoresSyncfsThatWritesNothingCoversNothingAtAPowerCut) {
     drivefault_clear();
 }
 
+// A power cut stops every call at once: its loss is made only once the calls already past the seam
+// have left (what they did lands before it, never after it); a call the seam holds is not waited
+// for and fails once it wakes; every new call fails from the cut's start, an unlink too.
+std::atomic<bool> gWriteReturned{false}, gCutAfterWrite{false};
+void cutAfterWrite() {
+    gCutAfterWrite = gWriteReturned.load();
+    ++gCuts;
+}
+
+TEST(DriveLoss, APowerCutLosesOnlyOnceTheCallsUnderWayHaveLeft) {
+    TempDeviceRoot root;
+    drivefault_clear();
+    drivefault_setPowerCut(cutAfterWrite);
+    gCuts = 0;
+    gWriteReturned = false;
+    // A write that stays in the kernel until the test reads: a FIFO it fills.
+    ASSERT_EQ(::mkfifo(root.file("meas/F.000").c_str(), 0666), 0);
+    const int fifo = bfs_open("meas:/F.000", O_RDWR);
+    ASSERT_GE(fifo, 0) << std::strerror(errno);
+    const std::string big(1 << 20, 'f');
+    ssize_t written = 0;
+    std::thread writer([&] {
+        written = bfs_write(fifo, big.data(), big.size());
+        gWriteReturned = true;
+    });
+    ASSERT_TRUE(waitUntil([] { return drivefault_calls("meas:", DRIVE_OP_WRITE) == 1; }));
+    // A call the seam holds.
+    const int held = bfs_open("meas:/H.000", O_WRONLY | O_CREAT, 0666);
+    ASSERT_GE(held, 0);
+    armNext("meas:", "truncate", "hold0");
+    int heldRc = 0, heldErrno = 0;
+    std::thread holder([&] {
+        heldRc = bfs_truncate(held, 0);
+        heldErrno = errno;
+    });
+    ASSERT_TRUE(waitUntil([] { return drivefault_holding() == 1; }));
+    const int other = bfs_open("meas:/C.000", O_WRONLY | O_CREAT, 0666);
+    ASSERT_GE(other, 0);
+    armNext("meas:", "close", "cut");
+    std::thread cutter([&] { bfs_close(other); });
+    ASSERT_TRUE(waitUntil([] { return drivefault_hits() == 2; }));
+    // From the cut's start no new call gets through.
+    errno = 0;
+    EXPECT_EQ(bfs_unlink("meas:/H.000"), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_TRUE(exists(root.file("meas/H.000")));
+    EXPECT_EQ(bfs_write(held, "x", 1), -1);
+    EXPECT_EQ(errno, EIO);
+    // The write under way goes on to its end; the cut comes after it.
+    const int reader = ::open(root.file("meas/F.000").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    std::string got(big.size(), '\0');
+    for (size_t done = 0; done < got.size();) {
+        const ssize_t n = ::read(reader, got.data() + done, got.size() - done);
+        ASSERT_GT(n, 0) << std::strerror(errno);
+        done += size_t(n);
+    }
+    writer.join();
+    cutter.join();
+    EXPECT_EQ(written, ssize_t(big.size()));
+    EXPECT_EQ(gCuts.load(), 1);
+    EXPECT_TRUE(gCutAfterWrite.load()) << "the cut's loss came while a write was under way";
+    // The held call, released after the cut, finds no power.
+    EXPECT_EQ(drivefault_holding(), 1u);
+    drivefault_release();
+    holder.join();
+    EXPECT_EQ(heldRc, -1);
+    EXPECT_EQ(heldErrno, EIO);
+    ::close(reader);
+    bfs_close(fifo);
+    bfs_close(held);
+    drivefault_setPowerCut(nullptr);
+    drivefault_clear();
+}
+
 TEST(DriveLoss, APowerCutKillsTheProcess) {
     TempDeviceRoot root;
     drivefault_clear();
