@@ -265,7 +265,7 @@ int main(int argc, char** argv) {
     meas_app_ini();
     // The copies to the stick tell the file store their end: a stop or destroy waits for them.
     static const meas_app_CopyHooks copyHooks{MeasAppStore_copyFinished, MeasAppStore_copyProgress,
-                                              MeasAppStore_writesFiles};
+                                              MeasAppStore_writesFiles, MeasAppStore_copyReplaces};
     meas_app_setCopyHooks(&copyHooks);
     raster_addPeriodic(RASTER_RMEAS, 500, "rMeasure", rMeasure);
     raster_addPeriodic(RASTER_RMEAS, 510, "meas_app_check_silence", meas_app_check_silence);
@@ -335,6 +335,11 @@ int main(int argc, char** argv) {
             if (std::chrono::steady_clock::now() >= deadline) break;
             taskDelay(10);
         }
+        // A copy to the stick that has not begun to replace the stick's file leaves it as it was.
+        if (r == 0) {
+            MeasAppStore_copiesEnd();
+            r = wait.look();
+        }
         if (r == 0) {
             const std::string waits = wait.waitsFor();
             wait.giveUp("the shutdown's 10 s are over");
@@ -386,6 +391,7 @@ int main(int argc, char** argv) {
         static std::atomic<bool> looked{false};
         std::thread([] {
             taskNameThread("tExitLook");
+            MeasAppStore_copiesEnd(sysClkRateGet() / 10);
             unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet() / 10);
             looked = true;
         }).detach();
@@ -415,6 +421,7 @@ int main(int argc, char** argv) {
     drivefault_report();
     // Once more, just before the exit: a file finished after the bound counts as whole, and each one
     // left unfinished is named (once, from memory: a line lost while a drive failed is made good).
+    MeasAppStore_copiesEnd(sysClkRateGet());
     const int unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet());
     ended = true;
     if (unfinished != 0) {

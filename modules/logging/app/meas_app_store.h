@@ -137,6 +137,13 @@ int MeasAppStore_unfinishedFiles(bool tell = false, int timeoutTicks = WAIT_FORE
 // instance that has written no files), and its end.
 void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment);
 void MeasAppStore_copyFinished(int index, const CopyFile_t& request, int result);
+// The copy is about to replace the stick's file: false once the shutdown has ended the copies that
+// had not come that far (MeasAppStore_copiesEnd), and the copy then leaves the stick as it was.
+bool MeasAppStore_copyReplaces(int index, const CopyFile_t& request);
+// The shutdown is over: a copy that has not begun to replace the stick's file never will, so the
+// stick keeps what its writer left of each file (logged for each such copy). Nothing when the store's
+// lock is not had within `timeoutTicks`.
+void MeasAppStore_copiesEnd(int timeoutTicks = WAIT_FOREVER);
 // A piece of the copy is written: a wait for it sees the copy move.
 void MeasAppStore_copyProgress(int index, const CopyFile_t& request);
 // Whether instance `index` has opened a file since the start-up: one that never has (a measurement

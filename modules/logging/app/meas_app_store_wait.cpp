@@ -23,6 +23,7 @@ std::atomic<int> gWaits{0}; // waits made: no record leaves the queue meanwhile
 // lock: kept to the end, so that a copy or a writer that finishes one after all is seen, and the
 // exit says exactly what is lost.
 std::vector<MeasAppStore_FileInfo_s*> gLeft;
+bool gCopiesEnded = false; // the shutdown is over: no copy begins to replace a stick's file (queue lock)
 
 void* storeOf(const MeasAppStore_FileInfo_s* f) {
     return f->store;
@@ -302,6 +303,32 @@ void MeasAppStore_copyFinished(int index, const CopyFile_t& rq, int result) {
                    : result == MEAS_COPY_RESULT_DAMAGED ? MEAS_COPY_DAMAGED
                                                         : MEAS_COPY_FAILED;
     f->progress.fetch_add(1);
+}
+
+bool MeasAppStore_copyReplaces(int index, const CopyFile_t& rq) {
+    MeasAppStore_QueueLock lk("MeasAppStore_copyReplaces()");
+    MeasAppStore_FileInfo_s* f = findFile(index, rq.outing, rq.lap, rq.absLap, rq.fragment);
+    if (!f) return !gCopiesEnded;
+    if (f->copyState.load() != MEAS_COPY_PENDING) return false;
+    f->copyReplaces = 1;
+    return true;
+}
+
+void MeasAppStore_copiesEnd(int timeoutTicks) {
+    MeasAppStore_QueueLock lk("MeasAppStore_copiesEnd()", timeoutTicks);
+    if (!lk.held) return;
+    gCopiesEnded = true;
+    std::vector<MeasAppStore_FileInfo_s*> files(gLeft.begin(), gLeft.end());
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) files.push_back(MeasAppStore_fileOfNode(n));
+    for (MeasAppStore_FileInfo_s* f : files) {
+        if (f->copyState.load() != MEAS_COPY_PENDING || f->copyReplaces.load()) continue;
+        f->copyState = MEAS_COPY_FAILED;
+        f->progress.fetch_add(1);
+        syslogx(LOG_PRIO_WARNING,
+                "MeasAppStore_copiesEnd(): the copy of %s to the stick is not made: the shutdown is over "
+                "before it replaced the stick's file, which stays as it was",
+                f->name);
+    }
 }
 
 void MeasAppStore_dropUnclosed(int index) {

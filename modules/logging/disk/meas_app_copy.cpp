@@ -137,8 +137,9 @@ PartsInUse& partsInUse() {
 constexpr auto kLookAtTheOther = std::chrono::milliseconds(100);
 
 // The part of one copy, taken for it from its start until its result is known. A copy of a file
-// that another copy writes now waits for that one: `before` gets how that one ended. Null when this
-// copy does not go on: the other one's drive hangs (nothing ends it soon).
+// that another copy writes now waits for that one: `before` gets how that one ended. Not taken when
+// this copy does not go on: the other one copied the file whole, or its drive hangs (nothing ends it
+// soon).
 class PartInUse {
 public:
     PartInUse(std::string path, const char* drive, int* before) : path_(std::move(path)) {
@@ -159,6 +160,8 @@ public:
                 if (hangs && !other->ended) return;
             }
             *before = other->result;
+            // Copied whole: every copy that waited for it is done, whichever wakes first.
+            if (*before == MEAS_COPY_RESULT_DONE) return;
         }
         mine_ = std::make_shared<Copying>();
         p.paths.emplace(path_, mine_);
@@ -213,10 +216,16 @@ void meas_app_copyProgress(int instance, const CopyFile_t& request) {
     if (h && h->progress) h->progress(instance, request);
 }
 
+bool meas_app_copyReplaces(int instance, const CopyFile_t& request) {
+    const meas_app_CopyHooks* h = gCopyHooks.load();
+    return !h || !h->replaces || h->replaces(instance, request);
+}
+
 namespace {
 
 int copyOnce(const char* source, const char* target, const char* targetDrive, const std::string& part,
-             const std::function<void()>& piece, const std::function<void(int)>& known) {
+             const std::function<void()>& piece, const std::function<void(int)>& known,
+             const std::function<bool()>& mayReplace) {
     FILE* in = openSource(source);
     if (!in) return MEAS_COPY_RESULT_FAILED;
     bfs_stat sourceStat{};
@@ -287,6 +296,12 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
                 part.c_str());
         ok = false;
     }
+    if (ok && mayReplace && !mayReplace()) {
+        syslogx(LOG_PRIO_WARNING,
+                "meas_app_copyLastFile() '%s' is not replaced: the shutdown is over, the stick keeps it as it was",
+                target);
+        ok = false;
+    }
     const bool replacing = ok && fexist(target);
     if (ok && bfs_rename(part.c_str(), target) != 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err rename '%s' to '%s', '%s'", part.c_str(), target,
@@ -329,7 +344,7 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
 } // namespace
 
 int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece,
-                      const std::function<void(int)>& known) {
+                      const std::function<void(int)>& known, const std::function<bool()>& mayReplace) {
     char targetDrive[CFG_MEAS_NAME_LEN + 2];
     if (!source || meas_app_filenameGetDrive(target, targetDrive, sizeof targetDrive, nullptr) != 0)
         return MEAS_COPY_RESULT_FAILED;
@@ -338,20 +353,23 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
     const std::string part = std::string(target) + MEAS_COPY_PART_SUFFIX;
     int before = MEAS_COPY_RESULT_FAILED;
     PartInUse inUse(part, targetDrive, &before);
-    if (!inUse.taken()) {
-        syslogx(LOG_PRIO_ERR,
-                "meas_app_copyLastFile() '%s' is not copied: another copy of it hangs in its drive", target);
-        return MEAS_COPY_RESULT_FAILED;
-    }
     if (before == MEAS_COPY_RESULT_DONE) {
         syslogx(LOG_PRIO_INFO,
                 "meas_app_copyLastFile() '%s' was copied whole by the copy this one waited for", target);
         return MEAS_COPY_RESULT_DONE;
     }
-    return copyOnce(source, target, targetDrive, part, piece, [&](int result) {
-        inUse.end(result);
-        if (known) known(result);
-    });
+    if (!inUse.taken()) {
+        syslogx(LOG_PRIO_ERR,
+                "meas_app_copyLastFile() '%s' is not copied: another copy of it hangs in its drive", target);
+        return MEAS_COPY_RESULT_FAILED;
+    }
+    return copyOnce(
+        source, target, targetDrive, part, piece,
+        [&](int result) {
+            inUse.end(result);
+            if (known) known(result);
+        },
+        mayReplace);
 }
 
 int meas_app_copyRemoveParts(const char* drive) {
@@ -423,7 +441,8 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
             [&](int known) {
                 told = true;
                 meas_app_copyFinished(instance, asked, known);
-            });
+            },
+            [&] { return meas_app_copyReplaces(instance, asked); });
     }
     if (!told) meas_app_copyFinished(instance, asked, result);
     if (ownsTarget) std::free(targetDrive);

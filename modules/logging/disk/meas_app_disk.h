@@ -61,7 +61,8 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
 // (up to 10 attempts a second apart); a part of the target's name with MEAS_COPY_PART_SUFFIX left by
 // a copy that did not end removed; the source copied in pieces (`piece` hears of each) to that part
 // while the target drive stays usable, written through and closed, and its entry written through;
-// renamed over the target and the folder written through; only then made read-only with the source's
+// renamed over the target (once `mayReplace`, where given, allows it) and the folder written
+// through; only then made read-only with the source's
 // other attributes, and only while the target holds the file this copy wrote (its identity). A copy
 // that fails before the rename leaves the target as it was (its part is removed); one that fails
 // after it leaves the target writable. The source's reads and close are calls of its drive.
@@ -69,7 +70,8 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
 // given, hears the result of a copy that reached its rename as soon as it is known, before the
 // last close of its descriptor (which a slow stick may hold).
 int meas_app_copyFile(const char* source, const char* target, const std::function<void()>& piece = {},
-                      const std::function<void(int)>& known = {});
+                      const std::function<void(int)>& known = {},
+                      const std::function<bool()>& mayReplace = {});
 inline constexpr const char* MEAS_COPY_PART_SUFFIX = ".part";
 // What became of a copy: made (the target holds the file whole, read-only), failed (the target is as
 // it was), or failed after the rename (the target holds the copy, writable: not finished).
@@ -90,10 +92,13 @@ struct meas_app_CopyHooks {
     void (*finished)(int instance, const CopyFile_t& request, int result);
     void (*progress)(int instance, const CopyFile_t& request);
     bool (*writesFiles)(int instance);
+    // Asked just before the copy replaces the target: false leaves the target as it was.
+    bool (*replaces)(int instance, const CopyFile_t& request);
 };
 void meas_app_setCopyHooks(const meas_app_CopyHooks* hooks);
 void meas_app_copyFinished(int instance, const CopyFile_t& request, int result);
 void meas_app_copyProgress(int instance, const CopyFile_t& request);
+bool meas_app_copyReplaces(int instance, const CopyFile_t& request);
 
 // Starts the copy task "r_FileCpyTask%c" ('A' + instance / 2) for the request; with the request
 // owning its target name the task gets a copy of it. False (logged) when it cannot. An instance

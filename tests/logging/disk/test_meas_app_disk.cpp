@@ -17,6 +17,7 @@
 #include "platform/drives/drive_state.h"
 #include "platform/rtos/rtos.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -321,13 +322,21 @@ TEST_F(DiskTest, OneCopyOfAFileAtATimeMakesOnlyWhatItWroteReadOnly) {
     };
 
     holdTheFirstWriteThrough();
-    std::atomic<int> first{1}, second{1};
+    std::vector<std::string> lines;
+    auto linesWith = [&](const char* text) {
+        for (std::string& l : log()) lines.push_back(std::move(l));
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    };
+    std::atomic<int> first{1}, second{1}, third{1};
     std::thread one([&] { first = meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"); });
     ASSERT_TRUE(waitUntil([] { return drivefault_holding() == 1; }));
+    // Two more (the stick re-seated twice): both wait for the first, and neither copies again.
     std::thread two([&] { second = meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"); });
+    std::thread twoMore([&] { third = meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"); });
     EXPECT_TRUE(waitUntil([&] {
-        return contains(log(), "meas_app_copyLastFile() 'usb_meas:/A0101000.001.part' is being copied: this "
-                               "copy waits for that one");
+        return linesWith("meas_app_copyLastFile() 'usb_meas:/A0101000.001.part' is being copied: this "
+                         "copy waits for that one") == 2;
     }));
     std::error_code ec;
     EXPECT_EQ(std::filesystem::file_size(part, ec), data.size())
@@ -335,8 +344,12 @@ TEST_F(DiskTest, OneCopyOfAFileAtATimeMakesOnlyWhatItWroteReadOnly) {
     drivefault_release();
     one.join();
     two.join();
+    twoMore.join();
     EXPECT_EQ(first, MEAS_COPY_RESULT_DONE);
     EXPECT_EQ(second, MEAS_COPY_RESULT_DONE);
+    EXPECT_EQ(third, MEAS_COPY_RESULT_DONE);
+    EXPECT_EQ(linesWith("was copied whole by the copy this one waited for"), 2);
+    EXPECT_EQ(linesWith("'usb_meas:/A0101000.001' replaced"), 1) << "only the first replaced the piece";
     EXPECT_TRUE(readFile(root.file("usb_meas/A0101000.001")) == data);
     EXPECT_EQ(attrOf(), 0x21);
     EXPECT_FALSE(std::filesystem::exists(part));
