@@ -135,7 +135,8 @@ struct meas_instance {
     meas_filecounters lastFile;      // the file opened last (the logging task's)
     gw_connection* gw;
     void* hst;      // streaming writer: none in this system
-    void* pretrig;  // store handle
+    // Store handle: set and cleared by the logging task, read by the lap and shell tasks too (a cut).
+    std::atomic<void*> pretrig;
     void* evLogger; // event logger
     SEM_ID lockDataSem;
     SEM_ID lockCondSem;

@@ -371,7 +371,10 @@ int meas_app_PreTrigCheckFragment(void* handle) {
 }
 
 void meas_app_PreTrigTriggerFragment(void* handle) {
-    if (handle) pt(handle)->triggerFragment();
+    // Any task cuts (a lap, the shell): only a store still registered, never one being deleted.
+    ScopeLock guard(storesLock(), "meas_app_PreTrigTriggerFragment");
+    for (Pretrigger* p : gStores)
+        if (p && p == handle) p->triggerFragment();
 }
 
 int meas_app_PreTrigArmFlushRequested(void* handle) {
