@@ -274,9 +274,11 @@ TEST(DriveLoss, AStoresSyncfsThatWritesNothingCoversNothingAtAPowerCut) {
 // A power cut stops every call at once: its loss is made only once the calls already past the seam
 // have left (what they did lands before it, never after it); a call the seam holds is not waited
 // for and fails once it wakes; every new call fails from the cut's start, an unlink too.
-std::atomic<bool> gWriteReturned{false}, gCutAfterWrite{false};
+// The write cannot end before its reader has begun: a loss made while nothing was read yet came
+// while the write was under way (the write's own return is seen a moment after the seam's).
+std::atomic<bool> gReading{false}, gCutAfterWrite{false};
 void cutAfterWrite() {
-    gCutAfterWrite = gWriteReturned.load();
+    gCutAfterWrite = gReading.load();
     ++gCuts;
 }
 
@@ -285,7 +287,7 @@ TEST(DriveLoss, APowerCutLosesOnlyOnceTheCallsUnderWayHaveLeft) {
     drivefault_clear();
     drivefault_setPowerCut(cutAfterWrite);
     gCuts = 0;
-    gWriteReturned = false;
+    gReading = false;
     // A write that stays in the kernel until the test reads: a FIFO it fills.
     ASSERT_EQ(::mkfifo(root.file("meas/F.000").c_str(), 0666), 0);
     const int fifo = bfs_open("meas:/F.000", O_RDWR);
@@ -294,7 +296,6 @@ TEST(DriveLoss, APowerCutLosesOnlyOnceTheCallsUnderWayHaveLeft) {
     ssize_t written = 0;
     std::thread writer([&] {
         written = bfs_write(fifo, big.data(), big.size());
-        gWriteReturned = true;
     });
     ASSERT_TRUE(waitUntil([] { return drivefault_calls("meas:", DRIVE_OP_WRITE) == 1; }));
     // A call the seam holds.
@@ -323,6 +324,7 @@ TEST(DriveLoss, APowerCutLosesOnlyOnceTheCallsUnderWayHaveLeft) {
     const int reader = ::open(root.file("meas/F.000").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(reader, 0);
     std::string got(big.size(), '\0');
+    gReading = true;
     for (size_t done = 0; done < got.size();) {
         const ssize_t n = ::read(reader, got.data() + done, got.size() - done);
         ASSERT_GT(n, 0) << std::strerror(errno);
