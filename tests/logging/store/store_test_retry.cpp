@@ -8,6 +8,7 @@
 #include "framework/time_util.h"
 #include "logging/disk/meas_app_dirsync.h"
 #include "logging/store/store_bfswriter.h"
+#include "logging/store/store_sync.h"
 #include "logging/store/store_vfile.h"
 #include "measfile.h"
 #include "platform/drives/drive_fault.h"
@@ -37,6 +38,18 @@ std::vector<std::string> takeAsks() {
     std::string why;
     while (meas_app_PreTrigTakeNewFileAsk(nullptr, &why)) asks.push_back(why);
     return asks;
+}
+
+// Every file has data on the stick and nothing is left to write through: a file's data are handed
+// over after its creation asked for the folder's write-through, so each entry is settled too.
+bool settledOnStick(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (std::filesystem::file_size(path, error) == 0 || error) return false;
+    }
+    for (const auto& [drive, name] : driveloss_unsafe())
+        if (drive == "usb_meas:") return false;
+    return measure::store::syncPending() == 0;
 }
 
 size_t recordsIn(const std::string& path) {
@@ -205,19 +218,12 @@ TEST_F(StoreTest, ACutBackTheDriveNeverTakesIsNamed) {
         files.push_back(f);
     }
     // The write-through tasks write the folder through as well: its files' entries are on the stick
-    // before the write-throughs fail, so that each file fails for its data.
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            for (int k = 1; k <= kFiles; ++k) {
-                char name[16];
-                std::snprintf(name, sizeof name, "A0101000.%03d", k);
-                if (!std::filesystem::exists(usbFile(name))) return false;
-            }
-            for (const auto& [drive, name] : driveloss_unsafe())
-                if (drive == "usb_meas:") return false;
-            return true;
-        },
-        10000));
+    // before the write-throughs fail, so that each file fails for its data. A file's data are handed
+    // over after its creation asked for the folder's write-through, so once every file has data and
+    // no write-through is left, each entry is settled.
+    std::vector<std::string> paths;
+    for (MeasAppStore_FileInfo_s* f : files) paths.push_back(usbFile(f->name));
+    ASSERT_TRUE(waitUntil([&] { return settledOnStick(paths); }, 10000));
     drivefault_arm(faultOf("usb_meas:sync:1:EIO:0@r_BFSSync*")); // each write-through
     drivefault_arm(faultOf("usb_meas:truncate:1:EIO:0"));
     for (MeasAppStore_FileInfo_s* f : files) {
@@ -254,14 +260,7 @@ TEST_F(StoreTest, ACutBackTheDriveNeverTakesIsNamed) {
     MeasAppStore_FileInfo_s* late = fileInfo("A0102000.001", 2000, 2);
     meas_app_PreTrigOpenFile(h, late);
     put(h, late->vfIdx, frame(1, 1, {1, 2, 3, 4, 5, 6}), 2000, 2000);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            if (!std::filesystem::exists(usbFile("A0102000.001"))) return false;
-            for (const auto& [drive, name] : driveloss_unsafe())
-                if (drive == "usb_meas:") return false;
-            return true;
-        },
-        10000));
+    ASSERT_TRUE(waitUntil([&] { return settledOnStick({usbFile("A0102000.001")}); }, 10000));
     drivefault_arm(faultOf("usb_meas:sync:1:hold0@r_BFSSync*")); // the close's hand-over
     drivefault_arm(faultOf("usb_meas:sync:2:EIO:0@r_BFSSync*"));
     drivefault_arm(faultOf("usb_meas:truncate:1:EIO:0"));
