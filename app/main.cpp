@@ -71,6 +71,8 @@ namespace {
 
 // A call of a drive in flight when the process ends holds it: every call returns by then.
 constexpr int kShutdownEndMs = 11700;
+// The ordered end's last look at the files is made by then, before the guard's own look at 11.3 s.
+constexpr int kLastLookMs = 11000;
 
 int usage(const char* prog) {
     std::fprintf(stderr, "usage: %s <application index 0|1>\n", prog);
@@ -369,9 +371,10 @@ int main(int argc, char** argv) {
     postrun_register(PR_ERRMEM, "error memory", error_mgr_stop);
 
     postrun_wait();
+    const auto shutdownBegan = std::chrono::steady_clock::now();
     // The kernel holds a process until its threads' calls return: a drive whose calls return, however
     // slow, gets no new call that could outlast the 12 s (those in flight then return in time).
-    drivecalls_endBy(std::chrono::steady_clock::now() + std::chrono::milliseconds(kShutdownEndMs),
+    drivecalls_endBy(shutdownBegan + std::chrono::milliseconds(kShutdownEndMs),
                      [](const char* drive, uint32_t longestMs) {
                          syslogx(LOG_PRIO_WARNING,
                                  "main(): the shutdown makes no new call of '%s' (its calls took up to "
@@ -420,8 +423,12 @@ int main(int argc, char** argv) {
     sysmq_unlinkPublished();
     drivefault_report();
     // Once more, just before the exit: a file finished after the bound counts as whole, and each one
-    // left unfinished is named (once, from memory: a line lost while a drive failed is made good).
+    // left unfinished is named (once, from memory: a line lost while a drive failed is made good). A
+    // copy that replaces the stick's file ends first, while the stick's calls return.
     MeasAppStore_copiesEnd(sysClkRateGet());
+    const auto lookLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+        shutdownBegan + std::chrono::milliseconds(kLastLookMs) - std::chrono::steady_clock::now());
+    MeasAppStore_copiesReplacingWait(uint32_t(std::max<int64_t>(0, lookLeft.count())));
     const int unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet());
     ended = true;
     if (unfinished != 0) {

@@ -192,6 +192,14 @@ void drivecalls_endBy(std::chrono::steady_clock::time_point end, void (*refused)
     gEndMs.store(ms == 0 ? 1 : ms, std::memory_order_release);
 }
 
+bool drivecalls_timeFor(const char* drive, uint32_t calls) {
+    const int64_t end = gEndMs.load(std::memory_order_acquire);
+    if (end == 0 || calls == 0) return true;
+    const int64_t longest = drivecalls_longestMs(drive);
+    // The last one begins once the others have returned, and is refused as refuseIfLate does.
+    return nowMs() + int64_t(calls - 1) * longest + std::max<int64_t>(longest, kDriveCallsEndFloorMs) < end;
+}
+
 DriveWaitMark::DriveWaitMark(const std::string& drive) {
     const int id = drive.empty() ? -1 : idOf(drive.c_str(), true);
     Slot* s = id >= 0 ? tSlot.get() : nullptr;

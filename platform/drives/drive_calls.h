@@ -46,6 +46,9 @@ uint32_t drivecalls_longestMs(const char* drive);
 inline constexpr uint32_t kDriveCallsEndFloorMs = 1000;
 void drivecalls_endBy(std::chrono::steady_clock::time_point end,
                       void (*refused)(const char* drive, uint32_t longestMs) = nullptr);
+// Whether `calls` more calls of `drive`, one after the other and each as long as the longest that
+// drive has made, would all be made before the end set by drivecalls_endBy (true while none is).
+bool drivecalls_timeFor(const char* drive, uint32_t calls);
 // While one lives, the calling thread waits for calls of `drive` that another task makes for it (a
 // write-through it queued, the drive's turn for a write-through of its folder): it counts as busy
 // with the drive while those calls go on (drivecalls_threadQuietMs).

@@ -7,10 +7,13 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/app/meas_app_store.h"
 #include "logging/disk/cfg_meas.h"
+#include "logging/disk/meas_app_drivecall.h"
 
 #include "laptiming/lapoutfra.h"
+#include "platform/drives/drive_calls.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -329,6 +332,26 @@ void MeasAppStore_copiesEnd(int timeoutTicks) {
                 "before it replaced the stick's file, which stays as it was",
                 f->name);
     }
+}
+
+int MeasAppStore_copiesReplacing(int timeoutTicks) {
+    MeasAppStore_QueueLock lk("MeasAppStore_copiesReplacing()", timeoutTicks);
+    if (!lk.held) return -1;
+    int count = 0;
+    auto add = [&](const MeasAppStore_FileInfo_s* f) {
+        if (f->copyState.load() == MEAS_COPY_PENDING && f->copyReplaces.load()) ++count;
+    };
+    for (const MeasAppStore_FileInfo_s* f : gLeft) add(f);
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) add(MeasAppStore_fileOfNode(n));
+    return count;
+}
+
+void MeasAppStore_copiesReplacingWait(uint32_t timeoutMs) {
+    constexpr const char* kStick = "usb_meas:";
+    const auto by = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < by && drivecalls_oldestMs(kStick) < MEAS_DRIVECALL_BOUND_MS &&
+           MeasAppStore_copiesReplacing(sysClkRateGet() / 10) != 0)
+        taskDelay(1);
 }
 
 void MeasAppStore_dropUnclosed(int index) {

@@ -223,6 +223,8 @@ bool meas_app_copyReplaces(int instance, const CopyFile_t& request) {
 
 namespace {
 
+constexpr uint32_t kReplaceCalls = 8; // the stick's calls from the rename on
+
 int copyOnce(const char* source, const char* target, const char* targetDrive, const std::string& part,
              const std::function<void()>& piece, const std::function<void(int)>& known,
              const std::function<bool()>& mayReplace) {
@@ -296,13 +298,24 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
                 part.c_str());
         ok = false;
     }
+    const bool replacing = ok && fexist(target);
+    // The replacement begins with the rename and ends before the process does: one whose calls the
+    // stick could not all make by then (the rename, the folder's write-through, the check of the
+    // name, read-only and the close, each a call or two) is not begun.
+    if (ok && !drivecalls_timeFor(targetDrive, kReplaceCalls)) {
+        const uint32_t longest = drivecalls_longestMs(targetDrive);
+        syslogx(LOG_PRIO_WARNING,
+                "meas_app_copyLastFile() '%s' is not replaced: the process ends before the stick could "
+                "take the replacement (its calls took up to %u.%u s), the stick keeps it as it was",
+                target, unsigned(longest / 1000), unsigned(longest % 1000 / 100));
+        ok = false;
+    }
     if (ok && mayReplace && !mayReplace()) {
         syslogx(LOG_PRIO_WARNING,
                 "meas_app_copyLastFile() '%s' is not replaced: the shutdown is over, the stick keeps it as it was",
                 target);
         ok = false;
     }
-    const bool replacing = ok && fexist(target);
     if (ok && bfs_rename(part.c_str(), target) != 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err rename '%s' to '%s', '%s'", part.c_str(), target,
                 std::strerror(errno));
