@@ -424,7 +424,7 @@ int main(int argc, char** argv) {
     drivefault_report();
     // Once more, just before the exit: a file finished after the bound counts as whole, and each one
     // left unfinished is named (once, from memory: a line lost while a drive failed is made good). A
-    // copy that replaces the stick's file ends first, while the stick's calls return.
+    // copy that replaces the stick's file ends first, unless its stick hangs.
     MeasAppStore_copiesEnd(sysClkRateGet());
     const auto lookLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
         shutdownBegan + std::chrono::milliseconds(kLastLookMs) - std::chrono::steady_clock::now());

@@ -144,9 +144,6 @@ bool MeasAppStore_copyReplaces(int index, const CopyFile_t& request);
 // stick keeps what its writer left of each file (logged for each such copy). Nothing when the store's
 // lock is not had within `timeoutTicks`.
 void MeasAppStore_copiesEnd(int timeoutTicks = WAIT_FOREVER);
-// The copies under way that have begun to replace the stick's file (-1 when the store's lock is not
-// had within `timeoutTicks`): each ends with the stick's file whole or named as not finished.
-int MeasAppStore_copiesReplacing(int timeoutTicks = WAIT_FOREVER);
 // Waits up to `timeoutMs` for the copies that replace the stick's file to end, while the stick does
 // not hang: what the exit judges is a copy's end, not a step of it.
 void MeasAppStore_copiesReplacingWait(uint32_t timeoutMs);

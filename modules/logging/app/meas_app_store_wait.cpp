@@ -10,7 +10,6 @@
 #include "logging/disk/meas_app_drivecall.h"
 
 #include "laptiming/lapoutfra.h"
-#include "platform/drives/drive_calls.h"
 
 #include <algorithm>
 #include <chrono>
@@ -334,24 +333,24 @@ void MeasAppStore_copiesEnd(int timeoutTicks) {
     }
 }
 
-int MeasAppStore_copiesReplacing(int timeoutTicks) {
-    MeasAppStore_QueueLock lk("MeasAppStore_copiesReplacing()", timeoutTicks);
-    if (!lk.held) return -1;
-    int count = 0;
-    auto add = [&](const MeasAppStore_FileInfo_s* f) {
-        if (f->copyState.load() == MEAS_COPY_PENDING && f->copyReplaces.load()) ++count;
-    };
-    for (const MeasAppStore_FileInfo_s* f : gLeft) add(f);
-    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) add(MeasAppStore_fileOfNode(n));
-    return count;
-}
-
 void MeasAppStore_copiesReplacingWait(uint32_t timeoutMs) {
-    constexpr const char* kStick = "usb_meas:";
+    // The copies that have begun to replace the file of a stick that does not hang (-1: the queue's
+    // lock not had in time).
+    auto replacing = [] {
+        MeasAppStore_QueueLock lk("MeasAppStore_copiesReplacingWait()", sysClkRateGet() / 10);
+        if (!lk.held) return -1;
+        int count = 0;
+        auto add = [&](const MeasAppStore_FileInfo_s* f) {
+            if (f->copyState.load() != MEAS_COPY_PENDING || !f->copyReplaces.load()) return;
+            const cfg_meas_t* cfg = cfg_meas_getCfgPartition(f->index);
+            if (!cfg || !meas_app_driveHung(cfg->usbDrive)) ++count;
+        };
+        for (const MeasAppStore_FileInfo_s* f : gLeft) add(f);
+        for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) add(MeasAppStore_fileOfNode(n));
+        return count;
+    };
     const auto by = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < by && drivecalls_oldestMs(kStick) < MEAS_DRIVECALL_BOUND_MS &&
-           MeasAppStore_copiesReplacing(sysClkRateGet() / 10) != 0)
-        taskDelay(1);
+    while (std::chrono::steady_clock::now() < by && replacing() != 0) taskDelay(1);
 }
 
 void MeasAppStore_dropUnclosed(int index) {
