@@ -247,22 +247,44 @@ TEST(SyslogReader, ARepeatedTextIsWrittenAFewTimesThenCountedAndNothingElseIsHel
     EXPECT_EQ(testsupport::countContaining(lines, "errno Network is unreachable(101)"), 1);
 }
 
-// A reader that runs late judges repetitions by when they were logged: ten lines of one text
-// logged 300 ms apart, read at once, are all written.
+// A reader that runs late judges repetitions by when they were logged, records read at once: ten
+// lines of one text 300 ms apart are all written; after a flood, lines 1.5 s apart are written as
+// themselves again, right after the count of what was held back.
 TEST(SyslogReader, RepetitionsAreJudgedByWhenTheyWereLogged) {
-    testsupport::TempDir dir;
-    const std::string file = dir.file("syslog-0.log");
-    std::string err;
-    ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
-    const uint64_t now = hostclock_nowNs() / 1000000;
-    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
-    for (int i = 0; i < 10; ++i) {
-        SyslogRecord rec = record("BFSWriter: meas: takes data again");
-        std::snprintf(rec.tag, sizeof(rec.tag), "%u tTest", unsigned(now - 3000 + 300 * i));
-        ASSERT_EQ(msgQSend(q, &rec, sizeof(rec), WAIT_FOREVER, MSG_PRI_NORMAL), OK);
+    struct Case {
+        std::vector<int> msBefore; // when each was logged, before the reader starts
+        std::string lines;         // 'T' the text itself, "C<n>" its count of n held back
+    };
+    std::vector<int> flood;
+    for (int i = 0; i < 50; ++i) flood.push_back(6000 - i);
+    for (int i = 1; i <= 3; ++i) flood.push_back(6000 - 49 - 1500 * i);
+    const Case cases[] = {{{3000, 2700, 2400, 2100, 1800, 1500, 1200, 900, 600, 300}, "TTTTTTTTTT"},
+                          {flood, "TTTTTC45TTT"}};
+    for (const Case& c : cases) {
+        testsupport::TempDir dir;
+        const std::string file = dir.file("syslog-0.log");
+        MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, SYSLOG_QUEUE_DEPTH, int(sizeof(SyslogRecord)), MSG_Q_FIFO,
+                              OM_CREATE, nullptr);
+        const uint64_t now = hostclock_nowNs() / 1000000;
+        for (const int before : c.msBefore) {
+            SyslogRecord rec = record("BFSWriter: meas: takes data again");
+            std::snprintf(rec.tag, sizeof(rec.tag), "%u tTest", unsigned(now - uint64_t(before)));
+            ASSERT_EQ(msgQSend(q, &rec, sizeof(rec), WAIT_FOREVER, MSG_PRI_NORMAL), OK);
+        }
+        std::string err;
+        ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
+        syslogreader_stop();
+        std::string seen;
+        for (const auto& l : linesOf(readFile(file))) {
+            const size_t counted = l.find(" ... repeated ");
+            seen +=
+                counted == std::string::npos ? "T" : "C" + std::to_string(std::stoi(l.substr(counted + 14)));
+            if (counted != std::string::npos) {
+                EXPECT_NE(l.find(" times in 0.0 s, held back"), std::string::npos) << l;
+            }
+        }
+        EXPECT_EQ(seen, c.lines) << readFile(file);
     }
-    syslogreader_stop();
-    EXPECT_EQ(testsupport::countOf(readFile(file), "takes data again\n"), 10) << readFile(file);
 }
 
 // Lines whose numbers differ are one text; lines of other words, tasks or priorities are not.
@@ -297,7 +319,7 @@ TEST(SyslogFloodGuard, ATextIsItsTaskPriorityAndWordsWithTheNumbersOfTheirOwnMas
 // A watch whose ping fails at once, looping with no pause for 5 minutes (a round a millisecond on
 // the guard's clock), beside a task that logs twice a second: at most 200 lines about the watch,
 // every one of its records written or counted, the other task's lines and a new text all written,
-// and once the watch has stopped, its last counts and then its text written as new again.
+// and a second after the watch has stopped, its last counts and then its text written as new again.
 TEST(SyslogFloodGuard, FiveMinutesOfALoopWithNoPauseGiveAtMost200Lines) {
     SyslogFloodGuard guard;
     std::vector<SyslogFloodGuard::Count> counts;
@@ -306,7 +328,12 @@ TEST(SyslogFloodGuard, FiveMinutesOfALoopWithNoPauseGiveAtMost200Lines) {
     const auto pass = [&](const SyslogRecord& rec, uint64_t now) {
         const uint64_t text = SyslogFloodGuard::textKey(rec);
         ++posted[text];
-        if (!guard.admit(rec, now)) return false;
+        counts.clear();
+        const bool admitted = guard.admit(rec, now, &counts);
+        for (const auto& c : counts) counted[SyslogFloodGuard::textKey(c.last)] += c.times;
+        countLines += int(counts.size());
+        watchLines += int(counts.size());
+        if (!admitted) return false;
         ++written[text];
         if (std::string(rec.tag).find("r_rCtrlLost") != std::string::npos) ++watchLines;
         return true;
@@ -344,13 +371,62 @@ TEST(SyslogFloodGuard, FiveMinutesOfALoopWithNoPauseGiveAtMost200Lines) {
     EXPECT_EQ(otherLines, int(kFlood / 500)) << "another task's lines are never held back";
     EXPECT_TRUE(newText) << "a new text is never held back";
 
-    // The counts come by the guard's own time after the watch stops; then its text is new again.
-    constexpr uint64_t kLast = kFlood + SyslogFloodGuard::kCountMaxMs + 100;
-    for (uint64_t ms = kFlood; ms <= kLast; ms += 10) flush(kStart + ms);
+    // The counts come by the guard's own time within a second (and its look every 100 ms) of the
+    // watch's stop; then its text is new again.
+    constexpr uint64_t kCalm = kFlood + 1000 + 100;
+    for (uint64_t ms = kFlood; ms <= kCalm; ms += 10) flush(kStart + ms);
     for (const auto& [text, n] : posted) EXPECT_EQ(written[text] + counted[text], n);
-    EXPECT_FALSE(pass(lost, kStart + kLast)) << "counted while its count may still come";
-    for (uint64_t ms = kLast; ms <= kLast + 2 * SyslogFloodGuard::kCountMaxMs; ms += 10) flush(kStart + ms);
-    EXPECT_EQ(written[SyslogFloodGuard::textKey(lost)] + counted[SyslogFloodGuard::textKey(lost)],
-              posted[SyslogFloodGuard::textKey(lost)]);
-    EXPECT_TRUE(guard.admit(lost, kStart + kLast + 2 * SyslogFloodGuard::kCountMaxMs + 100));
+    EXPECT_TRUE(pass(lost, kStart + kCalm));
+}
+
+// After a flood, a text that comes at most 5 times a second is written as itself from the first
+// record that comes a second after the flood's last, after the count of what was held back; one that
+// comes more often stays counted. The reader looks at the counts every 10 ms here.
+TEST(SyslogFloodGuard, AfterAFloodATextIsWrittenAsItselfOnceASecondHoldsItAtMostFiveTimes) {
+    struct Case {
+        uint64_t everyMs;
+        bool writtenAgain;
+    };
+    for (const Case c :
+         {Case{1500, true}, Case{250, true}, Case{200, true}, Case{150, false}, Case{10, false}}) {
+        SCOPED_TRACE("a record every " + std::to_string(c.everyMs) + " ms");
+        SyslogFloodGuard guard;
+        std::vector<SyslogFloodGuard::Count> counts;
+        const SyslogRecord rec = record("meas: failed its last new file (try 3); a new file is cut", 148);
+        uint64_t posted = 0, written = 0, counted = 0, lookedAt = 0;
+        const auto flushTo = [&](uint64_t until) {
+            for (; lookedAt < until; lookedAt += 10) {
+                counts.clear();
+                guard.due(lookedAt, &counts);
+                for (const auto& k : counts) counted += k.times;
+            }
+        };
+        const auto post = [&](uint64_t now) {
+            flushTo(now);
+            ++posted;
+            counts.clear();
+            const bool admitted = guard.admit(rec, now, &counts);
+            for (const auto& k : counts) counted += k.times;
+            written += admitted;
+            if (admitted) {
+                EXPECT_EQ(written + counted, posted) << "the count of what was held back comes first";
+            }
+            return admitted;
+        };
+        constexpr uint64_t kStart = 1000000, kFloodEnd = kStart + 999;
+        lookedAt = kStart;
+        for (uint64_t now = kStart; now <= kFloodEnd; ++now) post(now); // 1000 a second
+        int again = 0, held = 0; // of those a second or more after the flood
+        for (uint64_t now = kFloodEnd + c.everyMs; now < kFloodEnd + 20000; now += c.everyMs) {
+            const bool admitted = post(now);
+            if (now >= kFloodEnd + 1000) {
+                (admitted ? again : held)++;
+            } else {
+                EXPECT_FALSE(admitted) << "written within the flood's second";
+            }
+        }
+        EXPECT_EQ(again > 0 && held == 0, c.writtenAgain) << again << " written, " << held << " held back";
+        flushTo(lookedAt + 2 * SyslogFloodGuard::kCountMaxMs);
+        EXPECT_EQ(written + counted, posted);
+    }
 }
