@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 bool eventually(const std::function<bool()>& f) {
@@ -221,6 +223,46 @@ TEST(RtosTask, SpawnNamesPrioritiesAndSelf) {
     semGive(go);
     EXPECT_EQ(taskJoin(t, 10000), OK); // on its one processor, which a busy host may crowd
     EXPECT_EQ(taskNameToId("r_testTask"), TASK_ID_ERROR) << "an ended task leaves the registry";
+    semDelete(go);
+}
+
+// Tasks and named host threads carry their names at the OS level, where a name keeps its first 15
+// characters.
+TEST(RtosTask, ThreadsCarryTheirNamesAtTheOsLevel) {
+    struct Case {
+        const char* name;
+        const char* os;
+        bool spawned; // else a thread that names itself
+    };
+    const Case cases[] = {{"r_rMeas", "r_rMeas", true},
+                          {"r_BFSSync_usb_meas", "r_BFSSync_usb_m", true},
+                          {"r_BFSSync1_usb_meas", "r_BFSSync1_usb_", true},
+                          {"tSignal", "tSignal", false},
+                          {"tHostNamedAtLength", "tHostNamedAtLen", false}};
+    SEM_ID go = semCCreate(0, 0);
+    std::vector<std::atomic<pid_t>> tids(std::size(cases));
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        auto body = [&, i] {
+            if (!cases[i].spawned) taskNameThread(cases[i].name);
+            tids[i] = gettid();
+            semTake(go, WAIT_FOREVER);
+        };
+        if (cases[i].spawned)
+            ASSERT_NE(taskSpawn(cases[i].name, 100, 0, 5000, body), TASK_ID_ERROR);
+        else
+            threads.emplace_back(body);
+    }
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ASSERT_TRUE(eventually([&] { return tids[i].load() != 0; }));
+        const std::string comm =
+            testsupport::readFile("/proc/self/task/" + std::to_string(tids[i]) + "/comm");
+        EXPECT_EQ(comm, std::string(cases[i].os) + "\n") << cases[i].name;
+    }
+    for (size_t i = 0; i < std::size(cases); ++i) semGive(go);
+    for (auto& t : threads) t.join();
+    for (const Case& c : cases)
+        EXPECT_TRUE(!c.spawned || eventually([&] { return taskNameToId(c.name) == TASK_ID_ERROR; }));
     semDelete(go);
 }
 
