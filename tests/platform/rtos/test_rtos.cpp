@@ -15,8 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
-
 namespace {
 
 bool eventually(const std::function<bool()>& f) {
@@ -229,41 +227,17 @@ TEST(RtosTask, SpawnNamesPrioritiesAndSelf) {
 // Tasks and named host threads carry their names at the OS level, where a name keeps its first 15
 // characters.
 TEST(RtosTask, ThreadsCarryTheirNamesAtTheOsLevel) {
-    struct Case {
-        const char* name;
-        const char* os;
-        bool spawned; // else a thread that names itself
-    };
-    const Case cases[] = {{"r_rMeas", "r_rMeas", true},
-                          {"r_BFSSync_usb_meas", "r_BFSSync_usb_m", true},
-                          {"r_BFSSync1_usb_meas", "r_BFSSync1_usb_", true},
-                          {"tSignal", "tSignal", false},
-                          {"tHostNamedAtLength", "tHostNamedAtLen", false}};
-    SEM_ID go = semCCreate(0, 0);
-    std::vector<std::atomic<pid_t>> tids(std::size(cases));
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        auto body = [&, i] {
-            if (!cases[i].spawned) taskNameThread(cases[i].name);
-            tids[i] = gettid();
-            semTake(go, WAIT_FOREVER);
-        };
-        if (cases[i].spawned)
-            ASSERT_NE(taskSpawn(cases[i].name, 100, 0, 5000, body), TASK_ID_ERROR);
-        else
-            threads.emplace_back(body);
-    }
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        ASSERT_TRUE(eventually([&] { return tids[i].load() != 0; }));
-        const std::string comm =
-            testsupport::readFile("/proc/self/task/" + std::to_string(tids[i]) + "/comm");
-        EXPECT_EQ(comm, std::string(cases[i].os) + "\n") << cases[i].name;
-    }
-    for (size_t i = 0; i < std::size(cases); ++i) semGive(go);
-    for (auto& t : threads) t.join();
-    for (const Case& c : cases)
-        EXPECT_TRUE(!c.spawned || eventually([&] { return taskNameToId(c.name) == TASK_ID_ERROR; }));
-    semDelete(go);
+    const auto comm = [] { return testsupport::readFile("/proc/thread-self/comm"); };
+    std::string named, spawned;
+    std::thread([&] {
+        taskNameThread("tSignal");
+        named = comm();
+    }).join();
+    const TASK_ID t = taskSpawn("r_BFSSync1_usb_meas", 100, 0, 5000, [&] { spawned = comm(); });
+    ASSERT_NE(t, TASK_ID_ERROR);
+    ASSERT_EQ(taskJoin(t, 10000), OK);
+    EXPECT_EQ(named, "tSignal\n");
+    EXPECT_EQ(spawned, "r_BFSSync1_usb_\n");
 }
 
 TEST(RtosTask, DeleteWakesABlockedTaskAndUnwindsIt) {
