@@ -2,13 +2,14 @@
 # Builds the application in Release and starts application index 0 on the device root
 # (DEVICE_ROOT, default ./run), made from the sample root when it does not exist yet
 # (scripts/prepare-root.sh: the sample's files and its calibration dataset).
-# Ctrl-C starts the ordered shutdown.
+# Ctrl-C starts the ordered shutdown. CMAKE_BUILD_PARALLEL_LEVEL=<n> limits the build to n jobs at
+# once (default: ninja's, the processors plus two).
 set -eu
 cd "$(dirname "$0")"
 
 ./scripts/deps.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMSD_TESTS=OFF >/dev/null
-ninja -C build-release msdapp vcconfig
+cmake --build build-release --target msdapp vcconfig
 
 ROOT="${DEVICE_ROOT:-./run}"
 if [ ! -d "$ROOT" ]; then

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -57,7 +58,19 @@ uint64_t SyslogFloodGuard::textKey(const SyslogRecord& rec) {
     return f.h;
 }
 
-bool SyslogFloodGuard::admit(const SyslogRecord& rec, uint64_t nowMs) {
+void SyslogFloodGuard::Text::saw(uint64_t ms) {
+    newest = (newest + 1) % std::size(recent);
+    recent[newest] = ms;
+    seen = std::min<uint32_t>(seen + 1, std::size(recent));
+}
+
+bool SyslogFloodGuard::Text::calm(uint64_t nowMs, uint32_t most) const {
+    if (seen <= most) return true;
+    const uint64_t before = recent[(newest + std::size(recent) - most) % std::size(recent)];
+    return nowMs >= before + kSecondMs;
+}
+
+bool SyslogFloodGuard::admit(const SyslogRecord& rec, uint64_t nowMs, std::vector<Count>* ended) {
     const uint64_t key = textKey(rec);
     auto it = texts_.find(key);
     if (it == texts_.end()) {
@@ -65,10 +78,20 @@ bool SyslogFloodGuard::admit(const SyslogRecord& rec, uint64_t nowMs) {
         Text& t = texts_[key];
         t.windowMs = nowMs;
         t.written = 1;
+        t.saw(nowMs);
         lookAtMs_ = std::min(lookAtMs_, nowMs + kSecondMs);
         return true;
     }
     Text& t = it->second;
+    if (t.counting && t.calm(nowMs, kLinesPerSecond - 1)) {
+        // The second up to this one held the text at most kLinesPerSecond times: it is written again.
+        if (t.counted > 0) ended->push_back(Count{t.last, t.counted, t.lastMs - t.firstMs});
+        t.counting = false;
+        t.counted = 0;
+        t.windowMs = nowMs;
+        t.written = 0;
+    }
+    t.saw(nowMs);
     if (!t.counting) {
         if (nowMs - t.windowMs >= kSecondMs) {
             t.windowMs = nowMs;
@@ -94,20 +117,28 @@ void SyslogFloodGuard::due(uint64_t nowMs, std::vector<Count>* out, bool all) {
     uint64_t next = UINT64_MAX;
     for (auto it = texts_.begin(); it != texts_.end();) {
         Text& t = it->second;
-        if (t.counting && (all || nowMs >= t.countAtMs)) {
-            if (t.counted == 0) { // it has stopped: the next one is a new text
-                it = texts_.erase(it);
-                continue;
+        if (t.counting) {
+            const bool calm = t.calm(nowMs, kLinesPerSecond);
+            if (all || calm || nowMs >= t.countAtMs) {
+                if (t.counted > 0) out->push_back(Count{t.last, t.counted, t.lastMs - t.firstMs});
+                // Calm, or nothing new since the last count: the next one is a new text.
+                if (calm || t.counted == 0) {
+                    it = texts_.erase(it);
+                    continue;
+                }
+                t.counted = 0;
+                t.intervalMs = std::min(2 * t.intervalMs, kCountMaxMs);
+                t.countAtMs = nowMs + t.intervalMs;
             }
-            out->push_back(Count{t.last, t.counted, t.lastMs - t.firstMs});
-            t.counted = 0;
-            t.intervalMs = std::min(2 * t.intervalMs, kCountMaxMs);
-            t.countAtMs = nowMs + t.intervalMs;
-        } else if (!t.counting && nowMs - t.windowMs >= kSecondMs) {
+            // Its oldest record kept leaves the second: it may be calm from then on.
+            const uint64_t calmAt = t.recent[(t.newest + 1) % std::size(t.recent)] + kSecondMs;
+            next = std::min({next, t.countAtMs, calmAt});
+        } else if (nowMs - t.windowMs >= kSecondMs) {
             it = texts_.erase(it); // quiet for a second: nothing to follow
             continue;
+        } else {
+            next = std::min(next, t.windowMs + kSecondMs);
         }
-        next = std::min(next, t.counting ? t.countAtMs : t.windowMs + kSecondMs);
         ++it;
     }
     lookAtMs_ = next == UINT64_MAX ? next : std::max(next, nowMs + kLookEveryMs);
@@ -117,7 +148,7 @@ std::string SyslogFloodGuard::countMessage(const Count& c) {
     char text[sizeof(c.last.message) + 1];
     std::snprintf(text, sizeof(text), "%.*s", int(sizeof(c.last.message)), c.last.message);
     char tail[96];
-    std::snprintf(tail, sizeof(tail), " ... repeated %llu time%s in %.1f s", (unsigned long long)c.times,
-                  c.times == 1 ? "" : "s", double(c.spanMs) / 1000.0);
+    std::snprintf(tail, sizeof(tail), " ... repeated %llu time%s in %.1f s, held back",
+                  (unsigned long long)c.times, c.times == 1 ? "" : "s", double(c.spanMs) / 1000.0);
     return std::string(text) + tail;
 }

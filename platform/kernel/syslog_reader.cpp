@@ -151,9 +151,7 @@ void writeLine(Reader& r, int priority, uint32_t timeSec, const std::string& lin
     mirror(r, priority, line);
 }
 
-void writeCounts(Reader& r, uint64_t now, bool all) {
-    r.counts.clear();
-    r.guard.due(now, &r.counts, all);
+void writeCountLines(Reader& r) {
     for (const auto& c : r.counts) {
         SyslogRecord tagged = c.last; // the fields may lack their terminators in a damaged record
         tagged.tag[sizeof(tagged.tag) - 1] = '\0';
@@ -163,6 +161,13 @@ void writeCounts(Reader& r, uint64_t now, bool all) {
                              SyslogFloodGuard::countMessage(c).c_str()) +
                       "\n");
     }
+    r.counts.clear();
+}
+
+void writeCounts(Reader& r, uint64_t now, bool all) {
+    r.counts.clear();
+    r.guard.due(now, &r.counts, all);
+    writeCountLines(r);
 }
 
 // When the record was logged: its tag's milliseconds, of the clock the reader reads too, so that a
@@ -179,11 +184,16 @@ uint64_t loggedAt(const SyslogRecord& rec, uint64_t now) {
     return behind <= 60000 ? now - behind : now;
 }
 
-void writeOne(Reader& r, const SyslogRecord& rec) {
+// Writes or counts `rec`; when it was logged.
+uint64_t writeOne(Reader& r, const SyslogRecord& rec) {
     if (r.origin.empty()) r.origin.assign(rec.origin, strnlen(rec.origin, sizeof(rec.origin)));
-    if (r.guard.admit(rec, loggedAt(rec, nowMs())))
-        writeLine(r, int(rec.priority), rec.timeSec, syslogreader_format(rec) + "\n");
+    const uint64_t at = loggedAt(rec, nowMs());
+    r.counts.clear();
+    const bool written = r.guard.admit(rec, at, &r.counts);
+    writeCountLines(r); // what was held back of its text comes before it
+    if (written) writeLine(r, int(rec.priority), rec.timeSec, syslogreader_format(rec) + "\n");
     if (rec.flags & SYSLOG_HEAD_END) r.headOpen = false;
+    return at;
 }
 
 void loop() {
@@ -192,8 +202,9 @@ void loop() {
     SyslogRecord rec;
     while (r.run.load()) {
         const ssize_t n = msgQReceive(r.queue, &rec, sizeof(rec), 100);
-        if (n == ssize_t(sizeof(rec))) writeOne(r, rec);
-        writeCounts(r, nowMs(), false);
+        // While records come, the counts go by the time they were logged: a reader that runs late
+        // takes a flood that still waits in the queue for one that has ended.
+        writeCounts(r, n == ssize_t(sizeof(rec)) ? writeOne(r, rec) : nowMs(), false);
     }
     while (msgQReceive(r.queue, &rec, sizeof(rec), NO_WAIT) == ssize_t(sizeof(rec))) writeOne(r, rec);
     writeCounts(r, nowMs(), true);

@@ -47,9 +47,10 @@ STATUS taskActivate(TASK_ID tid);
 STATUS taskDelay(_Vx_ticks_t ticks);
 TASK_ID taskIdSelf();
 // Host extension: the calling thread, one not made by taskSpawn (the main thread, a thread of the
-// host layer), is known by `name` in the task list and in the log. It must come before the
-// thread's first other call of this API (a thread keeps the name it has); ERROR after it. A thread
-// that names itself not is "tHost<id>", a name that differs from run to run.
+// host layer), is known by `name` in the task list, in the log and to the OS, as a task is (the
+// main thread's OS name is the process's). It must come before the thread's first other call of
+// this API (a thread keeps the name it has); ERROR after it. A thread that names itself not is
+// "tHost<id>", a name that differs from run to run.
 STATUS taskNameThread(const char* name);
 TASK_ID taskNameToId(const char* name);
 const char* taskName(TASK_ID tid); // nullptr for an unknown task; valid while the task exists

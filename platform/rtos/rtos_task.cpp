@@ -74,14 +74,20 @@ void finish(TaskRec* rec) {
     rec->endCv.notify_all();
 }
 
+// The thread's name at the OS level (ps -L, top -H, /proc/<pid>/task/<tid>/comm), so that a thread
+// can be found, and a signal aimed at it, by the task's name. Linux keeps 15 characters: a longer
+// name keeps its first 15, the form the drive fault seam's task names take too.
+void nameOsThread(const std::string& name) {
+    pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+}
+
 void* trampoline(void* arg) {
     tlSelf.rec = *static_cast<std::shared_ptr<TaskRec>*>(arg);
     delete static_cast<std::shared_ptr<TaskRec>*>(arg);
     TaskRec* rec = tlSelf.rec.get();
     rec->osTid = gettid();
     if (rec->coreMember) core_start(rec);
-    // Linux keeps 15 characters of a thread name; enough to tell tasks apart in a debugger.
-    pthread_setname_np(pthread_self(), rec->name.substr(0, 15).c_str());
+    nameOsThread(rec->name);
     try {
         rec->body();
     } catch (const TaskDeletedUnwind&) {
@@ -262,6 +268,7 @@ STATUS taskDelay(_Vx_ticks_t ticks) {
 STATUS taskNameThread(const char* name) {
     if (!name || !*name || tlSelfGone || tlSelf.rec) return ERROR;
     registerForeign(name);
+    nameOsThread(name);
     return OK;
 }
 

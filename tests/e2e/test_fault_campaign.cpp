@@ -1699,7 +1699,9 @@ TEST(FaultCampaignE2E, EveryRuleHoldsWithADriveFault) {
     EXPECT_GE(countOf(base.log.substr(0, base.log.find("Trevanox connected")), "from gFileQueue"), 2);
     ASSERT_FALSE(base.counts.empty());
     const double baseTook = since(started);
-    std::printf("without a fault (%.1f s): %s\n", baseTook, base.notes.c_str());
+    // The notes end each with "; ": the line shows them without the last.
+    const auto notes = [](const std::string& n) { return n.ends_with("; ") ? n.substr(0, n.size() - 2) : n; };
+    std::printf("without a fault (%.1f s): %s\n", baseTook, notes(base.notes).c_str());
 
     std::vector<Fault> faults = faultsOf(base.counts);
     // Runs of a seeded sample, stratum after stratum: CI's runs are the first of the whole sample.
@@ -1743,11 +1745,10 @@ TEST(FaultCampaignE2E, EveryRuleHoldsWithADriveFault) {
             std::lock_guard<std::mutex> lk(m);
             const bool faultless = f.env.empty();
             if (r.hit) ++hits;
-            std::string line = "fault " + f.text + " (" + f.group + ", " + fixed(since(began)) + " s, " +
-                               (r.hit       ? "hit; " + r.notes
-                                : faultless ? r.notes
-                                            : std::string("it never came")) +
-                               "): ";
+            std::string how = r.hit ? "hit" : faultless ? "" : "it never came";
+            if ((r.hit || faultless) && !r.notes.empty()) how += (how.empty() ? "" : "; ") + notes(r.notes);
+            std::string line = "fault " + f.text + " (" + f.group + ", " + fixed(since(began)) + " s" +
+                               (how.empty() ? "" : ", " + how) + "): ";
             if (r.broken.empty()) line += "every rule holds";
             for (const std::string& b : r.broken) {
                 line += "\n    BROKEN: " + b;

@@ -65,19 +65,18 @@ TEST(Lifecycle, ResetOnTheShellIsAnOrderedShutdownAndTheBootCounterGrows) {
     expectOrderedShutdown(log);
 }
 
-// SIGTERM to the process, or to one of its threads alone (tgkill): a task's, or the main thread.
+// SIGTERM to the process, or to one of its threads alone (tgkill), found by its name: a task's, or
+// the main thread.
 TEST(Lifecycle, SigtermIsAnOrderedShutdown) {
-    for (const std::string target : {"", "r_rMeas", "r_gpsTask", "main"}) {
+    for (const std::string target : {"", "r_rMeas", "r_gpsTask", "tMain"}) {
         SCOPED_TRACE(target);
         TempDir root;
         AppProcess app(root.path(), {"1"});
         ASSERT_TRUE(app.waitForShell()) << app.stderrText();
         if (!target.empty()) {
-            pid_t tid = app.pid(); // the main thread's id is the process's
-            if (target != "main") {
-                ASSERT_TRUE(
-                    testsupport::waitUntil([&] { return (tid = threadNamed(app.pid(), target)) > 0; }));
-            }
+            pid_t tid = 0;
+            ASSERT_TRUE(testsupport::waitUntil([&] { return (tid = threadNamed(app.pid(), target)) > 0; }));
+            EXPECT_EQ(tid == app.pid(), target == "tMain") << "the main thread's id is the process's";
             ASSERT_EQ(syscall(SYS_tgkill, app.pid(), tid, SIGTERM), 0);
         } else {
             app.signal(SIGTERM);

@@ -247,22 +247,31 @@ TEST(SyslogReader, ARepeatedTextIsWrittenAFewTimesThenCountedAndNothingElseIsHel
     EXPECT_EQ(testsupport::countContaining(lines, "errno Network is unreachable(101)"), 1);
 }
 
-// A reader that runs late judges repetitions by when they were logged: ten lines of one text
-// logged 300 ms apart, read at once, are all written.
+// A reader that runs late judges repetitions by when they were logged, the records read at once: a
+// flood of 50 in 50 ms, then ten lines 300 ms apart. The flood's first 5 are written, the lines are
+// held back within a second of its end, then the count of all held back and every later line.
 TEST(SyslogReader, RepetitionsAreJudgedByWhenTheyWereLogged) {
     testsupport::TempDir dir;
     const std::string file = dir.file("syslog-0.log");
-    std::string err;
-    ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
-    const uint64_t now = hostclock_nowNs() / 1000000;
-    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
-    for (int i = 0; i < 10; ++i) {
+    // Queued before the reader starts.
+    MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, SYSLOG_QUEUE_DEPTH, int(sizeof(SyslogRecord)), MSG_Q_FIFO,
+                          OM_CREATE, nullptr);
+    const uint64_t start = hostclock_nowNs() / 1000000 - 6000;
+    for (int i = 0; i < 60; ++i) {
         SyslogRecord rec = record("BFSWriter: meas: takes data again");
-        std::snprintf(rec.tag, sizeof(rec.tag), "%u tTest", unsigned(now - 3000 + 300 * i));
+        const int at = i < 50 ? i : 49 + 300 * (i - 49);
+        std::snprintf(rec.tag, sizeof(rec.tag), "%u tTest", unsigned(start + uint64_t(at)));
         ASSERT_EQ(msgQSend(q, &rec, sizeof(rec), WAIT_FOREVER, MSG_PRI_NORMAL), OK);
     }
+    std::string err;
+    ASSERT_TRUE(syslogreader_start(file, -1, &err)) << err;
     syslogreader_stop();
-    EXPECT_EQ(testsupport::countOf(readFile(file), "takes data again\n"), 10) << readFile(file);
+    std::string seen;
+    for (const auto& l : linesOf(readFile(file))) {
+        const size_t counted = l.find(" ... repeated ");
+        seen += counted == std::string::npos ? "T" : "C" + std::to_string(std::stoi(l.substr(counted + 14)));
+    }
+    EXPECT_EQ(seen, "TTTTTC48TTTTTTT") << readFile(file);
 }
 
 // Lines whose numbers differ are one text; lines of other words, tasks or priorities are not.
@@ -297,7 +306,7 @@ TEST(SyslogFloodGuard, ATextIsItsTaskPriorityAndWordsWithTheNumbersOfTheirOwnMas
 // A watch whose ping fails at once, looping with no pause for 5 minutes (a round a millisecond on
 // the guard's clock), beside a task that logs twice a second: at most 200 lines about the watch,
 // every one of its records written or counted, the other task's lines and a new text all written,
-// and once the watch has stopped, its last counts and then its text written as new again.
+// and a second after the watch has stopped, its last counts and then its text written as new again.
 TEST(SyslogFloodGuard, FiveMinutesOfALoopWithNoPauseGiveAtMost200Lines) {
     SyslogFloodGuard guard;
     std::vector<SyslogFloodGuard::Count> counts;
@@ -306,7 +315,12 @@ TEST(SyslogFloodGuard, FiveMinutesOfALoopWithNoPauseGiveAtMost200Lines) {
     const auto pass = [&](const SyslogRecord& rec, uint64_t now) {
         const uint64_t text = SyslogFloodGuard::textKey(rec);
         ++posted[text];
-        if (!guard.admit(rec, now)) return false;
+        counts.clear();
+        const bool admitted = guard.admit(rec, now, &counts);
+        for (const auto& c : counts) counted[SyslogFloodGuard::textKey(c.last)] += c.times;
+        countLines += int(counts.size());
+        watchLines += int(counts.size());
+        if (!admitted) return false;
         ++written[text];
         if (std::string(rec.tag).find("r_rCtrlLost") != std::string::npos) ++watchLines;
         return true;
@@ -344,13 +358,47 @@ TEST(SyslogFloodGuard, FiveMinutesOfALoopWithNoPauseGiveAtMost200Lines) {
     EXPECT_EQ(otherLines, int(kFlood / 500)) << "another task's lines are never held back";
     EXPECT_TRUE(newText) << "a new text is never held back";
 
-    // The counts come by the guard's own time after the watch stops; then its text is new again.
-    constexpr uint64_t kLast = kFlood + SyslogFloodGuard::kCountMaxMs + 100;
-    for (uint64_t ms = kFlood; ms <= kLast; ms += 10) flush(kStart + ms);
+    // The counts come by the guard's own time within a second (and its look every 100 ms) of the
+    // watch's stop; then its text is new again.
+    constexpr uint64_t kCalm = kFlood + 1000 + 100;
+    for (uint64_t ms = kFlood; ms <= kCalm; ms += 10) flush(kStart + ms);
     for (const auto& [text, n] : posted) EXPECT_EQ(written[text] + counted[text], n);
-    EXPECT_FALSE(pass(lost, kStart + kLast)) << "counted while its count may still come";
-    for (uint64_t ms = kLast; ms <= kLast + 2 * SyslogFloodGuard::kCountMaxMs; ms += 10) flush(kStart + ms);
-    EXPECT_EQ(written[SyslogFloodGuard::textKey(lost)] + counted[SyslogFloodGuard::textKey(lost)],
-              posted[SyslogFloodGuard::textKey(lost)]);
-    EXPECT_TRUE(guard.admit(lost, kStart + kLast + 2 * SyslogFloodGuard::kCountMaxMs + 100));
+    EXPECT_TRUE(pass(lost, kStart + kCalm));
+}
+
+// After a flood, a text that comes at most 5 times a second is written as itself from the first
+// record that comes a second after the flood's last, after the count of what was held back; one that
+// comes more often stays counted.
+TEST(SyslogFloodGuard, AfterAFloodATextIsWrittenAsItselfOnceASecondHoldsItAtMostFiveTimes) {
+    for (const auto& [everyMs, writtenAgain] :
+         {std::pair<uint64_t, bool>{1500, true}, {250, true}, {200, true}, {150, false}, {10, false}}) {
+        SCOPED_TRACE("a record every " + std::to_string(everyMs) + " ms");
+        SyslogFloodGuard guard;
+        std::vector<SyslogFloodGuard::Count> counts; // all of them
+        uint64_t posted = 0, written = 0, lookedAt = 0, again = 0, held = 0;
+        const auto post = [&](uint64_t now) {
+            for (; lookedAt < now; lookedAt += 10) guard.due(lookedAt, &counts); // as the reader looks
+            ++posted;
+            const bool admitted =
+                guard.admit(record("meas: failed its last new file (try 3)", 148), now, &counts);
+            written += admitted;
+            uint64_t counted = 0;
+            for (const auto& c : counts) counted += c.times;
+            EXPECT_TRUE(!admitted || written + counted == posted)
+                << "the count of what was held back comes first";
+            return admitted;
+        };
+        constexpr uint64_t kFloodEnd = 1000999;
+        lookedAt = kFloodEnd - 999;
+        for (uint64_t now = lookedAt; now <= kFloodEnd; ++now) post(now); // 1000 a second
+        for (uint64_t now = kFloodEnd + everyMs; now < kFloodEnd + 20000; now += everyMs) {
+            const bool admitted = post(now);
+            if (now >= kFloodEnd + 1000) {
+                (admitted ? again : held)++;
+            } else {
+                EXPECT_FALSE(admitted) << "written within the flood's second";
+            }
+        }
+        EXPECT_EQ(again > 0 && held == 0, writtenAgain) << again << " written, " << held << " held back";
+    }
 }

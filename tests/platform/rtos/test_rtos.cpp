@@ -224,6 +224,22 @@ TEST(RtosTask, SpawnNamesPrioritiesAndSelf) {
     semDelete(go);
 }
 
+// Tasks and named host threads carry their names at the OS level, where a name keeps its first 15
+// characters.
+TEST(RtosTask, ThreadsCarryTheirNamesAtTheOsLevel) {
+    const auto comm = [] { return testsupport::readFile("/proc/thread-self/comm"); };
+    std::string named, spawned;
+    std::thread([&] {
+        taskNameThread("tSignal");
+        named = comm();
+    }).join();
+    const TASK_ID t = taskSpawn("r_BFSSync1_usb_meas", 100, 0, 5000, [&] { spawned = comm(); });
+    ASSERT_NE(t, TASK_ID_ERROR);
+    ASSERT_EQ(taskJoin(t, 10000), OK);
+    EXPECT_EQ(named, "tSignal\n");
+    EXPECT_EQ(spawned, "r_BFSSync1_usb_\n");
+}
+
 TEST(RtosTask, DeleteWakesABlockedTaskAndUnwindsIt) {
     MSG_Q_ID q = msgQCreate(1, 4, 0);
     std::atomic<bool> unwound{false};
