@@ -187,6 +187,11 @@ private:
     std::shared_ptr<Copying> mine_;
 };
 
+// An error met, for a line; 0 when it is no longer known (a failed folder write-through too long ago).
+const char* errorText(int error) {
+    return error ? std::strerror(error) : "its error is no longer known";
+}
+
 bool endsWithPart(const char* name) {
     const size_t n = std::strlen(name), k = std::strlen(MEAS_COPY_PART_SUFFIX);
     return n > k && std::strcmp(name + n - k, MEAS_COPY_PART_SUFFIX) == 0;
@@ -292,10 +297,11 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
     }
     // The part's entry is written through before it replaces anything: a folder write-through that
     // fails after the rename then loses the rename at most, never the file under the name.
-    if (ok && meas_app_dirSyncNow(targetDrive, created) < 0) {
+    int folderError = 0;
+    if (ok && meas_app_dirSyncNow(targetDrive, created, &folderError) < 0) {
         syslogx(LOG_PRIO_ERR,
-                "meas_app_copyLastFile() err folder: the entry of '%s' could not be written through",
-                part.c_str());
+                "meas_app_copyLastFile() err folder: the entry of '%s' could not be written through (%s)",
+                part.c_str(), errorText(folderError));
         ok = false;
     }
     const bool replacing = ok && fexist(target);
@@ -334,18 +340,25 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
     // Read-only is the last step: a power cut before the folder holds the rename may leave the old
     // piece under the name (the attribute byte is kept apart and survives), and a read-only file is
     // always whole. A copy that fails from here leaves the target writable: not finished.
+    // The error named is the one the failed step met (a folder write-through that another task made
+    // for this one included), never what errno holds afterwards.
     const char* why = nullptr;
-    int same = 1;
-    if (meas_app_dirSyncNow(targetDrive, meas_app_dirSyncMark(targetDrive)) < 0)
+    int same = 1, error = 0;
+    if (meas_app_dirSyncNow(targetDrive, meas_app_dirSyncMark(targetDrive), &error) < 0) {
         why = "its entry could not be written through";
-    else if ((same = bfs_sameFile(readOnly, target)) != 1)
+    } else if ((same = bfs_sameFile(readOnly, target)) != 1) {
+        error = errno;
         why = same < 0 ? "it cannot be found on its drive" : "its name no longer holds it";
-    else if (!makeReadOnly(readOnly, sourceStat.st_attrib))
+    } else if (!makeReadOnly(readOnly, sourceStat.st_attrib)) {
+        error = errno;
         why = "it cannot be made read-only";
+    }
     const int result = why ? MEAS_COPY_RESULT_DAMAGED : MEAS_COPY_RESULT_DONE;
-    if (why)
+    if (why && same == 0)
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() %s is not finished: %s", target, why);
+    else if (why)
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() %s is not finished: %s (%s)", target, why,
-                std::strerror(errno));
+                errorText(error));
     else
         syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() copy success from '%s' to '%s'", source, target);
     // The copy is what it is now: a close of the descriptor that hangs in the stick changes nothing.
