@@ -318,7 +318,8 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
     }
     if (ok && mayReplace && !mayReplace()) {
         syslogx(LOG_PRIO_WARNING,
-                "meas_app_copyLastFile() '%s' is not replaced: the shutdown is over, the stick keeps it as it was",
+                "meas_app_copyLastFile() '%s' is not replaced: the shutdown is over, the stick keeps it as "
+                "it was",
                 target);
         ok = false;
     }
@@ -441,23 +442,25 @@ void meas_app_copyStickLook(const char* drive, bool usable) {
     }
 }
 
-void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
-                           char* targetDrive, uint8_t ownsTarget) {
+namespace {
+
+// One copy task: the request's own record hears of its pieces, its gate and its end.
+void copyTask(const CopyFile_t& asked, int instance) {
     taskDelay(5 * sysClkRateGet());
     int result = MEAS_COPY_RESULT_FAILED;
     char source[kPathLen] = {};
     char target[kPathLen] = {};
     const char* drive = cfg_meas_getTargetPartition(instance);
     const int prefix = std::snprintf(source, sizeof source, "%s/", drive ? drive : "");
-    const int len = drive ? LapOutFra_genFilenameAbsLap(
-                                source + prefix, uint32_t(sizeof source - size_t(prefix)), uint8_t(instance),
-                                uint8_t(outing), uint8_t(lap), uint8_t(fragment), absLap)
-                          : -1;
+    const int len =
+        drive ? LapOutFra_genFilenameAbsLap(source + prefix, uint32_t(sizeof source - size_t(prefix)),
+                                            uint8_t(instance), uint8_t(asked.outing), uint8_t(asked.lap),
+                                            uint8_t(asked.fragment), asked.absLap)
+              : -1;
     const char* slash = std::strchr(source, '/');
-    const CopyFile_t asked{outing, lap, absLap, fragment, targetDrive, 0};
     bool told = false;
-    if (len <= 0 || !targetDrive || !slash ||
-        std::snprintf(target, sizeof target, "%s%s", targetDrive, slash) >= int(sizeof target)) {
+    if (len <= 0 || !asked.targetDrive || !slash ||
+        std::snprintf(target, sizeof target, "%s%s", asked.targetDrive, slash) >= int(sizeof target)) {
         syslogx(LOG_PRIO_DEBUG, "meas_app_copyLastFile() failed, from file invalid %s", source);
     } else if (!fexist(source)) {
         syslogx(LOG_PRIO_DEBUG, "meas_app_copyLastFile() failed, does not exist %s", source);
@@ -471,7 +474,14 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
             [&] { return meas_app_copyReplaces(instance, asked); });
     }
     if (!told) meas_app_copyFinished(instance, asked, result);
-    if (ownsTarget) std::free(targetDrive);
+    if (asked.ownsTarget) std::free(asked.targetDrive);
+}
+
+} // namespace
+
+void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
+                           char* targetDrive, uint8_t ownsTarget) {
+    copyTask(CopyFile_t{outing, lap, absLap, fragment, targetDrive, ownsTarget, 0}, instance);
 }
 
 bool meas_app_copyFileStart(const CopyFile_t& request, int instance) {
@@ -495,11 +505,10 @@ bool meas_app_copyFileStart(const CopyFile_t& request, int instance) {
     }
     char taskName[24];
     std::snprintf(taskName, sizeof taskName, "r_FileCpyTask%c", 'A' + instance / 2);
-    const CopyFile_t r = request;
-    const TASK_ID tid =
-        taskSpawn(taskName, MEAS_FILECOPY_PRIORITY, VX_FP_TASK, MEAS_FILECOPY_STACK, [r, instance, name] {
-            meas_app_copyFileTask(r.outing, r.lap, r.absLap, r.fragment, instance, name, r.ownsTarget);
-        });
+    CopyFile_t r = request;
+    r.targetDrive = name;
+    const TASK_ID tid = taskSpawn(taskName, MEAS_FILECOPY_PRIORITY, VX_FP_TASK, MEAS_FILECOPY_STACK,
+                                  [r, instance] { copyTask(r, instance); });
     if (tid == TASK_ID_ERROR) {
         if (request.ownsTarget) std::free(name);
         syslogx(LOG_PRIO_ERR, "ActionFileCopy::execute(): start of %s task failed!", taskName);
