@@ -1092,43 +1092,38 @@ private:
     }
 
     // ---- Copies of one file with the first failing ----
-    // A stop with the stick out, then the stick back: its copy of the stopped file is held 8 s at
-    // its first write-through and its rename fails (the run's faults). The stick re-seated during
-    // the hold, at a moment drawn from the seed, asks for a second copy of the file, which ends on
-    // its own: (w) within 25 s of that arrival the stick holds the file whole, read-only and the
-    // same bytes as meas:.
+    // The stick pulled from the file that a stop then closes, and back: its copy is held 8 s at its
+    // first write-through and its rename fails (the run's faults). Re-seated in the hold (pulled up
+    // to 1.5 s into it, its arrival seen while the copy is held), it asks for a second copy, which
+    // ends on its own: (w) within 25 s the stick holds the file whole, read-only, as on meas:.
     void copiesWithTheFirstFailing(campaign::Logging& state, const std::function<int(int)>& pick) {
-        // The stick keeps a piece of the file that the stop then closes, and both copies are of it.
         stickWritesOne();
         const int gone = countOf(dev_->logText(), "the stick is gone");
         stickState(false);
         logged("the stick is gone", gone, 8000);
         watch_->settle(false);
-        if (!step(state, {command(0xE1, pick(1000))}, "the stop with the stick out")) return;
-        const std::vector<std::string> files = campaign::measurementFiles(stick_);
-        if (files.empty()) return;
-        const std::string name = files.back();
+        const auto files = campaign::measurementFiles(stick_);
+        if (files.empty() || !step(state, {command(0xE1, pick(1000))}, "the stop with the stick out")) return;
         const int arrivals = countOf(dev_->logText(), "a stick arrived");
         stickState(true);
         logged("a stick arrived", arrivals, 8000);
         if (!until([&] { return dev_->stderrText().find(kHit + fault_.first) != std::string::npos; }, 20000))
             return;
-        // Pulled up to 1.5 s into the hold: its arrival is seen (after the stick's 3 s to settle)
-        // while the first copy is still held.
         std::this_thread::sleep_for(std::chrono::milliseconds(pick(1500)));
         reseat();
         const auto back = Clock::now();
-        auto whole = [&] {
-            const campaign::FileState s = campaign::fileState(stick_, name);
-            return s.whole && s.readOnly && readBinary(stick_ + "/" + name) == readBinary(meas_ + "/" + name);
-        };
-        if (until(whole, 25000))
-            r_.notes += "the stick's " + name + " whole " + fixed(since(back)) + " s after the re-seat; ";
-        else if (alive())
+        const std::string& name = files.back();
+        const bool whole = until(
+            [&] {
+                return campaign::fileState(stick_, name).readOnly &&
+                       readBinary(stick_ + "/" + name) == readBinary(meas_ + "/" + name);
+            },
+            25000);
+        if (!whole && alive())
             r_.broken.push_back("(w) usb_meas:/" + name +
-                                " is not whole, read-only and the same bytes as on "
-                                "meas: 25 s after the stick was re-seated during its failing copy (" +
+                                " is not read-only as on meas: 25 s after its re-seat (" +
                                 campaign::fileState(stick_, name).why + ")");
+        r_.notes += whole ? "the stick's file whole " + fixed(since(back)) + " s after the re-seat; " : "";
         step(state, {command(0xEE, 0)}, "the restart");
     }
     // ---- end of: copies of one file with the first failing ----
@@ -1481,8 +1476,7 @@ private:
             const std::string after = r_.log.substr(arrival);
             const auto files = campaign::filesMade(r_.log.substr(0, arrival));
             const std::string asked = files.empty() ? "" : files.back();
-            if (after.find("r_FileCpyTaskA") == std::string::npos &&
-                !campaign::namedUnfinished(after, asked) &&
+            if (after.find("r_FileCpyTaskA") == std::string::npos && !campaign::namedUnfinished(after, asked) &&
                 after.find("the copy of " + asked + " to the stick is not made") == std::string::npos)
                 r_.broken.push_back(
                     "the copy of " + asked +
