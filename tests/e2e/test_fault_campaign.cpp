@@ -27,7 +27,9 @@
 //   broken or slow, then SIGTERM;
 // - "queue<seed>": a second and a third request queued behind a slow stop or destroy;
 // - "walk<files>;<a power cut of the walk's task>": a cut between the walk's deletions and its
-//   change of the drive's state, on either side.
+//   change of the drive's state, on either side;
+// - "copyfail<seed>": copies of one file with the first failing: the stick re-seated while its copy
+//   of the stopped file is held at its first write-through, that copy's rename failing.
 //
 // After every run:
 // - every file on either drive is whole, or writable and named not finished in the log; every file
@@ -60,7 +62,9 @@
 // - (p) every file a copy finished on the stick is still there (only the D-flag walk deletes there);
 // - (q) with laps, the drive without the fault has a file from the start, each arrival and each lap,
 //   no other, and its records up to the last 0.3 s before SIGTERM;
-// - (s) the stick pulled or put back from outside is seen within 8 s.
+// - (s) the stick pulled or put back from outside is seen within 8 s;
+// - (w) a copy of a file asked for while another copy of it fails ends on its own: within 25 s of
+//   the stick's arrival that asked for it, the stick holds the file whole, read-only, the same bytes.
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
 // after the restart's arrival, the boot counter and the absolute lap go on, and (r) after a cut in
@@ -69,7 +73,7 @@
 // Each broken rule's line starts with its letter: (a) back after the fault, (b) slow is not hung,
 // (c) the walk beside logging, (d) from the start on the other drive, (e) only whole files
 // finished, (f) no stale piece, (k) logging after a command, (l) every answer in time, and (m) to
-// (t) above.
+// (t) and (w) above.
 // CI runs a few runs; MSD_FAULT_CAMPAIGN=all runs 8 of each stratum, MSD_FAULT_CAMPAIGN_FAULTS=
 // "meas:open:26:EIO|..." the runs of those faults (see docs/tests.md); MSD_FAULT_CAMPAIGN_LOG=1 prints
 // the log of a run that broke a rule, =all of every run.
@@ -148,7 +152,8 @@ const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
                               "reseat-once",    "reseat-twice",
                               "stickwalk",      "rewrite-inplace",
                               "rewrite-rename", "laps",
-                              "span",           "queue"};
+                              "span",           "queue",
+                              "copyfail"};
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -1018,6 +1023,8 @@ private:
             until(copying, 10000);
             until([&] { return !copying(); }, 60000);
             step(state, {command(0xEE, 0)}, "the restart");
+        } else if (m == "copyfail") {
+            copiesWithTheFirstFailing(state, pick);
         } else if (m == "stickwalk") {
             // The stick pulled while it writes one file. While it is out the PC downloads what it
             // holds: its folder gets the run's number of downloaded files named before that file and
@@ -1083,6 +1090,43 @@ private:
             }
         }
     }
+
+    // ---- Copies of one file with the first failing ----
+    // The stick pulled from the file that a stop then closes, and back: its copy is held 8 s at its
+    // first write-through and its rename fails (the run's faults). Re-seated in the hold (pulled up
+    // to 1.5 s into it, its arrival seen while the copy is held), it asks for a second copy, which
+    // ends on its own: (w) within 25 s the stick holds the file whole, read-only, as on meas:.
+    void copiesWithTheFirstFailing(campaign::Logging& state, const std::function<int(int)>& pick) {
+        stickWritesOne();
+        const int gone = countOf(dev_->logText(), "the stick is gone");
+        stickState(false);
+        logged("the stick is gone", gone, 8000);
+        watch_->settle(false);
+        const auto files = campaign::measurementFiles(stick_);
+        if (files.empty() || !step(state, {command(0xE1, pick(1000))}, "the stop with the stick out")) return;
+        const int arrivals = countOf(dev_->logText(), "a stick arrived");
+        stickState(true);
+        logged("a stick arrived", arrivals, 8000);
+        if (!until([&] { return dev_->stderrText().find(kHit + fault_.first) != std::string::npos; }, 20000))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pick(1500)));
+        reseat();
+        const auto back = Clock::now();
+        const std::string& name = files.back();
+        const bool whole = until(
+            [&] {
+                return campaign::fileState(stick_, name).readOnly &&
+                       readBinary(stick_ + "/" + name) == readBinary(meas_ + "/" + name);
+            },
+            25000);
+        if (!whole && alive())
+            r_.broken.push_back("(w) usb_meas:/" + name +
+                                " is not read-only as on meas: 25 s after its re-seat (" +
+                                campaign::fileState(stick_, name).why + ")");
+        r_.notes += whole ? "the stick's file whole " + fixed(since(back)) + " s after the re-seat; " : "";
+        step(state, {command(0xEE, 0)}, "the restart");
+    }
+    // ---- end of: copies of one file with the first failing ----
 
     void fixedSteps() {
         // The start with the stick in, a lap and a fragment.
@@ -1342,7 +1386,7 @@ private:
         watch_->stop();
         r_.log = dev_->logText();
         r_.hit = watch_->hit();
-        r_.notes = watch_->notes();
+        r_.notes = watch_->notes() + r_.notes; // after what the steps noted
         for (const std::string& b : watch_->broken()) r_.broken.push_back(b);
         {
             std::istringstream in(readFile(counts_));
@@ -1586,9 +1630,9 @@ Result runScenario(const Fault& fault) {
 // that returns), a fault of the stick's copy, a power cut, a fault of the start-up's D-flag check,
 // a file taken away under its writer, the errors and short hangs, a slow drive, the D-flag walk,
 // the PC's commands.
-const char* const kGroups[] = {"hold0",     "ends",    "copy",  "cut",     "start",   "take-away",
-                               "error",     "slow",    "walk",  "pc",      "lost",    "reseat",
-                               "stickwalk", "rewrite", "queue", "healthy", "walkcut", "nv"};
+const char* const kGroups[] = {"hold0", "ends",    "copy",    "cut",  "start",   "take-away", "error",
+                               "slow",  "walk",    "pc",      "lost", "reseat",  "stickwalk", "rewrite",
+                               "queue", "healthy", "walkcut", "nv",   "copyfail"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -1681,6 +1725,12 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     // store (each slot file's first write-through, then its second copy's) or after it.
     for (const char* cut : {"nv:sync:40:cut", "nv:sync:601:cut", "meas:sync:30:cut"})
         meet(std::string(cut) + ";nv:syncfs:1:nothing:0", "nv");
+    // ---- Copies of one file with the first failing: the stick re-seated during the first copy,
+    // which is held 8 s at its first write-through and whose rename fails. ----
+    for (uint32_t seed = 1; seed <= 3; ++seed)
+        meet("copyfail" + std::to_string(seed) +
+                 ";usb_meas:sync:1:hold8000@r_FileCpyTaskA;usb_meas:rename:1:EIO@r_FileCpyTaskA",
+             "copyfail");
     return faults;
 }
 

@@ -179,6 +179,49 @@ TEST(RemoteE2E, ADestroyIsAnsweredOnceTheOpenFileIsClosedWholeOnBothDrives) {
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
 }
 
+// Logging stopped with the stick out; the stick back, its copy of the stopped file held 8 s at its
+// first write-through, its rename failing; the stick re-seated during the hold asks for a second
+// copy of the file, which is its own: it replaces the piece the stick kept while the process runs.
+TEST(RemoteE2E, EachCopyOfAFileEndsOnItsOwnWhenTheStickIsReSeatedDuringAFailingOne) {
+    TempDir root;
+    prepare(root, true);
+    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    AppProcess dev(
+        root.path(), {"0"},
+        {"MSD_DRIVE_FAULT=usb_meas:sync:1:hold8000@r_FileCpyTaskA;usb_meas:rename:1:EIO@r_FileCpyTaskA"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    dev.shell("board ping answer");
+    PcConnectionService pcs(root.path());
+    ASSERT_TRUE(pcs.ok()) << readFile(root.file("mqueue-0.names"));
+    auto stick = [&](bool in) {
+        const char* line = in ? "a stick arrived" : "the stick is gone";
+        const int seen = countOf(dev.logText(), line);
+        writeFile(root.file("usb_meas.drive.new"), in ? "inserted 1\n" : "inserted 0\n");
+        std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
+        return waitUntil([&] { return countOf(dev.logText(), line) > seen; }, 15000);
+    };
+    // The stick's arrival at start-up cuts the first file: the second is on both drives.
+    const std::string second = waitNewFile(root, {root.file("meas/A0101000.001")});
+    ASSERT_FALSE(second.empty()) << dev.logText();
+    const std::string copy = root.file("usb_meas/" + std::filesystem::path(second).filename().string());
+    ASSERT_TRUE(waitUntil([&] { return measfile::readFile(copy).recordsOf(COUNTERS).size() >= 10; }))
+        << dev.logText();
+    ASSERT_TRUE(stick(false)) << dev.logText();
+    ASSERT_TRUE(pcs.command(0xE1));
+    ASSERT_FALSE(pcs.reply(20000).empty()) << dev.logText();
+    ASSERT_TRUE(stick(true)) << dev.logText();
+    ASSERT_TRUE(waitUntil(
+        [&] { return dev.stderrText().find("drive fault hit: usb_meas:sync:1") != std::string::npos; },
+        20000))
+        << dev.logText();
+    ASSERT_TRUE(stick(false) && stick(true)) << dev.logText();
+    EXPECT_TRUE(waitUntil([&] { return readOnly(copy) && readBinary(copy) == readBinary(second); }, 25000))
+        << dev.logText();
+    EXPECT_EQ(countOf(dev.logText(), "meas_app_copyLastFile() err rename"), 1) << "the first copy failed";
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.logText();
+}
+
 TEST(RemoteE2E, WithLoggingOffEveryConnectIsAnsweredAtOnce) {
     TempDir root;
     prepare(root, false);

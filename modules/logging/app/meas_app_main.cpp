@@ -96,9 +96,9 @@ void statistics() {
 void copyToStick(int index, const meas_filecounters& c) {
     if (!c.valid) return;
     static char target[] = "usb_meas:";
-    CopyFile_t rq{c.outing, c.lap, c.absLap, c.fragment, target, 0};
     // A stop, destroy or shutdown meanwhile waits for it too: the stick gets the file whole.
-    MeasAppStore_copyAsked(index, c.outing, c.lap, c.absLap, c.fragment);
+    const uint32_t id = MeasAppStore_copyAsked(index, c.outing, c.lap, c.absLap, c.fragment);
+    CopyFile_t rq{c.outing, c.lap, c.absLap, c.fragment, target, 0, id};
     if (meas[index].pretrig)
         meas_app_PreTrigCopyFile(meas[index].pretrig, &rq);
     else

@@ -133,18 +133,22 @@ void MeasAppStore_pruneFiles();
 // every drive. `tell`: each is named in the log, with where and why.
 // -1 when the queue's lock is not got within `timeoutTicks`.
 int MeasAppStore_unfinishedFiles(bool tell = false, int timeoutTicks = WAIT_FOREVER);
-// A stick's copy of the file of instance `index` named by the counters: asked for (nothing for an
-// instance that has written no files), and its end.
-void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment);
+// A stick's copy of the file of instance `index` named by the counters: asked for, with a record of
+// its own (its number goes into the request, CopyFile_t::id; 0 and no record for an instance that
+// has written no files), and its end. The file waits while any copy of it is under way; once none
+// is, it stands as the last copy that replaced the stick's file left it (one that failed before its
+// rename left the stick as it was). A request's end is its own: it never ends another copy of the
+// file (the stick re-seated during a copy asks for one more).
+uint32_t MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment);
 void MeasAppStore_copyFinished(int index, const CopyFile_t& request, int result);
-// The copy is about to replace the stick's file: false once the shutdown has ended the copies that
-// had not come that far (MeasAppStore_copiesEnd), and the copy then leaves the stick as it was.
+// The copy is about to replace the stick's file: false only once the shutdown is over and has ended
+// this copy (MeasAppStore_copiesEnd), which then leaves the stick as it was.
 bool MeasAppStore_copyReplaces(int index, const CopyFile_t& request);
 // The shutdown is over: a copy that has not begun to replace the stick's file never will, so the
-// stick keeps what its writer left of each file (logged for each such copy). Nothing when the store's
-// lock is not had within `timeoutTicks`.
+// stick keeps what its writer (or an earlier copy) left of each file (logged for each such copy).
+// Nothing when the store's lock is not had within `timeoutTicks`.
 void MeasAppStore_copiesEnd(int timeoutTicks = WAIT_FOREVER);
-// Waits up to `timeoutMs` for the copies that replace the stick's file to end, while the stick does
+// Waits up to `timeoutMs` for the copies that replace the stick's file to end, while their stick does
 // not hang: what the exit judges is a copy's end, not a step of it.
 void MeasAppStore_copiesReplacingWait(uint32_t timeoutMs);
 // A piece of the copy is written: a wait for it sees the copy move.

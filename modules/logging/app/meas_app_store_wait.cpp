@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -260,59 +261,129 @@ MeasAppStore_FileInfo_s* findFile(int index, uint16_t outing, uint16_t lap, uint
     return nullptr;
 }
 
+// A copy asked for that has not ended: its own record, under the queue's lock.
+struct CopyUnderWay {
+    uint32_t id;
+    bool replaces = false; // it has begun to replace the stick's file (its rename): only its end tells
+    std::string drive;     // its stick, from then on
+};
+// The copies of one file under way, and what those of them that ended left on the stick: whole
+// (MEAS_COPY_DONE), replaced and not finished (MEAS_COPY_DAMAGED), or as it was (MEAS_COPY_FAILED).
+struct FileCopies {
+    int index;
+    uint16_t outing, lap, absLap, fragment;
+    std::string name;
+    uint8_t left;
+    std::vector<CopyUnderWay> copies;
+};
+std::vector<FileCopies> gCopies;
+uint32_t gLastCopyId = 0;
+
+// Where the copy `id` is among those under way; false when it has ended or has no record.
+bool findCopy(uint32_t id, size_t* file, size_t* copy) {
+    for (size_t i = 0; id != 0 && i < gCopies.size(); ++i)
+        for (size_t k = 0; k < gCopies[i].copies.size(); ++k)
+            if (gCopies[i].copies[k].id == id) {
+                *file = i;
+                *copy = k;
+                return true;
+            }
+    return false;
+}
+
+// Copy `k` of the file at `i` ends with `result` (MEAS_COPY_*). Only one that replaced the stick's
+// file changes what the stick holds; once no copy of the file is under way the file stands as they
+// left it.
+void endCopy(size_t i, size_t k, uint8_t result) {
+    FileCopies& c = gCopies[i];
+    if (result == MEAS_COPY_DONE || result == MEAS_COPY_DAMAGED) c.left = result;
+    c.copies.erase(c.copies.begin() + std::ptrdiff_t(k));
+    MeasAppStore_FileInfo_s* f = findFile(c.index, c.outing, c.lap, c.absLap, c.fragment);
+    if (c.copies.empty()) {
+        if (f) f->copyState = c.left;
+        gCopies.erase(gCopies.begin() + std::ptrdiff_t(i));
+    }
+    if (f) f->progress.fetch_add(1);
+}
+
 } // namespace
 
-void MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment) {
-    if (!MeasAppStore_writesFiles(index)) return; // no copy starts: nothing to wait for
+uint32_t MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap,
+                                uint16_t fragment) {
+    if (!MeasAppStore_writesFiles(index)) return 0; // no copy starts: nothing to wait for
     MeasAppStore_QueueLock lk("MeasAppStore_copyAsked()");
-    if (MeasAppStore_FileInfo_s* f = findFile(index, outing, lap, absLap, fragment)) {
-        f->copyState = MEAS_COPY_PENDING;
-        f->progress.fetch_add(1);
-        return;
+    MeasAppStore_FileInfo_s* f = findFile(index, outing, lap, absLap, fragment);
+    if (!f) {
+        // The file left the queue whole: a record of the copy alone, so that a stop, a destroy or
+        // the shutdown waits for it all the same. It is written by no writer: whatever the copy's
+        // end, it leaves nothing unfinished (a failed copy leaves the stick as it was).
+        f = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
+        if (!f) return 0;
+        f->refs = 1;
+        lstInit(&f->blocks);
+        f->index = uint16_t(index);
+        f->outing = outing;
+        f->lap = lap;
+        f->absLap = absLap;
+        f->fragment = fragment;
+        LapOutFra_genFilenameAbsLap(f->name, sizeof f->name, uint8_t(index), uint8_t(outing), uint8_t(lap),
+                                    uint8_t(fragment), absLap);
+        f->closeState = MEAS_CLOSE_DONE;
+        f->vfIdx = -1;
+        f->run = gRun.load();
+        gLeft.push_back(f);
     }
-    // The file left the queue whole: a record of the copy alone, so that a stop, a destroy or the
-    // shutdown waits for it all the same. It is written by no writer: whatever the copy's end, it
-    // leaves nothing unfinished (a failed copy leaves the stick as it was).
-    auto* f = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
-    if (!f) return;
-    f->refs = 1;
-    lstInit(&f->blocks);
-    f->index = uint16_t(index);
-    f->outing = outing;
-    f->lap = lap;
-    f->absLap = absLap;
-    f->fragment = fragment;
-    LapOutFra_genFilenameAbsLap(f->name, sizeof f->name, uint8_t(index), uint8_t(outing), uint8_t(lap),
-                                uint8_t(fragment), absLap);
-    f->closeState = MEAS_CLOSE_DONE;
-    f->vfIdx = -1;
-    f->run = gRun.load();
+    auto c = std::find_if(gCopies.begin(), gCopies.end(), [&](const FileCopies& e) {
+        return e.index == index && e.outing == outing && e.lap == lap && e.absLap == absLap &&
+               e.fragment == fragment;
+    });
+    if (c == gCopies.end()) {
+        const uint8_t was = f->copyState.load();
+        gCopies.push_back(
+            {index,
+             outing,
+             lap,
+             absLap,
+             fragment,
+             f->name,
+             was == MEAS_COPY_DONE || was == MEAS_COPY_DAMAGED ? was : uint8_t(MEAS_COPY_FAILED),
+             {}});
+        c = gCopies.end() - 1;
+    }
+    if (++gLastCopyId == 0) ++gLastCopyId;
+    c->copies.push_back({gLastCopyId, false, ""});
     f->copyState = MEAS_COPY_PENDING;
-    gLeft.push_back(f);
+    f->progress.fetch_add(1);
+    return gLastCopyId;
 }
 
 void MeasAppStore_copyProgress(int index, const CopyFile_t& rq) {
     MeasAppStore_QueueLock lk("MeasAppStore_copyProgress()");
-    MeasAppStore_FileInfo_s* f = findFile(index, rq.outing, rq.lap, rq.absLap, rq.fragment);
-    if (f && f->copyState.load() == MEAS_COPY_PENDING) f->progress.fetch_add(1);
+    size_t i = 0, k = 0;
+    if (!findCopy(rq.id, &i, &k)) return;
+    if (MeasAppStore_FileInfo_s* f = findFile(index, rq.outing, rq.lap, rq.absLap, rq.fragment))
+        f->progress.fetch_add(1);
 }
 
-void MeasAppStore_copyFinished(int index, const CopyFile_t& rq, int result) {
+void MeasAppStore_copyFinished(int, const CopyFile_t& rq, int result) {
     MeasAppStore_QueueLock lk("MeasAppStore_copyFinished()");
-    MeasAppStore_FileInfo_s* f = findFile(index, rq.outing, rq.lap, rq.absLap, rq.fragment);
-    if (!f || f->copyState.load() != MEAS_COPY_PENDING) return;
-    f->copyState = result == MEAS_COPY_RESULT_DONE      ? MEAS_COPY_DONE
-                   : result == MEAS_COPY_RESULT_DAMAGED ? MEAS_COPY_DAMAGED
-                                                        : MEAS_COPY_FAILED;
-    f->progress.fetch_add(1);
+    size_t i = 0, k = 0;
+    if (!findCopy(rq.id, &i, &k)) return; // ended by the shutdown already, or never asked for
+    endCopy(i, k,
+            result == MEAS_COPY_RESULT_DONE      ? MEAS_COPY_DONE
+            : result == MEAS_COPY_RESULT_DAMAGED ? MEAS_COPY_DAMAGED
+                                                 : MEAS_COPY_FAILED);
 }
 
-bool MeasAppStore_copyReplaces(int index, const CopyFile_t& rq) {
+bool MeasAppStore_copyReplaces(int, const CopyFile_t& rq) {
     MeasAppStore_QueueLock lk("MeasAppStore_copyReplaces()");
-    MeasAppStore_FileInfo_s* f = findFile(index, rq.outing, rq.lap, rq.absLap, rq.fragment);
-    if (!f) return !gCopiesEnded;
-    if (f->copyState.load() != MEAS_COPY_PENDING) return false;
-    f->copyReplaces = 1;
+    if (rq.id == 0) return !gCopiesEnded; // a copy no one waits for
+    size_t i = 0, k = 0;
+    // Not under way any more: the shutdown ended it (MeasAppStore_copiesEnd said so).
+    if (!findCopy(rq.id, &i, &k)) return false;
+    CopyUnderWay& c = gCopies[i].copies[k];
+    c.replaces = true;
+    c.drive = rq.targetDrive ? rq.targetDrive : "";
     return true;
 }
 
@@ -320,17 +391,15 @@ void MeasAppStore_copiesEnd(int timeoutTicks) {
     MeasAppStore_QueueLock lk("MeasAppStore_copiesEnd()", timeoutTicks);
     if (!lk.held) return;
     gCopiesEnded = true;
-    std::vector<MeasAppStore_FileInfo_s*> files(gLeft.begin(), gLeft.end());
-    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) files.push_back(MeasAppStore_fileOfNode(n));
-    for (MeasAppStore_FileInfo_s* f : files) {
-        if (f->copyState.load() != MEAS_COPY_PENDING || f->copyReplaces.load()) continue;
-        f->copyState = MEAS_COPY_FAILED;
-        f->progress.fetch_add(1);
-        syslogx(LOG_PRIO_WARNING,
-                "MeasAppStore_copiesEnd(): the copy of %s to the stick is not made: the shutdown is over "
-                "before it replaced the stick's file, which stays as it was",
-                f->name);
-    }
+    for (size_t i = gCopies.size(); i-- > 0;)
+        for (size_t k = gCopies[i].copies.size(); k-- > 0;) {
+            if (gCopies[i].copies[k].replaces) continue;
+            syslogx(LOG_PRIO_WARNING,
+                    "MeasAppStore_copiesEnd(): the copy of %s to the stick is not made: the shutdown is over "
+                    "before it replaced the stick's file, which stays as it was",
+                    gCopies[i].name.c_str());
+            endCopy(i, k, MEAS_COPY_FAILED); // the last one of the file takes its record away
+        }
 }
 
 void MeasAppStore_copiesReplacingWait(uint32_t timeoutMs) {
@@ -340,13 +409,9 @@ void MeasAppStore_copiesReplacingWait(uint32_t timeoutMs) {
         MeasAppStore_QueueLock lk("MeasAppStore_copiesReplacingWait()", sysClkRateGet() / 10);
         if (!lk.held) return -1;
         int count = 0;
-        auto add = [&](const MeasAppStore_FileInfo_s* f) {
-            if (f->copyState.load() != MEAS_COPY_PENDING || !f->copyReplaces.load()) return;
-            const cfg_meas_t* cfg = cfg_meas_getCfgPartition(f->index);
-            if (!cfg || !meas_app_driveHung(cfg->usbDrive)) ++count;
-        };
-        for (const MeasAppStore_FileInfo_s* f : gLeft) add(f);
-        for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) add(MeasAppStore_fileOfNode(n));
+        for (const FileCopies& c : gCopies)
+            for (const CopyUnderWay& k : c.copies)
+                if (k.replaces && !meas_app_driveHung(k.drive.c_str())) ++count;
         return count;
     };
     const auto by = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -187,6 +187,11 @@ private:
     std::shared_ptr<Copying> mine_;
 };
 
+// An error met, for a line; 0 when it is no longer known (a failed folder write-through too long ago).
+const char* errorText(int error) {
+    return error ? std::strerror(error) : "its error is no longer known";
+}
+
 bool endsWithPart(const char* name) {
     const size_t n = std::strlen(name), k = std::strlen(MEAS_COPY_PART_SUFFIX);
     return n > k && std::strcmp(name + n - k, MEAS_COPY_PART_SUFFIX) == 0;
@@ -292,10 +297,11 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
     }
     // The part's entry is written through before it replaces anything: a folder write-through that
     // fails after the rename then loses the rename at most, never the file under the name.
-    if (ok && meas_app_dirSyncNow(targetDrive, created) < 0) {
+    int folderError = 0;
+    if (ok && meas_app_dirSyncNow(targetDrive, created, &folderError) < 0) {
         syslogx(LOG_PRIO_ERR,
-                "meas_app_copyLastFile() err folder: the entry of '%s' could not be written through",
-                part.c_str());
+                "meas_app_copyLastFile() err folder: the entry of '%s' could not be written through (%s)",
+                part.c_str(), errorText(folderError));
         ok = false;
     }
     const bool replacing = ok && fexist(target);
@@ -312,7 +318,8 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
     }
     if (ok && mayReplace && !mayReplace()) {
         syslogx(LOG_PRIO_WARNING,
-                "meas_app_copyLastFile() '%s' is not replaced: the shutdown is over, the stick keeps it as it was",
+                "meas_app_copyLastFile() '%s' is not replaced: the shutdown is over, the stick keeps it as "
+                "it was",
                 target);
         ok = false;
     }
@@ -334,18 +341,25 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
     // Read-only is the last step: a power cut before the folder holds the rename may leave the old
     // piece under the name (the attribute byte is kept apart and survives), and a read-only file is
     // always whole. A copy that fails from here leaves the target writable: not finished.
+    // The error named is the one the failed step met (a folder write-through that another task made
+    // for this one included), never what errno holds afterwards.
     const char* why = nullptr;
-    int same = 1;
-    if (meas_app_dirSyncNow(targetDrive, meas_app_dirSyncMark(targetDrive)) < 0)
+    int same = 1, error = 0;
+    if (meas_app_dirSyncNow(targetDrive, meas_app_dirSyncMark(targetDrive), &error) < 0) {
         why = "its entry could not be written through";
-    else if ((same = bfs_sameFile(readOnly, target)) != 1)
+    } else if ((same = bfs_sameFile(readOnly, target)) != 1) {
+        error = errno;
         why = same < 0 ? "it cannot be found on its drive" : "its name no longer holds it";
-    else if (!makeReadOnly(readOnly, sourceStat.st_attrib))
+    } else if (!makeReadOnly(readOnly, sourceStat.st_attrib)) {
+        error = errno;
         why = "it cannot be made read-only";
+    }
     const int result = why ? MEAS_COPY_RESULT_DAMAGED : MEAS_COPY_RESULT_DONE;
-    if (why)
+    if (why && same == 0)
+        syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() %s is not finished: %s", target, why);
+    else if (why)
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() %s is not finished: %s (%s)", target, why,
-                std::strerror(errno));
+                errorText(error));
     else
         syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() copy success from '%s' to '%s'", source, target);
     // The copy is what it is now: a close of the descriptor that hangs in the stick changes nothing.
@@ -428,23 +442,25 @@ void meas_app_copyStickLook(const char* drive, bool usable) {
     }
 }
 
-void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
-                           char* targetDrive, uint8_t ownsTarget) {
+namespace {
+
+// One copy task: the request's own record hears of its pieces, its gate and its end.
+void copyTask(const CopyFile_t& asked, int instance) {
     taskDelay(5 * sysClkRateGet());
     int result = MEAS_COPY_RESULT_FAILED;
     char source[kPathLen] = {};
     char target[kPathLen] = {};
     const char* drive = cfg_meas_getTargetPartition(instance);
     const int prefix = std::snprintf(source, sizeof source, "%s/", drive ? drive : "");
-    const int len = drive ? LapOutFra_genFilenameAbsLap(
-                                source + prefix, uint32_t(sizeof source - size_t(prefix)), uint8_t(instance),
-                                uint8_t(outing), uint8_t(lap), uint8_t(fragment), absLap)
-                          : -1;
+    const int len =
+        drive ? LapOutFra_genFilenameAbsLap(source + prefix, uint32_t(sizeof source - size_t(prefix)),
+                                            uint8_t(instance), uint8_t(asked.outing), uint8_t(asked.lap),
+                                            uint8_t(asked.fragment), asked.absLap)
+              : -1;
     const char* slash = std::strchr(source, '/');
-    const CopyFile_t asked{outing, lap, absLap, fragment, targetDrive, 0};
     bool told = false;
-    if (len <= 0 || !targetDrive || !slash ||
-        std::snprintf(target, sizeof target, "%s%s", targetDrive, slash) >= int(sizeof target)) {
+    if (len <= 0 || !asked.targetDrive || !slash ||
+        std::snprintf(target, sizeof target, "%s%s", asked.targetDrive, slash) >= int(sizeof target)) {
         syslogx(LOG_PRIO_DEBUG, "meas_app_copyLastFile() failed, from file invalid %s", source);
     } else if (!fexist(source)) {
         syslogx(LOG_PRIO_DEBUG, "meas_app_copyLastFile() failed, does not exist %s", source);
@@ -458,7 +474,14 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
             [&] { return meas_app_copyReplaces(instance, asked); });
     }
     if (!told) meas_app_copyFinished(instance, asked, result);
-    if (ownsTarget) std::free(targetDrive);
+    if (asked.ownsTarget) std::free(asked.targetDrive);
+}
+
+} // namespace
+
+void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, int instance,
+                           char* targetDrive, uint8_t ownsTarget) {
+    copyTask(CopyFile_t{outing, lap, absLap, fragment, targetDrive, ownsTarget, 0}, instance);
 }
 
 bool meas_app_copyFileStart(const CopyFile_t& request, int instance) {
@@ -482,11 +505,10 @@ bool meas_app_copyFileStart(const CopyFile_t& request, int instance) {
     }
     char taskName[24];
     std::snprintf(taskName, sizeof taskName, "r_FileCpyTask%c", 'A' + instance / 2);
-    const CopyFile_t r = request;
-    const TASK_ID tid =
-        taskSpawn(taskName, MEAS_FILECOPY_PRIORITY, VX_FP_TASK, MEAS_FILECOPY_STACK, [r, instance, name] {
-            meas_app_copyFileTask(r.outing, r.lap, r.absLap, r.fragment, instance, name, r.ownsTarget);
-        });
+    CopyFile_t r = request;
+    r.targetDrive = name;
+    const TASK_ID tid = taskSpawn(taskName, MEAS_FILECOPY_PRIORITY, VX_FP_TASK, MEAS_FILECOPY_STACK,
+                                  [r, instance] { copyTask(r, instance); });
     if (tid == TASK_ID_ERROR) {
         if (request.ownsTarget) std::free(name);
         syslogx(LOG_PRIO_ERR, "ActionFileCopy::execute(): start of %s task failed!", taskName);

@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <mutex>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -25,9 +24,13 @@ struct DriveRecord {
     std::mutex m;       // the counts below
     uint32_t begun = 0; // write-throughs begun
     uint32_t done = 0;  // ... ended (they end in the order they began)
-    // Those that failed, as runs [first, last] in the order they ended; all before `known` count
-    // as failed.
-    std::deque<std::pair<uint32_t, uint32_t>> lost;
+    // Those that failed, as runs [first, last] of one error each in the order they ended; all
+    // before `known` count as failed.
+    struct Run {
+        uint32_t first, last;
+        int error;
+    };
+    std::deque<Run> lost;
     uint32_t known = 1;
 };
 
@@ -41,23 +44,28 @@ uint32_t age(const DriveRecord& d, uint32_t number) {
     return d.done - number;
 }
 
-void addLost(DriveRecord& d, uint32_t number) {
-    if (!d.lost.empty() && d.lost.back().second + 1 == number)
-        d.lost.back().second = number;
+void addLost(DriveRecord& d, uint32_t number, int error) {
+    if (!d.lost.empty() && d.lost.back().last + 1 == number && d.lost.back().error == error)
+        d.lost.back().last = number;
     else
-        d.lost.emplace_back(number, number);
+        d.lost.push_back({number, number, error});
     if (d.lost.size() > kLostRuns) {
-        d.known = d.lost.front().second + 1;
+        d.known = d.lost.front().last + 1;
         d.lost.pop_front();
     }
 }
 
-int entryOf(DriveRecord& d, uint32_t mark) {
+// `*error` gets the error of the write-through that lost the entry (0: too long ago to tell).
+int entryOf(DriveRecord& d, uint32_t mark, int* error) {
     const uint32_t first = mark + 1;
+    if (error) *error = 0;
     if (int32_t(d.done - first) < 0) return 0;
     if (age(d, first) > age(d, d.known)) return -1;
-    for (const auto& [from, to] : d.lost)
-        if (age(d, first) <= age(d, from) && age(d, first) >= age(d, to)) return -1;
+    for (const DriveRecord::Run& r : d.lost)
+        if (age(d, first) <= age(d, r.first) && age(d, first) >= age(d, r.last)) {
+            if (error) *error = r.error;
+            return -1;
+        }
     return 1;
 }
 
@@ -76,7 +84,7 @@ bool writeThrough(const char* drive, DriveRecord& d, bool tell = true) {
     }
     lk.lock();
     d.done = number;
-    if (error) addLost(d, number);
+    if (error) addLost(d, number, error);
     lk.unlock();
     if (error && tell)
         syslogx(LOG_PRIO_ERR,
@@ -94,21 +102,21 @@ uint32_t meas_app_dirSyncMark(const char* drive) {
     return d.begun;
 }
 
-int meas_app_dirSyncEntry(const char* drive, uint32_t mark) {
+int meas_app_dirSyncEntry(const char* drive, uint32_t mark, int* error) {
     DriveRecord& d = recordOf(drive);
     std::lock_guard<std::mutex> lk(d.m);
-    return entryOf(d, mark);
+    return entryOf(d, mark, error);
 }
 
-int meas_app_dirSyncNow(const char* drive, uint32_t mark) {
-    if (const int r = meas_app_dirSyncEntry(drive, mark)) return r;
+int meas_app_dirSyncNow(const char* drive, uint32_t mark, int* error) {
+    if (const int r = meas_app_dirSyncEntry(drive, mark, error)) return r;
     DriveRecord& d = recordOf(drive);
     const DriveWaitMark wait(drive); // the drive's turn: a write-through of its folder under way
     std::lock_guard<std::mutex> turn(d.turn);
     // One begun after the mark while this waited for its turn decides as well as a new one.
-    if (const int r = meas_app_dirSyncEntry(drive, mark)) return r;
+    if (const int r = meas_app_dirSyncEntry(drive, mark, error)) return r;
     writeThrough(drive, d);
-    return meas_app_dirSyncEntry(drive, mark);
+    return meas_app_dirSyncEntry(drive, mark, error);
 }
 
 bool meas_app_dirSync(const char* drive, bool tell) {

@@ -14,11 +14,12 @@
 // created: the next one begun covers its entry.
 uint32_t meas_app_dirSyncMark(const char* drive);
 // Where the entry of a file created at `mark` stands: 1 written through, -1 lost (the first folder
-// write-through begun after it failed), 0 not yet known.
-int meas_app_dirSyncEntry(const char* drive, uint32_t mark);
+// write-through begun after it failed), 0 not yet known. A lost one's `*error` (where given) gets
+// the error that write-through met, whichever task made it (0: too long ago to tell).
+int meas_app_dirSyncEntry(const char* drive, uint32_t mark, int* error = nullptr);
 // Writes the folder of `drive` through now unless the entry of `mark` is settled already; 1 or -1
 // as above. A write-through that fails is logged, with the drive and the reason.
-int meas_app_dirSyncNow(const char* drive, uint32_t mark);
+int meas_app_dirSyncNow(const char* drive, uint32_t mark, int* error = nullptr);
 // Writes the folder through now (the background write-through, or a look at a drive that failed:
 // `tell` false keeps a failure out of the log): true when it succeeded.
 bool meas_app_dirSync(const char* drive, bool tell = true);

@@ -49,6 +49,9 @@ struct CopyFile_t {
     uint16_t fragment;
     char* targetDrive;  // e.g. "usb_meas:"
     uint8_t ownsTarget; // the copy task frees targetDrive (allocated with malloc)
+    // The request's own record with whoever waits for the copies (0: none): each copy ends on its
+    // own, whatever another copy of the same file does.
+    uint32_t id = 0;
 };
 
 // Task body of one copy: the file of instance `instance` named by the counters, from its logging

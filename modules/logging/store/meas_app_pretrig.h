@@ -92,10 +92,9 @@ struct MeasAppStore_FileInfo_s {
     // Counts every piece of the file a writer got onto its drive and every change of its close: a
     // wait for the file sees from it whether anything still moves.
     std::atomic<uint32_t> progress;
-    // A copy of the closed file to the stick (made at a stick's arrival), MEAS_COPY_*.
+    // The copies of the closed file to the stick (made at a stick's arrival), MEAS_COPY_*: pending
+    // while one is under way, else as the last one that replaced the stick's file left it.
     std::atomic<uint8_t> copyState;
-    // The copy has begun to replace the stick's file (its rename): only its own end tells then.
-    std::atomic<uint8_t> copyReplaces;
     uint32_t run;                        // the file store's logging run it belongs to
     std::atomic<uint8_t> toldUnfinished; // a wait gave up on it: its late finish is told too
     // Why it is unfinished, as the first writer (or the destroy) that could not finish it told it:

@@ -241,6 +241,43 @@ TEST_F(DiskTest, AFailedCopyLeavesTheStickAsItWas) {
     devroot_set(saved);
 }
 
+// A copy that fails names the error its failed step met: before its rename it leaves the stick's
+// piece as it was, after it the file writable.
+TEST_F(DiskTest, AFailedStepOfACopyNamesTheErrorItMet) {
+    meas_app_driveAvDebounce("usb_meas:");
+    hostclock_advanceBurstMs(3000);
+    hostclock_setManual(false); // the copy's own short waits run on the real clock
+    const std::string data = closedFile("meas:/A0101000.001", 100000), piece(1000, 'p');
+    const struct {
+        const char* fault;
+        int result;
+        const char* line;
+    } rows[] = {
+        {"usb_meas:sync:2:EIO", MEAS_COPY_RESULT_FAILED,
+         "err folder: the entry of 'usb_meas:/A0101000.001.part' could not be written through "
+         "(Input/output error)"},
+        {"usb_meas:sync:3:EIO", MEAS_COPY_RESULT_DAMAGED,
+         "usb_meas:/A0101000.001 is not finished: its entry could not be written through (Input/output "
+         "error)"},
+        {"usb_meas:chmod:1:EROFS", MEAS_COPY_RESULT_DAMAGED,
+         "usb_meas:/A0101000.001 is not finished: it cannot be made read-only (Read-only file system)"},
+    };
+    for (const auto& r : rows) {
+        writeFile(root.file("usb_meas/A0101000.001"), piece);
+        drivefault_clear();
+        DriveFault fault;
+        std::string error;
+        ASSERT_TRUE(drivefault_parse(r.fault, &fault, &error)) << error;
+        drivefault_arm(fault);
+        EXPECT_EQ(meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"), r.result) << r.fault;
+        drivefault_clear();
+        EXPECT_TRUE(contains(log(), std::string("meas_app_copyLastFile() ") + r.line)) << r.fault;
+        EXPECT_TRUE(readFile(root.file("usb_meas/A0101000.001")) ==
+                    (r.result == MEAS_COPY_RESULT_FAILED ? piece : data))
+            << r.fault;
+    }
+}
+
 // Parts left read-only by copies cut off in their close hold no copy up, the copy of the file in
 // hand is left alone by their removal, and the copy in place turns read-only only once the folder
 // holds its rename: held there, where a power cut would leave the old piece under the name, nothing
