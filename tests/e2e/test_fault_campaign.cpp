@@ -628,19 +628,26 @@ void checkLogKept(const TempDir& root, const std::string& log, std::vector<std::
                              first + "\"");
 }
 
-// After a power cut in the D-flag walk over meas: and the start after it: every downloaded file
-// still there has its line (it is still to be deleted), and while one is left the D flag is set.
-void checkWalkAfterCut(const TempDir& root, std::vector<std::string>& broken) {
+// The files meas:'s state marks downloaded (no archive bit), and whether its D flag is set.
+std::set<std::string> markedDownloaded(const TempDir& root, bool* flag) {
     std::set<std::string> downloaded;
-    bool flag = false;
+    *flag = false;
     std::istringstream in(readFile(root.file("meas.drive")));
     for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         std::string key, name, value;
         words >> key >> name >> value;
-        if (key == "dirattr") flag = std::strtoul(name.c_str(), nullptr, 0) & 1;
+        if (key == "dirattr") *flag = std::strtoul(name.c_str(), nullptr, 0) & 1;
         if (key == "attr" && !(std::strtoul(value.c_str(), nullptr, 0) & 0x20)) downloaded.insert(name);
     }
+    return downloaded;
+}
+
+// After a power cut in the D-flag walk over meas: and the start after it: every downloaded file
+// still there has its line (it is still to be deleted), and while one is left the D flag is set.
+void checkWalkAfterCut(const TempDir& root, std::vector<std::string>& broken) {
+    bool flag = false;
+    const std::set<std::string> downloaded = markedDownloaded(root, &flag);
     int left = 0, lineless = 0;
     std::string example;
     for (const auto& e : std::filesystem::directory_iterator(root.file("meas"))) {
@@ -1574,64 +1581,42 @@ private:
     // names it once; a new file never marked downloaded stays.
     static constexpr int kNewFiles = 10, kMarkedNew = 8;
     double rewrittenAt_ = -1;
-    static std::string pcFile(int i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "E%07d.DAT", i);
-        return name;
-    }
+    static std::string pcFile(int i) { return "E" + std::to_string(1000000 + i) + ".DAT"; }
     void stateRewriteDuringTheWalk(const std::function<int(int)>& pick) {
         logged("D-Flag on 'meas:' set", 0, 15000);
         const auto walking = Clock::now();
         std::this_thread::sleep_for(std::chrono::milliseconds(pick(3000)));
-        std::string marks;
+        std::string text = "dirattr 1\n", line;
+        std::istringstream was(readFile(root_.file("meas.drive")));
+        while (std::getline(was, line)) text += line.rfind("dirattr", 0) == 0 ? "" : line + "\n";
         for (int i = 0; i < kNewFiles; ++i) {
             std::ofstream(meas_ + "/" + pcFile(i)) << "the PC's\n";
-            if (i < kMarkedNew) marks += "attr " + pcFile(i) + " 0x01\n";
+            if (i < kMarkedNew) text += "attr " + pcFile(i) + " 0x01\n";
         }
-        std::string kept;
-        std::istringstream was(readFile(root_.file("meas.drive")));
-        for (std::string line; std::getline(was, line);)
-            if (line.rfind("dirattr", 0) != 0) kept += line + "\n";
-        {
-            std::ofstream out(root_.file("meas.drive"), std::ios::trunc);
-            out.flush();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-            out << "dirattr 1\n" << kept << marks;
-        }
+        std::ofstream out(root_.file("meas.drive"), std::ios::trunc);
+        out.flush();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        out << text << std::flush;
         rewrittenAt_ = since(walking);
         logged("check on 'meas:' took", 0, 60000);
     }
     void checkStateWalk() {
         if (fault_.meet != "statewalk") return;
-        std::set<std::string> marked;
         bool flag = false;
-        std::istringstream in(readFile(root_.file("meas.drive")));
-        for (std::string line; std::getline(in, line);) {
-            std::istringstream words(line);
-            std::string key, name, value;
-            words >> key >> name >> value;
-            if (key == "dirattr") flag = std::strtoul(name.c_str(), nullptr, 0) & 1;
-            if (key == "attr" && !(std::strtoul(value.c_str(), nullptr, 0) & 0x20)) marked.insert(name);
-        }
         int left = 0;
-        std::string example;
-        for (const std::string& name : marked)
-            if (std::filesystem::exists(meas_ + "/" + name)) {
-                ++left;
-                example = name;
-                if (countOf(r_.log, "'meas:/" + name + "' stays: marked downloaded") > 1)
-                    r_.broken.push_back("(u) meas:/" + name + " is named more than once as staying");
-            }
+        for (const std::string& name : markedDownloaded(root_, &flag)) {
+            if (!std::filesystem::exists(meas_ + "/" + name)) continue;
+            if (++left == 1 && !flag)
+                r_.broken.push_back(
+                    "(u) files marked downloaded are left on meas: and its D flag is cleared (" + name + ")");
+            if (countOf(r_.log, "'meas:/" + name + "' stays: marked downloaded") > 1)
+                r_.broken.push_back("(u) meas:/" + name + " is named more than once as staying");
+        }
         r_.notes += "the state rewritten in place " + fixed(rewrittenAt_) + " s into the walk, " +
                     std::to_string(left) + " files marked downloaded left; ";
-        if (left > 0 && !flag)
-            r_.broken.push_back("(u) " + std::to_string(left) +
-                                " files marked downloaded are left on meas: and its D flag is cleared (" +
-                                example + ")");
         for (int i = kMarkedNew; i < kNewFiles; ++i)
             if (!std::filesystem::exists(meas_ + "/" + pcFile(i)))
-                r_.broken.push_back("(u) " + pcFile(i) +
-                                    ", made during the walk and never marked downloaded, " + "was deleted");
+                r_.broken.push_back("(u) " + pcFile(i) + ", never marked downloaded, was deleted");
     }
     // ---- end of "statewalk" ----
 
