@@ -19,10 +19,14 @@ int noBlock(uint16_t, uint16_t, uint32_t, uint32_t) {
     return 0;
 }
 void noUpdate(uint16_t, uint16_t) {}
+bool hereAndNow(const char*, const char*, int (*job)()) {
+    job();
+    return true;
+}
 
 const LapFunctionHooks kNoLapFunction{notConfigured, nothing, nothing, nothing, nothing,
                                       nothing,       nothing, nothing, nothing, noFuel};
-const LapLoggingHooks kNoLogging{noHistory, noEntry, noBlock, nothing, noUpdate};
+const LapLoggingHooks kNoLogging{noHistory, noEntry, noBlock, nothing, noUpdate, hereAndNow};
 
 std::atomic<const LapFunctionHooks*> gLapFunction{&kNoLapFunction};
 std::atomic<const LapLoggingHooks*> gLogging{&kNoLogging};

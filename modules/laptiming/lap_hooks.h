@@ -33,6 +33,9 @@ struct LapLoggingHooks {
     void (*clearSegmentation)();
     // New lap or outing counts from the master.
     void (*lapOutChanged)(uint16_t lap, uint16_t outing);
+    // Runs `job` on the task of `drive` ("meas:"), beside the caller: a look into a large folder on a
+    // slow drive holds no one else. False when it cannot be queued.
+    bool (*onDrive)(const char* drive, const char* what, int (*job)());
 };
 
 // Complete tables that live as long as the process; null goes back to lap timing alone.

@@ -1,7 +1,6 @@
 #include "laptiming/lapoutfra.h"
 
 #include "framework/errmem.h"
-#include "framework/fileutil.h"
 #include "framework/nvram.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
@@ -9,6 +8,7 @@
 #include "laptiming/laptrigger.h"
 #include "measdata/cfg_system.h"
 #include "measdata/seram.h"
+#include "platform/drives/bfs.h"
 #include "platform/rtos/rtos.h"
 
 #include <atomic>
@@ -26,6 +26,7 @@ struct Counters {
     std::atomic<uint16_t> absLap{0};
     std::atomic<uint32_t> timestamp{0};
     std::atomic<uint8_t> valid{0};
+    uint32_t changes = 0; // every change of the counters counts one
 };
 Counters gState;
 std::atomic<SEM_ID> LapOutFraSem{SEM_ID_NULL};
@@ -96,6 +97,53 @@ int genName(char* buffer, uint32_t size, uint8_t index) {
                                        uint8_t(gState.fragment), gState.absLap.load());
 }
 
+// The fragment search: from the counters on, the first name of measurement index 0 that is not on
+// "meas:" (where index 0 writes its files, so that a repeated name - the absolute lap wrapped, NV
+// lost - never overwrites an old file). Each look is made without the lock, as it may read a large
+// folder on a slow drive; a change of the counters meanwhile (a lap, a fragment, another start)
+// goes before, and the search goes on from the name it gives.
+int fragmentSearch() {
+    char name[64];
+    char path[80];
+    bool moved = false;
+    for (int wraps = 0;;) {
+        if (!take()) {
+            syslogx(LOG_PRIO_ERR, "LapOutFra_initLapOutCnt() semTake errors errno 0x%X", unsigned(errno));
+            return -1;
+        }
+        const uint32_t seen = gState.changes;
+        const int made = genName(name, sizeof name, 0);
+        give();
+        if (made < 0) {
+            syslogx(LOG_PRIO_ERR2, "LapOutFra_initLapOutCnt(): Error LapOutFra_genFilename()");
+            break;
+        }
+        std::snprintf(path, sizeof path, "meas:/%s", name);
+        if (bfs_exists(path) != 1) break;
+        if (!take()) return -1;
+        if (gState.changes == seen) {
+            ++gState.changes;
+            moved = true;
+            if ((gState.fragment & 0xFF) == 255) {
+                absLapStep();
+                gState.fragment = 1;
+                ++wraps;
+            } else {
+                ++gState.fragment;
+            }
+            publishAll();
+        }
+        give();
+        if (wraps >= 3) break;
+    }
+    if (!take()) return -1;
+    genName(name, sizeof name, 0);
+    give();
+    syslogx(LOG_PRIO_DEBUG, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
+    if (moved) lapOutFra_update();
+    return 0;
+}
+
 } // namespace
 
 int LapOutFra_init() {
@@ -157,31 +205,15 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
     }
     gState.lap = lap;
     gState.outing = outing;
-    // The search looks where measurement index 0 writes its files, so a repeated name (absolute
-    // lap wrapped, NV lost) never overwrites an old file.
-    char name[64];
-    char path[80];
-    for (int wraps = 0;;) {
-        if (genName(name, sizeof name, 0) < 0) {
-            syslogx(LOG_PRIO_ERR2, "LapOutFra_initLapOutCnt(): Error LapOutFra_genFilename()");
-            break;
-        }
-        std::snprintf(path, sizeof path, "meas:/%s", name);
-        if (!fexist(path)) break;
-        if ((gState.fragment & 0xFF) == 255) {
-            absLapStep();
-            gState.fragment = 1;
-            if (++wraps >= 3) break;
-        } else {
-            ++gState.fragment;
-        }
-    }
-    genName(name, sizeof name, 0);
+    ++gState.changes;
     gState.valid.store(1);
-    syslogx(LOG_PRIO_DEBUG, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
     publishAll();
     give();
     lapOutFra_update();
+    // Valid at once: logging starts on every drive while the search looks at meas:'s folder on that
+    // drive's own task (the logging drive never writes over a file it finds under the name).
+    if (!lap_logging().onDrive("meas:", "the fragment search", fragmentSearch))
+        syslogx(LOG_PRIO_ERR, "LapOutFra_initLapOutCnt(): the fragment search cannot be made");
 }
 
 void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp) {
@@ -195,6 +227,7 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp) {
         return;
     }
     absLapStep();
+    ++gState.changes;
     if (outing != gState.outing) lap_logging().lapStackResetHistory();
     gState.lap = lap;
     gState.outing = outing;
@@ -212,7 +245,10 @@ void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing) {
         return;
     }
     const bool changed = lap != gState.lap || outing != gState.outing;
-    if (changed) absLapStep();
+    if (changed) {
+        absLapStep();
+        ++gState.changes;
+    }
     give();
     if (changed) lap_logging().lapOutChanged(lap, outing);
 }
@@ -223,6 +259,7 @@ void LapOutFra_setFragmentTrig(uint32_t timestamp) {
                           unsigned(errno));
         return;
     }
+    ++gState.changes;
     if (gState.fragment >= 255) {
         absLapStep();
         publishAbsLap();

@@ -172,30 +172,41 @@ int setAttributes(int fd, const Where& w, intptr_t arg) {
     struct stat st;
     if (::fstat(fd, &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
-    const mode_t mode = (attr & DRIVE_ATTR_READONLY) ? (st.st_mode & 07555) : (st.st_mode | 0200);
+    const bool readOnly = (attr & DRIVE_ATTR_READONLY) != 0;
+    const mode_t mode = readOnly ? (st.st_mode & 07555) : (st.st_mode | 0200);
     const bool modeChanges = (mode & 07777) != (st.st_mode & 07777);
-    if (modeChanges) {
-        if (::fchmod(fd, mode & 07777) != 0) return -1;
-        // The mode written through with the file before the state says the same (the state's rewrite
-        // is durable): after a power cut the two agree.
-        if (::fsync(fd) != 0) {
-            const int error = errno;
-            ::fchmod(fd, st.st_mode & 07777);
+    // The mode written through with the file; put back when that fails.
+    auto setMode = [&](mode_t to, mode_t back) {
+        if (::fchmod(fd, to & 07777) != 0) return errno;
+        if (::fsync(fd) == 0) return 0;
+        const int error = errno;
+        ::fchmod(fd, back & 07777);
+        return error;
+    };
+    const uint8_t before = drive_stateAttrOf(w.drive.c_str(), w.rel);
+    auto store = [&](uint8_t byte) {
+        return drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) {
+            if (s.attrOf(w.rel) == byte) return false;
+            s.setAttr(w.rel, byte);
+            return true;
+        });
+    };
+    // Read-only by the mode only while the byte says so (the state's rewrite is durable): the byte
+    // first when the file turns read-only, the mode first when it turns writable. A power cut between
+    // the two never leaves a file read-only by its mode that the drive's state holds unfinished.
+    if (!readOnly && modeChanges)
+        if (const int error = setMode(mode, st.st_mode)) return fail(error);
+    if (!store(attr)) {
+        if (!readOnly && modeChanges && drive_stateAttrOf(w.drive.c_str(), w.rel) != attr)
+            setMode(st.st_mode, mode);
+        return fail(EIO);
+    }
+    if (readOnly && modeChanges)
+        if (const int error = setMode(mode, st.st_mode)) {
+            store(before);
             return fail(error);
         }
-    }
-    const bool stored = drive_stateUpdate(w.drive.c_str(), [&](DriveState& s) {
-        if (s.attrOf(w.rel) == attr) return false;
-        s.setAttr(w.rel, attr);
-        return true;
-    });
-    if (stored) return 0;
-    // The byte and the mode say the same: a file whose byte was not stored gets its mode back.
-    if (modeChanges && drive_stateAttrOf(w.drive.c_str(), w.rel) != attr) {
-        ::fchmod(fd, st.st_mode & 07777);
-        ::fsync(fd);
-    }
-    return fail(EIO);
+    return 0;
 }
 
 int statOf(int fd, const Where& w, bfs_stat* out) {
@@ -271,6 +282,39 @@ int listFolder(int fd, const Where& root, size_t nameMax, std::vector<std::strin
     }
     ::close(dir);
     return error ? fail(error) : 0;
+}
+
+// Whether the folder holds an entry of `name`, read a block of entries at a time as listFolder
+// reads them. 1, 0, or -1 with errno.
+int scanFolder(const Where& root, const std::string& name) {
+    int dir = -1;
+    {
+        const DriveCallMark mark(root.drive, "read of the folder");
+        if (const int e = drivefault_lasting(root.drive)) return fail(e);
+        dir = ::open(root.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (dir < 0) return -1;
+    alignas(struct dirent64) char block[4096];
+    int error = 0;
+    bool found = false;
+    while (!found) {
+        ssize_t n = 0;
+        {
+            const DriveCallMark mark(root.drive, "read of the folder");
+            if ((error = drivefault_lasting(root.drive)) != 0) break;
+            n = ::getdents64(dir, block, sizeof block);
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n && !found;) {
+            const auto* e = reinterpret_cast<const struct dirent64*>(block + at);
+            at += e->d_reclen;
+            found = name == e->d_name;
+        }
+    }
+    ::close(dir);
+    return error ? fail(error) : found ? 1 : 0;
 }
 
 // The regular file of the drive's folder that follows `after` in byte order ("" for the first),
@@ -429,6 +473,19 @@ int rootRequest(int fd, const Where& root, int request, intptr_t arg) {
 }
 
 } // namespace
+
+int bfs_exists(const char* devicePath) {
+    Where w;
+    if (!resolve(devicePath, &w) || w.rel.empty() || w.rel.find('/') != std::string::npos)
+        return fail(EINVAL);
+    if (!driveThere(w.drive)) return fail(ENODEV);
+    // The host's file system looks the name up by itself; the seam makes the look cost what the
+    // drive's reads of its folder cost.
+    if (drivefault_on()) return scanFolder(Where{w.drive, "", w.host.substr(0, w.host.rfind('/'))}, w.rel);
+    struct stat st {};
+    if (lookAt(w.drive, w.host, &st) == 0) return 1;
+    return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
+}
 
 int bfs_open(const char* devicePath, int flags, mode_t mode) {
     Where w;

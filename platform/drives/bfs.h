@@ -8,8 +8,9 @@
 //   bytes, whether the drive is there) lives in the drive's state file (drive_state.h).
 // - A file the process creates or opens for writing gets the archive bit, as on DOS; a file with
 //   no recorded byte has the archive bit only. The read-only bit is mirrored by the file's mode
-//   (chmod, written through with the file before the state's line, so that after a power cut the
-//   mode and the byte agree) and honoured here: a read-only file does not open for writing. Unlink ignores
+//   (chmod, written through with the file: its byte first when it turns read-only, its mode first
+//   when it turns writable, so that a file read-only by its mode has its byte, also after a power
+//   cut) and honoured here: a read-only file does not open for writing. Unlink ignores
 //   it, as the device's file system does, so a closed (read-only) measurement file can be deleted.
 // - A drive whose state file marks it absent (for "usb_meas:", not inserted) opens nothing (ENODEV),
 //   and every call on a file of it that is open still fails with ENODEV (write, truncate, FIOFLUSH,
@@ -77,6 +78,12 @@ struct bfs_find {
     bfs_fileId id;
 };
 
+// Whether a file of that name is on the drive: 1, 0, or -1 with errno when that cannot be told
+// (ENODEV: the drive is not there; a read of its folder failed). The drive's file system keeps no
+// index over its folder: the look reads the folder's entries a block at a time until it finds the
+// name (every block for a name that is not there), each read a drive call of its own as a listing's
+// are, so that a look in a folder of many files on a slow drive is a job of many calls.
+int bfs_exists(const char* devicePath);
 // Opens a file ("meas:/A0101000.000") or the root of a drive ("meas:", "meas:/"; read-only, flags
 // other than the access mode are ignored). -1 with errno on failure.
 int bfs_open(const char* devicePath, int flags, mode_t mode = 0644);

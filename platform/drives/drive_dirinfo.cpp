@@ -32,3 +32,20 @@ int drive_dirInfo(const char* drive, DriveDirInfo* info) {
     info->free = dirSize > info->used ? dirSize - info->used : 0;
     return DRIVE_DIRINFO_OK;
 }
+
+int drive_dirSize(const char* drive, uint32_t* size) {
+    bool available = false, sizeValid = false;
+    uint32_t dirSize = 0;
+    if (!size ||
+        !drive_stateView(drive,
+                         [&](const DriveState& s) {
+                             available = drive_stateAvailable(s, drive);
+                             sizeValid = s.dirSizeValid;
+                             dirSize = s.dirSize;
+                         }) ||
+        !available)
+        return DRIVE_DIRINFO_NO_DRIVE;
+    if (!sizeValid) return DRIVE_DIRINFO_FAILED;
+    *size = dirSize;
+    return DRIVE_DIRINFO_OK;
+}

@@ -26,3 +26,7 @@ struct DriveDirInfo {
 // Directory information of a drive ("meas:", "meas2", "usb_meas:"). DRIVE_DIRINFO_OK with `info`
 // filled, or one of the failures above (then `info` is left alone).
 int drive_dirInfo(const char* drive, DriveDirInfo* info);
+// The directory size alone (used + free entries while the folder holds no more files than that),
+// as the drive's file system keeps it: no read of the folder. DRIVE_DIRINFO_OK with `size` filled,
+// or a failure above.
+int drive_dirSize(const char* drive, uint32_t* size);

@@ -99,6 +99,11 @@ void armWithText(const DriveFault& fault, const std::string& text) {
     Faults& f = faults();
     std::lock_guard<std::mutex> lk(f.m);
     f.armed.push_back({fault, text});
+    // From call 0: the drive is slow (or failing) before its first call.
+    if (fault.nth == 0) {
+        f.armed.back().started = true;
+        f.armed.back().since = std::chrono::steady_clock::now();
+    }
 }
 
 void armFromEnvironment() {
@@ -210,8 +215,7 @@ bool drivefault_parse(const std::string& whole, DriveFault* fault, std::string* 
         *out = uint32_t(std::strtoul(s.c_str(), nullptr, 10));
         return true;
     };
-    if (!number(parts[2], &f.nth) || f.nth == 0)
-        return fail("call '" + parts[2] + "' is not a number from 1");
+    if (!number(parts[2], &f.nth)) return fail("call '" + parts[2] + "' is not a number from 1");
     const std::string& what = parts[3];
     if (what == "pull") {
         f.kind = DRIVE_FAULT_PULL;
@@ -249,6 +253,8 @@ bool drivefault_parse(const std::string& whole, DriveFault* fault, std::string* 
             }
         if (!found) return fail("unknown fault '" + what + "'");
     }
+    if (f.nth == 0 && !lastsItsTime(f.kind))
+        return fail("call '" + parts[2] + "' is not a number from 1 ('" + what + "' does not last its time)");
     if (parts.size() == 5 && !number(parts[4], &f.times))
         return fail("times '" + parts[4] + "' is not a number");
     if (parts.size() == 5 && lastsItsTime(f.kind))

@@ -44,6 +44,8 @@
 //                nothing (syncfs only): the call answers 0 and writes nothing through, as some file
 //                systems (FUSE ones among them) answer syncfs: what only it covered is lost at a
 //                power cut, e.g. "nv:syncfs:1:nothing:0" (every syncfs of the NV store's disk);
+//   <n>          the nth call of the operation, from 1; for EIOfor and slow also 0: from the first
+//                call of any kind on the drive (a drive slow before the process made a call there);
 //   <times>      how many calls from the nth on (default 1; 0: every one from the nth on); not for
 //                EIOfor and slow, which last their time;
 //   <task>       only the calls of the task of that name count (its thread's name, at most 15

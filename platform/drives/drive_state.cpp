@@ -680,6 +680,24 @@ bool drive_stateDropLater(const char* drive, const std::string& file) {
     return false;
 }
 
+bool drive_stateClearDeleteFlag(const char* drive, std::vector<std::string>* left) {
+    std::string dir;
+    if (!left || !devpath_driveDir(drive, &dir)) return false;
+    // Looked at in the change itself: a version written from outside meanwhile is looked at again.
+    return drive_stateUpdate(drive, [&](DriveState& s) {
+        left->clear();
+        for (const auto& [name, attr] : s.attrs) {
+            struct stat st {};
+            if (!(attr & DRIVE_ATTR_ARCHIVE) &&
+                (::lstat((dir + "/" + name).c_str(), &st) == 0 || errno != ENOENT))
+                left->push_back(name);
+        }
+        if (!left->empty() || !(s.dirAttr & 1)) return false;
+        s.dirAttr = uint8_t(s.dirAttr & ~1u);
+        return true;
+    });
+}
+
 void drive_stateTestRefuseRenameFlags(bool refuse) {
     gRefuseRenameFlags.store(refuse);
 }

@@ -108,6 +108,11 @@ private:
 // of `file`'s line.
 bool drive_stateDropLater(const char* drive, const std::string& file);
 
+// Clears the D flag (bit 0 of the root's attributes) in one change of the state, unless a file that
+// the state marks downloaded (no archive bit) is in the drive's folder: those are put in `left` and
+// the flag stays, so that the next walk deletes them. False when the state cannot be written.
+bool drive_stateClearDeleteFlag(const char* drive, std::vector<std::string>* left);
+
 // For tests: the file system refuses renameat2's flags (EINVAL, as some FUSE and network file systems
 // do); the state file's folder write-through fails (EIO).
 void drive_stateTestRefuseRenameFlags(bool refuse);

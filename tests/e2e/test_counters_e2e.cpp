@@ -111,6 +111,7 @@ TEST(CountersE2E, FileNamesFollowNvAndMeasAndTheShellAgreesWithTheValuesByName) 
         EXPECT_TRUE(logShows(dev, "Starting with file: A0101000.002")) << dev.logText();
         dev.signal(SIGTERM);
         ASSERT_EQ(dev.waitExit(), 0) << dev.stderrText();
+        EXPECT_EQ(readFile(root.file("meas-1/A0101000.001")), "measurement");
     }
     auto app = start(root);
     AppProcess& dev = *app;

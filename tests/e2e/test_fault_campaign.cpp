@@ -30,6 +30,8 @@
 //   change of the drive's state, on either side;
 // - "copyfail<seed>": copies of one file with the first failing: the stick re-seated while its copy
 //   of the stopped file is held at its first write-through, that copy's rename failing.
+// - "statewalk<seed>": the PC's tool rewrites meas:'s state in place, with a pause, during a slow
+//   walk, marking files downloaded that the walk did not list.
 //
 // After every run:
 // - every file on either drive is whole, or writable and named not finished in the log; every file
@@ -65,6 +67,8 @@
 // - (s) the stick pulled or put back from outside is seen within 8 s;
 // - (w) a copy of a file asked for while another copy of it fails ends on its own: within 25 s of
 //   the stick's arrival that asked for it, the stick holds the file whole, read-only, the same bytes.
+// - (u) after an in-place rewrite of the state during the walk no file marked downloaded is left with
+//   the D flag cleared, and no file never marked downloaded is deleted.
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
 // after the restart's arrival, the boot counter and the absolute lap go on, and (r) after a cut in
@@ -73,7 +77,7 @@
 // Each broken rule's line starts with its letter: (a) back after the fault, (b) slow is not hung,
 // (c) the walk beside logging, (d) from the start on the other drive, (e) only whole files
 // finished, (f) no stale piece, (k) logging after a command, (l) every answer in time, and (m) to
-// (t) and (w) above.
+// (u) and (w) above.
 // CI runs a few runs; MSD_FAULT_CAMPAIGN=all runs 8 of each stratum, MSD_FAULT_CAMPAIGN_FAULTS=
 // "meas:open:26:EIO|..." the runs of those faults (see docs/tests.md); MSD_FAULT_CAMPAIGN_LOG=1 prints
 // the log of a run that broke a rule, =all of every run.
@@ -153,7 +157,7 @@ const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
                               "stickwalk",      "rewrite-inplace",
                               "rewrite-rename", "laps",
                               "span",           "queue",
-                              "copyfail"};
+                              "copyfail",       "statewalk"};
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -628,19 +632,26 @@ void checkLogKept(const TempDir& root, const std::string& log, std::vector<std::
                              first + "\"");
 }
 
-// After a power cut in the D-flag walk over meas: and the start after it: every downloaded file
-// still there has its line (it is still to be deleted), and while one is left the D flag is set.
-void checkWalkAfterCut(const TempDir& root, std::vector<std::string>& broken) {
+// The files meas:'s state marks downloaded (no archive bit), and whether its D flag is set.
+std::set<std::string> markedDownloaded(const TempDir& root, bool* flag) {
     std::set<std::string> downloaded;
-    bool flag = false;
+    *flag = false;
     std::istringstream in(readFile(root.file("meas.drive")));
     for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         std::string key, name, value;
         words >> key >> name >> value;
-        if (key == "dirattr") flag = std::strtoul(name.c_str(), nullptr, 0) & 1;
+        if (key == "dirattr") *flag = std::strtoul(name.c_str(), nullptr, 0) & 1;
         if (key == "attr" && !(std::strtoul(value.c_str(), nullptr, 0) & 0x20)) downloaded.insert(name);
     }
+    return downloaded;
+}
+
+// After a power cut in the D-flag walk over meas: and the start after it: every downloaded file
+// still there has its line (it is still to be deleted), and while one is left the D flag is set.
+void checkWalkAfterCut(const TempDir& root, std::vector<std::string>& broken) {
+    bool flag = false;
+    const std::set<std::string> downloaded = markedDownloaded(root, &flag);
     int left = 0, lineless = 0;
     std::string example;
     for (const auto& e : std::filesystem::directory_iterator(root.file("meas"))) {
@@ -966,6 +977,7 @@ private:
         std::mt19937 rng(fault_.meetN);
         auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
         const std::string& m = fault_.meet;
+        if (m == "statewalk") return stateRewriteDuringTheWalk(pick);
         logged("a stick arrived", 0, 15000);
         until([&] { return campaign::recordsIn(meas_, COUNTERS) >= 30; }, 15000);
         campaign::Logging state = campaign::Logging::Running;
@@ -1464,6 +1476,7 @@ private:
         checkFromTheStart();
         checkWorking();
         checkWalk();
+        checkStateWalk();
         checkLogKept(root_, r_.log, r_.broken);
         checkCopiesKept();
         checkHealthyDrive();
@@ -1476,7 +1489,8 @@ private:
             const std::string after = r_.log.substr(arrival);
             const auto files = campaign::filesMade(r_.log.substr(0, arrival));
             const std::string asked = files.empty() ? "" : files.back();
-            if (after.find("r_FileCpyTaskA") == std::string::npos && !campaign::namedUnfinished(after, asked) &&
+            if (after.find("r_FileCpyTaskA") == std::string::npos &&
+                !campaign::namedUnfinished(after, asked) &&
                 after.find("the copy of " + asked + " to the stick is not made") == std::string::npos)
                 r_.broken.push_back(
                     "the copy of " + asked +
@@ -1602,6 +1616,53 @@ private:
                 }
     }
 
+    // ---- The PC's in-place rewrite of meas:'s state during the D-flag walk ("statewalk<seed>") ----
+    // While the walk (its reads slowed by the run's fault) lists meas:, files are made there and the
+    // state file is written in place as the PC's tool does it: emptied, then a second later written
+    // with what it held, lines marking most of the new files downloaded, and the D flag. The walk
+    // deletes those it listed; a file marked downloaded that it leaves keeps the flag set, and the log
+    // names it once; a new file never marked downloaded stays.
+    static constexpr int kNewFiles = 10, kMarkedNew = 8;
+    double rewrittenAt_ = -1;
+    static std::string pcFile(int i) { return "E" + std::to_string(1000000 + i) + ".DAT"; }
+    void stateRewriteDuringTheWalk(const std::function<int(int)>& pick) {
+        logged("D-Flag on 'meas:' set", 0, 15000);
+        const auto walking = Clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(pick(3000)));
+        std::string text = "dirattr 1\n", line;
+        std::istringstream was(readFile(root_.file("meas.drive")));
+        while (std::getline(was, line)) text += line.rfind("dirattr", 0) == 0 ? "" : line + "\n";
+        for (int i = 0; i < kNewFiles; ++i) {
+            std::ofstream(meas_ + "/" + pcFile(i)) << "the PC's\n";
+            if (i < kMarkedNew) text += "attr " + pcFile(i) + " 0x01\n";
+        }
+        std::ofstream out(root_.file("meas.drive"), std::ios::trunc);
+        out.flush();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        out << text << std::flush;
+        rewrittenAt_ = since(walking);
+        logged("check on 'meas:' took", 0, 60000);
+    }
+    void checkStateWalk() {
+        if (fault_.meet != "statewalk") return;
+        bool flag = false;
+        int left = 0;
+        for (const std::string& name : markedDownloaded(root_, &flag)) {
+            if (!std::filesystem::exists(meas_ + "/" + name)) continue;
+            if (++left == 1 && !flag)
+                r_.broken.push_back(
+                    "(u) files marked downloaded are left on meas: and its D flag is cleared (" + name + ")");
+            if (countOf(r_.log, "'meas:/" + name + "' stays: marked downloaded") > 1)
+                r_.broken.push_back("(u) meas:/" + name + " is named more than once as staying");
+        }
+        r_.notes += "the state rewritten in place " + fixed(rewrittenAt_) + " s into the walk, " +
+                    std::to_string(left) + " files marked downloaded left; ";
+        for (int i = kMarkedNew; i < kNewFiles; ++i)
+            if (!std::filesystem::exists(meas_ + "/" + pcFile(i)))
+                r_.broken.push_back("(u) " + pcFile(i) + ", never marked downloaded, was deleted");
+    }
+    // ---- end of "statewalk" ----
+
     const Fault fault_;
     Result r_;
     TempDir root_;
@@ -1630,9 +1691,9 @@ Result runScenario(const Fault& fault) {
 // that returns), a fault of the stick's copy, a power cut, a fault of the start-up's D-flag check,
 // a file taken away under its writer, the errors and short hangs, a slow drive, the D-flag walk,
 // the PC's commands.
-const char* const kGroups[] = {"hold0", "ends",    "copy",    "cut",  "start",   "take-away", "error",
-                               "slow",  "walk",    "pc",      "lost", "reseat",  "stickwalk", "rewrite",
-                               "queue", "healthy", "walkcut", "nv",   "copyfail"};
+const char* const kGroups[] = {"hold0", "ends",    "copy",    "cut",  "start",    "take-away", "error",
+                               "slow",  "walk",    "pc",      "lost", "reseat",   "stickwalk", "rewrite",
+                               "queue", "healthy", "walkcut", "nv",   "copyfail", "statewalk"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -1721,6 +1782,10 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     // A power cut between the D-flag walk's deletions and its change of the state, on either side.
     for (const char* cut : {"sync:1", "rename:1", "rename:2", "sync:2"})
         meet(std::string("walk3000;meas:") + cut + ":cut@r_DrvCall_meas", "walkcut");
+    // The PC's in-place rewrite of meas:'s state, with a pause, during a walk whose reads are slow.
+    for (uint32_t seed = 1; seed <= 4; ++seed)
+        meet("walk3000;statewalk" + std::to_string(seed) + ";meas:open:1:slow300@r_DrvCall_meas",
+             "statewalk");
     // NV on a disk whose syncfs writes nothing, a power cut during the lap stack's clear of a fresh
     // store (each slot file's first write-through, then its second copy's) or after it.
     for (const char* cut : {"nv:sync:40:cut", "nv:sync:601:cut", "meas:sync:30:cut"})

@@ -7,6 +7,7 @@
 // name being written or copied.
 #include "app_process.h"
 #include "caldataset.h"
+#include "campaign.h"
 #include "condition_config.h"
 #include "measfile.h"
 #include "netns.h"
@@ -240,24 +241,27 @@ TEST(LoggingE2E, AFullDriveNamesItsFileOnceAndTheShutdownWhatWasNotWritten) {
         << line;
 }
 
-// A read-only file under the name of the next fragment (left by a run whose counters were lost):
-// the device says so and logs into a new fragment at once instead of writing nothing.
+// A file under the name of the next fragment (left by a run whose counters were lost), read-only or
+// not: the logging drive never writes over it; the device says so and logs into a new fragment at
+// once instead of writing nothing.
 TEST(LoggingE2E, AFileOfTheNameThatCannotBeReplacedCutsANewFile) {
-    TempDir root;
-    prepare(root);
-    writeFile(root.file("meas/A0101000.002"), "an earlier run's file\n");
-    writeFile(root.file("meas.drive"), "attr A0101000.002 0x21\n");
-    auto dev = start(root);
-    ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), COUNTERS, 20)) << dev->logText();
-    EXPECT_NE(dev->shell("lof_fratrig").find("value = "), std::string::npos);
-    ASSERT_TRUE(waitRecords(root.file("meas/A0101000.003"), COUNTERS, 20)) << dev->logText();
-    EXPECT_EQ(countOf(dev->logText(),
-                      "A0101000.002 cannot be written: a file of that name is on the logging drive"),
-              1)
-        << dev->logText();
-    EXPECT_EQ(readFile(root.file("meas/A0101000.002")), "an earlier run's file\n");
-    dev->signal(SIGTERM);
-    EXPECT_EQ(dev->waitExit(), 3) << "A0101000.002 is not on the logging drive";
+    for (const char* state : {"attr A0101000.002 0x21\n", ""}) {
+        TempDir root;
+        prepare(root);
+        writeFile(root.file("meas/A0101000.002"), "an earlier run's file\n");
+        writeFile(root.file("meas.drive"), state);
+        auto dev = start(root);
+        ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), COUNTERS, 20)) << dev->logText();
+        EXPECT_NE(dev->shell("lof_fratrig").find("value = "), std::string::npos);
+        ASSERT_TRUE(waitRecords(root.file("meas/A0101000.003"), COUNTERS, 20)) << dev->logText();
+        EXPECT_EQ(countOf(dev->logText(),
+                          "A0101000.002 cannot be written: a file of that name is on the logging drive"),
+                  1)
+            << state << dev->logText();
+        EXPECT_EQ(readFile(root.file("meas/A0101000.002")), "an earlier run's file\n") << state;
+        dev->signal(SIGTERM);
+        EXPECT_EQ(dev->waitExit(), 3) << "A0101000.002 is not on the logging drive";
+    }
 }
 
 TEST(LoggingE2E, KilledWhileLoggingKeepsCompleteRecordsAndRestartsInANewFile) {
@@ -887,4 +891,35 @@ TEST(LoggingE2E, AStickWhoseWriteThroughHungHasRecordsAgainWithinTwoSecondsOfIts
     EXPECT_LE(again - returned, 2.0) << dev.logText();
     dev.signal(SIGTERM);
     dev.waitExit();
+}
+
+// 20,000 files on meas:, each of its calls 100 ms late from the start, each read of its folder too:
+// what the start reads of that folder (the fragment search) runs on the drive's own task. The stick
+// has records from the start, meas: logs beside the search, and SIGTERM while the search still reads
+// ends the process within 12 s.
+TEST(LoggingE2E, ALargeFolderOnASlowDriveHoldsNeitherTheStartNorTheShutdown) {
+    TempDir root;
+    prepare(root);
+    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    for (int i = 0; i < 20000; ++i) writeFile(root.file("meas/D" + std::to_string(1000000 + i) + ".DAT"), "");
+    AppProcess dev(root.path(), {INDEX}, {"MSD_DRIVE_FAULT=meas:open:0:slow100"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    uint32_t first = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        return campaign::firstRecord(root.file("usb_meas"), COUNTERS, &first) &&
+               newestRecord(root.file("meas"), COUNTERS);
+    })) << dev.logText();
+    const std::string log = dev.logText(), kStarting = "main(): application 0 starting";
+    const std::string run = log.substr(log.rfind('\n', log.rfind(kStarting)) + 1); // not the preparation's
+    const double late = first / 10000.0 - loggedStamp(run, kStarting);
+    std::printf("20,000 files on meas: at 100 ms a call: the stick's first record %.2f s after the start\n",
+                late);
+    EXPECT_LE(late, 2.0) << log;
+    ASSERT_EQ(run.find("Starting with file: "), std::string::npos) << "the search has ended already";
+    const auto term = std::chrono::steady_clock::now();
+    dev.signal(SIGTERM);
+    EXPECT_NE(dev.waitExit(30000), -1);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - term).count();
+    std::printf("SIGTERM during the search: the process gone %.2f s after it\n", took);
+    EXPECT_LE(took, 12.0) << dev.logText();
 }

@@ -5,6 +5,7 @@
 
 #include "framework/errmem.h"
 #include "framework/nvram.h"
+#include "platform/drives/drive_fault.h"
 
 #include <thread>
 
@@ -29,6 +30,16 @@ LapOutFraState state() {
 std::vector<int> signals() {
     const SeramSigPage& s = seramSig();
     return {s.lapctr, s.outctr, s.fractr, s.abslap};
+}
+
+// The log up to the fragment search's end: the search runs on meas:'s own task.
+std::vector<std::string> untilSearched() {
+    std::vector<std::string> log;
+    testsupport::waitUntil([&] {
+        for (std::string& line : drainSyslog()) log.push_back(std::move(line));
+        return countContaining(log, "Starting with file: ") > 0;
+    });
+    return log;
 }
 
 } // namespace
@@ -74,7 +85,7 @@ class LapOutFra : public CounterTest {};
 TEST_F(LapOutFra, EmptyNvStartsAt111AndEveryStartTakesANewAbsoluteLap) {
     ASSERT_EQ(LapOutFra_init(), 0);
     LapOutFra_start();
-    auto log = drainSyslog();
+    auto log = untilSearched();
     EXPECT_EQ(countContaining(log, "intLapOutFra_init() calling nvram_dbs_read failed"), 1);
     EXPECT_EQ(countContaining(log, "intLapOutFra_init() calling nvram_dbs_read LapOutFraAbsLapCnt failed"),
               1);
@@ -98,12 +109,22 @@ TEST_F(LapOutFra, EmptyNvStartsAt111AndEveryStartTakesANewAbsoluteLap) {
     EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2), (std::vector<uint8_t>{1, 0}));
 }
 
+// The search reads meas:'s folder on that drive's own task: the counters are valid at once, and a
+// fragment cut while the search looks goes before it (the search goes on from the cut's name).
 TEST_F(LapOutFra, FragmentSearchLooksWhereIndexZeroWritesItsFiles) {
     testsupport::writeFile(root.file("meas/A0101000.001"), "x");
     testsupport::writeFile(root.file("meas/A0101000.002"), "x");
     ASSERT_EQ(LapOutFra_init(), 0);
+    DriveFault slow;
+    ASSERT_TRUE(drivefault_parse("meas:open:0:slow600000", &slow, nullptr));
+    drivefault_clear();
+    drivefault_arm(slow); // each read of the folder until the clear
     LapOutFra_start();
-    EXPECT_EQ(countContaining(drainSyslog(), "Starting with file: A0101000.003"), 1);
+    EXPECT_EQ(state().valid, 1);
+    LapOutFra_setFragmentTrig(1);
+    EXPECT_EQ(countContaining(drainSyslog(), "Starting with file: "), 0);
+    drivefault_clear();
+    EXPECT_EQ(countContaining(untilSearched(), "Starting with file: A0101000.003"), 1);
     EXPECT_EQ(state().fragment, 3);
 
     // Fragment 255 taken: the next absolute lap, fragment 1.
@@ -115,7 +136,7 @@ TEST_F(LapOutFra, FragmentSearchLooksWhereIndexZeroWritesItsFiles) {
     LapOutFra_exit();
     ASSERT_EQ(LapOutFra_init(), 0);
     LapOutFra_start();
-    EXPECT_EQ(countContaining(drainSyslog(), "Starting with file: A0101001.101"), 1);
+    EXPECT_EQ(countContaining(untilSearched(), "Starting with file: A0101001.101"), 1);
     EXPECT_EQ(signals(), (std::vector<int>{1, 1, 1, 0x11}));
 }
 

@@ -351,8 +351,14 @@ void meas_app_clearsegmentation() {
 }
 
 void meas_app_lap_connect() {
-    static const LapLoggingHooks hooks{sb_lapstack_reset_history, sb_lapstack_add_entry, sblk_task_laptrigger,
-                                       meas_app_clearsegmentation, meas_app_laptrigger_update};
+    // Not waited for (the same job not begun yet stands for a later one): what lap timing reads of a
+    // drive's folder holds neither the start nor the state machine.
+    static const auto onDrive = [](const char* drive, const char* what, int (*job)()) {
+        return meas_app_driveCallAsync(drive, what, job, true);
+    };
+    static const LapLoggingHooks hooks{sb_lapstack_reset_history,  sb_lapstack_add_entry,
+                                       sblk_task_laptrigger,       meas_app_clearsegmentation,
+                                       meas_app_laptrigger_update, onDrive};
     lap_setLogging(&hooks);
 }
 

@@ -5,6 +5,7 @@
 #include "logging/app/meas_app_store.h"
 #include "logging/disk/meas_app_dirsync.h"
 #include "platform/drives/bfs.h"
+#include "platform/drives/drive_calls.h"
 #include "platform/drives/drive_state.h"
 #include "platform/rtos/rtos.h"
 
@@ -169,14 +170,34 @@ int MeasAppStore_driveCheckDirectoryFlags(const char* drive) {
         MeasAppStore_cleanup_old_measfiles(drive, fd, &complete);
         if (complete) {
             fde_system_sd_data_changed();
-            if (bfs_ioctl(fd, IO_IOCTL_BFS_SET_DIR_ATTR, intptr_t(attr & ~1u)) != 0) {
+            // A file marked downloaded that the walk did not delete (made or marked after its
+            // listing, or its name rewritten meanwhile) keeps the PC's request: the next walk.
+            std::vector<std::string> left;
+            bool cleared = false;
+            {
+                const DriveCallMark mark(drive, "request");
+                cleared = drive_stateAvailableNow(drive) && drive_stateClearDeleteFlag(drive, &left);
+            }
+            if (!cleared) {
                 syslogx(LOG_PRIO_ERR,
                         "MeasAppStore_driveCheckDirectoryFlags() Error! '%s' IO_IOCTL_BFS_SET_DIR_ATTR",
                         drive);
                 bfs_close(fd);
                 return 0;
             }
-            if (!MeasAppStore_driveRootWriteThrough(drive, "after clearing the D-Flag") &&
+            constexpr size_t kNamed = 16; // the rest counted, so that the log keeps each name it gives
+            for (size_t i = 0; i < left.size() && i < kNamed; ++i)
+                syslogx(LOG_PRIO_INFO,
+                        "MeasAppStore_cleanup_old_measfiles() '%s' stays: marked downloaded after the walk "
+                        "listed the folder",
+                        pathOf(drive, left[i].c_str()).c_str());
+            if (left.size() > kNamed)
+                syslogx(
+                    LOG_PRIO_INFO,
+                    "MeasAppStore_cleanup_old_measfiles() '%s': %d more files stay: marked downloaded after "
+                    "the walk listed the folder",
+                    drive, int(left.size() - kNamed));
+            if (left.empty() && !MeasAppStore_driveRootWriteThrough(drive, "after clearing the D-Flag") &&
                 bfs_ioctl(fd, IO_IOCTL_BFS_SET_DIR_ATTR, intptr_t(attr)) != 0)
                 syslogx(
                     LOG_PRIO_ERR,

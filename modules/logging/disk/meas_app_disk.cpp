@@ -4,6 +4,7 @@
 #include "framework/fileutil.h"
 #include "framework/syslog.h"
 #include "logging/disk/cfg_meas.h"
+#include "platform/drives/drive_dirinfo.h"
 #include "platform/drives/drive_service.h"
 #include "platform/rtos/hostclock.h"
 #include "platform/rtos/rtos.h"
@@ -133,10 +134,13 @@ int meas_app_BootPrepareDisks_checkDir(int d) {
     if (d < 0 || d >= CFG_MEAS_DRIVES) return 0;
     const cfg_meas_drv2Hw_t& drive = cfg_meas_drv2Hw[d];
     if (!drive.configuredMaxFileCnt || !drive.actualMaxFileCnt) return 0;
-    uint32_t count = 0, actual = 0;
-    const int result = cfg_meas_getBfsFileCounts(drive.drive, &count, &actual);
+    // The directory's size as the drive's file system keeps it, without a read of the folder: a
+    // folder of many files on a slow drive would hold the start (the counts follow once a second).
+    uint32_t actual = 0;
+    const int result = drive_dirSize(drive.drive, &actual);
+    if (result != DRIVE_DIRINFO_OK) actual = 0xFFFFFFFF;
     shared(*drive.actualMaxFileCnt).store(actual, std::memory_order_relaxed);
-    if (result != 0) {
+    if (result != DRIVE_DIRINFO_OK) {
         syslogx(LOG_PRIO_ERR, "meas_app_BootPrepareDisks_checkDir(%s) failed to read file count",
                 drive.drive);
         return 0;

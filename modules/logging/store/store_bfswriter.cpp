@@ -267,10 +267,12 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     }
     if (vfIdx > newestVf_) newestVf_ = vfIdx;
     if (driveHangs(e)) return false;
-    // Truncated: a file of the same name left by an earlier run is replaced, never written into. On
-    // the stick such a file may be anyone's: the replacement is logged with its name.
+    // On the stick a file of the same name may be anyone's: it is replaced (truncated, never written
+    // into), and the replacement is logged with its name. On the logging drive it is an older
+    // measurement that the fragment search, which runs beside the start, had not seen yet: it stays.
+    const bool stick = type() == WRITER_USB;
     const bool existed = fexist(path);
-    const int fd = bfs_open(path, O_RDWR | O_CREAT | O_TRUNC, 0777);
+    const int fd = bfs_open(path, O_RDWR | O_CREAT | (stick ? O_TRUNC : O_EXCL), 0777);
     const int error = errno;
     // The header pieces go into the buffer whatever the drive said: a file that waits for room
     // keeps them there.
@@ -293,14 +295,14 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
                     "BFSWriter: %s cannot be created yet: the drive is full, it waits for room", path);
             return false;
         }
-        if (existed && error == EACCES) {
+        if ((existed && error == EACCES) || error == EEXIST) {
             failFile(e, 0, "a file of that name is on the drive and cannot be replaced");
         } else {
             failFile(e, error, "it cannot be created");
         }
         return false;
     }
-    if (existed && type() == WRITER_USB)
+    if (existed && stick)
         syslogx(LOG_PRIO_WARNING, "BFSWriter::openFileAtomic: '%s' replaced, a file of that name was there",
                 path);
     char check[BFS_PATH_MAX] = "";
