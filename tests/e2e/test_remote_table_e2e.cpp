@@ -3,7 +3,10 @@
 // drive's start-up check is under way (the D-flag check's open held 4 s), while a stop or a destroy
 // waits for its files (every close's attribute change held 4 s), during a destroy's teardown (each
 // close held 14 s on the drive's write-through tasks: the answer comes at its bound, the destroy
-// goes on) and during the shutdown. After each,
+// goes on) and during the shutdown. And the PC's commands beside its watch: in the watch's fifth
+// ping after a stop or destroy (the PC silent until the command, answering after it), and behind a
+// stop that waits for its files with the PC lost right after (every read-only mark held 7 s): the
+// PC's command decides, the watch asks nothing and logging starts at most once. After each,
 // the state the table leaves (a refused request changes nothing): 0xED in any state ends in running
 // with a new file, 0xEE after a stop ends in running, after a destroy starts nothing; the answer
 // (00 with every file whole, FF only when logging refused it; none for the others) within 12 s of
@@ -43,12 +46,30 @@ constexpr int kAnswerMs = 12000;
 constexpr int kStateMs = 20000; // logging reaches the table's state (a held start-up check included)
 const std::vector<uint8_t> DONE = {0, 0, 0, 0, 0}, FAILED = {0xFF, 0, 0, 0, 0};
 
-enum class State { Running, Stopped, Destroyed, Starting, StopWaits, DestroyWaits, Teardown };
+enum class State {
+    Running,
+    Stopped,
+    Destroyed,
+    Starting,
+    StopWaits,
+    DestroyWaits,
+    Teardown,
+    FifthAfterStop,
+    FifthAfterDestroy,
+    StopWaitsPcLost
+};
 
 const char* nameOf(State s) {
-    static const char* const names[] = {
-        "running",        "stopped",           "destroyed",           "starting",
-        "a stop waiting", "a destroy waiting", "a destroy's teardown"};
+    static const char* const names[] = {"running",
+                                        "stopped",
+                                        "destroyed",
+                                        "starting",
+                                        "a stop waiting",
+                                        "a destroy waiting",
+                                        "a destroy's teardown",
+                                        "the fifth ping of a stop's watch",
+                                        "the fifth ping of a destroy's watch",
+                                        "a stop waiting, the PC lost after the command"};
     return names[int(s)];
 }
 
@@ -172,11 +193,17 @@ protected:
     void row(State state, uint8_t x) {
         const std::string what = hex(x) + " while " + nameOf(state);
         SCOPED_TRACE(what);
-        Logging model =
-            state == State::Stopped || state == State::StopWaits ? Logging::Stopped
-            : state == State::Destroyed || state == State::DestroyWaits || state == State::Teardown
-                ? Logging::Destroyed
-                : Logging::Running;
+        Logging model = state == State::Stopped || state == State::StopWaits ||
+                                state == State::FifthAfterStop || state == State::StopWaitsPcLost
+                            ? Logging::Stopped
+                        : state == State::Destroyed || state == State::DestroyWaits ||
+                                state == State::Teardown || state == State::FifthAfterDestroy
+                            ? Logging::Destroyed
+                            : Logging::Running;
+        // The PC's watch meets the row's command: its decision is waited for.
+        const bool watched = state == State::FifthAfterStop || state == State::FifthAfterDestroy ||
+                             state == State::StopWaitsPcLost;
+        const int decided = campaign::watchDecisions(log());
         const bool steady = state == State::Running || state == State::Stopped || state == State::Destroyed;
         std::string open; // the file that a closing command ends
         std::map<std::string, size_t> before;
@@ -213,13 +240,26 @@ protected:
                         (done == std::string::npos || after.find(campaign::receivedLine(x)) < done))
                 << "the row's command came after the start-up check had ended: not in its state\n"
                 << after;
+        } else if (state == State::FifthAfterStop || state == State::FifthAfterDestroy) {
+            // The PC silent from its stop or destroy on (each ping fails after 1 s): the command comes
+            // 0.35 to 0.7 s before the fifth fails, and the PC answers again right after it.
+            ASSERT_TRUE(bring(Logging::Running)) << "the row's state cannot be reached";
+            dev_->shell("board ping silent");
+            request(state == State::FifthAfterStop ? 0xE1 : 0xE0, "the request the watch watches");
+            ASSERT_TRUE(waitUntil([&] { return campaign::pingsToTheDouble(*dev_) >= 5; }, kStateMs))
+                << "the watch's fifth ping never came\n"
+                << lastLines(40);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300 + 70 * (rows_++ % 6)));
+            send();
+            dev_->shell("board ping answer");
         } else {
             // A stop or destroy whose files wait for their held close; or a destroy answered at its
-            // bound whose teardown goes on.
+            // bound whose teardown goes on; or a stop waiting, the PC lost right after the row's
+            // command.
             ASSERT_TRUE(bring(Logging::Running)) << "the row's state cannot be reached";
-            const uint8_t closing = state == State::StopWaits ? 0xE1 : 0xE0;
-            const std::string taken =
-                state == State::StopWaits ? "Stopping measurement" : "meas_app_remotedestroy ";
+            const bool stop = state == State::StopWaits || state == State::StopWaitsPcLost;
+            const uint8_t closing = stop ? 0xE1 : 0xE0;
+            const std::string taken = stop ? "Stopping measurement" : "meas_app_remotedestroy ";
             const int above = count(taken);
             const auto asked = Clock::now();
             command(closing);
@@ -238,6 +278,7 @@ protected:
                 ASSERT_EQ(pcs_->waiting(), 0)
                     << "the request before the row was answered before the row's command";
                 send();
+                if (state == State::StopWaitsPcLost) dev_->shell("board ping silent");
                 EXPECT_EQ(answerText(answer(asked, hex(closing) + " before the row")), "00");
             }
         }
@@ -247,6 +288,11 @@ protected:
         ASSERT_TRUE(logged(campaign::receivedLine(x),
                            countOf(log().substr(0, from), campaign::receivedLine(x)), kStateMs))
             << "the device never took " << hex(x);
+        if (watched) {
+            const bool seen = waitUntil([&] { return campaign::watchDecisions(log()) > decided; }, kStateMs);
+            dev_->shell("board ping answer");
+            ASSERT_TRUE(seen) << "the watch's fifth failed ping never came\n" << lastLines(40);
+        }
         const bool taken =
             campaign::takenByLog(campaign::logWithAnswers(*dev_, from, a == FAILED ? 1 : 0), {x}).front();
         if (campaign::isRequest(x)) {
@@ -266,6 +312,14 @@ protected:
                                    << "): " << wrong << "\n"
                                    << lastLines(40);
         state_ = expected;
+        if (watched) {
+            const std::string after = log().substr(from);
+            EXPECT_EQ(countOf(after, "remote lost, do a remote"), 0)
+                << "(k) the watch asked after the PC's own " << hex(x) << "\n"
+                << lastLines(40);
+            EXPECT_LE(countOf(after, "New measurement started"), 1) << "(k) logging started twice\n"
+                                                                    << lastLines(40);
+        }
         // The file it closed, as a stop closes it: whole, its records up to the command.
         const bool closes = !open.empty() && taken && (x == 0xE1 || x == 0xE0 || x == 0xD1 || x == 0xED);
         if (closes) {
@@ -311,6 +365,12 @@ protected:
         if (!campaign::isRequest(x)) {
             EXPECT_TRUE(a.empty()) << "an answer to " << hex(x);
         }
+        // Once the fast stop has begun nothing is built or started.
+        const size_t fastStop = after.find("postrun: stopping logging");
+        for (const char* never : {"Init new measurement", "Start new measurement"})
+            EXPECT_TRUE(fastStop == std::string::npos || after.find(never, fastStop) == std::string::npos)
+                << never << " after the fast stop began\n"
+                << after.substr(fastStop);
         // (A measurement started during the shutdown is held to the same: its files whole at the end.)
         std::printf("%s during the shutdown: answered %s, exit %d after %.1f s\n", hex(x).c_str(),
                     answerText(a).c_str(), exitCode, ended);
@@ -336,6 +396,7 @@ protected:
     // Devices of one PID disturb each other on one network: each lane's has its own (the learning
     // run's too).
     NetNamespace net_;
+    int rows_ = 0; // the rows at the watch's fifth ping so far: each comes at another moment
     TempDir root_;
     const std::string meas_ = root_.file("meas");
     std::unique_ptr<AppProcess> dev_;
@@ -367,10 +428,13 @@ TEST_P(RemoteTableE2E, EachCommandLeavesTheStateTheTableSays) {
         row(lane.state, x);
         if (HasFatalFailure()) break;
     }
-    // The destroy answered at its bound says when it answered.
+    // The destroy answered at its bound says when it answered, and that it goes on; only a request
+    // that is not made says it is not carried out.
     if (lane.state == State::Teardown) {
         EXPECT_GE(count("not whole 11.5 s after the request, when it is answered"), 1) << lastLines(60);
+        EXPECT_GE(count("not finished in time: the destroy goes on"), 1) << lastLines(60);
     }
+    EXPECT_EQ(campaign::notCarriedOutWhileTaken(log()), "");
     // A close that outlasts the shutdown's bound would leave its file to the fault: logging ends
     // first, its files whole.
     if (!HasFatalFailure() && lane.fault == kSlowClose && state_ == Logging::Running) {
@@ -413,5 +477,8 @@ INSTANTIATE_TEST_SUITE_P(
         Lane{"TeardownStop", State::Teardown, kSlowClose, {0xE1, 0xE0}, 0xEF},
         Lane{"TeardownRequests", State::Teardown, kSlowClose, {0xD1, 0xE2}, 0xE1},
         Lane{"TeardownInit", State::Teardown, kSlowClose, {0xED}, 0xE0},
-        Lane{"TeardownOthers", State::Teardown, kSlowClose, {0xEE, 0xEF}, 0xE2}),
+        Lane{"TeardownOthers", State::Teardown, kSlowClose, {0xEE, 0xEF}, 0xE2},
+        Lane{"FifthPingStop", State::FifthAfterStop, "", {0xEE, 0xE1, 0xED, 0xE0}, 0xEE},
+        Lane{"FifthPingDestroy", State::FifthAfterDestroy, "", {0xED, 0xE0, 0xE1}, 0xED},
+        Lane{"StopWaitsPcLost", State::StopWaitsPcLost, "meas:chmod:1:hold7000:0", {0xED, 0xEE}, 0xE1}),
     [](const ::testing::TestParamInfo<Lane>& info) { return std::string(info.param.name); });
