@@ -28,6 +28,10 @@
 // - "queue<seed>": a second and a third request queued behind a slow stop or destroy;
 // - "walk<files>;<a power cut of the walk's task>": a cut between the walk's deletions and its
 //   change of the drive's state, on either side.
+// - "fifth-<EE|ED><seed>": the PC silent from its stop (destroy) on, its end of it 0.55 to 0.7 s
+//   before the watch's fifth failed ping and, in odd seeds, the stop (destroy) again 0.2 s later;
+//   "behind-ED<seed>": an 0xED queued behind a stop whose read-only marks are held 9 s, the PC lost
+//   right after it.
 //
 // After every run:
 // - every file on either drive is whole, or writable and named not finished in the log; every file
@@ -60,7 +64,12 @@
 // - (p) every file a copy finished on the stick is still there (only the D-flag walk deletes there);
 // - (q) with laps, the drive without the fault has a file from the start, each arrival and each lap,
 //   no other, and its records up to the last 0.3 s before SIGTERM;
-// - (s) the stick pulled or put back from outside is seen within 8 s.
+// - (s) the stick pulled or put back from outside is seen within 8 s;
+// - (y) where the PC's command meets its watch, logging is in the state that the PC's commands and
+//   the table say: the watch asks nothing after the PC's own command, and logging starts at most
+//   once in the step;
+// - (z) no line says a request is not carried out unless it is the listener's refusal of one whose
+//   time was over before its turn (then the table counts it refused).
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
 // after the restart's arrival, the boot counter and the absolute lap go on, and (r) after a cut in
@@ -148,7 +157,9 @@ const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
                               "reseat-once",    "reseat-twice",
                               "stickwalk",      "rewrite-inplace",
                               "rewrite-rename", "laps",
-                              "span",           "queue"};
+                              "span",           "queue",
+                              "fifth-EE",       "fifth-ED",
+                              "behind-ED"};
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -1071,6 +1082,26 @@ private:
                 stickState(true);
                 logged("a stick arrived", arrivals, 8000);
             }
+        } else if (m.rfind("fifth-", 0) == 0) {
+            // The PC silent from its stop (destroy) on; its end of it 0.55 to 0.7 s before the
+            // watch's fifth failed ping and, in odd seeds, the stop (destroy) again 0.2 s later; the
+            // PC answers again right after.
+            const bool destroy = m == "fifth-ED";
+            const uint8_t closing = destroy ? 0xE0 : 0xE1;
+            std::vector<Send> sends = {{Do::Silent, 0},
+                                       command(closing, 0),
+                                       {Do::Fifth, 0},
+                                       command(destroy ? 0xED : 0xEE, 300 + pick(150))};
+            if (fault_.meetN % 2) sends.push_back(command(closing, 200));
+            sends.push_back({Do::Answer, 0});
+            watch_->settle(false);
+            step(state, sends, "the PC's command in the watch's fifth ping");
+        } else if (m == "behind-ED") {
+            // A stop whose read-only marks the run's fault holds 9 s, the PC's 0xED 0.8 to 1.2 s after
+            // it and the PC lost 0.3 s later.
+            watch_->settle(false);
+            step(state, {command(0xE1, 0), command(0xED, 800 + pick(400)), {Do::Lose, 300}},
+                 "an 0xED behind a slow stop, the PC lost");
         } else {
             // Logging for the run's seconds, a lap every 3 s in "laps"; then SIGTERM.
             watch_->settle(true);
@@ -1142,8 +1173,9 @@ private:
     }
 
     // One thing a step does, after the one before it: a command of the PC, the stick pulled or put
-    // back, a lap or a fragment, or the PC lost (its pings go silent).
-    enum class Do { Command, Pull, Insert, Lap, Fragment, Lose };
+    // back, a lap or a fragment, or the PC lost (its pings go silent); or the pings made silent or
+    // answered again without the PC being lost, and the wait for the watch's fifth ping.
+    enum class Do { Command, Pull, Insert, Lap, Fragment, Lose, Silent, Fifth, Answer };
     struct Send {
         Do what;
         int afterMs;
@@ -1162,8 +1194,9 @@ private:
         std::string what;
         std::vector<std::pair<uint8_t, Clock::time_point>> requests;
         std::vector<uint8_t> codes;
-        bool lapOrFragment = false;
+        bool lapOrFragment = false, fifth = false;
         std::optional<Clock::time_point> lostAt;
+        const int decisions = campaign::watchDecisions(logBefore);
         for (const Send& s : sends) {
             std::this_thread::sleep_for(std::chrono::milliseconds(s.afterMs));
             std::string did;
@@ -1189,6 +1222,17 @@ private:
                 dev_->shell("board ping silent");
                 lostAt = Clock::now();
                 did = "the PC lost";
+                break;
+            case Do::Silent:
+            case Do::Answer:
+                dev_->shell(s.what == Do::Silent ? "board ping silent" : "board ping answer");
+                did = s.what == Do::Silent ? "pings silent" : "pings answered";
+                break;
+            case Do::Fifth:
+                // The double counts each ping as it begins.
+                until([&] { return campaign::pingsToTheDouble(*dev_) >= 5; }, 15000);
+                fifth = true;
+                did = "the fifth ping";
                 break;
             }
             what += (what.empty() ? "" : ", ") + did;
@@ -1226,6 +1270,8 @@ private:
             until([&] { return since(*lostAt) > 5.5; }, 6000);
             dev_->shell("board ping answer");
         }
+        // The command came in the fifth ping: the watch decides once that ping has failed.
+        if (fifth) until([&] { return campaign::watchDecisions(dev_->logText()) > decisions; }, 10000);
         if (unanswered_ || !alive()) return false;
         // What the table leaves: the commands in their order, a refused request changing nothing.
         if (!codes.empty()) {
@@ -1279,6 +1325,7 @@ private:
         }
         const std::string wrong = campaign::awaitLogging(*dev_, meas_, COUNTERS, expected, before, fresh,
                                                          int(kBackBound * 1000), fault_.env.empty());
+        checkWatchMeets(logBefore, what);
         state = expected;
         watch_->logging(state == campaign::Logging::Running);
         if (!wrong.empty() && alive()) {
@@ -1286,6 +1333,21 @@ private:
             return false;
         }
         return true;
+    }
+
+    // (y) Where the PC's command meets its watch: the watch asks nothing after it, and logging
+    // starts at most once in the step.
+    void checkWatchMeets(const std::string& logBefore, const std::string& what) {
+        if (fault_.meet.rfind("fifth-", 0) != 0 && fault_.meet != "behind-ED") return;
+        const std::string log = dev_->logText(), step = log.substr(std::min(logBefore.size(), log.size()));
+        const size_t asked = step.find("remote lost, do a remote");
+        if (asked != std::string::npos)
+            r_.broken.push_back("(y) after " + what + " the watch asked all the same: " +
+                                step.substr(asked, step.find('\n', asked) - asked));
+        const int starts = countOf(step, "New measurement started");
+        if (starts > 1)
+            r_.broken.push_back("(y) after " + what + " logging started " + std::to_string(starts) +
+                                " times");
     }
 
     // The PC's commands at random moments (seeded): each command alone, a stop and the stick pulled
@@ -1417,6 +1479,9 @@ private:
                         r_.broken.push_back(dir + "/" + name + " on the drive without the fault " + s.why);
                 }
         }
+        // (z) A request not carried out is one whose time was over before its turn, nothing else.
+        if (const std::string line = campaign::notCarriedOutWhileTaken(r_.log); !line.empty())
+            r_.broken.push_back("(z) a request that is carried out is said not to be: " + line);
         checkFromTheStart();
         checkWorking();
         checkWalk();
@@ -1432,7 +1497,8 @@ private:
             const std::string after = r_.log.substr(arrival);
             const auto files = campaign::filesMade(r_.log.substr(0, arrival));
             const std::string asked = files.empty() ? "" : files.back();
-            if (after.find("r_FileCpyTaskA") == std::string::npos && !campaign::namedUnfinished(after, asked) &&
+            if (after.find("r_FileCpyTaskA") == std::string::npos &&
+                !campaign::namedUnfinished(after, asked) &&
                 after.find("the copy of " + asked + " to the stick is not made") == std::string::npos)
                 r_.broken.push_back(
                     "the copy of " + asked +
@@ -1586,9 +1652,9 @@ Result runScenario(const Fault& fault) {
 // that returns), a fault of the stick's copy, a power cut, a fault of the start-up's D-flag check,
 // a file taken away under its writer, the errors and short hangs, a slow drive, the D-flag walk,
 // the PC's commands.
-const char* const kGroups[] = {"hold0",     "ends",    "copy",  "cut",     "start",   "take-away",
-                               "error",     "slow",    "walk",  "pc",      "lost",    "reseat",
-                               "stickwalk", "rewrite", "queue", "healthy", "walkcut", "nv"};
+const char* const kGroups[] = {"hold0", "ends",    "copy",    "cut",  "start",  "take-away", "error",
+                               "slow",  "walk",    "pc",      "lost", "reseat", "stickwalk", "rewrite",
+                               "queue", "healthy", "walkcut", "nv",   "watch"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -1681,6 +1747,15 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     // store (each slot file's first write-through, then its second copy's) or after it.
     for (const char* cut : {"nv:sync:40:cut", "nv:sync:601:cut", "meas:sync:30:cut"})
         meet(std::string(cut) + ";nv:syncfs:1:nothing:0", "nv");
+    // --- The PC's commands beside its watch ---
+    // Its end of a stop or destroy during the watch's fifth ping (the request again behind it in odd
+    // seeds); an 0xED queued behind a stop whose read-only marks are held 9 s, the PC lost after it.
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+        const std::string n = std::to_string(seed);
+        for (const char* fifth : {"fifth-EE", "fifth-ED"}) meet(fifth + n, "watch");
+        meet("behind-ED" + n + ";meas:chmod:1:hold9000:0@r_BFSSync*", "watch");
+    }
+    // --- end of the PC's commands beside its watch ---
     return faults;
 }
 
