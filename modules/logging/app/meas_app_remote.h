@@ -26,7 +26,8 @@ extern std::atomic<uint8_t> remotectrl_retry_ctr;
 extern std::atomic<uint8_t> remotectrl_remoteinit_lock;
 
 // Requests of the PC-connection service: 1 accepted (or nothing to do while logging is
-// inactive), 0 refused because another request is pending. Addresses as remotectrl_lost_ip.
+// inactive), 0 refused because another request is pending or, for a start or an init, by its lock.
+// Addresses as remotectrl_lost_ip.
 int meas_app_remotestart();
 int meas_app_remotestop(uint32_t ip);
 int meas_app_remoteinit();
