@@ -1088,12 +1088,12 @@ private:
             // PC answers again right after.
             const bool destroy = m == "fifth-ED";
             const uint8_t closing = destroy ? 0xE0 : 0xE1;
-            std::vector<Send> sends = {{Do::Silent, 0},
+            std::vector<Send> sends = {{Do::Pings, 0},
                                        command(closing, 0),
                                        {Do::Fifth, 0},
                                        command(destroy ? 0xED : 0xEE, 300 + pick(150))};
             if (fault_.meetN % 2) sends.push_back(command(closing, 200));
-            sends.push_back({Do::Answer, 0});
+            sends.push_back({Do::Pings, 0, 1});
             watch_->settle(false);
             step(state, sends, "the PC's command in the watch's fifth ping");
         } else if (m == "behind-ED") {
@@ -1173,9 +1173,9 @@ private:
     }
 
     // One thing a step does, after the one before it: a command of the PC, the stick pulled or put
-    // back, a lap or a fragment, or the PC lost (its pings go silent); or the pings made silent or
-    // answered again without the PC being lost, and the wait for the watch's fifth ping.
-    enum class Do { Command, Pull, Insert, Lap, Fragment, Lose, Silent, Fifth, Answer };
+    // back, a lap or a fragment, or the PC lost (its pings go silent); or the pings silent or answered
+    // again, and the wait for the watch's fifth ping.
+    enum class Do { Command, Pull, Insert, Lap, Fragment, Lose, Pings, Fifth };
     struct Send {
         Do what;
         int afterMs;
@@ -1223,10 +1223,9 @@ private:
                 lostAt = Clock::now();
                 did = "the PC lost";
                 break;
-            case Do::Silent:
-            case Do::Answer:
-                dev_->shell(s.what == Do::Silent ? "board ping silent" : "board ping answer");
-                did = s.what == Do::Silent ? "pings silent" : "pings answered";
+            case Do::Pings: // answered again (code 1) or silent, the PC not lost
+                dev_->shell(s.code ? "board ping answer" : "board ping silent");
+                did = s.code ? "pings answered" : "pings silent";
                 break;
             case Do::Fifth:
                 // The double counts each ping as it begins.

@@ -147,21 +147,16 @@ TEST(RemoteE2E, ADestroyIsAnsweredOnceTheOpenFileIsClosedWholeOnBothDrives) {
 
     // The stick's arrival at start-up cuts the first file: the second is on both drives.
     std::set<std::string> known{root.file("meas/A0101000.001")};
-    // A destroy without the PC's address: no PC is watched, and its init is refused until a stop.
-    struct Row {
-        uint8_t code;
-        bool addressed;
-    };
-    for (const Row row : {Row{0xE0, true}, Row{0xD1, true}, Row{0xE0, false}}) {
-        const uint8_t code = row.code;
+    // Last a destroy without the PC's address: no PC is watched, and its init is refused until a stop.
+    for (const uint8_t code : {0xE0, 0xD1, 0x00}) {
         const std::string open = waitNewFile(root, known);
         ASSERT_FALSE(open.empty()) << dev.logText();
         known.insert(open);
         const size_t from = dev.logText().size();
-        ASSERT_TRUE(row.addressed ? pcs.command(code) : pcs.send({code, 0, 0, 0, 0}));
+        ASSERT_TRUE(code ? pcs.command(code) : pcs.send({0xE0, 0, 0, 0, 0}));
         ASSERT_EQ(pcs.reply(20000), DONE) << std::hex << int(code) << "\n" << dev.logText();
         const double asked =
-            loggedStamp(dev.logText().substr(from), code == 0xE0 ? "Plixor connected" : "Flash request");
+            loggedStamp(dev.logText().substr(from), code == 0xD1 ? "Flash request" : "Plixor connected");
         ASSERT_GT(asked, 0) << dev.logText();
         // By the answer the file is closed as a stop closes it: its records without a gap up to the
         // request, its status block last, read-only, and the same bytes on the stick.
@@ -180,7 +175,7 @@ TEST(RemoteE2E, ADestroyIsAnsweredOnceTheOpenFileIsClosedWholeOnBothDrives) {
         const std::string copy = root.file("usb_meas/" + std::filesystem::path(open).filename().string());
         EXPECT_TRUE(readOnly(copy)) << copy;
         EXPECT_EQ(readBinary(copy), readBinary(open)) << copy << " differs from " << open;
-        if (!row.addressed) {
+        if (!code) {
             ASSERT_TRUE(pcs.command(0xED));
             ASSERT_TRUE(logShows(dev, "meas_app_remoteinit: failed")) << dev.logText();
             ASSERT_TRUE(pcs.command(0xE1));

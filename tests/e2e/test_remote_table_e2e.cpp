@@ -46,32 +46,18 @@ constexpr int kAnswerMs = 12000;
 constexpr int kStateMs = 20000; // logging reaches the table's state (a held start-up check included)
 const std::vector<uint8_t> DONE = {0, 0, 0, 0, 0}, FAILED = {0xFF, 0, 0, 0, 0};
 
-enum class State {
-    Running,
-    Stopped,
-    Destroyed,
-    Starting,
-    StopWaits,
-    DestroyWaits,
-    Teardown,
-    FifthAfterStop,
-    FifthAfterDestroy,
-    StopWaitsPcLost
-};
+enum class State { Running, Stopped, Destroyed, Starting, StopWaits, DestroyWaits, Teardown };
 
 const char* nameOf(State s) {
-    static const char* const names[] = {"running",
-                                        "stopped",
-                                        "destroyed",
-                                        "starting",
-                                        "a stop waiting",
-                                        "a destroy waiting",
-                                        "a destroy's teardown",
-                                        "the fifth ping of a stop's watch",
-                                        "the fifth ping of a destroy's watch",
-                                        "a stop waiting, the PC lost after the command"};
+    static const char* const names[] = {
+        "running",        "stopped",           "destroyed",           "starting",
+        "a stop waiting", "a destroy waiting", "a destroy's teardown"};
     return names[int(s)];
 }
+
+// The PC's watch beside the row's command: none; the command in the watch's fifth ping (the PC
+// silent from the stop or destroy on, answering after the command); the PC lost right after it.
+enum class Watch { None, Fifth, PcLost };
 
 struct Lane {
     const char* name;
@@ -79,6 +65,7 @@ struct Lane {
     const char* fault; // MSD_DRIVE_FAULT that makes the state last
     std::vector<uint8_t> commands;
     uint8_t atShutdown;
+    Watch watch = Watch::None;
 };
 
 void PrintTo(const Lane& lane, std::ostream* out) {
@@ -191,19 +178,16 @@ protected:
 
     // One row: logging brought into `state`, then `x`.
     void row(State state, uint8_t x) {
-        const std::string what = hex(x) + " while " + nameOf(state);
+        const std::string what = hex(x) + " while " + nameOf(state) +
+                                 (watch_ == Watch::Fifth ? " in the watch's fifth ping" : "") +
+                                 (watch_ == Watch::PcLost ? ", the PC lost" : "");
         SCOPED_TRACE(what);
-        Logging model = state == State::Stopped || state == State::StopWaits ||
-                                state == State::FifthAfterStop || state == State::StopWaitsPcLost
-                            ? Logging::Stopped
-                        : state == State::Destroyed || state == State::DestroyWaits ||
-                                state == State::Teardown || state == State::FifthAfterDestroy
-                            ? Logging::Destroyed
-                            : Logging::Running;
-        // The PC's watch meets the row's command: its decision is waited for.
-        const bool watched = state == State::FifthAfterStop || state == State::FifthAfterDestroy ||
-                             state == State::StopWaitsPcLost;
-        const int decided = campaign::watchDecisions(log());
+        Logging model =
+            state == State::Stopped || state == State::StopWaits ? Logging::Stopped
+            : state == State::Destroyed || state == State::DestroyWaits || state == State::Teardown
+                ? Logging::Destroyed
+                : Logging::Running;
+        const int decided = campaign::watchDecisions(log()); // the watch's, waited for after the command
         const bool steady = state == State::Running || state == State::Stopped || state == State::Destroyed;
         std::string open; // the file that a closing command ends
         std::map<std::string, size_t> before;
@@ -215,7 +199,17 @@ protected:
             sent = Clock::now();
             command(x);
         };
-        if (steady) {
+        if (watch_ == Watch::Fifth) {
+            // Each silent ping fails after 1 s: the command comes 0.35 to 0.7 s before the fifth fails.
+            ASSERT_TRUE(bring(Logging::Running)) << "the row's state cannot be reached";
+            dev_->shell("board ping silent");
+            request(model == Logging::Stopped ? 0xE1 : 0xE0, "the request the watch watches");
+            ASSERT_TRUE(waitUntil([&] { return campaign::pingsToTheDouble(*dev_) >= 5; }, kStateMs))
+                << lastLines(40);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300 + 70 * (rows_++ % 6)));
+            send();
+            dev_->shell("board ping answer");
+        } else if (steady) {
             ASSERT_TRUE(bring(model)) << "the row's state cannot be reached";
             if (model == Logging::Running) open = openFile();
             send();
@@ -240,26 +234,13 @@ protected:
                         (done == std::string::npos || after.find(campaign::receivedLine(x)) < done))
                 << "the row's command came after the start-up check had ended: not in its state\n"
                 << after;
-        } else if (state == State::FifthAfterStop || state == State::FifthAfterDestroy) {
-            // The PC silent from its stop or destroy on (each ping fails after 1 s): the command comes
-            // 0.35 to 0.7 s before the fifth fails, and the PC answers again right after it.
-            ASSERT_TRUE(bring(Logging::Running)) << "the row's state cannot be reached";
-            dev_->shell("board ping silent");
-            request(state == State::FifthAfterStop ? 0xE1 : 0xE0, "the request the watch watches");
-            ASSERT_TRUE(waitUntil([&] { return campaign::pingsToTheDouble(*dev_) >= 5; }, kStateMs))
-                << "the watch's fifth ping never came\n"
-                << lastLines(40);
-            std::this_thread::sleep_for(std::chrono::milliseconds(300 + 70 * (rows_++ % 6)));
-            send();
-            dev_->shell("board ping answer");
         } else {
             // A stop or destroy whose files wait for their held close; or a destroy answered at its
-            // bound whose teardown goes on; or a stop waiting, the PC lost right after the row's
-            // command.
+            // bound whose teardown goes on.
             ASSERT_TRUE(bring(Logging::Running)) << "the row's state cannot be reached";
-            const bool stop = state == State::StopWaits || state == State::StopWaitsPcLost;
-            const uint8_t closing = stop ? 0xE1 : 0xE0;
-            const std::string taken = stop ? "Stopping measurement" : "meas_app_remotedestroy ";
+            const uint8_t closing = state == State::StopWaits ? 0xE1 : 0xE0;
+            const std::string taken =
+                state == State::StopWaits ? "Stopping measurement" : "meas_app_remotedestroy ";
             const int above = count(taken);
             const auto asked = Clock::now();
             command(closing);
@@ -278,7 +259,7 @@ protected:
                 ASSERT_EQ(pcs_->waiting(), 0)
                     << "the request before the row was answered before the row's command";
                 send();
-                if (state == State::StopWaitsPcLost) dev_->shell("board ping silent");
+                if (watch_ == Watch::PcLost) dev_->shell("board ping silent");
                 EXPECT_EQ(answerText(answer(asked, hex(closing) + " before the row")), "00");
             }
         }
@@ -288,7 +269,7 @@ protected:
         ASSERT_TRUE(logged(campaign::receivedLine(x),
                            countOf(log().substr(0, from), campaign::receivedLine(x)), kStateMs))
             << "the device never took " << hex(x);
-        if (watched) {
+        if (watch_ != Watch::None) {
             const bool seen = waitUntil([&] { return campaign::watchDecisions(log()) > decided; }, kStateMs);
             dev_->shell("board ping answer");
             ASSERT_TRUE(seen) << "the watch's fifth failed ping never came\n" << lastLines(40);
@@ -312,7 +293,7 @@ protected:
                                    << "): " << wrong << "\n"
                                    << lastLines(40);
         state_ = expected;
-        if (watched) {
+        if (watch_ != Watch::None) {
             const std::string after = log().substr(from);
             EXPECT_EQ(countOf(after, "remote lost, do a remote"), 0)
                 << "(k) the watch asked after the PC's own " << hex(x) << "\n"
@@ -396,6 +377,7 @@ protected:
     // Devices of one PID disturb each other on one network: each lane's has its own (the learning
     // run's too).
     NetNamespace net_;
+    Watch watch_ = Watch::None;
     int rows_ = 0; // the rows at the watch's fifth ping so far: each comes at another moment
     TempDir root_;
     const std::string meas_ = root_.file("meas");
@@ -414,6 +396,7 @@ constexpr const char* kSlowClose = "meas:open:1:hold5000:0@r_BFSSync*;meas:chmod
 
 TEST_P(RemoteTableE2E, EachCommandLeavesTheStateTheTableSays) {
     const Lane lane = GetParam();
+    watch_ = lane.watch;
     if (!net_.ok()) std::printf("(no network namespace of its own: %s)\n", net_.reason().c_str());
     std::vector<std::string> env;
     if (*lane.fault) env.push_back(std::string("MSD_DRIVE_FAULT=") + lane.fault);
@@ -435,9 +418,10 @@ TEST_P(RemoteTableE2E, EachCommandLeavesTheStateTheTableSays) {
         EXPECT_GE(count("not finished in time: the destroy goes on"), 1) << lastLines(60);
     }
     EXPECT_EQ(campaign::notCarriedOutWhileTaken(log()), "");
-    // A close that outlasts the shutdown's bound would leave its file to the fault: logging ends
-    // first, its files whole.
-    if (!HasFatalFailure() && lane.fault == kSlowClose && state_ == Logging::Running) {
+    // A close that outlasts the shutdown's bound (or comes near it) would leave its file to the
+    // fault: logging ends first, its files whole.
+    if (!HasFatalFailure() && (lane.fault == kSlowClose || lane.watch == Watch::PcLost) &&
+        state_ == Logging::Running) {
         const auto sent = Clock::now();
         command(0xE1);
         answer(sent, "the stop before the shutdown");
@@ -478,7 +462,12 @@ INSTANTIATE_TEST_SUITE_P(
         Lane{"TeardownRequests", State::Teardown, kSlowClose, {0xD1, 0xE2}, 0xE1},
         Lane{"TeardownInit", State::Teardown, kSlowClose, {0xED}, 0xE0},
         Lane{"TeardownOthers", State::Teardown, kSlowClose, {0xEE, 0xEF}, 0xE2},
-        Lane{"FifthPingStop", State::FifthAfterStop, "", {0xEE, 0xE1, 0xED, 0xE0}, 0xEE},
-        Lane{"FifthPingDestroy", State::FifthAfterDestroy, "", {0xED, 0xE0, 0xE1}, 0xED},
-        Lane{"StopWaitsPcLost", State::StopWaitsPcLost, "meas:chmod:1:hold7000:0", {0xED, 0xEE}, 0xE1}),
+        Lane{"FifthPingStop", State::Stopped, "", {0xEE, 0xE1, 0xED, 0xE0}, 0xEE, Watch::Fifth},
+        Lane{"FifthPingDestroy", State::Destroyed, "", {0xED, 0xE0, 0xE1}, 0xED, Watch::Fifth},
+        Lane{"StopWaitsPcLost",
+             State::StopWaits,
+             "meas:chmod:1:hold7000:0",
+             {0xED, 0xEE},
+             0xE1,
+             Watch::PcLost}),
     [](const ::testing::TestParamInfo<Lane>& info) { return std::string(info.param.name); });

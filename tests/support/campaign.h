@@ -84,15 +84,12 @@ bool startsNewFile(Logging before, uint8_t command);
 // carried out"), follows its receipt in `log` (the log from before the first one); 0xEE and 0xED
 // when their lock refused them ("meas_app_remotestart: failed ...").
 std::vector<bool> takenByLog(const std::string& log, const std::vector<uint8_t>& commands);
-// The pings the device's ping double has taken since its mode was last set (`board`), -1 when the
-// shell does not say.
+// The pings of the device's ping double since its mode was set (`board`), -1 when not shown.
 int pingsToTheDouble(testsupport::AppProcess& dev);
-// The decisions of the PC's watch at its fifth failed ping in `log`: an ask ("remote lost, do a
-// remotestart") or none, the PC's own command first ("remote lost, no remotestart ...").
+// The watch's decisions at its fifth failed ping in `log`: asked, or not for the PC's command.
 int watchDecisions(const std::string& log);
-// A line of `log` that says a request is not carried out other than the listener's refusal of one
-// whose time was over before it was made ("... behind another request: not carried out"); empty
-// when there is none. Every other answer's request is carried out, or goes on.
+// A line saying a request is not carried out, other than the refusal of one whose time was over
+// before its turn ("... behind another request: not carried out"); empty when there is none.
 std::string notCarriedOutWhileTaken(const std::string& log);
 // The device's log from `from` on, once it holds the lines of `failedAnswers` FF answers got since
 // ("... answering MEAS_REPLY_ERROR", logged before the answer goes out): the logger writes the file
