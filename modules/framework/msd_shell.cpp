@@ -69,6 +69,8 @@ void printBoard() {
         if (board_pwmGet(ch, &duty, &freq) && (duty != 0 || freq != 0))
             shell_printf("pwm %u: %.1f %% at %.1f Hz\n", unsigned(ch), double(duty), double(freq));
     }
+    // The double's pings since its mode was set: a test sees where the PC's watch stands.
+    shell_printf("pings to the double: %d\n", ping_doubleCount());
     shell_printf("display layers :");
     for (int layer = 0; layer < DISPLAY_LAYERS; ++layer)
         shell_printf(" %u", unsigned(displayhw_regRead(displayhw_layerControl(layer))));

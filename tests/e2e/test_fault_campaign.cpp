@@ -31,7 +31,11 @@
 // - "copyfail<seed>": copies of one file with the first failing: the stick re-seated while its copy
 //   of the stopped file is held at its first write-through, that copy's rename failing.
 // - "statewalk<seed>": the PC's tool rewrites meas:'s state in place, with a pause, during a slow
-//   walk, marking files downloaded that the walk did not list.
+//   walk, marking files downloaded that the walk did not list;
+// - "fifth-<EE|ED><seed>": the PC silent from its stop (destroy) on, its end of it 0.55 to 0.7 s
+//   before the watch's fifth failed ping and, in odd seeds, the stop (destroy) again 0.2 s later;
+//   "behind-ED<seed>": an 0xED queued behind a stop whose read-only marks are held 9 s, the PC lost
+//   right after it.
 //
 // After every run:
 // - every file on either drive is whole, or writable and named not finished in the log; every file
@@ -69,6 +73,11 @@
 //   the stick's arrival that asked for it, the stick holds the file whole, read-only, the same bytes.
 // - (u) after an in-place rewrite of the state during the walk no file marked downloaded is left with
 //   the D flag cleared, and no file never marked downloaded is deleted.
+// - (y) where the PC's command meets its watch, logging is in the state that the PC's commands and
+//   the table say: the watch asks nothing after the PC's own command, and logging starts at most
+//   once in the step;
+// - (z) no line says a request is not carried out unless it is the listener's refusal of one whose
+//   time was over before its turn (then the table counts it refused).
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
 // after the restart's arrival, the boot counter and the absolute lap go on, and (r) after a cut in
@@ -77,7 +86,7 @@
 // Each broken rule's line starts with its letter: (a) back after the fault, (b) slow is not hung,
 // (c) the walk beside logging, (d) from the start on the other drive, (e) only whole files
 // finished, (f) no stale piece, (k) logging after a command, (l) every answer in time, and (m) to
-// (u) and (w) above.
+// (u), (w), (y) and (z) above.
 // CI runs a few runs; MSD_FAULT_CAMPAIGN=all runs 8 of each stratum, MSD_FAULT_CAMPAIGN_FAULTS=
 // "meas:open:26:EIO|..." the runs of those faults (see docs/tests.md); MSD_FAULT_CAMPAIGN_LOG=1 prints
 // the log of a run that broke a rule, =all of every run.
@@ -157,7 +166,9 @@ const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
                               "stickwalk",      "rewrite-inplace",
                               "rewrite-rename", "laps",
                               "span",           "queue",
-                              "copyfail",       "statewalk"};
+                              "copyfail",       "statewalk",
+                              "fifth-EE",       "fifth-ED",
+                              "behind-ED"};
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -1090,6 +1101,26 @@ private:
                 stickState(true);
                 logged("a stick arrived", arrivals, 8000);
             }
+        } else if (m.rfind("fifth-", 0) == 0) {
+            // The PC silent from its stop (destroy) on; its end of it 0.55 to 0.7 s before the
+            // watch's fifth failed ping and, in odd seeds, the stop (destroy) again 0.2 s later; the
+            // PC answers again right after.
+            const bool destroy = m == "fifth-ED";
+            const uint8_t closing = destroy ? 0xE0 : 0xE1;
+            std::vector<Send> sends = {{Do::Pings, 0},
+                                       command(closing, 0),
+                                       {Do::Fifth, 0},
+                                       command(destroy ? 0xED : 0xEE, 300 + pick(150))};
+            if (fault_.meetN % 2) sends.push_back(command(closing, 200));
+            sends.push_back({Do::Pings, 0, 1});
+            watch_->settle(false);
+            step(state, sends, "the PC's command in the watch's fifth ping");
+        } else if (m == "behind-ED") {
+            // A stop whose read-only marks the run's fault holds 9 s, the PC's 0xED 0.8 to 1.2 s after
+            // it and the PC lost 0.3 s later.
+            watch_->settle(false);
+            step(state, {command(0xE1, 0), command(0xED, 800 + pick(400)), {Do::Lose, 300}},
+                 "an 0xED behind a slow stop, the PC lost");
         } else {
             // Logging for the run's seconds, a lap every 3 s in "laps"; then SIGTERM.
             watch_->settle(true);
@@ -1198,8 +1229,9 @@ private:
     }
 
     // One thing a step does, after the one before it: a command of the PC, the stick pulled or put
-    // back, a lap or a fragment, or the PC lost (its pings go silent).
-    enum class Do { Command, Pull, Insert, Lap, Fragment, Lose };
+    // back, a lap or a fragment, or the PC lost (its pings go silent); or the pings silent or answered
+    // again, and the wait for the watch's fifth ping.
+    enum class Do { Command, Pull, Insert, Lap, Fragment, Lose, Pings, Fifth };
     struct Send {
         Do what;
         int afterMs;
@@ -1218,8 +1250,9 @@ private:
         std::string what;
         std::vector<std::pair<uint8_t, Clock::time_point>> requests;
         std::vector<uint8_t> codes;
-        bool lapOrFragment = false;
+        bool lapOrFragment = false, fifth = false;
         std::optional<Clock::time_point> lostAt;
+        const int decisions = campaign::watchDecisions(logBefore);
         for (const Send& s : sends) {
             std::this_thread::sleep_for(std::chrono::milliseconds(s.afterMs));
             std::string did;
@@ -1245,6 +1278,16 @@ private:
                 dev_->shell("board ping silent");
                 lostAt = Clock::now();
                 did = "the PC lost";
+                break;
+            case Do::Pings: // answered again (code 1) or silent, the PC not lost
+                dev_->shell(s.code ? "board ping answer" : "board ping silent");
+                did = s.code ? "pings answered" : "pings silent";
+                break;
+            case Do::Fifth:
+                // The double counts each ping as it begins.
+                until([&] { return campaign::pingsToTheDouble(*dev_) >= 5; }, 15000);
+                fifth = true;
+                did = "the fifth ping";
                 break;
             }
             what += (what.empty() ? "" : ", ") + did;
@@ -1282,6 +1325,8 @@ private:
             until([&] { return since(*lostAt) > 5.5; }, 6000);
             dev_->shell("board ping answer");
         }
+        // The command came in the fifth ping: the watch decides once that ping has failed.
+        if (fifth) until([&] { return campaign::watchDecisions(dev_->logText()) > decisions; }, 10000);
         if (unanswered_ || !alive()) return false;
         // What the table leaves: the commands in their order, a refused request changing nothing.
         if (!codes.empty()) {
@@ -1335,6 +1380,7 @@ private:
         }
         const std::string wrong = campaign::awaitLogging(*dev_, meas_, COUNTERS, expected, before, fresh,
                                                          int(kBackBound * 1000), fault_.env.empty());
+        checkWatchMeets(logBefore, what);
         state = expected;
         watch_->logging(state == campaign::Logging::Running);
         if (!wrong.empty() && alive()) {
@@ -1342,6 +1388,21 @@ private:
             return false;
         }
         return true;
+    }
+
+    // (y) Where the PC's command meets its watch: the watch asks nothing after it, and logging
+    // starts at most once in the step.
+    void checkWatchMeets(const std::string& logBefore, const std::string& what) {
+        if (fault_.meet.rfind("fifth-", 0) != 0 && fault_.meet != "behind-ED") return;
+        const std::string log = dev_->logText(), step = log.substr(std::min(logBefore.size(), log.size()));
+        const size_t asked = step.find("remote lost, do a remote");
+        if (asked != std::string::npos)
+            r_.broken.push_back("(y) after " + what + " the watch asked all the same: " +
+                                step.substr(asked, step.find('\n', asked) - asked));
+        const int starts = countOf(step, "New measurement started");
+        if (starts > 1)
+            r_.broken.push_back("(y) after " + what + " logging started " + std::to_string(starts) +
+                                " times");
     }
 
     // The PC's commands at random moments (seeded): each command alone, a stop and the stick pulled
@@ -1473,6 +1534,9 @@ private:
                         r_.broken.push_back(dir + "/" + name + " on the drive without the fault " + s.why);
                 }
         }
+        // (z) A request not carried out is one whose time was over before its turn, nothing else.
+        if (const std::string line = campaign::notCarriedOutWhileTaken(r_.log); !line.empty())
+            r_.broken.push_back("(z) a request that is carried out is said not to be: " + line);
         checkFromTheStart();
         checkWorking();
         checkWalk();
@@ -1693,7 +1757,7 @@ Result runScenario(const Fault& fault) {
 // the PC's commands.
 const char* const kGroups[] = {"hold0", "ends",    "copy",    "cut",  "start",    "take-away", "error",
                                "slow",  "walk",    "pc",      "lost", "reseat",   "stickwalk", "rewrite",
-                               "queue", "healthy", "walkcut", "nv",   "copyfail", "statewalk"};
+                               "queue", "healthy", "walkcut", "nv",   "copyfail", "statewalk", "watch"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -1796,6 +1860,15 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
         meet("copyfail" + std::to_string(seed) +
                  ";usb_meas:sync:1:hold8000@r_FileCpyTaskA;usb_meas:rename:1:EIO@r_FileCpyTaskA",
              "copyfail");
+    // --- The PC's commands beside its watch ---
+    // Its end of a stop or destroy during the watch's fifth ping (the request again behind it in odd
+    // seeds); an 0xED queued behind a stop whose read-only marks are held 9 s, the PC lost after it.
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+        const std::string n = std::to_string(seed);
+        for (const char* fifth : {"fifth-EE", "fifth-ED"}) meet(fifth + n, "watch");
+        meet("behind-ED" + n + ";meas:chmod:1:hold9000:0@r_BFSSync*", "watch");
+    }
+    // --- end of the PC's commands beside its watch ---
     return faults;
 }
 

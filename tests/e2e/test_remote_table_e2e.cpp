@@ -3,7 +3,10 @@
 // drive's start-up check is under way (the D-flag check's open held 4 s), while a stop or a destroy
 // waits for its files (every close's attribute change held 4 s), during a destroy's teardown (each
 // close held 14 s on the drive's write-through tasks: the answer comes at its bound, the destroy
-// goes on) and during the shutdown. After each,
+// goes on) and during the shutdown. And the PC's commands beside its watch: in the watch's fifth
+// ping after a stop or destroy (the PC silent until the command, answering after it), and behind a
+// stop that waits for its files with the PC lost right after (every read-only mark held 7 s): the
+// PC's command decides, the watch asks nothing and logging starts at most once. After each,
 // the state the table leaves (a refused request changes nothing): 0xED in any state ends in running
 // with a new file, 0xEE after a stop ends in running, after a destroy starts nothing; the answer
 // (00 with every file whole, FF only when logging refused it; none for the others) within 12 s of
@@ -52,12 +55,17 @@ const char* nameOf(State s) {
     return names[int(s)];
 }
 
+// The PC's watch beside the row's command: none; the command in the watch's fifth ping (the PC
+// silent from the stop or destroy on, answering after the command); the PC lost right after it.
+enum class Watch { None, Fifth, PcLost };
+
 struct Lane {
     const char* name;
     State state;
     const char* fault; // MSD_DRIVE_FAULT that makes the state last
     std::vector<uint8_t> commands;
     uint8_t atShutdown;
+    Watch watch = Watch::None;
 };
 
 void PrintTo(const Lane& lane, std::ostream* out) {
@@ -170,13 +178,16 @@ protected:
 
     // One row: logging brought into `state`, then `x`.
     void row(State state, uint8_t x) {
-        const std::string what = hex(x) + " while " + nameOf(state);
+        const std::string what = hex(x) + " while " + nameOf(state) +
+                                 (watch_ == Watch::Fifth ? " in the watch's fifth ping" : "") +
+                                 (watch_ == Watch::PcLost ? ", the PC lost" : "");
         SCOPED_TRACE(what);
         Logging model =
             state == State::Stopped || state == State::StopWaits ? Logging::Stopped
             : state == State::Destroyed || state == State::DestroyWaits || state == State::Teardown
                 ? Logging::Destroyed
                 : Logging::Running;
+        const int decided = campaign::watchDecisions(log()); // the watch's, waited for after the command
         const bool steady = state == State::Running || state == State::Stopped || state == State::Destroyed;
         std::string open; // the file that a closing command ends
         std::map<std::string, size_t> before;
@@ -188,7 +199,17 @@ protected:
             sent = Clock::now();
             command(x);
         };
-        if (steady) {
+        if (watch_ == Watch::Fifth) {
+            // Each silent ping fails after 1 s: the command comes 0.35 to 0.7 s before the fifth fails.
+            ASSERT_TRUE(bring(Logging::Running)) << "the row's state cannot be reached";
+            dev_->shell("board ping silent");
+            request(model == Logging::Stopped ? 0xE1 : 0xE0, "the request the watch watches");
+            ASSERT_TRUE(waitUntil([&] { return campaign::pingsToTheDouble(*dev_) >= 5; }, kStateMs))
+                << lastLines(40);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300 + 70 * (rows_++ % 6)));
+            send();
+            dev_->shell("board ping answer");
+        } else if (steady) {
             ASSERT_TRUE(bring(model)) << "the row's state cannot be reached";
             if (model == Logging::Running) open = openFile();
             send();
@@ -238,6 +259,7 @@ protected:
                 ASSERT_EQ(pcs_->waiting(), 0)
                     << "the request before the row was answered before the row's command";
                 send();
+                if (watch_ == Watch::PcLost) dev_->shell("board ping silent");
                 EXPECT_EQ(answerText(answer(asked, hex(closing) + " before the row")), "00");
             }
         }
@@ -247,6 +269,11 @@ protected:
         ASSERT_TRUE(logged(campaign::receivedLine(x),
                            countOf(log().substr(0, from), campaign::receivedLine(x)), kStateMs))
             << "the device never took " << hex(x);
+        if (watch_ != Watch::None) {
+            const bool seen = waitUntil([&] { return campaign::watchDecisions(log()) > decided; }, kStateMs);
+            dev_->shell("board ping answer");
+            ASSERT_TRUE(seen) << "the watch's fifth failed ping never came\n" << lastLines(40);
+        }
         const bool taken =
             campaign::takenByLog(campaign::logWithAnswers(*dev_, from, a == FAILED ? 1 : 0), {x}).front();
         if (campaign::isRequest(x)) {
@@ -266,6 +293,14 @@ protected:
                                    << "): " << wrong << "\n"
                                    << lastLines(40);
         state_ = expected;
+        if (watch_ != Watch::None) {
+            const std::string after = log().substr(from);
+            EXPECT_EQ(countOf(after, "remote lost, do a remote"), 0)
+                << "(k) the watch asked after the PC's own " << hex(x) << "\n"
+                << lastLines(40);
+            EXPECT_LE(countOf(after, "New measurement started"), 1) << "(k) logging started twice\n"
+                                                                    << lastLines(40);
+        }
         // The file it closed, as a stop closes it: whole, its records up to the command.
         const bool closes = !open.empty() && taken && (x == 0xE1 || x == 0xE0 || x == 0xD1 || x == 0xED);
         if (closes) {
@@ -311,6 +346,12 @@ protected:
         if (!campaign::isRequest(x)) {
             EXPECT_TRUE(a.empty()) << "an answer to " << hex(x);
         }
+        // Once the fast stop is done nothing is built or started.
+        const size_t fastStop = after.find("meas_app_fastmeasstop(): the files are closed at once");
+        for (const char* never : {"Init new measurement", "Start new measurement"})
+            EXPECT_TRUE(fastStop == std::string::npos || after.find(never, fastStop) == std::string::npos)
+                << never << " after the fast stop began\n"
+                << after.substr(fastStop);
         // (A measurement started during the shutdown is held to the same: its files whole at the end.)
         std::printf("%s during the shutdown: answered %s, exit %d after %.1f s\n", hex(x).c_str(),
                     answerText(a).c_str(), exitCode, ended);
@@ -336,6 +377,8 @@ protected:
     // Devices of one PID disturb each other on one network: each lane's has its own (the learning
     // run's too).
     NetNamespace net_;
+    Watch watch_ = Watch::None;
+    int rows_ = 0; // the rows at the watch's fifth ping so far: each comes at another moment
     TempDir root_;
     const std::string meas_ = root_.file("meas");
     std::unique_ptr<AppProcess> dev_;
@@ -353,6 +396,7 @@ constexpr const char* kSlowClose = "meas:open:1:hold5000:0@r_BFSSync*;meas:chmod
 
 TEST_P(RemoteTableE2E, EachCommandLeavesTheStateTheTableSays) {
     const Lane lane = GetParam();
+    watch_ = lane.watch;
     if (!net_.ok()) std::printf("(no network namespace of its own: %s)\n", net_.reason().c_str());
     std::vector<std::string> env;
     if (*lane.fault) env.push_back(std::string("MSD_DRIVE_FAULT=") + lane.fault);
@@ -367,13 +411,17 @@ TEST_P(RemoteTableE2E, EachCommandLeavesTheStateTheTableSays) {
         row(lane.state, x);
         if (HasFatalFailure()) break;
     }
-    // The destroy answered at its bound says when it answered.
+    // The destroy answered at its bound says when it answered, and that it goes on; only a request
+    // that is not made says it is not carried out.
     if (lane.state == State::Teardown) {
         EXPECT_GE(count("not whole 11.5 s after the request, when it is answered"), 1) << lastLines(60);
+        EXPECT_GE(count("not finished in time: the destroy goes on"), 1) << lastLines(60);
     }
-    // A close that outlasts the shutdown's bound would leave its file to the fault: logging ends
-    // first, its files whole.
-    if (!HasFatalFailure() && lane.fault == kSlowClose && state_ == Logging::Running) {
+    EXPECT_EQ(campaign::notCarriedOutWhileTaken(log()), "");
+    // A close that outlasts the shutdown's bound (or comes near it) would leave its file to the
+    // fault: logging ends first, its files whole.
+    if (!HasFatalFailure() && (lane.fault == kSlowClose || lane.watch == Watch::PcLost) &&
+        state_ == Logging::Running) {
         const auto sent = Clock::now();
         command(0xE1);
         answer(sent, "the stop before the shutdown");
@@ -413,5 +461,13 @@ INSTANTIATE_TEST_SUITE_P(
         Lane{"TeardownStop", State::Teardown, kSlowClose, {0xE1, 0xE0}, 0xEF},
         Lane{"TeardownRequests", State::Teardown, kSlowClose, {0xD1, 0xE2}, 0xE1},
         Lane{"TeardownInit", State::Teardown, kSlowClose, {0xED}, 0xE0},
-        Lane{"TeardownOthers", State::Teardown, kSlowClose, {0xEE, 0xEF}, 0xE2}),
+        Lane{"TeardownOthers", State::Teardown, kSlowClose, {0xEE, 0xEF}, 0xE2},
+        Lane{"FifthPingStop", State::Stopped, "", {0xEE, 0xE1, 0xED, 0xE0}, 0xEE, Watch::Fifth},
+        Lane{"FifthPingDestroy", State::Destroyed, "", {0xED, 0xE0, 0xE1}, 0xED, Watch::Fifth},
+        Lane{"StopWaitsPcLost",
+             State::StopWaits,
+             "meas:chmod:1:hold7000:0",
+             {0xED, 0xEE},
+             0xE1,
+             Watch::PcLost}),
     [](const ::testing::TestParamInfo<Lane>& info) { return std::string(info.param.name); });

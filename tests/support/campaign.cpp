@@ -297,8 +297,10 @@ std::vector<bool> takenByLog(const std::string& log, const std::vector<uint8_t>&
     std::vector<bool> out;
     size_t from = 0;
     for (size_t i = 0; i < commands.size(); ++i) {
-        const size_t at = log.find(receivedLine(commands[i]), from);
-        if (!isRequest(commands[i]) || at == std::string::npos) {
+        const uint8_t c = commands[i];
+        const size_t at = log.find(receivedLine(c), from);
+        const bool end = c == 0xED || c == 0xEE;
+        if ((!isRequest(c) && !end) || at == std::string::npos) {
             out.push_back(true);
             continue;
         }
@@ -307,12 +309,42 @@ std::vector<bool> takenByLog(const std::string& log, const std::vector<uint8_t>&
         for (size_t j = i + 1; j < commands.size() && next == std::string::npos; ++j)
             next = log.find(receivedLine(commands[j]), from);
         const std::string mine = log.substr(at, next == std::string::npos ? std::string::npos : next - at);
-        const char* request = commands[i] == 0xE1   ? "meas_app_remotestop refused"
-                              : commands[i] == 0xE2 ? "meas_app_remoteTransferBegin refused"
-                                                    : "meas_app_remotedestroy refused";
-        out.push_back(mine.find(request) == std::string::npos);
+        if (end) {
+            // Refused by its lock (the watch's own ask that is refused says so after its own line).
+            const std::string what = c == 0xEE ? "remotestart" : "remoteinit";
+            const size_t failed = mine.find("meas_app_" + what + ": failed");
+            out.push_back(failed == std::string::npos ||
+                          mine.rfind("remote lost, do a " + what, failed) != std::string::npos);
+            continue;
+        }
+        const char* request = c == 0xE1   ? "meas_app_remotestop refused"
+                              : c == 0xE2 ? "meas_app_remoteTransferBegin refused"
+                                          : "meas_app_remotedestroy refused";
+        out.push_back(mine.find(request) == std::string::npos &&
+                      mine.find("behind another request: not carried out") == std::string::npos);
     }
     return out;
+}
+
+int pingsToTheDouble(testsupport::AppProcess& dev) {
+    static const std::string kPings = "pings to the double: ";
+    const std::string board = dev.shell("board", 2000);
+    const size_t at = board.find(kPings);
+    return at == std::string::npos ? -1 : std::atoi(board.c_str() + at + kPings.size());
+}
+
+int watchDecisions(const std::string& log) {
+    return testsupport::countOf(log, "remote lost, do a remote") +
+           testsupport::countOf(log, "remote lost, no remote");
+}
+
+std::string notCarriedOutWhileTaken(const std::string& log) {
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);)
+        if (line.find("not carried out") != std::string::npos &&
+            line.find("behind another request: not carried out") == std::string::npos)
+            return line;
+    return "";
 }
 
 std::string logWithAnswers(testsupport::AppProcess& dev, size_t from, int failedAnswers) {

@@ -80,8 +80,17 @@ Logging after(Logging before, uint8_t command, bool taken);
 // Whether the command starts logging in a new file: 0xED in any state, 0xEE after a stop.
 bool startsNewFile(Logging before, uint8_t command);
 // For each command of `commands`, in order, whether the device took it: a request is refused when
-// a "refused" line of its own follows its receipt in `log` (the log from before the first one).
+// a "refused" line of its own, or one that its time was over behind another request ("... not
+// carried out"), follows its receipt in `log` (the log from before the first one); 0xEE and 0xED
+// when their lock refused them ("meas_app_remotestart: failed ...").
 std::vector<bool> takenByLog(const std::string& log, const std::vector<uint8_t>& commands);
+// The pings of the device's ping double since its mode was set (`board`), -1 when not shown.
+int pingsToTheDouble(testsupport::AppProcess& dev);
+// The watch's decisions at its fifth failed ping in `log`: asked, or not for the PC's command.
+int watchDecisions(const std::string& log);
+// A line saying a request is not carried out, other than the refusal of one whose time was over
+// before its turn ("... behind another request: not carried out"); empty when there is none.
+std::string notCarriedOutWhileTaken(const std::string& log);
 // The device's log from `from` on, once it holds the lines of `failedAnswers` FF answers got since
 // ("... answering MEAS_REPLY_ERROR", logged before the answer goes out): the logger writes the file
 // on a task of its own, so an answer can reach the PC before its line reaches the file. Waits up

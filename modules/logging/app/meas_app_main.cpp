@@ -197,8 +197,12 @@ void meas_app_main() {
     timestamp_valid = time_getSyncState() > 2 ? 1 : 0;
     if (!resynced) fifo_data_time_resync(false);
 
+    // Once the shutdown's fast stop is asked for nothing is started, built or walked any more (asked
+    // for by another task, so looked at before each step).
+    auto ending = [] { return powerdown.load() != 0 || meas_app_faststopreq.load() != 0; };
     // 2. Restart sequence.
-    if (meas_app_stopstart.load() == 0) {
+    if (ending()) {
+    } else if (meas_app_stopstart.load() == 0) {
         if (meas_stopstart_req) {
             meas_stopstart_req = 0;
             meas_app_stopstart = 3;
@@ -245,7 +249,7 @@ void meas_app_main() {
     // A start or init that came while a stop or destroy was under way.
     meas_app_remoteDeferred();
     // 5. Re-initialise.
-    if (meas_app_reinitreq.load() == 1 && meas_app_DisksReady() == 0) {
+    if (!ending() && meas_app_reinitreq.load() == 1 && meas_app_DisksReady() == 0) {
         syslogx(LOG_PRIO_INFO, "Init new measurement");
         meas_app_measinit();
         syslogx(LOG_PRIO_INFO, "New measurement initialized");
@@ -254,12 +258,12 @@ void meas_app_main() {
         meas_app_hstinit();
     }
     // 6. Streaming writer.
-    if (meas_app_hstinitreq.load() == 1 && meas_app_hstinit()) {
+    if (!ending() && meas_app_hstinitreq.load() == 1 && meas_app_hstinit()) {
         meas_app_hstinitreq = 0;
         meas_app_startreq = 1;
     }
     // 7. Start.
-    if (meas_app_startreq_condition()) {
+    if (!ending() && meas_app_startreq_condition()) {
         syslogx(LOG_PRIO_INFO, "Start new measurement");
         // On the drive's own task, beside the start: logging begins at once on every drive, and a
         // drive that hangs in its check fails only its own files. The walk deletes only the files
@@ -386,6 +390,8 @@ void meas_app_fastmeasstop() {
     MeasAppStore_closeAllFilesFast();
     meas_app_fragmentAfterStop();
     powerdown = 1;
+    syslogx(LOG_PRIO_INFO, "meas_app_fastmeasstop(): the files are closed at once; nothing is stored, built "
+                           "or started any more");
     meas_app_faststopreq = 0;
 }
 

@@ -35,11 +35,24 @@ std::atomic<bool> gAnswering{false};
 struct Arrival {
     uint8_t m[RCTRL_MSG];
     uint32_t at;
+    bool counted; // a command that bears on the logging: it comes before a later ask of the watch
 };
 std::deque<Arrival> gArrivals;
 constexpr size_t kArrivalsKept = 16; // more stay in the queue until these are handled
 SysMq* gRx = nullptr;
 uint8_t gReceiveFlood = 0;
+// The command being handled still counts as waiting (its request is not made or refused yet).
+bool gUnsettled = false;
+
+bool bearsOnLogging(uint8_t command) {
+    return command == 0xE0 || command == 0xE1 || command == 0xD1 || command == 0xED || command == 0xEE;
+}
+
+void settle() {
+    if (!gUnsettled) return;
+    gUnsettled = false;
+    remotectrl_pcCommandSettled();
+}
 
 // Takes the messages that have come, each stamped as it is taken; `wait`: blocks until one comes
 // when none is kept.
@@ -52,6 +65,8 @@ void takeArrivals(bool wait) {
             Arrival a;
             std::memcpy(a.m, m, sizeof m);
             a.at = time_getTimestamp();
+            a.counted = bearsOnLogging(m[0]);
+            if (a.counted) remotectrl_pcCommandCame();
             gArrivals.push_back(a);
             gAnswering = true;
             continue;
@@ -87,9 +102,10 @@ void ipText(uint32_t ip, char* out, size_t size) {
 // machine has done it and, for a stop or destroy (`files`), until the files it closed are closed
 // on their drives. 0x00 done with every file whole, 0xFF never accepted or a file unfinished. All
 // within 11.5 s of the request's coming (`at`): one that came while another was being handled has
-// only what is left of its own time, and one whose time is over is not carried out.
+// only what is left of its own time, and one whose time is over is not carried out. One that is
+// taken goes on after its answer (`goesOn` says so when it is answered before it is done).
 int requestAndWait(int (*request)(uint32_t), uint32_t ip, uint32_t at, bool (*busy)(), const char* failText,
-                   bool files) {
+                   bool files, const char* goesOn = "") {
     constexpr uint32_t kBound = MeasAppStore_FilesWait::kAnswerTicks;
     auto age = [at] { return uint32_t(time_getTimestamp() - at); };
     for (int attempt = 1; attempt <= RCTRL_ATTEMPTS; ++attempt) {
@@ -104,6 +120,7 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, uint32_t at, bool (*bu
         MeasAppStore_FilesWait wait(failText);
         wait.countFrom(at);
         if (request(ip)) {
+            settle();
             uint32_t told = time_getTimestamp();
             int result = 0;
             for (;;) {
@@ -113,8 +130,8 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, uint32_t at, bool (*bu
                 } else if (carried) {
                     result = wait.poll();
                 } else if (wait.ageTicks() >= kBound) {
-                    // Not carried out in time: the answer comes all the same.
-                    result = wait.giveUp("the request is not carried out");
+                    // Taken, not done in time: the answer comes all the same, and the request goes on.
+                    result = wait.giveUp(goesOn, "not finished in time");
                 }
                 if (result == 0 && gAnswerNow.load()) result = files ? wait.giveUp("the process ends") : -1;
                 if (result != 0) break;
@@ -156,7 +173,7 @@ int remotectrl_command(uint8_t command, uint32_t ip, uint32_t at) {
         meas_led_set_status(0x3000000);
         error_mgr_clear_all();
         return requestAndWait(meas_app_remotedestroy, ip, at, meas_app_remotedestroy_busy,
-                              "meas_app_remotedestroy", true);
+                              "meas_app_remotedestroy", true, "the destroy goes on");
     case 0xD2:
         meas_led_clr_status(0x2000000);
         return -1;
@@ -166,11 +183,11 @@ int remotectrl_command(uint8_t command, uint32_t ip, uint32_t at) {
     case 0xE0:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Plixor connected");
         return requestAndWait(meas_app_remotedestroy, ip, at, meas_app_remotedestroy_busy,
-                              "meas_app_remotedestroy", true);
+                              "meas_app_remotedestroy", true, "the destroy goes on");
     case 0xE1:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() Trevanox connected");
         return requestAndWait(meas_app_remotestop, ip, at, meas_app_remotestop_busy, "meas_app_remotestop",
-                              true);
+                              true, "the stop goes on");
     case 0xE2:
         syslogx(LOG_PRIO_INFO, "remotectrl_listenQueue() DataTransferMeas connected");
         return requestAndWait(meas_app_remoteTransfer, ip, at, meas_app_remoteTransferBusy,
@@ -215,7 +232,9 @@ void remotectrl_listenQueue() {
         const uint32_t ip =
             uint32_t(a.m[1]) | uint32_t(a.m[2]) << 8 | uint32_t(a.m[3]) << 16 | uint32_t(a.m[4]) << 24;
         gAnswering = true;
+        gUnsettled = a.counted;
         const int status = remotectrl_command(a.m[0], ip, a.at);
+        settle();
         if (status >= 0) {
             const uint8_t reply[RCTRL_MSG] = {uint8_t(status), 0, 0, 0, 0};
             // Bounded: a service that has gone away must not hold the listener.
@@ -251,8 +270,10 @@ void remotectrl_lost_task() {
         }
         ping_setTimeout(1);
         bool stopWatch = false, destroyWatch = false;
-        int failed = 0;     // over the whole watch of a request, not only in a row
-        bool asked = false; // logging asked back (carried out, or kept until it can be)
+        int failed = 0;       // over the whole watch of a request, not only in a row
+        bool asked = false;   // logging asked back (carried out, or kept), or the PC's command decides
+        bool waiting = false; // said that a command of the PC that came first is still to be taken
+        uint32_t order = 0;   // the PC's requests taken when the watch (re)started
         for (;;) {
             // A stop or destroy (also one that comes during the watch) starts it for its PC.
             if (events & kWatchStart) {
@@ -262,7 +283,8 @@ void remotectrl_lost_task() {
                 }
                 if (events & RCTRL_EV_DESTROY) destroyWatch = true;
                 failed = 0;
-                asked = false;
+                asked = waiting = false;
+                order = remotectrl_watchBegins();
             }
             if (remotectrl_lost_ip.load() == 0) break;
             const uint32_t round = tickGet();
@@ -275,18 +297,21 @@ void remotectrl_lost_task() {
                 if (e != S_pingLib_TIMEOUT)
                     syslogx(LOG_PRIO_WARNING, "remote lost, ping returns errno %s(%d)", std::strerror(e), e);
             } else if (!asked) {
-                // Asked once: a start or init that logging cannot take yet is kept and carried out
-                // once it can; nothing of the watch refuses it later.
-                asked = true;
-                if (stopWatch) {
-                    syslogx(LOG_PRIO_WARNING, "remote lost, do a remotestart");
-                    meas_app_remotestart();
+                // Asked once, in the order of the PC's commands: a start or init that logging cannot
+                // take yet is kept and carried out once it can, and no lock refuses it then.
+                const int r = remotectrl_lostAsk(order, stopWatch, destroyWatch);
+                const char* what = stopWatch ? "remotestart" : "remoteinit";
+                if (r > 0) {
+                    ++remotectrl_retry_ctr;
+                } else if (r < 0) {
+                    syslogx(LOG_PRIO_INFO, "remote lost, no %s: the PC's own command after the %s decides",
+                            what, stopWatch ? "stop" : "destroy");
+                } else if (!waiting) {
+                    waiting = true;
+                    syslogx(LOG_PRIO_INFO, "remote lost, no %s yet: a command of the PC came first and waits",
+                            what);
                 }
-                if (destroyWatch) {
-                    syslogx(LOG_PRIO_WARNING, "remote lost, do a remoteinit");
-                    meas_app_remoteinit();
-                }
-                ++remotectrl_retry_ctr;
+                asked = r != 0;
             }
             // Half a second a round at least, whatever the ping returned (one without a route to
             // the PC fails at once).

@@ -7,6 +7,12 @@
 // PC's disconnect always brings logging back; a later stop or destroy takes its place. An init
 // while a measurement exists (running or stopped) closes its files as a stop does, frees it and
 // builds it afresh from the configuration: a live measurement is never initialised twice.
+//
+// The watch's ask and the PC's commands are decided here, in the order they came: a command of
+// the PC that came before the ask (taken already, or still waiting behind a slow request) cancels
+// it. Once the watch has given logging back, its lock refuses the PC's late end of the same stop
+// or destroy, so that logging is not started or built a second time; the lock is checked when a
+// request comes, never when a kept one is carried out.
 #include "logging/app/meas_app_remote.h"
 
 #include "framework/syslog.h"
@@ -22,18 +28,24 @@
 #include <mutex>
 
 std::atomic<uint32_t> remotectrl_lost_ip{0};
-std::atomic<uint8_t> remotectrl_retry_ctr{0};
+std::atomic<uint8_t> remotectrl_retry_ctr{0}, remotectrl_remoteinit_lock{0};
 
 namespace {
 
 std::atomic<TASK_ID> remotectrl_lost_task_id{0};
 std::mutex gRemoteMutex;
-// A remote destroy set the remote-start lock; only a remote init takes it away.
+// A destroyed measurement has nothing to start: the remote-start lock stays set until an init
+// builds it again (a stop does not clear it then).
 bool gDestroyed = false;
 // A start or init kept until the state machine is free (under gRemoteMutex; read by the state
-// machine's step without it).
+// machine's step without it), and whether the watch asked for it.
 enum : uint8_t { DEFER_NONE = 0, DEFER_START = 1, DEFER_INIT = 2 };
 std::atomic<uint8_t> gDeferred{DEFER_NONE};
+bool gDeferredByWatch = false;
+// The order of the PC's requests taken (under gRemoteMutex), and the PC's commands taken off the
+// queue whose request is not made or refused yet.
+uint32_t gOrder = 0;
+std::atomic<int> gPcPending{0};
 
 bool loggingActive() {
     return cfg_system.loggingActive != 0;
@@ -51,8 +63,10 @@ bool measurementBuilt() {
 }
 
 // Keeps `what` for later; said once per request kept.
-void defer(uint8_t what, const char* who) {
-    if (gDeferred.exchange(what) != what)
+void defer(uint8_t what, const char* who, bool byWatch) {
+    const uint8_t was = gDeferred.exchange(what);
+    gDeferredByWatch = was == what ? gDeferredByWatch || byWatch : byWatch;
+    if (was != what)
         syslogx(LOG_PRIO_INFO, "%s: logging cannot take it now (flags %03X); carried out once it can", who,
                 unsigned(meas_app_get_flags()));
 }
@@ -73,14 +87,16 @@ STATUS sendWatchEvent(uint32_t event) {
 
 namespace {
 
-// The start, gRemoteMutex held.
-int startLocked() {
+// The start, gRemoteMutex held: asked by the watch (`byWatch`), and `kept` when it is carried out
+// after it was kept.
+int startLocked(bool byWatch, bool kept) {
     if (shuttingDown()) {
         syslogx(LOG_PRIO_INFO, "meas_app_remotestart: the process shuts down, nothing is started");
         return 1;
     }
-    // A destroyed measurement has nothing to start, and a destroy under way leaves none.
-    if (meas_app_destroyreq.load() || meas_app_remotestart_lock.load()) {
+    // A destroy under way leaves nothing to start; the lock: a destroyed measurement, or logging the
+    // watch started already.
+    if (meas_app_destroyreq.load() || (!kept && meas_app_remotestart_lock.load())) {
         syslogx(LOG_PRIO_WARNING, "meas_app_remotestart: failed %03X", unsigned(meas_app_get_flags()));
         return 0;
     }
@@ -89,9 +105,10 @@ int startLocked() {
         gDeferred.load() == DEFER_INIT)
         return 1;
     if (stopInitDestroyPending()) {
-        defer(DEFER_START, "meas_app_remotestart");
+        defer(DEFER_START, "meas_app_remotestart", byWatch);
         return 1;
     }
+    if (byWatch) meas_app_remotestart_lock = 1;
     if (meas_app_running.load() == 0) {
         meas_app_startreq = 1;
         syslogx(LOG_PRIO_INFO, "meas_app_remotestart: %03X", unsigned(meas_app_get_flags()));
@@ -110,15 +127,19 @@ int startLocked() {
     return 1;
 }
 
-// The init, gRemoteMutex held.
-int initLocked() {
+// The init, gRemoteMutex held; `byWatch` and `kept` as for the start.
+int initLocked(bool byWatch, bool kept) {
     if (shuttingDown()) {
         syslogx(LOG_PRIO_INFO, "meas_app_remoteinit: the process shuts down, nothing is built");
         return 1;
     }
+    if (!kept && remotectrl_remoteinit_lock.load()) {
+        syslogx(LOG_PRIO_WARNING, "meas_app_remoteinit: failed %03X", unsigned(meas_app_get_flags()));
+        return 0;
+    }
     if (meas_app_reinitreq.load() || meas_app_hstinitreq.load()) return 1; // one is on its way
     if (stopInitDestroyPending()) {
-        defer(DEFER_INIT, "meas_app_remoteinit");
+        defer(DEFER_INIT, "meas_app_remoteinit", byWatch);
         return 1;
     }
     if (measurementBuilt()) {
@@ -132,12 +153,14 @@ int initLocked() {
         meas_app_stopreq = 1;
         meas_app_destroyreq = 1;
         gDeferred = DEFER_INIT;
+        gDeferredByWatch = byWatch;
         return 1;
     }
     gDeferred = DEFER_NONE;
     meas_app_reinitreq = 1;
     meas_app_remotestart_lock = 0;
     gDestroyed = false;
+    if (byWatch) remotectrl_remoteinit_lock = 1;
     if (sendWatchEvent(RCTRL_EV_INIT) == OK) {
         remotectrl_retry_ctr = 0;
         remotectrl_lost_ip = 0;
@@ -152,7 +175,9 @@ int initLocked() {
 int meas_app_remotestart() {
     if (!loggingActive()) return 1;
     std::lock_guard<std::mutex> lk(gRemoteMutex);
-    return startLocked();
+    const int r = startLocked(false, false);
+    if (r) ++gOrder;
+    return r;
 }
 
 int meas_app_remotestop(uint32_t ip) {
@@ -165,6 +190,8 @@ int meas_app_remotestop(uint32_t ip) {
     meas_app_startreq = 0;
     meas_app_stopreq = 1;
     if (!gDestroyed) meas_app_remotestart_lock = 0;
+    remotectrl_remoteinit_lock = 0;
+    ++gOrder;
     remotectrl_lost_ip = ip;
     if (sendWatchEvent(RCTRL_EV_STOP) != OK) syslogx(LOG_PRIO_ERR, "meas_app_remotestop: Event Send failed");
     return 1;
@@ -173,7 +200,9 @@ int meas_app_remotestop(uint32_t ip) {
 int meas_app_remoteinit() {
     if (!loggingActive()) return 1;
     std::lock_guard<std::mutex> lk(gRemoteMutex);
-    return initLocked();
+    const int r = initLocked(false, false);
+    if (r) ++gOrder;
+    return r;
 }
 
 void meas_app_remoteDeferred() {
@@ -183,11 +212,13 @@ void meas_app_remoteDeferred() {
     std::lock_guard<std::mutex> lk(gRemoteMutex);
     const uint8_t what = gDeferred.load();
     if (what == DEFER_NONE || stopInitDestroyPending()) return;
+    const bool byWatch = gDeferredByWatch;
     gDeferred = DEFER_NONE;
+    gDeferredByWatch = false;
     if (what == DEFER_INIT)
-        initLocked();
+        initLocked(byWatch, true);
     else
-        startLocked();
+        startLocked(byWatch, true);
 }
 
 int meas_app_remotedestroy(uint32_t ip) {
@@ -204,6 +235,9 @@ int meas_app_remotedestroy(uint32_t ip) {
     // A destroyed measurement has nothing to start: it comes back with a remote init.
     meas_app_remotestart_lock = 1;
     gDestroyed = true;
+    ++gOrder;
+    // Without an address no PC is watched, and only a stop or an addressed destroy allows an init.
+    remotectrl_remoteinit_lock = ip == 0 ? 1 : 0;
     if (ip != 0) {
         remotectrl_lost_ip = ip;
         syslogx(LOG_PRIO_INFO, "meas_app_remotedestroy %03X, ip %u.%u.%u.%u", unsigned(meas_app_get_flags()),
@@ -253,6 +287,36 @@ void remotectrl_markStopActive() {
     if (remotectrl_lost_ip.load() != 0) meas_app_remotestop_active = 1;
 }
 
+void remotectrl_pcCommandCame() {
+    ++gPcPending;
+}
+
+void remotectrl_pcCommandSettled() {
+    --gPcPending;
+}
+
+uint32_t remotectrl_watchBegins() {
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    return gOrder;
+}
+
+int remotectrl_lostAsk(uint32_t order, bool stop, bool destroy) {
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    // Taken requests move the order under this lock, and a command of the PC counts as waiting
+    // until its request is made: one that came before this moment is seen either way.
+    if (gOrder != order) return -1;
+    if (gPcPending.load() > 0) return 0;
+    if (stop) {
+        syslogx(LOG_PRIO_WARNING, "remote lost, do a remotestart");
+        if (loggingActive()) startLocked(true, false);
+    }
+    if (destroy) {
+        syslogx(LOG_PRIO_WARNING, "remote lost, do a remoteinit");
+        if (loggingActive()) initLocked(true, false);
+    }
+    return 1;
+}
+
 void remotectrl_endWatch() {
     std::lock_guard<std::mutex> lk(gRemoteMutex);
     uint32_t pending = 0;
@@ -266,6 +330,7 @@ void remotectrl_endWatch() {
 void meas_app_remote_ini() {
     remotectrl_lost_ip = 0;
     meas_app_remotestart_lock = 0;
+    remotectrl_remoteinit_lock = 0;
     const TASK_ID lost =
         taskSpawn("r_rCtrlLost", RCTRL_TASK_PRIORITY, 0, RCTRL_TASK_STACK, remotectrl_lost_task);
     if (lost == TASK_ID_ERROR) {

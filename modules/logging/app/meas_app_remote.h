@@ -21,9 +21,13 @@ inline constexpr uint32_t RCTRL_EV_STOP = 1, RCTRL_EV_DESTROY = 2, RCTRL_EV_STAR
 // The PC being watched (0 none), first number of the dotted form in the low byte.
 extern std::atomic<uint32_t> remotectrl_lost_ip;
 extern std::atomic<uint8_t> remotectrl_retry_ctr;
+// 1: the PC's init (0xED) is refused: the watch built logging again, or a destroy came without an
+// address. A stop or an addressed destroy clears it.
+extern std::atomic<uint8_t> remotectrl_remoteinit_lock;
 
 // Requests of the PC-connection service: 1 accepted (or nothing to do while logging is
-// inactive), 0 refused because another request is pending. Addresses as remotectrl_lost_ip.
+// inactive), 0 refused because another request is pending or, for a start or an init, by its lock.
+// Addresses as remotectrl_lost_ip.
 int meas_app_remotestart();
 int meas_app_remotestop(uint32_t ip);
 int meas_app_remoteinit();
@@ -47,6 +51,19 @@ void remotectrl_lost_task();
 void remotectrl_listenQueue();
 // The watch task's part of a stop: remote stop active, unless a start came first.
 void remotectrl_markStopActive();
+// The PC's commands and the watch in one order. The listener counts each command of the PC that
+// bears on the logging (stop, destroy, flash request, their ends) from the moment it takes it off
+// the queue until its request is made or refused; each stop, destroy, start or init of the PC that
+// is taken moves the order on.
+void remotectrl_pcCommandCame();
+void remotectrl_pcCommandSettled();
+// The order when the watch (re)starts on a stop or destroy.
+uint32_t remotectrl_watchBegins();
+// The watch's ask at its fifth failed ping, for the stop and/or destroy it watches since `order`:
+// 1 asked (carried out, or kept until logging can take it); 0 not now, a command of the PC that
+// came before is still to be taken; -1 never for this watch, the PC's own command that came after
+// the watched one decides.
+int remotectrl_lostAsk(uint32_t order, bool stop, bool destroy);
 // The end of a watch: the watched address and the pending events cleared, unless a new stop or
 // destroy is waiting.
 void remotectrl_endWatch();

@@ -109,15 +109,17 @@ public:
     uint32_t ageTicks() const;
     // The request came at `at` (time stamp): its answer's bound counts from then.
     void countFrom(uint32_t at) { madeAt_ = at; }
-    // Ends the wait now: 1 when every file is whole, else -1 with the files named.
-    int giveUp(const char* why);
+    // Ends the wait now: 1 when every file is whole, else -1 with the files named ("<who>: <files>
+    // <state>: <why>").
+    int giveUp(const char* why, const char* state = "not finished on every drive");
     // What each file still waited for waits for ("A0101000.002 waits for its close on usb_meas:
     // (drive full, waits for room)"), empty when none.
     std::string waitsFor();
     static constexpr uint32_t kAnswerTicks = 115000; // 11.5 s
 
 private:
-    int evaluate(std::string* waits, bool giveUp, const char* why);
+    int evaluate(std::string* waits, bool giveUp, const char* why,
+                 const char* state = "not finished on every drive");
     const char* who_;
     uint32_t run_;
     uint32_t stallTicks_;

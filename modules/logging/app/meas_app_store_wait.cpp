@@ -89,7 +89,7 @@ uint32_t MeasAppStore_FilesWait::ageTicks() const {
     return time_getTimestamp() - madeAt_;
 }
 
-int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char* why) {
+int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char* why, const char* state) {
     std::vector<MeasAppStore_FileInfo_s*> given;
     const uint32_t stall = stallTicks_ == UINT32_MAX ? 0 : stallTicks_;
     bool pending = false, unfinished = false;
@@ -125,7 +125,7 @@ int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char
     if (!given.empty()) {
         std::string names;
         for (MeasAppStore_FileInfo_s* f : given) names += std::string(names.empty() ? "" : ", ") + f->name;
-        syslogx(LOG_PRIO_ERR, "%s: %s not finished on every drive: %s", who_, names.c_str(), why);
+        syslogx(LOG_PRIO_ERR, "%s: %s %s: %s", who_, names.c_str(), state, why);
         return -1;
     }
     if (pending) return 0;
@@ -158,9 +158,9 @@ int MeasAppStore_FilesWait::poll() {
     return result_;
 }
 
-int MeasAppStore_FilesWait::giveUp(const char* why) {
+int MeasAppStore_FilesWait::giveUp(const char* why, const char* state) {
     if (result_) return result_;
-    result_ = evaluate(nullptr, true, why);
+    result_ = evaluate(nullptr, true, why, state);
     if (result_ == 0) result_ = -1;
     return result_;
 }
