@@ -29,7 +29,7 @@
 // - "walk<files>;<a power cut of the walk's task>": a cut between the walk's deletions and its
 //   change of the drive's state, on either side;
 // - "copyfail<seed>": copies of one file with the first failing: the stick re-seated while its copy
-//   of the stopped file is held at its first write-through, that copy's rename failing.
+//   of the stopped file is held at its first write-through, that copy's rename failing;
 // - "statewalk<seed>": the PC's tool rewrites meas:'s state in place, with a pause, during a slow
 //   walk, marking files downloaded that the walk did not list;
 // - "fifth-<EE|ED><seed>": the PC silent from its stop (destroy) on, its end of it 0.55 to 0.7 s
