@@ -294,9 +294,7 @@ TEST(DriveLoss, APowerCutLosesOnlyOnceTheCallsUnderWayHaveLeft) {
     ASSERT_GE(fifo, 0) << std::strerror(errno);
     const std::string big(1 << 20, 'f');
     ssize_t written = 0;
-    std::thread writer([&] {
-        written = bfs_write(fifo, big.data(), big.size());
-    });
+    std::thread writer([&] { written = bfs_write(fifo, big.data(), big.size()); });
     ASSERT_TRUE(waitUntil([] { return drivefault_calls("meas:", DRIVE_OP_WRITE) == 1; }));
     // A call the seam holds.
     const int held = bfs_open("meas:/H.000", O_WRONLY | O_CREAT, 0666);
@@ -457,7 +455,8 @@ TEST(DriveFault, EioForAndSlowTakeEveryCallOfTheDriveForTheirTime) {
 }
 
 // hold0 holds any call, the opening of a drive's root and the rewrite of its state included, until
-// it is released.
+// it is released; meanwhile it is the drive's call in flight, and the length of the drive's calls now
+// until a few seconds after it returned.
 TEST(DriveFault, Hold0HoldsEveryOperationUntilReleased) {
     TempDeviceRoot root;
     drivefault_clear();
@@ -504,15 +503,23 @@ TEST(DriveFault, Hold0HoldsEveryOperationUntilReleased) {
         EXPECT_TRUE(waitUntil([&] { return drivecalls_oldestMs("meas:", &inFlight) >= 20; })) << r.what;
         EXPECT_EQ(inFlight.rfind("a", 0), 0u) << r.what << ": " << inFlight;
         EXPECT_EQ(drivecalls_oldestMs("meas2:"), 0u) << r.what;
+        // How long the drive's calls take now counts the held one from its start, and once it has
+        // returned, for a few seconds.
+        const uint32_t held = drivecalls_oldestMs("meas:");
+        EXPECT_GE(drivecalls_longestMs("meas:"), held) << r.what;
         const uint64_t returned = drivecalls_returned("meas:");
         drivefault_release();
         EXPECT_TRUE(waitUntil([&] { return done.load(); })) << r.what;
         EXPECT_EQ(drivecalls_oldestMs("meas:"), 0u) << r.what;
         EXPECT_GT(drivecalls_returned("meas:"), returned) << r.what;
+        EXPECT_GE(drivecalls_longestMs("meas:"), held) << r.what;
         caller.join();
         beside.join();
         drivefault_clear();
     }
     bfs_close(other);
     bfs_close(drive);
+    // Held calls that returned before the last seconds say nothing of the drive now.
+    EXPECT_TRUE(waitUntil([] { return drivecalls_longestMs("meas:") < 20; }, kDriveCallsRecentMs + 5000))
+        << drivecalls_longestMs("meas:") << " ms";
 }
