@@ -27,7 +27,9 @@
 //   broken or slow, then SIGTERM;
 // - "queue<seed>": a second and a third request queued behind a slow stop or destroy;
 // - "walk<files>;<a power cut of the walk's task>": a cut between the walk's deletions and its
-//   change of the drive's state, on either side.
+//   change of the drive's state, on either side;
+// - "stall<seed>": a call of either drive held past the hang bound early in the run; once it has
+//   returned, 10 to 30 s of logging with laps, then SIGTERM.
 //
 // After every run:
 // - every file on either drive is whole, or writable and named not finished in the log; every file
@@ -60,7 +62,8 @@
 // - (p) every file a copy finished on the stick is still there (only the D-flag walk deletes there);
 // - (q) with laps, the drive without the fault has a file from the start, each arrival and each lap,
 //   no other, and its records up to the last 0.3 s before SIGTERM;
-// - (s) the stick pulled or put back from outside is seen within 8 s.
+// - (s) the stick pulled or put back from outside is seen within 8 s;
+// - (y) after a stall that returned, every file made since is whole on both drives at SIGTERM.
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
 // after the restart's arrival, the boot counter and the absolute lap go on, and (r) after a cut in
@@ -148,7 +151,8 @@ const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
                               "reseat-once",    "reseat-twice",
                               "stickwalk",      "rewrite-inplace",
                               "rewrite-rename", "laps",
-                              "span",           "queue"};
+                              "span",           "queue",
+                              "stall"};
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -1071,6 +1075,8 @@ private:
                 stickState(true);
                 logged("a stick arrived", arrivals, 8000);
             }
+        } else if (m == "stall") {
+            stallSteps(pick);
         } else {
             // Logging for the run's seconds, a lap every 3 s in "laps"; then SIGTERM.
             watch_->settle(true);
@@ -1423,6 +1429,7 @@ private:
         checkLogKept(root_, r_.log, r_.broken);
         checkCopiesKept();
         checkHealthyDrive();
+        checkAfterStall();
         // A copy asked for at the stick's last arrival ends before the exit, or its file is named (also
         // as a copy the shutdown ended before it replaced the stick's file).
         const size_t arrival = r_.log.rfind("a stick arrived: ");
@@ -1440,6 +1447,46 @@ private:
         }
         return r_;
     }
+
+    // ---- A stall early in the run, then SIGTERM much later ("stall<seed>") ----
+    // The run's fault holds one call of a drive past the hang bound early in the run. Once it has
+    // returned and a drive named hung has joined again by its cut, the files made so far are noted;
+    // logging goes on for 10 to 30 s (drawn from the seed), a lap every 3 s or so, then SIGTERM.
+    // (y) Every file made after the stall returned is whole on both drives: the shutdown judges a
+    // drive by its calls now, not by a call it came back from long ago.
+    void stallSteps(const std::function<int(int)>& pick) {
+        until([&] { return watch_->hit(); }, 30000);
+        watch_->settle(true); // the call has returned, and records are on its drive again
+        const std::string named = "the drive '" + fault_.drive + "' does not answer";
+        const std::string join = "the drive '" + fault_.drive + "' answers again; a new file is cut";
+        const std::string made = "VirtualFile::VirtualFile() created";
+        if (dev_->logText().find(named) != std::string::npos) {
+            logged(join, 0, 5000);
+            const std::string log = dev_->logText();
+            const size_t at = log.find(join);
+            logged(made, countOf(log.substr(0, at == std::string::npos ? log.size() : at), made), 5000);
+        }
+        stallFiles_ = campaign::filesMade(dev_->logText()).size();
+        const auto end = Clock::now() + std::chrono::seconds(10 + pick(21));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2000 + pick(1000)));
+        while (alive() && Clock::now() < end) {
+            dev_->shell("lof_laptrig");
+            std::this_thread::sleep_for(std::chrono::milliseconds(2700 + pick(600)));
+        }
+    }
+    void checkAfterStall() {
+        if (fault_.meet != "stall" || !watch_->hit()) return;
+        const std::vector<std::string> made = campaign::filesMade(r_.log);
+        for (size_t i = std::min(stallFiles_, made.size()); i < made.size(); ++i)
+            for (const std::string* dir : {&meas_, &stick_}) {
+                const campaign::FileState s = campaign::fileState(*dir, made[i]);
+                if (!s.whole)
+                    r_.broken.push_back("(y) " + *dir + "/" + made[i] + ", made after the stall of " +
+                                        fault_.first + " returned, is not whole at SIGTERM: it " + s.why);
+            }
+    }
+    size_t stallFiles_ = SIZE_MAX; // the files made before the stall returned
+    // ---- end of the stall ----
 
     bool anyPull() const { return fault_.pcSeed != 0 || !fault_.meet.empty(); }
 
@@ -1586,9 +1633,9 @@ Result runScenario(const Fault& fault) {
 // that returns), a fault of the stick's copy, a power cut, a fault of the start-up's D-flag check,
 // a file taken away under its writer, the errors and short hangs, a slow drive, the D-flag walk,
 // the PC's commands.
-const char* const kGroups[] = {"hold0",     "ends",    "copy",  "cut",     "start",   "take-away",
-                               "error",     "slow",    "walk",  "pc",      "lost",    "reseat",
-                               "stickwalk", "rewrite", "queue", "healthy", "walkcut", "nv"};
+const char* const kGroups[] = {"hold0", "ends",    "copy",    "cut",  "start",  "take-away", "error",
+                               "slow",  "walk",    "pc",      "lost", "reseat", "stickwalk", "rewrite",
+                               "queue", "healthy", "walkcut", "nv",   "stall"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -1681,6 +1728,12 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     // store (each slot file's first write-through, then its second copy's) or after it.
     for (const char* cut : {"nv:sync:40:cut", "nv:sync:601:cut", "meas:sync:30:cut"})
         meet(std::string(cut) + ";nv:syncfs:1:nothing:0", "nv");
+    // A stall early in the run, SIGTERM much later: the first write-through of either drive, or a
+    // write of meas:, held past the hang bound; it returns.
+    for (uint32_t seed = 1; seed <= 2; ++seed)
+        for (const char* stall :
+             {"usb_meas:sync:1:hold20000", "meas:sync:1:hold20000", "meas:write:5:hold12000"})
+            meet("stall" + std::to_string(seed) + ";" + stall, "stall");
     return faults;
 }
 
