@@ -63,7 +63,9 @@
 // - (q) with laps, the drive without the fault has a file from the start, each arrival and each lap,
 //   no other, and its records up to the last 0.3 s before SIGTERM;
 // - (s) the stick pulled or put back from outside is seen within 8 s;
-// - (y) after a stall that returned, every file made since is whole on both drives at SIGTERM.
+// - (y) after a stall that returned, every file made since is whole on both drives at SIGTERM;
+// - (z) data are named lost at the exit only beside a file the exit names not finished, and with
+//   laps and every file whole the process ends within 3 s of the last file turning whole.
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
 // after the restart's arrival, the boot counter and the absolute lap go on, and (r) after a cut in
@@ -1430,6 +1432,7 @@ private:
         checkCopiesKept();
         checkHealthyDrive();
         checkAfterStall();
+        checkShutdownEnd(exitCode, term, ended);
         // A copy asked for at the stick's last arrival ends before the exit, or its file is named (also
         // as a copy the shutdown ended before it replaced the stick's file).
         const size_t arrival = r_.log.rfind("a stick arrived: ");
@@ -1448,7 +1451,7 @@ private:
         return r_;
     }
 
-    // ---- A stall early in the run, then SIGTERM much later ("stall<seed>") ----
+    // ---- The shutdown: after a stall early in the run ("stall<seed>"), and its end ----
     // The run's fault holds one call of a drive past the hang bound early in the run. Once it has
     // returned and a drive named hung has joined again by its cut, the files made so far are noted;
     // logging goes on for 10 to 30 s (drawn from the seed), a lap every 3 s or so, then SIGTERM.
@@ -1486,7 +1489,29 @@ private:
             }
     }
     size_t stallFiles_ = SIZE_MAX; // the files made before the stall returned
-    // ---- end of the stall ----
+    // (z) Data are named lost at the exit only beside a file the exit names not finished; with every
+    // file whole (exit 0) after laps to the end, the process ends as soon as the last file is: within
+    // 3 s of the last read-only mark (the newest rewrite of a drive's state).
+    void checkShutdownEnd(int exitCode, Clock::time_point term, double ended) {
+        if (countOf(r_.log, "main(): the logger's data are not all on disk: ") > 0 &&
+            campaign::unfinishedAtExit(r_.log).empty())
+            r_.broken.push_back("(z) the exit names data lost while it names no file not finished");
+        if (exitCode != 0 || fault_.meet != "laps") return;
+        auto marked = std::filesystem::file_time_type::min();
+        for (const char* state : {"meas.drive", "usb_meas.drive"}) {
+            std::error_code ec;
+            const auto at = std::filesystem::last_write_time(root_.file(state), ec);
+            if (!ec) marked = std::max(marked, at);
+        }
+        const double after =
+            std::chrono::duration<double>(std::filesystem::file_time_type::clock::now() - marked).count() -
+            (since(term) - ended);
+        r_.notes += "the process ended " + fixed(after) + " s after the last file turned whole; ";
+        if (after > 3.0)
+            r_.broken.push_back("(z) the process ended " + fixed(after) +
+                                " s after the last file turned whole");
+    }
+    // ---- end of the shutdown's rules ----
 
     bool anyPull() const { return fault_.pcSeed != 0 || !fault_.meet.empty(); }
 
@@ -1734,6 +1759,8 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
         for (const char* stall :
              {"usb_meas:sync:1:hold20000", "meas:sync:1:hold20000", "meas:write:5:hold12000"})
             meet("stall" + std::to_string(seed) + ";" + stall, "stall");
+    // Every read-only mark of meas: 6 s late, laps: the shutdown's last file whole 6 s in.
+    meet("laps30;meas:chmod:1:hold6000:0@r_BFSSync*", "healthy");
     return faults;
 }
 
