@@ -1452,46 +1452,29 @@ private:
     }
 
     // ---- The shutdown: after a stall early in the run ("stall<seed>"), and its end ----
-    // The run's fault holds one call of a drive past the hang bound early in the run. Once it has
-    // returned and a drive named hung has joined again by its cut, the files made so far are noted;
-    // logging goes on for 10 to 30 s (drawn from the seed), a lap every 3 s or so, then SIGTERM.
-    // (y) Every file made after the stall returned is whole on both drives: the shutdown judges a
-    // drive by its calls now, not by a call it came back from long ago.
+    // Once the stall has returned: laps for 10 to 30 s, then SIGTERM (finish).
     void stallSteps(const std::function<int(int)>& pick) {
         until([&] { return watch_->hit(); }, 30000);
         watch_->settle(true); // the call has returned, and records are on its drive again
-        const std::string named = "the drive '" + fault_.drive + "' does not answer";
-        const std::string join = "the drive '" + fault_.drive + "' answers again; a new file is cut";
-        const std::string made = "VirtualFile::VirtualFile() created";
-        if (dev_->logText().find(named) != std::string::npos) {
-            logged(join, 0, 5000);
-            const std::string log = dev_->logText();
-            const size_t at = log.find(join);
-            logged(made, countOf(log.substr(0, at == std::string::npos ? log.size() : at), made), 5000);
-        }
-        stallFiles_ = campaign::filesMade(dev_->logText()).size();
         const auto end = Clock::now() + std::chrono::seconds(10 + pick(21));
-        std::this_thread::sleep_for(std::chrono::milliseconds(2000 + pick(1000)));
         while (alive() && Clock::now() < end) {
-            dev_->shell("lof_laptrig");
             std::this_thread::sleep_for(std::chrono::milliseconds(2700 + pick(600)));
+            dev_->shell("lof_laptrig");
         }
     }
+    // (y) Every file made after the stall returned is whole on both drives.
     void checkAfterStall() {
-        if (fault_.meet != "stall" || !watch_->hit()) return;
+        const size_t back = r_.log.find("the drive '" + fault_.drive + "' answers again");
+        if (fault_.meet != "stall" || back == std::string::npos) return;
         const std::vector<std::string> made = campaign::filesMade(r_.log);
-        for (size_t i = std::min(stallFiles_, made.size()); i < made.size(); ++i)
-            for (const std::string* dir : {&meas_, &stick_}) {
-                const campaign::FileState s = campaign::fileState(*dir, made[i]);
-                if (!s.whole)
-                    r_.broken.push_back("(y) " + *dir + "/" + made[i] + ", made after the stall of " +
-                                        fault_.first + " returned, is not whole at SIGTERM: it " + s.why);
-            }
+        for (size_t i = campaign::filesMade(r_.log.substr(0, back)).size(); i < made.size(); ++i)
+            for (const std::string* dir : {&meas_, &stick_})
+                if (const campaign::FileState s = campaign::fileState(*dir, made[i]); !s.whole)
+                    r_.broken.push_back("(y) " + *dir + "/" + made[i] + ", made after the stall returned, " +
+                                        "is not whole at SIGTERM: it " + s.why);
     }
-    size_t stallFiles_ = SIZE_MAX; // the files made before the stall returned
-    // (z) Data are named lost at the exit only beside a file the exit names not finished; with every
-    // file whole (exit 0) after laps to the end, the process ends as soon as the last file is: within
-    // 3 s of the last read-only mark (the newest rewrite of a drive's state).
+    // (z) Data are named lost at the exit only beside a file the exit names not finished; with laps
+    // and exit 0, the process ends within 3 s of the last read-only mark (its drive's state).
     void checkShutdownEnd(int exitCode, Clock::time_point term, double ended) {
         if (countOf(r_.log, "main(): the logger's data are not all on disk: ") > 0 &&
             campaign::unfinishedAtExit(r_.log).empty())
@@ -1500,8 +1483,7 @@ private:
         auto marked = std::filesystem::file_time_type::min();
         for (const char* state : {"meas.drive", "usb_meas.drive"}) {
             std::error_code ec;
-            const auto at = std::filesystem::last_write_time(root_.file(state), ec);
-            if (!ec) marked = std::max(marked, at);
+            marked = std::max(marked, std::filesystem::last_write_time(root_.file(state), ec));
         }
         const double after =
             std::chrono::duration<double>(std::filesystem::file_time_type::clock::now() - marked).count() -
