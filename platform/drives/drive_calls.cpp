@@ -109,6 +109,7 @@ void noteReturned(int id, int64_t now, int64_t took) {
     std::atomic<uint64_t>& slot = names().seconds[id][second % kSeconds];
     uint64_t was = slot.load();
     for (;;) {
+        if ((was >> 32) > second) return; // a later second has the slot (this thread was slow)
         const uint64_t want = (second << 32) | ((was >> 32) == second ? std::max(was & UINT32_MAX, ms) : ms);
         if (want == was || slot.compare_exchange_weak(was, want)) return;
     }
