@@ -63,8 +63,8 @@
 // - (q) with laps, the drive without the fault has a file from the start, each arrival and each lap,
 //   no other, and its records up to the last 0.3 s before SIGTERM;
 // - (s) the stick pulled or put back from outside is seen within 8 s;
-// - (y) after a stall that returned, every file made since is whole on both drives at SIGTERM;
-// - (z) data are named lost at the exit only beside a file the exit names not finished, and with
+// - (g) after a stall that returned, every file made since is whole on both drives at SIGTERM;
+// - (h) data are named lost at the exit only beside a file the exit names not finished, and with
 //   laps and every file whole the process ends within 3 s of the last file turning whole.
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
@@ -1462,7 +1462,7 @@ private:
             dev_->shell("lof_laptrig");
         }
     }
-    // (y) Every file made after the stall returned is whole on both drives.
+    // (g) Every file made after the stall returned is whole on both drives.
     void checkAfterStall() {
         const size_t back = r_.log.find("the drive '" + fault_.drive + "' answers again");
         if (fault_.meet != "stall" || back == std::string::npos) return;
@@ -1470,15 +1470,15 @@ private:
         for (size_t i = campaign::filesMade(r_.log.substr(0, back)).size(); i < made.size(); ++i)
             for (const std::string* dir : {&meas_, &stick_})
                 if (const campaign::FileState s = campaign::fileState(*dir, made[i]); !s.whole)
-                    r_.broken.push_back("(y) " + *dir + "/" + made[i] + ", made after the stall returned, " +
+                    r_.broken.push_back("(g) " + *dir + "/" + made[i] + ", made after the stall returned, " +
                                         "is not whole at SIGTERM: it " + s.why);
     }
-    // (z) Data are named lost at the exit only beside a file the exit names not finished; with laps
+    // (h) Data are named lost at the exit only beside a file the exit names not finished; with laps
     // and exit 0, the process ends within 3 s of the last read-only mark (its drive's state).
     void checkShutdownEnd(int exitCode, Clock::time_point term, double ended) {
         if (countOf(r_.log, "main(): the logger's data are not all on disk: ") > 0 &&
             campaign::unfinishedAtExit(r_.log).empty())
-            r_.broken.push_back("(z) the exit names data lost while it names no file not finished");
+            r_.broken.push_back("(h) the exit names data lost while it names no file not finished");
         if (exitCode != 0 || fault_.meet != "laps") return;
         auto marked = std::filesystem::file_time_type::min();
         for (const char* state : {"meas.drive", "usb_meas.drive"}) {
@@ -1490,7 +1490,7 @@ private:
             (since(term) - ended);
         r_.notes += "the process ended " + fixed(after) + " s after the last file turned whole; ";
         if (after > 3.0)
-            r_.broken.push_back("(z) the process ended " + fixed(after) +
+            r_.broken.push_back("(h) the process ended " + fixed(after) +
                                 " s after the last file turned whole");
     }
     // ---- end of the shutdown's rules ----
