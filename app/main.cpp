@@ -26,6 +26,7 @@
 #include "logging/app/sblk_task.h"
 #include "logging/disk/cfg_meas.h"
 #include "logging/disk/meas_app_disk.h"
+#include "logging/disk/meas_app_drivecall.h"
 #include "logging/events/eventchannels.h"
 #include "logging/events/eventlogger.h"
 #include "logging/events/eventlogging.h"
@@ -372,9 +373,11 @@ int main(int argc, char** argv) {
 
     postrun_wait();
     const auto shutdownBegan = std::chrono::steady_clock::now();
-    // The kernel holds a process until its threads' calls return: a drive whose calls return, however
-    // slow, gets no new call that could outlast the 12 s (those in flight then return in time).
-    drivecalls_endBy(shutdownBegan + std::chrono::milliseconds(kShutdownEndMs),
+    // The kernel holds a process until its threads' calls return: a drive gets no new call that
+    // could outlast the 12 s by how long its calls take now (those in flight, from their start, and
+    // those of the last seconds; a hang it came back from long ago is not held against it), nor
+    // while one of its calls hangs.
+    drivecalls_endBy(shutdownBegan + std::chrono::milliseconds(kShutdownEndMs), MEAS_DRIVECALL_BOUND_MS,
                      [](const char* drive, uint32_t longestMs) {
                          syslogx(LOG_PRIO_WARNING,
                                  "main(): the shutdown makes no new call of '%s' (its calls took up to "

@@ -13,6 +13,7 @@ namespace {
 constexpr int kDrives = 32;  // names a process's drives can have (the root's and application 1's)
 constexpr int kSlots = 1024; // threads that have called a drive; a slot is reused once its thread ends
 constexpr size_t kNameMax = 24;
+constexpr int kSeconds = 8; // seconds of returned calls kept per drive, more than kDriveCallsRecentMs
 
 int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -26,7 +27,8 @@ struct Names {
     std::atomic<int> count{0};
     char name[kDrives][kNameMax] = {};
     std::atomic<uint64_t> returned[kDrives] = {};
-    std::atomic<uint32_t> longestMs[kDrives] = {};
+    // Per second, the longest call that returned in it: (the second + 1) << 32 | its length (ms).
+    std::atomic<uint64_t> seconds[kDrives][kSeconds] = {};
     std::atomic<bool> refused[kDrives] = {};
     std::atomic<int64_t> returnedAt[kDrives] = {}; // when its last call returned (ms)
 };
@@ -95,17 +97,63 @@ struct ThreadSlot {
 };
 thread_local ThreadSlot tSlot;
 
-// drivecalls_endBy: the bound (steady clock, ms; 0 none) and who hears of a refused call.
+// drivecalls_endBy: the bound (steady clock, ms; 0 none), the age of a hung call, and who hears of
+// a refused call.
 std::atomic<int64_t> gEndMs{0};
+std::atomic<uint32_t> gHungMs{UINT32_MAX};
 std::atomic<void (*)(const char*, uint32_t)> gRefused{nullptr};
+
+void noteReturned(int id, int64_t now, int64_t took) {
+    const uint64_t second = uint64_t(now / 1000) + 1;
+    const uint64_t ms = uint64_t(std::clamp<int64_t>(took, 0, UINT32_MAX));
+    std::atomic<uint64_t>& slot = names().seconds[id][second % kSeconds];
+    uint64_t was = slot.load();
+    for (;;) {
+        if ((was >> 32) > second) return; // a later second has the slot (this thread was slow)
+        const uint64_t want = (second << 32) | ((was >> 32) == second ? std::max(was & UINT32_MAX, ms) : ms);
+        if (want == was || slot.compare_exchange_weak(was, want)) return;
+    }
+}
+
+// How long (ms) the oldest call of drive `id` now in flight has been in it; 0 when none is.
+uint32_t inFlightMs(int id, int64_t now, Slot** found = nullptr) {
+    int64_t oldest = now;
+    Slot* all = slots();
+    for (int i = 0; i < kSlots; ++i) {
+        if (!all[i].taken.load(std::memory_order_acquire) || all[i].drive.load() != id + 1) continue;
+        const int64_t since = all[i].since.load();
+        if (since < oldest) {
+            oldest = since;
+            if (found) *found = &all[i];
+        }
+    }
+    return uint32_t(now - oldest);
+}
+
+// How long the calls of drive `id` take now (drivecalls_longestMs); *hangs: one has been in flight
+// for the shutdown's hang bound.
+uint32_t takesNow(int id, int64_t now, bool* hangs = nullptr) {
+    if (id < 0) return 0;
+    const uint32_t inFlight = inFlightMs(id, now);
+    if (hangs) *hangs = inFlight >= gHungMs.load();
+    uint64_t longest = inFlight;
+    const uint64_t from = uint64_t((now - int64_t(kDriveCallsRecentMs)) / 1000) + 1;
+    for (const std::atomic<uint64_t>& slot : names().seconds[id]) {
+        const uint64_t v = slot.load();
+        if ((v >> 32) >= from) longest = std::max(longest, v & UINT32_MAX);
+    }
+    return uint32_t(longest);
+}
 
 // A new call that might not return before the process's end is not made: the thread stays here,
 // outside any call of the drive, until the process ends.
 void refuseIfLate(const std::string& drive, int id) {
     const int64_t end = gEndMs.load(std::memory_order_acquire);
     if (end == 0) return;
-    const uint32_t longest = id >= 0 ? names().longestMs[id].load() : 0;
-    if (nowMs() + std::max<int64_t>(longest, kDriveCallsEndFloorMs) < end) return;
+    const int64_t now = nowMs();
+    bool hangs = false;
+    const uint32_t longest = takesNow(id, now, &hangs);
+    if (!hangs && now + std::max<int64_t>(longest, kDriveCallsEndFloorMs) < end) return;
     if (id < 0 || !names().refused[id].exchange(true))
         if (auto* tell = gRefused.load()) tell(drive.c_str(), longest);
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
@@ -135,34 +183,21 @@ DriveCallMark::~DriveCallMark() {
     Names& n = names();
     n.returned[id - 1].fetch_add(1);
     n.returnedAt[id - 1].store(now);
-    const int64_t took = now - tSlot.slot->since.load();
-    uint32_t longest = n.longestMs[id - 1].load();
-    while (took > int64_t(longest) && !n.longestMs[id - 1].compare_exchange_weak(longest, uint32_t(took))) {
-    }
+    noteReturned(id - 1, now, now - tSlot.slot->since.load());
 }
 
 uint32_t drivecalls_oldestMs(const char* drive, std::string* what) {
     const int id = drive ? idOf(drive, false) : -1;
     if (id < 0) return 0;
-    const int64_t now = nowMs();
-    int64_t oldest = now;
     Slot* found = nullptr;
-    Slot* all = slots();
-    for (int i = 0; i < kSlots; ++i) {
-        if (!all[i].taken.load(std::memory_order_acquire) || all[i].drive.load() != id + 1) continue;
-        const int64_t since = all[i].since.load();
-        if (since < oldest) {
-            oldest = since;
-            found = &all[i];
-        }
-    }
+    const uint32_t oldest = inFlightMs(id, nowMs(), &found);
     if (what && found) {
         const char* task = found->task;
         const char* op = found->op.load();
         const bool vowel = op && std::strchr("aeiou", op[0]);
         *what = std::string(vowel ? "an " : "a ") + (op ? op : "call") + " of " + task;
     }
-    return uint32_t(now - oldest);
+    return oldest;
 }
 
 uint64_t drivecalls_returned(const char* drive) {
@@ -182,12 +217,13 @@ uint32_t drivecalls_threadMs(DriveCallThread thread) {
 }
 
 uint32_t drivecalls_longestMs(const char* drive) {
-    const int id = drive ? idOf(drive, false) : -1;
-    return id < 0 ? 0 : names().longestMs[id].load();
+    return takesNow(drive ? idOf(drive, false) : -1, nowMs());
 }
 
-void drivecalls_endBy(std::chrono::steady_clock::time_point end, void (*refused)(const char*, uint32_t)) {
+void drivecalls_endBy(std::chrono::steady_clock::time_point end, uint32_t hungMs,
+                      void (*refused)(const char*, uint32_t)) {
     gRefused.store(refused);
+    gHungMs.store(hungMs);
     const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(end.time_since_epoch()).count();
     gEndMs.store(ms == 0 ? 1 : ms, std::memory_order_release);
 }
@@ -195,9 +231,12 @@ void drivecalls_endBy(std::chrono::steady_clock::time_point end, void (*refused)
 bool drivecalls_timeFor(const char* drive, uint32_t calls) {
     const int64_t end = gEndMs.load(std::memory_order_acquire);
     if (end == 0 || calls == 0) return true;
-    const int64_t longest = drivecalls_longestMs(drive);
+    const int64_t now = nowMs();
+    bool hangs = false;
+    const int64_t longest = takesNow(drive ? idOf(drive, false) : -1, now, &hangs);
     // The last one begins once the others have returned, and is refused as refuseIfLate does.
-    return nowMs() + int64_t(calls - 1) * longest + std::max<int64_t>(longest, kDriveCallsEndFloorMs) < end;
+    return !hangs &&
+           now + int64_t(calls - 1) * longest + std::max<int64_t>(longest, kDriveCallsEndFloorMs) < end;
 }
 
 DriveWaitMark::DriveWaitMark(const std::string& drive) {

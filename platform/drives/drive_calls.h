@@ -34,20 +34,24 @@ DriveCallThread drivecalls_thisThread();
 // How long (ms) that thread has been in its call now; 0 when it is in none.
 uint32_t drivecalls_threadMs(DriveCallThread thread);
 
-// The longest call of `drive` that has returned so far (ms).
+// How long (ms) the calls of `drive` take now: the longest of those in flight (each counted from
+// its start) and of those that returned in the last kDriveCallsRecentMs. A long call that returned
+// before that says nothing of the drive now: a drive that came back from a hang is judged by its
+// calls since.
+inline constexpr uint32_t kDriveCallsRecentMs = 5000;
 uint32_t drivecalls_longestMs(const char* drive);
 // The process ends by `end` (the shutdown's bound): a call in flight then would hold it, since the
 // kernel keeps a process until its threads' calls return. From now on a new call of a drive that
-// might not return before `end` (now plus the longest call that drive has made, at least
-// kDriveCallsEndFloorMs) is not made: its thread waits there, in no call, for the end of the
-// process. `refused` (may be null) hears of the first such call of each drive, with that drive's
-// longest call, on the thread that was to make it. A call inside a call in flight is part of it and
-// goes on.
+// might not return before `end` (now plus how long that drive's calls take now, at least
+// kDriveCallsEndFloorMs) is not made, nor one of a drive with a call in flight for `hungMs` (it
+// hangs): its thread waits there, in no call, for the end of the process. `refused` (may be null)
+// hears of the first such call of each drive, with how long that drive's calls took, on the thread
+// that was to make it. A call inside a call in flight is part of it and goes on.
 inline constexpr uint32_t kDriveCallsEndFloorMs = 1000;
-void drivecalls_endBy(std::chrono::steady_clock::time_point end,
+void drivecalls_endBy(std::chrono::steady_clock::time_point end, uint32_t hungMs,
                       void (*refused)(const char* drive, uint32_t longestMs) = nullptr);
-// Whether `calls` more calls of `drive`, one after the other and each as long as the longest that
-// drive has made, would all be made before the end set by drivecalls_endBy (true while none is).
+// Whether `calls` more calls of `drive`, one after the other and each as long as that drive's
+// calls take now, would all be made before the end set by drivecalls_endBy (true while none is).
 bool drivecalls_timeFor(const char* drive, uint32_t calls);
 // While one lives, the calling thread waits for calls of `drive` that another task makes for it (a
 // write-through it queued, the drive's turn for a write-through of its folder): it counts as busy

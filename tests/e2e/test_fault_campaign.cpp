@@ -35,7 +35,9 @@
 // - "fifth-<EE|ED><seed>": the PC silent from its stop (destroy) on, its end of it 0.55 to 0.7 s
 //   before the watch's fifth failed ping and, in odd seeds, the stop (destroy) again 0.2 s later;
 //   "behind-ED<seed>": an 0xED queued behind a stop whose read-only marks are held 9 s, the PC lost
-//   right after it.
+//   right after it;
+// - "stall<seed>": a call of either drive held past the hang bound early in the run; once it has
+//   returned, 10 to 30 s of logging with laps, then SIGTERM.
 //
 // After every run:
 // - every file on either drive is whole, or writable and named not finished in the log; every file
@@ -78,6 +80,9 @@
 //   once in the step;
 // - (z) no line says a request is not carried out unless it is the listener's refusal of one whose
 //   time was over before its turn (then the table counts it refused).
+// - (g) after a stall that returned, every file made since is whole on both drives at SIGTERM;
+// - (h) data are named lost at the exit only beside a file the exit names not finished, and with
+//   laps and every file whole the process ends within 3 s of the last file turning whole.
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
 // after the restart's arrival, the boot counter and the absolute lap go on, and (r) after a cut in
@@ -85,8 +90,8 @@
 // record has lost both its copies (also on a disk whose syncfs writes nothing).
 // Each broken rule's line starts with its letter: (a) back after the fault, (b) slow is not hung,
 // (c) the walk beside logging, (d) from the start on the other drive, (e) only whole files
-// finished, (f) no stale piece, (k) logging after a command, (l) every answer in time, and (m) to
-// (u), (w), (y) and (z) above.
+// finished, (f) no stale piece, (k) logging after a command, (l) every answer in time, (g) and
+// (h), and (m) to (u), (w), (y) and (z) above.
 // CI runs a few runs; MSD_FAULT_CAMPAIGN=all runs 8 of each stratum, MSD_FAULT_CAMPAIGN_FAULTS=
 // "meas:open:26:EIO|..." the runs of those faults (see docs/tests.md); MSD_FAULT_CAMPAIGN_LOG=1 prints
 // the log of a run that broke a rule, =all of every run.
@@ -168,7 +173,7 @@ const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
                               "span",           "queue",
                               "copyfail",       "statewalk",
                               "fifth-EE",       "fifth-ED",
-                              "behind-ED"};
+                              "behind-ED",      "stall"};
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -1121,6 +1126,8 @@ private:
             watch_->settle(false);
             step(state, {command(0xE1, 0), command(0xED, 800 + pick(400)), {Do::Lose, 300}},
                  "an 0xED behind a slow stop, the PC lost");
+        } else if (m == "stall") {
+            stallSteps(pick);
         } else {
             // Logging for the run's seconds, a lap every 3 s in "laps"; then SIGTERM.
             watch_->settle(true);
@@ -1544,6 +1551,8 @@ private:
         checkLogKept(root_, r_.log, r_.broken);
         checkCopiesKept();
         checkHealthyDrive();
+        checkAfterStall();
+        checkShutdownEnd(exitCode, term, ended);
         // A copy asked for at the stick's last arrival ends before the exit, or its file is named (also
         // as a copy the shutdown ended before it replaced the stick's file).
         const size_t arrival = r_.log.rfind("a stick arrived: ");
@@ -1562,6 +1571,50 @@ private:
         }
         return r_;
     }
+
+    // ---- The shutdown: after a stall early in the run ("stall<seed>"), and its end ----
+    // Once the stall has returned: laps for 10 to 30 s, then SIGTERM (finish).
+    void stallSteps(const std::function<int(int)>& pick) {
+        until([&] { return watch_->hit(); }, 30000);
+        watch_->settle(true); // the call has returned, and records are on its drive again
+        const auto end = Clock::now() + std::chrono::seconds(10 + pick(21));
+        while (alive() && Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2700 + pick(600)));
+            dev_->shell("lof_laptrig");
+        }
+    }
+    // (g) Every file made after the stall returned is whole on both drives.
+    void checkAfterStall() {
+        const size_t back = r_.log.find("the drive '" + fault_.drive + "' answers again");
+        if (fault_.meet != "stall" || back == std::string::npos) return;
+        const std::vector<std::string> made = campaign::filesMade(r_.log);
+        for (size_t i = campaign::filesMade(r_.log.substr(0, back)).size(); i < made.size(); ++i)
+            for (const std::string* dir : {&meas_, &stick_})
+                if (const campaign::FileState s = campaign::fileState(*dir, made[i]); !s.whole)
+                    r_.broken.push_back("(g) " + *dir + "/" + made[i] + ", made after the stall returned, " +
+                                        "is not whole at SIGTERM: it " + s.why);
+    }
+    // (h) Data are named lost at the exit only beside a file the exit names not finished; with laps
+    // and exit 0, the process ends within 3 s of the last read-only mark (its drive's state).
+    void checkShutdownEnd(int exitCode, Clock::time_point term, double ended) {
+        if (countOf(r_.log, "main(): the logger's data are not all on disk: ") > 0 &&
+            campaign::unfinishedAtExit(r_.log).empty())
+            r_.broken.push_back("(h) the exit names data lost while it names no file not finished");
+        if (exitCode != 0 || fault_.meet != "laps") return;
+        auto marked = std::filesystem::file_time_type::min();
+        for (const char* state : {"meas.drive", "usb_meas.drive"}) {
+            std::error_code ec;
+            marked = std::max(marked, std::filesystem::last_write_time(root_.file(state), ec));
+        }
+        const double after =
+            std::chrono::duration<double>(std::filesystem::file_time_type::clock::now() - marked).count() -
+            (since(term) - ended);
+        r_.notes += "the process ended " + fixed(after) + " s after the last file turned whole; ";
+        if (after > 3.0)
+            r_.broken.push_back("(h) the process ended " + fixed(after) +
+                                " s after the last file turned whole");
+    }
+    // ---- end of the shutdown's rules ----
 
     bool anyPull() const { return fault_.pcSeed != 0 || !fault_.meet.empty(); }
 
@@ -1755,9 +1808,10 @@ Result runScenario(const Fault& fault) {
 // that returns), a fault of the stick's copy, a power cut, a fault of the start-up's D-flag check,
 // a file taken away under its writer, the errors and short hangs, a slow drive, the D-flag walk,
 // the PC's commands.
-const char* const kGroups[] = {"hold0", "ends",    "copy",    "cut",  "start",    "take-away", "error",
-                               "slow",  "walk",    "pc",      "lost", "reseat",   "stickwalk", "rewrite",
-                               "queue", "healthy", "walkcut", "nv",   "copyfail", "statewalk", "watch"};
+const char* const kGroups[] = {"hold0",     "ends",      "copy",  "cut",     "start",   "take-away",
+                               "error",     "slow",      "walk",  "pc",      "lost",    "reseat",
+                               "stickwalk", "rewrite",   "queue", "healthy", "walkcut", "nv",
+                               "copyfail",  "statewalk", "watch", "stall"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -1869,6 +1923,14 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
         meet("behind-ED" + n + ";meas:chmod:1:hold9000:0@r_BFSSync*", "watch");
     }
     // --- end of the PC's commands beside its watch ---
+    // A stall early in the run, SIGTERM much later: the first write-through of either drive, or a
+    // write of meas:, held past the hang bound; it returns.
+    for (uint32_t seed = 1; seed <= 2; ++seed)
+        for (const char* stall :
+             {"usb_meas:sync:1:hold20000", "meas:sync:1:hold20000", "meas:write:5:hold12000"})
+            meet("stall" + std::to_string(seed) + ";" + stall, "stall");
+    // Every read-only mark of meas: 6 s late, laps: the shutdown's last file whole 6 s in.
+    meet("laps30;meas:chmod:1:hold6000:0@r_BFSSync*", "healthy");
     return faults;
 }
 

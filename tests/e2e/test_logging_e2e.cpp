@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -857,8 +858,9 @@ TEST(LoggingE2E, ASlowLoggingDriveHoldsBackNeitherTheLapsNorTheStick) {
 // The stick's first write-through hangs for 20 s while the logging runs: its files meanwhile are
 // named not finished, and once the call returns the stick has records again within 2 s, in a file
 // the log does not name so (the close that the hung call held back ends whole then: the drive
-// answers, and a new file is cut at once).
-TEST(LoggingE2E, AStickWhoseWriteThroughHungHasRecordsAgainWithinTwoSecondsOfItsReturn) {
+// answers, and a new file is cut at once). At SIGTERM 10 s later the stick is judged by its calls
+// since: every file made after its return is whole, and the exit names only those the hang took.
+TEST(LoggingE2E, AStickWhoseWriteThroughHungHasRecordsAgainWithinTwoSecondsAndLaterFilesWhole) {
     TempDir root;
     prepare(root);
     writeFile(root.file("usb_meas.drive"), "inserted 1\n");
@@ -889,8 +891,20 @@ TEST(LoggingE2E, AStickWhoseWriteThroughHungHasRecordsAgainWithinTwoSecondsOfIts
         << dev.logText();
     std::printf("the stick's hung write-through returned: records again %.2f s after\n", again - returned);
     EXPECT_LE(again - returned, 2.0) << dev.logText();
+    ASSERT_TRUE(waitUntil([&] { return newestRecord(stick, COUNTERS) / 10000.0 >= returned + 10; }, 30000));
+    const std::vector<std::string> before =
+        campaign::filesMade(dev.logText().substr(0, dev.logText().find(back)));
     dev.signal(SIGTERM);
-    dev.waitExit();
+    const int exitCode = dev.waitExit(20000);
+    const std::string log = dev.logText();
+    for (const std::string& name : campaign::filesMade(log)) {
+        if (std::find(before.begin(), before.end(), name) == before.end()) {
+            EXPECT_TRUE(campaign::fileState(stick, name).whole) << name << " made after the return\n" << log;
+        }
+    }
+    for (const auto& [name, where] : campaign::unfinishedAtExit(log))
+        EXPECT_NE(std::find(before.begin(), before.end(), name), before.end()) << name << " " << where;
+    EXPECT_EQ(exitCode, 3) << log;
 }
 
 // 20,000 files on meas:, each of its calls 100 ms late from the start, each read of its folder too:

@@ -195,7 +195,7 @@ void Backend::unwritten(std::vector<std::string>* items) {
             ++records;
             bytes += n->item->dataSize();
         }
-        const bool held = w->hasUnflushedData(); // taken, not handed to the drive yet
+        const bool held = w->holdsRecords(); // taken, not handed to the drive yet
         if (records == 0 && !held) continue;
         char item[160];
         if (records)

@@ -920,9 +920,6 @@ void BFSWriter::finishClose(Finish& f) {
         }
     }
     syncForget(f.id);
-    if (f.fd >= 0) bfs_close(f.fd);
-    f.fd = -1;
-    if (readOnly >= 0) bfs_close(readOnly);
     // Told whole or not: from now on its writer leaving the store is its writer's own matter.
     if (f.info) f.info->finishingOn.fetch_and(~f.bit);
     meas_app_PreTrigFileInfoRelease(f.info);
@@ -932,6 +929,11 @@ void BFSWriter::finishClose(Finish& f) {
         f.news->items.push_back(std::move(news));
     }
     f.news->pending.fetch_sub(1);
+    // The descriptors last: their closes change nothing of the file, and a shutdown that refuses
+    // them a call does not wait for them.
+    if (f.fd >= 0) bfs_close(f.fd);
+    f.fd = -1;
+    if (readOnly >= 0) bfs_close(readOnly);
 }
 
 BFSWriter::CloseNews::~CloseNews() {

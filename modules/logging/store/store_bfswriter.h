@@ -76,6 +76,7 @@ public:
         return mediaAvailable_.load() && (unflushed_.load() != 0 || closeNews_->pending.load() != 0);
     }
     bool closing() const override { return closeNews_->pending.load() != 0; }
+    bool holdsRecords() const override { return mediaAvailable_.load() && unflushed_.load() != 0; }
     virtual void disconnectedStateHandler();
 
     // Lets go of every file: one not closed yet is handed over as far as it goes and left

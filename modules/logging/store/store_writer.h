@@ -34,6 +34,8 @@ public:
     virtual bool open(int vfIdx) = 0;
     // Something written that has not reached the medium yet.
     virtual bool hasUnflushedData() const { return false; }
+    // Records taken and not handed to the drive yet (what the exit loses): no close going on beside.
+    virtual bool holdsRecords() const { return hasUnflushedData(); }
     // A close of a file it handed on goes on beside it (its write-throughs, read-only).
     virtual bool closing() const { return false; }
     // The close just executed goes on beside the writer: the file's record hears its end from there.

@@ -474,7 +474,8 @@ TEST(DriveFault, EioForAndSlowTakeEveryCallOfTheDriveForTheirTime) {
 }
 
 // hold0 holds any call, the opening of a drive's root and the rewrite of its state included, until
-// it is released.
+// it is released; meanwhile it is the drive's call in flight, and the length of the drive's calls now
+// until a few seconds after it returned.
 TEST(DriveFault, Hold0HoldsEveryOperationUntilReleased) {
     TempDeviceRoot root;
     drivefault_clear();
@@ -521,15 +522,23 @@ TEST(DriveFault, Hold0HoldsEveryOperationUntilReleased) {
         EXPECT_TRUE(waitUntil([&] { return drivecalls_oldestMs("meas:", &inFlight) >= 20; })) << r.what;
         EXPECT_EQ(inFlight.rfind("a", 0), 0u) << r.what << ": " << inFlight;
         EXPECT_EQ(drivecalls_oldestMs("meas2:"), 0u) << r.what;
+        // How long the drive's calls take now counts the held one from its start, and once it has
+        // returned, for a few seconds.
+        const uint32_t held = drivecalls_oldestMs("meas:");
+        EXPECT_GE(drivecalls_longestMs("meas:"), held) << r.what;
         const uint64_t returned = drivecalls_returned("meas:");
         drivefault_release();
         EXPECT_TRUE(waitUntil([&] { return done.load(); })) << r.what;
         EXPECT_EQ(drivecalls_oldestMs("meas:"), 0u) << r.what;
         EXPECT_GT(drivecalls_returned("meas:"), returned) << r.what;
+        EXPECT_GE(drivecalls_longestMs("meas:"), held) << r.what;
         caller.join();
         beside.join();
         drivefault_clear();
     }
     bfs_close(other);
     bfs_close(drive);
+    // Held calls that returned before the last seconds say nothing of the drive now.
+    EXPECT_TRUE(waitUntil([] { return drivecalls_longestMs("meas:") < 20; }, kDriveCallsRecentMs + 5000))
+        << drivecalls_longestMs("meas:") << " ms";
 }
