@@ -44,6 +44,9 @@ struct Raster {
     std::atomic<uint64_t> overruns{0};
     std::atomic<uint64_t> given{0};  // passes the tick counter gave ...
     std::atomic<bool> inPass{false}; // ... and whether one of them runs now
+    // Due time (device ns) of each pass given, by pass number: the passes run in the order given.
+    static constexpr uint64_t kDueSlots = 256;
+    std::atomic<uint64_t> passDue[kDueSlots] = {};
 };
 
 struct CalcEntry {
@@ -125,6 +128,9 @@ Raster* builtin(RasterTaskId id) {
     return s.rasters[size_t(id)].get();
 }
 
+// The due time of the pass that the calling raster task runs; 0 outside a periodic pass.
+thread_local uint64_t tPassDue = 0;
+
 // A pass has ended: the tick counter may wait for it to hand out a late tick.
 void passEnded() {
     Scheduler& s = sched();
@@ -135,12 +141,15 @@ void rasterLoop(Raster* r) {
     for (;;) {
         if (semTake(r->sem, WAIT_FOREVER) != OK) return;
         r->inPass.store(true, std::memory_order_release);
+        const uint64_t pass = r->runs.load(std::memory_order_relaxed);
+        tPassDue = r->period > 0 ? r->passDue[pass % Raster::kDueSlots].load(std::memory_order_acquire) : 0;
         std::shared_ptr<const EntryList> list;
         {
             std::lock_guard<std::mutex> lk(r->m);
             list = r->entries;
         }
         for (const Entry& e : *list) e.fn();
+        tPassDue = 0;
         r->runs.fetch_add(1, std::memory_order_release);
         r->inPass.store(false, std::memory_order_release);
         passEnded();
@@ -182,9 +191,10 @@ void calcLoop() {
     }
 }
 
-void give(Raster* r) {
+void give(Raster* r, uint64_t dueNs) {
     if (semCount(r->sem) > 0) r->overruns.fetch_add(1, std::memory_order_relaxed);
-    r->given.fetch_add(1, std::memory_order_relaxed);
+    const uint64_t pass = r->given.fetch_add(1, std::memory_order_relaxed);
+    r->passDue[pass % Raster::kDueSlots].store(dueNs, std::memory_order_release);
     semGive(r->sem);
 }
 
@@ -232,7 +242,7 @@ void notifyLoop(SEM_ID baseTick) {
         const uint64_t ms = dueMs(dueNs);
         for (auto& r : s.rasters)
             if (r->period > 0 && ms % uint64_t(r->period) == 0 && r->active.load(std::memory_order_relaxed))
-                give(r.get());
+                give(r.get(), dueNs);
         if (s.calcActive.load(std::memory_order_relaxed)) {
             if (s.calcFirstTick.load(std::memory_order_relaxed) == 0) s.calcFirstTick.store(tick);
             s.calcGiven.fetch_add(1, std::memory_order_relaxed);
@@ -461,6 +471,10 @@ uint64_t raster_runCount(RasterTaskId id) {
 
 uint64_t raster_calcVisits(int rasterIndex) {
     return rasterIndex >= 0 && rasterIndex < RASTER_INDICES ? sched().calcVisits[rasterIndex].load() : 0;
+}
+
+uint64_t raster_passDueNs() {
+    return tPassDue;
 }
 
 uint64_t raster_tickCount() {
