@@ -19,6 +19,7 @@ constexpr int kRates[RASTER_INDICES] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000
 constexpr int kPrioNotify = 21;
 constexpr int kPrioCalc = 25;
 constexpr size_t kRasterStack = 20000;
+constexpr uint64_t kNsPerMs = 1000000;
 
 struct Entry {
     int order;
@@ -231,9 +232,19 @@ void pace(uint64_t dueNs) {
 
 void notifyLoop(SEM_ID baseTick) {
     Scheduler& s = sched();
+    uint64_t lastDueNs = 0;
     for (;;) {
         uint64_t dueNs = 0;
         if (basetick_take(baseTick, WAIT_FOREVER, &dueNs) != OK) return;
+        // The clock hands out at most a second of late ticks; those before were dropped, and no
+        // raster runs for them: every record of that time is lost.
+        if (lastDueNs != 0 && dueNs > lastDueNs + kNsPerMs + kNsPerMs / 2)
+            syslogx(LOG_PRIO_ERR2,
+                    "raster: the host held the process back: %llu ms of base ticks were dropped "
+                    "before %llu, no raster ran for them",
+                    (unsigned long long)((dueNs - lastDueNs) / kNsPerMs - 1),
+                    (unsigned long long)(dueNs / kNsPerMs));
+        lastDueNs = dueNs;
         pace(dueNs);
         const uint64_t tick = s.ticks.load(std::memory_order_relaxed) + 1;
         s.tickDue[tick % Scheduler::kDueSlots].store(dueNs, std::memory_order_relaxed);

@@ -190,8 +190,8 @@ TEST(SampleRootE2E, TheReplayedLapIsTimedCutsTheFileAndIsShown) {
 
 // The process held back for most of a second while the car nears the line: the rasters catch up on
 // their ticks afterwards, and the lap model's late steps must not take the fixes that came meanwhile
-// as theirs.
-TEST(SampleRootE2E, AProcessHeldBackBeforeTheLineKeepsTheOutLap) {
+// as theirs. Held back for longer, it loses records, and says so.
+TEST(SampleRootE2E, AProcessHeldBackKeepsTheOutLapAndNamesTheRecordsItLost) {
     NetNamespace net; // the lap messages go to the CI multicast group
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
@@ -225,6 +225,28 @@ TEST(SampleRootE2E, AProcessHeldBackBeforeTheLineKeepsTheOutLap) {
     const double atLeast = opened + 5.197 - started;
     std::printf("out-lap %.2f s, at least %.2f s\n", laps[0].laptime, atLeast);
     EXPECT_GE(laps[0].laptime, atLeast - 0.02) << dev.logText();
+
+    // Held back for over a second: the clock drops the ticks beyond a second, and the records of
+    // that time are lost; the log says so, and the 1 ms block names as many.
+    dev.signal(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    dev.signal(SIGCONT);
+    unsigned dropped = 0, lost = 0, lostMs = 0;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const std::string log = dev.logText();
+            const size_t d = log.find("raster: the host held the process back: ");
+            const size_t l = log.find("Raster 1ms, PID 0x10: ");
+            return d != std::string::npos && l != std::string::npos &&
+                   std::sscanf(log.c_str() + d, "raster: the host held the process back: %u ms", &dropped) ==
+                       1 &&
+                   std::sscanf(log.c_str() + l, "Raster 1ms, PID 0x10: %u records (%u ms)", &lost, &lostMs) ==
+                       2;
+        },
+        20000))
+        << dev.logText();
+    EXPECT_GE(dropped, 1u);
+    EXPECT_EQ(std::vector<unsigned>({lost, lostMs}), std::vector<unsigned>({dropped, dropped}));
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
 }
