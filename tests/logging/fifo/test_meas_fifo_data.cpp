@@ -211,32 +211,34 @@ TEST_F(DataFifoTest, PutAndGetOnTheLoggingClock) {
 }
 
 TEST_F(DataFifoTest, EachLossOfSamplesIsOneLine) {
-    // A 1 ms block, its stamps 3 s old: the samples that never came, that found the FIFO full or came
-    // stamped ahead, each loss one line with its count; the gap of a paused block is no loss.
+    // A 1 ms block, its stamps 3 s old: samples that never came, came stamped ahead or found the FIFO
+    // full, each loss one line with its count; the gap of a paused block is no loss.
     const fifo_data_request_t r = request(15, 0, {4, 1});
     ASSERT_EQ(fifo_data_request(&r), 0);
     const uint32_t now = tick(5000), t = now - 30000;
-    const std::string head = "fifo_data_put(): BLK #115, Fifo #15, Raster 1ms, PID 0x10: ";
-    ASSERT_EQ(put(15, sample(t, 0, 0)), 0);
-    ASSERT_EQ(put(15, sample(t + 10, 0, 0)), 0);
-    ASSERT_EQ(put(15, sample(t + 480, 0, 0)), 0);
-    EXPECT_EQ(log(), std::vector<std::string>({head + "46 records (46 ms) before " + std::to_string(t + 480) +
-                                               " are lost: 0 found the FIFO full, 0 came stamped ahead, 46 "
-                                               "never came"}));
+    const auto putAt = [&](uint32_t at) {
+        EXPECT_EQ(put(15, sample(at, 0, 0)), 0);
+        return log();
+    };
+    const auto lost = [](uint32_t before, const char* what) {
+        return "before " + std::to_string(before) + " are lost: " + what;
+    };
+    EXPECT_TRUE(putAt(t).empty());
+    EXPECT_EQ(putAt(t + 470),
+              std::vector<std::string>({"fifo_data_put(): BLK #115, Fifo #15, Raster 1ms, PID 0x10: 46 "
+                                        "records (46 ms) " +
+                                        lost(t + 470, "0 found the FIFO full, 0 came stamped ahead, "
+                                                      "46 never came")}));
     EXPECT_EQ(put(15, sample(now + 2000, 0, 0)), MF_ERR_TS_INVALID);
-    ASSERT_EQ(put(15, sample(t + 500, 0, 0)), 0);
-    EXPECT_TRUE(contains(log(), "1 records (1 ms) before " + std::to_string(t + 500) +
-                                    " are lost: 0 found the FIFO full, 1 came stamped ahead, 0 never came"));
+    EXPECT_TRUE(
+        contains(putAt(t + 490), "1 records (1 ms) " + lost(t + 490, "0 found the FIFO full, 1 came")));
     fifo_data_pause(15);
-    ASSERT_EQ(put(15, sample(t + 1000, 0, 0)), 0);
-    EXPECT_TRUE(log().empty()) << "the pause's gap";
+    EXPECT_TRUE(putAt(t + 1000).empty()) << "the gap of a pause";
     uint32_t last = t + 1000;
-    for (int result = 0; result == 0;) result = put(15, sample(last += 10, 0, 0));
-    EXPECT_EQ(put(15, sample(last + 10, 0, 0)), MF_ERR_FIFO_FULL);
+    while (put(15, sample(last += 10, 0, 0)) == 0) {
+    }
     EXPECT_GT(get(15).result, 0);
-    ASSERT_EQ(put(15, sample(last + 20, 0, 0)), 0);
-    EXPECT_TRUE(contains(log(), "2 records (2 ms) before " + std::to_string(last + 20) +
-                                    " are lost: 2 found the FIFO full, 0 came stamped ahead, 0 never came"));
+    EXPECT_TRUE(contains(putAt(last + 10), "1 records (1 ms) " + lost(last + 10, "1 found the FIFO full")));
 }
 
 TEST_F(DataFifoTest, LateSignalsJoinTheirSample) {
