@@ -7,6 +7,7 @@
 #include "framework/appman.h"
 #include "framework/board_io.h"
 #include "framework/nvram.h"
+#include "framework/raster.h"
 #include "framework/syslog.h"
 #include "laptiming/gps_trackdet.h"
 #include "laptiming/gps_trigger.h"
@@ -24,6 +25,8 @@ namespace {
 constexpr uint16_t kRasterBeacon = 0; // the beacon is read by the 1 ms step
 constexpr uint16_t kRasterInputs = 3; // everything else by the 10 ms step
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+// A value that came within the step of the pass that reads it came in time.
+constexpr uint64_t kStepNs = 10000000;
 
 enum Request : uint32_t {
     REQ_LAPTRG = 1u << 0,
@@ -88,6 +91,18 @@ void raise(uint32_t pending, uint32_t bit, uint8_t* macro) {
     if ((pending & bit) == 0) return;
     *macro = 1;
     lf().requests.fetch_and(~bit, std::memory_order_acq_rel);
+}
+
+// A receiver without its first fix reports 0, 0. Without a position, speed and heading are held
+// back too: dead reckoning from no position would put the car on the trigger point.
+void positionOrNone(float* lat, float* lon, float* speedKmh, float* heading) {
+    if ((*lat == 0.0f && *lon == 0.0f) || std::isnan(*lat) || std::isnan(*lon))
+        *lat = *lon = *speedKmh = *heading = kNaN;
+}
+
+float readAsOfOr(const AwmInput& in, uint64_t ns) {
+    double v = 0;
+    return in.readAsOf(ns, &v) ? float(v) : kNaN;
 }
 
 bool speedValid() {
@@ -222,6 +237,18 @@ uint8_t awm_0x08_lapfunc_getGpsTrigger() {
         syslogx(LOG_PRIO_INFO2, "awm_0x08_lapfunc_getGpsTrigger(): track %d, %.1f m, line at %.6f %.6f",
                 int(id), double(length), double(pointLat), double(pointLong));
     }
+    // A pass that runs late (the host held the process back, and the rasters catch up on their
+    // ticks) sees the fixes that came meanwhile. Dead reckoning counts passes from the fix it takes:
+    // a fix taken by a pass due before the fix came would put the car ahead by as much, and the
+    // line would be crossed that much early. Each pass takes the inputs as they were at its time.
+    if (const uint64_t due = raster_passDueNs(); due != 0) {
+        const uint64_t asOf = due + kStepNs;
+        lat = readAsOfOr(l.lat, asOf);
+        lon = readAsOfOr(l.lon, asOf);
+        speedKmh = readAsOfOr(l.gpsSpeed, asOf);
+        heading = readAsOfOr(l.heading, asOf);
+        positionOrNone(&lat, &lon, &speedKmh, &heading);
+    }
     return getGpsTrigger(lon, lat, speedKmh, heading);
 }
 
@@ -231,10 +258,7 @@ void awm_0x08_lapfunc_gpsInputs(float* lat, float* lon, float* speedKmh, float* 
     *lon = readOr(l.lon, kNaN);
     *speedKmh = readOr(l.gpsSpeed, kNaN);
     *heading = readOr(l.heading, kNaN);
-    // A receiver without its first fix reports 0, 0. Without a position, speed and heading are
-    // held back too: dead reckoning from no position would put the car on the trigger point.
-    if ((*lat == 0.0f && *lon == 0.0f) || std::isnan(*lat) || std::isnan(*lon))
-        *lat = *lon = *speedKmh = *heading = kNaN;
+    positionOrNone(lat, lon, speedKmh, heading);
 }
 
 uint16_t awm_0x08_lapfunc_getGpsSegmentTrigger() {

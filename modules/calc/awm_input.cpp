@@ -5,7 +5,9 @@
 #include "framework/raster.h"
 #include "framework/syslog.h"
 #include "msdcom/gateway/gw_meas.h"
+#include "platform/rtos/hostclock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -135,6 +137,8 @@ void AwmInput::stop() {
     subscription_ = 0;
     cfg_ = awm_input_cfg{};
     fresh_.store(false);
+    std::lock_guard<std::mutex> g(changesLock_);
+    changeCount_ = 0;
 }
 
 bool AwmInput::read(double* value) const {
@@ -148,6 +152,21 @@ void AwmInput::put(const uint8_t* value) {
     for (uint32_t b = 0; b < width; ++b) raw = raw << 8 | value[b];
     raw_.store(raw, std::memory_order_relaxed);
     fresh_.store(true, std::memory_order_release);
+    std::lock_guard<std::mutex> g(changesLock_);
+    if (changeCount_ > 0 && changes_[newest_].raw == raw) return;
+    newest_ = (newest_ + 1) % kChanges;
+    changes_[newest_] = {raw, hostclock_nowNs()};
+    changeCount_ = std::min(changeCount_ + 1, kChanges);
+}
+
+bool AwmInput::readAsOf(uint64_t ns, double* value) const {
+    if (!configured() || !fresh_.load(std::memory_order_acquire)) return false;
+    std::lock_guard<std::mutex> g(changesLock_);
+    for (int i = 0; i < changeCount_; ++i) {
+        const Change& c = changes_[(newest_ + kChanges - i) % kChanges];
+        if (c.at <= ns) return awm_input_convert(cfg_, c.raw, value);
+    }
+    return false;
 }
 
 void AwmInput::lost() {

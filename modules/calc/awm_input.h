@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 // 32 bytes in a channel's configuration payload (host order):
 //   0  u32  measurement address; only the low 24 bits count (0 = input not configured)
@@ -35,6 +36,9 @@ public:
     void stop();
     // The converted value; false when there is none.
     bool read(double* value) const;
+    // The converted value as it stood at device time `ns` (hostclock_nowNs): the last value that had
+    // come by then. False when there was none, or when it changed more often since than is kept.
+    bool readAsOf(uint64_t ns, double* value) const;
 
     // From the gateway: one value, big-endian at the type's width; the device stopped delivering.
     void put(const uint8_t* value);
@@ -52,6 +56,15 @@ private:
     uint32_t subscription_ = 0;
     std::atomic<uint32_t> raw_{0};
     std::atomic<bool> fresh_{false};
+    // The last changes of the value and the device time each came, newest at `newest_`.
+    struct Change {
+        uint32_t raw;
+        uint64_t at;
+    };
+    static constexpr int kChanges = 8;
+    mutable std::mutex changesLock_;
+    Change changes_[kChanges] = {};
+    int changeCount_ = 0, newest_ = 0;
 };
 
 // Bytes of a value of a raw type code (flag 1); 0 for an unknown code.

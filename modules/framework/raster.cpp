@@ -19,6 +19,7 @@ constexpr int kRates[RASTER_INDICES] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000
 constexpr int kPrioNotify = 21;
 constexpr int kPrioCalc = 25;
 constexpr size_t kRasterStack = 20000;
+constexpr uint64_t kNsPerMs = 1000000;
 
 struct Entry {
     int order;
@@ -44,6 +45,9 @@ struct Raster {
     std::atomic<uint64_t> overruns{0};
     std::atomic<uint64_t> given{0};  // passes the tick counter gave ...
     std::atomic<bool> inPass{false}; // ... and whether one of them runs now
+    // Due time (device ns) of each pass given, by pass number: the passes run in the order given.
+    static constexpr uint64_t kDueSlots = 256;
+    std::atomic<uint64_t> passDue[kDueSlots] = {};
 };
 
 struct CalcEntry {
@@ -125,6 +129,9 @@ Raster* builtin(RasterTaskId id) {
     return s.rasters[size_t(id)].get();
 }
 
+// The due time of the pass that the calling raster task runs; 0 outside a periodic pass.
+thread_local uint64_t tPassDue = 0;
+
 // A pass has ended: the tick counter may wait for it to hand out a late tick.
 void passEnded() {
     Scheduler& s = sched();
@@ -135,12 +142,15 @@ void rasterLoop(Raster* r) {
     for (;;) {
         if (semTake(r->sem, WAIT_FOREVER) != OK) return;
         r->inPass.store(true, std::memory_order_release);
+        const uint64_t pass = r->runs.load(std::memory_order_relaxed);
+        tPassDue = r->period > 0 ? r->passDue[pass % Raster::kDueSlots].load(std::memory_order_acquire) : 0;
         std::shared_ptr<const EntryList> list;
         {
             std::lock_guard<std::mutex> lk(r->m);
             list = r->entries;
         }
         for (const Entry& e : *list) e.fn();
+        tPassDue = 0;
         r->runs.fetch_add(1, std::memory_order_release);
         r->inPass.store(false, std::memory_order_release);
         passEnded();
@@ -182,9 +192,10 @@ void calcLoop() {
     }
 }
 
-void give(Raster* r) {
+void give(Raster* r, uint64_t dueNs) {
     if (semCount(r->sem) > 0) r->overruns.fetch_add(1, std::memory_order_relaxed);
-    r->given.fetch_add(1, std::memory_order_relaxed);
+    const uint64_t pass = r->given.fetch_add(1, std::memory_order_relaxed);
+    r->passDue[pass % Raster::kDueSlots].store(dueNs, std::memory_order_release);
     semGive(r->sem);
 }
 
@@ -221,9 +232,19 @@ void pace(uint64_t dueNs) {
 
 void notifyLoop(SEM_ID baseTick) {
     Scheduler& s = sched();
+    uint64_t lastDueNs = 0;
     for (;;) {
         uint64_t dueNs = 0;
         if (basetick_take(baseTick, WAIT_FOREVER, &dueNs) != OK) return;
+        // The clock hands out at most a second of late ticks; those before were dropped, and no
+        // raster runs for them: every record of that time is lost.
+        if (lastDueNs != 0 && dueNs > lastDueNs + kNsPerMs + kNsPerMs / 2)
+            syslogx(LOG_PRIO_ERR2,
+                    "raster: the host held the process back: %llu ms of base ticks were dropped "
+                    "before %llu, no raster ran for them",
+                    (unsigned long long)((dueNs - lastDueNs) / kNsPerMs - 1),
+                    (unsigned long long)(dueNs / kNsPerMs));
+        lastDueNs = dueNs;
         pace(dueNs);
         const uint64_t tick = s.ticks.load(std::memory_order_relaxed) + 1;
         s.tickDue[tick % Scheduler::kDueSlots].store(dueNs, std::memory_order_relaxed);
@@ -232,7 +253,7 @@ void notifyLoop(SEM_ID baseTick) {
         const uint64_t ms = dueMs(dueNs);
         for (auto& r : s.rasters)
             if (r->period > 0 && ms % uint64_t(r->period) == 0 && r->active.load(std::memory_order_relaxed))
-                give(r.get());
+                give(r.get(), dueNs);
         if (s.calcActive.load(std::memory_order_relaxed)) {
             if (s.calcFirstTick.load(std::memory_order_relaxed) == 0) s.calcFirstTick.store(tick);
             s.calcGiven.fetch_add(1, std::memory_order_relaxed);
@@ -461,6 +482,10 @@ uint64_t raster_runCount(RasterTaskId id) {
 
 uint64_t raster_calcVisits(int rasterIndex) {
     return rasterIndex >= 0 && rasterIndex < RASTER_INDICES ? sched().calcVisits[rasterIndex].load() : 0;
+}
+
+uint64_t raster_passDueNs() {
+    return tPassDue;
 }
 
 uint64_t raster_tickCount() {

@@ -50,6 +50,10 @@ bool raster_hookFunction(const char* name, int priority, int period, RasterFunct
 // before the rasters run or for a base rate not in the list (logged).
 int raster_triggerTask(int baseRate);
 
+// The due time (device ns, hostclock_nowNs) of the tick that gave the pass the calling raster task
+// runs, however late the host runs it; 0 outside the pass of a periodic raster.
+uint64_t raster_passDueNs();
+
 // Sleeps the calling task `ms` milliseconds of base ticks on its own counting semaphore.
 void raster_taskDelay(SEM_ID semaphore, int ms);
 

@@ -1,5 +1,6 @@
 #include "logging/fifo/meas_app_blk.h"
 
+#include "logging/fifo/meas_fifo_data.h"
 #include "msdcom/gateway/gw_meas.h"
 
 #include <cstdio>
@@ -35,6 +36,7 @@ int meas_app_set_blockspeed(meas_blk* block, uint16_t divisor) {
     if (!block || !block->instance) return 0;
     const int sent = gw_list_speed(block->instance->gw, block->gwHandle.load(), divisor);
     block->divisor = divisor;
+    if (divisor == 0 && block->fifoId != 0xFFFF) fifo_data_pause(block->fifoId);
     if (divisor == 0)
         block->state.fetch_or(MEAS_BS_PAUSED);
     else

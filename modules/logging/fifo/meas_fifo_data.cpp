@@ -47,6 +47,8 @@ struct DataFifo {
     uint32_t lastTaken;
     bool hasCond, fastIsB;
     uint8_t rasterIndex;
+    uint32_t refusedFull, refusedAhead; // samples refused since the last one stored
+    bool pausedGap;                     // the block was paused: its next gap is no loss
 };
 
 // Each slot keeps its mutex for the run; its FIFO is published only when complete and read again
@@ -155,6 +157,29 @@ void tsError(DataFifo* f, uint32_t n, uint32_t ts) {
                       "TS-Err BLK #%d, Fifo #%d, Cnt: %d PID: 0x%X Curr: %d Last: %d Rast: %d Lat: %d",
                       int(f->req.blockNo), int(n), int(f->tsErrCnt), unsigned(f->req.pid), int(ts),
                       int(f->lastPut), int(f->req.raster), int(f->maxLatency));
+}
+
+// Samples of a periodic raster come one raster period apart: a larger step from the last sample
+// stored means samples were lost, here (the FIFO refused them) or before they came (a raster that
+// did not run, a FIFO on their way that was full). Each such loss is one line.
+void reportGap(DataFifo* f, uint32_t n, uint32_t ts) {
+    const uint32_t period = f->rasterPeriod;
+    const uint32_t step = ts - f->lastPut;
+    const bool gap =
+        period != 0 && ts != 0 && f->lastPut != kEmpty && f->lastPut != 0 && int32_t(step) > int32_t(period);
+    if (gap && !f->pausedGap) {
+        const uint32_t lost = (step - 1) / period;
+        const uint32_t refused = f->refusedFull + f->refusedAhead;
+        char name[16];
+        syslogx(LOG_PRIO_ERR2,
+                "fifo_data_put(): BLK #%d, Fifo #%d, Raster %s, PID 0x%X: %u records (%u ms) before %u are "
+                "lost: %u found the FIFO full, %u came stamped ahead, %u never came",
+                int(f->req.blockNo), int(n), rasterName(f->req.raster, name), unsigned(f->req.pid),
+                unsigned(lost), unsigned(lost * period / 10), unsigned(ts), unsigned(f->refusedFull),
+                unsigned(f->refusedAhead), unsigned(lost > refused ? lost - refused : 0));
+    }
+    if (gap) f->pausedGap = false;
+    f->refusedFull = f->refusedAhead = 0;
 }
 
 void storeValues(DataFifo* f, const uint8_t* sample, uint32_t slot, bool aligned) {
@@ -353,6 +378,7 @@ int fifo_data_put(uint32_t n, const uint8_t* sample, uint32_t length) {
     const uint32_t ts = be32(sample);
     if (aheadOfNow(ts)) {
         ++f->tsErrCnt;
+        ++f->refusedAhead;
         f->errorFlag = 1;
         unlockFifo(n);
         return MF_ERR_TS_INVALID;
@@ -369,8 +395,10 @@ int fifo_data_put(uint32_t n, const uint8_t* sample, uint32_t length) {
         }
         if (f->count == f->slots) {
             countFull(f);
+            ++f->refusedFull;
             result = MF_ERR_FIFO_FULL;
         } else {
+            reportGap(f, n, ts);
             f->ts[f->write] = ts;
             storeValues(f, sample, f->write, false);
             f->write = (f->write + 1) % f->slots;
@@ -380,8 +408,10 @@ int fifo_data_put(uint32_t n, const uint8_t* sample, uint32_t length) {
     } else {
         if (previous && f->write == f->read && (f->count != 0 || f->latencyFill != 0)) {
             countFull(f);
+            ++f->refusedFull;
             result = MF_ERR_FIFO_FULL;
         } else {
+            reportGap(f, n, ts);
             // Samples come one raster period apart, whatever the recording rates.
             if (previous && ts - f->rasterPeriod != f->lastPut) {
                 tsError(f, n, ts);
@@ -408,6 +438,13 @@ int fifo_data_put(uint32_t n, const uint8_t* sample, uint32_t length) {
     updatePeak(f);
     unlockFifo(n);
     return result;
+}
+
+void fifo_data_pause(uint32_t n) {
+    DataFifo* f = lockFifo(n);
+    if (!f) return;
+    f->pausedGap = true;
+    unlockFifo(n);
 }
 
 int fifo_data_get(uint32_t n, uint8_t* dest, bool holdBack, uint32_t* outTs) {

@@ -44,7 +44,10 @@ int fifo_data_request(const fifo_data_request_t* request);
 // samples), `length` bytes delivered. 0 stored or dropped (a repeated time stamp), or
 // MF_ERR_FIFO_INVALID, MF_ERR_TYPE (shorter than the FIFO's record), MF_ERR_TS_INVALID (more than
 // 0.1 s ahead of the logging clock), MF_ERR_FIFO_FULL.
+// A sample one raster period or more after the last one stored logs the samples lost between them.
 int fifo_data_put(uint32_t fifoNo, const uint8_t* sample, uint32_t length);
+// The block is paused: the gap before its next sample is no loss.
+void fifo_data_pause(uint32_t fifoNo);
 // Takes at most one recorded sample into `dest` (the FIFO's record size, which it returns); the
 // samples its rate skips are taken on the way. MF_ERR_NO_SAMPLE when none is left, MF_ERR_MEM_DEST,
 // MF_ERR_FIFO_INVALID, MF_ERR_TS_WAIT (not yet due; the sample stays), MF_ERR_COND_WAIT,

@@ -210,6 +210,37 @@ TEST_F(DataFifoTest, PutAndGetOnTheLoggingClock) {
               std::vector<int>({0, 0, 0, MF_ERR_TS_INVALID}));
 }
 
+TEST_F(DataFifoTest, EachLossOfSamplesIsOneLine) {
+    // A 1 ms block, its stamps 3 s old: samples that never came, came stamped ahead or found the FIFO
+    // full, each loss one line with its count; the gap of a paused block is no loss.
+    const fifo_data_request_t r = request(15, 0, {4, 1});
+    ASSERT_EQ(fifo_data_request(&r), 0);
+    const uint32_t now = tick(5000), t = now - 30000;
+    const auto putAt = [&](uint32_t at) {
+        EXPECT_EQ(put(15, sample(at, 0, 0)), 0);
+        return log();
+    };
+    const auto lost = [](uint32_t before, const char* what) {
+        return "before " + std::to_string(before) + " are lost: " + what;
+    };
+    EXPECT_TRUE(putAt(t).empty());
+    EXPECT_EQ(putAt(t + 470),
+              std::vector<std::string>({"fifo_data_put(): BLK #115, Fifo #15, Raster 1ms, PID 0x10: 46 "
+                                        "records (46 ms) " +
+                                        lost(t + 470, "0 found the FIFO full, 0 came stamped ahead, "
+                                                      "46 never came")}));
+    EXPECT_EQ(put(15, sample(now + 2000, 0, 0)), MF_ERR_TS_INVALID);
+    EXPECT_TRUE(
+        contains(putAt(t + 490), "1 records (1 ms) " + lost(t + 490, "0 found the FIFO full, 1 came")));
+    fifo_data_pause(15);
+    EXPECT_TRUE(putAt(t + 1000).empty()) << "the gap of a pause";
+    uint32_t last = t + 1000;
+    while (put(15, sample(last += 10, 0, 0)) == 0) {
+    }
+    EXPECT_GT(get(15).result, 0);
+    EXPECT_TRUE(contains(putAt(last + 10), "1 records (1 ms) " + lost(last + 10, "1 found the FIFO full")));
+}
+
 TEST_F(DataFifoTest, LateSignalsJoinTheirSample) {
     // The 1-byte signal arrives three samples late; samples come every 10 ms although the block
     // records every 20 ms at most.
