@@ -48,6 +48,7 @@ Backend::~Backend() {
     }
     for (auto* it : retired_) delete it;
     retired_.clear();
+    for (int i = 0; i < kMaxWriters; ++i) letGoOfHand(i);
     clear();
 }
 
@@ -86,7 +87,7 @@ bool Backend::subscribe(Writer* writer) {
     if (iters_[slot]) retired_.push_back(iters_[slot]);
     // A writer coming back lets go of what it held while it was out; one that hung writes again.
     for (int i = 0; i < kMaxWriters; ++i) {
-        if (pinWriter_[i] == writer) pinWriter_[i] = nullptr;
+        if (pinWriter_[i] == writer) letGoOfHand(i);
         if (hungWriter_[i] == writer || i == slot) {
             if (hungWriter_[i] == writer) virtualFiles.writerBack(measIdx_, uint8_t(i));
             hungWriter_[i] = nullptr;
@@ -115,8 +116,9 @@ bool Backend::remove(Writer* writer, const char* why) {
     if (it) {
         // What the writer may be executing stays until it asks for its next action.
         if (writer->busy() && it->current()) {
+            letGoOfHand(id);
             pinWriter_[id] = writer;
-            pinSeq_[id] = it->position();
+            pinAction_[id] = it->current()->item;
         }
         it->invalidate();
         removeIterator(it);
@@ -133,7 +135,7 @@ Action* Backend::next(Writer& writer, uint32_t* seq) {
     if (id == kNoWriterId) {
         ScopeLock guard(*this, "Backend::next");
         for (int i = 0; i < kMaxWriters; ++i)
-            if (pinWriter_[i] == &writer) pinWriter_[i] = nullptr;
+            if (pinWriter_[i] == &writer) letGoOfHand(i);
         return nullptr;
     }
     if (id >= kMaxWriters) {
@@ -230,8 +232,16 @@ void Backend::dropSlowest(int files) {
             slowest = i;
         }
     }
-    // One that has read everything holds nothing back.
+    // One that has read everything holds nothing back, and one that keeps up (most of the files are
+    // behind it) is not what holds them.
     if (slowest < 0 || minimum + 1 >= countLocked()) return;
+    if (2 * closesAhead(slowest) <= uint32_t(files)) {
+        syslogx(
+            LOG_PRIO_WARNING,
+            "Backend::dropSlowest(): %d files are in the store and every writer keeps up: none is removed",
+            files);
+        return;
+    }
     syslogx(LOG_PRIO_WARNING,
             "Backend::dropSlowest(): %d files are in the store, the most it keeps for a drive that falls "
             "behind: removing writer %s (%u), the furthest behind; the files it has not written are not "
@@ -246,6 +256,48 @@ bool Backend::getWriterQueueCnt(Writer& writer, uint32_t* count) {
     if (id >= kMaxWriters || writers_[id] != &writer || !iters_[id] || !count) return false;
     *count = countLocked() + iters_[id]->position() - headSeqLocked();
     return true;
+}
+
+uint32_t Backend::closesAhead(int slot) {
+    uint32_t closes = 0;
+    Iterator<Action>* it = iters_[slot];
+    Node<Action>* n = it ? it->current() : nullptr;
+    for (n = n ? n->next.load(std::memory_order_acquire) : headNode(); n;
+         n = n->next.load(std::memory_order_acquire))
+        closes += dynamic_cast<ActionClose*>(n->item) != nullptr;
+    return closes;
+}
+
+uint64_t Backend::bytesAhead(int slot) {
+    uint64_t bytes = 0;
+    Iterator<Action>* it = iters_[slot];
+    Node<Action>* n = it ? it->current() : nullptr;
+    for (n = n ? n->next.load(std::memory_order_acquire) : headNode(); n;
+         n = n->next.load(std::memory_order_acquire))
+        bytes += n->size;
+    return bytes;
+}
+
+void Backend::keepInHand(List<Action>* cut) {
+    for (int i = 0; i < kMaxWriters; ++i) {
+        if (!pinWriter_[i] || !pinAction_[i]) continue;
+        const Action* hand = pinAction_[i];
+        const int vfIdx = hand->vfIdx();
+        cut->releaseIf([&](Action* a) {
+            auto* close = dynamic_cast<ActionClose*>(a);
+            if (a != hand && !(close && vfIdx >= 0 && close->vfIdx() == vfIdx)) return false;
+            if (close) close->freeSlot();
+            kept_[i].push_back(a);
+            return true;
+        });
+    }
+}
+
+void Backend::letGoOfHand(int slot) {
+    pinWriter_[slot] = nullptr;
+    pinAction_[slot] = nullptr;
+    for (Action* a : kept_[slot]) delete a;
+    kept_[slot].clear();
 }
 
 int Backend::writerCount() {
@@ -294,7 +346,7 @@ void Backend::runOnce() {
                 minimum = pos;
                 slowest = i;
             }
-            if (!w->alive()) {
+            if (!w->alive() || !w->storeKeeps()) {
                 syslogx(LOG_PRIO_WARNING,
                         "Backend::taskMain(): removing writer %s (%u) that is no longer alive!", names_[i],
                         unsigned(i));
@@ -304,10 +356,10 @@ void Backend::runOnce() {
                                                          : "its writer is stuck: nothing for 10 s");
             }
         }
-        for (int i = 0; i < kMaxWriters; ++i)
-            if (pinWriter_[i] && pinSeq_[i] - head < minimum) minimum = pinSeq_[i] - head;
         if (!fromHead_.load() && minimum > 0) cut = removeSublist(minimum);
-        if (oversize && slowest >= 0 && writers_[slowest]) {
+        if (cut) keepInHand(cut);
+        // The slowest is dropped only where it holds most of the list: one that keeps up never is.
+        if (oversize && slowest >= 0 && writers_[slowest] && 2 * bytesAhead(slowest) > bytesLocked()) {
             syslogx(LOG_PRIO_WARNING, "Backend::taskMain(): removing writer %s (%u) list size exceeded!",
                     names_[slowest], unsigned(slowest));
             remove(writers_[slowest], "its drive is too slow: the store's list stayed full for 10 s");
