@@ -202,6 +202,68 @@ TEST_F(StoreTest, AListThatStaysOversizeLosesItsSlowestWriter) {
     hostclock_setManual(false);
 }
 
+// A writer dropped with an action in hand (it hangs in its drive) keeps that action and the file it
+// belongs to, and nothing else: the files after it leave the store as the other writer passes them,
+// more of them than the store has slots, and the one in hand stays until the dropped writer asks for
+// its next action. The store's bound drops no writer that keeps up.
+TEST_F(StoreTest, AWriterDroppedWithAnActionInHandHoldsNoOtherFile) {
+    virtualFiles.reset(0);
+    Backend b(0, 0);
+    RecordingWriter fast(b), hung(b);
+    ASSERT_TRUE(b.subscribe(&fast));
+    ASSERT_TRUE(b.subscribe(&hung));
+    auto data = [&](int vf) {
+        auto* bytes = static_cast<uint8_t*>(std::malloc(4));
+        std::memset(bytes, 7, 4);
+        auto* a = new ActionData(vf, bytes, 4, 1000, 1000);
+        b.add(a, a->size());
+    };
+    MeasAppStore_FileInfo_s* held = fileInfo("A0101000.001");
+    held->refs = 1; // the test's own, to see its virtual file go
+    VirtualFile* first = virtualFiles.create(0, held);
+    ASSERT_NE(first, nullptr);
+    const int heldVf = first->index();
+    data(heldVf);
+    ASSERT_NE(hung.next(), nullptr);
+    b.remove(&hung, "its writer hangs in the drive");
+    b.add(new ActionClose(heldVf, 0), 24);
+    for (int k = 2; k <= 2 * kVfSlots; ++k) {
+        char name[16];
+        std::snprintf(name, sizeof name, "A0101000.%03x", k);
+        VirtualFile* vf = virtualFiles.create(0, fileInfo(name));
+        ASSERT_NE(vf, nullptr) << name << ": the dropped writer holds the files after its own";
+        data(vf->index());
+        b.add(new ActionClose(vf->index(), 0), 24);
+        while (b.next(fast)) {
+        }
+        // The last close stays while the writer stands on it.
+        ASSERT_TRUE(waitUntil([] { return virtualFiles.inUse(0) <= 1; }, 5000)) << name;
+    }
+    EXPECT_EQ(held->refs.load(), 2) << "the file in hand stays with it";
+    EXPECT_EQ(hung.next(), nullptr);
+    EXPECT_EQ(held->refs.load(), 1) << "and goes once the writer asks for its next action";
+    meas_app_PreTrigFileInfoRelease(held);
+
+    // 24 files open, the writer a few records behind them: it keeps up and is not dropped.
+    std::vector<int> open;
+    for (int k = 0; k < kVfSlots - kVfSpare; ++k) {
+        char name[16];
+        std::snprintf(name, sizeof name, "A0102000.%03x", k + 1);
+        open.push_back(virtualFiles.create(0, fileInfo(name))->index());
+        data(open.back());
+    }
+    b.next(fast);
+    b.dropSlowest(kVfSlots - kVfSpare);
+    EXPECT_EQ(fast.getID(), 0);
+    EXPECT_EQ(testsupport::countContaining(log(), "every writer keeps up: none is removed"), 1);
+    while (b.next(fast)) {
+    }
+    for (int vf : open) b.add(new ActionClose(vf, 0), 24);
+    while (b.next(fast)) {
+    }
+    b.remove(&fast);
+}
+
 // With a 10 s pretrigger only what lies from trigger minus 10 s on reaches the file, and everything
 // after the trigger passes straight through.
 TEST_F(StoreTest, PretriggerKeepsTheLastTenSecondsBeforeTheTrigger) {
