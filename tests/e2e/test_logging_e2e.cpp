@@ -868,14 +868,6 @@ void PrintTo(const ReturnRow& row, std::ostream* out) {
 
 class DriveReturnE2E : public ::testing::TestWithParam<ReturnRow> {};
 
-// Stamps (s) of the log lines that hold `what`.
-std::vector<double> stampsOf(const std::string& log, const std::string& what) {
-    std::vector<double> stamps;
-    for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1))
-        stamps.push_back(loggedStamp(log.substr(log.rfind('\n', at) + 1), what));
-    return stamps;
-}
-
 } // namespace
 
 // A drive that comes back (its hung call returned, the EIO ended, its opens work again) joins once:
@@ -910,7 +902,7 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
         << dev.logText();
     const std::string log = dev.logText();
     int files = 0;
-    for (double made : stampsOf(log, "VirtualFile::VirtualFile() created"))
+    for (double made : loggedStamps(log, "VirtualFile::VirtualFile() created"))
         files += made >= join && made <= join + 10.0;
     const double takes = loggedStamp(log, drive + " takes data again");
     // The first record after the join in a file of the drive the log does not name unfinished (s).
@@ -925,10 +917,10 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     }
     std::printf("%s: joined at %.2f s (%s), %d files on meas: in the next 10 s, %zu joins; records on %s "
                 "%.2f s and \"takes data again\" %.2f s after the join\n",
-                row.name, join, row.cut, files, stampsOf(log, joined).size(), row.drive, again - join,
+                row.name, join, row.cut, files, loggedStamps(log, joined).size(), row.drive, again - join,
                 takes - join);
     EXPECT_LE(files, 2) << log;
-    EXPECT_EQ(stampsOf(log, joined).size(), 1u) << "one join for one return\n" << log;
+    EXPECT_EQ(loggedStamps(log, joined).size(), 1u) << "one join for one return\n" << log;
     EXPECT_TRUE(again >= 0 && again - join <= 2.0) << log;
     EXPECT_TRUE(takes >= join && takes - join <= 2.0) << log;
     dev.signal(SIGTERM);

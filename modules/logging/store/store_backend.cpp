@@ -60,6 +60,8 @@ void Backend::taskStartCallback() {
         clock_appltime(&now);
         clock_difftime(&now, &start, &diff);
         if (uint64_t(diff.sec) * 1000 + diff.nsec / 1000000 >= startupMs_) break;
+        // Writers that hang are let go from the start on; nothing is cut meanwhile.
+        runOnce();
         if (!sleepTicks(mainLoopTicks_)) break;
     }
     fromHead_.store(false);
@@ -329,7 +331,8 @@ bool Backend::checkOversizeTimeout() {
 }
 
 void Backend::runOnce() {
-    const bool oversize = checkOversizeTimeout();
+    // While the store keeps everything for a late stick, its size is no writer's fault.
+    const bool oversize = !fromHead_.load() && checkOversizeTimeout();
     List<Action>* cut = nullptr;
     {
         ScopeLock guard(*this, "Backend::run_checkWriters");

@@ -327,6 +327,43 @@ TEST_F(StoreTest, ADriveTakesDataAgainOnlyForTheNewestFile) {
     takeAsks();
 }
 
+// A probe that hangs when its store goes (as at the shutdown) is named, with the file it may leave;
+// the next store's start removes that file on the stick and names it.
+TEST_F(StoreTest, AProbeThatHangsAtTheEndIsNamedAndItsFileRemovedAtTheNextStart) {
+    drivefault_clear();
+    takeAsks();
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    DriveFault refused = faultOf("usb_meas:open:1:EIO@r_USBWriter1");
+    refused.nth = drivefault_taskCalls("usb_meas:", DRIVE_OP_OPEN, "r_USBWriter1") + 1;
+    drivefault_arm(refused);
+    drivefault_arm(faultOf("usb_meas:write:1:hold0@r_Prb_usb_meas")); // after the probe's create
+    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001");
+    meas_app_PreTrigOpenFile(h, f);
+    put(h, f->vfIdx, frame(1, 1, {1, 2, 3, 4, 5, 6}), 1000, 1000);
+    const std::string left = usbFile(measure::store::kProbeName);
+    ASSERT_TRUE(waitUntil([&] { return drivefault_holding() > 0 && std::filesystem::exists(left); }, 10000));
+    meas_app_PreTrigCloseFile(h, f->vfIdx);
+    meas_app_PreTrigDelete(h);
+    std::vector<std::string> lines = log();
+    EXPECT_EQ(countContaining(lines, "a probe of usb_meas: has not ended: usb_meas:/~msdprob.tmp may stay"),
+              1);
+    h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(waitUntil([&] { return !std::filesystem::exists(left); }, 10000));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            for (const std::string& l : log()) lines.push_back(l);
+            return countContaining(
+                       lines, "usb_meas:/~msdprob.tmp, left by a probe that did not end, is removed") == 1;
+        },
+        5000));
+    drivefault_release();
+    meas_app_PreTrigDelete(h);
+    drivefault_clear();
+    takeAsks();
+}
+
 // A writer stuck outside a drive call (here on the store's file table, held elsewhere) is dropped
 // once it has not come round for 10 s, as one stuck in a call of its drive is: its file is
 // unfinished on the drive, and once it is free it logs on again in the next file.
@@ -350,7 +387,7 @@ TEST_F(StoreTest, AWriterStuckOutsideItsDriveIsDroppedAfterTenSeconds) {
         measure::store::ScopeLock table(measure::store::virtualFiles, "the test");
         meas_app_PreTrigOpenFile(h, f2);
         put(h, f2->vfIdx, frame(1, 1, {7, 8, 9, 1, 2, 3}), 2000, 2000);
-        // The Backend looks at its writers once its start-up time (25 s) is over.
+        // The Backend looks at its writers from its start on.
         EXPECT_TRUE(
             waitUntil([&] { return countContaining(log(), "removing writer r_BFSWriter1") > 0; }, 45000));
         EXPECT_GE(std::chrono::steady_clock::now() - stuck, std::chrono::seconds(10));
