@@ -28,6 +28,11 @@
 // - "queue<seed>": a second and a third request queued behind a slow stop or destroy;
 // - "walk<files>;<a power cut of the walk's task>": a cut between the walk's deletions and its
 //   change of the drive's state, on either side.
+// - (a drive's return) "return-<hang|eio|thaw><seed>": the stick's write-through hung for 20 s,
+//   meas: failing every call for 0.5 s, or the stick frozen in the kernel (ext4 on a loop device)
+//   for 12-14 s, and a lap or a fragment at a seeded moment 0-2 s after the drive's join;
+//   "stickhung<seconds>": the stick's writer held in a write for that long from a seeded write on,
+//   a lap every 3 s meanwhile.
 //
 // After every run:
 // - every file on either drive is whole, or writable and named not finished in the log; every file
@@ -60,7 +65,11 @@
 // - (p) every file a copy finished on the stick is still there (only the D-flag walk deletes there);
 // - (q) with laps, the drive without the fault has a file from the start, each arrival and each lap,
 //   no other, and its records up to the last 0.3 s before SIGTERM;
-// - (s) the stick pulled or put back from outside is seen within 8 s.
+// - (s) the stick pulled or put back from outside is seen within 8 s;
+// - (u) (a drive's return) the healthy drive's files only at laps, fragments and commands, with at
+//   most one join for the fault's one return; at most 2 files on meas: in the 10 s after the join,
+//   and the drive says it takes data again within 2 s of it; with the stick hung, meas: has every
+//   record and the store lets go of no writer of meas:.
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
 // after the restart's arrival, the boot counter and the absolute lap go on, and (r) after a cut in
@@ -76,6 +85,7 @@
 #include "app_process.h"
 #include "caldataset.h"
 #include "campaign.h"
+#include "loopdisk.h"
 #include "measfile.h"
 #include "netns.h"
 #include "pcservice.h"
@@ -95,6 +105,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -141,14 +152,12 @@ struct Fault {
 };
 
 // The scenarios where two of the device's jobs meet, by their token's name (its number follows).
-const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
-                              "lost-E0-silent", "lost-E0-noroute",
-                              "lost-EE-silent", "lost-EE-noroute",
-                              "lost-ED-silent", "lost-ED-noroute",
-                              "reseat-once",    "reseat-twice",
-                              "stickwalk",      "rewrite-inplace",
-                              "rewrite-rename", "laps",
-                              "span",           "queue"};
+const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute", "lost-E0-silent", "lost-E0-noroute",
+                              "lost-EE-silent", "lost-EE-noroute", "lost-ED-silent", "lost-ED-noroute",
+                              "reseat-once", "reseat-twice", "stickwalk", "rewrite-inplace", "rewrite-rename",
+                              "laps", "span", "queue",
+                              // A drive's return with a cut after its join; the stick hung for minutes.
+                              "return-hang", "return-eio", "return-thaw", "stickhung"};
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -216,6 +225,8 @@ Fault faultOf(const std::string& text, const std::string& group = "") {
         }
     }
     f.first = f.first.empty() ? f.env : f.first;
+    // The frozen stick is a fault of the kernel's, not of the seam's.
+    if (f.meet == "return-thaw") f.drive = "usb_meas:";
     // The walk's calls all return, unless a fault of its own holds them.
     if (f.walk > 0 && f.env.empty()) {
         f.drive = "meas:";
@@ -782,6 +793,11 @@ public:
             r_.broken.push_back("the device root could not be prepared");
             return r_;
         }
+        // A drive's return: the stick a file system of its own that the kernel can freeze.
+        if (fault_.meet == "return-thaw") {
+            disk_ = std::make_unique<LoopDisk>(64 << 20, stick_);
+            if (!disk_->ok()) returnNotes_ += "the stick is not frozen: " + disk_->reason() + "; ";
+        }
         counts_ = root_.file("fault-counts.txt");
         std::vector<std::string> env = {"MSD_DRIVE_FAULT_COUNTS=" + counts_};
         if (!fault_.env.empty()) env.push_back("MSD_DRIVE_FAULT=" + fault_.env);
@@ -1071,6 +1087,8 @@ private:
                 stickState(true);
                 logged("a stick arrived", arrivals, 8000);
             }
+        } else if (m.rfind("return-", 0) == 0 || m == "stickhung") {
+            returnSteps();
         } else {
             // Logging for the run's seconds, a lap every 3 s in "laps"; then SIGTERM.
             watch_->settle(true);
@@ -1342,7 +1360,7 @@ private:
         watch_->stop();
         r_.log = dev_->logText();
         r_.hit = watch_->hit();
-        r_.notes = watch_->notes();
+        r_.notes = watch_->notes() + returnNotes_;
         for (const std::string& b : watch_->broken()) r_.broken.push_back(b);
         {
             std::istringstream in(readFile(counts_));
@@ -1423,6 +1441,7 @@ private:
         checkLogKept(root_, r_.log, r_.broken);
         checkCopiesKept();
         checkHealthyDrive();
+        checkReturn();
         // A copy asked for at the stick's last arrival ends before the exit, or its file is named (also
         // as a copy the shutdown ended before it replaced the stick's file).
         const size_t arrival = r_.log.rfind("a stick arrived: ");
@@ -1432,7 +1451,8 @@ private:
             const std::string after = r_.log.substr(arrival);
             const auto files = campaign::filesMade(r_.log.substr(0, arrival));
             const std::string asked = files.empty() ? "" : files.back();
-            if (after.find("r_FileCpyTaskA") == std::string::npos && !campaign::namedUnfinished(after, asked) &&
+            if (after.find("r_FileCpyTaskA") == std::string::npos &&
+                !campaign::namedUnfinished(after, asked) &&
                 after.find("the copy of " + asked + " to the stick is not made") == std::string::npos)
                 r_.broken.push_back(
                     "the copy of " + asked +
@@ -1440,6 +1460,108 @@ private:
         }
         return r_;
     }
+
+    // ---- A drive's return: its steps and rule (u). ----
+
+    // "return-*": the drive's fault (a hang of the stick's write-through, EIO on meas:, the stick
+    // frozen at a seeded moment for 12-14 s), its join, a lap or a fragment at a seeded moment 0-2 s
+    // after it, then 10 s of logging. "stickhung": a lap every 3 s while the stick's writer is held,
+    // and for 10 s after the stick answers again.
+    void returnSteps() {
+        std::mt19937 rng(fault_.meetN);
+        auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+        static const std::string kJoined = "; a new file is cut";
+        if (fault_.meet == "stickhung") {
+            const std::string answers = "meas_app_driveCall(): the drive 'usb_meas:' answers again";
+            const auto began = Clock::now();
+            std::optional<Clock::time_point> back;
+            while (alive() && since(began) < fault_.meetN + 60.0 && !(back && since(*back) > 10.0)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2700 + pick(600)));
+                dev_->shell("lof_laptrig");
+                ++laps_;
+                if (!back && dev_->logText().find(answers) != std::string::npos) back = Clock::now();
+            }
+            return;
+        }
+        std::unique_ptr<DiskFreeze> frozen;
+        if (disk_ && disk_->ok()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pick(3000)));
+            frozen = std::make_unique<DiskFreeze>(stick_, 12 + pick(3));
+            if (!frozen->ok()) returnNotes_ += "the stick is not frozen: " + frozen->reason() + "; ";
+        }
+        // The fault's drive joins once it is back (no join comes before it here).
+        if (!logged(kJoined, 0, 60000)) return;
+        joinAt_ = loggedStamp(dev_->logText(), kJoined);
+        const int after = pick(2000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(after));
+        const bool lap = pick(2) != 0;
+        dev_->shell(lap ? "lof_laptrig" : "lof_fratrig");
+        ++(lap ? laps_ : fragments_);
+        returnNotes_ +=
+            std::string(lap ? "a lap " : "a fragment ") + fixed(after / 1000.0) + " s after the join; ";
+        until(
+            [&] {
+                uint32_t last = 0;
+                return campaign::lastRecord(meas_, COUNTERS, &last) && last / 10000.0 >= joinAt_ + 10.5;
+            },
+            30000);
+        if (frozen) frozen->waitThawed();
+    }
+
+    // (u) The healthy drive's files only at laps, fragments and commands, with at most one join for
+    // the fault's one return; at most 2 files on meas: in the 10 s after the join, and the drive says
+    // that it takes data again within 2 s of it. With the stick hung: meas: has every record, and no
+    // writer of meas: is let go.
+    void checkReturn() {
+        if (fault_.meet.rfind("return-", 0) != 0 && fault_.meet != "stickhung") return;
+        if (fault_.meet == "return-thaw" && !(disk_ && disk_->ok())) return;
+        const bool onMeas = fault_.drive == "meas:";
+        const std::string& dir = onMeas ? stick_ : meas_;
+        const int joins = countOf(r_.log, "a new file is cut");
+        const size_t files = campaign::measurementFiles(dir).size(),
+                     cuts = 1 + size_t(laps_ + fragments_) + size_t(joins) +
+                            size_t(countOf(r_.log, "a stick arrived: the open files are cut"));
+        r_.notes += std::to_string(joins) + " join(s); ";
+        if (joins > 1)
+            r_.broken.push_back("(u) " + fault_.drive + " joined " + std::to_string(joins) +
+                                " times for the fault's one return");
+        // A cut that comes before the join's file is made cuts that file.
+        if (files > cuts)
+            r_.broken.push_back("(u) " + dir + ", the healthy drive, has " + std::to_string(files) +
+                                " files for " + std::to_string(cuts) +
+                                " laps, fragments, arrivals and joins");
+        if (joinAt_ > 0) {
+            int made = 0;
+            for (double at : loggedStamps(r_.log, "VirtualFile::VirtualFile() created"))
+                made += at >= joinAt_ && at <= joinAt_ + 10.0;
+            const double takes = loggedStamp(r_.log.substr(r_.log.find("a new file is cut")),
+                                             fault_.drive + " takes data again");
+            r_.notes += "takes data again " + fixed(takes - joinAt_) + " s after the join; ";
+            if (made > 2)
+                r_.broken.push_back("(u) meas: has " + std::to_string(made) +
+                                    " files made in the 10 s after the join");
+            if (takes < 0 || takes - joinAt_ > kBackOnDrive)
+                r_.broken.push_back("(u) " + fault_.drive + " does not take data again within " +
+                                    fixed(kBackOnDrive) + " s of its join");
+        }
+        if (fault_.meet != "stickhung") return;
+        for (const char* never : {"dropSlowest", "file slots full", "removing writer r_BFSWriter1"})
+            if (r_.log.find(never) != std::string::npos)
+                r_.broken.push_back(std::string("(u) with the stick hung the store says \"") + never + "\"");
+        std::vector<uint32_t> stamps;
+        for (const std::string& name : campaign::measurementFiles(meas_))
+            for (const auto& r : measfile::readFile(meas_ + "/" + name).recordsOf(COUNTERS))
+                stamps.push_back(r.ts);
+        std::sort(stamps.begin(), stamps.end());
+        for (size_t i = 1; i < stamps.size(); ++i)
+            if (stamps[i] - stamps[i - 1] != 100) {
+                r_.broken.push_back("(u) meas: lacks the records between " + fixed(stamps[i - 1] / 10000.0) +
+                                    " s and " + fixed(stamps[i] / 10000.0) + " s with the stick hung");
+                break;
+            }
+    }
+
+    // ---- End of a drive's return. ----
 
     bool anyPull() const { return fault_.pcSeed != 0 || !fault_.meet.empty(); }
 
@@ -1576,6 +1698,11 @@ private:
     uint8_t pcAddress_[4] = {kPcAddress[0], kPcAddress[1], kPcAddress[2], kPcAddress[3]};
     bool noRoute_ = false; // the PC's address has no route: every ping fails at once
     int laps_ = 0;
+    // A drive's return: the fragments cut, the join's stamp (s), the stick's own disk.
+    int fragments_ = 0;
+    double joinAt_ = -1;
+    std::string returnNotes_;
+    std::unique_ptr<LoopDisk> disk_;
 };
 
 Result runScenario(const Fault& fault) {
@@ -1586,9 +1713,11 @@ Result runScenario(const Fault& fault) {
 // that returns), a fault of the stick's copy, a power cut, a fault of the start-up's D-flag check,
 // a file taken away under its writer, the errors and short hangs, a slow drive, the D-flag walk,
 // the PC's commands.
-const char* const kGroups[] = {"hold0",     "ends",    "copy",  "cut",     "start",   "take-away",
-                               "error",     "slow",    "walk",  "pc",      "lost",    "reseat",
-                               "stickwalk", "rewrite", "queue", "healthy", "walkcut", "nv"};
+const char* const kGroups[] = {"hold0", "ends", "copy", "cut", "start", "take-away", "error", "slow", "walk",
+                               "pc", "lost", "reseat", "stickwalk", "rewrite", "queue", "healthy", "walkcut",
+                               "nv",
+                               // A drive's return with a cut after its join; the stick hung for minutes.
+                               "return", "stickhung"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -1681,6 +1810,16 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     // store (each slot file's first write-through, then its second copy's) or after it.
     for (const char* cut : {"nv:sync:40:cut", "nv:sync:601:cut", "meas:sync:30:cut"})
         meet(std::string(cut) + ";nv:syncfs:1:nothing:0", "nv");
+    // A drive's return (the stick's write-through hung 20 s, meas: failing every call for 0.5 s, the
+    // stick frozen in the kernel) with a cut at a seeded moment after its join; the stick's writer
+    // held in a write for 100 s from a seeded write on while laps come.
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        const std::string n = std::to_string(seed);
+        meet("return-hang" + n + ";usb_meas:sync:" + std::to_string(3 * seed) + ":hold20000", "return");
+        meet("return-eio" + n + ";meas:write:" + std::to_string(10 + 5 * seed) + ":EIOfor500", "return");
+        meet("return-thaw" + n, "return");
+        meet("stickhung100;usb_meas:write:" + std::to_string(10 + 20 * seed) + ":hold100000", "stickhung");
+    }
     return faults;
 }
 

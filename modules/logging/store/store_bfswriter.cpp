@@ -170,7 +170,10 @@ bool BFSWriter::taskMain() {
         disconnectedStateHandler();
         return true;
     }
-    if (tsDiff(now, nextFlushCheck_) >= 0) checkForFlush(now - kFlushAge);
+    // Back after a failure: what its new files hold goes to the drive at once, and their first
+    // write-through that holds tells that it takes data again.
+    const bool back = health_.awaitsData();
+    if (back || tsDiff(now, nextFlushCheck_) >= 0) checkForFlush(back ? now : now - kFlushAge);
     takeCloseNews();
     watchDrive();
     probeDue();

@@ -110,7 +110,7 @@ bool DriveHealth::probes() const {
 
 bool DriveHealth::awaitsData() const {
     std::lock_guard<std::mutex> lk(m_);
-    return awaiting_ || needsFile_;
+    return awaiting_;
 }
 
 bool DriveHealth::storeKeeps(bool driveHung, uint32_t writerCallMs) {

@@ -60,7 +60,8 @@ public:
     // The drive is probed now: its newest file failed, none came since, and it neither hangs nor is
     // let go.
     bool probes() const;
-    // A file's data holding is news: the drive joined, or a file was opened there since it failed.
+    // Back: the drive joined, or a file was opened there since it failed, and a file's data holding
+    // there is news.
     bool awaitsData() const;
     // The store keeps files for the writer: not once its drive is named hung (`driveHung`, as the
     // drive calls tell it now) while the writer is in a call of it (`writerCallMs` long): the writer
