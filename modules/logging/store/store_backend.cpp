@@ -70,8 +70,12 @@ void Backend::taskStartCallback() {
 bool Backend::subscribe(Writer* writer) {
     ScopeLock guard(*this, "Backend::subscribe");
     if (!writer || writer->getID() != kNoWriterId || writerCount_ >= kMaxWriters) return false;
-    Iterator<Action>* it = fromHead_.load() ? createIterator("List::iterator", false)
-                                            : createIterator("List::tailIterator", true);
+    // A writer that was in the store before (dropped, now back) logs on from the tail in any case:
+    // what it left is not finished on its drive.
+    bool before = false;
+    for (const Writer* w : left_) before = before || w == writer;
+    Iterator<Action>* it = fromHead_.load() && !before ? createIterator("List::iterator", false)
+                                                       : createIterator("List::tailIterator", true);
     if (!it) return false;
     int slot = -1;
     for (int i = 0; i < kMaxWriters; ++i) {
@@ -112,6 +116,9 @@ bool Backend::remove(Writer* writer, const char* why) {
     if (!writer) return false;
     const uint8_t id = writer->getID();
     if (id >= kMaxWriters || writers_[id] != writer) return false;
+    bool known = false;
+    for (const Writer* w : left_) known = known || w == writer;
+    if (!known) left_.push_back(writer);
     --writerCount_;
     writers_[id] = nullptr;
     Iterator<Action>* it = iters_[id];

@@ -78,6 +78,8 @@ private:
     Writer* pinWriter_[kMaxWriters] = {};
     Action* pinAction_[kMaxWriters] = {};
     std::vector<Action*> kept_[kMaxWriters];
+    // Writers that left the store (compared only): one that comes back starts at the tail.
+    std::vector<const Writer*> left_;
     // Writers dropped because they hang in their drive, by the slot they had.
     Writer* hungWriter_[kMaxWriters] = {};
     std::atomic<bool> fromHead_{true};

@@ -330,6 +330,7 @@ TEST_F(StoreTest, ADriveTakesDataAgainOnlyForTheNewestFile) {
 // A probe that hangs when its store goes (as at the shutdown) is named, with the file it may leave;
 // the next store's start removes that file on the stick and names it.
 TEST_F(StoreTest, AProbeThatHangsAtTheEndIsNamedAndItsFileRemovedAtTheNextStart) {
+    setUsbInserted(true);
     drivefault_clear();
     takeAsks();
     void* h = meas_app_PreTrigInit(0, 0.0f);
