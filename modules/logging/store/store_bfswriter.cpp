@@ -23,6 +23,7 @@ namespace {
 constexpr uint8_t kAttrReadOnly = 0x01;  // DOS attribute byte
 constexpr uint32_t kResumeRetry = 10000; // a cut file tries to go on once a second
 constexpr uint32_t kProbePace = 2500;    // a failing drive is probed every 0.25 s
+constexpr uint32_t kWatchPace = 500;     // its writer looks at the drive every 50 ms
 constexpr int kProbePriority = 160;      // as the copies: below the writers
 constexpr size_t kProbeStack = 20480;
 constexpr uint32_t kCutBackPace = 5000; // a cut-back the drive refused is tried again after 0.5 s
@@ -175,8 +176,12 @@ bool BFSWriter::taskMain() {
     const bool back = health_.awaitsData();
     if (back || tsDiff(now, nextFlushCheck_) >= 0) checkForFlush(back ? now : now - kFlushAge);
     takeCloseNews();
-    watchDrive();
-    probeDue();
+    // The drive's state at most every 50 ms, however many actions come.
+    if (tsDiff(now, nextWatch_) >= 0) {
+        nextWatch_ = now + kWatchPace;
+        watchDrive();
+        probeDue();
+    }
     if (!cutBacks_.empty()) cutBackLost();
     if (stalled()) {
         taskDelay(sysClkRateGet() / 10); // the drive is full: the same action again, a little later

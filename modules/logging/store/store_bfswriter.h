@@ -229,6 +229,7 @@ protected:
     std::string failedWhy_;             // the line of the file whose failure began the drive's failure
     uint32_t back_ = 0;                 // meas_app_driveBack as last seen
     uint32_t probeAt_ = 0;              // the next probe
+    uint32_t nextWatch_ = 0;            // the next look at the drive
     std::shared_ptr<DriveProbe> probe_; // the probe under way
     std::vector<CutBack> cutBacks_;
     bool droppedWithFiles_ = false; // dropped from the Backend with files open
