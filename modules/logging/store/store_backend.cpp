@@ -48,7 +48,9 @@ Backend::~Backend() {
     }
     for (auto* it : retired_) delete it;
     retired_.clear();
-    for (int i = 0; i < kMaxWriters; ++i) letGoOfHand(i);
+    for (const Hand& h : hands_)
+        for (Action* a : h.kept) delete a;
+    hands_.clear();
     clear();
 }
 
@@ -68,6 +70,13 @@ void Backend::taskStartCallback() {
 }
 
 bool Backend::subscribe(Writer* writer) {
+    std::vector<Action*> kept;
+    const bool done = subscribeLocked(writer, &kept);
+    for (Action* a : kept) delete a;
+    return done;
+}
+
+bool Backend::subscribeLocked(Writer* writer, std::vector<Action*>* kept) {
     ScopeLock guard(*this, "Backend::subscribe");
     if (!writer || writer->getID() != kNoWriterId || writerCount_ >= kMaxWriters) return false;
     // A writer that was in the store before (dropped, now back) logs on from the tail in any case:
@@ -92,8 +101,8 @@ bool Backend::subscribe(Writer* writer) {
     // The slot's old iterator may still be in a removed writer's hands: it goes with the Backend.
     if (iters_[slot]) retired_.push_back(iters_[slot]);
     // A writer coming back lets go of what it held while it was out; one that hung writes again.
+    *kept = letGoOfHand(writer);
     for (int i = 0; i < kMaxWriters; ++i) {
-        if (pinWriter_[i] == writer) letGoOfHand(i);
         if (hungWriter_[i] == writer || i == slot) {
             if (hungWriter_[i] == writer) virtualFiles.writerBack(measIdx_, uint8_t(i));
             hungWriter_[i] = nullptr;
@@ -124,11 +133,7 @@ bool Backend::remove(Writer* writer, const char* why) {
     Iterator<Action>* it = iters_[id];
     if (it) {
         // What the writer may be executing stays until it asks for its next action.
-        if (writer->busy() && it->current()) {
-            letGoOfHand(id);
-            pinWriter_[id] = writer;
-            pinAction_[id] = it->current()->item;
-        }
+        if (writer->busy() && it->current()) hands_.push_back({writer, it->current()->item, {}});
         it->invalidate();
         removeIterator(it);
     }
@@ -142,9 +147,12 @@ bool Backend::remove(Writer* writer, const char* why) {
 Action* Backend::next(Writer& writer, uint32_t* seq) {
     const uint8_t id = writer.getID();
     if (id == kNoWriterId) {
-        ScopeLock guard(*this, "Backend::next");
-        for (int i = 0; i < kMaxWriters; ++i)
-            if (pinWriter_[i] == &writer) letGoOfHand(i);
+        std::vector<Action*> kept;
+        {
+            ScopeLock guard(*this, "Backend::next");
+            kept = letGoOfHand(&writer);
+        }
+        for (Action* a : kept) delete a;
         return nullptr;
     }
     if (id >= kMaxWriters) {
@@ -288,25 +296,29 @@ uint64_t Backend::bytesAhead(int slot) {
 }
 
 void Backend::keepInHand(List<Action>* cut) {
-    for (int i = 0; i < kMaxWriters; ++i) {
-        if (!pinWriter_[i] || !pinAction_[i]) continue;
-        const Action* hand = pinAction_[i];
-        const int vfIdx = hand->vfIdx();
+    for (Hand& h : hands_) {
+        const int vfIdx = h.action->vfIdx();
         cut->releaseIf([&](Action* a) {
             auto* close = dynamic_cast<ActionClose*>(a);
-            if (a != hand && !(close && vfIdx >= 0 && close->vfIdx() == vfIdx)) return false;
+            if (a != h.action && !(close && vfIdx >= 0 && close->vfIdx() == vfIdx)) return false;
             if (close) close->freeSlot();
-            kept_[i].push_back(a);
+            h.kept.push_back(a);
             return true;
         });
     }
 }
 
-void Backend::letGoOfHand(int slot) {
-    pinWriter_[slot] = nullptr;
-    pinAction_[slot] = nullptr;
-    for (Action* a : kept_[slot]) delete a;
-    kept_[slot].clear();
+std::vector<Action*> Backend::letGoOfHand(const Writer* writer) {
+    std::vector<Action*> kept;
+    for (size_t i = 0; i < hands_.size();) {
+        if (hands_[i].writer != writer) {
+            ++i;
+            continue;
+        }
+        kept.insert(kept.end(), hands_[i].kept.begin(), hands_[i].kept.end());
+        hands_.erase(hands_.begin() + std::ptrdiff_t(i));
+    }
+    return kept;
 }
 
 int Backend::writerCount() {

@@ -61,13 +61,15 @@ public:
 private:
     void runOnce();
     bool checkOversizeTimeout();
+    bool subscribeLocked(Writer* writer, std::vector<Action*>* kept);
     // What a writer has not read yet: its files' closes, and bytes.
     uint32_t closesAhead(int slot);
     uint64_t bytesAhead(int slot);
     // Entries cut off the list that a dropped writer still holds (its action in hand, and the close
-    // of its file, whose slot is freed) are kept until it asks for its next action.
+    // of its file, whose slot is freed) are kept until it asks for its next action or comes back.
     void keepInHand(List<Action>* cut);
-    void letGoOfHand(int slot);
+    // What the writer's hand kept, for its caller to destroy outside the list's lock.
+    std::vector<Action*> letGoOfHand(const Writer* writer);
 
     Writer* writers_[kMaxWriters] = {};
     char names_[kMaxWriters][21] = {};
@@ -75,9 +77,12 @@ private:
     std::vector<Iterator<Action>*> retired_;
     // A writer removed while it executes an action keeps that action (and the virtual file it
     // belongs to) until it asks for its next action.
-    Writer* pinWriter_[kMaxWriters] = {};
-    Action* pinAction_[kMaxWriters] = {};
-    std::vector<Action*> kept_[kMaxWriters];
+    struct Hand {
+        const Writer* writer;
+        const Action* action;
+        std::vector<Action*> kept; // cut off the list
+    };
+    std::vector<Hand> hands_;
     // Writers that left the store (compared only): one that comes back starts at the tail.
     std::vector<const Writer*> left_;
     // Writers dropped because they hang in their drive, by the slot they had.
