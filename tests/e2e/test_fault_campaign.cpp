@@ -31,8 +31,8 @@
 // - (a drive's return) "return-<hang|eio|thaw><seed>": the stick's write-through hung for 20 s,
 //   meas: failing every call for 0.5 s, or the stick frozen in the kernel (ext4 on a loop device)
 //   for 12-14 s, and a lap or a fragment at a seeded moment 0-2 s after the drive's join;
-//   "stickhung<seconds>": the stick's writer held in a write for that long from a seeded write on,
-//   a lap every 3 s meanwhile.
+//   "stickhung<seconds>": the stick's writer held for that long in the open of the file of a seeded
+//   lap, a lap every 3 s meanwhile.
 //
 // After every run:
 // - every file on either drive is whole, or writable and named not finished in the log; every file
@@ -153,12 +153,16 @@ struct Fault {
 };
 
 // The scenarios where two of the device's jobs meet, by their token's name (its number follows).
-const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute", "lost-E0-silent", "lost-E0-noroute",
-                              "lost-EE-silent", "lost-EE-noroute", "lost-ED-silent", "lost-ED-noroute",
-                              "reseat-once", "reseat-twice", "stickwalk", "rewrite-inplace", "rewrite-rename",
-                              "laps", "span", "queue",
-                              // A drive's return with a cut after its join; the stick hung for minutes.
-                              "return-hang", "return-eio", "return-thaw", "stickhung"};
+const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
+                              "lost-E0-silent", "lost-E0-noroute",
+                              "lost-EE-silent", "lost-EE-noroute",
+                              "lost-ED-silent", "lost-ED-noroute",
+                              "reseat-once",    "reseat-twice",
+                              "stickwalk",      "rewrite-inplace",
+                              "rewrite-rename", "laps",
+                              "span",           "queue",
+                              "return-hang",    "return-eio",
+                              "return-thaw",    "stickhung"};
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -1464,8 +1468,7 @@ private:
             const std::string after = r_.log.substr(arrival);
             const auto files = campaign::filesMade(r_.log.substr(0, arrival));
             const std::string asked = files.empty() ? "" : files.back();
-            if (after.find("r_FileCpyTaskA") == std::string::npos &&
-                !campaign::namedUnfinished(after, asked) &&
+            if (after.find("r_FileCpyTaskA") == std::string::npos && !campaign::namedUnfinished(after, asked) &&
                 after.find("the copy of " + asked + " to the stick is not made") == std::string::npos)
                 r_.broken.push_back(
                     "the copy of " + asked +
@@ -1498,7 +1501,8 @@ private:
         }
         std::unique_ptr<DiskFreeze> frozen;
         if (disk_ && disk_->ok()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(pick(3000)));
+            // After the store's start-up of 25 s, when it cuts what its writers have passed.
+            std::this_thread::sleep_for(std::chrono::milliseconds(26000 + pick(3000)));
             frozen = std::make_unique<DiskFreeze>(stick_, 12 + pick(3));
             if (!frozen->ok()) returnNotes_ += "the stick is not frozen: " + frozen->reason() + "; ";
         }
@@ -1549,7 +1553,9 @@ private:
                 made += at >= joinAt_ && at <= joinAt_ + 10.0;
             const double takes = loggedStamp(r_.log.substr(r_.log.find("a new file is cut")),
                                              fault_.drive + " takes data again");
-            r_.notes += "takes data again " + fixed(takes - joinAt_) + " s after the join; ";
+            r_.notes += std::to_string(made) +
+                        " files on meas: in the 10 s after the join, takes data again " +
+                        fixed(takes - joinAt_) + " s after it; ";
             if (made > 2)
                 r_.broken.push_back("(u) meas: has " + std::to_string(made) +
                                     " files made in the 10 s after the join");
@@ -1561,17 +1567,13 @@ private:
         for (const char* never : {"dropSlowest", "file slots full", "removing writer r_BFSWriter1"})
             if (r_.log.find(never) != std::string::npos)
                 r_.broken.push_back(std::string("(u) with the stick hung the store says \"") + never + "\"");
-        std::vector<uint32_t> stamps;
-        for (const std::string& name : campaign::measurementFiles(meas_))
-            for (const auto& r : measfile::readFile(meas_ + "/" + name).recordsOf(COUNTERS))
-                stamps.push_back(r.ts);
-        std::sort(stamps.begin(), stamps.end());
-        for (size_t i = 1; i < stamps.size(); ++i)
-            if (stamps[i] - stamps[i - 1] != 100) {
-                r_.broken.push_back("(u) meas: lacks the records between " + fixed(stamps[i - 1] / 10000.0) +
-                                    " s and " + fixed(stamps[i] / 10000.0) + " s with the stick hung");
-                break;
-            }
+        const std::string gap = campaign::recordGap(meas_, COUNTERS, 100);
+        if (!gap.empty()) r_.broken.push_back("(u) meas: lacks the records " + gap + " with the stick hung");
+        const double letGo = loggedStamp(r_.log, "removing writer r_USBWriter1") -
+                             loggedStamp(r_.log, "the drive 'usb_meas:' does not answer");
+        if (!(letGo >= 0 && letGo <= 1.0))
+            r_.broken.push_back("(u) the stick's writer was let go " + fixed(letGo) +
+                                " s after it was named hung");
     }
 
     // ---- End of a drive's return. ----
@@ -1726,11 +1728,9 @@ Result runScenario(const Fault& fault) {
 // that returns), a fault of the stick's copy, a power cut, a fault of the start-up's D-flag check,
 // a file taken away under its writer, the errors and short hangs, a slow drive, the D-flag walk,
 // the PC's commands.
-const char* const kGroups[] = {"hold0", "ends", "copy", "cut", "start", "take-away", "error", "slow", "walk",
-                               "pc", "lost", "reseat", "stickwalk", "rewrite", "queue", "healthy", "walkcut",
-                               "nv",
-                               // A drive's return with a cut after its join; the stick hung for minutes.
-                               "return", "stickhung"};
+const char* const kGroups[] = {"hold0", "ends",    "copy",    "cut",  "start",  "take-away", "error",
+                               "slow",  "walk",    "pc",      "lost", "reseat", "stickwalk", "rewrite",
+                               "queue", "healthy", "walkcut", "nv",   "return", "stickhung"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -1825,13 +1825,14 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
         meet(std::string(cut) + ";nv:syncfs:1:nothing:0", "nv");
     // A drive's return (the stick's write-through hung 20 s, meas: failing every call for 0.5 s, the
     // stick frozen in the kernel) with a cut at a seeded moment after its join; the stick's writer
-    // held in a write for 100 s from a seeded write on while laps come.
+    // held for 100 s in the open of a seeded lap's file while laps come.
     for (uint32_t seed = 1; seed <= 3; ++seed) {
         const std::string n = std::to_string(seed);
         meet("return-hang" + n + ";usb_meas:sync:" + std::to_string(3 * seed) + ":hold20000", "return");
         meet("return-eio" + n + ";meas:write:" + std::to_string(10 + 5 * seed) + ":EIOfor500", "return");
         meet("return-thaw" + n, "return");
-        meet("stickhung100;usb_meas:write:" + std::to_string(10 + 20 * seed) + ":hold100000", "stickhung");
+        meet("stickhung100;usb_meas:open:" + std::to_string(2 + seed) + ":hold100000@r_USBWriter1",
+             "stickhung");
     }
     return faults;
 }

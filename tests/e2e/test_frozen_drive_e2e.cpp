@@ -13,8 +13,8 @@
 // within 12 s of SIGTERM, however many closes are on their way to the drive then. The stick frozen
 // for a minute while a lap comes every 1.5 s (more laps than the store has slots for files): its
 // writer is let go as soon as the stick is named hung, the store holds none of its files, and meas:
-// has a file for every lap with every record; after the thaw the stick joins once, a fragment 0.5 s
-// after the join is no second join, and the stick takes data again within 2 s.
+// has a file for every lap with every record; after the thaw the stick joins once and takes data
+// again within 2 s.
 #include "app_process.h"
 #include "caldataset.h"
 #include "campaign.h"
@@ -25,7 +25,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -169,62 +168,39 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
         std::printf("the shutdown after the thaw: exit %d after %.1f s\n", exitCode, since(term));
         EXPECT_LE(since(term), kBound);
     } else if (stick) {
-        // A lap every 1.5 s while the stick is frozen, up to 5 s before its thaw; once it answers
-        // again, a fragment 0.5 s after its join; then 10 s of logging.
+        // A lap every 1.5 s while the stick is frozen, up to 5 s before its thaw.
         int laps = 0;
         for (; laps < (row.frozenSeconds - 5) * 2 / 3; ++laps) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             dev.shell("lof_laptrig");
         }
         const std::string joined = "; a new file is cut";
-        ASSERT_TRUE(waitUntil([&] { return dev.logText().find(joined) != std::string::npos; }, 15000))
-            << lastLines(dev.logText(), 30);
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        dev.shell("lof_fratrig");
+        ASSERT_TRUE(waitUntil([&] { return dev.logText().find(joined) != std::string::npos; }, 15000));
         const double join = loggedStamp(dev.logText(), joined);
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                uint32_t last = 0;
-                return campaign::lastRecord(meas, COUNTERS, &last) && last / 10000.0 >= join + 10.5;
-            },
-            20000));
+        ASSERT_TRUE(
+            waitUntil([&] { return countOf(dev.logText(), "usb_meas: takes data again") > 0; }, 15000));
         const auto term = Clock::now();
         dev.signal(SIGTERM);
         exitCode = dev.waitExit(int(kBound * 1000) + 3000);
         EXPECT_LE(since(term), kBound);
         const std::string log = dev.logText();
-        const double named = loggedStamp(log, "the drive 'usb_meas:' does not answer");
-        const double letGo = loggedStamp(log, "removing writer r_USBWriter1");
-        const double takes = loggedStamp(log, "usb_meas: takes data again");
-        int files = 0, joins = countOf(log, joined);
-        for (double made : loggedStamps(log, "VirtualFile::VirtualFile() created"))
-            files += made >= join && made <= join + 10.0;
+        const double letGo = loggedStamp(log, "removing writer r_USBWriter1") -
+                             loggedStamp(log, "the drive 'usb_meas:' does not answer");
+        const double takes = loggedStamp(log, "usb_meas: takes data again") - join;
         const size_t onMeas = campaign::measurementFiles(meas).size(),
-                     cuts = 1 + size_t(laps) + 1 +
-                            size_t(countOf(log, "a stick arrived: the open files are cut"));
+                     cuts =
+                         1 + size_t(laps) + size_t(countOf(log, "a stick arrived: the open files are cut"));
         std::printf(
-            "the stick frozen %d s with %d laps: let go %.1f s after it was named hung; meas: has %zu files "
-            "for %zu cuts and %d joins; after the thaw %d files on meas: in 10 s, \"takes data again\" "
-            "%.2f s after the join; exit %d\n",
-            row.frozenSeconds, laps, letGo - named, onMeas, cuts, joins, files, takes - join, exitCode);
-        EXPECT_TRUE(named > 0 && letGo >= named && letGo - named <= 1.0) << lastLines(log, 40);
+            "the stick frozen %d s, %d laps: let go %.1f s after it was named hung; meas: has %zu files "
+            "for %zu cuts; the stick takes data again %.2f s after its join\n",
+            row.frozenSeconds, laps, letGo, onMeas, cuts, takes);
+        EXPECT_TRUE(letGo >= 0 && letGo <= 1.0) << lastLines(log, 40);
         for (const char* never : {"dropSlowest", "file slots full", "removing writer r_BFSWriter1"})
             EXPECT_EQ(countOf(log, never), 0) << never;
-        EXPECT_EQ(joins, 1) << "one join for the thaw";
-        EXPECT_EQ(onMeas, cuts + size_t(joins)) << "meas: has a file for every lap, and for the join";
-        EXPECT_LE(files, 2);
-        EXPECT_TRUE(takes >= join && takes - join <= kBack) << lastLines(log, 40);
-        // Every record on meas:, across its files.
-        std::vector<uint32_t> stamps;
-        for (const std::string& name : campaign::measurementFiles(meas))
-            for (const auto& r : measfile::readFile(meas + "/" + name).recordsOf(COUNTERS))
-                stamps.push_back(r.ts);
-        std::sort(stamps.begin(), stamps.end());
-        for (size_t i = 1; i < stamps.size(); ++i)
-            if (stamps[i] - stamps[i - 1] != 100) {
-                ADD_FAILURE() << "meas: lacks the records between " << stamps[i - 1] << " and " << stamps[i];
-                break;
-            }
+        EXPECT_EQ(countOf(log, joined), 1) << "one join for the thaw";
+        EXPECT_EQ(onMeas, cuts + 1) << "meas: has a file for every lap, and for the join";
+        EXPECT_TRUE(takes >= 0 && takes <= kBack) << lastLines(log, 40);
+        EXPECT_EQ(campaign::recordGap(meas, COUNTERS, 100), "") << "meas: lacks records";
     } else if (row.when == When::DuringTheStop) {
         const auto sent = Clock::now();
         pcs.command(0xE1);

@@ -212,52 +212,40 @@ TEST_F(StoreTest, AWriterDroppedWithAnActionInHandHoldsNoOtherFile) {
     RecordingWriter fast(b), hung(b);
     ASSERT_TRUE(b.subscribe(&fast));
     ASSERT_TRUE(b.subscribe(&hung));
-    auto data = [&](int vf) {
-        auto* bytes = static_cast<uint8_t*>(std::malloc(4));
-        std::memset(bytes, 7, 4);
-        auto* a = new ActionData(vf, bytes, 4, 1000, 1000);
+    // A virtual file of the record, with one record.
+    auto file = [&](MeasAppStore_FileInfo_s* info) {
+        VirtualFile* vf = virtualFiles.create(0, info);
+        if (!vf) return -1;
+        auto* a = new ActionData(vf->index(), static_cast<uint8_t*>(std::calloc(1, 4)), 4, 1000, 1000);
         b.add(a, a->size());
+        return vf->index();
     };
     MeasAppStore_FileInfo_s* held = fileInfo("A0101000.001");
     held->refs = 1; // the test's own, to see its virtual file go
-    VirtualFile* first = virtualFiles.create(0, held);
-    ASSERT_NE(first, nullptr);
-    const int heldVf = first->index();
-    data(heldVf);
+    const int heldVf = file(held);
     ASSERT_NE(hung.next(), nullptr);
     b.remove(&hung, "its writer hangs in the drive");
     b.add(new ActionClose(heldVf, 0), 24);
     for (int k = 2; k <= 2 * kVfSlots; ++k) {
-        char name[16];
-        std::snprintf(name, sizeof name, "A0101000.%03x", k);
-        VirtualFile* vf = virtualFiles.create(0, fileInfo(name));
-        ASSERT_NE(vf, nullptr) << name << ": the dropped writer holds the files after its own";
-        data(vf->index());
-        b.add(new ActionClose(vf->index(), 0), 24);
+        const int vf = file(fileInfo("A0101000.002"));
+        ASSERT_GE(vf, 0) << k << ": the dropped writer holds the files after its own";
+        b.add(new ActionClose(vf, 0), 24);
         while (b.next(fast)) {
         }
         // The last close stays while the writer stands on it.
-        ASSERT_TRUE(waitUntil([] { return virtualFiles.inUse(0) <= 1; }, 5000)) << name;
+        ASSERT_TRUE(waitUntil([] { return virtualFiles.inUse(0) <= 1; }, 5000)) << k;
     }
     EXPECT_EQ(held->refs.load(), 2) << "the file in hand stays with it";
     EXPECT_EQ(hung.next(), nullptr);
     EXPECT_EQ(held->refs.load(), 1) << "and goes once the writer asks for its next action";
     meas_app_PreTrigFileInfoRelease(held);
-
-    // 24 files open, the writer a few records behind them: it keeps up and is not dropped.
+    // 24 files open, the writer a record behind them: it keeps up and is not dropped.
     std::vector<int> open;
-    for (int k = 0; k < kVfSlots - kVfSpare; ++k) {
-        char name[16];
-        std::snprintf(name, sizeof name, "A0102000.%03x", k + 1);
-        open.push_back(virtualFiles.create(0, fileInfo(name))->index());
-        data(open.back());
-    }
+    for (int k = 0; k < kVfSlots - kVfSpare; ++k) open.push_back(file(fileInfo("A0102000.001")));
     b.next(fast);
     b.dropSlowest(kVfSlots - kVfSpare);
     EXPECT_EQ(fast.getID(), 0);
     EXPECT_EQ(testsupport::countContaining(log(), "every writer keeps up: none is removed"), 1);
-    while (b.next(fast)) {
-    }
     for (int vf : open) b.add(new ActionClose(vf, 0), 24);
     while (b.next(fast)) {
     }

@@ -1,105 +1,58 @@
-// A drive's health record as a table: sequences of events, in their order, and after each what the
-// writer does (joins, says the drive takes data again, tells a failed probe) and the drive's state.
+// A drive's health record as a table: sequences of events in their order, each step written
+// "<event>[<file>]:<what the writer does>:<state>", e.g. "NF1::failing" (the newest file, file 1,
+// failed: nothing to do, the drive is failing) or "PG:join:back" (a probe succeeded: the drive joins).
 #include "logging/store/store_health.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
 #include <string>
-#include <vector>
 
 using measure::store::DriveHealth;
 using E = DriveHealth::Event;
-using S = DriveHealth::State;
 
 namespace {
 
-struct Step {
-    E event;
-    int vfIdx;
-    const char* does; // "join", "join answers", "takes data", "tells probe", "" (nothing)
-    S state;
-};
+const std::map<std::string, E> kEvents = {
+    {"NF", E::NewestFailed}, {"OF", E::OlderFailed},   {"LATE", E::CallLate},  {"ANS", E::CallsAnswer},
+    {"HUNG", E::CallHung},   {"RET", E::CallReturned}, {"PF", E::ProbeFailed}, {"PG", E::ProbeGood},
+    {"FO", E::FileOpened},   {"DH", E::DataHeld},      {"PULL", E::Pulled},    {"ARR", E::Arrived},
+    {"LET", E::LetGo},       {"SUB", E::Subscribed}};
 
-struct Row {
-    const char* name;
-    std::vector<Step> steps;
-};
-
-std::string what(const DriveHealth::Decision& d) {
+// join, "join answers" (the drive answers again), takes (data again), tells (a failed probe).
+std::string does(const DriveHealth::Decision& d) {
     std::string s = d.join ? (d.answersAgain ? "join answers" : "join") : "";
-    if (d.takesData) s += s.empty() ? "takes data" : " takes data";
-    if (d.tellProbe) s += s.empty() ? "tells probe" : " tells probe";
+    if (d.takesData) s += s.empty() ? "takes" : " takes";
+    if (d.tellProbe) s += s.empty() ? "tells" : " tells";
     return s;
 }
 
+struct Row {
+    const char* name;
+    const char* steps;
+};
+
 const Row kRows[] = {
     {"AFailedFileJoinsAtTheFirstGoodProbeWithItsOwnLine",
-     {{E::NewestFailed, 1, "", S::Failing},
-      {E::ProbeGood, -1, "join", S::Back},
-      {E::FileOpened, 2, "", S::Back},
-      {E::DataHeld, 2, "takes data", S::Working}}},
+     "NF1::failing PG:join:back FO2::back DH2:takes:working"},
     {"ACutAfterTheJoinIsNoJoin",
-     {{E::NewestFailed, 1, "", S::Failing},
-      {E::ProbeGood, -1, "join", S::Back},
-      {E::FileOpened, 2, "", S::Back},
-      {E::FileOpened, 3, "", S::Back},
-      {E::DataHeld, 2, "takes data", S::Working},
-      {E::ProbeGood, -1, "", S::Working}}},
+     "NF1::failing PG:join:back FO2::back FO3::back DH2:takes:working PG::working"},
     {"AJoinsFileThatFailsIsNoReturnUntilTheDriveWasAway",
-     {{E::NewestFailed, 1, "", S::Failing},
-      {E::ProbeGood, -1, "join", S::Back},
-      {E::FileOpened, 2, "", S::Back},
-      {E::NewestFailed, 2, "", S::Failing},
-      {E::ProbeGood, -1, "", S::Failing},
-      {E::ProbeGood, -1, "", S::Failing},
-      {E::ProbeFailed, -1, "tells probe", S::Failing},
-      {E::ProbeGood, -1, "join answers", S::Back}}},
+     "NF1::failing PG:join:back FO2::back NF2::failing PG::failing PF:tells:failing PG:join_answers:back"},
     {"AHungDriveJoinsOnceAtItsReturnAndIsNotProbed",
-     {{E::CallHung, -1, "", S::Hung},
-      {E::NewestFailed, 1, "", S::Hung},
-      {E::ProbeGood, -1, "", S::Hung},
-      {E::CallReturned, -1, "join answers", S::Back},
-      {E::CallReturned, -1, "", S::Back},
-      {E::FileOpened, 2, "", S::Back},
-      {E::DataHeld, 2, "takes data", S::Working}}},
+     "HUNG::hung NF1::hung PG::hung RET:join_answers:back RET::back FO2::back DH2:takes:working"},
     {"ALateCallsReturnIsNoReturn",
-     {{E::CallLate, -1, "", S::Slow},
-      {E::CallsAnswer, -1, "", S::Working},
-      {E::CallLate, -1, "", S::Slow},
-      {E::NewestFailed, 1, "", S::Failing},
-      {E::CallReturned, -1, "", S::Failing},
-      {E::ProbeGood, -1, "join", S::Back}}},
+     "LATE::slow ANS::working LATE::slow NF1::failing RET::failing PG:join:back"},
     {"AWriterLetGoRejoinsOnceItsDriveAnswersWithOneJoin",
-     {{E::CallHung, -1, "", S::Hung},
-      {E::LetGo, 3, "", S::LetGo},
-      {E::CallReturned, -1, "", S::LetGo},
-      {E::ProbeGood, -1, "", S::LetGo},
-      {E::Subscribed, -1, "join answers", S::Back},
-      {E::Subscribed, -1, "", S::Back},
-      {E::DataHeld, 3, "", S::Back},
-      {E::DataHeld, 4, "takes data", S::Working}}},
-    {"AnOlderFilesFailureOrDataSayNothing",
-     {{E::OlderFailed, 0, "", S::Working},
-      {E::NewestFailed, 2, "", S::Failing},
-      {E::DataHeld, 1, "", S::Failing},
-      {E::FileOpened, 1, "", S::Failing}}},
+     "HUNG::hung LET3::let_go RET::let_go PG::let_go SUB:join_answers:back SUB::back DH3::back "
+     "DH4:takes:working"},
+    {"AnOlderFilesFailureOrDataSayNothing", "OF0::working NF2::failing DH1::failing FO1::failing"},
     {"APulledStickAsksNothingAndItsArrivalsFileFailsAnew",
-     {{E::NewestFailed, 1, "", S::Failing},
-      {E::Pulled, -1, "", S::LetGo},
-      {E::ProbeGood, -1, "", S::LetGo},
-      {E::NewestFailed, 2, "", S::LetGo},
-      {E::Arrived, -1, "", S::Working},
-      {E::NewestFailed, 3, "", S::Failing},
-      {E::ProbeGood, -1, "join", S::Back}}},
-    {"AFailedProbeIsToldOnceAFailure",
-     {{E::NewestFailed, 1, "", S::Failing},
-      {E::ProbeFailed, -1, "tells probe", S::Failing},
-      {E::ProbeFailed, -1, "", S::Failing},
-      {E::ProbeGood, -1, "join answers", S::Back},
-      {E::FileOpened, 2, "", S::Back},
-      {E::DataHeld, 2, "takes data", S::Working},
-      {E::NewestFailed, 3, "", S::Failing},
-      {E::ProbeFailed, -1, "tells probe", S::Failing}}},
+     "NF1::failing PULL::let_go PG::let_go NF2::let_go ARR::working NF3::failing PG:join:back"},
+    {"AFailedProbeIsToldOnceAFailure", "NF1::failing PF:tells:failing PF::failing PG:join_answers:back "
+                                       "FO2::back DH2:takes:working NF3::failing "
+                                       "PF:tells:failing"},
 };
 
 class DriveHealthTable : public ::testing::TestWithParam<Row> {};
@@ -107,14 +60,19 @@ class DriveHealthTable : public ::testing::TestWithParam<Row> {};
 } // namespace
 
 TEST_P(DriveHealthTable, DecidesFromTheEventsInTheirOrder) {
-    const Row& row = GetParam();
     DriveHealth h;
-    for (size_t i = 0; i < row.steps.size(); ++i) {
-        const Step& s = row.steps[i];
-        EXPECT_EQ(what(h.on(s.event, s.vfIdx)), s.does) << "step " << i;
-        EXPECT_STREQ(nameOf(h.state()), nameOf(s.state)) << "step " << i;
+    std::istringstream steps(GetParam().steps);
+    for (std::string step; steps >> step;) {
+        for (char& c : step) c = c == '_' ? ' ' : c;
+        const size_t a = step.find(':'), b = step.rfind(':');
+        const size_t digit = step.find_first_of("0123456789");
+        const std::string event = step.substr(0, std::min(a, digit));
+        const int vfIdx = digit < a ? std::stoi(step.substr(digit, a - digit)) : -1;
+        ASSERT_TRUE(kEvents.count(event)) << step;
+        EXPECT_EQ(does(h.on(kEvents.at(event), vfIdx)), step.substr(a + 1, b - a - 1)) << step;
+        EXPECT_EQ(nameOf(h.state()), step.substr(b + 1)) << step;
         // Probed exactly while its newest file is lost and it neither hangs nor is let go.
-        EXPECT_EQ(h.probes(), h.state() == S::Failing) << "step " << i;
+        EXPECT_EQ(h.probes(), h.state() == DriveHealth::State::Failing) << step;
     }
 }
 
@@ -122,17 +80,3 @@ INSTANTIATE_TEST_SUITE_P(Sequences, DriveHealthTable, ::testing::ValuesIn(kRows)
                          [](const ::testing::TestParamInfo<Row>& info) {
                              return std::string(info.param.name);
                          });
-
-// A writer held in a call of a drive named hung is let go at once; a late call or a hang of another
-// task's call keeps it in the store. It rejoins only once its drive does not hang.
-TEST(DriveHealth, TheStoreLetsGoOfAWriterHeldInAHungDrive) {
-    EXPECT_FALSE(DriveHealth::storeKeeps(true, 5000));
-    EXPECT_TRUE(DriveHealth::storeKeeps(true, 0));
-    EXPECT_TRUE(DriveHealth::storeKeeps(false, 60000));
-    DriveHealth h;
-    h.on(E::CallHung);
-    h.on(E::LetGo, 1);
-    EXPECT_FALSE(h.mayRejoin());
-    h.on(E::CallReturned);
-    EXPECT_TRUE(h.mayRejoin());
-}
