@@ -1468,7 +1468,8 @@ private:
             const std::string after = r_.log.substr(arrival);
             const auto files = campaign::filesMade(r_.log.substr(0, arrival));
             const std::string asked = files.empty() ? "" : files.back();
-            if (after.find("r_FileCpyTaskA") == std::string::npos && !campaign::namedUnfinished(after, asked) &&
+            if (after.find("r_FileCpyTaskA") == std::string::npos &&
+                !campaign::namedUnfinished(after, asked) &&
                 after.find("the copy of " + asked + " to the stick is not made") == std::string::npos)
                 r_.broken.push_back(
                     "the copy of " + asked +
@@ -1509,7 +1510,9 @@ private:
         // The fault's drive joins once it is back (no join comes before it here).
         if (!logged(kJoined, 0, 60000)) return;
         joinAt_ = loggedStamp(dev_->logText(), kJoined);
-        const int after = pick(2000);
+        // Seeds 1, 2, 3: 0.45, 0.9 and 1.35 s after the join (a cut 0.35-0.66 s after it made the join
+        // repeat without end).
+        const int after = int(fault_.meetN * 450 % 2000);
         std::this_thread::sleep_for(std::chrono::milliseconds(after));
         const bool lap = pick(2) != 0;
         dev_->shell(lap ? "lof_laptrig" : "lof_fratrig");
