@@ -891,7 +891,8 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     dev.shell("lof_fratrig");
     const double join = loggedStamp(dev.logText(), joined);
     ASSERT_TRUE(
-        waitUntil([&] { return newestRecord(root.file("meas"), COUNTERS) / 10000.0 >= join + 10.5; }));
+        waitUntil([&] { return newestRecord(root.file("meas"), COUNTERS) / 10000.0 >= join + 10.5; }, 30000))
+        << dev.logText();
     const std::string log = dev.logText();
     int files = 0;
     for (double made : loggedStamps(log, "VirtualFile::VirtualFile() created"))
