@@ -198,7 +198,7 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
         for (const char* never : {"dropSlowest", "file slots full", "removing writer r_BFSWriter1"})
             EXPECT_EQ(countOf(log, never), 0) << never;
         EXPECT_EQ(countOf(log, joined), 1) << "one join for the thaw";
-        EXPECT_EQ(onMeas, cuts + 1) << "meas: has a file for every lap, and for the join";
+        EXPECT_EQ(onMeas, cuts + 1) << "meas: has a file for every lap, and for the join\n" << log;
         EXPECT_TRUE(takes >= 0 && takes <= kBack) << lastLines(log, 40);
         EXPECT_EQ(campaign::recordGap(meas, COUNTERS, 100), "") << "meas: lacks records";
     } else if (row.when == When::DuringTheStop) {
