@@ -37,7 +37,12 @@
 //   "behind-ED<seed>": an 0xED queued behind a stop whose read-only marks are held 9 s, the PC lost
 //   right after it;
 // - "stall<seed>": a call of either drive held past the hang bound early in the run; once it has
-//   returned, 10 to 30 s of logging with laps, then SIGTERM.
+//   returned, 10 to 30 s of logging with laps, then SIGTERM;
+// - (a drive's return) "return-<hang|eio|thaw><seed>": the stick's write-through hung for 20 s,
+//   meas: failing every call for 0.5 s, or the stick frozen in the kernel (ext4 on a loop device)
+//   for 12-14 s, and a lap or a fragment at a seeded moment 0-2 s after the drive's join;
+//   "stickhung<seconds>": the stick's writer held for that long in the open of the file of a seeded
+//   lap, a lap every 3 s meanwhile.
 //
 // After every run:
 // - every file on either drive is whole, or writable and named not finished in the log; every file
@@ -64,8 +69,9 @@
 // - no file name is used twice, and each file the logging made is on the logging drive or named;
 // - (m) logging runs where the remote-control table says within 2 s of the end of a step's last
 //   request (a stop or destroy whose PC is lost ends in running, with no command after it);
-// - (n) no text comes more than 20 times within a second of the log, and the session's first lines
-//   are still in it (or in the file its rotation kept);
+// - (n) no text comes more than 20 times within a second of the log (each file named not finished
+//   once is none), and the session's first lines are still in it (or in the file its rotation
+//   kept);
 // - (o) no two copies of one file at once: no copy writes a piece that another removed;
 // - (p) every file a copy finished on the stick is still there (only the D-flag walk deletes there);
 // - (q) with laps, the drive without the fault has a file from the start, each arrival and each lap,
@@ -83,6 +89,10 @@
 // - (g) after a stall that returned, every file made since is whole on both drives at SIGTERM;
 // - (h) data are named lost at the exit only beside a file the exit names not finished, and with
 //   laps and every file whole the process ends within 3 s of the last file turning whole.
+// - (v) (a drive's return) the healthy drive's files only at laps, fragments and commands, with at
+//   most one join for the fault's one return; at most 2 files on meas: in the 10 s after the join,
+//   and the drive says it takes data again within 2 s of it; with the stick hung, meas: has every
+//   record and the store lets go of no writer of meas:.
 // After a power cut the device starts again on what is left: nothing answered 00 or said finished
 // is lost, every file parses to its last complete record, no name comes twice, no ".part" is left
 // after the restart's arrival, the boot counter and the absolute lap go on, and (r) after a cut in
@@ -91,13 +101,14 @@
 // Each broken rule's line starts with its letter: (a) back after the fault, (b) slow is not hung,
 // (c) the walk beside logging, (d) from the start on the other drive, (e) only whole files
 // finished, (f) no stale piece, (k) logging after a command, (l) every answer in time, (g) and
-// (h), and (m) to (u), (w), (y) and (z) above.
+// (h), and (m) to (w), (y) and (z) above.
 // CI runs a few runs; MSD_FAULT_CAMPAIGN=all runs 8 of each stratum, MSD_FAULT_CAMPAIGN_FAULTS=
 // "meas:open:26:EIO|..." the runs of those faults (see docs/tests.md); MSD_FAULT_CAMPAIGN_LOG=1 prints
 // the log of a run that broke a rule, =all of every run.
 #include "app_process.h"
 #include "caldataset.h"
 #include "campaign.h"
+#include "loopdisk.h"
 #include "measfile.h"
 #include "netns.h"
 #include "pcservice.h"
@@ -117,6 +128,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -173,7 +185,9 @@ const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
                               "span",           "queue",
                               "copyfail",       "statewalk",
                               "fifth-EE",       "fifth-ED",
-                              "behind-ED",      "stall"};
+                              "behind-ED",      "stall",
+                              "return-hang",    "return-eio",
+                              "return-thaw",    "stickhung"};
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -241,6 +255,8 @@ Fault faultOf(const std::string& text, const std::string& group = "") {
         }
     }
     f.first = f.first.empty() ? f.env : f.first;
+    // The frozen stick is a fault of the kernel's, not of the seam's.
+    if (f.meet == "return-thaw") f.drive = "usb_meas:";
     // The walk's calls all return, unless a fault of its own holds them.
     if (f.walk > 0 && f.env.empty()) {
         f.drive = "meas:";
@@ -637,7 +653,19 @@ void setStick(const TempDir& root, bool inserted, const std::string& text = "", 
 // the session's first lines are still in it (or in the file its rotation kept).
 constexpr int kMostPerSecond = 20;
 void checkLogKept(const TempDir& root, const std::string& log, std::vector<std::string>& broken) {
-    const auto [text, n] = campaign::busiestText(log);
+    // A file named not finished once is no flood, however many files a drive that hung left (the
+    // exit names each): only such a line that comes again counts.
+    std::map<std::string, int> named;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(" is not finished on ") != std::string::npos) ++named[line.substr(line.find(": ") + 1)];
+    std::string counted;
+    std::istringstream again(log);
+    for (std::string line; std::getline(again, line);)
+        if (line.find(" is not finished on ") == std::string::npos ||
+            named[line.substr(line.find(": ") + 1)] > 1)
+            counted += line + "\n";
+    const auto [text, n] = campaign::busiestText(counted);
     if (n > kMostPerSecond)
         broken.push_back("(n) one text " + std::to_string(n) +
                          " times within a second in the log: " + text.substr(0, 160));
@@ -813,6 +841,11 @@ public:
         if (::testing::Test::HasFatalFailure()) {
             r_.broken.push_back("the device root could not be prepared");
             return r_;
+        }
+        // A drive's return: the stick a file system of its own that the kernel can freeze.
+        if (fault_.meet == "return-thaw") {
+            disk_ = std::make_unique<LoopDisk>(64 << 20, stick_);
+            if (!disk_->ok()) returnNotes_ += "the stick is not frozen: " + disk_->reason() + "; ";
         }
         counts_ = root_.file("fault-counts.txt");
         std::vector<std::string> env = {"MSD_DRIVE_FAULT_COUNTS=" + counts_};
@@ -1128,6 +1161,8 @@ private:
                  "an 0xED behind a slow stop, the PC lost");
         } else if (m == "stall") {
             stallSteps(pick);
+        } else if (m.rfind("return-", 0) == 0 || m == "stickhung") {
+            returnSteps();
         } else {
             // Logging for the run's seconds, a lap every 3 s in "laps"; then SIGTERM.
             watch_->settle(true);
@@ -1466,7 +1501,7 @@ private:
         watch_->stop();
         r_.log = dev_->logText();
         r_.hit = watch_->hit();
-        r_.notes = watch_->notes() + r_.notes; // after what the steps noted
+        r_.notes = watch_->notes() + returnNotes_ + r_.notes; // after what the steps noted
         for (const std::string& b : watch_->broken()) r_.broken.push_back(b);
         {
             std::istringstream in(readFile(counts_));
@@ -1553,6 +1588,7 @@ private:
         checkHealthyDrive();
         checkAfterStall();
         checkShutdownEnd(exitCode, term, ended);
+        checkReturn();
         // A copy asked for at the stick's last arrival ends before the exit, or its file is named (also
         // as a copy the shutdown ended before it replaced the stick's file).
         const size_t arrival = r_.log.rfind("a stick arrived: ");
@@ -1615,6 +1651,108 @@ private:
                                 " s after the last file turned whole");
     }
     // ---- end of the shutdown's rules ----
+    // ---- A drive's return: its steps and rule (v). ----
+
+    // "return-*": the drive's fault (a hang of the stick's write-through, EIO on meas:, the stick
+    // frozen at a seeded moment for 12-14 s), its join, a lap or a fragment at a seeded moment 0-2 s
+    // after it, then 10 s of logging. "stickhung": a lap every 3 s while the stick's writer is held,
+    // and for 10 s after the stick answers again.
+    void returnSteps() {
+        std::mt19937 rng(fault_.meetN);
+        auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+        static const std::string kJoined = "; a new file is cut";
+        if (fault_.meet == "stickhung") {
+            const std::string answers = "meas_app_driveCall(): the drive 'usb_meas:' answers again";
+            const auto began = Clock::now();
+            std::optional<Clock::time_point> back;
+            while (alive() && since(began) < fault_.meetN + 60.0 && !(back && since(*back) > 10.0)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2700 + pick(600)));
+                dev_->shell("lof_laptrig");
+                ++laps_;
+                if (!back && dev_->logText().find(answers) != std::string::npos) back = Clock::now();
+            }
+            return;
+        }
+        std::unique_ptr<DiskFreeze> frozen;
+        if (disk_ && disk_->ok()) {
+            // After the store's start-up of 25 s, when it cuts what its writers have passed.
+            std::this_thread::sleep_for(std::chrono::milliseconds(26000 + pick(3000)));
+            frozen = std::make_unique<DiskFreeze>(stick_, 12 + pick(3));
+            if (!frozen->ok()) returnNotes_ += "the stick is not frozen: " + frozen->reason() + "; ";
+        }
+        // The fault's drive joins once it is back (no join comes before it here).
+        if (!logged(kJoined, 0, 60000)) return;
+        joinAt_ = loggedStamp(dev_->logText(), kJoined);
+        // Seeds 1, 2, 3: 0.45, 0.9 and 1.35 s after the join (a cut 0.35-0.66 s after it made the join
+        // repeat without end).
+        const int after = int(fault_.meetN * 450 % 2000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(after));
+        const bool lap = pick(2) != 0;
+        dev_->shell(lap ? "lof_laptrig" : "lof_fratrig");
+        ++(lap ? laps_ : fragments_);
+        returnNotes_ +=
+            std::string(lap ? "a lap " : "a fragment ") + fixed(after / 1000.0) + " s after the join; ";
+        until(
+            [&] {
+                uint32_t last = 0;
+                return campaign::lastRecord(meas_, COUNTERS, &last) && last / 10000.0 >= joinAt_ + 10.5;
+            },
+            30000);
+        if (frozen) frozen->waitThawed();
+    }
+
+    // (v) The healthy drive's files only at laps, fragments and commands, with at most one join for
+    // the fault's one return; at most 2 files on meas: in the 10 s after the join, and the drive says
+    // that it takes data again within 2 s of it. With the stick hung: meas: has every record, and no
+    // writer of meas: is let go.
+    void checkReturn() {
+        if (fault_.meet.rfind("return-", 0) != 0 && fault_.meet != "stickhung") return;
+        if (fault_.meet == "return-thaw" && !(disk_ && disk_->ok())) return;
+        const bool onMeas = fault_.drive == "meas:";
+        const std::string& dir = onMeas ? stick_ : meas_;
+        const int joins = countOf(r_.log, "a new file is cut");
+        const size_t files = campaign::measurementFiles(dir).size(),
+                     cuts = 1 + size_t(laps_ + fragments_) + size_t(joins) +
+                            size_t(countOf(r_.log, "a stick arrived: the open files are cut"));
+        r_.notes += std::to_string(joins) + " join(s); ";
+        if (joins > 1)
+            r_.broken.push_back("(v) " + fault_.drive + " joined " + std::to_string(joins) +
+                                " times for the fault's one return");
+        // A cut that comes before the join's file is made cuts that file.
+        if (files > cuts)
+            r_.broken.push_back("(v) " + dir + ", the healthy drive, has " + std::to_string(files) +
+                                " files for " + std::to_string(cuts) +
+                                " laps, fragments, arrivals and joins");
+        if (joinAt_ > 0) {
+            int made = 0;
+            for (double at : loggedStamps(r_.log, "VirtualFile::VirtualFile() created"))
+                made += at >= joinAt_ && at <= joinAt_ + 10.0;
+            const double takes = loggedStamp(r_.log.substr(r_.log.find("a new file is cut")),
+                                             fault_.drive + " takes data again");
+            r_.notes += std::to_string(made) +
+                        " files on meas: in the 10 s after the join, takes data again " +
+                        fixed(takes - joinAt_) + " s after it; ";
+            if (made > 2)
+                r_.broken.push_back("(v) meas: has " + std::to_string(made) +
+                                    " files made in the 10 s after the join");
+            if (takes < 0 || takes - joinAt_ > kBackOnDrive)
+                r_.broken.push_back("(v) " + fault_.drive + " does not take data again within " +
+                                    fixed(kBackOnDrive) + " s of its join");
+        }
+        if (fault_.meet != "stickhung") return;
+        for (const char* never : {"dropSlowest", "file slots full", "removing writer r_BFSWriter1"})
+            if (r_.log.find(never) != std::string::npos)
+                r_.broken.push_back(std::string("(v) with the stick hung the store says \"") + never + "\"");
+        const std::string gap = campaign::recordGap(meas_, COUNTERS, 100);
+        if (!gap.empty()) r_.broken.push_back("(v) meas: lacks the records " + gap + " with the stick hung");
+        const double letGo = loggedStamp(r_.log, "removing writer r_USBWriter1") -
+                             loggedStamp(r_.log, "the drive 'usb_meas:' does not answer");
+        if (!(letGo >= 0 && letGo <= 1.0))
+            r_.broken.push_back("(v) the stick's writer was let go " + fixed(letGo) +
+                                " s after it was named hung");
+    }
+
+    // ---- End of a drive's return. ----
 
     bool anyPull() const { return fault_.pcSeed != 0 || !fault_.meet.empty(); }
 
@@ -1798,6 +1936,11 @@ private:
     uint8_t pcAddress_[4] = {kPcAddress[0], kPcAddress[1], kPcAddress[2], kPcAddress[3]};
     bool noRoute_ = false; // the PC's address has no route: every ping fails at once
     int laps_ = 0;
+    // A drive's return: the fragments cut, the join's stamp (s), the stick's own disk.
+    int fragments_ = 0;
+    double joinAt_ = -1;
+    std::string returnNotes_;
+    std::unique_ptr<LoopDisk> disk_;
 };
 
 Result runScenario(const Fault& fault) {
@@ -1811,7 +1954,7 @@ Result runScenario(const Fault& fault) {
 const char* const kGroups[] = {"hold0",     "ends",      "copy",  "cut",     "start",   "take-away",
                                "error",     "slow",      "walk",  "pc",      "lost",    "reseat",
                                "stickwalk", "rewrite",   "queue", "healthy", "walkcut", "nv",
-                               "copyfail",  "statewalk", "watch", "stall"};
+                               "copyfail",  "statewalk", "watch", "stall",   "return",  "stickhung"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -1931,6 +2074,17 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
             meet("stall" + std::to_string(seed) + ";" + stall, "stall");
     // Every read-only mark of meas: 6 s late, laps: the shutdown's last file whole 6 s in.
     meet("laps30;meas:chmod:1:hold6000:0@r_BFSSync*", "healthy");
+    // A drive's return (the stick's write-through hung 20 s, meas: failing every call for 0.5 s, the
+    // stick frozen in the kernel) with a cut at a seeded moment after its join; the stick's writer
+    // held for 100 s in the open of a seeded lap's file while laps come.
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        const std::string n = std::to_string(seed);
+        meet("return-hang" + n + ";usb_meas:sync:" + std::to_string(3 * seed) + ":hold20000", "return");
+        meet("return-eio" + n + ";meas:write:" + std::to_string(10 + 5 * seed) + ":EIOfor500", "return");
+        meet("return-thaw" + n, "return");
+        meet("stickhung100;usb_meas:open:" + std::to_string(2 + seed) + ":hold100000@r_USBWriter1",
+             "stickhung");
+    }
     return faults;
 }
 

@@ -10,7 +10,11 @@
 // A drive frozen from the start gets records again within 2 s of its thaw, and its hung call is
 // named when it has not returned for 10 s, from the measurement's first second on. A drive that is
 // only slow (each I/O half a second, every call returns) holds the process no longer: it is gone
-// within 12 s of SIGTERM, however many closes are on their way to the drive then.
+// within 12 s of SIGTERM, however many closes are on their way to the drive then. The stick frozen
+// for a minute while a lap comes every 1.5 s (more laps than the store has slots for files): its
+// writer is let go as soon as the stick is named hung, the store holds none of its files, and meas:
+// has a file for every lap with every record; after the thaw the stick joins once and takes data
+// again within 2 s.
 #include "app_process.h"
 #include "caldataset.h"
 #include "campaign.h"
@@ -26,6 +30,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 using namespace testsupport;
 
@@ -74,7 +79,7 @@ std::string lastLines(const std::string& log, int n) {
     return at == std::string::npos ? log : log.substr(at + 1);
 }
 
-enum class When { DuringTheStop, DuringTheShutdown, BeforeTheStart, SlowAtTheShutdown };
+enum class When { DuringTheStop, DuringTheShutdown, BeforeTheStart, SlowAtTheShutdown, StickWhileLapsCome };
 
 struct Row {
     const char* name;
@@ -97,9 +102,11 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
     const Row row = GetParam();
     TempDir root;
     prepare(root);
-    LoopDisk disk(32 << 20, root.file("meas"));
+    const bool stick = row.when == When::StickWhileLapsCome;
+    if (stick) writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    LoopDisk disk(32 << 20, root.file(stick ? "usb_meas" : "meas"));
     if (!disk.ok()) GTEST_SKIP() << disk.reason();
-    const std::string meas = root.file("meas");
+    const std::string meas = root.file("meas"), usb = root.file("usb_meas");
     std::unique_ptr<DiskFreeze> frozen;
     if (row.when == When::BeforeTheStart) frozen = std::make_unique<DiskFreeze>(meas, row.frozenSeconds);
     AppProcess dev(root.path(), {"0"});
@@ -112,10 +119,11 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
         ASSERT_TRUE(waitUntil([&] {
             const auto files = campaign::measurementFiles(meas);
             return !files.empty() &&
-                   measfile::readFile(meas + "/" + files.front()).recordsOf(COUNTERS).size() >= 30;
+                   measfile::readFile(meas + "/" + files.front()).recordsOf(COUNTERS).size() >= 30 &&
+                   (!stick || campaign::recordsIn(usb, COUNTERS) >= 30);
         })) << dev.logText();
         if (row.when != When::SlowAtTheShutdown)
-            frozen = std::make_unique<DiskFreeze>(meas, row.frozenSeconds);
+            frozen = std::make_unique<DiskFreeze>(disk.path(), row.frozenSeconds);
     }
     ASSERT_TRUE(!frozen || frozen->ok()) << frozen->reason();
     int exitCode = -1;
@@ -159,6 +167,40 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
         exitCode = dev.waitExit(int(kBound * 1000) + 3000);
         std::printf("the shutdown after the thaw: exit %d after %.1f s\n", exitCode, since(term));
         EXPECT_LE(since(term), kBound);
+    } else if (stick) {
+        // A lap every 1.5 s while the stick is frozen, up to 5 s before its thaw.
+        int laps = 0;
+        for (; laps < (row.frozenSeconds - 5) * 2 / 3; ++laps) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            dev.shell("lof_laptrig");
+        }
+        const std::string joined = "; a new file is cut";
+        ASSERT_TRUE(waitUntil([&] { return dev.logText().find(joined) != std::string::npos; }, 15000));
+        const double join = loggedStamp(dev.logText(), joined);
+        ASSERT_TRUE(
+            waitUntil([&] { return countOf(dev.logText(), "usb_meas: takes data again") > 0; }, 15000));
+        const auto term = Clock::now();
+        dev.signal(SIGTERM);
+        exitCode = dev.waitExit(int(kBound * 1000) + 3000);
+        EXPECT_LE(since(term), kBound);
+        const std::string log = dev.logText();
+        const double letGo = loggedStamp(log, "removing writer r_USBWriter1") -
+                             loggedStamp(log, "the drive 'usb_meas:' does not answer");
+        const double takes = loggedStamp(log, "usb_meas: takes data again") - join;
+        const size_t onMeas = campaign::measurementFiles(meas).size(),
+                     cuts =
+                         1 + size_t(laps) + size_t(countOf(log, "a stick arrived: the open files are cut"));
+        std::printf(
+            "the stick frozen %d s, %d laps: let go %.1f s after it was named hung; meas: has %zu files "
+            "for %zu cuts; the stick takes data again %.2f s after its join\n",
+            row.frozenSeconds, laps, letGo, onMeas, cuts, takes);
+        EXPECT_TRUE(letGo >= 0 && letGo <= 1.0) << lastLines(log, 40);
+        for (const char* never : {"dropSlowest", "file slots full", "removing writer r_BFSWriter1"})
+            EXPECT_EQ(countOf(log, never), 0) << never;
+        EXPECT_EQ(countOf(log, joined), 1) << "one join for the thaw";
+        EXPECT_EQ(onMeas, cuts + 1) << "meas: has a file for every lap, and for the join\n" << log;
+        EXPECT_TRUE(takes >= 0 && takes <= kBack) << lastLines(log, 40);
+        EXPECT_EQ(campaign::recordGap(meas, COUNTERS, 100), "") << "meas: lacks records";
     } else if (row.when == When::DuringTheStop) {
         const auto sent = Clock::now();
         pcs.command(0xE1);
@@ -196,11 +238,13 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
         std::printf("after the thaw: exit %d after %.1f s\n", exitCode, since(thawed));
     }
     const std::string log = dev.logText();
-    for (const std::string& b : campaign::checkDrives(meas, root.file("usb_meas"), log))
+    for (const std::string& b : campaign::checkDrives(meas, usb, log))
         ADD_FAILURE() << (b.find("read-only") != std::string::npos ? "(e) " : "") << b;
     // Exit 3 exactly when a file is left unfinished: a stop's file that the thaw let its writer
     // finish counts as whole. Within a file nothing is lost, finished or not.
     bool allWhole = true;
+    for (const std::string& name : campaign::measurementFiles(usb))
+        allWhole = allWhole && campaign::fileState(usb, name).whole;
     for (const std::string& name : campaign::measurementFiles(meas)) {
         allWhole = allWhole && campaign::fileState(meas, name).whole;
         const auto records = measfile::readFile(meas + "/" + name).recordsOf(COUNTERS);
@@ -221,7 +265,8 @@ INSTANTIATE_TEST_SUITE_P(Freezes, FrozenDriveE2E,
                          ::testing::Values(Row{"DuringTheStop", When::DuringTheStop, 30},
                                            Row{"DuringTheShutdown", When::DuringTheShutdown, 30},
                                            Row{"BeforeTheStart", When::BeforeTheStart, 25},
-                                           Row{"SlowAtTheShutdown", When::SlowAtTheShutdown, 4}),
+                                           Row{"SlowAtTheShutdown", When::SlowAtTheShutdown, 4},
+                                           Row{"TheStickWhileLapsCome", When::StickWhileLapsCome, 60}),
                          [](const ::testing::TestParamInfo<Row>& info) {
                              return std::string(info.param.name);
                          });

@@ -855,56 +855,75 @@ TEST(LoggingE2E, ASlowLoggingDriveHoldsBackNeitherTheLapsNorTheStick) {
 #endif
 }
 
-// The stick's first write-through hangs for 20 s while the logging runs: its files meanwhile are
-// named not finished, and once the call returns the stick has records again within 2 s, in a file
-// the log does not name so (the close that the hung call held back ends whole then: the drive
-// answers, and a new file is cut at once). At SIGTERM 10 s later the stick is judged by its calls
-// since: every file made after its return is whole, and the exit names only those the hang took.
-TEST(LoggingE2E, AStickWhoseWriteThroughHungHasRecordsAgainWithinTwoSecondsAndLaterFilesWhole) {
+namespace {
+
+// A drive that fails and comes back, and a cut a moment after its join.
+struct ReturnRow {
+    const char* name;
+    const char* fault;  // MSD_DRIVE_FAULT
+    const char* drive;  // the drive that comes back
+    int lapAfterHitMs;  // a lap that long after the fault hit (-1: none)
+    int cutAfterJoinMs; // a fragment that long after the test saw the join
+};
+
+void PrintTo(const ReturnRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class DriveReturnE2E : public ::testing::TestWithParam<ReturnRow> {};
+
+} // namespace
+
+// A drive that comes back (its hung call returned, the EIO ended) joins once: one cut of every drive
+// on the event of its return. A fragment a moment after the join is a cut, not another join: in the
+// 10 s after the join the logging drive gets at most the join's file and the cut's, and the drive
+// takes data again within 2 s.
+TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
+    const ReturnRow row = GetParam();
     TempDir root;
     prepare(root);
     writeFile(root.file("usb_meas.drive"), "inserted 1\n");
-    AppProcess dev(root.path(), {INDEX}, {"MSD_DRIVE_FAULT=usb_meas:sync:1:hold20000"});
+    AppProcess dev(root.path(), {INDEX}, {std::string("MSD_DRIVE_FAULT=") + row.fault});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
-    const std::string stick = root.file("usb_meas");
-    const std::string back = "the drive 'usb_meas:' answers again";
-    ASSERT_TRUE(waitUntil([&] { return dev.logText().find(back) != std::string::npos; }, 60000))
+    const std::string joined = "; a new file is cut";
+    ASSERT_TRUE(waitUntil([&] { return dev.stderrText().find("fault hit") != std::string::npos; }, 60000));
+    if (row.lapAfterHitMs >= 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(row.lapAfterHitMs));
+        dev.shell("lof_laptrig");
+    }
+    ASSERT_TRUE(waitUntil([&] { return dev.logText().find(joined) != std::string::npos; }, 60000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(row.cutAfterJoinMs));
+    dev.shell("lof_fratrig");
+    const double join = loggedStamp(dev.logText(), joined);
+    ASSERT_TRUE(
+        waitUntil([&] { return newestRecord(root.file("meas"), COUNTERS) / 10000.0 >= join + 10.5; }, 30000))
         << dev.logText();
-    const double returned = loggedStamp(dev.logText(), back);
-    // The first record after the return in a file the log does not name unfinished (s; -1 none).
-    auto firstAfter = [&] {
-        const std::string log = dev.logText();
-        double first = -1;
-        for (const std::string& name : filesIn(stick)) {
-            if (log.find(name + " is not finished") != std::string::npos) continue;
-            for (const auto& r : measfile::readFile(stick + "/" + name).recordsOf(COUNTERS))
-                if (r.ts / 10000.0 > returned) {
-                    if (first < 0 || r.ts / 10000.0 < first) first = r.ts / 10000.0;
-                    break;
-                }
-        }
-        return first;
-    };
-    double again = -1;
-    ASSERT_TRUE(waitUntil([&] { return (again = firstAfter()) >= 0; }, 15000))
-        << "no records on the stick 15 s after its hung write-through returned\n"
-        << dev.logText();
-    std::printf("the stick's hung write-through returned: records again %.2f s after\n", again - returned);
-    EXPECT_LE(again - returned, 2.0) << dev.logText();
-    ASSERT_TRUE(waitUntil([&] { return newestRecord(stick, COUNTERS) / 10000.0 >= returned + 10; }, 30000));
-    const std::vector<std::string> before =
-        campaign::filesMade(dev.logText().substr(0, dev.logText().find(back)));
+    const std::string log = dev.logText();
+    int files = 0;
+    for (double made : loggedStamps(log, "VirtualFile::VirtualFile() created"))
+        files += made >= join && made <= join + 10.0;
+    const double takes = loggedStamp(log, row.drive + std::string(" takes data again")) - join;
+    std::printf("%s: %d files on meas: in the 10 s after the join, %zu joins, \"takes data again\" %.2f s "
+                "after the join\n",
+                row.name, files, loggedStamps(log, joined).size(), takes);
+    EXPECT_LE(files, 2) << log;
+    EXPECT_EQ(loggedStamps(log, joined).size(), 1u) << "one join for one return\n" << log;
+    EXPECT_TRUE(takes >= 0 && takes <= 2.0) << log;
+    // At SIGTERM the drive is judged by its calls since its return: every file made after the join
+    // is whole on it, and the exit names only files the fault took.
+    const std::vector<std::string> before = campaign::filesMade(log.substr(0, log.find(joined)));
     dev.signal(SIGTERM);
     const int exitCode = dev.waitExit(20000);
-    const std::string log = dev.logText();
-    for (const std::string& name : campaign::filesMade(log)) {
-        if (std::find(before.begin(), before.end(), name) == before.end()) {
-            EXPECT_TRUE(campaign::fileState(stick, name).whole) << name << " made after the return\n" << log;
-        }
-    }
-    for (const auto& [name, where] : campaign::unfinishedAtExit(log))
+    const std::string end = dev.logText();
+    std::string dir = row.drive;
+    dir.pop_back(); // the drive's folder: its name without the colon
+    for (const std::string& name : campaign::filesMade(end))
+        if (std::find(before.begin(), before.end(), name) == before.end())
+            EXPECT_TRUE(campaign::fileState(root.file(dir), name).whole) << name << " made after the join\n"
+                                                                         << end;
+    for (const auto& [name, where] : campaign::unfinishedAtExit(end))
         EXPECT_NE(std::find(before.begin(), before.end(), name), before.end()) << name << " " << where;
-    EXPECT_EQ(exitCode, 3) << log;
+    EXPECT_EQ(exitCode, 3) << end;
 }
 
 // 20,000 files on meas:, each of its calls 100 ms late from the start, each read of its folder too:
@@ -937,3 +956,13 @@ TEST(LoggingE2E, ALargeFolderOnASlowDriveHoldsNeitherTheStartNorTheShutdown) {
     std::printf("SIGTERM during the search: the process gone %.2f s after it\n", took);
     EXPECT_LE(took, 12.0) << dev.logText();
 }
+
+INSTANTIATE_TEST_SUITE_P(Returns, DriveReturnE2E,
+                         ::testing::Values(ReturnRow{"HungWriteThroughOfTheStick",
+                                                     "usb_meas:sync:1:hold20000", "usb_meas:", -1, 500},
+                                           // A lap 0.2 s into the EIO.
+                                           ReturnRow{"EioThatEndsOnTheLoggingDrive",
+                                                     "meas:write:20:EIOfor500", "meas:", 200, 600}),
+                         [](const ::testing::TestParamInfo<ReturnRow>& info) {
+                             return std::string(info.param.name);
+                         });

@@ -202,6 +202,13 @@ double loggedStamp(const std::string& log, const std::string& what) {
     return at == std::string::npos ? -1 : stampOfLine(log, at);
 }
 
+std::vector<double> loggedStamps(const std::string& log, const std::string& what) {
+    std::vector<double> stamps;
+    for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1))
+        stamps.push_back(stampOfLine(log, at));
+    return stamps;
+}
+
 std::vector<LoggedLap> loggedLaps(const std::string& log) {
     static const std::string kEvent = "Received Laptrigger Event. Outing ";
     std::vector<LoggedLap> laps;

@@ -48,6 +48,8 @@ bool learnDatasetIdentity(const std::string& deviceRoot, const std::string& inde
 // The millisecond stamp of the first log line holding `what` (the clock of the records' time
 // stamps), in seconds; -1 when there is none.
 double loggedStamp(const std::string& log, const std::string& what);
+// The stamps (s) of every log line holding `what`, in the log's order.
+std::vector<double> loggedStamps(const std::string& log, const std::string& what);
 
 // A lap event as the device logged it ("Received Laptrigger Event. Outing o, Lap l, Laptime s,hh"),
 // with its log line's millisecond stamp in seconds.

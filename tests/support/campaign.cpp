@@ -154,6 +154,21 @@ bool firstRecord(const std::string& dir, uint8_t frameId, uint32_t* ts) {
     return edgeRecord(dir, frameId, ts, false);
 }
 
+std::string recordGap(const std::string& dir, uint8_t frameId, uint32_t step) {
+    std::vector<uint32_t> stamps;
+    for (const std::string& name : measurementFiles(dir))
+        for (const auto& r : measfile::readFile(dir + "/" + name).recordsOf(frameId)) stamps.push_back(r.ts);
+    std::sort(stamps.begin(), stamps.end());
+    for (size_t i = 1; i < stamps.size(); ++i)
+        if (stamps[i] - stamps[i - 1] != step) {
+            char text[64];
+            std::snprintf(text, sizeof text, "between %.1f s and %.1f s", stamps[i - 1] / 10000.0,
+                          stamps[i] / 10000.0);
+            return text;
+        }
+    return "";
+}
+
 bool lastRecord(const std::string& dir, uint8_t frameId, uint32_t* ts) {
     return edgeRecord(dir, frameId, ts, true);
 }

@@ -55,6 +55,9 @@ std::map<std::string, size_t> recordsByFile(const std::string& dir, uint8_t fram
 bool firstRecord(const std::string& dir, uint8_t frameId, uint32_t* ts);
 // The same of the latest complete record.
 bool lastRecord(const std::string& dir, uint8_t frameId, uint32_t* ts);
+// Where the records of block `frameId` (one every `step` time-stamp units) across the files of a
+// folder first leave a gap ("between 12.3 s and 14.5 s"); empty when there is none.
+std::string recordGap(const std::string& dir, uint8_t frameId, uint32_t step);
 // The files the log says are finished: each one pruned from the file queue without a line naming
 // it not finished before, and each one "finished on every drive after all"; in the log's order.
 std::vector<std::string> saidFinished(const std::string& log);

@@ -77,8 +77,12 @@ ActionClose::ActionClose(int vfIdx, int measIdx) : ActionVfIdx(vfIdx), measIdx_(
         syslogx(LOG_PRIO_ERR, "ActionClose::ActionClose() - vfile index %d/%d is invalid!", measIdx, vfIdx);
 }
 
+void ActionClose::freeSlot() {
+    if (!kept_) kept_ = virtualFiles.remove(measIdx_, vfIdx_);
+}
+
 ActionClose::~ActionClose() {
-    VirtualFile* vf = virtualFiles.remove(measIdx_, vfIdx_);
+    VirtualFile* vf = kept_ ? kept_ : virtualFiles.remove(measIdx_, vfIdx_);
     if (vf)
         delete vf;
     else

@@ -105,9 +105,13 @@ public:
     ~ActionClose() override;
     uint32_t size() const override { return 24; }
     bool executeFunc(Writer& writer) override;
+    // The file's slot is free for a new file now; the virtual file itself goes with this action (a
+    // writer dropped while it hung may still hold it).
+    void freeSlot();
 
 private:
     int measIdx_;
+    VirtualFile* kept_ = nullptr; // out of the table, destroyed with the action
 };
 
 class ActionFlushFile : public ActionVfIdx {

@@ -48,6 +48,9 @@ Backend::~Backend() {
     }
     for (auto* it : retired_) delete it;
     retired_.clear();
+    for (const Hand& h : hands_)
+        for (Action* a : h.kept) delete a;
+    hands_.clear();
     clear();
 }
 
@@ -59,16 +62,29 @@ void Backend::taskStartCallback() {
         clock_appltime(&now);
         clock_difftime(&now, &start, &diff);
         if (uint64_t(diff.sec) * 1000 + diff.nsec / 1000000 >= startupMs_) break;
+        // Writers that hang are let go from the start on; nothing is cut meanwhile.
+        runOnce();
         if (!sleepTicks(mainLoopTicks_)) break;
     }
     fromHead_.store(false);
 }
 
 bool Backend::subscribe(Writer* writer) {
+    std::vector<Action*> kept;
+    const bool done = subscribeLocked(writer, &kept);
+    for (Action* a : kept) delete a;
+    return done;
+}
+
+bool Backend::subscribeLocked(Writer* writer, std::vector<Action*>* kept) {
     ScopeLock guard(*this, "Backend::subscribe");
     if (!writer || writer->getID() != kNoWriterId || writerCount_ >= kMaxWriters) return false;
-    Iterator<Action>* it = fromHead_.load() ? createIterator("List::iterator", false)
-                                            : createIterator("List::tailIterator", true);
+    // A writer that was in the store before (dropped, now back) logs on from the tail in any case:
+    // what it left is not finished on its drive.
+    bool before = false;
+    for (const Writer* w : left_) before = before || w == writer;
+    Iterator<Action>* it = fromHead_.load() && !before ? createIterator("List::iterator", false)
+                                                       : createIterator("List::tailIterator", true);
     if (!it) return false;
     int slot = -1;
     for (int i = 0; i < kMaxWriters; ++i) {
@@ -85,8 +101,8 @@ bool Backend::subscribe(Writer* writer) {
     // The slot's old iterator may still be in a removed writer's hands: it goes with the Backend.
     if (iters_[slot]) retired_.push_back(iters_[slot]);
     // A writer coming back lets go of what it held while it was out; one that hung writes again.
+    *kept = letGoOfHand(writer);
     for (int i = 0; i < kMaxWriters; ++i) {
-        if (pinWriter_[i] == writer) pinWriter_[i] = nullptr;
         if (hungWriter_[i] == writer || i == slot) {
             if (hungWriter_[i] == writer) virtualFiles.writerBack(measIdx_, uint8_t(i));
             hungWriter_[i] = nullptr;
@@ -109,15 +125,15 @@ bool Backend::remove(Writer* writer, const char* why) {
     if (!writer) return false;
     const uint8_t id = writer->getID();
     if (id >= kMaxWriters || writers_[id] != writer) return false;
+    bool known = false;
+    for (const Writer* w : left_) known = known || w == writer;
+    if (!known) left_.push_back(writer);
     --writerCount_;
     writers_[id] = nullptr;
     Iterator<Action>* it = iters_[id];
     if (it) {
         // What the writer may be executing stays until it asks for its next action.
-        if (writer->busy() && it->current()) {
-            pinWriter_[id] = writer;
-            pinSeq_[id] = it->position();
-        }
+        if (writer->busy() && it->current()) hands_.push_back({writer, it->current()->item, {}});
         it->invalidate();
         removeIterator(it);
     }
@@ -131,9 +147,12 @@ bool Backend::remove(Writer* writer, const char* why) {
 Action* Backend::next(Writer& writer, uint32_t* seq) {
     const uint8_t id = writer.getID();
     if (id == kNoWriterId) {
-        ScopeLock guard(*this, "Backend::next");
-        for (int i = 0; i < kMaxWriters; ++i)
-            if (pinWriter_[i] == &writer) pinWriter_[i] = nullptr;
+        std::vector<Action*> kept;
+        {
+            ScopeLock guard(*this, "Backend::next");
+            kept = letGoOfHand(&writer);
+        }
+        for (Action* a : kept) delete a;
         return nullptr;
     }
     if (id >= kMaxWriters) {
@@ -230,8 +249,16 @@ void Backend::dropSlowest(int files) {
             slowest = i;
         }
     }
-    // One that has read everything holds nothing back.
+    // One that has read everything holds nothing back, and one that keeps up (most of the files are
+    // behind it) is not what holds them.
     if (slowest < 0 || minimum + 1 >= countLocked()) return;
+    if (2 * closesAhead(slowest) <= uint32_t(files)) {
+        syslogx(
+            LOG_PRIO_WARNING,
+            "Backend::dropSlowest(): %d files are in the store and every writer keeps up: none is removed",
+            files);
+        return;
+    }
     syslogx(LOG_PRIO_WARNING,
             "Backend::dropSlowest(): %d files are in the store, the most it keeps for a drive that falls "
             "behind: removing writer %s (%u), the furthest behind; the files it has not written are not "
@@ -246,6 +273,52 @@ bool Backend::getWriterQueueCnt(Writer& writer, uint32_t* count) {
     if (id >= kMaxWriters || writers_[id] != &writer || !iters_[id] || !count) return false;
     *count = countLocked() + iters_[id]->position() - headSeqLocked();
     return true;
+}
+
+uint32_t Backend::closesAhead(int slot) {
+    uint32_t closes = 0;
+    Iterator<Action>* it = iters_[slot];
+    Node<Action>* n = it ? it->current() : nullptr;
+    for (n = n ? n->next.load(std::memory_order_acquire) : headNode(); n;
+         n = n->next.load(std::memory_order_acquire))
+        closes += dynamic_cast<ActionClose*>(n->item) != nullptr;
+    return closes;
+}
+
+uint64_t Backend::bytesAhead(int slot) {
+    uint64_t bytes = 0;
+    Iterator<Action>* it = iters_[slot];
+    Node<Action>* n = it ? it->current() : nullptr;
+    for (n = n ? n->next.load(std::memory_order_acquire) : headNode(); n;
+         n = n->next.load(std::memory_order_acquire))
+        bytes += n->size;
+    return bytes;
+}
+
+void Backend::keepInHand(List<Action>* cut) {
+    for (Hand& h : hands_) {
+        const int vfIdx = h.action->vfIdx();
+        cut->releaseIf([&](Action* a) {
+            auto* close = dynamic_cast<ActionClose*>(a);
+            if (a != h.action && !(close && vfIdx >= 0 && close->vfIdx() == vfIdx)) return false;
+            if (close) close->freeSlot();
+            h.kept.push_back(a);
+            return true;
+        });
+    }
+}
+
+std::vector<Action*> Backend::letGoOfHand(const Writer* writer) {
+    std::vector<Action*> kept;
+    for (size_t i = 0; i < hands_.size();) {
+        if (hands_[i].writer != writer) {
+            ++i;
+            continue;
+        }
+        kept.insert(kept.end(), hands_[i].kept.begin(), hands_[i].kept.end());
+        hands_.erase(hands_.begin() + std::ptrdiff_t(i));
+    }
+    return kept;
 }
 
 int Backend::writerCount() {
@@ -277,7 +350,8 @@ bool Backend::checkOversizeTimeout() {
 }
 
 void Backend::runOnce() {
-    const bool oversize = checkOversizeTimeout();
+    // While the store keeps everything for a late stick, its size is no writer's fault.
+    const bool oversize = !fromHead_.load() && checkOversizeTimeout();
     List<Action>* cut = nullptr;
     {
         ScopeLock guard(*this, "Backend::run_checkWriters");
@@ -294,7 +368,7 @@ void Backend::runOnce() {
                 minimum = pos;
                 slowest = i;
             }
-            if (!w->alive()) {
+            if (!w->alive() || !w->storeKeeps()) {
                 syslogx(LOG_PRIO_WARNING,
                         "Backend::taskMain(): removing writer %s (%u) that is no longer alive!", names_[i],
                         unsigned(i));
@@ -304,10 +378,10 @@ void Backend::runOnce() {
                                                          : "its writer is stuck: nothing for 10 s");
             }
         }
-        for (int i = 0; i < kMaxWriters; ++i)
-            if (pinWriter_[i] && pinSeq_[i] - head < minimum) minimum = pinSeq_[i] - head;
         if (!fromHead_.load() && minimum > 0) cut = removeSublist(minimum);
-        if (oversize && slowest >= 0 && writers_[slowest]) {
+        if (cut) keepInHand(cut);
+        // The slowest is dropped only where it holds most of the list: one that keeps up never is.
+        if (oversize && slowest >= 0 && writers_[slowest] && 2 * bytesAhead(slowest) > bytesLocked()) {
             syslogx(LOG_PRIO_WARNING, "Backend::taskMain(): removing writer %s (%u) list size exceeded!",
                     names_[slowest], unsigned(slowest));
             remove(writers_[slowest], "its drive is too slow: the store's list stayed full for 10 s");

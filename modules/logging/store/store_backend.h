@@ -1,7 +1,9 @@
 // The Backend: the one action list of a measurement between its Pretrigger and up to 8 writers,
 // each reading it at its own pace through its own iterator. Its task "r_MeasBackend%d" cuts the
-// entries every writer has passed, drops writers that stopped reporting alive and, when the list
-// stays above 25 MiB for 10 s without shrinking, the slowest writer.
+// entries every writer has passed, drops writers that stopped reporting alive or that hang in their
+// drive and, when the list stays above 25 MiB for 10 s without shrinking, the slowest writer, where
+// it is the one that holds the list. A writer dropped with an action in hand keeps that action and
+// the file it belongs to, and nothing else: the list goes on being cut behind the others.
 #pragma once
 
 #include "logging/store/store_action.h"
@@ -49,7 +51,8 @@ public:
     void unwritten(std::vector<std::string>* items);
     // The measurement's files in flight reach the bound of its virtual files (`files` of them): the
     // writer furthest behind leaves the store, its files not written are not finished on its drive,
-    // and it logs on from the tail, so that a slow drive never keeps the others from new files.
+    // and it logs on from the tail, so that a slow drive never keeps the others from new files. A
+    // writer that keeps up (most of the files are behind it) is never dropped.
     void dropSlowest(int files);
     bool getWriterQueueCnt(Writer& writer, uint32_t* count);
     int measIdx() const { return measIdx_; }
@@ -58,17 +61,32 @@ public:
 private:
     void runOnce();
     bool checkOversizeTimeout();
+    bool subscribeLocked(Writer* writer, std::vector<Action*>* kept);
+    // What a writer has not read yet: its files' closes, and bytes.
+    uint32_t closesAhead(int slot);
+    uint64_t bytesAhead(int slot);
+    // Entries cut off the list that a dropped writer still holds (its action in hand, and the close
+    // of its file, whose slot is freed) are kept until it asks for its next action or comes back.
+    void keepInHand(List<Action>* cut);
+    // What the writer's hand kept, for its caller to destroy outside the list's lock.
+    std::vector<Action*> letGoOfHand(const Writer* writer);
 
     Writer* writers_[kMaxWriters] = {};
     char names_[kMaxWriters][21] = {};
     Iterator<Action>* iters_[kMaxWriters] = {};
     std::vector<Iterator<Action>*> retired_;
-    // A writer removed while it executes an action keeps that entry (and all after it) from being
-    // cut until it asks for its next action.
-    Writer* pinWriter_[kMaxWriters] = {};
+    // A writer removed while it executes an action keeps that action (and the virtual file it
+    // belongs to) until it asks for its next action.
+    struct Hand {
+        const Writer* writer;
+        const Action* action;
+        std::vector<Action*> kept; // cut off the list
+    };
+    std::vector<Hand> hands_;
+    // Writers that left the store (compared only): one that comes back starts at the tail.
+    std::vector<const Writer*> left_;
     // Writers dropped because they hang in their drive, by the slot they had.
     Writer* hungWriter_[kMaxWriters] = {};
-    uint32_t pinSeq_[kMaxWriters] = {};
     std::atomic<bool> fromHead_{true};
     uint8_t writerCount_ = 0;
     uint8_t nextSlot_ = 0;

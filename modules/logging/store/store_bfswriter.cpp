@@ -9,6 +9,7 @@
 #include "logging/store/store_backend.h"
 #include "logging/store/store_sync.h"
 #include "platform/drives/bfs.h"
+#include "platform/drives/drive_calls.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,17 +23,12 @@ namespace {
 constexpr uint8_t kAttrReadOnly = 0x01;  // DOS attribute byte
 constexpr uint32_t kResumeRetry = 10000; // a cut file tries to go on once a second
 constexpr uint32_t kProbePace = 2500;    // a failing drive is probed every 0.25 s
+constexpr uint32_t kWatchPace = 500;     // its writer looks at the drive every 50 ms
 constexpr int kProbePriority = 160;      // as the copies: below the writers
 constexpr size_t kProbeStack = 20480;
 constexpr uint32_t kCutBackPace = 5000; // a cut-back the drive refused is tried again after 0.5 s
 constexpr size_t kCutBacksMax = 16;
 constexpr const char* kCutBacksFull = "16 other cut-backs wait for the drive";
-
-// The pause before the next new file while the drive fails: 1, 2, 4, then 5 s (100 us ticks).
-uint32_t tryPause(uint32_t tries) {
-    const uint32_t seconds = tries <= 1 ? 1 : tries == 2 ? 2 : tries == 3 ? 4 : 5;
-    return seconds * 10000;
-}
 
 // Only a drive without room is waited for: any other failure does not pass by itself.
 bool noRoom(int error) {
@@ -43,13 +39,19 @@ std::string probePath(const std::string& drive) {
     return drive + "/" + kProbeName;
 }
 
-// A probe cut off (by a power cut, or the process killed) may have left its file: it goes on the
-// drive's own task, which a drive that hangs holds instead of the writer.
+// A probe cut off (by a power cut, the process killed, or one that hung at the shutdown) may have
+// left its file: it goes on the drive's own task, which a drive that hangs holds instead of the
+// writer, and the log names it.
 void removeProbeLeft(const char* drive) {
     if (meas_app_driveHung(drive)) return;
     const std::string path = probePath(drive);
-    meas_app_driveCallAsync(drive, "the removal of a probe's file",
-                            [path] { return bfs_unlink(path.c_str()); });
+    meas_app_driveCallAsync(drive, "the removal of a probe's file", [path] {
+        const int removed = bfs_unlink(path.c_str());
+        if (removed == 0)
+            syslogx(LOG_PRIO_WARNING, "BFSWriter: %s, left by a probe that did not end, is removed",
+                    path.c_str());
+        return removed;
+    });
 }
 } // namespace
 
@@ -115,11 +117,19 @@ BFSWriter::BFSWriter(Backend& backend, int measIdx, const char* drive, const dat
     : Writer(backend, type, measIdx), counts_(counts) {
     std::snprintf(drive_, sizeof drive_, "%s", drive ? drive : "");
     mediaAvailable_.store(true);
+    back_ = meas_app_driveBack(drive_);
 }
 
 BFSWriter::~BFSWriter() {
     taskStop(WAIT_FOREVER);
     if (!hasTask()) closeAllFiles();
+    // A probe that has not ended (its drive holds it) may leave its file: the next start or the
+    // stick's next arrival removes it.
+    if (probe_ && probe_->state.load() == DriveProbe::kUnderWay)
+        syslogx(LOG_PRIO_WARNING,
+                "BFSWriter: a probe of %s has not ended: %s may stay on the drive until the next start or "
+                "the stick's next arrival removes it",
+                drive_, probePath(drive_).c_str());
     // A cut-back its drive has not taken yet is not waited for (a teardown never holds on a drive):
     // the file is named.
     for (CutBack& c : cutBacks_) {
@@ -140,7 +150,7 @@ void BFSWriter::taskStartCallback() {
     }
     mediaAvailable_.store(true);
     subscribe();
-    if (type() == WRITER_DRIVE) removeProbeLeft(drive_);
+    removeProbeLeft(drive_);
     startDecided_.store(true);
     syslogx(LOG_PRIO_INFO2,
             "BFSWriter::taskStartCallback() - mediaAvailable, subscribed to backend (debounce %dms)",
@@ -161,9 +171,17 @@ bool BFSWriter::taskMain() {
         disconnectedStateHandler();
         return true;
     }
-    if (tsDiff(now, nextFlushCheck_) >= 0) checkForFlush(now - kFlushAge);
+    // Back after a failure: what its new files hold goes to the drive at once, and their first
+    // write-through that holds tells that it takes data again.
+    const bool back = health_.awaitsData();
+    if (back || tsDiff(now, nextFlushCheck_) >= 0) checkForFlush(back ? now : now - kFlushAge);
     takeCloseNews();
-    retryDue();
+    // The drive's state at most every 50 ms, however many actions come.
+    if (tsDiff(now, nextWatch_) >= 0) {
+        nextWatch_ = now + kWatchPace;
+        watchDrive();
+        probeDue();
+    }
     if (!cutBacks_.empty()) cutBackLost();
     if (stalled()) {
         taskDelay(sysClkRateGet() / 10); // the drive is full: the same action again, a little later
@@ -186,20 +204,17 @@ void BFSWriter::disconnectedStateHandler() {
         droppedWithFiles_ = true;
     }
     next(); // lets go of what it held in the Backend
+    // Dropped with files (its drive hung, or it fell too far behind): they are unfinished, and it
+    // logs on in a new one once it is back in the store, and not while its drive hangs.
+    if (droppedWithFiles_) health_.on(DriveHealth::Event::LetGo, newestVf_);
+    watchDrive();
     const bool available = meas_app_driveAvDebounce(drive_) == 0;
     mediaAvailable_.store(available);
-    if (available && subscribe()) {
+    if (available && health_.mayRejoin() && subscribe()) {
         syslogx(LOG_PRIO_INFO2, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
-        // Dropped while its drive hung: the files it had are unfinished, and it logs on in a new one.
         if (droppedWithFiles_) {
             droppedWithFiles_ = false;
-            retry_ = Retry{};
-            retry_.failing = true;
-            retry_.needed = true;
-            retry_.back = meas_app_driveBack(drive_);
-            char why[96];
-            std::snprintf(why, sizeof why, "the drive '%s' answers again", drive_);
-            askNewFile(why);
+            act(health_.on(DriveHealth::Event::Subscribed));
         }
         return;
     }
@@ -228,7 +243,6 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     }
     releaseEntry(e, FILE_FREE);
     e.vfIdx = vfIdx;
-    retry_.asked = false; // the new file asked for (or a later one) has come
     // The table's lock only while the file is looked up: a drive that hangs in the open below must
     // not hold the other writers and the Backend. The virtual file stays without it: its close
     // action comes after this writer's action, and a writer dropped meanwhile pins what it holds.
@@ -366,7 +380,7 @@ void BFSWriter::created(FileEntry& e) {
     syncForget(e.id);
     filesOpened_ = true;
     // The drive took a new file: no other is asked for while it is written on.
-    retry_.needed = false;
+    health_.on(DriveHealth::Event::FileOpened, e.vfIdx);
     // The next folder write-through begun covers its entry: until one succeeds, it is not on the
     // drive for good.
     e.dirMark = meas_app_dirSyncMark(drive_);
@@ -574,7 +588,7 @@ void BFSWriter::failFile(FileEntry& e, int error, const char* why, bool lostWrit
     releaseEntry(e, FILE_FAILED);
 }
 
-void BFSWriter::driveFailed(FileEntry& e, const char* why) {
+void BFSWriter::driveFailed(const FileEntry& e, const char* why) {
     const char* name = e.path.c_str() + std::min(e.path.size(), std::strlen(drive_) + 1);
     char text[160];
     if (type() == WRITER_DRIVE &&
@@ -585,101 +599,87 @@ void BFSWriter::driveFailed(FileEntry& e, const char* why) {
         std::snprintf(text, sizeof text, "%s is not finished on the logging drive", name);
     else
         std::snprintf(text, sizeof text, "%s is not finished on %s", name, drive_);
-    if (!retry_.failing) {
-        const uint32_t now = time_getTimestamp();
-        retry_ = Retry{};
-        retry_.failing = true;
-        retry_.back = meas_app_driveBack(drive_);
-        retry_.why = text;
-        retry_.nextAt = now;
-        retry_.probeAt = now;
-        // What the files still written on had written through before is no sign that it works.
-        for (FileEntry& x : files_)
-            if (x.state == FILE_OPEN) x.goodAtFail = syncGoodLength(x.id);
+    // A later file in hand is written on: the failure of an older one asks for nothing.
+    const DriveHealth::Decision d =
+        health_.on(newest(e) ? DriveHealth::Event::NewestFailed : DriveHealth::Event::OlderFailed, e.vfIdx);
+    if (d.failing) {
+        failedWhy_ = text;
+        probeAt_ = time_getTimestamp();
     }
-    // A later file in hand is written on: none is wanted for this one. Otherwise the first new
-    // file is asked for once a probe shows that the drive takes one, the next at the pace of the
-    // tries.
-    if (newest(e)) retry_.needed = true;
+    act(d);
 }
 
 bool BFSWriter::newest(const FileEntry& e) const {
     return e.vfIdx >= newestVf_;
 }
 
-void BFSWriter::driveWorks(FileEntry& e) {
-    // A call made for an older file, while the newest failed, proves nothing for the file logging
-    // goes on in.
-    if (!retry_.failing || retry_.needed || !newest(e)) return;
-    syslogx(LOG_PRIO_WARNING, "BFSWriter: %s takes data again: logging goes on in %s", drive_,
-            e.path.c_str());
-    retry_ = Retry{};
+void BFSWriter::dataHeld(int vfIdx, const std::string& path) {
+    const DriveHealth::Decision d = health_.on(DriveHealth::Event::DataHeld, vfIdx);
+    if (!d.takesData) return;
+    // Logging goes on in the newest file it has open; the one that held when none is.
+    std::string in = path;
+    for (const FileEntry& e : files_)
+        if (e.state == FILE_OPEN && e.vfIdx == newestVf_) in = e.path;
+    syslogx(LOG_PRIO_WARNING, "BFSWriter: %s takes data again: logging goes on in %s", drive_, in.c_str());
+}
+
+void BFSWriter::act(const DriveHealth::Decision& d) {
+    if (!d.join) return;
+    if (d.answersAgain || failedWhy_.empty()) {
+        char why[96];
+        std::snprintf(why, sizeof why, "the drive '%s' answers again", drive_);
+        askNewFile(why);
+    } else {
+        askNewFile(failedWhy_.c_str());
+    }
 }
 
 void BFSWriter::askNewFile(const char* why) {
     meas_app_PreTrigAskNewFile(measIdx_, why);
-    ++retry_.tries;
-    retry_.asked = true;
-    // The next try needs a probe of its own.
-    retry_.probeGood = false;
-    retry_.probeFailed = false;
-    retry_.nextAt = time_getTimestamp() + tryPause(retry_.tries);
 }
 
-void BFSWriter::retryDue() {
-    if (!retry_.failing) return;
-    const uint32_t now = time_getTimestamp();
-    // A call of the drive that hung has returned: the drive takes calls again.
+bool BFSWriter::storeKeeps() {
+    return DriveHealth::storeKeeps(meas_app_driveHung(drive_), inCallMs());
+}
+
+void BFSWriter::watchDrive() {
+    // The hang is looked at first: a look that finds its call returned tells the return too.
+    const bool hung = meas_app_driveHung(drive_);
     const uint32_t back = meas_app_driveBack(drive_);
-    bool answers = back != retry_.back || retry_.closedWhole;
-    retry_.back = back;
-    retry_.closedWhole = false;
-    if (retry_.probe) {
-        const int state = retry_.probe->state.load();
-        if (state == DriveProbe::kGood || state == DriveProbe::kFailed) {
-            const bool good = state == DriveProbe::kGood;
-            answers = answers || (good && retry_.probeFailed);
-            retry_.probeGood = good;
-            retry_.probeFailed = !good;
-            if (!good && !retry_.told) {
-                retry_.told = true;
-                syslogx(LOG_PRIO_WARNING,
-                        "BFSWriter: %s takes no new file (a probe failed at %s: %s): no file is cut for it "
-                        "while it fails; it is probed every 0.25 s and logged on again once a probe succeeds",
-                        drive_, retry_.probe->step, std::strerror(retry_.probe->error));
-            }
-            retry_.probe.reset();
-        }
+    if (back != back_) {
+        back_ = back;
+        act(health_.on(DriveHealth::Event::CallReturned));
     }
-    // A new file is on its way, or one is written on (its own failure says whether it took).
-    if (retry_.asked || !retry_.needed) return;
-    char why[96];
-    if (answers) {
-        std::snprintf(why, sizeof why, "the drive '%s' answers again", drive_);
-        askNewFile(why);
-        return;
+    if (hung) health_.on(DriveHealth::Event::CallHung);
+    health_.on(drivecalls_oldestMs(drive_) >= DriveHealth::kLateMs ? DriveHealth::Event::CallLate
+                                                                   : DriveHealth::Event::CallsAnswer);
+}
+
+void BFSWriter::probeDue() {
+    if (probe_) {
+        const int state = probe_->state.load();
+        if (state == DriveProbe::kUnderWay) return;
+        const bool good = state == DriveProbe::kGood;
+        const DriveHealth::Decision d =
+            health_.on(good ? DriveHealth::Event::ProbeGood : DriveHealth::Event::ProbeFailed);
+        if (d.tellProbe)
+            syslogx(LOG_PRIO_WARNING,
+                    "BFSWriter: %s takes no new file (a probe failed at %s: %s): no file is cut for it "
+                    "while it fails; it is probed every 0.25 s and logged on again once a probe succeeds",
+                    drive_, probe_->step, std::strerror(probe_->error));
+        probe_.reset();
+        act(d);
     }
-    if (retry_.probeGood && tsDiff(now, retry_.nextAt) >= 0) {
-        if (retry_.tries == 0) {
-            askNewFile(retry_.why.c_str());
-        } else {
-            std::snprintf(why, sizeof why, "%s failed its last new file (try %u)", drive_,
-                          unsigned(retry_.tries));
-            askNewFile(why);
-        }
-        return;
-    }
-    // A drive that hangs is not probed: the hung call's return tells that it answers again.
-    if (!retry_.probe && tsDiff(now, retry_.probeAt) >= 0 && !meas_app_driveHung(drive_)) {
-        retry_.probeAt = now + kProbePace;
-        auto probe = std::make_shared<DriveProbe>();
-        const std::string drive = drive_;
-        std::string name = "r_Prb_" + drive;
-        if (name.back() == ':') name.pop_back();
-        if (taskSpawn(name.c_str(), kProbePriority, VX_FP_TASK, kProbeStack,
-                      [probe, drive] { probeDrive(drive, *probe); }) != TASK_ID_ERROR)
-            retry_.probe = probe;
-    }
+    const uint32_t now = time_getTimestamp();
+    if (!health_.probes() || tsDiff(now, probeAt_) < 0) return;
+    probeAt_ = now + kProbePace;
+    auto probe = std::make_shared<DriveProbe>();
+    const std::string drive = drive_;
+    std::string name = "r_Prb_" + drive;
+    if (name.back() == ':') name.pop_back();
+    if (taskSpawn(name.c_str(), kProbePriority, VX_FP_TASK, kProbeStack,
+                  [probe, drive] { probeDrive(drive, *probe); }) != TASK_ID_ERROR)
+        probe_ = probe;
 }
 
 void BFSWriter::cutBackLost() {
@@ -752,13 +752,14 @@ void BFSWriter::checkForFlush(uint32_t limit) {
     const uint32_t now = time_getTimestamp();
     bool haveEarliest = false;
     uint32_t earliest = now;
+    const bool awaits = health_.awaitsData();
     for (FileEntry& e : files_) {
         if (e.state != FILE_OPEN) continue;
         // A write-through the full queue did not take, asked again.
         if (e.syncDue && e.buf.empty() && e.fd >= 0) e.syncDue = !syncFileLater(e.fd);
-        // A file of a drive that failed is logged on there once a write-through of it has held
-        // since the failure.
-        if (retry_.failing && syncGoodLength(e.id) > e.goodAtFail) driveWorks(e);
+        // A file opened since its drive failed: the drive takes data again once a write-through of
+        // it has held.
+        if (awaits && syncGoodLength(e.id) > 0) dataHeld(e.vfIdx, e.path);
         if (e.buf.empty()) continue;
         if (tsDiff(e.since, limit) <= 0) {
             handOver(e);
@@ -964,18 +965,9 @@ void BFSWriter::takeCloseNews() {
                 bfs_close(item.cut.fd);
             }
         }
-        // The newest file closed whole while the drive failed and none is open: the drive answers,
-        // and logging goes on there in a new file, not in the closed one (an older file's close
-        // says nothing of the drive).
+        // A file closed whole: its data held (one opened before the drive failed says nothing of it).
         if (!item.failed) {
-            bool open = false;
-            for (const FileEntry& e : files_) open = open || e.state == FILE_OPEN;
-            if (retry_.failing && !open && newest(named)) {
-                retry_.closedWhole = true;
-                retry_.needed = true;
-            } else {
-                driveWorks(named);
-            }
+            dataHeld(item.vfIdx, item.path);
         } else if (item.tellDrive) {
             driveFailed(named, item.why.c_str());
         }
@@ -1016,8 +1008,14 @@ void USBWriter::refreshMedia() {
     lastCheck_ = now;
     const bool available = meas_app_driveAvDebounce(drive_) == 0;
     const bool was = mediaAvailable_.exchange(available);
-    if (was && !available) mediaLost();
-    if (!was && available) removeProbeLeft(drive_);
+    if (was && !available) {
+        health_.on(DriveHealth::Event::Pulled);
+        mediaLost();
+    }
+    if (!was && available) {
+        health_.on(DriveHealth::Event::Arrived);
+        removeProbeLeft(drive_);
+    }
 }
 
 bool USBWriter::taskMain() {

@@ -21,18 +21,19 @@
 // failed is cut back to what its last good one covered, once the drive takes the call.
 //
 // A drive that failed a file is logged on again as soon as it can be, and costs the other drives
-// nothing meanwhile: its writer probes it every 0.25 s, each time on a task of its own ("r_Prb_<drive>":
-// a probe that hangs holds that, not the writer), with a file of a name no measurement file has
-// (created, written and written through, closed, made read-only and removed, and the folder written
-// through), and asks the file store for a new file, which cuts every drive, only once a probe
-// succeeds: at once after a probe failed (the drive answers again; so does a hung call that
-// returned), else, while the new files fail where the probe does not, at most every 1, 2, 4 and then
-// 5 s. The files that laps and fragments open meanwhile are tried on it as on any drive. A pulled
-// stick is not asked after: its next arrival cuts the file.
+// nothing meanwhile. Its health record (store_health.h) decides when: while its newest file is lost
+// there its writer probes it every 0.25 s, each time on a task of its own ("r_Prb_<drive>": a probe
+// that hangs holds that, not the writer), with a file of a name no measurement file has (created,
+// written and written through, closed, made read-only and removed, and the folder written through),
+// and asks the file store for a new file, which cuts every drive, once on the drive's return: the
+// first probe that succeeds, a hung call that returned, the writer back in the store. The files that
+// laps and fragments open meanwhile are tried on it as on any drive. A pulled stick is not asked
+// after: its next arrival cuts the file.
 #pragma once
 
 #include "logging/disk/cfg_meas.h"
 #include "logging/fifo/meas_fifo_cond.h"
+#include "logging/store/store_health.h"
 #include "logging/store/store_vfile.h"
 #include "logging/store/store_writer.h"
 #include "platform/drives/bfs.h"
@@ -77,6 +78,7 @@ public:
     }
     bool closing() const override { return closeNews_->pending.load() != 0; }
     bool holdsRecords() const override { return mediaAvailable_.load() && unflushed_.load() != 0; }
+    bool storeKeeps() override;
     virtual void disconnectedStateHandler();
 
     // Lets go of every file: one not closed yet is handed over as far as it goes and left
@@ -114,7 +116,6 @@ protected:
         uint64_t toldCut = 0;                    // where the log last said it ends
         bfs_fileId id;                           // the file itself, while it is open
         bool syncDue = false;                    // handed over, its write-through not queued yet
-        uint64_t goodAtFail = 0;                 // its good write-through when its drive failed
     };
     // A file whose write-through failed, to be cut back to what its last good one covered once its
     // drive takes the call.
@@ -147,14 +148,18 @@ protected:
     // The file is unfinished on this drive: named with the reason, writable, marked in its record.
     // `lostWriteThrough`: what its failed write-through covered is lost; the file is cut back.
     void failFile(FileEntry& e, int error, const char* why, bool lostWriteThrough = false);
-    // The drive failed a file / a call of it succeeded for the file logging goes on in there.
-    void driveFailed(FileEntry& e, const char* why);
-    void driveWorks(FileEntry& e);
+    // The drive failed a file; a file's data held there (a write-through of it, or its whole close).
+    void driveFailed(const FileEntry& e, const char* why);
+    void dataHeld(int vfIdx, const std::string& path);
     // No later file than this one was opened here (one closed since counts too: a close's news
     // comes after its entry is let go).
     bool newest(const FileEntry& e) const;
-    // While the drive fails: its probes, and a new file asked for once one succeeds.
-    void retryDue();
+    // What the drive calls tell of the drive: a hang, a hung call's return, a late call.
+    void watchDrive();
+    // The probes while the drive's newest file is lost there.
+    void probeDue();
+    // Carries out what the health record decided.
+    void act(const DriveHealth::Decision& d);
     void askNewFile(const char* why);
     // Cuts back the files whose write-through failed, as far as the drive takes it now.
     void cutBackLost();
@@ -221,22 +226,12 @@ protected:
     uint32_t nextFlushCheck_ = 0;
     dataWriteCounts_t counts_;
     bool dirFlushNeeded_ = false;
-    // The tries at a new file while the drive fails (driveFailed .. driveWorks).
-    struct Retry {
-        bool failing = false;
-        bool asked = false;                // a new file is asked for; no file opened here since
-        bool needed = false;               // no file of the drive is written on: the newest failed
-        uint32_t tries = 0;                // new files asked for since the drive failed
-        uint32_t nextAt = 0;               // the next may be asked for from then (100 us)
-        uint32_t back = 0;                 // meas_app_driveBack when the drive failed
-        std::string why;                   // what failed first: the first new file's reason
-        uint32_t probeAt = 0;              // the next probe
-        bool probeGood = false;            // the last probe succeeded (since the last new file asked)
-        bool probeFailed = false;          // the last probe failed
-        bool told = false;                 // the log said that the drive is probed
-        bool closedWhole = false;          // a close finished whole since, none open: the drive answers
-        std::shared_ptr<DriveProbe> probe; // the probe under way
-    } retry_;
+    DriveHealth health_;
+    std::string failedWhy_;             // the line of the file whose failure began the drive's failure
+    uint32_t back_ = 0;                 // meas_app_driveBack as last seen
+    uint32_t probeAt_ = 0;              // the next probe
+    uint32_t nextWatch_ = 0;            // the next look at the drive
+    std::shared_ptr<DriveProbe> probe_; // the probe under way
     std::vector<CutBack> cutBacks_;
     bool droppedWithFiles_ = false; // dropped from the Backend with files open
     int newestVf_ = -1;             // the latest file this writer opened (its virtual file)

@@ -238,6 +238,14 @@ public:
         return bytes_;
     }
 
+    // Hands the items for which `take` is true over to the caller: the list no longer destroys them.
+    template <class F> void releaseIf(F take) {
+        ScopeLock guard(*this, "List::releaseIf");
+        for (Node<T>* n = head_.load(std::memory_order_relaxed); n;
+             n = n->next.load(std::memory_order_relaxed))
+            if (n->item && take(n->item)) n->item = nullptr;
+    }
+
     // Walks the entries in order under the lock (header replay, tests).
     template <class F> void forEach(F f) {
         ScopeLock guard(*this, "List::forEach");

@@ -16,7 +16,7 @@ namespace measure::store {
 inline constexpr int kMeasCount = 3;
 inline constexpr int kVfSlots = 32;
 // Slots kept free: a writer that lags so far behind that fewer are left leaves the store (the files it
-// holds go once it has let go of the action in hand).
+// holds go at once; only the file of the action in hand waits until it lets go of that action).
 inline constexpr int kVfSpare = 8;
 inline constexpr uint32_t kFileHeaderSize = 42;
 inline constexpr uint32_t kBlockDescrSize = 9;

@@ -20,6 +20,9 @@ public:
     ~Writer() override = default;
 
     virtual bool alive();
+    // The store keeps files for it (the Backend asks every 0.1 s): a writer held in a call of a drive
+    // named hung is let go at once (DriveHealth).
+    virtual bool storeKeeps() { return true; }
     // Base: makes sure the file is open.
     virtual bool write(int vfIdx, const uint8_t* data, uint32_t length);
     // One meta-data record: header {0xFF, type, length} and payload as one write (type 0: the

@@ -202,6 +202,56 @@ TEST_F(StoreTest, AListThatStaysOversizeLosesItsSlowestWriter) {
     hostclock_setManual(false);
 }
 
+// A writer dropped with an action in hand (it hangs in its drive) keeps that action and the file it
+// belongs to, and nothing else: the files after it leave the store as the other writer passes them,
+// more of them than the store has slots, and the one in hand stays until the dropped writer asks for
+// its next action. The store's bound drops no writer that keeps up.
+TEST_F(StoreTest, AWriterDroppedWithAnActionInHandHoldsNoOtherFile) {
+    virtualFiles.reset(0);
+    Backend b(0, 0);
+    RecordingWriter fast(b), hung(b);
+    ASSERT_TRUE(b.subscribe(&fast));
+    ASSERT_TRUE(b.subscribe(&hung));
+    // A virtual file of the record, with one record.
+    auto file = [&](MeasAppStore_FileInfo_s* info) {
+        VirtualFile* vf = virtualFiles.create(0, info);
+        if (!vf) return -1;
+        auto* a = new ActionData(vf->index(), static_cast<uint8_t*>(std::calloc(1, 4)), 4, 1000, 1000);
+        b.add(a, a->size());
+        return vf->index();
+    };
+    MeasAppStore_FileInfo_s* held = fileInfo("A0101000.001");
+    held->refs = 1; // the test's own, to see its virtual file go
+    const int heldVf = file(held);
+    ASSERT_NE(hung.next(), nullptr);
+    b.remove(&hung, "its writer hangs in the drive");
+    b.add(new ActionClose(heldVf, 0), 24);
+    for (int k = 2; k <= 2 * kVfSlots; ++k) {
+        const int vf = file(fileInfo("A0101000.002"));
+        ASSERT_GE(vf, 0) << k << ": the dropped writer holds the files after its own";
+        b.add(new ActionClose(vf, 0), 24);
+        while (b.next(fast)) {
+        }
+        // The last close stays while the writer stands on it.
+        ASSERT_TRUE(waitUntil([] { return virtualFiles.inUse(0) <= 1; }, 5000)) << k;
+    }
+    EXPECT_EQ(held->refs.load(), 2) << "the file in hand stays with it";
+    EXPECT_EQ(hung.next(), nullptr);
+    EXPECT_EQ(held->refs.load(), 1) << "and goes once the writer asks for its next action";
+    meas_app_PreTrigFileInfoRelease(held);
+    // 24 files open, the writer a record behind them: it keeps up and is not dropped.
+    std::vector<int> open;
+    for (int k = 0; k < kVfSlots - kVfSpare; ++k) open.push_back(file(fileInfo("A0102000.001")));
+    b.next(fast);
+    b.dropSlowest(kVfSlots - kVfSpare);
+    EXPECT_EQ(fast.getID(), 0);
+    EXPECT_EQ(testsupport::countContaining(log(), "every writer keeps up: none is removed"), 1);
+    for (int vf : open) b.add(new ActionClose(vf, 0), 24);
+    while (b.next(fast)) {
+    }
+    b.remove(&fast);
+}
+
 // With a 10 s pretrigger only what lies from trigger minus 10 s on reaches the file, and everything
 // after the trigger passes straight through.
 TEST_F(StoreTest, PretriggerKeepsTheLastTenSecondsBeforeTheTrigger) {
