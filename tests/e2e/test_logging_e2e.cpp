@@ -917,10 +917,11 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     const std::string end = dev.logText();
     std::string dir = row.drive;
     dir.pop_back(); // the drive's folder: its name without the colon
-    for (const std::string& name : campaign::filesMade(end))
-        if (std::find(before.begin(), before.end(), name) == before.end())
-            EXPECT_TRUE(campaign::fileState(root.file(dir), name).whole) << name << " made after the join\n"
-                                                                         << end;
+    for (const std::string& name : campaign::filesMade(end)) {
+        if (std::find(before.begin(), before.end(), name) != before.end()) continue;
+        EXPECT_TRUE(campaign::fileState(root.file(dir), name).whole) << name << " made after the join\n"
+                                                                     << end;
+    }
     for (const auto& [name, where] : campaign::unfinishedAtExit(end))
         EXPECT_NE(std::find(before.begin(), before.end(), name), before.end()) << name << " " << where;
     EXPECT_EQ(exitCode, 3) << end;
