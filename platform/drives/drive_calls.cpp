@@ -67,7 +67,23 @@ struct Slot {
     std::atomic<const char*> op{""};
     std::atomic<int64_t> returnedAt{0}; // when its last call returned (ms), 0 none yet
     std::atomic<int> waits{0};          // the drive (+1) it waits for (DriveWaitMark), 0 none
-    char task[16] = "";                 // the thread's name, written before its first call is marked
+    // The thread's name (16 bytes), written before its first call is marked; in words that a reader
+    // may load while a new thread takes the slot.
+    std::atomic<uint64_t> task[2] = {};
+    void setTask() {
+        char name[16] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        uint64_t words[2];
+        std::memcpy(words, name, sizeof words);
+        task[0].store(words[0]);
+        task[1].store(words[1]);
+    }
+    std::string taskName() const {
+        const uint64_t words[2] = {task[0].load(), task[1].load()};
+        char name[sizeof words + 1] = {};
+        std::memcpy(name, words, sizeof words);
+        return name;
+    }
 };
 Slot* slots() {
     static auto* s = new Slot[kSlots];
@@ -88,7 +104,7 @@ struct ThreadSlot {
             if (all[i].taken.compare_exchange_strong(free, true)) {
                 all[i].returnedAt.store(0);
                 all[i].waits.store(0);
-                pthread_getname_np(pthread_self(), all[i].task, sizeof all[i].task);
+                all[i].setTask();
                 return slot = &all[i];
             }
         }
@@ -192,7 +208,7 @@ uint32_t drivecalls_oldestMs(const char* drive, std::string* what) {
     Slot* found = nullptr;
     const uint32_t oldest = inFlightMs(id, nowMs(), &found);
     if (what && found) {
-        const char* task = found->task;
+        const std::string task = found->taskName();
         const char* op = found->op.load();
         const bool vowel = op && std::strchr("aeiou", op[0]);
         *what = std::string(vowel ? "an " : "a ") + (op ? op : "call") + " of " + task;

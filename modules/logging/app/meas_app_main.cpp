@@ -112,7 +112,15 @@ void checkCutNeeded() {
     bool cut = false;
     int index = 0;
     std::string why;
-    while (meas_app_PreTrigTakeNewFileAsk(&index, &why)) {
+    bool overtaken = false;
+    while (meas_app_PreTrigTakeNewFileAsk(&index, &why, &overtaken)) {
+        if (overtaken) {
+            syslogx(LOG_PRIO_INFO,
+                    "meas_app_main(): %s; a file was cut since, which it takes as any drive: "
+                    "no other is cut",
+                    why.c_str());
+            continue;
+        }
         const bool running = meas_app_running.load() != 0;
         syslogx(running ? LOG_PRIO_ERR : LOG_PRIO_INFO, "meas_app_main(): %s; %s", why.c_str(),
                 running ? "a new file is cut" : "logging does not run, no file is cut");

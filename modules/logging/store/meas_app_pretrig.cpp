@@ -229,9 +229,14 @@ void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file) {
 }
 
 namespace {
+struct NewFileAsk {
+    int measIdx;
+    std::string why;
+    int newestSeen;
+};
 struct NewFileAsks {
     std::mutex m;
-    std::deque<std::pair<int, std::string>> asks;
+    std::deque<NewFileAsk> asks;
 };
 NewFileAsks& newFileAsks() {
     static auto* a = new NewFileAsks; // writers may ask while the process ends
@@ -239,19 +244,24 @@ NewFileAsks& newFileAsks() {
 }
 } // namespace
 
-void meas_app_PreTrigAskNewFile(int measIdx, const std::string& why) {
+void meas_app_PreTrigAskNewFile(int measIdx, const std::string& why, int newestSeen) {
     NewFileAsks& a = newFileAsks();
     std::lock_guard<std::mutex> lk(a.m);
-    if (a.asks.size() < 32) a.asks.emplace_back(measIdx, why); // more says nothing new
+    if (a.asks.size() < 32) a.asks.push_back(NewFileAsk{measIdx, why, newestSeen}); // more says nothing new
 }
 
-bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why) {
-    NewFileAsks& a = newFileAsks();
-    std::lock_guard<std::mutex> lk(a.m);
-    if (a.asks.empty()) return false;
-    if (measIdx) *measIdx = a.asks.front().first;
-    if (why) *why = a.asks.front().second;
-    a.asks.pop_front();
+bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why, bool* overtaken) {
+    NewFileAsk ask;
+    {
+        NewFileAsks& a = newFileAsks();
+        std::lock_guard<std::mutex> lk(a.m);
+        if (a.asks.empty()) return false;
+        ask = a.asks.front();
+        a.asks.pop_front();
+    }
+    if (measIdx) *measIdx = ask.measIdx;
+    if (why) *why = ask.why;
+    if (overtaken) *overtaken = virtualFiles.newest(ask.measIdx) > ask.newestSeen;
     return true;
 }
 

@@ -116,10 +116,13 @@ enum : uint8_t {
 
 // A writer whose drive cannot take the open file of its measurement asks for a new file (`why`
 // says what happened, e.g. "A0101000.002 is not finished on meas:"); the logging takes each ask
-// once and cuts the files of the measurement while it runs.
-void meas_app_PreTrigAskNewFile(int measIdx, const std::string& why);
-// The next ask not taken yet: true with its measurement and why.
-bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why);
+// once and cuts the files of the measurement while it runs. `newestSeen`: the newest file (virtual
+// file index) the writer had opened when it asked; a file cut after that one (a lap's, a
+// fragment's) comes to the drive as to any, and the ask is dropped: a cut is never a second one.
+void meas_app_PreTrigAskNewFile(int measIdx, const std::string& why, int newestSeen = INT32_MAX);
+// The next ask not taken yet: true with its measurement and why; `overtaken` (may be null): a file
+// was cut after the newest one its writer had seen, and no new file is needed for it.
+bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why, bool* overtaken = nullptr);
 
 // Records why the file is unfinished on `drive`, unless a reason is recorded already.
 void meas_app_PreTrigFileUnfinishedReason(MeasAppStore_FileInfo_s* file, const char* drive, const char* why);

@@ -635,7 +635,7 @@ void BFSWriter::act(const DriveHealth::Decision& d) {
 }
 
 void BFSWriter::askNewFile(const char* why) {
-    meas_app_PreTrigAskNewFile(measIdx_, why);
+    meas_app_PreTrigAskNewFile(measIdx_, why, newestVf_);
 }
 
 bool BFSWriter::storeKeeps() {

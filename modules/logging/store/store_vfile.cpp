@@ -317,6 +317,11 @@ int VirtualFiles::inUse(int measIdx) {
     return n;
 }
 
+int VirtualFiles::newest(int measIdx) {
+    ScopeLock guard(*this, "VirtualFiles::newest");
+    return measIdx < 0 || measIdx >= kMeasCount ? -1 : meas_[measIdx].last;
+}
+
 VirtualFile* VirtualFiles::remove(int measIdx, int index) {
     ScopeLock guard(*this, "VirtualFiles::removeEntry");
     VirtualFile* vf = get(measIdx, index);

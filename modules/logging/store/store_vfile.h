@@ -85,6 +85,8 @@ public:
     VirtualFile* remove(int measIdx, int index); // the caller destroys it
     // Virtual files of the measurement that exist now (at most kVfSlots).
     int inUse(int measIdx);
+    // The index of the newest file created for the measurement (-1 none yet).
+    int newest(int measIdx);
     // A writer joins the store: it writes every file made from now on (`stick`: on a stick).
     void registerWriter(int measIdx, uint8_t id, bool stick);
     void deregisterWriter(int measIdx, uint8_t id, const char* drive = "",

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 using namespace storetest;
@@ -305,6 +306,14 @@ TEST_F(StoreTest, ADriveTakesDataAgainOnlyForTheNewestFile) {
     // The new file is closed at once, its read-only byte held; the older one closes whole.
     drivefault_arm(faultOf("usb_meas:chmod:1:hold0@r_BFSSync*"));
     MeasAppStore_FileInfo_s* newer = open("A0101000.003", 3000);
+    // A join asked before the newer file was cut is overtaken by it: that file is the drive's try.
+    meas_app_PreTrigAskNewFile(0, "before", failed->vfIdx);
+    meas_app_PreTrigAskNewFile(0, "after", newer->vfIdx);
+    std::map<std::string, bool> overtaken;
+    std::string why;
+    for (bool over = false; meas_app_PreTrigTakeNewFileAsk(nullptr, &why, &over);) overtaken[why] = over;
+    EXPECT_TRUE(overtaken["before"]);
+    EXPECT_FALSE(overtaken["after"]);
     meas_app_PreTrigCloseFile(h, newer->vfIdx);
     ASSERT_TRUE(waitUntil([] { return drivefault_holding() > 0; }, 5000));
     meas_app_PreTrigCloseFile(h, older->vfIdx);
