@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -244,21 +245,14 @@ int lookAt(const std::string& drive, const std::string& host, struct stat* st) {
     return ::lstat(host.c_str(), st);
 }
 
-// The names of the regular files in the drive's folder (shorter than `nameMax`), read a block of
-// entries at a time: each read is a drive call of its own, so that a folder of many files on a slow
-// drive is a job of many calls that each return. A fault of the seam that lasts its time takes
-// each read as it takes any call of the drive. 0 or -1 with errno.
-int listFolder(int fd, const Where& root, size_t nameMax, std::vector<std::string>* names) {
-    int dir = -1;
-    {
-        const DriveCallMark mark(root.drive, "read of the folder");
-        if (const int e = drivefault_lasting(root.drive)) return fail(e);
-        dir = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
-    if (dir < 0) return -1;
+// Reads the folder `dir` (a descriptor this takes and closes) a block of entries at a time, each
+// read a drive call of its own, so that a folder of many files on a slow drive is a job of many
+// calls that each return; a fault of the seam that lasts its time takes each read as it takes any
+// call of the drive. `entry` gets each entry until it answers false. 0 or -1 with errno.
+int readFolder(const Where& root, int dir, const std::function<bool(const struct dirent64&)>& entry) {
     alignas(struct dirent64) char block[4096];
     int error = 0;
-    for (;;) {
+    for (bool more = true; more;) {
         ssize_t n = 0;
         {
             const DriveCallMark mark(root.drive, "read of the folder");
@@ -268,53 +262,50 @@ int listFolder(int fd, const Where& root, size_t nameMax, std::vector<std::strin
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) error = errno;
         if (n <= 0) break;
-        for (ssize_t at = 0; at < n;) {
+        for (ssize_t at = 0; at < n && more;) {
             const auto* e = reinterpret_cast<const struct dirent64*>(block + at);
             at += e->d_reclen;
-            const std::string name = e->d_name;
-            if (name == "." || name == ".." || name.size() >= nameMax) continue;
-            struct stat st {};
-            if (e->d_type == DT_REG ||
-                (e->d_type == DT_UNKNOWN && lookAt(root.drive, root.host + "/" + name, &st) == 0 &&
-                 S_ISREG(st.st_mode)))
-                names->push_back(name);
+            more = entry(*e);
         }
     }
     ::close(dir);
     return error ? fail(error) : 0;
 }
 
-// Whether the folder holds an entry of `name`, read a block of entries at a time as listFolder
-// reads them. 1, 0, or -1 with errno.
-int scanFolder(const Where& root, const std::string& name) {
-    int dir = -1;
-    {
-        const DriveCallMark mark(root.drive, "read of the folder");
-        if (const int e = drivefault_lasting(root.drive)) return fail(e);
-        dir = ::open(root.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
+// The folder opened for reading (relative to `fd`, or the drive's own when fd < 0), an open that is
+// a drive call; -1 with errno.
+int openFolder(int fd, const Where& root) {
+    const DriveCallMark mark(root.drive, "read of the folder");
+    if (const int e = drivefault_lasting(root.drive)) return fail(e);
+    return fd >= 0 ? ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                   : ::open(root.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// The names of the regular files in the drive's folder (shorter than `nameMax`). 0 or -1 with
+// errno.
+int listFolder(int fd, const Where& root, size_t nameMax, std::vector<std::string>* names) {
+    const int dir = openFolder(fd, root);
     if (dir < 0) return -1;
-    alignas(struct dirent64) char block[4096];
-    int error = 0;
+    return readFolder(root, dir, [&](const struct dirent64& e) {
+        const std::string name = e.d_name;
+        if (name == "." || name == ".." || name.size() >= nameMax) return true;
+        struct stat st {};
+        if (e.d_type == DT_REG ||
+            (e.d_type == DT_UNKNOWN && lookAt(root.drive, root.host + "/" + name, &st) == 0 &&
+             S_ISREG(st.st_mode)))
+            names->push_back(name);
+        return true;
+    });
+}
+
+// Whether the folder holds an entry of `name`, read as listFolder reads it. 1, 0, or -1 with errno.
+int scanFolder(const Where& root, const std::string& name) {
+    const int dir = openFolder(-1, root);
+    if (dir < 0) return -1;
     bool found = false;
-    while (!found) {
-        ssize_t n = 0;
-        {
-            const DriveCallMark mark(root.drive, "read of the folder");
-            if ((error = drivefault_lasting(root.drive)) != 0) break;
-            n = ::getdents64(dir, block, sizeof block);
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) error = errno;
-        if (n <= 0) break;
-        for (ssize_t at = 0; at < n && !found;) {
-            const auto* e = reinterpret_cast<const struct dirent64*>(block + at);
-            at += e->d_reclen;
-            found = name == e->d_name;
-        }
-    }
-    ::close(dir);
-    return error ? fail(error) : found ? 1 : 0;
+    if (readFolder(root, dir, [&](const struct dirent64& e) { return !(found = name == e.d_name); }) != 0)
+        return -1;
+    return found ? 1 : 0;
 }
 
 // The regular file of the drive's folder that follows `after` in byte order ("" for the first),

@@ -6,18 +6,28 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The drive's size as its state holds it: false when the drive is not there; *sizeValid: whether
+// a size was set.
+bool stateSize(const char* drive, bool* sizeValid, uint32_t* dirSize) {
+    bool available = false;
+    return drive_stateView(drive,
+                           [&](const DriveState& s) {
+                               available = drive_stateAvailable(s, drive);
+                               *sizeValid = s.dirSizeValid;
+                               *dirSize = s.dirSize;
+                           }) &&
+           available;
+}
+
+} // namespace
+
 int drive_dirInfo(const char* drive, DriveDirInfo* info) {
     std::string dir;
-    bool available = false, sizeValid = false;
+    bool sizeValid = false;
     uint32_t dirSize = 0;
-    if (!info || !devpath_driveDir(drive, &dir) ||
-        !drive_stateView(drive,
-                         [&](const DriveState& s) {
-                             available = drive_stateAvailable(s, drive);
-                             sizeValid = s.dirSizeValid;
-                             dirSize = s.dirSize;
-                         }) ||
-        !available)
+    if (!info || !devpath_driveDir(drive, &dir) || !stateSize(drive, &sizeValid, &dirSize))
         return DRIVE_DIRINFO_NO_DRIVE;
     std::error_code ec;
     fs::directory_iterator it(dir, ec);
@@ -34,17 +44,9 @@ int drive_dirInfo(const char* drive, DriveDirInfo* info) {
 }
 
 int drive_dirSize(const char* drive, uint32_t* size) {
-    bool available = false, sizeValid = false;
+    bool sizeValid = false;
     uint32_t dirSize = 0;
-    if (!size ||
-        !drive_stateView(drive,
-                         [&](const DriveState& s) {
-                             available = drive_stateAvailable(s, drive);
-                             sizeValid = s.dirSizeValid;
-                             dirSize = s.dirSize;
-                         }) ||
-        !available)
-        return DRIVE_DIRINFO_NO_DRIVE;
+    if (!size || !stateSize(drive, &sizeValid, &dirSize)) return DRIVE_DIRINFO_NO_DRIVE;
     if (!sizeValid) return DRIVE_DIRINFO_FAILED;
     *size = dirSize;
     return DRIVE_DIRINFO_OK;

@@ -174,11 +174,20 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             dev.shell("lof_laptrig");
         }
-        const std::string joined = "; a new file is cut";
-        ASSERT_TRUE(waitUntil([&] { return dev.logText().find(joined) != std::string::npos; }, 15000));
-        const double join = loggedStamp(dev.logText(), joined);
+        // The thaw joins the stick once (unless a lap's file came to it first: that file is its try).
+        const std::string joined = "; a new file is cut", overtaken = "; a file was cut since";
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const std::string log = dev.logText();
+                return log.find(joined) != std::string::npos || log.find(overtaken) != std::string::npos;
+            },
+            15000))
+            << lastLines(dev.logText(), 60);
+        const double join =
+            std::max(loggedStamp(dev.logText(), joined), loggedStamp(dev.logText(), overtaken));
         ASSERT_TRUE(
-            waitUntil([&] { return countOf(dev.logText(), "usb_meas: takes data again") > 0; }, 15000));
+            waitUntil([&] { return countOf(dev.logText(), "usb_meas: takes data again") > 0; }, 15000))
+            << lastLines(dev.logText(), 60);
         const auto term = Clock::now();
         dev.signal(SIGTERM);
         exitCode = dev.waitExit(int(kBound * 1000) + 3000);
@@ -197,9 +206,11 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
         EXPECT_TRUE(letGo >= 0 && letGo <= 1.0) << lastLines(log, 40);
         for (const char* never : {"dropSlowest", "file slots full", "removing writer r_BFSWriter1"})
             EXPECT_EQ(countOf(log, never), 0) << never;
-        EXPECT_EQ(countOf(log, joined), 1) << "one join for the thaw";
-        EXPECT_EQ(onMeas, cuts + 1) << "meas: has a file for every lap, and for the join\n" << log;
-        EXPECT_TRUE(takes >= 0 && takes <= kBack) << lastLines(log, 40);
+        const int joins = countOf(log, joined);
+        EXPECT_EQ(joins + countOf(log, overtaken), 1) << "one join for the thaw";
+        EXPECT_EQ(onMeas, cuts + size_t(joins)) << "meas: has a file for every lap, and for the join\n"
+                                                << log;
+        EXPECT_TRUE(takes >= -0.5 && takes <= kBack) << lastLines(log, 40);
         EXPECT_EQ(campaign::recordGap(meas, COUNTERS, 100), "") << "meas: lacks records";
     } else if (row.when == When::DuringTheStop) {
         const auto sent = Clock::now();

@@ -252,7 +252,7 @@ void Backend::dropSlowest(int files) {
     // One that has read everything holds nothing back, and one that keeps up (most of the files are
     // behind it) is not what holds them.
     if (slowest < 0 || minimum + 1 >= countLocked()) return;
-    if (2 * closesAhead(slowest) <= uint32_t(files)) {
+    if (2 * ahead(slowest).closes <= uint32_t(files)) {
         syslogx(
             LOG_PRIO_WARNING,
             "Backend::dropSlowest(): %d files are in the store and every writer keeps up: none is removed",
@@ -275,24 +275,16 @@ bool Backend::getWriterQueueCnt(Writer& writer, uint32_t* count) {
     return true;
 }
 
-uint32_t Backend::closesAhead(int slot) {
-    uint32_t closes = 0;
+Backend::Ahead Backend::ahead(int slot) {
+    Ahead a;
     Iterator<Action>* it = iters_[slot];
     Node<Action>* n = it ? it->current() : nullptr;
     for (n = n ? n->next.load(std::memory_order_acquire) : headNode(); n;
-         n = n->next.load(std::memory_order_acquire))
-        closes += dynamic_cast<ActionClose*>(n->item) != nullptr;
-    return closes;
-}
-
-uint64_t Backend::bytesAhead(int slot) {
-    uint64_t bytes = 0;
-    Iterator<Action>* it = iters_[slot];
-    Node<Action>* n = it ? it->current() : nullptr;
-    for (n = n ? n->next.load(std::memory_order_acquire) : headNode(); n;
-         n = n->next.load(std::memory_order_acquire))
-        bytes += n->size;
-    return bytes;
+         n = n->next.load(std::memory_order_acquire)) {
+        a.closes += dynamic_cast<ActionClose*>(n->item) != nullptr;
+        a.bytes += n->size;
+    }
+    return a;
 }
 
 void Backend::keepInHand(List<Action>* cut) {
@@ -381,7 +373,7 @@ void Backend::runOnce() {
         if (!fromHead_.load() && minimum > 0) cut = removeSublist(minimum);
         if (cut) keepInHand(cut);
         // The slowest is dropped only where it holds most of the list: one that keeps up never is.
-        if (oversize && slowest >= 0 && writers_[slowest] && 2 * bytesAhead(slowest) > bytesLocked()) {
+        if (oversize && slowest >= 0 && writers_[slowest] && 2 * ahead(slowest).bytes > bytesLocked()) {
             syslogx(LOG_PRIO_WARNING, "Backend::taskMain(): removing writer %s (%u) list size exceeded!",
                     names_[slowest], unsigned(slowest));
             remove(writers_[slowest], "its drive is too slow: the store's list stayed full for 10 s");

@@ -63,8 +63,11 @@ private:
     bool checkOversizeTimeout();
     bool subscribeLocked(Writer* writer, std::vector<Action*>* kept);
     // What a writer has not read yet: its files' closes, and bytes.
-    uint32_t closesAhead(int slot);
-    uint64_t bytesAhead(int slot);
+    struct Ahead {
+        uint32_t closes = 0;
+        uint64_t bytes = 0;
+    };
+    Ahead ahead(int slot);
     // Entries cut off the list that a dropped writer still holds (its action in hand, and the close
     // of its file, whose slot is freed) are kept until it asks for its next action or comes back.
     void keepInHand(List<Action>* cut);
