@@ -212,6 +212,8 @@ void BFSWriter::disconnectedStateHandler() {
     mediaAvailable_.store(available);
     if (available && health_.mayRejoin() && subscribe()) {
         syslogx(LOG_PRIO_INFO2, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
+        // The files cut while it was out of the store are not its to write.
+        storeNewestAtBack_ = virtualFiles.newest(measIdx_);
         if (droppedWithFiles_) {
             droppedWithFiles_ = false;
             act(health_.on(DriveHealth::Event::Subscribed));
@@ -635,7 +637,8 @@ void BFSWriter::act(const DriveHealth::Decision& d) {
 }
 
 void BFSWriter::askNewFile(const char* why) {
-    meas_app_PreTrigAskNewFile(measIdx_, why, newestVf_);
+    // A file cut after the newest one that comes to this writer is its try: the ask is dropped then.
+    meas_app_PreTrigAskNewFile(measIdx_, why, std::max(newestVf_, storeNewestAtBack_));
 }
 
 bool BFSWriter::storeKeeps() {

@@ -235,6 +235,7 @@ protected:
     std::vector<CutBack> cutBacks_;
     bool droppedWithFiles_ = false; // dropped from the Backend with files open
     int newestVf_ = -1;             // the latest file this writer opened (its virtual file)
+    int storeNewestAtBack_ = -1;    // the store's newest file when the writer came back into it
     FileEntry files_[kVfSlots];
     std::atomic<int> unflushed_{0};
     bool closingAll_ = false; // closeAllFiles: a cut file is left as it is, not waited for
