@@ -355,6 +355,8 @@ int main(int argc, char** argv) {
             syslogx(LOG_PRIO_ERR, "main(): files not finished at the shutdown: %s", waits.c_str());
         }
         remotectrl_shutdown();
+        // The fast stop's last fragment counter, stored on the NV store's task.
+        LapOutFra_waitStored(1000);
     });
     postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -68,11 +68,10 @@ void writeAbsLap(uint16_t absLap) {
     nvram_dbs_write(NV_REC_LAPOUTFRA_ABSLAP, 0, b, sizeof b);
 }
 
-// With the lock held (or during start-up, before the lock exists).
+// With the lock held (or during start-up, before the lock exists); the caller stores it.
 uint16_t absLapStep() {
     const uint16_t next = uint16_t(gState.absLap.load() + 1);
     gState.absLap.store(next);
-    writeAbsLap(next);
     return next;
 }
 
@@ -90,6 +89,25 @@ void lapOutFra_update() {
                               uint8_t(outing >> 8), uint8_t(lap),           uint8_t(lap >> 8)};
     nvram_dbs_write(NV_REC_LAPOUTFRA, 0, image, sizeof image);
     writeAbsLap(absLap);
+}
+
+// The counters' stores asked for and made: each change asks for one, made on the NV store's own task
+// (a host disk that holds a write-through for seconds then holds neither the measurement raster nor
+// a lap), with the counters as they are when it runs; a file named by them is created only once
+// they are stored (LapOutFra_waitStored).
+std::atomic<uint32_t> gStoresAsked{0}, gStoresMade{0};
+
+int storeJob() {
+    const uint32_t upTo = gStoresAsked.load();
+    lapOutFra_update();
+    for (uint32_t made = gStoresMade.load(); int32_t(upTo - made) > 0;)
+        if (gStoresMade.compare_exchange_weak(made, upTo)) break;
+    return 0;
+}
+
+void storeLater() {
+    gStoresAsked.fetch_add(1);
+    if (!lap_logging().onDrive("nv:", "the lap counters' store", storeJob)) storeJob();
 }
 
 int genName(char* buffer, uint32_t size, uint8_t index) {
@@ -140,7 +158,7 @@ int fragmentSearch() {
     genName(name, sizeof name, 0);
     give();
     syslogx(LOG_PRIO_DEBUG, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
-    if (moved) lapOutFra_update();
+    if (moved) storeLater();
     return 0;
 }
 
@@ -163,7 +181,7 @@ int LapOutFra_init() {
         syslogx(LOG_PRIO_ERR, "intLapOutFra_init() calling nvram_dbs_read LapOutFraAbsLapCnt failed ");
     } else {
         gState.absLap.store(uint16_t(abs[0] | abs[1] << 8));
-        absLapStep(); // every start begins a new absolute lap
+        writeAbsLap(absLapStep()); // every start begins a new absolute lap
     }
     gState.timestamp.store(0);
     gState.valid.store(0);
@@ -209,7 +227,7 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
     gState.valid.store(1);
     publishAll();
     give();
-    lapOutFra_update();
+    storeLater();
     // Valid at once: logging starts on every drive while the search looks at meas:'s folder on that
     // drive's own task (the logging drive never writes over a file it finds under the name).
     if (!lap_logging().onDrive("meas:", "the fragment search", fragmentSearch))
@@ -235,7 +253,7 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp) {
     gState.timestamp.store(timestamp);
     publishAll();
     give();
-    lapOutFra_update();
+    storeLater();
     lap_logging().clearSegmentation();
 }
 
@@ -250,7 +268,10 @@ void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing) {
         ++gState.changes;
     }
     give();
-    if (changed) lap_logging().lapOutChanged(lap, outing);
+    if (changed) {
+        storeLater();
+        lap_logging().lapOutChanged(lap, outing);
+    }
 }
 
 void LapOutFra_setFragmentTrig(uint32_t timestamp) {
@@ -270,7 +291,7 @@ void LapOutFra_setFragmentTrig(uint32_t timestamp) {
     gState.timestamp.store(timestamp);
     publishFragment();
     give();
-    lapOutFra_update();
+    storeLater();
 }
 
 int LapOutFra_genFilename(char* buffer, uint32_t size, uint8_t index, uint8_t outing, uint8_t lap,
@@ -341,4 +362,13 @@ void fde_system_sd_data_changed() {
     const uint16_t outing = uint16_t(s.outing + 1);
     LapOutFra_setLapOutCnt(s.lap, outing, time_getTimestamp());
     syslogx(LOG_PRIO_INFO2, "Testbenchmode: CF-Data changed, incrementing outingctr to %d", int(outing));
+}
+
+bool LapOutFra_waitStored(int ms) {
+    const uint32_t asked = gStoresAsked.load();
+    for (int waited = 0; int32_t(asked - gStoresMade.load()) > 0; ++waited) {
+        if (waited >= ms) return false;
+        taskDelay(1);
+    }
+    return true;
 }

@@ -37,6 +37,10 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp);
 void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing);
 // The next fragment of the same lap.
 void LapOutFra_setFragmentTrig(uint32_t timestamp);
+// Whether the counters of every change made so far are in NV; waits up to `ms` for them. A change
+// stores them on the NV store's own task: whoever creates a file named by them waits for that, so
+// that a power cut never leaves a file whose absolute lap the next start gives again.
+bool LapOutFra_waitStored(int ms);
 
 // The 12-character file name of measurement index 0 ('A') or 2 ('B') with the current (or a given)
 // absolute lap counter. The length written; -1 for a bad argument or index 1 (no files, "");

@@ -174,20 +174,14 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             dev.shell("lof_laptrig");
         }
-        // The thaw joins the stick once (unless a lap's file came to it first: that file is its try).
-        const std::string joined = "; a new file is cut", overtaken = "; a file was cut since";
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                const std::string log = dev.logText();
-                return log.find(joined) != std::string::npos || log.find(overtaken) != std::string::npos;
-            },
-            15000))
+        // The thaw joins the stick once, unless a lap's file came to it first: that file is its try.
+        const std::string joined = "; a new file is cut", takesData = "usb_meas: takes data again";
+        ASSERT_TRUE(waitUntil([&] { return countOf(dev.logText(), takesData) > 0; }, 30000))
             << lastLines(dev.logText(), 60);
-        const double join =
-            std::max(loggedStamp(dev.logText(), joined), loggedStamp(dev.logText(), overtaken));
-        ASSERT_TRUE(
-            waitUntil([&] { return countOf(dev.logText(), "usb_meas: takes data again") > 0; }, 15000))
-            << lastLines(dev.logText(), 60);
+        // From its join, or from its answer where no join was needed.
+        const std::string seen = dev.logText();
+        double join = std::max(loggedStamp(seen, joined), loggedStamp(seen, "a file was cut since"));
+        if (join < 0) join = loggedStamp(seen, "the drive 'usb_meas:' answers again");
         const auto term = Clock::now();
         dev.signal(SIGTERM);
         exitCode = dev.waitExit(int(kBound * 1000) + 3000);
@@ -207,10 +201,12 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
         for (const char* never : {"dropSlowest", "file slots full", "removing writer r_BFSWriter1"})
             EXPECT_EQ(countOf(log, never), 0) << never;
         const int joins = countOf(log, joined);
-        EXPECT_EQ(joins + countOf(log, overtaken), 1) << "one join for the thaw";
-        EXPECT_EQ(onMeas, cuts + size_t(joins)) << "meas: has a file for every lap, and for the join\n"
-                                                << log;
-        EXPECT_TRUE(takes >= -0.5 && takes <= kBack) << lastLines(log, 40);
+        EXPECT_LE(joins, 1) << "one join for the thaw";
+        // A join that comes with a lap's cut cuts one file with it.
+        EXPECT_TRUE(onMeas >= cuts && onMeas <= cuts + size_t(joins))
+            << "meas: has a file for every lap, and for the join\n"
+            << log;
+        EXPECT_TRUE(takes >= -0.5 && takes <= kBack) << lastLines(log, 40); // from the join, if any
         EXPECT_EQ(campaign::recordGap(meas, COUNTERS, 100), "") << "meas: lacks records";
     } else if (row.when == When::DuringTheStop) {
         const auto sent = Clock::now();

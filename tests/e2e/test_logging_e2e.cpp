@@ -885,17 +885,21 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     writeFile(root.file("usb_meas.drive"), "inserted 1\n");
     AppProcess dev(root.path(), {INDEX}, {std::string("MSD_DRIVE_FAULT=") + row.fault});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
-    // Its return joins (a new file is cut), unless a lap's file came to the drive before the join was
-    // carried out: that file is tried there as on any drive, and nothing else is cut.
-    const std::string joined = "; a new file is cut", overtaken = "; a file was cut since";
+    // Its return joins (a new file is cut), unless a lap's file came to the drive first (before the
+    // drive answered, or before the join was carried out): that file is tried there as on any drive,
+    // and nothing else is cut.
+    const std::string joined = "; a new file is cut", overtaken = "; a file was cut since",
+                      takesData = row.drive + std::string(" takes data again");
     ASSERT_TRUE(waitUntil([&] { return dev.stderrText().find("fault hit") != std::string::npos; }, 60000));
     if (row.lapAfterHitMs >= 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(row.lapAfterHitMs));
         dev.shell("lof_laptrig");
     }
     auto returned = [&](const std::string& log) {
-        return std::min(loggedStamp(log, joined) < 0 ? 1e18 : loggedStamp(log, joined),
-                        loggedStamp(log, overtaken) < 0 ? 1e18 : loggedStamp(log, overtaken));
+        double first = 1e18;
+        for (const std::string* line : {&joined, &overtaken, &takesData})
+            if (const double at = loggedStamp(log, *line); at >= 0) first = std::min(first, at);
+        return first;
     };
     ASSERT_TRUE(waitUntil([&] { return returned(dev.logText()) < 1e18; }, 60000)) << dev.logText();
     std::this_thread::sleep_for(std::chrono::milliseconds(row.cutAfterJoinMs));
@@ -908,14 +912,14 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     int files = 0;
     for (double made : loggedStamps(log, "VirtualFile::VirtualFile() created"))
         files += made >= join && made <= join + 10.0;
-    const size_t joins = loggedStamps(log, joined).size(), overtakes = loggedStamps(log, overtaken).size();
-    const double takes = loggedStamp(log, row.drive + std::string(" takes data again"));
-    std::printf("%s: %d files on meas: in the 10 s after the return, %zu joins, %zu overtaken, \"takes data "
-                "again\" %.2f s after the return\n",
-                row.name, files, joins, overtakes, takes - join);
+    const size_t joins = loggedStamps(log, joined).size();
+    const double takes = loggedStamp(log, takesData);
+    std::printf("%s: %d files on meas: in the 10 s after the return, %zu joins, \"takes data again\" %.2f s "
+                "after the return\n",
+                row.name, files, joins, takes - join);
     EXPECT_LE(files, 2) << log;
-    EXPECT_EQ(joins + overtakes, 1u) << "one join for one return\n" << log;
-    EXPECT_TRUE(takes >= loggedStamp(log, " is not finished on ") && takes - join <= 2.0) << log;
+    EXPECT_LE(joins, 1u) << "one join for one return\n" << log;
+    EXPECT_TRUE(takes >= join && takes - join <= 2.0) << log;
     // At SIGTERM the drive is judged by its calls since its return: every file made after the join
     // is whole on it, and the exit names only files the fault took.
     const std::vector<std::string> before = campaign::filesMade(log.substr(0, log.find(joined)));

@@ -160,6 +160,7 @@ TEST_F(LapOutFra, LapsFragmentsAndUpdates) {
     EXPECT_EQ(s.fragment, 1);
     EXPECT_EQ(s.absLap, 3);
     EXPECT_EQ(signals(), (std::vector<int>{3, 2, 1, 3}));
+    ASSERT_TRUE(LapOutFra_waitStored(5000)) << "stored on the NV store's task";
     EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA, 6), (std::vector<uint8_t>{1, 0, 2, 0, 3, 0}));
 
     LapOutFra_chngLapOutCnt(3, 2);
@@ -168,6 +169,7 @@ TEST_F(LapOutFra, LapsFragmentsAndUpdates) {
     s = state();
     EXPECT_EQ(s.lap, 4);
     EXPECT_EQ(s.absLap, 5) << "its own step and the one of initialising the counters";
+    ASSERT_TRUE(LapOutFra_waitStored(5000));
     EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2), (std::vector<uint8_t>{5, 0}));
 }
 
@@ -196,6 +198,7 @@ TEST_F(LapOutFra, ParallelStoresLeaveTheLatestCountersInNv) {
             }
         });
     for (auto& t : tasks) t.join();
+    ASSERT_TRUE(LapOutFra_waitStored(5000));
     const LapOutFraState s = state();
     EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA, 6),
               (std::vector<uint8_t>{uint8_t(s.fragment), 0, 1, 0, uint8_t(s.lap), 0}));
