@@ -3,6 +3,7 @@
 #include "framework/board_io.h"
 #include "framework/nvram.h"
 #include "framework/syslog.h"
+#include "measdata/diagservice.h"
 #include "measdata/seram.h"
 
 #include <array>
@@ -32,15 +33,17 @@ template <typename T> T load(T& cell) {
     return std::atomic_ref<T>(cell).load(std::memory_order_relaxed);
 }
 
-// An NV record into its signal-page field; rewritten from the calibration value when missing.
-template <size_t N>
-void restore(uint32_t id, std::array<char, N>& field, const std::array<char, N>& calibration,
-             const char* message) {
-    if (nvram_dbs_read(id, 0, field.data(), N) < int(N)) {
+// An NV record, rewritten from the calibration value when missing, handed to `set` for its
+// signal-page field.
+template <size_t N, typename Set>
+void restore(uint32_t id, const std::array<char, N>& calibration, const char* message, Set set) {
+    std::array<char, N> value{};
+    if (nvram_dbs_read(id, 0, value.data(), N) < int(N)) {
         syslogx(LOG_PRIO_WARNING, "%s", message);
         nvram_dbs_write(id, 0, calibration.data(), N);
-        field = calibration;
+        value = calibration;
     }
+    set(value);
 }
 
 } // namespace
@@ -48,10 +51,11 @@ void restore(uint32_t id, std::array<char, N>& field, const std::array<char, N>&
 void dor_data_init() {
     const SeramCalData& cal = seramCal();
     SeramSigPage& sig = seramSig();
-    restore(NV_REC_ANNOTATION, sig.ecu_annotation_info, cal.ECU_ANNOTATION,
-            "dor_data_init(): no valid ECU_ANNOTATION in nvram, initializing");
-    restore(NV_REC_CARID, sig.carid_dor_info, cal.CARID_DOR,
-            "dor_data_init(): no valid CARID_DOR in nvram, initializing");
+    restore(NV_REC_ANNOTATION, cal.ECU_ANNOTATION,
+            "dor_data_init(): no valid ECU_ANNOTATION in nvram, initializing",
+            [&sig](const auto& value) { sig.ecu_annotation_info = value; });
+    restore(NV_REC_CARID, cal.CARID_DOR, "dor_data_init(): no valid CARID_DOR in nvram, initializing",
+            [](const auto& value) { diagService_SetCarId(value.data(), value.size()); });
     // Read from the calibration image itself, most significant byte first.
     const auto& ip = seramCalPage(SERAM_PAGE_REFERENCE).DEFAULT_GATEWAY_DEVICE_IP;
     const uint32_t gateway = uint32_t(ip[0]) << 24 | uint32_t(ip[1]) << 16 | uint32_t(ip[2]) << 8 | ip[3];
@@ -75,7 +79,7 @@ void dor_data_100ms() {
     }
     if (g.prevCarIdWrite == 0 && carIdWrite == 1) {
         nvram_dbs_write(NV_REC_CARID, 0, cal.CARID_DOR.data(), cal.CARID_DOR.size());
-        sig.carid_dor_info = cal.CARID_DOR;
+        diagService_SetCarId(cal.CARID_DOR.data(), cal.CARID_DOR.size());
     }
     g.prevAnnotationWrite = annotationWrite;
     g.prevCarIdWrite = carIdWrite;

@@ -14,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using measdata_test::logged;
@@ -289,4 +291,27 @@ TEST(DiagService, CarIdIsCutAndAlwaysTerminated) {
     id.fill('Z'); // a full field without its NUL
     diagService_GetCarId(buf, sizeof(buf));
     EXPECT_EQ(std::string(buf), std::string(32, 'Z'));
+}
+
+// The 100 ms task sets the car id while the measurement task writes a file's header: the header
+// takes one identifier whole, never a mix of the old and the new.
+TEST(DiagService, ACarIdSetWhileAHeaderReadsItIsReadWhole) {
+    const std::string a(31, 'A'), b = "B-7";
+    diagService_SetCarId(a.data(), a.size());
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        for (int i = 0; !done.load(); ++i) {
+            const std::string& id = i % 2 ? a : b;
+            diagService_SetCarId(id.data(), id.size());
+        }
+    });
+    char buf[33];
+    int mixed = 0;
+    for (int i = 0; i < 20000; ++i) {
+        diagService_GetCarId(buf, sizeof(buf));
+        if (buf != a && buf != b) ++mixed;
+    }
+    done = true;
+    setter.join();
+    EXPECT_EQ(mixed, 0);
 }
