@@ -1998,13 +1998,13 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
                     add(drive, op, nth, what, task, copy ? "copy" : "take-away");
         }
     }
-    // The D-flag walk over 10,000 downloaded files, alone, hung for 20 s or failing for 1 s early in
-    // its walk (the check's own open is the task's first call, each file's the next).
+    // The D-flag walk over 10,000 downloaded files, alone, hung for 20 s or failing for 1 s at the
+    // calls of its task that the drive layer can fail: an open, and the write-through and rename of
+    // the state it changes (its listing and deletions are not calls a fault is armed on).
     faults.push_back(faultOf("walk10000", "walk"));
-    for (uint32_t nth : {2u, 20u, 50u})
+    for (const char* call : {"open:2", "sync:1", "rename:2"})
         for (const char* what : {"hold20000", "EIOfor1000"})
-            faults.push_back(faultOf(
-                "walk10000;meas:open:" + std::to_string(nth) + ":" + what + "@r_DrvCall_meas", "walk"));
+            faults.push_back(faultOf(std::string("walk10000;meas:") + call + ":" + what + "@r_DrvCall_meas", "walk"));
     // The PC's commands alone, and with every close of a file held 9 s twice (no call hangs,
     // yet a stop or destroy outlasts its answer's bound, and what is queued behind it waits).
     for (uint32_t seed = 1; seed <= 40; ++seed) faults.push_back(faultOf("pc" + std::to_string(seed), "pc"));
