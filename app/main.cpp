@@ -356,7 +356,9 @@ int main(int argc, char** argv) {
         }
         remotectrl_shutdown();
         // The fast stop's last fragment counter, stored on the NV store's task.
-        LapOutFra_waitStored(1000);
+        if (!LapOutFra_waitStored(1000))
+            syslogx(LOG_PRIO_ERR, "main(): the lap counters are not stored after 1 s: the next start may "
+                                  "count from the ones stored before");
     });
     postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
