@@ -9,12 +9,18 @@
 #include "measdata/cfg_system.h"
 #include "measdata/seram.h"
 #include "platform/drives/bfs.h"
+#include "platform/drives/drive_state.h"
 #include "platform/rtos/rtos.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -26,7 +32,8 @@ struct Counters {
     std::atomic<uint16_t> absLap{0};
     std::atomic<uint32_t> timestamp{0};
     std::atomic<uint8_t> valid{0};
-    uint32_t changes = 0; // every change of the counters counts one
+    uint32_t changes = 0;  // every change of the counters counts one
+    bool searched = false; // the start's search was asked for
 };
 Counters gState;
 std::atomic<SEM_ID> LapOutFraSem{SEM_ID_NULL};
@@ -115,50 +122,104 @@ int genName(char* buffer, uint32_t size, uint8_t index) {
                                        uint8_t(gState.fragment), gState.absLap.load());
 }
 
-// The fragment search: from the counters on, the first name of measurement index 0 that is not on
-// "meas:" (where index 0 writes its files, so that a repeated name - the absolute lap wrapped, NV
-// lost - never overwrites an old file). Each look is made without the lock, as it may read a large
-// folder on a slow drive; a change of the counters meanwhile (a lap, a fragment, another start)
-// goes before, and the search goes on from the name it gives.
-int fragmentSearch() {
-    char name[64];
-    char path[80];
-    bool moved = false;
-    for (int wraps = 0;;) {
-        if (!take()) {
-            syslogx(LOG_PRIO_ERR, "LapOutFra_initLapOutCnt() semTake errors errno 0x%X", unsigned(errno));
-            return -1;
+// The absolute lap that a measurement file's name carries ("A0201000.103": outing 02, lap 01, the
+// absolute lap's upper three digits 000 and its lowest after the dot, 1, then fragment 03); false
+// for a name of any other form.
+bool absLapOfName(const char* name, uint16_t* absLap) {
+    if (std::strlen(name) != 12 || (name[0] != 'A' && name[0] != 'B') || name[8] != '.') return false;
+    uint32_t value = 0;
+    for (int i = 1; i < 12; ++i) {
+        if (i == 8) continue;
+        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+        if (i >= 5 && i <= 9) {
+            const char c = char(std::tolower(static_cast<unsigned char>(name[i])));
+            value = value << 4 | uint32_t(c <= '9' ? c - '0' : c - 'a' + 10);
         }
-        const uint32_t seen = gState.changes;
-        const int made = genName(name, sizeof name, 0);
-        give();
-        if (made < 0) {
-            syslogx(LOG_PRIO_ERR2, "LapOutFra_initLapOutCnt(): Error LapOutFra_genFilename()");
-            break;
-        }
-        std::snprintf(path, sizeof path, "meas:/%s", name);
-        if (bfs_exists(path) != 1) break;
-        if (!take()) return -1;
-        if (gState.changes == seen) {
-            ++gState.changes;
-            moved = true;
-            if ((gState.fragment & 0xFF) == 255) {
-                absLapStep();
-                gState.fragment = 1;
-                ++wraps;
-            } else {
-                ++gState.fragment;
-            }
-            publishAll();
-        }
-        give();
-        if (wraps >= 3) break;
     }
-    if (!take()) return -1;
+    *absLap = uint16_t(value);
+    return true;
+}
+
+// The absolute laps of the measurement files on `drive`; false when its folder cannot be read to
+// its end (what was read is kept). `writable` gets the files not made read-only: a file is made so
+// only once it is whole, so one that is not at a start was left by an earlier run that did not
+// finish it (a power cut, a kill, a drive that failed it).
+bool absLapsOn(const char* drive, std::vector<uint16_t>* found, std::vector<std::string>* writable) {
+    std::vector<std::string> names;
+    const bool whole = bfs_names(drive, &names) == 0 || errno == ENODEV;
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        uint16_t absLap = 0;
+        if (!absLapOfName(name.c_str(), &absLap)) continue;
+        found->push_back(absLap);
+        if (!(drive_stateAttrOf(drive, name) & DRIVE_ATTR_READONLY)) writable->push_back(name);
+    }
+    return whole;
+}
+
+// Names the files an earlier run left unfinished, the first few of them by name.
+void nameUnfinished(const char* drive, const std::vector<std::string>& writable) {
+    if (writable.empty()) return;
+    constexpr size_t kNamed = 8;
+    std::string list;
+    for (size_t i = 0; i < writable.size() && i < kNamed; ++i) list += " " + writable[i];
+    if (writable.size() > kNamed) list += " and " + std::to_string(writable.size() - kNamed) + " more";
+    syslogx(LOG_PRIO_WARNING,
+            "LapOutFra_initLapOutCnt(): %s holds %u %s that an earlier run did not finish (a power cut, a "
+            "kill or a fault of the drive), writable with their last complete record:%s",
+            drive, unsigned(writable.size()), writable.size() == 1 ? "file" : "files", list.c_str());
+}
+
+std::atomic<bool> gNamesReady{true};
+
+// The start's search, before the measurement names its first file: the absolute laps of the files
+// on "meas:" (where index 0 writes its files). Counters that lag behind the drive (a power cut
+// before their store was written through, the NV store lost, the absolute lap wrapped) would give
+// an absolute lap again, and a name that an old file holds: the counters go on after the furthest
+// absolute lap found ahead of them (within half the counter's range), fragment 1. The folder is read
+// without the lock, as it may be large on a slow drive; a lap meanwhile goes before, and the search
+// compares with the counters it left.
+int startSearch() {
+    std::vector<uint16_t> found;
+    std::vector<std::string> writable;
+    const bool whole = absLapsOn("meas:", &found, &writable);
+    nameUnfinished("meas:", writable);
+    if (!whole)
+        syslogx(LOG_PRIO_ERR,
+                "LapOutFra_initLapOutCnt(): the folder of meas: cannot be read to its end: %u "
+                "measurement files seen",
+                unsigned(found.size()));
+    if (!take()) {
+        syslogx(LOG_PRIO_ERR, "LapOutFra_initLapOutCnt() semTake errors errno 0x%X", unsigned(errno));
+        gNamesReady.store(true);
+        return -1;
+    }
+    const uint16_t from = gState.absLap.load();
+    bool ahead = false;
+    uint16_t furthest = 0;
+    for (uint16_t absLap : found) {
+        const uint16_t by = uint16_t(absLap - from);
+        if (by >= 0x8000) continue;
+        if (!ahead || by > furthest) furthest = by;
+        ahead = true;
+    }
+    if (ahead) {
+        gState.absLap.store(uint16_t(from + furthest + 1));
+        gState.fragment = 1;
+        ++gState.changes;
+        publishAll();
+    }
+    char name[64];
     genName(name, sizeof name, 0);
     give();
+    if (ahead)
+        syslogx(LOG_PRIO_WARNING,
+                "LapOutFra_initLapOutCnt(): meas: holds files of absolute lap %u, the lap counters were at "
+                "%u: the absolute lap goes on at %u",
+                unsigned(uint16_t(from + furthest)), unsigned(from), unsigned(uint16_t(from + furthest + 1)));
     syslogx(LOG_PRIO_DEBUG, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
-    if (moved) storeLater();
+    gNamesReady.store(true);
+    if (ahead) storeLater();
     return 0;
 }
 
@@ -185,6 +246,7 @@ int LapOutFra_init() {
     }
     gState.timestamp.store(0);
     gState.valid.store(0);
+    gState.searched = false;
     if (!LapOutFraSem.load()) {
         const SEM_ID sem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
         if (!sem) {
@@ -224,14 +286,21 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
     gState.lap = lap;
     gState.outing = outing;
     ++gState.changes;
+    const bool first = !gState.searched;
+    gState.searched = true;
+    if (first) gNamesReady.store(false);
     gState.valid.store(1);
     publishAll();
     give();
     storeLater();
-    // Valid at once: logging starts on every drive while the search looks at meas:'s folder on that
-    // drive's own task (the logging drive never writes over a file it finds under the name).
-    if (!lap_logging().onDrive("meas:", "the fragment search", fragmentSearch))
+    // Valid at once (the lap function and the lap trigger go on), but the measurement names its
+    // first file of the start only once the search has looked at meas:'s folder on that drive's own
+    // task. Within the start the counters only go on, and no later name can repeat one of it.
+    if (!first) return;
+    if (!lap_logging().onDrive("meas:", "the fragment search", startSearch)) {
         syslogx(LOG_PRIO_ERR, "LapOutFra_initLapOutCnt(): the fragment search cannot be made");
+        gNamesReady.store(true);
+    }
 }
 
 void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp) {
@@ -362,6 +431,10 @@ void fde_system_sd_data_changed() {
     const uint16_t outing = uint16_t(s.outing + 1);
     LapOutFra_setLapOutCnt(s.lap, outing, time_getTimestamp());
     syslogx(LOG_PRIO_INFO2, "Testbenchmode: CF-Data changed, incrementing outingctr to %d", int(outing));
+}
+
+bool LapOutFra_namesReady() {
+    return gNamesReady.load();
 }
 
 bool LapOutFra_waitStored(int ms) {

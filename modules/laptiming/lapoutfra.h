@@ -29,8 +29,11 @@ int LapOutFra_init();
 // lap-trigger slave (or in test-bench mode), else the task "r_ltmAvail" asks the master.
 void LapOutFra_start();
 
-// Lap and outing; a fragment whose file does not exist yet on "meas:"; valid from now on.
+// Lap and outing; valid from now on. The first of a start looks at "meas:" on that drive's task
+// for the absolute laps its files hold, and the counters go on after them (LapOutFra_namesReady).
 void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing);
+// Whether the start's look at meas: is done: no file may be named by the counters before it.
+bool LapOutFra_namesReady();
 // A new lap from a lap event: absolute lap + 1, fragment 1.
 void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp);
 // An update of lap or outing from the master: hands a change on to the logging.
@@ -38,8 +41,8 @@ void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing);
 // The next fragment of the same lap.
 void LapOutFra_setFragmentTrig(uint32_t timestamp);
 // Whether the counters of every change made so far are in NV; waits up to `ms` for them. A change
-// stores them on the NV store's own task: whoever creates a file named by them waits for that, so
-// that a power cut never leaves a file whose absolute lap the next start gives again.
+// stores them on the NV store's own task; no file waits for it, as the next start's look at meas:
+// goes on after any absolute lap that a power cut left the stored counters behind.
 bool LapOutFra_waitStored(int ms);
 
 // The 12-character file name of measurement index 0 ('A') or 2 ('B') with the current (or a given)

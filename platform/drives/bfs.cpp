@@ -298,16 +298,6 @@ int listFolder(int fd, const Where& root, size_t nameMax, std::vector<std::strin
     });
 }
 
-// Whether the folder holds an entry of `name`, read as listFolder reads it. 1, 0, or -1 with errno.
-int scanFolder(const Where& root, const std::string& name) {
-    const int dir = openFolder(-1, root);
-    if (dir < 0) return -1;
-    bool found = false;
-    if (readFolder(root, dir, [&](const struct dirent64& e) { return !(found = name == e.d_name); }) != 0)
-        return -1;
-    return found ? 1 : 0;
-}
-
 // The regular file of the drive's folder that follows `after` in byte order ("" for the first),
 // of those there at the find-first and still there now.
 int find(int fd, const Where& root, bfs_find* f, bool next) {
@@ -465,17 +455,17 @@ int rootRequest(int fd, const Where& root, int request, intptr_t arg) {
 
 } // namespace
 
-int bfs_exists(const char* devicePath) {
+int bfs_names(const char* drive, std::vector<std::string>* names) {
     Where w;
-    if (!resolve(devicePath, &w) || w.rel.empty() || w.rel.find('/') != std::string::npos)
-        return fail(EINVAL);
+    if (!names || !resolve(drive, &w) || !w.rel.empty()) return fail(EINVAL);
     if (!driveThere(w.drive)) return fail(ENODEV);
-    // The host's file system looks the name up by itself; the seam makes the look cost what the
-    // drive's reads of its folder cost.
-    if (drivefault_on()) return scanFolder(Where{w.drive, "", w.host.substr(0, w.host.rfind('/'))}, w.rel);
-    struct stat st {};
-    if (lookAt(w.drive, w.host, &st) == 0) return 1;
-    return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
+    const int dir = openFolder(-1, w);
+    if (dir < 0) return -1;
+    return readFolder(w, dir, [&](const struct dirent64& e) {
+        const std::string name = e.d_name;
+        if (name != "." && name != "..") names->push_back(name);
+        return true;
+    });
 }
 
 int bfs_open(const char* devicePath, int flags, mode_t mode) {

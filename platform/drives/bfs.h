@@ -22,7 +22,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <sys/types.h>
+#include <vector>
 
 // Control requests of bfs_ioctl.
 enum : int {
@@ -78,12 +80,12 @@ struct bfs_find {
     bfs_fileId id;
 };
 
-// Whether a file of that name is on the drive: 1, 0, or -1 with errno when that cannot be told
-// (ENODEV: the drive is not there; a read of its folder failed). The drive's file system keeps no
-// index over its folder: the look reads the folder's entries a block at a time until it finds the
-// name (every block for a name that is not there), each read a drive call of its own as a listing's
-// are, so that a look in a folder of many files on a slow drive is a job of many calls.
-int bfs_exists(const char* devicePath);
+// The names in the folder of a drive ("meas:"). The drive's file system keeps no index over its
+// folder: the folder's entries are read a block at a time, each read a drive call of its own as a
+// find's are, with no look at each file, so that a folder of many files on a slow drive costs its
+// blocks and no more. Names of entries that are not files may be among them. 0, or -1 with errno
+// (ENODEV: the drive is not there; a read of its folder failed, what was read is kept).
+int bfs_names(const char* drive, std::vector<std::string>* names);
 // Opens a file ("meas:/A0101000.000") or the root of a drive ("meas:", "meas:/"; read-only, flags
 // other than the access mode are ignored). -1 with errno on failure.
 int bfs_open(const char* devicePath, int flags, mode_t mode = 0644);

@@ -7,6 +7,7 @@
 #include "framework/nvram.h"
 #include "platform/drives/drive_fault.h"
 
+#include <filesystem>
 #include <thread>
 
 using namespace laptest;
@@ -109,35 +110,71 @@ TEST_F(LapOutFra, EmptyNvStartsAt111AndEveryStartTakesANewAbsoluteLap) {
     EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2), (std::vector<uint8_t>{1, 0}));
 }
 
-// The search reads meas:'s folder on that drive's own task: the counters are valid at once, and a
-// fragment cut while the search looks goes before it (the search goes on from the cut's name).
-TEST_F(LapOutFra, FragmentSearchLooksWhereIndexZeroWritesItsFiles) {
+// The start's search reads meas:'s folder on that drive's own task: the counters are valid at once,
+// no file is named before it ends, and a fragment cut meanwhile goes before it.
+TEST_F(LapOutFra, TheStartNamesNoFileBeforeItsSearchAndGoesOnAfterTheAbsoluteLapsOnMeas) {
+    // .001 was finished (read-only), .002 left writable by a run that did not end.
     testsupport::writeFile(root.file("meas/A0101000.001"), "x");
     testsupport::writeFile(root.file("meas/A0101000.002"), "x");
+    testsupport::writeFile(root.file("meas.drive"), "attr A0101000.001 0x21\n");
     ASSERT_EQ(LapOutFra_init(), 0);
     DriveFault slow;
     ASSERT_TRUE(drivefault_parse("meas:open:0:slow600000", &slow, nullptr));
     drivefault_clear();
-    drivefault_arm(slow); // each read of the folder until the clear
+    drivefault_arm(slow); // the folder's read until the clear
     LapOutFra_start();
     EXPECT_EQ(state().valid, 1);
+    EXPECT_FALSE(LapOutFra_namesReady());
     LapOutFra_setFragmentTrig(1);
     EXPECT_EQ(countContaining(drainSyslog(), "Starting with file: "), 0);
     drivefault_clear();
-    EXPECT_EQ(countContaining(untilSearched(), "Starting with file: A0101000.003"), 1);
-    EXPECT_EQ(state().fragment, 3);
+    const auto log = untilSearched();
+    EXPECT_EQ(countContaining(log, "Starting with file: A0101000.101"), 1);
+    EXPECT_EQ(countContaining(log,
+                              "meas: holds 1 file that an earlier run did not finish (a power cut, a kill "
+                              "or a fault of the drive), writable with their last complete record: "
+                              "A0101000.002"),
+              1);
+    EXPECT_TRUE(LapOutFra_namesReady());
+    ASSERT_TRUE(LapOutFra_waitStored(5000));
+    EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2), (std::vector<uint8_t>{1, 0}));
 
-    // Fragment 255 taken: the next absolute lap, fragment 1.
-    const uint8_t stored[6] = {255, 0, 1, 0, 1, 0};
-    nvram_dbs_write(NV_REC_LAPOUTFRA, 0, stored, sizeof stored);
-    const uint8_t abs[2] = {0x0F, 0}; // the start makes it 0x10
-    nvram_dbs_write(NV_REC_LAPOUTFRA_ABSLAP, 0, abs, sizeof abs);
-    testsupport::writeFile(root.file("meas/A0101001.0ff"), "x");
-    LapOutFra_exit();
-    ASSERT_EQ(LapOutFra_init(), 0);
-    LapOutFra_start();
-    EXPECT_EQ(countContaining(untilSearched(), "Starting with file: A0101001.101"), 1);
-    EXPECT_EQ(signals(), (std::vector<int>{1, 1, 1, 0x11}));
+    // Stored counters (absolute lap before the start's step) against the files a power cut, a lost
+    // store or a wrap left on meas:.
+    struct Case {
+        const char* what;
+        uint16_t stored;
+        std::vector<const char*> files;
+        const char* first;
+    };
+    const Case cases[] = {
+        {"files behind the counters", 0x20, {"A0101001.0ff", "A0101002.001"}, "A0101002.101"},
+        {"the store lagged behind two laps",
+         0x0F,
+         {"A0101001.001", "A0102001.101", "B0102001.202"},
+         "A0101001.301"},
+        {"the counter wrapped past a file", 0xFFFE, {"A0101000.101"}, "A0101000.201"},
+        {"a file half the range away is old", 0x10, {"A0101801.101"}, "A0101001.101"},
+        {"names of other forms",
+         0x10,
+         {"notes.txt", "A0101fff.f0", "A0101fff.fg1", "C0101fff.f01"},
+         "A0101001.101"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(root.file("meas"));
+        std::filesystem::create_directories(root.file("meas"));
+        for (const char* f : c.files) testsupport::writeFile(root.file(std::string("meas/") + f), "x");
+        const uint8_t image[6] = {1, 0, 1, 0, 1, 0};
+        nvram_dbs_write(NV_REC_LAPOUTFRA, 0, image, sizeof image);
+        const uint8_t abs[2] = {uint8_t(c.stored), uint8_t(c.stored >> 8)};
+        nvram_dbs_write(NV_REC_LAPOUTFRA_ABSLAP, 0, abs, sizeof abs);
+        LapOutFra_exit();
+        ASSERT_EQ(LapOutFra_init(), 0);
+        LapOutFra_start();
+        EXPECT_EQ(countContaining(untilSearched(), std::string("Starting with file: ") + c.first), 1)
+            << c.what;
+        EXPECT_EQ(state().fragment, 1) << c.what;
+    }
 }
 
 TEST_F(LapOutFra, LapsFragmentsAndUpdates) {

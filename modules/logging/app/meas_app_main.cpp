@@ -162,8 +162,22 @@ uint16_t meas_app_get_flags() {
     return w;
 }
 
+namespace {
+
+// The first file of a start is named only after the look at meas:'s folder for the absolute laps it
+// holds, or once meas: is named hung: its files wait for the drive then, and the others log on.
+bool namesReady() {
+    if (LapOutFra_namesReady()) return true;
+    if (!meas_app_driveHung("meas:")) return false;
+    SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "meas_app_main(): meas: hangs before its folder was read: the files are "
+                                    "named from the lap counters as stored");
+    return true;
+}
+
+} // namespace
+
 bool meas_app_startreq_condition() {
-    return meas_app_startreq.load() == 1 && LapOutFra_isValid() && timestamp_valid == 1;
+    return meas_app_startreq.load() == 1 && LapOutFra_isValid() && timestamp_valid == 1 && namesReady();
 }
 
 uint8_t meas_app_hstinit() {

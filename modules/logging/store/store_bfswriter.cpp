@@ -3,7 +3,6 @@
 #include "framework/fileutil.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
-#include "laptiming/lapoutfra.h"
 #include "logging/disk/meas_app_dirsync.h"
 #include "logging/disk/meas_app_disk.h"
 #include "logging/disk/meas_app_drivecall.h"
@@ -23,10 +22,9 @@ namespace measure::store {
 namespace {
 constexpr uint8_t kAttrReadOnly = 0x01;  // DOS attribute byte
 constexpr uint32_t kResumeRetry = 10000; // a cut file tries to go on once a second
-constexpr int kCountersWaitMs = 2000;
-constexpr uint32_t kProbePace = 2500; // a failing drive is probed every 0.25 s
-constexpr uint32_t kWatchPace = 500;  // its writer looks at the drive every 50 ms
-constexpr int kProbePriority = 160;   // as the copies: below the writers
+constexpr uint32_t kProbePace = 2500;    // a failing drive is probed every 0.25 s
+constexpr uint32_t kWatchPace = 500;     // its writer looks at the drive every 50 ms
+constexpr int kProbePriority = 160;      // as the copies: below the writers
 constexpr size_t kProbeStack = 20480;
 constexpr uint32_t kCutBackPace = 5000; // a cut-back the drive refused is tried again after 0.5 s
 constexpr size_t kCutBacksMax = 16;
@@ -289,13 +287,6 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     // into), and the replacement is logged with its name. On the logging drive it is an older
     // measurement that the fragment search, which runs beside the start, had not seen yet: it stays.
     const bool stick = type() == WRITER_USB;
-    // Its name carries the lap counters: it is created once they are stored, so that no start after a
-    // power cut gives the name again. A store that does not come is not waited for long.
-    if (!LapOutFra_waitStored(kCountersWaitMs))
-        SYSLOGX_ONCE_SITE(LOG_PRIO_WARNING,
-                          "BFSWriter::open(): the lap counters are not stored after %d ms: %s is created all "
-                          "the same",
-                          kCountersWaitMs, path);
     const bool existed = fexist(path);
     const int fd = bfs_open(path, O_RDWR | O_CREAT | (stick ? O_TRUNC : O_EXCL), 0777);
     const int error = errno;
