@@ -386,14 +386,20 @@ int main(int argc, char** argv) {
     // The kernel holds a process until its threads' calls return: a drive gets no new call that
     // could outlast the 12 s by how long its calls take now (those in flight, from their start, and
     // those of the last seconds; a hang it came back from long ago is not held against it), nor
-    // while one of its calls hangs.
-    drivecalls_endBy(shutdownBegan + std::chrono::milliseconds(kShutdownEndMs), MEAS_DRIVECALL_BOUND_MS,
-                     [](const char* drive, uint32_t longestMs) {
-                         syslogx(LOG_PRIO_WARNING,
-                                 "main(): the shutdown makes no new call of '%s' (its calls took up to "
-                                 "%u.%u s): the process ends within 12 s",
-                                 drive, unsigned(longestMs / 1000), unsigned(longestMs % 1000 / 100));
-                     });
+    // while one of its calls hangs. A call held back is asked again while time is left.
+    drivecalls_endBy(
+        shutdownBegan + std::chrono::milliseconds(kShutdownEndMs), MEAS_DRIVECALL_BOUND_MS,
+        [](const char* drive, uint32_t longestMs) {
+            syslogx(LOG_PRIO_WARNING,
+                    "main(): the shutdown makes no new call of '%s' while its calls take up to %u.%u s: the "
+                    "process ends within 12 s",
+                    drive, unsigned(longestMs / 1000), unsigned(longestMs % 1000 / 100));
+        },
+        [](const char* drive, uint32_t longestMs) {
+            syslogx(LOG_PRIO_INFO,
+                    "main(): the calls of '%s' take up to %u.%u s now: the shutdown makes them again", drive,
+                    unsigned(longestMs / 1000), unsigned(longestMs % 1000 / 100));
+        });
     // However a drive holds a thread, the process ends: 12 s after the shutdown began at the latest,
     // with exit code 3 when a file is not finished then (or the files cannot be looked at).
     static std::atomic<bool> ended{false};

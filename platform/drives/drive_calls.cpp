@@ -30,6 +30,7 @@ struct Names {
     // Per second, the longest call that returned in it: (the second + 1) << 32 | its length (ms).
     std::atomic<uint64_t> seconds[kDrives][kSeconds] = {};
     std::atomic<bool> refused[kDrives] = {};
+    std::atomic<bool> resumed[kDrives] = {};
     std::atomic<int64_t> returnedAt[kDrives] = {}; // when its last call returned (ms)
 };
 Names& names() {
@@ -118,6 +119,7 @@ thread_local ThreadSlot tSlot;
 std::atomic<int64_t> gEndMs{0};
 std::atomic<uint32_t> gHungMs{UINT32_MAX};
 std::atomic<void (*)(const char*, uint32_t)> gRefused{nullptr};
+std::atomic<void (*)(const char*, uint32_t)> gResumed{nullptr};
 
 void noteReturned(int id, int64_t now, int64_t took) {
     const uint64_t second = uint64_t(now / 1000) + 1;
@@ -161,17 +163,28 @@ uint32_t takesNow(int id, int64_t now, bool* hangs = nullptr) {
     return uint32_t(longest);
 }
 
-// A new call that might not return before the process's end is not made: the thread stays here,
-// outside any call of the drive, until the process ends.
+// A new call that might not return before the process's end is not made: the thread waits here,
+// outside any call of the drive, and asks again as the drive's calls go on (a drive that came back
+// from a hang just before is judged by its calls since, once the hang is no longer recent), until
+// the call fits before the end; past the end it waits for the process to end.
 void refuseIfLate(const std::string& drive, int id) {
     const int64_t end = gEndMs.load(std::memory_order_acquire);
     if (end == 0) return;
-    const int64_t now = nowMs();
-    bool hangs = false;
-    const uint32_t longest = takesNow(id, now, &hangs);
-    if (!hangs && now + std::max<int64_t>(longest, kDriveCallsEndFloorMs) < end) return;
-    if (id < 0 || !names().refused[id].exchange(true))
-        if (auto* tell = gRefused.load()) tell(drive.c_str(), longest);
+    constexpr auto kAskAgain = std::chrono::milliseconds(50);
+    for (bool refused = false;; std::this_thread::sleep_for(kAskAgain)) {
+        const int64_t now = nowMs();
+        bool hangs = false;
+        const uint32_t longest = takesNow(id, now, &hangs);
+        if (!hangs && now + std::max<int64_t>(longest, kDriveCallsEndFloorMs) < end) {
+            if (refused && id >= 0 && !names().resumed[id].exchange(true))
+                if (auto* tell = gResumed.load()) tell(drive.c_str(), longest);
+            return;
+        }
+        if (!refused && (id < 0 || !names().refused[id].exchange(true)))
+            if (auto* tell = gRefused.load()) tell(drive.c_str(), longest);
+        refused = true;
+        if (now >= end) break;
+    }
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
@@ -237,8 +250,9 @@ uint32_t drivecalls_longestMs(const char* drive) {
 }
 
 void drivecalls_endBy(std::chrono::steady_clock::time_point end, uint32_t hungMs,
-                      void (*refused)(const char*, uint32_t)) {
+                      void (*refused)(const char*, uint32_t), void (*resumed)(const char*, uint32_t)) {
     gRefused.store(refused);
+    gResumed.store(resumed);
     gHungMs.store(hungMs);
     const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(end.time_since_epoch()).count();
     gEndMs.store(ms == 0 ? 1 : ms, std::memory_order_release);

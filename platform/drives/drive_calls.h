@@ -43,13 +43,16 @@ uint32_t drivecalls_longestMs(const char* drive);
 // The process ends by `end` (the shutdown's bound): a call in flight then would hold it, since the
 // kernel keeps a process until its threads' calls return. From now on a new call of a drive that
 // might not return before `end` (now plus how long that drive's calls take now, at least
-// kDriveCallsEndFloorMs) is not made, nor one of a drive with a call in flight for `hungMs` (it
-// hangs): its thread waits there, in no call, for the end of the process. `refused` (may be null)
-// hears of the first such call of each drive, with how long that drive's calls took, on the thread
-// that was to make it. A call inside a call in flight is part of it and goes on.
+// kDriveCallsEndFloorMs) is not made yet, nor one of a drive with a call in flight for `hungMs` (it
+// hangs): its thread waits, in no call, and asks again every 50 ms, so that a drive whose calls
+// return promptly again gets the call while time is left; past `end` the thread waits there for the
+// end of the process. `refused` (may be null) hears of the first such wait of each drive, with how
+// long that drive's calls took, and `resumed` of the first call of that drive made after one, each
+// on the thread that was to make it. A call inside a call in flight is part of it and goes on.
 inline constexpr uint32_t kDriveCallsEndFloorMs = 1000;
 void drivecalls_endBy(std::chrono::steady_clock::time_point end, uint32_t hungMs,
-                      void (*refused)(const char* drive, uint32_t longestMs) = nullptr);
+                      void (*refused)(const char* drive, uint32_t longestMs) = nullptr,
+                      void (*resumed)(const char* drive, uint32_t longestMs) = nullptr);
 // Whether `calls` more calls of `drive`, one after the other and each as long as that drive's
 // calls take now, would all be made before the end set by drivecalls_endBy (true while none is).
 bool drivecalls_timeFor(const char* drive, uint32_t calls);

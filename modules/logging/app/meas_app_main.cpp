@@ -4,6 +4,7 @@
 // measurement; files are cut into fragments by size, time or a USB stick's arrival.
 #include "framework/board_io.h"
 #include "framework/msd_shell.h"
+#include "framework/postrun.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "laptiming/lap_hooks.h"
@@ -121,9 +122,11 @@ void checkCutNeeded() {
                     why.c_str());
             continue;
         }
-        const bool running = meas_app_running.load() != 0;
+        const bool ending = postrun_requested(), running = meas_app_running.load() != 0 && !ending;
         syslogx(running ? LOG_PRIO_ERR : LOG_PRIO_INFO, "meas_app_main(): %s; %s", why.c_str(),
-                running ? "a new file is cut" : "logging does not run, no file is cut");
+                running  ? "a new file is cut"
+                : ending ? "the shutdown has begun, no file is cut"
+                         : "logging does not run, no file is cut");
         cut = cut || running;
     }
     if (cut) meas_app_forceFragment();
