@@ -1,6 +1,7 @@
 // The lap function in beacon mode with the model in the framework's rasters on the hand-driven
 // clock: a 5 ms pulse on digital input 0 gives nothing, a 100 ms pulse one lap message; the lap
-// messages leave through the command queue.
+// messages leave through the command queue. A host that holds the process back, its ticks given
+// late or dropped, moves neither a lap's time nor its stamp.
 #include "calc/awm_man.h"
 #include "calc/awm_model.h"
 #include "calc/awm_model_cfg.h"
@@ -8,12 +9,14 @@
 #include "framework/errmem.h"
 #include "framework/raster.h"
 #include "framework/simulink.h"
+#include "framework/time_util.h"
 #include "lapfixture.h"
 #include "platform/board/board.h"
 #include "platform/rtos/basetick.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 using namespace laptest;
@@ -60,6 +63,15 @@ protected:
         ASSERT_TRUE(
             testsupport::waitUntil([&] { return raster_runCount(RASTER_R1MS) >= before + ms; }, 10000));
     }
+    // The host held the process back for `ms`: the clock hands out the ticks of the last second
+    // late, back to back, and drops those before.
+    static void held(uint32_t ms) {
+        const uint64_t before = raster_runCount(RASTER_R1MS);
+        const uint64_t given = ms < 1000 ? ms : 1000;
+        hostclock_advanceBurstMs(ms);
+        ASSERT_TRUE(
+            testsupport::waitUntil([&] { return raster_runCount(RASTER_R1MS) >= before + given; }, 10000));
+    }
     static std::vector<comint_msg> lapEvents() {
         std::vector<comint_msg> out;
         for (const comint_msg& m : sent())
@@ -87,4 +99,71 @@ TEST_F(LapBeacon, AFiveMillisecondPulseGivesNothingAHundredMillisecondsOneLap) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(ci_get16(events[0].data + 12), 2) << "the lap after the start lap";
     EXPECT_EQ(ci_dst(&events[0]), CI_PID_ALL);
+}
+
+// Laps of 20 s between the rises of 100 ms pulses, each disturbed once: held mid-lap, or held over
+// the pulse that ends it (the pulse rises within the ticks given late, after those dropped). Each
+// lap's time and its end's stamp (from the pulse's rise) are those of the undisturbed lap.
+TEST_F(LapBeacon, AHeldBackHostMovesNeitherTheLapTimeNorItsStamp) {
+    struct Row {
+        const char* what;
+        bool overCrossing;
+        uint32_t beforeMs, afterMs; // held before the pulse rises (mid-lap: all), after it
+        bool drops;
+    };
+    const Row rows[] = {
+        {"undisturbed", false, 0, 0, false},
+        {"held 1 s mid-lap", false, 1000, 0, false},
+        {"held 3 s mid-lap", false, 3000, 0, true},
+        {"held 1 s over the crossing", true, 500, 500, false},
+        {"held 3 s over the crossing", true, 2700, 300, true},
+    };
+    constexpr uint32_t kLapMs = 20000, kPulseMs = 100;
+    advance(1000);
+    sent();
+    board_dinSet(0, 1); // the first crossing
+    uint32_t rise = time_getTimestamp();
+    advance(kPulseMs);
+    board_dinSet(0, 0);
+    advance(1000);
+    uint32_t sinceRise = kPulseMs + 1000;
+    ASSERT_EQ(lapEvents().size(), 1u);
+    testsupport::drainSyslog();
+    uint32_t lapOf[std::size(rows)] = {}, stampAfterRise[std::size(rows)] = {};
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& r = rows[i];
+        if (!r.overCrossing) {
+            advance(kLapMs / 2 - sinceRise);
+            if (r.beforeMs) held(r.beforeMs);
+            advance(kLapMs / 2 - r.beforeMs);
+            board_dinSet(0, 1);
+            rise = time_getTimestamp();
+            advance(kPulseMs);
+            board_dinSet(0, 0);
+            sinceRise = kPulseMs;
+        } else {
+            advance(kLapMs - r.beforeMs - sinceRise);
+            held(r.beforeMs);
+            board_dinSet(0, 1);
+            rise = time_getTimestamp();
+            held(kPulseMs);
+            board_dinSet(0, 0);
+            held(r.afterMs - kPulseMs);
+            sinceRise = r.afterMs;
+        }
+        advance(1000);
+        sinceRise += 1000;
+        const auto events = lapEvents();
+        ASSERT_EQ(events.size(), 1u) << r.what;
+        lapOf[i] = ci_get32(events[0].data + 8);
+        stampAfterRise[i] = ci_get32(events[0].data + 4) - rise;
+        const auto log = testsupport::drainSyslog();
+        EXPECT_EQ(testsupport::countContaining(log, "ms of base ticks were dropped"), r.drops ? 1 : 0)
+            << r.what;
+    }
+    EXPECT_NEAR(lapOf[0], (kLapMs - 15) / 10, 1) << "20 s less the model's 15 ms, in hundredths";
+    for (size_t i = 1; i < std::size(rows); ++i) {
+        EXPECT_EQ(lapOf[i], lapOf[0]) << rows[i].what;
+        EXPECT_EQ(stampAfterRise[i], stampAfterRise[0]) << rows[i].what << ": the lap's stamp moved";
+    }
 }
