@@ -235,7 +235,8 @@ TEST(SampleRootE2E, AProcessHeldBackKeepsTheOutLapAndNamesTheRecordsItLost) {
 // the undisturbed one's within 0.05 s, beyond what the GPS feed, held back with the process, moves
 // a crossing. A hold within the clock's second of late ticks runs every pass at its time, and dead
 // reckoning from the last fix before it carries the car over the line; a longer one drops passes,
-// and then the crossing shows no sooner than the fixes held back come, at the hold's end.
+// and then the crossing shows no sooner than the fixes held back come, at the hold's end, once the
+// passes due before they came have run (kCatchUp).
 TEST(SampleRootE2E, AHeldBackHostTakesNoTimeFromTheLap) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a lap of real time runs once, not again under ThreadSanitizer";
@@ -244,6 +245,7 @@ TEST(SampleRootE2E, AHeldBackHostTakesNoTimeFromTheLap) {
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     constexpr double kUndisturbedLap = 102.39; // the sample's lap on an idle host (README)
     constexpr double kCrossings[2] = {5.197, 107.627};
+    constexpr double kCatchUp = 0.2; // 0.04 s measured beside two busy loops per core
     struct Hold {
         const char* what;
         double from; // seconds of the trace
@@ -279,7 +281,7 @@ TEST(SampleRootE2E, AHeldBackHostTakesNoTimeFromTheLap) {
         const size_t at = out.find("Timestamp:");
         return at == std::string::npos ? -1.0 : std::strtoul(out.c_str() + at + 10, nullptr, 10) / 10000.0;
     };
-    double late[2] = {0, 0}; // how long after a crossing its hold ended, where the hold dropped ticks
+    double late[2] = {0, 0}; // how late the fixes past a crossing came, where its hold dropped ticks
     for (const Hold& h : holds) {
         if (h.crossing == 1 && stamp[0] < 0) stamp[0] = stampOf(1);
         std::this_thread::sleep_until(atTrace(h.from));
@@ -288,7 +290,8 @@ TEST(SampleRootE2E, AHeldBackHostTakesNoTimeFromTheLap) {
         dev.signal(SIGCONT);
         const double released =
             std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-        if (h.crossing >= 0 && h.ms > 1000) late[h.crossing] = released - (opened + kCrossings[h.crossing]);
+        if (h.crossing >= 0 && h.ms > 1000)
+            late[h.crossing] = released - (opened + kCrossings[h.crossing]) + kCatchUp;
         if (h.crossing == 0) stamp[0] = stampOf(1);
     }
     stamp[1] = stampOf(2);
@@ -299,7 +302,7 @@ TEST(SampleRootE2E, AHeldBackHostTakesNoTimeFromTheLap) {
     const double lap = laps[1].laptime;
     std::printf(
         "lap %.2f s, its stamps %.3f s apart; the crossings stamped %.3f and %.3f s after the trace's, "
-        "the holds that dropped ticks ended %.3f and %.3f s after them\n",
+        "the fixes past them came up to %.3f and %.3f s late\n",
         lap, stamp[1] - stamp[0], stamp[0] - opened - kCrossings[0], stamp[1] - opened - kCrossings[1],
         late[0], late[1]);
     // The lap is the time between the stamps of its crossings (less the model's 15 ms), however many
