@@ -116,10 +116,6 @@ void run(uint64_t ms) {
     }
 }
 
-void drop(uint64_t ms) {
-    ticks += ms;
-}
-
 void pulse(uint64_t ms) {
     in.trigger = 1;
     run(ms);

@@ -45,8 +45,6 @@ inline void start() {
 }
 // Runs `ms` ticks.
 void run(uint64_t ms);
-// `ms` ticks pass with no step run, as when the host drops them.
-void drop(uint64_t ms);
 // Holds the beacon for `ms` ticks, then releases it.
 void pulse(uint64_t ms);
 

@@ -68,35 +68,6 @@ TEST(ModelLap, BeaconPulsesBecomeLapEventsWithTheirLapTimes) {
         << "no counter was preset";
 }
 
-// Steps the host dropped take no time from a lap or from the countdown: both go by the steps' due
-// times. Ticks dropped mid-lap, just before the lap's end and just after its start.
-TEST(ModelLap, DroppedStepsTakeNoTimeFromTheLapOrTheCountdown) {
-    const struct {
-        const char* what;
-        uint64_t before, dropped; // ms after the pulse that starts the lap
-    } rows[] = {{"none", 0, 0},
-                {"2 s mid-lap", 20000, 2000},
-                {"a second before the line", 38800, 1000},
-                {"just after the line", 0, 500}};
-    for (const auto& r : rows) {
-        defaults();
-        CNTDOWNTIME_MODE = 2; // from each lap event
-        CNTDOWNTIME_SET = 100.0f;
-        boot();
-        run(1000);
-        pulse(100);
-        const uint64_t lapStart = events().at(0).tick;
-        run(r.before);
-        drop(r.dropped);
-        run(40000 - 100 - r.before - r.dropped);
-        EXPECT_NEAR(cntdowntime, 100.0f - float(ticks - lapStart) * 0.001f, 0.011f) << r.what;
-        pulse(100);
-        run(100);
-        ASSERT_EQ(events().size(), 2u) << r.what;
-        EXPECT_FLOAT_EQ(events()[1].laptime, 3998 * 0.01f + 0.005f) << r.what << ": 4000 steps' time";
-    }
-}
-
 TEST(ModelLap, LapCounterWrapsAt255IntoANewOutingWithAnUpdate) {
     defaults();
     LAP_CTR_INIT = 255;
