@@ -15,6 +15,15 @@ namespace {
 
 // The gateway gives up on a value that has not come for this long.
 constexpr uint32_t kTimeoutMs = 500;
+// The clock hands out late ticks for up to a second: a pass runs at most that late, and while it
+// runs, the records of the calculation passes due from a second before its time on come in. Their
+// changes, one per record at most, are kept for it.
+constexpr uint32_t kLateTicksMs = 1000;
+constexpr size_t kMinChanges = 8;
+
+size_t changesKept(int periodMs) {
+    return std::max(kMinChanges, periodMs > 0 ? size_t(2 * kLateTicksMs / uint32_t(periodMs)) + 1 : 0);
+}
 
 uint32_t dataEvent(uint32_t event, void* data, void* user) {
     auto* in = static_cast<AwmInput*>(user);
@@ -116,6 +125,11 @@ bool AwmInput::start(const awm_input_cfg& cfg, uint16_t raster, const char* owne
         cfg_ = awm_input_cfg{};
         return false;
     }
+    {
+        std::lock_guard<std::mutex> g(changesLock_);
+        changes_.assign(changesKept(raster2rate(raster)), Change{});
+        changeCount_ = newest_ = 0;
+    }
     gw_connection* conn = connection();
     const uint32_t list[4] = {markerOf(width), cfg.address & 0x00FFFFFFu, 0, 0};
     const int period = raster2rate(raster);
@@ -153,20 +167,24 @@ void AwmInput::put(const uint8_t* value) {
     raw_.store(raw, std::memory_order_relaxed);
     fresh_.store(true, std::memory_order_release);
     std::lock_guard<std::mutex> g(changesLock_);
-    if (changeCount_ > 0 && changes_[newest_].raw == raw) return;
-    newest_ = (newest_ + 1) % kChanges;
-    changes_[newest_] = {raw, hostclock_nowNs()};
-    changeCount_ = std::min(changeCount_ + 1, kChanges);
+    const int kept = int(changes_.size());
+    if (kept == 0 || (changeCount_ > 0 && changes_[size_t(newest_)].raw == raw)) return;
+    newest_ = (newest_ + 1) % kept;
+    changes_[size_t(newest_)] = {raw, hostclock_nowNs()};
+    changeCount_ = std::min(changeCount_ + 1, kept);
 }
 
 bool AwmInput::readAsOf(uint64_t ns, double* value) const {
     if (!configured() || !fresh_.load(std::memory_order_acquire)) return false;
     std::lock_guard<std::mutex> g(changesLock_);
+    const int kept = int(changes_.size());
+    if (changeCount_ == 0) return false;
+    const Change* c = nullptr;
     for (int i = 0; i < changeCount_; ++i) {
-        const Change& c = changes_[(newest_ + kChanges - i) % kChanges];
-        if (c.at <= ns) return awm_input_convert(cfg_, c.raw, value);
+        c = &changes_[size_t((newest_ + kept - i) % kept)];
+        if (c->at <= ns) break;
     }
-    return false;
+    return awm_input_convert(cfg_, c->raw, value); // else the oldest kept, the nearest to `ns`
 }
 
 void AwmInput::lost() {

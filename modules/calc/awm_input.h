@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 // 32 bytes in a channel's configuration payload (host order):
 //   0  u32  measurement address; only the low 24 bits count (0 = input not configured)
@@ -37,7 +38,9 @@ public:
     // The converted value; false when there is none.
     bool read(double* value) const;
     // The converted value as it stood at device time `ns` (hostclock_nowNs): the last value that had
-    // come by then. False when there was none, or when it changed more often since than is kept.
+    // come by then. Enough changes are kept for a pass that runs as late as the clock hands out late
+    // ticks; for one later still, the oldest value kept, the nearest to its time. False when there
+    // is none.
     bool readAsOf(uint64_t ns, double* value) const;
 
     // From the gateway: one value, big-endian at the type's width; the device stopped delivering.
@@ -56,14 +59,14 @@ private:
     uint32_t subscription_ = 0;
     std::atomic<uint32_t> raw_{0};
     std::atomic<bool> fresh_{false};
-    // The last changes of the value and the device time each came, newest at `newest_`.
+    // The last changes of the value and the device time each came, newest at `newest_`; as many as
+    // start() sizes for the input's raster.
     struct Change {
         uint32_t raw;
         uint64_t at;
     };
-    static constexpr int kChanges = 8;
     mutable std::mutex changesLock_;
-    Change changes_[kChanges] = {};
+    std::vector<Change> changes_;
     int changeCount_ = 0, newest_ = 0;
 };
 

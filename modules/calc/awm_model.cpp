@@ -35,7 +35,8 @@ const application_dor_Imports kImports{awm_0x08_lapfunc_getTrigger,
                                        awm_0x0A_fuelcons_getLaptrigger,
                                        laptrigger_getLapTimeStamp,
                                        laptrigger_event,
-                                       laptrigger_update};
+                                       laptrigger_update,
+                                       raster_passTimestamp};
 
 } // namespace
 

@@ -488,6 +488,10 @@ uint64_t raster_passDueNs() {
     return tPassDue;
 }
 
+uint32_t raster_passTimestamp() {
+    return tPassDue != 0 ? time_timestampOf(tPassDue) : time_getTimestamp();
+}
+
 uint64_t raster_tickCount() {
     return sched().ticks.load();
 }

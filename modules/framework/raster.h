@@ -16,11 +16,11 @@ inline constexpr int RASTER_INDICES = 10;
 enum RasterTaskId {
     RASTER_R1MS = 0, // "r_r1ms" ... "r_r1000ms" follow raster indices 0..9
     RASTER_R1000MS = 9,
-    RASTER_RMEAS,         // "r_rMeas", 1 ms, the measurement raster of the logging
-    RASTER_ETH_ONLINE,    // "r_rEthSend_online", 10 ms
-    RASTER_ETH_OFFLINE,   // "r_rEthSend_offline", 10 ms
-    RASTER_LAP,           // "r_Lap", woken by raster_triggerTask(-4)
-    RASTER_SBLAP,         // "r_sbLapPer", woken by raster_triggerTask(-7)
+    RASTER_RMEAS,       // "r_rMeas", 1 ms, the measurement raster of the logging
+    RASTER_ETH_ONLINE,  // "r_rEthSend_online", 10 ms
+    RASTER_ETH_OFFLINE, // "r_rEthSend_offline", 10 ms
+    RASTER_LAP,         // "r_Lap", woken by raster_triggerTask(-4)
+    RASTER_SBLAP,       // "r_sbLapPer", woken by raster_triggerTask(-7)
     RASTER_BUILTIN_COUNT,
 };
 
@@ -41,8 +41,8 @@ bool raster_addCalcStep(int order, const char* name, CalcStep step);
 // Creates a task "r_" + name running `function` once per period in ms (negative: event-driven,
 // woken by raster_triggerTask(period)). processor -1 leaves it unbound; watchdog limit -1 gives
 // it none (on the host the limit is recorded). True when hooked.
-bool raster_hookFunction(const char* name, int priority, int period, void (*function)(), int stack, int processor,
-                         int watchdogLimit);
+bool raster_hookFunction(const char* name, int priority, int period, void (*function)(), int stack,
+                         int processor, int watchdogLimit);
 bool raster_hookFunction(const char* name, int priority, int period, RasterFunction function, int stack,
                          int processor, int watchdogLimit);
 
@@ -53,6 +53,8 @@ int raster_triggerTask(int baseRate);
 // The due time (device ns, hostclock_nowNs) of the tick that gave the pass the calling raster task
 // runs, however late the host runs it; 0 outside the pass of a periodic raster.
 uint64_t raster_passDueNs();
+// The time stamp (100 us, time_getTimestamp) of that due time; outside such a pass the time now.
+uint32_t raster_passTimestamp();
 
 // Sleeps the calling task `ms` milliseconds of base ticks on its own counting semaphore.
 void raster_taskDelay(SEM_ID semaphore, int ms);

@@ -2,8 +2,8 @@
 
 #include "framework/appman.h"
 #include "framework/calc_round.h"
+#include "framework/raster.h"
 #include "framework/syslog.h"
-#include "framework/time_util.h"
 #include "laptiming/laptrigger_internal.h"
 #include "measdata/cfg_system.h"
 #include "msdcom/ci/ci_table.h"
@@ -82,15 +82,17 @@ void laptrigger_init(uint16_t lap, uint16_t outing, float laptime) {
     setMaster(lap, outing, laptrigger_laptime(laptime), 0);
 }
 
+// A lap is stamped with the due time of the lap model's pass that saw it, however late the host ran
+// that pass: the stamp cuts the measurement files where the lap was, not where the host caught up.
 void laptrigger_event(uint16_t lap, uint16_t outing, float laptime) {
-    const uint32_t now = time_getTimestamp();
+    const uint32_t now = raster_passTimestamp();
     const uint32_t hundredths = laptrigger_laptime(laptime);
     setMaster(lap, outing, hundredths, now);
     laptrg::sendLapMessage(LAPTRIGGER_EVENT, now, hundredths, lap, outing);
 }
 
 void laptrigger_update(uint16_t lap, uint16_t outing, float laptime) {
-    const uint32_t now = time_getTimestamp();
+    const uint32_t now = raster_passTimestamp();
     const uint32_t hundredths = laptrigger_laptime(laptime);
     setMaster(lap, outing, hundredths, now);
     laptrg::sendLapMessage(LAPTRIGGER_UPDATE, now, hundredths, lap, outing);

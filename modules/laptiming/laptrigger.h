@@ -39,7 +39,8 @@ void laptrigger_ini();
 // Lap time in seconds as it travels: 1/100 s, halves away from zero, negative (and NaN) as 0.
 uint32_t laptrigger_laptime(float seconds);
 
-// Sender side.
+// Sender side. Events and updates are stamped with the due time of the raster pass that sends them
+// (raster_passTimestamp), the time now outside one.
 void laptrigger_init(uint16_t lap, uint16_t outing, float laptime);
 void laptrigger_event(uint16_t lap, uint16_t outing, float laptime);
 void laptrigger_update(uint16_t lap, uint16_t outing, float laptime);

@@ -137,7 +137,9 @@ void hostclock_advanceBurstMs(uint32_t ms) {
     ClockState& s = state();
     if (!s.manual.load() || ms == 0) return;
     const uint64_t from = s.manualNs.fetch_add(uint64_t(ms) * kNsPerMs, std::memory_order_acq_rel);
-    for (uint32_t i = 1; i <= ms; ++i) giveTick(s, from + i * kNsPerMs);
+    // As the real ticker does, the ticks of more than a second before are dropped.
+    const uint32_t dropped = ms > kMaxBurst ? ms - uint32_t(kMaxBurst) : 0;
+    for (uint32_t i = dropped + 1; i <= ms; ++i) giveTick(s, from + i * kNsPerMs);
     awaitConsumed(s);
 }
 

@@ -28,7 +28,8 @@ bool hostclock_isManual();
 // before giving the next, so a hand-driven second is 1000 distinct ticks.
 void hostclock_advanceMs(uint32_t ms);
 // Manual mode: moves time forward by `ms` at once and then gives the `ms` ticks back to back, as
-// the real ticker makes up ticks after a late wake-up; waits until the last has been taken.
+// the real ticker makes up ticks after a late wake-up, the last 1000 of them (those before are
+// dropped, as for a host suspended for over a second); waits until the last has been taken.
 void hostclock_advanceBurstMs(uint32_t ms);
 
 // Functions called once per hand-driven base tick (from hostclock_advanceMs) with the tick's due time in

@@ -6,6 +6,7 @@
 #include "test_gw_fixture.h"
 
 #include "calc/awm_0x08_lapfunc.h"
+#include "calc/awm_input.h"
 #include "calc/awm_man.h"
 #include "calc/awm_model.h"
 #include "calc/awm_model_cfg.h"
@@ -24,6 +25,7 @@
 #include "platform/kernel/nvdb.h"
 #include "platform/rtos/hostclock.h"
 
+#include <atomic>
 #include <cmath>
 #include <fcntl.h>
 #include <unistd.h>
@@ -227,4 +229,40 @@ TEST_F(LapGps, RedBullRingTraceGivesTheRecordedLapTimesAndSegmentTimes) {
     // The third lap's segment times, taken over as the last lap's at the fourth crossing.
     for (int i = 0; i < 2; ++i)
         EXPECT_NEAR(lapseg_last[i], kSegmentPoints[i] - crossings[2], 0.05) << "segment " << i + 1;
+}
+
+// A pass that runs late reads an input as it stood at its own time, though the input changed with
+// every 10 ms pass since: as far back as the clock hands out late ticks, a second, and more; one
+// later still takes the oldest value kept, the nearest to its time, rather than none.
+TEST_F(LapGps, ALatePassFindsTheInputAsOfItsTimeAfterManyChanges) {
+    float& cell = seramSig().sb_fuel_target_lap_cons_dor;
+    AwmInput in;
+    ASSERT_TRUE(in.start(input(cell), 3, "test", "value"));
+    constexpr int kCycles = 300;
+    std::vector<uint64_t> at; // device time after each cycle, whose pass delivered its value
+    for (int i = 0; i < kCycles; ++i) {
+        std::atomic_ref<float>(cell).store(float(i));
+        cycle();
+        at.push_back(hostclock_nowNs());
+    }
+    double now = -1;
+    ASSERT_TRUE(in.read(&now));
+    ASSERT_EQ(now, kCycles - 1) << "every pass delivers";
+    const struct {
+        const char* what;
+        int cycle;
+    } rows[] = {{"the last pass", kCycles - 1},
+                {"half a second before", kCycles - 51},
+                {"a second before", kCycles - 101},
+                {"a second and a half before", kCycles - 151}};
+    for (const auto& r : rows) {
+        double v = -1;
+        ASSERT_TRUE(in.readAsOf(at[size_t(r.cycle)], &v)) << r.what;
+        EXPECT_EQ(v, r.cycle) << r.what;
+    }
+    double oldest = -1;
+    ASSERT_TRUE(in.readAsOf(at[10], &oldest)) << "a pass older than every change kept";
+    EXPECT_GT(oldest, 10) << "the value of that time is no longer kept";
+    EXPECT_LE(oldest, kCycles - 151) << "the oldest kept, the nearest to that time";
+    in.stop();
 }

@@ -103,8 +103,9 @@ uint32_t noTimestamp() {
 void noInit() {}
 void noMessage(uint16_t, uint16_t, float) {}
 
-const application_dor_Imports kNoImports{noLevel, noLevel, noSegment, noValue,     noLevel,   noInit,
-                                         noLevel, noValue, noLevel,   noTimestamp, noMessage, noMessage};
+const application_dor_Imports kNoImports{noLevel,   noLevel,   noSegment,  noValue, noLevel,
+                                         noInit,    noLevel,   noValue,    noLevel, noTimestamp,
+                                         noMessage, noMessage, noTimestamp};
 std::atomic<const application_dor_Imports*> gImports{&kNoImports};
 
 void clearOutputs() {

@@ -108,7 +108,11 @@ struct application_dor_CounterState {
 struct D_Work_application_dor {
     double distState;    // total distance, m
     double fuelLapState; // fuel of the current lap
-    float distPrev, tick, prevLaptime, prevLastLap, prevBest, segTarget, prevRaw, lastLapFuel;
+    float distPrev, prevLaptime, prevLastLap, prevBest, segTarget, prevRaw, lastLapFuel;
+    // Step 1's clock: its steps' due times (100 us), of the step that saw the last lap event and of
+    // the step before; set by the first step.
+    uint32_t lapStamp, prevStamp;
+    uint8_t clockStarted;
     // Delay timers, ms (0xFFFFFFFF idle)
     uint32_t mainOnTimer, imOnTimer, imPulseTimer, mainPulseTimer, laptrgmTimer, laptrgiTimer;
     uint32_t stuckTimer, imTrigTimer, lapPulseTimer, mainLockTimer, elapTimer, imLockTimer;
@@ -142,9 +146,9 @@ extern float application_dor_ConstWithInitP; // upper limit of the unbounded int
 
 // ---------------------------------------------------------------------------------------------
 // Imports: what the model reads and calls outside itself. The calculation channels give them at
-// start-up: the lap function's inputs and event init, the fuel-consumption channel's inputs, and
-// the lap-trigger exchange's lap messages and lap time stamp. Until then the inputs read 0 and
-// nothing is sent.
+// start-up: the lap function's inputs and event init, the fuel-consumption channel's inputs, the
+// lap-trigger exchange's lap messages and lap time stamp, and the due time of the step's raster
+// pass. Until then the inputs read 0, the clock stands and nothing is sent.
 
 struct application_dor_Imports {
     uint8_t (*lapfunc_getTrigger)();            // beacon level (step 0)
@@ -159,6 +163,9 @@ struct application_dor_Imports {
     uint32_t (*laptrigger_getLapTimeStamp)();   // of the last lap event, 100 us (step 2)
     void (*laptrigger_event)(uint16_t lap, uint16_t outing, float laptime);  // a lap
     void (*laptrigger_update)(uint16_t lap, uint16_t outing, float laptime); // new counters
+    // The due time of the pass that runs the step, 100 us (step 1): a lap is timed by the device's
+    // clock, not by the steps run, which a held-back host drops or runs late.
+    uint32_t (*raster_getPassTimestamp)();
 };
 
 // A complete table that lives as long as the process; null goes back to no imports.

@@ -219,6 +219,17 @@ void fillTable(float* table, float value) {
     for (int i = 0; i < N; ++i) table[i] = value;
 }
 
+// 10 ms steps of device time from `since` to `now` (time stamps of 100 us); none backwards.
+float stepsOf(uint32_t now, uint32_t since) {
+    const int32_t d = int32_t(now - since);
+    return d > 0 ? float(double(d) / 100.0) : 0.0f;
+}
+
+// The lap time `steps` after the step that saw the lap event: the line lies within that step.
+float lapTimeAt(float steps) {
+    return (steps - 1.0f) * 0.01f + 0.005f;
+}
+
 } // namespace
 
 void application_dor_step1() {
@@ -234,6 +245,13 @@ void application_dor_step1() {
     B.imAccept = uint8_t(imPulse != 0 && B.stuck == 0 && DW.imNotLocked != 0);
     util_simulink_turnOff(B.imAccept, 10, 0.4f, &DW.imTrigTimer, &B.imTrig);
     const application_dor_Imports& in = application_dor_imports();
+    // The step's time is its pass's due time: a step the host dropped or ran late takes no time from
+    // a lap, and the step after it counts the time it missed.
+    const uint32_t now = in.raster_getPassTimestamp();
+    if (!DW.clockStarted) {
+        DW.clockStarted = 1;
+        DW.lapStamp = DW.prevStamp = now - 100u; // as if a lap began one step before the first
+    }
     B.gps = in.lapfunc_getGpsTrigger();
     B.speed = in.lapfunc_getSpeed();
     b_speedlapmn = uint8_t(B.speed >= CND_SPEED_MIN);
@@ -256,16 +274,17 @@ void application_dor_step1() {
     else if (CNTDOWNTIME_MODE != 0)
         cntSrc = uint8_t(B.lapEvent != 0 && b_lapset == 0);
     const uint8_t restart = rises(cntSrc, DW.prevCntSrc);
-    cntdowntime =
-        application_dor_RVICCounterK_f(-0.01f, 1, restart, CNTDOWNTIME_SET, CNTDOWNTIME_INIT, &DW.cntDown);
+    cntdowntime = application_dor_RVICCounterK_f(-0.01f * stepsOf(now, DW.prevStamp), 1, restart,
+                                                 CNTDOWNTIME_SET, CNTDOWNTIME_INIT, &DW.cntDown);
 
     // 3. New lap.
     B.outIncr = uint8_t(in.lapfunc_getOutIncrReq() & 1u);
     const uint8_t lapDistSet = uint8_t(MACRO_LAPDIST_SET != 0);
     B.newLap = uint8_t(B.lapEvent != 0 || B.outIncr != 0 || rises(lapDistSet, DW.prevLapDistSet));
 
-    // 4. Lap time.
-    laptime = DW.tick * 0.01f + 0.005f;
+    // 4. Lap time, by the device's clock since the step that saw the last lap event.
+    const float lapSteps = stepsOf(now, DW.lapStamp);
+    laptime = lapTimeAt(lapSteps);
 
     // 5. Segment chart.
     const uint8_t gpsSeg = uint8_t(in.lapfunc_getGpsSegmentTrigger() & 0xFFu);
@@ -283,7 +302,7 @@ void application_dor_step1() {
 
     // 7. Lap result.
     if (B.lapEvent) {
-        B.lastLap = DW.prevLaptime;
+        B.lastLap = lapTimeAt(lapSteps - 1.0f); // as the step before this one would have seen it
         laptimeold = B.lastLap;
         lapdiff = B.lastLap - DW.prevLastLap;
         lapdiffb = B.lastLap - DW.prevBest;
@@ -391,7 +410,8 @@ void application_dor_step1() {
     DW.imNotLocked = uint8_t(B.imLock == 0);
     DW.mainNotLocked = uint8_t(B.mainLock == 0);
     DW.distPrev = distlap;
-    DW.tick = B.lapEvent ? 0.0f : DW.tick + 1.0f;
+    if (B.lapEvent) DW.lapStamp = now;
+    DW.prevStamp = now;
     DW.prevLaptime = laptime;
     DW.prevLastLap = B.lastLap;
     if (b_lapset != 0 || B.outIncr != 0)

@@ -50,6 +50,9 @@ void laptrigger_event(uint16_t lap, uint16_t outing, float laptime) {
 void laptrigger_update(uint16_t lap, uint16_t outing, float laptime) {
     sent.push_back({false, lap, outing, laptime, ticks});
 }
+uint32_t raster_getPassTimestamp() {
+    return uint32_t(ticks * 10);
+}
 
 const application_dor_Imports kStandIns{awm_0x08_lapfunc_getTrigger,
                                         awm_0x08_lapfunc_getGpsTrigger,
@@ -62,7 +65,8 @@ const application_dor_Imports kStandIns{awm_0x08_lapfunc_getTrigger,
                                         awm_0x0A_fuelcons_getLaptrigger,
                                         laptrigger_getLapTimeStamp,
                                         laptrigger_event,
-                                        laptrigger_update};
+                                        laptrigger_update,
+                                        raster_getPassTimestamp};
 } // namespace
 
 void defaults() {
