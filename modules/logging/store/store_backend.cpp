@@ -6,6 +6,7 @@
 #include "logging/store/store_vfile.h"
 #include "logging/store/store_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -48,9 +49,13 @@ Backend::~Backend() {
     }
     for (auto* it : retired_) delete it;
     retired_.clear();
+    // Each kept action once, however many hands hold it.
+    std::vector<Action*> kept;
     for (const Hand& h : hands_)
-        for (Action* a : h.kept) delete a;
+        for (Action* a : h.kept)
+            if (std::find(kept.begin(), kept.end(), a) == kept.end()) kept.push_back(a);
     hands_.clear();
+    for (Action* a : kept) delete a;
     clear();
 }
 
@@ -133,7 +138,10 @@ bool Backend::remove(Writer* writer, const char* why) {
     Iterator<Action>* it = iters_[id];
     if (it) {
         // What the writer may be executing stays until it asks for its next action.
-        if (writer->busy() && it->current()) hands_.push_back({writer, it->current()->item, {}});
+        if (writer->busy() && it->current() && it->current()->item) {
+            const Action* held = it->current()->item;
+            hands_.push_back({writer, held, held->vfIdx(), {}});
+        }
         it->invalidate();
         removeIterator(it);
     }
@@ -145,27 +153,30 @@ bool Backend::remove(Writer* writer, const char* why) {
 }
 
 Action* Backend::next(Writer& writer, uint32_t* seq) {
-    const uint8_t id = writer.getID();
-    if (id == kNoWriterId) {
-        std::vector<Action*> kept;
-        {
-            ScopeLock guard(*this, "Backend::next");
+    std::vector<Action*> kept;
+    Action* taken = nullptr;
+    {
+        // The step is taken under the list's lock: a remove() meanwhile finds either the action taken
+        // here in the writer's hand, or the writer gone before it took one. Without it the writer
+        // could go on with an action that no hand holds and that is cut behind it.
+        ScopeLock guard(*this, "Backend::next");
+        const uint8_t id = writer.getID();
+        if (id == kNoWriterId) {
             kept = letGoOfHand(&writer);
+        } else if (id >= kMaxWriters) {
+            SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "Backend::next() called with illegal writer id (%u)",
+                              unsigned(id));
+        } else if (Iterator<Action>* it = iters_[id]; it && it->valid()) {
+            // Only this writer's own task moves its iterator; it is replaced only when the writer
+            // subscribes.
+            if (Node<Action>* n = it->advance()) {
+                if (seq) *seq = it->position();
+                taken = n->item;
+            }
         }
-        for (Action* a : kept) delete a;
-        return nullptr;
     }
-    if (id >= kMaxWriters) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "Backend::next() called with illegal writer id (%u)", unsigned(id));
-        return nullptr;
-    }
-    // Only this writer's own task moves its iterator; it is replaced only when the writer subscribes.
-    Iterator<Action>* it = iters_[id];
-    if (!it || !it->valid()) return nullptr;
-    Node<Action>* n = it->advance();
-    if (!n) return nullptr;
-    if (seq) *seq = it->position();
-    return n->item;
+    for (Action* a : kept) delete a;
+    return taken;
 }
 
 bool Backend::iterSkip(Writer& writer, IteratorNodeSkip* skip) {
@@ -288,29 +299,40 @@ Backend::Ahead Backend::ahead(int slot) {
 }
 
 void Backend::keepInHand(List<Action>* cut) {
-    for (Hand& h : hands_) {
-        const int vfIdx = h.action->vfIdx();
-        cut->releaseIf([&](Action* a) {
-            auto* close = dynamic_cast<ActionClose*>(a);
-            if (a != h.action && !(close && vfIdx >= 0 && close->vfIdx() == vfIdx)) return false;
-            if (close) close->freeSlot();
+    if (hands_.empty()) return;
+    cut->releaseIf([&](Action* a) {
+        auto* close = dynamic_cast<ActionClose*>(a);
+        bool held = false;
+        for (Hand& h : hands_) {
+            if (a != h.action && !(close && h.vfIdx >= 0 && close->vfIdx() == h.vfIdx)) continue;
             h.kept.push_back(a);
-            return true;
-        });
-    }
+            held = true;
+        }
+        // The slot goes once, here; the virtual file goes with the close, after the last hand.
+        if (held && close) close->freeSlot();
+        return held;
+    });
 }
 
 std::vector<Action*> Backend::letGoOfHand(const Writer* writer) {
-    std::vector<Action*> kept;
+    std::vector<Action*> mine;
     for (size_t i = 0; i < hands_.size();) {
         if (hands_[i].writer != writer) {
             ++i;
             continue;
         }
-        kept.insert(kept.end(), hands_[i].kept.begin(), hands_[i].kept.end());
+        mine.insert(mine.end(), hands_[i].kept.begin(), hands_[i].kept.end());
         hands_.erase(hands_.begin() + std::ptrdiff_t(i));
     }
-    return kept;
+    // What another writer still holds stays with it.
+    std::vector<Action*> gone;
+    for (Action* a : mine) {
+        bool held = false;
+        for (const Hand& h : hands_)
+            held = held || std::find(h.kept.begin(), h.kept.end(), a) != h.kept.end();
+        if (!held) gone.push_back(a);
+    }
+    return gone;
 }
 
 int Backend::writerCount() {

@@ -70,8 +70,10 @@ private:
     Ahead ahead(int slot);
     // Entries cut off the list that a dropped writer still holds (its action in hand, and the close
     // of its file, whose slot is freed) are kept until it asks for its next action or comes back.
+    // Every hand that holds one keeps it: it goes with the last of them to let go.
     void keepInHand(List<Action>* cut);
-    // What the writer's hand kept, for its caller to destroy outside the list's lock.
+    // What the writer's hand kept and no other hand holds, for its caller to destroy outside the
+    // list's lock.
     std::vector<Action*> letGoOfHand(const Writer* writer);
 
     Writer* writers_[kMaxWriters] = {};
@@ -79,11 +81,12 @@ private:
     Iterator<Action>* iters_[kMaxWriters] = {};
     std::vector<Iterator<Action>*> retired_;
     // A writer removed while it executes an action keeps that action (and the virtual file it
-    // belongs to) until it asks for its next action.
+    // belongs to) until it asks for its next action. Several writers may hold the same one.
     struct Hand {
         const Writer* writer;
-        const Action* action;
-        std::vector<Action*> kept; // cut off the list
+        const Action* action;      // compared only: it lives while a hand holds it
+        int vfIdx;                 // of the action's file, -1 none
+        std::vector<Action*> kept; // cut off the list; shared with the other hands that hold them
     };
     std::vector<Hand> hands_;
     // Writers that left the store (compared only): one that comes back starts at the tail.
