@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace measure::store {
 
@@ -383,13 +384,24 @@ void Backend::runOnce() {
                 slowest = i;
             }
             if (!w->alive() || !w->storeKeeps()) {
-                syslogx(LOG_PRIO_WARNING,
-                        "Backend::taskMain(): removing writer %s (%u) that is no longer alive!", names_[i],
-                        unsigned(i));
+                // A writer in a drive named hung is alive: it is let go for its drive, and says so.
+                std::string call;
+                const bool driveHangs = meas_app_driveHung(w->drive(), &call);
+                if (driveHangs)
+                    syslogx(LOG_PRIO_WARNING,
+                            "Backend::taskMain(): removing writer %s (%u): its drive %s hangs (%s has not "
+                            "returned for %u s), the writer is let go until the drive answers",
+                            names_[i], unsigned(i), w->drive(), call.c_str(),
+                            unsigned(MEAS_DRIVECALL_BOUND_MS / 1000));
+                else
+                    syslogx(LOG_PRIO_WARNING,
+                            "Backend::taskMain(): removing writer %s (%u) that is no longer alive!",
+                            names_[i], unsigned(i));
                 hungWriter_[i] = w;
                 virtualFiles.writerHangs(measIdx_, uint8_t(i), w->drive());
-                remove(w, meas_app_driveHung(w->drive()) ? "its writer hangs in the drive: nothing for 10 s"
-                                                         : "its writer is stuck: nothing for 10 s");
+                const std::string why = driveHangs ? "its drive hangs (" + call + " does not return)"
+                                                   : std::string("its writer is stuck: nothing for 10 s");
+                remove(w, why.c_str());
             }
         }
         if (!fromHead_.load() && minimum > 0) cut = removeSublist(minimum);

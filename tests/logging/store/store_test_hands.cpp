@@ -1,10 +1,13 @@
 // Writers dropped from the Backend with an action in hand: two that hold the same record keep it, and
-// the file it belongs to, until the last of them lets go, in whichever order they come back.
+// the file it belongs to, until the last of them lets go, in whichever order they come back; a
+// writer let go for its hung drive is told as such.
 #include "store_fixture.h"
 
+#include "logging/store/meas_app_pretrig.h"
 #include "logging/store/store_backend.h"
 #include "logging/store/store_vfile.h"
 #include "logging/store/store_writer.h"
+#include "platform/drives/drive_fault.h"
 
 #include <string>
 
@@ -110,5 +113,41 @@ TEST_F(StoreTest, TwoWritersHoldingOneRecordKeepItUntilTheLastLetsGo) {
             << virtualFiles.inUse(0) << " slots in use";
         meas_app_PreTrigFileInfoRelease(held);
         for (HandWriter* w : reading) b.remove(w);
+    }
+}
+
+// The stick's writer held in the open of its file until the drive is named hung: the line that lets
+// it go names the drive's hang, not a writer no longer alive, and so does its file's record.
+TEST_F(StoreTest, AWriterLetGoForItsHungDriveIsToldSo) {
+    drivefault_clear();
+    DriveFault hold;
+    std::string error;
+    ASSERT_TRUE(drivefault_parse("usb_meas:open:1:hold0@r_USBWriter1", &hold, &error)) << error;
+    drivefault_arm(hold);
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001");
+    f->refs = 1; // the test's own, to read its record
+    meas_app_PreTrigOpenFile(h, f);
+    put(h, f->vfIdx, frame(1, 1, {1, 2, 3, 4, 5, 6}), 1000, 1000);
+    std::vector<std::string> lines;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (std::string& l : log()) lines.push_back(std::move(l));
+            return testsupport::countContaining(lines, "removing writer r_USBWriter1") > 0;
+        },
+        45000));
+    EXPECT_EQ(testsupport::countContaining(lines, ": its drive usb_meas: hangs (an open of r_USBWriter1 has "
+                                                  "not returned for 10 s), the writer is let go"),
+              1);
+    EXPECT_EQ(testsupport::countContaining(lines, "no longer alive"), 0);
+    EXPECT_STREQ(f->reason, "its drive hangs (an open of r_USBWriter1 does not return)");
+    drivefault_release();
+    meas_app_PreTrigCloseFile(h, f->vfIdx);
+    meas_app_PreTrigDelete(h);
+    meas_app_PreTrigFileInfoRelease(f);
+    drivefault_clear();
+    std::string why;
+    while (meas_app_PreTrigTakeNewFileAsk(nullptr, &why)) {
     }
 }
