@@ -246,9 +246,9 @@ void Backend::unwritten(std::vector<std::string>* items) {
     }
 }
 
-void Backend::dropSlowest(int files) {
+bool Backend::dropSlowest(int files) {
     // While the store keeps everything for a late stick, no writer holds the files.
-    if (fromHead_.load()) return;
+    if (fromHead_.load()) return false;
     ScopeLock guard(*this, "Backend::dropSlowest");
     const uint32_t head = headSeqLocked();
     int slowest = -1;
@@ -263,20 +263,20 @@ void Backend::dropSlowest(int files) {
     }
     // One that has read everything holds nothing back, and one that keeps up (most of the files are
     // behind it) is not what holds them.
-    if (slowest < 0 || minimum + 1 >= countLocked()) return;
+    if (slowest < 0 || minimum + 1 >= countLocked()) return false;
     if (2 * ahead(slowest).closes <= uint32_t(files)) {
         syslogx(
             LOG_PRIO_WARNING,
             "Backend::dropSlowest(): %d files are in the store and every writer keeps up: none is removed",
             files);
-        return;
+        return false;
     }
     syslogx(LOG_PRIO_WARNING,
             "Backend::dropSlowest(): %d files are in the store, the most it keeps for a drive that falls "
             "behind: removing writer %s (%u), the furthest behind; the files it has not written are not "
             "finished on %s, and it logs on from the next one",
             files, names_[slowest], unsigned(slowest), writers_[slowest]->drive());
-    remove(writers_[slowest], "its drive is too slow: it fell too many files behind");
+    return remove(writers_[slowest], "its drive is too slow: it fell too many files behind");
 }
 
 bool Backend::getWriterQueueCnt(Writer& writer, uint32_t* count) {

@@ -52,8 +52,8 @@ public:
     // The measurement's files in flight reach the bound of its virtual files (`files` of them): the
     // writer furthest behind leaves the store, its files not written are not finished on its drive,
     // and it logs on from the tail, so that a slow drive never keeps the others from new files. A
-    // writer that keeps up (most of the files are behind it) is never dropped.
-    void dropSlowest(int files);
+    // writer that keeps up (most of the files are behind it) is never dropped. True when one was.
+    bool dropSlowest(int files);
     bool getWriterQueueCnt(Writer& writer, uint32_t* count);
     int measIdx() const { return measIdx_; }
     int writerCount();

@@ -1,10 +1,11 @@
-// Writers dropped from the Backend with an action in hand: two that hold the same record keep it, and
-// the file it belongs to, until the last of them lets go, in whichever order they come back; a
-// writer let go for its hung drive is told as such.
+// Writers dropped from the Backend: two that hold the same record keep it, and the file it belongs
+// to, until the last of them lets go, in whichever order they come back; a writer let go for its hung
+// drive is told as such; one that kept up when the files filled is looked at again with the next.
 #include "store_fixture.h"
 
 #include "logging/store/meas_app_pretrig.h"
 #include "logging/store/store_backend.h"
+#include "logging/store/store_pretrigger.h"
 #include "logging/store/store_vfile.h"
 #include "logging/store/store_writer.h"
 #include "platform/drives/drive_fault.h"
@@ -149,5 +150,50 @@ TEST_F(StoreTest, AWriterLetGoForItsHungDriveIsToldSo) {
     drivefault_clear();
     std::string why;
     while (meas_app_PreTrigTakeNewFileAsk(nullptr, &why)) {
+    }
+}
+
+// The files in flight reach the bound while the one writer keeps up: it is not dropped. It then falls
+// behind by every one of those files; the next file drops it, before the slots run out.
+TEST_F(StoreTest, AWriterThatKeptUpIsLookedAtAgainWithTheNextFile) {
+    virtualFiles.reset(0);
+    auto* b = new Backend(0, 0);
+    HandWriter w(*b);
+    ASSERT_TRUE(b->subscribe(&w));
+    {
+        Pretrigger p(0, 0.0f, b);
+        // The Backend cuts what the writer has passed once its start-up (none here) is over.
+        p.flushDir();
+        p.flushDir();
+        w.drain();
+        ASSERT_TRUE(waitUntil([&] { return b->count() == 1; }));
+        std::vector<int> open;
+        auto openFile = [&] {
+            MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001");
+            p.openFile(f);
+            open.push_back(f->vfIdx);
+            return f->vfIdx >= 0;
+        };
+        for (int k = 1; k < kVfSlots - kVfSpare; ++k) ASSERT_TRUE(openFile());
+        w.drain();
+        p.flushDir(); // a record behind: it holds nothing back
+        ASSERT_TRUE(openFile());
+        EXPECT_EQ(testsupport::countContaining(log(), "every writer keeps up: none is removed"), 1);
+        ASSERT_EQ(w.getID(), 0);
+
+        for (int vf : open) p.closeFile(vf);
+        ASSERT_TRUE(openFile());
+        EXPECT_EQ(w.getID(), kNoWriterId) << "the next file drops the writer now furthest behind";
+        std::vector<std::string> lines = log();
+        EXPECT_EQ(testsupport::countContaining(lines, "removing writer"), 1);
+        // What it held goes: files go on coming, and none finds the slots full.
+        for (int k = 0; k < kVfSlots; ++k) {
+            p.closeFile(open.back());
+            ASSERT_TRUE(waitUntil([] { return virtualFiles.inUse(0) <= kVfSlots / 2; }));
+            ASSERT_TRUE(openFile()) << k;
+        }
+        p.closeFile(open.back());
+        for (std::string& l : log()) lines.push_back(std::move(l));
+        EXPECT_EQ(testsupport::countContaining(lines, "file slots full"), 0);
     }
 }
