@@ -137,16 +137,19 @@ bool Backend::remove(Writer* writer, const char* why) {
     --writerCount_;
     writers_[id] = nullptr;
     Iterator<Action>* it = iters_[id];
-    if (it) {
-        // What the writer may be executing stays until it asks for its next action.
-        if (writer->busy() && it->current() && it->current()->item) {
-            const Action* held = it->current()->item;
-            hands_.push_back({writer, held, held->vfIdx(), {}});
+    {
+        std::lock_guard<std::mutex> step(steps_[id]);
+        if (it) {
+            // What the writer may be executing stays until it asks for its next action.
+            if (writer->busy() && it->current() && it->current()->item) {
+                const Action* held = it->current()->item;
+                hands_.push_back({writer, held, held->vfIdx(), {}});
+            }
+            it->invalidate();
+            removeIterator(it);
         }
-        it->invalidate();
-        removeIterator(it);
+        writer->setID(kNoWriterId);
     }
-    writer->setID(kNoWriterId);
     virtualFiles.deregisterWriter(measIdx_, id, writer->drive(), why);
     syslogx(LOG_PRIO_INFO2, "Backend::remove() writer disconnected %s (%u)", names_[id], unsigned(id));
     names_[id][0] = '\0';
@@ -154,30 +157,32 @@ bool Backend::remove(Writer* writer, const char* why) {
 }
 
 Action* Backend::next(Writer& writer, uint32_t* seq) {
-    std::vector<Action*> kept;
-    Action* taken = nullptr;
-    {
-        // The step is taken under the list's lock: a remove() meanwhile finds either the action taken
-        // here in the writer's hand, or the writer gone before it took one. Without it the writer
-        // could go on with an action that no hand holds and that is cut behind it.
-        ScopeLock guard(*this, "Backend::next");
-        const uint8_t id = writer.getID();
-        if (id == kNoWriterId) {
+    const uint8_t id = writer.getID();
+    if (id == kNoWriterId) {
+        std::vector<Action*> kept;
+        {
+            ScopeLock guard(*this, "Backend::next");
             kept = letGoOfHand(&writer);
-        } else if (id >= kMaxWriters) {
-            SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "Backend::next() called with illegal writer id (%u)",
-                              unsigned(id));
-        } else if (Iterator<Action>* it = iters_[id]; it && it->valid()) {
-            // Only this writer's own task moves its iterator; it is replaced only when the writer
-            // subscribes.
-            if (Node<Action>* n = it->advance()) {
-                if (seq) *seq = it->position();
-                taken = n->item;
-            }
         }
+        for (Action* a : kept) delete a;
+        return nullptr;
     }
-    for (Action* a : kept) delete a;
-    return taken;
+    if (id >= kMaxWriters) {
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "Backend::next() called with illegal writer id (%u)", unsigned(id));
+        return nullptr;
+    }
+    // The step and remove() exclude each other: a remove finds either the action taken here in the
+    // writer's hand, or the writer gone before it took one (it lets go on its next call). Without it
+    // the writer could go on with an action that no hand holds and that is cut behind it.
+    std::lock_guard<std::mutex> step(steps_[id]);
+    if (writer.getID() != id) return nullptr;
+    // Only this writer's own task moves its iterator; it is replaced only when the writer subscribes.
+    Iterator<Action>* it = iters_[id];
+    if (!it || !it->valid()) return nullptr;
+    Node<Action>* n = it->advance();
+    if (!n) return nullptr;
+    if (seq) *seq = it->position();
+    return n->item;
 }
 
 bool Backend::iterSkip(Writer& writer, IteratorNodeSkip* skip) {

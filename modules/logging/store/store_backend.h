@@ -11,6 +11,7 @@
 #include "logging/store/store_runnable.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,8 @@ private:
     Writer* writers_[kMaxWriters] = {};
     char names_[kMaxWriters][21] = {};
     Iterator<Action>* iters_[kMaxWriters] = {};
+    // A writer's step through the list (next) and its removal, by slot.
+    std::mutex steps_[kMaxWriters];
     std::vector<Iterator<Action>*> retired_;
     // A writer removed while it executes an action keeps that action (and the virtual file it
     // belongs to) until it asks for its next action. Several writers may hold the same one.
