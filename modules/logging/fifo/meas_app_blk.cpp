@@ -36,7 +36,12 @@ int meas_app_set_blockspeed(meas_blk* block, uint16_t divisor) {
     if (!block || !block->instance) return 0;
     const int sent = gw_list_speed(block->instance->gw, block->gwHandle.load(), divisor);
     block->divisor = divisor;
-    if (divisor == 0 && block->fifoId != 0xFFFF) fifo_data_pause(block->fifoId);
+    if (block->fifoId != 0xFFFF) {
+        if (divisor == 0)
+            fifo_data_pause(block->fifoId);
+        else
+            fifo_data_resume(block->fifoId);
+    }
     if (divisor == 0)
         block->state.fetch_or(MEAS_BS_PAUSED);
     else

@@ -49,6 +49,7 @@ struct DataFifo {
     uint8_t rasterIndex;
     uint32_t refusedFull, refusedAhead; // samples refused since the last one stored
     bool pausedGap;                     // the block was paused: its next gap is no loss
+    bool paused;                        // ... and it has not run again yet
 };
 
 // Each slot keeps its mutex for the run; its FIFO is published only when complete and read again
@@ -178,7 +179,10 @@ void reportGap(DataFifo* f, uint32_t n, uint32_t ts) {
                 unsigned(lost), unsigned(lost * period / 10), unsigned(ts), unsigned(f->refusedFull),
                 unsigned(f->refusedAhead), unsigned(lost > refused ? lost - refused : 0));
     }
-    if (gap) f->pausedGap = false;
+    // The pause excuses one gap. Samples still coming while the block is paused keep it for the gap
+    // to come; the first one stored after the block runs again ends it, gap or not, so that the next
+    // loss is named.
+    if (gap || (!f->paused && ts != f->lastPut)) f->pausedGap = false;
     f->refusedFull = f->refusedAhead = 0;
 }
 
@@ -444,6 +448,14 @@ void fifo_data_pause(uint32_t n) {
     DataFifo* f = lockFifo(n);
     if (!f) return;
     f->pausedGap = true;
+    f->paused = true;
+    unlockFifo(n);
+}
+
+void fifo_data_resume(uint32_t n) {
+    DataFifo* f = lockFifo(n);
+    if (!f) return;
+    f->paused = false;
     unlockFifo(n);
 }
 

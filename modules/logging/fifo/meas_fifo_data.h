@@ -46,8 +46,12 @@ int fifo_data_request(const fifo_data_request_t* request);
 // 0.1 s ahead of the logging clock), MF_ERR_FIFO_FULL.
 // A sample one raster period or more after the last one stored logs the samples lost between them.
 int fifo_data_put(uint32_t fifoNo, const uint8_t* sample, uint32_t length);
-// The block is paused: the gap before its next sample is no loss.
+// The block is paused: its next gap is no loss.
 void fifo_data_pause(uint32_t fifoNo);
+// The block runs again after a pause: its next sample stored ends the pause's excuse, gap or not, so
+// that a later loss is named. Samples stored before it (still on their way at the pause) leave the
+// excuse to the gap to come.
+void fifo_data_resume(uint32_t fifoNo);
 // Takes at most one recorded sample into `dest` (the FIFO's record size, which it returns); the
 // samples its rate skips are taken on the way. MF_ERR_NO_SAMPLE when none is left, MF_ERR_MEM_DEST,
 // MF_ERR_FIFO_INVALID, MF_ERR_TS_WAIT (not yet due; the sample stays), MF_ERR_COND_WAIT,

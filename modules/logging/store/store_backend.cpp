@@ -6,8 +6,10 @@
 #include "logging/store/store_vfile.h"
 #include "logging/store/store_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace measure::store {
 
@@ -48,9 +50,13 @@ Backend::~Backend() {
     }
     for (auto* it : retired_) delete it;
     retired_.clear();
+    // Each kept action once, however many hands hold it.
+    std::vector<Action*> kept;
     for (const Hand& h : hands_)
-        for (Action* a : h.kept) delete a;
+        for (Action* a : h.kept)
+            if (std::find(kept.begin(), kept.end(), a) == kept.end()) kept.push_back(a);
     hands_.clear();
+    for (Action* a : kept) delete a;
     clear();
 }
 
@@ -131,13 +137,19 @@ bool Backend::remove(Writer* writer, const char* why) {
     --writerCount_;
     writers_[id] = nullptr;
     Iterator<Action>* it = iters_[id];
-    if (it) {
-        // What the writer may be executing stays until it asks for its next action.
-        if (writer->busy() && it->current()) hands_.push_back({writer, it->current()->item, {}});
-        it->invalidate();
-        removeIterator(it);
+    {
+        std::lock_guard<std::mutex> step(steps_[id]);
+        if (it) {
+            // What the writer may be executing stays until it asks for its next action.
+            if (writer->busy() && it->current() && it->current()->item) {
+                const Action* held = it->current()->item;
+                hands_.push_back({writer, held, held->vfIdx(), {}});
+            }
+            it->invalidate();
+            removeIterator(it);
+        }
+        writer->setID(kNoWriterId);
     }
-    writer->setID(kNoWriterId);
     virtualFiles.deregisterWriter(measIdx_, id, writer->drive(), why);
     syslogx(LOG_PRIO_INFO2, "Backend::remove() writer disconnected %s (%u)", names_[id], unsigned(id));
     names_[id][0] = '\0';
@@ -159,6 +171,11 @@ Action* Backend::next(Writer& writer, uint32_t* seq) {
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "Backend::next() called with illegal writer id (%u)", unsigned(id));
         return nullptr;
     }
+    // The step and remove() exclude each other: a remove finds either the action taken here in the
+    // writer's hand, or the writer gone before it took one (it lets go on its next call). Without it
+    // the writer could go on with an action that no hand holds and that is cut behind it.
+    std::lock_guard<std::mutex> step(steps_[id]);
+    if (writer.getID() != id) return nullptr;
     // Only this writer's own task moves its iterator; it is replaced only when the writer subscribes.
     Iterator<Action>* it = iters_[id];
     if (!it || !it->valid()) return nullptr;
@@ -234,9 +251,9 @@ void Backend::unwritten(std::vector<std::string>* items) {
     }
 }
 
-void Backend::dropSlowest(int files) {
+bool Backend::dropSlowest(int files) {
     // While the store keeps everything for a late stick, no writer holds the files.
-    if (fromHead_.load()) return;
+    if (fromHead_.load()) return false;
     ScopeLock guard(*this, "Backend::dropSlowest");
     const uint32_t head = headSeqLocked();
     int slowest = -1;
@@ -251,20 +268,20 @@ void Backend::dropSlowest(int files) {
     }
     // One that has read everything holds nothing back, and one that keeps up (most of the files are
     // behind it) is not what holds them.
-    if (slowest < 0 || minimum + 1 >= countLocked()) return;
+    if (slowest < 0 || minimum + 1 >= countLocked()) return false;
     if (2 * ahead(slowest).closes <= uint32_t(files)) {
         syslogx(
             LOG_PRIO_WARNING,
             "Backend::dropSlowest(): %d files are in the store and every writer keeps up: none is removed",
             files);
-        return;
+        return false;
     }
     syslogx(LOG_PRIO_WARNING,
             "Backend::dropSlowest(): %d files are in the store, the most it keeps for a drive that falls "
             "behind: removing writer %s (%u), the furthest behind; the files it has not written are not "
             "finished on %s, and it logs on from the next one",
             files, names_[slowest], unsigned(slowest), writers_[slowest]->drive());
-    remove(writers_[slowest], "its drive is too slow: it fell too many files behind");
+    return remove(writers_[slowest], "its drive is too slow: it fell too many files behind");
 }
 
 bool Backend::getWriterQueueCnt(Writer& writer, uint32_t* count) {
@@ -288,29 +305,40 @@ Backend::Ahead Backend::ahead(int slot) {
 }
 
 void Backend::keepInHand(List<Action>* cut) {
-    for (Hand& h : hands_) {
-        const int vfIdx = h.action->vfIdx();
-        cut->releaseIf([&](Action* a) {
-            auto* close = dynamic_cast<ActionClose*>(a);
-            if (a != h.action && !(close && vfIdx >= 0 && close->vfIdx() == vfIdx)) return false;
-            if (close) close->freeSlot();
+    if (hands_.empty()) return;
+    cut->releaseIf([&](Action* a) {
+        auto* close = dynamic_cast<ActionClose*>(a);
+        bool held = false;
+        for (Hand& h : hands_) {
+            if (a != h.action && !(close && h.vfIdx >= 0 && close->vfIdx() == h.vfIdx)) continue;
             h.kept.push_back(a);
-            return true;
-        });
-    }
+            held = true;
+        }
+        // The slot goes once, here; the virtual file goes with the close, after the last hand.
+        if (held && close) close->freeSlot();
+        return held;
+    });
 }
 
 std::vector<Action*> Backend::letGoOfHand(const Writer* writer) {
-    std::vector<Action*> kept;
+    std::vector<Action*> mine;
     for (size_t i = 0; i < hands_.size();) {
         if (hands_[i].writer != writer) {
             ++i;
             continue;
         }
-        kept.insert(kept.end(), hands_[i].kept.begin(), hands_[i].kept.end());
+        mine.insert(mine.end(), hands_[i].kept.begin(), hands_[i].kept.end());
         hands_.erase(hands_.begin() + std::ptrdiff_t(i));
     }
-    return kept;
+    // What another writer still holds stays with it.
+    std::vector<Action*> gone;
+    for (Action* a : mine) {
+        bool held = false;
+        for (const Hand& h : hands_)
+            held = held || std::find(h.kept.begin(), h.kept.end(), a) != h.kept.end();
+        if (!held) gone.push_back(a);
+    }
+    return gone;
 }
 
 int Backend::writerCount() {
@@ -361,13 +389,24 @@ void Backend::runOnce() {
                 slowest = i;
             }
             if (!w->alive() || !w->storeKeeps()) {
-                syslogx(LOG_PRIO_WARNING,
-                        "Backend::taskMain(): removing writer %s (%u) that is no longer alive!", names_[i],
-                        unsigned(i));
+                // A writer in a drive named hung is alive: it is let go for its drive, and says so.
+                std::string call;
+                const bool driveHangs = meas_app_driveHung(w->drive(), &call);
+                if (driveHangs)
+                    syslogx(LOG_PRIO_WARNING,
+                            "Backend::taskMain(): removing writer %s (%u): its drive %s hangs (%s has not "
+                            "returned for %u s), the writer is let go until the drive answers",
+                            names_[i], unsigned(i), w->drive(), call.c_str(),
+                            unsigned(MEAS_DRIVECALL_BOUND_MS / 1000));
+                else
+                    syslogx(LOG_PRIO_WARNING,
+                            "Backend::taskMain(): removing writer %s (%u) that is no longer alive!",
+                            names_[i], unsigned(i));
                 hungWriter_[i] = w;
                 virtualFiles.writerHangs(measIdx_, uint8_t(i), w->drive());
-                remove(w, meas_app_driveHung(w->drive()) ? "its writer hangs in the drive: nothing for 10 s"
-                                                         : "its writer is stuck: nothing for 10 s");
+                const std::string why = driveHangs ? "its drive hangs (" + call + " does not return)"
+                                                   : std::string("its writer is stuck: nothing for 10 s");
+                remove(w, why.c_str());
             }
         }
         if (!fromHead_.load() && minimum > 0) cut = removeSublist(minimum);

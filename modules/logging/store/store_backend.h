@@ -11,6 +11,7 @@
 #include "logging/store/store_runnable.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,8 @@ public:
     // The measurement's files in flight reach the bound of its virtual files (`files` of them): the
     // writer furthest behind leaves the store, its files not written are not finished on its drive,
     // and it logs on from the tail, so that a slow drive never keeps the others from new files. A
-    // writer that keeps up (most of the files are behind it) is never dropped.
-    void dropSlowest(int files);
+    // writer that keeps up (most of the files are behind it) is never dropped. True when one was.
+    bool dropSlowest(int files);
     bool getWriterQueueCnt(Writer& writer, uint32_t* count);
     int measIdx() const { return measIdx_; }
     int writerCount();
@@ -70,20 +71,25 @@ private:
     Ahead ahead(int slot);
     // Entries cut off the list that a dropped writer still holds (its action in hand, and the close
     // of its file, whose slot is freed) are kept until it asks for its next action or comes back.
+    // Every hand that holds one keeps it: it goes with the last of them to let go.
     void keepInHand(List<Action>* cut);
-    // What the writer's hand kept, for its caller to destroy outside the list's lock.
+    // What the writer's hand kept and no other hand holds, for its caller to destroy outside the
+    // list's lock.
     std::vector<Action*> letGoOfHand(const Writer* writer);
 
     Writer* writers_[kMaxWriters] = {};
     char names_[kMaxWriters][21] = {};
     Iterator<Action>* iters_[kMaxWriters] = {};
+    // A writer's step through the list (next) and its removal, by slot.
+    std::mutex steps_[kMaxWriters];
     std::vector<Iterator<Action>*> retired_;
     // A writer removed while it executes an action keeps that action (and the virtual file it
-    // belongs to) until it asks for its next action.
+    // belongs to) until it asks for its next action. Several writers may hold the same one.
     struct Hand {
         const Writer* writer;
-        const Action* action;
-        std::vector<Action*> kept; // cut off the list
+        const Action* action;      // compared only: it lives while a hand holds it
+        int vfIdx;                 // of the action's file, -1 none
+        std::vector<Action*> kept; // cut off the list; shared with the other hands that hold them
     };
     std::vector<Hand> hands_;
     // Writers that left the store (compared only): one that comes back starts at the tail.

@@ -511,18 +511,28 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
     if (!now && tsDiff(t, e.retryAt) < 0) return false;
     e.retryAt = t + kResumeRetry;
     if (!mediaAvailable_.load()) return false;
-    // A file on the drive is never created anew: one deleted meanwhile stays deleted.
+    // A file on the drive is never created anew: one deleted meanwhile stays deleted. One not created
+    // yet is created as at its open: on the stick a file of that name is replaced, on the logging
+    // drive it stays (an older measurement that came meanwhile).
+    const bool stick = type() == WRITER_USB;
+    const bool existed = !e.created && fexist(e.path.c_str());
     const int fd = e.created ? bfs_open(e.path.c_str(), O_RDWR)
-                             : bfs_open(e.path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
+                             : bfs_open(e.path.c_str(), O_RDWR | O_CREAT | (stick ? O_TRUNC : O_EXCL), 0777);
     if (fd < 0) {
         const int error = errno;
         if (noRoom(error)) return false;
-        failFile(e, error,
-                 !e.created        ? "it cannot be created"
-                 : error == ENOENT ? "it was deleted on the drive"
-                                   : "it cannot be opened again");
+        if (!e.created && ((existed && error == EACCES) || error == EEXIST))
+            failFile(e, 0, "a file of that name is on the drive and cannot be replaced");
+        else
+            failFile(e, error,
+                     !e.created        ? "it cannot be created"
+                     : error == ENOENT ? "it was deleted on the drive"
+                                       : "it cannot be opened again");
         return false;
     }
+    if (existed && stick)
+        syslogx(LOG_PRIO_WARNING, "BFSWriter::resume: '%s' replaced, a file of that name was there",
+                e.path.c_str());
     if (e.created) {
         bfs_stat st{};
         if (bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0 || st.st_size != e.synced ||

@@ -314,8 +314,9 @@ void Pretrigger::openFile(MeasAppStore_FileInfo_s* info) {
     if (inUse < kVfSlots - kVfSpare) {
         dropped_ = false;
     } else if (!dropped_ && backend_) {
-        dropped_ = true; // one writer at a time: the others are not the ones behind
-        backend_->dropSlowest(inUse);
+        // One writer at a time: the others are not the ones behind. A refusal (every writer keeps
+        // up) drops none, and the slowest is looked at again with the next file.
+        dropped_ = backend_->dropSlowest(inUse);
     }
     {
         ScopeLock guard(holding_, "Pretrigger::openFile");

@@ -138,7 +138,7 @@ private:
     std::atomic<bool> dataTimeSet_{false};
     std::atomic<bool> armFlushReq_{false};
     uint32_t armWaitStart_ = 0;
-    bool dropped_ = false; // a writer left for falling behind; again only once the files went down
+    bool dropped_ = false; // a writer was dropped for falling behind; again only once the files went down
     // Given by a request and at the end: with everything passing through and no request, the task
     // has nothing to do each tick.
     SEM_ID wake_ = semBCreate(SEM_Q_FIFO, SEM_EMPTY);

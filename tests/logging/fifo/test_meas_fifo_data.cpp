@@ -241,6 +241,47 @@ TEST_F(DataFifoTest, EachLossOfSamplesIsOneLine) {
     EXPECT_TRUE(contains(putAt(last + 10), "1 records (1 ms) " + lost(last + 10, "1 found the FIFO full")));
 }
 
+// A pause excuses its own gap, the one before the first sample stored after the block runs again,
+// and no later one: samples still on their way at the pause leave it to come.
+TEST_F(DataFifoTest, APauseExcusesOnlyItsOwnGap) {
+    // p pauses the block, r lets it run again, s stores a sample `ms` after the last one (1 ms apart
+    // is no gap), and whether its loss line is expected.
+    struct Step {
+        char what;
+        uint32_t ms = 0;
+        bool named = false;
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } rows[] = {
+        {"a pause without a gap", {{'p'}, {'s', 1}, {'r'}, {'s', 1}, {'s', 5, true}}},
+        {"the pause's gap", {{'p'}, {'r'}, {'s', 50}, {'s', 1}, {'s', 5, true}}},
+        {"samples still coming at the pause", {{'p'}, {'s', 1}, {'s', 1}, {'r'}, {'s', 50}, {'s', 5, true}}},
+        {"a gap while paused", {{'p'}, {'s', 50}, {'r'}, {'s', 1}, {'s', 5, true}}},
+        {"no pause", {{'s', 1}, {'s', 5, true}, {'s', 5, true}}},
+    };
+    const uint32_t now = tick(5000);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fifo_data_release(16);
+        const fifo_data_request_t r = request(16, 0, {4, 1});
+        ASSERT_EQ(fifo_data_request(&r), 0);
+        uint32_t at = now - 30000;
+        ASSERT_EQ(put(16, sample(at, 0, 0)), 0);
+        log();
+        for (const Step& step : row.steps) {
+            if (step.what == 'p') fifo_data_pause(16);
+            if (step.what == 'r') fifo_data_resume(16);
+            if (step.what != 's') continue;
+            at += 10 * step.ms;
+            ASSERT_EQ(put(16, sample(at, 0, 0)), 0);
+            EXPECT_EQ(contains(log(), "before " + std::to_string(at) + " are lost"), step.named)
+                << step.ms << " ms on";
+        }
+    }
+}
+
 TEST_F(DataFifoTest, LateSignalsJoinTheirSample) {
     // The 1-byte signal arrives three samples late; samples come every 10 ms although the block
     // records every 20 ms at most.

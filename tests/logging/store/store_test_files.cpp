@@ -222,3 +222,58 @@ TEST_F(StoreTest, AStoreThatGoesWhileACloseGoesOnLeavesTheFileToIt) {
     meas_app_PreTrigFileInfoRelease(f);
     drivefault_clear();
 }
+
+// A file that could not be created for want of room is created once there is room by the rule of
+// its open: on the logging drive never over a file of that name that came meanwhile (it stays, and
+// the file is named), on the stick replacing it (and naming it).
+TEST_F(StoreTest, AFileCreatedOnceThereIsRoomKeepsTheDrivesRuleForANameThere) {
+    struct Row {
+        const char* fault;
+        bool stick;
+    };
+    for (const Row& row :
+         {Row{"meas:open:1:ENOSPC@r_BFSWriter1", false}, Row{"usb_meas:open:1:ENOSPC@r_USBWriter1", true}}) {
+        SCOPED_TRACE(row.fault);
+        drivefault_clear();
+        setUsbInserted(row.stick);
+        DriveFault full;
+        std::string error;
+        ASSERT_TRUE(drivefault_parse(row.fault, &full, &error)) << error;
+        drivefault_arm(full);
+        const std::string name = row.stick ? "A0101000.002" : "A0101000.001";
+        const std::string path = row.stick ? usbFile(name) : measFile(name);
+        void* h = meas_app_PreTrigInit(0, 0.0f);
+        ASSERT_NE(h, nullptr);
+        MeasAppStore_FileInfo_s* f = fileInfo(name.c_str());
+        meas_app_PreTrigOpenFile(h, f);
+        put(h, f->vfIdx, frame(1, 1, {1, 2, 3, 4, 5, 6}), 1000, 1000);
+        std::vector<std::string> lines;
+        auto logged = [&](const std::string& text) {
+            return waitUntil(
+                [&] {
+                    for (std::string& l : log()) lines.push_back(std::move(l));
+                    return testsupport::countContaining(lines, text) > 0;
+                },
+                10000);
+        };
+        ASSERT_TRUE(logged(name + " cannot be created yet: the drive is full"));
+        const std::string theirs = "a file of someone else's";
+        testsupport::writeFile(path, theirs);
+        meas_app_PreTrigCloseFile(h, f->vfIdx); // goes on at once, with room again
+        if (row.stick) {
+            EXPECT_TRUE(logged("'usb_meas:/" + name + "' replaced, a file of that name was there"));
+            EXPECT_TRUE(waitUntil([&] { return readOnly(path); }, 10000));
+            EXPECT_EQ(readBinary(path), readBinary(measFile(name)));
+        } else {
+            EXPECT_TRUE(logged(name +
+                               " is not finished on meas: a file of that name is on the drive and cannot be "
+                               "replaced"));
+            EXPECT_EQ(readBinary(path), std::vector<uint8_t>(theirs.begin(), theirs.end()));
+        }
+        meas_app_PreTrigDelete(h);
+        drivefault_clear();
+    }
+    std::string why;
+    while (meas_app_PreTrigTakeNewFileAsk(nullptr, &why)) {
+    }
+}

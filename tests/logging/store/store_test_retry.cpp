@@ -391,8 +391,15 @@ TEST_F(StoreTest, AWriterStuckOutsideItsDriveIsDroppedAfterTenSeconds) {
         meas_app_PreTrigOpenFile(h, f2);
         put(h, f2->vfIdx, frame(1, 1, {7, 8, 9, 1, 2, 3}), 2000, 2000);
         // The Backend looks at its writers from its start on.
-        EXPECT_TRUE(
-            waitUntil([&] { return countContaining(log(), "removing writer r_BFSWriter1") > 0; }, 45000));
+        std::vector<std::string> lines;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                for (std::string& l : log()) lines.push_back(std::move(l));
+                return countContaining(lines, "removing writer r_BFSWriter1") > 0;
+            },
+            45000));
+        // Its drive answers all along: it is the writer that stopped.
+        EXPECT_EQ(countContaining(lines, "removing writer r_BFSWriter1 (0) that is no longer alive!"), 1);
         EXPECT_GE(std::chrono::steady_clock::now() - stuck, std::chrono::seconds(10));
     }
     // Free again: it logs on in the next file, which closes whole.
