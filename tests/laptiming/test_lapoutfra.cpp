@@ -93,7 +93,8 @@ TEST_F(LapOutFra, EmptyNvStartsAt111AndEveryStartTakesANewAbsoluteLap) {
     EXPECT_EQ(countContaining(log, "LapOutFra_initLapOutCnt(): Starting with file: A0101000.001"), 1);
     EXPECT_EQ(state().valid, 1);
     EXPECT_EQ(signals(), (std::vector<int>{1, 1, 1, 0}));
-    // Little-endian images: fragment, outing, lap; the absolute lap.
+    // Little-endian images, stored on the NV store's task: fragment, outing, lap; the absolute lap.
+    ASSERT_TRUE(LapOutFra_waitStored(5000));
     EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA, 6), (std::vector<uint8_t>{1, 0, 1, 0, 1, 0}));
     EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2), (std::vector<uint8_t>{0, 0}));
 
