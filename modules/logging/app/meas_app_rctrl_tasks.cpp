@@ -142,7 +142,7 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, uint32_t at, bool (*bu
                     result = wait.poll();
                 } else if (wait.ageTicks() >= kBound) {
                     // Taken, not done in time: the answer comes all the same, and the request goes on.
-                    result = wait.giveUp(goesOn, "not finished in time");
+                    result = wait.giveUp(goesOn, "not finished in time", true);
                 }
                 if (result == 0 && gAnswerNow.load()) result = files ? wait.giveUp("the process ends") : -1;
                 if (result != 0) break;
@@ -155,9 +155,10 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, uint32_t at, bool (*bu
                             failText, waits.c_str());
             }
             if (result > 0) return 0x00;
-            // Done, but not every file is whole on every drive: not a success.
-            syslogx(LOG_PRIO_ERR,
-                    "remotectrl_listenQueue() %s: files not finished, answering MEAS_REPLY_ERROR", failText);
+            // Done, but not every file is whole on every drive: not a success. A file whose close its
+            // drive still makes is not unfinished, and is not named so.
+            syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() %s: files %s, answering MEAS_REPLY_ERROR",
+                    failText, files && wait.onlyClosing() ? "still being closed" : "not finished");
             return MEAS_REPLY_ERROR;
         }
         // Logging cannot take it now: said once, and once more when the tries are over.
