@@ -11,11 +11,16 @@
 #include <map>
 #include <mqueue.h>
 #include <mutex>
+#include <poll.h>
 #include <vector>
 
 struct SysMq {
     mqd_t mq;
     long msgSize;
+    // A take and a count of the arrivals exclude each other, so that a message is counted once: as
+    // taken or as waiting. Nobody waits for a message while holding it.
+    std::mutex take;
+    uint64_t taken = 0;
 };
 
 namespace {
@@ -122,23 +127,70 @@ SYSMQ_ID sysmq_open(const char* name, int maxMsgs, int msgLen) {
     }
     gPublished[name] = host;
     publishLocked();
-    return new SysMq{mq, have.mq_msgsize};
+    SysMq* q = new SysMq;
+    q->mq = mq;
+    q->msgSize = have.mq_msgsize;
+    return q;
 }
 
-ssize_t sysmq_receive(SYSMQ_ID q, void* buffer, size_t maxNBytes, _Vx_ticks_t timeout) {
+ssize_t sysmq_receiveNumbered(SYSMQ_ID q, void* buffer, size_t maxNBytes, _Vx_ticks_t timeout,
+                              uint64_t* number) {
     if (!q || (!buffer && maxNBytes)) {
         errno = EINVAL;
         return ERROR;
     }
     // The kernel hands out whole messages only into a buffer of the queue's message size.
     std::vector<char> whole(size_t(q->msgSize));
+    uint64_t mine = 0;
     const long n = sliced(timeout, [&](const timespec& until) -> long {
-        return long(mq_timedreceive(q->mq, whole.data(), whole.size(), nullptr, &until));
+        for (;;) {
+            {
+                // Taken at once under the lock; the wait for one is outside it.
+                std::lock_guard<std::mutex> lk(q->take);
+                const timespec now{0, 0};
+                const long r = long(mq_timedreceive(q->mq, whole.data(), whole.size(), nullptr, &now));
+                if (r >= 0) {
+                    mine = ++q->taken;
+                    return r;
+                }
+                if (errno != ETIMEDOUT) return -1;
+            }
+            timespec left{0, 0};
+            timespec real{};
+            clock_gettime(CLOCK_REALTIME, &real);
+            const int64_t ns =
+                (int64_t(until.tv_sec) - real.tv_sec) * 1000000000ll + (until.tv_nsec - real.tv_nsec);
+            if (ns > 0) {
+                left.tv_sec = time_t(ns / 1000000000ll);
+                left.tv_nsec = long(ns % 1000000000ll);
+            }
+            pollfd p{};
+            p.fd = int(q->mq);
+            p.events = POLLIN;
+            const int ready = ppoll(&p, 1, &left, nullptr);
+            if (ready < 0) return -1;
+            if (ready == 0) {
+                errno = ETIMEDOUT;
+                return -1;
+            }
+        }
     });
     if (n < 0) return ERROR;
+    if (number) *number = mine;
     const size_t got = std::min(size_t(n), maxNBytes);
     std::copy_n(whole.data(), got, static_cast<char*>(buffer));
     return ssize_t(got);
+}
+
+ssize_t sysmq_receive(SYSMQ_ID q, void* buffer, size_t maxNBytes, _Vx_ticks_t timeout) {
+    return sysmq_receiveNumbered(q, buffer, maxNBytes, timeout, nullptr);
+}
+
+uint64_t sysmq_arrivals(SYSMQ_ID q) {
+    if (!q) return 0;
+    std::lock_guard<std::mutex> lk(q->take);
+    mq_attr a{};
+    return q->taken + (mq_getattr(q->mq, &a) == 0 ? uint64_t(a.mq_curmsgs) : 0);
 }
 
 STATUS sysmq_send(SYSMQ_ID q, const void* buffer, size_t nBytes, _Vx_ticks_t timeout) {

@@ -13,6 +13,7 @@
 #include "platform/rtos/rtos.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 
@@ -31,6 +32,14 @@ SYSMQ_ID sysmq_open(const char* name, int maxMsgs, int msgLen);
 // for), or ERROR with errno set (EAGAIN: none within the time-out). The time-out is in ticks;
 // WAIT_FOREVER waits without limit, and a task deleted meanwhile ends in the wait.
 ssize_t sysmq_receive(SYSMQ_ID q, void* buffer, size_t maxNBytes, _Vx_ticks_t timeout);
+// The same, with the message's place in the order of arrival into `number` (1 the first message
+// that came into the queue since this process opened it), as long as this process alone takes from
+// the queue.
+ssize_t sysmq_receiveNumbered(SYSMQ_ID q, void* buffer, size_t maxNBytes, _Vx_ticks_t timeout,
+                              uint64_t* number);
+// The messages that have come into the queue so far: those taken and those waiting, counted at one
+// moment (a message sent before it is counted, whether taken yet or not; one sent after it is not).
+uint64_t sysmq_arrivals(SYSMQ_ID q);
 // OK, or ERROR with errno set (EAGAIN: the queue stayed full for the time-out).
 STATUS sysmq_send(SYSMQ_ID q, const void* buffer, size_t nBytes, _Vx_ticks_t timeout);
 void sysmq_close(SYSMQ_ID q);

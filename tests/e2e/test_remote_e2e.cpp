@@ -583,8 +583,9 @@ TEST(RemoteE2E, APcLostDuringASlowDestroyGetsLoggingBackAndEveryRequestIsAnswere
     auto sent = std::chrono::steady_clock::now();
     ASSERT_TRUE(pcs.send({0xE0, 192, 0, 2, 1}));
     answered(sent, "the destroy");
-    // The log's task writes the answer's line a moment after the answer may have gone out.
-    ASSERT_TRUE(logShows(dev, "not finished in time: the destroy goes on")) << dev.logText();
+    // The log's task writes the answer's line a moment after the answer may have gone out. Its file's
+    // close is under way on the write-through task: still being closed, not unfinished.
+    ASSERT_TRUE(logShows(dev, "is still being closed: the destroy goes on")) << dev.logText();
     ASSERT_TRUE(logShows(dev, "remote lost, do a remoteinit", 20000)) << dev.logText();
     const std::string second = waitNewFile(root, {first}, 30000);
     ASSERT_FALSE(second.empty()) << "no logging after the destroy's end\n" << dev.logText();
@@ -627,4 +628,38 @@ TEST(RemoteE2E, APcLostDuringASlowDestroyGetsLoggingBackAndEveryRequestIsAnswere
 
     dev.signal(SIGTERM);
     dev.waitExit(30000);
+}
+
+// Every read-only mark of meas: held 13 s on the drive's write-through tasks: the file of a stop
+// and of a destroy is still being closed when the answer comes (FF, by its bound) and ends whole
+// after it. The answer's lines name it still being closed, never unfinished.
+TEST(RemoteE2E, AFileStillBeingClosedAtTheAnswerIsNamedSoAndEndsWhole) {
+    TempDir root;
+    prepare(root, true);
+    AppProcess dev(root.path(), {"0"}, {"MSD_DRIVE_FAULT=meas:chmod:1:hold13000:0@r_BFSSync*"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    dev.shell("board ping answer");
+    PcConnectionService pcs(root.path());
+    std::set<std::string> known;
+    for (const uint8_t code : {0xE1, 0xE0}) {
+        const std::string open = waitNewFile(root, known);
+        ASSERT_FALSE(open.empty()) << dev.logText();
+        const std::string name = std::filesystem::path(open).filename().string();
+        known.insert(open);
+        const size_t from = dev.logText().size();
+        ASSERT_TRUE(pcs.command(code));
+        EXPECT_EQ(pcs.reply(12000), (std::vector<uint8_t>{0xFF, 0, 0, 0, 0})) << dev.logText();
+        ASSERT_TRUE(waitUntil([&] { return readOnly(open); }, 20000)) << name << " never ends whole";
+        const std::string log = campaign::logWithAnswers(dev, from, 1);
+        EXPECT_TRUE(log.find(name + " is still being closed") != std::string::npos &&
+                    log.find("files still being closed, answering MEAS_REPLY_ERROR") != std::string::npos &&
+                    log.find(name + " is not finished") == std::string::npos &&
+                    log.find(name + " not finished") == std::string::npos)
+            << std::hex << int(code) << ": " << name << " named unfinished while its close goes on\n"
+            << log;
+        ASSERT_TRUE(code != 0xE1 || pcs.command(0xEE));
+    }
+    // Nothing open that the held mark would keep past the shutdown's bound.
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(30000), 0) << dev.logText();
 }

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -30,19 +31,24 @@ constexpr int kPollTicks = 10;         // the files are looked at every 10 ms
 std::atomic<bool> gAnswerNow{false};
 std::atomic<bool> gAnswering{false};
 
-// A message of the queue with the time it came (100 us): a request is answered within 12 s of its
-// own coming, also when it came while another was being handled. Only the listener touches them.
+// A message of the queue with its number of arrival there and the time it was taken (100 us): a
+// request is answered within 12 s of its own coming, also when it came while another was being
+// handled. Only the listener touches them.
 struct Arrival {
     uint8_t m[RCTRL_MSG];
+    uint64_t number;
     uint32_t at;
     bool counted; // a command that bears on the logging: it comes before a later ask of the watch
 };
 std::deque<Arrival> gArrivals;
 constexpr size_t kArrivalsKept = 16; // more stay in the queue until these are handled
-SysMq* gRx = nullptr;
+// The queue, while the listener has it open; the watch counts its arrivals under gRxLock.
+std::atomic<SysMq*> gRx{nullptr};
+std::mutex gRxLock;
 uint8_t gReceiveFlood = 0;
 // The command being handled still counts as waiting (its request is not made or refused yet).
 bool gUnsettled = false;
+uint64_t gHandled = 0;
 
 bool bearsOnLogging(uint8_t command) {
     return command == 0xE0 || command == 0xE1 || command == 0xD1 || command == 0xED || command == 0xEE;
@@ -51,28 +57,33 @@ bool bearsOnLogging(uint8_t command) {
 void settle() {
     if (!gUnsettled) return;
     gUnsettled = false;
-    remotectrl_pcCommandSettled();
+    remotectrl_pcCommandSettled(gHandled);
 }
 
-// Takes the messages that have come, each stamped as it is taken; `wait`: blocks until one comes
-// when none is kept.
+// Takes the messages that have come, each with its number of arrival and stamped as it is taken;
+// `wait`: blocks until one comes when none is kept.
 void takeArrivals(bool wait) {
-    if (!gRx) return;
+    SysMq* rx = gRx.load();
+    if (!rx) return;
     while (gArrivals.size() < kArrivalsKept) {
         uint8_t m[RCTRL_MSG] = {};
-        const ssize_t n = sysmq_receive(gRx, m, sizeof m, wait && gArrivals.empty() ? WAIT_FOREVER : NO_WAIT);
+        uint64_t number = 0;
+        const ssize_t n = sysmq_receiveNumbered(rx, m, sizeof m,
+                                                wait && gArrivals.empty() ? WAIT_FOREVER : NO_WAIT, &number);
         if (n == RCTRL_MSG) {
             Arrival a;
             std::memcpy(a.m, m, sizeof m);
+            a.number = number;
             a.at = time_getTimestamp();
             a.counted = bearsOnLogging(m[0]);
-            if (a.counted) remotectrl_pcCommandCame();
+            remotectrl_pcMessageTaken(number, a.counted);
             gArrivals.push_back(a);
             gAnswering = true;
             continue;
         }
         if (n < 0 && errno == EAGAIN) return; // nothing more has come
         // A short message carries no whole address: nothing is done with it.
+        if (n >= 0) remotectrl_pcMessageTaken(number, false);
         char why[64];
         if (n < 0)
             std::snprintf(why, sizeof why, "%s", std::strerror(errno));
@@ -131,7 +142,7 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, uint32_t at, bool (*bu
                     result = wait.poll();
                 } else if (wait.ageTicks() >= kBound) {
                     // Taken, not done in time: the answer comes all the same, and the request goes on.
-                    result = wait.giveUp(goesOn, "not finished in time");
+                    result = wait.giveUp(goesOn, "not finished in time", true);
                 }
                 if (result == 0 && gAnswerNow.load()) result = files ? wait.giveUp("the process ends") : -1;
                 if (result != 0) break;
@@ -144,9 +155,10 @@ int requestAndWait(int (*request)(uint32_t), uint32_t ip, uint32_t at, bool (*bu
                             failText, waits.c_str());
             }
             if (result > 0) return 0x00;
-            // Done, but not every file is whole on every drive: not a success.
-            syslogx(LOG_PRIO_ERR,
-                    "remotectrl_listenQueue() %s: files not finished, answering MEAS_REPLY_ERROR", failText);
+            // Done, but not every file is whole on every drive: not a success. A file whose close its
+            // drive still makes is not unfinished, and is not named so.
+            syslogx(LOG_PRIO_ERR, "remotectrl_listenQueue() %s: files %s, answering MEAS_REPLY_ERROR",
+                    failText, files && wait.onlyClosing() ? "still being closed" : "not finished");
             return MEAS_REPLY_ERROR;
         }
         // Logging cannot take it now: said once, and once more when the tries are over.
@@ -224,6 +236,13 @@ void remotectrl_listenQueue() {
         return;
     }
     gRx = rx.get();
+    // Given up before the queue is closed, also when the task is deleted in its wait.
+    struct Unpublish {
+        ~Unpublish() {
+            std::lock_guard<std::mutex> lk(gRxLock);
+            gRx = nullptr;
+        }
+    } unpublish;
     for (;;) {
         takeArrivals(true);
         if (gArrivals.empty()) continue;
@@ -232,7 +251,9 @@ void remotectrl_listenQueue() {
         const uint32_t ip =
             uint32_t(a.m[1]) | uint32_t(a.m[2]) << 8 | uint32_t(a.m[3]) << 16 | uint32_t(a.m[4]) << 24;
         gAnswering = true;
+        remotectrl_pcMessageBegins(a.number);
         gUnsettled = a.counted;
+        gHandled = a.number;
         const int status = remotectrl_command(a.m[0], ip, a.at);
         settle();
         if (status >= 0) {
@@ -250,6 +271,12 @@ void remotectrl_listenQueue() {
         }
         gAnswering = !gArrivals.empty();
     }
+}
+
+uint64_t remotectrl_arrivals() {
+    std::lock_guard<std::mutex> lk(gRxLock);
+    SysMq* rx = gRx.load();
+    return rx ? sysmq_arrivals(rx) : 0;
 }
 
 void remotectrl_shutdown() {
@@ -270,20 +297,25 @@ void remotectrl_lost_task() {
         }
         ping_setTimeout(1);
         bool stopWatch = false, destroyWatch = false;
-        int failed = 0;       // over the whole watch of a request, not only in a row
-        bool asked = false;   // logging asked back (carried out, or kept), or the PC's command decides
-        bool waiting = false; // said that a command of the PC that came first is still to be taken
-        uint32_t order = 0;   // the PC's requests taken when the watch (re)started
+        const char* watched = "stop"; // the last of them
+        int failed = 0;               // over the whole watch of a request, not only in a row
+        bool asked = false; // logging asked back (carried out, kept, or once the PC's commands before
+                            // it are taken), or the PC's command decides
+        uint32_t order = 0; // the PC's requests taken when the watch (re)started
         for (;;) {
             // A stop or destroy (also one that comes during the watch) starts it for its PC.
             if (events & kWatchStart) {
                 if (events & RCTRL_EV_STOP) {
                     stopWatch = true;
+                    watched = "stop";
                     remotectrl_markStopActive();
                 }
-                if (events & RCTRL_EV_DESTROY) destroyWatch = true;
+                if (events & RCTRL_EV_DESTROY) {
+                    destroyWatch = true;
+                    watched = "destroy";
+                }
                 failed = 0;
-                asked = waiting = false;
+                asked = false;
                 order = remotectrl_watchBegins();
             }
             if (remotectrl_lost_ip.load() == 0) break;
@@ -299,28 +331,18 @@ void remotectrl_lost_task() {
             } else if (!asked) {
                 // Asked once, in the order of the PC's commands: a start or init that logging cannot
                 // take yet is kept and carried out once it can, and no lock refuses it then.
-                const int r = remotectrl_lostAsk(order, stopWatch, destroyWatch);
-                const char* what = stopWatch ? "remotestart" : "remoteinit";
-                if (r > 0) {
-                    ++remotectrl_retry_ctr;
-                } else if (r < 0) {
-                    syslogx(LOG_PRIO_INFO, "remote lost, no %s: the PC's own command after the %s decides",
-                            what, stopWatch ? "stop" : "destroy");
-                } else if (!waiting) {
-                    waiting = true;
-                    syslogx(LOG_PRIO_INFO, "remote lost, no %s yet: a command of the PC came first and waits",
-                            what);
-                }
-                asked = r != 0;
+                asked = true;
+                remotectrl_lostAsk(order, watched);
             }
             // Half a second a round at least, whatever the ping returned (one without a route to
             // the PC fails at once).
             const int rest = halfSecond - int(tickGet() - round);
             if (rest > 0) taskDelay(rest);
-            // A time-out here only means that no start or init has come.
+            // A time-out here only means that no start or init has come. An init builds and starts:
+            // it ends a stop's watch too.
             uint32_t ended = 0;
             if (eventReceive(kWatchEnd, EVENTS_WAIT_ANY | EVENTS_KEEP_UNWANTED, NO_WAIT, &ended) == OK) {
-                if (ended & RCTRL_EV_START) stopWatch = false;
+                if (ended & (RCTRL_EV_START | RCTRL_EV_INIT)) stopWatch = false;
                 if (ended & RCTRL_EV_INIT) destroyWatch = false;
             }
             if (!stopWatch && !destroyWatch) break;

@@ -8,11 +8,13 @@
 // while a measurement exists (running or stopped) closes its files as a stop does, frees it and
 // builds it afresh from the configuration: a live measurement is never initialised twice.
 //
-// The watch's ask and the PC's commands are decided here, in the order they came: a command of
-// the PC that came before the ask (taken already, or still waiting behind a slow request) cancels
-// it. Once the watch has given logging back, its lock refuses the PC's late end of the same stop
-// or destroy, so that logging is not started or built a second time; the lock is checked when a
-// request comes, never when a kept one is carried out.
+// The watch's ask and the PC's commands are decided here, in the order they came into the queue: a
+// command of the PC that came before the ask (taken already, waiting behind a slow request, or
+// still in the queue) is made or refused first, and one that is made cancels the ask. The watch asks
+// for what brings logging back from the state it finds, and no lock refuses it. Once the watch has
+// given logging back, its lock refuses the PC's late end of the same stop or destroy, so that
+// logging is not started or built a second time; the lock is checked when a request of the PC
+// comes, never when a kept one is carried out.
 #include "logging/app/meas_app_remote.h"
 
 #include "framework/syslog.h"
@@ -23,8 +25,10 @@
 #include "measdata/cfg_system.h"
 #include "platform/rtos/rtos.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <mutex>
 
 std::atomic<uint32_t> remotectrl_lost_ip{0};
@@ -42,10 +46,21 @@ bool gDestroyed = false;
 enum : uint8_t { DEFER_NONE = 0, DEFER_START = 1, DEFER_INIT = 2 };
 std::atomic<uint8_t> gDeferred{DEFER_NONE};
 bool gDeferredByWatch = false;
-// The order of the PC's requests taken (under gRemoteMutex), and the PC's commands taken off the
-// queue whose request is not made or refused yet.
+// The order of the PC's requests taken (under gRemoteMutex, as all below): each one made moves it.
 uint32_t gOrder = 0;
-std::atomic<int> gPcPending{0};
+// The queue's messages by their number of arrival: the last one taken, the counted ones taken
+// whose request is not made or refused yet (in order), and the one being handled.
+uint64_t gTaken = 0, gHandling = 0;
+std::deque<uint64_t> gUnsettled;
+// The watch's ask that waits for the PC's commands that came before it (numbers up to `bound`).
+struct Ask {
+    bool pending = false;
+    bool cancelled = false; // one of those commands was made: the PC's own command decides
+    uint64_t bound = 0;
+    const char* what = "";    // "remotestart" or "remoteinit", as the state was when it was asked
+    const char* watched = ""; // "stop" or "destroy"
+};
+Ask gAsk;
 
 bool loggingActive() {
     return cfg_system.loggingActive != 0;
@@ -83,6 +98,25 @@ STATUS sendWatchEvent(uint32_t event) {
     return tid == 0 ? ERROR : eventSend(tid, event);
 }
 
+// A request of the PC is made: it moves the order, and cancels the watch's ask that waits for it.
+void moveOrderLocked() {
+    ++gOrder;
+    if (gAsk.pending && gHandling <= gAsk.bound) gAsk.cancelled = true;
+}
+
+// Every message up to this number is taken and, where it bears on the logging, made or refused.
+uint64_t settledThroughLocked() {
+    return gUnsettled.empty() ? gTaken : gUnsettled.front() - 1;
+}
+
+// Nothing to start: a destroy done or under way (or an init kept for later), or no measurement
+// built (the flags are looked at first: the state machine builds and frees only while one is set).
+bool nothingBuiltLocked() {
+    if (gDestroyed || meas_app_destroyreq.load() || gDeferred.load() == DEFER_INIT) return true;
+    if (meas_app_reinitreq.load() || meas_app_hstinitreq.load()) return false;
+    return !measurementBuilt();
+}
+
 } // namespace
 
 namespace {
@@ -95,8 +129,8 @@ int startLocked(bool byWatch, bool kept) {
         return 1;
     }
     // A destroy under way leaves nothing to start; the lock: a destroyed measurement, or logging the
-    // watch started already.
-    if (meas_app_destroyreq.load() || (!kept && meas_app_remotestart_lock.load())) {
+    // watch started already. The watch asks a start only where there is one to make.
+    if (meas_app_destroyreq.load() || (!kept && !byWatch && meas_app_remotestart_lock.load())) {
         syslogx(LOG_PRIO_WARNING, "meas_app_remotestart: failed %03X", unsigned(meas_app_get_flags()));
         return 0;
     }
@@ -133,7 +167,7 @@ int initLocked(bool byWatch, bool kept) {
         syslogx(LOG_PRIO_INFO, "meas_app_remoteinit: the process shuts down, nothing is built");
         return 1;
     }
-    if (!kept && remotectrl_remoteinit_lock.load()) {
+    if (!kept && !byWatch && remotectrl_remoteinit_lock.load()) {
         syslogx(LOG_PRIO_WARNING, "meas_app_remoteinit: failed %03X", unsigned(meas_app_get_flags()));
         return 0;
     }
@@ -176,7 +210,7 @@ int meas_app_remotestart() {
     if (!loggingActive()) return 1;
     std::lock_guard<std::mutex> lk(gRemoteMutex);
     const int r = startLocked(false, false);
-    if (r) ++gOrder;
+    if (r) moveOrderLocked();
     return r;
 }
 
@@ -191,7 +225,7 @@ int meas_app_remotestop(uint32_t ip) {
     meas_app_stopreq = 1;
     if (!gDestroyed) meas_app_remotestart_lock = 0;
     remotectrl_remoteinit_lock = 0;
-    ++gOrder;
+    moveOrderLocked();
     remotectrl_lost_ip = ip;
     if (sendWatchEvent(RCTRL_EV_STOP) != OK) syslogx(LOG_PRIO_ERR, "meas_app_remotestop: Event Send failed");
     return 1;
@@ -201,7 +235,7 @@ int meas_app_remoteinit() {
     if (!loggingActive()) return 1;
     std::lock_guard<std::mutex> lk(gRemoteMutex);
     const int r = initLocked(false, false);
-    if (r) ++gOrder;
+    if (r) moveOrderLocked();
     return r;
 }
 
@@ -235,7 +269,7 @@ int meas_app_remotedestroy(uint32_t ip) {
     // A destroyed measurement has nothing to start: it comes back with a remote init.
     meas_app_remotestart_lock = 1;
     gDestroyed = true;
-    ++gOrder;
+    moveOrderLocked();
     // Without an address no PC is watched, and only a stop or an addressed destroy allows an init.
     remotectrl_remoteinit_lock = ip == 0 ? 1 : 0;
     if (ip != 0) {
@@ -287,38 +321,89 @@ void remotectrl_markStopActive() {
     if (remotectrl_lost_ip.load() != 0) meas_app_remotestop_active = 1;
 }
 
-void remotectrl_pcCommandCame() {
-    ++gPcPending;
+namespace {
+
+// The watch's ask, carried out where it stands in the order (gRemoteMutex held).
+void carryOutAskLocked() {
+    gAsk.pending = false;
+    if (gAsk.cancelled) {
+        syslogx(LOG_PRIO_INFO, "remote lost, no %s: the PC's own command after the %s decides", gAsk.what,
+                gAsk.watched);
+        return;
+    }
+    const bool init = nothingBuiltLocked();
+    syslogx(LOG_PRIO_WARNING, "remote lost, do a %s", init ? "remoteinit" : "remotestart");
+    ++remotectrl_retry_ctr;
+    if (!loggingActive()) return;
+    if (init)
+        initLocked(true, false);
+    else
+        startLocked(true, false);
 }
 
-void remotectrl_pcCommandSettled() {
-    --gPcPending;
+void askWhenSettledLocked() {
+    if (gAsk.pending && settledThroughLocked() >= gAsk.bound) carryOutAskLocked();
+}
+
+// A new watch, or none: an ask still waiting was cancelled by the PC's command that ends it.
+void dropAskLocked() {
+    if (gAsk.pending && gAsk.cancelled) carryOutAskLocked();
+    gAsk = Ask{};
+}
+
+} // namespace
+
+void remotectrl_pcMessageTaken(uint64_t number, bool counted) {
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    gTaken = std::max(gTaken, number);
+    if (counted) gUnsettled.push_back(number);
+    askWhenSettledLocked();
+}
+
+void remotectrl_pcMessageBegins(uint64_t number) {
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    gHandling = number;
+}
+
+void remotectrl_pcCommandSettled(uint64_t number) {
+    std::lock_guard<std::mutex> lk(gRemoteMutex);
+    gUnsettled.erase(std::remove(gUnsettled.begin(), gUnsettled.end(), number), gUnsettled.end());
+    askWhenSettledLocked();
 }
 
 uint32_t remotectrl_watchBegins() {
     std::lock_guard<std::mutex> lk(gRemoteMutex);
+    dropAskLocked();
     return gOrder;
 }
 
-int remotectrl_lostAsk(uint32_t order, bool stop, bool destroy) {
+int remotectrl_lostAsk(uint32_t order, const char* watched) {
     std::lock_guard<std::mutex> lk(gRemoteMutex);
-    // Taken requests move the order under this lock, and a command of the PC counts as waiting
-    // until its request is made: one that came before this moment is seen either way.
-    if (gOrder != order) return -1;
-    if (gPcPending.load() > 0) return 0;
-    if (stop) {
-        syslogx(LOG_PRIO_WARNING, "remote lost, do a remotestart");
-        if (loggingActive()) startLocked(true, false);
+    gAsk = Ask{};
+    // Requests made move the order under this lock: one made before this moment came before it (the
+    // state is the PC's command's now, the ask is named by what was watched).
+    if (gOrder != order) {
+        syslogx(LOG_PRIO_INFO, "remote lost, no %s: the PC's own command after the %s decides",
+                std::strcmp(watched, "destroy") == 0 ? "remoteinit" : "remotestart", watched);
+        return -1;
     }
-    if (destroy) {
-        syslogx(LOG_PRIO_WARNING, "remote lost, do a remoteinit");
-        if (loggingActive()) initLocked(true, false);
+    gAsk.what = nothingBuiltLocked() ? "remoteinit" : "remotestart";
+    gAsk.watched = watched;
+    // Counted under this lock too: a message that came into the queue before this moment is among
+    // them, taken or not yet.
+    gAsk.bound = std::max(gTaken, remotectrl_arrivals());
+    gAsk.pending = true;
+    if (settledThroughLocked() >= gAsk.bound) {
+        carryOutAskLocked();
+        return 1;
     }
-    return 1;
+    syslogx(LOG_PRIO_INFO, "remote lost, no %s yet: a command of the PC came first and waits", gAsk.what);
+    return 0;
 }
 
 void remotectrl_endWatch() {
     std::lock_guard<std::mutex> lk(gRemoteMutex);
+    dropAskLocked();
     uint32_t pending = 0;
     eventReceive(0, EVENTS_FETCH, NO_WAIT, &pending);
     // A stop or destroy made since the watch ended starts the next one.

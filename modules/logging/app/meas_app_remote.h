@@ -51,19 +51,25 @@ void remotectrl_lost_task();
 void remotectrl_listenQueue();
 // The watch task's part of a stop: remote stop active, unless a start came first.
 void remotectrl_markStopActive();
-// The PC's commands and the watch in one order. The listener counts each command of the PC that
-// bears on the logging (stop, destroy, flash request, their ends) from the moment it takes it off
-// the queue until its request is made or refused; each stop, destroy, start or init of the PC that
-// is taken moves the order on.
-void remotectrl_pcCommandCame();
-void remotectrl_pcCommandSettled();
+// The PC's commands and the watch in one order, each message counted from its arrival in the queue
+// "/MeasAppRCTRL_RX" (its number there, 1 the first). The listener tells each message it takes
+// (`counted`: a command that bears on the logging: a stop, a destroy, a flash request or their
+// ends), the one it begins to handle, and when the request of a counted one is made or refused.
+void remotectrl_pcMessageTaken(uint64_t number, bool counted);
+void remotectrl_pcMessageBegins(uint64_t number);
+void remotectrl_pcCommandSettled(uint64_t number);
+// The messages that have come into the queue so far, taken or waiting (the listener's queue).
+uint64_t remotectrl_arrivals();
 // The order when the watch (re)starts on a stop or destroy.
 uint32_t remotectrl_watchBegins();
-// The watch's ask at its fifth failed ping, for the stop and/or destroy it watches since `order`:
-// 1 asked (carried out, or kept until logging can take it); 0 not now, a command of the PC that
-// came before is still to be taken; -1 never for this watch, the PC's own command that came after
-// the watched one decides.
-int remotectrl_lostAsk(uint32_t order, bool stop, bool destroy);
+// The watch's ask at its fifth failed ping, for the stop or destroy it watches since `order` (the
+// last of them `watched`, "stop" or "destroy"), logged here. It asks for what brings logging back
+// from the state it finds: an init where nothing is built, a start where the measurement is built
+// and stopped; no lock refuses it. A command of the PC that came into the queue before this moment
+// is taken first: 1 asked (carried out, or kept until logging can take it); 0 asked once the
+// commands of the PC that came before are made or refused (by the listener, then), unless one of
+// them is made; -1 never for this watch, the PC's own command after the watched one decides.
+int remotectrl_lostAsk(uint32_t order, const char* watched);
 // The end of a watch: the watched address and the pending events cleared, unless a new stop or
 // destroy is waiting.
 void remotectrl_endWatch();

@@ -110,8 +110,12 @@ public:
     // The request came at `at` (time stamp): its answer's bound counts from then.
     void countFrom(uint32_t at) { madeAt_ = at; }
     // Ends the wait now: 1 when every file is whole, else -1 with the files named ("<who>: <files>
-    // <state>: <why>").
-    int giveUp(const char* why, const char* state = "not finished on every drive");
+    // <state>: <why>"). `goesOn`: the process goes on, and with it a close a write-through task of
+    // the file's drive still makes: such a file is named still being closed.
+    int giveUp(const char* why, const char* state = "not finished on every drive", bool goesOn = false);
+    // Whether the wait ended without a file unfinished: the files not whole then (or given up on)
+    // were all still being closed, their closes under way on their drives (no drive failed them).
+    bool onlyClosing() const { return onlyClosing_; }
     // What each file still waited for waits for ("A0101000.002 waits for its close on usb_meas:
     // (drive full, waits for room)"), empty when none.
     std::string waitsFor();
@@ -119,12 +123,13 @@ public:
 
 private:
     int evaluate(std::string* waits, bool giveUp, const char* why,
-                 const char* state = "not finished on every drive");
+                 const char* state = "not finished on every drive", bool goesOn = true);
     const char* who_;
     uint32_t run_;
     uint32_t stallTicks_;
     uint32_t madeAt_;
     int result_ = 0;
+    bool onlyClosing_ = false;
 };
 // Records settled on their drives leave the file queue while no wait is made (a file left
 // unfinished is named), and a file a wait gave up on that is finished later says so. Any task may

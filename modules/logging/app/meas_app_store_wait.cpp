@@ -32,10 +32,25 @@ void* storeOf(const MeasAppStore_FileInfo_s* f) {
     return f->store;
 }
 
+// Its close is under way: every writer that has yet to finish it has handed it to a write-through
+// task of its drive, which still makes its close, and no drive failed it.
+bool closeUnderWay(const MeasAppStore_FileInfo_s* f) {
+    const uint32_t writers = f->writers.load(), closed = f->closedOn.load();
+    uint32_t failed = writers & f->failedOn.load() & ~closed;
+    const uint8_t copy = f->copyState.load();
+    if (copy == MEAS_COPY_DONE) failed &= ~f->stickWriters.load(); // the copy replaced the stick's piece
+    const uint32_t pending = writers & ~closed & ~failed;
+    return failed == 0 && pending != 0 && (pending & ~f->finishingOn.load()) == 0 &&
+           copy != MEAS_COPY_PENDING && copy != MEAS_COPY_DAMAGED;
+}
+
 // Where a file stands: 0 on its way, 1 whole everywhere, -1 settled unfinished (for a wait, also
 // unfinished where its writer stands still for `stallTicks`); what it waits for or where it is
-// unfinished into *what.
-int standing(MeasAppStore_FileInfo_s* f, std::string* what, uint32_t stallTicks = 0) {
+// unfinished into *what. `closing` (may be null): not whole, its close under way on drives that
+// failed it nowhere (a writer that stands still in it counts as unfinished all the same).
+int standing(MeasAppStore_FileInfo_s* f, std::string* what, uint32_t stallTicks = 0,
+             bool* closing = nullptr) {
+    if (closing) *closing = false;
     const uint32_t st = f->closeState.load();
     if (st == MEAS_CLOSE_OPEN) {
         *what = "its blocks (open)";
@@ -54,6 +69,16 @@ int standing(MeasAppStore_FileInfo_s* f, std::string* what, uint32_t stallTicks 
     const int r = meas_app_PreTrigFileSettled(storeOf(f), f, drives, sizeof drives, stallTicks);
     if (r == 0) *what = std::string("its close on ") + (drives[0] ? drives : "its drives");
     if (r < 0) *what = drives[0] ? drives : "a drive";
+    if (closing && r <= 0 && closeUnderWay(f)) {
+        // Unfinished only for standing still: its drives as they are without that.
+        char under[160] = "";
+        if (r == 0 || meas_app_PreTrigFileSettled(storeOf(f), f, under, sizeof under) == 0) {
+            *closing = true;
+            if (r < 0)
+                *what = std::string(under[0] ? under : "its drives") + " (nothing went on there for " +
+                        std::to_string(stallTicks / 10000) + " s)";
+        }
+    }
     // A copy that failed after it replaced the stick's file leaves it there writable, also where no
     // writer of the stick had the file.
     if (r > 0 && f->copyState.load() == MEAS_COPY_DAMAGED) {
@@ -89,10 +114,11 @@ uint32_t MeasAppStore_FilesWait::ageTicks() const {
     return time_getTimestamp() - madeAt_;
 }
 
-int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char* why, const char* state) {
-    std::vector<MeasAppStore_FileInfo_s*> given;
+int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char* why, const char* state,
+                                     bool goesOn) {
+    std::vector<MeasAppStore_FileInfo_s*> given, closing;
     const uint32_t stall = stallTicks_ == UINT32_MAX ? 0 : stallTicks_;
-    bool pending = false, unfinished = false;
+    bool pending = false, unfinished = false, onlyClosing = true;
     {
         MeasAppStore_QueueLock lk("MeasAppStore_FilesWait");
         std::vector<MeasAppStore_FileInfo_s*> files;
@@ -103,32 +129,46 @@ int MeasAppStore_FilesWait::evaluate(std::string* waits, bool giveUp, const char
         for (MeasAppStore_FileInfo_s* f : files) {
             if (int32_t(f->run - run_) > 0) continue; // a later run's: not this wait's
             std::string what;
-            const int r = standing(f, &what, stall);
+            bool underWay = false;
+            const int r = standing(f, &what, stall, goesOn ? &underWay : nullptr);
             // A file this wait counts unfinished says so when it is finished after all.
             if (r < 0) {
                 f->toldUnfinished = 1;
                 unfinished = true;
+                onlyClosing = onlyClosing && underWay;
             }
             if (r == 0) {
                 pending = true;
                 if (giveUp) {
                     f->toldUnfinished = 1;
-                    given.push_back(f);
+                    (underWay ? closing : given).push_back(f);
                 }
             }
             if (waits && r <= 0) {
                 if (!waits->empty()) *waits += "; ";
-                *waits += std::string(f->name) + (r == 0 ? " waits for " : " is not finished on ") + what;
+                *waits += std::string(f->name) +
+                          (r == 0     ? " waits for "
+                           : underWay ? " is still being closed on "
+                                      : " is not finished on ") +
+                          what;
             }
         }
     }
-    if (!given.empty()) {
-        std::string names;
-        for (MeasAppStore_FileInfo_s* f : given) names += std::string(names.empty() ? "" : ", ") + f->name;
-        syslogx(LOG_PRIO_ERR, "%s: %s %s: %s", who_, names.c_str(), state, why);
+    auto names = [](const std::vector<MeasAppStore_FileInfo_s*>& list) {
+        std::string out;
+        for (MeasAppStore_FileInfo_s* f : list) out += std::string(out.empty() ? "" : ", ") + f->name;
+        return out;
+    };
+    if (!closing.empty())
+        syslogx(LOG_PRIO_ERR, "%s: %s %s still being closed: %s", who_, names(closing).c_str(),
+                closing.size() == 1 ? "is" : "are", why);
+    if (!given.empty()) syslogx(LOG_PRIO_ERR, "%s: %s %s: %s", who_, names(given).c_str(), state, why);
+    if (!given.empty() || !closing.empty()) {
+        if (!waits) onlyClosing_ = given.empty() && (!unfinished || onlyClosing);
         return -1;
     }
     if (pending) return 0;
+    if (unfinished && !waits) onlyClosing_ = onlyClosing;
     return unfinished ? -1 : 1;
 }
 
@@ -142,7 +182,8 @@ int MeasAppStore_FilesWait::poll() {
     if (r > 0) return result_ = r;
     // The files are named only when the wait ends without them whole.
     if (r < 0) {
-        syslogx(LOG_PRIO_ERR, "%s: files not finished: %s", who_, waitsFor().c_str());
+        syslogx(LOG_PRIO_ERR, "%s: files %s: %s", who_, onlyClosing_ ? "still being closed" : "not finished",
+                waitsFor().c_str());
         return result_ = r;
     }
     if (ageTicks() < kAnswerTicks) return 0;
@@ -158,9 +199,9 @@ int MeasAppStore_FilesWait::poll() {
     return result_;
 }
 
-int MeasAppStore_FilesWait::giveUp(const char* why, const char* state) {
+int MeasAppStore_FilesWait::giveUp(const char* why, const char* state, bool goesOn) {
     if (result_) return result_;
-    result_ = evaluate(nullptr, true, why, state);
+    result_ = evaluate(nullptr, true, why, state, goesOn);
     if (result_ == 0) result_ = -1;
     return result_;
 }
