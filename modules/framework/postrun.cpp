@@ -12,8 +12,9 @@
 namespace {
 
 const char* const kStepNames[PR_STEP_COUNT] = {
-    "PWM outputs", "status block", "logging",  "CAN out",    "display",      "gateway", "XCP",
-    "calculation channels", "ADC filters", "DivoVur2", "GPS task", "logger flush", "rasters", "error memory"};
+    "PWM outputs", "status block",         "logging",     "CAN out",  "display",  "gateway",
+    "XCP",         "calculation channels", "ADC filters", "DivoVur2", "GPS task", "logger flush",
+    "rasters",     "error memory"};
 
 struct Step {
     std::string what;
@@ -24,6 +25,7 @@ struct Postrun {
     std::mutex m;
     std::vector<Step> steps[PR_STEP_COUNT];
     std::atomic<SEM_ID> sem{SEM_ID_NULL};
+    std::atomic<bool> requested{false};
 };
 
 Postrun& pr() {
@@ -47,8 +49,13 @@ void startPostrun() {
         syslogx(LOG_PRIO_ERR, "startPostrun: rejected, Sem not ready");
         return;
     }
+    pr().requested.store(true);
     syslogx(LOG_PRIO_INFO, "startPostrun: post-run requested");
     semGive(s);
+}
+
+bool postrun_requested() {
+    return pr().requested.load();
 }
 
 void postrun_wait() {

@@ -27,6 +27,8 @@ enum PostrunStep {
 bool postrun_init(int rtpIndex);
 // Gives the post-run semaphore; before it exists only logs "startPostrun: rejected, Sem not ready".
 void startPostrun();
+// Whether the ordered shutdown has been asked for (startPostrun took it): nothing new starts then.
+bool postrun_requested();
 // The main task blocks here until post-run starts.
 void postrun_wait();
 // Registers what a subsystem does in its place of the ordered shutdown (several per place run in
