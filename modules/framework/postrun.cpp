@@ -49,8 +49,8 @@ void startPostrun() {
         syslogx(LOG_PRIO_ERR, "startPostrun: rejected, Sem not ready");
         return;
     }
-    syslogx(LOG_PRIO_INFO, "startPostrun: post-run requested");
     pr().requested.store(true);
+    syslogx(LOG_PRIO_INFO, "startPostrun: post-run requested");
     semGive(s);
 }
 

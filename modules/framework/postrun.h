@@ -27,7 +27,7 @@ enum PostrunStep {
 bool postrun_init(int rtpIndex);
 // Gives the post-run semaphore; before it exists only logs "startPostrun: rejected, Sem not ready".
 void startPostrun();
-// Whether the ordered shutdown has been asked for: nothing new starts from then on.
+// Whether the ordered shutdown has been asked for (startPostrun took it): nothing new starts then.
 bool postrun_requested();
 // The main task blocks here until post-run starts.
 void postrun_wait();

@@ -38,6 +38,7 @@
 //   right after it;
 // - "stall<seed>": a call of either drive held past the hang bound early in the run; once it has
 //   returned, 10 to 30 s of logging with laps, then SIGTERM;
+// - "pullclose<seed>": the stick pulled in its close of a lap's file, and put back;
 // - (a drive's return) "return-<hang|eio|thaw><seed>": the stick's write-through hung for 20 s,
 //   meas: failing every call for 0.5 s, or the stick frozen in the kernel (ext4 on a loop device)
 //   for 12-14 s, and a lap or a fragment at a seeded moment 0-2 s after the drive's join;
@@ -89,6 +90,8 @@
 // - (g) after a stall that returned, every file made since is whole on both drives at SIGTERM;
 // - (h) data are named lost at the exit only beside a file the exit names not finished, and with
 //   laps and every file whole the process ends within 3 s of the last file turning whole.
+// - (x) every file a pull left unfinished on the stick is whole there, read-only with the bytes of
+//   meas:, within 25 s of its next arrival;
 // - (v) (a drive's return) the healthy drive's files only at laps, fragments and commands, with at
 //   most one join for the fault's one return; at most 2 files on meas: in the 10 s after the join,
 //   and the drive says it takes data again within 2 s of it; with the stick hung, meas: has every
@@ -101,7 +104,7 @@
 // Each broken rule's line starts with its letter: (a) back after the fault, (b) slow is not hung,
 // (c) the walk beside logging, (d) from the start on the other drive, (e) only whole files
 // finished, (f) no stale piece, (k) logging after a command, (l) every answer in time, (g) and
-// (h), and (m) to (w), (y) and (z) above.
+// (h), and (m) to (z) above.
 // CI runs a few runs; MSD_FAULT_CAMPAIGN=all runs 8 of each stratum, MSD_FAULT_CAMPAIGN_FAULTS=
 // "meas:open:26:EIO|..." the runs of those faults (see docs/tests.md); MSD_FAULT_CAMPAIGN_LOG=1 prints
 // the log of a run that broke a rule, =all of every run.
@@ -187,7 +190,8 @@ const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
                               "fifth-EE",       "fifth-ED",
                               "behind-ED",      "stall",
                               "return-hang",    "return-eio",
-                              "return-thaw",    "stickhung"};
+                              "return-thaw",    "stickhung",
+                              "pullclose"};
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -1086,6 +1090,8 @@ private:
             step(state, {command(0xEE, 0)}, "the restart");
         } else if (m == "copyfail") {
             copiesWithTheFirstFailing(state, pick);
+        } else if (m == "pullclose") {
+            pulledCloses(pick);
         } else if (m == "stickwalk") {
             // The stick pulled while it writes one file. While it is out the PC downloads what it
             // holds: its folder gets the run's number of downloaded files named before that file and
@@ -1212,6 +1218,54 @@ private:
         step(state, {command(0xEE, 0)}, "the restart");
     }
     // ---- end of: copies of one file with the first failing ----
+
+    // ---- The stick pulled in its close of a lap's file ("pullclose<seed>") ----
+    // A lap, and 0.3 to 1.8 s after it (every read-only mark of the stick held 2 s by the run's fault)
+    // the stick pulled in its close of the lap's file; put back once that file and the open one are
+    // named unfinished there (5 s at most); three times. (x) Within 25 s of each arrival every file a
+    // pull left unfinished on the stick is whole there, read-only with the bytes of meas:.
+    void pulledCloses(const std::function<int(int)>& pick) {
+        static const std::string kFile = "BFSWriter: usb_meas:/",
+                                 kPulled = "not finished on usb_meas: the stick was pulled";
+        auto pulled = [&] {
+            std::set<std::string> names;
+            std::istringstream lines(dev_->logText());
+            for (std::string line; std::getline(lines, line);)
+                if (const size_t at = line.find(kFile);
+                    at != std::string::npos && line.find(kPulled) != std::string::npos)
+                    names.insert(line.substr(at + kFile.size(), 12));
+            return names;
+        };
+        auto whole = [&](const std::string& name) {
+            return campaign::fileState(stick_, name).whole && campaign::fileState(meas_, name).whole &&
+                   readBinary(stick_ + "/" + name) == readBinary(meas_ + "/" + name);
+        };
+        for (int i = 0; i < 3 && alive(); ++i) {
+            watch_->settle(true);
+            dev_->shell("lof_laptrig");
+            ++laps_;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300 + pick(1500)));
+            const std::string log = dev_->logText();
+            const size_t before = pulled().size();
+            stickState(false);
+            logged("the stick is gone", countOf(log, "the stick is gone"), 8000);
+            until([&] { return pulled().size() >= before + 2; }, 5000);
+            stickState(true);
+            if (!logged("a stick arrived", countOf(log, "a stick arrived"), 8000)) return;
+            const std::set<std::string> left = pulled();
+            if (until([&] { return std::all_of(left.begin(), left.end(), whole); }, 25000) || !alive())
+                continue;
+            for (const std::string& name : left)
+                if (!whole(name))
+                    r_.broken.push_back("(x) usb_meas:/" + name +
+                                        ", left unfinished by a pull, is not whole there 25 s after the "
+                                        "stick's next arrival (" +
+                                        campaign::fileState(stick_, name).why + ")");
+            return;
+        }
+        r_.notes += std::to_string(pulled().size()) + " files left unfinished by the pulls; ";
+    }
+    // ---- end of: the stick pulled in its close ----
 
     void fixedSteps() {
         // The start with the stick in, a lap and a fragment.
@@ -1951,10 +2005,10 @@ Result runScenario(const Fault& fault) {
 // that returns), a fault of the stick's copy, a power cut, a fault of the start-up's D-flag check,
 // a file taken away under its writer, the errors and short hangs, a slow drive, the D-flag walk,
 // the PC's commands.
-const char* const kGroups[] = {"hold0",     "ends",      "copy",  "cut",     "start",   "take-away",
-                               "error",     "slow",      "walk",  "pc",      "lost",    "reseat",
-                               "stickwalk", "rewrite",   "queue", "healthy", "walkcut", "nv",
-                               "copyfail",  "statewalk", "watch", "stall",   "return",  "stickhung"};
+const char* const kGroups[] = {
+    "hold0",    "ends",      "copy",   "cut",       "start",   "take-away", "error",    "slow",    "walk",
+    "pc",       "lost",      "reseat", "stickwalk", "rewrite", "queue",     "healthy",  "walkcut", "nv",
+    "copyfail", "statewalk", "watch",  "stall",     "return",  "stickhung", "pullclose"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -2004,7 +2058,8 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     faults.push_back(faultOf("walk10000", "walk"));
     for (const char* call : {"open:2", "sync:1", "rename:2"})
         for (const char* what : {"hold20000", "EIOfor1000"})
-            faults.push_back(faultOf(std::string("walk10000;meas:") + call + ":" + what + "@r_DrvCall_meas", "walk"));
+            faults.push_back(
+                faultOf(std::string("walk10000;meas:") + call + ":" + what + "@r_DrvCall_meas", "walk"));
     // The PC's commands alone, and with every close of a file held 9 s twice (no call hangs,
     // yet a stop or destroy outlasts its answer's bound, and what is queued behind it waits).
     for (uint32_t seed = 1; seed <= 40; ++seed) faults.push_back(faultOf("pc" + std::to_string(seed), "pc"));
@@ -2088,6 +2143,10 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
         meet("stickhung100;usb_meas:open:" + std::to_string(2 + seed) + ":hold100000@r_USBWriter1",
              "stickhung");
     }
+    // The stick pulled in its close of a lap's file (each read-only mark of the stick held 2 s) and
+    // put back: every file a pull left unfinished there is copied at its next arrival.
+    for (uint32_t seed = 1; seed <= 3; ++seed)
+        meet("pullclose" + std::to_string(seed) + ";usb_meas:chmod:1:hold2000:0@r_BFSSync*", "pullclose");
     return faults;
 }
 

@@ -24,7 +24,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
@@ -537,23 +539,49 @@ TEST(LoggingE2E, TelemetryFramesAndTheJsonDatagramOverLoopback) {
 }
 
 // SIGTERM at a random moment after logging began, with and without a stick: every file of the
-// session ends with its status block and is read-only.
+// session ends with its status block and is read-only. And a stick put in 0 to 2.5 s before
+// SIGTERM, with the PC's delete flag, a downloaded file and a copy's part on it, while every
+// read-only mark of meas: is held 6 s: it arrives in the shutdown (a stick must have been in for
+// 3 s) and is named and left alone: nothing is cut, walked, removed or copied after SIGTERM. (What
+// the stick's writer writes there of the store's first 25 s is whole.)
 TEST(LoggingE2E, TheOrderedShutdownClosesEveryFileWithItsStatusBlock) {
     const unsigned seed = unsigned(std::random_device{}());
     std::mt19937 random(seed);
-    for (const bool withStick : {false, true}) {
+    const struct {
+        bool stickIn;     // from the start
+        bool arrivesLate; // put in just before SIGTERM: it arrives in the shutdown
+    } kRows[] = {{false, false}, {true, false}, {false, true}};
+    const std::string kStickState = "dirattr 1\nattr D0000001.DAT 0x00\nattr A0109000.001.part 0x21\n";
+    for (const auto& row : kRows) {
         TempDir root;
         prepare(root);
-        if (withStick) writeFile(root.file("usb_meas.drive"), "inserted 1\n");
-        auto dev = start(root);
-        ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), FAST, 10)) << dev->logText();
+        if (row.stickIn) writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+        if (row.arrivesLate) {
+            makeDirs(root.file("usb_meas"));
+            writeFile(root.file("usb_meas/D0000001.DAT"), "downloaded by the PC");
+            writeFile(root.file("usb_meas/A0109000.001.part"), "piece");
+            writeFile(root.file("usb_meas.drive"), "inserted 0\n" + kStickState);
+        }
+        std::vector<std::string> env;
+        if (row.arrivesLate) env.push_back("MSD_DRIVE_FAULT=meas:chmod:1:hold6000:0@r_BFSSync*");
+        AppProcess dev(root.path(), {INDEX}, env);
+        ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+        ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), FAST, 10)) << dev.logText();
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 4000));
-        dev->signal(SIGTERM);
-        ASSERT_EQ(dev->waitExit(), 0);
+        if (row.arrivesLate) {
+            writeFile(root.file("usb_meas.drive.new"), "inserted 1\n" + kStickState);
+            std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(random() % 2500));
+        }
+        dev.signal(SIGTERM);
+        ASSERT_EQ(dev.waitExit(), 0) << dev.logText();
         int files = 0;
-        for (const char* drive : {"meas", "usb_meas"})
+        for (const char* drive : {"meas", "usb_meas"}) {
             for (const auto& e : std::filesystem::directory_iterator(root.file(drive))) {
                 const std::string path = e.path().string();
+                if (row.arrivesLate &&
+                    (e.path().filename() == "D0000001.DAT" || e.path().extension() == ".part"))
+                    continue; // looked at below
                 const measfile::File f = measfile::readFile(path);
                 ++files;
                 ASSERT_TRUE(f.ok()) << path << ": " << f.error;
@@ -561,7 +589,26 @@ TEST(LoggingE2E, TheOrderedShutdownClosesEveryFileWithItsStatusBlock) {
                     << path << " ends without its status block (seed " << seed << ")";
                 EXPECT_TRUE(readOnly(path)) << path << " (seed " << seed << ")";
             }
-        EXPECT_GE(files, withStick ? 2 : 1);
+        }
+        EXPECT_GE(files, row.stickIn ? 2 : 1);
+        if (!row.arrivesLate) continue;
+        const std::string log = dev.logText();
+        const std::string shutdown = log.substr(log.rfind("main(): signal 15"));
+        EXPECT_EQ(countOf(shutdown, "a stick arrived after the shutdown began: it is left alone"), 1)
+            << "seed " << seed << "\n"
+            << log;
+        for (const char* never :
+             {"a stick arrived: ", "VirtualFile::VirtualFile() created", "D-Flag on 'usb_meas:'",
+              "meas_app_copyRemoveParts()", "meas_app_copyLastFile()", "r_FileCpyTask"})
+            EXPECT_EQ(shutdown.find(never), std::string::npos) << never << " (seed " << seed << ")\n" << log;
+        for (const char* left : {"A0109000.001.part", "D0000001.DAT"})
+            EXPECT_TRUE(std::filesystem::exists(root.file("usb_meas/") + left))
+                << left << " (seed " << seed << ")";
+        const std::string state = readFile(root.file("usb_meas.drive"));
+        const size_t flag = state.find("dirattr ");
+        EXPECT_TRUE(flag != std::string::npos && (std::strtoul(state.c_str() + flag + 8, nullptr, 0) & 1))
+            << "the D flag is set still (seed " << seed << ")\n"
+            << state;
     }
 }
 
@@ -609,6 +656,146 @@ TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
     EXPECT_EQ(countOf(dev->logText(), "meas_app_copyLastFile() failed, does not exist"), 0) << dev->logText();
     dev->signal(SIGTERM);
     EXPECT_EQ(dev->waitExit(), 0) << dev->logText();
+}
+
+namespace {
+
+// The stick's state file with its `inserted` line set and every other line kept, renamed over.
+void setStick(const TempDir& root, bool inserted) {
+    std::string state = "inserted " + std::string(inserted ? "1" : "0") + "\n";
+    std::istringstream was(readFile(root.file("usb_meas.drive")));
+    for (std::string line; std::getline(was, line);)
+        if (line.rfind("inserted ", 0) != 0) state += line + "\n";
+    writeFile(root.file("usb_meas.drive.new"), state);
+    std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
+}
+
+// The names the log says the stick did not get whole because it was pulled.
+std::set<std::string> pulledFromTheStick(const std::string& log) {
+    static const std::string kFile = "BFSWriter: usb_meas:/";
+    std::set<std::string> names;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find(kFile);
+        if (at != std::string::npos &&
+            line.find("not finished on usb_meas: the stick was pulled") != std::string::npos)
+            names.insert(line.substr(at + kFile.size(), 12));
+    }
+    return names;
+}
+
+} // namespace
+
+// The stick pulled while one of its closes is held by the run's faults, and put back once the held
+// call has met the pull: the close of the file the start-up's arrival cut (its read-only mark held
+// 2 s: it is left unfinished, and so is the open file where the stick has it), then a copy the next
+// arrival asked for (its first write-through held 3 s: the copy fails, and the open file is left
+// unfinished). Every file a pull
+// left unfinished on the stick, the one whose close it cut too, is copied at the stick's next
+// arrival: each ends whole and read-only on the stick with the bytes of meas:, no copy's part is
+// left there, and the exit is 0.
+TEST(LoggingE2E, EveryFileAPullLeftUnfinishedIsCopiedAtTheStickNextArrival) {
+    const struct {
+        const char* held;   // the fault that holds the close, met by the pull
+        const char* outFor; // the stick stays out until the log says so this many times more
+        int times;
+        const char* what;
+    } kPulls[] = {
+        {"usb_meas:chmod:1:hold2000@r_BFSSync*", "not finished on usb_meas: the stick was pulled", 1,
+         "in the close of the file the start-up's arrival cut"},
+        {"usb_meas:sync:1:hold3000@r_FileCpyTaskA", "not written through (No such device)", 1,
+         "in a copy the next arrival asked for"},
+    };
+    TempDir root;
+    prepare(root);
+    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    std::string faults;
+    for (const auto& p : kPulls) faults += (faults.empty() ? "" : ";") + std::string(p.held);
+    AppProcess dev(root.path(), {INDEX}, {"MSD_DRIVE_FAULT=" + faults});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    auto seen = [&](const std::string& line, int above) {
+        return waitUntil([&] { return countOf(dev.logText(), line) > above; }, 30000);
+    };
+    ASSERT_TRUE(seen("a stick arrived", 0)) << dev.logText();
+    for (const auto& p : kPulls) {
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return dev.stderrText().find(std::string("drive fault hit: ") + p.held) != std::string::npos;
+            },
+            30000))
+            << p.what << "\n"
+            << dev.logText();
+        const std::string log = dev.logText();
+        const int out = countOf(log, p.outFor), arrivals = countOf(log, "a stick arrived");
+        setStick(root, false);
+        ASSERT_TRUE(seen(p.outFor, out + p.times - 1)) << p.what << "\n" << dev.logText();
+        setStick(root, true);
+        ASSERT_TRUE(seen("a stick arrived", arrivals)) << p.what << "\n" << dev.logText();
+    }
+    const std::set<std::string> pulled = pulledFromTheStick(dev.logText());
+    EXPECT_GE(pulled.size(), 2u) << "the closing file, and the file open at the second pull\n"
+                                 << dev.stderrText() << dev.logText();
+    auto whole = [&](const std::string& name) {
+        const std::string onStick = root.file("usb_meas/" + name), onMeas = root.file("meas/" + name);
+        return readOnly(onStick) && readOnly(onMeas) && readBinary(onStick) == readBinary(onMeas);
+    };
+    EXPECT_TRUE(waitUntil([&] { return std::all_of(pulled.begin(), pulled.end(), whole); }, 60000))
+        << dev.logText();
+    for (const std::string& name : pulled) EXPECT_TRUE(whole(name)) << name << " is not whole on the stick";
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.logText();
+    for (const auto& e : std::filesystem::directory_iterator(root.file("usb_meas")))
+        EXPECT_NE(e.path().extension(), ".part") << e.path();
+}
+
+// Parts that copies left on the stick, its D flag set with a downloaded file, every write-through of
+// the stick held 2 s, and the start-up arrival's removal met by a pull (at its look into the stick's
+// folder). Put back, the stick's arrival removes the parts before a copy it asks for writes its own
+// (each part seen on the stick by its inode), and the walk deletes the downloaded file.
+TEST(LoggingE2E, PartsLeftOnTheStickAreRemovedAtItsNextArrivalBeforeItsCopies) {
+    TempDir root;
+    prepare(root);
+    makeDirs(root.file("usb_meas"));
+    std::string state = "inserted 1\ndirattr 1\nattr D0000001.DAT 0x00\n";
+    const std::set<std::string> stale = {"A0108000.001.part", "A0109000.001.part"};
+    for (const std::string& part : stale) {
+        writeFile(root.file("usb_meas/" + part), "piece");
+        state += "attr " + part + " 0x21\n";
+    }
+    writeFile(root.file("usb_meas/D0000001.DAT"), "downloaded by the PC");
+    writeFile(root.file("usb_meas.drive"), state);
+    AppProcess dev(root.path(), {INDEX},
+                   {"MSD_DRIVE_FAULT=usb_meas:sync:1:hold2000:0;usb_meas:open:1:pull@r_DrvCall_usb_m"});
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    auto seen = [&](const std::string& line, int above) {
+        return waitUntil([&] { return countOf(dev.logText(), line) > above; }, 30000);
+    };
+    ASSERT_TRUE(seen("meas_app_copyRemoveParts() 'usb_meas:' cannot be read", 0)) << dev.logText();
+    ASSERT_TRUE(seen("the stick is gone", 0)) << dev.logText();
+    const std::map<std::string, uint64_t> left = campaign::partFiles(root.file("usb_meas"));
+    ASSERT_EQ(left.size(), stale.size()) << "the removal met by the pull removed nothing";
+    setStick(root, true);
+    // From the insertion on: a stale part (its inode) on the stick while a copy's own part is there.
+    std::string both;
+    auto copies = [&] { return countOf(dev.logText(), "meas_app_copyLastFile() copy success"); };
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            bool staleThere = false, copying = false;
+            for (const auto& [name, inode] : campaign::partFiles(root.file("usb_meas"))) {
+                const auto was = left.find(name);
+                (was != left.end() && was->second == inode ? staleThere : copying) = true;
+            }
+            if (staleThere && copying && both.empty()) both = dev.logText();
+            return copies() >= 2 && !staleThere;
+        },
+        60000))
+        << dev.logText();
+    EXPECT_TRUE(both.empty()) << "a copy wrote while a part left before stayed\n" << both;
+    EXPECT_TRUE(waitUntil([&] { return !std::filesystem::exists(root.file("usb_meas/D0000001.DAT")); }))
+        << "the walk of the arrival\n"
+        << dev.logText();
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.logText();
 }
 
 // The store sees a cut only with the first sample after it, a data delay later (3 s here): a lap

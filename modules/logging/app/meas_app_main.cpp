@@ -25,8 +25,11 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 std::atomic<uint8_t> meas_app_stopreq{0}, meas_app_reinitreq{0}, meas_app_destroyreq{0}, meas_app_startreq{0},
     meas_app_blkstopreq{0}, meas_app_faststopreq{0}, meas_app_hstinitreq{0}, meas_app_running{0},
@@ -447,6 +450,27 @@ void meas_app_check_datatimeout() {
         meas_led_set_status(0x20000);
 }
 
+namespace {
+
+// The ordered shutdown has begun (asked for, its fast stop asked for or made): nothing starts any more.
+bool shutdownBegun() {
+    return postrun_requested() || powerdown.load() != 0 || meas_app_faststopreq.load() != 0;
+}
+
+// A job of the stick's arrival on the stick's own task: not begun once the shutdown has.
+std::function<int()> arrivalJob(const char* what, int (*job)(const char*)) {
+    return [what, job] {
+        if (!shutdownBegun()) return job("usb_meas:");
+        syslogx(LOG_PRIO_INFO,
+                "meas_app_checkFragmentTrigOnUSBEvent(): %s of the stick is not made: the "
+                "shutdown has begun",
+                what);
+        return 0;
+    };
+}
+
+} // namespace
+
 void meas_app_checkFragmentTrigOnUSBEvent() {
     static bool previous = true;
     static bool firstArrival = true;
@@ -461,21 +485,41 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
     if (checked && previous && !available)
         syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): the stick is gone");
     checked = true;
-    if (!previous && available) {
-        // Not waited for: logging goes on while the stick's downloaded files are deleted.
-        meas_app_driveCallAsync(
-            usb, "the D-flag check", [] { return MeasAppStore_driveCheckDirectoryFlags("usb_meas:"); }, true);
+    if (!previous && available && shutdownBegun()) {
+        syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): a stick arrived after the shutdown "
+                               "began: it is left alone (no file is cut, walked, removed or copied)");
+    } else if (!previous && available) {
+        // Not waited for: logging goes on while the parts that copies left there are removed, then the
+        // stick's downloaded files are deleted. The copies of this arrival remove the parts first
+        // too, while this removal is not made.
+        meas_app_copyPartsLeft(usb);
+        meas_app_driveCallAsync(usb, "the removal of unfinished copies",
+                                arrivalJob("the removal of unfinished copies", meas_app_copyRemoveParts),
+                                true);
+        meas_app_driveCallAsync(usb, "the D-flag check",
+                                arrivalJob("the D-flag check", MeasAppStore_driveCheckDirectoryFlags), true);
         const bool running = meas_app_running.load() == 1 && (meas[MEAS_M01].firstSampleTs.load() != 0 ||
                                                               meas[MEAS_M03].firstSampleTs.load() != 0);
         // written by the writers' availability queries too
-        const bool copyAllowed =
-            !firstArrival &&
+        const bool takesCopies =
             !(std::atomic_ref<uint32_t>(cfg_meas_devHwInfo[hw].status).load(std::memory_order_relaxed) &
               0x10000);
-        syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): a stick arrived: %s",
-                !copyAllowed ? (running ? "the open files are cut, nothing is copied" : "nothing is copied")
+        const bool copyAllowed = !firstArrival && takesCopies;
+        // Every file the stick did not get whole (a pull cut it, also in its close) is copied at its
+        // next arrival, beside the file this arrival copies.
+        std::vector<std::pair<int, MeasAppStore_Counters>> notWhole;
+        for (int i : {MEAS_M01, MEAS_M03})
+            if (takesCopies && (i == MEAS_M01 || LOGGING2_TARGET_PARTITION_ram == 0))
+                for (const MeasAppStore_Counters& c : MeasAppStore_stickUnfinished(i))
+                    notWhole.emplace_back(i, c);
+        const char* only =
+            notWhole.empty() ? "nothing is copied" : "only the files it did not get whole are copied";
+        syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): a stick arrived: %s%s",
+                !copyAllowed ? (running ? "the open files are cut, " : "") : "",
+                !copyAllowed ? only
                 : running    ? "the open files are cut and copied to it"
                              : "the files closed last are copied to it");
+        meas_filecounters asked[MEAS_INSTANCES] = {};
         if (running) {
             LapOutFraState s{};
             LapOutFra_getState(&s);
@@ -484,14 +528,29 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
                 syslogx(LOG_PRIO_WARNING,
                         "LapOutFra_checkFragmentTrigOnUSBEvent() lapoutfra invalid, skip file copy");
             } else if (copyAllowed) {
-                const meas_filecounters cut{s.outing, s.lap, s.absLap, s.fragment, true};
-                copyToStick(MEAS_M01, cut);
-                if (LOGGING2_TARGET_PARTITION_ram == 0) copyToStick(MEAS_M03, cut);
+                asked[MEAS_M01] = asked[MEAS_M03] = {s.outing, s.lap, s.absLap, s.fragment, true};
             }
         } else if (copyAllowed) {
             // Stopped or destroyed: the file the stop or destroy closed (or still closes).
-            copyToStick(MEAS_M01, meas[MEAS_M01].lastFile);
-            if (LOGGING2_TARGET_PARTITION_ram == 0) copyToStick(MEAS_M03, meas[MEAS_M03].lastFile);
+            asked[MEAS_M01] = meas[MEAS_M01].lastFile;
+            asked[MEAS_M03] = meas[MEAS_M03].lastFile;
+        }
+        copyToStick(MEAS_M01, asked[MEAS_M01]);
+        if (LOGGING2_TARGET_PARTITION_ram == 0) copyToStick(MEAS_M03, asked[MEAS_M03]);
+        for (const auto& [i, c] : notWhole) {
+            const meas_filecounters& a = asked[i];
+            if (a.valid && a.outing == c.outing && a.lap == c.lap && a.absLap == c.absLap &&
+                a.fragment == c.fragment)
+                continue;
+            char name[MEAS_FILENAME_LEN] = {};
+            LapOutFra_genFilenameAbsLap(name, sizeof name, uint8_t(i), uint8_t(c.outing), uint8_t(c.lap),
+                                        uint8_t(c.fragment), c.absLap);
+            syslogx(
+                LOG_PRIO_INFO,
+                "meas_app_checkFragmentTrigOnUSBEvent(): %s is copied to the stick too: it did not get it "
+                "whole",
+                name);
+            copyToStick(i, {c.outing, c.lap, c.absLap, c.fragment, true});
         }
         firstArrival = false;
     }

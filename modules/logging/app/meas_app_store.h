@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 // All open files of all instances in the order they were opened, under gFileQueueSem.
 extern LIST gFileQueue;
@@ -148,6 +149,14 @@ int MeasAppStore_unfinishedFiles(bool tell = false, int timeoutTicks = WAIT_FORE
 // file (the stick re-seated during a copy asks for one more).
 uint32_t MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment);
 void MeasAppStore_copyFinished(int index, const CopyFile_t& request, int result);
+// The files of instance `index` that the stick did not get whole, by their counters: a writer of
+// the stick could not finish them (the stick pulled in their close too), or a copy of them failed
+// after it replaced the stick's file. Only those whole or still closing on the logging drive: a
+// copy makes nothing whole that its source is not.
+struct MeasAppStore_Counters {
+    uint16_t outing, lap, absLap, fragment;
+};
+std::vector<MeasAppStore_Counters> MeasAppStore_stickUnfinished(int index);
 // The copy is about to replace the stick's file: false only once the shutdown is over and has ended
 // this copy (MeasAppStore_copiesEnd), which then leaves the stick as it was.
 bool MeasAppStore_copyReplaces(int index, const CopyFile_t& request);

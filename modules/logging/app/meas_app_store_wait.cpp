@@ -398,6 +398,23 @@ uint32_t MeasAppStore_copyAsked(int index, uint16_t outing, uint16_t lap, uint16
     return gLastCopyId;
 }
 
+std::vector<MeasAppStore_Counters> MeasAppStore_stickUnfinished(int index) {
+    std::vector<MeasAppStore_Counters> files;
+    MeasAppStore_QueueLock lk("MeasAppStore_stickUnfinished()");
+    auto look = [&](const MeasAppStore_FileInfo_s* f) {
+        if (f->index != index) return;
+        const uint32_t stick = f->stickWriters.load();
+        const uint32_t failed = f->failedOn.load() & ~f->closedOn.load();
+        const uint8_t copy = f->copyState.load();
+        if ((failed & ~stick) || copy == MEAS_COPY_DONE) return;
+        if ((failed & stick) || copy == MEAS_COPY_DAMAGED)
+            files.push_back({f->outing, f->lap, f->absLap, f->fragment});
+    };
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) look(MeasAppStore_fileOfNode(n));
+    for (const MeasAppStore_FileInfo_s* f : gLeft) look(f);
+    return files;
+}
+
 void MeasAppStore_copyProgress(int index, const CopyFile_t& rq) {
     MeasAppStore_QueueLock lk("MeasAppStore_copyProgress()");
     size_t i = 0, k = 0;

@@ -168,8 +168,6 @@ void cfg_meas_formatInfos_int(bool withUsb) {
     refreshDrive("meas:", sig.meas_fileCnt_part1, sig.meas_maxFileCnt_part1);
     refreshDrive("meas2:", sig.meas_fileCnt_part2, sig.meas_maxFileCnt_part2);
     if (withUsb) {
-        // This look, once a second, sees the stick arrive.
-        meas_app_copyStickLook("usb_meas:", meas_app_driveAvDebounce("usb_meas:") == 0);
         refreshDrive("usb_meas:", sig.meas_fileCnt_usb, sig.meas_maxFileCnt_usb);
     }
     if (semGive(gBusy.load()) != OK)

@@ -124,10 +124,16 @@ struct Copying {
     bool ended = false;
     int result = MEAS_COPY_RESULT_FAILED;
 };
+// A drive's arrivals that asked for the removal of its parts, and the last of them whose removal
+// went over the whole folder.
+struct PartsDue {
+    uint32_t asked = 0, removed = 0;
+};
 struct PartsInUse {
     std::mutex m;
     std::condition_variable ended;
     std::map<std::string, std::shared_ptr<Copying>> paths;
+    std::map<std::string, PartsDue> due;
 };
 PartsInUse& partsInUse() {
     static auto* p = new PartsInUse; // a copy may still run while the process ends
@@ -186,6 +192,13 @@ private:
     std::string path_;
     std::shared_ptr<Copying> mine_;
 };
+
+// An arrival's removal of the parts is still to be made on the drive.
+bool partsDue(const char* drive) {
+    std::lock_guard<std::mutex> lk(partsInUse().m);
+    const auto it = partsInUse().due.find(drive);
+    return it != partsInUse().due.end() && it->second.removed != it->second.asked;
+}
 
 // An error met, for a line; 0 when it is no longer known (a failed folder write-through too long ago).
 const char* errorText(int error) {
@@ -246,6 +259,9 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
         closeSource(in, source);
         return MEAS_COPY_RESULT_FAILED;
     }
+    // The parts left on the stick go before the copies of its arrival write: the arrival's removal on
+    // the stick's task may not have been made yet (behind a walk there), or was met by a pull.
+    if (partsDue(targetDrive)) meas_app_copyRemoveParts(targetDrive);
     // The copy goes under a name of its own and replaces the target only once it is written through:
     // a copy that fails before leaves the target as it was (a piece the stick kept stays, writable
     // with its last complete record). A part is never a finished file: one left by a copy that did
@@ -399,7 +415,19 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
         mayReplace);
 }
 
+void meas_app_copyPartsLeft(const char* drive) {
+    if (!drive) return;
+    std::lock_guard<std::mutex> lk(partsInUse().m);
+    ++partsInUse().due[drive].asked;
+}
+
 int meas_app_copyRemoveParts(const char* drive) {
+    uint32_t asked = 0;
+    if (drive) {
+        std::lock_guard<std::mutex> lk(partsInUse().m);
+        const auto it = partsInUse().due.find(drive);
+        asked = it == partsInUse().due.end() ? 0 : it->second.asked;
+    }
     const int root = drive ? bfs_open(drive, O_RDONLY) : -1;
     if (root < 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyRemoveParts() '%s' cannot be read (%s)", drive ? drive : "",
@@ -408,11 +436,20 @@ int meas_app_copyRemoveParts(const char* drive) {
     }
     std::vector<std::string> parts;
     bfs_find f{};
-    for (int request = IO_IOCTL_FIND_FIRST_FILE;
-         bfs_ioctl(root, request, reinterpret_cast<intptr_t>(&f)) == 0 && f.name[0] != '\0';
-         request = IO_IOCTL_FIND_NEXT_FILE)
+    int request = IO_IOCTL_FIND_FIRST_FILE;
+    bool whole = false; // the folder read to its end
+    for (; bfs_ioctl(root, request, reinterpret_cast<intptr_t>(&f)) == 0; request = IO_IOCTL_FIND_NEXT_FILE) {
+        if (f.name[0] == '\0') {
+            whole = true;
+            break;
+        }
         if (endsWithPart(f.name)) parts.push_back(std::string(drive) + "/" + f.name);
+    }
+    const int listError = errno;
     bfs_close(root);
+    if (!whole)
+        syslogx(LOG_PRIO_ERR, "meas_app_copyRemoveParts() '%s' cannot be read to its end (%s)", drive,
+                std::strerror(listError));
     int removed = 0;
     for (const std::string& path : parts) {
         std::lock_guard<std::mutex> lk(partsInUse().m);
@@ -422,24 +459,20 @@ int meas_app_copyRemoveParts(const char* drive) {
             syslogx(LOG_PRIO_INFO, "meas_app_copyRemoveParts() '%s' removed: a copy that did not end left it",
                     path.c_str());
         } else if (errno != ENOENT) {
+            whole = false;
             syslogx(
                 LOG_PRIO_ERR,
                 "meas_app_copyRemoveParts() '%s', left by a copy that did not end, cannot be removed (%s)",
                 path.c_str(), std::strerror(errno));
         }
     }
-    return removed;
-}
-
-void meas_app_copyStickLook(const char* drive, bool usable) {
-    static std::atomic<bool> seen{false};
-    if (usable && !seen.exchange(true)) {
-        const std::string d = drive;
-        meas_app_driveCallAsync(drive, "the removal of unfinished copies",
-                                [d] { return meas_app_copyRemoveParts(d.c_str()); });
-    } else if (!usable) {
-        seen = false;
+    if (whole) {
+        // Every part there when the arrivals up to `asked` came is gone: theirs are made.
+        std::lock_guard<std::mutex> lk(partsInUse().m);
+        PartsDue& d = partsInUse().due[drive];
+        if (int32_t(asked - d.removed) > 0) d.removed = asked;
     }
+    return whole ? removed : -1;
 }
 
 namespace {

@@ -61,10 +61,11 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
 // Steps of one copy after the wait: one copy of a target at a time (a copy of a target that another
 // copy of this process writes now waits for it: it is done when that one ended done, and goes on
 // when that one failed; it is not made, failed, when that one hangs in its drive); the source opened
-// (up to 10 attempts a second apart); a part of the target's name with MEAS_COPY_PART_SUFFIX left by
-// a copy that did not end removed; the source copied in pieces (`piece` hears of each) to that part
-// while the target drive stays usable, written through and closed, and its entry written through;
-// renamed over the target (once `mayReplace`, where given, allows it) and the folder written
+// (up to 10 attempts a second apart); the parts left on the target drive removed while an
+// arrival's removal is still to be made there (meas_app_copyPartsLeft); a part of the target's name
+// with MEAS_COPY_PART_SUFFIX left by a copy that did not end removed; the source copied in pieces (`piece`
+// hears of each) to that part while the target drive stays usable, written through and closed, and its entry
+// written through; renamed over the target (once `mayReplace`, where given, allows it) and the folder written
 // through; only then made read-only with the source's
 // other attributes, and only while the target holds the file this copy wrote (its identity). A copy
 // that fails before the rename leaves the target as it was (its part is removed); one that fails
@@ -81,11 +82,12 @@ inline constexpr const char* MEAS_COPY_PART_SUFFIX = ".part";
 enum : int { MEAS_COPY_RESULT_DONE = 0, MEAS_COPY_RESULT_FAILED = -1, MEAS_COPY_RESULT_DAMAGED = -2 };
 // Removes the parts (names ending in MEAS_COPY_PART_SUFFIX) on `drive` that no copy of this process
 // writes now: copies that did not end left them, and none is a finished file. How many were removed,
-// or -1 when the drive cannot be read (logged).
+// or -1 when the drive cannot be read to its end or a part cannot be removed (logged).
 int meas_app_copyRemoveParts(const char* drive);
-// The stick ("usb_meas:") as a look once a second finds it: at its arrival (one in at the start-up
-// included) its parts are removed, on the drive's own task for the logging's drive calls.
-void meas_app_copyStickLook(const char* drive, bool usable);
+// A stick arrived (one in at the start-up too): the parts left on it are removed before its copies
+// write. Until a removal has gone over its whole folder after this, each copy to it removes them
+// first (meas_app_copyFile).
+void meas_app_copyPartsLeft(const char* drive);
 // The logging application's part, given at its start-up: told the end of every copy asked for
 // (also of one that never started).
 // `progress` hears of every piece a copy writes: a wait for a long copy sees it move.

@@ -334,6 +334,45 @@ TEST_F(DiskTest, APartIsNeverAFinishedFileAndOnlyTheWholeCopyIsReadOnly) {
         EXPECT_NE(e.path().extension(), ".part") << e.path();
 }
 
+// The parts on a stick that arrived go before a copy to it writes its own, while no removal has gone
+// over the stick's whole folder since the arrival (the arrival's own one met by a pull); once one
+// has, a copy leaves the folder alone.
+TEST_F(DiskTest, ACopyRemovesThePartsLeftWhileItsStickArrivalsRemovalIsNotMade) {
+    const std::string data = closedFile("meas:/A0101000.001", 100000);
+    const std::string left = root.file("usb_meas/A0109000.001.part"),
+                      own = root.file("usb_meas/A0101000.001.part");
+    closedFile("usb_meas:/A0109000.001.part", 500);
+    meas_app_copyPartsLeft("usb_meas:");
+    setState("usb_meas:", "inserted 0\n");
+    EXPECT_EQ(meas_app_copyRemoveParts("usb_meas:"), -1) << "met by the pull";
+    setState("usb_meas:", "inserted 1\n");
+    meas_app_driveAvDebounce("usb_meas:");
+    hostclock_advanceBurstMs(3000);
+    hostclock_setManual(false); // the copy's own short waits run on the real clock
+    ASSERT_TRUE(std::filesystem::exists(left));
+    drivefault_clear();
+    DriveFault hold;
+    std::string error;
+    ASSERT_TRUE(drivefault_parse("usb_meas:sync:1:hold0", &hold, &error))
+        << error; // its data's write-through
+    drivefault_arm(hold);
+    std::atomic<int> result{1};
+    std::thread copy([&] { result = meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"); });
+    EXPECT_TRUE(waitUntil([] { return drivefault_holding() == 1; }));
+    EXPECT_TRUE(std::filesystem::exists(own));
+    EXPECT_FALSE(std::filesystem::exists(left)) << "removed before the copy wrote its own part";
+    drivefault_release();
+    copy.join();
+    drivefault_clear();
+    EXPECT_EQ(result, MEAS_COPY_RESULT_DONE);
+    EXPECT_TRUE(contains(log(), "meas_app_copyRemoveParts() 'usb_meas:/A0109000.001.part' removed"));
+    // The copy's removal went over the whole folder: the arrival's parts are removed.
+    closedFile("usb_meas:/A0109000.001.part", 500);
+    EXPECT_EQ(meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"), MEAS_COPY_RESULT_DONE);
+    EXPECT_TRUE(std::filesystem::exists(left));
+    EXPECT_TRUE(readFile(root.file("usb_meas/A0101000.001")) == data);
+}
+
 // One copy of a file at a time: a second copy of it (the stick put in again while the first runs)
 // waits for the first, leaves its part alone and is done with it; and a copy makes read-only only
 // the file it wrote: a part put in its place meanwhile is neither renamed into place nor marked.
