@@ -135,7 +135,9 @@ TEST_F(StoreTest, AWriterLetGoForItsHungDriveIsToldSo) {
     ASSERT_TRUE(waitUntil(
         [&] {
             for (std::string& l : log()) lines.push_back(std::move(l));
-            return testsupport::countContaining(lines, "removing writer r_USBWriter1") > 0;
+            // The line first, then the writer leaves and its file gets the reason.
+            return testsupport::countContaining(lines, "removing writer r_USBWriter1") > 0 &&
+                   f->reasonState.load() == 2;
         },
         45000));
     EXPECT_EQ(testsupport::countContaining(lines, ": its drive usb_meas: hangs (an open of r_USBWriter1 has "
