@@ -2004,7 +2004,8 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     faults.push_back(faultOf("walk10000", "walk"));
     for (const char* call : {"open:2", "sync:1", "rename:2"})
         for (const char* what : {"hold20000", "EIOfor1000"})
-            faults.push_back(faultOf(std::string("walk10000;meas:") + call + ":" + what + "@r_DrvCall_meas", "walk"));
+            faults.push_back(
+                faultOf(std::string("walk10000;meas:") + call + ":" + what + "@r_DrvCall_meas", "walk"));
     // The PC's commands alone, and with every close of a file held 9 s twice (no call hangs,
     // yet a stop or destroy outlasts its answer's bound, and what is queued behind it waits).
     for (uint32_t seed = 1; seed <= 40; ++seed) faults.push_back(faultOf("pc" + std::to_string(seed), "pc"));
@@ -2074,9 +2075,9 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
             meet("stall" + std::to_string(seed) + ";" + stall, "stall");
     // Every read-only mark of meas: 6 s late, laps: the shutdown's last file whole 6 s in.
     meet("laps30;meas:chmod:1:hold6000:0@r_BFSSync*", "healthy");
-    // The lap counters' NV store held 5 s (a host disk busy with another's flush): every lap has its
-    // file on both drives.
-    meet("laps30;nv:sync:3:hold5000@r_DrvCall_nv", "healthy");
+    // A write-through of the NV store's task held 5 s (a host disk busy with another's flush): every
+    // lap has its file on both drives.
+    meet("laps30;nv:sync:3:hold5000@r_nvStore", "healthy");
     // A drive's return (the stick's write-through hung 20 s, meas: failing every call for 0.5 s, the
     // stick frozen in the kernel) with a cut at a seeded moment after its join; the stick's writer
     // held for 100 s in the open of a seeded lap's file while laps come.
