@@ -3,6 +3,7 @@
 #include "calc/awm_0x08_lapfunc.h"
 #include "calc/awm_man.h"
 #include "calc/awm_model.h"
+#include "calc/dor_data.h"
 #include "display/control/display.h"
 #include "display/control/display_cmd.h"
 #include "display/control/displayctrl.h"
@@ -23,6 +24,7 @@
 #include "logging/app/meas_app_remote.h"
 #include "logging/app/meas_app_store.h"
 #include "logging/app/sb_info.h"
+#include "logging/app/sb_lapstack.h"
 #include "logging/app/sblk_task.h"
 #include "logging/disk/cfg_meas.h"
 #include "logging/disk/meas_app_disk.h"
@@ -293,6 +295,10 @@ int main(int argc, char** argv) {
     // lap does to the lap function and to the logging is given to lap timing first.
     awm_0x08_lapfunc_connect();
     meas_app_lap_connect();
+    // The NV records that real-time tasks use are read here, once: from now on they work on memory
+    // and queue their writes for the NV store's task.
+    sb_lapstack_load();
+    dor_data_init();
     if (LapOutFra_init() != 0) syslogx(LOG_PRIO_ERR, "initec(): Error LapOutFra_init()");
     LapOutFra_start();
     LapOutFra_cmds_init();
@@ -311,6 +317,8 @@ int main(int argc, char** argv) {
     // The event loggers of the measurements write their records into the measurement files.
     eventlogger_setMetaDataStore(meas_app_PreTrigPutMetaDataCopy);
     BC2_init(); // DivoVur2 start: presence, links
+    // The start-up's reads are done: the NV store's task writes what was queued meanwhile.
+    nvram_writeBehindStart();
     raster_start();
     // Last of all the display loads its configuration; it waits for the GUI task to be up.
     for (int i = 0; i < 500 && displayStart() != 0; ++i)
@@ -438,6 +446,11 @@ int main(int argc, char** argv) {
     applComm_close();
     drivesvc_stop();
     basetick_stop();
+    // What is still queued for NV is written until 10.5 s into the shutdown (0.1 s at least); what is
+    // not stored then is named, one line per record kind.
+    const auto nvLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+        shutdownBegan + std::chrono::milliseconds(10500) - std::chrono::steady_clock::now());
+    nvram_writeBehindEnd(int(std::max<int64_t>(100, nvLeft.count())));
     nvram_close();
     sysmq_unlinkPublished();
     drivefault_report();

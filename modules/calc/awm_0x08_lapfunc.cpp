@@ -74,7 +74,7 @@ void storeBest(float best) {
     LapFunc& l = lf();
     if (best == l.storedBest) return;
     l.storedBest = best;
-    nvram_dbs_write(NV_REC_LAPMODEL, NV_LAPMODEL_BEST, &best, sizeof best);
+    nvram_dbs_writeLater(NV_REC_LAPMODEL, NV_LAPMODEL_BEST, &best, sizeof best, "the best lap");
 }
 
 void request(uint32_t bit) {

@@ -117,5 +117,6 @@ void awm_0x0A_fuelcons_store() {
     f.steps = 0;
     if (std::memcmp(f.cells, f.stored, sizeof f.stored) == 0) return;
     std::memcpy(f.stored, f.cells, sizeof f.stored);
-    nvram_dbs_write(NV_REC_LAPMODEL, NV_LAPMODEL_FUEL, f.stored, sizeof f.stored);
+    nvram_dbs_writeLater(NV_REC_LAPMODEL, NV_LAPMODEL_FUEL, f.stored, sizeof f.stored,
+                         "the fuel consumption");
 }

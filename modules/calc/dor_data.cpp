@@ -34,27 +34,31 @@ template <typename T> T load(T& cell) {
 }
 
 // An NV record, rewritten from the calibration value when missing, handed to `set` for its
-// signal-page field.
+// signal-page field. The rewrite is queued for the NV store's task.
 template <size_t N, typename Set>
-void restore(uint32_t id, const std::array<char, N>& calibration, const char* message, Set set) {
+void restore(uint32_t id, const std::array<char, N>& calibration, const char* message, const char* what,
+             Set set) {
     std::array<char, N> value{};
     if (nvram_dbs_read(id, 0, value.data(), N) < int(N)) {
         syslogx(LOG_PRIO_WARNING, "%s", message);
-        nvram_dbs_write(id, 0, calibration.data(), N);
+        nvram_dbs_writeLater(id, 0, calibration.data(), N, what);
         value = calibration;
     }
     set(value);
 }
 
+constexpr const char* kAnnotation = "the ECU annotation";
+constexpr const char* kCarId = "the car id";
+
 } // namespace
 
 void dor_data_init() {
+    glue().init = 0;
     const SeramCalData& cal = seramCal();
-    SeramSigPage& sig = seramSig();
     restore(NV_REC_ANNOTATION, cal.ECU_ANNOTATION,
-            "dor_data_init(): no valid ECU_ANNOTATION in nvram, initializing",
-            [&sig](const auto& value) { sig.ecu_annotation_info = value; });
-    restore(NV_REC_CARID, cal.CARID_DOR, "dor_data_init(): no valid CARID_DOR in nvram, initializing",
+            "dor_data_init(): no valid ECU_ANNOTATION in nvram, initializing", kAnnotation,
+            [](const auto& value) { diagService_SetAnnotation(value.data(), value.size()); });
+    restore(NV_REC_CARID, cal.CARID_DOR, "dor_data_init(): no valid CARID_DOR in nvram, initializing", kCarId,
             [](const auto& value) { diagService_SetCarId(value.data(), value.size()); });
     // Read from the calibration image itself, most significant byte first.
     const auto& ip = seramCalPage(SERAM_PAGE_REFERENCE).DEFAULT_GATEWAY_DEVICE_IP;
@@ -64,21 +68,19 @@ void dor_data_init() {
 
 void dor_data_100ms() {
     Glue& g = glue();
-    if (g.init) {
-        g.init = 0;
-        dor_data_init();
-    }
+    if (g.init) dor_data_init(); // the start-up made it already, unless a test did not
     g.pinAllow.store(1);
     const SeramCalData& cal = seramCal();
     SeramSigPage& sig = seramSig();
     // Write requests act on their change to 1 only.
     const uint8_t annotationWrite = cal.ECU_ANNOTATION_WRITE, carIdWrite = cal.CARID_DOR_WRITE;
     if (g.prevAnnotationWrite == 0 && annotationWrite == 1) {
-        nvram_dbs_write(NV_REC_ANNOTATION, 0, cal.ECU_ANNOTATION.data(), cal.ECU_ANNOTATION.size());
-        sig.ecu_annotation_info = cal.ECU_ANNOTATION;
+        nvram_dbs_writeLater(NV_REC_ANNOTATION, 0, cal.ECU_ANNOTATION.data(), cal.ECU_ANNOTATION.size(),
+                             kAnnotation);
+        diagService_SetAnnotation(cal.ECU_ANNOTATION.data(), cal.ECU_ANNOTATION.size());
     }
     if (g.prevCarIdWrite == 0 && carIdWrite == 1) {
-        nvram_dbs_write(NV_REC_CARID, 0, cal.CARID_DOR.data(), cal.CARID_DOR.size());
+        nvram_dbs_writeLater(NV_REC_CARID, 0, cal.CARID_DOR.data(), cal.CARID_DOR.size(), kCarId);
         diagService_SetCarId(cal.CARID_DOR.data(), cal.CARID_DOR.size());
     }
     g.prevAnnotationWrite = annotationWrite;

@@ -16,8 +16,9 @@
 inline constexpr uint32_t NV_REC_ANNOTATION = 10; // 256 bytes
 inline constexpr uint32_t NV_REC_CARID = 11;      // 32 bytes
 
-// Once, from the first dor_data_100ms: the two NV records (rewritten from calibration data when
-// missing or damaged) and the default gateway.
+// Once, at start-up (else from the first dor_data_100ms): the two NV records (rewritten from
+// calibration data when missing or damaged, on the NV store's task) and the default gateway. The
+// 100 ms task never reads the NV store: a read waits while the store's task writes.
 void dor_data_init();
 void dor_data_1ms();
 void dor_data_10ms();

@@ -58,7 +58,9 @@ void storeLocked(ErrMem& e) {
     s.version = kStoreVersion;
     s.count = uint16_t(e.entries.size());
     for (size_t i = 0; i < e.entries.size(); ++i) s.entries[i] = e.entries[i];
-    if (nvram_dbs_write(NV_REC_ERRMEM, uint32_t(RtpIndex), &s, sizeof(s)) > 0) e.dirty = false;
+    // Queued for the NV store's task: the flush runs on the 1 s raster.
+    if (nvram_dbs_writeLater(NV_REC_ERRMEM, uint32_t(RtpIndex), &s, sizeof(s), "the error memory") != 0)
+        e.dirty = false;
 }
 
 } // namespace

@@ -3,8 +3,15 @@
 #include "framework/appman.h"
 #include "framework/syslog.h"
 #include "platform/kernel/nvdb.h"
+#include "platform/rtos/rtos.h"
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -39,6 +46,316 @@ void reportCopies(uint32_t id, uint32_t index, const NvdbReadReport& r) {
 
 } // namespace
 
+// ---- The write-behind: the NV store's own task ----
+
+namespace {
+
+constexpr int kTaskPriority = 160; // as the drives' own tasks: below the writers
+constexpr size_t kTaskStack = 20000;
+constexpr size_t kMaxElements = 1024;
+constexpr size_t kMaxBytes = 512 * 1024;
+
+using Key = std::pair<uint32_t, uint32_t>;
+
+struct Queued {
+    Key key;
+    std::vector<uint8_t> data;
+    const char* what = "";
+    bool keep = false;
+    bool idle = false;
+    uint64_t oldest = 0; // the earliest write in turn that this value stands for (0: none, Idle)
+};
+
+struct WriteBehind {
+    std::mutex m;
+    std::condition_variable changed;              // a value queued, or a write made
+    std::map<uint64_t, Queued> queue[2];          // [0] in turn, [1] idle; by number, oldest first
+    std::map<Key, std::vector<uint64_t>> waiting; // each element's queued values, oldest first
+    std::optional<Queued> inHand;                 // the value the task writes now
+    size_t bytes = 0;
+    uint64_t next = 0;
+    bool held = false; // start-up: the queued writes wait for its reads
+    int atOnce = 0;    // reads and writes made at once that wait for the store: they go first
+    TASK_ID task = TASK_ID_ERROR;
+};
+
+WriteBehind& wb() {
+    static auto* w = new WriteBehind; // the task may still write while the process ends
+    return *w;
+}
+
+std::map<uint64_t, Queued>::iterator findLocked(WriteBehind& w, uint64_t no, int* cls) {
+    for (int c = 0; c < 2; ++c) {
+        const auto it = w.queue[c].find(no);
+        if (it != w.queue[c].end()) {
+            *cls = c;
+            return it;
+        }
+    }
+    *cls = -1;
+    return w.queue[0].end();
+}
+
+void forgetNumberLocked(WriteBehind& w, const Key& key, uint64_t no) {
+    const auto it = w.waiting.find(key);
+    if (it == w.waiting.end()) return;
+    std::vector<uint64_t>& nos = it->second;
+    nos.erase(std::remove(nos.begin(), nos.end(), no), nos.end());
+    if (nos.empty()) w.waiting.erase(it);
+}
+
+bool idleLocked(const WriteBehind& w) {
+    return w.queue[0].empty() && w.queue[1].empty() && !w.inHand;
+}
+
+int writeNow(uint32_t id, uint32_t index, const void* buffer, size_t length) {
+    const int rc = nvdb_write(id, index, buffer, length);
+    if (rc > 0) return rc;
+    SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "nvram_dbs_write(): record %u index %u not stored", unsigned(id),
+                      unsigned(index));
+    return 0;
+}
+
+// A read or write made at once for as long as it lives: the task begins no write meanwhile, so that it
+// waits for the one in hand at most.
+class AtOnce {
+public:
+    AtOnce() {
+        std::lock_guard<std::mutex> lk(wb().m);
+        ++wb().atOnce;
+    }
+    ~AtOnce() {
+        std::lock_guard<std::mutex> lk(wb().m);
+        --wb().atOnce;
+        wb().changed.notify_all();
+    }
+    AtOnce(const AtOnce&) = delete;
+    AtOnce& operator=(const AtOnce&) = delete;
+};
+
+void writerTask() {
+    WriteBehind& w = wb();
+    std::unique_lock<std::mutex> lk(w.m);
+    for (;;) {
+        w.changed.wait(
+            lk, [&] { return !w.held && w.atOnce == 0 && !(w.queue[0].empty() && w.queue[1].empty()); });
+        std::map<uint64_t, Queued>& from = w.queue[0].empty() ? w.queue[1] : w.queue[0];
+        const auto first = from.begin();
+        forgetNumberLocked(w, first->second.key, first->first);
+        w.bytes -= first->second.data.size();
+        w.inHand = std::move(first->second);
+        from.erase(first);
+        const Queued& q = *w.inHand; // stays until this task resets it
+        lk.unlock();
+        writeNow(q.key.first, q.key.second, q.data.data(), q.data.size());
+        lk.lock();
+        w.inHand.reset();
+        w.changed.notify_all();
+    }
+}
+
+void startLocked(WriteBehind& w) {
+    if (w.task != TASK_ID_ERROR) return;
+    w.task = taskSpawn("r_nvStore", kTaskPriority, VX_FP_TASK, kTaskStack, writerTask);
+    if (w.task == TASK_ID_ERROR)
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "nvram: the NV store's task cannot be started: queued writes wait");
+}
+
+// A write made at once takes the place of the element's queued values and follows the one in hand.
+void supersede(uint32_t id, uint32_t index) {
+    WriteBehind& w = wb();
+    const Key key{id, index};
+    std::unique_lock<std::mutex> lk(w.m);
+    w.changed.wait(lk, [&] { return !(w.inHand && w.inHand->key == key); });
+    const auto it = w.waiting.find(key);
+    if (it == w.waiting.end()) return;
+    for (const uint64_t no : it->second) {
+        int cls = 0;
+        const auto q = findLocked(w, no, &cls);
+        if (cls < 0) continue;
+        w.bytes -= q->second.data.size();
+        w.queue[cls].erase(q);
+    }
+    w.waiting.erase(it);
+    w.changed.notify_all();
+}
+
+} // namespace
+
+int nvram_dbs_write(uint32_t id, uint32_t index, const void* buffer, size_t length) {
+    const AtOnce first;
+    supersede(id, index);
+    return writeNow(id, index, buffer, length);
+}
+
+size_t nvram_dbs_writeMany(const NvramElement* elements, size_t count) {
+    const AtOnce first;
+    for (size_t i = 0; elements && i < count; ++i) supersede(elements[i].id, elements[i].index);
+    std::vector<NvdbElement> all;
+    all.reserve(count);
+    for (size_t i = 0; elements && i < count; ++i)
+        all.push_back(NvdbElement{elements[i].id, elements[i].index, elements[i].data, elements[i].length});
+    if (count > 0 && nvdb_writeMany(all.data(), all.size()) == count) return count;
+    SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "nvram_dbs_writeMany(): %u records from record %u index %u not stored",
+                      unsigned(count), unsigned(count && elements ? elements[0].id : 0),
+                      unsigned(count && elements ? elements[0].index : 0));
+    return 0;
+}
+
+int nvram_dbs_read(uint32_t id, uint32_t index, void* buffer, size_t length) {
+    if (buffer == nullptr && length > 0) return -1;
+    {
+        WriteBehind& w = wb();
+        std::lock_guard<std::mutex> lk(w.m);
+        const std::vector<uint8_t>* value = nullptr;
+        const auto it = w.waiting.find(Key{id, index});
+        if (it != w.waiting.end()) {
+            int cls = 0;
+            const auto q = findLocked(w, it->second.back(), &cls);
+            if (cls >= 0) value = &q->second.data;
+        }
+        if (!value && w.inHand && w.inHand->key == Key{id, index}) value = &w.inHand->data;
+        if (value) {
+            const size_t n = std::min(length, value->size());
+            if (n > 0) std::memcpy(buffer, value->data(), n);
+            return int(n);
+        }
+    }
+    const AtOnce first;
+    NvdbReadReport report;
+    const int n = nvdb_read(id, index, buffer, length, &report);
+    reportCopies(id, index, report);
+    return n;
+}
+
+uint64_t nvram_dbs_writeLater(uint32_t id, uint32_t index, const void* buffer, size_t length,
+                              const char* what, NvramOrder order) {
+    if (!nvdb_idAllowed(id) || buffer == nullptr || length == 0 || length > NVDB_MAX_ELEMENT) {
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "nvram_dbs_writeLater(): record %u index %u (%u bytes) refused",
+                          unsigned(id), unsigned(index), unsigned(length));
+        return 0;
+    }
+    WriteBehind& w = wb();
+    const Key key{id, index};
+    const bool idle = order == NvramOrder::Idle;
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    std::unique_lock<std::mutex> lk(w.m);
+    // The element's latest queued value, and whether the new one replaces it.
+    int cls = -1;
+    auto last = w.queue[0].end();
+    if (const auto it = w.waiting.find(key); it != w.waiting.end())
+        last = findLocked(w, it->second.back(), &cls);
+    if (cls == 0 && !idle && std::next(last) == w.queue[0].end()) {
+        // Nothing queued since: the new value simply takes its place.
+        Queued& q = last->second;
+        if (w.bytes - q.data.size() + length <= kMaxBytes) {
+            w.bytes = w.bytes - q.data.size() + length;
+            q.data.assign(bytes, bytes + length);
+            q.keep = q.keep || order == NvramOrder::Keep;
+            q.what = what ? what : "";
+            return last->first;
+        }
+    }
+    const bool replaces = cls >= 0 && !last->second.keep;
+    const size_t freed = replaces ? last->second.data.size() : 0;
+    const size_t elements = w.queue[0].size() + w.queue[1].size() - (replaces ? 1 : 0);
+    if (elements >= kMaxElements || w.bytes - freed + length > kMaxBytes) {
+        lk.unlock();
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR,
+                          "nvram_dbs_writeLater(): the NV store's queue is full (%u elements, %u bytes): "
+                          "record %u index %u (%s) not stored",
+                          unsigned(elements), unsigned(w.bytes), unsigned(id), unsigned(index),
+                          what ? what : "");
+        return 0;
+    }
+    const uint64_t no = ++w.next;
+    uint64_t oldest = idle ? 0 : no;
+    if (replaces) {
+        if (!idle && last->second.oldest != 0) oldest = last->second.oldest;
+        w.bytes -= freed;
+        forgetNumberLocked(w, key, last->first);
+        w.queue[cls].erase(last);
+    }
+    Queued q;
+    q.key = key;
+    q.data.assign(bytes, bytes + length);
+    q.what = what ? what : "";
+    q.keep = order == NvramOrder::Keep;
+    q.idle = idle;
+    q.oldest = oldest;
+    w.queue[idle ? 1 : 0].emplace(no, std::move(q));
+    w.waiting[key].push_back(no);
+    w.bytes += length;
+    if (!w.held) startLocked(w);
+    w.changed.notify_all();
+    return no;
+}
+
+bool nvram_writeLaterDone(uint64_t ticket) {
+    WriteBehind& w = wb();
+    std::lock_guard<std::mutex> lk(w.m);
+    if (w.inHand && w.inHand->oldest != 0 && w.inHand->oldest <= ticket) return false;
+    for (const auto& [no, q] : w.queue[0])
+        if (q.oldest <= ticket) return false;
+    return true;
+}
+
+void nvram_writeBehindStart() {
+    WriteBehind& w = wb();
+    std::lock_guard<std::mutex> lk(w.m);
+    w.held = false;
+    if (!w.queue[0].empty() || !w.queue[1].empty()) startLocked(w);
+    w.changed.notify_all();
+}
+
+bool nvram_writeBehindFlush(int ms) {
+    WriteBehind& w = wb();
+    std::unique_lock<std::mutex> lk(w.m);
+    return w.changed.wait_for(lk, std::chrono::milliseconds(ms < 0 ? 0 : ms), [&] { return idleLocked(w); });
+}
+
+bool nvram_writeBehindEnd(int ms) {
+    nvram_writeBehindStart();
+    WriteBehind& w = wb();
+    struct Left {
+        unsigned count = 0;
+        Key first{};
+    };
+    std::map<std::string, Left> left; // by record kind
+    {
+        std::unique_lock<std::mutex> lk(w.m);
+        w.changed.wait_for(lk, std::chrono::milliseconds(ms < 0 ? 0 : ms), [&] { return idleLocked(w); });
+        const auto note = [&](const Queued& q) {
+            Left& l = left[q.what];
+            if (l.count++ == 0) l.first = q.key;
+        };
+        if (w.inHand) note(*w.inHand);
+        for (auto& queue : w.queue) {
+            for (const auto& [no, q] : queue) note(q);
+            queue.clear();
+        }
+        w.waiting.clear();
+        w.bytes = 0;
+        w.changed.notify_all();
+    }
+    for (const auto& [what, l] : left)
+        syslogx(LOG_PRIO_ERR,
+                "nvram: not stored at the shutdown: %s, %u NV element%s (record %u index %u the first); the "
+                "next start reads what NV held before",
+                what.c_str(), l.count, l.count == 1 ? "" : "s", unsigned(l.first.first),
+                unsigned(l.first.second));
+    return left.empty();
+}
+
+size_t nvram_writeBehindPending(uint32_t id) {
+    WriteBehind& w = wb();
+    std::lock_guard<std::mutex> lk(w.m);
+    size_t n = w.inHand && w.inHand->key.first == id ? 1 : 0;
+    for (const auto& [key, nos] : w.waiting)
+        if (key.first == id) n += nos.size();
+    return n;
+}
+
 bool nvram_init() {
     std::string error;
     if (!nvdb_open(appman_params().nvDir, &error)) {
@@ -49,42 +366,24 @@ bool nvram_init() {
         std::lock_guard<std::mutex> lk(gReportedMutex);
         gReportedLost.clear();
     }
+    {
+        WriteBehind& w = wb();
+        std::lock_guard<std::mutex> lk(w.m);
+        w.held = true;
+    }
     // Every record once at start-up: torn copies are repaired, lost records are named.
     nvdb_check(reportCopies);
     return true;
 }
 
 void nvram_close() {
-    nvdb_close();
-}
-
-int nvram_dbs_read(uint32_t id, uint32_t index, void* buffer, size_t length) {
-    NvdbReadReport report;
-    const int n = nvdb_read(id, index, buffer, length, &report);
-    reportCopies(id, index, report);
-    return n;
-}
-
-size_t nvram_dbs_writeMany(const NvramElement* elements, size_t count) {
-    std::vector<NvdbElement> all;
-    all.reserve(count);
-    for (size_t i = 0; elements && i < count; ++i)
-        all.push_back(NvdbElement{elements[i].id, elements[i].index, elements[i].data, elements[i].length});
-    if (count > 0 && nvdb_writeMany(all.data(), all.size()) == count) return count;
-    static uint8_t flood = 0;
-    SYSLOGX_FLOOD(flood, LOG_PRIO_ERR, "nvram_dbs_writeMany(): %u records from record %u index %u not stored",
-                  unsigned(count), unsigned(count && elements ? elements[0].id : 0),
-                  unsigned(count && elements ? elements[0].index : 0));
-    return 0;
-}
-
-int nvram_dbs_write(uint32_t id, uint32_t index, const void* buffer, size_t length) {
-    const int rc = nvdb_write(id, index, buffer, length);
-    if (rc <= 0) {
-        static uint8_t flood = 0;
-        SYSLOGX_FLOOD(flood, LOG_PRIO_ERR, "nvram_dbs_write(): record %u index %u not stored", unsigned(id),
-                      unsigned(index));
-        return 0;
+    bool inHand = false;
+    {
+        WriteBehind& w = wb();
+        std::lock_guard<std::mutex> lk(w.m);
+        w.held = false;
+        inHand = w.inHand.has_value();
     }
-    return rc;
+    // A write the kernel holds (a hung disk) would hold the close: the exit closes the store then.
+    if (!inHand) nvdb_close();
 }

@@ -1,5 +1,11 @@
 // The NV record store of the kernel side, as the application reads and writes it.
 // Records 0 to 21 and 256 to 262; each element stored twice with a CRC and a write counter.
+//
+// A write goes through to the medium, each copy on its own (two write-throughs an element, four for
+// a new one). A disk that holds a write-through for seconds would hold its writer as long: the
+// real-time tasks (the rasters, the measurement task, the lap function, the status block) never
+// write themselves, they queue the value for the NV store's own task, "r_nvStore", and go on. A read
+// sees a value still queued, so its writer reads back what it wrote.
 #pragma once
 
 #include <cstddef>
@@ -9,12 +15,17 @@
 inline constexpr uint32_t NV_REC_BOOTCOUNT = 257; // index = application index, u32
 inline constexpr uint32_t NV_REC_ERRMEM = 258;    // index = application index, the entry table
 
-// Start-up: opens the store in the parameter block's NV directory.
+// Start-up: opens the store in the parameter block's NV directory. Writes queued from now on wait
+// until nvram_writeBehindStart: a read waits for a write in hand, and the start-up's reads come first.
 bool nvram_init();
+// Closes the store; a write the NV task has in hand is not waited for (the store stays open for it
+// until the exit).
 void nvram_close();
-// Bytes copied (at most the stored size), or -1 when no valid record exists.
+// Bytes copied (at most the stored size), or -1 when no valid record exists. A value queued and not
+// yet written (or being written) is the one read.
 int nvram_dbs_read(uint32_t id, uint32_t index, void* buffer, size_t length);
-// Non-zero (the length) when stored, 0 on failure.
+// Non-zero (the length) when stored, 0 on failure. For the start-up and tasks that may wait: it waits
+// for a queued write of the element in hand and takes the place of one not begun.
 int nvram_dbs_write(uint32_t id, uint32_t index, const void* buffer, size_t length);
 // Many elements stored together, each as nvram_dbs_write stores it (each copy written through), the
 // store held meanwhile; their order among themselves is not kept through a power cut. `count` when
@@ -26,3 +37,37 @@ struct NvramElement {
     size_t length;
 };
 size_t nvram_dbs_writeMany(const NvramElement* elements, size_t count);
+
+// How a queued value takes its turn.
+enum class NvramOrder : uint8_t {
+    // A later value of the element replaces it while it waits; the element is then written behind
+    // everything queued before that later value. Values of different elements reach the medium in
+    // the order they were queued: a caller that queues A, then B, finds A on the medium whenever B is
+    // (a power cut between them loses B, never A alone).
+    Latest,
+    // As Latest, but a later value does not replace it: what is queued after it needs this value on
+    // the medium first (a cleared count before the slots it no longer counts are refilled).
+    Keep,
+    // Written once nothing else waits (a clear of slots that no count holds): nothing may need it
+    // first, and no one waits for it.
+    Idle,
+};
+
+// Queues the element's value for the NV store's task and returns at once: the write's number
+// (above 0) for nvram_writeLaterDone, or 0 when it is refused (a bad id or length, or the queue at
+// its bound of 1024 elements or 512 KiB: logged). `what` names the record kind in the log (a text
+// that lives as long as the process, e.g. "the lap stack").
+uint64_t nvram_dbs_writeLater(uint32_t id, uint32_t index, const void* buffer, size_t length,
+                              const char* what, NvramOrder order = NvramOrder::Latest);
+// Whether the write numbered `ticket`, and every write queued before it (Idle ones aside), is made:
+// stored, failed (logged) or replaced by a later value that is made.
+bool nvram_writeLaterDone(uint64_t ticket);
+// Start-up, once its reads are done: the queued writes begin.
+void nvram_writeBehindStart();
+// Waits up to `ms` until nothing is queued or being written; true when so.
+bool nvram_writeBehindFlush(int ms);
+// The shutdown: writes what is queued for up to `ms`, then names what is not stored, one line per
+// record kind, and drops it. True when everything was stored.
+bool nvram_writeBehindEnd(int ms);
+// Elements of record `id` queued or being written.
+size_t nvram_writeBehindPending(uint32_t id);

@@ -18,6 +18,7 @@
 namespace {
 
 constexpr const char* kTrackFile = "cfg:rtracks.xml";
+constexpr const char* kTrackWhat = "the detected track"; // as the shutdown names it
 
 struct PositionSlot {
     std::atomic<float> lat{0.0f}, lon{0.0f}, dist{0.0f};
@@ -158,7 +159,7 @@ void runDetection(TrackDet& t, tracks_s* tracks, int n) {
             if (k.trackId != t.nvId) {
                 code = 2;
                 t.nvId = k.trackId;
-                nvram_dbs_write(NV_REC_TRACKDET, 0, &t.nvId, sizeof t.nvId);
+                nvram_dbs_writeLater(NV_REC_TRACKDET, 0, &t.nvId, sizeof t.nvId, kTrackWhat);
             }
             publish(t, k, code);
             logDecision(reason, k);
@@ -189,7 +190,7 @@ void gps_trackdet_ini() {
     int32_t id = -1;
     if (nvram_dbs_read(NV_REC_TRACKDET, 0, &id, sizeof id) < int(sizeof id)) {
         id = -1;
-        nvram_dbs_write(NV_REC_TRACKDET, 0, &id, sizeof id);
+        nvram_dbs_writeLater(NV_REC_TRACKDET, 0, &id, sizeof id, kTrackWhat);
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "gps_trackdet_ini(): repaired nv object");
     }
     t.nvId = id;

@@ -37,8 +37,11 @@ struct Counters {
 };
 Counters gState;
 std::atomic<SEM_ID> LapOutFraSem{SEM_ID_NULL};
-// Held across the copy of the counters and both NV writes of a store.
+// Held across the copy of the counters and their queueing for NV: a later copy is queued later.
 std::mutex gStoreLock;
+// The number of the last store queued (nvram_dbs_writeLater).
+std::atomic<uint64_t> gStoreQueued{0};
+constexpr const char* kStoreWhat = "the lap counters"; // as the shutdown names them
 
 bool take() {
     return semTake(LapOutFraSem.load(std::memory_order_acquire), WAIT_FOREVER) == OK;
@@ -70,9 +73,18 @@ void publishAll() {
     publishAbsLap();
 }
 
-void writeAbsLap(uint16_t absLap) {
+// Queues NV record 261 (and record 0 with `image`) for the NV store's task; gStoreLock held.
+void queueStoreLocked(uint16_t absLap, const uint8_t (*image)[6]) {
+    uint64_t queued = 0;
+    if (image) queued = nvram_dbs_writeLater(NV_REC_LAPOUTFRA, 0, *image, sizeof *image, kStoreWhat);
     const uint8_t b[2] = {uint8_t(absLap), uint8_t(absLap >> 8)};
-    nvram_dbs_write(NV_REC_LAPOUTFRA_ABSLAP, 0, b, sizeof b);
+    queued = std::max(queued, nvram_dbs_writeLater(NV_REC_LAPOUTFRA_ABSLAP, 0, b, sizeof b, kStoreWhat));
+    if (queued != 0) gStoreQueued.store(queued);
+}
+
+void writeAbsLap(uint16_t absLap) {
+    std::lock_guard<std::mutex> store(gStoreLock);
+    queueStoreLocked(absLap, nullptr);
 }
 
 // With the lock held (or during start-up, before the lock exists); the caller stores it.
@@ -82,8 +94,11 @@ uint16_t absLapStep() {
     return next;
 }
 
-// lapOutFra_update: the counters into NV records 0 and 261.
-void lapOutFra_update() {
+// lapOutFra_update: the counters into NV records 0 and 261, queued for the NV store's own task (a
+// host disk that holds a write-through for seconds then holds neither the measurement raster nor a
+// lap). A later store's values replace those of one still waiting; no file waits for them (the
+// next start's search goes on after the absolute laps that meas: holds).
+void storeLater() {
     std::lock_guard<std::mutex> store(gStoreLock);
     if (!take()) {
         syslogx(LOG_PRIO_ERR, "lapOutFra_update() semTake failed errno 0x%X", unsigned(errno));
@@ -94,27 +109,7 @@ void lapOutFra_update() {
     give();
     const uint8_t image[6] = {uint8_t(fragment),    uint8_t(fragment >> 8), uint8_t(outing),
                               uint8_t(outing >> 8), uint8_t(lap),           uint8_t(lap >> 8)};
-    nvram_dbs_write(NV_REC_LAPOUTFRA, 0, image, sizeof image);
-    writeAbsLap(absLap);
-}
-
-// The counters' stores asked for and made: each change asks for one, made on the NV store's own task
-// (a host disk that holds a write-through for seconds then holds neither the measurement raster nor
-// a lap), with the counters as they are when it runs; a file named by them is created only once
-// they are stored (LapOutFra_waitStored).
-std::atomic<uint32_t> gStoresAsked{0}, gStoresMade{0};
-
-int storeJob() {
-    const uint32_t upTo = gStoresAsked.load();
-    lapOutFra_update();
-    for (uint32_t made = gStoresMade.load(); int32_t(upTo - made) > 0;)
-        if (gStoresMade.compare_exchange_weak(made, upTo)) break;
-    return 0;
-}
-
-void storeLater() {
-    gStoresAsked.fetch_add(1);
-    if (!lap_logging().onDrive("nv:", "the lap counters' store", storeJob)) storeJob();
+    queueStoreLocked(absLap, &image);
 }
 
 int genName(char* buffer, uint32_t size, uint8_t index) {
@@ -438,8 +433,8 @@ bool LapOutFra_namesReady() {
 }
 
 bool LapOutFra_waitStored(int ms) {
-    const uint32_t asked = gStoresAsked.load();
-    for (int waited = 0; int32_t(asked - gStoresMade.load()) > 0; ++waited) {
+    const uint64_t queued = gStoreQueued.load();
+    for (int waited = 0; queued != 0 && !nvram_writeLaterDone(queued); ++waited) {
         if (waited >= ms) return false;
         taskDelay(1);
     }

@@ -12,3 +12,9 @@ void diagService_GetCarId(char* buffer, size_t size);
 // both go through these two calls, so that a header never takes half of an old identifier and half
 // of a new one.
 void diagService_SetCarId(const char* id, size_t size);
+
+// The ECU annotation in the signal page (256 bytes, a byte field that may hold no NUL), whole, under
+// the same lock: the status block copies it while the 100 ms task may set it, and neither reads
+// the NV store for it.
+void diagService_GetAnnotation(char* buffer, size_t size);
+void diagService_SetAnnotation(const char* annotation, size_t size);

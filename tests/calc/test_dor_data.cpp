@@ -3,6 +3,7 @@
 #include "calc/dor_data.h"
 
 #include "framework/board_io.h"
+#include "framework/nvram.h"
 #include "framework/syslog.h"
 #include "measdata/seram.h"
 #include "platform/board/board.h"
@@ -37,6 +38,7 @@ protected:
         testsupport::drainSyslog();
     }
     void TearDown() override {
+        nvram_writeBehindEnd(10000); // the NV writes queued go into this test's store
         nvdb_close();
         board_reset();
     }
@@ -75,6 +77,7 @@ TEST_F(DorData, AnnotationAndCarIdFromNvOrRewrittenFromCalibration) {
     EXPECT_EQ(seramSig().ecu_annotation_info, cal().ECU_ANNOTATION);
     EXPECT_EQ(seramSig().carid_dor_info, cal().CARID_DOR);
     std::array<char, 256> stored{};
+    ASSERT_TRUE(nvram_writeBehindFlush(10000)) << "queued for the NV store's task";
     EXPECT_EQ(nvdb_read(NV_REC_ANNOTATION, 0, stored.data(), stored.size()), 256);
     EXPECT_EQ(stored, cal().ECU_ANNOTATION) << "all 256 bytes";
 
@@ -101,6 +104,7 @@ TEST_F(DorData, AnnotationAndCarIdFromNvOrRewrittenFromCalibration) {
     dor_data_100ms();
     EXPECT_EQ(seramSig().carid_dor_info, text<32>("CAR-9"));
     std::array<char, 32> id{};
+    ASSERT_TRUE(nvram_writeBehindFlush(10000));
     EXPECT_EQ(nvdb_read(NV_REC_CARID, 0, id.data(), id.size()), 32);
     EXPECT_EQ(id, text<32>("CAR-9"));
 }

@@ -14,6 +14,7 @@
 #include "calc/awm_vc_config.h"
 #include "calc/model/application_dor.h"
 #include "framework/errmem.h"
+#include "framework/nvram.h"
 #include "framework/time_util.h"
 #include "laptiming/gps_task.h"
 #include "laptiming/lapoutfra.h"
@@ -143,6 +144,7 @@ protected:
         meas_man_CanIO_initialized = 0;
         link(SELF, false);
         GwTest::TearDown();
+        nvram_writeBehindEnd(10000); // the NV writes queued go into this test's store
         nvdb_close();
     }
 

@@ -6,6 +6,7 @@
 #include "calc/awm_vc_config.h"
 
 #include "framework/errmem.h"
+#include "framework/nvram.h"
 #include "framework/syslog.h"
 #include "measdata/seram.h"
 #include "msdcom/measman/meas_man.h"
@@ -54,6 +55,7 @@ protected:
     }
     void TearDown() override {
         awm_man_exit();
+        nvram_writeBehindEnd(10000); // the NV writes queued go into this test's store
         nvdb_close();
     }
     static void put(uint32_t channel, const awm_vc_entry& e) {

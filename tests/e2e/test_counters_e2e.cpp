@@ -9,12 +9,14 @@
 #include "pctool.h"
 #include "testsupport.h"
 
+#include "framework/nvram.h"
 #include "logging/app/sb_lapstack.h"
 #include "platform/kernel/nvdb.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -242,11 +244,14 @@ TEST(CountersE2E, KilledInABurstOfLapEventsTheLapStackHoldsNoWrongEntry) {
     ASSERT_TRUE(nvdb_open(root.file("nv1"), &error)) << error;
     std::vector<uint8_t> buf(2 + 6 * LAPSTACK_SLOTS + 2);
     const size_t n = sb_lapstack_get(buf.data(), buf.size());
+    nvram_writeBehindEnd(5000); // the repairs the read queued, into this store
     nvdb_close();
     ASSERT_GE(n, 2u);
+    // The kill takes what the NV store's task had not written yet: the stack may hold fewer laps than
+    // were logged, each of them right.
     const int count = get16(buf.data());
-    EXPECT_GE(count, logged - 1);
     EXPECT_LE(count, kEvents);
+    std::printf("killed after %d lap events were logged: %d entries in NV\n", logged, count);
     for (int i = 0; i < count; ++i) {
         const uint8_t* e = buf.data() + 2 + 6 * i;
         EXPECT_EQ((std::vector<int>{e[0], e[1], e[2], e[3], get16(e + 4)}),

@@ -2129,9 +2129,9 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
             meet("stall" + std::to_string(seed) + ";" + stall, "stall");
     // Every read-only mark of meas: 6 s late, laps: the shutdown's last file whole 6 s in.
     meet("laps30;meas:chmod:1:hold6000:0@r_BFSSync*", "healthy");
-    // The lap counters' NV store held 5 s (a host disk busy with another's flush): every lap has its
-    // file on both drives.
-    meet("laps30;nv:sync:3:hold5000@r_DrvCall_nv", "healthy");
+    // A write-through of the NV store's task held 5 s (a host disk busy with another's flush): every
+    // lap has its file on both drives.
+    meet("laps30;nv:sync:3:hold5000@r_nvStore", "healthy");
     // A drive's return (the stick's write-through hung 20 s, meas: failing every call for 0.5 s, the
     // stick frozen in the kernel) with a cut at a seeded moment after its join; the stick's writer
     // held for 100 s in the open of a seeded lap's file while laps come.

@@ -93,7 +93,10 @@ protected:
         ASSERT_TRUE(nvdb_open(dir.path(), &err)) << err;
         error_mgr_init();
     }
-    void TearDown() override { nvdb_close(); }
+    void TearDown() override {
+        nvram_writeBehindEnd(10000); // the NV writes queued go into this test's store
+        nvdb_close();
+    }
 };
 
 TEST_F(ErrorMemoryTest, TwentyFirstEntryPushesOutTheOldest) {
@@ -131,6 +134,7 @@ TEST_F(ErrorMemoryTest, EntriesSurviveARestart) {
     error_mgr_clear(483);
     error_mgr_stop();
     error_mgr_set(497, 46, 0); // after the stop nothing changes
+    ASSERT_TRUE(nvram_writeBehindFlush(10000)) << "the stop queued the table for the NV store's task";
     nvdb_close();
 
     std::string err;

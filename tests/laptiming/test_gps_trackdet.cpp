@@ -91,6 +91,7 @@ TEST(TrackDetection, TrackFilesThatFailMeanNoDetection) {
         ASSERT_TRUE(testsupport::waitUntil([] { return taskNameToId("r_TrackDet") == TASK_ID_ERROR; }));
         EXPECT_EQ(gps_trackdet_get(47.2f, 14.7f, 0, nullptr, nullptr, nullptr, nullptr), 0) << c.what;
     }
+    nvram_writeBehindEnd(10000);
     nvdb_close();
 }
 
@@ -200,5 +201,6 @@ TEST(TrackDetection, RedBullRingLapTraceTriggersOncePerCrossing) {
     EXPECT_EQ(code, 1);
     EXPECT_EQ(id, 1);
     gps_trackdet_stop();
+    nvram_writeBehindEnd(10000);
     nvdb_close();
 }

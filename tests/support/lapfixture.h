@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include "framework/appman.h"
+#include "framework/nvram.h"
 #include "framework/syslog.h"
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
@@ -121,7 +122,7 @@ protected:
         seramSetActivePage(SERAM_PAGE_REFERENCE);
         cfg_system = systemConfig(CFG_SYSTEM_PID_NONE, CFG_SYSTEM_PID_NONE);
         laptrigger_reset();
-        sb_lapstack_forget_power_down();
+        sb_lapstack_forget();
         sb_static_status = 0;
         sb_SwOff = 0;
         LapOutFra_exit();
@@ -131,7 +132,9 @@ protected:
     void TearDown() override {
         LapOutFra_exit();
         comint_exit();
-        sb_lapstack_forget_power_down(); // a clear still under way writes into no other test's store
+        // What is queued for NV goes into this test's store, none into the next one's.
+        nvram_writeBehindEnd(10000);
+        sb_lapstack_forget();
         nvdb_close();
         hostclock_setManual(false);
         testsupport::drainSyslog();

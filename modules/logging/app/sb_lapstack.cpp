@@ -2,26 +2,41 @@
 
 #include "framework/nvram.h"
 #include "framework/syslog.h"
-#include "platform/rtos/rtos.h"
 
 #include <bitset>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 namespace {
 
-constexpr int kClearPriority = 200; // below the logging's tasks: the slots wait, the records do not
-constexpr size_t kClearStack = 16000;
+// The record kinds as the shutdown names what it could not store.
+constexpr const char* kWhat = "the lap stack";
+constexpr const char* kClearWhat = "the lap stack's clear";
+
+// The NV records as read, before any rule is applied to them.
+struct Image {
+    int countersRead = -1;
+    uint8_t counters[4] = {};
+    int slotRead[LAPSTACK_SLOTS] = {};
+    uint8_t slots[LAPSTACK_SLOTS][6] = {};
+};
+
+enum class Known : uint8_t {
+    Nothing, // NV not read yet
+    Read,    // `image` holds the records; their check comes with the first append or copy
+    Checked, // `live` is the stack
+};
 
 struct LapStackState {
-    std::mutex lock;
+    std::mutex lock; // never held across NV I/O
+    Known known = Known::Nothing;
+    uint32_t generation = 0; // a read begun before a forget is not taken
+    Image image;
     tLapStack live{};
-    // Slots whose NV copies a clear has still to zero, on its own task: a new outing's start does not
-    // wait for 256 slots each written through. Meanwhile the stack reads them as cleared.
-    std::bitset<LAPSTACK_SLOTS> toClear;
-    SEM_ID clearWake = SEM_ID_NULL;
-    TASK_ID clearTask = TASK_ID_ERROR;
+    // Slots whose NV image, written or queued, is zero and whole: a clear leaves them as they are.
+    std::bitset<LAPSTACK_SLOTS> nvEmpty;
     tLapStack powerDown{};
     bool pdOccurred = false; // Lapstack_pd_occurred
     bool pdValid = false;    // Lapstack_pd_valid
@@ -35,16 +50,23 @@ LapStackState& st() {
     return *s;
 }
 
-// NV images, little-endian whatever the processor.
-void writeCounters(const tLapStack& s) {
-    const uint8_t b[4] = {uint8_t(s.sequence), uint8_t(s.sequence >> 8), uint8_t(s.count),
-                          uint8_t(s.count >> 8)};
-    nvram_dbs_write(NV_REC_LAPSTACK_COUNT, 0, b, sizeof b);
+unsigned shown(int bytes) {
+    return bytes < 0 ? 0u : unsigned(bytes);
 }
 
-// A slot's NV image: the entry, fuel little-endian.
-void slotImage(const tLapStack& s, int slot, uint8_t (&b)[6]) {
-    const tLapStackEntry& e = s.entries[slot];
+bool zero(const uint8_t (&b)[6]) {
+    static constexpr uint8_t kEmpty[6] = {};
+    return std::memcmp(b, kEmpty, sizeof b) == 0;
+}
+
+// NV images, little-endian whatever the processor.
+void queueCounters(const tLapStack& s, NvramOrder order) {
+    const uint8_t b[4] = {uint8_t(s.sequence), uint8_t(s.sequence >> 8), uint8_t(s.count),
+                          uint8_t(s.count >> 8)};
+    nvram_dbs_writeLater(NV_REC_LAPSTACK_COUNT, 0, b, sizeof b, kWhat, order);
+}
+
+void slotImage(const tLapStackEntry& e, uint8_t (&b)[6]) {
     b[0] = e.lap;
     b[1] = e.minutes;
     b[2] = e.seconds;
@@ -53,61 +75,12 @@ void slotImage(const tLapStack& s, int slot, uint8_t (&b)[6]) {
     b[5] = uint8_t(e.fuel >> 8);
 }
 
-void writeSlot(const tLapStack& s, int slot) {
-    uint8_t b[6];
-    slotImage(s, slot, b);
-    nvram_dbs_write(NV_REC_LAPSTACK_ENTRY, uint32_t(slot), b, sizeof b);
-}
-
-unsigned shown(int bytes) {
-    return bytes < 0 ? 0u : unsigned(bytes);
-}
-
-// Zeroes the NV copies of the slots a clear left, one slot at a time, each written through. A slot
-// that reads as zero with both copies whole is left as it is; one found damaged is written anew.
-// The stack's lock is held for one slot at a time: an append waits for at most one, and writes its
-// slot itself.
-void clearTask() {
-    LapStackState& s = st();
-    for (;;) {
-        semTake(s.clearWake, WAIT_FOREVER);
-        for (;;) {
-            std::lock_guard<std::mutex> g(s.lock);
-            if (s.toClear.none()) break;
-            int slot = 0;
-            while (!s.toClear.test(size_t(slot))) ++slot;
-            s.toClear.reset(size_t(slot));
-            static constexpr uint8_t kEmpty[6] = {};
-            uint8_t stored[6] = {1};
-            if (nvram_dbs_read(NV_REC_LAPSTACK_ENTRY, uint32_t(slot), stored, sizeof stored) ==
-                    int(sizeof stored) &&
-                std::memcmp(stored, kEmpty, sizeof stored) == 0)
-                continue;
-            // A store that refuses (full, failing, closed at the end) keeps the rest as they are: they
-            // hold no entry of the stack, and the next clear or look tries again.
-            if (nvram_dbs_write(NV_REC_LAPSTACK_ENTRY, uint32_t(slot), kEmpty, sizeof kEmpty) == 0)
-                s.toClear.reset();
-        }
-    }
-}
-
-// Hands the slots to the clear's task (all of them, or the one given).
-void clearSlotsLater(LapStackState& s, int slot = -1) {
-    if (s.clearTask == TASK_ID_ERROR) {
-        if (!s.clearWake) s.clearWake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
-        if (s.clearWake)
-            s.clearTask = taskSpawn("r_lapStackClr", kClearPriority, VX_FP_TASK, kClearStack, clearTask);
-        if (s.clearTask == TASK_ID_ERROR) {
-            // The stack is empty by its counters all the same; its slots keep what they held.
-            SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "sb_lapstack: the task that clears the slots cannot be started");
-            return;
-        }
-    }
-    if (slot < 0)
-        s.toClear.set();
-    else
-        s.toClear.set(size_t(slot));
-    semGive(s.clearWake);
+// A slot no count holds, written as empty once nothing else waits for the NV store.
+void clearSlot(LapStackState& s, int slot) {
+    static constexpr uint8_t kEmpty[6] = {};
+    if (nvram_dbs_writeLater(NV_REC_LAPSTACK_ENTRY, uint32_t(slot), kEmpty, sizeof kEmpty, kClearWhat,
+                             NvramOrder::Idle) != 0)
+        s.nvEmpty.set(size_t(slot));
 }
 
 void resetLocked(LapStackState& s) {
@@ -116,43 +89,66 @@ void resetLocked(LapStackState& s) {
         s.pdValid = true;
     }
     std::memset(&s.live, 0, sizeof s.live);
-    // The counters first, on their own: a power cut among the slots leaves an empty stack.
-    writeCounters(s.live);
-    clearSlotsLater(s);
+    s.known = Known::Checked;
+    // The counters first, kept: whatever comes after them, a power cut among the slots leaves an
+    // empty stack, never one that counts a slot of the new outing as one of the old.
+    queueCounters(s.live, NvramOrder::Keep);
+    for (int i = 0; i < LAPSTACK_SLOTS; ++i)
+        if (!s.nvEmpty.test(size_t(i))) clearSlot(s, i);
 }
 
-// sb_lapstack_check_read: the NV records into memory, repairing an interrupted append.
-void checkReadLocked(LapStackState& s) {
-    uint8_t c[4];
-    int n = nvram_dbs_read(NV_REC_LAPSTACK_COUNT, 0, c, sizeof c);
-    if (n != int(sizeof c)) {
+void readLocked(LapStackState& s, std::unique_lock<std::mutex>& lk) {
+    while (s.known == Known::Nothing) {
+        const uint32_t generation = s.generation;
+        lk.unlock();
+        auto image = std::make_unique<Image>();
+        image->countersRead =
+            nvram_dbs_read(NV_REC_LAPSTACK_COUNT, 0, image->counters, sizeof image->counters);
+        for (int i = 0; i < LAPSTACK_SLOTS; ++i)
+            image->slotRead[i] =
+                nvram_dbs_read(NV_REC_LAPSTACK_ENTRY, uint32_t(i), image->slots[i], sizeof image->slots[i]);
+        lk.lock();
+        if (s.known != Known::Nothing || s.generation != generation) continue;
+        s.image = *image;
+        s.known = Known::Read;
+        for (int i = 0; i < LAPSTACK_SLOTS; ++i)
+            s.nvEmpty.set(size_t(i), s.image.slotRead[i] == 6 && zero(s.image.slots[i]));
+    }
+}
+
+// sb_lapstack_check_read: the records as read into the stack, repairing an interrupted append.
+void checkLocked(LapStackState& s, std::unique_lock<std::mutex>& lk) {
+    readLocked(s, lk);
+    if (s.known == Known::Checked) return;
+    const Image& im = s.image;
+    s.known = Known::Checked;
+    if (im.countersRead != int(sizeof im.counters)) {
         syslogx(LOG_PRIO_ERR,
-                "sb_lapstack_check_read: error reading lapstack entry, num %u != %u; initializing", shown(n),
-                4u);
+                "sb_lapstack_check_read: error reading lapstack entry, num %u != %u; initializing",
+                shown(im.countersRead), 4u);
         resetLocked(s);
         return;
     }
     tLapStack read{};
-    read.sequence = uint16_t(c[0] | c[1] << 8);
-    read.count = uint16_t(c[2] | c[3] << 8);
+    read.sequence = uint16_t(im.counters[0] | im.counters[1] << 8);
+    read.count = uint16_t(im.counters[2] | im.counters[3] << 8);
     const int entries = read.count < LAPSTACK_SLOTS ? read.count : LAPSTACK_SLOTS;
     for (int i = 0; i < LAPSTACK_SLOTS; ++i) {
-        if (s.toClear.test(size_t(i))) continue; // cleared, on its way to NV
-        uint8_t b[6];
-        n = nvram_dbs_read(NV_REC_LAPSTACK_ENTRY, uint32_t(i), b, sizeof b);
-        if (n != int(sizeof b) && i >= entries) {
+        const int n = im.slotRead[i];
+        if (n != 6 && i >= entries) {
             // No entry of the stack: a clear that a power cut or a kill broke off left it. Written
             // anew as empty; the stack keeps its entries.
-            clearSlotsLater(s, i);
+            clearSlot(s, i);
             continue;
         }
-        if (n != int(sizeof b)) {
+        if (n != 6) {
             syslogx(LOG_PRIO_ERR,
                     "sb_lapstack_check_read: error reading lapstack cnt %u, num %u != %u; initializing",
                     unsigned(i), shown(n), 6u);
             resetLocked(s);
             return;
         }
+        const uint8_t* b = im.slots[i];
         read.entries[i] = tLapStackEntry{b[0], b[1], b[2], b[3], uint16_t(b[4] | b[5] << 8)};
     }
     s.live = read;
@@ -162,7 +158,7 @@ void checkReadLocked(LapStackState& s) {
         syslogx(LOG_PRIO_ERR,
                 "sb_lapstack_check_read: last entry not written correctly, deleting last entry");
         s.live.sequence = s.live.count;
-        writeCounters(s.live);
+        queueCounters(s.live, NvramOrder::Latest);
         return;
     }
     syslogx(LOG_PRIO_ERR, "sb_lapstack_check_read: lapstack corrupt, deleting...");
@@ -171,13 +167,16 @@ void checkReadLocked(LapStackState& s) {
 
 void appendLocked(LapStackState& s, const tLapStackEntry& entry) {
     const uint16_t slot = s.live.sequence % LAPSTACK_SLOTS;
-    ++s.live.sequence;
-    writeCounters(s.live);
     s.live.entries[slot] = entry;
-    s.toClear.reset(slot);
-    writeSlot(s.live, slot);
+    ++s.live.sequence;
     ++s.live.count;
-    writeCounters(s.live);
+    // The slot before the counters that count it: a power cut between them leaves the stack as it
+    // was, the slot beyond its entries.
+    uint8_t b[6];
+    slotImage(entry, b);
+    if (nvram_dbs_writeLater(NV_REC_LAPSTACK_ENTRY, slot, b, sizeof b, kWhat) != 0)
+        s.nvEmpty.set(slot, zero(b));
+    queueCounters(s.live, NvramOrder::Latest);
 }
 
 uint16_t fuelHundredths(float fuel) {
@@ -193,25 +192,32 @@ tLapStackEntry sb_lapstack_make_entry(uint8_t lap, uint32_t laptime, float fuel)
                           fuelHundredths(fuel)};
 }
 
+void sb_lapstack_load() {
+    LapStackState& s = st();
+    std::unique_lock<std::mutex> lk(s.lock);
+    readLocked(s, lk);
+}
+
 void sb_lapstack_add_entry(uint8_t lap, uint32_t laptime, float fuel) {
     LapStackState& s = st();
     const tLapStackEntry entry = sb_lapstack_make_entry(lap, laptime, fuel);
-    std::lock_guard<std::mutex> g(s.lock);
-    checkReadLocked(s);
+    std::unique_lock<std::mutex> lk(s.lock);
+    checkLocked(s, lk);
     appendLocked(s, entry);
 }
 
 void sb_lapstack_add2hist(const tLapStackEntry& entry) {
     LapStackState& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
+    std::unique_lock<std::mutex> lk(s.lock);
+    checkLocked(s, lk);
     appendLocked(s, entry);
 }
 
 size_t sb_lapstack_get(uint8_t* destination, size_t size) {
     if (!destination || size < 2) return 0;
     LapStackState& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
-    checkReadLocked(s);
+    std::unique_lock<std::mutex> lk(s.lock);
+    checkLocked(s, lk);
     const tLapStack& from = s.pdValid ? s.powerDown : s.live;
     const int n = from.count >= LAPSTACK_SLOTS ? LAPSTACK_SLOTS : from.count;
     const int first = from.count >= LAPSTACK_SLOTS ? from.count % LAPSTACK_SLOTS : 0;
@@ -263,25 +269,27 @@ void sb_lapstack_expect_entry(uint8_t lap, uint32_t laptime) {
 
 bool sb_lapstack_add_due_entry(float fuel) {
     LapStackState& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
+    std::unique_lock<std::mutex> lk(s.lock);
+    if (!s.entryDue) return false;
+    checkLocked(s, lk); // may read NV (not at start-up): the lock is let go meanwhile
     if (!s.entryDue) return false;
     s.entryDue = false;
-    const tLapStackEntry entry = sb_lapstack_make_entry(s.dueLap, s.dueLaptime, fuel);
-    checkReadLocked(s);
-    appendLocked(s, entry);
+    appendLocked(s, sb_lapstack_make_entry(s.dueLap, s.dueLaptime, fuel));
     return true;
 }
 
-void sb_lapstack_forget_power_down() {
+void sb_lapstack_forget() {
     LapStackState& s = st();
     std::lock_guard<std::mutex> g(s.lock);
+    s.known = Known::Nothing;
+    ++s.generation;
+    std::memset(&s.live, 0, sizeof s.live);
+    s.nvEmpty.reset();
     s.pdOccurred = s.pdValid = false;
     s.entryDue = false;
-    s.toClear.reset();
 }
 
-int sb_lapstack_slots_to_clear() {
-    LapStackState& s = st();
-    std::lock_guard<std::mutex> g(s.lock);
-    return int(s.toClear.count());
+int sb_lapstack_unwritten() {
+    return int(nvram_writeBehindPending(NV_REC_LAPSTACK_COUNT) +
+               nvram_writeBehindPending(NV_REC_LAPSTACK_ENTRY));
 }

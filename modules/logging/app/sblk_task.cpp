@@ -1,7 +1,6 @@
 #include "logging/app/sblk_task.h"
 
 #include "framework/appman.h"
-#include "framework/nvram.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "laptiming/lapoutfra.h"
@@ -14,6 +13,7 @@
 #include "logging/fifo/meas_app_blk.h"
 #include "logging/store/meas_app_pretrig.h"
 #include "measdata/cfg_system.h"
+#include "measdata/diagservice.h"
 #include "measdata/seram.h"
 
 #include <algorithm>
@@ -147,7 +147,7 @@ void buildPage01(const tSB& b, uint8_t* page) {
     std::memcpy(page + 608, b.req.cfgName2, 80);
     std::memcpy(page + 688, b.req.syslogName, 80);
     char annotation[256] = {};
-    nvram_dbs_read(10, 0, annotation, sizeof annotation);
+    diagService_GetAnnotation(annotation, sizeof annotation); // as NV record 10 holds it, from memory
     annotation[255] = 0;
     std::memcpy(page + 768, annotation, std::strlen(annotation) + 1);
     std::snprintf(reinterpret_cast<char*>(page + 1024), 32, "%s", seramGetEPKPtr());

@@ -3,6 +3,7 @@
 #include "lapfixture.h"
 #include "logcfg_fixture.h"
 
+#include "framework/nvram.h"
 #include "framework/time_util.h"
 #include "platform/kernel/nvdb.h"
 
@@ -41,5 +42,6 @@ TEST_F(LogTest, NoStepStartsOrBuildsOnceTheFastStopIsAsked) {
     cfg_system.loggingActive = wasActive;
     time_setSyncState(0);
     LapOutFra_exit();
+    nvram_writeBehindEnd(10000); // the NV writes queued go into this test's store
     nvdb_close();
 }

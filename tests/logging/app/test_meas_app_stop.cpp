@@ -50,7 +50,8 @@ protected:
         m.lockDataSem = SEM_ID_NULL;
         meas_app_blkstopreq = 0;
         LapOutFra_exit();
-        sb_lapstack_forget_power_down(); // a clear still under way writes into no other test's store
+        nvram_writeBehindEnd(10000); // what is queued goes into this test's store, none into the next one's
+        sb_lapstack_forget();
         nvdb_close();
         LogTest::TearDown();
     }

@@ -9,6 +9,7 @@
 #include "platform/drives/drive_loss.h"
 
 #include <cmath>
+#include <set>
 #include <thread>
 
 using namespace laptest;
@@ -36,6 +37,16 @@ std::vector<uint8_t> nvCounters() {
 
 std::vector<int> entry(const tLapStackEntry& e) {
     return {e.lap, e.minutes, e.seconds, e.hundredths, e.fuel};
+}
+
+// What a start finds: the queued writes made, the stack in memory forgotten (the next use reads NV).
+void restart() {
+    ASSERT_TRUE(nvram_writeBehindFlush(10000));
+    sb_lapstack_forget();
+}
+
+bool allWritten() {
+    return testsupport::waitUntil([] { return sb_lapstack_unwritten() == 0; });
 }
 
 } // namespace
@@ -81,6 +92,7 @@ TEST_F(LapStack, EntriesAndTheCopyForTheStatusBlocks) {
 TEST_F(LapStack, PowerLossInsideAnAppendIsRepairedAndCorruptCountersClear) {
     sb_lapstack_reset_history();
     for (int i = 0; i < 7; ++i) sb_lapstack_add_entry(uint8_t(i + 1), 100, 0);
+    restart();
     storeCounters(8, 7); // an append lost after its first write
     drainSyslog();
     EXPECT_EQ(lapStack().size(), 7u);
@@ -93,11 +105,12 @@ TEST_F(LapStack, PowerLossInsideAnAppendIsRepairedAndCorruptCountersClear) {
     EXPECT_EQ(nvSlot(7)[0], 99) << "the next append reuses the slot";
     EXPECT_EQ(lapStack().back()[0], 99);
 
+    restart();
     storeCounters(7, 8);
     EXPECT_TRUE(lapStack().empty());
     EXPECT_EQ(countContaining(drainSyslog(), "sb_lapstack_check_read: lapstack corrupt, deleting..."), 1);
     EXPECT_EQ(nvCounters(), (std::vector<uint8_t>{0, 0, 0, 0}));
-    ASSERT_TRUE(testsupport::waitUntil([] { return sb_lapstack_slots_to_clear() == 0; }));
+    ASSERT_TRUE(allWritten());
     EXPECT_EQ(nvSlot(3), (std::vector<uint8_t>(6, 0)));
 }
 
@@ -126,21 +139,23 @@ TEST_F(LapStack, InterleavedAppendsLeaveConsistentCounters) {
     EXPECT_EQ(countContaining(drainSyslog(), "sb_lapstack_check_read"), 0);
 }
 
-// Every start of a standing car is a new outing, and a new outing clears the lap stack: the counters
-// before the clear returns, the slots on a task beside it, each written through on its own (never by
-// one write-through of the file system, which some disks answer and write nothing), a slot already
-// empty left as it is. After a power cut on such a disk the store holds what clearing one slot at a
-// time left, every copy whole. A slot beyond the entries found lost whole (a clear broken off) is
-// named once and written anew, and the stack keeps its entries.
+// Every start of a standing car is a new outing, and a new outing clears the lap stack: the clear
+// returns at once, its counters and then its slots written on the NV store's task, each written
+// through on its own (never by one write-through of the file system, which some disks answer and
+// write nothing), a slot already empty left as it is. After a power cut on such a disk the store
+// holds what clearing one slot at a time left, every copy whole. A slot beyond the entries found
+// lost whole at a start (a clear broken off) is named once and written anew, and the stack keeps its
+// entries.
 TEST_F(LapStack, ANewOutingClearsTheSlotsBesideTheStartEachWrittenThrough) {
     ASSERT_EQ(LapOutFra_init(), 0);
     LapOutFra_initLapOutCnt(1, 1);
     for (int i = 1; i <= 5; ++i) sb_lapstack_add_entry(uint8_t(i), 100, 1.0f);
-    ASSERT_TRUE(testsupport::waitUntil([] { return sb_lapstack_slots_to_clear() == 0; }));
+    ASSERT_TRUE(allWritten());
+    restart();
     for (int copy = 0; copy < 2; ++copy) ASSERT_EQ(truncate(nvdb_copyPath(2, 200, copy).c_str(), 0), 0);
     drainSyslog();
     EXPECT_EQ(lapStack().size(), 5u);
-    ASSERT_TRUE(testsupport::waitUntil([] { return sb_lapstack_slots_to_clear() == 0; }));
+    ASSERT_TRUE(allWritten());
     EXPECT_EQ(nvSlot(200), std::vector<uint8_t>(6, 0)) << "written anew";
     EXPECT_EQ(lapStack().size(), 5u);
     std::vector<std::string> log = drainSyslog();
@@ -148,7 +163,7 @@ TEST_F(LapStack, ANewOutingClearsTheSlotsBesideTheStartEachWrittenThrough) {
     EXPECT_EQ(countContaining(log, "sb_lapstack_check_read"), 0);
 
     drivefault_clear();
-    for (const char* fault : {"nv:syncfs:1:nothing:0", "nv:sync:1:hold0@r_lapStackClr"}) {
+    for (const char* fault : {"nv:syncfs:1:nothing:0", "nv:sync:1:hold0@r_nvStore"}) {
         DriveFault f;
         std::string why;
         ASSERT_TRUE(drivefault_parse(fault, &f, &why)) << why;
@@ -157,9 +172,10 @@ TEST_F(LapStack, ANewOutingClearsTheSlotsBesideTheStartEachWrittenThrough) {
     uint64_t before = nvdb_writeThroughs();
     sb_lapstack_reset_history();
     EXPECT_TRUE(testsupport::waitUntil([] { return drivefault_holding() == 1; }))
-        << "the clear returned while its task writes the slots";
+        << "the clear returned while the NV store's task writes it";
+    EXPECT_TRUE(lapStack().empty()) << "the stack is clear at once";
     drivefault_release();
-    ASSERT_TRUE(testsupport::waitUntil([] { return sb_lapstack_slots_to_clear() == 0; }));
+    ASSERT_TRUE(allWritten());
     EXPECT_EQ(nvdb_writeThroughs() - before, 2u + 2 * 5) << "the counters, then the five laps' slots";
 
     driveloss_powerCut();
@@ -167,6 +183,7 @@ TEST_F(LapStack, ANewOutingClearsTheSlotsBesideTheStartEachWrittenThrough) {
     nvdb_close();
     std::string error;
     ASSERT_TRUE(nvdb_open(nv.path(), &error)) << error;
+    sb_lapstack_forget();
     EXPECT_EQ(nvCounters(), (std::vector<uint8_t>{0, 0, 0, 0}));
     for (uint32_t slot = 0; slot < LAPSTACK_SLOTS; ++slot) {
         NvdbReadReport r;
@@ -178,7 +195,7 @@ TEST_F(LapStack, ANewOutingClearsTheSlotsBesideTheStartEachWrittenThrough) {
     EXPECT_TRUE(lapStack().empty());
     before = nvdb_writeThroughs();
     LapOutFra_initLapOutCnt(1, 2);
-    ASSERT_TRUE(testsupport::waitUntil([] { return sb_lapstack_slots_to_clear() == 0; }));
+    ASSERT_TRUE(nvram_writeBehindFlush(10000));
     EXPECT_LE(nvdb_writeThroughs() - before, 2u + 8)
         << "the counters, then the file counters (NV records 0 and 261): no slot";
     sb_lapstack_add_entry(9, 100, 0);
@@ -186,6 +203,53 @@ TEST_F(LapStack, ANewOutingClearsTheSlotsBesideTheStartEachWrittenThrough) {
     log = drainSyslog();
     EXPECT_EQ(countContaining(log, "sb_lapstack_check_read"), 0);
     EXPECT_EQ(countContaining(log, "record 2 index"), 0);
+}
+
+// The NV image is written behind, a clear's counters before the slots refilled after it: a power cut
+// at any write-through of a new outing's clear and its first two laps leaves a stack that the next
+// start reads without a repair, the old one, an empty one or the new one, never a mix.
+TEST_F(LapStack, APowerCutAtAnyWriteThroughOfAClearAndItsLapsLeavesAValidStack) {
+    const std::vector<std::vector<int>> old = {{1, 0, 1, 0, 0}, {2, 0, 1, 0, 0}, {3, 0, 1, 0, 0}},
+                                        fresh = {{7, 0, 2, 0, 0}, {8, 0, 2, 0, 0}};
+    drivefault_setPowerCut([] {});
+    std::set<size_t> seen; // the stacks found, by their size
+    for (int cut = 2;; ++cut) {
+        sb_lapstack_reset_history(); // the old stack, as a start finds it
+        for (const auto& e : old) sb_lapstack_add_entry(uint8_t(e[0]), 100, 0);
+        restart();
+        ASSERT_EQ(lapStack(), old);
+        drivefault_clear();
+        for (const std::string& fault :
+             std::vector<std::string>{"nv:sync:1:hold0", "nv:sync:" + std::to_string(cut) + ":cut"}) {
+            DriveFault f;
+            std::string why;
+            ASSERT_TRUE(drivefault_parse(fault, &f, &why)) << why;
+            drivefault_arm(f);
+        }
+        nvram_dbs_writeLater(3, 0, "held", 4, "the test's record"); // the store's task held meanwhile
+        ASSERT_TRUE(testsupport::waitUntil([] { return drivefault_holding() == 1; }));
+        sb_lapstack_reset_history();
+        for (const auto& e : fresh) sb_lapstack_add_entry(uint8_t(e[0]), 200, 0);
+        drivefault_release();
+        ASSERT_TRUE(nvram_writeBehindFlush(10000));
+        const bool hit = drivefault_hits() > 1;
+        drivefault_clear();
+        nvdb_close();
+        std::string error;
+        ASSERT_TRUE(nvdb_open(nv.path(), &error)) << error;
+        sb_lapstack_forget();
+        drainSyslog();
+        const auto found = lapStack();
+        EXPECT_EQ(countContaining(drainSyslog(), "sb_lapstack_check_read"), 0) << "cut at " << cut;
+        EXPECT_TRUE(found == old || found.empty() || found == fresh) << "cut at write-through " << cut;
+        seen.insert(found.size());
+        if (!hit) {
+            EXPECT_EQ(found, fresh);
+            break;
+        }
+    }
+    drivefault_setPowerCut(nullptr);
+    EXPECT_EQ(seen, (std::set<size_t>{0, 2, 3})) << "cuts before, inside and after the clear";
 }
 
 TEST_F(LapStack, VersionTextsAndTheirTable) {

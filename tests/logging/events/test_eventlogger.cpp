@@ -5,6 +5,7 @@
 
 #include "framework/appman.h"
 #include "framework/errmem.h"
+#include "framework/nvram.h"
 #include "framework/time_util.h"
 #include "logging/events/eventlogger.h"
 #include "logging/events/eventlogging.h"
@@ -61,6 +62,7 @@ protected:
         eventlogging_service_exit();
         comint_exit();
         error_mgr_stop();
+        nvram_writeBehindEnd(10000); // the error memory queued at the stop goes into this test's store
         nvdb_close();
         mm::copyOfflineEnabled.store(false);
         appNames_reset();
