@@ -8,6 +8,7 @@
 #include "measfile.h"
 #include "platform/drives/devroot.h"
 #include "platform/drives/drive_fault.h"
+#include "platform/drives/drive_loss.h"
 #include "smalldisk.h"
 
 #include <chrono>
@@ -276,4 +277,85 @@ TEST_F(StoreTest, AFileCreatedOnceThereIsRoomKeepsTheDrivesRuleForANameThere) {
     std::string why;
     while (meas_app_PreTrigTakeNewFileAsk(nullptr, &why)) {
     }
+}
+
+namespace {
+
+bool unsafeOnMeas(const std::string& name) {
+    for (const auto& [drive, file] : driveloss_unsafe())
+        if (drive == "meas:" && file == name) return true;
+    return false;
+}
+
+void arm(const char* text) {
+    DriveFault fault;
+    std::string error;
+    ASSERT_TRUE(drivefault_parse(text, &fault, &error)) << error;
+    drivefault_arm(fault);
+}
+
+} // namespace
+
+// A file's hand-overs go on while its write-through is held (the write-through has a descriptor of
+// its own): once the drive answers, what came meanwhile is on the disk too, nothing left that a power
+// cut would take.
+TEST_F(StoreTest, HandOversGoOnBesideAHeldWriteThroughWhichThenCoversThem) {
+    setUsbInserted(false);
+    drivefault_clear();
+    arm("meas:sync:1:hold0:2"); // the folder's write-through at the create and the file's first one
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    const uint32_t t0 = time_getTimestamp();
+    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001", t0);
+    meas_app_PreTrigOpenFile(h, f);
+    const int vf = f->vfIdx;
+    put(h, vf, codedFrame(1, 6, t0, 10, 1), t0, t0 + 90);
+    ASSERT_TRUE(waitUntil([] { return drivefault_holding() == 2; }, 5000));
+    const size_t before = readBinary(measFile("A0101000.001")).size();
+    for (int i = 1; i <= 3; ++i)
+        put(h, vf, codedFrame(1, 6, t0 + 1000 * i, 10, i), t0 + 1000 * i, t0 + 1000 * i + 90);
+    EXPECT_TRUE(waitUntil([&] { return readBinary(measFile("A0101000.001")).size() > before; }, 5000))
+        << "no hand-over while the write-through is held";
+    EXPECT_EQ(drivefault_holding(), 2u);
+    drivefault_release();
+    EXPECT_TRUE(waitUntil([] { return !unsafeOnMeas("A0101000.001"); }, 5000));
+    meas_app_PreTrigCloseFile(h, vf);
+    EXPECT_TRUE(waitUntil([&] { return readOnly(measFile("A0101000.001")); }, 5000));
+    meas_app_PreTrigDelete(h);
+    drivefault_clear();
+}
+
+// Closes that wait for a slow drive (each read-only mark held) hold back neither the next file's
+// write-throughs nor its folder's: its records and its entry reach the disk while five closes wait.
+TEST_F(StoreTest, ClosesThatWaitForTheDriveHoldBackNoOpenFilesWriteThrough) {
+    setUsbInserted(false);
+    drivefault_clear();
+    arm("meas:chmod:1:hold0:0@r_BFSSync*");
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    const uint32_t t0 = time_getTimestamp();
+    const char* const names[] = {"A0101000.001", "A0102000.101", "A0103000.201",
+                                 "A0104000.301", "A0105000.401", "A0106000.501"};
+    for (int i = 0; i < 5; ++i) {
+        MeasAppStore_FileInfo_s* f = fileInfo(names[i], t0, uint16_t(i + 1));
+        meas_app_PreTrigOpenFile(h, f);
+        put(h, f->vfIdx, codedFrame(1, 6, t0 + 100 * i, 5, i), t0 + 100 * i, t0 + 100 * i + 40);
+        meas_app_PreTrigCloseFile(h, f->vfIdx);
+    }
+    // At least as many as the drive has write-through tasks to begin with.
+    ASSERT_TRUE(waitUntil([] { return drivefault_holding() >= 4; }, 10000))
+        << drivefault_holding() << " of the five closes wait at their read-only mark";
+    MeasAppStore_FileInfo_s* f = fileInfo(names[5], t0, 6);
+    meas_app_PreTrigOpenFile(h, f);
+    put(h, f->vfIdx, codedFrame(1, 6, t0 + 1000, 10, 6), t0 + 1000, t0 + 1090);
+    EXPECT_TRUE(waitUntil(
+        [&] { return readBinary(measFile(names[5])).size() > f->headerLength && !unsafeOnMeas(names[5]); },
+        5000))
+        << "the open file's records or its entry are not written through";
+    drivefault_clear(); // the marks go on
+    meas_app_PreTrigCloseFile(h, f->vfIdx);
+    for (const char* name : names)
+        EXPECT_TRUE(waitUntil([&] { return readOnly(measFile(name)); }, 5000)) << name;
+    meas_app_PreTrigDelete(h);
+    drivefault_clear();
 }
