@@ -297,35 +297,6 @@ void arm(const char* text) {
 
 } // namespace
 
-// A file's hand-overs go on while its write-through is held (the write-through has a descriptor of
-// its own): once the drive answers, what came meanwhile is on the disk too, nothing left that a power
-// cut would take.
-TEST_F(StoreTest, HandOversGoOnBesideAHeldWriteThroughWhichThenCoversThem) {
-    setUsbInserted(false);
-    drivefault_clear();
-    arm("meas:sync:1:hold0:2"); // the folder's write-through at the create and the file's first one
-    void* h = meas_app_PreTrigInit(0, 0.0f);
-    ASSERT_NE(h, nullptr);
-    const uint32_t t0 = time_getTimestamp();
-    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001", t0);
-    meas_app_PreTrigOpenFile(h, f);
-    const int vf = f->vfIdx;
-    put(h, vf, codedFrame(1, 6, t0, 10, 1), t0, t0 + 90);
-    ASSERT_TRUE(waitUntil([] { return drivefault_holding() == 2; }, 5000));
-    const size_t before = readBinary(measFile("A0101000.001")).size();
-    for (int i = 1; i <= 3; ++i)
-        put(h, vf, codedFrame(1, 6, t0 + 1000 * i, 10, i), t0 + 1000 * i, t0 + 1000 * i + 90);
-    EXPECT_TRUE(waitUntil([&] { return readBinary(measFile("A0101000.001")).size() > before; }, 5000))
-        << "no hand-over while the write-through is held";
-    EXPECT_EQ(drivefault_holding(), 2u);
-    drivefault_release();
-    EXPECT_TRUE(waitUntil([] { return !unsafeOnMeas("A0101000.001"); }, 5000));
-    meas_app_PreTrigCloseFile(h, vf);
-    EXPECT_TRUE(waitUntil([&] { return readOnly(measFile("A0101000.001")); }, 5000));
-    meas_app_PreTrigDelete(h);
-    drivefault_clear();
-}
-
 // Closes that wait for a slow drive (each read-only mark held) hold back neither the next file's
 // write-throughs nor its folder's: its records and its entry reach the disk while five closes wait.
 TEST_F(StoreTest, ClosesThatWaitForTheDriveHoldBackNoOpenFilesWriteThrough) {
