@@ -371,12 +371,16 @@ int main(int argc, char** argv) {
     postrun_register(PR_LOGGER_FLUSH, "logger flush", [] {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             logDeadline - std::chrono::steady_clock::now());
-        if (waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; },
-                    int(std::max<int64_t>(100, left.count()))))
-            return;
+        const bool flushed = waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() != 0; },
+                                     int(std::max<int64_t>(100, left.count())));
         // Held in memory only: what is named here is lost at the exit, and the files it belongs to
         // end on that drive with their last complete record (each named as not finished).
-        for (const std::string& item : meas_app_PreTrigUnwritten())
+        std::vector<std::string> items;
+        if (!flushed) items = meas_app_PreTrigUnwritten();
+        // And the span of each file whose records reached no drive (skipped where the file failed,
+        // or still held), once: a file settled before the exit named its own.
+        for (std::string& item : meas_app_PreTrigRecordsOnNoDrive()) items.push_back(std::move(item));
+        for (const std::string& item : items)
             syslogx(LOG_PRIO_ERR,
                     "main(): the logger's data are not all on disk: %s; they are lost at the exit",
                     item.c_str());

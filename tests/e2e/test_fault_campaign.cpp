@@ -178,6 +178,7 @@ struct Fault {
 };
 
 // The scenarios where two of the device's jobs meet, by their token's name (its number follows).
+// clang-format off
 const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
                               "lost-E0-silent", "lost-E0-noroute",
                               "lost-EE-silent", "lost-EE-noroute",
@@ -191,7 +192,8 @@ const char* const kMeets[] = {"lost-E1-silent", "lost-E1-noroute",
                               "behind-ED",      "stall",
                               "return-hang",    "return-eio",
                               "return-thaw",    "stickhung",
-                              "pullclose"};
+                              "pullclose",      "held"};
+// clang-format on
 
 // The milliseconds a kind carries after its name ("hold20000" -> 20000), -1 for none.
 long msOf(const std::string& what, const std::string& kind) {
@@ -1169,6 +1171,8 @@ private:
             stallSteps(pick);
         } else if (m.rfind("return-", 0) == 0 || m == "stickhung") {
             returnSteps();
+        } else if (m == "held") {
+            heldSteps(pick);
         } else {
             // Logging for the run's seconds, a lap every 3 s in "laps"; then SIGTERM.
             watch_->settle(true);
@@ -1662,6 +1666,32 @@ private:
         return r_;
     }
 
+    // ---- A host that holds the process back ("held<seconds>") ----
+    // A lap every 3 s for the run's seconds; before every other lap the process is stopped for 1 to
+    // 3 s (SIGSTOP, SIGCONT) at a seeded moment, in odd holds with the lap sent while it is held.
+    void heldSteps(const std::function<int(int)>& pick) {
+        watch_->settle(true);
+        const auto end = Clock::now() + std::chrono::seconds(fault_.meetN);
+        while (alive() && Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2700 + pick(600)));
+            if (pick(2) == 0) {
+                const bool overLap = pick(2) == 1;
+                ::kill(dev_->pid(), SIGSTOP);
+                std::thread lap;
+                if (overLap) lap = std::thread([this] { dev_->shell("lof_laptrig"); });
+                std::this_thread::sleep_for(std::chrono::milliseconds(1000 + pick(2001)));
+                ::kill(dev_->pid(), SIGCONT);
+                r_.notes += std::string("held") + (overLap ? " over a lap" : "") + "; ";
+                if (lap.joinable()) {
+                    lap.join();
+                    ++laps_;
+                    continue;
+                }
+            }
+            dev_->shell("lof_laptrig");
+            ++laps_;
+        }
+    }
     // ---- The shutdown: after a stall early in the run ("stall<seed>"), and its end ----
     // Once the stall has returned: laps for 10 to 30 s, then SIGTERM (finish).
     void stallSteps(const std::function<int(int)>& pick) {
@@ -2006,9 +2036,9 @@ Result runScenario(const Fault& fault) {
 // a file taken away under its writer, the errors and short hangs, a slow drive, the D-flag walk,
 // the PC's commands.
 const char* const kGroups[] = {
-    "hold0",    "ends",      "copy",   "cut",       "start",   "take-away", "error",    "slow",    "walk",
-    "pc",       "lost",      "reseat", "stickwalk", "rewrite", "queue",     "healthy",  "walkcut", "nv",
-    "copyfail", "statewalk", "watch",  "stall",     "return",  "stickhung", "pullclose"};
+    "hold0",    "ends",      "copy",   "cut",       "start",   "take-away", "error",     "slow",    "walk",
+    "pc",       "lost",      "reseat", "stickwalk", "rewrite", "queue",     "healthy",   "walkcut", "nv",
+    "copyfail", "statewalk", "watch",  "stall",     "return",  "stickhung", "pullclose", "host"};
 
 std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     const std::vector<std::string> errors = {"ENOSPC", "ENOSPC:0", "EIO",     "ENOENT",
@@ -2147,6 +2177,12 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     // put back: every file a pull left unfinished there is copied at its next arrival.
     for (uint32_t seed = 1; seed <= 3; ++seed)
         meet("pullclose" + std::to_string(seed) + ";usb_meas:chmod:1:hold2000:0@r_BFSSync*", "pullclose");
+    // The host: the NV store slow for the whole run (every write-through 1.5 s), the process held
+    // back 1 to 3 s at seeded moments (over a lap too), both drives' writers let go in one file (a
+    // hand-over of each held past the hang bound at once, then returning).
+    meet("laps30;nv:sync:1:hold1500:0", "host");
+    for (const char* held : {"held20", "held25"}) meet(held, "host");
+    meet("stall3;meas:write:8:hold12000@r_BFSWriter1;usb_meas:write:8:hold12000@r_USBWriter1", "host");
     return faults;
 }
 

@@ -947,28 +947,46 @@ std::set<std::string> filesIn(const std::string& folder) {
     return names;
 }
 
+// A power cut's moment, drawn from the row's seed: at the stick writer's create of a lap's file
+// (right after the lap's new file on meas: too), or at one of its hand-overs in mid-lap.
+struct PowerCutRow {
+    const char* name;
+    unsigned seed;
+    bool atNewFile;
+};
+
+void PrintTo(const PowerCutRow& row, std::ostream* out) {
+    *out << row.name << row.seed;
+}
+
+class PowerCutE2E : public ::testing::TestWithParam<PowerCutRow> {};
+
 } // namespace
 
 // Every write-through of meas: takes 2 s, its files' and its folder's, with a lap every 3 s; the
-// power is cut at a moment drawn from a seed (at one of the stick's calls). What survives on meas:
-// reaches to at most one write-through and about a second before the cut: a closing file's
-// write-throughs and its folder's hold back none of the next file's.
-TEST(LoggingE2E, APowerCutWithSlowWriteThroughsLosesAtMostOneOfThemAndASecond) {
+// power is cut at a seeded moment. What survives on meas: reaches to at most one write-through and
+// a hand-over (0.5 s) before the cut, and the store's own way to the writer (a few tenths): a
+// closing file's write-throughs, the new file's create and its folder's write-through hold back none
+// of the records before them, nor the next file's.
+TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostOneOfThemAndASecond) {
+    const PowerCutRow row = GetParam();
     NetNamespace net; // laps of devices elsewhere on the machine never reach this one
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
-    const unsigned seed = unsigned(std::random_device{}());
-    const unsigned nth = 10 + seed % 30;
+    std::mt19937 rng(row.seed);
+    // The stick writer's 4th create is the first lap's file; its hand-overs come every 0.5 s or so.
+    const unsigned nth = row.atNewFile ? 4 + rng() % 3 : 16 + rng() % 24;
+    const std::string cutAt = std::string("usb_meas:") + (row.atNewFile ? "open:" : "write:") +
+                              std::to_string(nth) + ":cut@r_USBWriter1";
     TempDir root;
     prepare(root);
     writeFile(root.file("usb_meas.drive"), "inserted 1\n");
-    AppProcess dev(root.path(), {INDEX},
-                   {"MSD_DRIVE_FAULT=meas:sync:1:hold2000:0;usb_meas:open:" + std::to_string(nth) + ":cut"});
+    AppProcess dev(root.path(), {INDEX}, {"MSD_DRIVE_FAULT=meas:sync:1:hold2000:0;" + cutAt});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     // The device's clock at a moment of the test's: a lap's stamp as its command answers it.
-    auto dead = [&] { return dev.waitExit(0) != -1; };
+    auto cutCame = [&] { return dev.stderrText().find("drive fault hit: usb_meas:") != std::string::npos; };
     std::chrono::steady_clock::time_point lapAt;
     unsigned lapTs = 0;
-    while (!waitUntil(dead, 3000)) {
+    while (!waitUntil(cutCame, 3000)) {
         const auto sent = std::chrono::steady_clock::now();
         const std::string lap = dev.shell("lof_laptrig");
         const size_t at = lap.find("Timestamp:");
@@ -976,19 +994,25 @@ TEST(LoggingE2E, APowerCutWithSlowWriteThroughsLosesAtMostOneOfThemAndASecond) {
         lapAt = sent;
     }
     const auto cut = std::chrono::steady_clock::now();
-    ASSERT_NE(lapTs, 0u) << "no lap before the cut (seed " << seed << ")\n" << dev.stderrText();
-    ASSERT_NE(dev.stderrText().find("drive fault hit: usb_meas:open"), std::string::npos) << dev.stderrText();
+    ASSERT_NE(dev.waitExit(), -1) << "the power cut did not end the device";
+    ASSERT_NE(lapTs, 0u) << "no lap before the cut (" << cutAt << ")\n" << dev.stderrText();
     const double cutTs =
         lapTs + std::chrono::duration_cast<std::chrono::microseconds>(cut - lapAt).count() / 100.0;
     const uint32_t newest = newestRecord(root.file("meas"), COUNTERS);
     ASSERT_NE(newest, 0u) << "nothing survived on meas:";
     const double age = (cutTs - newest) / 10000.0;
-    std::printf("power cut %.2f s after a lap (seed %u): the newest record on meas: is %.2f s old\n",
-                (cutTs - lapTs) / 10000.0, seed, age);
+    std::printf("power cut %.2f s after a lap (%s): the newest record on meas: is %.2f s old\n",
+                (cutTs - lapTs) / 10000.0, cutAt.c_str(), age);
 #if !defined(__SANITIZE_THREAD__)
-    EXPECT_LE(age, 2.0 + 1.5) << "seed " << seed;
+    // The bound of docs/faults.md, and what the test's own measure adds (the lap's answer, its polls).
+    EXPECT_LE(age, 3.1 + 0.4) << cutAt;
 #endif
 }
+
+INSTANTIATE_TEST_SUITE_P(SlowWriteThroughs, PowerCutE2E,
+                         ::testing::Values(PowerCutRow{"AtANewFile", 2, true},
+                                           PowerCutRow{"AtANewFile", 5, true},
+                                           PowerCutRow{"MidLap", 6, false}, PowerCutRow{"MidLap", 9, false}));
 
 // meas: slow (each of its calls half a second late), the stick healthy, a lap every 3 s: every lap
 // cuts a file on both drives, the stick's files end whole with their records up to the last 0.3 s

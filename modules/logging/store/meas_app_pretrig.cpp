@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 
 using namespace measure::store;
@@ -224,8 +226,95 @@ void meas_app_PreTrigFlushDir(void* handle) {
     if (handle) pt(handle)->flushDir();
 }
 
+namespace {
+
+// The records' ways of the files whose frames a writer got, until their records are let go.
+struct RecordWays {
+    std::mutex m;
+    std::set<MeasAppStore_FileInfo_s*> held;
+};
+RecordWays& recordWays() {
+    static auto* w = new RecordWays; // writers may still write while the process ends
+    return *w;
+}
+
+constexpr const char* kLossDrives[] = {"meas:", "meas2:", "usb_meas:", "c:"};
+
+uint8_t driveBit(const char* drive) {
+    for (size_t i = 0; i < std::size(kLossDrives); ++i)
+        if (drive && std::strcmp(drive, kLossDrives[i]) == 0) return uint8_t(1u << i);
+    return 0x80;
+}
+
+// What reached no drive of the file (the ways' lock held); empty when nothing did, or it was told.
+std::string onNoDrive(const MeasAppStore_FileInfo_s& f) {
+    // Whole on a drive: every record its writer got is there (a copy to the stick comes from one).
+    if (!f.seenAny || f.lossTold || f.closedOn.load() != 0 || f.copyState.load() == MEAS_COPY_DONE) return {};
+    if (f.handedAny && tsDiff(f.seenLast, f.handedLast) <= 0) return {};
+    std::string drives;
+    for (size_t i = 0; i < std::size(kLossDrives); ++i)
+        if (f.drives & (1u << i)) drives += std::string(drives.empty() ? "" : ", ") + kLossDrives[i];
+    if (f.drives & 0x80) drives += std::string(drives.empty() ? "" : ", ") + "another drive";
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "the records of %.*s %s %.2f s to %.2f s are on no drive (not finished on %s)",
+                  int(sizeof f.name), f.name, f.handedAny ? "after" : "from",
+                  (f.handedAny ? f.handedLast : f.seenFirst) / 10000.0, f.seenLast / 10000.0, drives.c_str());
+    return text;
+}
+
+} // namespace
+
+void meas_app_PreTrigFileRecordsSeen(MeasAppStore_FileInfo_s* file, const char* drive, uint32_t firstTs,
+                                     uint32_t lastTs) {
+    if (!file) return;
+    RecordWays& w = recordWays();
+    std::lock_guard<std::mutex> lk(w.m);
+    file->drives |= driveBit(drive);
+    if (!file->seenAny) {
+        file->seenAny = 1;
+        file->seenFirst = firstTs;
+        file->seenLast = lastTs;
+        w.held.insert(file);
+        return;
+    }
+    if (tsDiff(firstTs, file->seenFirst) < 0) file->seenFirst = firstTs;
+    if (tsDiff(lastTs, file->seenLast) > 0) file->seenLast = lastTs;
+}
+
+void meas_app_PreTrigFileRecordsHanded(MeasAppStore_FileInfo_s* file, uint32_t lastTs) {
+    if (!file) return;
+    RecordWays& w = recordWays();
+    std::lock_guard<std::mutex> lk(w.m);
+    if (!file->handedAny || tsDiff(lastTs, file->handedLast) > 0) file->handedLast = lastTs;
+    file->handedAny = 1;
+}
+
+std::vector<std::string> meas_app_PreTrigRecordsOnNoDrive() {
+    std::vector<std::string> items;
+    RecordWays& w = recordWays();
+    std::lock_guard<std::mutex> lk(w.m);
+    for (MeasAppStore_FileInfo_s* f : w.held) {
+        std::string text = onNoDrive(*f);
+        if (text.empty()) continue;
+        f->lossTold = 1;
+        items.push_back(std::move(text));
+    }
+    return items;
+}
+
 void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file) {
-    if (file && file->refs.fetch_sub(1) == 1) std::free(file);
+    if (!file || file->refs.fetch_sub(1) != 1) return;
+    // Settled on every drive: what reached none is named now.
+    std::string lost;
+    {
+        RecordWays& w = recordWays();
+        std::lock_guard<std::mutex> lk(w.m);
+        lost = onNoDrive(*file);
+        w.held.erase(file);
+    }
+    if (!lost.empty()) syslogx(LOG_PRIO_ERR, "meas_app_PreTrigFileInfoRelease(): %s", lost.c_str());
+    std::free(file);
 }
 
 namespace {

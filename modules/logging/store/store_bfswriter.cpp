@@ -339,8 +339,24 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     return true;
 }
 
+void BFSWriter::noteFrame(int vfIdx, FileEntry& e) {
+    if (!current_ || current_->vfIdx() != vfIdx || current_->timestamp() == 0) return;
+    if (e.vfIdx == vfIdx && e.info) {
+        meas_app_PreTrigFileRecordsSeen(e.info, drive_, current_->firstTimestamp(), current_->timestamp());
+        return;
+    }
+    // A file it skips (failed here, or its drive gone) holds no record of it: looked up.
+    ScopeLock guard(virtualFiles, "BFSWriter::noteFrame");
+    VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
+    if (vf &&
+        (vf->fileInfo()->writers.load() | vf->fileInfo()->failedOn.load()) & writerBit(measIdx_, actionID()))
+        meas_app_PreTrigFileRecordsSeen(vf->fileInfo(), drive_, current_->firstTimestamp(),
+                                        current_->timestamp());
+}
+
 bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
     FileEntry& e = entry(vfIdx);
+    if (length) noteFrame(vfIdx, e);
     const bool mine = e.vfIdx == vfIdx;
     if (mine && (e.state == FILE_SKIP || e.state == FILE_FAILED)) return true;
     if (!mediaAvailable_.load()) {
@@ -371,6 +387,10 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
     }
     e.buf.insert(e.buf.end(), data, data + length);
     e.ends.push_back(e.synced + e.buf.size());
+    if (current_ && current_->vfIdx() == vfIdx && current_->timestamp() != 0) {
+        e.bufLast = current_->timestamp();
+        e.bufFrames = true;
+    }
     meas_cnt_add(counts_, length);
     if (e.buf.size() >= kHandOverBytes) handOver(e);
     return true;
@@ -452,6 +472,8 @@ bool BFSWriter::handOver(FileEntry& e) {
     e.buf.clear();
     e.ends.clear();
     setDirty(e, false);
+    if (e.bufFrames) meas_app_PreTrigFileRecordsHanded(e.info, e.bufLast);
+    e.bufFrames = false;
     if (e.cutBefore) {
         e.cutBefore = false;
         syslogx(LOG_PRIO_WARNING, "BFSWriter: %s written on after its cut, now %llu bytes", e.path.c_str(),

@@ -116,6 +116,8 @@ protected:
         uint64_t toldCut = 0;                    // where the log last said it ends
         bfs_fileId id;                           // the file itself, while it is open
         bool syncDue = false;                    // handed over, its write-through not queued yet
+        uint32_t bufLast = 0;                    // the newest frame's last stamp in buf
+        bool bufFrames = false;                  // buf holds a frame
     };
     // A file whose write-through failed, to be cut back to what its last good one covered once its
     // drive takes the call.
@@ -127,6 +129,9 @@ protected:
     };
 
     void checkForFlush(uint32_t limit);
+    // The frame in hand, when it is one of the file: its records are told to the file's record, so
+    // that those that reach no drive are named.
+    void noteFrame(int vfIdx, FileEntry& e);
     // Creates the file of a virtual file and puts its header pieces in the buffer; false when it
     // is not written now (the entry's state says why).
     bool openFile(int vfIdx, FileEntry& e);

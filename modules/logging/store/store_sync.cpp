@@ -29,8 +29,12 @@ constexpr int kSyncProcessor = 0;  // beside the writers it serves
 constexpr size_t kSyncStack = 10000;
 constexpr size_t kMaxQueued = 64; // files and the drive; more means the disk is far behind anyway
 // Tasks of a drive: the write-throughs of different files and of the folder go on side by side, so
-// that a closed file's last ones never hold back the next file's (nor its entry's).
+// that a closed file's last ones never hold back the next file's (nor its entry's). Four start with
+// the drive's first request; one more starts whenever a request could go on and every task is in
+// hand (closes that wait seconds for a slow drive must not hold back an open file's write-through),
+// up to a bound that only a drive whose calls do not return reaches.
 constexpr int kSyncTasks = 4;
+constexpr int kSyncTasksMost = 16;
 
 struct Request {
     int fd = -1;                // a file's duplicate descriptor, or -1 for the drive's root
@@ -54,6 +58,8 @@ struct Syncer {
     std::map<bfs_fileId, uint64_t> good; // the length each file's last good write-through covered
     bool started = false;
     bool startFailed = false;
+    int tasks = 0; // started
+    int ready = 0; // started and not in a request: waiting for one, or on their way to it
     // The device root it serves: its tasks resolve the folder's path there. A syncer of an earlier
     // root (tests change it) lets its tasks end once its queue is empty.
     uint64_t generation = 0;
@@ -131,10 +137,15 @@ void syncTask(Syncer* s) {
             s->work.wait(lk,
                          [&] { return nextFree(*s) != s->queue.end() || (s->retired && s->queue.empty()); });
             const auto it = nextFree(*s);
-            if (it == s->queue.end()) return; // retired
+            if (it == s->queue.end()) {
+                --s->ready; // retired
+                --s->tasks;
+                return;
+            }
             r = std::move(*it);
             s->queue.erase(it);
             ++s->busy;
+            --s->ready;
             s->taken.insert(r.id);
             if (r.fd >= 0 && !r.work) s->writing.insert(r.id);
         }
@@ -144,11 +155,28 @@ void syncTask(Syncer* s) {
             writeThrough(*s, r);
         std::lock_guard<std::mutex> lk(s->m);
         --s->busy;
+        ++s->ready;
         s->taken.erase(s->taken.find(r.id));
         if (r.fd >= 0 && !r.work) s->writing.erase(s->writing.find(r.id));
         s->done.notify_all();
         s->work.notify_all();
     }
+}
+
+// Starts one more task of the drive (the lock held); false when it cannot.
+bool startTask(Syncer& s) {
+    std::string drive = s.drive;
+    if (!drive.empty() && drive.back() == ':') drive.pop_back();
+    // "r_BFSSync_meas", then "r_BFSSync1_meas" and so on.
+    const std::string name = "r_BFSSync" + (s.tasks ? std::to_string(s.tasks) : std::string()) + "_" + drive;
+    Syncer* raw = &s;
+    const TASK_ID task =
+        taskSpawn(name.c_str(), kSyncPriority, VX_FP_TASK, kSyncStack, [raw] { syncTask(raw); });
+    if (task == TASK_ID_ERROR) return false;
+    taskCpuAffinitySet(task, cpuset_t(1u << kSyncProcessor));
+    ++s.tasks;
+    ++s.ready;
+    return true;
 }
 
 // Queues `r` unless an equal request waits already; the caller's descriptor is closed then.
@@ -160,20 +188,11 @@ bool enqueue(Request r) {
         return false;
     };
     if (!s.started) {
-        std::string drive = s.drive;
-        if (!drive.empty() && drive.back() == ':') drive.pop_back();
-        Syncer* raw = &s;
-        for (int i = 0; i < kSyncTasks; ++i) {
-            // "r_BFSSync_meas", then "r_BFSSync1_meas" and so on.
-            const std::string name = "r_BFSSync" + (i ? std::to_string(i) : std::string()) + "_" + drive;
-            const TASK_ID task =
-                taskSpawn(name.c_str(), kSyncPriority, VX_FP_TASK, kSyncStack, [raw] { syncTask(raw); });
-            if (task == TASK_ID_ERROR) {
+        for (int i = 0; i < kSyncTasks; ++i)
+            if (!startTask(s)) {
                 s.startFailed = i == 0;
                 break;
             }
-            taskCpuAffinitySet(task, cpuset_t(1u << kSyncProcessor));
-        }
         s.started = true;
     }
     if (s.startFailed) {
@@ -189,6 +208,8 @@ bool enqueue(Request r) {
         }
     if (s.queue.size() >= kMaxQueued) return refuse();
     s.queue.push_back(std::move(r));
+    // Every task in hand (a slow drive's closes, its folder) and this one could go on: one more.
+    if (s.ready == 0 && s.tasks < kSyncTasksMost && nextFree(s) != s.queue.end()) startTask(s);
     lk.unlock();
     s.work.notify_all();
     return true;

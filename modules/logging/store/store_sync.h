@@ -5,9 +5,10 @@
 // the file, FIOSYNC on the drive's root) can take seconds on a busy disk, and a writer that waited
 // for it would hold back its next hand-over and keep newer data in its own buffers. So the writers
 // only queue the write-through here, and tasks of each drive do it ("r_BFSSync_<drive>",
-// "r_BFSSync1_<drive>" to "r_BFSSync3_<drive>"): those of different files and of the folder side by
-// side, each file's (and the folder's) one after the other; a drive that hangs in one holds back only
-// its own.
+// "r_BFSSync1_<drive>" to "r_BFSSync3_<drive>", more while every one is in hand, up to 16): those of
+// different files and of the folder side by side, each file's (and the folder's) one after the
+// other; a drive that hangs in one holds back only its own. A file's hand-overs go on meanwhile (the
+// write-through has a descriptor of its own), and its next write-through covers them.
 #pragma once
 
 #include "platform/drives/bfs.h"

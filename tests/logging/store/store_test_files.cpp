@@ -8,8 +8,10 @@
 #include "measfile.h"
 #include "platform/drives/devroot.h"
 #include "platform/drives/drive_fault.h"
+#include "platform/drives/drive_loss.h"
 #include "smalldisk.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -275,5 +277,118 @@ TEST_F(StoreTest, AFileCreatedOnceThereIsRoomKeepsTheDrivesRuleForANameThere) {
     }
     std::string why;
     while (meas_app_PreTrigTakeNewFileAsk(nullptr, &why)) {
+    }
+}
+
+namespace {
+
+bool unsafeOnMeas(const std::string& name) {
+    for (const auto& [drive, file] : driveloss_unsafe())
+        if (drive == "meas:" && file == name) return true;
+    return false;
+}
+
+void arm(const char* text) {
+    DriveFault fault;
+    std::string error;
+    ASSERT_TRUE(drivefault_parse(text, &fault, &error)) << error;
+    drivefault_arm(fault);
+}
+
+} // namespace
+
+// Closes that wait for a slow drive (each read-only mark held) hold back neither the next file's
+// write-throughs nor its folder's: its records and its entry reach the disk while five closes wait.
+TEST_F(StoreTest, ClosesThatWaitForTheDriveHoldBackNoOpenFilesWriteThrough) {
+    setUsbInserted(false);
+    drivefault_clear();
+    arm("meas:chmod:1:hold0:0@r_BFSSync*");
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    const uint32_t t0 = time_getTimestamp();
+    const char* const names[] = {"A0101000.001", "A0102000.101", "A0103000.201",
+                                 "A0104000.301", "A0105000.401", "A0106000.501"};
+    for (int i = 0; i < 5; ++i) {
+        MeasAppStore_FileInfo_s* f = fileInfo(names[i], t0, uint16_t(i + 1));
+        meas_app_PreTrigOpenFile(h, f);
+        put(h, f->vfIdx, codedFrame(1, 6, t0 + 100 * i, 5, i), t0 + 100 * i, t0 + 100 * i + 40);
+        meas_app_PreTrigCloseFile(h, f->vfIdx);
+    }
+    // At least as many as the drive has write-through tasks to begin with.
+    ASSERT_TRUE(waitUntil([] { return drivefault_holding() >= 4; }, 10000))
+        << drivefault_holding() << " of the five closes wait at their read-only mark";
+    MeasAppStore_FileInfo_s* f = fileInfo(names[5], t0, 6);
+    meas_app_PreTrigOpenFile(h, f);
+    put(h, f->vfIdx, codedFrame(1, 6, t0 + 1000, 10, 6), t0 + 1000, t0 + 1090);
+    EXPECT_TRUE(waitUntil(
+        [&] { return readBinary(measFile(names[5])).size() > f->headerLength && !unsafeOnMeas(names[5]); },
+        5000))
+        << "the open file's records or its entry are not written through";
+    drivefault_clear(); // the marks go on
+    meas_app_PreTrigCloseFile(h, f->vfIdx);
+    for (const char* name : names)
+        EXPECT_TRUE(waitUntil([&] { return readOnly(measFile(name)); }, 5000)) << name;
+    meas_app_PreTrigDelete(h);
+    drivefault_clear();
+}
+
+// Records that reach no drive are named once, with the file and their span in the device's time: a
+// file its only drive failed at its create (every record skipped), or at a later hand-over (those
+// after the last one handed over); when its record is let go, or at the exit while it is held.
+TEST_F(StoreTest, RecordsThatReachNoDriveAreNamedOnceWithTheirSpan) {
+    struct Row {
+        const char* fault;
+        bool handedFirst; // the first frame is handed over before the fault
+        bool closed;      // else still held at the exit
+    };
+    for (const Row row :
+         {Row{"meas:open:1:EIO@r_BFSWriter1", false, true}, Row{"meas:write:2:EIO@r_BFSWriter1", true, true},
+          Row{"meas:open:1:EIO@r_BFSWriter1", false, false}}) {
+        SCOPED_TRACE(std::string(row.fault) + (row.closed ? ", closed" : ", held at the exit"));
+        setUsbInserted(false);
+        drivefault_clear();
+        arm(row.fault);
+        void* h = meas_app_PreTrigInit(0, 0.0f);
+        ASSERT_NE(h, nullptr);
+        const uint32_t t0 = time_getTimestamp();
+        MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001", t0);
+        meas_app_PreTrigOpenFile(h, f);
+        const int vf = f->vfIdx;
+        for (int i = 0; i < 4; ++i) {
+            const uint32_t at = t0 + 1000 * uint32_t(i);
+            put(h, vf, codedFrame(1, 6, at, 10, uint32_t(i)), at, at + 90);
+            if (i == 0 && row.handedFirst) {
+                ASSERT_TRUE(waitUntil(
+                    [&] { return readBinary(measFile("A0101000.001")).size() > f->headerLength; }, 5000));
+            }
+        }
+        char span[64];
+        std::snprintf(span, sizeof span, "%s %.2f s to %.2f s", row.handedFirst ? "after" : "from",
+                      (row.handedFirst ? t0 + 90 : t0) / 10000.0, (t0 + 3090) / 10000.0);
+        const std::string named =
+            std::string("the records of A0101000.001 ") + span + " are on no drive (not finished on meas:)";
+        std::vector<std::string> lines;
+        if (row.closed) {
+            // Its record is let go once the store has passed its close (at once when the store goes).
+            meas_app_PreTrigCloseFile(h, vf);
+            ASSERT_TRUE(waitUntil([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 5000));
+            meas_app_PreTrigDelete(h);
+            const std::vector<std::string> lines = log();
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                    [&](const std::string& l) {
+                                        return l.find("meas_app_PreTrigFileInfoRelease(): " + named) !=
+                                               std::string::npos;
+                                    }),
+                      1)
+                << "not named once: " << named;
+            EXPECT_TRUE(meas_app_PreTrigRecordsOnNoDrive().empty()) << "named again at the exit";
+        } else {
+            ASSERT_TRUE(waitUntil([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 5000));
+            EXPECT_EQ(meas_app_PreTrigRecordsOnNoDrive(), std::vector<std::string>{named});
+            EXPECT_TRUE(meas_app_PreTrigRecordsOnNoDrive().empty()) << "named twice";
+            meas_app_PreTrigDelete(h);
+        }
+        drivefault_clear();
+        log();
     }
 }
