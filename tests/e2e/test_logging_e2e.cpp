@@ -236,13 +236,16 @@ TEST(LoggingE2E, AFullDriveNamesItsFileOnceAndTheShutdownWhatWasNotWritten) {
     for (std::string line; std::getline(calls, line);)
         if (std::sscanf(line.c_str(), "meas: write %u", &writes) == 1) break;
     EXPECT_GE(writes, 18u) << "the writer tried again: " << readFile(counts);
+    // What the writer held, for its drive, and the file's span that reached no drive.
     const std::string lost = "main(): the logger's data are not all on disk: ";
-    ASSERT_EQ(countOf(log, lost), 1) << log;
+    ASSERT_EQ(countOf(log, lost), 2) << log;
     const std::string line = log.substr(log.find(lost), log.find('\n', log.find(lost)) - log.find(lost));
     EXPECT_NE(line.find(" of m01 for meas:"), std::string::npos) << line;
     EXPECT_NE(line.find(" were not written (drive full, waits for room); they are lost at the exit"),
               std::string::npos)
         << line;
+    EXPECT_EQ(countOf(log, lost + "the records of A0101000.001 "), 1) << log;
+    EXPECT_EQ(countOf(log, " are on no drive (not finished on meas:); they are lost at the exit"), 1) << log;
 }
 
 // A file under the name of the next fragment that the start's search did not see (put there from
