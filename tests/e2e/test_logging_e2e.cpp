@@ -24,6 +24,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <netinet/in.h>
@@ -865,15 +867,63 @@ namespace {
 // A drive that fails and comes back, and a cut a moment after its join.
 struct ReturnRow {
     const char* name;
-    const char* fault;       // MSD_DRIVE_FAULT
-    const char* drive;       // the drive that comes back
-    int lapAfterHitMs;       // a lap that long after the fault hit (-1: none)
-    int cutAfterJoinMs;      // a fragment that long after the test saw the join
-    int termAfterJoinMs = 0; // SIGTERM that long after the join instead of 10.5 s of records after it
+    const char* fault;                       // MSD_DRIVE_FAULT
+    const char* drive;                       // the drive that comes back
+    int cutAfterHitMs;                       // a cut that long after the fault hit (-1: none)
+    int cutAfterJoinMs;                      // a fragment that long after the test saw the join
+    int termAfterJoinMs = 0;                 // SIGTERM that long after the join instead of 10.5 s of records
+    const char* cutAfterHit = "lof_laptrig"; // the cut after the hit: a lap or a fragment
 };
 
 void PrintTo(const ReturnRow& row, std::ostream* out) {
     *out << row.name;
+}
+
+// A lap or fragment made on the shell: the name of its file and its time stamp, from the counters
+// the command prints.
+struct ShellCut {
+    std::string name;
+    uint32_t ts = 0;
+};
+
+ShellCut shellCut(const std::string& printed) {
+    auto value = [&](const char* label) {
+        const size_t at = printed.find(label);
+        return at == std::string::npos ? -1L
+                                       : std::strtol(printed.c_str() + at + std::strlen(label), nullptr, 10);
+    };
+    const long lap = value("Lap counter:"), outing = value("Outing counter:"),
+               fragment = value("Fragment counter:"), absLap = value("Absolute lap counter:");
+    ShellCut c;
+    c.ts = uint32_t(std::strtoul(printed.c_str() + printed.find("Timestamp:") + 10, nullptr, 10));
+    char name[16];
+    std::snprintf(name, sizeof name, "A%02lx%02lx%03lx.%1lx%02lx", outing, lap, absLap >> 4, absLap & 0xF,
+                  fragment);
+    c.name = name;
+    return c;
+}
+
+// Why the cut has no file of its own with its own close stamp on the drive's folder (empty when it
+// has): its file is there, and the file that holds the last record before it ends with its stamp.
+std::string cutFileWrong(const std::string& folder, const ShellCut& cut) {
+    if (!std::filesystem::exists(folder + "/" + cut.name)) return cut.name + " is not made";
+    std::string before;
+    uint32_t last = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        for (const measfile::Record& r : measfile::readFile(e.path().string()).records)
+            if (int32_t(r.ts - cut.ts) < 0 && (before.empty() || int32_t(r.ts - last) > 0)) {
+                last = r.ts;
+                before = e.path().filename();
+            }
+    if (before.empty()) return "no file before " + cut.name;
+    const measfile::File closed = measfile::readFile(folder + "/" + before);
+    for (const measfile::Meta* m : closed.metaOfType(5)) {
+        const std::vector<uint8_t>& p = m->payload;
+        if (p.size() == 4 &&
+            (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]) == cut.ts)
+            return "";
+    }
+    return before + ", cut by " + cut.name + ", has not its close stamp " + std::to_string(cut.ts);
 }
 
 class DriveReturnE2E : public ::testing::TestWithParam<ReturnRow> {};
@@ -883,7 +933,9 @@ class DriveReturnE2E : public ::testing::TestWithParam<ReturnRow> {};
 // A drive that comes back (its hung call returned, the EIO ended) joins once: one cut of every drive
 // on the event of its return. A fragment a moment after the join is a cut, not another join: in the
 // 10 s after the join the logging drive gets at most the join's file and the cut's, and the drive
-// takes data again within 2 s.
+// takes data again within 2 s. A lap or fragment at the drive's return, before its join was carried
+// out, is the drive's new file and no second cut: each cut has its own file on the healthy drive,
+// and the file before it ends with its close stamp.
 TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     const ReturnRow row = GetParam();
     TempDir root;
@@ -897,9 +949,10 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     const std::string joined = "; a new file is cut", overtaken = "; a file was cut since",
                       takesData = row.drive + std::string(" takes data again");
     ASSERT_TRUE(waitUntil([&] { return dev.stderrText().find("fault hit") != std::string::npos; }, 60000));
-    if (row.lapAfterHitMs >= 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(row.lapAfterHitMs));
-        dev.shell("lof_laptrig");
+    std::vector<ShellCut> cuts;
+    if (row.cutAfterHitMs >= 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(row.cutAfterHitMs));
+        cuts.push_back(shellCut(dev.shell(row.cutAfterHit)));
     }
     auto returned = [&](const std::string& log) {
         double first = 1e18;
@@ -913,7 +966,7 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
         std::this_thread::sleep_for(std::chrono::milliseconds(row.termAfterJoinMs));
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(row.cutAfterJoinMs));
-        dev.shell("lof_fratrig");
+        cuts.push_back(shellCut(dev.shell("lof_fratrig")));
     }
     const double join = returned(dev.logText());
     if (row.termAfterJoinMs == 0) {
@@ -951,6 +1004,8 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     for (const auto& [name, where] : campaign::unfinishedAtExit(end))
         EXPECT_NE(std::find(before.begin(), before.end(), name), before.end()) << name << " " << where;
     EXPECT_EQ(exitCode, 3) << end;
+    const std::string healthy = root.file(row.drive == std::string("meas:") ? "usb_meas" : "meas");
+    for (const ShellCut& cut : cuts) EXPECT_EQ(cutFileWrong(healthy, cut), "") << end;
 }
 
 // 20,000 files on meas:, each of its calls 100 ms late from the start, each read of its folder too:
@@ -1002,5 +1057,10 @@ INSTANTIATE_TEST_SUITE_P(
         // A lap 0.2 s into the EIO.
         ReturnRow{"EioThatEndsOnTheLoggingDrive", "meas:write:20:EIOfor500", "meas:", 200, 600},
         // Back 1.5 s before SIGTERM: its 20 s call is still recent.
-        ReturnRow{"StickBackJustBeforeTheShutdown", "usb_meas:sync:1:hold20000", "usb_meas:", -1, 0, 1500}),
+        ReturnRow{"StickBackJustBeforeTheShutdown", "usb_meas:sync:1:hold20000", "usb_meas:", -1, 0, 1500},
+        // A cut as the EIO ends, 50 ms and 150 ms after: before the drive's join, or just after it.
+        ReturnRow{"FragmentAsTheEioEnds", "meas:write:20:EIOfor500", "meas:", 500, 600, 0, "lof_fratrig"},
+        ReturnRow{"LapFiftyMsAfterTheEioEnds", "meas:write:20:EIOfor500", "meas:", 550, 600},
+        ReturnRow{"Fragment150MsAfterTheEioEnds", "meas:write:20:EIOfor500", "meas:", 650, 600, 0,
+                  "lof_fratrig"}),
     [](const ::testing::TestParamInfo<ReturnRow>& info) { return std::string(info.param.name); });
