@@ -79,6 +79,53 @@ uint16_t be16(const std::vector<uint8_t>& v, size_t at) {
     return uint16_t(v[at] << 8 | v[at + 1]);
 }
 
+// A lap or fragment made on the shell: the name of its file and its time stamp, from the counters
+// the command prints.
+struct ShellCut {
+    std::string name;
+    uint32_t ts = 0;
+};
+
+ShellCut shellCut(const std::string& printed) {
+    auto value = [&](const char* label) {
+        const size_t at = printed.find(label);
+        return at == std::string::npos ? -1L
+                                       : std::strtol(printed.c_str() + at + std::strlen(label), nullptr, 10);
+    };
+    const long lap = value("Lap counter:"), outing = value("Outing counter:"),
+               fragment = value("Fragment counter:"), absLap = value("Absolute lap counter:");
+    ShellCut c;
+    c.ts = uint32_t(std::strtoul(printed.c_str() + printed.find("Timestamp:") + 10, nullptr, 10));
+    char name[16];
+    std::snprintf(name, sizeof name, "A%02lx%02lx%03lx.%1lx%02lx", outing, lap, absLap >> 4, absLap & 0xF,
+                  fragment);
+    c.name = name;
+    return c;
+}
+
+// Why the cut has no file of its own with its own close stamp on the drive's folder (empty when it
+// has): its file is there, and the file that holds the last record before it ends with its stamp.
+std::string cutFileWrong(const std::string& folder, const ShellCut& cut) {
+    if (!std::filesystem::exists(folder + "/" + cut.name)) return cut.name + " is not made";
+    std::string before;
+    uint32_t last = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        for (const measfile::Record& r : measfile::readFile(e.path().string()).records)
+            if (int32_t(r.ts - cut.ts) < 0 && (before.empty() || int32_t(r.ts - last) > 0)) {
+                last = r.ts;
+                before = e.path().filename();
+            }
+    if (before.empty()) return "no file before " + cut.name;
+    const measfile::File closed = measfile::readFile(folder + "/" + before);
+    for (const measfile::Meta* m : closed.metaOfType(5)) {
+        const std::vector<uint8_t>& p = m->payload;
+        if (p.size() == 4 &&
+            (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]) == cut.ts)
+            return "";
+    }
+    return before + ", cut by " + cut.name + ", has not its close stamp " + std::to_string(cut.ts);
+}
+
 } // namespace
 
 TEST(LoggingE2E, CountedFilesWithStatusBlocksAndTheDeleteFlag) {
@@ -613,9 +660,28 @@ TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
     EXPECT_EQ(dev->waitExit(), 0) << dev->logText();
 }
 
-// The store sees a cut only with the first sample after it, a data delay later (3 s here): a lap
-// that comes before it has seen a stick's cut ends the file itself, with the lap's close stamp.
-TEST(LoggingE2E, ALapBeforeTheStoreSawAStickCutClosesTheFileWithTheLapsStamp) {
+namespace {
+
+struct ArrivalRow {
+    const char* name;
+    bool lapFirst; // the lap 2.5 s after the stick is put in, before its arrival is seen (3 to 4.5 s)
+};
+
+void PrintTo(const ArrivalRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ArrivalAndLapE2E : public ::testing::TestWithParam<ArrivalRow> {};
+
+} // namespace
+
+// The store sees a cut only with the first sample after it, a data delay later (3 s here). A lap
+// that comes before it has seen a stick's cut ends the file itself, with the lap's close stamp; a
+// stick that arrives before it has seen a lap's cut cuts nothing more: the lap's file is the
+// stick's first. Either way the lap has its file, and the file before it ends at the lap with its
+// stamp.
+TEST_P(ArrivalAndLapE2E, TheLapHasItsFileAndItsStamp) {
+    const ArrivalRow row = GetParam();
     TempDir root;
     prepare(root, 3000);
     auto dev = start(root);
@@ -623,31 +689,41 @@ TEST(LoggingE2E, ALapBeforeTheStoreSawAStickCutClosesTheFileWithTheLapsStamp) {
     ASSERT_TRUE(waitRecords(first, COUNTERS, 20, 30000)) << dev->logText();
     writeFile(root.file("usb_meas.drive.new"), "inserted 1\n");
     std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
-    // The stick's cut is made: the fragment counter has moved on.
-    ASSERT_TRUE(waitUntil(
-        [&] { return dev->shell("lof_get").find("Fragment counter: \t2\n") != std::string::npos; }, 30000))
-        << dev->logText();
-    const std::string lap = dev->shell("lof_laptrig");
-    unsigned lapTs = 0;
-    const size_t at = lap.find("Timestamp:");
-    ASSERT_NE(at, std::string::npos) << lap;
-    ASSERT_EQ(std::sscanf(lap.c_str() + at, "Timestamp: %u", &lapTs), 1) << lap;
+    if (row.lapFirst) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    } else {
+        // The stick's cut is made: the fragment counter has moved on.
+        ASSERT_TRUE(waitUntil(
+            [&] { return dev->shell("lof_get").find("Fragment counter: \t2\n") != std::string::npos; },
+            30000))
+            << dev->logText();
+    }
+    const ShellCut lap = shellCut(dev->shell("lof_laptrig"));
+    ASSERT_EQ(lap.name, "A0102000.101");
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev->logText(), "a stick arrived") > 0; }, 30000));
     ASSERT_TRUE(waitRecords(root.file("meas/A0102000.101"), COUNTERS, 20, 30000)) << dev->logText();
+    ASSERT_TRUE(waitRecords(root.file("usb_meas/A0102000.101"), COUNTERS, 20, 30000)) << dev->logText();
     ASSERT_TRUE(waitUntil([&] { return readOnly(first); }, 30000)) << dev->logText();
     dev->signal(SIGTERM);
     EXPECT_EQ(dev->waitExit(), 0);
-    const measfile::File f = measfile::readFile(first);
-    ASSERT_TRUE(f.ok()) << f.error;
-    const auto stamps = f.metaOfType(5);
-    ASSERT_EQ(stamps.size(), 1u) << "the lap's close stamp\n" << dev->logText();
-    const std::vector<uint8_t>& p = stamps[0]->payload;
-    ASSERT_EQ(p.size(), 4u);
-    EXPECT_EQ(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3], lapTs);
-    const auto counters = f.recordsOf(COUNTERS);
+    const std::string log = dev->logText();
+    EXPECT_EQ(cutFileWrong(root.file("meas"), lap), "") << log;
+    // The stick's cut came before the lap, or none came after it: no other file.
+    EXPECT_EQ(campaign::measurementFiles(root.file("meas")),
+              (std::vector<std::string>{"A0101000.001", "A0102000.101"}))
+        << log;
+    const auto counters = measfile::readFile(first).recordsOf(COUNTERS);
     ASSERT_FALSE(counters.empty());
-    EXPECT_LE(int32_t(counters.back().ts - lapTs), 0) << "a record after the lap";
-    EXPECT_GT(int32_t(counters.back().ts - lapTs), -100) << "the file ends at the lap";
+    EXPECT_LE(int32_t(counters.back().ts - lap.ts), 0) << "a record after the lap";
+    EXPECT_GT(int32_t(counters.back().ts - lap.ts), -100) << "the file ends at the lap";
 }
+
+INSTANTIATE_TEST_SUITE_P(Cuts, ArrivalAndLapE2E,
+                         ::testing::Values(ArrivalRow{"TheSticksCutThenALap", false},
+                                           ArrivalRow{"ALapThenTheSticksArrival", true}),
+                         [](const ::testing::TestParamInfo<ArrivalRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(LoggingE2E, AFileOfTheSameNameOnTheStickIsReplacedWithALineNamingIt) {
     TempDir root;
@@ -877,53 +953,6 @@ struct ReturnRow {
 
 void PrintTo(const ReturnRow& row, std::ostream* out) {
     *out << row.name;
-}
-
-// A lap or fragment made on the shell: the name of its file and its time stamp, from the counters
-// the command prints.
-struct ShellCut {
-    std::string name;
-    uint32_t ts = 0;
-};
-
-ShellCut shellCut(const std::string& printed) {
-    auto value = [&](const char* label) {
-        const size_t at = printed.find(label);
-        return at == std::string::npos ? -1L
-                                       : std::strtol(printed.c_str() + at + std::strlen(label), nullptr, 10);
-    };
-    const long lap = value("Lap counter:"), outing = value("Outing counter:"),
-               fragment = value("Fragment counter:"), absLap = value("Absolute lap counter:");
-    ShellCut c;
-    c.ts = uint32_t(std::strtoul(printed.c_str() + printed.find("Timestamp:") + 10, nullptr, 10));
-    char name[16];
-    std::snprintf(name, sizeof name, "A%02lx%02lx%03lx.%1lx%02lx", outing, lap, absLap >> 4, absLap & 0xF,
-                  fragment);
-    c.name = name;
-    return c;
-}
-
-// Why the cut has no file of its own with its own close stamp on the drive's folder (empty when it
-// has): its file is there, and the file that holds the last record before it ends with its stamp.
-std::string cutFileWrong(const std::string& folder, const ShellCut& cut) {
-    if (!std::filesystem::exists(folder + "/" + cut.name)) return cut.name + " is not made";
-    std::string before;
-    uint32_t last = 0;
-    for (const auto& e : std::filesystem::directory_iterator(folder))
-        for (const measfile::Record& r : measfile::readFile(e.path().string()).records)
-            if (int32_t(r.ts - cut.ts) < 0 && (before.empty() || int32_t(r.ts - last) > 0)) {
-                last = r.ts;
-                before = e.path().filename();
-            }
-    if (before.empty()) return "no file before " + cut.name;
-    const measfile::File closed = measfile::readFile(folder + "/" + before);
-    for (const measfile::Meta* m : closed.metaOfType(5)) {
-        const std::vector<uint8_t>& p = m->payload;
-        if (p.size() == 4 &&
-            (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]) == cut.ts)
-            return "";
-    }
-    return before + ", cut by " + cut.name + ", has not its close stamp " + std::to_string(cut.ts);
 }
 
 class DriveReturnE2E : public ::testing::TestWithParam<ReturnRow> {};
