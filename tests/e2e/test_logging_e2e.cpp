@@ -24,8 +24,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <netinet/in.h>
@@ -87,15 +85,15 @@ struct ShellCut {
 };
 
 ShellCut shellCut(const std::string& printed) {
-    auto value = [&](const char* label) {
-        const size_t at = printed.find(label);
-        return at == std::string::npos ? -1L
-                                       : std::strtol(printed.c_str() + at + std::strlen(label), nullptr, 10);
-    };
-    const long lap = value("Lap counter:"), outing = value("Outing counter:"),
-               fragment = value("Fragment counter:"), absLap = value("Absolute lap counter:");
     ShellCut c;
-    c.ts = uint32_t(std::strtoul(printed.c_str() + printed.find("Timestamp:") + 10, nullptr, 10));
+    long lap = 0, outing = 0, fragment = 0, absLap = 0;
+    const size_t at = printed.find("Lap counter:");
+    if (at == std::string::npos ||
+        std::sscanf(printed.c_str() + at,
+                    "Lap counter: %ld Outing counter: %ld Fragment counter: %ld Timestamp: %u Absolute lap "
+                    "counter: %ld",
+                    &lap, &outing, &fragment, &c.ts, &absLap) != 5)
+        return c;
     char name[16];
     std::snprintf(name, sizeof name, "A%02lx%02lx%03lx.%1lx%02lx", outing, lap, absLap >> 4, absLap & 0xF,
                   fragment);
@@ -978,6 +976,30 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     const std::string joined = "; a new file is cut", overtaken = "; a file was cut since",
                       takesData = row.drive + std::string(" takes data again");
     ASSERT_TRUE(waitUntil([&] { return dev.stderrText().find("fault hit") != std::string::npos; }, 60000));
+    // From the fault's end on (its span after the hit), how long until the drive has new records in a
+    // file not given up there (-1: none within 5 s).
+    const std::string fault = row.fault;
+    const size_t span =
+        fault.find("EIOfor") != std::string::npos ? fault.find("EIOfor") + 6 : fault.find("hold") + 4;
+    const auto ends =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atoi(fault.c_str() + span));
+    std::string dir = row.drive;
+    dir.pop_back(); // the drive's folder: its name without the colon
+    double back = -1;
+    std::thread watch([&] {
+        std::this_thread::sleep_until(ends);
+        const auto before = campaign::recordsByFile(root.file(dir), COUNTERS);
+        waitUntil(
+            [&] {
+                for (const auto& [name, n] : campaign::recordsByFile(root.file(dir), COUNTERS))
+                    if (n > (before.count(name) ? before.at(name) : 0) &&
+                        !campaign::namedUnfinished(dev.logText(), name, row.drive))
+                        return true;
+                return false;
+            },
+            5000);
+        back = std::chrono::duration<double>(std::chrono::steady_clock::now() - ends).count();
+    });
     std::vector<ShellCut> cuts;
     if (row.cutAfterHitMs >= 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(row.cutAfterHitMs));
@@ -1003,6 +1025,12 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
             [&] { return newestRecord(root.file("meas"), COUNTERS) / 10000.0 >= join + 10.5; }, 30000))
             << dev.logText();
     }
+    watch.join();
+    if (row.termAfterJoinMs == 0) {
+        // Logging back on the drive within 2 s of its fault's end.
+        std::printf("%s: records on %s %.2f s after the fault's end\n", row.name, row.drive, back);
+        EXPECT_LE(back, 2.0) << dev.logText();
+    }
     const std::string log = dev.logText();
     int files = 0;
     for (double made : loggedStamps(log, "VirtualFile::VirtualFile() created"))
@@ -1023,8 +1051,6 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     dev.signal(SIGTERM);
     const int exitCode = dev.waitExit(20000);
     const std::string end = dev.logText();
-    std::string dir = row.drive;
-    dir.pop_back(); // the drive's folder: its name without the colon
     for (const std::string& name : campaign::filesMade(end)) {
         if (std::find(before.begin(), before.end(), name) != before.end()) continue;
         EXPECT_TRUE(campaign::fileState(root.file(dir), name).whole) << name << " made after the join\n"

@@ -403,16 +403,20 @@ void meas_app_store_block_close_check_only(meas_blk* b) {
 
 void meas_app_store_block(meas_blk* b, const uint8_t* record) {
     meas_app_store_block_close_check_only(b);
+    bool first = false;
     if (!b->store.file) {
         LapOutFraState c{};
         LapOutFra_getState(&c);
         if (!c.valid) return;
         if (meas_app_open_file(b, b->lastTs, c) != 0) return;
+        first = true;
     }
     const int r = MeasFrame_put(b->store.frame, record, b->blkinfo->recordSize);
+    // A block's first record in a file goes to the store at once, not a frame's age (up to 2 s)
+    // later: a cut's file, a drive's join's among them, holds records as soon as its drives made it.
     if (r == 1)
         syslogx(LOG_PRIO_ERR, "meas_app_store_block(): Error: MeasFrame_put()");
-    else if (r == 2)
+    else if (r == 2 || first)
         meas_app_store_frame(b);
 }
 
