@@ -79,6 +79,53 @@ uint16_t be16(const std::vector<uint8_t>& v, size_t at) {
     return uint16_t(v[at] << 8 | v[at + 1]);
 }
 
+// A lap or fragment made on the shell: the name of its file and its time stamp, from the counters
+// the command prints.
+struct ShellCut {
+    std::string name;
+    uint32_t ts = 0;
+};
+
+ShellCut shellCut(const std::string& printed) {
+    ShellCut c;
+    long lap = 0, outing = 0, fragment = 0, absLap = 0;
+    const size_t at = printed.find("Lap counter:");
+    if (at == std::string::npos ||
+        std::sscanf(printed.c_str() + at,
+                    "Lap counter: %ld Outing counter: %ld Fragment counter: %ld Timestamp: %u Absolute lap "
+                    "counter: %ld",
+                    &lap, &outing, &fragment, &c.ts, &absLap) != 5)
+        return c;
+    char name[16];
+    std::snprintf(name, sizeof name, "A%02lx%02lx%03lx.%1lx%02lx", outing, lap, absLap >> 4, absLap & 0xF,
+                  fragment);
+    c.name = name;
+    return c;
+}
+
+// Why the cut has no file of its own with its own close stamp on the drive's folder (empty when it
+// has): its file is there, and the file that holds the last record before it ends with its stamp.
+std::string cutFileWrong(const std::string& folder, const ShellCut& cut) {
+    if (!std::filesystem::exists(folder + "/" + cut.name)) return cut.name + " is not made";
+    std::string before;
+    uint32_t last = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        for (const measfile::Record& r : measfile::readFile(e.path().string()).records)
+            if (int32_t(r.ts - cut.ts) < 0 && (before.empty() || int32_t(r.ts - last) > 0)) {
+                last = r.ts;
+                before = e.path().filename();
+            }
+    if (before.empty()) return "no file before " + cut.name;
+    const measfile::File closed = measfile::readFile(folder + "/" + before);
+    for (const measfile::Meta* m : closed.metaOfType(5)) {
+        const std::vector<uint8_t>& p = m->payload;
+        if (p.size() == 4 &&
+            (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]) == cut.ts)
+            return "";
+    }
+    return before + ", cut by " + cut.name + ", has not its close stamp " + std::to_string(cut.ts);
+}
+
 } // namespace
 
 TEST(LoggingE2E, CountedFilesWithStatusBlocksAndTheDeleteFlag) {
@@ -801,9 +848,28 @@ TEST(LoggingE2E, PartsLeftOnTheStickAreRemovedAtItsNextArrivalBeforeItsCopies) {
     EXPECT_EQ(dev.waitExit(), 0) << dev.logText();
 }
 
-// The store sees a cut only with the first sample after it, a data delay later (3 s here): a lap
-// that comes before it has seen a stick's cut ends the file itself, with the lap's close stamp.
-TEST(LoggingE2E, ALapBeforeTheStoreSawAStickCutClosesTheFileWithTheLapsStamp) {
+namespace {
+
+struct ArrivalRow {
+    const char* name;
+    bool lapFirst; // the lap 2.5 s after the stick is put in, before its arrival is seen (3 to 4.5 s)
+};
+
+void PrintTo(const ArrivalRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ArrivalAndLapE2E : public ::testing::TestWithParam<ArrivalRow> {};
+
+} // namespace
+
+// The store sees a cut only with the first sample after it, a data delay later (3 s here). A lap
+// that comes before it has seen a stick's cut ends the file itself, with the lap's close stamp; a
+// stick that arrives before it has seen a lap's cut cuts nothing more: the lap's file is the
+// stick's first. Either way the lap has its file, and the file before it ends at the lap with its
+// stamp.
+TEST_P(ArrivalAndLapE2E, TheLapHasItsFileAndItsStamp) {
+    const ArrivalRow row = GetParam();
     TempDir root;
     prepare(root, 3000);
     auto dev = start(root);
@@ -811,31 +877,41 @@ TEST(LoggingE2E, ALapBeforeTheStoreSawAStickCutClosesTheFileWithTheLapsStamp) {
     ASSERT_TRUE(waitRecords(first, COUNTERS, 20, 30000)) << dev->logText();
     writeFile(root.file("usb_meas.drive.new"), "inserted 1\n");
     std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
-    // The stick's cut is made: the fragment counter has moved on.
-    ASSERT_TRUE(waitUntil(
-        [&] { return dev->shell("lof_get").find("Fragment counter: \t2\n") != std::string::npos; }, 30000))
-        << dev->logText();
-    const std::string lap = dev->shell("lof_laptrig");
-    unsigned lapTs = 0;
-    const size_t at = lap.find("Timestamp:");
-    ASSERT_NE(at, std::string::npos) << lap;
-    ASSERT_EQ(std::sscanf(lap.c_str() + at, "Timestamp: %u", &lapTs), 1) << lap;
+    if (row.lapFirst) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    } else {
+        // The stick's cut is made: the fragment counter has moved on.
+        ASSERT_TRUE(waitUntil(
+            [&] { return dev->shell("lof_get").find("Fragment counter: \t2\n") != std::string::npos; },
+            30000))
+            << dev->logText();
+    }
+    const ShellCut lap = shellCut(dev->shell("lof_laptrig"));
+    ASSERT_EQ(lap.name, "A0102000.101");
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev->logText(), "a stick arrived") > 0; }, 30000));
     ASSERT_TRUE(waitRecords(root.file("meas/A0102000.101"), COUNTERS, 20, 30000)) << dev->logText();
+    ASSERT_TRUE(waitRecords(root.file("usb_meas/A0102000.101"), COUNTERS, 20, 30000)) << dev->logText();
     ASSERT_TRUE(waitUntil([&] { return readOnly(first); }, 30000)) << dev->logText();
     dev->signal(SIGTERM);
     EXPECT_EQ(dev->waitExit(), 0);
-    const measfile::File f = measfile::readFile(first);
-    ASSERT_TRUE(f.ok()) << f.error;
-    const auto stamps = f.metaOfType(5);
-    ASSERT_EQ(stamps.size(), 1u) << "the lap's close stamp\n" << dev->logText();
-    const std::vector<uint8_t>& p = stamps[0]->payload;
-    ASSERT_EQ(p.size(), 4u);
-    EXPECT_EQ(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3], lapTs);
-    const auto counters = f.recordsOf(COUNTERS);
+    const std::string log = dev->logText();
+    EXPECT_EQ(cutFileWrong(root.file("meas"), lap), "") << log;
+    // The stick's cut came before the lap, or none came after it: no other file.
+    EXPECT_EQ(campaign::measurementFiles(root.file("meas")),
+              (std::vector<std::string>{"A0101000.001", "A0102000.101"}))
+        << log;
+    const auto counters = measfile::readFile(first).recordsOf(COUNTERS);
     ASSERT_FALSE(counters.empty());
-    EXPECT_LE(int32_t(counters.back().ts - lapTs), 0) << "a record after the lap";
-    EXPECT_GT(int32_t(counters.back().ts - lapTs), -100) << "the file ends at the lap";
+    EXPECT_LE(int32_t(counters.back().ts - lap.ts), 0) << "a record after the lap";
+    EXPECT_GT(int32_t(counters.back().ts - lap.ts), -100) << "the file ends at the lap";
 }
+
+INSTANTIATE_TEST_SUITE_P(Cuts, ArrivalAndLapE2E,
+                         ::testing::Values(ArrivalRow{"TheSticksCutThenALap", false},
+                                           ArrivalRow{"ALapThenTheSticksArrival", true}),
+                         [](const ::testing::TestParamInfo<ArrivalRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(LoggingE2E, AFileOfTheSameNameOnTheStickIsReplacedWithALineNamingIt) {
     TempDir root;
@@ -1192,11 +1268,12 @@ namespace {
 // A drive that fails and comes back, and a cut a moment after its join.
 struct ReturnRow {
     const char* name;
-    const char* fault;       // MSD_DRIVE_FAULT
-    const char* drive;       // the drive that comes back
-    int lapAfterHitMs;       // a lap that long after the fault hit (-1: none)
-    int cutAfterJoinMs;      // a fragment that long after the test saw the join
-    int termAfterJoinMs = 0; // SIGTERM that long after the join instead of 10.5 s of records after it
+    const char* fault;                       // MSD_DRIVE_FAULT
+    const char* drive;                       // the drive that comes back
+    int cutAfterHitMs;                       // a cut that long after the fault hit (-1: none)
+    int cutAfterJoinMs;                      // a fragment that long after the test saw the join
+    int termAfterJoinMs = 0;                 // SIGTERM that long after the join instead of 10.5 s of records
+    const char* cutAfterHit = "lof_laptrig"; // the cut after the hit: a lap or a fragment
 };
 
 void PrintTo(const ReturnRow& row, std::ostream* out) {
@@ -1210,7 +1287,9 @@ class DriveReturnE2E : public ::testing::TestWithParam<ReturnRow> {};
 // A drive that comes back (its hung call returned, the EIO ended) joins once: one cut of every drive
 // on the event of its return. A fragment a moment after the join is a cut, not another join: in the
 // 10 s after the join the logging drive gets at most the join's file and the cut's, and the drive
-// takes data again within 2 s.
+// takes data again within 2 s. A lap or fragment at the drive's return, before its join was carried
+// out, is the drive's new file and no second cut: each cut has its own file on the healthy drive,
+// and the file before it ends with its close stamp.
 TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     const ReturnRow row = GetParam();
     TempDir root;
@@ -1224,9 +1303,34 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     const std::string joined = "; a new file is cut", overtaken = "; a file was cut since",
                       takesData = row.drive + std::string(" takes data again");
     ASSERT_TRUE(waitUntil([&] { return dev.stderrText().find("fault hit") != std::string::npos; }, 60000));
-    if (row.lapAfterHitMs >= 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(row.lapAfterHitMs));
-        dev.shell("lof_laptrig");
+    // From the fault's end on (its span after the hit), how long until the drive has new records in a
+    // file not given up there (-1: none within 5 s).
+    const std::string fault = row.fault;
+    const size_t span =
+        fault.find("EIOfor") != std::string::npos ? fault.find("EIOfor") + 6 : fault.find("hold") + 4;
+    const auto ends =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atoi(fault.c_str() + span));
+    std::string dir = row.drive;
+    dir.pop_back(); // the drive's folder: its name without the colon
+    double back = -1;
+    std::thread watch([&] {
+        std::this_thread::sleep_until(ends);
+        const auto before = campaign::recordsByFile(root.file(dir), COUNTERS);
+        waitUntil(
+            [&] {
+                for (const auto& [name, n] : campaign::recordsByFile(root.file(dir), COUNTERS))
+                    if (n > (before.count(name) ? before.at(name) : 0) &&
+                        !campaign::namedUnfinished(dev.logText(), name, row.drive))
+                        return true;
+                return false;
+            },
+            5000);
+        back = std::chrono::duration<double>(std::chrono::steady_clock::now() - ends).count();
+    });
+    std::vector<ShellCut> cuts;
+    if (row.cutAfterHitMs >= 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(row.cutAfterHitMs));
+        cuts.push_back(shellCut(dev.shell(row.cutAfterHit)));
     }
     auto returned = [&](const std::string& log) {
         double first = 1e18;
@@ -1240,13 +1344,19 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
         std::this_thread::sleep_for(std::chrono::milliseconds(row.termAfterJoinMs));
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(row.cutAfterJoinMs));
-        dev.shell("lof_fratrig");
+        cuts.push_back(shellCut(dev.shell("lof_fratrig")));
     }
     const double join = returned(dev.logText());
     if (row.termAfterJoinMs == 0) {
         ASSERT_TRUE(waitUntil(
             [&] { return newestRecord(root.file("meas"), COUNTERS) / 10000.0 >= join + 10.5; }, 30000))
             << dev.logText();
+    }
+    watch.join();
+    if (row.termAfterJoinMs == 0) {
+        // Logging back on the drive within 2 s of its fault's end.
+        std::printf("%s: records on %s %.2f s after the fault's end\n", row.name, row.drive, back);
+        EXPECT_LE(back, 2.0) << dev.logText();
     }
     const std::string log = dev.logText();
     int files = 0;
@@ -1268,8 +1378,6 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     dev.signal(SIGTERM);
     const int exitCode = dev.waitExit(20000);
     const std::string end = dev.logText();
-    std::string dir = row.drive;
-    dir.pop_back(); // the drive's folder: its name without the colon
     for (const std::string& name : campaign::filesMade(end)) {
         if (std::find(before.begin(), before.end(), name) != before.end()) continue;
         EXPECT_TRUE(campaign::fileState(root.file(dir), name).whole) << name << " made after the join\n"
@@ -1278,6 +1386,8 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     for (const auto& [name, where] : campaign::unfinishedAtExit(end))
         EXPECT_NE(std::find(before.begin(), before.end(), name), before.end()) << name << " " << where;
     EXPECT_EQ(exitCode, 3) << end;
+    const std::string healthy = root.file(row.drive == std::string("meas:") ? "usb_meas" : "meas");
+    for (const ShellCut& cut : cuts) EXPECT_EQ(cutFileWrong(healthy, cut), "") << end;
 }
 
 // 20,000 files on meas:, each of its calls 100 ms late from the start, each read of its folder too:
@@ -1329,5 +1439,10 @@ INSTANTIATE_TEST_SUITE_P(
         // A lap 0.2 s into the EIO.
         ReturnRow{"EioThatEndsOnTheLoggingDrive", "meas:write:20:EIOfor500", "meas:", 200, 600},
         // Back 1.5 s before SIGTERM: its 20 s call is still recent.
-        ReturnRow{"StickBackJustBeforeTheShutdown", "usb_meas:sync:1:hold20000", "usb_meas:", -1, 0, 1500}),
+        ReturnRow{"StickBackJustBeforeTheShutdown", "usb_meas:sync:1:hold20000", "usb_meas:", -1, 0, 1500},
+        // A cut as the EIO ends, 50 ms and 150 ms after: before the drive's join, or just after it.
+        ReturnRow{"FragmentAsTheEioEnds", "meas:write:20:EIOfor500", "meas:", 500, 600, 0, "lof_fratrig"},
+        ReturnRow{"LapFiftyMsAfterTheEioEnds", "meas:write:20:EIOfor500", "meas:", 550, 600},
+        ReturnRow{"Fragment150MsAfterTheEioEnds", "meas:write:20:EIOfor500", "meas:", 650, 600, 0,
+                  "lof_fratrig"}),
     [](const ::testing::TestParamInfo<ReturnRow>& info) { return std::string(info.param.name); });

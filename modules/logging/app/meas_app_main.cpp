@@ -111,21 +111,23 @@ void copyToStick(int index, const meas_filecounters& c) {
 
 // A writer whose drive cannot take the open file (its name taken there, the drive failed it, or
 // the drive answers again after it failed): logging goes on in a new file. Several asks that come
-// together cut once.
+// together cut once. A cut that came since the writer's newest file (a lap's, a fragment's, an
+// arrival's), also one whose file the first record after it has not opened yet, is its new file:
+// a second cut then would take that file's counters before any record opened it.
 void checkCutNeeded() {
     bool cut = false;
     int index = 0;
     std::string why;
     bool overtaken = false;
     while (meas_app_PreTrigTakeNewFileAsk(&index, &why, &overtaken)) {
-        if (overtaken) {
+        const bool ending = postrun_requested(), running = meas_app_running.load() != 0 && !ending;
+        if (overtaken || (running && MeasAppStore_cutPending(index))) {
             syslogx(LOG_PRIO_INFO,
                     "meas_app_main(): %s; a file was cut since, which it takes as any drive: "
                     "no other is cut",
                     why.c_str());
             continue;
         }
-        const bool ending = postrun_requested(), running = meas_app_running.load() != 0 && !ending;
         syslogx(running ? LOG_PRIO_ERR : LOG_PRIO_INFO, "meas_app_main(): %s; %s", why.c_str(),
                 running  ? "a new file is cut"
                 : ending ? "the shutdown has begun, no file is cut"
@@ -133,6 +135,19 @@ void checkCutNeeded() {
         cut = cut || running;
     }
     if (cut) meas_app_forceFragment();
+}
+
+// A cut of the counters whose file no instance has opened yet: none opened one in this run yet, or
+// one that did has not opened the file of the counters' last cut. An instance without files (no
+// block, or a condition that holds its blocks) says nothing.
+bool cutPendingAny() {
+    bool opened = false;
+    for (int i : {MEAS_M01, MEAS_M03}) {
+        if (!meas[i].pretrig || !meas[i].fileOpened.load()) continue;
+        if (MeasAppStore_cutPending(i)) return true;
+        opened = true;
+    }
+    return !opened;
 }
 
 // While no block writes (stopped, destroying, shutting down) the files left are closed at once,
@@ -395,10 +410,12 @@ void meas_app_lap_connect() {
 }
 
 void meas_app_forceFragment() {
+    const uint32_t ts = time_getTimestamp();
+    MeasAppStore_forcedCutAt(ts);
     meas[MEAS_M01].forcedFrag = 1;
     meas[MEAS_M03].forcedFrag = 1;
     meas_app_clearsegmentation();
-    LapOutFra_setFragmentTrig(time_getTimestamp());
+    LapOutFra_setFragmentTrig(ts);
 }
 
 void meas_app_checksegmentation() {
@@ -523,12 +540,21 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
         if (running) {
             LapOutFraState s{};
             LapOutFra_getState(&s);
-            meas_app_forceFragment();
+            // A cut whose file is not opened yet (a lap's a moment ago) cuts for the stick too: that
+            // file is the stick's first, and the file it closes is the one to copy.
+            const bool pending = cutPendingAny();
+            if (pending)
+                syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): a file was cut a moment "
+                                       "ago: the stick begins with it, no other is cut");
+            else
+                meas_app_forceFragment();
             if (!s.valid) {
                 syslogx(LOG_PRIO_WARNING,
                         "LapOutFra_checkFragmentTrigOnUSBEvent() lapoutfra invalid, skip file copy");
             } else if (copyAllowed) {
-                asked[MEAS_M01] = asked[MEAS_M03] = {s.outing, s.lap, s.absLap, s.fragment, true};
+                const meas_filecounters cut{s.outing, s.lap, s.absLap, s.fragment, true};
+                asked[MEAS_M01] = pending ? meas[MEAS_M01].lastFile : cut;
+                asked[MEAS_M03] = pending ? meas[MEAS_M03].lastFile : cut;
             }
         } else if (copyAllowed) {
             // Stopped or destroyed: the file the stop or destroy closed (or still closes).

@@ -27,6 +27,15 @@ constexpr uint32_t CLOSE_DELAY = 30000; // 3 s in 100 us ticks
 
 // Instances that opened a file since the start-up; read by the copies' tasks too.
 std::atomic<bool> gWritesFiles[MEAS_INSTANCES];
+// Per instance the run and the cut (the counters' time stamp) of the newest file it opened, read by
+// the tasks that cut (the logging's, the lap's, the shell's).
+std::atomic<uint64_t> gNewestCut[MEAS_INSTANCES];
+// The time stamp of the last forced cut.
+std::atomic<uint32_t> gForcedCutTs{MEAS_TS_NONE};
+
+uint32_t cutStamp(uint32_t ts) {
+    return ts == MEAS_TS_NONE ? 0 : ts;
+}
 
 const char* closeTypeName(int t) {
     return t == SB_LAPTRIG ? "SB_LAPTRIG" : t == SB_PERIOD ? "SB_PERIOD" : "SB_UNKNOWN";
@@ -59,7 +68,8 @@ void decideClose(MeasAppStore_FileInfo_s* f, bool byStop) {
     const bool moved =
         f->outing != c.outing || f->lap != c.lap || f->absLap != c.absLap || f->fragment != c.fragment;
     if (moved || !byStop) {
-        const bool forced = m.forcedFrag.exchange(0) != 0;
+        // A lap or fragment trigger after the forced cut, before the store saw that, closes the file.
+        const bool forced = m.forcedFrag.exchange(0) != 0 && c.timestamp == gForcedCutTs.load();
         const bool lap = f->outing != c.outing || f->lap != c.lap;
         f->closeState = forced && !lap ? MEAS_CLOSE_PERIOD : MEAS_CLOSE_COUNTERS;
         if (f->closeTimestamp == MEAS_TS_NONE) f->closeTimestamp = LapOutFra_getTimeStamp();
@@ -265,6 +275,7 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
         m.fileOpened = 1;
         m.lastFile = {f->outing, f->lap, f->absLap, f->fragment, true};
         gWritesFiles[&m - meas].store(true);
+        gNewestCut[&m - meas].store(uint64_t(f->run) << 32 | cutStamp(f->initTimestamp));
         {
             QueueLock lk("meas_app_open_file(): error taking semaphore to add entry");
             lstAdd(&gFileQueue, &f->node);
@@ -392,16 +403,20 @@ void meas_app_store_block_close_check_only(meas_blk* b) {
 
 void meas_app_store_block(meas_blk* b, const uint8_t* record) {
     meas_app_store_block_close_check_only(b);
+    bool first = false;
     if (!b->store.file) {
         LapOutFraState c{};
         LapOutFra_getState(&c);
         if (!c.valid) return;
         if (meas_app_open_file(b, b->lastTs, c) != 0) return;
+        first = true;
     }
     const int r = MeasFrame_put(b->store.frame, record, b->blkinfo->recordSize);
+    // A block's first record in a file goes to the store at once, not a frame's age (up to 2 s)
+    // later: a cut's file, a drive's join's among them, holds records as soon as its drives made it.
     if (r == 1)
         syslogx(LOG_PRIO_ERR, "meas_app_store_block(): Error: MeasFrame_put()");
-    else if (r == 2)
+    else if (r == 2 || first)
         meas_app_store_frame(b);
 }
 
@@ -588,6 +603,16 @@ uint32_t MeasAppStore_getFCloseType(const meas_blk* b) {
 
 uint32_t MeasAppStore_getFilesize(const meas_blk* b) {
     return b->store.file ? b->store.file->bytesWritten : 0;
+}
+
+bool MeasAppStore_cutPending(int index) {
+    if (index < 0 || index >= MEAS_INSTANCES) return false;
+    const uint64_t cut = uint64_t(MeasAppStore_currentRun()) << 32 | cutStamp(LapOutFra_getTimeStamp());
+    return gNewestCut[index].load() != cut;
+}
+
+void MeasAppStore_forcedCutAt(uint32_t ts) {
+    gForcedCutTs.store(ts);
 }
 
 bool MeasAppStore_writesFiles(int index) {

@@ -86,6 +86,15 @@ void MeasAppStore_closeAllFilesFast();
 // Logging runs: every start of the measurement begins one; a file belongs to the run it was opened in.
 uint32_t MeasAppStore_currentRun();
 void MeasAppStore_newRun();
+// A cut whose file is not opened yet: the counters' last cut (their time stamp) is not the one of
+// the newest file instance `index` opened in this run, or it opened none in it yet. That file opens
+// with the first record after the cut, a data delay later; a join or an arrival meanwhile cuts
+// nothing more: that file is their new one.
+bool MeasAppStore_cutPending(int index);
+// A forced cut (a fragment by size or time, a stick's arrival, a drive's join) moved the counters at
+// `ts`: a file it closes has no close stamp, unless a lap or fragment trigger came before the store
+// saw it; that one's stamp closes the file.
+void MeasAppStore_forcedCutAt(uint32_t ts);
 
 // A wait for the files of a stop, a destroy or the shutdown: those of the logging runs up to the
 // one current when the wait is made, in the file queue then or opened later (while a wait is made,

@@ -216,7 +216,7 @@ void BFSWriter::disconnectedStateHandler() {
         storeNewestAtBack_ = virtualFiles.newest(measIdx_);
         if (droppedWithFiles_) {
             droppedWithFiles_ = false;
-            act(health_.on(DriveHealth::Event::Subscribed));
+            act(health_.on(DriveHealth::Event::Subscribed, -1, time_getTimestamp()));
         }
         return;
     }
@@ -634,12 +634,14 @@ void BFSWriter::driveFailed(const FileEntry& e, const char* why) {
     else
         std::snprintf(text, sizeof text, "%s is not finished on %s", name, drive_);
     // A later file in hand is written on: the failure of an older one asks for nothing.
+    const bool isNewest = newest(e);
     const DriveHealth::Decision d =
-        health_.on(newest(e) ? DriveHealth::Event::NewestFailed : DriveHealth::Event::OlderFailed, e.vfIdx);
+        health_.on(isNewest ? DriveHealth::Event::NewestFailed : DriveHealth::Event::OlderFailed, e.vfIdx);
     if (d.failing) {
         failedWhy_ = text;
         probeAt_ = time_getTimestamp();
     }
+    if (isNewest) newestFailedWhy_ = text;
     act(d);
 }
 
@@ -659,7 +661,12 @@ void BFSWriter::dataHeld(int vfIdx, const std::string& path) {
 
 void BFSWriter::act(const DriveHealth::Decision& d) {
     if (!d.join) return;
-    if (d.answersAgain || failedWhy_.empty()) {
+    if (d.again) {
+        const std::string why = "the drive '" + std::string(drive_) +
+                                "' answers its probes but failed its last new file (" + newestFailedWhy_ +
+                                "): it tries again";
+        askNewFile(why.c_str());
+    } else if (d.answersAgain || failedWhy_.empty()) {
         char why[96];
         std::snprintf(why, sizeof why, "the drive '%s' answers again", drive_);
         askNewFile(why);
@@ -683,7 +690,7 @@ void BFSWriter::watchDrive() {
     const uint32_t back = meas_app_driveBack(drive_);
     if (back != back_) {
         back_ = back;
-        act(health_.on(DriveHealth::Event::CallReturned));
+        act(health_.on(DriveHealth::Event::CallReturned, -1, time_getTimestamp()));
     }
     if (hung) health_.on(DriveHealth::Event::CallHung);
     health_.on(drivecalls_oldestMs(drive_) >= DriveHealth::kLateMs ? DriveHealth::Event::CallLate
@@ -695,8 +702,8 @@ void BFSWriter::probeDue() {
         const int state = probe_->state.load();
         if (state == DriveProbe::kUnderWay) return;
         const bool good = state == DriveProbe::kGood;
-        const DriveHealth::Decision d =
-            health_.on(good ? DriveHealth::Event::ProbeGood : DriveHealth::Event::ProbeFailed);
+        const DriveHealth::Decision d = health_.on(
+            good ? DriveHealth::Event::ProbeGood : DriveHealth::Event::ProbeFailed, -1, time_getTimestamp());
         if (d.tellProbe)
             syslogx(LOG_PRIO_WARNING,
                     "BFSWriter: %s takes no new file (a probe failed at %s: %s): no file is cut for it "

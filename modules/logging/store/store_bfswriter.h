@@ -26,9 +26,10 @@
 // that hangs holds that, not the writer), with a file of a name no measurement file has (created,
 // written and written through, closed, made read-only and removed, and the folder written through),
 // and asks the file store for a new file, which cuts every drive, once on the drive's return: the
-// first probe that succeeds, a hung call that returned, the writer back in the store. The files that
-// laps and fragments open meanwhile are tried on it as on any drive. A pulled stick is not asked
-// after: its next arrival cuts the file.
+// first probe that succeeds, a hung call that returned, the writer back in the store; and again, at
+// most 10 s apart, while its probes succeed but the file of its join failed. The files that laps and
+// fragments open meanwhile are tried on it as on any drive. A pulled stick is not asked after: its
+// next arrival cuts the file.
 #pragma once
 
 #include "logging/disk/cfg_meas.h"
@@ -233,6 +234,7 @@ protected:
     bool dirFlushNeeded_ = false;
     DriveHealth health_;
     std::string failedWhy_;             // the line of the file whose failure began the drive's failure
+    std::string newestFailedWhy_;       // ... of the newest file that failed
     uint32_t back_ = 0;                 // meas_app_driveBack as last seen
     uint32_t probeAt_ = 0;              // the next probe
     uint32_t nextWatch_ = 0;            // the next look at the drive

@@ -1,19 +1,23 @@
 #include "logging/store/store_health.h"
 
+#include <algorithm>
+
 namespace measure::store {
 
-DriveHealth::Decision DriveHealth::join(bool answersAgain) {
+DriveHealth::Decision DriveHealth::join(bool answersAgain, uint32_t now) {
     fresh_ = false;
     away_ = false;
     needsFile_ = false;
     awaiting_ = true;
+    joinedAt_ = now;
+    againMs_ = againMs_ == 0 ? kAgainFirstMs : std::min(2 * againMs_, kAgainMaxMs);
     Decision d;
     d.join = true;
     d.answersAgain = answersAgain;
     return d;
 }
 
-DriveHealth::Decision DriveHealth::on(Event event, int vfIdx) {
+DriveHealth::Decision DriveHealth::on(Event event, int vfIdx, uint32_t now) {
     std::lock_guard<std::mutex> lk(m_);
     Decision d;
     // A return joins where the newest file is lost and this failure has not joined yet, or the drive
@@ -27,6 +31,7 @@ DriveHealth::Decision DriveHealth::on(Event event, int vfIdx) {
             fresh_ = true;
             away_ = false;
             told_ = false;
+            againMs_ = 0;
             d.failing = true;
         }
         needsFile_ = true;
@@ -48,7 +53,7 @@ DriveHealth::Decision DriveHealth::on(Event event, int vfIdx) {
     case Event::CallReturned:
         if (!hung_) break; // a late call's return is no return
         hung_ = false;
-        if (needsFile_ && (fresh_ || away_) && !letGo_ && !pulled_) d = join(true);
+        if (needsFile_ && (fresh_ || away_) && !letGo_ && !pulled_) d = join(true, now);
         break;
     case Event::ProbeFailed:
         away_ = true;
@@ -56,7 +61,14 @@ DriveHealth::Decision DriveHealth::on(Event event, int vfIdx) {
         told_ = told_ || d.tellProbe;
         break;
     case Event::ProbeGood:
-        if (mayJoin) d = join(away_);
+        if (mayJoin) {
+            d = join(away_, now);
+        } else if (needsFile_ && againMs_ != 0 && !hung_ && !letGo_ && !pulled_ &&
+                   int32_t(now - joinedAt_) >= int32_t(againMs_ * 10)) {
+            // The file of its last join failed while it answers: it tries again, one cut each time.
+            d = join(false, now);
+            d.again = true;
+        }
         break;
     case Event::FileOpened:
         if (vfIdx > failedVf_ && needsFile_) {
@@ -67,12 +79,14 @@ DriveHealth::Decision DriveHealth::on(Event event, int vfIdx) {
     case Event::DataHeld:
         if (vfIdx > failedVf_ && (awaiting_ || needsFile_)) {
             needsFile_ = awaiting_ = fresh_ = away_ = false;
+            againMs_ = 0;
             d.takesData = true;
         }
         break;
     case Event::Pulled:
         pulled_ = true;
         needsFile_ = awaiting_ = fresh_ = away_ = false;
+        againMs_ = 0;
         break;
     case Event::Arrived:
         pulled_ = false;
@@ -88,7 +102,7 @@ DriveHealth::Decision DriveHealth::on(Event event, int vfIdx) {
     case Event::Subscribed:
         if (!letGo_) break;
         letGo_ = false;
-        if (needsFile_ && (fresh_ || away_) && !hung_ && !pulled_) d = join(true);
+        if (needsFile_ && (fresh_ || away_) && !hung_ && !pulled_) d = join(true, now);
         break;
     }
     return d;

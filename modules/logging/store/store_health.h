@@ -13,8 +13,10 @@
 // newest file failed, or after a probe failed; a hung call that returned; its writer back in the
 // store after it was let go. A lap, a fragment or a command's cut is a cut and never a join: the
 // files they open are tried on the drive as on any drive, and their success is what "takes data
-// again" follows. A join's file that fails is no return: the drive waits for the next cut, or for
-// its next return (a probe that fails first, a hang), and its retries cut nothing on another drive.
+// again" follows. A join's file that fails is no return, but while the drive answers its probes it
+// joins again, one cut each time, at a pace that slows from 1 s to 9 s between joins: a drive that
+// fails only the writer's files costs the others a file every 9 s at most, and one that takes them
+// again is logged on within 10 s.
 // A drive named hung while its writer is in a call of it, or let go, holds no files in the store.
 #pragma once
 
@@ -49,13 +51,19 @@ public:
         bool failing = false;      // the drive's failure begins: the writer keeps its reason
         bool tellProbe = false;    // a probe failed: said once while the drive fails
         bool takesData = false;    // "takes data again"
+        bool again = false;        // the join's file failed, the probes succeed: it joins again
     };
     // A writer's call of its drive this long (ms) counts as late.
     static constexpr uint32_t kLateMs = 1000;
+    // The pace of the joins again after a join's file failed (ms): the first after 1 s, each next
+    // one after twice as long, at most 9 s: with a probe's pace on top, never 10 s apart.
+    static constexpr uint32_t kAgainFirstMs = 1000, kAgainMaxMs = 9000;
 
     // `vfIdx`: the file of NewestFailed, OlderFailed, FileOpened, DataHeld, and for LetGo the newest
     // file the writer had: only a file opened after the failure tells that the drive takes data.
-    Decision on(Event event, int vfIdx = -1);
+    // `now`: the store's clock (100 us) at an event that may join (a probe, a hung call's return, the
+    // writer back in the store): the joins again keep their pace by it.
+    Decision on(Event event, int vfIdx = -1, uint32_t now = 0);
     State state() const;
     // The drive is probed now: its newest file failed, none came since, and it neither hangs nor is
     // let go.
@@ -71,7 +79,7 @@ public:
     bool mayRejoin() const;
 
 private:
-    Decision join(bool answersAgain);
+    Decision join(bool answersAgain, uint32_t now);
 
     mutable std::mutex m_;
     bool needsFile_ = false; // the newest file failed, no file opened since
@@ -83,7 +91,9 @@ private:
     bool hung_ = false;
     bool letGo_ = false;
     bool pulled_ = false;
-    int failedVf_ = -1; // the newest file when the drive failed: later ones tell that it works
+    int failedVf_ = -1;     // the newest file when the drive failed: later ones tell that it works
+    uint32_t joinedAt_ = 0; // the last join
+    uint32_t againMs_ = 0;  // the wait after it before a join again; 0: none came since the drive took data
 };
 
 const char* nameOf(DriveHealth::State state);

@@ -63,7 +63,8 @@ size_t recordsIn(const std::string& path) {
 // for, so the logging drive's files follow the laps alone, while the stick is probed all along and
 // nothing says it takes data. Once it takes opens again it is logged on within a second and has
 // records within 2 s, by one cut; no spare file follows, nor after a start that follows a stop whose
-// file failed there, and its probes left nothing on it.
+// file failed there, and its probes left nothing on it. A join whose file fails while the probes
+// succeed is followed by another, until a file holds.
 TEST_F(StoreTest, ABrokenStickCutsNothingAndJoinsOnceItTakesANewFile) {
     hostclock_setManual(true);
     drivefault_clear();
@@ -196,6 +197,38 @@ TEST_F(StoreTest, ABrokenStickCutsNothingAndJoinsOnceItTakesANewFile) {
     EXPECT_EQ(campaign::measurementFiles(root.file("usb_meas")),
               (std::vector<std::string>{"A0101000.001", "A0102000.002", "A0102000.003"}));
     EXPECT_FALSE(std::filesystem::exists(root.file(std::string("usb_meas/") + measure::store::kProbeName)));
+
+    // Its writer's opens fail 3 times while its probes succeed: a join's file is not its last try.
+    // It joins again, one file each time, 1 s to 10 s apart, and nothing more once a file holds.
+    cur = fileInfo("A0103000.001", time_getTimestamp(), 3);
+    meas_app_PreTrigOpenFile(h, cur);
+    fragment = 3;
+    ASSERT_TRUE(stepUntil(
+        [&] {
+            feed(cur);
+            return recordsIn(usbFile(cur->name)) > 0;
+        },
+        5000));
+    DriveFault refused = faultOf("usb_meas:open:1:EIO:3@r_USBWriter1");
+    refused.nth = drivefault_taskCalls("usb_meas:", DRIVE_OP_OPEN, "r_USBWriter1") + 1;
+    drivefault_arm(refused);
+    cut();                    // a lap whose file fails there
+    std::vector<uint32_t> at; // ms, as the test's steps of 0.1 s see them
+    for (uint32_t ms = 0; ms < 30000; ms += 100) {
+        feed(cur);
+        step(100);
+        for (const std::string& a : takeAsks()) {
+            EXPECT_TRUE(at.empty() ||
+                        a.find("answers its probes but failed its last new file") != std::string::npos)
+                << a;
+            at.push_back(time_getTimestamp() / 10);
+            cut();
+        }
+    }
+    ASSERT_EQ(at.size(), 3u) << "the lap's file, the join's and a try again fail, the next holds";
+    for (size_t i = 1; i < at.size(); ++i)
+        EXPECT_TRUE(at[i] - at[i - 1] >= 900 && at[i] - at[i - 1] <= 10100);
+    EXPECT_GT(recordsIn(usbFile(cur->name)), 0u);
     hostclock_setManual(false); // the store's tasks end on the clock's ticks
     meas_app_PreTrigDelete(h);
     drivefault_clear();
