@@ -10,9 +10,6 @@
 namespace {
 
 constexpr uint64_t kNsPerTick = 1000000;
-// The most ticks that wait for their taker: the clock hands out at most a second of late ticks,
-// however they came late (a host that held the process, or a taker that fell behind).
-constexpr int kMostWaiting = 1000;
 
 // Gives "/BASETICK0" by time. In real mode the semaphore is given by the clock itself whenever its
 // taker looks: the taker sleeps until the next tick is due, and no thread runs to give it. Ticks
@@ -30,10 +27,6 @@ public:
         uint32_t n = 0;
         const uint64_t next = hostclock_takeDueTicks(&first, &n);
         for (uint32_t i = 0; i < n; ++i) give(count, first + uint64_t(i) * kNsPerTick);
-        // The oldest go: the next one taken is due a second before the last one given, and its
-        // taker sees the gap. A device whose time fell further behind its clock would stamp every
-        // record that much late, for good.
-        if (count > kMostWaiting && n > 0) count = kMostWaiting;
         return next;
     }
     void taken(int countLeft) override { takenDue_.store(lastDue_ - uint64_t(countLeft) * kNsPerTick); }

@@ -136,7 +136,9 @@ TEST_F(StoreTest, ABrokenStickCutsNothingAndJoinsOnceItTakesANewFile) {
     EXPECT_EQ(campaign::measurementFiles(root.file("meas")),
               (std::vector<std::string>{"A0101000.001", "A0102000.001"}));
     const uint32_t probes = drivefault_taskCalls("usb_meas:", DRIVE_OP_OPEN, "r_Prb_usb_meas") - probesBefore;
-    EXPECT_GE(probes, 1200u) << "the stick is probed about four times a second";
+    // About four times a second; a probe that the loaded host has not ended when the clock moves on
+    // takes the next one's turn.
+    EXPECT_GE(probes, 900u) << "the stick is probed all along";
     std::vector<std::string> lines = log();
     EXPECT_EQ(countContaining(lines, "usb_meas: takes no new file (a probe failed at its create"), 1);
     EXPECT_EQ(countContaining(lines, "takes data again"), 0);

@@ -1,5 +1,4 @@
 // The RTOS layer: time-outs on both clocks, semaphore kinds, queues, events, deletion, lists, pools.
-#include "platform/rtos/basetick.h"
 #include "platform/rtos/hostclock.h"
 #include "platform/rtos/rtos.h"
 
@@ -7,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -465,24 +463,4 @@ TEST(RtosTickCore, AMutexHeldByAMemberIsNeverHeldBackByTheOrder) {
     semDelete(goBetter);
     semDelete(goWorse);
     semDelete(mutex);
-}
-
-// A taker that falls behind the real clock (it looks, but takes nothing) finds at most a second of
-// ticks waiting: the oldest go, and the next one it takes is due within the last second, so that the
-// device's time never falls further behind its clock.
-TEST(RtosBaseTick, ATakerThatFallsBehindFindsAtMostASecondOfTicks) {
-    const SEM_ID tick = basetick_start();
-    ASSERT_NE(tick, SEM_ID_NULL);
-    const auto from = std::chrono::steady_clock::now();
-    int most = 0;
-    while (std::chrono::steady_clock::now() - from < std::chrono::milliseconds(1500)) {
-        most = std::max(most, semCount(tick));
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_LE(most, 1000);
-    EXPECT_GE(most, 1000) << "the looks found every tick of the last second";
-    uint64_t due = 0;
-    ASSERT_EQ(basetick_take(tick, NO_WAIT, &due), OK);
-    EXPECT_GE(due + 1001000000ULL, hostclock_nowNs());
-    basetick_stop();
 }
