@@ -199,14 +199,14 @@ void give(Raster* r, uint64_t dueNs) {
     semGive(r->sem);
 }
 
-// A pass given earlier that could begin and has not: its task waits for its turn or for the
-// processor. A task in a pass begins its next one only when that pass ends: one that runs long, or
-// waits, holds back no tick (its passes given meanwhile run after it, back to back). The list of
-// rasters is read under its lock (a hooked raster may be added meanwhile).
+// A pass given earlier that has not begun: its task waits for its turn or for the processor. The
+// list of rasters is read under its lock (a hooked raster may be added meanwhile).
 bool passWaiting() {
     Scheduler& s = sched();
     std::lock_guard<std::mutex> lk(s.m);
-    const auto waits = [](uint64_t given, uint64_t done, bool inPass) { return !inPass && given > done; };
+    const auto waits = [](uint64_t given, uint64_t done, bool inPass) {
+        return given > done + (inPass ? 1 : 0);
+    };
     if (waits(s.calcGiven.load(), s.calcDone.load(std::memory_order_acquire), s.calcInPass.load()))
         return true;
     for (auto& r : s.rasters)

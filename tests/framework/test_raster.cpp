@@ -203,30 +203,6 @@ TEST_F(RasterTest, TasksOfOneTickRunInPriorityOrderWithTheTicksOwnStamp) {
             << "tick " << i + 1 << " of 1003, the last three in a burst";
 }
 
-// A pass that waits (for a lock, for a drive) holds back no tick: the clock's late ticks go on to
-// every other raster, and the waiting raster runs the passes it was given once it goes on.
-TEST_F(RasterTest, APassThatWaitsHoldsBackNoTick) {
-    struct Seen {
-        std::atomic<int> r1{0}, meas{0};
-        SEM_ID release = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
-    };
-    auto v = std::make_shared<Seen>();
-    ASSERT_TRUE(raster_addPeriodic(RASTER_R1MS, 0, "count", [v] { ++v->r1; }));
-    ASSERT_TRUE(raster_addPeriodic(RASTER_RMEAS, 0, "waits", [v] {
-        if (++v->meas == 1) semTake(v->release, WAIT_FOREVER);
-    }));
-    ASSERT_TRUE(raster_start());
-    hostclock_advanceMs(1);
-    ASSERT_TRUE(eventually([&] { return v->meas == 1; }));
-    // A second of late ticks while the measurement raster's first pass waits: held 20 ms each
-    // behind it, they would take 20 s.
-    hostclock_advanceBurstMs(1000);
-    EXPECT_TRUE(eventually([&] { return v->r1 == 1001; })) << v->r1;
-    EXPECT_EQ(v->meas.load(), 1);
-    semGive(v->release);
-    EXPECT_TRUE(eventually([&] { return v->meas == 1001; })) << v->meas;
-}
-
 TEST(RasterRates, IndexToPeriod) {
     const int expected[] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(raster2rate(i), expected[i]);
