@@ -129,6 +129,13 @@ std::deque<Request>::iterator nextFree(Syncer& s) {
     return s.queue.end();
 }
 
+bool startTask(Syncer& s);
+
+// Every task in hand (a slow drive's closes, its folder) while a queued request could go on: one more.
+void growIfAllInHand(Syncer& s) {
+    if (s.ready == 0 && s.tasks < kSyncTasksMost && nextFree(s) != s.queue.end()) startTask(s);
+}
+
 void syncTask(Syncer* s) {
     for (;;) {
         Request r;
@@ -148,6 +155,7 @@ void syncTask(Syncer* s) {
             --s->ready;
             s->taken.insert(r.id);
             if (r.fd >= 0 && !r.work) s->writing.insert(r.id);
+            growIfAllInHand(*s); // what is left in the queue must not wait for this one
         }
         if (r.work)
             r.work();
@@ -208,8 +216,7 @@ bool enqueue(Request r) {
         }
     if (s.queue.size() >= kMaxQueued) return refuse();
     s.queue.push_back(std::move(r));
-    // Every task in hand (a slow drive's closes, its folder) and this one could go on: one more.
-    if (s.ready == 0 && s.tasks < kSyncTasksMost && nextFree(s) != s.queue.end()) startTask(s);
+    growIfAllInHand(s);
     lk.unlock();
     s.work.notify_all();
     return true;
