@@ -56,13 +56,15 @@ void noteStop(meas_blk* b) {
 }
 
 void noteDelivered(meas_blk* b) {
-    if (b->stopUntil == MEAS_TS_NONE) return;
-    const uint32_t next = time_getTimestamp() + STOP_DELIVERY_WAIT, limit = b->stopTs + STOP_DELIVERY_LIMIT;
+    if (b->stopUntil.load() == MEAS_TS_NONE) return;
+    const uint32_t next = time_getTimestamp() + STOP_DELIVERY_WAIT,
+                   limit = b->stopTs.load() + STOP_DELIVERY_LIMIT;
     b->stopUntil = int32_t(next - limit) < 0 ? next : limit;
 }
 
 bool deliveringUpToStop(const meas_blk* b) {
-    if (b->stopUntil == MEAS_TS_NONE || int32_t(time_getTimestamp() - b->stopUntil) >= 0) return false;
+    const uint32_t until = b->stopUntil.load();
+    if (until == MEAS_TS_NONE || int32_t(time_getTimestamp() - until) >= 0) return false;
     return int32_t(b->lastTs + b->stopPeriod - b->stopTs) < 0;
 }
 
@@ -161,12 +163,16 @@ uint16_t meas_app_measstop(uint8_t keep) {
                 ++m.stoppedCond;
             }
     }
+    // Every block's stop is noted before any instance is marked stopping: the measurement raster
+    // stops a block of a stopping instance at once unless its stop says what is still to come.
+    for (int code = MEAS_RASTER_CODES - 1; code >= 0; --code)
+        for (meas_blk* b : meas_list_snapshot(&meas_app_measlist[code]))
+            if (!(keep && (b->type & MEAS_BLK_TELE))) noteStop(b);
     for (int code = MEAS_RASTER_CODES - 1; code >= 0; --code) {
         const std::vector<meas_blk*> blocks = meas_list_snapshot(&meas_app_measlist[code]);
         for (meas_blk* b : blocks) {
             if (keep && (b->type & MEAS_BLK_TELE)) continue;
             meas_instance& m = *b->instance;
-            noteStop(b);
             if (b->state.load() & (MEAS_BS_OFFLINE | MEAS_BS_FAILED)) {
                 if (b->type & MEAS_BLK_LAPSB) {
                     b->sbFlags.fetch_or(MEAS_SB_STOPPENDING);

@@ -92,10 +92,10 @@ struct meas_blk {
     // A stopping block takes what its source still delivers up to the stop (a late calculation
     // task stamps its records with their tick's time): until a record of its last period before
     // stopTs, or until stopUntil, which each record delivered meanwhile moves on up to a limit (all
-    // ones: no wait).
-    uint32_t stopTs;
-    uint32_t stopPeriod;
-    uint32_t stopUntil;
+    // ones: no wait). Noted by the stop, moved on by the measurement raster.
+    std::atomic<uint32_t> stopTs;
+    std::atomic<uint32_t> stopPeriod;
+    std::atomic<uint32_t> stopUntil;
     MeasAppStore_data store;
     std::atomic<uint32_t> gwHandle;
 };
@@ -134,7 +134,7 @@ struct meas_instance {
     std::atomic<uint8_t> fileOpened; // a file was opened since the start
     meas_filecounters lastFile;      // the file opened last (the logging task's)
     gw_connection* gw;
-    void* hst;      // streaming writer: none in this system
+    void* hst; // streaming writer: none in this system
     // Store handle: set and cleared by the logging task, read by the lap and shell tasks too (a cut).
     std::atomic<void*> pretrig;
     void* evLogger; // event logger
