@@ -1282,6 +1282,14 @@ void PrintTo(const ReturnRow& row, std::ostream* out) {
 
 class DriveReturnE2E : public ::testing::TestWithParam<ReturnRow> {};
 
+// Records on a drive again after its fault's end, and its "takes data again" after its return: 2 s;
+// the thread sanitizer's device, beside busy loops, delivers its records up to seconds late.
+#if defined(__SANITIZE_THREAD__)
+constexpr double kBackWithin = 4.0;
+#else
+constexpr double kBackWithin = 2.0;
+#endif
+
 } // namespace
 
 // A drive that comes back (its hung call returned, the EIO ended) joins once: one cut of every drive
@@ -1356,7 +1364,7 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     if (row.termAfterJoinMs == 0) {
         // Logging back on the drive within 2 s of its fault's end.
         std::printf("%s: records on %s %.2f s after the fault's end\n", row.name, row.drive, back);
-        EXPECT_LE(back, 2.0) << dev.logText();
+        EXPECT_LE(back, kBackWithin) << dev.logText();
     }
     const std::string log = dev.logText();
     int files = 0;
@@ -1370,7 +1378,7 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     EXPECT_LE(files, 2) << log;
     EXPECT_LE(joins, 1u) << "one join for one return\n" << log;
     if (row.termAfterJoinMs == 0) {
-        EXPECT_TRUE(takes >= join && takes - join <= 2.0) << log;
+        EXPECT_TRUE(takes >= join && takes - join <= kBackWithin) << log;
     }
     // At SIGTERM the drive is judged by its calls since its return: every file made after the join
     // is whole on it, and the exit names only files the fault took.
