@@ -577,7 +577,13 @@ TEST(LoggingE2E, TelemetryFramesAndTheJsonDatagramOverLoopback) {
         EXPECT_EQ(std::vector<uint8_t>(f.begin() + 10, f.begin() + 18),
                   (std::vector<uint8_t>{0, 1, 0, 1, 0, 1, 0, 0}));
     }
+#if !defined(__SANITIZE_THREAD__)
+    // (Beside busy loops the thread sanitizer's device may send frames held back by its late rasters
+    // together: their pace on the wire is the host's then.)
     EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(5 * 160 - 20)) << "paced";
+#else
+    (void)begin;
+#endif
 
     const auto d = json.next();
     char expect[96];
