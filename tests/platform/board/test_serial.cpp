@@ -243,9 +243,9 @@ TEST_F(SerialTest, ReplayedTraceSendsEachFixWhenItsTimeComesAndNeverFasterThanTh
         testsupport::writeFile(root.file("gps/trace.nmea"), trace);
         configure(0, "pty", "file:gps/trace.nmea");
         std::string err;
+        const auto t0 = Clock::now(); // the replay's pace counts from the open
         const int fd = serial_open("/tyCo/1", &err);
         ASSERT_GE(fd, 0) << err;
-        const auto t0 = Clock::now();
         // A line is due once its fix's time has come and, at 960 bytes/s, its bytes and those sent
         // since that time (or since the line before it ended) have passed on the line.
         double base = 0, lineFree = 0;
