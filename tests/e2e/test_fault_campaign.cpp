@@ -2190,11 +2190,12 @@ std::vector<Fault> faultsOf(const std::map<std::string, uint32_t>& counts) {
     for (uint32_t seed = 1; seed <= 3; ++seed)
         meet("pullclose" + std::to_string(seed) + ";usb_meas:chmod:1:hold2000:0@r_BFSSync*", "pullclose");
     // The host: the NV store slow for the whole run (every write-through 1.5 s), the process held
-    // back 1 to 3 s at seeded moments (over a lap too), both drives' writers let go in one file (a
-    // hand-over of each held past the hang bound at once, then returning).
+    // back 1 to 3 s at seeded moments (over a lap too), both drives' writers let go in one file and
+    // out together for about 3 s (a write of each held past the hang bound), back in either order.
     meet("laps30;nv:sync:1:hold1500:0", "host");
     for (const char* held : {"held20", "held25"}) meet(held, "host");
-    meet("stall3;meas:write:8:hold12000@r_BFSWriter1;usb_meas:write:8:hold12000@r_USBWriter1", "host");
+    meet("stall3;meas:write:8:hold16000@r_BFSWriter1;usb_meas:write:8:hold16000@r_USBWriter1", "host");
+    meet("stall4;meas:write:8:hold18000@r_BFSWriter1;usb_meas:write:8:hold13000@r_USBWriter1", "host");
     return faults;
 }
 
