@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test, runs
-# every test again under ThreadSanitizer (the end-to-end ones beside one busy loop per processor),
+# every test again under ThreadSanitizer (the end-to-end ones beside two busy loops per processor),
 # then gives each fuzz target a short run from its committed seed corpus.
 set -eu
 cd "$(dirname "$0")"

@@ -75,10 +75,14 @@ TEST_F(StoreTest, ABrokenStickCutsNothingAndJoinsOnceItTakesANewFile) {
         hostclock_advanceBurstMs(ms);
         std::this_thread::sleep_for(std::chrono::microseconds(300));
     };
+    // While it waits for a state, the hand-driven clock runs no faster than the wall clock: on a
+    // loaded host the tasks that bring the state about get the time that the clock says they had.
     auto stepUntil = [&](const std::function<bool()>& ready, uint32_t maxMs) {
+        const auto began = std::chrono::steady_clock::now();
         for (uint32_t ms = 0; ms < maxMs; ms += 10) {
             if (ready()) return true;
             step(10);
+            std::this_thread::sleep_until(began + std::chrono::milliseconds(ms + 10));
         }
         return ready();
     };
