@@ -6,6 +6,7 @@
 #include "framework/syslog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -172,6 +173,28 @@ void seramMeasSetupMeas(uint32_t address, uint16_t raster, seramMeasHandle_t* ha
     handle->extra = std::min<uint32_t>(span, kMaxReadable);
 }
 
+namespace {
+
+template <typename T> bool readWord(void* dest, const uint8_t* cell) {
+    if (reinterpret_cast<uintptr_t>(cell) % alignof(T) != 0) return false;
+    const T value = std::atomic_ref<T>(*reinterpret_cast<T*>(const_cast<uint8_t*>(cell)))
+                        .load(std::memory_order_relaxed);
+    std::memcpy(dest, &value, sizeof value);
+    return true;
+}
+
+bool readWhole(void* dest, const uint8_t* cell, uint32_t n) {
+    switch (n) {
+    case 1: return readWord<uint8_t>(dest, cell);
+    case 2: return readWord<uint16_t>(dest, cell);
+    case 4: return readWord<uint32_t>(dest, cell);
+    case 8: return readWord<uint64_t>(dest, cell);
+    default: return false;
+    }
+}
+
+} // namespace
+
 void seramMeasCopyRaw(void* dest, uint32_t size, const seramMeasHandle_t* handle) {
     if (dest == nullptr) {
         return;
@@ -179,7 +202,9 @@ void seramMeasCopyRaw(void* dest, uint32_t size, const seramMeasHandle_t* handle
     uint32_t readable = 0;
     const uint8_t* cell = cellOf(handle, &readable);
     const uint32_t n = cell != nullptr ? std::min(size, readable) : 0;
-    if (n > 0) {
+    // A channel's value is one aligned word that its task writes whole while others read it: it is
+    // read whole as well. A longer range (a tool's read of memory) is copied as it stands.
+    if (!readWhole(dest, cell, n) && n > 0) {
         std::memcpy(dest, cell, n);
     }
     std::memset(static_cast<uint8_t*>(dest) + n, 0, size - n);
