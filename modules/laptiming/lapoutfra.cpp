@@ -212,9 +212,10 @@ int startSearch() {
                 "LapOutFra_initLapOutCnt(): meas: holds files of absolute lap %u, the lap counters were at "
                 "%u: the absolute lap goes on at %u",
                 unsigned(uint16_t(from + furthest)), unsigned(from), unsigned(uint16_t(from + furthest + 1)));
+    // The counters the search moved on are queued for the store before any file is named with them.
+    if (ahead) storeLater();
     syslogx(LOG_PRIO_DEBUG, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
     gNamesReady.store(true);
-    if (ahead) storeLater();
     return 0;
 }
 
