@@ -386,12 +386,19 @@ TEST_F(StoreTest, UsbPulledMidFileSkipsOnlyThatFile) {
     meas_app_PreTrigCloseFile(h, vf2);
     // The files closed read-only, each by its own writer in its own time (the stick's writer, one
     // after the other).
-    ASSERT_TRUE(waitUntil(
+    const bool closed = waitUntil(
         [&] {
             return readOnly(measFile("A0101000.001")) && readOnly(usbFile("A0102000.001")) &&
                    readOnly(measFile("A0102000.001"));
         },
-        10000));
+        10000);
+    if (!closed) {
+        std::string seen = "read-only: meas:/A0101000.001 " + std::to_string(readOnly(measFile("A0101000.001"))) +
+                           ", usb_meas:/A0102000.001 " + std::to_string(readOnly(usbFile("A0102000.001"))) +
+                           ", meas:/A0102000.001 " + std::to_string(readOnly(measFile("A0102000.001")));
+        for (const std::string& line : log()) seen += "\n" + line;
+        FAIL() << seen;
+    }
 
     const auto meas1 = readBinary(measFile("A0101000.001"));
     const auto usb1 = readBinary(usbFile("A0101000.001"));
