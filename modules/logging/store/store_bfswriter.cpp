@@ -359,7 +359,10 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
     if (length) noteFrame(vfIdx, e);
     const bool mine = e.vfIdx == vfIdx;
     if (mine && (e.state == FILE_SKIP || e.state == FILE_FAILED)) return true;
-    if (!mediaAvailable_.load()) {
+    // A file it has not begun is skipped only for a drive that is not there now: a stick's arrival
+    // cuts a file as soon as its debounce ends, maybe before this writer's next look at it.
+    const bool begun = mine && (e.state == FILE_OPEN || e.state == FILE_CUT);
+    if (!(begun ? mediaAvailable_.load() : mediaNow())) {
         const bool inUse = e.state == FILE_OPEN || e.state == FILE_CUT;
         if (mine && inUse)
             failFile(e, ENODEV, "its drive is gone");
@@ -1058,6 +1061,14 @@ void USBWriter::refreshMedia() {
         health_.on(DriveHealth::Event::Arrived);
         removeProbeLeft(drive_);
     }
+}
+
+bool USBWriter::mediaNow() {
+    if (!mediaAvailable_.load()) {
+        checked_ = false;
+        refreshMedia();
+    }
+    return mediaAvailable_.load();
 }
 
 bool USBWriter::taskMain() {

@@ -81,6 +81,9 @@ public:
     bool holdsRecords() const override { return mediaAvailable_.load() && unflushed_.load() != 0; }
     bool storeKeeps() override;
     virtual void disconnectedStateHandler();
+    // Whether the drive is there now, looked at anew where the writer keeps a slower watch on it (a
+    // file that it would skip for the drive's absence is decided on the drive's state at its start).
+    virtual bool mediaNow() { return mediaAvailable_.load(); }
 
     // Lets go of every file: one not closed yet is handed over as far as it goes and left
     // unfinished (writable, named in the log).
@@ -255,6 +258,7 @@ public:
     ~USBWriter() override;
     bool taskMain() override;
     void taskStopCallback() override;
+    bool mediaNow() override;
 
 private:
     void refreshMedia();
