@@ -177,19 +177,24 @@ namespace {
 
 template <typename T> bool readWord(void* dest, const uint8_t* cell) {
     if (reinterpret_cast<uintptr_t>(cell) % alignof(T) != 0) return false;
-    const T value = std::atomic_ref<T>(*reinterpret_cast<T*>(const_cast<uint8_t*>(cell)))
-                        .load(std::memory_order_relaxed);
+    const T value =
+        std::atomic_ref<T>(*reinterpret_cast<T*>(const_cast<uint8_t*>(cell))).load(std::memory_order_relaxed);
     std::memcpy(dest, &value, sizeof value);
     return true;
 }
 
 bool readWhole(void* dest, const uint8_t* cell, uint32_t n) {
     switch (n) {
-    case 1: return readWord<uint8_t>(dest, cell);
-    case 2: return readWord<uint16_t>(dest, cell);
-    case 4: return readWord<uint32_t>(dest, cell);
-    case 8: return readWord<uint64_t>(dest, cell);
-    default: return false;
+    case 1:
+        return readWord<uint8_t>(dest, cell);
+    case 2:
+        return readWord<uint16_t>(dest, cell);
+    case 4:
+        return readWord<uint32_t>(dest, cell);
+    case 8:
+        return readWord<uint64_t>(dest, cell);
+    default:
+        return false;
     }
 }
 

@@ -9,6 +9,7 @@
 #include "logging/store/store_writer.h"
 #include "platform/drives/drive_fault.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -386,16 +387,12 @@ TEST_F(StoreTest, UsbPulledMidFileSkipsOnlyThatFile) {
     meas_app_PreTrigCloseFile(h, vf2);
     // The files closed read-only, each by its own writer in its own time (the stick's writer, one
     // after the other).
-    const bool closed = waitUntil(
-        [&] {
-            return readOnly(measFile("A0101000.001")) && readOnly(usbFile("A0102000.001")) &&
-                   readOnly(measFile("A0102000.001"));
-        },
-        10000);
-    if (!closed) {
-        std::string seen = "read-only: meas:/A0101000.001 " + std::to_string(readOnly(measFile("A0101000.001"))) +
-                           ", usb_meas:/A0102000.001 " + std::to_string(readOnly(usbFile("A0102000.001"))) +
-                           ", meas:/A0102000.001 " + std::to_string(readOnly(measFile("A0102000.001")));
+    const std::vector<std::string> closing = {measFile("A0101000.001"), usbFile("A0102000.001"),
+                                              measFile("A0102000.001")};
+    if (!waitUntil([&] { return std::all_of(closing.begin(), closing.end(), readOnly); }, 10000)) {
+        std::string seen = "still writable:";
+        for (const std::string& path : closing)
+            if (!readOnly(path)) seen += " " + path;
         for (const std::string& line : log()) seen += "\n" + line;
         FAIL() << seen;
     }
