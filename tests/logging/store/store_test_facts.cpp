@@ -261,25 +261,25 @@ TEST_F(StoreTest, AWriterDroppedWithAnActionInHandHoldsNoOtherFile) {
 }
 
 // With a 10 s pretrigger only what lies from trigger minus 10 s on reaches the file, and everything
-// after the trigger passes straight through.
+// after the trigger passes straight through. The 14 s before the trigger come at once, as from a
+// measurement raster the host held back: the window counts in the frames' own time, and the writers
+// see no hand-driven clock run 14 s past them.
 TEST_F(StoreTest, PretriggerKeepsTheLastTenSecondsBeforeTheTrigger) {
     hostclock_setManual(true);
-    hostclock_advanceMs(20000); // time stamps well above the buffer time
+    hostclock_advanceMs(34000); // time stamps well above the buffer time
+    const uint32_t first = time_getTimestamp() - 140000;
     void* h = meas_app_PreTrigInit(0, 10.0f);
     ASSERT_NE(h, nullptr);
-    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001", time_getTimestamp());
+    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001", first);
     meas_app_PreTrigOpenFile(h, f);
     const int vf = f->vfIdx;
     std::vector<uint8_t> expected;
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> before;
-    // 14 s of frames, one per 100 ms: within the writers' and the Backend's start-up times, which the
-    // hand-driven clock would otherwise run through faster than the tasks can follow.
-    for (int i = 0; i < 140; ++i) {
-        const uint32_t ts = time_getTimestamp();
+    for (int i = 0; i < 140; ++i) { // one frame per 100 ms
+        const uint32_t ts = first + 1000 * uint32_t(i);
         auto fr = frame(1, 1, {uint8_t(i), uint8_t(i >> 8)});
         put(h, vf, fr, ts, ts);
         before.emplace_back(ts, fr);
-        hostclock_advanceMs(100);
     }
     uint8_t state = 0;
     meas_app_PreTrigGetMeasVarsPT(h, &state, nullptr, nullptr, nullptr, nullptr);
@@ -299,7 +299,11 @@ TEST_F(StoreTest, PretriggerKeepsTheLastTenSecondsBeforeTheTrigger) {
     }
     const uint32_t headerLength = f->headerLength;
     meas_app_PreTrigCloseFile(h, vf);
-    ASSERT_TRUE(advanceUntil([&] { return readOnly(measFile("A0101000.001")); }));
+    if (!advanceUntil([&] { return readOnly(measFile("A0101000.001")); })) {
+        std::string seen = "the file was not finished; the store's log:";
+        for (const std::string& line : log()) seen += "\n" + line;
+        FAIL() << seen;
+    }
     const auto file = readBinary(measFile("A0101000.001"));
     ASSERT_GE(file.size(), headerLength);
     EXPECT_EQ(std::vector<uint8_t>(file.begin() + headerLength, file.end()), expected);
