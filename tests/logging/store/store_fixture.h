@@ -137,6 +137,11 @@ protected:
         });
     }
     std::vector<std::string> log() { return testsupport::drainSyslog(); }
+    // What a failing check saw: `what`, then the store's log since the last look.
+    std::string seenWithLog(std::string what) {
+        for (const std::string& line : log()) what += "\n" + line;
+        return what;
+    }
 
     testsupport::TempDeviceRoot root;
     OneBlockConfig config;

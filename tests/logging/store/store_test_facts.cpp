@@ -299,11 +299,8 @@ TEST_F(StoreTest, PretriggerKeepsTheLastTenSecondsBeforeTheTrigger) {
     }
     const uint32_t headerLength = f->headerLength;
     meas_app_PreTrigCloseFile(h, vf);
-    if (!advanceUntil([&] { return readOnly(measFile("A0101000.001")); })) {
-        std::string seen = "the file was not finished; the store's log:";
-        for (const std::string& line : log()) seen += "\n" + line;
-        FAIL() << seen;
-    }
+    ASSERT_TRUE(advanceUntil([&] { return readOnly(measFile("A0101000.001")); }))
+        << seenWithLog("the file was not finished; the store's log:");
     const auto file = readBinary(measFile("A0101000.001"));
     ASSERT_GE(file.size(), headerLength);
     EXPECT_EQ(std::vector<uint8_t>(file.begin() + headerLength, file.end()), expected);
@@ -397,8 +394,7 @@ TEST_F(StoreTest, UsbPulledMidFileSkipsOnlyThatFile) {
         std::string seen = "still writable:";
         for (const std::string& path : closing)
             if (!readOnly(path)) seen += " " + path;
-        for (const std::string& line : log()) seen += "\n" + line;
-        FAIL() << seen;
+        FAIL() << seenWithLog(seen);
     }
 
     const auto meas1 = readBinary(measFile("A0101000.001"));
