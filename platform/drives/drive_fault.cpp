@@ -478,6 +478,11 @@ int drivefault_enter(const std::string& path, DriveOp op) {
             due = a;
             hit = true;
             told(armed);
+            // A cut starts with its hit: from here no new call gets through.
+            if (a.kind == DRIVE_FAULT_CUT) {
+                f.cut = true;
+                ++f.cuts;
+            }
             // Taken with the hit: a release that comes before the hold begins to wait still frees it.
             releasesBefore = f.releases;
             break;
@@ -532,8 +537,6 @@ int drivefault_enter(const std::string& path, DriveOp op) {
         uint32_t stayed = 0;
         {
             std::unique_lock<std::mutex> lk(f.m);
-            f.cut = true;
-            ++f.cuts;
             // What the calls already past the seam do lands before the loss: a real cut stops them
             // all at once. A call that writes after the loss would leave what the drive never held
             // (a hole where the cut took data, data that a write-through under way claims covered).
