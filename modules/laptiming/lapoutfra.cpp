@@ -112,6 +112,35 @@ void storeLater() {
     queueStoreLocked(absLap, &image);
 }
 
+// The cuts of the measurement, each at seq % LAPOUTFRA_CUTS_KEPT; guarded by LapOutFraSem.
+LapOutFraCut gCuts[LAPOUTFRA_CUTS_KEPT];
+std::atomic<uint32_t> gNewestCut{0};
+
+LapOutFraCut& cutSlot(uint32_t seq) {
+    return gCuts[seq % LAPOUTFRA_CUTS_KEPT];
+}
+
+// The oldest cut the history still keeps (with the lock held; 0 when there is none).
+uint32_t oldestKept() {
+    const uint32_t newest = gNewestCut.load();
+    if (newest == 0) return 0;
+    return newest >= LAPOUTFRA_CUTS_KEPT ? newest - LAPOUTFRA_CUTS_KEPT + 1 : 1;
+}
+
+// With the lock held: a cut with the counters as they stand now. A cut made after another is never
+// stamped before it (a lap seen late by its pass, a stop's stamp of 0): it takes the other's stamp,
+// so that the cuts' spans follow one another in the order the counters moved.
+LapOutFraCut addCut(uint32_t ts, uint8_t kind) {
+    const uint32_t newest = gNewestCut.load();
+    uint32_t stamp = ts ? ts : time_getTimestamp();
+    if (newest != 0 && int32_t(stamp - cutSlot(newest).stamp) < 0) stamp = cutSlot(newest).stamp;
+    const LapOutFraCut c{newest + 1,           stamp,           gState.lap, gState.outing,
+                         gState.absLap.load(), gState.fragment, kind};
+    cutSlot(c.seq) = c;
+    gNewestCut.store(c.seq);
+    return c;
+}
+
 int genName(char* buffer, uint32_t size, uint8_t index) {
     return LapOutFra_genFilenameAbsLap(buffer, size, index, uint8_t(gState.outing), uint8_t(gState.lap),
                                        uint8_t(gState.fragment), gState.absLap.load());
@@ -299,7 +328,8 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
     }
 }
 
-void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp) {
+void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp, LapOutFraCut* cut) {
+    if (cut) *cut = LapOutFraCut{};
     if (!take()) {
         if (errno == S_objLib_OBJ_ID_ERROR)
             SYSLOGX_ONCE_SITE(LOG_PRIO_WARNING,
@@ -311,13 +341,16 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp) {
     }
     absLapStep();
     ++gState.changes;
-    if (outing != gState.outing) lap_logging().lapStackResetHistory();
+    const bool newOuting = outing != gState.outing;
+    if (newOuting) lap_logging().lapStackResetHistory();
     gState.lap = lap;
     gState.outing = outing;
     gState.fragment = 1;
-    gState.timestamp.store(timestamp);
+    const LapOutFraCut made = addCut(timestamp, newOuting ? LOF_CUT_OUTING : LOF_CUT_LAP);
+    gState.timestamp.store(made.stamp);
     publishAll();
     give();
+    if (cut) *cut = made;
     storeLater();
     lap_logging().clearSegmentation();
 }
@@ -339,7 +372,8 @@ void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing) {
     }
 }
 
-void LapOutFra_setFragmentTrig(uint32_t timestamp) {
+void LapOutFra_setFragmentTrig(uint32_t timestamp, uint8_t kind, LapOutFraCut* cut) {
+    if (cut) *cut = LapOutFraCut{};
     if (!take()) {
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "LapOutFra_setFragmentTrig() semTake failed errno 0x%X",
                           unsigned(errno));
@@ -353,10 +387,74 @@ void LapOutFra_setFragmentTrig(uint32_t timestamp) {
     } else {
         ++gState.fragment;
     }
-    gState.timestamp.store(timestamp);
+    const LapOutFraCut made = addCut(timestamp, kind);
+    gState.timestamp.store(timestamp ? made.stamp : 0);
     publishFragment();
     give();
+    if (cut) *cut = made;
     storeLater();
+}
+
+bool LapOutFra_startCut(uint32_t timestamp, LapOutFraCut* cut) {
+    *cut = LapOutFraCut{};
+    if (!gState.valid.load() || !take()) return false;
+    *cut = addCut(timestamp, LOF_CUT_START);
+    give();
+    return true;
+}
+
+uint32_t LapOutFra_newestCut() {
+    return gNewestCut.load();
+}
+
+bool LapOutFra_cut(uint32_t seq, LapOutFraCut* out) {
+    if (!take()) return false;
+    const bool kept = seq != 0 && seq >= oldestKept() && seq <= gNewestCut.load();
+    if (kept) *out = cutSlot(seq);
+    give();
+    return kept;
+}
+
+bool LapOutFra_cutAt(uint32_t ts, uint32_t from, LapOutFraCut* out) {
+    if (!take()) return false;
+    const uint32_t newest = gNewestCut.load(), first = std::max(from, oldestKept());
+    const bool any = newest != 0 && first != 0 && first <= newest;
+    if (any) {
+        uint32_t seq = newest;
+        while (seq > first && int32_t(cutSlot(seq).stamp - ts) >= 0) --seq;
+        *out = cutSlot(seq);
+    }
+    give();
+    return any;
+}
+
+bool LapOutFra_countersCut(uint8_t kind) {
+    return kind == LOF_CUT_LAP || kind == LOF_CUT_OUTING || kind == LOF_CUT_FRAGMENT;
+}
+
+const char* LapOutFra_cutKindName(uint8_t kind) {
+    switch (kind) {
+    case LOF_CUT_START:
+        return "start";
+    case LOF_CUT_LAP:
+        return "lap";
+    case LOF_CUT_OUTING:
+        return "new outing";
+    case LOF_CUT_FRAGMENT:
+        return "fragment";
+    case LOF_CUT_SIZE:
+        return "size limit";
+    case LOF_CUT_TIME:
+        return "time limit";
+    case LOF_CUT_ARRIVAL:
+        return "stick's arrival";
+    case LOF_CUT_DRIVE:
+        return "drive's new file";
+    case LOF_CUT_STOP:
+        return "stop";
+    default:
+        return "cut";
+    }
 }
 
 int LapOutFra_genFilename(char* buffer, uint32_t size, uint8_t index, uint8_t outing, uint8_t lap,

@@ -34,12 +34,59 @@ void LapOutFra_start();
 void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing);
 // Whether the start's look at meas: is done: no file may be named by the counters before it.
 bool LapOutFra_namesReady();
-// A new lap from a lap event: absolute lap + 1, fragment 1.
-void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp);
+// Every change of the counters that ends a measurement file is a cut, kept in a history of the
+// running measurement's cuts: its own counters (its file's name) and stamp, and what made it. A
+// record belongs to the newest cut stamped before it, so that cuts that come close together, or
+// before the logging has seen a record after the one before, each keep a file of their own. A cut's
+// counters and stamp never change once it is made: a later cut never renames an earlier one's file.
+enum LapOutFraCutKind : uint8_t {
+    LOF_CUT_START,    // the logging starts: its files begin with the counters as they stand
+    LOF_CUT_LAP,      // a new lap
+    LOF_CUT_OUTING,   // a new outing
+    LOF_CUT_FRAGMENT, // the fragment trigger
+    // Forced fragments: the file they end has no close stamp record.
+    LOF_CUT_SIZE,    // the file's size limit
+    LOF_CUT_TIME,    // its time limit
+    LOF_CUT_ARRIVAL, // a USB stick's arrival
+    LOF_CUT_DRIVE,   // a drive cannot take the open file, or answers again
+    LOF_CUT_STOP,    // a stop or destroy moves the fragment on
+};
+struct LapOutFraCut {
+    uint32_t seq;   // 1, 2, ... in the order the cuts were made; 0: none
+    uint32_t stamp; // 100 us; never before the stamp of the cut made before it
+    uint16_t lap;
+    uint16_t outing;
+    uint16_t absLap;
+    uint16_t fragment;
+    uint8_t kind; // LapOutFraCutKind
+};
+// How many cuts the history keeps: far more than a measurement's records can lag behind.
+inline constexpr uint32_t LAPOUTFRA_CUTS_KEPT = 256;
+
+// A new lap from a lap event: absolute lap + 1, fragment 1. `cut` (may be null) gets the cut made.
+void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp, LapOutFraCut* cut = nullptr);
 // An update of lap or outing from the master: hands a change on to the logging.
 void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing);
-// The next fragment of the same lap.
-void LapOutFra_setFragmentTrig(uint32_t timestamp);
+// The next fragment of the same lap, cut for `kind` (the fragment trigger, or a forced fragment);
+// a time stamp of 0 is the moment of the call. `cut` (may be null) gets the cut made.
+void LapOutFra_setFragmentTrig(uint32_t timestamp, uint8_t kind = LOF_CUT_FRAGMENT,
+                               LapOutFraCut* cut = nullptr);
+// The logging starts at `timestamp`: a cut with the counters as they stand (they do not change).
+// False when the counters are not valid or their lock cannot be taken.
+bool LapOutFra_startCut(uint32_t timestamp, LapOutFraCut* cut);
+// The number of the newest cut (0: none yet), read without the lock.
+uint32_t LapOutFra_newestCut();
+// The cut numbered `seq`, while the history keeps it.
+bool LapOutFra_cut(uint32_t seq, LapOutFraCut* out);
+// The cut in force for a record stamped `ts`: the newest cut from number `from` on stamped before
+// it, or the first kept from `from` on when none is (a record older than that cut belongs to it).
+// False when no cut from `from` on is kept.
+bool LapOutFra_cutAt(uint32_t ts, uint32_t from, LapOutFraCut* out);
+// Whether the file a cut of this kind ends closes as the counters moving on (a close stamp record)
+// rather than as a forced fragment.
+bool LapOutFra_countersCut(uint8_t kind);
+// "lap", "new outing", "fragment", "size limit", ..., as the log names what made a cut.
+const char* LapOutFra_cutKindName(uint8_t kind);
 // Whether the counters of every change made so far are in NV; waits up to `ms` for them. A change
 // stores them on the NV store's own task; no file waits for it, as the next start's look at meas:
 // goes on after any absolute lap that a power cut left the stored counters behind.

@@ -18,15 +18,26 @@ bool parseCount(const char* text, uint16_t* out) {
     return true;
 }
 
-int lofGet(int, char**) {
-    LapOutFraState s{};
-    LapOutFra_getState(&s);
+void print(const LapOutFraState& s) {
     shell_printf("Valid: \t\t\t%d\n", int(s.valid));
     shell_printf("Lap counter: \t\t%d\n", int(s.lap));
     shell_printf("Outing counter: \t%d\n", int(s.outing));
     shell_printf("Fragment counter: \t%d\n", int(s.fragment));
     shell_printf("Timestamp: \t\t%u\n", unsigned(s.timestamp));
     shell_printf("Absolute lap counter: \t%d (0x%X)\n", int(s.absLap), unsigned(s.absLap));
+}
+
+int lofGet(int, char**) {
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    print(s);
+    return 0;
+}
+
+// The counters of the command's own cut: its file's name, whatever cut comes right after it.
+int printCut(const LapOutFraCut& c, int argc, char** argv) {
+    if (c.seq == 0) return lofGet(argc, argv);
+    print(LapOutFraState{c.lap, c.outing, c.absLap, c.fragment, c.stamp, LapOutFra_isValid()});
     return 0;
 }
 
@@ -43,20 +54,23 @@ int lofSet(int argc, char** argv) {
 int lofLaptrig(int argc, char** argv) {
     LapOutFraState s{};
     LapOutFra_getState(&s);
-    LapOutFra_setLapOutCnt(uint16_t(s.lap + 1), s.outing, time_getTimestamp());
-    return lofGet(argc, argv);
+    LapOutFraCut c{};
+    LapOutFra_setLapOutCnt(uint16_t(s.lap + 1), s.outing, time_getTimestamp(), &c);
+    return printCut(c, argc, argv);
 }
 
 int lofOuttrig(int argc, char** argv) {
     LapOutFraState s{};
     LapOutFra_getState(&s);
-    LapOutFra_setLapOutCnt(s.lap, uint16_t(s.outing + 1), time_getTimestamp());
-    return lofGet(argc, argv);
+    LapOutFraCut c{};
+    LapOutFra_setLapOutCnt(s.lap, uint16_t(s.outing + 1), time_getTimestamp(), &c);
+    return printCut(c, argc, argv);
 }
 
 int lofFratrig(int argc, char** argv) {
-    LapOutFra_setFragmentTrig(time_getTimestamp());
-    return lofGet(argc, argv);
+    LapOutFraCut c{};
+    LapOutFra_setFragmentTrig(time_getTimestamp(), LOF_CUT_FRAGMENT, &c);
+    return printCut(c, argc, argv);
 }
 
 } // namespace

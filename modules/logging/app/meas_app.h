@@ -10,6 +10,8 @@
 #include <string>
 
 struct meas_blk;
+struct meas_filecounters;
+struct LapOutFraCut;
 
 // Request flags (bits of meas_app_get_flags).
 extern std::atomic<uint8_t> meas_app_stopreq, meas_app_reinitreq, meas_app_destroyreq, meas_app_startreq,
@@ -43,8 +45,12 @@ void meas_app_clearsegmentation();
 // stack and the lap's status block included (lap_setLogging).
 void meas_app_lap_connect();
 void meas_app_checksegmentation();
-// Cuts the files of m01 and m03 into a new fragment now (forced: no close stamp record).
-void meas_app_forceFragment();
+// Cuts the files of m01 and m03 into a new fragment now, for `kind` (a LapOutFraCutKind of a forced
+// fragment: no close stamp record), and logs the cut; the cut made.
+LapOutFraCut meas_app_forceFragment(uint8_t kind);
+// Asks for the copy of a closed file of instance `index` to the stick: through the measurement's
+// store, or at once when there is none (destroyed).
+void meas_app_copyToStick(int index, const meas_filecounters& counters);
 // After a stop: when a file was opened since the start, the fragment moves on, so that the next
 // start never reopens a closed file's name.
 void meas_app_fragmentAfterStop();

@@ -95,9 +95,11 @@ void statistics() {
     }
 }
 
+} // namespace
+
 // The copy of a closed file to the stick: through the measurement's store, whose drive writer
 // starts it after what it has in hand, or at once when there is no store (destroyed).
-void copyToStick(int index, const meas_filecounters& c) {
+void meas_app_copyToStick(int index, const meas_filecounters& c) {
     if (!c.valid) return;
     static char target[] = "usb_meas:";
     // A stop, destroy or shutdown meanwhile waits for it too: the stick gets the file whole.
@@ -109,19 +111,22 @@ void copyToStick(int index, const meas_filecounters& c) {
         meas_app_copyFileStart(rq, index);
 }
 
+namespace {
+
 // A writer whose drive cannot take the open file (its name taken there, the drive failed it, or
 // the drive answers again after it failed): logging goes on in a new file. Several asks that come
-// together cut once. A cut that came since the writer's newest file (a lap's, a fragment's, an
-// arrival's), also one whose file the first record after it has not opened yet, is its new file:
-// a second cut then would take that file's counters before any record opened it.
+// together cut once. Any cut made after the writer's newest file (a lap's, a fragment's, an
+// arrival's, one forced for an earlier ask), its file opened by its first record yet or not, is its
+// new file: no cut is forced then, and none ever moves that cut's counters.
 void checkCutNeeded() {
     bool cut = false;
     int index = 0;
     std::string why;
     bool overtaken = false;
-    while (meas_app_PreTrigTakeNewFileAsk(&index, &why, &overtaken)) {
+    uint32_t seen = 0;
+    while (meas_app_PreTrigTakeNewFileAsk(&index, &why, &overtaken, &seen)) {
         const bool ending = postrun_requested(), running = meas_app_running.load() != 0 && !ending;
-        if (overtaken || (running && MeasAppStore_cutPending(index))) {
+        if (overtaken || (running && seen != 0 && LapOutFra_newestCut() > seen)) {
             syslogx(LOG_PRIO_INFO,
                     "meas_app_main(): %s; a file was cut since, which it takes as any drive: "
                     "no other is cut",
@@ -134,20 +139,7 @@ void checkCutNeeded() {
                          : "logging does not run, no file is cut");
         cut = cut || running;
     }
-    if (cut) meas_app_forceFragment();
-}
-
-// A cut of the counters whose file no instance has opened yet: none opened one in this run yet, or
-// one that did has not opened the file of the counters' last cut. An instance without files (no
-// block, or a condition that holds its blocks) says nothing.
-bool cutPendingAny() {
-    bool opened = false;
-    for (int i : {MEAS_M01, MEAS_M03}) {
-        if (!meas[i].pretrig || !meas[i].fileOpened.load()) continue;
-        if (MeasAppStore_cutPending(i)) return true;
-        opened = true;
-    }
-    return !opened;
+    if (cut) meas_app_forceFragment(LOF_CUT_DRIVE);
 }
 
 // While no block writes (stopped, destroying, shutting down) the files left are closed at once,
@@ -328,6 +320,9 @@ void meas_app_main() {
         }
         meas_app_clearsegmentation();
         MeasAppStore_newRun();
+        // The run's files begin with the counters as they stand now.
+        LapOutFraCut start{};
+        if (LapOutFra_startCut(time_getTimestamp(), &start)) MeasAppStore_runStarted(start);
         meas_app_measstart();
         syslogx_headEnd(LOG_PRIO_INFO, "New measurement started");
         meas_app_startreq = 0;
@@ -409,20 +404,27 @@ void meas_app_lap_connect() {
     lap_setLogging(&hooks);
 }
 
-void meas_app_forceFragment() {
-    const uint32_t ts = time_getTimestamp();
-    MeasAppStore_forcedCutAt(ts);
+LapOutFraCut meas_app_forceFragment(uint8_t kind) {
     meas[MEAS_M01].forcedFrag = 1;
     meas[MEAS_M03].forcedFrag = 1;
     meas_app_clearsegmentation();
-    LapOutFra_setFragmentTrig(ts);
+    LapOutFraCut cut{};
+    LapOutFra_setFragmentTrig(time_getTimestamp(), kind, &cut);
+    if (cut.seq != 0) {
+        char name[MEAS_FILENAME_LEN] = "";
+        LapOutFra_genFilenameAbsLap(name, sizeof name, 0, uint8_t(cut.outing), uint8_t(cut.lap),
+                                    uint8_t(cut.fragment), cut.absLap);
+        syslogx(LOG_PRIO_INFO, "meas_app_forceFragment(): the files are cut at %u.%04u s for the %s: %s",
+                unsigned(cut.stamp / 10000), unsigned(cut.stamp % 10000), LapOutFra_cutKindName(kind), name);
+    }
+    return cut;
 }
 
 void meas_app_checksegmentation() {
     int r = meas_app_PreTrigCheckFragment(meas[MEAS_M01].pretrig);
     if (r == 0) r = meas_app_PreTrigCheckFragment(meas[MEAS_M03].pretrig);
     if (r == 0) return;
-    meas_app_forceFragment();
+    meas_app_forceFragment(r == 1 ? LOF_CUT_SIZE : LOF_CUT_TIME);
     if (r == 1)
         syslogx(LOG_PRIO_INFO, "meas_app: Fragmentation because of size (%d kbytes)",
                 int(seramCal().FILEFRAGMENTATION_SIZE) << 10);
@@ -488,17 +490,113 @@ std::function<int()> arrivalJob(const char* what, int (*job)(const char*)) {
 
 } // namespace
 
+namespace {
+
+constexpr const char* kStick = "usb_meas:";
+
+// What the stick's arrival starts on the stick's own task, not waited for: logging goes on while
+// the parts that copies left there are removed, then its downloaded files are deleted. The copies
+// of this arrival remove the parts first too, while this removal is not made.
+void startArrivalJobs() {
+    meas_app_copyPartsLeft(kStick);
+    meas_app_driveCallAsync(kStick, "the removal of unfinished copies",
+                            arrivalJob("the removal of unfinished copies", meas_app_copyRemoveParts), true);
+    meas_app_driveCallAsync(kStick, "the D-flag check",
+                            arrivalJob("the D-flag check", MeasAppStore_driveCheckDirectoryFlags), true);
+}
+
+bool copiesFor(int index) {
+    return index == MEAS_M01 || LOGGING2_TARGET_PARTITION_ram == 0;
+}
+
+bool sameFile(const meas_filecounters& a, const MeasAppStore_Counters& c) {
+    return a.valid && a.outing == c.outing && a.lap == c.lap && a.absLap == c.absLap &&
+           a.fragment == c.fragment;
+}
+
+// While logging runs with data the arrival is a cut of its own: the stick begins with its file, and
+// the file it closes, that of the cut before it, is copied (once it is opened: its first record may
+// come after the arrival). Stopped or destroyed: the file the stop or destroy closed (or still
+// closes). Into `asked` what each instance copies.
+void copyForArrival(bool running, bool copyAllowed, meas_filecounters asked[MEAS_INSTANCES]) {
+    if (!running) {
+        for (int i : {MEAS_M01, MEAS_M03})
+            if (copyAllowed && copiesFor(i)) {
+                asked[i] = meas[i].lastFile;
+                meas_app_copyToStick(i, asked[i]);
+            }
+        return;
+    }
+    const LapOutFraCut cut = meas_app_forceFragment(LOF_CUT_ARRIVAL);
+    LapOutFraCut closes{};
+    if (!copyAllowed) return;
+    if (cut.seq == 0 || !LapOutFra_cut(cut.seq - 1, &closes)) {
+        syslogx(LOG_PRIO_WARNING,
+                "LapOutFra_checkFragmentTrigOnUSBEvent() lapoutfra invalid, skip file copy");
+        return;
+    }
+    for (int i : {MEAS_M01, MEAS_M03})
+        if (copiesFor(i)) {
+            asked[i] = {closes.outing, closes.lap, closes.absLap, closes.fragment, true};
+            MeasAppStore_copyCutToStick(i, closes);
+        }
+}
+
+// Every file the stick did not get whole (a pull cut it, also in its close) is copied at its next
+// arrival, beside the file this arrival copies.
+void copyNotWhole(const std::vector<std::pair<int, MeasAppStore_Counters>>& notWhole,
+                  const meas_filecounters asked[MEAS_INSTANCES]) {
+    for (const auto& [i, c] : notWhole) {
+        if (sameFile(asked[i], c)) continue;
+        char name[MEAS_FILENAME_LEN] = {};
+        LapOutFra_genFilenameAbsLap(name, sizeof name, uint8_t(i), uint8_t(c.outing), uint8_t(c.lap),
+                                    uint8_t(c.fragment), c.absLap);
+        syslogx(LOG_PRIO_INFO,
+                "meas_app_checkFragmentTrigOnUSBEvent(): %s is copied to the stick too: it did not get it "
+                "whole",
+                name);
+        meas_app_copyToStick(i, {c.outing, c.lap, c.absLap, c.fragment, true});
+    }
+}
+
+// A stick arrived while no shutdown has begun.
+void stickArrived(int hw, bool firstArrival) {
+    startArrivalJobs();
+    const bool running = meas_app_running.load() == 1 && (meas[MEAS_M01].firstSampleTs.load() != 0 ||
+                                                          meas[MEAS_M03].firstSampleTs.load() != 0);
+    // written by the writers' availability queries too
+    const bool takesCopies =
+        !(std::atomic_ref<uint32_t>(cfg_meas_devHwInfo[hw].status).load(std::memory_order_relaxed) & 0x10000);
+    const bool copyAllowed = !firstArrival && takesCopies;
+    std::vector<std::pair<int, MeasAppStore_Counters>> notWhole;
+    for (int i : {MEAS_M01, MEAS_M03})
+        if (takesCopies && copiesFor(i))
+            for (const MeasAppStore_Counters& c : MeasAppStore_stickUnfinished(i))
+                notWhole.emplace_back(i, c);
+    const char* only =
+        notWhole.empty() ? "nothing is copied" : "only the files it did not get whole are copied";
+    syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): a stick arrived: %s%s",
+            !copyAllowed ? (running ? "the open files are cut, " : "") : "",
+            !copyAllowed ? only
+            : running    ? "the open files are cut and copied to it"
+                         : "the files closed last are copied to it");
+    meas_filecounters asked[MEAS_INSTANCES] = {};
+    copyForArrival(running, copyAllowed, asked);
+    copyNotWhole(notWhole, asked);
+}
+
+} // namespace
+
 void meas_app_checkFragmentTrigOnUSBEvent() {
     static bool previous = true;
     static bool firstArrival = true;
-    const char* usb = "usb_meas:";
-    const int hw = cfg_meas_getHwIdxFromDrvName(usb);
+    static bool checked = false;
+    const int hw = cfg_meas_getHwIdxFromDrvName(kStick);
     if (hw < 0) {
-        syslogx(LOG_PRIO_ERR, "LapOutFra_checkFragmentTrigOnUSBEvent() could not map drive %s", usb);
+        syslogx(LOG_PRIO_ERR, "LapOutFra_checkFragmentTrigOnUSBEvent() could not map drive %s", kStick);
         return;
     }
-    const bool available = meas_app_driveAvDebounce(usb) == 0;
-    static bool checked = false;
+    const bool available = meas_app_driveAvDebounce(kStick) == 0;
     if (checked && previous && !available)
         syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): the stick is gone");
     checked = true;
@@ -506,78 +604,7 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
         syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): a stick arrived after the shutdown "
                                "began: it is left alone (no file is cut, walked, removed or copied)");
     } else if (!previous && available) {
-        // Not waited for: logging goes on while the parts that copies left there are removed, then the
-        // stick's downloaded files are deleted. The copies of this arrival remove the parts first
-        // too, while this removal is not made.
-        meas_app_copyPartsLeft(usb);
-        meas_app_driveCallAsync(usb, "the removal of unfinished copies",
-                                arrivalJob("the removal of unfinished copies", meas_app_copyRemoveParts),
-                                true);
-        meas_app_driveCallAsync(usb, "the D-flag check",
-                                arrivalJob("the D-flag check", MeasAppStore_driveCheckDirectoryFlags), true);
-        const bool running = meas_app_running.load() == 1 && (meas[MEAS_M01].firstSampleTs.load() != 0 ||
-                                                              meas[MEAS_M03].firstSampleTs.load() != 0);
-        // written by the writers' availability queries too
-        const bool takesCopies =
-            !(std::atomic_ref<uint32_t>(cfg_meas_devHwInfo[hw].status).load(std::memory_order_relaxed) &
-              0x10000);
-        const bool copyAllowed = !firstArrival && takesCopies;
-        // Every file the stick did not get whole (a pull cut it, also in its close) is copied at its
-        // next arrival, beside the file this arrival copies.
-        std::vector<std::pair<int, MeasAppStore_Counters>> notWhole;
-        for (int i : {MEAS_M01, MEAS_M03})
-            if (takesCopies && (i == MEAS_M01 || LOGGING2_TARGET_PARTITION_ram == 0))
-                for (const MeasAppStore_Counters& c : MeasAppStore_stickUnfinished(i))
-                    notWhole.emplace_back(i, c);
-        const char* only =
-            notWhole.empty() ? "nothing is copied" : "only the files it did not get whole are copied";
-        syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): a stick arrived: %s%s",
-                !copyAllowed ? (running ? "the open files are cut, " : "") : "",
-                !copyAllowed ? only
-                : running    ? "the open files are cut and copied to it"
-                             : "the files closed last are copied to it");
-        meas_filecounters asked[MEAS_INSTANCES] = {};
-        if (running) {
-            LapOutFraState s{};
-            LapOutFra_getState(&s);
-            // A cut whose file is not opened yet (a lap's a moment ago) cuts for the stick too: that
-            // file is the stick's first, and the file it closes is the one to copy.
-            const bool pending = cutPendingAny();
-            if (pending)
-                syslogx(LOG_PRIO_INFO, "meas_app_checkFragmentTrigOnUSBEvent(): a file was cut a moment "
-                                       "ago: the stick begins with it, no other is cut");
-            else
-                meas_app_forceFragment();
-            if (!s.valid) {
-                syslogx(LOG_PRIO_WARNING,
-                        "LapOutFra_checkFragmentTrigOnUSBEvent() lapoutfra invalid, skip file copy");
-            } else if (copyAllowed) {
-                const meas_filecounters cut{s.outing, s.lap, s.absLap, s.fragment, true};
-                asked[MEAS_M01] = pending ? meas[MEAS_M01].lastFile : cut;
-                asked[MEAS_M03] = pending ? meas[MEAS_M03].lastFile : cut;
-            }
-        } else if (copyAllowed) {
-            // Stopped or destroyed: the file the stop or destroy closed (or still closes).
-            asked[MEAS_M01] = meas[MEAS_M01].lastFile;
-            asked[MEAS_M03] = meas[MEAS_M03].lastFile;
-        }
-        copyToStick(MEAS_M01, asked[MEAS_M01]);
-        if (LOGGING2_TARGET_PARTITION_ram == 0) copyToStick(MEAS_M03, asked[MEAS_M03]);
-        for (const auto& [i, c] : notWhole) {
-            const meas_filecounters& a = asked[i];
-            if (a.valid && a.outing == c.outing && a.lap == c.lap && a.absLap == c.absLap &&
-                a.fragment == c.fragment)
-                continue;
-            char name[MEAS_FILENAME_LEN] = {};
-            LapOutFra_genFilenameAbsLap(name, sizeof name, uint8_t(i), uint8_t(c.outing), uint8_t(c.lap),
-                                        uint8_t(c.fragment), c.absLap);
-            syslogx(
-                LOG_PRIO_INFO,
-                "meas_app_checkFragmentTrigOnUSBEvent(): %s is copied to the stick too: it did not get it "
-                "whole",
-                name);
-            copyToStick(i, {c.outing, c.lap, c.absLap, c.fragment, true});
-        }
+        stickArrived(hw, firstArrival);
         firstArrival = false;
     }
     previous = available;

@@ -148,7 +148,9 @@ void meas_app_fragmentAfterStop() {
         m.fileWritten = 0;
         if (m.fileOpened.exchange(0)) opened = true; // any file written was opened first
     }
-    if (opened) LapOutFra_setFragmentTrig(0);
+    // The cuts after the newest file of the run are named first: the stop's cut ends no record.
+    MeasAppStore_runEnded();
+    if (opened) LapOutFra_setFragmentTrig(0, LOF_CUT_STOP);
 }
 
 uint16_t meas_app_measstop(uint8_t keep) {
@@ -327,7 +329,11 @@ void meas_app_timeout_close(int code) {
     if (meas_app_startreq || meas_app_stopreq || meas_app_reinitreq || meas_app_hstinitreq ||
         meas_app_destroyreq || meas_app_blkstopreq)
         return;
-    const uint32_t lofTs = LapOutFra_getTimeStamp();
+    // The newest cut: a block whose file is of an earlier one and that has had no sample for a
+    // second since it closes its part.
+    LapOutFraCut newest{};
+    if (!LapOutFra_cut(LapOutFra_newestCut(), &newest)) return;
+    const uint32_t lofTs = newest.stamp;
     const uint32_t now = time_getTimestamp();
     const std::vector<meas_blk*> blocks = meas_list_snapshot(&meas_app_measlist[code]);
     for (meas_blk* b : blocks) {

@@ -1,6 +1,7 @@
-// Which file each sample goes into: files follow the lap, outing and fragment counters; when the
-// counters move on, every block finishes its part of the old file and opens its part of the new
-// one, and the old file is closed with a status block once its last block has left it.
+// Which file each sample goes into: every cut of the counters (a lap, a fragment, a forced cut) has
+// a file of its own, holding the records stamped after the cut up to the next one; a block moves from
+// its file to the file of the cut its sample belongs to, and a file is closed with a status block once
+// its last block has left it.
 #include "logging/app/meas_app_store.h"
 #include "framework/appman.h"
 #include "framework/syslog.h"
@@ -14,6 +15,7 @@
 #include "logging/fifo/meas_frame.h"
 #include "logging/store/meas_app_pretrig.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -27,15 +29,20 @@ constexpr uint32_t CLOSE_DELAY = 30000; // 3 s in 100 us ticks
 
 // Instances that opened a file since the start-up; read by the copies' tasks too.
 std::atomic<bool> gWritesFiles[MEAS_INSTANCES];
-// Per instance the run and the cut (the counters' time stamp) of the newest file it opened, read by
-// the tasks that cut (the logging's, the lap's, the shell's).
-std::atomic<uint64_t> gNewestCut[MEAS_INSTANCES];
-// The time stamp of the last forced cut.
-std::atomic<uint32_t> gForcedCutTs{MEAS_TS_NONE};
+// The cut the logging run began with: no record of the run belongs to an earlier one.
+std::atomic<uint32_t> gRunCut{0};
 
-uint32_t cutStamp(uint32_t ts) {
-    return ts == MEAS_TS_NONE ? 0 : ts;
-}
+// What the logging task keeps of the cuts per instance: the newest cut whose file it opened in the
+// run, the cuts it passed over without a record (named once no block of the instance can still reach
+// them), and the copies to the stick that wait for a cut's file to be opened.
+struct InstanceCuts {
+    uint32_t opened = 0;
+    uint32_t lastFile = 0; // the cut of meas_instance::lastFile
+    std::vector<uint32_t> passed;
+    std::vector<uint32_t> told; // the last cuts named so
+    std::vector<uint32_t> copies;
+};
+InstanceCuts gInstanceCuts[MEAS_INSTANCES];
 
 const char* closeTypeName(int t) {
     return t == SB_LAPTRIG ? "SB_LAPTRIG" : t == SB_PERIOD ? "SB_PERIOD" : "SB_UNKNOWN";
@@ -54,29 +61,98 @@ bool handedOver(const MeasAppStore_FileInfo_s* f) {
     return f->closeState.load() >= MEAS_CLOSE_WRITERS;
 }
 
+// The cut made after the file's: its stamp ends the file's span. False while none is made.
+bool nextCut(const MeasAppStore_FileInfo_s* f, LapOutFraCut* next) {
+    return LapOutFra_newestCut() != f->cutSeq && LapOutFra_cut(f->cutSeq + 1, next);
+}
+
 // The close of a file is decided once, when the first of its blocks leaves it or the store closes
-// it: by a lap (the counters moved on: type SB_LAPTRIG, a close stamp record at the lap), by a
-// forced fragment (the counters moved on too, but SB_PERIOD and no record), or by a stop, destroy or
-// shutdown of the file the counters still name (SB_PERIOD, no record; its stamp is its end).
-// The store sees a cut only with the first sample after it, a data delay later: a lap or new
-// outing that comes before a forced fragment's cut was seen ends the file itself, as a lap's close.
-void decideClose(MeasAppStore_FileInfo_s* f, bool byStop) {
+// it, by the cut after its own: a lap, a new outing or the fragment trigger (type SB_LAPTRIG, a close
+// stamp record at the cut), a forced fragment (SB_PERIOD and no record). Without a later cut it is
+// closed by a stop, destroy or shutdown (SB_PERIOD, no record; its stamp is its end).
+void decideClose(MeasAppStore_FileInfo_s* f) {
     if (f->closeState.load() != MEAS_CLOSE_OPEN) return;
-    meas_instance& m = *instOf(f);
-    LapOutFraState c{};
-    LapOutFra_getState(&c);
-    const bool moved =
-        f->outing != c.outing || f->lap != c.lap || f->absLap != c.absLap || f->fragment != c.fragment;
-    if (moved || !byStop) {
-        // A lap or fragment trigger after the forced cut, before the store saw that, closes the file.
-        const bool forced = m.forcedFrag.exchange(0) != 0 && c.timestamp == gForcedCutTs.load();
-        const bool lap = f->outing != c.outing || f->lap != c.lap;
-        f->closeState = forced && !lap ? MEAS_CLOSE_PERIOD : MEAS_CLOSE_COUNTERS;
-        if (f->closeTimestamp == MEAS_TS_NONE) f->closeTimestamp = LapOutFra_getTimeStamp();
+    LapOutFraCut next{};
+    if (nextCut(f, &next)) {
+        f->closeState = LapOutFra_countersCut(next.kind) ? MEAS_CLOSE_COUNTERS : MEAS_CLOSE_PERIOD;
+        if (f->closeTimestamp == MEAS_TS_NONE) f->closeTimestamp = next.stamp;
     } else {
         f->closeState = MEAS_CLOSE_PERIOD;
     }
     f->closeDeadline = time_getTimestamp() + CLOSE_DELAY;
+}
+
+std::string stampText(uint32_t stamp) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%04u s", unsigned(stamp / 10000), unsigned(stamp % 10000));
+    return text;
+}
+
+std::string nameOf(int index, const LapOutFraCut& c) {
+    char name[MEAS_FILENAME_LEN] = "";
+    LapOutFra_genFilenameAbsLap(name, sizeof name, uint8_t(index), uint8_t(c.outing), uint8_t(c.lap),
+                                uint8_t(c.fragment), c.absLap);
+    return name;
+}
+
+bool told(const InstanceCuts& ic, uint32_t seq) {
+    return std::find(ic.told.begin(), ic.told.end(), seq) != ic.told.end();
+}
+
+// The records before cut `seq` are in the file of the newest cut of the run before it that has one.
+bool fileBefore(const InstanceCuts& ic, uint32_t seq, LapOutFraCut* c) {
+    const uint32_t run = gRunCut.load();
+    uint32_t before = seq - 1;
+    while (before >= run && before != 0 && told(ic, before)) --before;
+    return before >= run && LapOutFra_cut(before, c);
+}
+
+// The cuts of instance `index` passed over without a record: once no file of an earlier cut has a
+// block any more (no block can reach them then), each is named; a copy to the stick that waited for
+// its file goes to the file before it (into `copies`). Under the file queue's lock.
+void tellPassedLocked(int index, std::vector<LapOutFraCut>* copies) {
+    InstanceCuts& ic = gInstanceCuts[index];
+    if (ic.passed.empty()) return;
+    uint32_t reachable = UINT32_MAX; // the oldest cut whose file still has a block
+    for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+        MeasAppStore_FileInfo_s* f = MeasAppStore_fileOfNode(n);
+        if (f->index == index && lstCount(&f->blocks) > 0) reachable = std::min(reachable, f->cutSeq);
+    }
+    std::sort(ic.passed.begin(), ic.passed.end());
+    while (!ic.passed.empty() && ic.passed.front() < reachable) {
+        const uint32_t seq = ic.passed.front();
+        ic.passed.erase(ic.passed.begin());
+        LapOutFraCut c{}, next{};
+        if (!LapOutFra_cut(seq, &c)) continue;
+        const std::string until =
+            LapOutFra_cut(seq + 1, &next) ? "the next cut at " + stampText(next.stamp) : "the logging's stop";
+        syslogx(LOG_PRIO_WARNING,
+                "meas_app_store_block(): the %s cut %s at %s has no file: no record of m0%d lies between it "
+                "and %s",
+                LapOutFra_cutKindName(c.kind), nameOf(index, c).c_str(), stampText(c.stamp).c_str(),
+                index + 1, until.c_str());
+        ic.told.push_back(seq);
+        if (ic.told.size() > 64) ic.told.erase(ic.told.begin());
+        const auto copy = std::find(ic.copies.begin(), ic.copies.end(), seq);
+        if (copy == ic.copies.end()) continue;
+        ic.copies.erase(copy);
+        LapOutFraCut withFile{};
+        if (fileBefore(ic, seq, &withFile)) copies->push_back(withFile);
+    }
+}
+
+void copyCuts(int index, const std::vector<LapOutFraCut>& cuts) {
+    for (const LapOutFraCut& c : cuts)
+        meas_app_copyToStick(index, meas_filecounters{c.outing, c.lap, c.absLap, c.fragment, true});
+}
+
+void tellPassed(int index) {
+    std::vector<LapOutFraCut> copies;
+    {
+        MeasAppStore_QueueLock lk("meas_app_store_block()");
+        tellPassedLocked(index, &copies);
+    }
+    copyCuts(index, copies);
 }
 
 using QueueLock = MeasAppStore_QueueLock;
@@ -123,6 +199,7 @@ int MeasAppStore_initData(MeasAppStore_data* s, uint32_t maxRecords, uint32_t ma
                           uint32_t factor, uint32_t cnt4, uint32_t cnt2, uint32_t cnt1) {
     s->file = nullptr;
     s->initTs = MEAS_TS_NONE;
+    s->nextTs = MEAS_TS_NONE;
     s->frame = MeasFrame_alloc(maxRecords, maxBytes, recordSize, factor);
     if (!s->frame) {
         syslogx(LOG_PRIO_ERR, "MeasAppStore_initData():Error: MeasFrame_alloc()");
@@ -191,45 +268,49 @@ void meas_app_store_frame(meas_blk* b) {
     }
 }
 
-MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* b, const LapOutFraState& c) {
+MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* b, const LapOutFraCut& c) {
     QueueLock lk("meas_app_get_lof_file()");
     for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
         MeasAppStore_FileInfo_s* f = fileOfNode(n);
-        if (f->index == b->index && !handedOver(f) && f->outing == c.outing && f->lap == c.lap &&
-            f->absLap == c.absLap && f->fragment == c.fragment)
-            return f;
+        if (f->index == b->index && !handedOver(f) && f->cutSeq == c.seq) return f;
     }
     return nullptr;
 }
 
-int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) {
+bool MeasAppStore_cutOf(uint32_t ts, LapOutFraCut* c) {
+    return LapOutFra_cutAt(ts, gRunCut.load(), c);
+}
+
+int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraCut& c) {
     meas_instance& m = *b->instance;
-    uint32_t flushTs = c.timestamp;
+    const int i = int(&m - meas);
+    InstanceCuts& ic = gInstanceCuts[i];
+    uint32_t flushTs = c.stamp;
     if (flushTs == 0 || flushTs == MEAS_TS_NONE) flushTs = m.firstSampleTs.load();
     MeasAppStore_FileInfo_s* found = nullptr;
-    MeasAppStore_FileInfo_s* prev = nullptr;
-    bool others = false;
+    MeasAppStore_FileInfo_s* first = nullptr; // the instance's first file in the queue
+    NODE* later = nullptr;                    // its first file of a later cut
     {
         QueueLock lk("meas_app_open_file()");
         bool firstSeen = false;
         for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
             MeasAppStore_FileInfo_s* f = fileOfNode(n);
             if (f->index != b->index) continue;
-            others = true;
+            if (!first) first = f;
             if (!firstSeen) {
                 if (!f->closeable) f->closeable = 1;
                 if (!(f->closeable && f->vfIdx < 0)) firstSeen = true;
             }
-            if (f->outing == c.outing && f->lap == c.lap && f->absLap == c.absLap &&
-                f->fragment == c.fragment) {
-                found = (int32_t(f->initTimestamp - sampleTs) > 0 && prev) ? prev : f;
+            if (f->cutSeq == c.seq) {
+                found = f;
                 break;
             }
-            if (int32_t(f->initTimestamp - sampleTs) <= 0) prev = f;
+            if (!later && f->cutSeq > c.seq) later = n;
         }
-        if (!found && prev && int32_t(c.timestamp - sampleTs) >= 0) found = prev;
     }
-    if (found && found->vfIdx < 0) {
+    // A block's sample that comes after the file of its cut was closed (by its deadline) is dropped,
+    // never written into a second file of that cut.
+    if (found && (found->vfIdx < 0 || found->closeState.load() >= MEAS_CLOSE_SB)) {
         syslogx(LOG_PRIO_WARNING,
                 "meas_app_open_file(): Cancel writing block #%d to file %s, mode.kill 0x%X, file was closed "
                 "already!!",
@@ -252,13 +333,24 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
         f->lap = c.lap;
         f->absLap = c.absLap;
         f->fragment = c.fragment;
+        f->cutSeq = c.seq;
         f->closeState = MEAS_CLOSE_OPEN;
         f->run = MeasAppStore_currentRun();
-        f->initTimestamp = c.timestamp == MEAS_TS_NONE ? 0 : c.timestamp;
+        f->initTimestamp = c.stamp == MEAS_TS_NONE ? 0 : c.stamp;
         f->closeTimestamp = MEAS_TS_NONE;
         f->closeDeadline = MEAS_TS_NONE;
+        // Its span's end is known once the next cut is made, also before its first record came.
+        LapOutFraCut next{};
+        if (nextCut(f, &next)) {
+            f->closeTimestamp = next.stamp;
+            f->closeDeadline = time_getTimestamp() + CLOSE_DELAY;
+        }
         f->vfIdx = -1;
-        f->closeable = others ? 0 : 1;
+        // The oldest file of the instance closes first: one of an earlier cut than the files in the
+        // queue (a block whose record came late) goes before them, and closes first while the first
+        // of them has not begun its close.
+        const bool ahead = first && later && first == fileOfNode(later);
+        f->closeable = !first || (ahead && first->closeState.load() < MEAS_CLOSE_SB) ? 1 : 0;
         f->config = m.config;
         f->configBlob = m.dcp;
         f->configBlobSize = uint32_t(m.dcpSize);
@@ -273,34 +365,55 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
         // A stop or destroy after this moves the fragment on, so that the next start never
         // reopens this file's name; a stick that arrives after the stop gets this file.
         m.fileOpened = 1;
-        m.lastFile = {f->outing, f->lap, f->absLap, f->fragment, true};
-        gWritesFiles[&m - meas].store(true);
-        gNewestCut[&m - meas].store(uint64_t(f->run) << 32 | cutStamp(f->initTimestamp));
+        if (c.seq > ic.lastFile) {
+            m.lastFile = {f->outing, f->lap, f->absLap, f->fragment, true};
+            ic.lastFile = c.seq;
+        }
+        gWritesFiles[i].store(true);
+        // The cuts passed over since the newest file the instance opened in this run have no record
+        // of the block that opened this one; a block's late record may still open one of them.
+        if (ic.opened != 0 && c.seq > ic.opened)
+            for (uint32_t s = ic.opened + 1; s < c.seq; ++s) ic.passed.push_back(s);
+        if (c.seq > ic.opened) ic.opened = c.seq;
+        ic.passed.erase(std::remove(ic.passed.begin(), ic.passed.end(), c.seq), ic.passed.end());
+        std::vector<LapOutFraCut> copies;
         {
             QueueLock lk("meas_app_open_file(): error taking semaphore to add entry");
-            lstAdd(&gFileQueue, &f->node);
-            if (prev) {
-                if (prev->closeTimestamp == MEAS_TS_NONE) {
-                    prev->closeTimestamp = f->initTimestamp;
-                    prev->closeDeadline = time_getTimestamp() + CLOSE_DELAY;
-                    syslogx(LOG_PRIO_DEBUG, "meas_app_open_file(): close_timestamp set late %s", prev->name);
-                } else if (prev->closeTimestamp != f->initTimestamp) {
-                    syslogx(LOG_PRIO_DEBUG,
-                            "meas_app_open_file(): close_timestamp > init_timestamp [%u > %u] [%s, %s]",
-                            unsigned(prev->closeTimestamp), unsigned(f->initTimestamp), prev->name, f->name);
-                }
+            if (later) {
+                if (ahead && f->closeable) first->closeable = 0;
+                lstInsert(&gFileQueue, later->previous, &f->node);
+            } else {
+                lstAdd(&gFileQueue, &f->node);
             }
+            // The files of the instance's earlier cuts end where their next cut begins.
+            for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
+                MeasAppStore_FileInfo_s* p = fileOfNode(n);
+                if (p->index != f->index || p->cutSeq >= c.seq || p->closeTimestamp != MEAS_TS_NONE ||
+                    p->closeState.load() != MEAS_CLOSE_OPEN)
+                    continue;
+                LapOutFraCut after{};
+                if (!nextCut(p, &after)) continue;
+                p->closeTimestamp = after.stamp;
+                p->closeDeadline = time_getTimestamp() + CLOSE_DELAY;
+                syslogx(LOG_PRIO_DEBUG, "meas_app_open_file(): close_timestamp set late %s", p->name);
+            }
+            tellPassedLocked(i, &copies);
         }
         eventLoggerFlushUntil(m.evLogger, flushTs);
         found = f;
+        // A copy to the stick that waited for this file is asked for now that it is in the queue.
+        const auto waits = std::find(ic.copies.begin(), ic.copies.end(), c.seq);
+        if (waits != ic.copies.end()) {
+            ic.copies.erase(waits);
+            copies.push_back(c);
+        }
+        copyCuts(i, copies);
     }
     b->store.file = found;
     lstAdd(&found->blocks, &b->store.node);
     b->store.initTs = found->initTimestamp;
-    const uint32_t lofTs = c.timestamp == MEAS_TS_NONE ? 0 : c.timestamp;
-    if (found->initTimestamp != lofTs)
-        syslogx(LOG_PRIO_DEBUG, "meas_app_open_file(): file %s, lof and file init timestamp differ %u / %u",
-                found->name, unsigned(lofTs), unsigned(found->initTimestamp));
+    b->store.nextTs = MEAS_TS_NONE;
+    (void)sampleTs;
     return 0;
 }
 
@@ -351,7 +464,7 @@ void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int) {
     // for it (the flush check asks again on every tick) instead of closing without.
     const bool stopping = meas_app_running.load() == 0 || (m.started.load() & MEAS_STOPPING);
     if (stopping && sb_busy(file->index)) return;
-    decideClose(file, true);
+    decideClose(file);
     if (file->closeTimestamp == MEAS_TS_NONE) file->closeTimestamp = time_getTimestamp();
     // The close type is the one decided; a lap's close carries its stamp as a record.
     const int closeType = file->closeState.load() == MEAS_CLOSE_COUNTERS ? SB_LAPTRIG : SB_PERIOD;
@@ -381,23 +494,29 @@ void meas_app_close_file(meas_blk* b, int closeType) {
         }
         return;
     }
-    decideClose(file, closeType == SB_PERIOD);
+    decideClose(file);
     meas_app_store_frame(b);
     lstDelete(&file->blocks, &b->store.node);
     b->store.file = nullptr;
     b->store.initTs = MEAS_TS_NONE;
-    if (lstCount(&file->blocks) == 0) meas_app_req_sb_and_unlink_file(file, closeType);
+    b->store.nextTs = MEAS_TS_NONE;
+    if (lstCount(&file->blocks) == 0) {
+        meas_app_req_sb_and_unlink_file(file, closeType);
+        // The cuts passed over after it may now be out of every block's reach.
+        if (file->index < MEAS_INSTANCES) tellPassed(file->index);
+    }
 }
 
 void meas_app_store_block_close_check_only(meas_blk* b) {
     MeasAppStore_FileInfo_s* file = b->store.file;
     if (!file) return;
-    const uint32_t t = LapOutFra_getTimeStamp();
-    if (b->store.initTs == t) return;
-    // A sample stamped before the counter change still belongs to the old file.
-    if (int32_t(b->lastTs - t) <= 0 &&
-        (file->closeTimestamp == MEAS_TS_NONE || int32_t(file->closeTimestamp - b->lastTs) >= 0))
-        return;
+    if (b->store.nextTs == MEAS_TS_NONE) {
+        LapOutFraCut next{};
+        if (!nextCut(file, &next)) return; // no cut since the file's: it goes on
+        b->store.nextTs = next.stamp;
+    }
+    // A sample stamped up to the next cut still belongs to the file.
+    if (int32_t(b->lastTs - b->store.nextTs) <= 0) return;
     meas_app_close_file(b, SB_LAPTRIG);
 }
 
@@ -405,9 +524,9 @@ void meas_app_store_block(meas_blk* b, const uint8_t* record) {
     meas_app_store_block_close_check_only(b);
     bool first = false;
     if (!b->store.file) {
-        LapOutFraState c{};
-        LapOutFra_getState(&c);
-        if (!c.valid) return;
+        // The file of the cut in force at the sample's stamp, however many cuts came since.
+        LapOutFraCut c{};
+        if (!LapOutFra_isValid() || !MeasAppStore_cutOf(b->lastTs, &c)) return;
         if (meas_app_open_file(b, b->lastTs, c) != 0) return;
         first = true;
     }
@@ -605,14 +724,39 @@ uint32_t MeasAppStore_getFilesize(const meas_blk* b) {
     return b->store.file ? b->store.file->bytesWritten : 0;
 }
 
-bool MeasAppStore_cutPending(int index) {
-    if (index < 0 || index >= MEAS_INSTANCES) return false;
-    const uint64_t cut = uint64_t(MeasAppStore_currentRun()) << 32 | cutStamp(LapOutFra_getTimeStamp());
-    return gNewestCut[index].load() != cut;
+void MeasAppStore_runStarted(const LapOutFraCut& start) {
+    gRunCut.store(start.seq);
+    for (InstanceCuts& ic : gInstanceCuts) {
+        ic.opened = start.seq - 1;
+        ic.passed.clear();
+        ic.copies.clear();
+    }
 }
 
-void MeasAppStore_forcedCutAt(uint32_t ts) {
-    gForcedCutTs.store(ts);
+void MeasAppStore_runEnded() {
+    const uint32_t newest = LapOutFra_newestCut();
+    if (gRunCut.load() == 0) return; // no run yet
+    for (int i = 0; i < MEAS_INSTANCES; ++i) {
+        InstanceCuts& ic = gInstanceCuts[i];
+        if (ic.opened < gRunCut.load()) continue; // no file in this run
+        // The cuts after its newest file end with the stop: no record lies in them.
+        for (uint32_t s = ic.opened + 1; s != 0 && s <= newest; ++s) ic.passed.push_back(s);
+        ic.opened = newest;
+        tellPassed(i);
+    }
+}
+
+void MeasAppStore_copyCutToStick(int index, const LapOutFraCut& c) {
+    if (index < 0 || index >= MEAS_INSTANCES) return;
+    InstanceCuts& ic = gInstanceCuts[index];
+    LapOutFraCut withFile{};
+    // Its file is opened with its first record, a data delay after the cut: the copy waits for that.
+    if (c.seq > ic.opened || std::find(ic.passed.begin(), ic.passed.end(), c.seq) != ic.passed.end())
+        ic.copies.push_back(c.seq);
+    else if (!told(ic, c.seq))
+        copyCuts(index, {c});
+    else if (fileBefore(ic, c.seq, &withFile))
+        copyCuts(index, {withFile});
 }
 
 bool MeasAppStore_writesFiles(int index) {

@@ -50,7 +50,7 @@ int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd, bool* complete
 bool MeasAppStore_driveRootWriteThrough(const char* drive, const char* after);
 
 struct meas_blk;
-struct LapOutFraState;
+struct LapOutFraCut;
 struct MeasAppStore_FileInfo_s;
 
 // Close types of the closing status block.
@@ -58,10 +58,13 @@ enum : int { SB_LAPTRIG = 0, SB_PERIOD = 1 };
 
 // One sample of a data block (its last sample time stamp set) into its file.
 void meas_app_store_block(meas_blk* block, const uint8_t* record);
-// Closes the block's part of its file when the counters have moved on.
+// Closes the block's part of its file when its sample lies after the next cut.
 void meas_app_store_block_close_check_only(meas_blk* block);
 void meas_app_store_frame(meas_blk* block);
-int meas_app_open_file(meas_blk* block, uint32_t sampleTs, const LapOutFraState& counters);
+// The block's part of the file of cut `cut` (the one its sample belongs to): the file is made, named
+// by the cut's counters, when no block has made it yet. 0, or 1 when not possible (the file of that
+// cut was closed already: the sample is dropped).
+int meas_app_open_file(meas_blk* block, uint32_t sampleTs, const LapOutFraCut& cut);
 void meas_app_close_file(meas_blk* block, int closeType);
 void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int closeType);
 // The store's word that a file is closed towards the writers (its close action is made): the
@@ -75,8 +78,10 @@ void meas_app_store_statusblock(MeasAppStore_FileInfo_s* file, int closeType);
 // Lap and status-block records of an instance into a file; the number written.
 int meas_app_store_frame_lr_dyn(int vfIdx, int index, uint32_t lapTs);
 int meas_app_store_frame_sb_dyn(int vfIdx, int index, uint32_t lapTs);
-// The open file of the block's instance for these counters, or null.
-MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* block, const LapOutFraState& counters);
+// The open file of the block's instance for this cut, or null.
+MeasAppStore_FileInfo_s* meas_app_get_lof_file(const meas_blk* block, const LapOutFraCut& cut);
+// The cut in force in this logging run for a record stamped `ts`.
+bool MeasAppStore_cutOf(uint32_t ts, LapOutFraCut* cut);
 // Once a second: aged frames handed over, closeable files, files past their close deadline.
 // `closeNow`: every closeable file is closed whatever its deadline (a destroy, once its blocks
 // have stopped).
@@ -86,15 +91,15 @@ void MeasAppStore_closeAllFilesFast();
 // Logging runs: every start of the measurement begins one; a file belongs to the run it was opened in.
 uint32_t MeasAppStore_currentRun();
 void MeasAppStore_newRun();
-// A cut whose file is not opened yet: the counters' last cut (their time stamp) is not the one of
-// the newest file instance `index` opened in this run, or it opened none in it yet. That file opens
-// with the first record after the cut, a data delay later; a join or an arrival meanwhile cuts
-// nothing more: that file is their new one.
-bool MeasAppStore_cutPending(int index);
-// A forced cut (a fragment by size or time, a stick's arrival, a drive's join) moved the counters at
-// `ts`: a file it closes has no close stamp, unless a lap or fragment trigger came before the store
-// saw it; that one's stamp closes the file.
-void MeasAppStore_forcedCutAt(uint32_t ts);
+// A logging run began with cut `start`: its records belong to it and the cuts after it.
+void MeasAppStore_runStarted(const LapOutFraCut& start);
+// The run's blocks have stopped: the cuts after the newest file of an instance have no file there
+// (each is named).
+void MeasAppStore_runEnded();
+// A stick's copy of the file of cut `cut` of instance `index`, asked for once that file is opened
+// (it opens with its first record, a data delay after the cut); one that gets no file (no record
+// lies in it) gives the copy to the file before it.
+void MeasAppStore_copyCutToStick(int index, const LapOutFraCut& cut);
 
 // A wait for the files of a stop, a destroy or the shutdown: those of the logging runs up to the
 // one current when the wait is made, in the file queue then or opened later (while a wait is made,

@@ -570,9 +570,9 @@ void sb_store_block_dyn(meas_blk* b, const uint8_t* data) {
     b->sbLocked = lapTrig ? 1 : 0;
     b->sbNew.store(1, std::memory_order_release);
     if (!lapTrig && b->instance && meas_app_PreTrigMeasRunning(b->instance->pretrig)) {
-        LapOutFraState c{};
-        LapOutFra_getState(&c);
-        if (c.valid)
+        // Into the file of the cut in force now, while it is open.
+        LapOutFraCut c{};
+        if (LapOutFra_isValid() && MeasAppStore_cutOf(time_getTimestamp(), &c))
             if (MeasAppStore_FileInfo_s* f = meas_app_get_lof_file(b, c))
                 meas_app_store_statusblock(f, SB_PERIOD);
     }

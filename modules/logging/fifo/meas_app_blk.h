@@ -53,6 +53,7 @@ struct MeasAppStore_data {
     meas_blk* block;
     MeasAppStore_FileInfo_s* file; // null: no file open
     uint32_t initTs;               // init time stamp of that file; all ones = none
+    uint32_t nextTs;               // the stamp of the cut after that file's; all ones = none known yet
     MeasFrame* frame;
 };
 

@@ -322,6 +322,7 @@ struct NewFileAsk {
     int measIdx;
     std::string why;
     int newestSeen;
+    uint32_t cutSeen;
 };
 struct NewFileAsks {
     std::mutex m;
@@ -334,12 +335,18 @@ NewFileAsks& newFileAsks() {
 } // namespace
 
 void meas_app_PreTrigAskNewFile(int measIdx, const std::string& why, int newestSeen) {
+    uint32_t cutSeen = 0;
+    {
+        ScopeLock guard(virtualFiles, "meas_app_PreTrigAskNewFile");
+        if (VirtualFile* vf = virtualFiles.get(measIdx, newestSeen)) cutSeen = vf->fileInfo()->cutSeq;
+    }
     NewFileAsks& a = newFileAsks();
     std::lock_guard<std::mutex> lk(a.m);
-    if (a.asks.size() < 32) a.asks.push_back(NewFileAsk{measIdx, why, newestSeen}); // more says nothing new
+    if (a.asks.size() < 32) // more says nothing new
+        a.asks.push_back(NewFileAsk{measIdx, why, newestSeen, cutSeen});
 }
 
-bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why, bool* overtaken) {
+bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why, bool* overtaken, uint32_t* cutSeen) {
     NewFileAsk ask;
     {
         NewFileAsks& a = newFileAsks();
@@ -351,6 +358,7 @@ bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why, bool* overta
     if (measIdx) *measIdx = ask.measIdx;
     if (why) *why = ask.why;
     if (overtaken) *overtaken = virtualFiles.newest(ask.measIdx) > ask.newestSeen;
+    if (cutSeen) *cutSeen = ask.cutSeen;
     return true;
 }
 

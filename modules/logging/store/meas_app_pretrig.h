@@ -62,6 +62,7 @@ struct MeasAppStore_FileInfo_s {
     uint16_t lap;
     uint16_t absLap;
     uint16_t fragment;
+    uint32_t cutSeq; // the cut of the counters it holds the records of (LapOutFraCut::seq); 0 none
     std::atomic<uint32_t> closeState; // MEAS_CLOSE_*
     uint32_t initTimestamp;           // start of the file (100 us); 0 when not known
     uint32_t closeTimestamp;          // MEAS_TS_NONE while open
@@ -131,8 +132,11 @@ enum : uint8_t {
 // fragment's) comes to the drive as to any, and the ask is dropped: a cut is never a second one.
 void meas_app_PreTrigAskNewFile(int measIdx, const std::string& why, int newestSeen = INT32_MAX);
 // The next ask not taken yet: true with its measurement and why; `overtaken` (may be null): a file
-// was cut after the newest one its writer had seen, and no new file is needed for it.
-bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why, bool* overtaken = nullptr);
+// was opened after the newest one its writer had seen, and no new file is needed for it.
+// `cutSeen` (may be null): the cut of that newest file (MeasAppStore_FileInfo_s::cutSeq), 0 when it
+// is not known: any cut made after it, its file opened yet or not, is the drive's new file.
+bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why, bool* overtaken = nullptr,
+                                    uint32_t* cutSeen = nullptr);
 
 // Records why the file is unfinished on `drive`, unless a reason is recorded already.
 void meas_app_PreTrigFileUnfinishedReason(MeasAppStore_FileInfo_s* file, const char* drive, const char* why);
