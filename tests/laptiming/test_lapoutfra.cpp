@@ -5,6 +5,7 @@
 
 #include "framework/errmem.h"
 #include "framework/nvram.h"
+#include "framework/time_util.h"
 #include "platform/drives/drive_fault.h"
 
 #include <filesystem>
@@ -274,4 +275,114 @@ TEST_F(LapOutFra, ALoggingSlaveAsksItsMasterAndReportsItsAbsenceAfter30s) {
     EXPECT_EQ(countContaining(drainSyslog(),
                               "LapOutFra_queryLapOutCntTask() no laptrigger master found via comint"),
               1);
+}
+
+namespace {
+
+std::string nameOf(const LapOutFraCut& c) {
+    char name[16] = "";
+    LapOutFra_genFilenameAbsLap(name, sizeof name, 0, uint8_t(c.outing), uint8_t(c.lap), uint8_t(c.fragment),
+                                c.absLap);
+    return name;
+}
+
+// The name of the cut in force for a record stamped `ts` (from cut number `from` on), "" for none.
+std::string inForce(uint32_t ts, uint32_t from) {
+    LapOutFraCut c{};
+    return LapOutFra_cutAt(ts, from, &c) ? nameOf(c) : "";
+}
+
+} // namespace
+
+// Each cut keeps the counters it made (its file's name) and a stamp never before the one made
+// before it; a record belongs to the newest cut stamped before it, never to one before the run's
+// first; cuts at one stamp leave the records to the last of them.
+TEST_F(LapOutFra, TheCutsKeepTheirOwnCountersAndStampsInTheOrderTheyWereMade) {
+    hostclock_setManual(true);
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFraCut start{};
+    EXPECT_FALSE(LapOutFra_startCut(0, &start)) << "no cut before the counters are valid";
+    LapOutFra_start(); // 1/1, absolute lap 0, fragment 1
+    untilSearched();
+    const uint32_t t = time_getTimestamp();
+    ASSERT_TRUE(LapOutFra_startCut(t, &start));
+    struct Made {
+        const char* what;
+        int op; // 0 lap, 1 new outing, 2 fragment, 3 forced fragment (arrival), 4 stop
+        uint32_t stamp;
+        const char* name;
+        uint32_t stamped; // the stamp the cut got
+        uint8_t kind;
+    };
+    const Made made[] = {
+        {"a lap", 0, t + 100, "A0102000.101", t + 100, LOF_CUT_LAP},
+        {"a fragment 1 ms later", 2, t + 110, "A0102000.102", t + 110, LOF_CUT_FRAGMENT},
+        {"a lap stamped before it (seen late)", 0, t + 105, "A0103000.201", t + 110, LOF_CUT_LAP},
+        {"an arrival at the same stamp", 3, t + 110, "A0103000.202", t + 110, LOF_CUT_ARRIVAL},
+        {"a new outing", 1, t + 400, "A0203000.301", t + 400, LOF_CUT_OUTING},
+        {"a stop, stamped 0: now", 4, 0, "A0203000.302", t + 400, LOF_CUT_STOP},
+    };
+    std::vector<LapOutFraCut> cuts{start};
+    for (const Made& m : made) {
+        LapOutFraCut c{};
+        const LapOutFraState s = state();
+        if (m.op <= 1)
+            LapOutFra_setLapOutCnt(uint16_t(s.lap + (m.op == 0)), uint16_t(s.outing + (m.op == 1)), m.stamp,
+                                   &c);
+        else
+            LapOutFra_setFragmentTrig(m.stamp,
+                                      m.op == 2   ? LOF_CUT_FRAGMENT
+                                      : m.op == 3 ? LOF_CUT_ARRIVAL
+                                                  : LOF_CUT_STOP,
+                                      &c);
+        EXPECT_EQ(nameOf(c), m.name) << m.what;
+        EXPECT_EQ(c.stamp, m.stamped) << m.what;
+        EXPECT_EQ(c.kind, m.kind) << m.what;
+        EXPECT_EQ(c.seq, cuts.back().seq + 1) << m.what;
+        EXPECT_EQ(LapOutFra_newestCut(), c.seq) << m.what;
+        LapOutFraCut kept{};
+        ASSERT_TRUE(LapOutFra_cut(c.seq, &kept)) << m.what;
+        EXPECT_EQ(nameOf(kept), m.name) << m.what;
+        cuts.push_back(c);
+    }
+    EXPECT_EQ(state().timestamp, 0u) << "a stop's fragment keeps the counters' stamp it was given";
+    // A later cut renames no earlier one.
+    for (size_t i = 1; i < cuts.size(); ++i) {
+        LapOutFraCut kept{};
+        ASSERT_TRUE(LapOutFra_cut(cuts[i].seq, &kept));
+        EXPECT_EQ(nameOf(kept), made[i - 1].name);
+    }
+    const uint32_t run = start.seq;
+    const struct {
+        uint32_t ts, from;
+        const char* name;
+    } records[] = {
+        {t - 50, run, "A0101000.001"},              // before the run's first cut: its file all the same
+        {t, run, "A0101000.001"},                   // at a cut's stamp: the file before it
+        {t + 100, run, "A0101000.001"},             //
+        {t + 101, run, "A0102000.101"},             // after the lap
+        {t + 110, run, "A0102000.101"},             //
+        {t + 111, run, "A0103000.202"},             // three cuts at one stamp: the last of them
+        {t + 500, run, "A0203000.302"},             // after the stop: its cut
+        {t + 111, cuts[4].seq + 1, "A0203000.301"}, // a run that began later: its first cut
+        {t + 101, run + 100, ""},                   // no cut from that number on
+    };
+    for (const auto& r : records) EXPECT_EQ(inForce(r.ts, r.from), r.name) << r.ts - t << " from " << r.from;
+    EXPECT_TRUE(LapOutFra_countersCut(LOF_CUT_LAP) && LapOutFra_countersCut(LOF_CUT_OUTING) &&
+                LapOutFra_countersCut(LOF_CUT_FRAGMENT));
+    for (uint8_t k :
+         {LOF_CUT_START, LOF_CUT_SIZE, LOF_CUT_TIME, LOF_CUT_ARRIVAL, LOF_CUT_DRIVE, LOF_CUT_STOP})
+        EXPECT_FALSE(LapOutFra_countersCut(k)) << LapOutFra_cutKindName(k);
+
+    // The history keeps the newest LAPOUTFRA_CUTS_KEPT cuts: a record older than every kept cut
+    // belongs to the oldest kept.
+    for (uint32_t i = 0; i < LAPOUTFRA_CUTS_KEPT; ++i) LapOutFra_setFragmentTrig(t + 1000 + i);
+    LapOutFraCut c{};
+    EXPECT_FALSE(LapOutFra_cut(cuts.back().seq, &c)) << "dropped from the history";
+    const uint32_t oldest = LapOutFra_newestCut() - LAPOUTFRA_CUTS_KEPT + 1;
+    ASSERT_TRUE(LapOutFra_cutAt(t, run, &c));
+    EXPECT_EQ(c.seq, oldest);
+    ASSERT_TRUE(LapOutFra_cutAt(t + 1000 + 10, 0, &c));
+    EXPECT_EQ(c.stamp, t + 1000 + 9);
+    hostclock_setManual(false);
 }

@@ -31,6 +31,7 @@ constexpr uint32_t CLOSE_DELAY = 30000; // 3 s in 100 us ticks
 std::atomic<bool> gWritesFiles[MEAS_INSTANCES];
 // The cut the logging run began with: no record of the run belongs to an earlier one.
 std::atomic<uint32_t> gRunCut{0};
+bool gRunEnded = true; // its blocks have stopped (the logging task's)
 
 // What the logging task keeps of the cuts per instance: the newest cut whose file it opened in the
 // run, the cuts it passed over without a record (named once no block of the instance can still reach
@@ -726,6 +727,7 @@ uint32_t MeasAppStore_getFilesize(const meas_blk* b) {
 
 void MeasAppStore_runStarted(const LapOutFraCut& start) {
     gRunCut.store(start.seq);
+    gRunEnded = false;
     for (InstanceCuts& ic : gInstanceCuts) {
         ic.opened = start.seq - 1;
         ic.passed.clear();
@@ -735,7 +737,8 @@ void MeasAppStore_runStarted(const LapOutFraCut& start) {
 
 void MeasAppStore_runEnded() {
     const uint32_t newest = LapOutFra_newestCut();
-    if (gRunCut.load() == 0) return; // no run yet
+    if (gRunEnded) return; // a destroy after a stop: its cuts were named at the stop
+    gRunEnded = true;
     for (int i = 0; i < MEAS_INSTANCES; ++i) {
         InstanceCuts& ic = gInstanceCuts[i];
         if (ic.opened < gRunCut.load()) continue; // no file in this run
