@@ -132,6 +132,9 @@ struct CutRun {
     const char* fault; // MSD_DRIVE_FAULT, "" none
     std::vector<Burst> bursts;
     int exitCode;
+    // A lap right before SIGTERM: the shutdown's fast stop writes none of the records the data delay
+    // holds back, and a lap among them has no record after it (it is named so).
+    bool lapAtTheEnd = false;
 };
 
 void PrintTo(const CutRun& row, std::ostream* out) {
@@ -163,6 +166,15 @@ void setStick(const TempDir& root, bool inserted) {
         if (line.rfind("inserted ", 0) != 0) state += line + "\n";
     writeFile(root.file("usb_meas.drive.new"), state);
     std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
+}
+
+// The cuts in the order they were made: the counters only go on.
+bool madeBefore(const Cut& a, const Cut& b) {
+    return a.absLap != b.absLap ? a.absLap < b.absLap : a.fragment < b.fragment;
+}
+
+Cut newestOf(const std::vector<Cut>& cuts) {
+    return *std::max_element(cuts.begin(), cuts.end(), madeBefore);
 }
 
 // Device time is the host's monotonic clock (the records' and the log's stamps).
@@ -255,10 +267,7 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
             // pull, and copied whole at its next arrival.
             std::vector<Cut> made = loggedCuts(dev.logText());
             made.insert(made.end(), shellCuts.begin(), shellCuts.end());
-            const std::string newest =
-                std::max_element(made.begin(), made.end(), [](const Cut& a, const Cut& b) {
-                    return a.absLap != b.absLap ? a.absLap < b.absLap : a.fragment < b.fragment;
-                })->name;
+            const std::string newest = newestOf(made).name;
             ASSERT_TRUE(waitUntil(
                 [&] {
                     return measfile::readFile(root.file("usb_meas/" + newest)).recordsOf(COUNTERS).size() >=
@@ -299,8 +308,8 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
             ASSERT_TRUE(waitUntil([&] { return countOf(dev.logText(), "takes data again") >= hits; }, 30000))
                 << dev.logText();
         }
-        // Settled: the burst's last cut has its records on a drive.
-        const std::string last = shellCuts.back().name;
+        // Settled: the newest cut has its records on a drive.
+        const std::string last = newestOf(shellCuts).name;
         ASSERT_TRUE(waitUntil(
             [&] {
                 for (const char* dir : {"meas/", "usb_meas/"})
@@ -312,6 +321,7 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
             << b.name << ": " << last << "\n"
             << dev.logText();
     }
+    if (row.lapAtTheEnd) run(Step{'L', 0});
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(20000), row.exitCode) << dev.logText();
     const std::string all = dev.logText(), kStarting = "main(): application 0 starting";
@@ -320,9 +330,7 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
     // Every cut of the run in the order it was made (the counters only go on), with its stamp.
     std::vector<Cut> cuts = loggedCuts(log);
     cuts.insert(cuts.end(), shellCuts.begin(), shellCuts.end());
-    std::sort(cuts.begin(), cuts.end(), [](const Cut& a, const Cut& b) {
-        return a.absLap != b.absLap ? a.absLap < b.absLap : a.fragment < b.fragment;
-    });
+    std::sort(cuts.begin(), cuts.end(), madeBefore);
     ASSERT_GE(cuts.size(), 2u) << log;
     ASSERT_EQ(cuts.front().kind, 'S') << "the run's start comes first\n" << log;
     std::string order;
@@ -358,6 +366,7 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
             break;
         }
     int withoutFile = 0;
+    std::string noFile; // their kinds and names
     for (const char* drive : {"meas:", "usb_meas:"}) {
         const std::string dir = root.file(std::string(drive).substr(0, std::string(drive).size() - 1));
         const bool stick = std::string(drive) == "usb_meas:";
@@ -395,7 +404,10 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
                                           << "'s span, which has no file on " << drive;
                             break;
                         }
-                withoutFile += !stick;
+                if (!stick) {
+                    ++withoutFile;
+                    noFile += std::string(" ") + k.kind + " " + k.name;
+                }
                 continue;
             }
             if (!required && !campaign::fileState(dir, k.name).whole) continue;
@@ -410,7 +422,7 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
         std::printf("%s: %d files checked on %s\n", row.name, checked, drive);
     }
     EXPECT_EQ(countOf(log, "has no file: no record of m01"), withoutFile) << log;
-    std::printf("%s: %d cuts without a file (named in the log)\n", row.name, withoutFile);
+    std::printf("%s: %d cuts without a file (named in the log):%s\n", row.name, withoutFile, noFile.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -426,7 +438,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "now",
                  {{'F', 0}, {'O', 300}, {'F', 310}, {'L', 810}}},
                 {"two fragments at once", "now", {{'P', 0}}}},
-               0},
+               0,
+               true},
         CutRun{"StickArrivals",
                "",
                {{"a lap and a fragment before the arrival, a lap after it",
