@@ -43,7 +43,8 @@ struct InstanceCuts {
     std::vector<uint32_t> told; // the last cuts named so
     std::vector<uint32_t> copies;
 };
-InstanceCuts gInstanceCuts[MEAS_INSTANCES];
+// Never freed: a task may still close a file while the process ends.
+InstanceCuts* const gInstanceCuts = new InstanceCuts[MEAS_INSTANCES];
 
 const char* closeTypeName(int t) {
     return t == SB_LAPTRIG ? "SB_LAPTRIG" : t == SB_PERIOD ? "SB_PERIOD" : "SB_UNKNOWN";
@@ -282,22 +283,19 @@ bool MeasAppStore_cutOf(uint32_t ts, LapOutFraCut* c) {
     return LapOutFra_cutAt(ts, gRunCut.load(), c);
 }
 
-int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraCut& c) {
+int meas_app_open_file(meas_blk* b, uint32_t, const LapOutFraCut& c) {
     meas_instance& m = *b->instance;
     const int i = int(&m - meas);
     InstanceCuts& ic = gInstanceCuts[i];
     uint32_t flushTs = c.stamp;
     if (flushTs == 0 || flushTs == MEAS_TS_NONE) flushTs = m.firstSampleTs.load();
     MeasAppStore_FileInfo_s* found = nullptr;
-    MeasAppStore_FileInfo_s* first = nullptr; // the instance's first file in the queue
-    NODE* later = nullptr;                    // its first file of a later cut
     {
         QueueLock lk("meas_app_open_file()");
         bool firstSeen = false;
         for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
             MeasAppStore_FileInfo_s* f = fileOfNode(n);
             if (f->index != b->index) continue;
-            if (!first) first = f;
             if (!firstSeen) {
                 if (!f->closeable) f->closeable = 1;
                 if (!(f->closeable && f->vfIdx < 0)) firstSeen = true;
@@ -306,7 +304,6 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraCut& c) {
                 found = f;
                 break;
             }
-            if (!later && f->cutSeq > c.seq) later = n;
         }
     }
     // A block's sample that comes after the file of its cut was closed (by its deadline) is dropped,
@@ -347,11 +344,6 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraCut& c) {
             f->closeDeadline = time_getTimestamp() + CLOSE_DELAY;
         }
         f->vfIdx = -1;
-        // The oldest file of the instance closes first: one of an earlier cut than the files in the
-        // queue (a block whose record came late) goes before them, and closes first while the first
-        // of them has not begun its close.
-        const bool ahead = first && later && first == fileOfNode(later);
-        f->closeable = !first || (ahead && first->closeState.load() < MEAS_CLOSE_SB) ? 1 : 0;
         f->config = m.config;
         f->configBlob = m.dcp;
         f->configBlobSize = uint32_t(m.dcpSize);
@@ -380,12 +372,24 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraCut& c) {
         std::vector<LapOutFraCut> copies;
         {
             QueueLock lk("meas_app_open_file(): error taking semaphore to add entry");
-            if (later) {
-                if (ahead && f->closeable) first->closeable = 0;
-                lstInsert(&gFileQueue, later->previous, &f->node);
-            } else {
-                lstAdd(&gFileQueue, &f->node);
+            // The files of an instance close in the order of their cuts, the oldest first: one of an
+            // earlier cut than those in the queue (a block whose record came late) goes before them,
+            // and closes first while the first of them has not begun its close.
+            MeasAppStore_FileInfo_s* head = nullptr; // the instance's first file
+            NODE* later = nullptr;                   // its first file of a later cut
+            for (NODE* n = lstFirst(&gFileQueue); n && !later; n = lstNext(n)) {
+                MeasAppStore_FileInfo_s* p = fileOfNode(n);
+                if (p->index != f->index) continue;
+                if (!head) head = p;
+                if (p->cutSeq > c.seq) later = n;
             }
+            const bool ahead = later && fileOfNode(later) == head;
+            f->closeable = !head || (ahead && head->closeState.load() < MEAS_CLOSE_SB) ? 1 : 0;
+            if (ahead && f->closeable) head->closeable = 0;
+            if (later)
+                lstInsert(&gFileQueue, later->previous, &f->node);
+            else
+                lstAdd(&gFileQueue, &f->node);
             // The files of the instance's earlier cuts end where their next cut begins.
             for (NODE* n = lstFirst(&gFileQueue); n; n = lstNext(n)) {
                 MeasAppStore_FileInfo_s* p = fileOfNode(n);
@@ -414,7 +418,6 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraCut& c) {
     lstAdd(&found->blocks, &b->store.node);
     b->store.initTs = found->initTimestamp;
     b->store.nextTs = MEAS_TS_NONE;
-    (void)sampleTs;
     return 0;
 }
 
@@ -728,7 +731,8 @@ uint32_t MeasAppStore_getFilesize(const meas_blk* b) {
 void MeasAppStore_runStarted(const LapOutFraCut& start) {
     gRunCut.store(start.seq);
     gRunEnded = false;
-    for (InstanceCuts& ic : gInstanceCuts) {
+    for (int i = 0; i < MEAS_INSTANCES; ++i) {
+        InstanceCuts& ic = gInstanceCuts[i];
         ic.opened = start.seq - 1;
         ic.passed.clear();
         ic.copies.clear();
