@@ -6,6 +6,7 @@
 #include "platform/rtos/rtos.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -16,35 +17,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-namespace {
-
-std::mutex gReportedMutex;
-std::set<std::pair<uint32_t, uint32_t>> gReportedLost; // elements whose loss the log has told
-
-// Tells what a read found wrong with an element's copies: a lost element once per run, a repair
-// each time one is made (after it the copy is whole again), a repair that failed under the flood
-// rule.
-void reportCopies(uint32_t id, uint32_t index, const NvdbReadReport& r) {
-    const char* a = nvdb_copyText(r.copy[0]);
-    const char* b = nvdb_copyText(r.copy[1]);
-    if (r.repaired) {
-        syslogx(LOG_PRIO_WARNING,
-                "nvram: record %u index %u: copy a %s, copy b %s; rewritten from the good copy", unsigned(id),
-                unsigned(index), a, b);
-    } else if (r.repairFailed) {
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "nvram: record %u index %u: copy a %s, copy b %s; rewriting failed",
-                          unsigned(id), unsigned(index), a, b);
-    } else if (r.copy[0] != NvdbCopy::Good && r.copy[1] != NvdbCopy::Good &&
-               !(r.copy[0] == NvdbCopy::Missing && r.copy[1] == NvdbCopy::Missing)) {
-        std::lock_guard<std::mutex> lk(gReportedMutex);
-        if (!gReportedLost.insert({id, index}).second) return;
-        syslogx(LOG_PRIO_ERR, "nvram: record %u index %u lost, both copies damaged: copy a %s, copy b %s",
-                unsigned(id), unsigned(index), a, b);
-    }
-}
-
-} // namespace
 
 // ---- The write-behind: the NV store's own task ----
 
@@ -63,15 +35,17 @@ struct Queued {
     const char* what = "";
     bool keep = false;
     bool idle = false;
+    bool repair = false; // no value: the element's copy that is not good rewritten from the other
     uint64_t oldest = 0; // the earliest write in turn that this value stands for (0: none, Idle)
 };
 
 struct WriteBehind {
     std::mutex m;
-    std::condition_variable changed;              // a value queued, or a write made
-    std::map<uint64_t, Queued> queue[2];          // [0] in turn, [1] idle; by number, oldest first
-    std::map<Key, std::vector<uint64_t>> waiting; // each element's queued values, oldest first
-    std::optional<Queued> inHand;                 // the value the task writes now
+    std::condition_variable changed;               // a value queued, or a write made
+    std::map<uint64_t, Queued> queue[2];           // [0] in turn, [1] idle; by number, oldest first
+    std::map<Key, std::vector<uint64_t>> waiting;  // each element's queued values, oldest first
+    std::optional<Queued> inHand;                  // the value the task writes now
+    std::atomic<NvdbStage> stage{NvdbStage::Done}; // how far the write in hand has come
     size_t bytes = 0;
     uint64_t next = 0;
     bool held = false; // start-up: the queued writes wait for its reads
@@ -108,6 +82,96 @@ bool idleLocked(const WriteBehind& w) {
     return w.queue[0].empty() && w.queue[1].empty() && !w.inHand;
 }
 
+void startLocked(WriteBehind& w) {
+    if (w.task != TASK_ID_ERROR) return;
+    w.task = taskSpawn("r_nvStore", kTaskPriority, VX_FP_TASK, kTaskStack, [] {
+        WriteBehind& w = wb();
+        std::unique_lock<std::mutex> lk(w.m);
+        for (;;) {
+            w.changed.wait(
+                lk, [&] { return !w.held && w.atOnce == 0 && !(w.queue[0].empty() && w.queue[1].empty()); });
+            std::map<uint64_t, Queued>& from = w.queue[0].empty() ? w.queue[1] : w.queue[0];
+            const auto first = from.begin();
+            forgetNumberLocked(w, first->second.key, first->first);
+            w.bytes -= first->second.data.size();
+            w.inHand = std::move(first->second);
+            from.erase(first);
+            w.stage.store(NvdbStage::NotBegun);
+            const Queued& q = *w.inHand; // stays until this task resets it
+            lk.unlock();
+            const auto [id, index] = q.key;
+            if (q.repair) {
+                NvdbReadReport r;
+                if (!nvdb_repair(id, index, &r) && r.repairFailed)
+                    SYSLOGX_ONCE_SITE(
+                        LOG_PRIO_ERR, "nvram: record %u index %u: copy a %s, copy b %s; rewriting failed",
+                        unsigned(id), unsigned(index), nvdb_copyText(r.copy[0]), nvdb_copyText(r.copy[1]));
+            } else if (nvdb_write(id, index, q.data.data(), q.data.size(), &w.stage) <= 0 &&
+                       w.stage.load() != NvdbStage::Withheld) {
+                SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "nvram_dbs_write(): record %u index %u not stored",
+                                  unsigned(id), unsigned(index));
+            }
+            lk.lock();
+            w.inHand.reset();
+            w.stage.store(NvdbStage::Done);
+            w.changed.notify_all();
+        }
+    });
+    if (w.task == TASK_ID_ERROR)
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "nvram: the NV store's task cannot be started: queued writes wait");
+}
+
+// Queues the rewrite of an element's copy that is not good, once nothing else waits: the other copy
+// holds the element meanwhile. Nothing when a write of the element is queued or in hand (it writes
+// both copies), or the queue is at its bound (a later read finds the copy again). True when queued.
+bool queueRepair(uint32_t id, uint32_t index) {
+    WriteBehind& w = wb();
+    const Key key{id, index};
+    std::lock_guard<std::mutex> lk(w.m);
+    if (w.waiting.count(key) || (w.inHand && w.inHand->key == key)) return false;
+    if (w.queue[0].size() + w.queue[1].size() >= kMaxElements) return false;
+    const uint64_t no = ++w.next;
+    Queued q;
+    q.key = key;
+    q.idle = q.repair = true;
+    w.queue[1].emplace(no, std::move(q));
+    w.waiting[key].push_back(no);
+    if (!w.held) startLocked(w);
+    w.changed.notify_all();
+    return true;
+}
+
+std::mutex gReportedMutex;
+std::set<std::pair<uint32_t, uint32_t>> gReportedLost; // elements whose loss the log has told
+
+// Tells what a read found wrong with an element's copies: a copy to rewrite when its rewrite is
+// queued, a repair made at once each time (after it the copy is whole again), a repair that failed
+// under the flood rule, a lost element once per run.
+void reportCopies(uint32_t id, uint32_t index, const NvdbReadReport& r) {
+    const char* a = nvdb_copyText(r.copy[0]);
+    const char* b = nvdb_copyText(r.copy[1]);
+    if (r.repairDue) {
+        if (queueRepair(id, index))
+            syslogx(LOG_PRIO_WARNING,
+                    "nvram: record %u index %u: copy a %s, copy b %s; rewritten from the good copy by the NV "
+                    "store's task",
+                    unsigned(id), unsigned(index), a, b);
+    } else if (r.repaired) {
+        syslogx(LOG_PRIO_WARNING,
+                "nvram: record %u index %u: copy a %s, copy b %s; rewritten from the good copy", unsigned(id),
+                unsigned(index), a, b);
+    } else if (r.repairFailed) {
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "nvram: record %u index %u: copy a %s, copy b %s; rewriting failed",
+                          unsigned(id), unsigned(index), a, b);
+    } else if (r.copy[0] != NvdbCopy::Good && r.copy[1] != NvdbCopy::Good &&
+               !(r.copy[0] == NvdbCopy::Missing && r.copy[1] == NvdbCopy::Missing)) {
+        std::lock_guard<std::mutex> lk(gReportedMutex);
+        if (!gReportedLost.insert({id, index}).second) return;
+        syslogx(LOG_PRIO_ERR, "nvram: record %u index %u lost, both copies damaged: copy a %s, copy b %s",
+                unsigned(id), unsigned(index), a, b);
+    }
+}
+
 int writeNow(uint32_t id, uint32_t index, const void* buffer, size_t length) {
     const int rc = nvdb_write(id, index, buffer, length);
     if (rc > 0) return rc;
@@ -132,34 +196,6 @@ public:
     AtOnce(const AtOnce&) = delete;
     AtOnce& operator=(const AtOnce&) = delete;
 };
-
-void writerTask() {
-    WriteBehind& w = wb();
-    std::unique_lock<std::mutex> lk(w.m);
-    for (;;) {
-        w.changed.wait(
-            lk, [&] { return !w.held && w.atOnce == 0 && !(w.queue[0].empty() && w.queue[1].empty()); });
-        std::map<uint64_t, Queued>& from = w.queue[0].empty() ? w.queue[1] : w.queue[0];
-        const auto first = from.begin();
-        forgetNumberLocked(w, first->second.key, first->first);
-        w.bytes -= first->second.data.size();
-        w.inHand = std::move(first->second);
-        from.erase(first);
-        const Queued& q = *w.inHand; // stays until this task resets it
-        lk.unlock();
-        writeNow(q.key.first, q.key.second, q.data.data(), q.data.size());
-        lk.lock();
-        w.inHand.reset();
-        w.changed.notify_all();
-    }
-}
-
-void startLocked(WriteBehind& w) {
-    if (w.task != TASK_ID_ERROR) return;
-    w.task = taskSpawn("r_nvStore", kTaskPriority, VX_FP_TASK, kTaskStack, writerTask);
-    if (w.task == TASK_ID_ERROR)
-        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "nvram: the NV store's task cannot be started: queued writes wait");
-}
 
 // A write made at once takes the place of the element's queued values and follows the one in hand.
 void supersede(uint32_t id, uint32_t index) {
@@ -188,6 +224,19 @@ int nvram_dbs_write(uint32_t id, uint32_t index, const void* buffer, size_t leng
     return writeNow(id, index, buffer, length);
 }
 
+int nvram_dbs_writeOneCopy(uint32_t id, uint32_t index, const void* buffer, size_t length) {
+    const AtOnce first;
+    supersede(id, index);
+    const int rc = nvdb_writeFirstCopy(id, index, buffer, length);
+    if (rc <= 0) {
+        SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "nvram_dbs_write(): record %u index %u not stored", unsigned(id),
+                          unsigned(index));
+        return 0;
+    }
+    queueRepair(id, index); // the other copy, on the NV store's task
+    return rc;
+}
+
 size_t nvram_dbs_writeMany(const NvramElement* elements, size_t count) {
     const AtOnce first;
     for (size_t i = 0; elements && i < count; ++i) supersede(elements[i].id, elements[i].index);
@@ -204,6 +253,9 @@ size_t nvram_dbs_writeMany(const NvramElement* elements, size_t count) {
 
 int nvram_dbs_read(uint32_t id, uint32_t index, void* buffer, size_t length) {
     if (buffer == nullptr && length > 0) return -1;
+    // From here the task begins no write: the element is read from the store below only when no value
+    // of it is queued or in hand, and then no other element's write-through holds the read.
+    const AtOnce first;
     {
         WriteBehind& w = wb();
         std::lock_guard<std::mutex> lk(w.m);
@@ -212,18 +264,18 @@ int nvram_dbs_read(uint32_t id, uint32_t index, void* buffer, size_t length) {
         if (it != w.waiting.end()) {
             int cls = 0;
             const auto q = findLocked(w, it->second.back(), &cls);
-            if (cls >= 0) value = &q->second.data;
+            if (cls >= 0 && !q->second.repair) value = &q->second.data;
         }
-        if (!value && w.inHand && w.inHand->key == Key{id, index}) value = &w.inHand->data;
+        if (!value && w.inHand && !w.inHand->repair && w.inHand->key == Key{id, index})
+            value = &w.inHand->data;
         if (value) {
             const size_t n = std::min(length, value->size());
             if (n > 0) std::memcpy(buffer, value->data(), n);
             return int(n);
         }
     }
-    const AtOnce first;
     NvdbReadReport report;
-    const int n = nvdb_read(id, index, buffer, length, &report);
+    const int n = nvdb_read(id, index, buffer, length, &report, NvdbRepair::Later);
     reportCopies(id, index, report);
     return n;
 }
@@ -243,8 +295,8 @@ uint64_t nvram_dbs_writeLater(uint32_t id, uint32_t index, const void* buffer, s
     // The element's latest queued value, and whether the new one replaces it.
     int cls = -1;
     auto last = w.queue[0].end();
-    if (const auto it = w.waiting.find(key); it != w.waiting.end())
-        last = findLocked(w, it->second.back(), &cls);
+    const auto mine = w.waiting.find(key);
+    if (mine != w.waiting.end()) last = findLocked(w, mine->second.back(), &cls);
     if (cls == 0 && !idle && std::next(last) == w.queue[0].end()) {
         // Nothing queued since: the new value simply takes its place.
         Queued& q = last->second;
@@ -256,15 +308,20 @@ uint64_t nvram_dbs_writeLater(uint32_t id, uint32_t index, const void* buffer, s
             return last->first;
         }
     }
-    const bool replaces = cls >= 0 && !last->second.keep;
+    // The element's first value in turn keeps its place while later ones go behind what was queued
+    // since: however often the element changes, a value of it reaches the medium once those queued
+    // before it have (it is never starved), and the latest follows.
+    const bool firstInTurn = cls == 0 && mine->second.front() == last->first;
+    const bool replaces = cls >= 0 && !last->second.keep && !firstInTurn;
     const size_t freed = replaces ? last->second.data.size() : 0;
     const size_t elements = w.queue[0].size() + w.queue[1].size() - (replaces ? 1 : 0);
-    if (elements >= kMaxElements || w.bytes - freed + length > kMaxBytes) {
+    const size_t queuedBytes = w.bytes;
+    if (elements >= kMaxElements || queuedBytes - freed + length > kMaxBytes) {
         lk.unlock();
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR,
                           "nvram_dbs_writeLater(): the NV store's queue is full (%u elements, %u bytes): "
                           "record %u index %u (%s) not stored",
-                          unsigned(elements), unsigned(w.bytes), unsigned(id), unsigned(index),
+                          unsigned(elements), unsigned(queuedBytes), unsigned(id), unsigned(index),
                           what ? what : "");
         return 0;
     }
@@ -322,14 +379,25 @@ bool nvram_writeBehindEnd(int ms) {
         Key first{};
     };
     std::map<std::string, Left> left; // by record kind
+    std::optional<Queued> mayBe;      // in hand, its first copy's write under way
     {
         std::unique_lock<std::mutex> lk(w.m);
         w.changed.wait_for(lk, std::chrono::milliseconds(ms < 0 ? 0 : ms), [&] { return idleLocked(w); });
+        // A rewrite of a copy loses nothing: the other copy holds the element.
         const auto note = [&](const Queued& q) {
+            if (q.repair) return;
             Left& l = left[q.what];
             if (l.count++ == 0) l.first = q.key;
         };
-        if (w.inHand) note(*w.inHand);
+        if (w.inHand && !w.inHand->repair) {
+            // Not begun, it never is; begun, its first copy may land or not; once that is on the
+            // medium the element reads as the new value.
+            NvdbStage stage = NvdbStage::NotBegun;
+            if (w.stage.compare_exchange_strong(stage, NvdbStage::Withheld))
+                note(*w.inHand);
+            else if (stage == NvdbStage::FirstCopy)
+                mayBe = *w.inHand;
+        }
         for (auto& queue : w.queue) {
             for (const auto& [no, q] : queue) note(q);
             queue.clear();
@@ -344,15 +412,27 @@ bool nvram_writeBehindEnd(int ms) {
                 "next start reads what NV held before",
                 what.c_str(), l.count, l.count == 1 ? "" : "s", unsigned(l.first.first),
                 unsigned(l.first.second));
-    return left.empty();
+    if (mayBe)
+        syslogx(
+            LOG_PRIO_ERR,
+            "nvram: may not be stored at the shutdown: %s, record %u index %u (its write-through is under "
+            "way); the next start reads it or what NV held before",
+            mayBe->what, unsigned(mayBe->key.first), unsigned(mayBe->key.second));
+    return left.empty() && !mayBe;
 }
 
 size_t nvram_writeBehindPending(uint32_t id) {
     WriteBehind& w = wb();
     std::lock_guard<std::mutex> lk(w.m);
-    size_t n = w.inHand && w.inHand->key.first == id ? 1 : 0;
-    for (const auto& [key, nos] : w.waiting)
-        if (key.first == id) n += nos.size();
+    size_t n = w.inHand && !w.inHand->repair && w.inHand->key.first == id ? 1 : 0;
+    for (const auto& [key, nos] : w.waiting) {
+        if (key.first != id) continue;
+        for (const uint64_t no : nos) {
+            int cls = 0;
+            const auto q = findLocked(w, no, &cls);
+            n += cls >= 0 && !q->second.repair;
+        }
+    }
     return n;
 }
 
@@ -371,8 +451,10 @@ bool nvram_init() {
         std::lock_guard<std::mutex> lk(w.m);
         w.held = true;
     }
-    // Every record once at start-up: torn copies are repaired, lost records are named.
-    nvdb_check(reportCopies);
+    // Every record once at start-up: lost records are named, and a copy that is not good (a write a
+    // power cut or the last shutdown broke off) is rewritten by the NV store's task once the start-up's
+    // reads are done: the start does not wait for it.
+    nvdb_check(reportCopies, NvdbRepair::Later);
     return true;
 }
 

@@ -22,11 +22,16 @@ bool nvram_init();
 // until the exit).
 void nvram_close();
 // Bytes copied (at most the stored size), or -1 when no valid record exists. A value queued and not
-// yet written (or being written) is the one read.
+// yet written (or being written) is the one read; else the store's, which waits for no other
+// element's write. A copy found not good is rewritten from the other by the NV store's task (logged).
 int nvram_dbs_read(uint32_t id, uint32_t index, void* buffer, size_t length);
 // Non-zero (the length) when stored, 0 on failure. For the start-up and tasks that may wait: it waits
 // for a queued write of the element in hand and takes the place of one not begun.
 int nvram_dbs_write(uint32_t id, uint32_t index, const void* buffer, size_t length);
+// As nvram_dbs_write, but only one copy is written through (with its folder entry when new) before it
+// returns: from then on the element reads as the new value, also after a power cut. The other copy
+// follows on the NV store's task. For a value the start must have stored before it goes on.
+int nvram_dbs_writeOneCopy(uint32_t id, uint32_t index, const void* buffer, size_t length);
 // Many elements stored together, each as nvram_dbs_write stores it (each copy written through), the
 // store held meanwhile; their order among themselves is not kept through a power cut. `count` when
 // all are stored, 0 on failure (logged).
@@ -40,10 +45,12 @@ size_t nvram_dbs_writeMany(const NvramElement* elements, size_t count);
 
 // How a queued value takes its turn.
 enum class NvramOrder : uint8_t {
-    // A later value of the element replaces it while it waits; the element is then written behind
-    // everything queued before that later value. Values of different elements reach the medium in
-    // the order they were queued: a caller that queues A, then B, finds A on the medium whenever B is
-    // (a power cut between them loses B, never A alone).
+    // A later value of the element replaces it while it waits, and is written behind everything
+    // queued before that later value; but the element's first value in turn keeps its place once
+    // another element was queued after it (the later value then follows it), so that an element that
+    // changes more often than the store writes is never starved. Values of different elements reach
+    // the medium in the order they were queued: a caller that queues A, then B, finds A on the medium
+    // whenever B is (a power cut between them loses B, never A alone).
     Latest,
     // As Latest, but a later value does not replace it: what is queued after it needs this value on
     // the medium first (a cleared count before the slots it no longer counts are refilled).
@@ -67,7 +74,10 @@ void nvram_writeBehindStart();
 // Waits up to `ms` until nothing is queued or being written; true when so.
 bool nvram_writeBehindFlush(int ms);
 // The shutdown: writes what is queued for up to `ms`, then names what is not stored, one line per
-// record kind, and drops it. True when everything was stored.
+// record kind, and drops it: a write in hand that has not begun is let go and named with them (the
+// next start reads what NV held before), one whose first copy's write-through is under way is named
+// as what may not be stored (the next start reads it or what NV held before). True when everything
+// was stored.
 bool nvram_writeBehindEnd(int ms);
 // Elements of record `id` queued or being written.
 size_t nvram_writeBehindPending(uint32_t id);
