@@ -73,8 +73,9 @@ void setLapLength(float length) {
 void storeBest(float best) {
     LapFunc& l = lf();
     if (best == l.storedBest) return;
-    l.storedBest = best;
-    nvram_dbs_writeLater(NV_REC_LAPMODEL, NV_LAPMODEL_BEST, &best, sizeof best, "the best lap");
+    // A value the NV store's queue refused is not stored: the next step queues it again.
+    if (nvram_dbs_writeLater(NV_REC_LAPMODEL, NV_LAPMODEL_BEST, &best, sizeof best, "the best lap") != 0)
+        l.storedBest = best;
 }
 
 void request(uint32_t bit) {

@@ -39,8 +39,11 @@ Counters gState;
 std::atomic<SEM_ID> LapOutFraSem{SEM_ID_NULL};
 // Held across the copy of the counters and their queueing for NV: a later copy is queued later.
 std::mutex gStoreLock;
-// The number of the last store queued (nvram_dbs_writeLater).
+// The number of the last store queued (nvram_dbs_writeLater), and whether the last store was
+// refused (the queue at its bound): the counters are then queued again at the next store and at
+// the shutdown's wait, and count as not stored till then.
 std::atomic<uint64_t> gStoreQueued{0};
+std::atomic<bool> gStoreRefused{false};
 constexpr const char* kStoreWhat = "the lap counters"; // as the shutdown names them
 
 bool take() {
@@ -73,13 +76,20 @@ void publishAll() {
     publishAbsLap();
 }
 
-// Queues NV record 261 (and record 0 with `image`) for the NV store's task; gStoreLock held.
+// Queues NV record 261 (and record 0 with `image`) for the NV store's task; gStoreLock held. Record
+// 0 refused, record 261 is not queued either.
 void queueStoreLocked(uint16_t absLap, const uint8_t (*image)[6]) {
     uint64_t queued = 0;
     if (image) queued = nvram_dbs_writeLater(NV_REC_LAPOUTFRA, 0, *image, sizeof *image, kStoreWhat);
+    if (image && queued == 0) {
+        gStoreRefused.store(true);
+        return;
+    }
     const uint8_t b[2] = {uint8_t(absLap), uint8_t(absLap >> 8)};
-    queued = std::max(queued, nvram_dbs_writeLater(NV_REC_LAPOUTFRA_ABSLAP, 0, b, sizeof b, kStoreWhat));
-    if (queued != 0) gStoreQueued.store(queued);
+    const uint64_t abs = nvram_dbs_writeLater(NV_REC_LAPOUTFRA_ABSLAP, 0, b, sizeof b, kStoreWhat);
+    if (abs != 0) gStoreQueued.store(std::max(queued, abs));
+    // Only a store of every counter makes up for one refused.
+    if (abs == 0 || image) gStoreRefused.store(abs == 0);
 }
 
 void writeAbsLap(uint16_t absLap) {
@@ -434,6 +444,8 @@ bool LapOutFra_namesReady() {
 }
 
 bool LapOutFra_waitStored(int ms) {
+    if (gStoreRefused.load()) storeLater();
+    if (gStoreRefused.load()) return false;
     const uint64_t queued = gStoreQueued.load();
     for (int waited = 0; queued != 0 && !nvram_writeLaterDone(queued); ++waited) {
         if (waited >= ms) return false;

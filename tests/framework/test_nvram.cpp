@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -189,4 +190,68 @@ TEST_F(WriteBehind, BadInputAndAFullQueueAreRefusedAndLogged) {
     later(kSlot, "v");
     EXPECT_TRUE(nvram_writeBehindEnd(10000)) << "a store that takes everything names nothing";
     EXPECT_EQ(read(kSlot, true), "v");
+}
+
+// An element queued again and again behind others is never starved: its first value in turn keeps its
+// place (the later ones follow it), so it reaches the medium once those queued before it have; a power
+// cut at that moment leaves it stored and none of what came after.
+TEST_F(WriteBehind, AnElementChangedMoreOftenThanTheStoreWritesIsNeverStarved) {
+    drivefault_setPowerCut([] {});
+    for (const bool cut : {true, false}) {
+        ASSERT_NE(nvram_dbs_write(kCount, 0, "c-old", 5) && nvram_dbs_write(kOther, 0, "other", 5), 0);
+        // The held element's two write-throughs, then the count's two: the cut comes with the first
+        // slot's first.
+        holdTheTask(cut ? "nv:sync:5:cut" : "");
+        ASSERT_NE(later(kCount, "c-0"), 0u);
+        for (uint32_t lap = 1; lap <= 20; ++lap) {
+            const std::string slot = "s-" + std::to_string(lap), count = "c-" + std::to_string(lap);
+            ASSERT_NE(nvram_dbs_writeLater(kSlot, lap, slot.data(), slot.size(), "the test's record"), 0u);
+            ASSERT_NE(later(kCount, count), 0u);
+        }
+        EXPECT_EQ(nvram_writeBehindPending(kCount), 2u) << "the first value in turn and the latest";
+        EXPECT_EQ(read(kCount), "c-20");
+        drivefault_release();
+        ASSERT_TRUE(nvram_writeBehindFlush(20000));
+        drivefault_clear();
+        nvdb_close();
+        std::string err;
+        ASSERT_TRUE(nvdb_open(dir.path(), &err)) << err;
+        std::string first(8, '\0');
+        first.resize(size_t(std::max(0, nvdb_read(kSlot, 1, first.data(), first.size()))));
+        if (cut) {
+            EXPECT_EQ(read(kCount, true), "c-0") << "stored before the slots queued after it";
+            EXPECT_EQ(first, "") << "the cut came with the first slot";
+        } else {
+            EXPECT_EQ(read(kCount, true), "c-20");
+            EXPECT_EQ(first, "s-1");
+        }
+    }
+}
+
+// A copy found broken or older (a write the shutdown or a power cut broke off) is read from the other at
+// once; its rewrite waits for the NV store's task, so a start's reads write nothing through. A value the
+// start must have stored (the boot counter) costs one copy and its entry before it returns.
+TEST_F(WriteBehind, ReadsWriteNothingAndOneCopyIsStoredBeforeTheOtherFollows) {
+    ASSERT_EQ(nvdb_write(kSlot, 0, "v1", 2), 2);
+    ASSERT_EQ(nvdb_writeFirstCopy(kSlot, 0, "v2", 2), 2) << "half written: one copy new, one older";
+    holdTheTask();
+    const uint64_t before = nvdb_writeThroughs();
+    EXPECT_EQ(read(kSlot), "v2");
+    EXPECT_EQ(read(kSlot), "v2");
+    EXPECT_EQ(nvdb_writeThroughs(), before) << "a read writes nothing through";
+    EXPECT_EQ(countContaining(drain(), "nvram: record 2 index 0: copy a good, copy b older than the other; "
+                                       "rewritten from the good copy by the NV store's task"),
+              1);
+
+    ASSERT_EQ(nvram_dbs_writeOneCopy(kCount, 0, "boot", 4), 4);
+    EXPECT_EQ(nvdb_writeThroughs() - before, 2u) << "a fresh element: its first copy and its folder entry";
+    EXPECT_EQ(read(kCount), "boot");
+    EXPECT_FALSE(std::filesystem::exists(nvdb_copyPath(kCount, 0, 1))) << "the other copy follows";
+    drivefault_release();
+    ASSERT_TRUE(nvram_writeBehindFlush(10000));
+    for (const uint32_t id : {kSlot, kCount})
+        EXPECT_EQ(testsupport::readBinary(nvdb_copyPath(id, 0, 0)),
+                  testsupport::readBinary(nvdb_copyPath(id, 0, 1)))
+            << "record " << id;
+    EXPECT_EQ(nvram_writeBehindPending(kCount) + nvram_writeBehindPending(kSlot), 0u);
 }
