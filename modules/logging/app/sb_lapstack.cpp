@@ -210,12 +210,9 @@ void appendLocked(LapStackState& s, const tLapStackEntry& entry) {
     ++s.live.sequence;
     ++s.live.count;
     // The slot before the counters that count it: a power cut between them leaves the stack as it
-    // was, the slot beyond its entries. A slot refused holds back the counters; a clear's counters
-    // refused hold back the slot.
-    if (s.clearDue)
-        s.slotDue.set(slot);
-    else
-        queueSlot(s, slot);
+    // was, the slot beyond its entries; the counters wait for a slot refused, a slot for a clear's
+    // counters refused.
+    s.slotDue.set(slot);
     queueCounters(s);
 }
 
