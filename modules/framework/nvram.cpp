@@ -41,11 +41,14 @@ struct Queued {
 
 struct WriteBehind {
     std::mutex m;
-    std::condition_variable changed;               // a value queued, or a write made
-    std::map<uint64_t, Queued> queue[2];           // [0] in turn, [1] idle; by number, oldest first
-    std::map<Key, std::vector<uint64_t>> waiting;  // each element's queued values, oldest first
-    std::optional<Queued> inHand;                  // the value the task writes now
-    std::atomic<NvdbStage> stage{NvdbStage::Done}; // how far the write in hand has come
+    std::condition_variable changed;                 // a value queued, or a write made
+    std::map<uint64_t, Queued> queue[2];             // [0] in turn, [1] idle; by number, oldest first
+    std::map<Key, std::vector<uint64_t>> waiting;    // each element's queued values, oldest first
+    std::map<std::string, std::set<uint64_t>> kinds; // [0]'s numbers by record kind (`what`)
+    std::set<uint64_t> keeps;                        // [0]'s Keep values: none queued after one goes first
+    std::string lastKind;                            // the kind written last: the others' turn first
+    std::optional<Queued> inHand;                    // the value the task writes now
+    std::atomic<NvdbStage> stage{NvdbStage::Done};   // how far the write in hand has come
     size_t bytes = 0;
     uint64_t next = 0;
     bool held = false; // start-up: the queued writes wait for its reads
@@ -78,6 +81,47 @@ void forgetNumberLocked(WriteBehind& w, const Key& key, uint64_t no) {
     if (nos.empty()) w.waiting.erase(it);
 }
 
+void insertLocked(WriteBehind& w, uint64_t no, Queued q) {
+    const int cls = q.idle ? 1 : 0;
+    if (cls == 0) w.kinds[q.what].insert(no);
+    if (cls == 0 && q.keep) w.keeps.insert(no);
+    w.waiting[q.key].push_back(no);
+    w.bytes += q.data.size();
+    w.queue[cls].emplace(no, std::move(q));
+}
+
+// Takes a queued value out of the queue and its lists.
+Queued eraseLocked(WriteBehind& w, std::map<uint64_t, Queued>::iterator it, int cls) {
+    const uint64_t no = it->first;
+    Queued q = std::move(it->second);
+    w.queue[cls].erase(it);
+    if (cls == 0) {
+        const auto kind = w.kinds.find(q.what);
+        if (kind != w.kinds.end() && kind->second.erase(no) && kind->second.empty()) w.kinds.erase(kind);
+        w.keeps.erase(no);
+    }
+    forgetNumberLocked(w, q.key, no);
+    w.bytes -= q.data.size();
+    return q;
+}
+
+// The next value to write: each kind of record in turn, the oldest of a kind first, none queued after
+// a Keep value before it; idle ones once nothing else waits. The queue is not empty.
+std::pair<std::map<uint64_t, Queued>::iterator, int> nextLocked(WriteBehind& w) {
+    if (w.queue[0].empty()) return {w.queue[1].begin(), 1};
+    const uint64_t barrier = w.keeps.empty() ? UINT64_MAX : *w.keeps.begin();
+    auto kind = w.kinds.upper_bound(w.lastKind);
+    for (size_t i = 0; i < w.kinds.size(); ++i, ++kind) {
+        if (kind == w.kinds.end()) kind = w.kinds.begin();
+        const uint64_t head = *kind->second.begin();
+        if (head <= barrier) {
+            w.lastKind = kind->first;
+            return {w.queue[0].find(head), 0};
+        }
+    }
+    return {w.queue[0].find(barrier), 0}; // not reached: the Keep's own kind has its turn
+}
+
 bool idleLocked(const WriteBehind& w) {
     return w.queue[0].empty() && w.queue[1].empty() && !w.inHand;
 }
@@ -90,12 +134,8 @@ void startLocked(WriteBehind& w) {
         for (;;) {
             w.changed.wait(
                 lk, [&] { return !w.held && w.atOnce == 0 && !(w.queue[0].empty() && w.queue[1].empty()); });
-            std::map<uint64_t, Queued>& from = w.queue[0].empty() ? w.queue[1] : w.queue[0];
-            const auto first = from.begin();
-            forgetNumberLocked(w, first->second.key, first->first);
-            w.bytes -= first->second.data.size();
-            w.inHand = std::move(first->second);
-            from.erase(first);
+            const auto [next, cls] = nextLocked(w);
+            w.inHand = eraseLocked(w, next, cls);
             w.stage.store(NvdbStage::NotBegun);
             const Queued& q = *w.inHand; // stays until this task resets it
             lk.unlock();
@@ -130,12 +170,10 @@ bool queueRepair(uint32_t id, uint32_t index) {
     std::lock_guard<std::mutex> lk(w.m);
     if (w.waiting.count(key) || (w.inHand && w.inHand->key == key)) return false;
     if (w.queue[0].size() + w.queue[1].size() >= kMaxElements) return false;
-    const uint64_t no = ++w.next;
     Queued q;
     q.key = key;
     q.idle = q.repair = true;
-    w.queue[1].emplace(no, std::move(q));
-    w.waiting[key].push_back(no);
+    insertLocked(w, ++w.next, std::move(q));
     if (!w.held) startLocked(w);
     w.changed.notify_all();
     return true;
@@ -205,14 +243,11 @@ void supersede(uint32_t id, uint32_t index) {
     w.changed.wait(lk, [&] { return !(w.inHand && w.inHand->key == key); });
     const auto it = w.waiting.find(key);
     if (it == w.waiting.end()) return;
-    for (const uint64_t no : it->second) {
+    for (const uint64_t no : std::vector<uint64_t>(it->second)) {
         int cls = 0;
         const auto q = findLocked(w, no, &cls);
-        if (cls < 0) continue;
-        w.bytes -= q->second.data.size();
-        w.queue[cls].erase(q);
+        if (cls >= 0) eraseLocked(w, q, cls);
     }
-    w.waiting.erase(it);
     w.changed.notify_all();
 }
 
@@ -297,14 +332,16 @@ uint64_t nvram_dbs_writeLater(uint32_t id, uint32_t index, const void* buffer, s
     auto last = w.queue[0].end();
     const auto mine = w.waiting.find(key);
     if (mine != w.waiting.end()) last = findLocked(w, mine->second.back(), &cls);
-    if (cls == 0 && !idle && std::next(last) == w.queue[0].end()) {
-        // Nothing queued since: the new value simply takes its place.
+    const std::string kind = what ? what : "";
+    // The last of its kind, and no Keep value queued after it: the new value simply takes its place.
+    const bool lastOfKind = cls == 0 && last->second.what == kind && *w.kinds[kind].rbegin() == last->first;
+    if (lastOfKind && !idle && w.keeps.upper_bound(last->first) == w.keeps.end()) {
         Queued& q = last->second;
         if (w.bytes - q.data.size() + length <= kMaxBytes) {
             w.bytes = w.bytes - q.data.size() + length;
             q.data.assign(bytes, bytes + length);
+            if (order == NvramOrder::Keep && !q.keep) w.keeps.insert(last->first);
             q.keep = q.keep || order == NvramOrder::Keep;
-            q.what = what ? what : "";
             return last->first;
         }
     }
@@ -329,9 +366,7 @@ uint64_t nvram_dbs_writeLater(uint32_t id, uint32_t index, const void* buffer, s
     uint64_t oldest = idle ? 0 : no;
     if (replaces) {
         if (!idle && last->second.oldest != 0) oldest = last->second.oldest;
-        w.bytes -= freed;
-        forgetNumberLocked(w, key, last->first);
-        w.queue[cls].erase(last);
+        eraseLocked(w, last, cls);
     }
     Queued q;
     q.key = key;
@@ -340,20 +375,22 @@ uint64_t nvram_dbs_writeLater(uint32_t id, uint32_t index, const void* buffer, s
     q.keep = order == NvramOrder::Keep;
     q.idle = idle;
     q.oldest = oldest;
-    w.queue[idle ? 1 : 0].emplace(no, std::move(q));
-    w.waiting[key].push_back(no);
-    w.bytes += length;
+    insertLocked(w, no, std::move(q));
     if (!w.held) startLocked(w);
     w.changed.notify_all();
     return no;
 }
 
-bool nvram_writeLaterDone(uint64_t ticket) {
+bool nvram_writeLaterDone(uint64_t ticket, const char* what) {
     WriteBehind& w = wb();
+    const std::string kind = what ? what : "";
     std::lock_guard<std::mutex> lk(w.m);
-    if (w.inHand && w.inHand->oldest != 0 && w.inHand->oldest <= ticket) return false;
-    for (const auto& [no, q] : w.queue[0])
-        if (q.oldest <= ticket) return false;
+    if (w.inHand && w.inHand->what == kind && w.inHand->oldest != 0 && w.inHand->oldest <= ticket)
+        return false;
+    const auto of = w.kinds.find(kind);
+    if (of == w.kinds.end()) return true;
+    for (const uint64_t no : of->second)
+        if (w.queue[0].at(no).oldest <= ticket) return false;
     return true;
 }
 
@@ -403,6 +440,8 @@ bool nvram_writeBehindEnd(int ms) {
             queue.clear();
         }
         w.waiting.clear();
+        w.kinds.clear();
+        w.keeps.clear();
         w.bytes = 0;
         w.changed.notify_all();
     }

@@ -43,17 +43,21 @@ struct NvramElement {
 };
 size_t nvram_dbs_writeMany(const NvramElement* elements, size_t count);
 
-// How a queued value takes its turn.
+// How a queued value takes its turn. The record kinds (`what`) take turns at the store, one write
+// each, so that no kind waits behind another's backlog (the lap counters behind the lap stack's
+// slots); within a kind the values go in the order they were queued.
 enum class NvramOrder : uint8_t {
-    // A later value of the element replaces it while it waits, and is written behind everything
-    // queued before that later value; but the element's first value in turn keeps its place once
-    // another element was queued after it (the later value then follows it), so that an element that
-    // changes more often than the store writes is never starved. Values of different elements reach
-    // the medium in the order they were queued: a caller that queues A, then B, finds A on the medium
-    // whenever B is (a power cut between them loses B, never A alone).
+    // A later value of the element replaces it while it waits, and is written behind everything of
+    // its kind queued before that later value; but the element's first value in turn keeps its place
+    // once another element of its kind was queued after it (the later value then follows it), so
+    // that an element that changes more often than the store writes is never starved. Values of
+    // different elements of a kind reach the medium in the order they were queued: a caller that
+    // queues A, then B, finds A on the medium whenever B is (a power cut between them loses B, never
+    // A alone).
     Latest,
-    // As Latest, but a later value does not replace it: what is queued after it needs this value on
-    // the medium first (a cleared count before the slots it no longer counts are refilled).
+    // As Latest, but a later value does not replace it, and nothing queued after it, of any kind,
+    // is written before it: what follows needs this value on the medium first (a cleared count
+    // before the slots it no longer counts are refilled, and before the counters of the new outing).
     Keep,
     // Written once nothing else waits (a clear of slots that no count holds): nothing may need it
     // first, and no one waits for it.
@@ -66,9 +70,9 @@ enum class NvramOrder : uint8_t {
 // that lives as long as the process, e.g. "the lap stack").
 uint64_t nvram_dbs_writeLater(uint32_t id, uint32_t index, const void* buffer, size_t length,
                               const char* what, NvramOrder order = NvramOrder::Latest);
-// Whether the write numbered `ticket`, and every write queued before it (Idle ones aside), is made:
-// stored, failed (logged) or replaced by a later value that is made.
-bool nvram_writeLaterDone(uint64_t ticket);
+// Whether the write numbered `ticket`, and every write of kind `what` queued before it (Idle ones
+// aside), is made: stored, failed (logged) or replaced by a later value that is made.
+bool nvram_writeLaterDone(uint64_t ticket, const char* what);
 // Start-up, once its reads are done: the queued writes begin.
 void nvram_writeBehindStart();
 // Waits up to `ms` until nothing is queued or being written; true when so.

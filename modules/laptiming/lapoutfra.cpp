@@ -44,7 +44,10 @@ std::mutex gStoreLock;
 // the shutdown's wait, and count as not stored till then.
 std::atomic<uint64_t> gStoreQueued{0};
 std::atomic<bool> gStoreRefused{false};
-constexpr const char* kStoreWhat = "the lap counters"; // as the shutdown names them
+// As the shutdown names them; two kinds, so that each takes its turn at the NV store with its latest
+// value (the start's search corrects an absolute lap that a power cut left behind).
+constexpr const char* kStoreWhat = "the lap counters";
+constexpr const char* kAbsLapWhat = "the absolute lap counter";
 
 bool take() {
     return semTake(LapOutFraSem.load(std::memory_order_acquire), WAIT_FOREVER) == OK;
@@ -86,7 +89,7 @@ void queueStoreLocked(uint16_t absLap, const uint8_t (*image)[6]) {
         return;
     }
     const uint8_t b[2] = {uint8_t(absLap), uint8_t(absLap >> 8)};
-    const uint64_t abs = nvram_dbs_writeLater(NV_REC_LAPOUTFRA_ABSLAP, 0, b, sizeof b, kStoreWhat);
+    const uint64_t abs = nvram_dbs_writeLater(NV_REC_LAPOUTFRA_ABSLAP, 0, b, sizeof b, kAbsLapWhat);
     if (abs != 0) gStoreQueued.store(std::max(queued, abs));
     // Only a store of every counter makes up for one refused.
     if (abs == 0 || image) gStoreRefused.store(abs == 0);
@@ -447,7 +450,11 @@ bool LapOutFra_waitStored(int ms) {
     if (gStoreRefused.load()) storeLater();
     if (gStoreRefused.load()) return false;
     const uint64_t queued = gStoreQueued.load();
-    for (int waited = 0; queued != 0 && !nvram_writeLaterDone(queued); ++waited) {
+    const auto done = [queued] {
+        return queued == 0 ||
+               (nvram_writeLaterDone(queued, kStoreWhat) && nvram_writeLaterDone(queued, kAbsLapWhat));
+    };
+    for (int waited = 0; !done(); ++waited) {
         if (waited >= ms) return false;
         taskDelay(1);
     }
