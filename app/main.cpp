@@ -455,7 +455,7 @@ int main(int argc, char** argv) {
     const auto nvLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
         shutdownBegan + std::chrono::milliseconds(10500) - std::chrono::steady_clock::now());
     nvram_writeBehindEnd(int(std::max<int64_t>(100, nvLeft.count())));
-    nvram_close();
+    const bool nvClosed = nvram_close();
     sysmq_unlinkPublished();
     drivefault_report();
     // Once more, just before the exit: a file finished after the bound counts as whole, and each one
@@ -477,8 +477,9 @@ int main(int argc, char** argv) {
     syslogx(LOG_PRIO_INFO, "main(): exit 0");
     syslogreader_stop();
     std::fflush(nullptr);
-    // A task that did not end when its step stopped it (one held in a slow drive) may still use
-    // what the destructors of static objects free: the process then ends without them.
-    if (taskJoinTimedOut()) std::_Exit(0);
+    // A task that did not end when its step stopped it (one held in a slow drive), or the NV store's
+    // task still in a write (a frozen store), may still use what the destructors of static objects
+    // free: the process then ends without them.
+    if (taskJoinTimedOut() || !nvClosed) std::_Exit(0);
     std::exit(0);
 }

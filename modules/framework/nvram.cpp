@@ -497,7 +497,7 @@ bool nvram_init() {
     return true;
 }
 
-void nvram_close() {
+bool nvram_close() {
     bool inHand = false;
     {
         WriteBehind& w = wb();
@@ -507,4 +507,5 @@ void nvram_close() {
     }
     // A write the kernel holds (a hung disk) would hold the close: the exit closes the store then.
     if (!inHand) nvdb_close();
+    return !inHand;
 }

@@ -19,8 +19,8 @@ inline constexpr uint32_t NV_REC_ERRMEM = 258;    // index = application index, 
 // until nvram_writeBehindStart: a read waits for a write in hand, and the start-up's reads come first.
 bool nvram_init();
 // Closes the store; a write the NV task has in hand is not waited for (the store stays open for it
-// until the exit).
-void nvram_close();
+// until the exit, and false is returned: the task may be held in the kernel).
+bool nvram_close();
 // Bytes copied (at most the stored size), or -1 when no valid record exists. A value queued and not
 // yet written (or being written) is the one read; else the store's, which waits for no other
 // element's write. A copy found not good is rewritten from the other by the NV store's task (logged).

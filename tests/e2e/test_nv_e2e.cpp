@@ -2,17 +2,23 @@
 // laps come, the shutdown ends within its bound whatever it holds, and what the shutdown names as not
 // stored (or as maybe not stored) is what the next start reads.
 #include "app_process.h"
+#include "caldataset.h"
+#include "campaign.h"
+#include "loopdisk.h"
 #include "netns.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace testsupport;
@@ -158,3 +164,106 @@ INSTANTIATE_TEST_SUITE_P(
         // elements (the display's among them) wait for the store.
         NvRow{"SigtermDuringHeldWriteThroughs", "nv:sync:1:hold1500:0", false, 0, false}),
     [](const ::testing::TestParamInfo<NvRow>& info) { return std::string(info.param.name); });
+
+namespace {
+
+constexpr uint8_t COUNTERS = 2; // 10 ms block of the sample configuration
+
+// The process has ended, or at least its main thread has: a thread that the kernel holds in a frozen
+// file system keeps the process until the thaw.
+bool mainThreadEnded(AppProcess& dev) {
+    if (dev.waitExit(0) != -1) return true;
+    const std::string stat =
+        readFile("/proc/" + std::to_string(dev.pid()) + "/task/" + std::to_string(dev.pid()) + "/stat");
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos || name + 2 >= stat.size()) return true;
+    return stat[name + 2] == 'Z' || stat[name + 2] == 'X';
+}
+
+} // namespace
+
+// The NV store's file system frozen in the kernel (a real ext4 on a loop device, as fsfreeze -f does)
+// while the logging runs and laps come: the newest record on meas: falls no further behind than it
+// did before, during the freeze and after its thaw; frozen again at SIGTERM, the process's own end
+// comes within 12 s and names the write in hand as maybe not stored (a thread the kernel holds in the
+// write-through keeps the process until the thaw).
+TEST(NvFrozenE2E, TheLoggingAndTheShutdownDoNotWaitForIt) {
+    TempDir root;
+    {
+        std::string program, pageLength, log;
+        ASSERT_TRUE(learnDatasetIdentity(root.path(), "0", &program, &pageLength, &log)) << log;
+        caldata::CalDataset data;
+        ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
+        std::filesystem::remove_all(root.file("nv"));
+        std::filesystem::remove_all(root.file("meas"));
+        makeDirs(root.file("meas"));
+        makeDirs(root.file("nv"));
+        std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root.file("cfg/m01.xml"),
+                                   std::filesystem::copy_options::overwrite_existing);
+        writeFile(root.file("usb_meas.drive"), "inserted 0\n");
+    }
+    NetNamespace net; // laps of devices elsewhere on the machine never reach this one
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    LoopDisk disk(16 << 20, root.file("nv"));
+    if (!disk.ok()) GTEST_SKIP() << disk.reason();
+    const std::string meas = root.file("meas");
+    AppProcess dev(root.path(), {"0"});
+    ASSERT_TRUE(dev.waitForShell(30000) && startedUp(dev, 1)) << dev.logText();
+    ASSERT_TRUE(waitUntil([&] { return campaign::recordsIn(meas, COUNTERS) >= 100; }, 30000))
+        << dev.logText();
+
+    // How far the newest record on meas: is behind the test's clock: at least as far as from before
+    // the look at the files, at most as from after it.
+    const auto began = std::chrono::steady_clock::now();
+    const auto seconds = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    };
+    double leastBehind = 1e9, mostBefore = -1e9, mostAfter = -1e9;
+    const auto sampleFor = [&](double s, double* most) {
+        for (const double until = seconds() + s; seconds() < until;) {
+            const double before = seconds();
+            uint32_t newest = 0;
+            if (campaign::lastRecord(meas, COUNTERS, &newest)) {
+                leastBehind = std::min(leastBehind, seconds() - newest / 10000.0);
+                *most = std::max(*most, before - newest / 10000.0);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the sampling's pace
+        }
+    };
+    sampleFor(4.0, &mostBefore);
+    {
+        DiskFreeze frozen(disk.path(), 9);
+        ASSERT_TRUE(frozen.ok()) << frozen.reason();
+        for (int lap = 0; lap < 3; ++lap) {
+            dev.shell("lof_laptrig");
+            sampleFor(3.0, &mostAfter);
+        }
+        ASSERT_TRUE(frozen.waitThawed());
+        sampleFor(4.0, &mostAfter);
+    }
+    std::printf("the newest record on meas: at most %.2f s behind its least before the freeze, %.2f s "
+                "during it and after its thaw\n",
+                mostBefore - leastBehind, mostAfter - leastBehind);
+#if !defined(__SANITIZE_THREAD__)
+    EXPECT_LE(mostAfter - leastBehind, mostBefore - leastBehind + 1.0) << dev.logText();
+#endif
+
+    DiskFreeze frozen(disk.path(), 15);
+    ASSERT_TRUE(frozen.ok()) << frozen.reason();
+    dev.shell("lof_laptrig"); // its counters are queued for the store before the answer
+    const auto term = std::chrono::steady_clock::now();
+    dev.signal(SIGTERM);
+    EXPECT_TRUE(waitUntil([&] { return mainThreadEnded(dev); }, 20000));
+    const double ended = std::chrono::duration<double>(std::chrono::steady_clock::now() - term).count();
+    ASSERT_TRUE(frozen.waitThawed());
+    const int exitCode = dev.waitExit(15000);
+    const double gone = std::chrono::duration<double>(std::chrono::steady_clock::now() - term).count();
+    const std::string run = lastRun(dev.logText());
+    std::printf("SIGTERM with the NV store frozen: the main thread ended after %.2f s, the process (exit %d) "
+                "%.2f s after SIGTERM, with the thaw\n",
+                ended, exitCode, gone);
+    EXPECT_LE(ended, 12.0) << run;
+    EXPECT_EQ(exitCode, 0) << run;
+    EXPECT_EQ(countOf(run, "postrun: ordered shutdown done"), 1) << run;
+    EXPECT_EQ(countOf(run, "nvram: may not be stored at the shutdown:"), 1) << "the write in hand\n" << run;
+}
