@@ -412,7 +412,7 @@ bool nvram_writeBehindEnd(int ms) {
     nvram_writeBehindStart();
     WriteBehind& w = wb();
     struct Left {
-        unsigned count = 0;
+        std::set<Key> elements; // a record's first value in turn and its latest are one element
         Key first{};
     };
     std::map<std::string, Left> left; // by record kind
@@ -424,7 +424,8 @@ bool nvram_writeBehindEnd(int ms) {
         const auto note = [&](const Queued& q) {
             if (q.repair) return;
             Left& l = left[q.what];
-            if (l.count++ == 0) l.first = q.key;
+            if (l.elements.empty()) l.first = q.key;
+            l.elements.insert(q.key);
         };
         if (w.inHand && !w.inHand->repair) {
             // Not begun, it never is; begun, its first copy may land or not; once that is on the
@@ -449,8 +450,8 @@ bool nvram_writeBehindEnd(int ms) {
         syslogx(LOG_PRIO_ERR,
                 "nvram: not stored at the shutdown: %s, %u NV element%s (record %u index %u the first); the "
                 "next start reads what NV held before",
-                what.c_str(), l.count, l.count == 1 ? "" : "s", unsigned(l.first.first),
-                unsigned(l.first.second));
+                what.c_str(), unsigned(l.elements.size()), l.elements.size() == 1 ? "" : "s",
+                unsigned(l.first.first), unsigned(l.first.second));
     if (mayBe)
         syslogx(
             LOG_PRIO_ERR,
