@@ -1,6 +1,7 @@
 // The NV store's write-behind: a queued value read back before and after it is stored, the latest
-// value winning, the order a caller needs through a power cut, a held store holding no caller, bad
-// input and a full queue refused, the shutdown naming what is left.
+// value winning, the order a caller needs through a power cut (the kinds taking turns, no value
+// starved), a held store holding no caller, a start's reads writing nothing, bad input and a full
+// queue refused, the shutdown naming what is left and what may be.
 #include "framework/nvram.h"
 #include "framework/syslog.h"
 #include "logdrain.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -100,6 +102,8 @@ TEST_F(WriteBehind, APowerCutLeavesTheElementsInTheOrderTheyWereQueued) {
         uint32_t id;
         const char* value;
         NvramOrder order;
+        uint32_t index = 0;
+        const char* what = "the test's record";
     };
     const struct {
         const char* name;
@@ -122,6 +126,24 @@ TEST_F(WriteBehind, APowerCutLeavesTheElementsInTheOrderTheyWereQueued) {
         {"an idle write after everything else",
          {{kSlot, "s-new", NvramOrder::Idle}, {kCount, "c-new", NvramOrder::Latest}},
          [](const std::string& s, const std::string& c) { return s == "s-old" || c == "c-new"; }},
+        {"an element changed more often than the store writes is never starved",
+         {{kCount, "c-1", NvramOrder::Latest},
+          {kSlot, "s-new", NvramOrder::Latest},
+          {kCount, "c-2", NvramOrder::Latest},
+          {kSlot, "x", NvramOrder::Latest, 1},
+          {kCount, "c-3", NvramOrder::Latest},
+          {kSlot, "x", NvramOrder::Latest, 2},
+          {kCount, "c-new", NvramOrder::Latest}},
+         [](const std::string& s, const std::string& c) { return s == "s-old" || c != "c-old"; }},
+        {"one kind's backlog holds no other kind",
+         {{kSlot, "s-new", NvramOrder::Latest, 0, "the lap stack"},
+          {kSlot, "x", NvramOrder::Latest, 1, "the lap stack"},
+          {kCount, "c-new", NvramOrder::Latest, 0, "the lap counters"}},
+         [](const std::string& s, const std::string& c) { return s == "s-old" || c == "c-new"; }},
+        {"a kept value before what any kind queued after it",
+         {{kCount, "c-new", NvramOrder::Keep, 0, "the lap stack"},
+          {kSlot, "s-new", NvramOrder::Latest, 0, "the lap counters"}},
+         [](const std::string& s, const std::string& c) { return s == "s-old" || c == "c-new"; }},
     };
     drivefault_setPowerCut([] {});
     for (const auto& row : rows) {
@@ -129,7 +151,9 @@ TEST_F(WriteBehind, APowerCutLeavesTheElementsInTheOrderTheyWereQueued) {
         for (bool hit = true; hit; ++cut) {
             ASSERT_NE(nvram_dbs_write(kSlot, 0, "s-old", 5) && nvram_dbs_write(kCount, 0, "c-old", 5), 0);
             holdTheTask("nv:sync:" + std::to_string(cut) + ":cut");
-            for (const Step& step : row.steps) later(step.id, step.value, step.order);
+            for (const Step& step : row.steps)
+                nvram_dbs_writeLater(step.id, step.index, step.value, std::strlen(step.value), step.what,
+                                     step.order);
             drivefault_release();
             ASSERT_TRUE(nvram_writeBehindFlush(10000));
             hit = drivefault_hits() > 1;
@@ -189,42 +213,6 @@ TEST_F(WriteBehind, BadInputAndAFullQueueAreRefusedAndLogged) {
     EXPECT_EQ(read(kSlot, true), "v");
 }
 
-// An element queued again and again behind others is never starved: its first value in turn keeps its
-// place (the later ones follow it), so it reaches the medium once those queued before it have; a power
-// cut at that moment leaves it stored and none of what came after.
-TEST_F(WriteBehind, AnElementChangedMoreOftenThanTheStoreWritesIsNeverStarved) {
-    drivefault_setPowerCut([] {});
-    for (const bool cut : {true, false}) {
-        ASSERT_NE(nvram_dbs_write(kCount, 0, "c-old", 5) && nvram_dbs_write(kOther, 0, "other", 5), 0);
-        // The held element's two write-throughs, then the count's two: the cut comes with the first
-        // slot's first.
-        holdTheTask(cut ? "nv:sync:5:cut" : "");
-        ASSERT_NE(later(kCount, "c-0"), 0u);
-        for (uint32_t lap = 1; lap <= 20; ++lap) {
-            const std::string slot = "s-" + std::to_string(lap), count = "c-" + std::to_string(lap);
-            ASSERT_NE(nvram_dbs_writeLater(kSlot, lap, slot.data(), slot.size(), "the test's record"), 0u);
-            ASSERT_NE(later(kCount, count), 0u);
-        }
-        EXPECT_EQ(nvram_writeBehindPending(kCount), 2u) << "the first value in turn and the latest";
-        EXPECT_EQ(read(kCount), "c-20");
-        drivefault_release();
-        ASSERT_TRUE(nvram_writeBehindFlush(20000));
-        drivefault_clear();
-        nvdb_close();
-        std::string err;
-        ASSERT_TRUE(nvdb_open(dir.path(), &err)) << err;
-        std::string first(8, '\0');
-        first.resize(size_t(std::max(0, nvdb_read(kSlot, 1, first.data(), first.size()))));
-        if (cut) {
-            EXPECT_EQ(read(kCount, true), "c-0") << "stored before the slots queued after it";
-            EXPECT_EQ(first, "") << "the cut came with the first slot";
-        } else {
-            EXPECT_EQ(read(kCount, true), "c-20");
-            EXPECT_EQ(first, "s-1");
-        }
-    }
-}
-
 // A copy found broken or older (a write the shutdown or a power cut broke off) is read from the other at
 // once; its rewrite waits for the NV store's task, so a start's reads write nothing through. A value the
 // start must have stored (the boot counter) costs one copy and its entry before it returns.
@@ -251,51 +239,4 @@ TEST_F(WriteBehind, ReadsWriteNothingAndOneCopyIsStoredBeforeTheOtherFollows) {
                   testsupport::readBinary(nvdb_copyPath(id, 0, 1)))
             << "record " << id;
     EXPECT_EQ(nvram_writeBehindPending(kCount) + nvram_writeBehindPending(kSlot), 0u);
-}
-
-// The kinds of record take turns at the store: one kind's backlog (the lap stack's slots) does not
-// hold another's value (the lap counters); a Keep value holds back what any kind queued after it. A
-// power cut after the first write that follows the held one shows which came first.
-TEST_F(WriteBehind, TheKindsTakeTurnsAndAKeptValueGoesFirst) {
-    struct Step {
-        uint32_t id, index;
-        const char* what;
-        NvramOrder order;
-    };
-    const struct {
-        const char* name;
-        std::vector<Step> steps;
-        std::vector<uint32_t> stored; // records whose value is on the medium after the first write
-    } rows[] = {
-        {"a kind's backlog",
-         {{kSlot, 0, "the lap stack", NvramOrder::Latest},
-          {kSlot, 1, "the lap stack", NvramOrder::Latest},
-          {kSlot, 2, "the lap stack", NvramOrder::Latest},
-          {0, 0, "the lap counters", NvramOrder::Latest}},
-         {0}},
-        {"a kept value",
-         {{kCount, 0, "the lap stack", NvramOrder::Keep}, {0, 0, "the lap counters", NvramOrder::Latest}},
-         {kCount}},
-    };
-    drivefault_setPowerCut([] {});
-    for (const auto& row : rows) {
-        for (const Step& step : row.steps) ASSERT_NE(nvram_dbs_write(step.id, step.index, "old", 3), 0);
-        ASSERT_NE(nvram_dbs_write(kOther, 0, "other", 5), 0);
-        holdTheTask("nv:sync:5:cut"); // the held element's two write-throughs, the next one's two
-        for (const Step& step : row.steps)
-            ASSERT_NE(nvram_dbs_writeLater(step.id, step.index, "new", 3, step.what, step.order), 0u);
-        drivefault_release();
-        ASSERT_TRUE(nvram_writeBehindFlush(10000));
-        drivefault_clear();
-        nvdb_close();
-        std::string err;
-        ASSERT_TRUE(nvdb_open(dir.path(), &err)) << err;
-        std::vector<uint32_t> stored;
-        for (const Step& step : row.steps) {
-            char b[4] = {};
-            if (nvdb_read(step.id, step.index, b, 3) == 3 && std::string(b) == "new")
-                stored.push_back(step.id);
-        }
-        EXPECT_EQ(stored, row.stored) << row.name;
-    }
 }

@@ -368,28 +368,3 @@ TEST_F(NvdbTest, AHeldWriteThroughHoldsNoOtherElement) {
     EXPECT_EQ(get(3, 0), "a-new");
     drivefault_clear();
 }
-
-// A read may leave a broken or older copy for later: it writes nothing then and says the repair is
-// due; nvdb_repair makes it. One copy alone stores the element: it reads as the new value.
-TEST_F(NvdbTest, ARepairLeftForLaterAndAWriteOfOneCopy) {
-    ASSERT_TRUE(put(0, 0, "laps=41"));
-    const uint64_t before = nvdb_writeThroughs();
-    ASSERT_EQ(nvdb_writeFirstCopy(0, 0, "laps=42", 7), 7);
-    EXPECT_EQ(nvdb_writeThroughs() - before, 1u) << "one copy of an element that is there";
-    NvdbReadReport r;
-    char buf[16] = {};
-    ASSERT_EQ(nvdb_read(0, 0, buf, sizeof buf, &r, NvdbRepair::Later), 7);
-    EXPECT_EQ(std::string(buf), "laps=42");
-    EXPECT_TRUE(r.repairDue && !r.repaired);
-    EXPECT_EQ(nvdb_writeThroughs() - before, 1u) << "the read wrote nothing";
-    EXPECT_NE(readBinary(nvdb_copyPath(0, 0, 0)), readBinary(nvdb_copyPath(0, 0, 1)));
-    EXPECT_TRUE(nvdb_repair(0, 0, &r));
-    EXPECT_TRUE(r.repaired);
-    EXPECT_EQ(readBinary(nvdb_copyPath(0, 0, 0)), readBinary(nvdb_copyPath(0, 0, 1)));
-    EXPECT_EQ(nvdb_writeThroughs() - before, 2u);
-
-    const uint64_t fresh = nvdb_writeThroughs();
-    ASSERT_EQ(nvdb_writeFirstCopy(257, 0, "boot", 4), 4);
-    EXPECT_EQ(nvdb_writeThroughs() - fresh, 2u) << "a new element: its copy and its folder entry";
-    EXPECT_EQ(get(257, 0), "boot");
-}
