@@ -3,9 +3,10 @@
 //
 // A write goes through to the medium, each copy on its own (two write-throughs an element, four for
 // a new one). A disk that holds a write-through for seconds would hold its writer as long: the
-// real-time tasks (the rasters, the measurement task, the lap function, the status block) never
-// write themselves, they queue the value for the NV store's own task, "r_nvStore", and go on. A read
-// sees a value still queued, so its writer reads back what it wrote.
+// real-time tasks (the rasters, the measurement task, the lap function, the status block) and the
+// display never write themselves, they queue the value for the NV store's own task, "r_nvStore", and
+// go on; the start writes only one copy of the boot counter itself. A read sees a value still
+// queued, so its writer reads back what it wrote, and waits for no other element's write-through.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +16,9 @@
 inline constexpr uint32_t NV_REC_BOOTCOUNT = 257; // index = application index, u32
 inline constexpr uint32_t NV_REC_ERRMEM = 258;    // index = application index, the entry table
 
-// Start-up: opens the store in the parameter block's NV directory. Writes queued from now on wait
-// until nvram_writeBehindStart: a read waits for a write in hand, and the start-up's reads come first.
+// Start-up: opens the store in the parameter block's NV directory and reads every element once
+// (a copy found not good is queued for its rewrite). Writes queued from now on wait until
+// nvram_writeBehindStart: the start-up's reads come first.
 bool nvram_init();
 // Closes the store; a write the NV task has in hand is not waited for (the store stays open for it
 // until the exit, and false is returned: the task may be held in the kernel).
