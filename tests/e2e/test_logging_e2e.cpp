@@ -1048,12 +1048,13 @@ class PowerCutE2E : public ::testing::TestWithParam<PowerCutRow> {};
 
 } // namespace
 
-// Every write-through of meas: takes 2 s, its files' and its folder's, with a lap every 3 s; the
-// power is cut at a seeded moment. What survives on meas: reaches to at most one write-through and
-// a hand-over (0.5 s) before the cut, and the store's own way to the writer (a few tenths): a
-// closing file's write-throughs, the new file's create and its folder's write-through hold back none
-// of the records before them, nor the next file's.
-TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostOneOfThemAndASecond) {
+// Every write-through of meas: takes 2 s, its files' and its folder's, and the file system holds a
+// file's writes while it writes it through; a lap every 3 s, the power cut at a seeded moment. What
+// survives on meas: reaches to at most two write-throughs (the one of its file under way when a
+// record came, then its own) and the store's way to the writer before the cut: a closing file's
+// write-throughs, the new file's create and its folder's write-through hold back none of the records
+// before them, nor the next file's, and the writer never waits in a file held for its write-through.
+TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostTwoOfThemAndTheStoresWay) {
     const PowerCutRow row = GetParam();
     NetNamespace net; // laps of devices elsewhere on the machine never reach this one
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
@@ -1090,14 +1091,16 @@ TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostOneOfThemAndASecond
                 (cutTs - lapTs) / 10000.0, cutAt.c_str(), age);
 #if !defined(__SANITIZE_THREAD__)
     // The bound of docs/faults.md, and what the test's own measure adds (the lap's answer, its polls).
-    EXPECT_LE(age, 3.1 + 0.4) << cutAt;
+    EXPECT_LE(age, 4.6 + 0.4) << cutAt;
 #endif
 }
 
 INSTANTIATE_TEST_SUITE_P(SlowWriteThroughs, PowerCutE2E,
                          ::testing::Values(PowerCutRow{"AtANewFile", 2, true},
                                            PowerCutRow{"AtANewFile", 5, true},
-                                           PowerCutRow{"MidLap", 6, false}, PowerCutRow{"MidLap", 9, false}));
+                                           PowerCutRow{"AtANewFile", 7, true},
+                                           PowerCutRow{"MidLap", 6, false}, PowerCutRow{"MidLap", 9, false},
+                                           PowerCutRow{"MidLap", 12, false}));
 
 // meas: slow (each of its calls half a second late), the stick healthy, a lap every 3 s: every lap
 // cuts a file on both drives, the stick's files end whole with their records up to the last 0.3 s
