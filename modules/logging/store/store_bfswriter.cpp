@@ -466,7 +466,10 @@ bool BFSWriter::stillThere(FileEntry& e) {
 
 bool BFSWriter::handOverFree(FileEntry& e) {
     if (e.buf.empty() || e.fd < 0 || !syncBusy(e.id)) return handOver(e);
+    // Looked at again soon, whoever asked for the hand-over.
     heldBack_ = true;
+    const uint32_t soon = time_getTimestamp() + kWatchPace;
+    if (tsDiff(nextFlushCheck_, soon) > 0) nextFlushCheck_ = soon;
     return true;
 }
 
