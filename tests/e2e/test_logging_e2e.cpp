@@ -291,9 +291,124 @@ TEST(LoggingE2E, AFullDriveNamesItsFileOnceAndTheShutdownWhatWasNotWritten) {
     EXPECT_NE(line.find(" were not written (drive full, waits for room); they are lost at the exit"),
               std::string::npos)
         << line;
-    EXPECT_EQ(countOf(log, lost + "the records of A0101000.001 "), 1) << log;
-    EXPECT_EQ(countOf(log, " are on no drive (not finished on meas:); they are lost at the exit"), 1) << log;
+    EXPECT_EQ(
+        countOf(log, lost + "the records of A0101000.001 are on no drive (not finished on meas:): block 1 "),
+        1)
+        << log;
+    EXPECT_EQ(countOf(log, " are on no drive ("), 1) << log;
 }
+
+namespace {
+
+// The device's millisecond tick of the last log line that holds `what` (0 when none): the log may
+// hold an earlier process's lines too.
+uint32_t tickOf(const std::string& log, const std::string& what) {
+    const size_t at = log.rfind(what);
+    if (at == std::string::npos) return 0;
+    const size_t line = log.rfind('\n', at) + 1;
+    unsigned tick = 0;
+    return std::sscanf(log.c_str() + line, "%*s %*s <%*u> %u", &tick) == 1 ? tick : 0;
+}
+
+struct LostRow {
+    const char* name;
+    const char* fault;   // MSD_DRIVE_FAULT, "" for none
+    bool stick;          // the stick in
+    int exitCode;        // 3 when records reach no drive or a file is unfinished
+    bool namedOnNoDrive; // each block's records named on no drive
+    bool lapAtStop = false; // a lap right before SIGTERM, its samples all in the data delay
+};
+
+void PrintTo(const LostRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class RecordsOnNoDriveE2E : public ::testing::TestWithParam<LostRow> {};
+
+} // namespace
+
+// No record reaches no drive without a line that names its file and its span, block by block, and
+// the exit is 0 only when none does. At SIGTERM every sample taken goes to its file, those that the
+// data delay (1 s here) still holds back included, so that a healthy shutdown loses nothing: each
+// block's file ends where the stop came. A file whole on a drive holds all its records: no line
+// names it, even when the other drive failed it.
+TEST_P(RecordsOnNoDriveE2E, NoRecordIsLostWithoutALineNamingEachBlocksSpan) {
+    const LostRow row = GetParam();
+    NetNamespace net; // laps of devices elsewhere on the machine never reach this one
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    prepare(root, 1000);
+    if (row.stick) writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    std::vector<std::string> env;
+    if (*row.fault) env.push_back(std::string("MSD_DRIVE_FAULT=") + row.fault);
+    AppProcess dev(root.path(), {INDEX}, env);
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev.logText(), "starting measurement m01") > 0; }, 30000))
+        << dev.logText();
+    // Some seconds of logging, the fault's hit among them.
+    if (*row.fault) {
+        ASSERT_TRUE(
+            waitUntil([&] { return dev.stderrText().find("drive fault hit") != std::string::npos; }, 30000))
+            << dev.stderrText();
+    }
+    ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), COUNTERS, 200, 30000)) << dev.logText();
+    const ShellCut lap = row.lapAtStop ? shellCut(dev.shell("lof_laptrig")) : ShellCut{};
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(30000), row.exitCode) << dev.logText();
+    const std::string log = dev.logText();
+    std::vector<std::string> named;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(" are on no drive (") != std::string::npos) named.push_back(line);
+    if (!row.namedOnNoDrive) {
+        EXPECT_TRUE(named.empty()) << log;
+    } else {
+        ASSERT_FALSE(named.empty()) << log;
+        for (const std::string& line : named) {
+            EXPECT_NE(line.find(": block 1 (Fast) "), std::string::npos) << line;
+            EXPECT_NE(line.find(", block 2 (Counters) "), std::string::npos) << line;
+        }
+    }
+    if (row.exitCode != 0) return;
+    // Whole everywhere: each block's last record on meas: is where the stop came (the data delay
+    // held 1 s of them back).
+    const uint32_t stop = tickOf(log, "main(): signal 15");
+    ASSERT_NE(stop, 0u) << log;
+    // The lap has its file, the one before ends at the lap.
+    if (row.lapAtStop) {
+        EXPECT_EQ(cutFileWrong(root.file("meas"), lap), "") << log;
+    }
+    // Each block's newest record, whichever file holds it (a lap right before the stop may leave a
+    // block no sample in the lap's file).
+    for (uint8_t block : {FAST, COUNTERS}) {
+        uint32_t newest = 0;
+        for (const std::string& name : campaign::measurementFiles(root.file("meas"))) {
+            const auto records = measfile::readFile(root.file("meas/" + name)).recordsOf(block);
+            if (!records.empty() && (newest == 0 || int32_t(records.back().ts - newest) > 0))
+                newest = records.back().ts;
+        }
+        ASSERT_NE(newest, 0u) << "block " << int(block);
+        const int32_t before = int32_t(stop - newest / 10);
+        std::printf("block %u: its last record is %d ms before the stop\n", unsigned(block), before);
+        EXPECT_LE(before, 300) << "block " << int(block) << " ends before the stop came\n" << log;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shutdown, RecordsOnNoDriveE2E,
+    ::testing::Values(LostRow{"Healthy", "", false, 0, false},
+                      // meas: fails every write from its 17th: each file's records after its last
+                      // hand-over are on no drive.
+                      LostRow{"NoDriveTakesThem", "meas:write:17:EIO:0", false, 3, true},
+                      // The stick fails its first file: meas: holds every record, and the stick
+                      // gets it by a copy.
+                      LostRow{"OneDriveHoldsThem", "usb_meas:open:1:EIO", true, 0, false},
+                      // A lap's samples all still held back by the data delay at SIGTERM.
+                      LostRow{"ALapInTheDataDelay", "", false, 0, false, true},
+                      // meas:'s writer hangs in a write at the shutdown, with records in hand and
+                      // more in the store: the exit names them.
+                      LostRow{"HeldAtTheExit", "meas:write:20:hold0@r_BFSWriter1", false, 3, true}),
+    [](const ::testing::TestParamInfo<LostRow>& info) { return std::string(info.param.name); });
 
 // A file under the name of the next fragment that the start's search did not see (put there from
 // outside after it), read-only or not: the logging drive never writes over it; the device says so
@@ -1048,12 +1163,13 @@ class PowerCutE2E : public ::testing::TestWithParam<PowerCutRow> {};
 
 } // namespace
 
-// Every write-through of meas: takes 2 s, its files' and its folder's, with a lap every 3 s; the
-// power is cut at a seeded moment. What survives on meas: reaches to at most one write-through and
-// a hand-over (0.5 s) before the cut, and the store's own way to the writer (a few tenths): a
-// closing file's write-throughs, the new file's create and its folder's write-through hold back none
-// of the records before them, nor the next file's.
-TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostOneOfThemAndASecond) {
+// Every write-through of meas: takes 2 s, its files' and its folder's, and the file system holds a
+// file's writes while it writes it through; a lap every 3 s, the power cut at a seeded moment. What
+// survives on meas: reaches to at most two write-throughs (the one of its file under way when a
+// record came, then its own) and the store's way to the writer before the cut: a closing file's
+// write-throughs, the new file's create and its folder's write-through hold back none of the records
+// before them, nor the next file's, and the writer never waits in a file held for its write-through.
+TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostTwoOfThemAndTheStoresWay) {
     const PowerCutRow row = GetParam();
     NetNamespace net; // laps of devices elsewhere on the machine never reach this one
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
@@ -1090,14 +1206,16 @@ TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostOneOfThemAndASecond
                 (cutTs - lapTs) / 10000.0, cutAt.c_str(), age);
 #if !defined(__SANITIZE_THREAD__)
     // The bound of docs/faults.md, and what the test's own measure adds (the lap's answer, its polls).
-    EXPECT_LE(age, 3.1 + 0.4) << cutAt;
+    EXPECT_LE(age, 4.6 + 0.4) << cutAt;
 #endif
 }
 
 INSTANTIATE_TEST_SUITE_P(SlowWriteThroughs, PowerCutE2E,
                          ::testing::Values(PowerCutRow{"AtANewFile", 2, true},
                                            PowerCutRow{"AtANewFile", 5, true},
-                                           PowerCutRow{"MidLap", 6, false}, PowerCutRow{"MidLap", 9, false}));
+                                           PowerCutRow{"AtANewFile", 7, true},
+                                           PowerCutRow{"MidLap", 6, false}, PowerCutRow{"MidLap", 9, false},
+                                           PowerCutRow{"MidLap", 12, false}));
 
 // meas: slow (each of its calls half a second late), the stick healthy, a lap every 3 s: every lap
 // cuts a file on both drives, the stick's files end whole with their records up to the last 0.3 s

@@ -102,16 +102,8 @@ struct MeasAppStore_FileInfo_s {
     std::atomic<uint8_t> reasonState;
     char reasonDrive[16];
     char reason[96];
-    // Where its records went, so that those that reached no drive are named (meas_app_pretrig.cpp
-    // keeps them under a lock of its own): the span of the frames its writers got, the newest record
-    // one of them handed to its drive, the drives they write (bits), and whether the loss was told.
-    uint8_t seenAny;
-    uint32_t seenFirst;
-    uint32_t seenLast;
-    uint8_t handedAny;
-    uint32_t handedLast;
-    uint8_t drives;
-    uint8_t lossTold;
+    // Where its records went, each block's on each drive, is kept beside it (meas_app_pretrig.cpp),
+    // so that those that reached no drive are named.
 };
 
 // The stick's copy of a file: asked for, made (the stick holds the file whole), or failed (before
@@ -138,18 +130,24 @@ bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why, bool* overta
 void meas_app_PreTrigFileUnfinishedReason(MeasAppStore_FileInfo_s* file, const char* drive, const char* why);
 
 // Lets go of a reference to the record; the last one frees it, and names the file's records that
-// reached no drive (it is whole on none, and none of its writers handed them to its drive):
-// "meas_app_PreTrigFileInfoRelease(): the records of A0104000.301 from 6848.19 s to 6851.20 s are on
-// no drive (not finished on meas:, usb_meas:)", "after <s>" where a part got to a drive.
+// reached no drive (it is whole on none, and none of its writers handed them to its drive), each
+// block's span: "meas_app_PreTrigFileInfoRelease(): the records of A0104000.301 are on no drive (not
+// finished on meas:, usb_meas:): block 1 (Fast) from 6848.19 s to 6851.20 s, block 2 (Counters) after
+// 6847.80 s to 6851.20 s", "after <s>" where a part got to a drive.
 void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file);
-// A writer of `drive` got a frame of the file, its first and last samples stamped so.
-void meas_app_PreTrigFileRecordsSeen(MeasAppStore_FileInfo_s* file, const char* drive, uint32_t firstTs,
-                                     uint32_t lastTs);
-// A writer handed the file's records up to `lastTs` to its drive.
-void meas_app_PreTrigFileRecordsHanded(MeasAppStore_FileInfo_s* file, uint32_t lastTs);
-// At the exit: the records of the files still held that reached no drive, one item per file ("the
-// records of ... are on no drive (...)"), each named once. Empty when there are none.
+// A writer of `drive` got a frame of the file's block `block` (its frame id), its first and last
+// samples stamped so.
+void meas_app_PreTrigFileRecordsSeen(MeasAppStore_FileInfo_s* file, const char* drive, uint8_t block,
+                                     uint32_t firstTs, uint32_t lastTs);
+// A writer handed the block's records from `firstTs` to `lastTs` to its drive.
+void meas_app_PreTrigFileRecordsHanded(MeasAppStore_FileInfo_s* file, const char* drive, uint8_t block,
+                                       uint32_t firstTs, uint32_t lastTs);
+// At the exit: the records of the files still held that reached no drive, those the stores hold that
+// no writer took among them, one item per file ("the records of ... are on no drive (...): block
+// ..."), each named once. Empty when there are none.
 std::vector<std::string> meas_app_PreTrigRecordsOnNoDrive();
+// How many files of this process have had records named on no drive.
+uint32_t meas_app_PreTrigFilesWithRecordsLost();
 
 // The file store (the logging application), given at its start-up: the store calls it when a file
 // is closed towards the writers (its close action is created): the record is marked so, and the

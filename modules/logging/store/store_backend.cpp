@@ -251,6 +251,16 @@ void Backend::unwritten(std::vector<std::string>* items) {
     }
 }
 
+void Backend::framesHeld(std::vector<HeldFrame>* frames) {
+    ScopeLock guard(*this, "Backend::framesHeld");
+    for (Node<Action>* n = headNode(); n; n = n->next.load(std::memory_order_acquire)) {
+        const auto* data = dynamic_cast<const ActionData*>(n->item);
+        if (!data || data->timestamp() == 0 || data->length() == 0) continue;
+        frames->push_back(
+            HeldFrame{data->vfIdx(), data->data()[0], data->firstTimestamp(), data->timestamp()});
+    }
+}
+
 bool Backend::dropSlowest(int files) {
     // While the store keeps everything for a late stick, no writer holds the files.
     if (fromHead_.load()) return false;
