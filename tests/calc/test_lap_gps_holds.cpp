@@ -1,21 +1,12 @@
-// A host that holds the process back over the GPS lap line, on the hand-driven clock: the sample's
-// trace of the Red Bull Ring goes to the receiver's parser at its own pace from a task of the 10 ms
-// raster, the lap function takes the receiver's fixes, and the lap model runs in the framework's
-// rasters. A hold stops everything: at its end the clock hands out the last second of ticks late and
-// drops those before, and the sentences of the hold come in a burst, before, among or after the late
-// passes. Each crossing is stamped where the undisturbed run stamps it.
-#include "calc/awm_man.h"
-#include "calc/awm_model.h"
-#include "calc/awm_model_cfg.h"
-#include "calc/awm_vc_config.h"
-#include "calc/model/application_dor.h"
-#include "framework/errmem.h"
-#include "framework/raster.h"
-#include "framework/simulink.h"
-#include "lapfixture.h"
+// A host that holds the process back around the GPS lap line, on the hand-driven clock: the sample's
+// trace goes to the receiver's parser at its own pace from the 10 ms raster, the lap function takes
+// the receiver's fixes, and the lap model runs in the rasters. At a hold's end the clock hands out
+// the last second of ticks late and drops those before, and the hold's sentences come in a burst,
+// before, among or after the late passes. Each crossing is stamped where the undisturbed run has it.
+#include "lap_rig.h"
+
 #include "laptiming/gps_fixes.h"
 #include "laptiming/gps_nmea.h"
-#include "platform/rtos/basetick.h"
 
 #include <gtest/gtest.h>
 
@@ -24,116 +15,71 @@
 #include <cmath>
 #include <mutex>
 #include <sstream>
-#include <string>
-#include <vector>
 
 using namespace laptest;
 
 namespace {
 
-// The sample's trace: the car crosses the start/finish line 5.197 s and 107.627 s after the first fix.
+// The sample's trace crosses the line 5.197 s and 107.627 s after its first fix. The device stamps
+// the first crossing at the fix 3 ms past the line, the second by dead reckoning from the fix before
+// it, in the 10 ms step in which the line comes.
 constexpr double kCrossings[2] = {5.197, 107.627};
 constexpr double kStamped[2] = {5.200, 107.620};
-constexpr float kLineLat = 47.219921f, kLineLong = 14.764875f;
-
-struct Line {
-    double at; // seconds of the trace: its fix's time, or that of the fix before it
-    std::string text;
-};
-
-std::vector<Line> sampleTrace() {
-    std::istringstream in(
-        testsupport::readFile(testsupport::sourceDir() + "/sample-root/gps/redbullring-lap.nmea"));
-    std::vector<Line> lines;
-    double at = 0;
-    for (std::string l; std::getline(in, l);) {
-        if (l.empty()) continue;
-        if (l.compare(3, 3, "RMC") == 0 || l.compare(3, 3, "GGA") == 0) {
-            const char* f = l.c_str() + 7;
-            at = std::stoi(std::string(f, 2)) * 3600 + std::stoi(std::string(f + 2, 2)) * 60 +
-                 std::strtod(f + 4, nullptr) - 36000;
-        }
-        lines.push_back({at, l});
-    }
-    return lines;
-}
-
-uint32_t sigAddress(const float& cell) {
-    return SERAM_MEAS_BASE +
-           uint32_t(reinterpret_cast<const uint8_t*>(&cell) - reinterpret_cast<const uint8_t*>(&seramWindow));
-}
-
-awm_input_cfg receiverInput(const float& cell, float scale = 1.0f) {
-    awm_input_cfg in;
-    in.address = sigAddress(cell);
-    in.type = 6;
-    in.coef[1] = scale;
-    return in;
-}
 
 struct Hold {
     const char* what;
     int crossing;
-    double from; // seconds before (negative) or after the crossing; no hold when ms is 0
+    double from; // s from the crossing; no hold when ms is 0
     uint32_t ms;
-    uint32_t release; // the sentences of the hold come in the late pass of this number (100: after all)
+    uint32_t release; // the hold's sentences come in the late pass of this number (100: after all)
 };
 
 std::ostream& operator<<(std::ostream& os, const Hold& h) {
     return os << h.what;
 }
 
-// The receiver: each sentence is parsed by the first 10 ms pass at or after its time, unless the
-// sentences are held back until a pass of a given number.
+// Each sentence is parsed by the first 10 ms pass at or after its time (seconds of the trace, that
+// of its fix), unless the sentences are held back until a pass of a given number.
 struct Receiver {
     std::mutex m;
-    std::vector<Line> lines;
+    std::vector<std::pair<double, std::string>> lines;
+    std::vector<double> parsed; // the times of the fixes parsed, in order
     size_t next = 0;
-    uint64_t originNs = 0; // device time of the trace's second `start`
+    uint64_t originNs = 0; // the device time of the trace's second `start`
     double start = 0;
     uint64_t passes = 0, heldUntil = 0;
 
+    double now() const { return start + double(hostclock_nowNs() - originNs) / 1e9; }
     void pass() {
         std::lock_guard<std::mutex> g(m);
         if (++passes < heldUntil) return;
-        const double now = start + double(hostclock_nowNs() - originNs) / 1e9;
-        for (; next < lines.size() && lines[next].at <= now + 1e-9; ++next) {
-            const std::string& l = lines[next].text;
+        for (const double t = now(); next < lines.size() && lines[next].first <= t + 1e-9; ++next) {
+            const std::string& l = lines[next].second;
             gps_parse(l.c_str(), int(l.size()) + 1, &nmea_info);
+            if (l.compare(3, 3, "RMC") == 0 || l.compare(3, 3, "GGA") == 0)
+                parsed.push_back(lines[next].first);
         }
     }
 };
-
 std::atomic<Receiver*> gReceiver{nullptr};
 
-class LapGpsHolds : public CounterTest, public ::testing::WithParamInterface<Hold> {
+class LapGpsHolds : public LapRig, public ::testing::WithParamInterface<Hold> {
 protected:
     void SetUp() override {
-        seramInit();
-        CounterTest::SetUp();
-        error_mgr_init();
-        cfg_system = systemConfig(OWN_PID, CFG_SYSTEM_PID_NONE);
-        awm_lapfunc_cfg cfg;
-        cfg.triggerMode = AWM_LAPFUNC_GPS;
-        cfg.gpsRadius = 25;
-        cfg.gpsLat = kLineLat;
-        cfg.gpsLong = kLineLong;
-        cfg.mainRetrigLock = 10;
-        const SeramSigPage& s = seramSig();
-        cfg.lat = receiverInput(s.gps_lat);
-        cfg.lon = receiverInput(s.gps_long);
-        cfg.gpsSpeed = receiverInput(s.gps_speed);
-        cfg.heading = receiverInput(s.gps_direction);
-        std::vector<uint8_t> records(awm_vc_recordsFor(sizeof cfg) * AWM_VC_RECORD_SIZE);
-        awm_vc_encodePayload(AWM_MODULE_LAPFUNC, 3, &cfg, sizeof cfg, records.data());
-        std::memcpy(seramCalPage(SERAM_PAGE_REFERENCE).CfgMat_VC_config.data(), records.data(),
-                    records.size());
-
+        LapRig::SetUp();
+        std::istringstream trace(
+            testsupport::readFile(testsupport::sourceDir() + "/sample-root/gps/redbullring-lap.nmea"));
+        double at = 0;
+        for (std::string l; std::getline(trace, l);)
+            if (l.size() > 20) {
+                if (l.compare(3, 3, "RMC") == 0 || l.compare(3, 3, "GGA") == 0)
+                    at = std::stod(l.substr(7, 2)) * 3600 + std::stod(l.substr(9, 2)) * 60 +
+                         std::strtod(l.c_str() + 11, nullptr) - 36000;
+                receiver.lines.emplace_back(at, l);
+            }
         gps_nmea_data_reset(&nmea_info);
         gps_fixesReset();
         gps_fixReaderStart(&fixes);
-        receiver.lines = sampleTrace();
-        ASSERT_GT(receiver.lines.size(), 1000u);
         gReceiver = &receiver;
         static std::once_flag once;
         std::call_once(once, [] {
@@ -141,69 +87,41 @@ protected:
                 if (Receiver* r = gReceiver.load()) r->pass();
             });
         });
-
-        hostclock_setManual(true);
-        ASSERT_NE(basetick_start(), SEM_ID_NULL);
-        ASSERT_TRUE(raster_init());
-        awm_man_ini();
-        ASSERT_EQ(LapOutFra_init(), 0);
-        LapOutFra_start();
-        awm_model_ini();
-        simulink_initialize();
-        ASSERT_TRUE(raster_start());
+        awm_lapfunc_cfg cfg;
+        cfg.triggerMode = AWM_LAPFUNC_GPS;
+        cfg.gpsRadius = 25;
+        cfg.gpsLat = 47.219921f; // the start/finish point of the track list
+        cfg.gpsLong = 14.764875f;
+        cfg.mainRetrigLock = 10;
+        SeramSigPage& s = seramSig();
+        int i = 0;
+        for (float* cell : {&s.gps_lat, &s.gps_long, &s.gps_speed, &s.gps_direction}) {
+            awm_input_cfg& in = i == 0 ? cfg.lat : i == 1 ? cfg.lon : i == 2 ? cfg.gpsSpeed : cfg.heading;
+            in.address = SERAM_MEAS_BASE + uint32_t(reinterpret_cast<uint8_t*>(cell) -
+                                                    reinterpret_cast<uint8_t*>(&seramWindow));
+            in.type = 6;
+            ++i;
+        }
+        start(cfg);
     }
     void TearDown() override {
-        raster_stop();
-        basetick_stop();
-        awm_man_exit();
+        LapRig::TearDown();
         gReceiver = nullptr;
-        CounterTest::TearDown();
     }
-    // Moves the clock and waits until the 10 ms raster has run the passes of the ticks given.
-    static void ticks(uint32_t ms, uint32_t given, void (*move)(uint32_t)) {
-        const uint64_t r10 = raster_runCount(RasterTaskId(3));
-        move(ms);
-        ASSERT_TRUE(testsupport::waitUntil(
-            [&] { return raster_runCount(RasterTaskId(3)) >= r10 + given / 10; }, 10000));
+    void runTo(double at) {
+        const auto ms = uint32_t(std::max(0L, std::lround((at - receiver.now()) * 1000.0)));
+        if (ms > 0) advance(ms);
     }
-    // Runs the trace up to its second `until`.
-    void runTo(double until) {
-        const double now = receiver.start + double(hostclock_nowNs() - receiver.originNs) / 1e9;
-        const uint32_t ms = uint32_t(std::lround((until - now) * 1000.0));
-        if (ms > 0) ticks(ms, ms, hostclock_advanceMs);
-    }
-    // The lap events' stamps in seconds of the trace. A fix is parsed a little after its time (the
-    // pass that parses it runs after its tick), and the device maps the fixes' times onto its clock by
-    // the least of that: the fixes up to `at` give the mapping as the device had it then.
-    std::vector<double> crossings(double at) {
-        GpsFix f{};
+    // A lap event's stamp in seconds of the trace. The fixes are parsed a little after their time,
+    // and the device maps their times by the least of that: those up to `at` give its mapping then.
+    double traceTime(const comint_msg& event, double at) {
         double offset = 1e9;
-        while (gps_fixNext(&fixes, UINT64_MAX, &f)) {
-            const double stamped = receiver.start + (double(f.atNs) - double(receiver.originNs)) / 1e9;
-            const double made = fixTime(f);
-            if (made <= at + 0.15) offset = std::min(offset, stamped - made);
-        }
-        std::vector<double> stamps;
-        for (const comint_msg& m : sent())
-            if (ci_cmd(&m) == 0x1200 && ci_get32(m.data) == LAPTRIGGER_EVENT)
-                stamps.push_back(receiver.start +
-                                 (ci_get32(m.data + 4) * 1e5 - double(receiver.originNs)) / 1e9 - offset);
-        return stamps;
-    }
-    // The trace's second of a fix, found by its position.
-    double fixTime(const GpsFix& f) const {
-        for (const Line& l : receiver.lines)
-            if (l.text.compare(3, 3, "RMC") == 0 && position(l.text) == std::make_pair(f.lat, f.lon))
-                return l.at;
-        return -1;
-    }
-    static std::pair<float, float> position(const std::string& rmc) {
-        std::vector<std::string> f;
-        std::stringstream in(rmc);
-        for (std::string field; std::getline(in, field, ',');) f.push_back(field);
-        const double lat = std::stod(f[3].substr(0, 2)) + std::stod(f[3].substr(2)) / 60.0;
-        const double lon = std::stod(f[5].substr(0, 3)) + std::stod(f[5].substr(3)) / 60.0;
-        return {float(lat), float(lon)};
+        GpsFix f{};
+        for (size_t k = 0; gps_fixNext(&fixes, UINT64_MAX, &f); ++k)
+            if (receiver.parsed[k] <= at + 0.15)
+                offset = std::min(offset, double(f.atNs - receiver.originNs) / 1e9 -
+                                              (receiver.parsed[k] - receiver.start));
+        return receiver.start + (ci_get32(event.data + 4) * 1e5 - double(receiver.originNs)) / 1e9 - offset;
     }
 
     Receiver receiver;
@@ -219,8 +137,7 @@ TEST_P(LapGpsHolds, TheCrossingKeepsItsTimeWhateverTheHostHeldBack) {
         std::lock_guard<std::mutex> g(receiver.m);
         receiver.start = crossing - 6.0;
         receiver.originNs = hostclock_nowNs();
-        while (receiver.next < receiver.lines.size() && receiver.lines[receiver.next].at < receiver.start)
-            ++receiver.next;
+        while (receiver.lines[receiver.next].first < receiver.start) ++receiver.next;
     }
     double end = crossing + 1.5;
     if (h.ms > 0) {
@@ -229,17 +146,15 @@ TEST_P(LapGpsHolds, TheCrossingKeepsItsTimeWhateverTheHostHeldBack) {
             std::lock_guard<std::mutex> g(receiver.m);
             receiver.heldUntil = receiver.passes + 1 + h.release;
         }
-        ticks(h.ms, h.ms < 1000 ? h.ms : 1000, hostclock_advanceBurstMs);
-        end = std::max(end, crossing + h.from + h.ms / 1000.0 + 1.0);
+        held(h.ms);
+        end = std::max(end, receiver.now() + 1.0);
     }
     runTo(end);
-    const std::vector<double> laps = crossings(crossing);
+    const std::vector<comint_msg> laps = lapEvents();
     ASSERT_EQ(laps.size(), 1u) << "the crossing was lost or counted twice";
-    std::printf("%s: the crossing stamped %+.3f s from the trace's\n", h.what, laps[0] - crossing);
-    // Where the undisturbed run stamps it: the first crossing at the fix 3 ms past the line (dead
-    // reckoning from the fix before would find it a step later), the second in the 10 ms step of dead
-    // reckoning from the fix before it in which the line comes within the step.
-    EXPECT_NEAR(laps[0], kStamped[h.crossing], 0.0015);
+    const double stamped = traceTime(laps[0], crossing);
+    std::printf("%s: the crossing stamped %+.4f s from the trace's\n", h.what, stamped - crossing);
+    EXPECT_NEAR(stamped, kStamped[h.crossing], 0.0015);
 }
 
 INSTANTIATE_TEST_SUITE_P(
