@@ -38,8 +38,9 @@ uint32_t bits(float v) {
     return std::bit_cast<uint32_t>(v);
 }
 
+// A reader that sees a value stored after the slot was marked as being written sees the mark too.
 float value(const std::atomic<uint32_t>& cell) {
-    return std::bit_cast<float>(cell.load(std::memory_order_relaxed));
+    return std::bit_cast<float>(cell.load(std::memory_order_acquire));
 }
 
 // The fix's UTC time in ms, counted on over midnight (a day that ends in a leap second, 23:59:60,
@@ -83,13 +84,12 @@ void gps_fixTaken(const nmeaINFO* info, bool timed, uint64_t receivedNs) {
     const uint64_t n = gWritten.load(std::memory_order_relaxed);
     Slot& s = gRing[n % GPS_FIXES_KEPT];
     s.seq.store(kWriting, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    s.atNs.store(at, std::memory_order_relaxed);
+    s.atNs.store(at, std::memory_order_release);
     // As gps_outputRMC, gps_outputGGA and gps_outputVTG publish them.
-    s.lat.store(bits(float(gps_nmeaToDegrees(info->lat))), std::memory_order_relaxed);
-    s.lon.store(bits(float(gps_nmeaToDegrees(info->lon))), std::memory_order_relaxed);
-    s.speed.store(bits(float(info->speed)), std::memory_order_relaxed);
-    s.heading.store(bits(float(info->direction)), std::memory_order_relaxed);
+    s.lat.store(bits(float(gps_nmeaToDegrees(info->lat))), std::memory_order_release);
+    s.lon.store(bits(float(gps_nmeaToDegrees(info->lon))), std::memory_order_release);
+    s.speed.store(bits(float(info->speed)), std::memory_order_release);
+    s.heading.store(bits(float(info->direction)), std::memory_order_release);
     s.seq.store(n, std::memory_order_release);
     gWritten.store(n + 1, std::memory_order_release);
 }
@@ -110,9 +110,8 @@ bool gps_fixNext(GpsFixReader* reader, uint64_t notAfterNs, GpsFix* fix) {
             ++reader->next; // written over meanwhile
             continue;
         }
-        GpsFix f{s.atNs.load(std::memory_order_relaxed), value(s.lat), value(s.lon), value(s.speed),
+        GpsFix f{s.atNs.load(std::memory_order_acquire), value(s.lat), value(s.lon), value(s.speed),
                  value(s.heading)};
-        std::atomic_thread_fence(std::memory_order_acquire);
         if (s.seq.load(std::memory_order_relaxed) != n) {
             ++reader->next;
             continue;
