@@ -271,7 +271,12 @@ TEST_F(LapOutFra, ALoggingSlaveAsksItsMasterAndReportsItsAbsenceAfter30s) {
             return false;
         },
         20000));
-    EXPECT_EQ(countContaining(drainSyslog(),
-                              "LapOutFra_queryLapOutCntTask() no laptrigger master found via comint"),
-              1);
+    // The line follows the entry: it is waited for, then counted once.
+    const char* line = "LapOutFra_queryLapOutCntTask() no laptrigger master found via comint";
+    std::vector<std::string> log;
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        for (std::string& l : drainSyslog()) log.push_back(std::move(l));
+        return countContaining(log, line) > 0;
+    }));
+    EXPECT_EQ(countContaining(log, line), 1);
 }
