@@ -226,9 +226,9 @@ TEST_F(StoreTest, AStoreThatGoesWhileACloseGoesOnLeavesTheFileToIt) {
 }
 
 // A file that could not be created for want of room is created once there is room by the rule of
-// its open: on the logging drive never over a file of that name that came meanwhile (it stays, and
-// the file is named), on the stick replacing it (and naming it).
-TEST_F(StoreTest, AFileCreatedOnceThereIsRoomKeepsTheDrivesRuleForANameThere) {
+// its open: never over a file of that name that came meanwhile, on either drive (it stays, and the
+// file is named).
+TEST_F(StoreTest, AFileCreatedOnceThereIsRoomNeverWritesOverAFileOfThatNameThatCameMeanwhile) {
     struct Row {
         const char* fault;
         bool stick;
@@ -262,16 +262,10 @@ TEST_F(StoreTest, AFileCreatedOnceThereIsRoomKeepsTheDrivesRuleForANameThere) {
         const std::string theirs = "a file of someone else's";
         testsupport::writeFile(path, theirs);
         meas_app_PreTrigCloseFile(h, f->vfIdx); // goes on at once, with room again
-        if (row.stick) {
-            EXPECT_TRUE(logged("'usb_meas:/" + name + "' replaced, a file of that name was there"));
-            EXPECT_TRUE(waitUntil([&] { return readOnly(path); }, 10000));
-            EXPECT_EQ(readBinary(path), readBinary(measFile(name)));
-        } else {
-            EXPECT_TRUE(logged(name +
-                               " is not finished on meas: a file of that name is on the drive and cannot be "
-                               "replaced"));
-            EXPECT_EQ(readBinary(path), std::vector<uint8_t>(theirs.begin(), theirs.end()));
-        }
+        EXPECT_TRUE(logged(name + " is not finished on " + (row.stick ? "usb_meas:" : "meas:") +
+                           " a file of that name is on the drive and is never written over"));
+        EXPECT_EQ(readBinary(path), std::vector<uint8_t>(theirs.begin(), theirs.end()));
+        EXPECT_FALSE(readOnly(path));
         meas_app_PreTrigDelete(h);
         drivefault_clear();
     }
@@ -391,4 +385,46 @@ TEST_F(StoreTest, RecordsThatReachNoDriveAreNamedOnceWithTheirSpan) {
         drivefault_clear();
         log();
     }
+}
+
+// A file whose name waits for the start's search: no drive gets it, and its records, its status
+// block and its close wait in the store, until the name is fixed; then it is made on both drives
+// under the fixed name, its header carrying the fixed absolute lap and its status block naming it.
+TEST_F(StoreTest, AFileWhoseNameWaitsIsMadeOnlyUnderItsFixedName) {
+    setUsbInserted(true);
+    void* h = meas_app_PreTrigInit(0, 0.0f);
+    ASSERT_NE(h, nullptr);
+    const uint32_t t0 = time_getTimestamp();
+    MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001", t0);
+    f->namePending = 1;
+    meas_app_PreTrigOpenFile(h, f);
+    const int vf = f->vfIdx;
+    ASSERT_GE(vf, 0);
+    for (int i = 0; i < 3; ++i) {
+        uint32_t first, last;
+        const auto fr = codedFrame(1, 6, t0 + 1000 * uint32_t(i), 10, uint32_t(i), &first, &last);
+        put(h, vf, fr, first, last);
+    }
+    // The status block names the file as it was then; the close follows.
+    std::vector<uint8_t> sb(120, 0);
+    std::memcpy(sb.data() + 40, "A0101000.001", 12);
+    meas_app_PreTrigPutMetaDataVfCopy(h, vf, sb.data(), uint32_t(sb.size()), MEAS_META_STATUSBLOCK);
+    meas_app_PreTrigCloseFile(h, vf);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(std::filesystem::exists(measFile("A0101000.001")));
+    EXPECT_FALSE(std::filesystem::exists(usbFile("A0101000.001")));
+    EXPECT_EQ(meas_app_PreTrigIsOfflineDataFlushed(), 0) << "its records wait in the store";
+    meas_app_PreTrigFileNamed(f, 0x31, "A0101003.101");
+    for (const std::string& path : {measFile("A0101003.101"), usbFile("A0101003.101")}) {
+        ASSERT_TRUE(waitUntil([&] { return readOnly(path); }, 10000)) << path << seenWithLog(" not made");
+        const measfile::File file = measfile::readFile(path);
+        ASSERT_TRUE(file.ok()) << file.error;
+        EXPECT_EQ(file.header.absLap, 0x31) << path;
+        EXPECT_EQ(file.records.size(), 30u) << path;
+        ASSERT_EQ(file.metaOfType(MEAS_META_STATUSBLOCK).size(), 1u) << path;
+        const std::vector<uint8_t>& named = file.metaOfType(MEAS_META_STATUSBLOCK)[0]->payload;
+        EXPECT_EQ(std::string(named.begin() + 40, named.begin() + 52), "A0101003.101") << path;
+    }
+    EXPECT_FALSE(std::filesystem::exists(measFile("A0101000.001")));
+    meas_app_PreTrigDelete(h);
 }
