@@ -97,7 +97,7 @@ uint16_t absLapStep() {
 // lapOutFra_update: the counters into NV records 0 and 261, queued for the NV store's own task (a
 // host disk that holds a write-through for seconds then holds neither the measurement raster nor a
 // lap). A later store's values replace those of one still waiting; no file waits for them (the
-// next start's search goes on after the absolute laps that meas: holds).
+// next start's search goes on after the absolute laps that the drives hold).
 void storeLater() {
     std::lock_guard<std::mutex> store(gStoreLock);
     if (!take()) {

@@ -58,7 +58,7 @@ void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing);
 // The next fragment of the same lap.
 void LapOutFra_setFragmentTrig(uint32_t timestamp);
 // Whether the counters of every change made so far are in NV; waits up to `ms` for them. A change
-// stores them on the NV store's own task; no file waits for it, as the next start's look at meas:
+// stores them on the NV store's own task; no file waits for it, as the next start's search of the drives
 // goes on after any absolute lap that a power cut left the stored counters behind.
 bool LapOutFra_waitStored(int ms);
 
