@@ -690,7 +690,7 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
     }
 }
 
-int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
+int bfs_rename(const char* fromDevicePath, const char* toDevicePath, const bfs_fileId* only) {
     Where from, to;
     if (!resolve(fromDevicePath, &from) || !resolve(toDevicePath, &to)) return fail(ENOENT);
     if (from.drive != to.drive) return fail(EXDEV);
@@ -713,6 +713,15 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
     struct stat st;
     if (::lstat(from.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    struct stat target {};
+    if (::lstat(to.host.c_str(), &target) == 0) {
+        if (S_ISDIR(target.st_mode)) return fail(EISDIR);
+        if (drive_stateAttrOf(to.drive.c_str(), to.rel) & DRIVE_ATTR_READONLY) return fail(EACCES);
+        if (only && !(bfs_fileId{uint64_t(target.st_dev), uint64_t(target.st_ino)} == *only))
+            return fail(*only == bfs_fileId{} ? EEXIST : ESTALE);
+    } else if (errno != ENOENT) {
+        return -1;
+    }
     if (::rename(from.host.c_str(), to.host.c_str()) != 0) return -1;
     if (seam) driveloss_renamed(from.host, to.host);
     // One call of the drive: the attribute line that moves with the file is part of it.

@@ -264,6 +264,7 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
         f->configBlobSize = uint32_t(m.dcpSize);
         f->headerWritten = &m.fileWritten;
         f->loggerId = meas_app_getLoggerId();
+        meas_app_namesNew(f);
         meas_app_PreTrigOpenFile(m.pretrig, f);
         if (f->vfIdx < 0) {
             syslogx(LOG_PRIO_ERR, "meas_app_open_file(): failed to open virtual file %s", f->name);
@@ -292,6 +293,7 @@ int meas_app_open_file(meas_blk* b, uint32_t sampleTs, const LapOutFraState& c) 
             }
         }
         eventLoggerFlushUntil(m.evLogger, flushTs);
+        meas_app_namesOpened(f);
         found = f;
     }
     b->store.file = found;

@@ -457,6 +457,25 @@ uint32_t meas_app_PreTrigFilesWithRecordsLost() {
     return w.filesLost;
 }
 
+void meas_app_PreTrigFileNamed(MeasAppStore_FileInfo_s* file, uint16_t absLap, const char* name) {
+    if (!file) return;
+    {
+        // The writers and the names of the records on no drive read the name under these locks.
+        ScopeLock guard(virtualFiles, "meas_app_PreTrigFileNamed");
+        std::lock_guard<std::mutex> lk(recordWays().m);
+        if (name && std::strncmp(name, file->name, sizeof file->name) != 0) {
+            std::memcpy(file->provisionalName, file->name, sizeof file->provisionalName);
+            std::snprintf(file->name, sizeof file->name, "%s", name);
+        }
+        if (absLap != file->absLap) {
+            file->absLap = absLap;
+            // Its close may be handed on already (the record's index is let go then).
+            if (VirtualFile* vf = virtualFiles.of(file->index, file)) vf->renumber();
+        }
+    }
+    file->namePending.store(0, std::memory_order_release);
+}
+
 void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file) {
     if (!file || file->refs.fetch_sub(1) != 1) return;
     // Settled on every drive: what reached none is named now.

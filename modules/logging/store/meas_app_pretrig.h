@@ -104,6 +104,14 @@ struct MeasAppStore_FileInfo_s {
     char reason[96];
     // Where its records went, each block's on each drive, is kept beside it (meas_app_pretrig.cpp),
     // so that those that reached no drive are named.
+
+    // Set while the file's name waits for the start's search of the drives' folders (its absolute
+    // lap is provisional): its writers create it only once the name is fixed
+    // (meas_app_PreTrigFileNamed), and what comes for it waits in the store meanwhile.
+    std::atomic<uint8_t> namePending;
+    // The name it had before it was fixed where fixing changed it ("" else): a status block
+    // collected before carries that one, and its writers put the fixed one in its place.
+    char provisionalName[MEAS_FILENAME_LEN];
 };
 
 // The stick's copy of a file: asked for, made (the stick holds the file whole), or failed (before
@@ -128,6 +136,11 @@ bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why, bool* overta
 
 // Records why the file is unfinished on `drive`, unless a reason is recorded already.
 void meas_app_PreTrigFileUnfinishedReason(MeasAppStore_FileInfo_s* file, const char* drive, const char* why);
+
+// The start's names are fixed: the file takes the absolute lap and name given (its header with
+// them, and the name in a status block collected before) and its writers may create it. The file
+// store calls it once for each file whose name was pending, on the task that names files.
+void meas_app_PreTrigFileNamed(MeasAppStore_FileInfo_s* file, uint16_t absLap, const char* name);
 
 // Lets go of a reference to the record; the last one frees it, and names the file's records that
 // reached no drive (it is whole on none, and none of its writers handed them to its drive), each

@@ -243,7 +243,9 @@ void Backend::unwritten(std::vector<std::string>* items) {
                           measIdx_ + 1, w->drive());
         std::string one = item;
         const uint32_t inCall = w->inCallMs();
-        if (w->stalled())
+        if (w->waitsForNames())
+            one += " (its file waits for its name: the start's search of the drives' folders has not ended)";
+        else if (w->stalled())
             one += " (drive full, waits for room)";
         else if (inCall >= 1000)
             one += " (a call of its drive has not returned for " + std::to_string(inCall / 1000) + " s)";

@@ -24,8 +24,10 @@ namespace {
 constexpr uint8_t kAttrReadOnly = 0x01;  // DOS attribute byte
 constexpr uint32_t kResumeRetry = 10000; // a cut file tries to go on once a second
 constexpr uint32_t kProbePace = 2500;    // a failing drive is probed every 0.25 s
-constexpr uint32_t kWatchPace = 500;     // its writer looks at the drive every 50 ms
-constexpr int kProbePriority = 160;      // as the copies: below the writers
+// Why a file is not written on a drive where its name holds another file.
+constexpr const char* kTakenName = "a file of that name is on the drive and is never written over";
+constexpr uint32_t kWatchPace = 500; // its writer looks at the drive every 50 ms
+constexpr int kProbePriority = 160;  // as the copies: below the writers
 constexpr size_t kProbeStack = 20480;
 constexpr uint32_t kCutBackPace = 5000; // a cut-back the drive refused is tried again after 0.5 s
 constexpr size_t kCutBacksMax = 16;
@@ -166,6 +168,7 @@ bool BFSWriter::taskMain() {
         // Removed from the Backend while it waited for room: what it held has gone with it.
         if (stalled()) {
             retryLater_.store(false);
+            namesWait_.store(false);
             busy_.store(false);
             current_ = nullptr;
         }
@@ -185,7 +188,8 @@ bool BFSWriter::taskMain() {
     }
     if (!cutBacks_.empty()) cutBackLost();
     if (stalled()) {
-        taskDelay(sysClkRateGet() / 10); // the drive is full: the same action again, a little later
+        // The drive is full, or the file's name is not fixed yet: the same action again, a little later.
+        taskDelay(sysClkRateGet() / (namesWait_.load() ? 50 : 10));
     } else if (!next()) {
         // Nothing queued: a removed writer also lands here and leaves on its next pass.
         taskDelay(sysClkRateGet() / 20);
@@ -227,6 +231,12 @@ void BFSWriter::disconnectedStateHandler() {
 bool BFSWriter::isOpen(int vfIdx) {
     const FileEntry& e = entry(vfIdx);
     return e.vfIdx == vfIdx && e.state == FILE_OPEN;
+}
+
+bool BFSWriter::namePending(int vfIdx) {
+    ScopeLock guard(virtualFiles, "BFSWriter::namePending");
+    const VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
+    return vf && vf->fileInfo()->namePending.load(std::memory_order_acquire) != 0;
 }
 
 bool BFSWriter::open(int vfIdx) {
@@ -284,12 +294,11 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     }
     if (vfIdx > newestVf_) newestVf_ = vfIdx;
     if (driveHangs(e)) return false;
-    // On the stick a file of the same name may be anyone's: it is replaced (truncated, never written
-    // into), and the replacement is logged with its name. On the logging drive it is an older
-    // measurement that the fragment search, which runs beside the start, had not seen yet: it stays.
-    const bool stick = type() == WRITER_USB;
+    // A file of the same name on any drive is an earlier run's (one the start's search did not see:
+    // a stick put in later, a folder not read to its end) or someone else's: it stays as it is, and a
+    // new file is cut for the data (kTakenName).
     const bool existed = fexist(path);
-    const int fd = bfs_open(path, O_RDWR | O_CREAT | (stick ? O_TRUNC : O_EXCL), 0777);
+    const int fd = bfs_open(path, O_RDWR | O_CREAT | O_EXCL, 0777);
     const int error = errno;
     // The header pieces go into the buffer whatever the drive said: a file that waits for room
     // keeps them there.
@@ -313,15 +322,12 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
             return false;
         }
         if ((existed && error == EACCES) || error == EEXIST) {
-            failFile(e, 0, "a file of that name is on the drive and cannot be replaced");
+            failFile(e, 0, kTakenName);
         } else {
             failFile(e, error, "it cannot be created");
         }
         return false;
     }
-    if (existed && stick)
-        syslogx(LOG_PRIO_WARNING, "BFSWriter::openFileAtomic: '%s' replaced, a file of that name was there",
-                path);
     char check[BFS_PATH_MAX] = "";
     if (bfs_ioctl(fd, FIOGETNAME, reinterpret_cast<intptr_t>(check)) != 0) {
         syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic: FIOGETNAME failed on fd %d '%s'", fd, path);
@@ -385,6 +391,13 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
         retryLater();                         // no room yet: this record waits
         return false;
     }
+    if (!(mine && e.state == FILE_OPEN) && namePending(vfIdx)) {
+        // The start's files are named once its search of the drives' folders has ended: what comes
+        // for them waits in the store meanwhile, and nothing of a later file goes before.
+        namesWait_.store(true);
+        retryLater();
+        return false;
+    }
     if (!(mine && e.state == FILE_OPEN) && !openFile(vfIdx, e)) {
         if (e.vfIdx != vfIdx) return false;
         if (e.state == FILE_CUT) {
@@ -410,6 +423,8 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
 
 void BFSWriter::created(FileEntry& e) {
     e.created = true;
+    // Its own piece: a copy of the file to this drive may replace it.
+    meas_app_fileMade(drive_, e.id);
     // What is known of an earlier file that had this file's identity is not this file's.
     syncForget(e.id);
     filesOpened_ = true;
@@ -577,17 +592,15 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
     e.retryAt = t + kResumeRetry;
     if (!mediaAvailable_.load()) return false;
     // A file on the drive is never created anew: one deleted meanwhile stays deleted. One not created
-    // yet is created as at its open: on the stick a file of that name is replaced, on the logging
-    // drive it stays (an older measurement that came meanwhile).
-    const bool stick = type() == WRITER_USB;
+    // yet is created as at its open: a file of that name that came meanwhile stays as it is.
     const bool existed = !e.created && fexist(e.path.c_str());
     const int fd = e.created ? bfs_open(e.path.c_str(), O_RDWR)
-                             : bfs_open(e.path.c_str(), O_RDWR | O_CREAT | (stick ? O_TRUNC : O_EXCL), 0777);
+                             : bfs_open(e.path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0777);
     if (fd < 0) {
         const int error = errno;
         if (noRoom(error)) return false;
         if (!e.created && ((existed && error == EACCES) || error == EEXIST))
-            failFile(e, 0, "a file of that name is on the drive and cannot be replaced");
+            failFile(e, 0, kTakenName);
         else
             failFile(e, error,
                      !e.created        ? "it cannot be created"
@@ -595,9 +608,6 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
                                        : "it cannot be opened again");
         return false;
     }
-    if (existed && stick)
-        syslogx(LOG_PRIO_WARNING, "BFSWriter::resume: '%s' replaced, a file of that name was there",
-                e.path.c_str());
     if (e.created) {
         bfs_stat st{};
         if (bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0 || st.st_size != e.synced ||
@@ -668,10 +678,9 @@ void BFSWriter::failFile(FileEntry& e, int error, const char* why, bool lostWrit
 void BFSWriter::driveFailed(const FileEntry& e, const char* why) {
     const char* name = e.path.c_str() + std::min(e.path.size(), std::strlen(drive_) + 1);
     char text[160];
-    if (type() == WRITER_DRIVE &&
-        std::strcmp(why, "a file of that name is on the drive and cannot be replaced") == 0)
-        std::snprintf(text, sizeof text, "%s cannot be written: a file of that name is on the logging drive",
-                      name);
+    if (std::strcmp(why, kTakenName) == 0)
+        std::snprintf(text, sizeof text, "%s cannot be written: a file of that name is on %s", name,
+                      type() == WRITER_DRIVE ? "the logging drive" : drive_);
     else if (type() == WRITER_DRIVE)
         std::snprintf(text, sizeof text, "%s is not finished on the logging drive", name);
     else

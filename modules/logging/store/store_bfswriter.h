@@ -152,6 +152,8 @@ protected:
     // Creates the file of a virtual file and puts its header pieces in the buffer; false when it
     // is not written now (the entry's state says why).
     bool openFile(int vfIdx, FileEntry& e);
+    // The file's name waits for the start's search: it is not created yet.
+    bool namePending(int vfIdx);
     // The file was created on the drive now.
     void created(FileEntry& e);
     // False when the file is lost on the drive (its data or its entry not written through, or it is
