@@ -132,6 +132,16 @@ void startSignalThread() {
 }
 
 // Waits until `done` holds, at most `ms` of real time; its last answer.
+// Names, once, each file's records that reached no drive and are lost at the exit (those its
+// writers did not hand to a drive, and those the store still holds), block by block; a file let go
+// before named its own. The files of this process that lost records, those named before included.
+uint32_t recordsOnNoDrive() {
+    for (const std::string& item : meas_app_PreTrigRecordsOnNoDrive())
+        syslogx(LOG_PRIO_ERR, "main(): the logger's data are not all on disk: %s; they are lost at the exit",
+                item.c_str());
+    return meas_app_PreTrigFilesWithRecordsLost();
+}
+
 bool waitFor(bool (*done)(), int ms) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
@@ -377,9 +387,6 @@ int main(int argc, char** argv) {
         // end on that drive with their last complete record (each named as not finished).
         std::vector<std::string> items;
         if (!flushed) items = meas_app_PreTrigUnwritten();
-        // And the span of each file whose records reached no drive (skipped where the file failed,
-        // or still held), once: a file settled before the exit named its own.
-        for (std::string& item : meas_app_PreTrigRecordsOnNoDrive()) items.push_back(std::move(item));
         for (const std::string& item : items)
             syslogx(LOG_PRIO_ERR,
                     "main(): the logger's data are not all on disk: %s; they are lost at the exit",
@@ -427,6 +434,7 @@ int main(int argc, char** argv) {
             taskNameThread("tExitLook");
             MeasAppStore_copiesEnd(sysClkRateGet() / 10);
             unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet() / 10);
+            if (recordsOnNoDrive() != 0) unfinished = -1;
             looked = true;
         }).detach();
         for (int i = 0; i < 50 && !looked.load(); ++i)
@@ -455,7 +463,7 @@ int main(int argc, char** argv) {
     const auto nvLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
         shutdownBegan + std::chrono::milliseconds(10500) - std::chrono::steady_clock::now());
     nvram_writeBehindEnd(int(std::max<int64_t>(100, nvLeft.count())));
-    nvram_close();
+    const bool nvClosed = nvram_close();
     sysmq_unlinkPublished();
     drivefault_report();
     // Once more, just before the exit: a file finished after the bound counts as whole, and each one
@@ -466,10 +474,12 @@ int main(int argc, char** argv) {
         shutdownBegan + std::chrono::milliseconds(kLastLookMs) - std::chrono::steady_clock::now());
     MeasAppStore_copiesReplacingWait(uint32_t(std::max<int64_t>(0, lookLeft.count())));
     const int unfinished = MeasAppStore_unfinishedFiles(true, sysClkRateGet());
+    const uint32_t lost = recordsOnNoDrive();
     ended = true;
-    if (unfinished != 0) {
+    if (unfinished != 0 || lost != 0) {
         // Threads may still hang in a drive: nothing waits for them.
-        syslogx(LOG_PRIO_ERR, "main(): exit 3, files not finished");
+        syslogx(LOG_PRIO_ERR, "main(): exit 3, %s",
+                unfinished != 0 ? "files not finished" : "records on no drive");
         syslogreader_stop();
         std::fflush(nullptr);
         std::_Exit(3);
@@ -477,8 +487,9 @@ int main(int argc, char** argv) {
     syslogx(LOG_PRIO_INFO, "main(): exit 0");
     syslogreader_stop();
     std::fflush(nullptr);
-    // A task that did not end when its step stopped it (one held in a slow drive) may still use
-    // what the destructors of static objects free: the process then ends without them.
-    if (taskJoinTimedOut()) std::_Exit(0);
+    // A task that did not end when its step stopped it (one held in a slow drive), or the NV store's
+    // task still in a write (a frozen store), may still use what the destructors of static objects
+    // free: the process then ends without them.
+    if (taskJoinTimedOut() || !nvClosed) std::_Exit(0);
     std::exit(0);
 }

@@ -9,14 +9,19 @@
 #include "framework/nvram.h"
 #include "framework/raster.h"
 #include "framework/syslog.h"
+#include "framework/time_util.h"
+#include "laptiming/gps_fixes.h"
 #include "laptiming/gps_trackdet.h"
 #include "laptiming/gps_trigger.h"
 #include "laptiming/lap_hooks.h"
 #include "laptiming/lapoutfra.h"
 #include "laptiming/laptrigger.h"
 #include "measdata/cfg_system.h"
+#include "measdata/seram.h"
+#include "platform/rtos/hostclock.h"
 
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -25,8 +30,7 @@ namespace {
 constexpr uint16_t kRasterBeacon = 0; // the beacon is read by the 1 ms step
 constexpr uint16_t kRasterInputs = 3; // everything else by the 10 ms step
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-// A value that came within the step of the pass that reads it came in time.
-constexpr uint64_t kStepNs = 10000000;
+constexpr uint64_t kStepNs = 10000000; // the step of the 10 ms raster
 
 enum Request : uint32_t {
     REQ_LAPTRG = 1u << 0,
@@ -51,6 +55,11 @@ struct LapFunc {
     // Where the current outing began, for the outing check in another task.
     std::atomic<float> outingStartDist{0.0f};
     float lastOuting = -1.0f;
+    // The trigger line's position inputs are this device's receiver: it takes every fix the
+    // receiver took, each at its own time, in place of the values the gateway sampled.
+    bool fixesOfReceiver = false;
+    GpsFixReader fixes;
+    uint32_t gpsCrossedAt = 0; // time stamp of the crossing the last call reported
 };
 
 LapFunc& lf() {
@@ -73,8 +82,9 @@ void setLapLength(float length) {
 void storeBest(float best) {
     LapFunc& l = lf();
     if (best == l.storedBest) return;
-    l.storedBest = best;
-    nvram_dbs_writeLater(NV_REC_LAPMODEL, NV_LAPMODEL_BEST, &best, sizeof best, "the best lap");
+    // A value the NV store's queue refused is not stored: the next step queues it again.
+    if (nvram_dbs_writeLater(NV_REC_LAPMODEL, NV_LAPMODEL_BEST, &best, sizeof best, "the best lap") != 0)
+        l.storedBest = best;
 }
 
 void request(uint32_t bit) {
@@ -108,6 +118,32 @@ float readAsOfOr(const AwmInput& in, uint64_t ns) {
 bool speedValid() {
     double v = 0;
     return lf().speed.read(&v);
+}
+
+// An input that reads the f32 cell of this device's receiver.
+bool readsReceiver(const awm_input_cfg& in, const float& cell) {
+    return in.address != 0 && in.type == 6 && (in.pid == 0 || in.pid == app_pid) &&
+           seramMemPtr(in.address & 0x00FFFFFFu, sizeof(float)) == reinterpret_cast<const uint8_t*>(&cell);
+}
+
+bool fromReceiver(const awm_lapfunc_cfg& c) {
+    const SeramSigPage& s = seramSig();
+    return readsReceiver(c.lat, s.gps_lat) && readsReceiver(c.lon, s.gps_long) &&
+           (c.gpsSpeed.address == 0 || readsReceiver(c.gpsSpeed, s.gps_speed)) &&
+           (c.heading.address == 0 || readsReceiver(c.heading, s.gps_direction));
+}
+
+// Speed and heading count as configured for the trigger line when the gateway delivers them, or
+// when they come with the receiver's fixes.
+uint8_t triggerInput(const AwmInput& in, const awm_input_cfg& c) {
+    return in.configured() || (lf().fixesOfReceiver && c.address != 0) ? 1 : 0;
+}
+
+// A fix's value through the input's conversion; NaN for an input that is not configured or a
+// conversion that is undefined.
+float converted(const awm_input_cfg& in, float raw) {
+    double v = 0;
+    return in.address != 0 && awm_input_convert(in, std::bit_cast<uint32_t>(raw), &v) ? float(v) : kNaN;
 }
 
 } // namespace
@@ -149,6 +185,8 @@ bool awm_0x08_lapfunc_ini(uint32_t channel, const awm_lapfunc_cfg& cfg) {
     l.requests = 0;
     l.outIncrReq = 0;
     l.gpsSegment = 0;
+    l.fixesOfReceiver = fromReceiver(cfg);
+    gps_fixReaderStart(&l.fixes);
 
     l.beacon.start(cfg.beacon, kRasterBeacon, "awm_0x08_lapfunc", "beacon");
     l.speed.start(cfg.speed, kRasterInputs, "awm_0x08_lapfunc", "speed");
@@ -156,7 +194,8 @@ bool awm_0x08_lapfunc_ini(uint32_t channel, const awm_lapfunc_cfg& cfg) {
     l.lon.start(cfg.lon, kRasterInputs, "awm_0x08_lapfunc", "longitude");
     l.gpsSpeed.start(cfg.gpsSpeed, kRasterInputs, "awm_0x08_lapfunc", "GPS speed");
     l.heading.start(cfg.heading, kRasterInputs, "awm_0x08_lapfunc", "heading");
-    initGpsTrigger(cfg.gpsLong, cfg.gpsLat, cfg.gpsRadius, l.gpsSpeed.configured(), l.heading.configured());
+    initGpsTrigger(cfg.gpsLong, cfg.gpsLat, cfg.gpsRadius, triggerInput(l.gpsSpeed, cfg.gpsSpeed),
+                   triggerInput(l.heading, cfg.heading));
     gps_trackdet_ini();
     l.configured.store(true, std::memory_order_release);
     syslogx(LOG_PRIO_INFO2, "awm_0x08_lapfunc_ini(): lap function at channel %u, %s trigger, best lap %.2f s",
@@ -223,33 +262,59 @@ uint8_t awm_0x08_lapfunc_getTrigger() {
 uint8_t awm_0x08_lapfunc_getGpsTrigger() {
     LapFunc& l = lf();
     if (!awm_0x08_lapfunc_configured() || l.cfg.triggerMode != AWM_LAPFUNC_GPS ||
-        AWM_sched_STOP.load(std::memory_order_relaxed))
+        AWM_sched_STOP.load(std::memory_order_relaxed)) {
+        gps_fixReaderStart(&l.fixes); // the fixes of that time are not looked at later
         return 0;
+    }
     float lat, lon, speedKmh, heading;
     awm_0x08_lapfunc_gpsInputs(&lat, &lon, &speedKmh, &heading);
     float pointLat = 0, pointLong = 0, length = 0;
     int32_t id = -1;
     const int found = gps_trackdet_get(lat, lon, dist, &pointLat, &pointLong, &length, &id);
     if (found != 0) {
-        initGpsTrigger(pointLong, pointLat, l.cfg.gpsRadius, l.gpsSpeed.configured(), l.heading.configured());
+        initGpsTrigger(pointLong, pointLat, l.cfg.gpsRadius, triggerInput(l.gpsSpeed, l.cfg.gpsSpeed),
+                       triggerInput(l.heading, l.cfg.heading));
         setLapLength(length);
         if (found == 2) l.best = APPLICATION_DOR_NO_BEST; // another track: its best lap is still to come
         syslogx(LOG_PRIO_INFO2, "awm_0x08_lapfunc_getGpsTrigger(): track %d, %.1f m, line at %.6f %.6f",
                 int(id), double(length), double(pointLat), double(pointLong));
     }
-    // A pass that runs late (the host held the process back, and the rasters catch up on their
-    // ticks) sees the fixes that came meanwhile. Dead reckoning counts passes from the fix it takes:
-    // a fix taken by a pass due before the fix came would put the car ahead by as much, and the
-    // line would be crossed that much early. Each pass takes the inputs as they were at its time.
-    if (const uint64_t due = raster_passDueNs(); due != 0) {
-        const uint64_t asOf = due + kStepNs;
+    // The line is found on the device's clock, not by the passes run: a pass that runs late (the host
+    // held the process back, and the rasters catch up on their ticks, or drop them) takes every fix
+    // made by its time, each at the time it was made, and dead reckoning counts the clock's steps
+    // between them. Values sampled by the gateway are taken as they stood at the pass's time.
+    const uint64_t dueNs = raster_passDueNs() != 0 ? raster_passDueNs() : hostclock_nowNs();
+    const uint32_t due = time_timestampOf(dueNs);
+    uint32_t crossed = due;
+    uint8_t fired = 0;
+    if (l.fixesOfReceiver) {
+        const awm_lapfunc_cfg& c = l.cfg;
+        GpsFix f{};
+        while (fired == 0 && gps_fixNext(&l.fixes, dueNs, &f)) {
+            lat = converted(c.lat, f.lat);
+            lon = converted(c.lon, f.lon);
+            speedKmh = converted(c.gpsSpeed, f.speedKmh);
+            heading = converted(c.heading, f.heading);
+            positionOrNone(&lat, &lon, &speedKmh, &heading);
+            fired = gpsLapTriggerTake(lon, lat, speedKmh, heading, time_timestampOf(f.atNs), &crossed);
+        }
+    } else {
+        // A value that came within the step of the pass that reads it came in time.
+        const uint64_t asOf = dueNs + kStepNs;
         lat = readAsOfOr(l.lat, asOf);
         lon = readAsOfOr(l.lon, asOf);
         speedKmh = readAsOfOr(l.gpsSpeed, asOf);
         heading = readAsOfOr(l.heading, asOf);
         positionOrNone(&lat, &lon, &speedKmh, &heading);
+        fired = gpsLapTriggerTake(lon, lat, speedKmh, heading, due, &crossed);
     }
-    return getGpsTrigger(lon, lat, speedKmh, heading);
+    if (fired == 0) fired = gpsLapTriggerAdvance(due, &crossed);
+    l.gpsCrossedAt = fired != 0 ? crossed : due;
+    return fired;
+}
+
+uint32_t awm_0x08_lapfunc_getGpsTriggerTimestamp() {
+    return lf().gpsCrossedAt;
 }
 
 void awm_0x08_lapfunc_gpsInputs(float* lat, float* lon, float* speedKmh, float* heading) {

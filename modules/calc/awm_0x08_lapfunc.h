@@ -23,11 +23,12 @@ void awm_0x08_lapfunc_exit();
 void awm_0x08_lapfunc_ini_lof();
 
 // Model inputs.
-uint8_t awm_0x08_lapfunc_getTrigger();            // beacon level (1 ms)
-uint8_t awm_0x08_lapfunc_getGpsTrigger();         // 1 = GPS lap line crossed (10 ms)
-uint16_t awm_0x08_lapfunc_getGpsSegmentTrigger(); // boundary passed since the last call, 0 none
-float awm_0x08_lapfunc_getSpeed();                // m/s; 0 while not configured, stopped or invalid
-uint8_t awm_0x08_lapfunc_getOutIncrReq();         // 1 once after an outing increment was requested
+uint8_t awm_0x08_lapfunc_getTrigger();              // beacon level (1 ms)
+uint8_t awm_0x08_lapfunc_getGpsTrigger();           // 1 = GPS lap line crossed (10 ms)
+uint32_t awm_0x08_lapfunc_getGpsTriggerTimestamp(); // when it was crossed (time stamp, 100 us)
+uint16_t awm_0x08_lapfunc_getGpsSegmentTrigger();   // boundary passed since the last call, 0 none
+float awm_0x08_lapfunc_getSpeed();                  // m/s; 0 while not configured, stopped or invalid
+uint8_t awm_0x08_lapfunc_getOutIncrReq();           // 1 once after an outing increment was requested
 
 // True when the lap-function channel is set up completely.
 bool awm_0x08_lapfunc_configured();

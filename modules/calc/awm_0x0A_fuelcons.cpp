@@ -116,7 +116,10 @@ void awm_0x0A_fuelcons_store() {
     if (!f.configured.load(std::memory_order_acquire) || ++f.steps < kStoreEvery) return;
     f.steps = 0;
     if (std::memcmp(f.cells, f.stored, sizeof f.stored) == 0) return;
-    std::memcpy(f.stored, f.cells, sizeof f.stored);
-    nvram_dbs_writeLater(NV_REC_LAPMODEL, NV_LAPMODEL_FUEL, f.stored, sizeof f.stored,
-                         "the fuel consumption");
+    float cells[2];
+    std::memcpy(cells, f.cells, sizeof cells);
+    // A value the NV store's queue refused is not stored: the next store queues it again.
+    if (nvram_dbs_writeLater(NV_REC_LAPMODEL, NV_LAPMODEL_FUEL, cells, sizeof cells,
+                             "the fuel consumption") != 0)
+        std::memcpy(f.stored, cells, sizeof f.stored);
 }

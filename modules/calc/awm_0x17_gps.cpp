@@ -11,6 +11,8 @@
 namespace {
 
 constexpr uint8_t kRaster = 3;
+constexpr uint32_t kStep = 100;      // the raster's 10 ms in time stamps of 100 us
+constexpr uint32_t kMostSteps = 250; // dead reckoning carries a position 2.5 s at most
 
 struct GpsSeg {
     bool configured = false;
@@ -20,8 +22,28 @@ struct GpsSeg {
     gpsIPolState ipol = {};
     gpsMonState speedMon = {}, dirMon = {};
     float lat = 0, lon = 0, speed = 0, heading = 0;
+    bool stamped = false;
+    uint32_t stamp = 0; // of the last call
     awm_sched_node* node = nullptr;
 };
+
+// Dead reckoning counts the clock's steps, not the calls: the steps the host dropped since the last
+// call are taken before this one.
+uint16_t missedSteps(GpsSeg& s, uint32_t timestamp) {
+    const int32_t since = int32_t(timestamp - s.stamp);
+    const bool first = !s.stamped;
+    s.stamped = true;
+    s.stamp = timestamp;
+    if (first || since <= int32_t(kStep)) return 0;
+    uint32_t missed = uint32_t(since) / kStep - 1;
+    if (missed > kMostSteps) missed = kMostSteps;
+    uint16_t passed = 0;
+    s.ipol.newPosition = 0;
+    for (uint32_t k = 0; k < missed; ++k)
+        for (uint8_t i = 0; i < s.count; ++i)
+            if (gpsTriggerCalc(&s.points[i], &s.ipol)) passed = uint16_t(i + 1);
+    return passed;
+}
 
 GpsSeg& seg() {
     static GpsSeg s;
@@ -48,6 +70,7 @@ bool awm_0x17_gps_ini(uint32_t channel, uint8_t raster, const awm_gpsseg_cfg& cf
     gps_mon_init(&s.speedMon);
     gps_mon_init(&s.dirMon);
     s.lat = s.lon = s.speed = s.heading = 0.0f;
+    s.stamped = false;
     s.node = awm_sched_queue_head(awm_0x17_gps_cyclicCall, &s, kRaster);
     s.configured = s.node != nullptr;
     return s.configured;
@@ -60,8 +83,9 @@ void awm_0x17_gps_exit() {
     s.configured = false;
 }
 
-void awm_0x17_gps_cyclicCall(void* instance, uint32_t) {
+void awm_0x17_gps_cyclicCall(void* instance, uint32_t timestamp) {
     auto& s = *static_cast<GpsSeg*>(instance);
+    uint16_t passed = missedSteps(s, timestamp);
     float lat, lon, speed, heading;
     awm_0x08_lapfunc_gpsInputs(&lat, &lon, &speed, &heading);
     bool newPosition = false;
@@ -91,7 +115,6 @@ void awm_0x17_gps_cyclicCall(void* instance, uint32_t) {
     s.ipol.newPosition = newPosition ? 1 : 0;
     s.ipol.deadReckoning = plausible ? 1 : 0;
     gpsInterPol(&s.ipol, 1.0f, nullptr, nullptr);
-    uint16_t passed = 0;
     for (uint8_t i = 0; i < s.count; ++i)
         if (gpsTriggerCalc(&s.points[i], &s.ipol)) passed = uint16_t(i + 1);
     if (passed) awm_0x08_lapfunc_setGpsSegmentTrigger(passed);

@@ -179,12 +179,11 @@ bool AwmInput::readAsOf(uint64_t ns, double* value) const {
     std::lock_guard<std::mutex> g(changesLock_);
     const int kept = int(changes_.size());
     if (changeCount_ == 0) return false;
-    const Change* c = nullptr;
     for (int i = 0; i < changeCount_; ++i) {
-        c = &changes_[size_t((newest_ + kept - i) % kept)];
-        if (c->at <= ns) break;
+        const Change& c = changes_[size_t((newest_ + kept - i) % kept)];
+        if (c.at <= ns) return awm_input_convert(cfg_, c.raw, value);
     }
-    return awm_input_convert(cfg_, c->raw, value); // else the oldest kept, the nearest to `ns`
+    return false; // every change kept came after `ns`: what stood then is not known
 }
 
 void AwmInput::lost() {

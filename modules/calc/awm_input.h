@@ -39,8 +39,7 @@ public:
     bool read(double* value) const;
     // The converted value as it stood at device time `ns` (hostclock_nowNs): the last value that had
     // come by then. Enough changes are kept for a pass that runs as late as the clock hands out late
-    // ticks; for one later still, the oldest value kept, the nearest to its time. False when there
-    // is none.
+    // ticks. False when there is none: none had come, or every change kept came after `ns`.
     bool readAsOf(uint64_t ns, double* value) const;
 
     // From the gateway: one value, big-endian at the type's width; the device stopped delivering.

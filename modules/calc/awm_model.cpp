@@ -26,6 +26,7 @@ int loopbackCommand(int, char**) {
 
 const application_dor_Imports kImports{awm_0x08_lapfunc_getTrigger,
                                        awm_0x08_lapfunc_getGpsTrigger,
+                                       awm_0x08_lapfunc_getGpsTriggerTimestamp,
                                        awm_0x08_lapfunc_getGpsSegmentTrigger,
                                        awm_0x08_lapfunc_getSpeed,
                                        awm_0x08_lapfunc_getOutIncrReq,
@@ -34,7 +35,7 @@ const application_dor_Imports kImports{awm_0x08_lapfunc_getTrigger,
                                        awm_0x0A_fuelcons_getFuel,
                                        awm_0x0A_fuelcons_getLaptrigger,
                                        laptrigger_getLapTimeStamp,
-                                       laptrigger_event,
+                                       laptrigger_eventAt,
                                        laptrigger_update,
                                        raster_passTimestamp};
 

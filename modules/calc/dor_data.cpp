@@ -17,6 +17,8 @@ struct Glue {
     std::atomic<uint8_t> pinAllow{0};
     uint8_t init = 1;
     uint8_t prevAnnotationWrite = 0, prevCarIdWrite = 0;
+    // A write the NV store's queue refused, queued again every 100 ms until it is taken.
+    bool annotationDue = false, carIdDue = false;
     uint8_t ticks = 0;
 };
 
@@ -34,17 +36,19 @@ template <typename T> T load(T& cell) {
 }
 
 // An NV record, rewritten from the calibration value when missing, handed to `set` for its
-// signal-page field. The rewrite is queued for the NV store's task.
+// signal-page field. The rewrite is queued for the NV store's task; false when the queue refused it.
 template <size_t N, typename Set>
-void restore(uint32_t id, const std::array<char, N>& calibration, const char* message, const char* what,
+bool restore(uint32_t id, const std::array<char, N>& calibration, const char* message, const char* what,
              Set set) {
     std::array<char, N> value{};
+    bool queued = true;
     if (nvram_dbs_read(id, 0, value.data(), N) < int(N)) {
         syslogx(LOG_PRIO_WARNING, "%s", message);
-        nvram_dbs_writeLater(id, 0, calibration.data(), N, what);
+        queued = nvram_dbs_writeLater(id, 0, calibration.data(), N, what) != 0;
         value = calibration;
     }
     set(value);
+    return queued;
 }
 
 constexpr const char* kAnnotation = "the ECU annotation";
@@ -53,13 +57,16 @@ constexpr const char* kCarId = "the car id";
 } // namespace
 
 void dor_data_init() {
-    glue().init = 0;
+    Glue& g = glue();
+    g.init = 0;
     const SeramCalData& cal = seramCal();
-    restore(NV_REC_ANNOTATION, cal.ECU_ANNOTATION,
-            "dor_data_init(): no valid ECU_ANNOTATION in nvram, initializing", kAnnotation,
-            [](const auto& value) { diagService_SetAnnotation(value.data(), value.size()); });
-    restore(NV_REC_CARID, cal.CARID_DOR, "dor_data_init(): no valid CARID_DOR in nvram, initializing", kCarId,
-            [](const auto& value) { diagService_SetCarId(value.data(), value.size()); });
+    g.annotationDue =
+        !restore(NV_REC_ANNOTATION, cal.ECU_ANNOTATION,
+                 "dor_data_init(): no valid ECU_ANNOTATION in nvram, initializing", kAnnotation,
+                 [](const auto& value) { diagService_SetAnnotation(value.data(), value.size()); });
+    g.carIdDue =
+        !restore(NV_REC_CARID, cal.CARID_DOR, "dor_data_init(): no valid CARID_DOR in nvram, initializing",
+                 kCarId, [](const auto& value) { diagService_SetCarId(value.data(), value.size()); });
     // Read from the calibration image itself, most significant byte first.
     const auto& ip = seramCalPage(SERAM_PAGE_REFERENCE).DEFAULT_GATEWAY_DEVICE_IP;
     const uint32_t gateway = uint32_t(ip[0]) << 24 | uint32_t(ip[1]) << 16 | uint32_t(ip[2]) << 8 | ip[3];
@@ -74,15 +81,16 @@ void dor_data_100ms() {
     SeramSigPage& sig = seramSig();
     // Write requests act on their change to 1 only.
     const uint8_t annotationWrite = cal.ECU_ANNOTATION_WRITE, carIdWrite = cal.CARID_DOR_WRITE;
-    if (g.prevAnnotationWrite == 0 && annotationWrite == 1) {
-        nvram_dbs_writeLater(NV_REC_ANNOTATION, 0, cal.ECU_ANNOTATION.data(), cal.ECU_ANNOTATION.size(),
-                             kAnnotation);
-        diagService_SetAnnotation(cal.ECU_ANNOTATION.data(), cal.ECU_ANNOTATION.size());
-    }
-    if (g.prevCarIdWrite == 0 && carIdWrite == 1) {
-        nvram_dbs_writeLater(NV_REC_CARID, 0, cal.CARID_DOR.data(), cal.CARID_DOR.size(), kCarId);
-        diagService_SetCarId(cal.CARID_DOR.data(), cal.CARID_DOR.size());
-    }
+    const bool annotationAsked = g.prevAnnotationWrite == 0 && annotationWrite == 1;
+    if (annotationAsked || g.annotationDue)
+        g.annotationDue = nvram_dbs_writeLater(NV_REC_ANNOTATION, 0, cal.ECU_ANNOTATION.data(),
+                                               cal.ECU_ANNOTATION.size(), kAnnotation) == 0;
+    if (annotationAsked) diagService_SetAnnotation(cal.ECU_ANNOTATION.data(), cal.ECU_ANNOTATION.size());
+    const bool carIdAsked = g.prevCarIdWrite == 0 && carIdWrite == 1;
+    if (carIdAsked || g.carIdDue)
+        g.carIdDue =
+            nvram_dbs_writeLater(NV_REC_CARID, 0, cal.CARID_DOR.data(), cal.CARID_DOR.size(), kCarId) == 0;
+    if (carIdAsked) diagService_SetCarId(cal.CARID_DOR.data(), cal.CARID_DOR.size());
     g.prevAnnotationWrite = annotationWrite;
     g.prevCarIdWrite = carIdWrite;
 

@@ -54,8 +54,10 @@ bool boot_count_init() {
     }
     const uint32_t count = stored + 1;
     // Handle numbers carry the boot counter so that handles of an earlier start are refused: a
-    // number that is not stored would be handed out again by the next start.
-    if (nvram_dbs_write(NV_REC_BOOTCOUNT, uint32_t(RtpIndex), &count, sizeof(count)) != int(sizeof(count))) {
+    // number that is not stored would be handed out again by the next start. One copy written
+    // through (with its entry) is that; the other follows on the NV store's task.
+    if (nvram_dbs_writeOneCopy(NV_REC_BOOTCOUNT, uint32_t(RtpIndex), &count, sizeof(count)) !=
+        int(sizeof(count))) {
         syslogx(LOG_PRIO_CRIT, "boot_count_init(): boot counter %u cannot be stored, not starting",
                 unsigned(count));
         return false;

@@ -1,4 +1,5 @@
 // The sentence check in front of the five parsers, and the field and number helpers they share.
+#include "laptiming/gps_fixes.h"
 #include "laptiming/gps_internal.h"
 #include "laptiming/gps_nmea.h"
 #include "laptiming/gps_publish.h"
@@ -149,14 +150,17 @@ void gps_parse(const char* line, int length, nmeaINFO* info) {
     switch (type) {
     case GPGGA:
     case GPRMC:
-    case GPVTG:
+    case GPVTG: {
         // Time of the last position sentence, whatever its content, for the output time-out.
-        info->last = gps_monoNow();
+        const uint64_t received = hostclock_nowNs();
+        info->last = {uint32_t(received / 1000000000u), uint32_t(received % 1000000000u)};
         info->lastSet = true;
         result = type == GPGGA   ? gps_GGA(body.data(), info)
                  : type == GPRMC ? gps_RMC(body.data(), info)
                                  : gps_VTG(body.data(), info);
+        if (result == GPS_PARSE_OK) gps_fixTaken(info, type != GPVTG, received);
         break;
+    }
     case GPGSA:
         result = gps_GSA(body.data(), info);
         break;

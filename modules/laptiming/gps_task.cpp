@@ -3,6 +3,7 @@
 // without a position sentence.
 #include "laptiming/gps_task.h"
 
+#include "laptiming/gps_fixes.h"
 #include "laptiming/gps_nmea.h"
 
 #include "framework/board_io.h"
@@ -171,6 +172,7 @@ void gps_task_output() {
 
 void gps_init() {
     gps_nmea_data_reset(&nmea_info);
+    gps_fixesReset();
     if (!pinConfig_getRS232GPSEnabled()) {
         SYSLOGX_ONCE_SITE(LOG_PRIO_INFO, "GPS not configured, no GPS");
         return;

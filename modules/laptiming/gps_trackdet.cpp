@@ -27,7 +27,8 @@ struct PositionSlot {
 struct TrackDet {
     std::atomic<bool> stop{false};
     TASK_ID task = TASK_ID_ERROR;
-    int32_t nvId = -1; // written before the task starts, then by the task only
+    int32_t nvId = -1;  // written before the task starts, then by the task only
+    bool nvDue = false; // nvId refused by the NV store's queue: queued again at the next cycle
 
     // Position buffer: the writer fills slot (counter AND 1), then counts.
     PositionSlot slots[2];
@@ -149,6 +150,8 @@ void runDetection(TrackDet& t, tracks_s* tracks, int n) {
         return;
     }
     while (!t.stop.load()) {
+        if (t.nvDue)
+            t.nvDue = nvram_dbs_writeLater(NV_REC_TRACKDET, 0, &t.nvId, sizeof t.nvId, kTrackWhat) == 0;
         float lat = 0.0f, lon = 0.0f, dist = 0.0f;
         int index = -1;
         const TrackDetReason reason =
@@ -159,7 +162,7 @@ void runDetection(TrackDet& t, tracks_s* tracks, int n) {
             if (k.trackId != t.nvId) {
                 code = 2;
                 t.nvId = k.trackId;
-                nvram_dbs_writeLater(NV_REC_TRACKDET, 0, &t.nvId, sizeof t.nvId, kTrackWhat);
+                t.nvDue = nvram_dbs_writeLater(NV_REC_TRACKDET, 0, &t.nvId, sizeof t.nvId, kTrackWhat) == 0;
             }
             publish(t, k, code);
             logDecision(reason, k);
@@ -187,10 +190,11 @@ void gps_trackdet_ini() {
     gps_trackdet_stop();
     TrackDet& t = td();
     clearResult(t);
+    t.nvDue = false;
     int32_t id = -1;
     if (nvram_dbs_read(NV_REC_TRACKDET, 0, &id, sizeof id) < int(sizeof id)) {
         id = -1;
-        nvram_dbs_writeLater(NV_REC_TRACKDET, 0, &id, sizeof id, kTrackWhat);
+        t.nvDue = nvram_dbs_writeLater(NV_REC_TRACKDET, 0, &id, sizeof id, kTrackWhat) == 0;
         SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "gps_trackdet_ini(): repaired nv object");
     }
     t.nvId = id;

@@ -61,6 +61,22 @@ float gps_rad2deg(float rad);
 // Lap trigger. Inputs that are not configured are passed as NaN.
 void initGpsTrigger(float lon, float lat, float radius, uint8_t speedConfigured, uint8_t headingConfigured);
 uint8_t getGpsTrigger(float lon, float lat, float speedKmh, float headingDeg); // 1 in the call that fires
+
+// The lap trigger on the device's clock (time stamps of 100 us): each position is taken at its own
+// time, and dead reckoning steps 10 ms of that clock at a time between the positions and up to a
+// pass's time, however many passes ran. A position older than the steps taken (its sentence came
+// late) is taken at its own time, and the steps after it are taken again from it. Dead reckoning
+// carries a position until the next one is due (as long as the last two lay apart, at most 2.5 s)
+// and then waits for it, so that where the line is found does not depend on when a position's
+// sentence came, nor on whether a pass ran before it. Both return 1 when the line is crossed, with
+// the time of the step or position that fired in *firedAt, and then take no further step: the rest
+// waits for the next call.
+// The values as they stood at `at` (NaN: not there); speed and heading alone take effect with the
+// next position, as in a call without one.
+uint8_t gpsLapTriggerTake(float lon, float lat, float speedKmh, float headingDeg, uint32_t at,
+                          uint32_t* firedAt);
+// The steps due up to `until`.
+uint8_t gpsLapTriggerAdvance(uint32_t until, uint32_t* firedAt);
 float getGpsActDist2trig();     // while latitude and longitude are valid, else 0
 float getGpsActLongDist2trig(); // |along| while speed and heading are valid, else 0
 float getGpsActVertDist2trig(); // lateral while speed and heading are valid, else 0

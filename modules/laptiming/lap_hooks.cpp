@@ -1,5 +1,7 @@
 #include "laptiming/lap_hooks.h"
 
+#include "laptiming/lapoutfra.h"
+
 #include <atomic>
 
 namespace {
@@ -19,14 +21,23 @@ int noBlock(uint16_t, uint16_t, uint32_t, uint32_t) {
     return 0;
 }
 void noUpdate(uint16_t, uint16_t) {}
-bool hereAndNow(const char*, const char*, int (*job)()) {
-    job();
+bool hereAndNow(const char* drive, const char*, int (*job)(const char*)) {
+    job(drive);
     return true;
+}
+std::vector<std::string> measOnly() {
+    return {"meas:"};
+}
+// Without a logging nothing names files: the names are fixed at once.
+void settleAtOnce() {
+    LapOutFra_settleNames();
+    LapOutFra_startingWith(nullptr);
 }
 
 const LapFunctionHooks kNoLapFunction{notConfigured, nothing, nothing, nothing, nothing,
                                       nothing,       nothing, nothing, nothing, noFuel};
-const LapLoggingHooks kNoLogging{noHistory, noEntry, noBlock, nothing, noUpdate, hereAndNow};
+const LapLoggingHooks kNoLogging{noHistory, noEntry,    noBlock,  nothing,
+                                 noUpdate,  hereAndNow, measOnly, settleAtOnce};
 
 std::atomic<const LapFunctionHooks*> gLapFunction{&kNoLapFunction};
 std::atomic<const LapLoggingHooks*> gLogging{&kNoLogging};

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct LapFunctionHooks {
     bool (*configured)();  // the lap-function channel is set up completely
@@ -33,9 +35,15 @@ struct LapLoggingHooks {
     void (*clearSegmentation)();
     // New lap or outing counts from the master.
     void (*lapOutChanged)(uint16_t lap, uint16_t outing);
-    // Runs `job` on the task of `drive` ("meas:"), beside the caller: a look into a large folder on a
-    // slow drive holds no one else. False when it cannot be queued.
-    bool (*onDrive)(const char* drive, const char* what, int (*job)());
+    // Runs `job(drive)` on the task of `drive` ("meas:"), beside the caller: a look into a large
+    // folder on a slow drive holds no one else. False when it cannot be queued.
+    bool (*onDrive)(const char* drive, const char* what, int (*job)(const char* drive));
+    // The drives that take the measurement files (the logging drives and the stick): the start's
+    // search reads each of their folders.
+    std::vector<std::string> (*dataDrives)();
+    // The start's search has read every folder it reads: the files may be named. The logging fixes
+    // the names on its own task (LapOutFra_settleNames), where it names its files.
+    void (*searchEnded)();
 };
 
 // Complete tables that live as long as the process; null goes back to lap timing alone.

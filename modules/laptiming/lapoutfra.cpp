@@ -39,9 +39,15 @@ Counters gState;
 std::atomic<SEM_ID> LapOutFraSem{SEM_ID_NULL};
 // Held across the copy of the counters and their queueing for NV: a later copy is queued later.
 std::mutex gStoreLock;
-// The number of the last store queued (nvram_dbs_writeLater).
+// The number of the last store queued (nvram_dbs_writeLater), and whether the last store was
+// refused (the queue at its bound): the counters are then queued again at the next store and at
+// the shutdown's wait, and count as not stored till then.
 std::atomic<uint64_t> gStoreQueued{0};
-constexpr const char* kStoreWhat = "the lap counters"; // as the shutdown names them
+std::atomic<bool> gStoreRefused{false};
+// As the shutdown names them; two kinds, so that each takes its turn at the NV store with its latest
+// value (the start's search corrects an absolute lap that a power cut left behind).
+constexpr const char* kStoreWhat = "the lap counters";
+constexpr const char* kAbsLapWhat = "the absolute lap counter";
 
 bool take() {
     return semTake(LapOutFraSem.load(std::memory_order_acquire), WAIT_FOREVER) == OK;
@@ -73,13 +79,20 @@ void publishAll() {
     publishAbsLap();
 }
 
-// Queues NV record 261 (and record 0 with `image`) for the NV store's task; gStoreLock held.
+// Queues NV record 261 (and record 0 with `image`) for the NV store's task; gStoreLock held. Record
+// 0 refused, record 261 is not queued either.
 void queueStoreLocked(uint16_t absLap, const uint8_t (*image)[6]) {
     uint64_t queued = 0;
     if (image) queued = nvram_dbs_writeLater(NV_REC_LAPOUTFRA, 0, *image, sizeof *image, kStoreWhat);
+    if (image && queued == 0) {
+        gStoreRefused.store(true);
+        return;
+    }
     const uint8_t b[2] = {uint8_t(absLap), uint8_t(absLap >> 8)};
-    queued = std::max(queued, nvram_dbs_writeLater(NV_REC_LAPOUTFRA_ABSLAP, 0, b, sizeof b, kStoreWhat));
-    if (queued != 0) gStoreQueued.store(queued);
+    const uint64_t abs = nvram_dbs_writeLater(NV_REC_LAPOUTFRA_ABSLAP, 0, b, sizeof b, kAbsLapWhat);
+    if (abs != 0) gStoreQueued.store(std::max(queued, abs));
+    // Only a store of every counter makes up for one refused.
+    if (abs == 0 || image) gStoreRefused.store(abs == 0);
 }
 
 void writeAbsLap(uint16_t absLap) {
@@ -97,7 +110,7 @@ uint16_t absLapStep() {
 // lapOutFra_update: the counters into NV records 0 and 261, queued for the NV store's own task (a
 // host disk that holds a write-through for seconds then holds neither the measurement raster nor a
 // lap). A later store's values replace those of one still waiting; no file waits for them (the
-// next start's search goes on after the absolute laps that meas: holds).
+// next start's search goes on after the absolute laps that the drives hold).
 void storeLater() {
     std::lock_guard<std::mutex> store(gStoreLock);
     if (!take()) {
@@ -194,58 +207,96 @@ void nameUnfinished(const char* drive, const std::vector<std::string>& writable)
             drive, unsigned(writable.size()), writable.size() == 1 ? "file" : "files", list.c_str());
 }
 
-std::atomic<bool> gNamesReady{true};
+// The start's search: the folders of the drives that take data, each read on its drive's own task.
+// Counters that lag behind a drive (a power cut before their store was written through, the NV store
+// lost, the absolute lap wrapped) would give an absolute lap again, and a name that an old file
+// holds there: the start's names go on after the furthest absolute lap found ahead of the start's
+// (within half the counter's range). Until then the absolute lap is provisional: the counters are
+// valid (the lap function and the laps go on), and the names given from them meanwhile move on with
+// them once the names are fixed, before any drive gets a file of the start.
+struct Search {
+    std::mutex m;
+    bool asked = false;
+    bool settled = false;
+    uint16_t base = 0; // the start's absolute lap when the search was asked for
+    std::vector<std::string> left;
+    bool ahead = false;
+    uint16_t furthest = 0; // ahead of base
+    std::string holder;    // the drive that holds it
+    bool announced = false;
+};
+Search& search() {
+    static auto* s = new Search; // a drive's task may end its read while the process ends
+    return *s;
+}
+std::atomic<bool> gNamesFinal{false};
+std::atomic<bool> gAnnounced{false}; // the start's first file is named in the log
 
-// The start's search, before the measurement names its first file: the absolute laps of the files
-// on "meas:" (where index 0 writes its files). Counters that lag behind the drive (a power cut
-// before their store was written through, the NV store lost, the absolute lap wrapped) would give
-// an absolute lap again, and a name that an old file holds: the counters go on after the furthest
-// absolute lap found ahead of them (within half the counter's range), fragment 1. The folder is read
-// without the lock, as it may be large on a slow drive; a lap meanwhile goes before, and the search
-// compares with the counters it left.
-int startSearch() {
+// One drive's read: the absolute laps its files hold, and the files an earlier run left writable.
+int readDrive(const char* drive) {
     std::vector<uint16_t> found;
     std::vector<std::string> writable;
-    const bool whole = absLapsOn("meas:", &found, &writable);
-    nameUnfinished("meas:", writable);
+    const bool whole = absLapsOn(drive, &found, &writable);
+    nameUnfinished(drive, writable);
     if (!whole)
         syslogx(LOG_PRIO_ERR,
-                "LapOutFra_initLapOutCnt(): the folder of meas: cannot be read to its end: %u "
+                "LapOutFra_initLapOutCnt(): the folder of %s cannot be read to its end: %u "
                 "measurement files seen",
-                unsigned(found.size()));
-    if (!take()) {
-        syslogx(LOG_PRIO_ERR, "LapOutFra_initLapOutCnt() semTake errors errno 0x%X", unsigned(errno));
-        gNamesReady.store(true);
-        return -1;
+                drive, unsigned(found.size()));
+    Search& s = search();
+    bool ended = false;
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        const auto it = std::find(s.left.begin(), s.left.end(), std::string(drive));
+        if (it == s.left.end()) return 0; // a read the start did not wait for
+        s.left.erase(it);
+        if (!s.settled) {
+            for (uint16_t absLap : found) {
+                const uint16_t by = uint16_t(absLap - s.base);
+                if (by >= 0x8000 || (s.ahead && by <= s.furthest)) continue;
+                s.furthest = by;
+                s.ahead = true;
+                s.holder = drive;
+            }
+        } else if (!found.empty()) {
+            syslogx(LOG_PRIO_WARNING,
+                    "LapOutFra_initLapOutCnt(): the folder of %s was read only after the start's files were "
+                    "named: a file of a name it holds is not written there",
+                    drive);
+        }
+        ended = s.left.empty() && !s.settled;
     }
-    const uint16_t from = gState.absLap.load();
-    bool ahead = false;
-    uint16_t furthest = 0;
-    for (uint16_t absLap : found) {
-        const uint16_t by = uint16_t(absLap - from);
-        if (by >= 0x8000) continue;
-        if (!ahead || by > furthest) furthest = by;
-        ahead = true;
-    }
-    if (ahead) {
-        gState.absLap.store(uint16_t(from + furthest + 1));
-        gState.fragment = 1;
-        ++gState.changes;
-        publishAll();
-    }
-    char name[64];
-    genName(name, sizeof name, 0);
-    give();
-    if (ahead)
-        syslogx(LOG_PRIO_WARNING,
-                "LapOutFra_initLapOutCnt(): meas: holds files of absolute lap %u, the lap counters were at "
-                "%u: the absolute lap goes on at %u",
-                unsigned(uint16_t(from + furthest)), unsigned(from), unsigned(uint16_t(from + furthest + 1)));
-    // The counters the search moved on are queued for the store before any file is named with them.
-    if (ahead) storeLater();
-    syslogx(LOG_PRIO_DEBUG, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
-    gNamesReady.store(true);
+    if (ended) lap_logging().searchEnded();
     return 0;
+}
+
+// The search of the start, asked for by its first initialisation (the lock not held).
+void startSearch() {
+    Search& s = search();
+    std::vector<std::string> drives;
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        drives = s.left;
+    }
+    for (const std::string& drive : drives) {
+        if (lap_logging().onDrive(drive.c_str(), "the fragment search", readDrive)) continue;
+        syslogx(LOG_PRIO_ERR, "LapOutFra_initLapOutCnt(): the fragment search cannot be made on %s",
+                drive.c_str());
+        bool ended = false;
+        {
+            std::lock_guard<std::mutex> lk(s.m);
+            const auto it = std::find(s.left.begin(), s.left.end(), drive);
+            if (it != s.left.end()) s.left.erase(it);
+            ended = s.left.empty() && !s.settled;
+        }
+        if (ended) lap_logging().searchEnded();
+    }
+    bool none = false;
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        none = drives.empty() && !s.settled;
+    }
+    if (none) lap_logging().searchEnded();
 }
 
 } // namespace
@@ -272,6 +323,15 @@ int LapOutFra_init() {
     gState.timestamp.store(0);
     gState.valid.store(0);
     gState.searched = false;
+    {
+        Search& s = search();
+        std::lock_guard<std::mutex> lk(s.m);
+        s.asked = s.settled = s.ahead = s.announced = false;
+        s.left.clear();
+        s.holder.clear();
+    }
+    gNamesFinal.store(false);
+    gAnnounced.store(false);
     if (!LapOutFraSem.load()) {
         const SEM_ID sem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
         if (!sem) {
@@ -313,19 +373,22 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
     ++gState.changes;
     const bool first = !gState.searched;
     gState.searched = true;
-    if (first) gNamesReady.store(false);
+    if (first) {
+        // Asked for with the drives it reads, as one step: the names wait for them from now on.
+        Search& s = search();
+        std::lock_guard<std::mutex> lk(s.m);
+        s.asked = true;
+        s.base = gState.absLap.load();
+        s.left = lap_logging().dataDrives();
+    }
     gState.valid.store(1);
     publishAll();
     give();
     storeLater();
-    // Valid at once (the lap function and the lap trigger go on), but the measurement names its
-    // first file of the start only once the search has looked at meas:'s folder on that drive's own
-    // task. Within the start the counters only go on, and no later name can repeat one of it.
-    if (!first) return;
-    if (!lap_logging().onDrive("meas:", "the fragment search", startSearch)) {
-        syslogx(LOG_PRIO_ERR, "LapOutFra_initLapOutCnt(): the fragment search cannot be made");
-        gNamesReady.store(true);
-    }
+    // Valid at once (the lap function, the lap trigger and the logging go on); the names of the start
+    // are fixed once the search has read the drives' folders. Within the start the counters only go
+    // on, and no later name can repeat one of it.
+    if (first) startSearch();
 }
 
 void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timestamp, LapOutFraCut* cut) {
@@ -527,13 +590,85 @@ void fde_system_sd_data_changed() {
     syslogx(LOG_PRIO_INFO2, "Testbenchmode: CF-Data changed, incrementing outingctr to %d", int(outing));
 }
 
-bool LapOutFra_namesReady() {
-    return gNamesReady.load();
+bool LapOutFra_namesFinal() {
+    return gNamesFinal.load();
+}
+
+std::vector<std::string> LapOutFra_searchLeft() {
+    Search& s = search();
+    std::lock_guard<std::mutex> lk(s.m);
+    return s.settled ? std::vector<std::string>{} : s.left;
+}
+
+bool LapOutFra_searchAsked() {
+    Search& s = search();
+    std::lock_guard<std::mutex> lk(s.m);
+    return s.asked;
+}
+
+uint16_t LapOutFra_settleNames() {
+    Search& s = search();
+    std::unique_lock<std::mutex> lk(s.m);
+    if (!s.asked || s.settled) return 0;
+    s.settled = true;
+    const uint16_t shift = s.ahead ? uint16_t(s.furthest + 1) : 0;
+    const uint16_t base = s.base;
+    const std::string holder = s.holder;
+    lk.unlock();
+    if (shift != 0) {
+        if (!take()) {
+            syslogx(LOG_PRIO_ERR, "LapOutFra_initLapOutCnt() semTake errors errno 0x%X", unsigned(errno));
+            gNamesFinal.store(true);
+            return 0;
+        }
+        gState.absLap.store(uint16_t(gState.absLap.load() + shift));
+        ++gState.changes;
+        // The cuts made so far named their files provisionally: they move on with the counters.
+        for (uint32_t seq = oldestKept(); seq != 0 && seq <= gNewestCut.load(); ++seq)
+            cutSlot(seq).absLap = uint16_t(cutSlot(seq).absLap + shift);
+        publishAbsLap();
+        give();
+        syslogx(LOG_PRIO_WARNING,
+                "LapOutFra_initLapOutCnt(): %s holds files of absolute lap %u, the lap counters were at %u: "
+                "the absolute lap goes on at %u",
+                holder.c_str(), unsigned(uint16_t(base + shift - 1)), unsigned(base),
+                unsigned(uint16_t(base + shift)));
+        // Queued for the store before any file is named with them.
+        storeLater();
+    }
+    gNamesFinal.store(true);
+    return shift;
+}
+
+void LapOutFra_startingWith(const char* name) {
+    if (gAnnounced.load()) return;
+    {
+        Search& s = search();
+        std::lock_guard<std::mutex> lk(s.m);
+        if (s.announced) return;
+        s.announced = true;
+        gAnnounced.store(true);
+    }
+    char fromCounters[64] = "";
+    if (!name) {
+        if (take()) {
+            genName(fromCounters, sizeof fromCounters, 0);
+            give();
+        }
+        name = fromCounters;
+    }
+    syslogx(LOG_PRIO_DEBUG, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
 }
 
 bool LapOutFra_waitStored(int ms) {
+    if (gStoreRefused.load()) storeLater();
+    if (gStoreRefused.load()) return false;
     const uint64_t queued = gStoreQueued.load();
-    for (int waited = 0; queued != 0 && !nvram_writeLaterDone(queued); ++waited) {
+    const auto done = [queued] {
+        return queued == 0 ||
+               (nvram_writeLaterDone(queued, kStoreWhat) && nvram_writeLaterDone(queued, kAbsLapWhat));
+    };
+    for (int waited = 0; !done(); ++waited) {
         if (waited >= ms) return false;
         taskDelay(1);
     }

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 inline constexpr uint32_t NV_REC_LAPOUTFRA = 0;          // 6 bytes: u16 fragment, outing, lap
 inline constexpr uint32_t NV_REC_LAPOUTFRA_ABSLAP = 261; // 2 bytes: u16 absolute lap
@@ -29,11 +31,26 @@ int LapOutFra_init();
 // lap-trigger slave (or in test-bench mode), else the task "r_ltmAvail" asks the master.
 void LapOutFra_start();
 
-// Lap and outing; valid from now on. The first of a start looks at "meas:" on that drive's task
-// for the absolute laps its files hold, and the counters go on after them (LapOutFra_namesReady).
+// Lap and outing; valid from now on. The first of a start has the folder of every drive that takes
+// data read, each on its drive's own task, for the absolute laps its files hold (the start's
+// search): until the names are fixed (LapOutFra_settleNames) the absolute lap is provisional.
 void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing);
-// Whether the start's look at meas: is done: no file may be named by the counters before it.
-bool LapOutFra_namesReady();
+// Whether the start's names are fixed: the absolute lap of the counters is final. A file named from
+// the counters before is named anew when they are fixed, and no drive gets it before.
+bool LapOutFra_namesFinal();
+// The drives whose folder the start's search has not read yet (empty once each read has ended, or
+// before the search was asked for).
+std::vector<std::string> LapOutFra_searchLeft();
+// Whether the start's search was asked for: the first LapOutFra_initLapOutCnt of the start.
+bool LapOutFra_searchAsked();
+// Fixes the start's names: the counters go on after the furthest absolute lap that the folders read
+// hold ahead of the start's (a folder not read counts as holding none), their fragment kept. Returns
+// by how much the absolute lap moved on (0: not at all): every name given from the counters before
+// moves on by as much. Once a start; later calls return 0.
+uint16_t LapOutFra_settleNames();
+// Logs "LapOutFra_initLapOutCnt(): Starting with file: <name>" once a start, with the name of the
+// start's first file, or (null) the name the counters give now.
+void LapOutFra_startingWith(const char* name);
 // Every change of the counters that ends a measurement file is a cut, kept in a history of the
 // running measurement's cuts: its own counters (its file's name) and stamp, and what made it. A
 // record belongs to the newest cut stamped before it, so that cuts that come close together, or
@@ -88,7 +105,7 @@ bool LapOutFra_countersCut(uint8_t kind);
 // "lap", "new outing", "fragment", "size limit", ..., as the log names what made a cut.
 const char* LapOutFra_cutKindName(uint8_t kind);
 // Whether the counters of every change made so far are in NV; waits up to `ms` for them. A change
-// stores them on the NV store's own task; no file waits for it, as the next start's look at meas:
+// stores them on the NV store's own task; no file waits for it, as the next start's search of the drives
 // goes on after any absolute lap that a power cut left the stored counters behind.
 bool LapOutFra_waitStored(int ms);
 

@@ -85,10 +85,13 @@ void laptrigger_init(uint16_t lap, uint16_t outing, float laptime) {
 // A lap is stamped with the due time of the lap model's pass that saw it, however late the host ran
 // that pass: the stamp cuts the measurement files where the lap was, not where the host caught up.
 void laptrigger_event(uint16_t lap, uint16_t outing, float laptime) {
-    const uint32_t now = raster_passTimestamp();
+    laptrigger_eventAt(lap, outing, laptime, raster_passTimestamp());
+}
+
+void laptrigger_eventAt(uint16_t lap, uint16_t outing, float laptime, uint32_t timestamp) {
     const uint32_t hundredths = laptrigger_laptime(laptime);
-    setMaster(lap, outing, hundredths, now);
-    laptrg::sendLapMessage(LAPTRIGGER_EVENT, now, hundredths, lap, outing);
+    setMaster(lap, outing, hundredths, timestamp);
+    laptrg::sendLapMessage(LAPTRIGGER_EVENT, timestamp, hundredths, lap, outing);
 }
 
 void laptrigger_update(uint16_t lap, uint16_t outing, float laptime) {

@@ -43,6 +43,9 @@ uint32_t laptrigger_laptime(float seconds);
 // (raster_passTimestamp), the time now outside one.
 void laptrigger_init(uint16_t lap, uint16_t outing, float laptime);
 void laptrigger_event(uint16_t lap, uint16_t outing, float laptime);
+// A lap stamped with its own time: a crossing found from fixes that came late keeps the time it
+// was made.
+void laptrigger_eventAt(uint16_t lap, uint16_t outing, float laptime, uint32_t timestamp);
 void laptrigger_update(uint16_t lap, uint16_t outing, float laptime);
 void laptrigger_get_info_req(uint32_t pid);
 void laptrigger_meas_req();

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -383,10 +385,62 @@ int unlinkFound(const Where& root, const bfs_find* f) {
     return unlinkAt(w);
 }
 
+// A file system holds a file's writes while that file is written through (the file's lock, or its
+// pages under write-back): with the seam on, a write or truncate of a file waits until every
+// write-through of it that has begun, a held or slow one included, has returned.
+struct WritesThrough {
+    std::mutex m;
+    std::condition_variable ended;
+    std::multiset<std::pair<dev_t, ino_t>> files;
+};
+WritesThrough& writesThrough() {
+    static auto* w = new WritesThrough; // calls may still run while the process ends
+    return *w;
+}
+
+class FileWrittenThrough {
+public:
+    explicit FileWrittenThrough(int fd) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) return;
+        file_ = {st.st_dev, st.st_ino};
+        WritesThrough& w = writesThrough();
+        std::lock_guard<std::mutex> lk(w.m);
+        w.files.insert(*file_);
+    }
+    ~FileWrittenThrough() {
+        if (!file_) return;
+        WritesThrough& w = writesThrough();
+        std::lock_guard<std::mutex> lk(w.m);
+        w.files.erase(w.files.find(*file_));
+        w.ended.notify_all();
+    }
+    FileWrittenThrough(const FileWrittenThrough&) = delete;
+    FileWrittenThrough& operator=(const FileWrittenThrough&) = delete;
+
+private:
+    std::optional<std::pair<dev_t, ino_t>> file_;
+};
+
+// Waits while a write-through of the file of `fd` is under way (the seam on only). A power cut
+// does not wait for the call meanwhile: it does nothing to the drive until it goes on.
+void awaitWriteThrough(int fd) {
+    struct stat st {};
+    if (!drivefault_on() || ::fstat(fd, &st) != 0) return;
+    const std::pair<dev_t, ino_t> file{st.st_dev, st.st_ino};
+    WritesThrough& w = writesThrough();
+    std::unique_lock<std::mutex> lk(w.m);
+    if (!w.files.count(file)) return;
+    const DriveFaultWaiting waiting;
+    w.ended.wait(lk, [&] { return !w.files.count(file); });
+}
+
 // FIOFLUSH or FIOSYNC of a file or a drive's root. A fault of the seam that fails it loses what it
 // covered; a real error of the host loses nothing here.
 int writeThrough(int fd, const Where& w, int request) {
     const bool seam = drivefault_on();
+    std::optional<FileWrittenThrough> holding;
+    if (seam && !w.rel.empty()) holding.emplace(fd);
     if (const int e = faultFor(seam, w.drive, DRIVE_OP_SYNC)) {
         if (w.rel.empty())
             driveloss_rootWriteThroughFailed(w.drive);
@@ -546,6 +600,7 @@ ssize_t bfs_write(int fd, const void* data, size_t n) {
     const std::string drive = driveOfFd(fd);
     const DriveCallMark mark(drive, "write");
     const DriveFaultCall call;
+    awaitWriteThrough(fd);
     int fault = faultFor(drivefault_on(), drive, DRIVE_OP_WRITE);
     if (fault == DRIVE_FAULT_DELETE_HERE || fault == DRIVE_FAULT_RENAME_HERE) {
         // Someone takes the file away under its writer; the write goes on into the open file.
@@ -580,6 +635,7 @@ int bfs_truncate(int fd, uint64_t length) {
     const std::string drive = driveOfFd(fd);
     const DriveCallMark mark(drive, "truncate");
     const DriveFaultCall call;
+    awaitWriteThrough(fd);
     const bool seam = drivefault_on();
     if (const int e = faultFor(seam, drive, DRIVE_OP_TRUNCATE)) return fail(e);
     if (openDriveGone(drive)) return fail(ENODEV);
@@ -634,7 +690,7 @@ int bfs_ioctl(int fd, int request, intptr_t arg) {
     }
 }
 
-int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
+int bfs_rename(const char* fromDevicePath, const char* toDevicePath, const bfs_fileId* only) {
     Where from, to;
     if (!resolve(fromDevicePath, &from) || !resolve(toDevicePath, &to)) return fail(ENOENT);
     if (from.drive != to.drive) return fail(EXDEV);
@@ -657,6 +713,15 @@ int bfs_rename(const char* fromDevicePath, const char* toDevicePath) {
     struct stat st;
     if (::lstat(from.host.c_str(), &st) != 0) return -1;
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    struct stat target {};
+    if (::lstat(to.host.c_str(), &target) == 0) {
+        if (S_ISDIR(target.st_mode)) return fail(EISDIR);
+        if (drive_stateAttrOf(to.drive.c_str(), to.rel) & DRIVE_ATTR_READONLY) return fail(EACCES);
+        if (only && !(bfs_fileId{uint64_t(target.st_dev), uint64_t(target.st_ino)} == *only))
+            return fail(*only == bfs_fileId{} ? EEXIST : ESTALE);
+    } else if (errno != ENOENT) {
+        return -1;
+    }
     if (::rename(from.host.c_str(), to.host.c_str()) != 0) return -1;
     if (seam) driveloss_renamed(from.host, to.host);
     // One call of the drive: the attribute line that moves with the file is part of it.

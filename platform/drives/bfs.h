@@ -104,11 +104,14 @@ int bfs_dup(int fd);
 // with it, or with the one change of the state of this thread's DriveStateBatch of the drive
 // (drive_state.h) when one is open.
 int bfs_unlink(const char* devicePath);
-// Renames a file within one drive, replacing a file of the target name (its read-only bit does not
-// protect it); the file's attribute byte moves with it, the replaced file's goes. Counted (and
-// failed by tests) as the operation "rename". 0 or -1 with errno: ENODEV when the drive is not
-// there, EXDEV across drives, EISDIR for a drive's root or a folder.
-int bfs_rename(const char* fromDevicePath, const char* toDevicePath);
+// Renames a file within one drive. A file of the target name is replaced only while it is writable
+// (a read-only file is whole and never written over: EACCES) and, with `only`, only while the name
+// holds that file (ESTALE for another; an `only` of identity {0, 0}: while it holds none, EEXIST).
+// The look and the rename are one step against the process's own opens and renames on the drive.
+// The file's attribute byte moves with it, the replaced file's goes. Counted (and failed by tests)
+// as the operation "rename". 0 or -1 with errno: ENODEV when the drive is not there, EXDEV across
+// drives, EISDIR for a drive's root or a folder.
+int bfs_rename(const char* fromDevicePath, const char* toDevicePath, const bfs_fileId* only = nullptr);
 // Whether `devicePath` still names the open file `fd`: 1 when it does (same file, a link left); 0
 // when it does not, with errno ENOENT (deleted: nothing of that name and no link left) or ESTALE
 // (renamed away, or the name holds another file: the open one was replaced); -1 with errno when it cannot be

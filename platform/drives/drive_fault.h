@@ -5,6 +5,8 @@
 // that a test can first count what a run does and then fail each call in turn. The seam's own work
 // (a pull, what a fault loses) is not counted.
 //
+// As a real file system, a write or truncate of a file waits while a write-through of that file is
+// under way, a held or slow one included (the seam on; bfs.cpp).
 // A fault does what a real drive does: a file's failed write-through loses what it covered (the
 // file is cut back to its last good write-through: Linux reports a writeback error once, and a
 // later sync that succeeds proves nothing), and a failed write-through of a drive's root loses the

@@ -1,15 +1,20 @@
 #include "platform/kernel/nvdb.h"
 
+#include "platform/drives/drive_calls.h"
 #include "platform/drives/drive_store.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <vector>
 
 #include <dirent.h>
@@ -26,7 +31,8 @@ constexpr size_t kCrcOffset = 18;
 // The store's name in the drive layer's fault seam.
 constexpr const char* kSeamDrive = "nv:";
 
-std::mutex g_lock;
+// Held shared by every operation and alone by open and close: the folder stays while it is used.
+std::shared_mutex g_lock;
 std::atomic<uint64_t> g_writeThroughs{0};
 int g_dirFd = -1;
 int g_lockFd = -1;
@@ -64,14 +70,67 @@ std::string copyName(uint32_t id, uint32_t index, int copy) {
     return name;
 }
 
-// Holds the folder's cross-process lock for one operation.
+using Key = std::pair<uint32_t, uint32_t>;
+
+// The locks of the elements in use: one element's write-through holds no other element.
+struct ElementLock {
+    std::mutex m;
+    int users = 0;
+};
+std::mutex g_elementsLock;
+std::map<Key, ElementLock> g_elements; // nodes stay where they are while used
+
+class ElementGuard {
+public:
+    ElementGuard(uint32_t id, uint32_t index) : key_{id, index} {
+        {
+            std::lock_guard<std::mutex> lk(g_elementsLock);
+            lock_ = &g_elements[key_];
+            ++lock_->users;
+        }
+        lock_->m.lock();
+    }
+    ~ElementGuard() {
+        lock_->m.unlock();
+        std::lock_guard<std::mutex> lk(g_elementsLock);
+        if (--lock_->users == 0) g_elements.erase(key_);
+    }
+    ElementGuard(const ElementGuard&) = delete;
+    ElementGuard& operator=(const ElementGuard&) = delete;
+
+private:
+    Key key_;
+    ElementLock* lock_ = nullptr;
+};
+
+// The folder's cross-process lock: taken by the first of this process's operations and let go by
+// the last (a flock is the process's, not a thread's), so that threads of this process do not wait
+// for each other through it.
+std::mutex g_flockLock;
+std::condition_variable g_flockChanged;
+int g_flockUsers = 0;
+bool g_flockTaking = false;
+
 class FolderLock {
 public:
     FolderLock() {
-        while (flock(g_lockFd, LOCK_EX) != 0 && errno == EINTR) {
+        std::unique_lock<std::mutex> lk(g_flockLock);
+        g_flockChanged.wait(lk, [] { return !g_flockTaking; });
+        if (g_flockUsers == 0) {
+            g_flockTaking = true;
+            lk.unlock();
+            while (flock(g_lockFd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+            lk.lock();
+            g_flockTaking = false;
+            g_flockChanged.notify_all();
         }
+        ++g_flockUsers;
     }
-    ~FolderLock() { flock(g_lockFd, LOCK_UN); }
+    ~FolderLock() {
+        std::lock_guard<std::mutex> lk(g_flockLock);
+        if (--g_flockUsers == 0) flock(g_lockFd, LOCK_UN);
+    }
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 };
@@ -134,9 +193,10 @@ int writeThroughFolder() {
 }
 
 // Writes a copy (its file rewritten) and writes it through, with the folder when the file is new
-// unless `newFolder` takes that over (it is set then).
+// unless `newFolder` takes that over (it is set then). `stage` (the first copy of a write) turns
+// FirstCopy once the call is let through; a write withheld before that writes nothing.
 bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const void* data, size_t length,
-               bool* newFolder = nullptr) {
+               bool* newFolder = nullptr, std::atomic<NvdbStage>* stage = nullptr) {
     std::vector<uint8_t> image(kHeaderSize + length);
     std::memcpy(image.data(), kMagic, 4);
     put32(&image[4], id);
@@ -146,6 +206,11 @@ bool storeCopy(uint32_t id, uint32_t index, int copy, uint16_t counter, const vo
     std::memcpy(&image[kHeaderSize], data, length);
     put16(&image[kCrcOffset], nvdb_crc16(&image[kHeaderSize], length, nvdb_crc16(image.data(), kCrcOffset)));
 
+    // One call of the drive from the open to the last write-through: the shutdown begins none that
+    // could outlast the process, and never stops inside one.
+    const DriveCallMark call(kSeamDrive, "write-through");
+    NvdbStage notBegun = NvdbStage::NotBegun;
+    if (stage && !stage->compare_exchange_strong(notBegun, NvdbStage::FirstCopy)) return false;
     std::string name = copyName(id, index, copy);
     bool created = faccessat(g_dirFd, name.c_str(), F_OK, 0) != 0;
     int fd =
@@ -189,7 +254,7 @@ bool nvdb_idAllowed(uint32_t id) {
 }
 
 bool nvdb_open(const std::string& folder, std::string* error) {
-    std::lock_guard<std::mutex> guard(g_lock);
+    std::unique_lock<std::shared_mutex> guard(g_lock);
     closeLocked();
     auto fail = [&](const char* what) {
         if (error) *error = "NV database '" + folder + "': " + what + ": " + std::strerror(errno);
@@ -209,12 +274,12 @@ bool nvdb_open(const std::string& folder, std::string* error) {
 }
 
 void nvdb_close() {
-    std::lock_guard<std::mutex> guard(g_lock);
+    std::unique_lock<std::shared_mutex> guard(g_lock);
     closeLocked();
 }
 
 std::string nvdb_copyPath(uint32_t id, uint32_t index, int copy) {
-    std::lock_guard<std::mutex> guard(g_lock);
+    std::shared_lock<std::shared_mutex> guard(g_lock);
     if (g_dirFd < 0) return {};
     return g_folder + "/" + copyName(id, index, copy);
 }
@@ -222,8 +287,9 @@ std::string nvdb_copyPath(uint32_t id, uint32_t index, int copy) {
 namespace {
 
 // Reads an element with the locks held and rewrites a damaged or older copy from the newest good
-// one, so that one more fault cannot lose the element.
-int readLocked(uint32_t id, uint32_t index, void* buffer, size_t length, NvdbReadReport* report) {
+// one (now, or it says that one is due), so that one more fault cannot lose the element.
+int readLocked(uint32_t id, uint32_t index, void* buffer, size_t length, NvdbReadReport* report,
+               NvdbRepair repair) {
     Copy copies[2];
     NvdbReadReport r;
     for (int i = 0; i < 2; ++i) r.copy[i] = loadCopy(id, index, i, &copies[i]);
@@ -233,7 +299,9 @@ int readLocked(uint32_t id, uint32_t index, void* buffer, size_t length, NvdbRea
     const int best = good[1] && (!good[0] || newer(copies[1].counter, copies[0].counter)) ? 1 : 0;
     const int other = 1 - best;
     if (good[other] && copies[other].counter != copies[best].counter) r.copy[other] = NvdbCopy::Older;
-    if (r.copy[other] != NvdbCopy::Good) {
+    if (r.copy[other] != NvdbCopy::Good && repair == NvdbRepair::Later) {
+        r.repairDue = true;
+    } else if (r.copy[other] != NvdbCopy::Good) {
         const Copy& c = copies[best];
         if (storeCopy(id, index, other, c.counter, c.data.data(), c.data.size()))
             r.repaired = true;
@@ -248,23 +316,33 @@ int readLocked(uint32_t id, uint32_t index, void* buffer, size_t length, NvdbRea
 
 } // namespace
 
-int nvdb_read(uint32_t id, uint32_t index, void* buffer, size_t length, NvdbReadReport* report) {
+int nvdb_read(uint32_t id, uint32_t index, void* buffer, size_t length, NvdbReadReport* report,
+              NvdbRepair repair) {
     if (report) *report = NvdbReadReport{};
     if (!nvdb_idAllowed(id) || (buffer == nullptr && length > 0)) return -1;
-    std::lock_guard<std::mutex> guard(g_lock);
+    std::shared_lock<std::shared_mutex> guard(g_lock);
     if (g_dirFd < 0) return -1;
+    const ElementGuard element(id, index);
     FolderLock folderLock;
-    return readLocked(id, index, buffer, length, report);
+    return readLocked(id, index, buffer, length, report, repair);
 }
 
-void nvdb_check(const std::function<void(uint32_t, uint32_t, const NvdbReadReport&)>& found) {
+bool nvdb_repair(uint32_t id, uint32_t index, NvdbReadReport* report) {
+    NvdbReadReport r;
+    nvdb_read(id, index, nullptr, 0, &r, NvdbRepair::Now);
+    if (report) *report = r;
+    return (r.copy[0] == NvdbCopy::Good && r.copy[1] == NvdbCopy::Good) || r.repaired;
+}
+
+void nvdb_check(const std::function<void(uint32_t, uint32_t, const NvdbReadReport&)>& found,
+                NvdbRepair repair) {
     struct Element {
         uint32_t id, index;
         NvdbReadReport report;
     };
     std::vector<Element> faulty;
     {
-        std::lock_guard<std::mutex> guard(g_lock);
+        std::shared_lock<std::shared_mutex> guard(g_lock);
         if (g_dirFd < 0) return;
         std::set<std::pair<uint32_t, uint32_t>> elements;
         const int fd = dup(g_dirFd);
@@ -286,8 +364,9 @@ void nvdb_check(const std::function<void(uint32_t, uint32_t, const NvdbReadRepor
         closedir(dir);
         FolderLock folderLock;
         for (const auto& [id, index] : elements) {
+            const ElementGuard element(id, index);
             NvdbReadReport r;
-            readLocked(id, index, nullptr, 0, &r);
+            readLocked(id, index, nullptr, 0, &r, repair);
             if (r.copy[0] != NvdbCopy::Good || r.copy[1] != NvdbCopy::Good) faulty.push_back({id, index, r});
         }
     }
@@ -342,15 +421,37 @@ Next nextWrite(uint32_t id, uint32_t index) {
 
 } // namespace
 
-int nvdb_write(uint32_t id, uint32_t index, const void* buffer, size_t length) {
+int nvdb_write(uint32_t id, uint32_t index, const void* buffer, size_t length,
+               std::atomic<NvdbStage>* stage) {
+    // A withheld write keeps its mark: it wrote nothing.
+    const auto reached = [stage](NvdbStage at) {
+        if (stage && stage->load() != NvdbStage::Withheld) stage->store(at);
+    };
+    int stored = 0;
+    if (storable(id, buffer, length)) {
+        std::shared_lock<std::shared_mutex> guard(g_lock);
+        if (g_dirFd >= 0) {
+            const ElementGuard element(id, index);
+            FolderLock folderLock;
+            const Next next = nextWrite(id, index);
+            if (storeCopy(id, index, next.first, next.counter, buffer, length, nullptr, stage)) {
+                reached(NvdbStage::Stored);
+                if (storeCopy(id, index, 1 - next.first, next.counter, buffer, length)) stored = int(length);
+            }
+        }
+    }
+    reached(NvdbStage::Done);
+    return stored;
+}
+
+int nvdb_writeFirstCopy(uint32_t id, uint32_t index, const void* buffer, size_t length) {
     if (!storable(id, buffer, length)) return 0;
-    std::lock_guard<std::mutex> guard(g_lock);
+    std::shared_lock<std::shared_mutex> guard(g_lock);
     if (g_dirFd < 0) return 0;
+    const ElementGuard element(id, index);
     FolderLock folderLock;
     const Next next = nextWrite(id, index);
-    if (!storeCopy(id, index, next.first, next.counter, buffer, length)) return 0;
-    if (!storeCopy(id, index, 1 - next.first, next.counter, buffer, length)) return 0;
-    return int(length);
+    return storeCopy(id, index, next.first, next.counter, buffer, length) ? int(length) : 0;
 }
 
 size_t nvdb_writeMany(const NvdbElement* elements, size_t count) {
@@ -361,8 +462,10 @@ size_t nvdb_writeMany(const NvdbElement* elements, size_t count) {
         // Given twice, both copies of the element would be written in one round.
         if (!storable(e.id, e.data, e.length) || !named.insert({e.id, e.index}).second) return 0;
     }
-    std::lock_guard<std::mutex> guard(g_lock);
+    std::shared_lock<std::shared_mutex> guard(g_lock);
     if (g_dirFd < 0) return 0;
+    std::vector<std::unique_ptr<ElementGuard>> held; // in the set's order: no two writers cross
+    for (const auto& [id, index] : named) held.push_back(std::make_unique<ElementGuard>(id, index));
     FolderLock folderLock;
     std::vector<Next> next(count);
     for (size_t i = 0; i < count; ++i) next[i] = nextWrite(elements[i].id, elements[i].index);

@@ -217,8 +217,8 @@ TEST_F(LapFunc, StartOfTheCountersBeginsANewOuting) {
     EXPECT_EQ((std::vector<float>{LAP_CTR_INIT, OUT_CTR_INIT}), (std::vector<float>{2, 4}));
     EXPECT_EQ(updates(), (std::vector<std::vector<int>>{{2, 4}}));
 
-    // Counters not valid: the configured start (once the last start's search of meas: has ended).
-    ASSERT_TRUE(testsupport::waitUntil([] { return LapOutFra_namesReady(); }));
+    // Counters not valid: the configured start (once the last start's search of the drives has ended).
+    ASSERT_TRUE(testsupport::waitUntil([] { return LapOutFra_searchLeft().empty(); }));
     LapOutFra_exit();
     ASSERT_EQ(LapOutFra_init(), 0);
     awm_0x08_lapfunc_ini_lof();
@@ -230,7 +230,7 @@ TEST_F(LapFunc, StartOfTheCountersBeginsANewOuting) {
     EXPECT_EQ(updates(), (std::vector<std::vector<int>>{{2, 7}}));
 
     // A lap-trigger slave waits for its master's counters.
-    ASSERT_TRUE(testsupport::waitUntil([] { return LapOutFra_namesReady(); }));
+    ASSERT_TRUE(testsupport::waitUntil([] { return LapOutFra_searchLeft().empty(); }));
     LapOutFra_exit();
     ASSERT_EQ(LapOutFra_init(), 0);
     cfg_system = systemConfig(42, CFG_SYSTEM_PID_NONE);

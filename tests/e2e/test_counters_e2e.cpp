@@ -219,6 +219,56 @@ TEST(CountersE2E, ALoggingSlaveTakesTheMastersCountersAndFollowsItsLapEvents) {
     EXPECT_EQ(dev.waitExit(), 0) << dev.stderrText();
 }
 
+// A logging slave guards its names as a master does: its first file, named by the master's counters
+// and its own absolute lap, takes the absolute lap after those its drives hold. A file already under
+// the name the counters first give (read-only on meas:) and one of a further absolute lap on the
+// stick stay as they are, and the slave logs from its start on both drives.
+TEST(CountersE2E, ALoggingSlaveNamesItsFilesAfterTheAbsoluteLapsItsDrivesHold) {
+    NetNamespace net;
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    std::string program;
+    configure(root.path(), TOOL_PID << 8 | 1, &program); // logging active, the tool is the master
+    // The sample's logging of the device's own values, for this device (PID 0x11).
+    std::string config = readFile(testsupport::sourceDir() + "/sample-root/cfg/m01.xml");
+    for (size_t at = config.find("adr=\"0x10"); at != std::string::npos; at = config.find("adr=\"0x10", at))
+        config.replace(at + 7, 2, "11");
+    writeFile(root.file("cfg/m01.xml"), config);
+    const std::string onMeas = "an earlier run's file\n", onStick = "an earlier run's file on the stick\n";
+    writeFile(root.file("meas-1/A0203000.101"), onMeas);
+    writeFile(root.file("meas-1.drive"), "attr A0203000.101 0x21\n");
+    writeFile(root.file("usb_meas-1/A0203000.501"), onStick);
+    writeFile(root.file("usb_meas-1.drive"), "inserted 1\n");
+    auto app = start(root);
+    AppProcess& dev = *app;
+    PcTool tool(TOOL_PID, TOOL_ADDR, DEV_PID);
+    link(tool, dev);
+    std::vector<uint8_t> ask;
+    ASSERT_TRUE(tool.receiveCi(0x1201, &ask, 5000)) << dev.logText();
+    std::vector<uint8_t> counters;
+    put32(counters, get32(ask.data() + 20));
+    for (uint32_t v : {0u, 0u}) put32(counters, v);
+    put16(counters, 3);
+    put16(counters, 2);
+    ASSERT_TRUE(tool.sendCi(0x1202, get32(ask.data() + 12), get32(ask.data() + 8), counters));
+    // Absolute lap 1 is the start's; the stick holds 5: the slave goes on at 6.
+    EXPECT_TRUE(logShows(dev, "LapOutFra_initLapOutCnt(): usb_meas: holds files of absolute lap 5, the lap "
+                              "counters were at 1: the absolute lap goes on at 6"))
+        << dev.logText();
+    EXPECT_TRUE(logShows(dev, "Starting with file: A0203000.601")) << dev.logText();
+    for (const char* drive : {"meas-1", "usb_meas-1"})
+        EXPECT_TRUE(testsupport::waitUntil(
+            [&] { return readFile(root.file(std::string(drive) + "/A0203000.601")).size() > 1000; }, 20000))
+            << drive << "\n"
+            << dev.logText();
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(), 0) << dev.logText();
+    EXPECT_EQ(readFile(root.file("meas-1/A0203000.101")), onMeas);
+    EXPECT_EQ(readFile(root.file("usb_meas-1/A0203000.501")), onStick);
+    EXPECT_EQ(countOf(dev.logText(), "a file of that name"), 0) << "no name was met on a drive\n"
+                                                                << dev.logText();
+}
+
 TEST(CountersE2E, KilledInABurstOfLapEventsTheLapStackHoldsNoWrongEntry) {
     NetNamespace net;
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();

@@ -291,9 +291,124 @@ TEST(LoggingE2E, AFullDriveNamesItsFileOnceAndTheShutdownWhatWasNotWritten) {
     EXPECT_NE(line.find(" were not written (drive full, waits for room); they are lost at the exit"),
               std::string::npos)
         << line;
-    EXPECT_EQ(countOf(log, lost + "the records of A0101000.001 "), 1) << log;
-    EXPECT_EQ(countOf(log, " are on no drive (not finished on meas:); they are lost at the exit"), 1) << log;
+    EXPECT_EQ(
+        countOf(log, lost + "the records of A0101000.001 are on no drive (not finished on meas:): block 1 "),
+        1)
+        << log;
+    EXPECT_EQ(countOf(log, " are on no drive ("), 1) << log;
 }
+
+namespace {
+
+// The device's millisecond tick of the last log line that holds `what` (0 when none): the log may
+// hold an earlier process's lines too.
+uint32_t tickOf(const std::string& log, const std::string& what) {
+    const size_t at = log.rfind(what);
+    if (at == std::string::npos) return 0;
+    const size_t line = log.rfind('\n', at) + 1;
+    unsigned tick = 0;
+    return std::sscanf(log.c_str() + line, "%*s %*s <%*u> %u", &tick) == 1 ? tick : 0;
+}
+
+struct LostRow {
+    const char* name;
+    const char* fault;   // MSD_DRIVE_FAULT, "" for none
+    bool stick;          // the stick in
+    int exitCode;        // 3 when records reach no drive or a file is unfinished
+    bool namedOnNoDrive; // each block's records named on no drive
+    bool lapAtStop = false; // a lap right before SIGTERM, its samples all in the data delay
+};
+
+void PrintTo(const LostRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class RecordsOnNoDriveE2E : public ::testing::TestWithParam<LostRow> {};
+
+} // namespace
+
+// No record reaches no drive without a line that names its file and its span, block by block, and
+// the exit is 0 only when none does. At SIGTERM every sample taken goes to its file, those that the
+// data delay (1 s here) still holds back included, so that a healthy shutdown loses nothing: each
+// block's file ends where the stop came. A file whole on a drive holds all its records: no line
+// names it, even when the other drive failed it.
+TEST_P(RecordsOnNoDriveE2E, NoRecordIsLostWithoutALineNamingEachBlocksSpan) {
+    const LostRow row = GetParam();
+    NetNamespace net; // laps of devices elsewhere on the machine never reach this one
+    if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
+    TempDir root;
+    prepare(root, 1000);
+    if (row.stick) writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    std::vector<std::string> env;
+    if (*row.fault) env.push_back(std::string("MSD_DRIVE_FAULT=") + row.fault);
+    AppProcess dev(root.path(), {INDEX}, env);
+    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
+    ASSERT_TRUE(waitUntil([&] { return countOf(dev.logText(), "starting measurement m01") > 0; }, 30000))
+        << dev.logText();
+    // Some seconds of logging, the fault's hit among them.
+    if (*row.fault) {
+        ASSERT_TRUE(
+            waitUntil([&] { return dev.stderrText().find("drive fault hit") != std::string::npos; }, 30000))
+            << dev.stderrText();
+    }
+    ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), COUNTERS, 200, 30000)) << dev.logText();
+    const ShellCut lap = row.lapAtStop ? shellCut(dev.shell("lof_laptrig")) : ShellCut{};
+    dev.signal(SIGTERM);
+    EXPECT_EQ(dev.waitExit(30000), row.exitCode) << dev.logText();
+    const std::string log = dev.logText();
+    std::vector<std::string> named;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(" are on no drive (") != std::string::npos) named.push_back(line);
+    if (!row.namedOnNoDrive) {
+        EXPECT_TRUE(named.empty()) << log;
+    } else {
+        ASSERT_FALSE(named.empty()) << log;
+        for (const std::string& line : named) {
+            EXPECT_NE(line.find(": block 1 (Fast) "), std::string::npos) << line;
+            EXPECT_NE(line.find(", block 2 (Counters) "), std::string::npos) << line;
+        }
+    }
+    if (row.exitCode != 0) return;
+    // Whole everywhere: each block's last record on meas: is where the stop came (the data delay
+    // held 1 s of them back).
+    const uint32_t stop = tickOf(log, "main(): signal 15");
+    ASSERT_NE(stop, 0u) << log;
+    // The lap has its file, the one before ends at the lap.
+    if (row.lapAtStop) {
+        EXPECT_EQ(cutFileWrong(root.file("meas"), lap), "") << log;
+    }
+    // Each block's newest record, whichever file holds it (a lap right before the stop may leave a
+    // block no sample in the lap's file).
+    for (uint8_t block : {FAST, COUNTERS}) {
+        uint32_t newest = 0;
+        for (const std::string& name : campaign::measurementFiles(root.file("meas"))) {
+            const auto records = measfile::readFile(root.file("meas/" + name)).recordsOf(block);
+            if (!records.empty() && (newest == 0 || int32_t(records.back().ts - newest) > 0))
+                newest = records.back().ts;
+        }
+        ASSERT_NE(newest, 0u) << "block " << int(block);
+        const int32_t before = int32_t(stop - newest / 10);
+        std::printf("block %u: its last record is %d ms before the stop\n", unsigned(block), before);
+        EXPECT_LE(before, 300) << "block " << int(block) << " ends before the stop came\n" << log;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shutdown, RecordsOnNoDriveE2E,
+    ::testing::Values(LostRow{"Healthy", "", false, 0, false},
+                      // meas: fails every write from its 17th: each file's records after its last
+                      // hand-over are on no drive.
+                      LostRow{"NoDriveTakesThem", "meas:write:17:EIO:0", false, 3, true},
+                      // The stick fails its first file: meas: holds every record, and the stick
+                      // gets it by a copy.
+                      LostRow{"OneDriveHoldsThem", "usb_meas:open:1:EIO", true, 0, false},
+                      // A lap's samples all still held back by the data delay at SIGTERM.
+                      LostRow{"ALapInTheDataDelay", "", false, 0, false, true},
+                      // meas:'s writer hangs in a write at the shutdown, with records in hand and
+                      // more in the store: the exit names them.
+                      LostRow{"HeldAtTheExit", "meas:write:20:hold0@r_BFSWriter1", false, 3, true}),
+    [](const ::testing::TestParamInfo<LostRow>& info) { return std::string(info.param.name); });
 
 // A file under the name of the next fragment that the start's search did not see (put there from
 // outside after it), read-only or not: the logging drive never writes over it; the device says so
@@ -854,7 +969,10 @@ TEST(LoggingE2E, PartsLeftOnTheStickAreRemovedAtItsNextArrivalBeforeItsCopies) {
     EXPECT_EQ(dev.waitExit(), 0) << dev.logText();
 }
 
-TEST(LoggingE2E, AFileOfTheSameNameOnTheStickIsReplacedWithALineNamingIt) {
+// A stick that holds someone else's file under the name of the fragment its arrival cuts: the file
+// stays as it is, the log says so, and the data take a new file at once, on both drives; the copy at
+// the stick's next arrival replaces only the piece this run left there, never that file.
+TEST(LoggingE2E, AFileOfTheSameNameOnTheStickIsNeverWrittenOverAndTheDataTakeANewName) {
     TempDir root;
     prepare(root);
     auto stick = [&](int inserted) {
@@ -863,33 +981,51 @@ TEST(LoggingE2E, AFileOfTheSameNameOnTheStickIsReplacedWithALineNamingIt) {
     };
     // Someone else's file under the name of the fragment that the stick's arrival cuts.
     makeDirs(root.file("usb_meas"));
-    writeFile(root.file("usb_meas/A0101000.002"), "not a measurement\n");
+    const std::string theirs = "not a measurement\n";
+    writeFile(root.file("usb_meas/A0101000.002"), theirs);
     auto dev = start(root);
     ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), COUNTERS, 20)) << dev->logText();
     auto logged = [&](const std::string& what) {
         return waitUntil([&] { return dev->logText().find(what) != std::string::npos; }, 20000);
     };
-    // Written: the fragment goes to the stick under that name.
     stick(1);
-    EXPECT_TRUE(logged("BFSWriter::openFileAtomic: 'usb_meas:/A0101000.002' replaced")) << dev->logText();
-    const std::string second = root.file("meas/A0101000.002");
-    ASSERT_TRUE(waitRecords(second, COUNTERS, 20)) << dev->logText();
+    EXPECT_TRUE(
+        logged("BFSWriter: usb_meas:/A0101000.002 is not finished on usb_meas: a file of that name is "
+               "on the drive and is never written over"))
+        << dev->logText();
+    EXPECT_TRUE(
+        logged("meas_app_main(): A0101000.002 cannot be written: a file of that name is on usb_meas:; "
+               "a new file is cut"))
+        << dev->logText();
+    const std::string third = root.file("meas/A0101000.003");
+    ASSERT_TRUE(waitRecords(third, COUNTERS, 20)) << dev->logText();
+    ASSERT_TRUE(waitRecords(root.file("usb_meas/A0101000.003"), COUNTERS, 20)) << dev->logText();
     // The file before it, caught up on the stick from its start, is closed there first: the pull
-    // below leaves only the second unfinished on the stick, until its copy.
+    // below leaves only the new one unfinished on the stick, until its copy.
     ASSERT_TRUE(waitUntil([&] { return readOnly(root.file("usb_meas/A0101000.001")); }, 20000))
         << dev->logText();
     // Copied: pulled, the stick keeps the piece written so far; once the drive check (once a second,
     // in the task that saves these records) has seen it gone, put in again it gets the closed file.
     stick(0);
-    const size_t before = measfile::readFile(second).recordsOf(COUNTERS).size();
-    ASSERT_TRUE(waitRecords(second, COUNTERS, before + 300)) << dev->logText();
+    const size_t before = measfile::readFile(third).recordsOf(COUNTERS).size();
+    ASSERT_TRUE(waitRecords(third, COUNTERS, before + 300)) << dev->logText();
     stick(1);
-    EXPECT_TRUE(logged("meas_app_copyLastFile() 'usb_meas:/A0101000.002' replaced")) << dev->logText();
-    const std::string copy = root.file("usb_meas/A0101000.002");
-    EXPECT_TRUE(waitUntil([&] { return readOnly(copy) && readBinary(copy) == readBinary(second); }, 20000))
+    EXPECT_TRUE(
+        logged("meas_app_copyLastFile() 'usb_meas:/A0101000.003' replaced the piece of it that this run "
+               "left there"))
         << dev->logText();
+    const std::string copy = root.file("usb_meas/A0101000.003");
+    EXPECT_TRUE(waitUntil([&] { return readOnly(copy) && readBinary(copy) == readBinary(third); }, 20000))
+        << dev->logText();
+    EXPECT_TRUE(
+        logged("meas_app_copyLastFile() 'usb_meas:/A0101000.002' is not copied: a file of that name is "
+               "there that this run did not make"))
+        << dev->logText();
+    EXPECT_EQ(readFile(root.file("usb_meas/A0101000.002")), theirs);
+    EXPECT_FALSE(readOnly(root.file("usb_meas/A0101000.002")));
     dev->signal(SIGTERM);
-    EXPECT_EQ(dev->waitExit(), 0) << dev->logText();
+    EXPECT_EQ(dev->waitExit(), 3) << "the stick has no A0101000.002 of this run\n" << dev->logText();
+    EXPECT_EQ(readFile(root.file("usb_meas/A0101000.002")), theirs);
 }
 
 TEST(LoggingE2E, AnotherDevicesBlockAndConditionAndItsGoingOffline) {
@@ -983,12 +1119,13 @@ class PowerCutE2E : public ::testing::TestWithParam<PowerCutRow> {};
 
 } // namespace
 
-// Every write-through of meas: takes 2 s, its files' and its folder's, with a lap every 3 s; the
-// power is cut at a seeded moment. What survives on meas: reaches to at most one write-through and
-// a hand-over (0.5 s) before the cut, and the store's own way to the writer (a few tenths): a
-// closing file's write-throughs, the new file's create and its folder's write-through hold back none
-// of the records before them, nor the next file's.
-TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostOneOfThemAndASecond) {
+// Every write-through of meas: takes 2 s, its files' and its folder's, and the file system holds a
+// file's writes while it writes it through; a lap every 3 s, the power cut at a seeded moment. What
+// survives on meas: reaches to at most two write-throughs (the one of its file under way when a
+// record came, then its own) and the store's way to the writer before the cut: a closing file's
+// write-throughs, the new file's create and its folder's write-through hold back none of the records
+// before them, nor the next file's, and the writer never waits in a file held for its write-through.
+TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostTwoOfThemAndTheStoresWay) {
     const PowerCutRow row = GetParam();
     NetNamespace net; // laps of devices elsewhere on the machine never reach this one
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
@@ -1025,14 +1162,16 @@ TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostOneOfThemAndASecond
                 (cutTs - lapTs) / 10000.0, cutAt.c_str(), age);
 #if !defined(__SANITIZE_THREAD__)
     // The bound of docs/faults.md, and what the test's own measure adds (the lap's answer, its polls).
-    EXPECT_LE(age, 3.1 + 0.4) << cutAt;
+    EXPECT_LE(age, 4.6 + 0.4) << cutAt;
 #endif
 }
 
 INSTANTIATE_TEST_SUITE_P(SlowWriteThroughs, PowerCutE2E,
                          ::testing::Values(PowerCutRow{"AtANewFile", 2, true},
                                            PowerCutRow{"AtANewFile", 5, true},
-                                           PowerCutRow{"MidLap", 6, false}, PowerCutRow{"MidLap", 9, false}));
+                                           PowerCutRow{"AtANewFile", 7, true},
+                                           PowerCutRow{"MidLap", 6, false}, PowerCutRow{"MidLap", 9, false},
+                                           PowerCutRow{"MidLap", 12, false}));
 
 // meas: slow (each of its calls half a second late), the stick healthy, a lap every 3 s: every lap
 // cuts a file on both drives, the stick's files end whole with their records up to the last 0.3 s
@@ -1097,8 +1236,8 @@ namespace {
 struct SlowNvRow {
     const char* name;
     const char* fault;   // MSD_DRIVE_FAULT
-    double bootS;        // what it adds to the start: the boot counter's store (a fresh store's four
-                         // write-throughs), the one NV write a start still waits for
+    double bootS;        // what it adds to the start: the boot counter's store (one copy and its folder
+                         // entry on a fresh store), the one NV write a start still waits for
     bool clearsTheStack; // a new outing first: the lap stack's clear, each of its slots held too
 };
 
@@ -1200,7 +1339,7 @@ TEST_P(SlowNvE2E, NeitherTheRastersNorTheLapsWaitForIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SlowNvE2E,
-    ::testing::Values(SlowNvRow{"WriteThroughs1500ms", "nv:sync:1:hold1500:0", 4 * 1.5, false},
+    ::testing::Values(SlowNvRow{"WriteThroughs1500ms", "nv:sync:1:hold1500:0", 2 * 1.5, false},
                       SlowNvRow{"TheLapStacksClear5000ms", "nv:sync:1:hold5000:0@r_*", 0.0, true}),
     [](const ::testing::TestParamInfo<SlowNvRow>& info) { return std::string(info.param.name); });
 
@@ -1364,48 +1503,6 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     EXPECT_EQ(exitCode, 3) << end;
     const std::string healthy = root.file(row.drive == std::string("meas:") ? "usb_meas" : "meas");
     for (const ShellCut& cut : cuts) EXPECT_EQ(cutFileWrong(healthy, cut), "") << end;
-}
-
-// 20,000 files on meas:, each of its calls 100 ms late from the start, each read of its folder too:
-// the start's search reads that folder on the drive's own task, and no drive gets a file before it
-// ends (a name it guards against would be lost on both); SIGTERM while the search still reads ends
-// the process within 12 s.
-TEST(LoggingE2E, ALargeFolderOnASlowDriveHoldsTheFirstFileUntilReadButNotTheShutdown) {
-    TempDir root;
-    prepare(root);
-    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
-    for (int i = 0; i < 20000; ++i) writeFile(root.file("meas/D" + std::to_string(1000000 + i) + ".DAT"), "");
-    const std::string kStarting = "main(): application 0 starting", kSearched = "Starting with file: ";
-    {
-        AppProcess dev(root.path(), {INDEX}, {"MSD_DRIVE_FAULT=meas:open:0:slow100"});
-        ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
-        uint32_t first = 0;
-        ASSERT_TRUE(
-            waitUntil([&] { return campaign::firstRecord(root.file("usb_meas"), COUNTERS, &first); }, 60000))
-            << dev.logText();
-        const std::string log = dev.logText();
-        const std::string run =
-            log.substr(log.rfind('\n', log.rfind(kStarting)) + 1); // not the preparation's
-        const double searched = loggedStamp(run, kSearched);
-        std::printf("20,000 files on meas: at 100 ms a call: the search ended %.2f s after the start, the "
-                    "stick's first record %.2f s after it\n",
-                    searched - loggedStamp(run, kStarting), first / 10000.0 - searched);
-        EXPECT_GE(first / 10000.0, searched - 0.01) << log;
-        dev.signal(SIGTERM);
-        EXPECT_EQ(dev.waitExit(30000), 0) << dev.logText();
-    }
-    AppProcess dev(root.path(), {INDEX}, {"MSD_DRIVE_FAULT=meas:open:0:slow100"});
-    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
-    ASSERT_TRUE(waitUntil([&] { return countOf(dev.logText(), "main(): start-up done") > 0; }))
-        << dev.logText();
-    const std::string log = dev.logText();
-    ASSERT_EQ(log.find(kSearched, log.rfind(kStarting)), std::string::npos) << "the search has ended already";
-    const auto term = std::chrono::steady_clock::now();
-    dev.signal(SIGTERM);
-    EXPECT_NE(dev.waitExit(30000), -1);
-    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - term).count();
-    std::printf("SIGTERM during the search: the process gone %.2f s after it\n", took);
-    EXPECT_LE(took, 12.0) << dev.logText();
 }
 
 INSTANTIATE_TEST_SUITE_P(

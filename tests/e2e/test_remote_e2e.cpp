@@ -284,10 +284,10 @@ TEST(RemoteE2E, AStopStillWaitingAtTheShutdownIsAnsweredAndTheProcessEndsInTime)
     EXPECT_FALSE(readOnly(first)) << "unfinished, so writable";
 }
 
-// Files of the names the next fragment and the ones cut after it take, read-only on the stick
-// (someone else's): the stick gets none of them and the log names each not finished there, so the
-// stop, which closes one of them, answers FF; the logging drive has them whole, and the stick's
-// files stay as they were.
+// Files of the names the next fragment and the ones cut after it take, read-only on a stick put in
+// after the start (someone else's; the start's search did not see them): the stick gets none of them
+// and the log names each not finished there, so the stop, which closes one of them, answers FF; the
+// logging drive has them whole, and the stick's files stay as they were.
 TEST(RemoteE2E, ANameTakenOnTheStickLeavesThatFileUnfinishedThereAndTheStopAnswersFF) {
     TempDir root;
     prepare(root, true);
@@ -301,14 +301,18 @@ TEST(RemoteE2E, ANameTakenOnTheStickLeavesThatFileUnfinishedThereAndTheStopAnswe
         std::filesystem::permissions(root.file("usb_meas/" + name), std::filesystem::perms::owner_read);
         drive += "attr " + name + " 0x21\n";
     }
-    writeFile(root.file("usb_meas.drive"), drive);
     const std::string taken = root.file("usb_meas/A0101000.003");
     AppProcess dev(root.path(), {"0"});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     dev.shell("board ping answer");
     PcConnectionService pcs(root.path());
     ASSERT_TRUE(pcs.ok()) << readFile(root.file("mqueue-0.names"));
-    // The stick's arrival at start-up cuts the first file; the fragment trigger the second.
+    ASSERT_TRUE(waitUntil([&] {
+        return measfile::readFile(root.file("meas/A0101000.001")).recordsOf(COUNTERS).size() >= 10;
+    })) << dev.logText();
+    writeFile(root.file("usb_meas.drive.new"), drive);
+    std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
+    // The stick's arrival cuts the first file; the fragment trigger the second.
     ASSERT_FALSE(waitNewFile(root, {root.file("meas/A0101000.001")}).empty()) << dev.logText();
     dev.shell("lof_fratrig");
     const std::string third = root.file("meas/A0101000.003");

@@ -1,6 +1,7 @@
 // The NV store's write-behind: a queued value read back before and after it is stored, the latest
-// value winning, the order a caller needs through a power cut, a held store holding no caller, bad
-// input and a full queue refused, the shutdown naming what is left.
+// value winning, the order a caller needs through a power cut (the kinds taking turns, no value
+// starved), a held store holding no caller, a start's reads writing nothing, bad input and a full
+// queue refused, the shutdown naming what is left and what may be.
 #include "framework/nvram.h"
 #include "framework/syslog.h"
 #include "logdrain.h"
@@ -10,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -71,11 +74,13 @@ TEST_F(WriteBehind, AQueuedValueIsReadBackBeforeAndAfterItIsStoredAndAHeldStoreH
     EXPECT_EQ(read(kOther), "held") << "the value in hand";
     const uint64_t first = later(kSlot, "one"), second = later(kSlot, "two");
     EXPECT_EQ(read(kSlot), "two");
-    EXPECT_FALSE(nvram_writeLaterDone(first) || nvram_writeLaterDone(second));
+    EXPECT_FALSE(nvram_writeLaterDone(first, "the test's record") ||
+                 nvram_writeLaterDone(second, "the test's record"));
     EXPECT_EQ(nvram_writeBehindPending(kSlot), 1u) << "the latest value replaced the first";
     drivefault_release();
     ASSERT_TRUE(nvram_writeBehindFlush(10000));
-    EXPECT_TRUE(nvram_writeLaterDone(first) && nvram_writeLaterDone(second));
+    EXPECT_TRUE(nvram_writeLaterDone(first, "the test's record") &&
+                nvram_writeLaterDone(second, "the test's record"));
     EXPECT_EQ(read(kSlot, true), "two");
     EXPECT_EQ(testsupport::readFile(nvdb_copyPath(kSlot, 0, 0))[16], '\x01') << "written once";
 
@@ -97,6 +102,8 @@ TEST_F(WriteBehind, APowerCutLeavesTheElementsInTheOrderTheyWereQueued) {
         uint32_t id;
         const char* value;
         NvramOrder order;
+        uint32_t index = 0;
+        const char* what = "the test's record";
     };
     const struct {
         const char* name;
@@ -119,6 +126,24 @@ TEST_F(WriteBehind, APowerCutLeavesTheElementsInTheOrderTheyWereQueued) {
         {"an idle write after everything else",
          {{kSlot, "s-new", NvramOrder::Idle}, {kCount, "c-new", NvramOrder::Latest}},
          [](const std::string& s, const std::string& c) { return s == "s-old" || c == "c-new"; }},
+        {"an element changed more often than the store writes is never starved",
+         {{kCount, "c-1", NvramOrder::Latest},
+          {kSlot, "s-new", NvramOrder::Latest},
+          {kCount, "c-2", NvramOrder::Latest},
+          {kSlot, "x", NvramOrder::Latest, 1},
+          {kCount, "c-3", NvramOrder::Latest},
+          {kSlot, "x", NvramOrder::Latest, 2},
+          {kCount, "c-new", NvramOrder::Latest}},
+         [](const std::string& s, const std::string& c) { return s == "s-old" || c != "c-old"; }},
+        {"one kind's backlog holds no other kind",
+         {{kSlot, "s-new", NvramOrder::Latest, 0, "the lap stack"},
+          {kSlot, "x", NvramOrder::Latest, 1, "the lap stack"},
+          {kCount, "c-new", NvramOrder::Latest, 0, "the lap counters"}},
+         [](const std::string& s, const std::string& c) { return s == "s-old" || c == "c-new"; }},
+        {"a kept value before what any kind queued after it",
+         {{kCount, "c-new", NvramOrder::Keep, 0, "the lap stack"},
+          {kSlot, "s-new", NvramOrder::Latest, 0, "the lap counters"}},
+         [](const std::string& s, const std::string& c) { return s == "s-old" || c == "c-new"; }},
     };
     drivefault_setPowerCut([] {});
     for (const auto& row : rows) {
@@ -126,7 +151,9 @@ TEST_F(WriteBehind, APowerCutLeavesTheElementsInTheOrderTheyWereQueued) {
         for (bool hit = true; hit; ++cut) {
             ASSERT_NE(nvram_dbs_write(kSlot, 0, "s-old", 5) && nvram_dbs_write(kCount, 0, "c-old", 5), 0);
             holdTheTask("nv:sync:" + std::to_string(cut) + ":cut");
-            for (const Step& step : row.steps) later(step.id, step.value, step.order);
+            for (const Step& step : row.steps)
+                nvram_dbs_writeLater(step.id, step.index, step.value, std::strlen(step.value), step.what,
+                                     step.order);
             drivefault_release();
             ASSERT_TRUE(nvram_writeBehindFlush(10000));
             hit = drivefault_hits() > 1;
@@ -160,25 +187,56 @@ TEST_F(WriteBehind, BadInputAndAFullQueueAreRefusedAndLogged) {
     EXPECT_EQ(later(kCount, "y"), 0u);
     EXPECT_GE(countContaining(drain(), "nvram_dbs_writeLater(): the NV store's queue is full (1024 elements"),
               1);
-    EXPECT_NE(later(kSlot, "y"), 0u) << "a new value of a queued element takes its place";
-    EXPECT_EQ(read(kSlot), "y");
+    EXPECT_EQ(later(kSlot, "y"), 0u) << "the first value in turn keeps its place: the new one is refused";
+    EXPECT_EQ(read(kSlot), "x");
+    EXPECT_NE(nvram_dbs_writeLater(kSlot, 1023, "y", 1, "many"), 0u)
+        << "a new value of the element queued last of its kind takes its place";
 
-    // The shutdown names what it could not store, one line per record kind, and drops it.
+    // The shutdown names what it could not store, one line per record kind, and drops it; the write
+    // in hand, held in its first copy's write-through, may land or not.
     EXPECT_FALSE(nvram_writeBehindEnd(0));
     const auto log = drain();
     EXPECT_EQ(
         countContaining(
-            log, "nvram: not stored at the shutdown: many, 1023 NV elements (record 2 index 1 the first)"),
+            log, "nvram: not stored at the shutdown: many, 1024 NV elements (record 2 index 0 the first)"),
         1);
-    EXPECT_EQ(
-        countContaining(
-            log, "nvram: not stored at the shutdown: the test's record, 2 NV elements (record 3 index 0"),
-        1)
-        << "the write in hand and the value that replaced one of many";
-    EXPECT_EQ(countContaining(log, "nvram: not stored at the shutdown"), 2);
+    EXPECT_EQ(countContaining(log,
+                              "nvram: may not be stored at the shutdown: the test's record, record 3 index 0 "
+                              "(its write-through is under way); the next start reads it or what NV held "
+                              "before"),
+              1);
+    EXPECT_EQ(countContaining(log, "nvram: not stored at the shutdown"), 1);
     EXPECT_EQ(nvram_writeBehindPending(kSlot), 0u);
     drivefault_release();
     later(kSlot, "v");
     EXPECT_TRUE(nvram_writeBehindEnd(10000)) << "a store that takes everything names nothing";
     EXPECT_EQ(read(kSlot, true), "v");
+}
+
+// A copy found broken or older (a write the shutdown or a power cut broke off) is read from the other at
+// once; its rewrite waits for the NV store's task, so a start's reads write nothing through. A value the
+// start must have stored (the boot counter) costs one copy and its entry before it returns.
+TEST_F(WriteBehind, ReadsWriteNothingAndOneCopyIsStoredBeforeTheOtherFollows) {
+    ASSERT_EQ(nvdb_write(kSlot, 0, "v1", 2), 2);
+    ASSERT_EQ(nvdb_writeFirstCopy(kSlot, 0, "v2", 2), 2) << "half written: one copy new, one older";
+    holdTheTask();
+    const uint64_t before = nvdb_writeThroughs();
+    EXPECT_EQ(read(kSlot), "v2");
+    EXPECT_EQ(read(kSlot), "v2");
+    EXPECT_EQ(nvdb_writeThroughs(), before) << "a read writes nothing through";
+    EXPECT_EQ(countContaining(drain(), "nvram: record 2 index 0: copy a good, copy b older than the other; "
+                                       "rewritten from the good copy by the NV store's task"),
+              1);
+
+    ASSERT_EQ(nvram_dbs_writeOneCopy(kCount, 0, "boot", 4), 4);
+    EXPECT_EQ(nvdb_writeThroughs() - before, 2u) << "a fresh element: its first copy and its folder entry";
+    EXPECT_EQ(read(kCount), "boot");
+    EXPECT_FALSE(std::filesystem::exists(nvdb_copyPath(kCount, 0, 1))) << "the other copy follows";
+    drivefault_release();
+    ASSERT_TRUE(nvram_writeBehindFlush(10000));
+    for (const uint32_t id : {kSlot, kCount})
+        EXPECT_EQ(testsupport::readBinary(nvdb_copyPath(id, 0, 0)),
+                  testsupport::readBinary(nvdb_copyPath(id, 0, 1)))
+            << "record " << id;
+    EXPECT_EQ(nvram_writeBehindPending(kCount) + nvram_writeBehindPending(kSlot), 0u);
 }

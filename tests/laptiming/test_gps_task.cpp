@@ -1,5 +1,6 @@
 // The receiver's tasks in the process: lines from "/tyCo/1" (here a FIFO) are assembled and
-// parsed, and 2.5 s of silence on the hand-driven clock clears the status part once.
+// parsed, and 2.5 s of silence on the hand-driven clock clears the status part once, at the output
+// task's next pass.
 #include "gps_test_util.h"
 
 #include "laptiming/gps_nmea.h"
@@ -39,6 +40,7 @@ TEST(GpsReceiver, LinesFromThePortAndTheSilenceTimeOutOnTheHandDrivenClock) {
     seramCalPage(SERAM_PAGE_REFERENCE).GPS_BAUDRATE = 9600;
     std::memset(&sig(), 0, sizeof(SeramSigPage));
     hostclock_setManual(true);
+    const uint64_t start = hostclock_ticks();
 
     gps_init();
     std::vector<std::string> seen;
@@ -69,36 +71,47 @@ TEST(GpsReceiver, LinesFromThePortAndTheSilenceTimeOutOnTheHandDrivenClock) {
     ASSERT_TRUE(waitForLog("gps_parse: parameter error", &seen));
     EXPECT_NEAR(var(sig().gps_alt), 545.4, 1e-3);
 
-    // Silence on the hand-driven clock: nothing at 2.4 s, the status cleared once after 2.5 s. The
-    // output task runs every 100 ms of that clock; a mark in gps_smask shows when it has run again.
-    auto advance = [](uint32_t ms, int32_t smask) {
+    // Silence on the hand-driven clock. The output task runs every 100 ms of that clock, counted from
+    // its last pass: once it has run and waits again, the clock is moved on to its next pass, and
+    // each pass is seen by a mark in gps_smask that it writes over. The first pass ran at the start.
+    const TASK_ID output = taskNameToId("r_gpsTaskOut");
+    ASSERT_NE(output, TASK_ID_ERROR);
+    uint64_t nextPass = start + 100;
+    auto toPass = [&]() {
+        ASSERT_TRUE(testsupport::waitUntil([&] { return taskIsDelayed(output); }, 10000));
         std::atomic_ref<int32_t>(sig().gps_smask).store(77);
-        hostclock_advanceMs(ms);
-        return testsupport::waitUntil([&] { return var(sig().gps_smask) == smask; }, 10000);
+        hostclock_advanceMs(uint32_t(nextPass - hostclock_ticks()));
+        nextPass += 100;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return var(sig().gps_smask) != 77; }, 10000));
     };
-    ASSERT_TRUE(advance(2400, 1));
-    EXPECT_EQ(var(sig().gps_sig), 1);
-    for (auto& l : testsupport::drainSyslog()) seen.push_back(l);
-    EXPECT_EQ(logged(seen, "timeouted"), 0);
-    // The task's next pass is 100 ms after its last one began its wait, which a loaded host may make
-    // a little after the clock moved on: the clear comes within 2.7 s of silence.
-    std::atomic_ref<int32_t>(sig().gps_smask).store(77);
-    uint32_t silence = 2400;
-    while (silence < 2700 && var(sig().gps_smask) != 0) {
-        hostclock_advanceMs(10);
-        silence += 10;
-        testsupport::waitUntil([&] { return var(sig().gps_smask) == 0; }, 100);
+    // The last position sentence at a pass and 50 ms after one: the status part is cleared at the
+    // first pass after 2.5 s of silence, within the next 100 ms, and at none before.
+    for (const uint32_t afterPass : {0u, 50u}) {
+        toPass();
+        if (HasFatalFailure()) return;
+        hostclock_advanceMs(afterPass);
+        const uint16_t before = var(sig().gps_msg_cnt);
+        send(gga + "\n");
+        ASSERT_TRUE(testsupport::waitUntil([&] { return var(sig().gps_msg_cnt) == before + 1; }, 10000));
+        const uint64_t last = hostclock_ticks();
+        uint64_t silence = 0;
+        do {
+            silence = nextPass - last;
+            toPass();
+            if (HasFatalFailure()) return;
+            ASSERT_EQ(var(sig().gps_smask) == 0, silence > 2500) << "after " << silence << " ms of silence";
+        } while (silence <= 2500);
+        EXPECT_LE(silence, 2600u);
+        ASSERT_TRUE(waitForLog("gps_task_output() gps data on serial timeouted", &seen));
+        EXPECT_EQ(var(sig().gps_fix), 1);
+        EXPECT_EQ(var(sig().gps_sig), 0);
+        EXPECT_FLOAT_EQ(var(sig().gps_HDOP), 100.0f);
+        EXPECT_NEAR(var(sig().gps_lat), 48.1173, 1e-4) << "the position stays";
     }
-    ASSERT_TRUE(testsupport::waitUntil([&] { return var(sig().gps_smask) == 0; }, 10000))
-        << "not cleared after " << silence << " ms of silence";
-    ASSERT_TRUE(waitForLog("gps_task_output() gps data on serial timeouted", &seen));
-    EXPECT_EQ(var(sig().gps_fix), 1);
-    EXPECT_EQ(var(sig().gps_sig), 0);
-    EXPECT_FLOAT_EQ(var(sig().gps_HDOP), 100.0f);
-    EXPECT_NEAR(var(sig().gps_lat), 48.1173, 1e-4) << "the position stays";
-    ASSERT_TRUE(advance(5000, 0));
+    // Once per silence.
+    for (int i = 0; i < 20; ++i) toPass();
     for (auto& l : testsupport::drainSyslog()) seen.push_back(l);
-    EXPECT_EQ(logged(seen, "timeouted"), 1);
+    EXPECT_EQ(logged(seen, "timeouted"), 2);
 
     close(fifo);
     gps_stop();

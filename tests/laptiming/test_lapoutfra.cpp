@@ -34,10 +34,12 @@ std::vector<int> signals() {
     return {s.lapctr, s.outctr, s.fractr, s.abslap};
 }
 
-// The log up to the fragment search's end: the search runs on meas:'s own task.
+// The log up to the start's names being fixed: the search reads each drive's folder on that
+// drive's own task, and the measurement raster fixes the names once it has ended.
 std::vector<std::string> untilSearched() {
     std::vector<std::string> log;
     testsupport::waitUntil([&] {
+        meas_app_namesStep();
         for (std::string& line : drainSyslog()) log.push_back(std::move(line));
         return countContaining(log, "Starting with file: ") > 0;
     });
@@ -82,7 +84,14 @@ TEST(LapOutFraNames, GoldenNamesAndBadArguments) {
     EXPECT_EQ(countContaining(drainSyslog(), "illegal argument: buffer 0, size 64, idx 0"), 1);
 }
 
-class LapOutFra : public CounterTest {};
+// A device that logs nothing: the start names the file its counters give.
+class LapOutFra : public CounterTest {
+protected:
+    void SetUp() override {
+        CounterTest::SetUp();
+        cfg_system.loggingActive = 0;
+    }
+};
 
 TEST_F(LapOutFra, EmptyNvStartsAt111AndEveryStartTakesANewAbsoluteLap) {
     ASSERT_EQ(LapOutFra_init(), 0);
@@ -112,9 +121,10 @@ TEST_F(LapOutFra, EmptyNvStartsAt111AndEveryStartTakesANewAbsoluteLap) {
     EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2), (std::vector<uint8_t>{1, 0}));
 }
 
-// The start's search reads meas:'s folder on that drive's own task: the counters are valid at once,
-// no file is named before it ends, and a fragment cut meanwhile goes before it.
-TEST_F(LapOutFra, TheStartNamesNoFileBeforeItsSearchAndGoesOnAfterTheAbsoluteLapsOnMeas) {
+// The start's search reads the folder of each drive that takes data on that drive's own task: the
+// counters are valid at once, the names are fixed once it has ended, and the absolute lap goes on
+// after the furthest one a drive holds, with a fragment cut meanwhile.
+TEST_F(LapOutFra, TheStartFixesItsNamesAfterItsSearchAndGoesOnAfterTheAbsoluteLapsOnTheDrives) {
     // .001 was finished (read-only), .002 left writable by a run that did not end.
     testsupport::writeFile(root.file("meas/A0101000.001"), "x");
     testsupport::writeFile(root.file("meas/A0101000.002"), "x");
@@ -126,46 +136,63 @@ TEST_F(LapOutFra, TheStartNamesNoFileBeforeItsSearchAndGoesOnAfterTheAbsoluteLap
     drivefault_arm(slow); // the folder's read until the clear
     LapOutFra_start();
     EXPECT_EQ(state().valid, 1);
-    EXPECT_FALSE(LapOutFra_namesReady());
+    EXPECT_FALSE(LapOutFra_namesFinal());
     LapOutFra_setFragmentTrig(1);
+    meas_app_namesStep();
+    EXPECT_FALSE(LapOutFra_namesFinal()) << "meas: is not read yet";
     EXPECT_EQ(countContaining(drainSyslog(), "Starting with file: "), 0);
     drivefault_clear();
     const auto log = untilSearched();
-    EXPECT_EQ(countContaining(log, "Starting with file: A0101000.101"), 1);
+    EXPECT_EQ(countContaining(log, "Starting with file: A0101000.102"), 1) << "the fragment goes on too";
     EXPECT_EQ(countContaining(log,
                               "meas: holds 1 file that an earlier run did not finish (a power cut, a kill "
                               "or a fault of the drive), writable with their last complete record: "
                               "A0101000.002"),
               1);
-    EXPECT_TRUE(LapOutFra_namesReady());
+    EXPECT_TRUE(LapOutFra_namesFinal());
     ASSERT_TRUE(LapOutFra_waitStored(5000));
     EXPECT_EQ(nvRecord(NV_REC_LAPOUTFRA_ABSLAP, 2), (std::vector<uint8_t>{1, 0}));
 
     // Stored counters (absolute lap before the start's step) against the files a power cut, a lost
-    // store or a wrap left on meas:.
+    // store or a wrap left on meas: and the stick.
     struct Case {
         const char* what;
         uint16_t stored;
         std::vector<const char*> files;
         const char* first;
+        const char* holder; // the drive whose files move the absolute lap on; null: none does
+        std::vector<const char*> onTheStick = {};
     };
     const Case cases[] = {
-        {"files behind the counters", 0x20, {"A0101001.0ff", "A0101002.001"}, "A0101002.101"},
+        {"files behind the counters", 0x20, {"A0101001.0ff", "A0101002.001"}, "A0101002.101", nullptr},
         {"the store lagged behind two laps",
          0x0F,
          {"A0101001.001", "A0102001.101", "B0102001.202"},
-         "A0101001.301"},
-        {"the counter wrapped past a file", 0xFFFE, {"A0101000.101"}, "A0101000.201"},
-        {"a file half the range away is old", 0x10, {"A0101801.101"}, "A0101001.101"},
+         "A0101001.301",
+         "meas:"},
+        {"the counter wrapped past a file", 0xFFFE, {"A0101000.101"}, "A0101000.201", "meas:"},
+        {"a file half the range away is old", 0x10, {"A0101801.101"}, "A0101001.101", nullptr},
         {"names of other forms",
          0x10,
          {"notes.txt", "A0101fff.f0", "A0101fff.fg1", "C0101fff.f01"},
-         "A0101001.101"},
+         "A0101001.101",
+         nullptr},
+        {"the stick holds names meas: lost",
+         0x10,
+         {"A0101001.001"},
+         "A0101003.101",
+         "usb_meas:",
+         {"A0101003.001", "A0102002.f01"}},
+        {"meas: is ahead of the stick", 0x10, {"A0101004.001"}, "A0101004.101", "meas:", {"A0101003.001"}},
     };
     for (const Case& c : cases) {
-        std::filesystem::remove_all(root.file("meas"));
-        std::filesystem::create_directories(root.file("meas"));
+        for (const char* drive : {"meas", "usb_meas"}) {
+            std::filesystem::remove_all(root.file(drive));
+            std::filesystem::create_directories(root.file(drive));
+        }
         for (const char* f : c.files) testsupport::writeFile(root.file(std::string("meas/") + f), "x");
+        for (const char* f : c.onTheStick)
+            testsupport::writeFile(root.file(std::string("usb_meas/") + f), "x");
         const uint8_t image[6] = {1, 0, 1, 0, 1, 0};
         nvram_dbs_write(NV_REC_LAPOUTFRA, 0, image, sizeof image);
         const uint8_t abs[2] = {uint8_t(c.stored), uint8_t(c.stored >> 8)};
@@ -173,8 +200,15 @@ TEST_F(LapOutFra, TheStartNamesNoFileBeforeItsSearchAndGoesOnAfterTheAbsoluteLap
         LapOutFra_exit();
         ASSERT_EQ(LapOutFra_init(), 0);
         LapOutFra_start();
-        EXPECT_EQ(countContaining(untilSearched(), std::string("Starting with file: ") + c.first), 1)
-            << c.what;
+        const auto found = untilSearched();
+        EXPECT_EQ(countContaining(found, std::string("Starting with file: ") + c.first), 1) << c.what;
+        EXPECT_EQ(countContaining(found, " holds files of absolute lap"), c.holder ? 1 : 0) << c.what;
+        if (c.holder) {
+            EXPECT_EQ(countContaining(found, std::string("LapOutFra_initLapOutCnt(): ") + c.holder +
+                                                 " holds files of absolute lap"),
+                      1)
+                << c.what;
+        }
         EXPECT_EQ(state().fragment, 1) << c.what;
     }
 }
@@ -272,9 +306,14 @@ TEST_F(LapOutFra, ALoggingSlaveAsksItsMasterAndReportsItsAbsenceAfter30s) {
             return false;
         },
         20000));
-    EXPECT_EQ(countContaining(drainSyslog(),
-                              "LapOutFra_queryLapOutCntTask() no laptrigger master found via comint"),
-              1);
+    // The line follows the entry: it is waited for, then counted once.
+    const char* line = "LapOutFra_queryLapOutCntTask() no laptrigger master found via comint";
+    std::vector<std::string> log;
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        for (std::string& l : drainSyslog()) log.push_back(std::move(l));
+        return countContaining(log, line) > 0;
+    }));
+    EXPECT_EQ(countContaining(log, line), 1);
 }
 
 namespace {

@@ -214,6 +214,7 @@ void TestPeer::sendPresence(const PresenceSpec& spec, size_t length) {
 void TestPeer::sendPresenceRaw(const std::vector<uint8_t>& bytes) {
     const sockaddr_in g = sockAddr(BC2_PRESENCE_GROUP, BC2_PORT_PRESENCE);
     sendto(presTx_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&g), sizeof g);
+    lastSent_ = std::chrono::steady_clock::now();
 }
 
 void TestPeer::announce(uint16_t devicePid, bool linksUp) {

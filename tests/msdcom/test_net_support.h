@@ -82,6 +82,8 @@ public:
     // Keeps announcing every 200 ms in a thread until stopAnnouncing().
     void startAnnouncing(uint16_t devicePid);
     void stopAnnouncing();
+    // When the last presence record went out (a late announcer thread sends it early or late).
+    std::chrono::steady_clock::time_point lastPresenceSent() const { return lastSent_.load(); }
     // Receives one presence record of `fromPid` from the group (joins it on first use).
     bool receivePresence(uint16_t fromPid, std::vector<uint8_t>* bytes, sockaddr_in* from,
                          int timeoutMs = 2000);
@@ -122,6 +124,7 @@ private:
     void noteLinks() { linked_ = ci_ >= 0 && dk_ >= 0; }
     uint32_t seq_ = 0;
     std::atomic<bool> announcing_{false};
+    std::atomic<std::chrono::steady_clock::time_point> lastSent_{};
     std::thread announcer_;
 };
 

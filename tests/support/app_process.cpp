@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -223,10 +222,6 @@ std::vector<LoggedLap> loggedLaps(const std::string& log) {
         laps.push_back(l);
     }
     return laps;
-}
-
-double stepLag(const LoggedLap& start, const LoggedLap& end) {
-    return std::fabs(end.laptime - (end.stamp - start.stamp));
 }
 
 int runVcconfig(const std::string& deviceRoot, const std::string& text, std::string* out,

@@ -58,10 +58,6 @@ struct LoggedLap {
     double laptime = 0, stamp = 0;
 };
 std::vector<LoggedLap> loggedLaps(const std::string& log);
-// What the lap model's 10 ms steps lagged more at one end of the lap than at the other: a step that
-// runs late sees the fix that came meanwhile, and counts a crossing that much early. It shows as the
-// difference between the lap the model counted and the time between its two events as logged.
-double stepLag(const LoggedLap& start, const LoggedLap& end);
 
 // Runs vcconfig on the device root with `text` (written to <work>/vcconfig-in.txt, the root when
 // `work` is empty) and the further arguments `args`, after the shell command `before`; its exit code

@@ -86,11 +86,20 @@ std::vector<std::string> checkDrives(const std::string& measDir, const std::stri
 }
 
 std::vector<std::string> filesMade(const std::string& log) {
-    static const std::string kMade = "VirtualFile::VirtualFile() created";
+    static const std::string kMade = "VirtualFile::VirtualFile() created", kNamed = " is named ",
+                             kWhy = ": the start's files go on after the absolute laps the drives hold";
     std::vector<std::string> out;
     std::istringstream in(log);
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
         if (line.find(kMade) != std::string::npos) out.push_back(line.substr(line.rfind(' ') + 1));
+        // A file made while the start's search read the drives, under the name it takes then:
+        // "meas_app_main(): A0201000.001 is named A0201000.301: ...".
+        const size_t named = line.find(kNamed), why = line.find(kWhy);
+        if (named == std::string::npos || why == std::string::npos || named < 12) continue;
+        const std::string from = line.substr(named - 12, 12), to = line.substr(named + kNamed.size(), 12);
+        const auto it = std::find(out.rbegin(), out.rend(), from);
+        if (it != out.rend()) *it = to;
+    }
     return out;
 }
 

@@ -37,7 +37,8 @@ std::vector<std::string> checkDrives(const std::string& measDir, const std::stri
                                      const std::string& log);
 
 // The names of the files the logging made ("VirtualFile::VirtualFile() created ... <name>"), in
-// the order of the log.
+// the order of the log; a file made while the start's search read the drives under the name it
+// took once the search ended.
 std::vector<std::string> filesMade(const std::string& log);
 // The exit's own look: each file a line "main(): <name> is not finished <where>" names, with
 // <where> (the drives it is unfinished on and why).

@@ -102,10 +102,11 @@ uint32_t noTimestamp() {
 }
 void noInit() {}
 void noMessage(uint16_t, uint16_t, float) {}
+void noEvent(uint16_t, uint16_t, float, uint32_t) {}
 
-const application_dor_Imports kNoImports{noLevel,   noLevel,   noSegment,  noValue, noLevel,
-                                         noInit,    noLevel,   noValue,    noLevel, noTimestamp,
-                                         noMessage, noMessage, noTimestamp};
+const application_dor_Imports kNoImports{noLevel,     noLevel, noTimestamp, noSegment,  noValue,
+                                         noLevel,     noInit,  noLevel,     noValue,    noLevel,
+                                         noTimestamp, noEvent, noMessage,   noTimestamp};
 std::atomic<const application_dor_Imports*> gImports{&kNoImports};
 
 void clearOutputs() {

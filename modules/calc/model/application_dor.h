@@ -87,7 +87,7 @@ struct BlockIO_application_dor {
         mainPulse;
     // Step 1
     double segBound; // 100.0, bounds the segment index
-    double distStep; // 0.01 s, step of the distance integrators
+    double distStep; // step of the distance integrators: the device's time since the step before, s
     float speed;
     float lastLap, bestLap, frac;
     float segLen, segInv, segStart, segEnd, segPrevEnd, segStamp;
@@ -109,8 +109,8 @@ struct D_Work_application_dor {
     double distState;    // total distance, m
     double fuelLapState; // fuel of the current lap
     float distPrev, prevLaptime, prevLastLap, prevBest, segTarget, prevRaw, lastLapFuel;
-    // Step 1's clock: its steps' due times (100 us), of the step that saw the last lap event and of
-    // the step before; set by the first step.
+    // Step 1's clock (100 us): the time of the last lap event, and the due time of the step before;
+    // set by the first step.
     uint32_t lapStamp, prevStamp;
     uint8_t clockStarted;
     // Delay timers, ms (0xFFFFFFFF idle)
@@ -151,20 +151,21 @@ extern float application_dor_ConstWithInitP; // upper limit of the unbounded int
 // pass. Until then the inputs read 0, the clock stands and nothing is sent.
 
 struct application_dor_Imports {
-    uint8_t (*lapfunc_getTrigger)();            // beacon level (step 0)
-    uint8_t (*lapfunc_getGpsTrigger)();         // GPS lap line crossed (step 1)
-    uint16_t (*lapfunc_getGpsSegmentTrigger)(); // GPS segment boundary passed (step 1)
-    float (*lapfunc_getSpeed)();                // m/s (step 1)
-    uint8_t (*lapfunc_getOutIncrReq)();         // outing increment requested (step 1)
-    void (*lapfunc_ini_lof)();                  // the lap function's event init
-    uint8_t (*fuelcons_getReset)();             // fuel reset input (step 2)
-    float (*fuelcons_getFuel)();                // fuel input (step 2)
-    uint8_t (*fuelcons_getLaptrigger)();        // lap marked for the fuel (step 2)
-    uint32_t (*laptrigger_getLapTimeStamp)();   // of the last lap event, 100 us (step 2)
-    void (*laptrigger_event)(uint16_t lap, uint16_t outing, float laptime);  // a lap
+    uint8_t (*lapfunc_getTrigger)();              // beacon level (step 0)
+    uint8_t (*lapfunc_getGpsTrigger)();           // GPS lap line crossed (step 1)
+    uint32_t (*lapfunc_getGpsTriggerTimestamp)(); // when it was crossed, 100 us (step 1)
+    uint16_t (*lapfunc_getGpsSegmentTrigger)();   // GPS segment boundary passed (step 1)
+    float (*lapfunc_getSpeed)();                  // m/s (step 1)
+    uint8_t (*lapfunc_getOutIncrReq)();           // outing increment requested (step 1)
+    void (*lapfunc_ini_lof)();                    // the lap function's event init
+    uint8_t (*fuelcons_getReset)();               // fuel reset input (step 2)
+    float (*fuelcons_getFuel)();                  // fuel input (step 2)
+    uint8_t (*fuelcons_getLaptrigger)();          // lap marked for the fuel (step 2)
+    uint32_t (*laptrigger_getLapTimeStamp)();     // of the last lap event, 100 us (step 2)
+    void (*laptrigger_event)(uint16_t lap, uint16_t outing, float laptime, uint32_t timestamp); // a lap
     void (*laptrigger_update)(uint16_t lap, uint16_t outing, float laptime); // new counters
-    // The due time of the pass that runs the step, 100 us (step 1): a lap is timed by the device's
-    // clock, not by the steps run, which a held-back host drops or runs late.
+    // The due time of the pass that runs the step, 100 us (step 1): laps and distances count the
+    // device's clock, not the steps run, which a held-back host drops or runs late.
     uint32_t (*raster_getPassTimestamp)();
 };
 

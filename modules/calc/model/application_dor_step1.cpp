@@ -5,6 +5,7 @@
 #include "calc/model/application_dor.h"
 #include "calc/model/util_simulink.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -230,6 +231,19 @@ float lapTimeAt(float steps) {
     return (steps - 1.0f) * 0.01f + 0.005f;
 }
 
+// Seconds of device time from `since` to `now` (time stamps of 100 us); none backwards.
+float secondsOf(uint32_t now, uint32_t since) {
+    const int32_t d = int32_t(now - since);
+    return d > 0 ? float(double(d) / 10000.0) : 0.0f;
+}
+
+// `at` within [from, to] (time stamps of 100 us).
+uint32_t within(uint32_t at, uint32_t from, uint32_t to) {
+    if (int32_t(at - from) < 0) return from;
+    if (int32_t(at - to) > 0) return to;
+    return at;
+}
+
 } // namespace
 
 void application_dor_step1() {
@@ -252,7 +266,10 @@ void application_dor_step1() {
         DW.clockStarted = 1;
         DW.lapStamp = DW.prevStamp = now - 100u; // as if a lap began one step before the first
     }
+    B.distStep = secondsOf(now, DW.prevStamp);
     B.gps = in.lapfunc_getGpsTrigger();
+    // A crossing of the GPS line keeps its own time, which fixes that came late put before this step.
+    const uint32_t gpsAt = B.gps != 0 ? in.lapfunc_getGpsTriggerTimestamp() : now;
     B.speed = in.lapfunc_getSpeed();
     b_speedlapmn = uint8_t(B.speed >= CND_SPEED_MIN);
     b_llapmn = uint8_t(DW.distPrev >= CND_DIST_MIN * TRACK_LEN);
@@ -263,9 +280,14 @@ void application_dor_step1() {
                  b_lapset != 0) &&
                 DW.mainNotLocked != 0);
     const uint8_t lapTrgSet = uint8_t(MACRO_LAPTRG_SET & 1u);
-    B.lapReq = uint8_t(rises(lapTrgSet, DW.prevLapTrgSet) || B.mainAccept);
+    const uint8_t lapTrgRise = rises(lapTrgSet, DW.prevLapTrgSet);
+    B.lapReq = uint8_t(lapTrgRise || B.mainAccept);
     util_simulink_turnOff(B.lapReq, 10, 0.4f, &DW.lapPulseTimer, &B.lapPulse);
     B.lapEvent = rises(B.lapPulse, DW.prevLapPulse);
+    // The time of a lap event of this step: the crossing's own when the GPS line gave it, else the
+    // step's; never before the lap it ends began.
+    const uint32_t eventAt =
+        B.gps != 0 && mainRise == 0 && lapTrgRise == 0 ? within(gpsAt, DW.lapStamp, now) : now;
 
     // 2. Countdown.
     uint8_t cntSrc = 0;
@@ -302,7 +324,7 @@ void application_dor_step1() {
 
     // 7. Lap result.
     if (B.lapEvent) {
-        B.lastLap = lapTimeAt(lapSteps - 1.0f); // as the step before this one would have seen it
+        B.lastLap = secondsOf(eventAt, DW.lapStamp); // the time between the lap's two stamps
         laptimeold = B.lastLap;
         lapdiff = B.lastLap - DW.prevLastLap;
         lapdiffb = B.lastLap - DW.prevBest;
@@ -377,8 +399,11 @@ void application_dor_step1() {
     ddistlap = (CND_DIST_MAX - 1.0f) * TRACK_LEN;
     const uint8_t distCond = uint8_t(MACRO_LAPDIST_SET != 0 || B.lapPulse != 0 || B.outIncr != 0);
     const uint8_t distReset = rises(distCond, DW.prevDistCond);
+    // Each step adds the distance of the device's time since the step before, however many steps
+    // the host dropped; a lap begins with what the car drove since its line.
     const float step = float(B.distStep);
-    const float resetValue = B.lapEvent != 0 && b_lapset != 0 ? ddistlap : B.speed * step;
+    const float sinceLine = std::max(0.01f, secondsOf(now, eventAt));
+    const float resetValue = B.lapEvent != 0 && b_lapset != 0 ? ddistlap : B.speed * sinceLine;
     distlap =
         application_dor_EmbeddedMATLABFunction(distReset, 1, resetValue, B.speed, 1.0f, step, 0.0f,
                                                application_dor_ConstWithInitP, DISTLAP_INIT, &DW.distAcc);
@@ -401,7 +426,7 @@ void application_dor_step1() {
     // 16. Messages.
     if (fire(B.lapPulse, &zc[1]))
         in.laptrigger_event(application_dor_counterU16(lapcurr), application_dor_counterU16(outing),
-                            B.lastLap);
+                            B.lastLap, eventAt);
     if (fire(b_lapval_changed, &zc[0]))
         in.laptrigger_update(application_dor_counterU16(lapcurr), application_dor_counterU16(outing), 0.0f);
 
@@ -410,7 +435,7 @@ void application_dor_step1() {
     DW.imNotLocked = uint8_t(B.imLock == 0);
     DW.mainNotLocked = uint8_t(B.mainLock == 0);
     DW.distPrev = distlap;
-    if (B.lapEvent) DW.lapStamp = now;
+    if (B.lapEvent) DW.lapStamp = eventAt;
     DW.prevStamp = now;
     DW.prevLaptime = laptime;
     DW.prevLastLap = B.lastLap;

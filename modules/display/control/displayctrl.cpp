@@ -29,6 +29,27 @@ SEM_ID gWake = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
 // One pass of the task at a time against its end: no NV write after displayCtrl_exit.
 std::mutex gPassMutex;
 
+// The page and the brightness step are queued for the NV store's own task: a disk that holds a
+// write-through for seconds holds neither the control's task nor the GUI's start (nor the shutdown,
+// which waits for both). False when the queue refused it: the value is then queued again at the
+// control's next pass, unless a later one came.
+std::atomic<int> gRefused[2] = {-1, -1}; // the page's and the brightness's value refused, -1 none
+
+bool storeLater(uint32_t id, uint8_t value) {
+    const bool page = id == DISPCTRL_NV_PAGE;
+    const bool queued =
+        nvram_dbs_writeLater(id, 0, &value, 1, page ? "the display page" : "the display brightness") != 0;
+    gRefused[page ? 0 : 1].store(queued ? -1 : value);
+    return queued;
+}
+
+void storeRefused() {
+    for (const uint32_t id : {DISPCTRL_NV_PAGE, DISPCTRL_NV_BRIGHTNESS}) {
+        const int value = gRefused[id == DISPCTRL_NV_PAGE ? 0 : 1].load();
+        if (value >= 0) storeLater(id, uint8_t(value));
+    }
+}
+
 // A channel that must deliver within about 60 s.
 struct Watch {
     int count = 0;
@@ -69,7 +90,7 @@ bool Follow(int (*read)(int*, unsigned char*), uint8_t& cell, uint8_t max, uint8
     const auto v = static_cast<uint8_t>(wanted);
     dispSigPut(cell, v);
     apply(static_cast<uint32_t>(wanted - 1));
-    if (nvId == DISPCTRL_NV_PAGE && nvram_dbs_write(nvId, 0, &v, 1) == 0) syslogx(LOG_PRIO_ERR, "%s", nvText);
+    if (nvId == DISPCTRL_NV_PAGE && !storeLater(nvId, v)) syslogx(LOG_PRIO_ERR, "%s", nvText);
     return true;
 }
 
@@ -94,6 +115,7 @@ void Task() {
         const uint8_t state = gState.load();
         idle = state == DISPCTRL_STOPPED || (state == DISPCTRL_RUNNING && !FollowsAnInput());
         if (!gRun.load() || state == DISPCTRL_STOPPED) continue;
+        storeRefused();
         SeramSigPage& sig = seramSig();
         const uint8_t maxPage = dispSigGet(sig.display_page_mx);
         bool changed =
@@ -105,7 +127,7 @@ void Task() {
         gState.compare_exchange_strong(started, DISPCTRL_RUNNING);
         if (changed) {
             const uint8_t step = dispSigGet(sig.display_brightness);
-            if (nvram_dbs_write(DISPCTRL_NV_BRIGHTNESS, 0, &step, 1) == 0)
+            if (!storeLater(DISPCTRL_NV_BRIGHTNESS, step))
                 syslogx(LOG_PRIO_ERR, "displayCtrl_task: could not write display brightness into nvram");
         }
     }
@@ -122,7 +144,7 @@ uint8_t Restore(uint32_t id, uint8_t max, const char* readText, const char* writ
     const uint8_t stored = v;
     if (v == 0) v = 1;
     if (v > max) v = max;
-    if ((!read || v != stored) && nvram_dbs_write(id, 0, &v, 1) == 0) syslogx(LOG_PRIO_ERR, "%s", writeText);
+    if ((!read || v != stored) && !storeLater(id, v)) syslogx(LOG_PRIO_ERR, "%s", writeText);
     return v;
 }
 

@@ -44,6 +44,9 @@ void meas_app_clearsegmentation();
 // Start-up, at the lap counters' place: gives lap timing what a lap does to the logging, the lap
 // stack and the lap's status block included (lap_setLogging).
 void meas_app_lap_connect();
+// The start's names, on the measurement raster: fixed once the start's search of the drives' folders
+// has ended, a drive it waits for hangs, or the shutdown begins (meas_app_names.cpp).
+void meas_app_namesStep();
 void meas_app_checksegmentation();
 // Cuts the files of m01 and m03 into a new fragment now, for `kind` (a LapOutFraCutKind of a forced
 // fragment: no close stamp record), and logs the cut; the cut made.

@@ -175,22 +175,10 @@ uint16_t meas_app_get_flags() {
     return w;
 }
 
-namespace {
-
-// The first file of a start is named only after the look at meas:'s folder for the absolute laps it
-// holds, or once meas: is named hung: its files wait for the drive then, and the others log on.
-bool namesReady() {
-    if (LapOutFra_namesReady()) return true;
-    if (!meas_app_driveHung("meas:")) return false;
-    SYSLOGX_ONCE_SITE(LOG_PRIO_ERR, "meas_app_main(): meas: hangs before its folder was read: the files are "
-                                    "named from the lap counters as stored");
-    return true;
-}
-
-} // namespace
-
+// Logging starts while the start's search still reads the drives' folders: the files wait in the
+// store for their names (meas_app_namesStep).
 bool meas_app_startreq_condition() {
-    return meas_app_startreq.load() == 1 && LapOutFra_isValid() && timestamp_valid == 1 && namesReady();
+    return meas_app_startreq.load() == 1 && LapOutFra_isValid() && timestamp_valid == 1;
 }
 
 uint8_t meas_app_hstinit() {
@@ -232,6 +220,8 @@ void meas_app_main() {
     timestamp_valid = time_getSyncState() > 2 ? 1 : 0;
     if (!resynced) fifo_data_time_resync(false);
 
+    // The start's names, before any file is named in this step.
+    meas_app_namesStep();
     // Once the shutdown's fast stop is asked for nothing is started, built or walked any more (asked
     // for by another task, so looked at before each step).
     auto ending = [] { return powerdown.load() != 0 || meas_app_faststopreq.load() != 0; };
@@ -395,12 +385,16 @@ void meas_app_clearsegmentation() {
 void meas_app_lap_connect() {
     // Not waited for (the same job not begun yet stands for a later one): what lap timing reads of a
     // drive's folder holds neither the start nor the state machine.
-    static const auto onDrive = [](const char* drive, const char* what, int (*job)()) {
-        return meas_app_driveCallAsync(drive, what, job, true);
+    static const auto onDrive = [](const char* drive, const char* what, int (*job)(const char*)) {
+        return meas_app_driveCallAsync(
+            drive, what, [d = std::string(drive), job] { return job(d.c_str()); }, true);
     };
+    // The names are fixed on the measurement raster, which names the files (meas_app_namesStep).
+    static const auto searchEnded = [] {};
     static const LapLoggingHooks hooks{sb_lapstack_reset_history,  sb_lapstack_add_entry,
                                        sblk_task_laptrigger,       meas_app_clearsegmentation,
-                                       meas_app_laptrigger_update, onDrive};
+                                       meas_app_laptrigger_update, onDrive,
+                                       meas_app_dataDrives,        searchEnded};
     lap_setLogging(&hooks);
 }
 

@@ -275,8 +275,37 @@ uint16_t meas_app_measdestroy() {
     return 1;
 }
 
+namespace {
+
+// The fast stop closes the files at once: first every sample the blocks' FIFOs hold goes to its
+// file, those the data delay holds back for a late lap included, so that the files end where the
+// stop came and nothing sampled before it is lost (a host that held the logging back leaves more
+// there than the data delay).
+void takeRestAtFastStop() {
+    if (!LapOutFra_isValid()) return;
+    std::vector<uint8_t> rec;
+    for (int code = 0; code < MEAS_RASTER_CODES; ++code) {
+        if (code == MEAS_RASTER_LAP || code == MEAS_RASTER_SBLAP) continue;
+        for (meas_blk* b : meas_list_snapshot(&meas_app_measlist[code])) {
+            if (b->fifoId == 0xFFFF || (b->type & MEAS_BLK_LAPSB) || !b->blkinfo) continue;
+            meas_instance& m = *b->instance;
+            rec.resize(b->blkinfo->recordSize);
+            uint32_t ts = 0;
+            while (fifo_data_get(b->fifoId, rec.data(), false, &ts) > 0) {
+                b->lastTs = ts;
+                if (m.firstSampleTs.load() == 0) m.firstSampleTs = ts ? ts : 1;
+                meas_app_store_block(b, rec.data());
+                ++m.savedRecords;
+            }
+        }
+    }
+}
+
+} // namespace
+
 void meas_app_saveblock(int code) {
     if (meas_app_faststopreq.load()) {
+        takeRestAtFastStop();
         meas_app_fastmeasstop();
         return;
     }

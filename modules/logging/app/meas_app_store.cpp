@@ -349,6 +349,7 @@ int meas_app_open_file(meas_blk* b, uint32_t, const LapOutFraCut& c) {
         f->configBlobSize = uint32_t(m.dcpSize);
         f->headerWritten = &m.fileWritten;
         f->loggerId = meas_app_getLoggerId();
+        meas_app_namesNew(f);
         meas_app_PreTrigOpenFile(m.pretrig, f);
         if (f->vfIdx < 0) {
             syslogx(LOG_PRIO_ERR, "meas_app_open_file(): failed to open virtual file %s", f->name);
@@ -405,6 +406,7 @@ int meas_app_open_file(meas_blk* b, uint32_t, const LapOutFraCut& c) {
             tellPassedLocked(i, &copies);
         }
         eventLoggerFlushUntil(m.evLogger, flushTs);
+        meas_app_namesOpened(f);
         found = f;
         // A copy to the stick that waited for this file is asked for now that it is in the queue.
         const auto waits = std::find(ic.copies.begin(), ic.copies.end(), c.seq);

@@ -65,6 +65,13 @@ void meas_app_store_frame(meas_blk* block);
 // by the cut's counters, when no block has made it yet. 0, or 1 when not possible (the file of that
 // cut was closed already: the sample is dropped).
 int meas_app_open_file(meas_blk* block, uint32_t sampleTs, const LapOutFraCut& cut);
+// The drives that take the measurement files: the logging drives and the stick of the instances that
+// write files.
+std::vector<std::string> meas_app_dataDrives();
+// A new file record, before its virtual file: its name waits while the start's names are not fixed.
+void meas_app_namesNew(MeasAppStore_FileInfo_s* file);
+// A new file is open in the store: the start's first file is named in the log once its name is fixed.
+void meas_app_namesOpened(const MeasAppStore_FileInfo_s* file);
 void meas_app_close_file(meas_blk* block, int closeType);
 void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, int closeType);
 // The store's word that a file is closed towards the writers (its close action is made): the

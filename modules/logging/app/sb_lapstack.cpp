@@ -37,6 +37,13 @@ struct LapStackState {
     tLapStack live{};
     // Slots whose NV image, written or queued, is zero and whole: a clear leaves them as they are.
     std::bitset<LAPSTACK_SLOTS> nvEmpty;
+    // What the NV store's queue refused (at its bound), queued again at the next append, copy or
+    // clear: slots of the stack, the counters, a clear's counters. Nothing is queued ahead of what it
+    // must follow: no counters over a slot still due, no slot of a new outing before the clear's
+    // counters. NV keeps the stack as it was meanwhile, never a count over a slot it lacks.
+    std::bitset<LAPSTACK_SLOTS> slotDue;
+    bool countersDue = false;
+    bool clearDue = false;
     tLapStack powerDown{};
     bool pdOccurred = false; // Lapstack_pd_occurred
     bool pdValid = false;    // Lapstack_pd_valid
@@ -59,13 +66,6 @@ bool zero(const uint8_t (&b)[6]) {
     return std::memcmp(b, kEmpty, sizeof b) == 0;
 }
 
-// NV images, little-endian whatever the processor.
-void queueCounters(const tLapStack& s, NvramOrder order) {
-    const uint8_t b[4] = {uint8_t(s.sequence), uint8_t(s.sequence >> 8), uint8_t(s.count),
-                          uint8_t(s.count >> 8)};
-    nvram_dbs_writeLater(NV_REC_LAPSTACK_COUNT, 0, b, sizeof b, kWhat, order);
-}
-
 void slotImage(const tLapStackEntry& e, uint8_t (&b)[6]) {
     b[0] = e.lap;
     b[1] = e.minutes;
@@ -73,6 +73,44 @@ void slotImage(const tLapStackEntry& e, uint8_t (&b)[6]) {
     b[3] = e.hundredths;
     b[4] = uint8_t(e.fuel);
     b[5] = uint8_t(e.fuel >> 8);
+}
+
+// A slot of the live stack queued for NV; false (and due) when the queue refused it.
+bool queueSlot(LapStackState& s, uint16_t slot) {
+    uint8_t b[6];
+    slotImage(s.live.entries[slot], b);
+    const bool queued = nvram_dbs_writeLater(NV_REC_LAPSTACK_ENTRY, slot, b, sizeof b, kWhat) != 0;
+    s.slotDue.set(slot, !queued);
+    if (queued) s.nvEmpty.set(slot, zero(b));
+    return queued;
+}
+
+// A clear's counters, kept: whatever comes after them, a power cut among the slots leaves an empty
+// stack, never one that counts a slot of the new outing as one of the old.
+bool queueClearCounters(LapStackState& s) {
+    static constexpr uint8_t kZero[4] = {};
+    s.clearDue =
+        nvram_dbs_writeLater(NV_REC_LAPSTACK_COUNT, 0, kZero, sizeof kZero, kWhat, NvramOrder::Keep) == 0;
+    return !s.clearDue;
+}
+
+// The live counters queued for NV (little-endian whatever the processor), after a clear's counters
+// and the slots they count that are still due; while one of those is refused again, the counters
+// wait with them.
+void queueCounters(LapStackState& s) {
+    s.countersDue = true;
+    if (s.clearDue && !queueClearCounters(s)) return;
+    for (int i = 0; i < LAPSTACK_SLOTS; ++i)
+        if (s.slotDue.test(size_t(i))) queueSlot(s, uint16_t(i));
+    if (s.slotDue.any()) return;
+    const tLapStack& l = s.live;
+    const uint8_t b[4] = {uint8_t(l.sequence), uint8_t(l.sequence >> 8), uint8_t(l.count),
+                          uint8_t(l.count >> 8)};
+    s.countersDue = nvram_dbs_writeLater(NV_REC_LAPSTACK_COUNT, 0, b, sizeof b, kWhat) == 0;
+}
+
+void storeDueLocked(LapStackState& s) {
+    if (s.known == Known::Checked && (s.countersDue || s.clearDue || s.slotDue.any())) queueCounters(s);
 }
 
 // A slot no count holds, written as empty once nothing else waits for the NV store.
@@ -90,9 +128,10 @@ void resetLocked(LapStackState& s) {
     }
     std::memset(&s.live, 0, sizeof s.live);
     s.known = Known::Checked;
-    // The counters first, kept: whatever comes after them, a power cut among the slots leaves an
-    // empty stack, never one that counts a slot of the new outing as one of the old.
-    queueCounters(s.live, NvramOrder::Keep);
+    // No slot is the stack's any more: none is due. The counters first.
+    s.slotDue.reset();
+    s.countersDue = false;
+    queueClearCounters(s);
     for (int i = 0; i < LAPSTACK_SLOTS; ++i)
         if (!s.nvEmpty.test(size_t(i))) clearSlot(s, i);
 }
@@ -158,7 +197,7 @@ void checkLocked(LapStackState& s, std::unique_lock<std::mutex>& lk) {
         syslogx(LOG_PRIO_ERR,
                 "sb_lapstack_check_read: last entry not written correctly, deleting last entry");
         s.live.sequence = s.live.count;
-        queueCounters(s.live, NvramOrder::Latest);
+        queueCounters(s);
         return;
     }
     syslogx(LOG_PRIO_ERR, "sb_lapstack_check_read: lapstack corrupt, deleting...");
@@ -171,12 +210,10 @@ void appendLocked(LapStackState& s, const tLapStackEntry& entry) {
     ++s.live.sequence;
     ++s.live.count;
     // The slot before the counters that count it: a power cut between them leaves the stack as it
-    // was, the slot beyond its entries.
-    uint8_t b[6];
-    slotImage(entry, b);
-    if (nvram_dbs_writeLater(NV_REC_LAPSTACK_ENTRY, slot, b, sizeof b, kWhat) != 0)
-        s.nvEmpty.set(slot, zero(b));
-    queueCounters(s.live, NvramOrder::Latest);
+    // was, the slot beyond its entries; the counters wait for a slot refused, a slot for a clear's
+    // counters refused.
+    s.slotDue.set(slot);
+    queueCounters(s);
 }
 
 uint16_t fuelHundredths(float fuel) {
@@ -218,6 +255,7 @@ size_t sb_lapstack_get(uint8_t* destination, size_t size) {
     LapStackState& s = st();
     std::unique_lock<std::mutex> lk(s.lock);
     checkLocked(s, lk);
+    storeDueLocked(s);
     const tLapStack& from = s.pdValid ? s.powerDown : s.live;
     const int n = from.count >= LAPSTACK_SLOTS ? LAPSTACK_SLOTS : from.count;
     const int first = from.count >= LAPSTACK_SLOTS ? from.count % LAPSTACK_SLOTS : 0;
@@ -257,6 +295,7 @@ void sb_lapstack_power_down() {
     LapStackState& s = st();
     std::lock_guard<std::mutex> g(s.lock);
     s.pdOccurred = true;
+    storeDueLocked(s);
 }
 
 void sb_lapstack_expect_entry(uint8_t lap, uint32_t laptime) {
@@ -285,6 +324,8 @@ void sb_lapstack_forget() {
     ++s.generation;
     std::memset(&s.live, 0, sizeof s.live);
     s.nvEmpty.reset();
+    s.slotDue.reset();
+    s.countersDue = s.clearDue = false;
     s.pdOccurred = s.pdValid = false;
     s.entryDue = false;
 }

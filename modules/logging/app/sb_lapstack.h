@@ -8,7 +8,9 @@
 // anew as empty, and only an entry that cannot be read clears the stack. From then on appends,
 // clears and copies work on memory, and the NV image is written behind on the NV store's task
 // (nvram_dbs_writeLater): a slot before the counters that count it, a clear's counters before the
-// slots it empties. A power cut leaves a stack that the next start reads as valid, if older.
+// slots it empties. A value the queue refuses at its bound is queued again at the next append, copy
+// or clear (and at the power-down), and holds back what must follow it (a refused slot its counters).
+// A power cut leaves a stack that the next start reads as valid, if older.
 //
 // Appends come from the command task (lap messages, lap-stack information) and from the status
 // block; copies from the status block; clears from the measurement task. One mutex serialises them

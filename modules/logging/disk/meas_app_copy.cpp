@@ -24,7 +24,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -218,7 +220,50 @@ bool makeReadOnly(int fd, uint8_t sourceAttributes) {
 
 std::atomic<const meas_app_CopyHooks*> gCopyHooks{nullptr};
 
+struct MadeHere {
+    std::mutex m;
+    std::set<std::pair<std::string, bfs_fileId>> files;
+};
+MadeHere& madeHere() {
+    static auto* m = new MadeHere; // a writer may still make a file while the process ends
+    return *m;
+}
+
+// What holds the name a copy is to take: nothing, a piece this run made of the file (replaced once
+// the copy is whole), that file whole already, or a file this run did not make, never written over.
+enum class Target { None, Piece, Whole, Foreign, Unknown };
+
+Target lookAtTarget(const char* target, const char* drive, bfs_fileId* id, int* error) {
+    *id = bfs_fileId{};
+    *error = 0;
+    const int fd = bfs_open(target, O_RDONLY);
+    if (fd < 0) {
+        *error = errno;
+        return *error == ENOENT ? Target::None : Target::Unknown;
+    }
+    bfs_stat st{};
+    const bool known =
+        bfs_identity(fd, id) == 0 && bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) == 0;
+    if (!known) *error = errno;
+    bfs_close(fd);
+    if (!known) return Target::Unknown;
+    if (!meas_app_fileMadeHere(drive, *id)) return Target::Foreign;
+    return (st.st_attrib & 0x01) ? Target::Whole : Target::Piece;
+}
+
 } // namespace
+
+void meas_app_fileMade(const char* drive, const bfs_fileId& id) {
+    if (!drive) return;
+    std::lock_guard<std::mutex> lk(madeHere().m);
+    madeHere().files.emplace(drive, id);
+}
+
+bool meas_app_fileMadeHere(const char* drive, const bfs_fileId& id) {
+    if (!drive) return false;
+    std::lock_guard<std::mutex> lk(madeHere().m);
+    return madeHere().files.count({drive, id}) != 0;
+}
 
 void meas_app_setCopyHooks(const meas_app_CopyHooks* hooks) {
     gCopyHooks.store(hooks);
@@ -259,6 +304,32 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
         closeSource(in, source);
         return MEAS_COPY_RESULT_FAILED;
     }
+    // Only a piece of the file that this run made is replaced: a file an earlier run left under the
+    // name (a power cut's piece, a whole file of a run whose names this one repeats) is never written
+    // over, read-only or not.
+    bfs_fileId there{};
+    int lookError = 0;
+    const Target found = lookAtTarget(target, targetDrive, &there, &lookError);
+    if (found == Target::Whole) {
+        syslogx(LOG_PRIO_INFO, "meas_app_copyLastFile() '%s' is whole there already: nothing is copied",
+                target);
+        closeSource(in, source);
+        return MEAS_COPY_RESULT_DONE;
+    }
+    if (found == Target::Foreign || found == Target::Unknown) {
+        if (found == Target::Foreign)
+            syslogx(LOG_PRIO_WARNING,
+                    "meas_app_copyLastFile() '%s' is not copied: a file of that name is there that this run "
+                    "did not make (an earlier run's, or another's), which is never written over",
+                    target);
+        else
+            syslogx(LOG_PRIO_ERR,
+                    "meas_app_copyLastFile() '%s' is not copied: the file of that name there cannot be "
+                    "looked at (%s)",
+                    target, std::strerror(lookError));
+        closeSource(in, source);
+        return MEAS_COPY_RESULT_FAILED;
+    }
     // The parts left on the stick go before the copies of its arrival write: the arrival's removal on
     // the stick's task may not have been made yet (behind a walk there), or was met by a pull.
     if (partsDue(targetDrive)) meas_app_copyRemoveParts(targetDrive);
@@ -286,6 +357,7 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
     // What this copy writes, by identity: only that file is ever made read-only.
     bfs_fileId written{};
     bool ok = bfs_identity(fd, &written) == 0;
+    if (ok) meas_app_fileMade(targetDrive, written);
     if (!ok)
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err '%s': its identity cannot be read, '%s'",
                 part.c_str(), std::strerror(errno));
@@ -320,7 +392,6 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
                 part.c_str(), errorText(folderError));
         ok = false;
     }
-    const bool replacing = ok && fexist(target);
     // The replacement begins with the rename and ends before the process does: one whose calls the
     // stick could not all make by then (the rename, the folder's write-through, the check of the
     // name, read-only and the close, each a call or two) is not begun.
@@ -339,7 +410,8 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
                 target);
         ok = false;
     }
-    if (ok && bfs_rename(part.c_str(), target) != 0) {
+    // Over the piece found at the start and nothing else: a file put under the name since stays.
+    if (ok && bfs_rename(part.c_str(), target, &there) != 0) {
         syslogx(LOG_PRIO_ERR, "meas_app_copyLastFile() err rename '%s' to '%s', '%s'", part.c_str(), target,
                 std::strerror(errno));
         ok = false;
@@ -351,9 +423,9 @@ int copyOnce(const char* source, const char* target, const char* targetDrive, co
                     part.c_str(), std::strerror(errno));
         return MEAS_COPY_RESULT_FAILED;
     }
-    if (replacing)
-        syslogx(LOG_PRIO_WARNING, "meas_app_copyLastFile() '%s' replaced, a file of that name was there",
-                target);
+    if (found == Target::Piece)
+        syslogx(LOG_PRIO_WARNING,
+                "meas_app_copyLastFile() '%s' replaced the piece of it that this run left there", target);
     // Read-only is the last step: a power cut before the folder holds the rename may leave the old
     // piece under the name (the attribute byte is kept apart and survives), and a read-only file is
     // always whole. A copy that fails from here leaves the target writable: not finished.

@@ -4,6 +4,8 @@
 // of finished measurement files to another drive (normally the USB drive).
 #pragma once
 
+#include "platform/drives/bfs.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -77,6 +79,11 @@ int meas_app_copyFile(const char* source, const char* target, const std::functio
                       const std::function<void(int)>& known = {},
                       const std::function<bool()>& mayReplace = {});
 inline constexpr const char* MEAS_COPY_PART_SUFFIX = ".part";
+// The files this run of the process made on a drive (a writer's file, a copy's part), by identity:
+// a copy replaces a file of its target's name only when it is one of them and still writable. A file
+// an earlier run (or anyone else) left under that name is never written over: the copy is not made.
+void meas_app_fileMade(const char* drive, const bfs_fileId& id);
+bool meas_app_fileMadeHere(const char* drive, const bfs_fileId& id);
 // What became of a copy: made (the target holds the file whole, read-only), failed (the target is as
 // it was), or failed after the rename (the target holds the copy, writable: not finished).
 enum : int { MEAS_COPY_RESULT_DONE = 0, MEAS_COPY_RESULT_FAILED = -1, MEAS_COPY_RESULT_DAMAGED = -2 };

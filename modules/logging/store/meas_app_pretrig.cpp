@@ -2,17 +2,20 @@
 #include "logging/store/meas_app_pretrig.h"
 
 #include "framework/syslog.h"
+#include "logging/config/meas_app_cfg.h"
 #include "logging/disk/cfg_meas.h"
 #include "logging/fifo/meas_fifo_cond.h"
 #include "logging/store/store_backend.h"
 #include "logging/store/store_bfswriter.h"
 #include "logging/store/store_pretrigger.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <new>
 #include <set>
@@ -228,10 +231,31 @@ void meas_app_PreTrigFlushDir(void* handle) {
 
 namespace {
 
-// The records' ways of the files whose frames a writer got, until their records are let go.
+// Where the records of a file went, block by block and drive by drive, until its record is let go.
+// A writer hands a block's frames over in their order: what it handed is a span from the first it
+// got, and what it got and did not hand over follows that span.
+struct Span {
+    uint32_t first = 0;
+    uint32_t last = 0;
+};
+struct DriveWay {
+    Span seen;
+    bool handedAny = false;
+    Span handed;
+};
+struct BlockWay {
+    std::string name;                 // "1 (Fast)"
+    std::map<uint8_t, DriveWay> ways; // by drive bit
+};
+struct FileWay {
+    uint8_t drives = 0; // bits of the drives of its writers
+    bool told = false;
+    std::map<uint8_t, BlockWay> blocks; // by frame id
+};
 struct RecordWays {
     std::mutex m;
-    std::set<MeasAppStore_FileInfo_s*> held;
+    std::map<MeasAppStore_FileInfo_s*, FileWay> files;
+    uint32_t filesLost = 0;
 };
 RecordWays& recordWays() {
     static auto* w = new RecordWays; // writers may still write while the process ends
@@ -239,68 +263,217 @@ RecordWays& recordWays() {
 }
 
 constexpr const char* kLossDrives[] = {"meas:", "meas2:", "usb_meas:", "c:"};
+constexpr uint8_t kOtherDrive = 0x80;
+constexpr uint8_t kInTheStore = 0x40; // frames of the store that no writer took
 
 uint8_t driveBit(const char* drive) {
     for (size_t i = 0; i < std::size(kLossDrives); ++i)
         if (drive && std::strcmp(drive, kLossDrives[i]) == 0) return uint8_t(1u << i);
-    return 0x80;
+    return kOtherDrive;
+}
+
+void widen(Span& s, uint32_t first, uint32_t last) {
+    if (tsDiff(first, s.first) < 0) s.first = first;
+    if (tsDiff(last, s.last) > 0) s.last = last;
+}
+
+BlockWay& blockOf(FileWay& way, const MeasAppStore_FileInfo_s& f, uint8_t block) {
+    BlockWay& b = way.blocks[block];
+    if (b.name.empty()) {
+        b.name = std::to_string(block);
+        const MEASConfiguration* cfg = f.config;
+        for (uint16_t i = 0; cfg && cfg->BlkInfo && i < cfg->num_blocks; ++i)
+            if (uint8_t(cfg->BlkInfo[i].blockNo) == block && cfg->BlkInfo[i].name[0])
+                b.name += " (" + std::string(cfg->BlkInfo[i].name) + ")";
+    }
+    return b;
+}
+
+void seen(FileWay& way, const MeasAppStore_FileInfo_s& f, uint8_t bit, uint8_t block, uint32_t first,
+          uint32_t last) {
+    if (bit != kInTheStore) way.drives |= bit;
+    BlockWay& b = blockOf(way, f, block);
+    const bool fresh = !b.ways.count(bit);
+    DriveWay& d = b.ways[bit];
+    if (fresh)
+        d.seen = Span{first, last};
+    else
+        widen(d.seen, first, last);
+}
+
+// A part of a block's records on no drive, relative to `base`: [lo, hi]; `after` and `before` tell
+// that it begins right after, or ends right before, records that reached a drive.
+struct Piece {
+    int64_t lo, hi;
+    bool after, before;
+};
+
+std::string stamp(uint32_t base, int64_t at) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", uint32_t(base + uint32_t(at)) / 10000.0);
+    return text;
+}
+
+// The block's records that no drive took: what any drive got, less what any handed over.
+std::vector<Piece> lostOf(const BlockWay& b) {
+    std::vector<Piece> lost;
+    if (b.ways.empty()) return lost;
+    uint32_t base = b.ways.begin()->second.seen.first;
+    for (const auto& [bit, d] : b.ways)
+        if (tsDiff(d.seen.first, base) < 0) base = d.seen.first;
+    auto at = [&](uint32_t ts) { return int64_t(uint32_t(ts - base)); };
+    std::vector<std::pair<int64_t, int64_t>> handed;
+    for (const auto& [bit, d] : b.ways)
+        if (d.handedAny) handed.emplace_back(at(d.handed.first), at(d.handed.last));
+    std::sort(handed.begin(), handed.end());
+    for (const auto& [bit, d] : b.ways) {
+        Piece p{at(d.seen.first), at(d.seen.last), false, false};
+        if (d.handedAny) {
+            p.lo = at(d.handed.last) + 1;
+            p.after = true;
+        }
+        // Less what the other drives handed over.
+        for (const auto& [lo, hi] : handed) {
+            if (p.lo > p.hi) break;
+            if (hi < p.lo || lo > p.hi) continue;
+            if (lo > p.lo) lost.push_back(Piece{p.lo, lo - 1, p.after, true});
+            p.lo = hi + 1;
+            p.after = true;
+        }
+        if (p.lo <= p.hi) lost.push_back(p);
+    }
+    // Pieces of several drives that meet are one.
+    std::sort(lost.begin(), lost.end(), [](const Piece& a, const Piece& b) { return a.lo < b.lo; });
+    std::vector<Piece> merged;
+    for (const Piece& p : lost) {
+        if (!merged.empty() && p.lo <= merged.back().hi + 1) {
+            if (p.hi > merged.back().hi) {
+                merged.back().hi = p.hi;
+                merged.back().before = p.before;
+            }
+            continue;
+        }
+        merged.push_back(p);
+    }
+    for (Piece& p : merged) {
+        // Printed in the records' own stamps.
+        p.lo += p.after ? -1 : 0;
+        p.hi += p.before ? 1 : 0;
+        p.lo = int64_t(base) + p.lo;
+        p.hi = int64_t(base) + p.hi;
+    }
+    return merged;
 }
 
 // What reached no drive of the file (the ways' lock held); empty when nothing did, or it was told.
-std::string onNoDrive(const MeasAppStore_FileInfo_s& f) {
+std::string onNoDrive(const MeasAppStore_FileInfo_s& f, const FileWay& way) {
     // Whole on a drive: every record its writer got is there (a copy to the stick comes from one).
-    if (!f.seenAny || f.lossTold || f.closedOn.load() != 0 || f.copyState.load() == MEAS_COPY_DONE) return {};
-    if (f.handedAny && tsDiff(f.seenLast, f.handedLast) <= 0) return {};
+    if (way.told || f.closedOn.load() != 0 || f.copyState.load() == MEAS_COPY_DONE) return {};
+    std::string spans;
+    for (const auto& [id, b] : way.blocks)
+        for (const Piece& p : lostOf(b)) {
+            spans += spans.empty() ? ": block " : ", block ";
+            spans += b.name + (p.after ? " after " : " from ") + stamp(0, p.lo) + " to " +
+                     (p.before ? "before " : "") + stamp(0, p.hi);
+        }
+    if (spans.empty()) return {};
     std::string drives;
     for (size_t i = 0; i < std::size(kLossDrives); ++i)
-        if (f.drives & (1u << i)) drives += std::string(drives.empty() ? "" : ", ") + kLossDrives[i];
-    if (f.drives & 0x80) drives += std::string(drives.empty() ? "" : ", ") + "another drive";
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "the records of %.*s %s %.2f s to %.2f s are on no drive (not finished on %s)",
-                  int(sizeof f.name), f.name, f.handedAny ? "after" : "from",
-                  (f.handedAny ? f.handedLast : f.seenFirst) / 10000.0, f.seenLast / 10000.0, drives.c_str());
-    return text;
+        if (way.drives & (1u << i)) drives += std::string(drives.empty() ? "" : ", ") + kLossDrives[i];
+    if (way.drives & kOtherDrive) drives += std::string(drives.empty() ? "" : ", ") + "another drive";
+    const std::string where = drives.empty() ? "no writer took them" : "not finished on " + drives;
+    return "the records of " + std::string(f.name, strnlen(f.name, sizeof f.name)) + " are on no drive (" +
+           where + ")" + spans;
 }
 
 } // namespace
 
-void meas_app_PreTrigFileRecordsSeen(MeasAppStore_FileInfo_s* file, const char* drive, uint32_t firstTs,
-                                     uint32_t lastTs) {
+void meas_app_PreTrigFileRecordsSeen(MeasAppStore_FileInfo_s* file, const char* drive, uint8_t block,
+                                     uint32_t firstTs, uint32_t lastTs) {
     if (!file) return;
     RecordWays& w = recordWays();
     std::lock_guard<std::mutex> lk(w.m);
-    file->drives |= driveBit(drive);
-    if (!file->seenAny) {
-        file->seenAny = 1;
-        file->seenFirst = firstTs;
-        file->seenLast = lastTs;
-        w.held.insert(file);
-        return;
-    }
-    if (tsDiff(firstTs, file->seenFirst) < 0) file->seenFirst = firstTs;
-    if (tsDiff(lastTs, file->seenLast) > 0) file->seenLast = lastTs;
+    seen(w.files[file], *file, driveBit(drive), block, firstTs, lastTs);
 }
 
-void meas_app_PreTrigFileRecordsHanded(MeasAppStore_FileInfo_s* file, uint32_t lastTs) {
+void meas_app_PreTrigFileRecordsHanded(MeasAppStore_FileInfo_s* file, const char* drive, uint8_t block,
+                                       uint32_t firstTs, uint32_t lastTs) {
     if (!file) return;
     RecordWays& w = recordWays();
     std::lock_guard<std::mutex> lk(w.m);
-    if (!file->handedAny || tsDiff(lastTs, file->handedLast) > 0) file->handedLast = lastTs;
-    file->handedAny = 1;
+    FileWay& way = w.files[file];
+    const uint8_t bit = driveBit(drive);
+    seen(way, *file, bit, block, firstTs, lastTs);
+    DriveWay& d = way.blocks[block].ways[bit];
+    if (!d.handedAny)
+        d.handed = Span{firstTs, lastTs};
+    else
+        widen(d.handed, firstTs, lastTs);
+    d.handedAny = true;
 }
 
 std::vector<std::string> meas_app_PreTrigRecordsOnNoDrive() {
+    // The frames the stores hold that a writer may not have taken: looked up outside the lists' locks.
+    struct Held {
+        int measIdx;
+        measure::store::HeldFrame frame;
+    };
+    std::vector<Held> held;
+    {
+        ScopeLock guard(storesLock(), "meas_app_PreTrigRecordsOnNoDrive");
+        for (int i = 0; i < kMeasCount; ++i) {
+            Backend* b = gStores[i] ? gStores[i]->getBackend() : nullptr;
+            if (!b) continue;
+            std::vector<HeldFrame> frames;
+            b->framesHeld(&frames);
+            for (const HeldFrame& f : frames) held.push_back(Held{i, f});
+        }
+    }
+    std::vector<std::pair<MeasAppStore_FileInfo_s*, HeldFrame>> found;
+    if (!held.empty()) {
+        ScopeLock guard(virtualFiles, "meas_app_PreTrigRecordsOnNoDrive");
+        for (const Held& h : held)
+            if (VirtualFile* vf = virtualFiles.get(h.measIdx, h.frame.vfIdx))
+                if (vf->fileInfo()) found.emplace_back(vf->fileInfo(), h.frame);
+    }
     std::vector<std::string> items;
     RecordWays& w = recordWays();
     std::lock_guard<std::mutex> lk(w.m);
-    for (MeasAppStore_FileInfo_s* f : w.held) {
-        std::string text = onNoDrive(*f);
+    for (const auto& [file, frame] : found)
+        seen(w.files[file], *file, kInTheStore, frame.block, frame.first, frame.last);
+    for (auto& [file, way] : w.files) {
+        std::string text = onNoDrive(*file, way);
         if (text.empty()) continue;
-        f->lossTold = 1;
+        way.told = true;
+        ++w.filesLost;
         items.push_back(std::move(text));
     }
     return items;
+}
+
+uint32_t meas_app_PreTrigFilesWithRecordsLost() {
+    RecordWays& w = recordWays();
+    std::lock_guard<std::mutex> lk(w.m);
+    return w.filesLost;
+}
+
+void meas_app_PreTrigFileNamed(MeasAppStore_FileInfo_s* file, uint16_t absLap, const char* name) {
+    if (!file) return;
+    {
+        // The writers and the names of the records on no drive read the name under these locks.
+        ScopeLock guard(virtualFiles, "meas_app_PreTrigFileNamed");
+        std::lock_guard<std::mutex> lk(recordWays().m);
+        if (name && std::strncmp(name, file->name, sizeof file->name) != 0) {
+            std::memcpy(file->provisionalName, file->name, sizeof file->provisionalName);
+            std::snprintf(file->name, sizeof file->name, "%s", name);
+        }
+        if (absLap != file->absLap) {
+            file->absLap = absLap;
+            // Its close may be handed on already (the record's index is let go then).
+            if (VirtualFile* vf = virtualFiles.of(file->index, file)) vf->renumber();
+        }
+    }
+    file->namePending.store(0, std::memory_order_release);
 }
 
 void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file) {
@@ -310,8 +483,12 @@ void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file) {
     {
         RecordWays& w = recordWays();
         std::lock_guard<std::mutex> lk(w.m);
-        lost = onNoDrive(*file);
-        w.held.erase(file);
+        const auto it = w.files.find(file);
+        if (it != w.files.end()) {
+            lost = onNoDrive(*file, it->second);
+            if (!lost.empty()) ++w.filesLost;
+            w.files.erase(it);
+        }
     }
     if (!lost.empty()) syslogx(LOG_PRIO_ERR, "meas_app_PreTrigFileInfoRelease(): %s", lost.c_str());
     std::free(file);

@@ -103,16 +103,16 @@ struct MeasAppStore_FileInfo_s {
     std::atomic<uint8_t> reasonState;
     char reasonDrive[16];
     char reason[96];
-    // Where its records went, so that those that reached no drive are named (meas_app_pretrig.cpp
-    // keeps them under a lock of its own): the span of the frames its writers got, the newest record
-    // one of them handed to its drive, the drives they write (bits), and whether the loss was told.
-    uint8_t seenAny;
-    uint32_t seenFirst;
-    uint32_t seenLast;
-    uint8_t handedAny;
-    uint32_t handedLast;
-    uint8_t drives;
-    uint8_t lossTold;
+    // Where its records went, each block's on each drive, is kept beside it (meas_app_pretrig.cpp),
+    // so that those that reached no drive are named.
+
+    // Set while the file's name waits for the start's search of the drives' folders (its absolute
+    // lap is provisional): its writers create it only once the name is fixed
+    // (meas_app_PreTrigFileNamed), and what comes for it waits in the store meanwhile.
+    std::atomic<uint8_t> namePending;
+    // The name it had before it was fixed where fixing changed it ("" else): a status block
+    // collected before carries that one, and its writers put the fixed one in its place.
+    char provisionalName[MEAS_FILENAME_LEN];
 };
 
 // The stick's copy of a file: asked for, made (the stick holds the file whole), or failed (before
@@ -141,19 +141,30 @@ bool meas_app_PreTrigTakeNewFileAsk(int* measIdx, std::string* why, bool* overta
 // Records why the file is unfinished on `drive`, unless a reason is recorded already.
 void meas_app_PreTrigFileUnfinishedReason(MeasAppStore_FileInfo_s* file, const char* drive, const char* why);
 
+// The start's names are fixed: the file takes the absolute lap and name given (its header with
+// them, and the name in a status block collected before) and its writers may create it. The file
+// store calls it once for each file whose name was pending, on the task that names files.
+void meas_app_PreTrigFileNamed(MeasAppStore_FileInfo_s* file, uint16_t absLap, const char* name);
+
 // Lets go of a reference to the record; the last one frees it, and names the file's records that
-// reached no drive (it is whole on none, and none of its writers handed them to its drive):
-// "meas_app_PreTrigFileInfoRelease(): the records of A0104000.301 from 6848.19 s to 6851.20 s are on
-// no drive (not finished on meas:, usb_meas:)", "after <s>" where a part got to a drive.
+// reached no drive (it is whole on none, and none of its writers handed them to its drive), each
+// block's span: "meas_app_PreTrigFileInfoRelease(): the records of A0104000.301 are on no drive (not
+// finished on meas:, usb_meas:): block 1 (Fast) from 6848.19 s to 6851.20 s, block 2 (Counters) after
+// 6847.80 s to 6851.20 s", "after <s>" where a part got to a drive.
 void meas_app_PreTrigFileInfoRelease(MeasAppStore_FileInfo_s* file);
-// A writer of `drive` got a frame of the file, its first and last samples stamped so.
-void meas_app_PreTrigFileRecordsSeen(MeasAppStore_FileInfo_s* file, const char* drive, uint32_t firstTs,
-                                     uint32_t lastTs);
-// A writer handed the file's records up to `lastTs` to its drive.
-void meas_app_PreTrigFileRecordsHanded(MeasAppStore_FileInfo_s* file, uint32_t lastTs);
-// At the exit: the records of the files still held that reached no drive, one item per file ("the
-// records of ... are on no drive (...)"), each named once. Empty when there are none.
+// A writer of `drive` got a frame of the file's block `block` (its frame id), its first and last
+// samples stamped so.
+void meas_app_PreTrigFileRecordsSeen(MeasAppStore_FileInfo_s* file, const char* drive, uint8_t block,
+                                     uint32_t firstTs, uint32_t lastTs);
+// A writer handed the block's records from `firstTs` to `lastTs` to its drive.
+void meas_app_PreTrigFileRecordsHanded(MeasAppStore_FileInfo_s* file, const char* drive, uint8_t block,
+                                       uint32_t firstTs, uint32_t lastTs);
+// At the exit: the records of the files still held that reached no drive, those the stores hold that
+// no writer took among them, one item per file ("the records of ... are on no drive (...): block
+// ..."), each named once. Empty when there are none.
 std::vector<std::string> meas_app_PreTrigRecordsOnNoDrive();
+// How many files of this process have had records named on no drive.
+uint32_t meas_app_PreTrigFilesWithRecordsLost();
 
 // The file store (the logging application), given at its start-up: the store calls it when a file
 // is closed towards the writers (its close action is created): the record is marked so, and the

@@ -66,6 +66,7 @@ public:
     uint32_t size() const override { return length_ + 28; }
     bool executeFunc(Writer& writer) override;
     const uint8_t* data() const { return data_; }
+    uint8_t* bytes() { return data_; }
     uint32_t length() const { return length_; }
 
 protected:

@@ -243,11 +243,23 @@ void Backend::unwritten(std::vector<std::string>* items) {
                           measIdx_ + 1, w->drive());
         std::string one = item;
         const uint32_t inCall = w->inCallMs();
-        if (w->stalled())
+        if (w->waitsForNames())
+            one += " (its file waits for its name: the start's search of the drives' folders has not ended)";
+        else if (w->stalled())
             one += " (drive full, waits for room)";
         else if (inCall >= 1000)
             one += " (a call of its drive has not returned for " + std::to_string(inCall / 1000) + " s)";
         items->push_back(one);
+    }
+}
+
+void Backend::framesHeld(std::vector<HeldFrame>* frames) {
+    ScopeLock guard(*this, "Backend::framesHeld");
+    for (Node<Action>* n = headNode(); n; n = n->next.load(std::memory_order_acquire)) {
+        const auto* data = dynamic_cast<const ActionData*>(n->item);
+        if (!data || data->timestamp() == 0 || data->length() == 0) continue;
+        frames->push_back(
+            HeldFrame{data->vfIdx(), data->data()[0], data->firstTimestamp(), data->timestamp()});
     }
 }
 

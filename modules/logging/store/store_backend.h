@@ -25,6 +25,14 @@ inline constexpr int kBackendPriority = 146;
 inline constexpr size_t kBackendStack = 10000;
 inline constexpr uint32_t kBackendStartupMs = 25000;
 
+// A data frame in the list: its file, its block (frame id) and its samples' first and last stamps.
+struct HeldFrame {
+    int vfIdx = -1;
+    uint8_t block = 0;
+    uint32_t first = 0;
+    uint32_t last = 0;
+};
+
 struct IteratorNodeSkip {
     Node<Action>* node;
     uint32_t skipped;
@@ -50,6 +58,8 @@ public:
     // What its file writers have not written yet, one item per writer: "57 records (11904 bytes) of
     // m01 for meas: were not written (drive full, waits for room)".
     void unwritten(std::vector<std::string>* items);
+    // The data frames in the list (for the records that reach no drive at the exit).
+    void framesHeld(std::vector<HeldFrame>* frames);
     // The measurement's files in flight reach the bound of its virtual files (`files` of them): the
     // writer furthest behind leaves the store, its files not written are not finished on its drive,
     // and it logs on from the tail, so that a slow drive never keeps the others from new files. A

@@ -11,6 +11,7 @@
 #include "platform/drives/bfs.h"
 #include "platform/drives/drive_calls.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,8 +24,10 @@ namespace {
 constexpr uint8_t kAttrReadOnly = 0x01;  // DOS attribute byte
 constexpr uint32_t kResumeRetry = 10000; // a cut file tries to go on once a second
 constexpr uint32_t kProbePace = 2500;    // a failing drive is probed every 0.25 s
-constexpr uint32_t kWatchPace = 500;     // its writer looks at the drive every 50 ms
-constexpr int kProbePriority = 160;      // as the copies: below the writers
+// Why a file is not written on a drive where its name holds another file.
+constexpr const char* kTakenName = "a file of that name is on the drive and is never written over";
+constexpr uint32_t kWatchPace = 500; // its writer looks at the drive every 50 ms
+constexpr int kProbePriority = 160;  // as the copies: below the writers
 constexpr size_t kProbeStack = 20480;
 constexpr uint32_t kCutBackPace = 5000; // a cut-back the drive refused is tried again after 0.5 s
 constexpr size_t kCutBacksMax = 16;
@@ -165,6 +168,7 @@ bool BFSWriter::taskMain() {
         // Removed from the Backend while it waited for room: what it held has gone with it.
         if (stalled()) {
             retryLater_.store(false);
+            namesWait_.store(false);
             busy_.store(false);
             current_ = nullptr;
         }
@@ -184,7 +188,8 @@ bool BFSWriter::taskMain() {
     }
     if (!cutBacks_.empty()) cutBackLost();
     if (stalled()) {
-        taskDelay(sysClkRateGet() / 10); // the drive is full: the same action again, a little later
+        // The drive is full, or the file's name is not fixed yet: the same action again, a little later.
+        taskDelay(sysClkRateGet() / (namesWait_.load() ? 50 : 10));
     } else if (!next()) {
         // Nothing queued: a removed writer also lands here and leaves on its next pass.
         taskDelay(sysClkRateGet() / 20);
@@ -226,6 +231,12 @@ void BFSWriter::disconnectedStateHandler() {
 bool BFSWriter::isOpen(int vfIdx) {
     const FileEntry& e = entry(vfIdx);
     return e.vfIdx == vfIdx && e.state == FILE_OPEN;
+}
+
+bool BFSWriter::namePending(int vfIdx) {
+    ScopeLock guard(virtualFiles, "BFSWriter::namePending");
+    const VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
+    return vf && vf->fileInfo()->namePending.load(std::memory_order_acquire) != 0;
 }
 
 bool BFSWriter::open(int vfIdx) {
@@ -283,12 +294,11 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     }
     if (vfIdx > newestVf_) newestVf_ = vfIdx;
     if (driveHangs(e)) return false;
-    // On the stick a file of the same name may be anyone's: it is replaced (truncated, never written
-    // into), and the replacement is logged with its name. On the logging drive it is an older
-    // measurement that the fragment search, which runs beside the start, had not seen yet: it stays.
-    const bool stick = type() == WRITER_USB;
+    // A file of the same name on any drive is an earlier run's (one the start's search did not see:
+    // a stick put in later, a folder not read to its end) or someone else's: it stays as it is, and a
+    // new file is cut for the data (kTakenName).
     const bool existed = fexist(path);
-    const int fd = bfs_open(path, O_RDWR | O_CREAT | (stick ? O_TRUNC : O_EXCL), 0777);
+    const int fd = bfs_open(path, O_RDWR | O_CREAT | O_EXCL, 0777);
     const int error = errno;
     // The header pieces go into the buffer whatever the drive said: a file that waits for room
     // keeps them there.
@@ -312,15 +322,12 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
             return false;
         }
         if ((existed && error == EACCES) || error == EEXIST) {
-            failFile(e, 0, "a file of that name is on the drive and cannot be replaced");
+            failFile(e, 0, kTakenName);
         } else {
             failFile(e, error, "it cannot be created");
         }
         return false;
     }
-    if (existed && stick)
-        syslogx(LOG_PRIO_WARNING, "BFSWriter::openFileAtomic: '%s' replaced, a file of that name was there",
-                path);
     char check[BFS_PATH_MAX] = "";
     if (bfs_ioctl(fd, FIOGETNAME, reinterpret_cast<intptr_t>(check)) != 0) {
         syslogx(LOG_PRIO_ERR, "BFSWriter::openFileAtomic: FIOGETNAME failed on fd %d '%s'", fd, path);
@@ -339,10 +346,15 @@ bool BFSWriter::openFile(int vfIdx, FileEntry& e) {
     return true;
 }
 
-void BFSWriter::noteFrame(int vfIdx, FileEntry& e) {
-    if (!current_ || current_->vfIdx() != vfIdx || current_->timestamp() == 0) return;
+bool BFSWriter::frameInHand(int vfIdx, const uint8_t* data) const {
+    const auto* frame = dynamic_cast<const ActionData*>(current_);
+    return frame && data && frame->data() == data && frame->vfIdx() == vfIdx && frame->timestamp() != 0;
+}
+
+void BFSWriter::noteFrame(int vfIdx, FileEntry& e, uint8_t block) {
     if (e.vfIdx == vfIdx && e.info) {
-        meas_app_PreTrigFileRecordsSeen(e.info, drive_, current_->firstTimestamp(), current_->timestamp());
+        meas_app_PreTrigFileRecordsSeen(e.info, drive_, block, current_->firstTimestamp(),
+                                        current_->timestamp());
         return;
     }
     // A file it skips (failed here, or its drive gone) holds no record of it: looked up.
@@ -350,13 +362,17 @@ void BFSWriter::noteFrame(int vfIdx, FileEntry& e) {
     VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
     if (vf &&
         (vf->fileInfo()->writers.load() | vf->fileInfo()->failedOn.load()) & writerBit(measIdx_, actionID()))
-        meas_app_PreTrigFileRecordsSeen(vf->fileInfo(), drive_, current_->firstTimestamp(),
+        meas_app_PreTrigFileRecordsSeen(vf->fileInfo(), drive_, block, current_->firstTimestamp(),
                                         current_->timestamp());
 }
 
 bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
     FileEntry& e = entry(vfIdx);
-    if (length) noteFrame(vfIdx, e);
+    // A data frame in hand (not a header piece written at its file's open) begins with its block's
+    // frame id.
+    const bool frame = length && frameInHand(vfIdx, data);
+    const uint8_t block = frame ? data[0] : 0;
+    if (frame) noteFrame(vfIdx, e, block);
     const bool mine = e.vfIdx == vfIdx;
     if (mine && (e.state == FILE_SKIP || e.state == FILE_FAILED)) return true;
     // A file it has not begun is skipped only for a drive that is not there now: a stick's arrival
@@ -375,6 +391,13 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
         retryLater();                         // no room yet: this record waits
         return false;
     }
+    if (!(mine && e.state == FILE_OPEN) && namePending(vfIdx)) {
+        // The start's files are named once its search of the drives' folders has ended: what comes
+        // for them waits in the store meanwhile, and nothing of a later file goes before.
+        namesWait_.store(true);
+        retryLater();
+        return false;
+    }
     if (!(mine && e.state == FILE_OPEN) && !openFile(vfIdx, e)) {
         if (e.vfIdx != vfIdx) return false;
         if (e.state == FILE_CUT) {
@@ -390,17 +413,18 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, uint32_t length) {
     }
     e.buf.insert(e.buf.end(), data, data + length);
     e.ends.push_back(e.synced + e.buf.size());
-    if (current_ && current_->vfIdx() == vfIdx && current_->timestamp() != 0) {
-        e.bufLast = current_->timestamp();
-        e.bufFrames = true;
-    }
+    if (frame)
+        e.frames.push_back(
+            FrameMark{e.ends.back(), block, current_->firstTimestamp(), current_->timestamp()});
     meas_cnt_add(counts_, length);
-    if (e.buf.size() >= kHandOverBytes) handOver(e);
+    if (e.buf.size() >= kHandOverBytes) handOverFree(e);
     return true;
 }
 
 void BFSWriter::created(FileEntry& e) {
     e.created = true;
+    // Its own piece: a copy of the file to this drive may replace it.
+    meas_app_fileMade(drive_, e.id);
     // What is known of an earlier file that had this file's identity is not this file's.
     syncForget(e.id);
     filesOpened_ = true;
@@ -455,6 +479,37 @@ bool BFSWriter::stillThere(FileEntry& e) {
     return false;
 }
 
+bool BFSWriter::handOverFree(FileEntry& e) {
+    if (e.buf.empty() || e.fd < 0 || !syncBusy(e.id)) return handOver(e);
+    // Looked at again soon, whoever asked for the hand-over.
+    heldBack_ = true;
+    const uint32_t soon = time_getTimestamp() + kWatchPace;
+    if (tsDiff(nextFlushCheck_, soon) > 0) nextFlushCheck_ = soon;
+    return true;
+}
+
+void BFSWriter::framesHanded(MeasAppStore_FileInfo_s* info, const char* drive, std::vector<FrameMark>& frames,
+                             uint64_t upTo) {
+    size_t n = 0;
+    while (n < frames.size() && frames[n].end <= upTo) ++n;
+    if (n == 0) return;
+    // One span a block: its frames come in their order.
+    std::vector<FrameMark> spans;
+    for (size_t i = 0; i < n; ++i) {
+        const FrameMark& f = frames[i];
+        auto it =
+            std::find_if(spans.begin(), spans.end(), [&](const FrameMark& s) { return s.block == f.block; });
+        if (it == spans.end()) {
+            spans.push_back(f);
+        } else {
+            if (tsDiff(f.first, it->first) < 0) it->first = f.first;
+            if (tsDiff(f.last, it->last) > 0) it->last = f.last;
+        }
+    }
+    for (const FrameMark& s : spans) meas_app_PreTrigFileRecordsHanded(info, drive, s.block, s.first, s.last);
+    frames.erase(frames.begin(), frames.begin() + std::ptrdiff_t(n));
+}
+
 bool BFSWriter::handOver(FileEntry& e) {
     if (e.buf.empty()) return true;
     if (e.fd < 0) return false;
@@ -475,8 +530,7 @@ bool BFSWriter::handOver(FileEntry& e) {
     e.buf.clear();
     e.ends.clear();
     setDirty(e, false);
-    if (e.bufFrames) meas_app_PreTrigFileRecordsHanded(e.info, e.bufLast);
-    e.bufFrames = false;
+    framesHanded(e.info, drive_, e.frames, e.synced);
     if (e.cutBefore) {
         e.cutBefore = false;
         syslogx(LOG_PRIO_WARNING, "BFSWriter: %s written on after its cut, now %llu bytes", e.path.c_str(),
@@ -506,6 +560,7 @@ void BFSWriter::cutBack(FileEntry& e, uint64_t written, int error) {
     e.ends.erase(e.ends.begin(), e.ends.begin() + std::ptrdiff_t(passed));
     if (keep > e.synced) noteProgress(e);
     e.synced = keep;
+    framesHanded(e.info, drive_, e.frames, keep);
     if (e.buf.empty()) setDirty(e, false);
     if (!noRoom(error)) {
         failFile(e, error, "the drive failed a write");
@@ -537,17 +592,15 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
     e.retryAt = t + kResumeRetry;
     if (!mediaAvailable_.load()) return false;
     // A file on the drive is never created anew: one deleted meanwhile stays deleted. One not created
-    // yet is created as at its open: on the stick a file of that name is replaced, on the logging
-    // drive it stays (an older measurement that came meanwhile).
-    const bool stick = type() == WRITER_USB;
+    // yet is created as at its open: a file of that name that came meanwhile stays as it is.
     const bool existed = !e.created && fexist(e.path.c_str());
     const int fd = e.created ? bfs_open(e.path.c_str(), O_RDWR)
-                             : bfs_open(e.path.c_str(), O_RDWR | O_CREAT | (stick ? O_TRUNC : O_EXCL), 0777);
+                             : bfs_open(e.path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0777);
     if (fd < 0) {
         const int error = errno;
         if (noRoom(error)) return false;
         if (!e.created && ((existed && error == EACCES) || error == EEXIST))
-            failFile(e, 0, "a file of that name is on the drive and cannot be replaced");
+            failFile(e, 0, kTakenName);
         else
             failFile(e, error,
                      !e.created        ? "it cannot be created"
@@ -555,9 +608,6 @@ bool BFSWriter::resume(FileEntry& e, bool now) {
                                        : "it cannot be opened again");
         return false;
     }
-    if (existed && stick)
-        syslogx(LOG_PRIO_WARNING, "BFSWriter::resume: '%s' replaced, a file of that name was there",
-                e.path.c_str());
     if (e.created) {
         bfs_stat st{};
         if (bfs_ioctl(fd, FIOFSTATGET, reinterpret_cast<intptr_t>(&st)) != 0 || st.st_size != e.synced ||
@@ -628,10 +678,9 @@ void BFSWriter::failFile(FileEntry& e, int error, const char* why, bool lostWrit
 void BFSWriter::driveFailed(const FileEntry& e, const char* why) {
     const char* name = e.path.c_str() + std::min(e.path.size(), std::strlen(drive_) + 1);
     char text[160];
-    if (type() == WRITER_DRIVE &&
-        std::strcmp(why, "a file of that name is on the drive and cannot be replaced") == 0)
-        std::snprintf(text, sizeof text, "%s cannot be written: a file of that name is on the logging drive",
-                      name);
+    if (std::strcmp(why, kTakenName) == 0)
+        std::snprintf(text, sizeof text, "%s cannot be written: a file of that name is on %s", name,
+                      type() == WRITER_DRIVE ? "the logging drive" : drive_);
     else if (type() == WRITER_DRIVE)
         std::snprintf(text, sizeof text, "%s is not finished on the logging drive", name);
     else
@@ -798,6 +847,7 @@ void BFSWriter::checkForFlush(uint32_t limit) {
     bool haveEarliest = false;
     uint32_t earliest = now;
     const bool awaits = health_.awaitsData();
+    heldBack_ = false;
     for (FileEntry& e : files_) {
         if (e.state != FILE_OPEN) continue;
         // A write-through the full queue did not take, asked again.
@@ -807,7 +857,7 @@ void BFSWriter::checkForFlush(uint32_t limit) {
         if (awaits && syncGoodLength(e.id) > 0) dataHeld(e.vfIdx, e.path);
         if (e.buf.empty()) continue;
         if (tsDiff(e.since, limit) <= 0) {
-            handOver(e);
+            handOverFree(e);
         } else if (!haveEarliest || tsDiff(e.since, earliest) < 0) {
             earliest = e.since;
             haveEarliest = true;
@@ -815,12 +865,14 @@ void BFSWriter::checkForFlush(uint32_t limit) {
     }
     flushDir();
     nextFlushCheck_ = (haveEarliest ? earliest : now) + kFlushAge;
+    // A buffer held back for its file's write-through goes as soon as that ends.
+    if (heldBack_ && tsDiff(nextFlushCheck_, now + kWatchPace) > 0) nextFlushCheck_ = now + kWatchPace;
 }
 
 bool BFSWriter::flush(int vfIdx) {
     FileEntry& e = entry(vfIdx);
     if (!mediaAvailable_.load() || e.vfIdx != vfIdx || e.state != FILE_OPEN) return true;
-    return handOver(e);
+    return handOverFree(e);
 }
 
 bool BFSWriter::flushDir() {
@@ -834,7 +886,7 @@ bool BFSWriter::flushAll() {
     if (!mediaAvailable_.load()) return true;
     bool ok = true;
     for (FileEntry& e : files_)
-        if (e.state == FILE_OPEN) ok = handOver(e) && ok;
+        if (e.state == FILE_OPEN) ok = handOverFree(e) && ok;
     return flushDir() && ok;
 }
 
@@ -854,8 +906,14 @@ bool BFSWriter::close(int vfIdx) {
     }
     if (e.state == FILE_OPEN || e.state == FILE_CUT) {
         if (!mediaAvailable_.load()) failFile(e, ENODEV, "its drive is gone");
-        // Everything reaches the file before it turns read-only; without room the close waits.
-        const bool there = e.state == FILE_CUT ? resume(e, true) : e.state == FILE_OPEN && handOver(e);
+        // Everything reaches the file before it turns read-only; without room the close waits. A
+        // write-through of the file under way would hold the writer in its last write: the last
+        // records go with the close, after it (below).
+        const bool tail =
+            e.state == FILE_OPEN && !e.buf.empty() && e.fd >= 0 && syncBusy(e.id) && stillThere(e);
+        const bool there = e.state == FILE_CUT    ? resume(e, true)
+                           : e.state != FILE_OPEN ? false
+                                                  : tail || handOver(e);
         if (!there && e.state == FILE_CUT) {
             if (!closingAll_) {
                 retryLater();
@@ -879,6 +937,12 @@ bool BFSWriter::close(int vfIdx) {
     f->dirMark = e.dirMark;
     f->info = e.info;
     if (f->info) f->info->refs.fetch_add(1);
+    if (!e.buf.empty()) {
+        f->tail.swap(e.buf);
+        f->tailEnds.swap(e.ends);
+        f->synced = e.synced;
+        f->frames.swap(e.frames);
+    }
     f->drive = drive_;
     f->bit = writerBit(measIdx_, actionID());
     f->stick = type() == WRITER_USB;
@@ -908,7 +972,9 @@ void BFSWriter::finishClose(Finish& f) {
     std::string why;
     int readOnly = -1;
     bfs_fileId readOnlyId;
-    if (bfs_ioctl(f.fd, FIOFLUSH, 0) != 0) {
+    if (!f.tail.empty() && !(why = writeTail(f, &error)).empty()) {
+        lost = false;
+    } else if (bfs_ioctl(f.fd, FIOFLUSH, 0) != 0) {
         error = errno;
         why = "its data could not be written through";
         lost = error != ENODEV;
@@ -980,6 +1046,25 @@ void BFSWriter::finishClose(Finish& f) {
     if (f.fd >= 0) bfs_close(f.fd);
     f.fd = -1;
     if (readOnly >= 0) bfs_close(readOnly);
+}
+
+std::string BFSWriter::writeTail(Finish& f, int* error) {
+    errno = 0;
+    const ssize_t n = bfs_write(f.fd, f.tail.data(), f.tail.size());
+    if (n >= 0 && size_t(n) == f.tail.size()) {
+        f.tail.clear();
+        framesHanded(f.info, f.drive.c_str(), f.frames, UINT64_MAX);
+        return {};
+    }
+    *error = errno ? errno : ENOSPC;
+    // It ends with its last complete record: a reader finds no torn one.
+    const uint64_t reached = f.synced + uint64_t(n < 0 ? 0 : n);
+    uint64_t keep = f.synced;
+    for (uint64_t end : f.tailEnds)
+        if (end <= reached) keep = end;
+    if (keep < reached) bfs_truncate(f.fd, keep);
+    framesHanded(f.info, f.drive.c_str(), f.frames, keep);
+    return "its last records could not be written";
 }
 
 BFSWriter::CloseNews::~CloseNews() {

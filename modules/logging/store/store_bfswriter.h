@@ -102,6 +102,14 @@ protected:
         FILE_CUT = 4,
         FILE_FAILED = 5
     };
+    // A frame in a writer's buffer: its block, its samples' first and last stamps, and the file
+    // offset where it ends. Told to the file's record once the drive took it.
+    struct FrameMark {
+        uint64_t end = 0;
+        uint8_t block = 0;
+        uint32_t first = 0;
+        uint32_t last = 0;
+    };
     struct FileEntry {
         int vfIdx = -1;
         uint8_t state = FILE_FREE;
@@ -120,8 +128,7 @@ protected:
         uint64_t toldCut = 0;                    // where the log last said it ends
         bfs_fileId id;                           // the file itself, while it is open
         bool syncDue = false;                    // handed over, its write-through not queued yet
-        uint32_t bufLast = 0;                    // the newest frame's last stamp in buf
-        bool bufFrames = false;                  // buf holds a frame
+        std::vector<FrameMark> frames;           // the frames in buf, for the record's account
     };
     // A file whose write-through failed, to be cut back to what its last good one covered once its
     // drive takes the call.
@@ -135,10 +142,18 @@ protected:
     void checkForFlush(uint32_t limit);
     // The frame in hand, when it is one of the file: its records are told to the file's record, so
     // that those that reach no drive are named.
-    void noteFrame(int vfIdx, FileEntry& e);
+    // Whether `data` is the data frame in hand, one of the file.
+    bool frameInHand(int vfIdx, const uint8_t* data) const;
+    void noteFrame(int vfIdx, FileEntry& e, uint8_t block);
+    // Tells the record of the file which frames of buf the drive took: those that end at `upTo` or
+    // before.
+    static void framesHanded(MeasAppStore_FileInfo_s* info, const char* drive, std::vector<FrameMark>& frames,
+                             uint64_t upTo);
     // Creates the file of a virtual file and puts its header pieces in the buffer; false when it
     // is not written now (the entry's state says why).
     bool openFile(int vfIdx, FileEntry& e);
+    // The file's name waits for the start's search: it is not created yet.
+    bool namePending(int vfIdx);
     // The file was created on the drive now.
     void created(FileEntry& e);
     // False when the file is lost on the drive (its data or its entry not written through, or it is
@@ -149,6 +164,10 @@ protected:
     // Hands the buffer to the drive in one write. False when the drive took it only in part: the
     // file is then cut or failed.
     bool handOver(FileEntry& e);
+    // The same, unless a write-through of the file is queued or under way: the file system would
+    // hold the write, and this writer with it, until it ends. The buffer then waits for its end
+    // (looked at again within 50 ms), and a later hand-over takes it.
+    bool handOverFree(FileEntry& e);
     // The drive took `written` bytes of the buffer and failed with `error`.
     void cutBack(FileEntry& e, uint64_t written, int error);
     // Opens a cut file again at its end and hands the buffer over; false while that is not due yet
@@ -215,6 +234,12 @@ protected:
         bfs_fileId id;
         uint32_t dirMark = 0;
         MeasAppStore_FileInfo_s* info = nullptr; // a reference of its own
+        // The last records, when a write-through of the file was under way at its close: written
+        // here, after it, so that the writer never waits for it.
+        std::vector<uint8_t> tail;
+        std::vector<uint64_t> tailEnds; // the file offsets where its records end
+        uint64_t synced = 0;            // bytes in the file before the tail
+        std::vector<FrameMark> frames;
         std::string drive;
         uint32_t bit = 0; // the writer's bit in the record
         bool stick = false;
@@ -222,6 +247,8 @@ protected:
         std::shared_ptr<CloseNews> news;
     };
     static void finishClose(Finish& f);
+    // Writes a close's tail; empty when the drive took it, else why not (with `error`).
+    static std::string writeTail(Finish& f, int* error);
     void takeCloseNews();
     void releaseEntry(FileEntry& e, uint8_t state);
     void setDirty(FileEntry& e, bool dirty);
@@ -249,6 +276,7 @@ protected:
     FileEntry files_[kVfSlots];
     std::atomic<int> unflushed_{0};
     bool closingAll_ = false; // closeAllFiles: a cut file is left as it is, not waited for
+    bool heldBack_ = false;   // a hand-over waits for its file's write-through
     std::shared_ptr<CloseNews> closeNews_ = std::make_shared<CloseNews>();
 };
 

@@ -202,7 +202,10 @@ void Pretrigger::writerDrives(uint32_t bits, char* out, size_t size, bool state)
     for (Writer* w : writers_) {
         if (!(bits & writerBit(measIdx_, w->getID()))) continue;
         const int n = std::snprintf(out + used, size - used, "%s%s%s", used ? ", " : "", w->drive(),
-                                    state && w->stalled() ? " (drive full, waits for room)" : "");
+                                    !state               ? ""
+                                    : w->waitsForNames() ? " (its file waits for its name)"
+                                    : w->stalled()       ? " (drive full, waits for room)"
+                                                         : "");
         if (n < 0 || size_t(n) >= size - used) break;
         used += size_t(n);
     }

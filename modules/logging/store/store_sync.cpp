@@ -294,6 +294,17 @@ int syncFailed(const bfs_fileId& id) {
     });
 }
 
+bool syncBusy(const bfs_fileId& id) {
+    return withSyncerOf(id, [&](Syncer* s) {
+        if (!s) return false;
+        std::lock_guard<std::mutex> lk(s->m);
+        if (s->writing.count(id)) return true;
+        for (const Request& q : s->queue)
+            if (q.fd >= 0 && !q.work && q.id == id) return true;
+        return false;
+    });
+}
+
 int syncFailedYet(const bfs_fileId& id) {
     return withSyncerOf(id, [&](Syncer* s) {
         if (!s) return 0;

@@ -38,6 +38,10 @@ bool syncFileThen(const std::string& path, const bfs_fileId& file, std::function
 int syncFailed(const bfs_fileId& file);
 // The same, without waiting and without forgetting it.
 int syncFailedYet(const bfs_fileId& file);
+// Whether a write-through of the file is queued or under way. A file system holds a file's writes
+// while it writes it through: its writer hands nothing over meanwhile, so that it never waits
+// there and holds back no other file of the drive.
+bool syncBusy(const bfs_fileId& file);
 // Forgets what is known of the file (its writer has given it up, or it is new).
 void syncForget(const bfs_fileId& file);
 // The length of the file that its last good write-through covered (0 when none succeeded yet).

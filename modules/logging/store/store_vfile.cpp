@@ -44,6 +44,20 @@ void bcdNow(uint8_t out[6]) {
     for (int i = 0; i < 6; ++i) out[i] = bcd(v[i]);
 }
 
+// The file header's absolute lap and its CRC, which covers the header with its length, CRC and
+// date bytes zero.
+void sealHeader(uint8_t* h, uint16_t absLap) {
+    uint8_t date[6];
+    std::memcpy(date, h + 34, sizeof date);
+    std::memset(h + 34, 0, sizeof date);
+    put16(h, 0);
+    put16(h + 20, 0);
+    put16(h + 40, absLap);
+    put16(h + 20, crc16_ccitt_lsb_accu(h, kFileHeaderSize, 0xFFFF));
+    put16(h, uint16_t(kFileHeaderSize));
+    std::memcpy(h + 34, date, sizeof date);
+}
+
 uint8_t* dup(const void* data, size_t n) {
     auto* p = static_cast<uint8_t*>(std::malloc(n ? n : 1));
     if (p && n) std::memcpy(p, data, n);
@@ -84,7 +98,6 @@ bool VirtualFile::createHeader() {
     std::memcpy(h + 2, "MeasData v6.0", 14);
     put16(h + 18, 6);
     const uint16_t pcode = seramCal().PCODE;
-    put16(h + 40, info_->absLap);
     put16(h + 22, uint16_t(~pcode));
     put16(h + 24, pcode);
     put16(h + 26, info_->lap);
@@ -92,9 +105,7 @@ bool VirtualFile::createHeader() {
     put16(h + 30, info_->fragment);
     h[32] = uint8_t(cfg ? cfg->num_blocks : 0);
     h[33] = uint8_t(info_->index);
-    // The CRC covers the header with its length, CRC and date bytes zero.
-    put16(h + 20, crc16_ccitt_lsb_accu(h, kFileHeaderSize, 0xFFFF));
-    put16(h, uint16_t(kFileHeaderSize));
+    sealHeader(h, info_->absLap);
     bcdNow(h + 34);
     auto* head = new (std::nothrow) ActionData(vfIdx_, h, kFileHeaderSize, 0, 0);
     if (!head) std::free(h);
@@ -172,6 +183,22 @@ bool VirtualFile::writeHeader(Writer& writer) {
     if (failed || written == 0) return false;
     if ((writer.type() & WRITER_FILES) && info_->headerWritten) info_->headerWritten->store(1);
     return true;
+}
+
+void VirtualFile::renumber() {
+    auto* head = dynamic_cast<ActionData*>(header_.first());
+    if (head && head->length() >= kFileHeaderSize) sealHeader(head->bytes(), info_->absLap);
+}
+
+void VirtualFile::fixName(uint8_t* data, uint32_t length) const {
+    const size_t n = strnlen(info_->provisionalName, sizeof info_->provisionalName);
+    if (n == 0 || n != strnlen(info_->name, sizeof info_->name) || !data) return;
+    // The name as a text of its own: its characters and the end of the text.
+    for (uint32_t at = 0; at + n < length; ++at)
+        if (std::memcmp(data + at, info_->provisionalName, n + 1) == 0 && (at == 0 || data[at - 1] == 0)) {
+            std::memcpy(data + at, info_->name, n);
+            at += uint32_t(n);
+        }
 }
 
 bool VirtualFile::getFileName(char* buffer, size_t size) const {
@@ -307,6 +334,14 @@ VirtualFile* VirtualFiles::get(int measIdx, int index) {
     if (index < m.first || index > m.last) return nullptr;
     VirtualFile* vf = m.slots[index % kVfSlots];
     return vf && vf->index() == index ? vf : nullptr;
+}
+
+VirtualFile* VirtualFiles::of(int measIdx, const MeasAppStore_FileInfo_s* info) {
+    ScopeLock guard(*this, "VirtualFiles::of");
+    if (measIdx < 0 || measIdx >= kMeasCount || !info) return nullptr;
+    for (VirtualFile* vf : meas_[measIdx].slots)
+        if (vf && vf->fileInfo() == info) return vf;
+    return nullptr;
 }
 
 int VirtualFiles::inUse(int measIdx) {

@@ -48,6 +48,12 @@ public:
     // Replays the header pieces into a writer that has just opened the file. True when at least
     // one piece was written and none failed.
     bool writeHeader(Writer& writer);
+    // The record's absolute lap changed before any writer created the file (the start's names were
+    // fixed): the file header carries the new one. The table's lock held.
+    void renumber();
+    // A status block collected while the file had its provisional name carries the fixed one
+    // instead (`data` its record's payload). The table's lock held.
+    void fixName(uint8_t* data, uint32_t length) const;
     bool isRegisteredWriter(int measIdx, uint8_t id) const;
     void registerWriter(int measIdx, uint8_t id, bool stick);
     void deregisterWriter(int measIdx, uint8_t id);
@@ -82,6 +88,8 @@ public:
     VirtualFile* create(int measIdx, MeasAppStore_FileInfo_s* info, const char** why = nullptr);
     int find(int measIdx, uint32_t ts);
     VirtualFile* get(int measIdx, int index);
+    // The virtual file of a record (also once its close is handed on), or null.
+    VirtualFile* of(int measIdx, const MeasAppStore_FileInfo_s* info);
     VirtualFile* remove(int measIdx, int index); // the caller destroys it
     // Virtual files of the measurement that exist now (at most kVfSlots).
     int inUse(int measIdx);

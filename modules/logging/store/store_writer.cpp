@@ -5,6 +5,7 @@
 #include "logging/disk/meas_app_drivecall.h"
 #include "logging/store/meas_app_pretrig.h"
 #include "logging/store/store_backend.h"
+#include "logging/store/store_vfile.h"
 #include "platform/drives/drive_calls.h"
 
 #include <cstdlib>
@@ -31,6 +32,8 @@ bool Writer::alive() {
 }
 
 uint32_t Writer::stalledTicks(uint32_t now) const {
+    // Held for the start's names: its drive is no reason.
+    if (namesWait_.load()) return 0;
     if (retryLater_.load()) return now - progressAt_.load();
     if (!busy_.load() && !closing()) return 0;
     return drivecalls_oldestMs(drive()) * 10;
@@ -73,6 +76,11 @@ bool Writer::writeMetaData(int vfIdx, const uint8_t* data, uint32_t length, uint
     rec[4] = uint8_t(length >> 8);
     rec[5] = uint8_t(length);
     if (length) std::memcpy(rec + 6, data, length);
+    if (type == MEAS_META_STATUSBLOCK) {
+        // Collected while the file's name waited for the start's search: it names the file as made.
+        ScopeLock guard(virtualFiles, "Writer::writeMetaData");
+        if (const VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx)) vf->fixName(rec + 6, length);
+    }
     const bool ok = write(vfIdx, rec, length + 6);
     std::free(rec);
     if (ok && type == MEAS_META_START_TS) startStampPending_ = false;
@@ -102,6 +110,7 @@ Action* Writer::next() {
 int Writer::executeCurrent() {
     if (!current_) return ACTION_SKIPPED;
     retryLater_.store(false);
+    namesWait_.store(false);
     const int r = current_->execute(*this);
     // Kept in hand: still busy, so that nobody sees it done.
     if (!retryLater_.load()) {

@@ -45,9 +45,12 @@ public:
     bool closeSettlesLater() const { return closeLater_; }
     // The drive it writes, for messages.
     virtual const char* drive() const { return ""; }
-    // The current action could not be carried out yet (its drive is full): the writer keeps it and
-    // tries again, and nothing behind it is taken before.
+    // The current action could not be carried out yet (its drive is full, or its file's name waits
+    // for the start's search): the writer keeps it and tries again, and nothing behind it is taken
+    // before.
     bool stalled() const { return retryLater_.load(); }
+    // Stalled because its file's name waits for the start's search of the drives' folders.
+    bool waitsForNames() const { return namesWait_.load(); }
     // How long (100 us ticks) the writer has held an action without getting it onto its drive:
     // waiting for room with nothing taken, or holding it while a call of its drive has not
     // returned. 0 while it keeps up, however slow its drive (a call that returns is progress).
@@ -94,6 +97,7 @@ protected:
     std::atomic<bool> busy_{false};
     std::atomic<bool> startDecided_{false};
     std::atomic<bool> retryLater_{false};
+    std::atomic<bool> namesWait_{false};
     std::atomic<uint32_t> progressAt_;             // the last action done, or piece handed to the drive
     std::atomic<const void*> callThread_{nullptr}; // its task, as the drive calls know it
 };

@@ -22,6 +22,12 @@ uint8_t awm_0x08_lapfunc_getTrigger() {
 uint8_t awm_0x08_lapfunc_getGpsTrigger() {
     return in.gps;
 }
+uint32_t raster_getPassTimestamp() {
+    return uint32_t(ticks * 10);
+}
+uint32_t awm_0x08_lapfunc_getGpsTriggerTimestamp() {
+    return uint32_t(raster_getPassTimestamp() - in.gpsEarlierMs * 10);
+}
 uint16_t awm_0x08_lapfunc_getGpsSegmentTrigger() {
     return take(in.gpsSegment);
 }
@@ -44,18 +50,16 @@ uint8_t awm_0x0A_fuelcons_getLaptrigger() {
 uint32_t laptrigger_getLapTimeStamp() {
     return in.lapTimestamp;
 }
-void laptrigger_event(uint16_t lap, uint16_t outing, float laptime) {
-    sent.push_back({true, lap, outing, laptime, ticks});
+void laptrigger_event(uint16_t lap, uint16_t outing, float laptime, uint32_t timestamp) {
+    sent.push_back({true, lap, outing, laptime, ticks, timestamp});
 }
 void laptrigger_update(uint16_t lap, uint16_t outing, float laptime) {
-    sent.push_back({false, lap, outing, laptime, ticks});
-}
-uint32_t raster_getPassTimestamp() {
-    return uint32_t(ticks * 10);
+    sent.push_back({false, lap, outing, laptime, ticks, raster_getPassTimestamp()});
 }
 
 const application_dor_Imports kStandIns{awm_0x08_lapfunc_getTrigger,
                                         awm_0x08_lapfunc_getGpsTrigger,
+                                        awm_0x08_lapfunc_getGpsTriggerTimestamp,
                                         awm_0x08_lapfunc_getGpsSegmentTrigger,
                                         awm_0x08_lapfunc_getSpeed,
                                         awm_0x08_lapfunc_getOutIncrReq,
@@ -114,6 +118,10 @@ void run(uint64_t ms) {
         if (ticks % 10 == 0) application_dor_step1();
         if (ticks % 100 == 0) application_dor_step2();
     }
+}
+
+void drop(uint64_t ms) {
+    ticks += ms;
 }
 
 void pulse(uint64_t ms) {

@@ -14,6 +14,7 @@ namespace modeltest {
 struct Inputs {
     uint8_t trigger = 0;
     uint8_t gps = 0;
+    int64_t gpsEarlierMs = 0; // how long before the step's time the line was crossed
     float speed = 0;
     uint8_t outIncrReq = 0;  // taken once
     uint16_t gpsSegment = 0; // taken once
@@ -27,7 +28,8 @@ struct LapMessage {
     bool event; // false: update
     uint16_t lap, outing;
     float laptime;
-    uint64_t tick; // the 1 ms tick it was sent in
+    uint64_t tick;      // the 1 ms tick it was sent in
+    uint32_t timestamp; // the event's (100 us)
 };
 
 extern Inputs in;
@@ -45,6 +47,8 @@ inline void start() {
 }
 // Runs `ms` ticks.
 void run(uint64_t ms);
+// The host held the process back: `ms` ticks pass with no step run.
+void drop(uint64_t ms);
 // Holds the beacon for `ms` ticks, then releases it.
 void pulse(uint64_t ms);
 

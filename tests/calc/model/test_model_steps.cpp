@@ -49,8 +49,9 @@ TEST(ModelLap, BeaconPulsesBecomeLapEventsWithTheirLapTimes) {
     run(100);
     ASSERT_EQ(events().size(), 2u);
     EXPECT_EQ(events()[1].lap, 3);
-    EXPECT_FLOAT_EQ(events()[1].laptime, 8344 * 0.01f + 0.005f) << "(N - 2) x 0.01 + 0.005 s";
     EXPECT_EQ(events()[1].tick - events()[0].tick, 83460u);
+    EXPECT_EQ(events()[1].timestamp - events()[0].timestamp, 834600u);
+    EXPECT_FLOAT_EQ(events()[1].laptime, 83.46f) << "the time between the two events' stamps";
     EXPECT_FLOAT_EQ(*laptimebest, events()[1].laptime);
     EXPECT_FLOAT_EQ(laptimeold, events()[1].laptime);
 
@@ -66,6 +67,47 @@ TEST(ModelLap, BeaconPulsesBecomeLapEventsWithTheirLapTimes) {
     EXPECT_EQ(events().size(), 3u);
     EXPECT_TRUE(std::none_of(sent.begin(), sent.end(), [](const LapMessage& m) { return !m.event; }))
         << "no counter was preset";
+}
+
+// Laps of 10 s at 50 m/s on a track of 500 m, whose line counts from 90 % of it (CND_DIST_MIN). The
+// host drops steps mid-lap, or the crossing is found after it (its fixes came late): the distances
+// count the device's time, not the steps run, so the crossing is taken, and the lap is the time
+// between its stamps.
+TEST(ModelLap, DistancesAndTheLapCountTheClocksTimeNotTheStepsRun) {
+    const struct {
+        const char* what;
+        uint64_t dropMs; // steps dropped from 4 s into the lap
+        int64_t foundMs; // the crossing found this long after it
+    } rows[] = {
+        {"undisturbed", 0, 0},
+        {"2 s of steps dropped", 2000, 0},
+        {"4 s dropped, the crossing found 0.9 s after it", 4000, 900},
+    };
+    for (const auto& r : rows) {
+        defaults();
+        TRACK_LEN = 500;
+        CND_DIST_MIN = 0.9f;
+        boot();
+        in.speed = 50;
+        run(9990);
+        in.gps = 1; // the line, 10 s from the start
+        run(10);
+        in.gps = 0;
+        ASSERT_EQ(events().size(), 1u) << r.what;
+        run(4000);
+        drop(r.dropMs);
+        run(6000 - r.dropMs - 10 + uint64_t(r.foundMs));
+        EXPECT_NEAR(distlap, 50 * (9.99 + r.foundMs / 1000.0), 0.6) << r.what;
+        in.gps = 1;
+        in.gpsEarlierMs = r.foundMs;
+        run(10);
+        in.gps = 0;
+        ASSERT_EQ(events().size(), 2u) << r.what << ": the crossing was not taken";
+        EXPECT_EQ(events()[1].timestamp - events()[0].timestamp, 100000u) << r.what;
+        EXPECT_FLOAT_EQ(events()[1].laptime, 10.0f) << r.what;
+        EXPECT_NEAR(distlap, 50 * std::max(0.01, r.foundMs / 1000.0), 0.01) << r.what << ": since the line";
+        EXPECT_NEAR(dist, 50 * (20.0 + r.foundMs / 1000.0), 1.0) << r.what;
+    }
 }
 
 TEST(ModelLap, LapCounterWrapsAt255IntoANewOutingWithAnUpdate) {

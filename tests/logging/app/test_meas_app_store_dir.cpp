@@ -77,7 +77,8 @@ TEST_F(LogTest, DeleteFlagRemovesDownloadedFilesAndIsCleared) {
 TEST_F(LogTest, TheDeleteWalkDeletesWhatItFoundDownloadedWithOneChangeOfTheState) {
     constexpr int kFiles = 3000;
     drivefault_clear();
-    const std::string renamedOver = "A0002999.001", archivedAgain = "A0002998.001";
+    // (A read-only file is never renamed over: the one renamed over is a writable one.)
+    const std::string renamedOver = "A0002998.001", archivedAgain = "A0002999.001";
     bool madeDuringTheWalk = false;
     for (int attempt = 0; attempt < 10 && !madeDuringTheWalk; ++attempt) {
         std::string state = "dirattr 1\nattr GONE.001 0x01\n";
@@ -127,7 +128,7 @@ TEST_F(LogTest, TheDeleteWalkDeletesWhatItFoundDownloadedWithOneChangeOfTheState
         // Done while the walk still had downloaded files before them to delete.
         for (const auto& e : std::filesystem::directory_iterator(root.file("meas"))) {
             const std::string name = e.path().filename().string();
-            if (made && !kept.count(name) && name < archivedAgain) madeDuringTheWalk = true;
+            if (made && !kept.count(name) && name < renamedOver) madeDuringTheWalk = true;
         }
         walk.join();
         const auto lines = log();

@@ -252,6 +252,36 @@ TEST_F(LapStack, APowerCutAtAnyWriteThroughOfAClearAndItsLapsLeavesAValidStack) 
     EXPECT_EQ(seen, (std::set<size_t>{0, 2, 3})) << "cuts before, inside and after the clear";
 }
 
+// A lap's slot that the NV store's queue refuses at its bound holds back the counters that count it:
+// a start meanwhile finds the stack as it was, never a count over a slot NV lacks (lap 0 shown for a
+// lap); the next append queues the slot again before its counters.
+TEST_F(LapStack, ASlotRefusedAtTheQueuesBoundHoldsBackItsCounters) {
+    sb_lapstack_add_entry(1, 100, 0);
+    restart();
+    drivefault_clear();
+    DriveFault hold;
+    std::string why;
+    ASSERT_TRUE(drivefault_parse("nv:sync:1:hold0", &hold, &why)) << why;
+    drivefault_arm(hold);
+    nvram_dbs_writeLater(3, 5000, "held", 4, "the test's record"); // the store's task held meanwhile
+    ASSERT_TRUE(testsupport::waitUntil([] { return drivefault_holding() == 1; }));
+    for (uint32_t index = 0; index < 1022; ++index)
+        ASSERT_NE(nvram_dbs_writeLater(3, index, "x", 1, "the test's record"), 0u);
+    sb_lapstack_add_entry(2, 100, 0); // its slot and counters fill the queue
+    sb_lapstack_add_entry(3, 100, 0); // its slot is refused; its counters could take the last ones' place
+    EXPECT_EQ(countContaining(drainSyslog(), "record 2 index 2 (the lap stack) not stored"), 1);
+    drivefault_release();
+    ASSERT_TRUE(nvram_writeBehindFlush(10000));
+    drivefault_clear();
+    EXPECT_EQ(nvCounters(), (std::vector<uint8_t>{2, 0, 2, 0})) << "what a start would find: laps 1 and 2";
+    EXPECT_EQ(nvSlot(2), std::vector<uint8_t>(6, 0)) << "slot 2 as the clear left it";
+
+    sb_lapstack_add_entry(4, 100, 0);
+    restart();
+    EXPECT_EQ(lapStack(), (std::vector<std::vector<int>>{
+                              {1, 0, 1, 0, 0}, {2, 0, 1, 0, 0}, {3, 0, 1, 0, 0}, {4, 0, 1, 0, 0}}));
+}
+
 TEST_F(LapStack, VersionTextsAndTheirTable) {
     sb_info_ini();
     std::strcpy(seramWindow.ref.page.epk, "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");

@@ -67,6 +67,18 @@ std::string closedFile(const char* path, size_t size) {
     return data;
 }
 
+// What a writer of this run left of a file on the stick (a pulled stick's piece): a copy of the
+// file may replace it.
+void leftByThisRun(const char* path, const std::string& data) {
+    const int fd = bfs_open(path, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(::write(fd, data.data(), data.size()), ssize_t(data.size()));
+    bfs_fileId id{};
+    ASSERT_EQ(bfs_identity(fd, &id), 0);
+    meas_app_fileMade("usb_meas:", id);
+    bfs_close(fd);
+}
+
 struct DiskTest : LogTest {
     void SetUp() override {
         LogTest::SetUp();
@@ -174,7 +186,7 @@ TEST_F(DiskTest, ClosedFileReachesUsbIdenticalAndReadOnly) {
     meas_app_driveAvDebounce("usb_meas:"); // the stick has been in for a while
     hostclock_advanceBurstMs(3000);
     const std::string data = closedFile("meas:/A0102003.405", 300000);
-    writeFile(root.file("usb_meas/A0102003.405"), std::string(400000, 'x')); // a broken earlier copy
+    leftByThisRun("usb_meas:/A0102003.405", std::string(400000, 'x')); // a broken earlier copy
     char* target = strdup("usb_meas:");
     const TASK_ID tid = taskSpawn("r_FileCpyTaskA", MEAS_FILECOPY_PRIORITY, VX_FP_TASK, MEAS_FILECOPY_STACK,
                                   [target] { meas_app_copyFileTask(1, 2, 0x34, 5, 0, target, 1); });
@@ -229,8 +241,8 @@ TEST_F(DiskTest, AFailedCopyLeavesTheStickAsItWas) {
     closedFile("meas:/A0101000.001", 700000);
     // What the stick kept of the file when it was pulled.
     const std::string piece(1000, 'p');
-    writeFile(disk.file("root/usb_meas/A0101000.001"), piece);
     meas_app_driveAvDebounce("usb_meas:");
+    leftByThisRun("usb_meas:/A0101000.001", piece);
     hostclock_advanceBurstMs(3000);
     hostclock_setManual(false); // the copy's own short waits run on the real clock
     // The stick runs full: the piece stays as it was, and nothing of the copy is left.
@@ -263,7 +275,7 @@ TEST_F(DiskTest, AFailedStepOfACopyNamesTheErrorItMet) {
          "usb_meas:/A0101000.001 is not finished: it cannot be made read-only (Read-only file system)"},
     };
     for (const auto& r : rows) {
-        writeFile(root.file("usb_meas/A0101000.001"), piece);
+        leftByThisRun("usb_meas:/A0101000.001", piece);
         drivefault_clear();
         DriveFault fault;
         std::string error;
@@ -278,6 +290,51 @@ TEST_F(DiskTest, AFailedStepOfACopyNamesTheErrorItMet) {
     }
 }
 
+// A copy replaces only what this run left of the file on the stick: a file of that name that an
+// earlier run (or anyone) left there, writable or read-only, is never written over, and one this run
+// made whole there is not copied again.
+TEST_F(DiskTest, ACopyNeverWritesOverAFileOfItsNameThatThisRunDidNotMake) {
+    meas_app_driveAvDebounce("usb_meas:");
+    hostclock_advanceBurstMs(3000);
+    hostclock_setManual(false); // the copy's own short waits run on the real clock
+    const std::string data = closedFile("meas:/A0101000.001", 100000), theirs(5000, 't');
+    const struct {
+        const char* what;
+        bool made;
+        uint8_t attr;
+        int result;
+        const char* line;
+    } rows[] = {
+        {"an earlier run's piece", false, 0x20, MEAS_COPY_RESULT_FAILED,
+         "'usb_meas:/A0101000.001' is not copied: a file of that name is there that this run did not make "
+         "(an earlier run's, or another's), which is never written over"},
+        {"an earlier run's whole file", false, 0x21, MEAS_COPY_RESULT_FAILED,
+         "'usb_meas:/A0101000.001' is not copied: a file of that name is there that this run did not make"},
+        {"this run's whole file", true, 0x21, MEAS_COPY_RESULT_DONE,
+         "'usb_meas:/A0101000.001' is whole there already: nothing is copied"},
+        {"this run's piece", true, 0x20, MEAS_COPY_RESULT_DONE,
+         "'usb_meas:/A0101000.001' replaced the piece of it that this run left there"},
+    };
+    for (const auto& r : rows) {
+        std::filesystem::remove(root.file("usb_meas/A0101000.001"));
+        drive_stateUpdate("usb_meas:", [](DriveState& s) { return s.attrs.erase("A0101000.001") != 0; });
+        if (r.made) {
+            leftByThisRun("usb_meas:/A0101000.001", theirs);
+        } else {
+            writeFile(root.file("usb_meas/A0101000.001"), theirs);
+        }
+        const int fd = bfs_open("usb_meas:/A0101000.001", O_RDONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, r.attr), 0);
+        bfs_close(fd);
+        EXPECT_EQ(meas_app_copyFile("meas:/A0101000.001", "usb_meas:/A0101000.001"), r.result) << r.what;
+        EXPECT_TRUE(contains(log(), std::string("meas_app_copyLastFile() ") + r.line)) << r.what;
+        const bool replaced = r.made && !(r.attr & 0x01);
+        EXPECT_TRUE(readFile(root.file("usb_meas/A0101000.001")) == (replaced ? data : theirs)) << r.what;
+        EXPECT_FALSE(std::filesystem::exists(root.file("usb_meas/A0101000.001.part"))) << r.what;
+    }
+}
+
 // Parts left read-only by copies cut off in their close hold no copy up, the copy of the file in
 // hand is left alone by their removal, and the copy in place turns read-only only once the folder
 // holds its rename: held there, where a power cut would leave the old piece under the name, nothing
@@ -287,7 +344,7 @@ TEST_F(DiskTest, APartIsNeverAFinishedFileAndOnlyTheWholeCopyIsReadOnly) {
     meas_app_driveAvDebounce("usb_meas:");
     hostclock_advanceBurstMs(3000);
     const std::string data = closedFile("meas:/A0101000.001", 300000);
-    writeFile(root.file("usb_meas/A0101000.001"), std::string(1000, 'p')); // the piece the stick kept
+    leftByThisRun("usb_meas:/A0101000.001", std::string(1000, 'p')); // the piece the stick kept
     for (const char* left : {"usb_meas:/A0101000.001.part", "usb_meas:/A0101000.002.part"})
         closedFile(left, 500);
     hostclock_setManual(false); // the copy's own short waits run on the real clock
@@ -298,8 +355,8 @@ TEST_F(DiskTest, APartIsNeverAFinishedFileAndOnlyTheWholeCopyIsReadOnly) {
     };
     drivefault_clear();
     // The copy's write-throughs: its data, its entry, then the folder after the rename; and the last
-    // close of its descriptor.
-    for (const char* fault : {"usb_meas:sync:1:hold0", "usb_meas:sync:3:hold0", "usb_meas:close:5:hold0"}) {
+    // close of its descriptor (after those of its look at the target, its part and its source).
+    for (const char* fault : {"usb_meas:sync:1:hold0", "usb_meas:sync:3:hold0", "usb_meas:close:6:hold0"}) {
         DriveFault hold;
         std::string error;
         ASSERT_TRUE(drivefault_parse(fault, &hold, &error)) << error;
@@ -382,7 +439,7 @@ TEST_F(DiskTest, OneCopyOfAFileAtATimeMakesOnlyWhatItWroteReadOnly) {
     hostclock_advanceBurstMs(3000);
     const std::string data = closedFile("meas:/A0101000.001", 3 << 20);
     const std::string piece(1000, 'p'); // what the stick kept of the file
-    writeFile(root.file("usb_meas/A0101000.001"), piece);
+    leftByThisRun("usb_meas:/A0101000.001", piece);
     hostclock_setManual(false); // the copies' own short waits run on the real clock
     const std::string part = root.file("usb_meas/A0101000.001.part");
     auto attrOf = [] {

@@ -226,9 +226,9 @@ TEST_F(StoreTest, AStoreThatGoesWhileACloseGoesOnLeavesTheFileToIt) {
 }
 
 // A file that could not be created for want of room is created once there is room by the rule of
-// its open: on the logging drive never over a file of that name that came meanwhile (it stays, and
-// the file is named), on the stick replacing it (and naming it).
-TEST_F(StoreTest, AFileCreatedOnceThereIsRoomKeepsTheDrivesRuleForANameThere) {
+// its open: never over a file of that name that came meanwhile, on either drive (it stays, and the
+// file is named).
+TEST_F(StoreTest, AFileCreatedOnceThereIsRoomNeverWritesOverAFileOfThatNameThatCameMeanwhile) {
     struct Row {
         const char* fault;
         bool stick;
@@ -262,16 +262,10 @@ TEST_F(StoreTest, AFileCreatedOnceThereIsRoomKeepsTheDrivesRuleForANameThere) {
         const std::string theirs = "a file of someone else's";
         testsupport::writeFile(path, theirs);
         meas_app_PreTrigCloseFile(h, f->vfIdx); // goes on at once, with room again
-        if (row.stick) {
-            EXPECT_TRUE(logged("'usb_meas:/" + name + "' replaced, a file of that name was there"));
-            EXPECT_TRUE(waitUntil([&] { return readOnly(path); }, 10000));
-            EXPECT_EQ(readBinary(path), readBinary(measFile(name)));
-        } else {
-            EXPECT_TRUE(logged(name +
-                               " is not finished on meas: a file of that name is on the drive and cannot be "
-                               "replaced"));
-            EXPECT_EQ(readBinary(path), std::vector<uint8_t>(theirs.begin(), theirs.end()));
-        }
+        EXPECT_TRUE(logged(name + " is not finished on " + (row.stick ? "usb_meas:" : "meas:") +
+                           " a file of that name is on the drive and is never written over"));
+        EXPECT_EQ(readBinary(path), std::vector<uint8_t>(theirs.begin(), theirs.end()));
+        EXPECT_FALSE(readOnly(path));
         meas_app_PreTrigDelete(h);
         drivefault_clear();
     }
@@ -332,60 +326,114 @@ TEST_F(StoreTest, ClosesThatWaitForTheDriveHoldBackNoOpenFilesWriteThrough) {
     drivefault_clear();
 }
 
-// Records that reach no drive are named once, with the file and their span in the device's time: a
-// file its only drive failed at its create (every record skipped), or at a later hand-over (those
-// after the last one handed over); when its record is let go, or at the exit while it is held.
-TEST_F(StoreTest, RecordsThatReachNoDriveAreNamedOnceWithTheirSpan) {
+// Records that reach no drive are named once, with the file and each block's span in the device's
+// time: a file its only drive failed at its create (every record skipped), or at a later hand-over
+// (those of each block after the last it handed over: the 10 ms block's frame, older than the 1 ms
+// block's frames handed before it, too), or whose writer hangs with records in hand and more in the
+// store; when its record is let go, or at the exit while it is held. A file whole on its drive is
+// named never.
+TEST_F(StoreTest, RecordsThatReachNoDriveAreNamedOnceWithEachBlocksSpan) {
+    OneBlockConfig two(2);
     struct Row {
         const char* fault;
-        bool handedFirst; // the first frame is handed over before the fault
+        int handed;       // frames handed over (and looked for in the file) before the fault
         bool closed;      // else still held at the exit
+        const char* fast; // block 1's span named, in tenths of a millisecond after t0 ("" none)
+        const char* slow; // block 2's
     };
-    for (const Row row :
-         {Row{"meas:open:1:EIO@r_BFSWriter1", false, true}, Row{"meas:write:2:EIO@r_BFSWriter1", true, true},
-          Row{"meas:open:1:EIO@r_BFSWriter1", false, false}}) {
-        SCOPED_TRACE(std::string(row.fault) + (row.closed ? ", closed" : ", held at the exit"));
+    // Frames in the store's order: block 1 [0, 90], block 2 [0, 90]; block 1 [1000, 1090]; block 2
+    // [500, 1490]; block 1 [2000, 2090]; block 1 [3000, 3090].
+    int rowNo = 0;
+    for (const Row row : {
+             Row{"meas:open:1:EIO@r_BFSWriter1", 0, true, "from 0 to 3090", "from 0 to 1490"},
+             Row{"meas:write:2:EIO", 2, true, "after 90 to 3090", "after 90 to 1490"},
+             Row{"meas:write:3:EIO", 3, true, "after 1090 to 3090", "after 90 to 1490"},
+             Row{"meas:open:1:EIO@r_BFSWriter1", 0, false, "from 0 to 3090", "from 0 to 1490"},
+             Row{"meas:write:2:hold0", 2, false, "after 90 to 3090", "after 90 to 1490"},
+             Row{"", 6, true, "", ""},
+         }) {
+        // A file of its own each row.
+        const std::string name = "A0101000.00" + std::to_string(++rowNo);
+        SCOPED_TRACE(std::string(*row.fault ? row.fault : "no fault") +
+                     (row.closed ? ", closed" : ", held at the exit"));
         setUsbInserted(false);
         drivefault_clear();
-        arm(row.fault);
+        if (*row.fault) arm(row.fault);
         void* h = meas_app_PreTrigInit(0, 0.0f);
         ASSERT_NE(h, nullptr);
         const uint32_t t0 = time_getTimestamp();
-        MeasAppStore_FileInfo_s* f = fileInfo("A0101000.001", t0);
+        MeasAppStore_FileInfo_s* f = fileInfo(name.c_str(), t0);
+        f->config = &two.cfg;
+        std::snprintf(two.blk[0].name, sizeof two.blk[0].name, "Fast");
+        std::snprintf(two.blk[1].name, sizeof two.blk[1].name, "Counters");
         meas_app_PreTrigOpenFile(h, f);
         const int vf = f->vfIdx;
-        for (int i = 0; i < 4; ++i) {
-            const uint32_t at = t0 + 1000 * uint32_t(i);
-            put(h, vf, codedFrame(1, 6, at, 10, uint32_t(i)), at, at + 90);
-            if (i == 0 && row.handedFirst) {
-                ASSERT_TRUE(waitUntil(
-                    [&] { return readBinary(measFile("A0101000.001")).size() > f->headerLength; }, 5000));
+        struct Frame {
+            uint8_t block;
+            uint32_t at;
+            int n;
+        };
+        const Frame frames[] = {{1, 0, 10},    {2, 0, 10},    {1, 1000, 10},
+                                {2, 500, 100}, {1, 2000, 10}, {1, 3000, 10}};
+        size_t bytes = f->headerLength;
+        for (int i = 0; i < 6; ++i) {
+            const Frame& fr = frames[i];
+            const auto data = codedFrame(fr.block, fr.block == 1 ? 6 : 8, t0 + fr.at, fr.n, uint32_t(i));
+            put(h, vf, data, t0 + fr.at, t0 + fr.at + 10 * uint32_t(fr.n - 1));
+            bytes += data.size();
+            // The first two frames go in one hand-over, the others one each.
+            if (i >= 1 && i < row.handed) {
+                meas_app_PreTrigFlushFile(h, vf);
+                ASSERT_TRUE(waitUntil([&] { return readBinary(measFile(name)).size() >= bytes; }, 5000))
+                    << seenWithLog("frame " + std::to_string(i) + " not handed over");
             }
         }
-        char span[64];
-        std::snprintf(span, sizeof span, "%s %.2f s to %.2f s", row.handedFirst ? "after" : "from",
-                      (row.handedFirst ? t0 + 90 : t0) / 10000.0, (t0 + 3090) / 10000.0);
-        const std::string named =
-            std::string("the records of A0101000.001 ") + span + " are on no drive (not finished on meas:)";
-        std::vector<std::string> lines;
+        auto span = [&](const char* block, const char* text) -> std::string {
+            if (!*text) return "";
+            char word[8];
+            unsigned a = 0, b = 0;
+            if (std::sscanf(text, "%7s %u to %u", word, &a, &b) != 3) return "?";
+            char out[96];
+            std::snprintf(out, sizeof out, "block %s %s %.2f s to %.2f s", block, word, (t0 + a) / 10000.0,
+                          (t0 + b) / 10000.0);
+            return out;
+        };
+        std::string named;
+        for (const std::string& s : {span("1 (Fast)", row.fast), span("2 (Counters)", row.slow)})
+            if (!s.empty()) named += (named.empty() ? ": " : ", ") + s;
+        if (!named.empty())
+            named = "the records of " + name + " are on no drive (not finished on meas:)" + named;
         if (row.closed) {
             // Its record is let go once the store has passed its close (at once when the store goes).
             meas_app_PreTrigCloseFile(h, vf);
             ASSERT_TRUE(waitUntil([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 5000));
             meas_app_PreTrigDelete(h);
             const std::vector<std::string> lines = log();
-            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                                    [&](const std::string& l) {
-                                        return l.find("meas_app_PreTrigFileInfoRelease(): " + named) !=
-                                               std::string::npos;
-                                    }),
-                      1)
-                << "not named once: " << named;
+            const auto told = std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+                return l.find("meas_app_PreTrigFileInfoRelease(): the records of ") != std::string::npos;
+            });
+            if (named.empty()) {
+                EXPECT_EQ(told, 0) << "a file whole on its drive is named";
+                EXPECT_TRUE(readOnly(measFile(name)));
+            } else {
+                EXPECT_EQ(told, 1);
+                EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                        [&](const std::string& l) {
+                                            return l.find("meas_app_PreTrigFileInfoRelease(): " + named) !=
+                                                   std::string::npos;
+                                        }),
+                          1)
+                    << "not named once: " << named;
+            }
             EXPECT_TRUE(meas_app_PreTrigRecordsOnNoDrive().empty()) << "named again at the exit";
         } else {
-            ASSERT_TRUE(waitUntil([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 5000));
+            if (std::string(row.fault).find("hold0") == std::string::npos)
+                ASSERT_TRUE(waitUntil([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 5000));
+            else
+                ASSERT_TRUE(waitUntil([] { return drivefault_holding() == 1; }, 5000));
             EXPECT_EQ(meas_app_PreTrigRecordsOnNoDrive(), std::vector<std::string>{named});
             EXPECT_TRUE(meas_app_PreTrigRecordsOnNoDrive().empty()) << "named twice";
+            drivefault_release();
             meas_app_PreTrigDelete(h);
         }
         drivefault_clear();

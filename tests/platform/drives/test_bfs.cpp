@@ -367,7 +367,8 @@ TEST(LoggingDriveFs, AShortWriteKeepsTheErrorThatStoppedIt) {
     drivefault_clear();
 }
 
-// A rename within a drive replaces a file of the target name; the attribute byte moves with the file.
+// A rename within a drive replaces a writable file of the target name, one it was told of where it
+// is told, and never a read-only one; the attribute byte moves with the file.
 TEST(LoggingDriveFs, RenameWithinADriveCarriesTheAttributes) {
     TempDeviceRoot root;
     drivefault_clear();
@@ -375,10 +376,17 @@ TEST(LoggingDriveFs, RenameWithinADriveCarriesTheAttributes) {
     ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x00), 0);
     bfs_close(fd);
     fd = create("meas:/A.000", "old");
+    bfs_fileId old{};
+    ASSERT_EQ(bfs_identity(fd, &old), 0);
+    ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x20), 0);
+    bfs_close(fd);
+    fd = create("meas:/R.000", "whole");
     ASSERT_EQ(bfs_ioctl(fd, FIOATTRIBSET, 0x21), 0);
     bfs_close(fd);
+    fd = create("meas:/C.tmp", "copy");
+    bfs_close(fd);
     const uint32_t renames = drivefault_calls("meas:", DRIVE_OP_RENAME);
-    EXPECT_EQ(bfs_rename("meas:/A.tmp", "meas:/A.000"), 0) << std::strerror(errno);
+    EXPECT_EQ(bfs_rename("meas:/A.tmp", "meas:/A.000", &old), 0) << std::strerror(errno);
     EXPECT_EQ(readFile(root.file("meas/A.000")), "new");
     EXPECT_FALSE(std::filesystem::exists(root.file("meas/A.tmp")));
     DriveState s;
@@ -398,8 +406,13 @@ TEST(LoggingDriveFs, RenameWithinADriveCarriesTheAttributes) {
         {"meas2:/X.000", "meas2:/Y.000", nullptr, ENODEV},
         {"meas:/none", "meas:/B.000", nullptr, ENOENT},
         {"meas:/A.000", "meas:/B.000", "meas:rename:1:EIO", EIO},
+        {"meas:/C.tmp", "meas:/R.000", nullptr, EACCES}, // read-only: whole, never written over
+        {"meas:/C.tmp", "meas:/A.000", nullptr, ESTALE}, // not the file it was told of (`old` went)
+        {"meas:/C.tmp", "meas:/A.000", nullptr, EEXIST}, // told that none is there
     };
+    const bfs_fileId none{};
     for (const auto& r : refused) {
+        const bfs_fileId* only = r.error == ESTALE ? &old : r.error == EEXIST ? &none : nullptr;
         if (r.fault) {
             DriveFault f;
             ASSERT_TRUE(drivefault_parse(r.fault, &f, nullptr));
@@ -407,10 +420,12 @@ TEST(LoggingDriveFs, RenameWithinADriveCarriesTheAttributes) {
             drivefault_arm(f);
         }
         errno = 0;
-        EXPECT_EQ(bfs_rename(r.from, r.to), -1) << r.from << " " << r.to;
+        EXPECT_EQ(bfs_rename(r.from, r.to, only), -1) << r.from << " " << r.to;
         EXPECT_EQ(errno, r.error) << r.from << " " << r.to << ": " << std::strerror(errno);
     }
     EXPECT_EQ(readFile(root.file("meas/A.000")), "new");
+    EXPECT_EQ(readFile(root.file("meas/R.000")), "whole");
+    EXPECT_EQ(readFile(root.file("meas/C.tmp")), "copy");
     drivefault_clear();
 }
 

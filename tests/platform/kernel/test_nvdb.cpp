@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -337,4 +338,33 @@ TEST(NvdbFullDisk, AWriteThatFindsNoRoomFailsAndKeepsTheLastValue) {
     EXPECT_EQ(readBinary(nvdb_copyPath(0, 0, 0)), readBinary(nvdb_copyPath(0, 0, 1)));
     EXPECT_EQ(nvdb_write(0, 0, big.data(), big.size()), int(big.size()));
     nvdb_close();
+}
+
+// A write-through the disk holds holds the writer of that element only: other elements are read and
+// written meanwhile. The stage of the held write says what a stop would leave: its first copy under
+// way, then stored once that copy is through.
+TEST_F(NvdbTest, AHeldWriteThroughHoldsNoOtherElement) {
+    ASSERT_TRUE(put(3, 0, "a-old"));
+    drivefault_clear();
+    DriveFault hold;
+    std::string why;
+    ASSERT_TRUE(drivefault_parse("nv:sync:1:hold0", &hold, &why)) << why;
+    drivefault_arm(hold);
+    std::atomic<NvdbStage> stage{NvdbStage::NotBegun};
+    std::thread held([&] { EXPECT_EQ(nvdb_write(3, 0, "a-new", 5, &stage), 5); });
+    ASSERT_TRUE(testsupport::waitUntil([] { return drivefault_holding() == 1; }));
+    EXPECT_EQ(stage.load(), NvdbStage::FirstCopy);
+    EXPECT_TRUE(put(4, 0, "b")) << "another element is written";
+    EXPECT_EQ(get(4, 0), "b");
+    EXPECT_EQ(get(5, 0), "<missing>");
+    drivefault_release();
+    held.join();
+    EXPECT_EQ(stage.load(), NvdbStage::Done);
+    EXPECT_EQ(get(3, 0), "a-new");
+
+    // A write withheld before it began writes nothing.
+    stage = NvdbStage::Withheld;
+    EXPECT_EQ(nvdb_write(3, 0, "a-3", 3, &stage), 0);
+    EXPECT_EQ(get(3, 0), "a-new");
+    drivefault_clear();
 }
