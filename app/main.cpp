@@ -53,6 +53,7 @@
 #include "platform/drives/drive_service.h"
 #include "platform/kernel/syslogq.h"
 #include "platform/rtos/basetick.h"
+#include "platform/rtos/perturb.h"
 #include "platform/rtos/sysmq.h"
 
 #include <algorithm>
@@ -202,6 +203,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "msdapp: %s\n", error.c_str());
         return 1;
     }
+    // The tasks' timing perturbed for a test (MSD_PERTURB), before the first task: a value that
+    // cannot be read refuses the start rather than run a test unperturbed that asked for it.
+    bool perturbRefused = false;
+    const std::string perturbation = perturb_fromEnvironment(&perturbRefused);
+    if (perturbRefused) return refuse(index, perturbation);
     // The parameter block and the folders of this process (the logging folders, and the NV store:
     // a second process on it would count the same outings and boots) before anything is made: a
     // refused start leaves nothing but its reason in the log. What is there is taken first, what
@@ -235,6 +241,7 @@ int main(int argc, char** argv) {
     syslog_init(index);
     syslogx(LOG_PRIO_INFO, "main(): application %d starting, PID %u, address %s", index, unsigned(app_pid),
             device_ip_addr);
+    if (!perturbation.empty()) syslogx(LOG_PRIO_INFO, "main(): %s", perturbation.c_str());
     serial_configure(devroot_path(), index, appman_params().serial);
     sysmq_configure(devroot_path(), index); // queues shared with the device's other processes
     postrun_init(index);

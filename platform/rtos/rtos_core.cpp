@@ -245,11 +245,15 @@ void core_nudge(TaskRec* rec) {
 CoreTurn::CoreTurn() : me(self()) {}
 
 CoreTurn::~CoreTurn() {
-    if (me->coreMember && std::uncaught_exceptions() == 0) core_turn(me);
+    const WokeBy woke = me->foreign ? WokeBy::None : me->woke;
+    if (woke != WokeBy::None) me->woke = WokeBy::None;
+    if (std::uncaught_exceptions() != 0) return;
+    if (woke != WokeBy::None) perturb_afterWait(me, woke); // a member is ready meanwhile: worse ones wait
+    if (me->coreMember) core_turn(me);
 }
 
-PlaceGuard::PlaceGuard(WaitPlace& place, std::condition_variable& cv, bool delay)
-    : place_(place), me_(self()) {
+PlaceGuard::PlaceGuard(WaitPlace& place, std::condition_variable& cv, bool delay, bool byClock)
+    : place_(place), me_(self()), byClock_(byClock) {
     me_->waitKind.store(delay ? 2 : 1, std::memory_order_release);
     {
         std::lock_guard<std::mutex> g(me_->waitLock);
@@ -279,6 +283,7 @@ PlaceGuard::~PlaceGuard() {
     } else {
         --place_.others;
     }
+    if (!me_->foreign) me_->woke = byClock_ ? WokeBy::Clock : WokeBy::Wait; // not the exit's shared record
 }
 
 void PlaceGuard::rewait() {

@@ -1,6 +1,7 @@
 // Internals shared by the RTOS layer's files: task records and the one timed-wait primitive.
 #pragma once
 
+#include "platform/rtos/perturb.h"
 #include "platform/rtos/rtos.h"
 
 #include <atomic>
@@ -21,6 +22,10 @@ struct TaskDeletedUnwind {};
 enum class CoreState : uint8_t { Waiting, Ready, Running };
 
 struct TaskRec;
+
+// How a call of the RTOS API ended its wait: it had none, or it woke by a give or a time-out, or by
+// a semaphore that the clock gives (the base tick).
+enum class WokeBy : uint8_t { None, Wait, Clock };
 
 // The tasks of the tick core that wait at one place (a semaphore, one side of a queue, the task
 // events), kept by the place's owner under its own mutex, and how many other tasks wait there.
@@ -72,6 +77,12 @@ struct TaskRec {
     std::condition_variable coreCv;            // its turn has come
     std::condition_variable* waitCv = nullptr; // the wait it sleeps in (for a deferred wake-up)
     bool wakePending = false; // made ready while a better task ran: woken when its turn comes
+
+    // The perturbation (perturb.h), the task's own thread only: how this call of the RTOS API woke
+    // from a wait, and the task's draws.
+    WokeBy woke = WokeBy::None;
+    std::unique_ptr<PerturbStream> perturb;
+    uint64_t perturbGeneration = 0;
 };
 
 // The tick core (rtos_core.cpp). A member entering a wait gives up the core; a give makes the
@@ -90,8 +101,13 @@ bool core_wake(WaitPlace& place);
 void core_turn(TaskRec* me);
 void core_nudge(TaskRec* rec); // a waiting member is to be deleted: let it through the gate
 
+// A call of the RTOS API whose task woke from a wait: holds the task late as the perturbation draws
+// (perturb.cpp). Called without any lock of the layer, before a member takes its turn.
+void perturb_afterWait(TaskRec* me, WokeBy how);
+
 // Declared before the object's lock in every RTOS call that can wait or give, so that its end
-// (after the lock is released) is where the calling task takes or yields its turn.
+// (after the lock is released) is where the calling task is held late by the perturbation and takes
+// or yields its turn.
 struct CoreTurn {
     TaskRec* me;
     CoreTurn();
@@ -133,7 +149,7 @@ void semKick(SEM_ID sem);
 // Registers the calling task at a wait place for as long as it waits there.
 class PlaceGuard {
 public:
-    PlaceGuard(WaitPlace& place, std::condition_variable& cv, bool delay);
+    PlaceGuard(WaitPlace& place, std::condition_variable& cv, bool delay, bool byClock);
     ~PlaceGuard();
     PlaceGuard(const PlaceGuard&) = delete;
     PlaceGuard& operator=(const PlaceGuard&) = delete;
@@ -143,6 +159,7 @@ public:
 private:
     WaitPlace& place_;
     TaskRec* me_;
+    bool byClock_;
 };
 
 // `wakeAt` (may be null) is a time, set by `ready`, at which the condition may hold without a
@@ -154,7 +171,7 @@ bool waitTicks(std::unique_lock<std::mutex>& lk, std::condition_variable& cv, Wa
     if (ready()) return true;
     if (timeout == NO_WAIT) return false;
     const uint64_t deadline = deadlineForTicks(timeout);
-    PlaceGuard at(place, cv, delay);
+    PlaceGuard at(place, cv, delay, byTime);
     for (;;) {
         checkDeletion();
         const uint64_t until = wakeAt && *wakeAt < deadline ? *wakeAt : deadline;

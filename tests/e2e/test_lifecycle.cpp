@@ -128,6 +128,27 @@ TEST(Lifecycle, UnusableDeviceRootIsRefused) {
         << missing.stderrText();
 }
 
+// A start with its tasks' timing perturbed names the perturbation and the value that replays it in
+// its log; a value that cannot be read refuses the start with the reason.
+TEST(Lifecycle, ThePerturbationIsNamedAtTheStartOrRefused) {
+    TempDir root;
+    {
+        AppProcess app(root.path(), {"0"}, {"MSD_PERTURB=17:30:tLapTrg"});
+        ASSERT_TRUE(app.waitForShell()) << app.stderrText();
+        const std::string line = " tMain app0: main(): perturbation MSD_PERTURB=17:30:tLapTrg: seed 17, ";
+        EXPECT_TRUE(testsupport::waitUntil([&] { return countOf(app.logText(), line) == 1; }))
+            << app.logText();
+        app.signal(SIGTERM);
+        EXPECT_EQ(app.waitExit(), 0) << app.stderrText();
+    }
+    AppProcess bad(root.path(), {"0"}, {"MSD_PERTURB=17:5000"});
+    EXPECT_EQ(bad.waitExit(), 1);
+    const std::string reason =
+        "MSD_PERTURB='17:5000' refused: the most a wake-up is held, '5000', is no number";
+    EXPECT_NE(bad.stderrText().find("msdapp: " + reason), std::string::npos) << bad.stderrText();
+    EXPECT_NE(bad.logText().find("app0: main(): " + reason), std::string::npos) << bad.logText();
+}
+
 TEST(Lifecycle, ShellSurvivesBadLines) {
     TempDir root;
     AppProcess app(root.path(), {"0"});
