@@ -9,10 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -90,34 +89,6 @@ TEST(Perturb, ValuesOfTheVariable) {
             EXPECT_EQ(c.seed, 99u) << "a refused value changes nothing";
         }
     }
-}
-
-// The application's reading of the variable: a line that names the value that replays it, or the
-// refusal, which switches nothing on.
-TEST(Perturb, TheVariableIsReadIntoTheLogLine) {
-    perturb_set(nullptr);
-    bool refused = true;
-    unsetenv("MSD_PERTURB");
-    EXPECT_EQ(perturb_fromEnvironment(&refused), "");
-    EXPECT_FALSE(refused);
-
-    setenv("MSD_PERTURB", "17:0", 1);
-    EXPECT_EQ(perturb_fromEnvironment(&refused).rfind("MSD_PERTURB='17:0' refused: ", 0), 0u);
-    EXPECT_TRUE(refused);
-    TASK_ID t = taskSpawn("tOnTime", 100, 0, 8192, [] {
-        for (int i = 0; i < 5; ++i) taskDelay(1);
-    });
-    ASSERT_EQ(taskJoin(t, 10000), OK);
-    EXPECT_EQ(perturb_counts("tOnTime").wakeups, 0u) << "a refused value perturbs nothing";
-
-    setenv("MSD_PERTURB", "17:30:tLapTrg", 1);
-    const std::string line = perturb_fromEnvironment(&refused);
-    perturb_set(nullptr);
-    unsetenv("MSD_PERTURB");
-    EXPECT_FALSE(refused);
-    EXPECT_EQ(line.rfind("perturbation MSD_PERTURB=17:30:tLapTrg: seed 17, ", 0), 0u) << line;
-    EXPECT_NE(line.find("1 to 30 ms"), std::string::npos) << line;
-    EXPECT_NE(line.find("every one of tLapTrg"), std::string::npos) << line;
 }
 
 // A task's draws depend on the seed and its name alone; one wake-up in four comes late, each of a
