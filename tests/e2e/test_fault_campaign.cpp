@@ -2251,6 +2251,8 @@ TEST(FaultCampaignE2E, EveryRuleHoldsWithADriveFault) {
     std::mutex m;
     std::vector<std::string> broken;
     std::atomic<size_t> next{0}, hits{0};
+    // A worker starts and ends each run's devices itself: tied to its thread, they never outlive it
+    // (child_process.h).
     auto worker = [&] {
         NetNamespace own;
         for (size_t i; (i = next.fetch_add(1)) < picked.size();) {
