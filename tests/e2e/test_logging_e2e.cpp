@@ -22,17 +22,20 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
 #include <set>
 #include <sstream>
+#include <stop_token>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -1404,14 +1407,20 @@ TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     // Found at `back`; missed by the last look before, begun at `missing` (a host that holds the test
     // back widens the span between the two, never the second).
     double back = -1, missing = 0;
-    std::thread watch([&] {
-        std::this_thread::sleep_until(ends);
+    // Joined on every path: an assertion that ends the test early asks it to stop (the destructor).
+    std::jthread watch([&](std::stop_token stop) {
+        std::mutex m;
+        std::condition_variable_any until;
+        std::unique_lock<std::mutex> lk(m);
+        until.wait_until(lk, stop, ends, [] { return false; }); // the fault's end, or the test's
+        if (stop.stop_requested()) return;
         const auto before = campaign::recordsByFile(root.file(dir), COUNTERS);
         // Each look costs a listing of the folder: a file that grew is read, and the log looked at, only
         // then, so that a loaded host does not make the looks themselves take seconds.
         std::map<std::string, uintmax_t> sizes;
         waitUntil(
             [&] {
+                if (stop.stop_requested()) return true;
                 const auto look = std::chrono::steady_clock::now();
                 std::error_code ec;
                 for (const auto& e : std::filesystem::directory_iterator(root.file(dir), ec)) {
