@@ -1,5 +1,6 @@
 #include "framework/board_io.h"
 
+#include "framework/raster.h"
 #include "framework/syslog.h"
 #include "platform/board/board.h"
 
@@ -12,7 +13,13 @@ namespace {
 std::mutex gLedMutex;
 }
 
-int digital_ioIn(uint32_t n) { return board_dinGet(n) > 0 ? 1 : 0; }
+// A raster's pass reads the input as it stood at the pass's due time: a pass that the host runs late
+// (after a hold, its late ticks counted out) sees no change that came after its own time, so a
+// beacon is timed by when it came, not by when the late pass ran.
+int digital_ioIn(uint32_t n) {
+    const uint64_t due = raster_passDueNs();
+    return (due != 0 ? board_dinGetAt(n, due) : board_dinGet(n)) > 0 ? 1 : 0;
+}
 
 void digital_ioOut(uint32_t channel, uint8_t value) {
     if (channel > 16) {
@@ -37,9 +44,15 @@ void PwmOut_StopAll() {
     }
 }
 
-bool pinConfig_getRS232GPSEnabled() { return true; }
-bool pinConfig_getRS232TeleEnabled() { return true; }
-bool supply_isGood() { return board_supplyGood(); }
+bool pinConfig_getRS232GPSEnabled() {
+    return true;
+}
+bool pinConfig_getRS232TeleEnabled() {
+    return true;
+}
+bool supply_isGood() {
+    return board_supplyGood();
+}
 
 void meas_led_set_status(uint32_t bits) {
     std::lock_guard<std::mutex> lk(gLedMutex);

@@ -3,10 +3,11 @@
 
 #include <cstdint>
 
-int digital_ioIn(uint32_t n);                     // non-zero when input n (0..8) is high
+// Non-zero when input n (0..8) is high; in a raster's pass, as it stood at the pass's due time.
+int digital_ioIn(uint32_t n);
 void digital_ioOut(uint32_t channel, uint8_t value); // channels above 16 are refused (logged)
 void PwmOut_Set(uint32_t channel, float dutyPercent, float frequencyHz);
-void PwmOut_StopAll();                             // ordered shutdown: every output to 0 %
+void PwmOut_StopAll(); // ordered shutdown: every output to 0 %
 bool pinConfig_getRS232GPSEnabled();
 bool pinConfig_getRS232TeleEnabled();
 bool supply_isGood();

@@ -1,5 +1,7 @@
 #include "platform/board/board.h"
 
+#include "platform/rtos/hostclock.h"
+
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -16,9 +18,22 @@ struct Pwm {
     float frequency = 0.0f;
 };
 
+// The last changes of a digital input, each with the time it came and the level before it.
+struct DinChange {
+    uint64_t atNs;
+    uint8_t before;
+};
+constexpr size_t kDinChanges = 16;
+
+struct DinHistory {
+    std::array<DinChange, kDinChanges> changes{};
+    size_t count = 0; // changes made; the newest is at (count - 1) % kDinChanges
+};
+
 struct BoardState {
     std::array<Pwm, BOARD_PWM_CHANNELS> pwm{};
     std::array<uint8_t, BOARD_DIGITAL_INPUTS> din{};
+    std::array<DinHistory, BOARD_DIGITAL_INPUTS> dinHistory{};
     std::array<uint8_t, BOARD_DIGITAL_OUTPUTS> dout{};
     bool supplyGood = true;
     uint32_t statusLights = 0;
@@ -56,9 +71,28 @@ int board_dinGet(uint32_t input) {
 
 bool board_dinSet(uint32_t input, int level) {
     if (input >= BOARD_DIGITAL_INPUTS) return false;
+    const uint64_t now = hostclock_nowNs();
     std::lock_guard<std::mutex> guard(g_lock);
-    g_board.din[input] = level != 0;
+    const uint8_t before = g_board.din[input], after = level != 0;
+    if (before == after) return true;
+    g_board.din[input] = after;
+    DinHistory& h = g_board.dinHistory[input];
+    h.changes[h.count++ % kDinChanges] = {now, before};
     return true;
+}
+
+int board_dinGetAt(uint32_t input, uint64_t atNs) {
+    if (input >= BOARD_DIGITAL_INPUTS) return -1;
+    std::lock_guard<std::mutex> guard(g_lock);
+    const DinHistory& h = g_board.dinHistory[input];
+    int level = g_board.din[input];
+    // From the newest change back: each one after `atNs` had not come yet then.
+    for (size_t k = 0; k < h.count && k < kDinChanges; ++k) {
+        const DinChange& c = h.changes[(h.count - 1 - k) % kDinChanges];
+        if (c.atNs <= atNs) break;
+        level = c.before;
+    }
+    return level;
 }
 
 bool board_doutSet(uint32_t output, uint8_t value) {

@@ -22,8 +22,13 @@ bool board_pwmSet(uint32_t channel, float dutyPercent, float frequencyHz);
 bool board_pwmGet(uint32_t channel, float* dutyPercent, float* frequencyHz);
 
 // Digital inputs 0..8: level 0 or 1 (any non-zero level is stored as 1); -1 / false out of range.
+// A set is stamped with the time it came (hostclock_nowNs).
 int board_dinGet(uint32_t input);
 bool board_dinSet(uint32_t input, int level);
+// The level as it stood at `atNs` (hostclock_nowNs's time): a task that the host runs late reads
+// its input as it was at the task's own time, not a level set since. The last 16 changes of each
+// input are kept; a time before them reads the level before the oldest.
+int board_dinGetAt(uint32_t input, uint64_t atNs);
 
 // Digital outputs 0..16: value as set (8-bit); -1 / false out of range.
 bool board_doutSet(uint32_t output, uint8_t value);

@@ -174,7 +174,7 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
         const std::string a = std::to_string(1000 + pair), b = std::to_string(2000 + pair);
         std::string outB;
         int exitB = -1;
-        std::thread other([&] {
+        std::jthread other([&] {
             exitB = runVcconfig(root.path(), "value CAN_BAUDRATES[1] " + b + "\n", &outB, "", workB.path());
         });
         EXPECT_EQ(runVcconfig(root.path(), "value CAN_BAUDRATES[0] " + a + "\n", &out, "", work.path()), 0)
@@ -205,7 +205,7 @@ TEST(CaldataE2E, VcconfigKeepsChannelsApartAndTheDatasetWhole) {
     const int held = open(root.file("caldata").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
     int exitB = -1;
-    std::thread waiting(
+    std::jthread waiting(
         [&] { exitB = runVcconfig(root.path(), "value CAN_BAUDRATES[1] 9\n", &out, "", workB.path()); });
     EXPECT_TRUE(waitUntil([&] {
         return readFile(workB.file("vcconfig-out.txt")) ==

@@ -253,7 +253,7 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
             return;
         }
         std::string other;
-        std::thread second([&] { other = dev.shell(command); });
+        std::jthread second([&] { other = dev.shell(command); });
         const std::string first = dev.shell(command);
         second.join();
         shellCuts.push_back(shellCut(first, 'F'));

@@ -165,7 +165,7 @@ TEST(DkStrangerE2E, ConnectionsOpenedAndClosedByAStrangerAreLoggedUnderTheFloodR
     // turn (one the busy host refuses is tried again).
     std::atomic<bool> done{false};
     std::atomic<int> connected{0};
-    std::thread stranger([&] {
+    std::jthread stranger([&] {
         const auto t0 = std::chrono::steady_clock::now();
         for (int i = 0; connected.load() < 2000 && i < 2500; ++i) {
             const int fd = socket(AF_INET, SOCK_STREAM, 0);

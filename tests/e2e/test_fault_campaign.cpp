@@ -1679,8 +1679,8 @@ private:
             if (pick(2) == 0) {
                 const bool overLap = pick(2) == 1;
                 ::kill(dev_->pid(), SIGSTOP);
-                std::thread lap;
-                if (overLap) lap = std::thread([this] { dev_->shell("lof_laptrig"); });
+                std::jthread lap;
+                if (overLap) lap = std::jthread([this] { dev_->shell("lof_laptrig"); });
                 std::this_thread::sleep_for(std::chrono::milliseconds(1000 + pick(2001)));
                 ::kill(dev_->pid(), SIGCONT);
                 r_.notes += std::string("held") + (overLap ? " over a lap" : "") + "; ";
@@ -2251,6 +2251,8 @@ TEST(FaultCampaignE2E, EveryRuleHoldsWithADriveFault) {
     std::mutex m;
     std::vector<std::string> broken;
     std::atomic<size_t> next{0}, hits{0};
+    // A worker starts and ends each run's devices itself: tied to its thread, they never outlive it
+    // (child_process.h).
     auto worker = [&] {
         NetNamespace own;
         for (size_t i; (i = next.fetch_add(1)) < picked.size();) {
@@ -2275,9 +2277,9 @@ TEST(FaultCampaignE2E, EveryRuleHoldsWithADriveFault) {
             std::fflush(stdout);
         }
     };
-    std::vector<std::thread> workers;
+    std::vector<std::jthread> workers;
     for (int w = 0; w < (campaign::whole() ? 4 : 2); ++w) workers.emplace_back(worker);
-    for (std::thread& t : workers) t.join();
+    for (std::jthread& t : workers) t.join();
     for (const std::string& b : broken) ADD_FAILURE() << b;
     std::printf(
         "fault campaign of the application: %zu runs of %zu faults, %zu hit; %.0f s (%.0f s without a "

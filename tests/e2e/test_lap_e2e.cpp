@@ -1,6 +1,7 @@
-// The lap function in beacon mode on the real executable: the shell holds digital input 0 high for
-// about 100 ms, twice; a peer on the vehicle network hears each lap message, the device takes it as
-// every device does, and the first lap (since the start) never becomes the best lap.
+// The lap function in beacon mode on the real executable: the shell sets digital input 0 high, twice
+// (the second time while the host holds the process); a peer on the vehicle network hears each lap
+// message, the device takes it as every device does, each lap is stamped no earlier than its beacon
+// came, and the first lap (since the start) never becomes the best lap.
 #include "app_process.h"
 #include "lap_peer.h"
 #include "netns.h"
@@ -13,6 +14,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <thread>
 
 using namespace testsupport;
@@ -23,6 +25,14 @@ namespace {
 constexpr uint16_t DEV_PID = 17; // application index 1
 constexpr const char* DEV_INDEX = "1";
 constexpr const char* DEV_ADDR = "127.0.0.2";
+
+// The device's time stamps (100 us, wrapping): the host's monotonic clock, which every application
+// process on the machine shares.
+uint32_t deviceStamp() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint32_t((uint64_t(now.tv_sec) * 1000000000ull + uint64_t(now.tv_nsec)) / 100000ull);
+}
 
 bool logShows(AppProcess& dev, const std::string& what) {
     return waitUntil([&] { return dev.logText().find(what) != std::string::npos; }, 15000);
@@ -47,29 +57,53 @@ TEST(LapE2E, BeaconPulsesOnDigitalInputZeroAreLapsOfEveryDevice) {
     ASSERT_TRUE(logShows(dev, "awm_0x08_lapfunc_ini(): lap function at channel 10, beacon trigger"))
         << dev.logText();
 
-    auto pulse = [&] {
-        dev.shell("board din 0 1");
+    // The device stamps a lap with its pass's time on its clock, the host's monotonic clock (in
+    // 100 us): a beacon is never stamped before it came, however late the host runs the passes.
+    const auto beaconEnds = [&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the beacon's length
         dev.shell("board din 0 0");
     };
-    pulse();
+    const uint32_t sent1 = deviceStamp();
+    dev.shell("board din 0 1");
+    beaconEnds();
     HeardLap first{};
     ASSERT_TRUE(peer.nextEvent(&first, 30000)) << dev.logText();
     EXPECT_EQ(first.src, DEV_PID);
     EXPECT_EQ((std::vector<int>{first.lap, first.outing}), (std::vector<int>{2, 2}))
         << "a new outing at start";
+    EXPECT_GE(int32_t(first.timestamp - sent1), 0) << "stamped before the beacon came";
     EXPECT_TRUE(logShows(dev, "Received Laptrigger Event. Outing 2, Lap 2, Laptime")) << dev.logText();
-    EXPECT_NE(dev.shell("lof_get").find("Lap counter: \t\t2\nOuting counter: \t2\n"), std::string::npos);
+    EXPECT_TRUE(waitUntil([&] {
+        return dev.shell("lof_get").find("Lap counter: \t\t2\nOuting counter: \t2\n") != std::string::npos;
+    })) << dev.logText();
 
-    // The second lap is longer than the first, so that only a first lap counted as valid could
-    // have become the best one.
-    std::this_thread::sleep_for(std::chrono::milliseconds(first.laptime * 10 + 1500));
-    pulse();
+    // The second lap is longer than the first by more than a second, so that only a first lap
+    // counted as valid could have become the best one. Its beacon comes while the host holds the
+    // process (1.5 s): the passes of the held second run late, after the pin has risen, and must
+    // not take the beacon before their time.
+    ASSERT_TRUE(waitUntil(
+        [&] { return int32_t(deviceStamp() - first.timestamp) > int32_t(first.laptime) * 100 + 10000; },
+        30000));
+    kill(dev.pid(), SIGSTOP);
+    std::jthread held([&] { dev.shell("board din 0 1"); }); // answered once the process goes on
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const uint32_t sent2 = deviceStamp();
+    kill(dev.pid(), SIGCONT);
+    held.join();
+    beaconEnds();
     HeardLap second{};
     ASSERT_TRUE(peer.nextEvent(&second, 30000)) << dev.logText();
     EXPECT_EQ((std::vector<int>{second.lap, second.outing}), (std::vector<int>{3, 2}));
+    EXPECT_GE(int32_t(second.timestamp - sent2), 0)
+        << "stamped " << int32_t(sent2 - second.timestamp) / 10 << " ms before the beacon came";
+    // The lap time is the time between the lap's stamps (hundredths, rounded down or to nearest).
+    EXPECT_NEAR(double(second.laptime), (second.timestamp - first.timestamp) / 100.0, 1.0);
     EXPECT_GT(second.laptime, first.laptime + 100);
-    EXPECT_NE(dev.shell("lof_get").find("Lap counter: \t\t3\n"), std::string::npos);
+    // The device takes its own lap message as every device does: its counters follow a moment after
+    // the peer heard it.
+    EXPECT_TRUE(waitUntil([&] {
+        return dev.shell("lof_get").find("Lap counter: \t\t3\n") != std::string::npos;
+    })) << dev.logText();
     dev.signal(SIGTERM);
     ASSERT_EQ(dev.waitExit(), 0) << dev.stderrText();
 

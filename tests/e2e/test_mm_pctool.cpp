@@ -254,7 +254,7 @@ TEST(MeasManE2E, OnlineAndQueuedListsAt10msLoseNoRecord) {
     StallProbe probe(dev.pid());
     std::map<uint32_t, std::vector<uint32_t>> stamps{{kOnline, {}},
                                                      {kQueued, {}}}; // filled by one reader each
-    std::thread udp([&] {
+    std::jthread udp([&] {
         uint16_t dst;
         uint32_t handle;
         std::vector<uint8_t> r;

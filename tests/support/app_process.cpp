@@ -1,6 +1,7 @@
 #include "app_process.h"
 
 #include "caldataset.h"
+#include "child_process.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -34,41 +35,28 @@ AppProcess::AppProcess(const std::string& deviceRoot, const std::vector<std::str
                   ? deviceRoot
                   : std::filesystem::path(deviceRoot).parent_path().string()) {
     const std::string exe = appExecutable();
-    const std::string out = outDir_ + "/stdout.txt";
-    const std::string err = outDir_ + "/stderr.txt";
-    // Everything the child needs is made before the fork: a test with threads may fork while another
-    // thread holds the allocator's lock, and the child may then call only what is safe after a fork.
-    std::vector<std::string> envText;
+    std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string kv = *e;
         const std::string name = kv.substr(0, kv.find('='));
         bool replaced = name == "DEVICE_ROOT";
         for (const auto& x : extraEnv) replaced = replaced || x.substr(0, x.find('=')) == name;
-        if (!replaced) envText.push_back(kv);
+        if (!replaced) env.push_back(kv);
     }
     bool rootGiven = false;
     for (const auto& kv : extraEnv) rootGiven = rootGiven || kv.rfind("DEVICE_ROOT=", 0) == 0;
-    if (!rootGiven) envText.push_back("DEVICE_ROOT=" + root_);
-    for (const auto& kv : extraEnv) envText.push_back(kv);
-    std::vector<char*> envp;
-    for (std::string& kv : envText) envp.push_back(kv.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argText = {exe};
-    argText.insert(argText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argText) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        dup2(o, 1);
-        dup2(e, 2);
-        dup2(in, 0);
-        execve(exe.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
+    if (!rootGiven) env.push_back("DEVICE_ROOT=" + root_);
+    for (const auto& kv : extraEnv) env.push_back(kv);
+    std::vector<std::string> argv = {exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildStreams io;
+    io.in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    io.out = open((outDir_ + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    io.err = open((outDir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // The device ends with the test, however the test ends (child_process.h).
+    pid_ = startTiedChild(argv, &env, io);
+    for (int fd : {io.in, io.out, io.err})
+        if (fd >= 0) close(fd);
 }
 
 AppProcess::~AppProcess() {

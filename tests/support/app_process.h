@@ -13,7 +13,8 @@ std::string appExecutable();
 class AppProcess {
 public:
     // Starts `msdapp <args...>` with DEVICE_ROOT = root; stdout and stderr go to files in the root
-    // (beside it when the root is not a folder).
+    // (beside it when the root is not a folder). The process ends with the thread that made the
+    // object, however the test ends (child_process.h): make it on a thread that outlives it.
     AppProcess(const std::string& deviceRoot, const std::vector<std::string>& args,
                const std::vector<std::string>& extraEnv = {});
     ~AppProcess(); // kills the process if it still runs

@@ -1,5 +1,7 @@
 #include "loopdisk.h"
 
+#include "child_process.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -35,24 +37,24 @@ std::string findProgram(const std::string& name) {
 // Runs a program to its end; its exit code (-1 when it could not run or was killed), its output in
 // `output`.
 int runProgram(const std::vector<std::string>& argv, const std::string& outputFile, std::string* output) {
-    // Made before the fork: the child of a process with threads calls only what is safe there.
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        dup2(out, 1);
-        dup2(out, 2);
-        dup2(in, 0);
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    ChildStreams io;
+    io.in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    io.out = io.err = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = startTiedChild(argv, nullptr, io);
+    for (int fd : {io.in, io.out})
+        if (fd >= 0) close(fd);
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
     *output = readFile(outputFile);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The frozen file system of a freeze's child, for its thaw when its test ends first.
+volatile sig_atomic_t gFrozen = -1;
+
+void thawAndEnd(int) {
+    if (gFrozen >= 0) ioctl(gFrozen, FITHAW, 0);
+    _exit(3);
 }
 
 } // namespace
@@ -119,10 +121,17 @@ DiskFreeze::DiskFreeze(const std::string& mountPoint, int seconds) : at_(mountPo
         reason_ = std::string("pipe: ") + strerror(errno);
         return;
     }
+    const pid_t parent = getpid();
     child_ = fork();
     if (child_ == 0) {
-        // Only calls that are safe after a fork of a process with threads.
+        // Only calls that are safe after a fork of a process with threads. A test that ends before
+        // the thaw (its thread, as child_process.h says) has it at once: the child ends with it.
+        struct sigaction thaw {};
+        thaw.sa_handler = thawAndEnd;
+        sigaction(SIGTERM, &thaw, nullptr);
+        if (!tieToParent(parent, SIGTERM)) _exit(1);
         const int fd = open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        gFrozen = fd;
         int error = fd < 0 || ioctl(fd, FIFREEZE, 0) != 0 ? errno : 0;
         if (write(report[1], &error, sizeof error) != ssize_t(sizeof error) || error != 0) _exit(1);
         timespec until{};

@@ -36,7 +36,8 @@ private:
 
 // Freezes the file system mounted at `mountPoint` (FIFREEZE, as fsfreeze -f does) for `seconds`,
 // then thaws it. A child process of its own holds the time and thaws, so that the thaw comes even
-// when the test ends early or dies; the destructor thaws at once when it has not come yet.
+// when the test ends early or dies: the child ends with the thread that made the object, and thaws
+// at once then (child_process.h); the destructor thaws at once when it has not come yet.
 class DiskFreeze {
 public:
     DiskFreeze(const std::string& mountPoint, int seconds);

@@ -2,6 +2,7 @@
 // start condition, which pauses and resumes the data blocks at the gateway or, with a pretrigger,
 // arms and fires it so that the time before the trigger is written too.
 #include "framework/board_io.h"
+#include "framework/raster.h"
 #include "framework/syslog.h"
 #include "framework/time_util.h"
 #include "laptiming/lapoutfra.h"
@@ -89,7 +90,10 @@ void meas_app_check_measconditions() {
         }
         uint32_t newest = 0;
         bool seenAny = false;
+        uint32_t period = 0; // between two samples of the condition (time-stamp units)
         for (meas_blk* b : conds) {
+            const int ms = raster2rate(int(b->raster));
+            if (ms > 0 && (period == 0 || uint32_t(ms) * 10 < period)) period = uint32_t(ms) * 10;
             uint32_t seen = 0;
             const int v = evaluate(b, now, &seen);
             if (v >= 0 && seen != 0 && (!seenAny || int32_t(seen - newest) > 0)) {
@@ -118,9 +122,15 @@ void meas_app_check_measconditions() {
         } else if (i != MEAS_M02) {
             std::atomic<uint8_t>& flag = i == MEAS_M01 ? meas_globcond_m01 : meas_globcond_m03;
             if (!flag.load() && g) {
-                // At the stamp of the sample that fired it: the host may run this check late.
+                // At the stamp of the first sample that can have fired it: the condition's list keeps
+                // its newest sample only, so a check that the host ran late skips those since the
+                // newest one it saw not firing, and the first of them may have fired it.
+                uint32_t at = newest, checked = 0;
+                if (seenAny && period != 0 && meas_app_PreTrigConditionCheckedAt(m.pretrig, &checked) &&
+                    int32_t(newest - (checked + period)) > 0)
+                    at = checked + period;
                 if (seenAny)
-                    meas_app_PreTrigTriggerAt(m.pretrig, newest);
+                    meas_app_PreTrigTriggerAt(m.pretrig, at);
                 else
                     meas_app_PreTrigTrigger(m.pretrig);
                 m.state.fetch_and(uint16_t(~MEAS_ST_WAITING));
@@ -128,6 +138,7 @@ void meas_app_check_measconditions() {
                 meas_app_PreTrigArm(m.pretrig);
                 m.state.fetch_or(MEAS_ST_WAITING);
             }
+            if (!g && seenAny) meas_app_PreTrigConditionChecked(m.pretrig, newest);
             flag = g;
         }
     }

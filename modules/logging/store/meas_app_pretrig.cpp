@@ -146,6 +146,14 @@ void meas_app_PreTrigTriggerAt(void* handle, uint32_t ts) {
     if (handle) pt(handle)->trigTrigger(ts);
 }
 
+void meas_app_PreTrigConditionChecked(void* handle, uint32_t ts) {
+    if (handle) pt(handle)->conditionChecked(ts);
+}
+
+bool meas_app_PreTrigConditionCheckedAt(void* handle, uint32_t* ts) {
+    return handle && pt(handle)->conditionCheckedAt(ts);
+}
+
 void meas_app_PreTrigGetMeasVarsPT(void* handle, uint8_t* state, uint32_t* bytes, uint32_t* peakBytes,
                                    uint32_t* entries, uint32_t* peakEntries) {
     if (handle) {

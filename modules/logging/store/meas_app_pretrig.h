@@ -187,6 +187,12 @@ void meas_app_PreTrigTrigger(void* handle);
 // The trigger as the data tell it: `ts` is the stamp of the condition's sample that fired it, so that
 // the window before it counts in the data's time however late the host let the check run.
 void meas_app_PreTrigTriggerAt(void* handle, uint32_t ts);
+// The start condition was checked up to its sample stamped `ts` and did not fire: a trigger can only
+// come at a later sample. Held data stay for as long as such a trigger still needs them, however far
+// the data have come past the check (by at most one pretrigger time more).
+void meas_app_PreTrigConditionChecked(void* handle, uint32_t ts);
+// The stamp of the newest sample given to meas_app_PreTrigConditionChecked; false when none was.
+bool meas_app_PreTrigConditionCheckedAt(void* handle, uint32_t* ts);
 // The Pretrigger's state and the counters of its holding list (any pointer may be null).
 void meas_app_PreTrigGetMeasVarsPT(void* handle, uint8_t* state, uint32_t* bytes, uint32_t* peakBytes,
                                    uint32_t* entries, uint32_t* peakEntries);

@@ -247,6 +247,9 @@ void Pretrigger::trigTrigger(uint32_t now) {
     if (s == STATE_BUFFERING) {
         triggerTs_.store(now);
         flushFrom_.store(limitFrom(now));
+        syslogx(LOG_PRIO_INFO2,
+                "Pretrigger::trigTrigger(): m0%d triggered at %u, the records from %u on are kept",
+                measIdx_ + 1, unsigned(now), unsigned(limitFrom(now)));
     } else {
         syslogx(LOG_PRIO_WARNING,
                 "Pretrigger::trigTrigger(): trigger came without being armed, not updating trigger timestamp "
@@ -265,6 +268,32 @@ uint32_t Pretrigger::dataTime() const {
     if (!dataTimeSet_.load()) return now;
     const uint32_t data = dataTime_.load();
     return tsDiff(data, now) < 0 ? data : now;
+}
+
+void Pretrigger::conditionChecked(uint32_t ts) {
+    checked_.store(uint64_t(1) << 32 | ts);
+}
+
+bool Pretrigger::conditionCheckedAt(uint32_t* ts) const {
+    const uint64_t c = checked_.load();
+    if (c == 0) return false;
+    *ts = uint32_t(c);
+    return true;
+}
+
+// The time by which held data leave: the data's own time, but not past the start condition's check.
+// A trigger can still come at any sample after the newest one checked without firing, and the
+// window before it must be there then: a check that the host runs behind the data (its condition's
+// list keeps only the newest sample, so it may skip some) must not find the window gone. At most one
+// pretrigger time behind the data, so that a condition no longer checked holds nothing for good.
+uint32_t Pretrigger::holdTime() const {
+    const uint32_t data = dataTime();
+    uint32_t checked = 0;
+    if (!conditionCheckedAt(&checked)) return data;
+    const uint32_t next = checked + 1;
+    if (tsDiff(next, data) >= 0) return data;
+    if (tsDiff(data, next) > int32_t(bufferTime_)) return data >= bufferTime_ ? data - bufferTime_ : data;
+    return next;
 }
 
 void Pretrigger::noteDataTime(uint32_t ts) {
@@ -432,7 +461,7 @@ void Pretrigger::flushUntil(uint32_t limit) {
 }
 
 bool Pretrigger::taskMain() {
-    const uint32_t limit = limitFrom(dataTime());
+    const uint32_t limit = limitFrom(holdTime());
     const int req = request_.load();
     if (req != lastRequest_) {
         const int s = state_.load();

@@ -71,6 +71,9 @@ public:
     // The trigger at the clock's time, or at `ts` in the data's time.
     void trigTrigger();
     void trigTrigger(uint32_t ts);
+    // The start condition did not fire up to its sample at `ts` (meas_app_PreTrigConditionChecked).
+    void conditionChecked(uint32_t ts);
+    bool conditionCheckedAt(uint32_t* ts) const;
     void putAction(Action* action);
     void openFile(MeasAppStore_FileInfo_s* info);
     void putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t firstTs, uint32_t lastTs);
@@ -119,6 +122,7 @@ private:
     void setState(int state);
     uint32_t limitFrom(uint32_t now) const;
     uint32_t dataTime() const;
+    uint32_t holdTime() const;
     void noteDataTime(uint32_t ts); // holding list's lock held
     void putCounted(Action* action, int vfIdx, uint32_t n);
 
@@ -136,6 +140,8 @@ private:
     std::vector<Writer*> writers_;
     std::atomic<uint32_t> dataTime_{0};
     std::atomic<bool> dataTimeSet_{false};
+    // The start condition's newest sample that did not fire: 1 << 32 | its stamp; 0 none yet.
+    std::atomic<uint64_t> checked_{0};
     std::atomic<bool> armFlushReq_{false};
     uint32_t armWaitStart_ = 0;
     bool dropped_ = false; // a writer was dropped for falling behind; again only once the files went down

@@ -3,6 +3,7 @@
 // records, the records fed and the closing records, read-only and the same on the USB drive. Killed
 // at random moments, every file left is empty or reads up to its last complete piece with only the
 // records fed, and holds everything handed over more than 1.5 s before the kill.
+#include "child_process.h"
 #include "measfile.h"
 #include "store_driver_records.h"
 #include "testsupport.h"
@@ -15,11 +16,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <random>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -46,11 +47,7 @@ class Driver {
 public:
     Driver(const std::string& root, int files, int frames, int delayUs, bool fed = false) {
         int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
+        if (pipe2(out, O_CLOEXEC) != 0) return;
         const std::string exe = testsupport::buildDir() + "/tests/logging/store_driver";
         std::vector<std::string> env = {"DEVICE_ROOT=" + root};
         for (char** e = environ; *e; ++e)
@@ -58,15 +55,13 @@ public:
         std::vector<std::string> args = {exe, std::to_string(files), std::to_string(frames),
                                          std::to_string(delayUs)};
         if (fed) args.insert(args.begin() + 1, "--fed");
-        std::vector<char*> envp, argv;
-        for (auto& e : env) envp.push_back(e.data());
-        for (auto& a : args) argv.push_back(a.data());
-        envp.push_back(nullptr);
-        argv.push_back(nullptr);
-        const int rc = posix_spawn(&pid_, exe.c_str(), &fa, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&fa);
+        // The driver ends with the thread that starts it, however the test ends (a holder of the
+        // folders below logs for about 17 minutes).
+        testsupport::ChildStreams io;
+        io.out = out[1];
+        pid_ = testsupport::startTiedChild(args, &env, io);
         close(out[1]);
-        if (rc != 0) {
+        if (pid_ < 0) {
             pid_ = -1;
             close(out[0]);
             return;
@@ -241,6 +236,8 @@ TEST(StoreDriver, KilledAtRandomKeepsCompleteRecords) {
         std::vector<int> old(kParallel, 0);
         std::vector<std::thread> runs;
         for (int r = 0; r < kParallel; ++r) {
+            // Each run's thread starts, kills and reaps its own driver: the driver, tied to that
+            // thread, never outlives it anyway.
             runs.emplace_back([&, r, ms = killMs(rng)] {
                 testsupport::TempDir root;
                 Driver d(root.path(), kFiles, kFrames, 700, true);

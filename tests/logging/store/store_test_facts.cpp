@@ -309,6 +309,65 @@ TEST_F(StoreTest, PretriggerKeepsTheLastTenSecondsBeforeTheTrigger) {
     meas_app_PreTrigDelete(h);
 }
 
+// The start condition's check may run behind the data: its list keeps the newest sample only, so a
+// check that the host runs late skips samples, and takes the trigger at the first sample after the
+// newest one it saw not firing. The window before that stays held however far the data have come
+// since (25 s of frames at once here), by at most one pretrigger time more.
+TEST_F(StoreTest, PretriggerHoldsTheWindowForACheckBehindTheData) {
+    const struct {
+        const char* what;
+        uint32_t checkedMs;  // the condition checked, not firing, up to the frame of that time
+        uint32_t keptFromMs; // the file's first frame
+    } rows[] = {
+        {"the check 9 s behind the data", 16000, 6100},
+        {"the check 23 s behind: one pretrigger time more is held, no longer", 2000, 4900},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        hostclock_setManual(true);
+        hostclock_advanceMs(40000); // time stamps well above the data's span
+        const uint32_t first = time_getTimestamp() - 250000;
+        void* h = meas_app_PreTrigInit(0, 10.0f);
+        ASSERT_NE(h, nullptr);
+        const std::string name = "A01010" + std::to_string(++n) + "0.001";
+        MeasAppStore_FileInfo_s* f = fileInfo(name.c_str(), first);
+        meas_app_PreTrigOpenFile(h, f);
+        const int vf = f->vfIdx;
+        const uint32_t checked = first + row.checkedMs * 10;
+        meas_app_PreTrigConditionChecked(h, checked);
+        std::vector<uint8_t> expected;
+        for (uint32_t i = 0; i < 250; ++i) { // one frame per 100 ms
+            const uint32_t ts = first + 1000 * i;
+            auto fr = frame(1, 1, {uint8_t(i), uint8_t(i >> 8)});
+            put(h, vf, fr, ts, ts);
+            if (ts >= first + row.keptFromMs * 10) expected.insert(expected.end(), fr.begin(), fr.end());
+        }
+        // What the task holds once it has let go of what is older than it holds by.
+        const uint32_t held = 250 - row.keptFromMs / 100;
+        uint32_t entries = 0;
+        ASSERT_TRUE(advanceUntil([&] {
+            meas_app_PreTrigGetMeasVarsPT(h, nullptr, nullptr, nullptr, &entries, nullptr);
+            return entries <= held;
+        }));
+        EXPECT_EQ(entries, held);
+        uint32_t at = 0;
+        ASSERT_TRUE(meas_app_PreTrigConditionCheckedAt(h, &at));
+        EXPECT_EQ(at, checked);
+        meas_app_PreTrigTriggerAt(h, checked + 1000); // the frame after the newest checked
+        ASSERT_TRUE(advanceUntil([&] { return meas_app_PreTrigMeasRunning(h) == 1; }));
+        const uint32_t headerLength = f->headerLength;
+        meas_app_PreTrigCloseFile(h, vf);
+        ASSERT_TRUE(advanceUntil([&] { return readOnly(measFile(name)); }))
+            << seenWithLog("the file was not finished; the store's log:");
+        const auto file = readBinary(measFile(name));
+        ASSERT_GE(file.size(), headerLength);
+        EXPECT_EQ(std::vector<uint8_t>(file.begin() + headerLength, file.end()), expected);
+        hostclock_setManual(false); // the tasks' waits end on the real clock again
+        meas_app_PreTrigDelete(h);
+    }
+}
+
 // Re-arming after a trigger holds again only once the measurement raster has handed over its open
 // frames, so that none of them is held back with the new window.
 TEST_F(StoreTest, ArmingWaitsForTheOpenFramesOfTheRaster) {

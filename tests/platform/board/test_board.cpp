@@ -1,5 +1,6 @@
 // Board state: outputs remembered, inputs settable, nonsense refused, status bits, one-wire id.
 #include "platform/board/board.h"
+#include "platform/rtos/hostclock.h"
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,51 @@ TEST_F(BoardTest, OutputsAndInputsKeepWhatWasSetAndRefuseNonsense) {
     EXPECT_EQ(board_doutGet(16), 0);
     EXPECT_EQ(board_dinGet(8), 0);
     EXPECT_TRUE(board_supplyGood());
+}
+
+// A task that the host runs late reads its input as it stood at its own time: each change of an
+// input is stamped when it came, on the process's clock.
+TEST_F(BoardTest, AnInputReadsAsItStoodAtATime) {
+    hostclock_setManual(true);
+    const uint64_t t0 = hostclock_nowNs();
+    constexpr uint64_t kMs = 1000000;
+    ASSERT_TRUE(board_dinSet(0, 1));
+    hostclock_advanceMs(5);
+    ASSERT_TRUE(board_dinSet(0, 0));
+    hostclock_advanceMs(5);
+    ASSERT_TRUE(board_dinSet(0, 1));
+    hostclock_advanceMs(5);
+    ASSERT_TRUE(board_dinSet(0, 7)); // no change: high stays high since t0 + 10 ms
+    const struct {
+        uint32_t input;
+        uint64_t at;
+        int level;
+    } rows[] = {
+        {0, t0 - kMs, 0},
+        {0, t0, 1},
+        {0, t0 + 4 * kMs, 1},
+        {0, t0 + 5 * kMs, 0},
+        {0, t0 + 9 * kMs, 0},
+        {0, t0 + 10 * kMs, 1},
+        {0, t0 + 1000 * kMs, 1},
+        {1, t0, 0}, // never set
+        {BOARD_DIGITAL_INPUTS, t0, -1},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(board_dinGetAt(r.input, r.at), r.level)
+            << "input " << r.input << " at t0 + " << (int64_t(r.at) - int64_t(t0)) / 1000 << " us";
+    // The last 16 changes are kept, each read at its own time; a time before them reads the level
+    // before the oldest of them.
+    const uint64_t t1 = hostclock_nowNs();
+    for (int i = 0; i < 40; ++i) {
+        board_dinSet(2, i % 2 == 0);
+        hostclock_advanceMs(1);
+    }
+    for (int i = 24; i < 40; ++i)
+        EXPECT_EQ(board_dinGetAt(2, t1 + uint64_t(i) * kMs), i % 2 == 0 ? 1 : 0) << i;
+    EXPECT_EQ(board_dinGetAt(2, t1), 0);
+    EXPECT_EQ(board_dinGet(0), 1);
+    hostclock_setManual(false);
 }
 
 TEST_F(BoardTest, StatusBitsFromManyTasksAreNeverLost) {
