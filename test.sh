@@ -1,7 +1,7 @@
 #!/bin/sh
-# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test, runs
-# every test again under ThreadSanitizer (the end-to-end ones under a seeded perturbation of the
-# tasks' timing), then gives each fuzz target a short run from its committed seed corpus. Each
+# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test (the
+# end-to-end ones under a seeded perturbation of the tasks' timing), runs every test again under
+# ThreadSanitizer, then gives each fuzz target a short run from its committed seed corpus. Each
 # stage's time is printed as it ends.
 set -eu
 cd "$(dirname "$0")"
@@ -40,30 +40,31 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stack
 ctest --test-dir build-test --output-on-failure -j "$TESTS_AT_ONCE" --timeout 300 -LE e2e
 stage "AddressSanitizer: tests outside the end-to-end label"
 # The end-to-end tests each run whole devices whose bounds count real time (a stop's answer, records
-# back within 2 s): one test a processor, a sanitized device needing about half of one.
+# back within 2 s): one test a processor, a sanitized device needing about half of one. They run under
+# the platform's seeded perturbation (docs/tests.md): the devices' tasks wake late by amounts drawn
+# from the seed, so that the orders a loaded or slower host gives come on an idle one too, and a
+# failure names the seed that replays it. A seed given in MSD_PERTURB is used as it stands.
+MSD_PERTURB="${MSD_PERTURB:-$(($(date +%s) % 100000))}"
+export MSD_PERTURB
+echo "the end-to-end label under MSD_PERTURB=$MSD_PERTURB (set it so to replay this run's orders)"
 seed_costs build-test
 ctest --test-dir build-test --output-on-failure -j "$JOBS" --timeout 300 -L e2e
-stage "AddressSanitizer: end-to-end label"
-unset ASAN_OPTIONS UBSAN_OPTIONS
+stage "AddressSanitizer: end-to-end label under MSD_PERTURB=$MSD_PERTURB"
+unset ASAN_OPTIONS UBSAN_OPTIONS MSD_PERTURB
 
 # Every label again under ThreadSanitizer (scripts/tsan.supp: the lock-free read of measurement
-# values). The end-to-end label runs under the platform's seeded perturbation (docs/tests.md): the
-# devices' tasks wake late by amounts drawn from the seed, so that the orders a loaded or slower host
-# gives come on an idle one too, and a failure names the seed that replays it. A seed given in
-# MSD_PERTURB is used as it stands.
+# values), unperturbed: a device under ThreadSanitizer runs several times slower, and with its tick
+# held late as well it falls seconds behind the wall clock that the tests' bounds count.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSD_TSAN=ON -DMSD_WERROR=ON >/dev/null
 ninja -C build-tsan -j "$BUILD_JOBS"
 stage "ThreadSanitizer build"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/scripts/tsan.supp"
 ctest --test-dir build-tsan --output-on-failure -j "$TESTS_AT_ONCE" --timeout 300 -LE e2e
 stage "ThreadSanitizer: tests outside the end-to-end label"
-MSD_PERTURB="${MSD_PERTURB:-$(($(date +%s) % 100000))}"
-export MSD_PERTURB
-echo "the end-to-end label under MSD_PERTURB=$MSD_PERTURB (set it so to replay this run's orders)"
 seed_costs build-tsan
 ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 300 -L e2e
-stage "ThreadSanitizer: end-to-end label under MSD_PERTURB=$MSD_PERTURB"
-unset TSAN_OPTIONS MSD_PERTURB
+stage "ThreadSanitizer: end-to-end label"
+unset TSAN_OPTIONS
 
 ./scripts/fuzz-smoke.sh
 stage "fuzz targets"

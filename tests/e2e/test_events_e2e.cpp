@@ -294,7 +294,10 @@ TEST(EventsE2E, PingOfAPeerCountsAboutTenAnswersASecond) {
     std::vector<uint16_t> maxima;
     for (const Sample& s : samples) maxima.push_back(s.max);
     std::sort(maxima.begin(), maxima.end());
-    EXPECT_LT(maxima[maxima.size() / 2], 100) << "response times on loopback within 10 ms";
+    // A ping and its answer each wake a task of either device: under the perturbation each of the
+    // four may come late by its most.
+    EXPECT_LT(maxima[maxima.size() / 2], 100 + 4 * 10 * perturbMaxMs())
+        << "response times on loopback within 10 ms";
     EXPECT_LT(maxima.back(), 0xFFFF);
     // Every ping is a CI message over the link to the peer.
     EXPECT_GE(uint16_t(samples.back().sent - samples.front().sent),

@@ -395,9 +395,13 @@ TEST_P(RecordsOnNoDriveE2E, NoRecordIsLostWithoutALineNamingEachBlocksSpan) {
     // held 1 s of them back).
     const uint32_t stop = tickOf(log, "main(): signal 15");
     ASSERT_NE(stop, 0u) << log;
-    // The lap has its file, the one before ends at the lap.
-    if (row.lapAtStop) {
+    // The lap has its file, the one before ends at the lap; or, when the stop came before a sample
+    // after the lap was taken (a raster that runs late), the log names the lap as one without a file.
+    if (row.lapAtStop && countOf(log, " cut " + lap.name + " at ") == 0) {
         EXPECT_EQ(cutFileWrong(root.file("meas"), lap), "") << log;
+    } else if (row.lapAtStop) {
+        EXPECT_EQ(countOf(log, "has no file: no record of m01 lies between it and the logging's stop"), 1)
+            << log;
     }
     // Each block's newest record, whichever file holds it (a lap right before the stop may leave a
     // block no sample in the lap's file).

@@ -2,10 +2,12 @@
 
 #include "platform/drives/devroot.h"
 #include "platform/kernel/syslogq.h"
+#include "platform/rtos/perturb.h"
 #include "platform/rtos/rtos.h"
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -152,6 +154,14 @@ std::vector<double> jsonArray(const std::string& text, const std::string& key) {
         p = text.find(',', p + 1);
     }
     return out;
+}
+
+int perturbMaxMs() {
+    const char* value = std::getenv("MSD_PERTURB");
+    if (!value || !*value) return 0;
+    const char* colon = std::strchr(value, ':');
+    return colon ? std::atoi(colon + 1)
+                 : int(kPerturbDefaultMaxMs); // the device refuses a value it cannot read
 }
 
 } // namespace testsupport

@@ -51,6 +51,10 @@ std::vector<std::string> gunzipLines(const std::string& path);
 // The numbers of the JSON array named `key` in `text`.
 std::vector<double> jsonArray(const std::string& text, const std::string& key);
 // Absolute path of the repository root and of the build folder.
+// The most a device task's wake-up is held late under the perturbation that MSD_PERTURB asks for
+// (docs/tests.md), in ms; 0 without it. A bound on one of the device's answers adds it per wake-up.
+int perturbMaxMs();
+
 std::string sourceDir();
 std::string buildDir();
 
