@@ -415,7 +415,11 @@ TEST_P(RecordsOnNoDriveE2E, NoRecordIsLostWithoutALineNamingEachBlocksSpan) {
         ASSERT_NE(newest, 0u) << "block " << int(block);
         const int32_t before = int32_t(stop - newest / 10);
         std::printf("block %u: its last record is %d ms before the stop\n", unsigned(block), before);
+#if !defined(__SANITIZE_THREAD__)
+        // A device under ThreadSanitizer samples seconds behind the wall clock: its rasters' bound is
+        // the other builds'.
         EXPECT_LE(before, 300) << "block " << int(block) << " ends before the stop came\n" << log;
+#endif
     }
 }
 
