@@ -113,6 +113,9 @@ struct D_Work_application_dor {
     // set by the first step.
     uint32_t lapStamp, prevStamp;
     uint8_t clockStarted;
+    // Step 0's due time (100 us) of the 1 ms step in which the main pulse last rose: a beacon lap's
+    // stamp, however late step 1 runs (published before the pulse, read by step 1).
+    uint32_t mainPulseAt;
     // Delay timers, ms (0xFFFFFFFF idle)
     uint32_t mainOnTimer, imOnTimer, imPulseTimer, mainPulseTimer, laptrgmTimer, laptrgiTimer;
     uint32_t stuckTimer, imTrigTimer, lapPulseTimer, mainLockTimer, elapTimer, imLockTimer;
@@ -213,4 +216,17 @@ inline uint8_t rt_sharedLoad(uint8_t& cell) {
 }
 inline void rt_sharedStore(uint8_t& cell, uint8_t value) {
     std::atomic_ref<uint8_t>(cell).store(value, std::memory_order_relaxed);
+}
+// A byte whose store publishes what was written before it (a time stamp), and its load.
+inline uint8_t rt_sharedAcquire(uint8_t& cell) {
+    return std::atomic_ref<uint8_t>(cell).load(std::memory_order_acquire);
+}
+inline void rt_sharedRelease(uint8_t& cell, uint8_t value) {
+    std::atomic_ref<uint8_t>(cell).store(value, std::memory_order_release);
+}
+inline uint32_t rt_sharedLoad(uint32_t& cell) {
+    return std::atomic_ref<uint32_t>(cell).load(std::memory_order_relaxed);
+}
+inline void rt_sharedStore(uint32_t& cell, uint32_t value) {
+    std::atomic_ref<uint32_t>(cell).store(value, std::memory_order_relaxed);
 }

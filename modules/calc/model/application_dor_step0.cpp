@@ -1,6 +1,6 @@
 // Step 0, every 1 ms: the beacon input filtered by its minimum on-time; in split mode a short
 // pulse is the main lap trigger and a long one an intermediate trigger. Its 20 ms pulses are read
-// by step 1.
+// by step 1, which stamps a beacon lap with the due time of the 1 ms step in which its pulse rose.
 #include "calc/model/application_dor.h"
 #include "calc/model/util_simulink.h"
 
@@ -46,7 +46,9 @@ void application_dor_step0() {
 
     rt_sharedStore(B.mainOn, mainOn);
     rt_sharedStore(B.imPulse, imPulse);
-    rt_sharedStore(B.mainPulse, mainPulse);
+    if (mainPulse != 0 && B.mainPulse == 0)
+        rt_sharedStore(DW.mainPulseAt, application_dor_imports().raster_getPassTimestamp());
+    rt_sharedRelease(B.mainPulse, mainPulse);
     DW.prevMainOn = mainOn;
     DW.prevImOn = B.imOn;
 }

@@ -252,7 +252,8 @@ void application_dor_step1() {
     uint8_t* const zc = application_dor_PrevZCSigState.zc;
     const uint8_t mainOn = rt_sharedLoad(B.mainOn);
     const uint8_t imPulse = rt_sharedLoad(B.imPulse);
-    const uint8_t mainPulse = rt_sharedLoad(B.mainPulse);
+    const uint8_t mainPulse = rt_sharedAcquire(B.mainPulse);
+    const uint32_t mainPulseAt = rt_sharedLoad(DW.mainPulseAt);
 
     // 1. Trigger qualification.
     util_simulink_turnOn(mainOn, 10, 5.0f, &DW.stuckTimer, &B.stuck);
@@ -284,10 +285,14 @@ void application_dor_step1() {
     B.lapReq = uint8_t(lapTrgRise || B.mainAccept);
     util_simulink_turnOff(B.lapReq, 10, 0.4f, &DW.lapPulseTimer, &B.lapPulse);
     B.lapEvent = rises(B.lapPulse, DW.prevLapPulse);
-    // The time of a lap event of this step: the crossing's own when the GPS line gave it, else the
-    // step's; never before the lap it ends began.
-    const uint32_t eventAt =
-        B.gps != 0 && mainRise == 0 && lapTrgRise == 0 ? within(gpsAt, DW.lapStamp, now) : now;
+    // The time of a lap event of this step: a beacon's, the 1 ms step's in which its pulse rose (this
+    // step may run late, after it); a crossing of the GPS line, its own; else the step's. Never
+    // before the lap it ends began.
+    uint32_t eventAt = now;
+    if (lapTrgRise == 0 && mainRise != 0 && B.stuck == 0)
+        eventAt = int32_t(mainPulseAt - DW.lapStamp) > 0 ? mainPulseAt : DW.lapStamp;
+    else if (lapTrgRise == 0 && B.gps != 0)
+        eventAt = within(gpsAt, DW.lapStamp, now);
 
     // 2. Countdown.
     uint8_t cntSrc = 0;

@@ -10,6 +10,8 @@ std::vector<LapMessage> sent;
 uint64_t ticks = 0;
 
 namespace {
+uint64_t lateMs = 0; // of the step running now
+
 template <typename T> T take(T& v) {
     const T t = v;
     v = 0;
@@ -23,7 +25,7 @@ uint8_t awm_0x08_lapfunc_getGpsTrigger() {
     return in.gps;
 }
 uint32_t raster_getPassTimestamp() {
-    return uint32_t(ticks * 10);
+    return uint32_t((ticks - lateMs) * 10);
 }
 uint32_t awm_0x08_lapfunc_getGpsTriggerTimestamp() {
     return uint32_t(raster_getPassTimestamp() - in.gpsEarlierMs * 10);
@@ -115,7 +117,11 @@ void run(uint64_t ms) {
     for (uint64_t i = 0; i < ms; ++i) {
         ++ticks;
         application_dor_step0();
-        if (ticks % 10 == 0) application_dor_step1();
+        if (ticks % 10 == 0) {
+            lateMs = in.step1LateMs;
+            application_dor_step1();
+            lateMs = 0;
+        }
         if (ticks % 100 == 0) application_dor_step2();
     }
 }

@@ -15,6 +15,7 @@ struct Inputs {
     uint8_t trigger = 0;
     uint8_t gps = 0;
     int64_t gpsEarlierMs = 0; // how long before the step's time the line was crossed
+    uint64_t step1LateMs = 0; // how long after its due time the host runs each step 1
     float speed = 0;
     uint8_t outIncrReq = 0;  // taken once
     uint16_t gpsSegment = 0; // taken once

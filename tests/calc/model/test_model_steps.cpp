@@ -12,6 +12,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
 
 using namespace modeltest;
 
@@ -67,6 +68,29 @@ TEST(ModelLap, BeaconPulsesBecomeLapEventsWithTheirLapTimes) {
     EXPECT_EQ(events().size(), 3u);
     EXPECT_TRUE(std::none_of(sent.begin(), sent.end(), [](const LapMessage& m) { return !m.event; }))
         << "no counter was preset";
+}
+
+// The 10 ms step that takes a beacon's pulse may run late, after the 1 ms step saw the beacon: the
+// lap is stamped when the pulse rose (the beacon plus the minimum on-time), never at the late step's
+// due time, which may lie before the beacon.
+TEST(ModelLap, ABeaconLapIsStampedWhenItsPulseRoseHoweverLateTheLapStepRuns) {
+    for (const uint64_t lateMs : {0u, 9u, 500u, 975u}) {
+        start();
+        in.step1LateMs = lateMs;
+        run(2000);
+        const uint64_t first = ticks + 1;
+        pulse(100);
+        run(60000 - 100);
+        const uint64_t second = ticks + 1;
+        pulse(100);
+        run(1100);
+        ASSERT_EQ(events().size(), 2u) << lateMs;
+        for (const auto& [e, beacon] : {std::pair{events()[0], first}, std::pair{events()[1], second}}) {
+            EXPECT_GE(e.timestamp, beacon * 10) << lateMs << " ms late: stamped before its beacon";
+            EXPECT_LE(e.timestamp, (beacon + MAIN_TRIG_TIME_MIN) * 10) << lateMs << " ms late";
+        }
+        EXPECT_FLOAT_EQ(events()[1].laptime, 60.0f) << lateMs;
+    }
 }
 
 // Laps of 10 s at 50 m/s on a track of 500 m, whose line counts from 90 % of it (CND_DIST_MIN). The
@@ -157,11 +181,14 @@ TEST(ModelLap, SplitModeToldShortMainFromLongIntermediatePulses) {
     ASSERT_EQ(events().size(), 1u) << "the main trigger at the end of a short pulse";
     const uint64_t lapTick = events()[0].tick;
     EXPECT_EQ(lapTick % 10, 0u);
+    EXPECT_EQ(events()[0].timestamp, 151u * 10) << "stamped by the 1 ms step that saw the pulse end";
     pulse(400);
     run(1500);
     EXPECT_EQ(events().size(), 1u) << "a long pulse is no lap";
     EXPECT_EQ(lapsegctr, 2) << "but ends the first segment";
-    EXPECT_NEAR(laptimeseg, 2.215, 0.001) << "222 steps after the lap event";
+    // Its 200 ms on-time after the 20 ms one: 2.220 s after the lap's stamp; the 10 ms step that
+    // sees it times it within half a step.
+    EXPECT_NEAR(laptimeseg, 2.220, 0.005);
 }
 
 TEST(ModelLap, DistanceAndGpsSegments) {
