@@ -4,7 +4,7 @@
 // the lap stack after the process is killed in a burst of lap events.
 #include "app_process.h"
 #include "bytes.h"
-#include "caldataset.h"
+#include "logging_root.h"
 #include "netns.h"
 #include "pctool.h"
 #include "testsupport.h"
@@ -47,13 +47,9 @@ std::unique_ptr<AppProcess> start(const TempDir& root) {
 }
 
 // Writes the dataset with DEVICE_CONFIG; the program identifier goes to `program`.
-void configure(const std::string& root, uint32_t deviceConfig, std::string* program) {
-    std::string pageLength, log;
-    ASSERT_TRUE(learnDatasetIdentity(root, DEV_INDEX, program, &pageLength, &log)) << log;
-    caldata::CalDataset data;
-    data.set("DEVICE_CONFIG", 0, deviceConfig);
-    ASSERT_TRUE(caldata::writeDataset(root, data.file(*program)));
-    std::filesystem::remove_all(root + "/nv1"); // the counters of the identity run
+void configure(const TempDir& root, uint32_t deviceConfig, std::string* program) {
+    ASSERT_TRUE(writeRootDataset(root, {.index = DEV_INDEX, .deviceConfig = deviceConfig}, program));
+    std::filesystem::remove_all(root.file("nv1")); // the counters of the identity run
 }
 
 std::vector<uint8_t> lapEvent(uint32_t timestamp, uint32_t laptime, uint16_t lap, uint16_t outing) {
@@ -156,7 +152,7 @@ TEST(CountersE2E, ALoggingSlaveTakesTheMastersCountersAndFollowsItsLapEvents) {
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
     std::string program;
-    configure(root.path(), TOOL_PID << 8 | 1, &program); // logging active, the tool is the master
+    configure(root, TOOL_PID << 8 | 1, &program); // logging active, the tool is the master
     auto app = start(root);
     AppProcess& dev = *app;
     expectShell(dev, "lof_get", "Valid: \t\t\t0\n");
@@ -228,7 +224,7 @@ TEST(CountersE2E, ALoggingSlaveNamesItsFilesAfterTheAbsoluteLapsItsDrivesHold) {
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
     std::string program;
-    configure(root.path(), TOOL_PID << 8 | 1, &program); // logging active, the tool is the master
+    configure(root, TOOL_PID << 8 | 1, &program); // logging active, the tool is the master
     // The sample's logging of the device's own values, for this device (PID 0x11).
     std::string config = readFile(testsupport::sourceDir() + "/sample-root/cfg/m01.xml");
     for (size_t at = config.find("adr=\"0x10"); at != std::string::npos; at = config.find("adr=\"0x10", at))
@@ -274,7 +270,7 @@ TEST(CountersE2E, KilledInABurstOfLapEventsTheLapStackHoldsNoWrongEntry) {
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
     std::string program;
-    configure(root.path(), TOOL_PID << 8, &program); // the tool is the master, logging inactive
+    configure(root, TOOL_PID << 8, &program); // the tool is the master, logging inactive
     auto app = start(root);
     AppProcess& dev = *app;
     PcTool tool(TOOL_PID, TOOL_ADDR, DEV_PID);

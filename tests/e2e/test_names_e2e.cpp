@@ -4,8 +4,8 @@
 // (the NV store held) and the logging drive emptied, the next start names no file as the earlier run
 // did, and nothing the stick keeps of that run is written over, whatever a power cut interrupts.
 #include "app_process.h"
-#include "caldataset.h"
 #include "campaign.h"
+#include "logging_root.h"
 #include "measfile.h"
 #include "netns.h"
 #include "testsupport.h"
@@ -31,20 +31,7 @@ constexpr const char* INDEX = "0";
 constexpr uint8_t COUNTERS = 2; // the sample's 10 ms block: lap, outing, fragment, absolute lap
 
 // A device root with the sample logging configuration and the stick in.
-void prepare(const TempDir& root) {
-    std::string program, pageLength, log;
-    ASSERT_TRUE(learnDatasetIdentity(root.path(), INDEX, &program, &pageLength, &log)) << log;
-    caldata::CalDataset data;
-    data.set("PCODE", 0, 0x1234);
-    ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
-    std::filesystem::remove_all(root.file("nv"));
-    std::filesystem::remove_all(root.file("meas"));
-    makeDirs(root.file("meas"));
-    makeDirs(root.file("usb_meas"));
-    std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root.file("cfg/m01.xml"),
-                               std::filesystem::copy_options::overwrite_existing);
-    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
-}
+constexpr LoggingRoot kRoot = {.index = INDEX, .pcode = 0x1234, .stickIn = true, .stickFolder = true};
 
 // A file of the run, as a drive keeps it.
 struct Kept {
@@ -117,7 +104,7 @@ std::string joined(const std::vector<std::string>& items) {
 // naming it as made. SIGTERM during such a search ends the process in time, every file whole.
 TEST(NamesE2E, TheStartRecordsAtOnceWhileASlowFolderIsReadAndNamesNoFileTwice) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     for (int i = 0; i < 1000; ++i) writeFile(root.file("meas/D" + std::to_string(1000000 + i) + ".DAT"), "");
     // Absolute laps 0x31 on meas: and 0x40 on the stick: an earlier run's, its counters lost.
     writeFile(root.file("meas/A0101003.101"), "an earlier run's file on meas:\n");
@@ -278,7 +265,7 @@ TEST_P(EarlierRunE2E, NoFileOfAnEarlierRunIsWrittenOverAndTheNewOnesTakeNewNames
     NetNamespace net; // laps of devices elsewhere on the machine never reach this one
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     std::string logs;
     {
         auto first = runWithLaps(root, {"MSD_DRIVE_FAULT=nv:sync:1:hold8000:0@r_nvStore"}, 2);
