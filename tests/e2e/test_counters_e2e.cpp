@@ -85,6 +85,19 @@ void requestByName(PcTool& tool, AppProcess& dev, uint16_t raster, const std::ve
     ASSERT_EQ(get16(a.data() + 2), 16 + 20 * names.size()) << "every name resolved";
 }
 
+// The device's ask for the master's counters (`ask`), answered as the master (the tool) with lap 3 of
+// outing 2.
+void answerAsMaster(PcTool& tool, AppProcess& dev, std::vector<uint8_t>* ask) {
+    ASSERT_TRUE(tool.receiveCi(0x1201, ask, 5000)) << dev.logText();
+    ASSERT_GE(ask->size(), 24u);
+    std::vector<uint8_t> counters;
+    put32(counters, get32(ask->data() + 20));
+    for (uint32_t v : {0u, 0u}) put32(counters, v);
+    put16(counters, 3);
+    put16(counters, 2);
+    ASSERT_TRUE(tool.sendCi(0x1202, get32(ask->data() + 12), get32(ask->data() + 8), counters));
+}
+
 } // namespace
 
 TEST(CountersE2E, FileNamesFollowNvAndMeasAndTheShellAgreesWithTheValuesByName) {
@@ -161,15 +174,9 @@ TEST(CountersE2E, ALoggingSlaveTakesTheMastersCountersAndFollowsItsLapEvents) {
 
     // The device asks until the master answers with its counters.
     std::vector<uint8_t> ask;
-    ASSERT_TRUE(tool.receiveCi(0x1201, &ask, 5000)) << dev.logText();
+    ASSERT_NO_FATAL_FAILURE(answerAsMaster(tool, dev, &ask));
     EXPECT_EQ(get16(ask.data() + 6), TOOL_PID);
     EXPECT_EQ(get32(ask.data() + 20), uint32_t(TOOL_PID));
-    std::vector<uint8_t> counters;
-    put32(counters, get32(ask.data() + 20));
-    for (uint32_t v : {0u, 0u}) put32(counters, v);
-    put16(counters, 3);
-    put16(counters, 2);
-    ASSERT_TRUE(tool.sendCi(0x1202, get32(ask.data() + 12), get32(ask.data() + 8), counters));
     ASSERT_TRUE(logShows(dev, "Starting with file: A0203000.101")) << dev.logText();
     expectShell(dev, "lof_get", "Valid: \t\t\t1\nLap counter: \t\t3\nOuting counter: \t2\n");
 
@@ -240,13 +247,7 @@ TEST(CountersE2E, ALoggingSlaveNamesItsFilesAfterTheAbsoluteLapsItsDrivesHold) {
     PcTool tool(TOOL_PID, TOOL_ADDR, DEV_PID);
     link(tool, dev);
     std::vector<uint8_t> ask;
-    ASSERT_TRUE(tool.receiveCi(0x1201, &ask, 5000)) << dev.logText();
-    std::vector<uint8_t> counters;
-    put32(counters, get32(ask.data() + 20));
-    for (uint32_t v : {0u, 0u}) put32(counters, v);
-    put16(counters, 3);
-    put16(counters, 2);
-    ASSERT_TRUE(tool.sendCi(0x1202, get32(ask.data() + 12), get32(ask.data() + 8), counters));
+    ASSERT_NO_FATAL_FAILURE(answerAsMaster(tool, dev, &ask));
     // Absolute lap 1 is the start's; the stick holds 5: the slave goes on at 6.
     EXPECT_TRUE(logShows(dev, "LapOutFra_initLapOutCnt(): usb_meas: holds files of absolute lap 5, the lap "
                               "counters were at 1: the absolute lap goes on at 6"))

@@ -89,6 +89,21 @@ std::vector<std::string> filesWrong(const std::string& dir, const std::string& l
     return wrong;
 }
 
+// The start's search names the first file once it has read the drives' folders.
+constexpr const char* kNamed = "LapOutFra_initLapOutCnt(): Starting with file: ";
+
+// Whether the device (its log from `run` on) is up and logging while its search still reads the
+// folders.
+::testing::AssertionResult loggingWhileTheFolderIsRead(AppProcess& dev, const LogFrom& run) {
+    if (!dev.waitForShell()) return ::testing::AssertionFailure() << "no shell: " << dev.stderrText();
+    if (!waitUntil([&] { return countOf(run(), "meas_app_saveblock(): starting measurement m01") > 0; },
+                   20000))
+        return ::testing::AssertionFailure() << "no logging: " << dev.logText();
+    if (countOf(run(), kNamed) != 0)
+        return ::testing::AssertionFailure() << "the search has ended already: " << run();
+    return ::testing::AssertionSuccess();
+}
+
 std::string joined(const std::vector<std::string>& items) {
     std::string out;
     for (const std::string& i : items) out += i + "\n";
@@ -112,16 +127,11 @@ TEST(NamesE2E, TheStartRecordsAtOnceWhileASlowFolderIsReadAndNamesNoFileTwice) {
     const std::map<std::string, Kept> before = keptOn(root.file("meas")),
                                       beforeStick = keptOn(root.file("usb_meas"));
     const std::string slow = "MSD_DRIVE_FAULT=meas:open:0:slow2000@r_DrvCall_meas";
-    const std::string kNamed = "LapOutFra_initLapOutCnt(): Starting with file: ";
     {
         const LogFrom run(root);
         AppProcess dev(root.path(), {INDEX}, {slow});
-        ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
-        ASSERT_TRUE(waitUntil(
-            [&] { return countOf(run(), "meas_app_saveblock(): starting measurement m01") > 0; }, 20000))
-            << dev.logText();
+        ASSERT_TRUE(loggingWhileTheFolderIsRead(dev, run));
         // A lap and a fragment while the folder is still read: files of their own, named later.
-        ASSERT_EQ(countOf(run(), kNamed), 0) << "the search has ended already";
         dev.shell("lof_laptrig");
         ASSERT_TRUE(waitUntil([&] { return countOf(run(), "collecting statusblock for") > 0; }, 20000))
             << dev.logText();
@@ -186,11 +196,7 @@ TEST(NamesE2E, TheStartRecordsAtOnceWhileASlowFolderIsReadAndNamesNoFileTwice) {
     // SIGTERM while the folder is still read: the shutdown names the files and ends in time.
     const LogFrom run(root);
     AppProcess dev(root.path(), {INDEX}, {slow});
-    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
-    ASSERT_TRUE(waitUntil(
-        [&] { return countOf(run(), "meas_app_saveblock(): starting measurement m01") > 0; }, 20000))
-        << dev.logText();
-    ASSERT_EQ(countOf(run(), kNamed), 0) << "the search has ended already";
+    ASSERT_TRUE(loggingWhileTheFolderIsRead(dev, run));
     const auto term = std::chrono::steady_clock::now();
     dev.signal(SIGTERM);
     const int exit = dev.waitExit(30000);
