@@ -91,25 +91,40 @@ ShellCut shellCut(const std::string& printed) {
     return c;
 }
 
-// Whether the log names a cut stamped after `after` and before `before` that has no file: no record
-// lies between it and the next cut, so the file before it ends with it.
-bool fileLessCutBetween(const std::string& log, uint32_t after, uint32_t before) {
+// A cut the log names as having no file ("the lap cut A0101000.002 at 12.3456 s has no file").
+struct FileLessCut {
+    std::string kind; // "lap", "new outing", "fragment", "drive's new file", ...
+    uint32_t stamp = 0;
+};
+
+// The first cut stamped after `after` and before `before` that the log names as having no file, in
+// `first`: no record lies between it and the next cut, so the file before it ends with it. False
+// when there is none.
+bool firstFileLessCutBetween(const std::string& log, uint32_t after, uint32_t before, FileLessCut* first) {
+    static const std::string kThe = "meas_app_store_block(): the ";
+    bool found = false;
     std::istringstream in(log);
     for (std::string line; std::getline(in, line);) {
-        if (line.find("has no file") == std::string::npos) continue;
-        const size_t at = line.find(" at ");
-        unsigned secs = 0, frac = 0;
-        if (at == std::string::npos || std::sscanf(line.c_str() + at, " at %u.%u s", &secs, &frac) != 2)
+        const size_t the = line.find(kThe), cut = line.find(" cut ", the), at = line.find(" at ", cut);
+        if (line.find("has no file") == std::string::npos || the == std::string::npos ||
+            cut == std::string::npos || at == std::string::npos)
             continue;
+        unsigned secs = 0, frac = 0;
+        if (std::sscanf(line.c_str() + at, " at %u.%u s", &secs, &frac) != 2) continue;
         const uint32_t stamp = secs * 10000 + frac;
-        if (int32_t(stamp - after) > 0 && int32_t(stamp - before) < 0) return true;
+        if (int32_t(stamp - after) <= 0 || int32_t(stamp - before) >= 0) continue;
+        if (found && int32_t(stamp - first->stamp) >= 0) continue;
+        *first = {line.substr(the + kThe.size(), cut - the - kThe.size()), stamp};
+        found = true;
     }
-    return false;
+    return found;
 }
 
 // Why the cut has no file of its own with its own close stamp on the drive's folder (empty when it
-// has): its file is there, and the file that holds the last record before it ends with its stamp,
-// or with an earlier cut's that has no file (named in `log`).
+// has): its file is there, and the file that holds the last record before it ends at the next cut
+// after that record: the cut itself, or an earlier one that the device names as having no file (in
+// `log`). A close stamp record (type 5) of that cut's stamp ends it when that cut moved the counters
+// (a lap, a new outing, a fragment); none when it was forced.
 std::string cutFileWrong(const std::string& folder, const ShellCut& cut, const std::string& log = "") {
     if (!std::filesystem::exists(folder + "/" + cut.name)) return cut.name + " is not made";
     std::string before;
@@ -121,22 +136,33 @@ std::string cutFileWrong(const std::string& folder, const ShellCut& cut, const s
                 before = e.path().filename();
             }
     if (before.empty()) return "no file before " + cut.name;
-    if (fileLessCutBetween(log, last, cut.ts)) return "";
+    FileLessCut next{"", cut.ts}; // the shell's cuts all move the counters
+    const bool fileLess = firstFileLessCutBetween(log, last, cut.ts, &next);
+    const bool counters =
+        !fileLess || next.kind == "lap" || next.kind == "new outing" || next.kind == "fragment";
     const measfile::File closed = measfile::readFile(folder + "/" + before);
+    std::vector<uint32_t> stamps;
     for (const measfile::Meta* m : closed.metaOfType(5)) {
         const std::vector<uint8_t>& p = m->payload;
-        if (p.size() == 4 &&
-            (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]) == cut.ts)
-            return "";
+        if (p.size() == 4)
+            stamps.push_back(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
     }
-    return before + ", cut by " + cut.name + ", has not its close stamp " + std::to_string(cut.ts);
+    const std::string cutBy =
+        before + ", cut by " +
+        (fileLess ? "the file-less " + next.kind + " cut at " + std::to_string(next.stamp) + " before "
+                  : "") +
+        cut.name;
+    if (!counters)
+        return stamps.empty() ? "" : cutBy + ", has a close stamp record, but a forced cut ends it";
+    if (std::find(stamps.begin(), stamps.end(), next.stamp) != stamps.end()) return "";
+    return cutBy + ", has not its close stamp " + std::to_string(next.stamp);
 }
 
 } // namespace
 
 TEST(LoggingE2E, CountedFilesWithStatusBlocksAndTheDeleteFlag) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     // The PC downloaded one file (archive bit cleared) and asks for its deletion.
     writeFile(root.file("meas/A0109000.001"), "downloaded");
     writeFile(root.file("meas/A0108000.001"), "not yet downloaded");
