@@ -4,7 +4,7 @@
 // the lap stack after the process is killed in a burst of lap events.
 #include "app_process.h"
 #include "bytes.h"
-#include "caldataset.h"
+#include "logging_root.h"
 #include "netns.h"
 #include "pctool.h"
 #include "testsupport.h"
@@ -47,13 +47,9 @@ std::unique_ptr<AppProcess> start(const TempDir& root) {
 }
 
 // Writes the dataset with DEVICE_CONFIG; the program identifier goes to `program`.
-void configure(const std::string& root, uint32_t deviceConfig, std::string* program) {
-    std::string pageLength, log;
-    ASSERT_TRUE(learnDatasetIdentity(root, DEV_INDEX, program, &pageLength, &log)) << log;
-    caldata::CalDataset data;
-    data.set("DEVICE_CONFIG", 0, deviceConfig);
-    ASSERT_TRUE(caldata::writeDataset(root, data.file(*program)));
-    std::filesystem::remove_all(root + "/nv1"); // the counters of the identity run
+void configure(const TempDir& root, uint32_t deviceConfig, std::string* program) {
+    ASSERT_TRUE(writeRootDataset(root, {.index = DEV_INDEX, .deviceConfig = deviceConfig}, program));
+    std::filesystem::remove_all(root.file("nv1")); // the counters of the identity run
 }
 
 std::vector<uint8_t> lapEvent(uint32_t timestamp, uint32_t laptime, uint16_t lap, uint16_t outing) {
@@ -87,6 +83,19 @@ void requestByName(PcTool& tool, AppProcess& dev, uint16_t raster, const std::ve
     std::vector<uint8_t> a;
     ASSERT_TRUE(tool.receiveCi(0x0511, &a, 5000)) << dev.logText();
     ASSERT_EQ(get16(a.data() + 2), 16 + 20 * names.size()) << "every name resolved";
+}
+
+// The device's ask for the master's counters (`ask`), answered as the master (the tool) with lap 3 of
+// outing 2.
+void answerAsMaster(PcTool& tool, AppProcess& dev, std::vector<uint8_t>* ask) {
+    ASSERT_TRUE(tool.receiveCi(0x1201, ask, 5000)) << dev.logText();
+    ASSERT_GE(ask->size(), 24u);
+    std::vector<uint8_t> counters;
+    put32(counters, get32(ask->data() + 20));
+    for (uint32_t v : {0u, 0u}) put32(counters, v);
+    put16(counters, 3);
+    put16(counters, 2);
+    ASSERT_TRUE(tool.sendCi(0x1202, get32(ask->data() + 12), get32(ask->data() + 8), counters));
 }
 
 } // namespace
@@ -156,7 +165,7 @@ TEST(CountersE2E, ALoggingSlaveTakesTheMastersCountersAndFollowsItsLapEvents) {
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
     std::string program;
-    configure(root.path(), TOOL_PID << 8 | 1, &program); // logging active, the tool is the master
+    configure(root, TOOL_PID << 8 | 1, &program); // logging active, the tool is the master
     auto app = start(root);
     AppProcess& dev = *app;
     expectShell(dev, "lof_get", "Valid: \t\t\t0\n");
@@ -165,15 +174,9 @@ TEST(CountersE2E, ALoggingSlaveTakesTheMastersCountersAndFollowsItsLapEvents) {
 
     // The device asks until the master answers with its counters.
     std::vector<uint8_t> ask;
-    ASSERT_TRUE(tool.receiveCi(0x1201, &ask, 5000)) << dev.logText();
+    ASSERT_NO_FATAL_FAILURE(answerAsMaster(tool, dev, &ask));
     EXPECT_EQ(get16(ask.data() + 6), TOOL_PID);
     EXPECT_EQ(get32(ask.data() + 20), uint32_t(TOOL_PID));
-    std::vector<uint8_t> counters;
-    put32(counters, get32(ask.data() + 20));
-    for (uint32_t v : {0u, 0u}) put32(counters, v);
-    put16(counters, 3);
-    put16(counters, 2);
-    ASSERT_TRUE(tool.sendCi(0x1202, get32(ask.data() + 12), get32(ask.data() + 8), counters));
     ASSERT_TRUE(logShows(dev, "Starting with file: A0203000.101")) << dev.logText();
     expectShell(dev, "lof_get", "Valid: \t\t\t1\nLap counter: \t\t3\nOuting counter: \t2\n");
 
@@ -228,7 +231,7 @@ TEST(CountersE2E, ALoggingSlaveNamesItsFilesAfterTheAbsoluteLapsItsDrivesHold) {
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
     std::string program;
-    configure(root.path(), TOOL_PID << 8 | 1, &program); // logging active, the tool is the master
+    configure(root, TOOL_PID << 8 | 1, &program); // logging active, the tool is the master
     // The sample's logging of the device's own values, for this device (PID 0x11).
     std::string config = readFile(testsupport::sourceDir() + "/sample-root/cfg/m01.xml");
     for (size_t at = config.find("adr=\"0x10"); at != std::string::npos; at = config.find("adr=\"0x10", at))
@@ -244,13 +247,7 @@ TEST(CountersE2E, ALoggingSlaveNamesItsFilesAfterTheAbsoluteLapsItsDrivesHold) {
     PcTool tool(TOOL_PID, TOOL_ADDR, DEV_PID);
     link(tool, dev);
     std::vector<uint8_t> ask;
-    ASSERT_TRUE(tool.receiveCi(0x1201, &ask, 5000)) << dev.logText();
-    std::vector<uint8_t> counters;
-    put32(counters, get32(ask.data() + 20));
-    for (uint32_t v : {0u, 0u}) put32(counters, v);
-    put16(counters, 3);
-    put16(counters, 2);
-    ASSERT_TRUE(tool.sendCi(0x1202, get32(ask.data() + 12), get32(ask.data() + 8), counters));
+    ASSERT_NO_FATAL_FAILURE(answerAsMaster(tool, dev, &ask));
     // Absolute lap 1 is the start's; the stick holds 5: the slave goes on at 6.
     EXPECT_TRUE(logShows(dev, "LapOutFra_initLapOutCnt(): usb_meas: holds files of absolute lap 5, the lap "
                               "counters were at 1: the absolute lap goes on at 6"))
@@ -274,7 +271,7 @@ TEST(CountersE2E, KilledInABurstOfLapEventsTheLapStackHoldsNoWrongEntry) {
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
     std::string program;
-    configure(root.path(), TOOL_PID << 8, &program); // the tool is the master, logging inactive
+    configure(root, TOOL_PID << 8, &program); // the tool is the master, logging inactive
     auto app = start(root);
     AppProcess& dev = *app;
     PcTool tool(TOOL_PID, TOOL_ADDR, DEV_PID);

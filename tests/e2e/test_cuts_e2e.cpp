@@ -6,8 +6,8 @@
 // the next one, and the file before it ends with the cut's close stamp record (a lap, an outing, a
 // fragment) or without one (a forced cut). A cut with no record before the next is named in the log.
 #include "app_process.h"
-#include "caldataset.h"
 #include "campaign.h"
+#include "logging_root.h"
 #include "measfile.h"
 #include "testsupport.h"
 
@@ -143,31 +143,6 @@ void PrintTo(const CutRun& row, std::ostream* out) {
 
 class CutBurstE2E : public ::testing::TestWithParam<CutRun> {};
 
-// The root of the logging tests: the sample logging configuration, the stick in from the start.
-void prepare(const TempDir& root) {
-    std::string program, pageLength, log;
-    ASSERT_TRUE(learnDatasetIdentity(root.path(), INDEX, &program, &pageLength, &log)) << log;
-    caldata::CalDataset data;
-    data.set("PCODE", 0, 0x1234);
-    ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
-    std::filesystem::remove_all(root.file("nv"));
-    std::filesystem::remove_all(root.file("meas"));
-    makeDirs(root.file("meas"));
-    std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root.file("cfg/m01.xml"),
-                               std::filesystem::copy_options::overwrite_existing);
-    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
-}
-
-// The stick's state file with its `inserted` line set and every other line kept, renamed over.
-void setStick(const TempDir& root, bool inserted) {
-    std::string state = "inserted " + std::string(inserted ? "1" : "0") + "\n";
-    std::istringstream was(readFile(root.file("usb_meas.drive")));
-    for (std::string line; std::getline(was, line);)
-        if (line.rfind("inserted ", 0) != 0) state += line + "\n";
-    writeFile(root.file("usb_meas.drive.new"), state);
-    std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
-}
-
 // The cuts in the order they were made: the counters only go on.
 bool madeBefore(const Cut& a, const Cut& b) {
     return a.absLap != b.absLap ? a.absLap < b.absLap : a.fragment < b.fragment;
@@ -232,7 +207,8 @@ std::string fileWrong(const std::string& dir, const Cut& k, const Cut* next, con
 TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
     const CutRun row = GetParam();
     TempDir root;
-    prepare(root);
+    // The sample logging configuration, the stick in from the start.
+    ASSERT_TRUE(prepareLoggingRoot(root, {.pcode = 0x1234, .stickIn = true}));
     std::vector<std::string> env;
     if (*row.fault) env.push_back(std::string("MSD_DRIVE_FAULT=") + row.fault);
     AppProcess dev(root.path(), {INDEX}, env);
@@ -319,8 +295,7 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
     if (row.lapAtTheEnd) run(Step{'L', 0});
     dev.signal(SIGTERM);
     EXPECT_EQ(dev.waitExit(20000), row.exitCode) << dev.logText();
-    const std::string all = dev.logText(), kStarting = "main(): application 0 starting";
-    const std::string log = all.substr(all.rfind('\n', all.rfind(kStarting)) + 1); // not the preparation's
+    const std::string log = lastRun(dev.logText()); // not the preparation's
 
     // Every cut of the run in the order it was made (the counters only go on), with its stamp.
     std::vector<Cut> cuts = loggedCuts(log);

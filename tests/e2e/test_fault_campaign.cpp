@@ -282,10 +282,6 @@ struct Result {
     std::string notes;
 };
 
-double since(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
 std::string fixed(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", v);

@@ -16,8 +16,8 @@
 // has a file for every lap with every record; after the thaw the stick joins once and takes data
 // again within 2 s.
 #include "app_process.h"
-#include "caldataset.h"
 #include "campaign.h"
+#include "logging_root.h"
 #include "loopdisk.h"
 #include "measfile.h"
 #include "pcservice.h"
@@ -28,7 +28,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -41,36 +40,6 @@ constexpr uint8_t COUNTERS = 2; // 10 ms block of the sample configuration
 constexpr double kBound = 12.0; // of an answer, and of the shutdown
 constexpr double kBack = 2.0;   // records on the drive again after the thaw
 constexpr double kHung = 10.0;  // a call that has not returned for so long hangs
-
-double since(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-void prepare(const TempDir& root) {
-    std::string program, pageLength, log;
-    ASSERT_TRUE(learnDatasetIdentity(root.path(), "0", &program, &pageLength, &log)) << log;
-    caldata::CalDataset data;
-    ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
-    std::filesystem::remove_all(root.file("nv"));
-    std::filesystem::remove_all(root.file("meas"));
-    makeDirs(root.file("meas"));
-    makeDirs(root.file("usb_meas"));
-    std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root.file("cfg/m01.xml"),
-                               std::filesystem::copy_options::overwrite_existing);
-    writeFile(root.file("usb_meas.drive"), "inserted 0\n");
-}
-
-// The process has ended, or at least its main thread has: a thread that the kernel holds in the
-// frozen drive keeps the process (and its exit code) until the thaw.
-bool mainThreadEnded(AppProcess& dev) {
-    if (dev.waitExit(0) != -1) return true;
-    const std::string stat =
-        readFile("/proc/" + std::to_string(dev.pid()) + "/task/" + std::to_string(dev.pid()) + "/stat");
-    const size_t name = stat.rfind(')');
-    if (name == std::string::npos || name + 2 >= stat.size()) return true; // gone
-    const char state = stat[name + 2];
-    return state == 'Z' || state == 'X';
-}
 
 // The last `n` lines of the log.
 std::string lastLines(const std::string& log, int n) {
@@ -101,9 +70,8 @@ class FrozenDriveE2E : public ::testing::TestWithParam<Row> {};
 TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDrive) {
     const Row row = GetParam();
     TempDir root;
-    prepare(root);
     const bool stick = row.when == When::StickWhileLapsCome;
-    if (stick) writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    ASSERT_TRUE(prepareLoggingRoot(root, {.stickIn = stick, .stickFolder = true}));
     LoopDisk disk(32 << 20, root.file(stick ? "usb_meas" : "meas"));
     if (!disk.ok()) GTEST_SKIP() << disk.reason();
     const std::string meas = root.file("meas"), usb = root.file("usb_meas");
@@ -160,7 +128,8 @@ TEST_P(FrozenDriveE2E, AnswersAndEndsWithinTheirBoundsWhileTheKernelHoldsTheDriv
         const std::string log = dev.logText();
         const double made = loggedStamp(log, "VirtualFile::VirtualFile() created with index 0");
         const double named = loggedStamp(log, "meas_app_driveCall(): the drive 'meas:' does not answer: ");
-        if (named >= 0) std::printf("the hung call named %.1f s after the first file was made\n", named - made);
+        if (named >= 0)
+            std::printf("the hung call named %.1f s after the first file was made\n", named - made);
         EXPECT_TRUE(made >= 0 && named >= made && named - made <= kHung + 2.0) << lastLines(log, 30);
         const auto term = Clock::now();
         dev.signal(SIGTERM);

@@ -6,9 +6,9 @@
 // stick that already holds a file of the name being written or copied. (Cuts that come close
 // together: test_cuts_e2e.cpp.)
 #include "app_process.h"
-#include "caldataset.h"
 #include "campaign.h"
 #include "condition_config.h"
+#include "logging_root.h"
 #include "measfile.h"
 #include "netns.h"
 #include "smalldisk.h"
@@ -49,23 +49,8 @@ constexpr const char* INDEX = "0";
 constexpr uint8_t FAST = 1;     // 1 ms block: RtpIndex, ana01, ana02
 constexpr uint8_t COUNTERS = 2; // 10 ms block: lap, outing, fragment, absolute lap
 
-// A device root with the sample logging configuration, PCODE 0x1234 and no USB stick; a data
-// delay in ms and a DEVICE_CONFIG other than the defaults when given.
-void prepare(const TempDir& root, uint32_t dataDelayMs = 0, uint32_t deviceConfig = 0) {
-    std::string program, pageLength, log;
-    ASSERT_TRUE(learnDatasetIdentity(root.path(), INDEX, &program, &pageLength, &log)) << log;
-    caldata::CalDataset data;
-    data.set("PCODE", 0, 0x1234);
-    if (dataDelayMs) data.set("DATADELAY", 0, dataDelayMs);
-    if (deviceConfig) data.set("DEVICE_CONFIG", 0, deviceConfig);
-    ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
-    std::filesystem::remove_all(root.file("nv"));
-    std::filesystem::remove_all(root.file("meas"));
-    makeDirs(root.file("meas"));
-    std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root.file("cfg/m01.xml"),
-                               std::filesystem::copy_options::overwrite_existing);
-    writeFile(root.file("usb_meas.drive"), "inserted 0\n");
-}
+// The root of these tests: the sample logging configuration, PCODE 0x1234 and no USB stick.
+constexpr LoggingRoot kRoot = {.index = INDEX, .pcode = 0x1234};
 
 std::unique_ptr<AppProcess> start(const TempDir& root) {
     auto dev = std::make_unique<AppProcess>(root.path(), std::vector<std::string>{INDEX});
@@ -106,25 +91,40 @@ ShellCut shellCut(const std::string& printed) {
     return c;
 }
 
-// Whether the log names a cut stamped after `after` and before `before` that has no file: no record
-// lies between it and the next cut, so the file before it ends with it.
-bool fileLessCutBetween(const std::string& log, uint32_t after, uint32_t before) {
+// A cut the log names as having no file ("the lap cut A0101000.002 at 12.3456 s has no file").
+struct FileLessCut {
+    std::string kind; // "lap", "new outing", "fragment", "drive's new file", ...
+    uint32_t stamp = 0;
+};
+
+// The first cut stamped after `after` and before `before` that the log names as having no file, in
+// `first`: no record lies between it and the next cut, so the file before it ends with it. False
+// when there is none.
+bool firstFileLessCutBetween(const std::string& log, uint32_t after, uint32_t before, FileLessCut* first) {
+    static const std::string kThe = "meas_app_store_block(): the ";
+    bool found = false;
     std::istringstream in(log);
     for (std::string line; std::getline(in, line);) {
-        if (line.find("has no file") == std::string::npos) continue;
-        const size_t at = line.find(" at ");
-        unsigned secs = 0, frac = 0;
-        if (at == std::string::npos || std::sscanf(line.c_str() + at, " at %u.%u s", &secs, &frac) != 2)
+        const size_t the = line.find(kThe), cut = line.find(" cut ", the), at = line.find(" at ", cut);
+        if (line.find("has no file") == std::string::npos || the == std::string::npos ||
+            cut == std::string::npos || at == std::string::npos)
             continue;
+        unsigned secs = 0, frac = 0;
+        if (std::sscanf(line.c_str() + at, " at %u.%u s", &secs, &frac) != 2) continue;
         const uint32_t stamp = secs * 10000 + frac;
-        if (int32_t(stamp - after) > 0 && int32_t(stamp - before) < 0) return true;
+        if (int32_t(stamp - after) <= 0 || int32_t(stamp - before) >= 0) continue;
+        if (found && int32_t(stamp - first->stamp) >= 0) continue;
+        *first = {line.substr(the + kThe.size(), cut - the - kThe.size()), stamp};
+        found = true;
     }
-    return false;
+    return found;
 }
 
 // Why the cut has no file of its own with its own close stamp on the drive's folder (empty when it
-// has): its file is there, and the file that holds the last record before it ends with its stamp,
-// or with an earlier cut's that has no file (named in `log`).
+// has): its file is there, and the file that holds the last record before it ends at the next cut
+// after that record: the cut itself, or an earlier one that the device names as having no file (in
+// `log`). A close stamp record (type 5) of that cut's stamp ends it when that cut moved the counters
+// (a lap, a new outing, a fragment); none when it was forced.
 std::string cutFileWrong(const std::string& folder, const ShellCut& cut, const std::string& log = "") {
     if (!std::filesystem::exists(folder + "/" + cut.name)) return cut.name + " is not made";
     std::string before;
@@ -136,22 +136,33 @@ std::string cutFileWrong(const std::string& folder, const ShellCut& cut, const s
                 before = e.path().filename();
             }
     if (before.empty()) return "no file before " + cut.name;
-    if (fileLessCutBetween(log, last, cut.ts)) return "";
+    FileLessCut next{"", cut.ts}; // the shell's cuts all move the counters
+    const bool fileLess = firstFileLessCutBetween(log, last, cut.ts, &next);
+    const bool counters =
+        !fileLess || next.kind == "lap" || next.kind == "new outing" || next.kind == "fragment";
     const measfile::File closed = measfile::readFile(folder + "/" + before);
+    std::vector<uint32_t> stamps;
     for (const measfile::Meta* m : closed.metaOfType(5)) {
         const std::vector<uint8_t>& p = m->payload;
-        if (p.size() == 4 &&
-            (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]) == cut.ts)
-            return "";
+        if (p.size() == 4)
+            stamps.push_back(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
     }
-    return before + ", cut by " + cut.name + ", has not its close stamp " + std::to_string(cut.ts);
+    const std::string cutBy =
+        before + ", cut by " +
+        (fileLess ? "the file-less " + next.kind + " cut at " + std::to_string(next.stamp) + " before "
+                  : "") +
+        cut.name;
+    if (!counters)
+        return stamps.empty() ? "" : cutBy + ", has a close stamp record, but a forced cut ends it";
+    if (std::find(stamps.begin(), stamps.end(), next.stamp) != stamps.end()) return "";
+    return cutBy + ", has not its close stamp " + std::to_string(next.stamp);
 }
 
 } // namespace
 
 TEST(LoggingE2E, CountedFilesWithStatusBlocksAndTheDeleteFlag) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     // The PC downloaded one file (archive bit cleared) and asks for its deletion.
     writeFile(root.file("meas/A0109000.001"), "downloaded");
     writeFile(root.file("meas/A0108000.001"), "not yet downloaded");
@@ -260,7 +271,8 @@ TEST(LoggingE2E, AMeasurementThatNoValueReachesSaysWhyOnce) {
         NetNamespace net(c.loopbackUp); // the device stays in it when the test's thread leaves
         if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
         const TempDir& root = *roots.emplace_back(std::make_unique<TempDir>());
-        prepare(root, 0, c.deviceConfig);
+        ASSERT_TRUE(
+            prepareLoggingRoot(root, {.index = INDEX, .pcode = 0x1234, .deviceConfig = c.deviceConfig}));
         std::string xml = readFile(sourceDir() + "/sample-root/cfg/m01.xml");
         for (size_t at = 0; (at = xml.find("adr=\"0x10", at)) != std::string::npos; at += 9)
             xml.replace(at + 5, 4, c.reads);
@@ -286,7 +298,7 @@ TEST(LoggingE2E, AMeasurementThatNoValueReachesSaysWhyOnce) {
 // what was not written and for which drive, and the process ends with exit code 3.
 TEST(LoggingE2E, AFullDriveNamesItsFileOnceAndTheShutdownWhatWasNotWritten) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     const std::string counts = root.file("drive-calls.txt");
     AppProcess dev(root.path(), {INDEX},
                    {"MSD_DRIVE_FAULT=meas:write:17:ENOSPC:0", "MSD_DRIVE_FAULT_COUNTS=" + counts});
@@ -358,8 +370,8 @@ TEST_P(RecordsOnNoDriveE2E, NoRecordIsLostWithoutALineNamingEachBlocksSpan) {
     NetNamespace net; // laps of devices elsewhere on the machine never reach this one
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
-    prepare(root, 1000);
-    if (row.stick) writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    ASSERT_TRUE(prepareLoggingRoot(
+        root, {.index = INDEX, .pcode = 0x1234, .dataDelayMs = 1000, .stickIn = row.stick}));
     std::vector<std::string> env;
     if (*row.fault) env.push_back(std::string("MSD_DRIVE_FAULT=") + row.fault);
     AppProcess dev(root.path(), {INDEX}, env);
@@ -445,7 +457,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LoggingE2E, AFileOfTheNameThatCannotBeReplacedCutsANewFile) {
     for (const char* state : {"attr A0101000.002 0x21\n", ""}) {
         TempDir root;
-        prepare(root);
+        ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
         auto dev = start(root);
         ASSERT_TRUE(waitRecords(root.file("meas/A0101000.001"), COUNTERS, 20)) << dev->logText();
         writeFile(root.file("meas/A0101000.002"), "an earlier run's file\n");
@@ -468,7 +480,7 @@ TEST(LoggingE2E, AFileOfTheNameThatCannotBeReplacedCutsANewFile) {
 
 TEST(LoggingE2E, KilledWhileLoggingKeepsCompleteRecordsAndRestartsInANewFile) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     auto dev = start(root);
     const std::string first = root.file("meas/A0101000.001");
     // When the first sample was taken, as the log tells it (seen a little later than it happened).
@@ -525,7 +537,7 @@ TEST(LoggingE2E, KilledWhileLoggingKeepsCompleteRecordsAndRestartsInANewFile) {
 // lost, and it closes like any other.
 TEST(LoggingE2E, AFullDriveThatHasRoomAgainIsWrittenOnInTheSameFile) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     testsupport::SmallDisk disk(1 << 20, root.file("meas"));
     if (!disk.ok()) GTEST_SKIP() << disk.reason();
     auto dev = start(root);
@@ -563,7 +575,7 @@ TEST(LoggingE2E, AFullDriveThatHasRoomAgainIsWrittenOnInTheSameFile) {
 
 TEST(LoggingE2E, AStartConditionPausesAndResumesTheBlocks) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     writeFile(root.file("cfg/m01.xml"), conditionConfig(""));
     auto dev = start(root);
     const std::string file = root.file("meas/A0101000.001");
@@ -615,7 +627,7 @@ TEST(LoggingE2E, AStartConditionPausesAndResumesTheBlocks) {
 
 TEST(LoggingE2E, WithAPretriggerATriggerWritesTheTenSecondsBeforeIt) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     writeFile(root.file("cfg/m01.xml"), conditionConfig("<PreTriggerTime time=\"10\"/>\n"));
     auto dev = start(root);
     const std::string file = root.file("meas/A0101000.001");
@@ -655,7 +667,7 @@ TEST(LoggingE2E, WithAPretriggerATriggerWritesTheTenSecondsBeforeIt) {
 
 TEST(LoggingE2E, AtTheShutdownAPretriggerThatNeverTriggeredIsNotWaitedForAndLosesNothing) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     writeFile(root.file("cfg/m01.xml"), conditionConfig("<PreTriggerTime time=\"10\"/>\n"));
     auto dev = start(root);
     ASSERT_TRUE(waitUntil(
@@ -675,7 +687,7 @@ TEST(LoggingE2E, AtTheShutdownAPretriggerThatNeverTriggeredIsNotWaitedForAndLose
 
 TEST(LoggingE2E, TelemetryFramesAndTheJsonDatagramOverLoopback) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     std::filesystem::remove(root.file("cfg/m01.xml"));
     UdpReceiver frames("127.0.0.1", 0);
     UdpReceiver json("127.0.0.3", 10001);
@@ -752,8 +764,7 @@ TEST(LoggingE2E, TheOrderedShutdownClosesEveryFileWithItsStatusBlock) {
     const std::string kStickState = "dirattr 1\nattr D0000001.DAT 0x00\nattr A0109000.001.part 0x21\n";
     for (const auto& row : kRows) {
         TempDir root;
-        prepare(root);
-        if (row.stickIn) writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+        ASSERT_TRUE(prepareLoggingRoot(root, {.index = INDEX, .pcode = 0x1234, .stickIn = row.stickIn}));
         if (row.arrivesLate) {
             makeDirs(root.file("usb_meas"));
             writeFile(root.file("usb_meas/D0000001.DAT"), "downloaded by the PC");
@@ -815,7 +826,7 @@ TEST(LoggingE2E, TheOrderedShutdownClosesEveryFileWithItsStatusBlock) {
 // (m03) gets no copy.
 TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     auto stick = [&](int inserted, const std::string& more = "") {
         writeFile(root.file("usb_meas.drive.new"), "inserted " + std::to_string(inserted) + "\n" + more);
         std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
@@ -858,16 +869,6 @@ TEST(LoggingE2E, AUsbStickCutsAFragmentAndLaterInsertionsGetTheClosedFile) {
 
 namespace {
 
-// The stick's state file with its `inserted` line set and every other line kept, renamed over.
-void setStick(const TempDir& root, bool inserted) {
-    std::string state = "inserted " + std::string(inserted ? "1" : "0") + "\n";
-    std::istringstream was(readFile(root.file("usb_meas.drive")));
-    for (std::string line; std::getline(was, line);)
-        if (line.rfind("inserted ", 0) != 0) state += line + "\n";
-    writeFile(root.file("usb_meas.drive.new"), state);
-    std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
-}
-
 // The names the log says the stick did not get whole because it was pulled.
 std::set<std::string> pulledFromTheStick(const std::string& log) {
     static const std::string kFile = "BFSWriter: usb_meas:/";
@@ -905,8 +906,7 @@ TEST(LoggingE2E, EveryFileAPullLeftUnfinishedIsCopiedAtTheStickNextArrival) {
          "in a copy the next arrival asked for"},
     };
     TempDir root;
-    prepare(root);
-    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    ASSERT_TRUE(prepareLoggingRoot(root, {.index = INDEX, .pcode = 0x1234, .stickIn = true}));
     std::string faults;
     for (const auto& p : kPulls) faults += (faults.empty() ? "" : ";") + std::string(p.held);
     AppProcess dev(root.path(), {INDEX}, {"MSD_DRIVE_FAULT=" + faults});
@@ -952,7 +952,7 @@ TEST(LoggingE2E, EveryFileAPullLeftUnfinishedIsCopiedAtTheStickNextArrival) {
 // (each part seen on the stick by its inode), and the walk deletes the downloaded file.
 TEST(LoggingE2E, PartsLeftOnTheStickAreRemovedAtItsNextArrivalBeforeItsCopies) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     makeDirs(root.file("usb_meas"));
     std::string state = "inserted 1\ndirattr 1\nattr D0000001.DAT 0x00\n";
     const std::set<std::string> stale = {"A0108000.001.part", "A0109000.001.part"};
@@ -1001,7 +1001,7 @@ TEST(LoggingE2E, PartsLeftOnTheStickAreRemovedAtItsNextArrivalBeforeItsCopies) {
 // the stick's next arrival replaces only the piece this run left there, never that file.
 TEST(LoggingE2E, AFileOfTheSameNameOnTheStickIsNeverWrittenOverAndTheDataTakeANewName) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     auto stick = [&](int inserted) {
         writeFile(root.file("usb_meas.drive.new"), "inserted " + std::to_string(inserted) + "\n");
         std::filesystem::rename(root.file("usb_meas.drive.new"), root.file("usb_meas.drive"));
@@ -1059,7 +1059,7 @@ TEST(LoggingE2E, AnotherDevicesBlockAndConditionAndItsGoingOffline) {
     NetNamespace net;
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root0, root1;
-    prepare(root0);
+    ASSERT_TRUE(prepareLoggingRoot(root0, kRoot));
     // Own counters (block 1) and those of application 1, PID 0x11 (block 2), every 10 ms, while
     // application 1's lap-trigger pin is set.
     writeFile(
@@ -1162,8 +1162,7 @@ TEST_P(PowerCutE2E, APowerCutWithSlowWriteThroughsLosesAtMostTwoOfThemAndTheStor
     const std::string cutAt = std::string("usb_meas:") + (row.atNewFile ? "open:" : "write:") +
                               std::to_string(nth) + ":cut@r_USBWriter1";
     TempDir root;
-    prepare(root);
-    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    ASSERT_TRUE(prepareLoggingRoot(root, {.index = INDEX, .pcode = 0x1234, .stickIn = true}));
     AppProcess dev(root.path(), {INDEX}, {"MSD_DRIVE_FAULT=meas:sync:1:hold2000:0;" + cutAt});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     // The device's clock at a moment of the test's: a lap's stamp as its command answers it.
@@ -1207,8 +1206,7 @@ TEST(LoggingE2E, ASlowLoggingDriveHoldsBackNeitherTheLapsNorTheStick) {
     NetNamespace net;
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
-    prepare(root);
-    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    ASSERT_TRUE(prepareLoggingRoot(root, {.index = INDEX, .pcode = 0x1234, .stickIn = true}));
     AppProcess dev(root.path(), {INDEX}, {"MSD_DRIVE_FAULT=meas:open:1:slow500"});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     const std::string stick = root.file("usb_meas"), meas = root.file("meas");
@@ -1286,7 +1284,7 @@ TEST_P(SlowNvE2E, NeitherTheRastersNorTheLapsWaitForIt) {
     NetNamespace net; // laps of devices elsewhere on the machine never reach this one
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     const std::string meas = root.file("meas");
     AppProcess dev(root.path(), {INDEX}, {std::string("MSD_DRIVE_FAULT=") + row.fault});
     ASSERT_TRUE(dev.waitForShell(30000)) << dev.stderrText();
@@ -1408,8 +1406,7 @@ constexpr double kBackWithin = 2.0;
 TEST_P(DriveReturnE2E, JoinsOnceAndACutAfterItIsNoJoin) {
     const ReturnRow row = GetParam();
     TempDir root;
-    prepare(root);
-    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
+    ASSERT_TRUE(prepareLoggingRoot(root, {.index = INDEX, .pcode = 0x1234, .stickIn = true}));
     AppProcess dev(root.path(), {INDEX}, {std::string("MSD_DRIVE_FAULT=") + row.fault});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     // Its return joins (a new file is cut), unless a lap's file came to the drive first (before the

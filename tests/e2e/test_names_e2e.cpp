@@ -4,8 +4,8 @@
 // (the NV store held) and the logging drive emptied, the next start names no file as the earlier run
 // did, and nothing the stick keeps of that run is written over, whatever a power cut interrupts.
 #include "app_process.h"
-#include "caldataset.h"
 #include "campaign.h"
+#include "logging_root.h"
 #include "measfile.h"
 #include "netns.h"
 #include "testsupport.h"
@@ -31,20 +31,7 @@ constexpr const char* INDEX = "0";
 constexpr uint8_t COUNTERS = 2; // the sample's 10 ms block: lap, outing, fragment, absolute lap
 
 // A device root with the sample logging configuration and the stick in.
-void prepare(const TempDir& root) {
-    std::string program, pageLength, log;
-    ASSERT_TRUE(learnDatasetIdentity(root.path(), INDEX, &program, &pageLength, &log)) << log;
-    caldata::CalDataset data;
-    data.set("PCODE", 0, 0x1234);
-    ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
-    std::filesystem::remove_all(root.file("nv"));
-    std::filesystem::remove_all(root.file("meas"));
-    makeDirs(root.file("meas"));
-    makeDirs(root.file("usb_meas"));
-    std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root.file("cfg/m01.xml"),
-                               std::filesystem::copy_options::overwrite_existing);
-    writeFile(root.file("usb_meas.drive"), "inserted 1\n");
-}
+constexpr LoggingRoot kRoot = {.index = INDEX, .pcode = 0x1234, .stickIn = true, .stickFolder = true};
 
 // A file of the run, as a drive keeps it.
 struct Kept {
@@ -102,6 +89,21 @@ std::vector<std::string> filesWrong(const std::string& dir, const std::string& l
     return wrong;
 }
 
+// The start's search names the first file once it has read the drives' folders.
+constexpr const char* kNamed = "LapOutFra_initLapOutCnt(): Starting with file: ";
+
+// Whether the device (its log from `run` on) is up and logging while its search still reads the
+// folders.
+::testing::AssertionResult loggingWhileTheFolderIsRead(AppProcess& dev, const LogFrom& run) {
+    if (!dev.waitForShell()) return ::testing::AssertionFailure() << "no shell: " << dev.stderrText();
+    if (!waitUntil([&] { return countOf(run(), "meas_app_saveblock(): starting measurement m01") > 0; },
+                   20000))
+        return ::testing::AssertionFailure() << "no logging: " << dev.logText();
+    if (countOf(run(), kNamed) != 0)
+        return ::testing::AssertionFailure() << "the search has ended already: " << run();
+    return ::testing::AssertionSuccess();
+}
+
 std::string joined(const std::vector<std::string>& items) {
     std::string out;
     for (const std::string& i : items) out += i + "\n";
@@ -117,7 +119,7 @@ std::string joined(const std::vector<std::string>& items) {
 // naming it as made. SIGTERM during such a search ends the process in time, every file whole.
 TEST(NamesE2E, TheStartRecordsAtOnceWhileASlowFolderIsReadAndNamesNoFileTwice) {
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     for (int i = 0; i < 1000; ++i) writeFile(root.file("meas/D" + std::to_string(1000000 + i) + ".DAT"), "");
     // Absolute laps 0x31 on meas: and 0x40 on the stick: an earlier run's, its counters lost.
     writeFile(root.file("meas/A0101003.101"), "an earlier run's file on meas:\n");
@@ -125,16 +127,11 @@ TEST(NamesE2E, TheStartRecordsAtOnceWhileASlowFolderIsReadAndNamesNoFileTwice) {
     const std::map<std::string, Kept> before = keptOn(root.file("meas")),
                                       beforeStick = keptOn(root.file("usb_meas"));
     const std::string slow = "MSD_DRIVE_FAULT=meas:open:0:slow2000@r_DrvCall_meas";
-    const std::string kNamed = "LapOutFra_initLapOutCnt(): Starting with file: ";
     {
         const LogFrom run(root);
         AppProcess dev(root.path(), {INDEX}, {slow});
-        ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
-        ASSERT_TRUE(waitUntil(
-            [&] { return countOf(run(), "meas_app_saveblock(): starting measurement m01") > 0; }, 20000))
-            << dev.logText();
+        ASSERT_TRUE(loggingWhileTheFolderIsRead(dev, run));
         // A lap and a fragment while the folder is still read: files of their own, named later.
-        ASSERT_EQ(countOf(run(), kNamed), 0) << "the search has ended already";
         dev.shell("lof_laptrig");
         ASSERT_TRUE(waitUntil([&] { return countOf(run(), "collecting statusblock for") > 0; }, 20000))
             << dev.logText();
@@ -199,11 +196,7 @@ TEST(NamesE2E, TheStartRecordsAtOnceWhileASlowFolderIsReadAndNamesNoFileTwice) {
     // SIGTERM while the folder is still read: the shutdown names the files and ends in time.
     const LogFrom run(root);
     AppProcess dev(root.path(), {INDEX}, {slow});
-    ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
-    ASSERT_TRUE(waitUntil(
-        [&] { return countOf(run(), "meas_app_saveblock(): starting measurement m01") > 0; }, 20000))
-        << dev.logText();
-    ASSERT_EQ(countOf(run(), kNamed), 0) << "the search has ended already";
+    ASSERT_TRUE(loggingWhileTheFolderIsRead(dev, run));
     const auto term = std::chrono::steady_clock::now();
     dev.signal(SIGTERM);
     const int exit = dev.waitExit(30000);
@@ -278,7 +271,7 @@ TEST_P(EarlierRunE2E, NoFileOfAnEarlierRunIsWrittenOverAndTheNewOnesTakeNewNames
     NetNamespace net; // laps of devices elsewhere on the machine never reach this one
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     TempDir root;
-    prepare(root);
+    ASSERT_TRUE(prepareLoggingRoot(root, kRoot));
     std::string logs;
     {
         auto first = runWithLaps(root, {"MSD_DRIVE_FAULT=nv:sync:1:hold8000:0@r_nvStore"}, 2);

@@ -2,8 +2,8 @@
 // laps come, the shutdown ends within its bound whatever it holds, and what the shutdown names as not
 // stored (or as maybe not stored) is what the next start reads.
 #include "app_process.h"
-#include "caldataset.h"
 #include "campaign.h"
+#include "logging_root.h"
 #include "loopdisk.h"
 #include "netns.h"
 #include "testsupport.h"
@@ -25,6 +25,8 @@ using namespace testsupport;
 
 namespace {
 
+constexpr uint8_t COUNTERS = 2; // 10 ms block of the sample configuration
+
 struct Counters {
     int lap = -1, outing = -1;
 };
@@ -39,12 +41,6 @@ Counters countersIn(const std::string& printed) {
 
 bool startedUp(AppProcess& dev, int starts) {
     return waitUntil([&] { return countOf(dev.logText(), "main(): start-up done") >= starts; }, 60000);
-}
-
-// The log of the last start in `log`.
-std::string lastRun(const std::string& log) {
-    const size_t at = log.rfind("main(): application 0 starting");
-    return at == std::string::npos ? log : log.substr(log.rfind('\n', at) + 1);
 }
 
 struct NvRow {
@@ -165,23 +161,6 @@ INSTANTIATE_TEST_SUITE_P(
         NvRow{"SigtermDuringHeldWriteThroughs", "nv:sync:1:hold1500:0", false, 0, false}),
     [](const ::testing::TestParamInfo<NvRow>& info) { return std::string(info.param.name); });
 
-namespace {
-
-constexpr uint8_t COUNTERS = 2; // 10 ms block of the sample configuration
-
-// The process has ended, or at least its main thread has: a thread that the kernel holds in a frozen
-// file system keeps the process until the thaw.
-bool mainThreadEnded(AppProcess& dev) {
-    if (dev.waitExit(0) != -1) return true;
-    const std::string stat =
-        readFile("/proc/" + std::to_string(dev.pid()) + "/task/" + std::to_string(dev.pid()) + "/stat");
-    const size_t name = stat.rfind(')');
-    if (name == std::string::npos || name + 2 >= stat.size()) return true;
-    return stat[name + 2] == 'Z' || stat[name + 2] == 'X';
-}
-
-} // namespace
-
 // The NV store's file system frozen in the kernel (a real ext4 on a loop device, as fsfreeze -f does)
 // while the logging runs and laps come: the newest record on meas: falls no further behind than it
 // did before, during the freeze and after its thaw; frozen again at SIGTERM, the process's own end
@@ -189,19 +168,7 @@ bool mainThreadEnded(AppProcess& dev) {
 // write-through keeps the process until the thaw).
 TEST(NvFrozenE2E, TheLoggingAndTheShutdownDoNotWaitForIt) {
     TempDir root;
-    {
-        std::string program, pageLength, log;
-        ASSERT_TRUE(learnDatasetIdentity(root.path(), "0", &program, &pageLength, &log)) << log;
-        caldata::CalDataset data;
-        ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
-        std::filesystem::remove_all(root.file("nv"));
-        std::filesystem::remove_all(root.file("meas"));
-        makeDirs(root.file("meas"));
-        makeDirs(root.file("nv"));
-        std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root.file("cfg/m01.xml"),
-                                   std::filesystem::copy_options::overwrite_existing);
-        writeFile(root.file("usb_meas.drive"), "inserted 0\n");
-    }
+    ASSERT_TRUE(prepareLoggingRoot(root, {.nvFolder = true}));
     NetNamespace net; // laps of devices elsewhere on the machine never reach this one
     if (!net.ok()) GTEST_SKIP() << "needs a private network namespace: " << net.reason();
     LoopDisk disk(16 << 20, root.file("nv"));

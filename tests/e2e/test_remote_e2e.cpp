@@ -10,9 +10,9 @@
 //   just after a lap, a destroy just after the start, a full drive or stick, a stick that arrives
 //   just before a destroy, a re-armed pretrigger.
 #include "app_process.h"
-#include "caldataset.h"
 #include "campaign.h"
 #include "condition_config.h"
+#include "logging_root.h"
 #include "measfile.h"
 #include "netns.h"
 #include "pcservice.h"
@@ -43,20 +43,6 @@ constexpr uint8_t COUNTERS = 2; // 10 ms block of the sample configuration
 
 const std::vector<uint8_t> DONE = {0, 0, 0, 0, 0};
 
-void prepare(const TempDir& root, bool loggingActive) {
-    std::string program, pageLength, log;
-    ASSERT_TRUE(learnDatasetIdentity(root.path(), "0", &program, &pageLength, &log)) << log;
-    caldata::CalDataset data;
-    if (!loggingActive) data.set("DEVICE_CONFIG", 0, 2);
-    ASSERT_TRUE(caldata::writeDataset(root.path(), data.file(program)));
-    std::filesystem::remove_all(root.file("nv"));
-    std::filesystem::remove_all(root.file("meas"));
-    makeDirs(root.file("meas"));
-    std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root.file("cfg/m01.xml"),
-                               std::filesystem::copy_options::overwrite_existing);
-    writeFile(root.file("usb_meas.drive"), "inserted 0\n");
-}
-
 bool logShows(AppProcess& dev, const std::string& what, int timeoutMs = 15000) {
     return waitUntil([&] { return dev.logText().find(what) != std::string::npos; }, timeoutMs);
 }
@@ -84,7 +70,7 @@ std::string waitNewFile(const TempDir& root, const std::set<std::string>& known,
 
 TEST(RemoteE2E, StopIsAnsweredOnceTheFileIsClosedAndLoggingComesBack) {
     TempDir root;
-    prepare(root, true);
+    ASSERT_TRUE(prepareLoggingRoot(root));
     AppProcess dev(root.path(), {"0"});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     dev.shell("board ping answer"); // the PC answers, whatever ICMP the host allows
@@ -137,7 +123,7 @@ TEST(RemoteE2E, StopIsAnsweredOnceTheFileIsClosedAndLoggingComesBack) {
 
 TEST(RemoteE2E, ADestroyIsAnsweredOnceTheOpenFileIsClosedWholeOnBothDrives) {
     TempDir root;
-    prepare(root, true);
+    ASSERT_TRUE(prepareLoggingRoot(root));
     writeFile(root.file("usb_meas.drive"), "inserted 1\n");
     AppProcess dev(root.path(), {"0"});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
@@ -194,7 +180,7 @@ TEST(RemoteE2E, ADestroyIsAnsweredOnceTheOpenFileIsClosedWholeOnBothDrives) {
 // copy of the file, which is its own: it replaces the piece the stick kept while the process runs.
 TEST(RemoteE2E, EachCopyOfAFileEndsOnItsOwnWhenTheStickIsReSeatedDuringAFailingOne) {
     TempDir root;
-    prepare(root, true);
+    ASSERT_TRUE(prepareLoggingRoot(root));
     writeFile(root.file("usb_meas.drive"), "inserted 1\n");
     AppProcess dev(
         root.path(), {"0"},
@@ -234,7 +220,7 @@ TEST(RemoteE2E, EachCopyOfAFileEndsOnItsOwnWhenTheStickIsReSeatedDuringAFailingO
 
 TEST(RemoteE2E, WithLoggingOffEveryConnectIsAnsweredAtOnce) {
     TempDir root;
-    prepare(root, false);
+    ASSERT_TRUE(prepareLoggingRoot(root, {.deviceConfig = 2})); // logging inactive
     AppProcess dev(root.path(), {"0"});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     PcConnectionService pcs(root.path());
@@ -264,7 +250,7 @@ TEST(RemoteE2E, WithLoggingOffEveryConnectIsAnsweredAtOnce) {
 // the process ends within 12 s with exit code 3, the hung thread left behind.
 TEST(RemoteE2E, AStopStillWaitingAtTheShutdownIsAnsweredAndTheProcessEndsInTime) {
     TempDir root;
-    prepare(root, true);
+    ASSERT_TRUE(prepareLoggingRoot(root));
     AppProcess dev(root.path(), {"0"}, {"MSD_DRIVE_FAULT=meas:chmod:1:hold0"});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     dev.shell("board ping answer");
@@ -290,7 +276,7 @@ TEST(RemoteE2E, AStopStillWaitingAtTheShutdownIsAnsweredAndTheProcessEndsInTime)
 // logging drive has them whole, and the stick's files stay as they were.
 TEST(RemoteE2E, ANameTakenOnTheStickLeavesThatFileUnfinishedThereAndTheStopAnswersFF) {
     TempDir root;
-    prepare(root, true);
+    ASSERT_TRUE(prepareLoggingRoot(root));
     makeDirs(root.file("usb_meas"));
     // The stick's failed file asks for a new one at once, then at 1, 2 and 4 s: the stop comes while
     // one of these names is open.
@@ -382,7 +368,7 @@ struct Row {
 // file is whole and the files of the row's measurement hold every counter record up to the request.
 TEST(RemoteE2E, EveryFileIsClosedWholeBeforeTheAnswerOnEveryPath) {
     TempDir root;
-    prepare(root, true);
+    ASSERT_TRUE(prepareLoggingRoot(root));
     makeDirs(root.file("usb_meas"));
     writeFile(root.file("usb_meas.drive"), "inserted 1\n");
     SmallDisk drive(4 << 20, root.file("meas"));
@@ -563,7 +549,7 @@ TEST(RemoteE2E, APcLostDuringASlowDestroyGetsLoggingBackAndEveryRequestIsAnswere
     NetNamespace net; // only loopback: 192.0.2.1 has no route
     if (!net.ok()) GTEST_SKIP() << net.reason();
     TempDir root;
-    prepare(root, true);
+    ASSERT_TRUE(prepareLoggingRoot(root));
     // Every close held 14 s on the write-through tasks, and no call 10 s (that would be a hang): its
     // open for the read-only byte 5 s, the byte itself 9 s.
     AppProcess dev(root.path(), {"0"},
@@ -639,7 +625,7 @@ TEST(RemoteE2E, APcLostDuringASlowDestroyGetsLoggingBackAndEveryRequestIsAnswere
 // after it. The answer's lines name it still being closed, never unfinished.
 TEST(RemoteE2E, AFileStillBeingClosedAtTheAnswerIsNamedSoAndEndsWhole) {
     TempDir root;
-    prepare(root, true);
+    ASSERT_TRUE(prepareLoggingRoot(root));
     AppProcess dev(root.path(), {"0"}, {"MSD_DRIVE_FAULT=meas:chmod:1:hold13000:0@r_BFSSync*"});
     ASSERT_TRUE(dev.waitForShell()) << dev.stderrText();
     dev.shell("board ping answer");

@@ -21,8 +21,8 @@
 // Each lane is one device that goes through its rows one after the other; the lanes are cases of
 // their own, which ctest runs side by side, each device in a network namespace of its own.
 #include "app_process.h"
-#include "caldataset.h"
 #include "campaign.h"
+#include "logging_root.h"
 #include "measfile.h"
 #include "netns.h"
 #include "pcservice.h"
@@ -90,22 +90,9 @@ std::string answerText(const std::vector<uint8_t>& a) {
     return a.empty() ? "none" : a == DONE ? "00" : a == FAILED ? "FF" : "?";
 }
 
-double since(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
 class RemoteTableE2E : public ::testing::TestWithParam<Lane> {
 protected:
-    void SetUp() override {
-        std::string program, pageLength, log;
-        ASSERT_TRUE(learnDatasetIdentity(root_.path(), "0", &program, &pageLength, &log)) << log;
-        ASSERT_TRUE(caldata::writeDataset(root_.path(), caldata::CalDataset().file(program)));
-        for (const char* made : {"nv", "meas", "log"}) std::filesystem::remove_all(root_.file(made));
-        makeDirs(meas_);
-        std::filesystem::copy_file(sourceDir() + "/sample-root/cfg/m01.xml", root_.file("cfg/m01.xml"),
-                                   std::filesystem::copy_options::overwrite_existing);
-        writeFile(root_.file("usb_meas.drive"), "inserted 0\n");
-    }
+    void SetUp() override { ASSERT_TRUE(prepareLoggingRoot(root_, {.freshLog = true})); }
 
     std::string log() { return dev_->logText(); }
     int count(const std::string& what) { return countOf(log(), what); }

@@ -246,4 +246,19 @@ bool learnDatasetIdentity(const std::string& deviceRoot, const std::string& inde
     return found && exitCode >= 0;
 }
 
+bool mainThreadEnded(AppProcess& dev) {
+    if (dev.waitExit(0) != -1) return true;
+    const std::string stat =
+        readFile("/proc/" + std::to_string(dev.pid()) + "/task/" + std::to_string(dev.pid()) + "/stat");
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos || name + 2 >= stat.size()) return true; // gone
+    const char state = stat[name + 2];
+    return state == 'Z' || state == 'X';
+}
+
+std::string lastRun(const std::string& log, const std::string& index) {
+    const size_t at = log.rfind("main(): application " + index + " starting");
+    return at == std::string::npos ? log : log.substr(log.rfind('\n', at) + 1);
+}
+
 } // namespace testsupport

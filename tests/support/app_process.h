@@ -41,6 +41,13 @@ private:
     bool exited_ = false;
 };
 
+// The process has ended, or at least its main thread has: a thread that the kernel holds in a frozen
+// file system keeps the process (and its exit code) until the thaw.
+bool mainThreadEnded(AppProcess& dev);
+
+// The log of the last start of application `index` in `log` (all of it when none is there).
+std::string lastRun(const std::string& log, const std::string& index = "0");
+
 // Starts `msdapp <index>` once on a dataset of length 0, which makes it log its program identifier
 // and the data page length it expects, and stops it. False (with the log) when either is missing.
 bool learnDatasetIdentity(const std::string& deviceRoot, const std::string& index, std::string* program,

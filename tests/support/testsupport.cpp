@@ -75,6 +75,10 @@ bool waitUntil(const std::function<bool()>& ready, int timeoutMs) {
     return ready();
 }
 
+double since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
 std::vector<std::string> drainSyslog() {
     MSG_Q_ID q = msgQOpen(SYSLOG_QUEUE_NAME, 0, 0, 0, 0, nullptr);
     std::vector<std::string> out;

@@ -1,6 +1,7 @@
 // Helpers shared by the tests: temporary folders, test data, files.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,6 +34,8 @@ public:
 // The bound only ends a wait for a state that never comes: a busy host with a sanitizer may take
 // seconds to reach one.
 bool waitUntil(const std::function<bool()>& ready, int timeoutMs = 20000);
+// The seconds from `t` to now.
+double since(std::chrono::steady_clock::time_point t);
 
 // The messages of the records that reached "/syslogq" since the last call (the queue is emptied).
 std::vector<std::string> drainSyslog();
