@@ -238,6 +238,7 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
     for (const Burst& b : row.bursts) {
         Clock::time_point anchor = Clock::now() + std::chrono::milliseconds(200);
         const int arrivals = countOf(dev.logText(), "a stick arrived");
+        const int arrivalCuts = countOf(dev.logText(), "for the stick's arrival: ");
         if (std::string(b.anchor) == "arrival") {
             // The newest cut's file is on the stick before it is pulled: that one is cut there by the
             // pull, and copied whole at its next arrival.
@@ -278,9 +279,13 @@ TEST_P(CutBurstE2E, EveryCutHasItsOwnFileInTheOrderOfItsStamp) {
         }
         if (std::string(b.anchor) == "arrival") {
             ASSERT_TRUE(logged("a stick arrived", arrivals)) << b.name << "\n" << dev.logText();
+            ASSERT_TRUE(logged("for the stick's arrival: ", arrivalCuts)) << b.name << "\n" << dev.logText();
         }
-        // Settled: the newest cut has its records on a drive.
-        const std::string last = newestOf(shellCuts).name;
+        // Settled: the newest cut has its records on a drive (the arrival's may come after the
+        // shell's cuts that were meant to follow it).
+        std::vector<Cut> made = loggedCuts(dev.logText());
+        made.insert(made.end(), shellCuts.begin(), shellCuts.end());
+        const std::string last = newestOf(made).name;
         ASSERT_TRUE(waitUntil(
             [&] {
                 for (const char* dir : {"meas/", "usb_meas/"})
